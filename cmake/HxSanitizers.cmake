@@ -1,0 +1,10 @@
+# Sanitizer builds apply to every target, including the test-support code.
+if(HX_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+elseif(HX_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT HX_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "HX_SANITIZE must be address, thread or empty")
+endif()

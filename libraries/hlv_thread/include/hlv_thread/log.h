@@ -1,0 +1,59 @@
+// The process-wide log: trace mask, time-stamped location lines, the raw sink and the log file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "hlv_thread/format.h"
+
+namespace HLV_THREAD {
+
+// Category bits of the trace mask. A category is traced when TRACE_SILENT is clear and its bit is set.
+enum : uint32_t {
+    TRACE_SILENT = 0x2,
+    TRACE_LIFECYCLE = 0x10,
+    TRACE_OPERATIONS = 0x20,
+    TRACE_CALLBACK = 0x40,
+    TRACE_API = 0x80,
+    TRACE_SERVICES = 0x100,
+    TRACE_DISCOVERY = 0x200,
+    TRACE_COMM = 0x400,
+    TRACE_WRAPPER = 0x800,
+    TRACE_STREAM = 0x1000,
+    TRACE_SOCKET = 0x2000,
+    TRACE_PACKING = 0x4000,
+    TRACE_ALL = 0x3FF1,
+};
+
+// Priorities callers pass to the raw sink; it writes all alike.
+enum : int { LOG_PRIORITY_ERROR = 3, LOG_PRIORITY_DEBUG = 7 };
+
+uint32_t traceMask();
+void setTraceMask(uint32_t mask);
+// True when category lines are written: the silent bit is clear and the category's bit is set.
+bool traced(uint32_t category);
+
+// Writes "<time stamp>: <file>, <line>: <text>" to the raw sink.
+void logLine(const char* file, int line, const std::string& text);
+// Writes text and a line feed to standard output and to the log file, one write each.
+void logRaw(int priority, const std::string& text);
+
+// Non-zero: ORs TRACE_ALL into the mask; zero: clears the mask. Returns the new mask.
+unsigned traceSwitch(int enable);
+// Non-NULL: opens the log file unless one is open (0 ok, 1 failure). NULL: closes it (0).
+int loggerFile(const char* path);
+
+// Local time "YYYYmmdd HHMMSS.uuuuuu".
+std::string timeStamp();
+
+} // namespace HLV_THREAD
+
+// A line of the given trace category, written only when the category is traced.
+#define HLV_TRACE(category, ...)                                                          \
+    do {                                                                                  \
+        if (::HLV_THREAD::traced(category))                                               \
+            ::HLV_THREAD::logLine(__FILE__, __LINE__, ::fmtToString(__VA_ARGS__));        \
+    } while (0)
+
+// A line written whatever the trace mask says (errors).
+#define HLV_LOG(...) ::HLV_THREAD::logLine(__FILE__, __LINE__, ::fmtToString(__VA_ARGS__))

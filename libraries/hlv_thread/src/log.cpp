@@ -1,0 +1,156 @@
+// The process-wide log: trace mask, time-stamped location lines, the raw sink and the log file.
+#include "hlv_thread/log.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "log_observers.h"
+
+namespace HLV_THREAD {
+
+namespace {
+
+// Bits 0 and 2 enable nothing; the initial value traces no category.
+constinit std::atomic<uint32_t> traceMaskBits{5};
+
+// Writes to the log file, opening it and closing it share one lock, so a line never goes to a
+// descriptor that is being closed. Allocated once and never destroyed: threads may still log
+// while the process exits.
+struct LogFile {
+    std::mutex lock;
+    int descriptor = -1;
+    std::string name;
+};
+
+LogFile& logFile()
+{
+    static LogFile* const file = new LogFile;
+    return *file;
+}
+
+void writeAll(int descriptor, const std::string& text)
+{
+    // A failed write is ignored: logging must not fail its caller.
+    const ssize_t written = ::write(descriptor, text.data(), text.size());
+    static_cast<void>(written);
+}
+
+// Closes through a C stream, as the file was opened for C-stream style appending.
+void closeDescriptor(int descriptor)
+{
+    if (std::FILE* stream = ::fdopen(descriptor, "a")) {
+        std::fflush(stream);
+        std::fclose(stream);
+    } else {
+        ::close(descriptor);
+    }
+}
+
+} // namespace
+
+uint32_t traceMask()
+{
+    return traceMaskBits.load(std::memory_order_relaxed);
+}
+
+void setTraceMask(uint32_t mask)
+{
+    traceMaskBits.store(mask, std::memory_order_relaxed);
+}
+
+bool traced(uint32_t category)
+{
+    const uint32_t mask = traceMask();
+    return (mask & TRACE_SILENT) == 0 && (mask & category) != 0;
+}
+
+unsigned traceSwitch(int enable)
+{
+    if (enable == 0) {
+        setTraceMask(0);
+        return 0;
+    }
+    return traceMaskBits.fetch_or(TRACE_ALL, std::memory_order_relaxed) | TRACE_ALL;
+}
+
+std::string timeStamp()
+{
+    using namespace std::chrono;
+    const auto sinceEpoch = duration_cast<microseconds>(system_clock::now().time_since_epoch());
+    const auto wholeSeconds = duration_cast<seconds>(sinceEpoch);
+    const long micros = static_cast<long>((sinceEpoch - wholeSeconds).count());
+    const std::time_t clockSeconds = static_cast<std::time_t>(wholeSeconds.count());
+    std::tm local{};
+    ::localtime_r(&clockSeconds, &local);
+    char text[48] = {};
+    const std::size_t length = std::strftime(text, sizeof text, "%Y%m%d %H%M%S.", &local);
+    std::snprintf(text + length, sizeof text - length, "%06ld", micros);
+    return text;
+}
+
+void logLine(const char* file, int line, const std::string& text)
+{
+    std::string entry = timeStamp();
+    entry += ": ";
+    entry += file != nullptr ? file : "(unknown file)";
+    entry += ", ";
+    entry += std::to_string(line);
+    entry += ": ";
+    entry += text;
+    logRaw(LOG_PRIORITY_DEBUG, entry);
+}
+
+void logRaw(int /*priority*/, const std::string& text)
+{
+    try {
+        const std::string line = text + '\n';
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fflush(stdout);
+        LogFile& file = logFile();
+        {
+            std::lock_guard<std::mutex> guard(file.lock);
+            if (file.descriptor >= 0)
+                writeAll(file.descriptor, line);
+        }
+        notifyLogObservers(text);
+    } catch (...) {
+        // Logging throws nothing of its own: a line that cannot be built is lost.
+    }
+}
+
+int loggerFile(const char* path)
+{
+    LogFile& file = logFile();
+    std::lock_guard<std::mutex> guard(file.lock);
+    if (path == nullptr) {
+        if (file.descriptor < 0)
+            return 0;
+        const int closing = file.descriptor;
+        file.descriptor = -1;
+        file.name.clear();
+        closeDescriptor(closing);
+        return 0;
+    }
+    if (!file.name.empty())
+        return 1;
+    // Shared with other writers and readers, neither truncated nor appending.
+    const int descriptor = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (descriptor < 0)
+        return 1;
+    try {
+        file.name = path;
+    } catch (...) {
+        ::close(descriptor);
+        return 1;
+    }
+    file.descriptor = descriptor;
+    return 0;
+}
+
+} // namespace HLV_THREAD

@@ -1,0 +1,131 @@
+// The exported *_init functions that prepare public records, and the version queries.
+#include <cstring>
+
+#include <hx/hx.h>
+#include <hlv_thread/log.h>
+
+namespace {
+
+// One body per record size: a record is only accepted at exactly its own size, so a host that
+// mixes up record types or versions is told at once instead of having memory overwritten.
+template <typename Record>
+HX_STATUS initialiseRecord(Record* record, uint32_t size) noexcept
+{
+    if (record == nullptr || size != sizeof(Record)) {
+        return HX_STATUS_ERROR;
+    }
+    std::memset(static_cast<void*>(record), 0, sizeof(Record));
+    record->ver_maj = HX_API_VERSION_MAJ;
+    record->ver_min = HX_API_VERSION_MIN;
+    return HX_STATUS_OK;
+}
+
+// Records of equal size share a body (the header is the same, so any of them will do).
+HX_STATUS initialiseSixteenBytes(void* record, uint32_t size) noexcept
+{
+    return initialiseRecord(static_cast<HX_ANALOG_GAIN*>(record), size);
+}
+
+HX_STATUS initialiseFortyFourBytes(void* record, uint32_t size) noexcept
+{
+    return initialiseRecord(static_cast<HX_LENS_SETTINGS*>(record), size);
+}
+
+void traceLifecycle(const char* name) noexcept
+{
+    try {
+        HLV_TRACE(HLV_THREAD::TRACE_LIFECYCLE, "%s", name);
+    } catch (...) {
+        // A log line that cannot be built must not keep the record from being prepared.
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+HX_STATUS HX_analog_gain_init(HX_ANALOG_GAIN* record, uint32_t size)
+{
+    return initialiseSixteenBytes(record, size);
+}
+
+HX_STATUS HX_battery_info_init(HX_BATTERY_INFO* record, uint32_t size)
+{
+    static_assert(sizeof(HX_BATTERY_INFO) == sizeof(HX_ANALOG_GAIN));
+    return initialiseSixteenBytes(record, size);
+}
+
+HX_STATUS HX_camera_information_init(HX_CAMERA_INFORMATION* record, uint32_t size)
+{
+    traceLifecycle("HX_camera_information_init");
+    return initialiseRecord(record, size);
+}
+
+HX_STATUS HX_capture_settings_init(HX_CAPTURE_SETTINGS* record, uint32_t size)
+{
+    return initialiseRecord(record, size);
+}
+
+HX_STATUS HX_command_init(HX_COMMAND* record, uint32_t size)
+{
+    return initialiseRecord(record, size);
+}
+
+HX_STATUS HX_download_settings_init(HX_DOWNLOAD_SETTINGS* record, uint32_t size)
+{
+    return initialiseRecord(record, size);
+}
+
+HX_STATUS HX_io_settings_init(HX_IO_SETTINGS* record, uint32_t size)
+{
+    return initialiseRecord(record, size);
+}
+
+HX_STATUS HX_lens_settings_init(HX_LENS_SETTINGS* record, uint32_t size)
+{
+    return initialiseFortyFourBytes(record, size);
+}
+
+HX_STATUS HX_temperature_init(HX_TEMPERATURE* record, uint32_t size)
+{
+    static_assert(sizeof(HX_TEMPERATURE) == sizeof(HX_LENS_SETTINGS));
+    return initialiseFortyFourBytes(record, size);
+}
+
+HX_STATUS HX_lens_status_init(HX_LENS_STATUS* record, uint32_t size)
+{
+    return initialiseRecord(record, size);
+}
+
+// The lens information shares the lens status record, and so its initialiser.
+HX_STATUS HX_lens_info_init(HX_LENS_STATUS* record, unsigned size)
+{
+    return initialiseRecord(record, size);
+}
+
+HX_STATUS HX_playback_settings_init(HX_PLAYBACK_SETTINGS* record, uint32_t size)
+{
+    return initialiseRecord(record, size);
+}
+
+HX_STATUS HX_read_stream_init(HX_READ_STREAM* record, uint32_t size)
+{
+    return initialiseRecord(record, size);
+}
+
+HX_STATUS HX_stream_settings_init(HX_STREAM_SETTINGS* record, uint32_t size)
+{
+    return initialiseRecord(record, size);
+}
+
+int CS_HX_VersionMaj(void)
+{
+    return HX_API_VERSION_MAJ;
+}
+
+int CS_HX_VersionMin(void)
+{
+    return HX_API_VERSION_MIN;
+}
+
+} // extern "C"

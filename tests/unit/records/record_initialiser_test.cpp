@@ -1,0 +1,134 @@
+// The record initialisers: size checks, zero-fill, version word, the lifecycle trace line.
+#include <hx/hx.h>
+
+#include <hlv_thread/log.h>
+#include <hlv_thread/log_capture.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+extern "C" int hx_header_check_c_command_init(void);
+
+namespace {
+
+using Initialiser = std::function<HX_STATUS(void*, uint32_t)>;
+
+struct InitCase {
+    const char* name;
+    Initialiser init;
+    uint32_t size;  // from the record table
+};
+
+template <typename Record>
+Initialiser adapt(HX_STATUS (*init)(Record*, uint32_t))
+{
+    return [init](void* record, uint32_t size) { return init(static_cast<Record*>(record), size); };
+}
+
+Initialiser adaptLensInfo()
+{
+    return [](void* record, uint32_t size) {
+        return HX_lens_info_init(static_cast<HX_LENS_STATUS*>(record), size);
+    };
+}
+
+std::array<InitCase, 14> allInitialisers()
+{
+    return {{
+        {"HX_analog_gain_init", adapt(HX_analog_gain_init), 16},
+        {"HX_battery_info_init", adapt(HX_battery_info_init), 16},
+        {"HX_camera_information_init", adapt(HX_camera_information_init), 308},
+        {"HX_capture_settings_init", adapt(HX_capture_settings_init), 224},
+        {"HX_command_init", adapt(HX_command_init), 24},
+        {"HX_download_settings_init", adapt(HX_download_settings_init), 88},
+        {"HX_io_settings_init", adapt(HX_io_settings_init), 364},
+        {"HX_lens_settings_init", adapt(HX_lens_settings_init), 44},
+        {"HX_temperature_init", adapt(HX_temperature_init), 44},
+        {"HX_lens_status_init", adapt(HX_lens_status_init), 236},
+        {"HX_lens_info_init", adaptLensInfo(), 236},
+        {"HX_playback_settings_init", adapt(HX_playback_settings_init), 72},
+        {"HX_read_stream_init", adapt(HX_read_stream_init), 56},
+        {"HX_stream_settings_init", adapt(HX_stream_settings_init), 32},
+    }};
+}
+
+constexpr unsigned char kPoison = 0xAB;
+
+// Room for the largest record plus a margin that must never be touched.
+struct Storage {
+    alignas(8) std::array<unsigned char, 400> bytes;
+    Storage() { bytes.fill(kPoison); }
+    bool untouched() const
+    {
+        for (unsigned char b : bytes) {
+            if (b != kPoison) return false;
+        }
+        return true;
+    }
+};
+
+TEST(RecordInitialisers, RefuseNullAndWrongSizesWithoutWriting)
+{
+    for (const InitCase& c : allInitialisers()) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.init(nullptr, c.size), HX_STATUS_ERROR);
+        for (uint32_t wrong : {c.size - 1, c.size + 1, 0u}) {
+            Storage storage;
+            EXPECT_EQ(c.init(storage.bytes.data(), wrong), HX_STATUS_ERROR) << "size " << wrong;
+            EXPECT_TRUE(storage.untouched()) << "size " << wrong;
+        }
+    }
+}
+
+TEST(RecordInitialisers, ZeroFillAndWriteVersionWordAtExactSize)
+{
+    for (const InitCase& c : allInitialisers()) {
+        SCOPED_TRACE(c.name);
+        Storage storage;
+        ASSERT_EQ(c.init(storage.bytes.data(), c.size), HX_STATUS_OK);
+        // 0x000C0002 little-endian: version 2.12.
+        EXPECT_EQ(storage.bytes[0], 0x02);
+        EXPECT_EQ(storage.bytes[1], 0x00);
+        EXPECT_EQ(storage.bytes[2], 0x0C);
+        EXPECT_EQ(storage.bytes[3], 0x00);
+        for (uint32_t i = 4; i < c.size; ++i) {
+            ASSERT_EQ(storage.bytes[i], 0) << "byte " << i;
+        }
+        for (uint32_t i = c.size; i < storage.bytes.size(); ++i) {
+            ASSERT_EQ(storage.bytes[i], kPoison) << "written beyond the record at byte " << i;
+        }
+    }
+}
+
+TEST(RecordInitialisers, CameraInformationInitIsTracedUnderLifecycleOnly)
+{
+    const uint32_t saved = HLV_THREAD::traceMask();
+    HX_CAMERA_INFORMATION info;
+    {
+        HLV_THREAD::setTraceMask(HX_TRACE_LIFECYCLE);
+        HLV_THREAD::LogCapture capture;
+        EXPECT_EQ(HX_camera_information_init(&info, sizeof info), HX_STATUS_OK);
+        EXPECT_EQ(capture.count(": HX_camera_information_init"), 1u);
+    }
+    {
+        HLV_THREAD::setTraceMask(HX_TRACE_ALL & ~HX_TRACE_LIFECYCLE);
+        HLV_THREAD::LogCapture capture;
+        EXPECT_EQ(HX_camera_information_init(&info, sizeof info), HX_STATUS_OK);
+        HX_capture_settings_init(nullptr, 224);
+        EXPECT_TRUE(capture.lines().empty());
+    }
+    HLV_THREAD::setTraceMask(saved);
+}
+
+TEST(RecordInitialisers, VersionQueriesAndCallsFromC)
+{
+    EXPECT_EQ(CS_HX_VersionMaj(), 2);
+    EXPECT_EQ(CS_HX_VersionMin(), 12);
+    EXPECT_EQ(hx_header_check_c_command_init(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,9 @@
+// Register cache: the last value read from the camera for each register address it holds.
+#pragma once
+
+#include <cstdint>
+#include <map>
+
+// Reads go through operator[] on purpose: an address that is not cached yet reads as 0 and is
+// added, so the owner's next refresh fetches it from the camera.
+using RegisterCache = std::map<uint32_t, uint32_t>;

@@ -1,0 +1,204 @@
+// A thread with a message queue: hands each message to a handler until a HALT has been handled.
+#include "hlv_thread/msg_thread.h"
+
+#include <chrono>
+#include <exception>
+
+#include "hlv_thread/log.h"
+#include "hlv_thread/sync_message.h"
+#include "root_report.h"
+
+namespace HLV_THREAD {
+
+MsgThread::MsgThread()
+    : Thread(false)
+{
+}
+
+// Whatever is still queued (a thread that never ran its loop) is refused, so no sender waits
+// for ever and no heap message is lost.
+MsgThread::~MsgThread()
+{
+    requireJoined("HLV_THREAD::MsgThread::~MsgThread");
+    refuseQueued();
+}
+
+void MsgThread::start(Body body)
+{
+    if (body) {
+        Thread::start(std::move(body));
+        return;
+    }
+    Thread::start([](Thread& thread) {
+        auto& self = static_cast<MsgThread&>(thread);
+        self.waitStartGate();
+        self.run();
+    });
+}
+
+void MsgThread::run()
+{
+    for (;;) {
+        if (Message* message = waitForMessage(0))
+            dispatch(message);
+        else
+            logRaw(LOG_PRIORITY_DEBUG, "Unexpected nullptr from wait_for_message");
+        if (loopFinished())
+            return;
+    }
+}
+
+bool MsgThread::loopFinished()
+{
+    std::lock_guard<std::mutex> guard(queueLock_);
+    return queue_.empty() && halted_;
+}
+
+// Handlers are expected to catch their own exceptions; one that escapes is logged here so that
+// the thread keeps serving its queue.
+void MsgThread::dispatch(Message* message)
+{
+    try {
+        if (message->owner == this)
+            ownerMessage(message);
+        else
+            messageHandle(message);
+    } catch (...) {
+        reportRootException("MsgThread", LibraryExceptions::Described);
+    }
+}
+
+// A refused message is dealt with outside the queue lock: sending it back posts to other
+// threads, and releasing a synchronous sender takes that message's own lock.
+void MsgThread::post(Message* message)
+{
+    if (message == nullptr) {
+        HLV_LOG("%s: NULL message ignored", "HLV_THREAD::MsgThread::post");
+        return;
+    }
+    bool refused = false;
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        refused = halted_;
+        if (!refused) {
+            if (message->req == HALT)
+                halted_ = true;
+            queue_.push_back(message);
+            if (queue_.size() == 1)
+                queueSignal_.notify_one();
+        }
+    }
+    if (refused) {
+        logRaw(LOG_PRIORITY_DEBUG, "Message received after HALT");
+        message->refuse(this);
+    }
+}
+
+bool MsgThread::halted() const
+{
+    return halted_;
+}
+
+void MsgThread::ownerMessage(Message* message)
+{
+    if (message->synchronous())
+        message->forward();
+    else if (message->owner == this)
+        delete message;
+}
+
+std::string MsgThread::messageName(uint32_t id) const
+{
+    switch (id) {
+    case NOP:
+        return "HLV_THREAD::NOP";
+    case HALT:
+        return "HLV_THREAD::HALT";
+    case DUMP:
+        return "HLV_THREAD::DUMP";
+    default:
+        return "unknown";
+    }
+}
+
+void MsgThread::waitStartGate()
+{
+    std::unique_lock<std::mutex> guard(gateLock_);
+    gateSignal_.wait(guard, [this] { return gateOpen_; });
+}
+
+void MsgThread::openStartGate()
+{
+    {
+        std::lock_guard<std::mutex> guard(gateLock_);
+        gateOpen_ = true;
+    }
+    gateSignal_.notify_all();
+}
+
+void MsgThread::closeStartGate()
+{
+    std::lock_guard<std::mutex> guard(gateLock_);
+    gateOpen_ = false;
+}
+
+Message* MsgThread::waitForMessage(uint32_t timeoutMs)
+{
+    try {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::unique_lock<std::mutex> guard(queueLock_);
+        if (queue_.empty() && halted_)
+            return nullptr;
+        const auto queued = [this] { return !queue_.empty(); };
+        if (timeoutMs < 1)
+            queueSignal_.wait(guard, queued);
+        else if (!queueSignal_.wait_until(guard, deadline, queued))
+            return nullptr;
+        Message* next = queue_.front();
+        queue_.pop_front();
+        return next;
+    } catch (...) {
+        reportRootException("MsgThread", LibraryExceptions::Described);
+        return nullptr;
+    }
+}
+
+void MsgThread::haltWithoutLoop()
+{
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        halted_ = true;
+    }
+    refuseQueued();
+}
+
+void MsgThread::refuseQueued()
+{
+    std::deque<Message*> left;
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        left.swap(queue_);
+    }
+    for (Message* message : left) {
+        try {
+            message->refuse(this);
+        } catch (...) {
+            reportRootException("MsgThread", LibraryExceptions::Described);
+        }
+    }
+}
+
+void closeThread(MsgThread& thread)
+{
+    if (!thread.running()) {
+        // No loop would ever handle a HALT message.
+        thread.haltWithoutLoop();
+    } else if (!thread.halted()) {
+        SyncMessage halt;
+        halt.req = HALT;
+        halt.send(&thread);
+    }
+    thread.join();
+}
+
+} // namespace HLV_THREAD

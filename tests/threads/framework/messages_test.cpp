@@ -1,0 +1,272 @@
+// Tests of message routes, synchronous messages and the HALT protocol across message threads.
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "hlv_thread/log_capture.h"
+#include "hlv_thread/note.h"
+#include "hlv_thread/sync_message.h"
+#include "test_threads.h"
+
+namespace {
+
+using framework_test::Recorder;
+using framework_test::TracedMessage;
+using HLV_THREAD::Message;
+using HLV_THREAD::SyncMessage;
+
+class TracedSync : public SyncMessage {
+public:
+    std::vector<std::string> visits;
+};
+
+// Records the visit of a synchronous message too, then lets the default handling reply.
+Recorder::Action recordSyncVisit(const char* name)
+{
+    return [name](Recorder&, Message* message) {
+        if (auto* traced = dynamic_cast<TracedSync*>(message))
+            traced->visits.push_back(name);
+        return false;
+    };
+}
+
+std::string exceptionText(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const HLV_THREAD::LogicError& error) {
+        return error.str();
+    }
+    return "(nothing thrown)";
+}
+
+TEST(Routes, LastPushedIsVisitedFirstThenTheOwner)
+{
+    Recorder owner("A"), first("B"), second("C"), third("D");
+    for (Recorder* thread : {&owner, &first, &second, &third})
+        thread->start();
+
+    auto* message = new TracedMessage;
+    message->req = HX_MESSAGE_IDS::INTERNAL_START;
+    message->owner = &owner;
+    message->pushRoute(&third);
+    message->pushRoute(&second);
+    message->pushRoute(&first);
+    message->forward();
+
+    ASSERT_TRUE(owner.signal.waitUntil([&] { return owner.returnedStatus.size() == 1; })) << "message never came back";
+    owner.signal.read([&] {
+        EXPECT_EQ(owner.returnedVisits[0], (std::vector<std::string>{"B", "C", "D"}));
+        EXPECT_EQ(owner.returnedStatus[0], HLV_THREAD::MESSAGE_DONE);
+        return 0;
+    });
+}
+
+TEST(Routes, FailedMessageSkipsTheRestOfItsRoute)
+{
+    Recorder owner("A"), failing("B"), skipped("C");
+    failing.setAction([](Recorder&, Message* message) {
+        message->reply(HLV_THREAD::MESSAGE_FAILED);
+        return true;
+    });
+    for (Recorder* thread : {&owner, &failing, &skipped})
+        thread->start();
+
+    auto* message = new TracedMessage;
+    message->owner = &owner;
+    message->pushRoute(&skipped);
+    message->pushRoute(&skipped);
+    failing.post(message);
+
+    ASSERT_TRUE(owner.signal.waitUntil([&] { return owner.returnedStatus.size() == 1; }));
+    owner.signal.read([&] {
+        EXPECT_EQ(owner.returnedStatus[0], HLV_THREAD::MESSAGE_FAILED);
+        EXPECT_EQ(owner.returnedVisits[0], std::vector<std::string>{"B"});
+        EXPECT_EQ(owner.returnedRouteLength[0], 2u) << "the route is left as it was";
+        return 0;
+    });
+    closeThread(skipped);
+    EXPECT_TRUE(skipped.signal.read([&] { return skipped.handled; }) == std::vector<uint32_t>{HLV_THREAD::HALT});
+}
+
+TEST(Routes, NowhereToGoIsALogicError)
+{
+    Message message;
+    EXPECT_NE(exceptionText([&] { message.forward(); }).find("forward() with empty route and nullptr owner"), std::string::npos);
+
+    SyncMessage neverSent;
+    EXPECT_NE(exceptionText([&] { neverSent.forward(); }).find("Sync fault"), std::string::npos);
+}
+
+TEST(SyncMessages, SenderWaitsForTheWholeRouteWhateverTheStatus)
+{
+    Recorder first("B"), second("C");
+    first.setAction(recordSyncVisit("B"));
+    second.setAction([](Recorder&, Message* message) {
+        if (auto* traced = dynamic_cast<TracedSync*>(message))
+            traced->visits.push_back("C");
+        message->reply(HLV_THREAD::MESSAGE_FAILED);
+        return true;
+    });
+    first.start();
+    second.start();
+
+    TracedSync request;
+    request.req = HX_MESSAGE_IDS::CAM_SETTINGS_MSG;
+    request.pushRoute(&second);
+    request.send(&first);
+    EXPECT_FALSE(request.inFlight());
+    EXPECT_EQ(request.status, HLV_THREAD::MESSAGE_FAILED);
+    EXPECT_EQ(request.visits, (std::vector<std::string>{"B", "C"}));
+
+    // A completed synchronous message can be sent again.
+    request.visits.clear();
+    request.send(&first);
+    EXPECT_EQ(request.visits, std::vector<std::string>{"B"});
+}
+
+TEST(SyncMessages, SendingOneInFlightIsASyncFault)
+{
+    Recorder holder("B");
+    std::atomic<Message*> held{nullptr};
+    holder.setAction([&](Recorder&, Message* message) {
+        if (message->req == HX_MESSAGE_IDS::CAM_SUBSCRIBE_MSG) {
+            held = message;
+            return true;
+        }
+        if (message->req == HLV_THREAD::NOP)
+            held.load()->reply(HLV_THREAD::MESSAGE_DONE);
+        return false;
+    });
+    holder.start();
+
+    SyncMessage request;
+    request.req = HX_MESSAGE_IDS::CAM_SUBSCRIBE_MSG;
+    std::thread sender([&] { request.send(&holder); });
+    ASSERT_TRUE(holder.signal.waitUntil([&] { return holder.handled.size() == 1; }));
+    EXPECT_NE(exceptionText([&] { request.send(&holder); }).find("Sync fault"), std::string::npos);
+
+    Message* release = new Message;
+    release->req = HLV_THREAD::NOP;
+    holder.post(release);
+    sender.join();
+    EXPECT_EQ(request.status, HLV_THREAD::MESSAGE_DONE);
+}
+
+TEST(SyncMessages, AThreadCannotWaitForItself)
+{
+    Recorder self("B");
+    std::string refusal;
+    self.setAction([&](Recorder& thread, Message* message) {
+        if (message->req != HLV_THREAD::NOP)
+            return false;
+        SyncMessage inner;
+        refusal = exceptionText([&] { inner.send(&thread); });
+        delete message;
+        return true;
+    });
+    self.start();
+    self.post(new Message);
+    closeThread(self);
+    EXPECT_NE(refusal.find("cannot wait for its own loop"), std::string::npos) << refusal;
+}
+
+// Three messages queued ahead of the HALT are handled first; everything posted after it is
+// refused: sync senders are released with status 2, owned messages go back failed, ownerless
+// ones are deleted (ASan's leak check covers that).
+TEST(Halt, QueuedMessagesFirstLateOnesRefused)
+{
+    HLV_THREAD::LogCapture capture;
+    Recorder owner("A");
+    Recorder target("B", /*gateClosed=*/true);
+    owner.start();
+    target.start();
+    for (uint32_t id : {10u, 11u, 12u}) {
+        auto* message = new Message;
+        message->req = id;
+        target.post(message);
+    }
+    std::thread closer([&] { HLV_THREAD::closeThread(target); });
+    ASSERT_TRUE(framework_test::eventually([&] { return target.halted(); })) << "HALT was not posted";
+
+    auto* owned = new Message;
+    owned->owner = &owner;
+    owned->pushRoute(&target);
+    owned->forward();
+    target.post(new Message);
+    SyncMessage late;
+    late.pushRoute(&owner);
+    late.send(&target);
+    EXPECT_EQ(late.status, HLV_THREAD::MESSAGE_FAILED);
+    EXPECT_TRUE(late.routeEmpty());
+    EXPECT_TRUE(capture.waitFor("Message received after HALT", framework_test::kDeadline, 3));
+
+    target.openStartGate();
+    closer.join();
+    EXPECT_EQ(target.signal.read([&] { return target.handled; }), (std::vector<uint32_t>{10, 11, 12, HLV_THREAD::HALT}));
+    ASSERT_TRUE(owner.signal.waitUntil([&] { return owner.returnedStatus.size() == 1; }));
+    EXPECT_EQ(owner.signal.read([&] { return owner.returnedStatus[0]; }), HLV_THREAD::MESSAGE_FAILED);
+    EXPECT_EQ(owner.signal.read([&] { return owner.handled.size(); }), 0u) << "the refused sync message must not travel on";
+}
+
+TEST(Halt, ClosingAThreadThatNeverRanReturnsItsQueue)
+{
+    Recorder owner("A");
+    owner.start();
+    {
+        Recorder idle("B");
+        auto* owned = new Message;
+        owned->owner = &owner;
+        idle.post(owned);
+        idle.post(new Message);
+        HLV_THREAD::closeThread(idle);
+        HLV_THREAD::closeThread(idle);
+        EXPECT_TRUE(idle.halted());
+    }
+    ASSERT_TRUE(owner.signal.waitUntil([&] { return owner.returnedStatus.size() == 1; }));
+    EXPECT_EQ(owner.signal.read([&] { return owner.returnedStatus[0]; }), HLV_THREAD::MESSAGE_FAILED);
+}
+
+TEST(MsgThreadLoop, HandlerExceptionsAreLoggedAndTheLoopGoesOn)
+{
+    HLV_THREAD::LogCapture capture;
+    Recorder thread("B");
+    thread.setAction([](Recorder&, Message* message) {
+        const uint32_t req = message->req;
+        if (req < 20 || req > 22)
+            return false;
+        delete message;
+        if (req == 20)
+            HLV_THROW(HLV_THREAD::RuntimeError, "Camera %s not found", "10.1.2.3");
+        if (req == 21)
+            throw std::runtime_error("standard failure");
+        throw 42;
+    });
+    thread.start();
+    for (uint32_t id : {20u, 21u, 22u, 23u}) {
+        auto* message = new Message;
+        message->req = id;
+        thread.post(message);
+    }
+    ASSERT_TRUE(thread.signal.waitUntil([&] { return thread.handled.size() == 4; })) << "the loop stopped";
+    closeThread(thread);
+
+    EXPECT_EQ(capture.count("Camera 10.1.2.3 not found"), 1u);
+    EXPECT_EQ(capture.count("Unhandled Halvex exception reached root of MsgThread"), 1u);
+    EXPECT_EQ(capture.count("standard failure"), 1u);
+    EXPECT_EQ(capture.count("  Unhandled C++ exception reached root of MsgThread"), 1u);
+    EXPECT_EQ(capture.count("Unhandled exception of unknown type reached root of MsgThread"), 1u);
+}
+
+TEST(MsgThreadLoop, MessageNames)
+{
+    Recorder thread("B");
+    EXPECT_EQ(thread.messageName(HLV_THREAD::NOP), "HLV_THREAD::NOP");
+    EXPECT_EQ(thread.messageName(HLV_THREAD::HALT), "HLV_THREAD::HALT");
+    EXPECT_EQ(thread.messageName(HLV_THREAD::DUMP), "HLV_THREAD::DUMP");
+    EXPECT_EQ(thread.messageName(3), "unknown");
+}
+
+} // namespace

@@ -1,0 +1,128 @@
+// Helpers for the framework tests: condition waits with deadlines and a recording message thread.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hlv_thread/msg_thread.h"
+
+namespace framework_test {
+
+using namespace std::chrono_literals;
+
+// Generous: only a broken implementation ever waits this long.
+constexpr std::chrono::milliseconds kDeadline = 10s;
+
+// Waits until condition() holds, re-checking whenever notify() is called; false on time-out.
+class Signal {
+public:
+    bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kDeadline)
+    {
+        std::unique_lock<std::mutex> guard(lock_);
+        return changed_.wait_for(guard, timeout, condition);
+    }
+    // Runs change under the lock, then wakes the waiters.
+    void update(const std::function<void()>& change)
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            change();
+        }
+        changed_.notify_all();
+    }
+
+    // Runs look under the lock and returns its result.
+    template <typename Look>
+    auto read(Look look)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return look();
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+};
+
+// For conditions nobody signals (a flag of the code under test): re-checks until the deadline,
+// yielding in between. Returns the condition's final value.
+inline bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kDeadline)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return condition();
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// A message that records the names of the threads that handled it.
+class TracedMessage : public HLV_THREAD::Message {
+public:
+    std::vector<std::string> visits;
+};
+
+// A message thread that records what it handled and what came back to it, and by default
+// replies "done" to everything. A custom action replaces the default for messages it accepts.
+class Recorder : public HLV_THREAD::MsgThread {
+public:
+    using Action = std::function<bool(Recorder&, HLV_THREAD::Message*)>;
+
+    explicit Recorder(std::string name, bool gateClosed = false)
+        : name_(std::move(name))
+    {
+        if (gateClosed)
+            closeStartGate();
+    }
+    ~Recorder() override { HLV_THREAD::closeThread(*this); }
+
+    void setAction(Action action) { action_ = std::move(action); }
+
+    void messageHandle(HLV_THREAD::Message* message) override
+    {
+        const uint32_t req = message->req;
+        if (auto* traced = dynamic_cast<TracedMessage*>(message))
+            traced->visits.push_back(name_);
+        signal.update([&] { handled.push_back(req); });
+        if (action_ && action_(*this, message))
+            return;
+        if (req == HLV_THREAD::HALT || message->synchronous() || !message->routeEmpty() || message->owner != nullptr)
+            message->reply(HLV_THREAD::MESSAGE_DONE);
+        else
+            delete message;
+    }
+
+    void ownerMessage(HLV_THREAD::Message* message) override
+    {
+        const uint32_t status = message->status;
+        std::vector<std::string> visits;
+        if (auto* traced = dynamic_cast<TracedMessage*>(message))
+            visits = traced->visits;
+        const std::size_t routeLeft = message->routeLength();
+        delete message;
+        signal.update([&] {
+            returnedStatus.push_back(status);
+            returnedVisits.push_back(visits);
+            returnedRouteLength.push_back(routeLeft);
+        });
+    }
+
+    Signal signal;
+    // Guarded by signal's lock.
+    std::vector<uint32_t> handled;
+    std::vector<uint32_t> returnedStatus;
+    std::vector<std::vector<std::string>> returnedVisits;
+    std::vector<std::size_t> returnedRouteLength;
+
+private:
+    std::string name_;
+    Action action_;
+};
+
+} // namespace framework_test

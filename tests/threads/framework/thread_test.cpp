@@ -1,0 +1,134 @@
+// Tests of the thread base: interruptible sleeps, wait channels, start and join rules.
+#include <chrono>
+#include <system_error>
+
+#include <gtest/gtest.h>
+
+#include "hlv_thread/log_capture.h"
+#include "hlv_thread/note.h"
+#include "hlv_thread/thread.h"
+#include "test_threads.h"
+
+namespace {
+
+using framework_test::eventually;
+using HLV_THREAD::Thread;
+using Clock = std::chrono::steady_clock;
+
+// Runs a given function as its body and keeps its result.
+class FunctionThread : public Thread {
+public:
+    explicit FunctionThread(std::function<int(Thread&)> work, bool detach = false)
+        : Thread(detach)
+        , work_(std::move(work))
+    {
+    }
+    ~FunctionThread() override { join(); }
+    void run() override { result = work_(*this); }
+
+    std::atomic<int> result{-1};
+
+private:
+    std::function<int(Thread&)> work_;
+};
+
+TEST(Sleeps, StopEndsASleepWithZeroAndTimeOutsGive137)
+{
+    FunctionThread longSleep([](Thread& self) { return self.sleepMs(5000); });
+    longSleep.start();
+    longSleep.stop();
+    longSleep.join();
+    EXPECT_EQ(longSleep.result, 0);
+
+    const auto before = Clock::now();
+    FunctionThread shortSleep([](Thread& self) { return self.sleepSecondsNanoseconds(0, 30000000); });
+    shortSleep.start();
+    shortSleep.join();
+    EXPECT_EQ(shortSleep.result, 137);
+    EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(30));
+
+    FunctionThread stopFirst([](Thread& self) {
+        self.stop();
+        return self.sleepSeconds(100) + self.waitChannel2(0) + self.waitChannel3(100000);
+    });
+    stopFirst.start();
+    stopFirst.join();
+    EXPECT_EQ(stopFirst.result, 0) << "a stop already requested ends every wait at once";
+}
+
+TEST(Channels, WakeEndsAWaitAndTimeOutGives137)
+{
+    std::atomic<bool> waiting{false};
+    FunctionThread waiter([&](Thread& self) {
+        waiting = true;
+        const int woken = self.waitChannel2(0);
+        const int timedOut = self.waitChannel3(20);
+        return woken * 1000 + timedOut;
+    });
+    waiter.start();
+    ASSERT_TRUE(eventually([&] { return waiting.load(); }));
+    // A wake before the wait begins is lost by design, so wake until the wait has ended.
+    ASSERT_TRUE(eventually([&] {
+        waiter.wakeChannel2();
+        return waiter.result != -1;
+    }));
+    waiter.join();
+    EXPECT_EQ(waiter.result, 137);
+}
+
+TEST(StartAndJoin, Rules)
+{
+    FunctionThread selfJoin([](Thread& self) {
+        try {
+            self.join();
+        } catch (const std::system_error& error) {
+            return error.code() == std::errc::resource_deadlock_would_occur ? 1 : 2;
+        }
+        return 0;
+    });
+    selfJoin.start();
+    selfJoin.join();
+    EXPECT_EQ(selfJoin.result, 1);
+    selfJoin.join(); // nothing joinable: no effect
+
+    Thread* seen = nullptr;
+    FunctionThread withBody([](Thread&) { return 0; });
+    withBody.start([&](Thread& self) { seen = &self; });
+    withBody.join();
+    EXPECT_EQ(seen, &withBody);
+    EXPECT_EQ(withBody.result, -1) << "a given body replaces run()";
+
+    std::atomic<bool> release{false};
+    FunctionThread busy([&](Thread&) {
+        eventually([&] { return release.load(); });
+        return 0;
+    });
+    busy.start();
+    EXPECT_THROW(busy.start(), HLV_THREAD::LogicError);
+    release = true;
+    busy.join();
+    busy.start(); // a joined thread can start again
+    busy.join();
+}
+
+TEST(StartAndJoin, DetachOnStartLogsAndRuns)
+{
+    HLV_THREAD::LogCapture capture;
+    FunctionThread detached([](Thread&) { return 5; }, /*detach=*/true);
+    detached.start();
+    ASSERT_TRUE(eventually([&] { return !detached.running(); }));
+    EXPECT_EQ(detached.result, 5);
+    EXPECT_EQ(capture.count("HLV_THREAD::Thread::start: detaching and cleaningup the thread"), 1u);
+}
+
+TEST(StartAndJoin, EscapingExceptionIsLoggedAtTheRoot)
+{
+    HLV_THREAD::LogCapture capture;
+    FunctionThread failing([](Thread&) -> int { HLV_THROW(HLV_THREAD::RuntimeError, "%s", "broken body"); });
+    failing.start();
+    failing.join();
+    EXPECT_EQ(capture.count("broken body"), 1u);
+    EXPECT_EQ(capture.count("Unhandled Halvex exception reached root of Thread"), 1u);
+}
+
+} // namespace

@@ -41,10 +41,8 @@
 #elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #  define HX_STATIC_ASSERT(condition, message) _Static_assert(condition, message)
 #else
-#  define HX_STATIC_ASSERT_JOIN2(a, b) a##b
-#  define HX_STATIC_ASSERT_JOIN(a, b) HX_STATIC_ASSERT_JOIN2(a, b)
-#  define HX_STATIC_ASSERT(condition, message) \
-     typedef char HX_STATIC_ASSERT_JOIN(hx_static_assert_, __LINE__)[(condition) ? 1 : -1]
+/* Older C: a repeated declaration of one array whose size turns negative when a check fails. */
+#  define HX_STATIC_ASSERT(condition, message) extern char hx_static_assert_failed[(condition) ? 1 : -1]
 #endif
 
 #ifdef __cplusplus
@@ -840,10 +838,26 @@ HX_API const char *CS_HX_str_flags(int flags);
 #define HX_CHECK_SIZE(type, bytes) HX_STATIC_ASSERT(sizeof(type) == (bytes), #type " size")
 #define HX_CHECK_OFFSET(type, field, offset) \
     HX_STATIC_ASSERT(offsetof(type, field) == (offset), #type "." #field " offset")
+#define HX_CHECK_HEADER(type)          \
+    HX_CHECK_OFFSET(type, ver_maj, 0); \
+    HX_CHECK_OFFSET(type, ver_min, 2); \
+    HX_CHECK_OFFSET(type, flags, 4)
 
-HX_CHECK_OFFSET(HX_ANALOG_GAIN, ver_maj, 0);
-HX_CHECK_OFFSET(HX_ANALOG_GAIN, ver_min, 2);
-HX_CHECK_OFFSET(HX_ANALOG_GAIN, flags, 4);
+HX_CHECK_HEADER(HX_ANALOG_GAIN);
+HX_CHECK_HEADER(HX_BATTERY_INFO);
+HX_CHECK_HEADER(HX_CAMERA_INFORMATION);
+HX_CHECK_HEADER(HX_CAPTURE_SETTINGS);
+HX_CHECK_HEADER(HX_COMMAND);
+HX_CHECK_HEADER(HX_DOWNLOAD_SETTINGS);
+HX_CHECK_HEADER(HX_IO_SETTINGS);
+HX_CHECK_HEADER(HX_LENS_SETTINGS);
+HX_CHECK_HEADER(HX_LENS_STATUS);
+HX_CHECK_HEADER(HX_PLAYBACK_SETTINGS);
+HX_CHECK_HEADER(HX_PROGRESS);
+HX_CHECK_HEADER(HX_READ_STREAM);
+HX_CHECK_HEADER(HX_STREAM_SETTINGS);
+HX_CHECK_HEADER(HX_TEMPERATURE);
+
 HX_CHECK_OFFSET(HX_ANALOG_GAIN, gain, 8);
 HX_CHECK_OFFSET(HX_ANALOG_GAIN, gain_caps, 12);
 HX_CHECK_SIZE(HX_ANALOG_GAIN, 16);
@@ -995,11 +1009,19 @@ HX_CHECK_OFFSET(HX_STREAM_SETTINGS, jpeg_quality, 16);
 HX_CHECK_SIZE(HX_STREAM_SETTINGS, 32);
 
 HX_CHECK_OFFSET(HX_TEMPERATURE, temp_a10_ext, 8);
+HX_CHECK_OFFSET(HX_TEMPERATURE, temp_a10_int, 12);
+HX_CHECK_OFFSET(HX_TEMPERATURE, temp_em2120, 16);
+HX_CHECK_OFFSET(HX_TEMPERATURE, temp_fan_external, 20);
+HX_CHECK_OFFSET(HX_TEMPERATURE, temp_fan_internal, 24);
+HX_CHECK_OFFSET(HX_TEMPERATURE, temp_firefly, 28);
+HX_CHECK_OFFSET(HX_TEMPERATURE, temp_nvme, 32);
+HX_CHECK_OFFSET(HX_TEMPERATURE, temp_pcie, 36);
 HX_CHECK_OFFSET(HX_TEMPERATURE, temp_sensor, 40);
 HX_CHECK_SIZE(HX_TEMPERATURE, 44);
 
 #undef HX_CHECK_SIZE
 #undef HX_CHECK_OFFSET
+#undef HX_CHECK_HEADER
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,32 @@
+// IPv4 addresses and ports as the library keeps them, and the socket addresses built from them.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace HX_PLATFORM {
+
+// An address in network order (its bytes in memory are the address, as in sockaddr_in) and a
+// port in host order.
+struct Ipv4Endpoint {
+  uint32_t address = 0;
+  uint16_t port = 0;
+  bool operator==(const Ipv4Endpoint&) const = default;
+};
+
+// Dotted text of a network-order address ("127.0.0.2").
+std::string ipv4ToText(uint32_t networkOrderAddress);
+// The network-order address of dotted text; nullopt unless it is exactly four decimal parts.
+std::optional<uint32_t> ipv4FromText(std::string_view text);
+
+sockaddr_in toSockaddr(const Ipv4Endpoint& endpoint);
+Ipv4Endpoint fromSockaddr(const sockaddr_in& address);
+
+// "address:port".
+std::string toString(const Ipv4Endpoint& endpoint);
+
+}  // namespace HX_PLATFORM

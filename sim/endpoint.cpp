@@ -1,0 +1,12 @@
+// Text form of an endpoint for log lines.
+#include "endpoint.h"
+
+#include <fmt/format.h>
+
+#include "camera_config.h"
+
+namespace hxsim {
+
+std::string toString(const Endpoint& endpoint) { return fmt::format("{}:{}", dotted(endpoint.address), endpoint.port); }
+
+}  // namespace hxsim

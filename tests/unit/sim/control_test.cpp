@@ -1,0 +1,175 @@
+// The camera's control protocol: write gate, read-only and unknown registers, unacknowledged
+// writes, memory reads and writes, discovery replies.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include "core_harness.h"
+#include "model_codes.h"
+#include "wire/discovery_packet.h"
+
+using namespace hxsim;
+using namespace hxsim_test;
+using namespace HX_REGISTERS;
+namespace Status = HX_WIRE::CameraStatus;
+
+TEST(SimWriteGate, GatedWriteAppliesAndCountsGatePairs) {
+    CoreHarness cam;
+    auto ack = cam.gatedWrite({{GIGE_REG_EXPOSURE, 500}, {GIGE_REG_TRIGGER_IN_EDGE, 1}});
+    ASSERT_TRUE(ack);
+    EXPECT_EQ(ack->header.status, Status::kSuccess);
+    EXPECT_EQ(ack->header.answer, HX_WIRE::ControlCode::kWriteRegAck);
+    EXPECT_EQ(ack->index, 4u);  // two caller pairs plus the two gate pairs
+    EXPECT_EQ(cam.reg(GIGE_REG_EXPOSURE), 500u);
+    EXPECT_EQ(cam.reg(GIGE_REG_TRIGGER_IN_EDGE), 1u);
+    EXPECT_EQ(cam.reg(GIGE_REG_WRITE_GATE), 0u);
+}
+
+TEST(SimWriteGate, ClosedGateRefusesAndStopsAtThatPair) {
+    CoreHarness cam;
+    const uint32_t before = cam.reg(GIGE_REG_EXPOSURE);
+    // Ungated registers pass, the gated one is refused, nothing after it is applied.
+    auto ack = cam.write({{GIGE_REG_DOWNLOAD_START, 3}, {GIGE_REG_EXPOSURE, 700}, {GIGE_REG_DOWNLOAD_END, 9}});
+    ASSERT_TRUE(ack);
+    EXPECT_EQ(ack->header.status, Status::kAccessDenied);
+    EXPECT_EQ(ack->index, 1u);
+    EXPECT_EQ(cam.reg(GIGE_REG_DOWNLOAD_START), 3u);
+    EXPECT_EQ(cam.reg(GIGE_REG_EXPOSURE), before);
+    EXPECT_EQ(cam.reg(GIGE_REG_DOWNLOAD_END), 0u);
+}
+
+TEST(SimWriteGate, GatePersistsAcrossDatagrams) {
+    CoreHarness cam;
+    ASSERT_EQ(cam.write({{GIGE_REG_WRITE_GATE, 2}})->header.status, Status::kSuccess);
+    EXPECT_EQ(cam.write({{GIGE_REG_EXPOSURE, 650}})->header.status, Status::kSuccess);
+    EXPECT_EQ(cam.reg(GIGE_REG_EXPOSURE), 650u);
+    ASSERT_EQ(cam.write({{GIGE_REG_WRITE_GATE, 0}})->header.status, Status::kSuccess);
+    EXPECT_EQ(cam.write({{GIGE_REG_EXPOSURE, 660}})->header.status, Status::kAccessDenied);
+    // A refusal inside an open gate leaves the gate open.
+    auto ack = cam.write({{GIGE_REG_WRITE_GATE, 2}, {GIGE_REG_SENSOR_WIDTH_MAX, 1}});
+    EXPECT_EQ(ack->header.status, Status::kAccessDenied);
+    EXPECT_EQ(ack->index, 1u);
+    EXPECT_EQ(cam.reg(GIGE_REG_WRITE_GATE), 2u);
+}
+
+TEST(SimWriteGate, ReadOnlyAndUnknownRegistersAreRefused) {
+    CoreHarness cam;
+    EXPECT_EQ(cam.gatedWrite({{GIGE_REG_CAMERA_STATE, 8}})->header.status, Status::kAccessDenied);
+    EXPECT_EQ(cam.gatedWrite({{GIGE_REG_SENSOR_TYPE, 1}})->header.status, Status::kAccessDenied);
+    auto unknown = cam.gatedWrite({{GIGE_REG_EXPOSURE, 400}, {0x1234, 1}});
+    EXPECT_EQ(unknown->header.status, Status::kInvalidAddress);
+    EXPECT_EQ(unknown->index, 2u);
+    // First-family cameras have none of the second family's registers.
+    EXPECT_EQ(cam.gatedWrite({{GIGE_REG_SAVE_STATE, 0x40000000}})->header.status, Status::kInvalidAddress);
+}
+
+TEST(SimWriteGate, UnacknowledgedWritesApplyWithoutAnswer) {
+    CoreHarness cam;
+    auto planned = HX_WIRE::planSingleWrite(GIGE_REG_ANALOG_GAIN, 200 | (1u << 31));
+    ASSERT_FALSE(planned.ackRequired);
+    EXPECT_TRUE(cam.send(HX_WIRE::encodeWriteRegCmd(planned.pairs, false, 77)).empty());
+    EXPECT_EQ(cam.reg(GIGE_REG_ANALOG_GAIN), 200u);
+    // Fire-and-forget with request id 0 still applies.
+    EXPECT_TRUE(cam.send(HX_WIRE::encodeWriteRegCmd({{{GIGE_REG_CCP, 2}}}, false, 0)).empty());
+    EXPECT_EQ(cam.reg(GIGE_REG_CCP), 2u);
+}
+
+TEST(SimReads, UnknownAddressAnswersValuesUpToIt) {
+    CoreHarness cam;
+    auto ack = cam.read({GIGE_REG_SENSOR_WIDTH_MAX, GIGE_REG_SENSOR_HEIGHT_MAX, 0x1234, GIGE_REG_ROI_WIDTH});
+    EXPECT_EQ(ack.header.status, Status::kInvalidAddress);
+    ASSERT_EQ(ack.values.size(), 2u);
+    EXPECT_EQ(ack.values[0], 2560u);
+    EXPECT_EQ(ack.values[1], 2048u);
+}
+
+TEST(SimReads, AcknowledgeRepeatsRequestIdAndAnswersCommandPlusOne) {
+    CoreHarness cam;
+    for (uint16_t id : {uint16_t{0}, uint16_t{1}, uint16_t{0xFFFF}}) {
+        auto answers = cam.send(HX_WIRE::encodeReadRegCmd(std::vector<uint32_t>{GIGE_REG_CAMERA_STATE}, id));
+        auto header = HX_WIRE::decodeAckHeader(answers.at(0).bytes);
+        EXPECT_EQ(header->ackId, id);
+        EXPECT_EQ(header->answer, 0x0081);
+    }
+    auto answers = cam.send({0x42, 0x01, 0x00, 0x90, 0x00, 0x00, 0x00, 0x05});
+    auto header = HX_WIRE::decodeAckHeader(answers.at(0).bytes);
+    EXPECT_EQ(header->answer, 0x0091);
+    EXPECT_EQ(header->status, Status::kNotImplemented);
+}
+
+TEST(SimMemory, ReadsAlwaysTheFullCountZeroFilled) {
+    CoreHarness cam;
+    auto manufacturer = cam.readMem(GIGE_REG_MANUFACTURER_NAME, 64);
+    ASSERT_EQ(manufacturer.size(), 64u);
+    EXPECT_EQ(std::string(manufacturer.begin(), manufacturer.begin() + 6), "halvex");
+    EXPECT_EQ(manufacturer[6], 0);
+    EXPECT_EQ(cam.readMem(0x7000, 0).size(), 536u);  // 0 asks for the default
+    auto window = cam.readMem(GIGE_REG_MODEL_NAME, 536);
+    EXPECT_EQ(familyFromWindow(window), CameraFamily::Tarrow);
+    // Only the model may hold a family code: blank it and the window names no family.
+    std::fill(window.begin(), window.begin() + 32, 0);
+    EXPECT_EQ(familyFromWindow(window), std::nullopt);
+}
+
+TEST(SimMemory, OnlyTheUserNameIsWritableAndNeverWithACode) {
+    CoreHarness cam;
+    auto writeMem = [&](uint32_t address, std::string text) {
+        std::vector<uint8_t> data(text.begin(), text.end());
+        data.push_back(0);
+        auto answers = cam.send(HX_WIRE::encodeWriteMemCmd(address, data, cam.nextId++));
+        return HX_WIRE::decodeAckHeader(answers.at(0).bytes)->status;
+    };
+    EXPECT_EQ(writeMem(GIGE_REG_USER_DEFINED_NAME, "bench-left"), Status::kSuccess);
+    auto name = cam.readMem(GIGE_REG_USER_DEFINED_NAME, 16);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(name.data())), "bench-left");
+    EXPECT_EQ(writeMem(GIGE_REG_USER_DEFINED_NAME, "my-qM"), Status::kInvalidParameter);
+    EXPECT_EQ(writeMem(GIGE_REG_MANUFACTURER_NAME, "other"), Status::kAccessDenied);
+    EXPECT_EQ(writeMem(0x9000, "x"), Status::kInvalidAddress);
+    auto reply = HX_WIRE::decodeDiscoveryAck(cam.core.discoveryReply(1));
+    EXPECT_EQ(reply->userDefinedName, "bench-left");
+}
+
+TEST(SimDiscovery, ReplyCarriesIdentityAndFaultsChangeIt) {
+    CameraConfig config;
+    config.address = 0x7F000005;
+    config.userName = "cam-five";
+    CoreHarness cam(config);
+    auto answers = cam.send(HX_WIRE::encodeDiscoveryCmd(42));
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].channel, FaultChannel::Discovery);
+    auto reply = HX_WIRE::decodeDiscoveryAck(answers[0].bytes);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->header.ackId, 42);
+    EXPECT_EQ(reply->userDefinedName, "cam-five");
+    EXPECT_EQ(reply->currentIp, htonl(0x7F000005));
+    EXPECT_EQ(HX_WIRE::judgeDiscoveryReply(*reply), HX_WIRE::DiscoveryVerdict::Accepted);
+
+    config.faults.wrongManufacturer = true;
+    EXPECT_EQ(HX_WIRE::judgeDiscoveryReply(*HX_WIRE::decodeDiscoveryAck(CameraCore(config).discoveryReply(1))),
+              HX_WIRE::DiscoveryVerdict::ForeignManufacturer);
+    config.faults.wrongManufacturer = false;
+    config.faults.oldFirmware = true;
+    CameraCore old(config);
+    EXPECT_EQ(HX_WIRE::judgeDiscoveryReply(*HX_WIRE::decodeDiscoveryAck(old.discoveryReply(1))),
+              HX_WIRE::DiscoveryVerdict::FirmwareTooOld);
+}
+
+TEST(SimDiscovery, BroadcastArrivalsAnswerOnlyDiscovery) {
+    CoreHarness cam;
+    auto read = HX_WIRE::encodeReadRegCmd(std::vector<uint32_t>{GIGE_REG_CAMERA_STATE}, 1);
+    EXPECT_TRUE(cam.core.handle(read, kHost, cam.now, true).empty());
+    EXPECT_EQ(cam.core.handle(HX_WIRE::encodeDiscoveryCmd(1), kHost, cam.now, true).size(), 1u);
+}
+
+TEST(SimRobustness, MalformedRequestsGetAClearAnswerOrNone) {
+    CoreHarness cam;
+    EXPECT_TRUE(cam.send({}).empty());
+    EXPECT_TRUE(cam.send(std::vector<uint8_t>(10, 0)).empty());        // a host's event-port opener
+    EXPECT_TRUE(cam.send({0x42, 0x01, 0x00, 0x80, 0x00, 0x08}).empty());  // header cut short
+    // A length that claims more than arrived is no request.
+    EXPECT_TRUE(cam.send({0x42, 0x01, 0x00, 0x80, 0x00, 0x08, 0x00, 0x01, 0x00, 0x00}).empty());
+    // A register read whose payload is not whole addresses.
+    auto answers = cam.send({0x42, 0x01, 0x00, 0x80, 0x00, 0x03, 0x00, 0x01, 0xA0, 0x20, 0x00});
+    EXPECT_EQ(HX_WIRE::decodeAckHeader(answers.at(0).bytes)->status, Status::kInvalidParameter);
+    std::vector<uint32_t> tooMany(136, GIGE_REG_CAMERA_STATE);
+    EXPECT_EQ(cam.read(tooMany).header.status, Status::kInvalidParameter);
+}

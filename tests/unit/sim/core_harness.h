@@ -1,0 +1,82 @@
+// Drives a CameraCore with datagrams built by the host-side codecs, as a host would.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "camera_core.h"
+#include "register_map.h"
+#include "wire/control_packet.h"
+#include "wire/event_packet.h"
+
+namespace hxsim_test {
+
+using namespace std::chrono_literals;
+
+inline const hxsim::Endpoint kHost{0x7F000001, 5824};
+inline const hxsim::Endpoint kOtherHost{0x7F000001, 5830};
+
+struct CoreHarness {
+    explicit CoreHarness(hxsim::CameraConfig config = {}) : core(config) {}
+
+    hxsim::CameraCore core;
+    hxsim::SimTime now{0};
+    uint16_t nextId = 1;
+    std::vector<hxsim::Outgoing> events;  // event datagrams seen so far
+
+    std::vector<hxsim::Outgoing> send(const std::vector<uint8_t>& datagram, hxsim::Endpoint from = kHost) {
+        auto out = core.handle(datagram, from, now);
+        std::vector<hxsim::Outgoing> answers;
+        for (auto& item : out) {
+            (item.channel == hxsim::FaultChannel::Events ? events : answers).push_back(item);
+        }
+        return answers;
+    }
+
+    std::optional<HX_WIRE::WriteRegAck> write(std::vector<HX_WIRE::RegisterPair> pairs, bool ack = true,
+                                              hxsim::Endpoint from = kHost) {
+        auto answers = send(HX_WIRE::encodeWriteRegCmd(pairs, ack, nextId++), from);
+        if (answers.empty()) {
+            return std::nullopt;
+        }
+        return HX_WIRE::decodeWriteRegAck(answers.front().bytes);
+    }
+
+    // A write wrapped in the gate pairs, as hosts send most writes.
+    std::optional<HX_WIRE::WriteRegAck> gatedWrite(std::vector<HX_WIRE::RegisterPair> pairs,
+                                                   hxsim::Endpoint from = kHost) {
+        return write(HX_WIRE::planMultiWrite(pairs).pairs, true, from);
+    }
+
+    HX_WIRE::ReadRegAck read(const std::vector<uint32_t>& addresses) {
+        auto answers = send(HX_WIRE::encodeReadRegCmd(addresses, nextId++));
+        return *HX_WIRE::decodeReadRegAck(answers.at(0).bytes);
+    }
+
+    uint32_t reg(uint32_t address) { return read({address}).values.at(0); }
+
+    std::vector<uint8_t> readMem(uint32_t address, std::size_t count) {
+        auto answers = send(HX_WIRE::encodeReadMemCmd(address, count, nextId++));
+        auto ack = HX_WIRE::decodeReadMemAck(answers.at(0).bytes);
+        return {ack->data.begin(), ack->data.end()};
+    }
+
+    void tick(hxsim::SimTime by) {
+        now += by;
+        for (auto& item : core.advance(now)) {
+            events.push_back(item);
+        }
+    }
+
+    // (register, value) of every event seen so far.
+    std::vector<std::pair<uint32_t, uint32_t>> eventPairs() const {
+        std::vector<std::pair<uint32_t, uint32_t>> pairs;
+        for (const auto& item : events) {
+            auto decoded = HX_WIRE::decodeEventData(item.bytes);
+            pairs.emplace_back(decoded.event.eventId, decoded.event.value);
+        }
+        return pairs;
+    }
+};
+
+}  // namespace hxsim_test

@@ -1,0 +1,107 @@
+// The camera database: every accepted discovery reply with its age-out timer, and the ignore list.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "hx/hx.h"
+#include "wire/discovery_packet.h"
+
+namespace HLV_DISCOVERY {
+
+// A discovery acknowledge is exactly this long, header included.
+inline constexpr std::size_t REPLY_SIZE = HX_WIRE::kDiscoveryAckSize;
+using Reply = std::array<uint8_t, REPLY_SIZE>;
+
+// Polls a camera may miss in a row before it is reported lost.
+inline constexpr int32_t TIMER_START = 6;
+// Ignore-list count meaning "for ever".
+inline constexpr int32_t IGNORE_FOREVER = -1;
+// Replies ignored after a camera was removed on request; the fifth one adds it again.
+inline constexpr int32_t IGNORE_AFTER_REMOVAL = 5;
+
+// The user-defined name stored in a reply (at most 16 characters, up to the first NUL).
+std::string userDefinedName(const Reply& reply);
+
+// What the database asks of the rest of the library when cameras come and go. The database calls
+// these without holding its mutex, on the thread that changed it (the Discovery thread), because
+// they reach other components that may look cameras up again.
+class DiscoveryEvents {
+ public:
+  virtual ~DiscoveryEvents();
+  // The name of the local adapter that reaches the camera, empty when none does.
+  virtual std::string adapterName(uint32_t address) = 0;
+  // A camera entered the database: obtain its service and report it found with `information`.
+  virtual void cameraFound(uint32_t address, const std::string& name, const HX_CAMERA_INFORMATION& information) = 0;
+  // A camera left the database: fail its control channel and report it lost.
+  virtual void cameraLost(uint32_t address, const std::string& name) = 0;
+};
+
+// Written only by the Discovery thread; read by any thread (lookups by address or name). Every
+// operation takes the mutex around the maps alone and calls DiscoveryEvents after releasing it.
+// Addresses are IPv4 in network byte order, the key every per-camera registry uses.
+class DiscoveryDB {
+ public:
+  explicit DiscoveryDB(DiscoveryEvents& events);
+  DiscoveryDB(const DiscoveryDB&) = delete;
+  DiscoveryDB& operator=(const DiscoveryDB&) = delete;
+
+  // Handles one discovery reply received from `source`.
+  void addCamera(const Reply& reply, const sockaddr_in& source);
+  // Runs every camera's timer down by one poll; reports and drops those that reach 0.
+  void decrementTimeout();
+  // Drops a camera's entry without reporting it.
+  void cameraErase(uint32_t address);
+  // Reports a camera lost (fails its control channel, sends the lost event).
+  void cameraRemoveNotification(uint32_t address, const std::string& name);
+  // Drops a camera whose link was lost for good and ignores its next replies.
+  void removeCamera(uint32_t address);
+
+  bool getByAddr(uint32_t address, Reply& out) const;
+  bool getByName(const std::string& name, Reply& out) const;
+  // Waits until the camera is in the database or the deadline passes; true when it is there.
+  bool waitForCamera(uint32_t address, std::chrono::steady_clock::time_point deadline) const;
+
+  // State for diagnostics and tests.
+  std::vector<uint32_t> addresses() const;
+  std::optional<int32_t> timer(uint32_t address) const;
+  std::optional<int32_t> ignoreCount(uint32_t address) const;
+
+ private:
+  struct CameraEntry {
+    int32_t timer = TIMER_START;
+    Reply reply{};
+    sockaddr_in source{};
+  };
+  struct Lost {
+    uint32_t address;
+    std::string name;
+  };
+
+  enum class IgnoreVerdict { Ignore, Proceed };
+  IgnoreVerdict applyIgnoreList(uint32_t address);
+  bool refreshKnown(uint32_t address, const Reply& reply, const sockaddr_in& source);
+  bool passesChecks(uint32_t address, const HX_WIRE::DiscoveryAck& reply);
+  void ignore(uint32_t address, int32_t count);
+  void insert(uint32_t address, const Reply& reply, const sockaddr_in& source);
+  void announce(uint32_t address, const HX_WIRE::DiscoveryAck& reply);
+
+  DiscoveryEvents& events_;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::map<uint32_t, CameraEntry> cameras_;
+  std::map<uint32_t, int32_t> ignored_;
+};
+
+}  // namespace HLV_DISCOVERY

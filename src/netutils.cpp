@@ -1,0 +1,33 @@
+// Local network adapters: the choices made from an adapter list, free of any system call.
+#include "netutils.h"
+
+#include <net/if_arp.h>
+
+namespace HX_NETUTILS {
+
+LinkKind linkKind(unsigned hardwareType, bool wireless) {
+  if (hardwareType == ARPHRD_LOOPBACK) return LinkKind::Loopback;
+  // Wireless interfaces present themselves as Ethernet; the wireless query tells them apart.
+  if (hardwareType == ARPHRD_ETHER) return wireless ? LinkKind::Wireless : LinkKind::Ethernet;
+  return LinkKind::Other;
+}
+
+std::vector<uint32_t> discoveryTargets(const std::vector<Adapter>& adapters) {
+  std::vector<uint32_t> targets;
+  for (const Adapter& adapter : adapters) {
+    const bool carriesDiscovery = adapter.kind == LinkKind::Ethernet || adapter.kind == LinkKind::Wireless;
+    if (!carriesDiscovery || !adapter.up || adapter.address == 0) continue;
+    // Bitwise operations are the same in either byte order, so this works on network order.
+    targets.push_back(adapter.address | ~adapter.mask);
+  }
+  return targets;
+}
+
+const Adapter* adapterForCamera(const std::vector<Adapter>& adapters, uint32_t camera) {
+  for (const Adapter& adapter : adapters) {
+    if (adapter.address != 0 && (camera & adapter.mask) == (adapter.address & adapter.mask)) return &adapter;
+  }
+  return nullptr;
+}
+
+}  // namespace HX_NETUTILS

@@ -1,0 +1,75 @@
+// Adapter choices: which links carry discovery broadcasts, and which adapter reaches a camera.
+#include "netutils.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <net/if_arp.h>
+
+namespace {
+
+using HX_NETUTILS::Adapter;
+using HX_NETUTILS::LinkKind;
+
+uint32_t ip(const char* text) { return inet_addr(text); }
+
+Adapter adapter(const char* name, LinkKind kind, const char* address, const char* mask, bool up = true) {
+  Adapter result;
+  result.name = name;
+  result.kind = kind;
+  result.up = up;
+  result.address = ip(address);
+  result.mask = ip(mask);
+  return result;
+}
+
+TEST(LinkKind, OnlyEthernetFramedLinksCarryDiscoveryAndWirelessIsToldApart) {
+  EXPECT_EQ(HX_NETUTILS::linkKind(ARPHRD_ETHER, false), LinkKind::Ethernet);
+  EXPECT_EQ(HX_NETUTILS::linkKind(ARPHRD_ETHER, true), LinkKind::Wireless);
+  EXPECT_EQ(HX_NETUTILS::linkKind(ARPHRD_LOOPBACK, false), LinkKind::Loopback);
+  EXPECT_EQ(HX_NETUTILS::linkKind(ARPHRD_NONE, false), LinkKind::Other);     // tun
+  EXPECT_EQ(HX_NETUTILS::linkKind(ARPHRD_TUNNEL, false), LinkKind::Other);   // ipip
+  EXPECT_EQ(HX_NETUTILS::linkKind(ARPHRD_IPGRE, false), LinkKind::Other);
+  EXPECT_EQ(HX_NETUTILS::linkKind(ARPHRD_SIT, false), LinkKind::Other);
+}
+
+TEST(DiscoveryTargets, DirectedBroadcastOnEveryUpEthernetOrWirelessAdapterWithAnAddress) {
+  const std::vector<Adapter> adapters = {
+      adapter("lo", LinkKind::Loopback, "127.0.0.1", "255.0.0.0"),
+      adapter("eth0", LinkKind::Ethernet, "192.168.1.20", "255.255.255.0"),
+      adapter("wlan0", LinkKind::Wireless, "10.20.30.40", "255.255.240.0"),
+      adapter("tun0", LinkKind::Other, "10.8.0.1", "255.255.255.0"),
+      adapter("eth1", LinkKind::Ethernet, "0.0.0.0", "0.0.0.0"),
+      adapter("eth2", LinkKind::Ethernet, "172.16.0.1", "255.255.0.0", false),
+      adapter("eth3", LinkKind::Ethernet, "10.1.2.3", "255.0.0.0"),
+  };
+  EXPECT_EQ(HX_NETUTILS::discoveryTargets(adapters),
+            (std::vector<uint32_t>{ip("192.168.1.255"), ip("10.20.31.255"), ip("10.255.255.255")}));
+  EXPECT_TRUE(HX_NETUTILS::discoveryTargets({}).empty());
+}
+
+TEST(AdapterForCamera, FirstAdapterSharingTheSubnetWinsAndOthersGiveNone) {
+  const std::vector<Adapter> adapters = {
+      adapter("lo", LinkKind::Loopback, "127.0.0.1", "255.0.0.0"),
+      adapter("eth0", LinkKind::Ethernet, "192.168.1.20", "255.255.255.0"),
+      adapter("eth1", LinkKind::Ethernet, "192.168.1.21", "255.255.255.0"),
+      adapter("eth2", LinkKind::Ethernet, "0.0.0.0", "0.0.0.0"),  // no address: never matches
+  };
+  const Adapter* found = HX_NETUTILS::adapterForCamera(adapters, ip("192.168.1.99"));
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->name, "eth0");
+  found = HX_NETUTILS::adapterForCamera(adapters, ip("127.0.0.2"));
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->name, "lo");
+  EXPECT_EQ(HX_NETUTILS::adapterForCamera(adapters, ip("192.168.2.99")), nullptr);
+}
+
+TEST(AddressText, StrictDottedQuadBothWays) {
+  EXPECT_EQ(HX_NETUTILS::addressToText(ip("10.1.2.3")), "10.1.2.3");
+  EXPECT_EQ(HX_NETUTILS::textToAddress("127.0.0.2"), ip("127.0.0.2"));
+  EXPECT_EQ(HX_NETUTILS::textToAddress("255.255.255.255"), 0xFFFFFFFFu);
+  for (const char* text : {"", "camera-1", "10.1.2", "10.1.2.3.4", "10.1.2.256", " 10.1.2.3", "10.1.2.3 ", "0x0a.1.2.3"}) {
+    EXPECT_FALSE(HX_NETUTILS::textToAddress(text).has_value()) << text;
+  }
+}
+
+}  // namespace

@@ -62,11 +62,13 @@ inline bool eventually(const std::function<bool()>& condition, std::chrono::mill
     return true;
 }
 
-// A message that records the names of the threads that handled it.
-class TracedMessage : public HLV_THREAD::Message {
-public:
+// Names of the threads that handled a message, in order.
+struct VisitLog {
+    virtual ~VisitLog() = default;
     std::vector<std::string> visits;
 };
+
+class TracedMessage : public HLV_THREAD::Message, public VisitLog {};
 
 // A message thread that records what it handled and what came back to it, and by default
 // replies "done" to everything. A custom action replaces the default for messages it accepts.
@@ -87,7 +89,7 @@ public:
     void messageHandle(HLV_THREAD::Message* message) override
     {
         const uint32_t req = message->req;
-        if (auto* traced = dynamic_cast<TracedMessage*>(message))
+        if (auto* traced = dynamic_cast<VisitLog*>(message))
             traced->visits.push_back(name_);
         signal.update([&] { handled.push_back(req); });
         if (action_ && action_(*this, message))
@@ -102,7 +104,7 @@ public:
     {
         const uint32_t status = message->status;
         std::vector<std::string> visits;
-        if (auto* traced = dynamic_cast<TracedMessage*>(message))
+        if (auto* traced = dynamic_cast<VisitLog*>(message))
             visits = traced->visits;
         const std::size_t routeLeft = message->routeLength();
         delete message;

@@ -14,6 +14,7 @@ namespace HLV_THREAD {
 // tick at the end of the period in which it changed is skipped. While paused the periods go on
 // without ticks. One-shot tickers end after their first period. stop() ends the loop at once,
 // without a further tick. An exception from tick() ends the loop and is logged.
+// Any thread may start, stop, pause or change the period; tick() runs on the ticker's own thread.
 // The destructor stops and joins; a subclass whose tick() uses its own members must call
 // stopAndJoin() in its own destructor, before those members go.
 class Ticker : public Thread {

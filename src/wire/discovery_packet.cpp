@@ -90,8 +90,8 @@ std::vector<uint8_t> encodeDiscoveryAck(const DiscoveryAck& reply) {
   out.u16(ControlCode::kDiscoveryAck);
   out.u16(kDiscoveryAckLength);
   out.u16(reply.header.ackId);
-  out.u16(reply.specVersionMajor);
-  out.u16(reply.specVersionMinor);
+  out.u16(reply.protocolVersionMajor);
+  out.u16(reply.protocolVersionMinor);
   out.u32(reply.deviceMode);
   out.zeros(2);
   out.bytes(reply.macAddress);
@@ -117,8 +117,8 @@ std::optional<DiscoveryAck> decodeDiscoveryAck(std::span<const uint8_t> datagram
   if (reply.header.answer != ControlCode::kDiscoveryAck) {
     return std::nullopt;
   }
-  reply.specVersionMajor = in.u16();
-  reply.specVersionMinor = in.u16();
+  reply.protocolVersionMajor = in.u16();
+  reply.protocolVersionMinor = in.u16();
   reply.deviceMode = in.u32();
   in.seek(DiscoveryOffset::kMacAddress);
   std::ranges::copy(in.bytes(reply.macAddress.size()), reply.macAddress.begin());

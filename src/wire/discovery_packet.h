@@ -22,8 +22,8 @@ inline constexpr uint16_t kDiscoveryAckLength = kDiscoveryAckSize - kControlHead
 
 // Byte offsets of the reply's fields, counted from the start of the datagram.
 namespace DiscoveryOffset {
-inline constexpr std::size_t kSpecVersionMajor = 8;
-inline constexpr std::size_t kSpecVersionMinor = 10;
+inline constexpr std::size_t kProtocolVersionMajor = 8;
+inline constexpr std::size_t kProtocolVersionMinor = 10;
 inline constexpr std::size_t kDeviceMode = 12;
 inline constexpr std::size_t kMacAddress = 18;
 inline constexpr std::size_t kIpConfigOptions = 24;
@@ -53,8 +53,8 @@ inline constexpr std::size_t kUserDefinedName = 16;
 // are the address, as in a socket address and as the library keys cameras.
 struct DiscoveryAck {
   AckHeader header{0, ControlCode::kDiscoveryAck, kDiscoveryAckLength, 0};
-  uint16_t specVersionMajor = 0;
-  uint16_t specVersionMinor = 0;
+  uint16_t protocolVersionMajor = 0;
+  uint16_t protocolVersionMinor = 0;
   uint32_t deviceMode = 0;
   std::array<uint8_t, 6> macAddress{};
   uint32_t ipConfigOptions = 0;

@@ -63,12 +63,4 @@ TEST(EventFd, StaysSetUntilResetHoweverOftenItWasSet) {
   EXPECT_NE(::fcntl(event.fd(), F_GETFL) & O_NONBLOCK, 0);
 }
 
-TEST(EventFd, MovedEventKeepsItsState) {
-  EventFd original;
-  ASSERT_TRUE(original.set());
-  EventFd moved(std::move(original));
-  EXPECT_FALSE(original.valid());
-  EXPECT_TRUE(moved.isSet());
-}
-
 }  // namespace

@@ -92,12 +92,9 @@ TEST(ControlCommands, MemoryWriteSendsAtMostOneDatagramOfData) {
   EXPECT_EQ(Bytes(datagram.begin() + 12, datagram.end()), Bytes(data.begin(), data.begin() + 536));
 }
 
-TEST(ControlCommands, LargestListsFillOneDatagram) {
-  EXPECT_EQ(encodeReadRegCmd(std::vector<uint32_t>(kMaxReadAddresses), 1).size(), 548u);
-  EXPECT_LE(encodeWriteRegCmd(std::vector<RegisterPair>(kMaxWritePairs), true, 1).size(), 548u);
-  EXPECT_GT(encodeWriteRegCmd(std::vector<RegisterPair>(kMaxWritePairs + 1), true, 1).size(), 548u);
-  EXPECT_TRUE(encodeReadRegCmd(std::vector<uint32_t>(0x4000), 1).empty())
-      << "a length that does not fit 16 bits is never encoded";
+TEST(ControlCommands, LengthsTooLongForTheFieldAreNeverEncoded) {
+  EXPECT_TRUE(encodeReadRegCmd(std::vector<uint32_t>(0x4000), 1).empty());
+  EXPECT_TRUE(encodeWriteRegCmd(std::vector<RegisterPair>(0x2000), true, 1).empty());
 }
 
 TEST(ControlStatus, CameraStatusMapsToResults) {
@@ -141,6 +138,7 @@ TEST(ControlAcks, WriteAcknowledgesCarryStatusAndIndex) {
   EXPECT_EQ(ack->header.ackId, 9);
   EXPECT_EQ(ack->index, 3u);
   EXPECT_EQ(encodeWriteRegAck(0x8006, 9, 3), denied);
+  EXPECT_EQ(toString(*ack), "WRITEREG_ACK id=9 status=0x8006 len=4 index=3");
 
   const Bytes memory = {0x00, 0x00, 0x00, 0x87, 0x00, 0x04, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x10};
   const std::optional<AckHeader> memoryAck = decodeWriteMemAck(memory);
@@ -234,16 +232,6 @@ TEST(ControlCameraSide, HostileCommandsAreRejected) {
   Bytes memWrite = encodeWriteMemCmd(0x68, Bytes{}, 1);
   memWrite[5] = 0x03;
   EXPECT_FALSE(decodeWriteMemCmd(memWrite)) << "no room for the address";
-}
-
-TEST(ControlText, ToStringNamesTheCodeAndFields) {
-  const std::optional<WriteRegAck> ack = decodeWriteRegAck(encodeWriteRegAck(0x8006, 9, 3));
-  ASSERT_TRUE(ack);
-  const std::string text = toString(*ack);
-  EXPECT_NE(text.find("WRITEREG_ACK"), std::string::npos) << text;
-  EXPECT_NE(text.find("0x8006"), std::string::npos) << text;
-  EXPECT_NE(text.find("index=3"), std::string::npos) << text;
-  EXPECT_EQ(controlCodeName(0x1234), "CODE_0x1234");
 }
 
 }  // namespace

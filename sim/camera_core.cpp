@@ -171,8 +171,8 @@ std::vector<uint8_t> CameraCore::discoveryReply(uint16_t ackId) const {
     const CameraMemory& memory = device_.memory();
     HX_WIRE::DiscoveryAck reply;
     reply.header.ackId = ackId;
-    reply.specVersionMajor = 1;
-    reply.specVersionMinor = 2;
+    reply.protocolVersionMajor = 1;
+    reply.protocolVersionMinor = 2;
     reply.deviceMode = 0x80000001;  // a transmitter, little-endian register byte order flag clear
     reply.macAddress = config.mac;
     reply.ipConfigOptions = 0x7;

@@ -1,0 +1,35 @@
+// Register channel: the register and memory exchanges an operations object has with its camera.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+// (register address, 32-bit value) pairs in the order they are read or written.
+using RegisterPairs = std::vector<std::pair<uint32_t, uint32_t>>;
+
+// The camera operations reach their camera only through this interface, so the family logic can
+// be exercised against an in-memory camera, and the library's own implementation goes through the
+// camera's control channel. Every call returns the control protocol's result: 0 on success, 6 when
+// the channel is halted or faulted, 7 to 13 for the camera's refusals and time-outs.
+// Implementations may be called from any thread at once.
+class RegisterChannel {
+public:
+    virtual ~RegisterChannel();
+
+    virtual uint32_t readReg(uint32_t reg, uint32_t& value) = 0;
+    virtual uint32_t writeReg(uint32_t reg, uint32_t value) = 0;
+    // Fills the values of `pairs` in order.
+    virtual uint32_t readMultiReg(RegisterPairs& pairs) = 0;
+    // Writes every pair in one exchange, in order.
+    virtual uint32_t writeMultiReg(const RegisterPairs& pairs) = 0;
+    // Reads `count` bytes (0: the default of 536) from camera memory at `start`.
+    virtual uint32_t readMem(uint32_t start, std::vector<uint8_t>& data, uint32_t count) = 0;
+    // True once the channel has given up on the camera (it was declared lost); a camera that
+    // comes back needs a fresh channel.
+    virtual bool faulted() const;
+};
+
+// The channel of the library's control protocol for the camera at `address` (network order).
+std::shared_ptr<RegisterChannel> controlChannelFor(uint32_t address);

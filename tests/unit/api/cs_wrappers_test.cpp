@@ -1,0 +1,86 @@
+// The managed-host wrappers: traces under the wrapper bit, and the reshaped calls' copy-out rules.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include <hx/hx.h>
+
+#include "hlv_thread/log_capture.h"
+#include "stand_in_service.h"
+
+namespace {
+
+class Wrappers : public ::testing::Test {
+protected:
+    void TearDown() override { HX_trace(0); }
+};
+
+TEST_F(Wrappers, RegisterAndHandleLookupCopyOutOnlyOnSuccess)
+{
+    HX_CLIENT_HANDLE client = 0x5151;
+    ASSERT_EQ(CS_HX_register(&client, nullptr, nullptr), HX_STATUS_OK);
+    EXPECT_NE(client, 0x5151u);
+
+    HX_CAMERA_HANDLE camera = 0x7777;
+    EXPECT_EQ(CS_HX_get_handle_by_name(client, &camera, ""), HX_STATUS_ERROR);
+    EXPECT_EQ(CS_HX_get_handle_by_name(client, &camera, "no such camera"), HX_STATUS_ERROR);
+    EXPECT_EQ(camera, 0x7777u) << "a failed lookup leaves the caller's handle alone";
+    EXPECT_EQ(CS_HX_unregister(client), HX_STATUS_OK);
+    EXPECT_EQ(CS_HX_unregister(client), HX_STATUS_ERROR);
+}
+
+TEST_F(Wrappers, InitialisersPassTheStatusThroughAndTraceTheExpectedSize)
+{
+    HX_READ_STREAM read;
+    HX_COMMAND command;
+    {
+        HLV_THREAD::LogCapture log;
+        EXPECT_EQ(CS_HX_read_stream_init(&read, 48), HX_STATUS_ERROR);
+        EXPECT_TRUE(log.lines().empty()) << "wrapper traces need the wrapper bit";
+    }
+    HX_trace(1);
+    HLV_THREAD::LogCapture log;
+    EXPECT_EQ(CS_HX_read_stream_init(&read, 48), HX_STATUS_ERROR);
+    EXPECT_EQ(CS_HX_read_stream_init(&read, sizeof read), HX_STATUS_OK);
+    EXPECT_EQ(CS_HX_command_init(&command, sizeof command), HX_STATUS_OK);
+    EXPECT_EQ(CS_HX_command_init(nullptr, sizeof command), HX_STATUS_ERROR);
+    EXPECT_EQ(log.count("CS_HX_read_stream_init: s="), 2u);
+    EXPECT_EQ(log.count(", size=48[56]"), 1u);
+    EXPECT_EQ(log.count(", size=56[56]"), 1u);
+    EXPECT_EQ(log.count("CS_HX_command_init: s="), 2u);
+    EXPECT_EQ(log.count(", size=24"), 2u) << "no expected size for the command record";
+    EXPECT_EQ(read.ver_maj, 2u);
+    EXPECT_EQ(read.ver_min, 12u);
+    EXPECT_EQ(CS_HX_VersionMaj(), 2);
+    EXPECT_EQ(CS_HX_VersionMin(), 12);
+}
+
+TEST_F(Wrappers, FlagStringsComeFromOneSharedBuffer)
+{
+    const char* text = CS_HX_str_flags(0xE);
+    EXPECT_STREQ(text, "Err | Set | Chg");
+    EXPECT_EQ(CS_HX_str_flags(0), text) << "the same buffer every time";
+    EXPECT_STREQ(text, "--- | --- | ---");
+}
+
+TEST_F(Wrappers, AnalogGainIsSplitIntoAGetterAndASetter)
+{
+    const HX_CAMERA_HANDLE camera = hx_test::addCamera(5);
+    auto operations = hx_test::installStandIns().operationsOf(static_cast<uint32_t>(camera));
+    HX_CLIENT_HANDLE client = 0;
+    ASSERT_EQ(CS_HX_register(&client, nullptr, nullptr), HX_STATUS_OK);
+    HX_ANALOG_GAIN gain;
+    HX_analog_gain_init(&gain, sizeof gain);
+    operations->clearCalls();
+    HX_trace(1);
+    HLV_THREAD::LogCapture log;
+    EXPECT_EQ(CS_HX_set_analog_gain(client, camera, &gain), HX_STATUS_OK);
+    EXPECT_EQ(operations->calls(), std::vector<std::string>{"setAnalogGain"});
+    EXPECT_EQ(CS_HX_get_analog_gain(client, camera, &gain), HX_STATUS_OK);
+    EXPECT_EQ(operations->calls(), (std::vector<std::string>{"setAnalogGain", "getAnalogGain"}));
+    EXPECT_EQ(log.count("CS_HX_set_analog_gain: cli_h="), 1u);
+    EXPECT_EQ(log.count("CS_HX_get_analog_gain: cli_h="), 1u);
+    EXPECT_EQ(CS_HX_unregister(client), HX_STATUS_OK);
+}
+
+} // namespace

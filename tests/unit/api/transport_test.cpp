@@ -1,0 +1,110 @@
+// The command transport: HX_COMMAND records travel to a camera's service thread and back.
+#include <gtest/gtest.h>
+
+#include <hx/hx.h>
+
+#include "hlv_thread/log_capture.h"
+#include "internal/command.h"
+#include "stand_in_service.h"
+
+namespace {
+
+class CommandTransport : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        camera = hx_test::addCamera(4);
+        if (client == 0) {
+            ASSERT_EQ(HX_register(&client, nullptr, nullptr), HX_STATUS_OK);
+        }
+        operations = hx_test::installStandIns().operationsOf(static_cast<uint32_t>(camera));
+        operations->clearCalls();
+        HX_command_init(&in, sizeof in);
+        HX_command_init(&out, sizeof out);
+    }
+    void TearDown() override { HX_trace(0); }
+
+    static HX_CLIENT_HANDLE client;
+    HX_CAMERA_HANDLE camera = 0;
+    std::shared_ptr<hx_test::StandInOperations> operations;
+    HX_COMMAND in{};
+    HX_COMMAND out{};
+};
+
+HX_CLIENT_HANDLE CommandTransport::client = 0;
+
+TEST_F(CommandTransport, ASetCommandIsSentAndAChangedReplyIsMarked)
+{
+    HX_trace(1);
+    HLV_THREAD::LogCapture log;
+    operations->setCommandReply(HX_CAMERA_STATE_ARM, HX_CMD_TRIGGER);
+    in.flags = HX_FLAG_SET;
+    in.code = HX_CMD_ARM;
+    ASSERT_EQ(HX_command_syn(client, camera, &in, &out), HX_STATUS_OK);
+
+    EXPECT_EQ(operations->calls(), std::vector<std::string>{"sendCommand"});
+    EXPECT_EQ(out.code, static_cast<uint32_t>(HX_CAMERA_STATE_ARM));
+    EXPECT_EQ(out.code_caps, static_cast<uint32_t>(HX_CMD_TRIGGER));
+    EXPECT_EQ(out.code_flags, static_cast<uint32_t>(HX_FLAG_CHG));
+    EXPECT_EQ(out.flags, static_cast<uint32_t>(HX_FLAG_SET | HX_FLAG_CHG));
+    EXPECT_EQ(in.code, static_cast<uint32_t>(HX_CMD_ARM)) << "the input record is not touched";
+    EXPECT_EQ(log.count("Process Command/Settings (set)"), 1u);
+    EXPECT_EQ(log.count("HX_command_syn"), 1u);
+}
+
+TEST_F(CommandTransport, ARecordWithoutSetReadsTheStateAndAnUnchangedReplyIsNotMarked)
+{
+    HX_trace(1);
+    HLV_THREAD::LogCapture log;
+    ASSERT_EQ(HX_command_syn(client, camera, &in, &out), HX_STATUS_OK);
+    EXPECT_EQ(operations->calls(), std::vector<std::string>{"getCommand"});
+    EXPECT_EQ(log.count("Process Command/Settings (get)"), 1u);
+
+    EXPECT_EQ(out.code_flags, static_cast<uint32_t>(HX_FLAG_CHG)) << "the state came back different from 0";
+    in = out;
+    in.flags = 0;
+    in.code_flags = 0;
+    ASSERT_EQ(HX_command_syn(client, camera, &in, &in), HX_STATUS_OK) << "in place";
+    EXPECT_EQ(in.code, out.code);
+    EXPECT_EQ(in.code_flags & HX_FLAG_CHG, 0u);
+    EXPECT_EQ(in.flags & HX_FLAG_CHG, 0u);
+}
+
+TEST_F(CommandTransport, ARecordOfAnotherVersionIsRefusedAndNeverSent)
+{
+    HLV_THREAD::LogCapture log;
+    in.ver_min = 11;
+    in.flags = HX_FLAG_SET;
+    EXPECT_EQ(HX_command_syn(client, camera, &in, &out), HX_STATUS_ERROR);
+    EXPECT_EQ(log.count("Settings constructor.  pT->ver_maj[2] != HX_API_VERSION_MAJ[2] and pT->ver_min[11] != "
+                        "HX_API_VERSION_MIN[12].  RUNTIME ERROR WILL TERMINATE."),
+              1u);
+    EXPECT_TRUE(operations->calls().empty());
+    EXPECT_EQ(out.code, 0u);
+}
+
+TEST_F(CommandTransport, ZeroHandlesAndMissingRecordsSucceedWithoutSending)
+{
+    HLV_THREAD::LogCapture log;
+    EXPECT_EQ(HX_command_syn(0, camera, &in, &out), HX_STATUS_OK);
+    EXPECT_EQ(HX_command_syn(client, 0, &in, &out), HX_STATUS_OK);
+    EXPECT_EQ(HX_command_syn(client, camera, nullptr, &out), HX_STATUS_OK);
+    EXPECT_EQ(HX_command_syn(client, camera, &in, nullptr), HX_STATUS_OK);
+    EXPECT_EQ(HX_command_syn(client, hx_test::loopbackCamera(98), nullptr, nullptr), HX_STATUS_ERROR)
+        << "with records missing the handles are still checked";
+    EXPECT_TRUE(operations->calls().empty());
+    EXPECT_EQ(log.count("not valid"), 1u);
+}
+
+TEST_F(CommandTransport, AServiceThatHasGoneLeavesTheRecordUnchanged)
+{
+    std::shared_ptr<CameraServices> gone = std::make_shared<CameraServices>(static_cast<uint32_t>(camera));
+    Command command(gone, in);
+    gone.reset();
+    command.record().flags = HX_FLAG_SET;
+    EXPECT_TRUE(command.isSet());
+    EXPECT_FALSE(command.process()) << "nothing to apply the command to";
+    EXPECT_TRUE(operations->calls().empty());
+}
+
+} // namespace

@@ -1,0 +1,177 @@
+// A camera's control channel: one message thread per camera that carries register and memory
+// requests to the camera and back, ages out the unanswered ones and forwards the camera's events.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "hlv_thread/msg_thread.h"
+#include "hx_comm_messages.h"
+#include "udp_socket.h"
+
+namespace HX_COMM {
+class MessageAgeTimer;
+}
+namespace HX_PLATFORM {
+class EventFd;
+class PollSet;
+}
+
+// Threads: the static operations may be called from any thread but the channel's own (a request
+// waits for the channel's loop). Everything private runs on the channel's thread, except post(),
+// which any thread calls, and the age timer, which only posts.
+class HxComm : private HLV_THREAD::MsgThread {
+public:
+    // close() with this address closes every channel and refuses new ones.
+    static constexpr uint32_t ALL_CAMERAS = 0xFFFFFFFF;
+    // A request unanswered for this many age ticks fails as busy (5 s at the 100 ms period).
+    static constexpr int32_t AGE_OUT_TICKS = 50;
+    static constexpr uint32_t AGE_TICK_MICROSECONDS = 100000;
+
+    // The camera's channel, created and started on first use. None once the channel has halted
+    // or been closed, after close(ALL_CAMERAS), or when it could not start (no free ports).
+    static std::shared_ptr<HxComm> factory(uint32_t cameraAddress);
+    // Halts and joins the camera's channel (or every channel); later requests for the camera
+    // return 6 until it is recycled.
+    static void close(uint32_t cameraAddress);
+    // Halts and forgets the camera's channel, so the next request starts a fresh one.
+    static void recycle(uint32_t cameraAddress);
+    // The camera is lost: pending requests fail at once and later ones return 6.
+    static void setFault(uint32_t cameraAddress);
+    static bool isKnown(uint32_t cameraAddress);
+    // True when the camera has no channel or its channel is faulted.
+    static bool isFaulted(uint32_t cameraAddress);
+
+    // Register and memory operations, waiting for the camera's answer. Each returns 0, 6 when
+    // the channel is halted or faulted, or the camera's status mapped to 7..13 (12 when the
+    // camera did not answer in time).
+    static uint32_t readReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t& value);
+    static uint32_t writeReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t value);
+    // Reads byteCount bytes (0 or more than one datagram carries: 536) into data.
+    static uint32_t readMem(uint32_t cameraAddress, uint32_t startAddress, std::vector<uint8_t>& data,
+                            std::size_t byteCount);
+    // Writes at most 536 bytes of data; callers split larger transfers.
+    static uint32_t writeMem(uint32_t cameraAddress, uint32_t startAddress, const std::vector<uint8_t>& data);
+    // Fills the values of pairs in their order.
+    static uint32_t readMultiReg(uint32_t cameraAddress, HX_COMM::RegisterList& pairs);
+    static uint32_t writeMultiReg(uint32_t cameraAddress, const HX_COMM::RegisterList& pairs);
+
+    // Where a camera is told to send its events: the channel's event port (0 without a channel)
+    // and the local address (host order) that reaches the camera.
+    static uint16_t hmpPort(uint32_t cameraAddress);
+    static uint32_t localAddressToward(uint32_t cameraAddress);
+    // Datagrams sent to the camera's control port so far (0 without a channel).
+    static uint64_t activityCount(uint32_t cameraAddress);
+
+    ~HxComm() override;
+
+    uint32_t cameraAddress() const;
+    const std::string& cameraName() const;
+    ChannelPorts ports() const;
+    bool faulted() const;
+    // The stream socket, read only by the stream receiver; nullptr before the channel started.
+    UDPSocket* streamSocket();
+    uint64_t activityCount() const;
+
+private:
+    friend class HX_COMM::MessageAgeTimer;
+
+    enum class StartState { Starting, Running, Ended };
+    struct Pending {
+        HX_COMM::RequestMessage* request;
+        int32_t age;
+    };
+    struct Command {
+        std::vector<uint8_t> datagram;
+        bool ackRequired = true;
+    };
+    using Message = HLV_THREAD::Message;
+
+    explicit HxComm(uint32_t cameraAddress);
+
+    // Registry (hx_comm.cpp).
+    static std::shared_ptr<HxComm> startChannel(uint32_t cameraAddress);
+    static void closeChannels(uint32_t cameraAddress, bool forget);
+    void closeOnce();
+    static uint32_t exchange(const char* who, HX_COMM::RequestMessage& request);
+    static uint32_t failureResult(const HX_COMM::RequestMessage& request);
+
+    // Thread body and message dispatch (hx_comm_engine.cpp).
+    void run() override;
+    void messageHandle(Message* message) override;
+    void ownerMessage(Message* message) override;
+    std::string messageName(uint32_t id) const override;
+    bool waitUntilStarted();
+    void reportStart(StartState state);
+    void endChannel();
+    bool loopFinished();
+    void dispatch(Message* message);
+    void handleHalt(Message* message);
+    void replyFailed(Message* message);
+
+    // Requests (hx_comm_requests.cpp).
+    void handleRequest(Message* message);
+    HX_COMM::RequestMessage* checkedRequest(Message* message);
+    bool withinLimits(HX_COMM::RequestMessage& request) const;
+    bool needsNoExchange(const HX_COMM::RequestMessage& request) const;
+    Command buildCommand(HX_COMM::RequestMessage& request, uint16_t requestId);
+    uint16_t nextRequestId();
+    bool sendToCamera(std::span<const uint8_t> datagram, const char* who);
+    void pokeReg(uint32_t regAddress, uint32_t value);
+    void complete(HX_COMM::RequestMessage& request, uint32_t status);
+    void failPending(bool channelDown, const char* who);
+
+    // Acknowledges, age-out and events (hx_comm_receive.cpp).
+    void handleHcpMsg(HX_COMM::HCPMessage* message);
+    void processAck(std::span<const uint8_t> datagram);
+    uint32_t finishRequest(HX_COMM::RequestMessage& request, std::span<const uint8_t> datagram);
+    uint32_t finishReadReg(HX_COMM::ReadRegMessage& request, std::span<const uint8_t> datagram);
+    uint32_t finishReadMultiReg(HX_COMM::ReadMultiRegMessage& request, std::span<const uint8_t> datagram);
+    uint32_t finishWrite(HX_COMM::RequestMessage& request, std::span<const uint8_t> datagram);
+    uint32_t finishReadMem(HX_COMM::ReadMemMessage& request, std::span<const uint8_t> datagram);
+    void ageOut();
+    void handleHmpMsg(HX_COMM::HMPMessage* message);
+
+    // Operating-system half (hx_comm_posix.cpp).
+    void classInit();
+    bool startComms();
+    bool bindControlPort();
+    void processLoop();
+    void post(Message* message) override;
+    bool halted() const override;
+    void drainQueue();
+    void readPendingMsg(UDPSocket& socket, bool control);
+    void sendOpeningDatagram();
+    void cleanup();
+
+    const uint32_t cameraAddress_;
+    const std::string cameraName_;
+    std::atomic<bool> faulted_{false};
+    std::atomic<uint64_t> activity_{0};
+    uint16_t requestId_ = 0;
+    std::map<uint16_t, Pending> pending_;
+    std::unique_ptr<UDPSocket> hcp_;
+    std::unique_ptr<UDPSocket> hmp_;
+    std::unique_ptr<UDPSocket> stream_;
+    std::unique_ptr<HX_PLATFORM::EventFd> messageEvent_;
+    std::unique_ptr<HX_PLATFORM::PollSet> pollSet_;
+    std::unique_ptr<HX_COMM::MessageAgeTimer> ageTimer_;
+
+    mutable std::mutex queueLock_;
+    std::deque<Message*> queue_;
+    std::atomic<bool> halted_{false};
+
+    std::mutex startLock_;
+    std::condition_variable startSignal_;
+    StartState startState_ = StartState::Starting;
+    std::once_flag closeFlag_;
+};

@@ -1,0 +1,219 @@
+// A camera's control channel, operating-system half: its sockets and port layout, and the wait
+// loop that turns queued messages and readable sockets into work.
+#include <cerrno>
+
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
+#include "hx_comm.h"
+#include "hx_comm_age_timer.h"
+#include "platform/errno_text.h"
+#include "platform/event_fd.h"
+#include "platform/ipv4_endpoint.h"
+#include "platform/poll_wait.h"
+#include "wire/event_packet.h"
+
+namespace {
+
+// Datagrams taken from one socket in one pass; the rest wait for the next pass, so a flooding
+// peer cannot starve the message queue.
+constexpr int MAX_DATAGRAMS_PER_PASS = 256;
+
+[[noreturn]] void raiseSystemError(const char* file, int line, const char* what, int error)
+{
+    HLV_THREAD::RuntimeError failure;
+    failure.add(file, line, "%s", what);
+    failure.add("%s", HX_PLATFORM::errnoIndicates(error).c_str());
+    throw failure;
+}
+
+} // namespace
+
+HxComm::HxComm(uint32_t cameraAddress)
+    : cameraAddress_(cameraAddress), cameraName_(HX_PLATFORM::ipv4ToText(cameraAddress))
+{
+    classInit();
+}
+
+HxComm::~HxComm()
+{
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::~HxComm", cameraName_.c_str());
+    endChannel();
+    cleanup();
+}
+
+void HxComm::classInit()
+{
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", "HxComm::classInit", cameraName_.c_str());
+}
+
+bool HxComm::startComms()
+{
+    const char* who = "HxComm::startComms";
+    const char* camera = cameraName_.c_str();
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", who, camera);
+    if (!bindControlPort())
+        return false;
+    const ChannelPorts channel = ports();
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Found our HCP port [%s:%d]", who, camera, channel.hcp);
+
+    hmp_ = std::make_unique<UDPSocket>(UDPSocket::CONTROL_RECEIVE_BUFFER);
+    if (!hmp_->start(channel.hmp)) {
+        HLV_LOG("%s: Unable to bind the messaging port!", who);
+        return false;
+    }
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Created our HMP socket [%s:%d]", who, camera, channel.hmp);
+
+    stream_ = std::make_unique<UDPSocket>(UDPSocket::STREAM_RECEIVE_BUFFER);
+    if (!stream_->start(channel.stream)) {
+        HLV_LOG("%s: Unable to bind the streaming port!", who);
+        return false;
+    }
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Created our Streaming socket [%s:%d]", who, camera, channel.stream);
+
+    messageEvent_ = std::make_unique<HX_PLATFORM::EventFd>();
+    if (!messageEvent_->valid())
+        raiseSystemError(__FILE__, __LINE__, "Could not create MSG_EVENT signal event", messageEvent_->error());
+    // The wait set, in the order processLoop reads it: message event, control, events.
+    pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
+    pollSet_->add(messageEvent_->fd());
+    pollSet_->add(hcp_->fd());
+    pollSet_->add(hmp_->fd());
+    return true;
+}
+
+// Only the control port is searched: a busy stream or event port beside it fails the start.
+bool HxComm::bindControlPort()
+{
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Looking for an available set of ports.", "HxComm::startComms",
+              cameraName_.c_str());
+    hcp_ = std::make_unique<UDPSocket>(UDPSocket::CONTROL_RECEIVE_BUFFER);
+    for (unsigned slot = 0; slot < ChannelPorts::SLOTS; ++slot) {
+        if (hcp_->start(ChannelPorts::forSlot(slot).hcp))
+            return true;
+    }
+    HLV_LOG("%s: Unable to find a usable port!", "HxComm::startComms");
+    hcp_.reset();
+    return false;
+}
+
+// Tells the network path (and any filter on it) that the camera's events are expected here.
+void HxComm::sendOpeningDatagram()
+{
+    const std::vector<uint8_t> opening = HX_WIRE::encodeEventOpening();
+    if (hmp_->sendMsg(opening, cameraAddress_, ports().hmp) != static_cast<long>(opening.size()))
+        HLV_LOG("%s: Failed sendMsg(%s), err=%d", "HxComm::sendOpeningDatagram", cameraName_.c_str(),
+                static_cast<int>(hmp_->lastError()));
+}
+
+// One pass: wait without a time limit for the message event or a readable socket, then serve
+// the queue first and the sockets after it.
+void HxComm::processLoop()
+{
+    if (pollSet_->wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed)
+        raiseSystemError(__FILE__, __LINE__, "Could not wait for the channel's events", pollSet_->error());
+    if (pollSet_->events(0).any()) {
+        messageEvent_->reset();
+        drainQueue();
+    }
+    if (pollSet_->events(1).any())
+        readPendingMsg(*hcp_, true);
+    if (pollSet_->events(2).any())
+        readPendingMsg(*hmp_, false);
+}
+
+void HxComm::drainQueue()
+{
+    for (;;) {
+        Message* next = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(queueLock_);
+            if (queue_.empty())
+                return;
+            next = queue_.front();
+            queue_.pop_front();
+        }
+        dispatch(next);
+    }
+}
+
+// Refused messages are handed back outside the queue lock: that may post to other threads or
+// release a waiting sender.
+void HxComm::post(Message* message)
+{
+    if (message == nullptr)
+        return;
+    if (message->req == HLV_THREAD::NOP) {
+        // Nothing to do for it; refusing still releases a waiting sender.
+        message->refuse(this);
+        return;
+    }
+    bool refused = false;
+    bool wasEmpty = false;
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        refused = halted_;
+        if (!refused) {
+            if (message->req == HLV_THREAD::HALT)
+                halted_ = true;
+            wasEmpty = queue_.empty();
+            queue_.push_back(message);
+        }
+    }
+    if (refused) {
+        // The channel's own datagrams and ticks may still arrive while it ends; only messages
+        // from others are worth a line.
+        if (message->owner != this)
+            HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_DEBUG, "Message received after HALT");
+        message->refuse(this);
+        return;
+    }
+    if (wasEmpty && messageEvent_ && !messageEvent_->set())
+        HLV_LOG("%s(%s): Could not set the MSG_EVENT signalling event", "HxComm::post", cameraName_.c_str());
+}
+
+bool HxComm::halted() const
+{
+    return halted_;
+}
+
+// Drains the socket until nothing waits (or the pass's share is used): one message to this
+// thread per datagram, oversized ones dropped whole.
+void HxComm::readPendingMsg(UDPSocket& socket, bool control)
+{
+    const char* who = "HxComm::readPendingMsg";
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", who, cameraName_.c_str());
+    for (int taken = 0; taken < MAX_DATAGRAMS_PER_PASS; ++taken) {
+        std::unique_ptr<HX_COMM::UDPMessage> message;
+        if (control)
+            message = std::make_unique<HX_COMM::HCPMessage>();
+        else
+            message = std::make_unique<HX_COMM::HMPMessage>();
+        const ReceivedDatagram received = socket.receive(message->buffer);
+        switch (received.kind) {
+        case ReceivedDatagram::Kind::Nothing:
+            return;
+        case ReceivedDatagram::Kind::Failed:
+            HLV_LOG("%s: failed to read the %s socket.", who, control ? "HCP" : "HMP");
+            return;
+        case ReceivedDatagram::Kind::Oversized:
+            HLV_LOG("%s(%s): Dropped an oversized datagram of %zu bytes", who, cameraName_.c_str(), received.length);
+            continue;
+        case ReceivedDatagram::Kind::Datagram:
+            break;
+        }
+        message->length = received.length;
+        message->sourceAddress = received.sourceAddress;
+        message->sourcePort = received.sourcePort;
+        message->owner = this;
+        post(message.release());
+    }
+}
+
+void HxComm::cleanup()
+{
+    hcp_.reset();
+    hmp_.reset();
+    stream_.reset();
+    pollSet_.reset();
+    messageEvent_.reset();
+}

@@ -1,0 +1,131 @@
+// Camera events become notifications for the camera's service thread; stray replies go to discovery.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+
+#include "hlv_thread/log_capture.h"
+#include "hx_comm.h"
+#include "hx_notification.h"
+#include "scripted_camera.h"
+
+using namespace hx_comm_test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Stands in for the camera's service thread: keeps every notification that comes back to it.
+class Receiver : public HLV_THREAD::MsgThread {
+public:
+    void messageHandle(HLV_THREAD::Message* message) override { message->reply(HLV_THREAD::MESSAGE_FAILED); }
+    void ownerMessage(HLV_THREAD::Message* message) override
+    {
+        if (auto* notification = dynamic_cast<HX_COMM::NotificationMessage*>(message)) {
+            std::lock_guard<std::mutex> guard(lock_);
+            received_.push_back(notification->pairs);
+        }
+        MsgThread::ownerMessage(message);
+        arrived_.notify_all();
+    }
+    std::vector<HX_COMM::RegisterList> waitFor(std::size_t count)
+    {
+        std::unique_lock<std::mutex> guard(lock_);
+        arrived_.wait_for(guard, 5s, [&] { return received_.size() >= count; });
+        return received_;
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable arrived_;
+    std::vector<HX_COMM::RegisterList> received_;
+};
+
+// An event datagram typed from the table: command 0x00C2, length 20, data at offset 24.
+Bytes event(uint16_t eventId, uint32_t value, uint16_t command = 0x00C2, uint16_t length = 20)
+{
+    Bytes out = {0x42, 0x00};
+    put16(out, command);
+    put16(out, length);
+    put16(out, 7);        // request id
+    put16(out, 0);        // reserved
+    put16(out, eventId);
+    put16(out, 0);        // stream channel
+    put16(out, 0);        // block id
+    put32(out, 0);        // timestamp
+    put32(out, 0x1234);
+    put32(out, value);
+    out.resize(8 + length, 0);
+    return out;
+}
+
+class NotificationTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        receiver->start();
+        HX_COMM::setNotificationTarget([this](uint32_t address) {
+            return address == cam ? receiver : std::shared_ptr<HLV_THREAD::MsgThread>();
+        });
+    }
+    void TearDown() override
+    {
+        HxComm::recycle(cam);
+        HX_COMM::setNotificationTarget(nullptr);
+        HLV_THREAD::closeThread(*receiver);
+    }
+
+    ScriptedCamera camera{"127.0.0.3"};
+    const uint32_t cam = camera.address();
+    std::shared_ptr<Receiver> receiver = std::make_shared<Receiver>();
+};
+
+} // namespace
+
+TEST_F(NotificationTest, EachEventArrivesAsOnePairInOrder)
+{
+    const uint16_t port = HxComm::hmpPort(cam);
+    camera.sendTo(event(17, 5), port);
+    camera.sendTo(event(0xE854, 8), port);
+    const auto received = receiver->waitFor(2);
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0], (HX_COMM::RegisterList{{17, 5}}));
+    EXPECT_EQ(received[1], (HX_COMM::RegisterList{{0xE854, 8}}));
+}
+
+TEST_F(NotificationTest, MalformedEventsAreDroppedAndTheOpeningDatagramIgnoredQuietly)
+{
+    HLV_THREAD::LogCapture log;
+    const uint16_t port = HxComm::hmpPort(cam);
+    camera.sendTo(event(17, 5, 0x00C2, 24), port);
+    camera.sendTo(event(17, 5, 0x00C4), port);
+    camera.sendTo(Bytes(10, 0), port);
+    const Bytes whole = event(17, 5);
+    camera.sendTo(Bytes(whole.begin(), whole.begin() + 12), port);
+    camera.sendTo(event(3, 4), port);
+    const auto received = receiver->waitFor(1);
+    EXPECT_EQ(received, (std::vector<HX_COMM::RegisterList>{{{3, 4}}}));
+    EXPECT_EQ(log.count("Unexpected event length: 24"), 1u);
+    EXPECT_EQ(log.count("Unexpected event command: 0xC4"), 1u);
+    EXPECT_EQ(log.count("truncated event datagram of 12 bytes"), 1u);
+    EXPECT_EQ(log.count("HxComm::handleHmpMsg"), 3u) << "the all-zero datagram logs nothing";
+}
+
+TEST_F(NotificationTest, DiscoveryRepliesOnTheControlSocketGoToDiscovery)
+{
+    std::mutex lock;
+    std::condition_variable arrived;
+    std::vector<std::pair<uint32_t, std::size_t>> replies;
+    HX_COMM::setDiscoveryReplySink([&](uint32_t address, std::span<const uint8_t> datagram) {
+        std::lock_guard<std::mutex> guard(lock);
+        replies.emplace_back(address, datagram.size());
+        arrived.notify_all();
+    });
+    Bytes reply = ack(0, 0x0003, 1, Bytes(248, 0));
+    camera.sendTo(reply, HxComm::factory(cam)->ports().hcp);
+    std::unique_lock<std::mutex> guard(lock);
+    EXPECT_TRUE(arrived.wait_for(guard, 5s, [&] { return !replies.empty(); }));
+    guard.unlock();
+    HX_COMM::setDiscoveryReplySink(nullptr);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0], std::make_pair(cam, std::size_t(256)));
+}

@@ -1,0 +1,82 @@
+// A stand-in camera for the control channel's tests: it answers on loopback as its script says.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace hx_comm_test {
+
+using Bytes = std::vector<uint8_t>;
+
+// A command as it arrived, its header read by hand from the protocol table.
+struct Command {
+    Bytes bytes;
+    uint8_t flags = 0;
+    uint16_t code = 0;
+    uint16_t length = 0;
+    uint16_t id = 0;
+    uint32_t word(std::size_t offset) const;  // big-endian 32-bit field
+};
+
+// Big-endian helpers and a hand-built acknowledge: status, answer, payload length, id, payload.
+void put16(Bytes& out, uint16_t value);
+void put32(Bytes& out, uint32_t value);
+Bytes ack(uint16_t status, uint16_t answer, uint16_t id, const Bytes& payload = {});
+uint32_t ipv4(const char* dotted);  // network order
+
+// Registers and memory the default script serves.
+struct CameraState {
+    std::map<uint32_t, uint32_t> registers;
+    std::map<uint32_t, uint8_t> memory;
+};
+
+class ScriptedCamera {
+public:
+    // Datagrams to send back to the command's source right away (none: stay silent).
+    using Script = std::function<std::vector<Bytes>(const Command&)>;
+
+    // Listens on address:port (a loopback address) and answers with the default script.
+    explicit ScriptedCamera(const char* address, uint16_t port = 3956);
+    ~ScriptedCamera();
+
+    void setScript(Script script);
+    // Answers as a well-behaved camera from `state`, which it guards with its own lock.
+    std::vector<Bytes> answer(const Command& command);
+    void withState(const std::function<void(CameraState&)>& change);
+
+    // Sends a datagram from the camera's socket, e.g. a held-back answer or an event.
+    void sendTo(const Bytes& datagram, uint16_t port, uint32_t address = 0);
+    std::vector<Command> commands() const;
+    bool waitForCommands(std::size_t count, std::chrono::milliseconds timeout) const;
+    uint32_t address() const { return address_; }
+    // The host port the last command came from.
+    uint16_t hostPort() const;
+
+private:
+    void serve();
+    Bytes answerRead(const Command& command);
+    Bytes answerWrite(const Command& command);
+    Bytes answerReadMem(const Command& command);
+    Bytes answerWriteMem(const Command& command);
+
+    uint32_t address_;
+    int fd_ = -1;
+    int stopFd_ = -1;
+    mutable std::mutex lock_;
+    mutable std::condition_variable arrived_;
+    std::vector<Command> commands_;
+    uint16_t hostPort_ = 0;
+    Script script_;
+    std::mutex stateLock_;
+    CameraState state_;
+    std::thread thread_;
+};
+
+} // namespace hx_comm_test

@@ -14,35 +14,21 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <system_error>
 
 #include "hlv_thread/note.h"
 #include "netutils.h"
+#include "platform/errno_text.h"
+#include "platform/unique_fd.h"
 
 namespace HX_NETUTILS {
 namespace {
 
 using IfaddrsList = std::unique_ptr<ifaddrs, decltype(&freeifaddrs)>;
 
-// A short-lived datagram socket for queries; closed when it goes out of scope.
-class QuerySocket {
- public:
-  QuerySocket() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-  ~QuerySocket() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  QuerySocket(const QuerySocket&) = delete;
-  QuerySocket& operator=(const QuerySocket&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 [[noreturn]] void raiseWithErrno(const char* file, int line, const char* what, int err) {
   HLV_THREAD::RuntimeError error;
   error.add(file, line, "%s", what);
-  error.add("Errno indicates \"%s\"", std::generic_category().message(err).c_str());
+  error.add("%s", HX_PLATFORM::errnoIndicates(err).c_str());
   throw error;
 }
 
@@ -100,7 +86,7 @@ std::vector<Adapter> listAdapters() {
   if (getifaddrs(&raw) != 0) raiseWithErrno(__FILE__, __LINE__, "Could not get network interface list", errno);
   const IfaddrsList list(raw, &freeifaddrs);
   const std::map<std::string, unsigned> types = hardwareTypes(list.get());
-  const QuerySocket probe;
+  const HX_PLATFORM::UniqueFd probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
 
   std::vector<Adapter> adapters;
   for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
@@ -140,8 +126,8 @@ uint32_t localAddressToward(uint32_t camera) {
   uint32_t local = 0;
   if (interfaceForCamera(camera, &local) != NO_INTERFACE) return local;
   // No local subnet holds the camera: ask the routing table which source address it would use.
-  const QuerySocket probe;
-  if (probe.get() < 0) return 0;
+  const HX_PLATFORM::UniqueFd probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!probe.valid()) return 0;
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
   peer.sin_port = htons(DISCOVERY_PORT);

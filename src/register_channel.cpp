@@ -4,3 +4,5 @@
 RegisterChannel::~RegisterChannel() = default;
 
 bool RegisterChannel::faulted() const { return false; }
+
+void RegisterChannel::release() {}

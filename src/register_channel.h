@@ -29,6 +29,9 @@ public:
     // True once the channel has given up on the camera (it was declared lost); a camera that
     // comes back needs a fresh channel.
     virtual bool faulted() const;
+    // The camera's operations are done with the channel: whatever it holds open for the camera
+    // goes, so that the next exchange (by anyone) starts afresh.
+    virtual void release();
 };
 
 // The channel of the library's control protocol for the camera at `address` (network order).

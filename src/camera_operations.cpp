@@ -1,0 +1,216 @@
+// Camera operations: the base shared by the camera families (cached records, register refresh)
+// and the recognition of a camera's family from its sensor type and model text.
+#include "camera_operations.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <exception>
+
+#include <hlv_thread/log.h>
+#include <hlv_thread/note.h>
+
+#include "model_codes.h"
+#include "morvane_operations.h"
+#include "register_map.h"
+#include "tarrow_operations.h"
+
+using namespace HX_REGISTERS;
+
+namespace {
+
+// The most addresses one register read may carry (one 548-byte datagram).
+constexpr std::size_t MAX_READ_ADDRESSES = 135;
+
+std::string dottedAddress(uint32_t address)
+{
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr value{};
+    value.s_addr = address;
+    if (inet_ntop(AF_INET, &value, text, sizeof(text)) == nullptr) {
+        return "?";
+    }
+    return text;
+}
+
+// The model text up to its first NUL, for log lines; the family search itself sees every byte.
+std::string printableModel(const std::vector<uint8_t>& window)
+{
+    const auto end = std::find(window.begin(), window.end(), uint8_t{0});
+    return std::string(window.begin(), end);
+}
+
+std::shared_ptr<CameraOperations> buildFamily(uint32_t address, std::shared_ptr<RegisterChannel> channel,
+                                              uint32_t sensorType, const std::vector<uint8_t>& model)
+{
+    std::unique_ptr<SensorOperations> sensor = SensorOperations::factory(sensorType);
+    if (!sensor) {
+        HLV_LOG("%s: Failed creating the SensorOperations object for camera '%s'", "CameraOperations::factory",
+                printableModel(model).c_str());
+        return nullptr;
+    }
+    const std::optional<CameraFamily> family = familyFromWindow(model);
+    if (!family) {
+        HLV_LOG("Camera model '%s' is not supported.", printableModel(model).c_str());
+        return nullptr;
+    }
+    if (*family == CameraFamily::Tarrow) {
+        return std::make_shared<TarrowOperations>(address, std::move(channel), std::move(sensor));
+    }
+    return std::make_shared<MorvaneOperations>(address, std::move(channel), std::move(sensor));
+}
+
+} // namespace
+
+std::shared_ptr<CameraOperations> CameraOperations::create(uint32_t address, std::shared_ptr<RegisterChannel> channel)
+{
+    const std::string name = dottedAddress(address);
+    try {
+        uint32_t sensorType = 0;
+        if (channel->readReg(GIGE_REG_SENSOR_TYPE, sensorType) != 0) {
+            HLV_LOG("Could not retrieve sensor type from camera %s", name.c_str());
+            return nullptr;
+        }
+        std::vector<uint8_t> model;
+        if (channel->readMem(GIGE_REG_MODEL_NAME, model, MODEL_WINDOW_SIZE) != 0) {
+            HLV_LOG("Could not retrieve the model from camera %s", name.c_str());
+            return nullptr;
+        }
+        if (model.empty()) {
+            HLV_LOG("%s: Got an empty model string!", "CameraOperations::factory");
+            return nullptr;
+        }
+        return buildFamily(address, std::move(channel), sensorType, model);
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("Camera Operations factory:  Halvex Exception during camera operations for %s:\n%s", name.c_str(),
+                error.str().c_str());
+    } catch (const std::exception& error) {
+        HLV_LOG("std::exception during camera operations for %s:\n%s", name.c_str(), error.what());
+    }
+    return nullptr;
+}
+
+CameraOperations::CameraOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel)
+    : address_(address), name_(dottedAddress(address)), channel_(std::move(channel))
+{
+    HX_camera_information_init(&cameraInformation_, sizeof(cameraInformation_));
+    HX_analog_gain_init(&analogGain_, sizeof(analogGain_));
+    HX_capture_settings_init(&captureSettings_, sizeof(captureSettings_));
+    HX_download_settings_init(&downloadSettings_, sizeof(downloadSettings_));
+    HX_io_settings_init(&ioSettings_, sizeof(ioSettings_));
+    HX_playback_settings_init(&playbackSettings_, sizeof(playbackSettings_));
+    HX_stream_settings_init(&streamSettings_, sizeof(streamSettings_));
+    progress_.ver_maj = HX_API_VERSION_MAJ;
+    progress_.ver_min = HX_API_VERSION_MIN;
+    HX_command_init(&command_, sizeof(command_));
+}
+
+CameraOperations::~CameraOperations()
+{
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "CameraOperations::~CameraOperations", name_.c_str());
+}
+
+void CameraOperations::streamShutdown() {}
+
+bool CameraOperations::channelFaulted() const { return channel_->faulted(); }
+
+void CameraOperations::releaseChannel() { channel_->release(); }
+
+void CameraOperations::setSensor(std::unique_ptr<SensorOperations> sensor)
+{
+    if (!sensor) {
+        HLV_THROW(HLV_THREAD::LogicError, "Null SensorOperations pointer!");
+    }
+    sensor_ = std::move(sensor);
+}
+
+void CameraOperations::setSensorFlag(uint8_t flag)
+{
+    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    sensor_->setFlag(flag);
+}
+
+bool CameraOperations::readRegisters(RegisterPairs& pairs)
+{
+    for (std::size_t first = 0; first < pairs.size(); first += MAX_READ_ADDRESSES) {
+        const std::size_t count = std::min(MAX_READ_ADDRESSES, pairs.size() - first);
+        RegisterPairs chunk(pairs.begin() + static_cast<std::ptrdiff_t>(first),
+                            pairs.begin() + static_cast<std::ptrdiff_t>(first + count));
+        if (channel_->readMultiReg(chunk) != 0 || chunk.size() != count) {
+            return false;
+        }
+        std::copy(chunk.begin(), chunk.end(), pairs.begin() + static_cast<std::ptrdiff_t>(first));
+    }
+    return true;
+}
+
+bool CameraOperations::refresh(RegisterCache& registers, uint8_t* counter)
+{
+    static constexpr const char* method = "CameraOperations::refresh";
+    RegisterPairs pairs;
+    {
+        std::lock_guard<std::recursive_mutex> state(stateMutex_);
+        for (const auto& entry : registers) {
+            pairs.emplace_back(entry.first, 0);
+        }
+    }
+    if (pairs.empty()) {
+        HLV_LOG("%s: Unexpectedly empty map of registers to read.", method);
+        return false;
+    }
+    try {
+        if (!readRegisters(pairs)) {
+            HLV_THROW(HLV_THREAD::RuntimeError, "%s: Unable to read the registers for %s", method, name_.c_str());
+        }
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s: Halvex Exception for %s: %s", method, name_.c_str(), error.str().c_str());
+        return false;
+    } catch (const std::exception& error) {
+        HLV_LOG("%s: Halvex Exception for %s: %s", method, name_.c_str(), error.what());
+        return false;
+    }
+    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    for (const auto& [reg, value] : pairs) {
+        registers[reg] = value;
+    }
+    if (counter != nullptr) {
+        ++*counter;
+    }
+    return true;
+}
+
+bool CameraOperations::refresh(std::map<uint32_t, std::string>& texts, uint8_t* counter)
+{
+    static constexpr const char* method = "CameraOperations::refresh";
+    std::vector<uint32_t> addresses;
+    {
+        std::lock_guard<std::recursive_mutex> state(stateMutex_);
+        for (const auto& entry : texts) {
+            addresses.push_back(entry.first);
+        }
+    }
+    std::map<uint32_t, std::string> read;
+    try {
+        for (uint32_t start : addresses) {
+            std::vector<uint8_t> bytes;
+            if (channel_->readMem(start, bytes, 0) != 0) {
+                HLV_THROW(HLV_THREAD::RuntimeError, "%s: Unable to read %s:0x%04X", method, name_.c_str(), start);
+            }
+            read[start].assign(bytes.begin(), bytes.end());
+        }
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s: Halvex Exception for %s: %s", method, name_.c_str(), error.str().c_str());
+        return false;
+    } catch (const std::exception& error) {
+        HLV_LOG("%s: Halvex Exception for %s: %s", method, name_.c_str(), error.what());
+        return false;
+    }
+    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    for (auto& [start, text] : read) {
+        texts[start] = std::move(text);
+    }
+    if (counter != nullptr) {
+        ++*counter;
+    }
+    return true;
+}

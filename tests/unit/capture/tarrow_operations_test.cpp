@@ -1,0 +1,261 @@
+// Camera families against an in-memory camera: recognition from sensor type and model text, the
+// capture settings exchange with the camera, analog gain, battery and identity.
+#include <gtest/gtest.h>
+
+#include <hlv_thread/log_capture.h>
+#include <hlv_thread/note.h>
+
+#include "camera_operations.h"
+#include "fake_camera.h"
+#include "morvane_operations.h"
+#include "register_map.h"
+#include "tarrow_operations.h"
+
+using namespace HX_REGISTERS;
+using hx_test::FakeCamera;
+
+namespace {
+
+constexpr uint32_t CAMERA = 0x0200007F; // 127.0.0.2 in network order
+constexpr uint32_t SET = HX_FLAG_SET;
+
+HX_CAPTURE_SETTINGS freshRecord()
+{
+    HX_CAPTURE_SETTINGS record;
+    HX_capture_settings_init(&record, sizeof(record));
+    return record;
+}
+
+std::shared_ptr<CameraOperations> build(const std::shared_ptr<FakeCamera>& camera)
+{
+    return CameraOperations::create(CAMERA, camera);
+}
+
+bool isMorvane(const std::shared_ptr<CameraOperations>& operations)
+{
+    return dynamic_cast<MorvaneOperations*>(operations.get()) != nullptr;
+}
+
+TEST(CameraFamily, ModelCodesAnywhereInTheWindowChooseTheFamily)
+{
+    EXPECT_FALSE(isMorvane(build(FakeCamera::lux19hs("hxsim qT"))));
+    EXPECT_FALSE(isMorvane(build(FakeCamera::lux19hs("HX-qX 2000"))));
+    EXPECT_TRUE(isMorvane(build(FakeCamera::lux19hs("HX-qM 4000"))));
+    // Both families named: the first family's codes are tried first.
+    EXPECT_FALSE(isMorvane(build(FakeCamera::lux19hs("qM qX"))));
+
+    // The code may sit past the first NUL, anywhere in the 536 bytes read.
+    auto hidden = FakeCamera::lux19hs();
+    std::vector<uint8_t> window(536, 0);
+    const std::string name = "hxsim";
+    std::copy(name.begin(), name.end(), window.begin());
+    window[533] = 'q';
+    window[534] = 'M';
+    hidden->setMemory(GIGE_REG_MODEL_NAME, window);
+    const auto operations = build(hidden);
+    ASSERT_TRUE(operations);
+    EXPECT_TRUE(isMorvane(operations));
+    EXPECT_EQ(operations->cameraName(), "127.0.0.2");
+}
+
+TEST(CameraFamily, UnrecognisedCamerasYieldNothingWithTheReason)
+{
+    HLV_THREAD::LogCapture log;
+    EXPECT_FALSE(build(FakeCamera::lux19hs("QT qt Tq")));
+    EXPECT_EQ(log.count("Camera model 'QT qt Tq' is not supported."), 1u);
+
+    auto unsupported = FakeCamera::lux19hs();
+    unsupported->set(GIGE_REG_SENSOR_TYPE, 0x58363043);
+    EXPECT_FALSE(build(unsupported));
+    EXPECT_EQ(log.count("Sensor type not supported [0x58363043]"), 1u);
+    EXPECT_EQ(log.count("Failed creating the SensorOperations object for camera 'hxsim qT'"), 1u);
+
+    auto unknown = FakeCamera::lux19hs();
+    unknown->set(GIGE_REG_SENSOR_TYPE, 0x12345678);
+    EXPECT_FALSE(build(unknown));
+    EXPECT_EQ(log.count("Unknown sensor type [0x12345678]"), 1u);
+
+    auto silent = FakeCamera::lux19hs();
+    silent->failReads(12);
+    EXPECT_FALSE(build(silent));
+    EXPECT_EQ(log.count("Could not retrieve sensor type from camera 127.0.0.2"), 1u);
+}
+
+TEST(CaptureSettings, OneWriteInOrderThenTheCamerasValuesComeBack)
+{
+    auto camera = FakeCamera::lux19hs();
+    auto operations = build(camera);
+    ASSERT_TRUE(operations);
+    HX_CAPTURE_SETTINGS record = freshRecord();
+    record.sensor_group_flags = SET;
+    record.width_flags = SET;
+    record.width = 1024;
+    record.height_flags = SET;
+    record.height = 512;
+    record.x_offset_flags = SET;
+    record.x_offset = 512;
+    record.y_offset_flags = SET;
+    record.y_offset = 256;
+    record.record_group_flags = SET;
+    record.rate_flags = SET;
+    record.rate = 5000;
+    record.exposure_group_flags = SET;
+    record.exposure_flags = SET;
+    record.exposure = 150;
+    operations->setCaptureSettings(&record);
+
+    ASSERT_EQ(camera->multiWrites().size(), 1u);
+    EXPECT_EQ(camera->multiWrites().front(),
+              (RegisterPairs{{GIGE_REG_SETTINGS_BATCH, 1}, {GIGE_REG_ROI_WIDTH, 1024}, {GIGE_REG_ROI_HEIGHT, 512},
+                             {GIGE_REG_ROI_X_OFFSET, 512}, {GIGE_REG_ROI_Y_OFFSET, 256}, {GIGE_REG_FRAME_RATE, 5000},
+                             {GIGE_REG_EXPOSURE, 150}, {GIGE_REG_SETTINGS_BATCH, 0}}));
+    EXPECT_EQ(record.flags & HX_FLAG_ERR, 0u);
+    EXPECT_EQ(record.width, 1024u);
+    EXPECT_EQ(record.x_offset_max, 1024u);
+    EXPECT_EQ(record.rate, 5000u);
+    EXPECT_EQ(record.rate_max, 5200u);
+    EXPECT_EQ(record.exposure_max, 188u); // 1000000 / 5000 - 12
+
+    // The same request again: nothing differs from the camera, so nothing is marked changed.
+    HX_CAPTURE_SETTINGS again = record;
+    operations->setCaptureSettings(&again);
+    EXPECT_EQ(again.flags, 0u);
+    EXPECT_EQ(again.width_flags, SET);
+}
+
+TEST(CaptureSettings, RefusedFieldsAreMarkedAndTheRestWritten)
+{
+    auto camera = FakeCamera::lux19hs();
+    auto operations = build(camera);
+    ASSERT_TRUE(operations);
+    // The camera keeps exposures of at most 100 microseconds.
+    camera->setWriteRule([](uint32_t reg, uint32_t value) {
+        return reg == GIGE_REG_EXPOSURE ? std::min(value, 100u) : value;
+    });
+    HX_CAPTURE_SETTINGS record;
+    operations->getCaptureSettings(&record);
+    record.record_group_flags = SET;
+    record.rate_flags = SET;
+    record.rate = 9999;
+    record.exposure_group_flags = SET;
+    record.exposure_flags = SET;
+    record.exposure = 300;
+    HLV_THREAD::LogCapture log;
+    operations->setCaptureSettings(&record);
+
+    EXPECT_EQ(camera->get(GIGE_REG_EXPOSURE), 100u);
+    EXPECT_EQ(camera->get(GIGE_REG_FRAME_RATE), 2000u);
+    // The refused rate is replaced by the camera's.
+    EXPECT_EQ(record.rate_flags, SET | HX_FLAG_ERR | HX_FLAG_CHG);
+    EXPECT_EQ(record.rate, 2000u);
+    EXPECT_EQ(record.exposure, 100u);
+    EXPECT_EQ(record.exposure_flags, SET | HX_FLAG_CHG);
+    EXPECT_EQ(record.flags, HX_FLAG_ERR | HX_FLAG_CHG);
+    EXPECT_EQ(log.count("Frame rate not within constraints"), 1u);
+}
+
+TEST(CaptureSettings, AFailedWriteReportsEveryValueItCarried)
+{
+    auto camera = FakeCamera::lux19hs();
+    auto operations = build(camera);
+    ASSERT_TRUE(operations);
+    camera->failWrites(12);
+    HX_CAPTURE_SETTINGS record = freshRecord();
+    record.exposure_group_flags = SET;
+    record.exposure_flags = SET;
+    record.exposure = 300;
+    record.low_light_flags = SET;
+    record.low_light = 9000;
+    HLV_THREAD::LogCapture log;
+    operations->setCaptureSettings(&record);
+    EXPECT_EQ(record.exposure_flags & HX_FLAG_ERR, HX_FLAG_ERR);
+    EXPECT_EQ(record.low_light_flags & HX_FLAG_ERR, HX_FLAG_ERR);
+    EXPECT_EQ(record.flags & HX_FLAG_ERR, HX_FLAG_ERR);
+    EXPECT_EQ(record.exposure, 400u); // read back from the camera, which kept its value
+    EXPECT_EQ(log.count("HxComm::writeMultiReg was not successful [12]"), 1u);
+
+    // A camera that no longer answers: nothing is written and the record says so.
+    camera->failWrites(0);
+    camera->failReads(12);
+    const std::size_t before = camera->multiWrites().size();
+    HX_CAPTURE_SETTINGS silent = freshRecord();
+    silent.exposure_group_flags = SET;
+    silent.exposure_flags = SET;
+    silent.exposure = 300;
+    operations->setCaptureSettings(&silent);
+    EXPECT_EQ(camera->multiWrites().size(), before);
+    EXPECT_EQ(silent.flags & HX_FLAG_ERR, HX_FLAG_ERR);
+    EXPECT_EQ(log.count("Unable to read the capture settings from the camera"), 1u);
+    EXPECT_THROW(operations->getCaptureSettings(nullptr), HLV_THREAD::RuntimeError);
+}
+
+TEST(CaptureSettings, SecondFamilyReadsFractionalRates)
+{
+    auto camera = FakeCamera::lux19hs("HX-qM 4000");
+    auto operations = build(camera);
+    ASSERT_TRUE(operations);
+    HX_CAPTURE_SETTINGS record = freshRecord();
+    record.record_group_flags = SET;
+    record.rate_flags = SET;
+    record.rate = 2997;
+    record.rate_divisor = 100;
+    operations->setCaptureSettings(&record);
+    EXPECT_EQ(camera->get(GIGE_REG_FRAME_RATE), 0x801DF851u);
+    EXPECT_EQ(record.rate, 0x1DF851u);
+    EXPECT_EQ(record.rate_divisor, 65536u);
+    EXPECT_EQ(record.exposure_max, 33354u); // trunc(1000000 / 29.97) - 12
+}
+
+TEST(CameraStatus, GainBatteryIdentityAndPrivilege)
+{
+    auto camera = FakeCamera::lux19hs();
+    camera->set(GIGE_REG_SENSOR_TYPE, 0x414C354D); // Lince: gains 1.00, 2.00 and 4.00
+    camera->setText(GIGE_REG_USER_DEFINED_NAME, "a-name-longer-than-sixteen");
+    auto operations = build(camera);
+    ASSERT_TRUE(operations);
+
+    HX_ANALOG_GAIN gain;
+    HX_analog_gain_init(&gain, sizeof(gain));
+    gain.flags = SET;
+    gain.gain = HX_ANALOG_GAIN_2_00;
+    operations->setAnalogGain(&gain);
+    EXPECT_EQ(camera->get(GIGE_REG_ANALOG_GAIN), 0x80000000u | 200); // firmware 2.6.0 takes the flag
+    HX_ANALOG_GAIN read;
+    operations->getAnalogGain(&read);
+    EXPECT_EQ(read.gain, HX_ANALOG_GAIN_2_00);
+    EXPECT_EQ(read.gain_caps, 0x45u);
+    gain.gain = HX_ANALOG_GAIN_1_50;
+    operations->setAnalogGain(&gain);
+    EXPECT_EQ(gain.flags & HX_FLAG_ERR, HX_FLAG_ERR);
+
+    camera->setText(GIGE_REG_DEVICE_VERSION, "2.4.9");
+    auto older = build(camera);
+    gain.flags = SET;
+    gain.gain = HX_ANALOG_GAIN_4_00;
+    older->setAnalogGain(&gain);
+    EXPECT_EQ(camera->get(GIGE_REG_ANALOG_GAIN), 400u);
+
+    HX_BATTERY_INFO battery;
+    HX_battery_info_init(&battery, sizeof(battery));
+    operations->getBatteryInfo(&battery);
+    EXPECT_EQ(battery.battery_state, 3u);
+    EXPECT_EQ(battery.charge, 87u);
+    EXPECT_EQ(battery.flags, HX_FLAG_CHG);
+
+    HX_CAMERA_INFORMATION info;
+    HX_camera_information_init(&info, sizeof(info));
+    operations->getCameraInformation(&info);
+    EXPECT_STREQ(info.model_name, "hxsim qT");
+    EXPECT_STREQ(info.manufacturer_name, "halvex");
+    EXPECT_STREQ(info.serial_number, "HXS000001");
+    EXPECT_STREQ(info.user_name, "a-name-longer-th");
+
+    EXPECT_TRUE(operations->lockCamera());
+    EXPECT_EQ(camera->get(GIGE_REG_CCP), 2u);
+    EXPECT_TRUE(operations->unlockCamera());
+    EXPECT_EQ(camera->get(GIGE_REG_CCP), 0u);
+    camera->failWrites(11);
+    EXPECT_FALSE(operations->lockCamera());
+}
+
+} // namespace

@@ -215,7 +215,8 @@ std::vector<Outgoing> CameraCore::advance(SimTime now) {
     return out;
 }
 
-void CameraCore::appendEvents(const std::map<uint32_t, uint32_t>& before, bool internalOnly, SimTime now,
+// `before` holds the values of every register, in address order, from before the change.
+void CameraCore::appendEvents(const std::vector<uint32_t>& before, bool internalOnly, SimTime now,
                               std::vector<Outgoing>& out) {
     const RegisterFile& regs = device_.registers();
     const uint32_t port = regs.get(GIGE_REG_MCP);
@@ -224,9 +225,11 @@ void CameraCore::appendEvents(const std::map<uint32_t, uint32_t>& before, bool i
         return;
     }
     const Endpoint host{address, static_cast<uint16_t>(port)};
-    for (const auto& [reg, value] : regs.values()) {
-        const auto old = before.find(reg);
-        if (old != before.end() && old->second == value) {
+    const auto entries = regs.entries();
+    for (std::size_t i = 0; i < entries.size() && i < before.size(); ++i) {
+        const uint32_t reg = entries[i].address;
+        const uint32_t value = entries[i].value;
+        if (before[i] == value) {
             continue;
         }
         if (internalOnly ? !listed(kInternalEvents, reg) : listed(kWithoutEvents, reg)) {

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <span>
 #include <vector>
 
@@ -49,7 +48,7 @@ private:
     std::vector<uint8_t> writeRegisters(std::span<const uint8_t> datagram, Endpoint from, SimTime now);
     std::vector<uint8_t> readMemory(std::span<const uint8_t> datagram);
     std::vector<uint8_t> writeMemory(std::span<const uint8_t> datagram);
-    void appendEvents(const std::map<uint32_t, uint32_t>& before, bool internalOnly, SimTime now,
+    void appendEvents(const std::vector<uint32_t>& before, bool internalOnly, SimTime now,
                       std::vector<Outgoing>& out);
     void log(const std::string& line) const;
 

@@ -2,20 +2,28 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
+#include <span>
+#include <vector>
 
 namespace hxsim {
 
 enum class Access { ReadWrite, ReadOnly };
 
-// Plain storage. What a write means (clamping, translation, side effects) is decided by the
-// camera core; this class only knows which addresses exist and which hosts may not write.
+struct RegisterEntry {
+    uint32_t address;
+    uint32_t value;
+    Access access;
+};
+
+// Plain storage, kept sorted by address; the set of registers is fixed once the camera has
+// powered up, so two snapshots of values() always line up with entries(). What a write means
+// (clamping, translation, side effects) is decided by the camera device.
 class RegisterFile {
 public:
     void define(uint32_t address, uint32_t value, Access access = Access::ReadWrite);
 
-    bool has(uint32_t address) const { return entries_.count(address) != 0; }
+    bool has(uint32_t address) const { return find(address) != nullptr; }
     bool readOnly(uint32_t address) const;
     // The value, or nothing for an address the camera does not have.
     std::optional<uint32_t> read(uint32_t address) const;
@@ -24,15 +32,14 @@ public:
     // Sets an existing register whatever its access; an unknown address is ignored.
     void set(uint32_t address, uint32_t value);
 
-    // All values, for finding what a request changed.
-    std::map<uint32_t, uint32_t> values() const;
+    std::span<const RegisterEntry> entries() const { return entries_; }
+    // Every value in address order, for finding what a request changed.
+    std::vector<uint32_t> values() const;
 
 private:
-    struct Entry {
-        uint32_t value;
-        Access access;
-    };
-    std::map<uint32_t, Entry> entries_;
+    const RegisterEntry* find(uint32_t address) const;
+
+    std::vector<RegisterEntry> entries_;
 };
 
 }  // namespace hxsim

@@ -1,0 +1,296 @@
+// Command-line parsing of the hxsim executable.
+#include "options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <functional>
+#include <map>
+
+#include <fmt/format.h>
+
+#include "cluster.h"
+#include "scenario.h"
+
+namespace hxsim {
+namespace {
+
+template <typename Number>
+std::optional<Number> parseNumber(std::string_view text) {
+    Number value{};
+    const auto* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || stop != end || text.empty()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<double> parseReal(std::string_view text) {
+    try {
+        std::size_t used = 0;
+        const std::string copy(text);
+        const double value = std::stod(copy, &used);
+        return used == copy.size() && std::isfinite(value) ? std::optional(value) : std::nullopt;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+std::string setProbability(ChannelFaults& channel, std::string_view kind, double value) {
+    const std::map<std::string_view, double ChannelFaults::*> kinds{
+        {"drop", &ChannelFaults::drop},           {"delay", &ChannelFaults::delay},
+        {"duplicate", &ChannelFaults::duplicate}, {"reorder", &ChannelFaults::reorder},
+        {"corrupt", &ChannelFaults::corrupt},     {"wrong-index", &ChannelFaults::wrongIndex},
+        {"error-status", &ChannelFaults::errorStatus}};
+    if (kind == "delay-min-ms" || kind == "delay-max-ms") {
+        if (value < 0 || value > 3600e3) {
+            return fmt::format("{} must be 0 to 3600000 ms", kind);
+        }
+        (kind == "delay-min-ms" ? channel.delayMin : channel.delayMax) = milliseconds(static_cast<uint64_t>(value));
+        return {};
+    }
+    const auto found = kinds.find(kind);
+    if (found == kinds.end()) {
+        return fmt::format("unknown fault '{}'", kind);
+    }
+    if (!(value >= 0 && value <= 1)) {
+        return fmt::format("fault {} needs a probability from 0 to 1, not {}", kind, value);
+    }
+    channel.*(found->second) = value;
+    return {};
+}
+
+}  // namespace
+
+std::optional<uint64_t> parseMemorySize(std::string_view text) {
+    uint64_t unit = uint64_t{1} << 20;
+    if (!text.empty() && (text.back() == 'G' || text.back() == 'g')) {
+        unit = uint64_t{1} << 30;
+        text.remove_suffix(1);
+    } else if (!text.empty() && (text.back() == 'M' || text.back() == 'm')) {
+        text.remove_suffix(1);
+    }
+    const auto count = parseNumber<uint64_t>(text);
+    if (!count || *count > (uint64_t{1} << 20)) {
+        return std::nullopt;
+    }
+    return *count * unit;
+}
+
+std::string applyFault(FaultConfig& faults, std::string_view setting) {
+    const auto dot = setting.find('.');
+    const auto equals = setting.find('=');
+    if (dot == std::string_view::npos || equals == std::string_view::npos || equals < dot) {
+        return fmt::format("fault '{}' is not CHANNEL.KIND=VALUE", setting);
+    }
+    const std::string_view channel = setting.substr(0, dot);
+    std::string kind(setting.substr(dot + 1, equals - dot - 1));
+    std::replace(kind.begin(), kind.end(), '_', '-');
+    const auto value = parseReal(setting.substr(equals + 1));
+    if (!value) {
+        return fmt::format("fault '{}' needs a number", setting);
+    }
+    const std::map<std::string_view, std::vector<FaultChannel>> channels{
+        {"control", {FaultChannel::Control}},
+        {"events", {FaultChannel::Events}},
+        {"discovery", {FaultChannel::Discovery}},
+        {"all", {FaultChannel::Control, FaultChannel::Events, FaultChannel::Discovery}}};
+    const auto found = channels.find(channel);
+    if (found == channels.end()) {
+        return fmt::format("unknown fault channel '{}' (control, events, discovery or all)", channel);
+    }
+    for (FaultChannel which : found->second) {
+        if (std::string problem = setProbability(faults.channel(which), kind, *value); !problem.empty()) {
+            return problem;
+        }
+    }
+    return {};
+}
+
+std::string applySetting(CameraConfig& config, std::string_view name, const std::string& value) {
+    const auto bad = [&]() { return fmt::format("--{}: '{}' is not a valid value", name, value); };
+    if (name == "model") {
+        config.model = value;
+    } else if (name == "sensor") {
+        const auto sensor = SensorModel::fromName(value);
+        if (!sensor) {
+            return fmt::format("--sensor: unknown sensor '{}' (lince, lupa, lux13hs, lux19hs, x60, with -mono, or "
+                               "0xCODE)",
+                               value);
+        }
+        config.sensor = *sensor;
+    } else if (name == "memory") {
+        const auto bytes = parseMemorySize(value);
+        if (!bytes) {
+            return bad();
+        }
+        config.memoryBytes = *bytes;
+    } else if (name == "firmware") {
+        config.firmware = value;
+    } else if (name == "name") {
+        config.userName = value;
+    } else if (name == "serial") {
+        config.serial = value;
+    } else if (name == "address" || name == "netmask") {
+        const auto address = parseDotted(value);
+        if (!address) {
+            return bad();
+        }
+        (name == "address" ? config.address : config.netmask) = *address;
+    } else if (name == "seed") {
+        const auto seed = parseNumber<uint64_t>(value);
+        if (!seed) {
+            return bad();
+        }
+        config.seed = *seed;
+    } else if (name == "time-scale") {
+        const auto scale = parseReal(value);
+        if (!scale) {
+            return bad();
+        }
+        config.timeScale = *scale;
+    } else if (name == "vanish-at" || name == "vanish-for") {
+        const auto seconds = parseReal(value);
+        if (!seconds || *seconds < 0 || *seconds > 1e6) {
+            return bad();
+        }
+        const SimTime at = milliseconds(static_cast<uint64_t>(*seconds * 1000));
+        if (name == "vanish-at") {
+            config.faults.vanishAt = at;
+        } else {
+            config.faults.vanishFor = at;
+        }
+    } else if (name == "fault") {
+        return applyFault(config.faults, value);
+    } else {
+        return fmt::format("unknown option --{}", name);
+    }
+    return {};
+}
+
+namespace {
+
+// Options that take no value, and what they set.
+const std::map<std::string_view, std::function<void(SimOptions&, CameraConfig&)>>& flags() {
+    static const auto* const table = new std::map<std::string_view, std::function<void(SimOptions&, CameraConfig&)>>{
+        {"help", [](SimOptions& o, CameraConfig&) { o.help = true; }},
+        {"quiet", [](SimOptions& o, CameraConfig&) { o.quiet = true; }},
+        {"broadcast", [](SimOptions&, CameraConfig& c) { c.hearBroadcast = true; }},
+        {"mute", [](SimOptions&, CameraConfig& c) { c.faults.mute = true; }},
+        {"wrong-manufacturer", [](SimOptions&, CameraConfig& c) { c.faults.wrongManufacturer = true; }},
+        {"old-firmware", [](SimOptions&, CameraConfig& c) { c.faults.oldFirmware = true; }},
+    };
+    return *table;
+}
+
+}  // namespace
+
+ParsedOptions parseOptions(std::span<const std::string> args) {
+    ParsedOptions parsed;
+    CameraConfig base;
+    base.userName = "hxsim";
+    std::size_t count = 1;
+    std::string scenario;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view arg = args[i];
+        if (!arg.starts_with("--")) {
+            parsed.error = fmt::format("unexpected argument '{}'", arg);
+            return parsed;
+        }
+        arg.remove_prefix(2);
+        std::optional<std::string> value;
+        if (const auto equals = arg.find('='); equals != std::string_view::npos) {
+            value = std::string(arg.substr(equals + 1));
+            arg = arg.substr(0, equals);
+        }
+        if (const auto flag = flags().find(arg); flag != flags().end() && !value) {
+            flag->second(parsed.options, base);
+            continue;
+        }
+        if (!value) {
+            if (i + 1 >= args.size()) {
+                parsed.error = fmt::format("--{} needs a value", arg);
+                return parsed;
+            }
+            value = args[++i];
+        }
+        if (arg == "cameras") {
+            const auto number = parseNumber<std::size_t>(*value);
+            if (!number || *number == 0 || *number > 250) {
+                parsed.error = fmt::format("--cameras: '{}' is not a number from 1 to 250", *value);
+                return parsed;
+            }
+            count = *number;
+        } else if (arg == "scenario") {
+            scenario = *value;
+        } else if (std::string problem = applySetting(base, arg, *value); !problem.empty()) {
+            parsed.error = problem;
+            return parsed;
+        }
+    }
+    if (parsed.options.help) {
+        return parsed;
+    }
+    if (!scenario.empty()) {
+        parsed.error = loadScenario(scenario, base, parsed.options.cameras);
+    } else {
+        parsed.options.cameras = Cluster::numbered(base, count);
+    }
+    if (parsed.error.empty()) {
+        parsed.error = Cluster::validate(parsed.options.cameras);
+    }
+    return parsed;
+}
+
+std::string usage() {
+    return R"(usage: hxsim [OPTIONS]
+
+Runs stand-in cameras until SIGINT or SIGTERM. Each camera answers discovery, register and
+memory requests on its own IPv4 address, UDP port 3956, and sends event datagrams to the host
+that sets its message channel.
+
+Where to run it: cameras bind only the addresses they are given. On the host's own network
+only 127.x.y.z addresses are allowed (loopback never leaves the machine). For other addresses
+or --broadcast, run it inside a private network namespace:
+    scripts/in-netns build/dev/sim/hxsim --cameras 3 --broadcast
+
+Cameras:
+  --cameras N            number of cameras, on consecutive addresses (default 1)
+  --address A.B.C.D      address of the first camera (default 127.0.0.2)
+  --netmask A.B.C.D      subnet mask, for the broadcast address (default 255.0.0.0)
+  --broadcast            also answer broadcast discovery (private namespace only)
+  --model TEXT           model name; its code picks the family: qT or qX first family,
+                         qM second family (default "hxsim qT")
+  --sensor NAME          lince, lupa, lux13hs, lux19hs or x60 (known to hosts, unsupported),
+                         with -mono for the monochrome variant, or a type code 0xXXXXXXXX
+                         (default lince, colour)
+  --memory SIZE          image memory, e.g. 8G or 512M, a multiple of 256M (default 8G)
+  --firmware X.Y.Z       device version (default 2.6.0)
+  --name NAME            user-defined name, at most 15 characters; with several cameras
+                         NAME-1, NAME-2, ... (default hxsim)
+  --serial TEXT          serial number (default from the address)
+  --seed N               seed of the faults; the same seed gives the same run (default 1)
+  --time-scale X         camera seconds per real second, e.g. 100 to record a second in
+                         10 ms (default 1)
+  --scenario FILE.json   cameras and faults from a file (see docs/simulator.md); the other
+                         options give its defaults
+
+Faults (every camera; use a scenario file for different faults per camera):
+  --fault CHANNEL.KIND=VALUE
+                         CHANNEL: control, events, discovery or all
+                         KIND: drop, delay, duplicate, reorder, corrupt, wrong-index,
+                         error-status (probabilities 0 to 1), delay-min-ms, delay-max-ms
+  --mute                 answer nothing at all
+  --vanish-at SECONDS    go silent at this camera time ...
+  --vanish-for SECONDS   ... for this long (default 30), then answer again
+  --wrong-manufacturer   report another manufacturer
+  --old-firmware         report device version 2.3.5
+
+Other:
+  --quiet                no log lines
+  --help                 this text
+)";
+}
+
+}  // namespace hxsim

@@ -1,0 +1,163 @@
+// Test fixtures for the image receivers: a scripted camera (control answers, UDP and TCP stream
+// senders), packets built by hand from the protocol tables, host buffers with guard bytes, and
+// a thread that collects the buffers the receivers hand back.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <hx/hx.h>
+
+#include "hlv_thread/msg_thread.h"
+
+namespace stream_test {
+
+using Bytes = std::vector<uint8_t>;
+using namespace std::chrono_literals;
+constexpr auto kDeadline = 10s;
+
+// Packets typed from the stream packet tables (big-endian, generic header first).
+Bytes leader(uint16_t blockId, uint32_t packetId, uint32_t imageLength, const std::string& fileName,
+             uint16_t magic = 0x4858, uint16_t payloadType = 3, uint8_t packetFormat = 1);
+Bytes trailer(uint16_t blockId, uint32_t packetId, uint16_t payloadType = 3, uint8_t packetFormat = 2);
+Bytes payload(uint16_t blockId, uint32_t packetId, const Bytes& data);
+// Image bytes that differ from image to image.
+Bytes imageBytes(std::size_t length, uint8_t seed);
+// One whole image as a camera sends it over TCP: leader, payload, trailer back to back.
+Bytes tcpImage(uint16_t blockId, const Bytes& data, const std::string& fileName);
+// One image as UDP datagrams: leader, payload packets of at most `chunk` bytes, trailer.
+std::vector<Bytes> udpImage(uint16_t blockId, const Bytes& data, const std::string& fileName, std::size_t chunk = 8964);
+uint32_t ipv4(const char* dotted);
+
+// A camera on one loopback address: answers register writes (recording them) and reads (zero),
+// fires a test packet when the packet-size register asks for one and the "network" carries that
+// size, sends stream datagrams, and serves a TCP stream port.
+class ScriptedStreamCamera {
+public:
+    explicit ScriptedStreamCamera(const char* address);
+    ~ScriptedStreamCamera();
+
+    uint32_t address() const { return address_; }
+    // Register writes in arrival order (the write gate's pairs left out).
+    std::vector<std::pair<uint32_t, uint32_t>> writes() const;
+    std::vector<uint32_t> writesOf(uint32_t reg) const;
+    bool waitForWrite(uint32_t reg, uint32_t value, std::chrono::milliseconds timeout = kDeadline) const;
+    uint32_t lastWrite(uint32_t reg) const;
+    // Writes of this value to this register are refused with "access denied".
+    void refuseWrite(uint32_t reg, uint32_t value);
+    // Packet sizes whose test packets reach the host (default: 9000 and 1500).
+    void carryPacketSizes(std::set<uint32_t> sizes);
+
+    // Sends a stream datagram from the camera's address to the host's stream port.
+    void sendDatagram(const Bytes& datagram, uint16_t hostPort);
+    void sendDatagrams(const std::vector<Bytes>& datagrams, uint16_t hostPort);
+
+    // TCP stream port: listen, accept the receiver's connection, send, cut it.
+    void listenTcp(uint16_t port = 3957);
+    void stopListening();
+    bool acceptTcp(std::chrono::milliseconds timeout = kDeadline);
+    // The host port of the accepted connection.
+    uint16_t tcpPeerPort() const { return peerPort_; }
+    void sendTcp(const Bytes& bytes);
+    void closeTcp();
+    // Waits until the camera is not paused (stream control last written 16) and then sends.
+    bool sendTcpWhenRunning(const Bytes& bytes, std::chrono::milliseconds timeout = kDeadline);
+
+private:
+    void serve();
+    void handleCommand(const Bytes& datagram, uint32_t sourceAddress, uint16_t sourcePort);
+    void fireTestPacket(uint32_t packetSize);
+
+    uint32_t address_;
+    int controlFd_ = -1;
+    int streamFd_ = -1;
+    int stopFd_ = -1;
+    int listenFd_ = -1;
+    int tcpFd_ = -1;
+    uint16_t peerPort_ = 0;
+    mutable std::mutex lock_;
+    mutable std::condition_variable written_;
+    std::vector<std::pair<uint32_t, uint32_t>> writes_;
+    std::map<uint32_t, uint32_t> registers_;
+    std::set<std::pair<uint32_t, uint32_t>> refused_;
+    std::set<uint32_t> carried_{9000, 1500};
+    std::thread thread_;
+};
+
+// A host buffer with guard bytes after its end, and its HX_READ_STREAM record.
+struct HostBuffer {
+    explicit HostBuffer(std::size_t size);
+    uint8_t* data() { return memory.data(); }
+    Bytes contents(std::size_t length) const { return Bytes(memory.begin(), memory.begin() + long(length)); }
+    bool guardIntact() const;
+
+    std::size_t size;
+    Bytes memory;
+    HX_READ_STREAM record{};
+};
+
+// What a receiver handed back.
+struct Returned {
+    uint32_t kind = 0;
+    HX_READ_STREAM record{};
+    HX_READ_STREAM* hostRecord = nullptr;
+    bool released = false;
+    bool stop = false;
+    uint32_t messageStatus = 0;
+};
+
+// The stop of every stream message's route: records what came back and deletes the message.
+class Collector : public HLV_THREAD::MsgThread {
+public:
+    Collector();
+    ~Collector() override;
+
+    // A buffer message for the receiver, routed back here.
+    HLV_THREAD::Message* buffer(uint32_t kind, HostBuffer& host);
+    HLV_THREAD::Message* stopRequest(uint32_t kind);
+
+    bool waitFor(std::size_t count, std::chrono::milliseconds timeout = kDeadline) const;
+    std::vector<Returned> returned() const;
+    std::size_t count() const;
+
+    void messageHandle(HLV_THREAD::Message* message) override;
+    void ownerMessage(HLV_THREAD::Message* message) override;
+
+private:
+    mutable std::mutex lock_;
+    mutable std::condition_variable arrived_;
+    std::vector<Returned> returned_;
+};
+
+// A client callback registered with the Callback thread for the whole process, recording the
+// HX_STREAM_NEGOTIATION events. Never destroyed: the Callback thread may call it at any time.
+class NegotiationEvents {
+public:
+    static NegotiationEvents& instance();
+    void clear();
+    // The packet sizes reported for the camera, in order.
+    std::vector<int32_t> sizes(uint32_t camera) const;
+    bool waitFor(uint32_t camera, std::size_t count, std::chrono::milliseconds timeout = kDeadline) const;
+
+private:
+    NegotiationEvents();
+    static void callback(uint32_t event, HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, void* data, void* cookie);
+
+    mutable std::mutex lock_;
+    mutable std::condition_variable arrived_;
+    std::vector<std::pair<uint32_t, int32_t>> events_;
+};
+
+// Waits for a condition with a deadline, without sleeping for a fixed time.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kDeadline);
+
+} // namespace stream_test

@@ -1,0 +1,268 @@
+// The UDP receiver against a scripted camera: packet-size negotiation and its time-outs, images
+// over packets and buffers, the status bits of faulty images, the throttle and shutdown.
+#include <gtest/gtest.h>
+
+#include "hlv_thread/log_capture.h"
+#include "hlv_thread/period_scale.h"
+#include "hlv_thread/sync_message.h"
+#include "hx_comm.h"
+#include "hx_stream.h"
+#include "stream_fixtures.h"
+#include "udp_negotiation.h"
+#include "udp_stream.h"
+
+using namespace stream_test;
+namespace ids = HX_MESSAGE_IDS;
+
+namespace {
+
+constexpr uint32_t kPacketSize = 0x0D04;
+constexpr uint32_t kFaulty = HX_STREAM_STATUS_LEADER | HX_STREAM_STATUS_COMPLETE | HX_STREAM_STATUS_ERROR;
+
+class UdpStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // One-second trials run in 20 ms.
+        HLV_THREAD::setPeriodScale(0.02);
+        NegotiationEvents::instance().clear();
+    }
+    void TearDown() override
+    {
+        receiver.reset();
+        HxComm::recycle(cam);
+        HLV_THREAD::setPeriodScale(1.0);
+        StreamReceiver::setThrottle(StreamReceiver::DEFAULT_THROTTLE);
+    }
+
+    void start()
+    {
+        receiver = std::make_unique<UdpStream>(cam, HxComm::factory(cam));
+        ASSERT_TRUE(receiver->startAndWait());
+        hostPort = receiver->localPort();
+    }
+    // Starts a negotiation and waits for the size the host is told.
+    int32_t negotiate()
+    {
+        const std::size_t before = NegotiationEvents::instance().sizes(cam).size();
+        control(StreamControlRequest::TEST_PACKET, 1);
+        if (!NegotiationEvents::instance().waitFor(cam, before + 1))
+            return 0;
+        return NegotiationEvents::instance().sizes(cam).back();
+    }
+    void control(uint32_t command, uint8_t flag, uint32_t protocol = ids::INTERNAL_START)
+    {
+        StreamControl<HLV_THREAD::SyncMessage> message(command, flag, protocol);
+        message.send(receiver.get());
+    }
+    void give(uint32_t kind, HostBuffer& buffer) { receiver->post(collector.buffer(kind, buffer)); }
+    void send(const std::vector<Bytes>& datagrams) { camera.sendDatagrams(datagrams, hostPort); }
+
+    ScriptedStreamCamera camera{"127.0.0.2"};
+    const uint32_t cam = camera.address();
+    Collector collector;
+    std::unique_ptr<UdpStream> receiver;
+    uint16_t hostPort = 0;
+};
+
+} // namespace
+
+TEST_F(UdpStreamTest, NegotiationSettlesOnJumboPacketsWhenTheyArrive)
+{
+    start();
+    ASSERT_EQ(negotiate(), 9000);
+    EXPECT_EQ(receiver->negotiatedPacketSize(), 9000u);
+    std::vector<std::pair<uint32_t, uint32_t>> channel;
+    for (const auto& write : camera.writes())
+        if (write.first == 0x0D18 || write.first == 0x0D00 || write.first == 0x0D08 || write.first == kPacketSize)
+            channel.push_back(write);
+    ASSERT_EQ(channel.size(), 5u);
+    EXPECT_EQ(channel[0].first, 0x0D18u);
+    EXPECT_EQ(channel[0].second, 0x7F000001u);
+    EXPECT_EQ(channel[1], std::make_pair(0x0D00u, uint32_t(hostPort)));
+    EXPECT_EQ(channel[2], std::make_pair(0x0D08u, 100u));
+    EXPECT_EQ(channel[3], std::make_pair(kPacketSize, 0xC0002328u));
+    EXPECT_EQ(channel[4], std::make_pair(kPacketSize, 0x40002328u));
+}
+
+TEST_F(UdpStreamTest, NegotiationFallsBackToStandardPacketsAndReportsFailureNegative)
+{
+    HLV_THREAD::LogCapture log;
+    camera.carryPacketSizes({1500});
+    start();
+    ASSERT_EQ(negotiate(), 1500);
+    EXPECT_EQ(camera.writesOf(kPacketSize), (std::vector<uint32_t>{0xC0002328, 0xC00005DC, 0x400005DC}));
+
+    camera.carryPacketSizes({});
+    ASSERT_EQ(negotiate(), -1500);
+    EXPECT_EQ(camera.lastWrite(kPacketSize), 0x400005DCu);
+    EXPECT_EQ(log.count("All packet sizes attempted have failed"), 1u);
+
+    // A refused jumbo write goes straight on to the standard size.
+    camera.carryPacketSizes({9000, 1500});
+    camera.refuseWrite(kPacketSize, 0xC0002328);
+    ASSERT_EQ(negotiate(), 1500);
+
+    // A time-out armed for a trial that is over changes nothing.
+    const std::size_t writes = camera.writes().size();
+    auto* late = new HALVEX_UDP_STREAM::NegotiateMessage(true, 9000);
+    late->owner = receiver.get();
+    receiver->post(late);
+    control(StreamControlRequest::PAUSE_STREAM, 1);
+    EXPECT_EQ(camera.writes().size(), writes);
+    EXPECT_EQ(receiver->negotiatedPacketSize(), 1500u);
+    EXPECT_EQ(NegotiationEvents::instance().sizes(cam).size(), 3u);
+}
+
+TEST_F(UdpStreamTest, ImagesSpreadOverPacketsAndBuffers)
+{
+    start();
+    ASSERT_EQ(negotiate(), 9000);
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
+    HostBuffer first(20000), second(20000), third(20000);
+    for (HostBuffer* buffer : {&first, &second, &third})
+        give(ids::LIVE_STREAM_MSG, *buffer);
+    const Bytes big = imageBytes(30000, 1), small = imageBytes(5000, 2);
+    send(udpImage(1, big, "1"));
+    send(udpImage(2, small, "2"));
+    ASSERT_TRUE(collector.waitFor(3));
+    const std::vector<Returned> got = collector.returned();
+    // Two packets leave less room than one more packet needs: the buffer goes back.
+    EXPECT_EQ(got[0].record.status, uint32_t(HX_STREAM_STATUS_LEADER));
+    EXPECT_EQ(got[0].record.image_length, 30000u);
+    EXPECT_EQ(got[0].record.received_length, 2u * 8964);
+    EXPECT_EQ(got[1].record.status, uint32_t(HX_STREAM_STATUS_COMPLETE));
+    EXPECT_EQ(got[1].record.received_length, 30000u);
+    EXPECT_EQ(got[2].record.status, 3u);
+    EXPECT_EQ(got[2].record.frame_id, 1u);
+    EXPECT_EQ(first.contents(2 * 8964), Bytes(big.begin(), big.begin() + 2 * 8964));
+    EXPECT_EQ(second.contents(30000 - 2 * 8964), Bytes(big.begin() + 2 * 8964, big.end()));
+    EXPECT_EQ(third.contents(5000), small);
+}
+
+TEST_F(UdpStreamTest, LostOrForeignPacketsReturnTheImageMarkedFaulty)
+{
+    start();
+    ASSERT_EQ(negotiate(), 9000);
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
+    std::vector<std::unique_ptr<HostBuffer>> buffers;
+    const auto give1 = [&](std::size_t size) {
+        buffers.push_back(std::make_unique<HostBuffer>(size));
+        give(ids::LIVE_STREAM_MSG, *buffers.back());
+    };
+    const Bytes data = imageBytes(20000, 3);
+
+    std::vector<Bytes> skipped = udpImage(1, data, "1");  // packet 2 of 3 lost
+    skipped.erase(skipped.begin() + 2);
+    std::vector<Bytes> headerOnly = udpImage(2, data, "2");
+    headerOnly[2].resize(8);
+    std::vector<Bytes> wrongTrailer = udpImage(3, data, "3");
+    wrongTrailer.back() = trailer(99, 4);
+    std::vector<Bytes> overlong = udpImage(4, imageBytes(1500, 4), "4");
+    overlong[0] = leader(4, 0, 1000, "4");  // announces less than it sends
+    std::vector<Bytes> endLost = udpImage(5, data, "5");
+    endLost.pop_back();
+    endLost.pop_back();
+    std::vector<Bytes> previousBlock = udpImage(6, data, "6");
+    previousBlock[2] = payload(5, 2, Bytes(100, 0));
+
+    for (const auto* image : {&skipped, &headerOnly, &wrongTrailer, &previousBlock}) {
+        give1(40000);
+        send(*image);
+    }
+    give1(1000);
+    send(overlong);
+    give1(40000);
+    send(endLost);
+    give1(40000);
+    send(udpImage(7, data, "7"));
+    ASSERT_TRUE(collector.waitFor(7));
+
+    const std::vector<Returned> got = collector.returned();
+    const uint32_t expectedReceived[] = {8964, 8964, 20000, 8964, 1000, 2 * 8964};
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(got[i].record.status, kFaulty) << "image " << i;
+        EXPECT_EQ(got[i].record.received_length, expectedReceived[i]) << "image " << i;
+    }
+    EXPECT_EQ(got[6].record.status, 3u);
+    EXPECT_EQ(got[6].record.frame_id, 6u);
+    Bytes announced = imageBytes(1500, 4);
+    announced.resize(1000);
+    EXPECT_EQ(buffers[4]->contents(1000), announced);
+    for (const auto& buffer : buffers)
+        EXPECT_TRUE(buffer->guardIntact());
+}
+
+TEST_F(UdpStreamTest, ForeignDatagramsAreIgnored)
+{
+    start();
+    ASSERT_EQ(negotiate(), 9000);
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
+    HostBuffer buffer(20000);
+    give(ids::LIVE_STREAM_MSG, buffer);
+    const Bytes data = imageBytes(10000, 5);
+    const std::vector<Bytes> image = udpImage(1, data, "1");
+    ScriptedStreamCamera stranger("127.0.0.3");
+    send({image[0], image[1]});
+    stranger.sendDatagram(payload(1, 2, Bytes(50, 0)), hostPort);
+    send({image[2], image[3]});
+    ASSERT_TRUE(collector.waitFor(1));
+    EXPECT_EQ(collector.returned()[0].record.status, 3u);
+    EXPECT_EQ(buffer.contents(10000), data);
+}
+
+TEST_F(UdpStreamTest, AHostWithoutBuffersPausesTheDownloadAndLosesNothing)
+{
+    camera.carryPacketSizes({1500});
+    start();
+    ASSERT_EQ(negotiate(), 1500);
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
+    std::vector<std::unique_ptr<HostBuffer>> buffers;
+    for (int i = 0; i < 11; ++i)
+        buffers.push_back(std::make_unique<HostBuffer>(12000));
+    for (int i = 0; i < 3; ++i)
+        give(ids::DOWNLOAD_STREAM_MSG, *buffers[std::size_t(i)]);
+    send(udpImage(1, imageBytes(3000, 0), "1", 1464));
+    ASSERT_TRUE(camera.waitForWrite(0xD314, 16));
+    for (int i = 3; i < 11; ++i)
+        give(ids::DOWNLOAD_STREAM_MSG, *buffers[std::size_t(i)]);
+    ASSERT_TRUE(camera.waitForWrite(0xD314, 32));
+    for (uint16_t frame = 1; frame < 4; ++frame)
+        send(udpImage(uint16_t(frame + 1), imageBytes(3000, uint8_t(frame)), std::string(1, char('1' + frame)), 1464));
+    ASSERT_TRUE(collector.waitFor(4));
+    const std::vector<Returned> got = collector.returned();
+    for (uint32_t frame = 0; frame < 4; ++frame) {
+        EXPECT_EQ(got[frame].record.frame_id, frame);
+        EXPECT_EQ(got[frame].record.status, 3u);
+    }
+    EXPECT_EQ(camera.writesOf(0xD314), (std::vector<uint32_t>{16, 32}));
+}
+
+TEST_F(UdpStreamTest, ShutdownDuringNegotiationOrAnImageReleasesEverything)
+{
+    camera.carryPacketSizes({});
+    start();
+    control(StreamControlRequest::TEST_PACKET, 1);
+    receiver.reset();  // halted with a trial running
+
+    camera.carryPacketSizes({9000});
+    start();
+    ASSERT_EQ(negotiate(), 9000);
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::PLAYBACK_STREAM_MSG);
+    HostBuffer filling(40000), waiting(40000);
+    give(ids::PLAYBACK_STREAM_MSG, filling);
+    give(ids::PLAYBACK_STREAM_MSG, waiting);
+    const std::vector<Bytes> image = udpImage(1, imageBytes(30000, 1), "1");
+    send({image[0], image[1]});
+    UdpStream* halting = receiver.get();
+    HLV_THREAD::closeThread(*halting);
+    ASSERT_TRUE(collector.waitFor(2));
+    for (const Returned& got : collector.returned()) {
+        EXPECT_EQ(got.record.status & 12u, 12u);
+        EXPECT_TRUE(got.released);
+    }
+    HostBuffer late(40000);
+    give(ids::PLAYBACK_STREAM_MSG, late);
+    ASSERT_TRUE(collector.waitFor(3));
+    EXPECT_EQ(collector.returned()[2].record.status, uint32_t(HX_STREAM_STATUS_ERROR));
+}

@@ -108,65 +108,66 @@ std::string applyFault(FaultConfig& faults, std::string_view setting) {
     return {};
 }
 
+namespace {
+
+using Setter = std::function<std::string(CameraConfig&, const std::string&)>;
+
+// Parses with `parse` and stores with `store`, or names the option and the bad value.
+template <typename Parse, typename Store>
+Setter setter(std::string_view name, Parse parse, Store store) {
+    return [name, parse, store](CameraConfig& config, const std::string& value) -> std::string {
+        const auto parsed = parse(value);
+        if (!parsed) {
+            return fmt::format("--{}: '{}' is not a valid value", name, value);
+        }
+        store(config, *parsed);
+        return {};
+    };
+}
+
+std::optional<std::string> anyText(const std::string& value) { return value; }
+
+std::optional<SimTime> parseSeconds(const std::string& value) {
+    const auto seconds = parseReal(value);
+    if (!seconds || *seconds < 0 || *seconds > 1e6) {
+        return std::nullopt;
+    }
+    return milliseconds(static_cast<uint64_t>(*seconds * 1000));
+}
+
+// Every option that takes a value and sets something of one camera.
+const std::map<std::string_view, Setter>& setters() {
+    static const auto* const table = new std::map<std::string_view, Setter>{
+        {"model", setter("model", anyText, [](CameraConfig& c, const std::string& v) { c.model = v; })},
+        {"firmware", setter("firmware", anyText, [](CameraConfig& c, const std::string& v) { c.firmware = v; })},
+        {"name", setter("name", anyText, [](CameraConfig& c, const std::string& v) { c.userName = v; })},
+        {"serial", setter("serial", anyText, [](CameraConfig& c, const std::string& v) { c.serial = v; })},
+        {"sensor", setter("sensor", SensorModel::fromName, [](CameraConfig& c, SensorModel v) { c.sensor = v; })},
+        {"memory", setter("memory", parseMemorySize, [](CameraConfig& c, uint64_t v) { c.memoryBytes = v; })},
+        {"address", setter("address", parseDotted, [](CameraConfig& c, uint32_t v) { c.address = v; })},
+        {"netmask", setter("netmask", parseDotted, [](CameraConfig& c, uint32_t v) { c.netmask = v; })},
+        {"seed", setter("seed", parseNumber<uint64_t>, [](CameraConfig& c, uint64_t v) { c.seed = v; })},
+        {"time-scale", setter("time-scale", parseReal, [](CameraConfig& c, double v) { c.timeScale = v; })},
+        {"vanish-at", setter("vanish-at", parseSeconds, [](CameraConfig& c, SimTime v) { c.faults.vanishAt = v; })},
+        {"vanish-for",
+         setter("vanish-for", parseSeconds, [](CameraConfig& c, SimTime v) { c.faults.vanishFor = v; })},
+        {"fault", [](CameraConfig& c, const std::string& v) { return applyFault(c.faults, v); }},
+    };
+    return *table;
+}
+
+}  // namespace
+
 std::string applySetting(CameraConfig& config, std::string_view name, const std::string& value) {
-    const auto bad = [&]() { return fmt::format("--{}: '{}' is not a valid value", name, value); };
-    if (name == "model") {
-        config.model = value;
-    } else if (name == "sensor") {
-        const auto sensor = SensorModel::fromName(value);
-        if (!sensor) {
-            return fmt::format("--sensor: unknown sensor '{}' (lince, lupa, lux13hs, lux19hs, x60, with -mono, or "
-                               "0xCODE)",
-                               value);
-        }
-        config.sensor = *sensor;
-    } else if (name == "memory") {
-        const auto bytes = parseMemorySize(value);
-        if (!bytes) {
-            return bad();
-        }
-        config.memoryBytes = *bytes;
-    } else if (name == "firmware") {
-        config.firmware = value;
-    } else if (name == "name") {
-        config.userName = value;
-    } else if (name == "serial") {
-        config.serial = value;
-    } else if (name == "address" || name == "netmask") {
-        const auto address = parseDotted(value);
-        if (!address) {
-            return bad();
-        }
-        (name == "address" ? config.address : config.netmask) = *address;
-    } else if (name == "seed") {
-        const auto seed = parseNumber<uint64_t>(value);
-        if (!seed) {
-            return bad();
-        }
-        config.seed = *seed;
-    } else if (name == "time-scale") {
-        const auto scale = parseReal(value);
-        if (!scale) {
-            return bad();
-        }
-        config.timeScale = *scale;
-    } else if (name == "vanish-at" || name == "vanish-for") {
-        const auto seconds = parseReal(value);
-        if (!seconds || *seconds < 0 || *seconds > 1e6) {
-            return bad();
-        }
-        const SimTime at = milliseconds(static_cast<uint64_t>(*seconds * 1000));
-        if (name == "vanish-at") {
-            config.faults.vanishAt = at;
-        } else {
-            config.faults.vanishFor = at;
-        }
-    } else if (name == "fault") {
-        return applyFault(config.faults, value);
-    } else {
+    const auto found = setters().find(name);
+    if (found == setters().end()) {
         return fmt::format("unknown option --{}", name);
     }
-    return {};
+    if (name == "sensor" && !SensorModel::fromName(value)) {
+        return fmt::format("--sensor: unknown sensor '{}' (lince, lupa, lux13hs, lux19hs, x60, with -mono, or 0xCODE)",
+                           value);
+    }
+    return found->second(config, value);
 }
 
 namespace {
@@ -186,17 +187,37 @@ const std::map<std::string_view, std::function<void(SimOptions&, CameraConfig&)>
 
 }  // namespace
 
-ParsedOptions parseOptions(std::span<const std::string> args) {
-    ParsedOptions parsed;
+namespace {
+
+// What the command line says beyond the settings of the first camera.
+struct CommandLine {
     CameraConfig base;
-    base.userName = "hxsim";
     std::size_t count = 1;
     std::string scenario;
+};
+
+// One option with its value (from "--name=value" or the next argument); empty on success.
+std::string takeOption(std::string_view name, const std::string& value, CommandLine& line) {
+    if (name == "cameras") {
+        const auto number = parseNumber<std::size_t>(value);
+        if (!number || *number == 0 || *number > 250) {
+            return fmt::format("--cameras: '{}' is not a number from 1 to 250", value);
+        }
+        line.count = *number;
+        return {};
+    }
+    if (name == "scenario") {
+        line.scenario = value;
+        return {};
+    }
+    return applySetting(line.base, name, value);
+}
+
+std::string readArguments(std::span<const std::string> args, SimOptions& options, CommandLine& line) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view arg = args[i];
         if (!arg.starts_with("--")) {
-            parsed.error = fmt::format("unexpected argument '{}'", arg);
-            return parsed;
+            return fmt::format("unexpected argument '{}'", arg);
         }
         arg.remove_prefix(2);
         std::optional<std::string> value;
@@ -205,37 +226,33 @@ ParsedOptions parseOptions(std::span<const std::string> args) {
             arg = arg.substr(0, equals);
         }
         if (const auto flag = flags().find(arg); flag != flags().end() && !value) {
-            flag->second(parsed.options, base);
+            flag->second(options, line.base);
             continue;
         }
-        if (!value) {
-            if (i + 1 >= args.size()) {
-                parsed.error = fmt::format("--{} needs a value", arg);
-                return parsed;
-            }
-            value = args[++i];
+        if (!value && i + 1 >= args.size()) {
+            return fmt::format("--{} needs a value", arg);
         }
-        if (arg == "cameras") {
-            const auto number = parseNumber<std::size_t>(*value);
-            if (!number || *number == 0 || *number > 250) {
-                parsed.error = fmt::format("--cameras: '{}' is not a number from 1 to 250", *value);
-                return parsed;
-            }
-            count = *number;
-        } else if (arg == "scenario") {
-            scenario = *value;
-        } else if (std::string problem = applySetting(base, arg, *value); !problem.empty()) {
-            parsed.error = problem;
-            return parsed;
+        if (std::string problem = takeOption(arg, value ? *value : args[++i], line); !problem.empty()) {
+            return problem;
         }
     }
-    if (parsed.options.help) {
+    return {};
+}
+
+}  // namespace
+
+ParsedOptions parseOptions(std::span<const std::string> args) {
+    ParsedOptions parsed;
+    CommandLine line;
+    line.base.userName = "hxsim";
+    parsed.error = readArguments(args, parsed.options, line);
+    if (!parsed.error.empty() || parsed.options.help) {
         return parsed;
     }
-    if (!scenario.empty()) {
-        parsed.error = loadScenario(scenario, base, parsed.options.cameras);
+    if (!line.scenario.empty()) {
+        parsed.error = loadScenario(line.scenario, line.base, parsed.options.cameras);
     } else {
-        parsed.options.cameras = Cluster::numbered(base, count);
+        parsed.options.cameras = Cluster::numbered(line.base, line.count);
     }
     if (parsed.error.empty()) {
         parsed.error = Cluster::validate(parsed.options.cameras);

@@ -151,7 +151,8 @@ void Callback::handle(Message& message, bool owned)
 void Callback::dispatch(Message& message, bool owned)
 {
     switch (message.req) {
-    case HLV_THREAD::HALT: message.status = HLV_THREAD::MESSAGE_DONE; return;
+    case HLV_THREAD::HALT:
+    case HLV_THREAD::DUMP: message.status = HLV_THREAD::MESSAGE_DONE; return;
     case ids::CALLBACK_EVENT_MSG: handleCallback(message); return;
     case ids::CALLBACK_REGISTER_MSG:
         if (owned) {

@@ -13,7 +13,8 @@ namespace HLV_CALLBACK {
 // The process's single Callback thread. Other threads post it registrations, subscriptions,
 // events (CallbackRequest) and stream buffer messages and never wait for the host. It ends each
 // message by one rule: a synchronous message is forwarded (its sender waits), so is one with a
-// route left or another owner; anything else is deleted here.
+// route left or another owner; anything else is deleted here. A DUMP message is simply passed
+// on, so a synchronous one returns once everything queued before it has been delivered.
 //
 // Threads: factory/close/postEvent/onCallbackThread from any thread; the handlers run on the
 // Callback thread only. Once halted it is never re-created and never freed.

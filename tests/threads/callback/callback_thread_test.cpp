@@ -47,10 +47,12 @@ protected:
         ASSERT_EQ(HX_register(&first, &CallbackRecorder::callback, &firstEvents), HX_STATUS_OK);
         ASSERT_EQ(HX_register(&second, &CallbackRecorder::callback, &secondEvents), HX_STATUS_OK);
     }
+    // Events queued before the unregistration are still delivered; the recorders must outlive them.
     void TearDown() override
     {
         HX_unregister(first);
         HX_unregister(second);
+        hx_test::drainCallbacks();
     }
 
     HX_CAMERA_HANDLE camera = 0;

@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <cstring>
 
+#include "callback.h"
 #include "hlv_thread/sync_message.h"
 #include "hx_stream.h"
 #include "internal/subscription.h"
@@ -327,6 +328,16 @@ void drainService(HX_CAMERA_HANDLE camera)
     HLV_THREAD::SyncMessage marker;
     marker.req = HLV_THREAD::DUMP;
     marker.send(service.get());
+}
+
+void drainCallbacks()
+{
+    HLV_CALLBACK::Callback* callback = HLV_CALLBACK::Callback::factory();
+    if (callback == nullptr)
+        return;
+    HLV_THREAD::SyncMessage marker;
+    marker.req = HLV_THREAD::DUMP;
+    marker.send(callback);
 }
 
 HX_CAMERA_HANDLE loopbackCamera(unsigned n)

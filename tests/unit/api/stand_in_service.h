@@ -100,6 +100,9 @@ private:
 StandInSource& installStandIns();
 // Waits until the camera's service thread has handled everything posted to it so far.
 void drainService(HX_CAMERA_HANDLE camera);
+// Waits until the Callback thread has delivered everything posted to it so far (after which a
+// host may free what its callbacks' cookies point to).
+void drainCallbacks();
 // A camera address for 127.0.0.n, as a handle.
 HX_CAMERA_HANDLE loopbackCamera(unsigned n);
 // Creates the camera's service (as discovery would) and returns its handle.

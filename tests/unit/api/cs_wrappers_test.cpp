@@ -55,14 +55,6 @@ TEST_F(Wrappers, InitialisersPassTheStatusThroughAndTraceTheExpectedSize)
     EXPECT_EQ(CS_HX_VersionMin(), 12);
 }
 
-TEST_F(Wrappers, FlagStringsComeFromOneSharedBuffer)
-{
-    const char* text = CS_HX_str_flags(0xE);
-    EXPECT_STREQ(text, "Err | Set | Chg");
-    EXPECT_EQ(CS_HX_str_flags(0), text) << "the same buffer every time";
-    EXPECT_STREQ(text, "--- | --- | ---");
-}
-
 TEST_F(Wrappers, AnalogGainIsSplitIntoAGetterAndASetter)
 {
     const HX_CAMERA_HANDLE camera = hx_test::addCamera(5);

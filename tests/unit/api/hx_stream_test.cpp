@@ -1,4 +1,4 @@
-// Stream buffer and stream control messages: version gate, the host record copy, release and caps.
+// Stream buffer messages: version gate, the host record copy, release and caps.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -92,22 +92,6 @@ TEST(StreamBuffer, TakesNameAndAddressFromAServiceButOnlyAWeakReference)
     EXPECT_EQ(message.service(), service);
     service.reset();
     EXPECT_EQ(message.service(), nullptr) << "a pending buffer does not keep a service alive";
-}
-
-TEST(StreamControlMessage, CarriesItsCommandAndIsFoundOnlyOnControlMessages)
-{
-    StreamControl<HLV_THREAD::Message> pause(StreamControlRequest::PAUSE_STREAM, 0);
-    EXPECT_EQ(pause.req, ids::STREAM_CONTROL_MSG);
-    EXPECT_EQ(pause.protocol, ids::INTERNAL_START);
-    StreamControl<HLV_THREAD::SyncMessage> enable(StreamControlRequest::ENABLE_PARSER, 1, ids::PLAYBACK_STREAM_MSG);
-    ASSERT_NE(streamControlOf(&enable), nullptr);
-    EXPECT_EQ(streamControlOf(&enable)->command, static_cast<uint32_t>(StreamControlRequest::ENABLE_PARSER));
-    EXPECT_EQ(streamControlOf(&enable)->protocol, ids::PLAYBACK_STREAM_MSG);
-    EXPECT_EQ(streamBufferOf(&enable), nullptr);
-
-    HLV_THREAD::Message plain;
-    EXPECT_EQ(streamControlOf(&plain), nullptr);
-    EXPECT_EQ(streamBufferOf(&plain), nullptr);
 }
 
 } // namespace

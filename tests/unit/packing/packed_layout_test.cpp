@@ -1,0 +1,114 @@
+// The packing library, reached the way the camera library reaches it: bytes worked out by hand
+// for each depth, packed sizes for odd widths, refused arguments and in-place packing.
+#include <cstdint>
+#include <type_traits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "hlv_internal/hlv_internal.h"
+#include "hx_internal.h"
+
+namespace {
+
+// The camera library calls through its own pointer types; they must match the exports.
+static_assert(std::is_same_v<decltype(&hxConvertTiffImageData), HxInternal::ConvertTiffFunc>);
+static_assert(std::is_same_v<decltype(&hxGetPackedSize), HxInternal::PackedSizeFunc>);
+
+class PackingLibrary : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        HX_INTERNAL_TEST::useModule("");
+        ASSERT_NE(HxInternal::factory(), nullptr) << "libhlv_internal.so not found through the loader search";
+        convert = HxInternal::getConvertTiffFuncPtr();
+        packedSize = HxInternal::getPackedSizeFuncPtr();
+        ASSERT_NE(convert, nullptr);
+        ASSERT_NE(packedSize, nullptr);
+    }
+
+    HxInternal::ConvertTiffFunc convert = nullptr;
+    HxInternal::PackedSizeFunc packedSize = nullptr;
+};
+
+// Samples as the camera's TIFF holds them: bytes at depth 8, little-endian 16-bit words above.
+std::vector<uint8_t> tiffSamples(const std::vector<uint16_t>& samples, uint32_t depth)
+{
+    std::vector<uint8_t> out;
+    for (uint16_t s : samples) {
+        out.push_back(static_cast<uint8_t>(s));
+        if (depth != 8)
+            out.push_back(static_cast<uint8_t>(s >> 8));
+    }
+    return out;
+}
+
+struct LayoutCase {
+    const char* name;
+    uint32_t depth, width, height;
+    std::vector<uint16_t> samples;
+    std::vector<uint8_t> packed;
+};
+
+TEST_F(PackingLibrary, PacksEachDepthIntoHandWorkedBytes)
+{
+    const std::vector<LayoutCase> cases = {
+        {"8-bit rows padded to whole words", 8, 5, 2, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+         {0x01, 0x02, 0x03, 0x04, 0x05, 0, 0, 0, 0x06, 0x07, 0x08, 0x09, 0x0A, 0, 0, 0}},
+        // 0x3FF | 0x001 << 10 | 0x2AA << 20 = 0x2AA007FF; the high bits 0xFC00 of the first sample drop.
+        {"10-bit, three per 32 bits", 10, 4, 1, {0xFFFF, 0x001, 0x2AA, 0x155},
+         {0xFF, 0x07, 0xA0, 0x2A, 0x55, 0x01, 0x00, 0x00}},
+        // 0xABC | 0x123 << 12 | 0xFFF << 24 | 0x000 << 36 | 0x801 << 48 = 0x0801000FFF123ABC.
+        {"12-bit, five per 64 bits", 12, 6, 1, {0xABC, 0x123, 0xFFF, 0x000, 0x801, 0xF7FE},
+         {0xBC, 0x3A, 0x12, 0xFF, 0x0F, 0x00, 0x01, 0x08, 0xFE, 0x07, 0, 0, 0, 0, 0, 0}},
+    };
+    for (const LayoutCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> source = tiffSamples(c.samples, c.depth);
+        std::vector<uint8_t> destination(c.packed.size() + 4, 0xEE);
+        ASSERT_EQ(packedSize(c.width, c.height, c.depth), c.packed.size());
+        ASSERT_EQ(convert(source.data(), destination.data(), 7, c.width, c.height, c.depth), HLV_PACK_OK);
+        EXPECT_EQ(std::vector<uint8_t>(destination.begin(), destination.begin() + c.packed.size()), c.packed);
+        EXPECT_EQ(std::vector<uint8_t>(destination.end() - 4, destination.end()), std::vector<uint8_t>(4, 0xEE));
+    }
+}
+
+TEST_F(PackingLibrary, PackedSizeRoundsEveryRowUpToWholeWords)
+{
+    struct SizeCase {
+        uint32_t width, height, depth, bytes;
+    };
+    const SizeCase cases[] = {
+        {1, 1, 8, 4},     {5, 3, 8, 24},    {8, 2, 8, 16},   {1, 1, 10, 4},  {7, 2, 10, 24}, {9, 1, 10, 12},
+        {1, 3, 12, 24},   {11, 1, 12, 24},  {10, 2, 12, 32},
+        {0, 5, 8, 0},     {5, 0, 10, 0},    {5, 5, 9, 0},    {5, 5, 16, 0},
+        {65536, 65536, 12, 0}, // 6.9 GB: does not fit the 32-bit answer
+    };
+    for (const SizeCase& c : cases)
+        EXPECT_EQ(packedSize(c.width, c.height, c.depth), c.bytes) << c.width << "x" << c.height << "@" << c.depth;
+}
+
+TEST_F(PackingLibrary, RefusesBadArgumentsWithoutWriting)
+{
+    const std::vector<uint8_t> source(64, 0x55);
+    std::vector<uint8_t> destination(64, 0xEE);
+    EXPECT_EQ(convert(nullptr, destination.data(), 1, 4, 4, 8), HLV_PACK_NULL_POINTER);
+    EXPECT_EQ(convert(source.data(), nullptr, 1, 4, 4, 8), HLV_PACK_NULL_POINTER);
+    EXPECT_EQ(convert(source.data(), destination.data(), 1, 4, 4, 9), HLV_PACK_BAD_DEPTH);
+    EXPECT_EQ(convert(source.data(), destination.data(), 1, 0, 4, 10), HLV_PACK_BAD_SIZE);
+    EXPECT_EQ(convert(source.data(), destination.data(), 1, 65536, 65536, 12), HLV_PACK_BAD_SIZE);
+    EXPECT_EQ(destination, std::vector<uint8_t>(64, 0xEE));
+}
+
+// The packed image replaces the file it came from; at depth 8 with a width of 1 every row grows
+// from one byte to four, so packing in place overtakes input it has not read yet.
+TEST_F(PackingLibrary, PacksInPlaceOverItsOwnInput)
+{
+    std::vector<uint8_t> buffer(16, 0);
+    const std::vector<uint8_t> samples = {0x11, 0x22, 0x33, 0x44};
+    std::copy(samples.begin(), samples.end(), buffer.begin() + 2);
+    ASSERT_EQ(convert(buffer.data() + 2, buffer.data(), 0, 1, 4, 8), HLV_PACK_OK);
+    EXPECT_EQ(buffer, (std::vector<uint8_t>{0x11, 0, 0, 0, 0x22, 0, 0, 0, 0x33, 0, 0, 0, 0x44, 0, 0, 0}));
+}
+
+} // namespace

@@ -1,5 +1,5 @@
-// The packing library, reached the way the camera library reaches it: bytes worked out by hand
-// for each depth, packed sizes for odd widths, refused arguments and in-place packing.
+// The packing library, reached the way the camera library reaches it: packed sizes for odd
+// widths, refused arguments and in-place packing (hand-worked layouts: hx_internal_test.cpp).
 #include <cstdint>
 #include <type_traits>
 #include <vector>
@@ -30,48 +30,6 @@ protected:
     HxInternal::ConvertTiffFunc convert = nullptr;
     HxInternal::PackedSizeFunc packedSize = nullptr;
 };
-
-// Samples as the camera's TIFF holds them: bytes at depth 8, little-endian 16-bit words above.
-std::vector<uint8_t> tiffSamples(const std::vector<uint16_t>& samples, uint32_t depth)
-{
-    std::vector<uint8_t> out;
-    for (uint16_t s : samples) {
-        out.push_back(static_cast<uint8_t>(s));
-        if (depth != 8)
-            out.push_back(static_cast<uint8_t>(s >> 8));
-    }
-    return out;
-}
-
-struct LayoutCase {
-    const char* name;
-    uint32_t depth, width, height;
-    std::vector<uint16_t> samples;
-    std::vector<uint8_t> packed;
-};
-
-TEST_F(PackingLibrary, PacksEachDepthIntoHandWorkedBytes)
-{
-    const std::vector<LayoutCase> cases = {
-        {"8-bit rows padded to whole words", 8, 5, 2, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
-         {0x01, 0x02, 0x03, 0x04, 0x05, 0, 0, 0, 0x06, 0x07, 0x08, 0x09, 0x0A, 0, 0, 0}},
-        // 0x3FF | 0x001 << 10 | 0x2AA << 20 = 0x2AA007FF; the high bits 0xFC00 of the first sample drop.
-        {"10-bit, three per 32 bits", 10, 4, 1, {0xFFFF, 0x001, 0x2AA, 0x155},
-         {0xFF, 0x07, 0xA0, 0x2A, 0x55, 0x01, 0x00, 0x00}},
-        // 0xABC | 0x123 << 12 | 0xFFF << 24 | 0x000 << 36 | 0x801 << 48 = 0x0801000FFF123ABC.
-        {"12-bit, five per 64 bits", 12, 6, 1, {0xABC, 0x123, 0xFFF, 0x000, 0x801, 0xF7FE},
-         {0xBC, 0x3A, 0x12, 0xFF, 0x0F, 0x00, 0x01, 0x08, 0xFE, 0x07, 0, 0, 0, 0, 0, 0}},
-    };
-    for (const LayoutCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::vector<uint8_t> source = tiffSamples(c.samples, c.depth);
-        std::vector<uint8_t> destination(c.packed.size() + 4, 0xEE);
-        ASSERT_EQ(packedSize(c.width, c.height, c.depth), c.packed.size());
-        ASSERT_EQ(convert(source.data(), destination.data(), 7, c.width, c.height, c.depth), HLV_PACK_OK);
-        EXPECT_EQ(std::vector<uint8_t>(destination.begin(), destination.begin() + c.packed.size()), c.packed);
-        EXPECT_EQ(std::vector<uint8_t>(destination.end() - 4, destination.end()), std::vector<uint8_t>(4, 0xEE));
-    }
-}
 
 TEST_F(PackingLibrary, PackedSizeRoundsEveryRowUpToWholeWords)
 {

@@ -1,50 +1,46 @@
-// Where the API meets camera discovery. Discovery does not exist yet: this records what the API
-// asks of it, so that the API's calls and their order are already in place.
+// Where the API meets camera discovery: each call goes to the Discovery thread and its database.
 #include "discovery_seam.h"
 
 #include <atomic>
 
-#include "hlv_thread/log.h"
+#include "discovery.h"
 
 namespace DISCOVERY_SEAM {
 
 namespace {
 
-using HLV_THREAD::TRACE_DISCOVERY;
-
-std::atomic<bool> closedFlag{false};
-std::atomic<bool> pausedFlag{false};
+// Recorded for HX_register_local; discovery itself does not read it.
 std::atomic<bool> localFlag{false};
 
 } // namespace
 
 bool start(bool localInterfacesOnly)
 {
-    if (closedFlag.load()) {
-        HLV_TRACE(TRACE_DISCOVERY, "%s: Called after halted", "Discovery::factory");
-        return false;
-    }
     localFlag.store(localInterfacesOnly);
-    return true;
+    return Discovery::factory() != nullptr;
 }
 
+// A shutdown before any registration still starts discovery and stops it again, so that the
+// factory refuses afterwards whatever happened before.
 void close()
 {
-    closedFlag.store(true);
+    Discovery::factory();
+    Discovery::close();
 }
 
 bool pause(bool paused)
 {
-    if (closedFlag.load())
+    Discovery* discovery = Discovery::factory();
+    if (discovery == nullptr)
         return false;
-    HLV_TRACE(TRACE_DISCOVERY, "%s: pause=%d", "Discovery::pausePolling", paused ? 1 : 0);
-    pausedFlag.store(paused);
+    discovery->pausePolling(paused);
     return true;
 }
 
 bool paused()
 {
-    return pausedFlag.load();
+    const Discovery* discovery = Discovery::existing();
+    return discovery != nullptr && discovery->paused();
 }
 
 bool localInterfacesOnly()
@@ -54,17 +50,14 @@ bool localInterfacesOnly()
 
 bool findCamera(const char* name, uint32_t& address)
 {
-    HLV_TRACE(TRACE_DISCOVERY, "%s: no camera database yet; '%s' not found", "Discovery::getDiscoveryInfoByName",
-              name);
-    address = 0;
-    return false;
+    const Discovery* discovery = Discovery::factory();
+    return discovery != nullptr && discovery->lookup(name, address);
 }
 
 bool addCamera(const char* name, uint32_t& address)
 {
-    HLV_TRACE(TRACE_DISCOVERY, "%s: no camera database yet; cannot add '%s'", "DiscoveryDB::addCamera", name);
-    address = 0;
-    return false;
+    Discovery* discovery = Discovery::factory();
+    return discovery != nullptr && discovery->addCameraByAddress(name, address);
 }
 
 } // namespace DISCOVERY_SEAM

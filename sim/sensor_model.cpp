@@ -8,16 +8,18 @@
 
 #include <fmt/format.h>
 
+#include "sensor_types.h"
+
 namespace hxsim {
 namespace {
 
 constexpr std::array<SensorSpec, 5> kChips{{
-    {"lince", SensorChip::Lince, 0x414C3543, 0x414C354D, 2560, 2048, 64, 8, 100000, 0x45, 0x1FF, 0x3F, 0x7},
-    {"lupa", SensorChip::Lupa, 0x4C313343, 0x4C31334D, 1280, 1024, 48, 8, 100000, 0x5F, 0x27, 0x1, 0x7},
-    {"lux13hs", SensorChip::Lux13HS, 0x58334843, 0x5833484D, 1280, 1024, 64, 8, 100000, 0x1, 0x27, 0x1, 0x5},
-    {"lux19hs", SensorChip::Lux19HS, 0x58394843, 0x5839484D, 1920, 1080, 64, 8, 100000, 0x1, 0x27, 0x1, 0x5},
+    {"lince", SensorChip::Lince, 2560, 2048, 64, 8, 100000, 0x45, 0x1FF, 0x3F, 0x7},
+    {"lupa", SensorChip::Lupa, 1280, 1024, 48, 8, 100000, 0x5F, 0x27, 0x1, 0x7},
+    {"lux13hs", SensorChip::Lux13HS, 1280, 1024, 64, 8, 100000, 0x1, 0x27, 0x1, 0x5},
+    {"lux19hs", SensorChip::Lux19HS, 1920, 1080, 64, 8, 100000, 0x1, 0x27, 0x1, 0x5},
     // Known to hosts but not supported by them; the camera itself works like the others.
-    {"x60", SensorChip::X60, 0x58363043, 0x5836304D, 1920, 1080, 64, 8, 100000, 0x1, 0x27, 0x1, 0x5},
+    {"x60", SensorChip::X60, 1920, 1080, 64, 8, 100000, 0x1, 0x27, 0x1, 0x5},
 }};
 
 constexpr std::array<uint32_t, 9> kPixelFormats{16, 17, 18, 19, 20, 32, 33, 35, 48};
@@ -103,34 +105,34 @@ std::optional<SensorModel> SensorModel::fromName(std::string_view name) {
         }
         return fromCode(static_cast<uint32_t>(code));
     }
-    bool mono = false;
-    if (name.ends_with("-mono")) {
-        mono = true;
+    const bool mono = name.ends_with("-mono");
+    if (mono) {
         name.remove_suffix(5);
     }
-    for (const SensorSpec& spec : kChips) {
-        if (spec.name == name) {
-            return SensorModel(&spec, mono ? spec.monoCode : spec.colourCode);
-        }
+    const auto code = sensorTypeCode(name, !mono);
+    if (!code) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return fromCode(*code);
 }
 
 SensorModel SensorModel::fromCode(uint32_t typeCode) {
-    for (const SensorSpec& spec : kChips) {
-        if (spec.colourCode == typeCode || spec.monoCode == typeCode) {
-            return SensorModel(&spec, typeCode);
+    if (const auto known = findSensorType(typeCode)) {
+        for (const SensorSpec& spec : kChips) {
+            if (spec.name == known->name) {
+                return SensorModel(&spec, typeCode);
+            }
         }
     }
     return SensorModel(&kChips[0], typeCode);
 }
 
 std::string SensorModel::describe() const {
-    const bool known = typeCode_ == spec_->colourCode || typeCode_ == spec_->monoCode;
+    const auto known = findSensorType(typeCode_);
     if (!known) {
         return fmt::format("unknown sensor 0x{:08X}", typeCode_);
     }
-    return fmt::format("{}{} (0x{:08X})", spec_->name, typeCode_ == spec_->monoCode ? "-mono" : "", typeCode_);
+    return fmt::format("{}{} (0x{:08X})", known->name, known->colour ? "" : "-mono", typeCode_);
 }
 
 uint32_t SensorModel::maxFrameRate(uint32_t width, uint32_t height, uint32_t xOffset, uint32_t bnsWord,

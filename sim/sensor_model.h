@@ -11,12 +11,11 @@ namespace hxsim {
 
 enum class SensorChip { Lince, Lupa, Lux13HS, Lux19HS, X60 };
 
-// What one sensor offers. Mode lists are the register codes the camera accepts.
+// What one sensor chip offers. Its type codes (colour and monochrome) come from the sensor type
+// table shared with the library, by name. Mode lists are the register codes the camera accepts.
 struct SensorSpec {
     std::string_view name;  // "lince", "lupa", "lux13hs", "lux19hs", "x60"
     SensorChip chip;
-    uint32_t colourCode;
-    uint32_t monoCode;
     uint32_t widthMax, heightMax, widthMin, heightMin;
     uint32_t frameRateCeiling;
     uint32_t gainCapabilities;     // bits over the gain table 100, 150, ... 450

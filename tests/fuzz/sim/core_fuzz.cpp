@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <span>
+#include <string>
 
 #include "camera_core.h"
 #include "wire/control_packet.h"
@@ -52,7 +53,7 @@ CameraConfig configFrom(uint8_t selector) {
         config.model = "hxsim qM";
     }
     const auto chips = SensorModel::chips();
-    config.sensor = SensorModel::fromCode(chips[((selector >> 1) & 7) % chips.size()].monoCode);
+    config.sensor = *SensorModel::fromName(std::string(chips[((selector >> 1) & 7) % chips.size()].name) + "-mono");
     config.faults.oldFirmware = (selector & 0x10) != 0;
     config.memoryBytes = uint64_t{256} << 20;
     return config;

@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core_harness.h"
 #include "model_codes.h"
 #include "wire/discovery_packet.h"
@@ -73,13 +75,16 @@ TEST(SimWriteGate, UnacknowledgedWritesApplyWithoutAnswer) {
     EXPECT_EQ(cam.reg(GIGE_REG_CCP), 2u);
 }
 
-TEST(SimReads, UnknownAddressAnswersValuesUpToIt) {
-    CoreHarness cam;
-    auto ack = cam.read({GIGE_REG_SENSOR_WIDTH_MAX, GIGE_REG_SENSOR_HEIGHT_MAX, 0x1234, GIGE_REG_ROI_WIDTH});
-    EXPECT_EQ(ack.header.status, Status::kInvalidAddress);
-    ASSERT_EQ(ack.values.size(), 2u);
-    EXPECT_EQ(ack.values[0], 2560u);
-    EXPECT_EQ(ack.values[1], 2048u);
+TEST(SimReads, UnknownAddressAnswersValuesUpToItAndIsLogged) {
+    std::vector<std::string> lines;
+    CameraCore core(CameraConfig{}, [&](const std::string& line) { lines.push_back(line); });
+    const auto request = HX_WIRE::encodeReadRegCmd(
+        std::vector<uint32_t>{GIGE_REG_SENSOR_WIDTH_MAX, GIGE_REG_SENSOR_HEIGHT_MAX, 0x1234, GIGE_REG_ROI_WIDTH}, 5);
+    auto ack = HX_WIRE::decodeReadRegAck(core.handle(request, kHost, SimTime{0}).at(0).bytes);
+    EXPECT_EQ(ack->header.status, Status::kInvalidAddress);
+    EXPECT_EQ(ack->values, (std::vector<uint32_t>{2560, 2048}));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("unknown register 0x1234"), std::string::npos) << lines[0];
 }
 
 TEST(SimReads, AcknowledgeRepeatsRequestIdAndAnswersCommandPlusOne) {
@@ -172,4 +177,23 @@ TEST(SimRobustness, MalformedRequestsGetAClearAnswerOrNone) {
     EXPECT_EQ(HX_WIRE::decodeAckHeader(answers.at(0).bytes)->status, Status::kInvalidParameter);
     std::vector<uint32_t> tooMany(136, GIGE_REG_CAMERA_STATE);
     EXPECT_EQ(cam.read(tooMany).header.status, Status::kInvalidParameter);
+}
+
+TEST(SimMemory, SecondFamilyDocumentsReadInChunksAndRewind) {
+    CameraConfig config;
+    config.model = "hxsim qM";
+    CoreHarness cam(config);
+    cam.core.device().documents().setDocument(GIGE_REG_TELEMETRY_JSON, std::string(600, 'x'));
+    EXPECT_EQ(cam.readMem(GIGE_REG_TELEMETRY_JSON, 512), std::vector<uint8_t>(512, 'x'));
+    auto rest = cam.readMem(GIGE_REG_TELEMETRY_JSON, 512);
+    EXPECT_EQ(std::count(rest.begin(), rest.end(), 'x'), 88) << "the second chunk is short, then zeros";
+    EXPECT_EQ(cam.write({{GIGE_REG_TELEMETRY_JSON, 0}})->header.status, Status::kAccessDenied) << "gated";
+    EXPECT_EQ(cam.gatedWrite({{GIGE_REG_TELEMETRY_JSON, 0}})->header.status, Status::kSuccess);
+    EXPECT_EQ(cam.readMem(GIGE_REG_TELEMETRY_JSON, 4), std::vector<uint8_t>(4, 'x')) << "rewound";
+
+    const std::string settings = R"({"focus":3})";
+    auto answers = cam.send(HX_WIRE::encodeWriteMemCmd(
+        GIGE_REG_LENS_SETTINGS_JSON, std::vector<uint8_t>(settings.begin(), settings.end()), cam.nextId++));
+    EXPECT_EQ(HX_WIRE::decodeAckHeader(answers.at(0).bytes)->status, Status::kSuccess);
+    EXPECT_EQ(cam.core.device().documents().received(GIGE_REG_LENS_SETTINGS_JSON), settings);
 }

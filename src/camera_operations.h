@@ -32,6 +32,8 @@ public:
     // discovered, does not answer, or is of an unknown family or sensor, or after close().
     static std::shared_ptr<CameraOperations> factory(uint32_t address);
     static bool exists(uint32_t address);
+    // The registered object of the address, never building one.
+    static std::shared_ptr<CameraOperations> find(uint32_t address);
     // Drops the registry's reference to this object; unknown objects are left alone.
     static void recycle(const CameraOperations* object);
     // Drops every object and refuses to build new ones from then on.

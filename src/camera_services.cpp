@@ -4,6 +4,7 @@
 #include <map>
 
 #include "camera_address.h"
+#include "camera_operations.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "internal/settings.h"
@@ -31,10 +32,25 @@ ServiceRegistry& registry()
     return *instance;
 }
 
+// The library's own source: the camera operations registry, which recognises each camera's family.
+class RegistrySource : public ServiceOperationsSource {
+public:
+    std::shared_ptr<ServiceOperations> find(uint32_t address) override { return CameraOperations::factory(address); }
+    bool exists(uint32_t address) override { return CameraOperations::exists(address); }
+    void recycle(uint32_t address) override
+    {
+        if (auto operations = CameraOperations::find(address))
+            CameraOperations::recycle(operations.get());
+    }
+    void closeAll() override { CameraOperations::close(); }
+};
+
 std::shared_ptr<ServiceOperationsSource> currentSource()
 {
     ServiceRegistry& reg = registry();
     std::lock_guard<std::mutex> guard(reg.sourceLock);
+    if (!reg.source)
+        reg.source = std::make_shared<RegistrySource>();
     return reg.source;
 }
 
@@ -185,112 +201,104 @@ std::shared_ptr<ServiceOperations> CameraServices::operations() const
     return source ? source->find(address_) : nullptr;
 }
 
+// A call on a camera that could not be recognised fails, so the caller is never handed back an
+// untouched record as if the camera had answered; the log line before says why it was not.
+std::shared_ptr<ServiceOperations> CameraServices::requiredOperations() const
+{
+    auto ops = operations();
+    if (!ops)
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): camera not recognised", "CameraServices", cameraName().c_str());
+    return ops;
+}
+
 void CameraServices::getAnalogGain(HX_ANALOG_GAIN* out)
 {
-    if (auto ops = operations())
-        ops->getAnalogGain(out);
+    requiredOperations()->getAnalogGain(out);
 }
 
 void CameraServices::setAnalogGain(HX_ANALOG_GAIN* in)
 {
-    if (auto ops = operations())
-        ops->setAnalogGain(in);
+    requiredOperations()->setAnalogGain(in);
 }
 
 void CameraServices::getBatteryInfo(HX_BATTERY_INFO* out)
 {
-    if (auto ops = operations())
-        ops->getBatteryInfo(out);
+    requiredOperations()->getBatteryInfo(out);
 }
 
 void CameraServices::getCameraInformation(HX_CAMERA_INFORMATION* out)
 {
-    if (auto ops = operations())
-        ops->getCameraInformation(out);
+    requiredOperations()->getCameraInformation(out);
 }
 
 void CameraServices::getCameraMedia(char* jsonData, uint32_t* jsonLength)
 {
-    if (auto ops = operations())
-        ops->getCameraMedia(jsonData, jsonLength);
+    requiredOperations()->getCameraMedia(jsonData, jsonLength);
 }
 
 void CameraServices::getLensStatus(HX_LENS_STATUS* out)
 {
-    if (auto ops = operations())
-        ops->getLensStatus(out);
+    requiredOperations()->getLensStatus(out);
 }
 
 bool CameraServices::getTemperature(HX_TEMPERATURE* out)
 {
-    auto ops = operations();
-    return ops && ops->getTemperature(out);
+    return requiredOperations()->getTemperature(out);
 }
 
 void CameraServices::setCaptureSettings(HX_CAPTURE_SETTINGS* inOut)
 {
-    if (auto ops = operations())
-        ops->setCaptureSettings(inOut);
+    requiredOperations()->setCaptureSettings(inOut);
 }
 
 void CameraServices::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
 {
-    if (auto ops = operations())
-        ops->setDownloadSettings(inOut);
+    requiredOperations()->setDownloadSettings(inOut);
 }
 
 void CameraServices::setExternalIOSettings(HX_IO_SETTINGS* inOut)
 {
-    if (auto ops = operations())
-        ops->setExternalIOSettings(inOut);
+    requiredOperations()->setExternalIOSettings(inOut);
 }
 
 void CameraServices::setLensSettings(HX_LENS_SETTINGS* in)
 {
-    if (auto ops = operations())
-        ops->setLensSettings(in);
+    requiredOperations()->setLensSettings(in);
 }
 
 void CameraServices::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
 {
-    if (auto ops = operations())
-        ops->setPlaybackSettings(inOut);
+    requiredOperations()->setPlaybackSettings(inOut);
 }
 
 void CameraServices::setStreamSettings(HX_STREAM_SETTINGS* inOut)
 {
-    if (auto ops = operations())
-        ops->setStreamSettings(inOut);
+    requiredOperations()->setStreamSettings(inOut);
 }
 
 void CameraServices::startCameraSave(const char* json)
 {
-    if (auto ops = operations())
-        ops->startCameraSave(json);
+    requiredOperations()->startCameraSave(json);
 }
 
 bool CameraServices::lockCamera()
 {
-    auto ops = operations();
-    return ops && ops->lockCamera();
+    return requiredOperations()->lockCamera();
 }
 
 bool CameraServices::unlockCamera()
 {
-    auto ops = operations();
-    return ops && ops->unlockCamera();
+    return requiredOperations()->unlockCamera();
 }
 
 void CameraServices::sendCommand(HX_COMMAND* inOut)
 {
-    if (auto ops = operations())
-        ops->sendCommand(inOut);
+    requiredOperations()->sendCommand(inOut);
 }
 
 void CameraServices::getCommand(HX_COMMAND* out)
 {
-    if (auto ops = operations())
-        ops->getCommand(out);
+    requiredOperations()->getCommand(out);
 }
 
 void CameraServices::messageHandle(Message* message)

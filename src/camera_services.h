@@ -13,9 +13,10 @@
 
 // One message thread per camera address. Its queue serialises what must happen on behalf of one
 // camera: command and subscription requests from the API, camera notifications and stream
-// buffers; each is handed to the camera's operations object. The forwarding calls run the
-// operations directly on the caller's thread (API threads) and do nothing when the camera has
-// no operations object.
+// buffers; each is handed to the camera's operations object (built by the camera operations
+// registry unless another source is installed). The forwarding calls run the operations directly
+// on the caller's thread (API threads) and throw HLV_THREAD::RuntimeError when the camera has no
+// operations object (it was not recognised), so the API call fails.
 //
 // Threads: factory/close/recycle/exists and the forwarding calls from any thread (close only at
 // library shutdown); messageHandle/ownerMessage on the service thread only.
@@ -32,7 +33,8 @@ public:
     static bool exists(uint32_t address);
     // The service of the address when it has one (never creates one).
     static std::shared_ptr<CameraServices> find(uint32_t address);
-    // Installs where operations objects come from (the camera families; tests install stand-ins).
+    // Installs where operations objects come from; by default the camera operations registry
+    // (tests install stand-ins).
     static void setOperationsSource(std::shared_ptr<ServiceOperationsSource> source);
 
     explicit CameraServices(uint32_t address);
@@ -70,6 +72,7 @@ public:
 
 private:
     std::shared_ptr<ServiceOperations> operations() const;
+    std::shared_ptr<ServiceOperations> requiredOperations() const;
     void handleHalt(HLV_THREAD::Message& message);
     void handleSettings(HLV_THREAD::Message& message);
     void handleSubscribe(HLV_THREAD::Message& message);

@@ -1,0 +1,82 @@
+#!/bin/sh
+# hxcam as a new user runs it, against two stand-in cameras: list, info, get capture, set capture
+# (applied and refused), a camera that is not there, and usage errors; exit statuses and output
+# as docs/cli.md promises. Runs inside a private network namespace (scripts/in-netns).
+#   hxcam_cli_test.sh HXSIM HXCAM
+set -u
+HXSIM=$1
+HXCAM=$2
+WORK=$(mktemp -d)
+FAILED=0
+
+fail() { echo "hxcam_cli: FAILED: $*"; FAILED=1; }
+
+"$HXSIM" --cameras 2 --sensor lux19hs-mono >"$WORK/sim.log" 2>&1 &
+SIM=$!
+trap 'kill $SIM 2>/dev/null; wait $SIM 2>/dev/null; rm -rf "$WORK"' EXIT
+
+# Both cameras are up once hxsim says it is running; give it ten seconds at most.
+tries=0
+until grep -q "running" "$WORK/sim.log"; do
+  tries=$((tries + 1))
+  [ $tries -le 100 ] || { cat "$WORK/sim.log"; echo "hxcam_cli: FAILED: hxsim did not start"; exit 1; }
+  sleep 0.1
+done
+
+# run NAME EXPECTED-STATUS ARGS...: stdout in $WORK/NAME.out, stderr in $WORK/NAME.err
+run() {
+  name=$1; expected=$2; shift 2
+  "$HXCAM" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err"
+  status=$?
+  [ $status -eq "$expected" ] || { fail "$name: exit $status, expected $expected"; cat "$WORK/$name.err"; }
+}
+has() { grep -q -- "$2" "$WORK/$1" || fail "$1 lacks '$2'"; }
+lacks() { ! grep -q -- "$2" "$WORK/$1" || fail "$1 has '$2'"; }
+# The lines of a set command's output after its "# after" line.
+after() { sed -n '/^# after$/,$p' "$WORK/$1.out" >"$WORK/$1.after"; }
+
+run help 0 --help
+has help.out "usage: hxcam"
+has help.out "fps=RATE"
+
+run list 0 list --address 127.0.0.2 --address 127.0.0.3
+has list.out "^ADDRESS"
+has list.out "^127.0.0.2 .*hxsim qT"
+has list.out "^127.0.0.3 "
+lacks list.out "src/"
+
+run info 0 --address 127.0.0.2 info
+has info.out "^address=127.0.0.2$"
+has info.out "^model=hxsim qT$"
+has info.out "^manufacturer=halvex$"
+
+run get 0 --address 127.0.0.2 get capture
+has get.out "^roi=1920x1080+0+0$"
+has get.out "^fps=[0-9]"
+has get.out "^width=1920 .*# 64..1920 step 4"
+
+run set 0 --address 127.0.0.2 set capture fps=1000 roi=1024x512+448+284 exposure=500
+after set
+has set.out "^# before$"
+has set.after "^roi=1024x512+448+284$"
+has set.after "^fps=1000 "
+has set.after "^exposure=500 "
+lacks set.after "refused"
+run reread 0 --camera 127.0.0.2 get capture
+has reread.out "^roi=1024x512+448+284$"
+
+run refused 3 --address 127.0.0.3 set capture fps=99999 exposure=300
+after refused
+has refused.err "hxcam: refused: fps=99999"
+has refused.after "^fps=[0-9]* .*\[refused\]"
+has refused.after "^exposure=300 "
+
+run absent 2 --address 127.0.0.9 info
+has absent.err "no camera"
+run unknown-key 1 --address 127.0.0.2 set capture colour=red
+has unknown-key.err "unknown capture setting 'colour'"
+run no-camera 1 get capture
+run unknown-command 1 frobnicate
+
+[ $FAILED -eq 0 ] && echo "hxcam_cli: done"
+exit $FAILED

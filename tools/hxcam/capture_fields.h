@@ -1,0 +1,38 @@
+// hxcam capture fields: the names users give the fields of HX_CAPTURE_SETTINGS, how their values
+// are written on the command line, and how a record is shown.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <hx/hx.h>
+
+namespace hxcam {
+
+// Applies one "key=value" to the record, marking the field and its group HX_FLAG_SET. False, with
+// the reason in `error`, for an unknown key or a value that is not one of the key's forms.
+bool applyCaptureSetting(HX_CAPTURE_SETTINGS& record, const std::string& assignment, std::string& error);
+
+// One "key=value" line per field, each followed by "  # limits" where the record has them and by
+// "[refused]" for fields the last call refused, or "[changed]" for fields asked for in
+// `requested` whose value the camera holds differently.
+std::vector<std::string> describeCapture(const HX_CAPTURE_SETTINGS& record,
+                                         const HX_CAPTURE_SETTINGS* requested = nullptr);
+
+// True when the record asks for exposure-section values together with values of the other
+// sections; split() then moves the exposure section into `exposure`, so it can be applied after
+// the frame period it depends on has changed.
+bool split(HX_CAPTURE_SETTINGS& record, HX_CAPTURE_SETTINGS& exposure);
+
+// Copies the outcome (flags words) of the sensor and record sections from `first` into `record`.
+void keepOutcome(const HX_CAPTURE_SETTINGS& first, HX_CAPTURE_SETTINGS& record);
+
+// "key=value (limits)" for every field the record marks refused, with the value asked for in
+// `requested` when given (the record itself holds the camera's value by then).
+std::vector<std::string> refusedFields(const HX_CAPTURE_SETTINGS& record,
+                                       const HX_CAPTURE_SETTINGS* requested = nullptr);
+
+// The keys applyCaptureSetting accepts, with their value forms, for --help.
+std::string captureKeysHelp();
+
+} // namespace hxcam

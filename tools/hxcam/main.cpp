@@ -1,0 +1,345 @@
+// hxcam: the command-line tool that finds cameras and reads and changes their settings.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <hx/hx.h>
+
+#include "capture_fields.h"
+#include "session.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Exit statuses a script can rely on.
+enum Exit : int { OK = 0, USAGE = 1, FAILED = 2, REFUSED = 3 };
+
+// hxcam's own output. The library logs on standard output; hxcam moves that to standard error at
+// start, so what a script reads from hxcam's standard output is hxcam's alone.
+FILE* out = stdout;
+
+struct Options {
+    std::vector<std::string> addresses;
+    std::string camera;
+    std::chrono::milliseconds wait{-1};
+    bool trace = false;
+    std::vector<std::string> words;
+};
+
+const char* const usageText =
+    "usage: hxcam [options] COMMAND [ARGS...]\n"
+    "\n"
+    "Commands:\n"
+    "  list                       the cameras discovery finds, and those given with --address\n"
+    "  info                       the camera's identity\n"
+    "  get capture                the camera's capture settings, one key=value per line\n"
+    "  set capture KEY=VALUE...   change capture settings; prints the settings before and after\n"
+    "\n"
+    "Options:\n"
+    "  -a, --address A   a camera by IPv4 address (asked directly, so it needs no broadcast)\n"
+    "  -c, --camera C    the camera to work on: its user-defined name or its address\n"
+    "  -w, --wait S      seconds to wait for discovery (list: 3 unless --address is given;\n"
+    "                    a camera by name: 7)\n"
+    "      --trace       the library's trace lines (on standard error)\n"
+    "  -h, --help        this text\n"
+    "\n"
+    "Capture settings:\n";
+
+const char* const exitText =
+    "\n"
+    "Exit status: 0 done; 1 usage error; 2 camera not found or a call failed; 3 the camera\n"
+    "refused some settings (each is named on standard error, the others were applied).\n"
+    "Library log lines go to standard error. Run hxcam where the cameras are reachable; for the\n"
+    "stand-in camera that is inside scripts/in-netns beside hxsim.\n";
+
+void usage(FILE* stream)
+{
+    std::fprintf(stream, "%s%s%s", usageText, hxcam::captureKeysHelp().c_str(), exitText);
+}
+
+int usageError(const std::string& text)
+{
+    std::fprintf(stderr, "hxcam: %s\n(hxcam --help shows the commands and options)\n", text.c_str());
+    return USAGE;
+}
+
+bool parseSeconds(const char* text, std::chrono::milliseconds& wait)
+{
+    char* end = nullptr;
+    const double seconds = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(seconds >= 0) || seconds > 3600) {
+        return false;
+    }
+    wait = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    return true;
+}
+
+// Reads the options in front of and among the command words; false with a message on error.
+int parseOptions(int argc, char** argv, Options& options, bool& help)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (word == "-h" || word == "--help") {
+            help = true;
+        } else if (word == "--trace") {
+            options.trace = true;
+        } else if ((word == "-a" || word == "--address") && hasValue) {
+            options.addresses.push_back(argv[++i]);
+        } else if ((word == "-c" || word == "--camera") && hasValue) {
+            options.camera = argv[++i];
+        } else if ((word == "-w" || word == "--wait") && hasValue) {
+            if (!parseSeconds(argv[++i], options.wait)) {
+                return usageError(std::string("--wait needs seconds, not '") + argv[i] + "'");
+            }
+        } else if (!word.empty() && word[0] == '-') {
+            return usageError("unknown option or missing value: " + word);
+        } else {
+            options.words.push_back(word);
+        }
+    }
+    return OK;
+}
+
+void printInformation(const std::string& address, const HX_CAMERA_INFORMATION& info)
+{
+    std::fprintf(out, "address=%s\nmodel=%s\nmanufacturer=%s\nfirmware=%s\nserial=%s\nname=%s\n"
+                      "manufacturer-info=%s\n",
+                 address.c_str(), info.model_name, info.manufacturer_name, info.device_version,
+                 info.serial_number, info.user_name, info.manufacturer_info);
+}
+
+int list(hxcam::Session& session, const Options& options)
+{
+    int status = OK;
+    std::map<HX_CAMERA_HANDLE, HX_CAMERA_INFORMATION> cameras;
+    for (const std::string& address : options.addresses) {
+        HX_CAMERA_HANDLE camera = 0;
+        HX_CAMERA_INFORMATION info;
+        HX_camera_information_init(&info, sizeof(info));
+        if (!session.findCamera(address, 0ms, camera) ||
+            HX_get_camera_information_syn(session.client(), camera, &info) != HX_STATUS_OK) {
+            std::fprintf(stderr, "hxcam: no camera answers at %s\n", address.c_str());
+            status = FAILED;
+            continue;
+        }
+        cameras[camera] = info;
+    }
+    const auto wait = options.wait.count() >= 0 ? options.wait : options.addresses.empty() ? 3000ms : 0ms;
+    session.collect(wait);
+    for (const auto& [camera, info] : session.discovered()) {
+        cameras.emplace(camera, info);
+    }
+    std::fprintf(out, "%-15s  %-20s  %-12s  %-16s  %s\n", "ADDRESS", "MODEL", "SERIAL", "NAME", "FIRMWARE");
+    for (const auto& [camera, info] : cameras) {
+        std::fprintf(out, "%-15s  %-20s  %-12s  %-16s  %s\n", hxcam::cameraAddress(camera).c_str(), info.model_name,
+                     info.serial_number, info.user_name, info.device_version);
+    }
+    return status;
+}
+
+// The camera the command works on, from --camera or a single --address.
+int chooseCamera(hxcam::Session& session, const Options& options, HX_CAMERA_HANDLE& camera)
+{
+    std::string target = options.camera;
+    if (target.empty() && options.addresses.size() == 1) {
+        target = options.addresses.front();
+    }
+    if (target.empty()) {
+        return usageError("choose a camera with --camera NAME|ADDRESS or --address ADDRESS");
+    }
+    const auto wait = options.wait.count() >= 0 ? options.wait : std::chrono::milliseconds(7000);
+    if (!session.findCamera(target, wait, camera)) {
+        std::fprintf(stderr, "hxcam: no camera '%s' found\n", target.c_str());
+        return FAILED;
+    }
+    return OK;
+}
+
+int info(hxcam::Session& session, HX_CAMERA_HANDLE camera)
+{
+    HX_CAMERA_INFORMATION information;
+    HX_camera_information_init(&information, sizeof(information));
+    if (HX_get_camera_information_syn(session.client(), camera, &information) != HX_STATUS_OK) {
+        std::fprintf(stderr, "hxcam: could not read the identity of %s\n", hxcam::cameraAddress(camera).c_str());
+        return FAILED;
+    }
+    printInformation(hxcam::cameraAddress(camera), information);
+    return OK;
+}
+
+void printCapture(const HX_CAPTURE_SETTINGS& record, const HX_CAPTURE_SETTINGS* requested = nullptr)
+{
+    for (const std::string& line : hxcam::describeCapture(record, requested)) {
+        std::fprintf(out, "%s\n", line.c_str());
+    }
+}
+
+// Reading is a setup call that asks nothing to be set: the camera's values come back.
+bool readCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera, HX_CAPTURE_SETTINGS& record)
+{
+    HX_capture_settings_init(&record, sizeof(record));
+    if (HX_setup_capture_syn(session.client(), camera, &record, &record) != HX_STATUS_OK ||
+        (record.flags & HX_FLAG_ERR) != 0) {
+        std::fprintf(stderr, "hxcam: could not read the capture settings of %s\n",
+                     hxcam::cameraAddress(camera).c_str());
+        return false;
+    }
+    return true;
+}
+
+int getCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera)
+{
+    HX_CAPTURE_SETTINGS record;
+    if (!readCapture(session, camera, record)) {
+        return FAILED;
+    }
+    printCapture(record);
+    return OK;
+}
+
+// Applies the request. Exposures depend on the frame period, so when the request also changes the
+// frame rate or the region, those go first and the exposures follow in a second call.
+bool applyCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera, const HX_CAPTURE_SETTINGS& request,
+                  HX_CAPTURE_SETTINGS& after)
+{
+    HX_CAPTURE_SETTINGS first = request;
+    HX_CAPTURE_SETTINGS exposure;
+    const bool twoSteps = hxcam::split(first, exposure);
+    if (HX_setup_capture_syn(session.client(), camera, &first, &after) != HX_STATUS_OK) {
+        return false;
+    }
+    if (!twoSteps) {
+        return true;
+    }
+    const HX_CAPTURE_SETTINGS firstResult = after;
+    HX_CAPTURE_SETTINGS second = after;
+    second.sensor_group_flags &= ~uint32_t{HX_FLAG_SET};
+    second.record_group_flags &= ~uint32_t{HX_FLAG_SET};
+    second.exposure_group_flags = exposure.exposure_group_flags;
+    second.exposure_flags = exposure.exposure_flags;
+    second.exposure = exposure.exposure;
+    second.low_light_flags = exposure.low_light_flags;
+    second.low_light = exposure.low_light;
+    if (HX_setup_capture_syn(session.client(), camera, &second, &after) != HX_STATUS_OK) {
+        return false;
+    }
+    hxcam::keepOutcome(firstResult, after);
+    return true;
+}
+
+int setCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera, const std::vector<std::string>& assignments)
+{
+    HX_CAPTURE_SETTINGS before;
+    if (!readCapture(session, camera, before)) {
+        return FAILED;
+    }
+    HX_CAPTURE_SETTINGS request = before;
+    for (const std::string& assignment : assignments) {
+        std::string error;
+        if (!hxcam::applyCaptureSetting(request, assignment, error)) {
+            return usageError(error);
+        }
+    }
+    std::fprintf(out, "# before\n");
+    printCapture(before);
+    HX_CAPTURE_SETTINGS after;
+    if (!applyCapture(session, camera, request, after)) {
+        std::fprintf(stderr, "hxcam: the capture settings of %s could not be set\n",
+                     hxcam::cameraAddress(camera).c_str());
+        return FAILED;
+    }
+    std::fprintf(out, "# after\n");
+    printCapture(after, &request);
+    const std::vector<std::string> refused = hxcam::refusedFields(after, &request);
+    for (const std::string& field : refused) {
+        std::fprintf(stderr, "hxcam: refused: %s\n", field.c_str());
+    }
+    if ((after.flags & HX_FLAG_ERR) != 0 && refused.empty()) {
+        std::fprintf(stderr, "hxcam: the camera did not confirm the settings; see the log above\n");
+        return FAILED;
+    }
+    return refused.empty() ? OK : REFUSED;
+}
+
+// The command words name a command hxcam has, with the arguments it takes.
+bool knownCommand(const std::vector<std::string>& words)
+{
+    const std::string& command = words.front();
+    const bool capture = words.size() >= 2 && words[1] == "capture";
+    return (command == "list" && words.size() == 1) || (command == "info" && words.size() == 1) ||
+           (command == "get" && capture && words.size() == 2) || (command == "set" && capture && words.size() > 2);
+}
+
+int runOnCamera(hxcam::Session& session, const Options& options)
+{
+    const std::vector<std::string>& words = options.words;
+    const std::string& command = words.front();
+    HX_CAMERA_HANDLE camera = 0;
+    if (const int status = chooseCamera(session, options, camera); status != OK) {
+        return status;
+    }
+    if (command == "info") {
+        return info(session, camera);
+    }
+    if (command == "get") {
+        return getCapture(session, camera);
+    }
+    return setCapture(session, camera, {words.begin() + 2, words.end()});
+}
+
+// Library lines go to standard error from here on; hxcam writes to the standard output it had.
+void separateOutputs()
+{
+    const int own = dup(STDOUT_FILENO);
+    if (own < 0) {
+        return;
+    }
+    FILE* stream = fdopen(own, "w");
+    if (stream == nullptr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        if (stream != nullptr) {
+            std::fclose(stream);
+        }
+        return;
+    }
+    out = stream;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    bool help = false;
+    if (const int status = parseOptions(argc, argv, options, help); status != OK) {
+        return status;
+    }
+    if (help) {
+        usage(stdout);
+        return OK;
+    }
+    if (options.words.empty()) {
+        return usageError("no command given");
+    }
+    if (!knownCommand(options.words)) {
+        return usageError("unknown command or wrong arguments: " + options.words.front());
+    }
+    separateOutputs();
+    int status = FAILED;
+    {
+        hxcam::Session session(options.trace);
+        if (!session.registered()) {
+            std::fprintf(stderr, "hxcam: the library would not register a client\n");
+        } else if (options.words.front() == "list") {
+            status = list(session, options);
+        } else {
+            status = runOnCamera(session, options);
+        }
+    }
+    std::fflush(out);
+    return status;
+}

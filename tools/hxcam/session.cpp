@@ -1,0 +1,90 @@
+// hxcam session: registration, discovered cameras and camera lookup through the public API.
+#include "session.h"
+
+#include <arpa/inet.h>
+
+namespace hxcam {
+namespace {
+
+bool isDottedAddress(const std::string& text)
+{
+    in_addr address{};
+    return inet_pton(AF_INET, text.c_str(), &address) == 1;
+}
+
+} // namespace
+
+Session::Session(bool trace)
+{
+    if (trace) {
+        HX_trace(1);
+    }
+    if (HX_register(&client_, &Session::onEvent, this) != HX_STATUS_OK) {
+        client_ = 0;
+    }
+}
+
+Session::~Session()
+{
+    if (client_ != 0) {
+        HX_unregister(client_);
+    }
+    HX_shutdown();
+}
+
+void Session::onEvent(uint32_t event, HX_CLIENT_HANDLE /*client*/, HX_CAMERA_HANDLE camera, void* data, void* cookie)
+{
+    if (event == HX_DISCOVERY && data != nullptr && cookie != nullptr) {
+        static_cast<Session*>(cookie)->cameraFound(camera, *static_cast<const HX_CAMERA_INFORMATION*>(data));
+    }
+}
+
+void Session::cameraFound(HX_CAMERA_HANDLE camera, const HX_CAMERA_INFORMATION& information)
+{
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        found_[camera] = information;
+    }
+    changed_.notify_all();
+}
+
+std::map<HX_CAMERA_HANDLE, HX_CAMERA_INFORMATION> Session::discovered() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return found_;
+}
+
+void Session::collect(std::chrono::milliseconds wait)
+{
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    std::unique_lock<std::mutex> guard(lock_);
+    // Nothing ends the wait early: every camera that answers within it is wanted.
+    while (changed_.wait_until(guard, deadline) != std::cv_status::timeout) {
+    }
+}
+
+bool Session::findCamera(const std::string& target, std::chrono::milliseconds wait, HX_CAMERA_HANDLE& camera)
+{
+    if (isDottedAddress(target)) {
+        return HX_get_handle_by_name(client_, &camera, target.c_str()) == HX_STATUS_OK;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (HX_get_handle_by_name(client_, &camera, target.c_str()) != HX_STATUS_OK) {
+        std::unique_lock<std::mutex> guard(lock_);
+        if (changed_.wait_until(guard, deadline) == std::cv_status::timeout) {
+            guard.unlock();
+            return HX_get_handle_by_name(client_, &camera, target.c_str()) == HX_STATUS_OK;
+        }
+    }
+    return true;
+}
+
+std::string cameraAddress(HX_CAMERA_HANDLE camera)
+{
+    in_addr address{};
+    address.s_addr = static_cast<uint32_t>(camera);
+    char text[INET_ADDRSTRLEN] = {};
+    return inet_ntop(AF_INET, &address, text, sizeof(text)) != nullptr ? text : "?";
+}
+
+} // namespace hxcam

@@ -215,7 +215,8 @@ void HxComm::ageOut()
             ++entry;
             continue;
         }
-        HLV_LOG("%s(%s): Message %d [0x%x] has aged out.", who, cameraName_.c_str(), id, request.req);
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Message %d [0x%x] has aged out.", who, cameraName_.c_str(), id,
+                  request.req);
         entry = pending_.erase(entry);
         request.cameraStatus = Status::kBusy;
         complete(request, MESSAGE_FAILED);

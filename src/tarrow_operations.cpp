@@ -9,6 +9,12 @@
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
+#include "hx_internal.h"
+#include "hx_stream_operations.h"
+#include "tarrow_pollers.h"
+
+#include "netutils.h"
+
 using namespace HX_REGISTERS;
 using namespace TARROW_CAPTURE;
 
@@ -49,12 +55,19 @@ TarrowOperations::TarrowOperations(uint32_t address, std::shared_ptr<RegisterCha
     for (uint32_t reg : this->sensor().registerList()) {
         addToGroup(RegisterGroup::Sensor, reg);
     }
+    streamOps_ = std::make_unique<HxStreamOperations>(address);
+    for (uint32_t reg : HxStreamOperations::WATCHED_REGISTERS) {
+        addToGroup(RegisterGroup::Download, reg);
+    }
     for (uint32_t start : groupRegisters(RegisterGroup::Text)) {
         texts_[start];
     }
     downloadFormatFlags_ = HX_FORMAT_JPEG | HX_FORMAT_TYPE3 | HX_FORMAT_TYPE2 | HX_FORMAT_TIFF;
     if (this->sensor().isColour()) {
         downloadFormatFlags_ |= HX_FORMAT_DNG;
+    }
+    if (HxInternal::factory() != nullptr) {
+        downloadFormatFlags_ |= HX_FORMAT_PACKED;
     }
 }
 
@@ -292,6 +305,13 @@ void TarrowOperations::getCameraInformation(HX_CAMERA_INFORMATION* out)
         HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Unable to read the camera's identity texts",
                   "TarrowOperations::getCameraInformation", name_.c_str());
     }
+    std::string adapter;
+    try {
+        HX_NETUTILS::localAdapterOfCamera(address_, adapter);
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): %s", "TarrowOperations::getCameraInformation", name_.c_str(), error.str().c_str());
+        adapter.clear();
+    }
     std::lock_guard<std::recursive_mutex> state(stateMutex_);
     copyText(cameraInformation_.user_name, texts_[GIGE_REG_USER_DEFINED_NAME]);
     copyText(cameraInformation_.device_version, texts_[GIGE_REG_DEVICE_VERSION]);
@@ -299,6 +319,7 @@ void TarrowOperations::getCameraInformation(HX_CAMERA_INFORMATION* out)
     copyText(cameraInformation_.manufacturer_name, texts_[GIGE_REG_MANUFACTURER_NAME]);
     copyText(cameraInformation_.model_name, texts_[GIGE_REG_MODEL_NAME]);
     copyText(cameraInformation_.serial_number, texts_[GIGE_REG_SERIAL_NUMBER]);
+    copyText(cameraInformation_.adapter_name, adapter);
     cameraInformationValid_ = 1;
     if (out != nullptr) {
         *out = cameraInformation_;
@@ -312,6 +333,9 @@ bool TarrowOperations::lockCamera()
     if (result != 0) {
         HLV_LOG("%s(%s): There was an error writing the CCP register [0x%x]", "TarrowOperations::lockCamera",
                 name_.c_str(), result);
+    } else {
+        // The camera drops the privilege of a host that goes quiet for its heartbeat time-out.
+        startHeartBeatPoller();
     }
     return result == 0;
 }
@@ -319,6 +343,7 @@ bool TarrowOperations::lockCamera()
 bool TarrowOperations::unlockCamera()
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::unlockCamera", name_.c_str());
+    stopHeartBeatPoller();
     const uint32_t result = channel().writeReg(GIGE_REG_CCP, 0);
     if (result != 0) {
         HLV_LOG("%s(%s): There was an error clearing the CCP register [0x%x]", "TarrowOperations::unlockCamera",
@@ -365,16 +390,4 @@ void TarrowOperations::notAvailableYet(const char* method) const
               name_.c_str());
 }
 
-void TarrowOperations::getDownloadSettings(HX_DOWNLOAD_SETTINGS*) { notAvailableYet("TarrowOperations::getDownloadSettings"); }
-void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS*) { notAvailableYet("TarrowOperations::setDownloadSettings"); }
-void TarrowOperations::getExternalIOSettings(HX_IO_SETTINGS*) { notAvailableYet("TarrowOperations::getExternalIOSettings"); }
-void TarrowOperations::setExternalIOSettings(HX_IO_SETTINGS*) { notAvailableYet("TarrowOperations::setExternalIOSettings"); }
-void TarrowOperations::getPlaybackSettings(HX_PLAYBACK_SETTINGS*) { notAvailableYet("TarrowOperations::getPlaybackSettings"); }
-void TarrowOperations::setPlaybackSettings(HX_PLAYBACK_SETTINGS*) { notAvailableYet("TarrowOperations::setPlaybackSettings"); }
-void TarrowOperations::getStreamSettings(HX_STREAM_SETTINGS*) { notAvailableYet("TarrowOperations::getStreamSettings"); }
-void TarrowOperations::setStreamSettings(HX_STREAM_SETTINGS*) { notAvailableYet("TarrowOperations::setStreamSettings"); }
-void TarrowOperations::sendCommand(HX_COMMAND*) { notAvailableYet("TarrowOperations::sendCommand"); }
-void TarrowOperations::getCommand(HX_COMMAND*) { notAvailableYet("TarrowOperations::getCommand"); }
-void TarrowOperations::handleSubscription(SubscriptionMessage&) { notAvailableYet("TarrowOperations::handleSubscription"); }
-void TarrowOperations::handleNotification(HLV_THREAD::Message&) { notAvailableYet("TarrowOperations::handleNotification"); }
 void TarrowOperations::handleStreaming(HLV_THREAD::Message*) { notAvailableYet("TarrowOperations::handleStreaming"); }

@@ -6,7 +6,10 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include <hlv_thread/log_capture.h>
@@ -43,6 +46,7 @@ constexpr uint32_t NO_FAMILY = FIRST_CAMERA + 8;
 constexpr uint32_t UNSUPPORTED_SENSOR = FIRST_CAMERA + 9;
 constexpr uint32_t SHORT_WRITES = FIRST_CAMERA + 10;
 constexpr uint32_t VANISHING = FIRST_CAMERA + 11;
+constexpr uint32_t RETURNING = FIRST_CAMERA + 12; // started and stopped by its test
 
 CameraConfig camera(uint32_t address, const std::string& sensor, const std::string& model)
 {
@@ -275,6 +279,53 @@ TEST(VanishedCamera, ASettingsCallFailsInTimeAndSaysSo)
     EXPECT_EQ(setup(camera, record), HX_STATUS_OK);
     EXPECT_EQ(record.flags & HX_FLAG_ERR, uint32_t{HX_FLAG_ERR});
     release(camera);
+}
+
+// Counts the cameras reported lost to a client.
+struct LostEvents {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<HX_CAMERA_HANDLE> lost;
+
+    static void onEvent(uint32_t event, HX_CLIENT_HANDLE, HX_CAMERA_HANDLE camera, void*, void* cookie)
+    {
+        auto* self = static_cast<LostEvents*>(cookie);
+        if (event == HX_END) {
+            std::lock_guard<std::mutex> guard(self->lock);
+            self->lost.push_back(camera);
+            self->changed.notify_all();
+        }
+    }
+    bool waitFor(HX_CAMERA_HANDLE camera, std::chrono::seconds limit)
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        return changed.wait_for(guard, limit, [&] {
+            return std::find(lost.begin(), lost.end(), camera) != lost.end();
+        });
+    }
+};
+
+TEST(LostCamera, IsUsedAgainWhenItReturns)
+{
+    LostEvents events;
+    HX_CLIENT_HANDLE watcher = 0;
+    ASSERT_EQ(HX_register(&watcher, &LostEvents::onEvent, &events), HX_STATUS_OK);
+    auto returning = std::make_unique<Camera>(camera(RETURNING, "lupa", "hxsim qT"));
+    const HX_CAMERA_HANDLE handle = handleOf(RETURNING);
+    read(handle);
+
+    returning.reset();
+    ASSERT_TRUE(events.waitFor(handle, std::chrono::seconds(10))) << "the silent camera was never reported lost";
+    HX_CAPTURE_SETTINGS record;
+    HX_capture_settings_init(&record, sizeof(record));
+    EXPECT_EQ(setup(handle, record), HX_STATUS_ERROR) << "a lost camera cannot answer";
+
+    returning = std::make_unique<Camera>(camera(RETURNING, "lupa", "hxsim qT"));
+    EXPECT_EQ(handleOf(RETURNING), handle);
+    const HX_CAPTURE_SETTINGS again = read(handle);
+    EXPECT_EQ(again.width_max, SensorModel::fromName("lupa")->spec().widthMax);
+    release(handle);
+    HX_unregister(watcher);
 }
 
 TEST(ConcurrentHosts, TwoThreadsChangingOneCameraEachReadTheirOwnValues)

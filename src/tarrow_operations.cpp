@@ -9,10 +9,6 @@
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
-#include "hx_internal.h"
-#include "hx_stream_operations.h"
-#include "tarrow_pollers.h"
-
 #include "netutils.h"
 
 using namespace HX_REGISTERS;
@@ -55,19 +51,12 @@ TarrowOperations::TarrowOperations(uint32_t address, std::shared_ptr<RegisterCha
     for (uint32_t reg : this->sensor().registerList()) {
         addToGroup(RegisterGroup::Sensor, reg);
     }
-    streamOps_ = std::make_unique<HxStreamOperations>(address);
-    for (uint32_t reg : HxStreamOperations::WATCHED_REGISTERS) {
-        addToGroup(RegisterGroup::Download, reg);
-    }
     for (uint32_t start : groupRegisters(RegisterGroup::Text)) {
         texts_[start];
     }
     downloadFormatFlags_ = HX_FORMAT_JPEG | HX_FORMAT_TYPE3 | HX_FORMAT_TYPE2 | HX_FORMAT_TIFF;
     if (this->sensor().isColour()) {
         downloadFormatFlags_ |= HX_FORMAT_DNG;
-    }
-    if (HxInternal::factory() != nullptr) {
-        downloadFormatFlags_ |= HX_FORMAT_PACKED;
     }
 }
 
@@ -333,9 +322,6 @@ bool TarrowOperations::lockCamera()
     if (result != 0) {
         HLV_LOG("%s(%s): There was an error writing the CCP register [0x%x]", "TarrowOperations::lockCamera",
                 name_.c_str(), result);
-    } else {
-        // The camera drops the privilege of a host that goes quiet for its heartbeat time-out.
-        startHeartBeatPoller();
     }
     return result == 0;
 }
@@ -343,7 +329,6 @@ bool TarrowOperations::lockCamera()
 bool TarrowOperations::unlockCamera()
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::unlockCamera", name_.c_str());
-    stopHeartBeatPoller();
     const uint32_t result = channel().writeReg(GIGE_REG_CCP, 0);
     if (result != 0) {
         HLV_LOG("%s(%s): There was an error clearing the CCP register [0x%x]", "TarrowOperations::unlockCamera",
@@ -390,4 +375,16 @@ void TarrowOperations::notAvailableYet(const char* method) const
               name_.c_str());
 }
 
+void TarrowOperations::getDownloadSettings(HX_DOWNLOAD_SETTINGS*) { notAvailableYet("TarrowOperations::getDownloadSettings"); }
+void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS*) { notAvailableYet("TarrowOperations::setDownloadSettings"); }
+void TarrowOperations::getExternalIOSettings(HX_IO_SETTINGS*) { notAvailableYet("TarrowOperations::getExternalIOSettings"); }
+void TarrowOperations::setExternalIOSettings(HX_IO_SETTINGS*) { notAvailableYet("TarrowOperations::setExternalIOSettings"); }
+void TarrowOperations::getPlaybackSettings(HX_PLAYBACK_SETTINGS*) { notAvailableYet("TarrowOperations::getPlaybackSettings"); }
+void TarrowOperations::setPlaybackSettings(HX_PLAYBACK_SETTINGS*) { notAvailableYet("TarrowOperations::setPlaybackSettings"); }
+void TarrowOperations::getStreamSettings(HX_STREAM_SETTINGS*) { notAvailableYet("TarrowOperations::getStreamSettings"); }
+void TarrowOperations::setStreamSettings(HX_STREAM_SETTINGS*) { notAvailableYet("TarrowOperations::setStreamSettings"); }
+void TarrowOperations::sendCommand(HX_COMMAND*) { notAvailableYet("TarrowOperations::sendCommand"); }
+void TarrowOperations::getCommand(HX_COMMAND*) { notAvailableYet("TarrowOperations::getCommand"); }
+void TarrowOperations::handleSubscription(SubscriptionMessage&) { notAvailableYet("TarrowOperations::handleSubscription"); }
+void TarrowOperations::handleNotification(HLV_THREAD::Message&) { notAvailableYet("TarrowOperations::handleNotification"); }
 void TarrowOperations::handleStreaming(HLV_THREAD::Message*) { notAvailableYet("TarrowOperations::handleStreaming"); }

@@ -61,7 +61,7 @@ ScriptedCamera::ScriptedCamera(const char* address, uint16_t port)
     local.sin_port = htons(port);
     if (fd_ < 0 || stopFd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0)
         throw std::runtime_error(std::string("scripted camera cannot listen on ") + address);
-    script_ = [this](const Command& command) { return answer(command); };
+    answerNormally();
     thread_ = std::thread([this] { serve(); });
 }
 
@@ -76,10 +76,16 @@ ScriptedCamera::~ScriptedCamera()
     close(stopFd_);
 }
 
+// Waits for a script that is running to finish, so whatever the old script refers to may go.
 void ScriptedCamera::setScript(Script script)
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(scriptLock_);
     script_ = std::move(script);
+}
+
+void ScriptedCamera::answerNormally()
+{
+    setScript([this](const Command& command) { return answer(command); });
 }
 
 void ScriptedCamera::withState(const std::function<void(CameraState&)>& change)
@@ -105,15 +111,14 @@ void ScriptedCamera::serve()
         command.code = uint16_t(command.word(0) & 0xFFFF);
         command.length = uint16_t(command.word(4) >> 16);
         command.id = uint16_t(command.word(4) & 0xFFFF);
-        Script script;
         {
             std::lock_guard<std::mutex> guard(lock_);
             commands_.push_back(command);
             hostPort_ = ntohs(source.sin_port);
-            script = script_;
         }
         arrived_.notify_all();
-        for (const Bytes& reply : script(command))
+        std::lock_guard<std::mutex> running(scriptLock_);
+        for (const Bytes& reply : script_(command))
             sendTo(reply, ntohs(source.sin_port), source.sin_addr.s_addr);
     }
 }

@@ -46,7 +46,10 @@ public:
     explicit ScriptedCamera(const char* address, uint16_t port = 3956);
     ~ScriptedCamera();
 
+    // Replaces the script once a running one has finished; call it before anything the old
+    // script refers to goes.
     void setScript(Script script);
+    void answerNormally();
     // Answers as a well-behaved camera from `state`, which it guards with its own lock.
     std::vector<Bytes> answer(const Command& command);
     void withState(const std::function<void(CameraState&)>& change);
@@ -73,6 +76,7 @@ private:
     mutable std::condition_variable arrived_;
     std::vector<Command> commands_;
     uint16_t hostPort_ = 0;
+    std::mutex scriptLock_;
     Script script_;
     std::mutex stateLock_;
     CameraState state_;

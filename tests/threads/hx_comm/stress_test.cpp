@@ -187,7 +187,7 @@ TEST(ChannelStressTest, MixedOperationsFromSeveralThreadsOverALossyLink)
     }
     for (std::thread& thread : threads)
         thread.join();
-    camera.setScript([&](const Command& command) { return camera.answer(command); });
+    camera.answerNormally();
     HxComm::recycle(camera.address());
     HLV_THREAD::setPeriodScale(1.0);
 

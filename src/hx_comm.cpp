@@ -72,11 +72,16 @@ std::shared_ptr<HxComm> HxComm::factory(uint32_t cameraAddress)
 // request tries again once ports are free.
 std::shared_ptr<HxComm> HxComm::startChannel(uint32_t cameraAddress)
 {
-    std::shared_ptr<HxComm> channel(new HxComm(cameraAddress));
-    channel->start();
-    if (channel->waitUntilStarted())
-        return channel;
-    channel->join();
+    try {
+        std::shared_ptr<HxComm> channel(new HxComm(cameraAddress));
+        channel->start();
+        if (channel->waitUntilStarted())
+            return channel;
+        channel->join();
+    } catch (const std::exception& error) {
+        HLV_LOG("%s(%s): Could not start the channel: %s", "HxComm::factory", dotted(cameraAddress).c_str(),
+                error.what());
+    }
     return nullptr;
 }
 
@@ -108,7 +113,8 @@ void HxComm::closeChannels(uint32_t cameraAddress, bool forget)
         }
     }
     for (const std::shared_ptr<HxComm>& channel : closing) {
-        channel->closeOnce();
+        if (!channel->closeOnce())
+            continue;  // still running: it must stay reachable
         std::shared_ptr<HxComm> last;
         std::lock_guard<std::mutex> guard(reg.lock);
         const auto found = reg.channels.find(channel->cameraAddress());
@@ -126,10 +132,19 @@ void HxComm::closeChannels(uint32_t cameraAddress, bool forget)
     }
 }
 
-// One closer per channel; a second caller waits until the first has finished.
-void HxComm::closeOnce()
+// One closer per channel; a second caller waits until the first has finished. The channel's own
+// thread cannot close it (it would wait for itself); that is logged and left to another caller.
+// True once the channel's thread has ended.
+bool HxComm::closeOnce()
 {
-    std::call_once(closeFlag_, [this] { HLV_THREAD::closeThread(*this); });
+    try {
+        std::call_once(closeFlag_, [this] { HLV_THREAD::closeThread(*this); });
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): %s", "HxComm::close", cameraName_.c_str(), error.str().c_str());
+    } catch (const std::exception& error) {
+        HLV_LOG("%s(%s): std::exception: '%s'", "HxComm::close", cameraName_.c_str(), error.what());
+    }
+    return !running();
 }
 
 void HxComm::setFault(uint32_t cameraAddress)

@@ -101,7 +101,7 @@ private:
     // Registry (hx_comm.cpp).
     static std::shared_ptr<HxComm> startChannel(uint32_t cameraAddress);
     static void closeChannels(uint32_t cameraAddress, bool forget);
-    void closeOnce();
+    bool closeOnce();
     static uint32_t exchange(const char* who, HX_COMM::RequestMessage& request);
     static uint32_t failureResult(const HX_COMM::RequestMessage& request);
 

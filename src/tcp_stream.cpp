@@ -82,7 +82,7 @@ bool TcpStream::isRecovering() const
 
 uint16_t TcpStream::port() const
 {
-    return connected() ? port_ : 0;
+    return connected() ? port_.load() : uint16_t{0};
 }
 
 uint32_t TcpStream::handleControl(const StreamControlRequest& control)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -89,7 +90,7 @@ private:
 
     const uint16_t firstPort_;
     const uint16_t cameraPort_;
-    uint16_t port_ = 0;
+    std::atomic<uint16_t> port_{0};
     HX_PLATFORM::UniqueFd socket_;
     std::unique_ptr<HX_PLATFORM::PollSet> pollSet_;
     bool connectPending_ = false;

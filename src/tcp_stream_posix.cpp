@@ -54,10 +54,10 @@ void enlargeReceiveBuffer(int fd)
     if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof(wanted)) == 0)
         return;
     static std::once_flag warned;
-    std::call_once(warned, [fd, wanted] {
+    std::call_once(warned, [fd] {
         HLV_LOG("%s: asked for a receive buffer of %d bytes and got %d; raise net.core.rmem_max (sysctl -w "
                 "net.core.rmem_max=%d) to avoid stalling the camera",
-                "TcpStream::sockInit", wanted, readReceiveBuffer(fd), wanted);
+                "TcpStream::sockInit", STREAM_RECEIVE_BUFFER, readReceiveBuffer(fd), STREAM_RECEIVE_BUFFER);
     });
 }
 
@@ -98,7 +98,7 @@ bool TcpStream::connectFromFreePort(uint16_t firstPort)
         if (connectOnce(localPort, error)) {
             port_ = localPort;
             setLocalPort(localPort);
-            HLV_TRACE(TRACE_STREAM, "%s(%s): Connected successfully, port=%u", "TcpStream::sockInit", where(), port_);
+            HLV_TRACE(TRACE_STREAM, "%s(%s): Connected successfully, port=%u", "TcpStream::sockInit", where(), unsigned(port_));
             pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
             pollSet_->add(messageEventFd());
             pollSet_->add(socket_.get(), connectPending_);
@@ -191,7 +191,7 @@ bool TcpStream::retrySocket()
     if (state_ != RECOVER && protocol_ != HX_MESSAGE_IDS::INTERNAL_START)
         goToRecovery();
     try {
-        if (!connectFromFreePort(port_ != 0 ? port_ : firstPort_))
+        if (!connectFromFreePort(port_ != 0 ? port_.load() : firstPort_))
             return false;
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s(%s): %s", "TcpStream::retrySocket", where(), error.str().c_str());

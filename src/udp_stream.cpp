@@ -286,43 +286,62 @@ void UdpStream::recvLeader(std::span<const uint8_t> datagram)
 
 bool UdpStream::recvPayload(std::span<const uint8_t> datagram)
 {
-    if (activeData_ == nullptr) {
-        payloadError(fmtToString("%s(%s): Null active_data_ptr!", "UdpStream::recvPayload", where()).c_str());
-        return false;
-    }
-    const std::optional<wire::StreamHeader> header = wire::decodeStreamHeader(datagram);
-    std::string fault;
-    if (!header)
-        fault = fmtToString("Unable to read full packet header, len = %zu [0x%zx]", datagram.size(), datagram.size());
-    else if (header->packetFormat != wire::PacketFormat::kPayload)
-        fault = fmtToString("!!Out of sync. Got fmt=0x%x, but expecting PAYLOAD!!", header->packetFormat);
-    else if (header->blockId != blockId_)
-        fault = fmtToString("!!Block ID mismatch (0x%x != 0x%x)!!", header->blockId, blockId_);
-    else if (header->packetId != wire::nextPacketId(packetId_))
-        fault = fmtToString("!!Packet ID mismatch (0x%x != 0x%x + 1) for block: 0x%x!!", header->packetId, packetId_,
-                            blockId_);
-    else if (datagram.size() == wire::kStreamHeaderSize)
-        fault = fmtToString("!!Unable to read the payload data, bytes_read = %zu [0x%zx]!!", datagram.size(),
-                            datagram.size());
+    const std::string fault = payloadFault(datagram.first(std::min(datagram.size(), wire::kStreamHeaderSize)),
+                                           datagram.size());
     if (!fault.empty()) {
-        payloadError(fmtToString("%s(%s): %s", "UdpStream::recvPayload", where(), fault.c_str()).c_str());
+        payloadError(fault.c_str());
         return false;
     }
+    takePayload(0, datagram.subspan(wire::kStreamHeaderSize));
+    return true;
+}
+
+// Why a packet does not continue the image in progress; empty when it does (and then its packet
+// id is taken). `head` holds the packet's first bytes, `length` is its whole length.
+std::string UdpStream::payloadFault(std::span<const uint8_t> head, std::size_t length)
+{
+    const char* who = "UdpStream::recvPayload";
+    if (activeData_ == nullptr)
+        return fmtToString("%s(%s): Null active_data_ptr!", who, where());
+    const std::optional<wire::StreamHeader> header = wire::decodeStreamHeader(head);
+    if (!header)
+        return fmtToString("%s(%s): Unable to read full packet header, len = %zu [0x%zx]", who, where(), length, length);
+    if (header->packetFormat != wire::PacketFormat::kPayload)
+        return fmtToString("%s(%s): !!Out of sync. Got fmt=0x%x, but expecting PAYLOAD!!", who, where(),
+                           header->packetFormat);
+    if (header->blockId != blockId_)
+        return fmtToString("%s(%s): !!Block ID mismatch (0x%x != 0x%x)!!", who, where(), header->blockId, blockId_);
+    if (header->packetId != wire::nextPacketId(packetId_))
+        return fmtToString("%s(%s): !!Packet ID mismatch (0x%x != 0x%x + 1) for block: 0x%x!!", who, where(),
+                           header->packetId, packetId_, blockId_);
+    if (length == wire::kStreamHeaderSize)
+        return fmtToString("%s(%s): !!Unable to read the payload data, bytes_read = %zu [0x%zx]!!", who, where(), length,
+                           length);
     packetId_ = header->packetId;
-    HLV_TRACE(TRACE_STREAM, "%s(%s): BlockID=%u, packet_id=%u", "UdpStream::recvPayload", where(), blockId_, packetId_);
-    const std::span<const uint8_t> data = datagram.subspan(wire::kStreamHeaderSize);
-    if (data.size() > imageLength_ - received_) {
+    HLV_TRACE(TRACE_STREAM, "%s(%s): BlockID=%u, packet_id=%u", who, where(), blockId_, packetId_);
+    return {};
+}
+
+// Takes one packet's payload: `inPlace` bytes already received at the active position, then
+// `rest`, which is copied on (into the next buffers when the active one is full).
+void UdpStream::takePayload(std::size_t inPlace, std::span<const uint8_t> rest)
+{
+    const std::size_t wanted = imageLength_ - received_;
+    if (inPlace + rest.size() > wanted) {
         // Keep the image's own bytes, never more, and give the buffer back marked faulty.
         HLV_LOG("%s(%s): Too much data...resetting.", "UdpStream::streamReader", where());
-        storePayload(data.first(imageLength_ - received_));
+        const std::size_t kept = std::min(inPlace, wanted);
+        advance(kept);
+        storePayload(rest.first(wanted - kept));
         imageStatus_ |= HX_STREAM_STATUS_ERROR;
         handleImageReceived();
         state_ = LEADER;
         imageStatus_ = 0;
         leaderError_ = true;
-        return true;
+        return;
     }
-    storePayload(data);
+    advance(inPlace);
+    storePayload(rest);
     HLV_TRACE(TRACE_STREAM, "%s(%s): bytes_read = %u/%u", "UdpStream::recvPayload", where(), received_, imageLength_);
     if (received_ == imageLength_) {
         HLV_TRACE(TRACE_STREAM, "%s(%s): Got all expected bytes [%u]. On to TRAILER_STATE.", "UdpStream::streamReader",
@@ -333,7 +352,13 @@ bool UdpStream::recvPayload(std::span<const uint8_t> datagram)
         handBack(received_);
         nextBufferOrNone();
     }
-    return true;
+}
+
+void UdpStream::advance(std::size_t count)
+{
+    activeData_ += count;
+    remaining_ -= count;
+    received_ += static_cast<uint32_t>(count);
 }
 
 // Spreads the bytes over the active buffer and the next ones; never writes past a buffer's end.
@@ -343,9 +368,7 @@ void UdpStream::storePayload(std::span<const uint8_t> data)
     while (!data.empty() && activeData_ != nullptr) {
         const std::size_t count = std::min(data.size(), remaining_);
         std::memcpy(activeData_, data.data(), count);
-        activeData_ += count;
-        remaining_ -= count;
-        received_ += static_cast<uint32_t>(count);
+        advance(count);
         data = data.subspan(count);
         if (!data.empty()) {
             HLV_TRACE(TRACE_STREAM, "%s(%s): Buffer full. Get the next.", "UdpStream::recvPayload", where());

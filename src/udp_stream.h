@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "stream_receiver.h"
@@ -14,6 +15,9 @@
 
 class HxComm;
 class UDPSocket;
+struct iovec;
+struct mmsghdr;
+struct sockaddr_in;
 namespace HX_PLATFORM {
 class PollSet;
 }
@@ -68,6 +72,9 @@ private:
     void recvLeader(std::span<const uint8_t> datagram);
     // False on a framing error, which has then handed the image's buffer back.
     bool recvPayload(std::span<const uint8_t> datagram);
+    std::string payloadFault(std::span<const uint8_t> head, std::size_t length);
+    void takePayload(std::size_t inPlace, std::span<const uint8_t> rest);
+    void advance(std::size_t count);
     void storePayload(std::span<const uint8_t> data);
     void recvTrailer(std::span<const uint8_t> datagram);
     void payloadError(const char* text);
@@ -84,6 +91,10 @@ private:
     void waitAndRead() override;
     void shutDown() override;
     void readDatagrams();
+    bool readBatch();
+    bool readIntoHostBuffer();
+    void acceptDatagram(const mmsghdr& header, const iovec& piece, const sockaddr_in& source);
+    void noteReceiveError(int error);
 
     std::shared_ptr<HxComm> channel_;
     UDPSocket* socket_;

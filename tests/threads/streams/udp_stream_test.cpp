@@ -138,6 +138,26 @@ TEST_F(UdpStreamTest, ImagesSpreadOverPacketsAndBuffers)
     EXPECT_EQ(first.contents(2 * 8964), Bytes(big.begin(), big.begin() + 2 * 8964));
     EXPECT_EQ(second.contents(30000 - 2 * 8964), Bytes(big.begin() + 2 * 8964, big.end()));
     EXPECT_EQ(third.contents(5000), small);
+
+    // Buffers smaller than a packet: the packet is split over them, never written past one.
+    HostBuffer a(5000), b(5000), c(5000);
+    for (HostBuffer* buffer : {&a, &b, &c})
+        give(ids::LIVE_STREAM_MSG, *buffer);
+    const Bytes odd = imageBytes(9000, 3);
+    send(udpImage(3, odd, "3"));
+    ASSERT_TRUE(collector.waitFor(6));
+    const std::vector<Returned> split = collector.returned();
+    EXPECT_EQ(split[3].record.status, uint32_t(HX_STREAM_STATUS_LEADER));
+    EXPECT_EQ(split[3].record.received_length, 5000u);
+    EXPECT_EQ(split[4].record.status, 0u);
+    EXPECT_EQ(split[4].record.received_length, 8964u);
+    EXPECT_EQ(split[5].record.status, uint32_t(HX_STREAM_STATUS_COMPLETE));
+    EXPECT_EQ(split[5].record.received_length, 9000u);
+    EXPECT_EQ(a.contents(5000), Bytes(odd.begin(), odd.begin() + 5000));
+    EXPECT_EQ(b.contents(3964), Bytes(odd.begin() + 5000, odd.begin() + 8964));
+    EXPECT_EQ(c.contents(36), Bytes(odd.begin() + 8964, odd.end()));
+    for (const HostBuffer* buffer : {&first, &second, &third, &a, &b, &c})
+        EXPECT_TRUE(buffer->guardIntact());
 }
 
 TEST_F(UdpStreamTest, LostOrForeignPacketsReturnTheImageMarkedFaulty)

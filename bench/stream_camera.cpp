@@ -1,0 +1,218 @@
+// The camera's side of the stream benchmark: a control responder, the UDP image sender with its
+// pacer, the TCP image sender, and the socket helpers they share with the measuring side.
+#include "stream_camera.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <span>
+
+#include "wire/byte_io.h"
+#include "wire/control_packet.h"
+#include "wire/stream_packet.h"
+
+namespace stream_bench {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Keeps a fixed pace by waiting until the bytes sent so far are due.
+class Pacer {
+public:
+    explicit Pacer(double bytesPerSecond) : rate_(bytesPerSecond), start_(Clock::now()) {}
+    void sent(std::size_t bytes)
+    {
+        if (rate_ <= 0)
+            return;
+        total_ += double(bytes);
+        const auto due = start_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(total_ / rate_));
+        while (Clock::now() < due)
+            std::this_thread::yield();
+    }
+
+private:
+    double rate_;
+    Clock::time_point start_;
+    double total_ = 0;
+};
+
+Bytes trailerFor(unsigned image, uint32_t packetId)
+{
+    return HX_WIRE::encodeStreamTrailer(
+        {{0, uint16_t(image + 1), HX_WIRE::PacketFormat::kTrailer, packetId}, HX_WIRE::kFilePayloadType});
+}
+
+} // namespace
+
+uint32_t ipv4(const char* dotted)
+{
+    in_addr address{};
+    inet_pton(AF_INET, dotted, &address);
+    return address.s_addr;
+}
+
+sockaddr_in endpoint(const char* dotted, uint16_t port)
+{
+    sockaddr_in out{};
+    out.sin_family = AF_INET;
+    out.sin_addr.s_addr = ipv4(dotted);
+    out.sin_port = htons(port);
+    return out;
+}
+
+int boundSocket(int type, const char* dotted, uint16_t port)
+{
+    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    const sockaddr_in local = endpoint(dotted, port);
+    if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) {
+        std::perror("bind");
+        std::exit(1);
+    }
+    return fd;
+}
+
+int grantReceiveBuffer(int fd)
+{
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBuffer, sizeof(kReceiveBuffer));
+    int granted = 0;
+    socklen_t size = sizeof(granted);
+    getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &size);
+    return granted / 2;
+}
+
+double threadCpu()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+Bytes leaderFor(unsigned image)
+{
+    return HX_WIRE::encodeStreamLeader(
+        HX_WIRE::makeFileLeader(uint16_t(image + 1), 0, uint32_t(kImageBytes), image, 0));
+}
+
+ControlResponder::ControlResponder()
+    : fd_(boundSocket(SOCK_DGRAM, kCamera, HX_WIRE::kControlPort)), stop_(eventfd(0, EFD_CLOEXEC))
+{
+    thread_ = std::thread([this] { serve(); });
+}
+
+ControlResponder::~ControlResponder()
+{
+    const uint64_t one = 1;
+    if (write(stop_, &one, sizeof(one)) == sizeof(one))
+        thread_.join();
+    close(fd_);
+    close(stop_);
+}
+
+void ControlResponder::serve()
+{
+    pollfd watched[2] = {{fd_, POLLIN, 0}, {stop_, POLLIN, 0}};
+    Bytes datagram(2048);
+    while (poll(watched, 2, -1) >= 0 && watched[1].revents == 0) {
+        sockaddr_in source{};
+        socklen_t size = sizeof(source);
+        const ssize_t length =
+            recvfrom(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&source), &size);
+        if (length <= 0)
+            continue;
+        const std::span<const uint8_t> received(datagram.data(), std::size_t(length));
+        Bytes reply;
+        if (const auto command = HX_WIRE::decodeWriteRegCmd(received)) {
+            for (const HX_WIRE::RegisterPair& pair : command->pairs)
+                if (pair.address == kStreamControlRegister)
+                    streamControl_ = pair.value;
+            if ((command->header.flags & HX_WIRE::kFlagAckRequired) != 0)
+                reply = HX_WIRE::encodeWriteRegAck(0, command->header.requestId, uint16_t(command->pairs.size()));
+        } else if (const auto read = HX_WIRE::decodeReadRegCmd(received)) {
+            reply = HX_WIRE::encodeReadRegAck(0, read->header.requestId, std::vector<uint32_t>(read->addresses.size()));
+        }
+        if (!reply.empty())
+            sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&source), size);
+    }
+}
+
+double sendUdpImages(uint16_t hostPort, unsigned images, double rate)
+{
+    const int fd = boundSocket(SOCK_DGRAM, kCamera, 0);
+    const sockaddr_in host = endpoint(kHost, hostPort);
+    const auto sendOne = [&](const Bytes& bytes) {
+        sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&host), sizeof(host));
+    };
+    Bytes packet(HX_WIRE::kStreamHeaderSize + kPayloadPerPacket, 0x3C);
+    const double cpuBefore = threadCpu();
+    Pacer pacer(rate);
+    for (unsigned image = 0; image < images; ++image) {
+        sendOne(leaderFor(image));
+        for (uint32_t id = 1; id <= kPacketsPerImage; ++id) {
+            HX_WIRE::ByteWriter out(std::span<uint8_t>(packet.data(), HX_WIRE::kStreamHeaderSize));
+            HX_WIRE::writeStreamHeader(out, {0, uint16_t(image + 1), HX_WIRE::PacketFormat::kPayload, id});
+            sendOne(packet);
+            pacer.sent(packet.size());
+        }
+        sendOne(trailerFor(image, uint32_t(kPacketsPerImage + 1)));
+    }
+    const double cpu = threadCpu() - cpuBefore;
+    close(fd);
+    return cpu;
+}
+
+TcpCamera::TcpCamera()
+    : listen_(boundSocket(SOCK_STREAM, kCamera, HX_WIRE::kTcpStreamPort)), image_(kImageBytes, 0x5D)
+{
+    listen(listen_, 2);
+}
+
+TcpCamera::~TcpCamera()
+{
+    close(listen_);
+}
+
+double TcpCamera::serve(unsigned images)
+{
+    pollfd watched{listen_, POLLIN, 0};
+    if (poll(&watched, 1, 10000) != 1)
+        return 0;
+    const int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+    while (!go && !stop)
+        std::this_thread::yield();
+    const double cpuBefore = threadCpu();
+    for (unsigned image = 0; image < images && !stop; ++image) {
+        while (paused() && !stop)
+            std::this_thread::yield();
+        sendAll(fd, leaderFor(image));
+        sendAll(fd, image_);
+        sendAll(fd, trailerFor(image, 1));
+    }
+    const double cpu = threadCpu() - cpuBefore;
+    while (!stop)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    close(fd);
+    return cpu;
+}
+
+void TcpCamera::sendAll(int fd, const Bytes& bytes)
+{
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t count = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (count <= 0)
+            return;
+        sent += std::size_t(count);
+    }
+}
+
+} // namespace stream_bench

@@ -1,0 +1,80 @@
+// The camera's side of the stream benchmark: a control responder, the UDP image sender with its
+// pacer, the TCP image sender, and the socket helpers they share with the measuring side.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <thread>
+#include <vector>
+
+namespace stream_bench {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr const char* kCamera = "127.0.0.2";
+constexpr const char* kHost = "127.0.0.1";
+constexpr std::size_t kPayloadPerPacket = 8964;  // a 9000-byte packet less IP, UDP and stream headers
+constexpr std::size_t kPacketsPerImage = 1000;
+constexpr std::size_t kImageBytes = kPayloadPerPacket * kPacketsPerImage;
+constexpr int kReceiveBuffer = 128 << 20;
+
+uint32_t ipv4(const char* dotted);
+sockaddr_in endpoint(const char* dotted, uint16_t port);
+// A socket bound to dotted:port (0: any port); exits the benchmark when it cannot bind.
+int boundSocket(int type, const char* dotted, uint16_t port);
+// Forces the large receive buffer and returns what the system granted.
+int grantReceiveBuffer(int fd);
+double threadCpu();
+Bytes leaderFor(unsigned image);
+
+// Answers the register writes the receivers make, so none of them waits for a time-out, and
+// notes whether the receiver has paused the stream.
+class ControlResponder {
+public:
+    ControlResponder();
+    ~ControlResponder();
+    bool paused() const { return streamControl_ == kPauseValue; }
+
+private:
+    void serve();
+
+    static constexpr uint32_t kStreamControlRegister = 0xD314;
+    static constexpr uint32_t kPauseValue = 16;
+
+    int fd_;
+    int stop_;
+    std::atomic<uint32_t> streamControl_{0};
+    std::thread thread_;
+};
+
+// The camera's UDP side: leader, payload packets and trailer of every image, from the camera's
+// address, at `rate` bytes per second or (0) as fast as it can. Returns the sender's CPU time.
+double sendUdpImages(uint16_t hostPort, unsigned images, double rate);
+
+// The camera's TCP side: accepts one connection, waits for the go, and sends whole images back
+// to back, holding back between images while paused; keeps the connection open until told to
+// stop, so the receiver does not see the camera go away.
+class TcpCamera {
+public:
+    TcpCamera();
+    ~TcpCamera();
+
+    std::atomic<bool> go{false};
+    std::atomic<bool> stop{false};
+    std::function<bool()> paused = [] { return false; };
+
+    // Returns the sender's CPU time.
+    double serve(unsigned images);
+
+private:
+    static void sendAll(int fd, const Bytes& bytes);
+
+    int listen_;
+    Bytes image_;
+};
+
+} // namespace stream_bench

@@ -7,6 +7,7 @@
 #include "camera_operations.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
+#include "hx_notification.h"
 #include "internal/settings.h"
 #include "internal/subscription.h"
 
@@ -88,6 +89,12 @@ ServiceOperationsSource::~ServiceOperationsSource() = default;
 
 std::shared_ptr<CameraServices> CameraServices::factory(uint32_t address)
 {
+    // A camera's event reports go to its service thread while it has one; they never create one.
+    static std::once_flag notificationsRouted;
+    std::call_once(notificationsRouted, [] {
+        HX_COMM::setNotificationTarget(
+            [](uint32_t camera) -> std::shared_ptr<HLV_THREAD::MsgThread> { return CameraServices::find(camera); });
+    });
     ServiceRegistry& reg = registry();
     std::lock_guard<std::mutex> guard(reg.lock);
     if (reg.closed) {

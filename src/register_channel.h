@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -32,6 +33,18 @@ public:
     // The camera's operations are done with the channel: whatever it holds open for the camera
     // goes, so that the next exchange (by anyone) starts afresh.
     virtual void release();
+
+    // Where the camera should send its event datagrams: the local address (host order) that
+    // reaches it and the port that receives them; port 0 when there is nowhere to send them.
+    struct EventRoute {
+        uint32_t address = 0;
+        uint16_t port = 0;
+    };
+    // By default the route and the traffic count of the camera's control channel (HxComm);
+    // channels that are not the library's own override both.
+    virtual EventRoute eventRoute(uint32_t cameraAddress);
+    // Datagrams sent to the camera so far; nothing when the camera has no channel (any more).
+    virtual std::optional<uint64_t> activityCount(uint32_t cameraAddress) const;
 };
 
 // The channel of the library's control protocol for the camera at `address` (network order).

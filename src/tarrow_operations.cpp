@@ -9,6 +9,10 @@
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
+#include "hx_internal.h"
+#include "hx_stream_operations.h"
+#include "tarrow_pollers.h"
+
 #include "netutils.h"
 
 using namespace HX_REGISTERS;
@@ -51,12 +55,20 @@ TarrowOperations::TarrowOperations(uint32_t address, std::shared_ptr<RegisterCha
     for (uint32_t reg : this->sensor().registerList()) {
         addToGroup(RegisterGroup::Sensor, reg);
     }
+    streamOps_ = std::make_unique<HxStreamOperations>(address);
+    streaming_ = std::make_unique<TarrowStreaming>(address, this->channel(), *streamOps_, streamingHooks());
+    for (uint32_t reg : HxStreamOperations::WATCHED_REGISTERS) {
+        addToGroup(RegisterGroup::Download, reg);
+    }
     for (uint32_t start : groupRegisters(RegisterGroup::Text)) {
         texts_[start];
     }
     downloadFormatFlags_ = HX_FORMAT_JPEG | HX_FORMAT_TYPE3 | HX_FORMAT_TYPE2 | HX_FORMAT_TIFF;
     if (this->sensor().isColour()) {
         downloadFormatFlags_ |= HX_FORMAT_DNG;
+    }
+    if (HxInternal::factory() != nullptr) {
+        downloadFormatFlags_ |= HX_FORMAT_PACKED;
     }
 }
 
@@ -67,6 +79,33 @@ TarrowOperations::~TarrowOperations()
 }
 
 RateEncoding TarrowOperations::rateEncoding() const { return RateEncoding::WholeFrames; }
+
+bool TarrowOperations::streamsOverUdp() const { return true; }
+
+// The flows run on the service thread and call back into this object only from there.
+TarrowStreaming::Hooks TarrowOperations::streamingHooks()
+{
+    TarrowStreaming::Hooks hooks;
+    hooks.startHeartBeat = [this] { startHeartBeatPoller(); };
+    hooks.stopHeartBeat = [this] { stopHeartBeatPoller(); };
+    hooks.streamsOverUdp = [this] { return streamsOverUdp(); };
+    hooks.packingImage = [this] {
+        HX_CAPTURE_SETTINGS capture;
+        getCaptureSettings(&capture);
+        return HX_INTERNAL::PackingImage{capture.width, capture.height, capture.bit_mode};
+    };
+    return hooks;
+}
+
+TarrowStreaming& TarrowOperations::streaming() { return *streaming_; }
+
+void TarrowOperations::handleStreaming(HLV_THREAD::Message* message) { streaming_->handleStreaming(message); }
+
+void TarrowOperations::streamShutdown()
+{
+    if (streaming_)
+        streaming_->streamShutdown();
+}
 
 void TarrowOperations::addToGroup(RegisterGroup id, uint32_t address)
 {
@@ -322,6 +361,9 @@ bool TarrowOperations::lockCamera()
     if (result != 0) {
         HLV_LOG("%s(%s): There was an error writing the CCP register [0x%x]", "TarrowOperations::lockCamera",
                 name_.c_str(), result);
+    } else {
+        // The camera drops the privilege of a host that goes quiet for its heartbeat time-out.
+        startHeartBeatPoller();
     }
     return result == 0;
 }
@@ -329,6 +371,7 @@ bool TarrowOperations::lockCamera()
 bool TarrowOperations::unlockCamera()
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::unlockCamera", name_.c_str());
+    stopHeartBeatPoller();
     const uint32_t result = channel().writeReg(GIGE_REG_CCP, 0);
     if (result != 0) {
         HLV_LOG("%s(%s): There was an error clearing the CCP register [0x%x]", "TarrowOperations::unlockCamera",
@@ -375,16 +418,3 @@ void TarrowOperations::notAvailableYet(const char* method) const
               name_.c_str());
 }
 
-void TarrowOperations::getDownloadSettings(HX_DOWNLOAD_SETTINGS*) { notAvailableYet("TarrowOperations::getDownloadSettings"); }
-void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS*) { notAvailableYet("TarrowOperations::setDownloadSettings"); }
-void TarrowOperations::getExternalIOSettings(HX_IO_SETTINGS*) { notAvailableYet("TarrowOperations::getExternalIOSettings"); }
-void TarrowOperations::setExternalIOSettings(HX_IO_SETTINGS*) { notAvailableYet("TarrowOperations::setExternalIOSettings"); }
-void TarrowOperations::getPlaybackSettings(HX_PLAYBACK_SETTINGS*) { notAvailableYet("TarrowOperations::getPlaybackSettings"); }
-void TarrowOperations::setPlaybackSettings(HX_PLAYBACK_SETTINGS*) { notAvailableYet("TarrowOperations::setPlaybackSettings"); }
-void TarrowOperations::getStreamSettings(HX_STREAM_SETTINGS*) { notAvailableYet("TarrowOperations::getStreamSettings"); }
-void TarrowOperations::setStreamSettings(HX_STREAM_SETTINGS*) { notAvailableYet("TarrowOperations::setStreamSettings"); }
-void TarrowOperations::sendCommand(HX_COMMAND*) { notAvailableYet("TarrowOperations::sendCommand"); }
-void TarrowOperations::getCommand(HX_COMMAND*) { notAvailableYet("TarrowOperations::getCommand"); }
-void TarrowOperations::handleSubscription(SubscriptionMessage&) { notAvailableYet("TarrowOperations::handleSubscription"); }
-void TarrowOperations::handleNotification(HLV_THREAD::Message&) { notAvailableYet("TarrowOperations::handleNotification"); }
-void TarrowOperations::handleStreaming(HLV_THREAD::Message*) { notAvailableYet("TarrowOperations::handleStreaming"); }

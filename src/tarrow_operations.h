@@ -6,15 +6,24 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "camera_operations.h"
 #include "register_map.h"
 #include "tarrow_capture.h"
+#include "tarrow_streaming.h"
+
+class HxStreamOperations;
+namespace TARROW_OPERATIONS {
+class HeartBeatPoller;
+class ProgressPoller;
+}
 
 // Capture settings, analog gain, battery, camera information and the control privilege are
-// served here; the other records and the command, subscription, notification and stream flows
-// arrive with their own components and fail with a clear log line until then.
+// served here; commands, state and playback, subscriptions and notifications, the pollers, and
+// the download, input/output and stream settings in tarrow_*.cpp beside it. The stream flows
+// arrive with their own component and fail with a clear log line until then.
 class TarrowOperations : public CameraOperations {
 public:
     TarrowOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
@@ -47,14 +56,28 @@ public:
     void handleSubscription(SubscriptionMessage& message) override;
     void handleNotification(HLV_THREAD::Message& message) override;
     void handleStreaming(HLV_THREAD::Message* message) override;
+    void streamShutdown() override;
+    // The camera's live, playback and download flows (tarrow_streaming.cpp); service thread only.
+    TarrowStreaming& streaming();
 
     // A copy of one register group's cache (for diagnostics and tests).
     RegisterCache groupSnapshot(HX_REGISTERS::RegisterGroup group) const;
+
+    // Pollers (tarrow_pollers.cpp). The heartbeat poller keeps a locked or streaming camera's
+    // heartbeat; the progress poller follows the camera state (play mode: HX_PLAY_*).
+    void startHeartBeatPoller();
+    void stopHeartBeatPoller();
+    void checkProgressPoller(uint32_t playMode);
+    bool heartBeatPollerRunning() const;
+    // The progress poller's period in microseconds, 0 when none runs.
+    uint32_t progressPollerPeriod() const;
 
 protected:
     // How the family's cameras hold frame rates: whole frames per second, or (second family)
     // fractions as well.
     virtual TARROW_CAPTURE::RateEncoding rateEncoding() const;
+    // True when the camera's images arrive over UDP (first family), false over TCP.
+    virtual bool streamsOverUdp() const;
     // Adds registers to a group's cache; the next refresh reads them.
     void addToGroup(HX_REGISTERS::RegisterGroup group, uint32_t address);
 
@@ -75,6 +98,41 @@ private:
     std::string deviceVersion();
     std::string text(uint32_t address) const;
     [[noreturn]] void notAvailableYet(const char* method) const;
+    TarrowStreaming::Hooks streamingHooks();
+
+    // Commands, state and playback (tarrow_commands.cpp).
+    void refreshStateGroup();
+    void computeStateLocked();
+    void computePlaybackLocked();
+    bool playbackTrusted() const;
+    uint32_t cachedStreamControl() const;
+    void stepWhenStopped(const char* method);
+    RegisterPairs playbackWrites(HX_PLAYBACK_SETTINGS& record, bool& step);
+    bool writePlayback(const RegisterPairs& writes);
+    void verifyPlayback(bool step, uint32_t frame);
+    // Subscriptions and events (tarrow_notifications.cpp).
+    void subscribe();
+    void unsubscribe();
+    void refreshEveryCache();
+    void postCurrentState();
+    void postChange(uint32_t event);
+    void computeProgressLocked();
+    // Download, input/output and stream settings (tarrow_*_settings.cpp).
+    void computeDownloadLocked();
+    void computeIoLocked();
+    void computeStreamLocked();
+    // While clients are subscribed, events keep a valid cache current and reads use it as it is.
+    bool cacheTrusted(uint32_t valid) const;
+    void refreshGroupOrThrow(HX_REGISTERS::RegisterGroup id, const char* method);
+
+    std::unique_ptr<HxStreamOperations> streamOps_;
+    // Declared after streamOps_, which it uses, so it is destroyed first.
+    std::unique_ptr<TarrowStreaming> streaming_;
+    mutable std::mutex pollerLock_;
+    std::unique_ptr<TARROW_OPERATIONS::HeartBeatPoller> heartBeatPoller_;
+    std::unique_ptr<TARROW_OPERATIONS::ProgressPoller> progressPoller_;
+    // The camera state the progress computation saw last.
+    uint32_t progressState_ = 0;
 
     std::array<Group, 10> groups_;
     std::map<uint32_t, std::string> texts_;

@@ -1,0 +1,137 @@
+// A host callback that keeps copies of every event it receives, for tests to wait on and inspect.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include <hx/hx.h>
+
+namespace hx_test {
+
+class EventLog {
+public:
+    struct Event {
+        uint32_t code = 0;
+        HX_CAMERA_HANDLE camera = 0;
+        std::vector<uint8_t> bytes;
+
+        template <class Record>
+        Record as() const
+        {
+            Record record{};
+            std::memcpy(&record, bytes.data(), std::min(bytes.size(), sizeof(record)));
+            return record;
+        }
+    };
+    using Events = std::vector<Event>;
+
+    // The host callback; the cookie is the log.
+    static void callback(uint32_t event, HX_CLIENT_HANDLE, HX_CAMERA_HANDLE camera, void* data, void* cookie)
+    {
+        static_cast<EventLog*>(cookie)->record(event, camera, data);
+    }
+
+    Events events() const
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        return events_;
+    }
+
+    // The codes of the events for `camera` (all cameras when 0), in arrival order.
+    std::vector<uint32_t> codes(HX_CAMERA_HANDLE camera = 0) const
+    {
+        std::vector<uint32_t> out;
+        for (const Event& event : events())
+            if (camera == 0 || event.camera == camera)
+                out.push_back(event.code);
+        return out;
+    }
+
+    // The records of every event with `code`, in arrival order.
+    template <class Record>
+    std::vector<Record> records(uint32_t code) const
+    {
+        std::vector<Record> out;
+        for (const Event& event : events())
+            if (event.code == code)
+                out.push_back(event.as<Record>());
+        return out;
+    }
+
+    // Waits until `holds` is true of the events received so far; false when the time runs out.
+    bool waitUntil(const std::function<bool(const Events&)>& holds, std::chrono::milliseconds timeout) const
+    {
+        std::unique_lock<std::mutex> lock(lock_);
+        return added_.wait_for(lock, timeout, [&] { return holds(events_); });
+    }
+
+    // Waits for a record with `code` that `matches`; returns it, or nothing when the time runs out.
+    template <class Record>
+    std::optional<Record> waitFor(uint32_t code, const std::function<bool(const Record&)>& matches,
+                                  std::chrono::milliseconds timeout) const
+    {
+        std::optional<Record> found;
+        waitUntil(
+            [&](const Events& events) {
+                for (const Event& event : events) {
+                    if (event.code == code && matches(event.as<Record>())) {
+                        found = event.as<Record>();
+                        return true;
+                    }
+                }
+                return false;
+            },
+            timeout);
+        return found;
+    }
+
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        events_.clear();
+    }
+
+private:
+    static std::size_t sizeOf(uint32_t event)
+    {
+        switch (event) {
+        case HX_DISCOVERY: return sizeof(HX_CAMERA_INFORMATION);
+        case HX_CAPTURE_CHANGE: return sizeof(HX_CAPTURE_SETTINGS);
+        case HX_STATE: return sizeof(HX_COMMAND);
+        case HX_DOWNLOAD_CHANGE: return sizeof(HX_DOWNLOAD_SETTINGS);
+        case HX_IO_CHANGE: return sizeof(HX_IO_SETTINGS);
+        case HX_LENS_CHANGE: return sizeof(HX_LENS_STATUS);
+        case HX_PLAYBACK_CHANGE: return sizeof(HX_PLAYBACK_SETTINGS);
+        case HX_STREAM_CHANGE: return sizeof(HX_STREAM_SETTINGS);
+        case HX_PROGRESS_UPDATE: return sizeof(HX_PROGRESS);
+        case HX_STREAM_NEGOTIATION: return sizeof(uint32_t);
+        default: return 0;
+        }
+    }
+
+    void record(uint32_t event, HX_CAMERA_HANDLE camera, const void* data)
+    {
+        Event copy{event, camera, {}};
+        if (data != nullptr) {
+            const auto* bytes = static_cast<const uint8_t*>(data);
+            copy.bytes.assign(bytes, bytes + sizeOf(event));
+        }
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            events_.push_back(std::move(copy));
+        }
+        added_.notify_all();
+    }
+
+    mutable std::mutex lock_;
+    mutable std::condition_variable added_;
+    Events events_;
+};
+
+} // namespace hx_test

@@ -1,0 +1,162 @@
+// A stand-in camera behind the register channel interface, answered by the camera's request handler.
+#include "sim_channel.h"
+
+#include "wire/control_packet.h"
+#include "wire/event_packet.h"
+
+namespace hx_test {
+
+namespace {
+
+const hxsim::Endpoint HOST{SimChannel::HOST_ADDRESS, 5824};
+
+std::vector<HX_WIRE::RegisterPair> wirePairs(const RegisterPairs& pairs)
+{
+    std::vector<HX_WIRE::RegisterPair> out;
+    for (const auto& [address, value] : pairs)
+        out.push_back({address, value});
+    return out;
+}
+
+} // namespace
+
+SimChannel::SimChannel(const hxsim::CameraConfig& config) : core_(config) {}
+
+std::vector<uint8_t> SimChannel::exchange(const std::vector<uint8_t>& datagram)
+{
+    ++datagrams_;
+    const std::vector<hxsim::Outgoing> sent = core_.handle(datagram, HOST, now_);
+    keepEvents(sent);
+    for (const hxsim::Outgoing& out : sent)
+        if (out.channel == hxsim::FaultChannel::Control)
+            return out.bytes;
+    return {};
+}
+
+void SimChannel::keepEvents(const std::vector<hxsim::Outgoing>& sent)
+{
+    for (const hxsim::Outgoing& out : sent) {
+        if (out.channel != hxsim::FaultChannel::Events)
+            continue;
+        const HX_WIRE::EventDecodeResult event = HX_WIRE::decodeEventData(out.bytes);
+        if (event.check == HX_WIRE::EventCheck::Ok)
+            events_.emplace_back(event.event.eventId, event.event.value);
+    }
+}
+
+uint32_t SimChannel::readReg(uint32_t reg, uint32_t& value)
+{
+    RegisterPairs pairs{{reg, 0}};
+    const uint32_t result = readMultiReg(pairs);
+    value = pairs.front().second;
+    return result;
+}
+
+uint32_t SimChannel::readMultiReg(RegisterPairs& pairs)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    if (failure_ != 0)
+        return failure_;
+    std::vector<uint32_t> addresses;
+    for (const auto& pair : pairs)
+        addresses.push_back(pair.first);
+    const auto ack = HX_WIRE::decodeReadRegAck(exchange(HX_WIRE::encodeReadRegCmd(addresses, ++requestId_)));
+    if (!ack)
+        return HX_WIRE::ControlResult::kBusy;
+    if (ack->header.status != 0)
+        return HX_WIRE::controlResultFromStatus(ack->header.status);
+    for (std::size_t i = 0; i < pairs.size() && i < ack->values.size(); ++i)
+        pairs[i].second = ack->values[i];
+    return 0;
+}
+
+uint32_t SimChannel::writeReg(uint32_t reg, uint32_t value)
+{
+    return write({{reg, value}}, true);
+}
+
+uint32_t SimChannel::writeMultiReg(const RegisterPairs& pairs)
+{
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        multiWrites_.push_back(pairs);
+    }
+    return write(pairs, false);
+}
+
+uint32_t SimChannel::write(const RegisterPairs& pairs, bool single)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    if (failure_ != 0)
+        return failure_;
+    const std::vector<HX_WIRE::RegisterPair> asked = wirePairs(pairs);
+    const HX_WIRE::WritePlan plan = single ? HX_WIRE::planSingleWrite(asked.front().address, asked.front().value)
+                                           : HX_WIRE::planMultiWrite(asked);
+    const std::vector<uint8_t> answer =
+        exchange(HX_WIRE::encodeWriteRegCmd(plan.pairs, plan.ackRequired, ++requestId_));
+    if (!plan.ackRequired)
+        return 0;
+    const auto ack = HX_WIRE::decodeWriteRegAck(answer);
+    if (!ack)
+        return HX_WIRE::ControlResult::kBusy;
+    return ack->header.status != 0 ? HX_WIRE::controlResultFromStatus(ack->header.status) : 0;
+}
+
+uint32_t SimChannel::readMem(uint32_t start, std::vector<uint8_t>& data, uint32_t count)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    if (failure_ != 0)
+        return failure_;
+    const std::vector<uint8_t> answer = exchange(HX_WIRE::encodeReadMemCmd(start, count, ++requestId_));
+    const auto ack = HX_WIRE::decodeReadMemAck(answer);
+    if (!ack)
+        return HX_WIRE::ControlResult::kBusy;
+    data.assign(ack->data.begin(), ack->data.end());
+    return 0;
+}
+
+RegisterChannel::EventRoute SimChannel::eventRoute(uint32_t)
+{
+    return EventRoute{HOST_ADDRESS, EVENT_PORT};
+}
+
+std::optional<uint64_t> SimChannel::activityCount(uint32_t) const
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    return datagrams_;
+}
+
+void SimChannel::advance(hxsim::SimTime by)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    now_ += by;
+    keepEvents(core_.advance(now_));
+}
+
+RegisterPairs SimChannel::takeEvents()
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    RegisterPairs taken;
+    taken.swap(events_);
+    return taken;
+}
+
+uint32_t SimChannel::cameraRegister(uint32_t address)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    return core_.device().registers().get(address);
+}
+
+std::vector<RegisterPairs> SimChannel::multiWrites() const
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    return multiWrites_;
+}
+
+void SimChannel::failWith(uint32_t result)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    failure_ = result;
+}
+
+} // namespace hx_test

@@ -31,3 +31,9 @@ TARROW_CAPTURE::RateEncoding MorvaneOperations::rateEncoding() const
 {
     return TARROW_CAPTURE::RateEncoding::Fractional;
 }
+
+// The second family streams its images over a TCP connection to the camera.
+bool MorvaneOperations::streamsOverUdp() const
+{
+    return false;
+}

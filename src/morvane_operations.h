@@ -13,4 +13,5 @@ public:
 
 protected:
     TARROW_CAPTURE::RateEncoding rateEncoding() const override;
+    bool streamsOverUdp() const override;
 };

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 #include <thread>
 
+#include "camera_services.h"
 #include "discovery.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
@@ -38,9 +40,9 @@ constexpr auto NEGOTIATION_POLL = std::chrono::milliseconds(5);
 
 } // namespace
 
-TarrowStreaming::TarrowStreaming(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> channel,
-                                 HxStreamOperations& streamOperations, Hooks hooks)
-    : address_(cameraAddress), name_(HX_PLATFORM::ipv4ToText(cameraAddress)), channel_(std::move(channel)),
+TarrowStreaming::TarrowStreaming(uint32_t cameraAddress, RegisterChannel& channel, HxStreamOperations& streamOperations,
+                                 Hooks hooks)
+    : address_(cameraAddress), name_(HX_PLATFORM::ipv4ToText(cameraAddress)), channel_(channel),
       streamOps_(streamOperations), hooks_(std::move(hooks))
 {
 }
@@ -117,7 +119,7 @@ uint32_t TarrowStreaming::streamShutdown()
 
 bool TarrowStreaming::channelUsable() const
 {
-    return !channel_->faulted() && HxComm::isKnown(address_);
+    return !channel_.faulted() && HxComm::isKnown(address_);
 }
 
 // --- Messages -----------------------------------------------------------------------------------
@@ -188,6 +190,23 @@ void TarrowStreaming::passOnFilledDownload(HxStreamBuffer& stream)
     stopDownload();
     stream.setResults(record.image_length, record.frame_id, record.status | HX_STREAM_STATUS_LAST,
                       record.received_length);
+    releaseDownloadBuffers();
+}
+
+// A download that has ended keeps no buffers: those lent beyond its end frame go back released,
+// so a host may lend more than the range needs (and so never runs the throttle dry at its end).
+void TarrowStreaming::releaseDownloadBuffers()
+{
+    if (!streamOps_.hasReceiver())
+        return;
+    auto* stop = new (std::nothrow)
+        HxStream<Message>(ids::DOWNLOAD_STREAM_MSG, nullptr, CameraServices::find(address_), 0, address_);
+    if (stop == nullptr) {
+        HLV_LOG("%s(%s): Unable to allocate the stop message.", "TarrowOperations::handleStreaming", name_.c_str());
+        return;
+    }
+    stop->stop = true;
+    streamOps_.handleMessage(stop);
 }
 
 void TarrowStreaming::passToReceiver(Message* message, const HxStreamBuffer& stream)
@@ -287,7 +306,7 @@ bool TarrowStreaming::readDownloadPlan(DownloadPlan& plan)
     RegisterPairs registers{{regs::GIGE_REG_CAMERA_STATE, 0}, {regs::GIGE_REG_PARTITION_STATE, 0},
                             {regs::GIGE_REG_PB_C140, 0},      {regs::GIGE_REG_DOWNLOAD_START, 0},
                             {regs::GIGE_REG_DOWNLOAD_END, 0}, {regs::GIGE_REG_DOWNLOAD_C294, 0}};
-    const uint32_t result = channel_->readMultiReg(registers);
+    const uint32_t result = channel_.readMultiReg(registers);
     if (result != 0) {
         HLV_LOG("%s(%s): Unable to read the camera's download state [%d]", "TarrowOperations::kickOffDownload",
                 name_.c_str(), static_cast<int>(result));
@@ -323,11 +342,11 @@ bool TarrowStreaming::startCameraDownload(const DownloadPlan& plan)
 {
     downloadEndFrame_ = std::min(plan.endFrame, plan.recordedFrames - 1);
     downloadFormat_ = plan.format;
-    if (downloadFormat_ == PACKED_DOWNLOAD_FORMAT && hooks_.packingImage)
-        packingImage_ = hooks_.packingImage();
+    if (downloadFormat_ == PACKED_DOWNLOAD_FORMAT)
+        packingImage_ = recordedImage();
     RegisterPairs writes;
     streamOps_.startDownload(writes);
-    const uint32_t result = channel_->writeMultiReg(writes);
+    const uint32_t result = channel_.writeMultiReg(writes);
     if (result != 0) {
         HLV_LOG("HxComm::writeMultiReg was not successful.");
         return false;
@@ -340,6 +359,21 @@ bool TarrowStreaming::startCameraDownload(const DownloadPlan& plan)
     return true;
 }
 
+// Packing needs the frames' size and bit mode; without them it logs and leaves frames as sent.
+HX_INTERNAL::PackingImage TarrowStreaming::recordedImage() const
+{
+    if (!hooks_.packingImage)
+        return {};
+    try {
+        return hooks_.packingImage();
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): %s", "TarrowOperations::kickOffDownload", name_.c_str(), error.str().c_str());
+    } catch (const std::exception& error) {
+        HLV_LOG("%s(%s): %s", "TarrowOperations::kickOffDownload", name_.c_str(), error.what());
+    }
+    return {};
+}
+
 uint32_t TarrowStreaming::stopDownload()
 {
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::stopDownload", name_.c_str());
@@ -347,7 +381,7 @@ uint32_t TarrowStreaming::stopDownload()
     streamOps_.stopDownload(writes);
     uint32_t result = 0;
     if (!writes.empty() && channelUsable()) {
-        result = channel_->writeMultiReg(writes);
+        result = channel_.writeMultiReg(writes);
         if (result != 0)
             HLV_LOG("%s: HxComm::writeMultiReg was not successful.", "TarrowOperations::stopDownload");
     }
@@ -444,19 +478,19 @@ void TarrowStreaming::startLiveStream()
 {
     const char* who = "TarrowOperations::startLiveStream";
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
-    if (const uint32_t result = channel_->writeReg(regs::GIGE_REG_PARTITION_STATE, 0); result != 0)
+    if (const uint32_t result = channel_.writeReg(regs::GIGE_REG_PARTITION_STATE, 0); result != 0)
         HLV_TRACE(TRACE_OPERATIONS, "%s(%s): The camera kept its partition state [%d]", who, name_.c_str(),
                   static_cast<int>(result));
     streamOps_.startLive();
     uint32_t cameraState = 0;
-    if (channel_->readReg(regs::GIGE_REG_CAMERA_STATE, cameraState) != 0 || cameraState != CAMERA_STATE_IDLE)
-        channel_->writeReg(regs::GIGE_REG_STATE_COMMAND, STATE_COMMAND_IDLE);
+    if (channel_.readReg(regs::GIGE_REG_CAMERA_STATE, cameraState) != 0 || cameraState != CAMERA_STATE_IDLE)
+        channel_.writeReg(regs::GIGE_REG_STATE_COMMAND, STATE_COMMAND_IDLE);
     const RegisterPairs writes{{regs::GIGE_REG_DOWNLOAD_E930, LIVE_E930},
                                {regs::GIGE_REG_SCPS0, streamOps_.getStreamPktLen() | DO_NOT_FRAGMENT},
                                {regs::GIGE_REG_SCPD0, LIVE_PACKET_DELAY},
                                {regs::GIGE_REG_DOWNLOAD_C294, LIVE_DOWNLOAD_FORMAT},
                                {regs::GIGE_REG_STREAM_CONTROL, STREAM_LIVE}};
-    const uint32_t result = channel_->writeMultiReg(writes);
+    const uint32_t result = channel_.writeMultiReg(writes);
     if (result != 0) {
         HLV_LOG("%s: HxComm::writeMultiReg was not successful [%d]", who, static_cast<int>(result));
         return;
@@ -471,7 +505,7 @@ void TarrowStreaming::stopLiveStream()
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
     if (channelUsable()) {
         writtenStreamControl_ = STREAM_STOPPED;
-        const uint32_t result = channel_->writeReg(regs::GIGE_REG_STREAM_CONTROL, STREAM_STOPPED);
+        const uint32_t result = channel_.writeReg(regs::GIGE_REG_STREAM_CONTROL, STREAM_STOPPED);
         if (result != 0) {
             HLV_LOG("%s: HxComm::writeMultiReg was not successful [%d]", who, static_cast<int>(result));
             return;

@@ -52,8 +52,9 @@ public:
     // one second each (scaled by the test hook), plus this margin.
     static constexpr uint32_t NEGOTIATION_MARGIN_MILLISECONDS = 500;
 
-    TarrowStreaming(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> channel,
-                    HxStreamOperations& streamOperations, Hooks hooks);
+    // The channel and the stream operations belong to the family object and outlive this one.
+    TarrowStreaming(uint32_t cameraAddress, RegisterChannel& channel, HxStreamOperations& streamOperations,
+                    Hooks hooks);
     ~TarrowStreaming();
     TarrowStreaming(const TarrowStreaming&) = delete;
     TarrowStreaming& operator=(const TarrowStreaming&) = delete;
@@ -102,6 +103,7 @@ private:
     void inBound(HLV_THREAD::Message* message, HxStreamBuffer& stream);
     void outBound(HLV_THREAD::Message* message);
     void passOnFilledDownload(HxStreamBuffer& stream);
+    void releaseDownloadBuffers();
     void handleDownloadStreamMsg(HLV_THREAD::Message* message, HxStreamBuffer& stream);
     void handleLiveStreamMsg(HLV_THREAD::Message* message, HxStreamBuffer& stream);
     void handlePlaybackStreamMsg(HLV_THREAD::Message* message, HxStreamBuffer& stream);
@@ -115,6 +117,7 @@ private:
     void pauseDiscovery();
     void resumeDiscovery();
     void waitForNegotiation();
+    HX_INTERNAL::PackingImage recordedImage() const;
     bool channelUsable() const;
     // Hands a buffer or stop request to the receiver, or ends a message that carries neither.
     void passToReceiver(HLV_THREAD::Message* message, const HxStreamBuffer& stream);
@@ -124,7 +127,7 @@ private:
 
     const uint32_t address_;
     const std::string name_;
-    const std::shared_ptr<RegisterChannel> channel_;
+    RegisterChannel& channel_;
     HxStreamOperations& streamOps_;
     const Hooks hooks_;
     uint32_t writtenStreamControl_ = STREAM_STOPPED;

@@ -182,8 +182,7 @@ TEST_F(DiscoveryThread, OnlyAnAnsweringAcceptableCameraCanBeAddedByAddress) {
   EXPECT_FALSE(discovery.addCameraByAddress("", handle));
   EXPECT_FALSE(discovery.addCameraByAddress("127.0.0.7", handle)) << "nothing answers there";
 
-  ScriptedCamera old("127.0.0.3", "old");
-  old.identity.deviceVersion = "2.3.5";
+  const ScriptedCamera old("127.0.0.3", "old", "2.3.5");
   EXPECT_FALSE(discovery.addCameraByAddress("127.0.0.3", handle));
   EXPECT_EQ(discovery.database()->ignoreCount(ip("127.0.0.3")), -1);
   EXPECT_EQ(events.foundCount(), 0u);

@@ -11,12 +11,12 @@
 
 namespace discovery_test {
 
-ScriptedCamera::ScriptedCamera(const std::string& address, const std::string& name) {
+ScriptedCamera::ScriptedCamera(const std::string& address, const std::string& name, const std::string& version) {
   identity.currentIp = inet_addr(address.c_str());
   identity.subnetMask = inet_addr("255.0.0.0");
   identity.manufacturerName = "halvex";
   identity.modelName = "qT-test";
-  identity.deviceVersion = "2.5.0";
+  identity.deviceVersion = version;
   identity.manufacturerInfo = "scripted";
   identity.serialNumber = "S-" + address;
   identity.userDefinedName = name;

@@ -23,12 +23,13 @@ class ScriptedCamera {
  public:
   using Datagrams = std::vector<std::vector<uint8_t>>;
 
-  ScriptedCamera(const std::string& address, const std::string& name);
+  ScriptedCamera(const std::string& address, const std::string& name, const std::string& version = "2.5.0");
   ~ScriptedCamera();
   ScriptedCamera(const ScriptedCamera&) = delete;
   ScriptedCamera& operator=(const ScriptedCamera&) = delete;
 
-  // The reply a real camera with this identity would send for `requestId`.
+  // Fixed before the camera's thread starts. The reply a real camera with this identity would
+  // send for `requestId`.
   HX_WIRE::DiscoveryAck identity;
   std::vector<uint8_t> wellFormedReply(uint16_t requestId) const;
 

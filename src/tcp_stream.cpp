@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "discovery.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hx_comm.h"
@@ -62,6 +63,8 @@ void TcpStream::notifyCameraLost(uint32_t cameraAddress)
     }
     if (handler)
         handler(cameraAddress);
+    else
+        Discovery::removeCamera(cameraAddress);
 }
 
 TcpStream::TcpStream(uint32_t cameraAddress, uint16_t port, uint16_t cameraPort)
@@ -368,22 +371,9 @@ uint32_t TcpStream::checkTrailer()
 bool TcpStream::recoverScan()
 {
     const char* who = "TcpStream::recoverScan";
-    std::size_t have = pendingEnd_ - pendingBegin_;
-    std::memmove(scratch_.data(), scratch_.data() + pendingBegin_, have);
-    pendingBegin_ = 0;
-    pendingEnd_ = have;
-    if (have < scratch_.size()) {
-        std::size_t got = 0;
-        const ReadResult result = receive(scratch_.data() + have, scratch_.size() - have, got);
-        if (result == ReadResult::Closed) {
-            connectionLost();
-            return false;
-        }
-        if (result == ReadResult::Nothing && have < wire::kStreamLeaderSize)
-            return false;
-        have += got;
-        pendingEnd_ = have;
-    }
+    if (!fillScanWindow())
+        return false;
+    const std::size_t have = pendingEnd_;
     for (std::size_t offset = 0; offset + wire::kStreamLeaderSize <= have; ++offset) {
         const uint8_t* candidate = scratch_.data() + offset;
         if (!looksLikeLeader(candidate) && (offset != 0 || leaderError_))
@@ -405,6 +395,26 @@ bool TcpStream::recoverScan()
     pendingBegin_ = have - keep;
     HLV_TRACE(TRACE_STREAM, "%s(%s): Saving %zu bytes for next go-around.", who, where(), keep);
     return true;
+}
+
+// Moves the pending bytes to the front of the scratch area and reads the socket's bytes after
+// them; false when there is not a leader's worth to look at (or the connection closed).
+bool TcpStream::fillScanWindow()
+{
+    const std::size_t have = pendingEnd_ - pendingBegin_;
+    std::memmove(scratch_.data(), scratch_.data() + pendingBegin_, have);
+    pendingBegin_ = 0;
+    pendingEnd_ = have;
+    if (have == scratch_.size())
+        return true;
+    std::size_t got = 0;
+    const ReadResult result = receive(scratch_.data() + have, scratch_.size() - have, got);
+    if (result == ReadResult::Closed) {
+        connectionLost();
+        return false;
+    }
+    pendingEnd_ = have + got;
+    return pendingEnd_ >= wire::kStreamLeaderSize;
 }
 
 // Puts bytes back in front of those still pending (at most a leader's worth, and pending bytes

@@ -35,12 +35,10 @@ public:
     static constexpr uint32_t PACKET_SIZE = 9000;
     static constexpr uint32_t DO_NOT_FRAGMENT = 0x40000000;
 
-    // Told the address of a camera whose connection could not be re-opened (by default nothing;
-    // discovery installs the removal of the camera).
+    // Told the address of a camera whose connection could not be re-opened. Without a handler
+    // (the default, and after setting an empty one) the camera is removed from discovery.
     using CameraLostHandler = std::function<void(uint32_t cameraAddress)>;
     static void setCameraLostHandler(CameraLostHandler handler);
-
-    static void notifyCameraLost(uint32_t cameraAddress);
 
     TcpStream(uint32_t cameraAddress, uint16_t port, uint16_t cameraPort = HX_WIRE::kTcpStreamPort);
     ~TcpStream() override;
@@ -51,6 +49,8 @@ public:
     uint16_t port() const;
 
 private:
+    static void notifyCameraLost(uint32_t cameraAddress);
+
     // Parsing (tcp_stream.cpp).
     uint32_t handleControl(const StreamControlRequest& control) override;
     void abandonImage() override;
@@ -62,6 +62,7 @@ private:
     bool readPayload();
     bool readTrailer();
     bool recoverScan();
+    bool fillScanWindow();
     void goToRecovery();
     // The leader's checks; the image length, or 0 when the leader is refused.
     uint32_t checkLeader(std::span<const uint8_t> bytes);

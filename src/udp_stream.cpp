@@ -241,9 +241,8 @@ void UdpStream::handleTestPacket(std::span<const uint8_t> datagram)
 void UdpStream::recvLeader(std::span<const uint8_t> datagram)
 {
     const char* who = "UdpStream::recvLeader";
-    const bool quiet = leaderError_;
     if (datagram.size() < wire::kMinStreamLeaderSize) {
-        if (!quiet)
+        if (!leaderError_)
             HLV_LOG("%s(%s): Unable to read full file leader, len = %zu [0x%zx]", who, where(), datagram.size(),
                     datagram.size());
         leaderError_ = true;
@@ -256,19 +255,7 @@ void UdpStream::recvLeader(std::span<const uint8_t> datagram)
     }
     const wire::LeaderCheck check = wire::checkStreamLeader(leader, false);
     if (check != wire::LeaderCheck::Ok || leader.imageLength == 0) {
-        leaderError_ = true;
-        if (quiet)
-            return;
-        if (check == wire::LeaderCheck::WrongFormat)
-            HLV_LOG("%s(%s): Malformed packet: wrong pkt_fmt = %u [0x%x]", who, where(), leader.header.packetFormat,
-                    leader.header.packetFormat);
-        else if (check == wire::LeaderCheck::WrongPayloadType)
-            HLV_LOG("%s(%s): Wrong PAYLOAD type = %u [0x%x]", who, where(), leader.payloadType, leader.payloadType);
-        else if (check == wire::LeaderCheck::BadFileName)
-            HLV_LOG("%s(%s): Unable to parse the filename for the sequence number: '%s'", who, where(),
-                    leader.fileName.c_str());
-        else
-            HLV_LOG("%s(%s): Wrong PAYLOAD size = 0x%x", who, where(), leader.imageLength);
+        logLeaderFault(check, leader);
         return;
     }
     seqNumber_ = *wire::sequenceNumberOf(leader);
@@ -282,6 +269,27 @@ void UdpStream::recvLeader(std::span<const uint8_t> datagram)
     imageStatus_ = HX_STREAM_STATUS_LEADER;
     leaderError_ = false;
     state_ = PAYLOAD;
+}
+
+// Reported once until a good leader arrives: payload packets of an image whose leader was
+// missed would otherwise each add a line.
+void UdpStream::logLeaderFault(wire::LeaderCheck check, const wire::StreamLeader& leader)
+{
+    const char* who = "UdpStream::recvLeader";
+    const bool quiet = leaderError_;
+    leaderError_ = true;
+    if (quiet)
+        return;
+    if (check == wire::LeaderCheck::WrongFormat)
+        HLV_LOG("%s(%s): Malformed packet: wrong pkt_fmt = %u [0x%x]", who, where(), leader.header.packetFormat,
+                leader.header.packetFormat);
+    else if (check == wire::LeaderCheck::WrongPayloadType)
+        HLV_LOG("%s(%s): Wrong PAYLOAD type = %u [0x%x]", who, where(), leader.payloadType, leader.payloadType);
+    else if (check == wire::LeaderCheck::BadFileName)
+        HLV_LOG("%s(%s): Unable to parse the filename for the sequence number: '%s'", who, where(),
+                leader.fileName.c_str());
+    else
+        HLV_LOG("%s(%s): Wrong PAYLOAD size = 0x%x", who, where(), leader.imageLength);
 }
 
 bool UdpStream::recvPayload(std::span<const uint8_t> datagram)

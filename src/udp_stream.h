@@ -70,6 +70,7 @@ private:
     void handleDatagram(std::span<const uint8_t> datagram);
     void handleTestPacket(std::span<const uint8_t> datagram);
     void recvLeader(std::span<const uint8_t> datagram);
+    void logLeaderFault(HX_WIRE::LeaderCheck check, const HX_WIRE::StreamLeader& leader);
     // False on a framing error, which has then handed the image's buffer back.
     bool recvPayload(std::span<const uint8_t> datagram);
     std::string payloadFault(std::span<const uint8_t> head, std::size_t length);

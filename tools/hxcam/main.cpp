@@ -10,6 +10,7 @@
 
 #include "capture_fields.h"
 #include "session.h"
+#include "stream_commands.h"
 
 namespace {
 
@@ -58,7 +59,8 @@ const char* const exitText =
 
 void usage(FILE* stream)
 {
-    std::fprintf(stream, "%s%s%s", usageText, hxcam::captureKeysHelp().c_str(), exitText);
+    std::fprintf(stream, "%s%s\nStreams:\n%s%s", usageText, hxcam::captureKeysHelp().c_str(), hxcam::streamUsage(),
+                 exitText);
 }
 
 int usageError(const std::string& text)
@@ -96,6 +98,10 @@ int parseOptions(int argc, char** argv, Options& options, bool& help)
             if (!parseSeconds(argv[++i], options.wait)) {
                 return usageError(std::string("--wait needs seconds, not '") + argv[i] + "'");
             }
+        } else if (const int values = hxcam::streamOptionValues(word); values >= 0) {
+            options.words.push_back(word);
+            for (int n = 0; n < values && i + 1 < argc; ++n)
+                options.words.push_back(argv[++i]);
         } else if (!word.empty() && word[0] == '-') {
             return usageError("unknown option or missing value: " + word);
         } else {
@@ -272,7 +278,8 @@ bool knownCommand(const std::vector<std::string>& words)
     const std::string& command = words.front();
     const bool capture = words.size() >= 2 && words[1] == "capture";
     return (command == "list" && words.size() == 1) || (command == "info" && words.size() == 1) ||
-           (command == "get" && capture && words.size() == 2) || (command == "set" && capture && words.size() > 2);
+           (command == "get" && capture && words.size() == 2) || (command == "set" && capture && words.size() > 2) ||
+           hxcam::isStreamCommand(words);
 }
 
 int runOnCamera(hxcam::Session& session, const Options& options)
@@ -285,6 +292,9 @@ int runOnCamera(hxcam::Session& session, const Options& options)
     }
     if (command == "info") {
         return info(session, camera);
+    }
+    if (hxcam::isStreamCommand(words)) {
+        return hxcam::runStreamCommand(camera, words, out);
     }
     if (command == "get") {
         return getCapture(session, camera);

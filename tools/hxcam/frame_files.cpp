@@ -1,0 +1,151 @@
+// hxcam frame files: writes received images to disk as TIFF files.
+#include "frame_files.h"
+
+#include <tiffio.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <hx/hx.h>
+
+namespace hxcam {
+namespace {
+
+struct TiffCloser {
+    void operator()(TIFF* tiff) const { TIFFClose(tiff); }
+};
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+uint64_t littleEndian(const uint8_t* bytes, std::size_t count)
+{
+    uint64_t value = 0;
+    for (std::size_t i = count; i > 0; --i)
+        value = value << 8 | bytes[i - 1];
+    return value;
+}
+
+uint32_t pixelsPerGroup(uint32_t depth)
+{
+    return depth == 12 ? 5 : depth == 10 ? 3 : 4;
+}
+
+std::size_t groupBytes(uint32_t depth)
+{
+    return depth == 12 ? 8 : 4;
+}
+
+// One row of packed pixels as samples of 8 (depth 8) or 16 bits.
+void unpackRow(const uint8_t* row, uint32_t width, uint32_t depth, std::vector<uint8_t>& samples)
+{
+    if (depth == 8) {
+        std::memcpy(samples.data(), row, width);
+        return;
+    }
+    const uint32_t perGroup = pixelsPerGroup(depth);
+    const uint64_t mask = (uint64_t{1} << depth) - 1;
+    for (uint32_t x = 0; x < width; ++x) {
+        const uint64_t word = littleEndian(row + (x / perGroup) * groupBytes(depth), groupBytes(depth));
+        const auto value = static_cast<uint16_t>(word >> ((x % perGroup) * depth) & mask);
+        std::memcpy(samples.data() + std::size_t{x} * 2, &value, 2);
+    }
+}
+
+} // namespace
+
+uint32_t depthOfBitMode(uint32_t bitMode)
+{
+    switch (bitMode) {
+    case HX_BIT_MODE_8A:
+    case HX_BIT_MODE_8B:
+    case HX_BIT_MODE_8C:
+    case HX_BIT_MODE_8D:
+    case HX_BIT_MODE_8E: return 8;
+    case HX_BIT_MODE_10A:
+    case HX_BIT_MODE_10B:
+    case HX_BIT_MODE_10C: return 10;
+    case HX_BIT_MODE_12: return 12;
+    default: return 0;
+    }
+}
+
+std::size_t packedRowBytes(uint32_t width, uint32_t depth)
+{
+    const uint32_t perGroup = pixelsPerGroup(depth);
+    return std::size_t{(width + perGroup - 1) / perGroup} * groupBytes(depth);
+}
+
+Content sniffContent(const uint8_t* data, std::size_t size)
+{
+    if (size >= 4 && ((data[0] == 'I' && data[1] == 'I' && data[2] == 42 && data[3] == 0) ||
+                      (data[0] == 'M' && data[1] == 'M' && data[2] == 0 && data[3] == 42)))
+        return Content::Tiff;
+    if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
+        return Content::Jpeg;
+    return Content::Pixels;
+}
+
+std::string framePath(const std::string& directory, const std::string& prefix, uint32_t frameId, const char* extension)
+{
+    char name[64];
+    std::snprintf(name, sizeof(name), "%s-%06u.%s", prefix.c_str(), frameId, extension);
+    return directory + "/" + name;
+}
+
+bool writePixelsAsTiff(const std::string& path, const uint8_t* data, std::size_t size, const FrameGeometry& geometry,
+                       std::string& error)
+{
+    const uint32_t depth = geometry.depth;
+    if (geometry.width == 0 || geometry.height == 0 || (depth != 8 && depth != 10 && depth != 12)) {
+        error = "unknown frame geometry";
+        return false;
+    }
+    const std::size_t packed = packedRowBytes(geometry.width, depth);
+    std::size_t rowBytes = size / geometry.height;
+    if (size % geometry.height != 0 || rowBytes < packed)
+        rowBytes = packed;
+    if (rowBytes * geometry.height > size) {
+        error = "the frame is shorter than " + std::to_string(geometry.width) + "x" + std::to_string(geometry.height) +
+                " pixels";
+        return false;
+    }
+    std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpen(path.c_str(), "w"));
+    if (!tiff) {
+        error = "cannot create " + path;
+        return false;
+    }
+    const uint16_t bits = depth == 8 ? 8 : 16;
+    TIFFSetField(tiff.get(), TIFFTAG_IMAGEWIDTH, geometry.width);
+    TIFFSetField(tiff.get(), TIFFTAG_IMAGELENGTH, geometry.height);
+    TIFFSetField(tiff.get(), TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, uint16_t{1});
+    TIFFSetField(tiff.get(), TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tiff.get(), TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff.get(), TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tiff.get(), TIFFTAG_ROWSPERSTRIP, geometry.height);
+    std::vector<uint8_t> samples(std::size_t{geometry.width} * (bits / 8));
+    for (uint32_t y = 0; y < geometry.height; ++y) {
+        unpackRow(data + std::size_t{y} * rowBytes, geometry.width, depth, samples);
+        if (TIFFWriteScanline(tiff.get(), samples.data(), y, 0) < 0) {
+            error = "cannot write " + path;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool writeBytes(const std::string& path, const uint8_t* data, std::size_t size, std::string& error)
+{
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+    if (!file || std::fwrite(data, 1, size, file.get()) != size) {
+        error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+} // namespace hxcam

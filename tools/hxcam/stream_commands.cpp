@@ -1,0 +1,417 @@
+// hxcam live and download: receive a camera's live images or download its recorded frames into
+// TIFF files, with a progress bar and, on request, statistics.
+#include "stream_commands.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+
+#include "frame_files.h"
+#include "session.h"
+#include "stream_client.h"
+#include "stream_stats.h"
+
+namespace hxcam {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+enum Exit : int { OK = 0, USAGE = 1, FAILED = 2, REFUSED = 3 };
+
+constexpr uint32_t LIVE_BUFFERS = 4;
+constexpr uint32_t DOWNLOAD_BUFFERS = 16;
+constexpr double LIVE_TIMEOUT_SECONDS = 30;
+constexpr double DOWNLOAD_TIMEOUT_SECONDS = 120;
+// Room beside the pixels for the header of a TIFF file the camera writes.
+constexpr std::size_t FILE_HEADER_ROOM = 64 * 1024;
+constexpr std::size_t PAGE = 4096;
+
+struct OptionSpec {
+    const char* name;
+    int values;
+};
+
+constexpr OptionSpec OPTIONS[] = {{"--frames", 1}, {"--out", 1},     {"--from", 1},   {"--to", 1},
+                                  {"--buffers", 1}, {"--timeout", 1}, {"--format", 1}, {"--stats", 0}};
+
+struct StreamOptions {
+    std::string command;
+    std::string out;
+    uint32_t frames = 10;
+    std::optional<uint32_t> from;
+    std::optional<uint32_t> to;
+    uint32_t buffers = 0;
+    double timeout = 0;
+    bool packed = false;
+    bool stats = false;
+};
+
+const char* const usageText =
+    "  live --out DIR [--frames N]        N live images (default 10) as DIR/live-NNNNNN.tif\n"
+    "  download --from A --to B --out DIR recorded frames A to B as DIR/download-NNNNNN.tif\n"
+    "    [--format tiff|packed]           as the camera writes them, or packed by the library\n"
+    "    options of both: --buffers K (images in flight), --timeout S (give up after S seconds),\n"
+    "    --stats (frames, bytes, rate, lost packets, incomplete frames on standard output)\n";
+
+int usageError(const std::string& text)
+{
+    std::fprintf(stderr, "hxcam: %s\n(hxcam --help shows the commands and options)\n", text.c_str());
+    return USAGE;
+}
+
+bool parseCount(const std::string& text, uint32_t maximum, uint32_t& value)
+{
+    char* end = nullptr;
+    const unsigned long long number = std::strtoull(text.c_str(), &end, 10);
+    if (text.empty() || text[0] == '-' || *end != '\0' || number > maximum)
+        return false;
+    value = static_cast<uint32_t>(number);
+    return true;
+}
+
+bool parseValue(StreamOptions& options, const std::string& name, const std::string& value, std::string& error)
+{
+    uint32_t number = 0;
+    if (name == "--out") {
+        options.out = value;
+    } else if (name == "--format" && (value == "tiff" || value == "packed")) {
+        options.packed = value == "packed";
+    } else if (name == "--timeout" && parseCount(value, 3600, number) && number > 0) {
+        options.timeout = number;
+    } else if (name == "--frames" && parseCount(value, 100000, number) && number > 0) {
+        options.frames = number;
+    } else if (name == "--buffers" && parseCount(value, 256, number) && number > 0) {
+        options.buffers = number;
+    } else if (name == "--from" && parseCount(value, 0xFFFFFFFE, number)) {
+        options.from = number;
+    } else if (name == "--to" && parseCount(value, 0xFFFFFFFE, number)) {
+        options.to = number;
+    } else {
+        error = name + " does not take '" + value + "'";
+        return false;
+    }
+    return true;
+}
+
+bool parse(const std::vector<std::string>& words, StreamOptions& options, std::string& error)
+{
+    options.command = words.front();
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        const int values = streamOptionValues(words[i]);
+        if (values < 0 || i + static_cast<std::size_t>(values) >= words.size()) {
+            error = "unknown argument or missing value: " + words[i];
+            return false;
+        }
+        if (values == 0) {
+            options.stats = true;
+        } else if (!parseValue(options, words[i], words[i + 1], error)) {
+            return false;
+        }
+        i += static_cast<std::size_t>(values);
+    }
+    if (options.out.empty()) {
+        error = options.command + " needs --out DIR";
+        return false;
+    }
+    if (options.command == "download" && (!options.from || !options.to || *options.from > *options.to)) {
+        error = "download needs --from A --to B with A <= B";
+        return false;
+    }
+    return true;
+}
+
+std::size_t roundUp(std::size_t bytes, std::size_t unit)
+{
+    return (bytes + unit - 1) / unit * unit;
+}
+
+// A setup call that asks nothing to be set reads the camera's values.
+bool readGeometry(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, FrameGeometry& geometry)
+{
+    HX_CAPTURE_SETTINGS capture;
+    HX_capture_settings_init(&capture, sizeof(capture));
+    if (HX_setup_capture_syn(client, camera, &capture, &capture) != HX_STATUS_OK ||
+        (capture.flags & HX_FLAG_ERR) != 0 || depthOfBitMode(capture.bit_mode) == 0) {
+        std::fprintf(stderr, "hxcam: could not read the image size of %s\n", cameraAddress(camera).c_str());
+        return false;
+    }
+    geometry = {capture.width, capture.height, depthOfBitMode(capture.bit_mode)};
+    return true;
+}
+
+bool prepareDirectory(const std::string& directory)
+{
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error) {
+        std::fprintf(stderr, "hxcam: cannot create %s: %s\n", directory.c_str(), error.message().c_str());
+        return false;
+    }
+    return true;
+}
+
+// A buffer given back unfilled keeps the status it was lent with, plus error and last.
+bool released(const HX_READ_STREAM& record)
+{
+    const uint32_t unfilled = HX_STREAM_STATUS_ERROR | HX_STREAM_STATUS_LAST;
+    return (record.status & unfilled) == unfilled && record.received_length == 0 && record.image_length == 0;
+}
+
+// Lends a buffer again with its results cleared, so what comes back is this round's alone.
+HX_STATUS lendAgain(HX_STATUS (*lendCall)(HX_CLIENT_HANDLE, HX_CAMERA_HANDLE, HX_READ_STREAM*),
+                    HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_READ_STREAM* record)
+{
+    record->status = 0;
+    record->received_length = 0;
+    record->image_length = 0;
+    record->frame_id = 0;
+    return lendCall(client, camera, record);
+}
+
+// Camera files keep their bytes; pixel data becomes a TIFF.
+bool saveFrame(const std::string& directory, const char* prefix, const HX_READ_STREAM& record,
+               const FrameGeometry& geometry)
+{
+    const auto* data = static_cast<const uint8_t*>(record.buffer);
+    const std::size_t size = record.received_length;
+    std::string error;
+    bool saved = false;
+    switch (sniffContent(data, size)) {
+    case Content::Tiff: saved = writeBytes(framePath(directory, prefix, record.frame_id, "tif"), data, size, error); break;
+    case Content::Jpeg: saved = writeBytes(framePath(directory, prefix, record.frame_id, "jpg"), data, size, error); break;
+    case Content::Pixels:
+        saved = writePixelsAsTiff(framePath(directory, prefix, record.frame_id, "tif"), data, size, geometry, error);
+        break;
+    }
+    if (!saved)
+        std::fprintf(stderr, "hxcam: frame %u: %s\n", record.frame_id, error.c_str());
+    return saved;
+}
+
+// Stream switches are posted to the camera's service thread; a waiting call on the same camera
+// returns once everything posted before it has been handled there.
+void waitForCamera(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)
+{
+    HX_COMMAND state;
+    HX_command_init(&state, sizeof(state));
+    HX_command_syn(client, camera, &state, &state);
+}
+
+Clock::time_point deadlineAfter(double seconds)
+{
+    return Clock::now() + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+}
+
+// --- live -----------------------------------------------------------------------------------------
+
+int runLive(HX_CAMERA_HANDLE camera, const StreamOptions& options, std::FILE* out)
+{
+    StreamClient& client = StreamClient::instance();
+    FrameGeometry geometry;
+    if (!readGeometry(client.client(), camera, geometry) || !prepareDirectory(options.out))
+        return FAILED;
+    const std::size_t frameBytes = packedRowBytes(geometry.width, geometry.depth) * geometry.height;
+    const std::size_t size = std::max<std::size_t>(HX_STREAM_MIN_BUFFER_SIZE, roundUp(frameBytes + PAGE, PAGE));
+    for (HX_READ_STREAM* record : client.buffers(options.buffers != 0 ? options.buffers : LIVE_BUFFERS, size)) {
+        if (HX_live(client.client(), camera, record) != HX_STATUS_OK) {
+            std::fprintf(stderr, "hxcam: the library refused a live buffer\n");
+            return FAILED;
+        }
+    }
+    if (HX_live_enable(client.client(), camera, 1) != HX_STATUS_OK) {
+        std::fprintf(stderr, "hxcam: could not switch the live stream on\n");
+        return FAILED;
+    }
+    const Clock::time_point deadline = deadlineAfter(options.timeout > 0 ? options.timeout : LIVE_TIMEOUT_SECONDS);
+    StreamStats stats(false);
+    ProgressBar bar(stderr, options.frames, "frames");
+    uint32_t written = 0;
+    StreamClient::Returned returned;
+    while (written < options.frames && client.next(deadline, returned)) {
+        if (returned.record == nullptr || released(*returned.record))
+            break;
+        stats.setPacketSize(client.packetSize());
+        stats.add(*returned.record);
+        if (StreamStats::complete(*returned.record) && saveFrame(options.out, "live", *returned.record, geometry))
+            ++written;
+        bar.update(written, stats.bytes(), stats.seconds());
+        if (written < options.frames)
+            lendAgain(HX_live, client.client(), camera, returned.record);
+    }
+    HX_live_enable(client.client(), camera, 0);
+    waitForCamera(client.client(), camera);
+    bar.finish();
+    std::fprintf(out, "live: %u frames in %s\n", written, options.out.c_str());
+    if (options.stats)
+        stats.print(out);
+    if (written < options.frames) {
+        std::fprintf(stderr, "hxcam: only %u of %u live frames arrived\n", written, options.frames);
+        return FAILED;
+    }
+    return OK;
+}
+
+// --- download ---------------------------------------------------------------------------------------
+
+// The throttle pauses the camera when a single lent buffer is left and resumes it once half of
+// them are back, so a host that keeps up never holds the camera back.
+HX_DOWNLOAD_SETTINGS downloadRequest(const HX_DOWNLOAD_SETTINGS& current, const StreamOptions& options,
+                                     uint32_t buffers)
+{
+    HX_DOWNLOAD_SETTINGS request = current;
+    request.flags = HX_FLAG_SET;
+    request.start = *options.from;
+    request.start_flags = HX_FLAG_SET;
+    request.stop = *options.to;
+    request.stop_flags = HX_FLAG_SET;
+    request.format = options.packed ? HX_FORMAT_PACKED : HX_FORMAT_TIFF;
+    request.format_flags = HX_FLAG_SET;
+    request.rate_control_flags = HX_FLAG_SET;
+    request.pause_count = 1;
+    request.resume_count = std::max<uint32_t>(2, buffers / 2);
+    request.turbo_packet_length_flags = 0;
+    request.turbo_delay_flags = 0;
+    request.jpeg_quality_flags = 0;
+    return request;
+}
+
+int applyDownloadSettings(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, const StreamOptions& options,
+                          uint32_t buffers)
+{
+    HX_DOWNLOAD_SETTINGS current;
+    HX_download_settings_init(&current, sizeof(current));
+    if (HX_setup_download_syn(client, camera, &current, &current) != HX_STATUS_OK) {
+        std::fprintf(stderr, "hxcam: could not read the download settings of %s\n", cameraAddress(camera).c_str());
+        return FAILED;
+    }
+    HX_DOWNLOAD_SETTINGS request = downloadRequest(current, options, buffers);
+    if (HX_setup_download_syn(client, camera, &request, &request) != HX_STATUS_OK) {
+        std::fprintf(stderr, "hxcam: the download settings of %s could not be set\n", cameraAddress(camera).c_str());
+        return FAILED;
+    }
+    if (((request.start_flags | request.stop_flags) & HX_FLAG_ERR) != 0) {
+        std::fprintf(stderr, "hxcam: refused: frames %u to %u (the recording's last frame is %u)\n", *options.from,
+                     *options.to, request.stop_max);
+        return REFUSED;
+    }
+    if ((request.format_flags & HX_FLAG_ERR) != 0) {
+        std::fprintf(stderr, "hxcam: refused: format %s\n", options.packed ? "packed" : "tiff");
+        return REFUSED;
+    }
+    return OK;
+}
+
+struct DownloadOutcome {
+    uint32_t frames = 0;
+    uint32_t saved = 0;
+    uint32_t released = 0;
+    bool last = false;
+};
+
+DownloadOutcome receiveDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, uint32_t buffers,
+                                const FrameGeometry& geometry, StreamStats& stats)
+{
+    StreamClient& client = StreamClient::instance();
+    const uint32_t expected = *options.to - *options.from + 1;
+    const Clock::time_point deadline =
+        deadlineAfter(options.timeout > 0 ? options.timeout : DOWNLOAD_TIMEOUT_SECONDS);
+    ProgressBar bar(stderr, expected, "frames");
+    DownloadOutcome outcome;
+    StreamClient::Returned returned;
+    while (!outcome.last && outcome.released < buffers && client.next(deadline, returned)) {
+        if (returned.record == nullptr)
+            break;
+        if (released(*returned.record)) {
+            ++outcome.released;
+            continue;
+        }
+        stats.setPacketSize(client.packetSize());
+        stats.add(*returned.record);
+        ++outcome.frames;
+        if (StreamStats::complete(*returned.record) && saveFrame(options.out, "download", *returned.record, geometry))
+            ++outcome.saved;
+        outcome.last = (returned.record->status & HX_STREAM_STATUS_LAST) != 0;
+        bar.update(outcome.frames, stats.bytes(), stats.seconds());
+        if (!outcome.last)
+            lendAgain(HX_download, client.client(), camera, returned.record);
+    }
+    bar.finish();
+    return outcome;
+}
+
+int runDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, std::FILE* out)
+{
+    StreamClient& client = StreamClient::instance();
+    FrameGeometry geometry;
+    if (!readGeometry(client.client(), camera, geometry) || !prepareDirectory(options.out))
+        return FAILED;
+    // A TIFF from the camera holds each pixel in one or two bytes beside its header.
+    const std::size_t pixelBytes = std::size_t{geometry.width} * geometry.height * (geometry.depth == 8 ? 1 : 2);
+    const std::size_t size = roundUp(pixelBytes + FILE_HEADER_ROOM, PAGE);
+    const uint32_t buffers = options.buffers != 0 ? options.buffers : DOWNLOAD_BUFFERS;
+    // Lent before the settings are applied, they only queue; the buffer-less call below starts.
+    for (HX_READ_STREAM* record : client.buffers(buffers, size)) {
+        if (HX_download(client.client(), camera, record) != HX_STATUS_OK) {
+            std::fprintf(stderr, "hxcam: the library refused a download buffer\n");
+            return FAILED;
+        }
+    }
+    if (const int status = applyDownloadSettings(client.client(), camera, options, buffers); status != OK)
+        return status;
+    if (HX_download(client.client(), camera, nullptr) != HX_STATUS_OK) {
+        std::fprintf(stderr, "hxcam: could not start the download\n");
+        return FAILED;
+    }
+    StreamStats stats(true);
+    const DownloadOutcome outcome = receiveDownload(camera, options, buffers, geometry, stats);
+    std::fprintf(out, "download: %u frames (%u to %u) in %s\n", outcome.saved, *options.from, *options.to,
+                 options.out.c_str());
+    if (options.stats)
+        stats.print(out);
+    if (!outcome.last || outcome.saved != outcome.frames) {
+        std::fprintf(stderr, "hxcam: %s\n",
+                     outcome.released != 0 && outcome.frames == 0 ? "the camera did not start the download (see the log)"
+                     : !outcome.last ? "the download did not reach its last frame"
+                                     : "some frames arrived incomplete");
+        return FAILED;
+    }
+    return OK;
+}
+
+} // namespace
+
+int streamOptionValues(const std::string& option)
+{
+    for (const OptionSpec& spec : OPTIONS) {
+        if (option == spec.name)
+            return spec.values;
+    }
+    return -1;
+}
+
+bool isStreamCommand(const std::vector<std::string>& words)
+{
+    return !words.empty() && (words.front() == "live" || words.front() == "download");
+}
+
+const char* streamUsage()
+{
+    return usageText;
+}
+
+int runStreamCommand(HX_CAMERA_HANDLE camera, const std::vector<std::string>& words, std::FILE* out)
+{
+    StreamOptions options;
+    std::string error;
+    if (!parse(words, options, error))
+        return usageError(error);
+    if (!StreamClient::instance().registered()) {
+        std::fprintf(stderr, "hxcam: the library would not register a stream client\n");
+        return FAILED;
+    }
+    return options.command == "live" ? runLive(camera, options, out) : runDownload(camera, options, out);
+}
+
+} // namespace hxcam

@@ -14,6 +14,7 @@
 #include "tarrow_merge.h"
 #include "tarrow_notifications.h"
 #include "tarrow_operations.h"
+#include "tarrow_streaming.h"
 
 using namespace HX_REGISTERS;
 using namespace TARROW_COMMANDS;
@@ -263,8 +264,10 @@ void TarrowOperations::sendCommand(HX_COMMAND* inOut)
         return;
     const uint32_t code = record.code;
     try {
-        if (code == HX_CMD_LIVE)
-            HLV_THROW(SettingsException, "The live stream is not available on this camera");
+        if (code == HX_CMD_LIVE) {
+            streaming().startLiveStream();
+            return;
+        }
         const auto write = commandWrite(code);
         if (!write)
             HLV_THROW(SettingsException, "Format is not one of HX_CMD_*");
@@ -348,6 +351,7 @@ void TarrowOperations::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
                 HLV_LOG("%s: Unable to write register to the camera %s", method, name_.c_str());
                 record.flags |= HX_FLAG_ERR;
             } else {
+                streaming().noteStreamControl(writes.back().second);
                 if (step)
                     channel().writeReg(GIGE_REG_ACTIVE_FRAME_NUM, frame);
                 verifyPlayback(step, frame);

@@ -168,12 +168,12 @@ void TarrowOperations::subscribe()
         count = subscriptionCount_;
     }
     HLV_TRACE(TRACE_OPERATIONS, "%s: Subscribe, count=%d", method, count);
-    if (count == 0) {
-        const RegisterChannel::EventRoute route = channel().eventRoute(address_);
-        if (route.port == 0)
-            HLV_THROW(HLV_THREAD::RuntimeError, "Unexpectedly null HxComm pointer!");
-        if (const uint32_t result = channel().writeMultiReg({{GIGE_REG_MCDA, route.address}, {GIGE_REG_MCP, route.port}});
-            result != 0) {
+    const RegisterChannel::EventRoute route = channel().eventRoute(address_);
+    if (route.port == 0)
+        HLV_THROW(HLV_THREAD::RuntimeError, "Unexpectedly null HxComm pointer!");
+    if (count == 0 || messageChannelLost(route)) {
+        const RegisterPairs destination{{GIGE_REG_MCDA, route.address}, {GIGE_REG_MCP, route.port}};
+        if (const uint32_t result = channel().writeMultiReg(destination); result != 0) {
             HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Unable to set the camera's message channel [%d]", method,
                       name_.c_str(), static_cast<int>(result));
         }
@@ -184,6 +184,21 @@ void TarrowOperations::subscribe()
         ++subscriptionCount_;
     }
     postCurrentState();
+}
+
+// A camera that restarted (or was told by someone else) no longer sends its events here, and
+// the caches may hold values from before: a further subscriber finds out and sets both right.
+bool TarrowOperations::messageChannelLost(const RegisterChannel::EventRoute& route)
+{
+    RegisterPairs destination{{GIGE_REG_MCDA, 0}, {GIGE_REG_MCP, 0}};
+    if (channel().readMultiReg(destination) != 0)
+        return false;
+    if (destination[0].second == route.address && destination[1].second == route.port)
+        return false;
+    HLV_LOG("%s(%s): The camera no longer sends its events here (0x%08x:%d); setting its message channel again",
+            "TarrowOperations::handleSubscription", name_.c_str(), destination[0].second,
+            static_cast<int>(destination[1].second));
+    return true;
 }
 
 // The last subscriber leaving stops the camera's events; the caches stay, no longer trusted.

@@ -363,6 +363,7 @@ bool TarrowOperations::lockCamera()
                 name_.c_str(), result);
     } else {
         // The camera drops the privilege of a host that goes quiet for its heartbeat time-out.
+        keepControl_ = true;
         startHeartBeatPoller();
     }
     return result == 0;
@@ -371,6 +372,7 @@ bool TarrowOperations::lockCamera()
 bool TarrowOperations::unlockCamera()
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::unlockCamera", name_.c_str());
+    keepControl_ = false;
     stopHeartBeatPoller();
     const uint32_t result = channel().writeReg(GIGE_REG_CCP, 0);
     if (result != 0) {

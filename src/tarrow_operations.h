@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -113,6 +114,7 @@ private:
     // Subscriptions and events (tarrow_notifications.cpp).
     void subscribe();
     void unsubscribe();
+    bool messageChannelLost(const RegisterChannel::EventRoute& route);
     void refreshEveryCache();
     void postCurrentState();
     void postChange(uint32_t event);
@@ -133,6 +135,8 @@ private:
     std::unique_ptr<TARROW_OPERATIONS::ProgressPoller> progressPoller_;
     // The camera state the progress computation saw last.
     uint32_t progressState_ = 0;
+    // Set while this host has locked the camera: the heartbeat poller then keeps the lock.
+    std::atomic<bool> keepControl_{false};
 
     std::array<Group, 10> groups_;
     std::map<uint32_t, std::string> texts_;

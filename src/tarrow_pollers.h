@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "hlv_thread/ticker.h"
@@ -32,13 +33,23 @@ public:
     // State queries posted so far.
     uint64_t queriesPosted() const { return queries_; }
 
+    // While set, every tick also takes the camera's control privilege (again): a camera that
+    // restarted, or dropped the privilege while it could not hear the host, is taken back, and
+    // one held by another host is reported once.
+    void setKeepControl(bool keep);
+    bool keepsControl() const { return keepControl_; }
+
 private:
     void postStateQuery();
+    void takeControl(const std::string& name);
 
     const uint32_t cameraAddress_;
     RegisterChannel& channel_;
     uint64_t lastActivity_ = 0;
     std::atomic<uint64_t> queries_{0};
+    std::atomic<bool> keepControl_{false};
+    // The result of the last take (0: held), so that only changes are logged.
+    uint32_t controlResult_ = 0;
 };
 
 // Reads a list of registers once per period while the camera records (or plays back) and posts

@@ -290,7 +290,7 @@ TEST_F(CameraAtWork, CommandsTheCameraCannotFollowAreRefused)
     EXPECT_TRUE(marked(command(HX_CMD_ARM).code_flags, HX_FLAG_ERR));
 
     const std::size_t writes = camera_->multiWrites().size();
-    for (uint32_t code : {0x8u, uint32_t{HX_CMD_ARM | HX_CMD_TRIGGER}, uint32_t{HX_CMD_LIVE}}) {
+    for (uint32_t code : {0x8u, uint32_t{HX_CMD_ARM | HX_CMD_TRIGGER}}) {
         const HX_COMMAND refused = command(code);
         EXPECT_TRUE(marked(refused.code_flags, HX_FLAG_ERR)) << code;
         EXPECT_EQ(refused.code, code); // nothing came back from the camera
@@ -301,6 +301,11 @@ TEST_F(CameraAtWork, CommandsTheCameraCannotFollowAreRefused)
     // The key commands write their key; the camera keeps nothing of it.
     EXPECT_FALSE(marked(command(HX_CMD_KEY_A).code_flags, HX_FLAG_ERR));
     EXPECT_EQ(camera_->multiWrites().back(), (RegisterPairs{{GIGE_REG_CONTROL_KEY, 0xAAAA}}));
+
+    // The live command leaves the recording: the camera goes back to idle and streams live.
+    command(HX_CMD_LIVE);
+    EXPECT_EQ(camera_->cameraRegister(GIGE_REG_CAMERA_STATE), 1u);
+    EXPECT_EQ(camera_->cameraRegister(GIGE_REG_STREAM_CONTROL), 1u);
 
     // A camera that stops answering: the command fails and the caller is told.
     camera_->failWith(12);
@@ -346,7 +351,16 @@ TEST_F(CameraAtWork, SubscriptionsProgramTheMessageChannelOnlyAtFirstAndLast)
     EXPECT_EQ(camera_->cameraRegister(GIGE_REG_MCP), 0u);
     EXPECT_EQ(camera_->cameraRegister(GIGE_REG_MCDA), 0u);
 
+    // A camera that restarted no longer sends its events here; the next subscriber sets it right.
+    ASSERT_TRUE(subscribe(true));
+    camera_->restart();
+    ASSERT_TRUE(subscribe(true));
+    EXPECT_EQ(camera_->cameraRegister(GIGE_REG_MCP), SimChannel::EVENT_PORT);
+    ASSERT_TRUE(subscribe(false));
+    ASSERT_TRUE(subscribe(false));
+
     // Unsubscribed, notifications still update the caches but make no events.
+    settle();
     watcher().clear();
     notify({{GIGE_REG_CAMERA_STATE, 2}});
     EXPECT_TRUE(watcher().events().empty());
@@ -394,6 +408,32 @@ TEST_F(CameraAtWork, LockedCameraKeepsItsHeartbeatUntilUnlocked)
         settle();
     EXPECT_GE(*camera_->activityCount(CAMERA), quiet + 3);
 
+    // A camera that restarted has forgotten the lock and its heartbeat time-out: both come back.
+    HLV_THREAD::LogCapture log;
+    camera_->restart();
+    const auto retaken = [&] {
+        return camera_->cameraRegister(GIGE_REG_CCP) == 2 &&
+               camera_->cameraRegister(GIGE_REG_HEARTBEAT_TIMEOUT) == 10000;
+    };
+    while (!retaken() && std::chrono::steady_clock::now() < deadline + DEADLINE)
+        settle();
+    EXPECT_TRUE(retaken());
+    // Another host that got there first keeps it; that is said once, not every period.
+    camera_->restart();
+    camera_->otherHostTakesControl();
+    EXPECT_TRUE(log.waitFor("Another host holds control of the camera", DEADLINE));
+    const uint64_t refused = *camera_->activityCount(CAMERA);
+    while (*camera_->activityCount(CAMERA) < refused + 4 && std::chrono::steady_clock::now() < deadline + DEADLINE)
+        settle();
+    EXPECT_EQ(log.count("Another host holds control of the camera"), 1u);
+
+    ASSERT_TRUE(tarrow().unlockCamera() == false); // the camera refuses: the lock is the other host's
+    EXPECT_FALSE(tarrow().heartBeatPollerRunning());
+}
+
+TEST_F(CameraAtWork, UnlockingStopsTheHeartbeatAndReleasesTheCamera)
+{
+    ASSERT_TRUE(tarrow().lockCamera());
     ASSERT_TRUE(tarrow().unlockCamera());
     EXPECT_FALSE(tarrow().heartBeatPollerRunning());
     EXPECT_EQ(camera_->cameraRegister(GIGE_REG_CCP), 0u);

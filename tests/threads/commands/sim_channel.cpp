@@ -1,6 +1,7 @@
 // A stand-in camera behind the register channel interface, answered by the camera's request handler.
 #include "sim_channel.h"
 
+#include "register_map.h"
 #include "wire/control_packet.h"
 #include "wire/event_packet.h"
 
@@ -20,7 +21,7 @@ std::vector<HX_WIRE::RegisterPair> wirePairs(const RegisterPairs& pairs)
 
 } // namespace
 
-SimChannel::SimChannel(const hxsim::CameraConfig& config) : core_(config) {}
+SimChannel::SimChannel(const hxsim::CameraConfig& config) : config_(config), core_(config) {}
 
 std::vector<uint8_t> SimChannel::exchange(const std::vector<uint8_t>& datagram)
 {
@@ -157,6 +158,19 @@ void SimChannel::failWith(uint32_t result)
 {
     std::lock_guard<std::mutex> lock(lock_);
     failure_ = result;
+}
+
+void SimChannel::restart()
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    core_ = hxsim::CameraCore(config_);
+}
+
+void SimChannel::otherHostTakesControl()
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    const hxsim::Endpoint other{0x7F000009, 40000};
+    core_.device().write(HX_REGISTERS::GIGE_REG_CCP, 2, other, now_);
 }
 
 } // namespace hx_test

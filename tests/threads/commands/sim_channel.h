@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "camera_core.h"
@@ -39,6 +40,10 @@ public:
     std::vector<RegisterPairs> multiWrites() const;
     // From now on every exchange fails with `result` (0: answer again).
     void failWith(uint32_t result);
+    // The camera starts again from its power-up state, as after a restart.
+    void restart();
+    // Another host takes the camera's control privilege.
+    void otherHostTakesControl();
     // Runs `action` on the camera's core (for changes a test makes on the camera's side).
     template <class Action>
     void onCamera(Action action)
@@ -53,6 +58,7 @@ private:
     void keepEvents(const std::vector<hxsim::Outgoing>& sent);
 
     mutable std::mutex lock_;
+    const hxsim::CameraConfig config_;
     hxsim::CameraCore core_;
     hxsim::SimTime now_{0};
     uint16_t requestId_ = 0;

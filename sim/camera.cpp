@@ -77,6 +77,8 @@ Camera::Camera(const CameraConfig& config, Logger logger)
     if (!wake_.valid()) {
         throw std::runtime_error("cannot open an eventfd: " + HX_PLATFORM::errnoText(wake_.error()));
     }
+    streams_ = std::make_unique<StreamEngine>(config_, logger_, [this] { return now(); });
+    core_.device().observeWrites([this](uint32_t address, uint32_t value) { streams_->noteWrite(address, value); });
     if (logger_) {
         logger_(fmt::format("up: '{}' {} sensor {}, {} MiB, firmware {}, name '{}'{}", config.model,
                             HX_REGISTERS::familyName(config.family()), config.sensor.describe(),
@@ -93,6 +95,9 @@ void Camera::stop() {
         thread_.request_stop();
         wake_.set();
         thread_.join();
+    }
+    if (streams_) {
+        streams_->stop();
     }
 }
 
@@ -227,6 +232,7 @@ void Camera::pump(SimTime at) {
             send(item);
         }
     }
+    streams_->sync(core_.device(), at, faults_.silent(at));
 }
 
 void Camera::send(const Outgoing& datagram) {

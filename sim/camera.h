@@ -11,6 +11,7 @@
 #include "fault_injector.h"
 #include "platform/event_fd.h"
 #include "platform/unique_fd.h"
+#include "stream_engine.h"
 
 namespace hxsim {
 
@@ -40,6 +41,8 @@ public:
     void withCore(const std::function<void(CameraCore& core, SimTime now)>& action);
     // Stops the thread; the sockets stay bound until destruction.
     void stop();
+    // The camera's image stream (its UDP source port, for captures).
+    const StreamEngine& streams() const { return *streams_; }
 
 private:
     void run(const std::stop_token& stop);
@@ -60,6 +63,7 @@ private:
     HX_PLATFORM::UniqueFd broadcastSocket_;
     HX_PLATFORM::EventFd wake_;
     std::vector<uint8_t> buffer_;
+    std::unique_ptr<StreamEngine> streams_;
     std::jthread thread_;
 };
 

@@ -9,6 +9,7 @@
 #include "model_codes.h"
 #include "sensor_model.h"
 #include "sim_time.h"
+#include "stream_faults.h"
 
 namespace hxsim {
 
@@ -37,6 +38,7 @@ struct FaultConfig {
     SimTime vanishFor = milliseconds(30000);  // ... for this long, then answers again
     bool wrongManufacturer = false;   // reports another manufacturer
     bool oldFirmware = false;         // reports a device version below the hosts' minimum
+    StreamFaults stream;              // on the image stream
 
     ChannelFaults& channel(FaultChannel which) { return channels[static_cast<std::size_t>(which)]; }
     const ChannelFaults& channel(FaultChannel which) const { return channels[static_cast<std::size_t>(which)]; }
@@ -56,6 +58,7 @@ struct CameraConfig {
     uint64_t seed = 1;
     double timeScale = 1.0;  // camera seconds per wall-clock second
     bool hearBroadcast = false;  // also receive discovery on the wildcard address
+    uint32_t maxStreamPacket = 9000;  // the largest stream packet the path to hosts carries
     FaultConfig faults;
 
     // Tarrow unless the model names the Morvane family; a model with no code behaves as a Tarrow

@@ -80,7 +80,11 @@ uint16_t CameraDevice::write(uint32_t address, uint32_t value, Endpoint from, Si
         log(fmt::format("write of read-only {} (0x{:04X}) refused", registerName(address), address));
         return Status::kAccessDenied;
     }
-    return writeSpecial(address, value, from, now);
+    const uint16_t status = writeSpecial(address, value, from, now);
+    if (status == Status::kSuccess && observer_) {
+        observer_(address, value);
+    }
+    return status;
 }
 
 uint16_t CameraDevice::writeSpecial(uint32_t address, uint32_t value, Endpoint from, SimTime now) {

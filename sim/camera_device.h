@@ -55,6 +55,8 @@ public:
     const CameraMemory& memory() const { return memory_; }
     DocumentChannels& documents() { return documents_; }
     const ControlPrivilege& privilege() const { return privilege_; }
+    // Told of every host register write the camera accepted, after it took effect.
+    void observeWrites(std::function<void(uint32_t address, uint32_t value)> observer) { observer_ = std::move(observer); }
     bool gateOpen() const;
     bool streaming() const;
 
@@ -82,6 +84,7 @@ private:
     Playback playback_;
     ControlPrivilege privilege_;
     uint32_t shownRecording_ = 0;  // serial of the recording the registers describe
+    std::function<void(uint32_t, uint32_t)> observer_;
 };
 
 }  // namespace hxsim

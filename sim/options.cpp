@@ -91,6 +91,9 @@ std::string applyFault(FaultConfig& faults, std::string_view setting) {
     if (!value) {
         return fmt::format("fault '{}' needs a number", setting);
     }
+    if (channel == "stream") {
+        return applyStreamFault(faults.stream, kind, *value);
+    }
     const std::map<std::string_view, std::vector<FaultChannel>> channels{
         {"control", {FaultChannel::Control}},
         {"events", {FaultChannel::Events}},
@@ -135,6 +138,12 @@ std::optional<SimTime> parseSeconds(const std::string& value) {
     return milliseconds(static_cast<uint64_t>(*seconds * 1000));
 }
 
+// The largest stream packet a path carries: from the smallest IPv4 MTU to a jumbo frame.
+std::optional<uint32_t> parsePacketSize(const std::string& value) {
+    const auto size = parseNumber<uint32_t>(value);
+    return size && *size >= 576 && *size <= 9000 ? size : std::nullopt;
+}
+
 // Every option that takes a value and sets something of one camera.
 const std::map<std::string_view, Setter>& setters() {
     static const auto* const table = new std::map<std::string_view, Setter>{
@@ -152,6 +161,7 @@ const std::map<std::string_view, Setter>& setters() {
         {"vanish-for",
          setter("vanish-for", parseSeconds, [](CameraConfig& c, SimTime v) { c.faults.vanishFor = v; })},
         {"fault", [](CameraConfig& c, const std::string& v) { return applyFault(c.faults, v); }},
+        {"max-packet", setter("max-packet", parsePacketSize, [](CameraConfig& c, uint32_t v) { c.maxStreamPacket = v; })},
     };
     return *table;
 }
@@ -288,6 +298,9 @@ Cameras:
                          NAME-1, NAME-2, ... (default hxsim)
   --serial TEXT          serial number (default from the address)
   --seed N               seed of the faults; the same seed gives the same run (default 1)
+  --max-packet BYTES     the largest stream packet the path to hosts carries, 576 to 9000:
+                         1500 answers only the 1500-byte packet-size trial, less answers
+                         neither (default 9000)
   --time-scale X         camera seconds per real second, e.g. 100 to record a second in
                          10 ms (default 1)
   --scenario FILE.json   cameras and faults from a file (see docs/simulator.md); the other
@@ -298,6 +311,8 @@ Faults (every camera; use a scenario file for different faults per camera):
                          CHANNEL: control, events, discovery or all
                          KIND: drop, delay, duplicate, reorder, corrupt, wrong-index,
                          error-status (probabilities 0 to 1), delay-min-ms, delay-max-ms
+                         CHANNEL stream (images): drop, reorder, truncate, corrupt
+                         (per packet) and cut (per image, TCP connection reset)
   --mute                 answer nothing at all
   --vanish-at SECONDS    go silent at this camera time ...
   --vanish-for SECONDS   ... for this long (default 30), then answer again

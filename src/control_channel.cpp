@@ -18,6 +18,11 @@ uint32_t ControlChannel::readMem(uint32_t start, std::vector<uint8_t>& data, uin
     return HxComm::readMem(address_, start, data, count);
 }
 
+uint32_t ControlChannel::writeMem(uint32_t start, const std::vector<uint8_t>& data)
+{
+    return HxComm::writeMem(address_, start, data);
+}
+
 // A channel that was never started is not faulted: the first request starts it.
 bool ControlChannel::faulted() const { return HxComm::isKnown(address_) && HxComm::isFaulted(address_); }
 

@@ -27,6 +27,9 @@ public:
     virtual uint32_t writeMultiReg(const RegisterPairs& pairs) = 0;
     // Reads `count` bytes (0: the default of 536) from camera memory at `start`.
     virtual uint32_t readMem(uint32_t start, std::vector<uint8_t>& data, uint32_t count) = 0;
+    // Writes at most 536 bytes to camera memory at `start`. Channels that cannot (in-memory
+    // cameras without documents) answer 6 by default.
+    virtual uint32_t writeMem(uint32_t start, const std::vector<uint8_t>& data);
     // True once the channel has given up on the camera (it was declared lost); a camera that
     // comes back needs a fresh channel.
     virtual bool faulted() const;

@@ -1,0 +1,113 @@
+// The memory-register exchanges behind the JSON texts, against a camera scripted in memory:
+// chunked reads, rewinds, busy cameras, and texts that never end.
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include <hlv_thread/period_scale.h>
+
+#include "morvane_channels.h"
+
+using namespace MORVANE_CHANNELS;
+
+namespace {
+
+// A camera whose memory reads hand out a text in successive reads (zero-filled past its end, as
+// cameras do), after answering a scripted list of results first.
+class TextCamera : public RegisterChannel {
+public:
+    std::string text;
+    std::size_t cursor = 0;
+    std::deque<uint32_t> results;  // answered before any data
+    uint32_t writeResult = 0;
+    int reads = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> writes;
+    bool endless = false;
+
+    uint32_t readReg(uint32_t, uint32_t&) override { return 8; }
+    uint32_t writeReg(uint32_t reg, uint32_t value) override
+    {
+        writes.emplace_back(reg, value);
+        if (value == 0)
+            cursor = 0;
+        return writeResult;
+    }
+    uint32_t readMultiReg(RegisterPairs&) override { return 8; }
+    uint32_t writeMultiReg(const RegisterPairs&) override { return 8; }
+    uint32_t readMem(uint32_t, std::vector<uint8_t>& data, uint32_t count) override
+    {
+        ++reads;
+        if (!results.empty()) {
+            const uint32_t result = results.front();
+            results.pop_front();
+            if (result != 0)
+                return result;
+        }
+        data.assign(count == 0 ? 536 : count, 0);
+        for (std::size_t i = 0; i < data.size() && (endless || cursor < text.size()); ++i, ++cursor)
+            data[i] = endless ? 'x' : static_cast<uint8_t>(text[cursor]);
+        return 0;
+    }
+};
+
+} // namespace
+
+TEST(ChunkedText, ARewindThenChunksUntilAShortOneMakeOneText)
+{
+    TextCamera camera;
+    camera.text = "{\"a\":\"" + std::string(700 - 9, 'z') + "\"}";
+    ASSERT_EQ(camera.text.size(), 699u);
+    camera.text += ' ';
+    const ChunkedText read = readChunkedText(camera, 0xC0C0);
+    EXPECT_EQ(read.failure, ChunkedFailure::None);
+    EXPECT_EQ(read.text, camera.text);
+    EXPECT_EQ(camera.reads, 2) << "512 bytes and then 188";
+    ASSERT_EQ(camera.writes.size(), 1u);
+    EXPECT_EQ(camera.writes[0], std::make_pair(0xC0C0u, 0u));
+
+    camera.reads = 0;
+    camera.text = std::string(512, 'y');
+    EXPECT_EQ(readChunkedText(camera, 0xC0C0).text.size(), 512u);
+    EXPECT_EQ(camera.reads, 2) << "a text of exactly one chunk needs an empty read to end";
+}
+
+TEST(ChunkedText, FailedRewindsAndReadsAndEndlessTextsAreReported)
+{
+    TextCamera camera;
+    camera.writeResult = 9;
+    EXPECT_EQ(readChunkedText(camera, 0xC0C0).failure, ChunkedFailure::Rewind);
+    EXPECT_EQ(camera.reads, 0);
+
+    camera.writeResult = 0;
+    camera.results = {0, 12};
+    camera.text = std::string(600, 'q');
+    const ChunkedText failed = readChunkedText(camera, 0xC0C0);
+    EXPECT_EQ(failed.failure, ChunkedFailure::Read);
+    EXPECT_EQ(failed.result, 12u);
+
+    camera.endless = true;
+    EXPECT_EQ(readChunkedText(camera, 0xC0C0).failure, ChunkedFailure::TooLong);
+}
+
+TEST(SingleText, ABusyCameraIsAskedTenTimesAtMost)
+{
+    HLV_THREAD::setPeriodScale(0.01);
+    TextCamera camera;
+    camera.text = R"({"connected":true})";
+    camera.results = {12, 12};
+    uint32_t result = 0;
+    EXPECT_EQ(readText(camera, 0xC0CC, result), std::optional<std::string>(camera.text));
+    EXPECT_EQ(camera.reads, 3);
+
+    camera.reads = 0;
+    camera.results = std::deque<uint32_t>(20, 12);
+    EXPECT_FALSE(readText(camera, 0xC0CC, result));
+    EXPECT_EQ(camera.reads, 10);
+    EXPECT_EQ(result, 12u);
+
+    camera.reads = 0;
+    camera.results = {9};
+    EXPECT_FALSE(readText(camera, 0xC0CC, result));
+    EXPECT_EQ(camera.reads, 1) << "only a busy camera is asked again";
+    HLV_THREAD::setPeriodScale(1.0);
+}

@@ -1,0 +1,122 @@
+// The second family's lens and temperature texts: reading them into the records and building
+// the lens settings text, including texts a faulty camera might send.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "morvane_documents.h"
+
+using namespace MORVANE_DOCUMENTS;
+
+namespace {
+
+Json::Value document(const std::string& text)
+{
+    Json::Value value;
+    EXPECT_TRUE(parse(text, value, "test")) << text;
+    return value;
+}
+
+HX_LENS_STATUS lensRecord()
+{
+    HX_LENS_STATUS record{};
+    std::strcpy(record.name, "before");
+    record.focal_len_tele = 7;
+    return record;
+}
+
+} // namespace
+
+TEST(LensStatusText, FNumbersAreTenthsTruncatedAndMissingKeysReadAsZero)
+{
+    HX_LENS_STATUS record = lensRecord();
+    record.focus_pos = 99;
+    ASSERT_TRUE(fillLensStatus(document(R"({"connected":true,"powered":true,"talking":false,
+        "f_number":2.8,"f_minimum":2.85,"f_maximum":22,"focus_near":300,"zoom_pos":12,"manual_focus":true})"),
+                               record, "test"));
+    EXPECT_EQ(record.f_number_num, 28u);
+    EXPECT_EQ(record.f_number_den, 10u);
+    EXPECT_EQ(record.f_minimum_num, 28u);
+    EXPECT_EQ(record.f_maximum_num, 220u);
+    EXPECT_EQ(record.connected, 1u);
+    EXPECT_EQ(record.talking, 0u);
+    EXPECT_EQ(record.focus_near, 300u);
+    EXPECT_EQ(record.zoom_pos, 12u);
+    EXPECT_EQ(record.manual_focus, 1u);
+    EXPECT_EQ(record.focus_pos, 0u) << "a missing key reads as 0";
+    EXPECT_STREQ(record.name, "before") << "the status text never touches the information part";
+}
+
+TEST(LensInfoText, OnlyALensThatIsConnectedPoweredAndTalkingIsDescribed)
+{
+    HX_LENS_STATUS record = lensRecord();
+    ASSERT_TRUE(fillLensInfo(document(R"({"connected":false,"powered":true,"talking":true,"name":"zoom","focal_len_tele":200})"),
+                             record, "test", "cam"));
+    EXPECT_STREQ(record.name, "before");
+    EXPECT_EQ(record.focal_len_tele, 7u);
+
+    const std::string longName(80, 'n');
+    ASSERT_TRUE(fillLensInfo(document(R"({"connected":true,"powered":true,"talking":true,"name":")" + longName +
+                                      R"(","focal_len_tele":200,"focal_len_wide":24,"zoom_divisions":5,"ez_enable":true})"),
+                             record, "test", "cam"));
+    EXPECT_EQ(std::string(record.name), std::string(64, 'n')) << "names are cut to 64 characters";
+    EXPECT_EQ(record.focal_len_tele, 200u);
+    EXPECT_EQ(record.focal_len_wide, 24u);
+    EXPECT_EQ(record.zoom_divisions, 5u);
+    EXPECT_EQ(record.ez_enable, 1u);
+}
+
+TEST(LensTexts, MalformedTruncatedAndWronglyTypedTextsAreRefusedWithoutHarm)
+{
+    Json::Value value;
+    EXPECT_FALSE(parse(R"({"connected":tr)", value, "test"));
+    EXPECT_FALSE(parse("not json", value, "test"));
+    EXPECT_FALSE(parse("[1,2]", value, "test")) << "a text that is no object";
+    EXPECT_FALSE(parse("", value, "test"));
+
+    HX_LENS_STATUS record = lensRecord();
+    EXPECT_FALSE(fillLensStatus(document(R"({"focus_pos":"near"})"), record, "test"));
+    EXPECT_FALSE(fillLensStatus(document(R"({"focus_pos":-3})"), record, "test"));
+    EXPECT_FALSE(fillLensStatus(document(R"({"f_number":1e300})"), record, "test"));
+    EXPECT_FALSE(fillLensInfo(document(R"({"connected":true,"powered":true,"talking":true,"name":{"a":1}})"), record,
+                              "test", "cam"));
+}
+
+TEST(TemperatureText, EachTemperatureFoundIsStoredAndMissingOnesStay)
+{
+    HX_TEMPERATURE record{};
+    record.temp_pcie = -1.0f;
+    ASSERT_TRUE(fillTemperature(document(R"({"temp_a10_ext":41.5,"temp_sensor":30,"temp_nvme":55.25})"), record, "t"));
+    EXPECT_FLOAT_EQ(record.temp_a10_ext, 41.5f);
+    EXPECT_FLOAT_EQ(record.temp_sensor, 30.0f);
+    EXPECT_FLOAT_EQ(record.temp_nvme, 55.25f);
+    EXPECT_FLOAT_EQ(record.temp_pcie, -1.0f);
+    EXPECT_FALSE(fillTemperature(document(R"({"temp_sensor":"hot"})"), record, "t"));
+}
+
+TEST(LensSettingsText, OnlyFlaggedFieldsAreSentOnOneLineInKeyOrder)
+{
+    HX_LENS_SETTINGS record{};
+    record.power = 1;
+    record.power_flags = HX_FLAG_SET;
+    record.zoom_pos = 40;
+    EXPECT_EQ(lensSettingsText(record, "test", "cam"), std::optional<std::string>(R"({"power":1})"));
+
+    record.f_number_num = 28;
+    record.f_number_den = 10;
+    record.f_number_flags = HX_FLAG_SET;
+    record.focus_pos = 1234;
+    record.focus_pos_flags = HX_FLAG_SET;
+    record.zoom_pos_flags = HX_FLAG_SET;
+    EXPECT_EQ(lensSettingsText(record, "test", "cam"),
+              std::optional<std::string>(R"({"f_number":2.8,"focus_dist":1234,"power":1,"zoom_enc":40})"));
+}
+
+TEST(LensSettingsText, AZeroDenominatorLeavesTheFNumberOutAndMarksIt)
+{
+    HX_LENS_SETTINGS record{};
+    record.f_number_num = 28;
+    record.f_number_flags = HX_FLAG_SET;
+    EXPECT_EQ(lensSettingsText(record, "test", "cam"), std::optional<std::string>("{}"));
+    EXPECT_NE(record.f_number_flags & HX_FLAG_ERR, 0u);
+}

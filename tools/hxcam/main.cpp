@@ -1,6 +1,7 @@
 // hxcam: the command-line tool that finds cameras and reads and changes their settings.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -43,8 +44,9 @@ const char* const usageText =
     "Options:\n"
     "  -a, --address A   a camera by IPv4 address (asked directly, so it needs no broadcast)\n"
     "  -c, --camera C    the camera to work on: its user-defined name or its address\n"
-    "  -w, --wait S      seconds to wait for discovery (list: 3 unless --address is given;\n"
-    "                    a camera by name: 7)\n"
+    "  -w, --wait S      seconds to wait for cameras: list waits 3 for discovery unless\n"
+    "                    --address is given; a camera is asked for up to 2 (by address)\n"
+    "                    or 7 (by name) seconds before hxcam gives up\n"
     "      --trace       the library's trace lines (on standard error)\n"
     "  -h, --help        this text\n"
     "\n"
@@ -119,6 +121,12 @@ void printInformation(const std::string& address, const HX_CAMERA_INFORMATION& i
                  info.serial_number, info.user_name, info.manufacturer_info, info.adapter_name);
 }
 
+// How long a camera given by address may take to answer (one that is still starting, say).
+std::chrono::milliseconds addressWait(const Options& options)
+{
+    return options.wait.count() >= 0 ? options.wait : std::chrono::milliseconds(2000);
+}
+
 int list(hxcam::Session& session, const Options& options)
 {
     int status = OK;
@@ -127,7 +135,7 @@ int list(hxcam::Session& session, const Options& options)
         HX_CAMERA_HANDLE camera = 0;
         HX_CAMERA_INFORMATION info;
         HX_camera_information_init(&info, sizeof(info));
-        if (!session.findCamera(address, 0ms, camera) ||
+        if (!session.findCamera(address, addressWait(options), camera) ||
             HX_get_camera_information_syn(session.client(), camera, &info) != HX_STATUS_OK) {
             std::fprintf(stderr, "hxcam: no camera answers at %s\n", address.c_str());
             status = FAILED;
@@ -158,7 +166,9 @@ int chooseCamera(hxcam::Session& session, const Options& options, HX_CAMERA_HAND
     if (target.empty()) {
         return usageError("choose a camera with --camera NAME|ADDRESS or --address ADDRESS");
     }
-    const auto wait = options.wait.count() >= 0 ? options.wait : std::chrono::milliseconds(7000);
+    const bool address = std::count(target.begin(), target.end(), '.') == 3 &&
+                         target.find_first_not_of("0123456789.") == std::string::npos;
+    const auto wait = address ? addressWait(options) : options.wait.count() >= 0 ? options.wait : 7000ms;
     if (!session.findCamera(target, wait, camera)) {
         std::fprintf(stderr, "hxcam: no camera '%s' found\n", target.c_str());
         return FAILED;

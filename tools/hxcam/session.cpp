@@ -3,16 +3,9 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+
 namespace hxcam {
-namespace {
-
-bool isDottedAddress(const std::string& text)
-{
-    in_addr address{};
-    return inet_pton(AF_INET, text.c_str(), &address) == 1;
-}
-
-} // namespace
 
 Session::Session(bool trace)
 {
@@ -63,18 +56,18 @@ void Session::collect(std::chrono::milliseconds wait)
     }
 }
 
+// A camera that is not there yet (one still starting, or a name discovery has not seen) is asked
+// for again until `wait` has passed: at once when discovery reports a camera, else every 200 ms.
 bool Session::findCamera(const std::string& target, std::chrono::milliseconds wait, HX_CAMERA_HANDLE& camera)
 {
-    if (isDottedAddress(target)) {
-        return HX_get_handle_by_name(client_, &camera, target.c_str()) == HX_STATUS_OK;
-    }
     const auto deadline = std::chrono::steady_clock::now() + wait;
     while (HX_get_handle_by_name(client_, &camera, target.c_str()) != HX_STATUS_OK) {
-        std::unique_lock<std::mutex> guard(lock_);
-        if (changed_.wait_until(guard, deadline) == std::cv_status::timeout) {
-            guard.unlock();
-            return HX_get_handle_by_name(client_, &camera, target.c_str()) == HX_STATUS_OK;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            return false;
         }
+        std::unique_lock<std::mutex> guard(lock_);
+        changed_.wait_until(guard, std::min(deadline, now + std::chrono::milliseconds(200)));
     }
     return true;
 }

@@ -24,8 +24,8 @@ public:
     bool registered() const { return client_ != 0; }
     HX_CLIENT_HANDLE client() const { return client_; }
 
-    // The camera with this user-defined name or dotted address. An address is asked directly; a
-    // name is looked up again until discovery has found it or `wait` has passed.
+    // The camera with this user-defined name or dotted address (an address is asked directly),
+    // asked for again until it answers or `wait` has passed.
     bool findCamera(const std::string& target, std::chrono::milliseconds wait, HX_CAMERA_HANDLE& camera);
     // Waits until `wait` has passed, collecting what discovery finds.
     void collect(std::chrono::milliseconds wait);

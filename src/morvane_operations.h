@@ -1,6 +1,9 @@
 // Morvane operations: the second camera family, built on the first family's register settings.
 #pragma once
 
+#include <atomic>
+#include <string>
+
 #include "tarrow_operations.h"
 
 // The family differs from the first where its capture settings differ (frame rates may be
@@ -21,11 +24,29 @@ public:
     void setLensSettings(HX_LENS_SETTINGS* in) override;
     bool getTemperature(HX_TEMPERATURE* out) override;
 
+    // Camera save (morvane_save.cpp): checks the host's JSON settings, writes the comment and
+    // JPEG quality they carry, then the save request; throws when nothing was started.
+    void startCameraSave(const char* json) override;
+    // Copies the camera's media text (read once, then cached) into `jsonData`, NUL-terminated
+    // within *jsonLength bytes, and sets *jsonLength to the text's full length.
+    void getCameraMedia(char* jsonData, uint32_t* jsonLength) override;
+    // While a save runs: its progress from the cached save state and progress registers into
+    // `record`; false (record untouched) when no save runs. A failed save is cleared in the camera.
+    bool computeSaveProgress(HX_PROGRESS& record);
+    bool saving() const { return saving_; }
+
 private:
     void readLensStatus(HX_LENS_STATUS& record);
+    uint32_t lastSaveStateValue() const;
 
     // The last lens status read, for diagnostics and the lens events.
     HX_LENS_STATUS lensStatus_{};
+    // The running save (guarded by the state mutex, except the flag).
+    std::atomic<bool> saving_{false};
+    uint32_t lastSaveState_ = 0x80000000;
+    uint32_t saveFrameCount_ = 0;
+    std::string mediaText_;
+    bool mediaValid_ = false;
 
 protected:
     TARROW_CAPTURE::RateEncoding rateEncoding() const override;

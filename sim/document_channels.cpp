@@ -29,6 +29,10 @@ std::vector<uint8_t> DocumentChannels::read(uint32_t address, std::size_t count)
         return bytes;
     }
     Readable& channel = found->second;
+    // The lens texts describe the lens as it is now: each read hands out the whole text afresh.
+    if (address == GIGE_REG_LENS_INFO_JSON || address == GIGE_REG_LENS_STATUS_JSON) {
+        channel.cursor = 0;
+    }
     const std::size_t available = channel.text.size() - std::min(channel.cursor, channel.text.size());
     const std::size_t taken = std::min(available, count);
     std::copy_n(channel.text.begin() + static_cast<std::ptrdiff_t>(channel.cursor), taken, bytes.begin());

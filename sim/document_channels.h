@@ -9,8 +9,9 @@
 
 namespace hxsim {
 
-// Readable channels (telemetry, lens information and status, media information) hand out their
-// document in successive memory reads; writing 0 to the channel's register rewinds it. Writable
+// Readable channels (telemetry, media information) hand out their document in successive memory
+// reads; writing 0 to the channel's register rewinds it. The lens information and status
+// channels hand out their whole text at every read. Writable
 // channels (lens settings, save request, save comment) keep the last text a host wrote. The
 // documents' content belongs to whoever sets them; a fresh camera holds "{}".
 class DocumentChannels {

@@ -1,0 +1,220 @@
+// The second family's JSON texts end to end through the public C interface, against stand-in
+// cameras on loopback: lens status and information, lens settings, temperatures, the media
+// text and camera saves, with texts a faulty camera might hold.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <cstring>
+
+#include <hlv_thread/period_scale.h>
+#include <hx/hx.h>
+
+#include "cluster.h"
+#include "register_map.h"
+
+using namespace hxsim;
+using namespace HX_REGISTERS;
+
+namespace {
+
+constexpr uint32_t COLOUR_CAMERA = 0x7F000002; // 127.0.0.2, host order
+constexpr uint32_t MONO_CAMERA = 0x7F000003;
+constexpr uint32_t FIRST_FAMILY = 0x7F000004;
+
+CameraConfig camera(uint32_t address, const std::string& sensor, const std::string& model)
+{
+    CameraConfig config;
+    config.address = address;
+    config.sensor = *SensorModel::fromName(sensor);
+    config.model = model;
+    config.memoryBytes = uint64_t{1} << 30;
+    config.userName = "cam-" + std::to_string(address & 0xFF);
+    config.serial = "HXS" + std::to_string(address & 0xFF);
+    config.seed = address;
+    return config;
+}
+
+class Library : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        HLV_THREAD::setPeriodScale(0.05);
+        cluster = std::make_unique<Cluster>(std::vector<CameraConfig>{
+            camera(COLOUR_CAMERA, "lux19hs", "hxsim qM"), camera(MONO_CAMERA, "lux19hs-mono", "hxsim qM"),
+            camera(FIRST_FAMILY, "lux19hs", "hxsim qT")});
+        ASSERT_EQ(HX_register(&client, nullptr, nullptr), HX_STATUS_OK);
+    }
+    void TearDown() override
+    {
+        HX_unregister(client);
+        EXPECT_EQ(HX_shutdown(), HX_STATUS_OK);
+        cluster.reset();
+    }
+
+    static inline HX_CLIENT_HANDLE client = 0;
+    static inline std::unique_ptr<Cluster> cluster;
+};
+
+HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress)
+{
+    in_addr address{htonl(hostOrderAddress)};
+    char text[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &address, text, sizeof(text));
+    HX_CAMERA_HANDLE handle = 0;
+    EXPECT_EQ(HX_get_handle_by_name(Library::client, &handle, text), HX_STATUS_OK) << text;
+    return handle;
+}
+
+Camera& simCamera(uint32_t address) { return (*Library::cluster)[(address & 0xFF) - 2]; }
+
+void setDocument(uint32_t address, uint32_t reg, const std::string& text)
+{
+    simCamera(address).withCore([&](CameraCore& core, SimTime) { core.device().documents().setDocument(reg, text); });
+}
+
+std::string received(uint32_t address, uint32_t reg)
+{
+    std::string text;
+    simCamera(address).withCore([&](CameraCore& core, SimTime) { text = core.device().documents().received(reg); });
+    return text;
+}
+
+uint32_t registerValue(uint32_t address, uint32_t reg)
+{
+    uint32_t value = 0;
+    simCamera(address).withCore([&](CameraCore& core, SimTime) { value = core.device().registers().get(reg); });
+    return value;
+}
+
+HX_LENS_STATUS lensStatus(HX_STATUS expected, uint32_t address = COLOUR_CAMERA)
+{
+    HX_LENS_STATUS record;
+    HX_lens_status_init(&record, sizeof(record));
+    EXPECT_EQ(HX_get_lens_status(Library::client, handleOf(address), &record), expected);
+    return record;
+}
+
+const char* kLensStatus = R"({"connected":true,"powered":true,"talking":true,"f_number":2.8,"f_minimum":1.85,
+    "f_maximum":16,"focus_pos":420,"focus_min":100,"focus_near":150,"focus_inf":900,"zoom_pos":3,"focal_len":50,
+    "manual_focus":false})";
+
+} // namespace
+
+TEST(LensChannels, StatusAndInformationFillTheRecord)
+{
+    setDocument(COLOUR_CAMERA, GIGE_REG_LENS_STATUS_JSON, kLensStatus);
+    setDocument(COLOUR_CAMERA, GIGE_REG_LENS_INFO_JSON,
+                R"({"connected":true,"powered":true,"talking":true,"name":"EF 24-70","focal_len_tele":70,
+                    "focal_len_wide":24,"zoom_divisions":8,"ez_enable":true})");
+    const HX_LENS_STATUS record = lensStatus(HX_STATUS_OK);
+    EXPECT_EQ(record.flags & HX_FLAG_ERR, 0u);
+    EXPECT_EQ(record.connected, 1u);
+    EXPECT_EQ(record.f_number_num, 28u);
+    EXPECT_EQ(record.f_number_den, 10u);
+    EXPECT_EQ(record.f_minimum_num, 18u);
+    EXPECT_EQ(record.f_maximum_num, 160u);
+    EXPECT_EQ(record.focus_pos, 420u);
+    EXPECT_EQ(record.focus_inf, 900u);
+    EXPECT_EQ(record.focal_len, 50u);
+    EXPECT_STREQ(record.name, "EF 24-70");
+    EXPECT_EQ(record.focal_len_wide, 24u);
+    EXPECT_EQ(record.zoom_divisions, 8u);
+    EXPECT_EQ(record.ez_enable, 1u);
+
+    setDocument(COLOUR_CAMERA, GIGE_REG_LENS_INFO_JSON, R"({"connected":true,"powered":false,"talking":true,"name":"x"})");
+    EXPECT_STREQ(lensStatus(HX_STATUS_OK).name, "") << "an unpowered lens is not described";
+}
+
+TEST(LensChannels, UnusableTextsFailTheCallWithTheErrorBit)
+{
+    for (const char* text : {"", R"({"connected":tru)", R"({"focus_pos":"far"})", "[]", R"({"connected":"yes"})"}) {
+        setDocument(COLOUR_CAMERA, GIGE_REG_LENS_STATUS_JSON, text);
+        EXPECT_NE(lensStatus(HX_STATUS_ERROR).flags & HX_FLAG_ERR, 0u) << text;
+    }
+    setDocument(COLOUR_CAMERA, GIGE_REG_LENS_STATUS_JSON, std::string(2000, '{'));
+    EXPECT_NE(lensStatus(HX_STATUS_ERROR).flags & HX_FLAG_ERR, 0u) << "a text longer than one read";
+    lensStatus(HX_STATUS_ERROR, FIRST_FAMILY);
+    setDocument(COLOUR_CAMERA, GIGE_REG_LENS_STATUS_JSON, kLensStatus);
+}
+
+TEST(LensChannels, FlaggedSettingsReachTheCameraAsOneLine)
+{
+    HX_LENS_SETTINGS settings;
+    HX_lens_settings_init(&settings, sizeof(settings));
+    settings.power = 1;
+    settings.power_flags = HX_FLAG_SET;
+    settings.f_number_num = 56;
+    settings.f_number_den = 10;
+    settings.f_number_flags = HX_FLAG_SET;
+    settings.focus_pos = 77; // not flagged
+    ASSERT_EQ(HX_setup_lens_syn(Library::client, handleOf(COLOUR_CAMERA), &settings), HX_STATUS_OK);
+    EXPECT_EQ(received(COLOUR_CAMERA, GIGE_REG_LENS_SETTINGS_JSON), R"({"f_number":5.6,"power":1})");
+}
+
+TEST(Temperatures, ATextLongerThanOneReadIsReadWhole)
+{
+    std::string text = R"({"temp_a10_ext":41.5,"temp_a10_int":44,"temp_em2120":39.25,"temp_fan_external":28,)"
+                       R"("temp_fan_internal":31,"temp_firefly":36.5,"temp_nvme":52,"temp_pcie":47.75,"pad":")";
+    const std::string tail = R"(","temp_sensor":30.5})";
+    text += std::string(700 - text.size() - tail.size(), 'p') + tail;
+    ASSERT_EQ(text.size(), 700u);
+    setDocument(COLOUR_CAMERA, GIGE_REG_TELEMETRY_JSON, text);
+    HX_TEMPERATURE record;
+    HX_temperature_init(&record, sizeof(record));
+    ASSERT_EQ(HX_temperature_syn(Library::client, handleOf(COLOUR_CAMERA), &record), HX_STATUS_OK);
+    EXPECT_FLOAT_EQ(record.temp_a10_ext, 41.5f);
+    EXPECT_FLOAT_EQ(record.temp_pcie, 47.75f);
+    EXPECT_FLOAT_EQ(record.temp_sensor, 30.5f) << "the member after the first 512 bytes";
+
+    setDocument(COLOUR_CAMERA, GIGE_REG_TELEMETRY_JSON, text.substr(0, 600));
+    EXPECT_EQ(HX_temperature_syn(Library::client, handleOf(COLOUR_CAMERA), &record), HX_STATUS_ERROR);
+    EXPECT_NE(record.flags & HX_FLAG_ERR, 0u);
+}
+
+TEST(CameraSave, TheRequestCommentAndQualityReachTheCamera)
+{
+    const HX_CAMERA_HANDLE cam = handleOf(COLOUR_CAMERA);
+    ASSERT_EQ(HX_camera_save(Library::client, cam,
+                             R"({"format":1,"dst_info":2,"playback_rate":30,"frame_start":10,"frame_end":19,
+                                 "dstpath":"/media/run1","jpeg_quality":75,"comment":"first run","shared_mem":true})"),
+              HX_STATUS_OK);
+    EXPECT_EQ(received(COLOUR_CAMERA, GIGE_REG_SAVE_REQUEST_JSON),
+              R"({"dst_info":123393,"dstpath":"/media/run1","frame_count":10,"frame_end":19,"frame_start":10,)"
+              R"("shared_mem":true})");
+    EXPECT_EQ(received(COLOUR_CAMERA, GIGE_REG_SAVE_COMMENT), "first run");
+    EXPECT_EQ(registerValue(COLOUR_CAMERA, GIGE_REG_DOWNLOAD_C0AC), 75u);
+}
+
+TEST(CameraSave, RefusedSettingsSendNothing)
+{
+    const HX_CAMERA_HANDLE mono = handleOf(MONO_CAMERA);
+    for (const char* text : {R"({"format":8,"dst_info":1,"frame_start":0,"frame_end":1,"dstpath":"p","comment":"c"})",
+                             R"({"format":1,"dst_info":3,"frame_start":0,"frame_end":1,"dstpath":"p"})",
+                             R"({"format":1,"dst_info":1,"frame_start":0,"frame_end":1})", "{not json", ""}) {
+        EXPECT_EQ(HX_camera_save(Library::client, mono, text), HX_STATUS_ERROR) << text;
+    }
+    EXPECT_EQ(received(MONO_CAMERA, GIGE_REG_SAVE_REQUEST_JSON), "");
+    EXPECT_EQ(received(MONO_CAMERA, GIGE_REG_SAVE_COMMENT), "");
+}
+
+TEST(CameraMedia, TheTextIsReadOnceAndCutToTheBuffer)
+{
+    const std::string media = R"({"media":[{"slot":1,"free_mb":)" + std::string(600, '9') + "}]}";
+    setDocument(COLOUR_CAMERA, GIGE_REG_MEDIA_INFO_JSON, media);
+    const HX_CAMERA_HANDLE cam = handleOf(COLOUR_CAMERA);
+    std::vector<char> buffer(1024, 'x');
+    uint32_t length = static_cast<uint32_t>(buffer.size());
+    ASSERT_EQ(HX_get_camera_media_syn(Library::client, cam, buffer.data(), &length), HX_STATUS_OK);
+    EXPECT_EQ(std::string(buffer.data()), media);
+    EXPECT_EQ(length, media.size());
+
+    setDocument(COLOUR_CAMERA, GIGE_REG_MEDIA_INFO_JSON, "{}");
+    char small[8];
+    length = sizeof(small);
+    ASSERT_EQ(HX_get_camera_media_syn(Library::client, cam, small, &length), HX_STATUS_OK);
+    EXPECT_EQ(std::string(small), media.substr(0, 7)) << "the cached text, cut to the buffer";
+    EXPECT_EQ(length, media.size());
+}
+
+static const auto* const library = ::testing::AddGlobalTestEnvironment(new Library);

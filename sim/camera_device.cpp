@@ -216,6 +216,9 @@ std::vector<uint8_t> CameraDevice::readMemory(uint32_t address, std::size_t coun
 uint16_t CameraDevice::writeMemory(uint32_t address, std::span<const uint8_t> data) {
     if (documents_.writable(address)) {
         documents_.receive(address, data);
+        if (address == GIGE_REG_SAVE_REQUEST_JSON) {
+            save_.request(documents_.received(address));
+        }
         return Status::kSuccess;
     }
     if (CameraMemory::inTextBlock(address, data.size())) {
@@ -232,6 +235,7 @@ void CameraDevice::advance(SimTime now) {
     syncRecording(now);
     syncProgress(now);
     checkHeartbeat(now);
+    save_.advance(now, regs_);
     if (playback_.playing()) {
         regs_.set(GIGE_REG_CSI_RVW_FRAME_NUM, playback_.position(now));
     }
@@ -294,7 +298,8 @@ void CameraDevice::checkHeartbeat(SimTime now) {
 }
 
 SimTime CameraDevice::nextDeadline() const {
-    return std::min(recorder_.nextChange(), privilege_.expiry(streaming(), regs_.get(GIGE_REG_HEARTBEAT_TIMEOUT)));
+    return std::min({recorder_.nextChange(), privilege_.expiry(streaming(), regs_.get(GIGE_REG_HEARTBEAT_TIMEOUT)),
+                     save_.nextDeadline()});
 }
 
 }  // namespace hxsim

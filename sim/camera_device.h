@@ -12,6 +12,7 @@
 #include "camera_memory.h"
 #include "capture_rules.h"
 #include "control_privilege.h"
+#include "camera_save.h"
 #include "document_channels.h"
 #include "endpoint.h"
 #include "frame_store.h"
@@ -79,6 +80,7 @@ private:
     CaptureRules rules_;
     CameraMemory memory_;
     DocumentChannels documents_;
+    CameraSave save_;
     Recorder recorder_;
     FrameStore frames_;
     Playback playback_;

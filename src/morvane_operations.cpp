@@ -3,6 +3,8 @@
 
 #include <hlv_thread/log.h>
 
+#include "tarrow_pollers.h"
+
 using namespace HX_REGISTERS;
 
 MorvaneOperations::MorvaneOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
@@ -25,6 +27,7 @@ MorvaneOperations::MorvaneOperations(uint32_t address, std::shared_ptr<RegisterC
 MorvaneOperations::~MorvaneOperations()
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "MorvaneOperations::~MorvaneOperations", name_.c_str());
+    stopSavePoller();
 }
 
 TARROW_CAPTURE::RateEncoding MorvaneOperations::rateEncoding() const

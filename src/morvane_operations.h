@@ -30,14 +30,22 @@ public:
     // Copies the camera's media text (read once, then cached) into `jsonData`, NUL-terminated
     // within *jsonLength bytes, and sets *jsonLength to the text's full length.
     void getCameraMedia(char* jsonData, uint32_t* jsonLength) override;
-    // While a save runs: its progress from the cached save state and progress registers into
-    // `record`; false (record untouched) when no save runs. A failed save is cleared in the camera.
-    bool computeSaveProgress(HX_PROGRESS& record);
+    // While a save runs: its progress from the save state and progress register values into
+    // `record`; false (record untouched) when no save runs. A failed save is cleared in the
+    // camera; a failed or finished one ends the save.
+    bool computeSaveProgress(uint32_t saveState, uint32_t cameraProgress, HX_PROGRESS& record);
     bool saving() const { return saving_; }
+    // Save progress notifications (from the save's poller) become progress events for the
+    // subscribed clients; every other notification is the first family's. Service thread.
+    void handleNotification(HLV_THREAD::Message& message) override;
+    // True while the save's poller runs.
+    bool savePollerRunning() const;
 
 private:
     void readLensStatus(HX_LENS_STATUS& record);
     uint32_t lastSaveStateValue() const;
+    void startSavePoller();
+    void stopSavePoller();
 
     // The last lens status read, for diagnostics and the lens events.
     HX_LENS_STATUS lensStatus_{};
@@ -47,6 +55,8 @@ private:
     uint32_t saveFrameCount_ = 0;
     std::string mediaText_;
     bool mediaValid_ = false;
+    mutable std::mutex savePollerLock_;
+    std::unique_ptr<TARROW_OPERATIONS::ProgressPoller> savePoller_;
 
 protected:
     TARROW_CAPTURE::RateEncoding rateEncoding() const override;

@@ -1,15 +1,21 @@
 // Morvane camera save: starting a save on the camera's own media, the camera's media text, and
 // the save's progress.
+#include <algorithm>
 #include <cstring>
 #include <system_error>
 
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
+#include <hlv_thread/period_scale.h>
 
 #include "morvane_channels.h"
 #include "morvane_documents.h"
 #include "morvane_operations.h"
 #include "morvane_save.h"
+#include "hx_notification.h"
+#include "tarrow_commands.h"
+#include "tarrow_notifications.h"
+#include "tarrow_pollers.h"
 
 using namespace HX_REGISTERS;
 
@@ -70,6 +76,7 @@ void MorvaneOperations::startCameraSave(const char* json)
         HLV_LOG("%s(%s): writeMem() failed [0x%x]", method, name_.c_str(), result);
         HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method, name_.c_str());
     }
+    startSavePoller();
 }
 
 void MorvaneOperations::getCameraMedia(char* jsonData, uint32_t* jsonLength)
@@ -98,23 +105,20 @@ void MorvaneOperations::getCameraMedia(char* jsonData, uint32_t* jsonLength)
     *jsonLength = static_cast<uint32_t>(mediaText_.size());
 }
 
-bool MorvaneOperations::computeSaveProgress(HX_PROGRESS& record)
+bool MorvaneOperations::computeSaveProgress(uint32_t saveState, uint32_t cameraProgress, HX_PROGRESS& record)
 {
     const char* method = "MorvaneOperations::computeProgress";
     if (!saving_)
         return false;
-    RegisterCache registers = groupSnapshot(RegisterGroup::Progress);
-    uint32_t state = registers[GIGE_REG_SAVE_STATE];
-    const uint32_t cameraProgress = registers[GIGE_REG_PROGRESS];
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): saving:%d, GIGE_REG_SAVE_STATE=0x%08x, GIGE_REG_PROGRESS=0x%08x",
-              method, name_.c_str(), 1, state, cameraProgress);
-    // A cache refreshed before the camera took the request still says idle, so an idle save
-    // state ends the save only once the camera itself confirms it.
-    if ((state & MORVANE_SAVE::kSaveIdle) != 0 && channel().readReg(GIGE_REG_SAVE_STATE, state) != 0) {
+              method, name_.c_str(), 1, saveState, cameraProgress);
+    // A value read before the camera took the request still says idle, so an idle save state
+    // ends the save only once the camera itself confirms it.
+    if ((saveState & MORVANE_SAVE::kSaveIdle) != 0 && channel().readReg(GIGE_REG_SAVE_STATE, saveState) != 0) {
         HLV_LOG("%s: Unable to read the GIGE_REG_SAVE_STATE register.", method);
-        state = lastSaveStateValue();
+        saveState = lastSaveStateValue();
     }
-    const MORVANE_SAVE::SaveStatus status = MORVANE_SAVE::interpret(state);
+    const MORVANE_SAVE::SaveStatus status = MORVANE_SAVE::interpret(saveState);
     switch (status.kind) {
     case MORVANE_SAVE::SaveStatus::Kind::Failed:
         channel().writeReg(GIGE_REG_SAVE_STATE, MORVANE_SAVE::kSaveError);
@@ -130,10 +134,78 @@ bool MorvaneOperations::computeSaveProgress(HX_PROGRESS& record)
         break;
     }
     std::lock_guard lock(stateMutex_);
-    lastSaveState_ = state;
+    lastSaveState_ = saveState;
     saving_ = status.kind == MORVANE_SAVE::SaveStatus::Kind::Running;
     MORVANE_SAVE::fillProgress(status, saveFrameCount_, cameraProgress, record);
     return true;
+}
+
+void MorvaneOperations::handleNotification(HLV_THREAD::Message& message)
+{
+    auto* notification = dynamic_cast<HX_COMM::NotificationMessage*>(&message);
+    const bool fromSave = notification != nullptr && !notification->pairs.empty() &&
+                          std::all_of(notification->pairs.begin(), notification->pairs.end(), [](const auto& pair) {
+                              return pair.first == GIGE_REG_SAVE_STATE || pair.first == GIGE_REG_PROGRESS;
+                          });
+    if (!fromSave) {
+        TarrowOperations::handleNotification(message);
+        return;
+    }
+    uint32_t saveState = MORVANE_SAVE::kSaveIdle;
+    uint32_t cameraProgress = 0;
+    for (const auto& [reg, value] : notification->pairs)
+        (reg == GIGE_REG_SAVE_STATE ? saveState : cameraProgress) = value;
+    HX_PROGRESS record{};
+    {
+        std::lock_guard lock(stateMutex_);
+        record = progress_;
+    }
+    if (computeSaveProgress(saveState, cameraProgress, record)) {
+        {
+            std::lock_guard lock(stateMutex_);
+            progress_ = record;
+            progressValid_ = 1;
+        }
+        TARROW_EVENTS::post(HX_PROGRESS_UPDATE, address_, record);
+    }
+    if (!saving_)
+        stopSavePoller();
+}
+
+void MorvaneOperations::startSavePoller()
+{
+    const char* method = "MorvaneOperations::checkProgressPoller";
+    std::lock_guard lock(savePollerLock_);
+    if (savePoller_)
+        return;
+    try {
+        savePoller_ = std::make_unique<TARROW_OPERATIONS::ProgressPoller>(
+            address_, TARROW_COMMANDS::STATE_REVIEW, channel(),
+            HLV_THREAD::scaledMicroseconds(TARROW_OPERATIONS::ProgressPoller::RECORDING_PERIOD_MICROSECONDS));
+        savePoller_->setRegisters({GIGE_REG_SAVE_STATE, GIGE_REG_PROGRESS});
+        savePoller_->start();
+        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Start the poller.", method, name_.c_str());
+    } catch (const std::exception& error) {
+        HLV_LOG("%s: Unable to allocate our progress poller object (%s)", method, error.what());
+        savePoller_.reset();
+    }
+}
+
+// The poller's ticks only post, so it may be joined from the service thread that receives them.
+void MorvaneOperations::stopSavePoller()
+{
+    std::unique_ptr<TARROW_OPERATIONS::ProgressPoller> stopped;
+    std::lock_guard lock(savePollerLock_);
+    if (savePoller_)
+        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Stop the poller.", "MorvaneOperations::checkProgressPoller",
+                  name_.c_str());
+    stopped = std::move(savePoller_);
+}
+
+bool MorvaneOperations::savePollerRunning() const
+{
+    std::lock_guard lock(savePollerLock_);
+    return savePoller_ != nullptr;
 }
 
 uint32_t MorvaneOperations::lastSaveStateValue() const

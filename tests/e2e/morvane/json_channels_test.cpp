@@ -5,7 +5,10 @@
 
 #include <arpa/inet.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 
 #include <hlv_thread/period_scale.h>
 #include <hx/hx.h>
@@ -215,6 +218,92 @@ TEST(CameraMedia, TheTextIsReadOnceAndCutToTheBuffer)
     ASSERT_EQ(HX_get_camera_media_syn(Library::client, cam, small, &length), HX_STATUS_OK);
     EXPECT_EQ(std::string(small), media.substr(0, 7)) << "the cached text, cut to the buffer";
     EXPECT_EQ(length, media.size());
+}
+
+namespace {
+
+// A client that keeps the progress events of the camera it subscribed to.
+class ProgressWatcher {
+public:
+    explicit ProgressWatcher(HX_CAMERA_HANDLE camera) : camera_(camera)
+    {
+        EXPECT_EQ(HX_register(&client_, &ProgressWatcher::onEvent, this), HX_STATUS_OK);
+        EXPECT_EQ(HX_subscribe(client_, camera_), HX_STATUS_OK);
+    }
+    ~ProgressWatcher()
+    {
+        HX_unsubscribe(client_, camera_);
+        HX_unregister(client_);
+    }
+
+    // The first progress event that `done` accepts, or nothing by the deadline.
+    template <class Done>
+    std::optional<HX_PROGRESS> waitFor(Done done)
+    {
+        std::unique_lock lock(mutex_);
+        std::optional<HX_PROGRESS> found;
+        changed_.wait_for(lock, std::chrono::seconds(20), [&] {
+            for (const HX_PROGRESS& event : events_)
+                if (done(event))
+                    return found = event, true;
+            return false;
+        });
+        return found;
+    }
+    std::size_t count()
+    {
+        std::lock_guard lock(mutex_);
+        return events_.size();
+    }
+
+private:
+    static void onEvent(uint32_t event, HX_CLIENT_HANDLE, HX_CAMERA_HANDLE, void* data, void* cookie)
+    {
+        auto* self = static_cast<ProgressWatcher*>(cookie);
+        if (event != HX_PROGRESS_UPDATE || data == nullptr)
+            return;
+        std::lock_guard lock(self->mutex_);
+        self->events_.push_back(*static_cast<const HX_PROGRESS*>(data));
+        self->changed_.notify_all();
+    }
+
+    HX_CAMERA_HANDLE camera_;
+    HX_CLIENT_HANDLE client_ = 0;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<HX_PROGRESS> events_;
+};
+
+} // namespace
+
+TEST(CameraSave, ProgressEventsFollowTheSaveToItsEnd)
+{
+    const HX_CAMERA_HANDLE cam = handleOf(MONO_CAMERA);
+    ProgressWatcher watcher(cam);
+    ASSERT_EQ(HX_camera_save(Library::client, cam,
+                             R"({"format":2,"dst_info":1,"frame_start":0,"frame_end":1999,"dstpath":"/media/a"})"),
+              HX_STATUS_OK);
+    const auto done = watcher.waitFor([](const HX_PROGRESS& p) { return p.percent == 100; });
+    ASSERT_TRUE(done) << "no progress event reported the save as done";
+    EXPECT_EQ(done->error, 0u);
+    EXPECT_EQ(done->total_frames, 2000u);
+    EXPECT_EQ(done->camera_progress, 2000u);
+    EXPECT_TRUE(watcher.waitFor([](const HX_PROGRESS& p) { return p.percent < 100; }))
+        << "no event while the save was running";
+}
+
+TEST(CameraSave, ACameraErrorIsReportedAndCleared)
+{
+    const HX_CAMERA_HANDLE cam = handleOf(MONO_CAMERA);
+    ProgressWatcher watcher(cam);
+    ASSERT_EQ(HX_camera_save(Library::client, cam,
+                             R"({"format":2,"dst_info":1,"frame_start":0,"frame_end":9,"dstpath":"/missing/a"})"),
+              HX_STATUS_OK);
+    const auto failed = watcher.waitFor([](const HX_PROGRESS& p) { return p.error != 0; });
+    ASSERT_TRUE(failed) << "no progress event reported the camera's error";
+    EXPECT_EQ(failed->error, 2u);
+    EXPECT_EQ(failed->total_frames, 10u);
+    EXPECT_EQ(registerValue(MONO_CAMERA, GIGE_REG_SAVE_STATE), 0x80000000u) << "the error was not cleared";
 }
 
 static const auto* const library = ::testing::AddGlobalTestEnvironment(new Library);

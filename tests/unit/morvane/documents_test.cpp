@@ -47,25 +47,6 @@ TEST(LensStatusText, FNumbersAreTenthsTruncatedAndMissingKeysReadAsZero)
     EXPECT_STREQ(record.name, "before") << "the status text never touches the information part";
 }
 
-TEST(LensInfoText, OnlyALensThatIsConnectedPoweredAndTalkingIsDescribed)
-{
-    HX_LENS_STATUS record = lensRecord();
-    ASSERT_TRUE(fillLensInfo(document(R"({"connected":false,"powered":true,"talking":true,"name":"zoom","focal_len_tele":200})"),
-                             record, "test", "cam"));
-    EXPECT_STREQ(record.name, "before");
-    EXPECT_EQ(record.focal_len_tele, 7u);
-
-    const std::string longName(80, 'n');
-    ASSERT_TRUE(fillLensInfo(document(R"({"connected":true,"powered":true,"talking":true,"name":")" + longName +
-                                      R"(","focal_len_tele":200,"focal_len_wide":24,"zoom_divisions":5,"ez_enable":true})"),
-                             record, "test", "cam"));
-    EXPECT_EQ(std::string(record.name), std::string(64, 'n')) << "names are cut to 64 characters";
-    EXPECT_EQ(record.focal_len_tele, 200u);
-    EXPECT_EQ(record.focal_len_wide, 24u);
-    EXPECT_EQ(record.zoom_divisions, 5u);
-    EXPECT_EQ(record.ez_enable, 1u);
-}
-
 TEST(LensTexts, MalformedTruncatedAndWronglyTypedTextsAreRefusedWithoutHarm)
 {
     Json::Value value;
@@ -76,22 +57,12 @@ TEST(LensTexts, MalformedTruncatedAndWronglyTypedTextsAreRefusedWithoutHarm)
 
     HX_LENS_STATUS record = lensRecord();
     EXPECT_FALSE(fillLensStatus(document(R"({"focus_pos":"near"})"), record, "test"));
+    HX_TEMPERATURE temperatures{};
+    EXPECT_FALSE(fillTemperature(document(R"({"temp_sensor":"hot"})"), temperatures, "t"));
     EXPECT_FALSE(fillLensStatus(document(R"({"focus_pos":-3})"), record, "test"));
     EXPECT_FALSE(fillLensStatus(document(R"({"f_number":1e300})"), record, "test"));
     EXPECT_FALSE(fillLensInfo(document(R"({"connected":true,"powered":true,"talking":true,"name":{"a":1}})"), record,
                               "test", "cam"));
-}
-
-TEST(TemperatureText, EachTemperatureFoundIsStoredAndMissingOnesStay)
-{
-    HX_TEMPERATURE record{};
-    record.temp_pcie = -1.0f;
-    ASSERT_TRUE(fillTemperature(document(R"({"temp_a10_ext":41.5,"temp_sensor":30,"temp_nvme":55.25})"), record, "t"));
-    EXPECT_FLOAT_EQ(record.temp_a10_ext, 41.5f);
-    EXPECT_FLOAT_EQ(record.temp_sensor, 30.0f);
-    EXPECT_FLOAT_EQ(record.temp_nvme, 55.25f);
-    EXPECT_FLOAT_EQ(record.temp_pcie, -1.0f);
-    EXPECT_FALSE(fillTemperature(document(R"({"temp_sensor":"hot"})"), record, "t"));
 }
 
 TEST(LensSettingsText, OnlyFlaggedFieldsAreSentOnOneLineInKeyOrder)

@@ -18,22 +18,6 @@ std::optional<SaveRequest> translateText(const std::string& text, bool colour = 
 
 } // namespace
 
-TEST(SaveSettings, TheRequestCarriesFramesCountAndDestinationWithRate)
-{
-    const auto save = translateText(
-        R"({"format":1,"dst_info":2,"playback_rate":30,"frame_start":10,"frame_end":19,"dstpath":"/m/a","jpeg_quality":80,"comment":"hi"})");
-    ASSERT_TRUE(save);
-    EXPECT_EQ(save->frameCount, 10u);
-    EXPECT_EQ(save->request["frame_count"].asUInt(), 10u);
-    EXPECT_EQ(save->request["dst_info"].asUInt(), 0x201u | (30u * 4096));
-    EXPECT_EQ(save->request["dstpath"].asString(), "/m/a");
-    EXPECT_EQ(save->jpegQuality, 80u);
-    EXPECT_EQ(save->comment, std::optional<std::string>("hi"));
-    EXPECT_FALSE(save->request.isMember("comment")) << "the comment goes to its own register";
-    EXPECT_EQ(MORVANE_DOCUMENTS::write(save->request),
-              R"({"dst_info":123393,"dstpath":"/m/a","frame_count":10,"frame_end":19,"frame_start":10})");
-}
-
 TEST(SaveSettings, FormatDestinationTagAndNameFlagsFormDstInfo)
 {
     struct Case {

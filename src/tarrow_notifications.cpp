@@ -299,9 +299,10 @@ void TarrowOperations::postCurrentState()
 
 // --- Notifications ----------------------------------------------------------------------------
 
-// Stores each reported value in every group that holds its register, then posts one event per
-// group that changed. Without subscribers the caches are kept up to date but no event is made:
-// nobody would receive it.
+// Stores each reported value in every group that holds its register, recomputes the records of
+// the groups that changed in the same hold of the state mutex (so that a reader never finds new
+// register values beside an old record), then posts one event per changed record. Without
+// subscribers the caches are kept up to date but no event is made: nobody would receive it.
 void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
 {
     static constexpr const char* method = "TarrowOperations::handleNotification";
@@ -311,94 +312,102 @@ void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
         message.status = HLV_THREAD::MESSAGE_FAILED;
         return;
     }
-    uint32_t marked = 0;
-    bool subscribed = false;
+    std::vector<std::pair<uint32_t, std::unique_ptr<HLV_CALLBACK::CallbackRequest>>> changes;
     {
         std::lock_guard<std::recursive_mutex> lock(stateMutex_);
-        for (const auto& [reg, value] : notification->pairs) {
-            HLV_TRACE(TRACE_OPERATIONS, "%s(%s): reg_addr=0x%x, value=%d/0x%08x", method, name_.c_str(), reg, value,
-                      value);
-            for (const auto& [id, event] : NOTIFIED_GROUPS) {
-                RegisterCache& registers = group(id).registers;
-                const auto found = registers.find(reg);
-                if (found == registers.end())
-                    continue;
-                found->second = value;
-                marked |= bit(event);
-                if (id == RegisterGroup::Sensor)
-                    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Sensor reg [0x%04X] <- 0x%04x/%d", method, name_.c_str(), reg,
-                              value, value);
-                if (id == RegisterGroup::Playback)
-                    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Playback reg [0x%04X] <- 0x%04x/%d", method, name_.c_str(),
-                              reg, value, value);
-            }
+        const uint32_t marked = storeNotified(notification->pairs);
+        if (subscriptionCount_ == 0)
+            return;
+        for (uint32_t event : EVENT_ORDER) {
+            if ((marked & bit(event)) == 0)
+                continue;
+            // The lens record is read outside the mutex: another family reads it from the camera.
+            changes.emplace_back(event, event == HX_LENS_CHANGE ? nullptr : changeLocked(event));
         }
-        subscribed = subscriptionCount_ != 0;
     }
-    if (!subscribed)
-        return;
-    for (uint32_t event : EVENT_ORDER) {
-        if ((marked & bit(event)) != 0)
-            postChange(event);
+    for (auto& [event, request] : changes) {
+        if (event == HX_LENS_CHANGE)
+            request = lensChange();
+        if (request)
+            HLV_CALLBACK::Callback::postEvent(std::move(request));
+        if (event == HX_STATE)
+            checkProgressPoller(HX_PLAY_PAUSE);
     }
 }
 
-// Recomputes one cached record from the updated caches and posts the previous record with the
-// fields that changed copied in and marked.
-void TarrowOperations::postChange(uint32_t event)
+// Returns the events whose groups hold a notified register (a bit per event code).
+uint32_t TarrowOperations::storeNotified(const RegisterPairs& pairs)
+{
+    static constexpr const char* method = "TarrowOperations::handleNotification";
+    uint32_t marked = 0;
+    for (const auto& [reg, value] : pairs) {
+        HLV_TRACE(TRACE_OPERATIONS, "%s(%s): reg_addr=0x%x, value=%d/0x%08x", method, name_.c_str(), reg, value, value);
+        for (const auto& [id, event] : NOTIFIED_GROUPS) {
+            RegisterCache& registers = group(id).registers;
+            const auto found = registers.find(reg);
+            if (found == registers.end())
+                continue;
+            found->second = value;
+            marked |= bit(event);
+            if (id == RegisterGroup::Sensor)
+                HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Sensor reg [0x%04X] <- 0x%04x/%d", method, name_.c_str(), reg,
+                          value, value);
+            if (id == RegisterGroup::Playback)
+                HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Playback reg [0x%04X] <- 0x%04x/%d", method, name_.c_str(), reg,
+                          value, value);
+        }
+    }
+    return marked;
+}
+
+// Recomputes one cached record from the updated caches (the state mutex is held) and makes the
+// event: the previous record with the fields that changed copied in and marked. Nothing (and a
+// log line) when the record cannot be computed.
+std::unique_ptr<HLV_CALLBACK::CallbackRequest> TarrowOperations::changeLocked(uint32_t event)
 {
     static constexpr const char* method = "TarrowOperations::handleNotification";
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", method, name_.c_str(), TARROW_EVENTS::eventName(event));
-    const auto changed = [this](auto& cached, auto compute, auto merge) {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+    const auto changed = [this, event](auto& cached, auto compute, auto merge) {
         auto record = cached;
         (this->*compute)();
         merge(cached, record);
-        return record;
+        return TARROW_EVENTS::event(event, address_, record);
     };
     try {
         switch (event) {
         case HX_CAPTURE_CHANGE: {
-            const auto record = changed(captureSettings_, &TarrowOperations::computeCaptureLocked,
-                                        TARROW_CAPTURE::mergeCapture);
-            std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+            auto request = changed(captureSettings_, &TarrowOperations::computeCaptureLocked, TARROW_CAPTURE::mergeCapture);
             computeAnalogGainLocked();
-            TARROW_EVENTS::post(event, address_, record);
-            break;
+            return request;
         }
         case HX_DOWNLOAD_CHANGE:
-            TARROW_EVENTS::post(event, address_, changed(downloadSettings_, &TarrowOperations::computeDownloadLocked,
-                                                         TARROW_DOWNLOAD::mergeDownload));
-            break;
-        case HX_IO_CHANGE:
-            TARROW_EVENTS::post(event, address_,
-                                changed(ioSettings_, &TarrowOperations::computeIoLocked, TARROW_IO::mergeIo));
-            break;
-        case HX_LENS_CHANGE: {
-            HX_LENS_STATUS lens;
-            HX_lens_status_init(&lens, sizeof(lens));
-            getLensStatus(&lens);
-            TARROW_EVENTS::post(event, address_, lens);
-            break;
-        }
-        case HX_STATE:
-            TARROW_EVENTS::post(event, address_, changed(command_, &TarrowOperations::computeStateLocked,
-                                                         TARROW_COMMANDS::mergeCommand));
-            checkProgressPoller(HX_PLAY_PAUSE);
-            break;
+            return changed(downloadSettings_, &TarrowOperations::computeDownloadLocked, TARROW_DOWNLOAD::mergeDownload);
+        case HX_IO_CHANGE: return changed(ioSettings_, &TarrowOperations::computeIoLocked, TARROW_IO::mergeIo);
+        case HX_STATE: return changed(command_, &TarrowOperations::computeStateLocked, TARROW_COMMANDS::mergeCommand);
         case HX_PLAYBACK_CHANGE:
-            TARROW_EVENTS::post(event, address_, changed(playbackSettings_, &TarrowOperations::computePlaybackLocked,
-                                                         TARROW_COMMANDS::mergePlayback));
-            break;
+            return changed(playbackSettings_, &TarrowOperations::computePlaybackLocked, TARROW_COMMANDS::mergePlayback);
         case HX_PROGRESS_UPDATE:
-            TARROW_EVENTS::post(event, address_, changed(progress_, &TarrowOperations::computeProgressLocked,
-                                                         TARROW_EVENTS::mergeProgress));
-            break;
-        default: break;
+            return changed(progress_, &TarrowOperations::computeProgressLocked, TARROW_EVENTS::mergeProgress);
+        default: return nullptr;
         }
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s(%s): No %s: %s", method, name_.c_str(), TARROW_EVENTS::eventName(event), error.str().c_str());
     }
+    return nullptr;
+}
+
+std::unique_ptr<HLV_CALLBACK::CallbackRequest> TarrowOperations::lensChange()
+{
+    try {
+        HX_LENS_STATUS lens;
+        HX_lens_status_init(&lens, sizeof(lens));
+        getLensStatus(&lens);
+        return TARROW_EVENTS::event(HX_LENS_CHANGE, address_, lens);
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): No %s: %s", "TarrowOperations::handleNotification", name_.c_str(), "HX_LENS_CHANGE",
+                error.str().c_str());
+    }
+    return nullptr;
 }
 
 void TarrowOperations::computeProgressLocked()

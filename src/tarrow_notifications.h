@@ -13,14 +13,21 @@
 
 namespace TARROW_EVENTS {
 
+// An event for the clients subscribed to the camera, carrying its own copy of the record.
+template <class Record>
+std::unique_ptr<HLV_CALLBACK::CallbackRequest> event(uint32_t code, uint32_t cameraAddress, const Record& record)
+{
+    auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(code, HX_CAMERA_HANDLE{cameraAddress});
+    request->attach(record);
+    return request;
+}
+
 // Hands a copy of the record to the Callback thread as an event for the clients subscribed to the
 // camera; dropped (the Callback thread has closed) without a word. Any thread may post.
 template <class Record>
-void post(uint32_t event, uint32_t cameraAddress, const Record& record)
+void post(uint32_t code, uint32_t cameraAddress, const Record& record)
 {
-    auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(event, HX_CAMERA_HANDLE{cameraAddress});
-    request->attach(record);
-    HLV_CALLBACK::Callback::postEvent(std::move(request));
+    HLV_CALLBACK::Callback::postEvent(event(code, cameraAddress, record));
 }
 
 // "HX_CAPTURE_CHANGE" and so on, for log lines.

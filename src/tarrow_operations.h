@@ -16,6 +16,9 @@
 #include "tarrow_streaming.h"
 
 class HxStreamOperations;
+namespace HLV_CALLBACK {
+class CallbackRequest;
+}
 namespace TARROW_OPERATIONS {
 class HeartBeatPoller;
 class ProgressPoller;
@@ -117,7 +120,9 @@ private:
     bool messageChannelLost(const RegisterChannel::EventRoute& route);
     void refreshEveryCache();
     void postCurrentState();
-    void postChange(uint32_t event);
+    uint32_t storeNotified(const RegisterPairs& pairs);
+    std::unique_ptr<HLV_CALLBACK::CallbackRequest> changeLocked(uint32_t event);
+    std::unique_ptr<HLV_CALLBACK::CallbackRequest> lensChange();
     void computeProgressLocked();
     // Download, input/output and stream settings (tarrow_*_settings.cpp).
     void computeDownloadLocked();

@@ -123,6 +123,7 @@ private:
     uint32_t storeNotified(const RegisterPairs& pairs);
     std::unique_ptr<HLV_CALLBACK::CallbackRequest> changeLocked(uint32_t event);
     std::unique_ptr<HLV_CALLBACK::CallbackRequest> lensChange();
+    void postFinalProgress();
     void computeProgressLocked();
     // Download, input/output and stream settings (tarrow_*_settings.cpp).
     void computeDownloadLocked();

@@ -15,6 +15,7 @@
 #include "internal/settings.h"
 #include "register_map.h"
 #include "tarrow_commands.h"
+#include "tarrow_notifications.h"
 #include "tarrow_operations.h"
 #include "wire/control_packet.h"
 
@@ -290,11 +291,14 @@ void TarrowOperations::checkProgressPoller(uint32_t playMode)
         registers = &PLAYBACK_REGISTERS;
     }
     std::unique_ptr<ProgressPoller> stopped;
-    std::lock_guard<std::mutex> lock(pollerLock_);
+    std::unique_lock<std::mutex> lock(pollerLock_);
     if (registers == nullptr) {
         if (progressPoller_)
             HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Stop the poller.", method, name_.c_str());
         stopped = std::move(progressPoller_);
+        lock.unlock();
+        if (stopped && state == STATE_REVIEW && stopped->cameraState() != STATE_REVIEW)
+            postFinalProgress();
         return;
     }
     const uint32_t scaled = HLV_THREAD::scaledMicroseconds(period);
@@ -318,4 +322,21 @@ void TarrowOperations::checkProgressPoller(uint32_t playMode)
         HLV_LOG("%s: Unable to allocate our progress poller object (%s)", method, error.what());
         progressPoller_.reset();
     }
+}
+
+// A recording that reached review may have grown since the last poll: subscribers are given its
+// complete progress once more.
+void TarrowOperations::postFinalProgress()
+{
+    if (!refreshGroup(RegisterGroup::Progress))
+        return;
+    std::unique_ptr<HLV_CALLBACK::CallbackRequest> event;
+    {
+        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        if (subscriptionCount_ == 0)
+            return;
+        event = changeLocked(HX_PROGRESS_UPDATE);
+    }
+    if (event)
+        HLV_CALLBACK::Callback::postEvent(std::move(event));
 }

@@ -206,6 +206,9 @@ TEST(StateMachine, RecordingAndPlaybackWithEventsForTheSubscriberOnly)
     EXPECT_EQ(command(first, HX_CMD_TRIGGER).code, 4u);
     // Progress arrives by polling until the camera reports review by itself.
     EXPECT_TRUE(Library::firstLog.waitFor<HX_COMMAND>(HX_STATE, [](const HX_COMMAND& c) { return c.code == 8; }, DEADLINE));
+    // Polling stops at review, with one last update that counts the whole recording.
+    EXPECT_TRUE(Library::firstLog.waitFor<HX_PROGRESS>(
+        HX_PROGRESS_UPDATE, [](const HX_PROGRESS& p) { return p.recorded_frames == RECORD_LENGTH; }, DEADLINE));
     const auto progress = Library::firstLog.records<HX_PROGRESS>(HX_PROGRESS_UPDATE);
     ASSERT_GE(progress.size(), 3u);
     uint32_t before = 0;

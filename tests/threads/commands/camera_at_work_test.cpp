@@ -249,6 +249,8 @@ TEST_F(CameraAtWork, RecordingFromArmToReviewWithStateAndProgressEvents)
     deliverCameraEvents();
     EXPECT_TRUE(watcher().waitFor<HX_COMMAND>(HX_STATE, [](const HX_COMMAND& c) { return c.code == 8; }, DEADLINE));
     EXPECT_EQ(tarrow().progressPollerPeriod(), 0u);
+    EXPECT_TRUE(watcher().waitFor<HX_PROGRESS>(
+        HX_PROGRESS_UPDATE, [](const HX_PROGRESS& p) { return p.recorded_frames == RECORD_LENGTH; }, DEADLINE));
     const auto review = watcher().waitFor<HX_PLAYBACK_SETTINGS>(
         HX_PLAYBACK_CHANGE, [](const HX_PLAYBACK_SETTINGS& p) { return p.mode_caps == 0x7; }, DEADLINE);
     ASSERT_TRUE(review);

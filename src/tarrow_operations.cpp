@@ -206,6 +206,9 @@ void TarrowOperations::setCaptureSettings(HX_CAPTURE_SETTINGS* inOut)
                                    rateEncoding());
         const CaptureWrites writes = validator.validate(record);
         if (!writes.empty()) {
+            // Live images take the new region's size: live stops around the write and restarts
+            // however the write ends.
+            TarrowStreaming::LiveStreamPause livePause(*streaming_);
             applyCaptureWrites(record, writes);
         }
         mergeCameraCapture(record);

@@ -62,15 +62,50 @@ uint64_t TarrowStreaming::watchdogStops() const
 
 // --- Receiver -----------------------------------------------------------------------------------
 
+TarrowStreaming::LiveStreamPause::LiveStreamPause(TarrowStreaming& streaming) : streaming_(streaming)
+{
+    std::lock_guard<std::recursive_mutex> flow(streaming_.flowLock_);
+    if (!streaming_.liveRunning())
+        return;
+    streaming_.stopLiveStream();
+    stopped_ = true;
+}
+
+TarrowStreaming::LiveStreamPause::~LiveStreamPause()
+{
+    if (!stopped_)
+        return;
+    try {
+        streaming_.startLiveStream();
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): The live stream did not restart: %s", "TarrowOperations::startLiveStream",
+                streaming_.name_.c_str(), error.str().c_str());
+    } catch (const std::exception& error) {
+        HLV_LOG("%s(%s): The live stream did not restart: %s", "TarrowOperations::startLiveStream",
+                streaming_.name_.c_str(), error.what());
+    }
+}
+
+bool TarrowStreaming::liveRunning() const
+{
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
+    return writtenStreamControl_ == STREAM_LIVE && !streamOps_.streamPaused();
+}
+
 void TarrowStreaming::connectStream()
 {
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::connectStream", name_.c_str());
     if (streamOps_.hasReceiver())
         return;
     const bool overUdp = !hooks_.streamsOverUdp || hooks_.streamsOverUdp();
+    // The negotiation's trials set their own packet delay; download settings applied before the
+    // receiver existed chose the pacing, which is given back once the trials are over.
+    uint32_t packetDelay = 0;
+    const bool delayKnown = overUdp && channel_.readReg(regs::GIGE_REG_SCPD0, packetDelay) == 0;
     streamOps_.connectStream(overUdp);
-    if (overUdp)
-        waitForNegotiation();
+    if (overUdp && waitForNegotiation() && delayKnown)
+        channel_.writeReg(regs::GIGE_REG_SCPD0, packetDelay);
     // Started once per receiver: a download in progress keeps the poller stopped until it ends.
     if (hooks_.startHeartBeat)
         hooks_.startHeartBeat();
@@ -79,7 +114,7 @@ void TarrowStreaming::connectStream()
 // A stream started while the receiver still negotiates would have its first datagrams taken for
 // the test packet and would tell the camera a packet size of 0, so the first stream waits (bounded
 // by the negotiation's own two trials) until the size is known.
-void TarrowStreaming::waitForNegotiation()
+bool TarrowStreaming::waitForNegotiation()
 {
     const auto limit = std::chrono::microseconds(2 * uint64_t{HLV_THREAD::scaledMicroseconds(NEGOTIATION_TRIAL_MICROSECONDS)}) +
                        std::chrono::milliseconds(NEGOTIATION_MARGIN_MILLISECONDS);
@@ -88,14 +123,16 @@ void TarrowStreaming::waitForNegotiation()
         if (std::chrono::steady_clock::now() >= deadline) {
             HLV_LOG("%s(%s): The stream packet size is not negotiated yet; streaming goes on without it.",
                     "TarrowOperations::connectStream", name_.c_str());
-            return;
+            return false;
         }
         std::this_thread::sleep_for(NEGOTIATION_POLL);
     }
+    return streamOps_.hasReceiver();
 }
 
 void TarrowStreaming::disconnectStream()
 {
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::disconnectStream", name_.c_str());
     // The watchdog asks the receiver about the throttle, so it goes before the receiver does.
     watchdog_.reset();
@@ -105,6 +142,7 @@ void TarrowStreaming::disconnectStream()
 
 uint32_t TarrowStreaming::streamShutdown()
 {
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::streamShutdown", name_.c_str());
     if (!HxComm::isKnown(address_))
         return 0;
@@ -126,6 +164,7 @@ bool TarrowStreaming::channelUsable() const
 
 void TarrowStreaming::handleStreaming(Message* message)
 {
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::handleStreaming", name_.c_str());
     if (message == nullptr)
         HLV_THROW(HLV_THREAD::LogicError, "%s: Unexpectedly null message!", "TarrowOperations::handleStreaming");
@@ -297,6 +336,7 @@ void TarrowStreaming::refuseDownloadStart(Message* message, HxStreamBuffer& stre
 
 bool TarrowStreaming::kickOffDownload()
 {
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
     DownloadPlan plan;
     return readDownloadPlan(plan) && downloadPossible(plan) && startCameraDownload(plan);
 }
@@ -376,6 +416,7 @@ HX_INTERNAL::PackingImage TarrowStreaming::recordedImage() const
 
 uint32_t TarrowStreaming::stopDownload()
 {
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::stopDownload", name_.c_str());
     RegisterPairs writes;
     streamOps_.stopDownload(writes);
@@ -476,6 +517,7 @@ void TarrowStreaming::switchLive(bool on)
 // refuses them still gets the stream list, whose result decides.
 void TarrowStreaming::startLiveStream()
 {
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
     const char* who = "TarrowOperations::startLiveStream";
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
     if (const uint32_t result = channel_.writeReg(regs::GIGE_REG_PARTITION_STATE, 0); result != 0)
@@ -501,6 +543,7 @@ void TarrowStreaming::startLiveStream()
 
 void TarrowStreaming::stopLiveStream()
 {
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
     const char* who = "TarrowOperations::stopLiveStream";
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
     if (channelUsable()) {

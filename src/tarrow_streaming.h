@@ -2,9 +2,11 @@
 // of the second, which streams over TCP), driven from the camera's service thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include <hx/hx.h>
@@ -29,8 +31,10 @@ class Message;
 // raised instead) and restores both however it ends: at its end frame, on a stop request, when it
 // cannot start, when the watchdog finds the camera silent, and when this object goes.
 //
-// Threads: everything on the camera's service thread, except construction and destruction (the
-// owner's thread, once nothing else uses the object).
+// Threads: the flows run on the camera's service thread; a setter on an API thread may stop and
+// restart live around its write (LiveStreamPause). One lock serialises the two, and is held only
+// by these operations, never around a call into the family's setters. Construction and
+// destruction on the owner's thread, once nothing else uses the object.
 class TarrowStreaming {
 public:
     // What the flows need from the family object they serve. Empty hooks do nothing (the UDP
@@ -59,6 +63,21 @@ public:
     TarrowStreaming(const TarrowStreaming&) = delete;
     TarrowStreaming& operator=(const TarrowStreaming&) = delete;
 
+    // Stops a running live stream for its lifetime and starts it again however the scope is left,
+    // for a setter whose write changes what the camera streams.
+    class LiveStreamPause {
+    public:
+        explicit LiveStreamPause(TarrowStreaming& streaming);
+        ~LiveStreamPause();
+        LiveStreamPause(const LiveStreamPause&) = delete;
+        LiveStreamPause& operator=(const LiveStreamPause&) = delete;
+        bool stopped() const { return stopped_; }
+
+    private:
+        TarrowStreaming& streaming_;
+        bool stopped_ = false;
+    };
+
     // Takes a stream buffer message over: it is forwarded, handed to the receiver or ended here.
     // Throws (and leaves the message to the caller) only for a message that is not a stream
     // buffer message or when the receiver cannot be created.
@@ -83,6 +102,8 @@ public:
     // The last value the flows wrote to the stream control register (playback notes its own).
     uint32_t writtenStreamControl() const { return writtenStreamControl_; }
     void noteStreamControl(uint32_t value) { writtenStreamControl_ = value; }
+    // Live runs and the receiver does not hold the camera back.
+    bool liveRunning() const;
     bool downloadRunning() const { return downloadRunning_; }
     // The last frame of the running (or last) download, as the camera's registers gave it.
     uint32_t downloadEndFrame() const { return downloadEndFrame_; }
@@ -116,7 +137,8 @@ private:
     void leaveDownloadMode();
     void pauseDiscovery();
     void resumeDiscovery();
-    void waitForNegotiation();
+    // True once the packet size is known (false after the time limit or without a receiver).
+    bool waitForNegotiation();
     HX_INTERNAL::PackingImage recordedImage() const;
     bool channelUsable() const;
     // Hands a buffer or stop request to the receiver, or ends a message that carries neither.
@@ -130,7 +152,8 @@ private:
     RegisterChannel& channel_;
     HxStreamOperations& streamOps_;
     const Hooks hooks_;
-    uint32_t writtenStreamControl_ = STREAM_STOPPED;
+    mutable std::recursive_mutex flowLock_;
+    std::atomic<uint32_t> writtenStreamControl_{STREAM_STOPPED};
     bool downloadRunning_ = false;
     bool discoveryPausedByDownload_ = false;
     uint32_t downloadEndFrame_ = 0;

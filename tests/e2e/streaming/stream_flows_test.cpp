@@ -1,0 +1,460 @@
+// Image streams end to end through the public C interface against stand-in cameras on loopback:
+// downloads, live and playback over UDP (first family) and TCP (second family) with the frame
+// numbers read back from the pixels, packed downloads, the download throttle, downloads that
+// cannot start, and a camera that goes silent in the middle of one.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <algorithm>
+#include <set>
+
+#include <hlv_thread/period_scale.h>
+#include <hx/hx.h>
+
+#include "cluster.h"
+#include "discovery_seam.h"
+#include "hx_internal.h"
+#include "register_map.h"
+#include "stream_host.h"
+
+using namespace hxsim;
+using namespace stream_test;
+namespace regs = HX_REGISTERS;
+
+namespace {
+
+constexpr uint32_t TARROW = 0x7F000002; // host order: 127.0.0.2
+constexpr uint32_t MORVANE = 0x7F000003;
+constexpr uint32_t SILENT = 0x7F000004; // its image packets never leave it
+constexpr uint32_t LIVE = 0x7F000005;
+constexpr uint32_t IDLE = 0x7F000006;   // never records
+constexpr uint32_t RECORD_LENGTH = 24;
+// Room for a frame as TIFF (8-bit samples after a header) and for live images.
+constexpr std::size_t BUFFER_SIZE = HX_STREAM_MIN_BUFFER_SIZE;
+
+class Library : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        // Negotiation trials, request age-out and the download watchdog in a twentieth of their time.
+        HLV_THREAD::setPeriodScale(0.05);
+        if (std::getenv("HX_TEST_TRACE") != nullptr)
+            HX_trace(1);
+        std::vector<CameraConfig> configs{streamCamera(TARROW, "hxsim qT"), streamCamera(MORVANE, "hxsim qM"),
+                                          streamCamera(SILENT, "hxsim qT"), streamCamera(LIVE, "hxsim qT"),
+                                          streamCamera(IDLE, "hxsim qT")};
+        configs[2].faults.stream.drop = 1.0;
+        cluster = std::make_unique<Cluster>(configs);
+        ASSERT_EQ(HX_register(&client, &StreamHost::onEvent, &host), HX_STATUS_OK);
+    }
+    void TearDown() override
+    {
+        HX_unregister(client);
+        EXPECT_EQ(HX_shutdown(), HX_STATUS_OK);
+        cluster.reset();
+    }
+
+    static inline HX_CLIENT_HANDLE client = 0;
+    static inline StreamHost host;
+    static inline std::unique_ptr<Cluster> cluster;
+};
+
+HX_CLIENT_HANDLE client()
+{
+    return Library::client;
+}
+
+StreamHost& host()
+{
+    return Library::host;
+}
+
+HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress)
+{
+    return stream_test::handleOf(client(), hostOrderAddress);
+}
+
+// A register of a stand-in camera, as the camera itself holds it.
+uint32_t cameraRegister(uint32_t hostOrderAddress, uint32_t address)
+{
+    uint32_t value = 0xFFFFFFFF;
+    (*Library::cluster)[hostOrderAddress - TARROW].withCore([&](CameraCore& core, SimTime) {
+        value = core.device().registers().read(address).value_or(0xFFFFFFFF);
+    });
+    return value;
+}
+
+void configure(HX_CAMERA_HANDLE camera)
+{
+    stream_test::configure(client(), camera, RECORD_LENGTH);
+}
+
+void record(HX_CAMERA_HANDLE camera)
+{
+    stream_test::record(client(), camera, RECORD_LENGTH);
+}
+
+// ctest runs every test in a process of its own: a test that needs a recording makes one unless
+// an earlier test of the same process did.
+HX_CAMERA_HANDLE recorded(uint32_t hostOrderAddress)
+{
+    const HX_CAMERA_HANDLE camera = handleOf(hostOrderAddress);
+    if (cameraState(client(), camera) != HX_CAMERA_STATE_REVIEW)
+        record(camera);
+    return camera;
+}
+
+HX_DOWNLOAD_SETTINGS setupDownload(HX_CAMERA_HANDLE camera, uint32_t start, uint32_t stop,
+                                   uint32_t format = HX_FORMAT_TIFF)
+{
+    HX_DOWNLOAD_SETTINGS settings;
+    HX_download_settings_init(&settings, sizeof(settings));
+    EXPECT_EQ(HX_setup_download_syn(client(), camera, &settings, &settings), HX_STATUS_OK);
+    settings.flags = HX_FLAG_SET;
+    settings.start = start;
+    settings.start_flags = HX_FLAG_SET;
+    settings.stop = stop;
+    settings.stop_flags = HX_FLAG_SET;
+    settings.format = format;
+    settings.format_flags = HX_FLAG_SET;
+    // Pause when one lent buffer is left, resume at two: a test host may lend only three. Packets
+    // 2 ms apart let the camera see a pause before it runs out of buffers.
+    settings.rate_control_flags = HX_FLAG_SET;
+    settings.pause_count = 1;
+    settings.resume_count = 2;
+    settings.turbo_delay = 2000;
+    settings.turbo_delay_flags = HX_FLAG_SET;
+    EXPECT_EQ(HX_setup_download_syn(client(), camera, &settings, &settings), HX_STATUS_OK);
+    return settings;
+}
+
+void lend(uint32_t streamKind, HX_CAMERA_HANDLE camera, HX_READ_STREAM* record)
+{
+    record->status = 0;
+    const HX_STATUS status = streamKind == HX_DOWNLOAD_DATA ? HX_download(client(), camera, record)
+                             : streamKind == HX_LIVE_DATA   ? HX_live(client(), camera, record)
+                                                            : HX_play(client(), camera, record);
+    ASSERT_EQ(status, HX_STATUS_OK);
+}
+
+std::vector<HX_READ_STREAM*> lendNew(uint32_t streamKind, HX_CAMERA_HANDLE camera, std::size_t count)
+{
+    std::vector<HX_READ_STREAM*> records;
+    for (std::size_t i = 0; i < count; ++i) {
+        records.push_back(host().buffer(BUFFER_SIZE));
+        lend(streamKind, camera, records.back());
+    }
+    return records;
+}
+
+// The next buffer of this stream kind. Live buffers filled just before an earlier test switched
+// live off may still be on their way to the host; other kinds are passed over.
+std::optional<Returned> nextOf(uint32_t streamKind, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+{
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        std::optional<Returned> returned = host().next(std::max(left, std::chrono::milliseconds(0)));
+        if (!returned || returned->event == streamKind)
+            return returned;
+    }
+}
+
+// Everything queued on the camera's service thread before this has been handled.
+void barrier(HX_CAMERA_HANDLE camera)
+{
+    cameraState(client(), camera);
+}
+
+bool discoveryPaused()
+{
+    return DISCOVERY_SEAM::paused();
+}
+
+// A returned buffer's results, with the frame number its pixels held when it came back.
+struct Received {
+    HX_READ_STREAM record;
+    std::optional<uint32_t> pixels;
+};
+
+Received receivedNow(const HX_READ_STREAM& record, bool tiff)
+{
+    return {record, tiff ? frameNumberInTiff(record) : std::optional<uint32_t>(frameNumberInPixels(record))};
+}
+
+// A buffer given back unfilled keeps the status bits it was lent with, plus these.
+bool released(const HX_READ_STREAM& record)
+{
+    return (record.status & RELEASED) == RELEASED && record.received_length == 0 && record.image_length == 0;
+}
+
+// Collects a download up to the buffer marked last; every other buffer of the `lent` (those
+// lent beyond the end frame) must then come back released.
+std::vector<Received> receiveDownload(std::size_t lent, bool tiff = true)
+{
+    std::vector<Received> frames;
+    while (frames.size() < lent) {
+        const std::optional<Returned> returned = nextOf(HX_DOWNLOAD_DATA);
+        if (!returned || returned->record == nullptr)
+            break;
+        frames.push_back(receivedNow(*returned->record, tiff));
+        if ((returned->record->status & HX_STREAM_STATUS_LAST) != 0)
+            break;
+    }
+    for (std::size_t i = frames.size(); i < lent; ++i) {
+        const std::optional<Returned> returned = nextOf(HX_DOWNLOAD_DATA);
+        if (!returned) {
+            ADD_FAILURE() << lent - i << " buffers lent beyond the end frame were not given back";
+            break;
+        }
+        EXPECT_TRUE(released(*returned->record)) << "status " << returned->record->status;
+    }
+    return frames;
+}
+
+void expectDownloadedFrames(const std::vector<Received>& frames, uint32_t first, uint32_t last)
+{
+    ASSERT_EQ(frames.size(), last - first + 1);
+    for (uint32_t i = 0; i < frames.size(); ++i) {
+        const HX_READ_STREAM& frame = frames[i].record;
+        const uint32_t expected = first + i;
+        EXPECT_EQ(frame.frame_id, expected);
+        EXPECT_EQ(frame.received_length, frame.image_length) << "frame " << expected;
+        EXPECT_EQ(frames[i].pixels, std::optional<uint32_t>(expected)) << "pixels of frame " << expected;
+        const uint32_t status = expected == last ? WHOLE_IMAGE | HX_STREAM_STATUS_LAST : WHOLE_IMAGE;
+        EXPECT_EQ(frame.status, status) << "frame " << expected;
+    }
+}
+
+// The camera is stopped, and neither discovery nor the camera's heartbeat stay as a download set them.
+void expectDownloadEnded(uint32_t hostOrderAddress)
+{
+    EXPECT_TRUE(eventually([&] { return cameraRegister(hostOrderAddress, regs::GIGE_REG_STREAM_CONTROL) == 0; }));
+    EXPECT_EQ(cameraRegister(hostOrderAddress, regs::GIGE_REG_HEARTBEAT_TIMEOUT), 10000u);
+    EXPECT_FALSE(discoveryPaused());
+}
+
+} // namespace
+
+TEST(Download, DeliversTheRangeInOrderAndMarksTheEndFrameLast)
+{
+    const HX_CAMERA_HANDLE camera = recorded(TARROW);
+    // Lent before the settings are applied, the buffers only wait (and the receiver negotiates
+    // first, so the settings' packet pacing stands); the buffer-less call starts. Two more than
+    // the range needs keep the throttle from pausing the camera near the end.
+    lendNew(HX_DOWNLOAD_DATA, camera, 12);
+    barrier(camera);
+    const HX_DOWNLOAD_SETTINGS settings = setupDownload(camera, 3, 12);
+    EXPECT_EQ((settings.start_flags | settings.stop_flags) & HX_FLAG_ERR, 0u);
+    ASSERT_EQ(HX_download(client(), camera, nullptr), HX_STATUS_OK);
+    expectDownloadedFrames(receiveDownload(12), 3, 12);
+    expectDownloadEnded(TARROW);
+    ASSERT_FALSE(host().negotiations().empty());
+    EXPECT_EQ(host().negotiations().front(), 9000);
+
+    // One frame with the waiting call: it returns once the host's callback has seen the buffer.
+    setupDownload(camera, 5, 5);
+    HX_READ_STREAM* single = host().buffer(BUFFER_SIZE);
+    ASSERT_EQ(HX_download_syn(client(), camera, single), HX_STATUS_OK);
+    const std::optional<Returned> returned = host().next(std::chrono::milliseconds(0));
+    ASSERT_TRUE(returned);
+    EXPECT_EQ(returned->record, single);
+    EXPECT_EQ(single->frame_id, 5u);
+    EXPECT_EQ(single->status, WHOLE_IMAGE | HX_STREAM_STATUS_LAST);
+    EXPECT_EQ(frameNumberInTiff(*single), std::optional<uint32_t>(5));
+    expectDownloadEnded(TARROW);
+}
+
+TEST(Download, ThrottleHoldsTheCameraWhileTheHostKeepsItsBuffersAndLosesNothing)
+{
+    const HX_CAMERA_HANDLE camera = recorded(TARROW);
+    // Settings first: in a process of its own the first buffer also creates the receiver, whose
+    // packet-size trials must not undo the pacing asked for here. The first of the three lent
+    // buffers starts the download; the host keeps what comes back.
+    setupDownload(camera, 0, RECORD_LENGTH - 1);
+    lendNew(HX_DOWNLOAD_DATA, camera, 3);
+    std::vector<HX_READ_STREAM*> held;
+    std::vector<Received> frames;
+    while (held.size() < 2) {
+        const std::optional<Returned> returned = nextOf(HX_DOWNLOAD_DATA);
+        ASSERT_TRUE(returned) << "the download did not start";
+        frames.push_back(receivedNow(*returned->record, true));
+        held.push_back(returned->record);
+    }
+    ASSERT_TRUE(eventually([] { return cameraRegister(TARROW, regs::GIGE_REG_STREAM_CONTROL) == 16; }))
+        << "the camera was not paused when the host ran short of buffers";
+    EXPECT_TRUE(discoveryPaused());
+    // Back with enough for the rest (two to spare), the camera resumes where it stopped.
+    for (HX_READ_STREAM* record : held)
+        lend(HX_DOWNLOAD_DATA, camera, record);
+    const std::size_t more = RECORD_LENGTH - frames.size();
+    lendNew(HX_DOWNLOAD_DATA, camera, more);
+    for (const Received& frame : receiveDownload(1 + held.size() + more))
+        frames.push_back(frame);
+    expectDownloadedFrames(frames, 0, RECORD_LENGTH - 1);
+    expectDownloadEnded(TARROW);
+}
+
+TEST(Download, PackedFramesArriveInTheCamerasOwnLayoutWhenThePackingLibraryIsThere)
+{
+    if (HxInternal::factory() == nullptr)
+        GTEST_SKIP() << "libhlv_internal.so is not on this test's library path";
+    const HX_CAMERA_HANDLE camera = recorded(TARROW);
+    lendNew(HX_DOWNLOAD_DATA, camera, 4);
+    barrier(camera);
+    const HX_DOWNLOAD_SETTINGS settings = setupDownload(camera, 7, 8, HX_FORMAT_PACKED);
+    ASSERT_EQ(settings.format_flags & HX_FLAG_ERR, 0u);
+    ASSERT_EQ(HX_download(client(), camera, nullptr), HX_STATUS_OK);
+    const std::vector<Received> frames = receiveDownload(4, false);
+    ASSERT_EQ(frames.size(), 2u);
+    for (uint32_t i = 0; i < 2; ++i) {
+        // 8-bit rows of a width that is a multiple of four: the packed frame is the pixels alone.
+        EXPECT_EQ(frames[i].record.received_length, FRAME_WIDTH * FRAME_HEIGHT);
+        EXPECT_EQ(frames[i].record.image_length, FRAME_WIDTH * FRAME_HEIGHT);
+        EXPECT_EQ(frames[i].pixels, std::optional<uint32_t>(7 + i));
+    }
+    EXPECT_NE(frames[1].record.status & HX_STREAM_STATUS_LAST, 0u);
+}
+
+TEST(Download, ThatCannotStartGivesTheBuffersBackAndRestoresDiscovery)
+{
+    // Frames beyond the recording are refused with the settings; nothing starts.
+    const HX_DOWNLOAD_SETTINGS beyond = setupDownload(recorded(TARROW), RECORD_LENGTH + 2, RECORD_LENGTH + 5);
+    EXPECT_NE(beyond.start_flags & HX_FLAG_ERR, 0u) << "start " << beyond.start << " of at most " << beyond.start_max;
+
+    // A camera without a recording: the buffer that would start the download comes back faulty,
+    // the ones lent before it come back released.
+    const HX_CAMERA_HANDLE idle = handleOf(IDLE);
+    lendNew(HX_DOWNLOAD_DATA, idle, 2);
+    barrier(idle);
+    setupDownload(idle, 0, 0);
+    HX_READ_STREAM* starter = host().buffer(BUFFER_SIZE);
+    lend(HX_DOWNLOAD_DATA, idle, starter);
+    std::multiset<uint32_t> statuses;
+    for (int i = 0; i < 3; ++i) {
+        const std::optional<Returned> returned = nextOf(HX_DOWNLOAD_DATA);
+        ASSERT_TRUE(returned) << "buffer " << i << " did not come back";
+        statuses.insert(returned->record == starter ? 1000 + returned->record->status : returned->record->status);
+        EXPECT_EQ(returned->record->received_length, 0u);
+    }
+    EXPECT_EQ(statuses, (std::multiset<uint32_t>{RELEASED, RELEASED, 1000 + HX_STREAM_STATUS_ERROR}));
+    EXPECT_FALSE(discoveryPaused());
+    EXPECT_EQ(cameraRegister(IDLE, regs::GIGE_REG_STREAM_CONTROL), 0u);
+}
+
+TEST(Download, FromACameraThatFallsSilentEndsWithEveryBufferReleased)
+{
+    const HX_CAMERA_HANDLE camera = handleOf(SILENT);
+    record(camera);
+    setupDownload(camera, 0, RECORD_LENGTH - 1);
+    const std::vector<HX_READ_STREAM*> lent = lendNew(HX_DOWNLOAD_DATA, camera, 3);
+    for (std::size_t i = 0; i < lent.size(); ++i) {
+        const std::optional<Returned> returned = nextOf(HX_DOWNLOAD_DATA, std::chrono::seconds(20));
+        ASSERT_TRUE(returned) << "buffer " << i << " was not given back";
+        EXPECT_TRUE(released(*returned->record)) << "status " << returned->record->status;
+    }
+    expectDownloadEnded(SILENT);
+}
+
+TEST(Live, FramesCarryTheirNumbersAndSwitchingOffStopsTheCamera)
+{
+    const HX_CAMERA_HANDLE camera = handleOf(LIVE);
+    configure(camera);
+    lendNew(HX_LIVE_DATA, camera, 3);
+    ASSERT_EQ(HX_live_enable(client(), camera, 1), HX_STATUS_OK);
+    std::optional<uint32_t> previous;
+    for (int i = 0; i < 6; ++i) {
+        const std::optional<Returned> returned = nextOf(HX_LIVE_DATA);
+        ASSERT_TRUE(returned) << "live frame " << i << " did not arrive";
+        const HX_READ_STREAM& frame = *returned->record;
+        EXPECT_EQ(frame.status, WHOLE_IMAGE);
+        EXPECT_EQ(frame.received_length, frame.image_length);
+        EXPECT_EQ(frameNumberInPixels(frame), frame.frame_id);
+        if (previous) {
+            EXPECT_GT(frame.frame_id, *previous);
+        }
+        previous = frame.frame_id;
+        lend(HX_LIVE_DATA, camera, returned->record);
+    }
+    EXPECT_EQ(cameraRegister(LIVE, regs::GIGE_REG_STREAM_CONTROL), 1u);
+
+    // A narrower region while live runs: live stops around the write and carries on in the new size.
+    HX_CAPTURE_SETTINGS capture;
+    HX_capture_settings_init(&capture, sizeof(capture));
+    capture.sensor_group_flags = HX_FLAG_SET;
+    capture.width = FRAME_WIDTH / 2;
+    capture.width_flags = HX_FLAG_SET;
+    ASSERT_EQ(HX_setup_capture_syn(client(), camera, &capture, &capture), HX_STATUS_OK);
+    EXPECT_TRUE(eventually([&] {
+        const std::optional<Returned> returned = nextOf(HX_LIVE_DATA);
+        if (!returned)
+            return false;
+        const HX_READ_STREAM frame = *returned->record;
+        lend(HX_LIVE_DATA, camera, returned->record);
+        return frame.image_length == FRAME_WIDTH / 2 * FRAME_HEIGHT && frame.status == WHOLE_IMAGE;
+    })) << "no live image of the new size";
+    EXPECT_EQ(cameraRegister(LIVE, regs::GIGE_REG_STREAM_CONTROL), 1u);
+    ASSERT_EQ(HX_live_enable(client(), camera, 0), HX_STATUS_OK);
+    barrier(camera);
+    EXPECT_EQ(cameraRegister(LIVE, regs::GIGE_REG_STREAM_CONTROL), 0u);
+}
+
+TEST(Playback, ForwardPlaybackDeliversFramesOfTheChosenRange)
+{
+    const HX_CAMERA_HANDLE camera = recorded(TARROW);
+    lendNew(HX_PLAYBACK_DATA, camera, 3);
+    barrier(camera);
+    HX_PLAYBACK_SETTINGS playback;
+    HX_playback_settings_init(&playback, sizeof(playback));
+    playback.flags = HX_FLAG_SET;
+    playback.mode = HX_PLAY_FORWARD;
+    playback.mode_flags = HX_FLAG_SET;
+    playback.cut_in = 4;
+    playback.cut_in_flags = HX_FLAG_SET;
+    playback.cut_out = 9;
+    playback.cut_out_flags = HX_FLAG_SET;
+    playback.current_frame = 4;
+    playback.current_frame_flags = HX_FLAG_SET;
+    ASSERT_EQ(HX_setup_playback_syn(client(), camera, &playback, &playback), HX_STATUS_OK);
+    for (int i = 0; i < 8; ++i) {
+        const std::optional<Returned> returned = nextOf(HX_PLAYBACK_DATA);
+        ASSERT_TRUE(returned) << "playback frame " << i << " did not arrive";
+        const HX_READ_STREAM& frame = *returned->record;
+        EXPECT_EQ(frame.status, WHOLE_IMAGE);
+        EXPECT_GE(frame.frame_id, 4u);
+        EXPECT_LE(frame.frame_id, 9u);
+        EXPECT_EQ(frameNumberInPixels(frame), frame.frame_id);
+        lend(HX_PLAYBACK_DATA, camera, returned->record);
+    }
+    playback.mode = HX_PLAY_PAUSE;
+    playback.mode_flags = HX_FLAG_SET;
+    ASSERT_EQ(HX_setup_playback_syn(client(), camera, &playback, &playback), HX_STATUS_OK);
+    EXPECT_TRUE(eventually([] { return cameraRegister(TARROW, regs::GIGE_REG_STREAM_CONTROL) == 0; }));
+}
+
+TEST(SecondFamily, DownloadsAndStreamsLiveOverTcp)
+{
+    const HX_CAMERA_HANDLE camera = handleOf(MORVANE);
+    record(camera);
+    lendNew(HX_DOWNLOAD_DATA, camera, 8);
+    barrier(camera);
+    setupDownload(camera, 0, 5);
+    ASSERT_EQ(HX_download(client(), camera, nullptr), HX_STATUS_OK);
+    expectDownloadedFrames(receiveDownload(8), 0, 5);
+    expectDownloadEnded(MORVANE);
+
+    lendNew(HX_LIVE_DATA, camera, 2);
+    ASSERT_EQ(HX_live_enable(client(), camera, 1), HX_STATUS_OK);
+    for (int i = 0; i < 3; ++i) {
+        const std::optional<Returned> returned = nextOf(HX_LIVE_DATA);
+        ASSERT_TRUE(returned) << "live frame " << i << " did not arrive";
+        EXPECT_EQ(returned->record->status, WHOLE_IMAGE);
+        EXPECT_EQ(frameNumberInPixels(*returned->record), returned->record->frame_id);
+        lend(HX_LIVE_DATA, camera, returned->record);
+    }
+    ASSERT_EQ(HX_live_enable(client(), camera, 0), HX_STATUS_OK);
+    barrier(camera);
+    EXPECT_EQ(cameraRegister(MORVANE, regs::GIGE_REG_STREAM_CONTROL), 0u);
+}
+
+static ::testing::Environment* const library = ::testing::AddGlobalTestEnvironment(new Library);

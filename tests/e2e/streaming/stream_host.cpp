@@ -1,0 +1,182 @@
+// A test host for the stream flows: one registered client whose callback queues the buffers the
+// library gives back, buffers that outlive the library, and the stand-in cameras' registers.
+#include "stream_host.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
+
+namespace stream_test {
+namespace {
+
+uint32_t littleEndian(const uint8_t* bytes, std::size_t count)
+{
+    uint32_t value = 0;
+    for (std::size_t i = count; i > 0; --i)
+        value = value << 8 | bytes[i - 1];
+    return value;
+}
+
+constexpr uint16_t STRIP_OFFSETS = 273;
+
+} // namespace
+
+void StreamHost::onEvent(uint32_t event, HX_CLIENT_HANDLE, HX_CAMERA_HANDLE, void* data, void* cookie)
+{
+    auto* host = static_cast<StreamHost*>(cookie);
+    {
+        std::lock_guard<std::mutex> guard(host->lock_);
+        if (event == HX_DOWNLOAD_DATA || event == HX_LIVE_DATA || event == HX_PLAYBACK_DATA)
+            host->returned_.push_back({event, static_cast<HX_READ_STREAM*>(data)});
+        else if (event == HX_STREAM_NEGOTIATION && data != nullptr)
+            host->negotiations_.push_back(*static_cast<const int32_t*>(data));
+        else
+            return;
+    }
+    host->changed_.notify_all();
+}
+
+std::optional<Returned> StreamHost::next(std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> guard(lock_);
+    if (!changed_.wait_for(guard, timeout, [this] { return !returned_.empty(); }))
+        return std::nullopt;
+    Returned first = returned_.front();
+    returned_.pop_front();
+    return first;
+}
+
+std::vector<int32_t> StreamHost::negotiations() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return negotiations_;
+}
+
+HX_READ_STREAM* StreamHost::buffer(std::size_t size)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    Buffer& buffer = buffers_.emplace_back();
+    buffer.bytes = std::make_unique<uint8_t[]>(size);
+    HX_read_stream_init(&buffer.record, sizeof(buffer.record));
+    buffer.record.buffer = buffer.bytes.get();
+    buffer.record.buffer_size = size;
+    return &buffer.record;
+}
+
+uint32_t frameNumberInPixels(const HX_READ_STREAM& record)
+{
+    return record.received_length < 4 ? 0xFFFFFFFF : littleEndian(static_cast<const uint8_t*>(record.buffer), 4);
+}
+
+// Reads only what it needs and checks every offset against the received bytes.
+std::optional<uint32_t> frameNumberInTiff(const HX_READ_STREAM& record)
+{
+    const auto* bytes = static_cast<const uint8_t*>(record.buffer);
+    const std::size_t size = record.received_length;
+    if (size < 8 || bytes[0] != 'I' || bytes[1] != 'I')
+        return std::nullopt;
+    const uint32_t directory = littleEndian(bytes + 4, 4);
+    if (directory > size - 2)
+        return std::nullopt;
+    const uint32_t entries = littleEndian(bytes + directory, 2);
+    for (uint32_t i = 0; i < entries; ++i) {
+        const std::size_t entry = directory + 2 + std::size_t{i} * 12;
+        if (entry + 12 > size)
+            return std::nullopt;
+        if (littleEndian(bytes + entry, 2) != STRIP_OFFSETS)
+            continue;
+        const uint32_t strip = littleEndian(bytes + entry + 8, 4);
+        if (strip > size - 4)
+            return std::nullopt;
+        return littleEndian(bytes + strip, 4);
+    }
+    return std::nullopt;
+}
+
+hxsim::CameraConfig streamCamera(uint32_t hostOrderAddress, const char* model)
+{
+    hxsim::CameraConfig config;
+    config.address = hostOrderAddress;
+    config.model = model;
+    config.sensor = *hxsim::SensorModel::fromName("lupa-mono");
+    config.memoryBytes = uint64_t{1} << 30;
+    config.userName = "cam-" + std::to_string(hostOrderAddress & 0xFF);
+    config.serial = "HXS" + std::to_string(hostOrderAddress & 0xFF);
+    config.seed = hostOrderAddress;
+    config.timeScale = 20;
+    return config;
+}
+
+HX_CAMERA_HANDLE handleOf(HX_CLIENT_HANDLE client, uint32_t hostOrderAddress)
+{
+    in_addr address{htonl(hostOrderAddress)};
+    char text[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &address, text, sizeof(text));
+    HX_CAMERA_HANDLE handle = 0;
+    EXPECT_EQ(HX_get_handle_by_name(client, &handle, text), HX_STATUS_OK) << text;
+    return handle;
+}
+
+uint32_t cameraState(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)
+{
+    HX_COMMAND command;
+    HX_command_init(&command, sizeof(command));
+    EXPECT_EQ(HX_command_syn(client, camera, &command, &command), HX_STATUS_OK);
+    return command.code;
+}
+
+void sendCommand(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t code)
+{
+    HX_COMMAND command;
+    HX_command_init(&command, sizeof(command));
+    command.flags = HX_FLAG_SET;
+    command.code = code;
+    command.code_flags = HX_FLAG_SET;
+    ASSERT_EQ(HX_command_syn(client, camera, &command, &command), HX_STATUS_OK);
+    ASSERT_EQ(command.code_flags & HX_FLAG_ERR, 0u) << "command 0x" << std::hex << code;
+}
+
+void configure(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames)
+{
+    HX_CAPTURE_SETTINGS capture;
+    HX_capture_settings_init(&capture, sizeof(capture));
+    capture.sensor_group_flags = HX_FLAG_SET;
+    capture.bit_mode = HX_BIT_MODE_8A;
+    capture.bit_mode_flags = HX_FLAG_SET;
+    capture.width = FRAME_WIDTH;
+    capture.width_flags = HX_FLAG_SET;
+    capture.height = FRAME_HEIGHT;
+    capture.height_flags = HX_FLAG_SET;
+    capture.record_group_flags = HX_FLAG_SET;
+    // Start-trigger recording: exactly `frames` frames from the trigger.
+    capture.record_mode = HX_RECORD_MODE_LTR;
+    capture.record_mode_flags = HX_FLAG_SET;
+    capture.length = frames;
+    capture.length_flags = HX_FLAG_SET;
+    ASSERT_EQ(HX_setup_capture_syn(client, camera, &capture, &capture), HX_STATUS_OK);
+    ASSERT_EQ(capture.flags & HX_FLAG_ERR, 0u);
+}
+
+void record(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames)
+{
+    configure(client, camera, frames);
+    sendCommand(client, camera, HX_CMD_ARM);
+    sendCommand(client, camera, HX_CMD_TRIGGER);
+    ASSERT_TRUE(eventually([&] { return cameraState(client, camera) == HX_CAMERA_STATE_REVIEW; }))
+        << "the camera did not finish its recording";
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    while (!condition()) {
+        if (Clock::now() >= deadline)
+            return condition();
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+} // namespace stream_test

@@ -196,6 +196,12 @@ bool Discovery::addCameraByAddress(const std::string& text, uint32_t& address) {
   address = *parsed;
   if (db_->timer(address)) return true;
   if (halted()) return false;
+  // A name lookup must never turn into a broadcast.
+  if (!HX_NETUTILS::isSingleHost(address, HX_NETUTILS::listAdapters())) {
+    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: %s is no camera address.", "Discovery::addCameraByAddress",
+              text.c_str());
+    return false;
+  }
   HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Asking %s directly.", "Discovery::addCameraByAddress", text.c_str());
   post(new HLV_DISCOVERY::DiscoveryProbe(this, address));
   return db_->waitForCamera(address, std::chrono::steady_clock::now() + PROBE_WAIT);

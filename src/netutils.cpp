@@ -23,6 +23,15 @@ std::vector<uint32_t> discoveryTargets(const std::vector<Adapter>& adapters) {
   return targets;
 }
 
+bool isSingleHost(uint32_t address, const std::vector<Adapter>& adapters) {
+  const uint8_t firstOctet = reinterpret_cast<const uint8_t*>(&address)[0];  // network order
+  if (address == 0 || address == 0xFFFFFFFF || (firstOctet >= 224 && firstOctet <= 239)) return false;
+  for (const Adapter& adapter : adapters) {
+    if (adapter.address != 0 && adapter.mask != 0xFFFFFFFF && address == (adapter.address | ~adapter.mask)) return false;
+  }
+  return true;
+}
+
 const Adapter* adapterForCamera(const std::vector<Adapter>& adapters, uint32_t camera) {
   for (const Adapter& adapter : adapters) {
     if (adapter.address != 0 && (camera & adapter.mask) == (adapter.address & adapter.mask)) return &adapter;

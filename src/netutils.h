@@ -36,6 +36,10 @@ LinkKind linkKind(unsigned hardwareType, bool wireless);
 // Ethernet or wireless, up, with an address. Order follows the adapter list.
 std::vector<uint32_t> discoveryTargets(const std::vector<Adapter>& adapters);
 
+// True for an address one camera can have: not 0.0.0.0, not multicast, not the limited broadcast
+// and not the directed broadcast of any adapter (a request sent there would reach many).
+bool isSingleHost(uint32_t address, const std::vector<Adapter>& adapters);
+
 // The first adapter whose primary address shares the camera's subnet, or nullptr.
 const Adapter* adapterForCamera(const std::vector<Adapter>& adapters, uint32_t camera);
 

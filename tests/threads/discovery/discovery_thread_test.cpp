@@ -181,6 +181,11 @@ TEST_F(DiscoveryThread, OnlyAnAnsweringAcceptableCameraCanBeAddedByAddress) {
   EXPECT_FALSE(discovery.addCameraByAddress("camera-7", handle));
   EXPECT_FALSE(discovery.addCameraByAddress("", handle));
   EXPECT_FALSE(discovery.addCameraByAddress("127.0.0.7", handle)) << "nothing answers there";
+  ScriptedCamera listener("127.0.0.5", "listener");
+  for (const char* many : {"255.255.255.255", "224.0.0.1", "0.0.0.0"}) {
+    EXPECT_FALSE(discovery.addCameraByAddress(many, handle)) << many;
+  }
+  EXPECT_EQ(listener.requests(), 0u) << "a name lookup sent a request that reaches many";
 
   const ScriptedCamera old("127.0.0.3", "old", "2.3.5");
   EXPECT_FALSE(discovery.addCameraByAddress("127.0.0.3", handle));

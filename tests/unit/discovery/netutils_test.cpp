@@ -63,6 +63,19 @@ TEST(AdapterForCamera, FirstAdapterSharingTheSubnetWinsAndOthersGiveNone) {
   EXPECT_EQ(HX_NETUTILS::adapterForCamera(adapters, ip("192.168.2.99")), nullptr);
 }
 
+TEST(SingleHost, BroadcastAndMulticastAddressesAreNoCameraAddresses) {
+  const std::vector<Adapter> adapters = {
+      adapter("eth0", LinkKind::Ethernet, "192.168.1.20", "255.255.255.0"),
+      adapter("ptp0", LinkKind::Other, "10.9.9.9", "255.255.255.255"),  // a /32: its "broadcast" is itself
+  };
+  for (const char* camera : {"192.168.1.30", "127.0.0.2", "10.9.9.9", "223.255.255.254", "240.0.0.1"}) {
+    EXPECT_TRUE(HX_NETUTILS::isSingleHost(ip(camera), adapters)) << camera;
+  }
+  for (const char* notCamera : {"0.0.0.0", "255.255.255.255", "192.168.1.255", "224.0.0.1", "239.255.255.250"}) {
+    EXPECT_FALSE(HX_NETUTILS::isSingleHost(ip(notCamera), adapters)) << notCamera;
+  }
+}
+
 TEST(AddressText, StrictDottedQuadBothWays) {
   EXPECT_EQ(HX_NETUTILS::addressToText(ip("10.1.2.3")), "10.1.2.3");
   EXPECT_EQ(HX_NETUTILS::textToAddress("127.0.0.2"), ip("127.0.0.2"));

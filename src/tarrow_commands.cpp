@@ -246,7 +246,7 @@ void TarrowOperations::getCommand(HX_COMMAND* out)
         computeStateLocked();
         state = command_;
     }
-    checkProgressPoller(HX_PLAY_PAUSE);
+    checkProgressPoller(playMode());
     if (out != nullptr)
         *out = state;
 }
@@ -304,6 +304,14 @@ void TarrowOperations::sendCommand(HX_COMMAND* inOut)
 void TarrowOperations::computePlaybackLocked()
 {
     computePlayback(group(RegisterGroup::Playback).registers, playbackSettings_);
+}
+
+// The play mode the camera was last seen in. The shown frame is polled while the camera plays a
+// recording, so that subscribers see it move.
+uint32_t TarrowOperations::playMode() const
+{
+    std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+    return playbackSettings_.mode;
 }
 
 bool TarrowOperations::playbackTrusted() const
@@ -376,6 +384,7 @@ void TarrowOperations::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
         HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): s->current=%d, playback_settings.current=%d", method,
                   name_.c_str(), record.current_frame, cached.current_frame);
     mergePlayback(cached, record);
+    checkProgressPoller(cached.mode);
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Send back the PLAYBACK_CHANGE message", method, name_.c_str());
     TARROW_EVENTS::post(HX_PLAYBACK_CHANGE, address_, record);
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Done", method, name_.c_str());

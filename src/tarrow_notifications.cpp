@@ -261,7 +261,7 @@ void TarrowOperations::refreshEveryCache()
         if ((progressValid_ = progress ? 1 : 0))
             computeProgressLocked();
     }
-    checkProgressPoller(HX_PLAY_PAUSE);
+    checkProgressPoller(playMode());
 }
 
 void TarrowOperations::postCurrentState()
@@ -330,8 +330,8 @@ void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
             request = lensChange();
         if (request)
             HLV_CALLBACK::Callback::postEvent(std::move(request));
-        if (event == HX_STATE)
-            checkProgressPoller(HX_PLAY_PAUSE);
+        if (event == HX_STATE || event == HX_PLAYBACK_CHANGE)
+            checkProgressPoller(playMode());
     }
 }
 

@@ -109,6 +109,7 @@ private:
     void computeStateLocked();
     void computePlaybackLocked();
     bool playbackTrusted() const;
+    uint32_t playMode() const;
     uint32_t cachedStreamControl() const;
     void stepWhenStopped(const char* method);
     RegisterPairs playbackWrites(HX_PLAYBACK_SETTINGS& record, bool& step);

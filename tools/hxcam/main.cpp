@@ -9,6 +9,7 @@
 
 #include <hx/hx.h>
 
+#include "camera_commands.h"
 #include "capture_fields.h"
 #include "session.h"
 #include "stream_commands.h"
@@ -61,8 +62,8 @@ const char* const exitText =
 
 void usage(FILE* stream)
 {
-    std::fprintf(stream, "%s%s\nStreams:\n%s%s", usageText, hxcam::captureKeysHelp().c_str(), hxcam::streamUsage(),
-                 exitText);
+    std::fprintf(stream, "%s%s\nStreams:\n%s\nCamera:\n%s%s", usageText, hxcam::captureKeysHelp().c_str(),
+                 hxcam::streamUsage(), hxcam::cameraUsage().c_str(), exitText);
 }
 
 int usageError(const std::string& text)
@@ -103,6 +104,10 @@ int parseOptions(int argc, char** argv, Options& options, bool& help)
         } else if (const int values = hxcam::streamOptionValues(word); values >= 0) {
             options.words.push_back(word);
             for (int n = 0; n < values && i + 1 < argc; ++n)
+                options.words.push_back(argv[++i]);
+        } else if (const int cameraValues = hxcam::cameraOptionValues(word); cameraValues >= 0) {
+            options.words.push_back(word);
+            for (int n = 0; n < cameraValues && i + 1 < argc; ++n)
                 options.words.push_back(argv[++i]);
         } else if (!word.empty() && word[0] == '-') {
             return usageError("unknown option or missing value: " + word);
@@ -289,7 +294,7 @@ bool knownCommand(const std::vector<std::string>& words)
     const bool capture = words.size() >= 2 && words[1] == "capture";
     return (command == "list" && words.size() == 1) || (command == "info" && words.size() == 1) ||
            (command == "get" && capture && words.size() == 2) || (command == "set" && capture && words.size() > 2) ||
-           hxcam::isStreamCommand(words);
+           hxcam::isStreamCommand(words) || hxcam::isCameraCommand(words);
 }
 
 int runOnCamera(hxcam::Session& session, const Options& options)
@@ -305,6 +310,9 @@ int runOnCamera(hxcam::Session& session, const Options& options)
     }
     if (hxcam::isStreamCommand(words)) {
         return hxcam::runStreamCommand(camera, words, out);
+    }
+    if (hxcam::isCameraCommand(words)) {
+        return hxcam::runCameraCommand(session.client(), camera, words, out);
     }
     if (command == "get") {
         return getCapture(session, camera);

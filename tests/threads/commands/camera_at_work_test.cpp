@@ -433,58 +433,6 @@ TEST_F(CameraAtWork, LockedCameraKeepsItsHeartbeatUntilUnlocked)
     EXPECT_FALSE(tarrow().heartBeatPollerRunning());
 }
 
-TEST_F(CameraAtWork, UnlockingStopsTheHeartbeatAndReleasesTheCamera)
-{
-    ASSERT_TRUE(tarrow().lockCamera());
-    ASSERT_TRUE(tarrow().unlockCamera());
-    EXPECT_FALSE(tarrow().heartBeatPollerRunning());
-    EXPECT_EQ(camera_->cameraRegister(GIGE_REG_CCP), 0u);
-}
-
-TEST_F(CameraAtWork, SettingsGroupsRoundTripAndRefuseFieldByField)
-{
-    HLV_THREAD::LogCapture log;
-    HX_IO_SETTINGS io;
-    HX_io_settings_init(&io, sizeof(io));
-    operations_->getExternalIOSettings(&io);
-    io.trigger_out_group_flags = HX_FLAG_SET;
-    io.trigger_out_enable = 1;
-    io.trigger_out_enable_flags = HX_FLAG_SET;
-    io.trigger_out_pulse_width = 9;
-    io.trigger_out_pulse_width_flags = HX_FLAG_SET;
-    operations_->setExternalIOSettings(&io);
-    EXPECT_EQ(io.trigger_out_enable, 1u);
-    EXPECT_TRUE(marked(io.trigger_out_pulse_width_flags, HX_FLAG_ERR));
-    EXPECT_EQ(io.trigger_out_pulse_width, 2u);
-    EXPECT_TRUE(marked(io.flags, HX_FLAG_ERR));
-    EXPECT_EQ(camera_->cameraRegister(GIGE_REG_TRIGGER_OUT) & 1, 1u);
-
-    HX_STREAM_SETTINGS stream;
-    HX_stream_settings_init(&stream, sizeof(stream));
-    stream.interpacket_delay = 300;
-    stream.interpacket_delay_flags = HX_FLAG_SET;
-    stream.jpeg_quality = 101;
-    stream.jpeg_quality_flags = HX_FLAG_SET;
-    operations_->setStreamSettings(&stream);
-    EXPECT_EQ(camera_->cameraRegister(GIGE_REG_SCPD0), 300u);
-    EXPECT_EQ(stream.interpacket_delay, 300u);
-    EXPECT_TRUE(marked(stream.jpeg_quality_flags, HX_FLAG_ERR | HX_FLAG_CHG));
-    EXPECT_EQ(stream.jpeg_quality, camera_->cameraRegister(GIGE_REG_DOWNLOAD_C0AC));
-
-    HX_DOWNLOAD_SETTINGS download;
-    HX_download_settings_init(&download, sizeof(download));
-    download.jpeg_quality = 1;
-    download.jpeg_quality_flags = HX_FLAG_SET;
-    download.format = HX_FORMAT_TIFF;
-    download.format_flags = HX_FLAG_SET;
-    operations_->setDownloadSettings(&download);
-    EXPECT_FALSE(marked(download.flags, HX_FLAG_ERR));
-    EXPECT_EQ(camera_->cameraRegister(GIGE_REG_DOWNLOAD_C0AC), 1u);
-    EXPECT_EQ(camera_->cameraRegister(GIGE_REG_DOWNLOAD_C294), 0x80000003u);
-    EXPECT_EQ(download.format, uint32_t{HX_FORMAT_TIFF});
-    EXPECT_TRUE(marked(download.format_caps, HX_FORMAT_DNG)); // a colour sensor
-    EXPECT_EQ(download.start_max, 0u);                         // nothing recorded yet
-}
 
 TEST_F(CameraAtWork, DownloadRangeFollowsTheRecordingAndMonochromeRefusesDng)
 {

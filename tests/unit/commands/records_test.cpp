@@ -9,7 +9,6 @@
 #include "tarrow_commands.h"
 #include "tarrow_download_settings.h"
 #include "tarrow_notifications.h"
-#include "tarrow_stream_settings.h"
 
 using namespace HX_REGISTERS;
 using namespace TARROW_COMMANDS;
@@ -157,22 +156,6 @@ TEST(PlaybackRecord, OutsideReviewOnlyModeCapsAndFrameChange)
     EXPECT_EQ(cached.cut_in_max, 0u);
 }
 
-TEST(PlaybackRecord, MergeMarksOnlyTheGroupsThatDiffer)
-{
-    HX_PLAYBACK_SETTINGS cached = playbackRecord();
-    cached.mode = HX_PLAY_FORWARD;
-    cached.mode_caps = 7;
-    cached.current_frame = 10;
-    cached.current_frame_max = 99;
-    HX_PLAYBACK_SETTINGS caller = cached;
-    caller.current_frame = 11;
-    caller.current_frame_flags = HX_FLAG_SET;
-    mergePlayback(cached, caller);
-    EXPECT_EQ(caller.current_frame, 10u);
-    EXPECT_EQ(caller.current_frame_flags, uint32_t{HX_FLAG_SET | HX_FLAG_CHG});
-    EXPECT_EQ(caller.mode_flags, 0u);
-    EXPECT_EQ(caller.flags, uint32_t{HX_FLAG_CHG});
-}
 
 TEST(PlaybackRecord, WritesFollowTheModeInOrder)
 {
@@ -301,18 +284,3 @@ TEST(DownloadRecord, RangeExistsOnlyInReviewAndMergeHidesPacketFlags)
     EXPECT_EQ(cached.start + cached.stop + cached.start_max + cached.stop_max, 0u);
 }
 
-TEST(StreamRecord, DelayAndQualityComeFromTheGroup)
-{
-    HX_STREAM_SETTINGS cached;
-    HX_stream_settings_init(&cached, sizeof(cached));
-    TARROW_STREAM::computeStream({{GIGE_REG_DOWNLOAD_C0AC, 42}}, 200, cached);
-    EXPECT_EQ(cached.interpacket_delay, 200u);
-    EXPECT_EQ(cached.jpeg_quality, 42u);
-    EXPECT_EQ(cached.jpeg_quality_min, 1u);
-    EXPECT_EQ(cached.jpeg_quality_max, 100u);
-    HX_STREAM_SETTINGS caller = cached;
-    caller.jpeg_quality_min = 0;
-    TARROW_STREAM::mergeStream(cached, caller);
-    EXPECT_EQ(caller.jpeg_quality_flags, uint32_t{HX_FLAG_CHG});
-    EXPECT_EQ(caller.interpacket_delay_flags, 0u);
-}

@@ -393,6 +393,10 @@ bool TarrowStreaming::startCameraDownload(const DownloadPlan& plan)
     }
     writtenStreamControl_ = STREAM_DOWNLOAD;
     downloadRunning_ = true;
+    // The start runs the camera; a throttle pause left over from an earlier download would keep
+    // the receiver from pausing it again when this one's buffers run short.
+    if (streamOps_.hasReceiver() && streamOps_.streamPaused())
+        streamOps_.pauseStream(false);
     watchdog().arm();
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s): frames %u to %u, format %u", "TarrowOperations::kickOffDownload",
               name_.c_str(), plan.startFrame, downloadEndFrame_, downloadFormat_);

@@ -104,8 +104,10 @@ HX_CAMERA_HANDLE recorded(uint32_t hostOrderAddress)
     return camera;
 }
 
+// The throttle pauses the camera when `pauseCount` lent buffers are left and resumes it at one
+// more. Packets 2 ms apart let the camera see a pause before it runs out of buffers.
 HX_DOWNLOAD_SETTINGS setupDownload(HX_CAMERA_HANDLE camera, uint32_t start, uint32_t stop,
-                                   uint32_t format = HX_FORMAT_TIFF)
+                                   uint32_t format = HX_FORMAT_TIFF, uint32_t pauseCount = 1)
 {
     HX_DOWNLOAD_SETTINGS settings;
     HX_download_settings_init(&settings, sizeof(settings));
@@ -117,11 +119,9 @@ HX_DOWNLOAD_SETTINGS setupDownload(HX_CAMERA_HANDLE camera, uint32_t start, uint
     settings.stop_flags = HX_FLAG_SET;
     settings.format = format;
     settings.format_flags = HX_FLAG_SET;
-    // Pause when one lent buffer is left, resume at two: a test host may lend only three. Packets
-    // 2 ms apart let the camera see a pause before it runs out of buffers.
     settings.rate_control_flags = HX_FLAG_SET;
-    settings.pause_count = 1;
-    settings.resume_count = 2;
+    settings.pause_count = pauseCount;
+    settings.resume_count = pauseCount + 1;
     settings.turbo_delay = 2000;
     settings.turbo_delay_flags = HX_FLAG_SET;
     EXPECT_EQ(HX_setup_download_syn(client(), camera, &settings, &settings), HX_STATUS_OK);
@@ -268,11 +268,13 @@ TEST(Download, DeliversTheRangeInOrderAndMarksTheEndFrameLast)
 TEST(Download, ThrottleHoldsTheCameraWhileTheHostKeepsItsBuffersAndLosesNothing)
 {
     const HX_CAMERA_HANDLE camera = recorded(TARROW);
-    // Settings first: in a process of its own the first buffer also creates the receiver, whose
-    // packet-size trials must not undo the pacing asked for here. The first of the three lent
-    // buffers starts the download; the host keeps what comes back.
-    setupDownload(camera, 0, RECORD_LENGTH - 1);
-    lendNew(HX_DOWNLOAD_DATA, camera, 3);
+    // The host keeps what comes back. With two lent buffers left the camera pauses, and a frame
+    // already on its way still finds one.
+    const std::size_t lent = 4;
+    lendNew(HX_DOWNLOAD_DATA, camera, lent);
+    barrier(camera);
+    setupDownload(camera, 0, RECORD_LENGTH - 1, HX_FORMAT_TIFF, 2);
+    ASSERT_EQ(HX_download(client(), camera, nullptr), HX_STATUS_OK);
     std::vector<HX_READ_STREAM*> held;
     std::vector<Received> frames;
     while (held.size() < 2) {
@@ -284,12 +286,17 @@ TEST(Download, ThrottleHoldsTheCameraWhileTheHostKeepsItsBuffersAndLosesNothing)
     ASSERT_TRUE(eventually([] { return cameraRegister(TARROW, regs::GIGE_REG_STREAM_CONTROL) == 16; }))
         << "the camera was not paused when the host ran short of buffers";
     EXPECT_TRUE(discoveryPaused());
-    // Back with enough for the rest (two to spare), the camera resumes where it stopped.
+    // Back with enough for the rest (two to spare), the camera resumes where it stopped. The new
+    // buffers are ready before the first is lent, so all are lent long before the last frame.
+    const std::size_t more = RECORD_LENGTH - frames.size();
+    std::vector<HX_READ_STREAM*> fresh;
+    for (std::size_t i = 0; i < more; ++i)
+        fresh.push_back(host().buffer(BUFFER_SIZE));
     for (HX_READ_STREAM* record : held)
         lend(HX_DOWNLOAD_DATA, camera, record);
-    const std::size_t more = RECORD_LENGTH - frames.size();
-    lendNew(HX_DOWNLOAD_DATA, camera, more);
-    for (const Received& frame : receiveDownload(1 + held.size() + more))
+    for (HX_READ_STREAM* record : fresh)
+        lend(HX_DOWNLOAD_DATA, camera, record);
+    for (const Received& frame : receiveDownload(lent + more))
         frames.push_back(frame);
     expectDownloadedFrames(frames, 0, RECORD_LENGTH - 1);
     expectDownloadEnded(TARROW);
@@ -346,6 +353,8 @@ TEST(Download, FromACameraThatFallsSilentEndsWithEveryBufferReleased)
 {
     const HX_CAMERA_HANDLE camera = handleOf(SILENT);
     record(camera);
+    // Applied before the camera has a receiver: the receiver's packet-size trials that follow
+    // must leave the packet delay asked for here.
     setupDownload(camera, 0, RECORD_LENGTH - 1);
     const std::vector<HX_READ_STREAM*> lent = lendNew(HX_DOWNLOAD_DATA, camera, 3);
     for (std::size_t i = 0; i < lent.size(); ++i) {
@@ -354,6 +363,7 @@ TEST(Download, FromACameraThatFallsSilentEndsWithEveryBufferReleased)
         EXPECT_TRUE(released(*returned->record)) << "status " << returned->record->status;
     }
     expectDownloadEnded(SILENT);
+    EXPECT_EQ(cameraRegister(SILENT, regs::GIGE_REG_SCPD0), 2000u);
 }
 
 TEST(Live, FramesCarryTheirNumbersAndSwitchingOffStopsTheCamera)

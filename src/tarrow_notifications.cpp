@@ -248,17 +248,22 @@ void TarrowOperations::refreshEveryCache()
             HLV_LOG("%s(%s): %s", method, name_.c_str(), error.str().c_str());
         }
         captureSettingsValid_ = analogGainValid_ = capture ? 1 : 0;
-        if ((downloadSettingsValid_ = read[0] ? 1 : 0))
+        downloadSettingsValid_ = read[0] ? 1 : 0;
+        ioSettingsValid_ = read[1] ? 1 : 0;
+        playbackSettingsValid_ = read[2] ? 1 : 0;
+        streamSettingsValid_ = read[3] ? 1 : 0;
+        progressValid_ = progress ? 1 : 0;
+        if (read[0])
             computeDownloadLocked();
-        if ((ioSettingsValid_ = read[1] ? 1 : 0))
+        if (read[1])
             computeIoLocked();
-        if ((playbackSettingsValid_ = read[2] ? 1 : 0))
+        if (read[2])
             computePlaybackLocked();
-        if ((streamSettingsValid_ = read[3] ? 1 : 0))
+        if (read[3])
             computeStreamLocked();
         if (read[4])
             computeStateLocked();
-        if ((progressValid_ = progress ? 1 : 0))
+        if (progress)
             computeProgressLocked();
     }
     checkProgressPoller(playMode());
@@ -305,25 +310,31 @@ void TarrowOperations::postCurrentState()
 // subscribers the caches are kept up to date but no event is made: nobody would receive it.
 void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
 {
-    static constexpr const char* method = "TarrowOperations::handleNotification";
     auto* notification = dynamic_cast<HX_COMM::NotificationMessage*>(&message);
     if (notification == nullptr) {
-        HLV_LOG("%s: Unexpectedly null notification message!", method);
+        HLV_LOG("%s: Unexpectedly null notification message!", "TarrowOperations::handleNotification");
         message.status = HLV_THREAD::MESSAGE_FAILED;
         return;
     }
+    uint32_t marked = 0;
+    bool subscribed = false;
     std::vector<std::pair<uint32_t, std::unique_ptr<HLV_CALLBACK::CallbackRequest>>> changes;
     {
         std::lock_guard<std::recursive_mutex> lock(stateMutex_);
-        const uint32_t marked = storeNotified(notification->pairs);
-        if (subscriptionCount_ == 0)
-            return;
+        marked = storeNotified(notification->pairs);
+        subscribed = subscriptionCount_ != 0;
         for (uint32_t event : EVENT_ORDER) {
-            if ((marked & bit(event)) == 0)
-                continue;
             // The lens record is read outside the mutex: another family reads it from the camera.
-            changes.emplace_back(event, event == HX_LENS_CHANGE ? nullptr : changeLocked(event));
+            if (subscribed && (marked & bit(event)) != 0)
+                changes.emplace_back(event, event == HX_LENS_CHANGE ? nullptr : changeLocked(event));
         }
+    }
+    if (!subscribed) {
+        // Nor does the camera report its state then: the end of a polled recording is found by
+        // reading the state along, which stops the poller.
+        if ((marked & bit(HX_PROGRESS_UPDATE)) != 0)
+            getCommand(nullptr);
+        return;
     }
     for (auto& [event, request] : changes) {
         if (event == HX_LENS_CHANGE)

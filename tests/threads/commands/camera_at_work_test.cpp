@@ -304,6 +304,14 @@ TEST_F(CameraAtWork, CommandsTheCameraCannotFollowAreRefused)
     EXPECT_FALSE(marked(command(HX_CMD_KEY_A).code_flags, HX_FLAG_ERR));
     EXPECT_EQ(camera_->multiWrites().back(), (RegisterPairs{{GIGE_REG_CONTROL_KEY, 0xAAAA}}));
 
+    // Unsubscribed, the camera reports no state: the poller itself finds the recording's end.
+    EXPECT_EQ(command(HX_CMD_TRIGGER).code, 4u);
+    camera_->advance(2s);
+    const auto deadline = std::chrono::steady_clock::now() + DEADLINE;
+    while (tarrow().progressPollerPeriod() != 0 && std::chrono::steady_clock::now() < deadline)
+        settle();
+    EXPECT_EQ(tarrow().progressPollerPeriod(), 0u);
+
     // The live command leaves the recording: the camera goes back to idle and streams live.
     command(HX_CMD_LIVE);
     EXPECT_EQ(camera_->cameraRegister(GIGE_REG_CAMERA_STATE), 1u);

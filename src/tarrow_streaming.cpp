@@ -524,6 +524,8 @@ void TarrowStreaming::startLiveStream()
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     const char* who = "TarrowOperations::startLiveStream";
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
+    // The live command starts live without a stream message: the receiver may not exist yet.
+    connectStream();
     if (const uint32_t result = channel_.writeReg(regs::GIGE_REG_PARTITION_STATE, 0); result != 0)
         HLV_TRACE(TRACE_OPERATIONS, "%s(%s): The camera kept its partition state [%d]", who, name_.c_str(),
                   static_cast<int>(result));

@@ -206,26 +206,31 @@ Clock::time_point deadlineAfter(double seconds)
 
 // --- live -----------------------------------------------------------------------------------------
 
-int runLive(HX_CAMERA_HANDLE camera, const StreamOptions& options, std::FILE* out)
+// Lends the buffers and switches live on; false (with a message) when the library refuses.
+bool startLive(HX_CAMERA_HANDLE camera, const StreamOptions& options, const FrameGeometry& geometry)
 {
     StreamClient& client = StreamClient::instance();
-    FrameGeometry geometry;
-    if (!readGeometry(client.client(), camera, geometry) || !prepareDirectory(options.out))
-        return FAILED;
     const std::size_t frameBytes = packedRowBytes(geometry.width, geometry.depth) * geometry.height;
     const std::size_t size = std::max<std::size_t>(HX_STREAM_MIN_BUFFER_SIZE, roundUp(frameBytes + PAGE, PAGE));
     for (HX_READ_STREAM* record : client.buffers(options.buffers != 0 ? options.buffers : LIVE_BUFFERS, size)) {
         if (HX_live(client.client(), camera, record) != HX_STATUS_OK) {
             std::fprintf(stderr, "hxcam: the library refused a live buffer\n");
-            return FAILED;
+            return false;
         }
     }
     if (HX_live_enable(client.client(), camera, 1) != HX_STATUS_OK) {
         std::fprintf(stderr, "hxcam: could not switch the live stream on\n");
-        return FAILED;
+        return false;
     }
+    return true;
+}
+
+// Writes whole images until there are enough, lending each buffer again; the images written.
+uint32_t receiveLive(HX_CAMERA_HANDLE camera, const StreamOptions& options, const FrameGeometry& geometry,
+                     StreamStats& stats)
+{
+    StreamClient& client = StreamClient::instance();
     const Clock::time_point deadline = deadlineAfter(options.timeout > 0 ? options.timeout : LIVE_TIMEOUT_SECONDS);
-    StreamStats stats(false);
     ProgressBar bar(stderr, options.frames, "frames");
     uint32_t written = 0;
     StreamClient::Returned returned;
@@ -240,9 +245,21 @@ int runLive(HX_CAMERA_HANDLE camera, const StreamOptions& options, std::FILE* ou
         if (written < options.frames)
             lendAgain(HX_live, client.client(), camera, returned.record);
     }
+    bar.finish();
+    return written;
+}
+
+int runLive(HX_CAMERA_HANDLE camera, const StreamOptions& options, std::FILE* out)
+{
+    StreamClient& client = StreamClient::instance();
+    FrameGeometry geometry;
+    if (!readGeometry(client.client(), camera, geometry) || !prepareDirectory(options.out) ||
+        !startLive(camera, options, geometry))
+        return FAILED;
+    StreamStats stats(false);
+    const uint32_t written = receiveLive(camera, options, geometry, stats);
     HX_live_enable(client.client(), camera, 0);
     waitForCamera(client.client(), camera);
-    bar.finish();
     std::fprintf(out, "live: %u frames in %s\n", written, options.out.c_str());
     if (options.stats)
         stats.print(out);
@@ -352,12 +369,16 @@ int runDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, std::FILE
     const std::size_t size = roundUp(pixelBytes + FILE_HEADER_ROOM, PAGE);
     const uint32_t buffers = options.buffers != 0 ? options.buffers : DOWNLOAD_BUFFERS;
     // Lent before the settings are applied, they only queue; the buffer-less call below starts.
+    // The settings apply at once while lent buffers pass the camera's service thread, so they
+    // wait until every buffer is queued: a buffer handled after them would start the download
+    // before the others are there.
     for (HX_READ_STREAM* record : client.buffers(buffers, size)) {
         if (HX_download(client.client(), camera, record) != HX_STATUS_OK) {
             std::fprintf(stderr, "hxcam: the library refused a download buffer\n");
             return FAILED;
         }
     }
+    waitForCamera(client.client(), camera);
     if (const int status = applyDownloadSettings(client.client(), camera, options, buffers); status != OK)
         return status;
     if (HX_download(client.client(), camera, nullptr) != HX_STATUS_OK) {

@@ -197,6 +197,9 @@ static void download_lent(void)
     int i;
     for (i = 0; i < BUFFERS; i++)
         lend(HX_download, &records[i]);
+    /* The settings apply at once, the buffers pass the camera's service thread: a waiting call
+     * through that thread makes sure every buffer is queued before the settings could start. */
+    camera_state();
     if (!setup_download(FIRST_FRAME, LAST_FRAME) || HX_download(client, camera, NULL) != HX_STATUS_OK) {
         fail("download settings");
         return;

@@ -359,7 +359,6 @@ void TarrowOperations::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
                 HLV_LOG("%s: Unable to write register to the camera %s", method, name_.c_str());
                 record.flags |= HX_FLAG_ERR;
             } else {
-                streaming().noteStreamControl(writes.back().second);
                 if (step)
                     channel().writeReg(GIGE_REG_ACTIVE_FRAME_NUM, frame);
                 verifyPlayback(step, frame);

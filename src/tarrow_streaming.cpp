@@ -67,16 +67,18 @@ TarrowStreaming::LiveStreamPause::LiveStreamPause(TarrowStreaming& streaming) : 
     std::lock_guard<std::recursive_mutex> flow(streaming_.flowLock_);
     if (!streaming_.liveRunning())
         return;
-    streaming_.stopLiveStream();
+    streaming_.stopCameraLive();
     stopped_ = true;
 }
 
+// A host that switched live off meanwhile keeps it off.
 TarrowStreaming::LiveStreamPause::~LiveStreamPause()
 {
-    if (!stopped_)
+    std::lock_guard<std::recursive_mutex> flow(streaming_.flowLock_);
+    if (!stopped_ || !streaming_.liveWanted_)
         return;
     try {
-        streaming_.startLiveStream();
+        streaming_.startCameraLive();
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s(%s): The live stream did not restart: %s", "TarrowOperations::startLiveStream",
                 streaming_.name_.c_str(), error.str().c_str());
@@ -522,6 +524,19 @@ void TarrowStreaming::switchLive(bool on)
 void TarrowStreaming::startLiveStream()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
+    liveWanted_ = true;
+    startCameraLive();
+}
+
+void TarrowStreaming::stopLiveStream()
+{
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
+    liveWanted_ = false;
+    stopCameraLive();
+}
+
+void TarrowStreaming::startCameraLive()
+{
     const char* who = "TarrowOperations::startLiveStream";
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
     // The live command starts live without a stream message: the receiver may not exist yet.
@@ -547,9 +562,8 @@ void TarrowStreaming::startLiveStream()
     writtenStreamControl_ = STREAM_LIVE;
 }
 
-void TarrowStreaming::stopLiveStream()
+void TarrowStreaming::stopCameraLive()
 {
-    std::lock_guard<std::recursive_mutex> flow(flowLock_);
     const char* who = "TarrowOperations::stopLiveStream";
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
     if (channelUsable()) {

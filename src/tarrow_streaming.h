@@ -131,6 +131,9 @@ private:
     void startDownloadSession(HLV_THREAD::Message* message, HxStreamBuffer& stream);
     void refuseDownloadStart(HLV_THREAD::Message* message, HxStreamBuffer& stream);
     void switchLive(bool on);
+    // The camera's side of live; the public operations also record whether the host wants it.
+    void startCameraLive();
+    void stopCameraLive();
     bool readDownloadPlan(DownloadPlan& plan);
     bool downloadPossible(const DownloadPlan& plan) const;
     bool startCameraDownload(const DownloadPlan& plan);
@@ -155,6 +158,7 @@ private:
     mutable std::recursive_mutex flowLock_;
     std::atomic<uint32_t> writtenStreamControl_{STREAM_STOPPED};
     bool downloadRunning_ = false;
+    bool liveWanted_ = false;
     bool discoveryPausedByDownload_ = false;
     uint32_t downloadEndFrame_ = 0;
     uint32_t downloadFormat_ = 0;

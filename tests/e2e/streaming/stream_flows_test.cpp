@@ -326,8 +326,22 @@ TEST(Download, PackedFramesArriveInTheCamerasOwnLayoutWhenThePackingLibraryIsThe
 TEST(Download, ThatCannotStartGivesTheBuffersBackAndRestoresDiscovery)
 {
     // Frames beyond the recording are refused with the settings; nothing starts.
-    const HX_DOWNLOAD_SETTINGS beyond = setupDownload(recorded(TARROW), RECORD_LENGTH + 2, RECORD_LENGTH + 5);
+    const HX_CAMERA_HANDLE camera = recorded(TARROW);
+    const HX_DOWNLOAD_SETTINGS beyond = setupDownload(camera, RECORD_LENGTH + 2, RECORD_LENGTH + 5);
     EXPECT_NE(beyond.start_flags & HX_FLAG_ERR, 0u) << "start " << beyond.start << " of at most " << beyond.start_max;
+    // A camera whose range moved past its recording after the settings (another host wrote it)
+    // is refused when the download would start.
+    setupDownload(camera, 0, 3);
+    (*Library::cluster)[0].withCore([](CameraCore& core, SimTime now) {
+        core.device().write(regs::GIGE_REG_DOWNLOAD_START, RECORD_LENGTH + 1, {}, now);
+    });
+    HX_READ_STREAM* beyondStarter = host().buffer(BUFFER_SIZE);
+    lend(HX_DOWNLOAD_DATA, camera, beyondStarter);
+    const std::optional<Returned> refused = nextOf(HX_DOWNLOAD_DATA);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->record, beyondStarter);
+    EXPECT_EQ(beyondStarter->status, uint32_t{HX_STREAM_STATUS_ERROR});
+    EXPECT_EQ(cameraRegister(TARROW, regs::GIGE_REG_STREAM_CONTROL), 0u);
 
     // A camera without a recording: the buffer that would start the download comes back faulty,
     // the ones lent before it come back released.

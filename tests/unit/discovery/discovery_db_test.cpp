@@ -178,18 +178,6 @@ TEST_F(DiscoveryDBTest, CameraIsLostAtTheSixthSilentPollAndFoundAgainWhenItAnswe
   EXPECT_EQ(db.timer(ip("10.0.0.5")), 6);
 }
 
-TEST_F(DiscoveryDBTest, OneSilentCameraAgesOutWhileAnotherKeepsAnswering) {
-  reply({.address = "10.0.0.5", .name = "quiet"});
-  reply({.address = "10.0.0.6", .name = "chatty"});
-  for (int poll = 0; poll < 6; ++poll) {
-    db.decrementTimeout();
-    reply({.address = "10.0.0.6", .name = "chatty"});
-  }
-  ASSERT_EQ(events.lost.size(), 1u);
-  EXPECT_EQ(events.lost[0].name, "quiet");
-  EXPECT_EQ(db.addresses(), std::vector<uint32_t>{ip("10.0.0.6")});
-}
-
 TEST_F(DiscoveryDBTest, ReplyWhoseSourceDiffersFromItsAddressFieldIsDropped) {
   db.addCamera(makeReply({.address = "10.0.0.5"}), from("10.0.0.9"));
   EXPECT_TRUE(db.addresses().empty());

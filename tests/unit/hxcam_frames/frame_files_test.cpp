@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -44,7 +45,8 @@ std::vector<std::vector<uint16_t>> readSamples(const std::string& path, uint16_t
 
 class FrameFiles : public ::testing::Test {
 protected:
-    std::string path = ::testing::TempDir() + "hxcam_frame_test.tif";
+    // ctest runs each case in its own process at the same time: one file per process.
+    std::string path = ::testing::TempDir() + "hxcam_frame_test_" + std::to_string(getpid()) + ".tif";
     void TearDown() override { std::remove(path.c_str()); }
 
     std::vector<std::vector<uint16_t>> roundTrip(const std::vector<uint8_t>& bytes, const FrameGeometry& geometry,

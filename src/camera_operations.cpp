@@ -147,6 +147,7 @@ bool CameraOperations::readRegisters(RegisterPairs& pairs)
 bool CameraOperations::refresh(RegisterCache& registers, uint8_t* counter)
 {
     static constexpr const char* method = "CameraOperations::refresh";
+    std::lock_guard<std::mutex> oneAtATime(refreshMutex_);
     RegisterPairs pairs;
     {
         std::lock_guard<std::recursive_mutex> state(stateMutex_);

@@ -86,6 +86,9 @@ protected:
     uint32_t subscriptionCount_ = 0;
     mutable std::recursive_mutex stateMutex_;
     std::mutex settingsMutex_;
+    // Held across a group's read and store, so a refresh that began before a write cannot store
+    // its older values over those of a refresh that began after it.
+    std::mutex refreshMutex_;
 
     uint32_t cameraInformationValid_ = 0;
     HX_CAMERA_INFORMATION cameraInformation_{};

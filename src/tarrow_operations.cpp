@@ -417,9 +417,3 @@ bool TarrowOperations::getTemperature(HX_TEMPERATURE* /*out*/)
     return false;
 }
 
-void TarrowOperations::notAvailableYet(const char* method) const
-{
-    HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Operation is not available for this camera yet.", method,
-              name_.c_str());
-}
-

@@ -101,7 +101,6 @@ private:
     void mergeCameraCapture(HX_CAPTURE_SETTINGS& record);
     std::string deviceVersion();
     std::string text(uint32_t address) const;
-    [[noreturn]] void notAvailableYet(const char* method) const;
     TarrowStreaming::Hooks streamingHooks();
 
     // Commands, state and playback (tarrow_commands.cpp).

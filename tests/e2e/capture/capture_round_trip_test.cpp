@@ -4,21 +4,19 @@
 // changing one camera at once.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include <hlv_thread/log_capture.h>
-#include <hlv_thread/period_scale.h>
 #include <hx/hx.h>
 
-#include "cluster.h"
+#include "event_log.h"
+#include "eventually.h"
+#include "library_client.h"
 
 using namespace hxsim;
+using hx_test::standInCamera;
 
 namespace {
 
@@ -48,74 +46,35 @@ constexpr uint32_t SHORT_WRITES = FIRST_CAMERA + 10;
 constexpr uint32_t VANISHING = FIRST_CAMERA + 11;
 constexpr uint32_t RETURNING = FIRST_CAMERA + 12; // started and stopped by its test
 
-CameraConfig camera(uint32_t address, const std::string& sensor, const std::string& model)
-{
-    CameraConfig config;
-    config.address = address;
-    config.sensor = *SensorModel::fromName(sensor);
-    config.model = model;
-    config.memoryBytes = uint64_t{1} << 30;
-    config.userName = "cam-" + std::to_string(address & 0xFF);
-    config.serial = "HXS" + std::to_string(address & 0xFF);
-    config.seed = address;
-    return config;
-}
-
 std::vector<CameraConfig> allCameras()
 {
     std::vector<CameraConfig> configs;
     for (std::size_t i = 0; i < models().size(); ++i) {
-        configs.push_back(camera(FIRST_CAMERA + static_cast<uint32_t>(i), models()[i].sensor, models()[i].model));
+        configs.push_back(standInCamera(FIRST_CAMERA + static_cast<uint32_t>(i), models()[i].sensor, models()[i].model));
     }
-    configs.push_back(camera(NO_FAMILY, "lince", "hxsim"));
-    configs.push_back(camera(UNSUPPORTED_SENSOR, "x60", "hxsim qT"));
-    configs.push_back(camera(SHORT_WRITES, "lux13hs", "hxsim qT"));
+    configs.push_back(standInCamera(NO_FAMILY, "lince", "hxsim"));
+    configs.push_back(standInCamera(UNSUPPORTED_SENSOR, "x60", "hxsim qT"));
+    configs.push_back(standInCamera(SHORT_WRITES, "lux13hs", "hxsim qT"));
     configs.back().faults.channel(FaultChannel::Control).wrongIndex = 1.0;
-    configs.push_back(camera(VANISHING, "lux19hs", "hxsim qT"));
+    configs.push_back(standInCamera(VANISHING, "lux19hs", "hxsim qT"));
     return configs;
 }
 
-// The cameras and one registered client for the whole test program: the library is started once
-// per process and shut down at the end.
-class Library : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        // Request age-out in 250 ms instead of 5 s, for the camera that stops answering.
-        HLV_THREAD::setPeriodScale(0.05);
-        cluster = std::make_unique<Cluster>(allCameras());
-        ASSERT_EQ(HX_register(&client, nullptr, nullptr), HX_STATUS_OK);
-    }
-    void TearDown() override
-    {
-        HX_unregister(client);
-        EXPECT_EQ(HX_shutdown(), HX_STATUS_OK);
-        cluster.reset();
-    }
+// The cameras and one registered client for the whole test program; the camera that stops
+// answering has its requests aged out in 250 ms instead of 5 s.
+hx_test::LibraryClient& library = hx_test::LibraryClient::add(allCameras);
 
-    static inline HX_CLIENT_HANDLE client = 0;
-    static inline std::unique_ptr<Cluster> cluster;
-};
-
-HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress)
-{
-    in_addr address{htonl(hostOrderAddress)};
-    char text[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &address, text, sizeof(text));
-    HX_CAMERA_HANDLE handle = 0;
-    EXPECT_EQ(HX_get_handle_by_name(Library::client, &handle, text), HX_STATUS_OK) << text;
-    return handle;
-}
+HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress) { return library.handleOf(hostOrderAddress); }
 
 // Lets a camera go again: the host has control channels for ten cameras at a time.
 void release(HX_CAMERA_HANDLE camera)
 {
-    EXPECT_EQ(HX_release_handle(Library::client, camera), HX_STATUS_OK);
+    EXPECT_EQ(HX_release_handle(library.client(), camera), HX_STATUS_OK);
 }
 
 HX_STATUS setup(HX_CAMERA_HANDLE camera, HX_CAPTURE_SETTINGS& record)
 {
-    return HX_setup_capture_syn(Library::client, camera, &record, &record);
+    return HX_setup_capture_syn(library.client(), camera, &record, &record);
 }
 
 HX_CAPTURE_SETTINGS read(HX_CAMERA_HANDLE camera)
@@ -273,7 +232,7 @@ TEST(VanishedCamera, ASettingsCallFailsInTimeAndSaysSo)
 {
     const HX_CAMERA_HANDLE camera = handleOf(VANISHING);
     HX_CAPTURE_SETTINGS record = read(camera);
-    (*Library::cluster)[VANISHING - FIRST_CAMERA].stop();
+    library.camera(VANISHING - FIRST_CAMERA).stop();
     record.exposure = record.exposure_min;
     ask(record.exposure_group_flags, record.exposure_flags);
     EXPECT_EQ(setup(camera, record), HX_STATUS_OK);
@@ -281,46 +240,22 @@ TEST(VanishedCamera, ASettingsCallFailsInTimeAndSaysSo)
     release(camera);
 }
 
-// Counts the cameras reported lost to a client.
-struct LostEvents {
-    std::mutex lock;
-    std::condition_variable changed;
-    std::vector<HX_CAMERA_HANDLE> lost;
-
-    static void onEvent(uint32_t event, HX_CLIENT_HANDLE, HX_CAMERA_HANDLE camera, void*, void* cookie)
-    {
-        auto* self = static_cast<LostEvents*>(cookie);
-        if (event == HX_END) {
-            std::lock_guard<std::mutex> guard(self->lock);
-            self->lost.push_back(camera);
-            self->changed.notify_all();
-        }
-    }
-    bool waitFor(HX_CAMERA_HANDLE camera, std::chrono::seconds limit)
-    {
-        std::unique_lock<std::mutex> guard(lock);
-        return changed.wait_for(guard, limit, [&] {
-            return std::find(lost.begin(), lost.end(), camera) != lost.end();
-        });
-    }
-};
-
 TEST(LostCamera, IsUsedAgainWhenItReturns)
 {
-    LostEvents events;
+    static hx_test::EventLog events; // events queued before the client leaves may still come
     HX_CLIENT_HANDLE watcher = 0;
-    ASSERT_EQ(HX_register(&watcher, &LostEvents::onEvent, &events), HX_STATUS_OK);
-    auto returning = std::make_unique<Camera>(camera(RETURNING, "lupa", "hxsim qT"));
+    ASSERT_EQ(HX_register(&watcher, &hx_test::EventLog::callback, &events), HX_STATUS_OK);
+    auto returning = std::make_unique<Camera>(standInCamera(RETURNING, "lupa", "hxsim qT"));
     const HX_CAMERA_HANDLE handle = handleOf(RETURNING);
     read(handle);
 
     returning.reset();
-    ASSERT_TRUE(events.waitFor(handle, std::chrono::seconds(10))) << "the silent camera was never reported lost";
+    ASSERT_TRUE(events.waitForEvent(HX_END, handle, hx_test::DEADLINE)) << "the silent camera was never reported lost";
     HX_CAPTURE_SETTINGS record;
     HX_capture_settings_init(&record, sizeof(record));
     EXPECT_EQ(setup(handle, record), HX_STATUS_ERROR) << "a lost camera cannot answer";
 
-    returning = std::make_unique<Camera>(camera(RETURNING, "lupa", "hxsim qT"));
+    returning = std::make_unique<Camera>(standInCamera(RETURNING, "lupa", "hxsim qT"));
     EXPECT_EQ(handleOf(RETURNING), handle);
     const HX_CAPTURE_SETTINGS again = read(handle);
     EXPECT_EQ(again.width_max, SensorModel::fromName("lupa")->spec().widthMax);
@@ -354,6 +289,3 @@ TEST(ConcurrentHosts, TwoThreadsChangingOneCameraEachReadTheirOwnValues)
 
 } // namespace
 
-// The test program's main enters its private network namespace first (NETNS); the library is
-// started by the environment once that has happened.
-static const auto* const library = ::testing::AddGlobalTestEnvironment(new Library);

@@ -5,23 +5,20 @@
 // client is the C host test's.)
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
-#include <algorithm>
-#include <thread>
 
 #include <hlv_thread/log_capture.h>
-#include <hlv_thread/period_scale.h>
 #include <hx/hx.h>
 
-#include "camera.h"
-#include "cluster.h"
 #include "event_log.h"
+#include "eventually.h"
+#include "library_client.h"
 #include "register_map.h"
 
 using namespace hxsim;
 using namespace std::chrono_literals;
+using hx_test::DEADLINE;
 using hx_test::EventLog;
+using hx_test::eventually;
 namespace regs = HX_REGISTERS;
 
 namespace {
@@ -32,86 +29,26 @@ constexpr uint32_t LOCKED = 0x7F000005; // started by its test
 constexpr uint32_t LOST = 0x7F000006;   // started by its test
 constexpr uint32_t RECORD_LENGTH = 60;
 constexpr uint32_t RECORD_RATE = 100;
-constexpr auto DEADLINE = 10s;
 
 CameraConfig camera(uint32_t address, const char* sensor, double timeScale = 1.0)
 {
-    CameraConfig config;
-    config.address = address;
-    config.sensor = *SensorModel::fromName(sensor);
-    config.model = "hxsim qT";
-    config.memoryBytes = uint64_t{1} << 30;
-    config.userName = "cmd-" + std::to_string(address & 0xFF);
-    config.serial = "HXC" + std::to_string(address & 0xFF);
-    config.seed = address;
+    CameraConfig config = hx_test::standInCamera(address, sensor, "hxsim qT");
     config.timeScale = timeScale;
     return config;
 }
 
-// The library, two clients with their own event logs, and the cameras that run throughout.
-class Library : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        // Pollers and request age-out twenty times faster than in use.
-        HLV_THREAD::setPeriodScale(0.05);
-        cluster = std::make_unique<Cluster>(
-            std::vector<CameraConfig>{camera(FIRST, "lince"), camera(SETTINGS, "lupa")});
-        ASSERT_EQ(HX_register(&first, &EventLog::callback, &firstLog), HX_STATUS_OK);
-        ASSERT_EQ(HX_register(&second, &EventLog::callback, &secondLog), HX_STATUS_OK);
-    }
-    void TearDown() override
-    {
-        HX_unregister(first);
-        HX_unregister(second);
-        EXPECT_EQ(HX_shutdown(), HX_STATUS_OK);
-        cluster.reset();
-    }
+// Two clients with their own event logs; the two cameras that run throughout.
+EventLog firstLog;
+EventLog secondLog;
+hx_test::LibraryClient& library = hx_test::LibraryClient::add(
+    [] { return std::vector<CameraConfig>{camera(FIRST, "lince"), camera(SETTINGS, "lupa")}; },
+    {{&EventLog::callback, &firstLog}, {&EventLog::callback, &secondLog}});
 
-    static inline HX_CLIENT_HANDLE first = 0;
-    static inline HX_CLIENT_HANDLE second = 0;
-    static inline EventLog firstLog;
-    static inline EventLog secondLog;
-    static inline std::unique_ptr<Cluster> cluster;
-};
+HX_CLIENT_HANDLE firstClient() { return library.client(0); }
+HX_CLIENT_HANDLE secondClient() { return library.client(1); }
+HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress) { return library.handleOf(hostOrderAddress); }
 
-const auto* const library = ::testing::AddGlobalTestEnvironment(new Library);
-
-std::string dotted(uint32_t hostOrderAddress)
-{
-    in_addr address{htonl(hostOrderAddress)};
-    char text[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &address, text, sizeof(text));
-    return text;
-}
-
-HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress, HX_CLIENT_HANDLE client = Library::first)
-{
-    HX_CAMERA_HANDLE handle = 0;
-    EXPECT_EQ(HX_get_handle_by_name(client, &handle, dotted(hostOrderAddress).c_str()), HX_STATUS_OK);
-    return handle;
-}
-
-uint32_t registerOf(Camera& camera, uint32_t address)
-{
-    uint32_t value = 0;
-    camera.withCore([&](CameraCore& core, SimTime) { value = core.device().registers().get(address); });
-    return value;
-}
-
-// Re-checks a condition until it holds or the deadline passes.
-bool eventually(const std::function<bool()>& holds, std::chrono::milliseconds limit = DEADLINE)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!holds()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
-
-HX_COMMAND command(HX_CAMERA_HANDLE camera, uint32_t code, HX_CLIENT_HANDLE client = Library::first)
+HX_COMMAND command(HX_CAMERA_HANDLE camera, uint32_t code, HX_CLIENT_HANDLE client = firstClient())
 {
     HX_COMMAND in;
     HX_command_init(&in, sizeof(in));
@@ -130,7 +67,7 @@ void shortRecording(HX_CAMERA_HANDLE camera)
 {
     HX_CAPTURE_SETTINGS record;
     HX_capture_settings_init(&record, sizeof(record));
-    ASSERT_EQ(HX_setup_capture_syn(Library::first, camera, &record, &record), HX_STATUS_OK);
+    ASSERT_EQ(HX_setup_capture_syn(firstClient(), camera, &record, &record), HX_STATUS_OK);
     record.record_group_flags = HX_FLAG_SET;
     record.record_mode = HX_RECORD_MODE_LTR;
     record.record_mode_flags = HX_FLAG_SET;
@@ -139,12 +76,10 @@ void shortRecording(HX_CAMERA_HANDLE camera)
     record.rate = RECORD_RATE;
     record.rate_divisor = 1;
     record.rate_flags = HX_FLAG_SET;
-    ASSERT_EQ(HX_setup_capture_syn(Library::first, camera, &record, &record), HX_STATUS_OK);
+    ASSERT_EQ(HX_setup_capture_syn(firstClient(), camera, &record, &record), HX_STATUS_OK);
     ASSERT_EQ(record.flags & HX_FLAG_ERR, 0u);
     ASSERT_EQ(record.length, RECORD_LENGTH);
 }
-
-
 
 // The camera states reported after the last report of the armed state, each once.
 std::vector<uint32_t> statesSinceArmed(const EventLog::Events& events, HX_CAMERA_HANDLE camera)
@@ -170,22 +105,22 @@ TEST(Subscriptions, AClientLeavingWhileEventsFlowSeesNoMore)
     // The camera with the short recording; after the first test it holds one in review.
     const HX_CAMERA_HANDLE camera = handleOf(FIRST);
     shortRecording(camera);
-    Library::firstLog.clear();
-    Library::secondLog.clear();
-    ASSERT_EQ(HX_subscribe(Library::first, camera), HX_STATUS_OK);
-    ASSERT_EQ(HX_subscribe(Library::second, camera), HX_STATUS_OK);
-    ASSERT_EQ(HX_subscribe(Library::second, camera), HX_STATUS_OK); // twice: still one delivery each
+    firstLog.clear();
+    secondLog.clear();
+    ASSERT_EQ(HX_subscribe(firstClient(), camera), HX_STATUS_OK);
+    ASSERT_EQ(HX_subscribe(secondClient(), camera), HX_STATUS_OK);
+    ASSERT_EQ(HX_subscribe(secondClient(), camera), HX_STATUS_OK); // twice: still one delivery each
     command(camera, HX_CMD_ARM);
-    EXPECT_TRUE(Library::firstLog.waitFor<HX_COMMAND>(HX_STATE, [](const HX_COMMAND& c) { return c.code == 2; }, DEADLINE));
+    EXPECT_TRUE(firstLog.waitFor<HX_COMMAND>(HX_STATE, [](const HX_COMMAND& c) { return c.code == 2; }, DEADLINE));
 
     // Events keep coming while the first client leaves; whatever follows reaches the second only.
-    EXPECT_EQ(HX_unsubscribe(Library::first, camera), HX_STATUS_OK);
-    EXPECT_EQ(HX_unsubscribe(Library::first, camera), HX_STATUS_OK);
+    EXPECT_EQ(HX_unsubscribe(firstClient(), camera), HX_STATUS_OK);
+    EXPECT_EQ(HX_unsubscribe(firstClient(), camera), HX_STATUS_OK);
     command(camera, HX_CMD_TRIGGER);
-    EXPECT_TRUE(Library::secondLog.waitUntil(
+    EXPECT_TRUE(secondLog.waitUntil(
         [&](const EventLog::Events& events) { return statesSinceArmed(events, camera) == std::vector<uint32_t>{4, 8}; },
         DEADLINE));
-    EXPECT_TRUE(statesSinceArmed(Library::firstLog.events(), camera).empty());
+    EXPECT_TRUE(statesSinceArmed(firstLog.events(), camera).empty());
 
     // A client that unregisters while a burst of events is on its way is simply no longer called.
     HX_CLIENT_HANDLE leaving = 0;
@@ -196,8 +131,8 @@ TEST(Subscriptions, AClientLeavingWhileEventsFlowSeesNoMore)
     ASSERT_EQ(HX_subscribe(leaving, camera), HX_STATUS_OK);
     EXPECT_EQ(HX_unregister(leaving), HX_STATUS_OK);
     EXPECT_EQ(HX_subscribe(leaving, camera), HX_STATUS_ERROR);
-    EXPECT_EQ(HX_unsubscribe(Library::second, camera), HX_STATUS_OK);
-    HX_release_handle(Library::first, camera);
+    EXPECT_EQ(HX_unsubscribe(secondClient(), camera), HX_STATUS_OK);
+    HX_release_handle(firstClient(), camera);
 }
 
 TEST(Heartbeat, ALockedCameraStaysLockedIsTakenBackAfterARestartAndCanBeTakenByAnother)
@@ -205,74 +140,71 @@ TEST(Heartbeat, ALockedCameraStaysLockedIsTakenBackAfterARestartAndCanBeTakenByA
     // Camera time runs 20 times faster: its 10 s heartbeat time-out passes in half a second.
     auto locked = std::make_unique<Camera>(camera(LOCKED, "lupa", 20.0));
     const HX_CAMERA_HANDLE handle = handleOf(LOCKED);
-    ASSERT_EQ(HX_lockCamera(Library::first, handle), HX_STATUS_OK);
-    EXPECT_EQ(registerOf(*locked, regs::GIGE_REG_HEARTBEAT_TIMEOUT), 10000u);
+    ASSERT_EQ(HX_lockCamera(firstClient(), handle), HX_STATUS_OK);
+    EXPECT_EQ(hx_test::registerOf(*locked, regs::GIGE_REG_HEARTBEAT_TIMEOUT), 10000u);
     const SimTime start = locked->now();
     ASSERT_TRUE(eventually([&] { return locked->now() > start + milliseconds(40000); }));
-    EXPECT_EQ(registerOf(*locked, regs::GIGE_REG_CCP), 2u) << "the camera dropped the lock of a host that kept it";
+    EXPECT_EQ(hx_test::registerOf(*locked, regs::GIGE_REG_CCP), 2u) << "the camera dropped the lock of a host that kept it";
 
     // The camera restarts: it forgets the lock and its time-out, and the library takes both back.
     HLV_THREAD::LogCapture log;
     locked.reset();
     locked = std::make_unique<Camera>(camera(LOCKED, "lupa", 20.0));
     EXPECT_TRUE(eventually([&] {
-        return registerOf(*locked, regs::GIGE_REG_CCP) == 2 && registerOf(*locked, regs::GIGE_REG_HEARTBEAT_TIMEOUT) == 10000;
+        return hx_test::registerOf(*locked, regs::GIGE_REG_CCP) == 2 && hx_test::registerOf(*locked, regs::GIGE_REG_HEARTBEAT_TIMEOUT) == 10000;
     }));
 
     // Once unlocked, the camera is free for another host; locking it then fails, and says so.
-    ASSERT_EQ(HX_unlockCamera(Library::first, handle), HX_STATUS_OK);
-    EXPECT_EQ(registerOf(*locked, regs::GIGE_REG_CCP), 0u);
+    ASSERT_EQ(HX_unlockCamera(firstClient(), handle), HX_STATUS_OK);
+    EXPECT_EQ(hx_test::registerOf(*locked, regs::GIGE_REG_CCP), 0u);
     locked->withCore([](CameraCore& core, SimTime now) {
         core.device().write(regs::GIGE_REG_CCP, 2, Endpoint{0x7F000009, 40000}, now);
     });
-    EXPECT_EQ(HX_lockCamera(Library::first, handle), HX_STATUS_ERROR);
+    EXPECT_EQ(HX_lockCamera(firstClient(), handle), HX_STATUS_ERROR);
     EXPECT_EQ(log.count("There was an error writing the CCP register [0xb]"), 1u);
-    HX_release_handle(Library::first, handle);
+    HX_release_handle(firstClient(), handle);
 }
 
 TEST(LostCamera, WhileRecordingItIsReportedAndIsUsedAgainWhenItReturns)
 {
     auto lost = std::make_unique<Camera>(camera(LOST, "lince", 0.1));
     const HX_CAMERA_HANDLE handle = handleOf(LOST);
-    Library::firstLog.clear();
-    ASSERT_EQ(HX_subscribe(Library::first, handle), HX_STATUS_OK);
+    firstLog.clear();
+    ASSERT_EQ(HX_subscribe(firstClient(), handle), HX_STATUS_OK);
     EXPECT_EQ(command(handle, HX_CMD_ARM).code, 2u);
     EXPECT_EQ(command(handle, HX_CMD_TRIGGER).code, 4u);
-    ASSERT_TRUE(Library::firstLog.waitFor<HX_PROGRESS>(
+    ASSERT_TRUE(firstLog.waitFor<HX_PROGRESS>(
         HX_PROGRESS_UPDATE, [](const HX_PROGRESS& p) { return p.recorded_frames > 0; }, DEADLINE));
 
     lost.reset();
-    EXPECT_TRUE(eventually([&] {
-        const auto codes = Library::firstLog.codes(handle);
-        return std::find(codes.begin(), codes.end(), uint32_t{HX_END}) != codes.end();
-    })) << "the silent camera was never reported lost";
+    EXPECT_TRUE(firstLog.waitForEvent(HX_END, handle, DEADLINE)) << "the silent camera was never reported lost";
     // Asking a lost camera its state fails, or leaves the record as it was.
     HX_COMMAND in;
     HX_command_init(&in, sizeof(in));
     HX_COMMAND out = in;
-    const HX_STATUS asked = HX_command_syn(Library::first, handle, &in, &out);
+    const HX_STATUS asked = HX_command_syn(firstClient(), handle, &in, &out);
     EXPECT_TRUE(asked == HX_STATUS_ERROR || out.code == 0);
 
     lost = std::make_unique<Camera>(camera(LOST, "lince", 0.1));
     EXPECT_EQ(handleOf(LOST), handle);
     EXPECT_TRUE(eventually([&] { return command(handle, 0).code == 1; }));
     // Subscribing again brings the returned camera's events back.
-    Library::firstLog.clear();
-    ASSERT_EQ(HX_subscribe(Library::first, handle), HX_STATUS_OK);
+    firstLog.clear();
+    ASSERT_EQ(HX_subscribe(firstClient(), handle), HX_STATUS_OK);
     EXPECT_EQ(command(handle, HX_CMD_ARM).code, 2u);
-    EXPECT_TRUE(Library::firstLog.waitFor<HX_COMMAND>(HX_STATE, [](const HX_COMMAND& c) { return c.code == 2; }, DEADLINE));
-    HX_unsubscribe(Library::first, handle);
-    HX_release_handle(Library::first, handle);
+    EXPECT_TRUE(firstLog.waitFor<HX_COMMAND>(HX_STATE, [](const HX_COMMAND& c) { return c.code == 2; }, DEADLINE));
+    HX_unsubscribe(firstClient(), handle);
+    HX_release_handle(firstClient(), handle);
 }
 
 TEST(SettingsGroups, RoundTripsAndRefusalsThroughTheInterface)
 {
     const HX_CAMERA_HANDLE camera = handleOf(SETTINGS);
-    Camera& sim = (*Library::cluster)[1];
+    Camera& sim = library.camera(1);
 
     HX_IO_SETTINGS io;
     HX_io_settings_init(&io, sizeof(io));
-    ASSERT_EQ(HX_setup_io_syn(Library::first, camera, &io, &io), HX_STATUS_OK);
+    ASSERT_EQ(HX_setup_io_syn(firstClient(), camera, &io, &io), HX_STATUS_OK);
     io.sync_in_group_flags = HX_FLAG_SET;
     io.sync_in_ppf = HX_SYNC_PER_FRAME;
     io.sync_in_ppf_flags = HX_FLAG_SET;
@@ -280,22 +212,22 @@ TEST(SettingsGroups, RoundTripsAndRefusalsThroughTheInterface)
     io.sync_in_divisor_flags = HX_FLAG_SET;
     io.sync_in_master_rate = 10; // below the minimum of 20
     io.sync_in_master_rate_flags = HX_FLAG_SET;
-    ASSERT_EQ(HX_setup_io_syn(Library::first, camera, &io, &io), HX_STATUS_OK);
+    ASSERT_EQ(HX_setup_io_syn(firstClient(), camera, &io, &io), HX_STATUS_OK);
     EXPECT_EQ(io.sync_in_ppf, uint32_t{HX_SYNC_PER_FRAME});
     EXPECT_EQ(io.sync_in_divisor, 3u);
     EXPECT_EQ(io.sync_in_master_rate_flags & HX_FLAG_ERR, uint32_t{HX_FLAG_ERR});
     EXPECT_EQ(io.flags & HX_FLAG_ERR, uint32_t{HX_FLAG_ERR});
-    EXPECT_EQ(registerOf(sim, regs::GIGE_REG_SYNC_IN) & 0xFF0, 0x210u);
+    EXPECT_EQ(hx_test::registerOf(sim, regs::GIGE_REG_SYNC_IN) & 0xFF0, 0x210u);
 
     HX_STREAM_SETTINGS stream;
     HX_stream_settings_init(&stream, sizeof(stream));
     stream.jpeg_quality = 100;
     stream.jpeg_quality_flags = HX_FLAG_SET;
-    ASSERT_EQ(HX_setup_stream_syn(Library::first, camera, &stream, &stream), HX_STATUS_OK);
+    ASSERT_EQ(HX_setup_stream_syn(firstClient(), camera, &stream, &stream), HX_STATUS_OK);
     EXPECT_EQ(stream.jpeg_quality, 100u);
     EXPECT_EQ(stream.flags & HX_FLAG_ERR, 0u);
     stream.jpeg_quality = 0;
-    ASSERT_EQ(HX_setup_stream_syn(Library::first, camera, &stream, &stream), HX_STATUS_OK);
+    ASSERT_EQ(HX_setup_stream_syn(firstClient(), camera, &stream, &stream), HX_STATUS_OK);
     EXPECT_EQ(stream.jpeg_quality_flags & HX_FLAG_ERR, uint32_t{HX_FLAG_ERR});
     EXPECT_EQ(stream.jpeg_quality, 100u);
 
@@ -305,20 +237,20 @@ TEST(SettingsGroups, RoundTripsAndRefusalsThroughTheInterface)
     download.format_flags = HX_FLAG_SET;
     download.jpeg_quality = 50;
     download.jpeg_quality_flags = HX_FLAG_SET;
-    ASSERT_EQ(HX_setup_download_syn(Library::first, camera, &download, &download), HX_STATUS_OK);
+    ASSERT_EQ(HX_setup_download_syn(firstClient(), camera, &download, &download), HX_STATUS_OK);
     EXPECT_EQ(download.format_flags & HX_FLAG_ERR, uint32_t{HX_FLAG_ERR});
     EXPECT_EQ(download.jpeg_quality, 50u);
-    EXPECT_EQ(registerOf(sim, regs::GIGE_REG_DOWNLOAD_C0AC), 50u);
-    EXPECT_EQ(HX_setup_download_syn(Library::first, camera, &download, nullptr), HX_STATUS_ERROR);
+    EXPECT_EQ(hx_test::registerOf(sim, regs::GIGE_REG_DOWNLOAD_C0AC), 50u);
+    EXPECT_EQ(HX_setup_download_syn(firstClient(), camera, &download, nullptr), HX_STATUS_ERROR);
 
     // Lens settings are not offered by this family: the call fails and touches nothing.
     HX_LENS_SETTINGS lens;
     HX_lens_settings_init(&lens, sizeof(lens));
-    EXPECT_EQ(HX_setup_lens_syn(Library::first, camera, &lens), HX_STATUS_ERROR);
+    EXPECT_EQ(HX_setup_lens_syn(firstClient(), camera, &lens), HX_STATUS_ERROR);
 
     HX_ANALOG_GAIN gain;
     HX_analog_gain_init(&gain, sizeof(gain));
-    ASSERT_EQ(HX_analog_gain(Library::first, camera, nullptr, &gain), HX_STATUS_OK);
+    ASSERT_EQ(HX_analog_gain(firstClient(), camera, nullptr, &gain), HX_STATUS_OK);
     EXPECT_NE(gain.gain_caps, 0u);
-    HX_release_handle(Library::first, camera);
+    HX_release_handle(firstClient(), camera);
 }

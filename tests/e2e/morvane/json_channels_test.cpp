@@ -3,20 +3,17 @@
 // text and camera saves, with texts a faulty camera might hold.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 
-#include <hlv_thread/period_scale.h>
 #include <hx/hx.h>
 
-#include "cluster.h"
+#include "event_log.h"
+#include "library_client.h"
 #include "register_map.h"
 
 using namespace hxsim;
+using hx_test::standInCamera;
 using namespace HX_REGISTERS;
 
 namespace {
@@ -25,51 +22,16 @@ constexpr uint32_t COLOUR_CAMERA = 0x7F000002; // 127.0.0.2, host order
 constexpr uint32_t MONO_CAMERA = 0x7F000003;
 constexpr uint32_t FIRST_FAMILY = 0x7F000004;
 
-CameraConfig camera(uint32_t address, const std::string& sensor, const std::string& model)
-{
-    CameraConfig config;
-    config.address = address;
-    config.sensor = *SensorModel::fromName(sensor);
-    config.model = model;
-    config.memoryBytes = uint64_t{1} << 30;
-    config.userName = "cam-" + std::to_string(address & 0xFF);
-    config.serial = "HXS" + std::to_string(address & 0xFF);
-    config.seed = address;
-    return config;
-}
+// Two cameras of the second family and one of the first, with one client for the whole program.
+hx_test::LibraryClient& library = hx_test::LibraryClient::add([] {
+    return std::vector<CameraConfig>{standInCamera(COLOUR_CAMERA, "lux19hs", "hxsim qM"),
+                                     standInCamera(MONO_CAMERA, "lux19hs-mono", "hxsim qM"),
+                                     standInCamera(FIRST_FAMILY, "lux19hs", "hxsim qT")};
+});
 
-class Library : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        HLV_THREAD::setPeriodScale(0.05);
-        cluster = std::make_unique<Cluster>(std::vector<CameraConfig>{
-            camera(COLOUR_CAMERA, "lux19hs", "hxsim qM"), camera(MONO_CAMERA, "lux19hs-mono", "hxsim qM"),
-            camera(FIRST_FAMILY, "lux19hs", "hxsim qT")});
-        ASSERT_EQ(HX_register(&client, nullptr, nullptr), HX_STATUS_OK);
-    }
-    void TearDown() override
-    {
-        HX_unregister(client);
-        EXPECT_EQ(HX_shutdown(), HX_STATUS_OK);
-        cluster.reset();
-    }
+HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress) { return library.handleOf(hostOrderAddress); }
 
-    static inline HX_CLIENT_HANDLE client = 0;
-    static inline std::unique_ptr<Cluster> cluster;
-};
-
-HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress)
-{
-    in_addr address{htonl(hostOrderAddress)};
-    char text[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &address, text, sizeof(text));
-    HX_CAMERA_HANDLE handle = 0;
-    EXPECT_EQ(HX_get_handle_by_name(Library::client, &handle, text), HX_STATUS_OK) << text;
-    return handle;
-}
-
-Camera& simCamera(uint32_t address) { return (*Library::cluster)[(address & 0xFF) - 2]; }
+Camera& simCamera(uint32_t address) { return library.camera((address & 0xFF) - 2); }
 
 void setDocument(uint32_t address, uint32_t reg, const std::string& text)
 {
@@ -83,18 +45,11 @@ std::string received(uint32_t address, uint32_t reg)
     return text;
 }
 
-uint32_t registerValue(uint32_t address, uint32_t reg)
-{
-    uint32_t value = 0;
-    simCamera(address).withCore([&](CameraCore& core, SimTime) { value = core.device().registers().get(reg); });
-    return value;
-}
-
 HX_LENS_STATUS lensStatus(HX_STATUS expected, uint32_t address = COLOUR_CAMERA)
 {
     HX_LENS_STATUS record;
     HX_lens_status_init(&record, sizeof(record));
-    EXPECT_EQ(HX_get_lens_status(Library::client, handleOf(address), &record), expected);
+    EXPECT_EQ(HX_get_lens_status(library.client(), handleOf(address), &record), expected);
     return record;
 }
 
@@ -151,7 +106,7 @@ TEST(LensChannels, FlaggedSettingsReachTheCameraAsOneLine)
     settings.f_number_den = 10;
     settings.f_number_flags = HX_FLAG_SET;
     settings.focus_pos = 77; // not flagged
-    ASSERT_EQ(HX_setup_lens_syn(Library::client, handleOf(COLOUR_CAMERA), &settings), HX_STATUS_OK);
+    ASSERT_EQ(HX_setup_lens_syn(library.client(), handleOf(COLOUR_CAMERA), &settings), HX_STATUS_OK);
     EXPECT_EQ(received(COLOUR_CAMERA, GIGE_REG_LENS_SETTINGS_JSON), R"({"f_number":5.6,"power":1})");
 }
 
@@ -165,20 +120,20 @@ TEST(Temperatures, ATextLongerThanOneReadIsReadWhole)
     setDocument(COLOUR_CAMERA, GIGE_REG_TELEMETRY_JSON, text);
     HX_TEMPERATURE record;
     HX_temperature_init(&record, sizeof(record));
-    ASSERT_EQ(HX_temperature_syn(Library::client, handleOf(COLOUR_CAMERA), &record), HX_STATUS_OK);
+    ASSERT_EQ(HX_temperature_syn(library.client(), handleOf(COLOUR_CAMERA), &record), HX_STATUS_OK);
     EXPECT_FLOAT_EQ(record.temp_a10_ext, 41.5f);
     EXPECT_FLOAT_EQ(record.temp_pcie, 47.75f);
     EXPECT_FLOAT_EQ(record.temp_sensor, 30.5f) << "the member after the first 512 bytes";
 
     setDocument(COLOUR_CAMERA, GIGE_REG_TELEMETRY_JSON, text.substr(0, 600));
-    EXPECT_EQ(HX_temperature_syn(Library::client, handleOf(COLOUR_CAMERA), &record), HX_STATUS_ERROR);
+    EXPECT_EQ(HX_temperature_syn(library.client(), handleOf(COLOUR_CAMERA), &record), HX_STATUS_ERROR);
     EXPECT_NE(record.flags & HX_FLAG_ERR, 0u);
 }
 
 TEST(CameraSave, TheRequestCommentAndQualityReachTheCamera)
 {
     const HX_CAMERA_HANDLE cam = handleOf(COLOUR_CAMERA);
-    ASSERT_EQ(HX_camera_save(Library::client, cam,
+    ASSERT_EQ(HX_camera_save(library.client(), cam,
                              R"({"format":1,"dst_info":2,"playback_rate":30,"frame_start":10,"frame_end":19,
                                  "dstpath":"/media/run1","jpeg_quality":75,"comment":"first run","shared_mem":true})"),
               HX_STATUS_OK);
@@ -186,7 +141,7 @@ TEST(CameraSave, TheRequestCommentAndQualityReachTheCamera)
               R"({"dst_info":123393,"dstpath":"/media/run1","frame_count":10,"frame_end":19,"frame_start":10,)"
               R"("shared_mem":true})");
     EXPECT_EQ(received(COLOUR_CAMERA, GIGE_REG_SAVE_COMMENT), "first run");
-    EXPECT_EQ(registerValue(COLOUR_CAMERA, GIGE_REG_DOWNLOAD_C0AC), 75u);
+    EXPECT_EQ(hx_test::registerOf(simCamera(COLOUR_CAMERA), GIGE_REG_DOWNLOAD_C0AC), 75u);
 }
 
 TEST(CameraSave, RefusedSettingsSendNothing)
@@ -194,7 +149,7 @@ TEST(CameraSave, RefusedSettingsSendNothing)
     const HX_CAMERA_HANDLE mono = handleOf(MONO_CAMERA);
     for (const char* text : {R"({"format":8,"dst_info":1,"frame_start":0,"frame_end":1,"dstpath":"p","comment":"c"})",
                              "{not json", ""}) {
-        EXPECT_EQ(HX_camera_save(Library::client, mono, text), HX_STATUS_ERROR) << text;
+        EXPECT_EQ(HX_camera_save(library.client(), mono, text), HX_STATUS_ERROR) << text;
     }
     EXPECT_EQ(received(MONO_CAMERA, GIGE_REG_SAVE_REQUEST_JSON), "");
     EXPECT_EQ(received(MONO_CAMERA, GIGE_REG_SAVE_COMMENT), "");
@@ -207,14 +162,14 @@ TEST(CameraMedia, TheTextIsReadOnceAndCutToTheBuffer)
     const HX_CAMERA_HANDLE cam = handleOf(COLOUR_CAMERA);
     std::vector<char> buffer(1024, 'x');
     uint32_t length = static_cast<uint32_t>(buffer.size());
-    ASSERT_EQ(HX_get_camera_media_syn(Library::client, cam, buffer.data(), &length), HX_STATUS_OK);
+    ASSERT_EQ(HX_get_camera_media_syn(library.client(), cam, buffer.data(), &length), HX_STATUS_OK);
     EXPECT_EQ(std::string(buffer.data()), media);
     EXPECT_EQ(length, media.size());
 
     setDocument(COLOUR_CAMERA, GIGE_REG_MEDIA_INFO_JSON, "{}");
     char small[8];
     length = sizeof(small);
-    ASSERT_EQ(HX_get_camera_media_syn(Library::client, cam, small, &length), HX_STATUS_OK);
+    ASSERT_EQ(HX_get_camera_media_syn(library.client(), cam, small, &length), HX_STATUS_OK);
     EXPECT_EQ(std::string(small), media.substr(0, 7)) << "the cached text, cut to the buffer";
     EXPECT_EQ(length, media.size());
 }
@@ -226,7 +181,7 @@ class ProgressWatcher {
 public:
     explicit ProgressWatcher(HX_CAMERA_HANDLE camera) : camera_(camera)
     {
-        EXPECT_EQ(HX_register(&client_, &ProgressWatcher::onEvent, this), HX_STATUS_OK);
+        EXPECT_EQ(HX_register(&client_, &hx_test::EventLog::callback, &log_), HX_STATUS_OK);
         EXPECT_EQ(HX_subscribe(client_, camera_), HX_STATUS_OK);
     }
     ~ProgressWatcher()
@@ -236,41 +191,15 @@ public:
     }
 
     // The first progress event that `done` accepts, or nothing by the deadline.
-    template <class Done>
-    std::optional<HX_PROGRESS> waitFor(Done done)
+    std::optional<HX_PROGRESS> waitFor(const std::function<bool(const HX_PROGRESS&)>& done)
     {
-        std::unique_lock lock(mutex_);
-        std::optional<HX_PROGRESS> found;
-        changed_.wait_for(lock, std::chrono::seconds(20), [&] {
-            for (const HX_PROGRESS& event : events_)
-                if (done(event))
-                    return found = event, true;
-            return false;
-        });
-        return found;
-    }
-    std::size_t count()
-    {
-        std::lock_guard lock(mutex_);
-        return events_.size();
+        return log_.waitFor<HX_PROGRESS>(HX_PROGRESS_UPDATE, done, std::chrono::seconds(20));
     }
 
 private:
-    static void onEvent(uint32_t event, HX_CLIENT_HANDLE, HX_CAMERA_HANDLE, void* data, void* cookie)
-    {
-        auto* self = static_cast<ProgressWatcher*>(cookie);
-        if (event != HX_PROGRESS_UPDATE || data == nullptr)
-            return;
-        std::lock_guard lock(self->mutex_);
-        self->events_.push_back(*static_cast<const HX_PROGRESS*>(data));
-        self->changed_.notify_all();
-    }
-
     HX_CAMERA_HANDLE camera_;
     HX_CLIENT_HANDLE client_ = 0;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<HX_PROGRESS> events_;
+    hx_test::EventLog log_;
 };
 
 } // namespace
@@ -279,7 +208,7 @@ TEST(CameraSave, ProgressEventsFollowTheSaveToItsEnd)
 {
     const HX_CAMERA_HANDLE cam = handleOf(MONO_CAMERA);
     ProgressWatcher watcher(cam);
-    ASSERT_EQ(HX_camera_save(Library::client, cam,
+    ASSERT_EQ(HX_camera_save(library.client(), cam,
                              R"({"format":2,"dst_info":1,"frame_start":0,"frame_end":1999,"dstpath":"/media/a"})"),
               HX_STATUS_OK);
     const auto done = watcher.waitFor([](const HX_PROGRESS& p) { return p.percent == 100; });
@@ -295,14 +224,12 @@ TEST(CameraSave, ACameraErrorIsReportedAndCleared)
 {
     const HX_CAMERA_HANDLE cam = handleOf(MONO_CAMERA);
     ProgressWatcher watcher(cam);
-    ASSERT_EQ(HX_camera_save(Library::client, cam,
+    ASSERT_EQ(HX_camera_save(library.client(), cam,
                              R"({"format":2,"dst_info":1,"frame_start":0,"frame_end":9,"dstpath":"/missing/a"})"),
               HX_STATUS_OK);
     const auto failed = watcher.waitFor([](const HX_PROGRESS& p) { return p.error != 0; });
     ASSERT_TRUE(failed) << "no progress event reported the camera's error";
     EXPECT_EQ(failed->error, 2u);
     EXPECT_EQ(failed->total_frames, 10u);
-    EXPECT_EQ(registerValue(MONO_CAMERA, GIGE_REG_SAVE_STATE), 0x80000000u) << "the error was not cleared";
+    EXPECT_EQ(hx_test::registerOf(simCamera(MONO_CAMERA), GIGE_REG_SAVE_STATE), 0x80000000u) << "the error was not cleared";
 }
-
-static const auto* const library = ::testing::AddGlobalTestEnvironment(new Library);

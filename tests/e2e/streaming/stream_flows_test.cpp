@@ -4,14 +4,11 @@
 // cannot start, and a camera that goes silent in the middle of one.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <algorithm>
 #include <set>
 
-#include <hlv_thread/period_scale.h>
 #include <hx/hx.h>
 
-#include "cluster.h"
 #include "discovery_seam.h"
 #include "hx_internal.h"
 #include "register_map.h"
@@ -32,56 +29,26 @@ constexpr uint32_t RECORD_LENGTH = 24;
 // Room for a frame as TIFF (8-bit samples after a header) and for live images.
 constexpr std::size_t BUFFER_SIZE = HX_STREAM_MIN_BUFFER_SIZE;
 
-class Library : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        // Negotiation trials, request age-out and the download watchdog in a twentieth of their time.
-        HLV_THREAD::setPeriodScale(0.05);
-        if (std::getenv("HX_TEST_TRACE") != nullptr)
-            HX_trace(1);
+StreamHost streamHost;
+// Negotiation trials, request age-out and the download watchdog run in a twentieth of their time.
+hx_test::LibraryClient& library = hx_test::LibraryClient::add(
+    [] {
         std::vector<CameraConfig> configs{streamCamera(TARROW, "hxsim qT"), streamCamera(MORVANE, "hxsim qM"),
                                           streamCamera(SILENT, "hxsim qT"), streamCamera(LIVE, "hxsim qT"),
                                           streamCamera(IDLE, "hxsim qT")};
         configs[2].faults.stream.drop = 1.0;
-        cluster = std::make_unique<Cluster>(configs);
-        ASSERT_EQ(HX_register(&client, &StreamHost::onEvent, &host), HX_STATUS_OK);
-    }
-    void TearDown() override
-    {
-        HX_unregister(client);
-        EXPECT_EQ(HX_shutdown(), HX_STATUS_OK);
-        cluster.reset();
-    }
+        return configs;
+    },
+    {{&StreamHost::onEvent, &streamHost}});
 
-    static inline HX_CLIENT_HANDLE client = 0;
-    static inline StreamHost host;
-    static inline std::unique_ptr<Cluster> cluster;
-};
-
-HX_CLIENT_HANDLE client()
-{
-    return Library::client;
-}
-
-StreamHost& host()
-{
-    return Library::host;
-}
-
-HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress)
-{
-    return stream_test::handleOf(client(), hostOrderAddress);
-}
+HX_CLIENT_HANDLE client() { return library.client(); }
+StreamHost& host() { return streamHost; }
+HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress) { return library.handleOf(hostOrderAddress); }
 
 // A register of a stand-in camera, as the camera itself holds it.
 uint32_t cameraRegister(uint32_t hostOrderAddress, uint32_t address)
 {
-    uint32_t value = 0xFFFFFFFF;
-    (*Library::cluster)[hostOrderAddress - TARROW].withCore([&](CameraCore& core, SimTime) {
-        value = core.device().registers().read(address).value_or(0xFFFFFFFF);
-    });
-    return value;
+    return hx_test::registerOf(library.camera(hostOrderAddress - TARROW), address);
 }
 
 void configure(HX_CAMERA_HANDLE camera)
@@ -304,8 +271,7 @@ TEST(Download, ThrottleHoldsTheCameraWhileTheHostKeepsItsBuffersAndLosesNothing)
 
 TEST(Download, PackedFramesArriveInTheCamerasOwnLayoutWhenThePackingLibraryIsThere)
 {
-    if (HxInternal::factory() == nullptr)
-        GTEST_SKIP() << "libhlv_internal.so is not on this test's library path";
+    ASSERT_NE(HxInternal::factory(), nullptr) << "libhlv_internal.so is not on this test's library path";
     const HX_CAMERA_HANDLE camera = recorded(TARROW);
     lendNew(HX_DOWNLOAD_DATA, camera, 4);
     barrier(camera);
@@ -332,7 +298,7 @@ TEST(Download, ThatCannotStartGivesTheBuffersBackAndRestoresDiscovery)
     // A camera whose range moved past its recording after the settings (another host wrote it)
     // is refused when the download would start.
     setupDownload(camera, 0, 3);
-    (*Library::cluster)[0].withCore([](CameraCore& core, SimTime now) {
+    library.camera(0).withCore([](CameraCore& core, SimTime now) {
         core.device().write(regs::GIGE_REG_DOWNLOAD_START, RECORD_LENGTH + 1, {}, now);
     });
     HX_READ_STREAM* beyondStarter = host().buffer(BUFFER_SIZE);
@@ -480,5 +446,3 @@ TEST(SecondFamily, DownloadsAndStreamsLiveOverTcp)
     barrier(camera);
     EXPECT_EQ(cameraRegister(MORVANE, regs::GIGE_REG_STREAM_CONTROL), 0u);
 }
-
-static ::testing::Environment* const library = ::testing::AddGlobalTestEnvironment(new Library);

@@ -2,11 +2,7 @@
 // library gives back, buffers that outlive the library, and the stand-in cameras' registers.
 #include "stream_host.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-
-#include <functional>
-#include <thread>
 
 namespace stream_test {
 namespace {
@@ -97,26 +93,9 @@ std::optional<uint32_t> frameNumberInTiff(const HX_READ_STREAM& record)
 
 hxsim::CameraConfig streamCamera(uint32_t hostOrderAddress, const char* model)
 {
-    hxsim::CameraConfig config;
-    config.address = hostOrderAddress;
-    config.model = model;
-    config.sensor = *hxsim::SensorModel::fromName("lupa-mono");
-    config.memoryBytes = uint64_t{1} << 30;
-    config.userName = "cam-" + std::to_string(hostOrderAddress & 0xFF);
-    config.serial = "HXS" + std::to_string(hostOrderAddress & 0xFF);
-    config.seed = hostOrderAddress;
+    hxsim::CameraConfig config = hx_test::standInCamera(hostOrderAddress, "lupa-mono", model);
     config.timeScale = 20;
     return config;
-}
-
-HX_CAMERA_HANDLE handleOf(HX_CLIENT_HANDLE client, uint32_t hostOrderAddress)
-{
-    in_addr address{htonl(hostOrderAddress)};
-    char text[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &address, text, sizeof(text));
-    HX_CAMERA_HANDLE handle = 0;
-    EXPECT_EQ(HX_get_handle_by_name(client, &handle, text), HX_STATUS_OK) << text;
-    return handle;
 }
 
 uint32_t cameraState(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)
@@ -166,17 +145,6 @@ void record(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames)
     sendCommand(client, camera, HX_CMD_TRIGGER);
     ASSERT_TRUE(eventually([&] { return cameraState(client, camera) == HX_CAMERA_STATE_REVIEW; }))
         << "the camera did not finish its recording";
-}
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
-{
-    const auto deadline = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() >= deadline)
-            return condition();
-        std::this_thread::yield();
-    }
-    return true;
 }
 
 } // namespace stream_test

@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -14,7 +13,8 @@
 
 #include <hx/hx.h>
 
-#include "camera_config.h"
+#include "eventually.h"
+#include "library_client.h"
 
 namespace stream_test {
 
@@ -67,7 +67,7 @@ constexpr uint32_t FRAME_WIDTH = 256;
 constexpr uint32_t FRAME_HEIGHT = 64;
 
 // Calls through the public interface for one client.
-HX_CAMERA_HANDLE handleOf(HX_CLIENT_HANDLE client, uint32_t hostOrderAddress);
+using hx_test::handleOf;
 // The camera state; also a barrier: everything posted to the camera's service thread before it
 // has been handled when it returns.
 uint32_t cameraState(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera);
@@ -76,7 +76,6 @@ void configure(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames
 // Configures, arms, triggers and waits until the recording is in review.
 void record(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames);
 
-// Re-checks a condition until it holds or the time is up, yielding in between.
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+using hx_test::eventually;
 
 } // namespace stream_test

@@ -1,6 +1,7 @@
 // A host callback that keeps copies of every event it receives, for tests to wait on and inspect.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -69,6 +70,17 @@ public:
     {
         std::unique_lock<std::mutex> lock(lock_);
         return added_.wait_for(lock, timeout, [&] { return holds(events_); });
+    }
+
+    // Waits for an event with `code` for `camera`; false when the time runs out.
+    bool waitForEvent(uint32_t code, HX_CAMERA_HANDLE camera, std::chrono::milliseconds timeout) const
+    {
+        return waitUntil(
+            [&](const Events& events) {
+                return std::any_of(events.begin(), events.end(),
+                                   [&](const Event& event) { return event.code == code && event.camera == camera; });
+            },
+            timeout);
     }
 
     // Waits for a record with `code` that `matches`; returns it, or nothing when the time runs out.

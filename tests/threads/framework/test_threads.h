@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "eventually.h"
 #include "hlv_thread/msg_thread.h"
 
 namespace framework_test {
@@ -49,18 +50,8 @@ private:
     std::condition_variable changed_;
 };
 
-// For conditions nobody signals (a flag of the code under test): re-checks until the deadline,
-// yielding in between. Returns the condition's final value.
-inline bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kDeadline)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return condition();
-        std::this_thread::yield();
-    }
-    return true;
-}
+// For conditions nobody signals (a flag of the code under test).
+using hx_test::eventually;
 
 // Names of the threads that handled a message, in order.
 struct VisitLog {

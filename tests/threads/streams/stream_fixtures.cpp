@@ -497,16 +497,4 @@ bool NegotiationEvents::waitFor(uint32_t camera, std::size_t count, std::chrono:
     });
 }
 
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        pollfd none{};
-        poll(&none, 0, 1);  // a short wait between looks at state that has no notification
-    }
-    return true;
-}
-
 } // namespace stream_test

@@ -17,6 +17,7 @@
 
 #include <hx/hx.h>
 
+#include "eventually.h"
 #include "hlv_thread/msg_thread.h"
 
 namespace stream_test {
@@ -158,6 +159,6 @@ private:
 };
 
 // Waits for a condition with a deadline, without sleeping for a fixed time.
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kDeadline);
+using hx_test::eventually;
 
 } // namespace stream_test

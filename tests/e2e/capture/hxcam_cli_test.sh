@@ -6,34 +6,12 @@
 set -u
 HXSIM=$1
 HXCAM=$2
-WORK=$(mktemp -d)
-FAILED=0
+NAME=hxcam_cli
+. "$(dirname "$0")/../../support/beside_hxsim.sh"
+host() { "$HXCAM" "$@"; }
 
-fail() { echo "hxcam_cli: FAILED: $*"; FAILED=1; }
-
-"$HXSIM" --cameras 2 --sensor lux19hs-mono >"$WORK/sim.log" 2>&1 &
-SIM=$!
-trap 'kill $SIM 2>/dev/null; wait $SIM 2>/dev/null; rm -rf "$WORK"' EXIT
-
-# Both cameras are up once hxsim says it is running; give it ten seconds at most.
-tries=0
-until grep -q "running" "$WORK/sim.log"; do
-  tries=$((tries + 1))
-  [ $tries -le 100 ] || { cat "$WORK/sim.log"; echo "hxcam_cli: FAILED: hxsim did not start"; exit 1; }
-  sleep 0.1
-done
-
-# run NAME EXPECTED-STATUS ARGS...: stdout in $WORK/NAME.out, stderr in $WORK/NAME.err
-run() {
-  name=$1; expected=$2; shift 2
-  "$HXCAM" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err"
-  status=$?
-  [ $status -eq "$expected" ] || { fail "$name: exit $status, expected $expected"; cat "$WORK/$name.err"; }
-}
-has() { grep -q -- "$2" "$WORK/$1" || fail "$1 lacks '$2'"; }
-lacks() { ! grep -q -- "$2" "$WORK/$1" || fail "$1 has '$2'"; }
-# The lines of a set command's output after its "# after" line.
-after() { sed -n '/^# after$/,$p' "$WORK/$1.out" >"$WORK/$1.after"; }
+# Both cameras are up once hxsim says it is running.
+start_hxsim "$HXSIM" --cameras 2 --sensor lux19hs-mono
 
 run help 0 --help
 has help.out "usage: hxcam"
@@ -78,5 +56,4 @@ has unknown-key.err "unknown capture setting 'colour'"
 run no-camera 1 get capture
 run unknown-command 1 frobnicate
 
-[ $FAILED -eq 0 ] && echo "hxcam_cli: done"
-exit $FAILED
+finish

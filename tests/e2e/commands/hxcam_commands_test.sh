@@ -6,31 +6,13 @@
 set -u
 HXSIM=$1
 HXCAM=$2
-WORK=$(mktemp -d)
-FAILED=0
+NAME=hxcam_commands
+. "$(dirname "$0")/../../support/beside_hxsim.sh"
+host() { "$HXCAM" --address 127.0.0.2 "$@"; }
+watch_shows_state() { grep -q "^state state=idle" "$WORK/watch.out"; }
+in_review() { host state 2>/dev/null | grep -q "^state=review$"; }
 
-fail() { echo "hxcam_commands: FAILED: $*"; FAILED=1; }
-
-"$HXSIM" --sensor lux13hs-mono >"$WORK/sim.log" 2>&1 &
-SIM=$!
-WATCH=
-trap '[ -n "$WATCH" ] && kill $WATCH 2>/dev/null; kill $SIM 2>/dev/null; wait 2>/dev/null; rm -rf "$WORK"' EXIT
-
-tries=0
-until grep -q "running" "$WORK/sim.log"; do
-  tries=$((tries + 1))
-  [ $tries -le 100 ] || { cat "$WORK/sim.log"; echo "hxcam_commands: FAILED: hxsim did not start"; exit 1; }
-  sleep 0.1
-done
-
-# run NAME EXPECTED-STATUS ARGS...: stdout in $WORK/NAME.out, stderr in $WORK/NAME.err
-run() {
-  name=$1; expected=$2; shift 2
-  "$HXCAM" --address 127.0.0.2 "$@" >"$WORK/$name.out" 2>"$WORK/$name.err"
-  status=$?
-  [ $status -eq "$expected" ] || { fail "$name: exit $status, expected $expected"; cat "$WORK/$name.err"; }
-}
-has() { grep -q -- "$2" "$WORK/$1" || { fail "$1 lacks '$2'"; cat "$WORK/$1"; }; }
+start_hxsim "$HXSIM" --sensor lux13hs-mono
 
 run idle 0 state
 has idle.out "^state=idle$"
@@ -39,25 +21,15 @@ run capture 0 set capture record-mode=ltr length=50 fps=100
 
 # The events of everything below, until the watch is interrupted.
 "$HXCAM" --address 127.0.0.2 watch >"$WORK/watch.out" 2>"$WORK/watch.err" &
-WATCH=$!
-tries=0
-until grep -q "^state state=idle" "$WORK/watch.out"; do
-  tries=$((tries + 1))
-  [ $tries -le 100 ] || { fail "watch showed no state"; break; }
-  sleep 0.1
-done
+BACKGROUND=$!
+wait_until watch_shows_state || fail "watch showed no state"
 
 run arm 0 arm
 has arm.out "^state=armed$"
 run trigger 0 trigger
 run again 3 trigger
 has again.err "did not follow the command"
-tries=0
-until "$HXCAM" --address 127.0.0.2 state 2>/dev/null | grep -q "^state=review$"; do
-  tries=$((tries + 1))
-  [ $tries -le 100 ] || { fail "the recording never reached review"; break; }
-  sleep 0.1
-done
+wait_until in_review || fail "the recording never reached review"
 
 run step 0 play --pause --frame 7
 has step.out "mode=pause frame=7 last=49"
@@ -67,10 +39,10 @@ run stop 0 stop
 has stop.out "mode=pause"
 run beyond 3 play --pause --frame 50
 
-kill -INT $WATCH
-wait $WATCH
+kill -INT $BACKGROUND
+wait $BACKGROUND
 status=$?
-WATCH=
+BACKGROUND=
 [ $status -eq 0 ] || fail "watch ended with $status after an interrupt"
 has watch.out "^state state=armed commands=live,trigger$"
 has watch.out "^progress recorded=[0-9]* total=50 trigger=0$"
@@ -83,7 +55,7 @@ run getio 0 get io
 has getio.out "^trigger-out-pulse=2 *# 1\.\.8$"
 run setio 0 set io trigger-out=on trigger-out-pulse=5
 has setio.out "^# after$"
-sed -n '/^# after$/,$p' "$WORK/setio.out" >"$WORK/setio.after"
+after setio
 has setio.after "^trigger-out=on"
 has setio.after "^trigger-out-pulse=5 "
 run stream 3 set stream jpeg=101 delay=300
@@ -96,5 +68,4 @@ run badkey 1 set io bogus=1
 run badvalue 1 set io trigger-out=maybe
 run badoption 1 play --fast
 
-[ $FAILED -eq 0 ] && echo "hxcam_commands: done"
-exit $FAILED
+finish

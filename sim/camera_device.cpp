@@ -100,6 +100,7 @@ uint16_t CameraDevice::writeSpecial(uint32_t address, uint32_t value, Endpoint f
             return Status::kSuccess;
         case GIGE_REG_STREAM_CONTROL: streamControl(value, now); return Status::kSuccess;
         case GIGE_REG_CONTROL_KEY: return Status::kSuccess;  // accepted, changes nothing
+        case GIGE_REG_PARTITION_STATE: return partitionWrite(value);
         case GIGE_REG_SAVE_STATE:
             if (value == kSaveClearError) {
                 regs_.set(address, kSaveIdle);
@@ -120,6 +121,18 @@ uint16_t CameraDevice::writeSpecial(uint32_t address, uint32_t value, Endpoint f
                         address, value, regs_.get(address)));
     }
     return Status::kSuccess;
+}
+
+// Hosts write 0 before they start live. The register keeps telling whether a recording can be
+// downloaded, which only the recorder decides, so 0 is taken and changes nothing; any other value
+// would claim a recording the camera does not hold, and is refused like a read-only write.
+uint16_t CameraDevice::partitionWrite(uint32_t value) {
+    if (value == PartitionState::kEmpty) {
+        return Status::kSuccess;
+    }
+    log(fmt::format("write of {} (0x{:04X}) = {} refused: only {} is taken", registerName(GIGE_REG_PARTITION_STATE),
+                    GIGE_REG_PARTITION_STATE, value, PartitionState::kEmpty));
+    return Status::kAccessDenied;
 }
 
 void CameraDevice::settle() { rules_.reconcile(regs_); }

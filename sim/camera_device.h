@@ -63,6 +63,7 @@ public:
 
 private:
     uint16_t writeSpecial(uint32_t address, uint32_t value, Endpoint from, SimTime now);
+    uint16_t partitionWrite(uint32_t value);
     void stateCommand(uint32_t command, SimTime now);
     void streamControl(uint32_t value, SimTime now);
     void startPlayback(SimTime now);

@@ -90,7 +90,8 @@ void defineStateAndProgress(RegisterFile& regs) {
     regs.define(GIGE_REG_CAMERA_STATE, 1, Access::ReadOnly);
     regs.define(GIGE_REG_STATE_COMMAND, 1);
     regs.define(GIGE_REG_CONTROL_KEY, 0);
-    regs.define(GIGE_REG_PARTITION_STATE, 0, Access::ReadOnly);
+    // Hosts write 0 here before live; the camera decides which values it takes.
+    regs.define(GIGE_REG_PARTITION_STATE, 0);
     for (uint32_t address : {GIGE_REG_PROGRESS_C008, GIGE_REG_PROGRESS_A050, GIGE_REG_PROGRESS_A054,
                              GIGE_REG_PROGRESS_A058, GIGE_REG_PROGRESS_C08C, GIGE_REG_PROGRESS_C090,
                              GIGE_REG_PROGRESS_C180, GIGE_REG_PB_C140}) {

@@ -81,6 +81,27 @@ TEST(SimStateMachine, ArmTriggerReviewWithProgress) {
     EXPECT_FALSE(cam.core.device().frames().recording());
 }
 
+TEST(SimStateMachine, PartitionStateTakesTheHostsZeroAndStillFollowsTheRecording) {
+    RecordingCamera cam;
+    cam.command(2);
+    cam.command(4);
+    cam.tick(2s);
+    ASSERT_EQ(cam.state(), kReview);
+    // The single gated write a host sends before live: all three pairs applied, gate closed again.
+    auto zero = cam.write(HX_WIRE::planSingleWrite(GIGE_REG_PARTITION_STATE, 0).pairs);
+    ASSERT_TRUE(zero);
+    EXPECT_EQ(zero->header.status, HX_WIRE::CameraStatus::kSuccess);
+    EXPECT_EQ(zero->index, 3u);
+    EXPECT_EQ(cam.reg(GIGE_REG_WRITE_GATE), 0u);
+    EXPECT_EQ(cam.reg(GIGE_REG_PARTITION_STATE), 3u) << "the recording is still there to download";
+    // Any other value would claim a recording the camera does not hold.
+    cam.command(1);
+    auto other = cam.gatedWrite({{GIGE_REG_PARTITION_STATE, 3}});
+    EXPECT_EQ(other->header.status, HX_WIRE::CameraStatus::kAccessDenied);
+    EXPECT_EQ(other->index, 1u);
+    EXPECT_EQ(cam.reg(GIGE_REG_PARTITION_STATE), 0u);
+}
+
 TEST(SimStateMachine, EarlyTriggerKeepsOnlyWhatWasRecorded) {
     RecordingCamera cam;
     cam.command(2);

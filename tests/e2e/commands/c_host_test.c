@@ -12,6 +12,8 @@
 
 #include <hx/hx.h>
 
+#include "c_host.h"
+
 enum { LENGTH = 100, RATE = 40, STEPS = 10, MAX_PROGRESS = 256, WAIT_SECONDS = 20 };
 
 /* What one client's callback has seen; filled on the library's callback thread. */
@@ -27,16 +29,6 @@ struct client_log {
     unsigned progress_count;
     uint32_t frames_shown;     /* bit f: HX_PLAYBACK_CHANGE showed frame f */
 };
-
-static int failures;
-
-static void expect(int condition, const char *what)
-{
-    if (!condition) {
-        printf("c_host: FAILED: %s\n", what);
-        failures++;
-    }
-}
 
 static int subscriber_event(uint32_t event)
 {
@@ -68,11 +60,7 @@ static void log_init(struct client_log *log, const char *name)
 {
     memset(log, 0, sizeof *log);
     log->name = name;
-    pthread_condattr_t attributes;
-    pthread_condattr_init(&attributes);
-    pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
-    pthread_cond_init(&log->changed, &attributes);
-    pthread_condattr_destroy(&attributes);
+    c_host_cond_init(&log->changed);
     pthread_mutex_init(&log->lock, NULL);
 }
 
@@ -88,9 +76,7 @@ static int counted(const struct client_log *log, uint32_t frames)
 /* Waits until the condition holds for the log, at most WAIT_SECONDS; 1 when it does. */
 static int wait_for(struct client_log *log, condition holds, uint32_t value)
 {
-    struct timespec deadline;
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += WAIT_SECONDS;
+    const struct timespec deadline = c_host_deadline(WAIT_SECONDS);
     pthread_mutex_lock(&log->lock);
     int result = holds(log, value);
     while (!result && pthread_cond_timedwait(&log->changed, &log->lock, &deadline) == 0)
@@ -100,25 +86,11 @@ static int wait_for(struct client_log *log, condition holds, uint32_t value)
     return result;
 }
 
-static HX_CAMERA_HANDLE camera_by_address(HX_CLIENT_HANDLE client, const char *address)
-{
-    HX_CAMERA_HANDLE camera = 0;
-    expect(HX_get_handle_by_name(client, &camera, address) == HX_STATUS_OK, "the camera answers at its address");
-    return camera;
-}
-
 static HX_COMMAND command(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t code)
 {
-    HX_COMMAND in;
-    HX_COMMAND out;
-    HX_command_init(&in, sizeof in);
-    in.flags = HX_FLAG_SET;
-    in.code = code;
-    in.code_flags = HX_FLAG_SET;
-    out = in;
-    expect(HX_command_syn(client, camera, &in, &out) == HX_STATUS_OK, "a command is carried to the camera");
-    expect((out.code_flags & HX_FLAG_ERR) == 0, "the camera follows the command");
-    return out;
+    HX_COMMAND reply;
+    expect(c_host_command(client, camera, code, &reply), "the camera follows the command");
+    return reply;
 }
 
 /* A start-trigger recording of LENGTH frames at RATE frames per second. */
@@ -194,9 +166,9 @@ int main(int argc, char **argv)
     log_init(&second_log, "second");
     expect(HX_register(&first, on_event, &first_log) == HX_STATUS_OK, "register the first client");
     expect(HX_register(&second, on_event, &second_log) == HX_STATUS_OK, "register the second client");
-    first_log.own = camera_by_address(first, argv[1]);
-    second_log.own = camera_by_address(second, argv[2]);
-    if (failures != 0)
+    first_log.own = c_host_camera(first, argv[1]);
+    second_log.own = c_host_camera(second, argv[2]);
+    if (c_host_failures() != 0)
         return 1;
 
     configure(first, first_log.own);
@@ -227,8 +199,5 @@ int main(int argc, char **argv)
     expect(HX_unregister(first) == HX_STATUS_OK, "unregister the first client");
     expect(HX_unregister(second) == HX_STATUS_OK, "unregister the second client");
     expect(HX_shutdown() == HX_STATUS_OK, "shutdown");
-    if (failures != 0)
-        return 1;
-    printf("c_host: done\n");
-    return 0;
+    return c_host_finish();
 }

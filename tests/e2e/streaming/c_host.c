@@ -10,6 +10,8 @@
 
 #include <hx/hx.h>
 
+#include "c_host.h"
+
 #define WIDTH 256u
 #define HEIGHT 64u
 #define RECORD_LENGTH 16u
@@ -31,18 +33,11 @@ struct returned_queue {
     unsigned count;
 };
 
-static struct returned_queue returned = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, {0}, 0, 0};
+static struct returned_queue returned;
 static HX_READ_STREAM records[BUFFERS + 1];
 static unsigned char *memory[BUFFERS + 1];
 static HX_CLIENT_HANDLE client;
 static HX_CAMERA_HANDLE camera;
-static int failures;
-
-static void fail(const char *what)
-{
-    printf("c_host: FAILED: %s\n", what);
-    failures++;
-}
 
 static void on_event(uint32_t event, HX_CLIENT_HANDLE from, HX_CAMERA_HANDLE cam, void *data, void *cookie)
 {
@@ -63,10 +58,8 @@ static void on_event(uint32_t event, HX_CLIENT_HANDLE from, HX_CAMERA_HANDLE cam
 /* The next buffer the library gave back, or NULL after WAIT_SECONDS. */
 static HX_READ_STREAM *next_returned(void)
 {
-    struct timespec deadline;
+    const struct timespec deadline = c_host_deadline(WAIT_SECONDS);
     HX_READ_STREAM *record = NULL;
-    clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_sec += WAIT_SECONDS;
     pthread_mutex_lock(&returned.lock);
     while (returned.count == 0) {
         if (pthread_cond_timedwait(&returned.changed, &returned.lock, &deadline) != 0)
@@ -118,29 +111,11 @@ static void lend(HX_STATUS (*call)(HX_CLIENT_HANDLE, HX_CAMERA_HANDLE, HX_READ_S
         fail("a buffer was refused");
 }
 
-static uint32_t camera_state(void)
-{
-    HX_COMMAND command;
-    HX_command_init(&command, sizeof command);
-    if (HX_command_syn(client, camera, &command, &command) != HX_STATUS_OK)
-        return 0;
-    return command.code;
-}
-
-static int command(uint32_t code)
-{
-    HX_COMMAND request;
-    HX_command_init(&request, sizeof request);
-    request.flags = HX_FLAG_SET;
-    request.code = code;
-    request.code_flags = HX_FLAG_SET;
-    return HX_command_syn(client, camera, &request, &request) == HX_STATUS_OK && (request.code_flags & HX_FLAG_ERR) == 0;
-}
+static uint32_t camera_state(void) { return c_host_state(client, camera); }
 
 static int configure_and_record(void)
 {
     HX_CAPTURE_SETTINGS capture;
-    time_t give_up = time(NULL) + WAIT_SECONDS;
     HX_capture_settings_init(&capture, sizeof capture);
     capture.sensor_group_flags = HX_FLAG_SET;
     capture.bit_mode = HX_BIT_MODE_8A;
@@ -156,17 +131,12 @@ static int configure_and_record(void)
         fail("capture settings");
         return 0;
     }
-    if (!command(HX_CMD_ARM) || !command(HX_CMD_TRIGGER)) {
+    if (!c_host_command(client, camera, HX_CMD_ARM, NULL) || !c_host_command(client, camera, HX_CMD_TRIGGER, NULL)) {
         fail("arm and trigger");
         return 0;
     }
-    while (camera_state() != HX_CAMERA_STATE_REVIEW) {
-        if (time(NULL) > give_up) {
-            fail("the recording did not finish");
-            return 0;
-        }
-    }
-    return 1;
+    return expect(c_host_wait_for_state(client, camera, HX_CAMERA_STATE_REVIEW, WAIT_SECONDS),
+                  "the recording did not finish");
 }
 
 static int setup_download(uint32_t start, uint32_t stop)
@@ -278,10 +248,11 @@ int main(void)
         records[i].buffer = memory[i];
         records[i].buffer_size = BUFFER_SIZE;
     }
-    if (HX_register(&client, on_event, NULL) != HX_STATUS_OK ||
-        HX_get_handle_by_name(client, &camera, "127.0.0.2") != HX_STATUS_OK) {
-        fail("no camera at 127.0.0.2");
-    } else if (configure_and_record()) {
+    pthread_mutex_init(&returned.lock, NULL);
+    c_host_cond_init(&returned.changed);
+    if (expect(HX_register(&client, on_event, NULL) == HX_STATUS_OK, "register a client"))
+        camera = c_host_camera(client, "127.0.0.2");
+    if (camera != 0 && configure_and_record()) {
         download_lent();
         download_waiting();
         live();
@@ -292,7 +263,5 @@ int main(void)
     /* The library has let go of every buffer once HX_shutdown has returned. */
     for (i = 0; i <= BUFFERS; i++)
         free(memory[i]);
-    if (failures == 0)
-        printf("c_host: done\n");
-    return failures == 0 ? 0 : 1;
+    return c_host_finish();
 }

@@ -197,26 +197,25 @@ uint64_t HxComm::activityCount(uint32_t cameraAddress)
     return found != reg.channels.end() && found->second ? found->second->activityCount() : 0;
 }
 
-// Finds the camera's channel, hands it the request and waits for the camera's answer.
+// Finds the camera's channel, sends the request through it and waits for the camera's answer.
 uint32_t HxComm::exchange(const char* who, HX_COMM::RequestMessage& request)
 {
-    const std::string camera = dotted(request.cameraAddress);
     const std::shared_ptr<HxComm> channel = factory(request.cameraAddress);
     if (!channel) {
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Called after halt.", who, camera.c_str());
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Called after halt.", who, dotted(request.cameraAddress).c_str());
         return kChannelDown;
     }
     if (channel->faulted()) {
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Camera is faulted.", who, camera.c_str());
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Camera is faulted.", who, dotted(request.cameraAddress).c_str());
         return kChannelDown;
     }
     try {
-        request.send(channel.get());
+        channel->transact(request);
     } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s(%s): %s", who, camera.c_str(), error.str().c_str());
+        HLV_LOG("%s(%s): %s", who, dotted(request.cameraAddress).c_str(), error.str().c_str());
         return kOtherError;
     } catch (const std::exception& error) {
-        HLV_LOG("%s(%s): std::exception: '%s'", who, camera.c_str(), error.what());
+        HLV_LOG("%s(%s): std::exception: '%s'", who, dotted(request.cameraAddress).c_str(), error.what());
         return kOtherError;
     }
     return request.status == HLV_THREAD::MESSAGE_FAILED ? failureResult(request) : kSuccess;
@@ -235,17 +234,16 @@ uint32_t HxComm::failureResult(const HX_COMM::RequestMessage& request)
 uint32_t HxComm::readReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t& value)
 {
     const char* who = "HxComm::readReg";
-    const std::string camera = dotted(cameraAddress);
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, camera.c_str(), regAddress);
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(), regAddress);
     HX_COMM::ReadRegMessage request(cameraAddress, regAddress);
     const uint32_t result = exchange(who, request);
     if (result != kSuccess) {
-        HLV_LOG("%s: Error reading register 0x%04X from camera '%s', status=0x%X", who, regAddress, camera.c_str(),
+        HLV_LOG("%s: Error reading register 0x%04X from camera '%s', status=0x%X", who, regAddress, dotted(cameraAddress).c_str(),
                 request.cameraStatus);
         return result;
     }
     value = request.value;
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X, reg_value=0x%04X", who, camera.c_str(),
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X, reg_value=0x%04X", who, dotted(cameraAddress).c_str(),
               regAddress, value);
     return kSuccess;
 }
@@ -253,12 +251,11 @@ uint32_t HxComm::readReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t& 
 uint32_t HxComm::writeReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t value)
 {
     const char* who = "HxComm::writeReg";
-    const std::string camera = dotted(cameraAddress);
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, camera.c_str(), regAddress);
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(), regAddress);
     HX_COMM::WriteRegMessage request(cameraAddress, regAddress, value);
     const uint32_t result = exchange(who, request);
     if (result != kSuccess)
-        HLV_LOG("%s: Error writing register 0x%04X to camera '%s', status=0x%X", who, regAddress, camera.c_str(),
+        HLV_LOG("%s: Error writing register 0x%04X to camera '%s', status=0x%X", who, regAddress, dotted(cameraAddress).c_str(),
                 request.cameraStatus);
     return result;
 }
@@ -267,12 +264,11 @@ uint32_t HxComm::readMem(uint32_t cameraAddress, uint32_t startAddress, std::vec
                          std::size_t byteCount)
 {
     const char* who = "HxComm::readMem";
-    const std::string camera = dotted(cameraAddress);
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, camera.c_str(), startAddress);
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(), startAddress);
     HX_COMM::ReadMemMessage request(cameraAddress, startAddress, byteCount);
     const uint32_t result = exchange(who, request);
     if (result != kSuccess) {
-        HLV_LOG("%s(%s): Error reading mem register 0x%04X, status=0x%X", who, camera.c_str(), startAddress,
+        HLV_LOG("%s(%s): Error reading mem register 0x%04X, status=0x%X", who, dotted(cameraAddress).c_str(), startAddress,
                 request.cameraStatus);
         return result;
     }
@@ -283,25 +279,23 @@ uint32_t HxComm::readMem(uint32_t cameraAddress, uint32_t startAddress, std::vec
 uint32_t HxComm::writeMem(uint32_t cameraAddress, uint32_t startAddress, const std::vector<uint8_t>& data)
 {
     const char* who = "HxComm::writeMem";
-    const std::string camera = dotted(cameraAddress);
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, camera.c_str(), startAddress);
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(), startAddress);
     HX_COMM::WriteMemMessage request(cameraAddress, startAddress, data);
     const uint32_t result = exchange(who, request);
     if (result != kSuccess)
         HLV_LOG("%s: Error writing mem register 0x%04X to camera '%s', status=0x%X", who, startAddress,
-                camera.c_str(), request.cameraStatus);
+                dotted(cameraAddress).c_str(), request.cameraStatus);
     return result;
 }
 
 uint32_t HxComm::readMultiReg(uint32_t cameraAddress, RegisterList& pairs)
 {
     const char* who = "HxComm::readMultiReg";
-    const std::string camera = dotted(cameraAddress);
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", who, camera.c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", who, dotted(cameraAddress).c_str());
     HX_COMM::ReadMultiRegMessage request(cameraAddress, pairs);
     const uint32_t result = exchange(who, request);
     if (result != kSuccess) {
-        HLV_LOG("%s: Error reading multiple registers from camera '%s', status=0x%X", who, camera.c_str(),
+        HLV_LOG("%s: Error reading multiple registers from camera '%s', status=0x%X", who, dotted(cameraAddress).c_str(),
                 request.cameraStatus);
         return result;
     }
@@ -312,12 +306,11 @@ uint32_t HxComm::readMultiReg(uint32_t cameraAddress, RegisterList& pairs)
 uint32_t HxComm::writeMultiReg(uint32_t cameraAddress, const RegisterList& pairs)
 {
     const char* who = "HxComm::writeMultiReg";
-    const std::string camera = dotted(cameraAddress);
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", who, camera.c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", who, dotted(cameraAddress).c_str());
     HX_COMM::WriteMultiRegMessage request(cameraAddress, pairs);
     const uint32_t result = exchange(who, request);
     if (result != kSuccess)
-        HLV_LOG("%s: Error writing multiple registers to camera '%s', status=0x%X", who, camera.c_str(),
+        HLV_LOG("%s: Error writing multiple registers to camera '%s', status=0x%X", who, dotted(cameraAddress).c_str(),
                 request.cameraStatus);
     return result;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hlv_thread/msg_thread.h"
@@ -26,9 +28,13 @@ class EventFd;
 class PollSet;
 }
 
-// Threads: the static operations may be called from any thread but the channel's own (a request
-// waits for the channel's loop). Everything private runs on the channel's thread, except post(),
-// which any thread calls, and the age timer, which only posts.
+// Threads: the static operations may be called from any thread but the channel's own. A caller
+// sends its command itself and, while no other caller is doing so, reads the control socket for
+// the answers (its own and any other caller's), so a round trip costs no hand-off between
+// threads; the other callers wait on the exchange lock's condition. The channel's thread serves
+// halts, purges, age-out ticks, event datagrams, and control datagrams that arrive while no
+// caller is reading. The exchange lock guards the pending table, the request id, the reading
+// role and every pending request; the control socket is written only under it.
 class HxComm : private HLV_THREAD::MsgThread {
 public:
     // close() with this address closes every channel and refuses new ones.
@@ -86,6 +92,8 @@ private:
     friend class HX_COMM::MessageAgeTimer;
 
     enum class StartState { Starting, Running, Ended };
+    // What a caller reading the control socket found in one wait.
+    enum class ControlTraffic { Readable, Quiet, Failed };
     struct Pending {
         HX_COMM::RequestMessage* request;
         int32_t age;
@@ -95,6 +103,11 @@ private:
         bool ackRequired = true;
     };
     using Message = HLV_THREAD::Message;
+    using ExchangeLock = std::unique_lock<std::mutex>;
+    // How long a reader waits for traffic before looking at its request again, and how long a
+    // reader whose wait failed leaves the socket to the channel's thread: one age-out tick, so
+    // a lost wake-up costs no more than the age-out's own granularity.
+    static constexpr std::chrono::milliseconds READER_PAUSE{AGE_TICK_MICROSECONDS / 1000};
 
     explicit HxComm(uint32_t cameraAddress);
 
@@ -110,6 +123,7 @@ private:
     void messageHandle(Message* message) override;
     void ownerMessage(Message* message) override;
     std::string messageName(uint32_t id) const override;
+    static const char* knownMessageName(uint32_t id);
     bool waitUntilStarted();
     void reportStart(StartState state);
     void endChannel();
@@ -118,26 +132,33 @@ private:
     void handleHalt(Message* message);
     void replyFailed(Message* message);
 
-    // Requests (hx_comm_requests.cpp).
-    void handleRequest(Message* message);
-    HX_COMM::RequestMessage* checkedRequest(Message* message);
+    // Requests, on the caller's thread (hx_comm_requests.cpp).
+    void transact(HX_COMM::RequestMessage& request);
+    bool admit(HX_COMM::RequestMessage& request);
     bool withinLimits(HX_COMM::RequestMessage& request) const;
     bool needsNoExchange(const HX_COMM::RequestMessage& request) const;
+    bool sendRequest(HX_COMM::RequestMessage& request);
+    void awaitCompletion(HX_COMM::RequestMessage& request, ExchangeLock& lock);
+    bool receiveUntilCompleted(const HX_COMM::RequestMessage& request);
+    bool isCompleted(const HX_COMM::RequestMessage& request);
     Command buildCommand(HX_COMM::RequestMessage& request, uint16_t requestId);
     uint16_t nextRequestId();
     bool sendToCamera(std::span<const uint8_t> datagram, const char* who);
     void pokeReg(uint32_t regAddress, uint32_t value);
+    void settle(HX_COMM::RequestMessage& request, uint32_t status);
     void complete(HX_COMM::RequestMessage& request, uint32_t status);
     void failPending(bool channelDown, const char* who);
 
     // Acknowledges, age-out and events (hx_comm_receive.cpp).
-    void handleHcpMsg(HX_COMM::HCPMessage* message);
+    void drainControlSocket(const HX_COMM::RequestMessage* awaited);
+    void handleControlDatagram(std::span<const uint8_t> datagram, uint32_t sourceAddress, uint16_t sourcePort);
     void processAck(std::span<const uint8_t> datagram);
     uint32_t finishRequest(HX_COMM::RequestMessage& request, std::span<const uint8_t> datagram);
     uint32_t finishReadReg(HX_COMM::ReadRegMessage& request, std::span<const uint8_t> datagram);
     uint32_t finishReadMultiReg(HX_COMM::ReadMultiRegMessage& request, std::span<const uint8_t> datagram);
     uint32_t finishWrite(HX_COMM::RequestMessage& request, std::span<const uint8_t> datagram);
     uint32_t finishReadMem(HX_COMM::ReadMemMessage& request, std::span<const uint8_t> datagram);
+    void handleAgeOutTick();
     void ageOut();
     void handleHmpMsg(HX_COMM::HMPMessage* message);
 
@@ -149,7 +170,9 @@ private:
     void post(Message* message) override;
     bool halted() const override;
     void drainQueue();
-    void readPendingMsg(UDPSocket& socket, bool control);
+    void readPendingEvents();
+    ControlTraffic waitForControlTraffic();
+    void wakeReader();
     void sendOpeningDatagram();
     void cleanup();
 
@@ -157,14 +180,24 @@ private:
     const std::string cameraName_;
     std::atomic<bool> faulted_{false};
     std::atomic<uint64_t> activity_{0};
-    uint16_t requestId_ = 0;
-    std::map<uint16_t, Pending> pending_;
     std::unique_ptr<UDPSocket> hcp_;
     std::unique_ptr<UDPSocket> hmp_;
     std::unique_ptr<UDPSocket> stream_;
     std::unique_ptr<HX_PLATFORM::EventFd> messageEvent_;
     std::unique_ptr<HX_PLATFORM::PollSet> pollSet_;
     std::unique_ptr<HX_COMM::MessageAgeTimer> ageTimer_;
+
+    // The request side, guarded by exchangeLock_ (see the class comment).
+    std::mutex exchangeLock_;
+    std::condition_variable answered_;
+    uint16_t requestId_ = 0;
+    std::map<uint16_t, Pending> pending_;
+    bool readerBusy_ = false;
+    std::thread::id readerThread_;
+    // Wakes the caller reading the control socket when its request ends elsewhere (age-out,
+    // purge, halt). readerPoll_ (control socket, wake event) is used only by that caller.
+    std::unique_ptr<HX_PLATFORM::EventFd> readerWake_;
+    std::unique_ptr<HX_PLATFORM::PollSet> readerPoll_;
 
     mutable std::mutex queueLock_;
     std::deque<Message*> queue_;

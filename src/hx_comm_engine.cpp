@@ -64,7 +64,10 @@ void HxComm::endChannel()
     if (ageTimer_)
         ageTimer_->stopAndJoin();
     halted_ = true;
-    failPending(true, "HxComm::endChannel");
+    {
+        std::lock_guard<std::mutex> guard(exchangeLock_);
+        failPending(true, "HxComm::endChannel");
+    }
     std::deque<Message*> left;
     {
         std::lock_guard<std::mutex> guard(queueLock_);
@@ -105,8 +108,6 @@ void HxComm::messageHandle(Message* message)
     if (!isKnown(cameraAddress_)) {
         HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): req=%d, NOT CONNECTED", "HxComm::messageHandle",
                   cameraName_.c_str(), message->req);
-        if (auto* request = dynamic_cast<HX_COMM::RequestMessage*>(message))
-            request->channelDown = true;
         replyFailed(message);
         return;
     }
@@ -115,14 +116,6 @@ void HxComm::messageHandle(Message* message)
     case HLV_THREAD::HALT:
         handleHalt(message);
         break;
-    case HX_COMM::READ_REG_MSG:
-    case HX_COMM::WRITE_REG_MSG:
-    case HX_COMM::READ_MEM_MSG:
-    case HX_COMM::WRITE_MEM_MSG:
-    case HX_COMM::READ_MULTI_REG_MSG:
-    case HX_COMM::WRITE_MULTI_REG_MSG:
-        handleRequest(message);
-        break;
     default:
         HLV_LOG("Unrecognized message type: 0x%x", message->req);
         replyFailed(message);
@@ -130,14 +123,18 @@ void HxComm::messageHandle(Message* message)
     }
 }
 
-// Releases the camera (write gate closed, control privilege given up) before the loop ends.
+// Releases the camera (write gate closed, control privilege given up) before the loop ends. Under
+// the exchange lock, so no caller's command can follow the releases on the wire.
 void HxComm::handleHalt(Message* message)
 {
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): [HALT]", "HxComm::handleHalt", cameraName_.c_str());
-    pokeReg(HX_WIRE::kWriteGateRegister, HX_WIRE::kWriteGateClosed);
-    pokeReg(HX_WIRE::kControlPrivilegeRegister, 0);
-    halted_ = true;
-    failPending(true, "HxComm::handleHalt");
+    {
+        std::lock_guard<std::mutex> guard(exchangeLock_);
+        pokeReg(HX_WIRE::kWriteGateRegister, HX_WIRE::kWriteGateClosed);
+        pokeReg(HX_WIRE::kControlPrivilegeRegister, 0);
+        halted_ = true;
+        failPending(true, "HxComm::handleHalt");
+    }
     message->reply(MESSAGE_DONE);
 }
 
@@ -163,19 +160,18 @@ void HxComm::ownerMessage(Message* message)
     case HLV_THREAD::HALT:
         halted_ = true;
         break;
-    case HX_COMM::HCP_MSG:
-        handleHcpMsg(dynamic_cast<HX_COMM::HCPMessage*>(message));
-        break;
     case HX_COMM::HMP_MSG:
         handleHmpMsg(dynamic_cast<HX_COMM::HMPMessage*>(message));
         break;
     case HX_COMM::AGE_OUT_TICK:
-        ageOut();
+        handleAgeOutTick();
         break;
-    case HX_COMM::PURGE_MSG:
+    case HX_COMM::PURGE_MSG: {
         HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::purge", cameraName_.c_str());
+        std::lock_guard<std::mutex> guard(exchangeLock_);
         failPending(true, "HxComm::purge");
         break;
+    }
     default:
         HLV_LOG("Unrecognized message type: 0x%x", message->req);
         message->status = MESSAGE_FAILED;
@@ -187,9 +183,14 @@ void HxComm::ownerMessage(Message* message)
 
 std::string HxComm::messageName(uint32_t id) const
 {
+    const char* name = knownMessageName(id);
+    return name != nullptr ? name : MsgThread::messageName(id);
+}
+
+// A literal, so a request's name costs nothing until a log line prints it.
+const char* HxComm::knownMessageName(uint32_t id)
+{
     switch (id) {
-    case HX_COMM::HCP_MSG:
-        return "HX_COMM::HCPMessage";
     case HX_COMM::HMP_MSG:
         return "HX_COMM::HMPMessage";
     case HX_COMM::AGE_OUT_TICK:
@@ -209,6 +210,6 @@ std::string HxComm::messageName(uint32_t id) const
     case HX_COMM::WRITE_MULTI_REG_MSG:
         return "HX_COMM::WriteMultiRegMessage";
     default:
-        return MsgThread::messageName(id);
+        return nullptr;
     }
 }

@@ -1,4 +1,4 @@
-// The messages of a camera's control channel: register and memory requests, datagrams, ticks.
+// What a camera's control channel carries: register and memory requests, event datagrams, ticks.
 #pragma once
 
 #include <array>
@@ -9,7 +9,6 @@
 
 #include "hlv_thread/message.h"
 #include "hlv_thread/message_ids.h"
-#include "hlv_thread/sync_message.h"
 #include "wire/control_packet.h"
 
 namespace HX_COMM {
@@ -19,7 +18,6 @@ using RegisterList = std::vector<std::pair<uint32_t, uint32_t>>;
 
 // Identifiers private to the control channel's thread.
 enum : uint32_t {
-    HCP_MSG = HX_MESSAGE_IDS::INTERNAL_START,
     HMP_MSG = HX_MESSAGE_IDS::INTERNAL_START + 1,
     AGE_OUT_TICK = HX_MESSAGE_IDS::INTERNAL_START + 2,
     PURGE_MSG = HX_MESSAGE_IDS::INTERNAL_START + 3,
@@ -31,28 +29,28 @@ enum : uint32_t {
     WRITE_MULTI_REG_MSG = HX_MESSAGE_IDS::INTERNAL_START + 9,
 };
 
-// A synchronous request for the channel's thread. The caller builds it on its stack and waits;
-// the channel completes it as done or failed, with the camera's status of the exchange.
-class RequestMessage : public HLV_THREAD::SyncMessage {
+// A register or memory request. The caller builds it on its stack and waits for it; while it is
+// pending, the channel's exchange lock guards it. It ends done or failed, with the camera's
+// status of the exchange.
+class RequestMessage {
 public:
     RequestMessage(uint32_t id, uint32_t camera)
-        : cameraAddress(camera)
+        : req(id), cameraAddress(camera)
     {
-        req = id;
     }
+    virtual ~RequestMessage() = default;
+    RequestMessage(const RequestMessage&) = delete;
+    RequestMessage& operator=(const RequestMessage&) = delete;
 
-    // A channel that halted refuses the request: the caller reports the channel as down.
-    void refuse(HLV_THREAD::MsgThread* refusedBy) override
-    {
-        channelDown = true;
-        SyncMessage::refuse(refusedBy);
-    }
-
+    uint32_t req;
+    uint32_t status = HLV_THREAD::MESSAGE_PENDING;
     uint32_t cameraAddress;
     // Stays "generic error" unless the camera answers, so a local failure reads as one.
     uint16_t cameraStatus = HX_WIRE::CameraStatus::kGenericError;
     // Set when the channel halted or was faulted while the request waited.
     bool channelDown = false;
+    // Set once, when the request has its result; its caller may then return.
+    bool completed = false;
 };
 
 class ReadRegMessage : public RequestMessage {
@@ -115,24 +113,14 @@ public:
     std::vector<uint8_t> data;
 };
 
-// One datagram read from the control or event socket, with where it came from.
-class UDPMessage : public HLV_THREAD::Message {
+// One datagram read from the event socket, with where it came from.
+class HMPMessage : public HLV_THREAD::Message {
 public:
-    explicit UDPMessage(uint32_t id) { req = id; }
+    HMPMessage() { req = HMP_MSG; }
     std::array<uint8_t, HX_WIRE::kMaxControlDatagram> buffer{};
     std::size_t length = 0;
     uint32_t sourceAddress = 0;  // network order
     uint16_t sourcePort = 0;
-};
-
-class HCPMessage : public UDPMessage {
-public:
-    HCPMessage() : UDPMessage(HCP_MSG) {}
-};
-
-class HMPMessage : public UDPMessage {
-public:
-    HMPMessage() : UDPMessage(HMP_MSG) {}
 };
 
 // Posted by the age timer every period; ages the pending requests by one.

@@ -73,11 +73,19 @@ bool HxComm::startComms()
     messageEvent_ = std::make_unique<HX_PLATFORM::EventFd>();
     if (!messageEvent_->valid())
         raiseSystemError(__FILE__, __LINE__, "Could not create MSG_EVENT signal event", messageEvent_->error());
-    // The wait set, in the order processLoop reads it: message event, control, events.
+    // The wait set, in the order processLoop reads it: message event, events. The control
+    // socket is read by the callers waiting for answers, and on each tick.
     pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
     pollSet_->add(messageEvent_->fd());
-    pollSet_->add(hcp_->fd());
     pollSet_->add(hmp_->fd());
+
+    readerWake_ = std::make_unique<HX_PLATFORM::EventFd>();
+    if (!readerWake_->valid())
+        raiseSystemError(__FILE__, __LINE__, "Could not create the reader's wake event", readerWake_->error());
+    // The reading caller's wait set: control socket, wake event.
+    readerPoll_ = std::make_unique<HX_PLATFORM::PollSet>();
+    readerPoll_->add(hcp_->fd());
+    readerPoll_->add(readerWake_->fd());
     return true;
 }
 
@@ -105,8 +113,8 @@ void HxComm::sendOpeningDatagram()
                 static_cast<int>(hmp_->lastError()));
 }
 
-// One pass: wait without a time limit for the message event or a readable socket, then serve
-// the queue first and the sockets after it.
+// One pass: wait without a time limit for the message event or a readable event socket, then
+// serve the queue first and the socket after it.
 void HxComm::processLoop()
 {
     if (pollSet_->wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed)
@@ -116,9 +124,32 @@ void HxComm::processLoop()
         drainQueue();
     }
     if (pollSet_->events(1).any())
-        readPendingMsg(*hcp_, true);
-    if (pollSet_->events(2).any())
-        readPendingMsg(*hmp_, false);
+        readPendingEvents();
+}
+
+// The reading caller's wait: for a control datagram, its wake event, or at most one tick.
+HxComm::ControlTraffic HxComm::waitForControlTraffic()
+{
+    switch (readerPoll_->wait(READER_PAUSE)) {
+    case HX_PLATFORM::PollStatus::Failed:
+        HLV_LOG("%s(%s): Could not wait for the camera's answer: %s", "HxComm::waitForControlTraffic",
+                cameraName_.c_str(), HX_PLATFORM::errnoIndicates(readerPoll_->error()).c_str());
+        return ControlTraffic::Failed;
+    case HX_PLATFORM::PollStatus::TimedOut:
+        return ControlTraffic::Quiet;
+    case HX_PLATFORM::PollStatus::Ready:
+        break;
+    }
+    if (readerPoll_->events(1).any())
+        readerWake_->reset();
+    return readerPoll_->events(0).any() ? ControlTraffic::Readable : ControlTraffic::Quiet;
+}
+
+void HxComm::wakeReader()
+{
+    if (readerWake_ && !readerWake_->set())
+        HLV_LOG("%s(%s): Could not wake the caller reading the control socket", "HxComm::wakeReader",
+                cameraName_.c_str());
 }
 
 void HxComm::drainQueue()
@@ -176,24 +207,20 @@ bool HxComm::halted() const
     return halted_;
 }
 
-// Drains the socket until nothing waits (or the pass's share is used): one message to this
+// Drains the event socket until nothing waits (or the pass's share is used): one message to this
 // thread per datagram, oversized ones dropped whole.
-void HxComm::readPendingMsg(UDPSocket& socket, bool control)
+void HxComm::readPendingEvents()
 {
     const char* who = "HxComm::readPendingMsg";
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", who, cameraName_.c_str());
     for (int taken = 0; taken < MAX_DATAGRAMS_PER_PASS; ++taken) {
-        std::unique_ptr<HX_COMM::UDPMessage> message;
-        if (control)
-            message = std::make_unique<HX_COMM::HCPMessage>();
-        else
-            message = std::make_unique<HX_COMM::HMPMessage>();
-        const ReceivedDatagram received = socket.receive(message->buffer);
+        auto message = std::make_unique<HX_COMM::HMPMessage>();
+        const ReceivedDatagram received = hmp_->receive(message->buffer);
         switch (received.kind) {
         case ReceivedDatagram::Kind::Nothing:
             return;
         case ReceivedDatagram::Kind::Failed:
-            HLV_LOG("%s: failed to read the %s socket.", who, control ? "HCP" : "HMP");
+            HLV_LOG("%s: failed to read the %s socket.", who, "HMP");
             return;
         case ReceivedDatagram::Kind::Oversized:
             HLV_LOG("%s(%s): Dropped an oversized datagram of %zu bytes", who, cameraName_.c_str(), received.length);
@@ -216,4 +243,6 @@ void HxComm::cleanup()
     stream_.reset();
     pollSet_.reset();
     messageEvent_.reset();
+    readerPoll_.reset();
+    readerWake_.reset();
 }

@@ -1,11 +1,15 @@
 // A camera's control channel: what comes back from the camera. Acknowledges complete their
-// pending requests, unanswered requests age out, and event datagrams become notifications.
+// pending requests (on whichever thread read them), unanswered requests age out, and event
+// datagrams become notifications.
 #include <algorithm>
+#include <array>
+#include <mutex>
 
 #include "hlv_thread/log.h"
 #include "hx_comm.h"
 #include "hx_notification.h"
 #include "platform/ipv4_endpoint.h"
+#include "udp_socket.h"
 #include "wire/byte_io.h"
 #include "wire/event_packet.h"
 
@@ -15,6 +19,10 @@ namespace Code = HX_WIRE::ControlCode;
 namespace Status = HX_WIRE::CameraStatus;
 
 namespace {
+
+// Datagrams taken from the control socket in one pass; the rest wait for the next pass, so a
+// flooding peer cannot hold a reader for ever.
+constexpr int MAX_DATAGRAMS_PER_PASS = 256;
 
 // The header fields as they arrived, whether or not the rest of the datagram makes sense, so a
 // malformed acknowledge still finds (and fails) the request it answers.
@@ -55,18 +63,41 @@ bool answers(uint32_t requestId, uint16_t answer)
 
 } // namespace
 
+// Reads the datagrams waiting on the control socket and handles each. A caller reading for its
+// own request stops as soon as that request has ended, so its answer costs it no further reads;
+// whatever is left goes to the next reader or the channel's next tick.
+void HxComm::drainControlSocket(const HX_COMM::RequestMessage* awaited)
+{
+    const char* who = "HxComm::readPendingMsg";
+    std::array<uint8_t, HX_WIRE::kMaxControlDatagram> buffer{};
+    for (int taken = 0; taken < MAX_DATAGRAMS_PER_PASS; ++taken) {
+        const ReceivedDatagram received = hcp_->receive(buffer);
+        switch (received.kind) {
+        case ReceivedDatagram::Kind::Nothing:
+            return;
+        case ReceivedDatagram::Kind::Failed:
+            HLV_LOG("%s: failed to read the %s socket.", who, "HCP");
+            return;
+        case ReceivedDatagram::Kind::Oversized:
+            HLV_LOG("%s(%s): Dropped an oversized datagram of %zu bytes", who, cameraName_.c_str(), received.length);
+            continue;
+        case ReceivedDatagram::Kind::Datagram:
+            break;
+        }
+        handleControlDatagram(std::span<const uint8_t>(buffer.data(), received.length), received.sourceAddress,
+                              received.sourcePort);
+        if (awaited != nullptr && isCompleted(*awaited))
+            return;
+    }
+}
+
 // Only the camera's control port may answer; anything else on this socket is dropped.
-void HxComm::handleHcpMsg(HX_COMM::HCPMessage* message)
+void HxComm::handleControlDatagram(std::span<const uint8_t> datagram, uint32_t sourceAddress, uint16_t sourcePort)
 {
     const char* who = "HxComm::handleHcpMsg";
-    if (message == nullptr) {
-        HLV_LOG("%s: Didn't get a HCPMessage!", who);
-        return;
-    }
-    const std::span<const uint8_t> datagram(message->buffer.data(), message->length);
-    if (message->sourceAddress != cameraAddress_ || message->sourcePort != HX_WIRE::kControlPort) {
+    if (sourceAddress != cameraAddress_ || sourcePort != HX_WIRE::kControlPort) {
         HLV_LOG("%s(%s): Dropped a datagram from %s:%u, not the camera's control port", who, cameraName_.c_str(),
-                HX_PLATFORM::ipv4ToText(message->sourceAddress).c_str(), message->sourcePort);
+                HX_PLATFORM::ipv4ToText(sourceAddress).c_str(), sourcePort);
         return;
     }
     if (datagram.size() < HX_WIRE::kControlHeaderSize) {
@@ -97,6 +128,7 @@ void HxComm::processAck(std::span<const uint8_t> datagram)
     const HX_WIRE::AckHeader header = rawAckHeader(datagram);
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): msg_id=%d, recv_cmd=%x", who, cameraName_.c_str(), header.ackId,
               header.answer);
+    std::lock_guard<std::mutex> guard(exchangeLock_);
     const auto found = pending_.find(header.ackId);
     if (found == pending_.end()) {
         HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Cannot find a pending msg with ID=0x%04X, cmd=0x%04X. This is probably OK.",
@@ -201,10 +233,24 @@ uint32_t HxComm::finishReadMem(HX_COMM::ReadMemMessage& request, std::span<const
     return MESSAGE_DONE;
 }
 
+// A tick ages the pending requests, then reads control datagrams that came while no caller was
+// reading (late answers, strays), so each is handled and logged within a tick.
+void HxComm::handleAgeOutTick()
+{
+    ageOut();
+    {
+        std::lock_guard<std::mutex> guard(exchangeLock_);
+        if (readerBusy_)
+            return;
+    }
+    drainControlSocket(nullptr);
+}
+
 // Each tick ages every pending request by one; at the limit it fails as "busy".
 void HxComm::ageOut()
 {
     const char* who = "HxComm::ageOut";
+    std::lock_guard<std::mutex> guard(exchangeLock_);
     for (auto entry = pending_.begin(); entry != pending_.end();) {
         const uint16_t id = entry->first;
         HX_COMM::RequestMessage& request = *entry->second.request;

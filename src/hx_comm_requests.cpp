@@ -1,6 +1,7 @@
-// A camera's control channel: turning requests into commands on the wire, request ids, the
-// pending table and fire-and-forget writes.
-#include <exception>
+// A camera's control channel, on the caller's side: turning requests into commands on the wire,
+// request ids, the pending table, waiting for the answer, and fire-and-forget writes.
+#include <mutex>
+#include <thread>
 
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
@@ -11,15 +12,6 @@ using HLV_THREAD::MESSAGE_FAILED;
 using HX_WIRE::RegisterPair;
 
 namespace {
-
-template <typename Request>
-Request* requestAs(HLV_THREAD::Message* message, const char* className)
-{
-    auto* request = dynamic_cast<Request*>(message);
-    if (request == nullptr)
-        HLV_LOG("%s: Didn't get a %s!", "HxComm::messageHandle", className);
-    return request;
-}
 
 std::vector<RegisterPair> toWirePairs(const HX_COMM::RegisterList& pairs)
 {
@@ -41,84 +33,125 @@ std::vector<uint32_t> addressesOf(const HX_COMM::RegisterList& pairs)
 
 } // namespace
 
-// Every path completes the request exactly once, here or when its acknowledge, its age-out or a
-// purge comes; an exception on the way fails it rather than leaving its caller waiting.
-void HxComm::handleRequest(Message* message)
+// Runs on the caller's thread. Every path ends the request exactly once before returning: here,
+// or when its acknowledge, its age-out, a purge or a halt comes. Exceptions can only leave before
+// the request is pending, so nothing ever points at a request whose caller has gone.
+void HxComm::transact(HX_COMM::RequestMessage& request)
 {
-    HX_COMM::RequestMessage* request = checkedRequest(message);
-    if (request == nullptr)
+    if (!admit(request))
         return;
-    if (!withinLimits(*request)) {
-        complete(*request, MESSAGE_FAILED);
-        return;
-    }
-    if (needsNoExchange(*request)) {
-        request->cameraStatus = HX_WIRE::CameraStatus::kSuccess;
-        complete(*request, MESSAGE_DONE);
+    ExchangeLock lock(exchangeLock_);
+    if (halted_) {
+        HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_DEBUG, "Message received after HALT");
+        request.channelDown = true;
+        settle(request, MESSAGE_FAILED);
         return;
     }
-    bool pending = false;
-    try {
-        const uint16_t id = nextRequestId();
-        const Command command = buildCommand(*request, id);
-        if (command.datagram.empty() || !sendToCamera(command.datagram, messageName(request->req).c_str())) {
-            request->cameraStatus = HX_WIRE::CameraStatus::kGenericError;
-            complete(*request, MESSAGE_FAILED);
-            return;
+    if (sendRequest(request))
+        awaitCompletion(request, lock);
+}
+
+// The checks that need no exchange lock: false when the request already has its result.
+bool HxComm::admit(HX_COMM::RequestMessage& request)
+{
+    const char* who = "HxComm::messageHandle";
+    if (isCurrentThread()) {
+        // Nothing would age the request out while the channel's own thread waited for it.
+        HLV_LOG("%s(%s): the channel's own thread cannot wait for its camera", who, cameraName_.c_str());
+        settle(request, MESSAGE_FAILED);
+        return false;
+    }
+    if (!isKnown(cameraAddress_)) {
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): req=%d, NOT CONNECTED", who, cameraName_.c_str(), request.req);
+        request.channelDown = true;
+        settle(request, MESSAGE_FAILED);
+        return false;
+    }
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): req=%d", who, cameraName_.c_str(), request.req);
+    if (!hcp_) {
+        HLV_LOG("%s: Unexpectedly null HCP object!", who);
+        settle(request, MESSAGE_FAILED);
+        return false;
+    }
+    if (!withinLimits(request)) {
+        settle(request, MESSAGE_FAILED);
+        return false;
+    }
+    if (needsNoExchange(request)) {
+        request.cameraStatus = HX_WIRE::CameraStatus::kSuccess;
+        settle(request, MESSAGE_DONE);
+        return false;
+    }
+    return true;
+}
+
+// Sends the command under the exchange lock; true when the request is now pending.
+bool HxComm::sendRequest(HX_COMM::RequestMessage& request)
+{
+    const uint16_t id = nextRequestId();
+    const Command command = buildCommand(request, id);
+    if (command.datagram.empty() || !sendToCamera(command.datagram, knownMessageName(request.req))) {
+        request.cameraStatus = HX_WIRE::CameraStatus::kGenericError;
+        settle(request, MESSAGE_FAILED);
+        return false;
+    }
+    if (!command.ackRequired) {
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): No ack for message %d, responding success",
+                  "HxComm::handleRequest", cameraName_.c_str(), id);
+        request.cameraStatus = HX_WIRE::CameraStatus::kSuccess;
+        settle(request, MESSAGE_DONE);
+        return false;
+    }
+    pending_[id] = Pending{&request, 0};
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): wait for response to message 0x%04x", "HxComm::handleRequest",
+              cameraName_.c_str(), id);
+    return true;
+}
+
+// One caller at a time reads the control socket; the others wait until their request ends or
+// the reading role is free. A reader whose wait failed steps back for a tick, leaving the
+// socket to the channel's thread.
+void HxComm::awaitCompletion(HX_COMM::RequestMessage& request, ExchangeLock& lock)
+{
+    while (!request.completed) {
+        if (readerBusy_) {
+            answered_.wait(lock);
+            continue;
         }
-        if (!command.ackRequired) {
-            HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): No ack for message %d, responding success",
-                      "HxComm::handleRequest", cameraName_.c_str(), id);
-            request->cameraStatus = HX_WIRE::CameraStatus::kSuccess;
-            complete(*request, MESSAGE_DONE);
-            return;
-        }
-        pending_[id] = Pending{request, 0};
-        pending = true;
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): wait for response to message 0x%04x", "HxComm::handleRequest",
-                  cameraName_.c_str(), id);
-    } catch (...) {
-        if (!pending)
-            complete(*request, MESSAGE_FAILED);
-        throw;
+        readerBusy_ = true;
+        readerThread_ = std::this_thread::get_id();
+        lock.unlock();
+        const bool received = receiveUntilCompleted(request);
+        lock.lock();
+        readerBusy_ = false;
+        readerThread_ = std::thread::id();
+        answered_.notify_all();
+        if (!received)
+            answered_.wait_for(lock, READER_PAUSE, [&request] { return request.completed; });
     }
 }
 
-// The request behind a request id, or nullptr (the message then failed) when it is of the
-// wrong class or the channel cannot send.
-HX_COMM::RequestMessage* HxComm::checkedRequest(Message* message)
+// Reads and handles control datagrams until the request has ended; false when waiting failed.
+bool HxComm::receiveUntilCompleted(const HX_COMM::RequestMessage& request)
 {
-    HX_COMM::RequestMessage* request = nullptr;
-    switch (message->req) {
-    case HX_COMM::READ_REG_MSG:
-        request = requestAs<HX_COMM::ReadRegMessage>(message, "ReadRegMessage");
-        break;
-    case HX_COMM::WRITE_REG_MSG:
-        request = requestAs<HX_COMM::WriteRegMessage>(message, "WriteRegMessage");
-        break;
-    case HX_COMM::READ_MEM_MSG:
-        request = requestAs<HX_COMM::ReadMemMessage>(message, "ReadMemMessage");
-        break;
-    case HX_COMM::WRITE_MEM_MSG:
-        request = requestAs<HX_COMM::WriteMemMessage>(message, "WriteMemMessage");
-        break;
-    case HX_COMM::READ_MULTI_REG_MSG:
-        request = requestAs<HX_COMM::ReadMultiRegMessage>(message, "ReadMultiRegMessage");
-        break;
-    case HX_COMM::WRITE_MULTI_REG_MSG:
-        request = requestAs<HX_COMM::WriteMultiRegMessage>(message, "WriteMultiRegMessage");
-        break;
-    default:
-        break;
+    while (!isCompleted(request)) {
+        switch (waitForControlTraffic()) {
+        case ControlTraffic::Readable:
+            drainControlSocket(&request);
+            break;
+        case ControlTraffic::Quiet:
+            break;
+        case ControlTraffic::Failed:
+            return false;
+        }
     }
-    if (request != nullptr && !hcp_) {
-        HLV_LOG("%s: Unexpectedly null HCP object!", "HxComm::messageHandle");
-        complete(*request, MESSAGE_FAILED);
-        return nullptr;
-    }
-    if (request == nullptr)
-        replyFailed(message);
-    return request;
+    return true;
+}
+
+bool HxComm::isCompleted(const HX_COMM::RequestMessage& request)
+{
+    std::lock_guard<std::mutex> guard(exchangeLock_);
+    return request.completed;
 }
 
 // A command that does not fit one datagram would never be answered; it fails here instead of
@@ -208,7 +241,7 @@ HxComm::Command HxComm::buildCommand(HX_COMM::RequestMessage& request, uint16_t 
     return command;
 }
 
-// Ids wrap from 65535 to 0. An id still pending (only possible with 65536 requests in flight)
+// Ids wrap from 65535 to 0 (exchange lock held). An id still pending (only possible with 65536 requests in flight)
 // is skipped rather than shadowed.
 uint16_t HxComm::nextRequestId()
 {
@@ -219,6 +252,8 @@ uint16_t HxComm::nextRequestId()
 }
 
 // Every datagram that reaches the camera's control port counts as activity for the heartbeat.
+// Callers hold the exchange lock, so commands, gate closes and the halt's releases keep their
+// order on the wire.
 bool HxComm::sendToCamera(std::span<const uint8_t> datagram, const char* who)
 {
     if (!hcp_) {
@@ -241,14 +276,26 @@ void HxComm::pokeReg(uint32_t regAddress, uint32_t value)
     sendToCamera(HX_WIRE::encodeWriteRegCmd(pair, false, 0), "HxComm::pokeReg");
 }
 
-void HxComm::complete(HX_COMM::RequestMessage& request, uint32_t status)
+// Ends a request that never became pending: nobody else can see it.
+void HxComm::settle(HX_COMM::RequestMessage& request, uint32_t status)
 {
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): req ID=%d", "HxComm::complete", cameraName_.c_str(), request.req);
     request.status = status;
-    request.forward();
+    request.completed = true;
 }
 
-// Fails every pending request at once: the camera was lost or the channel is going away.
+// Ends a pending request (exchange lock held) and wakes its caller: a waiting caller through the
+// condition, the reading caller through its wake event unless it is the one ending it.
+void HxComm::complete(HX_COMM::RequestMessage& request, uint32_t status)
+{
+    settle(request, status);
+    answered_.notify_all();
+    if (readerBusy_ && readerThread_ != std::this_thread::get_id())
+        wakeReader();
+}
+
+// Fails every pending request at once (exchange lock held): the camera was lost or the channel
+// is going away.
 void HxComm::failPending(bool channelDown, const char* who)
 {
     std::map<uint16_t, Pending> failing;

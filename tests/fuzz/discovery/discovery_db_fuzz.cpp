@@ -9,14 +9,7 @@
 #include <string>
 
 #include "discovery_db.h"
-
-#define FUZZ_CHECK(condition)                                                                 \
-  do {                                                                                        \
-    if (!(condition)) {                                                                       \
-      std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                           \
-    }                                                                                         \
-  } while (0)
+#include "fuzz_check.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "addresses.h"
 #include "netutils.h"
 
 namespace {
@@ -13,7 +14,7 @@ namespace {
 using HX_NETUTILS::Adapter;
 using HX_NETUTILS::LinkKind;
 
-uint32_t ip(const char* text) { return inet_addr(text); }
+using hx_test::ip;
 
 bool shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 

@@ -8,13 +8,15 @@
 
 #include <future>
 
+#include "addresses.h"
 #include "discovery.h"
 #include "hlv_thread/sync_message.h"
 #include "wire/discovery_packet.h"
 
 namespace {
 
-uint32_t ip(const char* text) { return inet_addr(text); }
+using hx_test::cameraSource;
+using hx_test::ip;
 
 class CountingEvents : public HLV_DISCOVERY::DiscoveryEvents {
  public:
@@ -39,14 +41,6 @@ HX_WIRE::DiscoveryAck identity(const char* address, const char* name) {
   return reply;
 }
 
-sockaddr_in from(const char* address) {
-  sockaddr_in source{};
-  source.sin_family = AF_INET;
-  source.sin_port = htons(3956);
-  source.sin_addr.s_addr = ip(address);
-  return source;
-}
-
 // The poller stays paused: each test posts its polls itself.
 class DiscoveryThread : public ::testing::Test {
  protected:
@@ -57,7 +51,7 @@ class DiscoveryThread : public ::testing::Test {
   void TearDown() override { HLV_THREAD::closeThread(discovery); }
   void pollOnce() { discovery.post(new HLV_DISCOVERY::DiscoverySend(&discovery)); }
   void reply(const char* address, const char* name) {
-    discovery.processDiscoveryAck(HX_WIRE::encodeDiscoveryAck(identity(address, name)), from(address));
+    discovery.processDiscoveryAck(HX_WIRE::encodeDiscoveryAck(identity(address, name)), cameraSource(address));
   }
   // Returns once everything posted before it has been handled (the queue is first in, first out).
   // The barrier itself is refused: the thread takes no foreign requests.
@@ -93,7 +87,7 @@ TEST_F(DiscoveryThread, EachPollRunsTimersDownOnceAndTheSixthSilentOneLosesTheCa
 
 TEST_F(DiscoveryThread, HostileDatagramsOnTheSocketAreDroppedAndTheGenuineReplyCounts) {
   const int camera = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  const sockaddr_in self = from("127.0.0.2");
+  const sockaddr_in self = cameraSource("127.0.0.2");
   ASSERT_EQ(bind(camera, reinterpret_cast<const sockaddr*>(&self), sizeof self), 0);
   uint32_t handle = 0;
   std::future<bool> added = std::async(std::launch::async, [&] { return discovery.addCameraByAddress("127.0.0.2", handle); });

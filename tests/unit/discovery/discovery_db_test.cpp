@@ -9,12 +9,15 @@
 #include <thread>
 #include <vector>
 
+#include "addresses.h"
+
 namespace {
 
 using HLV_DISCOVERY::DiscoveryDB;
 using HLV_DISCOVERY::Reply;
 
-uint32_t ip(const char* text) { return inet_addr(text); }
+using hx_test::cameraSource;
+using hx_test::ip;
 
 // A discovery acknowledge laid out by hand: 8-byte header, then the payload fields at their offsets.
 struct ReplyFields {
@@ -52,14 +55,6 @@ Reply makeReply(const ReplyFields& fields = {}) {
   return reply;
 }
 
-sockaddr_in from(const char* address) {
-  sockaddr_in source{};
-  source.sin_family = AF_INET;
-  source.sin_port = htons(3956);
-  source.sin_addr.s_addr = ip(address);
-  return source;
-}
-
 struct Found {
   uint32_t address;
   std::string name;
@@ -94,7 +89,7 @@ class RecordingEvents : public HLV_DISCOVERY::DiscoveryEvents {
 class DiscoveryDBTest : public ::testing::Test {
  protected:
   DiscoveryDBTest() { events.db = &db; }
-  void reply(const ReplyFields& fields = {}) { db.addCamera(makeReply(fields), from(fields.address)); }
+  void reply(const ReplyFields& fields = {}) { db.addCamera(makeReply(fields), cameraSource(fields.address)); }
   void polls(int count) {
     for (int i = 0; i < count; ++i) db.decrementTimeout();
   }
@@ -179,13 +174,13 @@ TEST_F(DiscoveryDBTest, CameraIsLostAtTheSixthSilentPollAndFoundAgainWhenItAnswe
 }
 
 TEST_F(DiscoveryDBTest, ReplyWhoseSourceDiffersFromItsAddressFieldIsDropped) {
-  db.addCamera(makeReply({.address = "10.0.0.5"}), from("10.0.0.9"));
+  db.addCamera(makeReply({.address = "10.0.0.5"}), cameraSource("10.0.0.9"));
   EXPECT_TRUE(db.addresses().empty());
   EXPECT_FALSE(db.ignoreCount(ip("10.0.0.9")).has_value());
   // Nor may a spoofed reply refresh or rewrite a known camera.
   reply();
   polls(2);
-  db.addCamera(makeReply({.address = "10.0.0.7", .name = "spoof"}), from("10.0.0.5"));
+  db.addCamera(makeReply({.address = "10.0.0.7", .name = "spoof"}), cameraSource("10.0.0.5"));
   EXPECT_EQ(db.timer(ip("10.0.0.5")), 4);
   Reply stored{};
   ASSERT_TRUE(db.getByAddr(ip("10.0.0.5"), stored));

@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 #include <net/if_arp.h>
 
+#include "addresses.h"
+
 namespace {
 
 using HX_NETUTILS::Adapter;
 using HX_NETUTILS::LinkKind;
 
-uint32_t ip(const char* text) { return inet_addr(text); }
+using hx_test::ip;
 
 Adapter adapter(const char* name, LinkKind kind, const char* address, const char* mask, bool up = true) {
   Adapter result;

@@ -28,20 +28,10 @@ HX_DOWNLOAD_SETTINGS settingsWithFlags()
     return settings;
 }
 
-class StreamSessionTest : public ::testing::Test {
+class StreamSessionTest : public StreamTest {
 protected:
-    void SetUp() override
-    {
-        HLV_THREAD::setPeriodScale(0.02);
-        NegotiationEvents::instance().clear();
-    }
-    void TearDown() override
-    {
-        session.reset();
-        HxComm::recycle(cam);
-        HLV_THREAD::setPeriodScale(1.0);
-        StreamReceiver::setThrottle(StreamReceiver::DEFAULT_THROTTLE);
-    }
+    StreamSessionTest() : StreamTest(0.02) {}
+    void release() override { session.reset(); }
     void connectUdp()
     {
         session->connectStream(true);
@@ -62,9 +52,6 @@ protected:
         return ~0u;
     }
 
-    ScriptedStreamCamera camera{"127.0.0.2"};
-    const uint32_t cam = camera.address();
-    Collector collector;
     Collector serviceThread;
     std::unique_ptr<HxStreamOperations> session = std::make_unique<HxStreamOperations>(cam, &serviceThread);
 };

@@ -15,10 +15,14 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <hx/hx.h>
 
 #include "eventually.h"
 #include "hlv_thread/msg_thread.h"
+#include "hlv_thread/period_scale.h"
+#include "hx_comm.h"
+#include "stream_receiver.h"
 
 namespace stream_test {
 
@@ -160,5 +164,34 @@ private:
 
 // Waits for a condition with a deadline, without sleeping for a fixed time.
 using hx_test::eventually;
+
+// A receiver test's scripted camera and collector, with the library's periods scaled by
+// `periodScale`. Tear-down releases what the test runs (release()) before the camera's control
+// channel goes, then puts the process-wide settings back.
+class StreamTest : public ::testing::Test {
+protected:
+    explicit StreamTest(double periodScale = 1.0) : periodScale_(periodScale) {}
+    void SetUp() override
+    {
+        HLV_THREAD::setPeriodScale(periodScale_);
+        NegotiationEvents::instance().clear();
+    }
+    void TearDown() override
+    {
+        release();
+        HxComm::recycle(cam);
+        HLV_THREAD::setPeriodScale(1.0);
+        StreamReceiver::setThrottle(StreamReceiver::DEFAULT_THROTTLE);
+    }
+    // Stops the receiver or session under test.
+    virtual void release() = 0;
+
+    ScriptedStreamCamera camera{"127.0.0.2"};
+    const uint32_t cam = camera.address();
+    Collector collector;
+
+private:
+    double periodScale_;
+};
 
 } // namespace stream_test

@@ -32,19 +32,14 @@ std::string fileNameFor(uint32_t frame)
     return text;
 }
 
-class TcpStreamTest : public ::testing::Test {
+class TcpStreamTest : public StreamTest {
 protected:
     void SetUp() override
     {
-        NegotiationEvents::instance().clear();
+        StreamTest::SetUp();
         camera.listenTcp();
     }
-    void TearDown() override
-    {
-        receiver.reset();
-        HxComm::recycle(cam);
-        StreamReceiver::setThrottle(StreamReceiver::DEFAULT_THROTTLE);
-    }
+    void release() override { receiver.reset(); }
 
     void start()
     {
@@ -60,9 +55,6 @@ protected:
     }
     void give(uint32_t kind, HostBuffer& buffer) { receiver->post(collector.buffer(kind, buffer)); }
 
-    ScriptedStreamCamera camera{"127.0.0.2"};
-    const uint32_t cam = camera.address();
-    Collector collector;
     std::unique_ptr<TcpStream> receiver;
 };
 

@@ -19,21 +19,10 @@ namespace {
 constexpr uint32_t kPacketSize = 0x0D04;
 constexpr uint32_t kFaulty = HX_STREAM_STATUS_LEADER | HX_STREAM_STATUS_COMPLETE | HX_STREAM_STATUS_ERROR;
 
-class UdpStreamTest : public ::testing::Test {
+class UdpStreamTest : public StreamTest {
 protected:
-    void SetUp() override
-    {
-        // One-second trials run in 20 ms.
-        HLV_THREAD::setPeriodScale(0.02);
-        NegotiationEvents::instance().clear();
-    }
-    void TearDown() override
-    {
-        receiver.reset();
-        HxComm::recycle(cam);
-        HLV_THREAD::setPeriodScale(1.0);
-        StreamReceiver::setThrottle(StreamReceiver::DEFAULT_THROTTLE);
-    }
+    UdpStreamTest() : StreamTest(0.02) {} // one-second trials run in 20 ms
+    void release() override { receiver.reset(); }
 
     void start()
     {
@@ -58,9 +47,6 @@ protected:
     void give(uint32_t kind, HostBuffer& buffer) { receiver->post(collector.buffer(kind, buffer)); }
     void send(const std::vector<Bytes>& datagrams) { camera.sendDatagrams(datagrams, hostPort); }
 
-    ScriptedStreamCamera camera{"127.0.0.2"};
-    const uint32_t cam = camera.address();
-    Collector collector;
     std::unique_ptr<UdpStream> receiver;
     uint16_t hostPort = 0;
 };

@@ -12,6 +12,7 @@
 #include "event_log.h"
 #include "eventually.h"
 #include "library_client.h"
+#include "record_fields.h"
 #include "register_map.h"
 
 using namespace hxsim;
@@ -22,6 +23,8 @@ using hx_test::eventually;
 namespace regs = HX_REGISTERS;
 
 namespace {
+
+using hx_test::setField;
 
 constexpr uint32_t FIRST = 0x7F000002; // 127.0.0.2, host order
 constexpr uint32_t SETTINGS = 0x7F000003;
@@ -54,8 +57,7 @@ HX_COMMAND command(HX_CAMERA_HANDLE camera, uint32_t code, HX_CLIENT_HANDLE clie
     HX_command_init(&in, sizeof(in));
     if (code != 0) {
         in.flags = HX_FLAG_SET;
-        in.code = code;
-        in.code_flags = HX_FLAG_SET;
+        setField(in.code, in.code_flags, code);
     }
     HX_COMMAND out = in;
     EXPECT_EQ(HX_command_syn(client, camera, &in, &out), HX_STATUS_OK);
@@ -69,10 +71,8 @@ void shortRecording(HX_CAMERA_HANDLE camera)
     HX_capture_settings_init(&record, sizeof(record));
     ASSERT_EQ(HX_setup_capture_syn(firstClient(), camera, &record, &record), HX_STATUS_OK);
     record.record_group_flags = HX_FLAG_SET;
-    record.record_mode = HX_RECORD_MODE_LTR;
-    record.record_mode_flags = HX_FLAG_SET;
-    record.length = RECORD_LENGTH;
-    record.length_flags = HX_FLAG_SET;
+    setField(record.record_mode, record.record_mode_flags, HX_RECORD_MODE_LTR);
+    setField(record.length, record.length_flags, RECORD_LENGTH);
     record.rate = RECORD_RATE;
     record.rate_divisor = 1;
     record.rate_flags = HX_FLAG_SET;
@@ -206,12 +206,9 @@ TEST(SettingsGroups, RoundTripsAndRefusalsThroughTheInterface)
     HX_io_settings_init(&io, sizeof(io));
     ASSERT_EQ(HX_setup_io_syn(firstClient(), camera, &io, &io), HX_STATUS_OK);
     io.sync_in_group_flags = HX_FLAG_SET;
-    io.sync_in_ppf = HX_SYNC_PER_FRAME;
-    io.sync_in_ppf_flags = HX_FLAG_SET;
-    io.sync_in_divisor = 3;
-    io.sync_in_divisor_flags = HX_FLAG_SET;
-    io.sync_in_master_rate = 10; // below the minimum of 20
-    io.sync_in_master_rate_flags = HX_FLAG_SET;
+    setField(io.sync_in_ppf, io.sync_in_ppf_flags, HX_SYNC_PER_FRAME);
+    setField(io.sync_in_divisor, io.sync_in_divisor_flags, 3);
+    setField(io.sync_in_master_rate, io.sync_in_master_rate_flags, 10); // below the minimum of 20
     ASSERT_EQ(HX_setup_io_syn(firstClient(), camera, &io, &io), HX_STATUS_OK);
     EXPECT_EQ(io.sync_in_ppf, uint32_t{HX_SYNC_PER_FRAME});
     EXPECT_EQ(io.sync_in_divisor, 3u);
@@ -221,8 +218,7 @@ TEST(SettingsGroups, RoundTripsAndRefusalsThroughTheInterface)
 
     HX_STREAM_SETTINGS stream;
     HX_stream_settings_init(&stream, sizeof(stream));
-    stream.jpeg_quality = 100;
-    stream.jpeg_quality_flags = HX_FLAG_SET;
+    setField(stream.jpeg_quality, stream.jpeg_quality_flags, 100);
     ASSERT_EQ(HX_setup_stream_syn(firstClient(), camera, &stream, &stream), HX_STATUS_OK);
     EXPECT_EQ(stream.jpeg_quality, 100u);
     EXPECT_EQ(stream.flags & HX_FLAG_ERR, 0u);
@@ -233,10 +229,8 @@ TEST(SettingsGroups, RoundTripsAndRefusalsThroughTheInterface)
 
     HX_DOWNLOAD_SETTINGS download;
     HX_download_settings_init(&download, sizeof(download));
-    download.format = HX_FORMAT_JPEG | HX_FORMAT_TIFF;
-    download.format_flags = HX_FLAG_SET;
-    download.jpeg_quality = 50;
-    download.jpeg_quality_flags = HX_FLAG_SET;
+    setField(download.format, download.format_flags, HX_FORMAT_JPEG | HX_FORMAT_TIFF);
+    setField(download.jpeg_quality, download.jpeg_quality_flags, 50);
     ASSERT_EQ(HX_setup_download_syn(firstClient(), camera, &download, &download), HX_STATUS_OK);
     EXPECT_EQ(download.format_flags & HX_FLAG_ERR, uint32_t{HX_FLAG_ERR});
     EXPECT_EQ(download.jpeg_quality, 50u);

@@ -10,6 +10,7 @@
 
 #include "event_log.h"
 #include "library_client.h"
+#include "record_fields.h"
 #include "register_map.h"
 
 using namespace hxsim;
@@ -17,6 +18,8 @@ using hx_test::standInCamera;
 using namespace HX_REGISTERS;
 
 namespace {
+
+using hx_test::setField;
 
 constexpr uint32_t COLOUR_CAMERA = 0x7F000002; // 127.0.0.2, host order
 constexpr uint32_t MONO_CAMERA = 0x7F000003;
@@ -100,8 +103,7 @@ TEST(LensChannels, FlaggedSettingsReachTheCameraAsOneLine)
 {
     HX_LENS_SETTINGS settings;
     HX_lens_settings_init(&settings, sizeof(settings));
-    settings.power = 1;
-    settings.power_flags = HX_FLAG_SET;
+    setField(settings.power, settings.power_flags, 1);
     settings.f_number_num = 56;
     settings.f_number_den = 10;
     settings.f_number_flags = HX_FLAG_SET;

@@ -11,6 +11,7 @@
 
 #include "discovery_seam.h"
 #include "hx_internal.h"
+#include "record_fields.h"
 #include "register_map.h"
 #include "stream_host.h"
 
@@ -19,6 +20,8 @@ using namespace stream_test;
 namespace regs = HX_REGISTERS;
 
 namespace {
+
+using hx_test::setField;
 
 constexpr uint32_t TARROW = 0x7F000002; // host order: 127.0.0.2
 constexpr uint32_t MORVANE = 0x7F000003;
@@ -80,17 +83,13 @@ HX_DOWNLOAD_SETTINGS setupDownload(HX_CAMERA_HANDLE camera, uint32_t start, uint
     HX_download_settings_init(&settings, sizeof(settings));
     EXPECT_EQ(HX_setup_download_syn(client(), camera, &settings, &settings), HX_STATUS_OK);
     settings.flags = HX_FLAG_SET;
-    settings.start = start;
-    settings.start_flags = HX_FLAG_SET;
-    settings.stop = stop;
-    settings.stop_flags = HX_FLAG_SET;
-    settings.format = format;
-    settings.format_flags = HX_FLAG_SET;
+    setField(settings.start, settings.start_flags, start);
+    setField(settings.stop, settings.stop_flags, stop);
+    setField(settings.format, settings.format_flags, format);
     settings.rate_control_flags = HX_FLAG_SET;
     settings.pause_count = pauseCount;
     settings.resume_count = pauseCount + 1;
-    settings.turbo_delay = 2000;
-    settings.turbo_delay_flags = HX_FLAG_SET;
+    setField(settings.turbo_delay, settings.turbo_delay_flags, 2000);
     EXPECT_EQ(HX_setup_download_syn(client(), camera, &settings, &settings), HX_STATUS_OK);
     return settings;
 }
@@ -372,8 +371,7 @@ TEST(Live, FramesCarryTheirNumbersAndSwitchingOffStopsTheCamera)
     HX_CAPTURE_SETTINGS capture;
     HX_capture_settings_init(&capture, sizeof(capture));
     capture.sensor_group_flags = HX_FLAG_SET;
-    capture.width = FRAME_WIDTH / 2;
-    capture.width_flags = HX_FLAG_SET;
+    setField(capture.width, capture.width_flags, FRAME_WIDTH / 2);
     ASSERT_EQ(HX_setup_capture_syn(client(), camera, &capture, &capture), HX_STATUS_OK);
     EXPECT_TRUE(eventually([&] {
         const std::optional<Returned> returned = nextOf(HX_LIVE_DATA);
@@ -397,14 +395,10 @@ TEST(Playback, ForwardPlaybackDeliversFramesOfTheChosenRange)
     HX_PLAYBACK_SETTINGS playback;
     HX_playback_settings_init(&playback, sizeof(playback));
     playback.flags = HX_FLAG_SET;
-    playback.mode = HX_PLAY_FORWARD;
-    playback.mode_flags = HX_FLAG_SET;
-    playback.cut_in = 4;
-    playback.cut_in_flags = HX_FLAG_SET;
-    playback.cut_out = 9;
-    playback.cut_out_flags = HX_FLAG_SET;
-    playback.current_frame = 4;
-    playback.current_frame_flags = HX_FLAG_SET;
+    setField(playback.mode, playback.mode_flags, HX_PLAY_FORWARD);
+    setField(playback.cut_in, playback.cut_in_flags, 4);
+    setField(playback.cut_out, playback.cut_out_flags, 9);
+    setField(playback.current_frame, playback.current_frame_flags, 4);
     ASSERT_EQ(HX_setup_playback_syn(client(), camera, &playback, &playback), HX_STATUS_OK);
     for (int i = 0; i < 8; ++i) {
         const std::optional<Returned> returned = nextOf(HX_PLAYBACK_DATA);
@@ -416,8 +410,7 @@ TEST(Playback, ForwardPlaybackDeliversFramesOfTheChosenRange)
         EXPECT_EQ(frameNumberInPixels(frame), frame.frame_id);
         lend(HX_PLAYBACK_DATA, camera, returned->record);
     }
-    playback.mode = HX_PLAY_PAUSE;
-    playback.mode_flags = HX_FLAG_SET;
+    setField(playback.mode, playback.mode_flags, HX_PLAY_PAUSE);
     ASSERT_EQ(HX_setup_playback_syn(client(), camera, &playback, &playback), HX_STATUS_OK);
     EXPECT_TRUE(eventually([] { return cameraRegister(TARROW, regs::GIGE_REG_STREAM_CONTROL) == 0; }));
 }

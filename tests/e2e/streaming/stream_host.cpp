@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "record_fields.h"
+
 namespace stream_test {
+
+using hx_test::setField;
+
 namespace {
 
 uint32_t littleEndian(const uint8_t* bytes, std::size_t count)
@@ -111,8 +116,7 @@ void sendCommand(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t code
     HX_COMMAND command;
     HX_command_init(&command, sizeof(command));
     command.flags = HX_FLAG_SET;
-    command.code = code;
-    command.code_flags = HX_FLAG_SET;
+    setField(command.code, command.code_flags, code);
     ASSERT_EQ(HX_command_syn(client, camera, &command, &command), HX_STATUS_OK);
     ASSERT_EQ(command.code_flags & HX_FLAG_ERR, 0u) << "command 0x" << std::hex << code;
 }
@@ -122,18 +126,13 @@ void configure(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames
     HX_CAPTURE_SETTINGS capture;
     HX_capture_settings_init(&capture, sizeof(capture));
     capture.sensor_group_flags = HX_FLAG_SET;
-    capture.bit_mode = HX_BIT_MODE_8A;
-    capture.bit_mode_flags = HX_FLAG_SET;
-    capture.width = FRAME_WIDTH;
-    capture.width_flags = HX_FLAG_SET;
-    capture.height = FRAME_HEIGHT;
-    capture.height_flags = HX_FLAG_SET;
+    setField(capture.bit_mode, capture.bit_mode_flags, HX_BIT_MODE_8A);
+    setField(capture.width, capture.width_flags, FRAME_WIDTH);
+    setField(capture.height, capture.height_flags, FRAME_HEIGHT);
     capture.record_group_flags = HX_FLAG_SET;
     // Start-trigger recording: exactly `frames` frames from the trigger.
-    capture.record_mode = HX_RECORD_MODE_LTR;
-    capture.record_mode_flags = HX_FLAG_SET;
-    capture.length = frames;
-    capture.length_flags = HX_FLAG_SET;
+    setField(capture.record_mode, capture.record_mode_flags, HX_RECORD_MODE_LTR);
+    setField(capture.length, capture.length_flags, frames);
     ASSERT_EQ(HX_setup_capture_syn(client, camera, &capture, &capture), HX_STATUS_OK);
     ASSERT_EQ(capture.flags & HX_FLAG_ERR, 0u);
 }

@@ -10,6 +10,7 @@
 #include <hx/hx.h>
 
 #include "cluster.h"
+#include "record_fields.h"
 #include "register_map.h"
 #include "stream_host.h"
 
@@ -17,6 +18,8 @@ using namespace hxsim;
 using namespace stream_test;
 
 namespace {
+
+using hx_test::setField;
 
 constexpr uint32_t DOWNLOADING = 0x7F000002; // host order: 127.0.0.2
 constexpr uint32_t LIVE_UDP = 0x7F000003;
@@ -79,8 +82,7 @@ TEST(Shutdown, InTheMiddleOfEveryFlowReturnsAndCallsNobodyAfterwards)
     HX_setup_download_syn(client, downloading, &download, &download);
     download.flags = HX_FLAG_SET;
     download.start_flags = HX_FLAG_SET;
-    download.stop = 29;
-    download.stop_flags = HX_FLAG_SET;
+    setField(download.stop, download.stop_flags, 29);
     ASSERT_EQ(HX_setup_download_syn(client, downloading, &download, &download), HX_STATUS_OK);
     for (int i = 0; i < 4; ++i)
         ASSERT_EQ(HX_download(client, downloading, host.buffer()), HX_STATUS_OK);
@@ -102,8 +104,7 @@ TEST(Shutdown, InTheMiddleOfEveryFlowReturnsAndCallsNobodyAfterwards)
     HX_PLAYBACK_SETTINGS playback;
     HX_playback_settings_init(&playback, sizeof(playback));
     playback.flags = HX_FLAG_SET;
-    playback.mode = HX_PLAY_FORWARD;
-    playback.mode_flags = HX_FLAG_SET;
+    setField(playback.mode, playback.mode_flags, HX_PLAY_FORWARD);
     ASSERT_EQ(HX_setup_playback_syn(client, playing, &playback, &playback), HX_STATUS_OK);
 
     host.keepFlowing(liveUdp, HX_LIVE_DATA, HX_live);

@@ -9,11 +9,14 @@
 
 #include "camera_operations.h"
 #include "fake_camera.h"
+#include "record_fields.h"
 #include "register_map.h"
 
 using namespace HX_REGISTERS;
 
 namespace {
+
+using hx_test::setField;
 
 constexpr uint32_t CAMERA = 0x0200007F;
 constexpr int ROUNDS = 100;
@@ -25,8 +28,7 @@ HX_CAPTURE_SETTINGS exposureRequest(CameraOperations& operations, uint32_t expos
     HX_CAPTURE_SETTINGS record;
     operations.getCaptureSettings(&record);
     record.exposure_group_flags = HX_FLAG_SET;
-    record.exposure_flags = HX_FLAG_SET;
-    record.exposure = exposure;
+    setField(record.exposure, record.exposure_flags, exposure);
     return record;
 }
 

@@ -15,6 +15,7 @@
 #include "hx_notification.h"
 #include "internal/command.h"
 #include "internal/subscription.h"
+#include "record_fields.h"
 #include "register_map.h"
 #include "sim_channel.h"
 #include "tarrow_operations.h"
@@ -25,6 +26,8 @@ using hx_test::EventLog;
 using hx_test::SimChannel;
 
 namespace {
+
+using hx_test::setField;
 
 constexpr uint32_t CAMERA = 0x0200007F; // 127.0.0.2
 constexpr HX_CLIENT_HANDLE WATCHER = 0x5101;
@@ -139,8 +142,7 @@ protected:
         HX_COMMAND record;
         HX_command_init(&record, sizeof(record));
         record.flags = HX_FLAG_SET;
-        record.code = code;
-        record.code_flags = HX_FLAG_SET;
+        setField(record.code, record.code_flags, code);
         Command message(service_, record);
         message.send(service_.get());
         return message.record();
@@ -195,10 +197,8 @@ protected:
         HX_PLAYBACK_SETTINGS record;
         HX_playback_settings_init(&record, sizeof(record));
         record.flags = HX_FLAG_SET;
-        record.mode = mode;
-        record.mode_flags = HX_FLAG_SET;
-        record.current_frame = frame;
-        record.current_frame_flags = HX_FLAG_SET;
+        setField(record.mode, record.mode_flags, mode);
+        setField(record.current_frame, record.current_frame_flags, frame);
         record.cut_out = RECORD_LENGTH - 1;
         record.interval = 1;
         operations_->setPlaybackSettings(&record);
@@ -448,10 +448,8 @@ TEST_F(CameraAtWork, DownloadRangeFollowsTheRecordingAndMonochromeRefusesDng)
     HX_DOWNLOAD_SETTINGS download;
     HX_download_settings_init(&download, sizeof(download));
     download.flags = HX_FLAG_SET;
-    download.start = 10;
-    download.start_flags = HX_FLAG_SET;
-    download.stop = RECORD_LENGTH; // one beyond the last frame
-    download.stop_flags = HX_FLAG_SET;
+    setField(download.start, download.start_flags, 10);
+    setField(download.stop, download.stop_flags, RECORD_LENGTH); // one beyond the last frame
     operations_->setDownloadSettings(&download);
     EXPECT_EQ(download.start_max, RECORD_LENGTH - 2);
     EXPECT_EQ(download.stop_max, RECORD_LENGTH - 1);
@@ -464,8 +462,7 @@ TEST_F(CameraAtWork, DownloadRangeFollowsTheRecordingAndMonochromeRefusesDng)
     HLV_THREAD::LogCapture log;
     HX_DOWNLOAD_SETTINGS mono;
     HX_download_settings_init(&mono, sizeof(mono));
-    mono.format = HX_FORMAT_DNG;
-    mono.format_flags = HX_FLAG_SET;
+    setField(mono.format, mono.format_flags, HX_FORMAT_DNG);
     operations_->setDownloadSettings(&mono);
     EXPECT_TRUE(marked(mono.format_flags, HX_FLAG_ERR));
     EXPECT_FALSE(marked(mono.format_caps, HX_FORMAT_DNG));

@@ -8,6 +8,7 @@
 #include "hx_comm.h"
 #include "hx_stream.h"
 #include "hx_stream_operations.h"
+#include "record_fields.h"
 #include "stream_fixtures.h"
 #include "stream_receiver.h"
 
@@ -16,6 +17,8 @@ using HX_COMM::RegisterList;
 namespace ids = HX_MESSAGE_IDS;
 
 namespace {
+
+using hx_test::setField;
 
 HX_DOWNLOAD_SETTINGS settingsWithFlags()
 {
@@ -64,12 +67,9 @@ TEST_F(StreamSessionTest, DownloadSettingsBecomeRegisterWritesAndRefusalsAreMark
     const uint16_t port = HxComm::factory(cam)->ports().stream;
 
     HX_DOWNLOAD_SETTINGS settings = settingsWithFlags();
-    settings.turbo_delay = 100;
-    settings.turbo_delay_flags = HX_FLAG_SET;
-    settings.start = 5;
-    settings.start_flags = HX_FLAG_SET;
-    settings.stop = 9;
-    settings.stop_flags = HX_FLAG_SET;
+    setField(settings.turbo_delay, settings.turbo_delay_flags, 100);
+    setField(settings.start, settings.start_flags, 5);
+    setField(settings.stop, settings.stop_flags, 9);
     const RegisterList expected = {{0x0D18, 0x7F000001}, {0x0D00, port},   {0x0D04, 0x40002328},
                                    {0x0D08, 100},        {0xE924, 5},      {0xE928, 9},
                                    {0xE918, 5},          {0xE92C, 1},      {0xE930, 0}};
@@ -82,24 +82,21 @@ TEST_F(StreamSessionTest, DownloadSettingsBecomeRegisterWritesAndRefusalsAreMark
 
     for (const uint32_t length : {1499u, 9001u}) {
         HX_DOWNLOAD_SETTINGS refused = settingsWithFlags();
-        refused.turbo_packet_length = length;
-        refused.turbo_packet_length_flags = HX_FLAG_SET;
+        setField(refused.turbo_packet_length, refused.turbo_packet_length_flags, length);
         EXPECT_FALSE(has(apply(refused), 0x0D04)) << length;
         EXPECT_EQ(refused.turbo_packet_length_flags, uint32_t(HX_FLAG_SET | HX_FLAG_ERR)) << length;
     }
     const std::pair<uint32_t, uint32_t> lengths[] = {{0, 0x40000000}, {1500, 0x400005DC}, {9000, 0x40002328}};
     for (const auto& [length, written] : lengths) {
         HX_DOWNLOAD_SETTINGS accepted = settingsWithFlags();
-        accepted.turbo_packet_length = length;
-        accepted.turbo_packet_length_flags = HX_FLAG_SET;
+        setField(accepted.turbo_packet_length, accepted.turbo_packet_length_flags, length);
         EXPECT_EQ(value(apply(accepted), 0x0D04), written);
         EXPECT_EQ(session->streamPacketLength(), length);
     }
     const std::pair<uint32_t, bool> delays[] = {{9, false}, {10, true}, {1000000, true}, {1000001, false}};
     for (const auto& [delay, accepted] : delays) {
         HX_DOWNLOAD_SETTINGS timing = settingsWithFlags();
-        timing.turbo_delay = delay;
-        timing.turbo_delay_flags = HX_FLAG_SET;
+        setField(timing.turbo_delay, timing.turbo_delay_flags, delay);
         EXPECT_EQ(has(apply(timing), 0x0D08), accepted) << delay;
         EXPECT_EQ((timing.turbo_delay_flags & HX_FLAG_ERR) != 0, !accepted) << delay;
     }

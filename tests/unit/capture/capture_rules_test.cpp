@@ -6,6 +6,7 @@
 #include <hlv_thread/log_capture.h>
 #include <hlv_thread/note.h>
 
+#include "record_fields.h"
 #include "register_map.h"
 #include "tarrow_capture.h"
 
@@ -13,6 +14,8 @@ using namespace HX_REGISTERS;
 using namespace TARROW_CAPTURE;
 
 namespace {
+
+using hx_test::setField;
 
 constexpr uint32_t LUX19HS_MONO = 0x5839484D;
 
@@ -153,21 +156,18 @@ TEST(CaptureValidation, WriteOrderKeepsBatchPairsAroundRecordPairsOnly)
     Camera camera;
     HX_CAPTURE_SETTINGS exposureOnly = Camera::freshRecord();
     exposureOnly.exposure_group_flags = SET;
-    exposureOnly.exposure_flags = SET;
-    exposureOnly.exposure = 300;
+    setField(exposureOnly.exposure, exposureOnly.exposure_flags, 300);
     EXPECT_EQ(camera.validate(exposureOnly).ordered(),
               (RegisterPairs{{GIGE_REG_SETTINGS_BATCH, 1}, {GIGE_REG_EXPOSURE, 300}, {GIGE_REG_SETTINGS_BATCH, 0}}));
 
     HX_CAPTURE_SETTINGS triggerOnly = Camera::freshRecord();
     triggerOnly.record_group_flags = SET;
-    triggerOnly.trigger_flags = SET;
-    triggerOnly.trigger = 20;
+    setField(triggerOnly.trigger, triggerOnly.trigger_flags, 20);
     EXPECT_EQ(camera.validate(triggerOnly).ordered(), (RegisterPairs{{GIGE_REG_TRIGGER_POSITION, 0x80000014}}));
 
     // A field asked for in a section that is not: nothing to write.
     HX_CAPTURE_SETTINGS sectionClear = Camera::freshRecord();
-    sectionClear.width_flags = SET;
-    sectionClear.width = 1024;
+    setField(sectionClear.width, sectionClear.width_flags, 1024);
     EXPECT_TRUE(camera.validate(sectionClear).empty());
 }
 
@@ -176,18 +176,13 @@ TEST(CaptureValidation, SensorFieldsAreCheckedAgainstTheSensor)
     Camera camera;
     HX_CAPTURE_SETTINGS record = Camera::freshRecord();
     record.sensor_group_flags = SET;
-    record.bit_mode_flags = SET;
-    record.bit_mode = HX_BIT_MODE_8D; // the LUX19HS offers 0x27 only
-    record.fpn_mode_flags = SET;
-    record.fpn_mode = HX_FPN_MODE_A; // offered: off and B
-    record.width_flags = SET;
-    record.width = 1024;
-    record.height_flags = SET;
-    record.height = 1021; // off the height step
-    record.x_offset_flags = SET;
-    record.x_offset = 1024; // fits beside the new width of 1024
-    record.y_offset_flags = SET;
-    record.y_offset = 2; // the height in force stays the camera's 1024, which leaves no room
+    setField(record.bit_mode, record.bit_mode_flags, HX_BIT_MODE_8D); // the LUX19HS offers 0x27 only
+    setField(record.fpn_mode, record.fpn_mode_flags, HX_FPN_MODE_A); // offered: off and B
+    setField(record.width, record.width_flags, 1024);
+    setField(record.height, record.height_flags, 1021); // off the height step
+    setField(record.x_offset, record.x_offset_flags, 1024); // fits beside the new width of 1024
+    // The height in force stays the camera's 1024, which leaves no room.
+    setField(record.y_offset, record.y_offset_flags, 2);
     HLV_THREAD::LogCapture log;
     const CaptureWrites writes = camera.validate(record);
 
@@ -206,8 +201,7 @@ TEST(CaptureValidation, SensorFieldsAreCheckedAgainstTheSensor)
 
     HX_CAPTURE_SETTINGS calibrate = Camera::freshRecord();
     calibrate.sensor_group_flags = SET;
-    calibrate.fpn_mode_flags = SET;
-    calibrate.fpn_mode = HX_FPN_MODE_CALIBRATE;
+    setField(calibrate.fpn_mode, calibrate.fpn_mode_flags, HX_FPN_MODE_CALIBRATE);
     camera.validate(calibrate);
     EXPECT_TRUE(refused(calibrate.fpn_mode_flags));
     EXPECT_EQ(log.count("FPN Calibrate is not supported!"), 1u);
@@ -218,12 +212,9 @@ TEST(CaptureValidation, BinningLiftsTheUpperRoiLimits)
     Camera camera;
     HX_CAPTURE_SETTINGS record = Camera::freshRecord();
     record.sensor_group_flags = SET;
-    record.bns_mode_flags = SET;
-    record.bns_mode = HX_BNS_MODE_1X1;
-    record.width_flags = SET;
-    record.width = 4096;
-    record.x_offset_flags = SET;
-    record.x_offset = 4000;
+    setField(record.bns_mode, record.bns_mode_flags, HX_BNS_MODE_1X1);
+    setField(record.width, record.width_flags, 4096);
+    setField(record.x_offset, record.x_offset_flags, 4000);
     EXPECT_EQ(camera.validate(record).record, (RegisterPairs{{GIGE_REG_BNS_MODE, 0x101},
                                                              {GIGE_REG_ROI_WIDTH, 4096},
                                                              {GIGE_REG_ROI_X_OFFSET, 4000}}));
@@ -239,11 +230,9 @@ TEST(CaptureValidation, FrameRateFollowsTheRequestedRoiAndRefusesAlone)
     Camera camera;
     HX_CAPTURE_SETTINGS record = Camera::freshRecord();
     record.record_group_flags = SET;
-    record.rate_flags = SET;
-    record.rate = 3000; // the full sensor reaches 87500000 / (256 * 128 + 440) = 2634
+    setField(record.rate, record.rate_flags, 3000); // the full sensor reaches 87500000 / (256 * 128 + 440) = 2634
     record.exposure_group_flags = SET;
-    record.exposure_flags = SET;
-    record.exposure = 300;
+    setField(record.exposure, record.exposure_flags, 300);
     HLV_THREAD::LogCapture log;
     const CaptureWrites writes = camera.validate(record);
     EXPECT_TRUE(refused(record.rate_flags));
@@ -254,19 +243,16 @@ TEST(CaptureValidation, FrameRateFollowsTheRequestedRoiAndRefusesAlone)
     // Half the height: 87500000 / (128 * 128 + 440) = 5200.
     HX_CAPTURE_SETTINGS halfHeight = Camera::freshRecord();
     halfHeight.sensor_group_flags = SET;
-    halfHeight.height_flags = SET;
-    halfHeight.height = 512;
+    setField(halfHeight.height, halfHeight.height_flags, 512);
     halfHeight.record_group_flags = SET;
-    halfHeight.rate_flags = SET;
-    halfHeight.rate = 5200;
+    setField(halfHeight.rate, halfHeight.rate_flags, 5200);
     EXPECT_EQ(camera.validate(halfHeight).record,
               (RegisterPairs{{GIGE_REG_ROI_HEIGHT, 512}, {GIGE_REG_FRAME_RATE, 5200}}));
 
     // A divisor is folded into the rate.
     HX_CAPTURE_SETTINGS divided = Camera::freshRecord();
     divided.record_group_flags = SET;
-    divided.rate_flags = SET;
-    divided.rate = 6000;
+    setField(divided.rate, divided.rate_flags, 6000);
     divided.rate_divisor = 3;
     EXPECT_EQ(camera.validate(divided).record, (RegisterPairs{{GIGE_REG_FRAME_RATE, 2000}}));
     EXPECT_EQ(divided.rate, 2000u);
@@ -278,8 +264,7 @@ TEST(CaptureValidation, FractionalRatesKeepTheCallersWords)
     Camera camera;
     HX_CAPTURE_SETTINGS record = Camera::freshRecord();
     record.record_group_flags = SET;
-    record.rate_flags = SET;
-    record.rate = 2997;
+    setField(record.rate, record.rate_flags, 2997);
     record.rate_divisor = 100;
     // 29.97 frames per second times 65536, truncated, with bit 31 set.
     EXPECT_EQ(camera.validate(record, RateEncoding::Fractional).record,
@@ -299,31 +284,28 @@ TEST(CaptureValidation, LengthEndsOnAMemorySegment)
     Camera camera;
     HX_CAPTURE_SETTINGS record = Camera::freshRecord();
     record.record_group_flags = SET;
-    record.length_flags = SET;
-    record.length = 100; // ends in segment 3, which holds 0x1000000 / 131074 = 127 frames
+    setField(record.length, record.length_flags, 100); // ends in segment 3, which holds 0x1000000 / 131074 = 127 frames
     CaptureWrites writes = camera.validate(record);
     EXPECT_EQ(writes.late, (RegisterPairs{{GIGE_REG_RECORD_END_SEGMENT, 3}}));
     EXPECT_EQ(record.length, 127u);
     EXPECT_NE(record.length_flags & HX_FLAG_CHG, 0u);
 
-    record.length = 400; // fills the memory exactly: the reserve's partition byte marks "to the end"
-    record.length_flags = SET;
+    // Fills the memory exactly: the reserve's partition byte marks "to the end".
+    setField(record.length, record.length_flags, 400);
     writes = camera.validate(record);
     EXPECT_EQ(writes.late, (RegisterPairs{{GIGE_REG_RECORD_END_SEGMENT, 1}}));
     EXPECT_EQ(record.length, 511u);
 
     HLV_THREAD::LogCapture log;
-    record.length = 512;
-    record.length_flags = SET;
-    record.trigger_flags = SET;
-    record.trigger = 500; // checked against the whole memory, since the length was refused
+    setField(record.length, record.length_flags, 512);
+    // Checked against the whole memory, since the length was refused.
+    setField(record.trigger, record.trigger_flags, 500);
     writes = camera.validate(record);
     EXPECT_TRUE(refused(record.length_flags));
     EXPECT_EQ(log.count("(512 frames @ 2097152) exceeds image memory capacity"), 1u);
     EXPECT_EQ(writes.late, (RegisterPairs{{GIGE_REG_TRIGGER_POSITION, 0x800001F4}}));
 
-    record.length = 0;
-    record.length_flags = SET;
+    setField(record.length, record.length_flags, 0);
     camera.validate(record);
     EXPECT_EQ(log.count("Zero record length"), 1u);
 }
@@ -333,12 +315,9 @@ TEST(CaptureValidation, StartTriggerModeHasItsOwnLengthRules)
     Camera camera;
     HX_CAPTURE_SETTINGS record = Camera::freshRecord();
     record.record_group_flags = SET;
-    record.record_mode_flags = SET;
-    record.record_mode = HX_RECORD_MODE_LTR;
-    record.length_flags = SET;
-    record.length = 200;
-    record.trigger_flags = SET;
-    record.trigger = 0;
+    setField(record.record_mode, record.record_mode_flags, HX_RECORD_MODE_LTR);
+    setField(record.length, record.length_flags, 200);
+    setField(record.trigger, record.trigger_flags, 0);
     CaptureWrites writes = camera.validate(record);
     EXPECT_EQ(writes.record, (RegisterPairs{{GIGE_REG_RECORD_MODE, 2}}));
     EXPECT_EQ(writes.late, (RegisterPairs{{GIGE_REG_RECORD_END_SEGMENT, 1},
@@ -373,18 +352,14 @@ TEST(CaptureValidation, ExposureLimitsComeFromTheCamerasFramePeriod)
     Camera camera;
     HX_CAPTURE_SETTINGS record = Camera::freshRecord();
     record.exposure_group_flags = SET;
-    record.exposure_flags = SET;
-    record.exposure = 489; // 1000000 / 2000 - 12 = 488
-    record.low_light_flags = SET;
-    record.low_light = 7987; // below 8000 - 12
+    setField(record.exposure, record.exposure_flags, 489); // 1000000 / 2000 - 12 = 488
+    setField(record.low_light, record.low_light_flags, 7987); // below 8000 - 12
     camera.validate(record);
     EXPECT_TRUE(refused(record.exposure_flags));
     EXPECT_TRUE(refused(record.low_light_flags));
 
-    record.exposure = 488;
-    record.exposure_flags = SET;
-    record.low_light = 41654;
-    record.low_light_flags = SET;
+    setField(record.exposure, record.exposure_flags, 488);
+    setField(record.low_light, record.low_light_flags, 41654);
     CaptureWrites writes = camera.validate(record);
     EXPECT_EQ(writes.record, (RegisterPairs{{GIGE_REG_EXPOSURE, 488}}));
     EXPECT_EQ(writes.late, (RegisterPairs{{GIGE_REG_LOW_LIGHT_ENABLE, 1}, {GIGE_REG_LOW_LIGHT_EXPOSURE, 41654}}));
@@ -395,8 +370,7 @@ TEST(CaptureValidation, ExposureLimitsComeFromTheCamerasFramePeriod)
 
     // Nothing read yet: a rate of 0 counts as the slowest rate, 1000000 / 24 - 12 = 41654.
     camera.captureRegs[GIGE_REG_FRAME_RATE] = 0;
-    record.exposure_flags = SET;
-    record.exposure = 41654;
+    setField(record.exposure, record.exposure_flags, 41654);
     EXPECT_FALSE(camera.validate(record).record.empty());
 }
 

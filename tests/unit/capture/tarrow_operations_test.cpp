@@ -8,6 +8,7 @@
 #include "camera_operations.h"
 #include "fake_camera.h"
 #include "morvane_operations.h"
+#include "record_fields.h"
 #include "register_map.h"
 #include "tarrow_operations.h"
 
@@ -15,6 +16,8 @@ using namespace HX_REGISTERS;
 using hx_test::FakeCamera;
 
 namespace {
+
+using hx_test::setField;
 
 constexpr uint32_t CAMERA = 0x0200007F; // 127.0.0.2 in network order
 constexpr uint32_t SET = HX_FLAG_SET;
@@ -88,20 +91,14 @@ TEST(CaptureSettings, OneWriteInOrderThenTheCamerasValuesComeBack)
     ASSERT_TRUE(operations);
     HX_CAPTURE_SETTINGS record = freshRecord();
     record.sensor_group_flags = SET;
-    record.width_flags = SET;
-    record.width = 1024;
-    record.height_flags = SET;
-    record.height = 512;
-    record.x_offset_flags = SET;
-    record.x_offset = 512;
-    record.y_offset_flags = SET;
-    record.y_offset = 256;
+    setField(record.width, record.width_flags, 1024);
+    setField(record.height, record.height_flags, 512);
+    setField(record.x_offset, record.x_offset_flags, 512);
+    setField(record.y_offset, record.y_offset_flags, 256);
     record.record_group_flags = SET;
-    record.rate_flags = SET;
-    record.rate = 5000;
+    setField(record.rate, record.rate_flags, 5000);
     record.exposure_group_flags = SET;
-    record.exposure_flags = SET;
-    record.exposure = 150;
+    setField(record.exposure, record.exposure_flags, 150);
     operations->setCaptureSettings(&record);
 
     ASSERT_EQ(camera->multiWrites().size(), 1u);
@@ -135,11 +132,9 @@ TEST(CaptureSettings, RefusedFieldsAreMarkedAndTheRestWritten)
     HX_CAPTURE_SETTINGS record;
     operations->getCaptureSettings(&record);
     record.record_group_flags = SET;
-    record.rate_flags = SET;
-    record.rate = 9999;
+    setField(record.rate, record.rate_flags, 9999);
     record.exposure_group_flags = SET;
-    record.exposure_flags = SET;
-    record.exposure = 300;
+    setField(record.exposure, record.exposure_flags, 300);
     HLV_THREAD::LogCapture log;
     operations->setCaptureSettings(&record);
 
@@ -162,10 +157,8 @@ TEST(CaptureSettings, AFailedWriteReportsEveryValueItCarried)
     camera->failWrites(12);
     HX_CAPTURE_SETTINGS record = freshRecord();
     record.exposure_group_flags = SET;
-    record.exposure_flags = SET;
-    record.exposure = 300;
-    record.low_light_flags = SET;
-    record.low_light = 9000;
+    setField(record.exposure, record.exposure_flags, 300);
+    setField(record.low_light, record.low_light_flags, 9000);
     HLV_THREAD::LogCapture log;
     operations->setCaptureSettings(&record);
     EXPECT_EQ(record.exposure_flags & HX_FLAG_ERR, HX_FLAG_ERR);
@@ -180,8 +173,7 @@ TEST(CaptureSettings, AFailedWriteReportsEveryValueItCarried)
     const std::size_t before = camera->multiWrites().size();
     HX_CAPTURE_SETTINGS silent = freshRecord();
     silent.exposure_group_flags = SET;
-    silent.exposure_flags = SET;
-    silent.exposure = 300;
+    setField(silent.exposure, silent.exposure_flags, 300);
     operations->setCaptureSettings(&silent);
     EXPECT_EQ(camera->multiWrites().size(), before);
     EXPECT_EQ(silent.flags & HX_FLAG_ERR, HX_FLAG_ERR);
@@ -196,8 +188,7 @@ TEST(CaptureSettings, SecondFamilyReadsFractionalRates)
     ASSERT_TRUE(operations);
     HX_CAPTURE_SETTINGS record = freshRecord();
     record.record_group_flags = SET;
-    record.rate_flags = SET;
-    record.rate = 2997;
+    setField(record.rate, record.rate_flags, 2997);
     record.rate_divisor = 100;
     operations->setCaptureSettings(&record);
     EXPECT_EQ(camera->get(GIGE_REG_FRAME_RATE), 0x801DF851u);

@@ -4,12 +4,15 @@
 
 #include <hlv_thread/log_capture.h>
 
+#include "record_fields.h"
 #include "register_map.h"
 #include "tarrow_io_settings.h"
 
 using namespace HX_REGISTERS;
 
 namespace {
+
+using hx_test::setField;
 
 constexpr uint32_t SET = HX_FLAG_SET;
 constexpr uint32_t ERR = HX_FLAG_ERR;
@@ -39,32 +42,25 @@ TEST(IoSettings, TriggerSectionsEditOnlyTheFieldsAskedFor)
     const RegisterCache io = cameraRegisters();
     HX_IO_SETTINGS record = readBack(io);
     record.trigger_in_group_flags = SET;
-    record.trigger_in_enable = 0; // off: the camera's disable bit is set
-    record.trigger_in_enable_flags = SET;
+    setField(record.trigger_in_enable, record.trigger_in_enable_flags, 0); // off: the camera's disable bit is set
     record.trigger_in_edge = 7;   // rising, and not asked for
     record.trigger_out_group_flags = SET;
-    record.trigger_out_enable = 1;
-    record.trigger_out_enable_flags = SET;
-    record.trigger_out_invert = 1;
-    record.trigger_out_invert_flags = SET;
-    record.trigger_out_pulse_width = 5;
-    record.trigger_out_pulse_width_flags = SET;
+    setField(record.trigger_out_enable, record.trigger_out_enable_flags, 1);
+    setField(record.trigger_out_invert, record.trigger_out_invert_flags, 1);
+    setField(record.trigger_out_pulse_width, record.trigger_out_pulse_width_flags, 5);
     EXPECT_EQ(TARROW_IO::validateIo(record, io),
               (RegisterPairs{{GIGE_REG_TRIGGER_IN_ENABLE, 1}, {GIGE_REG_TRIGGER_OUT, (5000u << 16) | 0x31}}));
 
     // Active low wins over inversion in the shared mode field; pass through keeps its bit.
-    record.trigger_out_active_low = 1;
-    record.trigger_out_active_low_flags = SET;
+    setField(record.trigger_out_active_low, record.trigger_out_active_low_flags, 1);
     record.trigger_out_pulse_width_flags = 0;
-    record.trigger_out_pass_thru = 1;
-    record.trigger_out_pass_thru_flags = SET;
+    setField(record.trigger_out_pass_thru, record.trigger_out_pass_thru_flags, 1);
     EXPECT_EQ(TARROW_IO::validateIo(record, io),
               (RegisterPairs{{GIGE_REG_TRIGGER_IN_ENABLE, 1}, {GIGE_REG_TRIGGER_OUT, (2000u << 16) | 0x23}}));
 
     // Nothing is written for sections that are not marked.
     HX_IO_SETTINGS unmarked = readBack(io);
-    unmarked.trigger_out_enable = 1;
-    unmarked.trigger_out_enable_flags = SET;
+    setField(unmarked.trigger_out_enable, unmarked.trigger_out_enable_flags, 1);
     EXPECT_TRUE(TARROW_IO::validateIo(unmarked, io).empty());
 }
 
@@ -75,19 +71,14 @@ TEST(IoSettings, RefusedFieldsAreMarkedAndTheOthersStillWritten)
     HX_IO_SETTINGS record = readBack(io);
     record.trigger_out_group_flags = SET;
     record.trigger_out_pass_thru = 1; // the record says pass through: no pulse width
-    record.trigger_out_pulse_width = 3;
-    record.trigger_out_pulse_width_flags = SET;
+    setField(record.trigger_out_pulse_width, record.trigger_out_pulse_width_flags, 3);
     record.sync_in_group_flags = SET;
     record.sync_in_ppf = HX_SYNC_PER_FRAME;
-    record.sync_in_master_rate = 19;
-    record.sync_in_master_rate_flags = SET;
-    record.sync_in_divisor = 4;
-    record.sync_in_divisor_flags = SET;
+    setField(record.sync_in_master_rate, record.sync_in_master_rate_flags, 19);
+    setField(record.sync_in_divisor, record.sync_in_divisor_flags, 4);
     record.sync_out_group_flags = SET;
-    record.sync_out_source = 3;
-    record.sync_out_source_flags = SET;
-    record.sync_out_enable = 1;
-    record.sync_out_enable_flags = SET;
+    setField(record.sync_out_source, record.sync_out_source_flags, 3);
+    setField(record.sync_out_enable, record.sync_out_enable_flags, 1);
 
     const RegisterPairs writes = TARROW_IO::validateIo(record, io);
     EXPECT_EQ(writes, (RegisterPairs{{GIGE_REG_SYNC_IN, 0x300}, {GIGE_REG_SYNC_OUT, 0x3}}));
@@ -111,26 +102,18 @@ TEST(IoSettings, SyncAndArmSectionsEncodeTheirModes)
     const RegisterCache io = cameraRegisters();
     HX_IO_SETTINGS record = readBack(io);
     record.sync_in_group_flags = SET;
-    record.sync_in_enable = 1;
-    record.sync_in_enable_flags = SET;
-    record.sync_in_ppf = HX_SYNC_PER_SECOND;
-    record.sync_in_ppf_flags = SET;
-    record.sync_in_delay = 150;
-    record.sync_in_delay_flags = SET;
+    setField(record.sync_in_enable, record.sync_in_enable_flags, 1);
+    setField(record.sync_in_ppf, record.sync_in_ppf_flags, HX_SYNC_PER_SECOND);
+    setField(record.sync_in_delay, record.sync_in_delay_flags, 150);
     record.sync_out_group_flags = SET;
-    record.sync_out_source = HX_SYNC_OUT_SOURCE_B;
-    record.sync_out_source_flags = SET;
+    setField(record.sync_out_source, record.sync_out_source_flags, HX_SYNC_OUT_SOURCE_B);
     record.arm_in_group_flags = SET;
-    record.arm_in_enable = 5;
-    record.arm_in_enable_flags = SET;
+    setField(record.arm_in_enable, record.arm_in_enable_flags, 5);
     record.arm_in_mode = 1;
-    record.arm_in_edge = 0; // falling
-    record.arm_in_edge_flags = SET;
-    record.arm_in_select = 1;
-    record.arm_in_select_flags = SET;
+    setField(record.arm_in_edge, record.arm_in_edge_flags, 0); // falling
+    setField(record.arm_in_select, record.arm_in_select_flags, 1);
     record.arm_out_group_flags = SET;
-    record.arm_out_pulse_enable = 1;
-    record.arm_out_pulse_enable_flags = SET;
+    setField(record.arm_out_pulse_enable, record.arm_out_pulse_enable_flags, 1);
     record.arm_out_pulse_width = 300; // beyond 255: the default width instead
     EXPECT_EQ(TARROW_IO::validateIo(record, io),
               (RegisterPairs{{GIGE_REG_IO_E8FC, 150},
@@ -147,8 +130,7 @@ TEST(IoSettings, SyncAndArmSectionsEncodeTheirModes)
     HX_IO_SETTINGS width = readBack(pulsing);
     width.arm_out_group_flags = SET;
     width.arm_out_pass_thru = 1;
-    width.arm_out_pulse_width = 9;
-    width.arm_out_pulse_width_flags = SET;
+    setField(width.arm_out_pulse_width, width.arm_out_pulse_width_flags, 9);
     EXPECT_EQ(TARROW_IO::validateIo(width, pulsing), (RegisterPairs{{GIGE_REG_IO_E95C, 0x10}}));
 }
 
@@ -202,8 +184,7 @@ TEST(IoSettings, MergeMarksFieldSectionAndRecord)
     const HX_IO_SETTINGS cached = readBack(cameraRegisters());
     HX_IO_SETTINGS caller = cached;
     caller.sync_in_divisor_max = 3; // ranged fields compare their limits too
-    caller.trigger_out_invert = 1;
-    caller.trigger_out_invert_flags = SET;
+    setField(caller.trigger_out_invert, caller.trigger_out_invert_flags, 1);
     TARROW_IO::mergeIo(cached, caller);
     EXPECT_EQ(caller.sync_in_divisor_max, 16u);
     EXPECT_EQ(caller.sync_in_divisor_flags, uint32_t{HX_FLAG_CHG});

@@ -5,10 +5,13 @@
 #include <cstring>
 
 #include "morvane_documents.h"
+#include "record_fields.h"
 
 using namespace MORVANE_DOCUMENTS;
 
 namespace {
+
+using hx_test::setField;
 
 Json::Value document(const std::string& text)
 {
@@ -68,16 +71,14 @@ TEST(LensTexts, MalformedTruncatedAndWronglyTypedTextsAreRefusedWithoutHarm)
 TEST(LensSettingsText, OnlyFlaggedFieldsAreSentOnOneLineInKeyOrder)
 {
     HX_LENS_SETTINGS record{};
-    record.power = 1;
-    record.power_flags = HX_FLAG_SET;
+    setField(record.power, record.power_flags, 1);
     record.zoom_pos = 40;
     EXPECT_EQ(lensSettingsText(record, "test", "cam"), std::optional<std::string>(R"({"power":1})"));
 
     record.f_number_num = 28;
     record.f_number_den = 10;
     record.f_number_flags = HX_FLAG_SET;
-    record.focus_pos = 1234;
-    record.focus_pos_flags = HX_FLAG_SET;
+    setField(record.focus_pos, record.focus_pos_flags, 1234);
     record.zoom_pos_flags = HX_FLAG_SET;
     EXPECT_EQ(lensSettingsText(record, "test", "cam"),
               std::optional<std::string>(R"({"f_number":2.8,"focus_dist":1234,"power":1,"zoom_enc":40})"));

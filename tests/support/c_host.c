@@ -35,8 +35,7 @@ int c_host_command(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t co
     HX_COMMAND request;
     HX_command_init(&request, sizeof request);
     request.flags = HX_FLAG_SET;
-    request.code = code;
-    request.code_flags = HX_FLAG_SET;
+    SET_FIELD(request, code, code);
     const int taken = HX_command_syn(client, camera, &request, &request) == HX_STATUS_OK &&
                       (request.code_flags & HX_FLAG_ERR) == 0;
     if (reply != NULL)

@@ -10,6 +10,9 @@
 
 #include <hx/hx.h>
 
+/* Gives a field of a settings record a value and marks it "Set" (its section is marked apart). */
+#define SET_FIELD(record, field, value) ((record).field = (value), (record).field##_flags = HX_FLAG_SET)
+
 /* Reports a failure and counts it. */
 void fail(const char *what);
 /* Reports a failure when the condition does not hold; returns the condition. */

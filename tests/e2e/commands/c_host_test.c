@@ -100,10 +100,8 @@ static void configure(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)
     HX_capture_settings_init(&capture, sizeof capture);
     expect(HX_setup_capture_syn(client, camera, &capture, &capture) == HX_STATUS_OK, "capture settings are read");
     capture.record_group_flags = HX_FLAG_SET;
-    capture.record_mode = HX_RECORD_MODE_LTR;
-    capture.record_mode_flags = HX_FLAG_SET;
-    capture.length = LENGTH;
-    capture.length_flags = HX_FLAG_SET;
+    SET_FIELD(capture, record_mode, HX_RECORD_MODE_LTR);
+    SET_FIELD(capture, length, LENGTH);
     capture.rate = RATE;
     capture.rate_divisor = 1;
     capture.rate_flags = HX_FLAG_SET;
@@ -141,10 +139,8 @@ static void step_through(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, struc
         HX_PLAYBACK_SETTINGS playback;
         HX_playback_settings_init(&playback, sizeof playback);
         playback.flags = HX_FLAG_SET;
-        playback.mode = HX_PLAY_PAUSE;
-        playback.mode_flags = HX_FLAG_SET;
-        playback.current_frame = frame;
-        playback.current_frame_flags = HX_FLAG_SET;
+        SET_FIELD(playback, mode, HX_PLAY_PAUSE);
+        SET_FIELD(playback, current_frame, frame);
         playback.interval = 1;
         expect(HX_setup_playback_syn(client, camera, &playback, &playback) == HX_STATUS_OK, "a frame step is sent");
         expect(playback.current_frame == frame && (playback.flags & HX_FLAG_ERR) == 0, "the camera shows the frame");

@@ -118,15 +118,11 @@ static int configure_and_record(void)
     HX_CAPTURE_SETTINGS capture;
     HX_capture_settings_init(&capture, sizeof capture);
     capture.sensor_group_flags = HX_FLAG_SET;
-    capture.bit_mode = HX_BIT_MODE_8A;
-    capture.bit_mode_flags = HX_FLAG_SET;
-    capture.width = WIDTH;
-    capture.width_flags = HX_FLAG_SET;
-    capture.height = HEIGHT;
-    capture.height_flags = HX_FLAG_SET;
+    SET_FIELD(capture, bit_mode, HX_BIT_MODE_8A);
+    SET_FIELD(capture, width, WIDTH);
+    SET_FIELD(capture, height, HEIGHT);
     capture.record_group_flags = HX_FLAG_SET;
-    capture.length = RECORD_LENGTH;
-    capture.length_flags = HX_FLAG_SET;
+    SET_FIELD(capture, length, RECORD_LENGTH);
     if (HX_setup_capture_syn(client, camera, &capture, &capture) != HX_STATUS_OK || (capture.flags & HX_FLAG_ERR) != 0) {
         fail("capture settings");
         return 0;
@@ -144,14 +140,10 @@ static int setup_download(uint32_t start, uint32_t stop)
     HX_DOWNLOAD_SETTINGS settings;
     HX_download_settings_init(&settings, sizeof settings);
     settings.flags = HX_FLAG_SET;
-    settings.start = start;
-    settings.start_flags = HX_FLAG_SET;
-    settings.stop = stop;
-    settings.stop_flags = HX_FLAG_SET;
-    settings.format = HX_FORMAT_TIFF;
-    settings.format_flags = HX_FLAG_SET;
-    settings.turbo_delay = 2000;
-    settings.turbo_delay_flags = HX_FLAG_SET;
+    SET_FIELD(settings, start, start);
+    SET_FIELD(settings, stop, stop);
+    SET_FIELD(settings, format, HX_FORMAT_TIFF);
+    SET_FIELD(settings, turbo_delay, 2000);
     settings.rate_control_flags = HX_FLAG_SET;
     settings.pause_count = 1;
     settings.resume_count = 2;

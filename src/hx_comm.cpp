@@ -75,7 +75,7 @@ std::shared_ptr<HxComm> HxComm::startChannel(uint32_t cameraAddress)
     try {
         std::shared_ptr<HxComm> channel(new HxComm(cameraAddress));
         channel->start();
-        if (channel->waitUntilStarted())
+        if (channel->started_.wait())
             return channel;
         channel->join();
     } catch (const std::exception& error) {

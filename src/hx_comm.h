@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -18,6 +17,8 @@
 
 #include "hlv_thread/msg_thread.h"
 #include "hx_comm_messages.h"
+#include "signalled_queue.h"
+#include "start_signal.h"
 #include "udp_socket.h"
 
 namespace HX_COMM {
@@ -91,7 +92,6 @@ public:
 private:
     friend class HX_COMM::MessageAgeTimer;
 
-    enum class StartState { Starting, Running, Ended };
     // What a caller reading the control socket found in one wait.
     enum class ControlTraffic { Readable, Quiet, Failed };
     struct Pending {
@@ -124,8 +124,6 @@ private:
     void ownerMessage(Message* message) override;
     std::string messageName(uint32_t id) const override;
     static const char* knownMessageName(uint32_t id);
-    bool waitUntilStarted();
-    void reportStart(StartState state);
     void endChannel();
     bool loopFinished();
     void dispatch(Message* message);
@@ -183,7 +181,6 @@ private:
     std::unique_ptr<UDPSocket> hcp_;
     std::unique_ptr<UDPSocket> hmp_;
     std::unique_ptr<UDPSocket> stream_;
-    std::unique_ptr<HX_PLATFORM::EventFd> messageEvent_;
     std::unique_ptr<HX_PLATFORM::PollSet> pollSet_;
     std::unique_ptr<HX_COMM::MessageAgeTimer> ageTimer_;
 
@@ -199,12 +196,10 @@ private:
     std::unique_ptr<HX_PLATFORM::EventFd> readerWake_;
     std::unique_ptr<HX_PLATFORM::PollSet> readerPoll_;
 
-    mutable std::mutex queueLock_;
-    std::deque<Message*> queue_;
+    SignalledQueue queue_;
+    // Set once the channel stops taking requests (halt handled, or the loop ended); a closed
+    // queue means the same for messages.
     std::atomic<bool> halted_{false};
-
-    std::mutex startLock_;
-    std::condition_variable startSignal_;
-    StartState startState_ = StartState::Starting;
+    StartSignal started_;
     std::once_flag closeFlag_;
 };

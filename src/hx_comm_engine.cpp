@@ -19,7 +19,7 @@ void HxComm::run()
             HLV_LOG("%s: Unable to start communicating!", "HxComm::run");
         } else {
             sendOpeningDatagram();
-            reportStart(StartState::Running);
+            started_.report(true);
             ageTimer_ = std::make_unique<HX_COMM::MessageAgeTimer>(*this);
             ageTimer_->start();
             while (!loopFinished())
@@ -33,27 +33,8 @@ void HxComm::run()
         HLV_LOG("%s: Unknown exception caught.", "HxComm::run");
     }
     endChannel();
-    reportStart(StartState::Ended);
+    started_.report(false);
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Done", "HxComm::run", cameraName_.c_str());
-}
-
-// True once the channel runs its loop, false when the thread ended before it could.
-bool HxComm::waitUntilStarted()
-{
-    std::unique_lock<std::mutex> guard(startLock_);
-    startSignal_.wait(guard, [this] { return startState_ != StartState::Starting; });
-    return startState_ == StartState::Running;
-}
-
-void HxComm::reportStart(StartState state)
-{
-    {
-        std::lock_guard<std::mutex> guard(startLock_);
-        if (startState_ == StartState::Ended || startState_ == state)
-            return;
-        startState_ = state;
-    }
-    startSignal_.notify_all();
 }
 
 // However the loop ended (halt, exception, failed start), nobody may wait on this channel any
@@ -68,19 +49,13 @@ void HxComm::endChannel()
         std::lock_guard<std::mutex> guard(exchangeLock_);
         failPending(true, "HxComm::endChannel");
     }
-    std::deque<Message*> left;
-    {
-        std::lock_guard<std::mutex> guard(queueLock_);
-        left.swap(queue_);
-    }
-    for (Message* message : left)
+    for (Message* message : queue_.close())
         message->refuse(this);
 }
 
 bool HxComm::loopFinished()
 {
-    std::lock_guard<std::mutex> guard(queueLock_);
-    return halted_ && queue_.empty();
+    return halted() && queue_.empty();
 }
 
 // Handlers catch what they can; anything that still escapes is logged here so that one bad

@@ -70,13 +70,12 @@ bool HxComm::startComms()
     }
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Created our Streaming socket [%s:%d]", who, camera, channel.stream);
 
-    messageEvent_ = std::make_unique<HX_PLATFORM::EventFd>();
-    if (!messageEvent_->valid())
-        raiseSystemError(__FILE__, __LINE__, "Could not create MSG_EVENT signal event", messageEvent_->error());
+    if (!queue_.valid())
+        raiseSystemError(__FILE__, __LINE__, "Could not create MSG_EVENT signal event", queue_.error());
     // The wait set, in the order processLoop reads it: message event, events. The control
     // socket is read by the callers waiting for answers, and on each tick.
     pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
-    pollSet_->add(messageEvent_->fd());
+    pollSet_->add(queue_.eventFd());
     pollSet_->add(hmp_->fd());
 
     readerWake_ = std::make_unique<HX_PLATFORM::EventFd>();
@@ -120,7 +119,7 @@ void HxComm::processLoop()
     if (pollSet_->wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed)
         raiseSystemError(__FILE__, __LINE__, "Could not wait for the channel's events", pollSet_->error());
     if (pollSet_->events(0).any()) {
-        messageEvent_->reset();
+        queue_.resetEvent();
         drainQueue();
     }
     if (pollSet_->events(1).any())
@@ -154,21 +153,12 @@ void HxComm::wakeReader()
 
 void HxComm::drainQueue()
 {
-    for (;;) {
-        Message* next = nullptr;
-        {
-            std::lock_guard<std::mutex> guard(queueLock_);
-            if (queue_.empty())
-                return;
-            next = queue_.front();
-            queue_.pop_front();
-        }
+    while (Message* next = queue_.pop())
         dispatch(next);
-    }
 }
 
-// Refused messages are handed back outside the queue lock: that may post to other threads or
-// release a waiting sender.
+// Refused messages are handed back here, outside the queue's lock: that may post to other
+// threads or release a waiting sender.
 void HxComm::post(Message* message)
 {
     if (message == nullptr)
@@ -178,19 +168,13 @@ void HxComm::post(Message* message)
         message->refuse(this);
         return;
     }
-    bool refused = false;
-    bool wasEmpty = false;
-    {
-        std::lock_guard<std::mutex> guard(queueLock_);
-        refused = halted_;
-        if (!refused) {
-            if (message->req == HLV_THREAD::HALT)
-                halted_ = true;
-            wasEmpty = queue_.empty();
-            queue_.push_back(message);
-        }
-    }
-    if (refused) {
+    switch (queue_.push(message)) {
+    case SignalledQueue::Push::Queued:
+        return;
+    case SignalledQueue::Push::QueuedButNotSignalled:
+        HLV_LOG("%s(%s): Could not set the MSG_EVENT signalling event", "HxComm::post", cameraName_.c_str());
+        return;
+    case SignalledQueue::Push::Refused:
         // The channel's own datagrams and ticks may still arrive while it ends; only messages
         // from others are worth a line.
         if (message->owner != this)
@@ -198,13 +182,11 @@ void HxComm::post(Message* message)
         message->refuse(this);
         return;
     }
-    if (wasEmpty && messageEvent_ && !messageEvent_->set())
-        HLV_LOG("%s(%s): Could not set the MSG_EVENT signalling event", "HxComm::post", cameraName_.c_str());
 }
 
 bool HxComm::halted() const
 {
-    return halted_;
+    return halted_ || queue_.closed();
 }
 
 // Drains the event socket until nothing waits (or the pass's share is used): one message to this
@@ -242,7 +224,6 @@ void HxComm::cleanup()
     hmp_.reset();
     stream_.reset();
     pollSet_.reset();
-    messageEvent_.reset();
     readerPoll_.reset();
     readerWake_.reset();
 }

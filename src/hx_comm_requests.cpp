@@ -41,7 +41,7 @@ void HxComm::transact(HX_COMM::RequestMessage& request)
     if (!admit(request))
         return;
     ExchangeLock lock(exchangeLock_);
-    if (halted_) {
+    if (halted()) {
         HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_DEBUG, "Message received after HALT");
         request.channelDown = true;
         settle(request, MESSAGE_FAILED);

@@ -11,7 +11,6 @@
 #include "hx_comm.h"
 #include "hx_stream.h"
 #include "platform/errno_text.h"
-#include "platform/event_fd.h"
 #include "platform/ipv4_endpoint.h"
 #include "register_map.h"
 
@@ -54,7 +53,7 @@ StreamReceiver::Throttle StreamReceiver::throttle()
 
 StreamReceiver::StreamReceiver(uint32_t cameraAddress, const char* className, const char* rxName)
     : protocol_(ids::INTERNAL_START), className_(className), rxName_(rxName), cameraAddress_(cameraAddress),
-      where_(HX_PLATFORM::ipv4ToText(cameraAddress) + ":0"), messageEvent_(std::make_unique<HX_PLATFORM::EventFd>())
+      where_(HX_PLATFORM::ipv4ToText(cameraAddress) + ":0")
 {
 }
 
@@ -63,31 +62,14 @@ StreamReceiver::StreamReceiver(uint32_t cameraAddress, const char* className, co
 StreamReceiver::~StreamReceiver()
 {
     requireJoined("StreamReceiver::~StreamReceiver");
-    std::deque<Message*> left;
-    {
-        std::lock_guard<std::mutex> guard(queueLock_);
-        halted_ = true;
-        left.swap(messages_);
-    }
-    for (Message* message : left)
+    for (Message* message : messages_.close())
         answerWhileHalted(message);
 }
 
 bool StreamReceiver::startAndWait()
 {
     start();
-    std::unique_lock<std::mutex> guard(startLock_);
-    startSignal_.wait(guard, [this] { return startState_ != StartState::Starting; });
-    return startState_ == StartState::Running;
-}
-
-void StreamReceiver::reportStart(StartState state)
-{
-    {
-        std::lock_guard<std::mutex> guard(startLock_);
-        startState_ = state;
-    }
-    startSignal_.notify_all();
+    return started_.wait();
 }
 
 // A failed start-up still gives the start notice, after the receiver has marked itself halted,
@@ -96,9 +78,9 @@ void StreamReceiver::run()
 {
     bool started = false;
     try {
-        if (!messageEvent_->valid())
+        if (!messages_.valid())
             HLV_LOG("%s(%s): Could not create MSG_EVENT signal event\n%s", className_, where(),
-                    HX_PLATFORM::errnoIndicates(messageEvent_->error()).c_str());
+                    HX_PLATFORM::errnoIndicates(messages_.error()).c_str());
         else
             started = startUp();
     } catch (const HLV_THREAD::Exception& error) {
@@ -108,10 +90,10 @@ void StreamReceiver::run()
     }
     if (!started) {
         endThread();
-        reportStart(StartState::Failed);
+        started_.report(false);
         return;
     }
-    reportStart(StartState::Running);
+    started_.report(true);
     serve();
     endThread();
 }
@@ -143,13 +125,7 @@ void StreamReceiver::endThread()
         HLV_LOG("%s(%s): Exception while closing the stream", className_, where());
     }
     setConnected(false);
-    std::deque<Message*> left;
-    {
-        std::lock_guard<std::mutex> guard(queueLock_);
-        halted_ = true;
-        left.swap(messages_);
-        waiting_ = 0;
-    }
+    std::deque<Message*> left = messages_.close();
     releaseBuffers(ALL_QUEUES, RELEASED_STATUS);
     for (Message* message : left)
         answerWhileHalted(message);
@@ -179,29 +155,22 @@ void StreamReceiver::post(Message* message)
         message->refuse(this);
         return;
     }
-    bool refused = false;
-    {
-        std::lock_guard<std::mutex> guard(queueLock_);
-        refused = halted_;
-        if (!refused) {
-            if (message->req == HLV_THREAD::HALT)
-                halted_ = true;
-            messages_.push_back(message);
-            ++waiting_;
-        }
-    }
-    if (refused) {
+    switch (messages_.push(message)) {
+    case SignalledQueue::Push::Queued:
+        return;
+    case SignalledQueue::Push::QueuedButNotSignalled:
+        HLV_LOG("%s(%s): Could not set the signalling event\n%s", className_,
+                HX_PLATFORM::ipv4ToText(cameraAddress_).c_str(), HX_PLATFORM::errnoIndicates(messages_.error()).c_str());
+        return;
+    case SignalledQueue::Push::Refused:
         answerWhileHalted(message);
         return;
     }
-    if (!messageEvent_->set())
-        HLV_LOG("%s(%s): Could not set the signalling event\n%s", className_,
-                HX_PLATFORM::ipv4ToText(cameraAddress_).c_str(), HX_PLATFORM::errnoIndicates(messageEvent_->error()).c_str());
 }
 
 bool StreamReceiver::halted() const
 {
-    return halted_;
+    return messages_.closed();
 }
 
 std::string StreamReceiver::messageName(uint32_t id) const
@@ -245,17 +214,17 @@ void StreamReceiver::handleOther(Message& message)
 
 int StreamReceiver::messageEventFd() const
 {
-    return messageEvent_->fd();
+    return messages_.eventFd();
 }
 
 void StreamReceiver::resetMessageEvent()
 {
-    messageEvent_->reset();
+    messages_.resetEvent();
 }
 
 bool StreamReceiver::messagesWaiting() const
 {
-    return waiting_ != 0;
+    return !messages_.empty();
 }
 
 void StreamReceiver::endLoop()
@@ -281,15 +250,9 @@ void StreamReceiver::setLocalPort(uint16_t port)
 void StreamReceiver::drainQueue()
 {
     while (!loopEnded_) {
-        Message* next = nullptr;
-        {
-            std::lock_guard<std::mutex> guard(queueLock_);
-            if (messages_.empty())
-                return;
-            next = messages_.front();
-            messages_.pop_front();
-            --waiting_;
-        }
+        Message* next = messages_.pop();
+        if (next == nullptr)
+            return;
         dispatch(next);
     }
 }

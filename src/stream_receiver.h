@@ -3,24 +3,21 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "hlv_thread/msg_thread.h"
+#include "signalled_queue.h"
+#include "start_signal.h"
 
 class HxStreamBuffer;
 class StreamControlRequest;
-namespace HX_PLATFORM {
-class EventFd;
-}
 
-// A receiver is a message thread that also waits on a socket, so it keeps its own queue and
-// signals an event descriptor on every post. Buffers are filled on the receiver's thread only.
+// A receiver is a message thread that also waits on a socket, so its queue signals an event
+// descriptor it waits on beside the socket. Buffers are filled on the receiver's thread only.
 //
 // Threads: post(), halted(), streamPaused(), connected() and the static throttle from any
 // thread; startAndWait() from the thread that created the receiver; everything else on the
@@ -124,8 +121,6 @@ protected:
     const char* const rxName_;
 
 private:
-    enum class StartState { Starting, Running, Failed };
-
     void run() override;
     void serve();
     void drainQueue();
@@ -135,7 +130,6 @@ private:
     void handleControlMessage(HLV_THREAD::Message* message);
     void endThread();
     void answerWhileHalted(HLV_THREAD::Message* message);
-    void reportStart(StartState state);
     std::deque<HLV_THREAD::Message*>* queueFor(uint32_t kind);
     const std::deque<HLV_THREAD::Message*>* queueFor(uint32_t kind) const;
     void forgetActive();
@@ -143,7 +137,6 @@ private:
 
     const uint32_t cameraAddress_;
     std::string where_;
-    std::unique_ptr<HX_PLATFORM::EventFd> messageEvent_;
     std::atomic<bool> streamPaused_{false};
     std::atomic<bool> connected_{false};
     bool loopEnded_ = false;
@@ -156,12 +149,6 @@ private:
     HLV_THREAD::Message* activeMessage_ = nullptr;
     uint32_t activeKind_ = 0;
 
-    mutable std::mutex queueLock_;
-    std::deque<HLV_THREAD::Message*> messages_;
-    std::atomic<std::size_t> waiting_{0};
-    std::atomic<bool> halted_{false};
-
-    std::mutex startLock_;
-    std::condition_variable startSignal_;
-    StartState startState_ = StartState::Starting;
+    SignalledQueue messages_;
+    StartSignal started_;
 };

@@ -5,6 +5,7 @@
 #include <exception>
 #include <initializer_list>
 #include <memory>
+#include <type_traits>
 
 #include <hx/hx.h>
 
@@ -61,8 +62,8 @@ HX_STATUS protectedCall(const char* prefix, Work&& work) noexcept
 }
 
 // The protected part of a call on one camera, in the frame's order: client handle, camera handle,
-// required pointers, then the camera's service, which `work` receives (and which stays referenced
-// until work returns).
+// required pointers, then the camera's service, which `work` receives as a reference or, when it
+// asks for one, as the shared pointer itself (the service stays referenced until work returns).
 template <class Work>
 HX_STATUS cameraCall(const char* prefix, HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera,
                      std::initializer_list<const void*> required, Work&& work) noexcept
@@ -73,7 +74,10 @@ HX_STATUS cameraCall(const char* prefix, HX_CLIENT_HANDLE client, HX_CAMERA_HAND
         for (const void* pointer : required)
             requirePointer(pointer);
         std::shared_ptr<CameraServices> service = serviceFor(camera);
-        return work(*service);
+        if constexpr (std::is_invocable_v<Work&, const std::shared_ptr<CameraServices>&>)
+            return work(service);
+        else
+            return work(*service);
     });
 }
 

@@ -1,6 +1,8 @@
-// The exported settings and status calls: each runs the camera's operation on the caller's thread.
+// The exported settings and status calls: most run the camera's operation on the caller's thread;
+// those whose records drive the camera's streams run it on the camera's service thread.
 #include "api_interface.h"
 #include "camera_address.h"
+#include "camera_services_request.h"
 
 using namespace HX_API_FRAME;
 using HLV_THREAD::TRACE_API;
@@ -18,6 +20,26 @@ HX_STATUS setupCall(const char* call, const char* prefix, HX_CLIENT_HANDLE clien
     return cameraCall(prefix, client, camera, {in, out}, [&](CameraServices& service) {
         requireVersion(in->ver_maj, in->ver_min);
         apply(service, in);
+        if (out != in)
+            *out = *in;
+        dump("[OUT]", out);
+        return HX_STATUS_OK;
+    });
+}
+
+// The setup calls whose records drive the camera's streams: the operation runs on the camera's
+// service thread, in turn with the stream buffers and commands posted before it, and its outcome
+// (or what it threw) comes back to this thread.
+template <class Record>
+HX_STATUS setupInTurn(const char* call, HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, Record* in, Record* out,
+                      void (CameraServices::*apply)(Record*))
+{
+    HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam=%s", call, asPointer(client), dottedAddress(camera).c_str());
+    dump("[IN]", in);
+    return cameraCall("", client, camera, {in, out}, [&](const std::shared_ptr<CameraServices>& service) {
+        requireVersion(in->ver_maj, in->ver_min);
+        SetupRequest<Record> request(service, *in, apply);
+        request.sendAndApply(*service, *in);
         if (out != in)
             *out = *in;
         dump("[OUT]", out);
@@ -44,8 +66,7 @@ HX_STATUS HX_setup_capture_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera,
 HX_STATUS HX_setup_download_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_DOWNLOAD_SETTINGS* in,
                                 HX_DOWNLOAD_SETTINGS* out)
 {
-    return setupCall("HX_setup_download_syn", "", client, camera, in, out,
-                     [](CameraServices& service, HX_DOWNLOAD_SETTINGS* record) { service.setDownloadSettings(record); });
+    return setupInTurn("HX_setup_download_syn", client, camera, in, out, &CameraServices::setDownloadSettings);
 }
 
 HX_STATUS HX_setup_io_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_IO_SETTINGS* in, HX_IO_SETTINGS* out)
@@ -63,15 +84,13 @@ HX_STATUS HX_setup_lens_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX
 HX_STATUS HX_setup_playback_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_PLAYBACK_SETTINGS* in,
                                 HX_PLAYBACK_SETTINGS* out)
 {
-    return setupCall("HX_setup_playback_syn", "", client, camera, in, out,
-                     [](CameraServices& service, HX_PLAYBACK_SETTINGS* record) { service.setPlaybackSettings(record); });
+    return setupInTurn("HX_setup_playback_syn", client, camera, in, out, &CameraServices::setPlaybackSettings);
 }
 
 HX_STATUS HX_setup_stream_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_STREAM_SETTINGS* in,
                               HX_STREAM_SETTINGS* out)
 {
-    return setupCall("HX_setup_stream_syn", "", client, camera, in, out,
-                     [](CameraServices& service, HX_STREAM_SETTINGS* record) { service.setStreamSettings(record); });
+    return setupInTurn("HX_setup_stream_syn", client, camera, in, out, &CameraServices::setStreamSettings);
 }
 
 HX_STATUS HX_analog_gain(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_ANALOG_GAIN* in, HX_ANALOG_GAIN* out)

@@ -15,11 +15,14 @@
 // camera: command and subscription requests from the API, camera notifications and stream
 // buffers; each is handed to the camera's operations object (built by the camera operations
 // registry unless another source is installed). The forwarding calls run the operations directly
-// on the caller's thread (API threads) and throw HLV_THREAD::RuntimeError when the camera has no
+// on the thread that calls them and throw HLV_THREAD::RuntimeError when the camera has no
 // operations object (it was not recognised), so the API call fails.
 //
-// Threads: factory/close/recycle/exists and the forwarding calls from any thread (close only at
-// library shutdown); messageHandle/ownerMessage on the service thread only.
+// Threads: factory/close/recycle/exists from any thread (close only at library shutdown);
+// messageHandle/ownerMessage on the service thread only. The forwarding calls from API threads,
+// except setDownloadSettings, setPlaybackSettings and setStreamSettings, which drive the camera's
+// stream session: only the service thread calls them, for the SetupRequest it handles
+// (camera_services_request.h), as it calls sendCommand and getCommand for a Command.
 class CameraServices : public HLV_THREAD::MsgThread {
 public:
     // The service of the address, created and started on first use; empty once the registry

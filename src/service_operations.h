@@ -13,9 +13,10 @@ class SubscriptionMessage;
 
 // The work a camera's service hands on: settings, status, commands, subscriptions, notifications
 // and streams of one camera. The camera families implement it. The get/set operations run on
-// API callers' threads through the service's forwarding calls; handleSubscription,
-// handleNotification and handleStreaming run on the service thread. Setters report their
-// outcome in the flags words of the record they were given.
+// API callers' threads through the service's forwarding calls, except setDownloadSettings,
+// setPlaybackSettings and setStreamSettings, which drive the camera's streams and run on the
+// service thread like sendCommand, getCommand, handleSubscription, handleNotification and
+// handleStreaming. Setters report their outcome in the flags words of the record they were given.
 class ServiceOperations {
 public:
     virtual ~ServiceOperations();

@@ -369,16 +369,12 @@ int runDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, std::FILE
     const std::size_t size = roundUp(pixelBytes + FILE_HEADER_ROOM, PAGE);
     const uint32_t buffers = options.buffers != 0 ? options.buffers : DOWNLOAD_BUFFERS;
     // Lent before the settings are applied, they only queue; the buffer-less call below starts.
-    // The settings apply at once while lent buffers pass the camera's service thread, so they
-    // wait until every buffer is queued: a buffer handled after them would start the download
-    // before the others are there.
     for (HX_READ_STREAM* record : client.buffers(buffers, size)) {
         if (HX_download(client.client(), camera, record) != HX_STATUS_OK) {
             std::fprintf(stderr, "hxcam: the library refused a download buffer\n");
             return FAILED;
         }
     }
-    waitForCamera(client.client(), camera);
     if (const int status = applyDownloadSettings(client.client(), camera, options, buffers); status != OK)
         return status;
     if (HX_download(client.client(), camera, nullptr) != HX_STATUS_OK) {

@@ -48,6 +48,8 @@ HX_CAMERA_HANDLE LibraryClient::handleOf(uint32_t hostOrderAddress) const
     return hx_test::handleOf(client(), hostOrderAddress);
 }
 
+namespace {
+
 std::string dotted(uint32_t hostOrderAddress)
 {
     in_addr address{htonl(hostOrderAddress)};
@@ -55,6 +57,8 @@ std::string dotted(uint32_t hostOrderAddress)
     inet_ntop(AF_INET, &address, text, sizeof(text));
     return text;
 }
+
+} // namespace
 
 HX_CAMERA_HANDLE handleOf(HX_CLIENT_HANDLE client, uint32_t hostOrderAddress)
 {

@@ -24,7 +24,8 @@ struct ClientCallback {
 
 // Started once per test program, after the private-namespace main has run: scales the library's
 // periods, starts the cameras and registers the clients; at the end unregisters them, shuts the
-// library down (a library is started once per process) and stops the cameras.
+// library down (a library is started once per process) and stops the cameras. With HX_TEST_TRACE
+// set in the environment the library traces its work, for looking into a failing run.
 class LibraryClient : public ::testing::Environment {
 public:
     using Cameras = std::function<std::vector<hxsim::CameraConfig>()>;
@@ -38,7 +39,6 @@ public:
     void TearDown() override;
 
     HX_CLIENT_HANDLE client(std::size_t index = 0) const { return handles_.at(index); }
-    hxsim::Cluster& cluster() { return *cluster_; }
     // The camera of the cluster at `index`, in the order the cameras were described.
     hxsim::Camera& camera(std::size_t index) { return (*cluster_)[index]; }
     // The camera at an address, added through the first client.
@@ -54,8 +54,6 @@ private:
     std::unique_ptr<hxsim::Cluster> cluster_;
 };
 
-// An IPv4 address given in host order, as text.
-std::string dotted(uint32_t hostOrderAddress);
 // Adds the camera at the address (host order) through `client`; a failure is a test failure.
 HX_CAMERA_HANDLE handleOf(HX_CLIENT_HANDLE client, uint32_t hostOrderAddress);
 // A stand-in camera with 1 GiB of memory, named after its address's last number.

@@ -108,6 +108,9 @@ private:
     // reader whose wait failed leaves the socket to the channel's thread: one age-out tick, so
     // a lost wake-up costs no more than the age-out's own granularity.
     static constexpr std::chrono::milliseconds READER_PAUSE{AGE_TICK_MICROSECONDS / 1000};
+    // Datagrams taken from one socket in one pass; the rest wait for the next pass, so a
+    // flooding peer can neither starve the message queue nor hold a reading caller for ever.
+    static constexpr int MAX_DATAGRAMS_PER_PASS = 256;
 
     explicit HxComm(uint32_t cameraAddress);
 
@@ -148,6 +151,8 @@ private:
     void failPending(bool channelDown, const char* who);
 
     // Acknowledges, age-out and events (hx_comm_receive.cpp).
+    enum class Take { Datagram, Skipped, Stop };
+    Take takeDatagram(UDPSocket& socket, const char* socketName, std::span<uint8_t> buffer, ReceivedDatagram& received);
     void drainControlSocket(const HX_COMM::RequestMessage* awaited);
     void handleControlDatagram(std::span<const uint8_t> datagram, uint32_t sourceAddress, uint16_t sourcePort);
     void processAck(std::span<const uint8_t> datagram);

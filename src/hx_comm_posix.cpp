@@ -14,10 +14,6 @@
 
 namespace {
 
-// Datagrams taken from one socket in one pass; the rest wait for the next pass, so a flooding
-// peer cannot starve the message queue.
-constexpr int MAX_DATAGRAMS_PER_PASS = 256;
-
 [[noreturn]] void raiseSystemError(const char* file, int line, const char* what, int error)
 {
     HLV_THREAD::RuntimeError failure;
@@ -193,23 +189,15 @@ bool HxComm::halted() const
 // thread per datagram, oversized ones dropped whole.
 void HxComm::readPendingEvents()
 {
-    const char* who = "HxComm::readPendingMsg";
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", who, cameraName_.c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::readPendingMsg", cameraName_.c_str());
     for (int taken = 0; taken < MAX_DATAGRAMS_PER_PASS; ++taken) {
         auto message = std::make_unique<HX_COMM::HMPMessage>();
-        const ReceivedDatagram received = hmp_->receive(message->buffer);
-        switch (received.kind) {
-        case ReceivedDatagram::Kind::Nothing:
+        ReceivedDatagram received;
+        const Take take = takeDatagram(*hmp_, "HMP", message->buffer, received);
+        if (take == Take::Stop)
             return;
-        case ReceivedDatagram::Kind::Failed:
-            HLV_LOG("%s: failed to read the %s socket.", who, "HMP");
-            return;
-        case ReceivedDatagram::Kind::Oversized:
-            HLV_LOG("%s(%s): Dropped an oversized datagram of %zu bytes", who, cameraName_.c_str(), received.length);
+        if (take == Take::Skipped)
             continue;
-        case ReceivedDatagram::Kind::Datagram:
-            break;
-        }
         message->length = received.length;
         message->sourceAddress = received.sourceAddress;
         message->sourcePort = received.sourcePort;

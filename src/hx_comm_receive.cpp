@@ -20,9 +20,6 @@ namespace Status = HX_WIRE::CameraStatus;
 
 namespace {
 
-// Datagrams taken from the control socket in one pass; the rest wait for the next pass, so a
-// flooding peer cannot hold a reader for ever.
-constexpr int MAX_DATAGRAMS_PER_PASS = 256;
 
 // The header fields as they arrived, whether or not the rest of the datagram makes sense, so a
 // malformed acknowledge still finds (and fails) the request it answers.
@@ -68,27 +65,41 @@ bool answers(uint32_t requestId, uint16_t answer)
 // whatever is left goes to the next reader or the channel's next tick.
 void HxComm::drainControlSocket(const HX_COMM::RequestMessage* awaited)
 {
-    const char* who = "HxComm::readPendingMsg";
     std::array<uint8_t, HX_WIRE::kMaxControlDatagram> buffer{};
     for (int taken = 0; taken < MAX_DATAGRAMS_PER_PASS; ++taken) {
-        const ReceivedDatagram received = hcp_->receive(buffer);
-        switch (received.kind) {
-        case ReceivedDatagram::Kind::Nothing:
+        ReceivedDatagram received;
+        const Take take = takeDatagram(*hcp_, "HCP", buffer, received);
+        if (take == Take::Stop)
             return;
-        case ReceivedDatagram::Kind::Failed:
-            HLV_LOG("%s: failed to read the %s socket.", who, "HCP");
-            return;
-        case ReceivedDatagram::Kind::Oversized:
-            HLV_LOG("%s(%s): Dropped an oversized datagram of %zu bytes", who, cameraName_.c_str(), received.length);
+        if (take == Take::Skipped)
             continue;
-        case ReceivedDatagram::Kind::Datagram:
-            break;
-        }
         handleControlDatagram(std::span<const uint8_t>(buffer.data(), received.length), received.sourceAddress,
                               received.sourcePort);
         if (awaited != nullptr && isCompleted(*awaited))
             return;
     }
+}
+
+// One datagram from `socket` into `buffer`: Stop when nothing waits or the read failed, Skipped
+// (and logged) when it did not fit and was dropped whole.
+HxComm::Take HxComm::takeDatagram(UDPSocket& socket, const char* socketName, std::span<uint8_t> buffer,
+                                  ReceivedDatagram& received)
+{
+    const char* who = "HxComm::readPendingMsg";
+    received = socket.receive(buffer);
+    switch (received.kind) {
+    case ReceivedDatagram::Kind::Nothing:
+        return Take::Stop;
+    case ReceivedDatagram::Kind::Failed:
+        HLV_LOG("%s: failed to read the %s socket.", who, socketName);
+        return Take::Stop;
+    case ReceivedDatagram::Kind::Oversized:
+        HLV_LOG("%s(%s): Dropped an oversized datagram of %zu bytes", who, cameraName_.c_str(), received.length);
+        return Take::Skipped;
+    case ReceivedDatagram::Kind::Datagram:
+        break;
+    }
+    return Take::Datagram;
 }
 
 // Only the camera's control port may answer; anything else on this socket is dropped.

@@ -144,7 +144,7 @@ private:
     bool isCompleted(const HX_COMM::RequestMessage& request);
     Command buildCommand(HX_COMM::RequestMessage& request, uint16_t requestId);
     uint16_t nextRequestId();
-    bool sendToCamera(std::span<const uint8_t> datagram, const char* who);
+    bool sendToCamera(std::span<const uint8_t> datagram, const char* who, bool singleRead = false);
     void pokeReg(uint32_t regAddress, uint32_t value);
     void settle(HX_COMM::RequestMessage& request, uint32_t status);
     void complete(HX_COMM::RequestMessage& request, uint32_t status);

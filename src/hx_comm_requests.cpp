@@ -90,7 +90,8 @@ bool HxComm::sendRequest(HX_COMM::RequestMessage& request)
 {
     const uint16_t id = nextRequestId();
     const Command command = buildCommand(request, id);
-    if (command.datagram.empty() || !sendToCamera(command.datagram, knownMessageName(request.req))) {
+    const bool singleRead = request.req == HX_COMM::READ_REG_MSG;
+    if (command.datagram.empty() || !sendToCamera(command.datagram, "HxComm::handleRequest", singleRead)) {
         request.cameraStatus = HX_WIRE::CameraStatus::kGenericError;
         settle(request, MESSAGE_FAILED);
         return false;
@@ -254,7 +255,8 @@ uint16_t HxComm::nextRequestId()
 // Every datagram that reaches the camera's control port counts as activity for the heartbeat.
 // Callers hold the exchange lock, so commands, gate closes and the halt's releases keep their
 // order on the wire.
-bool HxComm::sendToCamera(std::span<const uint8_t> datagram, const char* who)
+// A failed single register read names the camera before the failure, every other send after it.
+bool HxComm::sendToCamera(std::span<const uint8_t> datagram, const char* who, bool singleRead)
 {
     if (!hcp_) {
         HLV_LOG("%s: Unexpectedly null HCP object!", who);
@@ -262,7 +264,11 @@ bool HxComm::sendToCamera(std::span<const uint8_t> datagram, const char* who)
     }
     const long sent = hcp_->sendMsg(datagram, cameraAddress_, HX_WIRE::kControlPort);
     if (sent != static_cast<long>(datagram.size())) {
-        HLV_LOG("%s: Failed sendMsg(%s), err=%d", who, cameraName_.c_str(), static_cast<int>(hcp_->lastError()));
+        const int error = static_cast<int>(hcp_->lastError());
+        if (singleRead)
+            HLV_LOG("%s(%s): Failed sendMsg, err=%d", who, cameraName_.c_str(), error);
+        else
+            HLV_LOG("%s: Failed sendMsg(%s), err=%d", who, cameraName_.c_str(), error);
         return false;
     }
     ++activity_;

@@ -2,6 +2,8 @@
 // silence, reordering, a lost camera and a closed channel.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <future>
 
 #include "hlv_thread/log.h"
@@ -253,6 +255,22 @@ TEST_F(ChannelTest, ClosingFailsWaitersAndReleasesTheCamera)
     EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 6u);
     EXPECT_FALSE(HxComm::isKnown(cam));
     EXPECT_EQ(camera.commands().size(), 3u) << "nothing sent after the close";
+}
+
+TEST_F(ChannelTest, ACommandThatCannotBeSentFailsAtOnceWithALogLine)
+{
+    // Nothing routes there inside the test's private namespace, so the send itself fails.
+    const uint32_t unreachable = htonl(0x0A090909);
+    HLV_THREAD::LogCapture log;
+    uint32_t value = 0;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(HxComm::readReg(unreachable, 0x0A00, value), 13u);
+    EXPECT_EQ(HxComm::writeReg(unreachable, 0x1234, 1), 13u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s) << "failed locally, not aged out";
+    EXPECT_EQ(log.count("HxComm::handleRequest(10.9.9.9): Failed sendMsg, err="), 1u);
+    EXPECT_EQ(log.count("HxComm::handleRequest: Failed sendMsg(10.9.9.9), err="), 1u);
+    EXPECT_EQ(HxComm::activityCount(unreachable), 0u);
+    HxComm::recycle(unreachable);
 }
 
 TEST_F(ChannelTest, RequestIdsWrapAfter65535)

@@ -152,8 +152,8 @@ long UDPSocket::sendMsg(std::span<const uint8_t> datagram, uint32_t destination,
 {
     if (destination == 0)
         return 0;
-    const std::string dotted = HX_PLATFORM::ipv4ToText(destination);
-    HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: dest=%s", "UDPSocket::sendMsg", dotted.c_str());
+    // The dotted text is made only for a trace or an error: this is every command's path.
+    HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: dest=%s", "UDPSocket::sendMsg", HX_PLATFORM::ipv4ToText(destination).c_str());
     const sockaddr_in target = HX_PLATFORM::toSockaddr({destination, destinationPort});
     ssize_t sent = -1;
     do {
@@ -161,8 +161,10 @@ long UDPSocket::sendMsg(std::span<const uint8_t> datagram, uint32_t destination,
                       sizeof(target));
     } while (sent < 0 && errno == EINTR);
     if (sent < 0) {
-        rememberError(errno);
-        HX_SOCKET_ERROR("UDPSocket::sendMsg", "Could not sendto() the camera(" + dotted + ").", errno);
+        const int error = errno;
+        rememberError(error);
+        HX_SOCKET_ERROR("UDPSocket::sendMsg", "Could not sendto() the camera(" + HX_PLATFORM::ipv4ToText(destination) + ").",
+                        error);
         return -1;
     }
     return static_cast<long>(sent);

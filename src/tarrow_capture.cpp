@@ -459,18 +459,20 @@ void CaptureValidator::checkFrameRate(HX_CAPTURE_SETTINGS& record, CaptureWrites
 // they were, and there is no step to keep to.
 void CaptureValidator::checkFractionalFrameRate(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes, uint32_t max)
 {
-    float rate = static_cast<float>(record.rate);
-    uint32_t value = record.rate;
-    if (record.rate_divisor >= 2) {
-        rate = static_cast<float>(record.rate) / static_cast<float>(record.rate_divisor);
-        const float whole = std::trunc(rate);
-        value = rate - whole >= 0.0000001f ? (static_cast<uint32_t>(std::trunc(rate * 65536.0f)) | FRACTIONAL_RATE)
-                                           : static_cast<uint32_t>(whole);
-    }
+    const float rate = record.rate_divisor >= 2
+                           ? static_cast<float>(record.rate) / static_cast<float>(record.rate_divisor)
+                           : static_cast<float>(record.rate);
     const uint32_t min = sensor_.minFrameRate();
+    // Checked before encoding: a hostile rate times 65536 would not fit the register word.
     if (rate > static_cast<float>(max) || rate < static_cast<float>(min)) {
         HLV_THROW(SettingsException, "Frame rate not within constraints\n  max: %d\n  min: %d\n  mod: %d",
                   static_cast<int>(max), static_cast<int>(min), static_cast<int>(sensor_.frameRateStep()));
+    }
+    uint32_t value = record.rate;
+    if (record.rate_divisor >= 2) {
+        const float whole = std::trunc(rate);
+        value = rate - whole >= 0.0000001f ? (static_cast<uint32_t>(std::trunc(rate * 65536.0f)) | FRACTIONAL_RATE)
+                                           : static_cast<uint32_t>(whole);
     }
     writes.record.emplace_back(GIGE_REG_FRAME_RATE, value);
 }

@@ -277,6 +277,12 @@ TEST(CaptureValidation, FractionalRatesKeepTheCallersWords)
     record.rate = 2300; // 23 fps is below the sensor's minimum
     camera.validate(record, RateEncoding::Fractional);
     EXPECT_TRUE(refused(record.rate_flags));
+    // A hostile rate is refused before it is encoded (times 65536 it fits no register word).
+    record.rate = 0xFFFFFFFF;
+    record.rate_divisor = 3;
+    record.rate_flags = SET;
+    EXPECT_TRUE(camera.validate(record, RateEncoding::Fractional).record.empty());
+    EXPECT_TRUE(refused(record.rate_flags));
 }
 
 TEST(CaptureValidation, LengthEndsOnAMemorySegment)

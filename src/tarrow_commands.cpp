@@ -138,19 +138,19 @@ uint32_t playbackInterval(uint32_t playbackControl)
     return (playbackControl >> 16) & INTERVAL_MASK;
 }
 
-uint32_t playbackFrame(const RegisterCache& playback)
+uint32_t playbackFrame(const RegisterCache& playback, const std::string& cameraName)
 {
     const uint32_t status = valueOf(playback, GIGE_REG_PB_STATUS);
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS,
-              "%s: GIGE_REG_PB_STATUS: 0x%08x, GIGE_REG_CSI_RVW_FRAME_NUM: 0x%08x, GIGE_REG_ACTIVE_FRAME_NUM: 0x%08x, "
+              "%s(%s): GIGE_REG_PB_STATUS: 0x%08x, GIGE_REG_CSI_RVW_FRAME_NUM: 0x%08x, GIGE_REG_ACTIVE_FRAME_NUM: 0x%08x, "
               "GIGE_REG_PB_LAST_FRAME: 0x%08x",
-              "TarrowOperations::getPlaybackFrame", status, valueOf(playback, GIGE_REG_CSI_RVW_FRAME_NUM),
+              "TarrowOperations::getPlaybackFrame", cameraName.c_str(), status, valueOf(playback, GIGE_REG_CSI_RVW_FRAME_NUM),
               valueOf(playback, GIGE_REG_ACTIVE_FRAME_NUM), valueOf(playback, GIGE_REG_PB_LAST_FRAME));
     return (status & REVIEW_FRAME_VALID) != 0 ? valueOf(playback, GIGE_REG_CSI_RVW_FRAME_NUM)
                                               : valueOf(playback, GIGE_REG_ACTIVE_FRAME_NUM);
 }
 
-void computePlayback(RegisterCache& playback, HX_PLAYBACK_SETTINGS& cached)
+void computePlayback(RegisterCache& playback, const std::string& cameraName, HX_PLAYBACK_SETTINGS& cached)
 {
     if (playback[GIGE_REG_CAMERA_STATE] != STATE_REVIEW) {
         cached.mode = HX_PLAY_PAUSE;
@@ -162,11 +162,11 @@ void computePlayback(RegisterCache& playback, HX_PLAYBACK_SETTINGS& cached)
     const uint32_t frames = playback[GIGE_REG_PB_C140];
     const uint32_t lastFrame = frames > 0 ? frames - 1 : 0;
     const uint32_t control = playback[GIGE_REG_PB_CONTROL];
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: GIGE_REG_PB_CONTROL=0x%08x", "TarrowOperations::getPlaybackMode",
-              control);
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): GIGE_REG_PB_CONTROL=0x%08x", "TarrowOperations::getPlaybackMode",
+              cameraName.c_str(), control);
     cached.mode = playbackMode(control);
     cached.mode_caps = HX_PLAY_FORWARD | HX_PLAY_REVERSE | HX_PLAY_PAUSE;
-    const uint32_t frame = playbackFrame(playback);
+    const uint32_t frame = playbackFrame(playback, cameraName);
     cached.current_frame = frame > lastFrame ? playback[GIGE_REG_PROGRESS_C180] : frame;
     cached.current_frame_max = lastFrame;
     cached.cut_in = playback[GIGE_REG_PB_B814];
@@ -303,7 +303,7 @@ void TarrowOperations::sendCommand(HX_COMMAND* inOut)
 
 void TarrowOperations::computePlaybackLocked()
 {
-    computePlayback(group(RegisterGroup::Playback).registers, playbackSettings_);
+    computePlayback(group(RegisterGroup::Playback).registers, name_, playbackSettings_);
 }
 
 // The play mode the camera was last seen in. The shown frame is polled while the camera plays a

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include <hx/hx.h>
@@ -39,12 +40,13 @@ uint32_t playbackMode(uint32_t playbackControl);
 uint32_t playbackInterval(uint32_t playbackControl);
 // The frame the camera shows: the review frame number while its status says it is valid, else
 // the active frame number.
-uint32_t playbackFrame(const RegisterCache& playback);
+uint32_t playbackFrame(const RegisterCache& playback, const std::string& cameraName);
 
 // Fills the cached playback record from the playback group. Outside review only the mode (pause,
 // no capabilities) and the current frame (0) are set; the other fields keep their cached values.
 // Reads through the cache's operator[], so registers the group lacks are added for its next refresh.
-void computePlayback(RegisterCache& playback, HX_PLAYBACK_SETTINGS& cached);
+// The camera's name goes into its trace lines.
+void computePlayback(RegisterCache& playback, const std::string& cameraName, HX_PLAYBACK_SETTINGS& cached);
 // Copies each field group whose values differ from the cache into the caller's record and marks
 // the field and the record HX_FLAG_CHG. Flags words are never copied.
 void mergePlayback(const HX_PLAYBACK_SETTINGS& cached, HX_PLAYBACK_SETTINGS& caller);

@@ -114,7 +114,7 @@ TEST(PlaybackRecord, InReviewEveryFieldComesFromTheGroup)
     group[GIGE_REG_PB_B814] = 5;
     group[GIGE_REG_PB_B818] = 90;
     HX_PLAYBACK_SETTINGS cached = playbackRecord();
-    computePlayback(group, cached);
+    computePlayback(group, "10.0.0.2", cached);
     EXPECT_EQ(cached.mode, uint32_t{HX_PLAY_REVERSE});
     EXPECT_EQ(cached.mode_caps, 0x7u);
     EXPECT_EQ(cached.current_frame, 57u);
@@ -129,10 +129,10 @@ TEST(PlaybackRecord, InReviewEveryFieldComesFromTheGroup)
     // Without the review frame's valid bit the active frame counts; beyond the last frame, the
     // trigger frame is shown.
     group[GIGE_REG_PB_STATUS] = 0x2;
-    computePlayback(group, cached);
+    computePlayback(group, "10.0.0.2", cached);
     EXPECT_EQ(cached.current_frame, 12u);
     group[GIGE_REG_ACTIVE_FRAME_NUM] = 100;
-    computePlayback(group, cached);
+    computePlayback(group, "10.0.0.2", cached);
     EXPECT_EQ(cached.current_frame, 40u);
 }
 
@@ -141,9 +141,9 @@ TEST(PlaybackRecord, OutsideReviewOnlyModeCapsAndFrameChange)
     RegisterCache group = reviewOf(100, 40);
     group[GIGE_REG_PB_CONTROL] = 0x1;
     HX_PLAYBACK_SETTINGS cached = playbackRecord();
-    computePlayback(group, cached);
+    computePlayback(group, "10.0.0.2", cached);
     group[GIGE_REG_CAMERA_STATE] = 1;
-    computePlayback(group, cached);
+    computePlayback(group, "10.0.0.2", cached);
     EXPECT_EQ(cached.mode, uint32_t{HX_PLAY_PAUSE});
     EXPECT_EQ(cached.mode_caps, 0u);
     EXPECT_EQ(cached.current_frame, 0u);
@@ -151,7 +151,7 @@ TEST(PlaybackRecord, OutsideReviewOnlyModeCapsAndFrameChange)
 
     // An empty review has no frames to go below 0.
     RegisterCache empty = reviewOf(0, 0);
-    computePlayback(empty, cached);
+    computePlayback(empty, "10.0.0.2", cached);
     EXPECT_EQ(cached.current_frame_max, 0u);
     EXPECT_EQ(cached.cut_in_max, 0u);
 }

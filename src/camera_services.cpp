@@ -317,7 +317,7 @@ void CameraServices::messageHandle(Message* message)
     HLV_TRACE(TRACE_SERVICES, "%s(%s): req=%d", "CameraServices::messageHandle", cameraName().c_str(),
               message->req);
     switch (message->req) {
-    case HLV_THREAD::HALT: handleHalt(*message); break;
+    case HLV_THREAD::HALT: handleHalt(*message, "CameraServices::messageHandle"); break;
     case HLV_THREAD::DUMP: break;
     case ids::CAM_SUBSCRIBE_MSG: handleSubscribe(*message); break;
     case ids::CAM_SETTINGS_MSG: handleSettings(*message); break;
@@ -325,7 +325,7 @@ void CameraServices::messageHandle(Message* message)
     case ids::DOWNLOAD_STREAM_MSG:
     case ids::PLAYBACK_STREAM_MSG:
     case ids::LIVE_STREAM_MSG:
-        if (handOverStream(message))
+        if (handOverStream(message, "CameraServices::messageHandle"))
             return;
         break;
     default:
@@ -345,12 +345,12 @@ void CameraServices::ownerMessage(Message* message)
     HLV_TRACE(TRACE_SERVICES, "%s(%s): req=%d", "CameraServices::ownerMessage", cameraName().c_str(),
               message->req);
     switch (message->req) {
-    case HLV_THREAD::HALT: handleHalt(*message); break;
+    case HLV_THREAD::HALT: handleHalt(*message, "CameraServices::ownerMessage"); break;
     case ids::CAM_SUBSCRIBE_MSG: handleSubscribe(*message); break;
     case ids::CAM_SETTINGS_MSG: handleSettings(*message); break;
     case ids::NOTIFICATION_MSG: handleNotification(*message); break;
     case ids::LIVE_STREAM_MSG:
-        if (handOverStream(message))
+        if (handOverStream(message, "CameraServices::ownerMessage"))
             return;
         break;
     default:
@@ -374,10 +374,9 @@ std::string CameraServices::messageName(uint32_t id) const
     }
 }
 
-void CameraServices::handleHalt(Message& message)
+void CameraServices::handleHalt(Message& message, const char* method)
 {
-    HLV_TRACE(TRACE_SERVICES, "%s: [HALT] camera_ip=%s", "CameraServices::messageHandle",
-              dottedAddress(address_).c_str());
+    HLV_TRACE(TRACE_SERVICES, "%s: [HALT] camera_ip=%s", method, dottedAddress(address_).c_str());
     recycleOperations();
     message.status = HLV_THREAD::MESSAGE_DONE;
 }
@@ -457,13 +456,12 @@ void CameraServices::handleNotification(Message& message)
     }
 }
 
-bool CameraServices::handOverStream(Message* message)
+bool CameraServices::handOverStream(Message* message, const char* method)
 {
-    HLV_TRACE(TRACE_SERVICES, "%s: [xxx_STREAM_MSG] message", "CameraServices::messageHandle");
+    HLV_TRACE(TRACE_SERVICES, "%s: [xxx_STREAM_MSG] message", method);
     auto ops = operations();
     if (!ops) {
-        HLV_LOG("%s: [xxx_STREAM_MSG] camera (%s) not recognized.", "CameraServices::messageHandle",
-                cameraName().c_str());
+        HLV_LOG("%s: [xxx_STREAM_MSG] camera (%s) not recognized.", method, cameraName().c_str());
         message->status = HLV_THREAD::MESSAGE_FAILED;
         return false;
     }

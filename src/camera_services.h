@@ -76,12 +76,12 @@ public:
 private:
     std::shared_ptr<ServiceOperations> operations() const;
     std::shared_ptr<ServiceOperations> requiredOperations() const;
-    void handleHalt(HLV_THREAD::Message& message);
+    void handleHalt(HLV_THREAD::Message& message, const char* method);
     void handleSettings(HLV_THREAD::Message& message);
     void handleSubscribe(HLV_THREAD::Message& message);
     void handleNotification(HLV_THREAD::Message& message);
     // Hands a stream buffer to the operations; false when the message stays here to be forwarded.
-    bool handOverStream(HLV_THREAD::Message* message);
+    bool handOverStream(HLV_THREAD::Message* message, const char* method);
     void recycleOperations();
 
     const uint32_t address_;

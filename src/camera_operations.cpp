@@ -60,6 +60,23 @@ std::shared_ptr<CameraOperations> buildFamily(uint32_t address, std::shared_ptr<
     return std::make_shared<MorvaneOperations>(address, std::move(channel), std::move(sensor));
 }
 
+constexpr const char* REFRESH = "CameraOperations::refresh";
+
+// Runs the camera reads of one refresh: a failure is logged and answered false, never thrown.
+template <class Read>
+bool refreshRead(const std::string& camera, Read read)
+{
+    try {
+        read();
+        return true;
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s: Halvex Exception for %s: %s", REFRESH, camera.c_str(), error.str().c_str());
+    } catch (const std::exception& error) {
+        HLV_LOG("%s: Halvex Exception for %s: %s", REFRESH, camera.c_str(), error.what());
+    }
+    return false;
+}
+
 } // namespace
 
 std::shared_ptr<CameraOperations> CameraOperations::create(uint32_t address, std::shared_ptr<RegisterChannel> channel)
@@ -146,7 +163,6 @@ bool CameraOperations::readRegisters(RegisterPairs& pairs)
 
 bool CameraOperations::refresh(RegisterCache& registers, uint8_t* counter)
 {
-    static constexpr const char* method = "CameraOperations::refresh";
     std::lock_guard<std::mutex> oneAtATime(refreshMutex_);
     RegisterPairs pairs;
     {
@@ -156,18 +172,15 @@ bool CameraOperations::refresh(RegisterCache& registers, uint8_t* counter)
         }
     }
     if (pairs.empty()) {
-        HLV_LOG("%s: Unexpectedly empty map of registers to read.", method);
+        HLV_LOG("%s: Unexpectedly empty map of registers to read.", REFRESH);
         return false;
     }
-    try {
+    const bool read = refreshRead(name_, [&] {
         if (!readRegisters(pairs)) {
-            HLV_THROW(HLV_THREAD::RuntimeError, "%s: Unable to read the registers for %s", method, name_.c_str());
+            HLV_THROW(HLV_THREAD::RuntimeError, "%s: Unable to read the registers for %s", REFRESH, name_.c_str());
         }
-    } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s: Halvex Exception for %s: %s", method, name_.c_str(), error.str().c_str());
-        return false;
-    } catch (const std::exception& error) {
-        HLV_LOG("%s: Halvex Exception for %s: %s", method, name_.c_str(), error.what());
+    });
+    if (!read) {
         return false;
     }
     std::lock_guard<std::recursive_mutex> state(stateMutex_);
@@ -182,7 +195,6 @@ bool CameraOperations::refresh(RegisterCache& registers, uint8_t* counter)
 
 bool CameraOperations::refresh(std::map<uint32_t, std::string>& texts, uint8_t* counter)
 {
-    static constexpr const char* method = "CameraOperations::refresh";
     std::vector<uint32_t> addresses;
     {
         std::lock_guard<std::recursive_mutex> state(stateMutex_);
@@ -191,19 +203,16 @@ bool CameraOperations::refresh(std::map<uint32_t, std::string>& texts, uint8_t* 
         }
     }
     std::map<uint32_t, std::string> read;
-    try {
+    const bool complete = refreshRead(name_, [&] {
         for (uint32_t start : addresses) {
             std::vector<uint8_t> bytes;
             if (channel_->readMem(start, bytes, 0) != 0) {
-                HLV_THROW(HLV_THREAD::RuntimeError, "%s: Unable to read %s:0x%04X", method, name_.c_str(), start);
+                HLV_THROW(HLV_THREAD::RuntimeError, "%s: Unable to read %s:0x%04X", REFRESH, name_.c_str(), start);
             }
             read[start].assign(bytes.begin(), bytes.end());
         }
-    } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s: Halvex Exception for %s: %s", method, name_.c_str(), error.str().c_str());
-        return false;
-    } catch (const std::exception& error) {
-        HLV_LOG("%s: Halvex Exception for %s: %s", method, name_.c_str(), error.what());
+    });
+    if (!complete) {
         return false;
     }
     std::lock_guard<std::recursive_mutex> state(stateMutex_);

@@ -36,6 +36,13 @@ bool isTenBitFormat(uint32_t format)
     return format == 3 || (format >= 32 && format <= 35);
 }
 
+// The offset room is what the sensor maximum leaves beside the current ROI. A binned ROI may be
+// wider than the unbinned maximum; the room is then 0 rather than a wrapped-around huge value.
+uint32_t roomBeside(uint32_t limit, uint32_t size)
+{
+    return limit > size ? limit - size : 0;
+}
+
 uint64_t ceilDiv(uint64_t value, uint64_t divisor)
 {
     return (value + divisor - 1) / divisor;
@@ -159,13 +166,9 @@ uint32_t SensorOperations::heightStep() const
     return 2;
 }
 
-// The offset room is what the sensor maximum leaves beside the current ROI. A binned ROI may be
-// wider than the unbinned maximum; the room is then 0 rather than a wrapped-around huge value.
 uint32_t SensorOperations::maxXOffset(RegisterCache& regs) const
 {
-    uint32_t limit = maxWidth(regs);
-    uint32_t width = regs[GIGE_REG_ROI_WIDTH];
-    return limit > width ? limit - width : 0;
+    return roomBeside(maxWidth(regs), regs[GIGE_REG_ROI_WIDTH]);
 }
 
 uint32_t SensorOperations::minXOffset() const
@@ -180,9 +183,7 @@ uint32_t SensorOperations::xOffsetStep() const
 
 uint32_t SensorOperations::maxYOffset(RegisterCache& regs) const
 {
-    uint32_t limit = maxHeight(regs);
-    uint32_t height = regs[GIGE_REG_ROI_HEIGHT];
-    return limit > height ? limit - height : 0;
+    return roomBeside(maxHeight(regs), regs[GIGE_REG_ROI_HEIGHT]);
 }
 
 uint32_t SensorOperations::minYOffset() const

@@ -194,7 +194,7 @@ void TarrowOperations::setCaptureSettings(HX_CAPTURE_SETTINGS* inOut)
     clearCaptureOutcome(record);
     bool failed = false;
     try {
-        getCaptureSettings(nullptr);
+        readCaptureForValidation();
         RegisterCache sensorRegisters;
         RegisterCache captureRegisters;
         {
@@ -225,6 +225,17 @@ void TarrowOperations::setCaptureSettings(HX_CAPTURE_SETTINGS* inOut)
     summariseCaptureFlags(record);
     if (failed) {
         record.flags |= HX_FLAG_ERR;
+    }
+}
+
+// Brings the registers the validation reads up to date. A record that cannot be computed from
+// them (the camera reports an empty ROI) must not keep the caller from writing a new ROI.
+void TarrowOperations::readCaptureForValidation()
+{
+    try {
+        getCaptureSettings(nullptr);
+    } catch (const HLV_THREAD::LogicError& error) {
+        HLV_LOG("%s(%s): %s", "TarrowOperations::setCaptureSettings", name_.c_str(), error.str().c_str());
     }
 }
 

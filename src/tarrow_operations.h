@@ -97,6 +97,7 @@ private:
     void refreshCaptureGroups();
     void computeCaptureLocked();
     void computeAnalogGainLocked();
+    void readCaptureForValidation();
     void applyCaptureWrites(HX_CAPTURE_SETTINGS& record, const TARROW_CAPTURE::CaptureWrites& writes);
     void mergeCameraCapture(HX_CAPTURE_SETTINGS& record);
     std::string deviceVersion();

@@ -181,6 +181,23 @@ TEST(CaptureSettings, AFailedWriteReportsEveryValueItCarried)
     EXPECT_THROW(operations->getCaptureSettings(nullptr), HLV_THREAD::RuntimeError);
 }
 
+TEST(CaptureSettings, AnEmptyRoiOnTheCameraCanBeReplaced)
+{
+    auto camera = FakeCamera::lux19hs();
+    auto operations = build(camera);
+    ASSERT_TRUE(operations);
+    camera->set(GIGE_REG_ROI_WIDTH, 0);
+    HLV_THREAD::LogCapture log;
+    EXPECT_THROW(operations->getCaptureSettings(nullptr), HLV_THREAD::LogicError);
+    HX_CAPTURE_SETTINGS record = freshRecord();
+    record.sensor_group_flags = SET;
+    setField(record.width, record.width_flags, 1024);
+    operations->setCaptureSettings(&record);
+    EXPECT_EQ(camera->get(GIGE_REG_ROI_WIDTH), 1024u);
+    EXPECT_EQ(record.flags & HX_FLAG_ERR, 0u);
+    EXPECT_EQ(record.width, 1024u);
+}
+
 TEST(CaptureSettings, SecondFamilyReadsFractionalRates)
 {
     auto camera = FakeCamera::lux19hs("HX-qM 4000");

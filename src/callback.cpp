@@ -226,7 +226,7 @@ void Callback::handleStream(Message& message)
     message.status = HLV_THREAD::MESSAGE_FAILED;
     if (streamBufferOf(&message) == nullptr) {
         logPriority(HLV_THREAD::LOG_PRIORITY_DEBUG,
-                    fmtToString("%s: Unexpectedly null HxStream message!", "Callback::handleStream"));
+                    fmtToString("%s: Unexpectedly null _HxStream message!", "Callback::handleStream"));
         return;
     }
     if (!database_) {

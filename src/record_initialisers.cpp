@@ -42,6 +42,13 @@ void traceLifecycle(const char* name) noexcept
 
 } // namespace
 
+// The initialisers whose record has a body of its own.
+#define HX_RECORD_INIT(Name, Record)                                                                 \
+    HX_STATUS HX_##Name(Record* record, uint32_t size)                                              \
+    {                                                                                                \
+        return initialiseRecord(record, size);                                                       \
+    }
+
 extern "C" {
 
 HX_STATUS HX_analog_gain_init(HX_ANALOG_GAIN* record, uint32_t size)
@@ -61,26 +68,6 @@ HX_STATUS HX_camera_information_init(HX_CAMERA_INFORMATION* record, uint32_t siz
     return initialiseRecord(record, size);
 }
 
-HX_STATUS HX_capture_settings_init(HX_CAPTURE_SETTINGS* record, uint32_t size)
-{
-    return initialiseRecord(record, size);
-}
-
-HX_STATUS HX_command_init(HX_COMMAND* record, uint32_t size)
-{
-    return initialiseRecord(record, size);
-}
-
-HX_STATUS HX_download_settings_init(HX_DOWNLOAD_SETTINGS* record, uint32_t size)
-{
-    return initialiseRecord(record, size);
-}
-
-HX_STATUS HX_io_settings_init(HX_IO_SETTINGS* record, uint32_t size)
-{
-    return initialiseRecord(record, size);
-}
-
 HX_STATUS HX_lens_settings_init(HX_LENS_SETTINGS* record, uint32_t size)
 {
     return initialiseFortyFourBytes(record, size);
@@ -92,31 +79,20 @@ HX_STATUS HX_temperature_init(HX_TEMPERATURE* record, uint32_t size)
     return initialiseFortyFourBytes(record, size);
 }
 
-HX_STATUS HX_lens_status_init(HX_LENS_STATUS* record, uint32_t size)
-{
-    return initialiseRecord(record, size);
-}
-
 // The lens information shares the lens status record, and so its initialiser.
 HX_STATUS HX_lens_info_init(HX_LENS_STATUS* record, unsigned size)
 {
     return initialiseRecord(record, size);
 }
 
-HX_STATUS HX_playback_settings_init(HX_PLAYBACK_SETTINGS* record, uint32_t size)
-{
-    return initialiseRecord(record, size);
-}
-
-HX_STATUS HX_read_stream_init(HX_READ_STREAM* record, uint32_t size)
-{
-    return initialiseRecord(record, size);
-}
-
-HX_STATUS HX_stream_settings_init(HX_STREAM_SETTINGS* record, uint32_t size)
-{
-    return initialiseRecord(record, size);
-}
+HX_RECORD_INIT(capture_settings_init, HX_CAPTURE_SETTINGS)
+HX_RECORD_INIT(command_init, HX_COMMAND)
+HX_RECORD_INIT(download_settings_init, HX_DOWNLOAD_SETTINGS)
+HX_RECORD_INIT(io_settings_init, HX_IO_SETTINGS)
+HX_RECORD_INIT(lens_status_init, HX_LENS_STATUS)
+HX_RECORD_INIT(playback_settings_init, HX_PLAYBACK_SETTINGS)
+HX_RECORD_INIT(read_stream_init, HX_READ_STREAM)
+HX_RECORD_INIT(stream_settings_init, HX_STREAM_SETTINGS)
 
 int CS_HX_VersionMaj(void)
 {

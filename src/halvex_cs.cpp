@@ -46,6 +46,32 @@ void* asPointer(uintptr_t handle)
         return HX_##Name(client, camera, in, out);                                                   \
     }
 
+// Calls on one camera with one record: "%s: cli_h=%p, cam_h=%p, <label>=%p".
+#define HX_CS_ONE_RECORD(Name, Record, label)                                                        \
+    HX_STATUS CS_HX_##Name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, Record* record)        \
+    {                                                                                                \
+        HX_CS_TRACE("%s: cli_h=%p, cam_h=%p, " label "=%p", "CS_HX_" #Name, asPointer(client),        \
+                    asPointer(camera), static_cast<void*>(record));                                  \
+        return HX_##Name(client, camera, record);                                                    \
+    }
+
+// Calls on one camera without a record: "%s: [%p, %p]".
+#define HX_CS_HANDLES(Name)                                                                          \
+    HX_STATUS CS_HX_##Name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)                         \
+    {                                                                                                \
+        HX_CS_TRACE("%s: [%p, %p]", "CS_HX_" #Name, asPointer(client), asPointer(camera));           \
+        return HX_##Name(client, camera);                                                            \
+    }
+
+// Stream buffers handed over without waiting: "%s: [%p, %p] info=%p".
+#define HX_CS_STREAM(Name)                                                                           \
+    HX_STATUS CS_HX_##Name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_READ_STREAM* info)   \
+    {                                                                                                \
+        HX_CS_TRACE("%s: [%p, %p] info=%p", "CS_HX_" #Name, asPointer(client), asPointer(camera),    \
+                    static_cast<void*>(info));                                                       \
+        return HX_##Name(client, camera, info);                                                      \
+    }
+
 extern "C" {
 
 HX_STATUS CS_HX_register(HX_CLIENT_HANDLE* client, HX_CALLBACK callback, void* cookie)
@@ -108,12 +134,6 @@ HX_STATUS CS_HX_get_handle_by_name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE* ca
     return status;
 }
 
-HX_STATUS CS_HX_release_handle(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)
-{
-    HX_CS_TRACE("%s: [%p, %p]", "CS_HX_release_handle", asPointer(client), asPointer(camera));
-    return HX_release_handle(client, camera);
-}
-
 HX_CS_IN_OUT(setup_capture_syn, HX_CAPTURE_SETTINGS)
 HX_CS_IN_OUT(setup_download_syn, HX_DOWNLOAD_SETTINGS)
 HX_CS_IN_OUT(setup_io_syn, HX_IO_SETTINGS)
@@ -121,12 +141,20 @@ HX_CS_IN_OUT(setup_playback_syn, HX_PLAYBACK_SETTINGS)
 HX_CS_IN_OUT(setup_stream_syn, HX_STREAM_SETTINGS)
 HX_CS_IN_OUT(command_syn, HX_COMMAND)
 
-HX_STATUS CS_HX_setup_lens_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_LENS_SETTINGS* lens_settings)
-{
-    HX_CS_TRACE("%s: cli_h=%p, cam_h=%p, lens_settings=%p", "CS_HX_setup_lens_syn", asPointer(client),
-                asPointer(camera), static_cast<void*>(lens_settings));
-    return HX_setup_lens_syn(client, camera, lens_settings);
-}
+HX_CS_ONE_RECORD(setup_lens_syn, HX_LENS_SETTINGS, "lens_settings")
+HX_CS_ONE_RECORD(get_battery_info, HX_BATTERY_INFO, "out")
+HX_CS_ONE_RECORD(get_camera_information_syn, HX_CAMERA_INFORMATION, "out")
+HX_CS_ONE_RECORD(get_lens_status, HX_LENS_STATUS, "in")
+HX_CS_ONE_RECORD(temperature_syn, HX_TEMPERATURE, "info")
+HX_CS_ONE_RECORD(play, HX_READ_STREAM, "info")
+HX_CS_ONE_RECORD(download_syn, HX_READ_STREAM, "info")
+
+HX_CS_HANDLES(release_handle)
+HX_CS_HANDLES(subscribe)
+HX_CS_HANDLES(unsubscribe)
+
+HX_CS_STREAM(live)
+HX_CS_STREAM(download)
 
 HX_STATUS CS_HX_get_analog_gain(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_ANALOG_GAIN* out)
 {
@@ -142,40 +170,12 @@ HX_STATUS CS_HX_set_analog_gain(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera
     return HX_analog_gain(client, camera, in, nullptr);
 }
 
-HX_STATUS CS_HX_get_battery_info(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_BATTERY_INFO* out)
-{
-    HX_CS_TRACE("%s: cli_h=%p, cam_h=%p, out=%p", "CS_HX_get_battery_info", asPointer(client), asPointer(camera),
-                static_cast<void*>(out));
-    return HX_get_battery_info(client, camera, out);
-}
-
-HX_STATUS CS_HX_get_camera_information_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_CAMERA_INFORMATION* out)
-{
-    HX_CS_TRACE("%s: cli_h=%p, cam_h=%p, out=%p", "CS_HX_get_camera_information_syn", asPointer(client),
-                asPointer(camera), static_cast<void*>(out));
-    return HX_get_camera_information_syn(client, camera, out);
-}
-
 HX_STATUS CS_HX_get_camera_media_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, char* json_data,
                                      uint32_t* json_length)
 {
     HX_CS_TRACE("%s: cli_h=%p, cam_h=%p, jsonData=%p jsonLength=%p", "CS_HX_get_camera_media_syn", asPointer(client),
                 asPointer(camera), static_cast<void*>(json_data), static_cast<void*>(json_length));
     return HX_get_camera_media_syn(client, camera, json_data, json_length);
-}
-
-HX_STATUS CS_HX_get_lens_status(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_LENS_STATUS* in)
-{
-    HX_CS_TRACE("%s: cli_h=%p, cam_h=%p, in=%p", "CS_HX_get_lens_status", asPointer(client), asPointer(camera),
-                static_cast<void*>(in));
-    return HX_get_lens_status(client, camera, in);
-}
-
-HX_STATUS CS_HX_temperature_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_TEMPERATURE* info)
-{
-    HX_CS_TRACE("%s: cli_h=%p, cam_h=%p, info=%p", "CS_HX_temperature_syn", asPointer(client), asPointer(camera),
-                static_cast<void*>(info));
-    return HX_temperature_syn(client, camera, info);
 }
 
 HX_STATUS CS_HX_lockCamera(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)
@@ -195,49 +195,10 @@ HX_STATUS CS_HX_camera_save(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, co
     return HX_camera_save(client, camera, json);
 }
 
-HX_STATUS CS_HX_subscribe(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)
-{
-    HX_CS_TRACE("%s: [%p, %p]", "CS_HX_subscribe", asPointer(client), asPointer(camera));
-    return HX_subscribe(client, camera);
-}
-
-HX_STATUS CS_HX_unsubscribe(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)
-{
-    HX_CS_TRACE("%s: [%p, %p]", "CS_HX_unsubscribe", asPointer(client), asPointer(camera));
-    return HX_unsubscribe(client, camera);
-}
-
-HX_STATUS CS_HX_live(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_READ_STREAM* info)
-{
-    HX_CS_TRACE("%s: [%p, %p] info=%p", "CS_HX_live", asPointer(client), asPointer(camera), static_cast<void*>(info));
-    return HX_live(client, camera, info);
-}
-
 HX_STATUS CS_HX_live_enable(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, int enable)
 {
     HX_CS_TRACE("%s: [%p, %p] enable=%d", "CS_HX_live_enable", asPointer(client), asPointer(camera), enable);
     return HX_live_enable(client, camera, enable);
-}
-
-HX_STATUS CS_HX_play(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_READ_STREAM* info)
-{
-    HX_CS_TRACE("%s: cli_h=%p, cam_h=%p, info=%p", "CS_HX_play", asPointer(client), asPointer(camera),
-                static_cast<void*>(info));
-    return HX_play(client, camera, info);
-}
-
-HX_STATUS CS_HX_download(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_READ_STREAM* info)
-{
-    HX_CS_TRACE("%s: [%p, %p] info=%p", "CS_HX_download", asPointer(client), asPointer(camera),
-                static_cast<void*>(info));
-    return HX_download(client, camera, info);
-}
-
-HX_STATUS CS_HX_download_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_READ_STREAM* info)
-{
-    HX_CS_TRACE("%s: cli_h=%p, cam_h=%p, info=%p", "CS_HX_download_syn", asPointer(client), asPointer(camera),
-                static_cast<void*>(info));
-    return HX_download_syn(client, camera, info);
 }
 
 // One buffer for every caller: the text stays valid until the next call.

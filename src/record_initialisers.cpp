@@ -42,41 +42,32 @@ void traceLifecycle(const char* name) noexcept
 
 } // namespace
 
-// The initialisers whose record has a body of its own.
+// An initialiser with a body of its own, and one that shares the body of its record's size.
 #define HX_RECORD_INIT(Name, Record)                                                                 \
     HX_STATUS HX_##Name(Record* record, uint32_t size)                                              \
     {                                                                                                \
         return initialiseRecord(record, size);                                                       \
     }
+#define HX_RECORD_INIT_SHARED(Name, Record, sharedBody)                                              \
+    HX_STATUS HX_##Name(Record* record, uint32_t size)                                              \
+    {                                                                                                \
+        return sharedBody(record, size);                                                             \
+    }
+
+static_assert(sizeof(HX_BATTERY_INFO) == sizeof(HX_ANALOG_GAIN));
+static_assert(sizeof(HX_TEMPERATURE) == sizeof(HX_LENS_SETTINGS));
 
 extern "C" {
 
-HX_STATUS HX_analog_gain_init(HX_ANALOG_GAIN* record, uint32_t size)
-{
-    return initialiseSixteenBytes(record, size);
-}
-
-HX_STATUS HX_battery_info_init(HX_BATTERY_INFO* record, uint32_t size)
-{
-    static_assert(sizeof(HX_BATTERY_INFO) == sizeof(HX_ANALOG_GAIN));
-    return initialiseSixteenBytes(record, size);
-}
+HX_RECORD_INIT_SHARED(analog_gain_init, HX_ANALOG_GAIN, initialiseSixteenBytes)
+HX_RECORD_INIT_SHARED(battery_info_init, HX_BATTERY_INFO, initialiseSixteenBytes)
+HX_RECORD_INIT_SHARED(lens_settings_init, HX_LENS_SETTINGS, initialiseFortyFourBytes)
+HX_RECORD_INIT_SHARED(temperature_init, HX_TEMPERATURE, initialiseFortyFourBytes)
 
 HX_STATUS HX_camera_information_init(HX_CAMERA_INFORMATION* record, uint32_t size)
 {
     traceLifecycle("HX_camera_information_init");
     return initialiseRecord(record, size);
-}
-
-HX_STATUS HX_lens_settings_init(HX_LENS_SETTINGS* record, uint32_t size)
-{
-    return initialiseFortyFourBytes(record, size);
-}
-
-HX_STATUS HX_temperature_init(HX_TEMPERATURE* record, uint32_t size)
-{
-    static_assert(sizeof(HX_TEMPERATURE) == sizeof(HX_LENS_SETTINGS));
-    return initialiseFortyFourBytes(record, size);
 }
 
 // The lens information shares the lens status record, and so its initialiser.

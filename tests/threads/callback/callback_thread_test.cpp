@@ -197,6 +197,34 @@ TEST_F(CallbackThread, HostCodeThatThrowsOrCallsBackIntoTheLibraryCannotStopIt)
     ASSERT_TRUE(firstEvents.waitFor(3)) << "the library still works after all that";
 }
 
+// Messages whose number promises a payload they do not carry are refused by a checked downcast,
+// never read as that payload; each is logged and the thread goes on delivering.
+TEST_F(CallbackThread, MessagesWithoutTheirPayloadOrOfUnknownKindsAreLoggedAndSkipped)
+{
+    ASSERT_EQ(HX_subscribe(first, camera), HX_STATUS_OK);
+    HLV_CALLBACK::Callback* thread = HLV_CALLBACK::Callback::factory();
+    ASSERT_NE(thread, nullptr);
+    HLV_THREAD::LogCapture log;
+    const uint32_t ids[] = {HX_MESSAGE_IDS::LIVE_STREAM_MSG, HX_MESSAGE_IDS::CALLBACK_EVENT_MSG,
+                            HX_MESSAGE_IDS::CALLBACK_SUBSCRIBE_MSG, 0x3FFFFu};
+    for (uint32_t id : ids) {
+        auto* hostile = new HLV_THREAD::Message;
+        hostile->req = id;
+        thread->post(hostile);
+    }
+    postEvent(99, camera);
+    hx_test::drainCallbacks();
+    EXPECT_EQ(log.count("Callback::handleStream: Unexpectedly null _HxStream message!"), 1u);
+    EXPECT_EQ(log.count("Callback::handleCallback: Unexpectedly null CallbackRequest message!"), 1u);
+    EXPECT_EQ(log.count("Callback::handleSubscription: Unexpectedly null message pointer."), 1u);
+    EXPECT_EQ(log.count("Callback::messageHandle: Unrecognized message type: 0x3ffff"), 1u);
+    EXPECT_EQ(log.count("CallbackDB::executeCallback: Unrecognized callback event: 99"), 1u);
+
+    postEvent(HX_CAPTURE_CHANGE, camera);
+    ASSERT_TRUE(firstEvents.waitFor(1)) << "a refused message stopped later deliveries";
+    EXPECT_EQ(firstEvents.deliveries()[0].event, static_cast<uint32_t>(HX_CAPTURE_CHANGE));
+}
+
 TEST_F(CallbackThread, ManyHostThreadsRegisteringSubscribingAndStreamingAtOnce)
 {
     constexpr int THREADS = 4;

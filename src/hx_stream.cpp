@@ -22,7 +22,7 @@ HxStreamBuffer::HxStreamBuffer(HX_READ_STREAM* hostRecord, const std::shared_ptr
     if (hostRecord_ != nullptr) {
         std::memcpy(&copy_, hostRecord_, sizeof copy_);
         if (copy_.ver_maj != HX_API_VERSION_MAJ || copy_.ver_min != HX_API_VERSION_MIN) {
-            HLV_LOG("HxStream constructor.  stream_ptr->ver_maj[%d] != HX_API_VERSION_MAJ[%d] and "
+            HLV_LOG("_HxStream constructor.  stream_ptr->ver_maj[%d] != HX_API_VERSION_MAJ[%d] and "
                     "stream_ptr->ver_min[%d] != HX_API_VERSION_MIN[%d].  RUNTIME ERROR WILL TERMINATE.",
                     copy_.ver_maj, HX_API_VERSION_MAJ, copy_.ver_min, HX_API_VERSION_MIN);
             HLV_THROW(HLV_THREAD::RuntimeError, "Wrong API version");

@@ -96,15 +96,21 @@ void UdpStream::abandonImage()
         state_ = LEADER;
 }
 
+// Only this receiver's own trial timer speaks the negotiation's identifier; any other message
+// that carries it would otherwise pass for a test packet and end a negotiation, or repeat one.
 void UdpStream::handleOther(HLV_THREAD::Message& message)
 {
-    if (message.req != HALVEX_UDP_STREAM::NegotiateMessage::ID) {
-        HLV_LOG("%s(%s): Unrecognized message type [%u]", "UdpStream::messageHandle", where(), message.req);
+    const auto* timeout = message.req == HALVEX_UDP_STREAM::NegotiateMessage::ID
+                              ? dynamic_cast<const HALVEX_UDP_STREAM::NegotiateMessage*>(&message)
+                              : nullptr;
+    if (timeout == nullptr || timeout->owner != this || timeout->timeout == 0) {
+        HLV_LOG("%s(%s): Unrecognized message type [%d]", "UdpStream::messageHandle", where(),
+                static_cast<int>(message.req));
         finish(&message, HLV_THREAD::MESSAGE_FAILED);
         return;
     }
     try {
-        handleNegotiateMsg(dynamic_cast<HALVEX_UDP_STREAM::NegotiateMessage*>(&message));
+        handleNegotiateMsg(timeout);
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s(%s): %s", "UdpStream::handleNegotiateMsg", where(), error.str().c_str());
     }

@@ -94,6 +94,15 @@ TEST_F(UdpStreamTest, NegotiationFallsBackToStandardPacketsAndReportsFailureNega
     auto* late = new HALVEX_UDP_STREAM::NegotiateMessage(true, 9000);
     late->owner = receiver.get();
     receiver->post(late);
+    // Nor does a message that only borrows the negotiation's identifier: not from the timer, or
+    // not the receiver's own.
+    auto* untimed = new HALVEX_UDP_STREAM::NegotiateMessage(false, 1500);
+    untimed->owner = receiver.get();
+    receiver->post(untimed);
+    HLV_THREAD::SyncMessage stranger;
+    stranger.req = HALVEX_UDP_STREAM::NegotiateMessage::ID;
+    stranger.send(receiver.get());
+    EXPECT_EQ(stranger.status, HLV_THREAD::MESSAGE_FAILED);
     control(StreamControlRequest::PAUSE_STREAM, 1);
     EXPECT_EQ(camera.writes().size(), writes);
     EXPECT_EQ(receiver->negotiatedPacketSize(), 1500u);

@@ -206,9 +206,10 @@ bool StreamReceiver::connected() const
 
 void StreamReceiver::onHalt() {}
 
+// The wording, misspelling included, is the line users' log filters have always matched.
 void StreamReceiver::handleOther(Message& message)
 {
-    HLV_LOG("%s(%s): Unrecognized message type (0x%x)", className_, where(), message.req);
+    HLV_LOG("%s::messageHandle(%s): Unrocognized message type (0x%x)", className_, where(), message.req);
     finish(&message, HLV_THREAD::MESSAGE_FAILED);
 }
 

@@ -33,6 +33,12 @@ constexpr uint32_t NORMAL_HEARTBEAT_TIMEOUT = 10000;
 constexpr uint32_t STREAM_CONTROL_DOWNLOAD = 3;
 constexpr uint32_t STREAM_CONTROL_STOP = 0;
 
+// Frame numbers appear in refusal lines as signed numbers, the form those lines have always had.
+int asInt(uint32_t value)
+{
+    return static_cast<int>(value);
+}
+
 bool given(uint32_t flags)
 {
     return (flags & HX_FLAG_SET) != 0;
@@ -230,17 +236,19 @@ void HxStreamOperations::appendFrames(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::R
     if (given(settings.start_flags)) {
         startRefused = refusedBy(settings.start_flags, [&] {
             if (start > settings.start_max)
-                HLV_THROW(SettingsException, "Starting frame number exceeds maximum (%u > %u)", start,
-                          settings.start_max);
+                HLV_THROW(SettingsException, "Starting frame number exceeds maximum (%d > %d)", asInt(start),
+                          asInt(settings.start_max));
             if (start > stop)
-                HLV_THROW(SettingsException, "Starting frame number exceeds end frame (%u >= %u)", start, stop);
+                HLV_THROW(SettingsException, "Starting frame number exceeds end frame (%d >= %d)", asInt(start),
+                          asInt(stop));
             writes.emplace_back(regs::GIGE_REG_DOWNLOAD_START, start);
         });
     }
     if (given(settings.stop_flags)) {
         refusedBy(settings.stop_flags, [&] {
             if (stop > settings.stop_max)
-                HLV_THROW(SettingsException, "Ending frame number exceeds maximum (%u > %u)", stop, settings.stop_max);
+                HLV_THROW(SettingsException, "Ending frame number exceeds maximum (%d > %d)", asInt(stop),
+                          asInt(settings.stop_max));
             writes.emplace_back(regs::GIGE_REG_DOWNLOAD_END, stop);
         });
     }

@@ -276,28 +276,31 @@ void HxStreamOperations::stopDownload(HX_COMM::RegisterList& writes)
 
 void HxStreamOperations::startLive()
 {
-    HLV_TRACE(TRACE_STREAM, "%s(%s)", "HxStreamOperations::startLive", cameraName_.c_str());
-    enableParser(ids::LIVE_STREAM_MSG, true);
+    switchParser("HxStreamOperations::startLive", ids::LIVE_STREAM_MSG, true);
 }
 
 void HxStreamOperations::stopLive()
 {
-    HLV_TRACE(TRACE_STREAM, "%s(%s)", "HxStreamOperations::stopLive", cameraName_.c_str());
-    enableParser(ids::LIVE_STREAM_MSG, false);
-    HLV_TRACE(TRACE_STREAM, "%s: done", "HxStreamOperations::stopLive");
+    switchParser("HxStreamOperations::stopLive", ids::LIVE_STREAM_MSG, false);
 }
 
 void HxStreamOperations::startPlayback()
 {
-    HLV_TRACE(TRACE_STREAM, "%s(%s)", "HxStreamOperations::startPlayback", cameraName_.c_str());
-    enableParser(ids::PLAYBACK_STREAM_MSG, true);
+    switchParser("HxStreamOperations::startPlayback", ids::PLAYBACK_STREAM_MSG, true);
 }
 
 void HxStreamOperations::stopPlayback()
 {
-    HLV_TRACE(TRACE_STREAM, "%s(%s)", "HxStreamOperations::stopPlayback", cameraName_.c_str());
-    enableParser(ids::PLAYBACK_STREAM_MSG, false);
-    HLV_TRACE(TRACE_STREAM, "%s: done", "HxStreamOperations::stopPlayback");
+    switchParser("HxStreamOperations::stopPlayback", ids::PLAYBACK_STREAM_MSG, false);
+}
+
+// A live or playback switch: the camera's side is written by the caller.
+void HxStreamOperations::switchParser(const char* who, uint32_t streamKind, bool enable)
+{
+    HLV_TRACE(TRACE_STREAM, "%s(%s)", who, cameraName_.c_str());
+    enableParser(streamKind, enable);
+    if (!enable)
+        HLV_TRACE(TRACE_STREAM, "%s: done", who);
 }
 
 // Waits until the receiver has switched its parser; a halted receiver answers at once.

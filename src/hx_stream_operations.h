@@ -84,6 +84,7 @@ private:
     void connectUdp();
     void connectTcp();
     StreamReceiver* receiver() const;
+    void switchParser(const char* who, uint32_t streamKind, bool enable);
     void enableParser(uint32_t streamKind, bool enable);
     void postControl(uint32_t command, uint8_t flag);
     void appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::RegisterList& writes);

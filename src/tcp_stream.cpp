@@ -182,19 +182,9 @@ bool TcpStream::readLeader()
         HLV_TRACE(TRACE_STREAM, "%s(%s): current_image_len is too big: %zu", who, where(), pieceCount_);
         pieceCount_ = 0;
     }
-    std::size_t got = 0;
-    const ReadResult result = readBytes(leader_.data() + pieceCount_, leader_.size() - pieceCount_, got);
-    if (result == ReadResult::Nothing)
-        return false;
-    if (result == ReadResult::Closed) {
-        HLV_LOG("%s(%s): No data?! Is socket closed?", who, where());
-        connectionLost();
-        return false;
-    }
-    pieceCount_ += got;
-    if (pieceCount_ < leader_.size())
-        return true;
-    pieceCount_ = 0;
+    const PieceRead read = readPiece(leader_, who, "No data?! Is socket closed?");
+    if (read != PieceRead::Whole)
+        return read == PieceRead::Partial;
     const uint32_t imageLength = checkLeader(leader_);
     if (imageLength == 0) {
         // The leader may sit a few bytes further on: let the scan look at these bytes again.
@@ -205,6 +195,24 @@ bool TcpStream::readLeader()
     }
     startImage(imageLength);
     return true;
+}
+
+TcpStream::PieceRead TcpStream::readPiece(std::span<uint8_t> piece, const char* who, const char* closedText)
+{
+    std::size_t got = 0;
+    const ReadResult result = readBytes(piece.data() + pieceCount_, piece.size() - pieceCount_, got);
+    if (result == ReadResult::Nothing)
+        return PieceRead::NoData;
+    if (result == ReadResult::Closed) {
+        HLV_LOG("%s(%s): %s", who, where(), closedText);
+        connectionLost();
+        return PieceRead::NoData;
+    }
+    pieceCount_ += got;
+    if (pieceCount_ < piece.size())
+        return PieceRead::Partial;
+    pieceCount_ = 0;
+    return PieceRead::Whole;
 }
 
 uint32_t TcpStream::checkLeader(std::span<const uint8_t> bytes)
@@ -313,20 +321,10 @@ bool TcpStream::readTrailer()
 {
     const char* who = "TcpStream::readTrailer";
     HLV_TRACE(TRACE_STREAM, "%s(%s): , discard_packets=%d", who, where(), discardPackets_ ? 1 : 0);
-    std::size_t got = 0;
-    const ReadResult result = readBytes(trailer_.data() + pieceCount_, trailer_.size() - pieceCount_, got);
-    if (result == ReadResult::Nothing)
-        return false;
-    if (result == ReadResult::Closed) {
-        HLV_LOG("%s(%s): No data?!", who, where());
-        connectionLost();
-        return false;
-    }
-    pieceCount_ += got;
-    if (pieceCount_ < trailer_.size())
-        return true;
+    const PieceRead read = readPiece(trailer_, who, "No data?!");
+    if (read != PieceRead::Whole)
+        return read == PieceRead::Partial;
     state_ = LEADER;
-    pieceCount_ = 0;
     if (checkTrailer() != 0) {
         // The buffer stays at the front of its queue and takes the next image.
         HLV_TRACE(TRACE_STREAM, "%s(%s): failed!! Entering recovery...", who, where());

@@ -68,6 +68,10 @@ private:
     uint32_t checkLeader(std::span<const uint8_t> bytes);
     void logLeaderFault(HX_WIRE::LeaderCheck check, const HX_WIRE::StreamLeader& leader);
     uint32_t checkTrailer();
+    // Reads more of the fixed-size piece (leader or trailer) being collected; a closed
+    // connection logs closedText and goes to the reconnect.
+    enum class PieceRead { NoData, Partial, Whole };
+    PieceRead readPiece(std::span<uint8_t> piece, const char* who, const char* closedText);
     void startImage(uint32_t imageLength);
     void nextBufferOrNone();
     void keepForScan(std::span<const uint8_t> bytes);

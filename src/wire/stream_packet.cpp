@@ -119,20 +119,26 @@ void writeStreamPayload(ByteWriter& out, const StreamHeader& header, std::span<c
   out.bytes(data);
 }
 
-std::vector<uint8_t> encodeStreamLeader(const StreamLeader& leader) {
+namespace {
+
+// One packet of a known size, written by the given field writer.
+template <class Fields>
+std::vector<uint8_t> encodeSized(std::size_t size, void (*write)(ByteWriter&, const Fields&), const Fields& fields) {
   std::vector<uint8_t> packet;
-  packet.reserve(kStreamLeaderSize);
+  packet.reserve(size);
   ByteWriter out(packet);
-  writeStreamLeader(out, leader);
+  write(out, fields);
   return packet;
 }
 
+}  // namespace
+
+std::vector<uint8_t> encodeStreamLeader(const StreamLeader& leader) {
+  return encodeSized(kStreamLeaderSize, &writeStreamLeader, leader);
+}
+
 std::vector<uint8_t> encodeStreamTrailer(const StreamTrailer& trailer) {
-  std::vector<uint8_t> packet;
-  packet.reserve(kStreamTrailerSize);
-  ByteWriter out(packet);
-  writeStreamTrailer(out, trailer);
-  return packet;
+  return encodeSized(kStreamTrailerSize, &writeStreamTrailer, trailer);
 }
 
 std::vector<uint8_t> encodeStreamPayload(const StreamHeader& header, std::span<const uint8_t> data) {

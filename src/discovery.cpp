@@ -79,6 +79,14 @@ Singleton& singleton() {
   return *state;
 }
 
+// The message as the type its identifier claims; one that only claims it is logged and dropped.
+template <class Expected>
+const Expected* claimed(const HLV_THREAD::Message* message, const char* typeName) {
+  const auto* typed = dynamic_cast<const Expected*>(message);
+  if (typed == nullptr) HLV_LOG("%s: Unexpectedly not a %s pointer!", "Discovery::ownerMessage", typeName);
+  return typed;
+}
+
 uint32_t currentIpOf(const Reply& reply) {
   const std::optional<HX_WIRE::DiscoveryAck> decoded = HX_WIRE::decodeDiscoveryAck(reply);
   return decoded ? decoded->currentIp : 0;
@@ -319,28 +327,17 @@ void Discovery::handleOwn(HLV_THREAD::Message* message) {
       HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: halt!", "Discovery::ownerMessage");
       break;
     case HLV_DISCOVERY::DISCOVERY_SEND:
-      if (dynamic_cast<HLV_DISCOVERY::DiscoverySend*>(message) == nullptr) {
-        HLV_LOG("%s: Unexpectedly not a DiscoverySend pointer!", "Discovery::ownerMessage");
-        break;
-      }
-      handleSend();
+      if (claimed<HLV_DISCOVERY::DiscoverySend>(message, "DiscoverySend")) handleSend();
       break;
     case HLV_DISCOVERY::DISCOVERY_REPLY:
-      if (const auto* reply = dynamic_cast<HLV_DISCOVERY::DiscoveryMessage*>(message)) {
-        handleReply(*reply);
-      } else {
-        HLV_LOG("%s: Unexpectedly not a DiscoveryMessage pointer!", "Discovery::ownerMessage");
-      }
+      if (const auto* reply = claimed<HLV_DISCOVERY::DiscoveryMessage>(message, "DiscoveryMessage")) handleReply(*reply);
       break;
     case HX_MESSAGE_IDS::DISCOVERY_REMOVE_CAMERA_MSG:
-      if (const auto* removal = dynamic_cast<HLV_DISCOVERY::DiscoveryRemoveCamera*>(message)) {
+      if (const auto* removal = claimed<HLV_DISCOVERY::DiscoveryRemoveCamera>(message, "DiscoveryRemoveCamera"))
         handleRemoveCamera(*removal);
-      } else {
-        HLV_LOG("%s: Unexpectedly not a DiscoveryRemoveCamera pointer!", "Discovery::ownerMessage");
-      }
       break;
     case HLV_DISCOVERY::DISCOVERY_PROBE:
-      if (const auto* probe = dynamic_cast<HLV_DISCOVERY::DiscoveryProbe*>(message)) handleProbe(*probe);
+      if (const auto* probe = claimed<HLV_DISCOVERY::DiscoveryProbe>(message, "DiscoveryProbe")) handleProbe(*probe);
       break;
     default:
       break;

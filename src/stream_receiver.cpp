@@ -392,7 +392,7 @@ bool StreamReceiver::acquireBuffer()
     }
     std::deque<Message*>* queue = queueFor(protocol_);
     if (queue == nullptr) {
-        HLV_LOG("%s(%s): Unknown queue type (%u)", className_, where(), protocol_);
+        HLV_LOG("%s(%s): Unknown queue type (%d)", className_, where(), static_cast<int>(protocol_));
         return false;
     }
     if (queue->empty()) {

@@ -101,7 +101,8 @@ uint32_t TcpStream::handleControl(const StreamControlRequest& control)
             return HLV_THREAD::MESSAGE_DONE;
         }
         if (!isStreamKind(control.protocol)) {
-            HLV_LOG("%s(%s): Unknown stream type [%u]", "TcpStream::handleControl", where(), control.protocol);
+            HLV_LOG("%s(%s): Unknown stream type [%d]", "TcpStream::handleControl", where(),
+                    static_cast<int>(control.protocol));
             return HLV_THREAD::MESSAGE_FAILED;
         }
         state_ = LEADER;
@@ -116,7 +117,8 @@ uint32_t TcpStream::handleControl(const StreamControlRequest& control)
         releaseBuffers(ALL_QUEUES, RELEASED_STATUS);
         return HLV_THREAD::MESSAGE_DONE;
     default:
-        HLV_LOG("%s(%s): Unknown command: %u.", "TcpStream::handleControl", where(), control.command);
+        HLV_LOG("%s(%s): Unknown command: %d.", "TcpStream::handleControl", where(),
+                static_cast<int>(control.command));
         return HLV_THREAD::MESSAGE_FAILED;
     }
 }
@@ -262,7 +264,8 @@ void TcpStream::logLeaderFault(wire::LeaderCheck check, const wire::StreamLeader
         break;
     case wire::LeaderCheck::ImageTooLarge:
     case wire::LeaderCheck::Ok:
-        HLV_LOG("%s(%s): Bad PAYLOAD size = %u/0x%x", who, where(), leader.imageLength, leader.imageLength);
+        HLV_LOG("%s(%s): Bad PAYLOAD size = %d/0x%x", who, where(), static_cast<int>(leader.imageLength),
+                leader.imageLength);
         break;
     case wire::LeaderCheck::BadFileName:
         leaderError_ = quiet;

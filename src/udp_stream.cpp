@@ -61,7 +61,7 @@ uint32_t UdpStream::handleControl(const StreamControlRequest& control)
         HLV_TRACE(TRACE_STREAM, "%s(%s): UdpStream ENABLE_PARSER (%d) received. current_state=%u, protocol=%u", who,
                   where(), control.flag, state_.load(), control.protocol);
         if (control.flag != 0 && !isStreamKind(control.protocol)) {
-            HLV_LOG("%s(%s): Unknown stream type [%u]", who, where(), control.protocol);
+            HLV_LOG("%s(%s): Unknown stream type [%d]", who, where(), static_cast<int>(control.protocol));
             return HLV_THREAD::MESSAGE_FAILED;
         }
         protocol_ = control.flag != 0 ? control.protocol : ids::INTERNAL_START;
@@ -83,7 +83,7 @@ uint32_t UdpStream::handleControl(const StreamControlRequest& control)
         handleNegotiateMsg(nullptr);
         return HLV_THREAD::MESSAGE_DONE;
     default:
-        HLV_LOG("%s(%s): Unknown command: %u.", who, where(), control.command);
+        HLV_LOG("%s(%s): Unknown command: %d.", who, where(), static_cast<int>(control.command));
         return HLV_THREAD::MESSAGE_FAILED;
     }
 }

@@ -173,68 +173,62 @@ void Callback::dispatch(Message& message, bool owned)
 
 void Callback::handleCallback(Message& message)
 {
-    message.status = HLV_THREAD::MESSAGE_FAILED;
     auto* request = dynamic_cast<CallbackRequest*>(&message);
-    if (request == nullptr) {
-        logPriority(HLV_THREAD::LOG_PRIORITY_DEBUG,
-                    fmtToString("%s: Unexpectedly null CallbackRequest message!", "Callback::handleCallback"));
+    CallbackDB* database = databaseFor(message, "Callback::handleCallback", request != nullptr,
+                                       "Unexpectedly null CallbackRequest message!");
+    if (database == nullptr)
         return;
-    }
-    if (!database_) {
-        logPriority(HLV_THREAD::LOG_PRIORITY_DEBUG,
-                    fmtToString("%s: Unexpectedly null callbackInfo pointer.", "Callback::handleCallback"));
-        return;
-    }
-    database_->executeCallback(*request);
+    database->executeCallback(*request);
     message.status = HLV_THREAD::MESSAGE_DONE;
 }
 
 void Callback::handleRegistration(Message& message)
 {
-    message.status = HLV_THREAD::MESSAGE_FAILED;
     auto* registration = dynamic_cast<CallbackRegister*>(&message);
-    if (registration == nullptr || !database_) {
-        logPriority(HLV_THREAD::LOG_PRIORITY_DEBUG,
-                    fmtToString("%s: Unexpectedly null callbackInfo pointer.", "Callback::handleRegistration"));
+    CallbackDB* database = databaseFor(message, "Callback::handleRegistration", registration != nullptr,
+                                       "Unexpectedly null callbackInfo pointer.");
+    if (database == nullptr)
         return;
-    }
-    database_->modifyRegistration(registration->client, registration->callback, registration->cookie);
+    database->modifyRegistration(registration->client, registration->callback, registration->cookie);
     message.status = HLV_THREAD::MESSAGE_DONE;
 }
 
 void Callback::handleSubscription(Message& message)
 {
-    message.status = HLV_THREAD::MESSAGE_FAILED;
     auto* subscription = dynamic_cast<CallbackSubscribe*>(&message);
-    if (subscription == nullptr) {
-        logPriority(HLV_THREAD::LOG_PRIORITY_DEBUG,
-                    fmtToString("%s: Unexpectedly null message pointer.", "Callback::handleSubscription"));
+    CallbackDB* database = databaseFor(message, "Callback::handleSubscription", subscription != nullptr,
+                                       "Unexpectedly null message pointer.");
+    if (database == nullptr)
         return;
-    }
-    if (!database_) {
-        logPriority(HLV_THREAD::LOG_PRIORITY_DEBUG,
-                    fmtToString("%s: Unexpectedly null callbackInfo pointer.", "Callback::handleSubscription"));
-        return;
-    }
-    database_->modifySubscription(subscription->client, subscription->camera, subscription->subscribe);
+    database->modifySubscription(subscription->client, subscription->camera, subscription->subscribe);
     message.status = HLV_THREAD::MESSAGE_DONE;
 }
 
 void Callback::handleStream(Message& message)
 {
     HLV_TRACE(TRACE_CALLBACK, "%s: m=%p", "Callback::handleStream", static_cast<void*>(&message));
+    CallbackDB* database = databaseFor(message, "Callback::handleStream", streamBufferOf(&message) != nullptr,
+                                       "Unexpectedly null _HxStream message!");
+    if (database != nullptr)
+        database->executeStreamCallback(message);
+}
+
+// Every handler starts here: the message counts as failed until the handler has done its work,
+// and a message without the payload its number promises, or a thread without its database, is
+// logged and goes no further.
+CallbackDB* Callback::databaseFor(Message& message, const char* handler, bool payloadFound, const char* missingPayload)
+{
     message.status = HLV_THREAD::MESSAGE_FAILED;
-    if (streamBufferOf(&message) == nullptr) {
-        logPriority(HLV_THREAD::LOG_PRIORITY_DEBUG,
-                    fmtToString("%s: Unexpectedly null _HxStream message!", "Callback::handleStream"));
-        return;
+    if (!payloadFound) {
+        logPriority(HLV_THREAD::LOG_PRIORITY_DEBUG, fmtToString("%s: %s", handler, missingPayload));
+        return nullptr;
     }
     if (!database_) {
         logPriority(HLV_THREAD::LOG_PRIORITY_DEBUG,
-                    fmtToString("%s: Unexpectedly null callbackInfo pointer.", "Callback::handleStream"));
-        return;
+                    fmtToString("%s: Unexpectedly null callbackInfo pointer.", handler));
+        return nullptr;
     }
-    database_->executeStreamCallback(message);
+    return database_.get();
 }
 
 // A failed message skips the rest of its route, and one with nowhere else to go ends here.

@@ -144,6 +144,13 @@ void TcpStream::readStream()
     }
 }
 
+// Kept bytes a read step can use without the socket: in the scan only a leader's worth.
+bool TcpStream::keptBytesReadable() const
+{
+    const std::size_t kept = pendingEnd_ - pendingBegin_;
+    return state_ == SCAN ? kept >= wire::kStreamLeaderSize : kept != 0;
+}
+
 bool TcpStream::readStep()
 {
     switch (state_) {

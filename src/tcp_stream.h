@@ -56,6 +56,7 @@ private:
     void abandonImage() override;
     void onHalt() override;
     void readStream();
+    bool keptBytesReadable() const;
     // One step of the reader by state; false when the stream has nothing more for now.
     bool readStep();
     bool readLeader();

@@ -201,8 +201,15 @@ bool TcpStream::retrySocket()
     return true;
 }
 
+// Stream bytes already taken from the socket (kept back by the scan) wake nothing, so they are
+// read before any wait: a pass cut short by a waiting message or its step limit may leave the
+// end of an image there after the camera has sent its last byte.
 void TcpStream::waitAndRead()
 {
+    if (!connectPending_ && keptBytesReadable()) {
+        readStream();
+        return;
+    }
     if (pollSet_->wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed)
         raiseSystemError(__FILE__, __LINE__, "Could not wait for the stream's events", pollSet_->error());
     if (pollSet_->events(0).any())

@@ -165,6 +165,35 @@ TEST_F(TcpStreamTest, BadLeadersAndJunkAreScannedPastWithOneLogLinePerEpisode)
     EXPECT_EQ(collector.returned()[1].record.received_length, 0x1410000u);
 }
 
+// The scan takes everything the socket holds; what follows the leader it finds is read from what
+// it kept, even when a pass ends early (here: its step limit, with buffers of 8 bytes) and the
+// camera has nothing more to send.
+TEST_F(TcpStreamTest, AnImageFoundByTheScanIsReadToItsEndWithoutMoreFromTheCamera)
+{
+    start();
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
+    constexpr std::size_t kPieces = 7500, kPiece = 8;
+    std::vector<std::unique_ptr<HostBuffer>> buffers;
+    for (std::size_t i = 0; i < kPieces; ++i) {
+        buffers.push_back(std::make_unique<HostBuffer>(kPiece));
+        give(ids::LIVE_STREAM_MSG, *buffers.back());
+    }
+    const Bytes image = imageBytes(kPieces * kPiece, 9);
+    Bytes stream(10, 0xEE);
+    const Bytes whole = tcpImage(2, image, "4");
+    stream.insert(stream.end(), whole.begin(), whole.end());
+    camera.sendTcp(stream);
+
+    ASSERT_TRUE(collector.waitFor(kPieces)) << "the image's end stayed in the bytes the scan kept";
+    EXPECT_EQ(collector.returned().back().record.status, uint32_t(HX_STREAM_STATUS_COMPLETE));
+    Bytes received;
+    for (const auto& buffer : buffers) {
+        const Bytes piece = buffer->contents(kPiece);
+        received.insert(received.end(), piece.begin(), piece.end());
+    }
+    EXPECT_EQ(received, image);
+}
+
 TEST_F(TcpStreamTest, AFailedTrailerKeepsTheBufferForTheNextImage)
 {
     HLV_THREAD::LogCapture log;

@@ -216,7 +216,10 @@ void HxStreamOperations::appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, HX_
     writes.emplace_back(regs::GIGE_REG_SCDA0, HxComm::localAddressToward(cameraAddress_));
     writes.emplace_back(regs::GIGE_REG_SCP0, udp_->localPort());
     if (!given(settings.turbo_packet_length_flags)) {
-        writes.emplace_back(regs::GIGE_REG_SCPS0, udp_->negotiatedPacketSize() | DO_NOT_FRAGMENT);
+        // Before the packet-size negotiation has ended there is no size to give: writing 0 would
+        // break the stream, and the negotiation writes the size it settles on itself.
+        if (const uint32_t negotiated = udp_->negotiatedPacketSize(); negotiated != 0)
+            writes.emplace_back(regs::GIGE_REG_SCPS0, negotiated | DO_NOT_FRAGMENT);
         return;
     }
     refusedBy(settings.turbo_packet_length_flags, [&] {

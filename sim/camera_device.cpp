@@ -10,6 +10,7 @@
 
 #include "register_defaults.h"
 #include "register_map.h"
+#include "stream_control.h"
 #include "wire/control_packet.h"
 
 namespace hxsim {
@@ -22,19 +23,8 @@ namespace {
 constexpr uint32_t kGateOpen = HX_WIRE::kWriteGateOpen;
 constexpr uint32_t kSaveIdle = 1u << 31;
 constexpr uint32_t kSaveClearError = 1u << 30;
-constexpr uint32_t kReverse = 1u << 31;
 constexpr uint32_t kReviewFrameValid = 1u << 0;
 constexpr uint32_t kSingleFrame = 1u << 1;
-
-namespace StreamControl {
-constexpr uint32_t kStop = 0;
-constexpr uint32_t kLive = 1;
-constexpr uint32_t kPlay = 2;
-constexpr uint32_t kDownload = 3;
-constexpr uint32_t kShow = 4;
-constexpr uint32_t kPause = 16;
-constexpr uint32_t kResume = 32;
-}  // namespace StreamControl
 
 // The analog gain flag arrived with this firmware; older cameras take the whole word as value.
 bool takesGainFlag(const std::string& version) {

@@ -5,20 +5,12 @@
 
 #include <fmt/format.h>
 
+#include "stream_control.h"
+
 namespace hxsim {
 namespace {
 
-namespace Control {
-constexpr uint32_t kStop = 0;
-constexpr uint32_t kLive = 1;
-constexpr uint32_t kPlay = 2;
-constexpr uint32_t kDownload = 3;
-constexpr uint32_t kShow = 4;
-constexpr uint32_t kPause = 16;
-constexpr uint32_t kResume = 32;
-}  // namespace Control
-
-constexpr uint32_t kReverse = 1u << 31;
+namespace Control = StreamControl;
 
 bool usesRecording(StreamKind kind) {
     return kind == StreamKind::Playback || kind == StreamKind::Show || kind == StreamKind::Download;

@@ -126,7 +126,6 @@ private:
     void messageHandle(Message* message) override;
     void ownerMessage(Message* message) override;
     std::string messageName(uint32_t id) const override;
-    static const char* knownMessageName(uint32_t id);
     void endChannel();
     bool loopFinished();
     void dispatch(Message* message);

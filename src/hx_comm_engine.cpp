@@ -11,6 +11,36 @@
 using HLV_THREAD::MESSAGE_DONE;
 using HLV_THREAD::MESSAGE_FAILED;
 
+namespace {
+
+const char* knownMessageName(uint32_t id)
+{
+    switch (id) {
+    case HX_COMM::HMP_MSG:
+        return "HX_COMM::HMPMessage";
+    case HX_COMM::AGE_OUT_TICK:
+        return "HX_COMM::AgeOutTick";
+    case HX_COMM::PURGE_MSG:
+        return "HX_COMM::PurgeMessage";
+    case HX_COMM::READ_REG_MSG:
+        return "HX_COMM::ReadRegMessage";
+    case HX_COMM::WRITE_REG_MSG:
+        return "HX_COMM::WriteRegMessage";
+    case HX_COMM::READ_MEM_MSG:
+        return "HX_COMM::ReadMemMessage";
+    case HX_COMM::WRITE_MEM_MSG:
+        return "HX_COMM::WriteMemMessage";
+    case HX_COMM::READ_MULTI_REG_MSG:
+        return "HX_COMM::ReadMultiRegMessage";
+    case HX_COMM::WRITE_MULTI_REG_MSG:
+        return "HX_COMM::WriteMultiRegMessage";
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
 void HxComm::run()
 {
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::run", cameraName_.c_str());
@@ -160,31 +190,4 @@ std::string HxComm::messageName(uint32_t id) const
 {
     const char* name = knownMessageName(id);
     return name != nullptr ? name : MsgThread::messageName(id);
-}
-
-// A literal, so a request's name costs nothing until a log line prints it.
-const char* HxComm::knownMessageName(uint32_t id)
-{
-    switch (id) {
-    case HX_COMM::HMP_MSG:
-        return "HX_COMM::HMPMessage";
-    case HX_COMM::AGE_OUT_TICK:
-        return "HX_COMM::AgeOutTick";
-    case HX_COMM::PURGE_MSG:
-        return "HX_COMM::PurgeMessage";
-    case HX_COMM::READ_REG_MSG:
-        return "HX_COMM::ReadRegMessage";
-    case HX_COMM::WRITE_REG_MSG:
-        return "HX_COMM::WriteRegMessage";
-    case HX_COMM::READ_MEM_MSG:
-        return "HX_COMM::ReadMemMessage";
-    case HX_COMM::WRITE_MEM_MSG:
-        return "HX_COMM::WriteMemMessage";
-    case HX_COMM::READ_MULTI_REG_MSG:
-        return "HX_COMM::ReadMultiRegMessage";
-    case HX_COMM::WRITE_MULTI_REG_MSG:
-        return "HX_COMM::WriteMultiRegMessage";
-    default:
-        return nullptr;
-    }
 }

@@ -151,7 +151,7 @@ static int setup_download(uint32_t start, uint32_t stop)
            (settings.flags & HX_FLAG_ERR) == 0;
 }
 
-/* Buffers lent before the settings wait; the buffer-less call starts the download. The two lent
+/* Buffers lent before the settings only wait; the buffer-less call starts the download. The two lent
  * beyond the last frame come back released. */
 static void download_lent(void)
 {
@@ -159,9 +159,6 @@ static void download_lent(void)
     int i;
     for (i = 0; i < BUFFERS; i++)
         lend(HX_download, &records[i]);
-    /* The settings apply at once, the buffers pass the camera's service thread: a waiting call
-     * through that thread makes sure every buffer is queued before the settings could start. */
-    camera_state();
     if (!setup_download(FIRST_FRAME, LAST_FRAME) || HX_download(client, camera, NULL) != HX_STATUS_OK) {
         fail("download settings");
         return;

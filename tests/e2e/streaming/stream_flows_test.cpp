@@ -209,7 +209,6 @@ TEST(Download, DeliversTheRangeInOrderAndMarksTheEndFrameLast)
     // first, so the settings' packet pacing stands); the buffer-less call starts. Two more than
     // the range needs keep the throttle from pausing the camera near the end.
     lendNew(HX_DOWNLOAD_DATA, camera, 12);
-    barrier(camera);
     const HX_DOWNLOAD_SETTINGS settings = setupDownload(camera, 3, 12);
     EXPECT_EQ((settings.start_flags | settings.stop_flags) & HX_FLAG_ERR, 0u);
     ASSERT_EQ(HX_download(client(), camera, nullptr), HX_STATUS_OK);
@@ -238,7 +237,6 @@ TEST(Download, ThrottleHoldsTheCameraWhileTheHostKeepsItsBuffersAndLosesNothing)
     // already on its way still finds one.
     const std::size_t lent = 4;
     lendNew(HX_DOWNLOAD_DATA, camera, lent);
-    barrier(camera);
     setupDownload(camera, 0, RECORD_LENGTH - 1, HX_FORMAT_TIFF, 2);
     ASSERT_EQ(HX_download(client(), camera, nullptr), HX_STATUS_OK);
     std::vector<HX_READ_STREAM*> held;
@@ -273,7 +271,6 @@ TEST(Download, PackedFramesArriveInTheCamerasOwnLayoutWhenThePackingLibraryIsThe
     ASSERT_NE(HxInternal::factory(), nullptr) << "libhlv_internal.so is not on this test's library path";
     const HX_CAMERA_HANDLE camera = recorded(TARROW);
     lendNew(HX_DOWNLOAD_DATA, camera, 4);
-    barrier(camera);
     const HX_DOWNLOAD_SETTINGS settings = setupDownload(camera, 7, 8, HX_FORMAT_PACKED);
     ASSERT_EQ(settings.format_flags & HX_FLAG_ERR, 0u);
     ASSERT_EQ(HX_download(client(), camera, nullptr), HX_STATUS_OK);
@@ -312,7 +309,6 @@ TEST(Download, ThatCannotStartGivesTheBuffersBackAndRestoresDiscovery)
     // the ones lent before it come back released.
     const HX_CAMERA_HANDLE idle = handleOf(IDLE);
     lendNew(HX_DOWNLOAD_DATA, idle, 2);
-    barrier(idle);
     setupDownload(idle, 0, 0);
     HX_READ_STREAM* starter = host().buffer(BUFFER_SIZE);
     lend(HX_DOWNLOAD_DATA, idle, starter);
@@ -391,7 +387,6 @@ TEST(Playback, ForwardPlaybackDeliversFramesOfTheChosenRange)
 {
     const HX_CAMERA_HANDLE camera = recorded(TARROW);
     lendNew(HX_PLAYBACK_DATA, camera, 3);
-    barrier(camera);
     HX_PLAYBACK_SETTINGS playback;
     HX_playback_settings_init(&playback, sizeof(playback));
     playback.flags = HX_FLAG_SET;
@@ -420,7 +415,6 @@ TEST(SecondFamily, DownloadsAndStreamsLiveOverTcp)
     const HX_CAMERA_HANDLE camera = handleOf(MORVANE);
     record(camera);
     lendNew(HX_DOWNLOAD_DATA, camera, 8);
-    barrier(camera);
     setupDownload(camera, 0, 5);
     ASSERT_EQ(HX_download(client(), camera, nullptr), HX_STATUS_OK);
     expectDownloadedFrames(receiveDownload(8), 0, 5);

@@ -29,6 +29,12 @@ ByteWriter::ByteWriter(std::vector<uint8_t>& out) : vector_(&out) {}
 
 ByteWriter::ByteWriter(std::span<uint8_t> out) : span_(out) {}
 
+void ByteWriter::expectTotal(std::size_t total) {
+  if (vector_ != nullptr) {
+    vector_->reserve(vector_->size() - written_ + total);
+  }
+}
+
 uint8_t* ByteWriter::reserve(std::size_t count) {
   if (failed_) {
     return nullptr;

@@ -26,6 +26,9 @@ class ByteWriter {
   void zeros(std::size_t count);
   // A fixed-size text field: the text cut to `fieldSize` bytes, padded with NULs.
   void text(std::string_view value, std::size_t fieldSize);
+  // Makes room in a vector for `total` bytes in all at once, so a datagram written field by
+  // field is not reallocated on the way (a span is already its whole size).
+  void expectTotal(std::size_t total);
 
   bool ok() const { return !failed_; }
   // Bytes written through this writer (for a vector: appended by it).

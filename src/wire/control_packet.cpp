@@ -33,6 +33,7 @@ bool fitsLengthField(std::size_t payloadSize) { return payloadSize <= 0xFFFF; }
 
 void writeCommandHeader(ByteWriter& out, uint8_t flags, uint16_t command, std::size_t length,
                         uint16_t requestId) {
+  out.expectTotal(kControlHeaderSize + length);
   out.u8(kCommandKey);
   out.u8(flags);
   out.u16(command);

@@ -7,9 +7,7 @@
 #include <ctime>
 #include <mutex>
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include "log_file.h"
 #include "log_observers.h"
 
 namespace HLV_THREAD {
@@ -32,24 +30,6 @@ LogFile& logFile()
 {
     static LogFile* const file = new LogFile;
     return *file;
-}
-
-void writeAll(int descriptor, const std::string& text)
-{
-    // A failed write is ignored: logging must not fail its caller.
-    const ssize_t written = ::write(descriptor, text.data(), text.size());
-    static_cast<void>(written);
-}
-
-// Closes through a C stream, as the file was opened for C-stream style appending.
-void closeDescriptor(int descriptor)
-{
-    if (std::FILE* stream = ::fdopen(descriptor, "a")) {
-        std::fflush(stream);
-        std::fclose(stream);
-    } else {
-        ::close(descriptor);
-    }
 }
 
 } // namespace
@@ -86,8 +66,7 @@ std::string timeStamp()
     const auto wholeSeconds = duration_cast<seconds>(sinceEpoch);
     const long micros = static_cast<long>((sinceEpoch - wholeSeconds).count());
     const std::time_t clockSeconds = static_cast<std::time_t>(wholeSeconds.count());
-    std::tm local{};
-    ::localtime_r(&clockSeconds, &local);
+    const std::tm local = localTime(clockSeconds);
     char text[48] = {};
     const std::size_t length = std::strftime(text, sizeof text, "%Y%m%d %H%M%S.", &local);
     std::snprintf(text + length, sizeof text - length, "%06ld", micros);
@@ -116,7 +95,7 @@ void logRaw(int /*priority*/, const std::string& text)
         {
             std::lock_guard<std::mutex> guard(file.lock);
             if (file.descriptor >= 0)
-                writeAll(file.descriptor, line);
+                writeLogFile(file.descriptor, line);
         }
         notifyLogObservers(text);
     } catch (...) {
@@ -134,19 +113,18 @@ int loggerFile(const char* path)
         const int closing = file.descriptor;
         file.descriptor = -1;
         file.name.clear();
-        closeDescriptor(closing);
+        closeLogFile(closing);
         return 0;
     }
     if (!file.name.empty())
         return 1;
-    // Shared with other writers and readers, neither truncated nor appending.
-    const int descriptor = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    const int descriptor = openLogFile(path);
     if (descriptor < 0)
         return 1;
     try {
         file.name = path;
     } catch (...) {
-        ::close(descriptor);
+        closeLogFile(descriptor);
         return 1;
     }
     file.descriptor = descriptor;

@@ -2,14 +2,13 @@
 // and the recognition of a camera's family from its sensor type and model text.
 #include "camera_operations.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <exception>
 
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
+#include "camera_address.h"
 #include "model_codes.h"
 #include "morvane_operations.h"
 #include "register_map.h"
@@ -21,17 +20,6 @@ namespace {
 
 // The most addresses one register read may carry (one 548-byte datagram).
 constexpr std::size_t MAX_READ_ADDRESSES = 135;
-
-std::string dottedAddress(uint32_t address)
-{
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr value{};
-    value.s_addr = address;
-    if (inet_ntop(AF_INET, &value, text, sizeof(text)) == nullptr) {
-        return "?";
-    }
-    return text;
-}
 
 // The model text up to its first NUL, for log lines; the family search itself sees every byte.
 std::string printableModel(const std::vector<uint8_t>& window)

@@ -1,11 +1,10 @@
 // Camera operations registry: one operations object per camera address, built on first use and
 // rebuilt when the camera comes back after its channel gave up on it.
-#include <arpa/inet.h>
-
 #include <map>
 
 #include <hlv_thread/log.h>
 
+#include "camera_address.h"
 #include "camera_operations.h"
 #include "camera_operations_registry.h"
 #include "discovery_seam.h"
@@ -65,19 +64,11 @@ std::shared_ptr<CameraOperations> usable(Registry& reg, uint32_t address, std::s
     return nullptr;
 }
 
-std::string dotted(uint32_t address)
-{
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr value{};
-    value.s_addr = address;
-    return inet_ntop(AF_INET, &value, text, sizeof(text)) != nullptr ? text : "?";
-}
-
 } // namespace
 
 std::shared_ptr<CameraOperations> buildDiscoveredCamera(uint32_t address)
 {
-    const std::string name = dotted(address);
+    const std::string name = dottedAddress(address);
     uint32_t known = 0;
     if (!DISCOVERY_SEAM::findCamera(name.c_str(), known) || known != address) {
         HLV_LOG("The IP address %s has not been discovered!", name.c_str());

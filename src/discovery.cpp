@@ -26,7 +26,8 @@ DiscoverySend::DiscoverySend(HLV_THREAD::MsgThread* discovery) {
   owner = discovery;
 }
 
-DiscoveryMessage::DiscoveryMessage(HLV_THREAD::MsgThread* discovery, const Reply& received, const sockaddr_in& from)
+DiscoveryMessage::DiscoveryMessage(HLV_THREAD::MsgThread* discovery, const Reply& received,
+                                   const HX_PLATFORM::Ipv4Endpoint& from)
     : reply(received), source(from) {
   req = DISCOVERY_REPLY;
   owner = discovery;
@@ -133,11 +134,7 @@ void Discovery::close() {
 void Discovery::forwardReply(std::span<const uint8_t> datagram, uint32_t cameraAddress) {
   Discovery* discovery = existing();
   if (discovery == nullptr) return;
-  sockaddr_in source{};
-  source.sin_family = AF_INET;
-  source.sin_port = htons(HX_NETUTILS::DISCOVERY_PORT);
-  source.sin_addr.s_addr = cameraAddress;
-  discovery->processDiscoveryAck(datagram, source);
+  discovery->processDiscoveryAck(datagram, {cameraAddress, HX_NETUTILS::DISCOVERY_PORT});
 }
 
 void Discovery::removeCamera(uint32_t address) {
@@ -177,7 +174,7 @@ bool Discovery::getDiscoveryInfoByIP(const std::string& dottedAddress, Reply& ou
     HLV_LOG("%s: Unable to access the cameraInfo database.", "Discovery::getDiscoveryInfoByIP");
     return false;
   }
-  const std::optional<uint32_t> address = HX_NETUTILS::textToAddress(dottedAddress);
+  const std::optional<uint32_t> address = HX_PLATFORM::ipv4FromText(dottedAddress);
   return address && db_->getByAddr(*address, out);
 }
 
@@ -199,7 +196,7 @@ bool Discovery::lookup(const std::string& nameOrAddress, uint32_t& address) cons
 }
 
 bool Discovery::addCameraByAddress(const std::string& text, uint32_t& address) {
-  const std::optional<uint32_t> parsed = HX_NETUTILS::textToAddress(text);
+  const std::optional<uint32_t> parsed = HX_PLATFORM::ipv4FromText(text);
   if (!parsed || !db_ || isCurrentThread()) return false;
   address = *parsed;
   if (db_->timer(address)) return true;
@@ -215,7 +212,7 @@ bool Discovery::addCameraByAddress(const std::string& text, uint32_t& address) {
   return db_->waitForCamera(address, std::chrono::steady_clock::now() + PROBE_WAIT);
 }
 
-void Discovery::processDiscoveryAck(std::span<const uint8_t> datagram, const sockaddr_in& source) {
+void Discovery::processDiscoveryAck(std::span<const uint8_t> datagram, const HX_PLATFORM::Ipv4Endpoint& source) {
   if (datagram.data() == nullptr) {
     HLV_LOG("%s: Unexpectedly null packet_ptr!", "Discovery::processDiscoveryAck");
     return;
@@ -355,15 +352,15 @@ void Discovery::handleSend() {
 
 void Discovery::handleReply(const HLV_DISCOVERY::DiscoveryMessage& message) {
   if (!db_) return;
-  db_->addCamera(message.reply, message.source);
-  const uint32_t address = message.source.sin_addr.s_addr;
+  const uint32_t address = message.source.address;
+  db_->addCamera(message.reply, address);
   const auto probe = probes_.find(address);
   if (probe != probes_.end() && db_->timer(address)) probe->second.answered = true;
 }
 
 void Discovery::handleRemoveCamera(const HLV_DISCOVERY::DiscoveryRemoveCamera& message) {
   HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s(%s)", "Discovery::handleRemoveCamera",
-            HX_NETUTILS::addressToText(message.address).c_str());
+            HX_PLATFORM::ipv4ToText(message.address).c_str());
   if (db_) db_->removeCamera(message.address);
 }
 

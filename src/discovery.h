@@ -2,8 +2,6 @@
 // keeps the camera database, and reports each camera found or lost to the clients.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -15,6 +13,7 @@
 #include "discovery_db.h"
 #include "hlv_thread/msg_thread.h"
 #include "hlv_thread/ticker.h"
+#include "platform/ipv4_endpoint.h"
 
 class Discovery;
 
@@ -36,9 +35,9 @@ class DiscoverySend : public HLV_THREAD::Message {
 // One discovery reply and where it came from.
 class DiscoveryMessage : public HLV_THREAD::Message {
  public:
-  DiscoveryMessage(HLV_THREAD::MsgThread* discovery, const Reply& reply, const sockaddr_in& source);
+  DiscoveryMessage(HLV_THREAD::MsgThread* discovery, const Reply& reply, const HX_PLATFORM::Ipv4Endpoint& source);
   Reply reply;
-  sockaddr_in source;
+  HX_PLATFORM::Ipv4Endpoint source;
 };
 
 // A camera whose image connection was lost for good: drop it and ignore its next replies.
@@ -104,7 +103,7 @@ class Discovery : public HLV_THREAD::MsgThread {
   // answer or is refused. Not from the Discovery thread itself.
   bool addCameraByAddress(const std::string& text, uint32_t& address);
   // Takes one received datagram: a full-size successful discovery reply is queued for the database.
-  void processDiscoveryAck(std::span<const uint8_t> datagram, const sockaddr_in& source);
+  void processDiscoveryAck(std::span<const uint8_t> datagram, const HX_PLATFORM::Ipv4Endpoint& source);
   // The camera database; nullptr only when it could not be created.
   const HLV_DISCOVERY::DiscoveryDB* database() const;
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "hlv_thread/log.h"
+#include "camera_address.h"
 #include "netutils.h"
 #include "wire/byte_io.h"
 
@@ -42,8 +43,6 @@ uint32_t currentIp(const Reply& reply) {
   return address;
 }
 
-std::string dotted(uint32_t address) { return HX_NETUTILS::addressToText(address); }
-
 }  // namespace
 
 std::string userDefinedName(const Reply& reply) {
@@ -56,25 +55,24 @@ DiscoveryEvents::~DiscoveryEvents() = default;
 
 DiscoveryDB::DiscoveryDB(DiscoveryEvents& events) : events_(events) {}
 
-void DiscoveryDB::addCamera(const Reply& reply, const sockaddr_in& source) {
-  const uint32_t address = source.sin_addr.s_addr;
+void DiscoveryDB::addCamera(const Reply& reply, uint32_t address) {
   const std::optional<HX_WIRE::DiscoveryAck> decoded = HX_WIRE::decodeDiscoveryAck(reply);
   if (!decoded) {
     HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Reply from %s is no discovery acknowledge; dropped.",
-              "HLV_DISCOVERY::DiscoveryDB::addCamera", dotted(address).c_str());
+              "HLV_DISCOVERY::DiscoveryDB::addCamera", dottedAddress(address).c_str());
     return;
   }
   // The database keys a camera by the reply's source but reports its loss with the address the
   // reply carries; a reply where the two differ would make those two handles disagree.
   if (decoded->currentIp != address) {
     HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Reply from %s reports address %s; dropped.",
-              "HLV_DISCOVERY::DiscoveryDB::addCamera", dotted(address).c_str(), dotted(decoded->currentIp).c_str());
+              "HLV_DISCOVERY::DiscoveryDB::addCamera", dottedAddress(address).c_str(), dottedAddress(decoded->currentIp).c_str());
     return;
   }
   if (applyIgnoreList(address) == IgnoreVerdict::Ignore) return;
-  if (refreshKnown(address, reply, source)) return;
+  if (refreshKnown(address, reply)) return;
   if (!passesChecks(address, *decoded)) return;
-  insert(address, reply, source);
+  insert(address, reply);
   announce(address, *decoded);
 }
 
@@ -93,13 +91,12 @@ DiscoveryDB::IgnoreVerdict DiscoveryDB::applyIgnoreList(uint32_t address) {
   return IgnoreVerdict::Proceed;
 }
 
-bool DiscoveryDB::refreshKnown(uint32_t address, const Reply& reply, const sockaddr_in& source) {
+bool DiscoveryDB::refreshKnown(uint32_t address, const Reply& reply) {
   const std::lock_guard lock(mutex_);
   const auto entry = cameras_.find(address);
   if (entry == cameras_.end()) return false;
   entry->second.timer = TIMER_START;
   entry->second.reply = reply;
-  entry->second.source = source;
   return true;
 }
 
@@ -109,12 +106,12 @@ bool DiscoveryDB::passesChecks(uint32_t address, const HX_WIRE::DiscoveryAck& re
       return true;
     case HX_WIRE::DiscoveryVerdict::ForeignManufacturer:
       HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: %s is made by \"%s\"; ignored.",
-                "HLV_DISCOVERY::DiscoveryDB::addCamera", dotted(address).c_str(), reply.manufacturerName.c_str());
+                "HLV_DISCOVERY::DiscoveryDB::addCamera", dottedAddress(address).c_str(), reply.manufacturerName.c_str());
       break;
     case HX_WIRE::DiscoveryVerdict::FirmwareTooOld:
       // Logged whatever the trace mask: an owner would otherwise never learn why the camera stays hidden.
       HLV_LOG("%s: %s/%s runs firmware \"%s\", older than %s; ignored.", "HLV_DISCOVERY::DiscoveryDB::addCamera",
-              reply.userDefinedName.c_str(), dotted(address).c_str(), reply.deviceVersion.c_str(),
+              reply.userDefinedName.c_str(), dottedAddress(address).c_str(), reply.deviceVersion.c_str(),
               HX_WIRE::toString(HX_WIRE::kMinimumDeviceVersion).c_str());
       break;
   }
@@ -127,10 +124,10 @@ void DiscoveryDB::ignore(uint32_t address, int32_t count) {
   ignored_.emplace(address, count);  // never overwrites an existing count
 }
 
-void DiscoveryDB::insert(uint32_t address, const Reply& reply, const sockaddr_in& source) {
+void DiscoveryDB::insert(uint32_t address, const Reply& reply) {
   {
     const std::lock_guard lock(mutex_);
-    cameras_[address] = CameraEntry{TIMER_START, reply, source};
+    cameras_[address] = CameraEntry{TIMER_START, reply};
   }
   changed_.notify_all();
 }
@@ -138,7 +135,7 @@ void DiscoveryDB::insert(uint32_t address, const Reply& reply, const sockaddr_in
 void DiscoveryDB::announce(uint32_t address, const HX_WIRE::DiscoveryAck& reply) {
   const HX_CAMERA_INFORMATION info = cameraInformation(reply, events_.adapterName(address));
   HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Adding camera %s/%s to the database.",
-            "HLV_DISCOVERY::DiscoveryDB::addCamera", reply.userDefinedName.c_str(), dotted(address).c_str());
+            "HLV_DISCOVERY::DiscoveryDB::addCamera", reply.userDefinedName.c_str(), dottedAddress(address).c_str());
   events_.cameraFound(address, reply.userDefinedName, info);
 }
 
@@ -149,14 +146,14 @@ void DiscoveryDB::decrementTimeout() {
     for (auto entry = cameras_.begin(); entry != cameras_.end();) {
       const int32_t timer = --entry->second.timer;
       HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: %s timer=%d", "HLV_DISCOVERY::DiscoveryDB::decrementTimeout",
-                dotted(entry->first).c_str(), timer);
+                dottedAddress(entry->first).c_str(), timer);
       if (timer > 0) {
         ++entry;
         continue;
       }
       const Lost camera{currentIp(entry->second.reply), userDefinedName(entry->second.reply)};
       HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Removing %s/%s", "HLV_DISCOVERY::DiscoveryDB::decrementTimeout",
-                camera.name.c_str(), dotted(entry->first).c_str());
+                camera.name.c_str(), dottedAddress(entry->first).c_str());
       lost.push_back(camera);
       entry = cameras_.erase(entry);
     }
@@ -166,14 +163,14 @@ void DiscoveryDB::decrementTimeout() {
 
 void DiscoveryDB::cameraErase(uint32_t address) {
   HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: remove %s", "HLV_DISCOVERY::DiscoveryDB::cameraErase",
-            dotted(address).c_str());
+            dottedAddress(address).c_str());
   const std::lock_guard lock(mutex_);
   cameras_.erase(address);
 }
 
 void DiscoveryDB::cameraRemoveNotification(uint32_t address, const std::string& name) {
   HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s(%s): name=%s", "HLV_DISCOVERY::DiscoveryDB::cameraRemoveNotification",
-            dotted(address).c_str(), name.c_str());
+            dottedAddress(address).c_str(), name.c_str());
   events_.cameraLost(address, name);
 }
 
@@ -181,7 +178,7 @@ void DiscoveryDB::removeCamera(uint32_t address) {
   Reply reply{};
   if (!getByAddr(address, reply)) {
     HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s(%s): camera not found.", "HLV_DISCOVERY::DiscoveryDB::removeCamera",
-              dotted(address).c_str());
+              dottedAddress(address).c_str());
     return;
   }
   ignore(address, IGNORE_AFTER_REMOVAL);
@@ -191,7 +188,7 @@ void DiscoveryDB::removeCamera(uint32_t address) {
 
 bool DiscoveryDB::getByAddr(uint32_t address, Reply& out) const {
   HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking for %s", "HLV_DISCOVERY::DiscoveryDB::getByAddr",
-            dotted(address).c_str());
+            dottedAddress(address).c_str());
   const std::lock_guard lock(mutex_);
   const auto entry = cameras_.find(address);
   if (entry == cameras_.end()) {

@@ -1,8 +1,6 @@
 // The camera database: every accepted discovery reply with its age-out timer, and the ignore list.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -57,8 +55,8 @@ class DiscoveryDB {
   DiscoveryDB(const DiscoveryDB&) = delete;
   DiscoveryDB& operator=(const DiscoveryDB&) = delete;
 
-  // Handles one discovery reply received from `source`.
-  void addCamera(const Reply& reply, const sockaddr_in& source);
+  // Handles one discovery reply received from `sourceAddress` (network order).
+  void addCamera(const Reply& reply, uint32_t sourceAddress);
   // Runs every camera's timer down by one poll; reports and drops those that reach 0.
   void decrementTimeout();
   // Drops a camera's entry without reporting it.
@@ -82,7 +80,6 @@ class DiscoveryDB {
   struct CameraEntry {
     int32_t timer = TIMER_START;
     Reply reply{};
-    sockaddr_in source{};
   };
   struct Lost {
     uint32_t address;
@@ -91,10 +88,10 @@ class DiscoveryDB {
 
   enum class IgnoreVerdict { Ignore, Proceed };
   IgnoreVerdict applyIgnoreList(uint32_t address);
-  bool refreshKnown(uint32_t address, const Reply& reply, const sockaddr_in& source);
+  bool refreshKnown(uint32_t address, const Reply& reply);
   bool passesChecks(uint32_t address, const HX_WIRE::DiscoveryAck& reply);
   void ignore(uint32_t address, int32_t count);
-  void insert(uint32_t address, const Reply& reply, const sockaddr_in& source);
+  void insert(uint32_t address, const Reply& reply);
   void announce(uint32_t address, const HX_WIRE::DiscoveryAck& reply);
 
   DiscoveryEvents& events_;

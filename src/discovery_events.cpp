@@ -9,6 +9,7 @@
 #include "hlv_thread/note.h"
 #include "hx_comm.h"
 #include "netutils.h"
+#include "platform/ipv4_endpoint.h"
 
 namespace HLV_DISCOVERY {
 
@@ -18,7 +19,7 @@ std::string LibraryDiscoveryEvents::adapterName(uint32_t address) {
     HX_NETUTILS::localAdapterOfCamera(address, name);
   } catch (const HLV_THREAD::Exception& error) {
     HLV_LOG("%s(%s): %s", "HLV_DISCOVERY::LibraryDiscoveryEvents::adapterName",
-            HX_NETUTILS::addressToText(address).c_str(), error.str().c_str());
+            HX_PLATFORM::ipv4ToText(address).c_str(), error.str().c_str());
     name.clear();
   }
   return name;

@@ -11,6 +11,7 @@
 #include "netutils.h"
 #include "platform/errno_text.h"
 #include "platform/event_fd.h"
+#include "platform/ipv4_endpoint.h"
 #include "platform/poll_wait.h"
 #include "platform/unique_fd.h"
 #include "wire/discovery_packet.h"
@@ -32,14 +33,6 @@ constexpr int MAX_DATAGRAMS_PER_PASS = 1024;
 // nothing about the socket itself.
 bool reportsEarlierSend(int err) { return err == ECONNREFUSED || err == EHOSTUNREACH || err == ENETUNREACH; }
 
-sockaddr_in discoveryPortOf(uint32_t address) {
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_port = htons(HX_NETUTILS::DISCOVERY_PORT);
-  target.sin_addr.s_addr = address;
-  return target;
-}
-
 }  // namespace
 
 // The socket and the queue's wake-up event. Either may be invalid after a failed set-up; the
@@ -51,7 +44,7 @@ struct Discovery::Network {
 
   bool usable() const { return socket.valid() && signal && signal->valid(); }
   bool send(const std::vector<uint8_t>& datagram, uint32_t address) const {
-    const sockaddr_in target = discoveryPortOf(address);
+    const sockaddr_in target = HX_PLATFORM::toSockaddr({address, HX_NETUTILS::DISCOVERY_PORT});
     const ssize_t sent = ::sendto(socket.get(), datagram.data(), datagram.size(), MSG_NOSIGNAL,
                                   reinterpret_cast<const sockaddr*>(&target), sizeof target);
     return sent == static_cast<ssize_t>(datagram.size());
@@ -131,10 +124,10 @@ void Discovery::readResponse() {
     }
     if (static_cast<std::size_t>(size) != buffer.size() || source.sin_family != AF_INET) {
       HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Dropped a %zd-byte datagram from %s.", "Discovery::readResponse",
-                size, HX_NETUTILS::addressToText(source.sin_addr.s_addr).c_str());
+                size, HX_PLATFORM::ipv4ToText(source.sin_addr.s_addr).c_str());
       continue;
     }
-    processDiscoveryAck(buffer, source);
+    processDiscoveryAck(buffer, HX_PLATFORM::fromSockaddr(source));
   }
 }
 
@@ -143,7 +136,7 @@ void Discovery::sendMsg(uint16_t requestId) {
   const std::vector<uint8_t> request = HX_WIRE::encodeDiscoveryCmd(requestId);
   for (const uint32_t target : HX_NETUTILS::discoveryTargets(HX_NETUTILS::listAdapters())) {
     HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Request %u to %s", "Discovery::sendMsg", requestId,
-              HX_NETUTILS::addressToText(target).c_str());
+              HX_PLATFORM::ipv4ToText(target).c_str());
     if (!network_->send(request, target)) raiseWithErrno(__FILE__, __LINE__, "Could not send discovery command", errno);
   }
 }
@@ -151,9 +144,9 @@ void Discovery::sendMsg(uint16_t requestId) {
 void Discovery::sendUnicast(uint32_t address, uint16_t requestId) {
   if (!network_->usable()) return;
   HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Request %u to %s", "Discovery::sendUnicast", requestId,
-            HX_NETUTILS::addressToText(address).c_str());
+            HX_PLATFORM::ipv4ToText(address).c_str());
   // One camera out of reach must not cost the others their request: log and go on.
   if (!network_->send(HX_WIRE::encodeDiscoveryCmd(requestId), address))
     HLV_LOG("%s: Could not send discovery command to %s. %s", "Discovery::sendUnicast",
-            HX_NETUTILS::addressToText(address).c_str(), HX_PLATFORM::errnoIndicates(errno).c_str());
+            HX_PLATFORM::ipv4ToText(address).c_str(), HX_PLATFORM::errnoIndicates(errno).c_str());
 }

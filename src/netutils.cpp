@@ -1,16 +1,7 @@
 // Local network adapters: the choices made from an adapter list, free of any system call.
 #include "netutils.h"
 
-#include <net/if_arp.h>
-
 namespace HX_NETUTILS {
-
-LinkKind linkKind(unsigned hardwareType, bool wireless) {
-  if (hardwareType == ARPHRD_LOOPBACK) return LinkKind::Loopback;
-  // Wireless interfaces present themselves as Ethernet; the wireless query tells them apart.
-  if (hardwareType == ARPHRD_ETHER) return wireless ? LinkKind::Wireless : LinkKind::Ethernet;
-  return LinkKind::Other;
-}
 
 std::vector<uint32_t> discoveryTargets(const std::vector<Adapter>& adapters) {
   std::vector<uint32_t> targets;

@@ -29,7 +29,8 @@ inline constexpr uint32_t NO_INTERFACE = 0xFFFFFFFF;
 // The UDP port cameras answer discovery on.
 inline constexpr uint16_t DISCOVERY_PORT = 3956;
 
-// Classifies a link from its hardware type (ARPHRD_*) and whether it answers wireless queries.
+// Classifies a link from this system's hardware type (ARPHRD_* here) and whether it answers
+// wireless queries.
 LinkKind linkKind(unsigned hardwareType, bool wireless);
 
 // The directed-broadcast address (address OR NOT mask) of every adapter that carries discovery:
@@ -62,11 +63,5 @@ bool localAdapterOfCamera(uint32_t camera, std::string& name);
 // sharing its subnet, otherwise the source address of a UDP socket connected to it (a camera on
 // another subnet, reached through a route). 0 when the camera is unreachable.
 uint32_t localAddressToward(uint32_t camera);
-
-// Dotted text of an address ("10.1.2.3").
-std::string addressToText(uint32_t address);
-
-// The address of a strict dotted-quad text ("10.1.2.3"); nothing for any other text.
-std::optional<uint32_t> textToAddress(const std::string& text);
 
 }  // namespace HX_NETUTILS

@@ -122,6 +122,13 @@ bool localAdapterOfCamera(uint32_t camera, std::string& name) {
   return !name.empty();
 }
 
+LinkKind linkKind(unsigned hardwareType, bool wireless) {
+  if (hardwareType == ARPHRD_LOOPBACK) return LinkKind::Loopback;
+  // Wireless interfaces present themselves as Ethernet; the wireless query tells them apart.
+  if (hardwareType == ARPHRD_ETHER) return wireless ? LinkKind::Wireless : LinkKind::Ethernet;
+  return LinkKind::Other;
+}
+
 uint32_t localAddressToward(uint32_t camera) {
   uint32_t local = 0;
   if (interfaceForCamera(camera, &local) != NO_INTERFACE) return local;
@@ -137,19 +144,6 @@ uint32_t localAddressToward(uint32_t camera) {
   socklen_t length = sizeof self;
   if (getsockname(probe.get(), reinterpret_cast<sockaddr*>(&self), &length) != 0) return 0;
   return ntohl(self.sin_addr.s_addr);
-}
-
-std::string addressToText(uint32_t address) {
-  in_addr in{};
-  in.s_addr = address;
-  char text[INET_ADDRSTRLEN] = {};
-  return inet_ntop(AF_INET, &in, text, sizeof text) != nullptr ? std::string(text) : std::string("?");
-}
-
-std::optional<uint32_t> textToAddress(const std::string& text) {
-  in_addr in{};
-  if (inet_pton(AF_INET, text.c_str(), &in) != 1) return std::nullopt;
-  return in.s_addr;
 }
 
 }  // namespace HX_NETUTILS

@@ -2,9 +2,10 @@
 #pragma once
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 
 #include <cstdint>
+
+#include "platform/ipv4_endpoint.h"
 
 namespace hx_test {
 
@@ -12,13 +13,6 @@ namespace hx_test {
 inline uint32_t ip(const char* text) { return inet_addr(text); }
 
 // Where a camera's control datagrams come from: its address and the control port 3956.
-inline sockaddr_in cameraSource(const char* address)
-{
-    sockaddr_in source{};
-    source.sin_family = AF_INET;
-    source.sin_port = htons(3956);
-    source.sin_addr.s_addr = ip(address);
-    return source;
-}
+inline HX_PLATFORM::Ipv4Endpoint cameraSource(const char* address) { return {ip(address), 3956}; }
 
 } // namespace hx_test

@@ -89,14 +89,6 @@ Reply replyFrom(Input& in, uint32_t source) {
   return reply;
 }
 
-sockaddr_in sourceOf(uint32_t address) {
-  sockaddr_in source{};
-  source.sin_family = AF_INET;
-  source.sin_port = htons(3956);
-  source.sin_addr.s_addr = address;
-  return source;
-}
-
 void checkConsistent(const HLV_DISCOVERY::DiscoveryDB& db, const CheckingEvents& events) {
   const std::vector<uint32_t> cameras = db.addresses();
   FUZZ_CHECK(events.found - events.lost == cameras.size());
@@ -129,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     switch (action % 5) {
       case 0:
       case 1:
-        db.addCamera(replyFrom(in, address), sourceOf(address));
+        db.addCamera(replyFrom(in, address), address);
         break;
       case 2:
         db.decrementTimeout();

@@ -87,7 +87,7 @@ TEST_F(DiscoveryThread, EachPollRunsTimersDownOnceAndTheSixthSilentOneLosesTheCa
 
 TEST_F(DiscoveryThread, HostileDatagramsOnTheSocketAreDroppedAndTheGenuineReplyCounts) {
   const int camera = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  const sockaddr_in self = cameraSource("127.0.0.2");
+  const sockaddr_in self = HX_PLATFORM::toSockaddr(cameraSource("127.0.0.2"));
   ASSERT_EQ(bind(camera, reinterpret_cast<const sockaddr*>(&self), sizeof self), 0);
   uint32_t handle = 0;
   std::future<bool> added = std::async(std::launch::async, [&] { return discovery.addCameraByAddress("127.0.0.2", handle); });

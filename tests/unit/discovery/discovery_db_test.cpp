@@ -16,7 +16,6 @@ namespace {
 using HLV_DISCOVERY::DiscoveryDB;
 using HLV_DISCOVERY::Reply;
 
-using hx_test::cameraSource;
 using hx_test::ip;
 
 // A discovery acknowledge laid out by hand: 8-byte header, then the payload fields at their offsets.
@@ -89,7 +88,7 @@ class RecordingEvents : public HLV_DISCOVERY::DiscoveryEvents {
 class DiscoveryDBTest : public ::testing::Test {
  protected:
   DiscoveryDBTest() { events.db = &db; }
-  void reply(const ReplyFields& fields = {}) { db.addCamera(makeReply(fields), cameraSource(fields.address)); }
+  void reply(const ReplyFields& fields = {}) { db.addCamera(makeReply(fields), ip(fields.address)); }
   void polls(int count) {
     for (int i = 0; i < count; ++i) db.decrementTimeout();
   }
@@ -174,13 +173,13 @@ TEST_F(DiscoveryDBTest, CameraIsLostAtTheSixthSilentPollAndFoundAgainWhenItAnswe
 }
 
 TEST_F(DiscoveryDBTest, ReplyWhoseSourceDiffersFromItsAddressFieldIsDropped) {
-  db.addCamera(makeReply({.address = "10.0.0.5"}), cameraSource("10.0.0.9"));
+  db.addCamera(makeReply({.address = "10.0.0.5"}), ip("10.0.0.9"));
   EXPECT_TRUE(db.addresses().empty());
   EXPECT_FALSE(db.ignoreCount(ip("10.0.0.9")).has_value());
   // Nor may a spoofed reply refresh or rewrite a known camera.
   reply();
   polls(2);
-  db.addCamera(makeReply({.address = "10.0.0.7", .name = "spoof"}), cameraSource("10.0.0.5"));
+  db.addCamera(makeReply({.address = "10.0.0.7", .name = "spoof"}), ip("10.0.0.5"));
   EXPECT_EQ(db.timer(ip("10.0.0.5")), 4);
   Reply stored{};
   ASSERT_TRUE(db.getByAddr(ip("10.0.0.5"), stored));

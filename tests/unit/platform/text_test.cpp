@@ -31,8 +31,8 @@ TEST(Ipv4Endpoint, AddressesAreKeptInNetworkOrder) {
 }
 
 TEST(Ipv4Endpoint, MalformedTextIsRefused) {
-  for (const char* text : {"", "127.0.0", "256.1.1.1", "1.2.3.4 ", "a.b.c.d", "1.2.3.4.5",
-                           "cam-a", "::1", "1234567890123456789"}) {
+  for (const char* text : {"", "127.0.0", "256.1.1.1", "1.2.3.4 ", " 1.2.3.4", "a.b.c.d", "1.2.3.4.5",
+                           "0x0a.1.2.3", "cam-a", "::1", "1234567890123456789"}) {
     EXPECT_FALSE(ipv4FromText(text)) << '"' << text << '"';
   }
 }

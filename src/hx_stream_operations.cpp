@@ -23,7 +23,6 @@ namespace regs = HX_REGISTERS;
 
 namespace {
 
-constexpr uint32_t DO_NOT_FRAGMENT = 0x40000000;
 constexpr uint32_t MIN_PACKET_LENGTH = 1500;
 constexpr uint32_t MAX_PACKET_LENGTH = 9000;
 constexpr uint32_t MIN_PACKET_DELAY = 10;
@@ -219,14 +218,14 @@ void HxStreamOperations::appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, HX_
         // Before the packet-size negotiation has ended there is no size to give: writing 0 would
         // break the stream, and the negotiation writes the size it settles on itself.
         if (const uint32_t negotiated = udp_->negotiatedPacketSize(); negotiated != 0)
-            writes.emplace_back(regs::GIGE_REG_SCPS0, negotiated | DO_NOT_FRAGMENT);
+            writes.emplace_back(regs::GIGE_REG_SCPS0, negotiated | regs::SCPS0_DO_NOT_FRAGMENT);
         return;
     }
     refusedBy(settings.turbo_packet_length_flags, [&] {
         const uint32_t length = settings.turbo_packet_length;
         if (length != 0 && (length < MIN_PACKET_LENGTH || length > MAX_PACKET_LENGTH))
             HLV_THROW(SettingsException, "Stream packet length is out of range!");
-        writes.emplace_back(regs::GIGE_REG_SCPS0, length | DO_NOT_FRAGMENT);
+        writes.emplace_back(regs::GIGE_REG_SCPS0, length | regs::SCPS0_DO_NOT_FRAGMENT);
         streamPacketLength_ = length;
     });
 }

@@ -23,6 +23,10 @@ inline constexpr uint32_t GIGE_REG_MCP = 0x0B00;
 inline constexpr uint32_t GIGE_REG_MCDA = 0x0B10;
 inline constexpr uint32_t GIGE_REG_SCP0 = 0x0D00;
 inline constexpr uint32_t GIGE_REG_SCPS0 = 0x0D04;
+// Bits above the packet size in SCPS0: send one test packet of that size now; never fragment
+// stream packets.
+inline constexpr uint32_t SCPS0_FIRE_TEST_PACKET = 0x80000000;
+inline constexpr uint32_t SCPS0_DO_NOT_FRAGMENT = 0x40000000;
 inline constexpr uint32_t GIGE_REG_SCPD0 = 0x0D08;
 inline constexpr uint32_t GIGE_REG_SCDA0 = 0x0D18;
 

@@ -31,7 +31,6 @@ constexpr uint32_t PLAY_PACE = 25;
 constexpr uint32_t PLAY_B808 = 50;
 constexpr uint32_t PLAY_FORMAT = 1;
 constexpr uint32_t PLAY_PACKET_DELAY = 100;
-constexpr uint32_t DO_NOT_FRAGMENT = 0x40000000;
 constexpr uint32_t CONTROL_KEY_A = 0xAAAA;
 constexpr uint32_t CONTROL_KEY_B = 0x5555;
 // Playback writes and their confirmation are retried; a frame step waits for a running stream to stop.
@@ -409,7 +408,7 @@ RegisterPairs TarrowOperations::playbackWrites(HX_PLAYBACK_SETTINGS& record, boo
     startHeartBeatPoller();
     RegisterPairs writes;
     if (const uint32_t packetSize = streamOps_ ? streamOps_->getStreamPktLen() : 0; packetSize != 0)
-        writes.emplace_back(GIGE_REG_SCPS0, packetSize | DO_NOT_FRAGMENT);
+        writes.emplace_back(GIGE_REG_SCPS0, packetSize | SCPS0_DO_NOT_FRAGMENT);
     writes.emplace_back(GIGE_REG_SCPD0, PLAY_PACKET_DELAY);
     RegisterPairs modeWrites;
     if (mode == HX_PLAY_PAUSE && camera.mode != HX_PLAY_PAUSE) {

@@ -30,7 +30,6 @@ constexpr uint32_t CAMERA_STATE_IDLE = 1;
 constexpr uint32_t CAMERA_STATE_REVIEW = 8;
 constexpr uint32_t PARTITION_RECORDED = 3;
 constexpr uint32_t STATE_COMMAND_IDLE = 1;
-constexpr uint32_t DO_NOT_FRAGMENT = 0x40000000;
 // What the live start asks of the camera beside the packet size.
 constexpr uint32_t LIVE_E930 = 50;
 constexpr uint32_t LIVE_PACKET_DELAY = 100;
@@ -549,7 +548,7 @@ void TarrowStreaming::startCameraLive()
     if (channel_.readReg(regs::GIGE_REG_CAMERA_STATE, cameraState) != 0 || cameraState != CAMERA_STATE_IDLE)
         channel_.writeReg(regs::GIGE_REG_STATE_COMMAND, STATE_COMMAND_IDLE);
     const RegisterPairs writes{{regs::GIGE_REG_DOWNLOAD_E930, LIVE_E930},
-                               {regs::GIGE_REG_SCPS0, streamOps_.getStreamPktLen() | DO_NOT_FRAGMENT},
+                               {regs::GIGE_REG_SCPS0, streamOps_.getStreamPktLen() | regs::SCPS0_DO_NOT_FRAGMENT},
                                {regs::GIGE_REG_SCPD0, LIVE_PACKET_DELAY},
                                {regs::GIGE_REG_DOWNLOAD_C294, LIVE_DOWNLOAD_FORMAT},
                                {regs::GIGE_REG_STREAM_CONTROL, STREAM_LIVE}};

@@ -33,7 +33,6 @@ public:
     static constexpr uint16_t PORT_STEP = 3;
     // The packet size the camera is asked for and told to the host: 9000 with do-not-fragment.
     static constexpr uint32_t PACKET_SIZE = 9000;
-    static constexpr uint32_t DO_NOT_FRAGMENT = 0x40000000;
 
     // Told the address of a camera whose connection could not be re-opened. Without a handler
     // (the default, and after setting an empty one) the camera is removed from discovery.

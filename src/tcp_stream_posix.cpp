@@ -233,7 +233,7 @@ void TcpStream::shutDown()
 void TcpStream::writeStartRegisters()
 {
     HxComm::writeReg(cameraAddress(), HX_REGISTERS::GIGE_REG_SCP0, port_);
-    HxComm::writeReg(cameraAddress(), HX_REGISTERS::GIGE_REG_SCPS0, DO_NOT_FRAGMENT | PACKET_SIZE);
+    HxComm::writeReg(cameraAddress(), HX_REGISTERS::GIGE_REG_SCPS0, HX_REGISTERS::SCPS0_DO_NOT_FRAGMENT | PACKET_SIZE);
 }
 
 void TcpStream::announcePacketSize()

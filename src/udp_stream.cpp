@@ -157,14 +157,14 @@ void UdpStream::nextTrial()
     HxComm::writeReg(camera, regs::GIGE_REG_SCP0, localPort());
     HxComm::writeReg(camera, regs::GIGE_REG_SCPD0, NEGOTIATION_PACKET_DELAY);
     received_ = 0;
-    if (!writePacketSize(length | FIRE_TEST_PACKET | DO_NOT_FRAGMENT)) {
+    if (!writePacketSize(length | regs::SCPS0_FIRE_TEST_PACKET | regs::SCPS0_DO_NOT_FRAGMENT)) {
         HLV_TRACE(TRACE_STREAM, "%s(%s): Failed to write a packet size of %u bytes", who, where(), length);
         bool written = false;
         if (length == JUMBO_PACKET) {
             length = STANDARD_PACKET;
             streamPacketLength_ = length;
             HLV_TRACE(TRACE_STREAM, "%s(%s): Try a packet size of %u bytes", who, where(), length);
-            written = writePacketSize(length | FIRE_TEST_PACKET | DO_NOT_FRAGMENT);
+            written = writePacketSize(length | regs::SCPS0_FIRE_TEST_PACKET | regs::SCPS0_DO_NOT_FRAGMENT);
         }
         if (!written) {
             HLV_LOG("%s(%s): Unable to write the packet size register!", who, where());
@@ -191,7 +191,7 @@ void UdpStream::finishNegotiation(bool success)
     stopTimer();
     negotiated_ = true;
     state_ = protocol_ != ids::INTERNAL_START ? LEADER : IDLE;
-    writePacketSize(length | DO_NOT_FRAGMENT);
+    writePacketSize(length | regs::SCPS0_DO_NOT_FRAGMENT);
     auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(HX_STREAM_NEGOTIATION, cameraAddress());
     const auto size = static_cast<int32_t>(length);
     request->attach<int32_t>(success ? size : -size);

@@ -44,9 +44,6 @@ public:
     // Markers of stream_pkt_len before and between the two trials.
     static constexpr uint32_t NOT_NEGOTIATED = 0xFFFFFFFF;
     static constexpr uint32_t BETWEEN_TRIALS = 0xFFFFFFFE;
-    // Bits of the packet size register: fire one test packet, and do not fragment.
-    static constexpr uint32_t FIRE_TEST_PACKET = 0x80000000;
-    static constexpr uint32_t DO_NOT_FRAGMENT = 0x40000000;
     static constexpr uint32_t NEGOTIATION_PACKET_DELAY = 100;
     static constexpr uint32_t TRIAL_MICROSECONDS = 1000000;
 

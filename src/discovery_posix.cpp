@@ -13,6 +13,7 @@
 #include "platform/event_fd.h"
 #include "platform/ipv4_endpoint.h"
 #include "platform/poll_wait.h"
+#include "platform/socket_address.h"
 #include "platform/unique_fd.h"
 #include "wire/discovery_packet.h"
 

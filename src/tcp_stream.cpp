@@ -11,7 +11,6 @@
 #include "hlv_thread/note.h"
 #include "hx_comm.h"
 #include "hx_stream.h"
-#include "platform/poll_wait.h"
 #include "register_map.h"
 
 using HLV_THREAD::TRACE_STREAM;
@@ -20,10 +19,6 @@ namespace wire = HX_WIRE;
 
 namespace {
 
-// Stream bytes the recovery scan reads at a time; a leader straddling two reads is found in
-// the next one because the last bytes that could start a leader are kept back.
-constexpr std::size_t SCAN_WINDOW = 64 * 1024;
-constexpr std::size_t KEPT_FOR_NEXT_SCAN = wire::kStreamLeaderSize - 1;
 // Reader steps between looks at the message queue and the socket's readiness.
 constexpr unsigned MAX_STEPS_PER_PASS = 4096;
 
@@ -65,17 +60,6 @@ void TcpStream::notifyCameraLost(uint32_t cameraAddress)
         handler(cameraAddress);
     else
         Discovery::removeCamera(cameraAddress);
-}
-
-TcpStream::TcpStream(uint32_t cameraAddress, uint16_t port, uint16_t cameraPort)
-    : StreamReceiver(cameraAddress, "TcpStream", "TCP Stream"), firstPort_(port), cameraPort_(cameraPort),
-      scratch_(SCAN_WINDOW + KEPT_FOR_NEXT_SCAN)
-{
-}
-
-TcpStream::~TcpStream()
-{
-    HLV_THREAD::closeThread(*this);
 }
 
 bool TcpStream::isRecovering() const

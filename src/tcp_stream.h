@@ -109,6 +109,10 @@ private:
     uint32_t imageReceived_ = 0;
     std::array<uint8_t, HX_WIRE::kStreamLeaderSize> leader_{};
     std::array<uint8_t, HX_WIRE::kStreamTrailerSize> trailer_{};
+    // Stream bytes the recovery scan reads at a time; a leader straddling two reads is found in
+    // the next one because the last bytes that could start a leader are kept back.
+    static constexpr std::size_t SCAN_WINDOW = 64 * 1024;
+    static constexpr std::size_t KEPT_FOR_NEXT_SCAN = HX_WIRE::kStreamLeaderSize - 1;
     // Stream bytes read but not parsed yet: the scan's window, and what follows a leader it
     // found. [pendingBegin_, pendingEnd_) of scratch_, allocated once.
     std::vector<uint8_t> scratch_;

@@ -16,6 +16,7 @@
 #include "platform/errno_text.h"
 #include "platform/ipv4_endpoint.h"
 #include "platform/poll_wait.h"
+#include "platform/socket_address.h"
 #include "register_map.h"
 #include "tcp_stream.h"
 
@@ -68,6 +69,18 @@ bool connectionBroken(int error)
 }
 
 } // namespace
+
+// Built and ended here, beside the poll set it owns, which the portable half never sees whole.
+TcpStream::TcpStream(uint32_t cameraAddress, uint16_t port, uint16_t cameraPort)
+    : StreamReceiver(cameraAddress, "TcpStream", "TCP Stream"), firstPort_(port), cameraPort_(cameraPort),
+      scratch_(SCAN_WINDOW + KEPT_FOR_NEXT_SCAN)
+{
+}
+
+TcpStream::~TcpStream()
+{
+    HLV_THREAD::closeThread(*this);
+}
 
 bool TcpStream::startUp()
 {

@@ -13,6 +13,7 @@
 #include "hlv_thread/note.h"
 #include "platform/errno_text.h"
 #include "platform/ipv4_endpoint.h"
+#include "platform/socket_address.h"
 #include "udp_socket.h"
 
 namespace {

@@ -10,7 +10,6 @@
 #include "hlv_thread/note.h"
 #include "hx_comm.h"
 #include "hx_stream.h"
-#include "platform/poll_wait.h"
 #include "register_map.h"
 #include "udp_negotiation.h"
 
@@ -27,18 +26,6 @@ bool isLeaderDatagram(std::span<const uint8_t> datagram)
 }
 
 } // namespace
-
-UdpStream::UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel)
-    : StreamReceiver(cameraAddress, "UdpStream", "UDP Stream"), channel_(std::move(channel)),
-      socket_(channel_ ? channel_->streamSocket() : nullptr), bounce_(BOUNCE_BUFFER_SIZE)
-{
-}
-
-UdpStream::~UdpStream()
-{
-    HLV_THREAD::closeThread(*this);
-    timer_.reset();
-}
 
 uint32_t UdpStream::negotiatedPacketSize() const
 {

@@ -10,8 +10,10 @@
 
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
+#include "hx_comm.h"
 #include "platform/errno_text.h"
 #include "platform/poll_wait.h"
+#include "udp_negotiation.h"
 #include "udp_socket.h"
 #include "udp_stream.h"
 
@@ -24,6 +26,19 @@ constexpr unsigned MAX_CALLS_PER_PASS = 1024;
 constexpr std::size_t DATAGRAMS_PER_CALL = UdpStream::BOUNCE_BUFFER_SIZE / UdpStream::MAX_DATAGRAM;
 
 } // namespace
+
+// Built and ended here, beside the poll set it owns, which the portable half never sees whole.
+UdpStream::UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel)
+    : StreamReceiver(cameraAddress, "UdpStream", "UDP Stream"), channel_(std::move(channel)),
+      socket_(channel_ ? channel_->streamSocket() : nullptr), bounce_(BOUNCE_BUFFER_SIZE)
+{
+}
+
+UdpStream::~UdpStream()
+{
+    HLV_THREAD::closeThread(*this);
+    timer_.reset();
+}
 
 uint16_t UdpStream::localPort() const
 {

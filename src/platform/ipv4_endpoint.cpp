@@ -28,18 +28,6 @@ std::optional<uint32_t> ipv4FromText(std::string_view text) {
   return address.s_addr;
 }
 
-sockaddr_in toSockaddr(const Ipv4Endpoint& endpoint) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = endpoint.address;
-  address.sin_port = htons(endpoint.port);
-  return address;
-}
-
-Ipv4Endpoint fromSockaddr(const sockaddr_in& address) {
-  return {address.sin_addr.s_addr, ntohs(address.sin_port)};
-}
-
 std::string toString(const Ipv4Endpoint& endpoint) {
   return ipv4ToText(endpoint.address) + ":" + std::to_string(endpoint.port);
 }

@@ -1,7 +1,6 @@
-// IPv4 addresses and ports as the library keeps them, and the socket addresses built from them.
+// IPv4 addresses and ports as the library keeps them, and their text. Free of system headers, so
+// the portable halves of components can use it.
 #pragma once
-
-#include <netinet/in.h>
 
 #include <cstdint>
 #include <optional>
@@ -22,9 +21,6 @@ struct Ipv4Endpoint {
 std::string ipv4ToText(uint32_t networkOrderAddress);
 // The network-order address of dotted text; nullopt unless it is exactly four decimal parts.
 std::optional<uint32_t> ipv4FromText(std::string_view text);
-
-sockaddr_in toSockaddr(const Ipv4Endpoint& endpoint);
-Ipv4Endpoint fromSockaddr(const sockaddr_in& address);
 
 // "address:port".
 std::string toString(const Ipv4Endpoint& endpoint);

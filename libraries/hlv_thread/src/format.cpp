@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <new>
 #include <system_error>
 
@@ -17,14 +16,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-std::string errnoText(int error)
-{
-    char buffer[128] = {};
-    // The GNU strerror_r may return a static text instead of filling the buffer.
-    return strerror_r(error, buffer, sizeof buffer);
-}
-
-std::string formatOrThrow(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
+std::string formatOrThrow(const char* format, va_list args) HLV_PRINTF_FORMAT(1, 0);
 
 std::string formatOrThrow(const char* format, va_list args)
 {
@@ -36,7 +28,7 @@ std::string formatOrThrow(const char* format, va_list args)
     const int length = std::vsnprintf(nullptr, 0, format, measuring);
     va_end(measuring);
     if (length < 0)
-        throw FormatFailure(errnoText(errno != 0 ? errno : EINVAL));
+        throw FormatFailure(std::generic_category().message(errno != 0 ? errno : EINVAL));
     std::string text(static_cast<std::size_t>(length) + 1, '\0');
     va_list writing;
     va_copy(writing, args);

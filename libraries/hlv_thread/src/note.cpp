@@ -17,7 +17,7 @@ struct EntryText {
     std::size_t bytesNeeded = 0;
 };
 
-EntryText formatEntry(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
+EntryText formatEntry(const char* format, va_list args) HLV_PRINTF_FORMAT(1, 0);
 
 EntryText formatEntry(const char* format, va_list args)
 {

@@ -11,6 +11,7 @@
 #include "addresses.h"
 #include "discovery.h"
 #include "hlv_thread/sync_message.h"
+#include "platform/socket_address.h"
 #include "wire/discovery_packet.h"
 
 namespace {

@@ -8,6 +8,7 @@
 
 #include "platform/errno_text.h"
 #include "platform/ipv4_endpoint.h"
+#include "platform/socket_address.h"
 
 namespace {
 

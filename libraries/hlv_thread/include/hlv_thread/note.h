@@ -6,6 +6,8 @@
 #include <sstream>
 #include <string>
 
+#include "hlv_thread/format.h"
+
 namespace HLV_THREAD {
 
 // A growing text of entries. The first entry starts with a time stamp; each further entry
@@ -19,14 +21,14 @@ public:
     virtual ~Note();
 
     // Appends an entry located at a source file and line.
-    virtual void add(const char* file, int line, const char* format, ...) __attribute__((format(printf, 4, 5)));
+    virtual void add(const char* file, int line, const char* format, ...) HLV_PRINTF_FORMAT(4, 5);
     // Appends an entry without location (context added to an exception in flight).
-    virtual void add(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    virtual void add(const char* format, ...) HLV_PRINTF_FORMAT(2, 3);
     // The whole text accumulated so far.
     virtual std::string str() const;
 
-    void addV(const char* file, int line, const char* format, va_list args) __attribute__((format(printf, 4, 0)));
-    void addV(const char* format, va_list args) __attribute__((format(printf, 2, 0)));
+    void addV(const char* file, int line, const char* format, va_list args) HLV_PRINTF_FORMAT(4, 0);
+    void addV(const char* format, va_list args) HLV_PRINTF_FORMAT(2, 0);
 
 private:
     void beginEntry();
@@ -45,7 +47,7 @@ class RuntimeError : public Exception {};
 
 // Builds an exception of type E with one located entry; HLV_THROW throws it.
 template <typename E>
-E locatedException(const char* file, int line, const char* format, ...) __attribute__((format(printf, 3, 4)));
+E locatedException(const char* file, int line, const char* format, ...) HLV_PRINTF_FORMAT(3, 4);
 
 template <typename E>
 E locatedException(const char* file, int line, const char* format, ...)

@@ -1,0 +1,13 @@
+// The system's socket address for an endpoint as the library keeps it, and back.
+#pragma once
+
+#include <netinet/in.h>
+
+#include "platform/ipv4_endpoint.h"
+
+namespace HX_PLATFORM {
+
+sockaddr_in toSockaddr(const Ipv4Endpoint& endpoint);
+Ipv4Endpoint fromSockaddr(const sockaddr_in& address);
+
+}  // namespace HX_PLATFORM

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "hlv_thread/log.h"
 #include "camera_address.h"
+#include "hlv_thread/log.h"
 #include "netutils.h"
 #include "wire/byte_io.h"
 
@@ -66,7 +66,8 @@ void DiscoveryDB::addCamera(const Reply& reply, uint32_t address) {
   // reply carries; a reply where the two differ would make those two handles disagree.
   if (decoded->currentIp != address) {
     HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Reply from %s reports address %s; dropped.",
-              "HLV_DISCOVERY::DiscoveryDB::addCamera", dottedAddress(address).c_str(), dottedAddress(decoded->currentIp).c_str());
+              "HLV_DISCOVERY::DiscoveryDB::addCamera", dottedAddress(address).c_str(),
+              dottedAddress(decoded->currentIp).c_str());
     return;
   }
   if (applyIgnoreList(address) == IgnoreVerdict::Ignore) return;
@@ -106,7 +107,8 @@ bool DiscoveryDB::passesChecks(uint32_t address, const HX_WIRE::DiscoveryAck& re
       return true;
     case HX_WIRE::DiscoveryVerdict::ForeignManufacturer:
       HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: %s is made by \"%s\"; ignored.",
-                "HLV_DISCOVERY::DiscoveryDB::addCamera", dottedAddress(address).c_str(), reply.manufacturerName.c_str());
+                "HLV_DISCOVERY::DiscoveryDB::addCamera", dottedAddress(address).c_str(),
+                reply.manufacturerName.c_str());
       break;
     case HX_WIRE::DiscoveryVerdict::FirmwareTooOld:
       // Logged whatever the trace mask: an owner would otherwise never learn why the camera stays hidden.

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "camera_address.h"
 #include "hlv_thread/log.h"
 #include "netutils.h"
+#include "platform/ipv4_endpoint.h"
 #include "wire/byte_io.h"
 
 namespace HLV_DISCOVERY {
@@ -59,15 +59,15 @@ void DiscoveryDB::addCamera(const Reply& reply, uint32_t address) {
   const std::optional<HX_WIRE::DiscoveryAck> decoded = HX_WIRE::decodeDiscoveryAck(reply);
   if (!decoded) {
     HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Reply from %s is no discovery acknowledge; dropped.",
-              "HLV_DISCOVERY::DiscoveryDB::addCamera", dottedAddress(address).c_str());
+              "HLV_DISCOVERY::DiscoveryDB::addCamera", HX_PLATFORM::ipv4ToText(address).c_str());
     return;
   }
   // The database keys a camera by the reply's source but reports its loss with the address the
   // reply carries; a reply where the two differ would make those two handles disagree.
   if (decoded->currentIp != address) {
     HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Reply from %s reports address %s; dropped.",
-              "HLV_DISCOVERY::DiscoveryDB::addCamera", dottedAddress(address).c_str(),
-              dottedAddress(decoded->currentIp).c_str());
+              "HLV_DISCOVERY::DiscoveryDB::addCamera", HX_PLATFORM::ipv4ToText(address).c_str(),
+              HX_PLATFORM::ipv4ToText(decoded->currentIp).c_str());
     return;
   }
   if (applyIgnoreList(address) == IgnoreVerdict::Ignore) return;
@@ -107,13 +107,13 @@ bool DiscoveryDB::passesChecks(uint32_t address, const HX_WIRE::DiscoveryAck& re
       return true;
     case HX_WIRE::DiscoveryVerdict::ForeignManufacturer:
       HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: %s is made by \"%s\"; ignored.",
-                "HLV_DISCOVERY::DiscoveryDB::addCamera", dottedAddress(address).c_str(),
+                "HLV_DISCOVERY::DiscoveryDB::addCamera", HX_PLATFORM::ipv4ToText(address).c_str(),
                 reply.manufacturerName.c_str());
       break;
     case HX_WIRE::DiscoveryVerdict::FirmwareTooOld:
       // Logged whatever the trace mask: an owner would otherwise never learn why the camera stays hidden.
       HLV_LOG("%s: %s/%s runs firmware \"%s\", older than %s; ignored.", "HLV_DISCOVERY::DiscoveryDB::addCamera",
-              reply.userDefinedName.c_str(), dottedAddress(address).c_str(), reply.deviceVersion.c_str(),
+              reply.userDefinedName.c_str(), HX_PLATFORM::ipv4ToText(address).c_str(), reply.deviceVersion.c_str(),
               HX_WIRE::toString(HX_WIRE::kMinimumDeviceVersion).c_str());
       break;
   }
@@ -137,7 +137,8 @@ void DiscoveryDB::insert(uint32_t address, const Reply& reply) {
 void DiscoveryDB::announce(uint32_t address, const HX_WIRE::DiscoveryAck& reply) {
   const HX_CAMERA_INFORMATION info = cameraInformation(reply, events_.adapterName(address));
   HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Adding camera %s/%s to the database.",
-            "HLV_DISCOVERY::DiscoveryDB::addCamera", reply.userDefinedName.c_str(), dottedAddress(address).c_str());
+            "HLV_DISCOVERY::DiscoveryDB::addCamera", reply.userDefinedName.c_str(),
+            HX_PLATFORM::ipv4ToText(address).c_str());
   events_.cameraFound(address, reply.userDefinedName, info);
 }
 
@@ -148,14 +149,14 @@ void DiscoveryDB::decrementTimeout() {
     for (auto entry = cameras_.begin(); entry != cameras_.end();) {
       const int32_t timer = --entry->second.timer;
       HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: %s timer=%d", "HLV_DISCOVERY::DiscoveryDB::decrementTimeout",
-                dottedAddress(entry->first).c_str(), timer);
+                HX_PLATFORM::ipv4ToText(entry->first).c_str(), timer);
       if (timer > 0) {
         ++entry;
         continue;
       }
       const Lost camera{currentIp(entry->second.reply), userDefinedName(entry->second.reply)};
       HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Removing %s/%s", "HLV_DISCOVERY::DiscoveryDB::decrementTimeout",
-                camera.name.c_str(), dottedAddress(entry->first).c_str());
+                camera.name.c_str(), HX_PLATFORM::ipv4ToText(entry->first).c_str());
       lost.push_back(camera);
       entry = cameras_.erase(entry);
     }
@@ -165,14 +166,14 @@ void DiscoveryDB::decrementTimeout() {
 
 void DiscoveryDB::cameraErase(uint32_t address) {
   HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: remove %s", "HLV_DISCOVERY::DiscoveryDB::cameraErase",
-            dottedAddress(address).c_str());
+            HX_PLATFORM::ipv4ToText(address).c_str());
   const std::lock_guard lock(mutex_);
   cameras_.erase(address);
 }
 
 void DiscoveryDB::cameraRemoveNotification(uint32_t address, const std::string& name) {
   HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s(%s): name=%s", "HLV_DISCOVERY::DiscoveryDB::cameraRemoveNotification",
-            dottedAddress(address).c_str(), name.c_str());
+            HX_PLATFORM::ipv4ToText(address).c_str(), name.c_str());
   events_.cameraLost(address, name);
 }
 
@@ -180,7 +181,7 @@ void DiscoveryDB::removeCamera(uint32_t address) {
   Reply reply{};
   if (!getByAddr(address, reply)) {
     HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s(%s): camera not found.", "HLV_DISCOVERY::DiscoveryDB::removeCamera",
-              dottedAddress(address).c_str());
+              HX_PLATFORM::ipv4ToText(address).c_str());
     return;
   }
   ignore(address, IGNORE_AFTER_REMOVAL);
@@ -190,7 +191,7 @@ void DiscoveryDB::removeCamera(uint32_t address) {
 
 bool DiscoveryDB::getByAddr(uint32_t address, Reply& out) const {
   HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking for %s", "HLV_DISCOVERY::DiscoveryDB::getByAddr",
-            dottedAddress(address).c_str());
+            HX_PLATFORM::ipv4ToText(address).c_str());
   const std::lock_guard lock(mutex_);
   const auto entry = cameras_.find(address);
   if (entry == cameras_.end()) {

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "hx_comm.h"
+#include "control/hx_comm.h"
 #include "private_network.h"
 
 namespace {

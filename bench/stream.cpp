@@ -21,13 +21,14 @@
 
 #include "hlv_thread/msg_thread.h"
 #include "hlv_thread/sync_message.h"
-#include "hx_comm.h"
-#include "hx_stream.h"
+#include "control/hx_comm.h"
+#include "callback/hx_stream.h"
 #include "private_network.h"
 #include "stream_camera.h"
-#include "tcp_stream.h"
-#include "udp_stream.h"
+#include "stream/tcp_stream.h"
+#include "stream/udp_stream.h"
 #include "wire/stream_packet.h"
+#include "control/message_ids.h"
 
 namespace {
 

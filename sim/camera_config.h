@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "model_codes.h"
+#include "registers/model_codes.h"
 #include "sensor_model.h"
 #include "sim_time.h"
 #include "stream_faults.h"

@@ -8,7 +8,7 @@
 
 #include <fmt/format.h>
 
-#include "register_map.h"
+#include "registers/register_map.h"
 #include "wire/control_packet.h"
 #include "wire/discovery_packet.h"
 #include "wire/event_packet.h"

@@ -9,7 +9,7 @@
 #include <fmt/format.h>
 
 #include "register_defaults.h"
-#include "register_map.h"
+#include "registers/register_map.h"
 #include "stream_control.h"
 #include "wire/control_packet.h"
 

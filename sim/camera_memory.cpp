@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "model_codes.h"
-#include "register_map.h"
+#include "registers/model_codes.h"
+#include "registers/register_map.h"
 #include "wire/control_packet.h"
 
 namespace hxsim {

@@ -6,7 +6,7 @@
 
 #include <json/json.h>
 
-#include "register_map.h"
+#include "registers/register_map.h"
 
 namespace hxsim {
 

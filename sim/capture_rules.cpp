@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "register_map.h"
+#include "registers/register_map.h"
 
 namespace hxsim {
 

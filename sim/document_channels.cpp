@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "register_map.h"
+#include "registers/register_map.h"
 
 namespace hxsim {
 

@@ -8,7 +8,7 @@
 
 #include <fmt/format.h>
 
-#include "sensor_types.h"
+#include "registers/sensor_types.h"
 
 namespace hxsim {
 namespace {

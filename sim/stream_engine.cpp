@@ -11,7 +11,7 @@
 #include <fmt/format.h>
 
 #include "platform/errno_text.h"
-#include "register_map.h"
+#include "registers/register_map.h"
 #include "tiff_frames.h"
 #include "wire/stream_packet.h"
 

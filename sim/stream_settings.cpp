@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "camera_device.h"
-#include "register_map.h"
+#include "registers/register_map.h"
 
 namespace hxsim {
 

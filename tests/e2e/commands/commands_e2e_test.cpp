@@ -13,7 +13,7 @@
 #include "eventually.h"
 #include "library_client.h"
 #include "record_fields.h"
-#include "register_map.h"
+#include "registers/register_map.h"
 
 using namespace hxsim;
 using namespace std::chrono_literals;

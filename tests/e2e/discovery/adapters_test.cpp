@@ -7,7 +7,7 @@
 #include <string>
 
 #include "addresses.h"
-#include "netutils.h"
+#include "platform/netutils.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "event_log.h"
 #include "library_client.h"
 #include "record_fields.h"
-#include "register_map.h"
+#include "registers/register_map.h"
 
 using namespace hxsim;
 using hx_test::standInCamera;

@@ -10,7 +10,7 @@
 #include <hx/hx.h>
 
 #include "library_client.h"
-#include "register_map.h"
+#include "registers/register_map.h"
 #include "stream_host.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <map>
 
 #include "cluster.h"
-#include "register_map.h"
+#include "registers/register_map.h"
 #include "sim_client.h"
 #include "wire/discovery_packet.h"
 

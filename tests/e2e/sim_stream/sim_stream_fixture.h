@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "cluster.h"
-#include "register_map.h"
+#include "registers/register_map.h"
 #include "stream_client.h"
 
 namespace hxsim_test {

@@ -9,10 +9,10 @@
 
 #include <hx/hx.h>
 
-#include "discovery_seam.h"
-#include "hx_internal.h"
+#include "discovery/discovery_seam.h"
+#include "packing/hx_internal.h"
 #include "record_fields.h"
-#include "register_map.h"
+#include "registers/register_map.h"
 #include "stream_host.h"
 
 using namespace hxsim;

@@ -11,7 +11,7 @@
 
 #include "cluster.h"
 #include "record_fields.h"
-#include "register_map.h"
+#include "registers/register_map.h"
 #include "stream_host.h"
 
 using namespace hxsim;

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "discovery_db.h"
+#include "discovery/discovery_db.h"
 #include "fuzz_check.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include "fuzz_check.h"
-#include "hx_internal.h"
-#include "tiff_directory.h"
+#include "packing/hx_internal.h"
+#include "packing/tiff_directory.h"
 
 namespace {
 

@@ -8,10 +8,11 @@
 
 #include <hx/hx.h>
 
-#include "callback.h"
-#include "callback_messages.h"
+#include "callback/callback.h"
+#include "callback/callback_messages.h"
 #include "hlv_thread/log_capture.h"
 #include "stand_in_service.h"
+#include "control/message_ids.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <hx/hx.h>
 
-#include "camera_services.h"
+#include "camera/camera_services.h"
 #include "hlv_thread/log_capture.h"
 #include "stand_in_service.h"
 

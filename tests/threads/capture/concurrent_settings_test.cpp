@@ -7,10 +7,11 @@
 #include <thread>
 #include <vector>
 
-#include "camera_operations.h"
+#include "api/camera_families.h"
+#include "camera/camera_operations.h"
 #include "fake_camera.h"
 #include "record_fields.h"
-#include "register_map.h"
+#include "registers/register_map.h"
 
 using namespace HX_REGISTERS;
 
@@ -48,7 +49,7 @@ TEST(ConcurrentCaptureSettings, SettersOfOneCameraTakeTurns)
         }
         --inFlight;
     });
-    auto operations = CameraOperations::create(CAMERA, camera);
+    auto operations = recogniseCamera(CAMERA, camera);
     ASSERT_TRUE(operations);
 
     std::atomic<int> mismatches{0};

@@ -7,18 +7,19 @@
 #include <hlv_thread/period_scale.h>
 #include <hlv_thread/sync_message.h>
 
-#include "callback.h"
-#include "callback_messages.h"
-#include "camera_operations.h"
-#include "camera_services.h"
+#include "callback/callback.h"
+#include "callback/callback_messages.h"
+#include "api/camera_families.h"
+#include "camera/camera_operations.h"
+#include "camera/camera_services.h"
 #include "event_log.h"
-#include "hx_notification.h"
-#include "internal/command.h"
-#include "internal/subscription.h"
+#include "control/hx_notification.h"
+#include "camera/command.h"
+#include "camera/subscription.h"
 #include "record_fields.h"
-#include "register_map.h"
+#include "registers/register_map.h"
 #include "sim_channel.h"
-#include "tarrow_operations.h"
+#include "tarrow/tarrow_operations.h"
 
 using namespace HX_REGISTERS;
 using namespace std::chrono_literals;
@@ -112,7 +113,7 @@ protected:
     void start(const hxsim::CameraConfig& config)
     {
         camera_ = std::make_shared<SimChannel>(config);
-        operations_ = CameraOperations::create(CAMERA, camera_);
+        operations_ = recogniseCamera(CAMERA, camera_);
         ASSERT_TRUE(operations_);
         CameraServices::setOperationsSource(std::make_shared<OneCamera>(operations_));
         service_ = CameraServices::factory(CAMERA);

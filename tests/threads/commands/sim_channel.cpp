@@ -1,7 +1,7 @@
 // A stand-in camera behind the register channel interface, answered by the camera's request handler.
 #include "sim_channel.h"
 
-#include "register_map.h"
+#include "registers/register_map.h"
 #include "wire/control_packet.h"
 #include "wire/event_packet.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "camera_core.h"
-#include "register_channel.h"
+#include "control/register_channel.h"
 
 namespace hx_test {
 

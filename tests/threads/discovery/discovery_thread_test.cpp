@@ -9,10 +9,11 @@
 #include <future>
 
 #include "addresses.h"
-#include "discovery.h"
+#include "discovery/discovery.h"
 #include "hlv_thread/sync_message.h"
 #include "platform/socket_address.h"
 #include "wire/discovery_packet.h"
+#include "control/message_ids.h"
 
 namespace {
 

@@ -12,6 +12,13 @@
 
 namespace {
 
+// Identifiers of a user of the framework, numbered from where the framework's own end.
+enum : uint32_t {
+    TEST_REQUEST = HLV_THREAD::FIRST_USER_MESSAGE,
+    SETTINGS_REQUEST,
+    SUBSCRIBE_REQUEST,
+};
+
 using framework_test::Recorder;
 using framework_test::TracedMessage;
 using HLV_THREAD::Message;
@@ -36,7 +43,7 @@ TEST(Routes, LastPushedIsVisitedFirstThenTheOwner)
         thread->start();
 
     auto* message = new TracedMessage;
-    message->req = HX_MESSAGE_IDS::INTERNAL_START;
+    message->req = TEST_REQUEST;
     message->owner = &owner;
     message->pushRoute(&third);
     message->pushRoute(&second);
@@ -98,7 +105,7 @@ TEST(SyncMessages, SenderWaitsForTheWholeRouteWhateverTheStatus)
     second.start();
 
     TracedSync request;
-    request.req = HX_MESSAGE_IDS::CAM_SETTINGS_MSG;
+    request.req = SETTINGS_REQUEST;
     request.pushRoute(&second);
     request.send(&first);
     EXPECT_FALSE(request.inFlight());
@@ -116,7 +123,7 @@ TEST(SyncMessages, SendingOneInFlightIsASyncFault)
     Recorder holder("B");
     std::atomic<Message*> held{nullptr};
     holder.setAction([&](Recorder&, Message* message) {
-        if (message->req == HX_MESSAGE_IDS::CAM_SUBSCRIBE_MSG) {
+        if (message->req == SUBSCRIBE_REQUEST) {
             held = message;
             return true;
         }
@@ -127,7 +134,7 @@ TEST(SyncMessages, SendingOneInFlightIsASyncFault)
     holder.start();
 
     SyncMessage request;
-    request.req = HX_MESSAGE_IDS::CAM_SUBSCRIBE_MSG;
+    request.req = SUBSCRIBE_REQUEST;
     std::thread sender([&] { request.send(&holder); });
     ASSERT_TRUE(holder.signal.waitUntil([&] { return holder.handled.size() == 1; }));
     EXPECT_NE(exceptionText([&] { request.send(&holder); }).find("Sync fault"), std::string::npos);

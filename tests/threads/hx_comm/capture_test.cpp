@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "hx_comm.h"
+#include "control/hx_comm.h"
 #include "scripted_camera.h"
 
 extern char** environ;

@@ -9,7 +9,7 @@
 #include "hlv_thread/log.h"
 #include "hlv_thread/log_capture.h"
 #include "hlv_thread/period_scale.h"
-#include "hx_comm.h"
+#include "control/hx_comm.h"
 #include "scripted_camera.h"
 
 using namespace hx_comm_test;

@@ -5,8 +5,8 @@
 #include <mutex>
 
 #include "hlv_thread/log_capture.h"
-#include "hx_comm.h"
-#include "hx_notification.h"
+#include "control/hx_comm.h"
+#include "control/hx_notification.h"
 #include "scripted_camera.h"
 
 using namespace hx_comm_test;

@@ -7,9 +7,9 @@
 #include <cerrno>
 
 #include "hlv_thread/log_capture.h"
-#include "hx_comm.h"
+#include "control/hx_comm.h"
 #include "scripted_camera.h"
-#include "udp_socket.h"
+#include "control/udp_socket.h"
 
 using namespace hx_comm_test;
 using namespace std::chrono_literals;

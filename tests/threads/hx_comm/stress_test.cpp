@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "hlv_thread/period_scale.h"
-#include "hx_comm.h"
+#include "control/hx_comm.h"
 #include "scripted_camera.h"
 
 using namespace hx_comm_test;

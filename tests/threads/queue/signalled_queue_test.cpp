@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "hlv_thread/message.h"
-#include "hlv_thread/message_ids.h"
+#include "control/message_ids.h"
 #include "platform/poll_wait.h"
-#include "signalled_queue.h"
+#include "control/signalled_queue.h"
 
 namespace {
 

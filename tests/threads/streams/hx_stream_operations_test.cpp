@@ -5,12 +5,13 @@
 
 #include "hlv_thread/log_capture.h"
 #include "hlv_thread/period_scale.h"
-#include "hx_comm.h"
-#include "hx_stream.h"
-#include "hx_stream_operations.h"
+#include "control/hx_comm.h"
+#include "callback/hx_stream.h"
+#include "stream/hx_stream_operations.h"
 #include "record_fields.h"
 #include "stream_fixtures.h"
-#include "stream_receiver.h"
+#include "stream/stream_receiver.h"
+#include "control/message_ids.h"
 
 using namespace stream_test;
 using HX_COMM::RegisterList;

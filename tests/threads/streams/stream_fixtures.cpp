@@ -14,8 +14,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "callback.h"
-#include "hx_stream.h"
+#include "callback/callback.h"
+#include "callback/hx_stream.h"
 #include "wire/control_packet.h"
 
 namespace stream_test {

@@ -21,8 +21,8 @@
 #include "eventually.h"
 #include "hlv_thread/msg_thread.h"
 #include "hlv_thread/period_scale.h"
-#include "hx_comm.h"
-#include "stream_receiver.h"
+#include "control/hx_comm.h"
+#include "stream/stream_receiver.h"
 
 namespace stream_test {
 

@@ -5,11 +5,12 @@
 #include "hlv_thread/log_capture.h"
 #include "hlv_thread/period_scale.h"
 #include "hlv_thread/sync_message.h"
-#include "hx_comm.h"
-#include "hx_stream.h"
+#include "control/hx_comm.h"
+#include "callback/hx_stream.h"
 #include "stream_fixtures.h"
-#include "udp_negotiation.h"
-#include "udp_stream.h"
+#include "stream/udp_negotiation.h"
+#include "stream/udp_stream.h"
+#include "control/message_ids.h"
 
 using namespace stream_test;
 namespace ids = HX_MESSAGE_IDS;

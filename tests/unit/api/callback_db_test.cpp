@@ -3,12 +3,13 @@
 
 #include <stdexcept>
 
-#include "callback_db.h"
+#include "callback/callback_db.h"
 #include "hlv_thread/log_capture.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
-#include "hx_stream.h"
+#include "callback/hx_stream.h"
 #include "stand_in_service.h"
+#include "control/message_ids.h"
 
 namespace {
 

@@ -3,11 +3,12 @@
 
 #include <memory>
 
-#include "camera_services.h"
+#include "camera/camera_services.h"
 #include "hlv_thread/log_capture.h"
 #include "hlv_thread/note.h"
-#include "hx_stream.h"
+#include "callback/hx_stream.h"
 #include "stand_in_service.h"
+#include "control/message_ids.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <arpa/inet.h>
 #include <cstring>
 
-#include "callback.h"
+#include "callback/callback.h"
 #include "hlv_thread/sync_message.h"
-#include "hx_stream.h"
-#include "internal/subscription.h"
+#include "callback/hx_stream.h"
+#include "camera/subscription.h"
 
 namespace hx_test {
 

@@ -12,8 +12,8 @@
 
 #include <hx/hx.h>
 
-#include "camera_services.h"
-#include "service_operations.h"
+#include "camera/camera_services.h"
+#include "camera/service_operations.h"
 
 namespace hx_test {
 

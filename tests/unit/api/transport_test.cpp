@@ -4,7 +4,7 @@
 #include <hx/hx.h>
 
 #include "hlv_thread/log_capture.h"
-#include "internal/command.h"
+#include "camera/command.h"
 #include "stand_in_service.h"
 
 namespace {

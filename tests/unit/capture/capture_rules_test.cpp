@@ -7,8 +7,8 @@
 #include <hlv_thread/note.h>
 
 #include "record_fields.h"
-#include "register_map.h"
-#include "tarrow_capture.h"
+#include "registers/register_map.h"
+#include "tarrow/tarrow_capture.h"
 
 using namespace HX_REGISTERS;
 using namespace TARROW_CAPTURE;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "register_channel.h"
+#include "control/register_channel.h"
 
 namespace hx_test {
 

@@ -5,12 +5,13 @@
 #include <hlv_thread/log_capture.h>
 #include <hlv_thread/note.h>
 
-#include "camera_operations.h"
+#include "api/camera_families.h"
+#include "camera/camera_operations.h"
 #include "fake_camera.h"
-#include "morvane_operations.h"
+#include "morvane/morvane_operations.h"
 #include "record_fields.h"
-#include "register_map.h"
-#include "tarrow_operations.h"
+#include "registers/register_map.h"
+#include "tarrow/tarrow_operations.h"
 
 using namespace HX_REGISTERS;
 using hx_test::FakeCamera;
@@ -31,7 +32,7 @@ HX_CAPTURE_SETTINGS freshRecord()
 
 std::shared_ptr<CameraOperations> build(const std::shared_ptr<FakeCamera>& camera)
 {
-    return CameraOperations::create(CAMERA, camera);
+    return recogniseCamera(CAMERA, camera);
 }
 
 bool isMorvane(const std::shared_ptr<CameraOperations>& operations)

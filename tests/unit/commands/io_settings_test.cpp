@@ -5,8 +5,8 @@
 #include <hlv_thread/log_capture.h>
 
 #include "record_fields.h"
-#include "register_map.h"
-#include "tarrow_io_settings.h"
+#include "registers/register_map.h"
+#include "tarrow/tarrow_io_settings.h"
 
 using namespace HX_REGISTERS;
 

@@ -5,10 +5,10 @@
 #include <hlv_thread/log_capture.h>
 #include <hlv_thread/note.h>
 
-#include "register_map.h"
-#include "tarrow_commands.h"
-#include "tarrow_download_settings.h"
-#include "tarrow_notifications.h"
+#include "registers/register_map.h"
+#include "tarrow/tarrow_commands.h"
+#include "tarrow/tarrow_download_settings.h"
+#include "tarrow/tarrow_notifications.h"
 
 using namespace HX_REGISTERS;
 using namespace TARROW_COMMANDS;

@@ -1,5 +1,5 @@
 // The camera database's rules: which replies enter, how cameras age out, the ignore list and lookups.
-#include "discovery_db.h"
+#include "discovery/discovery_db.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // Adapter choices: which links carry discovery broadcasts, and which adapter reaches a camera.
-#include "netutils.h"
+#include "platform/netutils.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -6,7 +6,7 @@
 
 #include <hlv_thread/period_scale.h>
 
-#include "morvane_channels.h"
+#include "morvane/morvane_channels.h"
 
 using namespace MORVANE_CHANNELS;
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "morvane_documents.h"
+#include "morvane/morvane_documents.h"
 #include "record_fields.h"
 
 using namespace MORVANE_DOCUMENTS;

@@ -2,8 +2,8 @@
 // and the camera's save state read as progress.
 #include <gtest/gtest.h>
 
-#include "morvane_documents.h"
-#include "morvane_save.h"
+#include "morvane/morvane_documents.h"
+#include "morvane/morvane_save.h"
 
 using namespace MORVANE_SAVE;
 

@@ -10,7 +10,7 @@
 
 #include "hlv_thread/log.h"
 #include "hlv_thread/log_capture.h"
-#include "hx_internal.h"
+#include "packing/hx_internal.h"
 #include "tiff_files.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "hlv_internal/hlv_internal.h"
-#include "hx_internal.h"
+#include "packing/hx_internal.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "hlv_thread/log_capture.h"
-#include "hx_internal.h"
-#include "tiff_directory.h"
+#include "packing/hx_internal.h"
+#include "packing/tiff_directory.h"
 #include "tiff_files.h"
 
 namespace {

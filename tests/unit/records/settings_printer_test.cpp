@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "settings_printers.h"
-#include "support_functions.h"
+#include "api/settings_printers.h"
+#include "api/support_functions.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Family detection over the model window, and the refusal test for other texts.
-#include "model_codes.h"
+#include "registers/model_codes.h"
 
 #include <gtest/gtest.h>
 

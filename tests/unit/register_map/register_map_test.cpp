@@ -1,5 +1,5 @@
 // Register names and group lists, checked against values typed from the register tables.
-#include "register_map.h"
+#include "registers/register_map.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Tests of the maximum frame rate of each sensor against rates worked out by hand from its timing.
 #include <gtest/gtest.h>
 
-#include "lince_operations.h"
-#include "lupa_operations.h"
-#include "lux19hs_operations.h"
+#include "sensors/lince_operations.h"
+#include "sensors/lupa_operations.h"
+#include "sensors/lux19hs_operations.h"
 
 namespace {
 

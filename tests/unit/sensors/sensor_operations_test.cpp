@@ -7,10 +7,10 @@
 #include <hlv_thread/log_capture.h>
 #include <hlv_thread/note.h>
 
-#include "lince_operations.h"
-#include "lupa_operations.h"
-#include "lux19hs_operations.h"
-#include "sensor_types.h"
+#include "sensors/lince_operations.h"
+#include "sensors/lupa_operations.h"
+#include "sensors/lux19hs_operations.h"
+#include "registers/sensor_types.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "core_harness.h"
-#include "model_codes.h"
+#include "registers/model_codes.h"
 #include "wire/discovery_packet.h"
 
 using namespace hxsim;

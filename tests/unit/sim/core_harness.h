@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "camera_core.h"
-#include "register_map.h"
+#include "registers/register_map.h"
 #include "wire/control_packet.h"
 #include "wire/event_packet.h"
 

@@ -6,9 +6,11 @@
 #include <deque>
 #include <memory>
 
-#include "hlv_thread/message_ids.h"
-
 namespace HLV_THREAD {
+
+// The framework's own message identifiers; everything below 0x30000 is reserved for it, and a
+// library built on the framework numbers its messages from there on.
+enum : uint32_t { NOP = 0, HALT = 1, DUMP = 2, FIRST_USER_MESSAGE = 0x30000 };
 
 class MsgThread;
 

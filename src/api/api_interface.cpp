@@ -1,0 +1,164 @@
+// The frame every exported call runs in, and the calls that start and end the library's life.
+#include "api/api_interface.h"
+
+#include "callback/callback.h"
+#include "control/camera_address.h"
+#include "api/client_context.h"
+#include "discovery/discovery_seam.h"
+
+using HLV_CLIENT_CONTEXT::ClientContext;
+using HLV_THREAD::TRACE_API;
+using HLV_THREAD::TRACE_CALLBACK;
+using HLV_THREAD::TRACE_DISCOVERY;
+using HLV_THREAD::TRACE_LIFECYCLE;
+
+namespace HX_API_FRAME {
+
+void requireClient(HX_CLIENT_HANDLE client)
+{
+    if (client == 0 || !ClientContext::instance().clientExists(client))
+        HLV_THROW(HLV_THREAD::RuntimeError, "Client handle %p not valid", asPointer(client));
+}
+
+void requireCamera(HX_CAMERA_HANDLE camera)
+{
+    if (camera == 0 || !handleIsAddress(camera) || !CameraServices::exists(static_cast<uint32_t>(camera)))
+        HLV_THROW(HLV_THREAD::RuntimeError, "Camera handle %p not valid", asPointer(camera));
+}
+
+void requirePointer(const void* pointer)
+{
+    if (pointer == nullptr)
+        HLV_THROW(HLV_THREAD::RuntimeError, "NULL pointer in API call");
+}
+
+void requireVersion(unsigned verMaj, unsigned verMin)
+{
+    if (verMaj != HX_API_VERSION_MAJ || verMin != HX_API_VERSION_MIN)
+        HLV_THROW(HLV_THREAD::RuntimeError, "Record version %u.%u is not the interface version %d.%d", verMaj,
+                  verMin, HX_API_VERSION_MAJ, HX_API_VERSION_MIN);
+}
+
+std::shared_ptr<CameraServices> serviceFor(HX_CAMERA_HANDLE camera)
+{
+    auto service = CameraServices::find(static_cast<uint32_t>(camera));
+    if (!service)
+        HLV_THROW(HLV_THREAD::RuntimeError, "Unable to find the camera %s", dottedAddress(camera).c_str());
+    return service;
+}
+
+void refuseOnCallbackThread(const char* call)
+{
+    if (HLV_CALLBACK::Callback::onCallbackThread())
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s: not allowed from inside a client callback (it would wait for the "
+                  "callback thread)", call);
+}
+
+void reportFailure(const char* prefix, const HLV_THREAD::Exception& error)
+{
+    HLV_LOG("%sHalvex exception: %s", prefix, error.str().c_str());
+}
+
+void reportFailure(const char* prefix, const std::exception& error)
+{
+    HLV_LOG("%sstd::exception: %s", prefix, error.what());
+}
+
+void reportUnknownFailure(const char* prefix)
+{
+    HLV_LOG("%sunknown exception", prefix);
+}
+
+} // namespace HX_API_FRAME
+
+using namespace HX_API_FRAME;
+
+namespace {
+
+HX_STATUS registerClient(const char* call, HX_CLIENT_HANDLE* client, HX_CALLBACK callback, void* cookie,
+                         bool localInterfacesOnly)
+{
+    HLV_TRACE(TRACE_API, "%s: callback=%p, cookie=%p", call, asPointer(reinterpret_cast<uintptr_t>(callback)), cookie);
+    if (client == nullptr) {
+        HLV_LOG("NULL pointer in API call");
+        return HX_STATUS_ERROR;
+    }
+    return protectedCall("", [&] {
+        *client = ClientContext::instance().addClient(callback, cookie);
+        if (*client == 0) {
+            HLV_LOG("Could not register new client.");
+            return HX_STATUS_ERROR;
+        }
+        DISCOVERY_SEAM::start(localInterfacesOnly);
+        HLV_TRACE(TRACE_CALLBACK, "%s: cli_h=%p", call, asPointer(*client));
+        return HX_STATUS_OK;
+    });
+}
+
+// Stops the threads in their fixed order: discovery, callbacks, clients, camera services.
+HX_STATUS shutDown()
+{
+    refuseOnCallbackThread("HX_shutdown");
+    DISCOVERY_SEAM::close();
+    HLV_CALLBACK::Callback::close();
+    if (ClientContext::created())
+        ClientContext::instance().close();
+    CameraServices::close();
+    return HX_STATUS_OK;
+}
+
+} // namespace
+
+extern "C" {
+
+HX_STATUS HX_register(HX_CLIENT_HANDLE* client, HX_CALLBACK callback, void* cookie)
+{
+    return registerClient("HX_register", client, callback, cookie, false);
+}
+
+HX_STATUS HX_register_local(HX_CLIENT_HANDLE* client, HX_CALLBACK callback, void* cookie)
+{
+    return registerClient("HX_register_local", client, callback, cookie, true);
+}
+
+HX_STATUS HX_unregister(HX_CLIENT_HANDLE client)
+{
+    HLV_TRACE(TRACE_API, "%s: cli_h=%p", "HX_unregister", asPointer(client));
+    if (client == 0)
+        return HX_STATUS_OK;
+    return protectedCall("Could not unregister client. ", [&] {
+        ClientContext& registry = ClientContext::instance();
+        if (!registry.clientExists(client))
+            HLV_THROW(HLV_THREAD::RuntimeError, "Client handle %p not valid", asPointer(client));
+        registry.clientErase(client);
+        return HX_STATUS_OK;
+    });
+}
+
+HX_STATUS HX_shutdown(void)
+{
+    HLV_TRACE(TRACE_LIFECYCLE, "%s", "HX_shutdown");
+    const HX_STATUS status = protectedCall("", shutDown);
+    if (status == HX_STATUS_OK)
+        HLV_TRACE(TRACE_LIFECYCLE, "%s: done", "HX_shutdown");
+    return status;
+}
+
+HX_STATUS HX_discover_pause(uint8_t pause)
+{
+    HLV_TRACE(TRACE_DISCOVERY, "%s: pause=%c", "HX_discover_pause", pause != 0 ? 'T' : 'F');
+    DISCOVERY_SEAM::pause(pause != 0);
+    return HX_STATUS_OK;
+}
+
+unsigned HX_trace(int enable)
+{
+    return HLV_THREAD::traceSwitch(enable);
+}
+
+HX_STATUS HX_logger_file(const char* path)
+{
+    return HLV_THREAD::loggerFile(path) == 0 ? HX_STATUS_OK : HX_STATUS_ERROR;
+}
+
+} // extern "C"

@@ -1,0 +1,134 @@
+// The exported calls that travel to a camera's service thread or name a camera: commands, subscriptions, handles.
+#include "api/api_interface.h"
+#include "callback/callback.h"
+#include "callback/callback_messages.h"
+#include "control/camera_address.h"
+#include "api/client_context.h"
+#include "discovery/discovery_seam.h"
+#include "camera/command.h"
+#include "camera/subscription.h"
+
+using namespace HX_API_FRAME;
+using HLV_CLIENT_CONTEXT::ClientContext;
+using HLV_THREAD::TRACE_API;
+using HLV_THREAD::TRACE_DISCOVERY;
+
+namespace {
+
+// A command whose reply differs from the request in state or caps is marked changed.
+void markChange(const HX_COMMAND& request, HX_COMMAND& reply)
+{
+    if (reply.code != request.code || reply.code_caps != request.code_caps) {
+        reply.code_flags |= HX_FLAG_CHG;
+        reply.flags |= HX_FLAG_CHG;
+    }
+}
+
+HX_STATUS runCommand(HX_CAMERA_HANDLE camera, HX_COMMAND* in, HX_COMMAND* out)
+{
+    std::shared_ptr<CameraServices> service = serviceFor(camera);
+    Command command(service, *in);
+    command.send(service.get());
+    HX_COMMAND reply = command.record();
+    markChange(*in, reply);
+    *out = reply;
+    dump("[OUT]", out, TRACE_DISCOVERY);
+    return HX_STATUS_OK;
+}
+
+// The Callback thread learns of the subscription first, without being waited for.
+void tellCallbackThread(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, bool subscribe)
+{
+    HLV_CALLBACK::Callback* thread = HLV_CALLBACK::Callback::factory();
+    if (thread == nullptr)
+        return;
+    auto* message = new HLV_CALLBACK::CallbackSubscribe(client, camera, subscribe);
+    message->owner = thread;
+    thread->post(message);
+}
+
+HX_STATUS changeSubscription(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, bool subscribe)
+{
+    requireClient(client);
+    requireCamera(camera);
+    if (!ClientContext::instance().clientHasCallback(client))
+        HLV_THROW(HLV_THREAD::RuntimeError, "Cannot subscribe; client has no callback function registered");
+    std::shared_ptr<CameraServices> service = serviceFor(camera);
+    tellCallbackThread(client, camera, subscribe);
+    SubscriptionMessage message(subscribe, service, client, camera);
+    message.send(service.get());
+    if (message.status == HLV_THREAD::MESSAGE_DONE)
+        return HX_STATUS_OK;
+    if (subscribe)
+        HLV_THROW(HLV_THREAD::RuntimeError, "Camera services could not complete \"subscribe\" request");
+    HLV_THROW(HLV_THREAD::RuntimeError, "Camera service could not complete \"unsubscribe\" request");
+}
+
+HX_STATUS lookUpCamera(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE* camera, const char* name)
+{
+    requireClient(client);
+    if (camera == nullptr || name == nullptr || name[0] == '\0')
+        HLV_THROW(HLV_THREAD::RuntimeError, "NULL pointer or zero-length string in API call");
+    uint32_t address = 0;
+    if (!DISCOVERY_SEAM::findCamera(name, address) && !DISCOVERY_SEAM::addCamera(name, address))
+        return HX_STATUS_ERROR;
+    // A camera found again after its handle was released gets a fresh service.
+    if (!CameraServices::factory(address))
+        HLV_THROW(HLV_THREAD::RuntimeError, "Cannot add \"%s\" to the camera database.", name);
+    *camera = address;
+    return HX_STATUS_OK;
+}
+
+} // namespace
+
+extern "C" {
+
+HX_STATUS HX_command_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_COMMAND* in, HX_COMMAND* out)
+{
+    HLV_TRACE(TRACE_DISCOVERY, "%s", "HX_command_syn");
+    dump("[IN]", in, TRACE_DISCOVERY);
+    if (client == 0 || camera == 0)
+        return HX_STATUS_OK;
+    return protectedCall("", [&] {
+        requireClient(client);
+        requireCamera(camera);
+        if (in == nullptr || out == nullptr)
+            return HX_STATUS_OK;
+        return runCommand(camera, in, out);
+    });
+}
+
+HX_STATUS HX_subscribe(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)
+{
+    HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam=%s", "HX_subscribe", asPointer(client), dottedAddress(camera).c_str());
+    return protectedCall("", [&] { return changeSubscription(client, camera, true); });
+}
+
+HX_STATUS HX_unsubscribe(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)
+{
+    HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam=%s", "HX_unsubscribe", asPointer(client), dottedAddress(camera).c_str());
+    const HX_STATUS status = protectedCall("", [&] { return changeSubscription(client, camera, false); });
+    HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam=%s [FINISHED]", "HX_unsubscribe", asPointer(client),
+              dottedAddress(camera).c_str());
+    return status;
+}
+
+HX_STATUS HX_release_handle(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)
+{
+    HLV_TRACE(TRACE_API, "%s: cli_h=%p cam=%s", "HX_release_handle", asPointer(client), dottedAddress(camera).c_str());
+    return protectedCall("", [&] {
+        if (handleIsAddress(camera))
+            CameraServices::recycle(static_cast<uint32_t>(camera));
+        return HX_STATUS_OK;
+    });
+}
+
+HX_STATUS HX_get_handle_by_name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE* camera, const char* name)
+{
+    HLV_TRACE(TRACE_API, "%s: cli_h=%p, name=%s", "HX_get_handle_by_name", asPointer(client),
+              name != nullptr ? name : "(null)");
+    DISCOVERY_SEAM::start(DISCOVERY_SEAM::localInterfacesOnly());
+    return protectedCall("Could not get camera handle. ", [&] { return lookUpCamera(client, camera, name); });
+}
+
+} // extern "C"

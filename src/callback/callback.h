@@ -1,0 +1,52 @@
+// The Callback thread: the one thread that calls host code, delivering events and filled stream buffers.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "callback/callback_db.h"
+#include "hlv_thread/msg_thread.h"
+
+namespace HLV_CALLBACK {
+
+// The process's single Callback thread. Other threads post it registrations, subscriptions,
+// events (CallbackRequest) and stream buffer messages and never wait for the host. It ends each
+// message by one rule: a synchronous message is forwarded (its sender waits), so is one with a
+// route left or another owner; anything else is deleted here. A DUMP message is simply passed
+// on, so a synchronous one returns once everything queued before it has been delivered.
+//
+// Threads: factory/close/postEvent/onCallbackThread from any thread; the handlers run on the
+// Callback thread only. Once halted it is never re-created and never freed.
+class Callback : public HLV_THREAD::MsgThread {
+public:
+    // The Callback thread, created and started on first use; nullptr once it has been closed.
+    static Callback* factory();
+    // Halts and joins the thread (if it ever ran); afterwards factory() hands out nothing.
+    static void close();
+    // True when the caller runs on the Callback thread, i.e. inside a host callback.
+    static bool onCallbackThread();
+    // Posts an event to the Callback thread, which then owns it; dropped when it has closed.
+    static void postEvent(std::unique_ptr<CallbackRequest> request);
+
+    void messageHandle(HLV_THREAD::Message* message) override;
+    void ownerMessage(HLV_THREAD::Message* message) override;
+    std::string messageName(uint32_t id) const override;
+
+private:
+    Callback();
+
+    void handle(HLV_THREAD::Message& message, bool owned);
+    void dispatch(HLV_THREAD::Message& message, bool owned);
+    void handleCallback(HLV_THREAD::Message& message);
+    void handleRegistration(HLV_THREAD::Message& message);
+    void handleSubscription(HLV_THREAD::Message& message);
+    void handleStream(HLV_THREAD::Message& message);
+    CallbackDB* databaseFor(HLV_THREAD::Message& message, const char* handler, bool payloadFound,
+                            const char* missingPayload);
+    void finish(HLV_THREAD::Message* message);
+
+    std::unique_ptr<CallbackDB> database_;
+};
+
+} // namespace HLV_CALLBACK

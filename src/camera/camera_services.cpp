@@ -1,0 +1,479 @@
+// The per-camera service thread and its process-wide registry keyed by camera address.
+#include "camera/camera_services.h"
+
+#include <map>
+
+#include "control/camera_address.h"
+#include "camera/camera_operations.h"
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
+#include "control/hx_notification.h"
+#include "camera/settings.h"
+#include "camera/subscription.h"
+#include "control/message_ids.h"
+
+namespace {
+
+using HLV_THREAD::Message;
+using HLV_THREAD::TRACE_SERVICES;
+namespace ids = HX_MESSAGE_IDS;
+
+// Allocated once and never destroyed: service threads may still look it up while the process
+// exits or the library unloads.
+struct ServiceRegistry {
+    std::mutex lock;
+    std::map<uint32_t, std::shared_ptr<CameraServices>> services;
+    bool closed = false;
+    std::mutex sourceLock;
+    std::shared_ptr<ServiceOperationsSource> source;
+};
+
+ServiceRegistry& registry()
+{
+    static ServiceRegistry* const instance = new ServiceRegistry;
+    return *instance;
+}
+
+// The library's own source: the camera operations registry, which recognises each camera's family.
+class RegistrySource : public ServiceOperationsSource {
+public:
+    std::shared_ptr<ServiceOperations> find(uint32_t address) override { return CameraOperations::factory(address); }
+    bool exists(uint32_t address) override { return CameraOperations::exists(address); }
+    void recycle(uint32_t address) override
+    {
+        if (auto operations = CameraOperations::find(address))
+            CameraOperations::recycle(operations.get());
+    }
+    void closeAll() override { CameraOperations::close(); }
+};
+
+std::shared_ptr<ServiceOperationsSource> currentSource()
+{
+    ServiceRegistry& reg = registry();
+    std::lock_guard<std::mutex> guard(reg.sourceLock);
+    if (!reg.source)
+        reg.source = std::make_shared<RegistrySource>();
+    return reg.source;
+}
+
+std::shared_ptr<CameraServices> createService(uint32_t address)
+{
+    try {
+        auto service = std::make_shared<CameraServices>(address);
+        HLV_TRACE(TRACE_SERVICES, "Start creating %p (%s)", static_cast<void*>(service.get()),
+                  service->cameraName().c_str());
+        service->start();
+        return service;
+    } catch (const HLV_THREAD::Exception& e) {
+        HLV_LOG("Got a Halvex::Exception from creating the CameraServices object %s", e.str().c_str());
+    } catch (...) {
+        HLV_LOG("Got an exception from creating the CameraServices object!");
+    }
+    return {};
+}
+
+// Ends a message the service has finished with. An ownerless message with nowhere to go has
+// nobody left to consume it, so it ends here rather than as a "forward()" fault and a leak.
+void finish(Message* message)
+{
+    if (!message->synchronous() && message->routeEmpty() && message->owner == nullptr) {
+        delete message;
+        return;
+    }
+    message->forward();
+}
+
+} // namespace
+
+ServiceOperations::~ServiceOperations() = default;
+ServiceOperationsSource::~ServiceOperationsSource() = default;
+
+std::shared_ptr<CameraServices> CameraServices::factory(uint32_t address)
+{
+    // A camera's event reports go to its service thread while it has one; they never create one.
+    static std::once_flag notificationsRouted;
+    std::call_once(notificationsRouted, [] {
+        HX_COMM::setNotificationTarget(
+            [](uint32_t camera) -> std::shared_ptr<HLV_THREAD::MsgThread> { return CameraServices::find(camera); });
+    });
+    ServiceRegistry& reg = registry();
+    std::lock_guard<std::mutex> guard(reg.lock);
+    if (reg.closed) {
+        HLV_TRACE(TRACE_SERVICES, "%s: called after closed.", "CameraServices::factory");
+        return {};
+    }
+    auto found = reg.services.find(address);
+    if (found != reg.services.end())
+        return found->second;
+    auto service = createService(address);
+    if (service)
+        reg.services.emplace(address, service);
+    return service;
+}
+
+void CameraServices::close()
+{
+    HLV_TRACE(TRACE_SERVICES, "CameraServices::close");
+    if (auto source = currentSource())
+        source->closeAll();
+    std::map<uint32_t, std::shared_ptr<CameraServices>> closing;
+    {
+        ServiceRegistry& reg = registry();
+        std::lock_guard<std::mutex> guard(reg.lock);
+        reg.closed = true;
+        closing.swap(reg.services);
+    }
+    for (auto& entry : closing)
+        HLV_THREAD::closeThread(*entry.second);
+}
+
+void CameraServices::recycle(uint32_t address)
+{
+    HLV_TRACE(TRACE_SERVICES, "%s: cam=%s", "CameraServices::recycle", dottedAddress(address).c_str());
+    std::shared_ptr<CameraServices> service;
+    {
+        // Whoever takes the entry out is its one closer.
+        ServiceRegistry& reg = registry();
+        std::lock_guard<std::mutex> guard(reg.lock);
+        auto found = reg.services.find(address);
+        if (found == reg.services.end())
+            return;
+        service = std::move(found->second);
+        reg.services.erase(found);
+    }
+    const std::string name = service->cameraName();
+    const std::string dotted = dottedAddress(address);
+    HLV_TRACE(TRACE_SERVICES, "%s: Shut down (%s/%s)", "CameraServices::recycle", name.c_str(), dotted.c_str());
+    HLV_THREAD::closeThread(*service);
+    HLV_TRACE(TRACE_SERVICES, "%s: (%s/%s) recycled", "CameraServices::recycle", name.c_str(), dotted.c_str());
+}
+
+bool CameraServices::exists(uint32_t address)
+{
+    ServiceRegistry& reg = registry();
+    std::lock_guard<std::mutex> guard(reg.lock);
+    return reg.services.count(address) != 0;
+}
+
+std::shared_ptr<CameraServices> CameraServices::find(uint32_t address)
+{
+    ServiceRegistry& reg = registry();
+    std::lock_guard<std::mutex> guard(reg.lock);
+    auto found = reg.services.find(address);
+    return found == reg.services.end() ? nullptr : found->second;
+}
+
+void CameraServices::setOperationsSource(std::shared_ptr<ServiceOperationsSource> source)
+{
+    ServiceRegistry& reg = registry();
+    std::lock_guard<std::mutex> guard(reg.sourceLock);
+    reg.source = std::move(source);
+}
+
+CameraServices::CameraServices(uint32_t address) : address_(address) {}
+
+CameraServices::~CameraServices()
+{
+    HLV_TRACE(TRACE_SERVICES, "del @ %p", static_cast<void*>(this));
+    // The registry closes its services before dropping them; this covers one that never ran.
+    HLV_THREAD::closeThread(*this);
+}
+
+uint32_t CameraServices::address() const
+{
+    return address_;
+}
+
+std::string CameraServices::cameraName() const
+{
+    std::lock_guard<std::mutex> guard(nameLock_);
+    if (name_.empty())
+        name_ = dottedAddress(address_);
+    return name_;
+}
+
+void CameraServices::setCameraName(const std::string& name)
+{
+    std::lock_guard<std::mutex> guard(nameLock_);
+    name_ = name;
+}
+
+bool CameraServices::hasOperations() const
+{
+    return operations() != nullptr;
+}
+
+std::shared_ptr<ServiceOperations> CameraServices::operations() const
+{
+    auto source = currentSource();
+    return source ? source->find(address_) : nullptr;
+}
+
+// A call on a camera that could not be recognised fails, so the caller is never handed back an
+// untouched record as if the camera had answered; the log line before says why it was not.
+std::shared_ptr<ServiceOperations> CameraServices::requiredOperations() const
+{
+    auto ops = operations();
+    if (!ops)
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): camera not recognised", "CameraServices", cameraName().c_str());
+    return ops;
+}
+
+void CameraServices::getAnalogGain(HX_ANALOG_GAIN* out)
+{
+    requiredOperations()->getAnalogGain(out);
+}
+
+void CameraServices::setAnalogGain(HX_ANALOG_GAIN* in)
+{
+    requiredOperations()->setAnalogGain(in);
+}
+
+void CameraServices::getBatteryInfo(HX_BATTERY_INFO* out)
+{
+    requiredOperations()->getBatteryInfo(out);
+}
+
+void CameraServices::getCameraInformation(HX_CAMERA_INFORMATION* out)
+{
+    requiredOperations()->getCameraInformation(out);
+}
+
+void CameraServices::getCameraMedia(char* jsonData, uint32_t* jsonLength)
+{
+    requiredOperations()->getCameraMedia(jsonData, jsonLength);
+}
+
+void CameraServices::getLensStatus(HX_LENS_STATUS* out)
+{
+    requiredOperations()->getLensStatus(out);
+}
+
+bool CameraServices::getTemperature(HX_TEMPERATURE* out)
+{
+    return requiredOperations()->getTemperature(out);
+}
+
+void CameraServices::setCaptureSettings(HX_CAPTURE_SETTINGS* inOut)
+{
+    requiredOperations()->setCaptureSettings(inOut);
+}
+
+void CameraServices::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
+{
+    requiredOperations()->setDownloadSettings(inOut);
+}
+
+void CameraServices::setExternalIOSettings(HX_IO_SETTINGS* inOut)
+{
+    requiredOperations()->setExternalIOSettings(inOut);
+}
+
+void CameraServices::setLensSettings(HX_LENS_SETTINGS* in)
+{
+    requiredOperations()->setLensSettings(in);
+}
+
+void CameraServices::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
+{
+    requiredOperations()->setPlaybackSettings(inOut);
+}
+
+void CameraServices::setStreamSettings(HX_STREAM_SETTINGS* inOut)
+{
+    requiredOperations()->setStreamSettings(inOut);
+}
+
+void CameraServices::startCameraSave(const char* json)
+{
+    requiredOperations()->startCameraSave(json);
+}
+
+bool CameraServices::lockCamera()
+{
+    return requiredOperations()->lockCamera();
+}
+
+bool CameraServices::unlockCamera()
+{
+    return requiredOperations()->unlockCamera();
+}
+
+void CameraServices::sendCommand(HX_COMMAND* inOut)
+{
+    requiredOperations()->sendCommand(inOut);
+}
+
+void CameraServices::getCommand(HX_COMMAND* out)
+{
+    requiredOperations()->getCommand(out);
+}
+
+void CameraServices::messageHandle(Message* message)
+{
+    if (message == nullptr) {
+        HLV_LOG("%s: Unexpectedly null message!", "CameraServices::messageHandle");
+        return;
+    }
+    HLV_TRACE(TRACE_SERVICES, "%s(%s): req=%d", "CameraServices::messageHandle", cameraName().c_str(),
+              message->req);
+    switch (message->req) {
+    case HLV_THREAD::HALT: handleHalt(*message, "CameraServices::messageHandle"); break;
+    case HLV_THREAD::DUMP: break;
+    case ids::CAM_SUBSCRIBE_MSG: handleSubscribe(*message); break;
+    case ids::CAM_SETTINGS_MSG: handleSettings(*message); break;
+    case ids::NOTIFICATION_MSG: handleNotification(*message); break;
+    case ids::DOWNLOAD_STREAM_MSG:
+    case ids::PLAYBACK_STREAM_MSG:
+    case ids::LIVE_STREAM_MSG:
+        if (handOverStream(message, "CameraServices::messageHandle"))
+            return;
+        break;
+    default:
+        HLV_LOG("%s: Unrecognized message type [%d]", "CameraServices::messageHandle", message->req);
+        message->status = HLV_THREAD::MESSAGE_FAILED;
+        break;
+    }
+    finish(message);
+}
+
+void CameraServices::ownerMessage(Message* message)
+{
+    if (message == nullptr) {
+        HLV_LOG("%s: Unexpectedly null message!", "CameraServices::ownerMessage");
+        return;
+    }
+    HLV_TRACE(TRACE_SERVICES, "%s(%s): req=%d", "CameraServices::ownerMessage", cameraName().c_str(),
+              message->req);
+    switch (message->req) {
+    case HLV_THREAD::HALT: handleHalt(*message, "CameraServices::ownerMessage"); break;
+    case ids::CAM_SUBSCRIBE_MSG: handleSubscribe(*message); break;
+    case ids::CAM_SETTINGS_MSG: handleSettings(*message); break;
+    case ids::NOTIFICATION_MSG: handleNotification(*message); break;
+    case ids::LIVE_STREAM_MSG:
+        if (handOverStream(message, "CameraServices::ownerMessage"))
+            return;
+        break;
+    default:
+        HLV_LOG("%s: Unrecognized message type [%d]", "CameraServices::ownerMessage", message->req);
+        message->status = HLV_THREAD::MESSAGE_FAILED;
+        break;
+    }
+    MsgThread::ownerMessage(message);
+}
+
+std::string CameraServices::messageName(uint32_t id) const
+{
+    switch (id) {
+    case ids::CAM_SUBSCRIBE_MSG: return "CAM_SUBSCRIBE_MSG";
+    case ids::CAM_SETTINGS_MSG: return "CAM_SETTINGS_MSG";
+    case ids::DOWNLOAD_STREAM_MSG: return "DOWNLOAD_STREAM_MSG";
+    case ids::PLAYBACK_STREAM_MSG: return "PLAYBACK_STREAM_MSG";
+    case ids::LIVE_STREAM_MSG: return "LIVE_STREAM_MSG";
+    case ids::NOTIFICATION_MSG: return "NOTIFICATION_MSG";
+    default: return MsgThread::messageName(id);
+    }
+}
+
+void CameraServices::handleHalt(Message& message, const char* method)
+{
+    HLV_TRACE(TRACE_SERVICES, "%s: [HALT] camera_ip=%s", method, dottedAddress(address_).c_str());
+    recycleOperations();
+    message.status = HLV_THREAD::MESSAGE_DONE;
+}
+
+void CameraServices::recycleOperations()
+{
+    try {
+        auto source = currentSource();
+        if (source && source->exists(address_))
+            source->recycle(address_);
+    } catch (const HLV_THREAD::Exception& e) {
+        HLV_LOG("Exception recycling the operations of %s:\n  %s", cameraName().c_str(), e.str().c_str());
+    } catch (const std::exception& e) {
+        HLV_LOG("std::exception recycling the operations of %s: %s", cameraName().c_str(), e.what());
+    }
+}
+
+// A settings request whose processing fails still completes: its sender is waiting for it.
+void CameraServices::handleSettings(Message& message)
+{
+    HLV_TRACE(TRACE_SERVICES, "CameraServices::handleCameraSettingsMsg");
+    message.status = HLV_THREAD::MESSAGE_FAILED;
+    auto* settings = dynamic_cast<SettingsBase*>(&message);
+    if (settings == nullptr) {
+        HLV_LOG("%s: [CAM_SETTINGS_MSG] not a settings message.", "CameraServices::handleCameraSettingsMsg");
+        return;
+    }
+    try {
+        settings->process();
+        message.status = HLV_THREAD::MESSAGE_DONE;
+    } catch (const HLV_THREAD::Exception& e) {
+        HLV_LOG("Exception processing CameraServices Settings message:\n  %s", e.str().c_str());
+    } catch (const std::exception& e) {
+        HLV_LOG("std::exception processing CameraServices Settings message: %s", e.what());
+    }
+}
+
+void CameraServices::handleSubscribe(Message& message)
+{
+    HLV_TRACE(TRACE_SERVICES, "CameraServices::handleCameraSubscribeMsg");
+    message.status = HLV_THREAD::MESSAGE_FAILED;
+    auto* subscription = dynamic_cast<SubscriptionMessage*>(&message);
+    auto ops = subscription != nullptr ? operations() : nullptr;
+    if (!ops) {
+        HLV_LOG("%s: [CAM_SUBSCRIBE_MSG] camera (%s) not recognized.", "CameraServices::handleCameraSubscribeMsg",
+                cameraName().c_str());
+        return;
+    }
+    try {
+        ops->handleSubscription(*subscription);
+        message.status = HLV_THREAD::MESSAGE_DONE;
+    } catch (const HLV_THREAD::Exception& e) {
+        HLV_LOG("Exception processing CameraServices Subscribe message:\n  %s", e.str().c_str());
+    } catch (const std::exception& e) {
+        HLV_LOG("std::exception processing CameraServices Subscribe message: %s", e.what());
+    }
+}
+
+void CameraServices::handleNotification(Message& message)
+{
+    HLV_TRACE(TRACE_SERVICES, "CameraServices::handleNotificationMsg");
+    auto ops = operations();
+    if (!ops) {
+        HLV_LOG("%s: [xxx_STREAM_MSG] camera (%s) not recognized.", "CameraServices::handleNotificationMsg",
+                cameraName().c_str());
+        message.status = HLV_THREAD::MESSAGE_FAILED;
+        return;
+    }
+    try {
+        ops->handleNotification(message);
+    } catch (const HLV_THREAD::Exception& e) {
+        HLV_LOG("Exception processing CameraServices notification message:\n  %s", e.str().c_str());
+        message.status = HLV_THREAD::MESSAGE_FAILED;
+    } catch (const std::exception& e) {
+        HLV_LOG("std::exception processing CameraServices notification message: %s", e.what());
+        message.status = HLV_THREAD::MESSAGE_FAILED;
+    }
+}
+
+bool CameraServices::handOverStream(Message* message, const char* method)
+{
+    HLV_TRACE(TRACE_SERVICES, "%s: [xxx_STREAM_MSG] message", method);
+    auto ops = operations();
+    if (!ops) {
+        HLV_LOG("%s: [xxx_STREAM_MSG] camera (%s) not recognized.", method, cameraName().c_str());
+        message->status = HLV_THREAD::MESSAGE_FAILED;
+        return false;
+    }
+    try {
+        ops->handleStreaming(message);
+        return true;
+    } catch (const HLV_THREAD::Exception& e) {
+        HLV_LOG("Exception processing CameraServices stream message:\n  %s", e.str().c_str());
+    } catch (const std::exception& e) {
+        HLV_LOG("std::exception processing CameraServices stream message: %s", e.what());
+    }
+    message->status = HLV_THREAD::MESSAGE_FAILED;
+    return false;
+}

@@ -1,0 +1,90 @@
+// The per-camera service thread and its process-wide registry keyed by camera address.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <hx/hx.h>
+
+#include "hlv_thread/msg_thread.h"
+#include "camera/service_operations.h"
+
+// One message thread per camera address. Its queue serialises what must happen on behalf of one
+// camera: command and subscription requests from the API, camera notifications and stream
+// buffers; each is handed to the camera's operations object (built by the camera operations
+// registry unless another source is installed). The forwarding calls run the operations directly
+// on the thread that calls them and throw HLV_THREAD::RuntimeError when the camera has no
+// operations object (it was not recognised), so the API call fails.
+//
+// Threads: factory/close/recycle/exists from any thread (close only at library shutdown);
+// messageHandle/ownerMessage on the service thread only. The forwarding calls from API threads,
+// except setDownloadSettings, setPlaybackSettings and setStreamSettings, which drive the camera's
+// stream session: only the service thread calls them, for the SetupRequest it handles
+// (camera_services_request.h), as it calls sendCommand and getCommand for a Command.
+class CameraServices : public HLV_THREAD::MsgThread {
+public:
+    // The service of the address, created and started on first use; empty once the registry
+    // has been closed or when creation failed.
+    static std::shared_ptr<CameraServices> factory(uint32_t address);
+    // Halts every service thread (operations first) and closes the registry for good.
+    static void close();
+    // Halts and forgets the service of one camera; a later factory call makes a fresh one.
+    static void recycle(uint32_t address);
+    // True when the registry holds the address.
+    static bool exists(uint32_t address);
+    // The service of the address when it has one (never creates one).
+    static std::shared_ptr<CameraServices> find(uint32_t address);
+    // Installs where operations objects come from; by default the camera operations registry
+    // (tests install stand-ins).
+    static void setOperationsSource(std::shared_ptr<ServiceOperationsSource> source);
+
+    explicit CameraServices(uint32_t address);
+    ~CameraServices() override;
+
+    uint32_t address() const;
+    // The camera's name: the name discovery gave it, else its dotted address.
+    std::string cameraName() const;
+    void setCameraName(const std::string& name);
+    // True when the camera has an operations object.
+    virtual bool hasOperations() const;
+
+    void getAnalogGain(HX_ANALOG_GAIN* out);
+    void setAnalogGain(HX_ANALOG_GAIN* in);
+    void getBatteryInfo(HX_BATTERY_INFO* out);
+    void getCameraInformation(HX_CAMERA_INFORMATION* out);
+    void getCameraMedia(char* jsonData, uint32_t* jsonLength);
+    void getLensStatus(HX_LENS_STATUS* out);
+    bool getTemperature(HX_TEMPERATURE* out);
+    void setCaptureSettings(HX_CAPTURE_SETTINGS* inOut);
+    void setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut);
+    void setExternalIOSettings(HX_IO_SETTINGS* inOut);
+    void setLensSettings(HX_LENS_SETTINGS* in);
+    void setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut);
+    void setStreamSettings(HX_STREAM_SETTINGS* inOut);
+    void startCameraSave(const char* json);
+    bool lockCamera();
+    bool unlockCamera();
+    void sendCommand(HX_COMMAND* inOut);
+    void getCommand(HX_COMMAND* out);
+
+    void messageHandle(HLV_THREAD::Message* message) override;
+    void ownerMessage(HLV_THREAD::Message* message) override;
+    std::string messageName(uint32_t id) const override;
+
+private:
+    std::shared_ptr<ServiceOperations> operations() const;
+    std::shared_ptr<ServiceOperations> requiredOperations() const;
+    void handleHalt(HLV_THREAD::Message& message, const char* method);
+    void handleSettings(HLV_THREAD::Message& message);
+    void handleSubscribe(HLV_THREAD::Message& message);
+    void handleNotification(HLV_THREAD::Message& message);
+    // Hands a stream buffer to the operations; false when the message stays here to be forwarded.
+    bool handOverStream(HLV_THREAD::Message* message, const char* method);
+    void recycleOperations();
+
+    const uint32_t address_;
+    mutable std::mutex nameLock_;
+    mutable std::string name_;
+};

@@ -1,0 +1,19 @@
+// Camera addresses: the 32-bit IPv4 key of every per-camera registry, as handle and as text.
+#include "control/camera_address.h"
+
+#include "platform/ipv4_endpoint.h"
+
+std::string dottedAddress(uint32_t address)
+{
+    return HX_PLATFORM::ipv4ToText(address);
+}
+
+std::string dottedAddress(HX_CAMERA_HANDLE camera)
+{
+    return dottedAddress(static_cast<uint32_t>(camera));
+}
+
+bool handleIsAddress(HX_CAMERA_HANDLE camera)
+{
+    return (static_cast<uint64_t>(camera) >> 32) == 0;
+}

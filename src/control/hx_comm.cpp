@@ -1,0 +1,347 @@
+// A camera's control channel: the process-wide registry of channels and the six register and
+// memory operations as their callers see them.
+#include "control/hx_comm.h"
+
+#include <exception>
+#include <utility>
+
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
+#include "platform/netutils.h"
+#include "platform/ipv4_endpoint.h"
+
+using HX_COMM::RegisterList;
+using HX_WIRE::ControlResult::kChannelDown;
+using HX_WIRE::ControlResult::kOtherError;
+using HX_WIRE::ControlResult::kSuccess;
+
+namespace {
+
+// Allocated once and never destroyed: channels and their callers may outlive static destructors.
+struct Registry {
+    std::mutex lock;
+    std::map<uint32_t, std::shared_ptr<HxComm>> channels;
+    bool closed = false;
+    // Serialises channel creation, so two first requests for a camera never start two channels.
+    std::mutex creation;
+};
+
+Registry& registry()
+{
+    static auto* instance = new Registry;
+    return *instance;
+}
+
+std::string dotted(uint32_t address)
+{
+    return HX_PLATFORM::ipv4ToText(address);
+}
+
+} // namespace
+
+std::shared_ptr<HxComm> HxComm::factory(uint32_t cameraAddress)
+{
+    Registry& reg = registry();
+    std::lock_guard<std::mutex> creating(reg.creation);
+    {
+        std::lock_guard<std::mutex> guard(reg.lock);
+        if (reg.closed)
+            return nullptr;
+        const auto found = reg.channels.find(cameraAddress);
+        if (found != reg.channels.end()) {
+            if (found->second && found->second->halted()) {
+                HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Called after halted", "HxComm::factory");
+                return nullptr;
+            }
+            return found->second;
+        }
+    }
+    if (cameraAddress == 0 || cameraAddress == ALL_CAMERAS) {
+        HLV_LOG("%s: %s is not a camera address", "HxComm::factory", dotted(cameraAddress).c_str());
+        return nullptr;
+    }
+    std::shared_ptr<HxComm> channel = startChannel(cameraAddress);
+    if (channel) {
+        std::lock_guard<std::mutex> guard(reg.lock);
+        reg.channels[cameraAddress] = channel;
+    }
+    return channel;
+}
+
+// A channel that could not start (all ports taken) is joined and not registered, so a later
+// request tries again once ports are free.
+std::shared_ptr<HxComm> HxComm::startChannel(uint32_t cameraAddress)
+{
+    try {
+        std::shared_ptr<HxComm> channel(new HxComm(cameraAddress));
+        channel->start();
+        if (channel->started_.wait())
+            return channel;
+        channel->join();
+    } catch (const std::exception& error) {
+        HLV_LOG("%s(%s): Could not start the channel: %s", "HxComm::factory", dotted(cameraAddress).c_str(),
+                error.what());
+    }
+    return nullptr;
+}
+
+void HxComm::close(uint32_t cameraAddress)
+{
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", "HxComm::close", dotted(cameraAddress).c_str());
+    closeChannels(cameraAddress, false);
+}
+
+void HxComm::recycle(uint32_t cameraAddress)
+{
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", "HxComm::recycle", dotted(cameraAddress).c_str());
+    closeChannels(cameraAddress, true);
+}
+
+// The registry lock is never held while a channel halts or is destroyed: its thread and its age
+// timer take that lock themselves.
+void HxComm::closeChannels(uint32_t cameraAddress, bool forget)
+{
+    Registry& reg = registry();
+    std::vector<std::shared_ptr<HxComm>> closing;
+    {
+        std::lock_guard<std::mutex> guard(reg.lock);
+        if (cameraAddress == ALL_CAMERAS)
+            reg.closed = true;
+        for (auto& [address, channel] : reg.channels) {
+            if (channel && (cameraAddress == ALL_CAMERAS || address == cameraAddress))
+                closing.push_back(channel);
+        }
+    }
+    for (const std::shared_ptr<HxComm>& channel : closing) {
+        if (!channel->closeOnce())
+            continue;  // still running: it must stay reachable
+        std::shared_ptr<HxComm> last;
+        std::lock_guard<std::mutex> guard(reg.lock);
+        const auto found = reg.channels.find(channel->cameraAddress());
+        if (found == reg.channels.end() || found->second != channel)
+            continue;
+        last = std::move(found->second);
+        if (forget)
+            reg.channels.erase(found);
+    }
+    if (forget && cameraAddress != ALL_CAMERAS) {
+        std::lock_guard<std::mutex> guard(reg.lock);
+        const auto found = reg.channels.find(cameraAddress);
+        if (found != reg.channels.end() && !found->second)
+            reg.channels.erase(found);
+    }
+}
+
+// One closer per channel; a second caller waits until the first has finished. The channel's own
+// thread cannot close it (it would wait for itself); that is logged and left to another caller.
+// True once the channel's thread has ended.
+bool HxComm::closeOnce()
+{
+    try {
+        std::call_once(closeFlag_, [this] { HLV_THREAD::closeThread(*this); });
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): %s", "HxComm::close", cameraName_.c_str(), error.str().c_str());
+    } catch (const std::exception& error) {
+        HLV_LOG("%s(%s): std::exception: '%s'", "HxComm::close", cameraName_.c_str(), error.what());
+    }
+    return !running();
+}
+
+void HxComm::setFault(uint32_t cameraAddress)
+{
+    Registry& reg = registry();
+    std::lock_guard<std::mutex> guard(reg.lock);
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::setFault", dotted(cameraAddress).c_str());
+    const auto found = reg.channels.find(cameraAddress);
+    if (found == reg.channels.end() || !found->second)
+        return;
+    HxComm& channel = *found->second;
+    channel.faulted_ = true;
+    auto* purge = new HX_COMM::PurgeMessage;
+    purge->owner = &channel;
+    channel.post(purge);
+}
+
+bool HxComm::isKnown(uint32_t cameraAddress)
+{
+    Registry& reg = registry();
+    std::lock_guard<std::mutex> guard(reg.lock);
+    const auto found = reg.channels.find(cameraAddress);
+    return found != reg.channels.end() && found->second != nullptr;
+}
+
+bool HxComm::isFaulted(uint32_t cameraAddress)
+{
+    Registry& reg = registry();
+    std::lock_guard<std::mutex> guard(reg.lock);
+    const auto found = reg.channels.find(cameraAddress);
+    return found == reg.channels.end() || !found->second || found->second->faulted();
+}
+
+uint16_t HxComm::hmpPort(uint32_t cameraAddress)
+{
+    const std::shared_ptr<HxComm> channel = factory(cameraAddress);
+    return channel ? channel->ports().hmp : 0;
+}
+
+uint32_t HxComm::localAddressToward(uint32_t cameraAddress)
+{
+    return HX_NETUTILS::localAddressToward(cameraAddress);
+}
+
+uint64_t HxComm::activityCount(uint32_t cameraAddress)
+{
+    Registry& reg = registry();
+    std::lock_guard<std::mutex> guard(reg.lock);
+    const auto found = reg.channels.find(cameraAddress);
+    return found != reg.channels.end() && found->second ? found->second->activityCount() : 0;
+}
+
+// Finds the camera's channel, sends the request through it and waits for the camera's answer.
+uint32_t HxComm::exchange(const char* who, HX_COMM::RequestMessage& request)
+{
+    const std::shared_ptr<HxComm> channel = factory(request.cameraAddress);
+    if (!channel) {
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Called after halt.", who, dotted(request.cameraAddress).c_str());
+        return kChannelDown;
+    }
+    if (channel->faulted()) {
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Camera is faulted.", who, dotted(request.cameraAddress).c_str());
+        return kChannelDown;
+    }
+    try {
+        channel->transact(request);
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): %s", who, dotted(request.cameraAddress).c_str(), error.str().c_str());
+        return kOtherError;
+    } catch (const std::exception& error) {
+        HLV_LOG("%s(%s): std::exception: '%s'", who, dotted(request.cameraAddress).c_str(), error.what());
+        return kOtherError;
+    }
+    return request.status == HLV_THREAD::MESSAGE_FAILED ? failureResult(request) : kSuccess;
+}
+
+// A failure never reads as success, even when the camera's own status said 0.
+uint32_t HxComm::failureResult(const HX_COMM::RequestMessage& request)
+{
+    if (request.channelDown)
+        return kChannelDown;
+    if (request.cameraStatus == HX_WIRE::CameraStatus::kSuccess)
+        return kOtherError;
+    return HX_WIRE::controlResultFromStatus(request.cameraStatus);
+}
+
+uint32_t HxComm::readReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t& value)
+{
+    const char* who = "HxComm::readReg";
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(), regAddress);
+    HX_COMM::ReadRegMessage request(cameraAddress, regAddress);
+    const uint32_t result = exchange(who, request);
+    if (result != kSuccess) {
+        HLV_LOG("%s: Error reading register 0x%04X from camera '%s', status=0x%X", who, regAddress, dotted(cameraAddress).c_str(),
+                request.cameraStatus);
+        return result;
+    }
+    value = request.value;
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X, reg_value=0x%04X", who, dotted(cameraAddress).c_str(),
+              regAddress, value);
+    return kSuccess;
+}
+
+uint32_t HxComm::writeReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t value)
+{
+    const char* who = "HxComm::writeReg";
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(), regAddress);
+    HX_COMM::WriteRegMessage request(cameraAddress, regAddress, value);
+    const uint32_t result = exchange(who, request);
+    if (result != kSuccess)
+        HLV_LOG("%s: Error writing register 0x%04X to camera '%s', status=0x%X", who, regAddress, dotted(cameraAddress).c_str(),
+                request.cameraStatus);
+    return result;
+}
+
+uint32_t HxComm::readMem(uint32_t cameraAddress, uint32_t startAddress, std::vector<uint8_t>& data,
+                         std::size_t byteCount)
+{
+    const char* who = "HxComm::readMem";
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(), startAddress);
+    HX_COMM::ReadMemMessage request(cameraAddress, startAddress, byteCount);
+    const uint32_t result = exchange(who, request);
+    if (result != kSuccess) {
+        HLV_LOG("%s(%s): Error reading mem register 0x%04X, status=0x%X", who, dotted(cameraAddress).c_str(), startAddress,
+                request.cameraStatus);
+        return result;
+    }
+    data = std::move(request.data);
+    return kSuccess;
+}
+
+uint32_t HxComm::writeMem(uint32_t cameraAddress, uint32_t startAddress, const std::vector<uint8_t>& data)
+{
+    const char* who = "HxComm::writeMem";
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(), startAddress);
+    HX_COMM::WriteMemMessage request(cameraAddress, startAddress, data);
+    const uint32_t result = exchange(who, request);
+    if (result != kSuccess)
+        HLV_LOG("%s: Error writing mem register 0x%04X to camera '%s', status=0x%X", who, startAddress,
+                dotted(cameraAddress).c_str(), request.cameraStatus);
+    return result;
+}
+
+uint32_t HxComm::readMultiReg(uint32_t cameraAddress, RegisterList& pairs)
+{
+    const char* who = "HxComm::readMultiReg";
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", who, dotted(cameraAddress).c_str());
+    HX_COMM::ReadMultiRegMessage request(cameraAddress, pairs);
+    const uint32_t result = exchange(who, request);
+    if (result != kSuccess) {
+        HLV_LOG("%s: Error reading multiple registers from camera '%s', status=0x%X", who, dotted(cameraAddress).c_str(),
+                request.cameraStatus);
+        return result;
+    }
+    pairs = std::move(request.pairs);
+    return kSuccess;
+}
+
+uint32_t HxComm::writeMultiReg(uint32_t cameraAddress, const RegisterList& pairs)
+{
+    const char* who = "HxComm::writeMultiReg";
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", who, dotted(cameraAddress).c_str());
+    HX_COMM::WriteMultiRegMessage request(cameraAddress, pairs);
+    const uint32_t result = exchange(who, request);
+    if (result != kSuccess)
+        HLV_LOG("%s: Error writing multiple registers to camera '%s', status=0x%X", who, dotted(cameraAddress).c_str(),
+                request.cameraStatus);
+    return result;
+}
+
+uint32_t HxComm::cameraAddress() const
+{
+    return cameraAddress_;
+}
+
+const std::string& HxComm::cameraName() const
+{
+    return cameraName_;
+}
+
+ChannelPorts HxComm::ports() const
+{
+    return hcp_ ? ChannelPorts::forSlot((hcp_->port() - ChannelPorts::FIRST_HCP_PORT) / ChannelPorts::PORTS_PER_SLOT)
+                : ChannelPorts{};
+}
+
+bool HxComm::faulted() const
+{
+    return faulted_;
+}
+
+UDPSocket* HxComm::streamSocket()
+{
+    return stream_.get();
+}
+
+uint64_t HxComm::activityCount() const
+{
+    return activity_;
+}

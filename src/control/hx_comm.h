@@ -1,0 +1,209 @@
+// A camera's control channel: one message thread per camera that carries register and memory
+// requests to the camera and back, ages out the unanswered ones and forwards the camera's events.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hlv_thread/msg_thread.h"
+#include "control/hx_comm_messages.h"
+#include "control/signalled_queue.h"
+#include "control/start_signal.h"
+#include "control/udp_socket.h"
+
+namespace HX_COMM {
+class MessageAgeTimer;
+}
+namespace HX_PLATFORM {
+class EventFd;
+class PollSet;
+}
+
+// Threads: the static operations may be called from any thread but the channel's own. A caller
+// sends its command itself and, while no other caller is doing so, reads the control socket for
+// the answers (its own and any other caller's), so a round trip costs no hand-off between
+// threads; the other callers wait on the exchange lock's condition. The channel's thread serves
+// halts, purges, age-out ticks, event datagrams, and control datagrams that arrive while no
+// caller is reading. The exchange lock guards the pending table, the request id, the reading
+// role and every pending request; the control socket is written only under it.
+class HxComm : private HLV_THREAD::MsgThread {
+public:
+    // close() with this address closes every channel and refuses new ones.
+    static constexpr uint32_t ALL_CAMERAS = 0xFFFFFFFF;
+    // A request unanswered for this many age ticks fails as busy (5 s at the 100 ms period).
+    static constexpr int32_t AGE_OUT_TICKS = 50;
+    static constexpr uint32_t AGE_TICK_MICROSECONDS = 100000;
+
+    // The camera's channel, created and started on first use. None once the channel has halted
+    // or been closed, after close(ALL_CAMERAS), or when it could not start (no free ports).
+    static std::shared_ptr<HxComm> factory(uint32_t cameraAddress);
+    // Halts and joins the camera's channel (or every channel); later requests for the camera
+    // return 6 until it is recycled.
+    static void close(uint32_t cameraAddress);
+    // Halts and forgets the camera's channel, so the next request starts a fresh one.
+    static void recycle(uint32_t cameraAddress);
+    // The camera is lost: pending requests fail at once and later ones return 6.
+    static void setFault(uint32_t cameraAddress);
+    static bool isKnown(uint32_t cameraAddress);
+    // True when the camera has no channel or its channel is faulted.
+    static bool isFaulted(uint32_t cameraAddress);
+
+    // Register and memory operations, waiting for the camera's answer. Each returns 0, 6 when
+    // the channel is halted or faulted, or the camera's status mapped to 7..13 (12 when the
+    // camera did not answer in time).
+    static uint32_t readReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t& value);
+    static uint32_t writeReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t value);
+    // Reads byteCount bytes (0 or more than one datagram carries: 536) into data.
+    static uint32_t readMem(uint32_t cameraAddress, uint32_t startAddress, std::vector<uint8_t>& data,
+                            std::size_t byteCount);
+    // Writes at most 536 bytes of data; callers split larger transfers.
+    static uint32_t writeMem(uint32_t cameraAddress, uint32_t startAddress, const std::vector<uint8_t>& data);
+    // Fills the values of pairs in their order.
+    static uint32_t readMultiReg(uint32_t cameraAddress, HX_COMM::RegisterList& pairs);
+    static uint32_t writeMultiReg(uint32_t cameraAddress, const HX_COMM::RegisterList& pairs);
+
+    // Where a camera is told to send its events: the channel's event port (0 without a channel)
+    // and the local address (host order) that reaches the camera.
+    static uint16_t hmpPort(uint32_t cameraAddress);
+    static uint32_t localAddressToward(uint32_t cameraAddress);
+    // Datagrams sent to the camera's control port so far (0 without a channel).
+    static uint64_t activityCount(uint32_t cameraAddress);
+
+    ~HxComm() override;
+
+    uint32_t cameraAddress() const;
+    const std::string& cameraName() const;
+    ChannelPorts ports() const;
+    bool faulted() const;
+    // The stream socket, read only by the stream receiver; nullptr before the channel started.
+    UDPSocket* streamSocket();
+    uint64_t activityCount() const;
+
+private:
+    friend class HX_COMM::MessageAgeTimer;
+
+    // What a caller reading the control socket found in one wait.
+    enum class ControlTraffic { Readable, Quiet, Failed };
+    struct Pending {
+        HX_COMM::RequestMessage* request;
+        int32_t age;
+    };
+    struct Command {
+        std::vector<uint8_t> datagram;
+        bool ackRequired = true;
+    };
+    using Message = HLV_THREAD::Message;
+    using ExchangeLock = std::unique_lock<std::mutex>;
+    // How long a reader waits for traffic before looking at its request again, and how long a
+    // reader whose wait failed leaves the socket to the channel's thread: one age-out tick, so
+    // a lost wake-up costs no more than the age-out's own granularity.
+    static constexpr std::chrono::milliseconds READER_PAUSE{AGE_TICK_MICROSECONDS / 1000};
+    // Datagrams taken from one socket in one pass; the rest wait for the next pass, so a
+    // flooding peer can neither starve the message queue nor hold a reading caller for ever.
+    static constexpr int MAX_DATAGRAMS_PER_PASS = 256;
+
+    explicit HxComm(uint32_t cameraAddress);
+
+    // Registry (hx_comm.cpp).
+    static std::shared_ptr<HxComm> startChannel(uint32_t cameraAddress);
+    static void closeChannels(uint32_t cameraAddress, bool forget);
+    bool closeOnce();
+    static uint32_t exchange(const char* who, HX_COMM::RequestMessage& request);
+    static uint32_t failureResult(const HX_COMM::RequestMessage& request);
+
+    // Thread body and message dispatch (hx_comm_engine.cpp).
+    void run() override;
+    void messageHandle(Message* message) override;
+    void ownerMessage(Message* message) override;
+    std::string messageName(uint32_t id) const override;
+    void endChannel();
+    bool loopFinished();
+    void dispatch(Message* message);
+    void handleHalt(Message* message);
+    void replyFailed(Message* message);
+
+    // Requests, on the caller's thread (hx_comm_requests.cpp).
+    void transact(HX_COMM::RequestMessage& request);
+    bool admit(HX_COMM::RequestMessage& request);
+    bool withinLimits(HX_COMM::RequestMessage& request) const;
+    bool needsNoExchange(const HX_COMM::RequestMessage& request) const;
+    bool sendRequest(HX_COMM::RequestMessage& request);
+    void awaitCompletion(HX_COMM::RequestMessage& request, ExchangeLock& lock);
+    bool receiveUntilCompleted(const HX_COMM::RequestMessage& request);
+    bool isCompleted(const HX_COMM::RequestMessage& request);
+    Command buildCommand(HX_COMM::RequestMessage& request, uint16_t requestId);
+    uint16_t nextRequestId();
+    bool sendToCamera(std::span<const uint8_t> datagram, const char* who, bool singleRead = false);
+    void pokeReg(uint32_t regAddress, uint32_t value);
+    void settle(HX_COMM::RequestMessage& request, uint32_t status);
+    void complete(HX_COMM::RequestMessage& request, uint32_t status);
+    void failPending(bool channelDown, const char* who);
+
+    // Acknowledges, age-out and events (hx_comm_receive.cpp).
+    enum class Take { Datagram, Skipped, Stop };
+    Take takeDatagram(UDPSocket& socket, const char* socketName, std::span<uint8_t> buffer, ReceivedDatagram& received);
+    void drainControlSocket(const HX_COMM::RequestMessage* awaited);
+    void handleControlDatagram(std::span<const uint8_t> datagram, uint32_t sourceAddress, uint16_t sourcePort);
+    void processAck(std::span<const uint8_t> datagram);
+    uint32_t finishRequest(HX_COMM::RequestMessage& request, std::span<const uint8_t> datagram);
+    uint32_t finishReadReg(HX_COMM::ReadRegMessage& request, std::span<const uint8_t> datagram);
+    uint32_t finishReadMultiReg(HX_COMM::ReadMultiRegMessage& request, std::span<const uint8_t> datagram);
+    uint32_t finishWrite(HX_COMM::RequestMessage& request, std::span<const uint8_t> datagram);
+    uint32_t finishReadMem(HX_COMM::ReadMemMessage& request, std::span<const uint8_t> datagram);
+    void handleAgeOutTick();
+    void ageOut();
+    void handleHmpMsg(HX_COMM::HMPMessage* message);
+
+    // Operating-system half (hx_comm_posix.cpp).
+    void classInit();
+    bool startComms();
+    bool bindControlPort();
+    void processLoop();
+    void post(Message* message) override;
+    bool halted() const override;
+    void drainQueue();
+    void readPendingEvents();
+    ControlTraffic waitForControlTraffic();
+    void wakeReader();
+    void sendOpeningDatagram();
+    void cleanup();
+
+    const uint32_t cameraAddress_;
+    const std::string cameraName_;
+    std::atomic<bool> faulted_{false};
+    std::atomic<uint64_t> activity_{0};
+    std::unique_ptr<UDPSocket> hcp_;
+    std::unique_ptr<UDPSocket> hmp_;
+    std::unique_ptr<UDPSocket> stream_;
+    std::unique_ptr<HX_PLATFORM::PollSet> pollSet_;
+    std::unique_ptr<HX_COMM::MessageAgeTimer> ageTimer_;
+
+    // The request side, guarded by exchangeLock_ (see the class comment).
+    std::mutex exchangeLock_;
+    std::condition_variable answered_;
+    uint16_t requestId_ = 0;
+    std::map<uint16_t, Pending> pending_;
+    bool readerBusy_ = false;
+    std::thread::id readerThread_;
+    // Wakes the caller reading the control socket when its request ends elsewhere (age-out,
+    // purge, halt). readerPoll_ (control socket, wake event) is used only by that caller.
+    std::unique_ptr<HX_PLATFORM::EventFd> readerWake_;
+    std::unique_ptr<HX_PLATFORM::PollSet> readerPoll_;
+
+    SignalledQueue queue_;
+    // Set once the channel stops taking requests (halt handled, or the loop ended); a closed
+    // queue means the same for messages.
+    std::atomic<bool> halted_{false};
+    StartSignal started_;
+    std::once_flag closeFlag_;
+};

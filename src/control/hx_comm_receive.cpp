@@ -1,0 +1,314 @@
+// A camera's control channel: what comes back from the camera. Acknowledges complete their
+// pending requests (on whichever thread read them), unanswered requests age out, and event
+// datagrams become notifications.
+#include <algorithm>
+#include <array>
+#include <mutex>
+
+#include "hlv_thread/log.h"
+#include "control/hx_comm.h"
+#include "control/hx_notification.h"
+#include "platform/ipv4_endpoint.h"
+#include "control/udp_socket.h"
+#include "wire/byte_io.h"
+#include "wire/event_packet.h"
+
+using HLV_THREAD::MESSAGE_DONE;
+using HLV_THREAD::MESSAGE_FAILED;
+namespace Code = HX_WIRE::ControlCode;
+namespace Status = HX_WIRE::CameraStatus;
+
+namespace {
+
+
+// The header fields as they arrived, whether or not the rest of the datagram makes sense, so a
+// malformed acknowledge still finds (and fails) the request it answers.
+HX_WIRE::AckHeader rawAckHeader(std::span<const uint8_t> datagram)
+{
+    HX_WIRE::ByteReader in(datagram);
+    HX_WIRE::AckHeader header;
+    header.status = in.u16();
+    header.answer = in.u16();
+    header.length = in.u16();
+    header.ackId = in.u16();
+    return header;
+}
+
+// The status to report for an acknowledge that carried no usable result.
+uint16_t unusableStatus(const HX_WIRE::AckHeader& header)
+{
+    return header.status != Status::kSuccess ? header.status : Status::kGenericError;
+}
+
+bool answers(uint32_t requestId, uint16_t answer)
+{
+    switch (requestId) {
+    case HX_COMM::READ_REG_MSG:
+    case HX_COMM::READ_MULTI_REG_MSG:
+        return answer == Code::kReadRegAck;
+    case HX_COMM::WRITE_REG_MSG:
+    case HX_COMM::WRITE_MULTI_REG_MSG:
+        return answer == Code::kWriteRegAck;
+    case HX_COMM::READ_MEM_MSG:
+        return answer == Code::kReadMemAck;
+    case HX_COMM::WRITE_MEM_MSG:
+        return answer == Code::kWriteMemAck;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+// Reads the datagrams waiting on the control socket and handles each. A caller reading for its
+// own request stops as soon as that request has ended, so its answer costs it no further reads;
+// whatever is left goes to the next reader or the channel's next tick.
+void HxComm::drainControlSocket(const HX_COMM::RequestMessage* awaited)
+{
+    std::array<uint8_t, HX_WIRE::kMaxControlDatagram> buffer{};
+    for (int taken = 0; taken < MAX_DATAGRAMS_PER_PASS; ++taken) {
+        ReceivedDatagram received;
+        const Take take = takeDatagram(*hcp_, "HCP", buffer, received);
+        if (take == Take::Stop)
+            return;
+        if (take == Take::Skipped)
+            continue;
+        handleControlDatagram(std::span<const uint8_t>(buffer.data(), received.length), received.sourceAddress,
+                              received.sourcePort);
+        if (awaited != nullptr && isCompleted(*awaited))
+            return;
+    }
+}
+
+// One datagram from `socket` into `buffer`: Stop when nothing waits or the read failed, Skipped
+// (and logged) when it did not fit and was dropped whole.
+HxComm::Take HxComm::takeDatagram(UDPSocket& socket, const char* socketName, std::span<uint8_t> buffer,
+                                  ReceivedDatagram& received)
+{
+    const char* who = "HxComm::readPendingMsg";
+    received = socket.receive(buffer);
+    switch (received.kind) {
+    case ReceivedDatagram::Kind::Nothing:
+        return Take::Stop;
+    case ReceivedDatagram::Kind::Failed:
+        HLV_LOG("%s: failed to read the %s socket.", who, socketName);
+        return Take::Stop;
+    case ReceivedDatagram::Kind::Oversized:
+        HLV_LOG("%s(%s): Dropped an oversized datagram of %zu bytes", who, cameraName_.c_str(), received.length);
+        return Take::Skipped;
+    case ReceivedDatagram::Kind::Datagram:
+        break;
+    }
+    return Take::Datagram;
+}
+
+// Only the camera's control port may answer; anything else on this socket is dropped.
+void HxComm::handleControlDatagram(std::span<const uint8_t> datagram, uint32_t sourceAddress, uint16_t sourcePort)
+{
+    const char* who = "HxComm::handleHcpMsg";
+    if (sourceAddress != cameraAddress_ || sourcePort != HX_WIRE::kControlPort) {
+        HLV_LOG("%s(%s): Dropped a datagram from %s:%u, not the camera's control port", who, cameraName_.c_str(),
+                HX_PLATFORM::ipv4ToText(sourceAddress).c_str(), sourcePort);
+        return;
+    }
+    if (datagram.size() < HX_WIRE::kControlHeaderSize) {
+        HLV_LOG("%s(%s): Dropped a short datagram of %zu bytes", who, cameraName_.c_str(), datagram.size());
+        return;
+    }
+    const uint16_t answer = rawAckHeader(datagram).answer;
+    switch (answer) {
+    case Code::kDiscoveryAck:
+        HX_COMM::deliverDiscoveryReply(cameraAddress_, datagram);
+        break;
+    case Code::kResultlessAck:
+    case Code::kReadRegAck:
+    case Code::kWriteRegAck:
+    case Code::kReadMemAck:
+    case Code::kWriteMemAck:
+        processAck(datagram);
+        break;
+    default:
+        HLV_LOG("%s: Unexpected receive command: 0x%X", who, answer);
+        break;
+    }
+}
+
+void HxComm::processAck(std::span<const uint8_t> datagram)
+{
+    const char* who = "HxComm::processAck";
+    const HX_WIRE::AckHeader header = rawAckHeader(datagram);
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): msg_id=%d, recv_cmd=%x", who, cameraName_.c_str(), header.ackId,
+              header.answer);
+    std::lock_guard<std::mutex> guard(exchangeLock_);
+    const auto found = pending_.find(header.ackId);
+    if (found == pending_.end()) {
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Cannot find a pending msg with ID=0x%04X, cmd=0x%04X. This is probably OK.",
+                  who, header.ackId, header.answer);
+        return;
+    }
+    HX_COMM::RequestMessage& request = *found->second.request;
+    pending_.erase(found);
+    if (!answers(request.req, header.answer)) {
+        HLV_LOG("%s(%s): Answer 0x%04X does not fit message %d [0x%x]; no result taken", who, cameraName_.c_str(),
+                header.answer, header.ackId, request.req);
+        request.cameraStatus = unusableStatus(header);
+        complete(request, MESSAGE_FAILED);
+        return;
+    }
+    complete(request, finishRequest(request, datagram));
+}
+
+// Fills the request from its acknowledge; returns the completion status.
+uint32_t HxComm::finishRequest(HX_COMM::RequestMessage& request, std::span<const uint8_t> datagram)
+{
+    switch (request.req) {
+    case HX_COMM::READ_REG_MSG:
+        return finishReadReg(static_cast<HX_COMM::ReadRegMessage&>(request), datagram);
+    case HX_COMM::READ_MULTI_REG_MSG:
+        return finishReadMultiReg(static_cast<HX_COMM::ReadMultiRegMessage&>(request), datagram);
+    case HX_COMM::READ_MEM_MSG:
+        return finishReadMem(static_cast<HX_COMM::ReadMemMessage&>(request), datagram);
+    default:
+        return finishWrite(request, datagram);
+    }
+}
+
+// A read completes as done whatever the camera's status, as long as a value came with it.
+uint32_t HxComm::finishReadReg(HX_COMM::ReadRegMessage& request, std::span<const uint8_t> datagram)
+{
+    const auto ack = HX_WIRE::decodeReadRegAck(datagram);
+    if (!ack || ack->values.empty()) {
+        const HX_WIRE::AckHeader header = rawAckHeader(datagram);
+        HLV_LOG("%s(%s): No value in the answer to message %d, length=%d", "HxComm::finishReadReg",
+                cameraName_.c_str(), header.ackId, header.length);
+        request.cameraStatus = unusableStatus(header);
+        return MESSAGE_FAILED;
+    }
+    request.value = ack->values.front();
+    request.cameraStatus = ack->header.status;
+    return MESSAGE_DONE;
+}
+
+uint32_t HxComm::finishReadMultiReg(HX_COMM::ReadMultiRegMessage& request, std::span<const uint8_t> datagram)
+{
+    const auto ack = HX_WIRE::decodeReadRegAck(datagram);
+    const HX_WIRE::AckHeader header = rawAckHeader(datagram);
+    const std::size_t returned = ack ? ack->values.size() : 0;
+    if (!ack || returned != request.pairs.size()) {
+        HLV_LOG("%s: Mismatch between request list (%d) and returned values list (%d)", "HxComm::finishReadMultiReg",
+                static_cast<int>(request.pairs.size()), static_cast<int>(returned));
+        request.cameraStatus = unusableStatus(header);
+        return MESSAGE_FAILED;
+    }
+    for (std::size_t i = 0; i < returned; ++i)
+        request.pairs[i].second = ack->values[i];
+    request.cameraStatus = header.status;
+    return MESSAGE_DONE;
+}
+
+// Register and memory writes: only the status counts, and for a multi-register write the index
+// of pairs written must cover every pair sent (the caller's and the two gate pairs).
+uint32_t HxComm::finishWrite(HX_COMM::RequestMessage& request, std::span<const uint8_t> datagram)
+{
+    const HX_WIRE::AckHeader header = rawAckHeader(datagram);
+    request.cameraStatus = header.status;
+    if (request.cameraStatus == Status::kSuccess && request.req == HX_COMM::WRITE_MULTI_REG_MSG) {
+        const auto ack = HX_WIRE::decodeWriteRegAck(datagram);
+        const std::size_t expected = static_cast<HX_COMM::WriteMultiRegMessage&>(request).pairs.size() + 2;
+        const long index = ack ? static_cast<long>(ack->index) : -1;
+        if (index != static_cast<long>(expected)) {
+            HLV_LOG("%s: dataIndex [%ld] != reqlen [%zu]", "HxComm::finishWrite", index, expected);
+            request.cameraStatus = Status::kGenericError;
+        }
+    }
+    if (request.cameraStatus == Status::kSuccess)
+        return MESSAGE_DONE;
+    HLV_LOG("%s(%s): Write failed, status=0x%x", "HxComm::finishWrite", cameraName_.c_str(), request.cameraStatus);
+    pokeReg(HX_WIRE::kWriteGateRegister, HX_WIRE::kWriteGateClosed);
+    return MESSAGE_FAILED;
+}
+
+uint32_t HxComm::finishReadMem(HX_COMM::ReadMemMessage& request, std::span<const uint8_t> datagram)
+{
+    const auto ack = HX_WIRE::decodeReadMemAck(datagram);
+    if (!ack) {
+        const HX_WIRE::AckHeader header = rawAckHeader(datagram);
+        HLV_LOG("%s(%s): Error reading reg_addr: 0x%04X, length=%d", "HxComm::finishReadMem", cameraName_.c_str(),
+                request.startAddress, header.length);
+        request.cameraStatus = unusableStatus(header);
+        return MESSAGE_FAILED;
+    }
+    const std::size_t count = std::min<std::size_t>(ack->data.size(), HX_WIRE::effectiveReadCount(request.byteCount));
+    request.data.assign(ack->data.begin(), ack->data.begin() + static_cast<std::ptrdiff_t>(count));
+    request.cameraStatus = ack->header.status;
+    return MESSAGE_DONE;
+}
+
+// A tick ages the pending requests, then reads control datagrams that came while no caller was
+// reading (late answers, strays), so each is handled and logged within a tick.
+void HxComm::handleAgeOutTick()
+{
+    ageOut();
+    {
+        std::lock_guard<std::mutex> guard(exchangeLock_);
+        if (readerBusy_)
+            return;
+    }
+    drainControlSocket(nullptr);
+}
+
+// Each tick ages every pending request by one; at the limit it fails as "busy".
+void HxComm::ageOut()
+{
+    const char* who = "HxComm::ageOut";
+    std::lock_guard<std::mutex> guard(exchangeLock_);
+    for (auto entry = pending_.begin(); entry != pending_.end();) {
+        const uint16_t id = entry->first;
+        HX_COMM::RequestMessage& request = *entry->second.request;
+        const int32_t age = ++entry->second.age;
+        if (age < AGE_OUT_TICKS) {
+            HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Message %d [0x%x] count = %d.", who, cameraName_.c_str(), id,
+                      request.req, age);
+            ++entry;
+            continue;
+        }
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Message %d [0x%x] has aged out.", who, cameraName_.c_str(), id,
+                  request.req);
+        entry = pending_.erase(entry);
+        request.cameraStatus = Status::kBusy;
+        complete(request, MESSAGE_FAILED);
+    }
+}
+
+// One event datagram becomes one notification for the camera's service thread.
+void HxComm::handleHmpMsg(HX_COMM::HMPMessage* message)
+{
+    const char* who = "HxComm::handleHmpMsg";
+    if (message == nullptr) {
+        HLV_LOG("%s: Didn't get a HMPMessage!", who);
+        return;
+    }
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", who, cameraName_.c_str());
+    const auto decoded = HX_WIRE::decodeEventData(std::span<const uint8_t>(message->buffer.data(), message->length));
+    switch (decoded.check) {
+    case HX_WIRE::EventCheck::Ok:
+        break;
+    case HX_WIRE::EventCheck::Empty:
+        return;
+    case HX_WIRE::EventCheck::WrongCommand:
+        HLV_LOG("%s(%s): Unexpected event command: 0x%X", who, cameraName_.c_str(), decoded.command);
+        return;
+    case HX_WIRE::EventCheck::WrongLength:
+        HLV_LOG("%s(%s): Unexpected event length: %d", who, cameraName_.c_str(), decoded.length);
+        return;
+    case HX_WIRE::EventCheck::Truncated:
+        HLV_LOG("%s(%s): Dropped a truncated event datagram of %zu bytes", who, cameraName_.c_str(), message->length);
+        return;
+    }
+    const std::shared_ptr<HLV_THREAD::MsgThread> target = HX_COMM::notificationTarget(cameraAddress_);
+    if (!target)
+        return;
+    auto* notification = new HX_COMM::NotificationMessage({{decoded.event.eventId, decoded.event.value}});
+    notification->owner = target.get();
+    target->post(notification);
+}

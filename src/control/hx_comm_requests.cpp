@@ -1,0 +1,315 @@
+// A camera's control channel, on the caller's side: turning requests into commands on the wire,
+// request ids, the pending table, waiting for the answer, and fire-and-forget writes.
+#include <mutex>
+#include <thread>
+
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
+#include "control/hx_comm.h"
+
+using HLV_THREAD::MESSAGE_DONE;
+using HLV_THREAD::MESSAGE_FAILED;
+using HX_WIRE::RegisterPair;
+
+namespace {
+
+std::vector<RegisterPair> toWirePairs(const HX_COMM::RegisterList& pairs)
+{
+    std::vector<RegisterPair> wire;
+    wire.reserve(pairs.size());
+    for (const auto& [address, value] : pairs)
+        wire.push_back({address, value});
+    return wire;
+}
+
+std::vector<uint32_t> addressesOf(const HX_COMM::RegisterList& pairs)
+{
+    std::vector<uint32_t> addresses;
+    addresses.reserve(pairs.size());
+    for (const auto& pair : pairs)
+        addresses.push_back(pair.first);
+    return addresses;
+}
+
+} // namespace
+
+// Runs on the caller's thread. Every path ends the request exactly once before returning: here,
+// or when its acknowledge, its age-out, a purge or a halt comes. Exceptions can only leave before
+// the request is pending, so nothing ever points at a request whose caller has gone.
+void HxComm::transact(HX_COMM::RequestMessage& request)
+{
+    if (!admit(request))
+        return;
+    ExchangeLock lock(exchangeLock_);
+    if (halted()) {
+        HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_DEBUG, "Message received after HALT");
+        request.channelDown = true;
+        settle(request, MESSAGE_FAILED);
+        return;
+    }
+    if (sendRequest(request))
+        awaitCompletion(request, lock);
+}
+
+// The checks that need no exchange lock: false when the request already has its result.
+bool HxComm::admit(HX_COMM::RequestMessage& request)
+{
+    const char* who = "HxComm::messageHandle";
+    if (isCurrentThread()) {
+        // Nothing would age the request out while the channel's own thread waited for it.
+        HLV_LOG("%s(%s): the channel's own thread cannot wait for its camera", who, cameraName_.c_str());
+        settle(request, MESSAGE_FAILED);
+        return false;
+    }
+    if (!isKnown(cameraAddress_)) {
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): req=%d, NOT CONNECTED", who, cameraName_.c_str(), request.req);
+        request.channelDown = true;
+        settle(request, MESSAGE_FAILED);
+        return false;
+    }
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): req=%d", who, cameraName_.c_str(), request.req);
+    if (!hcp_) {
+        HLV_LOG("%s: Unexpectedly null HCP object!", who);
+        settle(request, MESSAGE_FAILED);
+        return false;
+    }
+    if (!withinLimits(request)) {
+        settle(request, MESSAGE_FAILED);
+        return false;
+    }
+    if (needsNoExchange(request)) {
+        request.cameraStatus = HX_WIRE::CameraStatus::kSuccess;
+        settle(request, MESSAGE_DONE);
+        return false;
+    }
+    return true;
+}
+
+// Sends the command under the exchange lock; true when the request is now pending.
+bool HxComm::sendRequest(HX_COMM::RequestMessage& request)
+{
+    const uint16_t id = nextRequestId();
+    const Command command = buildCommand(request, id);
+    const bool singleRead = request.req == HX_COMM::READ_REG_MSG;
+    if (command.datagram.empty() || !sendToCamera(command.datagram, "HxComm::handleRequest", singleRead)) {
+        request.cameraStatus = HX_WIRE::CameraStatus::kGenericError;
+        settle(request, MESSAGE_FAILED);
+        return false;
+    }
+    if (!command.ackRequired) {
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): No ack for message %d, responding success",
+                  "HxComm::handleRequest", cameraName_.c_str(), id);
+        request.cameraStatus = HX_WIRE::CameraStatus::kSuccess;
+        settle(request, MESSAGE_DONE);
+        return false;
+    }
+    pending_[id] = Pending{&request, 0};
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): wait for response to message 0x%04x", "HxComm::handleRequest",
+              cameraName_.c_str(), id);
+    return true;
+}
+
+// One caller at a time reads the control socket; the others wait until their request ends or
+// the reading role is free. A reader whose wait failed steps back for a tick, leaving the
+// socket to the channel's thread.
+void HxComm::awaitCompletion(HX_COMM::RequestMessage& request, ExchangeLock& lock)
+{
+    while (!request.completed) {
+        if (readerBusy_) {
+            answered_.wait(lock);
+            continue;
+        }
+        readerBusy_ = true;
+        readerThread_ = std::this_thread::get_id();
+        lock.unlock();
+        const bool received = receiveUntilCompleted(request);
+        lock.lock();
+        readerBusy_ = false;
+        readerThread_ = std::thread::id();
+        answered_.notify_all();
+        if (!received)
+            answered_.wait_for(lock, READER_PAUSE, [&request] { return request.completed; });
+    }
+}
+
+// Reads and handles control datagrams until the request has ended; false when waiting failed.
+bool HxComm::receiveUntilCompleted(const HX_COMM::RequestMessage& request)
+{
+    while (!isCompleted(request)) {
+        switch (waitForControlTraffic()) {
+        case ControlTraffic::Readable:
+            drainControlSocket(&request);
+            break;
+        case ControlTraffic::Quiet:
+            break;
+        case ControlTraffic::Failed:
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HxComm::isCompleted(const HX_COMM::RequestMessage& request)
+{
+    std::lock_guard<std::mutex> guard(exchangeLock_);
+    return request.completed;
+}
+
+// A command that does not fit one datagram would never be answered; it fails here instead of
+// costing its caller the whole age-out.
+bool HxComm::withinLimits(HX_COMM::RequestMessage& request) const
+{
+    std::size_t count = 0;
+    std::size_t limit = 0;
+    if (auto* read = dynamic_cast<HX_COMM::ReadMultiRegMessage*>(&request)) {
+        count = read->pairs.size();
+        limit = HX_WIRE::kMaxReadAddresses;
+    } else if (auto* write = dynamic_cast<HX_COMM::WriteMultiRegMessage*>(&request)) {
+        count = write->pairs.size();
+        limit = HX_WIRE::kMaxGatedCallerPairs;
+    }
+    if (count <= limit)
+        return true;
+    HLV_LOG("%s(%s): %zu registers do not fit one datagram (at most %zu)", "HxComm::handleRequest",
+            cameraName_.c_str(), count, limit);
+    return false;
+}
+
+// An empty register list asks nothing of the camera.
+bool HxComm::needsNoExchange(const HX_COMM::RequestMessage& request) const
+{
+    if (auto* read = dynamic_cast<const HX_COMM::ReadMultiRegMessage*>(&request))
+        return read->pairs.empty();
+    if (auto* write = dynamic_cast<const HX_COMM::WriteMultiRegMessage*>(&request))
+        return write->pairs.empty();
+    return false;
+}
+
+// One case per request type, each a few lines; kept together so the wire form of every request
+// reads in one place.
+HxComm::Command HxComm::buildCommand(HX_COMM::RequestMessage& request, uint16_t requestId)
+{
+    const char* who = "HxComm::buildCommand";
+    const char* camera = cameraName_.c_str();
+    Command command;
+    switch (request.req) {
+    case HX_COMM::READ_REG_MSG: {
+        auto& read = static_cast<HX_COMM::ReadRegMessage&>(request);
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): msg_id=%d, reg_addr=0x%08x/0x%08x", who, camera, requestId,
+                  read.regAddress, read.regAddress);
+        const uint32_t address[] = {read.regAddress};
+        command.datagram = HX_WIRE::encodeReadRegCmd(address, requestId);
+        break;
+    }
+    case HX_COMM::READ_MULTI_REG_MSG: {
+        auto& read = static_cast<HX_COMM::ReadMultiRegMessage&>(request);
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): reg count=%zu", who, camera, read.pairs.size());
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s) msg_id=%d", who, camera, requestId);
+        command.datagram = HX_WIRE::encodeReadRegCmd(addressesOf(read.pairs), requestId);
+        break;
+    }
+    case HX_COMM::WRITE_REG_MSG: {
+        auto& write = static_cast<HX_COMM::WriteRegMessage&>(request);
+        const HX_WIRE::WritePlan plan = HX_WIRE::planSingleWrite(write.regAddress, write.value);
+        command.ackRequired = plan.ackRequired;
+        command.datagram = HX_WIRE::encodeWriteRegCmd(plan.pairs, plan.ackRequired, requestId);
+        break;
+    }
+    case HX_COMM::WRITE_MULTI_REG_MSG: {
+        auto& write = static_cast<HX_COMM::WriteMultiRegMessage&>(request);
+        const HX_WIRE::WritePlan plan = HX_WIRE::planMultiWrite(toWirePairs(write.pairs));
+        if (!plan.ackRequired) {
+            for (const auto& pair : write.pairs)
+                HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Addr: 0x%x doesn't need ack", who, camera, pair.first);
+        }
+        command.ackRequired = plan.ackRequired;
+        command.datagram = HX_WIRE::encodeWriteRegCmd(plan.pairs, plan.ackRequired, requestId);
+        break;
+    }
+    case HX_COMM::READ_MEM_MSG: {
+        auto& read = static_cast<HX_COMM::ReadMemMessage&>(request);
+        command.datagram = HX_WIRE::encodeReadMemCmd(read.startAddress, read.byteCount, requestId);
+        break;
+    }
+    case HX_COMM::WRITE_MEM_MSG: {
+        auto& write = static_cast<HX_COMM::WriteMemMessage&>(request);
+        command.datagram = HX_WIRE::encodeWriteMemCmd(write.startAddress, write.data, requestId);
+        break;
+    }
+    default:
+        break;
+    }
+    return command;
+}
+
+// Ids wrap from 65535 to 0 (exchange lock held). An id still pending (only possible with 65536 requests in flight)
+// is skipped rather than shadowed.
+uint16_t HxComm::nextRequestId()
+{
+    do {
+        ++requestId_;
+    } while (pending_.count(requestId_) != 0 && pending_.size() < 0x10000);
+    return requestId_;
+}
+
+// Every datagram that reaches the camera's control port counts as activity for the heartbeat.
+// Callers hold the exchange lock, so commands, gate closes and the halt's releases keep their
+// order on the wire.
+// A failed single register read names the camera before the failure, every other send after it.
+bool HxComm::sendToCamera(std::span<const uint8_t> datagram, const char* who, bool singleRead)
+{
+    if (!hcp_) {
+        HLV_LOG("%s: Unexpectedly null HCP object!", who);
+        return false;
+    }
+    const long sent = hcp_->sendMsg(datagram, cameraAddress_, HX_WIRE::kControlPort);
+    if (sent != static_cast<long>(datagram.size())) {
+        const int error = static_cast<int>(hcp_->lastError());
+        if (singleRead)
+            HLV_LOG("%s(%s): Failed sendMsg, err=%d", who, cameraName_.c_str(), error);
+        else
+            HLV_LOG("%s: Failed sendMsg(%s), err=%d", who, cameraName_.c_str(), error);
+        return false;
+    }
+    ++activity_;
+    return true;
+}
+
+// A write nobody waits for: one ungated pair, no acknowledge wanted, request id 0.
+void HxComm::pokeReg(uint32_t regAddress, uint32_t value)
+{
+    const RegisterPair pair[] = {{regAddress, value}};
+    sendToCamera(HX_WIRE::encodeWriteRegCmd(pair, false, 0), "HxComm::pokeReg");
+}
+
+// Ends a request that never became pending: nobody else can see it.
+void HxComm::settle(HX_COMM::RequestMessage& request, uint32_t status)
+{
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): req ID=%d", "HxComm::complete", cameraName_.c_str(), request.req);
+    request.status = status;
+    request.completed = true;
+}
+
+// Ends a pending request (exchange lock held) and wakes its caller: a waiting caller through the
+// condition, the reading caller through its wake event unless it is the one ending it.
+void HxComm::complete(HX_COMM::RequestMessage& request, uint32_t status)
+{
+    settle(request, status);
+    answered_.notify_all();
+    if (readerBusy_ && readerThread_ != std::this_thread::get_id())
+        wakeReader();
+}
+
+// Fails every pending request at once (exchange lock held): the camera was lost or the channel
+// is going away.
+void HxComm::failPending(bool channelDown, const char* who)
+{
+    std::map<uint16_t, Pending> failing;
+    failing.swap(pending_);
+    for (auto& [id, entry] : failing) {
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Message %d [0x%x] has aged out.", who, cameraName_.c_str(), id,
+                  entry.request->req);
+        entry.request->channelDown = channelDown;
+        complete(*entry.request, MESSAGE_FAILED);
+    }
+}

@@ -1,0 +1,46 @@
+// Camera notifications: register values a camera reported, on their way to its service thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+
+#include "hlv_thread/message.h"
+#include "hlv_thread/msg_thread.h"
+#include "control/hx_comm_messages.h"
+#include "control/message_ids.h"
+
+namespace HX_COMM {
+
+// Register values reported by a camera, in the order they were reported. An event datagram
+// brings one pair; the register poller brings several at once; consumers treat both alike.
+class NotificationMessage : public HLV_THREAD::Message {
+public:
+    explicit NotificationMessage(RegisterList list)
+        : pairs(std::move(list))
+    {
+        req = HX_MESSAGE_IDS::NOTIFICATION_MSG;
+    }
+    RegisterList pairs;
+};
+
+// Finds the thread that receives a camera's notifications (its service thread), creating it if
+// that is the receiver's rule; an empty pointer drops the notification. The receiver becomes
+// the notification's owner, so its ownerMessage sees it.
+using NotificationTarget = std::function<std::shared_ptr<HLV_THREAD::MsgThread>(uint32_t cameraAddress)>;
+
+// Installs the receiver lookup (the camera services install theirs at start-up); an empty
+// function drops notifications. Safe from any thread.
+void setNotificationTarget(NotificationTarget target);
+// The current receiver for a camera, or an empty pointer.
+std::shared_ptr<HLV_THREAD::MsgThread> notificationTarget(uint32_t cameraAddress);
+
+// Takes discovery replies that arrive on a camera's control socket: (camera address, datagram).
+using DiscoveryReplySink = std::function<void(uint32_t cameraAddress, std::span<const uint8_t> datagram)>;
+// Installs the sink (discovery installs its own); an empty function drops such replies.
+void setDiscoveryReplySink(DiscoveryReplySink sink);
+// Passes a reply to the sink; false when none is installed.
+bool deliverDiscoveryReply(uint32_t cameraAddress, std::span<const uint8_t> datagram);
+
+} // namespace HX_COMM

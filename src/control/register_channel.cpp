@@ -1,0 +1,24 @@
+// Register channel: the defaults shared by every implementation.
+#include "control/register_channel.h"
+
+#include "control/hx_comm.h"
+
+RegisterChannel::~RegisterChannel() = default;
+
+bool RegisterChannel::faulted() const { return false; }
+
+uint32_t RegisterChannel::writeMem(uint32_t /*start*/, const std::vector<uint8_t>& /*data*/) { return 6; }
+
+void RegisterChannel::release() {}
+
+RegisterChannel::EventRoute RegisterChannel::eventRoute(uint32_t cameraAddress)
+{
+    return EventRoute{HxComm::localAddressToward(cameraAddress), HxComm::hmpPort(cameraAddress)};
+}
+
+std::optional<uint64_t> RegisterChannel::activityCount(uint32_t cameraAddress) const
+{
+    if (!HxComm::isKnown(cameraAddress))
+        return std::nullopt;
+    return HxComm::activityCount(cameraAddress);
+}

@@ -1,0 +1,63 @@
+// Where the API meets camera discovery: each call goes to the Discovery thread and its database.
+#include "discovery/discovery_seam.h"
+
+#include <atomic>
+
+#include "discovery/discovery.h"
+
+namespace DISCOVERY_SEAM {
+
+namespace {
+
+// Recorded for HX_register_local; discovery itself does not read it.
+std::atomic<bool> localFlag{false};
+
+} // namespace
+
+bool start(bool localInterfacesOnly)
+{
+    localFlag.store(localInterfacesOnly);
+    return Discovery::factory() != nullptr;
+}
+
+// A shutdown before any registration still starts discovery and stops it again, so that the
+// factory refuses afterwards whatever happened before.
+void close()
+{
+    Discovery::factory();
+    Discovery::close();
+}
+
+bool pause(bool paused)
+{
+    Discovery* discovery = Discovery::factory();
+    if (discovery == nullptr)
+        return false;
+    discovery->pausePolling(paused);
+    return true;
+}
+
+bool paused()
+{
+    const Discovery* discovery = Discovery::existing();
+    return discovery != nullptr && discovery->paused();
+}
+
+bool localInterfacesOnly()
+{
+    return localFlag.load();
+}
+
+bool findCamera(const char* name, uint32_t& address)
+{
+    const Discovery* discovery = Discovery::factory();
+    return discovery != nullptr && discovery->lookup(name, address);
+}
+
+bool addCamera(const char* name, uint32_t& address)
+{
+    Discovery* discovery = Discovery::factory();
+    return discovery != nullptr && discovery->addCameraByAddress(name, address);
+}
+
+} // namespace DISCOVERY_SEAM

@@ -1,0 +1,64 @@
+// Morvane operations: the second camera family, built on the first family's register settings.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "tarrow/tarrow_operations.h"
+
+// The family differs from the first where its capture settings differ (frame rates may be
+// fractional), in its TCP stream, and in the JSON texts it exchanges through memory registers:
+// lens and temperatures (morvane_lens.cpp), camera save and media (morvane_save.cpp).
+// Threads: as the first family; the JSON operations run on API callers' threads.
+class MorvaneOperations : public TarrowOperations {
+public:
+    MorvaneOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
+                      std::unique_ptr<SensorOperations> sensor);
+    ~MorvaneOperations() override;
+
+    // Reads the lens status and then the lens information into the record; throws when either
+    // cannot be read (the record's status word then has HX_FLAG_ERR).
+    void getLensStatus(HX_LENS_STATUS* out) override;
+    // The lens information part of the record (name, focal lengths, zoom divisions, ez flag).
+    void getLensInfo(HX_LENS_STATUS* out);
+    void setLensSettings(HX_LENS_SETTINGS* in) override;
+    bool getTemperature(HX_TEMPERATURE* out) override;
+
+    // Camera save (morvane_save.cpp): checks the host's JSON settings, writes the comment and
+    // JPEG quality they carry, then the save request; throws when nothing was started.
+    void startCameraSave(const char* json) override;
+    // Copies the camera's media text (read once, then cached) into `jsonData`, NUL-terminated
+    // within *jsonLength bytes, and sets *jsonLength to the text's full length.
+    void getCameraMedia(char* jsonData, uint32_t* jsonLength) override;
+    // While a save runs: its progress from the save state and progress register values into
+    // `record`; false (record untouched) when no save runs. A failed save is cleared in the
+    // camera; a failed or finished one ends the save.
+    bool computeSaveProgress(uint32_t saveState, uint32_t cameraProgress, HX_PROGRESS& record);
+    bool saving() const { return saving_; }
+    // Save progress notifications (from the save's poller) become progress events for the
+    // subscribed clients; every other notification is the first family's. Service thread.
+    void handleNotification(HLV_THREAD::Message& message) override;
+    // True while the save's poller runs.
+    bool savePollerRunning() const;
+
+private:
+    void readLensStatus(HX_LENS_STATUS& record);
+    uint32_t lastSaveStateValue() const;
+    void startSavePoller();
+    void stopSavePoller();
+
+    // The last lens status read, for diagnostics and the lens events.
+    HX_LENS_STATUS lensStatus_{};
+    // The running save (guarded by the state mutex, except the flag).
+    std::atomic<bool> saving_{false};
+    uint32_t lastSaveState_ = 0x80000000;
+    uint32_t saveFrameCount_ = 0;
+    std::string mediaText_;
+    bool mediaValid_ = false;
+    mutable std::mutex savePollerLock_;
+    std::unique_ptr<TARROW_OPERATIONS::ProgressPoller> savePoller_;
+
+protected:
+    TARROW_CAPTURE::RateEncoding rateEncoding() const override;
+    bool streamsOverUdp() const override;
+};

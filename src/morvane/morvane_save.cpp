@@ -1,0 +1,215 @@
+// Morvane camera save: starting a save on the camera's own media, the camera's media text, and
+// the save's progress.
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+
+#include <hlv_thread/log.h>
+#include <hlv_thread/note.h>
+#include <hlv_thread/period_scale.h>
+
+#include "morvane/morvane_channels.h"
+#include "morvane/morvane_documents.h"
+#include "morvane/morvane_operations.h"
+#include "morvane/morvane_save.h"
+#include "control/hx_notification.h"
+#include "tarrow/tarrow_commands.h"
+#include "tarrow/tarrow_notifications.h"
+#include "tarrow/tarrow_pollers.h"
+
+using namespace HX_REGISTERS;
+
+namespace {
+
+// Writes a text the camera takes before a save; false (after the log line) when it failed.
+bool writeComment(RegisterChannel& channel, const std::string& text, const char* method)
+{
+    // A comment longer than one memory write is refused as the camera would refuse it.
+    const uint32_t result = text.size() > MORVANE_DOCUMENTS::kMaxSentText
+                                ? 8
+                                : MORVANE_CHANNELS::writeText(channel, GIGE_REG_SAVE_COMMENT, text);
+    if (result != 0)
+        HLV_LOG("%s: Unable to write the comment to the camera! [%d]", method, static_cast<int>(result));
+    return result == 0;
+}
+
+} // namespace
+
+void MorvaneOperations::startCameraSave(const char* json)
+{
+    const char* method = "MorvaneOperations::startCameraSave";
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
+    const std::string text = json == nullptr ? std::string() : std::string(json);
+    std::optional<MORVANE_SAVE::SaveRequest> save;
+    try {
+        Json::Value settings;
+        if (MORVANE_DOCUMENTS::parse(text, settings, method)) {
+            HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: Incoming settings='%s'", method, text.c_str());
+            save = MORVANE_SAVE::translate(settings, sensor().isColour(), method);
+        }
+    } catch (const std::exception& error) {
+        HLV_LOG("%s(%s): Caught an exception: %s", method, name_.c_str(), error.what());
+    }
+    if (!save)
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method, name_.c_str());
+    if (save->comment && !writeComment(channel(), *save->comment, method))
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method, name_.c_str());
+    if (save->jpegQuality > 0) {
+        if (const uint32_t result = channel().writeReg(GIGE_REG_DOWNLOAD_C0AC, save->jpegQuality); result != 0) {
+            HLV_LOG("%s: Unable to write the JPEG quality to the camera! [%d]", method, static_cast<int>(result));
+            HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method, name_.c_str());
+        }
+    }
+    const std::string request = MORVANE_DOCUMENTS::write(save->request);
+    {
+        std::lock_guard lock(stateMutex_);
+        saveFrameCount_ = save->frameCount;
+        lastSaveState_ = MORVANE_SAVE::kSaveIdle;
+        saving_ = true;
+    }
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: json='%s'", method, request.c_str());
+    const uint32_t result = request.size() > MORVANE_DOCUMENTS::kMaxSentText
+                                ? 6
+                                : MORVANE_CHANNELS::writeText(channel(), GIGE_REG_SAVE_REQUEST_JSON, request);
+    if (result != 0) {
+        saving_ = false;
+        HLV_LOG("%s(%s): writeMem() failed [0x%x]", method, name_.c_str(), result);
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method, name_.c_str());
+    }
+    startSavePoller();
+}
+
+void MorvaneOperations::getCameraMedia(char* jsonData, uint32_t* jsonLength)
+{
+    const char* method = "MorvaneOperations::getCameraMedia";
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
+    if (jsonData == nullptr || jsonLength == nullptr || *jsonLength == 0)
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): No buffer for the media information.", method, name_.c_str());
+    std::unique_lock lock(stateMutex_);
+    if (!mediaValid_) {
+        lock.unlock();
+        const MORVANE_CHANNELS::ChunkedText read = MORVANE_CHANNELS::readChunkedText(channel(), GIGE_REG_MEDIA_INFO_JSON);
+        if (read.failure == MORVANE_CHANNELS::ChunkedFailure::Rewind)
+            HLV_THROW(HLV_THREAD::RuntimeError, "%s: Unable to reset the media information register! [%d]", method,
+                      static_cast<int>(read.result));
+        if (read.failure != MORVANE_CHANNELS::ChunkedFailure::None)
+            HLV_THROW(HLV_THREAD::RuntimeError, "%s: Unable to read the media information from the camera! [%d]",
+                      method, static_cast<int>(read.result));
+        lock.lock();
+        mediaText_ = read.text;
+        mediaValid_ = true;
+    }
+    const std::size_t copied = std::min<std::size_t>(mediaText_.size(), *jsonLength - 1);
+    std::memcpy(jsonData, mediaText_.data(), copied);
+    jsonData[copied] = '\0';
+    *jsonLength = static_cast<uint32_t>(mediaText_.size());
+}
+
+bool MorvaneOperations::computeSaveProgress(uint32_t saveState, uint32_t cameraProgress, HX_PROGRESS& record)
+{
+    const char* method = "MorvaneOperations::computeProgress";
+    if (!saving_)
+        return false;
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): saving:%d, GIGE_REG_SAVE_STATE=0x%08x, GIGE_REG_PROGRESS=0x%08x",
+              method, name_.c_str(), 1, saveState, cameraProgress);
+    // A value read before the camera took the request still says idle, so an idle save state
+    // ends the save only once the camera itself confirms it.
+    if ((saveState & MORVANE_SAVE::kSaveIdle) != 0 && channel().readReg(GIGE_REG_SAVE_STATE, saveState) != 0) {
+        HLV_LOG("%s: Unable to read the GIGE_REG_SAVE_STATE register.", method);
+        saveState = lastSaveStateValue();
+    }
+    const MORVANE_SAVE::SaveStatus status = MORVANE_SAVE::interpret(saveState);
+    switch (status.kind) {
+    case MORVANE_SAVE::SaveStatus::Kind::Failed:
+        channel().writeReg(GIGE_REG_SAVE_STATE, MORVANE_SAVE::kSaveError);
+        HLV_LOG("%s(%s): Camera reported an error: %d/%s", method, name_.c_str(), static_cast<int>(status.value),
+                std::error_code(static_cast<int>(status.value), std::generic_category()).message().c_str());
+        break;
+    case MORVANE_SAVE::SaveStatus::Kind::Idle:
+        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Save IDLE", method, name_.c_str());
+        break;
+    case MORVANE_SAVE::SaveStatus::Kind::Running:
+        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Save progress: %d", method, name_.c_str(),
+                  static_cast<int>(status.value));
+        break;
+    }
+    std::lock_guard lock(stateMutex_);
+    lastSaveState_ = saveState;
+    saving_ = status.kind == MORVANE_SAVE::SaveStatus::Kind::Running;
+    MORVANE_SAVE::fillProgress(status, saveFrameCount_, cameraProgress, record);
+    return true;
+}
+
+void MorvaneOperations::handleNotification(HLV_THREAD::Message& message)
+{
+    auto* notification = dynamic_cast<HX_COMM::NotificationMessage*>(&message);
+    const bool fromSave = notification != nullptr && !notification->pairs.empty() &&
+                          std::all_of(notification->pairs.begin(), notification->pairs.end(), [](const auto& pair) {
+                              return pair.first == GIGE_REG_SAVE_STATE || pair.first == GIGE_REG_PROGRESS;
+                          });
+    if (!fromSave) {
+        TarrowOperations::handleNotification(message);
+        return;
+    }
+    uint32_t saveState = MORVANE_SAVE::kSaveIdle;
+    uint32_t cameraProgress = 0;
+    for (const auto& [reg, value] : notification->pairs)
+        (reg == GIGE_REG_SAVE_STATE ? saveState : cameraProgress) = value;
+    HX_PROGRESS record{};
+    {
+        std::lock_guard lock(stateMutex_);
+        record = progress_;
+    }
+    if (computeSaveProgress(saveState, cameraProgress, record)) {
+        {
+            std::lock_guard lock(stateMutex_);
+            progress_ = record;
+            progressValid_ = 1;
+        }
+        TARROW_EVENTS::post(HX_PROGRESS_UPDATE, address_, record);
+    }
+    if (!saving_)
+        stopSavePoller();
+}
+
+void MorvaneOperations::startSavePoller()
+{
+    const char* method = "MorvaneOperations::checkProgressPoller";
+    std::lock_guard lock(savePollerLock_);
+    if (savePoller_)
+        return;
+    try {
+        savePoller_ = std::make_unique<TARROW_OPERATIONS::ProgressPoller>(
+            address_, TARROW_COMMANDS::STATE_REVIEW, channel(),
+            HLV_THREAD::scaledMicroseconds(TARROW_OPERATIONS::ProgressPoller::RECORDING_PERIOD_MICROSECONDS));
+        savePoller_->setRegisters({GIGE_REG_SAVE_STATE, GIGE_REG_PROGRESS});
+        savePoller_->start();
+        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Start the poller.", method, name_.c_str());
+    } catch (const std::exception& error) {
+        HLV_LOG("%s: Unable to allocate our progress poller object (%s)", method, error.what());
+        savePoller_.reset();
+    }
+}
+
+// The poller's ticks only post, so it may be joined from the service thread that receives them.
+void MorvaneOperations::stopSavePoller()
+{
+    std::unique_ptr<TARROW_OPERATIONS::ProgressPoller> stopped;
+    std::lock_guard lock(savePollerLock_);
+    if (savePoller_)
+        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Stop the poller.", "MorvaneOperations::checkProgressPoller",
+                  name_.c_str());
+    stopped = std::move(savePoller_);
+}
+
+bool MorvaneOperations::savePollerRunning() const
+{
+    std::lock_guard lock(savePollerLock_);
+    return savePoller_ != nullptr;
+}
+
+uint32_t MorvaneOperations::lastSaveStateValue() const
+{
+    std::lock_guard lock(stateMutex_);
+    return lastSaveState_;
+}

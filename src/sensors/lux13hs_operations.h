@@ -1,0 +1,21 @@
+// LUX13HS sensor: its capabilities and its frame-rate model.
+#pragma once
+
+#include "sensors/sensor_operations.h"
+
+class Lux13HSOperations : public SensorOperations {
+public:
+    explicit Lux13HSOperations(uint32_t sensorType);
+
+    uint32_t analogGainCapabilities() const override;
+    uint32_t bitModeCapabilities() const override;
+    uint32_t bnsModeCapabilities() const override;
+    uint32_t fpnModeCapabilities() const override;
+    uint32_t maxFrameRate(uint32_t width, uint32_t height, uint32_t xOffset, uint32_t unused, uint32_t bnsMode,
+                          uint32_t ceiling) const override;
+
+protected:
+    // Rows are read four at a time; a frame costs rowClocks per group of four plus a fixed overhead.
+    static uint32_t rateForRowGroups(uint32_t height, uint64_t clock, uint64_t rowClocks, uint64_t overhead,
+                                     uint32_t ceiling);
+};

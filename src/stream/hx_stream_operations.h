@@ -1,0 +1,102 @@
+// A camera's stream session: chooses and runs its image receiver, turns the streaming part of
+// the download settings into register writes, and starts, stops, pauses and releases streams.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <hx/hx.h>
+
+#include "control/hx_comm_messages.h"
+#include "registers/register_cache.h"
+
+class TcpStream;
+class UdpStream;
+class StreamReceiver;
+namespace HLV_THREAD {
+class Message;
+class MsgThread;
+}
+
+// A plain object owned by the camera-family operations. Threads: the camera's service thread
+// only, except the throttle, which the receivers read, and the stream-paused query.
+class HxStreamOperations {
+public:
+    // The registers the camera family reads the streaming part of the download settings from.
+    static constexpr std::array<uint32_t, 7> WATCHED_REGISTERS = {0xD314, 0xE924, 0xE928, 0xE918,
+                                                                  0x0D04, 0x0D08, 0xC0AC};
+    static constexpr uint32_t DEFAULT_PACKET_DELAY = 200;
+    // What getStreamPktLen reports for a TCP receiver.
+    static constexpr uint32_t TCP_PACKET_SIZE = 9000;
+
+    // The service thread receives filled download buffers before the host does; without one,
+    // the camera's registered service thread is looked up when a download buffer arrives.
+    explicit HxStreamOperations(uint32_t cameraAddress, HLV_THREAD::MsgThread* serviceThread = nullptr);
+    ~HxStreamOperations();
+    HxStreamOperations(const HxStreamOperations&) = delete;
+    HxStreamOperations& operator=(const HxStreamOperations&) = delete;
+
+    // Starts the receiver: UDP (with packet-size negotiation) for the first camera family, TCP
+    // for all others. Throws RuntimeError when the camera's channel or the receiver is missing.
+    void connectStream(bool isTarrow);
+    // Halts and destroys the receivers; their queued buffers go back released.
+    void disconnectStream();
+    // Hands a host buffer or a stop request to the receiver, which then owns the message. A
+    // message that carries neither stays the caller's.
+    void handleMessage(HLV_THREAD::Message* message);
+
+    // Validates the streaming fields of the download settings (refusals marked HX_FLAG_ERR in
+    // the record and logged), appends their register writes and sets the throttle.
+    void setSettings(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::RegisterList& writes);
+    // Enables the download parser, then appends the camera's start writes.
+    void startDownload(HX_COMM::RegisterList& writes);
+    // Appends the camera's stop writes, then disables the download parser.
+    void stopDownload(HX_COMM::RegisterList& writes);
+    void startLive();
+    void stopLive();
+    void startPlayback();
+    void stopPlayback();
+    void pauseStream(bool pause);
+    // Every queued buffer goes back released (status 12) and the parser stops.
+    void releaseBuffers();
+
+    uint32_t getPacketDelay(const RegisterCache& registers) const;
+    uint32_t getPacketLen(const RegisterCache& registers) const;
+    uint32_t getStart(const RegisterCache& registers) const;
+    uint32_t getStop(const RegisterCache& registers) const;
+    // The UDP receiver's negotiated size (0 until negotiated), 9000 over TCP, 0 without receiver.
+    uint32_t getStreamPktLen() const;
+    void getThrottleParams(uint32_t& pauseCount, uint32_t& resumeCount) const;
+    // True without a receiver.
+    bool streamPaused() const;
+    bool hasReceiver() const;
+    // No receiver, or one whose parser is not in an image (TCP recovering, UDP idle).
+    bool receiverIdle() const;
+    // Download settings were applied and no download has started since.
+    bool settingsApplied() const;
+    // The last valid turbo packet length of the download settings; 0 until one was given.
+    uint32_t streamPacketLength() const;
+    uint32_t cameraAddress() const;
+
+private:
+    void connectUdp();
+    void connectTcp();
+    StreamReceiver* receiver() const;
+    void switchParser(const char* who, uint32_t streamKind, bool enable);
+    void enableParser(uint32_t streamKind, bool enable);
+    void postControl(uint32_t command, uint8_t flag);
+    void appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::RegisterList& writes);
+    void appendFrames(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::RegisterList& writes);
+    HLV_THREAD::MsgThread* downloadReturnThread() const;
+    uint32_t traced(const char* who, const RegisterCache& registers, uint32_t address, uint32_t fallback) const;
+
+    const uint32_t cameraAddress_;
+    const std::string cameraName_;
+    HLV_THREAD::MsgThread* const serviceThread_;
+    uint32_t streamPacketLength_ = 0;
+    bool settingsApplied_ = false;
+    std::unique_ptr<UdpStream> udp_;
+    std::unique_ptr<TcpStream> tcp_;
+};

@@ -1,0 +1,534 @@
+// What the TCP and UDP image receivers share: their message queue, the three host-buffer queues,
+// handing buffers back, and the throttle that pauses a camera when download buffers run short.
+#include "stream/stream_receiver.h"
+
+#include <exception>
+
+#include "hlv_thread/log.h"
+#include "control/message_ids.h"
+#include "hlv_thread/note.h"
+#include "hlv_thread/sync_message.h"
+#include "control/hx_comm.h"
+#include "callback/hx_stream.h"
+#include "platform/errno_text.h"
+#include "platform/ipv4_endpoint.h"
+#include "registers/register_map.h"
+
+using HLV_THREAD::Message;
+using HLV_THREAD::TRACE_STREAM;
+namespace ids = HX_MESSAGE_IDS;
+
+namespace {
+
+// Both counts in one word, so a reader never sees one from an old setting and one from a new.
+std::atomic<uint64_t> throttleWord{(uint64_t{StreamReceiver::DEFAULT_THROTTLE.pauseCount} << 32) |
+                                   StreamReceiver::DEFAULT_THROTTLE.resumeCount};
+
+const char* queueName(uint32_t kind)
+{
+    switch (kind) {
+    case ids::DOWNLOAD_STREAM_MSG:
+        return "download";
+    case ids::LIVE_STREAM_MSG:
+        return "live";
+    case ids::PLAYBACK_STREAM_MSG:
+        return "playback";
+    default:
+        return "unknown";
+    }
+}
+
+} // namespace
+
+void StreamReceiver::setThrottle(Throttle throttle)
+{
+    throttleWord = (uint64_t{throttle.pauseCount} << 32) | throttle.resumeCount;
+}
+
+StreamReceiver::Throttle StreamReceiver::throttle()
+{
+    const uint64_t word = throttleWord;
+    return {static_cast<uint32_t>(word >> 32), static_cast<uint32_t>(word)};
+}
+
+StreamReceiver::StreamReceiver(uint32_t cameraAddress, const char* className, const char* rxName)
+    : protocol_(ids::INTERNAL_START), className_(className), rxName_(rxName), cameraAddress_(cameraAddress),
+      where_(HX_PLATFORM::ipv4ToText(cameraAddress) + ":0")
+{
+}
+
+// Messages still queued belong to a receiver whose thread never ran: answer them so that no
+// sender waits for ever.
+StreamReceiver::~StreamReceiver()
+{
+    requireJoined("StreamReceiver::~StreamReceiver");
+    for (Message* message : messages_.close())
+        answerWhileHalted(message);
+}
+
+bool StreamReceiver::startAndWait()
+{
+    start();
+    return started_.wait();
+}
+
+// A failed start-up still gives the start notice, after the receiver has marked itself halted,
+// so whoever waits in startAndWait is released and sees the failure.
+void StreamReceiver::run()
+{
+    bool started = false;
+    try {
+        if (!messages_.valid())
+            HLV_LOG("%s(%s): Could not create MSG_EVENT signal event\n%s", className_, where(),
+                    HX_PLATFORM::errnoIndicates(messages_.error()).c_str());
+        else
+            started = startUp();
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): Exception during start-up: %s", className_, where(), error.str().c_str());
+    } catch (const std::exception& error) {
+        HLV_LOG("%s(%s): Exception during start-up: %s", className_, where(), error.what());
+    }
+    if (!started) {
+        endThread();
+        started_.report(false);
+        return;
+    }
+    started_.report(true);
+    serve();
+    endThread();
+}
+
+void StreamReceiver::serve()
+{
+    try {
+        while (!loopEnded_) {
+            drainQueue();
+            if (haltHandled_ || loopEnded_)
+                return;
+            waitAndRead();
+        }
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): Exception during %s Rx; terminating: %s", className_, where(), rxName_, error.str().c_str());
+    } catch (const std::exception& error) {
+        HLV_LOG("%s(%s): Exception during %s Rx; terminating: %s", className_, where(), rxName_, error.what());
+    }
+}
+
+// Marked halted first, so that whoever gets a released buffer back sees the receiver halted.
+// Every buffer still queued goes back released; messages that arrived before the halt mark but
+// were not handled are answered as a halted receiver answers them.
+void StreamReceiver::endThread()
+{
+    try {
+        shutDown();
+    } catch (...) {
+        HLV_LOG("%s(%s): Exception while closing the stream", className_, where());
+    }
+    setConnected(false);
+    std::deque<Message*> left = messages_.close();
+    releaseBuffers(ALL_QUEUES, RELEASED_STATUS);
+    for (Message* message : left)
+        answerWhileHalted(message);
+}
+
+// A buffer handed to a halted receiver comes straight back marked faulty; anything else is
+// refused, which releases a waiting sender or deletes an ownerless message.
+void StreamReceiver::answerWhileHalted(Message* message)
+{
+    HxStreamBuffer* stream = isStreamKind(message->req) ? streamBufferOf(message) : nullptr;
+    if (stream == nullptr) {
+        message->refuse(this);
+        return;
+    }
+    if (!stream->stop) {
+        HLV_LOG("%s(%s): faulted=%d, halted=%d", className_, HX_PLATFORM::ipv4ToText(cameraAddress_).c_str(), 0, 1);
+        stream->setResults(0, 0, HX_STREAM_STATUS_ERROR, 0);
+    }
+    finish(message, HLV_THREAD::MESSAGE_DONE);
+}
+
+void StreamReceiver::post(Message* message)
+{
+    if (message == nullptr)
+        return;
+    if (message->req == HLV_THREAD::NOP) {
+        message->refuse(this);
+        return;
+    }
+    switch (messages_.push(message)) {
+    case SignalledQueue::Push::Queued:
+        return;
+    case SignalledQueue::Push::QueuedButNotSignalled:
+        HLV_LOG("%s(%s): Could not set the signalling event\n%s", className_,
+                HX_PLATFORM::ipv4ToText(cameraAddress_).c_str(), HX_PLATFORM::errnoIndicates(messages_.error()).c_str());
+        return;
+    case SignalledQueue::Push::Refused:
+        answerWhileHalted(message);
+        return;
+    }
+}
+
+bool StreamReceiver::halted() const
+{
+    return messages_.closed();
+}
+
+std::string StreamReceiver::messageName(uint32_t id) const
+{
+    switch (id) {
+    case ids::DOWNLOAD_STREAM_MSG:
+        return "HX_MESSAGE_IDS::DOWNLOAD_STREAM_MSG";
+    case ids::PLAYBACK_STREAM_MSG:
+        return "HX_MESSAGE_IDS::PLAYBACK_STREAM_MSG";
+    case ids::LIVE_STREAM_MSG:
+        return "HX_MESSAGE_IDS::LIVE_STREAM_MSG";
+    case ids::STREAM_CONTROL_MSG:
+        return "HX_MESSAGE_IDS::STREAM_CONTROL_MSG";
+    default:
+        return MsgThread::messageName(id);
+    }
+}
+
+uint32_t StreamReceiver::cameraAddress() const
+{
+    return cameraAddress_;
+}
+
+bool StreamReceiver::streamPaused() const
+{
+    return streamPaused_;
+}
+
+bool StreamReceiver::connected() const
+{
+    return connected_;
+}
+
+void StreamReceiver::onHalt() {}
+
+// The wording, misspelling included, is the line users' log filters have always matched.
+void StreamReceiver::handleOther(Message& message)
+{
+    HLV_LOG("%s::messageHandle(%s): Unrocognized message type (0x%x)", className_, where(), message.req);
+    finish(&message, HLV_THREAD::MESSAGE_FAILED);
+}
+
+int StreamReceiver::messageEventFd() const
+{
+    return messages_.eventFd();
+}
+
+void StreamReceiver::resetMessageEvent()
+{
+    messages_.resetEvent();
+}
+
+bool StreamReceiver::messagesWaiting() const
+{
+    return !messages_.empty();
+}
+
+void StreamReceiver::endLoop()
+{
+    loopEnded_ = true;
+}
+
+void StreamReceiver::setConnected(bool isConnected)
+{
+    connected_ = isConnected;
+}
+
+const char* StreamReceiver::where() const
+{
+    return where_.c_str();
+}
+
+void StreamReceiver::setLocalPort(uint16_t port)
+{
+    where_ = HX_PLATFORM::ipv4ToText(cameraAddress_) + ":" + std::to_string(port);
+}
+
+void StreamReceiver::drainQueue()
+{
+    while (!loopEnded_) {
+        Message* next = messages_.pop();
+        if (next == nullptr)
+            return;
+        dispatch(next);
+    }
+}
+
+// Dispatch goes by identifier; only a message that has been somewhere and came back to this
+// receiver as its owner is finished as returned.
+void StreamReceiver::dispatch(Message* message)
+{
+    if (message->owner == this && message->status != HLV_THREAD::MESSAGE_PENDING) {
+        ownerMessage(message);
+        return;
+    }
+    messageHandle(message);
+}
+
+void StreamReceiver::messageHandle(Message* message)
+{
+    if (message->req == HLV_THREAD::HALT)
+        handleHaltMessage(message);
+    else if (isStreamKind(message->req))
+        handleStreamMessage(message);
+    else if (message->req == ids::STREAM_CONTROL_MSG)
+        handleControlMessage(message);
+    else
+        handleOther(*message);
+}
+
+void StreamReceiver::handleHaltMessage(Message* message)
+{
+    HLV_TRACE(TRACE_STREAM, "%s(%s): HALT!", className_, where());
+    try {
+        onHalt();
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): %s", className_, where(), error.str().c_str());
+    }
+    haltHandled_ = true;
+    finish(message, HLV_THREAD::MESSAGE_DONE);
+}
+
+void StreamReceiver::handleStreamMessage(Message* message)
+{
+    HxStreamBuffer* stream = streamBufferOf(message);
+    if (stream == nullptr) {
+        HLV_LOG("%s(%s): Unexpectedly null stream message!", className_, where());
+        finish(message, HLV_THREAD::MESSAGE_FAILED);
+        return;
+    }
+    if (stream->stop)
+        handleStop(message, *stream);
+    else
+        addBuffer(message, *stream);
+}
+
+void StreamReceiver::handleControlMessage(Message* message)
+{
+    const StreamControlRequest* control = streamControlOf(message);
+    if (control == nullptr) {
+        HLV_LOG("%s(%s): Unexpectedly null ts_msg!", className_, where());
+        finish(message, HLV_THREAD::MESSAGE_FAILED);
+        return;
+    }
+    HLV_TRACE(TRACE_STREAM, "%s(%s): command=%u, flag=%u", className_, where(), control->command, control->flag);
+    uint32_t status = HLV_THREAD::MESSAGE_DONE;
+    try {
+        if (control->command == StreamControlRequest::PAUSE_STREAM) {
+            HLV_TRACE(TRACE_STREAM, "%s(%s): PAUSE_STREAM received.", className_, where());
+            pauseStream(control->flag == 0);
+        } else {
+            status = handleControl(*control);
+        }
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): Caught an exception: %s", className_, where(), error.str().c_str());
+        status = HLV_THREAD::MESSAGE_FAILED;
+    } catch (const std::exception& error) {
+        HLV_LOG("%s(%s): Caught an exception: %s", className_, where(), error.what());
+        status = HLV_THREAD::MESSAGE_FAILED;
+    }
+    finish(message, status);
+}
+
+void StreamReceiver::finish(Message* message, uint32_t status)
+{
+    message->status = status;
+    const bool goesOn = message->synchronous() || !message->routeEmpty() ||
+                        (message->owner != nullptr && message->owner != this);
+    if (!goesOn) {
+        delete message;
+        return;
+    }
+    try {
+        message->forward();
+        return;
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): Unable to forward [%p]: %s", className_, where(), static_cast<void*>(message),
+                error.str().c_str());
+    } catch (const std::exception& error) {
+        HLV_LOG("%s(%s): Unable to forward [%p]: %s", className_, where(), static_cast<void*>(message), error.what());
+    }
+    if (!message->synchronous())
+        delete message;
+}
+
+void StreamReceiver::addBuffer(Message* message, HxStreamBuffer& stream)
+{
+    HLV_TRACE(TRACE_STREAM, "%s(%s): Add buffer to queue request.", className_, where());
+    HLV_TRACE(TRACE_STREAM, "%s(%s): m=%p, stream_paused=%d", className_, where(), static_cast<void*>(message),
+              streamPaused_ ? 1 : 0);
+    if (stream.buffer() == nullptr || stream.bufferSize() == 0) {
+        HLV_LOG("%s(%s): Unexpectedly null buffer in the message, m=%p", className_, where(), static_cast<void*>(message));
+        finish(message, HLV_THREAD::MESSAGE_FAILED);
+        return;
+    }
+    std::deque<Message*>* queue = queueFor(message->req);
+    queue->push_back(message);
+    if (message->req != ids::DOWNLOAD_STREAM_MSG) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): %s queue size=%zu", className_, where(),
+                  message->req == ids::LIVE_STREAM_MSG ? "LIVE" : "PLAYBACK", queue->size());
+        return;
+    }
+    totalQueuedBufferSpace_ += stream.bufferSize();
+    HLV_TRACE(TRACE_STREAM, "%s(%s): DOWNLOAD queue size=%zu, total_queued_buffer_space=%zu", className_, where(),
+              queue->size(), totalQueuedBufferSpace_);
+    if (queue->size() >= throttle().resumeCount) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): We have enough buffers, resume the stream.", className_, where());
+        pauseStream(false);
+    }
+}
+
+bool StreamReceiver::acquireBuffer()
+{
+    HLV_TRACE(TRACE_STREAM, "%s(%s): protocol=%u", className_, where(), protocol_);
+    forgetActive();
+    if (protocol_ == ids::INTERNAL_START) {
+        HLV_LOG("%s(%s): Unexpected queue type HX_MESSAGE_IDS::INTERNAL_START(%u)", className_, where(), protocol_);
+        return false;
+    }
+    std::deque<Message*>* queue = queueFor(protocol_);
+    if (queue == nullptr) {
+        HLV_LOG("%s(%s): Unknown queue type (%d)", className_, where(), static_cast<int>(protocol_));
+        return false;
+    }
+    if (queue->empty()) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): rx_%s_queue is empty!", className_, where(), queueName(protocol_));
+        HLV_TRACE(TRACE_STREAM, "%s(%s): No buffer available!", className_, where());
+        return false;
+    }
+    HxStreamBuffer* stream = streamBufferOf(queue->front());
+    if (stream == nullptr)
+        HLV_THROW(HLV_THREAD::LogicError, "rx_queue doesn't not have a _Stream message at front!");
+    activeMessage_ = queue->front();
+    activeKind_ = protocol_;
+    activeData_ = static_cast<uint8_t*>(stream->buffer());
+    remaining_ = stream->bufferSize();
+    return true;
+}
+
+void StreamReceiver::forgetActive()
+{
+    activeMessage_ = nullptr;
+    activeKind_ = 0;
+    activeData_ = nullptr;
+    remaining_ = 0;
+}
+
+// The active buffer is always the front of the queue it came from: buffers join at the back and
+// only this thread takes them off.
+void StreamReceiver::handBack(uint32_t receivedLength)
+{
+    std::deque<Message*>* queue = queueFor(activeKind_);
+    if (activeMessage_ == nullptr || queue == nullptr || queue->empty() || queue->front() != activeMessage_) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): rx_%s_queue is empty!", className_, where(), queueName(protocol_));
+        forgetActive();
+        imageStatus_ = 0;
+        return;
+    }
+    Message* message = queue->front();
+    queue->pop_front();
+    const bool download = activeKind_ == ids::DOWNLOAD_STREAM_MSG;
+    HxStreamBuffer* stream = streamBufferOf(message);
+    HLV_TRACE(TRACE_STREAM, "%s(%s): seq_number=%u, m=%p", className_, where(), seqNumber_, static_cast<void*>(message));
+    if (download) {
+        totalQueuedBufferSpace_ -= std::min(totalQueuedBufferSpace_, stream->bufferSize());
+        HLV_TRACE(TRACE_STREAM, "%s(%s): total_queued_buffer_space=%zu, stream_msg->get_buffer_size()=%zu queue=%zu",
+                  className_, where(), totalQueuedBufferSpace_, stream->bufferSize(), queue->size());
+    }
+    stream->setResults(imageLength_, seqNumber_, imageStatus_, receivedLength);
+    forgetActive();
+    imageStatus_ = 0;
+    finish(message, HLV_THREAD::MESSAGE_DONE);
+    if (!download)
+        return;
+    if (downloadQueue_.size() <= throttle().pauseCount || totalQueuedBufferSpace_ < MIN_QUEUED_SPACE) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): Need to pause, queue_size=%zu, total space = %zu", className_, where(),
+                  downloadQueue_.size(), totalQueuedBufferSpace_);
+        pauseStream(true);
+    }
+}
+
+void StreamReceiver::releaseBuffers(uint32_t queueSelector, uint32_t status)
+{
+    HLV_TRACE(TRACE_STREAM, "%s(%s): queue=%u", className_, where(), queueSelector);
+    const bool all = queueSelector == ALL_QUEUES;
+    if (all || queueSelector == ids::DOWNLOAD_STREAM_MSG)
+        releaseQueue(downloadQueue_, "DOWNLOAD", status);
+    if (all || queueSelector == ids::LIVE_STREAM_MSG)
+        releaseQueue(liveQueue_, "LIVE", status);
+    if (all || queueSelector == ids::PLAYBACK_STREAM_MSG)
+        releaseQueue(playbackQueue_, "PLAYBACK", status);
+}
+
+void StreamReceiver::releaseQueue(std::deque<Message*>& queue, const char* label, uint32_t status)
+{
+    const bool download = &queue == &downloadQueue_;
+    while (!queue.empty()) {
+        Message* message = queue.front();
+        queue.pop_front();
+        if (message == activeMessage_)
+            forgetActive();
+        HLV_TRACE(TRACE_STREAM, "%s(%s): %s m=%p", className_, where(), label, static_cast<void*>(message));
+        if (HxStreamBuffer* stream = streamBufferOf(message)) {
+            if (download)
+                totalQueuedBufferSpace_ -= std::min(totalQueuedBufferSpace_, stream->bufferSize());
+            stream->setResults(0, 0, stream->record().status | status, 0);
+            stream->released = true;
+        }
+        finish(message, HLV_THREAD::MESSAGE_DONE);
+    }
+}
+
+// Only a change is written, so repeated requests cost the camera nothing.
+void StreamReceiver::pauseStream(bool pause)
+{
+    HLV_TRACE(TRACE_STREAM, "%s(%s): pause=%d stream_paused=%d", className_, where(), pause ? 1 : 0,
+              streamPaused_ ? 1 : 0);
+    if (pause == streamPaused_)
+        return;
+    streamPaused_ = pause;
+    HxComm::writeReg(cameraAddress_, HX_REGISTERS::GIGE_REG_STREAM_CONTROL,
+                     pause ? STREAM_CONTROL_PAUSE : STREAM_CONTROL_RESUME);
+    HLV_TRACE(TRACE_STREAM, "%s(%s): write complete.", className_, where());
+}
+
+void StreamReceiver::handleStop(Message* message, HxStreamBuffer&)
+{
+    abandonImage();
+    releaseBuffers(message->req, RELEASED_STATUS);
+    finish(message, HLV_THREAD::MESSAGE_DONE);
+}
+
+std::size_t StreamReceiver::queuedBuffers(uint32_t kind) const
+{
+    const std::deque<Message*>* queue = queueFor(kind);
+    return queue == nullptr ? 0 : queue->size();
+}
+
+std::size_t StreamReceiver::totalQueuedBufferSpace() const
+{
+    return totalQueuedBufferSpace_;
+}
+
+std::deque<Message*>* StreamReceiver::queueFor(uint32_t kind)
+{
+    return const_cast<std::deque<Message*>*>(static_cast<const StreamReceiver*>(this)->queueFor(kind));
+}
+
+const std::deque<Message*>* StreamReceiver::queueFor(uint32_t kind) const
+{
+    switch (kind) {
+    case ids::DOWNLOAD_STREAM_MSG:
+        return &downloadQueue_;
+    case ids::LIVE_STREAM_MSG:
+        return &liveQueue_;
+    case ids::PLAYBACK_STREAM_MSG:
+        return &playbackQueue_;
+    default:
+        return nullptr;
+    }
+}

@@ -1,0 +1,154 @@
+// What the TCP and UDP image receivers share: their message queue, the three host-buffer queues,
+// handing buffers back, and the throttle that pauses a camera when download buffers run short.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "hlv_thread/msg_thread.h"
+#include "control/signalled_queue.h"
+#include "control/start_signal.h"
+
+class HxStreamBuffer;
+class StreamControlRequest;
+
+// A receiver is a message thread that also waits on a socket, so its queue signals an event
+// descriptor it waits on beside the socket. Buffers are filled on the receiver's thread only.
+//
+// Threads: post(), halted(), streamPaused(), connected() and the static throttle from any
+// thread; startAndWait() from the thread that created the receiver; everything else on the
+// receiver's own thread.
+class StreamReceiver : public HLV_THREAD::MsgThread {
+public:
+    // Buffers queued for a download at or below which the camera is paused, and at or above
+    // which it is resumed. Process-wide, written by the stream settings.
+    struct Throttle {
+        uint32_t pauseCount;
+        uint32_t resumeCount;
+    };
+    static constexpr Throttle DEFAULT_THROTTLE{2, 10};
+    static void setThrottle(Throttle throttle);
+    static Throttle throttle();
+
+    // Queue selector for releaseBuffers: all three queues.
+    static constexpr uint32_t ALL_QUEUES = 0xFFFFFFFF;
+    // Status bits a released buffer gets added: error and last.
+    static constexpr uint32_t RELEASED_STATUS = 12;
+    // A download that leaves less than this much queued buffer space pauses the camera.
+    static constexpr std::size_t MIN_QUEUED_SPACE = 9000;
+    // What the stream control register asks of a camera when the receiver throttles it.
+    static constexpr uint32_t STREAM_CONTROL_PAUSE = 16;
+    static constexpr uint32_t STREAM_CONTROL_RESUME = 32;
+
+    ~StreamReceiver() override;
+
+    // Starts the thread and waits until its start-up has ended, successfully or not. A receiver
+    // whose start-up failed has ended its thread and reports itself halted.
+    bool startAndWait();
+
+    void post(HLV_THREAD::Message* message) override;
+    bool halted() const override;
+    std::string messageName(uint32_t id) const override;
+    // Handles one message by its identifier (the receiver's own loop calls it for each message).
+    void messageHandle(HLV_THREAD::Message* message) override;
+
+    uint32_t cameraAddress() const;
+    bool streamPaused() const;
+    bool connected() const;
+
+protected:
+    // className names the receiver in log lines, rxName its stream ("TCP Stream").
+    StreamReceiver(uint32_t cameraAddress, const char* className, const char* rxName);
+
+    // The receiver's own steps, all on its thread.
+    // Opens what the receiver reads from; false ends the thread before any message is handled.
+    virtual bool startUp() = 0;
+    // Waits until a message is queued or the stream has something, and reads the stream until
+    // it has nothing more or a message waits.
+    virtual void waitAndRead() = 0;
+    // Closes what startUp opened; runs once the loop has ended.
+    virtual void shutDown() = 0;
+    // Stream control commands other than PAUSE_STREAM; returns the message's completion status.
+    virtual uint32_t handleControl(const StreamControlRequest& control) = 0;
+    // The image in progress is given up because its stream stops (a stop request).
+    virtual void abandonImage() = 0;
+    // Camera register writes when halting (nothing by default).
+    virtual void onHalt();
+    // Messages of identifiers the base does not know; by default logged and failed.
+    virtual void handleOther(HLV_THREAD::Message& message);
+
+    // Called by waitAndRead implementations.
+    int messageEventFd() const;
+    void resetMessageEvent();
+    bool messagesWaiting() const;
+    // Ends the loop after the current step (a reconnect that failed).
+    void endLoop();
+    void setConnected(bool isConnected);
+    // The "camera:port" part of log lines; the port is the receiver's local one.
+    const char* where() const;
+    void setLocalPort(uint16_t port);
+
+    // Completes a message: synchronous ones and ones with somewhere to go are forwarded, the
+    // receiver's own or ownerless ones are deleted. Never throws.
+    void finish(HLV_THREAD::Message* message, uint32_t status);
+
+    // Buffer queues.
+    void addBuffer(HLV_THREAD::Message* message, HxStreamBuffer& stream);
+    // Makes the front buffer of the current protocol's queue the active one; false when none.
+    bool acquireBuffer();
+    // Hands the active buffer back with the image's results and clears the image status bits.
+    void handBack(uint32_t receivedLength);
+    void releaseBuffers(uint32_t queueSelector, uint32_t status);
+    void pauseStream(bool pause);
+    void handleStop(HLV_THREAD::Message* message, HxStreamBuffer& stream);
+    std::size_t queuedBuffers(uint32_t kind) const;
+    std::size_t totalQueuedBufferSpace() const;
+
+    // Shared parser state, named as the log lines name it.
+    uint32_t protocol_;
+    uint32_t imageStatus_ = 0;
+    uint32_t seqNumber_ = 0;
+    uint32_t imageLength_ = 0;
+    bool leaderError_ = false;
+    // The active buffer: where the next payload byte goes and how much room is left.
+    uint8_t* activeData_ = nullptr;
+    std::size_t remaining_ = 0;
+    const char* const className_;
+    const char* const rxName_;
+
+private:
+    void run() override;
+    void serve();
+    void drainQueue();
+    void dispatch(HLV_THREAD::Message* message);
+    void handleHaltMessage(HLV_THREAD::Message* message);
+    void handleStreamMessage(HLV_THREAD::Message* message);
+    void handleControlMessage(HLV_THREAD::Message* message);
+    void endThread();
+    void answerWhileHalted(HLV_THREAD::Message* message);
+    std::deque<HLV_THREAD::Message*>* queueFor(uint32_t kind);
+    const std::deque<HLV_THREAD::Message*>* queueFor(uint32_t kind) const;
+    void forgetActive();
+    void releaseQueue(std::deque<HLV_THREAD::Message*>& queue, const char* label, uint32_t status);
+
+    const uint32_t cameraAddress_;
+    std::string where_;
+    std::atomic<bool> streamPaused_{false};
+    std::atomic<bool> connected_{false};
+    bool loopEnded_ = false;
+    bool haltHandled_ = false;
+
+    std::deque<HLV_THREAD::Message*> downloadQueue_;
+    std::deque<HLV_THREAD::Message*> liveQueue_;
+    std::deque<HLV_THREAD::Message*> playbackQueue_;
+    std::size_t totalQueuedBufferSpace_ = 0;
+    HLV_THREAD::Message* activeMessage_ = nullptr;
+    uint32_t activeKind_ = 0;
+
+    SignalledQueue messages_;
+    StartSignal started_;
+};

@@ -1,0 +1,423 @@
+// The TCP image receiver: one connection to a camera, parsed into leader, payload and trailer,
+// with the payload received straight into the host's buffers.
+#include "stream/tcp_stream.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "discovery/discovery.h"
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
+#include "control/hx_comm.h"
+#include "callback/hx_stream.h"
+#include "registers/register_map.h"
+#include "control/message_ids.h"
+
+using HLV_THREAD::TRACE_STREAM;
+namespace ids = HX_MESSAGE_IDS;
+namespace wire = HX_WIRE;
+
+namespace {
+
+// Reader steps between looks at the message queue and the socket's readiness.
+constexpr unsigned MAX_STEPS_PER_PASS = 4096;
+
+std::mutex& lostHandlerLock()
+{
+    static auto* lock = new std::mutex;
+    return *lock;
+}
+
+TcpStream::CameraLostHandler& lostHandler()
+{
+    static auto* handler = new TcpStream::CameraLostHandler;
+    return *handler;
+}
+
+// A cheap look at the fixed fields of a leader, so the scan decodes only likely candidates.
+bool looksLikeLeader(const uint8_t* bytes)
+{
+    return bytes[4] == wire::PacketFormat::kLeader && bytes[8] == (wire::kLeaderMagic >> 8) &&
+           bytes[9] == (wire::kLeaderMagic & 0xFF) && bytes[10] == 0 && bytes[11] == wire::kFilePayloadType;
+}
+
+} // namespace
+
+void TcpStream::setCameraLostHandler(CameraLostHandler handler)
+{
+    std::lock_guard<std::mutex> guard(lostHandlerLock());
+    lostHandler() = std::move(handler);
+}
+
+void TcpStream::notifyCameraLost(uint32_t cameraAddress)
+{
+    CameraLostHandler handler;
+    {
+        std::lock_guard<std::mutex> guard(lostHandlerLock());
+        handler = lostHandler();
+    }
+    if (handler)
+        handler(cameraAddress);
+    else
+        Discovery::removeCamera(cameraAddress);
+}
+
+bool TcpStream::isRecovering() const
+{
+    return state_ == RECOVER;
+}
+
+uint16_t TcpStream::port() const
+{
+    return connected() ? port_.load() : uint16_t{0};
+}
+
+uint32_t TcpStream::handleControl(const StreamControlRequest& control)
+{
+    switch (control.command) {
+    case StreamControlRequest::ENABLE_PARSER:
+        HLV_TRACE(TRACE_STREAM, "%s(%s): TcpStream ENABLE_PARSER (%d) received. current_state=%u, protocol=%u",
+                  "TcpStream::handleControl", where(), control.flag, state_.load(), control.protocol);
+        if (control.flag == 0) {
+            state_ = RECOVER;
+            pieceCount_ = 0;
+            protocol_ = ids::INTERNAL_START;
+            return HLV_THREAD::MESSAGE_DONE;
+        }
+        if (!isStreamKind(control.protocol)) {
+            HLV_LOG("%s(%s): Unknown stream type [%d]", "TcpStream::handleControl", where(),
+                    static_cast<int>(control.protocol));
+            return HLV_THREAD::MESSAGE_FAILED;
+        }
+        state_ = LEADER;
+        pieceCount_ = 0;
+        discardPackets_ = false;
+        protocol_ = control.protocol;
+        return HLV_THREAD::MESSAGE_DONE;
+    case StreamControlRequest::SHUTDOWN:
+        HLV_TRACE(TRACE_STREAM, "%s(%s): TcpStream SHUTDOWN received, current_state=%u", "TcpStream::handleControl",
+                  where(), state_.load());
+        goToRecovery();
+        releaseBuffers(ALL_QUEUES, RELEASED_STATUS);
+        return HLV_THREAD::MESSAGE_DONE;
+    default:
+        HLV_LOG("%s(%s): Unknown command: %d.", "TcpStream::handleControl", where(),
+                static_cast<int>(control.command));
+        return HLV_THREAD::MESSAGE_FAILED;
+    }
+}
+
+void TcpStream::abandonImage()
+{
+    HLV_TRACE(TRACE_STREAM, "%s(%s): Shutdown for TcpStream, current state is %u", "TcpStream::handleStop", where(),
+              state_.load());
+    goToRecovery();
+}
+
+// Stops the camera's stream channel before the receiver goes.
+void TcpStream::onHalt()
+{
+    HxComm::writeReg(cameraAddress(), HX_REGISTERS::GIGE_REG_SCP0, 0);
+}
+
+void TcpStream::readStream()
+{
+    for (unsigned step = 0; step < MAX_STEPS_PER_PASS && !messagesWaiting(); ++step) {
+        if (!readStep())
+            return;
+    }
+}
+
+// Kept bytes a read step can use without the socket: in the scan only a leader's worth.
+bool TcpStream::keptBytesReadable() const
+{
+    const std::size_t kept = pendingEnd_ - pendingBegin_;
+    return state_ == SCAN ? kept >= wire::kStreamLeaderSize : kept != 0;
+}
+
+bool TcpStream::readStep()
+{
+    switch (state_) {
+    case LEADER:
+        return readLeader();
+    case PAYLOAD:
+        return readPayload();
+    case TRAILER:
+        return readTrailer();
+    case RECOVER:
+        discardPackets_ = true;
+        state_ = SCAN;
+        return true;
+    default:
+        return recoverScan();
+    }
+}
+
+void TcpStream::goToRecovery()
+{
+    pieceCount_ = 0;
+    state_ = RECOVER;
+}
+
+void TcpStream::startImage(uint32_t imageLength)
+{
+    imageLength_ = imageLength;
+    imageReceived_ = 0;
+    pieceCount_ = 0;
+    imageStatus_ = HX_STREAM_STATUS_LEADER;
+    state_ = PAYLOAD;
+}
+
+bool TcpStream::readLeader()
+{
+    const char* who = "TcpStream::readLeader";
+    if (pieceCount_ >= leader_.size()) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): current_image_len is too big: %zu", who, where(), pieceCount_);
+        pieceCount_ = 0;
+    }
+    const PieceRead read = readPiece(leader_, who, "No data?! Is socket closed?");
+    if (read != PieceRead::Whole)
+        return read == PieceRead::Partial;
+    const uint32_t imageLength = checkLeader(leader_);
+    if (imageLength == 0) {
+        // The leader may sit a few bytes further on: let the scan look at these bytes again.
+        HLV_TRACE(TRACE_STREAM, "%s(%s): failed!! Entering recovery...", who, where());
+        keepForScan(std::span<const uint8_t>(leader_).subspan(1));
+        state_ = SCAN;
+        return true;
+    }
+    startImage(imageLength);
+    return true;
+}
+
+TcpStream::PieceRead TcpStream::readPiece(std::span<uint8_t> piece, const char* who, const char* closedText)
+{
+    std::size_t got = 0;
+    const ReadResult result = readBytes(piece.data() + pieceCount_, piece.size() - pieceCount_, got);
+    if (result == ReadResult::Nothing)
+        return PieceRead::NoData;
+    if (result == ReadResult::Closed) {
+        HLV_LOG("%s(%s): %s", who, where(), closedText);
+        connectionLost();
+        return PieceRead::NoData;
+    }
+    pieceCount_ += got;
+    if (pieceCount_ < piece.size())
+        return PieceRead::Partial;
+    pieceCount_ = 0;
+    return PieceRead::Whole;
+}
+
+uint32_t TcpStream::checkLeader(std::span<const uint8_t> bytes)
+{
+    const char* who = "TcpStream::checkLeader";
+    const std::optional<wire::StreamLeader> leader = wire::decodeStreamLeader(bytes);
+    if (!leader)
+        return 0;
+    if (leader->header.packetFormat == wire::PacketFormat::kLeader) {
+        blockId_ = leader->header.blockId;
+        packetId_ = leader->header.packetId;
+    }
+    const wire::LeaderCheck check = wire::checkStreamLeader(*leader, true);
+    if (check != wire::LeaderCheck::Ok || leader->imageLength == 0) {
+        logLeaderFault(check, *leader);
+        return 0;
+    }
+    seqNumber_ = *wire::sequenceNumberOf(*leader);
+    HLV_TRACE(TRACE_STREAM, "%s(%s): Got leader for frame %u", who, where(), seqNumber_);
+    if (!acquireBuffer()) {
+        HLV_LOG("%s(%s): Unable to acquire a buffer!", who, where());
+        return 0;
+    }
+    if (remaining_ < leader->imageLength)
+        HLV_LOG("%s(%s): The buffer size isn't big enough! Image size is %u bytes", who, where(), leader->imageLength);
+    return leader->imageLength;
+}
+
+// Malformed leaders are reported once until a good one arrives; an impossible size always.
+void TcpStream::logLeaderFault(wire::LeaderCheck check, const wire::StreamLeader& leader)
+{
+    const char* who = "TcpStream::checkLeader";
+    const bool quiet = leaderError_;
+    leaderError_ = true;
+    switch (check) {
+    case wire::LeaderCheck::WrongFormat:
+        if (!quiet)
+            HLV_LOG("%s(%s): Malformed packet: wrong pkt_fmt = 0x%02X", who, where(), leader.header.packetFormat);
+        break;
+    case wire::LeaderCheck::WrongMagic:
+        if (!quiet)
+            HLV_LOG("%s(%s): Wrong MAGIC ID = 0x%04X", who, where(), leader.magic);
+        break;
+    case wire::LeaderCheck::WrongPayloadType:
+        if (!quiet)
+            HLV_LOG("%s(%s): Wrong PAYLOAD type = %u", who, where(), leader.payloadType);
+        break;
+    case wire::LeaderCheck::ImageTooLarge:
+    case wire::LeaderCheck::Ok:
+        HLV_LOG("%s(%s): Bad PAYLOAD size = %d/0x%x", who, where(), static_cast<int>(leader.imageLength),
+                leader.imageLength);
+        break;
+    case wire::LeaderCheck::BadFileName:
+        leaderError_ = quiet;
+        HLV_LOG("%s(%s): Unable to parse the filename for the sequence number: '%s'", who, where(),
+                leader.fileName.c_str());
+        break;
+    }
+}
+
+bool TcpStream::readPayload()
+{
+    const char* who = "TcpStream::readPayload";
+    if (activeData_ == nullptr) {
+        HLV_LOG("%s(%s): Unexpectedly null active_data_ptr!", who, where());
+        HLV_TRACE(TRACE_STREAM, "%s(%s): Error processing payload packets...resetting.", who, where());
+        goToRecovery();
+        return true;
+    }
+    const std::size_t want = std::min<std::size_t>(imageLength_ - imageReceived_, remaining_);
+    std::size_t got = 0;
+    const ReadResult result = readBytes(activeData_, want, got);
+    if (result == ReadResult::Nothing)
+        return false;
+    if (result == ReadResult::Closed) {
+        HLV_LOG("%s(%s): Unexpectedly read [0] bytes! Did the connection close?", who, where());
+        connectionLost();
+        return false;
+    }
+    activeData_ += got;
+    remaining_ -= got;
+    imageReceived_ += static_cast<uint32_t>(got);
+    HLV_TRACE(TRACE_STREAM, "%s(%s): bytes_read = %zu/%u/%u", who, where(), got, imageReceived_, imageLength_);
+    if (imageReceived_ == imageLength_) {
+        state_ = TRAILER;
+        pieceCount_ = 0;
+    } else if (remaining_ == 0) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): Buffer full. Get the next.", who, where());
+        handBack(imageReceived_);
+        nextBufferOrNone();
+    }
+    return true;
+}
+
+// Without a buffer the next payload read fails and the rest of the image is scanned away.
+void TcpStream::nextBufferOrNone()
+{
+    if (acquireBuffer())
+        return;
+    HLV_TRACE(TRACE_STREAM, "%s(%s): >>>>> Out of buffers! Client is not keeping up! <<<<<<", "TcpStream::readPayload",
+              where());
+    if (protocol_ == ids::DOWNLOAD_STREAM_MSG && seqNumber_ != 0xFFFFFFFF && totalQueuedBufferSpace() != 0)
+        HLV_THROW(HLV_THREAD::LogicError, "total_queued_buffer_space is %zu; should be zero", totalQueuedBufferSpace());
+}
+
+bool TcpStream::readTrailer()
+{
+    const char* who = "TcpStream::readTrailer";
+    HLV_TRACE(TRACE_STREAM, "%s(%s): , discard_packets=%d", who, where(), discardPackets_ ? 1 : 0);
+    const PieceRead read = readPiece(trailer_, who, "No data?!");
+    if (read != PieceRead::Whole)
+        return read == PieceRead::Partial;
+    state_ = LEADER;
+    if (checkTrailer() != 0) {
+        // The buffer stays at the front of its queue and takes the next image.
+        HLV_TRACE(TRACE_STREAM, "%s(%s): failed!! Entering recovery...", who, where());
+        state_ = SCAN;
+        return true;
+    }
+    if (discardPackets_) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): discarding packets", who, where());
+        return true;
+    }
+    HLV_TRACE(TRACE_STREAM, "%s(%s): seq_number=%u", "TcpStream::handleImageReceived", where(), seqNumber_);
+    imageStatus_ |= HX_STREAM_STATUS_COMPLETE;
+    handBack(imageReceived_);
+    return true;
+}
+
+uint32_t TcpStream::checkTrailer()
+{
+    const char* who = "TcpStream::readTrailer";
+    const wire::StreamTrailer trailer = *wire::decodeStreamTrailer(trailer_);
+    const uint32_t expectedId = wire::nextPacketId(packetId_);
+    const uint32_t faults = wire::checkStreamTrailer(trailer, blockId_, expectedId);
+    if (faults & wire::TrailerFault::kWrongFormat)
+        HLV_LOG("%s(%s): Pkt Format mismatch (0x%x != 0x%x)", who, where(), trailer.header.packetFormat,
+                wire::PacketFormat::kTrailer);
+    if (faults & wire::TrailerFault::kBlockIdMismatch)
+        HLV_LOG("%s(%s): Block ID mismatch (0x%x != 0x%x)", who, where(), trailer.header.blockId, blockId_);
+    if (faults & wire::TrailerFault::kPacketIdMismatch)
+        HLV_LOG("%s(%s): Packet ID mismatch (%u != %u + 1)", who, where(), trailer.header.packetId, packetId_);
+    else
+        packetId_ = trailer.header.packetId;
+    if (faults & wire::TrailerFault::kWrongPayloadType)
+        HLV_LOG("%s(%s): Wrong PAYLOAD type = 0x%x", who, where(), trailer.payloadType);
+    if (faults != 0)
+        imageStatus_ |= HX_STREAM_STATUS_ERROR;
+    return faults;
+}
+
+// Looks for the next leader among the stream bytes. Only windows of a whole leader are tested,
+// so nothing is read past the bytes received; the last bytes that could begin a leader are kept
+// for the next scan. Bytes after a leader found stay pending and are parsed as its payload.
+bool TcpStream::recoverScan()
+{
+    const char* who = "TcpStream::recoverScan";
+    if (!fillScanWindow())
+        return false;
+    const std::size_t have = pendingEnd_;
+    for (std::size_t offset = 0; offset + wire::kStreamLeaderSize <= have; ++offset) {
+        const uint8_t* candidate = scratch_.data() + offset;
+        if (!looksLikeLeader(candidate) && (offset != 0 || leaderError_))
+            continue;
+        const uint32_t imageLength = checkLeader({candidate, wire::kStreamLeaderSize});
+        if (imageLength == 0)
+            continue;
+        HLV_TRACE(TRACE_STREAM, "%s(%s): - found leader!", who, where());
+        std::memcpy(leader_.data(), candidate, leader_.size());
+        pendingBegin_ = offset + wire::kStreamLeaderSize;
+        if (pendingEnd_ > pendingBegin_)
+            HLV_TRACE(TRACE_STREAM, "%s(%s): Copying %zu payload bytes", who, where(), pendingEnd_ - pendingBegin_);
+        leaderError_ = false;
+        discardPackets_ = false;
+        startImage(imageLength);
+        return true;
+    }
+    const std::size_t keep = std::min(have, KEPT_FOR_NEXT_SCAN);
+    pendingBegin_ = have - keep;
+    HLV_TRACE(TRACE_STREAM, "%s(%s): Saving %zu bytes for next go-around.", who, where(), keep);
+    return true;
+}
+
+// Moves the pending bytes to the front of the scratch area and reads the socket's bytes after
+// them; false when there is not a leader's worth to look at (or the connection closed).
+bool TcpStream::fillScanWindow()
+{
+    const std::size_t have = pendingEnd_ - pendingBegin_;
+    std::memmove(scratch_.data(), scratch_.data() + pendingBegin_, have);
+    pendingBegin_ = 0;
+    pendingEnd_ = have;
+    if (have == scratch_.size())
+        return true;
+    std::size_t got = 0;
+    const ReadResult result = receive(scratch_.data() + have, scratch_.size() - have, got);
+    if (result == ReadResult::Closed) {
+        connectionLost();
+        return false;
+    }
+    pendingEnd_ = have + got;
+    return pendingEnd_ >= wire::kStreamLeaderSize;
+}
+
+// Puts bytes back in front of those still pending (at most a leader's worth, and pending bytes
+// never fill the whole scratch area while a leader is being read).
+void TcpStream::keepForScan(std::span<const uint8_t> bytes)
+{
+    const std::size_t pending = pendingEnd_ - pendingBegin_;
+    const std::size_t kept = std::min(bytes.size(), scratch_.size() - pending);
+    std::memmove(scratch_.data() + kept, scratch_.data() + pendingBegin_, pending);
+    std::memcpy(scratch_.data(), bytes.data() + (bytes.size() - kept), kept);
+    pendingBegin_ = 0;
+    pendingEnd_ = kept + pending;
+}

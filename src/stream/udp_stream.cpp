@@ -1,0 +1,440 @@
+// The UDP image receiver: reads the camera's stream socket one datagram at a time into a bounce
+// buffer, copies each image's payload into the host's buffers, and negotiates the packet size.
+#include "stream/udp_stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "callback/callback.h"
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
+#include "control/hx_comm.h"
+#include "callback/hx_stream.h"
+#include "registers/register_map.h"
+#include "stream/udp_negotiation.h"
+#include "control/message_ids.h"
+
+using HLV_THREAD::TRACE_STREAM;
+namespace ids = HX_MESSAGE_IDS;
+namespace wire = HX_WIRE;
+namespace regs = HX_REGISTERS;
+
+namespace {
+
+bool isLeaderDatagram(std::span<const uint8_t> datagram)
+{
+    return datagram.size() >= wire::kMinStreamLeaderSize && datagram[4] == wire::PacketFormat::kLeader;
+}
+
+} // namespace
+
+uint32_t UdpStream::negotiatedPacketSize() const
+{
+    return negotiated_ ? streamPacketLength_.load() : 0;
+}
+
+uint32_t UdpStream::state() const
+{
+    return state_;
+}
+
+// While a negotiation runs the state stays on the test packet; parser requests only choose the
+// queue, and the state they ask for is taken when the negotiation ends.
+uint32_t UdpStream::handleControl(const StreamControlRequest& control)
+{
+    const char* who = "UdpStream::handleControl";
+    const bool negotiating = state_ == TEST_PACKET;
+    switch (control.command) {
+    case StreamControlRequest::ENABLE_PARSER:
+        HLV_TRACE(TRACE_STREAM, "%s(%s): UdpStream ENABLE_PARSER (%d) received. current_state=%u, protocol=%u", who,
+                  where(), control.flag, state_.load(), control.protocol);
+        if (control.flag != 0 && !isStreamKind(control.protocol)) {
+            HLV_LOG("%s(%s): Unknown stream type [%d]", who, where(), static_cast<int>(control.protocol));
+            return HLV_THREAD::MESSAGE_FAILED;
+        }
+        protocol_ = control.flag != 0 ? control.protocol : ids::INTERNAL_START;
+        if (!negotiating)
+            state_ = control.flag != 0 ? LEADER : IDLE;
+        return HLV_THREAD::MESSAGE_DONE;
+    case StreamControlRequest::SHUTDOWN:
+        HLV_TRACE(TRACE_STREAM, "%s(%s): UdpStream SHUTDOWN received, current_state%u", who, where(), state_.load());
+        if (!negotiating)
+            state_ = IDLE;
+        releaseBuffers(ALL_QUEUES, RELEASED_STATUS);
+        return HLV_THREAD::MESSAGE_DONE;
+    case StreamControlRequest::TEST_PACKET:
+        HLV_TRACE(TRACE_STREAM, "%s(%s): TEST_PACKET state set.", who, where());
+        stopTimer();
+        state_ = TEST_PACKET;
+        streamPacketLength_ = NOT_NEGOTIATED;
+        negotiated_ = false;
+        handleNegotiateMsg(nullptr);
+        return HLV_THREAD::MESSAGE_DONE;
+    default:
+        HLV_LOG("%s(%s): Unknown command: %d.", who, where(), static_cast<int>(control.command));
+        return HLV_THREAD::MESSAGE_FAILED;
+    }
+}
+
+void UdpStream::abandonImage()
+{
+    HLV_TRACE(TRACE_STREAM, "%s(%s): Shutdown for UdpStream, current state is %u", "UdpStream::handleStop", where(),
+              state_.load());
+    if (state_ == PAYLOAD || state_ == TRAILER)
+        state_ = LEADER;
+}
+
+// Only this receiver's own trial timer speaks the negotiation's identifier; any other message
+// that carries it would otherwise pass for a test packet and end a negotiation, or repeat one.
+void UdpStream::handleOther(HLV_THREAD::Message& message)
+{
+    const auto* timeout = message.req == HALVEX_UDP_STREAM::NegotiateMessage::ID
+                              ? dynamic_cast<const HALVEX_UDP_STREAM::NegotiateMessage*>(&message)
+                              : nullptr;
+    if (timeout == nullptr || timeout->owner != this || timeout->timeout == 0) {
+        HLV_LOG("%s(%s): Unrecognized message type [%d]", "UdpStream::messageHandle", where(),
+                static_cast<int>(message.req));
+        finish(&message, HLV_THREAD::MESSAGE_FAILED);
+        return;
+    }
+    try {
+        handleNegotiateMsg(timeout);
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): %s", "UdpStream::handleNegotiateMsg", where(), error.str().c_str());
+    }
+    finish(&message, HLV_THREAD::MESSAGE_DONE);
+}
+
+// Trials run 9000 bytes, then 1500, each bounded by its timer; a datagram that arrives during a
+// trial and is at least the trial's size is its test packet.
+void UdpStream::handleNegotiateMsg(const HALVEX_UDP_STREAM::NegotiateMessage* message)
+{
+    const char* who = "UdpStream::handleNegotiateMsg";
+    HLV_TRACE(TRACE_STREAM, "%s(%s): stream_pkt_len=%u", who, where(), streamPacketLength_.load());
+    if (message != nullptr && message->timeout != 0) {
+        if (state_ != TEST_PACKET || message->packetSize != streamPacketLength_) {
+            HLV_TRACE(TRACE_STREAM, "%s(%s): Spurious timeout received [timer: %u, stream_pkt_len: %u]", who, where(),
+                      message->packetSize, streamPacketLength_.load());
+            return;
+        }
+        if (streamPacketLength_ == STANDARD_PACKET) {
+            HLV_LOG("%s(%s): All packet sizes attempted have failed. Unable to negotiate a streaming packet size!", who,
+                    where());
+            finishNegotiation(false);
+            return;
+        }
+        streamPacketLength_ = BETWEEN_TRIALS;
+    }
+    stopTimer();
+    const uint32_t length = streamPacketLength_;
+    if (length != NOT_NEGOTIATED && length != BETWEEN_TRIALS) {
+        finishNegotiation(true);
+        return;
+    }
+    nextTrial();
+}
+
+void UdpStream::nextTrial()
+{
+    const char* who = "UdpStream::handleNegotiateMsg";
+    uint32_t length = streamPacketLength_ == BETWEEN_TRIALS ? STANDARD_PACKET : JUMBO_PACKET;
+    streamPacketLength_ = length;
+    HLV_TRACE(TRACE_STREAM, "%s(%s): Try a packet size of %u bytes", who, where(), length);
+    const uint32_t camera = cameraAddress();
+    HxComm::writeReg(camera, regs::GIGE_REG_SCDA0, HxComm::localAddressToward(camera));
+    HxComm::writeReg(camera, regs::GIGE_REG_SCP0, localPort());
+    HxComm::writeReg(camera, regs::GIGE_REG_SCPD0, NEGOTIATION_PACKET_DELAY);
+    received_ = 0;
+    if (!writePacketSize(length | regs::SCPS0_FIRE_TEST_PACKET | regs::SCPS0_DO_NOT_FRAGMENT)) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): Failed to write a packet size of %u bytes", who, where(), length);
+        bool written = false;
+        if (length == JUMBO_PACKET) {
+            length = STANDARD_PACKET;
+            streamPacketLength_ = length;
+            HLV_TRACE(TRACE_STREAM, "%s(%s): Try a packet size of %u bytes", who, where(), length);
+            written = writePacketSize(length | regs::SCPS0_FIRE_TEST_PACKET | regs::SCPS0_DO_NOT_FRAGMENT);
+        }
+        if (!written) {
+            HLV_LOG("%s(%s): Unable to write the packet size register!", who, where());
+            state_ = protocol_ != ids::INTERNAL_START ? LEADER : IDLE;
+            return;
+        }
+    }
+    timer_ = std::make_unique<HALVEX_UDP_STREAM::NegotiateTimeout>(camera, length, this);
+    timer_->start();
+}
+
+bool UdpStream::writePacketSize(uint32_t value)
+{
+    return HxComm::writeReg(cameraAddress(), regs::GIGE_REG_SCPS0, value) == 0;
+}
+
+// The parser takes up the state it was asked for meanwhile; the host hears the size, or its
+// negative when no size worked.
+void UdpStream::finishNegotiation(bool success)
+{
+    const uint32_t length = streamPacketLength_;
+    HLV_TRACE(TRACE_STREAM, "%s(%s): Final negotiated packet size -> %u bytes", "UdpStream::handleNegotiateMsg", where(),
+              length);
+    stopTimer();
+    negotiated_ = true;
+    state_ = protocol_ != ids::INTERNAL_START ? LEADER : IDLE;
+    writePacketSize(length | regs::SCPS0_DO_NOT_FRAGMENT);
+    auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(HX_STREAM_NEGOTIATION, cameraAddress());
+    const auto size = static_cast<int32_t>(length);
+    request->attach<int32_t>(success ? size : -size);
+    HLV_CALLBACK::Callback::postEvent(std::move(request));
+}
+
+void UdpStream::stopTimer()
+{
+    timer_.reset();
+}
+
+void UdpStream::handleDatagram(std::span<const uint8_t> datagram)
+{
+    HLV_TRACE(TRACE_STREAM, "%s(%s): current_state=%u", "UdpStream::streamReader", where(), state_.load());
+    switch (state_) {
+    case TEST_PACKET:
+        handleTestPacket(datagram);
+        return;
+    case LEADER:
+        recvLeader(datagram);
+        return;
+    case PAYLOAD:
+        // A leader arriving early means the image's end was lost: the next image starts here.
+        if (!recvPayload(datagram) && isLeaderDatagram(datagram))
+            recvLeader(datagram);
+        return;
+    case TRAILER:
+        recvTrailer(datagram);
+        if (isLeaderDatagram(datagram))
+            recvLeader(datagram);
+        return;
+    case IDLE:
+        HLV_TRACE(TRACE_STREAM, "%s(%s): (TS_IDLE) throw away %zu [0x%zx] bytes", "UdpStream::streamReader", where(),
+                  datagram.size(), datagram.size());
+        return;
+    default:
+        HLV_LOG("%s(%s): Unexpected state (%u), throw away %zu [0x%zx] bytes", "UdpStream::streamReader", where(),
+                state_.load(), datagram.size(), datagram.size());
+        return;
+    }
+}
+
+void UdpStream::handleTestPacket(std::span<const uint8_t> datagram)
+{
+    HLV_TRACE(TRACE_STREAM, "%s(%s): (TS_TEST_PACKET_STATE) %zu bytes", "UdpStream::streamReader", where(),
+              datagram.size());
+    const uint32_t trial = streamPacketLength_;
+    if (trial == NOT_NEGOTIATED || trial == BETWEEN_TRIALS || datagram.size() + wire::kIpUdpHeaderSize < trial)
+        return;
+    handleNegotiateMsg(nullptr);
+}
+
+void UdpStream::recvLeader(std::span<const uint8_t> datagram)
+{
+    const char* who = "UdpStream::recvLeader";
+    if (datagram.size() < wire::kMinStreamLeaderSize) {
+        if (!leaderError_)
+            HLV_LOG("%s(%s): Unable to read full file leader, len = %zu [0x%zx]", who, where(), datagram.size(),
+                    datagram.size());
+        leaderError_ = true;
+        return;
+    }
+    const wire::StreamLeader leader = *wire::decodeStreamLeader(datagram);
+    if (leader.header.packetFormat == wire::PacketFormat::kLeader) {
+        blockId_ = leader.header.blockId;
+        packetId_ = leader.header.packetId;
+    }
+    const wire::LeaderCheck check = wire::checkStreamLeader(leader, false);
+    if (check != wire::LeaderCheck::Ok || leader.imageLength == 0) {
+        logLeaderFault(check, leader);
+        return;
+    }
+    seqNumber_ = *wire::sequenceNumberOf(leader);
+    HLV_TRACE(TRACE_STREAM, "%s(%s): Got leader for frame %u", who, where(), seqNumber_);
+    if (!acquireBuffer()) {
+        HLV_LOG("%s(%s): Unable to acquire a buffer!", who, where());
+        return;
+    }
+    imageLength_ = leader.imageLength;
+    received_ = 0;
+    imageStatus_ = HX_STREAM_STATUS_LEADER;
+    leaderError_ = false;
+    state_ = PAYLOAD;
+}
+
+// Reported once until a good leader arrives: payload packets of an image whose leader was
+// missed would otherwise each add a line.
+void UdpStream::logLeaderFault(wire::LeaderCheck check, const wire::StreamLeader& leader)
+{
+    const char* who = "UdpStream::recvLeader";
+    const bool quiet = leaderError_;
+    leaderError_ = true;
+    if (quiet)
+        return;
+    if (check == wire::LeaderCheck::WrongFormat)
+        HLV_LOG("%s(%s): Malformed packet: wrong pkt_fmt = %u [0x%x]", who, where(), leader.header.packetFormat,
+                leader.header.packetFormat);
+    else if (check == wire::LeaderCheck::WrongPayloadType)
+        HLV_LOG("%s(%s): Wrong PAYLOAD type = %u [0x%x]", who, where(), leader.payloadType, leader.payloadType);
+    else if (check == wire::LeaderCheck::BadFileName)
+        HLV_LOG("%s(%s): Unable to parse the filename for the sequence number: '%s'", who, where(),
+                leader.fileName.c_str());
+    else
+        HLV_LOG("%s(%s): Wrong PAYLOAD size = 0x%x", who, where(), leader.imageLength);
+}
+
+bool UdpStream::recvPayload(std::span<const uint8_t> datagram)
+{
+    const std::string fault = payloadFault(datagram.first(std::min(datagram.size(), wire::kStreamHeaderSize)),
+                                           datagram.size());
+    if (!fault.empty()) {
+        payloadError(fault.c_str());
+        return false;
+    }
+    takePayload(0, datagram.subspan(wire::kStreamHeaderSize));
+    return true;
+}
+
+// Why a packet does not continue the image in progress; empty when it does (and then its packet
+// id is taken). `head` holds the packet's first bytes, `length` is its whole length.
+std::string UdpStream::payloadFault(std::span<const uint8_t> head, std::size_t length)
+{
+    const char* who = "UdpStream::recvPayload";
+    if (activeData_ == nullptr)
+        return fmtToString("%s(%s): Null active_data_ptr!", who, where());
+    const std::optional<wire::StreamHeader> header = wire::decodeStreamHeader(head);
+    if (!header)
+        return fmtToString("%s(%s): Unable to read full packet header, len = %zu [0x%zx]", who, where(), length, length);
+    if (header->packetFormat != wire::PacketFormat::kPayload)
+        return fmtToString("%s(%s): !!Out of sync. Got fmt=0x%x, but expecting PAYLOAD!!", who, where(),
+                           header->packetFormat);
+    if (header->blockId != blockId_)
+        return fmtToString("%s(%s): !!Block ID mismatch (0x%x != 0x%x)!!", who, where(), header->blockId, blockId_);
+    if (header->packetId != wire::nextPacketId(packetId_))
+        return fmtToString("%s(%s): !!Packet ID mismatch (0x%x != 0x%x + 1) for block: 0x%x!!", who, where(),
+                           header->packetId, packetId_, blockId_);
+    if (length == wire::kStreamHeaderSize)
+        return fmtToString("%s(%s): !!Unable to read the payload data, bytes_read = %zu [0x%zx]!!", who, where(), length,
+                           length);
+    packetId_ = header->packetId;
+    HLV_TRACE(TRACE_STREAM, "%s(%s): BlockID=%u, packet_id=%u", who, where(), blockId_, packetId_);
+    return {};
+}
+
+// Takes one packet's payload: `inPlace` bytes already received at the active position, then
+// `rest`, which is copied on (into the next buffers when the active one is full).
+void UdpStream::takePayload(std::size_t inPlace, std::span<const uint8_t> rest)
+{
+    const std::size_t wanted = imageLength_ - received_;
+    if (inPlace + rest.size() > wanted) {
+        // Keep the image's own bytes, never more, and give the buffer back marked faulty.
+        HLV_LOG("%s(%s): Too much data...resetting.", "UdpStream::streamReader", where());
+        const std::size_t kept = std::min(inPlace, wanted);
+        advance(kept);
+        storePayload(rest.first(wanted - kept));
+        imageStatus_ |= HX_STREAM_STATUS_ERROR;
+        handleImageReceived();
+        state_ = LEADER;
+        imageStatus_ = 0;
+        leaderError_ = true;
+        return;
+    }
+    advance(inPlace);
+    storePayload(rest);
+    HLV_TRACE(TRACE_STREAM, "%s(%s): bytes_read = %u/%u", "UdpStream::recvPayload", where(), received_, imageLength_);
+    if (received_ == imageLength_) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): Got all expected bytes [%u]. On to TRAILER_STATE.", "UdpStream::streamReader",
+                  where(), received_);
+        state_ = TRAILER;
+    } else if (activeData_ != nullptr && remaining_ < MIN_BUFFER_ROOM) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): Buffer full. Get the next.", "UdpStream::streamReader", where());
+        handBack(received_);
+        nextBufferOrNone();
+    }
+}
+
+void UdpStream::advance(std::size_t count)
+{
+    activeData_ += count;
+    remaining_ -= count;
+    received_ += static_cast<uint32_t>(count);
+}
+
+// Spreads the bytes over the active buffer and the next ones; never writes past a buffer's end.
+// Bytes for which no buffer is left are dropped, and the next packet then ends the image.
+void UdpStream::storePayload(std::span<const uint8_t> data)
+{
+    while (!data.empty() && activeData_ != nullptr) {
+        const std::size_t count = std::min(data.size(), remaining_);
+        std::memcpy(activeData_, data.data(), count);
+        advance(count);
+        data = data.subspan(count);
+        if (!data.empty()) {
+            HLV_TRACE(TRACE_STREAM, "%s(%s): Buffer full. Get the next.", "UdpStream::recvPayload", where());
+            handBack(received_);
+            nextBufferOrNone();
+        }
+    }
+}
+
+void UdpStream::nextBufferOrNone()
+{
+    if (acquireBuffer())
+        return;
+    HLV_TRACE(TRACE_STREAM, "%s(%s): >>>>> Out of buffers! Client is not keeping up! <<<<<<", "UdpStream::streamReader",
+              where());
+    if (protocol_ == ids::DOWNLOAD_STREAM_MSG && totalQueuedBufferSpace() != 0)
+        HLV_THROW(HLV_THREAD::LogicError, "total_queued_buffer_space is %zu; should be zero", totalQueuedBufferSpace());
+}
+
+// Lost or out-of-order packets make the image faulty: its buffer goes back with what arrived,
+// marked complete and in error, and the parser waits for the next leader.
+void UdpStream::payloadError(const char* text)
+{
+    HLV_LOG("%s", text);
+    HLV_LOG("%s(%s): Error processing payload packets...resetting.", "UdpStream::streamReader", where());
+    imageStatus_ |= HX_STREAM_STATUS_ERROR;
+    handleImageReceived();
+    state_ = LEADER;
+    leaderError_ = true;
+}
+
+void UdpStream::recvTrailer(std::span<const uint8_t> datagram)
+{
+    const char* who = "UdpStream::recvTrailer";
+    state_ = LEADER;
+    uint32_t faults = 0;
+    if (datagram.size() != wire::kStreamTrailerSize) {
+        HLV_LOG("%s(%s): Unable to read trailer packet, len = %zu [0x%zx]", who, where(), datagram.size(), datagram.size());
+        faults = ~0u;
+    } else {
+        const wire::StreamTrailer trailer = *wire::decodeStreamTrailer(datagram);
+        const uint32_t expectedId = wire::nextPacketId(packetId_);
+        faults = wire::checkStreamTrailer(trailer, blockId_, expectedId);
+        if (faults & wire::TrailerFault::kWrongFormat)
+            HLV_LOG("%s(%s): !!Out of sync. Got fmt=0x%x, but expecting TRAILER!!", who, where(),
+                    trailer.header.packetFormat);
+        if (faults & wire::TrailerFault::kBlockIdMismatch)
+            HLV_LOG("%s(%s): !!Block ID mismatch (0x%x != 0x%x)!!", who, where(), trailer.header.blockId, blockId_);
+        if (faults & wire::TrailerFault::kPacketIdMismatch)
+            HLV_LOG("%s(%s): !!Packet ID mismatch (%u != %u + 1)!!", who, where(), trailer.header.packetId, packetId_);
+        if (faults & wire::TrailerFault::kWrongPayloadType)
+            HLV_LOG("%s(%s): !!Wrong PAYLOAD type = 0x%x!!", who, where(), trailer.payloadType);
+    }
+    if (faults != 0) {
+        HLV_LOG("%s(%s): Error processing trailer packet...resetting.", "UdpStream::streamReader", where());
+        imageStatus_ |= HX_STREAM_STATUS_ERROR;
+        leaderError_ = true;
+    }
+    handleImageReceived();
+}
+
+void UdpStream::handleImageReceived()
+{
+    HLV_TRACE(TRACE_STREAM, "%s(%s): seq_number=%u", "UdpStream::handleImageReceived", where(), seqNumber_);
+    imageStatus_ |= HX_STREAM_STATUS_COMPLETE;
+    handBack(received_);
+}

@@ -1,0 +1,108 @@
+// The UDP image receiver: reads the camera's stream socket one datagram at a time into a bounce
+// buffer, copies each image's payload into the host's buffers, and negotiates the packet size.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "stream/stream_receiver.h"
+#include "wire/stream_packet.h"
+
+class HxComm;
+class UDPSocket;
+struct iovec;
+struct mmsghdr;
+struct sockaddr_in;
+namespace HX_PLATFORM {
+class PollSet;
+}
+namespace HALVEX_UDP_STREAM {
+class NegotiateMessage;
+class NegotiateTimeout;
+}
+
+// The stream socket belongs to the camera's control channel; the receiver keeps the channel
+// alive while it reads the socket, and is the socket's only reader.
+//
+// Threads: construction, startAndWait(), post(), negotiatedPacketSize() and destruction from the
+// owner (the camera's service thread); parsing and negotiation on the receiver's thread; the
+// negotiation timer only posts.
+class UdpStream : public StreamReceiver {
+public:
+    enum State : uint32_t { TEST_PACKET = 0, LEADER = 1, PAYLOAD = 2, TRAILER = 3, IDLE = 4 };
+    static constexpr std::size_t BOUNCE_BUFFER_SIZE = 18432;
+    static constexpr std::size_t MAX_DATAGRAM = 9216;
+    // A buffer with less room than this is handed back before the next packet.
+    static constexpr std::size_t MIN_BUFFER_ROOM = 9000;
+    static constexpr uint32_t JUMBO_PACKET = 9000;
+    static constexpr uint32_t STANDARD_PACKET = 1500;
+    // Markers of stream_pkt_len before and between the two trials.
+    static constexpr uint32_t NOT_NEGOTIATED = 0xFFFFFFFF;
+    static constexpr uint32_t BETWEEN_TRIALS = 0xFFFFFFFE;
+    static constexpr uint32_t NEGOTIATION_PACKET_DELAY = 100;
+    static constexpr uint32_t TRIAL_MICROSECONDS = 1000000;
+
+    UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel);
+    ~UdpStream() override;
+
+    // The packet size the negotiation settled on (also after it failed: the last size tried);
+    // 0 while it has not finished.
+    uint32_t negotiatedPacketSize() const;
+    // The stream socket's local port.
+    uint16_t localPort() const;
+    uint32_t state() const;
+
+private:
+    friend class HALVEX_UDP_STREAM::NegotiateTimeout;
+
+    // Parsing and negotiation (udp_stream.cpp).
+    uint32_t handleControl(const StreamControlRequest& control) override;
+    void abandonImage() override;
+    void handleOther(HLV_THREAD::Message& message) override;
+    void handleDatagram(std::span<const uint8_t> datagram);
+    void handleTestPacket(std::span<const uint8_t> datagram);
+    void recvLeader(std::span<const uint8_t> datagram);
+    void logLeaderFault(HX_WIRE::LeaderCheck check, const HX_WIRE::StreamLeader& leader);
+    // False on a framing error, which has then handed the image's buffer back.
+    bool recvPayload(std::span<const uint8_t> datagram);
+    std::string payloadFault(std::span<const uint8_t> head, std::size_t length);
+    void takePayload(std::size_t inPlace, std::span<const uint8_t> rest);
+    void advance(std::size_t count);
+    void storePayload(std::span<const uint8_t> data);
+    void recvTrailer(std::span<const uint8_t> datagram);
+    void payloadError(const char* text);
+    void handleImageReceived();
+    void nextBufferOrNone();
+    void handleNegotiateMsg(const HALVEX_UDP_STREAM::NegotiateMessage* message);
+    void nextTrial();
+    bool writePacketSize(uint32_t value);
+    void finishNegotiation(bool success);
+    void stopTimer();
+
+    // Operating-system half (udp_stream_posix.cpp).
+    bool startUp() override;
+    void waitAndRead() override;
+    void shutDown() override;
+    void readDatagrams();
+    bool readBatch();
+    bool readIntoHostBuffer();
+    void acceptDatagram(const mmsghdr& header, const iovec& piece, const sockaddr_in& source);
+    void noteReceiveError(int error);
+
+    std::shared_ptr<HxComm> channel_;
+    UDPSocket* socket_;
+    std::unique_ptr<HX_PLATFORM::PollSet> pollSet_;
+    std::vector<uint8_t> bounce_;
+    std::atomic<uint32_t> state_{IDLE};
+    std::atomic<uint32_t> streamPacketLength_{NOT_NEGOTIATED};
+    std::atomic<bool> negotiated_{false};
+    std::unique_ptr<HALVEX_UDP_STREAM::NegotiateTimeout> timer_;
+    uint16_t blockId_ = 0;
+    uint32_t packetId_ = 0;
+    uint32_t received_ = 0;
+};

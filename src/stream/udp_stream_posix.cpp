@@ -1,0 +1,189 @@
+// The UDP image receiver, operating-system half: the wait on the stream socket and the message
+// queue together, and the drain of the socket into the bounce buffer or the host's buffer.
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
+#include "control/hx_comm.h"
+#include "platform/errno_text.h"
+#include "platform/poll_wait.h"
+#include "stream/udp_negotiation.h"
+#include "control/udp_socket.h"
+#include "stream/udp_stream.h"
+
+using HLV_THREAD::TRACE_STREAM;
+
+namespace {
+
+// Receive calls in one pass before the queue and the socket are looked at again.
+constexpr unsigned MAX_CALLS_PER_PASS = 1024;
+constexpr std::size_t DATAGRAMS_PER_CALL = UdpStream::BOUNCE_BUFFER_SIZE / UdpStream::MAX_DATAGRAM;
+
+} // namespace
+
+// Built and ended here, beside the poll set it owns, which the portable half never sees whole.
+UdpStream::UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel)
+    : StreamReceiver(cameraAddress, "UdpStream", "UDP Stream"), channel_(std::move(channel)),
+      socket_(channel_ ? channel_->streamSocket() : nullptr), bounce_(BOUNCE_BUFFER_SIZE)
+{
+}
+
+UdpStream::~UdpStream()
+{
+    HLV_THREAD::closeThread(*this);
+    timer_.reset();
+}
+
+uint16_t UdpStream::localPort() const
+{
+    return socket_ != nullptr ? socket_->port() : 0;
+}
+
+bool UdpStream::startUp()
+{
+    const char* who = "UdpStream::sockInit";
+    HLV_TRACE(TRACE_STREAM, "%s: cam=%s", who, where());
+    try {
+        if (socket_ == nullptr || !socket_->valid())
+            HLV_THROW(HLV_THREAD::RuntimeError, "UDP stream socket unexpectedly null!");
+        setLocalPort(socket_->port());
+        pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
+        pollSet_->add(messageEventFd());
+        pollSet_->add(socket_->fd());
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s: Exception during UdpStream socket initialization: %s", who, error.str().c_str());
+        HLV_LOG("%s(%s): Unable to initialize the UDP stream socket!", who, where());
+        return false;
+    }
+    setConnected(true);
+    return true;
+}
+
+void UdpStream::waitAndRead()
+{
+    if (pollSet_->wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed) {
+        HLV_THREAD::RuntimeError failure;
+        failure.add(__FILE__, __LINE__, "%s", "Could not wait for the stream's events");
+        failure.add("%s", HX_PLATFORM::errnoIndicates(pollSet_->error()).c_str());
+        throw failure;
+    }
+    if (pollSet_->events(0).any())
+        resetMessageEvent();
+    if (pollSet_->events(1).any())
+        readDatagrams();
+}
+
+// While an image's payload arrives, each packet is received straight into the host buffer;
+// otherwise two datagrams per call go into the halves of the bounce buffer.
+void UdpStream::readDatagrams()
+{
+    for (unsigned calls = 0; calls < MAX_CALLS_PER_PASS && !messagesWaiting(); ++calls) {
+        const bool more = state_ == PAYLOAD && activeData_ != nullptr ? readIntoHostBuffer() : readBatch();
+        if (!more)
+            return;
+    }
+}
+
+bool UdpStream::readBatch()
+{
+    std::array<mmsghdr, DATAGRAMS_PER_CALL> headers{};
+    std::array<iovec, DATAGRAMS_PER_CALL> pieces{};
+    std::array<sockaddr_in, DATAGRAMS_PER_CALL> sources{};
+    for (std::size_t i = 0; i < DATAGRAMS_PER_CALL; ++i) {
+        pieces[i] = {bounce_.data() + i * MAX_DATAGRAM, MAX_DATAGRAM};
+        headers[i].msg_hdr.msg_iov = &pieces[i];
+        headers[i].msg_hdr.msg_iovlen = 1;
+        headers[i].msg_hdr.msg_name = &sources[i];
+        headers[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+    }
+    int count = 0;
+    do {
+        count = recvmmsg(socket_->fd(), headers.data(), DATAGRAMS_PER_CALL, MSG_DONTWAIT, nullptr);
+    } while (count < 0 && errno == EINTR);
+    if (count <= 0) {
+        if (count < 0)
+            noteReceiveError(errno);
+        return false;
+    }
+    for (std::size_t i = 0; i < std::size_t(count); ++i)
+        acceptDatagram(headers[i], pieces[i], sources[i]);
+    return true;
+}
+
+// The packet's header lands in the bounce buffer, its data at the active position as far as
+// the buffer has room, the rest after the header in the bounce buffer: never more than one
+// datagram's worth, never past the buffer's end. A packet that turns out not to continue the
+// image is put back together in the bounce buffer's second half and handled as any other.
+bool UdpStream::readIntoHostBuffer()
+{
+    const std::size_t header = HX_WIRE::kStreamHeaderSize;
+    const std::size_t room = std::min(remaining_, MAX_DATAGRAM - header);
+    std::array<iovec, 3> pieces{{{bounce_.data(), header},
+                                 {activeData_, room},
+                                 {bounce_.data() + header, MAX_DATAGRAM - header - room}}};
+    sockaddr_in source{};
+    msghdr message{};
+    message.msg_name = &source;
+    message.msg_namelen = sizeof(source);
+    message.msg_iov = pieces.data();
+    message.msg_iovlen = pieces.size();
+    ssize_t length = -1;
+    do {
+        length = recvmsg(socket_->fd(), &message, MSG_DONTWAIT);
+    } while (length < 0 && errno == EINTR);
+    if (length < 0) {
+        noteReceiveError(errno);
+        return false;
+    }
+    if ((message.msg_flags & MSG_TRUNC) != 0 || source.sin_addr.s_addr != cameraAddress()) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): dropped a foreign or oversized datagram", "UdpStream::readDatagrams", where());
+        return true;
+    }
+    const auto size = std::size_t(length);
+    const std::size_t inPlace = size > header ? std::min(size - header, room) : 0;
+    const std::size_t rest = size > header ? size - header - inPlace : 0;
+    HLV_TRACE(TRACE_STREAM, "%s(%s): current_state=%u", "UdpStream::streamReader", where(), state_.load());
+    const std::span<const uint8_t> head(bounce_.data(), std::min(size, header));
+    if (payloadFault(head, size).empty()) {
+        takePayload(inPlace, {bounce_.data() + header, rest});
+        return true;
+    }
+    uint8_t* whole = bounce_.data() + MAX_DATAGRAM;
+    std::memcpy(whole, head.data(), head.size());
+    std::memcpy(whole + header, activeData_, inPlace);
+    std::memcpy(whole + header + inPlace, bounce_.data() + header, rest);
+    handleDatagram({whole, size});
+    return true;
+}
+
+void UdpStream::noteReceiveError(int error)
+{
+    if (error != EAGAIN && error != EWOULDBLOCK)
+        HLV_LOG("%s(%s): failed to read the UDP stream socket.\n%s", "UdpStream::readDatagrams", where(),
+                HX_PLATFORM::errnoIndicates(error).c_str());
+}
+
+void UdpStream::acceptDatagram(const mmsghdr& header, const iovec& piece, const sockaddr_in& source)
+{
+    if ((header.msg_hdr.msg_flags & MSG_TRUNC) != 0) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): dropped an oversized datagram", "UdpStream::readDatagrams", where());
+        return;
+    }
+    if (source.sin_addr.s_addr != cameraAddress()) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): dropped a datagram from another address", "UdpStream::readDatagrams", where());
+        return;
+    }
+    handleDatagram({static_cast<const uint8_t*>(piece.iov_base), header.msg_len});
+}
+
+void UdpStream::shutDown()
+{
+    stopTimer();
+    pollSet_.reset();
+}

@@ -1,0 +1,797 @@
+// Tarrow capture settings: encodings, image memory arithmetic, validation of a requested record
+// into register writes, the record computed from the register caches, and the merge into a
+// caller's record.
+#include "tarrow/tarrow_capture.h"
+
+#include <array>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include <hlv_thread/log.h>
+#include <hlv_thread/note.h>
+
+#include "registers/register_map.h"
+
+using namespace HX_REGISTERS;
+
+namespace TARROW_CAPTURE {
+namespace {
+
+constexpr uint32_t PAGE_MODE = 1u << 31;
+constexpr uint32_t TRIGGER_IN_FRAMES = 1u << 31;
+constexpr uint32_t GAIN_FLAG = 1u << 31;
+constexpr uint64_t SEGMENT = 0x1000000;
+constexpr uint32_t MIN_BROC_LENGTH = 10;
+constexpr uint32_t LOW_LIGHT_FLOOR = 8000;
+constexpr uint32_t LOW_LIGHT_CEILING = 41666;
+constexpr uint32_t OUTCOME = HX_FLAG_ERR | HX_FLAG_CHG;
+
+struct Code {
+    uint32_t record;
+    uint32_t reg;
+};
+
+constexpr std::array<Code, 9> bitModes{{{HX_BIT_MODE_8A, 16}, {HX_BIT_MODE_8B, 17}, {HX_BIT_MODE_8C, 18},
+                                        {HX_BIT_MODE_8D, 19}, {HX_BIT_MODE_8E, 20}, {HX_BIT_MODE_10A, 32},
+                                        {HX_BIT_MODE_10B, 33}, {HX_BIT_MODE_10C, 35}, {HX_BIT_MODE_12, 48}}};
+constexpr std::array<Code, 6> bnsModes{{{HX_BNS_MODE_1X1, 0x101}, {HX_BNS_MODE_1X2, 0x102}, {HX_BNS_MODE_1X4, 0x104},
+                                        {HX_BNS_MODE_2X1, 0x201}, {HX_BNS_MODE_4X1, 0x401}, {HX_BNS_MODE_2X2, 0x202}}};
+constexpr std::array<Code, 3> fpnModes{{{HX_FPN_MODE_OFF, 0}, {HX_FPN_MODE_A, 1}, {HX_FPN_MODE_B, 4}}};
+constexpr std::array<Code, 8> gains{{{HX_ANALOG_GAIN_1_00, 100}, {HX_ANALOG_GAIN_1_50, 150}, {HX_ANALOG_GAIN_2_00, 200},
+                                     {HX_ANALOG_GAIN_2_50, 250}, {HX_ANALOG_GAIN_3_00, 300}, {HX_ANALOG_GAIN_3_50, 350},
+                                     {HX_ANALOG_GAIN_4_00, 400}, {HX_ANALOG_GAIN_4_50, 450}}};
+
+template <std::size_t N>
+std::optional<uint32_t> toRegister(const std::array<Code, N>& table, uint32_t record)
+{
+    for (const Code& code : table) {
+        if (code.record == record) {
+            return code.reg;
+        }
+    }
+    return std::nullopt;
+}
+
+uint32_t reg(const RegisterCache& cache, uint32_t address)
+{
+    const auto found = cache.find(address);
+    return found == cache.end() ? 0 : found->second;
+}
+
+bool isSet(uint32_t flags) { return (flags & HX_FLAG_SET) != 0; }
+
+uint32_t clamp32(uint64_t value) { return static_cast<uint32_t>(std::min<uint64_t>(value, UINT32_MAX)); }
+
+constexpr uint32_t FRACTIONAL_RATE = 1u << 31;
+constexpr double FRACTION_UNIT = 65536.0;
+
+// The longest exposure a frame period leaves; 0 when the overhead takes all of it. A rate of 0
+// (nothing read yet) counts as the slowest rate a sensor runs at, never as a division by zero.
+uint32_t exposureCeiling(double rate, uint32_t overhead, uint32_t minRate)
+{
+    const double perSecond = rate > 0 ? rate : std::max(minRate, 1u);
+    const auto period = static_cast<uint32_t>(std::trunc(1000000.0 / perSecond));
+    return period > overhead ? period - overhead : 0;
+}
+
+uint32_t lowLightMin(uint32_t overhead) { return overhead < LOW_LIGHT_FLOOR ? LOW_LIGHT_FLOOR - overhead : 0; }
+uint32_t lowLightMax(uint32_t overhead) { return overhead < LOW_LIGHT_CEILING ? LOW_LIGHT_CEILING - overhead : 0; }
+
+} // namespace
+
+double decodeFrameRate(uint32_t value, RateEncoding encoding)
+{
+    if (encoding == RateEncoding::Fractional && (value & FRACTIONAL_RATE) != 0) {
+        return static_cast<double>(value & ~FRACTIONAL_RATE) / FRACTION_UNIT;
+    }
+    return value;
+}
+
+std::optional<uint32_t> bitModeToRegister(uint32_t bitMode) { return toRegister(bitModes, bitMode); }
+
+uint32_t bitModeFromRegister(uint32_t code)
+{
+    switch (code) {
+    case 0:
+    case 16:
+        return HX_BIT_MODE_8A;
+    case 1:
+    case 18:
+        return HX_BIT_MODE_8C;
+    case 3:
+    case 32:
+        return HX_BIT_MODE_10A;
+    case 17:
+        return HX_BIT_MODE_8B;
+    case 19:
+        return HX_BIT_MODE_8D;
+    case 33:
+        return HX_BIT_MODE_10B;
+    case 35:
+        return HX_BIT_MODE_10C;
+    case 48:
+        return HX_BIT_MODE_12;
+    default:
+        return HX_BIT_MODE_8E;
+    }
+}
+
+std::optional<uint32_t> bnsModeToRegister(uint32_t bnsMode) { return toRegister(bnsModes, bnsMode); }
+
+uint32_t bnsModeFromRegister(uint32_t code)
+{
+    for (const Code& mode : bnsModes) {
+        if (mode.reg == code) {
+            return mode.record;
+        }
+    }
+    return HX_BNS_MODE_1X1;
+}
+
+std::optional<uint32_t> fpnModeToRegister(uint32_t fpnMode) { return toRegister(fpnModes, fpnMode); }
+
+uint32_t fpnModeFromRegister(uint32_t code)
+{
+    if ((code & 0x1) != 0) {
+        return HX_FPN_MODE_A;
+    }
+    if ((code & 0x4) != 0) {
+        return (code & 0x10) != 0 ? (HX_FPN_MODE_B | HX_FPN_MODE_B_EXTRA) : HX_FPN_MODE_B;
+    }
+    return HX_FPN_MODE_OFF;
+}
+
+bool isRecordMode(uint32_t mode) { return mode == 0 || (mode >= 2 && mode <= 5); }
+
+uint32_t recordModeFromRegister(uint32_t code)
+{
+    if ((code & PAGE_MODE) == 0) {
+        return (code & (1u << 27)) != 0 ? 2 : 0;
+    }
+    if ((code & (1u << 28)) != 0) {
+        return 5;
+    }
+    return (code & (1u << 29)) != 0 ? 4 : 3;
+}
+
+namespace {
+
+// The components of a version text, each built digit by digit without a check (as cameras write
+// only digits and dots there).
+std::vector<uint64_t> versionComponents(const std::string& text)
+{
+    std::vector<uint64_t> components{0};
+    for (char c : text) {
+        if (c == '\0') {
+            break;
+        }
+        if (c == '.') {
+            components.push_back(0);
+            continue;
+        }
+        components.back() = components.back() * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return components;
+}
+
+} // namespace
+
+int compareVersions(const std::string& a, const std::string& b)
+{
+    const std::vector<uint64_t> left = versionComponents(a);
+    const std::vector<uint64_t> right = versionComponents(b);
+    for (std::size_t i = 0; i < std::max(left.size(), right.size()); ++i) {
+        const uint64_t l = i < left.size() ? left[i] : 0;
+        const uint64_t r = i < right.size() ? right[i] : 0;
+        if (l != r) {
+            return l > r ? 1 : -1;
+        }
+    }
+    return 0;
+}
+
+uint32_t analogGainFromRegister(uint32_t value)
+{
+    for (const Code& gain : gains) {
+        if (gain.reg == (value & ~GAIN_FLAG)) {
+            return gain.record;
+        }
+    }
+    return HX_ANALOG_GAIN_1_00;
+}
+
+std::optional<uint32_t> analogGainToRegister(uint32_t gain) { return toRegister(gains, gain); }
+
+// --- Image memory -------------------------------------------------------------------------------
+
+ImageMemory::ImageMemory(const RegisterCache& capture, uint64_t frameBytes)
+    : frameBytes_(frameBytes),
+      pageMode_((reg(capture, GIGE_REG_RECORD_MODE) & PAGE_MODE) != 0),
+      pages_(reg(capture, GIGE_REG_IMAGE_MEM_PAGES)),
+      base_(reg(capture, GIGE_REG_IMAGE_MEM_BASE)),
+      end_(reg(capture, GIGE_REG_IMAGE_MEM_END)),
+      reserve_(reg(capture, GIGE_REG_IMAGE_MEM_RESERVE)),
+      limit_(reg(capture, GIGE_REG_IMAGE_MEM_LIMIT))
+{
+}
+
+uint64_t ImageMemory::frameUnits() const { return ((frameBytes_ + 15) / 16 * 16 + 32) / 16; }
+
+uint32_t ImageMemory::frameCapacity(uint64_t units) const
+{
+    if (frameBytes_ == 0) {
+        HLV_THROW(HLV_THREAD::LogicError, "Computed 0-length frame");
+    }
+    if (pageMode_) {
+        const uint64_t pagesPerFrame = (frameBytes_ + 4095) / 4096;
+        return clamp32(pages_ / pagesPerFrame / 128 * 128);
+    }
+    return clamp32(units / frameUnits());
+}
+
+uint64_t ImageMemory::memoryEnd(uint32_t frames) const
+{
+    uint64_t end = frameUnits() * frames + base_;
+    if (end % SEGMENT != 0) {
+        end = (end / SEGMENT + 1) * SEGMENT;
+    }
+    // A recording ending exactly at the reserve wraps to the start of the memory; never below 0.
+    if (end == reserve_ && end >= limit_) {
+        end -= limit_;
+    }
+    return end;
+}
+
+uint64_t ImageMemory::room() const { return limit_ > reserve_ ? uint64_t{limit_} - reserve_ : 0; }
+
+uint64_t ImageMemory::usableUnits() const
+{
+    const uint64_t above = uint64_t{base_} + reserve_;
+    return limit_ > above ? limit_ - above : 0;
+}
+
+uint32_t ImageMemory::lengthMax() const { return frameCapacity(usableUnits()); }
+
+// --- Writes -----------------------------------------------------------------------------------
+
+RegisterPairs CaptureWrites::ordered() const
+{
+    RegisterPairs all;
+    if (!record.empty()) {
+        all.emplace_back(GIGE_REG_SETTINGS_BATCH, 1);
+        all.insert(all.end(), record.begin(), record.end());
+        all.emplace_back(GIGE_REG_SETTINGS_BATCH, 0);
+    }
+    all.insert(all.end(), late.begin(), late.end());
+    return all;
+}
+
+// --- Validation -------------------------------------------------------------------------------
+
+CaptureValidator::CaptureValidator(const SensorOperations& sensor, RegisterCache sensorRegisters,
+                                   RegisterCache captureRegisters, std::string cameraName, RateEncoding encoding)
+    : sensor_(sensor),
+      sensorRegs_(std::move(sensorRegisters)),
+      captureRegs_(std::move(captureRegisters)),
+      cameraName_(std::move(cameraName)),
+      encoding_(encoding)
+{
+}
+
+CaptureWrites CaptureValidator::validate(HX_CAPTURE_SETTINGS& record)
+{
+    CaptureWrites writes;
+    if (isSet(record.sensor_group_flags)) {
+        validateSensor(record, writes);
+    }
+    if (isSet(record.record_group_flags)) {
+        validateRecord(record, writes);
+    }
+    if (isSet(record.exposure_group_flags)) {
+        validateExposure(record, writes);
+    }
+    return writes;
+}
+
+template <typename Check>
+void CaptureValidator::field(uint32_t& fieldFlags, uint32_t& sectionFlags, Check check)
+{
+    if (!isSet(fieldFlags)) {
+        return;
+    }
+    try {
+        check();
+    } catch (const HLV_THREAD::Exception& refusal) {
+        fieldFlags |= HX_FLAG_ERR;
+        sectionFlags |= HX_FLAG_ERR;
+        HLV_LOG("%s(%s): %s", "TarrowOperations::setCaptureSettings", cameraName_.c_str(), refusal.str().c_str());
+    }
+}
+
+void CaptureValidator::validateSensor(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
+{
+    uint32_t& section = record.sensor_group_flags;
+    bnsRequested_ = isSet(record.bns_mode_flags);
+    field(record.bit_mode_flags, section, [&] { checkBitMode(record, writes); });
+    field(record.bns_mode_flags, section, [&] { checkBnsMode(record, writes); });
+    field(record.fpn_mode_flags, section, [&] { checkFpnMode(record, writes); });
+    field(record.width_flags, section, [&] { checkWidth(record, writes); });
+    field(record.height_flags, section, [&] { checkHeight(record, writes); });
+    field(record.x_offset_flags, section, [&] { checkXOffset(record, writes); });
+    field(record.y_offset_flags, section, [&] { checkYOffset(record, writes); });
+}
+
+void CaptureValidator::checkBitMode(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
+{
+    const std::optional<uint32_t> code = bitModeToRegister(record.bit_mode);
+    if (!code) {
+        HLV_THROW(SettingsException, "Bit mode is not one of HX_BIT_MODE_*");
+    }
+    if ((sensor_.bitModeCapabilities() & record.bit_mode) == 0) {
+        HLV_THROW(SettingsException, "Bit mode 0x%X is not offered by the sensor (0x%X)", record.bit_mode,
+                  sensor_.bitModeCapabilities());
+    }
+    writes.record.emplace_back(GIGE_REG_PIXEL_FORMAT, *code);
+}
+
+void CaptureValidator::checkBnsMode(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
+{
+    const std::optional<uint32_t> code = bnsModeToRegister(record.bns_mode);
+    if (!code) {
+        HLV_THROW(SettingsException, "BNS mode is not one of HX_BNS_MODE_*");
+    }
+    if ((sensor_.bnsModeCapabilities() & record.bns_mode) == 0) {
+        HLV_THROW(SettingsException, "BNS mode 0x%X is not offered by the sensor (0x%X)", record.bns_mode,
+                  sensor_.bnsModeCapabilities());
+    }
+    writes.record.emplace_back(GIGE_REG_BNS_MODE, *code);
+}
+
+void CaptureValidator::checkFpnMode(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
+{
+    if (record.fpn_mode == HX_FPN_MODE_CALIBRATE) {
+        HLV_THROW(SettingsException, "FPN Calibrate is not supported!");
+    }
+    const std::optional<uint32_t> code = fpnModeToRegister(record.fpn_mode);
+    if (!code || (sensor_.fpnModeCapabilities() & record.fpn_mode) == 0) {
+        HLV_THROW(SettingsException, "FPN mode not within constraints");
+    }
+    writes.late.emplace_back(GIGE_REG_FPN_MODE, *code);
+}
+
+void CaptureValidator::checkWidth(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
+{
+    const uint32_t width = record.width;
+    const bool fits = bnsRequested_ || width <= sensor_.maxWidth(sensorRegs_);
+    if (!fits || width < sensor_.minWidth(sensorRegs_) || width % sensor_.widthStep() != 0) {
+        HLV_THROW(SettingsException, "ROI width not within constraints");
+    }
+    acceptedWidth_ = width;
+    writes.record.emplace_back(GIGE_REG_ROI_WIDTH, width);
+}
+
+void CaptureValidator::checkHeight(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
+{
+    const uint32_t height = record.height;
+    const bool fits = bnsRequested_ || height <= sensor_.maxHeight(sensorRegs_);
+    if (!fits || height < sensor_.minHeight(sensorRegs_) || height % sensor_.heightStep() != 0) {
+        HLV_THROW(SettingsException, "ROI height not within constraints");
+    }
+    acceptedHeight_ = height;
+    writes.record.emplace_back(GIGE_REG_ROI_HEIGHT, height);
+}
+
+void CaptureValidator::checkXOffset(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
+{
+    const uint32_t x = record.x_offset;
+    const uint32_t width = acceptedWidth_.value_or(sensorRegs_[GIGE_REG_ROI_WIDTH]);
+    const uint32_t maxWidth = sensor_.maxWidth(sensorRegs_);
+    const bool fits = bnsRequested_ || (width <= maxWidth && x <= maxWidth - width);
+    if (!fits || x < sensor_.minXOffset() || x % sensor_.xOffsetStep() != 0) {
+        HLV_THROW(SettingsException, "ROI X offset not within constraints");
+    }
+    acceptedXOffset_ = x;
+    writes.record.emplace_back(GIGE_REG_ROI_X_OFFSET, x);
+}
+
+void CaptureValidator::checkYOffset(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
+{
+    const uint32_t y = record.y_offset;
+    const uint32_t height = acceptedHeight_.value_or(sensorRegs_[GIGE_REG_ROI_HEIGHT]);
+    const uint32_t maxHeight = sensor_.maxHeight(sensorRegs_);
+    const bool fits = bnsRequested_ || (height <= maxHeight && y <= maxHeight - height);
+    if (!fits || y < sensor_.minYOffset() || y % sensor_.yOffsetStep() != 0) {
+        HLV_THROW(SettingsException, "ROI Y offset not within constraints");
+    }
+    writes.record.emplace_back(GIGE_REG_ROI_Y_OFFSET, y);
+}
+
+ImageMemory CaptureValidator::memory() { return ImageMemory(captureRegs_, sensor_.frameSize(sensorRegs_)); }
+
+uint32_t CaptureValidator::recordModeInForce(const HX_CAPTURE_SETTINGS& /*record*/) const
+{
+    return acceptedRecordMode_.value_or(recordModeFromRegister(reg(captureRegs_, GIGE_REG_RECORD_MODE)));
+}
+
+void CaptureValidator::validateRecord(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
+{
+    uint32_t& section = record.record_group_flags;
+    try {
+        const ImageMemory area = memory();
+        capacity_ = area.frameCapacity(uint64_t{area.end()} > area.base() ? area.end() - area.base() : 0);
+    } catch (const HLV_THREAD::Exception&) {
+        capacity_ = 0; // no geometry cached: every length and trigger is refused below
+    }
+    field(record.rate_flags, section, [&] { checkFrameRate(record, writes); });
+    field(record.record_mode_flags, section, [&] { checkRecordMode(record, writes); });
+    field(record.length_flags, section, [&] { checkLength(record, writes); });
+    field(record.trigger_flags, section, [&] { checkTrigger(record, writes); });
+}
+
+void CaptureValidator::checkFrameRate(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
+{
+    const uint32_t width = acceptedWidth_.value_or(sensorRegs_[GIGE_REG_ROI_WIDTH]);
+    const uint32_t height = acceptedHeight_.value_or(sensorRegs_[GIGE_REG_ROI_HEIGHT]);
+    const uint32_t x = acceptedXOffset_.value_or(sensorRegs_[GIGE_REG_ROI_X_OFFSET]);
+    const uint32_t max = sensor_.maxFrameRate(width, height, x, 0, sensorRegs_[GIGE_REG_BNS_MODE],
+                                              sensorRegs_[GIGE_REG_FRAME_RATE_LIMIT]);
+    if (encoding_ == RateEncoding::Fractional) {
+        checkFractionalFrameRate(record, writes, max);
+        return;
+    }
+    if (record.rate_divisor > 1) {
+        record.rate = static_cast<uint32_t>(std::trunc(static_cast<float>(record.rate) /
+                                                       static_cast<float>(record.rate_divisor)));
+        record.rate_divisor = 1;
+    }
+    const uint32_t min = sensor_.minFrameRate();
+    const uint32_t step = sensor_.frameRateStep();
+    const uint32_t rate = record.rate;
+    if (rate > max || rate < min || (step != 0 && rate % step != 0)) {
+        HLV_THROW(SettingsException, "Frame rate not within constraints\n  max: %d\n  min: %d\n  mod: %d",
+                  static_cast<int>(max), static_cast<int>(min), static_cast<int>(step));
+    }
+    writes.record.emplace_back(GIGE_REG_FRAME_RATE, rate);
+}
+
+// Cameras that hold fractional rates take rate / divisor exactly; the caller's words stay as
+// they were, and there is no step to keep to.
+void CaptureValidator::checkFractionalFrameRate(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes, uint32_t max)
+{
+    const float rate = record.rate_divisor >= 2
+                           ? static_cast<float>(record.rate) / static_cast<float>(record.rate_divisor)
+                           : static_cast<float>(record.rate);
+    const uint32_t min = sensor_.minFrameRate();
+    // Checked before encoding: a hostile rate times 65536 would not fit the register word.
+    if (rate > static_cast<float>(max) || rate < static_cast<float>(min)) {
+        HLV_THROW(SettingsException, "Frame rate not within constraints\n  max: %d\n  min: %d\n  mod: %d",
+                  static_cast<int>(max), static_cast<int>(min), static_cast<int>(sensor_.frameRateStep()));
+    }
+    uint32_t value = record.rate;
+    if (record.rate_divisor >= 2) {
+        const float whole = std::trunc(rate);
+        value = rate - whole >= 0.0000001f ? (static_cast<uint32_t>(std::trunc(rate * 65536.0f)) | FRACTIONAL_RATE)
+                                           : static_cast<uint32_t>(whole);
+    }
+    writes.record.emplace_back(GIGE_REG_FRAME_RATE, value);
+}
+
+void CaptureValidator::checkRecordMode(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
+{
+    if (!isRecordMode(record.record_mode)) {
+        HLV_THROW(SettingsException, "mode [%d] is not supported!", static_cast<int>(record.record_mode));
+    }
+    acceptedRecordMode_ = record.record_mode;
+    writes.record.emplace_back(GIGE_REG_RECORD_MODE, record.record_mode);
+}
+
+void CaptureValidator::checkLength(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
+{
+    const uint32_t length = record.length;
+    if (length == 0) {
+        HLV_THROW(SettingsException, "Zero record length");
+    }
+    const ImageMemory area = memory();
+    if (recordModeInForce(record) != HX_RECORD_MODE_LTR) {
+        checkStandardLength(record, writes, area);
+        return;
+    }
+    if (length < MIN_BROC_LENGTH) {
+        HLV_THROW(SettingsException, "LTR Mode IM Broc Under Minimum Recording Length");
+    }
+    if (length > capacity_) {
+        HLV_THROW(SettingsException, "Length (%d frames @ %d) exceeds image memory capacity (%d frames)",
+                  static_cast<int>(length), static_cast<int>(area.frameBytes()), static_cast<int>(capacity_));
+    }
+    writes.late.emplace_back(GIGE_REG_RECORD_END_SEGMENT, (area.reserve() >> 24) & 0xFF);
+    writes.late.emplace_back(GIGE_REG_BROC_LENGTH, length);
+}
+
+// Outside LTR mode a recording ends on a memory segment, so the camera holds every frame up to
+// that segment: the length the caller gets back is what the segment holds.
+void CaptureValidator::checkStandardLength(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes,
+                                           const ImageMemory& area)
+{
+    const uint32_t length = record.length;
+    const uint64_t end = area.memoryEnd(length);
+    const uint64_t room = area.room();
+    if (end > room) {
+        HLV_THROW(SettingsException, "Length %lluqw (%d frames @ %d) exceeds image memory capacity (%dqw - %dqw = %dqw)",
+                  static_cast<unsigned long long>(end), static_cast<int>(length), static_cast<int>(area.frameBytes()),
+                  static_cast<int>(area.limit()), static_cast<int>(area.reserve()), static_cast<int>(room));
+    }
+    const uint64_t units = end > area.base() ? end - area.base() : 0;
+    const uint32_t fits = area.frameCapacity(units);
+    if (end == room) {
+        if (length > fits) {
+            HLV_THROW(SettingsException, "Length (%d frames @ %d) exceeds image memory capacity (%d frames)",
+                      static_cast<int>(length), static_cast<int>(area.frameBytes()), static_cast<int>(fits));
+        }
+        writes.late.emplace_back(GIGE_REG_RECORD_END_SEGMENT, (area.reserve() >> 24) & 0xFF);
+    } else {
+        writes.late.emplace_back(GIGE_REG_RECORD_END_SEGMENT, static_cast<uint32_t>(end >> 24));
+    }
+    if (fits != length) {
+        record.length = fits;
+        record.length_flags |= HX_FLAG_CHG;
+    }
+    capacity_ = fits;
+}
+
+void CaptureValidator::checkTrigger(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
+{
+    const uint32_t trigger = record.trigger;
+    if (recordModeInForce(record) == HX_RECORD_MODE_LTR && trigger != 0) {
+        HLV_THROW(SettingsException, "Trigger must be a start trigger in IM_BROC!");
+    }
+    if (trigger > capacity_) {
+        HLV_THROW(SettingsException, "Trigger not within constraints (%u > %u)", trigger, capacity_);
+    }
+    writes.late.emplace_back(GIGE_REG_TRIGGER_POSITION, trigger | TRIGGER_IN_FRAMES);
+}
+
+void CaptureValidator::validateExposure(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
+{
+    uint32_t& section = record.exposure_group_flags;
+    field(record.exposure_flags, section, [&] { checkExposure(record, writes); });
+    field(record.low_light_flags, section, [&] { checkLowLight(record, writes); });
+}
+
+void CaptureValidator::checkExposure(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
+{
+    // The frame period in force is the camera's, not one asked for in the same record.
+    const double rate = decodeFrameRate(captureRegs_[GIGE_REG_FRAME_RATE], encoding_);
+    const uint32_t max = exposureCeiling(rate, captureRegs_[GIGE_REG_EXPOSURE_OVERHEAD], sensor_.minFrameRate());
+    const uint32_t exposure = record.exposure;
+    if (exposure < captureRegs_[GIGE_REG_EXPOSURE_MIN] || exposure > max) {
+        HLV_THROW(SettingsException, "Exposure time not within constraints");
+    }
+    writes.record.emplace_back(GIGE_REG_EXPOSURE, exposure);
+}
+
+void CaptureValidator::checkLowLight(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
+{
+    const uint32_t exposure = record.low_light;
+    if (exposure == 0) {
+        writes.late.emplace_back(GIGE_REG_LOW_LIGHT_ENABLE, 0);
+        return;
+    }
+    const uint32_t overhead = captureRegs_[GIGE_REG_EXPOSURE_OVERHEAD];
+    if (exposure < lowLightMin(overhead) || exposure > lowLightMax(overhead)) {
+        HLV_THROW(SettingsException, "Lowlight exposure time not within constraints");
+    }
+    writes.late.emplace_back(GIGE_REG_LOW_LIGHT_ENABLE, 1);
+    writes.late.emplace_back(GIGE_REG_LOW_LIGHT_EXPOSURE, exposure);
+}
+
+// --- Computation ------------------------------------------------------------------------------
+
+namespace {
+
+void computeSensorSection(const SensorOperations& sensor, RegisterCache& regs, HX_CAPTURE_SETTINGS& record)
+{
+    record.bit_mode = bitModeFromRegister(regs[GIGE_REG_PIXEL_FORMAT]);
+    record.bit_mode_caps = sensor.bitModeCapabilities();
+    record.bns_mode = bnsModeFromRegister(regs[GIGE_REG_BNS_MODE]);
+    record.bns_mode_caps = sensor.bnsModeCapabilities();
+    record.width = regs[GIGE_REG_ROI_WIDTH];
+    record.width_max = sensor.maxWidth(regs);
+    record.width_min = sensor.minWidth(regs);
+    record.width_constr = sensor.widthStep();
+    record.height = regs[GIGE_REG_ROI_HEIGHT];
+    record.height_max = sensor.maxHeight(regs);
+    record.height_min = sensor.minHeight(regs);
+    record.height_constr = sensor.heightStep();
+    record.x_offset = regs[GIGE_REG_ROI_X_OFFSET];
+    record.x_offset_max = sensor.maxXOffset(regs);
+    record.x_offset_min = sensor.minXOffset();
+    record.x_offset_constr = sensor.xOffsetStep();
+    record.y_offset = regs[GIGE_REG_ROI_Y_OFFSET];
+    record.y_offset_max = sensor.maxYOffset(regs);
+    record.y_offset_min = sensor.minYOffset();
+    record.y_offset_constr = sensor.yOffsetStep();
+}
+
+uint32_t currentLength(RegisterCache& capture, const ImageMemory& memory, uint32_t recordMode, uint32_t lengthMax)
+{
+    if (recordMode == HX_RECORD_MODE_LTR) {
+        return std::min(std::max(capture[GIGE_REG_BROC_LENGTH], MIN_BROC_LENGTH), lengthMax);
+    }
+    // A segment at or below the base (the reserve's partition byte) means the whole memory.
+    const uint64_t end = uint64_t{capture[GIGE_REG_RECORD_END_SEGMENT]} << 24;
+    if (end <= memory.base() || end - memory.base() >= memory.usableUnits()) {
+        return lengthMax;
+    }
+    return memory.frameCapacity(end - memory.base());
+}
+
+uint32_t currentTrigger(uint32_t position, uint32_t length)
+{
+    if ((position & TRIGGER_IN_FRAMES) != 0) {
+        return position & ~TRIGGER_IN_FRAMES;
+    }
+    const double frames = (static_cast<double>(length) - 1.0) * position / 100.0 + 0.5;
+    return frames > 0 ? static_cast<uint32_t>(frames) : 0;
+}
+
+void computeFrameRate(RegisterCache& capture, const std::string& cameraName, uint32_t minRate, RateEncoding encoding,
+                      HX_CAPTURE_SETTINGS& record)
+{
+    const uint32_t value = capture[GIGE_REG_FRAME_RATE];
+    record.rate = value;
+    record.rate_divisor = 1;
+    if (encoding == RateEncoding::Fractional && (value & FRACTIONAL_RATE) != 0) {
+        record.rate = value & ~FRACTIONAL_RATE;
+        record.rate_divisor = static_cast<uint32_t>(FRACTION_UNIT);
+    }
+    if (record.rate == 0) {
+        record.rate = minRate;
+        record.rate_divisor = 1;
+        HLV_LOG("%s(%s): Camera returned 0 FPS; force to %d FPS", "TarrowOperations::getCaptureSettings",
+                cameraName.c_str(), static_cast<int>(minRate));
+    }
+}
+
+void computeRecordSection(const SensorOperations& sensor, RegisterCache& sensorRegs, RegisterCache& capture,
+                          const std::string& cameraName, RateEncoding encoding, HX_CAPTURE_SETTINGS& record)
+{
+    const ImageMemory memory(capture, sensor.frameSize(sensorRegs));
+    record.record_mode = recordModeFromRegister(capture[GIGE_REG_RECORD_MODE]);
+    record.length_max = memory.lengthMax();
+    record.length = currentLength(capture, memory, record.record_mode, record.length_max);
+    record.trigger = currentTrigger(capture[GIGE_REG_TRIGGER_POSITION], record.length);
+    computeFrameRate(capture, cameraName, sensor.minFrameRate(), encoding, record);
+    record.rate_max = sensor.cachedMaxFrameRate(sensorRegs);
+    record.rate_min = sensor.minFrameRate();
+    record.rate_constr = sensor.frameRateStep();
+}
+
+void computeExposureSection(RegisterCache& capture, uint32_t minRate, HX_CAPTURE_SETTINGS& record)
+{
+    const uint32_t overhead = capture[GIGE_REG_EXPOSURE_OVERHEAD];
+    const double rate = static_cast<double>(record.rate) / std::max(record.rate_divisor, 1u);
+    record.exposure = capture[GIGE_REG_EXPOSURE];
+    record.exposure_min = capture[GIGE_REG_EXPOSURE_MIN];
+    record.exposure_max = exposureCeiling(rate, overhead, minRate);
+    record.exposure_constr = 1;
+    record.low_light = capture[GIGE_REG_LOW_LIGHT_ENABLE] != 0 ? capture[GIGE_REG_LOW_LIGHT_EXPOSURE] : 0;
+    record.low_light_min = lowLightMin(overhead);
+    record.low_light_max = lowLightMax(overhead);
+}
+
+} // namespace
+
+void computeCapture(const SensorOperations& sensor, RegisterCache& sensorRegisters, RegisterCache& captureRegisters,
+                    const std::string& cameraName, HX_CAPTURE_SETTINGS& record, RateEncoding encoding)
+{
+    record.fpn_mode = fpnModeFromRegister(captureRegisters[GIGE_REG_FPN_MODE]);
+    record.fpn_mode_caps = sensor.fpnModeCapabilities();
+    computeSensorSection(sensor, sensorRegisters, record);
+    computeRecordSection(sensor, sensorRegisters, captureRegisters, cameraName, encoding, record);
+    computeExposureSection(captureRegisters, sensor.minFrameRate(), record);
+}
+
+// --- Merge --------------------------------------------------------------------------------------
+
+namespace {
+
+// One field group of the record: its value words (unused slots null), its flags word and its
+// section's flags word.
+struct MergeGroup {
+    std::array<uint32_t HX_CAPTURE_SETTINGS::*, 4> values;
+    uint32_t HX_CAPTURE_SETTINGS::*flags;
+    uint32_t HX_CAPTURE_SETTINGS::*section;
+};
+
+void mergeGroup(const MergeGroup& group, const HX_CAPTURE_SETTINGS& cached, HX_CAPTURE_SETTINGS& caller)
+{
+    bool differs = false;
+    for (uint32_t HX_CAPTURE_SETTINGS::*value : group.values) {
+        differs = differs || (value != nullptr && caller.*value != cached.*value);
+    }
+    if (!differs) {
+        return;
+    }
+    for (uint32_t HX_CAPTURE_SETTINGS::*value : group.values) {
+        if (value != nullptr) {
+            caller.*value = cached.*value;
+        }
+    }
+    caller.*(group.flags) |= HX_FLAG_CHG;
+    caller.*(group.section) |= HX_FLAG_CHG;
+}
+
+const std::array<MergeGroup, 13>& captureGroups()
+{
+    using R = HX_CAPTURE_SETTINGS;
+    static const std::array<MergeGroup, 13> groups{{
+        {{&R::bit_mode, &R::bit_mode_caps}, &R::bit_mode_flags, &R::sensor_group_flags},
+        {{&R::bns_mode, &R::bns_mode_caps}, &R::bns_mode_flags, &R::sensor_group_flags},
+        {{&R::fpn_mode, &R::fpn_mode_caps}, &R::fpn_mode_flags, &R::sensor_group_flags},
+        {{&R::width, &R::width_max, &R::width_min, &R::width_constr}, &R::width_flags, &R::sensor_group_flags},
+        {{&R::height, &R::height_max, &R::height_min, &R::height_constr}, &R::height_flags, &R::sensor_group_flags},
+        {{&R::x_offset, &R::x_offset_max, &R::x_offset_min, &R::x_offset_constr}, &R::x_offset_flags,
+         &R::sensor_group_flags},
+        {{&R::y_offset, &R::y_offset_max, &R::y_offset_min, &R::y_offset_constr}, &R::y_offset_flags,
+         &R::sensor_group_flags},
+        {{&R::record_mode}, &R::record_mode_flags, &R::record_group_flags},
+        {{&R::length, &R::length_max}, &R::length_flags, &R::record_group_flags},
+        {{&R::trigger}, &R::trigger_flags, &R::record_group_flags},
+        {{&R::rate, &R::rate_max, &R::rate_min, &R::rate_constr}, &R::rate_flags, &R::record_group_flags},
+        {{&R::exposure, &R::exposure_max, &R::exposure_min, &R::exposure_constr}, &R::exposure_flags,
+         &R::exposure_group_flags},
+        {{&R::low_light}, &R::low_light_flags, &R::exposure_group_flags},
+    }};
+    return groups;
+}
+
+} // namespace
+
+void mergeCapture(const HX_CAPTURE_SETTINGS& cached, HX_CAPTURE_SETTINGS& caller)
+{
+    for (const MergeGroup& group : captureGroups()) {
+        mergeGroup(group, cached, caller);
+    }
+    caller.rate_divisor = cached.rate_divisor;
+    caller.low_light_min = cached.low_light_min;
+    caller.low_light_max = cached.low_light_max;
+    for (uint32_t section : {caller.sensor_group_flags, caller.record_group_flags, caller.exposure_group_flags}) {
+        if ((section & HX_FLAG_CHG) != 0) {
+            caller.flags |= HX_FLAG_CHG;
+        }
+    }
+}
+
+void markUnconfirmed(HX_CAPTURE_SETTINGS& record)
+{
+    for (const MergeGroup& group : captureGroups()) {
+        const uint32_t flags = record.*(group.flags);
+        if (isSet(record.*(group.section)) && isSet(flags) && (flags & HX_FLAG_ERR) == 0) {
+            record.*(group.flags) |= HX_FLAG_ERR;
+            record.*(group.section) |= HX_FLAG_ERR;
+        }
+    }
+}
+
+void summariseCaptureFlags(HX_CAPTURE_SETTINGS& record)
+{
+    record.flags &= ~OUTCOME;
+    for (uint32_t section : {record.sensor_group_flags, record.record_group_flags, record.exposure_group_flags}) {
+        record.flags |= section & OUTCOME;
+    }
+}
+
+void clearCaptureOutcome(HX_CAPTURE_SETTINGS& record)
+{
+    using R = HX_CAPTURE_SETTINGS;
+    for (uint32_t R::*flags :
+         {&R::flags, &R::sensor_group_flags, &R::bit_mode_flags, &R::bns_mode_flags, &R::fpn_mode_flags, &R::width_flags,
+          &R::height_flags, &R::x_offset_flags, &R::y_offset_flags, &R::record_group_flags, &R::record_mode_flags,
+          &R::length_flags, &R::trigger_flags, &R::rate_flags, &R::exposure_group_flags, &R::exposure_flags,
+          &R::low_light_flags}) {
+        record.*flags &= ~OUTCOME;
+    }
+}
+
+} // namespace TARROW_CAPTURE

@@ -1,0 +1,163 @@
+// Tarrow capture settings: the record and register encodings, the image memory arithmetic, and
+// the validation, computation and merge of HX_CAPTURE_SETTINGS. Pure: no camera traffic.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <hx/hx.h>
+
+#include "registers/register_cache.h"
+#include "control/register_channel.h"
+#include "sensors/sensor_operations.h"
+
+namespace TARROW_CAPTURE {
+
+// How a camera holds its frame rate register: whole frames per second, or (second family) also
+// fractions, as frames per second times 65536 with bit 31 set.
+enum class RateEncoding { WholeFrames, Fractional };
+
+// Frames per second held by a frame rate register value.
+double decodeFrameRate(uint32_t value, RateEncoding encoding);
+
+// Record value <-> register value. The "to register" forms give nothing for a value the record
+// may not hold; the "from register" forms map every register value to some record value.
+std::optional<uint32_t> bitModeToRegister(uint32_t bitMode);
+uint32_t bitModeFromRegister(uint32_t code);
+std::optional<uint32_t> bnsModeToRegister(uint32_t bnsMode);
+uint32_t bnsModeFromRegister(uint32_t code);
+std::optional<uint32_t> fpnModeToRegister(uint32_t fpnMode);
+uint32_t fpnModeFromRegister(uint32_t code);
+bool isRecordMode(uint32_t mode);
+uint32_t recordModeFromRegister(uint32_t code);
+
+// The camera's image memory as its capture registers describe it, in 16-byte units, for frames of
+// a given size. In page mode (bit 31 of the record mode register) capacity counts whole pages.
+class ImageMemory {
+public:
+    ImageMemory(const RegisterCache& capture, uint64_t frameBytes);
+
+    // Units one frame takes: its bytes rounded up to 16, plus a 32-byte header.
+    uint64_t frameUnits() const;
+    // Frames that fit `units` of memory. Throws HLV_THREAD::LogicError for a 0-byte frame.
+    uint32_t frameCapacity(uint64_t units) const;
+    // The memory address just past `frames` frames from the base, rounded up to a segment.
+    uint64_t memoryEnd(uint32_t frames) const;
+    // The recording room: limit minus reserve (0 when the camera reports them the wrong way round).
+    uint64_t room() const;
+    // The longest recording the memory holds.
+    uint32_t lengthMax() const;
+    // Memory units from the base up to the limit, less the reserve: what lengthMax() counts.
+    uint64_t usableUnits() const;
+
+    uint64_t frameBytes() const { return frameBytes_; }
+    uint32_t base() const { return base_; }
+    uint32_t end() const { return end_; }
+    uint32_t reserve() const { return reserve_; }
+    uint32_t limit() const { return limit_; }
+
+private:
+    uint64_t frameBytes_;
+    bool pageMode_;
+    uint32_t pages_;
+    uint32_t base_;
+    uint32_t end_;
+    uint32_t reserve_;
+    uint32_t limit_;
+};
+
+// The register writes of one setCaptureSettings call: the pairs written inside the settings
+// batch, and those written after it.
+struct CaptureWrites {
+    RegisterPairs record;
+    RegisterPairs late;
+
+    bool empty() const { return record.empty() && late.empty(); }
+    // Everything in write order: batch on, record pairs, batch off, late pairs. The batch pairs
+    // appear only around record pairs.
+    RegisterPairs ordered() const;
+};
+
+// Checks the fields of a record that are marked Set (in a section marked Set) against the sensor
+// and the image memory, one field at a time: a refused field gets HX_FLAG_ERR in its own and its
+// section's flags word and its reason is logged; the accepted ones become register writes. Works
+// on copies of the caches, so it may run without the owner's state mutex.
+class CaptureValidator {
+public:
+    CaptureValidator(const SensorOperations& sensor, RegisterCache sensorRegisters, RegisterCache captureRegisters,
+                     std::string cameraName, RateEncoding encoding = RateEncoding::WholeFrames);
+
+    CaptureWrites validate(HX_CAPTURE_SETTINGS& record);
+
+private:
+    void validateSensor(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes);
+    void validateRecord(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes);
+    void validateExposure(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes);
+
+    void checkBitMode(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes);
+    void checkBnsMode(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes);
+    void checkFpnMode(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes);
+    void checkWidth(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes);
+    void checkHeight(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes);
+    void checkXOffset(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes);
+    void checkYOffset(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes);
+    void checkFrameRate(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes);
+    void checkFractionalFrameRate(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes, uint32_t max);
+    void checkRecordMode(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes);
+    void checkLength(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes);
+    void checkStandardLength(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes, const ImageMemory& memory);
+    void checkTrigger(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes);
+    void checkExposure(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes);
+    void checkLowLight(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes);
+
+    // Runs one field's check; a SettingsException refuses that field only.
+    template <typename Check>
+    void field(uint32_t& fieldFlags, uint32_t& sectionFlags, Check check);
+
+    ImageMemory memory();
+    uint32_t recordModeInForce(const HX_CAPTURE_SETTINGS& record) const;
+
+    const SensorOperations& sensor_;
+    RegisterCache sensorRegs_;
+    RegisterCache captureRegs_;
+    std::string cameraName_;
+    RateEncoding encoding_;
+    bool bnsRequested_ = false;
+    std::optional<uint32_t> acceptedWidth_;
+    std::optional<uint32_t> acceptedHeight_;
+    std::optional<uint32_t> acceptedXOffset_;
+    std::optional<uint32_t> acceptedRecordMode_;
+    uint32_t capacity_ = 0;
+};
+
+// Fills a capture record from the sensor and capture register caches (the caller holds the
+// owner's state mutex). Throws HLV_THREAD::LogicError when the caches hold no frame geometry.
+void computeCapture(const SensorOperations& sensor, RegisterCache& sensorRegisters, RegisterCache& captureRegisters,
+                    const std::string& cameraName, HX_CAPTURE_SETTINGS& record,
+                    RateEncoding encoding = RateEncoding::WholeFrames);
+
+// Copies every group of `cached` whose values differ from `caller` into `caller`, marking the
+// field, its section and the record HX_FLAG_CHG. Flags words are never copied; the rate divisor
+// and the low-light limits are always copied.
+void mergeCapture(const HX_CAPTURE_SETTINGS& cached, HX_CAPTURE_SETTINGS& caller);
+
+// Sets HX_FLAG_ERR and HX_FLAG_CHG of the record flags from its three section flags words.
+void summariseCaptureFlags(HX_CAPTURE_SETTINGS& record);
+
+// Marks every field that was asked for and not refused HX_FLAG_ERR (with its section): for a
+// write the camera did not confirm, whatever part of it the camera may have applied.
+void markUnconfirmed(HX_CAPTURE_SETTINGS& record);
+
+// Clears HX_FLAG_ERR and HX_FLAG_CHG in every flags word, so a reused record reports this call only.
+void clearCaptureOutcome(HX_CAPTURE_SETTINGS& record);
+
+// Compares two dotted version texts component by component (each cut at its first NUL; a missing
+// component counts 0): 1 when a is the higher, -1 when b is, 0 when they are equal.
+int compareVersions(const std::string& a, const std::string& b);
+
+// The analog gain record bit for a gain register value (bit 31 is a flag, not value).
+uint32_t analogGainFromRegister(uint32_t value);
+std::optional<uint32_t> analogGainToRegister(uint32_t gain);
+
+} // namespace TARROW_CAPTURE

@@ -1,0 +1,90 @@
+// Download watchdog: ends a running download whose camera has stopped sending, so the host gets
+// its buffers back instead of waiting for frames that will never come.
+#include "tarrow/tarrow_download_watchdog.h"
+
+#include <memory>
+#include <new>
+
+#include "control/camera_address.h"
+#include "camera/camera_services.h"
+#include "hlv_thread/log.h"
+#include "hlv_thread/period_scale.h"
+#include "callback/hx_stream.h"
+#include "control/message_ids.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int64_t nowTicks()
+{
+    return Clock::now().time_since_epoch().count();
+}
+
+} // namespace
+
+DownloadWatchdog::DownloadWatchdog(uint32_t cameraAddress, std::function<bool()> streamPaused)
+    : HLV_THREAD::Ticker(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000 / CHECKS_PER_STALL)),
+      cameraAddress_(cameraAddress), streamPaused_(std::move(streamPaused)),
+      stallLimit_(std::chrono::microseconds(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000)))
+{
+}
+
+DownloadWatchdog::~DownloadWatchdog()
+{
+    stopAndJoin();
+}
+
+void DownloadWatchdog::arm()
+{
+    lastProgress_ = nowTicks();
+    fired_ = false;
+    armed_ = true;
+}
+
+void DownloadWatchdog::disarm()
+{
+    armed_ = false;
+}
+
+void DownloadWatchdog::progress()
+{
+    lastProgress_ = nowTicks();
+}
+
+void DownloadWatchdog::tick()
+{
+    if (!armed_ || fired_ || !stalled())
+        return;
+    fired_ = true;
+    postStop();
+}
+
+bool DownloadWatchdog::stalled() const
+{
+    const Clock::duration quiet = Clock::duration(nowTicks() - lastProgress_.load());
+    return quiet >= stallLimit_ && !(streamPaused_ && streamPaused_());
+}
+
+// An ownerless stop request without a route: whoever handles it last deletes it.
+void DownloadWatchdog::postStop()
+{
+    const std::string camera = dottedAddress(cameraAddress_);
+    std::shared_ptr<CameraServices> service = CameraServices::find(cameraAddress_);
+    if (!service) {
+        HLV_LOG("%s(%s): The download has stalled and the camera has no service any more.", "DownloadWatchdog::tick",
+                camera.c_str());
+        return;
+    }
+    HLV_LOG("%s(%s): No download data for %lld ms; stopping the download.", "DownloadWatchdog::tick", camera.c_str(),
+            static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(stallLimit_).count()));
+    auto* stop = new (std::nothrow)
+        HxStream<HLV_THREAD::Message>(HX_MESSAGE_IDS::DOWNLOAD_STREAM_MSG, nullptr, service, 0, cameraAddress_);
+    if (stop == nullptr) {
+        HLV_LOG("%s(%s): Unable to allocate the stop message.", "DownloadWatchdog::tick", camera.c_str());
+        return;
+    }
+    stop->stop = true;
+    ++stops_;
+    service->post(stop);
+}

@@ -1,0 +1,430 @@
+// Tarrow notifications: subscriptions per camera, camera notifications into the register caches,
+// and the change, state and progress events that follow for subscribed clients.
+#include "tarrow/tarrow_notifications.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include <hlv_thread/log.h>
+#include <hlv_thread/note.h>
+
+#include "control/hx_notification.h"
+#include "camera/subscription.h"
+#include "registers/register_map.h"
+#include "tarrow/tarrow_commands.h"
+#include "tarrow/tarrow_download_settings.h"
+#include "tarrow/tarrow_io_settings.h"
+#include "tarrow/tarrow_merge.h"
+#include "tarrow/tarrow_operations.h"
+#include "tarrow/tarrow_stream_settings.h"
+
+using namespace HX_REGISTERS;
+using HLV_THREAD::TRACE_OPERATIONS;
+
+namespace {
+
+constexpr uint32_t TRIGGER_IN_FRAMES = 1u << 31;
+
+// Where a notified register is looked for, and the event a hit marks. One address may sit in
+// several groups (the camera state is in download, playback and state).
+constexpr std::array<std::pair<RegisterGroup, uint32_t>, 8> NOTIFIED_GROUPS{{
+    {RegisterGroup::Capture, HX_CAPTURE_CHANGE},
+    {RegisterGroup::Download, HX_DOWNLOAD_CHANGE},
+    {RegisterGroup::IO, HX_IO_CHANGE},
+    {RegisterGroup::Sensor, HX_CAPTURE_CHANGE},
+    {RegisterGroup::State, HX_STATE},
+    {RegisterGroup::Playback, HX_PLAYBACK_CHANGE},
+    {RegisterGroup::Progress, HX_PROGRESS_UPDATE},
+    {RegisterGroup::Lens, HX_LENS_CHANGE},
+}};
+
+// The order in which marked events are posted.
+constexpr std::array<uint32_t, 7> EVENT_ORDER{HX_CAPTURE_CHANGE, HX_DOWNLOAD_CHANGE, HX_IO_CHANGE, HX_LENS_CHANGE,
+                                              HX_STATE,          HX_PLAYBACK_CHANGE, HX_PROGRESS_UPDATE};
+
+constexpr uint32_t bit(uint32_t event)
+{
+    return 1u << event;
+}
+
+HX_PROGRESS freshProgress()
+{
+    HX_PROGRESS record{};
+    record.ver_maj = HX_API_VERSION_MAJ;
+    record.ver_min = HX_API_VERSION_MIN;
+    return record;
+}
+
+// A record as its initialiser leaves it, filled from the cache by the family's merge.
+template <class Record, class Init, class Merge>
+Record filledFrom(const Record& cached, Init init, Merge merge)
+{
+    Record record;
+    init(&record, static_cast<uint32_t>(sizeof(record)));
+    merge(cached, record);
+    return record;
+}
+
+} // namespace
+
+namespace TARROW_EVENTS {
+
+const char* eventName(uint32_t event)
+{
+    switch (event) {
+    case HX_CAPTURE_CHANGE: return "HX_CAPTURE_CHANGE";
+    case HX_STATE: return "HX_STATE";
+    case HX_DOWNLOAD_CHANGE: return "HX_DOWNLOAD_CHANGE";
+    case HX_IO_CHANGE: return "HX_IO_CHANGE";
+    case HX_LENS_CHANGE: return "HX_LENS_CHANGE";
+    case HX_PLAYBACK_CHANGE: return "HX_PLAYBACK_CHANGE";
+    case HX_STREAM_CHANGE: return "HX_STREAM_CHANGE";
+    case HX_PROGRESS_UPDATE: return "HX_PROGRESS_UPDATE";
+    default: return "unknown event";
+    }
+}
+
+uint32_t computeProgress(RegisterCache& progress, uint32_t cameraState, uint32_t recordLength, uint32_t lastState,
+                         HX_PROGRESS& record)
+{
+    using namespace TARROW_COMMANDS;
+    if (cameraState != lastState && cameraState != STATE_REVIEW)
+        return cameraState;
+    if (cameraState != STATE_ARM && cameraState != STATE_TRIGGER && cameraState != STATE_REVIEW)
+        return cameraState;
+    const uint64_t sinceArm = progress[GIGE_REG_PROGRESS_C08C];
+    uint64_t recorded = progress[GIGE_REG_PROGRESS_C090];
+    uint64_t trigger = 0;
+    if (cameraState == STATE_REVIEW) {
+        trigger = progress[GIGE_REG_PROGRESS_C180];
+    } else {
+        // The trigger position is frames with bit 31 set, otherwise a percentage of the length.
+        const uint32_t position = progress[GIGE_REG_TRIGGER_POSITION];
+        trigger = (position & TRIGGER_IN_FRAMES) != 0 ? position & ~TRIGGER_IN_FRAMES
+                                                       : uint64_t{position} * record.total_frames / 100;
+        if (cameraState == STATE_ARM)
+            recorded = std::min(sinceArm, trigger);
+    }
+    if (cameraState != STATE_ARM)
+        recorded += trigger;
+    record.error = 0;
+    record.total_frames = recordLength;
+    record.trigger_frames = static_cast<uint32_t>(std::min<uint64_t>(recordLength, trigger));
+    record.recorded_frames = static_cast<uint32_t>(std::min<uint64_t>(recordLength, recorded));
+    return cameraState;
+}
+
+void mergeProgress(const HX_PROGRESS& cached, HX_PROGRESS& caller)
+{
+    using R = HX_PROGRESS;
+    TARROW_MERGE::mergeGroup(cached, caller,
+                             {&R::error, &R::total_frames, &R::trigger_frames, &R::recorded_frames, &R::percent,
+                              &R::camera_progress},
+                             {&R::flags});
+}
+
+} // namespace TARROW_EVENTS
+
+// --- Cache trust ------------------------------------------------------------------------------
+
+bool TarrowOperations::cacheTrusted(uint32_t valid) const
+{
+    std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+    return valid != 0 && subscriptionCount_ != 0;
+}
+
+void TarrowOperations::refreshGroupOrThrow(RegisterGroup id, const char* method)
+{
+    if (!refreshGroup(id)) {
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Unable to read the %s registers from the camera", method,
+                  name_.c_str(), std::string(groupName(id)).c_str());
+    }
+}
+
+// --- Subscriptions ----------------------------------------------------------------------------
+
+void TarrowOperations::handleSubscription(SubscriptionMessage& message)
+{
+    static constexpr const char* method = "TarrowOperations::handleSubscription";
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
+    if (!message.service.lock())
+        HLV_THROW(HLV_THREAD::RuntimeError, "msg->camera_services is no longer valid!");
+    if (message.subscribe)
+        subscribe();
+    else
+        unsubscribe();
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): done", method, name_.c_str());
+}
+
+// The first subscriber tells the camera where to send its events and fills every cache; every
+// subscriber then receives the camera's current state as events.
+void TarrowOperations::subscribe()
+{
+    static constexpr const char* method = "TarrowOperations::handleSubscription";
+    uint32_t count = 0;
+    {
+        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        count = subscriptionCount_;
+    }
+    HLV_TRACE(TRACE_OPERATIONS, "%s: Subscribe, count=%d", method, count);
+    const RegisterChannel::EventRoute route = channel().eventRoute(address_);
+    if (route.port == 0)
+        HLV_THROW(HLV_THREAD::RuntimeError, "Unexpectedly null HxComm pointer!");
+    if (count == 0 || messageChannelLost(route)) {
+        const RegisterPairs destination{{GIGE_REG_MCDA, route.address}, {GIGE_REG_MCP, route.port}};
+        if (const uint32_t result = channel().writeMultiReg(destination); result != 0) {
+            HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Unable to set the camera's message channel [%d]", method,
+                      name_.c_str(), static_cast<int>(result));
+        }
+        refreshEveryCache();
+    }
+    {
+        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        ++subscriptionCount_;
+    }
+    postCurrentState();
+}
+
+// A camera that restarted (or was told by someone else) no longer sends its events here, and
+// the caches may hold values from before: a further subscriber finds out and sets both right.
+bool TarrowOperations::messageChannelLost(const RegisterChannel::EventRoute& route)
+{
+    RegisterPairs destination{{GIGE_REG_MCDA, 0}, {GIGE_REG_MCP, 0}};
+    if (channel().readMultiReg(destination) != 0)
+        return false;
+    if (destination[0].second == route.address && destination[1].second == route.port)
+        return false;
+    HLV_LOG("%s(%s): The camera no longer sends its events here (0x%08x:%d); setting its message channel again",
+            "TarrowOperations::handleSubscription", name_.c_str(), destination[0].second,
+            static_cast<int>(destination[1].second));
+    return true;
+}
+
+// The last subscriber leaving stops the camera's events; the caches stay, no longer trusted.
+void TarrowOperations::unsubscribe()
+{
+    bool last = false;
+    {
+        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        HLV_TRACE(TRACE_OPERATIONS, "%s: Unsubscribe, count=%d", "TarrowOperations::handleSubscription",
+                  subscriptionCount_);
+        if (subscriptionCount_ == 0)
+            return;
+        last = --subscriptionCount_ == 0;
+    }
+    if (!last)
+        return;
+    if (const uint32_t result = channel().writeMultiReg({{GIGE_REG_MCDA, 0}, {GIGE_REG_MCP, 0}}); result != 0) {
+        HLV_LOG("%s(%s): Unable to clear the camera's message channel [%d]", "TarrowOperations::handleSubscription",
+                name_.c_str(), static_cast<int>(result));
+    }
+}
+
+// A group that cannot be read leaves its record untrusted (its next read goes to the camera)
+// rather than failing the subscription.
+void TarrowOperations::refreshEveryCache()
+{
+    static constexpr const char* method = "TarrowOperations::handleSubscription";
+    const auto refreshed = [this](RegisterGroup id) {
+        if (refreshGroup(id))
+            return true;
+        HLV_LOG("%s(%s): The %s registers could not be read", method, name_.c_str(), std::string(groupName(id)).c_str());
+        return false;
+    };
+    const bool capture = refreshed(RegisterGroup::Sensor) && refreshed(RegisterGroup::Capture);
+    std::array<bool, 5> read{refreshed(RegisterGroup::Download), refreshed(RegisterGroup::IO),
+                             refreshed(RegisterGroup::Playback), refreshed(RegisterGroup::Stream),
+                             refreshed(RegisterGroup::State)};
+    const bool progress = refreshed(RegisterGroup::Progress);
+    {
+        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        try {
+            if (capture) {
+                computeCaptureLocked();
+                computeAnalogGainLocked();
+            }
+        } catch (const HLV_THREAD::Exception& error) {
+            HLV_LOG("%s(%s): %s", method, name_.c_str(), error.str().c_str());
+        }
+        captureSettingsValid_ = analogGainValid_ = capture ? 1 : 0;
+        downloadSettingsValid_ = read[0] ? 1 : 0;
+        ioSettingsValid_ = read[1] ? 1 : 0;
+        playbackSettingsValid_ = read[2] ? 1 : 0;
+        streamSettingsValid_ = read[3] ? 1 : 0;
+        progressValid_ = progress ? 1 : 0;
+        if (read[0])
+            computeDownloadLocked();
+        if (read[1])
+            computeIoLocked();
+        if (read[2])
+            computePlaybackLocked();
+        if (read[3])
+            computeStreamLocked();
+        if (read[4])
+            computeStateLocked();
+        if (progress)
+            computeProgressLocked();
+    }
+    checkProgressPoller(playMode());
+}
+
+void TarrowOperations::postCurrentState()
+{
+    HX_CAPTURE_SETTINGS capture;
+    HX_DOWNLOAD_SETTINGS download;
+    HX_IO_SETTINGS io;
+    HX_PLAYBACK_SETTINGS playback;
+    HX_STREAM_SETTINGS stream;
+    HX_COMMAND state;
+    HX_PROGRESS progress = freshProgress();
+    {
+        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        capture = filledFrom(captureSettings_, HX_capture_settings_init, TARROW_CAPTURE::mergeCapture);
+        download = filledFrom(downloadSettings_, HX_download_settings_init, TARROW_DOWNLOAD::mergeDownload);
+        io = filledFrom(ioSettings_, HX_io_settings_init, TARROW_IO::mergeIo);
+        playback = filledFrom(playbackSettings_, HX_playback_settings_init, TARROW_COMMANDS::mergePlayback);
+        stream = filledFrom(streamSettings_, HX_stream_settings_init, TARROW_STREAM::mergeStream);
+        state = filledFrom(command_, HX_command_init, TARROW_COMMANDS::mergeCommand);
+        TARROW_EVENTS::mergeProgress(progress_, progress);
+    }
+    HX_LENS_STATUS lens;
+    HX_lens_status_init(&lens, sizeof(lens));
+    TARROW_EVENTS::post(HX_CAPTURE_CHANGE, address_, capture);
+    TARROW_EVENTS::post(HX_DOWNLOAD_CHANGE, address_, download);
+    TARROW_EVENTS::post(HX_IO_CHANGE, address_, io);
+    TARROW_EVENTS::post(HX_LENS_CHANGE, address_, lens);
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): HX_PLAYBACK_CHANGE", "TarrowOperations::handleSubscription", name_.c_str());
+    TARROW_EVENTS::post(HX_PLAYBACK_CHANGE, address_, playback);
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): HX_STREAM_CHANGE", "TarrowOperations::handleSubscription", name_.c_str());
+    TARROW_EVENTS::post(HX_STREAM_CHANGE, address_, stream);
+    TARROW_EVENTS::post(HX_STATE, address_, state);
+    TARROW_EVENTS::post(HX_PROGRESS_UPDATE, address_, progress);
+}
+
+// --- Notifications ----------------------------------------------------------------------------
+
+// Stores each reported value in every group that holds its register, recomputes the records of
+// the groups that changed in the same hold of the state mutex (so that a reader never finds new
+// register values beside an old record), then posts one event per changed record. Without
+// subscribers the caches are kept up to date but no event is made: nobody would receive it.
+void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
+{
+    auto* notification = dynamic_cast<HX_COMM::NotificationMessage*>(&message);
+    if (notification == nullptr) {
+        HLV_LOG("%s: Unexpectedly null notification message!", "TarrowOperations::handleNotification");
+        message.status = HLV_THREAD::MESSAGE_FAILED;
+        return;
+    }
+    uint32_t marked = 0;
+    bool subscribed = false;
+    std::vector<std::pair<uint32_t, std::unique_ptr<HLV_CALLBACK::CallbackRequest>>> changes;
+    {
+        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        marked = storeNotified(notification->pairs);
+        subscribed = subscriptionCount_ != 0;
+        for (uint32_t event : EVENT_ORDER) {
+            // The lens record is read outside the mutex: another family reads it from the camera.
+            if (subscribed && (marked & bit(event)) != 0)
+                changes.emplace_back(event, event == HX_LENS_CHANGE ? nullptr : changeLocked(event));
+        }
+    }
+    if (!subscribed) {
+        // Nor does the camera report its state then: the end of a polled recording is found by
+        // reading the state along, which stops the poller.
+        if ((marked & bit(HX_PROGRESS_UPDATE)) != 0)
+            getCommand(nullptr);
+        return;
+    }
+    for (auto& [event, request] : changes) {
+        if (event == HX_LENS_CHANGE)
+            request = lensChange();
+        if (request)
+            HLV_CALLBACK::Callback::postEvent(std::move(request));
+        if (event == HX_STATE || event == HX_PLAYBACK_CHANGE)
+            checkProgressPoller(playMode());
+    }
+}
+
+// Returns the events whose groups hold a notified register (a bit per event code).
+uint32_t TarrowOperations::storeNotified(const RegisterPairs& pairs)
+{
+    static constexpr const char* method = "TarrowOperations::handleNotification";
+    uint32_t marked = 0;
+    for (const auto& [reg, value] : pairs) {
+        HLV_TRACE(TRACE_OPERATIONS, "%s(%s): reg_addr=0x%x, value=%d/0x%08x", method, name_.c_str(), reg, value, value);
+        for (const auto& [id, event] : NOTIFIED_GROUPS) {
+            RegisterCache& registers = group(id).registers;
+            const auto found = registers.find(reg);
+            if (found == registers.end())
+                continue;
+            found->second = value;
+            marked |= bit(event);
+            if (id == RegisterGroup::Sensor)
+                HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Sensor reg [0x%04X] <- 0x%04x/%d", method, name_.c_str(), reg,
+                          value, value);
+            if (id == RegisterGroup::Playback)
+                HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Playback reg [0x%04X] <- 0x%04x/%d", method, name_.c_str(), reg,
+                          value, value);
+        }
+    }
+    return marked;
+}
+
+// Recomputes one cached record from the updated caches (the state mutex is held) and makes the
+// event: the previous record with the fields that changed copied in and marked. Nothing (and a
+// log line) when the record cannot be computed.
+std::unique_ptr<HLV_CALLBACK::CallbackRequest> TarrowOperations::changeLocked(uint32_t event)
+{
+    static constexpr const char* method = "TarrowOperations::handleNotification";
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", method, name_.c_str(), TARROW_EVENTS::eventName(event));
+    const auto changed = [this, event](auto& cached, auto compute, auto merge) {
+        auto record = cached;
+        (this->*compute)();
+        merge(cached, record);
+        return TARROW_EVENTS::event(event, address_, record);
+    };
+    try {
+        switch (event) {
+        case HX_CAPTURE_CHANGE: {
+            auto request = changed(captureSettings_, &TarrowOperations::computeCaptureLocked, TARROW_CAPTURE::mergeCapture);
+            computeAnalogGainLocked();
+            return request;
+        }
+        case HX_DOWNLOAD_CHANGE:
+            return changed(downloadSettings_, &TarrowOperations::computeDownloadLocked, TARROW_DOWNLOAD::mergeDownload);
+        case HX_IO_CHANGE: return changed(ioSettings_, &TarrowOperations::computeIoLocked, TARROW_IO::mergeIo);
+        case HX_STATE: return changed(command_, &TarrowOperations::computeStateLocked, TARROW_COMMANDS::mergeCommand);
+        case HX_PLAYBACK_CHANGE:
+            return changed(playbackSettings_, &TarrowOperations::computePlaybackLocked, TARROW_COMMANDS::mergePlayback);
+        case HX_PROGRESS_UPDATE:
+            return changed(progress_, &TarrowOperations::computeProgressLocked, TARROW_EVENTS::mergeProgress);
+        default: return nullptr;
+        }
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): No %s: %s", method, name_.c_str(), TARROW_EVENTS::eventName(event), error.str().c_str());
+    }
+    return nullptr;
+}
+
+std::unique_ptr<HLV_CALLBACK::CallbackRequest> TarrowOperations::lensChange()
+{
+    try {
+        HX_LENS_STATUS lens;
+        HX_lens_status_init(&lens, sizeof(lens));
+        getLensStatus(&lens);
+        return TARROW_EVENTS::event(HX_LENS_CHANGE, address_, lens);
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): No %s: %s", "TarrowOperations::handleNotification", name_.c_str(), "HX_LENS_CHANGE",
+                error.str().c_str());
+    }
+    return nullptr;
+}
+
+void TarrowOperations::computeProgressLocked()
+{
+    progressState_ = TARROW_EVENTS::computeProgress(group(RegisterGroup::Progress).registers,
+                                                    group(RegisterGroup::State).registers[GIGE_REG_CAMERA_STATE],
+                                                    captureSettings_.length, progressState_, progress_);
+    progressValid_ = 1;
+}

@@ -1,0 +1,430 @@
+// Tarrow operations: construction of the first family's register groups, its capture settings,
+// analog gain, battery, identity and control privilege.
+#include "tarrow/tarrow_operations.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include <hlv_thread/log.h>
+#include <hlv_thread/note.h>
+
+#include "packing/hx_internal.h"
+#include "stream/hx_stream_operations.h"
+#include "tarrow/tarrow_pollers.h"
+
+#include "platform/netutils.h"
+
+using namespace HX_REGISTERS;
+using namespace TARROW_CAPTURE;
+
+namespace {
+
+constexpr uint32_t GAIN_FLAG = 1u << 31;
+constexpr std::size_t GROUP_COUNT = 10;
+// Cameras from this firmware on take bit 31 of the analog gain register as a flag.
+constexpr const char* GAIN_FLAG_FIRMWARE = "2.5.2";
+
+constexpr std::size_t slot(RegisterGroup group) { return static_cast<std::size_t>(group); }
+
+// Copies a camera text into a record field, up to the field's room less its NUL.
+template <std::size_t N>
+void copyText(char (&field)[N], const std::string& text)
+{
+    std::memset(field, 0, N);
+    const std::size_t length = std::min(::strnlen(text.data(), text.size()), N - 1);
+    std::memcpy(field, text.data(), length);
+}
+
+} // namespace
+
+TarrowOperations::TarrowOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
+                                   std::unique_ptr<SensorOperations> sensor)
+    : CameraOperations(address, std::move(channel))
+{
+    static_assert(slot(RegisterGroup::Text) < GROUP_COUNT);
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", "TarrowOperations::TarrowOperations", name_.c_str());
+    setSensor(std::move(sensor));
+    for (RegisterGroup id : {RegisterGroup::Capture, RegisterGroup::Download, RegisterGroup::IO, RegisterGroup::Lens,
+                             RegisterGroup::Playback, RegisterGroup::Progress, RegisterGroup::Sensor,
+                             RegisterGroup::State, RegisterGroup::Stream}) {
+        for (uint32_t reg : groupRegisters(id)) {
+            addToGroup(id, reg);
+        }
+    }
+    for (uint32_t reg : this->sensor().registerList()) {
+        addToGroup(RegisterGroup::Sensor, reg);
+    }
+    streamOps_ = std::make_unique<HxStreamOperations>(address);
+    streaming_ = std::make_unique<TarrowStreaming>(address, this->channel(), *streamOps_, streamingHooks());
+    for (uint32_t reg : HxStreamOperations::WATCHED_REGISTERS) {
+        addToGroup(RegisterGroup::Download, reg);
+    }
+    for (uint32_t start : groupRegisters(RegisterGroup::Text)) {
+        texts_[start];
+    }
+    downloadFormatFlags_ = HX_FORMAT_JPEG | HX_FORMAT_TYPE3 | HX_FORMAT_TYPE2 | HX_FORMAT_TIFF;
+    if (this->sensor().isColour()) {
+        downloadFormatFlags_ |= HX_FORMAT_DNG;
+    }
+    if (HxInternal::factory() != nullptr) {
+        downloadFormatFlags_ |= HX_FORMAT_PACKED;
+    }
+}
+
+TarrowOperations::~TarrowOperations()
+{
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::~TarrowOperations", name_.c_str());
+    streamShutdown();
+}
+
+RateEncoding TarrowOperations::rateEncoding() const { return RateEncoding::WholeFrames; }
+
+bool TarrowOperations::streamsOverUdp() const { return true; }
+
+// The flows run on the service thread and call back into this object only from there.
+TarrowStreaming::Hooks TarrowOperations::streamingHooks()
+{
+    TarrowStreaming::Hooks hooks;
+    hooks.startHeartBeat = [this] { startHeartBeatPoller(); };
+    hooks.stopHeartBeat = [this] { stopHeartBeatPoller(); };
+    hooks.streamsOverUdp = [this] { return streamsOverUdp(); };
+    hooks.packingImage = [this] {
+        HX_CAPTURE_SETTINGS capture;
+        getCaptureSettings(&capture);
+        return HX_INTERNAL::PackingImage{capture.width, capture.height, capture.bit_mode};
+    };
+    return hooks;
+}
+
+TarrowStreaming& TarrowOperations::streaming() { return *streaming_; }
+
+void TarrowOperations::handleStreaming(HLV_THREAD::Message* message) { streaming_->handleStreaming(message); }
+
+void TarrowOperations::streamShutdown()
+{
+    if (streaming_)
+        streaming_->streamShutdown();
+}
+
+void TarrowOperations::addToGroup(RegisterGroup id, uint32_t address)
+{
+    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    group(id).registers[address];
+}
+
+TarrowOperations::Group& TarrowOperations::group(RegisterGroup id) { return groups_[slot(id)]; }
+
+const TarrowOperations::Group& TarrowOperations::group(RegisterGroup id) const { return groups_[slot(id)]; }
+
+RegisterCache TarrowOperations::groupSnapshot(RegisterGroup id) const
+{
+    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    return group(id).registers;
+}
+
+bool TarrowOperations::refreshGroup(RegisterGroup id)
+{
+    Group& target = group(id);
+    return refresh(target.registers, &target.counter);
+}
+
+void TarrowOperations::refreshCaptureGroups()
+{
+    if (!refreshGroup(RegisterGroup::Sensor) || !refreshGroup(RegisterGroup::Capture)) {
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Unable to read the capture settings from the camera",
+                  "TarrowOperations::getCaptureSettings", name_.c_str());
+    }
+}
+
+std::string TarrowOperations::text(uint32_t address) const
+{
+    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    const auto found = texts_.find(address);
+    return found == texts_.end() ? std::string() : found->second;
+}
+
+// --- Capture settings -------------------------------------------------------------------------
+
+void TarrowOperations::computeCaptureLocked()
+{
+    computeCapture(sensor(), group(RegisterGroup::Sensor).registers, group(RegisterGroup::Capture).registers, name_,
+                   captureSettings_, rateEncoding());
+}
+
+void TarrowOperations::computeAnalogGainLocked()
+{
+    analogGain_.gain = analogGainFromRegister(group(RegisterGroup::Sensor).registers[GIGE_REG_ANALOG_GAIN]);
+    analogGain_.gain_caps = sensor().analogGainCapabilities();
+}
+
+void TarrowOperations::getCaptureSettings(HX_CAPTURE_SETTINGS* out)
+{
+    bool trusted = false;
+    {
+        std::lock_guard<std::recursive_mutex> state(stateMutex_);
+        trusted = captureSettingsValid_ != 0 && subscriptionCount_ != 0;
+    }
+    if (!trusted) {
+        refreshCaptureGroups();
+        std::lock_guard<std::recursive_mutex> state(stateMutex_);
+        computeCaptureLocked();
+        computeAnalogGainLocked();
+        // Without subscribers nothing tells the cache of changes, so every read goes to the camera.
+        captureSettingsValid_ = subscriptionCount_ != 0 ? 1 : 0;
+        analogGainValid_ = captureSettingsValid_;
+    }
+    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    if (out != nullptr) {
+        *out = captureSettings_;
+    }
+}
+
+// Validates against the camera's current values, writes what was accepted in one exchange, and
+// hands back what the camera holds afterwards. Setters of one camera are serialised, so two
+// threads never interleave their validation and writes.
+void TarrowOperations::setCaptureSettings(HX_CAPTURE_SETTINGS* inOut)
+{
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::setCaptureSettings", name_.c_str());
+    if (inOut == nullptr) {
+        HLV_THROW(HLV_THREAD::LogicError, "NULL pointer in API call");
+    }
+    HX_CAPTURE_SETTINGS& record = *inOut;
+    std::lock_guard<std::mutex> serialised(settingsMutex_);
+    clearCaptureOutcome(record);
+    bool failed = false;
+    try {
+        readCaptureForValidation();
+        RegisterCache sensorRegisters;
+        RegisterCache captureRegisters;
+        {
+            std::lock_guard<std::recursive_mutex> state(stateMutex_);
+            sensorRegisters = group(RegisterGroup::Sensor).registers;
+            captureRegisters = group(RegisterGroup::Capture).registers;
+        }
+        CaptureValidator validator(sensor(), std::move(sensorRegisters), std::move(captureRegisters), name_,
+                                   rateEncoding());
+        const CaptureWrites writes = validator.validate(record);
+        if (!writes.empty()) {
+            // Live images take the new region's size: live stops around the write and restarts
+            // however the write ends.
+            TarrowStreaming::LiveStreamPause livePause(*streaming_);
+            applyCaptureWrites(record, writes);
+        }
+        mergeCameraCapture(record);
+    } catch (const SettingsException& error) {
+        HLV_LOG("Settings exception: %s", error.str().c_str());
+        failed = true;
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("Program exception: %s", error.str().c_str());
+        failed = true;
+    } catch (const std::exception& error) {
+        HLV_LOG("Program exception: %s", error.what());
+        failed = true;
+    }
+    summariseCaptureFlags(record);
+    if (failed) {
+        record.flags |= HX_FLAG_ERR;
+    }
+}
+
+// Brings the registers the validation reads up to date. A record that cannot be computed from
+// them (the camera reports an empty ROI) must not keep the caller from writing a new ROI.
+void TarrowOperations::readCaptureForValidation()
+{
+    try {
+        getCaptureSettings(nullptr);
+    } catch (const HLV_THREAD::LogicError& error) {
+        HLV_LOG("%s(%s): %s", "TarrowOperations::setCaptureSettings", name_.c_str(), error.str().c_str());
+    }
+}
+
+void TarrowOperations::applyCaptureWrites(HX_CAPTURE_SETTINGS& record, const CaptureWrites& writes)
+{
+    const uint32_t result = channel().writeMultiReg(writes.ordered());
+    {
+        std::lock_guard<std::recursive_mutex> state(stateMutex_);
+        captureSettingsValid_ = 0;
+        analogGainValid_ = 0;
+    }
+    if (result == 0) {
+        getCaptureSettings(nullptr);
+        return;
+    }
+    // The camera may hold some of the values and not others: every value of the failed write is
+    // reported refused, and the record shows what the camera holds when it still answers.
+    markUnconfirmed(record);
+    try {
+        getCaptureSettings(nullptr);
+        mergeCameraCapture(record);
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): No read-back after the failed write: %s", "TarrowOperations::setCaptureSettings",
+                name_.c_str(), error.str().c_str());
+    }
+    HLV_THROW(HLV_THREAD::LogicError, "HxComm::writeMultiReg was not successful [%d]", static_cast<int>(result));
+}
+
+void TarrowOperations::mergeCameraCapture(HX_CAPTURE_SETTINGS& record)
+{
+    HX_CAPTURE_SETTINGS cached;
+    {
+        std::lock_guard<std::recursive_mutex> state(stateMutex_);
+        cached = captureSettings_;
+    }
+    mergeCapture(cached, record);
+}
+
+// --- Analog gain ------------------------------------------------------------------------------
+
+void TarrowOperations::getAnalogGain(HX_ANALOG_GAIN* out)
+{
+    if (!refreshGroup(RegisterGroup::Sensor)) {
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Refresh of sensor registers failed.", "TarrowOperations::getAnalogGain",
+                  name_.c_str());
+    }
+    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    computeAnalogGainLocked();
+    if (out != nullptr) {
+        *out = analogGain_;
+    }
+}
+
+void TarrowOperations::setAnalogGain(HX_ANALOG_GAIN* in)
+{
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::setAnalogGain", name_.c_str());
+    if (in == nullptr || (in->flags & HX_FLAG_SET) == 0) {
+        return;
+    }
+    std::lock_guard<std::mutex> serialised(settingsMutex_);
+    try {
+        std::optional<uint32_t> value = analogGainToRegister(in->gain);
+        if (!value || (sensor().analogGainCapabilities() & in->gain) == 0) {
+            HLV_THROW(HLV_THREAD::LogicError, "Analog gain is not one of HX_ANALOG_GAIN_*");
+        }
+        if (compareVersions(deviceVersion(), GAIN_FLAG_FIRMWARE) >= 0) {
+            *value |= GAIN_FLAG;
+        }
+        const uint32_t result = channel().writeReg(GIGE_REG_ANALOG_GAIN, *value);
+        if (result != 0) {
+            HLV_THROW(HLV_THREAD::LogicError, "HxComm::writeReg was not successful [%d]", static_cast<int>(result));
+        }
+    } catch (const HLV_THREAD::Exception& error) {
+        in->flags |= HX_FLAG_ERR;
+        HLV_LOG("%s(%s): %s", "TarrowOperations::setAnalogGain", name_.c_str(), error.str().c_str());
+    }
+}
+
+std::string TarrowOperations::deviceVersion()
+{
+    if (text(GIGE_REG_DEVICE_VERSION).empty()) {
+        refresh(texts_, &textCounter_);
+    }
+    return text(GIGE_REG_DEVICE_VERSION);
+}
+
+// --- Battery, identity, control privilege -------------------------------------------------------
+
+void TarrowOperations::getBatteryInfo(HX_BATTERY_INFO* out)
+{
+    if (out == nullptr) {
+        HLV_LOG("%s: Unexpectedly null info pointer!", "TarrowOperations::getBatteryInfo");
+        return;
+    }
+    uint32_t value = 0;
+    if (channel().readReg(GIGE_REG_BATTERY_CHARGE, value) != 0) {
+        HLV_LOG("%s: Unable to read the GIGE_REG_BATTERY_CHARGE register.", "TarrowOperations::getBatteryInfo");
+        out->flags = HX_FLAG_ERR;
+        return;
+    }
+    out->battery_state = value & 0xF;
+    out->charge = (value >> 8) & 0x7F;
+    out->flags = HX_FLAG_CHG;
+}
+
+void TarrowOperations::getCameraInformation(HX_CAMERA_INFORMATION* out)
+{
+    if (!refresh(texts_, &textCounter_)) {
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Unable to read the camera's identity texts",
+                  "TarrowOperations::getCameraInformation", name_.c_str());
+    }
+    std::string adapter;
+    try {
+        HX_NETUTILS::localAdapterOfCamera(address_, adapter);
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): %s", "TarrowOperations::getCameraInformation", name_.c_str(), error.str().c_str());
+        adapter.clear();
+    }
+    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    copyText(cameraInformation_.user_name, texts_[GIGE_REG_USER_DEFINED_NAME]);
+    copyText(cameraInformation_.device_version, texts_[GIGE_REG_DEVICE_VERSION]);
+    copyText(cameraInformation_.manufacturer_info, texts_[GIGE_REG_MANUFACTURER_INFO]);
+    copyText(cameraInformation_.manufacturer_name, texts_[GIGE_REG_MANUFACTURER_NAME]);
+    copyText(cameraInformation_.model_name, texts_[GIGE_REG_MODEL_NAME]);
+    copyText(cameraInformation_.serial_number, texts_[GIGE_REG_SERIAL_NUMBER]);
+    copyText(cameraInformation_.adapter_name, adapter);
+    cameraInformationValid_ = 1;
+    if (out != nullptr) {
+        *out = cameraInformation_;
+    }
+}
+
+bool TarrowOperations::lockCamera()
+{
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::lockCamera", name_.c_str());
+    const uint32_t result = channel().writeReg(GIGE_REG_CCP, 2);
+    if (result != 0) {
+        HLV_LOG("%s(%s): There was an error writing the CCP register [0x%x]", "TarrowOperations::lockCamera",
+                name_.c_str(), result);
+    } else {
+        // The camera drops the privilege of a host that goes quiet for its heartbeat time-out.
+        keepControl_ = true;
+        startHeartBeatPoller();
+    }
+    return result == 0;
+}
+
+bool TarrowOperations::unlockCamera()
+{
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::unlockCamera", name_.c_str());
+    keepControl_ = false;
+    stopHeartBeatPoller();
+    const uint32_t result = channel().writeReg(GIGE_REG_CCP, 0);
+    if (result != 0) {
+        HLV_LOG("%s(%s): There was an error clearing the CCP register [0x%x]", "TarrowOperations::unlockCamera",
+                name_.c_str(), result);
+    }
+    return result == 0;
+}
+
+// --- What this family does not offer, and what later components bring ---------------------------
+
+void TarrowOperations::getCameraMedia(char* /*jsonData*/, uint32_t* /*jsonLength*/)
+{
+    HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Operation is not supported.", "TarrowOperations::getCameraMedia",
+              name_.c_str());
+}
+
+void TarrowOperations::startCameraSave(const char* /*json*/)
+{
+    HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Operation is not supported.", "TarrowOperations::startCameraSave",
+              name_.c_str());
+}
+
+void TarrowOperations::getLensStatus(HX_LENS_STATUS* /*out*/)
+{
+    HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Function not supported on tarrow cameras.",
+              "TarrowOperations::getLensStatus", name_.c_str());
+}
+
+void TarrowOperations::setLensSettings(HX_LENS_SETTINGS* /*in*/)
+{
+    HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Function not supported on tarrow cameras.",
+              "TarrowOperations::setLensSettings", name_.c_str());
+}
+
+bool TarrowOperations::getTemperature(HX_TEMPERATURE* /*out*/)
+{
+    HLV_LOG("%s(%s): Not supported!", "TarrowOperations::getTemperature", name_.c_str());
+    return false;
+}
+

@@ -1,0 +1,151 @@
+// Tarrow operations: the first camera family, whose settings are plain camera registers cached
+// in register groups.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "camera/camera_operations.h"
+#include "registers/register_map.h"
+#include "tarrow/tarrow_capture.h"
+#include "tarrow/tarrow_streaming.h"
+
+class HxStreamOperations;
+namespace HLV_CALLBACK {
+class CallbackRequest;
+}
+namespace TARROW_OPERATIONS {
+class HeartBeatPoller;
+class ProgressPoller;
+}
+
+// Capture settings, analog gain, battery, camera information and the control privilege are
+// served here; commands, state and playback, subscriptions and notifications, the pollers, and
+// the download, input/output and stream settings in tarrow_*.cpp beside it. The stream flows
+// arrive with their own component and fail with a clear log line until then.
+class TarrowOperations : public CameraOperations {
+public:
+    TarrowOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
+                     std::unique_ptr<SensorOperations> sensor);
+    ~TarrowOperations() override;
+
+    void getAnalogGain(HX_ANALOG_GAIN* out) override;
+    void setAnalogGain(HX_ANALOG_GAIN* in) override;
+    void getBatteryInfo(HX_BATTERY_INFO* out) override;
+    void getCameraInformation(HX_CAMERA_INFORMATION* out) override;
+    void getCameraMedia(char* jsonData, uint32_t* jsonLength) override;
+    void getLensStatus(HX_LENS_STATUS* out) override;
+    bool getTemperature(HX_TEMPERATURE* out) override;
+    void getCaptureSettings(HX_CAPTURE_SETTINGS* out) override;
+    void setCaptureSettings(HX_CAPTURE_SETTINGS* inOut) override;
+    void getDownloadSettings(HX_DOWNLOAD_SETTINGS* out) override;
+    void setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut) override;
+    void getExternalIOSettings(HX_IO_SETTINGS* out) override;
+    void setExternalIOSettings(HX_IO_SETTINGS* inOut) override;
+    void setLensSettings(HX_LENS_SETTINGS* in) override;
+    void getPlaybackSettings(HX_PLAYBACK_SETTINGS* out) override;
+    void setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut) override;
+    void getStreamSettings(HX_STREAM_SETTINGS* out) override;
+    void setStreamSettings(HX_STREAM_SETTINGS* inOut) override;
+    void startCameraSave(const char* json) override;
+    bool lockCamera() override;
+    bool unlockCamera() override;
+    void sendCommand(HX_COMMAND* inOut) override;
+    void getCommand(HX_COMMAND* out) override;
+    void handleSubscription(SubscriptionMessage& message) override;
+    void handleNotification(HLV_THREAD::Message& message) override;
+    void handleStreaming(HLV_THREAD::Message* message) override;
+    void streamShutdown() override;
+    // The camera's live, playback and download flows (tarrow_streaming.cpp); service thread only.
+    TarrowStreaming& streaming();
+
+    // A copy of one register group's cache (for diagnostics and tests).
+    RegisterCache groupSnapshot(HX_REGISTERS::RegisterGroup group) const;
+
+    // Pollers (tarrow_pollers.cpp). The heartbeat poller keeps a locked or streaming camera's
+    // heartbeat; the progress poller follows the camera state (play mode: HX_PLAY_*).
+    void startHeartBeatPoller();
+    void stopHeartBeatPoller();
+    void checkProgressPoller(uint32_t playMode);
+    bool heartBeatPollerRunning() const;
+    // The progress poller's period in microseconds, 0 when none runs.
+    uint32_t progressPollerPeriod() const;
+
+protected:
+    // How the family's cameras hold frame rates: whole frames per second, or (second family)
+    // fractions as well.
+    virtual TARROW_CAPTURE::RateEncoding rateEncoding() const;
+    // True when the camera's images arrive over UDP (first family), false over TCP.
+    virtual bool streamsOverUdp() const;
+    // Adds registers to a group's cache; the next refresh reads them.
+    void addToGroup(HX_REGISTERS::RegisterGroup group, uint32_t address);
+
+private:
+    struct Group {
+        RegisterCache registers;
+        uint8_t counter = 0;
+    };
+
+    Group& group(HX_REGISTERS::RegisterGroup id);
+    const Group& group(HX_REGISTERS::RegisterGroup id) const;
+    bool refreshGroup(HX_REGISTERS::RegisterGroup id);
+    void refreshCaptureGroups();
+    void computeCaptureLocked();
+    void computeAnalogGainLocked();
+    void readCaptureForValidation();
+    void applyCaptureWrites(HX_CAPTURE_SETTINGS& record, const TARROW_CAPTURE::CaptureWrites& writes);
+    void mergeCameraCapture(HX_CAPTURE_SETTINGS& record);
+    std::string deviceVersion();
+    std::string text(uint32_t address) const;
+    TarrowStreaming::Hooks streamingHooks();
+
+    // Commands, state and playback (tarrow_commands.cpp).
+    void refreshStateGroup();
+    void computeStateLocked();
+    void computePlaybackLocked();
+    bool playbackTrusted() const;
+    uint32_t playMode() const;
+    uint32_t cachedStreamControl() const;
+    void stepWhenStopped(const char* method);
+    RegisterPairs playbackWrites(HX_PLAYBACK_SETTINGS& record, bool& step);
+    bool writePlayback(const RegisterPairs& writes);
+    void verifyPlayback(bool step, uint32_t frame);
+    // Subscriptions and events (tarrow_notifications.cpp).
+    void subscribe();
+    void unsubscribe();
+    bool messageChannelLost(const RegisterChannel::EventRoute& route);
+    void refreshEveryCache();
+    void postCurrentState();
+    uint32_t storeNotified(const RegisterPairs& pairs);
+    std::unique_ptr<HLV_CALLBACK::CallbackRequest> changeLocked(uint32_t event);
+    std::unique_ptr<HLV_CALLBACK::CallbackRequest> lensChange();
+    void postFinalProgress();
+    void computeProgressLocked();
+    // Download, input/output and stream settings (tarrow_*_settings.cpp).
+    void computeDownloadLocked();
+    void computeIoLocked();
+    void computeStreamLocked();
+    // While clients are subscribed, events keep a valid cache current and reads use it as it is.
+    bool cacheTrusted(uint32_t valid) const;
+    void refreshGroupOrThrow(HX_REGISTERS::RegisterGroup id, const char* method);
+
+    std::unique_ptr<HxStreamOperations> streamOps_;
+    // Declared after streamOps_, which it uses, so it is destroyed first.
+    std::unique_ptr<TarrowStreaming> streaming_;
+    mutable std::mutex pollerLock_;
+    std::unique_ptr<TARROW_OPERATIONS::HeartBeatPoller> heartBeatPoller_;
+    std::unique_ptr<TARROW_OPERATIONS::ProgressPoller> progressPoller_;
+    // The camera state the progress computation saw last.
+    uint32_t progressState_ = 0;
+    // Set while this host has locked the camera: the heartbeat poller then keeps the lock.
+    std::atomic<bool> keepControl_{false};
+
+    std::array<Group, 10> groups_;
+    std::map<uint32_t, std::string> texts_;
+    uint8_t textCounter_ = 0;
+};

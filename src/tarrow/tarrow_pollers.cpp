@@ -1,0 +1,343 @@
+// Tarrow pollers: the heartbeat poller (2.5 s) and the progress poller (500 ms while recording,
+// 100 ms during playback), and when a camera's operations start, re-time and stop them.
+#include "tarrow/tarrow_pollers.h"
+
+#include <chrono>
+#include <exception>
+
+#include <hlv_thread/log.h>
+#include <hlv_thread/note.h>
+#include <hlv_thread/period_scale.h>
+
+#include "control/camera_address.h"
+#include "camera/camera_services.h"
+#include "control/hx_notification.h"
+#include "camera/settings.h"
+#include "registers/register_map.h"
+#include "tarrow/tarrow_commands.h"
+#include "tarrow/tarrow_notifications.h"
+#include "tarrow/tarrow_operations.h"
+#include "wire/control_packet.h"
+#include "control/message_ids.h"
+
+using namespace HX_REGISTERS;
+using HLV_THREAD::TRACE_OPERATIONS;
+
+namespace {
+
+// The camera's heartbeat time-out while the heartbeat poller keeps it: four quiet periods.
+constexpr uint32_t HEARTBEAT_TIMEOUT_MS = 10000;
+constexpr uint32_t CONTROL_TAKEN = 2;
+
+const std::vector<uint32_t> RECORDING_REGISTERS{GIGE_REG_PROGRESS_C008, GIGE_REG_PROGRESS_A054, GIGE_REG_PROGRESS_A058,
+                                                GIGE_REG_PROGRESS_A050, GIGE_REG_TRIGGER_POSITION, GIGE_REG_PROGRESS_C08C,
+                                                GIGE_REG_PROGRESS_C090, GIGE_REG_PROGRESS_C180};
+const std::vector<uint32_t> PLAYBACK_REGISTERS{GIGE_REG_PB_STATUS, GIGE_REG_CSI_RVW_FRAME_NUM};
+
+// A state query the service thread owns: it reads the camera state, and is deleted there once
+// handled (or by the service's halt, when it arrives too late).
+class StateQuery : public HLV_THREAD::Message, public Settings<HX_COMMAND> {
+public:
+    StateQuery(const std::shared_ptr<CameraServices>& service, const HX_COMMAND& record)
+        : Settings<HX_COMMAND>(service, record)
+    {
+        req = HX_MESSAGE_IDS::CAM_SETTINGS_MSG;
+    }
+
+    bool isSet() const override { return false; }
+    bool set() override { return get(); }
+
+    bool get() override
+    {
+        auto service = lockService();
+        if (!service)
+            return false;
+        try {
+            service->getCommand(&record());
+            return true;
+        } catch (const HLV_THREAD::Exception& error) {
+            HLV_LOG("Halvex Exception during HX_COMMAND processing: %s", error.str().c_str());
+        } catch (const std::exception& error) {
+            HLV_LOG("std::exception during HX_COMMAND processing: %s", error.what());
+        }
+        return false;
+    }
+};
+
+bool polledState(uint32_t state)
+{
+    using namespace TARROW_COMMANDS;
+    return state == STATE_ARM || state == STATE_TRIGGER || state == STATE_REVIEW || state == STATE_BUSY;
+}
+
+} // namespace
+
+namespace TARROW_OPERATIONS {
+
+HeartBeatPoller::HeartBeatPoller(uint32_t cameraAddress, RegisterChannel& channel)
+    : Ticker(HLV_THREAD::scaledMicroseconds(PERIOD_MICROSECONDS)), cameraAddress_(cameraAddress), channel_(channel)
+{
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): timeout=%d", "TARROW_OPERATIONS::HeartBeatPoller::HeartBeatPoller",
+              dottedAddress(cameraAddress_).c_str(), PERIOD_MICROSECONDS);
+}
+
+HeartBeatPoller::~HeartBeatPoller()
+{
+    stopAndJoin();
+}
+
+void HeartBeatPoller::tick()
+{
+    static constexpr const char* method = "TARROW_OPERATIONS::HeartBeatPoller::tick";
+    const std::string name = dottedAddress(cameraAddress_);
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): paused=%d", method, name.c_str(), paused() ? 1 : 0);
+    if (paused())
+        return;
+    std::optional<uint64_t> activity = channel_.activityCount(cameraAddress_);
+    if (!activity) {
+        HLV_TRACE(TRACE_OPERATIONS, "%s(%s): No comms pointer, stopping tick.", method, name.c_str());
+        stop();
+        return;
+    }
+    if (keepControl_) {
+        takeControl(name);
+        activity = channel_.activityCount(cameraAddress_).value_or(*activity);
+    }
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): cam_activity=%llu, usage_count=%llu", method, name.c_str(),
+              static_cast<unsigned long long>(*activity), static_cast<unsigned long long>(lastActivity_));
+    if (*activity == lastActivity_)
+        postStateQuery();
+    lastActivity_ = *activity;
+}
+
+void HeartBeatPoller::setKeepControl(bool keep)
+{
+    keepControl_ = keep;
+}
+
+// The privilege register reads 0 when nobody holds it (the camera restarted, or dropped it while
+// it could not hear this host), and a restarted camera has forgotten its heartbeat time-out too.
+// Taking the privilege again is harmless while this host holds it; the camera refuses it (access
+// denied) while another host does.
+void HeartBeatPoller::takeControl(const std::string& name)
+{
+    static constexpr const char* method = "TARROW_OPERATIONS::HeartBeatPoller::tick";
+    RegisterPairs held{{GIGE_REG_CCP, CONTROL_TAKEN}, {GIGE_REG_HEARTBEAT_TIMEOUT, HEARTBEAT_TIMEOUT_MS}};
+    const bool read = channel_.readMultiReg(held) == 0;
+    const bool dropped = read && held[0].second == 0;
+    const bool forgotten = read && held[1].second != HEARTBEAT_TIMEOUT_MS;
+    const uint32_t result = channel_.writeReg(GIGE_REG_CCP, CONTROL_TAKEN);
+    if (result == 0 && (dropped || forgotten) &&
+        channel_.writeReg(GIGE_REG_HEARTBEAT_TIMEOUT, HEARTBEAT_TIMEOUT_MS) != 0)
+        HLV_LOG("%s(%s): Unable to set the camera's heartbeat time-out", method, name.c_str());
+    if (result == 0 && dropped)
+        HLV_LOG("%s(%s): Control of the camera taken back", method, name.c_str());
+    else if (result != controlResult_ && result == HX_WIRE::ControlResult::kAccessDenied)
+        HLV_LOG("%s(%s): Another host holds control of the camera", method, name.c_str());
+    else if (result != controlResult_ && result != 0)
+        HLV_LOG("%s(%s): Control of the camera lost: it does not answer [%d]", method, name.c_str(),
+                static_cast<int>(result));
+    controlResult_ = result;
+}
+
+void HeartBeatPoller::postStateQuery()
+{
+    std::shared_ptr<CameraServices> service = CameraServices::find(cameraAddress_);
+    if (!service)
+        return;
+    HX_COMMAND record;
+    HX_command_init(&record, sizeof(record));
+    auto* query = new StateQuery(service, record);
+    query->owner = service.get();
+    service->post(query);
+    ++queries_;
+}
+
+ProgressPoller::ProgressPoller(uint32_t cameraAddress, uint32_t cameraState, RegisterChannel& channel,
+                               uint32_t periodMicroseconds)
+    : Ticker(periodMicroseconds), cameraAddress_(cameraAddress), cameraState_(cameraState), channel_(channel)
+{
+}
+
+ProgressPoller::~ProgressPoller()
+{
+    stopAndJoin();
+}
+
+void ProgressPoller::start(Body body)
+{
+    Ticker::start(std::move(body));
+    std::unique_lock<std::mutex> lock(upLock_);
+    upSignal_.wait_for(lock, std::chrono::milliseconds(START_WAIT_MILLISECONDS), [this] { return up_; });
+    started_ = true;
+}
+
+void ProgressPoller::run()
+{
+    {
+        std::lock_guard<std::mutex> lock(upLock_);
+        up_ = true;
+    }
+    upSignal_.notify_all();
+    Ticker::run();
+}
+
+void ProgressPoller::setRegisters(std::vector<uint32_t> registers)
+{
+    std::lock_guard<std::mutex> lock(registersLock_);
+    registers_ = std::move(registers);
+}
+
+std::vector<uint32_t> ProgressPoller::registers() const
+{
+    std::lock_guard<std::mutex> lock(registersLock_);
+    return registers_;
+}
+
+void ProgressPoller::tick()
+{
+    if (!polledState(cameraState_)) {
+        HLV_LOG("%s: Unexpected camera state [0x%x]", "TARROW_OPERATIONS::ProgressPoller::tick", cameraState_);
+        return;
+    }
+    RegisterPairs pairs;
+    for (uint32_t reg : registers())
+        pairs.emplace_back(reg, 0);
+    if (pairs.empty() || channel_.readMultiReg(pairs) != 0)
+        return;
+    std::shared_ptr<CameraServices> service = CameraServices::find(cameraAddress_);
+    if (!service)
+        return;
+    auto* notification = new HX_COMM::NotificationMessage(std::move(pairs));
+    notification->owner = service.get();
+    service->post(notification);
+    ++posted_;
+}
+
+} // namespace TARROW_OPERATIONS
+
+// --- When the pollers run ---------------------------------------------------------------------
+
+void TarrowOperations::startHeartBeatPoller()
+{
+    static constexpr const char* method = "TarrowOperations::startHeartBeatPoller";
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
+    {
+        std::lock_guard<std::mutex> lock(pollerLock_);
+        if (heartBeatPoller_) {
+            heartBeatPoller_->setKeepControl(keepControl_);
+            heartBeatPoller_->setPaused(false);
+            return;
+        }
+    }
+    if (const uint32_t result = channel().writeReg(GIGE_REG_HEARTBEAT_TIMEOUT, HEARTBEAT_TIMEOUT_MS); result != 0)
+        HLV_LOG("%s(%s): Unable to set the camera's heartbeat time-out [%d]", method, name_.c_str(),
+                static_cast<int>(result));
+    std::lock_guard<std::mutex> lock(pollerLock_);
+    if (heartBeatPoller_)
+        return;
+    try {
+        heartBeatPoller_ = std::make_unique<TARROW_OPERATIONS::HeartBeatPoller>(address_, channel());
+        heartBeatPoller_->setKeepControl(keepControl_);
+        heartBeatPoller_->start();
+    } catch (const std::exception& error) {
+        HLV_LOG("%s: Unable to allocate our poller object (%s)", method, error.what());
+        heartBeatPoller_.reset();
+    }
+}
+
+void TarrowOperations::stopHeartBeatPoller()
+{
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::stopHeartBeatPoller", name_.c_str());
+    std::unique_ptr<TARROW_OPERATIONS::HeartBeatPoller> poller;
+    {
+        std::lock_guard<std::mutex> lock(pollerLock_);
+        poller = std::move(heartBeatPoller_);
+    }
+    // Joined outside the lock: its last tick may still be running.
+}
+
+bool TarrowOperations::heartBeatPollerRunning() const
+{
+    std::lock_guard<std::mutex> lock(pollerLock_);
+    return heartBeatPoller_ != nullptr && !heartBeatPoller_->paused();
+}
+
+uint32_t TarrowOperations::progressPollerPeriod() const
+{
+    std::lock_guard<std::mutex> lock(pollerLock_);
+    return progressPoller_ ? progressPoller_->period() : 0;
+}
+
+// While the camera records (or is busy) its progress is read every 500 ms; during playback (play
+// mode forward or reverse in review) the shown frame every 100 ms; otherwise nothing is polled.
+void TarrowOperations::checkProgressPoller(uint32_t playMode)
+{
+    static constexpr const char* method = "TarrowOperations::checkProgressPoller";
+    using namespace TARROW_COMMANDS;
+    using TARROW_OPERATIONS::ProgressPoller;
+    uint32_t state = 0;
+    {
+        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        state = command_.code;
+    }
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): state=%d, play_mode=%d", method, name_.c_str(), state, playMode);
+    uint32_t period = 0;
+    const std::vector<uint32_t>* registers = nullptr;
+    if (state == STATE_ARM || state == STATE_TRIGGER || state == STATE_BUSY) {
+        period = ProgressPoller::RECORDING_PERIOD_MICROSECONDS;
+        registers = &RECORDING_REGISTERS;
+    } else if (state == STATE_REVIEW && (playMode == HX_PLAY_FORWARD || playMode == HX_PLAY_REVERSE)) {
+        period = ProgressPoller::PLAYBACK_PERIOD_MICROSECONDS;
+        registers = &PLAYBACK_REGISTERS;
+    }
+    std::unique_ptr<ProgressPoller> stopped;
+    std::unique_lock<std::mutex> lock(pollerLock_);
+    if (registers == nullptr) {
+        if (progressPoller_)
+            HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Stop the poller.", method, name_.c_str());
+        stopped = std::move(progressPoller_);
+        lock.unlock();
+        if (stopped && state == STATE_REVIEW && stopped->cameraState() != STATE_REVIEW)
+            postFinalProgress();
+        return;
+    }
+    const uint32_t scaled = HLV_THREAD::scaledMicroseconds(period);
+    try {
+        if (progressPoller_) {
+            // Re-timing skips a tick, so only a different period is set.
+            if (progressPoller_->period() != scaled) {
+                HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Update the polling period to %d.", method, name_.c_str(), period);
+                progressPoller_->setPeriod(scaled);
+            }
+        } else {
+            HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Allocate the poller.", method, name_.c_str());
+            progressPoller_ = std::make_unique<ProgressPoller>(address_, state, channel(), scaled);
+        }
+        progressPoller_->setRegisters(*registers);
+        if (!progressPoller_->started()) {
+            progressPoller_->start();
+            HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Start the poller.", method, name_.c_str());
+        }
+    } catch (const std::exception& error) {
+        HLV_LOG("%s: Unable to allocate our progress poller object (%s)", method, error.what());
+        progressPoller_.reset();
+    }
+}
+
+// A recording that reached review may have grown since the last poll: subscribers are given its
+// complete progress once more.
+void TarrowOperations::postFinalProgress()
+{
+    if (!refreshGroup(RegisterGroup::Progress))
+        return;
+    std::unique_ptr<HLV_CALLBACK::CallbackRequest> event;
+    {
+        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        if (subscriptionCount_ == 0)
+            return;
+        event = changeLocked(HX_PROGRESS_UPDATE);
+    }
+    if (event)
+        HLV_CALLBACK::Callback::postEvent(std::move(event));
+}

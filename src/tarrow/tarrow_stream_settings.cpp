@@ -1,0 +1,113 @@
+// Tarrow stream settings: the interpacket delay and JPEG quality of the camera's image stream,
+// validated, written in one exchange and read back.
+#include "tarrow/tarrow_stream_settings.h"
+
+#include <hlv_thread/log.h>
+#include <hlv_thread/note.h>
+
+#include "stream/hx_stream_operations.h"
+#include "registers/register_map.h"
+#include "tarrow/tarrow_download_settings.h"
+#include "tarrow/tarrow_merge.h"
+#include "tarrow/tarrow_operations.h"
+
+using namespace HX_REGISTERS;
+
+namespace {
+
+constexpr uint32_t JPEG_QUALITY_MIN = 1;
+constexpr uint32_t JPEG_QUALITY_MAX = 100;
+
+bool setFlag(uint32_t flags)
+{
+    return (flags & HX_FLAG_SET) != 0;
+}
+
+uint32_t valueOf(const RegisterCache& registers, uint32_t address)
+{
+    const auto found = registers.find(address);
+    return found == registers.end() ? 0 : found->second;
+}
+
+} // namespace
+
+namespace TARROW_STREAM {
+
+void computeStream(const RegisterCache& stream, uint32_t packetDelay, HX_STREAM_SETTINGS& cached)
+{
+    cached.interpacket_delay = packetDelay;
+    cached.jpeg_quality = valueOf(stream, GIGE_REG_DOWNLOAD_C0AC);
+    cached.jpeg_quality_min = JPEG_QUALITY_MIN;
+    cached.jpeg_quality_max = JPEG_QUALITY_MAX;
+}
+
+void mergeStream(const HX_STREAM_SETTINGS& cached, HX_STREAM_SETTINGS& caller)
+{
+    using R = HX_STREAM_SETTINGS;
+    TARROW_MERGE::mergeGroup(cached, caller, {&R::interpacket_delay}, {&R::interpacket_delay_flags, &R::flags});
+    TARROW_MERGE::mergeGroup(cached, caller, {&R::jpeg_quality, &R::jpeg_quality_min, &R::jpeg_quality_max},
+                             {&R::jpeg_quality_flags, &R::flags});
+}
+
+} // namespace TARROW_STREAM
+
+void TarrowOperations::computeStreamLocked()
+{
+    const RegisterCache& registers = group(RegisterGroup::Stream).registers;
+    TARROW_STREAM::computeStream(registers, streamOps_->getPacketDelay(registers), streamSettings_);
+}
+
+void TarrowOperations::getStreamSettings(HX_STREAM_SETTINGS* out)
+{
+    if (!cacheTrusted(streamSettingsValid_)) {
+        refreshGroupOrThrow(RegisterGroup::Stream, "TarrowOperations::getStreamSettings");
+        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        computeStreamLocked();
+        streamSettingsValid_ = subscriptionCount_ != 0 ? 1 : 0;
+    }
+    std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+    if (out != nullptr)
+        *out = streamSettings_;
+}
+
+void TarrowOperations::setStreamSettings(HX_STREAM_SETTINGS* inOut)
+{
+    static constexpr const char* method = "TarrowOperations::setStreamSettings";
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
+    if (inOut == nullptr)
+        HLV_THROW(HLV_THREAD::LogicError, "NULL pointer in API call");
+    HX_STREAM_SETTINGS& record = *inOut;
+    using R = HX_STREAM_SETTINGS;
+    TARROW_MERGE::clearOutcome(record, {&R::flags, &R::interpacket_delay_flags, &R::jpeg_quality_flags});
+    std::lock_guard<std::mutex> serialised(settingsMutex_);
+    try {
+        RegisterPairs writes;
+        if (setFlag(record.jpeg_quality_flags)) {
+            try {
+                TARROW_DOWNLOAD::checkJpegQuality(record.jpeg_quality);
+                writes.emplace_back(GIGE_REG_DOWNLOAD_C0AC, record.jpeg_quality);
+            } catch (const SettingsException& error) {
+                HLV_LOG("Settings exception: %s", error.str().c_str());
+                record.jpeg_quality_flags |= HX_FLAG_ERR;
+            }
+        }
+        if (setFlag(record.interpacket_delay_flags))
+            writes.emplace_back(GIGE_REG_SCPD0, record.interpacket_delay);
+        if (!writes.empty() && channel().writeMultiReg(writes) != 0) {
+            HLV_LOG("%s: Unable to write register to the camera %s", method, name_.c_str());
+            record.flags |= HX_FLAG_ERR;
+        }
+        {
+            std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+            streamSettingsValid_ = 0;
+        }
+        HX_STREAM_SETTINGS camera;
+        getStreamSettings(&camera);
+        TARROW_STREAM::mergeStream(camera, record);
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): %s", method, name_.c_str(), error.str().c_str());
+        record.flags |= HX_FLAG_ERR;
+    }
+    if (((record.jpeg_quality_flags | record.interpacket_delay_flags) & HX_FLAG_ERR) != 0)
+        record.flags |= HX_FLAG_ERR;
+}

@@ -1,0 +1,586 @@
+// Tarrow stream flows: the live, playback and download sessions of the first camera family (and
+// of the second, which streams over TCP), driven from the camera's service thread.
+#include "tarrow/tarrow_streaming.h"
+
+#include <algorithm>
+#include <chrono>
+#include <new>
+#include <thread>
+
+#include "camera/camera_services.h"
+#include "discovery/discovery.h"
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
+#include "hlv_thread/period_scale.h"
+#include "control/hx_comm.h"
+#include "callback/hx_stream.h"
+#include "stream/hx_stream_operations.h"
+#include "platform/ipv4_endpoint.h"
+#include "registers/register_map.h"
+#include "tarrow/tarrow_download_watchdog.h"
+#include "control/message_ids.h"
+
+using HLV_THREAD::Message;
+using HLV_THREAD::TRACE_OPERATIONS;
+namespace ids = HX_MESSAGE_IDS;
+namespace regs = HX_REGISTERS;
+
+namespace {
+
+constexpr uint32_t CAMERA_STATE_IDLE = 1;
+constexpr uint32_t CAMERA_STATE_REVIEW = 8;
+constexpr uint32_t PARTITION_RECORDED = 3;
+constexpr uint32_t STATE_COMMAND_IDLE = 1;
+// What the live start asks of the camera beside the packet size.
+constexpr uint32_t LIVE_E930 = 50;
+constexpr uint32_t LIVE_PACKET_DELAY = 100;
+constexpr uint32_t LIVE_DOWNLOAD_FORMAT = 1;
+constexpr uint32_t NEGOTIATION_TRIAL_MICROSECONDS = 1000000;
+constexpr auto NEGOTIATION_POLL = std::chrono::milliseconds(5);
+
+} // namespace
+
+TarrowStreaming::TarrowStreaming(uint32_t cameraAddress, RegisterChannel& channel, HxStreamOperations& streamOperations,
+                                 Hooks hooks)
+    : address_(cameraAddress), name_(HX_PLATFORM::ipv4ToText(cameraAddress)), channel_(channel),
+      streamOps_(streamOperations), hooks_(std::move(hooks))
+{
+}
+
+// However the object goes, a download must not leave discovery paused for the rest of the process.
+TarrowStreaming::~TarrowStreaming()
+{
+    watchdog_.reset();
+    if (discoveryPausedByDownload_)
+        resumeDiscovery();
+}
+
+uint64_t TarrowStreaming::watchdogStops() const
+{
+    return watchdog_ ? watchdog_->stopsPosted() : 0;
+}
+
+// --- Receiver -----------------------------------------------------------------------------------
+
+TarrowStreaming::LiveStreamPause::LiveStreamPause(TarrowStreaming& streaming) : streaming_(streaming)
+{
+    std::lock_guard<std::recursive_mutex> flow(streaming_.flowLock_);
+    if (!streaming_.liveRunning())
+        return;
+    streaming_.stopCameraLive();
+    stopped_ = true;
+}
+
+// A host that switched live off meanwhile keeps it off.
+TarrowStreaming::LiveStreamPause::~LiveStreamPause()
+{
+    std::lock_guard<std::recursive_mutex> flow(streaming_.flowLock_);
+    if (!stopped_ || !streaming_.liveWanted_)
+        return;
+    try {
+        streaming_.startCameraLive();
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): The live stream did not restart: %s", "TarrowOperations::startLiveStream",
+                streaming_.name_.c_str(), error.str().c_str());
+    } catch (const std::exception& error) {
+        HLV_LOG("%s(%s): The live stream did not restart: %s", "TarrowOperations::startLiveStream",
+                streaming_.name_.c_str(), error.what());
+    }
+}
+
+bool TarrowStreaming::liveRunning() const
+{
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
+    return writtenStreamControl_ == STREAM_LIVE && !streamOps_.streamPaused();
+}
+
+void TarrowStreaming::connectStream()
+{
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::connectStream", name_.c_str());
+    if (streamOps_.hasReceiver())
+        return;
+    const bool overUdp = !hooks_.streamsOverUdp || hooks_.streamsOverUdp();
+    // The negotiation's trials set their own packet delay; download settings applied before the
+    // receiver existed chose the pacing, which is given back once the trials are over.
+    uint32_t packetDelay = 0;
+    const bool delayKnown = overUdp && channel_.readReg(regs::GIGE_REG_SCPD0, packetDelay) == 0;
+    streamOps_.connectStream(overUdp);
+    if (overUdp && waitForNegotiation() && delayKnown)
+        channel_.writeReg(regs::GIGE_REG_SCPD0, packetDelay);
+    // Started once per receiver: a download in progress keeps the poller stopped until it ends.
+    if (hooks_.startHeartBeat)
+        hooks_.startHeartBeat();
+}
+
+// A stream started while the receiver still negotiates would have its first datagrams taken for
+// the test packet and would tell the camera a packet size of 0, so the first stream waits (bounded
+// by the negotiation's own two trials) until the size is known.
+bool TarrowStreaming::waitForNegotiation()
+{
+    const auto limit = std::chrono::microseconds(2 * uint64_t{HLV_THREAD::scaledMicroseconds(NEGOTIATION_TRIAL_MICROSECONDS)}) +
+                       std::chrono::milliseconds(NEGOTIATION_MARGIN_MILLISECONDS);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (streamOps_.hasReceiver() && streamOps_.getStreamPktLen() == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            HLV_LOG("%s(%s): The stream packet size is not negotiated yet; streaming goes on without it.",
+                    "TarrowOperations::connectStream", name_.c_str());
+            return false;
+        }
+        std::this_thread::sleep_for(NEGOTIATION_POLL);
+    }
+    return streamOps_.hasReceiver();
+}
+
+void TarrowStreaming::disconnectStream()
+{
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::disconnectStream", name_.c_str());
+    // The watchdog asks the receiver about the throttle, so it goes before the receiver does.
+    watchdog_.reset();
+    downloadRunning_ = false;
+    streamOps_.disconnectStream();
+}
+
+uint32_t TarrowStreaming::streamShutdown()
+{
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::streamShutdown", name_.c_str());
+    if (!HxComm::isKnown(address_))
+        return 0;
+    if (streamOps_.receiverIdle() && !downloadRunning_)
+        return 1;
+    if (writtenStreamControl_ == STREAM_DOWNLOAD)
+        stopDownload();
+    else if (writtenStreamControl_ == STREAM_LIVE)
+        stopLiveStream();
+    return 1;
+}
+
+bool TarrowStreaming::channelUsable() const
+{
+    return !channel_.faulted() && HxComm::isKnown(address_);
+}
+
+// --- Messages -----------------------------------------------------------------------------------
+
+void TarrowStreaming::handleStreaming(Message* message)
+{
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::handleStreaming", name_.c_str());
+    if (message == nullptr)
+        HLV_THROW(HLV_THREAD::LogicError, "%s: Unexpectedly null message!", "TarrowOperations::handleStreaming");
+    if (message->status != HLV_THREAD::MESSAGE_PENDING) {
+        outBound(message);
+        return;
+    }
+    HxStreamBuffer* stream = streamBufferOf(message);
+    if (stream == nullptr)
+        HLV_THROW(HLV_THREAD::LogicError, "Could not make stream_msg");
+    inBound(message, *stream);
+}
+
+void TarrowStreaming::inBound(Message* message, HxStreamBuffer& stream)
+{
+    HLV_TRACE(TRACE_OPERATIONS, "%s: Processing in-bound message (req=%d, %p)", "TarrowOperations::handleStreaming",
+              static_cast<int>(message->req), static_cast<void*>(message));
+    if (!stream.stop)
+        connectStream();
+    switch (message->req) {
+    case ids::DOWNLOAD_STREAM_MSG: handleDownloadStreamMsg(message, stream); break;
+    case ids::PLAYBACK_STREAM_MSG: handlePlaybackStreamMsg(message, stream); break;
+    case ids::LIVE_STREAM_MSG: handleLiveStreamMsg(message, stream); break;
+    default:
+        HLV_THROW(HLV_THREAD::LogicError, "%s: Unknown stream kind [0x%x]", "TarrowOperations::handleStreaming",
+                  message->req);
+    }
+}
+
+// Only downloads come back here: the receiver put this thread first on their route.
+void TarrowStreaming::outBound(Message* message)
+{
+    const char* who = "TarrowOperations::handleStreaming";
+    HLV_TRACE(TRACE_OPERATIONS, "%s: Processing out-bound message (%p)", who, static_cast<void*>(message));
+    HxStreamBuffer* stream = streamBufferOf(message);
+    if (stream == nullptr)
+        HLV_THROW(HLV_THREAD::LogicError, "%s: Unexpectedly null _HxStream message!", who);
+    if (stream->released) {
+        HLV_TRACE(TRACE_OPERATIONS, "%s: Passing on released buffer [%p]", who, static_cast<void*>(message));
+    } else if (message->req == ids::DOWNLOAD_STREAM_MSG) {
+        HLV_TRACE(TRACE_OPERATIONS, "%s: Passing on filled buffer [%p]", who, static_cast<void*>(message));
+        watchdogProgress();
+        passOnFilledDownload(*stream);
+    }
+    message->forward();
+}
+
+void TarrowStreaming::passOnFilledDownload(HxStreamBuffer& stream)
+{
+    if (downloadFormat_ == PACKED_DOWNLOAD_FORMAT) {
+        HX_READ_STREAM record = stream.record();
+        HX_INTERNAL::convertToPacked(record, packingImage_, name_);
+        stream.setResults(record.image_length, record.frame_id, record.status, record.received_length);
+    }
+    const HX_READ_STREAM& record = stream.record();
+    if (!downloadRunning_ || (record.status & HX_STREAM_STATUS_COMPLETE) == 0 || record.frame_id != downloadEndFrame_ ||
+        record.received_length == 0)
+        return;
+    HLV_TRACE(TRACE_OPERATIONS, "Ending the download session shutdown for %s (flags: 0x%x, id: %d/%d, length: %d",
+              name_.c_str(), record.status, static_cast<int>(record.frame_id), static_cast<int>(downloadEndFrame_),
+              static_cast<int>(record.received_length));
+    stopDownload();
+    stream.setResults(record.image_length, record.frame_id, record.status | HX_STREAM_STATUS_LAST,
+                      record.received_length);
+    releaseDownloadBuffers();
+}
+
+// A download that has ended keeps no buffers: those lent beyond its end frame go back released,
+// so a host may lend more than the range needs (and so never runs the throttle dry at its end).
+void TarrowStreaming::releaseDownloadBuffers()
+{
+    if (!streamOps_.hasReceiver())
+        return;
+    auto* stop = new (std::nothrow)
+        HxStream<Message>(ids::DOWNLOAD_STREAM_MSG, nullptr, CameraServices::find(address_), 0, address_);
+    if (stop == nullptr) {
+        HLV_LOG("%s(%s): Unable to allocate the stop message.", "TarrowOperations::handleStreaming", name_.c_str());
+        return;
+    }
+    stop->stop = true;
+    streamOps_.handleMessage(stop);
+}
+
+void TarrowStreaming::passToReceiver(Message* message, const HxStreamBuffer& stream)
+{
+    if (stream.buffer() == nullptr && !stream.stop) {
+        endHere(message);
+        return;
+    }
+    // A stop request of the library's own (no route, no owner) has nowhere to go without a receiver.
+    if (!streamOps_.hasReceiver() && message->routeEmpty() && message->owner == nullptr) {
+        endHere(message);
+        return;
+    }
+    streamOps_.handleMessage(message);
+}
+
+// Switches and requests that carry no buffer end here: the host has nothing to get back. A
+// synchronous sender is released.
+void TarrowStreaming::endHere(Message* message)
+{
+    message->status = HLV_THREAD::MESSAGE_DONE;
+    message->clearRoute();
+    if (message->synchronous())
+        message->forward();
+    else
+        delete message;
+}
+
+// --- Download -----------------------------------------------------------------------------------
+
+void TarrowStreaming::handleDownloadStreamMsg(Message* message, HxStreamBuffer& stream)
+{
+    const char* who = "TarrowOperations::handleDownloadStreamMsg";
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s) m=%p", who, name_.c_str(), static_cast<void*>(message));
+    if (stream.stop) {
+        passToReceiver(message, stream);
+        HLV_TRACE(TRACE_OPERATIONS, "%s: Stop the download", who);
+        if (downloadRunning_)
+            stopDownload();
+        return;
+    }
+    if (stream.buffer() != nullptr)
+        watchdogProgress();
+    if (!streamOps_.settingsApplied()) {
+        passToReceiver(message, stream);
+        return;
+    }
+    HLV_TRACE(TRACE_OPERATIONS, "%s: Need to start the download", who);
+    startDownloadSession(message, stream);
+}
+
+// The camera's state is checked before the buffer is queued, so a download that cannot start hands
+// the buffer straight back marked faulty; once queued, the buffer belongs to the receiver's thread.
+// The buffer is queued before the camera is told to send, so the first frame finds it.
+void TarrowStreaming::startDownloadSession(Message* message, HxStreamBuffer& stream)
+{
+    if (hooks_.stopHeartBeat)
+        hooks_.stopHeartBeat();
+    pauseDiscovery();
+    DownloadPlan plan;
+    if (!readDownloadPlan(plan) || !downloadPossible(plan)) {
+        HLV_LOG("kick_off_download() failed!");
+        refuseDownloadStart(message, stream);
+        return;
+    }
+    passToReceiver(message, stream);
+    if (!startCameraDownload(plan)) {
+        HLV_LOG("kick_off_download() failed!");
+        streamOps_.releaseBuffers();
+        leaveDownloadMode();
+    }
+}
+
+void TarrowStreaming::refuseDownloadStart(Message* message, HxStreamBuffer& stream)
+{
+    if (stream.buffer() != nullptr) {
+        const HX_READ_STREAM& record = stream.record();
+        stream.setResults(0, 0, record.status | HX_STREAM_STATUS_ERROR, 0);
+        message->status = HLV_THREAD::MESSAGE_DONE;
+        message->forward();
+    } else {
+        endHere(message);
+    }
+    if (streamOps_.hasReceiver())
+        streamOps_.releaseBuffers();
+    leaveDownloadMode();
+}
+
+bool TarrowStreaming::kickOffDownload()
+{
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
+    DownloadPlan plan;
+    return readDownloadPlan(plan) && downloadPossible(plan) && startCameraDownload(plan);
+}
+
+bool TarrowStreaming::readDownloadPlan(DownloadPlan& plan)
+{
+    RegisterPairs registers{{regs::GIGE_REG_CAMERA_STATE, 0}, {regs::GIGE_REG_PARTITION_STATE, 0},
+                            {regs::GIGE_REG_PB_C140, 0},      {regs::GIGE_REG_DOWNLOAD_START, 0},
+                            {regs::GIGE_REG_DOWNLOAD_END, 0}, {regs::GIGE_REG_DOWNLOAD_C294, 0}};
+    const uint32_t result = channel_.readMultiReg(registers);
+    if (result != 0) {
+        HLV_LOG("%s(%s): Unable to read the camera's download state [%d]", "TarrowOperations::kickOffDownload",
+                name_.c_str(), static_cast<int>(result));
+        return false;
+    }
+    plan.cameraState = registers[0].second;
+    plan.partitionState = registers[1].second;
+    plan.recordedFrames = registers[2].second;
+    plan.startFrame = registers[3].second;
+    plan.endFrame = registers[4].second;
+    plan.format = registers[5].second;
+    return true;
+}
+
+bool TarrowStreaming::downloadPossible(const DownloadPlan& plan) const
+{
+    if (plan.cameraState != CAMERA_STATE_REVIEW || plan.partitionState != PARTITION_RECORDED) {
+        HLV_LOG("Cannot download (wrong camera/partition state: 0x%08X/0x%08X)", plan.cameraState,
+                plan.partitionState);
+        return false;
+    }
+    if (plan.recordedFrames == 0 || plan.startFrame >= plan.recordedFrames || plan.startFrame > plan.endFrame) {
+        HLV_LOG("Cannot download (frames %u to %u of a recording of %u frames)", plan.startFrame, plan.endFrame,
+                plan.recordedFrames);
+        return false;
+    }
+    return true;
+}
+
+// The end frame is the last one the camera can send: a range reaching past the recording ends
+// with the recording.
+bool TarrowStreaming::startCameraDownload(const DownloadPlan& plan)
+{
+    downloadEndFrame_ = std::min(plan.endFrame, plan.recordedFrames - 1);
+    downloadFormat_ = plan.format;
+    if (downloadFormat_ == PACKED_DOWNLOAD_FORMAT)
+        packingImage_ = recordedImage();
+    RegisterPairs writes;
+    streamOps_.startDownload(writes);
+    const uint32_t result = channel_.writeMultiReg(writes);
+    if (result != 0) {
+        HLV_LOG("HxComm::writeMultiReg was not successful.");
+        return false;
+    }
+    writtenStreamControl_ = STREAM_DOWNLOAD;
+    downloadRunning_ = true;
+    // The start runs the camera; a throttle pause left over from an earlier download would keep
+    // the receiver from pausing it again when this one's buffers run short.
+    if (streamOps_.hasReceiver() && streamOps_.streamPaused())
+        streamOps_.pauseStream(false);
+    watchdog().arm();
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): frames %u to %u, format %u", "TarrowOperations::kickOffDownload",
+              name_.c_str(), plan.startFrame, downloadEndFrame_, downloadFormat_);
+    return true;
+}
+
+// Packing needs the frames' size and bit mode; without them it logs and leaves frames as sent.
+HX_INTERNAL::PackingImage TarrowStreaming::recordedImage() const
+{
+    if (!hooks_.packingImage)
+        return {};
+    try {
+        return hooks_.packingImage();
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): %s", "TarrowOperations::kickOffDownload", name_.c_str(), error.str().c_str());
+    } catch (const std::exception& error) {
+        HLV_LOG("%s(%s): %s", "TarrowOperations::kickOffDownload", name_.c_str(), error.what());
+    }
+    return {};
+}
+
+uint32_t TarrowStreaming::stopDownload()
+{
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::stopDownload", name_.c_str());
+    RegisterPairs writes;
+    streamOps_.stopDownload(writes);
+    uint32_t result = 0;
+    if (!writes.empty() && channelUsable()) {
+        result = channel_.writeMultiReg(writes);
+        if (result != 0)
+            HLV_LOG("%s: HxComm::writeMultiReg was not successful.", "TarrowOperations::stopDownload");
+    }
+    writtenStreamControl_ = STREAM_STOPPED;
+    leaveDownloadMode();
+    return result;
+}
+
+void TarrowStreaming::leaveDownloadMode()
+{
+    downloadRunning_ = false;
+    if (watchdog_)
+        watchdog_->disarm();
+    if (hooks_.startHeartBeat && channelUsable())
+        hooks_.startHeartBeat();
+    if (discoveryPausedByDownload_)
+        resumeDiscovery();
+}
+
+void TarrowStreaming::pauseDiscovery()
+{
+    Discovery* discovery = Discovery::existing();
+    if (discovery == nullptr || discovery->paused()) {
+        // Someone else paused it (or a download already did): that pause is not ours to end.
+        return;
+    }
+    discovery->pausePolling(true);
+    discoveryPausedByDownload_ = true;
+}
+
+void TarrowStreaming::resumeDiscovery()
+{
+    discoveryPausedByDownload_ = false;
+    if (Discovery* discovery = Discovery::existing())
+        discovery->pausePolling(false);
+}
+
+DownloadWatchdog& TarrowStreaming::watchdog()
+{
+    if (!watchdog_) {
+        HxStreamOperations& streamOps = streamOps_;
+        watchdog_ = std::make_unique<DownloadWatchdog>(address_, [&streamOps] { return streamOps.streamPaused(); });
+        watchdog_->start();
+    }
+    return *watchdog_;
+}
+
+void TarrowStreaming::watchdogProgress()
+{
+    if (watchdog_)
+        watchdog_->progress();
+}
+
+// --- Live and playback --------------------------------------------------------------------------
+
+void TarrowStreaming::handleLiveStreamMsg(Message* message, HxStreamBuffer& stream)
+{
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s) m=%p", "TarrowOperations::handleLiveStreamMsg", name_.c_str(),
+              static_cast<void*>(message));
+    if (stream.buffer() != nullptr) {
+        passToReceiver(message, stream);
+        return;
+    }
+    if (stream.stop) {
+        stopLiveStream();
+        passToReceiver(message, stream);
+        return;
+    }
+    switchLive(stream.enable);
+    endHere(message);
+}
+
+void TarrowStreaming::switchLive(bool on)
+{
+    const char* who = "TarrowOperations::handleLiveStreamMsg";
+    try {
+        if (on) {
+            HLV_TRACE(TRACE_OPERATIONS, "%s: Live stream ON.", who);
+            startLiveStream();
+        } else {
+            HLV_TRACE(TRACE_OPERATIONS, "%s: Live stream OFF.", who);
+            stopLiveStream();
+        }
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("Program exception: %s", error.str().c_str());
+    } catch (const std::exception& error) {
+        HLV_LOG("Program exception: %s", error.what());
+    }
+}
+
+// The partition write and the idle command prepare the camera for live images; a camera that
+// refuses them still gets the stream list, whose result decides.
+void TarrowStreaming::startLiveStream()
+{
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
+    liveWanted_ = true;
+    startCameraLive();
+}
+
+void TarrowStreaming::stopLiveStream()
+{
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
+    liveWanted_ = false;
+    stopCameraLive();
+}
+
+void TarrowStreaming::startCameraLive()
+{
+    const char* who = "TarrowOperations::startLiveStream";
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
+    // The live command starts live without a stream message: the receiver may not exist yet.
+    connectStream();
+    if (const uint32_t result = channel_.writeReg(regs::GIGE_REG_PARTITION_STATE, 0); result != 0)
+        HLV_TRACE(TRACE_OPERATIONS, "%s(%s): The camera kept its partition state [%d]", who, name_.c_str(),
+                  static_cast<int>(result));
+    streamOps_.startLive();
+    uint32_t cameraState = 0;
+    if (channel_.readReg(regs::GIGE_REG_CAMERA_STATE, cameraState) != 0 || cameraState != CAMERA_STATE_IDLE)
+        channel_.writeReg(regs::GIGE_REG_STATE_COMMAND, STATE_COMMAND_IDLE);
+    const RegisterPairs writes{{regs::GIGE_REG_DOWNLOAD_E930, LIVE_E930},
+                               {regs::GIGE_REG_SCPS0, streamOps_.getStreamPktLen() | regs::SCPS0_DO_NOT_FRAGMENT},
+                               {regs::GIGE_REG_SCPD0, LIVE_PACKET_DELAY},
+                               {regs::GIGE_REG_DOWNLOAD_C294, LIVE_DOWNLOAD_FORMAT},
+                               {regs::GIGE_REG_STREAM_CONTROL, STREAM_LIVE}};
+    const uint32_t result = channel_.writeMultiReg(writes);
+    if (result != 0) {
+        HLV_LOG("%s: HxComm::writeMultiReg was not successful [%d]", who, static_cast<int>(result));
+        return;
+    }
+    streamOps_.pauseStream(false);
+    writtenStreamControl_ = STREAM_LIVE;
+}
+
+void TarrowStreaming::stopCameraLive()
+{
+    const char* who = "TarrowOperations::stopLiveStream";
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
+    if (channelUsable()) {
+        writtenStreamControl_ = STREAM_STOPPED;
+        const uint32_t result = channel_.writeReg(regs::GIGE_REG_STREAM_CONTROL, STREAM_STOPPED);
+        if (result != 0) {
+            HLV_LOG("%s: HxComm::writeMultiReg was not successful [%d]", who, static_cast<int>(result));
+            return;
+        }
+    }
+    streamOps_.stopLive();
+}
+
+// The camera's playback registers are written by the playback settings; buffers only queue here.
+void TarrowStreaming::handlePlaybackStreamMsg(Message* message, HxStreamBuffer& stream)
+{
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s) m=%p", "TarrowOperations::handlePlaybackStreamMsg", name_.c_str(),
+              static_cast<void*>(message));
+    passToReceiver(message, stream);
+}

@@ -27,8 +27,8 @@ libhalvex finds cameras on the local IPv4 networks, changes their settings, comm
 them and receives their images, through a C interface. The packing library it loads
 at run time comes with it.")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libhalvex-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)

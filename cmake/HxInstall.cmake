@@ -64,9 +64,7 @@ endforeach()
 # Manual pages are the tools' own --help, through help2man. Sanitized builds are never installed,
 # and running their tools at build time would only add sanitizer noise, so they skip this.
 find_program(HX_HELP2MAN help2man)
-set(HX_MANPAGES OFF)
 if(HX_HELP2MAN AND HX_SANITIZE STREQUAL "" AND TARGET hxcam AND TARGET hxsim)
-  set(HX_MANPAGES ON)
   set(hx_man_hxcam "control networked high-speed cameras from the command line")
   set(hx_man_hxsim "stand-in networked high-speed cameras for tests and demonstrations")
   set(hx_manpages)

@@ -2,7 +2,8 @@
 # Installs the build into a temporary prefix and uses it as a user would: checks the installed
 # files, builds examples/two_clients.c out of tree through find_package and through pkg-config, and
 # runs both programs and the installed tools beside the installed hxsim in a private network
-# namespace. Nothing is written outside the temporary folder.
+# namespace. Nothing is written outside the temporary folder but the install manifest that
+# `cmake --install` always leaves in the build folder.
 #   install_test.sh CMAKE BUILD_DIR SOURCE_DIR C_COMPILER LIBDIR VERSION MANPAGES(0|1)
 set -u
 CMAKE=$1

@@ -16,8 +16,11 @@ import types as _types
 
 from ._layout import CONSTANTS as _CONSTANTS
 from ._native import BY_C_NAME as _BY_C_NAME
-from .client import (Camera, Client, Event, Frame, HalvexError, SettingRefused, Settings, StreamTimeout,
-                     address_of, shutdown, trace)
+from .camera import Camera, address_of
+from .client import Client, Event, shutdown, trace
+from .errors import HalvexError, SettingRefused, StreamTimeout
+from .settings import Settings
+from .streams import Frame
 from .frames import depth_of_bit_mode, pack, read_tiff, unpack
 
 records = _types.SimpleNamespace(**{cls.__name__: cls for cls in _BY_C_NAME.values()})

@@ -76,7 +76,7 @@ def test_download_delivers_the_recorded_frames(camera, bit_mode, format):
     camera.record(length=16)
     frames, raw = [], []
     # Fewer buffers than frames: each goes back to the library as soon as it has been read.
-    for f in camera.download(2, 9, format=format, buffers=4, packet_delay=1000):
+    for f in camera.download(2, 9, format=format, buffers=6, packet_delay=2000):
         frames.append((f.frame_id, f.complete, f.last, f.pixels.copy()))
         raw.append(f.data[:4].copy())
     assert [f[0] for f in frames] == list(range(2, 10))

@@ -96,7 +96,8 @@ def _library_path():
     explicit = os.environ.get("HALVEX_LIBRARY")
     if explicit:
         return explicit
-    return ctypes.util.find_library("halvex") or "libhalvex.so"
+    # The runtime package installs only the versioned name; the unversioned link comes with -dev.
+    return ctypes.util.find_library("halvex") or "libhalvex.so.2"
 
 
 _library = None

@@ -4,6 +4,7 @@
 
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
+#include "hlv_thread/wake.h"
 #include "control/hx_comm.h"
 #include "control/hx_comm_age_timer.h"
 #include "platform/errno_text.h"
@@ -25,7 +26,7 @@ namespace {
 } // namespace
 
 HxComm::HxComm(uint32_t cameraAddress)
-    : cameraAddress_(cameraAddress), cameraName_(HX_PLATFORM::ipv4ToText(cameraAddress))
+    : MsgThread(WakeOnPost::Yes), cameraAddress_(cameraAddress), cameraName_(HX_PLATFORM::ipv4ToText(cameraAddress))
 {
     classInit();
 }
@@ -66,12 +67,12 @@ bool HxComm::startComms()
     }
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Created our Streaming socket [%s:%d]", who, camera, channel.stream);
 
-    if (!queue_.valid())
-        raiseSystemError(__FILE__, __LINE__, "Could not create MSG_EVENT signal event", queue_.error());
+    if (!postWake()->valid())
+        raiseSystemError(__FILE__, __LINE__, "Could not create MSG_EVENT signal event", postWake()->error());
     // The wait set, in the order processLoop reads it: message event, events. The control
     // socket is read by the callers waiting for answers, and on each tick.
     pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
-    pollSet_->add(queue_.eventFd());
+    pollSet_->add(messageEventFd());
     pollSet_->add(hmp_->fd());
 
     readerWake_ = std::make_unique<HX_PLATFORM::EventFd>();
@@ -115,7 +116,7 @@ void HxComm::processLoop()
     if (pollSet_->wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed)
         raiseSystemError(__FILE__, __LINE__, "Could not wait for the channel's events", pollSet_->error());
     if (pollSet_->events(0).any()) {
-        queue_.resetEvent();
+        postWake()->reset();
         drainQueue();
     }
     if (pollSet_->events(1).any())
@@ -147,9 +148,14 @@ void HxComm::wakeReader()
                 cameraName_.c_str());
 }
 
+int HxComm::messageEventFd() const
+{
+    return static_cast<int>(postWake()->handle());
+}
+
 void HxComm::drainQueue()
 {
-    while (Message* next = queue_.pop())
+    while (Message* next = nextMessage())
         dispatch(next);
 }
 
@@ -164,13 +170,13 @@ void HxComm::post(Message* message)
         message->refuse(this);
         return;
     }
-    switch (queue_.push(message)) {
-    case SignalledQueue::Push::Queued:
+    switch (enqueue(message)) {
+    case Posted::Queued:
         return;
-    case SignalledQueue::Push::QueuedButNotSignalled:
+    case Posted::QueuedWithoutWake:
         HLV_LOG("%s(%s): Could not set the MSG_EVENT signalling event", "HxComm::post", cameraName_.c_str());
         return;
-    case SignalledQueue::Push::Refused:
+    case Posted::Refused:
         // The channel's own datagrams and ticks may still arrive while it ends; only messages
         // from others are worth a line.
         if (message->owner != this)
@@ -182,7 +188,7 @@ void HxComm::post(Message* message)
 
 bool HxComm::halted() const
 {
-    return halted_ || queue_.closed();
+    return halted_ || MsgThread::halted();
 }
 
 // Drains the event socket until nothing waits (or the pass's share is used): one message to this

@@ -2,7 +2,7 @@
 #include <hx/hx.h>
 
 #include <hlv_thread/log.h>
-#include <hlv_thread/log_capture.h>
+#include "log_capture.h"
 
 #include <array>
 #include <cstdint>
@@ -110,13 +110,13 @@ TEST(RecordInitialisers, CameraInformationInitIsTracedUnderLifecycleOnly)
     HX_CAMERA_INFORMATION info;
     {
         HLV_THREAD::setTraceMask(HX_TRACE_LIFECYCLE);
-        HLV_THREAD::LogCapture capture;
+        hx_test::LogCapture capture;
         EXPECT_EQ(HX_camera_information_init(&info, sizeof info), HX_STATUS_OK);
         EXPECT_EQ(capture.count(": HX_camera_information_init"), 1u);
     }
     {
         HLV_THREAD::setTraceMask(HX_TRACE_ALL & ~HX_TRACE_LIFECYCLE);
-        HLV_THREAD::LogCapture capture;
+        hx_test::LogCapture capture;
         EXPECT_EQ(HX_camera_information_init(&info, sizeof info), HX_STATUS_OK);
         HX_capture_settings_init(nullptr, 224);
         EXPECT_TRUE(capture.lines().empty());

@@ -26,6 +26,8 @@ public:
     uint32_t readMultiReg(RegisterPairs& pairs) override;
     uint32_t writeMultiReg(const RegisterPairs& pairs) override;
     uint32_t readMem(uint32_t start, std::vector<uint8_t>& data, uint32_t count) override;
+    bool faulted() const override;
+    void release() override;
 
     void set(uint32_t reg, uint32_t value);
     uint32_t get(uint32_t reg) const;
@@ -41,6 +43,10 @@ public:
     void failReads(uint32_t result);
     // Called for every pair written; may change the value the camera keeps.
     void setWriteRule(std::function<uint32_t(uint32_t reg, uint32_t value)> rule);
+    // The channel gives up on the camera (as when it was declared lost), or works again.
+    void setFaulted(bool faulted);
+    // How often the camera's operations let the channel go.
+    std::size_t releases() const;
     // Called inside every multi-register write while the camera's lock is not held (lets a test
     // see whether two writes overlap).
     void setWriteHook(std::function<void()> hook);
@@ -51,6 +57,8 @@ private:
     std::map<uint32_t, std::vector<uint8_t>> memory_;
     std::vector<RegisterPairs> multiWrites_;
     std::size_t exchanges_ = 0;
+    bool faulted_ = false;
+    std::size_t releases_ = 0;
     uint32_t writeFailure_ = 0;
     uint32_t readFailure_ = 0;
     std::function<uint32_t(uint32_t, uint32_t)> rule_;

@@ -176,6 +176,30 @@ void FakeCamera::setWriteRule(std::function<uint32_t(uint32_t, uint32_t)> rule)
     rule_ = std::move(rule);
 }
 
+bool FakeCamera::faulted() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return faulted_;
+}
+
+void FakeCamera::release()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    ++releases_;
+}
+
+void FakeCamera::setFaulted(bool faulted)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    faulted_ = faulted;
+}
+
+std::size_t FakeCamera::releases() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return releases_;
+}
+
 void FakeCamera::setWriteHook(std::function<void()> hook)
 {
     std::lock_guard<std::mutex> guard(lock_);

@@ -38,8 +38,6 @@ public:
     // Save progress notifications (from the save's poller) become progress events for the
     // subscribed clients; every other notification is the first family's. Service thread.
     void handleNotification(HLV_THREAD::Message& message) override;
-    // True while the save's poller runs.
-    bool savePollerRunning() const;
 
 private:
     void readLensStatus(HX_LENS_STATUS& record);

@@ -202,12 +202,6 @@ void MorvaneOperations::stopSavePoller()
     stopped = std::move(savePoller_);
 }
 
-bool MorvaneOperations::savePollerRunning() const
-{
-    std::lock_guard lock(savePollerLock_);
-    return savePoller_ != nullptr;
-}
-
 uint32_t MorvaneOperations::lastSaveStateValue() const
 {
     std::lock_guard lock(stateMutex_);

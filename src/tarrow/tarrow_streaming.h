@@ -99,16 +99,8 @@ public:
     // Ends the download on the camera and restores heartbeat and discovery; the write's result.
     uint32_t stopDownload();
 
-    // The last value the flows wrote to the stream control register (playback notes its own).
-    uint32_t writtenStreamControl() const { return writtenStreamControl_; }
-    void noteStreamControl(uint32_t value) { writtenStreamControl_ = value; }
     // Live runs and the receiver does not hold the camera back.
     bool liveRunning() const;
-    bool downloadRunning() const { return downloadRunning_; }
-    // The last frame of the running (or last) download, as the camera's registers gave it.
-    uint32_t downloadEndFrame() const { return downloadEndFrame_; }
-    // Stop requests the download watchdog has posted so far.
-    uint64_t watchdogStops() const;
 
 private:
     // What the camera's registers say about a download about to start.

@@ -226,7 +226,7 @@ RegisterPairs stopWrites(const HX_PLAYBACK_SETTINGS& record)
 
 void TarrowOperations::computeStateLocked()
 {
-    computeCommand(group(RegisterGroup::State).registers[GIGE_REG_CAMERA_STATE], command_);
+    computeCommand(groups_.registers(RegisterGroup::State)[GIGE_REG_CAMERA_STATE], command_);
     commandValid_ = 1;
 }
 
@@ -302,7 +302,7 @@ void TarrowOperations::sendCommand(HX_COMMAND* inOut)
 
 void TarrowOperations::computePlaybackLocked()
 {
-    computePlayback(group(RegisterGroup::Playback).registers, name_, playbackSettings_);
+    computePlayback(groups_.registers(RegisterGroup::Playback), name_, playbackSettings_);
 }
 
 // The play mode the camera was last seen in. The shown frame is polled while the camera plays a
@@ -334,7 +334,7 @@ void TarrowOperations::getPlaybackSettings(HX_PLAYBACK_SETTINGS* out)
 uint32_t TarrowOperations::cachedStreamControl() const
 {
     std::lock_guard<std::recursive_mutex> lock(stateMutex_);
-    return valueOf(group(RegisterGroup::Playback).registers, GIGE_REG_STREAM_CONTROL);
+    return valueOf(groups_.registers(RegisterGroup::Playback), GIGE_REG_STREAM_CONTROL);
 }
 
 // Plays, pauses or steps the recording the camera holds in review, then reports the playback
@@ -376,7 +376,7 @@ void TarrowOperations::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
         std::lock_guard<std::recursive_mutex> lock(stateMutex_);
         cached = playbackSettings_;
         HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): GIGE_REG_PB_STATUS=0x%08x, current=%d", method, name_.c_str(),
-                  valueOf(group(RegisterGroup::Playback).registers, GIGE_REG_PB_STATUS), cached.current_frame);
+                  valueOf(groups_.registers(RegisterGroup::Playback), GIGE_REG_PB_STATUS), cached.current_frame);
     }
     if (record.current_frame != cached.current_frame)
         HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): s->current=%d, playback_settings.current=%d", method,

@@ -147,7 +147,7 @@ void mergeDownload(const HX_DOWNLOAD_SETTINGS& cached, HX_DOWNLOAD_SETTINGS& cal
 
 void TarrowOperations::computeDownloadLocked()
 {
-    RegisterCache& registers = group(RegisterGroup::Download).registers;
+    RegisterCache& registers = groups_.registers(RegisterGroup::Download);
     TARROW_DOWNLOAD::SessionValues session;
     session.packetLength = streamOps_->getPacketLen(registers);
     session.packetDelay = streamOps_->getPacketDelay(registers);
@@ -202,7 +202,7 @@ void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
         }
         {
             std::lock_guard<std::recursive_mutex> lock(stateMutex_);
-            if (group(RegisterGroup::Download).registers[GIGE_REG_CAMERA_STATE] == TARROW_COMMANDS::STATE_REVIEW) {
+            if (groups_.registers(RegisterGroup::Download)[GIGE_REG_CAMERA_STATE] == TARROW_COMMANDS::STATE_REVIEW) {
                 record.start_max = downloadSettings_.start_max;
                 record.stop_max = downloadSettings_.stop_max;
             }

@@ -408,9 +408,9 @@ void summariseIo(HX_IO_SETTINGS& record)
 
 void TarrowOperations::computeIoLocked()
 {
-    const uint32_t rate = group(RegisterGroup::Capture).registers[GIGE_REG_FRAME_RATE];
+    const uint32_t rate = groups_.registers(RegisterGroup::Capture)[GIGE_REG_FRAME_RATE];
     const auto framesPerSecond = static_cast<uint32_t>(TARROW_CAPTURE::decodeFrameRate(rate, rateEncoding()));
-    TARROW_IO::computeIo(group(RegisterGroup::IO).registers, framesPerSecond, ioSettings_);
+    TARROW_IO::computeIo(groups_.registers(RegisterGroup::IO), framesPerSecond, ioSettings_);
 }
 
 void TarrowOperations::getExternalIOSettings(HX_IO_SETTINGS* out)
@@ -442,7 +442,7 @@ void TarrowOperations::setExternalIOSettings(HX_IO_SETTINGS* inOut)
         RegisterCache io;
         {
             std::lock_guard<std::recursive_mutex> lock(stateMutex_);
-            io = group(RegisterGroup::IO).registers;
+            io = groups_.registers(RegisterGroup::IO);
         }
         const RegisterPairs writes = TARROW_IO::validateIo(record, io);
         if (!writes.empty() && channel().writeMultiReg(writes) != 0) {

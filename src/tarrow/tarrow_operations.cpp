@@ -21,11 +21,8 @@ using namespace TARROW_CAPTURE;
 namespace {
 
 constexpr uint32_t GAIN_FLAG = 1u << 31;
-constexpr std::size_t GROUP_COUNT = 10;
 // Cameras from this firmware on take bit 31 of the analog gain register as a flag.
 constexpr const char* GAIN_FLAG_FIRMWARE = "2.5.2";
-
-constexpr std::size_t slot(RegisterGroup group) { return static_cast<std::size_t>(group); }
 
 // Copies a camera text into a record field, up to the field's room less its NUL.
 template <std::size_t N>
@@ -40,9 +37,10 @@ void copyText(char (&field)[N], const std::string& text)
 
 TarrowOperations::TarrowOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
                                    std::unique_ptr<SensorOperations> sensor)
-    : CameraOperations(address, std::move(channel))
+    : CameraOperations(address, std::move(channel)),
+      pollers_(address, this->channel()),
+      groups_([this](RegisterCache& registers, uint8_t* counter) { return refresh(registers, counter); })
 {
-    static_assert(slot(RegisterGroup::Text) < GROUP_COUNT);
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", "TarrowOperations::TarrowOperations", name_.c_str());
     setSensor(std::move(sensor));
     for (RegisterGroup id : {RegisterGroup::Capture, RegisterGroup::Download, RegisterGroup::IO, RegisterGroup::Lens,
@@ -70,6 +68,7 @@ TarrowOperations::TarrowOperations(uint32_t address, std::shared_ptr<RegisterCha
     if (HxInternal::factory() != nullptr) {
         downloadFormatFlags_ |= HX_FORMAT_PACKED;
     }
+    buildRecords();
 }
 
 TarrowOperations::~TarrowOperations()
@@ -110,24 +109,16 @@ void TarrowOperations::streamShutdown()
 void TarrowOperations::addToGroup(RegisterGroup id, uint32_t address)
 {
     std::lock_guard<std::recursive_mutex> state(stateMutex_);
-    group(id).registers[address];
+    groups_.add(id, address);
 }
-
-TarrowOperations::Group& TarrowOperations::group(RegisterGroup id) { return groups_[slot(id)]; }
-
-const TarrowOperations::Group& TarrowOperations::group(RegisterGroup id) const { return groups_[slot(id)]; }
 
 RegisterCache TarrowOperations::groupSnapshot(RegisterGroup id) const
 {
     std::lock_guard<std::recursive_mutex> state(stateMutex_);
-    return group(id).registers;
+    return groups_.registers(id);
 }
 
-bool TarrowOperations::refreshGroup(RegisterGroup id)
-{
-    Group& target = group(id);
-    return refresh(target.registers, &target.counter);
-}
+bool TarrowOperations::refreshGroup(RegisterGroup id) { return groups_.refresh(id); }
 
 void TarrowOperations::refreshCaptureGroups()
 {
@@ -148,13 +139,13 @@ std::string TarrowOperations::text(uint32_t address) const
 
 void TarrowOperations::computeCaptureLocked()
 {
-    computeCapture(sensor(), group(RegisterGroup::Sensor).registers, group(RegisterGroup::Capture).registers, name_,
+    computeCapture(sensor(), groups_.registers(RegisterGroup::Sensor), groups_.registers(RegisterGroup::Capture), name_,
                    captureSettings_, rateEncoding());
 }
 
 void TarrowOperations::computeAnalogGainLocked()
 {
-    analogGain_.gain = analogGainFromRegister(group(RegisterGroup::Sensor).registers[GIGE_REG_ANALOG_GAIN]);
+    analogGain_.gain = analogGainFromRegister(groups_.registers(RegisterGroup::Sensor)[GIGE_REG_ANALOG_GAIN]);
     analogGain_.gain_caps = sensor().analogGainCapabilities();
 }
 
@@ -199,8 +190,8 @@ void TarrowOperations::setCaptureSettings(HX_CAPTURE_SETTINGS* inOut)
         RegisterCache captureRegisters;
         {
             std::lock_guard<std::recursive_mutex> state(stateMutex_);
-            sensorRegisters = group(RegisterGroup::Sensor).registers;
-            captureRegisters = group(RegisterGroup::Capture).registers;
+            sensorRegisters = groups_.registers(RegisterGroup::Sensor);
+            captureRegisters = groups_.registers(RegisterGroup::Capture);
         }
         CaptureValidator validator(sensor(), std::move(sensorRegisters), std::move(captureRegisters), name_,
                                    rateEncoding());

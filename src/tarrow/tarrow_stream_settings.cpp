@@ -53,7 +53,7 @@ void mergeStream(const HX_STREAM_SETTINGS& cached, HX_STREAM_SETTINGS& caller)
 
 void TarrowOperations::computeStreamLocked()
 {
-    const RegisterCache& registers = group(RegisterGroup::Stream).registers;
+    const RegisterCache& registers = groups_.registers(RegisterGroup::Stream);
     TARROW_STREAM::computeStream(registers, streamOps_->getPacketDelay(registers), streamSettings_);
 }
 

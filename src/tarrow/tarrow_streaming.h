@@ -147,6 +147,8 @@ private:
     RegisterChannel& channel_;
     HxStreamOperations& streamOps_;
     const Hooks hooks_;
+    // Recursive because the stream messages handled under it run the public flow operations
+    // (start and stop of live and download), which take it themselves when called on their own.
     mutable std::recursive_mutex flowLock_;
     std::atomic<uint32_t> writtenStreamControl_{STREAM_STOPPED};
     bool downloadRunning_ = false;

@@ -161,11 +161,11 @@ void TarrowOperations::getDownloadSettings(HX_DOWNLOAD_SETTINGS* out)
 {
     if (!cacheTrusted(downloadSettingsValid_)) {
         refreshGroupOrThrow(RegisterGroup::Download, "TarrowOperations::getDownloadSettings");
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         computeDownloadLocked();
         downloadSettingsValid_ = subscriptionCount_ != 0 ? 1 : 0;
     }
-    std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+    std::lock_guard<std::mutex> lock(stateMutex_);
     if (out != nullptr)
         *out = downloadSettings_;
 }
@@ -201,7 +201,7 @@ void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
             });
         }
         {
-            std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+            std::lock_guard<std::mutex> lock(stateMutex_);
             if (groups_.registers(RegisterGroup::Download)[GIGE_REG_CAMERA_STATE] == TARROW_COMMANDS::STATE_REVIEW) {
                 record.start_max = downloadSettings_.start_max;
                 record.stop_max = downloadSettings_.stop_max;
@@ -215,7 +215,7 @@ void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
             record.flags |= HX_FLAG_ERR;
         }
         {
-            std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+            std::lock_guard<std::mutex> lock(stateMutex_);
             downloadSettingsValid_ = 0;
         }
         HX_DOWNLOAD_SETTINGS camera;

@@ -417,11 +417,11 @@ void TarrowOperations::getExternalIOSettings(HX_IO_SETTINGS* out)
 {
     if (!cacheTrusted(ioSettingsValid_)) {
         refreshGroupOrThrow(RegisterGroup::IO, "TarrowOperations::getExternalIOSettings");
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         computeIoLocked();
         ioSettingsValid_ = subscriptionCount_ != 0 ? 1 : 0;
     }
-    std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+    std::lock_guard<std::mutex> lock(stateMutex_);
     if (out != nullptr)
         *out = ioSettings_;
 }
@@ -441,7 +441,7 @@ void TarrowOperations::setExternalIOSettings(HX_IO_SETTINGS* inOut)
         refreshGroupOrThrow(RegisterGroup::IO, method);
         RegisterCache io;
         {
-            std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+            std::lock_guard<std::mutex> lock(stateMutex_);
             io = groups_.registers(RegisterGroup::IO);
         }
         const RegisterPairs writes = TARROW_IO::validateIo(record, io);
@@ -450,7 +450,7 @@ void TarrowOperations::setExternalIOSettings(HX_IO_SETTINGS* inOut)
             record.flags |= HX_FLAG_ERR;
         }
         {
-            std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+            std::lock_guard<std::mutex> lock(stateMutex_);
             ioSettingsValid_ = 0;
         }
         HX_IO_SETTINGS camera;

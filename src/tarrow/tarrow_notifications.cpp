@@ -88,7 +88,7 @@ void mergeProgress(const HX_PROGRESS& cached, HX_PROGRESS& caller)
 
 bool TarrowOperations::cacheTrusted(uint32_t valid) const
 {
-    std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+    std::lock_guard<std::mutex> lock(stateMutex_);
     return valid != 0 && subscriptionCount_ != 0;
 }
 
@@ -122,7 +122,7 @@ void TarrowOperations::subscribe()
     static constexpr const char* method = "TarrowOperations::handleSubscription";
     uint32_t count = 0;
     {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         count = subscriptionCount_;
     }
     HLV_TRACE(TRACE_OPERATIONS, "%s: Subscribe, count=%d", method, count);
@@ -138,7 +138,7 @@ void TarrowOperations::subscribe()
         refreshEveryCache();
     }
     {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         ++subscriptionCount_;
     }
     postCurrentState();
@@ -164,7 +164,7 @@ void TarrowOperations::unsubscribe()
 {
     bool last = false;
     {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         HLV_TRACE(TRACE_OPERATIONS, "%s: Unsubscribe, count=%d", "TarrowOperations::handleSubscription",
                   subscriptionCount_);
         if (subscriptionCount_ == 0)
@@ -197,7 +197,7 @@ void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
     bool subscribed = false;
     std::vector<std::pair<uint32_t, std::unique_ptr<HLV_CALLBACK::CallbackRequest>>> changes;
     {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         marked = storeNotified(notification->pairs);
         subscribed = subscriptionCount_ != 0;
         for (uint32_t event : TARROW_RECORDS::CHANGE_ORDER) {
@@ -239,13 +239,13 @@ std::unique_ptr<HLV_CALLBACK::CallbackRequest> TarrowOperations::lensChange()
 
 HX_PROGRESS TarrowOperations::cachedProgress() const
 {
-    std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+    std::lock_guard<std::mutex> lock(stateMutex_);
     return progress_;
 }
 
 void TarrowOperations::storeProgress(const HX_PROGRESS& record)
 {
-    std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+    std::lock_guard<std::mutex> lock(stateMutex_);
     progress_ = record;
     progressValid_ = 1;
 }

@@ -108,13 +108,13 @@ void TarrowOperations::streamShutdown()
 
 void TarrowOperations::addToGroup(RegisterGroup id, uint32_t address)
 {
-    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    std::lock_guard<std::mutex> state(stateMutex_);
     groups_.add(id, address);
 }
 
 RegisterCache TarrowOperations::groupSnapshot(RegisterGroup id) const
 {
-    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    std::lock_guard<std::mutex> state(stateMutex_);
     return groups_.registers(id);
 }
 
@@ -130,7 +130,7 @@ void TarrowOperations::refreshCaptureGroups()
 
 std::string TarrowOperations::text(uint32_t address) const
 {
-    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    std::lock_guard<std::mutex> state(stateMutex_);
     const auto found = texts_.find(address);
     return found == texts_.end() ? std::string() : found->second;
 }
@@ -153,19 +153,19 @@ void TarrowOperations::getCaptureSettings(HX_CAPTURE_SETTINGS* out)
 {
     bool trusted = false;
     {
-        std::lock_guard<std::recursive_mutex> state(stateMutex_);
+        std::lock_guard<std::mutex> state(stateMutex_);
         trusted = captureSettingsValid_ != 0 && subscriptionCount_ != 0;
     }
     if (!trusted) {
         refreshCaptureGroups();
-        std::lock_guard<std::recursive_mutex> state(stateMutex_);
+        std::lock_guard<std::mutex> state(stateMutex_);
         computeCaptureLocked();
         computeAnalogGainLocked();
         // Without subscribers nothing tells the cache of changes, so every read goes to the camera.
         captureSettingsValid_ = subscriptionCount_ != 0 ? 1 : 0;
         analogGainValid_ = captureSettingsValid_;
     }
-    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    std::lock_guard<std::mutex> state(stateMutex_);
     if (out != nullptr) {
         *out = captureSettings_;
     }
@@ -189,7 +189,7 @@ void TarrowOperations::setCaptureSettings(HX_CAPTURE_SETTINGS* inOut)
         RegisterCache sensorRegisters;
         RegisterCache captureRegisters;
         {
-            std::lock_guard<std::recursive_mutex> state(stateMutex_);
+            std::lock_guard<std::mutex> state(stateMutex_);
             sensorRegisters = groups_.registers(RegisterGroup::Sensor);
             captureRegisters = groups_.registers(RegisterGroup::Capture);
         }
@@ -234,7 +234,7 @@ void TarrowOperations::applyCaptureWrites(HX_CAPTURE_SETTINGS& record, const Cap
 {
     const uint32_t result = channel().writeMultiReg(writes.ordered());
     {
-        std::lock_guard<std::recursive_mutex> state(stateMutex_);
+        std::lock_guard<std::mutex> state(stateMutex_);
         captureSettingsValid_ = 0;
         analogGainValid_ = 0;
     }
@@ -259,7 +259,7 @@ void TarrowOperations::mergeCameraCapture(HX_CAPTURE_SETTINGS& record)
 {
     HX_CAPTURE_SETTINGS cached;
     {
-        std::lock_guard<std::recursive_mutex> state(stateMutex_);
+        std::lock_guard<std::mutex> state(stateMutex_);
         cached = captureSettings_;
     }
     mergeCapture(cached, record);
@@ -273,7 +273,7 @@ void TarrowOperations::getAnalogGain(HX_ANALOG_GAIN* out)
         HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Refresh of sensor registers failed.", "TarrowOperations::getAnalogGain",
                   name_.c_str());
     }
-    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    std::lock_guard<std::mutex> state(stateMutex_);
     computeAnalogGainLocked();
     if (out != nullptr) {
         *out = analogGain_;
@@ -345,7 +345,7 @@ void TarrowOperations::getCameraInformation(HX_CAMERA_INFORMATION* out)
         HLV_LOG("%s(%s): %s", "TarrowOperations::getCameraInformation", name_.c_str(), error.str().c_str());
         adapter.clear();
     }
-    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    std::lock_guard<std::mutex> state(stateMutex_);
     copyText(cameraInformation_.user_name, texts_[GIGE_REG_USER_DEFINED_NAME]);
     copyText(cameraInformation_.device_version, texts_[GIGE_REG_DEVICE_VERSION]);
     copyText(cameraInformation_.manufacturer_info, texts_[GIGE_REG_MANUFACTURER_INFO]);

@@ -336,7 +336,7 @@ void TarrowOperations::checkProgressPoller(uint32_t playMode)
 {
     uint32_t state = 0;
     {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         state = command_.code;
     }
     if (pollers_.checkProgress(state, playMode))
@@ -351,7 +351,7 @@ void TarrowOperations::postFinalProgress()
         return;
     std::unique_ptr<HLV_CALLBACK::CallbackRequest> event;
     {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         if (subscriptionCount_ == 0)
             return;
         event = changeLocked(HX_PROGRESS_UPDATE);

@@ -134,7 +134,7 @@ void TarrowOperations::refreshEveryCache()
         read.push_back(complete);
     }
     {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         for (std::size_t i = 0; i < records_.size(); ++i) {
             if (records_[i].setValid)
                 records_[i].setValid(read[i] ? 1 : 0);
@@ -160,7 +160,7 @@ void TarrowOperations::postCurrentState()
 {
     std::vector<std::unique_ptr<HLV_CALLBACK::CallbackRequest>> events;
     {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         for (const TARROW_RECORDS::Record& entry : records_)
             events.push_back(entry.snapshot());
     }

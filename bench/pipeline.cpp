@@ -30,7 +30,9 @@
 #include "cluster.h"
 #include "options.h"
 #include "private_network.h"
+#include "registers/register_map.h"
 #include "stream_camera.h"
+#include "wire/control_packet.h"
 
 namespace {
 
@@ -41,6 +43,7 @@ constexpr uint32_t kWidth = 1920;
 constexpr uint32_t kHeight = 1080;
 constexpr uint32_t kFrames = 250;  // a recording of full-HD frames, as a user downloads them
 constexpr uint32_t kLiveSeconds = 2;
+constexpr uint32_t kFrameRate = 500;  // recordings take half a second, live asks for 1 GB/s
 constexpr uint32_t kHostBuffers = 8;
 constexpr std::size_t kBufferBytes = (kWidth * kHeight + 8192) / 4096 * 4096 + 4096;
 constexpr unsigned kRounds = 5;
@@ -156,6 +159,77 @@ Result rawUdpSink(unsigned images)
     return result;
 }
 
+// hxsim's own download straight into a plain socket: the camera is told by register writes of our
+// own (no library), so this is the camera at its line rate with the least a host can do.
+void writeRegisters(uint32_t camera, const std::vector<HX_WIRE::RegisterPair>& pairs)
+{
+    static uint16_t requestId = 1;
+    const int fd = boundSocket(SOCK_DGRAM, kHost, 0);
+    const Bytes request = HX_WIRE::encodeWriteRegCmd(pairs, true, ++requestId);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(camera);
+    to.sin_port = htons(HX_WIRE::kControlPort);
+    sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    pollfd answer{fd, POLLIN, 0};
+    if (poll(&answer, 1, 2000) != 1) {
+        std::fprintf(stderr, "pipeline: the camera did not acknowledge a register write\n");
+        std::exit(1);
+    }
+    close(fd);
+}
+
+Result rawFromCamera(uint32_t camera)
+{
+    namespace regs = HX_REGISTERS;
+    const int fd = boundSocket(SOCK_DGRAM, kHost, 0);
+    grantReceiveBuffer(fd);
+    sockaddr_in bound{};
+    socklen_t size = sizeof(bound);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size);
+    Bytes sink(kHostBuffers * kBufferBytes, 0x22);
+    Result result;
+    const uint64_t dropsBefore = udpReceiveDrops();
+    const double cpuBefore = processCpu();
+    const double cameraBefore = cameraCpu();
+    const auto start = Clock::now();
+    writeRegisters(camera, {{HX_WIRE::kWriteGateRegister, HX_WIRE::kWriteGateOpen},
+                            {regs::GIGE_REG_HEARTBEAT_TIMEOUT, 100000000},
+                            {regs::GIGE_REG_SCPS0, 9000},
+                            {regs::GIGE_REG_SCDA0, 0x7F000001},
+                            {regs::GIGE_REG_SCP0, ntohs(bound.sin_port)},
+                            {regs::GIGE_REG_DOWNLOAD_START, 0},
+                            {regs::GIGE_REG_DOWNLOAD_END, kFrames - 1},
+                            {regs::GIGE_REG_STREAM_CONTROL, 3}});
+    Clock::time_point last = start;
+    std::size_t offset = 0;
+    pollfd watched{fd, POLLIN, 0};
+    while (result.complete < kFrames && Clock::now() - start < kPhaseLimit && poll(&watched, 1, 300) > 0) {
+        for (;;) {
+            if (offset + 9216 > sink.size())
+                offset = 0;
+            const ssize_t length = recv(fd, sink.data() + offset, 9216, MSG_DONTWAIT);
+            if (length <= 0)
+                break;
+            if (length > 8 && sink[offset + 4] == 3) {
+                result.bytes += uint64_t(length) - 8;
+                offset += std::size_t(length) - 8;
+            } else if (length >= 8 && sink[offset + 4] == 2) {
+                ++result.complete;
+            }
+        }
+        last = Clock::now();
+    }
+    result.seconds = std::chrono::duration<double>(last - start).count();
+    result.cameraCpu = cameraCpu() - cameraBefore;
+    result.hostCpu = processCpu() - cpuBefore - result.cameraCpu;
+    result.lost = udpReceiveDrops() - dropsBefore;
+    result.incomplete = kFrames - result.complete;
+    writeRegisters(camera, {{regs::GIGE_REG_STREAM_CONTROL, 0}, {regs::GIGE_REG_SCP0, 0}});
+    close(fd);
+    return result;
+}
+
 // --- the library's side ----------------------------------------------------------------------------
 
 // What the host got from one camera's stream; filled on the library's Callback thread.
@@ -251,6 +325,8 @@ void record(HX_CAMERA_HANDLE camera)
     capture.width_flags = HX_FLAG_SET;
     capture.height = kHeight;
     capture.height_flags = HX_FLAG_SET;
+    capture.rate = kFrameRate;
+    capture.rate_flags = HX_FLAG_SET;
     capture.record_group_flags = HX_FLAG_SET;
     capture.record_mode = HX_RECORD_MODE_LTR;
     capture.record_mode_flags = HX_FLAG_SET;
@@ -401,7 +477,9 @@ std::vector<hxsim::CameraConfig> cameraConfigs(const std::string& link)
         config.userName = "bench-" + std::to_string(i);
         config.serial = "HXB" + std::to_string(i);
         config.seed = i + 1;
-        config.timeScale = 50;  // records 250 frames in a few milliseconds
+        // Real time: a faster camera clock would let its heartbeat expire between the library's
+        // heartbeats and stop a live stream.
+        config.timeScale = 1;
         config.liveFrameCap = false;
         if (const std::string problem = hxsim::applySetting(config, "link", link); !problem.empty()) {
             std::fprintf(stderr, "pipeline: %s\n", problem.c_str());
@@ -439,13 +517,16 @@ int main(int argc, char** argv)
                 kFrames, kWidth, kHeight, kHostBuffers, link.c_str(), kRounds);
 
     const Result raw = best([] { return rawUdpSink(kFrames); });
+    // The last UDP camera, which the library's runs below leave alone until their four-camera run.
+    const Result rawCamera = best([&] { return rawFromCamera(cluster[kCameras - 1].config().address); });
     const std::vector<HX_CAMERA_HANDLE> oneUdp{udp.front()}, oneTcp{tcp.front()};
     const Result udpOne = best([&] { return runLibrary(oneUdp, HX_DOWNLOAD_DATA); });
     const Result udpFour = best([&] { return runLibrary(udp, HX_DOWNLOAD_DATA); });
     const Result liveOne = best([&] { return runLibrary(oneUdp, HX_LIVE_DATA); });
     const Result tcpOne = best([&] { return runLibrary(oneTcp, HX_DOWNLOAD_DATA); });
     const Result tcpFour = best([&] { return runLibrary(tcp, HX_DOWNLOAD_DATA); });
-    print("raw UDP socket sink", raw);
+    print("raw sink, synthetic sender", raw);
+    print("raw sink, hxsim download", rawCamera);
     print("UDP download, 1 camera", udpOne);
     print("UDP download, 4 cameras", udpFour);
     print("UDP live, 1 camera", liveOne);
@@ -461,8 +542,12 @@ int main(int argc, char** argv)
     met &= verdict("TCP download", tcpOne.rate(), 1000, " MB/s");
     met &= verdict("UDP 4 cameras / 1 camera", 100 * udpFour.rate() / udpOne.rate(), 80, " %");
     met &= verdict("TCP 4 cameras / 1 camera", 100 * tcpFour.rate() / tcpOne.rate(), 80, " %");
-    met &= verdict("raw sink host CPU/GB / library's", raw.perGb(raw.hostCpu) / udpOne.perGb(udpOne.hostCpu),
-                   1 / 1.2, "");
+    met &= verdict("UDP download / raw sink of hxsim", 100 * udpOne.rate() / rawCamera.rate(), 60, " %");
+    const double cpuRatio = udpOne.perGb(udpOne.hostCpu) / rawCamera.perGb(rawCamera.hostCpu);
+    std::printf("  %-44s %8.2f    target <= 1.20: %s (against the synthetic sender's sink: %.2f)\n",
+                "host CPU/GB, library / raw sink of hxsim", cpuRatio, cpuRatio <= 1.2 ? "met" : "MISSED",
+                udpOne.perGb(udpOne.hostCpu) / raw.perGb(raw.hostCpu));
+    met &= cpuRatio <= 1.2;
     std::printf("%s\n", met ? "all targets met" : "some targets missed");
     HX_unregister(client);
     HX_shutdown();

@@ -358,7 +358,9 @@ void setupDownload(HX_CAMERA_HANDLE camera)
     settings.format = HX_FORMAT_TIFF;
     settings.format_flags = HX_FLAG_SET;
     settings.rate_control_flags = HX_FLAG_SET;
-    settings.pause_count = 1;
+    // Paused with a quarter of the buffers left, as hxcam does: at the last one the pause comes
+    // too late for a camera at 10 Gbit/s.
+    settings.pause_count = kHostBuffers / 4;
     settings.resume_count = kHostBuffers / 2;
     settings.turbo_packet_length_flags = 0;
     settings.turbo_delay_flags = 0;

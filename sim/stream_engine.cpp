@@ -32,12 +32,13 @@ constexpr std::chrono::microseconds kLongestBurst{1000};
 // Packets due this soon go with the ones due now: waking for each of them would cost more than
 // the evenness gains (a 9000-byte packet lasts 7.2 us at 10 Gbit/s).
 constexpr std::chrono::microseconds kPacingLead{20};
-// Datagrams handed to the system in one call, and per pass before the inbox gets a look again.
-constexpr std::size_t kDatagramsPerCall = 64;
-constexpr std::size_t kDatagramsPerPass = 1024;
-// TCP: bytes handed to the system in one call, and calls per pass.
-constexpr std::size_t kTcpBytesPerCall = std::size_t{1} << 20;
-constexpr int kTcpCallsPerPass = 16;
+// Datagrams handed to the system in one call, and per pass before the inbox gets a look again: a
+// host's pause must take effect within a fraction of a frame, or its last buffers overflow.
+constexpr std::size_t kDatagramsPerCall = 32;
+constexpr std::size_t kDatagramsPerPass = 64;
+// TCP: bytes handed to the system in one call, and calls per pass (for the same reason).
+constexpr std::size_t kTcpBytesPerCall = std::size_t{256} << 10;
+constexpr int kTcpCallsPerPass = 2;
 constexpr std::size_t kTcpPartsPerCall = 512;
 
 SimTime minGapFor(const CameraConfig& config) {

@@ -273,8 +273,9 @@ int runLive(HX_CAMERA_HANDLE camera, const StreamOptions& options, std::FILE* ou
 
 // --- download ---------------------------------------------------------------------------------------
 
-// The throttle pauses the camera when a single lent buffer is left and resumes it once half of
-// them are back, so a host that keeps up never holds the camera back.
+// The throttle pauses the camera when a quarter of the lent buffers is left and resumes it once
+// half of them are back: a camera at 10 Gbit/s fills a buffer in well under a millisecond, so a
+// pause asked for at the last buffer arrives too late on a busy host and images are lost.
 HX_DOWNLOAD_SETTINGS downloadRequest(const HX_DOWNLOAD_SETTINGS& current, const StreamOptions& options,
                                      uint32_t buffers)
 {
@@ -287,8 +288,8 @@ HX_DOWNLOAD_SETTINGS downloadRequest(const HX_DOWNLOAD_SETTINGS& current, const 
     request.format = options.packed ? HX_FORMAT_PACKED : HX_FORMAT_TIFF;
     request.format_flags = HX_FLAG_SET;
     request.rate_control_flags = HX_FLAG_SET;
-    request.pause_count = 1;
-    request.resume_count = std::max<uint32_t>(2, buffers / 2);
+    request.pause_count = std::max<uint32_t>(1, buffers / 4);
+    request.resume_count = std::max<uint32_t>(request.pause_count + 1, buffers / 2);
     request.turbo_packet_length_flags = 0;
     request.turbo_delay_flags = 0;
     request.jpeg_quality_flags = 0;

@@ -537,8 +537,8 @@ int main(int argc, char** argv)
     std::printf("\n");
     bool met = true;
     met &= verdict("UDP download / raw sink", 100 * udpOne.rate() / raw.rate(), 60, " %");
-    const bool noLoss = udpOne.lost == 0 && udpOne.incomplete == 0;
-    std::printf("  %-44s %8llu    target 0: %s\n", "UDP download, packets lost",
+    const bool noLoss = udpOne.lost == 0 && udpOne.incomplete == 0 && udpOne.complete == kFrames;
+    std::printf("  %-44s %8llu    target 0: %s\n", "UDP download, packets (or frames) lost",
                 static_cast<unsigned long long>(udpOne.lost), noLoss ? "met" : "MISSED");
     met &= noLoss;
     met &= verdict("TCP download", tcpOne.rate(), 1000, " MB/s");

@@ -9,16 +9,16 @@ namespace {
 // A code reads as four characters from its most significant byte; the last one is C for a
 // colour sensor and M for a monochrome one.
 constexpr std::array<SensorTypeInfo, 10> sensorTable{{
-    {0x414C3543, "lince", true, SensorModel::Lince},
-    {0x414C354D, "lince", false, SensorModel::Lince},
-    {0x4C313343, "lupa", true, SensorModel::Lupa},
-    {0x4C31334D, "lupa", false, SensorModel::Lupa},
-    {0x58334843, "lux13hs", true, SensorModel::Lux13HS},
-    {0x5833484D, "lux13hs", false, SensorModel::Lux13HS},
-    {0x58394843, "lux19hs", true, SensorModel::Lux19HS},
-    {0x5839484D, "lux19hs", false, SensorModel::Lux19HS},
-    {0x58363043, "x60", true, SensorModel::Unsupported},
-    {0x5836304D, "x60", false, SensorModel::Unsupported},
+    {0x414C3543, "lince", true, SensorKind::Lince},
+    {0x414C354D, "lince", false, SensorKind::Lince},
+    {0x4C313343, "lupa", true, SensorKind::Lupa},
+    {0x4C31334D, "lupa", false, SensorKind::Lupa},
+    {0x58334843, "lux13hs", true, SensorKind::Lux13HS},
+    {0x5833484D, "lux13hs", false, SensorKind::Lux13HS},
+    {0x58394843, "lux19hs", true, SensorKind::Lux19HS},
+    {0x5839484D, "lux19hs", false, SensorKind::Lux19HS},
+    {0x58363043, "x60", true, SensorKind::Unsupported},
+    {0x5836304D, "x60", false, SensorKind::Unsupported},
 }};
 
 }  // namespace

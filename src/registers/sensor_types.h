@@ -6,13 +6,13 @@
 #include <span>
 #include <string_view>
 
-enum class SensorModel { Lince, Lupa, Lux13HS, Lux19HS, Unsupported };
+enum class SensorKind { Lince, Lupa, Lux13HS, Lux19HS, Unsupported };
 
 struct SensorTypeInfo {
     uint32_t code;          // value of the camera's sensor type register
     std::string_view name;  // short lower-case name, shared by the colour and monochrome variants
     bool colour;            // colour (Bayer) variant rather than monochrome
-    SensorModel model;      // which operations class serves it, or Unsupported
+    SensorKind kind;       // which operations class serves it, or Unsupported
 };
 
 // Every sensor type code the library knows, supported or not, colour variant first.

@@ -48,18 +48,18 @@ uint64_t ceilDiv(uint64_t value, uint64_t divisor)
     return (value + divisor - 1) / divisor;
 }
 
-std::unique_ptr<SensorOperations> createForModel(SensorModel model, uint32_t sensorType)
+std::unique_ptr<SensorOperations> createForKind(SensorKind kind, uint32_t sensorType)
 {
-    switch (model) {
-    case SensorModel::Lince:
+    switch (kind) {
+    case SensorKind::Lince:
         return std::make_unique<LinceOperations>(sensorType);
-    case SensorModel::Lupa:
+    case SensorKind::Lupa:
         return std::make_unique<LupaOperations>(sensorType);
-    case SensorModel::Lux13HS:
+    case SensorKind::Lux13HS:
         return std::make_unique<Lux13HSOperations>(sensorType);
-    case SensorModel::Lux19HS:
+    case SensorKind::Lux19HS:
         return std::make_unique<Lux19HSOperations>(sensorType);
-    case SensorModel::Unsupported:
+    case SensorKind::Unsupported:
         break;
     }
     HLV_LOG("Sensor type not supported [0x%08X]", sensorType);
@@ -72,7 +72,7 @@ std::unique_ptr<SensorOperations> createFor(uint32_t sensorType)
     if (!info) {
         HLV_THROW(HLV_THREAD::LogicError, "Unknown sensor type [0x%08X]", sensorType);
     }
-    return createForModel(info->model, sensorType);
+    return createForKind(info->kind, sensorType);
 }
 
 }  // namespace
@@ -133,7 +133,7 @@ uint32_t SensorOperations::frameRateStep() const
 bool SensorOperations::isColour() const
 {
     auto info = findSensorType(sensorType_);
-    return info && info->colour && info->model != SensorModel::Unsupported;
+    return info && info->colour && info->kind != SensorKind::Unsupported;
 }
 
 uint32_t SensorOperations::maxWidth(RegisterCache& regs) const

@@ -31,11 +31,13 @@ Registry& registry()
 }
 
 // Drops an object the registry no longer holds; its camera's channel is let go, so the next
-// exchange with the camera starts afresh. Runs without the registry lock.
+// exchange with the camera starts afresh. Runs without the registry lock, and lets go of the
+// reference it was handed before it returns.
 void retire(std::shared_ptr<CameraOperations> object)
 {
     if (object) {
         object->releaseChannel();
+        object.reset();
     }
 }
 

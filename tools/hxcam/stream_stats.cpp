@@ -95,7 +95,7 @@ void ProgressBar::update(uint64_t done, uint64_t bytes, double seconds)
     if (quarter > lastQuarter_) {
         lastQuarter_ = quarter;
         std::fprintf(stream_, "hxcam: %llu/%llu %s (%llu%%), %.1f MB/s\n", static_cast<unsigned long long>(done),
-                     static_cast<unsigned long long>(total_), what_, static_cast<unsigned long long>(quarter * 25),
+                     static_cast<unsigned long long>(total_), what_, static_cast<unsigned long long>(quarter) * 25,
                      rate);
     }
 }

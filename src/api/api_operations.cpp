@@ -3,6 +3,7 @@
 #include "api/api_interface.h"
 #include "control/camera_address.h"
 #include "camera/camera_services_request.h"
+#include "api/unselected_fields.h"
 
 using namespace HX_API_FRAME;
 using HLV_THREAD::TRACE_API;
@@ -19,6 +20,7 @@ HX_STATUS setupCall(const char* call, const char* prefix, HX_CLIENT_HANDLE clien
     dump("[IN]", in);
     return cameraCall(prefix, client, camera, {in, out}, [&](CameraServices& service) {
         requireVersion(in->ver_maj, in->ver_min);
+        reportUnselectedFields(call, *in);
         apply(service, in);
         if (out != in)
             *out = *in;
@@ -38,6 +40,7 @@ HX_STATUS setupInTurn(const char* call, HX_CLIENT_HANDLE client, HX_CAMERA_HANDL
     dump("[IN]", in);
     return cameraCall("", client, camera, {in, out}, [&](const std::shared_ptr<CameraServices>& service) {
         requireVersion(in->ver_maj, in->ver_min);
+        reportUnselectedFields(call, *in);
         SetupRequest<Record> request(service, *in, apply);
         request.sendAndApply(*service, *in);
         if (out != in)

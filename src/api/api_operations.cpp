@@ -142,9 +142,18 @@ HX_STATUS HX_get_camera_media_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE came
     HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam_h=%s, jsonData=%p, jsonLength=%p", "HX_get_camera_media_syn",
               asPointer(client), dottedAddress(camera).c_str(), static_cast<void*>(json_data),
               static_cast<void*>(json_length));
-    return cameraCall("Could not get media information. ", client, camera, {json_data, json_length},
+    // Without a buffer the call only measures: the text's length comes back, so that a host can
+    // allocate the room before it reads.
+    return cameraCall("Could not get media information. ", client, camera, {json_length},
                       [&](CameraServices& service) {
-                          service.getCameraMedia(json_data, json_length);
+                          if (json_data != nullptr) {
+                              service.getCameraMedia(json_data, json_length);
+                              return HX_STATUS_OK;
+                          }
+                          char none[1];
+                          uint32_t room = sizeof none;
+                          service.getCameraMedia(none, &room);
+                          *json_length = room;
                           return HX_STATUS_OK;
                       });
 }

@@ -16,7 +16,11 @@
  *   - Flags words use HX_FLAG_SET (the host asks for the value to be written), HX_FLAG_ERR (the
  *     value was refused or could not be read or written) and HX_FLAG_CHG (the library filled or
  *     changed the value from the camera). Records with several groups open each group with a
- *     group flags word whose HX_FLAG_SET selects the group for writing.
+ *     group flags word whose HX_FLAG_SET selects the group for writing; a field marked without
+ *     its group's (or, where the record selects the write, the record's) HX_FLAG_SET is not
+ *     written, and the log names the missing flag.
+ *   - The library clears the HX_FLAG_ERR and HX_FLAG_CHG bits it set on an earlier call but never
+ *     HX_FLAG_SET: in a reused record, fields marked before are written again.
  *
  * Every call returns HX_STATUS_OK or HX_STATUS_ERROR; the reason for an error is only in the log.
  */
@@ -76,7 +80,7 @@ typedef uintptr_t HX_CAMERA_HANDLE;
 enum {
     HX_FLAG_SET = 0x2, /* write this value (group, record) to the camera */
     HX_FLAG_ERR = 0x4, /* refused, or could not be read or written */
-    HX_FLAG_CHG = 0x8  /* filled or changed from the camera */
+    HX_FLAG_CHG = 0x8  /* the value or its limits came back changed from the camera */
 };
 
 /* ---------------------------------------------------------------------------------------------
@@ -118,7 +122,8 @@ typedef enum HX_EVENT {
     HX_LIVE_DATA = 11,         /* as HX_DOWNLOAD_DATA, for live buffers */
     HX_PLAYBACK_DATA = 12,     /* as HX_DOWNLOAD_DATA, for playback buffers */
     HX_PROGRESS_UPDATE = 13,   /* subscribed clients; data: HX_PROGRESS */
-    HX_STREAM_NEGOTIATION = 14 /* all clients; data: uint32_t, the negotiated packet size in bytes */
+    HX_STREAM_NEGOTIATION = 14 /* all clients; data: int32_t *, the agreed packet size in bytes,
+                                  negated when no size worked */
 } HX_EVENT;
 
 /*
@@ -388,9 +393,11 @@ typedef struct HX_DOWNLOAD_SETTINGS {
     uint32_t format; /* one HX_FORMAT_* bit */
     uint32_t format_flags;
     uint32_t format_caps;
-    uint32_t rate_control_flags; /* HX_FLAG_SET applies pause_count and resume_count */
-    uint32_t pause_count;        /* stream throttle: buffers queued below which the camera pauses */
-    uint32_t resume_count;       /* stream throttle: buffers queued at which it resumes */
+    uint32_t rate_control_flags; /* HX_FLAG_SET (with the record's) applies the two counts */
+    uint32_t pause_count;  /* throttle: the camera pauses when no more buffers than this are lent
+                              (default 2, for every camera of the process) */
+    uint32_t resume_count; /* throttle: it resumes when this many are lent again (default 10);
+                              lend more than this many buffers in all */
 } HX_DOWNLOAD_SETTINGS;
 
 /*
@@ -648,10 +655,12 @@ HX_API HX_STATUS HX_register(HX_CLIENT_HANDLE *client, HX_CALLBACK callback, voi
 HX_API HX_STATUS HX_register_local(HX_CLIENT_HANDLE *client, HX_CALLBACK callback, void *cookie);
 /* Drops a client and its subscriptions; 0 is accepted and does nothing. */
 HX_API HX_STATUS HX_unregister(HX_CLIENT_HANDLE client);
-/* Stops every library thread; the library cannot be restarted in this process. Never call it
- * from inside a callback. */
+/* Stops every library thread; the library cannot be restarted in this process (HX_register then
+ * fails). Stream buffers still lent are not handed back; once it returns the library no longer
+ * touches them. Never call it from inside a callback. */
 HX_API HX_STATUS HX_shutdown(void);
-/* Pauses (non-zero) or resumes (0) the periodic discovery broadcast. Always HX_STATUS_OK. */
+/* Pauses (non-zero) or resumes (0) the periodic discovery broadcast. HX_STATUS_OK, also after
+ * HX_shutdown; HX_STATUS_ERROR only when discovery could not be started (logged). */
 HX_API HX_STATUS HX_discover_pause(uint8_t pause);
 /* Non-zero adds HX_TRACE_ALL to the trace mask, 0 clears it; returns the new mask. */
 HX_API unsigned HX_trace(int enable);
@@ -711,8 +720,9 @@ HX_API HX_STATUS HX_get_battery_info(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE c
                                      HX_BATTERY_INFO *out);
 HX_API HX_STATUS HX_get_camera_information_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera,
                                                HX_CAMERA_INFORMATION *out);
-/* Copies the camera's media description (JSON text) into json_data. *json_length gives the room
- * of json_data in bytes. */
+/* Copies the camera's media description (JSON text) into json_data, cut to fit and NUL-terminated.
+ * *json_length gives the room of json_data in bytes and comes back as the text's full length; with
+ * json_data NULL only the length is returned. */
 HX_API HX_STATUS HX_get_camera_media_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera,
                                          char *json_data, uint32_t *json_length);
 HX_API HX_STATUS HX_get_lens_status(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera,
@@ -727,8 +737,10 @@ HX_API HX_STATUS HX_unlockCamera(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camer
 /* Starts a camera save described by a JSON text (second camera family). */
 HX_API HX_STATUS HX_camera_save(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera,
                                 const char *json);
-/* Sends the HX_CMD_* in `in` when it has HX_FLAG_SET, else reads the state; result in `out`.
- * Does nothing and succeeds when either handle is 0. */
+/* Sends the HX_CMD_* in `in` when both in->flags and in->code_flags have HX_FLAG_SET; without
+ * HX_FLAG_SET in in->flags reads the state. The state and allowed commands come back in `out`.
+ * Does nothing and succeeds when either handle is 0; fails on a camera whose family is not
+ * recognised. */
 HX_API HX_STATUS HX_command_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera,
                                 HX_COMMAND *in, HX_COMMAND *out);
 
@@ -737,7 +749,10 @@ HX_API HX_STATUS HX_subscribe(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera);
 HX_API HX_STATUS HX_unsubscribe(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera);
 
 /* Image streams. Each call hands one host buffer to the library; it comes back through the
- * callback. HX_download_syn waits until the buffer has been handed back. */
+ * callback. HX_live, HX_play and HX_download may be called from inside the callback to lend a
+ * buffer again; HX_download_syn waits until the buffer has been handed back and fails there.
+ * A TIFF download frame takes its header (a few hundred bytes) plus width x height x bytes per
+ * pixel (1 for 8-bit modes, 2 for 10- and 12-bit modes). */
 HX_API HX_STATUS HX_live(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_READ_STREAM *info);
 /* Switches the live stream on (non-zero) or off (0) without handing in a buffer. */
 HX_API HX_STATUS HX_live_enable(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, int on_off);

@@ -20,10 +20,15 @@ void requireClient(HX_CLIENT_HANDLE client)
         HLV_THROW(HLV_THREAD::RuntimeError, "Client handle %p not valid", asPointer(client));
 }
 
+std::string cameraText(HX_CAMERA_HANDLE camera)
+{
+    return handleIsAddress(camera) ? dottedAddress(camera) : fmtToString("%p", asPointer(camera));
+}
+
 void requireCamera(HX_CAMERA_HANDLE camera)
 {
     if (camera == 0 || !handleIsAddress(camera) || !CameraServices::exists(static_cast<uint32_t>(camera)))
-        HLV_THROW(HLV_THREAD::RuntimeError, "Camera handle %p not valid", asPointer(camera));
+        HLV_THROW(HLV_THREAD::RuntimeError, "Camera handle %s not valid", cameraText(camera).c_str());
 }
 
 void requirePointer(const void* pointer)
@@ -84,12 +89,14 @@ HX_STATUS registerClient(const char* call, HX_CLIENT_HANDLE* client, HX_CALLBACK
         return HX_STATUS_ERROR;
     }
     return protectedCall("", [&] {
+        // Discovery first: when it cannot start (out of memory, no thread) no client is left
+        // registered behind the error.
+        DISCOVERY_SEAM::start(localInterfacesOnly);
         *client = ClientContext::instance().addClient(callback, cookie);
         if (*client == 0) {
             HLV_LOG("Could not register new client.");
             return HX_STATUS_ERROR;
         }
-        DISCOVERY_SEAM::start(localInterfacesOnly);
         HLV_TRACE(TRACE_CALLBACK, "%s: cli_h=%p", call, asPointer(*client));
         return HX_STATUS_OK;
     });
@@ -147,8 +154,10 @@ HX_STATUS HX_shutdown(void)
 HX_STATUS HX_discover_pause(uint8_t pause)
 {
     HLV_TRACE(TRACE_DISCOVERY, "%s: pause=%c", "HX_discover_pause", pause != 0 ? 'T' : 'F');
-    DISCOVERY_SEAM::pause(pause != 0);
-    return HX_STATUS_OK;
+    return protectedCall("", [&] {
+        DISCOVERY_SEAM::pause(pause != 0);
+        return HX_STATUS_OK;
+    });
 }
 
 unsigned HX_trace(int enable)

@@ -5,6 +5,7 @@
 #include <exception>
 #include <initializer_list>
 #include <memory>
+#include <string>
 #include <type_traits>
 
 #include <hx/hx.h>
@@ -21,7 +22,7 @@
 // dumps only under their trace category.
 namespace HX_API_FRAME {
 
-// Handles as the log prints them (%p).
+// Client handles as the log prints them (%p).
 inline void* asPointer(uintptr_t handle)
 {
     return reinterpret_cast<void*>(handle);
@@ -29,7 +30,10 @@ inline void* asPointer(uintptr_t handle)
 
 // Throws RuntimeError "Client handle %p not valid" unless the client is registered.
 void requireClient(HX_CLIENT_HANDLE client);
-// Throws RuntimeError "Camera handle %p not valid" unless the camera has a service.
+// A camera handle as log lines show it: its dotted address ("127.0.0.2"), or the number itself
+// when it cannot be one (bits beyond the low 32).
+std::string cameraText(HX_CAMERA_HANDLE camera);
+// Throws RuntimeError "Camera handle <cameraText> not valid" unless the camera has a service.
 void requireCamera(HX_CAMERA_HANDLE camera);
 // Throws RuntimeError "NULL pointer in API call".
 void requirePointer(const void* pointer);

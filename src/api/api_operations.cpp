@@ -3,6 +3,7 @@
 #include "api/api_interface.h"
 #include "control/camera_address.h"
 #include "camera/camera_services_request.h"
+#include "api/unselected_fields.h"
 
 using namespace HX_API_FRAME;
 using HLV_THREAD::TRACE_API;
@@ -19,6 +20,7 @@ HX_STATUS setupCall(const char* call, const char* prefix, HX_CLIENT_HANDLE clien
     dump("[IN]", in);
     return cameraCall(prefix, client, camera, {in, out}, [&](CameraServices& service) {
         requireVersion(in->ver_maj, in->ver_min);
+        reportUnselectedFields(call, *in);
         apply(service, in);
         if (out != in)
             *out = *in;
@@ -38,6 +40,7 @@ HX_STATUS setupInTurn(const char* call, HX_CLIENT_HANDLE client, HX_CAMERA_HANDL
     dump("[IN]", in);
     return cameraCall("", client, camera, {in, out}, [&](const std::shared_ptr<CameraServices>& service) {
         requireVersion(in->ver_maj, in->ver_min);
+        reportUnselectedFields(call, *in);
         SetupRequest<Record> request(service, *in, apply);
         request.sendAndApply(*service, *in);
         if (out != in)
@@ -139,9 +142,18 @@ HX_STATUS HX_get_camera_media_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE came
     HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam_h=%s, jsonData=%p, jsonLength=%p", "HX_get_camera_media_syn",
               asPointer(client), dottedAddress(camera).c_str(), static_cast<void*>(json_data),
               static_cast<void*>(json_length));
-    return cameraCall("Could not get media information. ", client, camera, {json_data, json_length},
+    // Without a buffer the call only measures: the text's length comes back, so that a host can
+    // allocate the room before it reads.
+    return cameraCall("Could not get media information. ", client, camera, {json_length},
                       [&](CameraServices& service) {
-                          service.getCameraMedia(json_data, json_length);
+                          if (json_data != nullptr) {
+                              service.getCameraMedia(json_data, json_length);
+                              return HX_STATUS_OK;
+                          }
+                          char none[1];
+                          uint32_t room = sizeof none;
+                          service.getCameraMedia(none, &room);
+                          *json_length = room;
                           return HX_STATUS_OK;
                       });
 }

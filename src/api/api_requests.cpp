@@ -1,5 +1,8 @@
 // The exported calls that travel to a camera's service thread or name a camera: commands, subscriptions, handles.
 #include "api/api_interface.h"
+
+#include <cstdio>
+
 #include "callback/callback.h"
 #include "callback/callback_messages.h"
 #include "control/camera_address.h"
@@ -7,6 +10,7 @@
 #include "discovery/discovery_seam.h"
 #include "camera/command.h"
 #include "camera/subscription.h"
+#include "api/unselected_fields.h"
 
 using namespace HX_API_FRAME;
 using HLV_CLIENT_CONTEXT::ClientContext;
@@ -14,6 +18,15 @@ using HLV_THREAD::TRACE_API;
 using HLV_THREAD::TRACE_DISCOVERY;
 
 namespace {
+
+// Four decimal numbers of at most three digits each, separated by dots.
+bool isDottedAddress(const char* text)
+{
+    unsigned parts[4] = {};
+    char tail = '\0';
+    return std::sscanf(text, "%3u.%3u.%3u.%3u%c", &parts[0], &parts[1], &parts[2], &parts[3], &tail) == 4 &&
+           parts[0] < 256 && parts[1] < 256 && parts[2] < 256 && parts[3] < 256;
+}
 
 // A command whose reply differs from the request in state or caps is marked changed.
 void markChange(const HX_COMMAND& request, HX_COMMAND& reply)
@@ -27,6 +40,11 @@ void markChange(const HX_COMMAND& request, HX_COMMAND& reply)
 HX_STATUS runCommand(HX_CAMERA_HANDLE camera, HX_COMMAND* in, HX_COMMAND* out)
 {
     std::shared_ptr<CameraServices> service = serviceFor(camera);
+    // The service thread would log the failure and hand back the record untouched, which looks
+    // like an answer; a camera without a family fails here, after the line naming its model.
+    if (!service->hasOperations())
+        HLV_THROW(HLV_THREAD::RuntimeError, "HX_command_syn(%s): camera not recognised", dottedAddress(camera).c_str());
+    reportUnselectedFields("HX_command_syn", *in);
     Command command(service, *in);
     command.send(service.get());
     HX_COMMAND reply = command.record();
@@ -66,12 +84,24 @@ HX_STATUS changeSubscription(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, b
 
 HX_STATUS lookUpCamera(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE* camera, const char* name)
 {
+    // Discovery starts first, whatever the arguments, as registering would have started it.
+    const bool discovering = DISCOVERY_SEAM::start(DISCOVERY_SEAM::localInterfacesOnly());
     requireClient(client);
     if (camera == nullptr || name == nullptr || name[0] == '\0')
         HLV_THROW(HLV_THREAD::RuntimeError, "NULL pointer or zero-length string in API call");
+    if (!discovering)
+        HLV_THROW(HLV_THREAD::RuntimeError, "Cannot look up \"%s\": discovery has stopped (HX_shutdown)", name);
     uint32_t address = 0;
-    if (!DISCOVERY_SEAM::findCamera(name, address) && !DISCOVERY_SEAM::addCamera(name, address))
+    if (!DISCOVERY_SEAM::findCamera(name, address) && !DISCOVERY_SEAM::addCamera(name, address)) {
+        // A silent failure would leave the host guessing between a typing error and a camera
+        // that is switched off.
+        if (isDottedAddress(name))
+            HLV_LOG("HX_get_handle_by_name: no camera answered at %s", name);
+        else
+            HLV_LOG("HX_get_handle_by_name: no camera named \"%s\" has been discovered (a camera on another "
+                    "subnet or on loopback is found by its address)", name);
         return HX_STATUS_ERROR;
+    }
     // A camera found again after its handle was released gets a fresh service.
     if (!CameraServices::factory(address))
         HLV_THROW(HLV_THREAD::RuntimeError, "Cannot add \"%s\" to the camera database.", name);
@@ -127,7 +157,6 @@ HX_STATUS HX_get_handle_by_name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE* camer
 {
     HLV_TRACE(TRACE_API, "%s: cli_h=%p, name=%s", "HX_get_handle_by_name", asPointer(client),
               name != nullptr ? name : "(null)");
-    DISCOVERY_SEAM::start(DISCOVERY_SEAM::localInterfacesOnly());
     return protectedCall("Could not get camera handle. ", [&] { return lookUpCamera(client, camera, name); });
 }
 

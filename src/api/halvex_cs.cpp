@@ -1,8 +1,11 @@
 // The CS_HX_* calls for managed hosts: a trace line, then the HX_* call with the same arguments.
 #include <cstdint>
+#include <string>
 
 #include <hx/hx.h>
 
+#include "control/camera_address.h"
+#include "hlv_thread/format.h"
 #include "hlv_thread/log.h"
 
 using HLV_THREAD::TRACE_WRAPPER;
@@ -16,6 +19,12 @@ namespace {
 void* asPointer(uintptr_t handle)
 {
     return reinterpret_cast<void*>(handle);
+}
+
+// Camera handles show as dotted addresses, as in every other log line.
+std::string cameraText(uintptr_t camera)
+{
+    return handleIsAddress(camera) ? dottedAddress(camera) : fmtToString("%p", asPointer(camera));
 }
 
 } // namespace
@@ -41,33 +50,33 @@ void* asPointer(uintptr_t handle)
 #define HX_CS_IN_OUT(Name, Record)                                                                   \
     HX_STATUS CS_HX_##Name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, Record* in, Record* out) \
     {                                                                                                \
-        HX_CS_TRACE("%s: cli_h=%p, cam_h=%p, in=%p, out=%p", "CS_HX_" #Name, asPointer(client), asPointer(camera), \
+        HX_CS_TRACE("%s: cli_h=%p, cam_h=%s, in=%p, out=%p", "CS_HX_" #Name, asPointer(client), cameraText(camera).c_str(), \
                     static_cast<void*>(in), static_cast<void*>(out));                                \
         return HX_##Name(client, camera, in, out);                                                   \
     }
 
-// Calls on one camera with one record: "%s: cli_h=%p, cam_h=%p, <label>=%p".
+// Calls on one camera with one record: "%s: cli_h=%p, cam_h=%s, <label>=%p".
 #define HX_CS_ONE_RECORD(Name, Record, label)                                                        \
     HX_STATUS CS_HX_##Name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, Record* record)        \
     {                                                                                                \
-        HX_CS_TRACE("%s: cli_h=%p, cam_h=%p, " label "=%p", "CS_HX_" #Name, asPointer(client),        \
-                    asPointer(camera), static_cast<void*>(record));                                  \
+        HX_CS_TRACE("%s: cli_h=%p, cam_h=%s, " label "=%p", "CS_HX_" #Name, asPointer(client),        \
+                    cameraText(camera).c_str(), static_cast<void*>(record));                                  \
         return HX_##Name(client, camera, record);                                                    \
     }
 
-// Calls on one camera without a record: "%s: [%p, %p]".
+// Calls on one camera without a record: "%s: [%p, %s]".
 #define HX_CS_HANDLES(Name)                                                                          \
     HX_STATUS CS_HX_##Name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)                         \
     {                                                                                                \
-        HX_CS_TRACE("%s: [%p, %p]", "CS_HX_" #Name, asPointer(client), asPointer(camera));           \
+        HX_CS_TRACE("%s: [%p, %s]", "CS_HX_" #Name, asPointer(client), cameraText(camera).c_str());           \
         return HX_##Name(client, camera);                                                            \
     }
 
-// Stream buffers handed over without waiting: "%s: [%p, %p] info=%p".
+// Stream buffers handed over without waiting: "%s: [%p, %s] info=%p".
 #define HX_CS_STREAM(Name)                                                                           \
     HX_STATUS CS_HX_##Name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_READ_STREAM* info)   \
     {                                                                                                \
-        HX_CS_TRACE("%s: [%p, %p] info=%p", "CS_HX_" #Name, asPointer(client), asPointer(camera),    \
+        HX_CS_TRACE("%s: [%p, %s] info=%p", "CS_HX_" #Name, asPointer(client), cameraText(camera).c_str(),    \
                     static_cast<void*>(info));                                                       \
         return HX_##Name(client, camera, info);                                                      \
     }
@@ -129,8 +138,8 @@ HX_STATUS CS_HX_get_handle_by_name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE* ca
     const HX_STATUS status = HX_get_handle_by_name(client, &handle, name);
     if (status == HX_STATUS_OK && camera != nullptr)
         *camera = handle;
-    HX_CS_TRACE("%s: %s [%p, %p]", "CS_HX_get_handle_by_name", status == HX_STATUS_OK ? "OK" : "ERROR",
-                static_cast<void*>(camera), asPointer(handle));
+    HX_CS_TRACE("%s: %s [%p, %s]", "CS_HX_get_handle_by_name", status == HX_STATUS_OK ? "OK" : "ERROR",
+                static_cast<void*>(camera), cameraText(handle).c_str());
     return status;
 }
 
@@ -158,14 +167,14 @@ HX_CS_STREAM(download)
 
 HX_STATUS CS_HX_get_analog_gain(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_ANALOG_GAIN* out)
 {
-    HX_CS_TRACE("%s: cli_h=%p, cam_h=%p, out=%p", "CS_HX_get_analog_gain", asPointer(client), asPointer(camera),
+    HX_CS_TRACE("%s: cli_h=%p, cam_h=%s, out=%p", "CS_HX_get_analog_gain", asPointer(client), cameraText(camera).c_str(),
                 static_cast<void*>(out));
     return HX_analog_gain(client, camera, nullptr, out);
 }
 
 HX_STATUS CS_HX_set_analog_gain(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_ANALOG_GAIN* in)
 {
-    HX_CS_TRACE("%s: cli_h=%p, cam_h=%p, in=%p", "CS_HX_set_analog_gain", asPointer(client), asPointer(camera),
+    HX_CS_TRACE("%s: cli_h=%p, cam_h=%s, in=%p", "CS_HX_set_analog_gain", asPointer(client), cameraText(camera).c_str(),
                 static_cast<void*>(in));
     return HX_analog_gain(client, camera, in, nullptr);
 }
@@ -173,8 +182,8 @@ HX_STATUS CS_HX_set_analog_gain(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera
 HX_STATUS CS_HX_get_camera_media_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, char* json_data,
                                      uint32_t* json_length)
 {
-    HX_CS_TRACE("%s: cli_h=%p, cam_h=%p, jsonData=%p jsonLength=%p", "CS_HX_get_camera_media_syn", asPointer(client),
-                asPointer(camera), static_cast<void*>(json_data), static_cast<void*>(json_length));
+    HX_CS_TRACE("%s: cli_h=%p, cam_h=%s, jsonData=%p jsonLength=%p", "CS_HX_get_camera_media_syn", asPointer(client),
+                cameraText(camera).c_str(), static_cast<void*>(json_data), static_cast<void*>(json_length));
     return HX_get_camera_media_syn(client, camera, json_data, json_length);
 }
 
@@ -190,14 +199,14 @@ HX_STATUS CS_HX_unlockCamera(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)
 
 HX_STATUS CS_HX_camera_save(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, const char* json)
 {
-    HX_CS_TRACE("%s: cli_h=%p, cam_h=%p, json=%s", "CS_HX_camera_save", asPointer(client), asPointer(camera),
+    HX_CS_TRACE("%s: cli_h=%p, cam_h=%s, json=%s", "CS_HX_camera_save", asPointer(client), cameraText(camera).c_str(),
                 json != nullptr ? json : "(null)");
     return HX_camera_save(client, camera, json);
 }
 
 HX_STATUS CS_HX_live_enable(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, int enable)
 {
-    HX_CS_TRACE("%s: [%p, %p] enable=%d", "CS_HX_live_enable", asPointer(client), asPointer(camera), enable);
+    HX_CS_TRACE("%s: [%p, %s] enable=%d", "CS_HX_live_enable", asPointer(client), cameraText(camera).c_str(), enable);
     return HX_live_enable(client, camera, enable);
 }
 

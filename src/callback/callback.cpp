@@ -1,6 +1,7 @@
 // The Callback thread: the one thread that calls host code, delivering events and filled stream buffers.
 #include "callback/callback.h"
 
+#include <atomic>
 #include <exception>
 #include <mutex>
 #include <new>
@@ -73,6 +74,23 @@ void Callback::close()
     }
     if (closing != nullptr)
         HLV_THREAD::closeThread(*closing);
+}
+
+void Callback::post(Message* message)
+{
+    const bool streamBuffer = message != nullptr && (message->req == ids::DOWNLOAD_STREAM_MSG ||
+                                                     message->req == ids::PLAYBACK_STREAM_MSG ||
+                                                     message->req == ids::LIVE_STREAM_MSG);
+    if (!streamBuffer || !halted()) {
+        MsgThread::post(message);
+        return;
+    }
+    // The thread is never re-created, so once per process is once per shutdown.
+    static std::atomic<bool> reported{false};
+    if (!reported.exchange(true))
+        HLV_TRACE(HLV_THREAD::TRACE_LIFECYCLE, "%s: the library has shut down; stream buffers still lent are not "
+                  "handed back to the host", "Callback::post");
+    message->refuse(this);
 }
 
 bool Callback::onCallbackThread()

@@ -29,6 +29,10 @@ public:
     // Posts an event to the Callback thread, which then owns it; dropped when it has closed.
     static void postEvent(std::unique_ptr<CallbackRequest> request);
 
+    // As every thread's post; stream buffers that reach the thread after it halted (the camera
+    // services hand back what was lent to them as they close at shutdown) are refused with one
+    // line for all of them rather than one per buffer.
+    void post(HLV_THREAD::Message* message) override;
     void messageHandle(HLV_THREAD::Message* message) override;
     void ownerMessage(HLV_THREAD::Message* message) override;
     std::string messageName(uint32_t id) const override;

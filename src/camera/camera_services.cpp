@@ -457,7 +457,14 @@ bool CameraServices::handOverStream(Message* message, const char* method)
     HLV_TRACE(TRACE_SERVICES, "%s: [xxx_STREAM_MSG] message", method);
     auto ops = operations();
     if (!ops) {
-        HLV_LOG("%s: [xxx_STREAM_MSG] camera (%s) not recognized.", method, cameraName().c_str());
+        // A download of many buffers would otherwise repeat the same line for each of them.
+        if (!unrecognisedBuffersReported_)
+            HLV_LOG("%s: camera (%s) not recognized; its stream buffers go back to their clients unfilled", method,
+                    cameraName().c_str());
+        else
+            HLV_TRACE(TRACE_SERVICES, "%s: camera (%s) not recognized; buffer handed back unfilled", method,
+                      cameraName().c_str());
+        unrecognisedBuffersReported_ = true;
         message->status = HLV_THREAD::MESSAGE_FAILED;
         return false;
     }

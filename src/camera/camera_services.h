@@ -85,4 +85,7 @@ private:
     const uint32_t address_;
     mutable std::mutex nameLock_;
     mutable std::string name_;
+    // Service thread: whether the buffers of an unrecognised camera have been reported; one line
+    // says what happens to all of them.
+    bool unrecognisedBuffersReported_ = false;
 };

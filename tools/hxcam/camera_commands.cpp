@@ -102,12 +102,21 @@ bool parsedNumber(const std::map<std::string, std::string>& options, const char*
 
 // --- State and commands --------------------------------------------------------------------
 
+// A state read the library could not complete leaves the record without a state bit (an
+// unrecognised camera, or one whose acknowledges were lost) or marks it refused: neither is a state.
 bool readState(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_COMMAND& state)
 {
     HX_COMMAND in;
     HX_command_init(&in, sizeof(in));
     state = in;
-    return HX_command_syn(client, camera, &in, &state) == HX_STATUS_OK;
+    return HX_command_syn(client, camera, &in, &state) == HX_STATUS_OK && (state.flags & HX_FLAG_ERR) == 0 &&
+           state.code != 0;
+}
+
+int stateUnreadable()
+{
+    return failed("the camera state could not be read: the camera did not answer in time, or is not one the "
+                  "library recognises (see the log above)");
 }
 
 void printState(std::FILE* out, const HX_COMMAND& state)
@@ -115,8 +124,13 @@ void printState(std::FILE* out, const HX_COMMAND& state)
     std::fprintf(out, "state=%s\ncommands=%s\n", stateName(state.code).c_str(), commandNames(state.code_caps).c_str());
 }
 
+// A command the state before it allowed and that still came back marked did not fail on the
+// camera's refusal but on the exchange: it timed out, and the camera may or may not have followed.
 int sendCommand(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t code, std::FILE* out)
 {
+    HX_COMMAND before;
+    if (!readState(client, camera, before))
+        return stateUnreadable();
     HX_COMMAND in;
     HX_command_init(&in, sizeof(in));
     in.flags = HX_FLAG_SET;
@@ -127,12 +141,19 @@ int sendCommand(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t code,
         return failed("the command could not be sent to the camera");
     HX_COMMAND state;
     if (!readState(client, camera, state))
-        return failed("the camera state could not be read");
+        return stateUnreadable();
     printState(out, state);
-    if ((after.code_flags & HX_FLAG_ERR) != 0 || (after.flags & HX_FLAG_ERR) != 0) {
+    const bool marked = (after.code_flags & HX_FLAG_ERR) != 0 || (after.flags & HX_FLAG_ERR) != 0;
+    if (marked && (before.code_caps & code) == 0) {
         std::fprintf(stderr, "hxcam: the camera did not follow the command in state %s (see the log above)\n",
-                     stateName(state.code).c_str());
+                     stateName(before.code).c_str());
         return REFUSED;
+    }
+    if (marked) {
+        std::fprintf(stderr, "hxcam: timed out: the camera did not confirm the command; it is now %s (see the log "
+                             "above)\n",
+                     stateName(state.code).c_str());
+        return FAILED;
     }
     return OK;
 }
@@ -199,7 +220,7 @@ int stop(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, std::FILE* out)
 {
     HX_COMMAND state;
     if (!readState(client, camera, state))
-        return failed("the camera state could not be read");
+        return stateUnreadable();
     if (state.code == HX_CAMERA_STATE_ARM || state.code == HX_CAMERA_STATE_TRIGGER)
         return sendCommand(client, camera, HX_CMD_LIVE, out);
     HX_PLAYBACK_SETTINGS playback;
@@ -287,12 +308,23 @@ void printLines(std::FILE* out, const std::vector<std::string>& lines)
         std::fprintf(out, "%s\n", line.c_str());
 }
 
+// A lens call fails on a family without lens control and on a camera that does not answer; only
+// the state read tells them apart.
+int lensFailure(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, const char* what)
+{
+    HX_COMMAND state;
+    if (!readState(client, camera, state))
+        return failed(std::string(what) + ": the camera did not answer in time, or is not one the library "
+                                          "recognises (see the log above)");
+    return failed(std::string(what) + " (this camera family has no lens control)");
+}
+
 int getLens(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, std::FILE* out)
 {
     HX_LENS_STATUS lens;
     HX_lens_status_init(&lens, sizeof(lens));
     if (HX_get_lens_status(client, camera, &lens) != HX_STATUS_OK)
-        return failed("the camera reports no lens (this camera family has no lens control)");
+        return lensFailure(client, camera, "the camera reports no lens");
     std::fprintf(out, "connected=%u\npowered=%u\nname=%s\nfocus=%u\nzoom=%u\naperture=%u/%u\n", lens.connected,
                  lens.powered, lens.name, lens.focus_pos, lens.zoom_pos, lens.f_number_num, lens.f_number_den);
     return OK;
@@ -318,7 +350,7 @@ int setLens(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, const std::vector<
     }
     lens.flags |= HX_FLAG_SET;
     if (HX_setup_lens_syn(client, camera, &lens) != HX_STATUS_OK)
-        return failed("the lens settings could not be set (this camera family has no lens control)");
+        return lensFailure(client, camera, "the lens settings could not be set");
     return OK;
 }
 
@@ -428,7 +460,7 @@ int runCameraCommand(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, const std
         return stop(client, camera, out);
     HX_COMMAND state;
     if (!readState(client, camera, state))
-        return failed("the camera state could not be read");
+        return stateUnreadable();
     printState(out, state);
     return OK;
 }

@@ -387,6 +387,25 @@ std::vector<std::string> refusedFields(const HX_CAPTURE_SETTINGS& record, const 
     return refused;
 }
 
+std::vector<std::string> appliedDespiteTimeout(HX_CAPTURE_SETTINGS& after, const HX_CAPTURE_SETTINGS& requested,
+                                               const HX_CAPTURE_SETTINGS& camera)
+{
+    std::vector<std::string> applied;
+    for (const Field& field : fields()) {
+        if ((after.*(field.flags) & HX_FLAG_ERR) == 0 || (requested.*(field.flags) & HX_FLAG_SET) == 0 ||
+            valueText(requested, field) != valueText(camera, field)) {
+            continue;
+        }
+        after.*(field.flags) &= ~uint32_t{HX_FLAG_ERR};
+        after.*(field.value) = camera.*(field.value);
+        if (field.kind == Kind::Rate) {
+            after.rate_divisor = camera.rate_divisor;
+        }
+        applied.push_back(std::string(field.key) + "=" + valueText(requested, field));
+    }
+    return applied;
+}
+
 std::string captureKeysHelp()
 {
     return "  bit-mode=8a|8b|8c|8d|8e|10a|10b|10c|12   pixel depth and packing\n"

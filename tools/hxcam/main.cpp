@@ -274,13 +274,24 @@ int setCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera, const std::vect
                      hxcam::cameraAddress(camera).c_str());
         return FAILED;
     }
+    // A write that timed out marks every field it carried; what the camera holds tells a lost
+    // acknowledge from a refusal.
+    std::vector<std::string> timedOut;
+    HX_CAPTURE_SETTINGS fresh;
+    if ((after.flags & HX_FLAG_ERR) != 0 && readCapture(session, camera, fresh)) {
+        timedOut = hxcam::appliedDespiteTimeout(after, request, fresh);
+    }
     std::fprintf(out, "# after\n");
     printCapture(after, &request);
+    for (const std::string& field : timedOut) {
+        std::fprintf(stderr, "hxcam: timed out: %s (no acknowledge in time; read back, the camera holds it)\n",
+                     field.c_str());
+    }
     const std::vector<std::string> refused = hxcam::refusedFields(after, &request);
     for (const std::string& field : refused) {
         std::fprintf(stderr, "hxcam: refused: %s\n", field.c_str());
     }
-    if ((after.flags & HX_FLAG_ERR) != 0 && refused.empty()) {
+    if ((after.flags & HX_FLAG_ERR) != 0 && refused.empty() && timedOut.empty()) {
         std::fprintf(stderr, "hxcam: the camera did not confirm the settings; see the log above\n");
         return FAILED;
     }

@@ -100,14 +100,22 @@ std::string timeStamp()
 
 void logLine(const char* file, int line, const std::string& text)
 {
-    std::string entry = timeStamp();
-    entry += ": ";
-    entry += file != nullptr ? file : "(unknown file)";
-    entry += ", ";
-    entry += std::to_string(line);
-    entry += ": ";
-    entry += text;
-    logRaw(LOG_PRIORITY_DEBUG, entry);
+    try {
+        std::string entry = timeStamp();
+        entry += ": ";
+        entry += file != nullptr ? file : "(unknown file)";
+        entry += ", ";
+        entry += std::to_string(line);
+        entry += ": ";
+        entry += text;
+        logRaw(LOG_PRIORITY_DEBUG, entry);
+    } catch (...) {
+        // Out of memory for the prefix: the text itself still reaches standard output, without
+        // allocating, since it is most likely the error being reported.
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
 }
 
 void logRaw(int /*priority*/, const std::string& text)

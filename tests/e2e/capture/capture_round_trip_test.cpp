@@ -4,6 +4,8 @@
 // changing one camera at once.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <algorithm>
 #include <atomic>
 #include <thread>
@@ -205,6 +207,28 @@ TEST(UnrecognisedCameras, FailWithTheReasonInTheLog)
     EXPECT_EQ(setup(handleOf(UNSUPPORTED_SENSOR), record), HX_STATUS_ERROR);
     EXPECT_GE(log.count("Sensor type not supported [0x58363043]"), 1u);
     EXPECT_EQ(record.flags, 0u) << "a failed call leaves the caller's record alone";
+
+    // A command or state read has no family to run on either: an error, not an empty state.
+    HX_COMMAND command;
+    HX_command_init(&command, sizeof(command));
+    HX_COMMAND state = command;
+    log.clear();
+    EXPECT_EQ(HX_command_syn(library.client(), handleOf(NO_FAMILY), &command, &state), HX_STATUS_ERROR);
+    EXPECT_GE(log.count("Camera model 'hxsim' is not supported."), 1u);
+    EXPECT_EQ(log.count("camera not recognised"), 1u);
+    EXPECT_EQ(state.code, 0u);
+
+    // Buffers lent to it come back unfilled, which the log says once rather than once per buffer.
+    std::vector<unsigned char> memory(4096);
+    for (int lent = 0; lent < 3; ++lent) {
+        HX_READ_STREAM buffer;
+        HX_read_stream_init(&buffer, sizeof(buffer));
+        buffer.buffer = memory.data();
+        buffer.buffer_size = memory.size();
+        EXPECT_EQ(HX_download_syn(library.client(), handleOf(NO_FAMILY), &buffer), HX_STATUS_OK);
+        EXPECT_EQ(buffer.received_length, 0u) << "handed back unfilled";
+    }
+    EXPECT_EQ(log.count("not recognized"), 1u);
 
     HX_CAPTURE_SETTINGS wrongVersion;
     HX_capture_settings_init(&wrongVersion, sizeof(wrongVersion));

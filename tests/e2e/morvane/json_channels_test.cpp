@@ -167,6 +167,9 @@ TEST(CameraMedia, TheTextIsReadOnceAndCutToTheBuffer)
     ASSERT_EQ(HX_get_camera_media_syn(library.client(), cam, buffer.data(), &length), HX_STATUS_OK);
     EXPECT_EQ(std::string(buffer.data()), media);
     EXPECT_EQ(length, media.size());
+    length = 0;
+    ASSERT_EQ(HX_get_camera_media_syn(library.client(), cam, nullptr, &length), HX_STATUS_OK) << "measuring";
+    EXPECT_EQ(length, media.size());
 
     setDocument(COLOUR_CAMERA, GIGE_REG_MEDIA_INFO_JSON, "{}");
     char small[8];

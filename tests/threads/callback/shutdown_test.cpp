@@ -38,6 +38,8 @@ TEST(Shutdown, EndsEveryThreadWithWorkInFlightAndRefusesToStartAgain)
     hx_test::LogCapture log;
     ASSERT_EQ(HX_shutdown(), HX_STATUS_OK);
     EXPECT_EQ(log.count("HX_shutdown: done"), 1u);
+    EXPECT_EQ(log.count("Message received after HALT"), 0u);
+    EXPECT_EQ(log.count("stream buffers still lent are not handed back"), 1u) << "one line for all three";
     for (const HX_READ_STREAM& buffer : buffers)
         EXPECT_EQ(buffer.status, 0u) << "after shutdown the library no longer writes host records";
     EXPECT_FALSE(CameraServices::exists(static_cast<uint32_t>(camera)));

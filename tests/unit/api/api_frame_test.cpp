@@ -159,7 +159,7 @@ TEST_F(ApiFrame, EveryOperationChecksTheClientThenTheCameraAndSucceedsWithBoth)
         EXPECT_EQ(call(unknownClient, camera), HX_STATUS_ERROR) << name;
         EXPECT_EQ(log.count("Client handle " + pointerText(unknownClient) + " not valid"), 1u) << name;
         EXPECT_EQ(call(client, unknownCamera), HX_STATUS_ERROR) << name;
-        EXPECT_EQ(log.count("Camera handle " + pointerText(unknownCamera) + " not valid"), 1u) << name;
+        EXPECT_EQ(log.count("Camera handle 127.0.0.99 not valid"), 1u) << name;
         EXPECT_EQ(call(client, camera), HX_STATUS_OK) << name;
         EXPECT_EQ(log.count("exception"), 2u) << name << ": only the two refusals are errors";
     }
@@ -307,7 +307,7 @@ TEST_F(ApiFrame, ReleasingAHandleEndsItsServiceUntilTheCameraIsAddedAgain)
     EXPECT_EQ(HX_release_handle(client, released), HX_STATUS_OK) << "releasing twice is harmless";
     hx_test::LogCapture log;
     EXPECT_EQ(HX_lockCamera(client, released), HX_STATUS_ERROR);
-    EXPECT_EQ(log.count("Camera handle " + pointerText(released) + " not valid"), 1u);
+    EXPECT_EQ(log.count("Camera handle 127.0.0.7 not valid"), 1u);
     hx_test::addCamera(7);
     EXPECT_EQ(HX_lockCamera(client, released), HX_STATUS_OK);
 }

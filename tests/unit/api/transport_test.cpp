@@ -40,12 +40,13 @@ TEST_F(CommandTransport, ASetCommandIsSentAndAChangedReplyIsMarked)
     operations->setCommandReply(HX_CAMERA_STATE_ARM, HX_CMD_TRIGGER);
     in.flags = HX_FLAG_SET;
     in.code = HX_CMD_ARM;
+    in.code_flags = HX_FLAG_SET;
     ASSERT_EQ(HX_command_syn(client, camera, &in, &out), HX_STATUS_OK);
 
     EXPECT_EQ(operations->calls(), std::vector<std::string>{"sendCommand"});
     EXPECT_EQ(out.code, static_cast<uint32_t>(HX_CAMERA_STATE_ARM));
     EXPECT_EQ(out.code_caps, static_cast<uint32_t>(HX_CMD_TRIGGER));
-    EXPECT_EQ(out.code_flags, static_cast<uint32_t>(HX_FLAG_CHG));
+    EXPECT_EQ(out.code_flags, static_cast<uint32_t>(HX_FLAG_SET | HX_FLAG_CHG));
     EXPECT_EQ(out.flags, static_cast<uint32_t>(HX_FLAG_SET | HX_FLAG_CHG));
     EXPECT_EQ(in.code, static_cast<uint32_t>(HX_CMD_ARM)) << "the input record is not touched";
     EXPECT_EQ(log.count("Process Command/Settings (set)"), 1u);
@@ -94,6 +95,52 @@ TEST_F(CommandTransport, ZeroHandlesAndMissingRecordsSucceedWithoutSending)
         << "with records missing the handles are still checked";
     EXPECT_TRUE(operations->calls().empty());
     EXPECT_EQ(log.count("not valid"), 1u);
+}
+
+// A field marked alone would be ignored without a word; each call says which flag is missing.
+TEST_F(CommandTransport, FieldsMarkedWithoutTheirSelectingFlagAreNamedOnceAndLeftAlone)
+{
+    HLV_THREAD::LogCapture log;
+    in.code = HX_CMD_ARM;
+    in.code_flags = HX_FLAG_SET;
+    ASSERT_EQ(HX_command_syn(client, camera, &in, &out), HX_STATUS_OK);
+    EXPECT_EQ(operations->calls(), std::vector<std::string>{"getCommand"}) << "still a state read";
+    EXPECT_EQ(log.count("HX_command_syn: HX_FLAG_SET missing in flags (marked: code)"), 1u);
+
+    in.flags = HX_FLAG_SET;
+    in.code_flags = 0;
+    ASSERT_EQ(HX_command_syn(client, camera, &in, &out), HX_STATUS_OK);
+    EXPECT_EQ(log.count("HX_command_syn: HX_FLAG_SET missing in code_flags"), 1u);
+
+    HX_DOWNLOAD_SETTINGS download;
+    HX_download_settings_init(&download, sizeof download);
+    download.start_flags = HX_FLAG_SET;
+    download.stop_flags = HX_FLAG_SET;
+    download.format_flags = HX_FLAG_SET; // written on its own flag
+    ASSERT_EQ(HX_setup_download_syn(client, camera, &download, &download), HX_STATUS_OK);
+    EXPECT_EQ(log.count("HX_setup_download_syn: HX_FLAG_SET missing in flags (marked: start, stop); those fields "
+                        "are not written"),
+              1u);
+
+    HX_CAPTURE_SETTINGS capture;
+    HX_capture_settings_init(&capture, sizeof capture);
+    capture.rate_flags = HX_FLAG_SET;
+    capture.exposure_flags = HX_FLAG_SET;
+    capture.exposure_group_flags = HX_FLAG_SET;
+    capture.width_flags = HX_FLAG_SET;
+    ASSERT_EQ(HX_setup_capture_syn(client, camera, &capture, &capture), HX_STATUS_OK);
+    EXPECT_EQ(log.count("HX_setup_capture_syn: HX_FLAG_SET missing in sensor_group_flags (marked: width); "
+                        "record_group_flags (marked: rate)"),
+              1u);
+
+    const std::size_t before = log.lines().size();
+    HX_PLAYBACK_SETTINGS playback;
+    HX_playback_settings_init(&playback, sizeof playback);
+    playback.flags = HX_FLAG_SET;
+    playback.cut_in_flags = HX_FLAG_SET;
+    ASSERT_EQ(HX_setup_playback_syn(client, camera, &playback, &playback), HX_STATUS_OK);
+    EXPECT_EQ(log.count("HX_FLAG_SET missing"), 4u) << "a record selected as a whole adds no line";
+    EXPECT_EQ(log.lines().size(), before);
 }
 
 TEST_F(CommandTransport, AServiceThatHasGoneLeavesTheRecordUnchanged)

@@ -1,0 +1,51 @@
+#!/bin/sh
+# hxcam against cameras that misbehave: a camera whose write acknowledges come back short (so
+# every write looks failed though the camera applied it), a camera the library does not
+# recognise, and one that never acknowledges. hxcam must not report a success that did not
+# happen, nor a refusal where the exchange failed. Runs inside a private network namespace.
+#   hxcam_faults_test.sh HXSIM HXCAM
+set -u
+HXSIM=$1
+HXCAM=$2
+NAME=hxcam_faults
+. "$(dirname "$0")/../../support/beside_hxsim.sh"
+ADDRESS=127.0.0.2
+host() { "$HXCAM" --address $ADDRESS "$@"; }
+
+cat >"$WORK/cameras.json" <<'JSON'
+{
+  "defaults": { "sensor": "lux13hs-mono" },
+  "cameras": [
+    { "name": "short", "faults": { "control": { "wrong-index": 1 } } },
+    { "name": "plain", "model": "hxsim plain" },
+    { "name": "deaf", "faults": { "control": { "drop": 1 } } }
+  ]
+}
+JSON
+start_hxsim "$HXSIM" --scenario "$WORK/cameras.json"
+
+# The camera applies what it acknowledges short: hxcam reads back and says so.
+run fps 0 set capture fps=200
+has fps.err "timed out: fps=200"
+lacks fps.err "refused"
+after fps
+has fps.after "^fps=200 "
+run arm 2 arm
+has arm.err "timed out"
+lacks arm.err "did not follow"
+
+ADDRESS=127.0.0.3
+run plain 2 state
+has plain.err "state could not be read"
+lacks plain.out "^state="
+run plainarm 2 arm
+lacks plainarm.out "^state="
+
+ADDRESS=127.0.0.4
+run deaf 2 state
+lacks deaf.out "^state="
+run deaflens 2 get lens
+has deaflens.err "did not answer"
+lacks deaflens.err "no lens control"
+
+finish

@@ -42,7 +42,7 @@ HX_STATUS runCommand(HX_CAMERA_HANDLE camera, HX_COMMAND* in, HX_COMMAND* out)
     std::shared_ptr<CameraServices> service = serviceFor(camera);
     // The service thread would log the failure and hand back the record untouched, which looks
     // like an answer; a camera without a family fails here, after the line naming its model.
-    if (!service->operations())
+    if (!service->hasOperations())
         HLV_THROW(HLV_THREAD::RuntimeError, "HX_command_syn(%s): camera not recognised", dottedAddress(camera).c_str());
     reportUnselectedFields("HX_command_syn", *in);
     Command command(service, *in);

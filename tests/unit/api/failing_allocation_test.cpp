@@ -9,7 +9,7 @@
 
 #include "discovery/discovery.h"
 #include "hlv_thread/log.h"
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "hlv_thread/period_scale.h"
 
 namespace {
@@ -83,7 +83,7 @@ namespace {
 TEST(FailingAllocation, DiscoveryThatCannotBeCreatedFailsEachCallWithALogLine)
 {
     HLV_THREAD::setPeriodScale(0.05);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     // Any protected call wires the layers; this one fails for its unknown client only.
     EXPECT_EQ(HX_unregister(12345), HX_STATUS_ERROR);
 

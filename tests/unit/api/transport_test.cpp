@@ -100,7 +100,7 @@ TEST_F(CommandTransport, ZeroHandlesAndMissingRecordsSucceedWithoutSending)
 // A field marked alone would be ignored without a word; each call says which flag is missing.
 TEST_F(CommandTransport, FieldsMarkedWithoutTheirSelectingFlagAreNamedOnceAndLeftAlone)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     in.code = HX_CMD_ARM;
     in.code_flags = HX_FLAG_SET;
     ASSERT_EQ(HX_command_syn(client, camera, &in, &out), HX_STATUS_OK);

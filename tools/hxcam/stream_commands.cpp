@@ -22,7 +22,10 @@ using Clock = std::chrono::steady_clock;
 enum Exit : int { OK = 0, USAGE = 1, FAILED = 2, REFUSED = 3 };
 
 constexpr uint32_t LIVE_BUFFERS = 4;
-constexpr uint32_t DOWNLOAD_BUFFERS = 16;
+// A camera at line rate fills a full-HD buffer in under 2 ms, and the pause the throttle asks for
+// takes a control round trip (longer on a busy host) to reach it: a quarter of 64 buffers left is
+// room for the frames already on their way. 16 lost frames on a loaded 2-core machine.
+constexpr uint32_t DOWNLOAD_BUFFERS = 64;
 constexpr double LIVE_TIMEOUT_SECONDS = 30;
 constexpr double DOWNLOAD_TIMEOUT_SECONDS = 120;
 // Room beside the pixels for the header of a TIFF file the camera writes.

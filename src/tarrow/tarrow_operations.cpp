@@ -200,7 +200,7 @@ void TarrowOperations::setCaptureSettings(HX_CAPTURE_SETTINGS* inOut)
             // Live images take the new region's size: live stops around the write and restarts
             // however the write ends.
             TarrowStreaming::LiveStreamPause livePause(*streaming_);
-            applyCaptureWrites(record, writes);
+            applyCaptureWrites(writes);
         }
         mergeCameraCapture(record);
     } catch (const SettingsException& error) {
@@ -230,7 +230,7 @@ void TarrowOperations::readCaptureForValidation()
     }
 }
 
-void TarrowOperations::applyCaptureWrites(HX_CAPTURE_SETTINGS& record, const CaptureWrites& writes)
+void TarrowOperations::applyCaptureWrites(const CaptureWrites& writes)
 {
     const uint32_t result = channel().writeMultiReg(writes.ordered());
     {
@@ -238,21 +238,11 @@ void TarrowOperations::applyCaptureWrites(HX_CAPTURE_SETTINGS& record, const Cap
         captureSettingsValid_ = 0;
         analogGainValid_ = 0;
     }
-    if (result == 0) {
-        getCaptureSettings(nullptr);
-        return;
-    }
-    // The camera may hold some of the values and not others: every value of the failed write is
-    // reported refused, and the record shows what the camera holds when it still answers.
-    markUnconfirmed(record);
-    try {
-        getCaptureSettings(nullptr);
-        mergeCameraCapture(record);
-    } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s(%s): No read-back after the failed write: %s", "TarrowOperations::setCaptureSettings",
-                name_.c_str(), error.str().c_str());
-    }
-    HLV_THROW(HLV_THREAD::LogicError, "HxComm::writeMultiReg was not successful [%d]", static_cast<int>(result));
+    // A failed write leaves the caller's values as they were, the record as a whole marked refused
+    // by the caller; nothing is read back.
+    if (result != 0)
+        HLV_THROW(HLV_THREAD::LogicError, "HxComm::writeMultiReg was not successful [%d]", static_cast<int>(result));
+    getCaptureSettings(nullptr);
 }
 
 void TarrowOperations::mergeCameraCapture(HX_CAPTURE_SETTINGS& record)

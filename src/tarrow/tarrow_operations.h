@@ -92,7 +92,7 @@ private:
     void computeCaptureLocked();
     void computeAnalogGainLocked();
     void readCaptureForValidation();
-    void applyCaptureWrites(HX_CAPTURE_SETTINGS& record, const TARROW_CAPTURE::CaptureWrites& writes);
+    void applyCaptureWrites(const TARROW_CAPTURE::CaptureWrites& writes);
     void mergeCameraCapture(HX_CAPTURE_SETTINGS& record);
     std::string deviceVersion();
     std::string text(uint32_t address) const;

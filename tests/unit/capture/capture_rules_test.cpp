@@ -466,18 +466,4 @@ TEST(CaptureMerge, OnlyDifferingGroupsAreCopiedAndMarked)
     EXPECT_EQ(caller.exposure_flags, SET);
 }
 
-TEST(CaptureMerge, AnUnconfirmedWriteRefusesEveryRequestedField)
-{
-    HX_CAPTURE_SETTINGS record = Camera::freshRecord();
-    record.record_group_flags = SET;
-    record.rate_flags = SET;
-    record.length_flags = SET | HX_FLAG_ERR;
-    record.width_flags = SET; // its section was not asked for
-    markUnconfirmed(record);
-    EXPECT_TRUE(refused(record.rate_flags));
-    EXPECT_TRUE(refused(record.record_group_flags));
-    EXPECT_FALSE(refused(record.width_flags));
-    EXPECT_FALSE(refused(record.sensor_group_flags));
-}
-
 } // namespace

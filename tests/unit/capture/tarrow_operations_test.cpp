@@ -150,23 +150,28 @@ TEST(CaptureSettings, RefusedFieldsAreMarkedAndTheRestWritten)
     EXPECT_EQ(log.count("Frame rate not within constraints"), 1u);
 }
 
-TEST(CaptureSettings, AFailedWriteReportsEveryValueItCarried)
+TEST(CaptureSettings, AFailedWriteMarksTheRecordAndReadsNothingBack)
 {
     auto camera = FakeCamera::lux19hs();
     auto operations = build(camera);
     ASSERT_TRUE(operations);
     camera->failWrites(12);
+    std::size_t atWrite = 0;
+    camera->setWriteHook([&] { atWrite = camera->exchanges(); });
     HX_CAPTURE_SETTINGS record = freshRecord();
     record.exposure_group_flags = SET;
     setField(record.exposure, record.exposure_flags, 300);
     setField(record.low_light, record.low_light_flags, 9000);
     hx_test::LogCapture log;
     operations->setCaptureSettings(&record);
-    EXPECT_EQ(record.exposure_flags & HX_FLAG_ERR, HX_FLAG_ERR);
-    EXPECT_EQ(record.low_light_flags & HX_FLAG_ERR, HX_FLAG_ERR);
+    EXPECT_EQ(camera->exchanges(), atWrite + 1); // the write was the last exchange
     EXPECT_EQ(record.flags & HX_FLAG_ERR, HX_FLAG_ERR);
-    EXPECT_EQ(record.exposure, 400u); // read back from the camera, which kept its value
+    EXPECT_EQ(record.exposure_flags, SET);
+    EXPECT_EQ(record.low_light_flags, SET);
+    EXPECT_EQ(record.exposure, 300u); // the caller's value, not the camera's 400
+    EXPECT_EQ(log.count("Program exception"), 1u);
     EXPECT_EQ(log.count("HxComm::writeMultiReg was not successful [12]"), 1u);
+    camera->setWriteHook({});
 
     // A camera that no longer answers: nothing is written and the record says so.
     camera->failWrites(0);

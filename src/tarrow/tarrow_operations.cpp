@@ -279,7 +279,7 @@ void TarrowOperations::setAnalogGain(HX_ANALOG_GAIN* in)
     std::lock_guard<std::mutex> serialised(settingsMutex_);
     try {
         std::optional<uint32_t> value = analogGainToRegister(in->gain);
-        if (!value || (sensor().analogGainCapabilities() & in->gain) == 0) {
+        if (!value) {
             HLV_THROW(HLV_THREAD::LogicError, "Analog gain is not one of HX_ANALOG_GAIN_*");
         }
         if (compareVersions(deviceVersion(), GAIN_FLAG_FIRMWARE) >= 0) {
@@ -295,11 +295,9 @@ void TarrowOperations::setAnalogGain(HX_ANALOG_GAIN* in)
     }
 }
 
+// The version text as last read with the identity texts; empty (no flag) until they are read.
 std::string TarrowOperations::deviceVersion()
 {
-    if (text(GIGE_REG_DEVICE_VERSION).empty()) {
-        refresh(texts_, &textCounter_);
-    }
     return text(GIGE_REG_DEVICE_VERSION);
 }
 

@@ -233,18 +233,32 @@ TEST(CameraStatus, GainBatteryIdentityAndPrivilege)
     gain.flags = SET;
     gain.gain = HX_ANALOG_GAIN_2_00;
     operations->setAnalogGain(&gain);
-    EXPECT_EQ(camera->get(GIGE_REG_ANALOG_GAIN), 0x80000000u | 200); // firmware 2.6.0 takes the flag
+    // The camera's version text has not been read: no firmware flag.
+    EXPECT_EQ(camera->get(GIGE_REG_ANALOG_GAIN), 200u);
     HX_ANALOG_GAIN read;
     operations->getAnalogGain(&read);
     EXPECT_EQ(read.gain, HX_ANALOG_GAIN_2_00);
     EXPECT_EQ(read.gain_caps, 0x45u);
+    // A gain the sensor does not list goes to the camera all the same; one outside the table not.
     gain.gain = HX_ANALOG_GAIN_1_50;
     operations->setAnalogGain(&gain);
+    EXPECT_EQ(gain.flags & HX_FLAG_ERR, 0u);
+    EXPECT_EQ(camera->get(GIGE_REG_ANALOG_GAIN), 150u);
+    gain.gain = 0x3;
+    operations->setAnalogGain(&gain);
     EXPECT_EQ(gain.flags & HX_FLAG_ERR, HX_FLAG_ERR);
+    EXPECT_EQ(camera->get(GIGE_REG_ANALOG_GAIN), 150u);
 
+    // Once the identity texts were read, firmware 2.6.0 takes the flag and 2.4.9 does not.
+    HX_CAMERA_INFORMATION texts;
+    operations->getCameraInformation(&texts);
+    gain.flags = SET;
+    gain.gain = HX_ANALOG_GAIN_2_00;
+    operations->setAnalogGain(&gain);
+    EXPECT_EQ(camera->get(GIGE_REG_ANALOG_GAIN), 0x80000000u | 200);
     camera->setText(GIGE_REG_DEVICE_VERSION, "2.4.9");
     auto older = build(camera);
-    gain.flags = SET;
+    older->getCameraInformation(&texts);
     gain.gain = HX_ANALOG_GAIN_4_00;
     older->setAnalogGain(&gain);
     EXPECT_EQ(camera->get(GIGE_REG_ANALOG_GAIN), 400u);

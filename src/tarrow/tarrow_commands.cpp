@@ -250,8 +250,8 @@ void TarrowOperations::getCommand(HX_COMMAND* out)
         *out = state;
 }
 
-// A command the camera's state does not allow (arming an armed camera, triggering an idle one)
-// is acknowledged and ignored by the camera; it is reported refused here, with the state.
+// The record comes back with the state read right after the write. A state that has not moved
+// yet is no refusal: a camera may take a moment to switch.
 void TarrowOperations::sendCommand(HX_COMMAND* inOut)
 {
     static constexpr const char* method = "TarrowOperations::sendCommand";
@@ -270,10 +270,6 @@ void TarrowOperations::sendCommand(HX_COMMAND* inOut)
         const auto write = commandWrite(code);
         if (!write)
             HLV_THROW(SettingsException, "Format is not one of HX_CMD_*");
-        const bool changesState = code == HX_CMD_ARM || code == HX_CMD_TRIGGER;
-        HX_COMMAND before;
-        if (changesState)
-            getCommand(&before);
         if (const uint32_t result = channel().writeMultiReg({*write}); result != 0) {
             HLV_LOG("%s(%s): Unable to change the camera state register to %d", method, name_.c_str(), write->second);
             record.code_flags |= HX_FLAG_ERR;
@@ -283,11 +279,6 @@ void TarrowOperations::sendCommand(HX_COMMAND* inOut)
         HX_COMMAND after;
         getCommand(&after);
         mergeCommand(after, record);
-        if (changesState && after.code == before.code) {
-            HLV_LOG("%s(%s): The camera ignored command 0x%x in state %d", method, name_.c_str(), code, after.code);
-            record.code_flags |= HX_FLAG_ERR;
-            record.flags |= HX_FLAG_ERR;
-        }
     } catch (const SettingsException& error) {
         HLV_LOG("Settings exception: %s", error.str().c_str());
         record.code_flags |= HX_FLAG_ERR;

@@ -112,7 +112,6 @@ private:
     // Subscriptions and events (tarrow_notifications.cpp).
     void subscribe();
     void unsubscribe();
-    bool messageChannelLost(const RegisterChannel::EventRoute& route);
     std::unique_ptr<HLV_CALLBACK::CallbackRequest> lensChange();
     // The record table and the loops over it (tarrow_records.cpp).
     void buildRecords();

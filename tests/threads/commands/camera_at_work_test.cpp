@@ -367,11 +367,15 @@ TEST_F(CameraAtWork, SubscriptionsProgramTheMessageChannelOnlyAtFirstAndLast)
     EXPECT_EQ(camera_->cameraRegister(GIGE_REG_MCP), 0u);
     EXPECT_EQ(camera_->cameraRegister(GIGE_REG_MCDA), 0u);
 
-    // A camera that restarted no longer sends its events here; the next subscriber sets it right.
+    // Another host that has since pointed the camera's events at itself keeps them: a further
+    // subscriber here leaves the message channel alone.
+    constexpr uint32_t OTHER_HOST = 0x0900007F;
+    constexpr uint32_t OTHER_PORT = 6000;
     ASSERT_TRUE(subscribe(true));
-    camera_->restart();
+    ASSERT_EQ(camera_->writeMultiReg({{GIGE_REG_MCDA, OTHER_HOST}, {GIGE_REG_MCP, OTHER_PORT}}), 0u);
     ASSERT_TRUE(subscribe(true));
-    EXPECT_EQ(camera_->cameraRegister(GIGE_REG_MCP), SimChannel::EVENT_PORT);
+    EXPECT_EQ(camera_->cameraRegister(GIGE_REG_MCDA), OTHER_HOST);
+    EXPECT_EQ(camera_->cameraRegister(GIGE_REG_MCP), OTHER_PORT);
     ASSERT_TRUE(subscribe(false));
     ASSERT_TRUE(subscribe(false));
 

@@ -354,10 +354,6 @@ bool TarrowOperations::lockCamera()
     if (result != 0) {
         HLV_LOG("%s(%s): There was an error writing the CCP register [0x%x]", "TarrowOperations::lockCamera",
                 name_.c_str(), result);
-    } else {
-        // The camera drops the privilege of a host that goes quiet for its heartbeat time-out.
-        keepControl_ = true;
-        startHeartBeatPoller();
     }
     return result == 0;
 }
@@ -365,7 +361,6 @@ bool TarrowOperations::lockCamera()
 bool TarrowOperations::unlockCamera()
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::unlockCamera", name_.c_str());
-    keepControl_ = false;
     stopHeartBeatPoller();
     const uint32_t result = channel().writeReg(GIGE_REG_CCP, 0);
     if (result != 0) {

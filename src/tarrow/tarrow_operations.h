@@ -2,7 +2,6 @@
 // in register groups.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -136,8 +135,6 @@ private:
     TARROW_OPERATIONS::PollerControl pollers_;
     // The camera state the progress computation saw last.
     uint32_t progressState_ = 0;
-    // Set while this host has locked the camera: the heartbeat poller then keeps the lock.
-    std::atomic<bool> keepControl_{false};
 
     TarrowRegisterGroups groups_;
     // Rows bound to this object's cached records (built by the constructor, then only read).

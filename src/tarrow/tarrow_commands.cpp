@@ -245,7 +245,7 @@ void TarrowOperations::getCommand(HX_COMMAND* out)
         computeStateLocked();
         state = command_;
     }
-    checkProgressPoller(playMode());
+    checkProgressPoller(progressPlayMode());
     if (out != nullptr)
         *out = state;
 }
@@ -296,12 +296,15 @@ void TarrowOperations::computePlaybackLocked()
     computePlayback(groups_.registers(RegisterGroup::Playback), name_, playbackSettings_);
 }
 
-// The play mode the camera was last seen in. The shown frame is polled while the camera plays a
-// recording, so that subscribers see it move.
 uint32_t TarrowOperations::playMode() const
 {
     std::lock_guard<std::mutex> lock(stateMutex_);
     return playbackSettings_.mode;
+}
+
+uint32_t TarrowOperations::progressPlayMode() const
+{
+    return HX_PLAY_PAUSE;
 }
 
 bool TarrowOperations::playbackTrusted() const
@@ -373,7 +376,7 @@ void TarrowOperations::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
         HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): s->current=%d, playback_settings.current=%d", method,
                   name_.c_str(), record.current_frame, cached.current_frame);
     mergePlayback(cached, record);
-    checkProgressPoller(cached.mode);
+    checkProgressPoller(progressPlayMode());
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Send back the PLAYBACK_CHANGE message", method, name_.c_str());
     TARROW_EVENTS::post(HX_PLAYBACK_CHANGE, address_, record);
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Done", method, name_.c_str());

@@ -205,7 +205,7 @@ void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
         if (request)
             HLV_CALLBACK::Callback::postEvent(std::move(request));
         if (event == HX_STATE || event == HX_PLAYBACK_CHANGE)
-            checkProgressPoller(playMode());
+            checkProgressPoller(progressPlayMode());
     }
 }
 

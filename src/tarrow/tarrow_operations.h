@@ -84,6 +84,12 @@ protected:
     // The cached progress record, and a new one that a family computed itself (trusted from then).
     HX_PROGRESS cachedProgress() const;
     void storeProgress(const HX_PROGRESS& record);
+    // The play mode the progress poller is told after a state computation (HX_PLAY_*). This
+    // family always says pause, so it never polls the shown frame: a playback poller would keep
+    // reading the camera every 100 ms whether anybody listens or not.
+    virtual uint32_t progressPlayMode() const;
+    // The play mode the camera was last seen in.
+    uint32_t playMode() const;
 
 private:
     bool refreshGroup(HX_REGISTERS::RegisterGroup id);
@@ -102,7 +108,6 @@ private:
     void computeStateLocked();
     void computePlaybackLocked();
     bool playbackTrusted() const;
-    uint32_t playMode() const;
     uint32_t cachedStreamControl() const;
     void stepWhenStopped(const char* method);
     RegisterPairs playbackWrites(HX_PLAYBACK_SETTINGS& record, bool& step);

@@ -272,6 +272,8 @@ TEST_F(CameraAtWork, RecordingFromArmToReviewWithStateAndProgressEvents)
     EXPECT_EQ(camera_->cameraRegister(GIGE_REG_STREAM_CONTROL), 2u);
     camera_->advance(200ms);
     deliverCameraEvents();
+    // Nothing polls the shown frame for this family, subscribed or not.
+    EXPECT_EQ(tarrow().progressPollerPeriod(), 0u);
     const HX_PLAYBACK_SETTINGS paused = play(HX_PLAY_PAUSE, 0);
     EXPECT_EQ(paused.mode, uint32_t{HX_PLAY_PAUSE});
     EXPECT_EQ(camera_->cameraRegister(GIGE_REG_STREAM_CONTROL), 0u);

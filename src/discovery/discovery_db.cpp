@@ -62,14 +62,8 @@ void DiscoveryDB::addCamera(const Reply& reply, uint32_t address) {
               "HLV_DISCOVERY::DiscoveryDB::addCamera", HX_PLATFORM::ipv4ToText(address).c_str());
     return;
   }
-  // The database keys a camera by the reply's source but reports its loss with the address the
-  // reply carries; a reply where the two differ would make those two handles disagree.
-  if (decoded->currentIp != address) {
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Reply from %s reports address %s; dropped.",
-              "HLV_DISCOVERY::DiscoveryDB::addCamera", HX_PLATFORM::ipv4ToText(address).c_str(),
-              HX_PLATFORM::ipv4ToText(decoded->currentIp).c_str());
-    return;
-  }
+  // Cameras are keyed by the reply's source: the address a camera reports for itself may be
+  // anything (0.0.0.0 while it has none configured) and does not keep it from being listed.
   if (applyIgnoreList(address) == IgnoreVerdict::Ignore) return;
   if (refreshKnown(address, reply)) return;
   if (!passesChecks(address, *decoded)) return;

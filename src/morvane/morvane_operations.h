@@ -40,6 +40,10 @@ public:
     // subscribed clients; every other notification is the first family's. Service thread.
     void handleNotification(HLV_THREAD::Message& message) override;
 
+protected:
+    // This family polls the shown frame while the camera plays a recording.
+    uint32_t progressPlayMode() const override { return playMode(); }
+
 private:
     void readLensStatus(HX_LENS_STATUS& record);
     uint32_t lastSaveStateValue() const;

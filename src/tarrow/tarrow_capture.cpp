@@ -414,17 +414,6 @@ void mergeCapture(const HX_CAPTURE_SETTINGS& cached, HX_CAPTURE_SETTINGS& caller
     }
 }
 
-void markUnconfirmed(HX_CAPTURE_SETTINGS& record)
-{
-    for (const MergeGroup& group : captureGroups()) {
-        const uint32_t flags = record.*(group.flags);
-        if (isSet(record.*(group.section)) && isSet(flags) && (flags & HX_FLAG_ERR) == 0) {
-            record.*(group.flags) |= HX_FLAG_ERR;
-            record.*(group.section) |= HX_FLAG_ERR;
-        }
-    }
-}
-
 void summariseCaptureFlags(HX_CAPTURE_SETTINGS& record)
 {
     record.flags &= ~OUTCOME;

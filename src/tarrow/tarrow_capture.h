@@ -145,10 +145,6 @@ void mergeCapture(const HX_CAPTURE_SETTINGS& cached, HX_CAPTURE_SETTINGS& caller
 // Sets HX_FLAG_ERR and HX_FLAG_CHG of the record flags from its three section flags words.
 void summariseCaptureFlags(HX_CAPTURE_SETTINGS& record);
 
-// Marks every field that was asked for and not refused HX_FLAG_ERR (with its section): for a
-// write the camera did not confirm, whatever part of it the camera may have applied.
-void markUnconfirmed(HX_CAPTURE_SETTINGS& record);
-
 // Clears HX_FLAG_ERR and HX_FLAG_CHG in every flags word, so a reused record reports this call only.
 void clearCaptureOutcome(HX_CAPTURE_SETTINGS& record);
 

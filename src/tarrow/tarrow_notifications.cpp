@@ -116,7 +116,8 @@ void TarrowOperations::handleSubscription(SubscriptionMessage& message)
 }
 
 // The first subscriber tells the camera where to send its events and fills every cache; every
-// subscriber then receives the camera's current state as events.
+// subscriber then receives the camera's current state as events. Later subscribers leave the
+// message channel as it is: another host may have set it since, and would lose its events.
 void TarrowOperations::subscribe()
 {
     static constexpr const char* method = "TarrowOperations::handleSubscription";
@@ -129,7 +130,7 @@ void TarrowOperations::subscribe()
     const RegisterChannel::EventRoute route = channel().eventRoute(address_);
     if (route.port == 0)
         HLV_THROW(HLV_THREAD::RuntimeError, "Unexpectedly null HxComm pointer!");
-    if (count == 0 || messageChannelLost(route)) {
+    if (count == 0) {
         const RegisterPairs destination{{GIGE_REG_MCDA, route.address}, {GIGE_REG_MCP, route.port}};
         if (const uint32_t result = channel().writeMultiReg(destination); result != 0) {
             HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Unable to set the camera's message channel [%d]", method,
@@ -142,21 +143,6 @@ void TarrowOperations::subscribe()
         ++subscriptionCount_;
     }
     postCurrentState();
-}
-
-// A camera that restarted (or was told by someone else) no longer sends its events here, and
-// the caches may hold values from before: a further subscriber finds out and sets both right.
-bool TarrowOperations::messageChannelLost(const RegisterChannel::EventRoute& route)
-{
-    RegisterPairs destination{{GIGE_REG_MCDA, 0}, {GIGE_REG_MCP, 0}};
-    if (channel().readMultiReg(destination) != 0)
-        return false;
-    if (destination[0].second == route.address && destination[1].second == route.port)
-        return false;
-    HLV_LOG("%s(%s): The camera no longer sends its events here (0x%08x:%d); setting its message channel again",
-            "TarrowOperations::handleSubscription", name_.c_str(), destination[0].second,
-            static_cast<int>(destination[1].second));
-    return true;
 }
 
 // The last subscriber leaving stops the camera's events; the caches stay, no longer trusted.
@@ -219,7 +205,7 @@ void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
         if (request)
             HLV_CALLBACK::Callback::postEvent(std::move(request));
         if (event == HX_STATE || event == HX_PLAYBACK_CHANGE)
-            checkProgressPoller(playMode());
+            checkProgressPoller(progressPlayMode());
     }
 }
 

@@ -200,7 +200,7 @@ void TarrowOperations::setCaptureSettings(HX_CAPTURE_SETTINGS* inOut)
             // Live images take the new region's size: live stops around the write and restarts
             // however the write ends.
             TarrowStreaming::LiveStreamPause livePause(*streaming_);
-            applyCaptureWrites(record, writes);
+            applyCaptureWrites(writes);
         }
         mergeCameraCapture(record);
     } catch (const SettingsException& error) {
@@ -230,7 +230,7 @@ void TarrowOperations::readCaptureForValidation()
     }
 }
 
-void TarrowOperations::applyCaptureWrites(HX_CAPTURE_SETTINGS& record, const CaptureWrites& writes)
+void TarrowOperations::applyCaptureWrites(const CaptureWrites& writes)
 {
     const uint32_t result = channel().writeMultiReg(writes.ordered());
     {
@@ -238,21 +238,11 @@ void TarrowOperations::applyCaptureWrites(HX_CAPTURE_SETTINGS& record, const Cap
         captureSettingsValid_ = 0;
         analogGainValid_ = 0;
     }
-    if (result == 0) {
-        getCaptureSettings(nullptr);
-        return;
-    }
-    // The camera may hold some of the values and not others: every value of the failed write is
-    // reported refused, and the record shows what the camera holds when it still answers.
-    markUnconfirmed(record);
-    try {
-        getCaptureSettings(nullptr);
-        mergeCameraCapture(record);
-    } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s(%s): No read-back after the failed write: %s", "TarrowOperations::setCaptureSettings",
-                name_.c_str(), error.str().c_str());
-    }
-    HLV_THROW(HLV_THREAD::LogicError, "HxComm::writeMultiReg was not successful [%d]", static_cast<int>(result));
+    // A failed write leaves the caller's values as they were, the record as a whole marked refused
+    // by the caller; nothing is read back.
+    if (result != 0)
+        HLV_THROW(HLV_THREAD::LogicError, "HxComm::writeMultiReg was not successful [%d]", static_cast<int>(result));
+    getCaptureSettings(nullptr);
 }
 
 void TarrowOperations::mergeCameraCapture(HX_CAPTURE_SETTINGS& record)
@@ -289,7 +279,7 @@ void TarrowOperations::setAnalogGain(HX_ANALOG_GAIN* in)
     std::lock_guard<std::mutex> serialised(settingsMutex_);
     try {
         std::optional<uint32_t> value = analogGainToRegister(in->gain);
-        if (!value || (sensor().analogGainCapabilities() & in->gain) == 0) {
+        if (!value) {
             HLV_THROW(HLV_THREAD::LogicError, "Analog gain is not one of HX_ANALOG_GAIN_*");
         }
         if (compareVersions(deviceVersion(), GAIN_FLAG_FIRMWARE) >= 0) {
@@ -305,11 +295,9 @@ void TarrowOperations::setAnalogGain(HX_ANALOG_GAIN* in)
     }
 }
 
+// The version text as last read with the identity texts; empty (no flag) until they are read.
 std::string TarrowOperations::deviceVersion()
 {
-    if (text(GIGE_REG_DEVICE_VERSION).empty()) {
-        refresh(texts_, &textCounter_);
-    }
     return text(GIGE_REG_DEVICE_VERSION);
 }
 
@@ -366,10 +354,6 @@ bool TarrowOperations::lockCamera()
     if (result != 0) {
         HLV_LOG("%s(%s): There was an error writing the CCP register [0x%x]", "TarrowOperations::lockCamera",
                 name_.c_str(), result);
-    } else {
-        // The camera drops the privilege of a host that goes quiet for its heartbeat time-out.
-        keepControl_ = true;
-        startHeartBeatPoller();
     }
     return result == 0;
 }
@@ -377,7 +361,6 @@ bool TarrowOperations::lockCamera()
 bool TarrowOperations::unlockCamera()
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::unlockCamera", name_.c_str());
-    keepControl_ = false;
     stopHeartBeatPoller();
     const uint32_t result = channel().writeReg(GIGE_REG_CCP, 0);
     if (result != 0) {

@@ -2,7 +2,6 @@
 // in register groups.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -85,6 +84,12 @@ protected:
     // The cached progress record, and a new one that a family computed itself (trusted from then).
     HX_PROGRESS cachedProgress() const;
     void storeProgress(const HX_PROGRESS& record);
+    // The play mode the progress poller is told after a state computation (HX_PLAY_*). This
+    // family always says pause, so it never polls the shown frame: a playback poller would keep
+    // reading the camera every 100 ms whether anybody listens or not.
+    virtual uint32_t progressPlayMode() const;
+    // The play mode the camera was last seen in.
+    uint32_t playMode() const;
 
 private:
     bool refreshGroup(HX_REGISTERS::RegisterGroup id);
@@ -92,7 +97,7 @@ private:
     void computeCaptureLocked();
     void computeAnalogGainLocked();
     void readCaptureForValidation();
-    void applyCaptureWrites(HX_CAPTURE_SETTINGS& record, const TARROW_CAPTURE::CaptureWrites& writes);
+    void applyCaptureWrites(const TARROW_CAPTURE::CaptureWrites& writes);
     void mergeCameraCapture(HX_CAPTURE_SETTINGS& record);
     std::string deviceVersion();
     std::string text(uint32_t address) const;
@@ -103,7 +108,6 @@ private:
     void computeStateLocked();
     void computePlaybackLocked();
     bool playbackTrusted() const;
-    uint32_t playMode() const;
     uint32_t cachedStreamControl() const;
     void stepWhenStopped(const char* method);
     RegisterPairs playbackWrites(HX_PLAYBACK_SETTINGS& record, bool& step);
@@ -112,7 +116,6 @@ private:
     // Subscriptions and events (tarrow_notifications.cpp).
     void subscribe();
     void unsubscribe();
-    bool messageChannelLost(const RegisterChannel::EventRoute& route);
     std::unique_ptr<HLV_CALLBACK::CallbackRequest> lensChange();
     // The record table and the loops over it (tarrow_records.cpp).
     void buildRecords();
@@ -137,8 +140,6 @@ private:
     TARROW_OPERATIONS::PollerControl pollers_;
     // The camera state the progress computation saw last.
     uint32_t progressState_ = 0;
-    // Set while this host has locked the camera: the heartbeat poller then keeps the lock.
-    std::atomic<bool> keepControl_{false};
 
     TarrowRegisterGroups groups_;
     // Rows bound to this object's cached records (built by the constructor, then only read).

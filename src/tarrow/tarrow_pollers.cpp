@@ -17,7 +17,6 @@
 #include "tarrow/tarrow_commands.h"
 #include "tarrow/tarrow_notifications.h"
 #include "tarrow/tarrow_operations.h"
-#include "wire/control_packet.h"
 #include "control/message_ids.h"
 
 using namespace HX_REGISTERS;
@@ -27,7 +26,6 @@ namespace {
 
 // The camera's heartbeat time-out while the heartbeat poller keeps it: four quiet periods.
 constexpr uint32_t HEARTBEAT_TIMEOUT_MS = 10000;
-constexpr uint32_t CONTROL_TAKEN = 2;
 
 const std::vector<uint32_t> RECORDING_REGISTERS{GIGE_REG_PROGRESS_C008, GIGE_REG_PROGRESS_A054, GIGE_REG_PROGRESS_A058,
                                                 GIGE_REG_PROGRESS_A050, GIGE_REG_TRIGGER_POSITION, GIGE_REG_PROGRESS_C08C,
@@ -93,51 +91,17 @@ void HeartBeatPoller::tick()
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s): paused=%d", method, name.c_str(), paused() ? 1 : 0);
     if (paused())
         return;
-    std::optional<uint64_t> activity = channel_.activityCount(cameraAddress_);
+    const std::optional<uint64_t> activity = channel_.activityCount(cameraAddress_);
     if (!activity) {
         HLV_TRACE(TRACE_OPERATIONS, "%s(%s): No comms pointer, stopping tick.", method, name.c_str());
         stop();
         return;
-    }
-    if (keepControl_) {
-        takeControl(name);
-        activity = channel_.activityCount(cameraAddress_).value_or(*activity);
     }
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s): cam_activity=%llu, usage_count=%llu", method, name.c_str(),
               static_cast<unsigned long long>(*activity), static_cast<unsigned long long>(lastActivity_));
     if (*activity == lastActivity_)
         postStateQuery();
     lastActivity_ = *activity;
-}
-
-void HeartBeatPoller::setKeepControl(bool keep)
-{
-    keepControl_ = keep;
-}
-
-// The privilege register reads 0 when nobody holds it (the camera restarted, or dropped it while
-// it could not hear this host), and a restarted camera has forgotten its heartbeat time-out too.
-// Taking the privilege again is harmless while this host holds it; the camera refuses it (access
-// denied) while another host does.
-void HeartBeatPoller::takeControl(const std::string& name)
-{
-    static constexpr const char* method = "TARROW_OPERATIONS::HeartBeatPoller::tick";
-    RegisterPairs held{{GIGE_REG_CCP, CONTROL_TAKEN}, {GIGE_REG_HEARTBEAT_TIMEOUT, HEARTBEAT_TIMEOUT_MS}};
-    const bool read = channel_.readMultiReg(held) == 0;
-    const bool dropped = read && held[0].second == 0;
-    const bool forgotten = read && held[1].second != HEARTBEAT_TIMEOUT_MS;
-    const uint32_t result = channel_.writeReg(GIGE_REG_CCP, CONTROL_TAKEN);
-    if (result == 0 && (dropped || forgotten) &&
-        channel_.writeReg(GIGE_REG_HEARTBEAT_TIMEOUT, HEARTBEAT_TIMEOUT_MS) != 0)
-        HLV_LOG("%s(%s): Unable to set the camera's heartbeat time-out", method, name.c_str());
-    if (result == 0 && dropped)
-        HLV_LOG("%s(%s): Control of the camera taken back", method, name.c_str());
-    else if (result != controlResult_ && result == HX_WIRE::ControlResult::kAccessDenied)
-        HLV_LOG("%s(%s): Another host holds control of the camera", method, name.c_str());
-    else if (result != controlResult_ && result != 0)
-        HLV_LOG("%s(%s): Control of the camera lost: it does not answer [%d]", method, name.c_str(),
-                static_cast<int>(result));
-    controlResult_ = result;
 }
 
 void HeartBeatPoller::postStateQuery()
@@ -221,14 +185,13 @@ PollerControl::PollerControl(uint32_t cameraAddress, RegisterChannel& channel)
 
 PollerControl::~PollerControl() = default;
 
-void PollerControl::startHeartBeat(bool keepControl)
+void PollerControl::startHeartBeat()
 {
     static constexpr const char* method = "TarrowOperations::startHeartBeatPoller";
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
     {
         std::lock_guard<std::mutex> lock(lock_);
         if (heartBeat_) {
-            heartBeat_->setKeepControl(keepControl);
             heartBeat_->setPaused(false);
             return;
         }
@@ -241,7 +204,6 @@ void PollerControl::startHeartBeat(bool keepControl)
         return;
     try {
         heartBeat_ = std::make_unique<HeartBeatPoller>(cameraAddress_, channel_);
-        heartBeat_->setKeepControl(keepControl);
         heartBeat_->start();
     } catch (const std::exception& error) {
         HLV_LOG("%s: Unable to allocate our poller object (%s)", method, error.what());
@@ -324,7 +286,7 @@ bool PollerControl::checkProgress(uint32_t state, uint32_t playMode)
 
 // --- The owner's side ---------------------------------------------------------------------------
 
-void TarrowOperations::startHeartBeatPoller() { pollers_.startHeartBeat(keepControl_); }
+void TarrowOperations::startHeartBeatPoller() { pollers_.startHeartBeat(); }
 
 void TarrowOperations::stopHeartBeatPoller() { pollers_.stopHeartBeat(); }
 

@@ -32,21 +32,12 @@ public:
 
     void tick() override;
 
-    // While set, every tick also takes the camera's control privilege (again): a camera that
-    // restarted, or dropped the privilege while it could not hear the host, is taken back, and
-    // one held by another host is reported once.
-    void setKeepControl(bool keep);
-
 private:
     void postStateQuery();
-    void takeControl(const std::string& name);
 
     const uint32_t cameraAddress_;
     RegisterChannel& channel_;
     uint64_t lastActivity_ = 0;
-    std::atomic<bool> keepControl_{false};
-    // The result of the last take (0: held), so that only changes are logged.
-    uint32_t controlResult_ = 0;
 };
 
 // Reads a list of registers once per period while the camera records (or plays back) and posts
@@ -104,8 +95,8 @@ public:
     PollerControl& operator=(const PollerControl&) = delete;
 
     // Starts the heartbeat poller (setting the camera's heartbeat time-out first), or resumes a
-    // paused one; `keepControl` says whether its ticks take the control privilege back.
-    void startHeartBeat(bool keepControl);
+    // paused one.
+    void startHeartBeat();
     void stopHeartBeat();
     bool heartBeatRunning() const;
     // Runs, re-times or stops the progress poller for the camera state and play mode (HX_PLAY_*).

@@ -153,7 +153,7 @@ void TarrowOperations::refreshEveryCache()
             }
         }
     }
-    checkProgressPoller(playMode());
+    checkProgressPoller(progressPlayMode());
 }
 
 void TarrowOperations::postCurrentState()

@@ -171,13 +171,14 @@ TEST(CaptureValidation, WriteOrderKeepsBatchPairsAroundRecordPairsOnly)
     EXPECT_TRUE(camera.validate(sectionClear).empty());
 }
 
-TEST(CaptureValidation, SensorFieldsAreCheckedAgainstTheSensor)
+TEST(CaptureValidation, SensorFieldsFollowTheEncodingTablesAndTheRoiLimits)
 {
     Camera camera;
     HX_CAPTURE_SETTINGS record = Camera::freshRecord();
     record.sensor_group_flags = SET;
-    setField(record.bit_mode, record.bit_mode_flags, HX_BIT_MODE_8D); // the LUX19HS offers 0x27 only
-    setField(record.fpn_mode, record.fpn_mode_flags, HX_FPN_MODE_A); // offered: off and B
+    // Modes the sensor does not list among its capabilities still go to the camera, which decides.
+    setField(record.bit_mode, record.bit_mode_flags, HX_BIT_MODE_8D); // the LUX19HS lists 0x27 only
+    setField(record.fpn_mode, record.fpn_mode_flags, HX_FPN_MODE_A); // listed: off and B
     setField(record.width, record.width_flags, 1024);
     setField(record.height, record.height_flags, 1021); // off the height step
     setField(record.x_offset, record.x_offset_flags, 1024); // fits beside the new width of 1024
@@ -186,16 +187,18 @@ TEST(CaptureValidation, SensorFieldsAreCheckedAgainstTheSensor)
     hx_test::LogCapture log;
     const CaptureWrites writes = camera.validate(record);
 
-    EXPECT_TRUE(refused(record.bit_mode_flags));
-    EXPECT_TRUE(refused(record.fpn_mode_flags));
+    EXPECT_FALSE(refused(record.bit_mode_flags));
+    EXPECT_FALSE(refused(record.fpn_mode_flags));
     EXPECT_FALSE(refused(record.width_flags));
     EXPECT_TRUE(refused(record.height_flags));
     EXPECT_FALSE(refused(record.x_offset_flags));
     EXPECT_TRUE(refused(record.y_offset_flags));
     EXPECT_TRUE(refused(record.sensor_group_flags));
-    EXPECT_EQ(writes.record, (RegisterPairs{{GIGE_REG_ROI_WIDTH, 1024}, {GIGE_REG_ROI_X_OFFSET, 1024}}));
-    EXPECT_TRUE(writes.late.empty());
-    EXPECT_EQ(log.count("FPN mode not within constraints"), 1u);
+    EXPECT_EQ(writes.record, (RegisterPairs{{GIGE_REG_PIXEL_FORMAT, 19},
+                                            {GIGE_REG_ROI_WIDTH, 1024},
+                                            {GIGE_REG_ROI_X_OFFSET, 1024}}));
+    EXPECT_EQ(writes.late, (RegisterPairs{{GIGE_REG_FPN_MODE, 1}}));
+    EXPECT_EQ(log.count("not offered"), 0u);
     EXPECT_EQ(log.count("ROI height not within constraints"), 1u);
     EXPECT_EQ(log.count("ROI Y offset not within constraints"), 1u);
 
@@ -205,6 +208,20 @@ TEST(CaptureValidation, SensorFieldsAreCheckedAgainstTheSensor)
     camera.validate(calibrate);
     EXPECT_TRUE(refused(calibrate.fpn_mode_flags));
     EXPECT_EQ(log.count("FPN Calibrate is not supported!"), 1u);
+
+    // Binning the sensor does not list is written too; values outside the tables are refused.
+    HX_CAPTURE_SETTINGS modes = Camera::freshRecord();
+    modes.sensor_group_flags = SET;
+    setField(modes.bns_mode, modes.bns_mode_flags, HX_BNS_MODE_2X2); // the LUX19HS lists 1x1 only
+    EXPECT_EQ(camera.validate(modes).record, (RegisterPairs{{GIGE_REG_BNS_MODE, 0x202}}));
+    EXPECT_FALSE(refused(modes.bns_mode_flags));
+    setField(modes.bit_mode, modes.bit_mode_flags, 0x3);
+    setField(modes.fpn_mode, modes.fpn_mode_flags, 0x8);
+    camera.validate(modes);
+    EXPECT_TRUE(refused(modes.bit_mode_flags));
+    EXPECT_TRUE(refused(modes.fpn_mode_flags));
+    EXPECT_EQ(log.count("Bit mode is not one of HX_BIT_MODE_*"), 1u);
+    EXPECT_EQ(log.count("FPN mode not within constraints"), 1u);
 }
 
 TEST(CaptureValidation, BinningLiftsTheUpperRoiLimits)
@@ -464,20 +481,6 @@ TEST(CaptureMerge, OnlyDifferingGroupsAreCopiedAndMarked)
     EXPECT_EQ(caller.flags, 0u);
     EXPECT_EQ(caller.record_group_flags, SET);
     EXPECT_EQ(caller.exposure_flags, SET);
-}
-
-TEST(CaptureMerge, AnUnconfirmedWriteRefusesEveryRequestedField)
-{
-    HX_CAPTURE_SETTINGS record = Camera::freshRecord();
-    record.record_group_flags = SET;
-    record.rate_flags = SET;
-    record.length_flags = SET | HX_FLAG_ERR;
-    record.width_flags = SET; // its section was not asked for
-    markUnconfirmed(record);
-    EXPECT_TRUE(refused(record.rate_flags));
-    EXPECT_TRUE(refused(record.record_group_flags));
-    EXPECT_FALSE(refused(record.width_flags));
-    EXPECT_FALSE(refused(record.sensor_group_flags));
 }
 
 } // namespace

@@ -150,23 +150,28 @@ TEST(CaptureSettings, RefusedFieldsAreMarkedAndTheRestWritten)
     EXPECT_EQ(log.count("Frame rate not within constraints"), 1u);
 }
 
-TEST(CaptureSettings, AFailedWriteReportsEveryValueItCarried)
+TEST(CaptureSettings, AFailedWriteMarksTheRecordAndReadsNothingBack)
 {
     auto camera = FakeCamera::lux19hs();
     auto operations = build(camera);
     ASSERT_TRUE(operations);
     camera->failWrites(12);
+    std::size_t atWrite = 0;
+    camera->setWriteHook([&] { atWrite = camera->exchanges(); });
     HX_CAPTURE_SETTINGS record = freshRecord();
     record.exposure_group_flags = SET;
     setField(record.exposure, record.exposure_flags, 300);
     setField(record.low_light, record.low_light_flags, 9000);
     hx_test::LogCapture log;
     operations->setCaptureSettings(&record);
-    EXPECT_EQ(record.exposure_flags & HX_FLAG_ERR, HX_FLAG_ERR);
-    EXPECT_EQ(record.low_light_flags & HX_FLAG_ERR, HX_FLAG_ERR);
+    EXPECT_EQ(camera->exchanges(), atWrite + 1); // the write was the last exchange
     EXPECT_EQ(record.flags & HX_FLAG_ERR, HX_FLAG_ERR);
-    EXPECT_EQ(record.exposure, 400u); // read back from the camera, which kept its value
+    EXPECT_EQ(record.exposure_flags, SET);
+    EXPECT_EQ(record.low_light_flags, SET);
+    EXPECT_EQ(record.exposure, 300u); // the caller's value, not the camera's 400
+    EXPECT_EQ(log.count("Program exception"), 1u);
     EXPECT_EQ(log.count("HxComm::writeMultiReg was not successful [12]"), 1u);
+    camera->setWriteHook({});
 
     // A camera that no longer answers: nothing is written and the record says so.
     camera->failWrites(0);
@@ -228,18 +233,32 @@ TEST(CameraStatus, GainBatteryIdentityAndPrivilege)
     gain.flags = SET;
     gain.gain = HX_ANALOG_GAIN_2_00;
     operations->setAnalogGain(&gain);
-    EXPECT_EQ(camera->get(GIGE_REG_ANALOG_GAIN), 0x80000000u | 200); // firmware 2.6.0 takes the flag
+    // The camera's version text has not been read: no firmware flag.
+    EXPECT_EQ(camera->get(GIGE_REG_ANALOG_GAIN), 200u);
     HX_ANALOG_GAIN read;
     operations->getAnalogGain(&read);
     EXPECT_EQ(read.gain, HX_ANALOG_GAIN_2_00);
     EXPECT_EQ(read.gain_caps, 0x45u);
+    // A gain the sensor does not list goes to the camera all the same; one outside the table not.
     gain.gain = HX_ANALOG_GAIN_1_50;
     operations->setAnalogGain(&gain);
+    EXPECT_EQ(gain.flags & HX_FLAG_ERR, 0u);
+    EXPECT_EQ(camera->get(GIGE_REG_ANALOG_GAIN), 150u);
+    gain.gain = 0x3;
+    operations->setAnalogGain(&gain);
     EXPECT_EQ(gain.flags & HX_FLAG_ERR, HX_FLAG_ERR);
+    EXPECT_EQ(camera->get(GIGE_REG_ANALOG_GAIN), 150u);
 
+    // Once the identity texts were read, firmware 2.6.0 takes the flag and 2.4.9 does not.
+    HX_CAMERA_INFORMATION texts;
+    operations->getCameraInformation(&texts);
+    gain.flags = SET;
+    gain.gain = HX_ANALOG_GAIN_2_00;
+    operations->setAnalogGain(&gain);
+    EXPECT_EQ(camera->get(GIGE_REG_ANALOG_GAIN), 0x80000000u | 200);
     camera->setText(GIGE_REG_DEVICE_VERSION, "2.4.9");
     auto older = build(camera);
-    gain.flags = SET;
+    older->getCameraInformation(&texts);
     gain.gain = HX_ANALOG_GAIN_4_00;
     older->setAnalogGain(&gain);
     EXPECT_EQ(camera->get(GIGE_REG_ANALOG_GAIN), 400u);

@@ -172,18 +172,21 @@ TEST_F(DiscoveryDBTest, CameraIsLostAtTheSixthSilentPollAndFoundAgainWhenItAnswe
   EXPECT_EQ(db.timer(ip("10.0.0.5")), 6);
 }
 
-TEST_F(DiscoveryDBTest, ReplyWhoseSourceDiffersFromItsAddressFieldIsDropped) {
-  db.addCamera(makeReply({.address = "10.0.0.5"}), ip("10.0.0.9"));
-  EXPECT_TRUE(db.addresses().empty());
-  EXPECT_FALSE(db.ignoreCount(ip("10.0.0.9")).has_value());
-  // Nor may a spoofed reply refresh or rewrite a known camera.
-  reply();
+TEST_F(DiscoveryDBTest, CameraIsListedUnderItsSourceWhateverAddressItReports) {
+  // A camera without a configured address reports 0.0.0.0; it is found where it answered from.
+  db.addCamera(makeReply({.address = "0.0.0.0", .name = "unset"}), ip("10.0.0.9"));
+  ASSERT_EQ(events.found.size(), 1u);
+  EXPECT_EQ(events.found[0].address, ip("10.0.0.9"));
+  EXPECT_EQ(events.found[0].name, "unset");
+  EXPECT_EQ(db.addresses(), std::vector<uint32_t>{ip("10.0.0.9")});
+  // A later reply from the same source refreshes the entry and replaces what it stores.
   polls(2);
-  db.addCamera(makeReply({.address = "10.0.0.7", .name = "spoof"}), ip("10.0.0.5"));
-  EXPECT_EQ(db.timer(ip("10.0.0.5")), 4);
+  db.addCamera(makeReply({.address = "10.0.0.7", .name = "renamed"}), ip("10.0.0.9"));
+  EXPECT_EQ(db.timer(ip("10.0.0.9")), 6);
+  EXPECT_EQ(events.found.size(), 1u);
   Reply stored{};
-  ASSERT_TRUE(db.getByAddr(ip("10.0.0.5"), stored));
-  EXPECT_EQ(HLV_DISCOVERY::userDefinedName(stored), "alpha");
+  ASSERT_TRUE(db.getByAddr(ip("10.0.0.9"), stored));
+  EXPECT_EQ(HLV_DISCOVERY::userDefinedName(stored), "renamed");
 }
 
 TEST_F(DiscoveryDBTest, RemovalIgnoresFourRepliesAndTheFifthAddsTheCameraAgain) {

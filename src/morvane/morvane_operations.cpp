@@ -40,3 +40,9 @@ bool MorvaneOperations::streamsOverUdp() const
 {
     return false;
 }
+
+// The family's cameras report playing in the playback status: busy, and single-frame stepping.
+TARROW_COMMANDS::PlaybackModeSource MorvaneOperations::playbackModeSource() const
+{
+    return TARROW_COMMANDS::PlaybackModeSource::Status;
+}

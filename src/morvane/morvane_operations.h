@@ -66,4 +66,5 @@ private:
 protected:
     TARROW_CAPTURE::RateEncoding rateEncoding() const override;
     bool streamsOverUdp() const override;
+    TARROW_COMMANDS::PlaybackModeSource playbackModeSource() const override;
 };

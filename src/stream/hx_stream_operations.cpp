@@ -92,6 +92,7 @@ void HxStreamOperations::connectStream(bool isTarrow)
 void HxStreamOperations::connectUdp()
 {
     const char* who = "HxStreamOperations::connectStream";
+    dropHalted(udp_);
     if (udp_) {
         HLV_TRACE(TRACE_STREAM, "%s(%s): Already connected.", who, cameraName_.c_str());
         return;
@@ -112,10 +113,12 @@ void HxStreamOperations::connectUdp()
     auto* negotiate = new StreamControl<HLV_THREAD::Message>(StreamControlRequest::TEST_PACKET, 1);
     negotiate->owner = udp_.get();
     udp_->post(negotiate);
+    restoreParser();
 }
 
 void HxStreamOperations::connectTcp()
 {
+    dropHalted(tcp_);
     if (tcp_) {
         HLV_TRACE(TRACE_STREAM, "%s(%s): Already connected.", "HxStreamOperations::connectStream", cameraName_.c_str());
         return;
@@ -126,6 +129,29 @@ void HxStreamOperations::connectTcp()
     if (!receiver->startAndWait())
         HLV_LOG("%s(%s): The TCP receiver did not start", "HxStreamOperations::connectStream", cameraName_.c_str());
     tcp_ = std::move(receiver);
+    restoreParser();
+}
+
+// A receiver that failed to start (or whose thread ended) answers every buffer with an error; it
+// is kept until the next connect, so the buffers handed in meanwhile come back marked, and is
+// then replaced.
+template <class Receiver>
+void HxStreamOperations::dropHalted(std::unique_ptr<Receiver>& receiver)
+{
+    if (!receiver || !receiver->halted())
+        return;
+    HLV_LOG("%s(%s): Replacing a stream receiver that is not running", "HxStreamOperations::connectStream",
+            cameraName_.c_str());
+    HLV_THREAD::closeThread(*receiver);
+    receiver.reset();
+}
+
+// Playback and live may be switched on before any buffer made the receiver; the new receiver must
+// parse what the camera was told to send.
+void HxStreamOperations::restoreParser()
+{
+    if (parserKind_ != 0 && receiverRunning())
+        sendParserSwitch(parserKind_, true);
 }
 
 void HxStreamOperations::disconnectStream()
@@ -259,8 +285,10 @@ void HxStreamOperations::appendFrames(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::R
         writes.emplace_back(regs::GIGE_REG_DOWNLOAD_E918, start);
 }
 
-void HxStreamOperations::startDownload(HX_COMM::RegisterList& writes)
+void HxStreamOperations::startDownload(HX_COMM::RegisterList& writes, uint32_t firstFrame, uint32_t lastFrame)
 {
+    if (StreamReceiver* target = receiver())
+        target->setDownloadRange(firstFrame, lastFrame);
     HLV_TRACE(TRACE_STREAM, "%s(%s)", "HxStreamOperations::startDownload", cameraName_.c_str());
     enableParser(ids::DOWNLOAD_STREAM_MSG, true);
     writes.emplace_back(regs::GIGE_REG_HEARTBEAT_TIMEOUT, DOWNLOAD_HEARTBEAT_TIMEOUT);
@@ -308,6 +336,15 @@ void HxStreamOperations::switchParser(const char* who, uint32_t streamKind, bool
 
 // Waits until the receiver has switched its parser; a halted receiver answers at once.
 void HxStreamOperations::enableParser(uint32_t streamKind, bool enable)
+{
+    if (enable)
+        parserKind_ = streamKind;
+    else if (parserKind_ == streamKind)
+        parserKind_ = 0;
+    sendParserSwitch(streamKind, enable);
+}
+
+void HxStreamOperations::sendParserSwitch(uint32_t streamKind, bool enable)
 {
     StreamReceiver* target = receiver();
     if (target == nullptr)
@@ -402,6 +439,12 @@ bool HxStreamOperations::streamPaused() const
 bool HxStreamOperations::hasReceiver() const
 {
     return receiver() != nullptr;
+}
+
+bool HxStreamOperations::receiverRunning() const
+{
+    const StreamReceiver* target = receiver();
+    return target != nullptr && !target->halted();
 }
 
 bool HxStreamOperations::receiverIdle() const

@@ -50,8 +50,11 @@ public:
     // Validates the streaming fields of the download settings (refusals marked HX_FLAG_ERR in
     // the record and logged), appends their register writes and sets the throttle.
     void setSettings(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::RegisterList& writes);
-    // Enables the download parser, then appends the camera's start writes.
-    void startDownload(HX_COMM::RegisterList& writes);
+    // Enables the download parser, then appends the camera's start writes. The frame range, when
+    // known, lets the receiver's throttle tell a host that lent enough buffers from one that did not.
+    static constexpr uint32_t UNKNOWN_FRAME = 0xFFFFFFFF;
+    void startDownload(HX_COMM::RegisterList& writes, uint32_t firstFrame = UNKNOWN_FRAME,
+                       uint32_t lastFrame = UNKNOWN_FRAME);
     // Appends the camera's stop writes, then disables the download parser.
     void stopDownload(HX_COMM::RegisterList& writes);
     void startLive();
@@ -72,6 +75,9 @@ public:
     // True without a receiver.
     bool streamPaused() const;
     bool hasReceiver() const;
+    // A receiver exists and its thread runs (one whose start-up failed is replaced by the next
+    // connectStream).
+    bool receiverRunning() const;
     // No receiver, or one whose parser is not in an image (TCP recovering, UDP idle).
     bool receiverIdle() const;
     // Download settings were applied and no download has started since.
@@ -86,6 +92,12 @@ private:
     StreamReceiver* receiver() const;
     void switchParser(const char* who, uint32_t streamKind, bool enable);
     void enableParser(uint32_t streamKind, bool enable);
+    void sendParserSwitch(uint32_t streamKind, bool enable);
+    // A receiver created after a parser was switched on takes that switch up.
+    void restoreParser();
+    // Halts and destroys a receiver whose thread has ended, so that the next one can be made.
+    template <class Receiver>
+    void dropHalted(std::unique_ptr<Receiver>& receiver);
     void postControl(uint32_t command, uint8_t flag);
     void appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::RegisterList& writes);
     void appendFrames(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::RegisterList& writes);
@@ -97,6 +109,8 @@ private:
     HLV_THREAD::MsgThread* const serviceThread_;
     uint32_t streamPacketLength_ = 0;
     bool settingsApplied_ = false;
+    // The stream kind whose parser was last switched on and not off since; 0 for none.
+    uint32_t parserKind_ = 0;
     std::unique_ptr<UdpStream> udp_;
     std::unique_ptr<TcpStream> tcp_;
 };

@@ -192,6 +192,11 @@ std::string StreamReceiver::messageName(uint32_t id) const
     }
 }
 
+void StreamReceiver::setDownloadRange(uint32_t firstFrame, uint32_t lastFrame)
+{
+    downloadRange_ = (uint64_t{firstFrame} << 32) | lastFrame;
+}
+
 uint32_t StreamReceiver::cameraAddress() const
 {
     return cameraAddress_;
@@ -207,7 +212,12 @@ bool StreamReceiver::connected() const
     return connected_;
 }
 
-void StreamReceiver::onHalt() {}
+// Stops the camera's stream channel before the receiver goes: a camera left with a destination
+// port keeps sending until its heartbeat expires.
+void StreamReceiver::onHalt()
+{
+    HxComm::writeReg(cameraAddress_, HX_REGISTERS::GIGE_REG_SCP0, 0);
+}
 
 // The wording, misspelling included, is the line users' log filters have always matched.
 void StreamReceiver::handleOther(Message& message)
@@ -306,6 +316,12 @@ void StreamReceiver::handleControlMessage(Message* message)
     HLV_TRACE(TRACE_STREAM, "%s(%s): command=%u, flag=%u", className_, where(), control->command, control->flag);
     uint32_t status = HLV_THREAD::MESSAGE_DONE;
     try {
+        if (control->command == StreamControlRequest::ENABLE_PARSER && control->flag != 0 &&
+            control->protocol == ids::DOWNLOAD_STREAM_MSG) {
+            const uint64_t range = downloadRange_.exchange(~uint64_t{0});
+            nextDownloadFrame_ = static_cast<uint32_t>(range >> 32);
+            lastDownloadFrame_ = static_cast<uint32_t>(range);
+        }
         if (control->command == StreamControlRequest::PAUSE_STREAM) {
             HLV_TRACE(TRACE_STREAM, "%s(%s): PAUSE_STREAM received.", className_, where());
             pauseStream(control->flag == 0);
@@ -364,7 +380,7 @@ void StreamReceiver::addBuffer(Message* message, HxStreamBuffer& stream)
     totalQueuedBufferSpace_ += stream.bufferSize();
     HLV_TRACE(TRACE_STREAM, "%s(%s): DOWNLOAD queue size=%zu, total_queued_buffer_space=%zu", className_, where(),
               queue->size(), totalQueuedBufferSpace_);
-    if (queue->size() >= throttle().resumeCount) {
+    if (queue->size() >= throttle().resumeCount || (streamPaused_ && lentBuffersCoverDownload())) {
         HLV_TRACE(TRACE_STREAM, "%s(%s): We have enough buffers, resume the stream.", className_, where());
         pauseStream(false);
     }
@@ -428,16 +444,45 @@ void StreamReceiver::handBack(uint32_t receivedLength)
                   className_, where(), totalQueuedBufferSpace_, stream->bufferSize(), queue->size());
     }
     stream->setResults(imageLength_, seqNumber_, imageStatus_, receivedLength);
+    if (download)
+        noteDownloadImage(imageStatus_);
     forgetActive();
     imageStatus_ = 0;
     finish(message, HLV_THREAD::MESSAGE_DONE);
     if (!download)
+        return;
+    if (lentBuffersCoverDownload())
         return;
     if (downloadQueue_.size() <= throttle().pauseCount || totalQueuedBufferSpace_ < MIN_QUEUED_SPACE) {
         HLV_TRACE(TRACE_STREAM, "%s(%s): Need to pause, queue_size=%zu, total space = %zu", className_, where(),
                   downloadQueue_.size(), totalQueuedBufferSpace_);
         pauseStream(true);
     }
+}
+
+void StreamReceiver::noteDownloadImage(uint32_t status)
+{
+    if ((status & HX_STREAM_STATUS_COMPLETE) != 0 && nextDownloadFrame_ != UNKNOWN_FRAME && seqNumber_ != UNKNOWN_FRAME &&
+        seqNumber_ + 1 > nextDownloadFrame_)
+        nextDownloadFrame_ = seqNumber_ + 1;
+}
+
+// A camera paused while every frame it still has to send already has a buffer waiting would never
+// be resumed: the host has nothing more to lend, and the buffers it lent never come back.
+bool StreamReceiver::lentBuffersCoverDownload() const
+{
+    if (nextDownloadFrame_ == UNKNOWN_FRAME || lastDownloadFrame_ == UNKNOWN_FRAME)
+        return false;
+    if (nextDownloadFrame_ > lastDownloadFrame_)
+        return true;
+    const std::size_t framesToCome = std::size_t{lastDownloadFrame_ - nextDownloadFrame_} + 1;
+    std::size_t whole = 0;
+    for (const Message* message : downloadQueue_) {
+        const HxStreamBuffer* stream = streamBufferOf(const_cast<Message*>(message));
+        if (stream != nullptr && stream->bufferSize() >= imageLength_)
+            ++whole;
+    }
+    return whole >= framesToCome;
 }
 
 void StreamReceiver::releaseBuffers(uint32_t queueSelector, uint32_t status)

@@ -53,6 +53,12 @@ public:
     // Handles one message by its identifier (the receiver's own loop calls it for each message).
     void messageHandle(HLV_THREAD::Message* message) override;
 
+    // The frames a download is to bring, first and last, so that the throttle never pauses a
+    // camera whose remaining frames all have a lent buffer waiting: nothing would resume it.
+    // Takes effect with the next download parser switch-on. Any thread.
+    static constexpr uint32_t UNKNOWN_FRAME = 0xFFFFFFFF;
+    void setDownloadRange(uint32_t firstFrame, uint32_t lastFrame);
+
     uint32_t cameraAddress() const;
     bool streamPaused() const;
     bool connected() const;
@@ -73,7 +79,7 @@ protected:
     virtual uint32_t handleControl(const StreamControlRequest& control) = 0;
     // The image in progress is given up because its stream stops (a stop request).
     virtual void abandonImage() = 0;
-    // Camera register writes when halting (nothing by default).
+    // Camera register writes when halting: the stream channel's port is cleared.
     virtual void onHalt();
     // Messages of identifiers the base does not know; by default logged and failed.
     virtual void handleOther(HLV_THREAD::Message& message);
@@ -127,11 +133,18 @@ private:
     const std::deque<HLV_THREAD::Message*>* queueFor(uint32_t kind) const;
     void forgetActive();
     void releaseQueue(std::deque<HLV_THREAD::Message*>& queue, const char* label, uint32_t status);
+    // Download queue buffers that hold a whole image each cover every frame still to come.
+    bool lentBuffersCoverDownload() const;
+    void noteDownloadImage(uint32_t status);
 
     const uint32_t cameraAddress_;
     std::string where_;
     std::atomic<bool> streamPaused_{false};
     std::atomic<bool> connected_{false};
+    std::atomic<uint64_t> downloadRange_{~uint64_t{0}};
+    // The next frame the download will bring and its last; UNKNOWN_FRAME when not known.
+    uint32_t nextDownloadFrame_ = UNKNOWN_FRAME;
+    uint32_t lastDownloadFrame_ = UNKNOWN_FRAME;
     bool loopEnded_ = false;
     bool haltHandled_ = false;
 

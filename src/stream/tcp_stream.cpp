@@ -115,12 +115,6 @@ void TcpStream::abandonImage()
     goToRecovery();
 }
 
-// Stops the camera's stream channel before the receiver goes.
-void TcpStream::onHalt()
-{
-    HxComm::writeReg(cameraAddress(), HX_REGISTERS::GIGE_REG_SCP0, 0);
-}
-
 void TcpStream::readStream()
 {
     for (unsigned step = 0; step < MAX_STEPS_PER_PASS && !messagesWaiting(); ++step) {

@@ -53,7 +53,6 @@ private:
     // Parsing (tcp_stream.cpp).
     uint32_t handleControl(const StreamControlRequest& control) override;
     void abandonImage() override;
-    void onHalt() override;
     void readStream();
     bool keptBytesReadable() const;
     // One step of the reader by state; false when the stream has nothing more for now.

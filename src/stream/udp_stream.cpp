@@ -155,7 +155,10 @@ void UdpStream::nextTrial()
             written = writePacketSize(length | regs::SCPS0_FIRE_TEST_PACKET | regs::SCPS0_DO_NOT_FRAGMENT);
         }
         if (!written) {
+            // Streams still have to ask the camera for some size: the one every network carries.
             HLV_LOG("%s(%s): Unable to write the packet size register!", who, where());
+            streamPacketLength_ = STANDARD_PACKET;
+            negotiated_ = true;
             state_ = protocol_ != ids::INTERNAL_START ? LEADER : IDLE;
             return;
         }

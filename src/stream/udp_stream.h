@@ -50,7 +50,7 @@ public:
     UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel);
     ~UdpStream() override;
 
-    // The packet size the negotiation settled on (also after it failed: the last size tried);
+    // The packet size the negotiation settled on (also after it failed: the standard size);
     // 0 while it has not finished.
     uint32_t negotiatedPacketSize() const;
     // The stream socket's local port.

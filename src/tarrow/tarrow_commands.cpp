@@ -132,6 +132,15 @@ uint32_t playbackMode(uint32_t playbackControl)
     return (playbackControl & 0x2) != 0 ? HX_PLAY_REVERSE : HX_PLAY_FORWARD;
 }
 
+uint32_t statusPlaybackMode(uint32_t playbackStatus, uint32_t playbackControl)
+{
+    const bool busy = (playbackStatus & 0x1) != 0;
+    const bool single = (playbackStatus & 0x2) != 0;
+    if (!busy || single)
+        return HX_PLAY_PAUSE;
+    return (playbackControl & 0x2) != 0 ? HX_PLAY_REVERSE : HX_PLAY_FORWARD;
+}
+
 uint32_t playbackInterval(uint32_t playbackControl)
 {
     return (playbackControl >> 16) & INTERVAL_MASK;
@@ -149,7 +158,8 @@ uint32_t playbackFrame(const RegisterCache& playback, const std::string& cameraN
                                               : valueOf(playback, GIGE_REG_ACTIVE_FRAME_NUM);
 }
 
-void computePlayback(RegisterCache& playback, const std::string& cameraName, HX_PLAYBACK_SETTINGS& cached)
+void computePlayback(RegisterCache& playback, const std::string& cameraName, HX_PLAYBACK_SETTINGS& cached,
+                     PlaybackModeSource modeSource)
 {
     if (playback[GIGE_REG_CAMERA_STATE] != STATE_REVIEW) {
         cached.mode = HX_PLAY_PAUSE;
@@ -163,7 +173,15 @@ void computePlayback(RegisterCache& playback, const std::string& cameraName, HX_
     const uint32_t control = playback[GIGE_REG_PB_CONTROL];
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): GIGE_REG_PB_CONTROL=0x%08x", "TarrowOperations::getPlaybackMode",
               cameraName.c_str(), control);
-    cached.mode = playbackMode(control);
+    if (modeSource == PlaybackModeSource::Status) {
+        const uint32_t status = playback[GIGE_REG_PB_STATUS];
+        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): GIGE_REG_STREAM_CONTROL=0x%08x, GIGE_REG_PB_CONTROL=0x%08x",
+                  "MorvaneOperations::getPlaybackMode", cameraName.c_str(), valueOf(playback, GIGE_REG_STREAM_CONTROL),
+                  control);
+        cached.mode = statusPlaybackMode(status, control);
+    } else {
+        cached.mode = playbackMode(control);
+    }
     cached.mode_caps = HX_PLAY_FORWARD | HX_PLAY_REVERSE | HX_PLAY_PAUSE;
     const uint32_t frame = playbackFrame(playback, cameraName);
     cached.current_frame = frame > lastFrame ? playback[GIGE_REG_PROGRESS_C180] : frame;
@@ -293,7 +311,12 @@ void TarrowOperations::sendCommand(HX_COMMAND* inOut)
 
 void TarrowOperations::computePlaybackLocked()
 {
-    computePlayback(groups_.registers(RegisterGroup::Playback), name_, playbackSettings_);
+    computePlayback(groups_.registers(RegisterGroup::Playback), name_, playbackSettings_, playbackModeSource());
+}
+
+TARROW_COMMANDS::PlaybackModeSource TarrowOperations::playbackModeSource() const
+{
+    return PlaybackModeSource::Control;
 }
 
 uint32_t TarrowOperations::playMode() const

@@ -37,6 +37,12 @@ void mergeCommand(const HX_COMMAND& cached, HX_COMMAND& caller);
 
 // HX_PLAY_* mode of a playback control register value, and the interval it holds.
 uint32_t playbackMode(uint32_t playbackControl);
+// Which register tells a family's cameras' play mode: the first family's playback control, or the
+// second family's playback status (bit 0 busy, bit 1 single frame).
+enum class PlaybackModeSource { Control, Status };
+// The second family's play mode: pause unless the camera is busy playing and not showing single
+// frames; the direction then comes from the playback control register.
+uint32_t statusPlaybackMode(uint32_t playbackStatus, uint32_t playbackControl);
 uint32_t playbackInterval(uint32_t playbackControl);
 // The frame the camera shows: the review frame number while its status says it is valid, else
 // the active frame number.
@@ -46,7 +52,8 @@ uint32_t playbackFrame(const RegisterCache& playback, const std::string& cameraN
 // no capabilities) and the current frame (0) are set; the other fields keep their cached values.
 // Reads through the cache's operator[], so registers the group lacks are added for its next refresh.
 // The camera's name goes into its trace lines.
-void computePlayback(RegisterCache& playback, const std::string& cameraName, HX_PLAYBACK_SETTINGS& cached);
+void computePlayback(RegisterCache& playback, const std::string& cameraName, HX_PLAYBACK_SETTINGS& cached,
+                     PlaybackModeSource modeSource = PlaybackModeSource::Control);
 // Copies each field group whose values differ from the cache into the caller's record and marks
 // the field and the record HX_FLAG_CHG. Flags words are never copied.
 void mergePlayback(const HX_PLAYBACK_SETTINGS& cached, HX_PLAYBACK_SETTINGS& caller);

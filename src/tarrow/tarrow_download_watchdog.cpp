@@ -23,9 +23,16 @@ int64_t nowTicks()
 
 } // namespace
 
-DownloadWatchdog::DownloadWatchdog(uint32_t cameraAddress, std::function<bool()> streamPaused)
+WatchdogStop::WatchdogStop(const std::shared_ptr<CameraServices>& service, uint32_t cameraAddress, uint64_t forSession)
+    : HxStream<HLV_THREAD::Message>(HX_MESSAGE_IDS::DOWNLOAD_STREAM_MSG, nullptr, service, 0, cameraAddress),
+      session(forSession)
+{
+    stop = true;
+}
+
+DownloadWatchdog::DownloadWatchdog(uint32_t cameraAddress)
     : HLV_THREAD::Ticker(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000 / CHECKS_PER_STALL)),
-      cameraAddress_(cameraAddress), streamPaused_(std::move(streamPaused)),
+      cameraAddress_(cameraAddress),
       stallLimit_(std::chrono::microseconds(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000)))
 {
 }
@@ -35,8 +42,9 @@ DownloadWatchdog::~DownloadWatchdog()
     stopAndJoin();
 }
 
-void DownloadWatchdog::arm()
+void DownloadWatchdog::arm(uint64_t session)
 {
+    session_ = session;
     lastProgress_ = nowTicks();
     fired_ = false;
     armed_ = true;
@@ -63,7 +71,7 @@ void DownloadWatchdog::tick()
 bool DownloadWatchdog::stalled() const
 {
     const Clock::duration quiet = Clock::duration(nowTicks() - lastProgress_.load());
-    return quiet >= stallLimit_ && !(streamPaused_ && streamPaused_());
+    return quiet >= stallLimit_;
 }
 
 // An ownerless stop request without a route: whoever handles it last deletes it.
@@ -78,12 +86,10 @@ void DownloadWatchdog::postStop()
     }
     HLV_LOG("%s(%s): No download data for %lld ms; stopping the download.", "DownloadWatchdog::tick", camera.c_str(),
             static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(stallLimit_).count()));
-    auto* stop = new (std::nothrow)
-        HxStream<HLV_THREAD::Message>(HX_MESSAGE_IDS::DOWNLOAD_STREAM_MSG, nullptr, service, 0, cameraAddress_);
+    auto* stop = new (std::nothrow) WatchdogStop(service, cameraAddress_, session_);
     if (stop == nullptr) {
         HLV_LOG("%s(%s): Unable to allocate the stop message.", "DownloadWatchdog::tick", camera.c_str());
         return;
     }
-    stop->stop = true;
     service->post(stop);
 }

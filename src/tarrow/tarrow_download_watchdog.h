@@ -5,15 +5,26 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <functional>
+#include <memory>
 
+#include "callback/hx_stream.h"
+#include "hlv_thread/message.h"
 #include "hlv_thread/ticker.h"
 
+// The watchdog's stop request: it names the download the watchdog was armed for, so a stop that
+// arrives after that download ended never reaches a newer stream.
+class WatchdogStop : public HxStream<HLV_THREAD::Message> {
+public:
+    WatchdogStop(const std::shared_ptr<CameraServices>& service, uint32_t cameraAddress, uint64_t forSession);
+    const uint64_t session;
+};
+
 // While armed it checks a few times per stall period whether anything moved: a buffer the host
-// handed in or one that came back filled. A whole stall period without movement, while the camera
-// is not held back by the download throttle (the host running out of buffers is not a stall),
-// makes it post one stop request for the camera's download to the camera's service thread, which
-// ends the download like a host's stop. It looks the service up each time and never creates one.
+// handed in or one that came back filled. A whole stall period without movement makes it post one
+// stop request for the download it was armed for to the camera's service thread, which ends that
+// download like a host's stop. This holds while the throttle pauses the camera too: a paused
+// download moves again only when the host lends buffers, which counts as movement, so one that
+// stays still that long is stuck. It looks the service up each time and never creates one.
 //
 // Threads: arm/disarm/progress from the camera's service thread; tick() on the watchdog's own
 // thread, which only posts.
@@ -23,12 +34,11 @@ public:
     static constexpr uint32_t STALL_MILLISECONDS = 10000;
     static constexpr uint32_t CHECKS_PER_STALL = 4;
 
-    // streamPaused answers whether the throttle currently holds the camera back.
-    DownloadWatchdog(uint32_t cameraAddress, std::function<bool()> streamPaused);
+    explicit DownloadWatchdog(uint32_t cameraAddress);
     ~DownloadWatchdog() override;
 
-    // A download started: the stall clock starts now.
-    void arm();
+    // Download `session` started: the stall clock starts now.
+    void arm(uint64_t session);
     void disarm();
     // Something moved: a buffer went in or came back.
     void progress();
@@ -41,9 +51,9 @@ private:
     void postStop();
 
     const uint32_t cameraAddress_;
-    const std::function<bool()> streamPaused_;
     const std::chrono::steady_clock::duration stallLimit_;
     std::atomic<bool> armed_{false};
     std::atomic<bool> fired_{false};
     std::atomic<int64_t> lastProgress_{0};
+    std::atomic<uint64_t> session_{0};
 };

@@ -11,6 +11,7 @@
 #include "camera/camera_operations.h"
 #include "registers/register_map.h"
 #include "tarrow/tarrow_capture.h"
+#include "tarrow/tarrow_commands.h"
 #include "tarrow/tarrow_pollers.h"
 #include "tarrow/tarrow_records.h"
 #include "tarrow/tarrow_register_groups.h"
@@ -79,6 +80,8 @@ protected:
     virtual TARROW_CAPTURE::RateEncoding rateEncoding() const;
     // True when the camera's images arrive over UDP (first family), false over TCP.
     virtual bool streamsOverUdp() const;
+    // Which register tells the play mode (tarrow_commands.cpp).
+    virtual TARROW_COMMANDS::PlaybackModeSource playbackModeSource() const;
     // Adds registers to a group's cache; the next refresh reads them.
     void addToGroup(HX_REGISTERS::RegisterGroup group, uint32_t address);
     // The cached progress record, and a new one that a family computed itself (trusted from then).

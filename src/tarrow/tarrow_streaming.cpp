@@ -36,6 +36,8 @@ constexpr uint32_t LIVE_E930 = 50;
 constexpr uint32_t LIVE_PACKET_DELAY = 100;
 constexpr uint32_t LIVE_DOWNLOAD_FORMAT = 1;
 constexpr uint32_t NEGOTIATION_TRIAL_MICROSECONDS = 1000000;
+// The packet size every Ethernet carries, for a stream whose negotiation gave no size.
+constexpr uint32_t FALLBACK_PACKET_SIZE = 1500;
 constexpr auto NEGOTIATION_POLL = std::chrono::milliseconds(5);
 
 } // namespace
@@ -93,7 +95,7 @@ void TarrowStreaming::connectStream()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::connectStream", name_.c_str());
-    if (streamOps_.hasReceiver())
+    if (streamOps_.receiverRunning())
         return;
     const bool overUdp = !hooks_.streamsOverUdp || hooks_.streamsOverUdp();
     // The negotiation's trials set their own packet delay; download settings applied before the
@@ -131,7 +133,6 @@ void TarrowStreaming::disconnectStream()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::disconnectStream", name_.c_str());
-    // The watchdog asks the receiver about the throttle, so it goes before the receiver does.
     watchdog_.reset();
     downloadRunning_ = false;
     streamOps_.disconnectStream();
@@ -277,6 +278,11 @@ void TarrowStreaming::handleDownloadStreamMsg(Message* message, HxStreamBuffer& 
 {
     const char* who = "TarrowOperations::handleDownloadStreamMsg";
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s) m=%p", who, name_.c_str(), static_cast<void*>(message));
+    if (stream.stop && staleWatchdogStop(message)) {
+        HLV_LOG("%s(%s): The watchdog's stop came after its download ended; ignored.", who, name_.c_str());
+        endHere(message);
+        return;
+    }
     if (stream.stop) {
         passToReceiver(message, stream);
         HLV_TRACE(TRACE_OPERATIONS, "%s: Stop the download", who);
@@ -292,6 +298,14 @@ void TarrowStreaming::handleDownloadStreamMsg(Message* message, HxStreamBuffer& 
     }
     HLV_TRACE(TRACE_OPERATIONS, "%s: Need to start the download", who);
     startDownloadSession(message, stream);
+}
+
+// The watchdog's ticker may have posted its stop just as its download ended; by the time the stop
+// is handled another download (or live) may run, which it must not touch.
+bool TarrowStreaming::staleWatchdogStop(const Message* message) const
+{
+    const auto* stop = dynamic_cast<const WatchdogStop*>(message);
+    return stop != nullptr && (!downloadRunning_ || stop->session != downloadSession_);
 }
 
 // The camera's state is checked before the buffer is queued, so a download that cannot start hands
@@ -382,7 +396,7 @@ bool TarrowStreaming::startCameraDownload(const DownloadPlan& plan)
     if (downloadFormat_ == PACKED_DOWNLOAD_FORMAT)
         packingImage_ = recordedImage();
     RegisterPairs writes;
-    streamOps_.startDownload(writes);
+    streamOps_.startDownload(writes, plan.startFrame, downloadEndFrame_);
     const uint32_t result = channel_.writeMultiReg(writes);
     if (result != 0) {
         HLV_LOG("HxComm::writeMultiReg was not successful.");
@@ -394,7 +408,7 @@ bool TarrowStreaming::startCameraDownload(const DownloadPlan& plan)
     // the receiver from pausing it again when this one's buffers run short.
     if (streamOps_.hasReceiver() && streamOps_.streamPaused())
         streamOps_.pauseStream(false);
-    watchdog().arm();
+    watchdog().arm(++downloadSession_);
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s): frames %u to %u, format %u", "TarrowOperations::kickOffDownload",
               name_.c_str(), plan.startFrame, downloadEndFrame_, downloadFormat_);
     return true;
@@ -464,8 +478,7 @@ void TarrowStreaming::resumeDiscovery()
 DownloadWatchdog& TarrowStreaming::watchdog()
 {
     if (!watchdog_) {
-        HxStreamOperations& streamOps = streamOps_;
-        watchdog_ = std::make_unique<DownloadWatchdog>(address_, [&streamOps] { return streamOps.streamPaused(); });
+        watchdog_ = std::make_unique<DownloadWatchdog>(address_);
         watchdog_->start();
     }
     return *watchdog_;
@@ -543,8 +556,11 @@ void TarrowStreaming::startCameraLive()
     uint32_t cameraState = 0;
     if (channel_.readReg(regs::GIGE_REG_CAMERA_STATE, cameraState) != 0 || cameraState != CAMERA_STATE_IDLE)
         channel_.writeReg(regs::GIGE_REG_STATE_COMMAND, STATE_COMMAND_IDLE);
+    // A negotiation that has not ended in time leaves no size; 0 would stop the camera sending.
+    const uint32_t negotiated = streamOps_.getStreamPktLen();
+    const uint32_t packetSize = negotiated != 0 ? negotiated : FALLBACK_PACKET_SIZE;
     const RegisterPairs writes{{regs::GIGE_REG_DOWNLOAD_E930, LIVE_E930},
-                               {regs::GIGE_REG_SCPS0, streamOps_.getStreamPktLen() | regs::SCPS0_DO_NOT_FRAGMENT},
+                               {regs::GIGE_REG_SCPS0, packetSize | regs::SCPS0_DO_NOT_FRAGMENT},
                                {regs::GIGE_REG_SCPD0, LIVE_PACKET_DELAY},
                                {regs::GIGE_REG_DOWNLOAD_C294, LIVE_DOWNLOAD_FORMAT},
                                {regs::GIGE_REG_STREAM_CONTROL, STREAM_LIVE}};

@@ -117,6 +117,7 @@ private:
     void outBound(HLV_THREAD::Message* message);
     void passOnFilledDownload(HxStreamBuffer& stream);
     void releaseDownloadBuffers();
+    bool staleWatchdogStop(const HLV_THREAD::Message* message) const;
     void handleDownloadStreamMsg(HLV_THREAD::Message* message, HxStreamBuffer& stream);
     void handleLiveStreamMsg(HLV_THREAD::Message* message, HxStreamBuffer& stream);
     void handlePlaybackStreamMsg(HLV_THREAD::Message* message, HxStreamBuffer& stream);
@@ -152,6 +153,8 @@ private:
     mutable std::recursive_mutex flowLock_;
     std::atomic<uint32_t> writtenStreamControl_{STREAM_STOPPED};
     bool downloadRunning_ = false;
+    // Counts the downloads started, so a watchdog's stop is matched with the download it watched.
+    uint64_t downloadSession_ = 0;
     bool liveWanted_ = false;
     bool discoveryPausedByDownload_ = false;
     uint32_t downloadEndFrame_ = 0;

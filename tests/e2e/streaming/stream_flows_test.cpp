@@ -9,11 +9,13 @@
 
 #include <hx/hx.h>
 
+#include "camera/camera_services.h"
 #include "discovery/discovery_seam.h"
 #include "packing/hx_internal.h"
 #include "record_fields.h"
 #include "registers/register_map.h"
 #include "stream_host.h"
+#include "tarrow/tarrow_download_watchdog.h"
 
 using namespace hxsim;
 using namespace stream_test;
@@ -28,6 +30,7 @@ constexpr uint32_t MORVANE = 0x7F000003;
 constexpr uint32_t SILENT = 0x7F000004; // its image packets never leave it
 constexpr uint32_t LIVE = 0x7F000005;
 constexpr uint32_t IDLE = 0x7F000006;   // never records
+constexpr uint32_t FULL = 0x7F000007;   // records at its full sensor size
 constexpr uint32_t RECORD_LENGTH = 24;
 // Room for a frame as TIFF (8-bit samples after a header) and for live images.
 constexpr std::size_t BUFFER_SIZE = HX_STREAM_MIN_BUFFER_SIZE;
@@ -38,7 +41,7 @@ hx_test::LibraryClient& library = hx_test::LibraryClient::add(
     [] {
         std::vector<CameraConfig> configs{streamCamera(TARROW, "hxsim qT"), streamCamera(MORVANE, "hxsim qM"),
                                           streamCamera(SILENT, "hxsim qT"), streamCamera(LIVE, "hxsim qT"),
-                                          streamCamera(IDLE, "hxsim qT")};
+                                          streamCamera(IDLE, "hxsim qT"), streamCamera(FULL, "hxsim qT")};
         configs[2].faults.stream.drop = 1.0;
         return configs;
     },
@@ -263,6 +266,78 @@ TEST(Download, ThrottleHoldsTheCameraWhileTheHostKeepsItsBuffersAndLosesNothing)
     for (const Received& frame : receiveDownload(lent + more))
         frames.push_back(frame);
     expectDownloadedFrames(frames, 0, RECORD_LENGTH - 1);
+    expectDownloadEnded(TARROW);
+}
+
+// A host that lends exactly one buffer per frame has nothing more to give: pausing the camera at
+// the throttle's count would hold the last frames for ever. Full-size frames take long enough to
+// send that the pause would reach the camera before its last frame.
+TEST(Download, AsManyBuffersAsFramesAtFullSensorSizeNeverStalls)
+{
+    const HX_CAMERA_HANDLE camera = handleOf(FULL);
+    HX_CAPTURE_SETTINGS capture;
+    HX_capture_settings_init(&capture, sizeof(capture));
+    ASSERT_EQ(HX_setup_capture_syn(client(), camera, &capture, &capture), HX_STATUS_OK);
+    const uint32_t width = capture.width_max;
+    const uint32_t height = capture.height_max;
+    ASSERT_GT(width * height, FRAME_WIDTH * FRAME_HEIGHT);
+    constexpr uint32_t frames = 10;
+    capture.sensor_group_flags = HX_FLAG_SET;
+    setField(capture.bit_mode, capture.bit_mode_flags, HX_BIT_MODE_8A);
+    setField(capture.width, capture.width_flags, width);
+    setField(capture.height, capture.height_flags, height);
+    capture.record_group_flags = HX_FLAG_SET;
+    setField(capture.record_mode, capture.record_mode_flags, HX_RECORD_MODE_LTR);
+    setField(capture.length, capture.length_flags, frames);
+    ASSERT_EQ(HX_setup_capture_syn(client(), camera, &capture, &capture), HX_STATUS_OK);
+    sendCommand(client(), camera, HX_CMD_ARM);
+    sendCommand(client(), camera, HX_CMD_TRIGGER);
+    ASSERT_TRUE(eventually([&] { return cameraState(client(), camera) == HX_CAMERA_STATE_REVIEW; }));
+
+    setupDownload(camera, 0, frames - 1, HX_FORMAT_TIFF, 2);
+    for (uint32_t i = 0; i < frames; ++i)
+        lend(HX_DOWNLOAD_DATA, camera, host().buffer(std::size_t{width} * height + 0x10000));
+    expectDownloadedFrames(receiveDownload(frames), 0, frames - 1);
+    EXPECT_EQ(cameraRegister(FULL, regs::GIGE_REG_STREAM_CONTROL), 0u);
+    expectDownloadEnded(FULL);
+}
+
+// The throttle pauses the camera while the host keeps its buffers. A watchdog's stop meant for a
+// download that has ended changes nothing; a host that lends nothing more for a whole stall period
+// gets the rest of its buffers back and the download ends.
+TEST(Download, AStallWhilePausedEndsTheDownloadButAStaleWatchdogStopDoesNot)
+{
+    const HX_CAMERA_HANDLE camera = recorded(TARROW);
+    lendNew(HX_DOWNLOAD_DATA, camera, 4);
+    setupDownload(camera, 0, RECORD_LENGTH - 1, HX_FORMAT_TIFF, 2);
+    ASSERT_EQ(HX_download(client(), camera, nullptr), HX_STATUS_OK);
+    std::size_t filled = 0;
+    while (filled < 2) {
+        const std::optional<Returned> returned = nextOf(HX_DOWNLOAD_DATA);
+        ASSERT_TRUE(returned) << "the download did not start";
+        ASSERT_EQ(returned->record->status & HX_STREAM_STATUS_ERROR, 0u);
+        ++filled;
+    }
+    ASSERT_TRUE(eventually([] { return cameraRegister(TARROW, regs::GIGE_REG_STREAM_CONTROL) == 16; }));
+
+    const auto address = static_cast<uint32_t>(camera);
+    std::shared_ptr<CameraServices> service = CameraServices::find(address);
+    ASSERT_TRUE(service);
+    service->post(new WatchdogStop(service, address, 0));
+    barrier(camera);
+    EXPECT_EQ(cameraRegister(TARROW, regs::GIGE_REG_STREAM_CONTROL), 16u) << "a stale stop ended the download";
+
+    // A frame already on its way when the camera paused may still fill one of the other two.
+    std::size_t givenBack = 0;
+    while (filled + givenBack < 4) {
+        const std::optional<Returned> returned = nextOf(HX_DOWNLOAD_DATA, std::chrono::seconds(20));
+        ASSERT_TRUE(returned) << 4 - filled - givenBack << " buffers of a paused, stalled download were not given back";
+        if (released(*returned->record))
+            ++givenBack;
+        else
+            ++filled;
+    }
+    EXPECT_GE(givenBack, 1u);
     expectDownloadEnded(TARROW);
 }
 

@@ -3,6 +3,7 @@
 // with a TCP receiver.
 #include <gtest/gtest.h>
 
+#include "eventually.h"
 #include "log_capture.h"
 #include "hlv_thread/period_scale.h"
 #include "control/hx_comm.h"
@@ -201,4 +202,24 @@ TEST_F(StreamSessionTest, ATcpSessionReportsItsFixedPacketSizeAndStopsTheCameraO
     session->disconnectStream();
     EXPECT_EQ(camera.lastWrite(0x0D00), 0u);
     EXPECT_FALSE(session->hasReceiver());
+}
+
+// A receiver that could not start is replaced by the next connect; playback switched on before
+// any receiver existed is taken up by the one made later.
+TEST_F(StreamSessionTest, AFailedReceiverIsReplacedAndAnEarlierPlaybackSwitchIsKept)
+{
+    hx_test::LogCapture log;
+    session->connectStream(false); // nothing listens: the connection is refused and the receiver ends
+    EXPECT_TRUE(session->hasReceiver());
+    ASSERT_TRUE(hx_test::eventually([&] { return !session->receiverRunning(); }));
+
+    session->startPlayback();
+    camera.listenTcp();
+    session->connectStream(false);
+    ASSERT_TRUE(camera.acceptTcp());
+    EXPECT_TRUE(session->receiverRunning());
+    EXPECT_EQ(log.count("Replacing a stream receiver that is not running"), 1u);
+    EXPECT_FALSE(session->receiverIdle()) << "the new receiver's parser is off";
+    session->stopPlayback();
+    EXPECT_TRUE(session->receiverIdle());
 }

@@ -110,6 +110,17 @@ TEST_F(UdpStreamTest, NegotiationFallsBackToStandardPacketsAndReportsFailureNega
     EXPECT_EQ(NegotiationEvents::instance().sizes(cam).size(), 3u);
 }
 
+TEST_F(UdpStreamTest, ACameraThatRefusesEveryPacketSizeLeavesTheStandardSize)
+{
+    hx_test::LogCapture log;
+    camera.refuseWrite(kPacketSize, 0xC0002328);
+    camera.refuseWrite(kPacketSize, 0xC00005DC);
+    start();
+    control(StreamControlRequest::TEST_PACKET, 1);
+    EXPECT_EQ(log.count("Unable to write the packet size register!"), 1u);
+    EXPECT_EQ(receiver->negotiatedPacketSize(), 1500u);
+}
+
 TEST_F(UdpStreamTest, ImagesSpreadOverPacketsAndBuffers)
 {
     start();
@@ -254,6 +265,40 @@ TEST_F(UdpStreamTest, AHostWithoutBuffersPausesTheDownloadAndLosesNothing)
     EXPECT_EQ(camera.writesOf(0xD314), (std::vector<uint32_t>{16, 32}));
 }
 
+// Exactly one buffer per frame of the range: the camera must never be paused, since the host has
+// nothing more to lend and nothing would resume it. Short of that, the throttle still pauses, and
+// buffers that then cover the rest resume the camera before the resume count is reached.
+TEST_F(UdpStreamTest, BuffersCoveringTheRestOfTheDownloadNeverPauseIt)
+{
+    camera.carryPacketSizes({1500});
+    start();
+    ASSERT_EQ(negotiate(), 1500);
+    receiver->setDownloadRange(0, 3);
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
+    std::vector<std::unique_ptr<HostBuffer>> buffers;
+    for (int i = 0; i < 6; ++i) {
+        buffers.push_back(std::make_unique<HostBuffer>(12000));
+        if (i < 4)
+            give(ids::DOWNLOAD_STREAM_MSG, *buffers.back());
+    }
+    for (uint16_t frame = 0; frame < 4; ++frame)
+        send(udpImage(uint16_t(frame + 1), imageBytes(3000, uint8_t(frame)), std::string(1, char('1' + frame)), 1464));
+    ASSERT_TRUE(collector.waitFor(4));
+    for (uint32_t frame = 0; frame < 4; ++frame)
+        EXPECT_EQ(collector.returned()[frame].record.frame_id, frame);
+    EXPECT_TRUE(camera.writesOf(0xD314).empty());
+
+    receiver->setDownloadRange(10, 13);
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
+    give(ids::DOWNLOAD_STREAM_MSG, *buffers[0]);
+    give(ids::DOWNLOAD_STREAM_MSG, *buffers[1]);
+    send(udpImage(11, imageBytes(3000, 10), "B", 1464));
+    ASSERT_TRUE(camera.waitForWrite(0xD314, 16));
+    for (std::size_t i = 2; i < 5; ++i)
+        give(ids::DOWNLOAD_STREAM_MSG, *buffers[i]);
+    ASSERT_TRUE(camera.waitForWrite(0xD314, 32));
+}
+
 TEST_F(UdpStreamTest, ShutdownDuringNegotiationOrAnImageReleasesEverything)
 {
     camera.carryPacketSizes({});
@@ -272,6 +317,8 @@ TEST_F(UdpStreamTest, ShutdownDuringNegotiationOrAnImageReleasesEverything)
     send({image[0], image[1]});
     UdpStream* halting = receiver.get();
     HLV_THREAD::closeThread(*halting);
+    // The camera stops sending to a receiver that is gone.
+    EXPECT_EQ(camera.lastWrite(0x0D00), 0u);
     ASSERT_TRUE(collector.waitFor(2));
     for (const Returned& got : collector.returned()) {
         EXPECT_EQ(got.record.status & 12u, 12u);

@@ -136,6 +136,23 @@ TEST(PlaybackRecord, InReviewEveryFieldComesFromTheGroup)
     EXPECT_EQ(cached.current_frame, 40u);
 }
 
+// The second family tells its play mode by the playback status: busy, and single-frame stepping.
+TEST(PlaybackRecord, TheSecondFamilyReadsItsModeFromThePlaybackStatus)
+{
+    RegisterCache group = reviewOf(100, 40);
+    const std::pair<uint32_t, uint32_t> cases[] = {// status, control -> mode
+                                                   {0x1, 0x3}, {0x1, 0x0}, {0x3, 0x1}, {0x0, 0x1}, {0x2, 0x3}};
+    const uint32_t expected[] = {HX_PLAY_REVERSE, HX_PLAY_FORWARD, HX_PLAY_PAUSE, HX_PLAY_PAUSE, HX_PLAY_PAUSE};
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        group[GIGE_REG_PB_STATUS] = cases[i].first;
+        group[GIGE_REG_PB_CONTROL] = cases[i].second;
+        HX_PLAYBACK_SETTINGS cached = playbackRecord();
+        computePlayback(group, "10.0.0.3", cached, PlaybackModeSource::Status);
+        EXPECT_EQ(cached.mode, expected[i]) << "status 0x" << std::hex << cases[i].first << ", control 0x"
+                                            << cases[i].second;
+    }
+}
+
 TEST(PlaybackRecord, OutsideReviewOnlyModeCapsAndFrameChange)
 {
     RegisterCache group = reviewOf(100, 40);

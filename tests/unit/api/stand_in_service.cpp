@@ -215,12 +215,6 @@ void StandInOperations::holdStreams(bool hold)
     hold_ = hold;
 }
 
-std::size_t StandInOperations::heldStreams() const
-{
-    std::lock_guard<std::mutex> guard(lock_);
-    return held_.size();
-}
-
 void StandInOperations::releaseHeld()
 {
     std::vector<HLV_THREAD::Message*> released;

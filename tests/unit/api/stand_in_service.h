@@ -55,7 +55,6 @@ public:
     void setOperationResult(bool succeeds);
     // Held buffers stay here until releaseHeld (or recycling) gives them back unfilled.
     void holdStreams(bool hold);
-    std::size_t heldStreams() const;
     void releaseHeld();
 
     std::vector<std::string> calls() const;

@@ -138,9 +138,6 @@ int sendCommand(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t code,
     in.code_flags = HX_FLAG_SET;
     // The library reports a command the camera has not followed yet as sent; the tool refuses one
     // the camera's state does not offer before sending it.
-    HX_COMMAND before;
-    if (!readState(client, camera, before))
-        return failed("the camera state could not be read");
     if ((code == HX_CMD_ARM || code == HX_CMD_TRIGGER) && (before.code_caps & code) == 0) {
         printState(out, before);
         std::fprintf(stderr, "hxcam: the camera did not follow the command in state %s: it does not offer it\n",

@@ -8,6 +8,7 @@
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "control/hx_comm.h"
+#include "control/hx_notification.h"
 #include "platform/netutils.h"
 #include "platform/ipv4_endpoint.h"
 
@@ -29,10 +30,13 @@ void LibraryDiscoveryEvents::cameraFound(uint32_t address, const std::string& na
                                          const HX_CAMERA_INFORMATION& information) {
   // A camera that returns after it was lost gets a fresh control channel: the faulted one would
   // refuse every request.
-  if (HxComm::isKnown(address) && HxComm::isFaulted(address)) HxComm::recycle(address);
+  const bool returning = HxComm::isKnown(address) && HxComm::isFaulted(address);
+  if (returning) HxComm::recycle(address);
   const std::shared_ptr<CameraServices> service = CameraServices::factory(address);
   if (!service) return;
   service->setCameraName(name);
+  // What the host had set up with the camera is set up again, before the found event reaches it.
+  if (returning) HX_COMM::announceReturn(address);
   auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(HX_DISCOVERY, address);
   request->attach(information);
   HLV_CALLBACK::Callback::postEvent(std::move(request));

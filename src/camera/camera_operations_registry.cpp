@@ -1,5 +1,5 @@
 // Camera operations registry: one operations object per camera address, built on first use and
-// rebuilt when the camera comes back after its channel gave up on it.
+// kept while its camera is away, for when it returns.
 #include <map>
 
 #include <hlv_thread/log.h>
@@ -8,6 +8,7 @@
 #include "camera/camera_operations.h"
 #include "camera/camera_operations_registry.h"
 #include "discovery/discovery_seam.h"
+#include "control/hx_notification.h"
 #include "control/register_channel.h"
 
 namespace {
@@ -50,20 +51,36 @@ std::shared_ptr<std::mutex> creationLock(Registry& reg, uint32_t address)
     return slot;
 }
 
-// The registered object when it is still usable. An object whose channel has given up on the
-// camera (it was declared lost) is taken out and handed back through `stale`.
-std::shared_ptr<CameraOperations> usable(Registry& reg, uint32_t address, std::shared_ptr<CameraOperations>& stale)
+// What the registry holds for an address.
+enum class Held { Nothing, Usable, Away };
+
+// An object whose channel has given up on its camera (the camera was declared lost) stays
+// registered: the camera keeps its address when it returns, and the host's subscriptions, caches
+// and streams wait in the object for it. Calls fail meanwhile as for an unknown camera.
+Held held(Registry& reg, uint32_t address, std::shared_ptr<CameraOperations>& object)
 {
     const auto found = reg.objects.find(address);
     if (found == reg.objects.end()) {
+        return Held::Nothing;
+    }
+    object = found->second;
+    return object->channelFaulted() ? Held::Away : Held::Usable;
+}
+
+// An object whose camera discovery knows again (it answered a discovery request since it was
+// lost) gets a fresh channel, and its service sets up again what the host had set up. Whoever
+// comes first does it, the caller or discovery's found event. Runs without the registry lock.
+std::shared_ptr<CameraOperations> welcomeBack(std::shared_ptr<CameraOperations> object)
+{
+    uint32_t known = 0;
+    if (!DISCOVERY_SEAM::findCamera(object->cameraName().c_str(), known) || known != object->cameraAddress()) {
         return nullptr;
     }
-    if (!found->second->channelFaulted()) {
-        return found->second;
+    if (object->channelFaulted()) {
+        object->releaseChannel();
+        HX_COMM::announceReturn(object->cameraAddress());
     }
-    stale = std::move(found->second);
-    reg.objects.erase(found);
-    return nullptr;
+    return object;
 }
 
 } // namespace
@@ -96,19 +113,26 @@ std::shared_ptr<CameraOperations> CameraOperations::factory(uint32_t address)
 {
     Registry& reg = registry();
     std::shared_ptr<std::mutex> creation;
-    std::shared_ptr<CameraOperations> stale;
+    std::shared_ptr<CameraOperations> object;
+    Held holds = Held::Nothing;
     {
         std::lock_guard<std::mutex> guard(reg.lock);
         if (reg.closed) {
             HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: called after closed.", "CameraOperations::factory");
             return nullptr;
         }
-        if (auto object = usable(reg, address, stale)) {
-            return object;
+        holds = held(reg, address, object);
+        if (holds != Held::Usable) {
+            creation = creationLock(reg, address);
         }
-        creation = creationLock(reg, address);
     }
-    retire(std::move(stale));
+    if (holds == Held::Usable) {
+        return object;
+    }
+    if (holds == Held::Away) {
+        std::lock_guard<std::mutex> creating(*creation);
+        return welcomeBack(std::move(object));
+    }
 
     std::lock_guard<std::mutex> creating(*creation);
     CameraSource source;
@@ -117,14 +141,16 @@ std::shared_ptr<CameraOperations> CameraOperations::factory(uint32_t address)
         if (reg.closed) {
             return nullptr;
         }
-        if (auto object = usable(reg, address, stale)) {
+        if (held(reg, address, object) == Held::Usable) {
             return object; // built by the caller that held the creation lock before us
+        }
+        if (object) {
+            return nullptr; // its camera went away meanwhile
         }
         source = reg.source;
     }
-    retire(std::move(stale));
 
-    std::shared_ptr<CameraOperations> object = source ? source(address) : nullptr;
+    object = source ? source(address) : nullptr;
     if (!object) {
         return nullptr;
     }

@@ -86,6 +86,9 @@ void finish(Message* message)
 } // namespace
 
 ServiceOperations::~ServiceOperations() = default;
+
+void ServiceOperations::cameraReturned() {}
+
 ServiceOperationsSource::~ServiceOperationsSource() = default;
 
 std::shared_ptr<CameraServices> CameraServices::factory(uint32_t address)
@@ -323,6 +326,7 @@ void CameraServices::messageHandle(Message* message)
     case ids::CAM_SUBSCRIBE_MSG: handleSubscribe(*message); break;
     case ids::CAM_SETTINGS_MSG: handleSettings(*message); break;
     case ids::NOTIFICATION_MSG: handleNotification(*message); break;
+    case ids::CAMERA_RETURNED_MSG: handleReturn(*message); break;
     case ids::DOWNLOAD_STREAM_MSG:
     case ids::PLAYBACK_STREAM_MSG:
     case ids::LIVE_STREAM_MSG:
@@ -350,6 +354,7 @@ void CameraServices::ownerMessage(Message* message)
     case ids::CAM_SUBSCRIBE_MSG: handleSubscribe(*message); break;
     case ids::CAM_SETTINGS_MSG: handleSettings(*message); break;
     case ids::NOTIFICATION_MSG: handleNotification(*message); break;
+    case ids::CAMERA_RETURNED_MSG: handleReturn(*message); break;
     case ids::LIVE_STREAM_MSG:
         if (handOverStream(message, "CameraServices::ownerMessage"))
             return;
@@ -371,6 +376,7 @@ std::string CameraServices::messageName(uint32_t id) const
     case ids::PLAYBACK_STREAM_MSG: return "PLAYBACK_STREAM_MSG";
     case ids::LIVE_STREAM_MSG: return "LIVE_STREAM_MSG";
     case ids::NOTIFICATION_MSG: return "NOTIFICATION_MSG";
+    case ids::CAMERA_RETURNED_MSG: return "CAMERA_RETURNED_MSG";
     default: return MsgThread::messageName(id);
     }
 }
@@ -453,6 +459,33 @@ void CameraServices::handleNotification(Message& message)
         message.status = HLV_THREAD::MESSAGE_FAILED;
     } catch (const std::exception& e) {
         HLV_LOG("std::exception processing CameraServices notification message: %s", e.what());
+        message.status = HLV_THREAD::MESSAGE_FAILED;
+    }
+}
+
+// Only an object that exists has anything to set up again: a camera nobody has used yet is
+// not built for it.
+void CameraServices::handleReturn(Message& message)
+{
+    HLV_TRACE(TRACE_SERVICES, "%s(%s)", "CameraServices::handleReturn", cameraName().c_str());
+    auto source = currentSource();
+    if (!source || !source->exists(address_)) {
+        message.status = HLV_THREAD::MESSAGE_DONE;
+        return;
+    }
+    auto ops = source->find(address_);
+    if (!ops) {
+        message.status = HLV_THREAD::MESSAGE_FAILED;
+        return;
+    }
+    try {
+        ops->cameraReturned();
+        message.status = HLV_THREAD::MESSAGE_DONE;
+    } catch (const HLV_THREAD::Exception& e) {
+        HLV_LOG("Exception processing CameraServices return message:\n  %s", e.str().c_str());
+        message.status = HLV_THREAD::MESSAGE_FAILED;
+    } catch (const std::exception& e) {
+        HLV_LOG("std::exception processing CameraServices return message: %s", e.what());
         message.status = HLV_THREAD::MESSAGE_FAILED;
     }
 }

@@ -80,6 +80,7 @@ private:
     void handleSettings(HLV_THREAD::Message& message);
     void handleSubscribe(HLV_THREAD::Message& message);
     void handleNotification(HLV_THREAD::Message& message);
+    void handleReturn(HLV_THREAD::Message& message);
     // Hands a stream buffer to the operations; false when the message stays here to be forwarded.
     bool handOverStream(HLV_THREAD::Message* message, const char* method);
     void recycleOperations();

@@ -50,6 +50,10 @@ public:
     // Takes the stream buffer message over: it forwards it when done with it, or keeps it. An
     // exception means the message was not taken; the service then fails and forwards it.
     virtual void handleStreaming(HLV_THREAD::Message* message) = 0;
+    // The camera answers again after it was lost or silent past a time-out, and may have
+    // restarted: whatever the host had set up with it (its event channel, trusted caches,
+    // streams) is set up again. Service thread only; by default nothing is kept, so nothing to do.
+    virtual void cameraReturned();
 };
 
 // Where the services find the operations object of a camera address. The camera families

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -185,11 +186,17 @@ private:
     uint16_t requestId_ = 0;
     std::map<uint16_t, Pending> pending_;
     bool readerBusy_ = false;
+    // Set when a request aged out unanswered; the next answer tells the camera's service that
+    // the camera is back (it may have restarted meanwhile).
+    bool answerOverdue_ = false;
     std::thread::id readerThread_;
     // Wakes the caller reading the control socket when its request ends elsewhere (age-out,
     // purge, halt). readerPoll_ (control socket, wake event) is used only by that caller.
     std::unique_ptr<HX_PLATFORM::EventFd> readerWake_;
     std::unique_ptr<HX_PLATFORM::PollSet> readerPoll_;
+
+    // The counter of the last event datagram, on the channel's thread only; none before the first.
+    std::optional<uint16_t> lastEventId_;
 
     // Set once the channel stops taking requests (halt handled, or the loop ended); a halted
     // message queue means the same for messages.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <mutex>
+#include <utility>
 
 #include "hlv_thread/log.h"
 #include "control/hx_comm.h"
@@ -99,23 +100,33 @@ void HxComm::processAck(std::span<const uint8_t> datagram)
     const HX_WIRE::AckHeader header = rawAckHeader(datagram);
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): msg_id=%d, recv_cmd=%x", who, cameraName_.c_str(), header.ackId,
               header.answer);
-    std::lock_guard<std::mutex> guard(exchangeLock_);
-    const auto found = pending_.find(header.ackId);
-    if (found == pending_.end()) {
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Cannot find a pending msg with ID=0x%04X, cmd=0x%04X. This is probably OK.",
-                  who, header.ackId, header.answer);
-        return;
+    bool returned = false;
+    {
+        std::lock_guard<std::mutex> guard(exchangeLock_);
+        const auto found = pending_.find(header.ackId);
+        if (found == pending_.end()) {
+            HLV_TRACE(HLV_THREAD::TRACE_COMM,
+                      "%s: Cannot find a pending msg with ID=0x%04X, cmd=0x%04X. This is probably OK.", who,
+                      header.ackId, header.answer);
+            return;
+        }
+        HX_COMM::RequestMessage& request = *found->second.request;
+        pending_.erase(found);
+        returned = std::exchange(answerOverdue_, false);
+        if (header.answer != request.expectedAnswer()) {
+            HLV_LOG("%s(%s): Answer 0x%04X does not fit message %d [0x%x]; no result taken", who, cameraName_.c_str(),
+                    header.answer, header.ackId, request.req);
+            request.cameraStatus = HX_COMM::unusableStatus(header);
+            complete(request, MESSAGE_FAILED);
+        } else {
+            complete(request, request.takeAnswer(datagram, *this));
+        }
     }
-    HX_COMM::RequestMessage& request = *found->second.request;
-    pending_.erase(found);
-    if (header.answer != request.expectedAnswer()) {
-        HLV_LOG("%s(%s): Answer 0x%04X does not fit message %d [0x%x]; no result taken", who, cameraName_.c_str(),
-                header.answer, header.ackId, request.req);
-        request.cameraStatus = HX_COMM::unusableStatus(header);
-        complete(request, MESSAGE_FAILED);
-        return;
+    // Outside the exchange lock: the service's lookup takes locks of its own.
+    if (returned) {
+        HLV_LOG("%s(%s): The camera answers again after a time-out", who, cameraName_.c_str());
+        HX_COMM::announceReturn(cameraAddress_);
     }
-    complete(request, request.takeAnswer(datagram, *this));
 }
 
 // A tick ages the pending requests, then reads control datagrams that came while no caller was
@@ -149,6 +160,7 @@ void HxComm::ageOut()
         HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Message %d [0x%x] has aged out.", who, cameraName_.c_str(), id,
                   request.req);
         entry = pending_.erase(entry);
+        answerOverdue_ = true;
         request.cameraStatus = Status::kBusy;
         complete(request, MESSAGE_FAILED);
     }
@@ -179,10 +191,16 @@ void HxComm::handleHmpMsg(HX_COMM::HMPMessage* message)
         HLV_LOG("%s(%s): Dropped a truncated event datagram of %zu bytes", who, cameraName_.c_str(), message->length);
         return;
     }
+    const bool missed = HX_COMM::eventsMissed(lastEventId_, decoded.event.requestId);
+    lastEventId_ = decoded.event.requestId;
+    if (missed)
+        HLV_LOG("%s(%s): Events were lost before event %d; the cached settings are read again", who,
+                cameraName_.c_str(), static_cast<int>(decoded.event.requestId));
     const std::shared_ptr<HLV_THREAD::MsgThread> target = HX_COMM::notificationTarget(cameraAddress_);
     if (!target)
         return;
     auto* notification = new HX_COMM::NotificationMessage({{decoded.event.eventId, decoded.event.value}});
+    notification->eventsMissed = missed;
     notification->owner = target.get();
     target->post(notification);
 }

@@ -22,6 +22,14 @@ Receivers& receivers()
 
 } // namespace
 
+bool eventsMissed(std::optional<uint16_t> last, uint16_t received)
+{
+    if (!last || received == *last)
+        return false;
+    const uint16_t expected = *last == 0xFFFF ? 1 : static_cast<uint16_t>(*last + 1);
+    return received != expected;
+}
+
 void setNotificationTarget(NotificationTarget target)
 {
     std::lock_guard<std::mutex> guard(receivers().lock);
@@ -37,6 +45,18 @@ std::shared_ptr<HLV_THREAD::MsgThread> notificationTarget(uint32_t cameraAddress
         target = receivers().notificationTarget;
     }
     return target ? target(cameraAddress) : nullptr;
+}
+
+bool announceReturn(uint32_t cameraAddress)
+{
+    const std::shared_ptr<HLV_THREAD::MsgThread> target = notificationTarget(cameraAddress);
+    if (!target)
+        return false;
+    auto* message = new HLV_THREAD::Message;
+    message->req = HX_MESSAGE_IDS::CAMERA_RETURNED_MSG;
+    message->owner = target.get();
+    target->post(message);
+    return true;
 }
 
 void setDiscoveryReplySink(DiscoveryReplySink sink)

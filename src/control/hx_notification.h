@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "hlv_thread/message.h"
@@ -23,7 +24,14 @@ public:
         req = HX_MESSAGE_IDS::NOTIFICATION_MSG;
     }
     RegisterList pairs;
+    // Events the camera sent before this one never arrived: values the host holds may be stale.
+    bool eventsMissed = false;
 };
+
+// True when an event with counter `received` shows that events after `last` were lost. Cameras
+// count events from 1 and skip 0 when the counter wraps; a repeated counter (a duplicate) or the
+// first event a channel sees is no gap.
+bool eventsMissed(std::optional<uint16_t> last, uint16_t received);
 
 // Finds the thread that receives a camera's notifications (its service thread), creating it if
 // that is the receiver's rule; an empty pointer drops the notification. The receiver becomes
@@ -35,6 +43,11 @@ using NotificationTarget = std::function<std::shared_ptr<HLV_THREAD::MsgThread>(
 void setNotificationTarget(NotificationTarget target);
 // The current receiver for a camera, or an empty pointer.
 std::shared_ptr<HLV_THREAD::MsgThread> notificationTarget(uint32_t cameraAddress);
+
+// Tells the camera's service thread that the camera answers again after it was lost or stayed
+// silent past a request's time-out: it may have restarted meanwhile, and its events may have been
+// lost. False when there is no receiver. Safe from any thread that holds no channel lock.
+bool announceReturn(uint32_t cameraAddress);
 
 // Takes discovery replies that arrive on a camera's control socket: (camera address, datagram).
 using DiscoveryReplySink = std::function<void(uint32_t cameraAddress, std::span<const uint8_t> datagram)>;

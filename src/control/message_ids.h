@@ -21,6 +21,8 @@ enum : uint32_t {
     LIVE_STREAM_MSG = 0x30009,
     NOTIFICATION_MSG = 0x3000A,
     STREAM_CONTROL_MSG = 0x3000B,
+    // The camera answers again after it was lost or silent past a time-out (no payload).
+    CAMERA_RETURNED_MSG = 0x3000C,
     INTERNAL_START = 0x40000,
 };
 

@@ -145,6 +145,35 @@ void TarrowOperations::subscribe()
     postCurrentState();
 }
 
+// --- A camera that answers again ------------------------------------------------------------
+
+// The camera was away (lost, or silent past a time-out) and may have restarted meanwhile, which
+// clears its message channel and heartbeat time-out and stops its stream; the events it sent
+// while away are lost. Whatever the host had set up is set up again, so events flow and a wanted
+// live stream runs without any call from the host; subscribers get the camera's state as it is.
+void TarrowOperations::cameraReturned()
+{
+    static constexpr const char* method = "TarrowOperations::cameraReturned";
+    uint32_t count = 0;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        count = subscriptionCount_;
+    }
+    HLV_LOG("%s(%s): The camera answers again (subscribers: %d)", method, name_.c_str(), static_cast<int>(count));
+    if (count != 0) {
+        const RegisterChannel::EventRoute route = channel().eventRoute(address_);
+        const RegisterPairs destination{{GIGE_REG_MCDA, route.address}, {GIGE_REG_MCP, route.port}};
+        if (route.port == 0 || channel().writeMultiReg(destination) != 0) {
+            HLV_LOG("%s(%s): Unable to set the camera's message channel again", method, name_.c_str());
+            return; // it is away again: its next return tries once more
+        }
+        refreshEveryCache();
+        postCurrentState();
+    }
+    pollers_.restoreHeartBeatTimeout();
+    streaming().resumeLiveStream();
+}
+
 // The last subscriber leaving stops the camera's events; the caches stay, no longer trusted.
 void TarrowOperations::unsubscribe()
 {
@@ -184,6 +213,13 @@ void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
     std::vector<std::pair<uint32_t, std::unique_ptr<HLV_CALLBACK::CallbackRequest>>> changes;
     {
         std::lock_guard<std::mutex> lock(stateMutex_);
+        // Some change went unreported: no cache is trusted until it has been read again.
+        if (notification->eventsMissed) {
+            for (const TARROW_RECORDS::Record& entry : records_) {
+                if (entry.setValid)
+                    entry.setValid(0);
+            }
+        }
         marked = storeNotified(notification->pairs);
         subscribed = subscriptionCount_ != 0;
         for (uint32_t event : TARROW_RECORDS::CHANGE_ORDER) {

@@ -59,6 +59,7 @@ public:
     void handleNotification(HLV_THREAD::Message& message) override;
     void handleStreaming(HLV_THREAD::Message* message) override;
     void streamShutdown() override;
+    void cameraReturned() override;
     // The camera's live, playback and download flows (tarrow_streaming.cpp); service thread only.
     TarrowStreaming& streaming();
 

@@ -282,6 +282,15 @@ bool PollerControl::checkProgress(uint32_t state, uint32_t playMode)
     return false;
 }
 
+void PollerControl::restoreHeartBeatTimeout()
+{
+    if (!heartBeatRunning())
+        return;
+    if (const uint32_t result = channel_.writeReg(GIGE_REG_HEARTBEAT_TIMEOUT, HEARTBEAT_TIMEOUT_MS); result != 0)
+        HLV_LOG("%s(%s): Unable to set the camera's heartbeat time-out [%d]", "TarrowOperations::cameraReturned",
+                name_.c_str(), static_cast<int>(result));
+}
+
 } // namespace TARROW_OPERATIONS
 
 // --- The owner's side ---------------------------------------------------------------------------

@@ -99,6 +99,9 @@ public:
     void startHeartBeat();
     void stopHeartBeat();
     bool heartBeatRunning() const;
+    // Sets the camera's heartbeat time-out again while the heartbeat poller runs (a camera that
+    // restarted went back to its default).
+    void restoreHeartBeatTimeout();
     // Runs, re-times or stops the progress poller for the camera state and play mode (HX_PLAY_*).
     // True when it stopped a poller that ran before the camera reached review: the recording's
     // final progress is then due.

@@ -536,6 +536,13 @@ void TarrowStreaming::startLiveStream()
     startCameraLive();
 }
 
+void TarrowStreaming::resumeLiveStream()
+{
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
+    if (liveWanted_)
+        startCameraLive();
+}
+
 void TarrowStreaming::stopLiveStream()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);

@@ -93,6 +93,9 @@ public:
     // Switches the camera's live stream on (also reached through the live command).
     void startLiveStream();
     void stopLiveStream();
+    // Switches the camera's live stream on again when the host wants it (the camera stops it
+    // when it restarts or its heartbeat runs out while it cannot be reached).
+    void resumeLiveStream();
     // Starts the download the applied download settings describe; false (and a log line) when
     // the camera holds no recording to download or the camera refused the start.
     bool kickOffDownload();

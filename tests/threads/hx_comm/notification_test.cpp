@@ -23,6 +23,7 @@ public:
         if (auto* notification = dynamic_cast<HX_COMM::NotificationMessage*>(message)) {
             std::lock_guard<std::mutex> guard(lock_);
             received_.push_back(notification->pairs);
+            missed_.push_back(notification->eventsMissed);
         }
         MsgThread::ownerMessage(message);
         arrived_.notify_all();
@@ -33,20 +34,26 @@ public:
         arrived_.wait_for(guard, 5s, [&] { return received_.size() >= count; });
         return received_;
     }
+    std::vector<bool> missed()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return missed_;
+    }
 
 private:
     std::mutex lock_;
     std::condition_variable arrived_;
     std::vector<HX_COMM::RegisterList> received_;
+    std::vector<bool> missed_;
 };
 
 // An event datagram typed from the table: command 0x00C2, length 20, data at offset 24.
-Bytes event(uint16_t eventId, uint32_t value, uint16_t command = 0x00C2, uint16_t length = 20)
+Bytes event(uint16_t eventId, uint32_t value, uint16_t command = 0x00C2, uint16_t length = 20, uint16_t counter = 7)
 {
     Bytes out = {0x42, 0x00};
     put16(out, command);
     put16(out, length);
-    put16(out, 7);        // request id
+    put16(out, counter);  // request id: the camera's event counter
     put16(out, 0);        // reserved
     put16(out, eventId);
     put16(out, 0);        // stream channel
@@ -90,6 +97,19 @@ TEST_F(NotificationTest, EachEventArrivesAsOnePairInOrder)
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0], (HX_COMM::RegisterList{{17, 5}}));
     EXPECT_EQ(received[1], (HX_COMM::RegisterList{{0xE854, 8}}));
+}
+
+// A gap in the camera's event counter says events were lost on the way; a repeated counter (a
+// duplicate) and the wrap from 0xFFFF to 1 (the camera skips 0) do not.
+TEST_F(NotificationTest, AGapInTheEventCounterIsMarkedOnTheNextNotification)
+{
+    hx_test::LogCapture log;
+    const uint16_t port = HxComm::hmpPort(cam);
+    for (const uint16_t counter : {uint16_t{1}, uint16_t{2}, uint16_t{2}, uint16_t{5}, uint16_t{0xFFFF}, uint16_t{1}})
+        camera.sendTo(event(17, counter, 0x00C2, 20, counter), port);
+    ASSERT_EQ(receiver->waitFor(6).size(), 6u);
+    EXPECT_EQ(receiver->missed(), (std::vector<bool>{false, false, false, true, true, false}));
+    EXPECT_EQ(log.count("Events were lost before event 5"), 1u);
 }
 
 TEST_F(NotificationTest, MalformedEventsAreDroppedAndTheOpeningDatagramIgnoredQuietly)

@@ -388,12 +388,18 @@ std::vector<std::string> refusedFields(const HX_CAPTURE_SETTINGS& record, const 
 }
 
 std::vector<std::string> appliedDespiteTimeout(HX_CAPTURE_SETTINGS& after, const HX_CAPTURE_SETTINGS& requested,
-                                               const HX_CAPTURE_SETTINGS& camera)
+                                               const HX_CAPTURE_SETTINGS& camera, std::size_t& unconfirmed)
 {
+    const bool writeFailed = (after.flags & HX_FLAG_ERR) != 0;
     std::vector<std::string> applied;
+    unconfirmed = 0;
     for (const Field& field : fields()) {
-        if ((after.*(field.flags) & HX_FLAG_ERR) == 0 || (requested.*(field.flags) & HX_FLAG_SET) == 0 ||
-            valueText(requested, field) != valueText(camera, field)) {
+        const bool marked = writeFailed || (after.*(field.flags) & HX_FLAG_ERR) != 0;
+        if (!marked || (requested.*(field.flags) & HX_FLAG_SET) == 0) {
+            continue;
+        }
+        if (valueText(requested, field) != valueText(camera, field)) {
+            unconfirmed += writeFailed ? 1 : 0;
             continue;
         }
         after.*(field.flags) &= ~uint32_t{HX_FLAG_ERR};

@@ -32,12 +32,13 @@ void keepOutcome(const HX_CAPTURE_SETTINGS& first, HX_CAPTURE_SETTINGS& record);
 std::vector<std::string> refusedFields(const HX_CAPTURE_SETTINGS& record,
                                        const HX_CAPTURE_SETTINGS* requested = nullptr);
 
-// Fields `after` marks refused although a fresh read (`camera`) shows the camera holding the value
-// asked for in `requested`: the camera applied them and only an acknowledge was lost (the library
-// marks every field of a write that timed out). Returns "key=value" for each and clears their
-// marks in `after`, so that only real refusals stay marked.
+// Fields of a write that was not confirmed (the library marks the record when a write timed out,
+// and a field when the camera refused it) although a fresh read (`camera`) shows the camera holding
+// the value asked for in `requested`: the camera applied them and only an acknowledge was lost.
+// Returns "key=value" for each and clears their marks in `after`, so that only real refusals stay
+// marked; `unconfirmed` counts the requested fields of a failed write the camera does not hold.
 std::vector<std::string> appliedDespiteTimeout(HX_CAPTURE_SETTINGS& after, const HX_CAPTURE_SETTINGS& requested,
-                                               const HX_CAPTURE_SETTINGS& camera);
+                                               const HX_CAPTURE_SETTINGS& camera, std::size_t& unconfirmed);
 // The keys applyCaptureSetting accepts, with their value forms, for --help.
 std::string captureKeysHelp();
 

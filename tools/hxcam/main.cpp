@@ -274,12 +274,16 @@ int setCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera, const std::vect
                      hxcam::cameraAddress(camera).c_str());
         return FAILED;
     }
-    // A write that timed out marks every field it carried; what the camera holds tells a lost
-    // acknowledge from a refusal.
+    // A write that timed out marks the record and none of its fields (a refusal marks the field);
+    // what the camera holds tells a lost acknowledge from a write that did not happen.
     std::vector<std::string> timedOut;
+    std::size_t unconfirmed = 0;
     HX_CAPTURE_SETTINGS fresh;
-    if ((after.flags & HX_FLAG_ERR) != 0 && readCapture(session, camera, fresh)) {
-        timedOut = hxcam::appliedDespiteTimeout(after, request, fresh);
+    const bool writeFailed = (after.flags & HX_FLAG_ERR) != 0 && hxcam::refusedFields(after, &request).empty();
+    if (writeFailed && readCapture(session, camera, fresh)) {
+        timedOut = hxcam::appliedDespiteTimeout(after, request, fresh, unconfirmed);
+    } else if (writeFailed) {
+        unconfirmed = 1;
     }
     std::fprintf(out, "# after\n");
     printCapture(after, &request);
@@ -291,7 +295,7 @@ int setCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera, const std::vect
     for (const std::string& field : refused) {
         std::fprintf(stderr, "hxcam: refused: %s\n", field.c_str());
     }
-    if ((after.flags & HX_FLAG_ERR) != 0 && refused.empty() && timedOut.empty()) {
+    if (writeFailed && (unconfirmed != 0 || timedOut.empty())) {
         std::fprintf(stderr, "hxcam: the camera did not confirm the settings; see the log above\n");
         return FAILED;
     }

@@ -52,15 +52,6 @@ constexpr uint32_t kFirstUdp = 0x7F000010;  // 127.0.0.16.. first family (UDP)
 constexpr uint32_t kFirstTcp = 0x7F000020;  // 127.0.0.32.. second family (TCP)
 constexpr unsigned kCameras = 4;
 
-double processCpu()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
-
-// CPU seconds of this process's threads whose names start with "hxsim" (the cameras' threads).
 double cameraCpu()
 {
     double total = 0;
@@ -80,26 +71,6 @@ double cameraCpu()
     if (tasks != nullptr)
         closedir(tasks);
     return total;
-}
-
-uint64_t udpReceiveDrops()
-{
-    std::ifstream snmp("/proc/net/snmp");
-    std::string line, names;
-    while (std::getline(snmp, line)) {
-        if (line.rfind("Udp:", 0) != 0)
-            continue;
-        if (names.empty()) {
-            names = line;
-            continue;
-        }
-        std::istringstream nameStream(names), valueStream(line);
-        std::string name, value;
-        while (nameStream >> name && valueStream >> value)
-            if (name == "RcvbufErrors")
-                return std::stoull(value);
-    }
-    return 0;
 }
 
 struct Result {
@@ -134,17 +105,7 @@ Result rawUdpSink(unsigned images)
         std::size_t offset = 0;
         pollfd watched{fd, POLLIN, 0};
         while (poll(&watched, 1, 300) > 0 || !senderDone) {
-            for (;;) {
-                if (offset + 9216 > sink.size())
-                    offset = 0;
-                const ssize_t length = recv(fd, sink.data() + offset, 9216, MSG_DONTWAIT);
-                if (length <= 0)
-                    break;
-                if (length > 8 && sink[offset + 4] == 3) {
-                    result.bytes += uint64_t(length) - 8;
-                    offset += std::size_t(length) - 8;
-                }
-            }
+            drainImagePayload(fd, sink, offset, result.bytes);
             last = Clock::now();
         }
     });
@@ -205,19 +166,7 @@ Result rawFromCamera(uint32_t camera)
     std::size_t offset = 0;
     pollfd watched{fd, POLLIN, 0};
     while (result.complete < kFrames && Clock::now() - start < kPhaseLimit && poll(&watched, 1, 300) > 0) {
-        for (;;) {
-            if (offset + 9216 > sink.size())
-                offset = 0;
-            const ssize_t length = recv(fd, sink.data() + offset, 9216, MSG_DONTWAIT);
-            if (length <= 0)
-                break;
-            if (length > 8 && sink[offset + 4] == 3) {
-                result.bytes += uint64_t(length) - 8;
-                offset += std::size_t(length) - 8;
-            } else if (length >= 8 && sink[offset + 4] == 2) {
-                ++result.complete;
-            }
-        }
+        result.complete += drainImagePayload(fd, sink, offset, result.bytes);
         last = Clock::now();
     }
     result.seconds = std::chrono::duration<double>(last - start).count();

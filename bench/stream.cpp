@@ -48,35 +48,6 @@ constexpr double kPacedRate = 1000e6;  // bytes per second
 constexpr auto kPhaseLimit = std::chrono::seconds(20);
 constexpr auto kQuietEnd = std::chrono::milliseconds(300);
 
-double processCpu()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
-
-// Datagrams this namespace's UDP dropped for want of receive buffer.
-uint64_t udpReceiveDrops()
-{
-    std::ifstream snmp("/proc/net/snmp");
-    std::string line, names;
-    while (std::getline(snmp, line)) {
-        if (line.rfind("Udp:", 0) != 0)
-            continue;
-        if (names.empty()) {
-            names = line;
-            continue;
-        }
-        std::istringstream nameStream(names), valueStream(line);
-        std::string name, value;
-        while (nameStream >> name && valueStream >> value)
-            if (name == "RcvbufErrors")
-                return std::stoull(value);
-    }
-    return 0;
-}
-
 // What one receiver measured over one phase.
 struct Phase {
     uint64_t bytes = 0;
@@ -196,17 +167,7 @@ Phase rawUdp(double rate, unsigned images)
         pollfd watched{fd, POLLIN, 0};
         // Woken by the socket, then drained until it has nothing more, as the library does.
         while (poll(&watched, 1, int(kQuietEnd.count())) > 0 || !senderDone) {
-            for (;;) {
-                if (offset + 9216 > sink.size())
-                    offset = 0;
-                const ssize_t length = recv(fd, sink.data() + offset, 9216, MSG_DONTWAIT);
-                if (length <= 0)
-                    break;
-                if (length > 8 && sink[offset + 4] == HX_WIRE::PacketFormat::kPayload) {
-                    phase.bytes += uint64_t(length) - 8;
-                    offset += std::size_t(length) - 8;
-                }
-            }
+            drainImagePayload(fd, sink, offset, phase.bytes);
             last = Clock::now();
         }
     });

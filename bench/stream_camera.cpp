@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,6 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <span>
 
 #include "wire/byte_io.h"
@@ -95,6 +99,53 @@ double threadCpu()
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+double processCpu()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+uint64_t udpReceiveDrops()
+{
+    std::ifstream snmp("/proc/net/snmp");
+    std::string line, names;
+    while (std::getline(snmp, line)) {
+        if (line.rfind("Udp:", 0) != 0)
+            continue;
+        if (names.empty()) {
+            names = line;
+            continue;
+        }
+        std::istringstream nameStream(names), valueStream(line);
+        std::string name, value;
+        while (nameStream >> name && valueStream >> value)
+            if (name == "RcvbufErrors")
+                return std::stoull(value);
+    }
+    return 0;
+}
+
+unsigned drainImagePayload(int fd, Bytes& sink, std::size_t& offset, uint64_t& bytes)
+{
+    constexpr std::size_t kLargestDatagram = 9216;
+    unsigned trailers = 0;
+    for (;;) {
+        if (offset + kLargestDatagram > sink.size())
+            offset = 0;
+        const ssize_t length = recv(fd, sink.data() + offset, kLargestDatagram, MSG_DONTWAIT);
+        if (length <= 0)
+            return trailers;
+        if (length > 8 && sink[offset + 4] == HX_WIRE::PacketFormat::kPayload) {
+            bytes += uint64_t(length) - 8;
+            offset += std::size_t(length) - 8;
+        } else if (length >= 8 && sink[offset + 4] == HX_WIRE::PacketFormat::kTrailer) {
+            ++trailers;
+        }
+    }
 }
 
 Bytes leaderFor(unsigned image)

@@ -29,6 +29,13 @@ int boundSocket(int type, const char* dotted, uint16_t port);
 // Forces the large receive buffer and returns what the system granted.
 int grantReceiveBuffer(int fd);
 double threadCpu();
+// CPU seconds the whole process has used.
+double processCpu();
+// Datagrams this namespace's UDP dropped for want of receive buffer.
+uint64_t udpReceiveDrops();
+// Reads every stream datagram waiting on fd into the ring `sink` (payload only, from `offset`),
+// adds the payload bytes to `bytes` and returns how many trailers (ends of images) it read.
+unsigned drainImagePayload(int fd, Bytes& sink, std::size_t& offset, uint64_t& bytes);
 Bytes leaderFor(unsigned image);
 
 // Answers the register writes the receivers make, so none of them waits for a time-out, and

@@ -89,11 +89,8 @@ struct Result {
 
 Result rawUdpSink(unsigned images)
 {
-    const int fd = boundSocket(SOCK_DGRAM, kHost, 0);
-    grantReceiveBuffer(fd);
-    sockaddr_in bound{};
-    socklen_t size = sizeof(bound);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size);
+    uint16_t port = 0;
+    const int fd = rawSinkSocket(port);
     Bytes sink(kHostBuffers * kBufferBytes, 0x22);
     std::atomic<bool> senderDone{false};
     Result result;
@@ -109,7 +106,7 @@ Result rawUdpSink(unsigned images)
             last = Clock::now();
         }
     });
-    result.cameraCpu = sendUdpImages(ntohs(bound.sin_port), images, 0);
+    result.cameraCpu = sendUdpImages(port, images, 0);
     senderDone = true;
     receiver.join();
     result.seconds = std::chrono::duration<double>(last - start).count();
@@ -143,11 +140,8 @@ void writeRegisters(uint32_t camera, const std::vector<HX_WIRE::RegisterPair>& p
 Result rawFromCamera(uint32_t camera)
 {
     namespace regs = HX_REGISTERS;
-    const int fd = boundSocket(SOCK_DGRAM, kHost, 0);
-    grantReceiveBuffer(fd);
-    sockaddr_in bound{};
-    socklen_t size = sizeof(bound);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size);
+    uint16_t port = 0;
+    const int fd = rawSinkSocket(port);
     Bytes sink(kHostBuffers * kBufferBytes, 0x22);
     Result result;
     const uint64_t dropsBefore = udpReceiveDrops();
@@ -158,7 +152,7 @@ Result rawFromCamera(uint32_t camera)
                             {regs::GIGE_REG_HEARTBEAT_TIMEOUT, 100000000},
                             {regs::GIGE_REG_SCPS0, 9000},
                             {regs::GIGE_REG_SCDA0, 0x7F000001},
-                            {regs::GIGE_REG_SCP0, ntohs(bound.sin_port)},
+                            {regs::GIGE_REG_SCP0, port},
                             {regs::GIGE_REG_DOWNLOAD_START, 0},
                             {regs::GIGE_REG_DOWNLOAD_END, kFrames - 1},
                             {regs::GIGE_REG_STREAM_CONTROL, 3}});

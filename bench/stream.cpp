@@ -149,11 +149,8 @@ void waitForEnd(const std::function<bool()>& done, const std::function<Clock::ti
 
 Phase rawUdp(double rate, unsigned images)
 {
-    const int fd = boundSocket(SOCK_DGRAM, kHost, 0);
-    grantReceiveBuffer(fd);
-    sockaddr_in bound{};
-    socklen_t size = sizeof(bound);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size);
+    uint16_t port = 0;
+    const int fd = rawSinkSocket(port);
     // As much host memory as the library's buffers, touched before use.
     Bytes sink(kHostBuffers * kHostBufferBytes, 0x22);
     std::atomic<bool> senderDone{false};
@@ -171,7 +168,7 @@ Phase rawUdp(double rate, unsigned images)
             last = Clock::now();
         }
     });
-    const double senderCpu = sendUdpImages(ntohs(bound.sin_port), images, rate);
+    const double senderCpu = sendUdpImages(port, images, rate);
     senderDone = true;
     receiver.join();
     phase.seconds = std::chrono::duration<double>(last - start).count();

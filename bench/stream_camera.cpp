@@ -101,6 +101,17 @@ double threadCpu()
     return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
 }
 
+int rawSinkSocket(uint16_t& port)
+{
+    const int fd = boundSocket(SOCK_DGRAM, kHost, 0);
+    grantReceiveBuffer(fd);
+    sockaddr_in bound{};
+    socklen_t size = sizeof(bound);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size);
+    port = ntohs(bound.sin_port);
+    return fd;
+}
+
 double processCpu()
 {
     rusage usage{};

@@ -29,6 +29,8 @@ int boundSocket(int type, const char* dotted, uint16_t port);
 // Forces the large receive buffer and returns what the system granted.
 int grantReceiveBuffer(int fd);
 double threadCpu();
+// A UDP socket on the host's address with the large receive buffer, and the port it got.
+int rawSinkSocket(uint16_t& port);
 // CPU seconds the whole process has used.
 double processCpu();
 // Datagrams this namespace's UDP dropped for want of receive buffer.

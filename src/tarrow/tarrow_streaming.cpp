@@ -1,5 +1,6 @@
-// Tarrow stream flows: the live, playback and download sessions of the first camera family (and
-// of the second, which streams over TCP), driven from the camera's service thread.
+// Tarrow stream flows: the download sessions of the first camera family (and of the second, which
+// streams over TCP), and what every flow shares, driven from the camera's service thread. The
+// live and playback flows are in tarrow_streaming_live.cpp.
 #include "tarrow/tarrow_streaming.h"
 
 #include <algorithm>
@@ -27,17 +28,9 @@ namespace regs = HX_REGISTERS;
 
 namespace {
 
-constexpr uint32_t CAMERA_STATE_IDLE = 1;
 constexpr uint32_t CAMERA_STATE_REVIEW = 8;
 constexpr uint32_t PARTITION_RECORDED = 3;
-constexpr uint32_t STATE_COMMAND_IDLE = 1;
-// What the live start asks of the camera beside the packet size.
-constexpr uint32_t LIVE_E930 = 50;
-constexpr uint32_t LIVE_PACKET_DELAY = 100;
-constexpr uint32_t LIVE_DOWNLOAD_FORMAT = 1;
 constexpr uint32_t NEGOTIATION_TRIAL_MICROSECONDS = 1000000;
-// The packet size every Ethernet carries, for a stream whose negotiation gave no size.
-constexpr uint32_t FALLBACK_PACKET_SIZE = 1500;
 constexpr auto NEGOTIATION_POLL = std::chrono::milliseconds(5);
 
 } // namespace
@@ -488,117 +481,4 @@ void TarrowStreaming::watchdogProgress()
 {
     if (watchdog_)
         watchdog_->progress();
-}
-
-// --- Live and playback --------------------------------------------------------------------------
-
-void TarrowStreaming::handleLiveStreamMsg(Message* message, HxStreamBuffer& stream)
-{
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s) m=%p", "TarrowOperations::handleLiveStreamMsg", name_.c_str(),
-              static_cast<void*>(message));
-    if (stream.buffer() != nullptr) {
-        passToReceiver(message, stream);
-        return;
-    }
-    if (stream.stop) {
-        stopLiveStream();
-        passToReceiver(message, stream);
-        return;
-    }
-    switchLive(stream.enable);
-    endHere(message);
-}
-
-void TarrowStreaming::switchLive(bool on)
-{
-    const char* who = "TarrowOperations::handleLiveStreamMsg";
-    try {
-        if (on) {
-            HLV_TRACE(TRACE_OPERATIONS, "%s: Live stream ON.", who);
-            startLiveStream();
-        } else {
-            HLV_TRACE(TRACE_OPERATIONS, "%s: Live stream OFF.", who);
-            stopLiveStream();
-        }
-    } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("Program exception: %s", error.str().c_str());
-    } catch (const std::exception& error) {
-        HLV_LOG("Program exception: %s", error.what());
-    }
-}
-
-// The partition write and the idle command prepare the camera for live images; a camera that
-// refuses them still gets the stream list, whose result decides.
-void TarrowStreaming::startLiveStream()
-{
-    std::lock_guard<std::recursive_mutex> flow(flowLock_);
-    liveWanted_ = true;
-    startCameraLive();
-}
-
-void TarrowStreaming::resumeLiveStream()
-{
-    std::lock_guard<std::recursive_mutex> flow(flowLock_);
-    if (liveWanted_)
-        startCameraLive();
-}
-
-void TarrowStreaming::stopLiveStream()
-{
-    std::lock_guard<std::recursive_mutex> flow(flowLock_);
-    liveWanted_ = false;
-    stopCameraLive();
-}
-
-void TarrowStreaming::startCameraLive()
-{
-    const char* who = "TarrowOperations::startLiveStream";
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
-    // The live command starts live without a stream message: the receiver may not exist yet.
-    connectStream();
-    if (const uint32_t result = channel_.writeReg(regs::GIGE_REG_PARTITION_STATE, 0); result != 0)
-        HLV_TRACE(TRACE_OPERATIONS, "%s(%s): The camera kept its partition state [%d]", who, name_.c_str(),
-                  static_cast<int>(result));
-    streamOps_.startLive();
-    uint32_t cameraState = 0;
-    if (channel_.readReg(regs::GIGE_REG_CAMERA_STATE, cameraState) != 0 || cameraState != CAMERA_STATE_IDLE)
-        channel_.writeReg(regs::GIGE_REG_STATE_COMMAND, STATE_COMMAND_IDLE);
-    // A negotiation that has not ended in time leaves no size; 0 would stop the camera sending.
-    const uint32_t negotiated = streamOps_.getStreamPktLen();
-    const uint32_t packetSize = negotiated != 0 ? negotiated : FALLBACK_PACKET_SIZE;
-    const RegisterPairs writes{{regs::GIGE_REG_DOWNLOAD_E930, LIVE_E930},
-                               {regs::GIGE_REG_SCPS0, packetSize | regs::SCPS0_DO_NOT_FRAGMENT},
-                               {regs::GIGE_REG_SCPD0, LIVE_PACKET_DELAY},
-                               {regs::GIGE_REG_DOWNLOAD_C294, LIVE_DOWNLOAD_FORMAT},
-                               {regs::GIGE_REG_STREAM_CONTROL, STREAM_LIVE}};
-    const uint32_t result = channel_.writeMultiReg(writes);
-    if (result != 0) {
-        HLV_LOG("%s: HxComm::writeMultiReg was not successful [%d]", who, static_cast<int>(result));
-        return;
-    }
-    streamOps_.pauseStream(false);
-    writtenStreamControl_ = STREAM_LIVE;
-}
-
-void TarrowStreaming::stopCameraLive()
-{
-    const char* who = "TarrowOperations::stopLiveStream";
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
-    if (channelUsable()) {
-        writtenStreamControl_ = STREAM_STOPPED;
-        const uint32_t result = channel_.writeReg(regs::GIGE_REG_STREAM_CONTROL, STREAM_STOPPED);
-        if (result != 0) {
-            HLV_LOG("%s: HxComm::writeMultiReg was not successful [%d]", who, static_cast<int>(result));
-            return;
-        }
-    }
-    streamOps_.stopLive();
-}
-
-// The camera's playback registers are written by the playback settings; buffers only queue here.
-void TarrowStreaming::handlePlaybackStreamMsg(Message* message, HxStreamBuffer& stream)
-{
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s) m=%p", "TarrowOperations::handlePlaybackStreamMsg", name_.c_str(),
-              static_cast<void*>(message));
-    passToReceiver(message, stream);
 }

@@ -146,12 +146,15 @@ void HxStreamOperations::dropHalted(std::unique_ptr<Receiver>& receiver)
     receiver.reset();
 }
 
-// Playback and live may be switched on before any buffer made the receiver; the new receiver must
-// parse what the camera was told to send.
+// A download, playback or live stream may be switched on before any buffer made the receiver; the
+// new receiver must parse what the camera was told to send, and know a download's frames.
 void HxStreamOperations::restoreParser()
 {
-    if (parserKind_ != 0 && receiverRunning())
-        sendParserSwitch(parserKind_, true);
+    if (parserKind_ == 0 || !receiverRunning())
+        return;
+    if (parserKind_ == ids::DOWNLOAD_STREAM_MSG)
+        receiver()->setDownloadRange(downloadRange_.first, downloadRange_.second);
+    sendParserSwitch(parserKind_, true);
 }
 
 void HxStreamOperations::disconnectStream()
@@ -287,6 +290,7 @@ void HxStreamOperations::appendFrames(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::R
 
 void HxStreamOperations::startDownload(HX_COMM::RegisterList& writes, uint32_t firstFrame, uint32_t lastFrame)
 {
+    downloadRange_ = {firstFrame, lastFrame};
     if (StreamReceiver* target = receiver())
         target->setDownloadRange(firstFrame, lastFrame);
     HLV_TRACE(TRACE_STREAM, "%s(%s)", "HxStreamOperations::startDownload", cameraName_.c_str());

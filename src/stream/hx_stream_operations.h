@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <string>
 
 #include <hx/hx.h>
@@ -111,6 +112,8 @@ private:
     bool settingsApplied_ = false;
     // The stream kind whose parser was last switched on and not off since; 0 for none.
     uint32_t parserKind_ = 0;
+    // The frames of the download last started, for a receiver made after it started.
+    std::pair<uint32_t, uint32_t> downloadRange_{0, 0};
     std::unique_ptr<UdpStream> udp_;
     std::unique_ptr<TcpStream> tcp_;
 };

@@ -460,10 +460,12 @@ void StreamReceiver::handBack(uint32_t receivedLength)
     }
 }
 
+// An image that arrived incomplete is not sent again either: whatever its status, the frames still
+// to come are the ones after it.
 void StreamReceiver::noteDownloadImage(uint32_t status)
 {
-    if ((status & HX_STREAM_STATUS_COMPLETE) != 0 && nextDownloadFrame_ != UNKNOWN_FRAME && seqNumber_ != UNKNOWN_FRAME &&
-        seqNumber_ + 1 > nextDownloadFrame_)
+    (void)status;
+    if (nextDownloadFrame_ != UNKNOWN_FRAME && seqNumber_ != UNKNOWN_FRAME && seqNumber_ + 1 > nextDownloadFrame_)
         nextDownloadFrame_ = seqNumber_ + 1;
 }
 

@@ -71,7 +71,7 @@ bool HxComm::startComms()
     // The wait set, in the order processLoop reads it: message event, events. The control
     // socket is read by the callers waiting for answers, and on each tick.
     pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
-    pollSet_->add(queue_.eventFd());
+    pollSet_->add(queue_.event());
     pollSet_->add(hmp_->fd());
 
     readerWake_ = std::make_unique<HX_PLATFORM::EventFd>();
@@ -80,7 +80,7 @@ bool HxComm::startComms()
     // The reading caller's wait set: control socket, wake event.
     readerPoll_ = std::make_unique<HX_PLATFORM::PollSet>();
     readerPoll_->add(hcp_->fd());
-    readerPoll_->add(readerWake_->fd());
+    readerPoll_->add(*readerWake_);
     return true;
 }
 

@@ -68,9 +68,9 @@ bool SignalledQueue::empty() const
     return count_ == 0;
 }
 
-int SignalledQueue::eventFd() const
+const HX_PLATFORM::EventFd& SignalledQueue::event() const
 {
-    return event_->fd();
+    return *event_;
 }
 
 void SignalledQueue::resetEvent()

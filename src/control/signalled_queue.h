@@ -40,8 +40,8 @@ public:
 
     bool closed() const;
     bool empty() const;
-    // The descriptor to wait on, and its reset.
-    int eventFd() const;
+    // The event to wait on, and its reset.
+    const HX_PLATFORM::EventFd& event() const;
     void resetEvent();
 
 private:

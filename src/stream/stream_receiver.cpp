@@ -213,9 +213,9 @@ void StreamReceiver::handleOther(Message& message)
     finish(&message, HLV_THREAD::MESSAGE_FAILED);
 }
 
-int StreamReceiver::messageEventFd() const
+const HX_PLATFORM::EventFd& StreamReceiver::messageEvent() const
 {
-    return messages_.eventFd();
+    return messages_.event();
 }
 
 void StreamReceiver::resetMessageEvent()

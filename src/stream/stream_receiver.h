@@ -82,7 +82,7 @@ protected:
     virtual void handleOther(HLV_THREAD::Message& message);
 
     // Called by waitAndRead implementations.
-    int messageEventFd() const;
+    const HX_PLATFORM::EventFd& messageEvent() const;
     void resetMessageEvent();
     bool messagesWaiting() const;
     // Ends the loop after the current step (a reconnect that failed).

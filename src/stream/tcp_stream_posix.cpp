@@ -114,7 +114,7 @@ bool TcpStream::connectFromFreePort(uint16_t firstPort)
             setLocalPort(localPort);
             HLV_TRACE(TRACE_STREAM, "%s(%s): Connected successfully, port=%u", "TcpStream::sockInit", where(), unsigned(port_));
             pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
-            pollSet_->add(messageEventFd());
+            pollSet_->add(messageEvent());
             pollSet_->add(socket_.get(), connectPending_);
             return true;
         }

@@ -8,6 +8,7 @@
 
 #include "hlv_thread/message.h"
 #include "control/message_ids.h"
+#include "platform/event_fd.h"
 #include "platform/poll_wait.h"
 #include "control/signalled_queue.h"
 
@@ -25,7 +26,7 @@ std::unique_ptr<HLV_THREAD::Message> message(uint32_t id)
 bool signalled(const SignalledQueue& queue)
 {
     HX_PLATFORM::PollSet wait;
-    wait.add(queue.eventFd());
+    wait.add(queue.event());
     return wait.wait(0ms) == HX_PLATFORM::PollStatus::Ready;
 }
 
@@ -40,7 +41,7 @@ TEST(SignalledQueue, APostFromAnotherThreadWakesTheWaiterAndOrderIsKept)
         queue.push(second.get());
     });
     HX_PLATFORM::PollSet wait;
-    wait.add(queue.eventFd());
+    wait.add(queue.event());
     EXPECT_EQ(wait.wait(5000ms), HX_PLATFORM::PollStatus::Ready);
     poster.join();
     // Reset before emptying: a post racing with the reset would set the event again.

@@ -59,6 +59,8 @@ struct CameraConfig {
     double timeScale = 1.0;  // camera seconds per wall-clock second
     bool hearBroadcast = false;  // also receive discovery on the wildcard address
     uint32_t maxStreamPacket = 9000;  // the largest stream packet the path to hosts carries
+    uint64_t linkBitsPerSecond = 10'000'000'000;  // the camera's line rate; 0 for no limit
+    bool liveFrameCap = true;  // live and playback frames at least StreamEngine::kMinFrameGap apart
     FaultConfig faults;
 
     // Tarrow unless the model names the Morvane family; a model with no code behaves as a Tarrow

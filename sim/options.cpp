@@ -144,6 +144,14 @@ std::optional<uint32_t> parsePacketSize(const std::string& value) {
     return size && *size >= 576 && *size <= 9000 ? size : std::nullopt;
 }
 
+// A line rate: 1g, 10g, 25g or unlimited (0).
+std::optional<uint64_t> parseLink(const std::string& value) {
+    static const std::map<std::string_view, uint64_t> rates{
+        {"1g", 1'000'000'000}, {"10g", 10'000'000'000}, {"25g", 25'000'000'000}, {"unlimited", 0}};
+    const auto found = rates.find(value);
+    return found == rates.end() ? std::nullopt : std::optional(found->second);
+}
+
 // Every option that takes a value and sets something of one camera.
 const std::map<std::string_view, Setter>& setters() {
     static const auto* const table = new std::map<std::string_view, Setter>{
@@ -162,6 +170,7 @@ const std::map<std::string_view, Setter>& setters() {
          setter("vanish-for", parseSeconds, [](CameraConfig& c, SimTime v) { c.faults.vanishFor = v; })},
         {"fault", [](CameraConfig& c, const std::string& v) { return applyFault(c.faults, v); }},
         {"max-packet", setter("max-packet", parsePacketSize, [](CameraConfig& c, uint32_t v) { c.maxStreamPacket = v; })},
+        {"link", setter("link", parseLink, [](CameraConfig& c, uint64_t v) { c.linkBitsPerSecond = v; })},
     };
     return *table;
 }
@@ -191,6 +200,7 @@ const std::map<std::string_view, std::function<void(SimOptions&, CameraConfig&)>
         {"mute", [](SimOptions&, CameraConfig& c) { c.faults.mute = true; }},
         {"wrong-manufacturer", [](SimOptions&, CameraConfig& c) { c.faults.wrongManufacturer = true; }},
         {"old-firmware", [](SimOptions&, CameraConfig& c) { c.faults.oldFirmware = true; }},
+        {"no-frame-cap", [](SimOptions&, CameraConfig& c) { c.liveFrameCap = false; }},
     };
     return *table;
 }
@@ -301,6 +311,10 @@ Cameras:
   --max-packet BYTES     the largest stream packet the path to hosts carries, 576 to 9000:
                          1500 answers only the 1500-byte packet-size trial, less answers
                          neither (default 9000)
+  --link RATE            the line rate a camera streams at most: 1g, 10g, 25g or unlimited
+                         (default 10g); the packet delay register adds to it
+  --no-frame-cap         live and playback frames as fast as asked; by default they are at
+                         least 20 ms apart, to spare the machine
   --time-scale X         camera seconds per real second, e.g. 100 to record a second in
                          10 ms (default 1)
   --scenario FILE.json   cameras and faults from a file (see docs/simulator.md); the other

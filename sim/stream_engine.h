@@ -14,6 +14,7 @@
 
 #include "camera_config.h"
 #include "camera_device.h"
+#include "frame_source.h"
 #include "platform/event_fd.h"
 #include "stream_fault_injector.h"
 #include "stream_packets.h"
@@ -37,10 +38,11 @@ public:
     using Clock = std::function<SimTime()>;
 
     // The least real time between two live or playback frames, whatever the frame rate and time
-    // scale ask: a bound on the load a stand-in camera puts on the machine.
+    // scale ask: a bound on the load a stand-in camera puts on the machine (unless the camera's
+    // configuration lifts it, for benchmarks).
     static constexpr std::chrono::milliseconds kMinFrameGap{20};
-    // The packet delay register counts microseconds of real time; it is held within these.
-    static constexpr uint32_t kMinPacketDelayMicros = 10;
+    // The packet delay register counts microseconds of real time between packets, beyond the
+    // line rate; it is held below this. 0 sends as fast as the link.
     static constexpr uint32_t kMaxPacketDelayMicros = 100000;
     // Stream packet sizes the camera uses, whatever the packet size register holds.
     static constexpr uint32_t kMinPacketSize = 576;
@@ -73,7 +75,8 @@ private:
     // One image on its way out.
     struct Transmission {
         FrameOrder order;
-        Packets packets;
+        FrameImage image;
+        PacketPlan packets;
         std::size_t next = 0;        // packet to send next
         std::size_t offset = 0;      // TCP: bytes of that packet already sent
         std::size_t streamBytes = 0; // TCP: bytes sent of the whole image
@@ -89,8 +92,10 @@ private:
     void serviceConnection();
     bool channelReady() const;
     void startNextImage(SimTime now);
-    std::optional<StreamImage> render(const FrameOrder& order, SimTime now) const;
-    Packets packetize(const StreamImage& image);
+    std::optional<FrameImage> render(const FrameOrder& order);
+    PacketPlan packetize(const ImageInfo& info, const FrameImage& image);
+    void gather(const PlannedPacket& packet, std::size_t skip, std::size_t limit, std::size_t& bytes);
+    std::chrono::nanoseconds packetGap(std::size_t bytes) const;
     void sendDue();
     void sendUdp();
     void sendTcp();
@@ -123,6 +128,9 @@ private:
     uint16_t blockId_ = 0;
     bool blocked_ = false;  // the socket took no more; wait until it is writable
     std::chrono::steady_clock::time_point nextPacketAt_;
+    FrameDrawer drawer_;
+    std::vector<iovec> parts_;  // reused for each batch of sends
+    std::vector<std::size_t> partCounts_;
     uint64_t lostOnPath_ = 0;
     std::jthread thread_;
 };

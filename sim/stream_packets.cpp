@@ -9,9 +9,9 @@
 namespace hxsim {
 namespace {
 
-std::vector<uint8_t> leaderOf(const StreamImage& image, uint16_t blockId) {
-    const auto leader = HX_WIRE::makeFileLeader(blockId, 0, static_cast<uint32_t>(image.bytes.size()),
-                                                image.sequence, image.timestamp);
+std::vector<uint8_t> leaderOf(const ImageInfo& image, uint16_t blockId) {
+    const auto leader =
+        HX_WIRE::makeFileLeader(blockId, 0, static_cast<uint32_t>(image.size), image.sequence, image.timestamp);
     return HX_WIRE::encodeStreamLeader(leader);
 }
 
@@ -22,42 +22,57 @@ std::vector<uint8_t> trailerOf(uint16_t blockId, uint32_t packetId) {
     return HX_WIRE::encodeStreamTrailer(trailer);
 }
 
-// The payload in consecutive slices of at most `size` bytes (at least one byte each).
-std::vector<std::span<const uint8_t>> slices(const std::vector<uint8_t>& bytes, std::size_t size) {
-    std::vector<std::span<const uint8_t>> out;
-    const std::span<const uint8_t> all(bytes);
-    const std::size_t step = std::max<std::size_t>(size, 1);
-    for (std::size_t offset = 0; offset < all.size(); offset += step) {
-        out.push_back(all.subspan(offset, std::min(step, all.size() - offset)));
-    }
-    return out;
-}
+ImageInfo infoOf(const StreamImage& image) { return ImageInfo{image.sequence, image.timestamp, image.bytes.size()}; }
 
 }  // namespace
 
 uint16_t nextBlockId(uint16_t blockId) { return static_cast<uint16_t>(blockId == 0xFFFF ? 1 : blockId + 1); }
 
-Packets udpPackets(const StreamImage& image, uint16_t blockId, uint32_t packetSize) {
-    Packets packets;
-    packets.push_back(leaderOf(image, blockId));
+PacketPlan udpPlan(const ImageInfo& image, uint16_t blockId, uint32_t packetSize) {
+    const std::size_t step = std::max<std::size_t>(HX_WIRE::payloadBytesPerPacket(packetSize), 1);
+    PacketPlan plan;
+    plan.reserve(image.size / step + 3);
+    plan.push_back({leaderOf(image, blockId), 0, 0});
     uint32_t packetId = 0;
-    for (std::span<const uint8_t> slice : slices(image.bytes, HX_WIRE::payloadBytesPerPacket(packetSize))) {
+    for (std::size_t offset = 0; offset < image.size; offset += step) {
         packetId = HX_WIRE::nextPacketId(packetId);
         const HX_WIRE::StreamHeader header{0, blockId, HX_WIRE::PacketFormat::kPayload, packetId};
-        packets.push_back(HX_WIRE::encodeStreamPayload(header, slice));
+        plan.push_back({HX_WIRE::encodeStreamPayload(header, {}), offset, std::min(step, image.size - offset)});
     }
-    packets.push_back(trailerOf(blockId, HX_WIRE::nextPacketId(packetId)));
+    plan.push_back({trailerOf(blockId, HX_WIRE::nextPacketId(packetId)), 0, 0});
+    return plan;
+}
+
+PacketPlan tcpPlan(const ImageInfo& image, uint16_t blockId, std::size_t pieceBytes) {
+    const std::size_t step = std::max<std::size_t>(pieceBytes, 1);
+    PacketPlan plan;
+    plan.reserve(image.size / step + 3);
+    plan.push_back({leaderOf(image, blockId), 0, 0});
+    for (std::size_t offset = 0; offset < image.size; offset += step) {
+        plan.push_back({{}, offset, std::min(step, image.size - offset)});
+    }
+    plan.push_back({trailerOf(blockId, 1), 0, 0});
+    return plan;
+}
+
+Packets materialize(const PacketPlan& plan, const FrameImage& image) {
+    Packets packets;
+    packets.reserve(plan.size());
+    for (const PlannedPacket& planned : plan) {
+        std::vector<uint8_t> packet(planned.size());
+        std::copy(planned.head.begin(), planned.head.end(), packet.begin());
+        image.copy(planned.offset, std::span<uint8_t>(packet).subspan(planned.head.size()));
+        packets.push_back(std::move(packet));
+    }
     return packets;
 }
 
+Packets udpPackets(const StreamImage& image, uint16_t blockId, uint32_t packetSize) {
+    return materialize(udpPlan(infoOf(image), blockId, packetSize), FrameImage::owning(image.bytes));
+}
+
 Packets tcpPieces(const StreamImage& image, uint16_t blockId, std::size_t pieceBytes) {
-    Packets pieces;
-    pieces.push_back(leaderOf(image, blockId));
-    for (std::span<const uint8_t> slice : slices(image.bytes, pieceBytes)) {
-        pieces.emplace_back(slice.begin(), slice.end());
-    }
-    pieces.push_back(trailerOf(blockId, 1));
-    return pieces;
+    return materialize(tcpPlan(infoOf(image), blockId, pieceBytes), FrameImage::owning(image.bytes));
 }
 
 }  // namespace hxsim

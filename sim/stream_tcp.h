@@ -2,6 +2,8 @@
 // streams over the connection a host opened last.
 #pragma once
 
+#include <sys/uio.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -31,6 +33,8 @@ public:
     bool drainIncoming();
     // Sends what the socket takes now of `bytes`; `sent` says how much.
     SendResult send(std::span<const uint8_t> bytes, std::size_t& sent);
+    // The same for bytes gathered from several pieces, in one system call.
+    SendResult send(std::span<const iovec> parts, std::size_t& sent);
     // Resets the connection as a broken link would (the host sees it end at once).
     void cut();
     int lastError() const { return lastError_; }

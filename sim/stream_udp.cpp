@@ -48,4 +48,41 @@ UdpStreamLink::SendResult UdpStreamLink::send(std::span<const uint8_t> datagram,
     }
 }
 
+UdpStreamLink::SendResult UdpStreamLink::sendMany(std::span<iovec> parts, std::span<const std::size_t> counts,
+                                                  Endpoint to, std::size_t& sent) {
+    sent = 0;
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(to.port);
+    target.sin_addr.s_addr = htonl(to.address);
+    headers_.assign(counts.size(), mmsghdr{});
+    std::size_t first = 0;
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        msghdr& message = headers_[i].msg_hdr;
+        message.msg_name = &target;
+        message.msg_namelen = sizeof target;
+        message.msg_iov = parts.data() + first;
+        message.msg_iovlen = counts[i];
+        first += counts[i];
+    }
+    while (sent < headers_.size()) {
+        const auto left = static_cast<unsigned>(headers_.size() - sent);
+        const int count = ::sendmmsg(socket_.get(), headers_.data() + sent, left, MSG_DONTWAIT);
+        if (count > 0) {
+            sent += static_cast<std::size_t>(count);
+            continue;
+        }
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        lastError_ = count < 0 ? errno : EIO;
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS)) {
+            return SendResult::Blocked;
+        }
+        ++sent;  // the refused datagram is given up, as a lost one would be
+        return SendResult::Failed;
+    }
+    return SendResult::Sent;
+}
+
 }  // namespace hxsim

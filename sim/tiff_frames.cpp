@@ -61,12 +61,11 @@ uint16_t sample(uint32_t frameNumber, uint32_t serial, uint32_t width, uint32_t 
     return value;
 }
 
-std::vector<uint8_t> encode(uint32_t frameNumber, uint32_t serial, const FrameGeometry& geometry) {
+std::vector<uint8_t> directory(const FrameGeometry& geometry) {
     const uint32_t width = geometry.width;
     const uint32_t height = geometry.height;
     const uint16_t bits = bitsPerSample(geometry.pixelFormat);
-    const uint64_t samples = uint64_t{width} * height;
-    const auto dataBytes = static_cast<uint32_t>(samples * (bits / 8));
+    const auto dataBytes = static_cast<uint32_t>(uint64_t{width} * height * (bits / 8));
     const std::array<Entry, 10> entries{{{256, kLong, width},          // ImageWidth
                                          {257, kLong, height},         // ImageLength
                                          {258, kShort, bits},          // BitsPerSample
@@ -78,7 +77,7 @@ std::vector<uint8_t> encode(uint32_t frameNumber, uint32_t serial, const FrameGe
                                          {279, kLong, dataBytes},      // StripByteCounts
                                          {284, kShort, 1}}};           // PlanarConfiguration: chunky
     std::vector<uint8_t> file;
-    file.reserve(kPixelOffset + dataBytes);
+    file.reserve(kPixelOffset);
     LittleEndianWriter out(file);
     out.u16(0x4949);  // "II"
     out.u16(42);
@@ -89,8 +88,16 @@ std::vector<uint8_t> encode(uint32_t frameNumber, uint32_t serial, const FrameGe
     }
     out.u32(0);  // no further directory
     file.resize(kPixelOffset, 0);
+    return file;
+}
+
+std::vector<uint8_t> encode(uint32_t frameNumber, uint32_t serial, const FrameGeometry& geometry) {
+    const uint16_t bits = bitsPerSample(geometry.pixelFormat);
+    const uint64_t samples = uint64_t{geometry.width} * geometry.height;
+    std::vector<uint8_t> file = directory(geometry);
+    file.reserve(kPixelOffset + samples * (bits / 8));
     std::vector<uint8_t> pixels(samples);
-    SyntheticImage::render(frameNumber, serial, bytePerPixel(width, height), pixels);
+    SyntheticImage::render(frameNumber, serial, bytePerPixel(geometry.width, geometry.height), pixels);
     for (uint8_t value : pixels) {
         file.push_back(value);
         if (bits == 16) {

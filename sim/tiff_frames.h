@@ -21,6 +21,8 @@ namespace TiffFrame {
 inline constexpr uint32_t kPixelOffset = 256;
 
 std::vector<uint8_t> encode(uint32_t frameNumber, uint32_t serial, const FrameGeometry& geometry);
+// The kPixelOffset bytes ahead of the samples, the same for every frame of a geometry.
+std::vector<uint8_t> directory(const FrameGeometry& geometry);
 // 8 or 16.
 uint16_t bitsPerSample(uint32_t pixelFormat);
 // The value of sample (x, y).

@@ -72,7 +72,7 @@ void CameraOperations::setSensor(std::unique_ptr<SensorOperations> sensor)
 
 void CameraOperations::setSensorFlag(uint8_t flag)
 {
-    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    std::lock_guard<std::mutex> state(stateMutex_);
     sensor_->setFlag(flag);
 }
 
@@ -95,7 +95,7 @@ bool CameraOperations::refresh(RegisterCache& registers, uint8_t* counter)
     std::lock_guard<std::mutex> oneAtATime(refreshMutex_);
     RegisterPairs pairs;
     {
-        std::lock_guard<std::recursive_mutex> state(stateMutex_);
+        std::lock_guard<std::mutex> state(stateMutex_);
         for (const auto& entry : registers) {
             pairs.emplace_back(entry.first, 0);
         }
@@ -112,7 +112,7 @@ bool CameraOperations::refresh(RegisterCache& registers, uint8_t* counter)
     if (!read) {
         return false;
     }
-    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    std::lock_guard<std::mutex> state(stateMutex_);
     for (const auto& [reg, value] : pairs) {
         registers[reg] = value;
     }
@@ -126,7 +126,7 @@ bool CameraOperations::refresh(std::map<uint32_t, std::string>& texts, uint8_t* 
 {
     std::vector<uint32_t> addresses;
     {
-        std::lock_guard<std::recursive_mutex> state(stateMutex_);
+        std::lock_guard<std::mutex> state(stateMutex_);
         for (const auto& entry : texts) {
             addresses.push_back(entry.first);
         }
@@ -144,7 +144,7 @@ bool CameraOperations::refresh(std::map<uint32_t, std::string>& texts, uint8_t* 
     if (!complete) {
         return false;
     }
-    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    std::lock_guard<std::mutex> state(stateMutex_);
     for (auto& [start, text] : read) {
         texts[start] = std::move(text);
     }

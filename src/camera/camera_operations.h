@@ -24,8 +24,9 @@
 //
 // Threads: the get and set operations run on API caller threads; handleNotification,
 // handleSubscription and handleStreaming on the camera's service thread. The state mutex guards
-// the cached records and register caches and is never held across a camera exchange; the
-// settings mutex serialises the setters of one camera and may span their exchanges.
+// the cached records and register caches and is never held across a camera exchange, nor while
+// anything is called that takes it again (so it is a plain mutex); the settings mutex serialises
+// the setters of one camera and may span their exchanges.
 class CameraOperations : public ServiceOperations {
 public:
     // The camera's object, built on first use; null (and one log line) when the camera is not
@@ -80,7 +81,7 @@ protected:
     const std::string name_;
     uint32_t downloadFormatFlags_ = 0;
     uint32_t subscriptionCount_ = 0;
-    mutable std::recursive_mutex stateMutex_;
+    mutable std::mutex stateMutex_;
     std::mutex settingsMutex_;
     // Held across a group's read and store, so a refresh that began before a write cannot store
     // its older values over those of a refresh that began after it.

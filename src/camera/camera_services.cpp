@@ -198,11 +198,6 @@ void CameraServices::setCameraName(const std::string& name)
     name_ = name;
 }
 
-bool CameraServices::hasOperations() const
-{
-    return operations() != nullptr;
-}
-
 std::shared_ptr<ServiceOperations> CameraServices::operations() const
 {
     auto source = currentSource();

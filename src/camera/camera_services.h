@@ -47,8 +47,6 @@ public:
     // The camera's name: the name discovery gave it, else its dotted address.
     std::string cameraName() const;
     void setCameraName(const std::string& name);
-    // True when the camera has an operations object.
-    virtual bool hasOperations() const;
 
     void getAnalogGain(HX_ANALOG_GAIN* out);
     void setAnalogGain(HX_ANALOG_GAIN* in);

@@ -68,16 +68,17 @@ std::shared_ptr<HxComm> HxComm::factory(uint32_t cameraAddress)
     return channel;
 }
 
-// A channel that could not start (all ports taken) is joined and not registered, so a later
-// request tries again once ports are free.
+// A channel that could not open (all ports taken) is not registered, so a later request tries
+// again once ports are free. The channel opens on this thread, so its thread starts only once it
+// can serve.
 std::shared_ptr<HxComm> HxComm::startChannel(uint32_t cameraAddress)
 {
     try {
         std::shared_ptr<HxComm> channel(new HxComm(cameraAddress));
+        if (!channel->open())
+            return nullptr;
         channel->start();
-        if (channel->started_.wait())
-            return channel;
-        channel->join();
+        return channel;
     } catch (const std::exception& error) {
         HLV_LOG("%s(%s): Could not start the channel: %s", "HxComm::factory", dotted(cameraAddress).c_str(),
                 error.what());

@@ -17,8 +17,6 @@
 
 #include "hlv_thread/msg_thread.h"
 #include "control/hx_comm_messages.h"
-#include "control/signalled_queue.h"
-#include "control/start_signal.h"
 #include "control/udp_socket.h"
 
 namespace HX_COMM {
@@ -36,7 +34,7 @@ class PollSet;
 // halts, purges, age-out ticks, event datagrams, and control datagrams that arrive while no
 // caller is reading. The exchange lock guards the pending table, the request id, the reading
 // role and every pending request; the control socket is written only under it.
-class HxComm : private HLV_THREAD::MsgThread {
+class HxComm : private HLV_THREAD::MsgThread, private HX_COMM::RequestChannel {
 public:
     // close() with this address closes every channel and refuses new ones.
     static constexpr uint32_t ALL_CAMERAS = 0xFFFFFFFF;
@@ -82,7 +80,7 @@ public:
     ~HxComm() override;
 
     uint32_t cameraAddress() const;
-    const std::string& cameraName() const;
+    const std::string& cameraName() const override;
     ChannelPorts ports() const;
     bool faulted() const;
     // The stream socket, read only by the stream receiver; nullptr before the channel started.
@@ -97,10 +95,6 @@ private:
     struct Pending {
         HX_COMM::RequestMessage* request;
         int32_t age;
-    };
-    struct Command {
-        std::vector<uint8_t> datagram;
-        bool ackRequired = true;
     };
     using Message = HLV_THREAD::Message;
     using ExchangeLock = std::unique_lock<std::mutex>;
@@ -121,7 +115,8 @@ private:
     static uint32_t exchange(const char* who, HX_COMM::RequestMessage& request);
     static uint32_t failureResult(const HX_COMM::RequestMessage& request);
 
-    // Thread body and message dispatch (hx_comm_engine.cpp).
+    // Opening, thread body and message dispatch (hx_comm_engine.cpp).
+    bool open();
     void run() override;
     void messageHandle(Message* message) override;
     void ownerMessage(Message* message) override;
@@ -141,10 +136,10 @@ private:
     void awaitCompletion(HX_COMM::RequestMessage& request, ExchangeLock& lock);
     bool receiveUntilCompleted(const HX_COMM::RequestMessage& request);
     bool isCompleted(const HX_COMM::RequestMessage& request);
-    Command buildCommand(HX_COMM::RequestMessage& request, uint16_t requestId);
     uint16_t nextRequestId();
     bool sendToCamera(std::span<const uint8_t> datagram, const char* who, bool singleRead = false);
     void pokeReg(uint32_t regAddress, uint32_t value);
+    void closeWriteGate() override;
     void settle(HX_COMM::RequestMessage& request, uint32_t status);
     void complete(HX_COMM::RequestMessage& request, uint32_t status);
     void failPending(bool channelDown, const char* who);
@@ -155,16 +150,11 @@ private:
     void drainControlSocket(const HX_COMM::RequestMessage* awaited);
     void handleControlDatagram(std::span<const uint8_t> datagram, uint32_t sourceAddress, uint16_t sourcePort);
     void processAck(std::span<const uint8_t> datagram);
-    uint32_t finishRequest(HX_COMM::RequestMessage& request, std::span<const uint8_t> datagram);
-    uint32_t finishReadReg(HX_COMM::ReadRegMessage& request, std::span<const uint8_t> datagram);
-    uint32_t finishReadMultiReg(HX_COMM::ReadMultiRegMessage& request, std::span<const uint8_t> datagram);
-    uint32_t finishWrite(HX_COMM::RequestMessage& request, std::span<const uint8_t> datagram);
-    uint32_t finishReadMem(HX_COMM::ReadMemMessage& request, std::span<const uint8_t> datagram);
     void handleAgeOutTick();
     void ageOut();
     void handleHmpMsg(HX_COMM::HMPMessage* message);
 
-    // Operating-system half (hx_comm_posix.cpp).
+    // Sockets and the wait loop (hx_comm_sockets.cpp).
     void classInit();
     bool startComms();
     bool bindControlPort();
@@ -200,10 +190,8 @@ private:
     std::unique_ptr<HX_PLATFORM::EventFd> readerWake_;
     std::unique_ptr<HX_PLATFORM::PollSet> readerPoll_;
 
-    SignalledQueue queue_;
-    // Set once the channel stops taking requests (halt handled, or the loop ended); a closed
-    // queue means the same for messages.
+    // Set once the channel stops taking requests (halt handled, or the loop ended); a halted
+    // message queue means the same for messages.
     std::atomic<bool> halted_{false};
-    StartSignal started_;
     std::once_flag closeFlag_;
 };

@@ -1,5 +1,5 @@
-// A camera's control channel: the thread body, the start-up hand-shake with the factory, message
-// dispatch, halt, and the end of a channel that fails whatever still waits on it.
+// A camera's control channel: opening it, the thread body, message dispatch, halt, and the end of
+// a channel that fails whatever still waits on it.
 #include <exception>
 #include <memory>
 
@@ -13,48 +13,52 @@ using HLV_THREAD::MESSAGE_FAILED;
 
 namespace {
 
-const char* knownMessageName(uint32_t id)
-{
-    switch (id) {
-    case HX_COMM::HMP_MSG:
-        return "HX_COMM::HMPMessage";
-    case HX_COMM::AGE_OUT_TICK:
-        return "HX_COMM::AgeOutTick";
-    case HX_COMM::PURGE_MSG:
-        return "HX_COMM::PurgeMessage";
-    case HX_COMM::READ_REG_MSG:
-        return "HX_COMM::ReadRegMessage";
-    case HX_COMM::WRITE_REG_MSG:
-        return "HX_COMM::WriteRegMessage";
-    case HX_COMM::READ_MEM_MSG:
-        return "HX_COMM::ReadMemMessage";
-    case HX_COMM::WRITE_MEM_MSG:
-        return "HX_COMM::WriteMemMessage";
-    case HX_COMM::READ_MULTI_REG_MSG:
-        return "HX_COMM::ReadMultiRegMessage";
-    case HX_COMM::WRITE_MULTI_REG_MSG:
-        return "HX_COMM::WriteMultiRegMessage";
-    default:
-        return nullptr;
-    }
-}
+struct MessageName {
+    uint32_t id;
+    const char* name;
+};
+
+constexpr MessageName MESSAGE_NAMES[] = {
+    {HX_COMM::HMP_MSG, "HX_COMM::HMPMessage"},
+    {HX_COMM::AGE_OUT_TICK, "HX_COMM::AgeOutTick"},
+    {HX_COMM::PURGE_MSG, "HX_COMM::PurgeMessage"},
+    {HX_COMM::READ_REG_MSG, "HX_COMM::ReadRegMessage"},
+    {HX_COMM::WRITE_REG_MSG, "HX_COMM::WriteRegMessage"},
+    {HX_COMM::READ_MEM_MSG, "HX_COMM::ReadMemMessage"},
+    {HX_COMM::WRITE_MEM_MSG, "HX_COMM::WriteMemMessage"},
+    {HX_COMM::READ_MULTI_REG_MSG, "HX_COMM::ReadMultiRegMessage"},
+    {HX_COMM::WRITE_MULTI_REG_MSG, "HX_COMM::WriteMultiRegMessage"},
+};
 
 } // namespace
+
+// Runs on the creating thread before the channel's thread starts: sockets, the opening datagram
+// and the age-out ticks. A channel that could not open has failed everything waiting on it.
+bool HxComm::open()
+{
+    try {
+        if (startComms()) {
+            sendOpeningDatagram();
+            ageTimer_ = std::make_unique<HX_COMM::MessageAgeTimer>(*this);
+            ageTimer_->start();
+            return true;
+        }
+        HLV_LOG("%s: Unable to start communicating!", "HxComm::run");
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s: Exception during HxComm; terminating: %s", "HxComm::run", error.str().c_str());
+    } catch (const std::exception& error) {
+        HLV_LOG("%s: Exception during HxComm; terminating: %s", "HxComm::run", error.what());
+    }
+    endChannel();
+    return false;
+}
 
 void HxComm::run()
 {
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::run", cameraName_.c_str());
     try {
-        if (!startComms()) {
-            HLV_LOG("%s: Unable to start communicating!", "HxComm::run");
-        } else {
-            sendOpeningDatagram();
-            started_.report(true);
-            ageTimer_ = std::make_unique<HX_COMM::MessageAgeTimer>(*this);
-            ageTimer_->start();
-            while (!loopFinished())
-                processLoop();
-        }
+        while (!loopFinished())
+            processLoop();
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s: Exception during HxComm; terminating: %s", "HxComm::run", error.str().c_str());
     } catch (const std::exception& error) {
@@ -63,7 +67,6 @@ void HxComm::run()
         HLV_LOG("%s: Unknown exception caught.", "HxComm::run");
     }
     endChannel();
-    started_.report(false);
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Done", "HxComm::run", cameraName_.c_str());
 }
 
@@ -79,13 +82,13 @@ void HxComm::endChannel()
         std::lock_guard<std::mutex> guard(exchangeLock_);
         failPending(true, "HxComm::endChannel");
     }
-    for (Message* message : queue_.close())
+    for (Message* message : closeQueue())
         message->refuse(this);
 }
 
 bool HxComm::loopFinished()
 {
-    return halted() && queue_.empty();
+    return halted() && !messagesWaiting();
 }
 
 // Handlers catch what they can; anything that still escapes is logged here so that one bad
@@ -188,6 +191,9 @@ void HxComm::ownerMessage(Message* message)
 
 std::string HxComm::messageName(uint32_t id) const
 {
-    const char* name = knownMessageName(id);
-    return name != nullptr ? name : MsgThread::messageName(id);
+    for (const MessageName& known : MESSAGE_NAMES) {
+        if (known.id == id)
+            return known.name;
+    }
+    return MsgThread::messageName(id);
 }

@@ -4,6 +4,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -29,9 +32,33 @@ enum : uint32_t {
     WRITE_MULTI_REG_MSG = HX_MESSAGE_IDS::INTERNAL_START + 9,
 };
 
+// A request's command as it goes on the wire, and whether the camera answers it.
+struct Command {
+    std::vector<uint8_t> datagram;
+    bool ackRequired = true;
+};
+
+// The channel as a request sees it while it is encoded or completed: the camera's name for log
+// lines, and the write-gate close after a failed write.
+class RequestChannel {
+public:
+    virtual const std::string& cameraName() const = 0;
+    virtual void closeWriteGate() = 0;
+
+protected:
+    ~RequestChannel() = default;
+};
+
+// How many registers a request carries, and the most one datagram takes.
+struct RegisterExtent {
+    std::size_t count;
+    std::size_t limit;
+};
+
 // A register or memory request. The caller builds it on its stack and waits for it; while it is
 // pending, the channel's exchange lock guards it. It ends done or failed, with the camera's
-// status of the exchange.
+// status of the exchange. Each kind knows its command, the answer it expects and how an answer
+// completes it (hx_comm_request_kinds.cpp).
 class RequestMessage {
 public:
     RequestMessage(uint32_t id, uint32_t camera)
@@ -41,6 +68,18 @@ public:
     virtual ~RequestMessage() = default;
     RequestMessage(const RequestMessage&) = delete;
     RequestMessage& operator=(const RequestMessage&) = delete;
+
+    // The command for this request under requestId; an empty datagram when it cannot be built.
+    virtual Command encode(uint16_t requestId, RequestChannel& channel) const = 0;
+    // The acknowledge code that answers this request.
+    virtual uint16_t expectedAnswer() const = 0;
+    // Takes the result from a fitting acknowledge; returns the completion status (done or failed)
+    // and leaves the camera's status in cameraStatus.
+    virtual uint32_t takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel) = 0;
+    // Register lists: their size against what one datagram takes; nothing for other requests.
+    virtual std::optional<RegisterExtent> registerExtent() const { return std::nullopt; }
+    // A single register read words a failed send differently.
+    virtual bool singleRead() const { return false; }
 
     uint32_t req;
     uint32_t status = HLV_THREAD::MESSAGE_PENDING;
@@ -59,6 +98,11 @@ public:
         : RequestMessage(READ_REG_MSG, camera), regAddress(reg)
     {
     }
+    Command encode(uint16_t requestId, RequestChannel& channel) const override;
+    uint16_t expectedAnswer() const override;
+    uint32_t takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel) override;
+    bool singleRead() const override { return true; }
+
     uint32_t regAddress;
     uint32_t value = 0;
 };
@@ -69,6 +113,10 @@ public:
         : RequestMessage(WRITE_REG_MSG, camera), regAddress(reg), value(newValue)
     {
     }
+    Command encode(uint16_t requestId, RequestChannel& channel) const override;
+    uint16_t expectedAnswer() const override;
+    uint32_t takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel) override;
+
     uint32_t regAddress;
     uint32_t value;
 };
@@ -79,6 +127,11 @@ public:
         : RequestMessage(READ_MULTI_REG_MSG, camera), pairs(std::move(list))
     {
     }
+    Command encode(uint16_t requestId, RequestChannel& channel) const override;
+    uint16_t expectedAnswer() const override;
+    uint32_t takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel) override;
+    std::optional<RegisterExtent> registerExtent() const override;
+
     RegisterList pairs;
 };
 
@@ -88,6 +141,11 @@ public:
         : RequestMessage(WRITE_MULTI_REG_MSG, camera), pairs(std::move(list))
     {
     }
+    Command encode(uint16_t requestId, RequestChannel& channel) const override;
+    uint16_t expectedAnswer() const override;
+    uint32_t takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel) override;
+    std::optional<RegisterExtent> registerExtent() const override;
+
     RegisterList pairs;
 };
 
@@ -97,6 +155,10 @@ public:
         : RequestMessage(READ_MEM_MSG, camera), startAddress(start), byteCount(count)
     {
     }
+    Command encode(uint16_t requestId, RequestChannel& channel) const override;
+    uint16_t expectedAnswer() const override;
+    uint32_t takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel) override;
+
     uint32_t startAddress;
     // 0 asks for the most one datagram carries.
     std::size_t byteCount;
@@ -109,9 +171,19 @@ public:
         : RequestMessage(WRITE_MEM_MSG, camera), startAddress(start), data(std::move(bytes))
     {
     }
+    Command encode(uint16_t requestId, RequestChannel& channel) const override;
+    uint16_t expectedAnswer() const override;
+    uint32_t takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel) override;
+
     uint32_t startAddress;
     std::vector<uint8_t> data;
 };
+
+// The header fields as they arrived, whether or not the rest of the datagram makes sense, so a
+// malformed acknowledge still finds (and fails) the request it answers.
+HX_WIRE::AckHeader rawAckHeader(std::span<const uint8_t> datagram);
+// The status to report for an acknowledge that carried no usable result.
+uint16_t unusableStatus(const HX_WIRE::AckHeader& header);
 
 // One datagram read from the event socket, with where it came from.
 class HMPMessage : public HLV_THREAD::Message {

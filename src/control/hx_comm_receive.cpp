@@ -18,47 +18,7 @@ using HLV_THREAD::MESSAGE_FAILED;
 namespace Code = HX_WIRE::ControlCode;
 namespace Status = HX_WIRE::CameraStatus;
 
-namespace {
-
-
-// The header fields as they arrived, whether or not the rest of the datagram makes sense, so a
-// malformed acknowledge still finds (and fails) the request it answers.
-HX_WIRE::AckHeader rawAckHeader(std::span<const uint8_t> datagram)
-{
-    HX_WIRE::ByteReader in(datagram);
-    HX_WIRE::AckHeader header;
-    header.status = in.u16();
-    header.answer = in.u16();
-    header.length = in.u16();
-    header.ackId = in.u16();
-    return header;
-}
-
-// The status to report for an acknowledge that carried no usable result.
-uint16_t unusableStatus(const HX_WIRE::AckHeader& header)
-{
-    return header.status != Status::kSuccess ? header.status : Status::kGenericError;
-}
-
-bool answers(uint32_t requestId, uint16_t answer)
-{
-    switch (requestId) {
-    case HX_COMM::READ_REG_MSG:
-    case HX_COMM::READ_MULTI_REG_MSG:
-        return answer == Code::kReadRegAck;
-    case HX_COMM::WRITE_REG_MSG:
-    case HX_COMM::WRITE_MULTI_REG_MSG:
-        return answer == Code::kWriteRegAck;
-    case HX_COMM::READ_MEM_MSG:
-        return answer == Code::kReadMemAck;
-    case HX_COMM::WRITE_MEM_MSG:
-        return answer == Code::kWriteMemAck;
-    default:
-        return false;
-    }
-}
-
-} // namespace
+using HX_COMM::rawAckHeader;
 
 // Reads the datagrams waiting on the control socket and handles each. A caller reading for its
 // own request stops as soon as that request has ended, so its answer costs it no further reads;
@@ -148,100 +108,14 @@ void HxComm::processAck(std::span<const uint8_t> datagram)
     }
     HX_COMM::RequestMessage& request = *found->second.request;
     pending_.erase(found);
-    if (!answers(request.req, header.answer)) {
+    if (header.answer != request.expectedAnswer()) {
         HLV_LOG("%s(%s): Answer 0x%04X does not fit message %d [0x%x]; no result taken", who, cameraName_.c_str(),
                 header.answer, header.ackId, request.req);
-        request.cameraStatus = unusableStatus(header);
+        request.cameraStatus = HX_COMM::unusableStatus(header);
         complete(request, MESSAGE_FAILED);
         return;
     }
-    complete(request, finishRequest(request, datagram));
-}
-
-// Fills the request from its acknowledge; returns the completion status.
-uint32_t HxComm::finishRequest(HX_COMM::RequestMessage& request, std::span<const uint8_t> datagram)
-{
-    switch (request.req) {
-    case HX_COMM::READ_REG_MSG:
-        return finishReadReg(static_cast<HX_COMM::ReadRegMessage&>(request), datagram);
-    case HX_COMM::READ_MULTI_REG_MSG:
-        return finishReadMultiReg(static_cast<HX_COMM::ReadMultiRegMessage&>(request), datagram);
-    case HX_COMM::READ_MEM_MSG:
-        return finishReadMem(static_cast<HX_COMM::ReadMemMessage&>(request), datagram);
-    default:
-        return finishWrite(request, datagram);
-    }
-}
-
-// A read completes as done whatever the camera's status, as long as a value came with it.
-uint32_t HxComm::finishReadReg(HX_COMM::ReadRegMessage& request, std::span<const uint8_t> datagram)
-{
-    const auto ack = HX_WIRE::decodeReadRegAck(datagram);
-    if (!ack || ack->values.empty()) {
-        const HX_WIRE::AckHeader header = rawAckHeader(datagram);
-        HLV_LOG("%s(%s): No value in the answer to message %d, length=%d", "HxComm::finishReadReg",
-                cameraName_.c_str(), header.ackId, header.length);
-        request.cameraStatus = unusableStatus(header);
-        return MESSAGE_FAILED;
-    }
-    request.value = ack->values.front();
-    request.cameraStatus = ack->header.status;
-    return MESSAGE_DONE;
-}
-
-uint32_t HxComm::finishReadMultiReg(HX_COMM::ReadMultiRegMessage& request, std::span<const uint8_t> datagram)
-{
-    const auto ack = HX_WIRE::decodeReadRegAck(datagram);
-    const HX_WIRE::AckHeader header = rawAckHeader(datagram);
-    const std::size_t returned = ack ? ack->values.size() : 0;
-    if (!ack || returned != request.pairs.size()) {
-        HLV_LOG("%s: Mismatch between request list (%d) and returned values list (%d)", "HxComm::finishReadMultiReg",
-                static_cast<int>(request.pairs.size()), static_cast<int>(returned));
-        request.cameraStatus = unusableStatus(header);
-        return MESSAGE_FAILED;
-    }
-    for (std::size_t i = 0; i < returned; ++i)
-        request.pairs[i].second = ack->values[i];
-    request.cameraStatus = header.status;
-    return MESSAGE_DONE;
-}
-
-// Register and memory writes: only the status counts, and for a multi-register write the index
-// of pairs written must cover every pair sent (the caller's and the two gate pairs).
-uint32_t HxComm::finishWrite(HX_COMM::RequestMessage& request, std::span<const uint8_t> datagram)
-{
-    const HX_WIRE::AckHeader header = rawAckHeader(datagram);
-    request.cameraStatus = header.status;
-    if (request.cameraStatus == Status::kSuccess && request.req == HX_COMM::WRITE_MULTI_REG_MSG) {
-        const auto ack = HX_WIRE::decodeWriteRegAck(datagram);
-        const std::size_t expected = static_cast<HX_COMM::WriteMultiRegMessage&>(request).pairs.size() + 2;
-        const long index = ack ? static_cast<long>(ack->index) : -1;
-        if (index != static_cast<long>(expected)) {
-            HLV_LOG("%s: dataIndex [%ld] != reqlen [%zu]", "HxComm::finishWrite", index, expected);
-            request.cameraStatus = Status::kGenericError;
-        }
-    }
-    if (request.cameraStatus == Status::kSuccess)
-        return MESSAGE_DONE;
-    HLV_LOG("%s(%s): Write failed, status=0x%x", "HxComm::finishWrite", cameraName_.c_str(), request.cameraStatus);
-    pokeReg(HX_WIRE::kWriteGateRegister, HX_WIRE::kWriteGateClosed);
-    return MESSAGE_FAILED;
-}
-
-uint32_t HxComm::finishReadMem(HX_COMM::ReadMemMessage& request, std::span<const uint8_t> datagram)
-{
-    const auto ack = HX_WIRE::decodeReadMemAck(datagram);
-    if (!ack) {
-        const HX_WIRE::AckHeader header = rawAckHeader(datagram);
-        HLV_LOG("%s(%s): Error reading reg_addr: 0x%04X, length=%d", "HxComm::finishReadMem", cameraName_.c_str(),
-                request.startAddress, header.length);
-        request.cameraStatus = unusableStatus(header);
-        return MESSAGE_FAILED;
-    }
-    const std::size_t count = std::min<std::size_t>(ack->data.size(), HX_WIRE::effectiveReadCount(request.byteCount));
-    request.data.assign(ack->data.begin(), ack->data.begin() + static_cast<std::ptrdiff_t>(count));
-    request.cameraStatus = ack->header.status;
-    return MESSAGE_DONE;
+    complete(request, request.takeAnswer(datagram, *this));
 }
 
 // A tick ages the pending requests, then reads control datagrams that came while no caller was

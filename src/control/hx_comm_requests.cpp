@@ -11,27 +11,6 @@ using HLV_THREAD::MESSAGE_DONE;
 using HLV_THREAD::MESSAGE_FAILED;
 using HX_WIRE::RegisterPair;
 
-namespace {
-
-std::vector<RegisterPair> toWirePairs(const HX_COMM::RegisterList& pairs)
-{
-    std::vector<RegisterPair> wire;
-    wire.reserve(pairs.size());
-    for (const auto& [address, value] : pairs)
-        wire.push_back({address, value});
-    return wire;
-}
-
-std::vector<uint32_t> addressesOf(const HX_COMM::RegisterList& pairs)
-{
-    std::vector<uint32_t> addresses;
-    addresses.reserve(pairs.size());
-    for (const auto& pair : pairs)
-        addresses.push_back(pair.first);
-    return addresses;
-}
-
-} // namespace
 
 // Runs on the caller's thread. Every path ends the request exactly once before returning: here,
 // or when its acknowledge, its age-out, a purge or a halt comes. Exceptions can only leave before
@@ -89,9 +68,8 @@ bool HxComm::admit(HX_COMM::RequestMessage& request)
 bool HxComm::sendRequest(HX_COMM::RequestMessage& request)
 {
     const uint16_t id = nextRequestId();
-    const Command command = buildCommand(request, id);
-    const bool singleRead = request.req == HX_COMM::READ_REG_MSG;
-    if (command.datagram.empty() || !sendToCamera(command.datagram, "HxComm::handleRequest", singleRead)) {
+    const HX_COMM::Command command = request.encode(id, *this);
+    if (command.datagram.empty() || !sendToCamera(command.datagram, "HxComm::handleRequest", request.singleRead())) {
         request.cameraStatus = HX_WIRE::CameraStatus::kGenericError;
         settle(request, MESSAGE_FAILED);
         return false;
@@ -159,87 +137,19 @@ bool HxComm::isCompleted(const HX_COMM::RequestMessage& request)
 // costing its caller the whole age-out.
 bool HxComm::withinLimits(HX_COMM::RequestMessage& request) const
 {
-    std::size_t count = 0;
-    std::size_t limit = 0;
-    if (auto* read = dynamic_cast<HX_COMM::ReadMultiRegMessage*>(&request)) {
-        count = read->pairs.size();
-        limit = HX_WIRE::kMaxReadAddresses;
-    } else if (auto* write = dynamic_cast<HX_COMM::WriteMultiRegMessage*>(&request)) {
-        count = write->pairs.size();
-        limit = HX_WIRE::kMaxGatedCallerPairs;
-    }
-    if (count <= limit)
+    const std::optional<HX_COMM::RegisterExtent> extent = request.registerExtent();
+    if (!extent || extent->count <= extent->limit)
         return true;
     HLV_LOG("%s(%s): %zu registers do not fit one datagram (at most %zu)", "HxComm::handleRequest",
-            cameraName_.c_str(), count, limit);
+            cameraName_.c_str(), extent->count, extent->limit);
     return false;
 }
 
 // An empty register list asks nothing of the camera.
 bool HxComm::needsNoExchange(const HX_COMM::RequestMessage& request) const
 {
-    if (auto* read = dynamic_cast<const HX_COMM::ReadMultiRegMessage*>(&request))
-        return read->pairs.empty();
-    if (auto* write = dynamic_cast<const HX_COMM::WriteMultiRegMessage*>(&request))
-        return write->pairs.empty();
-    return false;
-}
-
-// One case per request type, each a few lines; kept together so the wire form of every request
-// reads in one place.
-HxComm::Command HxComm::buildCommand(HX_COMM::RequestMessage& request, uint16_t requestId)
-{
-    const char* who = "HxComm::buildCommand";
-    const char* camera = cameraName_.c_str();
-    Command command;
-    switch (request.req) {
-    case HX_COMM::READ_REG_MSG: {
-        auto& read = static_cast<HX_COMM::ReadRegMessage&>(request);
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): msg_id=%d, reg_addr=0x%08x/0x%08x", who, camera, requestId,
-                  read.regAddress, read.regAddress);
-        const uint32_t address[] = {read.regAddress};
-        command.datagram = HX_WIRE::encodeReadRegCmd(address, requestId);
-        break;
-    }
-    case HX_COMM::READ_MULTI_REG_MSG: {
-        auto& read = static_cast<HX_COMM::ReadMultiRegMessage&>(request);
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): reg count=%zu", who, camera, read.pairs.size());
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s) msg_id=%d", who, camera, requestId);
-        command.datagram = HX_WIRE::encodeReadRegCmd(addressesOf(read.pairs), requestId);
-        break;
-    }
-    case HX_COMM::WRITE_REG_MSG: {
-        auto& write = static_cast<HX_COMM::WriteRegMessage&>(request);
-        const HX_WIRE::WritePlan plan = HX_WIRE::planSingleWrite(write.regAddress, write.value);
-        command.ackRequired = plan.ackRequired;
-        command.datagram = HX_WIRE::encodeWriteRegCmd(plan.pairs, plan.ackRequired, requestId);
-        break;
-    }
-    case HX_COMM::WRITE_MULTI_REG_MSG: {
-        auto& write = static_cast<HX_COMM::WriteMultiRegMessage&>(request);
-        const HX_WIRE::WritePlan plan = HX_WIRE::planMultiWrite(toWirePairs(write.pairs));
-        if (!plan.ackRequired) {
-            for (const auto& pair : write.pairs)
-                HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Addr: 0x%x doesn't need ack", who, camera, pair.first);
-        }
-        command.ackRequired = plan.ackRequired;
-        command.datagram = HX_WIRE::encodeWriteRegCmd(plan.pairs, plan.ackRequired, requestId);
-        break;
-    }
-    case HX_COMM::READ_MEM_MSG: {
-        auto& read = static_cast<HX_COMM::ReadMemMessage&>(request);
-        command.datagram = HX_WIRE::encodeReadMemCmd(read.startAddress, read.byteCount, requestId);
-        break;
-    }
-    case HX_COMM::WRITE_MEM_MSG: {
-        auto& write = static_cast<HX_COMM::WriteMemMessage&>(request);
-        command.datagram = HX_WIRE::encodeWriteMemCmd(write.startAddress, write.data, requestId);
-        break;
-    }
-    default:
-        break;
-    }
-    return command;
+    const std::optional<HX_COMM::RegisterExtent> extent = request.registerExtent();
+    return extent && extent->count == 0;
 }
 
 // Ids wrap from 65535 to 0 (exchange lock held). An id still pending (only possible with 65536 requests in flight)
@@ -280,6 +190,11 @@ void HxComm::pokeReg(uint32_t regAddress, uint32_t value)
 {
     const RegisterPair pair[] = {{regAddress, value}};
     sendToCamera(HX_WIRE::encodeWriteRegCmd(pair, false, 0), "HxComm::pokeReg");
+}
+
+void HxComm::closeWriteGate()
+{
+    pokeReg(HX_WIRE::kWriteGateRegister, HX_WIRE::kWriteGateClosed);
 }
 
 // Ends a request that never became pending: nobody else can see it.

@@ -38,10 +38,10 @@ bool readLensDocument(RegisterChannel& channel, uint32_t reg, const char* method
 void MorvaneOperations::getLensStatus(HX_LENS_STATUS* out)
 {
     const char* method = "MorvaneOperations::getLensStatus";
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     if (out == nullptr) {
-        HLV_LOG("%s(%s): lens status pointer unexpectedly null!", method, name_.c_str());
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): lens status pointer unexpectedly null!", method, name_.c_str());
+        HLV_LOG("%s(%s): lens status pointer unexpectedly null!", method, cameraName().c_str());
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): lens status pointer unexpectedly null!", method, cameraName().c_str());
     }
     readLensStatus(*out);
     getLensInfo(out);
@@ -51,58 +51,58 @@ void MorvaneOperations::readLensStatus(HX_LENS_STATUS& record)
 {
     const char* method = "MorvaneOperations::getLensStatus";
     Json::Value document;
-    if (!readLensDocument(channel(), GIGE_REG_LENS_STATUS_JSON, method, name_, "lens status", document,
+    if (!readLensDocument(channel(), GIGE_REG_LENS_STATUS_JSON, method, cameraName(), "lens status", document,
                           record.flags) ||
         !MORVANE_DOCUMENTS::fillLensStatus(document, record, method)) {
         record.flags |= kErrorBit;
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens status could not be read.", method, name_.c_str());
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens status could not be read.", method, cameraName().c_str());
     }
-    std::lock_guard lock(stateMutex_);
+    std::lock_guard lock(stateLock_);
     lensStatus_ = record;
 }
 
 void MorvaneOperations::getLensInfo(HX_LENS_STATUS* out)
 {
     const char* method = "MorvaneOperations::getLensInfo";
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     if (out == nullptr) {
-        HLV_LOG("%s(%s): lens information pointer unexpectedly null!", method, name_.c_str());
+        HLV_LOG("%s(%s): lens information pointer unexpectedly null!", method, cameraName().c_str());
         HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): lens information pointer unexpectedly null!", method,
-                  name_.c_str());
+                  cameraName().c_str());
     }
     Json::Value document;
-    if (!readLensDocument(channel(), GIGE_REG_LENS_INFO_JSON, method, name_, "lens information", document,
+    if (!readLensDocument(channel(), GIGE_REG_LENS_INFO_JSON, method, cameraName(), "lens information", document,
                           out->flags) ||
-        !MORVANE_DOCUMENTS::fillLensInfo(document, *out, method, name_)) {
+        !MORVANE_DOCUMENTS::fillLensInfo(document, *out, method, cameraName())) {
         out->flags |= kErrorBit;
         HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens information could not be read.", method,
-                  name_.c_str());
+                  cameraName().c_str());
     }
 }
 
 void MorvaneOperations::setLensSettings(HX_LENS_SETTINGS* in)
 {
     const char* method = "MorvaneOperations::setLensSettings";
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     if (in == nullptr)
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): lens settings pointer unexpectedly null!", method, name_.c_str());
-    const std::optional<std::string> text = MORVANE_DOCUMENTS::lensSettingsText(*in, method, name_);
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): lens settings pointer unexpectedly null!", method, cameraName().c_str());
+    const std::optional<std::string> text = MORVANE_DOCUMENTS::lensSettingsText(*in, method, cameraName());
     if (!text)
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens settings were not sent.", method, name_.c_str());
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens settings were not sent.", method, cameraName().c_str());
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: json='%s'", method, text->c_str());
     if (const uint32_t result = MORVANE_CHANNELS::writeText(channel(), GIGE_REG_LENS_SETTINGS_JSON, *text);
         result != 0) {
-        HLV_LOG("%s(%s): writeMem() failed [0x%x]", method, name_.c_str(), result);
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens settings were not written.", method, name_.c_str());
+        HLV_LOG("%s(%s): writeMem() failed [0x%x]", method, cameraName().c_str(), result);
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens settings were not written.", method, cameraName().c_str());
     }
 }
 
 bool MorvaneOperations::getTemperature(HX_TEMPERATURE* out)
 {
     const char* method = "MorvaneOperations::getTemperature";
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     if (out == nullptr) {
-        HLV_LOG("%s(%s): Unexpectedly null camera temperature pointer!", method, name_.c_str());
+        HLV_LOG("%s(%s): Unexpectedly null camera temperature pointer!", method, cameraName().c_str());
         return false;
     }
     const MORVANE_CHANNELS::ChunkedText read = MORVANE_CHANNELS::readChunkedText(channel(), GIGE_REG_TELEMETRY_JSON);
@@ -110,14 +110,14 @@ bool MorvaneOperations::getTemperature(HX_TEMPERATURE* out)
     switch (read.failure) {
     case MORVANE_CHANNELS::ChunkedFailure::Rewind:
         HLV_LOG("%s(%s): There was an error writing the GIGE_REG_TELEMETRY_JSON register [0x%x]", method,
-                name_.c_str(), read.result);
+                cameraName().c_str(), read.result);
         break;
     case MORVANE_CHANNELS::ChunkedFailure::Read:
         HLV_LOG("%s: Unable to read the temperature information from the camera! [%d]", method,
                 static_cast<int>(read.result));
         break;
     case MORVANE_CHANNELS::ChunkedFailure::TooLong:
-        HLV_LOG("%s(%s): The temperature text is longer than %d bytes", method, name_.c_str(),
+        HLV_LOG("%s(%s): The temperature text is longer than %d bytes", method, cameraName().c_str(),
                 static_cast<int>(MORVANE_CHANNELS::kMaxChunkedText));
         break;
     case MORVANE_CHANNELS::ChunkedFailure::None:

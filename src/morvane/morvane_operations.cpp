@@ -11,7 +11,7 @@ MorvaneOperations::MorvaneOperations(uint32_t address, std::shared_ptr<RegisterC
                                      std::unique_ptr<SensorOperations> sensor)
     : TarrowOperations(address, std::move(channel), std::move(sensor))
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", "MorvaneOperations::MorvaneOperations", name_.c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", "MorvaneOperations::MorvaneOperations", cameraName().c_str());
     setSensorFlag(0);
     // Lens status and information, playback status, save state and progress, and two registers
     // of the family's own, kept current like the first family's groups.
@@ -26,7 +26,7 @@ MorvaneOperations::MorvaneOperations(uint32_t address, std::shared_ptr<RegisterC
 
 MorvaneOperations::~MorvaneOperations()
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "MorvaneOperations::~MorvaneOperations", name_.c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "MorvaneOperations::~MorvaneOperations", cameraName().c_str());
     stopSavePoller();
 }
 

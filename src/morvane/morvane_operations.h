@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <string>
 
 #include "tarrow/tarrow_operations.h"
@@ -38,8 +39,6 @@ public:
     // Save progress notifications (from the save's poller) become progress events for the
     // subscribed clients; every other notification is the first family's. Service thread.
     void handleNotification(HLV_THREAD::Message& message) override;
-    // True while the save's poller runs.
-    bool savePollerRunning() const;
 
 private:
     void readLensStatus(HX_LENS_STATUS& record);
@@ -47,9 +46,11 @@ private:
     void startSavePoller();
     void stopSavePoller();
 
+    // Guards this family's own state below; taken last, never held while anything else is taken.
+    mutable std::mutex stateLock_;
     // The last lens status read, for diagnostics and the lens events.
     HX_LENS_STATUS lensStatus_{};
-    // The running save (guarded by the state mutex, except the flag).
+    // The running save (guarded by stateLock_, except the flag).
     std::atomic<bool> saving_{false};
     uint32_t lastSaveState_ = 0x80000000;
     uint32_t saveFrameCount_ = 0;

@@ -38,7 +38,7 @@ bool writeComment(RegisterChannel& channel, const std::string& text, const char*
 void MorvaneOperations::startCameraSave(const char* json)
 {
     const char* method = "MorvaneOperations::startCameraSave";
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     const std::string text = json == nullptr ? std::string() : std::string(json);
     std::optional<MORVANE_SAVE::SaveRequest> save;
     try {
@@ -48,21 +48,21 @@ void MorvaneOperations::startCameraSave(const char* json)
             save = MORVANE_SAVE::translate(settings, sensor().isColour(), method);
         }
     } catch (const std::exception& error) {
-        HLV_LOG("%s(%s): Caught an exception: %s", method, name_.c_str(), error.what());
+        HLV_LOG("%s(%s): Caught an exception: %s", method, cameraName().c_str(), error.what());
     }
     if (!save)
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method, name_.c_str());
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method, cameraName().c_str());
     if (save->comment && !writeComment(channel(), *save->comment, method))
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method, name_.c_str());
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method, cameraName().c_str());
     if (save->jpegQuality > 0) {
         if (const uint32_t result = channel().writeReg(GIGE_REG_DOWNLOAD_C0AC, save->jpegQuality); result != 0) {
             HLV_LOG("%s: Unable to write the JPEG quality to the camera! [%d]", method, static_cast<int>(result));
-            HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method, name_.c_str());
+            HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method, cameraName().c_str());
         }
     }
     const std::string request = MORVANE_DOCUMENTS::write(save->request);
     {
-        std::lock_guard lock(stateMutex_);
+        std::lock_guard lock(stateLock_);
         saveFrameCount_ = save->frameCount;
         lastSaveState_ = MORVANE_SAVE::kSaveIdle;
         saving_ = true;
@@ -73,8 +73,8 @@ void MorvaneOperations::startCameraSave(const char* json)
                                 : MORVANE_CHANNELS::writeText(channel(), GIGE_REG_SAVE_REQUEST_JSON, request);
     if (result != 0) {
         saving_ = false;
-        HLV_LOG("%s(%s): writeMem() failed [0x%x]", method, name_.c_str(), result);
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method, name_.c_str());
+        HLV_LOG("%s(%s): writeMem() failed [0x%x]", method, cameraName().c_str(), result);
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method, cameraName().c_str());
     }
     startSavePoller();
 }
@@ -82,10 +82,10 @@ void MorvaneOperations::startCameraSave(const char* json)
 void MorvaneOperations::getCameraMedia(char* jsonData, uint32_t* jsonLength)
 {
     const char* method = "MorvaneOperations::getCameraMedia";
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     if (jsonData == nullptr || jsonLength == nullptr || *jsonLength == 0)
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): No buffer for the media information.", method, name_.c_str());
-    std::unique_lock lock(stateMutex_);
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): No buffer for the media information.", method, cameraName().c_str());
+    std::unique_lock lock(stateLock_);
     if (!mediaValid_) {
         lock.unlock();
         const MORVANE_CHANNELS::ChunkedText read = MORVANE_CHANNELS::readChunkedText(channel(), GIGE_REG_MEDIA_INFO_JSON);
@@ -111,7 +111,7 @@ bool MorvaneOperations::computeSaveProgress(uint32_t saveState, uint32_t cameraP
     if (!saving_)
         return false;
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): saving:%d, GIGE_REG_SAVE_STATE=0x%08x, GIGE_REG_PROGRESS=0x%08x",
-              method, name_.c_str(), 1, saveState, cameraProgress);
+              method, cameraName().c_str(), 1, saveState, cameraProgress);
     // A value read before the camera took the request still says idle, so an idle save state
     // ends the save only once the camera itself confirms it.
     if ((saveState & MORVANE_SAVE::kSaveIdle) != 0 && channel().readReg(GIGE_REG_SAVE_STATE, saveState) != 0) {
@@ -122,18 +122,18 @@ bool MorvaneOperations::computeSaveProgress(uint32_t saveState, uint32_t cameraP
     switch (status.kind) {
     case MORVANE_SAVE::SaveStatus::Kind::Failed:
         channel().writeReg(GIGE_REG_SAVE_STATE, MORVANE_SAVE::kSaveError);
-        HLV_LOG("%s(%s): Camera reported an error: %d/%s", method, name_.c_str(), static_cast<int>(status.value),
+        HLV_LOG("%s(%s): Camera reported an error: %d/%s", method, cameraName().c_str(), static_cast<int>(status.value),
                 std::error_code(static_cast<int>(status.value), std::generic_category()).message().c_str());
         break;
     case MORVANE_SAVE::SaveStatus::Kind::Idle:
-        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Save IDLE", method, name_.c_str());
+        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Save IDLE", method, cameraName().c_str());
         break;
     case MORVANE_SAVE::SaveStatus::Kind::Running:
-        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Save progress: %d", method, name_.c_str(),
+        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Save progress: %d", method, cameraName().c_str(),
                   static_cast<int>(status.value));
         break;
     }
-    std::lock_guard lock(stateMutex_);
+    std::lock_guard lock(stateLock_);
     lastSaveState_ = saveState;
     saving_ = status.kind == MORVANE_SAVE::SaveStatus::Kind::Running;
     MORVANE_SAVE::fillProgress(status, saveFrameCount_, cameraProgress, record);
@@ -155,18 +155,10 @@ void MorvaneOperations::handleNotification(HLV_THREAD::Message& message)
     uint32_t cameraProgress = 0;
     for (const auto& [reg, value] : notification->pairs)
         (reg == GIGE_REG_SAVE_STATE ? saveState : cameraProgress) = value;
-    HX_PROGRESS record{};
-    {
-        std::lock_guard lock(stateMutex_);
-        record = progress_;
-    }
+    HX_PROGRESS record = cachedProgress();
     if (computeSaveProgress(saveState, cameraProgress, record)) {
-        {
-            std::lock_guard lock(stateMutex_);
-            progress_ = record;
-            progressValid_ = 1;
-        }
-        TARROW_EVENTS::post(HX_PROGRESS_UPDATE, address_, record);
+        storeProgress(record);
+        TARROW_EVENTS::post(HX_PROGRESS_UPDATE, cameraAddress(), record);
     }
     if (!saving_)
         stopSavePoller();
@@ -180,11 +172,11 @@ void MorvaneOperations::startSavePoller()
         return;
     try {
         savePoller_ = std::make_unique<TARROW_OPERATIONS::ProgressPoller>(
-            address_, TARROW_COMMANDS::STATE_REVIEW, channel(),
+            cameraAddress(), TARROW_COMMANDS::STATE_REVIEW, channel(),
             HLV_THREAD::scaledMicroseconds(TARROW_OPERATIONS::ProgressPoller::RECORDING_PERIOD_MICROSECONDS));
         savePoller_->setRegisters({GIGE_REG_SAVE_STATE, GIGE_REG_PROGRESS});
         savePoller_->start();
-        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Start the poller.", method, name_.c_str());
+        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Start the poller.", method, cameraName().c_str());
     } catch (const std::exception& error) {
         HLV_LOG("%s: Unable to allocate our progress poller object (%s)", method, error.what());
         savePoller_.reset();
@@ -198,18 +190,12 @@ void MorvaneOperations::stopSavePoller()
     std::lock_guard lock(savePollerLock_);
     if (savePoller_)
         HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Stop the poller.", "MorvaneOperations::checkProgressPoller",
-                  name_.c_str());
+                  cameraName().c_str());
     stopped = std::move(savePoller_);
-}
-
-bool MorvaneOperations::savePollerRunning() const
-{
-    std::lock_guard lock(savePollerLock_);
-    return savePoller_ != nullptr;
 }
 
 uint32_t MorvaneOperations::lastSaveStateValue() const
 {
-    std::lock_guard lock(stateMutex_);
+    std::lock_guard lock(stateLock_);
     return lastSaveState_;
 }

@@ -14,6 +14,10 @@
 
 #include "platform/unique_fd.h"
 
+namespace HLV_THREAD {
+class Wake;
+}
+
 namespace HX_PLATFORM {
 
 class EventFd;
@@ -41,6 +45,8 @@ class PollSet {
   std::size_t add(Descriptor fd, bool watchWrite = false);
   // Watches an event; it reads as readable while it is set.
   std::size_t add(const EventFd& event);
+  // Watches a message thread's wake; it reads as readable while it is set.
+  std::size_t add(const HLV_THREAD::Wake& wake);
   void watchWrite(std::size_t index, bool watch);
   std::size_t size() const { return entries_.size(); }
 
@@ -56,7 +62,7 @@ class PollSet {
 #if defined(_WIN32)
   // A socket gets an event of the set's own, bound to it by WSAEventSelect before each wait (a
   // socket has one binding at a time, and binding again reports what is already pending, so a
-  // wait sees the socket's state as poll() would); an EventFd is waited on directly.
+  // wait sees the socket's state as poll() would); an EventFd or a wake is waited on directly.
   struct Entry {
     Descriptor socket = NO_DESCRIPTOR;
     void* event = nullptr;

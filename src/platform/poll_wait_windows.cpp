@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "hlv_thread/wake.h"
 #include "platform/event_fd.h"
 #include "platform/win_sockets.h"
 
@@ -57,26 +58,44 @@ std::size_t PollSet::add(const EventFd& event) {
   return entries_.size() - 1;
 }
 
+std::size_t PollSet::add(const HLV_THREAD::Wake& wake) {
+  Entry entry;
+  entry.event = reinterpret_cast<void*>(wake.handle());
+  entries_.push_back(entry);
+  handles_.push_back(entry.event);
+  return entries_.size() - 1;
+}
+
 void PollSet::watchWrite(std::size_t index, bool watch) { entries_.at(index).watchWrite = watch; }
 
 PollStatus PollSet::wait(std::optional<std::chrono::milliseconds> limit) {
   std::optional<Clock::time_point> deadline;
   if (limit) deadline = Clock::now() + *limit;
   bool ready = false;
+  bool pending = false;
   for (Entry& entry : entries_) {
     entry.found = PollEvents{};
     if (!entry.ownsEvent) continue;
-    // Binding again also records what is already pending (data waiting, a closed connection),
-    // so the wait behaves like poll() and not like an edge that a previous wait consumed.
     ::WSAResetEvent(entry.event);
     if (::WSAEventSelect(static_cast<SOCKET>(entry.socket), entry.event, interest(entry.watchWrite)) != 0) {
       entry.found.closed = true;  // not an open socket
       ready = true;
+      continue;
+    }
+    // FD_READ is an edge: once reported it comes again only after a receive, and binding again
+    // does not report data already waiting everywhere (Wine does not). A datagram that arrived
+    // while the loop served something else would then wait for the next one; asking the socket
+    // makes the wait level-triggered like poll().
+    u_long waiting = 0;
+    if (::ioctlsocket(static_cast<SOCKET>(entry.socket), FIONREAD, &waiting) == 0 && waiting > 0) {
+      entry.found.readable = true;
+      pending = true;
     }
   }
   if (ready) return PollStatus::Ready;
   if (entries_.empty()) return PollStatus::TimedOut;
   for (;;) {
+    if (pending) break;  // only look at the others below
     const DWORD result = ::WSAWaitForMultipleEvents(static_cast<DWORD>(handles_.size()), handles_.data(), FALSE,
                                                     timeoutMs(deadline), FALSE);
     if (result == WSA_WAIT_FAILED) {
@@ -101,7 +120,7 @@ PollStatus PollSet::wait(std::optional<std::chrono::milliseconds> limit) {
       entry.found.closed = true;
       continue;
     }
-    entry.found.readable = (network.lNetworkEvents & (FD_READ | FD_ACCEPT | FD_CLOSE)) != 0;
+    entry.found.readable = entry.found.readable || (network.lNetworkEvents & (FD_READ | FD_ACCEPT | FD_CLOSE)) != 0;
     entry.found.writable = entry.watchWrite && (network.lNetworkEvents & (FD_CONNECT | FD_WRITE)) != 0;
     entry.found.closed = (network.lNetworkEvents & FD_CLOSE) != 0 ||
                          ((network.lNetworkEvents & FD_CONNECT) != 0 && network.iErrorCode[FD_CONNECT_BIT] != 0);

@@ -8,6 +8,7 @@
 #include "control/message_ids.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
+#include "hlv_thread/wake.h"
 #include "control/hx_comm.h"
 #include "callback/hx_stream.h"
 #include "platform/errno_text.h"
@@ -52,7 +53,7 @@ StreamReceiver::Throttle StreamReceiver::throttle()
 }
 
 StreamReceiver::StreamReceiver(uint32_t cameraAddress, const char* className, const char* rxName)
-    : protocol_(ids::INTERNAL_START), className_(className), rxName_(rxName), cameraAddress_(cameraAddress),
+    : MsgThread(WakeOnPost::Yes), protocol_(ids::INTERNAL_START), className_(className), rxName_(rxName), cameraAddress_(cameraAddress),
       where_(HX_PLATFORM::ipv4ToText(cameraAddress) + ":0")
 {
 }
@@ -62,38 +63,45 @@ StreamReceiver::StreamReceiver(uint32_t cameraAddress, const char* className, co
 StreamReceiver::~StreamReceiver()
 {
     requireJoined("StreamReceiver::~StreamReceiver");
-    for (Message* message : messages_.close())
+    for (Message* message : closeQueue())
         answerWhileHalted(message);
 }
 
+// A failed start-up ends the receiver as its thread would have ended it, so it reports itself
+// halted and answers whatever was posted to it.
 bool StreamReceiver::startAndWait()
 {
-    start();
-    return started_.wait();
+    if (!runStartUp()) {
+        endThread();
+        return false;
+    }
+    try {
+        start();
+    } catch (const std::exception& error) {
+        HLV_LOG("%s(%s): Exception during start-up: %s", className_, where(), error.what());
+        endThread();
+        return false;
+    }
+    return true;
 }
 
-// A failed start-up still gives the start notice, after the receiver has marked itself halted,
-// so whoever waits in startAndWait is released and sees the failure.
-void StreamReceiver::run()
+bool StreamReceiver::runStartUp()
 {
-    bool started = false;
     try {
-        if (!messages_.valid())
-            HLV_LOG("%s(%s): Could not create MSG_EVENT signal event\n%s", className_, where(),
-                    HX_PLATFORM::errnoIndicates(messages_.error()).c_str());
-        else
-            started = startUp();
+        if (postWake()->valid())
+            return startUp();
+        HLV_LOG("%s(%s): Could not create MSG_EVENT signal event\n%s", className_, where(),
+                HX_PLATFORM::errnoIndicates(postWake()->error()).c_str());
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s(%s): Exception during start-up: %s", className_, where(), error.str().c_str());
     } catch (const std::exception& error) {
         HLV_LOG("%s(%s): Exception during start-up: %s", className_, where(), error.what());
     }
-    if (!started) {
-        endThread();
-        started_.report(false);
-        return;
-    }
-    started_.report(true);
+    return false;
+}
+
+void StreamReceiver::run()
+{
     serve();
     endThread();
 }
@@ -125,7 +133,7 @@ void StreamReceiver::endThread()
         HLV_LOG("%s(%s): Exception while closing the stream", className_, where());
     }
     setConnected(false);
-    std::deque<Message*> left = messages_.close();
+    std::deque<Message*> left = closeQueue();
     releaseBuffers(ALL_QUEUES, RELEASED_STATUS);
     for (Message* message : left)
         answerWhileHalted(message);
@@ -155,22 +163,17 @@ void StreamReceiver::post(Message* message)
         message->refuse(this);
         return;
     }
-    switch (messages_.push(message)) {
-    case SignalledQueue::Push::Queued:
+    switch (enqueue(message)) {
+    case Posted::Queued:
         return;
-    case SignalledQueue::Push::QueuedButNotSignalled:
+    case Posted::QueuedWithoutWake:
         HLV_LOG("%s(%s): Could not set the signalling event\n%s", className_,
-                HX_PLATFORM::ipv4ToText(cameraAddress_).c_str(), HX_PLATFORM::errnoIndicates(messages_.error()).c_str());
+                HX_PLATFORM::ipv4ToText(cameraAddress_).c_str(), HX_PLATFORM::errnoIndicates(postWake()->error()).c_str());
         return;
-    case SignalledQueue::Push::Refused:
+    case Posted::Refused:
         answerWhileHalted(message);
         return;
     }
-}
-
-bool StreamReceiver::halted() const
-{
-    return messages_.closed();
 }
 
 std::string StreamReceiver::messageName(uint32_t id) const
@@ -213,21 +216,6 @@ void StreamReceiver::handleOther(Message& message)
     finish(&message, HLV_THREAD::MESSAGE_FAILED);
 }
 
-const HX_PLATFORM::EventFd& StreamReceiver::messageEvent() const
-{
-    return messages_.event();
-}
-
-void StreamReceiver::resetMessageEvent()
-{
-    messages_.resetEvent();
-}
-
-bool StreamReceiver::messagesWaiting() const
-{
-    return !messages_.empty();
-}
-
 void StreamReceiver::endLoop()
 {
     loopEnded_ = true;
@@ -251,7 +239,7 @@ void StreamReceiver::setLocalPort(uint16_t port)
 void StreamReceiver::drainQueue()
 {
     while (!loopEnded_) {
-        Message* next = messages_.pop();
+        Message* next = nextMessage();
         if (next == nullptr)
             return;
         dispatch(next);
@@ -501,12 +489,6 @@ void StreamReceiver::handleStop(Message* message, HxStreamBuffer&)
     abandonImage();
     releaseBuffers(message->req, RELEASED_STATUS);
     finish(message, HLV_THREAD::MESSAGE_DONE);
-}
-
-std::size_t StreamReceiver::queuedBuffers(uint32_t kind) const
-{
-    const std::deque<Message*>* queue = queueFor(kind);
-    return queue == nullptr ? 0 : queue->size();
 }
 
 std::size_t StreamReceiver::totalQueuedBufferSpace() const

@@ -10,18 +10,16 @@
 #include <string>
 
 #include "hlv_thread/msg_thread.h"
-#include "control/signalled_queue.h"
-#include "control/start_signal.h"
 
 class HxStreamBuffer;
 class StreamControlRequest;
 
-// A receiver is a message thread that also waits on a socket, so its queue signals an event
-// descriptor it waits on beside the socket. Buffers are filled on the receiver's thread only.
+// A receiver is a message thread that also waits on a socket, so a post sets the thread's wake,
+// which it waits on beside the socket. Buffers are filled on the receiver's thread only.
 //
 // Threads: post(), halted(), streamPaused(), connected() and the static throttle from any
-// thread; startAndWait() from the thread that created the receiver; everything else on the
-// receiver's own thread.
+// thread; startAndWait() (which runs startUp) from the thread that created the receiver;
+// everything else on the receiver's own thread.
 class StreamReceiver : public HLV_THREAD::MsgThread {
 public:
     // Buffers queued for a download at or below which the camera is paused, and at or above
@@ -46,12 +44,11 @@ public:
 
     ~StreamReceiver() override;
 
-    // Starts the thread and waits until its start-up has ended, successfully or not. A receiver
-    // whose start-up failed has ended its thread and reports itself halted.
+    // Runs the start-up on the calling thread and, when it succeeded, starts the receiver's
+    // thread. A receiver whose start-up failed starts no thread and reports itself halted.
     bool startAndWait();
 
     void post(HLV_THREAD::Message* message) override;
-    bool halted() const override;
     std::string messageName(uint32_t id) const override;
     // Handles one message by its identifier (the receiver's own loop calls it for each message).
     void messageHandle(HLV_THREAD::Message* message) override;
@@ -81,10 +78,6 @@ protected:
     // Messages of identifiers the base does not know; by default logged and failed.
     virtual void handleOther(HLV_THREAD::Message& message);
 
-    // Called by waitAndRead implementations.
-    const HX_PLATFORM::EventFd& messageEvent() const;
-    void resetMessageEvent();
-    bool messagesWaiting() const;
     // Ends the loop after the current step (a reconnect that failed).
     void endLoop();
     void setConnected(bool isConnected);
@@ -105,7 +98,6 @@ protected:
     void releaseBuffers(uint32_t queueSelector, uint32_t status);
     void pauseStream(bool pause);
     void handleStop(HLV_THREAD::Message* message, HxStreamBuffer& stream);
-    std::size_t queuedBuffers(uint32_t kind) const;
     std::size_t totalQueuedBufferSpace() const;
 
     // Shared parser state, named as the log lines name it.
@@ -121,6 +113,7 @@ protected:
     const char* const rxName_;
 
 private:
+    bool runStartUp();
     void run() override;
     void serve();
     void drainQueue();
@@ -148,7 +141,4 @@ private:
     std::size_t totalQueuedBufferSpace_ = 0;
     HLV_THREAD::Message* activeMessage_ = nullptr;
     uint32_t activeKind_ = 0;
-
-    SignalledQueue messages_;
-    StartSignal started_;
 };

@@ -81,7 +81,6 @@ private:
     bool startUp() override;
     void waitAndRead() override;
     void shutDown() override;
-    bool openSocket();
     bool connectFromFreePort(uint16_t firstPort);
     bool connectOnce(uint16_t localPort, int& error);
     void completeConnect();

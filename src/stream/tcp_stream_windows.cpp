@@ -9,6 +9,7 @@
 
 #include "callback/callback.h"
 #include "hlv_thread/log.h"
+#include "hlv_thread/wake.h"
 #include "hlv_thread/note.h"
 #include "control/hx_comm.h"
 #include "platform/errno_text.h"
@@ -94,7 +95,7 @@ bool TcpStream::connectFromFreePort(uint16_t firstPort)
             setLocalPort(localPort);
             HLV_TRACE(TRACE_STREAM, "%s(%s): Connected successfully, port=%u", "TcpStream::sockInit", where(), unsigned(port_));
             pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
-            pollSet_->add(messageEvent());
+            pollSet_->add(*postWake());
             pollSet_->add(socket_.get(), connectPending_);
             return true;
         }
@@ -206,7 +207,7 @@ void TcpStream::waitAndRead()
     if (pollSet_->wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed)
         raiseSystemError(__FILE__, __LINE__, "Could not wait for the stream's events", pollSet_->error());
     if (pollSet_->events(0).any())
-        resetMessageEvent();
+        postWake()->reset();
     const HX_PLATFORM::PollEvents socketEvents = pollSet_->events(1);
     if (connectPending_) {
         if (socketEvents.writable || socketEvents.closed)

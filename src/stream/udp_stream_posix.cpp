@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "hlv_thread/log.h"
+#include "hlv_thread/wake.h"
 #include "hlv_thread/note.h"
 #include "control/hx_comm.h"
 #include "platform/errno_text.h"
@@ -54,7 +55,7 @@ bool UdpStream::startUp()
             HLV_THROW(HLV_THREAD::RuntimeError, "UDP stream socket unexpectedly null!");
         setLocalPort(socket_->port());
         pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
-        pollSet_->add(messageEvent());
+        pollSet_->add(*postWake());
         pollSet_->add(socket_->fd());
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s: Exception during UdpStream socket initialization: %s", who, error.str().c_str());
@@ -74,7 +75,7 @@ void UdpStream::waitAndRead()
         throw failure;
     }
     if (pollSet_->events(0).any())
-        resetMessageEvent();
+        postWake()->reset();
     if (pollSet_->events(1).any())
         readDatagrams();
 }

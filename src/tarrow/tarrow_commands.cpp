@@ -226,7 +226,7 @@ RegisterPairs stopWrites(const HX_PLAYBACK_SETTINGS& record)
 
 void TarrowOperations::computeStateLocked()
 {
-    computeCommand(group(RegisterGroup::State).registers[GIGE_REG_CAMERA_STATE], command_);
+    computeCommand(groups_.registers(RegisterGroup::State)[GIGE_REG_CAMERA_STATE], command_);
     commandValid_ = 1;
 }
 
@@ -241,7 +241,7 @@ void TarrowOperations::getCommand(HX_COMMAND* out)
     refreshStateGroup();
     HX_COMMAND state;
     {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         computeStateLocked();
         state = command_;
     }
@@ -302,14 +302,14 @@ void TarrowOperations::sendCommand(HX_COMMAND* inOut)
 
 void TarrowOperations::computePlaybackLocked()
 {
-    computePlayback(group(RegisterGroup::Playback).registers, name_, playbackSettings_);
+    computePlayback(groups_.registers(RegisterGroup::Playback), name_, playbackSettings_);
 }
 
 // The play mode the camera was last seen in. The shown frame is polled while the camera plays a
 // recording, so that subscribers see it move.
 uint32_t TarrowOperations::playMode() const
 {
-    std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+    std::lock_guard<std::mutex> lock(stateMutex_);
     return playbackSettings_.mode;
 }
 
@@ -322,19 +322,19 @@ void TarrowOperations::getPlaybackSettings(HX_PLAYBACK_SETTINGS* out)
 {
     if (!playbackTrusted()) {
         refreshGroupOrThrow(RegisterGroup::Playback, "TarrowOperations::getPlaybackSettings");
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         computePlaybackLocked();
         playbackSettingsValid_ = subscriptionCount_ != 0 ? 1 : 0;
     }
-    std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+    std::lock_guard<std::mutex> lock(stateMutex_);
     if (out != nullptr)
         *out = playbackSettings_;
 }
 
 uint32_t TarrowOperations::cachedStreamControl() const
 {
-    std::lock_guard<std::recursive_mutex> lock(stateMutex_);
-    return valueOf(group(RegisterGroup::Playback).registers, GIGE_REG_STREAM_CONTROL);
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    return valueOf(groups_.registers(RegisterGroup::Playback), GIGE_REG_STREAM_CONTROL);
 }
 
 // Plays, pauses or steps the recording the camera holds in review, then reports the playback
@@ -373,10 +373,10 @@ void TarrowOperations::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
     }
     HX_PLAYBACK_SETTINGS cached;
     {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         cached = playbackSettings_;
         HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): GIGE_REG_PB_STATUS=0x%08x, current=%d", method, name_.c_str(),
-                  valueOf(group(RegisterGroup::Playback).registers, GIGE_REG_PB_STATUS), cached.current_frame);
+                  valueOf(groups_.registers(RegisterGroup::Playback), GIGE_REG_PB_STATUS), cached.current_frame);
     }
     if (record.current_frame != cached.current_frame)
         HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): s->current=%d, playback_settings.current=%d", method,
@@ -450,7 +450,7 @@ void TarrowOperations::stepWhenStopped(const char* method)
         channel().writeReg(GIGE_REG_STREAM_CONTROL, STREAM_STOP);
         pause(STOP_WAIT_MILLISECONDS);
         {
-            std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+            std::lock_guard<std::mutex> lock(stateMutex_);
             playbackSettingsValid_ = 0;
         }
         getPlaybackSettings(nullptr);
@@ -476,7 +476,7 @@ void TarrowOperations::verifyPlayback(bool step, uint32_t frame)
     for (int attempt = 1; attempt <= PLAYBACK_ATTEMPTS; ++attempt) {
         HX_PLAYBACK_SETTINGS camera;
         {
-            std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+            std::lock_guard<std::mutex> lock(stateMutex_);
             playbackSettingsValid_ = 0;
         }
         getPlaybackSettings(&camera);

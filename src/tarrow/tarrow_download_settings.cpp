@@ -147,7 +147,7 @@ void mergeDownload(const HX_DOWNLOAD_SETTINGS& cached, HX_DOWNLOAD_SETTINGS& cal
 
 void TarrowOperations::computeDownloadLocked()
 {
-    RegisterCache& registers = group(RegisterGroup::Download).registers;
+    RegisterCache& registers = groups_.registers(RegisterGroup::Download);
     TARROW_DOWNLOAD::SessionValues session;
     session.packetLength = streamOps_->getPacketLen(registers);
     session.packetDelay = streamOps_->getPacketDelay(registers);
@@ -161,11 +161,11 @@ void TarrowOperations::getDownloadSettings(HX_DOWNLOAD_SETTINGS* out)
 {
     if (!cacheTrusted(downloadSettingsValid_)) {
         refreshGroupOrThrow(RegisterGroup::Download, "TarrowOperations::getDownloadSettings");
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         computeDownloadLocked();
         downloadSettingsValid_ = subscriptionCount_ != 0 ? 1 : 0;
     }
-    std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+    std::lock_guard<std::mutex> lock(stateMutex_);
     if (out != nullptr)
         *out = downloadSettings_;
 }
@@ -201,8 +201,8 @@ void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
             });
         }
         {
-            std::lock_guard<std::recursive_mutex> lock(stateMutex_);
-            if (group(RegisterGroup::Download).registers[GIGE_REG_CAMERA_STATE] == TARROW_COMMANDS::STATE_REVIEW) {
+            std::lock_guard<std::mutex> lock(stateMutex_);
+            if (groups_.registers(RegisterGroup::Download)[GIGE_REG_CAMERA_STATE] == TARROW_COMMANDS::STATE_REVIEW) {
                 record.start_max = downloadSettings_.start_max;
                 record.stop_max = downloadSettings_.stop_max;
             }
@@ -215,7 +215,7 @@ void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
             record.flags |= HX_FLAG_ERR;
         }
         {
-            std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+            std::lock_guard<std::mutex> lock(stateMutex_);
             downloadSettingsValid_ = 0;
         }
         HX_DOWNLOAD_SETTINGS camera;

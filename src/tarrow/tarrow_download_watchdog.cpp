@@ -85,6 +85,5 @@ void DownloadWatchdog::postStop()
         return;
     }
     stop->stop = true;
-    ++stops_;
     service->post(stop);
 }

@@ -35,8 +35,6 @@ public:
     void tick() override;
 
     bool armed() const { return armed_; }
-    // Stop requests posted so far.
-    uint64_t stopsPosted() const { return stops_; }
 
 private:
     bool stalled() const;
@@ -48,5 +46,4 @@ private:
     std::atomic<bool> armed_{false};
     std::atomic<bool> fired_{false};
     std::atomic<int64_t> lastProgress_{0};
-    std::atomic<uint64_t> stops_{0};
 };

@@ -408,20 +408,20 @@ void summariseIo(HX_IO_SETTINGS& record)
 
 void TarrowOperations::computeIoLocked()
 {
-    const uint32_t rate = group(RegisterGroup::Capture).registers[GIGE_REG_FRAME_RATE];
+    const uint32_t rate = groups_.registers(RegisterGroup::Capture)[GIGE_REG_FRAME_RATE];
     const auto framesPerSecond = static_cast<uint32_t>(TARROW_CAPTURE::decodeFrameRate(rate, rateEncoding()));
-    TARROW_IO::computeIo(group(RegisterGroup::IO).registers, framesPerSecond, ioSettings_);
+    TARROW_IO::computeIo(groups_.registers(RegisterGroup::IO), framesPerSecond, ioSettings_);
 }
 
 void TarrowOperations::getExternalIOSettings(HX_IO_SETTINGS* out)
 {
     if (!cacheTrusted(ioSettingsValid_)) {
         refreshGroupOrThrow(RegisterGroup::IO, "TarrowOperations::getExternalIOSettings");
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         computeIoLocked();
         ioSettingsValid_ = subscriptionCount_ != 0 ? 1 : 0;
     }
-    std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+    std::lock_guard<std::mutex> lock(stateMutex_);
     if (out != nullptr)
         *out = ioSettings_;
 }
@@ -441,8 +441,8 @@ void TarrowOperations::setExternalIOSettings(HX_IO_SETTINGS* inOut)
         refreshGroupOrThrow(RegisterGroup::IO, method);
         RegisterCache io;
         {
-            std::lock_guard<std::recursive_mutex> lock(stateMutex_);
-            io = group(RegisterGroup::IO).registers;
+            std::lock_guard<std::mutex> lock(stateMutex_);
+            io = groups_.registers(RegisterGroup::IO);
         }
         const RegisterPairs writes = TARROW_IO::validateIo(record, io);
         if (!writes.empty() && channel().writeMultiReg(writes) != 0) {
@@ -450,7 +450,7 @@ void TarrowOperations::setExternalIOSettings(HX_IO_SETTINGS* inOut)
             record.flags |= HX_FLAG_ERR;
         }
         {
-            std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+            std::lock_guard<std::mutex> lock(stateMutex_);
             ioSettingsValid_ = 0;
         }
         HX_IO_SETTINGS camera;

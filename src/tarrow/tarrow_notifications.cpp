@@ -3,7 +3,6 @@
 #include "tarrow/tarrow_notifications.h"
 
 #include <algorithm>
-#include <array>
 #include <utility>
 
 #include <hlv_thread/log.h>
@@ -13,58 +12,17 @@
 #include "camera/subscription.h"
 #include "registers/register_map.h"
 #include "tarrow/tarrow_commands.h"
-#include "tarrow/tarrow_download_settings.h"
-#include "tarrow/tarrow_io_settings.h"
 #include "tarrow/tarrow_merge.h"
 #include "tarrow/tarrow_operations.h"
-#include "tarrow/tarrow_stream_settings.h"
+#include "tarrow/tarrow_records.h"
 
 using namespace HX_REGISTERS;
 using HLV_THREAD::TRACE_OPERATIONS;
+using TARROW_RECORDS::bit;
 
 namespace {
 
 constexpr uint32_t TRIGGER_IN_FRAMES = 1u << 31;
-
-// Where a notified register is looked for, and the event a hit marks. One address may sit in
-// several groups (the camera state is in download, playback and state).
-constexpr std::array<std::pair<RegisterGroup, uint32_t>, 8> NOTIFIED_GROUPS{{
-    {RegisterGroup::Capture, HX_CAPTURE_CHANGE},
-    {RegisterGroup::Download, HX_DOWNLOAD_CHANGE},
-    {RegisterGroup::IO, HX_IO_CHANGE},
-    {RegisterGroup::Sensor, HX_CAPTURE_CHANGE},
-    {RegisterGroup::State, HX_STATE},
-    {RegisterGroup::Playback, HX_PLAYBACK_CHANGE},
-    {RegisterGroup::Progress, HX_PROGRESS_UPDATE},
-    {RegisterGroup::Lens, HX_LENS_CHANGE},
-}};
-
-// The order in which marked events are posted.
-constexpr std::array<uint32_t, 7> EVENT_ORDER{HX_CAPTURE_CHANGE, HX_DOWNLOAD_CHANGE, HX_IO_CHANGE, HX_LENS_CHANGE,
-                                              HX_STATE,          HX_PLAYBACK_CHANGE, HX_PROGRESS_UPDATE};
-
-constexpr uint32_t bit(uint32_t event)
-{
-    return 1u << event;
-}
-
-HX_PROGRESS freshProgress()
-{
-    HX_PROGRESS record{};
-    record.ver_maj = HX_API_VERSION_MAJ;
-    record.ver_min = HX_API_VERSION_MIN;
-    return record;
-}
-
-// A record as its initialiser leaves it, filled from the cache by the family's merge.
-template <class Record, class Init, class Merge>
-Record filledFrom(const Record& cached, Init init, Merge merge)
-{
-    Record record;
-    init(&record, static_cast<uint32_t>(sizeof(record)));
-    merge(cached, record);
-    return record;
-}
 
 } // namespace
 
@@ -130,7 +88,7 @@ void mergeProgress(const HX_PROGRESS& cached, HX_PROGRESS& caller)
 
 bool TarrowOperations::cacheTrusted(uint32_t valid) const
 {
-    std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+    std::lock_guard<std::mutex> lock(stateMutex_);
     return valid != 0 && subscriptionCount_ != 0;
 }
 
@@ -164,7 +122,7 @@ void TarrowOperations::subscribe()
     static constexpr const char* method = "TarrowOperations::handleSubscription";
     uint32_t count = 0;
     {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         count = subscriptionCount_;
     }
     HLV_TRACE(TRACE_OPERATIONS, "%s: Subscribe, count=%d", method, count);
@@ -180,7 +138,7 @@ void TarrowOperations::subscribe()
         refreshEveryCache();
     }
     {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         ++subscriptionCount_;
     }
     postCurrentState();
@@ -206,7 +164,7 @@ void TarrowOperations::unsubscribe()
 {
     bool last = false;
     {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         HLV_TRACE(TRACE_OPERATIONS, "%s: Unsubscribe, count=%d", "TarrowOperations::handleSubscription",
                   subscriptionCount_);
         if (subscriptionCount_ == 0)
@@ -219,87 +177,6 @@ void TarrowOperations::unsubscribe()
         HLV_LOG("%s(%s): Unable to clear the camera's message channel [%d]", "TarrowOperations::handleSubscription",
                 name_.c_str(), static_cast<int>(result));
     }
-}
-
-// A group that cannot be read leaves its record untrusted (its next read goes to the camera)
-// rather than failing the subscription.
-void TarrowOperations::refreshEveryCache()
-{
-    static constexpr const char* method = "TarrowOperations::handleSubscription";
-    const auto refreshed = [this](RegisterGroup id) {
-        if (refreshGroup(id))
-            return true;
-        HLV_LOG("%s(%s): The %s registers could not be read", method, name_.c_str(), std::string(groupName(id)).c_str());
-        return false;
-    };
-    const bool capture = refreshed(RegisterGroup::Sensor) && refreshed(RegisterGroup::Capture);
-    std::array<bool, 5> read{refreshed(RegisterGroup::Download), refreshed(RegisterGroup::IO),
-                             refreshed(RegisterGroup::Playback), refreshed(RegisterGroup::Stream),
-                             refreshed(RegisterGroup::State)};
-    const bool progress = refreshed(RegisterGroup::Progress);
-    {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
-        try {
-            if (capture) {
-                computeCaptureLocked();
-                computeAnalogGainLocked();
-            }
-        } catch (const HLV_THREAD::Exception& error) {
-            HLV_LOG("%s(%s): %s", method, name_.c_str(), error.str().c_str());
-        }
-        captureSettingsValid_ = analogGainValid_ = capture ? 1 : 0;
-        downloadSettingsValid_ = read[0] ? 1 : 0;
-        ioSettingsValid_ = read[1] ? 1 : 0;
-        playbackSettingsValid_ = read[2] ? 1 : 0;
-        streamSettingsValid_ = read[3] ? 1 : 0;
-        progressValid_ = progress ? 1 : 0;
-        if (read[0])
-            computeDownloadLocked();
-        if (read[1])
-            computeIoLocked();
-        if (read[2])
-            computePlaybackLocked();
-        if (read[3])
-            computeStreamLocked();
-        if (read[4])
-            computeStateLocked();
-        if (progress)
-            computeProgressLocked();
-    }
-    checkProgressPoller(playMode());
-}
-
-void TarrowOperations::postCurrentState()
-{
-    HX_CAPTURE_SETTINGS capture;
-    HX_DOWNLOAD_SETTINGS download;
-    HX_IO_SETTINGS io;
-    HX_PLAYBACK_SETTINGS playback;
-    HX_STREAM_SETTINGS stream;
-    HX_COMMAND state;
-    HX_PROGRESS progress = freshProgress();
-    {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
-        capture = filledFrom(captureSettings_, HX_capture_settings_init, TARROW_CAPTURE::mergeCapture);
-        download = filledFrom(downloadSettings_, HX_download_settings_init, TARROW_DOWNLOAD::mergeDownload);
-        io = filledFrom(ioSettings_, HX_io_settings_init, TARROW_IO::mergeIo);
-        playback = filledFrom(playbackSettings_, HX_playback_settings_init, TARROW_COMMANDS::mergePlayback);
-        stream = filledFrom(streamSettings_, HX_stream_settings_init, TARROW_STREAM::mergeStream);
-        state = filledFrom(command_, HX_command_init, TARROW_COMMANDS::mergeCommand);
-        TARROW_EVENTS::mergeProgress(progress_, progress);
-    }
-    HX_LENS_STATUS lens;
-    HX_lens_status_init(&lens, sizeof(lens));
-    TARROW_EVENTS::post(HX_CAPTURE_CHANGE, address_, capture);
-    TARROW_EVENTS::post(HX_DOWNLOAD_CHANGE, address_, download);
-    TARROW_EVENTS::post(HX_IO_CHANGE, address_, io);
-    TARROW_EVENTS::post(HX_LENS_CHANGE, address_, lens);
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): HX_PLAYBACK_CHANGE", "TarrowOperations::handleSubscription", name_.c_str());
-    TARROW_EVENTS::post(HX_PLAYBACK_CHANGE, address_, playback);
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): HX_STREAM_CHANGE", "TarrowOperations::handleSubscription", name_.c_str());
-    TARROW_EVENTS::post(HX_STREAM_CHANGE, address_, stream);
-    TARROW_EVENTS::post(HX_STATE, address_, state);
-    TARROW_EVENTS::post(HX_PROGRESS_UPDATE, address_, progress);
 }
 
 // --- Notifications ----------------------------------------------------------------------------
@@ -320,10 +197,10 @@ void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
     bool subscribed = false;
     std::vector<std::pair<uint32_t, std::unique_ptr<HLV_CALLBACK::CallbackRequest>>> changes;
     {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         marked = storeNotified(notification->pairs);
         subscribed = subscriptionCount_ != 0;
-        for (uint32_t event : EVENT_ORDER) {
+        for (uint32_t event : TARROW_RECORDS::CHANGE_ORDER) {
             // The lens record is read outside the mutex: another family reads it from the camera.
             if (subscribed && (marked & bit(event)) != 0)
                 changes.emplace_back(event, event == HX_LENS_CHANGE ? nullptr : changeLocked(event));
@@ -346,67 +223,6 @@ void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
     }
 }
 
-// Returns the events whose groups hold a notified register (a bit per event code).
-uint32_t TarrowOperations::storeNotified(const RegisterPairs& pairs)
-{
-    static constexpr const char* method = "TarrowOperations::handleNotification";
-    uint32_t marked = 0;
-    for (const auto& [reg, value] : pairs) {
-        HLV_TRACE(TRACE_OPERATIONS, "%s(%s): reg_addr=0x%x, value=%d/0x%08x", method, name_.c_str(), reg, value, value);
-        for (const auto& [id, event] : NOTIFIED_GROUPS) {
-            RegisterCache& registers = group(id).registers;
-            const auto found = registers.find(reg);
-            if (found == registers.end())
-                continue;
-            found->second = value;
-            marked |= bit(event);
-            if (id == RegisterGroup::Sensor)
-                HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Sensor reg [0x%04X] <- 0x%04x/%d", method, name_.c_str(), reg,
-                          value, value);
-            if (id == RegisterGroup::Playback)
-                HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Playback reg [0x%04X] <- 0x%04x/%d", method, name_.c_str(), reg,
-                          value, value);
-        }
-    }
-    return marked;
-}
-
-// Recomputes one cached record from the updated caches (the state mutex is held) and makes the
-// event: the previous record with the fields that changed copied in and marked. Nothing (and a
-// log line) when the record cannot be computed.
-std::unique_ptr<HLV_CALLBACK::CallbackRequest> TarrowOperations::changeLocked(uint32_t event)
-{
-    static constexpr const char* method = "TarrowOperations::handleNotification";
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", method, name_.c_str(), TARROW_EVENTS::eventName(event));
-    const auto changed = [this, event](auto& cached, auto compute, auto merge) {
-        auto record = cached;
-        (this->*compute)();
-        merge(cached, record);
-        return TARROW_EVENTS::event(event, address_, record);
-    };
-    try {
-        switch (event) {
-        case HX_CAPTURE_CHANGE: {
-            auto request = changed(captureSettings_, &TarrowOperations::computeCaptureLocked, TARROW_CAPTURE::mergeCapture);
-            computeAnalogGainLocked();
-            return request;
-        }
-        case HX_DOWNLOAD_CHANGE:
-            return changed(downloadSettings_, &TarrowOperations::computeDownloadLocked, TARROW_DOWNLOAD::mergeDownload);
-        case HX_IO_CHANGE: return changed(ioSettings_, &TarrowOperations::computeIoLocked, TARROW_IO::mergeIo);
-        case HX_STATE: return changed(command_, &TarrowOperations::computeStateLocked, TARROW_COMMANDS::mergeCommand);
-        case HX_PLAYBACK_CHANGE:
-            return changed(playbackSettings_, &TarrowOperations::computePlaybackLocked, TARROW_COMMANDS::mergePlayback);
-        case HX_PROGRESS_UPDATE:
-            return changed(progress_, &TarrowOperations::computeProgressLocked, TARROW_EVENTS::mergeProgress);
-        default: return nullptr;
-        }
-    } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s(%s): No %s: %s", method, name_.c_str(), TARROW_EVENTS::eventName(event), error.str().c_str());
-    }
-    return nullptr;
-}
-
 std::unique_ptr<HLV_CALLBACK::CallbackRequest> TarrowOperations::lensChange()
 {
     try {
@@ -421,10 +237,23 @@ std::unique_ptr<HLV_CALLBACK::CallbackRequest> TarrowOperations::lensChange()
     return nullptr;
 }
 
+HX_PROGRESS TarrowOperations::cachedProgress() const
+{
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    return progress_;
+}
+
+void TarrowOperations::storeProgress(const HX_PROGRESS& record)
+{
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    progress_ = record;
+    progressValid_ = 1;
+}
+
 void TarrowOperations::computeProgressLocked()
 {
-    progressState_ = TARROW_EVENTS::computeProgress(group(RegisterGroup::Progress).registers,
-                                                    group(RegisterGroup::State).registers[GIGE_REG_CAMERA_STATE],
+    progressState_ = TARROW_EVENTS::computeProgress(groups_.registers(RegisterGroup::Progress),
+                                                    groups_.registers(RegisterGroup::State)[GIGE_REG_CAMERA_STATE],
                                                     captureSettings_.length, progressState_, progress_);
     progressValid_ = 1;
 }

@@ -21,11 +21,8 @@ using namespace TARROW_CAPTURE;
 namespace {
 
 constexpr uint32_t GAIN_FLAG = 1u << 31;
-constexpr std::size_t GROUP_COUNT = 10;
 // Cameras from this firmware on take bit 31 of the analog gain register as a flag.
 constexpr const char* GAIN_FLAG_FIRMWARE = "2.5.2";
-
-constexpr std::size_t slot(RegisterGroup group) { return static_cast<std::size_t>(group); }
 
 // Copies a camera text into a record field, up to the field's room less its NUL.
 template <std::size_t N>
@@ -40,9 +37,10 @@ void copyText(char (&field)[N], const std::string& text)
 
 TarrowOperations::TarrowOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
                                    std::unique_ptr<SensorOperations> sensor)
-    : CameraOperations(address, std::move(channel))
+    : CameraOperations(address, std::move(channel)),
+      pollers_(address, this->channel()),
+      groups_([this](RegisterCache& registers, uint8_t* counter) { return refresh(registers, counter); })
 {
-    static_assert(slot(RegisterGroup::Text) < GROUP_COUNT);
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", "TarrowOperations::TarrowOperations", name_.c_str());
     setSensor(std::move(sensor));
     for (RegisterGroup id : {RegisterGroup::Capture, RegisterGroup::Download, RegisterGroup::IO, RegisterGroup::Lens,
@@ -70,6 +68,7 @@ TarrowOperations::TarrowOperations(uint32_t address, std::shared_ptr<RegisterCha
     if (HxInternal::factory() != nullptr) {
         downloadFormatFlags_ |= HX_FORMAT_PACKED;
     }
+    buildRecords();
 }
 
 TarrowOperations::~TarrowOperations()
@@ -109,25 +108,17 @@ void TarrowOperations::streamShutdown()
 
 void TarrowOperations::addToGroup(RegisterGroup id, uint32_t address)
 {
-    std::lock_guard<std::recursive_mutex> state(stateMutex_);
-    group(id).registers[address];
+    std::lock_guard<std::mutex> state(stateMutex_);
+    groups_.add(id, address);
 }
-
-TarrowOperations::Group& TarrowOperations::group(RegisterGroup id) { return groups_[slot(id)]; }
-
-const TarrowOperations::Group& TarrowOperations::group(RegisterGroup id) const { return groups_[slot(id)]; }
 
 RegisterCache TarrowOperations::groupSnapshot(RegisterGroup id) const
 {
-    std::lock_guard<std::recursive_mutex> state(stateMutex_);
-    return group(id).registers;
+    std::lock_guard<std::mutex> state(stateMutex_);
+    return groups_.registers(id);
 }
 
-bool TarrowOperations::refreshGroup(RegisterGroup id)
-{
-    Group& target = group(id);
-    return refresh(target.registers, &target.counter);
-}
+bool TarrowOperations::refreshGroup(RegisterGroup id) { return groups_.refresh(id); }
 
 void TarrowOperations::refreshCaptureGroups()
 {
@@ -139,7 +130,7 @@ void TarrowOperations::refreshCaptureGroups()
 
 std::string TarrowOperations::text(uint32_t address) const
 {
-    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    std::lock_guard<std::mutex> state(stateMutex_);
     const auto found = texts_.find(address);
     return found == texts_.end() ? std::string() : found->second;
 }
@@ -148,13 +139,13 @@ std::string TarrowOperations::text(uint32_t address) const
 
 void TarrowOperations::computeCaptureLocked()
 {
-    computeCapture(sensor(), group(RegisterGroup::Sensor).registers, group(RegisterGroup::Capture).registers, name_,
+    computeCapture(sensor(), groups_.registers(RegisterGroup::Sensor), groups_.registers(RegisterGroup::Capture), name_,
                    captureSettings_, rateEncoding());
 }
 
 void TarrowOperations::computeAnalogGainLocked()
 {
-    analogGain_.gain = analogGainFromRegister(group(RegisterGroup::Sensor).registers[GIGE_REG_ANALOG_GAIN]);
+    analogGain_.gain = analogGainFromRegister(groups_.registers(RegisterGroup::Sensor)[GIGE_REG_ANALOG_GAIN]);
     analogGain_.gain_caps = sensor().analogGainCapabilities();
 }
 
@@ -162,19 +153,19 @@ void TarrowOperations::getCaptureSettings(HX_CAPTURE_SETTINGS* out)
 {
     bool trusted = false;
     {
-        std::lock_guard<std::recursive_mutex> state(stateMutex_);
+        std::lock_guard<std::mutex> state(stateMutex_);
         trusted = captureSettingsValid_ != 0 && subscriptionCount_ != 0;
     }
     if (!trusted) {
         refreshCaptureGroups();
-        std::lock_guard<std::recursive_mutex> state(stateMutex_);
+        std::lock_guard<std::mutex> state(stateMutex_);
         computeCaptureLocked();
         computeAnalogGainLocked();
         // Without subscribers nothing tells the cache of changes, so every read goes to the camera.
         captureSettingsValid_ = subscriptionCount_ != 0 ? 1 : 0;
         analogGainValid_ = captureSettingsValid_;
     }
-    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    std::lock_guard<std::mutex> state(stateMutex_);
     if (out != nullptr) {
         *out = captureSettings_;
     }
@@ -198,9 +189,9 @@ void TarrowOperations::setCaptureSettings(HX_CAPTURE_SETTINGS* inOut)
         RegisterCache sensorRegisters;
         RegisterCache captureRegisters;
         {
-            std::lock_guard<std::recursive_mutex> state(stateMutex_);
-            sensorRegisters = group(RegisterGroup::Sensor).registers;
-            captureRegisters = group(RegisterGroup::Capture).registers;
+            std::lock_guard<std::mutex> state(stateMutex_);
+            sensorRegisters = groups_.registers(RegisterGroup::Sensor);
+            captureRegisters = groups_.registers(RegisterGroup::Capture);
         }
         CaptureValidator validator(sensor(), std::move(sensorRegisters), std::move(captureRegisters), name_,
                                    rateEncoding());
@@ -243,7 +234,7 @@ void TarrowOperations::applyCaptureWrites(HX_CAPTURE_SETTINGS& record, const Cap
 {
     const uint32_t result = channel().writeMultiReg(writes.ordered());
     {
-        std::lock_guard<std::recursive_mutex> state(stateMutex_);
+        std::lock_guard<std::mutex> state(stateMutex_);
         captureSettingsValid_ = 0;
         analogGainValid_ = 0;
     }
@@ -268,7 +259,7 @@ void TarrowOperations::mergeCameraCapture(HX_CAPTURE_SETTINGS& record)
 {
     HX_CAPTURE_SETTINGS cached;
     {
-        std::lock_guard<std::recursive_mutex> state(stateMutex_);
+        std::lock_guard<std::mutex> state(stateMutex_);
         cached = captureSettings_;
     }
     mergeCapture(cached, record);
@@ -282,7 +273,7 @@ void TarrowOperations::getAnalogGain(HX_ANALOG_GAIN* out)
         HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Refresh of sensor registers failed.", "TarrowOperations::getAnalogGain",
                   name_.c_str());
     }
-    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    std::lock_guard<std::mutex> state(stateMutex_);
     computeAnalogGainLocked();
     if (out != nullptr) {
         *out = analogGain_;
@@ -354,7 +345,7 @@ void TarrowOperations::getCameraInformation(HX_CAMERA_INFORMATION* out)
         HLV_LOG("%s(%s): %s", "TarrowOperations::getCameraInformation", name_.c_str(), error.str().c_str());
         adapter.clear();
     }
-    std::lock_guard<std::recursive_mutex> state(stateMutex_);
+    std::lock_guard<std::mutex> state(stateMutex_);
     copyText(cameraInformation_.user_name, texts_[GIGE_REG_USER_DEFINED_NAME]);
     copyText(cameraInformation_.device_version, texts_[GIGE_REG_DEVICE_VERSION]);
     copyText(cameraInformation_.manufacturer_info, texts_[GIGE_REG_MANUFACTURER_INFO]);

@@ -2,32 +2,30 @@
 // in register groups.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
+#include <vector>
 
 #include "camera/camera_operations.h"
 #include "registers/register_map.h"
 #include "tarrow/tarrow_capture.h"
+#include "tarrow/tarrow_pollers.h"
+#include "tarrow/tarrow_records.h"
+#include "tarrow/tarrow_register_groups.h"
 #include "tarrow/tarrow_streaming.h"
 
 class HxStreamOperations;
-namespace HLV_CALLBACK {
-class CallbackRequest;
-}
-namespace TARROW_OPERATIONS {
-class HeartBeatPoller;
-class ProgressPoller;
-}
 
-// Capture settings, analog gain, battery, camera information and the control privilege are
-// served here; commands, state and playback, subscriptions and notifications, the pollers, and
-// the download, input/output and stream settings in tarrow_*.cpp beside it. The stream flows
-// arrive with their own component and fail with a clear log line until then.
+// A facade over the family's collaborators: the register groups (tarrow_register_groups.h), the
+// table of cached records that drives change events, cache refreshes and a new subscriber's
+// snapshot (tarrow_records.h), the poller control (tarrow_pollers.h) and the stream flows
+// (tarrow_streaming.h). Capture settings, analog gain, battery, camera information and the
+// control privilege are served in tarrow_operations.cpp; commands, state and playback,
+// subscriptions and notifications, and the download, input/output and stream settings in
+// tarrow_*.cpp beside it.
 class TarrowOperations : public CameraOperations {
 public:
     TarrowOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
@@ -84,15 +82,11 @@ protected:
     virtual bool streamsOverUdp() const;
     // Adds registers to a group's cache; the next refresh reads them.
     void addToGroup(HX_REGISTERS::RegisterGroup group, uint32_t address);
+    // The cached progress record, and a new one that a family computed itself (trusted from then).
+    HX_PROGRESS cachedProgress() const;
+    void storeProgress(const HX_PROGRESS& record);
 
 private:
-    struct Group {
-        RegisterCache registers;
-        uint8_t counter = 0;
-    };
-
-    Group& group(HX_REGISTERS::RegisterGroup id);
-    const Group& group(HX_REGISTERS::RegisterGroup id) const;
     bool refreshGroup(HX_REGISTERS::RegisterGroup id);
     void refreshCaptureGroups();
     void computeCaptureLocked();
@@ -119,11 +113,14 @@ private:
     void subscribe();
     void unsubscribe();
     bool messageChannelLost(const RegisterChannel::EventRoute& route);
+    std::unique_ptr<HLV_CALLBACK::CallbackRequest> lensChange();
+    // The record table and the loops over it (tarrow_records.cpp).
+    void buildRecords();
+    const TARROW_RECORDS::Record* record(uint32_t event) const;
     void refreshEveryCache();
     void postCurrentState();
     uint32_t storeNotified(const RegisterPairs& pairs);
     std::unique_ptr<HLV_CALLBACK::CallbackRequest> changeLocked(uint32_t event);
-    std::unique_ptr<HLV_CALLBACK::CallbackRequest> lensChange();
     void postFinalProgress();
     void computeProgressLocked();
     // Download, input/output and stream settings (tarrow_*_settings.cpp).
@@ -137,15 +134,15 @@ private:
     std::unique_ptr<HxStreamOperations> streamOps_;
     // Declared after streamOps_, which it uses, so it is destroyed first.
     std::unique_ptr<TarrowStreaming> streaming_;
-    mutable std::mutex pollerLock_;
-    std::unique_ptr<TARROW_OPERATIONS::HeartBeatPoller> heartBeatPoller_;
-    std::unique_ptr<TARROW_OPERATIONS::ProgressPoller> progressPoller_;
+    TARROW_OPERATIONS::PollerControl pollers_;
     // The camera state the progress computation saw last.
     uint32_t progressState_ = 0;
     // Set while this host has locked the camera: the heartbeat poller then keeps the lock.
     std::atomic<bool> keepControl_{false};
 
-    std::array<Group, 10> groups_;
+    TarrowRegisterGroups groups_;
+    // Rows bound to this object's cached records (built by the constructor, then only read).
+    std::vector<TARROW_RECORDS::Record> records_;
     std::map<uint32_t, std::string> texts_;
     uint8_t textCounter_ = 0;
 };

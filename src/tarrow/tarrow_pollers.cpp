@@ -150,7 +150,6 @@ void HeartBeatPoller::postStateQuery()
     auto* query = new StateQuery(service, record);
     query->owner = service.get();
     service->post(query);
-    ++queries_;
 }
 
 ProgressPoller::ProgressPoller(uint32_t cameraAddress, uint32_t cameraState, RegisterChannel& channel,
@@ -211,76 +210,73 @@ void ProgressPoller::tick()
     auto* notification = new HX_COMM::NotificationMessage(std::move(pairs));
     notification->owner = service.get();
     service->post(notification);
-    ++posted_;
 }
-
-} // namespace TARROW_OPERATIONS
 
 // --- When the pollers run ---------------------------------------------------------------------
 
-void TarrowOperations::startHeartBeatPoller()
+PollerControl::PollerControl(uint32_t cameraAddress, RegisterChannel& channel)
+    : cameraAddress_(cameraAddress), name_(dottedAddress(cameraAddress)), channel_(channel)
+{
+}
+
+PollerControl::~PollerControl() = default;
+
+void PollerControl::startHeartBeat(bool keepControl)
 {
     static constexpr const char* method = "TarrowOperations::startHeartBeatPoller";
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
     {
-        std::lock_guard<std::mutex> lock(pollerLock_);
-        if (heartBeatPoller_) {
-            heartBeatPoller_->setKeepControl(keepControl_);
-            heartBeatPoller_->setPaused(false);
+        std::lock_guard<std::mutex> lock(lock_);
+        if (heartBeat_) {
+            heartBeat_->setKeepControl(keepControl);
+            heartBeat_->setPaused(false);
             return;
         }
     }
-    if (const uint32_t result = channel().writeReg(GIGE_REG_HEARTBEAT_TIMEOUT, HEARTBEAT_TIMEOUT_MS); result != 0)
+    if (const uint32_t result = channel_.writeReg(GIGE_REG_HEARTBEAT_TIMEOUT, HEARTBEAT_TIMEOUT_MS); result != 0)
         HLV_LOG("%s(%s): Unable to set the camera's heartbeat time-out [%d]", method, name_.c_str(),
                 static_cast<int>(result));
-    std::lock_guard<std::mutex> lock(pollerLock_);
-    if (heartBeatPoller_)
+    std::lock_guard<std::mutex> lock(lock_);
+    if (heartBeat_)
         return;
     try {
-        heartBeatPoller_ = std::make_unique<TARROW_OPERATIONS::HeartBeatPoller>(address_, channel());
-        heartBeatPoller_->setKeepControl(keepControl_);
-        heartBeatPoller_->start();
+        heartBeat_ = std::make_unique<HeartBeatPoller>(cameraAddress_, channel_);
+        heartBeat_->setKeepControl(keepControl);
+        heartBeat_->start();
     } catch (const std::exception& error) {
         HLV_LOG("%s: Unable to allocate our poller object (%s)", method, error.what());
-        heartBeatPoller_.reset();
+        heartBeat_.reset();
     }
 }
 
-void TarrowOperations::stopHeartBeatPoller()
+void PollerControl::stopHeartBeat()
 {
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::stopHeartBeatPoller", name_.c_str());
-    std::unique_ptr<TARROW_OPERATIONS::HeartBeatPoller> poller;
+    std::unique_ptr<HeartBeatPoller> poller;
     {
-        std::lock_guard<std::mutex> lock(pollerLock_);
-        poller = std::move(heartBeatPoller_);
+        std::lock_guard<std::mutex> lock(lock_);
+        poller = std::move(heartBeat_);
     }
-    // Joined outside the lock: its last tick may still be running.
 }
 
-bool TarrowOperations::heartBeatPollerRunning() const
+bool PollerControl::heartBeatRunning() const
 {
-    std::lock_guard<std::mutex> lock(pollerLock_);
-    return heartBeatPoller_ != nullptr && !heartBeatPoller_->paused();
+    std::lock_guard<std::mutex> lock(lock_);
+    return heartBeat_ != nullptr && !heartBeat_->paused();
 }
 
-uint32_t TarrowOperations::progressPollerPeriod() const
+uint32_t PollerControl::progressPeriod() const
 {
-    std::lock_guard<std::mutex> lock(pollerLock_);
-    return progressPoller_ ? progressPoller_->period() : 0;
+    std::lock_guard<std::mutex> lock(lock_);
+    return progress_ ? progress_->period() : 0;
 }
 
 // While the camera records (or is busy) its progress is read every 500 ms; during playback (play
 // mode forward or reverse in review) the shown frame every 100 ms; otherwise nothing is polled.
-void TarrowOperations::checkProgressPoller(uint32_t playMode)
+bool PollerControl::checkProgress(uint32_t state, uint32_t playMode)
 {
     static constexpr const char* method = "TarrowOperations::checkProgressPoller";
     using namespace TARROW_COMMANDS;
-    using TARROW_OPERATIONS::ProgressPoller;
-    uint32_t state = 0;
-    {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
-        state = command_.code;
-    }
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s): state=%d, play_mode=%d", method, name_.c_str(), state, playMode);
     uint32_t period = 0;
     const std::vector<uint32_t>* registers = nullptr;
@@ -292,37 +288,59 @@ void TarrowOperations::checkProgressPoller(uint32_t playMode)
         registers = &PLAYBACK_REGISTERS;
     }
     std::unique_ptr<ProgressPoller> stopped;
-    std::unique_lock<std::mutex> lock(pollerLock_);
+    std::unique_lock<std::mutex> lock(lock_);
     if (registers == nullptr) {
-        if (progressPoller_)
+        if (progress_)
             HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Stop the poller.", method, name_.c_str());
-        stopped = std::move(progressPoller_);
+        stopped = std::move(progress_);
         lock.unlock();
-        if (stopped && state == STATE_REVIEW && stopped->cameraState() != STATE_REVIEW)
-            postFinalProgress();
-        return;
+        return stopped && state == STATE_REVIEW && stopped->cameraState() != STATE_REVIEW;
     }
     const uint32_t scaled = HLV_THREAD::scaledMicroseconds(period);
     try {
-        if (progressPoller_) {
+        if (progress_) {
             // Re-timing skips a tick, so only a different period is set.
-            if (progressPoller_->period() != scaled) {
+            if (progress_->period() != scaled) {
                 HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Update the polling period to %d.", method, name_.c_str(), period);
-                progressPoller_->setPeriod(scaled);
+                progress_->setPeriod(scaled);
             }
         } else {
             HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Allocate the poller.", method, name_.c_str());
-            progressPoller_ = std::make_unique<ProgressPoller>(address_, state, channel(), scaled);
+            progress_ = std::make_unique<ProgressPoller>(cameraAddress_, state, channel_, scaled);
         }
-        progressPoller_->setRegisters(*registers);
-        if (!progressPoller_->started()) {
-            progressPoller_->start();
+        progress_->setRegisters(*registers);
+        if (!progress_->started()) {
+            progress_->start();
             HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Start the poller.", method, name_.c_str());
         }
     } catch (const std::exception& error) {
         HLV_LOG("%s: Unable to allocate our progress poller object (%s)", method, error.what());
-        progressPoller_.reset();
+        progress_.reset();
     }
+    return false;
+}
+
+} // namespace TARROW_OPERATIONS
+
+// --- The owner's side ---------------------------------------------------------------------------
+
+void TarrowOperations::startHeartBeatPoller() { pollers_.startHeartBeat(keepControl_); }
+
+void TarrowOperations::stopHeartBeatPoller() { pollers_.stopHeartBeat(); }
+
+bool TarrowOperations::heartBeatPollerRunning() const { return pollers_.heartBeatRunning(); }
+
+uint32_t TarrowOperations::progressPollerPeriod() const { return pollers_.progressPeriod(); }
+
+void TarrowOperations::checkProgressPoller(uint32_t playMode)
+{
+    uint32_t state = 0;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        state = command_.code;
+    }
+    if (pollers_.checkProgress(state, playMode))
+        postFinalProgress();
 }
 
 // A recording that reached review may have grown since the last poll: subscribers are given its
@@ -333,7 +351,7 @@ void TarrowOperations::postFinalProgress()
         return;
     std::unique_ptr<HLV_CALLBACK::CallbackRequest> event;
     {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         if (subscriptionCount_ == 0)
             return;
         event = changeLocked(HX_PROGRESS_UPDATE);

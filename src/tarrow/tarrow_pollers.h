@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -30,14 +31,11 @@ public:
     ~HeartBeatPoller() override;
 
     void tick() override;
-    // State queries posted so far.
-    uint64_t queriesPosted() const { return queries_; }
 
     // While set, every tick also takes the camera's control privilege (again): a camera that
     // restarted, or dropped the privilege while it could not hear the host, is taken back, and
     // one held by another host is reported once.
     void setKeepControl(bool keep);
-    bool keepsControl() const { return keepControl_; }
 
 private:
     void postStateQuery();
@@ -46,7 +44,6 @@ private:
     const uint32_t cameraAddress_;
     RegisterChannel& channel_;
     uint64_t lastActivity_ = 0;
-    std::atomic<uint64_t> queries_{0};
     std::atomic<bool> keepControl_{false};
     // The result of the last take (0: held), so that only changes are logged.
     uint32_t controlResult_ = 0;
@@ -80,8 +77,6 @@ public:
     std::vector<uint32_t> registers() const;
     uint32_t cameraState() const { return cameraState_; }
     bool started() const { return started_; }
-    // Notifications posted so far.
-    uint64_t notificationsPosted() const { return posted_; }
 
 private:
     const uint32_t cameraAddress_;
@@ -93,7 +88,40 @@ private:
     std::condition_variable upSignal_;
     bool up_ = false;
     std::atomic<bool> started_{false};
-    std::atomic<uint64_t> posted_{0};
+};
+
+// Starts, re-times and stops one camera's heartbeat and progress pollers. It knows nothing of
+// its owner: what it decides on comes in as arguments, and the pollers post what they find to
+// the camera's service thread.
+//
+// The channel belongs to the owner, which outlives this object.
+// Threads: any; the pollers are joined outside the lock, as their last tick may still run.
+class PollerControl {
+public:
+    PollerControl(uint32_t cameraAddress, RegisterChannel& channel);
+    ~PollerControl();
+    PollerControl(const PollerControl&) = delete;
+    PollerControl& operator=(const PollerControl&) = delete;
+
+    // Starts the heartbeat poller (setting the camera's heartbeat time-out first), or resumes a
+    // paused one; `keepControl` says whether its ticks take the control privilege back.
+    void startHeartBeat(bool keepControl);
+    void stopHeartBeat();
+    bool heartBeatRunning() const;
+    // Runs, re-times or stops the progress poller for the camera state and play mode (HX_PLAY_*).
+    // True when it stopped a poller that ran before the camera reached review: the recording's
+    // final progress is then due.
+    bool checkProgress(uint32_t cameraState, uint32_t playMode);
+    // The progress poller's period in microseconds, 0 when none runs.
+    uint32_t progressPeriod() const;
+
+private:
+    const uint32_t cameraAddress_;
+    const std::string name_;
+    RegisterChannel& channel_;
+    mutable std::mutex lock_;
+    std::unique_ptr<HeartBeatPoller> heartBeat_;
+    std::unique_ptr<ProgressPoller> progress_;
 };
 
 } // namespace TARROW_OPERATIONS

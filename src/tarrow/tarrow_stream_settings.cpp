@@ -53,7 +53,7 @@ void mergeStream(const HX_STREAM_SETTINGS& cached, HX_STREAM_SETTINGS& caller)
 
 void TarrowOperations::computeStreamLocked()
 {
-    const RegisterCache& registers = group(RegisterGroup::Stream).registers;
+    const RegisterCache& registers = groups_.registers(RegisterGroup::Stream);
     TARROW_STREAM::computeStream(registers, streamOps_->getPacketDelay(registers), streamSettings_);
 }
 
@@ -61,11 +61,11 @@ void TarrowOperations::getStreamSettings(HX_STREAM_SETTINGS* out)
 {
     if (!cacheTrusted(streamSettingsValid_)) {
         refreshGroupOrThrow(RegisterGroup::Stream, "TarrowOperations::getStreamSettings");
-        std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+        std::lock_guard<std::mutex> lock(stateMutex_);
         computeStreamLocked();
         streamSettingsValid_ = subscriptionCount_ != 0 ? 1 : 0;
     }
-    std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+    std::lock_guard<std::mutex> lock(stateMutex_);
     if (out != nullptr)
         *out = streamSettings_;
 }
@@ -98,7 +98,7 @@ void TarrowOperations::setStreamSettings(HX_STREAM_SETTINGS* inOut)
             record.flags |= HX_FLAG_ERR;
         }
         {
-            std::lock_guard<std::recursive_mutex> lock(stateMutex_);
+            std::lock_guard<std::mutex> lock(stateMutex_);
             streamSettingsValid_ = 0;
         }
         HX_STREAM_SETTINGS camera;

@@ -55,11 +55,6 @@ TarrowStreaming::~TarrowStreaming()
         resumeDiscovery();
 }
 
-uint64_t TarrowStreaming::watchdogStops() const
-{
-    return watchdog_ ? watchdog_->stopsPosted() : 0;
-}
-
 // --- Receiver -----------------------------------------------------------------------------------
 
 TarrowStreaming::LiveStreamPause::LiveStreamPause(TarrowStreaming& streaming) : streaming_(streaming)

@@ -99,16 +99,8 @@ public:
     // Ends the download on the camera and restores heartbeat and discovery; the write's result.
     uint32_t stopDownload();
 
-    // The last value the flows wrote to the stream control register (playback notes its own).
-    uint32_t writtenStreamControl() const { return writtenStreamControl_; }
-    void noteStreamControl(uint32_t value) { writtenStreamControl_ = value; }
     // Live runs and the receiver does not hold the camera back.
     bool liveRunning() const;
-    bool downloadRunning() const { return downloadRunning_; }
-    // The last frame of the running (or last) download, as the camera's registers gave it.
-    uint32_t downloadEndFrame() const { return downloadEndFrame_; }
-    // Stop requests the download watchdog has posted so far.
-    uint64_t watchdogStops() const;
 
 private:
     // What the camera's registers say about a download about to start.
@@ -155,6 +147,8 @@ private:
     RegisterChannel& channel_;
     HxStreamOperations& streamOps_;
     const Hooks hooks_;
+    // Recursive because the stream messages handled under it run the public flow operations
+    // (start and stop of live and download), which take it themselves when called on their own.
     mutable std::recursive_mutex flowLock_;
     std::atomic<uint32_t> writtenStreamControl_{STREAM_STOPPED};
     bool downloadRunning_ = false;

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "frame_files.h"
+#include "frame_writer.h"
 #include "session.h"
 #include "stream_client.h"
 #include "stream_stats.h"
@@ -272,8 +273,9 @@ int runLive(HX_CAMERA_HANDLE camera, const StreamOptions& options, std::FILE* ou
 
 // --- download ---------------------------------------------------------------------------------------
 
-// The throttle pauses the camera when a single lent buffer is left and resumes it once half of
-// them are back, so a host that keeps up never holds the camera back.
+// The throttle pauses the camera when a quarter of the lent buffers is left and resumes it once
+// half of them are back: a camera at 10 Gbit/s fills a buffer in well under a millisecond, so a
+// pause asked for at the last buffer arrives too late on a busy host and images are lost.
 HX_DOWNLOAD_SETTINGS downloadRequest(const HX_DOWNLOAD_SETTINGS& current, const StreamOptions& options,
                                      uint32_t buffers)
 {
@@ -286,8 +288,8 @@ HX_DOWNLOAD_SETTINGS downloadRequest(const HX_DOWNLOAD_SETTINGS& current, const 
     request.format = options.packed ? HX_FORMAT_PACKED : HX_FORMAT_TIFF;
     request.format_flags = HX_FLAG_SET;
     request.rate_control_flags = HX_FLAG_SET;
-    request.pause_count = 1;
-    request.resume_count = std::max<uint32_t>(2, buffers / 2);
+    request.pause_count = std::max<uint32_t>(1, buffers / 4);
+    request.resume_count = std::max<uint32_t>(request.pause_count + 1, buffers / 2);
     request.turbo_packet_length_flags = 0;
     request.turbo_delay_flags = 0;
     request.jpeg_quality_flags = 0;
@@ -327,8 +329,10 @@ struct DownloadOutcome {
     bool last = false;
 };
 
+// Frames are written on the writer's thread, which lends each buffer again once its frame is on
+// disk, so receiving and writing overlap and a slow disk holds the camera back through the throttle.
 DownloadOutcome receiveDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, uint32_t buffers,
-                                const FrameGeometry& geometry, StreamStats& stats)
+                                const FrameGeometry& geometry, StreamStats& stats, FrameWriter& writer)
 {
     StreamClient& client = StreamClient::instance();
     const uint32_t expected = *options.to - *options.from + 1;
@@ -347,13 +351,19 @@ DownloadOutcome receiveDownload(HX_CAMERA_HANDLE camera, const StreamOptions& op
         stats.setPacketSize(client.packetSize());
         stats.add(*returned.record);
         ++outcome.frames;
-        if (StreamStats::complete(*returned.record) && saveFrame(options.out, "download", *returned.record, geometry))
-            ++outcome.saved;
         outcome.last = (returned.record->status & HX_STREAM_STATUS_LAST) != 0;
+        writer.post([record = returned.record, last = outcome.last, &options, &geometry, camera]() -> uint64_t {
+            const bool saved =
+                StreamStats::complete(*record) && saveFrame(options.out, "download", *record, geometry);
+            const uint64_t bytes = saved ? record->received_length : 0;
+            if (!last)
+                lendAgain(HX_download, StreamClient::instance().client(), camera, record);
+            return bytes;
+        });
         bar.update(outcome.frames, stats.bytes(), stats.seconds());
-        if (!outcome.last)
-            lendAgain(HX_download, client.client(), camera, returned.record);
     }
+    writer.finish();
+    outcome.saved = static_cast<uint32_t>(writer.written());
     bar.finish();
     return outcome;
 }
@@ -382,11 +392,17 @@ int runDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, std::FILE
         return FAILED;
     }
     StreamStats stats(true);
-    const DownloadOutcome outcome = receiveDownload(camera, options, buffers, geometry, stats);
+    FrameWriter writer;
+    const DownloadOutcome outcome = receiveDownload(camera, options, buffers, geometry, stats, writer);
     std::fprintf(out, "download: %u frames (%u to %u) in %s\n", outcome.saved, *options.from, *options.to,
                  options.out.c_str());
-    if (options.stats)
+    if (options.stats) {
         stats.print(out);
+        std::fprintf(out, "stats: written-frames=%llu written-bytes=%llu write-seconds=%.3f write-rate=%.2fMB/s\n",
+                     static_cast<unsigned long long>(writer.written()),
+                     static_cast<unsigned long long>(writer.bytes()), writer.busySeconds(),
+                     writer.megabytesPerSecond());
+    }
     if (!outcome.last || outcome.saved != outcome.frames) {
         std::fprintf(stderr, "hxcam: %s\n",
                      outcome.released != 0 && outcome.frames == 0 ? "the camera did not start the download (see the log)"

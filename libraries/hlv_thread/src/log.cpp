@@ -1,14 +1,15 @@
 // The process-wide log: trace mask, time-stamped location lines, the raw sink and the log file.
 #include "hlv_thread/log.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <vector>
 
 #include "log_file.h"
-#include "log_observers.h"
 
 namespace HLV_THREAD {
 
@@ -25,6 +26,30 @@ struct LogFile {
     int descriptor = -1;
     std::string name;
 };
+
+// The observers of the raw sink; `any` spares the lock while there are none. Allocated once and
+// never destroyed, like the log file.
+struct Observers {
+    std::mutex lock;
+    std::vector<LogObserver*> list;
+    std::atomic<bool> any{false};
+};
+
+Observers& observers()
+{
+    static Observers* const instance = new Observers;
+    return *instance;
+}
+
+void notifyLogObservers(const std::string& line)
+{
+    Observers& all = observers();
+    if (!all.any)
+        return;
+    std::lock_guard<std::mutex> guard(all.lock);
+    for (LogObserver* observer : all.list)
+        observer->observe(line);
+}
 
 LogFile& logFile()
 {
@@ -101,6 +126,24 @@ void logRaw(int /*priority*/, const std::string& text)
     } catch (...) {
         // Logging throws nothing of its own: a line that cannot be built is lost.
     }
+}
+
+void addLogObserver(LogObserver* observer)
+{
+    Observers& all = observers();
+    std::lock_guard<std::mutex> guard(all.lock);
+    all.list.push_back(observer);
+    all.any = true;
+}
+
+void removeLogObserver(LogObserver* observer)
+{
+    Observers& all = observers();
+    std::lock_guard<std::mutex> guard(all.lock);
+    const auto found = std::find(all.list.begin(), all.list.end(), observer);
+    if (found != all.list.end())
+        all.list.erase(found);
+    all.any = !all.list.empty();
 }
 
 int loggerFile(const char* path)

@@ -6,12 +6,13 @@
 
 #include "hlv_thread/log.h"
 #include "hlv_thread/sync_message.h"
+#include "hlv_thread/wake.h"
 #include "root_report.h"
 
 namespace HLV_THREAD {
 
-MsgThread::MsgThread()
-    : Thread(false)
+MsgThread::MsgThread(WakeOnPost wake)
+    : Thread(false), wake_(wake == WakeOnPost::Yes ? std::make_unique<Wake>() : nullptr)
 {
 }
 
@@ -76,22 +77,70 @@ void MsgThread::post(Message* message)
         HLV_LOG("%s: NULL message ignored", "HLV_THREAD::MsgThread::post");
         return;
     }
-    bool refused = false;
-    {
-        std::lock_guard<std::mutex> guard(queueLock_);
-        refused = halted_;
-        if (!refused) {
-            if (message->req == HALT)
-                halted_ = true;
-            queue_.push_back(message);
-            if (queue_.size() == 1)
-                queueSignal_.notify_one();
-        }
-    }
-    if (refused) {
+    switch (enqueue(message)) {
+    case Posted::Queued:
+        return;
+    case Posted::QueuedWithoutWake:
+        HLV_LOG("%s: Could not set the wake, error %d", "HLV_THREAD::MsgThread::post", wake_->error());
+        return;
+    case Posted::Refused:
         logRaw(LOG_PRIORITY_DEBUG, "Message received after HALT");
         message->refuse(this);
+        return;
     }
+}
+
+// The wake is set outside the queue lock; a wake-up that finds the message already taken costs
+// its waiter one empty pass.
+MsgThread::Posted MsgThread::enqueue(Message* message)
+{
+    bool wasEmpty = false;
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        if (halted_)
+            return Posted::Refused;
+        if (message->req == HALT)
+            halted_ = true;
+        wasEmpty = queue_.empty();
+        queue_.push_back(message);
+        ++queued_;
+        if (wasEmpty)
+            queueSignal_.notify_one();
+    }
+    if (wasEmpty && wake_ && !wake_->set())
+        return Posted::QueuedWithoutWake;
+    return Posted::Queued;
+}
+
+Message* MsgThread::nextMessage()
+{
+    std::lock_guard<std::mutex> guard(queueLock_);
+    if (queue_.empty())
+        return nullptr;
+    Message* next = queue_.front();
+    queue_.pop_front();
+    --queued_;
+    return next;
+}
+
+bool MsgThread::messagesWaiting() const
+{
+    return queued_ != 0;
+}
+
+Wake* MsgThread::postWake() const
+{
+    return wake_.get();
+}
+
+std::deque<Message*> MsgThread::closeQueue()
+{
+    std::deque<Message*> left;
+    std::lock_guard<std::mutex> guard(queueLock_);
+    halted_ = true;
+    left.swap(queue_);
+    queued_ = 0;
+    return left;
 }
 
 bool MsgThread::halted() const
@@ -156,6 +205,7 @@ Message* MsgThread::waitForMessage(uint32_t timeoutMs)
             return nullptr;
         Message* next = queue_.front();
         queue_.pop_front();
+        --queued_;
         return next;
     } catch (...) {
         reportRootException("MsgThread", LibraryExceptions::Described);
@@ -178,6 +228,7 @@ void MsgThread::refuseQueued()
     {
         std::lock_guard<std::mutex> guard(queueLock_);
         left.swap(queue_);
+        queued_ = 0;
     }
     for (Message* message : left) {
         try {

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <thread>
 
-#include <hlv_thread/log_capture.h>
+#include "log_capture.h"
 #include <hx/hx.h>
 
 #include "event_log.h"
@@ -197,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(EverySensor, SecondFamily, ::testing::Range<std::size_t
 
 TEST(UnrecognisedCameras, FailWithTheReasonInTheLog)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     HX_CAPTURE_SETTINGS record;
     HX_capture_settings_init(&record, sizeof(record));
     EXPECT_EQ(setup(handleOf(NO_FAMILY), record), HX_STATUS_ERROR);

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 
-#include <hlv_thread/log_capture.h>
+#include "log_capture.h"
 #include <hx/hx.h>
 
 #include "event_log.h"
@@ -147,7 +147,7 @@ TEST(Heartbeat, ALockedCameraStaysLockedIsTakenBackAfterARestartAndCanBeTakenByA
     EXPECT_EQ(hx_test::registerOf(*locked, regs::GIGE_REG_CCP), 2u) << "the camera dropped the lock of a host that kept it";
 
     // The camera restarts: it forgets the lock and its time-out, and the library takes both back.
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     locked.reset();
     locked = std::make_unique<Camera>(camera(LOCKED, "lupa", 20.0));
     EXPECT_TRUE(eventually([&] {

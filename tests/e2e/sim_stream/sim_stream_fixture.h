@@ -62,16 +62,4 @@ inline void record(ControlClient& host, uint32_t frames, uint32_t camera = kCame
     FAIL() << "the camera did not reach review";
 }
 
-// A download file of frame `frame` of recording `serial`: one 8-bit strip that is the frame.
-inline void expectTiffOfFrame(std::span<const uint8_t> file, uint32_t frame, uint32_t serial) {
-    const auto view = readTiff(file);
-    ASSERT_TRUE(view) << "frame " << frame << " is no TIFF file";
-    EXPECT_EQ(view->width, kGeometry.width);
-    EXPECT_EQ(view->height, kGeometry.height);
-    EXPECT_EQ(view->bitsPerSample, 8u);
-    EXPECT_EQ(view->compression, 1u);
-    EXPECT_TRUE(hxsim::SyntheticImage::matches(frame, serial, kGeometry, view->pixels))
-        << "the pixels of frame " << frame << " are not the recorded frame";
-}
-
 }  // namespace hxsim_test

@@ -115,23 +115,6 @@ private:
     std::optional<Building> building_;
 };
 
-// The next `count` whole images from `port`, or fewer once the deadline passes.
-inline std::vector<ReceivedImage> receiveImages(UdpPort& port, UdpImageAssembler& assembler, std::size_t count,
-                                                std::chrono::milliseconds limit = 5s) {
-    std::vector<ReceivedImage> images;
-    const auto deadline = Clock::now() + limit;
-    while (images.size() < count) {
-        auto datagram = port.receive(deadline);
-        if (!datagram) {
-            break;
-        }
-        if (auto image = assembler.feed(datagram->bytes)) {
-            images.push_back(std::move(*image));
-        }
-    }
-    return images;
-}
-
 // One connection to a camera's TCP stream port, read as leader, payload and trailer.
 class TcpStreamClient {
 public:

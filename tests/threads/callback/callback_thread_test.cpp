@@ -10,7 +10,7 @@
 
 #include "callback/callback.h"
 #include "callback/callback_messages.h"
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "stand_in_service.h"
 #include "control/message_ids.h"
 
@@ -175,7 +175,7 @@ TEST_F(CallbackThread, HostCodeThatThrowsOrCallsBackIntoTheLibraryCannotStopIt)
 {
     Misbehaving host;
     ASSERT_EQ(HX_register(&host.self, &Misbehaving::callback, &host), HX_STATUS_OK);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     Buffer mine;
     Buffer theirs;
     ASSERT_EQ(HX_live(host.self, camera, &mine.record), HX_STATUS_OK);
@@ -205,7 +205,7 @@ TEST_F(CallbackThread, MessagesWithoutTheirPayloadOrOfUnknownKindsAreLoggedAndSk
     ASSERT_EQ(HX_subscribe(first, camera), HX_STATUS_OK);
     HLV_CALLBACK::Callback* thread = HLV_CALLBACK::Callback::factory();
     ASSERT_NE(thread, nullptr);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     const uint32_t ids[] = {HX_MESSAGE_IDS::LIVE_STREAM_MSG, HX_MESSAGE_IDS::CALLBACK_EVENT_MSG,
                             HX_MESSAGE_IDS::CALLBACK_SUBSCRIBE_MSG, 0x3FFFFu};
     for (uint32_t id : ids) {

@@ -6,7 +6,7 @@
 #include <hx/hx.h>
 
 #include "camera/camera_services.h"
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "stand_in_service.h"
 
 namespace {
@@ -35,7 +35,7 @@ TEST(Shutdown, EndsEveryThreadWithWorkInFlightAndRefusesToStartAgain)
     hx_test::drainService(camera);
 
     HX_trace(1);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     ASSERT_EQ(HX_shutdown(), HX_STATUS_OK);
     EXPECT_EQ(log.count("HX_shutdown: done"), 1u);
     for (const HX_READ_STREAM& buffer : buffers)

@@ -3,7 +3,7 @@
 // and the Callback thread. The camera's clock moves only when a test moves it.
 #include <gtest/gtest.h>
 
-#include <hlv_thread/log_capture.h>
+#include "log_capture.h"
 #include <hlv_thread/period_scale.h>
 #include <hlv_thread/sync_message.h>
 
@@ -283,7 +283,7 @@ TEST_F(CameraAtWork, RecordingFromArmToReviewWithStateAndProgressEvents)
 
 TEST_F(CameraAtWork, CommandsTheCameraCannotFollowAreRefused)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     const HX_COMMAND early = command(HX_CMD_TRIGGER);
     EXPECT_TRUE(marked(early.code_flags, HX_FLAG_ERR));
     EXPECT_EQ(early.code, 1u);
@@ -325,7 +325,7 @@ TEST_F(CameraAtWork, CommandsTheCameraCannotFollowAreRefused)
 
 TEST_F(CameraAtWork, PlaybackOutsideReviewOrBeyondTheRecordingIsRefused)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     const HX_PLAYBACK_SETTINGS idle = play(HX_PLAY_FORWARD, 0);
     EXPECT_TRUE(marked(idle.mode_flags, HX_FLAG_ERR));
     EXPECT_EQ(idle.mode_caps, 0u);
@@ -394,7 +394,7 @@ TEST_F(CameraAtWork, NotificationsMarkEveryGroupHoldingTheRegister)
     EXPECT_TRUE(marked(state.code_flags, HX_FLAG_CHG));
 
     // Registers that no group holds (or that the camera reports for nobody) make no event.
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     watcher().clear();
     notify({{0x1234, 7}, {GIGE_REG_MCP, 9}});
     EXPECT_TRUE(watcher().events().empty());
@@ -420,7 +420,7 @@ TEST_F(CameraAtWork, LockedCameraKeepsItsHeartbeatUntilUnlocked)
     EXPECT_GE(*camera_->activityCount(CAMERA), quiet + 3);
 
     // A camera that restarted has forgotten the lock and its heartbeat time-out: both come back.
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     camera_->restart();
     const auto retaken = [&] {
         return camera_->cameraRegister(GIGE_REG_CCP) == 2 &&
@@ -460,7 +460,7 @@ TEST_F(CameraAtWork, DownloadRangeFollowsTheRecordingAndMonochromeRefusesDng)
 
     TearDown();
     start(cameraConfig(0x414C354D));
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     HX_DOWNLOAD_SETTINGS mono;
     HX_download_settings_init(&mono, sizeof(mono));
     setField(mono.format, mono.format_flags, HX_FORMAT_DNG);

@@ -12,11 +12,11 @@
 #include <gtest/gtest.h>
 
 #include "hlv_thread/log.h"
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 
 namespace {
 
-using HLV_THREAD::LogCapture;
+using hx_test::LogCapture;
 
 std::string readFile(const std::string& path)
 {

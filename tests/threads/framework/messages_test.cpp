@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
 #include "test_threads.h"
@@ -169,7 +169,7 @@ TEST(SyncMessages, AThreadCannotWaitForItself)
 // ones are deleted (ASan's leak check covers that).
 TEST(Halt, QueuedMessagesFirstLateOnesRefused)
 {
-    HLV_THREAD::LogCapture capture;
+    hx_test::LogCapture capture;
     Recorder owner("A");
     Recorder target("B", /*gateClosed=*/true);
     owner.start();
@@ -222,7 +222,7 @@ TEST(Halt, ClosingAThreadThatNeverRanReturnsItsQueue)
 
 TEST(MsgThreadLoop, HandlerExceptionsAreLoggedAndTheLoopGoesOn)
 {
-    HLV_THREAD::LogCapture capture;
+    hx_test::LogCapture capture;
     Recorder thread("B");
     thread.setAction([](Recorder&, Message* message) {
         const uint32_t req = message->req;

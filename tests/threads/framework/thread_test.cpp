@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/thread.h"
 #include "test_threads.h"
@@ -106,7 +106,7 @@ TEST(StartAndJoin, Rules)
 
 TEST(StartAndJoin, DetachOnStartLogsAndRuns)
 {
-    HLV_THREAD::LogCapture capture;
+    hx_test::LogCapture capture;
     FunctionThread detached([](Thread&) { return 5; }, /*detach=*/true);
     detached.start();
     ASSERT_TRUE(eventually([&] { return !detached.running(); }));
@@ -116,7 +116,7 @@ TEST(StartAndJoin, DetachOnStartLogsAndRuns)
 
 TEST(StartAndJoin, EscapingExceptionIsLoggedAtTheRoot)
 {
-    HLV_THREAD::LogCapture capture;
+    hx_test::LogCapture capture;
     FunctionThread failing([](Thread&) -> int { HLV_THROW(HLV_THREAD::RuntimeError, "%s", "broken body"); });
     failing.start();
     failing.join();

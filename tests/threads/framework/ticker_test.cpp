@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/period_scale.h"
 #include "hlv_thread/ticker.h"
@@ -127,7 +127,7 @@ TEST(Ticker, StopEndsTheLoopWithoutAnotherTick)
 
 TEST(Ticker, ExceptionFromTickEndsTheLoopAndIsLogged)
 {
-    HLV_THREAD::LogCapture capture;
+    hx_test::LogCapture capture;
     RecordingTicker standard(2000, [](std::size_t) { throw std::runtime_error("tick failed"); });
     RecordingTicker library(2000, [](std::size_t) { HLV_THROW(HLV_THREAD::RuntimeError, "%s", "library failure"); });
     standard.start();

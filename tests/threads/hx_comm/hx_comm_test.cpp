@@ -7,7 +7,7 @@
 #include <future>
 
 #include "hlv_thread/log.h"
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "hlv_thread/period_scale.h"
 #include "control/hx_comm.h"
 #include "scripted_camera.h"
@@ -145,7 +145,7 @@ TEST_F(ChannelTest, MultiRegisterAnswersMustCoverTheRequest)
 TEST_F(ChannelTest, StrayAndMalformedDatagramsAreDroppedWithALogLine)
 {
     HLV_THREAD::setTraceMask(HLV_THREAD::TRACE_COMM);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     ScriptedCamera strayPort{"127.0.0.2", 4000};
     answerWith([&](const Command& command) {
         const Bytes genuine = ack(0, 0x0081, command.id, value32(77));
@@ -177,7 +177,7 @@ TEST_F(ChannelTest, AnswersWithoutAUsableResultFailTheRequest)
         EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 13u);
     }
     camera.answerNormally();
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     answerWith([](const Command& command) { return std::vector<Bytes>{ack(0, 0x0085, command.id, value32(0x10))}; });
     std::vector<uint8_t> data;
     EXPECT_EQ(HxComm::readMem(cam, 0x10, data, 4), 13u);
@@ -188,7 +188,7 @@ TEST_F(ChannelTest, SilenceAgesOutAndALateAnswerIsIgnored)
 {
     HLV_THREAD::setPeriodScale(0.01);
     HLV_THREAD::setTraceMask(HLV_THREAD::TRACE_COMM);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     answerWith([](const Command&) { return std::vector<Bytes>{}; });
     const auto start = std::chrono::steady_clock::now();
     uint32_t value = 0;
@@ -261,7 +261,7 @@ TEST_F(ChannelTest, ACommandThatCannotBeSentFailsAtOnceWithALogLine)
 {
     // Nothing routes there inside the test's private namespace, so the send itself fails.
     const uint32_t unreachable = htonl(0x0A090909);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     uint32_t value = 0;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(HxComm::readReg(unreachable, 0x0A00, value), 13u);

@@ -4,7 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "control/hx_comm.h"
 #include "control/hx_notification.h"
 #include "scripted_camera.h"
@@ -94,7 +94,7 @@ TEST_F(NotificationTest, EachEventArrivesAsOnePairInOrder)
 
 TEST_F(NotificationTest, MalformedEventsAreDroppedAndTheOpeningDatagramIgnoredQuietly)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     const uint16_t port = HxComm::hmpPort(cam);
     camera.sendTo(event(17, 5, 0x00C2, 24), port);
     camera.sendTo(event(17, 5, 0x00C4), port);

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "control/hx_comm.h"
 #include "scripted_camera.h"
 #include "control/udp_socket.h"
@@ -103,7 +103,7 @@ TEST(ChannelPortsTest, ChannelsTakeConsecutiveSlotsAndSkipABusyControlPort)
 
 TEST(ChannelPortsTest, ABusyEventPortFailsTheChannelWithoutSearchingFurther)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     {
         PortHolder other(5826);
         ASSERT_TRUE(other.held());
@@ -118,7 +118,7 @@ TEST(ChannelPortsTest, ABusyEventPortFailsTheChannelWithoutSearchingFurther)
 
 TEST(ChannelPortsTest, TenChannelsAtOnceAndTheEleventhRefused)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     for (int n = 10; n < 20; ++n)
         ASSERT_NE(portsOf(cameraNumber(n)).hcp, 0) << "camera " << n;
     uint32_t value = 0;

@@ -20,18 +20,6 @@ uint32_t Command::word(std::size_t offset) const
            bytes[offset + 3];
 }
 
-void put16(Bytes& out, uint16_t value)
-{
-    out.push_back(uint8_t(value >> 8));
-    out.push_back(uint8_t(value));
-}
-
-void put32(Bytes& out, uint32_t value)
-{
-    put16(out, uint16_t(value >> 16));
-    put16(out, uint16_t(value));
-}
-
 Bytes ack(uint16_t status, uint16_t answer, uint16_t id, const Bytes& payload)
 {
     Bytes out;
@@ -41,13 +29,6 @@ Bytes ack(uint16_t status, uint16_t answer, uint16_t id, const Bytes& payload)
     put16(out, id);
     out.insert(out.end(), payload.begin(), payload.end());
     return out;
-}
-
-uint32_t ipv4(const char* dotted)
-{
-    in_addr address{};
-    inet_pton(AF_INET, dotted, &address);
-    return address.s_addr;
 }
 
 ScriptedCamera::ScriptedCamera(const char* address, uint16_t port)

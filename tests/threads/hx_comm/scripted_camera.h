@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "wire_bytes.h"
+
 namespace hx_comm_test {
 
 using Bytes = std::vector<uint8_t>;
@@ -25,11 +27,11 @@ struct Command {
     uint32_t word(std::size_t offset) const;  // big-endian 32-bit field
 };
 
-// Big-endian helpers and a hand-built acknowledge: status, answer, payload length, id, payload.
-void put16(Bytes& out, uint16_t value);
-void put32(Bytes& out, uint32_t value);
+using hx_test::ipv4;
+using hx_test::put16;
+using hx_test::put32;
+// A hand-built acknowledge: status, answer, payload length, id, payload.
 Bytes ack(uint16_t status, uint16_t answer, uint16_t id, const Bytes& payload = {});
-uint32_t ipv4(const char* dotted);  // network order
 
 // Registers and memory the default script serves.
 struct CameraState {

@@ -3,7 +3,7 @@
 // with a TCP receiver.
 #include <gtest/gtest.h>
 
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "hlv_thread/period_scale.h"
 #include "control/hx_comm.h"
 #include "callback/hx_stream.h"
@@ -105,7 +105,7 @@ TEST_F(StreamSessionTest, DownloadSettingsBecomeRegisterWritesAndRefusalsAreMark
 
 TEST_F(StreamSessionTest, FrameRangeChecksAndTheThrottle)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     HX_DOWNLOAD_SETTINGS equal = settingsWithFlags();
     equal.start = equal.stop = 7;
     equal.start_flags = equal.stop_flags = HX_FLAG_SET;
@@ -163,7 +163,7 @@ TEST_F(StreamSessionTest, ParserSwitchesRegisterWritesAndDownloadRoutes)
     EXPECT_EQ(session->getStop({{0xE928, 9}}), 9u);
 
     // Without a receiver: buffers come straight back, pauses have nowhere to go.
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     HostBuffer early(20000);
     session->handleMessage(collector.buffer(ids::LIVE_STREAM_MSG, early));
     ASSERT_TRUE(collector.waitFor(1));

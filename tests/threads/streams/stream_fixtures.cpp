@@ -31,22 +31,9 @@ constexpr uint32_t kStreamAddressRegister = 0x0D18;
 constexpr uint32_t kStreamControlRegister = 0xD314;
 constexpr HX_CLIENT_HANDLE kClient = 0x5EED;
 
-void put8(Bytes& out, uint8_t value)
-{
-    out.push_back(value);
-}
-
-void put16(Bytes& out, uint16_t value)
-{
-    out.push_back(uint8_t(value >> 8));
-    out.push_back(uint8_t(value));
-}
-
-void put32(Bytes& out, uint32_t value)
-{
-    put16(out, uint16_t(value >> 16));
-    put16(out, uint16_t(value));
-}
+using hx_test::put16;
+using hx_test::put32;
+using hx_test::put8;
 
 void header(Bytes& out, uint16_t blockId, uint8_t packetFormat, uint32_t packetId)
 {
@@ -140,13 +127,6 @@ std::vector<Bytes> udpImage(uint16_t blockId, const Bytes& data, const std::stri
     }
     out.push_back(trailer(blockId, packetId));
     return out;
-}
-
-uint32_t ipv4(const char* dotted)
-{
-    in_addr address{};
-    inet_pton(AF_INET, dotted, &address);
-    return address.s_addr;
 }
 
 ScriptedStreamCamera::ScriptedStreamCamera(const char* address)

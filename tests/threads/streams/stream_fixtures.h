@@ -19,6 +19,7 @@
 #include <hx/hx.h>
 
 #include "eventually.h"
+#include "wire_bytes.h"
 #include "hlv_thread/msg_thread.h"
 #include "hlv_thread/period_scale.h"
 #include "control/hx_comm.h"
@@ -41,7 +42,7 @@ Bytes imageBytes(std::size_t length, uint8_t seed);
 Bytes tcpImage(uint16_t blockId, const Bytes& data, const std::string& fileName);
 // One image as UDP datagrams: leader, payload packets of at most `chunk` bytes, trailer.
 std::vector<Bytes> udpImage(uint16_t blockId, const Bytes& data, const std::string& fileName, std::size_t chunk = 8964);
-uint32_t ipv4(const char* dotted);
+using hx_test::ipv4;
 
 // A camera on one loopback address: answers register writes (recording them) and reads (zero),
 // fires a test packet when the packet-size register asks for one and the "network" carries that

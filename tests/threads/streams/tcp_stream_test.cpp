@@ -10,7 +10,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "hlv_thread/sync_message.h"
 #include "control/hx_comm.h"
 #include "callback/hx_stream.h"
@@ -134,7 +134,7 @@ TEST_F(TcpStreamTest, AnImageLargerThanItsBufferContinuesInTheNextAndNeverPastTh
 
 TEST_F(TcpStreamTest, BadLeadersAndJunkAreScannedPastWithOneLogLinePerEpisode)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     start();
     control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
     HostBuffer buffer(8192);
@@ -197,7 +197,7 @@ TEST_F(TcpStreamTest, AnImageFoundByTheScanIsReadToItsEndWithoutMoreFromTheCamer
 
 TEST_F(TcpStreamTest, AFailedTrailerKeepsTheBufferForTheNextImage)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     start();
     control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
     HostBuffer buffer(4096);
@@ -269,7 +269,7 @@ TEST_F(TcpStreamTest, DownloadThrottlePausesTheCameraInsteadOfLosingImages)
 
 TEST_F(TcpStreamTest, AClosedConnectionIsReopenedOnceThenTheCameraIsReportedLost)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     std::atomic<uint32_t> lost{0};
     TcpStream::setCameraLostHandler([&lost](uint32_t address) { lost = address; });
     start();

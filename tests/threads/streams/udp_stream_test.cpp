@@ -2,7 +2,7 @@
 // over packets and buffers, the status bits of faulty images, the throttle and shutdown.
 #include <gtest/gtest.h>
 
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "hlv_thread/period_scale.h"
 #include "hlv_thread/sync_message.h"
 #include "control/hx_comm.h"
@@ -74,7 +74,7 @@ TEST_F(UdpStreamTest, NegotiationSettlesOnJumboPacketsWhenTheyArrive)
 
 TEST_F(UdpStreamTest, NegotiationFallsBackToStandardPacketsAndReportsFailureNegative)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     camera.carryPacketSizes({1500});
     start();
     ASSERT_EQ(negotiate(), 1500);

@@ -9,7 +9,7 @@
 #include <hx/hx.h>
 
 #include "hlv_thread/format.h"
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "stand_in_service.h"
 
 namespace {
@@ -59,7 +59,7 @@ protected:
 
 TEST_F(ApiFrame, RegistrationHandsOutDistinctHandlesAndUnregistersEachOnce)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     EXPECT_EQ(HX_register(nullptr, nullptr, nullptr), HX_STATUS_ERROR);
     EXPECT_EQ(log.count("NULL pointer in API call"), 1u) << "written with tracing off";
 
@@ -155,7 +155,7 @@ TEST_F(ApiFrame, EveryOperationChecksTheClientThenTheCameraAndSucceedsWithBoth)
     const HX_CLIENT_HANDLE unknownClient = 0xBAD0;
     const std::size_t delivered = world().recorder.count();
     for (const auto& [name, call] : everyOperation()) {
-        HLV_THREAD::LogCapture log;
+        hx_test::LogCapture log;
         EXPECT_EQ(call(unknownClient, camera), HX_STATUS_ERROR) << name;
         EXPECT_EQ(log.count("Client handle " + pointerText(unknownClient) + " not valid"), 1u) << name;
         EXPECT_EQ(call(client, unknownCamera), HX_STATUS_ERROR) << name;
@@ -172,7 +172,7 @@ TEST_F(ApiFrame, EveryOperationChecksTheClientThenTheCameraAndSucceedsWithBoth)
 
 TEST_F(ApiFrame, MissingOrUnusableArgumentsAreRefusedWithTheirOwnTexts)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     HX_CAPTURE_SETTINGS capture;
     HX_capture_settings_init(&capture, sizeof capture);
     HX_DOWNLOAD_SETTINGS download;
@@ -212,7 +212,7 @@ TEST_F(ApiFrame, MissingOrUnusableArgumentsAreRefusedWithTheirOwnTexts)
 
 TEST_F(ApiFrame, RecordsOfAnotherVersionAreRefusedBeforeTheCameraSeesThem)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     HX_CAPTURE_SETTINGS in;
     HX_capture_settings_init(&in, sizeof in);
     in.ver_min = 11;
@@ -237,12 +237,12 @@ TEST_F(ApiFrame, EntryLinesAndRecordDumpsOnlyUnderTheirTraceBits)
     HX_CAPTURE_SETTINGS capture;
     HX_capture_settings_init(&capture, sizeof capture);
     {
-        HLV_THREAD::LogCapture log;
+        hx_test::LogCapture log;
         ASSERT_EQ(HX_setup_capture_syn(client, camera, &capture, &capture), HX_STATUS_OK);
         EXPECT_EQ(log.lines().size(), 0u) << "nothing is written with tracing off";
     }
     EXPECT_EQ(HX_trace(1), 0x3FF1u);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     ASSERT_EQ(HX_setup_capture_syn(client, camera, &capture, &capture), HX_STATUS_OK);
     EXPECT_EQ(log.count("HX_setup_capture_syn: cli_h=" + pointerText(client) + ", cam=127.0.0.2"), 1u);
     EXPECT_EQ(log.count("Capture settings ver 2.12"), 2u);
@@ -285,7 +285,7 @@ TEST_F(ApiFrame, SettingsRunOnTheCameraAndComeBackInPlaceOrInTheOutputRecord)
 
 TEST_F(ApiFrame, SubscriptionsNeedACallbackAndReachTheCameraService)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     HX_CLIENT_HANDLE silent = 0;
     ASSERT_EQ(HX_register(&silent, nullptr, nullptr), HX_STATUS_OK);
     EXPECT_EQ(HX_subscribe(silent, camera), HX_STATUS_ERROR);
@@ -305,7 +305,7 @@ TEST_F(ApiFrame, ReleasingAHandleEndsItsServiceUntilTheCameraIsAddedAgain)
     EXPECT_EQ(HX_lockCamera(client, released), HX_STATUS_OK);
     EXPECT_EQ(HX_release_handle(client, released), HX_STATUS_OK);
     EXPECT_EQ(HX_release_handle(client, released), HX_STATUS_OK) << "releasing twice is harmless";
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     EXPECT_EQ(HX_lockCamera(client, released), HX_STATUS_ERROR);
     EXPECT_EQ(log.count("Camera handle " + pointerText(released) + " not valid"), 1u);
     hx_test::addCamera(7);

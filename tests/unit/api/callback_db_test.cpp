@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "callback/callback_db.h"
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
 #include "callback/hx_stream.h"
@@ -186,7 +186,7 @@ TEST(CallbackDatabase, ExceptionsFromHostCodeAreLoggedAndDoNotStopOtherDeliverie
     db.modifyRegistration(1, &throwInteger, nullptr);
     db.modifyRegistration(2, &throwStandard, nullptr);
     db.modifyRegistration(3, &CallbackRecorder::callback, &recorder);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
 
     db.executeCallback(eventFor(HX_DISCOVERY, CAMERA_A));
     EXPECT_EQ(recorder.count(), 1u) << "the clients before it threw, it was still called";

@@ -5,7 +5,7 @@
 
 #include <hx/hx.h>
 
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "stand_in_service.h"
 
 namespace {
@@ -34,12 +34,12 @@ TEST_F(Wrappers, InitialisersPassTheStatusThroughAndTraceTheExpectedSize)
     HX_READ_STREAM read;
     HX_COMMAND command;
     {
-        HLV_THREAD::LogCapture log;
+        hx_test::LogCapture log;
         EXPECT_EQ(CS_HX_read_stream_init(&read, 48), HX_STATUS_ERROR);
         EXPECT_TRUE(log.lines().empty()) << "wrapper traces need the wrapper bit";
     }
     HX_trace(1);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     EXPECT_EQ(CS_HX_read_stream_init(&read, 48), HX_STATUS_ERROR);
     EXPECT_EQ(CS_HX_read_stream_init(&read, sizeof read), HX_STATUS_OK);
     EXPECT_EQ(CS_HX_command_init(&command, sizeof command), HX_STATUS_OK);
@@ -65,7 +65,7 @@ TEST_F(Wrappers, AnalogGainIsSplitIntoAGetterAndASetter)
     HX_analog_gain_init(&gain, sizeof gain);
     operations->clearCalls();
     HX_trace(1);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     EXPECT_EQ(CS_HX_set_analog_gain(client, camera, &gain), HX_STATUS_OK);
     EXPECT_EQ(operations->calls(), std::vector<std::string>{"setAnalogGain"});
     EXPECT_EQ(CS_HX_get_analog_gain(client, camera, &gain), HX_STATUS_OK);

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "camera/camera_services.h"
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "hlv_thread/note.h"
 #include "callback/hx_stream.h"
 #include "stand_in_service.h"
@@ -25,7 +25,7 @@ HX_READ_STREAM recordWithVersion(uint16_t major, uint16_t minor)
 
 TEST(StreamBuffer, OnlyTheInterfaceVersionIsAccepted)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     for (auto [major, minor] : {std::pair{2, 11}, std::pair{3, 12}, std::pair{1, 12}}) {
         HX_READ_STREAM record = recordWithVersion(static_cast<uint16_t>(major), static_cast<uint16_t>(minor));
         try {

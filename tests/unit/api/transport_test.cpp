@@ -3,7 +3,7 @@
 
 #include <hx/hx.h>
 
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "camera/command.h"
 #include "stand_in_service.h"
 
@@ -36,7 +36,7 @@ HX_CLIENT_HANDLE CommandTransport::client = 0;
 TEST_F(CommandTransport, ASetCommandIsSentAndAChangedReplyIsMarked)
 {
     HX_trace(1);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     operations->setCommandReply(HX_CAMERA_STATE_ARM, HX_CMD_TRIGGER);
     in.flags = HX_FLAG_SET;
     in.code = HX_CMD_ARM;
@@ -55,7 +55,7 @@ TEST_F(CommandTransport, ASetCommandIsSentAndAChangedReplyIsMarked)
 TEST_F(CommandTransport, ARecordWithoutSetReadsTheStateAndAnUnchangedReplyIsNotMarked)
 {
     HX_trace(1);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     ASSERT_EQ(HX_command_syn(client, camera, &in, &out), HX_STATUS_OK);
     EXPECT_EQ(operations->calls(), std::vector<std::string>{"getCommand"});
     EXPECT_EQ(log.count("Process Command/Settings (get)"), 1u);
@@ -72,7 +72,7 @@ TEST_F(CommandTransport, ARecordWithoutSetReadsTheStateAndAnUnchangedReplyIsNotM
 
 TEST_F(CommandTransport, ARecordOfAnotherVersionIsRefusedAndNeverSent)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     in.ver_min = 11;
     in.flags = HX_FLAG_SET;
     EXPECT_EQ(HX_command_syn(client, camera, &in, &out), HX_STATUS_ERROR);
@@ -85,7 +85,7 @@ TEST_F(CommandTransport, ARecordOfAnotherVersionIsRefusedAndNeverSent)
 
 TEST_F(CommandTransport, ZeroHandlesAndMissingRecordsSucceedWithoutSending)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     EXPECT_EQ(HX_command_syn(0, camera, &in, &out), HX_STATUS_OK);
     EXPECT_EQ(HX_command_syn(client, 0, &in, &out), HX_STATUS_OK);
     EXPECT_EQ(HX_command_syn(client, camera, nullptr, &out), HX_STATUS_OK);

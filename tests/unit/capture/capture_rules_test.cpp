@@ -3,7 +3,7 @@
 // encoding tables and the sensor's frame-rate formula.
 #include <gtest/gtest.h>
 
-#include <hlv_thread/log_capture.h>
+#include "log_capture.h"
 #include <hlv_thread/note.h>
 
 #include "record_fields.h"
@@ -183,7 +183,7 @@ TEST(CaptureValidation, SensorFieldsAreCheckedAgainstTheSensor)
     setField(record.x_offset, record.x_offset_flags, 1024); // fits beside the new width of 1024
     // The height in force stays the camera's 1024, which leaves no room.
     setField(record.y_offset, record.y_offset_flags, 2);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     const CaptureWrites writes = camera.validate(record);
 
     EXPECT_TRUE(refused(record.bit_mode_flags));
@@ -233,7 +233,7 @@ TEST(CaptureValidation, FrameRateFollowsTheRequestedRoiAndRefusesAlone)
     setField(record.rate, record.rate_flags, 3000); // the full sensor reaches 87500000 / (256 * 128 + 440) = 2634
     record.exposure_group_flags = SET;
     setField(record.exposure, record.exposure_flags, 300);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     const CaptureWrites writes = camera.validate(record);
     EXPECT_TRUE(refused(record.rate_flags));
     EXPECT_TRUE(refused(record.record_group_flags));
@@ -302,7 +302,7 @@ TEST(CaptureValidation, LengthEndsOnAMemorySegment)
     EXPECT_EQ(writes.late, (RegisterPairs{{GIGE_REG_RECORD_END_SEGMENT, 1}}));
     EXPECT_EQ(record.length, 511u);
 
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     setField(record.length, record.length_flags, 512);
     // Checked against the whole memory, since the length was refused.
     setField(record.trigger, record.trigger_flags, 500);
@@ -330,7 +330,7 @@ TEST(CaptureValidation, StartTriggerModeHasItsOwnLengthRules)
                                           {GIGE_REG_BROC_LENGTH, 200},
                                           {GIGE_REG_TRIGGER_POSITION, 0x80000000}}));
 
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     record.length = 9;
     record.trigger = 3;
     record.record_mode = 1;
@@ -417,7 +417,7 @@ TEST(CaptureComputation, RecordFollowsTheCaches)
     camera.captureRegs[GIGE_REG_BROC_LENGTH] = 3;
     EXPECT_EQ(camera.compute().length, 10u);
 
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     camera.captureRegs[GIGE_REG_FRAME_RATE] = 0;
     EXPECT_EQ(camera.compute().rate, 24u);
     EXPECT_EQ(camera.compute().exposure_max, 41654u);

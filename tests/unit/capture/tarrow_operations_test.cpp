@@ -2,7 +2,7 @@
 // capture settings exchange with the camera, analog gain, battery and identity.
 #include <gtest/gtest.h>
 
-#include <hlv_thread/log_capture.h>
+#include "log_capture.h"
 #include <hlv_thread/note.h>
 
 #include "api/camera_families.h"
@@ -64,7 +64,7 @@ TEST(CameraFamily, ModelCodesAnywhereInTheWindowChooseTheFamily)
 
 TEST(CameraFamily, UnrecognisedCamerasYieldNothingWithTheReason)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     EXPECT_FALSE(build(FakeCamera::lux19hs("QT qt Tq")));
     EXPECT_EQ(log.count("Camera model 'QT qt Tq' is not supported."), 1u);
 
@@ -136,7 +136,7 @@ TEST(CaptureSettings, RefusedFieldsAreMarkedAndTheRestWritten)
     setField(record.rate, record.rate_flags, 9999);
     record.exposure_group_flags = SET;
     setField(record.exposure, record.exposure_flags, 300);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     operations->setCaptureSettings(&record);
 
     EXPECT_EQ(camera->get(GIGE_REG_EXPOSURE), 100u);
@@ -160,7 +160,7 @@ TEST(CaptureSettings, AFailedWriteReportsEveryValueItCarried)
     record.exposure_group_flags = SET;
     setField(record.exposure, record.exposure_flags, 300);
     setField(record.low_light, record.low_light_flags, 9000);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     operations->setCaptureSettings(&record);
     EXPECT_EQ(record.exposure_flags & HX_FLAG_ERR, HX_FLAG_ERR);
     EXPECT_EQ(record.low_light_flags & HX_FLAG_ERR, HX_FLAG_ERR);
@@ -188,7 +188,7 @@ TEST(CaptureSettings, AnEmptyRoiOnTheCameraCanBeReplaced)
     auto operations = build(camera);
     ASSERT_TRUE(operations);
     camera->set(GIGE_REG_ROI_WIDTH, 0);
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     EXPECT_THROW(operations->getCaptureSettings(nullptr), HLV_THREAD::LogicError);
     HX_CAPTURE_SETTINGS record = freshRecord();
     record.sensor_group_flags = SET;

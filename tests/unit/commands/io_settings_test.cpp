@@ -2,7 +2,7 @@
 // makes, the refusals, the record read back from the registers, and the merge.
 #include <gtest/gtest.h>
 
-#include <hlv_thread/log_capture.h>
+#include "log_capture.h"
 
 #include "record_fields.h"
 #include "registers/register_map.h"
@@ -66,7 +66,7 @@ TEST(IoSettings, TriggerSectionsEditOnlyTheFieldsAskedFor)
 
 TEST(IoSettings, RefusedFieldsAreMarkedAndTheOthersStillWritten)
 {
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     const RegisterCache io = cameraRegisters();
     HX_IO_SETTINGS record = readBack(io);
     record.trigger_out_group_flags = SET;

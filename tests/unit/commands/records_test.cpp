@@ -2,7 +2,7 @@
 // download and stream records. Expected values come from the register and record tables.
 #include <gtest/gtest.h>
 
-#include <hlv_thread/log_capture.h>
+#include "log_capture.h"
 #include <hlv_thread/note.h>
 
 #include "registers/register_map.h"

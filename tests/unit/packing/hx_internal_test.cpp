@@ -9,7 +9,7 @@
 #include <hx/hx.h>
 
 #include "hlv_thread/log.h"
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "packing/hx_internal.h"
 #include "tiff_files.h"
 
@@ -62,7 +62,7 @@ TEST(HxInternalLoaderTest, DownloadsStayTiffWithoutTheLibraryAndPackOnceItIsFoun
     HX_INTERNAL_TEST::useModule("libhlv_internal_absent.so");
     Download download(PACKING_TEST::writeTiff({4, 1, 8, 0, false, {1, 2, 3, 4}}));
     {
-        HLV_THREAD::LogCapture log;
+        hx_test::LogCapture log;
         EXPECT_EQ(HxInternal::factory(), nullptr);
         EXPECT_EQ(HxInternal::getConvertTiffFuncPtr(), nullptr);
         EXPECT_EQ(HxInternal::getPackedSizeFuncPtr(), nullptr);
@@ -168,7 +168,7 @@ TEST_F(ConvertToPackedTest, LeavesTheDownloadAsReceivedWhenItCannotPack)
         if (c.adjust)
             c.adjust(download.record);
         const HX_READ_STREAM before = download.record;
-        HLV_THREAD::LogCapture log;
+        hx_test::LogCapture log;
         HX_INTERNAL::convertToPacked(download.record, c.image, "cam");
         download.expectBytesAsReceived();
         EXPECT_EQ(download.record.received_length, before.received_length);

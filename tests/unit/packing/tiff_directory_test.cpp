@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hlv_thread/log_capture.h"
+#include "log_capture.h"
 #include "packing/hx_internal.h"
 #include "packing/tiff_directory.h"
 #include "tiff_files.h"
@@ -100,7 +100,7 @@ TEST(TiffDirectoryTest, AnswersNotFoundWhenTheDirectoryLiesOutsideTheBytes)
     for (const auto& [name, file] : cases)
         EXPECT_EQ(parseTiff(file.empty() ? &anything : file.data(), file.size(), 273), TAG_NOT_FOUND) << name;
 
-    HLV_THREAD::LogCapture log;
+    hx_test::LogCapture log;
     EXPECT_EQ(parseTiff(nullptr, 100, 273), TAG_NOT_FOUND);
     EXPECT_EQ(log.count("TarrowOperations::parseTiff: null buffer pointer!"), 1u);
 }

@@ -1,8 +1,8 @@
-// The record initialisers: size checks, zero-fill, version word, the lifecycle trace line.
+// The record initialisers (each record's size is asserted by the header): size checks, zero-fill, version word, the lifecycle trace line.
 #include <hx/hx.h>
 
 #include <hlv_thread/log.h>
-#include <hlv_thread/log_capture.h>
+#include "log_capture.h"
 
 #include <array>
 #include <cstdint>
@@ -20,39 +20,33 @@ using Initialiser = std::function<HX_STATUS(void*, uint32_t)>;
 struct InitCase {
     const char* name;
     Initialiser init;
-    uint32_t size;  // from the record table
+    uint32_t size;
 };
 
 template <typename Record>
-Initialiser adapt(HX_STATUS (*init)(Record*, uint32_t))
+InitCase initCase(const char* name, HX_STATUS (*init)(Record*, uint32_t))
 {
-    return [init](void* record, uint32_t size) { return init(static_cast<Record*>(record), size); };
-}
-
-Initialiser adaptLensInfo()
-{
-    return [](void* record, uint32_t size) {
-        return HX_lens_info_init(static_cast<HX_LENS_STATUS*>(record), size);
-    };
+    return {name, [init](void* record, uint32_t size) { return init(static_cast<Record*>(record), size); },
+            uint32_t(sizeof(Record))};
 }
 
 std::array<InitCase, 14> allInitialisers()
 {
     return {{
-        {"HX_analog_gain_init", adapt(HX_analog_gain_init), 16},
-        {"HX_battery_info_init", adapt(HX_battery_info_init), 16},
-        {"HX_camera_information_init", adapt(HX_camera_information_init), 308},
-        {"HX_capture_settings_init", adapt(HX_capture_settings_init), 224},
-        {"HX_command_init", adapt(HX_command_init), 24},
-        {"HX_download_settings_init", adapt(HX_download_settings_init), 88},
-        {"HX_io_settings_init", adapt(HX_io_settings_init), 364},
-        {"HX_lens_settings_init", adapt(HX_lens_settings_init), 44},
-        {"HX_temperature_init", adapt(HX_temperature_init), 44},
-        {"HX_lens_status_init", adapt(HX_lens_status_init), 236},
-        {"HX_lens_info_init", adaptLensInfo(), 236},
-        {"HX_playback_settings_init", adapt(HX_playback_settings_init), 72},
-        {"HX_read_stream_init", adapt(HX_read_stream_init), 56},
-        {"HX_stream_settings_init", adapt(HX_stream_settings_init), 32},
+        initCase("HX_analog_gain_init", HX_analog_gain_init),
+        initCase("HX_battery_info_init", HX_battery_info_init),
+        initCase("HX_camera_information_init", HX_camera_information_init),
+        initCase("HX_capture_settings_init", HX_capture_settings_init),
+        initCase("HX_command_init", HX_command_init),
+        initCase("HX_download_settings_init", HX_download_settings_init),
+        initCase("HX_io_settings_init", HX_io_settings_init),
+        initCase("HX_lens_settings_init", HX_lens_settings_init),
+        initCase("HX_temperature_init", HX_temperature_init),
+        initCase("HX_lens_status_init", HX_lens_status_init),
+        initCase("HX_lens_info_init", HX_lens_info_init),
+        initCase("HX_playback_settings_init", HX_playback_settings_init),
+        initCase("HX_read_stream_init", HX_read_stream_init),
+        initCase("HX_stream_settings_init", HX_stream_settings_init),
     }};
 }
 
@@ -110,13 +104,13 @@ TEST(RecordInitialisers, CameraInformationInitIsTracedUnderLifecycleOnly)
     HX_CAMERA_INFORMATION info;
     {
         HLV_THREAD::setTraceMask(HX_TRACE_LIFECYCLE);
-        HLV_THREAD::LogCapture capture;
+        hx_test::LogCapture capture;
         EXPECT_EQ(HX_camera_information_init(&info, sizeof info), HX_STATUS_OK);
         EXPECT_EQ(capture.count(": HX_camera_information_init"), 1u);
     }
     {
         HLV_THREAD::setTraceMask(HX_TRACE_ALL & ~HX_TRACE_LIFECYCLE);
-        HLV_THREAD::LogCapture capture;
+        hx_test::LogCapture capture;
         EXPECT_EQ(HX_camera_information_init(&info, sizeof info), HX_STATUS_OK);
         HX_capture_settings_init(nullptr, 224);
         EXPECT_TRUE(capture.lines().empty());

@@ -2,7 +2,7 @@
 #include <hx/hx.h>
 
 #include <hlv_thread/log.h>
-#include <hlv_thread/log_capture.h>
+#include "log_capture.h"
 
 #include <algorithm>
 #include <cstring>
@@ -291,7 +291,7 @@ TEST(SettingsPrinters, PrintRecordLogsEachLineWithItsLocation)
 {
     HX_ANALOG_GAIN g;
     ASSERT_EQ(HX_analog_gain_init(&g, sizeof g), HX_STATUS_OK);
-    HLV_THREAD::LogCapture capture;
+    hx_test::LogCapture capture;
     HX_SUPPORT::printRecord(static_cast<const HX_ANALOG_GAIN*>(nullptr), "[IN]");
     EXPECT_TRUE(capture.lines().empty());
 

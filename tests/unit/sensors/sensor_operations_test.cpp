@@ -4,7 +4,7 @@
 #include <string>
 #include <typeinfo>
 
-#include <hlv_thread/log_capture.h>
+#include "log_capture.h"
 #include <hlv_thread/note.h>
 
 #include "sensors/lince_operations.h"
@@ -21,7 +21,7 @@ constexpr uint32_t lux19 = 0x5839484D;  // "X9HM"
 
 std::unique_ptr<SensorOperations> build(uint32_t code, std::string* log = nullptr)
 {
-    HLV_THREAD::LogCapture capture;
+    hx_test::LogCapture capture;
     auto sensor = SensorOperations::factory(code);
     for (const auto& line : capture.lines()) {
         if (log) {

@@ -33,6 +33,16 @@ TEST(SimOptions, ClusterFromTheCommandLine) {
     EXPECT_NE(cameras[0].seed, cameras[1].seed);
     EXPECT_NE(cameras[0].mac, cameras[1].mac);
     EXPECT_EQ(parse({"--cameras", "1", "--name", "solo"}).options.cameras.at(0).userName, "solo");
+
+    // Line rate and the live-frame cap: 10 Gbit/s and capped unless asked otherwise.
+    EXPECT_EQ(cameras[0].linkBitsPerSecond, 10'000'000'000u);
+    EXPECT_TRUE(cameras[0].liveFrameCap);
+    const auto fast = parse({"--link", "25g", "--no-frame-cap"}).options.cameras.at(0);
+    EXPECT_EQ(fast.linkBitsPerSecond, 25'000'000'000u);
+    EXPECT_FALSE(fast.liveFrameCap);
+    EXPECT_EQ(parse({"--link=unlimited"}).options.cameras.at(0).linkBitsPerSecond, 0u);
+    EXPECT_EQ(parse({"--link", "1g"}).options.cameras.at(0).linkBitsPerSecond, 1'000'000'000u);
+    EXPECT_NE(parse({"--link", "40g"}).error.find("--link"), std::string::npos);
 }
 
 TEST(SimOptions, MistakesAreNamed) {

@@ -5,6 +5,7 @@
 
 #include <numeric>
 
+#include "frame_source.h"
 #include "options.h"
 #include "scenario.h"
 #include "stream_fault_injector.h"
@@ -76,6 +77,35 @@ TEST(TiffFrame, EightBitFrameFollowsTheBaselineLayout) {
     EXPECT_EQ(slice(wide, 34, 12), (Bytes{0x02, 0x01, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00}));
     ASSERT_EQ(wide.size(), 256u + 4 * 3 * 2);
     EXPECT_EQ(slice(wide, 256, 4), (Bytes{0x2C, 0x00, 0x01, 0x00}));
+}
+
+// Frames drawn once per size are byte for byte the frames drawn one by one, for frame numbers
+// that wrap the pattern, 8- and 16-bit TIFF samples, odd row lengths and the sizes drawn per frame.
+TEST(FrameDrawer, FramesAreThoseDrawnOneByOne) {
+    FrameDrawer drawer;
+    const std::vector<FrameGeometry> geometries{{64, 8, 16, 512},          {640, 480, 16, 640 * 480},
+                                                {100, 7, 32, 136 * 7},     {6, 3, 48, 48},
+                                                {3, 1, 16, 5},             {40000, 1, 16, 40000}};
+    for (const FrameGeometry& geometry : geometries) {
+        for (uint32_t frame : {0u, 1u, 85u, 86u, 300u, 0x01020304u}) {
+            Bytes expected(geometry.bytes);
+            SyntheticImage::render(frame, 7, geometry, expected);
+            EXPECT_EQ(drawer.raw(frame, 7, geometry).bytes(), expected) << geometry.width << "x" << geometry.height;
+            EXPECT_EQ(drawer.tiff(frame, 7, geometry).bytes(), TiffFrame::encode(frame, 7, geometry))
+                << geometry.width << "x" << geometry.height << " format " << geometry.pixelFormat;
+        }
+    }
+    // A frame keeps its strip alive after the drawer has moved on to other sizes.
+    const FrameImage kept = drawer.raw(9, 1, FrameGeometry{64, 8, 16, 512});
+    for (uint32_t width = 128; width < 1024; width += 128) {
+        drawer.raw(0, 0, FrameGeometry{width, 8, 16, width * 8});
+    }
+    Bytes expected(512);
+    SyntheticImage::render(9, 1, FrameGeometry{64, 8, 16, 512}, expected);
+    EXPECT_EQ(kept.bytes(), expected);
+    Bytes middle(100);
+    kept.copy(3, middle);
+    EXPECT_EQ(middle, slice(expected, 3, 100));
 }
 
 TEST(StreamPackets, UdpImageIsALeaderPayloadsOfThePacketSizeAndATrailer) {

@@ -38,6 +38,18 @@ void logLine(const char* file, int line, const std::string& text);
 // Writes text and a line feed to standard output and to the log file, one write each.
 void logRaw(int priority, const std::string& text);
 
+// Sees every line that reaches the raw sink, without its line feed, while it is added (after the
+// line went to standard output and the log file). Called on the logging thread with the observer
+// list locked: an observer must not log, nor add or remove observers.
+class LogObserver {
+public:
+    virtual ~LogObserver() = default;
+    virtual void observe(const std::string& line) = 0;
+};
+// An observer added twice sees each line twice; removing one that is not added does nothing.
+void addLogObserver(LogObserver* observer);
+void removeLogObserver(LogObserver* observer);
+
 // Non-zero: ORs TRACE_ALL into the mask; zero: clears the mask. Returns the new mask.
 unsigned traceSwitch(int enable);
 // Non-NULL: opens the log file unless one is open (0 ok, 1 failure). NULL: closes it (0).

@@ -3,7 +3,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -12,15 +14,24 @@
 
 namespace HLV_THREAD {
 
+class Wake;
+
 // Any thread may post; the thread's own loop is the only consumer. Messages that return to
 // their owner go to ownerMessage, all others to messageHandle. Posting a HALT marks the thread
 // halted: the messages queued before it are still handled, in order, and the loop ends once the
 // queue is empty; anything posted later is refused ("Message received after HALT") and sent back
 // failed. Handlers must answer HALT by replying to it (status 1 and forward), which releases the
 // closer. An exception that escapes a handler is logged and the loop goes on.
+//
+// A thread that waits on sockets as well as on its queue asks for a wake (WakeOnPost::Yes): the
+// post that finds the queue empty sets it, and the thread waits on it beside its sockets, then
+// resets it before it takes the queued messages (nextMessage until nullptr), so a post that
+// races with the reset is still seen.
 class MsgThread : public Thread {
 public:
-    MsgThread();
+    enum class WakeOnPost { No, Yes };
+
+    explicit MsgThread(WakeOnPost wake = WakeOnPost::No);
     ~MsgThread() override;
 
     // Without a body: waits at the start gate, then runs the message loop.
@@ -49,6 +60,22 @@ protected:
     // Next message; nullptr when halted with nothing left, or after timeoutMs (< 1: no limit).
     Message* waitForMessage(uint32_t timeoutMs);
 
+    // How a post went. QueuedWithoutWake: the wake could not be set (its error() says why); the
+    // message waits for the owner's next wake-up. Refused: the thread is halted and the caller
+    // still owns the message.
+    enum class Posted { Queued, QueuedWithoutWake, Refused };
+    // The queueing part of post, for subclasses that answer a refusal their own way: queues the
+    // message unless the thread is halted; a HALT is queued and halts the thread behind it.
+    Posted enqueue(Message* message);
+    // The oldest message without waiting, or nullptr when none waits.
+    Message* nextMessage();
+    // Whether a message waits; cheap enough for a receive loop to ask between datagrams.
+    bool messagesWaiting() const;
+    // The wake set by posts; nullptr for a thread made without one.
+    Wake* postWake() const;
+    // Marks the thread halted and hands back what is still queued, for the caller to answer.
+    std::deque<Message*> closeQueue();
+
 private:
     void dispatch(Message* message);
     bool loopFinished();
@@ -60,7 +87,9 @@ private:
     std::mutex queueLock_;
     std::condition_variable queueSignal_;
     std::deque<Message*> queue_;
+    std::atomic<std::size_t> queued_{0};
     std::atomic<bool> halted_{false};
+    const std::unique_ptr<Wake> wake_;
 };
 
 // Closes a message thread the standard way: a synchronous HALT unless it is already halted,

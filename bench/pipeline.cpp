@@ -1,0 +1,558 @@
+// Pipeline benchmark: stand-in cameras (hxsim, in this process) -> the library -> host buffers, in
+// a private network namespace, for UDP download, UDP live and TCP download with one and four
+// cameras, beside a raw socket sink fed by a synthetic sender in the same run. CPU is counted
+// for the camera side (hxsim's threads) and the host side (everything else) apart.
+#include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <hx/hx.h>
+
+#include "cluster.h"
+#include "options.h"
+#include "private_network.h"
+#include "registers/register_map.h"
+#include "stream_camera.h"
+#include "wire/control_packet.h"
+
+namespace {
+
+using namespace stream_bench;
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kWidth = 1920;
+constexpr uint32_t kHeight = 1080;
+constexpr uint32_t kFrames = 250;  // a recording of full-HD frames, as a user downloads them
+constexpr uint32_t kLiveSeconds = 2;
+constexpr uint32_t kFrameRate = 500;  // recordings take half a second, live asks for 1 GB/s
+constexpr uint32_t kHostBuffers = 8;
+constexpr std::size_t kBufferBytes = (kWidth * kHeight + 8192) / 4096 * 4096 + 4096;
+constexpr unsigned kRounds = 5;
+constexpr auto kPhaseLimit = std::chrono::seconds(30);
+constexpr uint32_t kFirstUdp = 0x7F000010;  // 127.0.0.16.. first family (UDP)
+constexpr uint32_t kFirstTcp = 0x7F000020;  // 127.0.0.32.. second family (TCP)
+constexpr unsigned kCameras = 4;
+
+double processCpu()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+// CPU seconds of this process's threads whose names start with "hxsim" (the cameras' threads).
+double cameraCpu()
+{
+    double total = 0;
+    DIR* tasks = opendir("/proc/self/task");
+    while (dirent* entry = tasks != nullptr ? readdir(tasks) : nullptr) {
+        if (entry->d_name[0] == '.')
+            continue;
+        const std::string base = std::string("/proc/self/task/") + entry->d_name;
+        std::string name;
+        std::getline(std::ifstream(base + "/comm"), name);
+        if (name.rfind("hxsim", 0) != 0)
+            continue;
+        unsigned long long nanos = 0;
+        std::ifstream(base + "/schedstat") >> nanos;
+        total += double(nanos) * 1e-9;
+    }
+    if (tasks != nullptr)
+        closedir(tasks);
+    return total;
+}
+
+uint64_t udpReceiveDrops()
+{
+    std::ifstream snmp("/proc/net/snmp");
+    std::string line, names;
+    while (std::getline(snmp, line)) {
+        if (line.rfind("Udp:", 0) != 0)
+            continue;
+        if (names.empty()) {
+            names = line;
+            continue;
+        }
+        std::istringstream nameStream(names), valueStream(line);
+        std::string name, value;
+        while (nameStream >> name && valueStream >> value)
+            if (name == "RcvbufErrors")
+                return std::stoull(value);
+    }
+    return 0;
+}
+
+struct Result {
+    uint64_t bytes = 0;
+    double seconds = 0;
+    double cameraCpu = 0;
+    double hostCpu = 0;
+    uint64_t lost = 0;
+    unsigned complete = 0;
+    unsigned incomplete = 0;
+    double rate() const { return seconds > 0 ? double(bytes) / seconds / 1e6 : 0; }
+    double perGb(double cpu) const { return bytes > 0 ? cpu / (double(bytes) / 1e9) : 0; }
+};
+
+// --- the raw sink: the stream benchmark's synthetic sender into a plain socket ------------------
+
+Result rawUdpSink(unsigned images)
+{
+    const int fd = boundSocket(SOCK_DGRAM, kHost, 0);
+    grantReceiveBuffer(fd);
+    sockaddr_in bound{};
+    socklen_t size = sizeof(bound);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size);
+    Bytes sink(kHostBuffers * kBufferBytes, 0x22);
+    std::atomic<bool> senderDone{false};
+    Result result;
+    const uint64_t dropsBefore = udpReceiveDrops();
+    const double cpuBefore = processCpu();
+    const auto start = Clock::now();
+    Clock::time_point last = start;
+    std::thread receiver([&] {
+        std::size_t offset = 0;
+        pollfd watched{fd, POLLIN, 0};
+        while (poll(&watched, 1, 300) > 0 || !senderDone) {
+            for (;;) {
+                if (offset + 9216 > sink.size())
+                    offset = 0;
+                const ssize_t length = recv(fd, sink.data() + offset, 9216, MSG_DONTWAIT);
+                if (length <= 0)
+                    break;
+                if (length > 8 && sink[offset + 4] == 3) {
+                    result.bytes += uint64_t(length) - 8;
+                    offset += std::size_t(length) - 8;
+                }
+            }
+            last = Clock::now();
+        }
+    });
+    result.cameraCpu = sendUdpImages(ntohs(bound.sin_port), images, 0);
+    senderDone = true;
+    receiver.join();
+    result.seconds = std::chrono::duration<double>(last - start).count();
+    result.hostCpu = processCpu() - cpuBefore - result.cameraCpu;
+    result.lost = udpReceiveDrops() - dropsBefore;
+    result.complete = images;
+    close(fd);
+    return result;
+}
+
+// hxsim's own download straight into a plain socket: the camera is told by register writes of our
+// own (no library), so this is the camera at its line rate with the least a host can do.
+void writeRegisters(uint32_t camera, const std::vector<HX_WIRE::RegisterPair>& pairs)
+{
+    static uint16_t requestId = 1;
+    const int fd = boundSocket(SOCK_DGRAM, kHost, 0);
+    const Bytes request = HX_WIRE::encodeWriteRegCmd(pairs, true, ++requestId);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(camera);
+    to.sin_port = htons(HX_WIRE::kControlPort);
+    sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    pollfd answer{fd, POLLIN, 0};
+    if (poll(&answer, 1, 2000) != 1) {
+        std::fprintf(stderr, "pipeline: the camera did not acknowledge a register write\n");
+        std::exit(1);
+    }
+    close(fd);
+}
+
+Result rawFromCamera(uint32_t camera)
+{
+    namespace regs = HX_REGISTERS;
+    const int fd = boundSocket(SOCK_DGRAM, kHost, 0);
+    grantReceiveBuffer(fd);
+    sockaddr_in bound{};
+    socklen_t size = sizeof(bound);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size);
+    Bytes sink(kHostBuffers * kBufferBytes, 0x22);
+    Result result;
+    const uint64_t dropsBefore = udpReceiveDrops();
+    const double cpuBefore = processCpu();
+    const double cameraBefore = cameraCpu();
+    const auto start = Clock::now();
+    writeRegisters(camera, {{HX_WIRE::kWriteGateRegister, HX_WIRE::kWriteGateOpen},
+                            {regs::GIGE_REG_HEARTBEAT_TIMEOUT, 100000000},
+                            {regs::GIGE_REG_SCPS0, 9000},
+                            {regs::GIGE_REG_SCDA0, 0x7F000001},
+                            {regs::GIGE_REG_SCP0, ntohs(bound.sin_port)},
+                            {regs::GIGE_REG_DOWNLOAD_START, 0},
+                            {regs::GIGE_REG_DOWNLOAD_END, kFrames - 1},
+                            {regs::GIGE_REG_STREAM_CONTROL, 3}});
+    Clock::time_point last = start;
+    std::size_t offset = 0;
+    pollfd watched{fd, POLLIN, 0};
+    while (result.complete < kFrames && Clock::now() - start < kPhaseLimit && poll(&watched, 1, 300) > 0) {
+        for (;;) {
+            if (offset + 9216 > sink.size())
+                offset = 0;
+            const ssize_t length = recv(fd, sink.data() + offset, 9216, MSG_DONTWAIT);
+            if (length <= 0)
+                break;
+            if (length > 8 && sink[offset + 4] == 3) {
+                result.bytes += uint64_t(length) - 8;
+                offset += std::size_t(length) - 8;
+            } else if (length >= 8 && sink[offset + 4] == 2) {
+                ++result.complete;
+            }
+        }
+        last = Clock::now();
+    }
+    result.seconds = std::chrono::duration<double>(last - start).count();
+    result.cameraCpu = cameraCpu() - cameraBefore;
+    result.hostCpu = processCpu() - cpuBefore - result.cameraCpu;
+    result.lost = udpReceiveDrops() - dropsBefore;
+    result.incomplete = kFrames - result.complete;
+    writeRegisters(camera, {{regs::GIGE_REG_STREAM_CONTROL, 0}, {regs::GIGE_REG_SCP0, 0}});
+    close(fd);
+    return result;
+}
+
+// --- the library's side ----------------------------------------------------------------------------
+
+// What the host got from one camera's stream; filled on the library's Callback thread.
+struct Feed {
+    HX_CAMERA_HANDLE camera = 0;
+    std::vector<std::unique_ptr<uint8_t[]>> memory;
+    std::vector<HX_READ_STREAM> records;
+    uint32_t kind = HX_DOWNLOAD_DATA;
+    uint64_t bytes = 0;
+    unsigned complete = 0;
+    unsigned incomplete = 0;
+    bool last = false;
+    bool stop = false;  // live: no more lending
+    Clock::time_point lastAt{};
+};
+
+std::mutex feedsLock;
+std::condition_variable feedsChanged;
+std::map<HX_CAMERA_HANDLE, Feed*> feeds;
+HX_CLIENT_HANDLE client = 0;
+// Feeds of finished runs: the library may hold a lent buffer until it shuts down.
+std::vector<std::unique_ptr<Feed>> retired;
+
+HX_STATUS lend(Feed& feed, HX_READ_STREAM* record)
+{
+    record->status = 0;
+    record->received_length = 0;
+    record->image_length = 0;
+    return feed.kind == HX_DOWNLOAD_DATA ? HX_download(client, feed.camera, record)
+                                         : HX_live(client, feed.camera, record);
+}
+
+void onEvent(uint32_t event, HX_CLIENT_HANDLE, HX_CAMERA_HANDLE camera, void* data, void*)
+{
+    if ((event != HX_DOWNLOAD_DATA && event != HX_LIVE_DATA) || data == nullptr)
+        return;
+    auto* record = static_cast<HX_READ_STREAM*>(data);
+    std::unique_lock<std::mutex> lock(feedsLock);
+    const auto found = feeds.find(camera);
+    if (found == feeds.end())
+        return;
+    Feed& feed = *found->second;
+    const bool released = (record->status & 12) == 12 && record->received_length == 0;
+    if (!released) {
+        feed.bytes += record->received_length;
+        const bool whole = (record->status & HX_STREAM_STATUS_COMPLETE) != 0 &&
+                           (record->status & HX_STREAM_STATUS_ERROR) == 0 &&
+                           record->received_length == record->image_length;
+        ++(whole ? feed.complete : feed.incomplete);
+        feed.lastAt = Clock::now();
+    }
+    feed.last = feed.last || (record->status & HX_STREAM_STATUS_LAST) != 0;
+    if (!feed.last && !feed.stop && !released)
+        lend(feed, record);
+    feedsChanged.notify_all();
+}
+
+void check(HX_STATUS status, const char* what)
+{
+    if (status != HX_STATUS_OK) {
+        std::fprintf(stderr, "pipeline: %s failed (%d)\n", what, int(status));
+        std::exit(1);
+    }
+}
+
+void command(HX_CAMERA_HANDLE camera, uint32_t code)
+{
+    HX_COMMAND request;
+    HX_command_init(&request, sizeof(request));
+    request.flags = HX_FLAG_SET;
+    request.code = code;
+    request.code_flags = HX_FLAG_SET;
+    check(HX_command_syn(client, camera, &request, &request), "a camera command");
+}
+
+uint32_t state(HX_CAMERA_HANDLE camera)
+{
+    HX_COMMAND request;
+    HX_command_init(&request, sizeof(request));
+    check(HX_command_syn(client, camera, &request, &request), "reading the camera state");
+    return request.code;
+}
+
+// Full-HD 8-bit frames, kFrames of them from the trigger.
+void record(HX_CAMERA_HANDLE camera)
+{
+    HX_CAPTURE_SETTINGS capture;
+    HX_capture_settings_init(&capture, sizeof(capture));
+    capture.sensor_group_flags = HX_FLAG_SET;
+    capture.bit_mode = HX_BIT_MODE_8A;
+    capture.bit_mode_flags = HX_FLAG_SET;
+    capture.width = kWidth;
+    capture.width_flags = HX_FLAG_SET;
+    capture.height = kHeight;
+    capture.height_flags = HX_FLAG_SET;
+    capture.rate = kFrameRate;
+    capture.rate_flags = HX_FLAG_SET;
+    capture.record_group_flags = HX_FLAG_SET;
+    capture.record_mode = HX_RECORD_MODE_LTR;
+    capture.record_mode_flags = HX_FLAG_SET;
+    capture.length = kFrames;
+    capture.length_flags = HX_FLAG_SET;
+    check(HX_setup_capture_syn(client, camera, &capture, &capture), "the capture settings");
+    command(camera, HX_CMD_ARM);
+    command(camera, HX_CMD_TRIGGER);
+    const auto limit = Clock::now() + std::chrono::seconds(20);
+    while (state(camera) != HX_CAMERA_STATE_REVIEW) {
+        if (Clock::now() > limit) {
+            std::fprintf(stderr, "pipeline: a camera did not finish its recording\n");
+            std::exit(1);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+void setupDownload(HX_CAMERA_HANDLE camera)
+{
+    HX_DOWNLOAD_SETTINGS settings;
+    HX_download_settings_init(&settings, sizeof(settings));
+    check(HX_setup_download_syn(client, camera, &settings, &settings), "reading the download settings");
+    settings.flags = HX_FLAG_SET;
+    settings.start = 0;
+    settings.start_flags = HX_FLAG_SET;
+    settings.stop = kFrames - 1;
+    settings.stop_flags = HX_FLAG_SET;
+    settings.format = HX_FORMAT_TIFF;
+    settings.format_flags = HX_FLAG_SET;
+    settings.rate_control_flags = HX_FLAG_SET;
+    // Paused with a quarter of the buffers left, as hxcam does: at the last one the pause comes
+    // too late for a camera at 10 Gbit/s.
+    settings.pause_count = kHostBuffers / 4;
+    settings.resume_count = kHostBuffers / 2;
+    settings.turbo_packet_length_flags = 0;
+    settings.turbo_delay_flags = 0;
+    settings.jpeg_quality_flags = 0;
+    check(HX_setup_download_syn(client, camera, &settings, &settings), "the download settings");
+}
+
+// Runs one stream on each of `cameras` at once; download until the last frame, live for a while.
+Result runLibrary(const std::vector<HX_CAMERA_HANDLE>& cameras, uint32_t kind)
+{
+    std::vector<std::unique_ptr<Feed>> owned;
+    for (HX_CAMERA_HANDLE camera : cameras) {
+        auto feed = std::make_unique<Feed>();
+        feed->camera = camera;
+        feed->kind = kind;
+        feed->records.resize(kHostBuffers);
+        for (HX_READ_STREAM& record : feed->records) {
+            feed->memory.emplace_back(new uint8_t[kBufferBytes]);
+            std::memset(feed->memory.back().get(), 0x11, kBufferBytes);  // touched before use
+            HX_read_stream_init(&record, sizeof(record));
+            record.buffer = feed->memory.back().get();
+            record.buffer_size = kBufferBytes;
+        }
+        std::lock_guard<std::mutex> lock(feedsLock);
+        feeds[camera] = feed.get();
+        owned.push_back(std::move(feed));
+    }
+    for (auto& feed : owned) {
+        for (HX_READ_STREAM& record : feed->records)
+            check(lend(*feed, &record), "lending a buffer");
+        if (kind == HX_DOWNLOAD_DATA)
+            setupDownload(feed->camera);
+    }
+    const uint64_t dropsBefore = udpReceiveDrops();
+    const double cpuBefore = processCpu();
+    const double cameraBefore = cameraCpu();
+    const auto start = Clock::now();
+    for (auto& feed : owned)
+        check(kind == HX_DOWNLOAD_DATA ? HX_download(client, feed->camera, nullptr)
+                                       : HX_live_enable(client, feed->camera, 1),
+              "starting the stream");
+    {
+        std::unique_lock<std::mutex> lock(feedsLock);
+        const auto limit = kind == HX_DOWNLOAD_DATA ? start + kPhaseLimit : start + std::chrono::seconds(kLiveSeconds);
+        feedsChanged.wait_until(lock, limit, [&] {
+            return kind == HX_DOWNLOAD_DATA &&
+                   std::all_of(owned.begin(), owned.end(), [](const auto& feed) { return feed->last; });
+        });
+        for (auto& feed : owned)
+            feed->stop = true;
+    }
+    Result result;
+    {
+        std::lock_guard<std::mutex> lock(feedsLock);
+        Clock::time_point end = start;
+        for (auto& feed : owned) {
+            result.bytes += feed->bytes;
+            result.complete += feed->complete;
+            result.incomplete += feed->incomplete;
+            end = std::max(end, feed->lastAt);
+        }
+        result.seconds = std::chrono::duration<double>(end - start).count();
+    }
+    result.cameraCpu = cameraCpu() - cameraBefore;
+    result.hostCpu = processCpu() - cpuBefore - result.cameraCpu;
+    result.lost = udpReceiveDrops() - dropsBefore;
+    for (auto& feed : owned) {
+        if (kind == HX_LIVE_DATA)
+            HX_live_enable(client, feed->camera, 0);
+        state(feed->camera);  // waits until the camera's service thread has handled the switch
+    }
+    // Live buffers still lent come back when the stream is cancelled; they stay allocated (the
+    // library may hold them) and the feed is forgotten.
+    std::lock_guard<std::mutex> lock(feedsLock);
+    for (auto& feed : owned)
+        feeds.erase(feed->camera);
+    for (auto& feed : owned)
+        retired.push_back(std::move(feed));
+    return result;
+}
+
+void print(const char* name, const Result& result)
+{
+    std::printf("%-28s %8.1f MB/s  frames %4u/%-4u  lost %-6llu  CPU/GB camera %6.3f s  host %6.3f s\n", name,
+                result.rate(), result.complete, result.complete + result.incomplete,
+                static_cast<unsigned long long>(result.lost), result.perGb(result.cameraCpu),
+                result.perGb(result.hostCpu));
+}
+
+Result best(const std::function<Result()>& run)
+{
+    Result top;
+    for (unsigned round = 0; round < kRounds; ++round) {
+        const Result next = run();
+        if (next.rate() > top.rate())
+            top = next;
+    }
+    return top;
+}
+
+bool verdict(const char* what, double value, double target, const char* unit)
+{
+    const bool met = value >= target;
+    std::printf("  %-44s %8.2f%s  target >= %.2f%s: %s\n", what, value, unit, target, unit, met ? "met" : "MISSED");
+    return met;
+}
+
+std::vector<hxsim::CameraConfig> cameraConfigs(const std::string& link)
+{
+    std::vector<hxsim::CameraConfig> configs;
+    for (unsigned i = 0; i < 2 * kCameras; ++i) {
+        hxsim::CameraConfig config;
+        const bool tcp = i >= kCameras;
+        config.address = (tcp ? kFirstTcp : kFirstUdp) + i % kCameras;
+        config.model = tcp ? "hxsim qM" : "hxsim qT";
+        config.userName = "bench-" + std::to_string(i);
+        config.serial = "HXB" + std::to_string(i);
+        config.seed = i + 1;
+        // Real time: a faster camera clock would let its heartbeat expire between the library's
+        // heartbeats and stop a live stream.
+        config.timeScale = 1;
+        config.liveFrameCap = false;
+        if (const std::string problem = hxsim::applySetting(config, "link", link); !problem.empty()) {
+            std::fprintf(stderr, "pipeline: %s\n", problem.c_str());
+            std::exit(2);
+        }
+        configs.push_back(config);
+    }
+    return configs;
+}
+
+} // namespace
+
+// pipeline [LINK]: the cameras' line rate, 10g by default (1g, 10g, 25g, unlimited).
+int main(int argc, char** argv)
+{
+    const std::string link = argc > 1 ? argv[1] : "10g";
+    std::string why;
+    if (!hx_test::enterPrivateNetwork(why)) {
+        std::fprintf(stderr, "refusing to run: the pipeline benchmark needs a private network namespace (%s)\n",
+                     why.c_str());
+        return 2;
+    }
+    hxsim::Cluster cluster(cameraConfigs(link));
+    check(HX_register(&client, onEvent, nullptr), "registering a client");
+    std::vector<HX_CAMERA_HANDLE> udp, tcp;
+    for (unsigned i = 0; i < 2 * kCameras; ++i) {
+        const std::string address = hxsim::dotted(cluster[i].config().address);
+        HX_CAMERA_HANDLE handle = 0;
+        check(HX_get_handle_by_name(client, &handle, address.c_str()), "finding a camera");
+        record(handle);
+        (i < kCameras ? udp : tcp).push_back(handle);
+    }
+    std::printf("pipeline benchmark: %u frames of %ux%u 8-bit as TIFF per camera, %u host buffers each, link %s; "
+                "best of %u runs\n\n",
+                kFrames, kWidth, kHeight, kHostBuffers, link.c_str(), kRounds);
+
+    const Result raw = best([] { return rawUdpSink(kFrames); });
+    // The last UDP camera, which the library's runs below leave alone until their four-camera run.
+    const Result rawCamera = best([&] { return rawFromCamera(cluster[kCameras - 1].config().address); });
+    const std::vector<HX_CAMERA_HANDLE> oneUdp{udp.front()}, oneTcp{tcp.front()};
+    const Result udpOne = best([&] { return runLibrary(oneUdp, HX_DOWNLOAD_DATA); });
+    const Result udpFour = best([&] { return runLibrary(udp, HX_DOWNLOAD_DATA); });
+    const Result liveOne = best([&] { return runLibrary(oneUdp, HX_LIVE_DATA); });
+    const Result tcpOne = best([&] { return runLibrary(oneTcp, HX_DOWNLOAD_DATA); });
+    const Result tcpFour = best([&] { return runLibrary(tcp, HX_DOWNLOAD_DATA); });
+    print("raw sink, synthetic sender", raw);
+    print("raw sink, hxsim download", rawCamera);
+    print("UDP download, 1 camera", udpOne);
+    print("UDP download, 4 cameras", udpFour);
+    print("UDP live, 1 camera", liveOne);
+    print("TCP download, 1 camera", tcpOne);
+    print("TCP download, 4 cameras", tcpFour);
+    std::printf("\n");
+    bool met = true;
+    met &= verdict("UDP download / raw sink", 100 * udpOne.rate() / raw.rate(), 60, " %");
+    const bool noLoss = udpOne.lost == 0 && udpOne.incomplete == 0 && udpOne.complete == kFrames;
+    std::printf("  %-44s %8llu    target 0: %s\n", "UDP download, packets (or frames) lost",
+                static_cast<unsigned long long>(udpOne.lost), noLoss ? "met" : "MISSED");
+    met &= noLoss;
+    met &= verdict("TCP download", tcpOne.rate(), 1000, " MB/s");
+    met &= verdict("UDP 4 cameras / 1 camera", 100 * udpFour.rate() / udpOne.rate(), 80, " %");
+    met &= verdict("TCP 4 cameras / 1 camera", 100 * tcpFour.rate() / tcpOne.rate(), 80, " %");
+    met &= verdict("UDP download / raw sink of hxsim", 100 * udpOne.rate() / rawCamera.rate(), 60, " %");
+    const double cpuRatio = udpOne.perGb(udpOne.hostCpu) / rawCamera.perGb(rawCamera.hostCpu);
+    std::printf("  %-44s %8.2f    target <= 1.20: %s (against the synthetic sender's sink: %.2f)\n",
+                "host CPU/GB, library / raw sink of hxsim", cpuRatio, cpuRatio <= 1.2 ? "met" : "MISSED",
+                udpOne.perGb(udpOne.hostCpu) / raw.perGb(raw.hostCpu));
+    met &= cpuRatio <= 1.2;
+    std::printf("%s\n", met ? "all targets met" : "some targets missed");
+    HX_unregister(client);
+    HX_shutdown();
+    cluster.stop();
+    return 0;
+}

@@ -1,0 +1,228 @@
+// The control channel's request kinds: each encodes its command, names the acknowledge that
+// answers it and takes its result from that acknowledge.
+#include <algorithm>
+
+#include "hlv_thread/log.h"
+#include "control/hx_comm_messages.h"
+#include "wire/byte_io.h"
+
+using HLV_THREAD::MESSAGE_DONE;
+using HLV_THREAD::MESSAGE_FAILED;
+using HX_WIRE::RegisterPair;
+namespace Code = HX_WIRE::ControlCode;
+namespace Status = HX_WIRE::CameraStatus;
+
+namespace HX_COMM {
+
+namespace {
+
+std::vector<RegisterPair> toWirePairs(const RegisterList& pairs)
+{
+    std::vector<RegisterPair> wire;
+    wire.reserve(pairs.size());
+    for (const auto& [address, value] : pairs)
+        wire.push_back({address, value});
+    return wire;
+}
+
+std::vector<uint32_t> addressesOf(const RegisterList& pairs)
+{
+    std::vector<uint32_t> addresses;
+    addresses.reserve(pairs.size());
+    for (const auto& pair : pairs)
+        addresses.push_back(pair.first);
+    return addresses;
+}
+
+Command writeCommand(const HX_WIRE::WritePlan& plan, uint16_t requestId)
+{
+    return {HX_WIRE::encodeWriteRegCmd(plan.pairs, plan.ackRequired, requestId), plan.ackRequired};
+}
+
+// Register and memory writes: only the status counts, and for a multi-register write the index
+// of pairs written must cover every pair sent (expectedIndex: the caller's and the two gate pairs).
+uint32_t takeWriteAnswer(RequestMessage& request, std::span<const uint8_t> datagram, RequestChannel& channel,
+                         std::optional<std::size_t> expectedIndex)
+{
+    request.cameraStatus = rawAckHeader(datagram).status;
+    if (request.cameraStatus == Status::kSuccess && expectedIndex) {
+        const auto ack = HX_WIRE::decodeWriteRegAck(datagram);
+        const long index = ack ? static_cast<long>(ack->index) : -1;
+        if (index != static_cast<long>(*expectedIndex)) {
+            HLV_LOG("%s: dataIndex [%ld] != reqlen [%zu]", "HxComm::finishWrite", index, *expectedIndex);
+            request.cameraStatus = Status::kGenericError;
+        }
+    }
+    if (request.cameraStatus == Status::kSuccess)
+        return MESSAGE_DONE;
+    HLV_LOG("%s(%s): Write failed, status=0x%x", "HxComm::finishWrite", channel.cameraName().c_str(),
+            request.cameraStatus);
+    channel.closeWriteGate();
+    return MESSAGE_FAILED;
+}
+
+} // namespace
+
+HX_WIRE::AckHeader rawAckHeader(std::span<const uint8_t> datagram)
+{
+    HX_WIRE::ByteReader in(datagram);
+    HX_WIRE::AckHeader header;
+    header.status = in.u16();
+    header.answer = in.u16();
+    header.length = in.u16();
+    header.ackId = in.u16();
+    return header;
+}
+
+uint16_t unusableStatus(const HX_WIRE::AckHeader& header)
+{
+    return header.status != Status::kSuccess ? header.status : Status::kGenericError;
+}
+
+Command ReadRegMessage::encode(uint16_t requestId, RequestChannel& channel) const
+{
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): msg_id=%d, reg_addr=0x%08x/0x%08x", "HxComm::buildCommand",
+              channel.cameraName().c_str(), requestId, regAddress, regAddress);
+    const uint32_t address[] = {regAddress};
+    return {HX_WIRE::encodeReadRegCmd(address, requestId)};
+}
+
+uint16_t ReadRegMessage::expectedAnswer() const
+{
+    return Code::kReadRegAck;
+}
+
+// A read completes as done whatever the camera's status, as long as a value came with it.
+uint32_t ReadRegMessage::takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel)
+{
+    const auto ack = HX_WIRE::decodeReadRegAck(datagram);
+    if (!ack || ack->values.empty()) {
+        const HX_WIRE::AckHeader header = rawAckHeader(datagram);
+        HLV_LOG("%s(%s): No value in the answer to message %d, length=%d", "HxComm::finishReadReg",
+                channel.cameraName().c_str(), header.ackId, header.length);
+        cameraStatus = unusableStatus(header);
+        return MESSAGE_FAILED;
+    }
+    value = ack->values.front();
+    cameraStatus = ack->header.status;
+    return MESSAGE_DONE;
+}
+
+Command ReadMultiRegMessage::encode(uint16_t requestId, RequestChannel& channel) const
+{
+    const char* camera = channel.cameraName().c_str();
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): reg count=%zu", "HxComm::buildCommand", camera, pairs.size());
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s) msg_id=%d", "HxComm::buildCommand", camera, requestId);
+    return {HX_WIRE::encodeReadRegCmd(addressesOf(pairs), requestId)};
+}
+
+uint16_t ReadMultiRegMessage::expectedAnswer() const
+{
+    return Code::kReadRegAck;
+}
+
+uint32_t ReadMultiRegMessage::takeAnswer(std::span<const uint8_t> datagram, RequestChannel&)
+{
+    const auto ack = HX_WIRE::decodeReadRegAck(datagram);
+    const HX_WIRE::AckHeader header = rawAckHeader(datagram);
+    const std::size_t returned = ack ? ack->values.size() : 0;
+    if (!ack || returned != pairs.size()) {
+        HLV_LOG("%s: Mismatch between request list (%d) and returned values list (%d)", "HxComm::finishReadMultiReg",
+                static_cast<int>(pairs.size()), static_cast<int>(returned));
+        cameraStatus = unusableStatus(header);
+        return MESSAGE_FAILED;
+    }
+    for (std::size_t i = 0; i < returned; ++i)
+        pairs[i].second = ack->values[i];
+    cameraStatus = header.status;
+    return MESSAGE_DONE;
+}
+
+std::optional<RegisterExtent> ReadMultiRegMessage::registerExtent() const
+{
+    return RegisterExtent{pairs.size(), HX_WIRE::kMaxReadAddresses};
+}
+
+Command WriteRegMessage::encode(uint16_t requestId, RequestChannel&) const
+{
+    return writeCommand(HX_WIRE::planSingleWrite(regAddress, value), requestId);
+}
+
+uint16_t WriteRegMessage::expectedAnswer() const
+{
+    return Code::kWriteRegAck;
+}
+
+uint32_t WriteRegMessage::takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel)
+{
+    return takeWriteAnswer(*this, datagram, channel, std::nullopt);
+}
+
+Command WriteMultiRegMessage::encode(uint16_t requestId, RequestChannel& channel) const
+{
+    const HX_WIRE::WritePlan plan = HX_WIRE::planMultiWrite(toWirePairs(pairs));
+    if (!plan.ackRequired) {
+        for (const auto& pair : pairs)
+            HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Addr: 0x%x doesn't need ack", "HxComm::buildCommand",
+                      channel.cameraName().c_str(), pair.first);
+    }
+    return writeCommand(plan, requestId);
+}
+
+uint16_t WriteMultiRegMessage::expectedAnswer() const
+{
+    return Code::kWriteRegAck;
+}
+
+uint32_t WriteMultiRegMessage::takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel)
+{
+    return takeWriteAnswer(*this, datagram, channel, pairs.size() + 2);
+}
+
+std::optional<RegisterExtent> WriteMultiRegMessage::registerExtent() const
+{
+    return RegisterExtent{pairs.size(), HX_WIRE::kMaxGatedCallerPairs};
+}
+
+Command ReadMemMessage::encode(uint16_t requestId, RequestChannel&) const
+{
+    return {HX_WIRE::encodeReadMemCmd(startAddress, byteCount, requestId)};
+}
+
+uint16_t ReadMemMessage::expectedAnswer() const
+{
+    return Code::kReadMemAck;
+}
+
+uint32_t ReadMemMessage::takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel)
+{
+    const auto ack = HX_WIRE::decodeReadMemAck(datagram);
+    if (!ack) {
+        const HX_WIRE::AckHeader header = rawAckHeader(datagram);
+        HLV_LOG("%s(%s): Error reading reg_addr: 0x%04X, length=%d", "HxComm::finishReadMem",
+                channel.cameraName().c_str(), startAddress, header.length);
+        cameraStatus = unusableStatus(header);
+        return MESSAGE_FAILED;
+    }
+    const std::size_t count = std::min<std::size_t>(ack->data.size(), HX_WIRE::effectiveReadCount(byteCount));
+    data.assign(ack->data.begin(), ack->data.begin() + static_cast<std::ptrdiff_t>(count));
+    cameraStatus = ack->header.status;
+    return MESSAGE_DONE;
+}
+
+Command WriteMemMessage::encode(uint16_t requestId, RequestChannel&) const
+{
+    return {HX_WIRE::encodeWriteMemCmd(startAddress, data, requestId)};
+}
+
+uint16_t WriteMemMessage::expectedAnswer() const
+{
+    return Code::kWriteMemAck;
+}
+
+uint32_t WriteMemMessage::takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel)
+{
+    return takeWriteAnswer(*this, datagram, channel, std::nullopt);
+}
+
+} // namespace HX_COMM

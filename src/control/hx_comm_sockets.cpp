@@ -1,0 +1,217 @@
+// A camera's control channel: its sockets and port layout, and the wait loop that turns queued
+// messages and readable sockets into work. The system calls lie below, in platform/ (sockets, the
+// wait set) and the thread framework's wake, so one file serves POSIX and Windows.
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
+#include "hlv_thread/wake.h"
+#include "control/hx_comm.h"
+#include "control/hx_comm_age_timer.h"
+#include "platform/errno_text.h"
+#include "platform/event_fd.h"
+#include "platform/ipv4_endpoint.h"
+#include "platform/poll_wait.h"
+#include "wire/event_packet.h"
+
+namespace {
+
+[[noreturn]] void raiseSystemError(const char* file, int line, const char* what, int error)
+{
+    HLV_THREAD::RuntimeError failure;
+    failure.add(file, line, "%s", what);
+    failure.add("%s", HX_PLATFORM::errnoIndicates(error).c_str());
+    throw failure;
+}
+
+} // namespace
+
+HxComm::HxComm(uint32_t cameraAddress)
+    : MsgThread(WakeOnPost::Yes), cameraAddress_(cameraAddress), cameraName_(HX_PLATFORM::ipv4ToText(cameraAddress))
+{
+    classInit();
+}
+
+HxComm::~HxComm()
+{
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::~HxComm", cameraName_.c_str());
+    endChannel();
+    cleanup();
+}
+
+void HxComm::classInit()
+{
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", "HxComm::classInit", cameraName_.c_str());
+}
+
+bool HxComm::startComms()
+{
+    const char* who = "HxComm::startComms";
+    const char* camera = cameraName_.c_str();
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", who, camera);
+    if (!bindControlPort())
+        return false;
+    const ChannelPorts channel = ports();
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Found our HCP port [%s:%d]", who, camera, channel.hcp);
+
+    hmp_ = std::make_unique<UDPSocket>(UDPSocket::CONTROL_RECEIVE_BUFFER);
+    if (!hmp_->start(channel.hmp)) {
+        HLV_LOG("%s: Unable to bind the messaging port!", who);
+        return false;
+    }
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Created our HMP socket [%s:%d]", who, camera, channel.hmp);
+
+    stream_ = std::make_unique<UDPSocket>(UDPSocket::STREAM_RECEIVE_BUFFER);
+    if (!stream_->start(channel.stream)) {
+        HLV_LOG("%s: Unable to bind the streaming port!", who);
+        return false;
+    }
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Created our Streaming socket [%s:%d]", who, camera, channel.stream);
+
+    if (!postWake()->valid())
+        raiseSystemError(__FILE__, __LINE__, "Could not create MSG_EVENT signal event", postWake()->error());
+    // The wait set, in the order processLoop reads it: message event, events. The control
+    // socket is read by the callers waiting for answers, and on each tick.
+    pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
+    pollSet_->add(*postWake());
+    pollSet_->add(hmp_->fd());
+
+    readerWake_ = std::make_unique<HX_PLATFORM::EventFd>();
+    if (!readerWake_->valid())
+        raiseSystemError(__FILE__, __LINE__, "Could not create the reader's wake event", readerWake_->error());
+    // The reading caller's wait set: control socket, wake event.
+    readerPoll_ = std::make_unique<HX_PLATFORM::PollSet>();
+    readerPoll_->add(hcp_->fd());
+    readerPoll_->add(*readerWake_);
+    return true;
+}
+
+// Only the control port is searched: a busy stream or event port beside it fails the start.
+bool HxComm::bindControlPort()
+{
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Looking for an available set of ports.", "HxComm::startComms",
+              cameraName_.c_str());
+    hcp_ = std::make_unique<UDPSocket>(UDPSocket::CONTROL_RECEIVE_BUFFER);
+    for (unsigned slot = 0; slot < ChannelPorts::SLOTS; ++slot) {
+        if (hcp_->start(ChannelPorts::forSlot(slot).hcp))
+            return true;
+    }
+    HLV_LOG("%s: Unable to find a usable port!", "HxComm::startComms");
+    hcp_.reset();
+    return false;
+}
+
+// Tells the network path (and any filter on it) that the camera's events are expected here.
+void HxComm::sendOpeningDatagram()
+{
+    const std::vector<uint8_t> opening = HX_WIRE::encodeEventOpening();
+    if (hmp_->sendMsg(opening, cameraAddress_, ports().hmp) != static_cast<long>(opening.size()))
+        HLV_LOG("%s: Failed sendMsg(%s), err=%d", "HxComm::sendOpeningDatagram", cameraName_.c_str(),
+                static_cast<int>(hmp_->lastError()));
+}
+
+// One pass: wait without a time limit for the message event or a readable event socket, then
+// serve the queue first and the socket after it.
+void HxComm::processLoop()
+{
+    if (pollSet_->wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed)
+        raiseSystemError(__FILE__, __LINE__, "Could not wait for the channel's events", pollSet_->error());
+    if (pollSet_->events(0).any()) {
+        postWake()->reset();
+        drainQueue();
+    }
+    if (pollSet_->events(1).any())
+        readPendingEvents();
+}
+
+// The reading caller's wait: for a control datagram, its wake event, or at most one tick.
+HxComm::ControlTraffic HxComm::waitForControlTraffic()
+{
+    switch (readerPoll_->wait(READER_PAUSE)) {
+    case HX_PLATFORM::PollStatus::Failed:
+        HLV_LOG("%s(%s): Could not wait for the camera's answer: %s", "HxComm::waitForControlTraffic",
+                cameraName_.c_str(), HX_PLATFORM::errnoIndicates(readerPoll_->error()).c_str());
+        return ControlTraffic::Failed;
+    case HX_PLATFORM::PollStatus::TimedOut:
+        return ControlTraffic::Quiet;
+    case HX_PLATFORM::PollStatus::Ready:
+        break;
+    }
+    if (readerPoll_->events(1).any())
+        readerWake_->reset();
+    return readerPoll_->events(0).any() ? ControlTraffic::Readable : ControlTraffic::Quiet;
+}
+
+void HxComm::wakeReader()
+{
+    if (readerWake_ && !readerWake_->set())
+        HLV_LOG("%s(%s): Could not wake the caller reading the control socket", "HxComm::wakeReader",
+                cameraName_.c_str());
+}
+
+void HxComm::drainQueue()
+{
+    while (Message* next = nextMessage())
+        dispatch(next);
+}
+
+// Refused messages are handed back here, outside the queue's lock: that may post to other
+// threads or release a waiting sender.
+void HxComm::post(Message* message)
+{
+    if (message == nullptr)
+        return;
+    if (message->req == HLV_THREAD::NOP) {
+        // Nothing to do for it; refusing still releases a waiting sender.
+        message->refuse(this);
+        return;
+    }
+    switch (enqueue(message)) {
+    case Posted::Queued:
+        return;
+    case Posted::QueuedWithoutWake:
+        HLV_LOG("%s(%s): Could not set the MSG_EVENT signalling event", "HxComm::post", cameraName_.c_str());
+        return;
+    case Posted::Refused:
+        // The channel's own datagrams and ticks may still arrive while it ends; only messages
+        // from others are worth a line.
+        if (message->owner != this)
+            HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_DEBUG, "Message received after HALT");
+        message->refuse(this);
+        return;
+    }
+}
+
+bool HxComm::halted() const
+{
+    return halted_ || MsgThread::halted();
+}
+
+// Drains the event socket until nothing waits (or the pass's share is used): one message to this
+// thread per datagram, oversized ones dropped whole.
+void HxComm::readPendingEvents()
+{
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::readPendingMsg", cameraName_.c_str());
+    for (int taken = 0; taken < MAX_DATAGRAMS_PER_PASS; ++taken) {
+        auto message = std::make_unique<HX_COMM::HMPMessage>();
+        ReceivedDatagram received;
+        const Take take = takeDatagram(*hmp_, "HMP", message->buffer, received);
+        if (take == Take::Stop)
+            return;
+        if (take == Take::Skipped)
+            continue;
+        message->length = received.length;
+        message->sourceAddress = received.sourceAddress;
+        message->sourcePort = received.sourcePort;
+        message->owner = this;
+        post(message.release());
+    }
+}
+
+void HxComm::cleanup()
+{
+    hcp_.reset();
+    hmp_.reset();
+    stream_.reset();
+    pollSet_.reset();
+    readerPoll_.reset();
+    readerWake_.reset();
+}

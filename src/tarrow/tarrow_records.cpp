@@ -1,0 +1,218 @@
+// Tarrow records: the table of cached records and the loops it drives: the refresh of every cache
+// for the first subscriber, the snapshot events for each subscriber, and the change events that
+// follow a notification.
+#include "tarrow/tarrow_records.h"
+
+#include <hlv_thread/log.h>
+#include <hlv_thread/note.h>
+
+#include "tarrow/tarrow_commands.h"
+#include "tarrow/tarrow_download_settings.h"
+#include "tarrow/tarrow_io_settings.h"
+#include "tarrow/tarrow_notifications.h"
+#include "tarrow/tarrow_operations.h"
+#include "tarrow/tarrow_stream_settings.h"
+
+using namespace HX_REGISTERS;
+using HLV_THREAD::TRACE_OPERATIONS;
+using TARROW_RECORDS::bit;
+
+namespace {
+
+// A cached record's row: `init` makes the fresh record a new subscriber is sent, `merge` copies
+// the cache into a record the way a getter does.
+template <class Record, class Init, class Merge>
+TARROW_RECORDS::Record row(uint32_t event, std::vector<RegisterGroup> groups, uint32_t address, Record& cached,
+                           std::function<void()> compute, Init init, Merge merge)
+{
+    TARROW_RECORDS::Record entry;
+    entry.event = event;
+    entry.groups = std::move(groups);
+    entry.compute = compute;
+    entry.change = [event, address, &cached, compute, merge] {
+        auto record = cached;
+        compute();
+        merge(cached, record);
+        return TARROW_EVENTS::event(event, address, record);
+    };
+    entry.snapshot = [event, address, &cached, init, merge] {
+        Record record;
+        init(&record, static_cast<uint32_t>(sizeof(record)));
+        merge(cached, record);
+        return TARROW_EVENTS::event(event, address, record);
+    };
+    return entry;
+}
+
+void freshProgress(HX_PROGRESS* record, uint32_t /*size*/)
+{
+    *record = HX_PROGRESS{};
+    record->ver_maj = HX_API_VERSION_MAJ;
+    record->ver_min = HX_API_VERSION_MIN;
+}
+
+template <class Valid>
+std::function<void(uint8_t)> validFlag(Valid& valid)
+{
+    return [&valid](uint8_t value) { valid = value; };
+}
+
+} // namespace
+
+// Rows in the order the caches are refreshed and a new subscriber's events are posted.
+void TarrowOperations::buildRecords()
+{
+    using TARROW_RECORDS::Record;
+    Record capture = row(HX_CAPTURE_CHANGE, {RegisterGroup::Sensor, RegisterGroup::Capture}, address_,
+                         captureSettings_, [this] {
+                             computeCaptureLocked();
+                             computeAnalogGainLocked();
+                         },
+                         HX_capture_settings_init, TARROW_CAPTURE::mergeCapture);
+    capture.computeLogsFailure = true;
+    capture.setValid = [this](uint8_t value) { captureSettingsValid_ = analogGainValid_ = value; };
+    Record download = row(HX_DOWNLOAD_CHANGE, {RegisterGroup::Download}, address_, downloadSettings_,
+                          [this] { computeDownloadLocked(); }, HX_download_settings_init,
+                          TARROW_DOWNLOAD::mergeDownload);
+    download.setValid = validFlag(downloadSettingsValid_);
+    Record io = row(HX_IO_CHANGE, {RegisterGroup::IO}, address_, ioSettings_, [this] { computeIoLocked(); },
+                    HX_io_settings_init, TARROW_IO::mergeIo);
+    io.setValid = validFlag(ioSettingsValid_);
+    // The lens status has no cache here: its change event reads it (another family from the
+    // camera), and a new subscriber is sent an empty record.
+    Record lens;
+    lens.event = HX_LENS_CHANGE;
+    lens.groups = {RegisterGroup::Lens};
+    lens.snapshot = [this] {
+        HX_LENS_STATUS record;
+        HX_lens_status_init(&record, sizeof(record));
+        return TARROW_EVENTS::event(HX_LENS_CHANGE, address_, record);
+    };
+    Record playback = row(HX_PLAYBACK_CHANGE, {RegisterGroup::Playback}, address_, playbackSettings_,
+                          [this] { computePlaybackLocked(); }, HX_playback_settings_init,
+                          TARROW_COMMANDS::mergePlayback);
+    playback.setValid = validFlag(playbackSettingsValid_);
+    Record stream = row(HX_STREAM_CHANGE, {RegisterGroup::Stream}, address_, streamSettings_,
+                        [this] { computeStreamLocked(); }, HX_stream_settings_init, TARROW_STREAM::mergeStream);
+    stream.setValid = validFlag(streamSettingsValid_);
+    stream.notified = false;
+    stream.change = nullptr;
+    Record state = row(HX_STATE, {RegisterGroup::State}, address_, command_, [this] { computeStateLocked(); },
+                       HX_command_init, TARROW_COMMANDS::mergeCommand);
+    Record progress = row(HX_PROGRESS_UPDATE, {RegisterGroup::Progress}, address_, progress_,
+                          [this] { computeProgressLocked(); }, freshProgress, TARROW_EVENTS::mergeProgress);
+    progress.setValid = validFlag(progressValid_);
+    records_ = {std::move(capture), std::move(download), std::move(io),    std::move(lens),
+                std::move(playback), std::move(stream), std::move(state), std::move(progress)};
+}
+
+const TARROW_RECORDS::Record* TarrowOperations::record(uint32_t event) const
+{
+    for (const TARROW_RECORDS::Record& entry : records_) {
+        if (entry.event == event)
+            return &entry;
+    }
+    return nullptr;
+}
+
+// A group that cannot be read leaves its record untrusted (its next read goes to the camera)
+// rather than failing the subscription. A record is read only when all its groups were.
+void TarrowOperations::refreshEveryCache()
+{
+    static constexpr const char* method = "TarrowOperations::handleSubscription";
+    const auto refreshed = [this](RegisterGroup id) {
+        if (refreshGroup(id))
+            return true;
+        HLV_LOG("%s(%s): The %s registers could not be read", method, name_.c_str(), std::string(groupName(id)).c_str());
+        return false;
+    };
+    std::vector<bool> read;
+    for (const TARROW_RECORDS::Record& entry : records_) {
+        bool complete = static_cast<bool>(entry.compute);
+        for (RegisterGroup id : entry.groups)
+            complete = complete && refreshed(id);
+        read.push_back(complete);
+    }
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        for (std::size_t i = 0; i < records_.size(); ++i) {
+            if (records_[i].setValid)
+                records_[i].setValid(read[i] ? 1 : 0);
+        }
+        for (std::size_t i = 0; i < records_.size(); ++i) {
+            if (!read[i])
+                continue;
+            if (!records_[i].computeLogsFailure) {
+                records_[i].compute();
+                continue;
+            }
+            try {
+                records_[i].compute();
+            } catch (const HLV_THREAD::Exception& error) {
+                HLV_LOG("%s(%s): %s", method, name_.c_str(), error.str().c_str());
+            }
+        }
+    }
+    checkProgressPoller(playMode());
+}
+
+void TarrowOperations::postCurrentState()
+{
+    std::vector<std::unique_ptr<HLV_CALLBACK::CallbackRequest>> events;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        for (const TARROW_RECORDS::Record& entry : records_)
+            events.push_back(entry.snapshot());
+    }
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+        const uint32_t event = records_[i].event;
+        if (event == HX_PLAYBACK_CHANGE || event == HX_STREAM_CHANGE)
+            HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", "TarrowOperations::handleSubscription", name_.c_str(),
+                      TARROW_EVENTS::eventName(event));
+        HLV_CALLBACK::Callback::postEvent(std::move(events[i]));
+    }
+}
+
+// Returns the events whose groups hold a notified register (a bit per event code). One address
+// may sit in several groups (the camera state is in download, playback and state).
+uint32_t TarrowOperations::storeNotified(const RegisterPairs& pairs)
+{
+    static constexpr const char* method = "TarrowOperations::handleNotification";
+    uint32_t marked = 0;
+    for (const auto& [reg, value] : pairs) {
+        HLV_TRACE(TRACE_OPERATIONS, "%s(%s): reg_addr=0x%x, value=%d/0x%08x", method, name_.c_str(), reg, value, value);
+        for (const TARROW_RECORDS::Record& entry : records_) {
+            if (!entry.notified)
+                continue;
+            for (RegisterGroup id : entry.groups) {
+                if (!groups_.store(id, reg, value))
+                    continue;
+                marked |= bit(entry.event);
+                if (id == RegisterGroup::Sensor)
+                    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Sensor reg [0x%04X] <- 0x%04x/%d", method, name_.c_str(), reg,
+                              value, value);
+                if (id == RegisterGroup::Playback)
+                    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Playback reg [0x%04X] <- 0x%04x/%d", method, name_.c_str(),
+                              reg, value, value);
+            }
+        }
+    }
+    return marked;
+}
+
+// Recomputes one cached record from the updated caches (the state mutex is held) and makes the
+// event. Nothing (and a log line) when the record cannot be computed.
+std::unique_ptr<HLV_CALLBACK::CallbackRequest> TarrowOperations::changeLocked(uint32_t event)
+{
+    static constexpr const char* method = "TarrowOperations::handleNotification";
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", method, name_.c_str(), TARROW_EVENTS::eventName(event));
+    const TARROW_RECORDS::Record* entry = record(event);
+    if (entry == nullptr || !entry->change)
+        return nullptr;
+    try {
+        return entry->change();
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): No %s: %s", method, name_.c_str(), TARROW_EVENTS::eventName(event), error.str().c_str());
+    }
+    return nullptr;
+}

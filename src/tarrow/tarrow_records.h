@@ -1,0 +1,51 @@
+// Tarrow records: the table of the family's cached records, each with the register groups it is
+// computed from, the event that reports it, and how it is computed, merged and sent.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include <hx/hx.h>
+
+#include "callback/callback_messages.h"
+#include "registers/register_map.h"
+
+namespace TARROW_RECORDS {
+
+// One row of the table. The functions are bound to one operations object and run with its state
+// mutex held; none of them talks to the camera.
+struct Record {
+    uint32_t event = 0;
+    // The groups the record is computed from, in the order they are read; empty for a record
+    // without a cache of register values (the lens status is read afresh each time).
+    std::vector<HX_REGISTERS::RegisterGroup> groups;
+    // Whether the camera's notifications update these groups (the stream group it never reports).
+    bool notified = true;
+    // A failed computation after the first subscriber's refresh is logged rather than failing
+    // the subscription.
+    bool computeLogsFailure = false;
+    // Recomputes the cached record from its groups.
+    std::function<void()> compute;
+    // Marks the cached record trusted (1) or not (0); empty when its computation marks it.
+    std::function<void(uint8_t)> setValid;
+    // Recomputes the record and makes its change event: the previous record with the fields that
+    // changed copied in and marked. Empty when changes are not reported from the cache.
+    std::function<std::unique_ptr<HLV_CALLBACK::CallbackRequest>()> change;
+    // The event carrying the cached record as a fresh record shows it, for a new subscriber.
+    std::function<std::unique_ptr<HLV_CALLBACK::CallbackRequest>()> snapshot;
+};
+
+// The order in which changes found in one notification are posted: the camera state goes before
+// the playback settings it governs.
+inline constexpr uint32_t CHANGE_ORDER[] = {HX_CAPTURE_CHANGE, HX_DOWNLOAD_CHANGE, HX_IO_CHANGE, HX_LENS_CHANGE,
+                                            HX_STATE,          HX_PLAYBACK_CHANGE, HX_PROGRESS_UPDATE};
+
+// A bit per event code, for sets of marked events.
+constexpr uint32_t bit(uint32_t event)
+{
+    return 1u << event;
+}
+
+} // namespace TARROW_RECORDS

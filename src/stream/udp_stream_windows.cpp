@@ -121,12 +121,19 @@ bool UdpStream::readIntoHostBuffer()
                                   {static_cast<ULONG>(room), reinterpret_cast<char*>(activeData_)},
                                   {static_cast<ULONG>(MAX_DATAGRAM - header - room),
                                    reinterpret_cast<char*>(bounce_.data() + header)}}};
+    // No empty piece: with the image's room used up (the trailer comes next) the host buffer
+    // is left out rather than passed with length zero.
+    DWORD count = static_cast<DWORD>(pieces.size());
+    if (room == 0) {
+        pieces[1] = pieces[2];
+        count = 2;
+    }
     sockaddr_in source{};
     int sourceLength = sizeof(source);
     DWORD length = 0;
     DWORD flags = 0;
     bool oversized = false;
-    if (WSARecvFrom(static_cast<SOCKET>(socket_->fd()), pieces.data(), static_cast<DWORD>(pieces.size()), &length,
+    if (WSARecvFrom(static_cast<SOCKET>(socket_->fd()), pieces.data(), count, &length,
                     &flags, reinterpret_cast<sockaddr*>(&source), &sourceLength, nullptr, nullptr) != 0) {
         const int error = WSAGetLastError();
         if (error != WSAEMSGSIZE) {

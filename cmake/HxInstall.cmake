@@ -27,8 +27,12 @@ if(TARGET halvex)
     VERSION ${PROJECT_VERSION}
     SOVERSION ${PROJECT_VERSION_MAJOR}
     INSTALL_RPATH "$ORIGIN")
+  # On Windows the DLL is a run-time artefact (beside the programs, in bin) and its import library
+  # an archive (libhalvex.dll.a, in lib); the soname properties mean nothing there.
   install(TARGETS halvex EXPORT halvexTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/include/hx/hx.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/hx COMPONENT dev)
 
@@ -51,7 +55,10 @@ endif()
 # The library opens the packing library by its plain name (libhlv_internal.so) at run time, so it is
 # installed under that name, unversioned, with the runtime.
 if(TARGET hlv_internal)
-  install(TARGETS hlv_internal LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime)
+  # On Windows halvex.dll loads it from its own folder, so it goes beside it.
+  install(TARGETS hlv_internal LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+                               RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+                               ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 endif()
 
 foreach(tool hxcam hxsim)
@@ -82,7 +89,7 @@ if(HX_HELP2MAN AND HX_SANITIZE STREQUAL "" AND TARGET hxcam AND TARGET hxsim)
   endforeach()
   add_custom_target(hx_manpages ALL DEPENDS ${hx_manpages})
   install(FILES ${hx_manpages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
-elseif(HX_SANITIZE STREQUAL "")
+elseif(HX_SANITIZE STREQUAL "" AND NOT WIN32)
   message(STATUS "help2man not found: no manual pages for hxcam and hxsim (scripts/deps installs it)")
 endif()
 
@@ -93,4 +100,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/getting
 install(FILES ${PROJECT_SOURCE_DIR}/docs/cli.md ${PROJECT_SOURCE_DIR}/docs/simulator.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tools)
 
-include(HxPackage)
+# Debian packages only from a Linux build.
+if(NOT WIN32)
+  include(HxPackage)
+endif()

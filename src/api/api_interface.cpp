@@ -5,6 +5,8 @@
 #include "control/camera_address.h"
 #include "api/client_context.h"
 #include "discovery/discovery_seam.h"
+#include "platform/errno_text.h"
+#include "platform/socket_library.h"
 
 using HLV_CLIENT_CONTEXT::ClientContext;
 using HLV_THREAD::TRACE_API;
@@ -86,6 +88,13 @@ HX_STATUS registerClient(const char* call, HX_CLIENT_HANDLE* client, HX_CALLBACK
     HLV_TRACE(TRACE_API, "%s: callback=%p, cookie=%p", call, asPointer(reinterpret_cast<uintptr_t>(callback)), cookie);
     if (client == nullptr) {
         HLV_LOG("NULL pointer in API call");
+        return HX_STATUS_ERROR;
+    }
+    // Without the system's sockets (Winsock that will not start) no camera can be reached: the
+    // registration fails with the reason instead of leaving a client whose threads fail later.
+    const HX_PLATFORM::SocketLibrary sockets;
+    if (!sockets.started()) {
+        HLV_LOG("%s: Could not initialize WinSockets. %s", call, HX_PLATFORM::errnoIndicates(sockets.error()).c_str());
         return HX_STATUS_ERROR;
     }
     return protectedCall("", [&] {

@@ -155,14 +155,13 @@ private:
     void ageOut();
     void handleHmpMsg(HX_COMM::HMPMessage* message);
 
-    // Operating-system half (hx_comm_posix.cpp).
+    // Sockets and the wait loop (hx_comm_sockets.cpp).
     void classInit();
     bool startComms();
     bool bindControlPort();
     void processLoop();
     void post(Message* message) override;
     bool halted() const override;
-    int messageEventFd() const;
     void drainQueue();
     void readPendingEvents();
     ControlTraffic waitForControlTraffic();

@@ -6,7 +6,7 @@ bool UDPSocket::valid() const
     return fd_.valid();
 }
 
-int UDPSocket::fd() const
+HX_PLATFORM::Descriptor UDPSocket::fd() const
 {
     return fd_.get();
 }

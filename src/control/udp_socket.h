@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/socket_library.h"
 #include "platform/unique_fd.h"
 
 // The local ports of one camera's channel: control (HCP) at P, stream at P + 1, events (HMP) at
@@ -70,7 +71,7 @@ public:
     void quit();
 
     bool valid() const;
-    int fd() const;
+    HX_PLATFORM::Descriptor fd() const;
     uint16_t port() const;
     uint32_t lastError() const;
     // The receive buffer the system granted, in bytes (0 before start).
@@ -81,6 +82,7 @@ private:
     void rememberError(int error);
 
     const int wantedReceiveBuffer_;
+    HX_PLATFORM::SocketLibrary sockets_;  // outlives the socket
     HX_PLATFORM::UniqueFd fd_;
     std::atomic<uint16_t> port_{0};
     std::atomic<uint32_t> lastError_{0};

@@ -29,7 +29,8 @@ inline constexpr uint32_t NO_INTERFACE = 0xFFFFFFFF;
 // The UDP port cameras answer discovery on.
 inline constexpr uint16_t DISCOVERY_PORT = 3956;
 
-// Classifies a link from this system's hardware type (ARPHRD_* here) and whether it answers
+// Classifies a link from this system's hardware type (ARPHRD_* on Linux, the interface type on
+// Windows: 6 Ethernet, 71 wireless, 24 loopback) and whether it answers
 // wireless queries.
 LinkKind linkKind(unsigned hardwareType, bool wireless);
 

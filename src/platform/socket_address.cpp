@@ -1,7 +1,9 @@
 // The system's socket address for an endpoint as the library keeps it, and back.
 #include "platform/socket_address.h"
 
+#if !defined(_WIN32)
 #include <arpa/inet.h>
+#endif
 
 namespace HX_PLATFORM {
 

@@ -1,7 +1,11 @@
 // The system's socket address for an endpoint as the library keeps it, and back.
 #pragma once
 
+#if defined(_WIN32)
+#include "platform/win_sockets.h"
+#else
 #include <netinet/in.h>
+#endif
 
 #include "platform/ipv4_endpoint.h"
 

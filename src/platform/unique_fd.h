@@ -1,29 +1,43 @@
-// Sole owner of a POSIX file descriptor: closes it exactly once.
+// Sole owner of a descriptor (a POSIX file descriptor, a socket handle on Windows): closes it
+// exactly once.
 #pragma once
+
+#include <cstdint>
 
 namespace HX_PLATFORM {
 
-// Move-only. A default-constructed or moved-from owner holds -1 and closes nothing.
+#if defined(_WIN32)
+// A Winsock SOCKET; INVALID_SOCKET is all ones.
+using Descriptor = std::uintptr_t;
+inline constexpr Descriptor NO_DESCRIPTOR = ~Descriptor{0};
+inline constexpr bool isDescriptor(Descriptor fd) { return fd != NO_DESCRIPTOR; }
+#else
+using Descriptor = int;
+inline constexpr Descriptor NO_DESCRIPTOR = -1;
+inline constexpr bool isDescriptor(Descriptor fd) { return fd >= 0; }
+#endif
+
+// Move-only. A default-constructed or moved-from owner holds NO_DESCRIPTOR and closes nothing.
 class UniqueFd {
  public:
   UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
+  explicit UniqueFd(Descriptor fd) : fd_(fd) {}
   ~UniqueFd();
   UniqueFd(UniqueFd&& other) noexcept;
   UniqueFd& operator=(UniqueFd&& other) noexcept;
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
 
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
+  Descriptor get() const { return fd_; }
+  bool valid() const { return isDescriptor(fd_); }
   explicit operator bool() const { return valid(); }
   // Gives up ownership without closing.
-  int release();
+  Descriptor release();
   // Closes the current descriptor, if any, and owns `fd` instead.
-  void reset(int fd = -1);
+  void reset(Descriptor fd = NO_DESCRIPTOR);
 
  private:
-  int fd_ = -1;
+  Descriptor fd_ = NO_DESCRIPTOR;
 };
 
 }  // namespace HX_PLATFORM

@@ -115,7 +115,7 @@ bool TcpStream::connectFromFreePort(uint16_t firstPort)
             setLocalPort(localPort);
             HLV_TRACE(TRACE_STREAM, "%s(%s): Connected successfully, port=%u", "TcpStream::sockInit", where(), unsigned(port_));
             pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
-            pollSet_->add(static_cast<int>(postWake()->handle()));
+            pollSet_->add(*postWake());
             pollSet_->add(socket_.get(), connectPending_);
             return true;
         }

@@ -55,7 +55,7 @@ bool UdpStream::startUp()
             HLV_THROW(HLV_THREAD::RuntimeError, "UDP stream socket unexpectedly null!");
         setLocalPort(socket_->port());
         pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
-        pollSet_->add(static_cast<int>(postWake()->handle()));
+        pollSet_->add(*postWake());
         pollSet_->add(socket_->fd());
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s: Exception during UdpStream socket initialization: %s", who, error.str().c_str());

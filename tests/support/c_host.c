@@ -5,6 +5,14 @@
 
 static int failures;
 
+/* MinGW's pthreads take a condition variable's deadline on the real-time clock whatever clock the
+ * condition was set up with, so Windows hosts count their deadlines on that clock. */
+#ifdef _WIN32
+#define C_HOST_CLOCK CLOCK_REALTIME
+#else
+#define C_HOST_CLOCK CLOCK_MONOTONIC
+#endif
+
 void fail(const char *what)
 {
     printf("c_host: FAILED: %s\n", what);
@@ -58,7 +66,7 @@ int c_host_wait_for_state(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint
     struct timespec now;
     /* Each look is a request the camera answers, so the loop goes at the camera's pace. */
     while (c_host_state(client, camera) != state) {
-        clock_gettime(CLOCK_MONOTONIC, &now);
+        clock_gettime(C_HOST_CLOCK, &now);
         if (now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec))
             return c_host_state(client, camera) == state;
     }
@@ -68,7 +76,7 @@ int c_host_wait_for_state(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint
 struct timespec c_host_deadline(int seconds)
 {
     struct timespec deadline;
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    clock_gettime(C_HOST_CLOCK, &deadline);
     deadline.tv_sec += seconds;
     return deadline;
 }
@@ -77,7 +85,7 @@ void c_host_cond_init(pthread_cond_t *cond)
 {
     pthread_condattr_t attributes;
     pthread_condattr_init(&attributes);
-    pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+    pthread_condattr_setclock(&attributes, C_HOST_CLOCK);
     pthread_cond_init(cond, &attributes);
     pthread_condattr_destroy(&attributes);
 }

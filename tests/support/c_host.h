@@ -30,8 +30,8 @@ uint32_t c_host_state(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera);
 /* Polls the camera state until it is `state`, at most `seconds`; 1 when it got there. */
 int c_host_wait_for_state(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t state, int seconds);
 
-/* A monotonic-clock deadline `seconds` from now, for condition variables set up with
- * c_host_cond_init. */
+/* A deadline `seconds` from now (on the monotonic clock; on Windows the real-time clock), for
+ * condition variables set up with c_host_cond_init. */
 struct timespec c_host_deadline(int seconds);
 void c_host_cond_init(pthread_cond_t *cond);
 

@@ -1,6 +1,10 @@
 // The wake of a message thread that also waits on sockets: a post from another thread sets it,
 // the waiter resets it before taking the queue, and a halt refuses what comes after it.
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <poll.h>
+#endif
 
 #include <memory>
 #include <thread>
@@ -34,8 +38,13 @@ public:
 
 bool signalled(const HLV_THREAD::Wake& wake, int timeoutMs)
 {
+#ifdef _WIN32
+    WSAEVENT event = reinterpret_cast<WSAEVENT>(wake.handle());
+    return ::WSAWaitForMultipleEvents(1, &event, FALSE, static_cast<DWORD>(timeoutMs), FALSE) == WSA_WAIT_EVENT_0;
+#else
     pollfd entry{static_cast<int>(wake.handle()), POLLIN, 0};
     return ::poll(&entry, 1, timeoutMs) == 1 && (entry.revents & POLLIN) != 0;
+#endif
 }
 
 std::unique_ptr<Message> message(uint32_t id)

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <cstring>
 #include <string_view>
+
+#include "platform/ipv4_endpoint.h"
 
 namespace {
 
@@ -41,9 +41,7 @@ Bytes goldenReply() {
 }
 
 uint32_t address(const char* dotted) {
-  in_addr parsed{};
-  inet_pton(AF_INET, dotted, &parsed);
-  return parsed.s_addr;
+  return HX_PLATFORM::ipv4FromText(dotted).value_or(0);
 }
 
 TEST(DiscoveryPackets, RequestMatchesTheTable) {

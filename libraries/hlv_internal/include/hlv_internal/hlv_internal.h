@@ -4,7 +4,9 @@
 
 #include <stdint.h>
 
-#if defined(HLV_INTERNAL_BUILDING)
+#if defined(HLV_INTERNAL_BUILDING) && defined(_WIN32)
+#define HLV_INTERNAL_API __declspec(dllexport)
+#elif defined(HLV_INTERNAL_BUILDING)
 #define HLV_INTERNAL_API __attribute__((visibility("default")))
 #else
 #define HLV_INTERNAL_API

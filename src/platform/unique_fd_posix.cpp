@@ -18,7 +18,7 @@ UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
   return *this;
 }
 
-int UniqueFd::release() { return std::exchange(fd_, -1); }
+Descriptor UniqueFd::release() { return std::exchange(fd_, -1); }
 
 void UniqueFd::reset(int fd) {
   const int old = std::exchange(fd_, fd);

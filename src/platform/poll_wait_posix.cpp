@@ -2,6 +2,9 @@
 // readable, writable (a connect has completed) or closed.
 #include "platform/poll_wait.h"
 
+#include "hlv_thread/wake.h"
+#include "platform/event_fd.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -27,6 +30,12 @@ int timeoutMs(std::optional<Clock::time_point> deadline) {
 }
 
 }  // namespace
+
+PollSet::~PollSet() = default;
+
+std::size_t PollSet::add(const EventFd& event) { return add(event.fd()); }
+
+std::size_t PollSet::add(const HLV_THREAD::Wake& wake) { return add(static_cast<int>(wake.handle())); }
 
 std::size_t PollSet::add(int fd, bool watchWrite) {
   entries_.push_back(pollfd{fd, static_cast<short>(POLLIN | (watchWrite ? POLLOUT : 0)), 0});

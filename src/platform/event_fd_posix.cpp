@@ -17,6 +17,10 @@ EventFd::EventFd() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   }
 }
 
+EventFd::~EventFd() = default;
+
+bool EventFd::valid() const { return fd_.valid(); }
+
 bool EventFd::set() {
   const uint64_t one = 1;
   for (;;) {

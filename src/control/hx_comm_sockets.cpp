@@ -1,7 +1,6 @@
-// A camera's control channel, operating-system half: its sockets and port layout, and the wait
-// loop that turns queued messages and readable sockets into work.
-#include <cerrno>
-
+// A camera's control channel: its sockets and port layout, and the wait loop that turns queued
+// messages and readable sockets into work. The system calls lie below, in platform/ (sockets, the
+// wait set) and the thread framework's wake, so one file serves POSIX and Windows.
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/wake.h"
@@ -72,7 +71,7 @@ bool HxComm::startComms()
     // The wait set, in the order processLoop reads it: message event, events. The control
     // socket is read by the callers waiting for answers, and on each tick.
     pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
-    pollSet_->add(messageEventFd());
+    pollSet_->add(*postWake());
     pollSet_->add(hmp_->fd());
 
     readerWake_ = std::make_unique<HX_PLATFORM::EventFd>();
@@ -81,7 +80,7 @@ bool HxComm::startComms()
     // The reading caller's wait set: control socket, wake event.
     readerPoll_ = std::make_unique<HX_PLATFORM::PollSet>();
     readerPoll_->add(hcp_->fd());
-    readerPoll_->add(readerWake_->fd());
+    readerPoll_->add(*readerWake_);
     return true;
 }
 
@@ -146,11 +145,6 @@ void HxComm::wakeReader()
     if (readerWake_ && !readerWake_->set())
         HLV_LOG("%s(%s): Could not wake the caller reading the control socket", "HxComm::wakeReader",
                 cameraName_.c_str());
-}
-
-int HxComm::messageEventFd() const
-{
-    return static_cast<int>(postWake()->handle());
 }
 
 void HxComm::drainQueue()

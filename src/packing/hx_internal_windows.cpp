@@ -1,0 +1,35 @@
+// Image packing, operating-system half: the packing library is a DLL loaded with LoadLibraryA.
+#include "packing/hx_internal.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <string>
+
+const char* HxInternal::defaultModuleName()
+{
+    return "libhlv_internal.dll";
+}
+
+void* HxInternal::loadModule(const std::string& name, std::string& error)
+{
+    HMODULE module = ::LoadLibraryA(name.c_str());
+    if (module == nullptr)
+        error = "LoadLibraryA failed with error " + std::to_string(::GetLastError());
+    return reinterpret_cast<void*>(module);
+}
+
+void* HxInternal::findEntry(void* module, const char* name)
+{
+    return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+void HxInternal::unloadModule(void* module)
+{
+    ::FreeLibrary(static_cast<HMODULE>(module));
+}

@@ -1,0 +1,178 @@
+// A UDP stream receiver, Windows half: the wait on the stream socket and the message event, and
+// the receives, one datagram per call (Winsock has no batch receive); a packet that continues the
+// image is scattered straight into the host buffer with WSARecvFrom.
+#include "platform/win_sockets.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "hlv_thread/log.h"
+#include "hlv_thread/wake.h"
+#include "hlv_thread/note.h"
+#include "control/hx_comm.h"
+#include "platform/errno_text.h"
+#include "platform/poll_wait.h"
+#include "stream/udp_negotiation.h"
+#include "control/udp_socket.h"
+#include "stream/udp_stream.h"
+
+using HLV_THREAD::TRACE_STREAM;
+
+namespace {
+
+// Receive calls in one pass before the queue and the socket are looked at again.
+constexpr unsigned MAX_CALLS_PER_PASS = 1024;
+
+} // namespace
+
+// Built and ended here, beside the poll set it owns, which the portable half never sees whole.
+UdpStream::UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel)
+    : StreamReceiver(cameraAddress, "UdpStream", "UDP Stream"), channel_(std::move(channel)),
+      socket_(channel_ ? channel_->streamSocket() : nullptr), bounce_(BOUNCE_BUFFER_SIZE)
+{
+}
+
+UdpStream::~UdpStream()
+{
+    HLV_THREAD::closeThread(*this);
+    timer_.reset();
+}
+
+uint16_t UdpStream::localPort() const
+{
+    return socket_ != nullptr ? socket_->port() : 0;
+}
+
+bool UdpStream::startUp()
+{
+    const char* who = "UdpStream::sockInit";
+    HLV_TRACE(TRACE_STREAM, "%s: cam=%s", who, where());
+    try {
+        if (socket_ == nullptr || !socket_->valid())
+            HLV_THROW(HLV_THREAD::RuntimeError, "UDP stream socket unexpectedly null!");
+        setLocalPort(socket_->port());
+        pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
+        pollSet_->add(*postWake());
+        pollSet_->add(socket_->fd());
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s: Exception during UdpStream socket initialization: %s", who, error.str().c_str());
+        HLV_LOG("%s(%s): Unable to initialize the UDP stream socket!", who, where());
+        return false;
+    }
+    setConnected(true);
+    return true;
+}
+
+void UdpStream::waitAndRead()
+{
+    if (pollSet_->wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed) {
+        HLV_THREAD::RuntimeError failure;
+        failure.add(__FILE__, __LINE__, "%s", "Could not wait for the stream's events");
+        failure.add("%s", HX_PLATFORM::errnoIndicates(pollSet_->error()).c_str());
+        throw failure;
+    }
+    if (pollSet_->events(0).any())
+        postWake()->reset();
+    if (pollSet_->events(1).any())
+        readDatagrams();
+}
+
+// While an image's payload arrives, each packet is received straight into the host buffer;
+// otherwise two datagrams per call go into the halves of the bounce buffer.
+void UdpStream::readDatagrams()
+{
+    for (unsigned calls = 0; calls < MAX_CALLS_PER_PASS && !messagesWaiting(); ++calls) {
+        const bool more = state_ == PAYLOAD && activeData_ != nullptr ? readIntoHostBuffer() : readBatch();
+        if (!more)
+            return;
+    }
+}
+
+bool UdpStream::readBatch()
+{
+    uint8_t* slot = bounce_.data();
+    const ReceivedDatagram received = socket_->receive({slot, MAX_DATAGRAM});
+    if (received.kind == ReceivedDatagram::Kind::Failed)
+        return false;
+    if (received.kind == ReceivedDatagram::Kind::Oversized) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): dropped an oversized datagram", "UdpStream::readDatagrams", where());
+        return true;
+    }
+    if (received.kind != ReceivedDatagram::Kind::Datagram)
+        return false;  // nothing waits
+    if (received.sourceAddress != cameraAddress()) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): dropped a datagram from another address", "UdpStream::readDatagrams", where());
+        return true;
+    }
+    handleDatagram({slot, received.length});
+    return true;
+}
+
+// The packet's header lands in the bounce buffer, its data at the active position as far as
+// the buffer has room, the rest after the header in the bounce buffer: never more than one
+// datagram's worth, never past the buffer's end. A packet that turns out not to continue the
+// image is put back together in the bounce buffer's second half and handled as any other.
+bool UdpStream::readIntoHostBuffer()
+{
+    const std::size_t header = HX_WIRE::kStreamHeaderSize;
+    const std::size_t room = std::min(remaining_, MAX_DATAGRAM - header);
+    std::array<WSABUF, 3> pieces{{{static_cast<ULONG>(header), reinterpret_cast<char*>(bounce_.data())},
+                                  {static_cast<ULONG>(room), reinterpret_cast<char*>(activeData_)},
+                                  {static_cast<ULONG>(MAX_DATAGRAM - header - room),
+                                   reinterpret_cast<char*>(bounce_.data() + header)}}};
+    // No empty piece: with the image's room used up (the trailer comes next) the host buffer
+    // is left out rather than passed with length zero.
+    DWORD count = static_cast<DWORD>(pieces.size());
+    if (room == 0) {
+        pieces[1] = pieces[2];
+        count = 2;
+    }
+    sockaddr_in source{};
+    int sourceLength = sizeof(source);
+    DWORD length = 0;
+    DWORD flags = 0;
+    bool oversized = false;
+    if (WSARecvFrom(static_cast<SOCKET>(socket_->fd()), pieces.data(), count, &length,
+                    &flags, reinterpret_cast<sockaddr*>(&source), &sourceLength, nullptr, nullptr) != 0) {
+        const int error = WSAGetLastError();
+        if (error != WSAEMSGSIZE) {
+            noteReceiveError(error);
+            return false;
+        }
+        oversized = true;
+    }
+    if (oversized || source.sin_addr.s_addr != cameraAddress()) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): dropped a foreign or oversized datagram", "UdpStream::readDatagrams", where());
+        return true;
+    }
+    const auto size = std::size_t(length);
+    const std::size_t inPlace = size > header ? std::min(size - header, room) : 0;
+    const std::size_t rest = size > header ? size - header - inPlace : 0;
+    HLV_TRACE(TRACE_STREAM, "%s(%s): current_state=%u", "UdpStream::streamReader", where(), state_.load());
+    const std::span<const uint8_t> head(bounce_.data(), std::min(size, header));
+    if (payloadFault(head, size).empty()) {
+        takePayload(inPlace, {bounce_.data() + header, rest});
+        return true;
+    }
+    uint8_t* whole = bounce_.data() + MAX_DATAGRAM;
+    std::memcpy(whole, head.data(), head.size());
+    std::memcpy(whole + header, activeData_, inPlace);
+    std::memcpy(whole + header + inPlace, bounce_.data() + header, rest);
+    handleDatagram({whole, size});
+    return true;
+}
+
+void UdpStream::noteReceiveError(int error)
+{
+    // A reset reports an earlier send that found no listener; it says nothing of this socket.
+    if (error != WSAEWOULDBLOCK && error != WSAECONNRESET)
+        HLV_LOG("%s(%s): failed to read the UDP stream socket.\n%s", "UdpStream::readDatagrams", where(),
+                HX_PLATFORM::errnoIndicates(error).c_str());
+}
+
+void UdpStream::shutDown()
+{
+    stopTimer();
+    pollSet_.reset();
+}

@@ -96,11 +96,9 @@ void checkConsistent(const HLV_DISCOVERY::DiscoveryDB& db, const CheckingEvents&
     FUZZ_CHECK(!db.ignoreCount(address).has_value());
     const std::optional<int32_t> timer = db.timer(address);
     FUZZ_CHECK(timer && *timer >= 1 && *timer <= HLV_DISCOVERY::TIMER_START);
+    // Listed under the address the reply came from, whatever address the reply itself reports.
     Reply stored{};
     FUZZ_CHECK(db.getByAddr(address, stored));
-    uint32_t claimed = 0;
-    std::memcpy(&claimed, stored.data() + 44, 4);
-    FUZZ_CHECK(claimed == address);
   }
 }
 

@@ -159,9 +159,11 @@ int main()
 {
     std::string why;
     if (!hx_test::enterPrivateNetwork(why)) {
-        std::fprintf(stderr, "refusing to run: this benchmark needs a private network namespace (%s).\n"
-                             "Run it as root, where unprivileged user namespaces are allowed, or through "
-                             "scripts/in-netns.\n", why.c_str());
+        std::fprintf(stderr,
+                     "refusing to run: this benchmark needs a private network namespace (%s).\n"
+                     "Run it as root, where unprivileged user namespaces are allowed, or through "
+                     "scripts/in-netns.\n",
+                     why.c_str());
         return 2;
     }
     ReadPeer peer;
@@ -170,15 +172,19 @@ int main()
     std::vector<double> rawSamples;
     std::vector<double> channelSamples;
     std::vector<double> discarded;
-    if (!timeBlock(kWarmUp, [&] { return raw.once(); }, discarded) ||
-        !timeBlock(kWarmUp, [&] { return readThroughChannel(camera); }, discarded)) {
+    if (!timeBlock(
+            kWarmUp, [&] { return raw.once(); }, discarded) ||
+        !timeBlock(
+            kWarmUp, [&] { return readThroughChannel(camera); }, discarded)) {
         std::fprintf(stderr, "the peer did not answer\n");
         return 1;
     }
     const auto deadline = Clock::now() + kTimeBudget;
     for (int sample = 0; sample < kSamples && Clock::now() < deadline; ++sample) {
-        if (!timeBlock(1, [&] { return raw.once(); }, rawSamples) ||
-            !timeBlock(1, [&] { return readThroughChannel(camera); }, channelSamples)) {
+        if (!timeBlock(
+                1, [&] { return raw.once(); }, rawSamples) ||
+            !timeBlock(
+                1, [&] { return readThroughChannel(camera); }, channelSamples)) {
             std::fprintf(stderr, "a round trip failed\n");
             return 1;
         }

@@ -41,15 +41,15 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kWidth = 1920;
 constexpr uint32_t kHeight = 1080;
-constexpr uint32_t kFrames = 250;  // a recording of full-HD frames, as a user downloads them
+constexpr uint32_t kFrames = 250; // a recording of full-HD frames, as a user downloads them
 constexpr uint32_t kLiveSeconds = 2;
-constexpr uint32_t kFrameRate = 500;  // recordings take half a second, live asks for 1 GB/s
+constexpr uint32_t kFrameRate = 500; // recordings take half a second, live asks for 1 GB/s
 constexpr uint32_t kHostBuffers = 8;
 constexpr std::size_t kBufferBytes = (kWidth * kHeight + 8192) / 4096 * 4096 + 4096;
 constexpr unsigned kRounds = 5;
 constexpr auto kPhaseLimit = std::chrono::seconds(30);
-constexpr uint32_t kFirstUdp = 0x7F000010;  // 127.0.0.16.. first family (UDP)
-constexpr uint32_t kFirstTcp = 0x7F000020;  // 127.0.0.32.. second family (TCP)
+constexpr uint32_t kFirstUdp = 0x7F000010; // 127.0.0.16.. first family (UDP)
+constexpr uint32_t kFirstTcp = 0x7F000020; // 127.0.0.32.. second family (TCP)
 constexpr unsigned kCameras = 4;
 
 double cameraCpu()
@@ -185,7 +185,7 @@ struct Feed {
     unsigned complete = 0;
     unsigned incomplete = 0;
     bool last = false;
-    bool stop = false;  // live: no more lending
+    bool stop = false; // live: no more lending
     Clock::time_point lastAt{};
 };
 
@@ -322,7 +322,7 @@ Result runLibrary(const std::vector<HX_CAMERA_HANDLE>& cameras, uint32_t kind)
         feed->records.resize(kHostBuffers);
         for (HX_READ_STREAM& record : feed->records) {
             feed->memory.emplace_back(new uint8_t[kBufferBytes]);
-            std::memset(feed->memory.back().get(), 0x11, kBufferBytes);  // touched before use
+            std::memset(feed->memory.back().get(), 0x11, kBufferBytes); // touched before use
             HX_read_stream_init(&record, sizeof(record));
             record.buffer = feed->memory.back().get();
             record.buffer_size = kBufferBytes;
@@ -373,7 +373,7 @@ Result runLibrary(const std::vector<HX_CAMERA_HANDLE>& cameras, uint32_t kind)
     for (auto& feed : owned) {
         if (kind == HX_LIVE_DATA)
             HX_live_enable(client, feed->camera, 0);
-        state(feed->camera);  // waits until the camera's service thread has handled the switch
+        state(feed->camera); // waits until the camera's service thread has handled the switch
     }
     // Live buffers still lent come back when the stream is cancelled; they stay allocated (the
     // library may hold them) and the feed is forgotten.

@@ -19,16 +19,16 @@
 #include <thread>
 #include <vector>
 
+#include "callback/hx_stream.h"
+#include "control/hx_comm.h"
+#include "control/message_ids.h"
 #include "hlv_thread/msg_thread.h"
 #include "hlv_thread/sync_message.h"
-#include "control/hx_comm.h"
-#include "callback/hx_stream.h"
 #include "private_network.h"
-#include "stream_camera.h"
 #include "stream/tcp_stream.h"
 #include "stream/udp_stream.h"
+#include "stream_camera.h"
 #include "wire/stream_packet.h"
-#include "control/message_ids.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ constexpr unsigned kTcpImages = 100;
 // Each pair runs this many times, raw and library in turn, and the best run of each counts: on
 // a shared machine other work slows single runs at random.
 constexpr unsigned kRounds = 5;
-constexpr double kPacedRate = 1000e6;  // bytes per second
+constexpr double kPacedRate = 1000e6; // bytes per second
 constexpr auto kPhaseLimit = std::chrono::seconds(20);
 constexpr auto kQuietEnd = std::chrono::milliseconds(300);
 
@@ -67,7 +67,7 @@ public:
     {
         records_.resize(kHostBuffers);
         for (unsigned i = 0; i < kHostBuffers; ++i) {
-            memory_[i].assign(kHostBufferBytes, 0x11);  // touched before use
+            memory_[i].assign(kHostBufferBytes, 0x11); // touched before use
             records_[i].ver_maj = HX_API_VERSION_MAJ;
             records_[i].ver_min = HX_API_VERSION_MIN;
             records_[i].buffer = memory_[i].data();
@@ -104,10 +104,26 @@ public:
         if (!released)
             give(*record);
     }
-    uint64_t bytes() const { std::lock_guard<std::mutex> guard(lock_); return bytes_; }
-    unsigned complete() const { std::lock_guard<std::mutex> guard(lock_); return complete_; }
-    unsigned returned() const { std::lock_guard<std::mutex> guard(lock_); return returned_; }
-    Clock::time_point last() const { std::lock_guard<std::mutex> guard(lock_); return last_; }
+    uint64_t bytes() const
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return bytes_;
+    }
+    unsigned complete() const
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return complete_;
+    }
+    unsigned returned() const
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return returned_;
+    }
+    Clock::time_point last() const
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return last_;
+    }
 
 private:
     void give(HX_READ_STREAM& record)
@@ -210,7 +226,7 @@ Phase libraryUdp(double rate, unsigned images)
 Phase rawTcp(unsigned images)
 {
     TcpCamera camera;
-    Bytes sink(kHostBuffers * kHostBufferBytes, 0x22);  // as much host memory as the library's buffers
+    Bytes sink(kHostBuffers * kHostBufferBytes, 0x22); // as much host memory as the library's buffers
     std::size_t offset = 0;
     double senderCpu = 0;
     std::thread sender([&] { senderCpu = camera.serve(images); });
@@ -231,9 +247,9 @@ Phase rawTcp(unsigned images)
             if (offset == sink.size())
                 offset = 0;
             // At most an image at a time, as the library reads into a buffer of that size.
-            const ssize_t count = recv(fd, sink.data() + offset,
-                                       std::min<uint64_t>({sink.size() - offset, expected - received, kImageBytes}),
-                                       MSG_DONTWAIT);
+            const ssize_t count =
+                recv(fd, sink.data() + offset,
+                     std::min<uint64_t>({sink.size() - offset, expected - received, kImageBytes}), MSG_DONTWAIT);
             if (count <= 0) {
                 open = count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
                 break;
@@ -313,7 +329,8 @@ std::pair<Phase, Phase> bestOf(const std::function<Phase()>& raw, const std::fun
 bool verdict(const char* name, double ratio, double target)
 {
     const bool met = ratio >= target;
-    std::printf("%-22s %8.1f %%      target >= %.0f %%: %s\n\n", name, ratio * 100, target * 100, met ? "met" : "MISSED");
+    std::printf("%-22s %8.1f %%      target >= %.0f %%: %s\n\n", name, ratio * 100, target * 100,
+                met ? "met" : "MISSED");
     return met;
 }
 
@@ -337,8 +354,8 @@ int main(int argc, char** argv)
     bool met = true;
 
     if (runs("udp")) {
-        const auto [udpRaw, udpLib] = bestOf([] { return rawUdp(0, kUdpImages); },
-                                             [] { return libraryUdp(0, kUdpImages); });
+        const auto [udpRaw, udpLib] =
+            bestOf([] { return rawUdp(0, kUdpImages); }, [] { return libraryUdp(0, kUdpImages); });
         report("UDP unpaced, raw", udpRaw, false);
         report("UDP unpaced, library", udpLib, true);
         met &= verdict("UDP library / raw", udpLib.megabytesPerSecond() / udpRaw.megabytesPerSecond(), 0.90);

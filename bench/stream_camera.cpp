@@ -14,9 +14,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <span>
 #include <sstream>
 #include <string>
-#include <span>
 
 #include "wire/byte_io.h"
 #include "wire/control_packet.h"
@@ -37,7 +37,8 @@ public:
         if (rate_ <= 0)
             return;
         total_ += double(bytes);
-        const auto due = start_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(total_ / rate_));
+        const auto due =
+            start_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(total_ / rate_));
         while (Clock::now() < due)
             std::this_thread::yield();
     }
@@ -232,8 +233,7 @@ double sendUdpImages(uint16_t hostPort, unsigned images, double rate)
     return cpu;
 }
 
-TcpCamera::TcpCamera()
-    : listen_(boundSocket(SOCK_STREAM, kCamera, HX_WIRE::kTcpStreamPort)), image_(kImageBytes, 0x5D)
+TcpCamera::TcpCamera() : listen_(boundSocket(SOCK_STREAM, kCamera, HX_WIRE::kTcpStreamPort)), image_(kImageBytes, 0x5D)
 {
     listen(listen_, 2);
 }

@@ -17,7 +17,7 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr const char* kCamera = "127.0.0.2";
 constexpr const char* kHost = "127.0.0.1";
-constexpr std::size_t kPayloadPerPacket = 8964;  // a 9000-byte packet less IP, UDP and stream headers
+constexpr std::size_t kPayloadPerPacket = 8964; // a 9000-byte packet less IP, UDP and stream headers
 constexpr std::size_t kPacketsPerImage = 1000;
 constexpr std::size_t kImageBytes = kPayloadPerPacket * kPacketsPerImage;
 constexpr int kReceiveBuffer = 128 << 20;

@@ -8,8 +8,8 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 #include <fmt/format.h>
@@ -23,7 +23,8 @@ namespace {
 
 constexpr std::size_t kReceiveBuffer = 65536;
 
-HX_PLATFORM::UniqueFd bindUdp(uint32_t hostOrderAddress, bool wantPacketInfo) {
+HX_PLATFORM::UniqueFd bindUdp(uint32_t hostOrderAddress, bool wantPacketInfo)
+{
     HX_PLATFORM::UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     const auto fail = [&](const char* what) {
         const int err = errno;
@@ -51,7 +52,8 @@ HX_PLATFORM::UniqueFd bindUdp(uint32_t hostOrderAddress, bool wantPacketInfo) {
 }
 
 // The destination address of a datagram received with IP_PKTINFO, or 0 when it is missing.
-uint32_t destinationOf(msghdr& message) {
+uint32_t destinationOf(msghdr& message)
+{
     for (cmsghdr* item = CMSG_FIRSTHDR(&message); item != nullptr; item = CMSG_NXTHDR(&message, item)) {
         if (item->cmsg_level == IPPROTO_IP && item->cmsg_type == IP_PKTINFO) {
             in_pktinfo info{};
@@ -62,16 +64,13 @@ uint32_t destinationOf(msghdr& message) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 Camera::Camera(const CameraConfig& config, Logger logger)
-    : config_(config),
-      logger_(prefixed(std::move(logger), dotted(config.address))),
-      start_(std::chrono::steady_clock::now()),
-      core_(config, logger_),
-      faults_(config.faults, config.seed),
-      socket_(bindUdp(config.address, false)),
-      buffer_(kReceiveBuffer) {
+    : config_(config), logger_(prefixed(std::move(logger), dotted(config.address))),
+      start_(std::chrono::steady_clock::now()), core_(config, logger_), faults_(config.faults, config.seed),
+      socket_(bindUdp(config.address, false)), buffer_(kReceiveBuffer)
+{
     if (config.hearBroadcast) {
         broadcastSocket_ = bindUdp(INADDR_ANY, true);
     }
@@ -89,9 +88,13 @@ Camera::Camera(const CameraConfig& config, Logger logger)
     thread_ = std::jthread([this](const std::stop_token& stop) { run(stop); });
 }
 
-Camera::~Camera() { stop(); }
+Camera::~Camera()
+{
+    stop();
+}
 
-void Camera::stop() {
+void Camera::stop()
+{
     if (thread_.joinable()) {
         thread_.request_stop();
         wake_.set();
@@ -102,25 +105,31 @@ void Camera::stop() {
     }
 }
 
-Endpoint Camera::endpoint() const { return Endpoint{config_.address, HX_WIRE::kControlPort}; }
+Endpoint Camera::endpoint() const
+{
+    return Endpoint{config_.address, HX_WIRE::kControlPort};
+}
 
-SimTime Camera::now() const {
+SimTime Camera::now() const
+{
     const auto elapsed = std::chrono::steady_clock::now() - start_;
     const double scaled = static_cast<double>(std::chrono::nanoseconds(elapsed).count()) * config_.timeScale;
     return SimTime(static_cast<SimTime::rep>(scaled));
 }
 
-void Camera::withCore(const std::function<void(CameraCore& core, SimTime now)>& action) {
+void Camera::withCore(const std::function<void(CameraCore& core, SimTime now)>& action)
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         const SimTime at = now();
         action(core_, at);
         pump(at);
     }
-    wake_.set();  // the action may have moved the next deadline
+    wake_.set(); // the action may have moved the next deadline
 }
 
-void Camera::run(const std::stop_token& stop) {
+void Camera::run(const std::stop_token& stop)
+{
     // Named so that benchmarks can tell the camera's CPU time from the host's.
     ::pthread_setname_np(::pthread_self(), "hxsim-camera");
     while (!stop.stop_requested()) {
@@ -139,7 +148,8 @@ void Camera::run(const std::stop_token& stop) {
 }
 
 // Sleeps until a socket or the wake event is readable, or until the next thing due.
-void Camera::waitForWork(SimTime at) {
+void Camera::waitForWork(SimTime at)
+{
     SimTime due = kNever;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -162,7 +172,8 @@ void Camera::waitForWork(SimTime at) {
 }
 
 // Reads every datagram waiting on `fd`; the socket is non-blocking, so this ends at EAGAIN.
-void Camera::drain(int fd, bool broadcast) {
+void Camera::drain(int fd, bool broadcast)
+{
     for (;;) {
         sockaddr_in from{};
         iovec part{buffer_.data(), buffer_.size()};
@@ -194,7 +205,7 @@ void Camera::drain(int fd, bool broadcast) {
         if (broadcast) {
             const uint32_t destination = destinationOf(message);
             if (!forUs(destination)) {
-                continue;  // unicast to an address no camera of ours owns
+                continue; // unicast to an address no camera of ours owns
             }
             broadcast = destination != config_.address;
         }
@@ -202,11 +213,13 @@ void Camera::drain(int fd, bool broadcast) {
     }
 }
 
-bool Camera::forUs(uint32_t destination) const {
+bool Camera::forUs(uint32_t destination) const
+{
     return destination == config_.address || destination == config_.broadcastAddress() || destination == 0xFFFFFFFF;
 }
 
-void Camera::receive(std::span<const uint8_t> datagram, Endpoint from, bool broadcast) {
+void Camera::receive(std::span<const uint8_t> datagram, Endpoint from, bool broadcast)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     const SimTime at = now();
     if (faults_.silent(at)) {
@@ -226,7 +239,8 @@ void Camera::receive(std::span<const uint8_t> datagram, Endpoint from, bool broa
 }
 
 // Collects what the camera does on its own by `at` and sends every datagram that is due.
-void Camera::pump(SimTime at) {
+void Camera::pump(SimTime at)
+{
     for (Outgoing& item : core_.advance(at)) {
         faults_.submit(std::move(item), at);
     }
@@ -238,7 +252,8 @@ void Camera::pump(SimTime at) {
     streams_->sync(core_.device(), at, faults_.silent(at));
 }
 
-void Camera::send(const Outgoing& datagram) {
+void Camera::send(const Outgoing& datagram)
+{
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(datagram.to.port);
@@ -251,4 +266,4 @@ void Camera::send(const Outgoing& datagram) {
     }
 }
 
-}  // namespace hxsim
+} // namespace hxsim

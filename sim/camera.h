@@ -56,7 +56,7 @@ private:
     CameraConfig config_;
     Logger logger_;
     std::chrono::steady_clock::time_point start_;
-    std::mutex mutex_;  // guards core_ and faults_
+    std::mutex mutex_; // guards core_ and faults_
     CameraCore core_;
     FaultInjector faults_;
     HX_PLATFORM::UniqueFd socket_;
@@ -67,4 +67,4 @@ private:
     std::jthread thread_;
 };
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -13,7 +13,8 @@ constexpr uint64_t kSegmentBytes = uint64_t{256} << 20;
 // below the recording area and one above it; this is the most that leaves room for them.
 constexpr uint64_t kMaxMemoryBytes = (uint64_t{0x100000000} - 4 * 0x1000000) * 16;
 
-std::string checkText(const char* what, const std::string& text, std::size_t room) {
+std::string checkText(const char* what, const std::string& text, std::size_t room)
+{
     if (text.size() > room) {
         return fmt::format("{} '{}' is longer than {} characters", what, text, room);
     }
@@ -23,24 +24,36 @@ std::string checkText(const char* what, const std::string& text, std::size_t roo
     return {};
 }
 
-}  // namespace
+} // namespace
 
-bool ChannelFaults::any() const {
+bool ChannelFaults::any() const
+{
     return drop > 0 || delay > 0 || duplicate > 0 || reorder > 0 || corrupt > 0 || wrongIndex > 0 || errorStatus > 0;
 }
 
-HX_REGISTERS::CameraFamily CameraConfig::family() const {
+HX_REGISTERS::CameraFamily CameraConfig::family() const
+{
     const auto* bytes = reinterpret_cast<const uint8_t*>(model.data());
     return HX_REGISTERS::familyFromWindow({bytes, model.size()}).value_or(HX_REGISTERS::CameraFamily::Tarrow);
 }
 
-std::string CameraConfig::manufacturer() const { return faults.wrongManufacturer ? "Elsewhere Imaging" : "halvex"; }
+std::string CameraConfig::manufacturer() const
+{
+    return faults.wrongManufacturer ? "Elsewhere Imaging" : "halvex";
+}
 
-std::string CameraConfig::deviceVersion() const { return faults.oldFirmware ? "2.3.5" : firmware; }
+std::string CameraConfig::deviceVersion() const
+{
+    return faults.oldFirmware ? "2.3.5" : firmware;
+}
 
-uint32_t CameraConfig::broadcastAddress() const { return address | ~netmask; }
+uint32_t CameraConfig::broadcastAddress() const
+{
+    return address | ~netmask;
+}
 
-std::string CameraConfig::validate() const {
+std::string CameraConfig::validate() const
+{
     for (const std::string& problem :
          {checkText("user-defined name", userName, 15), checkText("serial number", serial, 15),
           checkText("manufacturer information", manufacturerInfo, 47), checkText("firmware version", firmware, 31)}) {
@@ -64,12 +77,14 @@ std::string CameraConfig::validate() const {
     return {};
 }
 
-std::string dotted(uint32_t hostOrderAddress) {
+std::string dotted(uint32_t hostOrderAddress)
+{
     return fmt::format("{}.{}.{}.{}", hostOrderAddress >> 24, (hostOrderAddress >> 16) & 0xFF,
                        (hostOrderAddress >> 8) & 0xFF, hostOrderAddress & 0xFF);
 }
 
-std::optional<uint32_t> parseDotted(const std::string& text) {
+std::optional<uint32_t> parseDotted(const std::string& text)
+{
     in_addr parsed{};
     if (inet_pton(AF_INET, text.c_str(), &parsed) != 1) {
         return std::nullopt;
@@ -77,4 +92,4 @@ std::optional<uint32_t> parseDotted(const std::string& text) {
     return ntohl(parsed.s_addr);
 }
 
-}  // namespace hxsim
+} // namespace hxsim

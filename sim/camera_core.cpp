@@ -24,40 +24,55 @@ namespace {
 
 // Registers whose changes reach hosts by polling or not at all: progress counters, the review
 // frame number, the write gate and command registers, and the channel set-up registers.
-constexpr std::array<uint32_t, 16> kWithoutEvents{
-    GIGE_REG_PROGRESS_C08C, GIGE_REG_PROGRESS_C090,     GIGE_REG_PROGRESS_C008, GIGE_REG_PROGRESS_A050,
-    GIGE_REG_PROGRESS_A054, GIGE_REG_PROGRESS_A058,     GIGE_REG_CSI_RVW_FRAME_NUM, GIGE_REG_ACTIVE_FRAME_NUM,
-    GIGE_REG_WRITE_GATE,    GIGE_REG_SETTINGS_BATCH,    GIGE_REG_STATE_COMMAND, GIGE_REG_CONTROL_KEY,
-    GIGE_REG_CCP,           GIGE_REG_HEARTBEAT_TIMEOUT, GIGE_REG_MCP,           GIGE_REG_MCDA};
+constexpr std::array<uint32_t, 16> kWithoutEvents{GIGE_REG_PROGRESS_C08C,
+                                                  GIGE_REG_PROGRESS_C090,
+                                                  GIGE_REG_PROGRESS_C008,
+                                                  GIGE_REG_PROGRESS_A050,
+                                                  GIGE_REG_PROGRESS_A054,
+                                                  GIGE_REG_PROGRESS_A058,
+                                                  GIGE_REG_CSI_RVW_FRAME_NUM,
+                                                  GIGE_REG_ACTIVE_FRAME_NUM,
+                                                  GIGE_REG_WRITE_GATE,
+                                                  GIGE_REG_SETTINGS_BATCH,
+                                                  GIGE_REG_STATE_COMMAND,
+                                                  GIGE_REG_CONTROL_KEY,
+                                                  GIGE_REG_CCP,
+                                                  GIGE_REG_HEARTBEAT_TIMEOUT,
+                                                  GIGE_REG_MCP,
+                                                  GIGE_REG_MCDA};
 
 // Changes the camera makes on its own that it reports.
-constexpr std::array<uint32_t, 7> kInternalEvents{GIGE_REG_CAMERA_STATE, GIGE_REG_PARTITION_STATE, GIGE_REG_PB_C140,
-                                                  GIGE_REG_PROGRESS_C180, GIGE_REG_PB_CONTROL, GIGE_REG_PB_STATUS,
+constexpr std::array<uint32_t, 7> kInternalEvents{GIGE_REG_CAMERA_STATE,  GIGE_REG_PARTITION_STATE, GIGE_REG_PB_C140,
+                                                  GIGE_REG_PROGRESS_C180, GIGE_REG_PB_CONTROL,      GIGE_REG_PB_STATUS,
                                                   GIGE_REG_STREAM_CONTROL};
 
 constexpr uint16_t kNoStreamChannel = 0xFFFF;
 
-bool listed(std::span<const uint32_t> list, uint32_t address) {
+bool listed(std::span<const uint32_t> list, uint32_t address)
+{
     return std::find(list.begin(), list.end(), address) != list.end();
 }
 
-bool allZero(std::span<const uint8_t> datagram) {
+bool allZero(std::span<const uint8_t> datagram)
+{
     return std::all_of(datagram.begin(), datagram.end(), [](uint8_t byte) { return byte == 0; });
 }
 
-}  // namespace
+} // namespace
 
-CameraCore::CameraCore(const CameraConfig& config, Logger logger)
-    : logger_(logger), device_(config, std::move(logger)) {}
+CameraCore::CameraCore(const CameraConfig& config, Logger logger) : logger_(logger), device_(config, std::move(logger))
+{
+}
 
-void CameraCore::log(const std::string& line) const {
+void CameraCore::log(const std::string& line) const
+{
     if (logger_) {
         logger_(line);
     }
 }
 
-std::vector<Outgoing> CameraCore::handle(std::span<const uint8_t> datagram, Endpoint from, SimTime now,
-                                         bool broadcast) {
+std::vector<Outgoing> CameraCore::handle(std::span<const uint8_t> datagram, Endpoint from, SimTime now, bool broadcast)
+{
     std::vector<Outgoing> out = advance(now);
     const auto header = HX_WIRE::decodeCommandHeader(datagram);
     if (!header) {
@@ -83,24 +98,24 @@ std::vector<Outgoing> CameraCore::handle(std::span<const uint8_t> datagram, Endp
     return out;
 }
 
-std::vector<uint8_t> CameraCore::answer(std::span<const uint8_t> datagram, uint16_t command, Endpoint from,
-                                        SimTime now) {
+std::vector<uint8_t> CameraCore::answer(std::span<const uint8_t> datagram, uint16_t command, Endpoint from, SimTime now)
+{
     switch (command) {
-        case Code::kDiscoveryCmd: return discoveryReply(HX_WIRE::decodeCommandHeader(datagram)->requestId);
-        case Code::kReadRegCmd: return readRegisters(datagram);
-        case Code::kWriteRegCmd: return writeRegisters(datagram, from, now);
-        case Code::kReadMemCmd: return readMemory(datagram);
-        case Code::kWriteMemCmd: return writeMemory(datagram);
-        default: {
-            const auto header = HX_WIRE::decodeCommandHeader(datagram);
-            log(fmt::format("command 0x{:04X} from {} not implemented", command, toString(from)));
-            return HX_WIRE::encodeAck(Status::kNotImplemented, static_cast<uint16_t>(command + 1), header->requestId,
-                                      {});
-        }
+    case Code::kDiscoveryCmd: return discoveryReply(HX_WIRE::decodeCommandHeader(datagram)->requestId);
+    case Code::kReadRegCmd: return readRegisters(datagram);
+    case Code::kWriteRegCmd: return writeRegisters(datagram, from, now);
+    case Code::kReadMemCmd: return readMemory(datagram);
+    case Code::kWriteMemCmd: return writeMemory(datagram);
+    default: {
+        const auto header = HX_WIRE::decodeCommandHeader(datagram);
+        log(fmt::format("command 0x{:04X} from {} not implemented", command, toString(from)));
+        return HX_WIRE::encodeAck(Status::kNotImplemented, static_cast<uint16_t>(command + 1), header->requestId, {});
+    }
     }
 }
 
-std::vector<uint8_t> CameraCore::readRegisters(std::span<const uint8_t> datagram) {
+std::vector<uint8_t> CameraCore::readRegisters(std::span<const uint8_t> datagram)
+{
     const uint16_t id = HX_WIRE::decodeCommandHeader(datagram)->requestId;
     const auto request = HX_WIRE::decodeReadRegCmd(datagram);
     if (!request || request->addresses.empty() || request->addresses.size() > HX_WIRE::kMaxReadAddresses) {
@@ -120,7 +135,8 @@ std::vector<uint8_t> CameraCore::readRegisters(std::span<const uint8_t> datagram
     return HX_WIRE::encodeReadRegAck(Status::kSuccess, id, values);
 }
 
-std::vector<uint8_t> CameraCore::writeRegisters(std::span<const uint8_t> datagram, Endpoint from, SimTime now) {
+std::vector<uint8_t> CameraCore::writeRegisters(std::span<const uint8_t> datagram, Endpoint from, SimTime now)
+{
     const uint16_t id = HX_WIRE::decodeCommandHeader(datagram)->requestId;
     const auto request = HX_WIRE::decodeWriteRegCmd(datagram);
     if (!request || request->pairs.empty() || request->pairs.size() > HX_WIRE::kMaxWritePairs) {
@@ -140,7 +156,8 @@ std::vector<uint8_t> CameraCore::writeRegisters(std::span<const uint8_t> datagra
     return HX_WIRE::encodeWriteRegAck(status, id, written);
 }
 
-std::vector<uint8_t> CameraCore::readMemory(std::span<const uint8_t> datagram) {
+std::vector<uint8_t> CameraCore::readMemory(std::span<const uint8_t> datagram)
+{
     const uint16_t id = HX_WIRE::decodeCommandHeader(datagram)->requestId;
     const auto request = HX_WIRE::decodeReadMemCmd(datagram);
     if (!request) {
@@ -154,7 +171,8 @@ std::vector<uint8_t> CameraCore::readMemory(std::span<const uint8_t> datagram) {
     return HX_WIRE::encodeReadMemAck(Status::kSuccess, id, request->address, data);
 }
 
-std::vector<uint8_t> CameraCore::writeMemory(std::span<const uint8_t> datagram) {
+std::vector<uint8_t> CameraCore::writeMemory(std::span<const uint8_t> datagram)
+{
     const uint16_t id = HX_WIRE::decodeCommandHeader(datagram)->requestId;
     const auto request = HX_WIRE::decodeWriteMemCmd(datagram);
     if (!request || request->data.empty() || request->data.size() > HX_WIRE::kMaxMemoryBytes) {
@@ -166,17 +184,18 @@ std::vector<uint8_t> CameraCore::writeMemory(std::span<const uint8_t> datagram) 
     return HX_WIRE::encodeWriteMemAck(status, id, written);
 }
 
-std::vector<uint8_t> CameraCore::discoveryReply(uint16_t ackId) const {
+std::vector<uint8_t> CameraCore::discoveryReply(uint16_t ackId) const
+{
     const CameraConfig& config = device_.config();
     const CameraMemory& memory = device_.memory();
     HX_WIRE::DiscoveryAck reply;
     reply.header.ackId = ackId;
     reply.protocolVersionMajor = 1;
     reply.protocolVersionMinor = 2;
-    reply.deviceMode = 0x80000001;  // a transmitter, little-endian register byte order flag clear
+    reply.deviceMode = 0x80000001; // a transmitter, little-endian register byte order flag clear
     reply.macAddress = config.mac;
     reply.ipConfigOptions = 0x7;
-    reply.ipConfigCurrent = 0x5;  // persistent IP and link-local
+    reply.ipConfigCurrent = 0x5; // persistent IP and link-local
     reply.currentIp = htonl(config.address);
     reply.subnetMask = htonl(config.netmask);
     reply.defaultGateway = 0;
@@ -189,7 +208,8 @@ std::vector<uint8_t> CameraCore::discoveryReply(uint16_t ackId) const {
     return HX_WIRE::encodeDiscoveryAck(reply);
 }
 
-std::vector<Outgoing> CameraCore::refuse(std::span<const uint8_t> datagram, Endpoint from, uint16_t status) {
+std::vector<Outgoing> CameraCore::refuse(std::span<const uint8_t> datagram, Endpoint from, uint16_t status)
+{
     const auto header = HX_WIRE::decodeCommandHeader(datagram);
     if (!header || !header->ackRequired() || header->command == Code::kDiscoveryCmd) {
         return {};
@@ -198,16 +218,17 @@ std::vector<Outgoing> CameraCore::refuse(std::span<const uint8_t> datagram, Endp
                     toString(from), status));
     std::vector<uint8_t> reply;
     switch (header->command) {
-        case Code::kWriteRegCmd: reply = HX_WIRE::encodeWriteRegAck(status, header->requestId, 0); break;
-        case Code::kWriteMemCmd: reply = HX_WIRE::encodeWriteMemAck(status, header->requestId, 0); break;
-        default:
-            reply = HX_WIRE::encodeAck(status, static_cast<uint16_t>(header->command + 1), header->requestId, {});
-            break;
+    case Code::kWriteRegCmd: reply = HX_WIRE::encodeWriteRegAck(status, header->requestId, 0); break;
+    case Code::kWriteMemCmd: reply = HX_WIRE::encodeWriteMemAck(status, header->requestId, 0); break;
+    default:
+        reply = HX_WIRE::encodeAck(status, static_cast<uint16_t>(header->command + 1), header->requestId, {});
+        break;
     }
     return {Outgoing{FaultChannel::Control, from, std::move(reply)}};
 }
 
-std::vector<Outgoing> CameraCore::advance(SimTime now) {
+std::vector<Outgoing> CameraCore::advance(SimTime now)
+{
     std::vector<Outgoing> out;
     const auto before = device_.registers().values();
     device_.advance(now);
@@ -217,7 +238,8 @@ std::vector<Outgoing> CameraCore::advance(SimTime now) {
 
 // `before` holds the values of every register, in address order, from before the change.
 void CameraCore::appendEvents(const std::vector<uint32_t>& before, bool internalOnly, SimTime now,
-                              std::vector<Outgoing>& out) {
+                              std::vector<Outgoing>& out)
+{
     const RegisterFile& regs = device_.registers();
     const uint32_t port = regs.get(GIGE_REG_MCP);
     const uint32_t address = regs.get(GIGE_REG_MCDA);
@@ -246,4 +268,4 @@ void CameraCore::appendEvents(const std::vector<uint32_t>& before, bool internal
     }
 }
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -28,8 +28,7 @@ public:
     CameraCore(const CameraConfig& config, Logger logger = {});
 
     // `broadcast`: the datagram came to a broadcast address, where only discovery is answered.
-    std::vector<Outgoing> handle(std::span<const uint8_t> datagram, Endpoint from, SimTime now,
-                                 bool broadcast = false);
+    std::vector<Outgoing> handle(std::span<const uint8_t> datagram, Endpoint from, SimTime now, bool broadcast = false);
     // Answers a request with `status` and carries nothing out (an injected error); nothing for a
     // datagram that is no request or asks no answer.
     std::vector<Outgoing> refuse(std::span<const uint8_t> datagram, Endpoint from, uint16_t status);
@@ -48,8 +47,7 @@ private:
     std::vector<uint8_t> writeRegisters(std::span<const uint8_t> datagram, Endpoint from, SimTime now);
     std::vector<uint8_t> readMemory(std::span<const uint8_t> datagram);
     std::vector<uint8_t> writeMemory(std::span<const uint8_t> datagram);
-    void appendEvents(const std::vector<uint32_t>& before, bool internalOnly, SimTime now,
-                      std::vector<Outgoing>& out);
+    void appendEvents(const std::vector<uint32_t>& before, bool internalOnly, SimTime now, std::vector<Outgoing>& out);
     void log(const std::string& line) const;
 
     Logger logger_;
@@ -57,4 +55,4 @@ private:
     uint16_t eventId_ = 0;
 };
 
-}  // namespace hxsim
+} // namespace hxsim

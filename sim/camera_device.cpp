@@ -27,33 +27,41 @@ constexpr uint32_t kReviewFrameValid = 1u << 0;
 constexpr uint32_t kSingleFrame = 1u << 1;
 
 // The analog gain flag arrived with this firmware; older cameras take the whole word as value.
-bool takesGainFlag(const std::string& version) {
+bool takesGainFlag(const std::string& version)
+{
     unsigned major = 0, minor = 0, patch = 0;
     std::sscanf(version.c_str(), "%u.%u.%u", &major, &minor, &patch);
     return std::make_tuple(major, minor, patch) >= std::make_tuple(2u, 5u, 2u);
 }
 
-}  // namespace
+} // namespace
 
 CameraDevice::CameraDevice(const CameraConfig& config, Logger logger)
-    : config_(config),
-      logger_(std::move(logger)),
-      regs_(defaultRegisters(config)),
+    : config_(config), logger_(std::move(logger)), regs_(defaultRegisters(config)),
       rules_(config.sensor, takesGainFlag(config.deviceVersion()), config.family() == CameraFamily::Morvane),
-      memory_(config),
-      documents_(config.family() == CameraFamily::Morvane) {}
+      memory_(config), documents_(config.family() == CameraFamily::Morvane)
+{
+}
 
-void CameraDevice::log(const std::string& line) const {
+void CameraDevice::log(const std::string& line) const
+{
     if (logger_) {
         logger_(line);
     }
 }
 
-bool CameraDevice::gateOpen() const { return regs_.get(HX_WIRE::kWriteGateRegister) == kGateOpen; }
+bool CameraDevice::gateOpen() const
+{
+    return regs_.get(HX_WIRE::kWriteGateRegister) == kGateOpen;
+}
 
-bool CameraDevice::streaming() const { return regs_.get(GIGE_REG_STREAM_CONTROL) != StreamControl::kStop; }
+bool CameraDevice::streaming() const
+{
+    return regs_.get(GIGE_REG_STREAM_CONTROL) != StreamControl::kStop;
+}
 
-uint16_t CameraDevice::write(uint32_t address, uint32_t value, Endpoint from, SimTime now) {
+uint16_t CameraDevice::write(uint32_t address, uint32_t value, Endpoint from, SimTime now)
+{
     if (!regs_.has(address)) {
         log(fmt::format("write of unknown register 0x{:04X} refused (invalid address)", address));
         return Status::kInvalidAddress;
@@ -77,26 +85,27 @@ uint16_t CameraDevice::write(uint32_t address, uint32_t value, Endpoint from, Si
     return status;
 }
 
-uint16_t CameraDevice::writeSpecial(uint32_t address, uint32_t value, Endpoint from, SimTime now) {
+uint16_t CameraDevice::writeSpecial(uint32_t address, uint32_t value, Endpoint from, SimTime now)
+{
     switch (address) {
-        case GIGE_REG_CCP: {
-            const uint16_t status = privilege_.write(value, from, now);
-            regs_.set(address, privilege_.value());
-            return status;
+    case GIGE_REG_CCP: {
+        const uint16_t status = privilege_.write(value, from, now);
+        regs_.set(address, privilege_.value());
+        return status;
+    }
+    case GIGE_REG_STATE_COMMAND:
+        regs_.set(address, value);
+        stateCommand(value, now);
+        return Status::kSuccess;
+    case GIGE_REG_STREAM_CONTROL: streamControl(value, now); return Status::kSuccess;
+    case GIGE_REG_CONTROL_KEY: return Status::kSuccess; // accepted, changes nothing
+    case GIGE_REG_PARTITION_STATE: return partitionWrite(value);
+    case GIGE_REG_SAVE_STATE:
+        if (value == kSaveClearError) {
+            regs_.set(address, kSaveIdle);
         }
-        case GIGE_REG_STATE_COMMAND:
-            regs_.set(address, value);
-            stateCommand(value, now);
-            return Status::kSuccess;
-        case GIGE_REG_STREAM_CONTROL: streamControl(value, now); return Status::kSuccess;
-        case GIGE_REG_CONTROL_KEY: return Status::kSuccess;  // accepted, changes nothing
-        case GIGE_REG_PARTITION_STATE: return partitionWrite(value);
-        case GIGE_REG_SAVE_STATE:
-            if (value == kSaveClearError) {
-                regs_.set(address, kSaveIdle);
-            }
-            return Status::kSuccess;
-        default: break;
+        return Status::kSuccess;
+    default: break;
     }
     if (documents_.readable(address) || documents_.writable(address)) {
         if (value == 0) {
@@ -116,7 +125,8 @@ uint16_t CameraDevice::writeSpecial(uint32_t address, uint32_t value, Endpoint f
 // Hosts write 0 before they start live. The register keeps telling whether a recording can be
 // downloaded, which only the recorder decides, so 0 is taken and changes nothing; any other value
 // would claim a recording the camera does not hold, and is refused like a read-only write.
-uint16_t CameraDevice::partitionWrite(uint32_t value) {
+uint16_t CameraDevice::partitionWrite(uint32_t value)
+{
     if (value == PartitionState::kEmpty) {
         return Status::kSuccess;
     }
@@ -125,9 +135,13 @@ uint16_t CameraDevice::partitionWrite(uint32_t value) {
     return Status::kAccessDenied;
 }
 
-void CameraDevice::settle() { rules_.reconcile(regs_); }
+void CameraDevice::settle()
+{
+    rules_.reconcile(regs_);
+}
 
-RecordPlan CameraDevice::plan() const {
+RecordPlan CameraDevice::plan() const
+{
     RecordPlan plan;
     plan.length = rules_.recordLength(regs_);
     plan.triggerFrames = rules_.triggerFrames(regs_, plan.length);
@@ -137,7 +151,8 @@ RecordPlan CameraDevice::plan() const {
     return plan;
 }
 
-void CameraDevice::stateCommand(uint32_t command, SimTime now) {
+void CameraDevice::stateCommand(uint32_t command, SimTime now)
+{
     const CameraState before = recorder_.state();
     if (!recorder_.command(command, now, plan())) {
         log(fmt::format("state command {} ignored in state {}", command, stateName(before)));
@@ -147,24 +162,25 @@ void CameraDevice::stateCommand(uint32_t command, SimTime now) {
     advance(now);
 }
 
-void CameraDevice::streamControl(uint32_t value, SimTime now) {
+void CameraDevice::streamControl(uint32_t value, SimTime now)
+{
     const uint32_t before = regs_.get(GIGE_REG_STREAM_CONTROL);
     const bool review = recorder_.state() == CameraState::Review;
     switch (value) {
-        case StreamControl::kStop: stopPlayback(now); break;
-        case StreamControl::kPlay:
-        case StreamControl::kShow:
-            if (!review) {
-                log(fmt::format("stream control {} ignored outside review", value));
-                return;
-            }
-            value == StreamControl::kPlay ? startPlayback(now) : showFrame();
-            break;
-        case StreamControl::kLive:
-        case StreamControl::kDownload:
-        case StreamControl::kPause:
-        case StreamControl::kResume: break;
-        default: log(fmt::format("stream control {} ignored: no such mode", value)); return;
+    case StreamControl::kStop: stopPlayback(now); break;
+    case StreamControl::kPlay:
+    case StreamControl::kShow:
+        if (!review) {
+            log(fmt::format("stream control {} ignored outside review", value));
+            return;
+        }
+        value == StreamControl::kPlay ? startPlayback(now) : showFrame();
+        break;
+    case StreamControl::kLive:
+    case StreamControl::kDownload:
+    case StreamControl::kPause:
+    case StreamControl::kResume: break;
+    default: log(fmt::format("stream control {} ignored: no such mode", value)); return;
     }
     regs_.set(GIGE_REG_STREAM_CONTROL, value);
     if (before == StreamControl::kStop && value != StreamControl::kStop) {
@@ -172,7 +188,8 @@ void CameraDevice::streamControl(uint32_t value, SimTime now) {
     }
 }
 
-void CameraDevice::startPlayback(SimTime now) {
+void CameraDevice::startPlayback(SimTime now)
+{
     const uint32_t direction = regs_.get(GIGE_REG_DOWNLOAD_E92C);
     PlaybackRequest request;
     request.current = regs_.get(GIGE_REG_DOWNLOAD_E918);
@@ -189,7 +206,8 @@ void CameraDevice::startPlayback(SimTime now) {
     regs_.set(GIGE_REG_CSI_RVW_FRAME_NUM, playback_.position(now));
 }
 
-void CameraDevice::showFrame() {
+void CameraDevice::showFrame()
+{
     const uint32_t length = frames_.recording() ? frames_.recording()->length : 0;
     playback_.show(regs_.get(GIGE_REG_DOWNLOAD_E918), length);
     const uint32_t frame = playback_.position(SimTime{0});
@@ -199,7 +217,8 @@ void CameraDevice::showFrame() {
     regs_.set(GIGE_REG_CSI_RVW_FRAME_NUM, frame);
 }
 
-void CameraDevice::stopPlayback(SimTime now) {
+void CameraDevice::stopPlayback(SimTime now)
+{
     if (playback_.playing()) {
         playback_.stop(now);
         regs_.set(GIGE_REG_ACTIVE_FRAME_NUM, playback_.position(now));
@@ -209,14 +228,16 @@ void CameraDevice::stopPlayback(SimTime now) {
     regs_.set(GIGE_REG_PB_STATUS, 0);
 }
 
-std::vector<uint8_t> CameraDevice::readMemory(uint32_t address, std::size_t count) {
+std::vector<uint8_t> CameraDevice::readMemory(uint32_t address, std::size_t count)
+{
     if (documents_.readable(address)) {
         return documents_.read(address, count);
     }
     return memory_.read(address, count, regs_);
 }
 
-uint16_t CameraDevice::writeMemory(uint32_t address, std::span<const uint8_t> data) {
+uint16_t CameraDevice::writeMemory(uint32_t address, std::span<const uint8_t> data)
+{
     if (documents_.writable(address)) {
         documents_.receive(address, data);
         if (address == GIGE_REG_SAVE_REQUEST_JSON) {
@@ -231,7 +252,8 @@ uint16_t CameraDevice::writeMemory(uint32_t address, std::span<const uint8_t> da
     return Status::kInvalidAddress;
 }
 
-void CameraDevice::advance(SimTime now) {
+void CameraDevice::advance(SimTime now)
+{
     while (recorder_.advance(now)) {
         log(fmt::format("camera state now {}", stateName(recorder_.state())));
     }
@@ -246,7 +268,8 @@ void CameraDevice::advance(SimTime now) {
 
 // Mirrors the recorder into the state registers, and the recording held into the review and
 // playback registers whenever a recording appears or is discarded.
-void CameraDevice::syncRecording(SimTime now) {
+void CameraDevice::syncRecording(SimTime now)
+{
     regs_.set(GIGE_REG_CAMERA_STATE, static_cast<uint32_t>(recorder_.state()));
     regs_.set(GIGE_REG_PARTITION_STATE, recorder_.partitionState());
     const auto& recording = recorder_.recording();
@@ -276,7 +299,8 @@ void CameraDevice::syncRecording(SimTime now) {
     }
 }
 
-void CameraDevice::syncProgress(SimTime now) {
+void CameraDevice::syncProgress(SimTime now)
+{
     const bool counting = recorder_.state() != CameraState::Idle && recorder_.state() != CameraState::Busy;
     regs_.set(GIGE_REG_PROGRESS_C08C, recorder_.framesSinceArm(now));
     regs_.set(GIGE_REG_PROGRESS_C090, recorder_.framesSinceTrigger(now));
@@ -286,7 +310,8 @@ void CameraDevice::syncProgress(SimTime now) {
     regs_.set(GIGE_REG_PROGRESS_A054, recorder_.recording() ? recorder_.recording()->triggerFrame : 0);
 }
 
-void CameraDevice::checkHeartbeat(SimTime now) {
+void CameraDevice::checkHeartbeat(SimTime now)
+{
     if (now < privilege_.expiry(streaming(), regs_.get(GIGE_REG_HEARTBEAT_TIMEOUT))) {
         return;
     }
@@ -300,9 +325,10 @@ void CameraDevice::checkHeartbeat(SimTime now) {
     }
 }
 
-SimTime CameraDevice::nextDeadline() const {
+SimTime CameraDevice::nextDeadline() const
+{
     return std::min({recorder_.nextChange(), privilege_.expiry(streaming(), regs_.get(GIGE_REG_HEARTBEAT_TIMEOUT)),
                      save_.nextDeadline()});
 }
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -10,9 +10,9 @@
 
 #include "camera_config.h"
 #include "camera_memory.h"
+#include "camera_save.h"
 #include "capture_rules.h"
 #include "control_privilege.h"
-#include "camera_save.h"
 #include "document_channels.h"
 #include "endpoint.h"
 #include "frame_store.h"
@@ -57,7 +57,10 @@ public:
     DocumentChannels& documents() { return documents_; }
     const ControlPrivilege& privilege() const { return privilege_; }
     // Told of every host register write the camera accepted, after it took effect.
-    void observeWrites(std::function<void(uint32_t address, uint32_t value)> observer) { observer_ = std::move(observer); }
+    void observeWrites(std::function<void(uint32_t address, uint32_t value)> observer)
+    {
+        observer_ = std::move(observer);
+    }
     bool gateOpen() const;
     bool streaming() const;
 
@@ -86,8 +89,8 @@ private:
     FrameStore frames_;
     Playback playback_;
     ControlPrivilege privilege_;
-    uint32_t shownRecording_ = 0;  // serial of the recording the registers describe
+    uint32_t shownRecording_ = 0; // serial of the recording the registers describe
     std::function<void(uint32_t, uint32_t)> observer_;
 };
 
-}  // namespace hxsim
+} // namespace hxsim

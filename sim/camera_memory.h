@@ -43,4 +43,4 @@ private:
     std::array<uint8_t, kTextBlockEnd> texts_{};
 };
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -18,7 +18,8 @@ constexpr uint32_t kSaveIdle = 1u << 31;
 constexpr uint32_t kSaveError = 1u << 30;
 
 // The frame count of a request, or 0 when the text is no request.
-uint32_t frameCount(const std::string& text, std::string& path) {
+uint32_t frameCount(const std::string& text, std::string& path)
+{
     Json::CharReaderBuilder builder;
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value request;
@@ -30,9 +31,10 @@ uint32_t frameCount(const std::string& text, std::string& path) {
     return count.isUInt() ? count.asUInt() : 0;
 }
 
-}  // namespace
+} // namespace
 
-void CameraSave::start(const std::string& text, SimTime now, RegisterFile& regs) {
+void CameraSave::start(const std::string& text, SimTime now, RegisterFile& regs)
+{
     std::string path;
     frames_ = frameCount(text, path);
     regs.set(GIGE_REG_PROGRESS, 0);
@@ -49,7 +51,8 @@ void CameraSave::start(const std::string& text, SimTime now, RegisterFile& regs)
     regs.set(GIGE_REG_SAVE_STATE, 0);
 }
 
-void CameraSave::advance(SimTime now, RegisterFile& regs) {
+void CameraSave::advance(SimTime now, RegisterFile& regs)
+{
     if (pending_) {
         start(*pending_, now, regs);
         pending_.reset();
@@ -67,11 +70,12 @@ void CameraSave::advance(SimTime now, RegisterFile& regs) {
     regs.set(GIGE_REG_SAVE_STATE, static_cast<uint32_t>(saved * 100 / frames_));
 }
 
-SimTime CameraSave::nextDeadline() const {
+SimTime CameraSave::nextDeadline() const
+{
     if (pending_) {
         return SimTime::zero();
     }
     return running_ ? started_ + framesDuration(frames_, kFramesPerSecond) : kNever;
 }
 
-}  // namespace hxsim
+} // namespace hxsim

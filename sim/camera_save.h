@@ -34,4 +34,4 @@ private:
     uint32_t frames_ = 0;
 };
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -19,9 +19,9 @@ struct MemoryLayout {
     static constexpr uint32_t kSegment = 0x1000000;
     uint32_t base = 2 * kSegment;
     uint32_t reserve = kSegment;
-    uint32_t limit = 0;  // base + memory + reserve
-    uint32_t end = 0;    // limit - reserve: end of the recording area
-    uint32_t pages = 0;  // memory in 4096-byte pages
+    uint32_t limit = 0; // base + memory + reserve
+    uint32_t end = 0;   // limit - reserve: end of the recording area
+    uint32_t pages = 0; // memory in 4096-byte pages
 
     static MemoryLayout forMemory(uint64_t memoryBytes);
 };
@@ -31,7 +31,9 @@ public:
     // `gainFlag`: the firmware takes bit 31 of analog gain writes as a flag, not as value.
     // `fractionalRates`: a frame rate with bit 31 set holds frames per second times 65536.
     CaptureRules(SensorModel sensor, bool gainFlag, bool fractionalRates = false)
-        : sensor_(sensor), gainFlag_(gainFlag), fractionalRates_(fractionalRates) {}
+        : sensor_(sensor), gainFlag_(gainFlag), fractionalRates_(fractionalRates)
+    {
+    }
 
     // The value to store for a host write to a capture register, or nothing to leave the
     // register unchanged (a mode the sensor does not offer). Registers without a rule keep what
@@ -69,4 +71,4 @@ private:
     bool fractionalRates_;
 };
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -8,7 +8,8 @@
 
 namespace hxsim {
 
-std::vector<CameraConfig> Cluster::numbered(const CameraConfig& first, std::size_t count) {
+std::vector<CameraConfig> Cluster::numbered(const CameraConfig& first, std::size_t count)
+{
     std::vector<CameraConfig> configs;
     for (std::size_t i = 0; i < count; ++i) {
         CameraConfig config = first;
@@ -26,7 +27,8 @@ std::vector<CameraConfig> Cluster::numbered(const CameraConfig& first, std::size
     return configs;
 }
 
-std::string Cluster::validate(const std::vector<CameraConfig>& configs) {
+std::string Cluster::validate(const std::vector<CameraConfig>& configs)
+{
     std::set<uint32_t> addresses;
     for (const CameraConfig& config : configs) {
         const std::string problem = config.validate();
@@ -40,7 +42,8 @@ std::string Cluster::validate(const std::vector<CameraConfig>& configs) {
     return {};
 }
 
-Cluster::Cluster(const std::vector<CameraConfig>& configs, Logger logger) {
+Cluster::Cluster(const std::vector<CameraConfig>& configs, Logger logger)
+{
     const std::string problem = validate(configs);
     if (!problem.empty()) {
         throw std::runtime_error(problem);
@@ -50,10 +53,11 @@ Cluster::Cluster(const std::vector<CameraConfig>& configs, Logger logger) {
     }
 }
 
-void Cluster::stop() {
+void Cluster::stop()
+{
     for (auto& camera : cameras_) {
         camera->stop();
     }
 }
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -29,4 +29,4 @@ private:
     std::vector<std::unique_ptr<Camera>> cameras_;
 };
 
-}  // namespace hxsim
+} // namespace hxsim

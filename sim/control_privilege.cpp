@@ -5,7 +5,8 @@
 
 namespace hxsim {
 
-uint16_t ControlPrivilege::write(uint32_t value, Endpoint from, SimTime now) {
+uint16_t ControlPrivilege::write(uint32_t value, Endpoint from, SimTime now)
+{
     if (value != kRelease && value != kTake) {
         return HX_WIRE::CameraStatus::kInvalidParameter;
     }
@@ -21,17 +22,19 @@ uint16_t ControlPrivilege::write(uint32_t value, Endpoint from, SimTime now) {
     return HX_WIRE::CameraStatus::kSuccess;
 }
 
-void ControlPrivilege::activity(Endpoint from, SimTime now) {
+void ControlPrivilege::activity(Endpoint from, SimTime now)
+{
     if (!holder_ || *holder_ == from) {
         lastBeat_ = now;
     }
 }
 
-SimTime ControlPrivilege::expiry(bool streaming, uint32_t timeoutMs) const {
+SimTime ControlPrivilege::expiry(bool streaming, uint32_t timeoutMs) const
+{
     if (!holder_ && !streaming) {
         return kNever;
     }
     return lastBeat_ + milliseconds(timeoutMs);
 }
 
-}  // namespace hxsim
+} // namespace hxsim

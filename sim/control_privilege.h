@@ -39,4 +39,4 @@ private:
     SimTime lastBeat_{0};
 };
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -9,12 +9,13 @@ namespace hxsim {
 
 using namespace HX_REGISTERS;
 
-DocumentChannels::DocumentChannels(bool enabled) {
+DocumentChannels::DocumentChannels(bool enabled)
+{
     if (!enabled) {
         return;
     }
-    for (uint32_t address : {GIGE_REG_TELEMETRY_JSON, GIGE_REG_LENS_INFO_JSON, GIGE_REG_LENS_STATUS_JSON,
-                             GIGE_REG_MEDIA_INFO_JSON}) {
+    for (uint32_t address :
+         {GIGE_REG_TELEMETRY_JSON, GIGE_REG_LENS_INFO_JSON, GIGE_REG_LENS_STATUS_JSON, GIGE_REG_MEDIA_INFO_JSON}) {
         readable_[address].text = "{}";
     }
     for (uint32_t address : {GIGE_REG_LENS_SETTINGS_JSON, GIGE_REG_SAVE_REQUEST_JSON, GIGE_REG_SAVE_COMMENT}) {
@@ -22,7 +23,8 @@ DocumentChannels::DocumentChannels(bool enabled) {
     }
 }
 
-std::vector<uint8_t> DocumentChannels::read(uint32_t address, std::size_t count) {
+std::vector<uint8_t> DocumentChannels::read(uint32_t address, std::size_t count)
+{
     std::vector<uint8_t> bytes(count, 0);
     auto found = readable_.find(address);
     if (found == readable_.end()) {
@@ -40,27 +42,31 @@ std::vector<uint8_t> DocumentChannels::read(uint32_t address, std::size_t count)
     return bytes;
 }
 
-void DocumentChannels::rewind(uint32_t address) {
+void DocumentChannels::rewind(uint32_t address)
+{
     auto found = readable_.find(address);
     if (found != readable_.end()) {
         found->second.cursor = 0;
     }
 }
 
-void DocumentChannels::receive(uint32_t address, std::span<const uint8_t> data) {
+void DocumentChannels::receive(uint32_t address, std::span<const uint8_t> data)
+{
     auto found = received_.find(address);
     if (found != received_.end()) {
         found->second.assign(data.begin(), data.end());
     }
 }
 
-void DocumentChannels::setDocument(uint32_t address, std::string text) {
+void DocumentChannels::setDocument(uint32_t address, std::string text)
+{
     readable_[address] = Readable{std::move(text), 0};
 }
 
-std::string DocumentChannels::received(uint32_t address) const {
+std::string DocumentChannels::received(uint32_t address) const
+{
     auto found = received_.find(address);
     return found == received_.end() ? std::string() : found->second;
 }
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -39,4 +39,4 @@ private:
     std::map<uint32_t, std::string> received_;
 };
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -7,6 +7,9 @@
 
 namespace hxsim {
 
-std::string toString(const Endpoint& endpoint) { return fmt::format("{}:{}", dotted(endpoint.address), endpoint.port); }
+std::string toString(const Endpoint& endpoint)
+{
+    return fmt::format("{}:{}", dotted(endpoint.address), endpoint.port);
+}
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -14,4 +14,4 @@ struct Endpoint {
 
 std::string toString(const Endpoint& endpoint);
 
-}  // namespace hxsim
+} // namespace hxsim

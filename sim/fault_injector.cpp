@@ -13,28 +13,32 @@ constexpr std::array<uint16_t, 4> kRefusals{HX_WIRE::CameraStatus::kNotImplement
                                             HX_WIRE::CameraStatus::kAccessDenied, HX_WIRE::CameraStatus::kBusy};
 
 // Mixes the camera's seed with a stream number so neighbouring seeds give unrelated streams.
-uint64_t mix(uint64_t seed, uint64_t stream) {
+uint64_t mix(uint64_t seed, uint64_t stream)
+{
     uint64_t z = seed + 0x9E3779B97F4A7C15ull * (stream + 1);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
 }
 
-bool isWriteAck(const Outgoing& datagram) {
+bool isWriteAck(const Outgoing& datagram)
+{
     const auto header = HX_WIRE::decodeAckHeader(datagram.bytes);
     return header && header->answer == HX_WIRE::ControlCode::kWriteRegAck && datagram.bytes.size() >= 12;
 }
 
 // The index sits in bytes 10 and 11 of a write acknowledge.
-void lowerWriteIndex(Outgoing& datagram) {
+void lowerWriteIndex(Outgoing& datagram)
+{
     const auto index = static_cast<uint16_t>((datagram.bytes[10] << 8 | datagram.bytes[11]) - 1);
     datagram.bytes[10] = static_cast<uint8_t>(index >> 8);
     datagram.bytes[11] = static_cast<uint8_t>(index);
 }
 
-}  // namespace
+} // namespace
 
-uint64_t FaultRandom::next() {
+uint64_t FaultRandom::next()
+{
     state_ += 0x9E3779B97F4A7C15ull;
     uint64_t z = state_;
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -42,29 +46,36 @@ uint64_t FaultRandom::next() {
     return z ^ (z >> 31);
 }
 
-double FaultRandom::unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
+double FaultRandom::unit()
+{
+    return static_cast<double>(next() >> 11) * 0x1.0p-53;
+}
 
 FaultInjector::FaultInjector(const FaultConfig& faults, uint64_t seed)
-    : faults_(faults),
-      channels_{Channel{FaultRandom(mix(seed, 0)), {}, {}}, Channel{FaultRandom(mix(seed, 1)), {}, {}},
-                Channel{FaultRandom(mix(seed, 2)), {}, {}}},
-      requestRandom_(mix(seed, 3)) {}
+    : faults_(faults), channels_{Channel{FaultRandom(mix(seed, 0)), {}, {}}, Channel{FaultRandom(mix(seed, 1)), {}, {}},
+                                 Channel{FaultRandom(mix(seed, 2)), {}, {}}},
+      requestRandom_(mix(seed, 3))
+{
+}
 
-bool FaultInjector::silent(SimTime now) const {
+bool FaultInjector::silent(SimTime now) const
+{
     if (faults_.mute) {
         return true;
     }
     return faults_.vanishAt && now >= *faults_.vanishAt && now < *faults_.vanishAt + faults_.vanishFor;
 }
 
-std::optional<uint16_t> FaultInjector::refusal() {
+std::optional<uint16_t> FaultInjector::refusal()
+{
     if (!requestRandom_.chance(faults_.channel(FaultChannel::Control).errorStatus)) {
         return std::nullopt;
     }
     return kRefusals[requestRandom_.below(kRefusals.size())];
 }
 
-void FaultInjector::submit(Outgoing datagram, SimTime now) {
+void FaultInjector::submit(Outgoing datagram, SimTime now)
+{
     const ChannelFaults& rules = faults_.channel(datagram.channel);
     Channel& lane = channel(datagram.channel);
     FaultRandom& random = lane.random;
@@ -104,7 +115,8 @@ void FaultInjector::submit(Outgoing datagram, SimTime now) {
     releaseHeld(lane, due);
 }
 
-void FaultInjector::corrupt(Outgoing& datagram, FaultRandom& random) const {
+void FaultInjector::corrupt(Outgoing& datagram, FaultRandom& random) const
+{
     if (datagram.bytes.empty()) {
         return;
     }
@@ -119,31 +131,33 @@ void FaultInjector::corrupt(Outgoing& datagram, FaultRandom& random) const {
 
 // A held datagram goes out right after the one that overtook it (or on its own once it has
 // waited long enough).
-void FaultInjector::releaseHeld(Channel& lane, SimTime due) {
+void FaultInjector::releaseHeld(Channel& lane, SimTime due)
+{
     if (lane.heldBack) {
         schedule(std::move(*lane.heldBack), due);
         lane.heldBack.reset();
     }
 }
 
-void FaultInjector::schedule(Outgoing datagram, SimTime due) {
+void FaultInjector::schedule(Outgoing datagram, SimTime due)
+{
     pending_.push_back(Pending{due, order_++, std::move(datagram)});
 }
 
-std::vector<Outgoing> FaultInjector::due(SimTime now) {
+std::vector<Outgoing> FaultInjector::due(SimTime now)
+{
     for (Channel& lane : channels_) {
         if (lane.heldBack && now >= lane.heldSince + kReorderHold) {
             releaseHeld(lane, now);
         }
     }
     std::vector<Pending> ready;
-    auto split = std::stable_partition(pending_.begin(), pending_.end(),
-                                       [now](const Pending& item) { return item.due > now; });
+    auto split =
+        std::stable_partition(pending_.begin(), pending_.end(), [now](const Pending& item) { return item.due > now; });
     std::move(split, pending_.end(), std::back_inserter(ready));
     pending_.erase(split, pending_.end());
-    std::sort(ready.begin(), ready.end(), [](const Pending& a, const Pending& b) {
-        return a.due != b.due ? a.due < b.due : a.order < b.order;
-    });
+    std::sort(ready.begin(), ready.end(),
+              [](const Pending& a, const Pending& b) { return a.due != b.due ? a.due < b.due : a.order < b.order; });
     std::vector<Outgoing> out;
     out.reserve(ready.size());
     for (Pending& item : ready) {
@@ -152,7 +166,8 @@ std::vector<Outgoing> FaultInjector::due(SimTime now) {
     return out;
 }
 
-SimTime FaultInjector::nextDue() const {
+SimTime FaultInjector::nextDue() const
+{
     SimTime next = kNever;
     for (const Pending& item : pending_) {
         next = std::min(next, item.due);
@@ -165,4 +180,4 @@ SimTime FaultInjector::nextDue() const {
     return next;
 }
 
-}  // namespace hxsim
+} // namespace hxsim

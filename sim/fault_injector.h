@@ -20,7 +20,7 @@ class FaultRandom {
 public:
     explicit FaultRandom(uint64_t seed) : state_(seed) {}
     uint64_t next();
-    double unit();  // in [0, 1)
+    double unit(); // in [0, 1)
     bool chance(double probability) { return probability > 0 && unit() < probability; }
     uint64_t below(uint64_t bound) { return bound == 0 ? 0 : next() % bound; }
 
@@ -54,7 +54,7 @@ private:
     };
     struct Channel {
         FaultRandom random;
-        std::optional<Outgoing> heldBack;  // waiting for the next datagram to overtake it
+        std::optional<Outgoing> heldBack; // waiting for the next datagram to overtake it
         SimTime heldSince{0};
     };
 
@@ -72,4 +72,4 @@ private:
     uint64_t order_ = 0;
 };
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -16,19 +16,20 @@ constexpr std::size_t kCacheEntries = 4;
 // A strip may exceed its frame by this much before the frame is drawn per frame instead.
 constexpr std::size_t kStripSlack = std::size_t{8} << 20;
 
-}  // namespace
+} // namespace
 
 struct FrameDrawer::Drawn {
     bool tiff = false;
     FrameGeometry geometry;
     std::vector<uint8_t> prefix;
-    std::size_t samples = 0;      // samples (raw: bytes) after the prefix
-    std::size_t sampleBytes = 1;  // 2 for 16-bit TIFF samples (the value, then 0)
+    std::size_t samples = 0;     // samples (raw: bytes) after the prefix
+    std::size_t sampleBytes = 1; // 2 for 16-bit TIFF samples (the value, then 0)
     std::size_t rowSamples = 1;
-    std::vector<uint8_t> strip;   // empty when frames are drawn one by one
+    std::vector<uint8_t> strip; // empty when frames are drawn one by one
 };
 
-FrameImage FrameImage::owning(std::vector<uint8_t> bytes) {
+FrameImage FrameImage::owning(std::vector<uint8_t> bytes)
+{
     auto held = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
     FrameImage image;
     image.body_ = std::span<const uint8_t>(*held);
@@ -36,13 +37,18 @@ FrameImage FrameImage::owning(std::vector<uint8_t> bytes) {
     return image;
 }
 
-std::size_t FrameImage::size() const { return prefix_.size() + headSize_ + body_.size(); }
+std::size_t FrameImage::size() const
+{
+    return prefix_.size() + headSize_ + body_.size();
+}
 
-std::array<std::span<const uint8_t>, 3> FrameImage::parts() const {
+std::array<std::span<const uint8_t>, 3> FrameImage::parts() const
+{
     return {prefix_, std::span<const uint8_t>(head_.data(), headSize_), body_};
 }
 
-void FrameImage::copy(std::size_t offset, std::span<uint8_t> out) const {
+void FrameImage::copy(std::size_t offset, std::span<uint8_t> out) const
+{
     std::size_t at = 0;
     for (std::span<const uint8_t> part : parts()) {
         if (offset < part.size() && at < out.size()) {
@@ -56,21 +62,25 @@ void FrameImage::copy(std::size_t offset, std::span<uint8_t> out) const {
     }
 }
 
-std::vector<uint8_t> FrameImage::bytes() const {
+std::vector<uint8_t> FrameImage::bytes() const
+{
     std::vector<uint8_t> out(size());
     copy(0, out);
     return out;
 }
 
-FrameImage FrameDrawer::raw(uint32_t frameNumber, uint32_t serial, const FrameGeometry& geometry) {
+FrameImage FrameDrawer::raw(uint32_t frameNumber, uint32_t serial, const FrameGeometry& geometry)
+{
     return view(drawn(false, geometry), frameNumber, serial);
 }
 
-FrameImage FrameDrawer::tiff(uint32_t frameNumber, uint32_t serial, const FrameGeometry& geometry) {
+FrameImage FrameDrawer::tiff(uint32_t frameNumber, uint32_t serial, const FrameGeometry& geometry)
+{
     return view(drawn(true, geometry), frameNumber, serial);
 }
 
-std::shared_ptr<const FrameDrawer::Drawn> FrameDrawer::drawn(bool tiff, const FrameGeometry& geometry) {
+std::shared_ptr<const FrameDrawer::Drawn> FrameDrawer::drawn(bool tiff, const FrameGeometry& geometry)
+{
     for (const auto& entry : cache_) {
         const FrameGeometry& held = entry->geometry;
         if (entry->tiff == tiff && held.width == geometry.width && held.height == geometry.height &&
@@ -104,7 +114,8 @@ std::shared_ptr<const FrameDrawer::Drawn> FrameDrawer::drawn(bool tiff, const Fr
     return made;
 }
 
-FrameImage FrameDrawer::view(const std::shared_ptr<const Drawn>& drawn, uint32_t frameNumber, uint32_t serial) {
+FrameImage FrameDrawer::view(const std::shared_ptr<const Drawn>& drawn, uint32_t frameNumber, uint32_t serial)
+{
     if (drawn->strip.empty()) {
         if (drawn->tiff) {
             return FrameImage::owning(TiffFrame::encode(frameNumber, serial, drawn->geometry));
@@ -123,10 +134,10 @@ FrameImage FrameDrawer::view(const std::shared_ptr<const Drawn>& drawn, uint32_t
     }
     image.headSize_ = headSamples * drawn->sampleBytes;
     const std::size_t shift = (3 * std::size_t{frameNumber} % 256) * drawn->rowSamples;
-    image.body_ = std::span<const uint8_t>(drawn->strip)
-                      .subspan((shift + headSamples) * drawn->sampleBytes,
-                               (drawn->samples - headSamples) * drawn->sampleBytes);
+    image.body_ =
+        std::span<const uint8_t>(drawn->strip)
+            .subspan((shift + headSamples) * drawn->sampleBytes, (drawn->samples - headSamples) * drawn->sampleBytes);
     return image;
 }
 
-}  // namespace hxsim
+} // namespace hxsim

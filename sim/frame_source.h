@@ -60,4 +60,4 @@ private:
     std::vector<std::shared_ptr<const Drawn>> cache_;
 };
 
-}  // namespace hxsim
+} // namespace hxsim

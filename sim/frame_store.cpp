@@ -8,28 +8,32 @@ namespace {
 
 constexpr uint64_t kHeaderBytes = 8;
 
-uint8_t headerByte(uint32_t frameNumber, uint32_t serial, uint64_t position) {
+uint8_t headerByte(uint32_t frameNumber, uint32_t serial, uint64_t position)
+{
     const uint32_t word = position < 4 ? frameNumber : serial;
     return static_cast<uint8_t>(word >> (8 * (position % 4)));
 }
 
-uint8_t patternByte(uint32_t frameNumber, uint64_t rowBytes, uint64_t position) {
+uint8_t patternByte(uint32_t frameNumber, uint64_t rowBytes, uint64_t position)
+{
     const uint64_t row = position / rowBytes;
     const uint64_t column = position % rowBytes;
     return static_cast<uint8_t>(column + row + 3 * uint64_t{frameNumber});
 }
 
-uint64_t rowBytesOf(const FrameGeometry& geometry) {
+uint64_t rowBytesOf(const FrameGeometry& geometry)
+{
     const uint64_t rows = std::max<uint64_t>(geometry.height, 1);
     return std::max<uint64_t>(geometry.bytes / rows, 1);
 }
 
-}  // namespace
+} // namespace
 
 namespace SyntheticImage {
 
 void renderPart(uint32_t frameNumber, uint32_t serial, const FrameGeometry& geometry, uint64_t offset,
-                std::span<uint8_t> out) {
+                std::span<uint8_t> out)
+{
     const uint64_t rowBytes = rowBytesOf(geometry);
     for (std::size_t i = 0; i < out.size(); ++i) {
         const uint64_t position = offset + i;
@@ -38,18 +42,21 @@ void renderPart(uint32_t frameNumber, uint32_t serial, const FrameGeometry& geom
     }
 }
 
-void render(uint32_t frameNumber, uint32_t serial, const FrameGeometry& geometry, std::span<uint8_t> out) {
+void render(uint32_t frameNumber, uint32_t serial, const FrameGeometry& geometry, std::span<uint8_t> out)
+{
     renderPart(frameNumber, serial, geometry, 0, out);
 }
 
-std::optional<uint32_t> frameNumberOf(std::span<const uint8_t> image) {
+std::optional<uint32_t> frameNumberOf(std::span<const uint8_t> image)
+{
     if (image.size() < 4) {
         return std::nullopt;
     }
     return uint32_t{image[0]} | uint32_t{image[1]} << 8 | uint32_t{image[2]} << 16 | uint32_t{image[3]} << 24;
 }
 
-bool matches(uint32_t frameNumber, uint32_t serial, const FrameGeometry& geometry, std::span<const uint8_t> image) {
+bool matches(uint32_t frameNumber, uint32_t serial, const FrameGeometry& geometry, std::span<const uint8_t> image)
+{
     if (image.size() != geometry.bytes) {
         return false;
     }
@@ -58,9 +65,10 @@ bool matches(uint32_t frameNumber, uint32_t serial, const FrameGeometry& geometr
     return std::equal(expected.begin(), expected.end(), image.begin());
 }
 
-}  // namespace SyntheticImage
+} // namespace SyntheticImage
 
-std::vector<uint8_t> FrameStore::frame(uint32_t index) const {
+std::vector<uint8_t> FrameStore::frame(uint32_t index) const
+{
     if (!recording_ || index >= recording_->length) {
         return {};
     }
@@ -69,7 +77,8 @@ std::vector<uint8_t> FrameStore::frame(uint32_t index) const {
     return image;
 }
 
-bool FrameStore::readFrame(uint32_t index, uint64_t offset, std::span<uint8_t> out) const {
+bool FrameStore::readFrame(uint32_t index, uint64_t offset, std::span<uint8_t> out) const
+{
     if (!recording_ || index >= recording_->length || offset > recording_->geometry.bytes ||
         out.size() > recording_->geometry.bytes - offset) {
         return false;
@@ -78,4 +87,4 @@ bool FrameStore::readFrame(uint32_t index, uint64_t offset, std::span<uint8_t> o
     return true;
 }
 
-}  // namespace hxsim
+} // namespace hxsim

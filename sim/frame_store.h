@@ -12,13 +12,13 @@ struct FrameGeometry {
     uint32_t width = 0;
     uint32_t height = 0;
     uint32_t pixelFormat = 16;
-    uint64_t bytes = 0;  // one frame in camera memory
+    uint64_t bytes = 0; // one frame in camera memory
 };
 
 // One finished recording: `length` frames numbered 0 .. length-1, the first `triggerFrame` of
 // them recorded before the trigger.
 struct Recording {
-    uint32_t serial = 0;  // counts recordings since power-on, from 1
+    uint32_t serial = 0; // counts recordings since power-on, from 1
     uint32_t length = 0;
     uint32_t triggerFrame = 0;
     uint32_t frameRate = 0;
@@ -40,7 +40,7 @@ void renderPart(uint32_t frameNumber, uint32_t serial, const FrameGeometry& geom
 std::optional<uint32_t> frameNumberOf(std::span<const uint8_t> image);
 // True when the whole image is exactly the frame's content.
 bool matches(uint32_t frameNumber, uint32_t serial, const FrameGeometry& geometry, std::span<const uint8_t> image);
-}  // namespace SyntheticImage
+} // namespace SyntheticImage
 
 // Holds the camera's one recording. Frames are rendered on demand, so a recording of any
 // length costs no memory; a streaming component reads frame N with frame() or readFrame().
@@ -59,4 +59,4 @@ private:
     std::optional<Recording> recording_;
 };
 
-}  // namespace hxsim
+} // namespace hxsim

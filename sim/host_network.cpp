@@ -11,7 +11,8 @@ namespace hxsim {
 
 // scripts/in-netns exports the inode of the namespace it made. Otherwise the namespace of
 // process 1 is the host's; when it cannot be looked at, the answer is the safe one: not private.
-bool inPrivateNetwork() {
+bool inPrivateNetwork()
+{
     struct stat self {};
     if (::stat("/proc/self/ns/net", &self) != 0) {
         return false;
@@ -26,7 +27,8 @@ bool inPrivateNetwork() {
     return self.st_ino != first.st_ino || self.st_dev != first.st_dev;
 }
 
-std::string checkNetworkSafety(const std::vector<CameraConfig>& cameras, bool privateNetwork) {
+std::string checkNetworkSafety(const std::vector<CameraConfig>& cameras, bool privateNetwork)
+{
     if (privateNetwork) {
         return {};
     }
@@ -44,4 +46,4 @@ std::string checkNetworkSafety(const std::vector<CameraConfig>& cameras, bool pr
     return {};
 }
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -16,4 +16,4 @@ bool inPrivateNetwork();
 // loopback addresses are allowed, and no camera may listen on the wildcard address.
 std::string checkNetworkSafety(const std::vector<CameraConfig>& cameras, bool privateNetwork);
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -14,7 +14,8 @@ namespace {
 
 // The signals that stop hxsim. They are blocked before any camera thread starts, so only the
 // main thread's sigwait() receives them.
-sigset_t stopSignals() {
+sigset_t stopSignals()
+{
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -22,9 +23,10 @@ sigset_t stopSignals() {
     return signals;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const std::vector<std::string> args(argv + 1, argv + argc);
     const hxsim::ParsedOptions parsed = hxsim::parseOptions(args);
     if (!parsed.error.empty()) {
@@ -45,8 +47,8 @@ int main(int argc, char** argv) {
     try {
         hxsim::Cluster cluster(parsed.options.cameras, parsed.options.quiet ? hxsim::Logger{} : hxsim::stderrLogger());
         if (!parsed.options.quiet) {
-            std::fprintf(stderr, "hxsim: %zu camera(s) from %s running; SIGINT or SIGTERM stops them\n",
-                         cluster.size(), hxsim::dotted(parsed.options.cameras.front().address).c_str());
+            std::fprintf(stderr, "hxsim: %zu camera(s) from %s running; SIGINT or SIGTERM stops them\n", cluster.size(),
+                         hxsim::dotted(parsed.options.cameras.front().address).c_str());
         }
         int received = 0;
         sigwait(&signals, &received);

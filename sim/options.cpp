@@ -16,7 +16,8 @@ namespace hxsim {
 namespace {
 
 template <typename Number>
-std::optional<Number> parseNumber(std::string_view text) {
+std::optional<Number> parseNumber(std::string_view text)
+{
     Number value{};
     const auto* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value);
@@ -26,7 +27,8 @@ std::optional<Number> parseNumber(std::string_view text) {
     return value;
 }
 
-std::optional<double> parseReal(std::string_view text) {
+std::optional<double> parseReal(std::string_view text)
+{
     try {
         std::size_t used = 0;
         const std::string copy(text);
@@ -37,12 +39,15 @@ std::optional<double> parseReal(std::string_view text) {
     }
 }
 
-std::string setProbability(ChannelFaults& channel, std::string_view kind, double value) {
-    const std::map<std::string_view, double ChannelFaults::*> kinds{
-        {"drop", &ChannelFaults::drop},           {"delay", &ChannelFaults::delay},
-        {"duplicate", &ChannelFaults::duplicate}, {"reorder", &ChannelFaults::reorder},
-        {"corrupt", &ChannelFaults::corrupt},     {"wrong-index", &ChannelFaults::wrongIndex},
-        {"error-status", &ChannelFaults::errorStatus}};
+std::string setProbability(ChannelFaults& channel, std::string_view kind, double value)
+{
+    const std::map<std::string_view, double ChannelFaults::*> kinds{{"drop", &ChannelFaults::drop},
+                                                                    {"delay", &ChannelFaults::delay},
+                                                                    {"duplicate", &ChannelFaults::duplicate},
+                                                                    {"reorder", &ChannelFaults::reorder},
+                                                                    {"corrupt", &ChannelFaults::corrupt},
+                                                                    {"wrong-index", &ChannelFaults::wrongIndex},
+                                                                    {"error-status", &ChannelFaults::errorStatus}};
     if (kind == "delay-min-ms" || kind == "delay-max-ms") {
         if (value < 0 || value > 3600e3) {
             return fmt::format("{} must be 0 to 3600000 ms", kind);
@@ -61,9 +66,10 @@ std::string setProbability(ChannelFaults& channel, std::string_view kind, double
     return {};
 }
 
-}  // namespace
+} // namespace
 
-std::optional<uint64_t> parseMemorySize(std::string_view text) {
+std::optional<uint64_t> parseMemorySize(std::string_view text)
+{
     uint64_t unit = uint64_t{1} << 20;
     if (!text.empty() && (text.back() == 'G' || text.back() == 'g')) {
         unit = uint64_t{1} << 30;
@@ -78,7 +84,8 @@ std::optional<uint64_t> parseMemorySize(std::string_view text) {
     return *count * unit;
 }
 
-std::string applyFault(FaultConfig& faults, std::string_view setting) {
+std::string applyFault(FaultConfig& faults, std::string_view setting)
+{
     const auto dot = setting.find('.');
     const auto equals = setting.find('=');
     if (dot == std::string_view::npos || equals == std::string_view::npos || equals < dot) {
@@ -117,7 +124,8 @@ using Setter = std::function<std::string(CameraConfig&, const std::string&)>;
 
 // Parses with `parse` and stores with `store`, or names the option and the bad value.
 template <typename Parse, typename Store>
-Setter setter(std::string_view name, Parse parse, Store store) {
+Setter setter(std::string_view name, Parse parse, Store store)
+{
     return [name, parse, store](CameraConfig& config, const std::string& value) -> std::string {
         const auto parsed = parse(value);
         if (!parsed) {
@@ -128,9 +136,13 @@ Setter setter(std::string_view name, Parse parse, Store store) {
     };
 }
 
-std::optional<std::string> anyText(const std::string& value) { return value; }
+std::optional<std::string> anyText(const std::string& value)
+{
+    return value;
+}
 
-std::optional<SimTime> parseSeconds(const std::string& value) {
+std::optional<SimTime> parseSeconds(const std::string& value)
+{
     const auto seconds = parseReal(value);
     if (!seconds || *seconds < 0 || *seconds > 1e6) {
         return std::nullopt;
@@ -139,13 +151,15 @@ std::optional<SimTime> parseSeconds(const std::string& value) {
 }
 
 // The largest stream packet a path carries: from the smallest IPv4 MTU to a jumbo frame.
-std::optional<uint32_t> parsePacketSize(const std::string& value) {
+std::optional<uint32_t> parsePacketSize(const std::string& value)
+{
     const auto size = parseNumber<uint32_t>(value);
     return size && *size >= 576 && *size <= 9000 ? size : std::nullopt;
 }
 
 // A line rate: 1g, 10g, 25g or unlimited (0).
-std::optional<uint64_t> parseLink(const std::string& value) {
+std::optional<uint64_t> parseLink(const std::string& value)
+{
     static const std::map<std::string_view, uint64_t> rates{
         {"1g", 1'000'000'000}, {"10g", 10'000'000'000}, {"25g", 25'000'000'000}, {"unlimited", 0}};
     const auto found = rates.find(value);
@@ -153,7 +167,8 @@ std::optional<uint64_t> parseLink(const std::string& value) {
 }
 
 // Every option that takes a value and sets something of one camera.
-const std::map<std::string_view, Setter>& setters() {
+const std::map<std::string_view, Setter>& setters()
+{
     static const auto* const table = new std::map<std::string_view, Setter>{
         {"model", setter("model", anyText, [](CameraConfig& c, const std::string& v) { c.model = v; })},
         {"firmware", setter("firmware", anyText, [](CameraConfig& c, const std::string& v) { c.firmware = v; })},
@@ -166,18 +181,19 @@ const std::map<std::string_view, Setter>& setters() {
         {"seed", setter("seed", parseNumber<uint64_t>, [](CameraConfig& c, uint64_t v) { c.seed = v; })},
         {"time-scale", setter("time-scale", parseReal, [](CameraConfig& c, double v) { c.timeScale = v; })},
         {"vanish-at", setter("vanish-at", parseSeconds, [](CameraConfig& c, SimTime v) { c.faults.vanishAt = v; })},
-        {"vanish-for",
-         setter("vanish-for", parseSeconds, [](CameraConfig& c, SimTime v) { c.faults.vanishFor = v; })},
+        {"vanish-for", setter("vanish-for", parseSeconds, [](CameraConfig& c, SimTime v) { c.faults.vanishFor = v; })},
         {"fault", [](CameraConfig& c, const std::string& v) { return applyFault(c.faults, v); }},
-        {"max-packet", setter("max-packet", parsePacketSize, [](CameraConfig& c, uint32_t v) { c.maxStreamPacket = v; })},
+        {"max-packet",
+         setter("max-packet", parsePacketSize, [](CameraConfig& c, uint32_t v) { c.maxStreamPacket = v; })},
         {"link", setter("link", parseLink, [](CameraConfig& c, uint64_t v) { c.linkBitsPerSecond = v; })},
     };
     return *table;
 }
 
-}  // namespace
+} // namespace
 
-std::string applySetting(CameraConfig& config, std::string_view name, const std::string& value) {
+std::string applySetting(CameraConfig& config, std::string_view name, const std::string& value)
+{
     const auto found = setters().find(name);
     if (found == setters().end()) {
         return fmt::format("unknown option --{}", name);
@@ -192,7 +208,8 @@ std::string applySetting(CameraConfig& config, std::string_view name, const std:
 namespace {
 
 // Options that take no value, and what they set.
-const std::map<std::string_view, std::function<void(SimOptions&, CameraConfig&)>>& flags() {
+const std::map<std::string_view, std::function<void(SimOptions&, CameraConfig&)>>& flags()
+{
     static const auto* const table = new std::map<std::string_view, std::function<void(SimOptions&, CameraConfig&)>>{
         {"help", [](SimOptions& o, CameraConfig&) { o.help = true; }},
         {"quiet", [](SimOptions& o, CameraConfig&) { o.quiet = true; }},
@@ -205,7 +222,7 @@ const std::map<std::string_view, std::function<void(SimOptions&, CameraConfig&)>
     return *table;
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -217,7 +234,8 @@ struct CommandLine {
 };
 
 // One option with its value (from "--name=value" or the next argument); empty on success.
-std::string takeOption(std::string_view name, const std::string& value, CommandLine& line) {
+std::string takeOption(std::string_view name, const std::string& value, CommandLine& line)
+{
     if (name == "cameras") {
         const auto number = parseNumber<std::size_t>(value);
         if (!number || *number == 0 || *number > 250) {
@@ -233,7 +251,8 @@ std::string takeOption(std::string_view name, const std::string& value, CommandL
     return applySetting(line.base, name, value);
 }
 
-std::string readArguments(std::span<const std::string> args, SimOptions& options, CommandLine& line) {
+std::string readArguments(std::span<const std::string> args, SimOptions& options, CommandLine& line)
+{
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view arg = args[i];
         if (!arg.starts_with("--")) {
@@ -259,9 +278,10 @@ std::string readArguments(std::span<const std::string> args, SimOptions& options
     return {};
 }
 
-}  // namespace
+} // namespace
 
-ParsedOptions parseOptions(std::span<const std::string> args) {
+ParsedOptions parseOptions(std::span<const std::string> args)
+{
     ParsedOptions parsed;
     CommandLine line;
     line.base.userName = "hxsim";
@@ -280,7 +300,8 @@ ParsedOptions parseOptions(std::span<const std::string> args) {
     return parsed;
 }
 
-std::string usage() {
+std::string usage()
+{
     return R"(usage: hxsim [OPTIONS]
 
 Runs stand-in cameras until SIGINT or SIGTERM. Each camera answers discovery, register and
@@ -339,4 +360,4 @@ Other:
 )";
 }
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -19,7 +19,7 @@ struct SimOptions {
 
 struct ParsedOptions {
     SimOptions options;
-    std::string error;  // empty when the command line was understood
+    std::string error; // empty when the command line was understood
 };
 
 // `args` without the program name.
@@ -36,4 +36,4 @@ std::string applyFault(FaultConfig& faults, std::string_view setting);
 // command line without dashes). Empty on success, else what is wrong.
 std::string applySetting(CameraConfig& config, std::string_view name, const std::string& value);
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -8,9 +8,10 @@ namespace {
 
 constexpr uint32_t kIntervalMask = 0xFFF;
 
-}  // namespace
+} // namespace
 
-void Playback::play(const PlaybackRequest& request, uint32_t length, SimTime now) {
+void Playback::play(const PlaybackRequest& request, uint32_t length, SimTime now)
+{
     const uint32_t lastFrame = length == 0 ? 0 : length - 1;
     last_ = std::min(request.last, lastFrame);
     first_ = std::min(request.first, last_);
@@ -23,13 +24,15 @@ void Playback::play(const PlaybackRequest& request, uint32_t length, SimTime now
     single_ = false;
 }
 
-void Playback::show(uint32_t frame, uint32_t length) {
+void Playback::show(uint32_t frame, uint32_t length)
+{
     stoppedAt_ = length == 0 ? 0 : std::min(frame, length - 1);
     playing_ = false;
     single_ = true;
 }
 
-void Playback::stop(SimTime now) {
+void Playback::stop(SimTime now)
+{
     if (playing_) {
         stoppedAt_ = position(now);
     }
@@ -37,7 +40,8 @@ void Playback::stop(SimTime now) {
     single_ = false;
 }
 
-uint32_t Playback::position(SimTime now) const {
+uint32_t Playback::position(SimTime now) const
+{
     if (!playing_) {
         return stoppedAt_;
     }
@@ -49,7 +53,8 @@ uint32_t Playback::position(SimTime now) const {
     return static_cast<uint32_t>(first_ + index);
 }
 
-uint32_t Playback::controlWord() const {
+uint32_t Playback::controlWord() const
+{
     uint32_t word = interval_ << 16;
     if (playing_) {
         word |= 1u;
@@ -60,4 +65,4 @@ uint32_t Playback::controlWord() const {
     return word;
 }
 
-}  // namespace hxsim
+} // namespace hxsim

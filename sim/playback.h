@@ -8,10 +8,10 @@
 namespace hxsim {
 
 struct PlaybackRequest {
-    uint32_t current = 0;  // frame to start from
+    uint32_t current = 0; // frame to start from
     uint32_t first = 0;
     uint32_t last = 0;
-    uint32_t interval = 1;  // frames advanced per step
+    uint32_t interval = 1; // frames advanced per step
     bool reverse = false;
     uint32_t framesPerSecond = 25;
 };
@@ -50,4 +50,4 @@ private:
     uint32_t stoppedAt_ = 0;
 };
 
-}  // namespace hxsim
+} // namespace hxsim

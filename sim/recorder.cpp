@@ -27,20 +27,22 @@ constexpr std::array<Transition, 9> kTransitions{{
     {CameraState::Review, StateCommand::kBusy, CameraState::Busy},
 }};
 
-}  // namespace
+} // namespace
 
-std::string_view stateName(CameraState state) {
+std::string_view stateName(CameraState state)
+{
     switch (state) {
-        case CameraState::Idle: return "idle";
-        case CameraState::Armed: return "armed";
-        case CameraState::Triggered: return "triggered";
-        case CameraState::Review: return "review";
-        case CameraState::Busy: return "busy";
+    case CameraState::Idle: return "idle";
+    case CameraState::Armed: return "armed";
+    case CameraState::Triggered: return "triggered";
+    case CameraState::Review: return "review";
+    case CameraState::Busy: return "busy";
     }
     return "unknown";
 }
 
-std::optional<CameraState> Recorder::transition(CameraState from, uint32_t command) {
+std::optional<CameraState> Recorder::transition(CameraState from, uint32_t command)
+{
     for (const Transition& entry : kTransitions) {
         if (entry.from == from && entry.command == command) {
             return entry.to;
@@ -49,26 +51,28 @@ std::optional<CameraState> Recorder::transition(CameraState from, uint32_t comma
     return std::nullopt;
 }
 
-uint32_t Recorder::partitionState() const {
+uint32_t Recorder::partitionState() const
+{
     switch (state_) {
-        case CameraState::Armed:
-        case CameraState::Triggered: return PartitionState::kRecording;
-        case CameraState::Review: return PartitionState::kRecorded;
-        default: return PartitionState::kEmpty;
+    case CameraState::Armed:
+    case CameraState::Triggered: return PartitionState::kRecording;
+    case CameraState::Review: return PartitionState::kRecorded;
+    default: return PartitionState::kEmpty;
     }
 }
 
-bool Recorder::command(uint32_t command, SimTime now, const RecordPlan& plan) {
+bool Recorder::command(uint32_t command, SimTime now, const RecordPlan& plan)
+{
     advance(now);
     const auto next = transition(state_, command);
     if (!next) {
         return false;
     }
     switch (*next) {
-        case CameraState::Armed: arm(now, plan); break;
-        case CameraState::Triggered: trigger(now); break;
-        case CameraState::Busy: busyUntil_ = now + kBusyTime; break;
-        default: break;
+    case CameraState::Armed: arm(now, plan); break;
+    case CameraState::Triggered: trigger(now); break;
+    case CameraState::Busy: busyUntil_ = now + kBusyTime; break;
+    default: break;
     }
     if (*next != CameraState::Triggered && *next != CameraState::Armed) {
         recording_.reset();
@@ -78,7 +82,8 @@ bool Recorder::command(uint32_t command, SimTime now, const RecordPlan& plan) {
     return true;
 }
 
-void Recorder::arm(SimTime now, const RecordPlan& plan) {
+void Recorder::arm(SimTime now, const RecordPlan& plan)
+{
     plan_ = plan;
     plan_.length = std::max(plan_.length, 1u);
     plan_.triggerFrames = std::min(plan_.triggerFrames, plan_.length);
@@ -91,14 +96,16 @@ void Recorder::arm(SimTime now, const RecordPlan& plan) {
     recording_.reset();
 }
 
-void Recorder::trigger(SimTime now) {
+void Recorder::trigger(SimTime now)
+{
     triggeredAt_ = now;
     triggered_ = true;
     const uint64_t recorded = framesIn(now - armedAt_, plan_.frameRate);
     keptBeforeTrigger_ = static_cast<uint32_t>(std::min<uint64_t>(recorded, plan_.triggerFrames));
 }
 
-void Recorder::enterReview() {
+void Recorder::enterReview()
+{
     ++serial_;
     Recording made;
     made.serial = serial_;
@@ -110,7 +117,8 @@ void Recorder::enterReview() {
     state_ = CameraState::Review;
 }
 
-bool Recorder::advance(SimTime now) {
+bool Recorder::advance(SimTime now)
+{
     const SimTime due = nextChange();
     if (due == kNever || now < due) {
         return false;
@@ -124,32 +132,40 @@ bool Recorder::advance(SimTime now) {
     return true;
 }
 
-SimTime Recorder::nextChange() const {
+SimTime Recorder::nextChange() const
+{
     switch (state_) {
-        case CameraState::Triggered: return triggeredAt_ + framesDuration(postTriggerFrames(), plan_.frameRate);
-        case CameraState::Busy: return busyUntil_;
-        default: return kNever;
+    case CameraState::Triggered: return triggeredAt_ + framesDuration(postTriggerFrames(), plan_.frameRate);
+    case CameraState::Busy: return busyUntil_;
+    default: return kNever;
     }
 }
 
-SimTime Recorder::progressTime(SimTime now) const { return std::min(now, frozenAt_); }
+SimTime Recorder::progressTime(SimTime now) const
+{
+    return std::min(now, frozenAt_);
+}
 
-bool Recorder::counting() const {
+bool Recorder::counting() const
+{
     return state_ == CameraState::Armed || state_ == CameraState::Triggered || state_ == CameraState::Review;
 }
 
-uint64_t Recorder::framesSinceArmUncapped(SimTime now) const {
+uint64_t Recorder::framesSinceArmUncapped(SimTime now) const
+{
     if (!armedOnce_ || !counting()) {
         return 0;
     }
     return framesIn(progressTime(now) - armedAt_, plan_.frameRate);
 }
 
-uint32_t Recorder::framesSinceArm(SimTime now) const {
+uint32_t Recorder::framesSinceArm(SimTime now) const
+{
     return static_cast<uint32_t>(std::min<uint64_t>(framesSinceArmUncapped(now), plan_.length));
 }
 
-uint32_t Recorder::framesSinceTrigger(SimTime now) const {
+uint32_t Recorder::framesSinceTrigger(SimTime now) const
+{
     if (!triggered_ || !counting()) {
         return 0;
     }
@@ -157,4 +173,4 @@ uint32_t Recorder::framesSinceTrigger(SimTime now) const {
     return static_cast<uint32_t>(std::min<uint64_t>(frames, postTriggerFrames()));
 }
 
-}  // namespace hxsim
+} // namespace hxsim

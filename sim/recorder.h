@@ -19,21 +19,21 @@ inline constexpr uint32_t kIdle = 1;
 inline constexpr uint32_t kArm = 2;
 inline constexpr uint32_t kTrigger = 4;
 inline constexpr uint32_t kBusy = 64;
-}  // namespace StateCommand
+} // namespace StateCommand
 
 // Values of the partition state register.
 namespace PartitionState {
 inline constexpr uint32_t kEmpty = 0;
 inline constexpr uint32_t kRecording = 1;
 inline constexpr uint32_t kRecorded = 3;
-}  // namespace PartitionState
+} // namespace PartitionState
 
 std::string_view stateName(CameraState state);
 
 // What a recording will be, fixed when the camera arms.
 struct RecordPlan {
     uint32_t length = 1;        // frames
-    uint32_t triggerFrames = 0;  // frames kept from before the trigger
+    uint32_t triggerFrames = 0; // frames kept from before the trigger
     uint32_t frameRate = 24;
     FrameGeometry geometry;
 };
@@ -61,8 +61,8 @@ public:
     SimTime nextChange() const;
 
     // Progress of the current arm, frozen once review is reached; 0 in idle and busy.
-    uint32_t framesSinceArm(SimTime now) const;    // capped at the record length
-    uint32_t framesSinceTrigger(SimTime now) const;  // capped at the post-trigger frames
+    uint32_t framesSinceArm(SimTime now) const;     // capped at the record length
+    uint32_t framesSinceTrigger(SimTime now) const; // capped at the post-trigger frames
     uint64_t framesSinceArmUncapped(SimTime now) const;
     const RecordPlan& plan() const { return plan_; }
     uint32_t recordingsMade() const { return serial_; }
@@ -82,7 +82,7 @@ private:
     RecordPlan plan_;
     SimTime armedAt_{0};
     SimTime triggeredAt_{0};
-    SimTime frozenAt_ = kNever;  // progress stops counting here (review reached or aborted)
+    SimTime frozenAt_ = kNever; // progress stops counting here (review reached or aborted)
     SimTime busyUntil_{0};
     uint32_t keptBeforeTrigger_ = 0;
     bool armedOnce_ = false;
@@ -91,4 +91,4 @@ private:
     std::optional<Recording> recording_;
 };
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -22,7 +22,8 @@ constexpr uint32_t kBattery = (100u << 8) | 1u;
 constexpr uint32_t kTriggerOut = (2000u << 16) | 0x10u;
 constexpr uint32_t kSaveIdle = 1u << 31;
 
-void defineBootstrap(RegisterFile& regs) {
+void defineBootstrap(RegisterFile& regs)
+{
     regs.define(GIGE_REG_HEARTBEAT_TIMEOUT, kHeartbeatDefaultMs);
     regs.define(GIGE_REG_CCP, 0);
     for (uint32_t address : {GIGE_REG_MCP, GIGE_REG_MCDA, GIGE_REG_SCP0, GIGE_REG_SCPD0, GIGE_REG_SCDA0}) {
@@ -31,7 +32,8 @@ void defineBootstrap(RegisterFile& regs) {
     regs.define(GIGE_REG_SCPS0, kDefaultPacketSize);
 }
 
-void defineSensor(RegisterFile& regs, const CameraConfig& config) {
+void defineSensor(RegisterFile& regs, const CameraConfig& config)
+{
     const SensorSpec& spec = config.sensor.spec();
     regs.define(GIGE_REG_SENSOR_TYPE, config.sensor.typeCode(), Access::ReadOnly);
     regs.define(GIGE_REG_SENSOR_WIDTH_MAX, spec.widthMax, Access::ReadOnly);
@@ -48,7 +50,8 @@ void defineSensor(RegisterFile& regs, const CameraConfig& config) {
     regs.define(GIGE_REG_ANALOG_GAIN, 100);
 }
 
-void defineCapture(RegisterFile& regs, const CameraConfig& config) {
+void defineCapture(RegisterFile& regs, const CameraConfig& config)
+{
     const MemoryLayout layout = MemoryLayout::forMemory(config.memoryBytes);
     regs.define(GIGE_REG_IMAGE_MEM_BASE, layout.base, Access::ReadOnly);
     regs.define(GIGE_REG_IMAGE_MEM_RESERVE, layout.reserve, Access::ReadOnly);
@@ -74,10 +77,11 @@ void defineCapture(RegisterFile& regs, const CameraConfig& config) {
     regs.set(GIGE_REG_EXPOSURE, std::min(1000u, rules.maxExposure(regs)));
 }
 
-void defineIo(RegisterFile& regs) {
-    for (uint32_t address : {GIGE_REG_SYNC_IN_RATE, GIGE_REG_IO_E8FC, GIGE_REG_SYNC_IN, GIGE_REG_IO_E90C,
-                             GIGE_REG_TRIGGER_IN_ENABLE, GIGE_REG_TRIGGER_IN_EDGE, GIGE_REG_IO_E954, GIGE_REG_IO_E958,
-                             GIGE_REG_IO_A03C, GIGE_REG_IO_C084}) {
+void defineIo(RegisterFile& regs)
+{
+    for (uint32_t address :
+         {GIGE_REG_SYNC_IN_RATE, GIGE_REG_IO_E8FC, GIGE_REG_SYNC_IN, GIGE_REG_IO_E90C, GIGE_REG_TRIGGER_IN_ENABLE,
+          GIGE_REG_TRIGGER_IN_EDGE, GIGE_REG_IO_E954, GIGE_REG_IO_E958, GIGE_REG_IO_A03C, GIGE_REG_IO_C084}) {
         regs.define(address, 0);
     }
     regs.define(GIGE_REG_SYNC_OUT, 0x2);
@@ -86,25 +90,27 @@ void defineIo(RegisterFile& regs) {
     regs.define(GIGE_REG_BATTERY_CHARGE, kBattery, Access::ReadOnly);
 }
 
-void defineStateAndProgress(RegisterFile& regs) {
+void defineStateAndProgress(RegisterFile& regs)
+{
     regs.define(GIGE_REG_CAMERA_STATE, 1, Access::ReadOnly);
     regs.define(GIGE_REG_STATE_COMMAND, 1);
     regs.define(GIGE_REG_CONTROL_KEY, 0);
     // Hosts write 0 here before live; the camera decides which values it takes.
     regs.define(GIGE_REG_PARTITION_STATE, 0);
-    for (uint32_t address : {GIGE_REG_PROGRESS_C008, GIGE_REG_PROGRESS_A050, GIGE_REG_PROGRESS_A054,
-                             GIGE_REG_PROGRESS_A058, GIGE_REG_PROGRESS_C08C, GIGE_REG_PROGRESS_C090,
-                             GIGE_REG_PROGRESS_C180, GIGE_REG_PB_C140}) {
+    for (uint32_t address :
+         {GIGE_REG_PROGRESS_C008, GIGE_REG_PROGRESS_A050, GIGE_REG_PROGRESS_A054, GIGE_REG_PROGRESS_A058,
+          GIGE_REG_PROGRESS_C08C, GIGE_REG_PROGRESS_C090, GIGE_REG_PROGRESS_C180, GIGE_REG_PB_C140}) {
         regs.define(address, 0, Access::ReadOnly);
     }
 }
 
-void definePlaybackAndDownload(RegisterFile& regs) {
-    for (uint32_t address : {GIGE_REG_PB_CONTROL, GIGE_REG_PB_B808, GIGE_REG_PB_B814, GIGE_REG_PB_B818,
-                             GIGE_REG_ACTIVE_FRAME_NUM, GIGE_REG_STREAM_CONTROL, GIGE_REG_STREAM_D318,
-                             GIGE_REG_STREAM_D518, GIGE_REG_DOWNLOAD_E918, GIGE_REG_DOWNLOAD_START,
-                             GIGE_REG_DOWNLOAD_END, GIGE_REG_DOWNLOAD_E930, GIGE_REG_DOWNLOAD_C2B4,
-                             GIGE_REG_DOWNLOAD_C2B8, GIGE_REG_WRITE_GATE}) {
+void definePlaybackAndDownload(RegisterFile& regs)
+{
+    for (uint32_t address :
+         {GIGE_REG_PB_CONTROL, GIGE_REG_PB_B808, GIGE_REG_PB_B814, GIGE_REG_PB_B818, GIGE_REG_ACTIVE_FRAME_NUM,
+          GIGE_REG_STREAM_CONTROL, GIGE_REG_STREAM_D318, GIGE_REG_STREAM_D518, GIGE_REG_DOWNLOAD_E918,
+          GIGE_REG_DOWNLOAD_START, GIGE_REG_DOWNLOAD_END, GIGE_REG_DOWNLOAD_E930, GIGE_REG_DOWNLOAD_C2B4,
+          GIGE_REG_DOWNLOAD_C2B8, GIGE_REG_WRITE_GATE}) {
         regs.define(address, 0);
     }
     for (uint32_t address : {GIGE_REG_PB_STATUS, GIGE_REG_CSI_RVW_FRAME_NUM, GIGE_REG_PB_LAST_FRAME}) {
@@ -115,21 +121,23 @@ void definePlaybackAndDownload(RegisterFile& regs) {
     regs.define(GIGE_REG_DOWNLOAD_C0AC, 90);
 }
 
-void defineSecondFamily(RegisterFile& regs) {
+void defineSecondFamily(RegisterFile& regs)
+{
     regs.define(GIGE_REG_SAVE_STATE, kSaveIdle);
     regs.define(GIGE_REG_PROGRESS, 0, Access::ReadOnly);
     regs.define(GIGE_REG_MORVANE_C7D8, 0, Access::ReadOnly);
     regs.define(GIGE_REG_MORVANE_C308, 0, Access::ReadOnly);
-    for (uint32_t address : {GIGE_REG_MEDIA_INFO_JSON, GIGE_REG_SAVE_REQUEST_JSON, GIGE_REG_TELEMETRY_JSON,
-                             GIGE_REG_LENS_INFO_JSON, GIGE_REG_LENS_STATUS_JSON, GIGE_REG_LENS_SETTINGS_JSON,
-                             GIGE_REG_SAVE_COMMENT}) {
+    for (uint32_t address :
+         {GIGE_REG_MEDIA_INFO_JSON, GIGE_REG_SAVE_REQUEST_JSON, GIGE_REG_TELEMETRY_JSON, GIGE_REG_LENS_INFO_JSON,
+          GIGE_REG_LENS_STATUS_JSON, GIGE_REG_LENS_SETTINGS_JSON, GIGE_REG_SAVE_COMMENT}) {
         regs.define(address, 0);
     }
 }
 
-}  // namespace
+} // namespace
 
-RegisterFile defaultRegisters(const CameraConfig& config) {
+RegisterFile defaultRegisters(const CameraConfig& config)
+{
     RegisterFile regs;
     defineBootstrap(regs);
     defineSensor(regs, config);
@@ -143,4 +151,4 @@ RegisterFile defaultRegisters(const CameraConfig& config) {
     return regs;
 }
 
-}  // namespace hxsim
+} // namespace hxsim

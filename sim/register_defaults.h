@@ -11,4 +11,4 @@ namespace hxsim {
 // recording area. Second-family cameras also have their save and JSON channel registers.
 RegisterFile defaultRegisters(const CameraConfig& config);
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -6,11 +6,15 @@
 namespace hxsim {
 namespace {
 
-bool before(const RegisterEntry& entry, uint32_t address) { return entry.address < address; }
+bool before(const RegisterEntry& entry, uint32_t address)
+{
+    return entry.address < address;
+}
 
-}  // namespace
+} // namespace
 
-void RegisterFile::define(uint32_t address, uint32_t value, Access access) {
+void RegisterFile::define(uint32_t address, uint32_t value, Access access)
+{
     auto at = std::lower_bound(entries_.begin(), entries_.end(), address, before);
     if (at != entries_.end() && at->address == address) {
         *at = RegisterEntry{address, value, access};
@@ -19,30 +23,38 @@ void RegisterFile::define(uint32_t address, uint32_t value, Access access) {
     entries_.insert(at, RegisterEntry{address, value, access});
 }
 
-const RegisterEntry* RegisterFile::find(uint32_t address) const {
+const RegisterEntry* RegisterFile::find(uint32_t address) const
+{
     auto at = std::lower_bound(entries_.begin(), entries_.end(), address, before);
     return at != entries_.end() && at->address == address ? &*at : nullptr;
 }
 
-bool RegisterFile::readOnly(uint32_t address) const {
+bool RegisterFile::readOnly(uint32_t address) const
+{
     const RegisterEntry* entry = find(address);
     return entry != nullptr && entry->access == Access::ReadOnly;
 }
 
-std::optional<uint32_t> RegisterFile::read(uint32_t address) const {
+std::optional<uint32_t> RegisterFile::read(uint32_t address) const
+{
     const RegisterEntry* entry = find(address);
     return entry != nullptr ? std::optional<uint32_t>(entry->value) : std::nullopt;
 }
 
-uint32_t RegisterFile::get(uint32_t address) const { return read(address).value_or(0); }
+uint32_t RegisterFile::get(uint32_t address) const
+{
+    return read(address).value_or(0);
+}
 
-void RegisterFile::set(uint32_t address, uint32_t value) {
+void RegisterFile::set(uint32_t address, uint32_t value)
+{
     if (RegisterEntry* entry = const_cast<RegisterEntry*>(find(address))) {
         entry->value = value;
     }
 }
 
-std::vector<uint32_t> RegisterFile::values() const {
+std::vector<uint32_t> RegisterFile::values() const
+{
     std::vector<uint32_t> result;
     result.reserve(entries_.size());
     for (const RegisterEntry& entry : entries_) {
@@ -51,4 +63,4 @@ std::vector<uint32_t> RegisterFile::values() const {
     return result;
 }
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -42,4 +42,4 @@ private:
     std::vector<RegisterEntry> entries_;
 };
 
-}  // namespace hxsim
+} // namespace hxsim

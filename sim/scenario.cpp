@@ -15,12 +15,14 @@
 namespace hxsim {
 namespace {
 
-std::string dashed(std::string key) {
+std::string dashed(std::string key)
+{
     std::replace(key.begin(), key.end(), '_', '-');
     return key;
 }
 
-std::string valueText(const Json::Value& value) {
+std::string valueText(const Json::Value& value)
+{
     if (value.isString()) {
         return value.asString();
     }
@@ -32,7 +34,8 @@ std::string valueText(const Json::Value& value) {
     return "<" + value.toStyledString() + ">";
 }
 
-std::string applyFaults(FaultConfig& faults, const Json::Value& object) {
+std::string applyFaults(FaultConfig& faults, const Json::Value& object)
+{
     if (!object.isObject()) {
         return "\"faults\" must be an object";
     }
@@ -43,8 +46,9 @@ std::string applyFaults(FaultConfig& faults, const Json::Value& object) {
             if (!value.isBool()) {
                 return fmt::format("fault \"{}\" must be true or false", key);
             }
-            (name == "mute" ? faults.mute : name == "wrong-manufacturer" ? faults.wrongManufacturer
-                                                                           : faults.oldFirmware) = value.asBool();
+            (name == "mute"                 ? faults.mute
+             : name == "wrong-manufacturer" ? faults.wrongManufacturer
+                                            : faults.oldFirmware) = value.asBool();
         } else if (name == "vanish-at" || name == "vanish-for") {
             CameraConfig holder;
             holder.faults = faults;
@@ -66,7 +70,8 @@ std::string applyFaults(FaultConfig& faults, const Json::Value& object) {
     return {};
 }
 
-std::string applyObject(CameraConfig& config, const Json::Value& object) {
+std::string applyObject(CameraConfig& config, const Json::Value& object)
+{
     if (!object.isObject()) {
         return "camera settings must be an object";
     }
@@ -90,9 +95,10 @@ std::string applyObject(CameraConfig& config, const Json::Value& object) {
     return {};
 }
 
-}  // namespace
+} // namespace
 
-std::string parseScenario(const std::string& text, const CameraConfig& base, std::vector<CameraConfig>& cameras) {
+std::string parseScenario(const std::string& text, const CameraConfig& base, std::vector<CameraConfig>& cameras)
+{
     Json::CharReaderBuilder builder;
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
@@ -128,7 +134,8 @@ std::string parseScenario(const std::string& text, const CameraConfig& base, std
     return {};
 }
 
-std::string loadScenario(const std::string& path, const CameraConfig& base, std::vector<CameraConfig>& cameras) {
+std::string loadScenario(const std::string& path, const CameraConfig& base, std::vector<CameraConfig>& cameras)
+{
     std::ifstream file(path);
     if (!file) {
         return fmt::format("cannot read scenario file '{}'", path);
@@ -138,4 +145,4 @@ std::string loadScenario(const std::string& path, const CameraConfig& base, std:
     return parseScenario(text.str(), base, cameras);
 }
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -20,4 +20,4 @@ namespace hxsim {
 std::string parseScenario(const std::string& text, const CameraConfig& base, std::vector<CameraConfig>& cameras);
 std::string loadScenario(const std::string& path, const CameraConfig& base, std::vector<CameraConfig>& cameras);
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -28,7 +28,8 @@ constexpr std::array<uint32_t, 3> kFpnCodes{0, 1, 4};
 constexpr std::array<uint32_t, 8> kGains{100, 150, 200, 250, 300, 350, 400, 450};
 
 template <std::size_t N>
-bool offered(const std::array<uint32_t, N>& codes, uint32_t capabilities, uint32_t value) {
+bool offered(const std::array<uint32_t, N>& codes, uint32_t capabilities, uint32_t value)
+{
     for (std::size_t bit = 0; bit < N; ++bit) {
         if (codes[bit] == value && (capabilities & (1u << bit)) != 0) {
             return true;
@@ -42,7 +43,8 @@ struct LinceTiming {
     uint32_t rowTime, a, d;
 };
 
-LinceTiming linceTiming(uint32_t columns, uint32_t bnsWord) {
+LinceTiming linceTiming(uint32_t columns, uint32_t bnsWord)
+{
     const bool fast = (bnsWord & (1u << 28)) != 0;
     uint32_t rowTime = 165;
     if (columns < 769) {
@@ -55,14 +57,15 @@ LinceTiming linceTiming(uint32_t columns, uint32_t bnsWord) {
         rowTime = 132;
     }
     switch (rowTime) {
-        case 52: return {52, 203, 680};
-        case 84: return {84, fast ? 98u : 117u, fast ? 211u : 251u};
-        case 165: return {165, fast ? 168u : 203u, fast ? 723u : 858u};
-        default: return {rowTime, fast ? 168u : 203u, fast ? 735u : 1022u};
+    case 52: return {52, 203, 680};
+    case 84: return {84, fast ? 98u : 117u, fast ? 211u : 251u};
+    case 165: return {165, fast ? 168u : 203u, fast ? 723u : 858u};
+    default: return {rowTime, fast ? 168u : 203u, fast ? 735u : 1022u};
     }
 }
 
-uint32_t linceRate(uint32_t width, uint32_t height, uint32_t xOffset, uint32_t bnsWord, uint32_t ceiling) {
+uint32_t linceRate(uint32_t width, uint32_t height, uint32_t xOffset, uint32_t bnsWord, uint32_t ceiling)
+{
     uint32_t factor = ((bnsWord >> 8) & 0xFF) * (bnsWord & 0xFF);
     factor = factor == 0 ? 1 : factor;
     const uint64_t cols = std::min<uint64_t>(uint64_t{factor} * width, 2560);
@@ -85,17 +88,22 @@ uint32_t linceRate(uint32_t width, uint32_t height, uint32_t xOffset, uint32_t b
     return static_cast<uint32_t>(std::min<uint64_t>(clock / period, ceiling));
 }
 
-uint32_t lupaRate(uint32_t width, uint32_t height, uint32_t xOffset, uint32_t ceiling) {
+uint32_t lupaRate(uint32_t width, uint32_t height, uint32_t xOffset, uint32_t ceiling)
+{
     const int64_t k = (int64_t{width} - 1 + xOffset) / 24 - int64_t{xOffset} / 24 + 1;
     const double rate = 63000000.0 / static_cast<double>((2 * k + 12) * int64_t{height} + 465);
     return static_cast<uint32_t>(std::floor(std::min(static_cast<double>(ceiling), rate)));
 }
 
-}  // namespace
+} // namespace
 
-std::span<const SensorSpec> SensorModel::chips() { return kChips; }
+std::span<const SensorSpec> SensorModel::chips()
+{
+    return kChips;
+}
 
-std::optional<SensorModel> SensorModel::fromName(std::string_view name) {
+std::optional<SensorModel> SensorModel::fromName(std::string_view name)
+{
     if (name.starts_with("0x") || name.starts_with("0X")) {
         const std::string digits(name.substr(2));
         char* end = nullptr;
@@ -116,7 +124,8 @@ std::optional<SensorModel> SensorModel::fromName(std::string_view name) {
     return fromCode(*code);
 }
 
-SensorModel SensorModel::fromCode(uint32_t typeCode) {
+SensorModel SensorModel::fromCode(uint32_t typeCode)
+{
     if (const auto known = findSensorType(typeCode)) {
         for (const SensorSpec& spec : kChips) {
             if (spec.name == known->name) {
@@ -127,7 +136,8 @@ SensorModel SensorModel::fromCode(uint32_t typeCode) {
     return SensorModel(&kChips[0], typeCode);
 }
 
-std::string SensorModel::describe() const {
+std::string SensorModel::describe() const
+{
     const auto known = findSensorType(typeCode_);
     if (!known) {
         return fmt::format("unknown sensor 0x{:08X}", typeCode_);
@@ -136,31 +146,37 @@ std::string SensorModel::describe() const {
 }
 
 uint32_t SensorModel::maxFrameRate(uint32_t width, uint32_t height, uint32_t xOffset, uint32_t bnsWord,
-                                   uint32_t ceiling) const {
+                                   uint32_t ceiling) const
+{
     switch (spec_->chip) {
-        case SensorChip::Lince: return linceRate(width, height, xOffset, bnsWord, ceiling);
-        case SensorChip::Lupa: return lupaRate(width, height, xOffset, ceiling);
-        case SensorChip::Lux13HS: return std::min<uint32_t>(133000000 / ((height / 4) * 168 + 580), ceiling);
-        case SensorChip::Lux19HS:
-        case SensorChip::X60: return std::min<uint32_t>(87500000 / ((height / 4) * 128 + 440), ceiling);
+    case SensorChip::Lince: return linceRate(width, height, xOffset, bnsWord, ceiling);
+    case SensorChip::Lupa: return lupaRate(width, height, xOffset, ceiling);
+    case SensorChip::Lux13HS: return std::min<uint32_t>(133000000 / ((height / 4) * 168 + 580), ceiling);
+    case SensorChip::Lux19HS:
+    case SensorChip::X60: return std::min<uint32_t>(87500000 / ((height / 4) * 128 + 440), ceiling);
     }
     return ceiling;
 }
 
-bool SensorModel::acceptsPixelFormat(uint32_t code) const {
+bool SensorModel::acceptsPixelFormat(uint32_t code) const
+{
     return offered(kPixelFormats, spec_->bitModeCapabilities, code);
 }
-bool SensorModel::acceptsBns(uint32_t word) const {
+bool SensorModel::acceptsBns(uint32_t word) const
+{
     return offered(kBnsWords, spec_->bnsCapabilities, word & ~(1u << 28));
 }
-bool SensorModel::acceptsFpn(uint32_t code) const {
+bool SensorModel::acceptsFpn(uint32_t code) const
+{
     return offered(kFpnCodes, spec_->fpnCapabilities, code & ~0x10u);
 }
-bool SensorModel::acceptsGain(uint32_t hundredths) const {
+bool SensorModel::acceptsGain(uint32_t hundredths) const
+{
     return offered(kGains, spec_->gainCapabilities, hundredths);
 }
 
-uint64_t frameBytes(uint32_t width, uint32_t height, uint32_t pixelFormat) {
+uint64_t frameBytes(uint32_t width, uint32_t height, uint32_t pixelFormat)
+{
     if (pixelFormat == 48) {
         return (uint64_t{width} + 4) / 5 * height * 8;
     }
@@ -170,4 +186,4 @@ uint64_t frameBytes(uint32_t width, uint32_t height, uint32_t pixelFormat) {
     return (uint64_t{width} + 3) / 4 * height * 4;
 }
 
-}  // namespace hxsim
+} // namespace hxsim

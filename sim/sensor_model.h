@@ -14,14 +14,14 @@ enum class SensorChip { Lince, Lupa, Lux13HS, Lux19HS, X60 };
 // What one sensor chip offers. Its type codes (colour and monochrome) come from the sensor type
 // table shared with the library, by name. Mode lists are the register codes the camera accepts.
 struct SensorSpec {
-    std::string_view name;  // "lince", "lupa", "lux13hs", "lux19hs", "x60"
+    std::string_view name; // "lince", "lupa", "lux13hs", "lux19hs", "x60"
     SensorChip chip;
     uint32_t widthMax, heightMax, widthMin, heightMin;
     uint32_t frameRateCeiling;
-    uint32_t gainCapabilities;     // bits over the gain table 100, 150, ... 450
-    uint32_t bitModeCapabilities;  // bits over the pixel format codes 16, 17, 18, 19, 20, 32, 33, 35, 48
-    uint32_t bnsCapabilities;      // bits over the BNS words 0x101, 0x102, 0x104, 0x201, 0x401, 0x202
-    uint32_t fpnCapabilities;      // bits over the FPN codes 0, 1, 4
+    uint32_t gainCapabilities;    // bits over the gain table 100, 150, ... 450
+    uint32_t bitModeCapabilities; // bits over the pixel format codes 16, 17, 18, 19, 20, 32, 33, 35, 48
+    uint32_t bnsCapabilities;     // bits over the BNS words 0x101, 0x102, 0x104, 0x201, 0x401, 0x202
+    uint32_t fpnCapabilities;     // bits over the FPN codes 0, 1, 4
 };
 
 // A sensor as installed in one camera: the chip and the type code its register reports (a code
@@ -39,8 +39,7 @@ public:
     std::string describe() const;
 
     // Highest frame rate for an ROI, BNS word and ceiling, by the sensor's own timing.
-    uint32_t maxFrameRate(uint32_t width, uint32_t height, uint32_t xOffset, uint32_t bnsWord,
-                          uint32_t ceiling) const;
+    uint32_t maxFrameRate(uint32_t width, uint32_t height, uint32_t xOffset, uint32_t bnsWord, uint32_t ceiling) const;
     static constexpr uint32_t kMinFrameRate = 24;
 
     bool acceptsPixelFormat(uint32_t code) const;
@@ -60,4 +59,4 @@ private:
 // pixel; every row is padded to whole words.
 uint64_t frameBytes(uint32_t width, uint32_t height, uint32_t pixelFormat);
 
-}  // namespace hxsim
+} // namespace hxsim

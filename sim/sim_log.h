@@ -12,4 +12,4 @@ Logger stderrLogger();
 // Passes lines to `sink` with "<prefix>: " in front; an empty sink gives an empty logger.
 Logger prefixed(Logger sink, const std::string& prefix);
 
-}  // namespace hxsim
+} // namespace hxsim

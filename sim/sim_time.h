@@ -15,7 +15,8 @@ inline constexpr SimTime kNever = SimTime::max();
 
 // Whole frames that fit into `elapsed` at `framesPerSecond`, without overflow for any elapsed
 // time a camera can reach.
-inline uint64_t framesIn(SimTime elapsed, uint32_t framesPerSecond) {
+inline uint64_t framesIn(SimTime elapsed, uint32_t framesPerSecond)
+{
     if (elapsed.count() <= 0) {
         return 0;
     }
@@ -26,7 +27,8 @@ inline uint64_t framesIn(SimTime elapsed, uint32_t framesPerSecond) {
 
 // The camera time span that `frames` frames take at `framesPerSecond` (rounded up, so that
 // framesIn(framesDuration(n)) == n).
-inline SimTime framesDuration(uint64_t frames, uint32_t framesPerSecond) {
+inline SimTime framesDuration(uint64_t frames, uint32_t framesPerSecond)
+{
     if (framesPerSecond == 0) {
         return kNever;
     }
@@ -37,6 +39,9 @@ inline SimTime framesDuration(uint64_t frames, uint32_t framesPerSecond) {
     return SimTime(static_cast<SimTime::rep>(nanos));
 }
 
-inline SimTime milliseconds(uint64_t ms) { return std::chrono::duration_cast<SimTime>(std::chrono::milliseconds(ms)); }
+inline SimTime milliseconds(uint64_t ms)
+{
+    return std::chrono::duration_cast<SimTime>(std::chrono::milliseconds(ms));
+}
 
-}  // namespace hxsim
+} // namespace hxsim

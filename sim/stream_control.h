@@ -13,9 +13,9 @@ constexpr uint32_t kDownload = 3;
 constexpr uint32_t kShow = 4;
 constexpr uint32_t kPause = 16;
 constexpr uint32_t kResume = 32;
-}  // namespace StreamControl
+} // namespace StreamControl
 
 // The top bit of a playback step or direction word: frames run backwards.
 constexpr uint32_t kReverse = 1u << 31;
 
-}  // namespace hxsim
+} // namespace hxsim

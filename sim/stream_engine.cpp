@@ -41,7 +41,8 @@ constexpr std::size_t kTcpBytesPerCall = std::size_t{256} << 10;
 constexpr int kTcpCallsPerPass = 2;
 constexpr std::size_t kTcpPartsPerCall = 512;
 
-SimTime minGapFor(const CameraConfig& config) {
+SimTime minGapFor(const CameraConfig& config)
+{
     if (!config.liveFrameCap) {
         return SimTime{0};
     }
@@ -50,17 +51,13 @@ SimTime minGapFor(const CameraConfig& config) {
     return SimTime(static_cast<SimTime::rep>(std::min(nanos, 1e15)));
 }
 
-}  // namespace
+} // namespace
 
 StreamEngine::StreamEngine(const CameraConfig& config, Logger logger, Clock clock)
-    : config_(config),
-      logger_(std::move(logger)),
-      clock_(std::move(clock)),
-      overTcp_(config.family() == CameraFamily::Morvane),
-      rules_(config.sensor, false, overTcp_),
-      schedule_(minGapFor(config)),
-      faults_(config.faults.stream, config.seed),
-      udp_(config.address) {
+    : config_(config), logger_(std::move(logger)), clock_(std::move(clock)),
+      overTcp_(config.family() == CameraFamily::Morvane), rules_(config.sensor, false, overTcp_),
+      schedule_(minGapFor(config)), faults_(config.faults.stream, config.seed), udp_(config.address)
+{
     if (overTcp_) {
         tcp_ = std::make_unique<TcpStreamLink>(config.address);
     }
@@ -70,9 +67,13 @@ StreamEngine::StreamEngine(const CameraConfig& config, Logger logger, Clock cloc
     thread_ = std::jthread([this](const std::stop_token& stop) { run(stop); });
 }
 
-StreamEngine::~StreamEngine() { stop(); }
+StreamEngine::~StreamEngine()
+{
+    stop();
+}
 
-void StreamEngine::stop() {
+void StreamEngine::stop()
+{
     if (thread_.joinable()) {
         thread_.request_stop();
         wake_.set();
@@ -80,20 +81,23 @@ void StreamEngine::stop() {
     }
 }
 
-void StreamEngine::log(const std::string& line) const {
+void StreamEngine::log(const std::string& line) const
+{
     if (logger_) {
         logger_("stream: " + line);
     }
 }
 
-void StreamEngine::noteWrite(uint32_t address, uint32_t value) {
+void StreamEngine::noteWrite(uint32_t address, uint32_t value)
+{
     if (address == GIGE_REG_STREAM_CONTROL || (address == GIGE_REG_SCPS0 && (value & kFireTestPacket) != 0)) {
         std::lock_guard<std::mutex> lock(mutex_);
         unsent_.emplace_back(address, value);
     }
 }
 
-void StreamEngine::sync(const CameraDevice& device, SimTime now, bool silent) {
+void StreamEngine::sync(const CameraDevice& device, SimTime now, bool silent)
+{
     StreamSettings settings = readStreamSettings(device, rules_);
     settings.silent = silent;
     bool wake = false;
@@ -111,7 +115,8 @@ void StreamEngine::sync(const CameraDevice& device, SimTime now, bool silent) {
     }
 }
 
-void StreamEngine::run(const std::stop_token& stop) {
+void StreamEngine::run(const std::stop_token& stop)
+{
     // Sleeps between paced packets last microseconds; the default slack of 50 us would stretch them.
     ::prctl(PR_SET_TIMERSLACK, 10'000ul);
     // Named so that benchmarks can tell the camera's CPU time from the host's.
@@ -130,7 +135,8 @@ void StreamEngine::run(const std::stop_token& stop) {
     }
 }
 
-void StreamEngine::takeInbox() {
+void StreamEngine::takeInbox()
+{
     std::vector<Batch> batches;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -150,7 +156,8 @@ void StreamEngine::takeInbox() {
     }
 }
 
-void StreamEngine::apply(const Batch& batch) {
+void StreamEngine::apply(const Batch& batch)
+{
     for (const auto& [address, value] : batch.writes) {
         if (address == GIGE_REG_SCPS0) {
             fireTestPacket(value, batch.settings);
@@ -160,7 +167,8 @@ void StreamEngine::apply(const Batch& batch) {
     }
 }
 
-void StreamEngine::streamControl(uint32_t value, const StreamSettings& settings, SimTime at) {
+void StreamEngine::streamControl(uint32_t value, const StreamSettings& settings, SimTime at)
+{
     const std::string before = schedule_.describe();
     const uint64_t generation = schedule_.generation();
     schedule_.control(value, settings, at);
@@ -176,7 +184,8 @@ void StreamEngine::streamControl(uint32_t value, const StreamSettings& settings,
 
 // The camera answers a packet size trial with one datagram of exactly that size, unless the path
 // to the host carries nothing that large.
-void StreamEngine::fireTestPacket(uint32_t registerValue, const StreamSettings& settings) {
+void StreamEngine::fireTestPacket(uint32_t registerValue, const StreamSettings& settings)
+{
     const uint32_t size = registerValue & 0xFFFF;
     if (settings.destination.address == 0 || settings.destination.port == 0) {
         log(fmt::format("no test packet of {} bytes: the stream channel has no destination", size));
@@ -194,7 +203,8 @@ void StreamEngine::fireTestPacket(uint32_t registerValue, const StreamSettings& 
     log(fmt::format("test packet of {} bytes sent to {}", size, toString(settings.destination)));
 }
 
-void StreamEngine::serviceConnection() {
+void StreamEngine::serviceConnection()
+{
     if (!tcp_) {
         return;
     }
@@ -211,14 +221,16 @@ void StreamEngine::serviceConnection() {
 }
 
 // A channel with port 0 is switched off; TCP also needs a host connected.
-bool StreamEngine::channelReady() const {
+bool StreamEngine::channelReady() const
+{
     if (settings_.silent || settings_.destination.port == 0) {
         return false;
     }
     return overTcp_ ? tcp_->connected() : settings_.destination.address != 0;
 }
 
-void StreamEngine::startNextImage(SimTime now) {
+void StreamEngine::startNextImage(SimTime now)
+{
     if (!channelReady()) {
         return;
     }
@@ -232,7 +244,8 @@ void StreamEngine::startNextImage(SimTime now) {
     }
     Transmission transmission;
     transmission.order = *order;
-    transmission.packets = packetize(ImageInfo{order->frame, static_cast<uint64_t>(now.count()), image->size()}, *image);
+    transmission.packets =
+        packetize(ImageInfo{order->frame, static_cast<uint64_t>(now.count()), image->size()}, *image);
     transmission.image = std::move(*image);
     if (overTcp_) {
         std::size_t total = 0;
@@ -245,7 +258,8 @@ void StreamEngine::startNextImage(SimTime now) {
     nextPacketAt_ = std::max(nextPacketAt_, SteadyClock::now() - kLongestBurst);
 }
 
-std::optional<FrameImage> StreamEngine::render(const FrameOrder& order) {
+std::optional<FrameImage> StreamEngine::render(const FrameOrder& order)
+{
     FrameImage image;
     if (order.kind == StreamKind::Live) {
         image = drawer_.raw(order.frame, 0, settings_.liveGeometry);
@@ -263,7 +277,8 @@ std::optional<FrameImage> StreamEngine::render(const FrameOrder& order) {
 
 // Packets larger than the path carries are lost on the way; the rest may meet the seeded faults,
 // which work on copies of the packets (only a faulty stream pays for them).
-PacketPlan StreamEngine::packetize(const ImageInfo& info, const FrameImage& image) {
+PacketPlan StreamEngine::packetize(const ImageInfo& info, const FrameImage& image)
+{
     blockId_ = nextBlockId(blockId_);
     PacketPlan plan;
     if (overTcp_) {
@@ -276,7 +291,8 @@ PacketPlan StreamEngine::packetize(const ImageInfo& info, const FrameImage& imag
         };
         const auto lost = static_cast<uint64_t>(std::count_if(plan.begin(), plan.end(), tooLarge));
         if (lost > 0 && lostOnPath_ == 0) {
-            log(fmt::format("packets of {} bytes are lost: the path carries at most {}", size, config_.maxStreamPacket));
+            log(fmt::format("packets of {} bytes are lost: the path carries at most {}", size,
+                            config_.maxStreamPacket));
         }
         lostOnPath_ += lost;
         plan.erase(std::remove_if(plan.begin(), plan.end(), tooLarge), plan.end());
@@ -293,7 +309,8 @@ PacketPlan StreamEngine::packetize(const ImageInfo& info, const FrameImage& imag
     return plan;
 }
 
-void StreamEngine::sendDue() {
+void StreamEngine::sendDue()
+{
     if (overTcp_) {
         sendTcp();
     } else {
@@ -305,18 +322,20 @@ void StreamEngine::sendDue() {
 }
 
 // How long a packet of `bytes` occupies the link, or the packet delay if that is longer.
-std::chrono::nanoseconds StreamEngine::packetGap(std::size_t bytes) const {
+std::chrono::nanoseconds StreamEngine::packetGap(std::size_t bytes) const
+{
     const auto delay = std::chrono::microseconds(std::min(settings_.packetDelayMicros, kMaxPacketDelayMicros));
     if (config_.linkBitsPerSecond == 0) {
         return delay;
     }
-    const auto onLink = std::chrono::nanoseconds(static_cast<int64_t>(
-        (bytes + HX_WIRE::kIpUdpHeaderSize) * 8 * 1'000'000'000ull / config_.linkBitsPerSecond));
+    const auto onLink = std::chrono::nanoseconds(
+        static_cast<int64_t>((bytes + HX_WIRE::kIpUdpHeaderSize) * 8 * 1'000'000'000ull / config_.linkBitsPerSecond));
     return std::max<std::chrono::nanoseconds>(delay, onLink);
 }
 
 // Appends the pieces of `packet` from byte `skip`, at most `limit` bytes; `bytes` grows by them.
-void StreamEngine::gather(const PlannedPacket& packet, std::size_t skip, std::size_t limit, std::size_t& bytes) {
+void StreamEngine::gather(const PlannedPacket& packet, std::size_t skip, std::size_t limit, std::size_t& bytes)
+{
     const auto add = [&](const uint8_t* data, std::size_t size) {
         if (skip >= size) {
             skip -= size;
@@ -347,7 +366,8 @@ void StreamEngine::gather(const PlannedPacket& packet, std::size_t skip, std::si
 
 // Each datagram is due one packet gap after the one before; the ones due (or nearly) go out
 // together in one call. A sender that fell behind sends a burst of at most kLongestBurst.
-void StreamEngine::sendUdp() {
+void StreamEngine::sendUdp()
+{
     const auto now = SteadyClock::now();
     nextPacketAt_ = std::max(nextPacketAt_, now - kLongestBurst);
     blocked_ = false;
@@ -389,13 +409,15 @@ void StreamEngine::sendUdp() {
 
 // Large writes of everything left of the image, paced to the line rate; a cut fault resets the
 // connection part-way through the image.
-void StreamEngine::sendTcp() {
+void StreamEngine::sendTcp()
+{
     blocked_ = false;
     for (int calls = 0; calls < kTcpCallsPerPass && current_->next < current_->packets.size(); ++calls) {
         Transmission& out = *current_;
         if (out.cutAt && *out.cutAt <= out.streamBytes) {
             tcp_->cut();
-            connectionLost(fmt::format("cut after {} bytes of frame {} (injected)", out.streamBytes, out.order.frame).c_str());
+            connectionLost(
+                fmt::format("cut after {} bytes of frame {} (injected)", out.streamBytes, out.order.frame).c_str());
             return;
         }
         const auto now = SteadyClock::now();
@@ -409,7 +431,8 @@ void StreamEngine::sendTcp() {
         }
         parts_.clear();
         std::size_t bytes = 0;
-        for (std::size_t i = out.next; i < out.packets.size() && bytes < limit && parts_.size() < kTcpPartsPerCall; ++i) {
+        for (std::size_t i = out.next; i < out.packets.size() && bytes < limit && parts_.size() < kTcpPartsPerCall;
+             ++i) {
             gather(out.packets[i], i == out.next ? out.offset : 0, limit - bytes, bytes);
         }
         std::size_t sent = 0;
@@ -423,8 +446,8 @@ void StreamEngine::sendTcp() {
             return;
         }
         if (config_.linkBitsPerSecond != 0) {
-            nextPacketAt_ += std::chrono::nanoseconds(
-                static_cast<int64_t>(sent * 8 * 1'000'000'000ull / config_.linkBitsPerSecond));
+            nextPacketAt_ +=
+                std::chrono::nanoseconds(static_cast<int64_t>(sent * 8 * 1'000'000'000ull / config_.linkBitsPerSecond));
         }
         out.streamBytes += sent;
         while (sent > 0 && out.next < out.packets.size()) {
@@ -444,7 +467,8 @@ void StreamEngine::sendTcp() {
     }
 }
 
-void StreamEngine::imageSent() {
+void StreamEngine::imageSent()
+{
     const FrameOrder order = current_->order;
     current_.reset();
     if (order.kind == StreamKind::Download && schedule_.kind() == StreamKind::Download &&
@@ -453,7 +477,8 @@ void StreamEngine::imageSent() {
     }
 }
 
-void StreamEngine::abandonImage(const char* why) {
+void StreamEngine::abandonImage(const char* why)
+{
     if (current_) {
         log(fmt::format("frame {} abandoned after {} of {} packets: {}", current_->order.frame, current_->next,
                         current_->packets.size(), why));
@@ -462,7 +487,8 @@ void StreamEngine::abandonImage(const char* why) {
 }
 
 // The image in progress is lost with the connection; a recorded frame goes again on the next one.
-void StreamEngine::connectionLost(const char* what) {
+void StreamEngine::connectionLost(const char* what)
+{
     log(fmt::format("connection {}", what));
     if (current_) {
         schedule_.retry(current_->order);
@@ -471,7 +497,8 @@ void StreamEngine::connectionLost(const char* what) {
     blocked_ = false;
 }
 
-void StreamEngine::waitForWork() {
+void StreamEngine::waitForWork()
+{
     pollfd fds[4] = {{wake_.fd(), POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}, {-1, 0, 0}};
     nfds_t count = 1;
     if (blocked_ && current_ && !overTcp_) {
@@ -495,7 +522,8 @@ void StreamEngine::waitForWork() {
 }
 
 // How long until there is something to send: the next paced packet, or the next frame due.
-std::optional<std::chrono::nanoseconds> StreamEngine::timeToWork() const {
+std::optional<std::chrono::nanoseconds> StreamEngine::timeToWork() const
+{
     if (schedule_.paused()) {
         return std::nullopt;
     }
@@ -513,4 +541,4 @@ std::optional<std::chrono::nanoseconds> StreamEngine::timeToWork() const {
     return std::chrono::nanoseconds(static_cast<int64_t>(std::clamp(wall, 0.0, 1e12)));
 }
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -81,7 +81,7 @@ private:
         std::size_t offset = 0;      // TCP: bytes of that packet already sent
         std::size_t streamBytes = 0; // TCP: bytes sent of the whole image
         std::optional<std::size_t> cutAt;
-        bool failed = false;  // a send failed (said once per image)
+        bool failed = false; // a send failed (said once per image)
     };
 
     void run(const std::stop_token& stop);
@@ -112,7 +112,7 @@ private:
     const bool overTcp_;
     const CaptureRules rules_;
 
-    std::mutex mutex_;  // guards the inbox: unsent_, batches_, latest_
+    std::mutex mutex_; // guards the inbox: unsent_, batches_, latest_
     std::vector<Write> unsent_;
     std::vector<Batch> batches_;
     StreamSettings latest_;
@@ -126,13 +126,13 @@ private:
     std::unique_ptr<TcpStreamLink> tcp_;
     std::optional<Transmission> current_;
     uint16_t blockId_ = 0;
-    bool blocked_ = false;  // the socket took no more; wait until it is writable
+    bool blocked_ = false; // the socket took no more; wait until it is writable
     std::chrono::steady_clock::time_point nextPacketAt_;
     FrameDrawer drawer_;
-    std::vector<iovec> parts_;  // reused for each batch of sends
+    std::vector<iovec> parts_; // reused for each batch of sends
     std::vector<std::size_t> partCounts_;
     uint64_t lostOnPath_ = 0;
     std::jthread thread_;
 };
 
-}  // namespace hxsim
+} // namespace hxsim

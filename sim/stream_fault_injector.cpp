@@ -9,12 +9,15 @@ namespace {
 // Keeps the stream's generator apart from those of the control, event and discovery channels.
 constexpr uint64_t kStreamSalt = 0x53545245414D0001ull;
 
-}  // namespace
+} // namespace
 
 StreamFaultInjector::StreamFaultInjector(const StreamFaults& faults, uint64_t seed)
-    : faults_(faults), random_(FaultRandom(seed ^ kStreamSalt).next()) {}
+    : faults_(faults), random_(FaultRandom(seed ^ kStreamSalt).next())
+{
+}
 
-void StreamFaultInjector::apply(std::vector<std::vector<uint8_t>>& packets) {
+void StreamFaultInjector::apply(std::vector<std::vector<uint8_t>>& packets)
+{
     if (!faults_.any()) {
         return;
     }
@@ -51,7 +54,8 @@ void StreamFaultInjector::apply(std::vector<std::vector<uint8_t>>& packets) {
 }
 
 // One bit in each of one to three neighbouring bytes, so the packet always changes.
-void StreamFaultInjector::corrupt(std::vector<uint8_t>& packet, uint64_t start, uint64_t flips, uint64_t bits) const {
+void StreamFaultInjector::corrupt(std::vector<uint8_t>& packet, uint64_t start, uint64_t flips, uint64_t bits) const
+{
     const std::size_t size = packet.size();
     const std::size_t first = static_cast<std::size_t>(start % size);
     const std::size_t count = 1 + static_cast<std::size_t>(flips % std::min<std::size_t>(3, size));
@@ -60,7 +64,8 @@ void StreamFaultInjector::corrupt(std::vector<uint8_t>& packet, uint64_t start, 
     }
 }
 
-std::optional<std::size_t> StreamFaultInjector::cutPoint(std::size_t streamBytes) {
+std::optional<std::size_t> StreamFaultInjector::cutPoint(std::size_t streamBytes)
+{
     const bool cut = random_.chance(faults_.cut);
     const uint64_t where = random_.next();
     if (!cut || streamBytes < 2) {
@@ -69,4 +74,4 @@ std::optional<std::size_t> StreamFaultInjector::cutPoint(std::size_t streamBytes
     return 1 + static_cast<std::size_t>(where % (streamBytes - 1));
 }
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -33,4 +33,4 @@ private:
     FaultRandom random_;
 };
 
-}  // namespace hxsim
+} // namespace hxsim

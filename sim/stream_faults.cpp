@@ -8,12 +8,14 @@
 
 namespace hxsim {
 
-std::string applyStreamFault(StreamFaults& faults, std::string_view kind, double value) {
-    const std::array<std::pair<std::string_view, double StreamFaults::*>, 5> kinds{{{"drop", &StreamFaults::drop},
-                                                                                    {"reorder", &StreamFaults::reorder},
-                                                                                    {"truncate", &StreamFaults::truncate},
-                                                                                    {"corrupt", &StreamFaults::corrupt},
-                                                                                    {"cut", &StreamFaults::cut}}};
+std::string applyStreamFault(StreamFaults& faults, std::string_view kind, double value)
+{
+    const std::array<std::pair<std::string_view, double StreamFaults::*>, 5> kinds{
+        {{"drop", &StreamFaults::drop},
+         {"reorder", &StreamFaults::reorder},
+         {"truncate", &StreamFaults::truncate},
+         {"corrupt", &StreamFaults::corrupt},
+         {"cut", &StreamFaults::cut}}};
     for (const auto& [name, field] : kinds) {
         if (name != kind) {
             continue;
@@ -27,4 +29,4 @@ std::string applyStreamFault(StreamFaults& faults, std::string_view kind, double
     return fmt::format("unknown stream fault '{}' (drop, reorder, truncate, corrupt, cut)", kind);
 }
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -9,11 +9,11 @@ namespace hxsim {
 // Probabilities in [0, 1]. The packet faults apply to each packet of an image (over TCP: to the
 // leader, each payload piece and the trailer); `cut` applies to each image sent over TCP.
 struct StreamFaults {
-    double drop = 0;      // the packet is not sent
-    double reorder = 0;   // the packet changes places with the one after it
-    double truncate = 0;  // the packet is cut short
-    double corrupt = 0;   // one bit flipped in each of one to three neighbouring bytes
-    double cut = 0;       // the TCP connection is reset part-way through the image
+    double drop = 0;     // the packet is not sent
+    double reorder = 0;  // the packet changes places with the one after it
+    double truncate = 0; // the packet is cut short
+    double corrupt = 0;  // one bit flipped in each of one to three neighbouring bytes
+    double cut = 0;      // the TCP connection is reset part-way through the image
 
     bool any() const { return drop > 0 || reorder > 0 || truncate > 0 || corrupt > 0 || cut > 0; }
 };
@@ -22,4 +22,4 @@ struct StreamFaults {
 // success, else what is wrong.
 std::string applyStreamFault(StreamFaults& faults, std::string_view kind, double value);
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -9,26 +9,35 @@
 namespace hxsim {
 namespace {
 
-std::vector<uint8_t> leaderOf(const ImageInfo& image, uint16_t blockId) {
+std::vector<uint8_t> leaderOf(const ImageInfo& image, uint16_t blockId)
+{
     const auto leader =
         HX_WIRE::makeFileLeader(blockId, 0, static_cast<uint32_t>(image.size), image.sequence, image.timestamp);
     return HX_WIRE::encodeStreamLeader(leader);
 }
 
-std::vector<uint8_t> trailerOf(uint16_t blockId, uint32_t packetId) {
+std::vector<uint8_t> trailerOf(uint16_t blockId, uint32_t packetId)
+{
     HX_WIRE::StreamTrailer trailer;
     trailer.header.blockId = blockId;
     trailer.header.packetId = packetId & HX_WIRE::kPacketIdMask;
     return HX_WIRE::encodeStreamTrailer(trailer);
 }
 
-ImageInfo infoOf(const StreamImage& image) { return ImageInfo{image.sequence, image.timestamp, image.bytes.size()}; }
+ImageInfo infoOf(const StreamImage& image)
+{
+    return ImageInfo{image.sequence, image.timestamp, image.bytes.size()};
+}
 
-}  // namespace
+} // namespace
 
-uint16_t nextBlockId(uint16_t blockId) { return static_cast<uint16_t>(blockId == 0xFFFF ? 1 : blockId + 1); }
+uint16_t nextBlockId(uint16_t blockId)
+{
+    return static_cast<uint16_t>(blockId == 0xFFFF ? 1 : blockId + 1);
+}
 
-PacketPlan udpPlan(const ImageInfo& image, uint16_t blockId, uint32_t packetSize) {
+PacketPlan udpPlan(const ImageInfo& image, uint16_t blockId, uint32_t packetSize)
+{
     const std::size_t step = std::max<std::size_t>(HX_WIRE::payloadBytesPerPacket(packetSize), 1);
     PacketPlan plan;
     plan.reserve(image.size / step + 3);
@@ -43,7 +52,8 @@ PacketPlan udpPlan(const ImageInfo& image, uint16_t blockId, uint32_t packetSize
     return plan;
 }
 
-PacketPlan tcpPlan(const ImageInfo& image, uint16_t blockId, std::size_t pieceBytes) {
+PacketPlan tcpPlan(const ImageInfo& image, uint16_t blockId, std::size_t pieceBytes)
+{
     const std::size_t step = std::max<std::size_t>(pieceBytes, 1);
     PacketPlan plan;
     plan.reserve(image.size / step + 3);
@@ -55,7 +65,8 @@ PacketPlan tcpPlan(const ImageInfo& image, uint16_t blockId, std::size_t pieceBy
     return plan;
 }
 
-Packets materialize(const PacketPlan& plan, const FrameImage& image) {
+Packets materialize(const PacketPlan& plan, const FrameImage& image)
+{
     Packets packets;
     packets.reserve(plan.size());
     for (const PlannedPacket& planned : plan) {
@@ -67,12 +78,14 @@ Packets materialize(const PacketPlan& plan, const FrameImage& image) {
     return packets;
 }
 
-Packets udpPackets(const StreamImage& image, uint16_t blockId, uint32_t packetSize) {
+Packets udpPackets(const StreamImage& image, uint16_t blockId, uint32_t packetSize)
+{
     return materialize(udpPlan(infoOf(image), blockId, packetSize), FrameImage::owning(image.bytes));
 }
 
-Packets tcpPieces(const StreamImage& image, uint16_t blockId, std::size_t pieceBytes) {
+Packets tcpPieces(const StreamImage& image, uint16_t blockId, std::size_t pieceBytes)
+{
     return materialize(tcpPlan(infoOf(image), blockId, pieceBytes), FrameImage::owning(image.bytes));
 }
 
-}  // namespace hxsim
+} // namespace hxsim

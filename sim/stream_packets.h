@@ -11,8 +11,8 @@
 namespace hxsim {
 
 struct StreamImage {
-    uint32_t sequence = 0;   // frame number; the leader's file name is sequence + 1 in hexadecimal
-    uint64_t timestamp = 0;  // camera time in nanoseconds
+    uint32_t sequence = 0;  // frame number; the leader's file name is sequence + 1 in hexadecimal
+    uint64_t timestamp = 0; // camera time in nanoseconds
     std::vector<uint8_t> bytes;
 };
 
@@ -52,4 +52,4 @@ Packets materialize(const PacketPlan& plan, const FrameImage& image);
 Packets udpPackets(const StreamImage& image, uint16_t blockId, uint32_t packetSize);
 Packets tcpPieces(const StreamImage& image, uint16_t blockId, std::size_t pieceBytes);
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -12,36 +12,39 @@ namespace {
 
 namespace Control = StreamControl;
 
-bool usesRecording(StreamKind kind) {
+bool usesRecording(StreamKind kind)
+{
     return kind == StreamKind::Playback || kind == StreamKind::Show || kind == StreamKind::Download;
 }
 
-}  // namespace
+} // namespace
 
-void StreamSchedule::control(uint32_t value, const StreamSettings& settings, SimTime now) {
+void StreamSchedule::control(uint32_t value, const StreamSettings& settings, SimTime now)
+{
     switch (value) {
-        case Control::kStop: stop(); break;
-        case Control::kLive:
-            if (kind_ != StreamKind::Live) {
-                start(StreamKind::Live, settings, now);
-            }
-            paused_ = false;
-            break;
-        case Control::kDownload: start(StreamKind::Download, settings, now); break;
-        case Control::kPlay:
-        case Control::kShow:
-            // Outside review the camera ignores these and keeps streaming what it was.
-            if (settings.recording) {
-                start(value == Control::kPlay ? StreamKind::Playback : StreamKind::Show, settings, now);
-            }
-            break;
-        case Control::kPause: paused_ = true; break;
-        case Control::kResume: paused_ = false; break;
-        default: break;
+    case Control::kStop: stop(); break;
+    case Control::kLive:
+        if (kind_ != StreamKind::Live) {
+            start(StreamKind::Live, settings, now);
+        }
+        paused_ = false;
+        break;
+    case Control::kDownload: start(StreamKind::Download, settings, now); break;
+    case Control::kPlay:
+    case Control::kShow:
+        // Outside review the camera ignores these and keeps streaming what it was.
+        if (settings.recording) {
+            start(value == Control::kPlay ? StreamKind::Playback : StreamKind::Show, settings, now);
+        }
+        break;
+    case Control::kPause: paused_ = true; break;
+    case Control::kResume: paused_ = false; break;
+    default: break;
     }
 }
 
-void StreamSchedule::stop() {
+void StreamSchedule::stop()
+{
     paused_ = false;
     if (kind_ != StreamKind::None) {
         kind_ = StreamKind::None;
@@ -49,7 +52,8 @@ void StreamSchedule::stop() {
     }
 }
 
-void StreamSchedule::start(StreamKind kind, const StreamSettings& settings, SimTime now) {
+void StreamSchedule::start(StreamKind kind, const StreamSettings& settings, SimTime now)
+{
     ++generation_;
     kind_ = kind;
     paused_ = false;
@@ -60,34 +64,37 @@ void StreamSchedule::start(StreamKind kind, const StreamSettings& settings, SimT
     lastTaken_.reset();
     const uint32_t length = settings.recording ? settings.recording->length : 0;
     switch (kind) {
-        case StreamKind::Live: rate_ = std::max(settings.liveFrameRate, 1u); break;
-        case StreamKind::Playback: {
-            PlaybackRequest request{settings.currentFrame,          settings.firstFrame,
-                                    settings.lastFrame,             settings.playbackStep & ~kReverse,
-                                    (settings.playbackStep & kReverse) != 0, settings.playbackRate};
-            playback_.play(request, length, now);
-            rate_ = settings.playbackRate == 0 ? Playback::kDefaultRate : settings.playbackRate;
-            break;
-        }
-        case StreamKind::Show:
-            nextFrame_ = lastFrame_ = std::min(settings.currentFrame, length == 0 ? 0 : length - 1);
-            framesLeft_ = length > 0;
-            break;
-        case StreamKind::Download:
-            nextFrame_ = settings.firstFrame;
-            lastFrame_ = std::min(settings.lastFrame, length == 0 ? 0 : length - 1);
-            framesLeft_ = length > 0 && nextFrame_ <= lastFrame_;
-            break;
-        case StreamKind::None: break;
+    case StreamKind::Live: rate_ = std::max(settings.liveFrameRate, 1u); break;
+    case StreamKind::Playback: {
+        PlaybackRequest request{settings.currentFrame,
+                                settings.firstFrame,
+                                settings.lastFrame,
+                                settings.playbackStep & ~kReverse,
+                                (settings.playbackStep & kReverse) != 0,
+                                settings.playbackRate};
+        playback_.play(request, length, now);
+        rate_ = settings.playbackRate == 0 ? Playback::kDefaultRate : settings.playbackRate;
+        break;
+    }
+    case StreamKind::Show:
+        nextFrame_ = lastFrame_ = std::min(settings.currentFrame, length == 0 ? 0 : length - 1);
+        framesLeft_ = length > 0;
+        break;
+    case StreamKind::Download:
+        nextFrame_ = settings.firstFrame;
+        lastFrame_ = std::min(settings.lastFrame, length == 0 ? 0 : length - 1);
+        framesLeft_ = length > 0 && nextFrame_ <= lastFrame_;
+        break;
+    case StreamKind::None: break;
     }
 }
 
-void StreamSchedule::follow(const StreamSettings& settings, SimTime now) {
+void StreamSchedule::follow(const StreamSettings& settings, SimTime now)
+{
     if (kind_ == StreamKind::None) {
         return;
     }
-    if (settings.streamControl == Control::kStop ||
-        (usesRecording(kind_) && settings.recordingSerial() != serial_)) {
+    if (settings.streamControl == Control::kStop || (usesRecording(kind_) && settings.recordingSerial() != serial_)) {
         stop();
         return;
     }
@@ -99,26 +106,28 @@ void StreamSchedule::follow(const StreamSettings& settings, SimTime now) {
     }
 }
 
-std::optional<FrameOrder> StreamSchedule::take(SimTime now) {
+std::optional<FrameOrder> StreamSchedule::take(SimTime now)
+{
     if (paused_) {
         return std::nullopt;
     }
     switch (kind_) {
-        case StreamKind::Live:
-        case StreamKind::Playback: return takeTimed(now);
-        case StreamKind::Show:
-        case StreamKind::Download:
-            if (!framesLeft_) {
-                return std::nullopt;
-            }
-            framesLeft_ = nextFrame_ < lastFrame_;
-            return FrameOrder{kind_, nextFrame_++};
-        case StreamKind::None: break;
+    case StreamKind::Live:
+    case StreamKind::Playback: return takeTimed(now);
+    case StreamKind::Show:
+    case StreamKind::Download:
+        if (!framesLeft_) {
+            return std::nullopt;
+        }
+        framesLeft_ = nextFrame_ < lastFrame_;
+        return FrameOrder{kind_, nextFrame_++};
+    case StreamKind::None: break;
     }
     return std::nullopt;
 }
 
-std::optional<FrameOrder> StreamSchedule::takeTimed(SimTime now) {
+std::optional<FrameOrder> StreamSchedule::takeTimed(SimTime now)
+{
     if (lastTaken_ && now < *lastTaken_ + minGap_) {
         return std::nullopt;
     }
@@ -132,26 +141,29 @@ std::optional<FrameOrder> StreamSchedule::takeTimed(SimTime now) {
     return FrameOrder{kind_, frame};
 }
 
-SimTime StreamSchedule::nextDue() const {
+SimTime StreamSchedule::nextDue() const
+{
     if (paused_) {
         return kNever;
     }
     switch (kind_) {
-        case StreamKind::Live:
-        case StreamKind::Playback: return timedDue();
-        case StreamKind::Show:
-        case StreamKind::Download: return framesLeft_ ? SimTime{0} : kNever;
-        case StreamKind::None: break;
+    case StreamKind::Live:
+    case StreamKind::Playback: return timedDue();
+    case StreamKind::Show:
+    case StreamKind::Download: return framesLeft_ ? SimTime{0} : kNever;
+    case StreamKind::None: break;
     }
     return kNever;
 }
 
-SimTime StreamSchedule::timedDue() const {
+SimTime StreamSchedule::timedDue() const
+{
     const SimTime byRate = startedAt_ + framesDuration(next_ - base_, rate_);
     return lastTaken_ ? std::max(byRate, *lastTaken_ + minGap_) : byRate;
 }
 
-void StreamSchedule::retry(const FrameOrder& order) {
+void StreamSchedule::retry(const FrameOrder& order)
+{
     if (order.kind != kind_ || (kind_ != StreamKind::Download && kind_ != StreamKind::Show)) {
         return;
     }
@@ -159,22 +171,23 @@ void StreamSchedule::retry(const FrameOrder& order) {
     framesLeft_ = true;
 }
 
-std::string StreamSchedule::describe() const {
+std::string StreamSchedule::describe() const
+{
     std::string text;
     switch (kind_) {
-        case StreamKind::None: text = "stopped"; break;
-        case StreamKind::Live: text = fmt::format("live at {} frames/s", rate_); break;
-        case StreamKind::Playback:
-            text = fmt::format("playback from frame {} {} at {} steps/s", playback_.position(startedAt_),
-                               playback_.reverse() ? "backwards" : "forwards", rate_);
-            break;
-        case StreamKind::Show: text = fmt::format("showing frame {}", lastFrame_); break;
-        case StreamKind::Download:
-            text = framesLeft_ ? fmt::format("download of frames {}..{}", nextFrame_, lastFrame_)
-                               : "download with no frames in the recording's range";
-            break;
+    case StreamKind::None: text = "stopped"; break;
+    case StreamKind::Live: text = fmt::format("live at {} frames/s", rate_); break;
+    case StreamKind::Playback:
+        text = fmt::format("playback from frame {} {} at {} steps/s", playback_.position(startedAt_),
+                           playback_.reverse() ? "backwards" : "forwards", rate_);
+        break;
+    case StreamKind::Show: text = fmt::format("showing frame {}", lastFrame_); break;
+    case StreamKind::Download:
+        text = framesLeft_ ? fmt::format("download of frames {}..{}", nextFrame_, lastFrame_)
+                           : "download with no frames in the recording's range";
+        break;
     }
     return paused_ ? text + " (paused)" : text;
 }
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -16,7 +16,7 @@ enum class StreamKind { None, Live, Playback, Show, Download };
 
 struct FrameOrder {
     StreamKind kind = StreamKind::None;
-    uint32_t frame = 0;  // live: frames since live began; otherwise the recording's frame
+    uint32_t frame = 0; // live: frames since live began; otherwise the recording's frame
 };
 
 // Pure: camera time is a parameter. Live and playback frames are numbered by the time they are
@@ -58,7 +58,7 @@ private:
     StreamKind kind_ = StreamKind::None;
     bool paused_ = false;
     uint64_t generation_ = 0;
-    uint32_t serial_ = 0;  // the recording played, shown or downloaded
+    uint32_t serial_ = 0; // the recording played, shown or downloaded
     // Live and playback: frames (steps) counted from `base_` at `rate_` since `startedAt_`.
     SimTime startedAt_{0};
     uint32_t rate_ = 1;
@@ -72,4 +72,4 @@ private:
     bool framesLeft_ = false;
 };
 
-}  // namespace hxsim
+} // namespace hxsim

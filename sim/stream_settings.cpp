@@ -11,7 +11,8 @@ namespace hxsim {
 
 using namespace HX_REGISTERS;
 
-StreamSettings readStreamSettings(const CameraDevice& device, const CaptureRules& rules) {
+StreamSettings readStreamSettings(const CameraDevice& device, const CaptureRules& rules)
+{
     const RegisterFile& regs = device.registers();
     StreamSettings settings;
     settings.streamControl = regs.get(GIGE_REG_STREAM_CONTROL);
@@ -32,10 +33,11 @@ StreamSettings readStreamSettings(const CameraDevice& device, const CaptureRules
     return settings;
 }
 
-bool needsAttention(const StreamSettings& before, const StreamSettings& after) {
+bool needsAttention(const StreamSettings& before, const StreamSettings& after)
+{
     return before.streamControl != after.streamControl || before.destination != after.destination ||
            before.recordingSerial() != after.recordingSerial() || before.liveFrameRate != after.liveFrameRate ||
            before.silent != after.silent;
 }
 
-}  // namespace hxsim
+} // namespace hxsim

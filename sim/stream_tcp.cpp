@@ -25,10 +25,11 @@ constexpr int kAcceptsPerCall = 8;
 // Reads of what a host sends (it should send nothing) before other work gets a turn.
 constexpr int kReadsPerCall = 64;
 
-}  // namespace
+} // namespace
 
 TcpStreamLink::TcpStreamLink(uint32_t cameraAddress)
-    : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
+    : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
+{
     const int on = 1;
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -42,12 +43,14 @@ TcpStreamLink::TcpStreamLink(uint32_t cameraAddress)
     }
 }
 
-bool TcpStreamLink::acceptWaiting() {
+bool TcpStreamLink::acceptWaiting()
+{
     bool replaced = false;
     for (int i = 0; i < kAcceptsPerCall; ++i) {
         sockaddr_in from{};
         socklen_t size = sizeof from;
-        const int fd = ::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&from), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int fd =
+            ::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&from), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED) {
                 continue;
@@ -62,7 +65,8 @@ bool TcpStreamLink::acceptWaiting() {
     return replaced;
 }
 
-bool TcpStreamLink::drainIncoming() {
+bool TcpStreamLink::drainIncoming()
+{
     std::array<uint8_t, 512> scratch{};
     for (int reads = 0; reads < kReadsPerCall; ++reads) {
         const ssize_t got = ::recv(connection_.get(), scratch.data(), scratch.size(), MSG_DONTWAIT);
@@ -82,13 +86,15 @@ bool TcpStreamLink::drainIncoming() {
     return true;
 }
 
-TcpStreamLink::SendResult TcpStreamLink::send(std::span<const uint8_t> bytes, std::size_t& sent) {
+TcpStreamLink::SendResult TcpStreamLink::send(std::span<const uint8_t> bytes, std::size_t& sent)
+{
     const iovec part{const_cast<uint8_t*>(bytes.data()), bytes.size()};
     return send(std::span<const iovec>(&part, 1), sent);
 }
 
 // Header and image go out in one call: a write per packet would cost a system call per 9 KB.
-TcpStreamLink::SendResult TcpStreamLink::send(std::span<const iovec> parts, std::size_t& sent) {
+TcpStreamLink::SendResult TcpStreamLink::send(std::span<const iovec> parts, std::size_t& sent)
+{
     sent = 0;
     if (!connection_) {
         return SendResult::Broken;
@@ -116,7 +122,8 @@ TcpStreamLink::SendResult TcpStreamLink::send(std::span<const iovec> parts, std:
 
 // A zero linger time makes close() send a reset instead of an orderly end, and leaves nothing
 // of the connection behind on the camera's side.
-void TcpStreamLink::cut() {
+void TcpStreamLink::cut()
+{
     if (connection_) {
         const linger abort{1, 0};
         ::setsockopt(connection_.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
@@ -124,4 +131,4 @@ void TcpStreamLink::cut() {
     }
 }
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -46,4 +46,4 @@ private:
     int lastError_ = 0;
 };
 
-}  // namespace hxsim
+} // namespace hxsim

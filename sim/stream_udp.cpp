@@ -16,7 +16,8 @@
 namespace hxsim {
 
 UdpStreamLink::UdpStreamLink(uint32_t cameraAddress)
-    : socket_(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
+    : socket_(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
+{
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(cameraAddress);
@@ -29,7 +30,8 @@ UdpStreamLink::UdpStreamLink(uint32_t cameraAddress)
     port_ = ntohs(address.sin_port);
 }
 
-UdpStreamLink::SendResult UdpStreamLink::send(std::span<const uint8_t> datagram, Endpoint to) {
+UdpStreamLink::SendResult UdpStreamLink::send(std::span<const uint8_t> datagram, Endpoint to)
+{
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = htons(to.port);
@@ -49,7 +51,8 @@ UdpStreamLink::SendResult UdpStreamLink::send(std::span<const uint8_t> datagram,
 }
 
 UdpStreamLink::SendResult UdpStreamLink::sendMany(std::span<iovec> parts, std::span<const std::size_t> counts,
-                                                  Endpoint to, std::size_t& sent) {
+                                                  Endpoint to, std::size_t& sent)
+{
     sent = 0;
     sockaddr_in target{};
     target.sin_family = AF_INET;
@@ -79,10 +82,10 @@ UdpStreamLink::SendResult UdpStreamLink::sendMany(std::span<iovec> parts, std::s
         if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS)) {
             return SendResult::Blocked;
         }
-        ++sent;  // the refused datagram is given up, as a lost one would be
+        ++sent; // the refused datagram is given up, as a lost one would be
         return SendResult::Failed;
     }
     return SendResult::Sent;
 }
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -28,8 +28,7 @@ public:
     // Sends datagrams gathered from `parts`, the i-th from the next `counts[i]` of them, with as
     // few system calls as the kernel allows; `sent` says how many datagrams left. A datagram the
     // system refuses outright counts as sent and makes the result Failed.
-    SendResult sendMany(std::span<iovec> parts, std::span<const std::size_t> counts, Endpoint to,
-                        std::size_t& sent);
+    SendResult sendMany(std::span<iovec> parts, std::span<const std::size_t> counts, Endpoint to, std::size_t& sent);
     int fd() const { return socket_.get(); }
     uint16_t port() const { return port_; }
     // The system's reason for the last failed send.
@@ -39,7 +38,7 @@ private:
     HX_PLATFORM::UniqueFd socket_;
     uint16_t port_ = 0;
     int lastError_ = 0;
-    std::vector<mmsghdr> headers_;  // reused from call to call
+    std::vector<mmsghdr> headers_; // reused from call to call
 };
 
-}  // namespace hxsim
+} // namespace hxsim

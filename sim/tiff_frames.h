@@ -28,6 +28,6 @@ uint16_t bitsPerSample(uint32_t pixelFormat);
 // The value of sample (x, y).
 uint16_t sample(uint32_t frameNumber, uint32_t serial, uint32_t width, uint32_t height, uint32_t x, uint32_t y);
 
-}  // namespace TiffFrame
+} // namespace TiffFrame
 
-}  // namespace hxsim
+} // namespace hxsim

@@ -1,9 +1,9 @@
 // The frame every exported call runs in, and the calls that start and end the library's life.
 #include "api/api_interface.h"
 
+#include "api/client_context.h"
 #include "callback/callback.h"
 #include "control/camera_address.h"
-#include "api/client_context.h"
 #include "discovery/discovery_seam.h"
 #include "platform/errno_text.h"
 #include "platform/socket_library.h"
@@ -42,8 +42,8 @@ void requirePointer(const void* pointer)
 void requireVersion(unsigned verMaj, unsigned verMin)
 {
     if (verMaj != HX_API_VERSION_MAJ || verMin != HX_API_VERSION_MIN)
-        HLV_THROW(HLV_THREAD::RuntimeError, "Record version %u.%u is not the interface version %d.%d", verMaj,
-                  verMin, HX_API_VERSION_MAJ, HX_API_VERSION_MIN);
+        HLV_THROW(HLV_THREAD::RuntimeError, "Record version %u.%u is not the interface version %d.%d", verMaj, verMin,
+                  HX_API_VERSION_MAJ, HX_API_VERSION_MIN);
 }
 
 std::shared_ptr<CameraServices> serviceFor(HX_CAMERA_HANDLE camera)
@@ -57,8 +57,10 @@ std::shared_ptr<CameraServices> serviceFor(HX_CAMERA_HANDLE camera)
 void refuseOnCallbackThread(const char* call)
 {
     if (HLV_CALLBACK::Callback::onCallbackThread())
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s: not allowed from inside a client callback (it would wait for the "
-                  "callback thread)", call);
+        HLV_THROW(HLV_THREAD::RuntimeError,
+                  "%s: not allowed from inside a client callback (it would wait for the "
+                  "callback thread)",
+                  call);
 }
 
 void reportFailure(const char* prefix, const HLV_THREAD::Exception& error)

@@ -10,11 +10,11 @@
 
 #include <hx/hx.h>
 
+#include "api/library_wiring.h"
+#include "api/support_functions.h"
 #include "camera/camera_services.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
-#include "api/library_wiring.h"
-#include "api/support_functions.h"
 
 // The exported calls run on the host's threads. Each does its checks and work inside
 // protectedCall, which turns every exception into one log line and HX_STATUS_ERROR; nothing

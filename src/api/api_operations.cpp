@@ -1,9 +1,9 @@
 // The exported settings and status calls: most run the camera's operation on the caller's thread;
 // those whose records drive the camera's streams run it on the camera's service thread.
 #include "api/api_interface.h"
-#include "control/camera_address.h"
-#include "camera/camera_services_request.h"
 #include "api/unselected_fields.h"
+#include "camera/camera_services_request.h"
+#include "control/camera_address.h"
 
 using namespace HX_API_FRAME;
 using HLV_THREAD::TRACE_API;
@@ -13,8 +13,8 @@ namespace {
 // The setup calls: the operation works on the input record in place; the output record is
 // written only after it returned normally, so a failed call never leaves a partial copy.
 template <class Record, class Apply>
-HX_STATUS setupCall(const char* call, const char* prefix, HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera,
-                    Record* in, Record* out, Apply apply)
+HX_STATUS setupCall(const char* call, const char* prefix, HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, Record* in,
+                    Record* out, Apply apply)
 {
     HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam=%s", call, asPointer(client), dottedAddress(camera).c_str());
     dump("[IN]", in);
@@ -144,18 +144,17 @@ HX_STATUS HX_get_camera_media_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE came
               static_cast<void*>(json_length));
     // Without a buffer the call only measures: the text's length comes back, so that a host can
     // allocate the room before it reads.
-    return cameraCall("Could not get media information. ", client, camera, {json_length},
-                      [&](CameraServices& service) {
-                          if (json_data != nullptr) {
-                              service.getCameraMedia(json_data, json_length);
-                              return HX_STATUS_OK;
-                          }
-                          char none[1];
-                          uint32_t room = sizeof none;
-                          service.getCameraMedia(none, &room);
-                          *json_length = room;
-                          return HX_STATUS_OK;
-                      });
+    return cameraCall("Could not get media information. ", client, camera, {json_length}, [&](CameraServices& service) {
+        if (json_data != nullptr) {
+            service.getCameraMedia(json_data, json_length);
+            return HX_STATUS_OK;
+        }
+        char none[1];
+        uint32_t room = sizeof none;
+        service.getCameraMedia(none, &room);
+        *json_length = room;
+        return HX_STATUS_OK;
+    });
 }
 
 HX_STATUS HX_get_lens_status(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_LENS_STATUS* out)
@@ -183,15 +182,13 @@ HX_STATUS HX_temperature_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, H
 HX_STATUS HX_lockCamera(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)
 {
     HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam=%s", "HX_lockCamera", asPointer(client), dottedAddress(camera).c_str());
-    return cameraCall("", client, camera, {},
-                      [](CameraServices& service) { return statusOf(service.lockCamera()); });
+    return cameraCall("", client, camera, {}, [](CameraServices& service) { return statusOf(service.lockCamera()); });
 }
 
 HX_STATUS HX_unlockCamera(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)
 {
     HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam=%s", "HX_unlockCamera", asPointer(client), dottedAddress(camera).c_str());
-    return cameraCall("", client, camera, {},
-                      [](CameraServices& service) { return statusOf(service.unlockCamera()); });
+    return cameraCall("", client, camera, {}, [](CameraServices& service) { return statusOf(service.unlockCamera()); });
 }
 
 HX_STATUS HX_camera_save(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, const char* json)

@@ -3,14 +3,14 @@
 
 #include <cstdio>
 
+#include "api/client_context.h"
+#include "api/unselected_fields.h"
 #include "callback/callback.h"
 #include "callback/callback_messages.h"
-#include "control/camera_address.h"
-#include "api/client_context.h"
-#include "discovery/discovery_seam.h"
 #include "camera/command.h"
 #include "camera/subscription.h"
-#include "api/unselected_fields.h"
+#include "control/camera_address.h"
+#include "discovery/discovery_seam.h"
 
 using namespace HX_API_FRAME;
 using HLV_CLIENT_CONTEXT::ClientContext;
@@ -99,7 +99,8 @@ HX_STATUS lookUpCamera(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE* camera, const 
             HLV_LOG("HX_get_handle_by_name: no camera answered at %s", name);
         else
             HLV_LOG("HX_get_handle_by_name: no camera named \"%s\" has been discovered (a camera on another "
-                    "subnet or on loopback is found by its address)", name);
+                    "subnet or on loopback is found by its address)",
+                    name);
         return HX_STATUS_ERROR;
     }
     // A camera found again after its handle was released gets a fresh service.

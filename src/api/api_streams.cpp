@@ -3,8 +3,8 @@
 
 #include "api/api_interface.h"
 #include "callback/callback.h"
-#include "control/camera_address.h"
 #include "callback/hx_stream.h"
+#include "control/camera_address.h"
 #include "control/message_ids.h"
 
 using namespace HX_API_FRAME;
@@ -18,7 +18,8 @@ void validateBuffer(const HX_READ_STREAM* info, bool needsMinimumSize)
     if (info == nullptr)
         return;
     if (info->buffer == nullptr || (needsMinimumSize && info->buffer_size < HX_STREAM_MIN_BUFFER_SIZE))
-        HLV_THROW(HLV_THREAD::RuntimeError, "Received data buffer not valid in API call (NULL pointer, or size too small)");
+        HLV_THROW(HLV_THREAD::RuntimeError,
+                  "Received data buffer not valid in API call (NULL pointer, or size too small)");
 }
 
 [[noreturn]] void allocationFailed(uint32_t streamKind)
@@ -96,8 +97,8 @@ extern "C" {
 
 HX_STATUS HX_live(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_READ_STREAM* info)
 {
-    HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam_h=%s, info=%p", "HX_live", asPointer(client),
-              dottedAddress(camera).c_str(), static_cast<void*>(info));
+    HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam_h=%s, info=%p", "HX_live", asPointer(client), dottedAddress(camera).c_str(),
+              static_cast<void*>(info));
     dump("[IN]", info);
     return streamCall(ids::LIVE_STREAM_MSG, client, camera, info, true, false);
 }
@@ -111,8 +112,8 @@ HX_STATUS HX_live_enable(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, int o
 
 HX_STATUS HX_play(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_READ_STREAM* info)
 {
-    HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam_h=%s, info=%p", "HX_play", asPointer(client),
-              dottedAddress(camera).c_str(), static_cast<void*>(info));
+    HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam_h=%s, info=%p", "HX_play", asPointer(client), dottedAddress(camera).c_str(),
+              static_cast<void*>(info));
     dump("[IN]", info);
     return streamCall(ids::PLAYBACK_STREAM_MSG, client, camera, info, true, false);
 }

@@ -45,7 +45,10 @@ void* asPointer(HX_CLIENT_HANDLE handle)
 
 } // namespace
 
-ClientInfo::ClientInfo(HX_CALLBACK callbackFunction, void* cookieValue) : callback(callbackFunction), cookie(cookieValue) {}
+ClientInfo::ClientInfo(HX_CALLBACK callbackFunction, void* cookieValue)
+    : callback(callbackFunction), cookie(cookieValue)
+{
+}
 
 ClientInfo::~ClientInfo() = default;
 

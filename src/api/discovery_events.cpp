@@ -5,53 +5,60 @@
 
 #include "callback/callback.h"
 #include "camera/camera_services.h"
-#include "hlv_thread/log.h"
-#include "hlv_thread/note.h"
 #include "control/hx_comm.h"
 #include "control/hx_notification.h"
-#include "platform/netutils.h"
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
 #include "platform/ipv4_endpoint.h"
+#include "platform/netutils.h"
 
 namespace HLV_DISCOVERY {
 
-std::string LibraryDiscoveryEvents::adapterName(uint32_t address) {
-  std::string name;
-  try {
-    HX_NETUTILS::localAdapterOfCamera(address, name);
-  } catch (const HLV_THREAD::Exception& error) {
-    HLV_LOG("%s(%s): %s", "HLV_DISCOVERY::LibraryDiscoveryEvents::adapterName",
-            HX_PLATFORM::ipv4ToText(address).c_str(), error.str().c_str());
-    name.clear();
-  }
-  return name;
+std::string LibraryDiscoveryEvents::adapterName(uint32_t address)
+{
+    std::string name;
+    try {
+        HX_NETUTILS::localAdapterOfCamera(address, name);
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): %s", "HLV_DISCOVERY::LibraryDiscoveryEvents::adapterName",
+                HX_PLATFORM::ipv4ToText(address).c_str(), error.str().c_str());
+        name.clear();
+    }
+    return name;
 }
 
 void LibraryDiscoveryEvents::cameraFound(uint32_t address, const std::string& name,
-                                         const HX_CAMERA_INFORMATION& information) {
-  // A camera that returns after it was lost gets a fresh control channel: the faulted one would
-  // refuse every request.
-  const bool returning = HxComm::isKnown(address) && HxComm::isFaulted(address);
-  if (returning) HxComm::recycle(address);
-  const std::shared_ptr<CameraServices> service = CameraServices::factory(address);
-  if (!service) return;
-  service->setCameraName(name);
-  // What the host had set up with the camera is set up again, before the found event reaches it.
-  if (returning) HX_COMM::announceReturn(address);
-  auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(HX_DISCOVERY, address);
-  request->attach(information);
-  HLV_CALLBACK::Callback::postEvent(std::move(request));
+                                         const HX_CAMERA_INFORMATION& information)
+{
+    // A camera that returns after it was lost gets a fresh control channel: the faulted one would
+    // refuse every request.
+    const bool returning = HxComm::isKnown(address) && HxComm::isFaulted(address);
+    if (returning)
+        HxComm::recycle(address);
+    const std::shared_ptr<CameraServices> service = CameraServices::factory(address);
+    if (!service)
+        return;
+    service->setCameraName(name);
+    // What the host had set up with the camera is set up again, before the found event reaches it.
+    if (returning)
+        HX_COMM::announceReturn(address);
+    auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(HX_DISCOVERY, address);
+    request->attach(information);
+    HLV_CALLBACK::Callback::postEvent(std::move(request));
 }
 
-void LibraryDiscoveryEvents::cameraLost(uint32_t address, const std::string& name) {
-  HxComm::setFault(address);
-  auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(HX_END, address);
-  request->text = name;
-  HLV_CALLBACK::Callback::postEvent(std::move(request));
+void LibraryDiscoveryEvents::cameraLost(uint32_t address, const std::string& name)
+{
+    HxComm::setFault(address);
+    auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(HX_END, address);
+    request->text = name;
+    HLV_CALLBACK::Callback::postEvent(std::move(request));
 }
 
-DiscoveryEvents& libraryDiscoveryEvents() {
-  static LibraryDiscoveryEvents* const events = new LibraryDiscoveryEvents;
-  return *events;
+DiscoveryEvents& libraryDiscoveryEvents()
+{
+    static LibraryDiscoveryEvents* const events = new LibraryDiscoveryEvents;
+    return *events;
 }
 
-}  // namespace HLV_DISCOVERY
+} // namespace HLV_DISCOVERY

@@ -32,54 +32,54 @@ std::string cameraText(uintptr_t camera)
 #define HX_CS_TRACE(...) HLV_TRACE(TRACE_WRAPPER, __VA_ARGS__)
 
 // Initialisers: "%s: s=%p, size=%d", with the size the record must have where the call checks one.
-#define HX_CS_INIT(Name, Record)                                                                     \
-    HX_STATUS CS_HX_##Name(Record* record, uint32_t size)                                           \
-    {                                                                                                \
-        HX_CS_TRACE("%s: s=%p, size=%d", "CS_HX_" #Name, static_cast<void*>(record), static_cast<int>(size)); \
-        return HX_##Name(record, size);                                                              \
-    }
-#define HX_CS_INIT_SIZED(Name, Record)                                                               \
-    HX_STATUS CS_HX_##Name(Record* record, uint32_t size)                                           \
-    {                                                                                                \
-        HX_CS_TRACE("%s: s=%p, size=%d[%d]", "CS_HX_" #Name, static_cast<void*>(record), static_cast<int>(size), \
-                    static_cast<int>(sizeof(Record)));                                               \
-        return HX_##Name(record, size);                                                              \
-    }
+#define HX_CS_INIT(Name, Record)                                                                                       \
+  HX_STATUS CS_HX_##Name(Record* record, uint32_t size)                                                                \
+  {                                                                                                                    \
+    HX_CS_TRACE("%s: s=%p, size=%d", "CS_HX_" #Name, static_cast<void*>(record), static_cast<int>(size));              \
+    return HX_##Name(record, size);                                                                                    \
+  }
+#define HX_CS_INIT_SIZED(Name, Record)                                                                                 \
+  HX_STATUS CS_HX_##Name(Record* record, uint32_t size)                                                                \
+  {                                                                                                                    \
+    HX_CS_TRACE("%s: s=%p, size=%d[%d]", "CS_HX_" #Name, static_cast<void*>(record), static_cast<int>(size),           \
+                static_cast<int>(sizeof(Record)));                                                                     \
+    return HX_##Name(record, size);                                                                                    \
+  }
 
 // Settings calls with an input and an output record.
-#define HX_CS_IN_OUT(Name, Record)                                                                   \
-    HX_STATUS CS_HX_##Name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, Record* in, Record* out) \
-    {                                                                                                \
-        HX_CS_TRACE("%s: cli_h=%p, cam_h=%s, in=%p, out=%p", "CS_HX_" #Name, asPointer(client), cameraText(camera).c_str(), \
-                    static_cast<void*>(in), static_cast<void*>(out));                                \
-        return HX_##Name(client, camera, in, out);                                                   \
-    }
+#define HX_CS_IN_OUT(Name, Record)                                                                                     \
+  HX_STATUS CS_HX_##Name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, Record* in, Record* out)                    \
+  {                                                                                                                    \
+    HX_CS_TRACE("%s: cli_h=%p, cam_h=%s, in=%p, out=%p", "CS_HX_" #Name, asPointer(client),                            \
+                cameraText(camera).c_str(), static_cast<void*>(in), static_cast<void*>(out));                          \
+    return HX_##Name(client, camera, in, out);                                                                         \
+  }
 
 // Calls on one camera with one record: "%s: cli_h=%p, cam_h=%s, <label>=%p".
-#define HX_CS_ONE_RECORD(Name, Record, label)                                                        \
-    HX_STATUS CS_HX_##Name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, Record* record)        \
-    {                                                                                                \
-        HX_CS_TRACE("%s: cli_h=%p, cam_h=%s, " label "=%p", "CS_HX_" #Name, asPointer(client),        \
-                    cameraText(camera).c_str(), static_cast<void*>(record));                                  \
-        return HX_##Name(client, camera, record);                                                    \
-    }
+#define HX_CS_ONE_RECORD(Name, Record, label)                                                                          \
+  HX_STATUS CS_HX_##Name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, Record* record)                             \
+  {                                                                                                                    \
+    HX_CS_TRACE("%s: cli_h=%p, cam_h=%s, " label "=%p", "CS_HX_" #Name, asPointer(client), cameraText(camera).c_str(), \
+                static_cast<void*>(record));                                                                           \
+    return HX_##Name(client, camera, record);                                                                          \
+  }
 
 // Calls on one camera without a record: "%s: [%p, %s]".
-#define HX_CS_HANDLES(Name)                                                                          \
-    HX_STATUS CS_HX_##Name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)                         \
-    {                                                                                                \
-        HX_CS_TRACE("%s: [%p, %s]", "CS_HX_" #Name, asPointer(client), cameraText(camera).c_str());           \
-        return HX_##Name(client, camera);                                                            \
-    }
+#define HX_CS_HANDLES(Name)                                                                                            \
+  HX_STATUS CS_HX_##Name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)                                             \
+  {                                                                                                                    \
+    HX_CS_TRACE("%s: [%p, %s]", "CS_HX_" #Name, asPointer(client), cameraText(camera).c_str());                        \
+    return HX_##Name(client, camera);                                                                                  \
+  }
 
 // Stream buffers handed over without waiting: "%s: [%p, %s] info=%p".
-#define HX_CS_STREAM(Name)                                                                           \
-    HX_STATUS CS_HX_##Name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_READ_STREAM* info)   \
-    {                                                                                                \
-        HX_CS_TRACE("%s: [%p, %s] info=%p", "CS_HX_" #Name, asPointer(client), cameraText(camera).c_str(),    \
-                    static_cast<void*>(info));                                                       \
-        return HX_##Name(client, camera, info);                                                      \
-    }
+#define HX_CS_STREAM(Name)                                                                                             \
+  HX_STATUS CS_HX_##Name(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_READ_STREAM* info)                       \
+  {                                                                                                                    \
+    HX_CS_TRACE("%s: [%p, %s] info=%p", "CS_HX_" #Name, asPointer(client), cameraText(camera).c_str(),                 \
+                static_cast<void*>(info));                                                                             \
+    return HX_##Name(client, camera, info);                                                                            \
+  }
 
 extern "C" {
 
@@ -167,8 +167,8 @@ HX_CS_STREAM(download)
 
 HX_STATUS CS_HX_get_analog_gain(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_ANALOG_GAIN* out)
 {
-    HX_CS_TRACE("%s: cli_h=%p, cam_h=%s, out=%p", "CS_HX_get_analog_gain", asPointer(client), cameraText(camera).c_str(),
-                static_cast<void*>(out));
+    HX_CS_TRACE("%s: cli_h=%p, cam_h=%s, out=%p", "CS_HX_get_analog_gain", asPointer(client),
+                cameraText(camera).c_str(), static_cast<void*>(out));
     return HX_analog_gain(client, camera, nullptr, out);
 }
 

@@ -52,8 +52,8 @@ std::string boundedText(const char (&text)[Room])
 template <typename Record>
 void title(Printer& p, const char* name, const char* gap, const Record& record)
 {
-    PRINT_LINE(p, "%s ver %d.%d (flags: 0x%08X)%s%s %s", name, record.ver_maj, record.ver_min,
-               record.flags, gap, flagsText(record.flags).c_str(), p.label());
+    PRINT_LINE(p, "%s ver %d.%d (flags: 0x%08X)%s%s %s", name, record.ver_maj, record.ver_min, record.flags, gap,
+               flagsText(record.flags).c_str(), p.label());
 }
 
 void groupHeader(Printer& p, const char* name, uint32_t flags, bool colon)
@@ -122,16 +122,19 @@ struct Ranged {
 // A value within limits, printed min, current, max, constr., flags as the quantity has them.
 void rangedField(Printer& p, const Ranged& field)
 {
-    if (field.min) decValue(p, joined(field.name, ", min:"), *field.min);
+    if (field.min)
+        decValue(p, joined(field.name, ", min:"), *field.min);
     decValue(p, joined(field.name, ", current:"), field.current);
-    if (field.max) decValue(p, joined(field.name, ", max:"), *field.max);
-    if (field.constr) decValue(p, joined(field.name, ", constr."), *field.constr);
+    if (field.max)
+        decValue(p, joined(field.name, ", max:"), *field.max);
+    if (field.constr)
+        decValue(p, joined(field.name, ", constr."), *field.constr);
     flagsValue(p, joined(field.name, ", flags"), field.flags);
 }
 
 // A value within limits shown with its unit ("ms", "usec").
-void unitField(Printer& p, const char* name, const char* unit, uint32_t current, uint32_t flags,
-               uint32_t min, uint32_t max)
+void unitField(Printer& p, const char* name, const char* unit, uint32_t current, uint32_t flags, uint32_t min,
+               uint32_t max)
 {
     PRINT_LINE(p, "    %-21s%d %s", joined(name, ", min:").c_str(), asInt(min), unit);
     PRINT_LINE(p, "    %-21s%d %s", joined(name, ", current:").c_str(), asInt(current), unit);
@@ -162,12 +165,11 @@ void syncInputLines(Printer& p, const HX_IO_SETTINGS& r)
     setField(p, "Enable", r.sync_in_enable, r.sync_in_enable_caps, r.sync_in_enable_flags);
     namedValue(p, "PPF, current:", r.sync_in_ppf, r.sync_in_ppf != 0 ? "per Frame" : "per Second");
     flagsValue(p, "PPF, flags:", r.sync_in_ppf_flags);
-    rangedField(p, {"Master", r.sync_in_master_rate, r.sync_in_master_rate_flags,
-                    r.sync_in_master_rate_min, r.sync_in_master_rate_max, std::nullopt});
-    rangedField(p, {"Divisor", r.sync_in_divisor, r.sync_in_divisor_flags, r.sync_in_divisor_min,
-                    r.sync_in_divisor_max, std::nullopt});
-    unitField(p, "Delay", "usec", r.sync_in_delay, r.sync_in_delay_flags, r.sync_in_delay_min,
-              r.sync_in_delay_max);
+    rangedField(p, {"Master", r.sync_in_master_rate, r.sync_in_master_rate_flags, r.sync_in_master_rate_min,
+                    r.sync_in_master_rate_max, std::nullopt});
+    rangedField(p, {"Divisor", r.sync_in_divisor, r.sync_in_divisor_flags, r.sync_in_divisor_min, r.sync_in_divisor_max,
+                    std::nullopt});
+    unitField(p, "Delay", "usec", r.sync_in_delay, r.sync_in_delay_flags, r.sync_in_delay_min, r.sync_in_delay_max);
 }
 
 void lensStatusValue(Printer& p, const char* name, uint32_t value, uint32_t flags)
@@ -176,8 +178,7 @@ void lensStatusValue(Printer& p, const char* name, uint32_t value, uint32_t flag
     flagsValue(p, joined(name, ", flags"), flags);
 }
 
-void lensStatusFraction(Printer& p, const char* name, uint32_t numerator, uint32_t denominator,
-                        uint32_t flags)
+void lensStatusFraction(Printer& p, const char* name, uint32_t numerator, uint32_t denominator, uint32_t flags)
 {
     PRINT_LINE(p, "    %-21s%3.1f", joined(name, ":").c_str(), fraction(numerator, denominator));
     flagsValue(p, joined(name, ", flags"), flags);
@@ -188,8 +189,7 @@ void lensStatusFraction(Printer& p, const char* name, uint32_t numerator, uint32
 std::string flagsText(uint32_t flags)
 {
     return fmtToString("%s | %s | %s", (flags & HX_FLAG_ERR) != 0 ? "Err" : "---",
-                       (flags & HX_FLAG_SET) != 0 ? "Set" : "---",
-                       (flags & HX_FLAG_CHG) != 0 ? "Chg" : "---");
+                       (flags & HX_FLAG_SET) != 0 ? "Set" : "---", (flags & HX_FLAG_CHG) != 0 ? "Chg" : "---");
 }
 
 const char* cameraStateName(uint32_t state)
@@ -206,8 +206,7 @@ const char* cameraStateName(uint32_t state)
 std::string playbackModePicture(uint32_t mode)
 {
     return fmtToString("%s  %s  %s", (mode & HX_PLAY_REVERSE) != 0 ? "<" : "-",
-                       (mode & HX_PLAY_PAUSE) != 0 ? "||" : "--",
-                       (mode & HX_PLAY_FORWARD) != 0 ? ">" : "-");
+                       (mode & HX_PLAY_PAUSE) != 0 ? "||" : "--", (mode & HX_PLAY_FORWARD) != 0 ? ">" : "-");
 }
 
 PrintedLines recordLines(const HX_ANALOG_GAIN& r, const char* label)
@@ -252,19 +251,15 @@ PrintedLines recordLines(const HX_CAPTURE_SETTINGS& r, const char* label)
     setField(p, "FPN mode", r.fpn_mode, r.fpn_mode_caps, r.fpn_mode_flags);
     rangedField(p, {"Width", r.width, r.width_flags, r.width_min, r.width_max, r.width_constr});
     rangedField(p, {"Height", r.height, r.height_flags, r.height_min, r.height_max, r.height_constr});
-    rangedField(p, {"X-offset", r.x_offset, r.x_offset_flags, r.x_offset_min, r.x_offset_max,
-                    r.x_offset_constr});
-    rangedField(p, {"Y-offset", r.y_offset, r.y_offset_flags, r.y_offset_min, r.y_offset_max,
-                    r.y_offset_constr});
+    rangedField(p, {"X-offset", r.x_offset, r.x_offset_flags, r.x_offset_min, r.x_offset_max, r.x_offset_constr});
+    rangedField(p, {"Y-offset", r.y_offset, r.y_offset_flags, r.y_offset_min, r.y_offset_max, r.y_offset_constr});
     groupHeader(p, "Record", r.record_group_flags, false);
     valueField(p, "Mode", r.record_mode, r.record_mode_flags);
     rangedField(p, {"Length", r.length, r.length_flags, std::nullopt, r.length_max, std::nullopt});
     valueField(p, "Trigger", r.trigger, r.trigger_flags);
     rangedField(p, {"Rate", r.rate, r.rate_flags, r.rate_min, r.rate_max, r.rate_constr});
-    rangedField(p, {"Exposure", r.exposure, r.exposure_flags, r.exposure_min, r.exposure_max,
-                    r.exposure_constr});
-    rangedField(p, {"Low Light", r.low_light, r.low_light_flags, r.low_light_min, r.low_light_max,
-                    std::nullopt});
+    rangedField(p, {"Exposure", r.exposure, r.exposure_flags, r.exposure_min, r.exposure_max, r.exposure_constr});
+    rangedField(p, {"Low Light", r.low_light, r.low_light_flags, r.low_light_min, r.low_light_max, std::nullopt});
     return p.take();
 }
 
@@ -290,8 +285,8 @@ PrintedLines recordLines(const HX_DOWNLOAD_SETTINGS& r, const char* label)
     setField(p, "Format", r.format, r.format_caps, r.format_flags);
     rangedField(p, {"Start", r.start, r.start_flags, std::nullopt, r.start_max, std::nullopt});
     rangedField(p, {"Stop", r.stop, r.stop_flags, std::nullopt, r.stop_max, std::nullopt});
-    rangedField(p, {"JPEG Qual", r.jpeg_quality, r.jpeg_quality_flags, r.jpeg_quality_min,
-                    r.jpeg_quality_max, std::nullopt});
+    rangedField(
+        p, {"JPEG Qual", r.jpeg_quality, r.jpeg_quality_flags, r.jpeg_quality_min, r.jpeg_quality_max, std::nullopt});
     decValue(p, "Pause Count:", r.pause_count);
     decValue(p, "Resume Count:", r.resume_count);
     flagsValue(p, "Rate Control, flags", r.rate_control_flags);
@@ -324,8 +319,7 @@ PrintedLines recordLines(const HX_LENS_SETTINGS& r, const char* label)
     Printer p(label);
     title(p, "Lens settings", " ", r);
     PRINT_LINE(p, "    %-20s0x%08X", "power:", r.power);
-    PRINT_LINE(p, "    %-20s0x%08X           %s", "power flags:", r.power_flags,
-               flagsText(r.power_flags).c_str());
+    PRINT_LINE(p, "    %-20s0x%08X           %s", "power flags:", r.power_flags, flagsText(r.power_flags).c_str());
     PRINT_LINE(p, "    %-20s%3.1f", "f_number:", fraction(r.f_number_num, r.f_number_den));
     PRINT_LINE(p, "    %-20s0x%08X           %s", "f_number flags:", r.f_number_flags,
                flagsText(r.f_number_flags).c_str());
@@ -369,11 +363,9 @@ PrintedLines recordLines(const HX_PLAYBACK_SETTINGS& r, const char* label)
     Printer p(label);
     title(p, "Playback settings", " ", r);
     PRINT_LINE(p, "    %-21s0x%08X [%s]", "Mode, current:", r.mode, playbackModePicture(r.mode).c_str());
-    PRINT_LINE(p, "    %-21s0x%08X [%s]", "Mode, caps:", r.mode_caps,
-               playbackModePicture(r.mode_caps).c_str());
+    PRINT_LINE(p, "    %-21s0x%08X [%s]", "Mode, caps:", r.mode_caps, playbackModePicture(r.mode_caps).c_str());
     flagsValue(p, "Mode, flags:", r.mode_flags);
-    rangedField(p, {"Frame", r.current_frame, r.current_frame_flags, std::nullopt,
-                    r.current_frame_max, std::nullopt});
+    rangedField(p, {"Frame", r.current_frame, r.current_frame_flags, std::nullopt, r.current_frame_max, std::nullopt});
     rangedField(p, {"Cut-in", r.cut_in, r.cut_in_flags, std::nullopt, r.cut_in_max, std::nullopt});
     valueField(p, "Cut-out", r.cut_out, r.cut_out_flags);
     valueField(p, "Interval", r.interval, r.interval_flags);
@@ -414,8 +406,8 @@ PrintedLines recordLines(const HX_STREAM_SETTINGS& r, const char* label)
     title(p, "Stream settings", " ", r);
     PRINT_LINE(p, "    %-21s%10d microsec.", "Interpacket Delay:", asInt(r.interpacket_delay));
     flagsValue(p, "Delay flags:", r.interpacket_delay_flags);
-    rangedField(p, {"JPEG Qual", r.jpeg_quality, r.jpeg_quality_flags, r.jpeg_quality_min,
-                    r.jpeg_quality_max, std::nullopt});
+    rangedField(
+        p, {"JPEG Qual", r.jpeg_quality, r.jpeg_quality_flags, r.jpeg_quality_min, r.jpeg_quality_max, std::nullopt});
     return p.take();
 }
 
@@ -424,10 +416,14 @@ PrintedLines recordLines(const HX_TEMPERATURE& r, const char* label)
     Printer p(label);
     title(p, "Temperature", " ", r);
     const std::pair<const char*, float> readings[] = {
-        {"temp_a10_ext:", r.temp_a10_ext},           {"temp_a10_int:", r.temp_a10_int},
-        {"temp_em2120:", r.temp_em2120},             {"temp_fan_external:", r.temp_fan_external},
-        {"temp_fan_internal:", r.temp_fan_internal}, {"temp_firefly:", r.temp_firefly},
-        {"temp_nvme:", r.temp_nvme},                 {"temp_pcie:", r.temp_pcie},
+        {"temp_a10_ext:", r.temp_a10_ext},
+        {"temp_a10_int:", r.temp_a10_int},
+        {"temp_em2120:", r.temp_em2120},
+        {"temp_fan_external:", r.temp_fan_external},
+        {"temp_fan_internal:", r.temp_fan_internal},
+        {"temp_firefly:", r.temp_firefly},
+        {"temp_nvme:", r.temp_nvme},
+        {"temp_pcie:", r.temp_pcie},
         {"temp_sensor:", r.temp_sensor},
     };
     for (const auto& [name, degrees] : readings) {

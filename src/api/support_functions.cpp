@@ -28,20 +28,62 @@ void logRecord(const Record* record, const char* label) noexcept
 
 } // namespace
 
-void printRecord(const HX_ANALOG_GAIN* record, const char* label) noexcept { logRecord(record, label); }
-void printRecord(const HX_BATTERY_INFO* record, const char* label) noexcept { logRecord(record, label); }
-void printRecord(const HX_CAMERA_INFORMATION* record, const char* label) noexcept { logRecord(record, label); }
-void printRecord(const HX_CAPTURE_SETTINGS* record, const char* label) noexcept { logRecord(record, label); }
-void printRecord(const HX_COMMAND* record, const char* label) noexcept { logRecord(record, label); }
-void printRecord(const HX_DOWNLOAD_SETTINGS* record, const char* label) noexcept { logRecord(record, label); }
-void printRecord(const HX_IO_SETTINGS* record, const char* label) noexcept { logRecord(record, label); }
-void printRecord(const HX_LENS_SETTINGS* record, const char* label) noexcept { logRecord(record, label); }
-void printRecord(const HX_LENS_STATUS* record, const char* label) noexcept { logRecord(record, label); }
-void printRecord(const HX_PLAYBACK_SETTINGS* record, const char* label) noexcept { logRecord(record, label); }
-void printRecord(const HX_PROGRESS* record, const char* label) noexcept { logRecord(record, label); }
-void printRecord(const HX_READ_STREAM* record, const char* label) noexcept { logRecord(record, label); }
-void printRecord(const HX_STREAM_SETTINGS* record, const char* label) noexcept { logRecord(record, label); }
-void printRecord(const HX_TEMPERATURE* record, const char* label) noexcept { logRecord(record, label); }
+void printRecord(const HX_ANALOG_GAIN* record, const char* label) noexcept
+{
+    logRecord(record, label);
+}
+void printRecord(const HX_BATTERY_INFO* record, const char* label) noexcept
+{
+    logRecord(record, label);
+}
+void printRecord(const HX_CAMERA_INFORMATION* record, const char* label) noexcept
+{
+    logRecord(record, label);
+}
+void printRecord(const HX_CAPTURE_SETTINGS* record, const char* label) noexcept
+{
+    logRecord(record, label);
+}
+void printRecord(const HX_COMMAND* record, const char* label) noexcept
+{
+    logRecord(record, label);
+}
+void printRecord(const HX_DOWNLOAD_SETTINGS* record, const char* label) noexcept
+{
+    logRecord(record, label);
+}
+void printRecord(const HX_IO_SETTINGS* record, const char* label) noexcept
+{
+    logRecord(record, label);
+}
+void printRecord(const HX_LENS_SETTINGS* record, const char* label) noexcept
+{
+    logRecord(record, label);
+}
+void printRecord(const HX_LENS_STATUS* record, const char* label) noexcept
+{
+    logRecord(record, label);
+}
+void printRecord(const HX_PLAYBACK_SETTINGS* record, const char* label) noexcept
+{
+    logRecord(record, label);
+}
+void printRecord(const HX_PROGRESS* record, const char* label) noexcept
+{
+    logRecord(record, label);
+}
+void printRecord(const HX_READ_STREAM* record, const char* label) noexcept
+{
+    logRecord(record, label);
+}
+void printRecord(const HX_STREAM_SETTINGS* record, const char* label) noexcept
+{
+    logRecord(record, label);
+}
+void printRecord(const HX_TEMPERATURE* record, const char* label) noexcept
+{
+    logRecord(record, label);
+}
 
 } // namespace HX_SUPPORT
 

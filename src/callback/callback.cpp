@@ -6,10 +6,10 @@
 #include <mutex>
 #include <new>
 
-#include "hlv_thread/log.h"
-#include "hlv_thread/note.h"
 #include "callback/hx_stream.h"
 #include "control/message_ids.h"
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
 
 namespace HLV_CALLBACK {
 
@@ -78,9 +78,9 @@ void Callback::close()
 
 void Callback::post(Message* message)
 {
-    const bool streamBuffer = message != nullptr && (message->req == ids::DOWNLOAD_STREAM_MSG ||
-                                                     message->req == ids::PLAYBACK_STREAM_MSG ||
-                                                     message->req == ids::LIVE_STREAM_MSG);
+    const bool streamBuffer =
+        message != nullptr && (message->req == ids::DOWNLOAD_STREAM_MSG || message->req == ids::PLAYBACK_STREAM_MSG ||
+                               message->req == ids::LIVE_STREAM_MSG);
     if (!streamBuffer || !halted()) {
         MsgThread::post(message);
         return;
@@ -88,8 +88,10 @@ void Callback::post(Message* message)
     // The thread is never re-created, so once per process is once per shutdown.
     static std::atomic<bool> reported{false};
     if (!reported.exchange(true))
-        HLV_TRACE(HLV_THREAD::TRACE_LIFECYCLE, "%s: the library has shut down; stream buffers still lent are not "
-                  "handed back to the host", "Callback::post");
+        HLV_TRACE(HLV_THREAD::TRACE_LIFECYCLE,
+                  "%s: the library has shut down; stream buffers still lent are not "
+                  "handed back to the host",
+                  "Callback::post");
     message->refuse(this);
 }
 

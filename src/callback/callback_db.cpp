@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <exception>
 
+#include "callback/hx_stream.h"
 #include "control/camera_address.h"
+#include "control/message_ids.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
-#include "callback/hx_stream.h"
-#include "control/message_ids.h"
 
 namespace HLV_CALLBACK {
 
@@ -107,9 +107,8 @@ void CallbackDB::executeCallback(const CallbackRequest& request)
         deliverToSubscribers(request);
         HLV_TRACE(TRACE_CALLBACK, "%s: event=%d done.", "CallbackDB::executeCallback", request.event);
     } else {
-        HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_DEBUG,
-                           fmtToString("%s: Unrecognized callback event: %d", "CallbackDB::executeCallback",
-                                       request.event));
+        HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_DEBUG, fmtToString("%s: Unrecognized callback event: %d",
+                                                                       "CallbackDB::executeCallback", request.event));
     }
 }
 

@@ -41,8 +41,8 @@ private:
     std::size_t deliverToAll(const CallbackRequest& request, void* data);
     std::size_t deliverToSubscribers(const CallbackRequest& request);
     // Calls the host; false when its code threw.
-    static bool callHost(HX_CLIENT_HANDLE client, const CallbackSpec& spec, uint32_t event,
-                         HX_CAMERA_HANDLE camera, void* data);
+    static bool callHost(HX_CLIENT_HANDLE client, const CallbackSpec& spec, uint32_t event, HX_CAMERA_HANDLE camera,
+                         void* data);
 
     std::map<HX_CLIENT_HANDLE, CallbackSpec> specs_;
 };

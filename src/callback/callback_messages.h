@@ -7,8 +7,8 @@
 
 #include <hx/hx.h>
 
-#include "hlv_thread/message.h"
 #include "control/message_ids.h"
+#include "hlv_thread/message.h"
 
 namespace HLV_CALLBACK {
 

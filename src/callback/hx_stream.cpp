@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "camera/camera_services.h"
+#include "control/message_ids.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
-#include "control/message_ids.h"
 
 namespace {
 

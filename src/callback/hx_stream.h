@@ -8,8 +8,8 @@
 
 #include <hx/hx.h>
 
-#include "hlv_thread/message.h"
 #include "control/message_ids.h"
+#include "hlv_thread/message.h"
 #include "hlv_thread/sync_message.h"
 
 class CameraServices;
@@ -23,8 +23,8 @@ public:
     // hostRecord may be NULL (a buffer-less live switch). A record whose version is not
     // HX_API_VERSION_MAJ.HX_API_VERSION_MIN is logged and refused with RuntimeError
     // "Wrong API version". A service that has gone leaves the name empty and the address 0.
-    HxStreamBuffer(HX_READ_STREAM* hostRecord, const std::shared_ptr<CameraServices>& service,
-                   HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera);
+    HxStreamBuffer(HX_READ_STREAM* hostRecord, const std::shared_ptr<CameraServices>& service, HX_CLIENT_HANDLE client,
+                   HX_CAMERA_HANDLE camera);
     virtual ~HxStreamBuffer();
     HxStreamBuffer(const HxStreamBuffer&) = delete;
     HxStreamBuffer& operator=(const HxStreamBuffer&) = delete;

@@ -58,9 +58,15 @@ CameraOperations::~CameraOperations()
 
 void CameraOperations::streamShutdown() {}
 
-bool CameraOperations::channelFaulted() const { return channel_->faulted(); }
+bool CameraOperations::channelFaulted() const
+{
+    return channel_->faulted();
+}
 
-void CameraOperations::releaseChannel() { channel_->release(); }
+void CameraOperations::releaseChannel()
+{
+    channel_->release();
+}
 
 void CameraOperations::setSensor(std::unique_ptr<SensorOperations> sensor)
 {

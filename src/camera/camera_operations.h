@@ -11,10 +11,10 @@
 
 #include <hx/hx.h>
 
-#include "registers/register_cache.h"
-#include "control/register_channel.h"
-#include "sensors/sensor_operations.h"
 #include "camera/service_operations.h"
+#include "control/register_channel.h"
+#include "registers/register_cache.h"
+#include "sensors/sensor_operations.h"
 
 // One object per camera address, built by factory() from what the camera says it is (sensor type
 // and model text) and kept in a process-wide registry. The camera's service forwards the

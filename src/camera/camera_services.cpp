@@ -3,14 +3,14 @@
 
 #include <map>
 
-#include "control/camera_address.h"
 #include "camera/camera_operations.h"
-#include "hlv_thread/log.h"
-#include "hlv_thread/note.h"
-#include "control/hx_notification.h"
 #include "camera/settings.h"
 #include "camera/subscription.h"
+#include "control/camera_address.h"
+#include "control/hx_notification.h"
 #include "control/message_ids.h"
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
 
 namespace {
 
@@ -318,8 +318,7 @@ void CameraServices::messageHandle(Message* message)
         HLV_LOG("%s: Unexpectedly null message!", "CameraServices::messageHandle");
         return;
     }
-    HLV_TRACE(TRACE_SERVICES, "%s(%s): req=%d", "CameraServices::messageHandle", cameraName().c_str(),
-              message->req);
+    HLV_TRACE(TRACE_SERVICES, "%s(%s): req=%d", "CameraServices::messageHandle", cameraName().c_str(), message->req);
     switch (message->req) {
     case HLV_THREAD::HALT: handleHalt(*message, "CameraServices::messageHandle"); break;
     case HLV_THREAD::DUMP: break;
@@ -347,8 +346,7 @@ void CameraServices::ownerMessage(Message* message)
         HLV_LOG("%s: Unexpectedly null message!", "CameraServices::ownerMessage");
         return;
     }
-    HLV_TRACE(TRACE_SERVICES, "%s(%s): req=%d", "CameraServices::ownerMessage", cameraName().c_str(),
-              message->req);
+    HLV_TRACE(TRACE_SERVICES, "%s(%s): req=%d", "CameraServices::ownerMessage", cameraName().c_str(), message->req);
     switch (message->req) {
     case HLV_THREAD::HALT: handleHalt(*message, "CameraServices::ownerMessage"); break;
     case ids::CAM_SUBSCRIBE_MSG: handleSubscribe(*message); break;

@@ -8,8 +8,8 @@
 
 #include <hx/hx.h>
 
-#include "hlv_thread/msg_thread.h"
 #include "camera/service_operations.h"
+#include "hlv_thread/msg_thread.h"
 
 // One message thread per camera address. Its queue serialises what must happen on behalf of one
 // camera: command and subscription requests from the API, camera notifications and stream

@@ -5,10 +5,10 @@
 #include <memory>
 
 #include "camera/camera_services.h"
+#include "camera/settings.h"
 #include "control/message_ids.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
-#include "camera/settings.h"
 
 // The download, playback and stream settings drive the camera's stream session, which only the
 // service thread may touch, and they decide what the stream buffers lent before them do (a

@@ -7,11 +7,11 @@
 #include <hx/hx.h>
 
 #include "camera/camera_services.h"
-#include "hlv_thread/log.h"
+#include "camera/settings.h"
 #include "control/message_ids.h"
+#include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
-#include "camera/settings.h"
 
 // Built on the API caller's stack and sent to the camera's service thread, which runs process():
 // with "Set" in the record flags the command is sent (and the state read back into the copy),

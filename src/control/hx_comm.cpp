@@ -7,8 +7,8 @@
 
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
-#include "platform/netutils.h"
 #include "platform/ipv4_endpoint.h"
+#include "platform/netutils.h"
 
 using HX_COMM::RegisterList;
 using HX_WIRE::ControlResult::kChannelDown;
@@ -115,7 +115,7 @@ void HxComm::closeChannels(uint32_t cameraAddress, bool forget)
     }
     for (const std::shared_ptr<HxComm>& channel : closing) {
         if (!channel->closeOnce())
-            continue;  // still running: it must stay reachable
+            continue; // still running: it must stay reachable
         std::shared_ptr<HxComm> last;
         std::lock_guard<std::mutex> guard(reg.lock);
         const auto found = reg.channels.find(channel->cameraAddress());
@@ -235,29 +235,31 @@ uint32_t HxComm::failureResult(const HX_COMM::RequestMessage& request)
 uint32_t HxComm::readReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t& value)
 {
     const char* who = "HxComm::readReg";
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(), regAddress);
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(),
+              regAddress);
     HX_COMM::ReadRegMessage request(cameraAddress, regAddress);
     const uint32_t result = exchange(who, request);
     if (result != kSuccess) {
-        HLV_LOG("%s: Error reading register 0x%04X from camera '%s', status=0x%X", who, regAddress, dotted(cameraAddress).c_str(),
-                request.cameraStatus);
+        HLV_LOG("%s: Error reading register 0x%04X from camera '%s', status=0x%X", who, regAddress,
+                dotted(cameraAddress).c_str(), request.cameraStatus);
         return result;
     }
     value = request.value;
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X, reg_value=0x%04X", who, dotted(cameraAddress).c_str(),
-              regAddress, value);
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X, reg_value=0x%04X", who,
+              dotted(cameraAddress).c_str(), regAddress, value);
     return kSuccess;
 }
 
 uint32_t HxComm::writeReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t value)
 {
     const char* who = "HxComm::writeReg";
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(), regAddress);
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(),
+              regAddress);
     HX_COMM::WriteRegMessage request(cameraAddress, regAddress, value);
     const uint32_t result = exchange(who, request);
     if (result != kSuccess)
-        HLV_LOG("%s: Error writing register 0x%04X to camera '%s', status=0x%X", who, regAddress, dotted(cameraAddress).c_str(),
-                request.cameraStatus);
+        HLV_LOG("%s: Error writing register 0x%04X to camera '%s', status=0x%X", who, regAddress,
+                dotted(cameraAddress).c_str(), request.cameraStatus);
     return result;
 }
 
@@ -265,12 +267,13 @@ uint32_t HxComm::readMem(uint32_t cameraAddress, uint32_t startAddress, std::vec
                          std::size_t byteCount)
 {
     const char* who = "HxComm::readMem";
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(), startAddress);
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(),
+              startAddress);
     HX_COMM::ReadMemMessage request(cameraAddress, startAddress, byteCount);
     const uint32_t result = exchange(who, request);
     if (result != kSuccess) {
-        HLV_LOG("%s(%s): Error reading mem register 0x%04X, status=0x%X", who, dotted(cameraAddress).c_str(), startAddress,
-                request.cameraStatus);
+        HLV_LOG("%s(%s): Error reading mem register 0x%04X, status=0x%X", who, dotted(cameraAddress).c_str(),
+                startAddress, request.cameraStatus);
         return result;
     }
     data = std::move(request.data);
@@ -280,7 +283,8 @@ uint32_t HxComm::readMem(uint32_t cameraAddress, uint32_t startAddress, std::vec
 uint32_t HxComm::writeMem(uint32_t cameraAddress, uint32_t startAddress, const std::vector<uint8_t>& data)
 {
     const char* who = "HxComm::writeMem";
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(), startAddress);
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(),
+              startAddress);
     HX_COMM::WriteMemMessage request(cameraAddress, startAddress, data);
     const uint32_t result = exchange(who, request);
     if (result != kSuccess)
@@ -296,8 +300,8 @@ uint32_t HxComm::readMultiReg(uint32_t cameraAddress, RegisterList& pairs)
     HX_COMM::ReadMultiRegMessage request(cameraAddress, pairs);
     const uint32_t result = exchange(who, request);
     if (result != kSuccess) {
-        HLV_LOG("%s: Error reading multiple registers from camera '%s', status=0x%X", who, dotted(cameraAddress).c_str(),
-                request.cameraStatus);
+        HLV_LOG("%s: Error reading multiple registers from camera '%s', status=0x%X", who,
+                dotted(cameraAddress).c_str(), request.cameraStatus);
         return result;
     }
     pairs = std::move(request.pairs);

@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "hlv_thread/msg_thread.h"
 #include "control/hx_comm_messages.h"
 #include "control/udp_socket.h"
+#include "hlv_thread/msg_thread.h"
 
 namespace HX_COMM {
 class MessageAgeTimer;
@@ -26,7 +26,7 @@ class MessageAgeTimer;
 namespace HX_PLATFORM {
 class EventFd;
 class PollSet;
-}
+} // namespace HX_PLATFORM
 
 // Threads: the static operations may be called from any thread but the channel's own. A caller
 // sends its command itself and, while no other caller is doing so, reads the control socket for

@@ -1,8 +1,8 @@
 // The ticker that ages a control channel's pending requests, so an unanswered one fails in time.
 #include "control/hx_comm_age_timer.h"
 
-#include "hlv_thread/period_scale.h"
 #include "control/hx_comm.h"
+#include "hlv_thread/period_scale.h"
 
 namespace HX_COMM {
 

@@ -3,10 +3,10 @@
 #include <exception>
 #include <memory>
 
-#include "hlv_thread/log.h"
-#include "hlv_thread/note.h"
 #include "control/hx_comm.h"
 #include "control/hx_comm_age_timer.h"
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
 
 using HLV_THREAD::MESSAGE_DONE;
 using HLV_THREAD::MESSAGE_FAILED;
@@ -114,16 +114,14 @@ void HxComm::messageHandle(Message* message)
         return;
     }
     if (!isKnown(cameraAddress_)) {
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): req=%d, NOT CONNECTED", "HxComm::messageHandle",
-                  cameraName_.c_str(), message->req);
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): req=%d, NOT CONNECTED", "HxComm::messageHandle", cameraName_.c_str(),
+                  message->req);
         replyFailed(message);
         return;
     }
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): req=%d", "HxComm::messageHandle", cameraName_.c_str(), message->req);
     switch (message->req) {
-    case HLV_THREAD::HALT:
-        handleHalt(message);
-        break;
+    case HLV_THREAD::HALT: handleHalt(message); break;
     default:
         HLV_LOG("Unrecognized message type: 0x%x", message->req);
         replyFailed(message);
@@ -165,15 +163,9 @@ void HxComm::ownerMessage(Message* message)
     // Messages that come back to this thread were made by it and end here.
     std::unique_ptr<Message> owned(message->synchronous() ? nullptr : message);
     switch (message->req) {
-    case HLV_THREAD::HALT:
-        halted_ = true;
-        break;
-    case HX_COMM::HMP_MSG:
-        handleHmpMsg(dynamic_cast<HX_COMM::HMPMessage*>(message));
-        break;
-    case HX_COMM::AGE_OUT_TICK:
-        handleAgeOutTick();
-        break;
+    case HLV_THREAD::HALT: halted_ = true; break;
+    case HX_COMM::HMP_MSG: handleHmpMsg(dynamic_cast<HX_COMM::HMPMessage*>(message)); break;
+    case HX_COMM::AGE_OUT_TICK: handleAgeOutTick(); break;
     case HX_COMM::PURGE_MSG: {
         HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::purge", cameraName_.c_str());
         std::lock_guard<std::mutex> guard(exchangeLock_);

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "hlv_thread/message.h"
 #include "control/message_ids.h"
+#include "hlv_thread/message.h"
 #include "wire/control_packet.h"
 
 namespace HX_COMM {
@@ -61,10 +61,7 @@ struct RegisterExtent {
 // completes it (hx_comm_request_kinds.cpp).
 class RequestMessage {
 public:
-    RequestMessage(uint32_t id, uint32_t camera)
-        : req(id), cameraAddress(camera)
-    {
-    }
+    RequestMessage(uint32_t id, uint32_t camera) : req(id), cameraAddress(camera) {}
     virtual ~RequestMessage() = default;
     RequestMessage(const RequestMessage&) = delete;
     RequestMessage& operator=(const RequestMessage&) = delete;
@@ -94,10 +91,7 @@ public:
 
 class ReadRegMessage : public RequestMessage {
 public:
-    ReadRegMessage(uint32_t camera, uint32_t reg)
-        : RequestMessage(READ_REG_MSG, camera), regAddress(reg)
-    {
-    }
+    ReadRegMessage(uint32_t camera, uint32_t reg) : RequestMessage(READ_REG_MSG, camera), regAddress(reg) {}
     Command encode(uint16_t requestId, RequestChannel& channel) const override;
     uint16_t expectedAnswer() const override;
     uint32_t takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel) override;
@@ -191,7 +185,7 @@ public:
     HMPMessage() { req = HMP_MSG; }
     std::array<uint8_t, HX_WIRE::kMaxControlDatagram> buffer{};
     std::size_t length = 0;
-    uint32_t sourceAddress = 0;  // network order
+    uint32_t sourceAddress = 0; // network order
     uint16_t sourcePort = 0;
 };
 

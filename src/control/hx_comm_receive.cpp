@@ -6,11 +6,11 @@
 #include <mutex>
 #include <utility>
 
-#include "hlv_thread/log.h"
 #include "control/hx_comm.h"
 #include "control/hx_notification.h"
-#include "platform/ipv4_endpoint.h"
 #include "control/udp_socket.h"
+#include "hlv_thread/log.h"
+#include "platform/ipv4_endpoint.h"
 #include "wire/byte_io.h"
 #include "wire/event_packet.h"
 
@@ -49,16 +49,14 @@ HxComm::Take HxComm::takeDatagram(UDPSocket& socket, const char* socketName, std
     const char* who = "HxComm::readPendingMsg";
     received = socket.receive(buffer);
     switch (received.kind) {
-    case ReceivedDatagram::Kind::Nothing:
-        return Take::Stop;
+    case ReceivedDatagram::Kind::Nothing: return Take::Stop;
     case ReceivedDatagram::Kind::Failed:
         HLV_LOG("%s: failed to read the %s socket.", who, socketName);
         return Take::Stop;
     case ReceivedDatagram::Kind::Oversized:
         HLV_LOG("%s(%s): Dropped an oversized datagram of %zu bytes", who, cameraName_.c_str(), received.length);
         return Take::Skipped;
-    case ReceivedDatagram::Kind::Datagram:
-        break;
+    case ReceivedDatagram::Kind::Datagram: break;
     }
     return Take::Datagram;
 }
@@ -78,19 +76,13 @@ void HxComm::handleControlDatagram(std::span<const uint8_t> datagram, uint32_t s
     }
     const uint16_t answer = rawAckHeader(datagram).answer;
     switch (answer) {
-    case Code::kDiscoveryAck:
-        HX_COMM::deliverDiscoveryReply(cameraAddress_, datagram);
-        break;
+    case Code::kDiscoveryAck: HX_COMM::deliverDiscoveryReply(cameraAddress_, datagram); break;
     case Code::kResultlessAck:
     case Code::kReadRegAck:
     case Code::kWriteRegAck:
     case Code::kReadMemAck:
-    case Code::kWriteMemAck:
-        processAck(datagram);
-        break;
-    default:
-        HLV_LOG("%s: Unexpected receive command: 0x%X", who, answer);
-        break;
+    case Code::kWriteMemAck: processAck(datagram); break;
+    default: HLV_LOG("%s: Unexpected receive command: 0x%X", who, answer); break;
     }
 }
 
@@ -177,10 +169,8 @@ void HxComm::handleHmpMsg(HX_COMM::HMPMessage* message)
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", who, cameraName_.c_str());
     const auto decoded = HX_WIRE::decodeEventData(std::span<const uint8_t>(message->buffer.data(), message->length));
     switch (decoded.check) {
-    case HX_WIRE::EventCheck::Ok:
-        break;
-    case HX_WIRE::EventCheck::Empty:
-        return;
+    case HX_WIRE::EventCheck::Ok: break;
+    case HX_WIRE::EventCheck::Empty: return;
     case HX_WIRE::EventCheck::WrongCommand:
         HLV_LOG("%s(%s): Unexpected event command: 0x%X", who, cameraName_.c_str(), decoded.command);
         return;

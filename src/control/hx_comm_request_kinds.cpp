@@ -2,8 +2,8 @@
 // answers it and takes its result from that acknowledge.
 #include <algorithm>
 
-#include "hlv_thread/log.h"
 #include "control/hx_comm_messages.h"
+#include "hlv_thread/log.h"
 #include "wire/byte_io.h"
 
 using HLV_THREAD::MESSAGE_DONE;

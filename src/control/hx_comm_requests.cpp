@@ -3,14 +3,13 @@
 #include <mutex>
 #include <thread>
 
+#include "control/hx_comm.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
-#include "control/hx_comm.h"
 
 using HLV_THREAD::MESSAGE_DONE;
 using HLV_THREAD::MESSAGE_FAILED;
 using HX_WIRE::RegisterPair;
-
 
 // Runs on the caller's thread. Every path ends the request exactly once before returning: here,
 // or when its acknowledge, its age-out, a purge or a halt comes. Exceptions can only leave before
@@ -75,8 +74,8 @@ bool HxComm::sendRequest(HX_COMM::RequestMessage& request)
         return false;
     }
     if (!command.ackRequired) {
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): No ack for message %d, responding success",
-                  "HxComm::handleRequest", cameraName_.c_str(), id);
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): No ack for message %d, responding success", "HxComm::handleRequest",
+                  cameraName_.c_str(), id);
         request.cameraStatus = HX_WIRE::CameraStatus::kSuccess;
         settle(request, MESSAGE_DONE);
         return false;
@@ -115,13 +114,9 @@ bool HxComm::receiveUntilCompleted(const HX_COMM::RequestMessage& request)
 {
     while (!isCompleted(request)) {
         switch (waitForControlTraffic()) {
-        case ControlTraffic::Readable:
-            drainControlSocket(&request);
-            break;
-        case ControlTraffic::Quiet:
-            break;
-        case ControlTraffic::Failed:
-            return false;
+        case ControlTraffic::Readable: drainControlSocket(&request); break;
+        case ControlTraffic::Quiet: break;
+        case ControlTraffic::Failed: return false;
         }
     }
     return true;
@@ -140,8 +135,8 @@ bool HxComm::withinLimits(HX_COMM::RequestMessage& request) const
     const std::optional<HX_COMM::RegisterExtent> extent = request.registerExtent();
     if (!extent || extent->count <= extent->limit)
         return true;
-    HLV_LOG("%s(%s): %zu registers do not fit one datagram (at most %zu)", "HxComm::handleRequest",
-            cameraName_.c_str(), extent->count, extent->limit);
+    HLV_LOG("%s(%s): %zu registers do not fit one datagram (at most %zu)", "HxComm::handleRequest", cameraName_.c_str(),
+            extent->count, extent->limit);
     return false;
 }
 

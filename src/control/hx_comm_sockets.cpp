@@ -1,11 +1,11 @@
 // A camera's control channel: its sockets and port layout, and the wait loop that turns queued
 // messages and readable sockets into work. The system calls lie below, in platform/ (sockets, the
 // wait set) and the thread framework's wake, so one file serves POSIX and Windows.
+#include "control/hx_comm.h"
+#include "control/hx_comm_age_timer.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/wake.h"
-#include "control/hx_comm.h"
-#include "control/hx_comm_age_timer.h"
 #include "platform/errno_text.h"
 #include "platform/event_fd.h"
 #include "platform/ipv4_endpoint.h"
@@ -130,10 +130,8 @@ HxComm::ControlTraffic HxComm::waitForControlTraffic()
         HLV_LOG("%s(%s): Could not wait for the camera's answer: %s", "HxComm::waitForControlTraffic",
                 cameraName_.c_str(), HX_PLATFORM::errnoIndicates(readerPoll_->error()).c_str());
         return ControlTraffic::Failed;
-    case HX_PLATFORM::PollStatus::TimedOut:
-        return ControlTraffic::Quiet;
-    case HX_PLATFORM::PollStatus::Ready:
-        break;
+    case HX_PLATFORM::PollStatus::TimedOut: return ControlTraffic::Quiet;
+    case HX_PLATFORM::PollStatus::Ready: break;
     }
     if (readerPoll_->events(1).any())
         readerWake_->reset();
@@ -165,8 +163,7 @@ void HxComm::post(Message* message)
         return;
     }
     switch (enqueue(message)) {
-    case Posted::Queued:
-        return;
+    case Posted::Queued: return;
     case Posted::QueuedWithoutWake:
         HLV_LOG("%s(%s): Could not set the MSG_EVENT signalling event", "HxComm::post", cameraName_.c_str());
         return;

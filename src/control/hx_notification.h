@@ -7,10 +7,10 @@
 #include <optional>
 #include <span>
 
-#include "hlv_thread/message.h"
-#include "hlv_thread/msg_thread.h"
 #include "control/hx_comm_messages.h"
 #include "control/message_ids.h"
+#include "hlv_thread/message.h"
+#include "hlv_thread/msg_thread.h"
 
 namespace HX_COMM {
 
@@ -18,11 +18,7 @@ namespace HX_COMM {
 // brings one pair; the register poller brings several at once; consumers treat both alike.
 class NotificationMessage : public HLV_THREAD::Message {
 public:
-    explicit NotificationMessage(RegisterList list)
-        : pairs(std::move(list))
-    {
-        req = HX_MESSAGE_IDS::NOTIFICATION_MSG;
-    }
+    explicit NotificationMessage(RegisterList list) : pairs(std::move(list)) { req = HX_MESSAGE_IDS::NOTIFICATION_MSG; }
     RegisterList pairs;
     // Events the camera sent before this one never arrived: values the host holds may be stale.
     bool eventsMissed = false;

@@ -5,9 +5,15 @@
 
 RegisterChannel::~RegisterChannel() = default;
 
-bool RegisterChannel::faulted() const { return false; }
+bool RegisterChannel::faulted() const
+{
+    return false;
+}
 
-uint32_t RegisterChannel::writeMem(uint32_t /*start*/, const std::vector<uint8_t>& /*data*/) { return 6; }
+uint32_t RegisterChannel::writeMem(uint32_t /*start*/, const std::vector<uint8_t>& /*data*/)
+{
+    return 6;
+}
 
 void RegisterChannel::release() {}
 

@@ -30,14 +30,14 @@ struct ChannelPorts {
 // What one receive call found.
 struct ReceivedDatagram {
     enum class Kind {
-        Datagram,   // `length` bytes arrived from sourceAddress:sourcePort
-        Nothing,    // nothing waits: the socket is drained
-        Oversized,  // a datagram longer than the buffer arrived and was discarded
-        Failed,     // the receive failed; lastError() says why
+        Datagram,  // `length` bytes arrived from sourceAddress:sourcePort
+        Nothing,   // nothing waits: the socket is drained
+        Oversized, // a datagram longer than the buffer arrived and was discarded
+        Failed,    // the receive failed; lastError() says why
     };
     Kind kind = Kind::Nothing;
     std::size_t length = 0;
-    uint32_t sourceAddress = 0;  // network order
+    uint32_t sourceAddress = 0; // network order
     uint16_t sourcePort = 0;
 };
 
@@ -82,7 +82,7 @@ private:
     void rememberError(int error);
 
     const int wantedReceiveBuffer_;
-    HX_PLATFORM::SocketLibrary sockets_;  // outlives the socket
+    HX_PLATFORM::SocketLibrary sockets_; // outlives the socket
     HX_PLATFORM::UniqueFd fd_;
     std::atomic<uint16_t> port_{0};
     std::atomic<uint32_t> lastError_{0};

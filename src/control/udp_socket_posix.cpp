@@ -9,12 +9,12 @@
 #include <mutex>
 #include <set>
 
+#include "control/udp_socket.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "platform/errno_text.h"
 #include "platform/ipv4_endpoint.h"
 #include "platform/socket_address.h"
-#include "control/udp_socket.h"
 
 namespace {
 
@@ -55,8 +55,7 @@ int readReceiveBuffer(int fd)
 
 } // namespace
 
-UDPSocket::UDPSocket(int receiveBufferBytes)
-    : wantedReceiveBuffer_(receiveBufferBytes)
+UDPSocket::UDPSocket(int receiveBufferBytes) : wantedReceiveBuffer_(receiveBufferBytes)
 {
     fd_.reset(socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP));
     if (!fd_.valid()) {
@@ -131,7 +130,8 @@ ReceivedDatagram UDPSocket::receive(std::span<uint8_t> buffer)
     socklen_t size = sizeof(source);
     ssize_t length = -1;
     do {
-        length = recvfrom(fd_.get(), buffer.data(), buffer.size(), MSG_TRUNC, reinterpret_cast<sockaddr*>(&source), &size);
+        length =
+            recvfrom(fd_.get(), buffer.data(), buffer.size(), MSG_TRUNC, reinterpret_cast<sockaddr*>(&source), &size);
     } while (length < 0 && errno == EINTR);
     if (length < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK)
@@ -154,18 +154,19 @@ long UDPSocket::sendMsg(std::span<const uint8_t> datagram, uint32_t destination,
     if (destination == 0)
         return 0;
     // The dotted text is made only for a trace or an error: this is every command's path.
-    HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: dest=%s", "UDPSocket::sendMsg", HX_PLATFORM::ipv4ToText(destination).c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: dest=%s", "UDPSocket::sendMsg",
+              HX_PLATFORM::ipv4ToText(destination).c_str());
     const sockaddr_in target = HX_PLATFORM::toSockaddr({destination, destinationPort});
     ssize_t sent = -1;
     do {
-        sent = sendto(fd_.get(), datagram.data(), datagram.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&target),
-                      sizeof(target));
+        sent = sendto(fd_.get(), datagram.data(), datagram.size(), MSG_NOSIGNAL,
+                      reinterpret_cast<const sockaddr*>(&target), sizeof(target));
     } while (sent < 0 && errno == EINTR);
     if (sent < 0) {
         const int error = errno;
         rememberError(error);
-        HX_SOCKET_ERROR("UDPSocket::sendMsg", "Could not sendto() the camera(" + HX_PLATFORM::ipv4ToText(destination) + ").",
-                        error);
+        HX_SOCKET_ERROR("UDPSocket::sendMsg",
+                        "Could not sendto() the camera(" + HX_PLATFORM::ipv4ToText(destination) + ").", error);
         return -1;
     }
     return static_cast<long>(sent);

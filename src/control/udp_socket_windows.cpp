@@ -4,12 +4,12 @@
 
 #include <cstring>
 
+#include "control/udp_socket.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "platform/errno_text.h"
 #include "platform/ipv4_endpoint.h"
 #include "platform/socket_address.h"
-#include "control/udp_socket.h"
 
 namespace {
 
@@ -26,8 +26,7 @@ void logSocketError(const char* who, const char* file, int line, const std::stri
 
 } // namespace
 
-UDPSocket::UDPSocket(int receiveBufferBytes)
-    : wantedReceiveBuffer_(receiveBufferBytes)
+UDPSocket::UDPSocket(int receiveBufferBytes) : wantedReceiveBuffer_(receiveBufferBytes)
 {
     if (!sockets_.started()) {
         rememberError(sockets_.error());
@@ -138,16 +137,17 @@ long UDPSocket::sendMsg(std::span<const uint8_t> datagram, uint32_t destination,
     if (destination == 0)
         return 0;
     // The dotted text is made only for a trace or an error: this is every command's path.
-    HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: dest=%s", "UDPSocket::sendMsg", HX_PLATFORM::ipv4ToText(destination).c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: dest=%s", "UDPSocket::sendMsg",
+              HX_PLATFORM::ipv4ToText(destination).c_str());
     const sockaddr_in target = HX_PLATFORM::toSockaddr({destination, destinationPort});
-    const int sent = sendto(static_cast<SOCKET>(fd_.get()), reinterpret_cast<const char*>(datagram.data()),
-                            static_cast<int>(datagram.size()), 0, reinterpret_cast<const sockaddr*>(&target),
-                            sizeof(target));
+    const int sent =
+        sendto(static_cast<SOCKET>(fd_.get()), reinterpret_cast<const char*>(datagram.data()),
+               static_cast<int>(datagram.size()), 0, reinterpret_cast<const sockaddr*>(&target), sizeof(target));
     if (sent < 0) {
         const int error = WSAGetLastError();
         rememberError(error);
-        HX_SOCKET_ERROR("UDPSocket::sendMsg", "Could not sendto() the camera(" + HX_PLATFORM::ipv4ToText(destination) + ").",
-                        error);
+        HX_SOCKET_ERROR("UDPSocket::sendMsg",
+                        "Could not sendto() the camera(" + HX_PLATFORM::ipv4ToText(destination) + ").", error);
         return -1;
     }
     return static_cast<long>(sent);

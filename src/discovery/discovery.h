@@ -10,11 +10,11 @@
 #include <span>
 #include <string>
 
+#include "control/message_ids.h"
 #include "discovery/discovery_db.h"
 #include "hlv_thread/msg_thread.h"
 #include "hlv_thread/ticker.h"
 #include "platform/ipv4_endpoint.h"
-#include "control/message_ids.h"
 
 class Discovery;
 
@@ -22,142 +22,142 @@ namespace HLV_DISCOVERY {
 
 // Private message identifiers of the Discovery thread.
 enum : uint32_t {
-  DISCOVERY_SEND = HX_MESSAGE_IDS::INTERNAL_START,
-  DISCOVERY_REPLY = HX_MESSAGE_IDS::INTERNAL_START + 1,
-  DISCOVERY_PROBE = HX_MESSAGE_IDS::INTERNAL_START + 2,
+    DISCOVERY_SEND = HX_MESSAGE_IDS::INTERNAL_START,
+    DISCOVERY_REPLY = HX_MESSAGE_IDS::INTERNAL_START + 1,
+    DISCOVERY_PROBE = HX_MESSAGE_IDS::INTERNAL_START + 2,
 };
 
 // The poller's request for one round of discovery requests.
 class DiscoverySend : public HLV_THREAD::Message {
- public:
-  explicit DiscoverySend(HLV_THREAD::MsgThread* discovery);
+public:
+    explicit DiscoverySend(HLV_THREAD::MsgThread* discovery);
 };
 
 // One discovery reply and where it came from.
 class DiscoveryMessage : public HLV_THREAD::Message {
- public:
-  DiscoveryMessage(HLV_THREAD::MsgThread* discovery, const Reply& reply, const HX_PLATFORM::Ipv4Endpoint& source);
-  Reply reply;
-  HX_PLATFORM::Ipv4Endpoint source;
+public:
+    DiscoveryMessage(HLV_THREAD::MsgThread* discovery, const Reply& reply, const HX_PLATFORM::Ipv4Endpoint& source);
+    Reply reply;
+    HX_PLATFORM::Ipv4Endpoint source;
 };
 
 // A camera whose image connection was lost for good: drop it and ignore its next replies.
 class DiscoveryRemoveCamera : public HLV_THREAD::Message {
- public:
-  DiscoveryRemoveCamera(HLV_THREAD::MsgThread* discovery, uint32_t address);
-  uint32_t address;
+public:
+    DiscoveryRemoveCamera(HLV_THREAD::MsgThread* discovery, uint32_t address);
+    uint32_t address;
 };
 
 // A camera to reach by address: send it a unicast request now, and at every poll once it answers.
 class DiscoveryProbe : public HLV_THREAD::Message {
- public:
-  DiscoveryProbe(HLV_THREAD::MsgThread* discovery, uint32_t address);
-  uint32_t address;
+public:
+    DiscoveryProbe(HLV_THREAD::MsgThread* discovery, uint32_t address);
+    uint32_t address;
 };
 
 // Ticks the Discovery thread: the first round 2 s after start, then one every 5 s (both scaled
 // by the test hook). Its tick only posts, so it never waits on the thread that stops it.
 class DiscoveryPoll : public HLV_THREAD::Ticker {
- public:
-  explicit DiscoveryPoll(Discovery& discovery);
-  ~DiscoveryPoll() override;
-  void tick() override;
+public:
+    explicit DiscoveryPoll(Discovery& discovery);
+    ~DiscoveryPoll() override;
+    void tick() override;
 
- private:
-  Discovery& discovery_;
-  bool firstTick_ = true;
+private:
+    Discovery& discovery_;
+    bool firstTick_ = true;
 };
 
-}  // namespace HLV_DISCOVERY
+} // namespace HLV_DISCOVERY
 
 // The process-wide discovery message thread. Its loop waits on its message queue and on the
 // discovery socket together. The database it owns is written on this thread only and read by
 // API threads (lookups) and camera services. The static operations and the lookups may be called
 // from any thread except where noted.
 class Discovery : public HLV_THREAD::MsgThread {
- public:
-  // The single library instance, created and started on first use; nullptr once it has halted.
-  static Discovery* factory();
-  // What the library's instance reports cameras coming and going to: the layers above discovery
-  // install it once, before the first factory() call, which refuses to start without it.
-  static void setLibraryEvents(HLV_DISCOVERY::DiscoveryEvents& events);
-  // The library instance if it runs; never creates one.
-  static Discovery* existing();
-  // Halts and joins the library instance (library shutdown); later factory calls return nullptr.
-  static void close();
-  // A discovery reply that reached another socket (a camera's control channel); dropped when
-  // discovery does not run.
-  static void forwardReply(std::span<const uint8_t> datagram, uint32_t cameraAddress);
-  // The camera's image connection is lost for good (posts a DiscoveryRemoveCamera).
-  static void removeCamera(uint32_t address);
+public:
+    // The single library instance, created and started on first use; nullptr once it has halted.
+    static Discovery* factory();
+    // What the library's instance reports cameras coming and going to: the layers above discovery
+    // install it once, before the first factory() call, which refuses to start without it.
+    static void setLibraryEvents(HLV_DISCOVERY::DiscoveryEvents& events);
+    // The library instance if it runs; never creates one.
+    static Discovery* existing();
+    // Halts and joins the library instance (library shutdown); later factory calls return nullptr.
+    static void close();
+    // A discovery reply that reached another socket (a camera's control channel); dropped when
+    // discovery does not run.
+    static void forwardReply(std::span<const uint8_t> datagram, uint32_t cameraAddress);
+    // The camera's image connection is lost for good (posts a DiscoveryRemoveCamera).
+    static void removeCamera(uint32_t address);
 
-  // A discovery reporting to `events`; the library's instance comes from factory().
-  explicit Discovery(HLV_DISCOVERY::DiscoveryEvents& events);
-  ~Discovery() override;
+    // A discovery reporting to `events`; the library's instance comes from factory().
+    explicit Discovery(HLV_DISCOVERY::DiscoveryEvents& events);
+    ~Discovery() override;
 
-  void pausePolling(bool pause);
-  bool paused() const;
-  bool getDiscoveryInfoByIP(const std::string& dottedAddress, HLV_DISCOVERY::Reply& out) const;
-  bool getDiscoveryInfoByName(const std::string& name, HLV_DISCOVERY::Reply& out) const;
-  // The camera handle of a known camera, looked up by user-defined name, then by dotted address.
-  bool lookup(const std::string& nameOrAddress, uint32_t& address) const;
-  // For a dotted address unknown to the database: sends a unicast discovery request, waits up to
-  // one second until the camera has been accepted, and keeps polling it by unicast from then on
-  // (a camera the broadcast does not reach). False for any other text or a camera that does not
-  // answer or is refused. Not from the Discovery thread itself.
-  bool addCameraByAddress(const std::string& text, uint32_t& address);
-  // Takes one received datagram: a full-size successful discovery reply is queued for the database.
-  void processDiscoveryAck(std::span<const uint8_t> datagram, const HX_PLATFORM::Ipv4Endpoint& source);
-  // The camera database; nullptr only when it could not be created.
-  const HLV_DISCOVERY::DiscoveryDB* database() const;
+    void pausePolling(bool pause);
+    bool paused() const;
+    bool getDiscoveryInfoByIP(const std::string& dottedAddress, HLV_DISCOVERY::Reply& out) const;
+    bool getDiscoveryInfoByName(const std::string& name, HLV_DISCOVERY::Reply& out) const;
+    // The camera handle of a known camera, looked up by user-defined name, then by dotted address.
+    bool lookup(const std::string& nameOrAddress, uint32_t& address) const;
+    // For a dotted address unknown to the database: sends a unicast discovery request, waits up to
+    // one second until the camera has been accepted, and keeps polling it by unicast from then on
+    // (a camera the broadcast does not reach). False for any other text or a camera that does not
+    // answer or is refused. Not from the Discovery thread itself.
+    bool addCameraByAddress(const std::string& text, uint32_t& address);
+    // Takes one received datagram: a full-size successful discovery reply is queued for the database.
+    void processDiscoveryAck(std::span<const uint8_t> datagram, const HX_PLATFORM::Ipv4Endpoint& source);
+    // The camera database; nullptr only when it could not be created.
+    const HLV_DISCOVERY::DiscoveryDB* database() const;
 
-  void post(HLV_THREAD::Message* message) override;
-  void run() override;
-  void messageHandle(HLV_THREAD::Message* message) override;
-  void ownerMessage(HLV_THREAD::Message* message) override;
-  std::string messageName(uint32_t id) const override;
+    void post(HLV_THREAD::Message* message) override;
+    void run() override;
+    void messageHandle(HLV_THREAD::Message* message) override;
+    void ownerMessage(HLV_THREAD::Message* message) override;
+    std::string messageName(uint32_t id) const override;
 
- private:
-  friend class HLV_DISCOVERY::DiscoveryPoll;
-  struct Network;  // the platform's socket and wake-up event (discovery_posix.cpp)
-  struct NetworkDeleter {
-    void operator()(Network* network) const;
-  };
+private:
+    friend class HLV_DISCOVERY::DiscoveryPoll;
+    struct Network; // the platform's socket and wake-up event (discovery_posix.cpp)
+    struct NetworkDeleter {
+        void operator()(Network* network) const;
+    };
 
-  // Cameras added by address: answered ones are polled by unicast for good; unanswered ones
-  // only until their deadline.
-  struct Probe {
-    bool answered = false;
-    std::chrono::steady_clock::time_point deadline;
-  };
+    // Cameras added by address: answered ones are polled by unicast for good; unanswered ones
+    // only until their deadline.
+    struct Probe {
+        bool answered = false;
+        std::chrono::steady_clock::time_point deadline;
+    };
 
-  // Platform half.
-  void config();
-  void cleanup();
-  void processLoop();
-  void readResponse();
-  void sendMsg(uint16_t requestId);
-  void sendUnicast(uint32_t address, uint16_t requestId);
-  void wake();
+    // Platform half.
+    void config();
+    void cleanup();
+    void processLoop();
+    void readResponse();
+    void sendMsg(uint16_t requestId);
+    void sendUnicast(uint32_t address, uint16_t requestId);
+    void wake();
 
-  // Thread half.
-  void dispatchGuarded(HLV_THREAD::Message* message);
-  void drainQueue();
-  void handleOwn(HLV_THREAD::Message* message);
-  void handleSend();
-  void handleReply(const HLV_DISCOVERY::DiscoveryMessage& message);
-  void handleRemoveCamera(const HLV_DISCOVERY::DiscoveryRemoveCamera& message);
-  void handleProbe(const HLV_DISCOVERY::DiscoveryProbe& message);
-  void pollProbes(uint16_t requestId);
-  uint16_t takeRequestId();
-  bool pollingPaused() const;
+    // Thread half.
+    void dispatchGuarded(HLV_THREAD::Message* message);
+    void drainQueue();
+    void handleOwn(HLV_THREAD::Message* message);
+    void handleSend();
+    void handleReply(const HLV_DISCOVERY::DiscoveryMessage& message);
+    void handleRemoveCamera(const HLV_DISCOVERY::DiscoveryRemoveCamera& message);
+    void handleProbe(const HLV_DISCOVERY::DiscoveryProbe& message);
+    void pollProbes(uint16_t requestId);
+    uint16_t takeRequestId();
+    bool pollingPaused() const;
 
-  HLV_DISCOVERY::DiscoveryEvents& events_;
-  std::unique_ptr<HLV_DISCOVERY::DiscoveryDB> db_;
-  std::unique_ptr<Network, NetworkDeleter> network_;
-  std::unique_ptr<HLV_DISCOVERY::DiscoveryPoll> poller_;
-  std::atomic<bool> paused_{false};
-  bool finished_ = false;
-  uint16_t requestId_ = 1;
-  std::map<uint32_t, Probe> probes_;
+    HLV_DISCOVERY::DiscoveryEvents& events_;
+    std::unique_ptr<HLV_DISCOVERY::DiscoveryDB> db_;
+    std::unique_ptr<Network, NetworkDeleter> network_;
+    std::unique_ptr<HLV_DISCOVERY::DiscoveryPoll> poller_;
+    std::atomic<bool> paused_{false};
+    bool finished_ = false;
+    uint16_t requestId_ = 1;
+    std::map<uint32_t, Probe> probes_;
 };

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "hlv_thread/log.h"
-#include "platform/netutils.h"
 #include "platform/ipv4_endpoint.h"
+#include "platform/netutils.h"
 #include "wire/byte_io.h"
 
 namespace HLV_DISCOVERY {
@@ -14,225 +14,255 @@ namespace {
 
 // Copies a text into a record's room, truncated so that a terminating NUL always fits.
 template <std::size_t N>
-void copyText(char (&room)[N], const std::string& text) {
-  const std::size_t length = std::min(text.size(), N - 1);
-  std::memcpy(room, text.data(), length);
-  room[length] = '\0';
+void copyText(char (&room)[N], const std::string& text)
+{
+    const std::size_t length = std::min(text.size(), N - 1);
+    std::memcpy(room, text.data(), length);
+    room[length] = '\0';
 }
 
-HX_CAMERA_INFORMATION cameraInformation(const HX_WIRE::DiscoveryAck& reply, const std::string& adapter) {
-  HX_CAMERA_INFORMATION info;
-  HX_camera_information_init(&info, sizeof info);
-  copyText(info.adapter_name, adapter);
-  copyText(info.device_version, reply.deviceVersion);
-  copyText(info.manufacturer_info, reply.manufacturerInfo);
-  copyText(info.manufacturer_name, reply.manufacturerName);
-  copyText(info.model_name, reply.modelName);
-  copyText(info.serial_number, reply.serialNumber);
-  copyText(info.user_name, reply.userDefinedName);
-  return info;
+HX_CAMERA_INFORMATION cameraInformation(const HX_WIRE::DiscoveryAck& reply, const std::string& adapter)
+{
+    HX_CAMERA_INFORMATION info;
+    HX_camera_information_init(&info, sizeof info);
+    copyText(info.adapter_name, adapter);
+    copyText(info.device_version, reply.deviceVersion);
+    copyText(info.manufacturer_info, reply.manufacturerInfo);
+    copyText(info.manufacturer_name, reply.manufacturerName);
+    copyText(info.model_name, reply.modelName);
+    copyText(info.serial_number, reply.serialNumber);
+    copyText(info.user_name, reply.userDefinedName);
+    return info;
 }
 
 // The address a stored reply reports for its camera, in network order like the database key.
-uint32_t currentIp(const Reply& reply) {
-  HX_WIRE::ByteReader in(reply);
-  in.seek(HX_WIRE::DiscoveryOffset::kCurrentIp);
-  const std::span<const uint8_t> bytes = in.bytes(sizeof(uint32_t));
-  uint32_t address = 0;
-  std::memcpy(&address, bytes.data(), bytes.size());
-  return address;
+uint32_t currentIp(const Reply& reply)
+{
+    HX_WIRE::ByteReader in(reply);
+    in.seek(HX_WIRE::DiscoveryOffset::kCurrentIp);
+    const std::span<const uint8_t> bytes = in.bytes(sizeof(uint32_t));
+    uint32_t address = 0;
+    std::memcpy(&address, bytes.data(), bytes.size());
+    return address;
 }
 
-}  // namespace
+} // namespace
 
-std::string userDefinedName(const Reply& reply) {
-  HX_WIRE::ByteReader in(reply);
-  in.seek(HX_WIRE::DiscoveryOffset::kUserDefinedName);
-  return in.text(HX_WIRE::DiscoveryTextSize::kUserDefinedName);
+std::string userDefinedName(const Reply& reply)
+{
+    HX_WIRE::ByteReader in(reply);
+    in.seek(HX_WIRE::DiscoveryOffset::kUserDefinedName);
+    return in.text(HX_WIRE::DiscoveryTextSize::kUserDefinedName);
 }
 
 DiscoveryEvents::~DiscoveryEvents() = default;
 
 DiscoveryDB::DiscoveryDB(DiscoveryEvents& events) : events_(events) {}
 
-void DiscoveryDB::addCamera(const Reply& reply, uint32_t address) {
-  const std::optional<HX_WIRE::DiscoveryAck> decoded = HX_WIRE::decodeDiscoveryAck(reply);
-  if (!decoded) {
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Reply from %s is no discovery acknowledge; dropped.",
-              "HLV_DISCOVERY::DiscoveryDB::addCamera", HX_PLATFORM::ipv4ToText(address).c_str());
-    return;
-  }
-  // Cameras are keyed by the reply's source: the address a camera reports for itself may be
-  // anything (0.0.0.0 while it has none configured) and does not keep it from being listed.
-  if (applyIgnoreList(address) == IgnoreVerdict::Ignore) return;
-  if (refreshKnown(address, reply)) return;
-  if (!passesChecks(address, *decoded)) return;
-  insert(address, reply);
-  announce(address, *decoded);
+void DiscoveryDB::addCamera(const Reply& reply, uint32_t address)
+{
+    const std::optional<HX_WIRE::DiscoveryAck> decoded = HX_WIRE::decodeDiscoveryAck(reply);
+    if (!decoded) {
+        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Reply from %s is no discovery acknowledge; dropped.",
+                  "HLV_DISCOVERY::DiscoveryDB::addCamera", HX_PLATFORM::ipv4ToText(address).c_str());
+        return;
+    }
+    // Cameras are keyed by the reply's source: the address a camera reports for itself may be
+    // anything (0.0.0.0 while it has none configured) and does not keep it from being listed.
+    if (applyIgnoreList(address) == IgnoreVerdict::Ignore)
+        return;
+    if (refreshKnown(address, reply))
+        return;
+    if (!passesChecks(address, *decoded))
+        return;
+    insert(address, reply);
+    announce(address, *decoded);
 }
 
-DiscoveryDB::IgnoreVerdict DiscoveryDB::applyIgnoreList(uint32_t address) {
-  {
+DiscoveryDB::IgnoreVerdict DiscoveryDB::applyIgnoreList(uint32_t address)
+{
+    {
+        const std::lock_guard lock(mutex_);
+        if (ignored_.find(address) == ignored_.end())
+            return IgnoreVerdict::Proceed;
+    }
+    cameraErase(address);
     const std::lock_guard lock(mutex_);
-    if (ignored_.find(address) == ignored_.end()) return IgnoreVerdict::Proceed;
-  }
-  cameraErase(address);
-  const std::lock_guard lock(mutex_);
-  const auto entry = ignored_.find(address);
-  if (entry == ignored_.end()) return IgnoreVerdict::Proceed;
-  if (entry->second == IGNORE_FOREVER) return IgnoreVerdict::Ignore;
-  if (--entry->second > 0) return IgnoreVerdict::Ignore;
-  ignored_.erase(entry);
-  return IgnoreVerdict::Proceed;
+    const auto entry = ignored_.find(address);
+    if (entry == ignored_.end())
+        return IgnoreVerdict::Proceed;
+    if (entry->second == IGNORE_FOREVER)
+        return IgnoreVerdict::Ignore;
+    if (--entry->second > 0)
+        return IgnoreVerdict::Ignore;
+    ignored_.erase(entry);
+    return IgnoreVerdict::Proceed;
 }
 
-bool DiscoveryDB::refreshKnown(uint32_t address, const Reply& reply) {
-  const std::lock_guard lock(mutex_);
-  const auto entry = cameras_.find(address);
-  if (entry == cameras_.end()) return false;
-  entry->second.timer = TIMER_START;
-  entry->second.reply = reply;
-  return true;
+bool DiscoveryDB::refreshKnown(uint32_t address, const Reply& reply)
+{
+    const std::lock_guard lock(mutex_);
+    const auto entry = cameras_.find(address);
+    if (entry == cameras_.end())
+        return false;
+    entry->second.timer = TIMER_START;
+    entry->second.reply = reply;
+    return true;
 }
 
-bool DiscoveryDB::passesChecks(uint32_t address, const HX_WIRE::DiscoveryAck& reply) {
-  switch (HX_WIRE::judgeDiscoveryReply(reply)) {
-    case HX_WIRE::DiscoveryVerdict::Accepted:
-      return true;
+bool DiscoveryDB::passesChecks(uint32_t address, const HX_WIRE::DiscoveryAck& reply)
+{
+    switch (HX_WIRE::judgeDiscoveryReply(reply)) {
+    case HX_WIRE::DiscoveryVerdict::Accepted: return true;
     case HX_WIRE::DiscoveryVerdict::ForeignManufacturer:
-      HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: %s is made by \"%s\"; ignored.",
-                "HLV_DISCOVERY::DiscoveryDB::addCamera", HX_PLATFORM::ipv4ToText(address).c_str(),
-                reply.manufacturerName.c_str());
-      break;
+        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: %s is made by \"%s\"; ignored.",
+                  "HLV_DISCOVERY::DiscoveryDB::addCamera", HX_PLATFORM::ipv4ToText(address).c_str(),
+                  reply.manufacturerName.c_str());
+        break;
     case HX_WIRE::DiscoveryVerdict::FirmwareTooOld:
-      // Logged whatever the trace mask: an owner would otherwise never learn why the camera stays hidden.
-      HLV_LOG("%s: %s/%s runs firmware \"%s\", older than %s; ignored.", "HLV_DISCOVERY::DiscoveryDB::addCamera",
-              reply.userDefinedName.c_str(), HX_PLATFORM::ipv4ToText(address).c_str(), reply.deviceVersion.c_str(),
-              HX_WIRE::toString(HX_WIRE::kMinimumDeviceVersion).c_str());
-      break;
-  }
-  ignore(address, IGNORE_FOREVER);
-  return false;
-}
-
-void DiscoveryDB::ignore(uint32_t address, int32_t count) {
-  const std::lock_guard lock(mutex_);
-  ignored_.emplace(address, count);  // never overwrites an existing count
-}
-
-void DiscoveryDB::insert(uint32_t address, const Reply& reply) {
-  {
-    const std::lock_guard lock(mutex_);
-    cameras_[address] = CameraEntry{TIMER_START, reply};
-  }
-  changed_.notify_all();
-}
-
-void DiscoveryDB::announce(uint32_t address, const HX_WIRE::DiscoveryAck& reply) {
-  const HX_CAMERA_INFORMATION info = cameraInformation(reply, events_.adapterName(address));
-  HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Adding camera %s/%s to the database.",
-            "HLV_DISCOVERY::DiscoveryDB::addCamera", reply.userDefinedName.c_str(),
-            HX_PLATFORM::ipv4ToText(address).c_str());
-  events_.cameraFound(address, reply.userDefinedName, info);
-}
-
-void DiscoveryDB::decrementTimeout() {
-  std::vector<Lost> lost;
-  {
-    const std::lock_guard lock(mutex_);
-    for (auto entry = cameras_.begin(); entry != cameras_.end();) {
-      const int32_t timer = --entry->second.timer;
-      HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: %s timer=%d", "HLV_DISCOVERY::DiscoveryDB::decrementTimeout",
-                HX_PLATFORM::ipv4ToText(entry->first).c_str(), timer);
-      if (timer > 0) {
-        ++entry;
-        continue;
-      }
-      const Lost camera{currentIp(entry->second.reply), userDefinedName(entry->second.reply)};
-      HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Removing %s/%s", "HLV_DISCOVERY::DiscoveryDB::decrementTimeout",
-                camera.name.c_str(), HX_PLATFORM::ipv4ToText(entry->first).c_str());
-      lost.push_back(camera);
-      entry = cameras_.erase(entry);
+        // Logged whatever the trace mask: an owner would otherwise never learn why the camera stays hidden.
+        HLV_LOG("%s: %s/%s runs firmware \"%s\", older than %s; ignored.", "HLV_DISCOVERY::DiscoveryDB::addCamera",
+                reply.userDefinedName.c_str(), HX_PLATFORM::ipv4ToText(address).c_str(), reply.deviceVersion.c_str(),
+                HX_WIRE::toString(HX_WIRE::kMinimumDeviceVersion).c_str());
+        break;
     }
-  }
-  for (const Lost& camera : lost) cameraRemoveNotification(camera.address, camera.name);
-}
-
-void DiscoveryDB::cameraErase(uint32_t address) {
-  HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: remove %s", "HLV_DISCOVERY::DiscoveryDB::cameraErase",
-            HX_PLATFORM::ipv4ToText(address).c_str());
-  const std::lock_guard lock(mutex_);
-  cameras_.erase(address);
-}
-
-void DiscoveryDB::cameraRemoveNotification(uint32_t address, const std::string& name) {
-  HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s(%s): name=%s", "HLV_DISCOVERY::DiscoveryDB::cameraRemoveNotification",
-            HX_PLATFORM::ipv4ToText(address).c_str(), name.c_str());
-  events_.cameraLost(address, name);
-}
-
-void DiscoveryDB::removeCamera(uint32_t address) {
-  Reply reply{};
-  if (!getByAddr(address, reply)) {
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s(%s): camera not found.", "HLV_DISCOVERY::DiscoveryDB::removeCamera",
-              HX_PLATFORM::ipv4ToText(address).c_str());
-    return;
-  }
-  ignore(address, IGNORE_AFTER_REMOVAL);
-  cameraErase(address);
-  cameraRemoveNotification(address, userDefinedName(reply));
-}
-
-bool DiscoveryDB::getByAddr(uint32_t address, Reply& out) const {
-  HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking for %s", "HLV_DISCOVERY::DiscoveryDB::getByAddr",
-            HX_PLATFORM::ipv4ToText(address).c_str());
-  const std::lock_guard lock(mutex_);
-  const auto entry = cameras_.find(address);
-  if (entry == cameras_.end()) {
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: addr not found.", "HLV_DISCOVERY::DiscoveryDB::getByAddr");
+    ignore(address, IGNORE_FOREVER);
     return false;
-  }
-  out = entry->second.reply;
-  return true;
 }
 
-bool DiscoveryDB::getByName(const std::string& name, Reply& out) const {
-  HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking for %s", "HLV_DISCOVERY::DiscoveryDB::getByName", name.c_str());
-  const std::lock_guard lock(mutex_);
-  for (const auto& [address, entry] : cameras_) {
-    const std::string candidate = userDefinedName(entry.reply);
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking at %s", "HLV_DISCOVERY::DiscoveryDB::getByName",
-              candidate.c_str());
-    if (candidate == name) {
-      out = entry.reply;
-      return true;
+void DiscoveryDB::ignore(uint32_t address, int32_t count)
+{
+    const std::lock_guard lock(mutex_);
+    ignored_.emplace(address, count); // never overwrites an existing count
+}
+
+void DiscoveryDB::insert(uint32_t address, const Reply& reply)
+{
+    {
+        const std::lock_guard lock(mutex_);
+        cameras_[address] = CameraEntry{TIMER_START, reply};
     }
-  }
-  return false;
+    changed_.notify_all();
 }
 
-bool DiscoveryDB::waitForCamera(uint32_t address, std::chrono::steady_clock::time_point deadline) const {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_until(lock, deadline, [&] { return cameras_.count(address) != 0; });
+void DiscoveryDB::announce(uint32_t address, const HX_WIRE::DiscoveryAck& reply)
+{
+    const HX_CAMERA_INFORMATION info = cameraInformation(reply, events_.adapterName(address));
+    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Adding camera %s/%s to the database.",
+              "HLV_DISCOVERY::DiscoveryDB::addCamera", reply.userDefinedName.c_str(),
+              HX_PLATFORM::ipv4ToText(address).c_str());
+    events_.cameraFound(address, reply.userDefinedName, info);
 }
 
-std::vector<uint32_t> DiscoveryDB::addresses() const {
-  const std::lock_guard lock(mutex_);
-  std::vector<uint32_t> result;
-  for (const auto& entry : cameras_) result.push_back(entry.first);
-  return result;
+void DiscoveryDB::decrementTimeout()
+{
+    std::vector<Lost> lost;
+    {
+        const std::lock_guard lock(mutex_);
+        for (auto entry = cameras_.begin(); entry != cameras_.end();) {
+            const int32_t timer = --entry->second.timer;
+            HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: %s timer=%d", "HLV_DISCOVERY::DiscoveryDB::decrementTimeout",
+                      HX_PLATFORM::ipv4ToText(entry->first).c_str(), timer);
+            if (timer > 0) {
+                ++entry;
+                continue;
+            }
+            const Lost camera{currentIp(entry->second.reply), userDefinedName(entry->second.reply)};
+            HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Removing %s/%s", "HLV_DISCOVERY::DiscoveryDB::decrementTimeout",
+                      camera.name.c_str(), HX_PLATFORM::ipv4ToText(entry->first).c_str());
+            lost.push_back(camera);
+            entry = cameras_.erase(entry);
+        }
+    }
+    for (const Lost& camera : lost)
+        cameraRemoveNotification(camera.address, camera.name);
 }
 
-std::optional<int32_t> DiscoveryDB::timer(uint32_t address) const {
-  const std::lock_guard lock(mutex_);
-  const auto entry = cameras_.find(address);
-  return entry == cameras_.end() ? std::nullopt : std::optional<int32_t>(entry->second.timer);
+void DiscoveryDB::cameraErase(uint32_t address)
+{
+    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: remove %s", "HLV_DISCOVERY::DiscoveryDB::cameraErase",
+              HX_PLATFORM::ipv4ToText(address).c_str());
+    const std::lock_guard lock(mutex_);
+    cameras_.erase(address);
 }
 
-std::optional<int32_t> DiscoveryDB::ignoreCount(uint32_t address) const {
-  const std::lock_guard lock(mutex_);
-  const auto entry = ignored_.find(address);
-  return entry == ignored_.end() ? std::nullopt : std::optional<int32_t>(entry->second);
+void DiscoveryDB::cameraRemoveNotification(uint32_t address, const std::string& name)
+{
+    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s(%s): name=%s", "HLV_DISCOVERY::DiscoveryDB::cameraRemoveNotification",
+              HX_PLATFORM::ipv4ToText(address).c_str(), name.c_str());
+    events_.cameraLost(address, name);
 }
 
-}  // namespace HLV_DISCOVERY
+void DiscoveryDB::removeCamera(uint32_t address)
+{
+    Reply reply{};
+    if (!getByAddr(address, reply)) {
+        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s(%s): camera not found.", "HLV_DISCOVERY::DiscoveryDB::removeCamera",
+                  HX_PLATFORM::ipv4ToText(address).c_str());
+        return;
+    }
+    ignore(address, IGNORE_AFTER_REMOVAL);
+    cameraErase(address);
+    cameraRemoveNotification(address, userDefinedName(reply));
+}
+
+bool DiscoveryDB::getByAddr(uint32_t address, Reply& out) const
+{
+    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking for %s", "HLV_DISCOVERY::DiscoveryDB::getByAddr",
+              HX_PLATFORM::ipv4ToText(address).c_str());
+    const std::lock_guard lock(mutex_);
+    const auto entry = cameras_.find(address);
+    if (entry == cameras_.end()) {
+        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: addr not found.", "HLV_DISCOVERY::DiscoveryDB::getByAddr");
+        return false;
+    }
+    out = entry->second.reply;
+    return true;
+}
+
+bool DiscoveryDB::getByName(const std::string& name, Reply& out) const
+{
+    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking for %s", "HLV_DISCOVERY::DiscoveryDB::getByName", name.c_str());
+    const std::lock_guard lock(mutex_);
+    for (const auto& [address, entry] : cameras_) {
+        const std::string candidate = userDefinedName(entry.reply);
+        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking at %s", "HLV_DISCOVERY::DiscoveryDB::getByName",
+                  candidate.c_str());
+        if (candidate == name) {
+            out = entry.reply;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool DiscoveryDB::waitForCamera(uint32_t address, std::chrono::steady_clock::time_point deadline) const
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_until(lock, deadline, [&] { return cameras_.count(address) != 0; });
+}
+
+std::vector<uint32_t> DiscoveryDB::addresses() const
+{
+    const std::lock_guard lock(mutex_);
+    std::vector<uint32_t> result;
+    for (const auto& entry : cameras_)
+        result.push_back(entry.first);
+    return result;
+}
+
+std::optional<int32_t> DiscoveryDB::timer(uint32_t address) const
+{
+    const std::lock_guard lock(mutex_);
+    const auto entry = cameras_.find(address);
+    return entry == cameras_.end() ? std::nullopt : std::optional<int32_t>(entry->second.timer);
+}
+
+std::optional<int32_t> DiscoveryDB::ignoreCount(uint32_t address) const
+{
+    const std::lock_guard lock(mutex_);
+    const auto entry = ignored_.find(address);
+    return entry == ignored_.end() ? std::nullopt : std::optional<int32_t>(entry->second);
+}
+
+} // namespace HLV_DISCOVERY

@@ -36,69 +36,69 @@ std::string userDefinedName(const Reply& reply);
 // these without holding its mutex, on the thread that changed it (the Discovery thread), because
 // they reach other components that may look cameras up again.
 class DiscoveryEvents {
- public:
-  virtual ~DiscoveryEvents();
-  // The name of the local adapter that reaches the camera, empty when none does.
-  virtual std::string adapterName(uint32_t address) = 0;
-  // A camera entered the database: obtain its service and report it found with `information`.
-  virtual void cameraFound(uint32_t address, const std::string& name, const HX_CAMERA_INFORMATION& information) = 0;
-  // A camera left the database: fail its control channel and report it lost.
-  virtual void cameraLost(uint32_t address, const std::string& name) = 0;
+public:
+    virtual ~DiscoveryEvents();
+    // The name of the local adapter that reaches the camera, empty when none does.
+    virtual std::string adapterName(uint32_t address) = 0;
+    // A camera entered the database: obtain its service and report it found with `information`.
+    virtual void cameraFound(uint32_t address, const std::string& name, const HX_CAMERA_INFORMATION& information) = 0;
+    // A camera left the database: fail its control channel and report it lost.
+    virtual void cameraLost(uint32_t address, const std::string& name) = 0;
 };
 
 // Written only by the Discovery thread; read by any thread (lookups by address or name). Every
 // operation takes the mutex around the maps alone and calls DiscoveryEvents after releasing it.
 // Addresses are IPv4 in network byte order, the key every per-camera registry uses.
 class DiscoveryDB {
- public:
-  explicit DiscoveryDB(DiscoveryEvents& events);
-  DiscoveryDB(const DiscoveryDB&) = delete;
-  DiscoveryDB& operator=(const DiscoveryDB&) = delete;
+public:
+    explicit DiscoveryDB(DiscoveryEvents& events);
+    DiscoveryDB(const DiscoveryDB&) = delete;
+    DiscoveryDB& operator=(const DiscoveryDB&) = delete;
 
-  // Handles one discovery reply received from `sourceAddress` (network order).
-  void addCamera(const Reply& reply, uint32_t sourceAddress);
-  // Runs every camera's timer down by one poll; reports and drops those that reach 0.
-  void decrementTimeout();
-  // Drops a camera's entry without reporting it.
-  void cameraErase(uint32_t address);
-  // Reports a camera lost (fails its control channel, sends the lost event).
-  void cameraRemoveNotification(uint32_t address, const std::string& name);
-  // Drops a camera whose link was lost for good and ignores its next replies.
-  void removeCamera(uint32_t address);
+    // Handles one discovery reply received from `sourceAddress` (network order).
+    void addCamera(const Reply& reply, uint32_t sourceAddress);
+    // Runs every camera's timer down by one poll; reports and drops those that reach 0.
+    void decrementTimeout();
+    // Drops a camera's entry without reporting it.
+    void cameraErase(uint32_t address);
+    // Reports a camera lost (fails its control channel, sends the lost event).
+    void cameraRemoveNotification(uint32_t address, const std::string& name);
+    // Drops a camera whose link was lost for good and ignores its next replies.
+    void removeCamera(uint32_t address);
 
-  bool getByAddr(uint32_t address, Reply& out) const;
-  bool getByName(const std::string& name, Reply& out) const;
-  // Waits until the camera is in the database or the deadline passes; true when it is there.
-  bool waitForCamera(uint32_t address, std::chrono::steady_clock::time_point deadline) const;
+    bool getByAddr(uint32_t address, Reply& out) const;
+    bool getByName(const std::string& name, Reply& out) const;
+    // Waits until the camera is in the database or the deadline passes; true when it is there.
+    bool waitForCamera(uint32_t address, std::chrono::steady_clock::time_point deadline) const;
 
-  // State for diagnostics and tests.
-  std::vector<uint32_t> addresses() const;
-  std::optional<int32_t> timer(uint32_t address) const;
-  std::optional<int32_t> ignoreCount(uint32_t address) const;
+    // State for diagnostics and tests.
+    std::vector<uint32_t> addresses() const;
+    std::optional<int32_t> timer(uint32_t address) const;
+    std::optional<int32_t> ignoreCount(uint32_t address) const;
 
- private:
-  struct CameraEntry {
-    int32_t timer = TIMER_START;
-    Reply reply{};
-  };
-  struct Lost {
-    uint32_t address;
-    std::string name;
-  };
+private:
+    struct CameraEntry {
+        int32_t timer = TIMER_START;
+        Reply reply{};
+    };
+    struct Lost {
+        uint32_t address;
+        std::string name;
+    };
 
-  enum class IgnoreVerdict { Ignore, Proceed };
-  IgnoreVerdict applyIgnoreList(uint32_t address);
-  bool refreshKnown(uint32_t address, const Reply& reply);
-  bool passesChecks(uint32_t address, const HX_WIRE::DiscoveryAck& reply);
-  void ignore(uint32_t address, int32_t count);
-  void insert(uint32_t address, const Reply& reply);
-  void announce(uint32_t address, const HX_WIRE::DiscoveryAck& reply);
+    enum class IgnoreVerdict { Ignore, Proceed };
+    IgnoreVerdict applyIgnoreList(uint32_t address);
+    bool refreshKnown(uint32_t address, const Reply& reply);
+    bool passesChecks(uint32_t address, const HX_WIRE::DiscoveryAck& reply);
+    void ignore(uint32_t address, int32_t count);
+    void insert(uint32_t address, const Reply& reply);
+    void announce(uint32_t address, const HX_WIRE::DiscoveryAck& reply);
 
-  DiscoveryEvents& events_;
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  std::map<uint32_t, CameraEntry> cameras_;
-  std::map<uint32_t, int32_t> ignored_;
+    DiscoveryEvents& events_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::map<uint32_t, CameraEntry> cameras_;
+    std::map<uint32_t, int32_t> ignored_;
 };
 
-}  // namespace HLV_DISCOVERY
+} // namespace HLV_DISCOVERY

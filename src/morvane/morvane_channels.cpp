@@ -17,7 +17,7 @@ std::string textOf(const std::vector<uint8_t>& bytes)
     return std::string(bytes.begin(), end);
 }
 
-}  // namespace
+} // namespace
 
 std::optional<std::string> readText(RegisterChannel& channel, uint32_t reg, uint32_t& result)
 {
@@ -64,4 +64,4 @@ uint32_t writeText(RegisterChannel& channel, uint32_t reg, const std::string& te
     return channel.writeMem(reg, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
-}  // namespace MORVANE_CHANNELS
+} // namespace MORVANE_CHANNELS

@@ -32,4 +32,4 @@ inline constexpr std::size_t kMaxChunkedText = 64 * 1024;
 inline constexpr int kTextReads = 10;
 inline constexpr uint32_t kBusyResult = 12;
 
-}  // namespace MORVANE_CHANNELS
+} // namespace MORVANE_CHANNELS

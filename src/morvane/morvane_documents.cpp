@@ -112,7 +112,7 @@ bool guarded(const char* method, Fill fill)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 bool parse(const std::string& text, Json::Value& document, const char* method)
 {
@@ -172,10 +172,14 @@ bool fillLensInfo(const Json::Value& document, HX_LENS_STATUS& record, const cha
 bool fillTemperature(const Json::Value& document, HX_TEMPERATURE& record, const char* method)
 {
     const std::pair<const char*, float*> fields[] = {
-        {"temp_a10_ext", &record.temp_a10_ext},           {"temp_a10_int", &record.temp_a10_int},
-        {"temp_em2120", &record.temp_em2120},             {"temp_fan_external", &record.temp_fan_external},
-        {"temp_fan_internal", &record.temp_fan_internal}, {"temp_firefly", &record.temp_firefly},
-        {"temp_nvme", &record.temp_nvme},                 {"temp_pcie", &record.temp_pcie},
+        {"temp_a10_ext", &record.temp_a10_ext},
+        {"temp_a10_int", &record.temp_a10_int},
+        {"temp_em2120", &record.temp_em2120},
+        {"temp_fan_external", &record.temp_fan_external},
+        {"temp_fan_internal", &record.temp_fan_internal},
+        {"temp_firefly", &record.temp_firefly},
+        {"temp_nvme", &record.temp_nvme},
+        {"temp_pcie", &record.temp_pcie},
         {"temp_sensor", &record.temp_sensor},
     };
     return guarded(method, [&] {
@@ -215,4 +219,4 @@ std::optional<std::string> lensSettingsText(HX_LENS_SETTINGS& record, const char
     return text;
 }
 
-}  // namespace MORVANE_DOCUMENTS
+} // namespace MORVANE_DOCUMENTS

@@ -38,4 +38,4 @@ bool fillTemperature(const Json::Value& document, HX_TEMPERATURE& record, const 
 // flagged f-number with denominator 0 is left out and marked in error in `record`.
 std::optional<std::string> lensSettingsText(HX_LENS_SETTINGS& record, const char* method, const std::string& camera);
 
-}  // namespace MORVANE_DOCUMENTS
+} // namespace MORVANE_DOCUMENTS

@@ -1,7 +1,7 @@
 // Morvane lens and temperatures: the lens status, information and settings texts and the
 // camera's temperature text, exchanged through memory registers.
-#include <hlv_thread/note.h>
 #include <hlv_thread/log.h>
+#include <hlv_thread/note.h>
 
 #include "morvane/morvane_channels.h"
 #include "morvane/morvane_documents.h"
@@ -33,7 +33,7 @@ bool readLensDocument(RegisterChannel& channel, uint32_t reg, const char* method
     return false;
 }
 
-}  // namespace
+} // namespace
 
 void MorvaneOperations::getLensStatus(HX_LENS_STATUS* out)
 {
@@ -41,7 +41,8 @@ void MorvaneOperations::getLensStatus(HX_LENS_STATUS* out)
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     if (out == nullptr) {
         HLV_LOG("%s(%s): lens status pointer unexpectedly null!", method, cameraName().c_str());
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): lens status pointer unexpectedly null!", method, cameraName().c_str());
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): lens status pointer unexpectedly null!", method,
+                  cameraName().c_str());
     }
     readLensStatus(*out);
     getLensInfo(out);
@@ -85,7 +86,8 @@ void MorvaneOperations::setLensSettings(HX_LENS_SETTINGS* in)
     const char* method = "MorvaneOperations::setLensSettings";
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     if (in == nullptr)
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): lens settings pointer unexpectedly null!", method, cameraName().c_str());
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): lens settings pointer unexpectedly null!", method,
+                  cameraName().c_str());
     const std::optional<std::string> text = MORVANE_DOCUMENTS::lensSettingsText(*in, method, cameraName());
     if (!text)
         HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens settings were not sent.", method, cameraName().c_str());
@@ -93,7 +95,8 @@ void MorvaneOperations::setLensSettings(HX_LENS_SETTINGS* in)
     if (const uint32_t result = MORVANE_CHANNELS::writeText(channel(), GIGE_REG_LENS_SETTINGS_JSON, *text);
         result != 0) {
         HLV_LOG("%s(%s): writeMem() failed [0x%x]", method, cameraName().c_str(), result);
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens settings were not written.", method, cameraName().c_str());
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens settings were not written.", method,
+                  cameraName().c_str());
     }
 }
 

@@ -8,11 +8,11 @@
 #include <hlv_thread/note.h>
 #include <hlv_thread/period_scale.h>
 
+#include "control/hx_notification.h"
 #include "morvane/morvane_channels.h"
 #include "morvane/morvane_documents.h"
 #include "morvane/morvane_operations.h"
 #include "morvane/morvane_save.h"
-#include "control/hx_notification.h"
 #include "tarrow/tarrow_commands.h"
 #include "tarrow/tarrow_notifications.h"
 #include "tarrow/tarrow_pollers.h"
@@ -57,7 +57,8 @@ void MorvaneOperations::startCameraSave(const char* json)
     if (save->jpegQuality > 0) {
         if (const uint32_t result = channel().writeReg(GIGE_REG_DOWNLOAD_C0AC, save->jpegQuality); result != 0) {
             HLV_LOG("%s: Unable to write the JPEG quality to the camera! [%d]", method, static_cast<int>(result));
-            HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method, cameraName().c_str());
+            HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method,
+                      cameraName().c_str());
         }
     }
     const std::string request = MORVANE_DOCUMENTS::write(save->request);
@@ -84,11 +85,13 @@ void MorvaneOperations::getCameraMedia(char* jsonData, uint32_t* jsonLength)
     const char* method = "MorvaneOperations::getCameraMedia";
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     if (jsonData == nullptr || jsonLength == nullptr || *jsonLength == 0)
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): No buffer for the media information.", method, cameraName().c_str());
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): No buffer for the media information.", method,
+                  cameraName().c_str());
     std::unique_lock lock(stateLock_);
     if (!mediaValid_) {
         lock.unlock();
-        const MORVANE_CHANNELS::ChunkedText read = MORVANE_CHANNELS::readChunkedText(channel(), GIGE_REG_MEDIA_INFO_JSON);
+        const MORVANE_CHANNELS::ChunkedText read =
+            MORVANE_CHANNELS::readChunkedText(channel(), GIGE_REG_MEDIA_INFO_JSON);
         if (read.failure == MORVANE_CHANNELS::ChunkedFailure::Rewind)
             HLV_THROW(HLV_THREAD::RuntimeError, "%s: Unable to reset the media information register! [%d]", method,
                       static_cast<int>(read.result));

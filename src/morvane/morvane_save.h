@@ -23,7 +23,7 @@ inline constexpr uint32_t kDefaultPlaybackRate = 25;
 
 // What the camera is sent for one save, and what goes to it beforehand.
 struct SaveRequest {
-    Json::Value request;                // tag, dstpath, frame_start, frame_end, frame_count, dst_info, shared_mem
+    Json::Value request; // tag, dstpath, frame_start, frame_end, frame_count, dst_info, shared_mem
     uint32_t frameCount = 0;
     uint32_t jpegQuality = 0;           // written to the camera when above 0
     std::optional<std::string> comment; // written before the request
@@ -43,4 +43,4 @@ SaveStatus interpret(uint32_t saveState);
 // Fills the progress record of a running save.
 void fillProgress(const SaveStatus& status, uint32_t frameCount, uint32_t cameraProgress, HX_PROGRESS& record);
 
-}  // namespace MORVANE_SAVE
+} // namespace MORVANE_SAVE

@@ -130,8 +130,8 @@ bool packable(const HX_READ_STREAM& record)
         return false;
     }
     if (record.received_length != record.image_length) {
-        logDebug(fmtToString("%s: length mismatch [%d != %d]!", CONVERT_NAME, record.received_length,
-                             record.image_length));
+        logDebug(
+            fmtToString("%s: length mismatch [%d != %d]!", CONVERT_NAME, record.received_length, record.image_length));
         return false;
     }
     if (record.buffer == nullptr) {
@@ -250,14 +250,11 @@ std::optional<uint32_t> packedDepth(uint32_t bitMode, const std::string& cameraN
     case HX_BIT_MODE_8B:
     case HX_BIT_MODE_8C:
     case HX_BIT_MODE_8D:
-    case HX_BIT_MODE_8E:
-        return 8;
+    case HX_BIT_MODE_8E: return 8;
     case HX_BIT_MODE_10A:
     case HX_BIT_MODE_10B:
-    case HX_BIT_MODE_10C:
-        return 10;
-    case HX_BIT_MODE_12:
-        return 12;
+    case HX_BIT_MODE_10C: return 10;
+    case HX_BIT_MODE_12: return 12;
     default:
         logDebug(fmtToString("%s(%s): Unsupported bit mode [0x%x]", CONVERT_NAME, cameraName.c_str(), bitMode));
         return std::nullopt;

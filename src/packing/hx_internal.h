@@ -8,7 +8,6 @@
 
 #include <hx/hx.h>
 
-
 // Test seam, never called by the library: unloads the packing library and makes later loads look
 // for `moduleName` (empty: the library's own name), so tests can see both configurations.
 namespace HX_INTERNAL_TEST {

@@ -11,4 +11,4 @@ std::string errnoText(int err);
 // The second line that follows a platform failure: Errno indicates "<text>".
 std::string errnoIndicates(int err);
 
-}  // namespace HX_PLATFORM
+} // namespace HX_PLATFORM

@@ -6,16 +6,21 @@
 
 namespace HX_PLATFORM {
 
-std::string errnoText(int err) {
-  char buffer[512] = {};
-  const DWORD length =
-      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(err),
-                       MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer, sizeof buffer, nullptr);
-  std::string text(buffer, length);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-  return text.empty() ? "Unknown error " + std::to_string(err) : text;
+std::string errnoText(int err)
+{
+    char buffer[512] = {};
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(err),
+                         MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer, sizeof buffer, nullptr);
+    std::string text(buffer, length);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
+    return text.empty() ? "Unknown error " + std::to_string(err) : text;
 }
 
-std::string errnoIndicates(int err) { return "Errno indicates \"" + errnoText(err) + "\""; }
+std::string errnoIndicates(int err)
+{
+    return "Errno indicates \"" + errnoText(err) + "\"";
+}
 
-}  // namespace HX_PLATFORM
+} // namespace HX_PLATFORM

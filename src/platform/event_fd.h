@@ -8,36 +8,42 @@ namespace HX_PLATFORM {
 
 // Any thread may set it; reset and wait on it from the thread that owns the wait loop.
 class EventFd {
- public:
-  // Creates the event; when that fails valid() is false and error() holds the system's code.
-  EventFd();
-  ~EventFd();
-  EventFd(const EventFd&) = delete;
-  EventFd& operator=(const EventFd&) = delete;
+public:
+    // Creates the event; when that fails valid() is false and error() holds the system's code.
+    EventFd();
+    ~EventFd();
+    EventFd(const EventFd&) = delete;
+    EventFd& operator=(const EventFd&) = delete;
 
-  bool valid() const;
-  int error() const { return error_; }
+    bool valid() const;
+    int error() const { return error_; }
 #if defined(_WIN32)
-  // The WSAEVENT, for a PollSet.
-  void* handle() const { return event_; }
+    // The WSAEVENT, for a PollSet.
+    void* handle() const
+    {
+        return event_;
+    }
 #else
-  int fd() const { return fd_.get(); }
+    int fd() const
+    {
+        return fd_.get();
+    }
 #endif
 
-  // Signals the event; true when it is signalled afterwards (the code kept in error() otherwise).
-  bool set();
-  // Clears the event; true when it is clear afterwards.
-  bool reset();
-  // Whether the event is signalled now, without waiting.
-  bool isSet() const;
+    // Signals the event; true when it is signalled afterwards (the code kept in error() otherwise).
+    bool set();
+    // Clears the event; true when it is clear afterwards.
+    bool reset();
+    // Whether the event is signalled now, without waiting.
+    bool isSet() const;
 
- private:
+private:
 #if defined(_WIN32)
-  void* event_ = nullptr;
+    void* event_ = nullptr;
 #else
-  UniqueFd fd_;
+    UniqueFd fd_;
 #endif
-  int error_ = 0;
+    int error_ = 0;
 };
 
-}  // namespace HX_PLATFORM
+} // namespace HX_PLATFORM

@@ -12,9 +12,9 @@ namespace HX_PLATFORM {
 // An address in network order (its bytes in memory are the address, as in sockaddr_in) and a
 // port in host order.
 struct Ipv4Endpoint {
-  uint32_t address = 0;
-  uint16_t port = 0;
-  bool operator==(const Ipv4Endpoint&) const = default;
+    uint32_t address = 0;
+    uint16_t port = 0;
+    bool operator==(const Ipv4Endpoint&) const = default;
 };
 
 // Dotted text of a network-order address ("127.0.0.2").
@@ -25,4 +25,4 @@ std::optional<uint32_t> ipv4FromText(std::string_view text);
 // "address:port".
 std::string toString(const Ipv4Endpoint& endpoint);
 
-}  // namespace HX_PLATFORM
+} // namespace HX_PLATFORM

@@ -15,12 +15,12 @@ enum class LinkKind { Ethernet, Wireless, Loopback, Other };
 
 // One local interface and its primary (first) IPv4 address; address 0 when it has none.
 struct Adapter {
-  std::string name;
-  uint32_t index = 0;
-  LinkKind kind = LinkKind::Other;
-  bool up = false;
-  uint32_t address = 0;
-  uint32_t mask = 0;
+    std::string name;
+    uint32_t index = 0;
+    LinkKind kind = LinkKind::Other;
+    bool up = false;
+    uint32_t address = 0;
+    uint32_t mask = 0;
 };
 
 // The interface index returned when no local interface shares a camera's subnet.
@@ -65,4 +65,4 @@ bool localAdapterOfCamera(uint32_t camera, std::string& name);
 // another subnet, reached through a route). 0 when the camera is unreachable.
 uint32_t localAddressToward(uint32_t camera);
 
-}  // namespace HX_NETUTILS
+} // namespace HX_NETUTILS

@@ -20,104 +20,126 @@ constexpr unsigned TYPE_ETHERNET = 6;
 constexpr unsigned TYPE_LOOPBACK = 24;
 constexpr unsigned TYPE_WIRELESS = 71;
 
-[[noreturn]] void raiseWithError(const char* file, int line, const char* what, int err) {
-  HLV_THREAD::RuntimeError error;
-  error.add(file, line, "%s", what);
-  error.add("%s", HX_PLATFORM::errnoIndicates(err).c_str());
-  throw error;
+[[noreturn]] void raiseWithError(const char* file, int line, const char* what, int err)
+{
+    HLV_THREAD::RuntimeError error;
+    error.add(file, line, "%s", what);
+    error.add("%s", HX_PLATFORM::errnoIndicates(err).c_str());
+    throw error;
 }
 
-uint32_t maskOfPrefix(unsigned length) {
-  const uint32_t hostOrder = length == 0 ? 0 : (length >= 32 ? 0xFFFFFFFFu : ~((1u << (32 - length)) - 1));
-  return htonl(hostOrder);
+uint32_t maskOfPrefix(unsigned length)
+{
+    const uint32_t hostOrder = length == 0 ? 0 : (length >= 32 ? 0xFFFFFFFFu : ~((1u << (32 - length)) - 1));
+    return htonl(hostOrder);
 }
 
-}  // namespace
+} // namespace
 
-std::vector<Adapter> listAdapters() {
-  const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
-  std::vector<unsigned char> buffer(16 * 1024);
-  ULONG size = static_cast<ULONG>(buffer.size());
-  ULONG result = ERROR_BUFFER_OVERFLOW;
-  // The list may grow between the size query and the read: ask again a few times.
-  for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
-    buffer.resize(size);
-    result = ::GetAdaptersAddresses(AF_INET, flags, nullptr,
-                                    reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-  }
-  if (result == ERROR_NO_DATA) return {};
-  if (result != NO_ERROR)
-    raiseWithError(__FILE__, __LINE__, "Could not get network interface list", static_cast<int>(result));
-
-  std::vector<Adapter> adapters;
-  for (const IP_ADAPTER_ADDRESSES* entry = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());
-       entry != nullptr; entry = entry->Next) {
-    const IP_ADAPTER_UNICAST_ADDRESS* first = entry->FirstUnicastAddress;
-    while (first != nullptr && first->Address.lpSockaddr->sa_family != AF_INET) first = first->Next;
-    if (first == nullptr) continue;  // only interfaces with an IPv4 address
-    Adapter adapter;
-    adapter.name = entry->AdapterName != nullptr ? entry->AdapterName : "";
-    adapter.index = entry->IfIndex;
-    adapter.kind = linkKind(entry->IfType, false);
-    adapter.up = entry->OperStatus == IfOperStatusUp;
-    adapter.address = reinterpret_cast<const sockaddr_in*>(first->Address.lpSockaddr)->sin_addr.s_addr;
-    adapter.mask = maskOfPrefix(first->OnLinkPrefixLength);
-    adapters.push_back(adapter);
-  }
-  return adapters;
-}
-
-uint32_t interfaceForCamera(uint32_t camera, uint32_t* localAddressHostOrder) {
-  const std::vector<Adapter> adapters = listAdapters();
-  const Adapter* adapter = adapterForCamera(adapters, camera);
-  if (adapter == nullptr) return NO_INTERFACE;
-  if (localAddressHostOrder != nullptr) *localAddressHostOrder = ntohl(adapter->address);
-  return adapter->index;
-}
-
-void adapterName(uint32_t index, std::string& name) {
-  for (const Adapter& adapter : listAdapters()) {
-    if (adapter.index == index) {
-      name = adapter.name;
-      return;
+std::vector<Adapter> listAdapters()
+{
+    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+    std::vector<unsigned char> buffer(16 * 1024);
+    ULONG size = static_cast<ULONG>(buffer.size());
+    ULONG result = ERROR_BUFFER_OVERFLOW;
+    // The list may grow between the size query and the read: ask again a few times.
+    for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+        buffer.resize(size);
+        result = ::GetAdaptersAddresses(AF_INET, flags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()),
+                                        &size);
     }
-  }
+    if (result == ERROR_NO_DATA)
+        return {};
+    if (result != NO_ERROR)
+        raiseWithError(__FILE__, __LINE__, "Could not get network interface list", static_cast<int>(result));
+
+    std::vector<Adapter> adapters;
+    for (const IP_ADAPTER_ADDRESSES* entry = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());
+         entry != nullptr; entry = entry->Next) {
+        const IP_ADAPTER_UNICAST_ADDRESS* first = entry->FirstUnicastAddress;
+        while (first != nullptr && first->Address.lpSockaddr->sa_family != AF_INET)
+            first = first->Next;
+        if (first == nullptr)
+            continue; // only interfaces with an IPv4 address
+        Adapter adapter;
+        adapter.name = entry->AdapterName != nullptr ? entry->AdapterName : "";
+        adapter.index = entry->IfIndex;
+        adapter.kind = linkKind(entry->IfType, false);
+        adapter.up = entry->OperStatus == IfOperStatusUp;
+        adapter.address = reinterpret_cast<const sockaddr_in*>(first->Address.lpSockaddr)->sin_addr.s_addr;
+        adapter.mask = maskOfPrefix(first->OnLinkPrefixLength);
+        adapters.push_back(adapter);
+    }
+    return adapters;
 }
 
-bool localAdapterOfCamera(uint32_t camera, std::string& name) {
-  name.clear();
-  const uint32_t index = interfaceForCamera(camera);
-  if (index == NO_INTERFACE) return false;
-  adapterName(index, name);
-  return !name.empty();
+uint32_t interfaceForCamera(uint32_t camera, uint32_t* localAddressHostOrder)
+{
+    const std::vector<Adapter> adapters = listAdapters();
+    const Adapter* adapter = adapterForCamera(adapters, camera);
+    if (adapter == nullptr)
+        return NO_INTERFACE;
+    if (localAddressHostOrder != nullptr)
+        *localAddressHostOrder = ntohl(adapter->address);
+    return adapter->index;
+}
+
+void adapterName(uint32_t index, std::string& name)
+{
+    for (const Adapter& adapter : listAdapters()) {
+        if (adapter.index == index) {
+            name = adapter.name;
+            return;
+        }
+    }
+}
+
+bool localAdapterOfCamera(uint32_t camera, std::string& name)
+{
+    name.clear();
+    const uint32_t index = interfaceForCamera(camera);
+    if (index == NO_INTERFACE)
+        return false;
+    adapterName(index, name);
+    return !name.empty();
 }
 
 // Windows reports the link's own type, wireless included, so the wireless query is not needed.
-LinkKind linkKind(unsigned hardwareType, bool wireless) {
-  if (hardwareType == TYPE_LOOPBACK) return LinkKind::Loopback;
-  if (hardwareType == TYPE_WIRELESS) return LinkKind::Wireless;
-  if (hardwareType == TYPE_ETHERNET) return wireless ? LinkKind::Wireless : LinkKind::Ethernet;
-  return LinkKind::Other;
+LinkKind linkKind(unsigned hardwareType, bool wireless)
+{
+    if (hardwareType == TYPE_LOOPBACK)
+        return LinkKind::Loopback;
+    if (hardwareType == TYPE_WIRELESS)
+        return LinkKind::Wireless;
+    if (hardwareType == TYPE_ETHERNET)
+        return wireless ? LinkKind::Wireless : LinkKind::Ethernet;
+    return LinkKind::Other;
 }
 
-uint32_t localAddressToward(uint32_t camera) {
-  uint32_t local = 0;
-  if (interfaceForCamera(camera, &local) != NO_INTERFACE) return local;
-  // No local subnet holds the camera: ask the routing table which source address it would use.
-  const HX_PLATFORM::SocketLibrary sockets;
-  if (!sockets.started()) return 0;
-  const HX_PLATFORM::UniqueFd probe(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-  if (!probe.valid()) return 0;
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  peer.sin_port = htons(DISCOVERY_PORT);
-  peer.sin_addr.s_addr = camera;
-  const SOCKET s = static_cast<SOCKET>(probe.get());
-  if (::connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) return 0;
-  sockaddr_in self{};
-  int length = sizeof self;
-  if (::getsockname(s, reinterpret_cast<sockaddr*>(&self), &length) != 0) return 0;
-  return ntohl(self.sin_addr.s_addr);
+uint32_t localAddressToward(uint32_t camera)
+{
+    uint32_t local = 0;
+    if (interfaceForCamera(camera, &local) != NO_INTERFACE)
+        return local;
+    // No local subnet holds the camera: ask the routing table which source address it would use.
+    const HX_PLATFORM::SocketLibrary sockets;
+    if (!sockets.started())
+        return 0;
+    const HX_PLATFORM::UniqueFd probe(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    if (!probe.valid())
+        return 0;
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(DISCOVERY_PORT);
+    peer.sin_addr.s_addr = camera;
+    const SOCKET s = static_cast<SOCKET>(probe.get());
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0)
+        return 0;
+    sockaddr_in self{};
+    int length = sizeof self;
+    if (::getsockname(s, reinterpret_cast<sockaddr*>(&self), &length) != 0)
+        return 0;
+    return ntohl(self.sin_addr.s_addr);
 }
 
-}  // namespace HX_NETUTILS
+} // namespace HX_NETUTILS

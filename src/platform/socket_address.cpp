@@ -2,21 +2,23 @@
 #include "platform/socket_address.h"
 
 #if !defined(_WIN32)
-#include <arpa/inet.h>
+#  include <arpa/inet.h>
 #endif
 
 namespace HX_PLATFORM {
 
-sockaddr_in toSockaddr(const Ipv4Endpoint& endpoint) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = endpoint.address;
-  address.sin_port = htons(endpoint.port);
-  return address;
+sockaddr_in toSockaddr(const Ipv4Endpoint& endpoint)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = endpoint.address;
+    address.sin_port = htons(endpoint.port);
+    return address;
 }
 
-Ipv4Endpoint fromSockaddr(const sockaddr_in& address) {
-  return {address.sin_addr.s_addr, ntohs(address.sin_port)};
+Ipv4Endpoint fromSockaddr(const sockaddr_in& address)
+{
+    return {address.sin_addr.s_addr, ntohs(address.sin_port)};
 }
 
-}  // namespace HX_PLATFORM
+} // namespace HX_PLATFORM

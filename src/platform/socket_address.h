@@ -2,9 +2,9 @@
 #pragma once
 
 #if defined(_WIN32)
-#include "platform/win_sockets.h"
+#  include "platform/win_sockets.h"
 #else
-#include <netinet/in.h>
+#  include <netinet/in.h>
 #endif
 
 #include "platform/ipv4_endpoint.h"
@@ -14,4 +14,4 @@ namespace HX_PLATFORM {
 sockaddr_in toSockaddr(const Ipv4Endpoint& endpoint);
 Ipv4Endpoint fromSockaddr(const sockaddr_in& address);
 
-}  // namespace HX_PLATFORM
+} // namespace HX_PLATFORM

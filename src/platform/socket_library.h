@@ -7,19 +7,19 @@ namespace HX_PLATFORM {
 // library is reference counted, so every holder may start and stop it. Elsewhere there is nothing
 // to start and both do nothing, so the sequence of calls is the same on every system.
 class SocketLibrary {
- public:
-  SocketLibrary();
-  ~SocketLibrary();
-  SocketLibrary(const SocketLibrary&) = delete;
-  SocketLibrary& operator=(const SocketLibrary&) = delete;
+public:
+    SocketLibrary();
+    ~SocketLibrary();
+    SocketLibrary(const SocketLibrary&) = delete;
+    SocketLibrary& operator=(const SocketLibrary&) = delete;
 
-  // False when the library could not be started; error() then holds the system's code.
-  bool started() const { return started_; }
-  int error() const { return error_; }
+    // False when the library could not be started; error() then holds the system's code.
+    bool started() const { return started_; }
+    int error() const { return error_; }
 
- private:
-  bool started_ = false;
-  int error_ = 0;
+private:
+    bool started_ = false;
+    int error_ = 0;
 };
 
-}  // namespace HX_PLATFORM
+} // namespace HX_PLATFORM

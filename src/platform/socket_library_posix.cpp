@@ -7,4 +7,4 @@ SocketLibrary::SocketLibrary() : started_(true) {}
 
 SocketLibrary::~SocketLibrary() = default;
 
-}  // namespace HX_PLATFORM
+} // namespace HX_PLATFORM

@@ -5,19 +5,22 @@
 
 namespace HX_PLATFORM {
 
-SocketLibrary::SocketLibrary() {
-  WSADATA data{};
-  error_ = ::WSAStartup(MAKEWORD(2, 2), &data);
-  started_ = error_ == 0;
-  if (started_ && (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 2)) {
-    ::WSACleanup();
-    started_ = false;
-    error_ = WSAVERNOTSUPPORTED;
-  }
+SocketLibrary::SocketLibrary()
+{
+    WSADATA data{};
+    error_ = ::WSAStartup(MAKEWORD(2, 2), &data);
+    started_ = error_ == 0;
+    if (started_ && (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 2)) {
+        ::WSACleanup();
+        started_ = false;
+        error_ = WSAVERNOTSUPPORTED;
+    }
 }
 
-SocketLibrary::~SocketLibrary() {
-  if (started_) ::WSACleanup();
+SocketLibrary::~SocketLibrary()
+{
+    if (started_)
+        ::WSACleanup();
 }
 
-}  // namespace HX_PLATFORM
+} // namespace HX_PLATFORM

@@ -7,24 +7,32 @@
 
 namespace HX_PLATFORM {
 
-UniqueFd::~UniqueFd() { reset(); }
+UniqueFd::~UniqueFd()
+{
+    reset();
+}
 
 UniqueFd::UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) {
-    reset(other.release());
-  }
-  return *this;
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
+{
+    if (this != &other) {
+        reset(other.release());
+    }
+    return *this;
 }
 
-Descriptor UniqueFd::release() { return std::exchange(fd_, NO_DESCRIPTOR); }
-
-void UniqueFd::reset(Descriptor fd) {
-  const Descriptor old = std::exchange(fd_, fd);
-  if (isDescriptor(old) && old != fd) {
-    ::closesocket(static_cast<SOCKET>(old));
-  }
+Descriptor UniqueFd::release()
+{
+    return std::exchange(fd_, NO_DESCRIPTOR);
 }
 
-}  // namespace HX_PLATFORM
+void UniqueFd::reset(Descriptor fd)
+{
+    const Descriptor old = std::exchange(fd_, fd);
+    if (isDescriptor(old) && old != fd) {
+        ::closesocket(static_cast<SOCKET>(old));
+    }
+}
+
+} // namespace HX_PLATFORM

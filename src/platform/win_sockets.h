@@ -3,14 +3,14 @@
 #pragma once
 
 #if !defined(_WIN32)
-#error "platform/win_sockets.h is for the Windows halves only"
+#  error "platform/win_sockets.h is for the Windows halves only"
 #endif
 
 #ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
+#  define WIN32_LEAN_AND_MEAN
 #endif
 #ifndef NOMINMAX
-#define NOMINMAX
+#  define NOMINMAX
 #endif
 
 // clang-format off

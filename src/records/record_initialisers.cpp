@@ -1,8 +1,8 @@
 // The exported *_init functions that prepare public records, and the version queries.
 #include <cstring>
 
-#include <hx/hx.h>
 #include <hlv_thread/log.h>
+#include <hx/hx.h>
 
 namespace {
 
@@ -43,16 +43,16 @@ void traceLifecycle(const char* name) noexcept
 } // namespace
 
 // An initialiser with a body of its own, and one that shares the body of its record's size.
-#define HX_RECORD_INIT(Name, Record)                                                                 \
-    HX_STATUS HX_##Name(Record* record, uint32_t size)                                              \
-    {                                                                                                \
-        return initialiseRecord(record, size);                                                       \
-    }
-#define HX_RECORD_INIT_SHARED(Name, Record, sharedBody)                                              \
-    HX_STATUS HX_##Name(Record* record, uint32_t size)                                              \
-    {                                                                                                \
-        return sharedBody(record, size);                                                             \
-    }
+#define HX_RECORD_INIT(Name, Record)                                                                                   \
+  HX_STATUS HX_##Name(Record* record, uint32_t size)                                                                   \
+  {                                                                                                                    \
+    return initialiseRecord(record, size);                                                                             \
+  }
+#define HX_RECORD_INIT_SHARED(Name, Record, sharedBody)                                                                \
+  HX_STATUS HX_##Name(Record* record, uint32_t size)                                                                   \
+  {                                                                                                                    \
+    return sharedBody(record, size);                                                                                   \
+  }
 
 static_assert(sizeof(HX_BATTERY_INFO) == sizeof(HX_ANALOG_GAIN));
 static_assert(sizeof(HX_TEMPERATURE) == sizeof(HX_LENS_SETTINGS));

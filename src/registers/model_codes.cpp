@@ -13,21 +13,27 @@ constexpr std::array<FamilyCode, 3> codes{{
     {"qM", CameraFamily::Morvane},
 }};
 
-bool holds(std::span<const uint8_t> bytes, std::string_view code) {
+bool holds(std::span<const uint8_t> bytes, std::string_view code)
+{
     const auto found = std::search(bytes.begin(), bytes.end(), code.begin(), code.end(),
-                                    [](uint8_t byte, char letter) { return byte == static_cast<uint8_t>(letter); });
+                                   [](uint8_t byte, char letter) { return byte == static_cast<uint8_t>(letter); });
     return found != bytes.end();
 }
 
-std::span<const uint8_t> asBytes(std::string_view text) {
+std::span<const uint8_t> asBytes(std::string_view text)
+{
     return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }
 
-}  // namespace
+} // namespace
 
-std::span<const FamilyCode> familyCodes() { return codes; }
+std::span<const FamilyCode> familyCodes()
+{
+    return codes;
+}
 
-std::optional<CameraFamily> familyFromWindow(std::span<const uint8_t> window) {
+std::optional<CameraFamily> familyFromWindow(std::span<const uint8_t> window)
+{
     for (const FamilyCode& entry : codes) {
         if (holds(window, entry.code)) {
             return entry.family;
@@ -36,10 +42,14 @@ std::optional<CameraFamily> familyFromWindow(std::span<const uint8_t> window) {
     return std::nullopt;
 }
 
-bool containsFamilyCode(std::string_view text) { return familyFromWindow(asBytes(text)).has_value(); }
+bool containsFamilyCode(std::string_view text)
+{
+    return familyFromWindow(asBytes(text)).has_value();
+}
 
-std::string_view familyName(CameraFamily family) {
+std::string_view familyName(CameraFamily family)
+{
     return family == CameraFamily::Tarrow ? "Tarrow" : "Morvane";
 }
 
-}  // namespace HX_REGISTERS
+} // namespace HX_REGISTERS

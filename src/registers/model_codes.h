@@ -11,7 +11,7 @@ namespace HX_REGISTERS {
 enum class CameraFamily { Tarrow, Morvane };
 
 struct FamilyCode {
-    std::string_view code;  // two letters, matched case-sensitively
+    std::string_view code; // two letters, matched case-sensitively
     CameraFamily family;
 };
 
@@ -33,4 +33,4 @@ bool containsFamilyCode(std::string_view text);
 // "Tarrow" or "Morvane".
 std::string_view familyName(CameraFamily family);
 
-}  // namespace HX_REGISTERS
+} // namespace HX_REGISTERS

@@ -111,94 +111,96 @@ constexpr std::array<RegisterInfo, 103> registers{{
     {GIGE_REG_IO_E954, "GIGE_REG_IO_E954"},
     {GIGE_REG_IO_E958, "GIGE_REG_IO_E958"},
     {GIGE_REG_IO_E95C, "GIGE_REG_IO_E95C"},
-    {GIGE_REG_TRIGGER_OUT, "GIGE_REG_TRIGGER_OUT"},}};
+    {GIGE_REG_TRIGGER_OUT, "GIGE_REG_TRIGGER_OUT"},
+}};
 
 constexpr std::array<uint32_t, 17> captureGroup{
-    GIGE_REG_FPN_MODE,          GIGE_REG_RECORD_MODE,      GIGE_REG_IMAGE_MEM_PAGES,
-    GIGE_REG_BROC_LENGTH,       GIGE_REG_IMAGE_MEM_END,    GIGE_REG_IMAGE_MEM_BASE,
-    GIGE_REG_TRIGGER_POSITION,  GIGE_REG_FRAME_RATE,       GIGE_REG_EXPOSURE,
-    GIGE_REG_CAPTURE_E838,      GIGE_REG_EXPOSURE_MIN,     GIGE_REG_LOW_LIGHT_ENABLE,
-    GIGE_REG_LOW_LIGHT_EXPOSURE, GIGE_REG_IMAGE_MEM_RESERVE, GIGE_REG_IMAGE_MEM_LIMIT,
-    GIGE_REG_EXPOSURE_OVERHEAD, GIGE_REG_RECORD_END_SEGMENT};
+    GIGE_REG_FPN_MODE,           GIGE_REG_RECORD_MODE,       GIGE_REG_IMAGE_MEM_PAGES,  GIGE_REG_BROC_LENGTH,
+    GIGE_REG_IMAGE_MEM_END,      GIGE_REG_IMAGE_MEM_BASE,    GIGE_REG_TRIGGER_POSITION, GIGE_REG_FRAME_RATE,
+    GIGE_REG_EXPOSURE,           GIGE_REG_CAPTURE_E838,      GIGE_REG_EXPOSURE_MIN,     GIGE_REG_LOW_LIGHT_ENABLE,
+    GIGE_REG_LOW_LIGHT_EXPOSURE, GIGE_REG_IMAGE_MEM_RESERVE, GIGE_REG_IMAGE_MEM_LIMIT,  GIGE_REG_EXPOSURE_OVERHEAD,
+    GIGE_REG_RECORD_END_SEGMENT};
 
-constexpr std::array<uint32_t, 6> downloadGroup{
-    GIGE_REG_DOWNLOAD_C294, GIGE_REG_DOWNLOAD_C2B4,  GIGE_REG_DOWNLOAD_C2B8,
-    GIGE_REG_DOWNLOAD_C0AC, GIGE_REG_CAMERA_STATE, GIGE_REG_PB_C140};
+constexpr std::array<uint32_t, 6> downloadGroup{GIGE_REG_DOWNLOAD_C294, GIGE_REG_DOWNLOAD_C2B4, GIGE_REG_DOWNLOAD_C2B8,
+                                                GIGE_REG_DOWNLOAD_C0AC, GIGE_REG_CAMERA_STATE,  GIGE_REG_PB_C140};
 
 constexpr std::array<uint32_t, 13> ioGroup{
-    GIGE_REG_SYNC_IN_RATE, GIGE_REG_IO_E8FC,    GIGE_REG_SYNC_IN,           GIGE_REG_SYNC_OUT,
-    GIGE_REG_IO_E90C,      GIGE_REG_TRIGGER_IN_ENABLE, GIGE_REG_TRIGGER_IN_EDGE, GIGE_REG_IO_E954,
-    GIGE_REG_IO_E958,      GIGE_REG_IO_A03C,    GIGE_REG_IO_E95C,           GIGE_REG_TRIGGER_OUT,
-    GIGE_REG_IO_C084};
+    GIGE_REG_SYNC_IN_RATE,      GIGE_REG_IO_E8FC,         GIGE_REG_SYNC_IN, GIGE_REG_SYNC_OUT, GIGE_REG_IO_E90C,
+    GIGE_REG_TRIGGER_IN_ENABLE, GIGE_REG_TRIGGER_IN_EDGE, GIGE_REG_IO_E954, GIGE_REG_IO_E958,  GIGE_REG_IO_A03C,
+    GIGE_REG_IO_E95C,           GIGE_REG_TRIGGER_OUT,     GIGE_REG_IO_C084};
 
 constexpr std::array<uint32_t, 15> playbackGroup{
-    GIGE_REG_PB_CONTROL,     GIGE_REG_PB_STATUS,        GIGE_REG_PB_B814,
-    GIGE_REG_PB_B818,        GIGE_REG_DOWNLOAD_START,   GIGE_REG_DOWNLOAD_END,
-    GIGE_REG_DOWNLOAD_E918,  GIGE_REG_STREAM_CONTROL,   GIGE_REG_DOWNLOAD_E92C,
-    GIGE_REG_CSI_RVW_FRAME_NUM, GIGE_REG_CAMERA_STATE,  GIGE_REG_PB_LAST_FRAME,
-    GIGE_REG_ACTIVE_FRAME_NUM, GIGE_REG_PB_C140,        GIGE_REG_PROGRESS_C180};
+    GIGE_REG_PB_CONTROL,       GIGE_REG_PB_STATUS,         GIGE_REG_PB_B814,       GIGE_REG_PB_B818,
+    GIGE_REG_DOWNLOAD_START,   GIGE_REG_DOWNLOAD_END,      GIGE_REG_DOWNLOAD_E918, GIGE_REG_STREAM_CONTROL,
+    GIGE_REG_DOWNLOAD_E92C,    GIGE_REG_CSI_RVW_FRAME_NUM, GIGE_REG_CAMERA_STATE,  GIGE_REG_PB_LAST_FRAME,
+    GIGE_REG_ACTIVE_FRAME_NUM, GIGE_REG_PB_C140,           GIGE_REG_PROGRESS_C180};
 
 constexpr std::array<uint32_t, 8> progressGroup{
-    GIGE_REG_PROGRESS_C008,    GIGE_REG_PROGRESS_A054, GIGE_REG_PROGRESS_A058,
-    GIGE_REG_PROGRESS_A050,    GIGE_REG_TRIGGER_POSITION, GIGE_REG_PROGRESS_C08C,
-    GIGE_REG_PROGRESS_C090,    GIGE_REG_PROGRESS_C180};
+    GIGE_REG_PROGRESS_C008,    GIGE_REG_PROGRESS_A054, GIGE_REG_PROGRESS_A058, GIGE_REG_PROGRESS_A050,
+    GIGE_REG_TRIGGER_POSITION, GIGE_REG_PROGRESS_C08C, GIGE_REG_PROGRESS_C090, GIGE_REG_PROGRESS_C180};
 
-constexpr std::array<uint32_t, 8> sensorGroup{
-    GIGE_REG_PIXEL_FORMAT, GIGE_REG_ROI_WIDTH,         GIGE_REG_ROI_HEIGHT,  GIGE_REG_ROI_X_OFFSET,
-    GIGE_REG_ROI_Y_OFFSET, GIGE_REG_FRAME_RATE_LIMIT, GIGE_REG_ANALOG_GAIN, GIGE_REG_BNS_MODE};
+constexpr std::array<uint32_t, 8> sensorGroup{GIGE_REG_PIXEL_FORMAT, GIGE_REG_ROI_WIDTH,    GIGE_REG_ROI_HEIGHT,
+                                              GIGE_REG_ROI_X_OFFSET, GIGE_REG_ROI_Y_OFFSET, GIGE_REG_FRAME_RATE_LIMIT,
+                                              GIGE_REG_ANALOG_GAIN,  GIGE_REG_BNS_MODE};
 
 constexpr std::array<uint32_t, 2> stateGroup{GIGE_REG_CAMERA_STATE, GIGE_REG_PARTITION_STATE};
 
 constexpr std::array<uint32_t, 2> streamGroup{GIGE_REG_DOWNLOAD_C0AC, GIGE_REG_SCPD0};
 
-constexpr std::array<uint32_t, 6> textGroup{
-    GIGE_REG_MANUFACTURER_NAME, GIGE_REG_MODEL_NAME,    GIGE_REG_DEVICE_VERSION,
-    GIGE_REG_MANUFACTURER_INFO, GIGE_REG_SERIAL_NUMBER, GIGE_REG_USER_DEFINED_NAME};
+constexpr std::array<uint32_t, 6> textGroup{GIGE_REG_MANUFACTURER_NAME, GIGE_REG_MODEL_NAME,
+                                            GIGE_REG_DEVICE_VERSION,    GIGE_REG_MANUFACTURER_INFO,
+                                            GIGE_REG_SERIAL_NUMBER,     GIGE_REG_USER_DEFINED_NAME};
 
-}  // namespace
+} // namespace
 
-std::span<const RegisterInfo> allRegisters() { return registers; }
+std::span<const RegisterInfo> allRegisters()
+{
+    return registers;
+}
 
-std::string_view registerName(uint32_t address) {
-    const auto* found = std::lower_bound(
-        registers.begin(), registers.end(), address,
-        [](const RegisterInfo& info, uint32_t wanted) { return info.address < wanted; });
+std::string_view registerName(uint32_t address)
+{
+    const auto* found =
+        std::lower_bound(registers.begin(), registers.end(), address,
+                         [](const RegisterInfo& info, uint32_t wanted) { return info.address < wanted; });
     if (found == registers.end() || found->address != address) {
         return {};
     }
     return found->name;
 }
 
-std::span<const uint32_t> groupRegisters(RegisterGroup group) {
+std::span<const uint32_t> groupRegisters(RegisterGroup group)
+{
     switch (group) {
-        case RegisterGroup::Capture: return captureGroup;
-        case RegisterGroup::Download: return downloadGroup;
-        case RegisterGroup::IO: return ioGroup;
-        case RegisterGroup::Lens: return {};
-        case RegisterGroup::Playback: return playbackGroup;
-        case RegisterGroup::Progress: return progressGroup;
-        case RegisterGroup::Sensor: return sensorGroup;
-        case RegisterGroup::State: return stateGroup;
-        case RegisterGroup::Stream: return streamGroup;
-        case RegisterGroup::Text: return textGroup;
+    case RegisterGroup::Capture: return captureGroup;
+    case RegisterGroup::Download: return downloadGroup;
+    case RegisterGroup::IO: return ioGroup;
+    case RegisterGroup::Lens: return {};
+    case RegisterGroup::Playback: return playbackGroup;
+    case RegisterGroup::Progress: return progressGroup;
+    case RegisterGroup::Sensor: return sensorGroup;
+    case RegisterGroup::State: return stateGroup;
+    case RegisterGroup::Stream: return streamGroup;
+    case RegisterGroup::Text: return textGroup;
     }
     return {};
 }
 
-std::string_view groupName(RegisterGroup group) {
+std::string_view groupName(RegisterGroup group)
+{
     switch (group) {
-        case RegisterGroup::Capture: return "capture";
-        case RegisterGroup::Download: return "download";
-        case RegisterGroup::IO: return "IO";
-        case RegisterGroup::Lens: return "lens";
-        case RegisterGroup::Playback: return "playback";
-        case RegisterGroup::Progress: return "progress";
-        case RegisterGroup::Sensor: return "sensor";
-        case RegisterGroup::State: return "state";
-        case RegisterGroup::Stream: return "stream";
-        case RegisterGroup::Text: return "text";
+    case RegisterGroup::Capture: return "capture";
+    case RegisterGroup::Download: return "download";
+    case RegisterGroup::IO: return "IO";
+    case RegisterGroup::Lens: return "lens";
+    case RegisterGroup::Playback: return "playback";
+    case RegisterGroup::Progress: return "progress";
+    case RegisterGroup::Sensor: return "sensor";
+    case RegisterGroup::State: return "state";
+    case RegisterGroup::Stream: return "stream";
+    case RegisterGroup::Text: return "text";
     }
     return "unknown";
 }
 
-}  // namespace HX_REGISTERS
+} // namespace HX_REGISTERS

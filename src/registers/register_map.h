@@ -143,4 +143,4 @@ std::span<const uint32_t> groupRegisters(RegisterGroup group);
 // "capture", "download", ... for log lines.
 std::string_view groupName(RegisterGroup group);
 
-}  // namespace HX_REGISTERS
+} // namespace HX_REGISTERS

@@ -21,7 +21,7 @@ constexpr std::array<SensorTypeInfo, 10> sensorTable{{
     {0x5836304D, "x60", false, SensorKind::Unsupported},
 }};
 
-}  // namespace
+} // namespace
 
 std::span<const SensorTypeInfo> knownSensorTypes()
 {

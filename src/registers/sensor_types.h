@@ -9,9 +9,9 @@
 enum class SensorKind { Lince, Lupa, Lux13HS, Lux19HS, Unsupported };
 
 struct SensorTypeInfo {
-    uint32_t code;          // value of the camera's sensor type register
-    std::string_view name;  // short lower-case name, shared by the colour and monochrome variants
-    bool colour;            // colour (Bayer) variant rather than monochrome
+    uint32_t code;         // value of the camera's sensor type register
+    std::string_view name; // short lower-case name, shared by the colour and monochrome variants
+    bool colour;           // colour (Bayer) variant rather than monochrome
     SensorKind kind;       // which operations class serves it, or Unsupported
 };
 

@@ -26,8 +26,8 @@ struct RowTiming {
 };
 
 struct Binning {
-    int64_t horizontal;  // bits 0 to 7 of the BNS word
-    int64_t factor;      // product of both factors, at least 1
+    int64_t horizontal; // bits 0 to 7 of the BNS word
+    int64_t factor;     // product of both factors, at least 1
 };
 
 Binning binningOf(uint32_t bnsMode)
@@ -82,22 +82,16 @@ int64_t rowTimeFor(int64_t columnsPerStep, bool horizontallyBinned)
 RowTiming timingFor(int64_t rowTime, bool fast)
 {
     switch (rowTime) {
-    case 52:
-        return {52, 203, 680};
-    case 84:
-        return fast ? RowTiming{84, 98, 211} : RowTiming{84, 117, 251};
-    case 165:
-        return fast ? RowTiming{165, 168, 723} : RowTiming{165, 203, 858};
-    default:
-        return fast ? RowTiming{rowTime, 168, 735} : RowTiming{rowTime, 203, 1022};
+    case 52: return {52, 203, 680};
+    case 84: return fast ? RowTiming{84, 98, 211} : RowTiming{84, 117, 251};
+    case 165: return fast ? RowTiming{165, 168, 723} : RowTiming{165, 203, 858};
+    default: return fast ? RowTiming{rowTime, 168, 735} : RowTiming{rowTime, 203, 1022};
     }
 }
 
-}  // namespace
+} // namespace
 
-LinceOperations::LinceOperations(uint32_t sensorType) : SensorOperations(sensorType)
-{
-}
+LinceOperations::LinceOperations(uint32_t sensorType) : SensorOperations(sensorType) {}
 
 uint32_t LinceOperations::analogGainCapabilities() const
 {

@@ -19,7 +19,7 @@ int64_t columnGroupsTouched(int64_t width, int64_t xOffset)
     return (width - 1 + xOffset) / columnGroup - xOffset / columnGroup + 1;
 }
 
-}  // namespace
+} // namespace
 
 // The frame-rate model depends on the X offset, so this sensor keeps it cached as well.
 LupaOperations::LupaOperations(uint32_t sensorType) : SensorOperations(sensorType)
@@ -29,8 +29,8 @@ LupaOperations::LupaOperations(uint32_t sensorType) : SensorOperations(sensorTyp
 
 uint32_t LupaOperations::analogGainCapabilities() const
 {
-    return HX_ANALOG_GAIN_1_00 | HX_ANALOG_GAIN_1_50 | HX_ANALOG_GAIN_2_00 | HX_ANALOG_GAIN_2_50 |
-           HX_ANALOG_GAIN_3_00 | HX_ANALOG_GAIN_4_00;
+    return HX_ANALOG_GAIN_1_00 | HX_ANALOG_GAIN_1_50 | HX_ANALOG_GAIN_2_00 | HX_ANALOG_GAIN_2_50 | HX_ANALOG_GAIN_3_00 |
+           HX_ANALOG_GAIN_4_00;
 }
 
 uint32_t LupaOperations::bitModeCapabilities() const

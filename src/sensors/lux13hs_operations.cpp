@@ -5,9 +5,7 @@
 
 #include <hx/hx.h>
 
-Lux13HSOperations::Lux13HSOperations(uint32_t sensorType) : SensorOperations(sensorType)
-{
-}
+Lux13HSOperations::Lux13HSOperations(uint32_t sensorType) : SensorOperations(sensorType) {}
 
 uint32_t Lux13HSOperations::analogGainCapabilities() const
 {
@@ -29,14 +27,14 @@ uint32_t Lux13HSOperations::fpnModeCapabilities() const
     return HX_FPN_MODE_OFF | HX_FPN_MODE_B;
 }
 
-uint32_t Lux13HSOperations::maxFrameRate(uint32_t /*width*/, uint32_t height, uint32_t /*xOffset*/,
-                                         uint32_t /*unused*/, uint32_t /*bnsMode*/, uint32_t ceiling) const
+uint32_t Lux13HSOperations::maxFrameRate(uint32_t /*width*/, uint32_t height, uint32_t /*xOffset*/, uint32_t /*unused*/,
+                                         uint32_t /*bnsMode*/, uint32_t ceiling) const
 {
     return rateForRowGroups(height, 133000000, 168, 580, ceiling);
 }
 
-uint32_t Lux13HSOperations::rateForRowGroups(uint32_t height, uint64_t clock, uint64_t rowClocks,
-                                             uint64_t overhead, uint32_t ceiling)
+uint32_t Lux13HSOperations::rateForRowGroups(uint32_t height, uint64_t clock, uint64_t rowClocks, uint64_t overhead,
+                                             uint32_t ceiling)
 {
     uint64_t period = (height / 4) * rowClocks + overhead;
     return static_cast<uint32_t>(std::min<uint64_t>(clock / period, ceiling));

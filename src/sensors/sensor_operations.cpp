@@ -8,12 +8,12 @@
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
+#include "registers/register_map.h"
+#include "registers/sensor_types.h"
 #include "sensors/lince_operations.h"
 #include "sensors/lupa_operations.h"
 #include "sensors/lux13hs_operations.h"
 #include "sensors/lux19hs_operations.h"
-#include "registers/register_map.h"
-#include "registers/sensor_types.h"
 
 using namespace HX_REGISTERS;
 
@@ -51,16 +51,11 @@ uint64_t ceilDiv(uint64_t value, uint64_t divisor)
 std::unique_ptr<SensorOperations> createForKind(SensorKind kind, uint32_t sensorType)
 {
     switch (kind) {
-    case SensorKind::Lince:
-        return std::make_unique<LinceOperations>(sensorType);
-    case SensorKind::Lupa:
-        return std::make_unique<LupaOperations>(sensorType);
-    case SensorKind::Lux13HS:
-        return std::make_unique<Lux13HSOperations>(sensorType);
-    case SensorKind::Lux19HS:
-        return std::make_unique<Lux19HSOperations>(sensorType);
-    case SensorKind::Unsupported:
-        break;
+    case SensorKind::Lince: return std::make_unique<LinceOperations>(sensorType);
+    case SensorKind::Lupa: return std::make_unique<LupaOperations>(sensorType);
+    case SensorKind::Lux13HS: return std::make_unique<Lux13HSOperations>(sensorType);
+    case SensorKind::Lux19HS: return std::make_unique<Lux19HSOperations>(sensorType);
+    case SensorKind::Unsupported: break;
     }
     HLV_LOG("Sensor type not supported [0x%08X]", sensorType);
     return nullptr;
@@ -75,7 +70,7 @@ std::unique_ptr<SensorOperations> createFor(uint32_t sensorType)
     return createForKind(info->kind, sensorType);
 }
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<SensorOperations> SensorOperations::factory(uint32_t sensorType)
 {

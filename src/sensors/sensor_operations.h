@@ -32,8 +32,8 @@ public:
 
     // Highest frame rate for an ROI of width x height at X offset xOffset, with the BNS register
     // word bnsMode, never above ceiling. The fourth value does not enter the result.
-    virtual uint32_t maxFrameRate(uint32_t width, uint32_t height, uint32_t xOffset, uint32_t unused,
-                                  uint32_t bnsMode, uint32_t ceiling) const = 0;
+    virtual uint32_t maxFrameRate(uint32_t width, uint32_t height, uint32_t xOffset, uint32_t unused, uint32_t bnsMode,
+                                  uint32_t ceiling) const = 0;
 
     virtual void setFlag(uint8_t flag);
 

@@ -5,18 +5,18 @@
 #include <cerrno>
 #include <new>
 
+#include "callback/hx_stream.h"
 #include "camera/camera_services.h"
+#include "control/hx_comm.h"
+#include "control/message_ids.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
-#include "control/hx_comm.h"
-#include "callback/hx_stream.h"
 #include "platform/errno_text.h"
 #include "platform/ipv4_endpoint.h"
 #include "registers/register_map.h"
 #include "stream/tcp_stream.h"
 #include "stream/udp_stream.h"
-#include "control/message_ids.h"
 
 using HLV_THREAD::TRACE_STREAM;
 namespace ids = HX_MESSAGE_IDS;
@@ -193,7 +193,8 @@ void HxStreamOperations::handleMessage(HLV_THREAD::Message* message)
         return;
     }
     if (stream->buffer() != nullptr) {
-        HLV_TRACE(TRACE_STREAM, "%s: Got a buffer address, adding to our queue. [m=%p]", who, static_cast<void*>(message));
+        HLV_TRACE(TRACE_STREAM, "%s: Got a buffer address, adding to our queue. [m=%p]", who,
+                  static_cast<void*>(message));
         if (message->req == ids::DOWNLOAD_STREAM_MSG) {
             HLV_TRACE(TRACE_STREAM, "%s: Download streams need a return through the CameraServices object.", who);
             if (HLV_THREAD::MsgThread* service = downloadReturnThread())
@@ -375,8 +376,8 @@ void HxStreamOperations::postControl(uint32_t command, uint8_t flag)
     StreamReceiver* target = receiver();
     if (target == nullptr) {
         HLV_LOG("%s: No stream thread available?!", command == StreamControlRequest::PAUSE_STREAM
-                                                       ? "HxStreamOperations::pauseStream"
-                                                       : "HxStreamOperations::releaseBuffers");
+                                                        ? "HxStreamOperations::pauseStream"
+                                                        : "HxStreamOperations::releaseBuffers");
         return;
     }
     auto* control = new StreamControl<HLV_THREAD::Message>(command, flag);

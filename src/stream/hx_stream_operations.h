@@ -5,8 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include <hx/hx.h>
 
@@ -19,7 +19,7 @@ class StreamReceiver;
 namespace HLV_THREAD {
 class Message;
 class MsgThread;
-}
+} // namespace HLV_THREAD
 
 // A plain object owned by the camera-family operations. Threads: the camera's service thread
 // only, except the throttle, which the receivers read, and the stream-paused query.

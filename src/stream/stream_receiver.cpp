@@ -4,13 +4,13 @@
 
 #include <exception>
 
-#include "hlv_thread/log.h"
+#include "callback/hx_stream.h"
+#include "control/hx_comm.h"
 #include "control/message_ids.h"
+#include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
 #include "hlv_thread/wake.h"
-#include "control/hx_comm.h"
-#include "callback/hx_stream.h"
 #include "platform/errno_text.h"
 #include "platform/ipv4_endpoint.h"
 #include "registers/register_map.h"
@@ -28,14 +28,10 @@ std::atomic<uint64_t> throttleWord{(uint64_t{StreamReceiver::DEFAULT_THROTTLE.pa
 const char* queueName(uint32_t kind)
 {
     switch (kind) {
-    case ids::DOWNLOAD_STREAM_MSG:
-        return "download";
-    case ids::LIVE_STREAM_MSG:
-        return "live";
-    case ids::PLAYBACK_STREAM_MSG:
-        return "playback";
-    default:
-        return "unknown";
+    case ids::DOWNLOAD_STREAM_MSG: return "download";
+    case ids::LIVE_STREAM_MSG: return "live";
+    case ids::PLAYBACK_STREAM_MSG: return "playback";
+    default: return "unknown";
     }
 }
 
@@ -53,8 +49,8 @@ StreamReceiver::Throttle StreamReceiver::throttle()
 }
 
 StreamReceiver::StreamReceiver(uint32_t cameraAddress, const char* className, const char* rxName)
-    : MsgThread(WakeOnPost::Yes), protocol_(ids::INTERNAL_START), className_(className), rxName_(rxName), cameraAddress_(cameraAddress),
-      where_(HX_PLATFORM::ipv4ToText(cameraAddress) + ":0")
+    : MsgThread(WakeOnPost::Yes), protocol_(ids::INTERNAL_START), className_(className), rxName_(rxName),
+      cameraAddress_(cameraAddress), where_(HX_PLATFORM::ipv4ToText(cameraAddress) + ":0")
 {
 }
 
@@ -164,31 +160,24 @@ void StreamReceiver::post(Message* message)
         return;
     }
     switch (enqueue(message)) {
-    case Posted::Queued:
-        return;
+    case Posted::Queued: return;
     case Posted::QueuedWithoutWake:
         HLV_LOG("%s(%s): Could not set the signalling event\n%s", className_,
-                HX_PLATFORM::ipv4ToText(cameraAddress_).c_str(), HX_PLATFORM::errnoIndicates(postWake()->error()).c_str());
+                HX_PLATFORM::ipv4ToText(cameraAddress_).c_str(),
+                HX_PLATFORM::errnoIndicates(postWake()->error()).c_str());
         return;
-    case Posted::Refused:
-        answerWhileHalted(message);
-        return;
+    case Posted::Refused: answerWhileHalted(message); return;
     }
 }
 
 std::string StreamReceiver::messageName(uint32_t id) const
 {
     switch (id) {
-    case ids::DOWNLOAD_STREAM_MSG:
-        return "HX_MESSAGE_IDS::DOWNLOAD_STREAM_MSG";
-    case ids::PLAYBACK_STREAM_MSG:
-        return "HX_MESSAGE_IDS::PLAYBACK_STREAM_MSG";
-    case ids::LIVE_STREAM_MSG:
-        return "HX_MESSAGE_IDS::LIVE_STREAM_MSG";
-    case ids::STREAM_CONTROL_MSG:
-        return "HX_MESSAGE_IDS::STREAM_CONTROL_MSG";
-    default:
-        return MsgThread::messageName(id);
+    case ids::DOWNLOAD_STREAM_MSG: return "HX_MESSAGE_IDS::DOWNLOAD_STREAM_MSG";
+    case ids::PLAYBACK_STREAM_MSG: return "HX_MESSAGE_IDS::PLAYBACK_STREAM_MSG";
+    case ids::LIVE_STREAM_MSG: return "HX_MESSAGE_IDS::LIVE_STREAM_MSG";
+    case ids::STREAM_CONTROL_MSG: return "HX_MESSAGE_IDS::STREAM_CONTROL_MSG";
+    default: return MsgThread::messageName(id);
     }
 }
 
@@ -341,8 +330,8 @@ void StreamReceiver::handleControlMessage(Message* message)
 void StreamReceiver::finish(Message* message, uint32_t status)
 {
     message->status = status;
-    const bool goesOn = message->synchronous() || !message->routeEmpty() ||
-                        (message->owner != nullptr && message->owner != this);
+    const bool goesOn =
+        message->synchronous() || !message->routeEmpty() || (message->owner != nullptr && message->owner != this);
     if (!goesOn) {
         delete message;
         return;
@@ -366,7 +355,8 @@ void StreamReceiver::addBuffer(Message* message, HxStreamBuffer& stream)
     HLV_TRACE(TRACE_STREAM, "%s(%s): m=%p, stream_paused=%d", className_, where(), static_cast<void*>(message),
               streamPaused_ ? 1 : 0);
     if (stream.buffer() == nullptr || stream.bufferSize() == 0) {
-        HLV_LOG("%s(%s): Unexpectedly null buffer in the message, m=%p", className_, where(), static_cast<void*>(message));
+        HLV_LOG("%s(%s): Unexpectedly null buffer in the message, m=%p", className_, where(),
+                static_cast<void*>(message));
         finish(message, HLV_THREAD::MESSAGE_FAILED);
         return;
     }
@@ -437,7 +427,8 @@ void StreamReceiver::handBack(uint32_t receivedLength)
     queue->pop_front();
     const bool download = activeKind_ == ids::DOWNLOAD_STREAM_MSG;
     HxStreamBuffer* stream = streamBufferOf(message);
-    HLV_TRACE(TRACE_STREAM, "%s(%s): seq_number=%u, m=%p", className_, where(), seqNumber_, static_cast<void*>(message));
+    HLV_TRACE(TRACE_STREAM, "%s(%s): seq_number=%u, m=%p", className_, where(), seqNumber_,
+              static_cast<void*>(message));
     if (download) {
         totalQueuedBufferSpace_ -= std::min(totalQueuedBufferSpace_, stream->bufferSize());
         HLV_TRACE(TRACE_STREAM, "%s(%s): total_queued_buffer_space=%zu, stream_msg->get_buffer_size()=%zu queue=%zu",
@@ -551,13 +542,9 @@ std::deque<Message*>* StreamReceiver::queueFor(uint32_t kind)
 const std::deque<Message*>* StreamReceiver::queueFor(uint32_t kind) const
 {
     switch (kind) {
-    case ids::DOWNLOAD_STREAM_MSG:
-        return &downloadQueue_;
-    case ids::LIVE_STREAM_MSG:
-        return &liveQueue_;
-    case ids::PLAYBACK_STREAM_MSG:
-        return &playbackQueue_;
-    default:
-        return nullptr;
+    case ids::DOWNLOAD_STREAM_MSG: return &downloadQueue_;
+    case ids::LIVE_STREAM_MSG: return &liveQueue_;
+    case ids::PLAYBACK_STREAM_MSG: return &playbackQueue_;
+    default: return nullptr;
     }
 }

@@ -6,13 +6,13 @@
 #include <cstring>
 #include <mutex>
 
+#include "callback/hx_stream.h"
+#include "control/hx_comm.h"
+#include "control/message_ids.h"
 #include "discovery/discovery.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
-#include "control/hx_comm.h"
-#include "callback/hx_stream.h"
 #include "registers/register_map.h"
-#include "control/message_ids.h"
 
 using HLV_THREAD::TRACE_STREAM;
 namespace ids = HX_MESSAGE_IDS;
@@ -102,8 +102,7 @@ uint32_t TcpStream::handleControl(const StreamControlRequest& control)
         releaseBuffers(ALL_QUEUES, RELEASED_STATUS);
         return HLV_THREAD::MESSAGE_DONE;
     default:
-        HLV_LOG("%s(%s): Unknown command: %d.", "TcpStream::handleControl", where(),
-                static_cast<int>(control.command));
+        HLV_LOG("%s(%s): Unknown command: %d.", "TcpStream::handleControl", where(), static_cast<int>(control.command));
         return HLV_THREAD::MESSAGE_FAILED;
     }
 }
@@ -133,18 +132,14 @@ bool TcpStream::keptBytesReadable() const
 bool TcpStream::readStep()
 {
     switch (state_) {
-    case LEADER:
-        return readLeader();
-    case PAYLOAD:
-        return readPayload();
-    case TRAILER:
-        return readTrailer();
+    case LEADER: return readLeader();
+    case PAYLOAD: return readPayload();
+    case TRAILER: return readTrailer();
     case RECOVER:
         discardPackets_ = true;
         state_ = SCAN;
         return true;
-    default:
-        return recoverScan();
+    default: return recoverScan();
     }
 }
 

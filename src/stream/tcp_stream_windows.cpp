@@ -8,17 +8,17 @@
 #include <mutex>
 
 #include "callback/callback.h"
-#include "hlv_thread/log.h"
-#include "hlv_thread/wake.h"
-#include "hlv_thread/note.h"
 #include "control/hx_comm.h"
+#include "control/message_ids.h"
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
+#include "hlv_thread/wake.h"
 #include "platform/errno_text.h"
 #include "platform/ipv4_endpoint.h"
 #include "platform/poll_wait.h"
 #include "platform/socket_address.h"
 #include "registers/register_map.h"
 #include "stream/tcp_stream.h"
-#include "control/message_ids.h"
 
 using HLV_THREAD::TRACE_STREAM;
 
@@ -93,7 +93,8 @@ bool TcpStream::connectFromFreePort(uint16_t firstPort)
         if (connectOnce(localPort, error)) {
             port_ = localPort;
             setLocalPort(localPort);
-            HLV_TRACE(TRACE_STREAM, "%s(%s): Connected successfully, port=%u", "TcpStream::sockInit", where(), unsigned(port_));
+            HLV_TRACE(TRACE_STREAM, "%s(%s): Connected successfully, port=%u", "TcpStream::sockInit", where(),
+                      unsigned(port_));
             pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
             pollSet_->add(*postWake());
             pollSet_->add(socket_.get(), connectPending_);
@@ -146,7 +147,8 @@ void TcpStream::completeConnect()
 {
     int error = 0;
     int size = sizeof(error);
-    if (getsockopt(static_cast<SOCKET>(socket_.get()), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0)
+    if (getsockopt(static_cast<SOCKET>(socket_.get()), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) !=
+        0)
         error = WSAGetLastError();
     if (error == 0) {
         connectPending_ = false;
@@ -266,6 +268,7 @@ TcpStream::ReadResult TcpStream::receive(uint8_t* into, std::size_t want, std::s
     if (error == WSAEWOULDBLOCK)
         return ReadResult::Nothing;
     if (!connectionBroken(error))
-        HLV_LOG("%s(%s): Could not recvfrom()\n%s", "TcpStream::receive", where(), HX_PLATFORM::errnoIndicates(error).c_str());
+        HLV_LOG("%s(%s): Could not recvfrom()\n%s", "TcpStream::receive", where(),
+                HX_PLATFORM::errnoIndicates(error).c_str());
     return ReadResult::Closed;
 }

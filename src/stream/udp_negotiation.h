@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "hlv_thread/message.h"
 #include "control/message_ids.h"
+#include "hlv_thread/message.h"
 #include "hlv_thread/ticker.h"
 
 class UdpStream;

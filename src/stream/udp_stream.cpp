@@ -6,13 +6,13 @@
 #include <cstring>
 
 #include "callback/callback.h"
+#include "callback/hx_stream.h"
+#include "control/hx_comm.h"
+#include "control/message_ids.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
-#include "control/hx_comm.h"
-#include "callback/hx_stream.h"
 #include "registers/register_map.h"
 #include "stream/udp_negotiation.h"
-#include "control/message_ids.h"
 
 using HLV_THREAD::TRACE_STREAM;
 namespace ids = HX_MESSAGE_IDS;
@@ -177,8 +177,8 @@ bool UdpStream::writePacketSize(uint32_t value)
 void UdpStream::finishNegotiation(bool success)
 {
     const uint32_t length = streamPacketLength_;
-    HLV_TRACE(TRACE_STREAM, "%s(%s): Final negotiated packet size -> %u bytes", "UdpStream::handleNegotiateMsg", where(),
-              length);
+    HLV_TRACE(TRACE_STREAM, "%s(%s): Final negotiated packet size -> %u bytes", "UdpStream::handleNegotiateMsg",
+              where(), length);
     stopTimer();
     negotiated_ = true;
     state_ = protocol_ != ids::INTERNAL_START ? LEADER : IDLE;
@@ -198,12 +198,8 @@ void UdpStream::handleDatagram(std::span<const uint8_t> datagram)
 {
     HLV_TRACE(TRACE_STREAM, "%s(%s): current_state=%u", "UdpStream::streamReader", where(), state_.load());
     switch (state_) {
-    case TEST_PACKET:
-        handleTestPacket(datagram);
-        return;
-    case LEADER:
-        recvLeader(datagram);
-        return;
+    case TEST_PACKET: handleTestPacket(datagram); return;
+    case LEADER: recvLeader(datagram); return;
     case PAYLOAD:
         // A leader arriving early means the image's end was lost: the next image starts here.
         if (!recvPayload(datagram) && isLeaderDatagram(datagram))
@@ -291,8 +287,8 @@ void UdpStream::logLeaderFault(wire::LeaderCheck check, const wire::StreamLeader
 
 bool UdpStream::recvPayload(std::span<const uint8_t> datagram)
 {
-    const std::string fault = payloadFault(datagram.first(std::min(datagram.size(), wire::kStreamHeaderSize)),
-                                           datagram.size());
+    const std::string fault =
+        payloadFault(datagram.first(std::min(datagram.size(), wire::kStreamHeaderSize)), datagram.size());
     if (!fault.empty()) {
         payloadError(fault.c_str());
         return false;
@@ -310,7 +306,8 @@ std::string UdpStream::payloadFault(std::span<const uint8_t> head, std::size_t l
         return fmtToString("%s(%s): Null active_data_ptr!", who, where());
     const std::optional<wire::StreamHeader> header = wire::decodeStreamHeader(head);
     if (!header)
-        return fmtToString("%s(%s): Unable to read full packet header, len = %zu [0x%zx]", who, where(), length, length);
+        return fmtToString("%s(%s): Unable to read full packet header, len = %zu [0x%zx]", who, where(), length,
+                           length);
     if (header->packetFormat != wire::PacketFormat::kPayload)
         return fmtToString("%s(%s): !!Out of sync. Got fmt=0x%x, but expecting PAYLOAD!!", who, where(),
                            header->packetFormat);
@@ -320,8 +317,8 @@ std::string UdpStream::payloadFault(std::span<const uint8_t> head, std::size_t l
         return fmtToString("%s(%s): !!Packet ID mismatch (0x%x != 0x%x + 1) for block: 0x%x!!", who, where(),
                            header->packetId, packetId_, blockId_);
     if (length == wire::kStreamHeaderSize)
-        return fmtToString("%s(%s): !!Unable to read the payload data, bytes_read = %zu [0x%zx]!!", who, where(), length,
-                           length);
+        return fmtToString("%s(%s): !!Unable to read the payload data, bytes_read = %zu [0x%zx]!!", who, where(),
+                           length, length);
     packetId_ = header->packetId;
     HLV_TRACE(TRACE_STREAM, "%s(%s): BlockID=%u, packet_id=%u", who, where(), blockId_, packetId_);
     return {};
@@ -411,7 +408,8 @@ void UdpStream::recvTrailer(std::span<const uint8_t> datagram)
     state_ = LEADER;
     uint32_t faults = 0;
     if (datagram.size() != wire::kStreamTrailerSize) {
-        HLV_LOG("%s(%s): Unable to read trailer packet, len = %zu [0x%zx]", who, where(), datagram.size(), datagram.size());
+        HLV_LOG("%s(%s): Unable to read trailer packet, len = %zu [0x%zx]", who, where(), datagram.size(),
+                datagram.size());
         faults = ~0u;
     } else {
         const wire::StreamTrailer trailer = *wire::decodeStreamTrailer(datagram);

@@ -24,7 +24,7 @@ class PollSet;
 namespace HALVEX_UDP_STREAM {
 class NegotiateMessage;
 class NegotiateTimeout;
-}
+} // namespace HALVEX_UDP_STREAM
 
 // The stream socket belongs to the camera's control channel; the receiver keeps the channel
 // alive while it reads the socket, and is the socket's only reader.

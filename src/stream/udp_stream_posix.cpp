@@ -8,14 +8,14 @@
 #include <cerrno>
 #include <cstring>
 
-#include "hlv_thread/log.h"
-#include "hlv_thread/wake.h"
-#include "hlv_thread/note.h"
 #include "control/hx_comm.h"
+#include "control/udp_socket.h"
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
+#include "hlv_thread/wake.h"
 #include "platform/errno_text.h"
 #include "platform/poll_wait.h"
 #include "stream/udp_negotiation.h"
-#include "control/udp_socket.h"
 #include "stream/udp_stream.h"
 
 using HLV_THREAD::TRACE_STREAM;
@@ -125,9 +125,8 @@ bool UdpStream::readIntoHostBuffer()
 {
     const std::size_t header = HX_WIRE::kStreamHeaderSize;
     const std::size_t room = std::min(remaining_, MAX_DATAGRAM - header);
-    std::array<iovec, 3> pieces{{{bounce_.data(), header},
-                                 {activeData_, room},
-                                 {bounce_.data() + header, MAX_DATAGRAM - header - room}}};
+    std::array<iovec, 3> pieces{
+        {{bounce_.data(), header}, {activeData_, room}, {bounce_.data() + header, MAX_DATAGRAM - header - room}}};
     sockaddr_in source{};
     msghdr message{};
     message.msg_name = &source;

@@ -7,14 +7,14 @@
 #include <array>
 #include <cstring>
 
-#include "hlv_thread/log.h"
-#include "hlv_thread/wake.h"
-#include "hlv_thread/note.h"
 #include "control/hx_comm.h"
+#include "control/udp_socket.h"
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
+#include "hlv_thread/wake.h"
 #include "platform/errno_text.h"
 #include "platform/poll_wait.h"
 #include "stream/udp_negotiation.h"
-#include "control/udp_socket.h"
 #include "stream/udp_stream.h"
 
 using HLV_THREAD::TRACE_STREAM;
@@ -100,7 +100,7 @@ bool UdpStream::readBatch()
         return true;
     }
     if (received.kind != ReceivedDatagram::Kind::Datagram)
-        return false;  // nothing waits
+        return false; // nothing waits
     if (received.sourceAddress != cameraAddress()) {
         HLV_TRACE(TRACE_STREAM, "%s(%s): dropped a datagram from another address", "UdpStream::readDatagrams", where());
         return true;
@@ -117,10 +117,10 @@ bool UdpStream::readIntoHostBuffer()
 {
     const std::size_t header = HX_WIRE::kStreamHeaderSize;
     const std::size_t room = std::min(remaining_, MAX_DATAGRAM - header);
-    std::array<WSABUF, 3> pieces{{{static_cast<ULONG>(header), reinterpret_cast<char*>(bounce_.data())},
-                                  {static_cast<ULONG>(room), reinterpret_cast<char*>(activeData_)},
-                                  {static_cast<ULONG>(MAX_DATAGRAM - header - room),
-                                   reinterpret_cast<char*>(bounce_.data() + header)}}};
+    std::array<WSABUF, 3> pieces{
+        {{static_cast<ULONG>(header), reinterpret_cast<char*>(bounce_.data())},
+         {static_cast<ULONG>(room), reinterpret_cast<char*>(activeData_)},
+         {static_cast<ULONG>(MAX_DATAGRAM - header - room), reinterpret_cast<char*>(bounce_.data() + header)}}};
     // No empty piece: with the image's room used up (the trailer comes next) the host buffer
     // is left out rather than passed with length zero.
     DWORD count = static_cast<DWORD>(pieces.size());
@@ -133,8 +133,8 @@ bool UdpStream::readIntoHostBuffer()
     DWORD length = 0;
     DWORD flags = 0;
     bool oversized = false;
-    if (WSARecvFrom(static_cast<SOCKET>(socket_->fd()), pieces.data(), count, &length,
-                    &flags, reinterpret_cast<sockaddr*>(&source), &sourceLength, nullptr, nullptr) != 0) {
+    if (WSARecvFrom(static_cast<SOCKET>(socket_->fd()), pieces.data(), count, &length, &flags,
+                    reinterpret_cast<sockaddr*>(&source), &sourceLength, nullptr, nullptr) != 0) {
         const int error = WSAGetLastError();
         if (error != WSAEMSGSIZE) {
             noteReceiveError(error);

@@ -26,15 +26,30 @@ struct Code {
     uint32_t reg;
 };
 
-constexpr std::array<Code, 9> bitModes{{{HX_BIT_MODE_8A, 16}, {HX_BIT_MODE_8B, 17}, {HX_BIT_MODE_8C, 18},
-                                        {HX_BIT_MODE_8D, 19}, {HX_BIT_MODE_8E, 20}, {HX_BIT_MODE_10A, 32},
-                                        {HX_BIT_MODE_10B, 33}, {HX_BIT_MODE_10C, 35}, {HX_BIT_MODE_12, 48}}};
-constexpr std::array<Code, 6> bnsModes{{{HX_BNS_MODE_1X1, 0x101}, {HX_BNS_MODE_1X2, 0x102}, {HX_BNS_MODE_1X4, 0x104},
-                                        {HX_BNS_MODE_2X1, 0x201}, {HX_BNS_MODE_4X1, 0x401}, {HX_BNS_MODE_2X2, 0x202}}};
+constexpr std::array<Code, 9> bitModes{{{HX_BIT_MODE_8A, 16},
+                                        {HX_BIT_MODE_8B, 17},
+                                        {HX_BIT_MODE_8C, 18},
+                                        {HX_BIT_MODE_8D, 19},
+                                        {HX_BIT_MODE_8E, 20},
+                                        {HX_BIT_MODE_10A, 32},
+                                        {HX_BIT_MODE_10B, 33},
+                                        {HX_BIT_MODE_10C, 35},
+                                        {HX_BIT_MODE_12, 48}}};
+constexpr std::array<Code, 6> bnsModes{{{HX_BNS_MODE_1X1, 0x101},
+                                        {HX_BNS_MODE_1X2, 0x102},
+                                        {HX_BNS_MODE_1X4, 0x104},
+                                        {HX_BNS_MODE_2X1, 0x201},
+                                        {HX_BNS_MODE_4X1, 0x401},
+                                        {HX_BNS_MODE_2X2, 0x202}}};
 constexpr std::array<Code, 3> fpnModes{{{HX_FPN_MODE_OFF, 0}, {HX_FPN_MODE_A, 1}, {HX_FPN_MODE_B, 4}}};
-constexpr std::array<Code, 8> gains{{{HX_ANALOG_GAIN_1_00, 100}, {HX_ANALOG_GAIN_1_50, 150}, {HX_ANALOG_GAIN_2_00, 200},
-                                     {HX_ANALOG_GAIN_2_50, 250}, {HX_ANALOG_GAIN_3_00, 300}, {HX_ANALOG_GAIN_3_50, 350},
-                                     {HX_ANALOG_GAIN_4_00, 400}, {HX_ANALOG_GAIN_4_50, 450}}};
+constexpr std::array<Code, 8> gains{{{HX_ANALOG_GAIN_1_00, 100},
+                                     {HX_ANALOG_GAIN_1_50, 150},
+                                     {HX_ANALOG_GAIN_2_00, 200},
+                                     {HX_ANALOG_GAIN_2_50, 250},
+                                     {HX_ANALOG_GAIN_3_00, 300},
+                                     {HX_ANALOG_GAIN_3_50, 350},
+                                     {HX_ANALOG_GAIN_4_00, 400},
+                                     {HX_ANALOG_GAIN_4_50, 450}}};
 
 template <std::size_t N>
 std::optional<uint32_t> toRegister(const std::array<Code, N>& table, uint32_t record)
@@ -57,36 +72,33 @@ double decodeFrameRate(uint32_t value, RateEncoding encoding)
     return value;
 }
 
-std::optional<uint32_t> bitModeToRegister(uint32_t bitMode) { return toRegister(bitModes, bitMode); }
+std::optional<uint32_t> bitModeToRegister(uint32_t bitMode)
+{
+    return toRegister(bitModes, bitMode);
+}
 
 uint32_t bitModeFromRegister(uint32_t code)
 {
     switch (code) {
     case 0:
-    case 16:
-        return HX_BIT_MODE_8A;
+    case 16: return HX_BIT_MODE_8A;
     case 1:
-    case 18:
-        return HX_BIT_MODE_8C;
+    case 18: return HX_BIT_MODE_8C;
     case 3:
-    case 32:
-        return HX_BIT_MODE_10A;
-    case 17:
-        return HX_BIT_MODE_8B;
-    case 19:
-        return HX_BIT_MODE_8D;
-    case 33:
-        return HX_BIT_MODE_10B;
-    case 35:
-        return HX_BIT_MODE_10C;
-    case 48:
-        return HX_BIT_MODE_12;
-    default:
-        return HX_BIT_MODE_8E;
+    case 32: return HX_BIT_MODE_10A;
+    case 17: return HX_BIT_MODE_8B;
+    case 19: return HX_BIT_MODE_8D;
+    case 33: return HX_BIT_MODE_10B;
+    case 35: return HX_BIT_MODE_10C;
+    case 48: return HX_BIT_MODE_12;
+    default: return HX_BIT_MODE_8E;
     }
 }
 
-std::optional<uint32_t> bnsModeToRegister(uint32_t bnsMode) { return toRegister(bnsModes, bnsMode); }
+std::optional<uint32_t> bnsModeToRegister(uint32_t bnsMode)
+{
+    return toRegister(bnsModes, bnsMode);
+}
 
 uint32_t bnsModeFromRegister(uint32_t code)
 {
@@ -98,7 +110,10 @@ uint32_t bnsModeFromRegister(uint32_t code)
     return HX_BNS_MODE_1X1;
 }
 
-std::optional<uint32_t> fpnModeToRegister(uint32_t fpnMode) { return toRegister(fpnModes, fpnMode); }
+std::optional<uint32_t> fpnModeToRegister(uint32_t fpnMode)
+{
+    return toRegister(fpnModes, fpnMode);
+}
 
 uint32_t fpnModeFromRegister(uint32_t code)
 {
@@ -111,7 +126,10 @@ uint32_t fpnModeFromRegister(uint32_t code)
     return HX_FPN_MODE_OFF;
 }
 
-bool isRecordMode(uint32_t mode) { return mode == 0 || (mode >= 2 && mode <= 5); }
+bool isRecordMode(uint32_t mode)
+{
+    return mode == 0 || (mode >= 2 && mode <= 5);
+}
 
 uint32_t recordModeFromRegister(uint32_t code)
 {
@@ -170,22 +188,25 @@ uint32_t analogGainFromRegister(uint32_t value)
     return HX_ANALOG_GAIN_1_00;
 }
 
-std::optional<uint32_t> analogGainToRegister(uint32_t gain) { return toRegister(gains, gain); }
+std::optional<uint32_t> analogGainToRegister(uint32_t gain)
+{
+    return toRegister(gains, gain);
+}
 
 // --- Image memory -------------------------------------------------------------------------------
 
 ImageMemory::ImageMemory(const RegisterCache& capture, uint64_t frameBytes)
-    : frameBytes_(frameBytes),
-      pageMode_((reg(capture, GIGE_REG_RECORD_MODE) & PAGE_MODE) != 0),
-      pages_(reg(capture, GIGE_REG_IMAGE_MEM_PAGES)),
-      base_(reg(capture, GIGE_REG_IMAGE_MEM_BASE)),
-      end_(reg(capture, GIGE_REG_IMAGE_MEM_END)),
-      reserve_(reg(capture, GIGE_REG_IMAGE_MEM_RESERVE)),
+    : frameBytes_(frameBytes), pageMode_((reg(capture, GIGE_REG_RECORD_MODE) & PAGE_MODE) != 0),
+      pages_(reg(capture, GIGE_REG_IMAGE_MEM_PAGES)), base_(reg(capture, GIGE_REG_IMAGE_MEM_BASE)),
+      end_(reg(capture, GIGE_REG_IMAGE_MEM_END)), reserve_(reg(capture, GIGE_REG_IMAGE_MEM_RESERVE)),
       limit_(reg(capture, GIGE_REG_IMAGE_MEM_LIMIT))
 {
 }
 
-uint64_t ImageMemory::frameUnits() const { return ((frameBytes_ + 15) / 16 * 16 + 32) / 16; }
+uint64_t ImageMemory::frameUnits() const
+{
+    return ((frameBytes_ + 15) / 16 * 16 + 32) / 16;
+}
 
 uint32_t ImageMemory::frameCapacity(uint64_t units) const
 {
@@ -212,7 +233,10 @@ uint64_t ImageMemory::memoryEnd(uint32_t frames) const
     return end;
 }
 
-uint64_t ImageMemory::room() const { return limit_ > reserve_ ? uint64_t{limit_} - reserve_ : 0; }
+uint64_t ImageMemory::room() const
+{
+    return limit_ > reserve_ ? uint64_t{limit_} - reserve_ : 0;
+}
 
 uint64_t ImageMemory::usableUnits() const
 {
@@ -220,7 +244,10 @@ uint64_t ImageMemory::usableUnits() const
     return limit_ > above ? limit_ - above : 0;
 }
 
-uint32_t ImageMemory::lengthMax() const { return frameCapacity(usableUnits()); }
+uint32_t ImageMemory::lengthMax() const
+{
+    return frameCapacity(usableUnits());
+}
 
 // --- Writes -----------------------------------------------------------------------------------
 
@@ -382,15 +409,18 @@ const std::array<MergeGroup, 13>& captureGroups()
         {{&R::fpn_mode, &R::fpn_mode_caps}, &R::fpn_mode_flags, &R::sensor_group_flags},
         {{&R::width, &R::width_max, &R::width_min, &R::width_constr}, &R::width_flags, &R::sensor_group_flags},
         {{&R::height, &R::height_max, &R::height_min, &R::height_constr}, &R::height_flags, &R::sensor_group_flags},
-        {{&R::x_offset, &R::x_offset_max, &R::x_offset_min, &R::x_offset_constr}, &R::x_offset_flags,
+        {{&R::x_offset, &R::x_offset_max, &R::x_offset_min, &R::x_offset_constr},
+         &R::x_offset_flags,
          &R::sensor_group_flags},
-        {{&R::y_offset, &R::y_offset_max, &R::y_offset_min, &R::y_offset_constr}, &R::y_offset_flags,
+        {{&R::y_offset, &R::y_offset_max, &R::y_offset_min, &R::y_offset_constr},
+         &R::y_offset_flags,
          &R::sensor_group_flags},
         {{&R::record_mode}, &R::record_mode_flags, &R::record_group_flags},
         {{&R::length, &R::length_max}, &R::length_flags, &R::record_group_flags},
         {{&R::trigger}, &R::trigger_flags, &R::record_group_flags},
         {{&R::rate, &R::rate_max, &R::rate_min, &R::rate_constr}, &R::rate_flags, &R::record_group_flags},
-        {{&R::exposure, &R::exposure_max, &R::exposure_min, &R::exposure_constr}, &R::exposure_flags,
+        {{&R::exposure, &R::exposure_max, &R::exposure_min, &R::exposure_constr},
+         &R::exposure_flags,
          &R::exposure_group_flags},
         {{&R::low_light}, &R::low_light_flags, &R::exposure_group_flags},
     }};
@@ -426,10 +456,10 @@ void clearCaptureOutcome(HX_CAPTURE_SETTINGS& record)
 {
     using R = HX_CAPTURE_SETTINGS;
     for (uint32_t R::*flags :
-         {&R::flags, &R::sensor_group_flags, &R::bit_mode_flags, &R::bns_mode_flags, &R::fpn_mode_flags, &R::width_flags,
-          &R::height_flags, &R::x_offset_flags, &R::y_offset_flags, &R::record_group_flags, &R::record_mode_flags,
-          &R::length_flags, &R::trigger_flags, &R::rate_flags, &R::exposure_group_flags, &R::exposure_flags,
-          &R::low_light_flags}) {
+         {&R::flags, &R::sensor_group_flags, &R::bit_mode_flags, &R::bns_mode_flags, &R::fpn_mode_flags,
+          &R::width_flags, &R::height_flags, &R::x_offset_flags, &R::y_offset_flags, &R::record_group_flags,
+          &R::record_mode_flags, &R::length_flags, &R::trigger_flags, &R::rate_flags, &R::exposure_group_flags,
+          &R::exposure_flags, &R::low_light_flags}) {
         record.*flags &= ~OUTCOME;
     }
 }

@@ -8,8 +8,8 @@
 
 #include <hx/hx.h>
 
-#include "registers/register_cache.h"
 #include "control/register_channel.h"
+#include "registers/register_cache.h"
 #include "sensors/sensor_operations.h"
 
 namespace TARROW_CAPTURE {

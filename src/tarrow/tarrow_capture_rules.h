@@ -28,9 +28,15 @@ inline uint32_t reg(const RegisterCache& cache, uint32_t address)
     return found == cache.end() ? 0 : found->second;
 }
 
-inline bool isSet(uint32_t flags) { return (flags & HX_FLAG_SET) != 0; }
+inline bool isSet(uint32_t flags)
+{
+    return (flags & HX_FLAG_SET) != 0;
+}
 
-inline uint32_t clamp32(uint64_t value) { return static_cast<uint32_t>(std::min<uint64_t>(value, UINT32_MAX)); }
+inline uint32_t clamp32(uint64_t value)
+{
+    return static_cast<uint32_t>(std::min<uint64_t>(value, UINT32_MAX));
+}
 
 inline constexpr uint32_t FRACTIONAL_RATE = 1u << 31;
 inline constexpr double FRACTION_UNIT = 65536.0;
@@ -44,7 +50,13 @@ inline uint32_t exposureCeiling(double rate, uint32_t overhead, uint32_t minRate
     return period > overhead ? period - overhead : 0;
 }
 
-inline uint32_t lowLightMin(uint32_t overhead) { return overhead < LOW_LIGHT_FLOOR ? LOW_LIGHT_FLOOR - overhead : 0; }
-inline uint32_t lowLightMax(uint32_t overhead) { return overhead < LOW_LIGHT_CEILING ? LOW_LIGHT_CEILING - overhead : 0; }
+inline uint32_t lowLightMin(uint32_t overhead)
+{
+    return overhead < LOW_LIGHT_FLOOR ? LOW_LIGHT_FLOOR - overhead : 0;
+}
+inline uint32_t lowLightMax(uint32_t overhead)
+{
+    return overhead < LOW_LIGHT_CEILING ? LOW_LIGHT_CEILING - overhead : 0;
+}
 
 } // namespace TARROW_CAPTURE::RULES

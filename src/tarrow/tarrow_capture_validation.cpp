@@ -21,11 +21,8 @@ using namespace RULES;
 
 CaptureValidator::CaptureValidator(const SensorOperations& sensor, RegisterCache sensorRegisters,
                                    RegisterCache captureRegisters, std::string cameraName, RateEncoding encoding)
-    : sensor_(sensor),
-      sensorRegs_(std::move(sensorRegisters)),
-      captureRegs_(std::move(captureRegisters)),
-      cameraName_(std::move(cameraName)),
-      encoding_(encoding)
+    : sensor_(sensor), sensorRegs_(std::move(sensorRegisters)), captureRegs_(std::move(captureRegisters)),
+      cameraName_(std::move(cameraName)), encoding_(encoding)
 {
 }
 
@@ -149,7 +146,10 @@ void CaptureValidator::checkYOffset(const HX_CAPTURE_SETTINGS& record, CaptureWr
     writes.record.emplace_back(GIGE_REG_ROI_Y_OFFSET, y);
 }
 
-ImageMemory CaptureValidator::memory() { return ImageMemory(captureRegs_, sensor_.frameSize(sensorRegs_)); }
+ImageMemory CaptureValidator::memory()
+{
+    return ImageMemory(captureRegs_, sensor_.frameSize(sensorRegs_));
+}
 
 uint32_t CaptureValidator::recordModeInForce(const HX_CAPTURE_SETTINGS& /*record*/) const
 {
@@ -183,8 +183,8 @@ void CaptureValidator::checkFrameRate(HX_CAPTURE_SETTINGS& record, CaptureWrites
         return;
     }
     if (record.rate_divisor > 1) {
-        record.rate = static_cast<uint32_t>(std::trunc(static_cast<float>(record.rate) /
-                                                       static_cast<float>(record.rate_divisor)));
+        record.rate = static_cast<uint32_t>(
+            std::trunc(static_cast<float>(record.rate) / static_cast<float>(record.rate_divisor)));
         record.rate_divisor = 1;
     }
     const uint32_t min = sensor_.minFrameRate();
@@ -252,14 +252,14 @@ void CaptureValidator::checkLength(HX_CAPTURE_SETTINGS& record, CaptureWrites& w
 
 // Outside LTR mode a recording ends on a memory segment, so the camera holds every frame up to
 // that segment: the length the caller gets back is what the segment holds.
-void CaptureValidator::checkStandardLength(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes,
-                                           const ImageMemory& area)
+void CaptureValidator::checkStandardLength(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes, const ImageMemory& area)
 {
     const uint32_t length = record.length;
     const uint64_t end = area.memoryEnd(length);
     const uint64_t room = area.room();
     if (end > room) {
-        HLV_THROW(SettingsException, "Length %lluqw (%d frames @ %d) exceeds image memory capacity (%dqw - %dqw = %dqw)",
+        HLV_THROW(SettingsException,
+                  "Length %lluqw (%d frames @ %d) exceeds image memory capacity (%dqw - %dqw = %dqw)",
                   static_cast<unsigned long long>(end), static_cast<int>(length), static_cast<int>(area.frameBytes()),
                   static_cast<int>(area.limit()), static_cast<int>(area.reserve()), static_cast<int>(room));
     }

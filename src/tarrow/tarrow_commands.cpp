@@ -9,8 +9,8 @@
 #include <hlv_thread/note.h>
 #include <hlv_thread/period_scale.h>
 
-#include "stream/hx_stream_operations.h"
 #include "registers/register_map.h"
+#include "stream/hx_stream_operations.h"
 #include "tarrow/tarrow_merge.h"
 #include "tarrow/tarrow_notifications.h"
 #include "tarrow/tarrow_operations.h"
@@ -149,11 +149,12 @@ uint32_t playbackInterval(uint32_t playbackControl)
 uint32_t playbackFrame(const RegisterCache& playback, const std::string& cameraName)
 {
     const uint32_t status = valueOf(playback, GIGE_REG_PB_STATUS);
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS,
-              "%s(%s): GIGE_REG_PB_STATUS: 0x%08x, GIGE_REG_CSI_RVW_FRAME_NUM: 0x%08x, GIGE_REG_ACTIVE_FRAME_NUM: 0x%08x, "
-              "GIGE_REG_PB_LAST_FRAME: 0x%08x",
-              "TarrowOperations::getPlaybackFrame", cameraName.c_str(), status, valueOf(playback, GIGE_REG_CSI_RVW_FRAME_NUM),
-              valueOf(playback, GIGE_REG_ACTIVE_FRAME_NUM), valueOf(playback, GIGE_REG_PB_LAST_FRAME));
+    HLV_TRACE(
+        HLV_THREAD::TRACE_OPERATIONS,
+        "%s(%s): GIGE_REG_PB_STATUS: 0x%08x, GIGE_REG_CSI_RVW_FRAME_NUM: 0x%08x, GIGE_REG_ACTIVE_FRAME_NUM: 0x%08x, "
+        "GIGE_REG_PB_LAST_FRAME: 0x%08x",
+        "TarrowOperations::getPlaybackFrame", cameraName.c_str(), status, valueOf(playback, GIGE_REG_CSI_RVW_FRAME_NUM),
+        valueOf(playback, GIGE_REG_ACTIVE_FRAME_NUM), valueOf(playback, GIGE_REG_PB_LAST_FRAME));
     return (status & REVIEW_FRAME_VALID) != 0 ? valueOf(playback, GIGE_REG_CSI_RVW_FRAME_NUM)
                                               : valueOf(playback, GIGE_REG_ACTIVE_FRAME_NUM);
 }

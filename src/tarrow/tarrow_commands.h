@@ -9,8 +9,8 @@
 
 #include <hx/hx.h>
 
-#include "registers/register_cache.h"
 #include "control/register_channel.h"
+#include "registers/register_cache.h"
 
 namespace TARROW_COMMANDS {
 

@@ -8,8 +8,8 @@
 #include <hlv_thread/note.h>
 
 #include "packing/hx_internal.h"
-#include "stream/hx_stream_operations.h"
 #include "registers/register_map.h"
+#include "stream/hx_stream_operations.h"
 #include "tarrow/tarrow_commands.h"
 #include "tarrow/tarrow_merge.h"
 #include "tarrow/tarrow_operations.h"
@@ -40,9 +40,9 @@ bool setFlag(uint32_t flags)
 void clearDownloadOutcome(HX_DOWNLOAD_SETTINGS& record)
 {
     using R = HX_DOWNLOAD_SETTINGS;
-    TARROW_MERGE::clearOutcome(record, {&R::flags, &R::turbo_packet_length_flags, &R::turbo_delay_flags, &R::start_flags,
-                                        &R::stop_flags, &R::jpeg_quality_flags, &R::format_flags,
-                                        &R::rate_control_flags});
+    TARROW_MERGE::clearOutcome(record,
+                               {&R::flags, &R::turbo_packet_length_flags, &R::turbo_delay_flags, &R::start_flags,
+                                &R::stop_flags, &R::jpeg_quality_flags, &R::format_flags, &R::rate_control_flags});
 }
 
 bool anyRefused(const HX_DOWNLOAD_SETTINGS& record)

@@ -5,12 +5,12 @@
 #include <memory>
 #include <new>
 
-#include "control/camera_address.h"
+#include "callback/hx_stream.h"
 #include "camera/camera_services.h"
+#include "control/camera_address.h"
+#include "control/message_ids.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/period_scale.h"
-#include "callback/hx_stream.h"
-#include "control/message_ids.h"
 
 namespace {
 

@@ -109,10 +109,7 @@ private:
         }
     }
 
-    void write(uint32_t address, uint32_t value)
-    {
-        writes_.emplace_back(address, value);
-    }
+    void write(uint32_t address, uint32_t value) { writes_.emplace_back(address, value); }
 
     void writeIfChanged(uint32_t address, uint32_t value)
     {
@@ -175,7 +172,8 @@ private:
         field(&R::sync_in_enable_flags, section,
               [&] { reg = withField(reg, SYNC_ENABLE_FIELD, record_.sync_in_enable != 0 ? 1 : 0); });
         field(&R::sync_in_ppf_flags, section, [&] {
-            reg = withField(reg, SYNC_PPF_FIELD, record_.sync_in_ppf == HX_SYNC_PER_FRAME ? SYNC_PER_FRAME : SYNC_PER_SECOND);
+            reg = withField(reg, SYNC_PPF_FIELD,
+                            record_.sync_in_ppf == HX_SYNC_PER_FRAME ? SYNC_PER_FRAME : SYNC_PER_SECOND);
         });
         if (record_.sync_in_ppf == HX_SYNC_PER_FRAME) {
             field(&R::sync_in_master_rate_flags, section, [&] {
@@ -206,7 +204,8 @@ private:
     {
         const IoWord section = &R::sync_out_group_flags;
         uint32_t reg = valueOf(io_, GIGE_REG_SYNC_OUT);
-        field(&R::sync_out_enable_flags, section, [&] { reg = withBit(reg, ENABLE_BIT, record_.sync_out_enable != 0); });
+        field(&R::sync_out_enable_flags, section,
+              [&] { reg = withBit(reg, ENABLE_BIT, record_.sync_out_enable != 0); });
         field(&R::sync_out_source_flags, section, [&] {
             switch (record_.sync_out_source) {
             case HX_SYNC_OUT_SOURCE_A: reg = withField(reg, SYNC_SOURCE_FIELD, SYNC_SOURCE_A); break;
@@ -224,11 +223,14 @@ private:
         field(&R::arm_in_enable_flags, section,
               [&] { writeIfChanged(GIGE_REG_IO_E954, record_.arm_in_enable != 0 ? 1 : 0); });
         if (setFlag(record_.arm_in_mode_flags) || setFlag(record_.arm_in_edge_flags)) {
-            const uint32_t mode = record_.arm_in_mode == 0 ? ARM_OFF : record_.arm_in_edge != 0 ? ARM_RISING : ARM_FALLING;
+            const uint32_t mode = record_.arm_in_mode == 0   ? ARM_OFF
+                                  : record_.arm_in_edge != 0 ? ARM_RISING
+                                                             : ARM_FALLING;
             writeIfChanged(GIGE_REG_IO_E958, mode);
         }
         field(&R::arm_in_select_flags, section, [&] {
-            writeIfChanged(GIGE_REG_IO_A03C, withBit(valueOf(io_, GIGE_REG_IO_A03C), ARM_SELECT_BIT, record_.arm_in_select == 1));
+            writeIfChanged(GIGE_REG_IO_A03C,
+                           withBit(valueOf(io_, GIGE_REG_IO_A03C), ARM_SELECT_BIT, record_.arm_in_select == 1));
         });
     }
 
@@ -237,10 +239,10 @@ private:
     void armOutput()
     {
         const HX_IO_SETTINGS& r = record_;
-        uint32_t reg = editOutput(valueOf(io_, GIGE_REG_IO_E95C),
-                                  {r.arm_out_enable, r.arm_out_enable_flags, r.arm_out_pass_thru, r.arm_out_pass_thru_flags,
-                                   r.arm_out_invert, r.arm_out_invert_flags, r.arm_out_active_low,
-                                   r.arm_out_active_low_flags});
+        uint32_t reg =
+            editOutput(valueOf(io_, GIGE_REG_IO_E95C),
+                       {r.arm_out_enable, r.arm_out_enable_flags, r.arm_out_pass_thru, r.arm_out_pass_thru_flags,
+                        r.arm_out_invert, r.arm_out_invert_flags, r.arm_out_active_low, r.arm_out_active_low_flags});
         const uint32_t pulse = record_.arm_out_pulse_width;
         const bool pulseWithin = within(pulse, record_.arm_out_pulse_width_min, record_.arm_out_pulse_width_max) &&
                                  within(pulse, ARM_PULSE_MIN, ARM_PULSE_MAX);
@@ -384,17 +386,39 @@ namespace TARROW_IO {
 
 void clearIoOutcome(HX_IO_SETTINGS& record)
 {
-    TARROW_MERGE::clearOutcome(
-        record, {&R::flags, &R::trigger_in_group_flags, &R::trigger_in_enable_flags, &R::trigger_in_edge_flags,
-                 &R::trigger_out_group_flags, &R::trigger_out_enable_flags, &R::trigger_out_pass_thru_flags,
-                 &R::trigger_out_invert_flags, &R::trigger_out_active_low_flags, &R::trigger_out_pulse_width_flags,
-                 &R::sync_in_group_flags, &R::sync_in_enable_flags, &R::sync_in_ppf_flags,
-                 &R::sync_in_master_rate_flags, &R::sync_in_divisor_flags, &R::sync_in_delay_flags,
-                 &R::sync_in_edge_flags, &R::sync_out_group_flags, &R::sync_out_enable_flags,
-                 &R::sync_out_source_flags, &R::arm_in_group_flags, &R::arm_in_enable_flags, &R::arm_in_mode_flags,
-                 &R::arm_in_select_flags, &R::arm_in_edge_flags, &R::arm_out_group_flags, &R::arm_out_enable_flags,
-                 &R::arm_out_pass_thru_flags, &R::arm_out_invert_flags, &R::arm_out_active_low_flags,
-                 &R::arm_out_pulse_enable_flags, &R::arm_out_pulse_width_flags, &R::fan_disable_flags});
+    TARROW_MERGE::clearOutcome(record, {&R::flags,
+                                        &R::trigger_in_group_flags,
+                                        &R::trigger_in_enable_flags,
+                                        &R::trigger_in_edge_flags,
+                                        &R::trigger_out_group_flags,
+                                        &R::trigger_out_enable_flags,
+                                        &R::trigger_out_pass_thru_flags,
+                                        &R::trigger_out_invert_flags,
+                                        &R::trigger_out_active_low_flags,
+                                        &R::trigger_out_pulse_width_flags,
+                                        &R::sync_in_group_flags,
+                                        &R::sync_in_enable_flags,
+                                        &R::sync_in_ppf_flags,
+                                        &R::sync_in_master_rate_flags,
+                                        &R::sync_in_divisor_flags,
+                                        &R::sync_in_delay_flags,
+                                        &R::sync_in_edge_flags,
+                                        &R::sync_out_group_flags,
+                                        &R::sync_out_enable_flags,
+                                        &R::sync_out_source_flags,
+                                        &R::arm_in_group_flags,
+                                        &R::arm_in_enable_flags,
+                                        &R::arm_in_mode_flags,
+                                        &R::arm_in_select_flags,
+                                        &R::arm_in_edge_flags,
+                                        &R::arm_out_group_flags,
+                                        &R::arm_out_enable_flags,
+                                        &R::arm_out_pass_thru_flags,
+                                        &R::arm_out_invert_flags,
+                                        &R::arm_out_active_low_flags,
+                                        &R::arm_out_pulse_enable_flags,
+                                        &R::arm_out_pulse_width_flags,
+                                        &R::fan_disable_flags});
 }
 
 void summariseIo(HX_IO_SETTINGS& record)

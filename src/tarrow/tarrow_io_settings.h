@@ -6,8 +6,8 @@
 
 #include <hx/hx.h>
 
-#include "registers/register_cache.h"
 #include "control/register_channel.h"
+#include "registers/register_cache.h"
 
 namespace TARROW_IO {
 

@@ -8,8 +8,8 @@
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
-#include "control/hx_notification.h"
 #include "camera/subscription.h"
+#include "control/hx_notification.h"
 #include "registers/register_map.h"
 #include "tarrow/tarrow_commands.h"
 #include "tarrow/tarrow_merge.h"
@@ -60,7 +60,7 @@ uint32_t computeProgress(RegisterCache& progress, uint32_t cameraState, uint32_t
         // The trigger position is frames with bit 31 set, otherwise a percentage of the length.
         const uint32_t position = progress[GIGE_REG_TRIGGER_POSITION];
         trigger = (position & TRIGGER_IN_FRAMES) != 0 ? position & ~TRIGGER_IN_FRAMES
-                                                       : uint64_t{position} * record.total_frames / 100;
+                                                      : uint64_t{position} * record.total_frames / 100;
         if (cameraState == STATE_ARM)
             recorded = std::min(sinceArm, trigger);
     }
@@ -76,10 +76,10 @@ uint32_t computeProgress(RegisterCache& progress, uint32_t cameraState, uint32_t
 void mergeProgress(const HX_PROGRESS& cached, HX_PROGRESS& caller)
 {
     using R = HX_PROGRESS;
-    TARROW_MERGE::mergeGroup(cached, caller,
-                             {&R::error, &R::total_frames, &R::trigger_frames, &R::recorded_frames, &R::percent,
-                              &R::camera_progress},
-                             {&R::flags});
+    TARROW_MERGE::mergeGroup(
+        cached, caller,
+        {&R::error, &R::total_frames, &R::trigger_frames, &R::recorded_frames, &R::percent, &R::camera_progress},
+        {&R::flags});
 }
 
 } // namespace TARROW_EVENTS

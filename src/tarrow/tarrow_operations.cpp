@@ -37,8 +37,7 @@ void copyText(char (&field)[N], const std::string& text)
 
 TarrowOperations::TarrowOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
                                    std::unique_ptr<SensorOperations> sensor)
-    : CameraOperations(address, std::move(channel)),
-      pollers_(address, this->channel()),
+    : CameraOperations(address, std::move(channel)), pollers_(address, this->channel()),
       groups_([this](RegisterCache& registers, uint8_t* counter) { return refresh(registers, counter); })
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", "TarrowOperations::TarrowOperations", name_.c_str());
@@ -77,9 +76,15 @@ TarrowOperations::~TarrowOperations()
     streamShutdown();
 }
 
-RateEncoding TarrowOperations::rateEncoding() const { return RateEncoding::WholeFrames; }
+RateEncoding TarrowOperations::rateEncoding() const
+{
+    return RateEncoding::WholeFrames;
+}
 
-bool TarrowOperations::streamsOverUdp() const { return true; }
+bool TarrowOperations::streamsOverUdp() const
+{
+    return true;
+}
 
 // The flows run on the service thread and call back into this object only from there.
 TarrowStreaming::Hooks TarrowOperations::streamingHooks()
@@ -96,9 +101,15 @@ TarrowStreaming::Hooks TarrowOperations::streamingHooks()
     return hooks;
 }
 
-TarrowStreaming& TarrowOperations::streaming() { return *streaming_; }
+TarrowStreaming& TarrowOperations::streaming()
+{
+    return *streaming_;
+}
 
-void TarrowOperations::handleStreaming(HLV_THREAD::Message* message) { streaming_->handleStreaming(message); }
+void TarrowOperations::handleStreaming(HLV_THREAD::Message* message)
+{
+    streaming_->handleStreaming(message);
+}
 
 void TarrowOperations::streamShutdown()
 {
@@ -118,7 +129,10 @@ RegisterCache TarrowOperations::groupSnapshot(RegisterGroup id) const
     return groups_.registers(id);
 }
 
-bool TarrowOperations::refreshGroup(RegisterGroup id) { return groups_.refresh(id); }
+bool TarrowOperations::refreshGroup(RegisterGroup id)
+{
+    return groups_.refresh(id);
+}
 
 void TarrowOperations::refreshCaptureGroups()
 {
@@ -260,8 +274,8 @@ void TarrowOperations::mergeCameraCapture(HX_CAPTURE_SETTINGS& record)
 void TarrowOperations::getAnalogGain(HX_ANALOG_GAIN* out)
 {
     if (!refreshGroup(RegisterGroup::Sensor)) {
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Refresh of sensor registers failed.", "TarrowOperations::getAnalogGain",
-                  name_.c_str());
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Refresh of sensor registers failed.",
+                  "TarrowOperations::getAnalogGain", name_.c_str());
     }
     std::lock_guard<std::mutex> state(stateMutex_);
     computeAnalogGainLocked();
@@ -401,4 +415,3 @@ bool TarrowOperations::getTemperature(HX_TEMPERATURE* /*out*/)
     HLV_LOG("%s(%s): Not supported!", "TarrowOperations::getTemperature", name_.c_str());
     return false;
 }
-

@@ -9,15 +9,15 @@
 #include <hlv_thread/note.h>
 #include <hlv_thread/period_scale.h>
 
-#include "control/camera_address.h"
 #include "camera/camera_services.h"
-#include "control/hx_notification.h"
 #include "camera/settings.h"
+#include "control/camera_address.h"
+#include "control/hx_notification.h"
+#include "control/message_ids.h"
 #include "registers/register_map.h"
 #include "tarrow/tarrow_commands.h"
 #include "tarrow/tarrow_notifications.h"
 #include "tarrow/tarrow_operations.h"
-#include "control/message_ids.h"
 
 using namespace HX_REGISTERS;
 using HLV_THREAD::TRACE_OPERATIONS;
@@ -27,9 +27,9 @@ namespace {
 // The camera's heartbeat time-out while the heartbeat poller keeps it: four quiet periods.
 constexpr uint32_t HEARTBEAT_TIMEOUT_MS = 10000;
 
-const std::vector<uint32_t> RECORDING_REGISTERS{GIGE_REG_PROGRESS_C008, GIGE_REG_PROGRESS_A054, GIGE_REG_PROGRESS_A058,
-                                                GIGE_REG_PROGRESS_A050, GIGE_REG_TRIGGER_POSITION, GIGE_REG_PROGRESS_C08C,
-                                                GIGE_REG_PROGRESS_C090, GIGE_REG_PROGRESS_C180};
+const std::vector<uint32_t> RECORDING_REGISTERS{
+    GIGE_REG_PROGRESS_C008,    GIGE_REG_PROGRESS_A054, GIGE_REG_PROGRESS_A058, GIGE_REG_PROGRESS_A050,
+    GIGE_REG_TRIGGER_POSITION, GIGE_REG_PROGRESS_C08C, GIGE_REG_PROGRESS_C090, GIGE_REG_PROGRESS_C180};
 const std::vector<uint32_t> PLAYBACK_REGISTERS{GIGE_REG_PB_STATUS, GIGE_REG_CSI_RVW_FRAME_NUM};
 
 // A state query the service thread owns: it reads the camera state, and is deleted there once
@@ -295,13 +295,25 @@ void PollerControl::restoreHeartBeatTimeout()
 
 // --- The owner's side ---------------------------------------------------------------------------
 
-void TarrowOperations::startHeartBeatPoller() { pollers_.startHeartBeat(); }
+void TarrowOperations::startHeartBeatPoller()
+{
+    pollers_.startHeartBeat();
+}
 
-void TarrowOperations::stopHeartBeatPoller() { pollers_.stopHeartBeat(); }
+void TarrowOperations::stopHeartBeatPoller()
+{
+    pollers_.stopHeartBeat();
+}
 
-bool TarrowOperations::heartBeatPollerRunning() const { return pollers_.heartBeatRunning(); }
+bool TarrowOperations::heartBeatPollerRunning() const
+{
+    return pollers_.heartBeatRunning();
+}
 
-uint32_t TarrowOperations::progressPollerPeriod() const { return pollers_.progressPeriod(); }
+uint32_t TarrowOperations::progressPollerPeriod() const
+{
+    return pollers_.progressPeriod();
+}
 
 void TarrowOperations::checkProgressPoller(uint32_t playMode)
 {

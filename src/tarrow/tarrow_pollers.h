@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "hlv_thread/ticker.h"
 #include "control/register_channel.h"
+#include "hlv_thread/ticker.h"
 
 namespace TARROW_OPERATIONS {
 
@@ -55,8 +55,7 @@ public:
 
     // `cameraState` is the camera state when the poller was made; it polls only while the camera
     // records, is busy or is in review.
-    ProgressPoller(uint32_t cameraAddress, uint32_t cameraState, RegisterChannel& channel,
-                   uint32_t periodMicroseconds);
+    ProgressPoller(uint32_t cameraAddress, uint32_t cameraState, RegisterChannel& channel, uint32_t periodMicroseconds);
     ~ProgressPoller() override;
 
     // Starts the thread and waits (at most START_WAIT_MILLISECONDS) until it runs.

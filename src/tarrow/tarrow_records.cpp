@@ -63,20 +63,22 @@ std::function<void(uint8_t)> validFlag(Valid& valid)
 void TarrowOperations::buildRecords()
 {
     using TARROW_RECORDS::Record;
-    Record capture = row(HX_CAPTURE_CHANGE, {RegisterGroup::Sensor, RegisterGroup::Capture}, address_,
-                         captureSettings_, [this] {
-                             computeCaptureLocked();
-                             computeAnalogGainLocked();
-                         },
-                         HX_capture_settings_init, TARROW_CAPTURE::mergeCapture);
+    Record capture = row(
+        HX_CAPTURE_CHANGE, {RegisterGroup::Sensor, RegisterGroup::Capture}, address_, captureSettings_,
+        [this] {
+            computeCaptureLocked();
+            computeAnalogGainLocked();
+        },
+        HX_capture_settings_init, TARROW_CAPTURE::mergeCapture);
     capture.computeLogsFailure = true;
     capture.setValid = [this](uint8_t value) { captureSettingsValid_ = analogGainValid_ = value; };
-    Record download = row(HX_DOWNLOAD_CHANGE, {RegisterGroup::Download}, address_, downloadSettings_,
-                          [this] { computeDownloadLocked(); }, HX_download_settings_init,
-                          TARROW_DOWNLOAD::mergeDownload);
+    Record download = row(
+        HX_DOWNLOAD_CHANGE, {RegisterGroup::Download}, address_, downloadSettings_, [this] { computeDownloadLocked(); },
+        HX_download_settings_init, TARROW_DOWNLOAD::mergeDownload);
     download.setValid = validFlag(downloadSettingsValid_);
-    Record io = row(HX_IO_CHANGE, {RegisterGroup::IO}, address_, ioSettings_, [this] { computeIoLocked(); },
-                    HX_io_settings_init, TARROW_IO::mergeIo);
+    Record io = row(
+        HX_IO_CHANGE, {RegisterGroup::IO}, address_, ioSettings_, [this] { computeIoLocked(); }, HX_io_settings_init,
+        TARROW_IO::mergeIo);
     io.setValid = validFlag(ioSettingsValid_);
     // The lens status has no cache here: its change event reads it (another family from the
     // camera), and a new subscriber is sent an empty record.
@@ -88,22 +90,25 @@ void TarrowOperations::buildRecords()
         HX_lens_status_init(&record, sizeof(record));
         return TARROW_EVENTS::event(HX_LENS_CHANGE, address_, record);
     };
-    Record playback = row(HX_PLAYBACK_CHANGE, {RegisterGroup::Playback}, address_, playbackSettings_,
-                          [this] { computePlaybackLocked(); }, HX_playback_settings_init,
-                          TARROW_COMMANDS::mergePlayback);
+    Record playback = row(
+        HX_PLAYBACK_CHANGE, {RegisterGroup::Playback}, address_, playbackSettings_, [this] { computePlaybackLocked(); },
+        HX_playback_settings_init, TARROW_COMMANDS::mergePlayback);
     playback.setValid = validFlag(playbackSettingsValid_);
-    Record stream = row(HX_STREAM_CHANGE, {RegisterGroup::Stream}, address_, streamSettings_,
-                        [this] { computeStreamLocked(); }, HX_stream_settings_init, TARROW_STREAM::mergeStream);
+    Record stream = row(
+        HX_STREAM_CHANGE, {RegisterGroup::Stream}, address_, streamSettings_, [this] { computeStreamLocked(); },
+        HX_stream_settings_init, TARROW_STREAM::mergeStream);
     stream.setValid = validFlag(streamSettingsValid_);
     stream.notified = false;
     stream.change = nullptr;
-    Record state = row(HX_STATE, {RegisterGroup::State}, address_, command_, [this] { computeStateLocked(); },
-                       HX_command_init, TARROW_COMMANDS::mergeCommand);
-    Record progress = row(HX_PROGRESS_UPDATE, {RegisterGroup::Progress}, address_, progress_,
-                          [this] { computeProgressLocked(); }, freshProgress, TARROW_EVENTS::mergeProgress);
+    Record state = row(
+        HX_STATE, {RegisterGroup::State}, address_, command_, [this] { computeStateLocked(); }, HX_command_init,
+        TARROW_COMMANDS::mergeCommand);
+    Record progress = row(
+        HX_PROGRESS_UPDATE, {RegisterGroup::Progress}, address_, progress_, [this] { computeProgressLocked(); },
+        freshProgress, TARROW_EVENTS::mergeProgress);
     progress.setValid = validFlag(progressValid_);
-    records_ = {std::move(capture), std::move(download), std::move(io),    std::move(lens),
-                std::move(playback), std::move(stream), std::move(state), std::move(progress)};
+    records_ = {std::move(capture),  std::move(download), std::move(io),    std::move(lens),
+                std::move(playback), std::move(stream),   std::move(state), std::move(progress)};
 }
 
 const TARROW_RECORDS::Record* TarrowOperations::record(uint32_t event) const
@@ -123,7 +128,8 @@ void TarrowOperations::refreshEveryCache()
     const auto refreshed = [this](RegisterGroup id) {
         if (refreshGroup(id))
             return true;
-        HLV_LOG("%s(%s): The %s registers could not be read", method, name_.c_str(), std::string(groupName(id)).c_str());
+        HLV_LOG("%s(%s): The %s registers could not be read", method, name_.c_str(),
+                std::string(groupName(id)).c_str());
         return false;
     };
     std::vector<bool> read;

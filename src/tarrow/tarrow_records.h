@@ -39,7 +39,7 @@ struct Record {
 
 // The order in which changes found in one notification are posted: the camera state goes before
 // the playback settings it governs.
-inline constexpr uint32_t CHANGE_ORDER[] = {HX_CAPTURE_CHANGE, HX_DOWNLOAD_CHANGE, HX_IO_CHANGE, HX_LENS_CHANGE,
+inline constexpr uint32_t CHANGE_ORDER[] = {HX_CAPTURE_CHANGE, HX_DOWNLOAD_CHANGE, HX_IO_CHANGE,      HX_LENS_CHANGE,
                                             HX_STATE,          HX_PLAYBACK_CHANGE, HX_PROGRESS_UPDATE};
 
 // A bit per event code, for sets of marked events.

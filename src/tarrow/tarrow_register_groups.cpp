@@ -7,7 +7,10 @@ using HX_REGISTERS::RegisterGroup;
 
 namespace {
 
-constexpr std::size_t slot(RegisterGroup group) { return static_cast<std::size_t>(group); }
+constexpr std::size_t slot(RegisterGroup group)
+{
+    return static_cast<std::size_t>(group);
+}
 
 } // namespace
 
@@ -16,13 +19,25 @@ TarrowRegisterGroups::TarrowRegisterGroups(Refresh refresh) : refresh_(std::move
     static_assert(slot(RegisterGroup::Text) < GROUP_COUNT);
 }
 
-TarrowRegisterGroups::Group& TarrowRegisterGroups::group(RegisterGroup id) { return groups_[slot(id)]; }
+TarrowRegisterGroups::Group& TarrowRegisterGroups::group(RegisterGroup id)
+{
+    return groups_[slot(id)];
+}
 
-void TarrowRegisterGroups::add(RegisterGroup id, uint32_t address) { group(id).registers[address]; }
+void TarrowRegisterGroups::add(RegisterGroup id, uint32_t address)
+{
+    group(id).registers[address];
+}
 
-RegisterCache& TarrowRegisterGroups::registers(RegisterGroup id) { return group(id).registers; }
+RegisterCache& TarrowRegisterGroups::registers(RegisterGroup id)
+{
+    return group(id).registers;
+}
 
-const RegisterCache& TarrowRegisterGroups::registers(RegisterGroup id) const { return groups_[slot(id)].registers; }
+const RegisterCache& TarrowRegisterGroups::registers(RegisterGroup id) const
+{
+    return groups_[slot(id)].registers;
+}
 
 bool TarrowRegisterGroups::store(RegisterGroup id, uint32_t address, uint32_t value)
 {

@@ -5,8 +5,8 @@
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
-#include "stream/hx_stream_operations.h"
 #include "registers/register_map.h"
+#include "stream/hx_stream_operations.h"
 #include "tarrow/tarrow_download_settings.h"
 #include "tarrow/tarrow_merge.h"
 #include "tarrow/tarrow_operations.h"

@@ -8,18 +8,18 @@
 #include <new>
 #include <thread>
 
+#include "callback/hx_stream.h"
 #include "camera/camera_services.h"
+#include "control/hx_comm.h"
+#include "control/message_ids.h"
 #include "discovery/discovery.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/period_scale.h"
-#include "control/hx_comm.h"
-#include "callback/hx_stream.h"
-#include "stream/hx_stream_operations.h"
 #include "platform/ipv4_endpoint.h"
 #include "registers/register_map.h"
+#include "stream/hx_stream_operations.h"
 #include "tarrow/tarrow_download_watchdog.h"
-#include "control/message_ids.h"
 
 using HLV_THREAD::Message;
 using HLV_THREAD::TRACE_OPERATIONS;
@@ -108,8 +108,9 @@ void TarrowStreaming::connectStream()
 // by the negotiation's own two trials) until the size is known.
 bool TarrowStreaming::waitForNegotiation()
 {
-    const auto limit = std::chrono::microseconds(2 * uint64_t{HLV_THREAD::scaledMicroseconds(NEGOTIATION_TRIAL_MICROSECONDS)}) +
-                       std::chrono::milliseconds(NEGOTIATION_MARGIN_MILLISECONDS);
+    const auto limit =
+        std::chrono::microseconds(2 * uint64_t{HLV_THREAD::scaledMicroseconds(NEGOTIATION_TRIAL_MICROSECONDS)}) +
+        std::chrono::milliseconds(NEGOTIATION_MARGIN_MILLISECONDS);
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (streamOps_.hasReceiver() && streamOps_.getStreamPktLen() == 0) {
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -368,8 +369,7 @@ bool TarrowStreaming::readDownloadPlan(DownloadPlan& plan)
 bool TarrowStreaming::downloadPossible(const DownloadPlan& plan) const
 {
     if (plan.cameraState != CAMERA_STATE_REVIEW || plan.partitionState != PARTITION_RECORDED) {
-        HLV_LOG("Cannot download (wrong camera/partition state: 0x%08X/0x%08X)", plan.cameraState,
-                plan.partitionState);
+        HLV_LOG("Cannot download (wrong camera/partition state: 0x%08X/0x%08X)", plan.cameraState, plan.partitionState);
         return false;
     }
     if (plan.recordedFrames == 0 || plan.startFrame >= plan.recordedFrames || plan.startFrame > plan.endFrame) {

@@ -11,8 +11,8 @@
 
 #include <hx/hx.h>
 
-#include "packing/hx_internal.h"
 #include "control/register_channel.h"
+#include "packing/hx_internal.h"
 
 class DownloadWatchdog;
 class HxStreamBuffer;

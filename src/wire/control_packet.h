@@ -43,7 +43,7 @@ inline constexpr uint16_t kReadMemAck = 0x0085;
 inline constexpr uint16_t kWriteMemCmd = 0x0086;
 inline constexpr uint16_t kWriteMemAck = 0x0087;
 inline constexpr uint16_t kEventDataCmd = 0x00C2;
-}  // namespace ControlCode
+} // namespace ControlCode
 
 // Status codes a camera puts in an acknowledge.
 namespace CameraStatus {
@@ -56,7 +56,7 @@ inline constexpr uint16_t kAccessDenied = 0x8006;
 inline constexpr uint16_t kBusy = 0x8007;
 // Also stands for local failures (a send that did not go out, a malformed acknowledge).
 inline constexpr uint16_t kGenericError = 0x8FFF;
-}  // namespace CameraStatus
+} // namespace CameraStatus
 
 // Results the control operations return to their callers.
 namespace ControlResult {
@@ -69,7 +69,7 @@ inline constexpr uint32_t kInvalidAddress = 10;
 inline constexpr uint32_t kAccessDenied = 11;
 inline constexpr uint32_t kBusy = 12;
 inline constexpr uint32_t kOtherError = 13;
-}  // namespace ControlResult
+} // namespace ControlResult
 
 // Maps a camera status to the result a control operation returns.
 uint32_t controlResultFromStatus(uint16_t cameraStatus);
@@ -83,9 +83,9 @@ inline constexpr uint32_t kControlPrivilegeRegister = 0x0A00;
 inline constexpr uint32_t kUnacknowledgedSingleRegister = 0xE844;
 
 struct RegisterPair {
-  uint32_t address = 0;
-  uint32_t value = 0;
-  bool operator==(const RegisterPair&) const = default;
+    uint32_t address = 0;
+    uint32_t value = 0;
+    bool operator==(const RegisterPair&) const = default;
 };
 
 // True when a single write to `address` goes out as one pair, without the write gate.
@@ -95,10 +95,10 @@ bool isUnacknowledgedMultiRegister(uint32_t address);
 
 // The pairs one register write puts on the wire and whether it waits for an acknowledge.
 struct WritePlan {
-  std::vector<RegisterPair> pairs;
-  bool ackRequired = true;
-  // The index a successful acknowledge reports: the number of pairs sent.
-  std::size_t expectedIndex() const { return pairs.size(); }
+    std::vector<RegisterPair> pairs;
+    bool ackRequired = true;
+    // The index a successful acknowledge reports: the number of pairs sent.
+    std::size_t expectedIndex() const { return pairs.size(); }
 };
 
 WritePlan planSingleWrite(uint32_t address, uint32_t value);
@@ -107,47 +107,45 @@ WritePlan planMultiWrite(std::span<const RegisterPair> callerPairs);
 RegisterPair gateClosePair();
 
 struct CommandHeader {
-  uint8_t key = kCommandKey;
-  uint8_t flags = kFlagAckRequired;
-  uint16_t command = 0;
-  uint16_t length = 0;
-  uint16_t requestId = 0;
-  bool ackRequired() const { return (flags & kFlagAckRequired) != 0; }
+    uint8_t key = kCommandKey;
+    uint8_t flags = kFlagAckRequired;
+    uint16_t command = 0;
+    uint16_t length = 0;
+    uint16_t requestId = 0;
+    bool ackRequired() const { return (flags & kFlagAckRequired) != 0; }
 };
 
 struct AckHeader {
-  uint16_t status = 0;
-  uint16_t answer = 0;
-  uint16_t length = 0;
-  uint16_t ackId = 0;
+    uint16_t status = 0;
+    uint16_t answer = 0;
+    uint16_t length = 0;
+    uint16_t ackId = 0;
 };
 
 // Host side: commands. An encoder gives an empty datagram when the payload is too long for the
 // 16-bit length field.
 std::vector<uint8_t> encodeReadRegCmd(std::span<const uint32_t> addresses, uint16_t requestId);
-std::vector<uint8_t> encodeWriteRegCmd(std::span<const RegisterPair> pairs, bool ackRequired,
-                                       uint16_t requestId);
+std::vector<uint8_t> encodeWriteRegCmd(std::span<const RegisterPair> pairs, bool ackRequired, uint16_t requestId);
 // Asks for `byteCount` bytes; 0 or more than kMaxMemoryBytes asks for kMaxMemoryBytes.
 std::vector<uint8_t> encodeReadMemCmd(uint32_t address, std::size_t byteCount, uint16_t requestId);
 // Sends at most kMaxMemoryBytes of `data`; the rest is left for the caller to send separately.
-std::vector<uint8_t> encodeWriteMemCmd(uint32_t address, std::span<const uint8_t> data,
-                                       uint16_t requestId);
+std::vector<uint8_t> encodeWriteMemCmd(uint32_t address, std::span<const uint8_t> data, uint16_t requestId);
 // The byte count a memory read actually asks for.
 uint16_t effectiveReadCount(std::size_t byteCount);
 
 // Host side: acknowledges.
 struct ReadRegAck {
-  AckHeader header;
-  std::vector<uint32_t> values;
+    AckHeader header;
+    std::vector<uint32_t> values;
 };
 struct WriteRegAck {
-  AckHeader header;
-  uint32_t index = 0;
+    AckHeader header;
+    uint32_t index = 0;
 };
 struct ReadMemAck {
-  AckHeader header;
-  uint32_t address = 0;
-  std::span<const uint8_t> data;  // points into the decoded datagram
+    AckHeader header;
+    uint32_t address = 0;
+    std::span<const uint8_t> data; // points into the decoded datagram
 };
 
 // Each decoder rejects (nullopt) a datagram shorter than its header, one whose length field
@@ -161,22 +159,22 @@ std::optional<AckHeader> decodeWriteMemAck(std::span<const uint8_t> datagram);
 
 // Camera side: commands.
 struct ReadRegCmd {
-  CommandHeader header;
-  std::vector<uint32_t> addresses;
+    CommandHeader header;
+    std::vector<uint32_t> addresses;
 };
 struct WriteRegCmd {
-  CommandHeader header;
-  std::vector<RegisterPair> pairs;
+    CommandHeader header;
+    std::vector<RegisterPair> pairs;
 };
 struct ReadMemCmd {
-  CommandHeader header;
-  uint32_t address = 0;
-  uint16_t byteCount = 0;
+    CommandHeader header;
+    uint32_t address = 0;
+    uint16_t byteCount = 0;
 };
 struct WriteMemCmd {
-  CommandHeader header;
-  uint32_t address = 0;
-  std::span<const uint8_t> data;  // points into the decoded datagram
+    CommandHeader header;
+    uint32_t address = 0;
+    std::span<const uint8_t> data; // points into the decoded datagram
 };
 
 // Each decoder rejects a wrong key or command code, a length field that claims more bytes than
@@ -188,13 +186,10 @@ std::optional<ReadMemCmd> decodeReadMemCmd(std::span<const uint8_t> datagram);
 std::optional<WriteMemCmd> decodeWriteMemCmd(std::span<const uint8_t> datagram);
 
 // Camera side: acknowledges. The acknowledge id repeats the request id.
-std::vector<uint8_t> encodeAck(uint16_t status, uint16_t answer, uint16_t ackId,
-                               std::span<const uint8_t> payload);
-std::vector<uint8_t> encodeReadRegAck(uint16_t status, uint16_t ackId,
-                                      std::span<const uint32_t> values);
+std::vector<uint8_t> encodeAck(uint16_t status, uint16_t answer, uint16_t ackId, std::span<const uint8_t> payload);
+std::vector<uint8_t> encodeReadRegAck(uint16_t status, uint16_t ackId, std::span<const uint32_t> values);
 std::vector<uint8_t> encodeWriteRegAck(uint16_t status, uint16_t ackId, uint16_t index);
-std::vector<uint8_t> encodeReadMemAck(uint16_t status, uint16_t ackId, uint32_t address,
-                                      std::span<const uint8_t> data);
+std::vector<uint8_t> encodeReadMemAck(uint16_t status, uint16_t ackId, uint32_t address, std::span<const uint8_t> data);
 std::vector<uint8_t> encodeWriteMemAck(uint16_t status, uint16_t ackId, uint16_t index);
 
 std::string controlCodeName(uint16_t code);
@@ -210,4 +205,4 @@ std::string toString(const WriteRegAck& ack);
 std::string toString(const ReadMemAck& ack);
 std::string toString(const WritePlan& plan);
 
-}  // namespace HX_WIRE
+} // namespace HX_WIRE

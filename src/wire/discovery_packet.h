@@ -37,7 +37,7 @@ inline constexpr std::size_t kDeviceVersion = 144;
 inline constexpr std::size_t kManufacturerInfo = 176;
 inline constexpr std::size_t kSerialNumber = 224;
 inline constexpr std::size_t kUserDefinedName = 240;
-}  // namespace DiscoveryOffset
+} // namespace DiscoveryOffset
 
 // Room of each text field; a text that fills its field has no terminating NUL.
 namespace DiscoveryTextSize {
@@ -47,27 +47,27 @@ inline constexpr std::size_t kDeviceVersion = 32;
 inline constexpr std::size_t kManufacturerInfo = 48;
 inline constexpr std::size_t kSerialNumber = 16;
 inline constexpr std::size_t kUserDefinedName = 16;
-}  // namespace DiscoveryTextSize
+} // namespace DiscoveryTextSize
 
 // Every field of a discovery reply. IPv4 addresses are in network order: their bytes in memory
 // are the address, as in a socket address and as the library keys cameras.
 struct DiscoveryAck {
-  AckHeader header{0, ControlCode::kDiscoveryAck, kDiscoveryAckLength, 0};
-  uint16_t protocolVersionMajor = 0;
-  uint16_t protocolVersionMinor = 0;
-  uint32_t deviceMode = 0;
-  std::array<uint8_t, 6> macAddress{};
-  uint32_t ipConfigOptions = 0;
-  uint32_t ipConfigCurrent = 0;
-  uint32_t currentIp = 0;
-  uint32_t subnetMask = 0;
-  uint32_t defaultGateway = 0;
-  std::string manufacturerName;
-  std::string modelName;
-  std::string deviceVersion;
-  std::string manufacturerInfo;
-  std::string serialNumber;
-  std::string userDefinedName;
+    AckHeader header{0, ControlCode::kDiscoveryAck, kDiscoveryAckLength, 0};
+    uint16_t protocolVersionMajor = 0;
+    uint16_t protocolVersionMinor = 0;
+    uint32_t deviceMode = 0;
+    std::array<uint8_t, 6> macAddress{};
+    uint32_t ipConfigOptions = 0;
+    uint32_t ipConfigCurrent = 0;
+    uint32_t currentIp = 0;
+    uint32_t subnetMask = 0;
+    uint32_t defaultGateway = 0;
+    std::string manufacturerName;
+    std::string modelName;
+    std::string deviceVersion;
+    std::string manufacturerInfo;
+    std::string serialNumber;
+    std::string userDefinedName;
 };
 
 std::vector<uint8_t> encodeDiscoveryCmd(uint16_t requestId);
@@ -84,10 +84,10 @@ std::optional<DiscoveryAck> decodeDiscoveryAck(std::span<const uint8_t> datagram
 bool isDiscoveryReply(std::span<const uint8_t> datagram);
 
 struct DeviceVersion {
-  uint32_t major = 0;
-  uint32_t minor = 0;
-  uint32_t patch = 0;
-  auto operator<=>(const DeviceVersion&) const = default;
+    uint32_t major = 0;
+    uint32_t minor = 0;
+    uint32_t patch = 0;
+    auto operator<=>(const DeviceVersion&) const = default;
 };
 
 inline constexpr DeviceVersion kMinimumDeviceVersion{2, 3, 6};
@@ -106,4 +106,4 @@ std::string toString(const DeviceVersion& version);
 std::string toString(DiscoveryVerdict verdict);
 std::string toString(const DiscoveryAck& reply);
 
-}  // namespace HX_WIRE
+} // namespace HX_WIRE

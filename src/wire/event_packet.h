@@ -15,31 +15,31 @@ inline constexpr uint16_t kEventDataLength = 20;
 inline constexpr std::size_t kEventOpeningSize = 10;
 
 struct EventData {
-  uint8_t key = 0x42;
-  uint8_t flags = 0;
-  uint16_t requestId = 0;
-  // The register address the event reports.
-  uint16_t eventId = 0;
-  uint16_t streamChannel = 0;
-  uint16_t blockId = 0;
-  uint64_t timestamp = 0;
-  // The first four bytes of event data: the register's new value.
-  uint32_t value = 0;
+    uint8_t key = 0x42;
+    uint8_t flags = 0;
+    uint16_t requestId = 0;
+    // The register address the event reports.
+    uint16_t eventId = 0;
+    uint16_t streamChannel = 0;
+    uint16_t blockId = 0;
+    uint64_t timestamp = 0;
+    // The first four bytes of event data: the register's new value.
+    uint32_t value = 0;
 };
 
 enum class EventCheck {
-  Ok,
-  Truncated,     // shorter than its command and length fields, or than the length it claims
-  Empty,         // command 0, as the all-zero opening datagram would be: ignore quietly
-  WrongCommand,  // anything but an event: worth an error line naming `command`
-  WrongLength,   // an event whose length is not 20: worth an error line naming `length`
+    Ok,
+    Truncated,    // shorter than its command and length fields, or than the length it claims
+    Empty,        // command 0, as the all-zero opening datagram would be: ignore quietly
+    WrongCommand, // anything but an event: worth an error line naming `command`
+    WrongLength,  // an event whose length is not 20: worth an error line naming `length`
 };
 
 struct EventDecodeResult {
-  EventCheck check = EventCheck::Truncated;
-  uint16_t command = 0;  // as read, for the error line
-  uint16_t length = 0;   // as read, for the error line
-  EventData event;       // meaningful only when check is Ok
+    EventCheck check = EventCheck::Truncated;
+    uint16_t command = 0; // as read, for the error line
+    uint16_t length = 0;  // as read, for the error line
+    EventData event;      // meaningful only when check is Ok
 };
 
 // The camera's side: always 28 bytes with command 0x00C2 and length 20.
@@ -54,4 +54,4 @@ bool isEventOpening(std::span<const uint8_t> datagram);
 std::string toString(EventCheck check);
 std::string toString(const EventData& event);
 
-}  // namespace HX_WIRE
+} // namespace HX_WIRE

@@ -21,7 +21,7 @@ inline constexpr std::size_t kStreamLeaderSize = 48;
 inline constexpr std::size_t kMinStreamLeaderSize = 20;
 inline constexpr std::size_t kStreamTrailerSize = 12;
 inline constexpr std::size_t kFileNameSize = 20;
-inline constexpr uint16_t kLeaderMagic = 0x4858;  // "HX"
+inline constexpr uint16_t kLeaderMagic = 0x4858; // "HX"
 inline constexpr uint16_t kFilePayloadType = 3;
 // The largest image a leader may announce (21,037,056 bytes).
 inline constexpr uint32_t kMaxImageLength = 0x1410000;
@@ -30,37 +30,37 @@ inline constexpr uint32_t kPacketIdMask = 0xFFFFFF;
 inline constexpr std::size_t kIpUdpHeaderSize = 28;
 
 namespace PacketFormat {
-inline constexpr uint8_t kTest = 0;  // belongs to no image
+inline constexpr uint8_t kTest = 0; // belongs to no image
 inline constexpr uint8_t kLeader = 1;
 inline constexpr uint8_t kTrailer = 2;
 inline constexpr uint8_t kPayload = 3;
-}  // namespace PacketFormat
+} // namespace PacketFormat
 
 struct StreamHeader {
-  uint16_t status = 0;
-  uint16_t blockId = 0;
-  uint8_t packetFormat = 0;
-  uint32_t packetId = 0;  // 24 bits on the wire
+    uint16_t status = 0;
+    uint16_t blockId = 0;
+    uint8_t packetFormat = 0;
+    uint32_t packetId = 0; // 24 bits on the wire
 };
 
 struct StreamLeader {
-  StreamHeader header{0, 0, PacketFormat::kLeader, 0};
-  uint16_t magic = kLeaderMagic;
-  uint16_t payloadType = kFilePayloadType;
-  uint64_t timestamp = 0;
-  uint32_t payloadSizeHigh = 0;  // not used: images are far below 4 GiB
-  uint32_t imageLength = 0;      // payload size, low 32 bits
-  std::string fileName;          // the image's sequence number + 1, in hexadecimal
+    StreamHeader header{0, 0, PacketFormat::kLeader, 0};
+    uint16_t magic = kLeaderMagic;
+    uint16_t payloadType = kFilePayloadType;
+    uint64_t timestamp = 0;
+    uint32_t payloadSizeHigh = 0; // not used: images are far below 4 GiB
+    uint32_t imageLength = 0;     // payload size, low 32 bits
+    std::string fileName;         // the image's sequence number + 1, in hexadecimal
 };
 
 struct StreamTrailer {
-  StreamHeader header{0, 0, PacketFormat::kTrailer, 0};
-  uint16_t payloadType = kFilePayloadType;
+    StreamHeader header{0, 0, PacketFormat::kTrailer, 0};
+    uint16_t payloadType = kFilePayloadType;
 };
 
 struct StreamPayload {
-  StreamHeader header{0, 0, PacketFormat::kPayload, 0};
-  std::span<const uint8_t> data;  // points into the decoded packet
+    StreamHeader header{0, 0, PacketFormat::kPayload, 0};
+    std::span<const uint8_t> data; // points into the decoded packet
 };
 
 // The packet id that follows `packetId`, wrapping within its 24 bits.
@@ -69,8 +69,8 @@ uint32_t nextPacketId(uint32_t packetId);
 std::size_t payloadBytesPerPacket(uint32_t packetSize);
 
 // A file leader for one image; its file name encodes `sequenceNumber`.
-StreamLeader makeFileLeader(uint16_t blockId, uint32_t packetId, uint32_t imageLength,
-                            uint32_t sequenceNumber, uint64_t timestamp);
+StreamLeader makeFileLeader(uint16_t blockId, uint32_t packetId, uint32_t imageLength, uint32_t sequenceNumber,
+                            uint64_t timestamp);
 std::string fileNameForSequence(uint32_t sequenceNumber);
 // The number in a file name: hexadecimal digits, optionally after "0x"; nullopt when there are
 // none or the number needs more than 32 bits.
@@ -107,9 +107,8 @@ inline constexpr uint32_t kWrongFormat = 1;
 inline constexpr uint32_t kBlockIdMismatch = 2;
 inline constexpr uint32_t kPacketIdMismatch = 4;
 inline constexpr uint32_t kWrongPayloadType = 8;
-}  // namespace TrailerFault
-uint32_t checkStreamTrailer(const StreamTrailer& trailer, uint16_t blockId,
-                            uint32_t expectedPacketId);
+} // namespace TrailerFault
+uint32_t checkStreamTrailer(const StreamTrailer& trailer, uint16_t blockId, uint32_t expectedPacketId);
 
 // The test packet of a packet-size trial: a datagram that, with the IP and UDP headers, is
 // exactly `packetSize` bytes (never less than its own header), so it only arrives when the path
@@ -125,4 +124,4 @@ std::string toString(const StreamLeader& leader);
 std::string toString(const StreamTrailer& trailer);
 std::string toString(const StreamPayload& payload);
 
-}  // namespace HX_WIRE
+} // namespace HX_WIRE

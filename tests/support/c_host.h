@@ -14,16 +14,16 @@
 #define SET_FIELD(record, field, value) ((record).field = (value), (record).field##_flags = HX_FLAG_SET)
 
 /* Reports a failure and counts it. */
-void fail(const char *what);
+void fail(const char* what);
 /* Reports a failure when the condition does not hold; returns the condition. */
-int expect(int condition, const char *what);
+int expect(int condition, const char* what);
 /* The number of failures so far. */
 int c_host_failures(void);
 
 /* The camera at a dotted address, added through the client; 0 (and a failure) when it does not answer. */
-HX_CAMERA_HANDLE c_host_camera(HX_CLIENT_HANDLE client, const char *address);
+HX_CAMERA_HANDLE c_host_camera(HX_CLIENT_HANDLE client, const char* address);
 /* Sends a command; 1 when the camera took it. The camera's reply goes to `reply` when not NULL. */
-int c_host_command(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t code, HX_COMMAND *reply);
+int c_host_command(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t code, HX_COMMAND* reply);
 /* The camera state, 0 when it cannot be read; also a barrier: everything posted to the camera's
  * service thread before it has been handled when it returns. */
 uint32_t c_host_state(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera);
@@ -33,7 +33,7 @@ int c_host_wait_for_state(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint
 /* A deadline `seconds` from now (on the monotonic clock; on Windows the real-time clock), for
  * condition variables set up with c_host_cond_init. */
 struct timespec c_host_deadline(int seconds);
-void c_host_cond_init(pthread_cond_t *cond);
+void c_host_cond_init(pthread_cond_t* cond);
 
 /* Prints "c_host: done" when nothing failed; the process's exit status. */
 int c_host_finish(void);

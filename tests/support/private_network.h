@@ -14,4 +14,4 @@ bool enterPrivateNetwork(std::string& why);
 // True when this process's network namespace differs from the one of process 1 (the host's).
 bool inPrivateNetwork();
 
-}  // namespace hx_test
+} // namespace hx_test

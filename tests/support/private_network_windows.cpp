@@ -8,15 +8,18 @@
 
 namespace hx_test {
 
-bool inPrivateNetwork() {
-  const char* verified = std::getenv("HX_NETNS_VERIFIED");
-  return verified != nullptr && std::strcmp(verified, "1") == 0;
+bool inPrivateNetwork()
+{
+    const char* verified = std::getenv("HX_NETNS_VERIFIED");
+    return verified != nullptr && std::strcmp(verified, "1") == 0;
 }
 
-bool enterPrivateNetwork(std::string& why) {
-  if (inPrivateNetwork()) return true;
-  why = "HX_NETNS_VERIFIED is not set: run the Windows tests through scripts/wine-in-netns inside scripts/in-netns";
-  return false;
+bool enterPrivateNetwork(std::string& why)
+{
+    if (inPrivateNetwork())
+        return true;
+    why = "HX_NETNS_VERIFIED is not set: run the Windows tests through scripts/wine-in-netns inside scripts/in-netns";
+    return false;
 }
 
-}  // namespace hx_test
+} // namespace hx_test

@@ -21,7 +21,7 @@ struct OptionSpec {
     const char* name;
     int values;
 };
-constexpr OptionSpec OPTIONS[] = {{"--count", 1}, {"--seconds", 1}, {"--frame", 1}, {"--from", 1},
+constexpr OptionSpec OPTIONS[] = {{"--count", 1}, {"--seconds", 1},  {"--frame", 1},   {"--from", 1},
                                   {"--to", 1},    {"--interval", 1}, {"--reverse", 0}, {"--pause", 0}};
 
 const char* const usageText =
@@ -85,7 +85,8 @@ bool parseOptions(const std::vector<std::string>& words, std::size_t first, std:
     return true;
 }
 
-bool parsedNumber(const std::map<std::string, std::string>& options, const char* name, uint32_t& value, std::string& error)
+bool parsedNumber(const std::map<std::string, std::string>& options, const char* name, uint32_t& value,
+                  std::string& error)
 {
     const auto found = options.find(name);
     if (found == options.end())
@@ -158,8 +159,9 @@ int sendCommand(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t code,
         return REFUSED;
     }
     if (marked) {
-        std::fprintf(stderr, "hxcam: timed out: the camera did not confirm the command; it is now %s (see the log "
-                             "above)\n",
+        std::fprintf(stderr,
+                     "hxcam: timed out: the camera did not confirm the command; it is now %s (see the log "
+                     "above)\n",
                      stateName(state.code).c_str());
         return FAILED;
     }
@@ -262,7 +264,8 @@ int watch(HX_CAMERA_HANDLE camera, const std::map<std::string, std::string>& opt
     interrupted = 0;
     const auto previous = std::signal(SIGINT, onInterrupt);
     const auto start = std::chrono::steady_clock::now();
-    const auto end = seconds != 0 ? start + std::chrono::seconds(seconds) : std::chrono::steady_clock::time_point::max();
+    const auto end =
+        seconds != 0 ? start + std::chrono::seconds(seconds) : std::chrono::steady_clock::time_point::max();
     uint32_t shown = 0;
     while (interrupted == 0 && (count == 0 || shown < count) && std::chrono::steady_clock::now() < end) {
         // Short waits, so that an interrupt is noticed soon.
@@ -342,13 +345,15 @@ int setLens(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, const std::vector<
 {
     HX_LENS_SETTINGS lens;
     HX_lens_settings_init(&lens, sizeof(lens));
-    const std::map<std::string, std::pair<uint32_t*, uint32_t*>> keys{{"focus", {&lens.focus_pos, &lens.focus_pos_flags}},
-                                                                      {"zoom", {&lens.zoom_pos, &lens.zoom_pos_flags}},
-                                                                      {"power", {&lens.power, &lens.power_flags}}};
+    const std::map<std::string, std::pair<uint32_t*, uint32_t*>> keys{
+        {"focus", {&lens.focus_pos, &lens.focus_pos_flags}},
+        {"zoom", {&lens.zoom_pos, &lens.zoom_pos_flags}},
+        {"power", {&lens.power, &lens.power_flags}}};
     for (const std::string& assignment : assignments) {
         const std::size_t equals = assignment.find('=');
         const auto key = keys.find(assignment.substr(0, equals));
-        std::map<std::string, std::string> value{{"value", equals == std::string::npos ? "" : assignment.substr(equals + 1)}};
+        std::map<std::string, std::string> value{
+            {"value", equals == std::string::npos ? "" : assignment.substr(equals + 1)}};
         std::string error;
         uint32_t number = 0;
         if (key == keys.end() || value["value"].empty() || !parsedNumber(value, "value", number, error))

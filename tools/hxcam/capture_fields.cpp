@@ -17,17 +17,30 @@ struct Name {
     uint32_t value;
 };
 
-constexpr std::array<Name, 9> bitModeNames{{{"8a", HX_BIT_MODE_8A}, {"8b", HX_BIT_MODE_8B}, {"8c", HX_BIT_MODE_8C},
-                                            {"8d", HX_BIT_MODE_8D}, {"8e", HX_BIT_MODE_8E}, {"10a", HX_BIT_MODE_10A},
-                                            {"10b", HX_BIT_MODE_10B}, {"10c", HX_BIT_MODE_10C},
+constexpr std::array<Name, 9> bitModeNames{{{"8a", HX_BIT_MODE_8A},
+                                            {"8b", HX_BIT_MODE_8B},
+                                            {"8c", HX_BIT_MODE_8C},
+                                            {"8d", HX_BIT_MODE_8D},
+                                            {"8e", HX_BIT_MODE_8E},
+                                            {"10a", HX_BIT_MODE_10A},
+                                            {"10b", HX_BIT_MODE_10B},
+                                            {"10c", HX_BIT_MODE_10C},
                                             {"12", HX_BIT_MODE_12}}};
-constexpr std::array<Name, 6> bnsNames{{{"1x1", HX_BNS_MODE_1X1}, {"1x2", HX_BNS_MODE_1X2}, {"1x4", HX_BNS_MODE_1X4},
-                                        {"2x1", HX_BNS_MODE_2X1}, {"4x1", HX_BNS_MODE_4X1}, {"2x2", HX_BNS_MODE_2X2}}};
-constexpr std::array<Name, 5> fpnNames{{{"off", HX_FPN_MODE_OFF}, {"a", HX_FPN_MODE_A}, {"b", HX_FPN_MODE_B},
+constexpr std::array<Name, 6> bnsNames{{{"1x1", HX_BNS_MODE_1X1},
+                                        {"1x2", HX_BNS_MODE_1X2},
+                                        {"1x4", HX_BNS_MODE_1X4},
+                                        {"2x1", HX_BNS_MODE_2X1},
+                                        {"4x1", HX_BNS_MODE_4X1},
+                                        {"2x2", HX_BNS_MODE_2X2}}};
+constexpr std::array<Name, 5> fpnNames{{{"off", HX_FPN_MODE_OFF},
+                                        {"a", HX_FPN_MODE_A},
+                                        {"b", HX_FPN_MODE_B},
                                         {"b+extra", HX_FPN_MODE_B | HX_FPN_MODE_B_EXTRA},
                                         {"calibrate", HX_FPN_MODE_CALIBRATE}}};
-constexpr std::array<Name, 5> recordModeNames{{{"standard", HX_RECORD_MODE_STANDARD}, {"ltr", HX_RECORD_MODE_LTR},
-                                               {"paged", HX_RECORD_MODE_PAGED}, {"paged-b", HX_RECORD_MODE_PAGED_B},
+constexpr std::array<Name, 5> recordModeNames{{{"standard", HX_RECORD_MODE_STANDARD},
+                                               {"ltr", HX_RECORD_MODE_LTR},
+                                               {"paged", HX_RECORD_MODE_PAGED},
+                                               {"paged-b", HX_RECORD_MODE_PAGED_B},
                                                {"paged-c", HX_RECORD_MODE_PAGED_C}}};
 
 enum class Kind { Number, Choice, Rate };
@@ -264,12 +277,9 @@ std::string rateText(uint32_t rate, uint32_t divisor)
 std::string valueText(const HX_CAPTURE_SETTINGS& record, const Field& field)
 {
     switch (field.kind) {
-    case Kind::Choice:
-        return nameOf(field, record.*(field.value));
-    case Kind::Rate:
-        return rateText(record.rate, record.rate_divisor);
-    case Kind::Number:
-        break;
+    case Kind::Choice: return nameOf(field, record.*(field.value));
+    case Kind::Rate: return rateText(record.rate, record.rate_divisor);
+    case Kind::Number: break;
     }
     return std::to_string(record.*(field.value));
 }
@@ -303,7 +313,10 @@ std::string outcomeText(const HX_CAPTURE_SETTINGS& record, const Field& field, c
     return "";
 }
 
-bool isExposureField(const Field& field) { return field.group == &HX_CAPTURE_SETTINGS::exposure_group_flags; }
+bool isExposureField(const Field& field)
+{
+    return field.group == &HX_CAPTURE_SETTINGS::exposure_group_flags;
+}
 
 } // namespace
 
@@ -380,8 +393,7 @@ std::vector<std::string> refusedFields(const HX_CAPTURE_SETTINGS& record, const 
         if ((record.*(field.flags) & HX_FLAG_ERR) != 0) {
             const std::string limits = limitsText(record, field);
             const std::string value = valueText(requested != nullptr ? *requested : record, field);
-            refused.push_back(std::string(field.key) + "=" + value +
-                              (limits.empty() ? "" : " (" + limits + ")"));
+            refused.push_back(std::string(field.key) + "=" + value + (limits.empty() ? "" : " (" + limits + ")"));
         }
     }
     return refused;

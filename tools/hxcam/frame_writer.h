@@ -29,7 +29,7 @@ public:
     // Waits until every posted job has run.
     void finish();
 
-    uint64_t written() const;  // frames written
+    uint64_t written() const; // frames written
     uint64_t bytes() const;
     double busySeconds() const;
     // MB/s while writing (0 before anything was written).
@@ -41,7 +41,7 @@ private:
     mutable std::mutex lock_;
     std::condition_variable changed_;
     std::deque<Job> jobs_;
-    bool running_ = false;  // a job is being run
+    bool running_ = false; // a job is being run
     bool closing_ = false;
     uint64_t written_ = 0;
     uint64_t bytes_ = 0;

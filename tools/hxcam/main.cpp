@@ -120,10 +120,11 @@ int parseOptions(int argc, char** argv, Options& options, bool& help)
 
 void printInformation(const std::string& address, const HX_CAMERA_INFORMATION& info)
 {
-    std::fprintf(out, "address=%s\nmodel=%s\nmanufacturer=%s\nfirmware=%s\nserial=%s\nname=%s\n"
-                      "manufacturer-info=%s\nadapter=%s\n",
-                 address.c_str(), info.model_name, info.manufacturer_name, info.device_version,
-                 info.serial_number, info.user_name, info.manufacturer_info, info.adapter_name);
+    std::fprintf(out,
+                 "address=%s\nmodel=%s\nmanufacturer=%s\nfirmware=%s\nserial=%s\nname=%s\n"
+                 "manufacturer-info=%s\nadapter=%s\n",
+                 address.c_str(), info.model_name, info.manufacturer_name, info.device_version, info.serial_number,
+                 info.user_name, info.manufacturer_info, info.adapter_name);
 }
 
 // How long a camera given by address may take to answer (one that is still starting, say).

@@ -24,7 +24,7 @@ struct Field {
     const char* key;
     Form form;
     Word<R> value;
-    Word<R> flags;          // the field's own flags word (the record's, for fields without one)
+    Word<R> flags;           // the field's own flags word (the record's, for fields without one)
     Word<R> group = nullptr; // its section's flags word, where the record has sections
     Word<R> min = nullptr;
     Word<R> max = nullptr;
@@ -101,8 +101,12 @@ const std::vector<Field<HX_DOWNLOAD_SETTINGS>>& downloadFields()
     using R = HX_DOWNLOAD_SETTINGS;
     static const std::vector<Field<R>> all{
         choice<R>("format", &R::format, &R::format_flags, nullptr,
-                  {{"jpeg", HX_FORMAT_JPEG}, {"type3", HX_FORMAT_TYPE3}, {"type2", HX_FORMAT_TYPE2},
-                   {"dng", HX_FORMAT_DNG}, {"tiff", HX_FORMAT_TIFF}, {"packed", HX_FORMAT_PACKED}},
+                  {{"jpeg", HX_FORMAT_JPEG},
+                   {"type3", HX_FORMAT_TYPE3},
+                   {"type2", HX_FORMAT_TYPE2},
+                   {"dng", HX_FORMAT_DNG},
+                   {"tiff", HX_FORMAT_TIFF},
+                   {"packed", HX_FORMAT_PACKED}},
                   &R::format_caps),
         number<R>("jpeg", &R::jpeg_quality, &R::jpeg_quality_flags, nullptr, &R::jpeg_quality_min,
                   &R::jpeg_quality_max),
@@ -132,9 +136,14 @@ const std::vector<Field<HX_ANALOG_GAIN>>& gainFields()
     using R = HX_ANALOG_GAIN;
     static const std::vector<Field<R>> all{
         choice<R>("gain", &R::gain, &R::flags, nullptr,
-                  {{"1.00", HX_ANALOG_GAIN_1_00}, {"1.50", HX_ANALOG_GAIN_1_50}, {"2.00", HX_ANALOG_GAIN_2_00},
-                   {"2.50", HX_ANALOG_GAIN_2_50}, {"3.00", HX_ANALOG_GAIN_3_00}, {"3.50", HX_ANALOG_GAIN_3_50},
-                   {"4.00", HX_ANALOG_GAIN_4_00}, {"4.50", HX_ANALOG_GAIN_4_50}},
+                  {{"1.00", HX_ANALOG_GAIN_1_00},
+                   {"1.50", HX_ANALOG_GAIN_1_50},
+                   {"2.00", HX_ANALOG_GAIN_2_00},
+                   {"2.50", HX_ANALOG_GAIN_2_50},
+                   {"3.00", HX_ANALOG_GAIN_3_00},
+                   {"3.50", HX_ANALOG_GAIN_3_50},
+                   {"4.00", HX_ANALOG_GAIN_4_00},
+                   {"4.50", HX_ANALOG_GAIN_4_50}},
                   &R::gain_caps),
     };
     return all;

@@ -37,7 +37,7 @@ struct OptionSpec {
     int values;
 };
 
-constexpr OptionSpec OPTIONS[] = {{"--frames", 1}, {"--out", 1},     {"--from", 1},   {"--to", 1},
+constexpr OptionSpec OPTIONS[] = {{"--frames", 1},  {"--out", 1},     {"--from", 1},   {"--to", 1},
                                   {"--buffers", 1}, {"--timeout", 1}, {"--format", 1}, {"--stats", 0}};
 
 struct StreamOptions {
@@ -164,8 +164,8 @@ bool released(const HX_READ_STREAM& record)
 }
 
 // Lends a buffer again with its results cleared, so what comes back is this round's alone.
-HX_STATUS lendAgain(HX_STATUS (*lendCall)(HX_CLIENT_HANDLE, HX_CAMERA_HANDLE, HX_READ_STREAM*),
-                    HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_READ_STREAM* record)
+HX_STATUS lendAgain(HX_STATUS (*lendCall)(HX_CLIENT_HANDLE, HX_CAMERA_HANDLE, HX_READ_STREAM*), HX_CLIENT_HANDLE client,
+                    HX_CAMERA_HANDLE camera, HX_READ_STREAM* record)
 {
     record->status = 0;
     record->received_length = 0;
@@ -183,8 +183,12 @@ bool saveFrame(const std::string& directory, const char* prefix, const HX_READ_S
     std::string error;
     bool saved = false;
     switch (sniffContent(data, size)) {
-    case Content::Tiff: saved = writeBytes(framePath(directory, prefix, record.frame_id, "tif"), data, size, error); break;
-    case Content::Jpeg: saved = writeBytes(framePath(directory, prefix, record.frame_id, "jpg"), data, size, error); break;
+    case Content::Tiff:
+        saved = writeBytes(framePath(directory, prefix, record.frame_id, "tif"), data, size, error);
+        break;
+    case Content::Jpeg:
+        saved = writeBytes(framePath(directory, prefix, record.frame_id, "jpg"), data, size, error);
+        break;
     case Content::Pixels:
         saved = writePixelsAsTiff(framePath(directory, prefix, record.frame_id, "tif"), data, size, geometry, error);
         break;
@@ -339,8 +343,7 @@ DownloadOutcome receiveDownload(HX_CAMERA_HANDLE camera, const StreamOptions& op
 {
     StreamClient& client = StreamClient::instance();
     const uint32_t expected = *options.to - *options.from + 1;
-    const Clock::time_point deadline =
-        deadlineAfter(options.timeout > 0 ? options.timeout : DOWNLOAD_TIMEOUT_SECONDS);
+    const Clock::time_point deadline = deadlineAfter(options.timeout > 0 ? options.timeout : DOWNLOAD_TIMEOUT_SECONDS);
     ProgressBar bar(stderr, expected, "frames");
     DownloadOutcome outcome;
     StreamClient::Returned returned;
@@ -356,8 +359,7 @@ DownloadOutcome receiveDownload(HX_CAMERA_HANDLE camera, const StreamOptions& op
         ++outcome.frames;
         outcome.last = (returned.record->status & HX_STREAM_STATUS_LAST) != 0;
         writer.post([record = returned.record, last = outcome.last, &options, &geometry, camera]() -> uint64_t {
-            const bool saved =
-                StreamStats::complete(*record) && saveFrame(options.out, "download", *record, geometry);
+            const bool saved = StreamStats::complete(*record) && saveFrame(options.out, "download", *record, geometry);
             const uint64_t bytes = saved ? record->received_length : 0;
             if (!last)
                 lendAgain(HX_download, StreamClient::instance().client(), camera, record);
@@ -402,13 +404,13 @@ int runDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, std::FILE
     if (options.stats) {
         stats.print(out);
         std::fprintf(out, "stats: written-frames=%llu written-bytes=%llu write-seconds=%.3f write-rate=%.2fMB/s\n",
-                     static_cast<unsigned long long>(writer.written()),
-                     static_cast<unsigned long long>(writer.bytes()), writer.busySeconds(),
-                     writer.megabytesPerSecond());
+                     static_cast<unsigned long long>(writer.written()), static_cast<unsigned long long>(writer.bytes()),
+                     writer.busySeconds(), writer.megabytesPerSecond());
     }
     if (!outcome.last || outcome.saved != outcome.frames) {
         std::fprintf(stderr, "hxcam: %s\n",
-                     outcome.released != 0 && outcome.frames == 0 ? "the camera did not start the download (see the log)"
+                     outcome.released != 0 && outcome.frames == 0
+                         ? "the camera did not start the download (see the log)"
                      : !outcome.last ? "the download did not reach its last frame"
                                      : "some frames arrived incomplete");
         return FAILED;

@@ -42,9 +42,8 @@ void StreamStats::add(const HX_READ_STREAM& record)
     bytes_ += record.received_length;
     if (!complete(record)) {
         ++incomplete_;
-        const uint32_t missing = record.image_length > record.received_length
-                                     ? record.image_length - record.received_length
-                                     : 0;
+        const uint32_t missing =
+            record.image_length > record.received_length ? record.image_length - record.received_length : 0;
         const int32_t payload = std::max(packetSize_ - PACKET_OVERHEAD, int32_t{1});
         lostPackets_ += packetSize_ > PACKET_OVERHEAD ? (missing + payload - 1) / payload : (missing != 0 ? 1 : 0);
     }

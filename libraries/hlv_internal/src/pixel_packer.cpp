@@ -9,14 +9,10 @@ std::optional<PixelPacker> PixelPacker::forDepth(uint32_t depth)
     // (plain bytes, rows padded to whole words), three 10-bit pixels per 32 bits and five
     // 12-bit pixels per 64 bits.
     switch (depth) {
-    case 8:
-        return PixelPacker(8, 4, 4, 1);
-    case 10:
-        return PixelPacker(10, 3, 4, 2);
-    case 12:
-        return PixelPacker(12, 5, 8, 2);
-    default:
-        return std::nullopt;
+    case 8: return PixelPacker(8, 4, 4, 1);
+    case 10: return PixelPacker(10, 3, 4, 2);
+    case 12: return PixelPacker(12, 5, 8, 2);
+    default: return std::nullopt;
     }
 }
 

@@ -11,10 +11,7 @@
 
 namespace HLV_THREAD {
 
-Thread::Thread(bool detachOnStart)
-    : detachOnStart_(detachOnStart)
-{
-}
+Thread::Thread(bool detachOnStart) : detachOnStart_(detachOnStart) {}
 
 Thread::~Thread()
 {
@@ -37,7 +34,8 @@ void Thread::requireJoined(const char* who)
 void Thread::join()
 {
     if (isCurrentThread())
-        throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur), "HLV_THREAD::Thread::join");
+        throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur),
+                                "HLV_THREAD::Thread::join");
     std::lock_guard<std::mutex> guard(handleLock_);
     if (handle_.joinable())
         handle_.join();

@@ -78,8 +78,7 @@ void MsgThread::post(Message* message)
         return;
     }
     switch (enqueue(message)) {
-    case Posted::Queued:
-        return;
+    case Posted::Queued: return;
     case Posted::QueuedWithoutWake:
         HLV_LOG("%s: Could not set the wake, error %d", "HLV_THREAD::MsgThread::post", wake_->error());
         return;
@@ -159,14 +158,10 @@ void MsgThread::ownerMessage(Message* message)
 std::string MsgThread::messageName(uint32_t id) const
 {
     switch (id) {
-    case NOP:
-        return "HLV_THREAD::NOP";
-    case HALT:
-        return "HLV_THREAD::HALT";
-    case DUMP:
-        return "HLV_THREAD::DUMP";
-    default:
-        return "unknown";
+    case NOP: return "HLV_THREAD::NOP";
+    case HALT: return "HLV_THREAD::HALT";
+    case DUMP: return "HLV_THREAD::DUMP";
+    default: return "unknown";
     }
 }
 

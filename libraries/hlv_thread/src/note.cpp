@@ -61,12 +61,9 @@ EntryText formatEntry(const char* format, va_list args)
 std::string entryBody(const EntryText& entry, const char* emptyText)
 {
     switch (entry.kind) {
-    case EntryText::Kind::Text:
-        return entry.text;
-    case EntryText::Kind::Empty:
-        return emptyText;
-    case EntryText::Kind::Fault:
-        return "vsnprintf() fault in processing exception message.";
+    case EntryText::Kind::Text: return entry.text;
+    case EntryText::Kind::Empty: return emptyText;
+    case EntryText::Kind::Fault: return "vsnprintf() fault in processing exception message.";
     case EntryText::Kind::NoMemory:
         return "could not allocate " + std::to_string(entry.bytesNeeded) + " bytes of storage for exception message.";
     }
@@ -75,13 +72,9 @@ std::string entryBody(const EntryText& entry, const char* emptyText)
 
 } // namespace
 
-Note::Note()
-    : text_(std::make_unique<std::ostringstream>())
-{
-}
+Note::Note() : text_(std::make_unique<std::ostringstream>()) {}
 
-Note::Note(const Note& other)
-    : text_(std::make_unique<std::ostringstream>())
+Note::Note(const Note& other) : text_(std::make_unique<std::ostringstream>())
 {
     *text_ << other.str();
 }

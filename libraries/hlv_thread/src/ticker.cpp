@@ -9,11 +9,7 @@
 
 namespace HLV_THREAD {
 
-Ticker::Ticker(uint32_t periodMicroseconds)
-    : Thread(false)
-    , period_(periodMicroseconds)
-{
-}
+Ticker::Ticker(uint32_t periodMicroseconds) : Thread(false), period_(periodMicroseconds) {}
 
 Ticker::~Ticker()
 {

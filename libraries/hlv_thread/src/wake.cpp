@@ -3,10 +3,7 @@
 
 namespace HLV_THREAD {
 
-Wake::Wake()
-    : handle_(openEvent(error_))
-{
-}
+Wake::Wake() : handle_(openEvent(error_)) {}
 
 Wake::~Wake()
 {

@@ -52,7 +52,8 @@ std::vector<CameraConfig> allCameras()
 {
     std::vector<CameraConfig> configs;
     for (std::size_t i = 0; i < models().size(); ++i) {
-        configs.push_back(standInCamera(FIRST_CAMERA + static_cast<uint32_t>(i), models()[i].sensor, models()[i].model));
+        configs.push_back(
+            standInCamera(FIRST_CAMERA + static_cast<uint32_t>(i), models()[i].sensor, models()[i].model));
     }
     configs.push_back(standInCamera(NO_FAMILY, "lince", "hxsim"));
     configs.push_back(standInCamera(UNSUPPORTED_SENSOR, "x60", "hxsim qT"));
@@ -66,7 +67,10 @@ std::vector<CameraConfig> allCameras()
 // answering has its requests aged out in 250 ms instead of 5 s.
 hx_test::LibraryClient& library = hx_test::LibraryClient::add(allCameras);
 
-HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress) { return library.handleOf(hostOrderAddress); }
+HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress)
+{
+    return library.handleOf(hostOrderAddress);
+}
 
 // Lets a camera go again: the host has control channels for ten cameras at a time.
 void release(HX_CAMERA_HANDLE camera)
@@ -314,4 +318,3 @@ TEST(ConcurrentHosts, TwoThreadsChangingOneCameraEachReadTheirOwnValues)
 }
 
 } // namespace
-

@@ -5,7 +5,6 @@
 // client is the C host test's.)
 #include <gtest/gtest.h>
 
-
 #include "log_capture.h"
 #include <hx/hx.h>
 
@@ -44,12 +43,23 @@ CameraConfig camera(uint32_t address, const char* sensor, double timeScale = 1.0
 EventLog firstLog;
 EventLog secondLog;
 hx_test::LibraryClient& library = hx_test::LibraryClient::add(
-    [] { return std::vector<CameraConfig>{camera(FIRST, "lince"), camera(SETTINGS, "lupa")}; },
+    [] {
+        return std::vector<CameraConfig>{camera(FIRST, "lince"), camera(SETTINGS, "lupa")};
+    },
     {{&EventLog::callback, &firstLog}, {&EventLog::callback, &secondLog}});
 
-HX_CLIENT_HANDLE firstClient() { return library.client(0); }
-HX_CLIENT_HANDLE secondClient() { return library.client(1); }
-HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress) { return library.handleOf(hostOrderAddress); }
+HX_CLIENT_HANDLE firstClient()
+{
+    return library.client(0);
+}
+HX_CLIENT_HANDLE secondClient()
+{
+    return library.client(1);
+}
+HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress)
+{
+    return library.handleOf(hostOrderAddress);
+}
 
 HX_COMMAND command(HX_CAMERA_HANDLE camera, uint32_t code, HX_CLIENT_HANDLE client = firstClient())
 {
@@ -111,14 +121,17 @@ TEST(Subscriptions, AClientLeavingWhileEventsFlowSeesNoMore)
     ASSERT_EQ(HX_subscribe(secondClient(), camera), HX_STATUS_OK);
     ASSERT_EQ(HX_subscribe(secondClient(), camera), HX_STATUS_OK); // twice: still one delivery each
     command(camera, HX_CMD_ARM);
-    EXPECT_TRUE(firstLog.waitFor<HX_COMMAND>(HX_STATE, [](const HX_COMMAND& c) { return c.code == 2; }, DEADLINE));
+    EXPECT_TRUE(firstLog.waitFor<HX_COMMAND>(
+        HX_STATE, [](const HX_COMMAND& c) { return c.code == 2; }, DEADLINE));
 
     // Events keep coming while the first client leaves; whatever follows reaches the second only.
     EXPECT_EQ(HX_unsubscribe(firstClient(), camera), HX_STATUS_OK);
     EXPECT_EQ(HX_unsubscribe(firstClient(), camera), HX_STATUS_OK);
     command(camera, HX_CMD_TRIGGER);
     EXPECT_TRUE(secondLog.waitUntil(
-        [&](const EventLog::Events& events) { return statesSinceArmed(events, camera) == std::vector<uint32_t>{4, 8}; },
+        [&](const EventLog::Events& events) {
+            return statesSinceArmed(events, camera) == std::vector<uint32_t>{4, 8};
+        },
         DEADLINE));
     EXPECT_TRUE(statesSinceArmed(firstLog.events(), camera).empty());
 
@@ -186,7 +199,8 @@ TEST(LostCamera, WhileRecordingItIsReportedAndIsUsedAgainWhenItReturns)
     firstLog.clear();
     ASSERT_EQ(HX_subscribe(firstClient(), handle), HX_STATUS_OK);
     EXPECT_EQ(command(handle, HX_CMD_ARM).code, 2u);
-    EXPECT_TRUE(firstLog.waitFor<HX_COMMAND>(HX_STATE, [](const HX_COMMAND& c) { return c.code == 2; }, DEADLINE));
+    EXPECT_TRUE(firstLog.waitFor<HX_COMMAND>(
+        HX_STATE, [](const HX_COMMAND& c) { return c.code == 2; }, DEADLINE));
     HX_unsubscribe(firstClient(), handle);
     HX_release_handle(firstClient(), handle);
 }

@@ -64,9 +64,10 @@ TEST(ReturningCamera, ARestartedCameraSendsItsEventsToSubscribersAgain)
     ASSERT_EQ(setup(handle, record), HX_STATUS_OK);
     const uint32_t exposure = record.exposure; // as the camera took it
     ASSERT_NE(exposure, before);
-    EXPECT_TRUE(events.waitFor<HX_CAPTURE_SETTINGS>(
-                          HX_CAPTURE_CHANGE, [&](const HX_CAPTURE_SETTINGS& change) { return change.exposure == exposure; },
-                          DEADLINE)
+    EXPECT_TRUE(events
+                    .waitFor<HX_CAPTURE_SETTINGS>(
+                        HX_CAPTURE_CHANGE,
+                        [&](const HX_CAPTURE_SETTINGS& change) { return change.exposure == exposure; }, DEADLINE)
                     .has_value())
         << "the change on the returned camera never reached its subscriber";
     HX_unsubscribe(library.client(), handle);

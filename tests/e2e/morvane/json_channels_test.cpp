@@ -32,9 +32,15 @@ hx_test::LibraryClient& library = hx_test::LibraryClient::add([] {
                                      standInCamera(FIRST_FAMILY, "lux19hs", "hxsim qT")};
 });
 
-HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress) { return library.handleOf(hostOrderAddress); }
+HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress)
+{
+    return library.handleOf(hostOrderAddress);
+}
 
-Camera& simCamera(uint32_t address) { return library.camera((address & 0xFF) - 2); }
+Camera& simCamera(uint32_t address)
+{
+    return library.camera((address & 0xFF) - 2);
+}
 
 void setDocument(uint32_t address, uint32_t reg, const std::string& text)
 {
@@ -83,7 +89,8 @@ TEST(LensChannels, StatusAndInformationFillTheRecord)
     EXPECT_EQ(record.zoom_divisions, 8u);
     EXPECT_EQ(record.ez_enable, 1u);
 
-    setDocument(COLOUR_CAMERA, GIGE_REG_LENS_INFO_JSON, R"({"connected":true,"powered":false,"talking":true,"name":"x"})");
+    setDocument(COLOUR_CAMERA, GIGE_REG_LENS_INFO_JSON,
+                R"({"connected":true,"powered":false,"talking":true,"name":"x"})");
     EXPECT_STREQ(lensStatus(HX_STATUS_OK).name, "") << "an unpowered lens is not described";
 }
 
@@ -149,8 +156,8 @@ TEST(CameraSave, TheRequestCommentAndQualityReachTheCamera)
 TEST(CameraSave, RefusedSettingsSendNothing)
 {
     const HX_CAMERA_HANDLE mono = handleOf(MONO_CAMERA);
-    for (const char* text : {R"({"format":8,"dst_info":1,"frame_start":0,"frame_end":1,"dstpath":"p","comment":"c"})",
-                             "{not json", ""}) {
+    for (const char* text :
+         {R"({"format":8,"dst_info":1,"frame_start":0,"frame_end":1,"dstpath":"p","comment":"c"})", "{not json", ""}) {
         EXPECT_EQ(HX_camera_save(library.client(), mono, text), HX_STATUS_ERROR) << text;
     }
     EXPECT_EQ(received(MONO_CAMERA, GIGE_REG_SAVE_REQUEST_JSON), "");
@@ -236,5 +243,6 @@ TEST(CameraSave, ACameraErrorIsReportedAndCleared)
     ASSERT_TRUE(failed) << "no progress event reported the camera's error";
     EXPECT_EQ(failed->error, 2u);
     EXPECT_EQ(failed->total_frames, 10u);
-    EXPECT_EQ(hx_test::registerOf(simCamera(MONO_CAMERA), GIGE_REG_SAVE_STATE), 0x80000000u) << "the error was not cleared";
+    EXPECT_EQ(hx_test::registerOf(simCamera(MONO_CAMERA), GIGE_REG_SAVE_STATE), 0x80000000u)
+        << "the error was not cleared";
 }

@@ -30,14 +30,20 @@ StreamHost host;
 hx_test::LibraryClient& library = hx_test::LibraryClient::add(
     [] { return std::vector<hxsim::CameraConfig>{streamCamera(CAMERA, "hxsim qT")}; }, {{&StreamHost::onEvent, &host}});
 
-HX_CLIENT_HANDLE client() { return library.client(); }
+HX_CLIENT_HANDLE client()
+{
+    return library.client();
+}
 HX_CAMERA_HANDLE camera()
 {
     static const HX_CAMERA_HANDLE handle = library.handleOf(CAMERA);
     return handle;
 }
 
-uint32_t cameraRegister(uint32_t address) { return hx_test::registerOf(library.camera(0), address); }
+uint32_t cameraRegister(uint32_t address)
+{
+    return hx_test::registerOf(library.camera(0), address);
+}
 
 // 8-bit frames of 256 x 64 pixels, recorded from the trigger on, held in review.
 void recordOnce()

@@ -31,8 +31,8 @@ struct Datagram {
 // One UDP socket bound to 127.0.0.1 on a port the kernel picks.
 class UdpPort {
 public:
-    explicit UdpPort(bool broadcast = false)
-        : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
+    explicit UdpPort(bool broadcast = false) : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
+    {
         const int on = 1;
         if (!fd_ || (broadcast && ::setsockopt(fd_.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)) {
             throw std::runtime_error("cannot open a UDP socket");
@@ -50,7 +50,8 @@ public:
 
     uint16_t port() const { return port_; }
 
-    void send(const std::vector<uint8_t>& bytes, hxsim::Endpoint to) const {
+    void send(const std::vector<uint8_t>& bytes, hxsim::Endpoint to) const
+    {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(to.port);
@@ -59,7 +60,8 @@ public:
     }
 
     // The next datagram, or nothing once `deadline` has passed.
-    std::optional<Datagram> receive(Clock::time_point deadline) const {
+    std::optional<Datagram> receive(Clock::time_point deadline) const
+    {
         for (;;) {
             std::vector<uint8_t> buffer(65536);
             sockaddr_in from{};
@@ -88,7 +90,8 @@ private:
 class ControlClient {
 public:
     std::optional<Datagram> request(const std::vector<uint8_t>& bytes, hxsim::Endpoint to,
-                                    std::chrono::milliseconds limit = 2s) {
+                                    std::chrono::milliseconds limit = 2s)
+    {
         port_.send(bytes, to);
         const auto id = HX_WIRE::decodeCommandHeader(bytes)->requestId;
         const auto deadline = Clock::now() + limit;
@@ -101,7 +104,8 @@ public:
         return std::nullopt;
     }
 
-    std::optional<uint32_t> read(hxsim::Endpoint camera, uint32_t address) {
+    std::optional<uint32_t> read(hxsim::Endpoint camera, uint32_t address)
+    {
         auto reply = request(HX_WIRE::encodeReadRegCmd(std::vector<uint32_t>{address}, nextId()), camera);
         if (!reply) {
             return std::nullopt;
@@ -114,7 +118,8 @@ public:
     }
 
     // A gated write; the camera status, or nothing without an answer.
-    std::optional<uint16_t> write(hxsim::Endpoint camera, std::vector<HX_WIRE::RegisterPair> pairs) {
+    std::optional<uint16_t> write(hxsim::Endpoint camera, std::vector<HX_WIRE::RegisterPair> pairs)
+    {
         const auto plan = HX_WIRE::planMultiWrite(pairs);
         auto reply = request(HX_WIRE::encodeWriteRegCmd(plan.pairs, true, nextId()), camera);
         if (!reply) {
@@ -131,4 +136,4 @@ private:
     uint16_t id_ = 0;
 };
 
-}  // namespace hxsim_test
+} // namespace hxsim_test

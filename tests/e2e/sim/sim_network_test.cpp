@@ -15,9 +15,10 @@ using namespace hxsim_test;
 
 namespace {
 
-constexpr uint32_t kFirst = 0x7F000002;  // 127.0.0.2
+constexpr uint32_t kFirst = 0x7F000002; // 127.0.0.2
 
-std::vector<CameraConfig> threeCameras() {
+std::vector<CameraConfig> threeCameras()
+{
     CameraConfig first;
     first.address = kFirst;
     first.userName = "rig";
@@ -25,9 +26,10 @@ std::vector<CameraConfig> threeCameras() {
     return Cluster::numbered(first, 3);
 }
 
-}  // namespace
+} // namespace
 
-TEST(SimNetwork, BroadcastDiscoveryIsAnsweredFromEachOwnAddress) {
+TEST(SimNetwork, BroadcastDiscoveryIsAnsweredFromEachOwnAddress)
+{
     Cluster cluster(threeCameras());
     UdpPort host(true);
     host.send(HX_WIRE::encodeDiscoveryCmd(9), Endpoint{0x7FFFFFFF, HX_WIRE::kControlPort});
@@ -41,5 +43,6 @@ TEST(SimNetwork, BroadcastDiscoveryIsAnsweredFromEachOwnAddress) {
         EXPECT_EQ(reply->from.port, HX_WIRE::kControlPort);
         answered[reply->from.address] = ack->userDefinedName;
     }
-    EXPECT_EQ(answered, (std::map<uint32_t, std::string>{{kFirst, "rig-1"}, {kFirst + 1, "rig-2"}, {kFirst + 2, "rig-3"}}));
+    EXPECT_EQ(answered,
+              (std::map<uint32_t, std::string>{{kFirst, "rig-1"}, {kFirst + 1, "rig-2"}, {kFirst + 2, "rig-3"}}));
 }

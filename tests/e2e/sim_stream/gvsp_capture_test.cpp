@@ -25,7 +25,8 @@ using namespace HX_REGISTERS;
 namespace {
 
 // Everything a shell command prints on standard output (its diagnostics are dropped).
-std::string outputOf(const std::string& command) {
+std::string outputOf(const std::string& command)
+{
     std::string text;
     FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
     if (pipe == nullptr) {
@@ -39,7 +40,8 @@ std::string outputOf(const std::string& command) {
     return text;
 }
 
-std::vector<std::string> linesOf(const std::string& text) {
+std::vector<std::string> linesOf(const std::string& text)
+{
     std::vector<std::string> lines;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
@@ -52,7 +54,8 @@ std::vector<std::string> linesOf(const std::string& text) {
 // standard error, as packets arrive, how many it holds, so the test waits on what it says.
 class Capture {
 public:
-    Capture(uint16_t port, std::string file) : file_(std::move(file)) {
+    Capture(uint16_t port, std::string file) : file_(std::move(file))
+    {
         int pipeFds[2];
         if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
             return;
@@ -76,7 +79,8 @@ public:
         posix_spawn_file_actions_destroy(&actions);
     }
 
-    ~Capture() {
+    ~Capture()
+    {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
@@ -86,14 +90,15 @@ public:
 
     // dumpcap says it is capturing a little before it is: probes go to the probe port until it
     // has seen one.
-    bool started(Clock::time_point deadline) {
+    bool started(Clock::time_point deadline)
+    {
         if (!readUntil(deadline, [this] { return seen_.find("Capturing on") != std::string::npos; })) {
             return false;
         }
         while (Clock::now() < deadline) {
             probe_.send({0x50, 0x52, 0x4F, 0x42, 0x45}, hxsim::Endpoint{kHost, probe_.port()});
             if (readUntil(std::min(deadline, Clock::now() + 200ms), [this] { return packets() > 0; })) {
-                probes_ = packets();  // those sent before capturing began are not in the file
+                probes_ = packets(); // those sent before capturing began are not in the file
                 return true;
             }
         }
@@ -101,12 +106,14 @@ public:
     }
 
     // Waits until dumpcap holds the probes and `count` packets more.
-    bool holds(std::size_t count, Clock::time_point deadline) {
+    bool holds(std::size_t count, Clock::time_point deadline)
+    {
         return readUntil(deadline, [&] { return packets() >= count + probes_; });
     }
 
     // Stops dumpcap and waits for it to finish the file.
-    bool stop(Clock::time_point deadline) {
+    bool stop(Clock::time_point deadline)
+    {
         ::kill(pid_, SIGINT);
         const bool ended = readUntil(deadline, [this] { return !output_; });
         if (ended) {
@@ -120,13 +127,15 @@ public:
 
 private:
     // The last "Packets: N" update.
-    std::size_t packets() const {
+    std::size_t packets() const
+    {
         const auto at = seen_.rfind("Packets: ");
         return at == std::string::npos ? 0 : std::strtoul(seen_.c_str() + at + 9, nullptr, 10);
     }
 
     template <typename Done>
-    bool readUntil(Clock::time_point deadline, Done done) {
+    bool readUntil(Clock::time_point deadline, Done done)
+    {
         while (!done()) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             pollfd wait{output_.get(), POLLIN, 0};
@@ -152,14 +161,16 @@ private:
     std::string seen_;
 };
 
-}  // namespace
+} // namespace
 
-TEST(SimStreamCapture, TsharkFindsNoMalformedGvspPacket) {
+TEST(SimStreamCapture, TsharkFindsNoMalformedGvspPacket)
+{
     if (linesOf(outputOf("command -v tshark && command -v dumpcap")).size() != 2) {
         GTEST_SKIP() << "tshark or dumpcap is not installed (Debian package tshark); the GVSP capture check is skipped";
     }
     UdpPort stream;
-    const std::string file = (std::filesystem::temp_directory_path() / ("hx-gvsp-" + std::to_string(::getpid()) + ".pcapng")).string();
+    const std::string file =
+        (std::filesystem::temp_directory_path() / ("hx-gvsp-" + std::to_string(::getpid()) + ".pcapng")).string();
     Capture capture(stream.port(), file);
     if (!capture.started(Clock::now() + 10s)) {
         GTEST_SKIP() << "dumpcap cannot capture on loopback here: " << capture.report();
@@ -170,7 +181,8 @@ TEST(SimStreamCapture, TsharkFindsNoMalformedGvspPacket) {
     prepareStream(host, stream.port());
     const Endpoint camera = controlOf(kCamera);
     ASSERT_EQ(host.write(camera, {{GIGE_REG_SCPS0, 9000 | 0x80000000 | kDoNotFragment}}), 0);
-    ASSERT_EQ(host.write(camera, {{GIGE_REG_SCPS0, 1500 | 0x80000000 | kDoNotFragment}, {GIGE_REG_STREAM_CONTROL, 1}}), 0);
+    ASSERT_EQ(host.write(camera, {{GIGE_REG_SCPS0, 1500 | 0x80000000 | kDoNotFragment}, {GIGE_REG_STREAM_CONTROL, 1}}),
+              0);
     std::size_t datagrams = 0;
     UdpImageAssembler assembler;
     const auto counting = [&](std::size_t images) {
@@ -185,7 +197,9 @@ TEST(SimStreamCapture, TsharkFindsNoMalformedGvspPacket) {
     counting(2);
     ASSERT_EQ(host.write(camera, {{GIGE_REG_STREAM_CONTROL, 0}}), 0);
     record(host, 10);
-    ASSERT_EQ(host.write(camera, {{GIGE_REG_DOWNLOAD_START, 7}, {GIGE_REG_DOWNLOAD_END, 9}, {GIGE_REG_STREAM_CONTROL, 3}}), 0);
+    ASSERT_EQ(
+        host.write(camera, {{GIGE_REG_DOWNLOAD_START, 7}, {GIGE_REG_DOWNLOAD_END, 9}, {GIGE_REG_STREAM_CONTROL, 3}}),
+        0);
     // Live images still on their way may come first; the download's three follow.
     const auto downloadDeadline = Clock::now() + 5s;
     std::vector<uint32_t> downloaded;
@@ -197,14 +211,16 @@ TEST(SimStreamCapture, TsharkFindsNoMalformedGvspPacket) {
             downloaded.push_back(image->frame);
         }
     }
-    ASSERT_TRUE(capture.holds(datagrams, Clock::now() + 10s)) << "dumpcap did not see every datagram: " << capture.report();
+    ASSERT_TRUE(capture.holds(datagrams, Clock::now() + 10s))
+        << "dumpcap did not see every datagram: " << capture.report();
     ASSERT_TRUE(capture.stop(Clock::now() + 10s)) << "dumpcap did not stop";
 
     const std::string decode = "tshark -r " + file + " -d udp.port==" + std::to_string(stream.port()) + ",gvsp";
     EXPECT_EQ(outputOf(decode + " -Y _ws.malformed"), "") << "tshark found malformed packets";
     EXPECT_EQ(linesOf(outputOf(decode + " -Y gvsp")).size(), datagrams) << "not every datagram was read as GVSP";
     // File names are frame numbers plus one, in hexadecimal: frames 7, 8 and 9 are "8", "9" and "A".
-    const auto names = linesOf(outputOf(decode + " -Y 'gvsp.format == 1 && gvsp.payloadtype == 3' -T fields -e gvsp.filename"));
+    const auto names =
+        linesOf(outputOf(decode + " -Y 'gvsp.format == 1 && gvsp.payloadtype == 3' -T fields -e gvsp.filename"));
     ASSERT_GE(names.size(), 3u);
     EXPECT_EQ(std::vector<std::string>(names.end() - 3, names.end()), (std::vector<std::string>{"8", "9", "A"}));
 }

@@ -10,15 +10,19 @@
 
 namespace hxsim_test {
 
-inline constexpr uint32_t kHost = 0x7F000001;    // 127.0.0.1
-inline constexpr uint32_t kCamera = 0x7F000002;  // 127.0.0.2
+inline constexpr uint32_t kHost = 0x7F000001;   // 127.0.0.1
+inline constexpr uint32_t kCamera = 0x7F000002; // 127.0.0.2
 inline constexpr uint32_t kDoNotFragment = 0x40000000;
 // 256 x 64 pixels of 8 bits: 16 KiB frames, twelve payload packets of a 1500-byte stream.
 inline const hxsim::FrameGeometry kGeometry{256, 64, 16, 256 * 64};
 
-inline hxsim::Endpoint controlOf(uint32_t address) { return hxsim::Endpoint{address, HX_WIRE::kControlPort}; }
+inline hxsim::Endpoint controlOf(uint32_t address)
+{
+    return hxsim::Endpoint{address, HX_WIRE::kControlPort};
+}
 
-inline hxsim::CameraConfig streamCamera() {
+inline hxsim::CameraConfig streamCamera()
+{
     hxsim::CameraConfig config;
     config.address = kCamera;
     config.timeScale = 100;
@@ -27,7 +31,8 @@ inline hxsim::CameraConfig streamCamera() {
 
 // Small frames at 100 frames per second, a heartbeat long enough for the test, and the stream
 // channel to `port` with 1500-byte packets.
-inline void prepareStream(ControlClient& host, uint16_t port, uint32_t camera = kCamera) {
+inline void prepareStream(ControlClient& host, uint16_t port, uint32_t camera = kCamera)
+{
     using namespace HX_REGISTERS;
     ASSERT_EQ(host.write(controlOf(camera), {{GIGE_REG_HEARTBEAT_TIMEOUT, 3600000},
                                              {GIGE_REG_ROI_WIDTH, kGeometry.width},
@@ -41,11 +46,14 @@ inline void prepareStream(ControlClient& host, uint16_t port, uint32_t camera = 
 }
 
 // Records `frames` frames (all after the trigger) and waits for the camera to report review.
-inline void record(ControlClient& host, uint32_t frames, uint32_t camera = kCamera) {
+inline void record(ControlClient& host, uint32_t frames, uint32_t camera = kCamera)
+{
     using namespace HX_REGISTERS;
     UdpPort events;
-    ASSERT_EQ(host.write(controlOf(camera), {{GIGE_REG_RECORD_MODE, 2}, {GIGE_REG_BROC_LENGTH, frames},
-                                             {GIGE_REG_TRIGGER_POSITION, 0x80000000}, {GIGE_REG_MCP, events.port()},
+    ASSERT_EQ(host.write(controlOf(camera), {{GIGE_REG_RECORD_MODE, 2},
+                                             {GIGE_REG_BROC_LENGTH, frames},
+                                             {GIGE_REG_TRIGGER_POSITION, 0x80000000},
+                                             {GIGE_REG_MCP, events.port()},
                                              {GIGE_REG_MCDA, kHost}}),
               0);
     ASSERT_EQ(host.write(controlOf(camera), {{GIGE_REG_STATE_COMMAND, 2}}), 0);
@@ -62,4 +70,4 @@ inline void record(ControlClient& host, uint32_t frames, uint32_t camera = kCame
     FAIL() << "the camera did not reach review";
 }
 
-}  // namespace hxsim_test
+} // namespace hxsim_test

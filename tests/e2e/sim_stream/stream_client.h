@@ -22,7 +22,7 @@
 namespace hxsim_test {
 
 struct ReceivedImage {
-    uint32_t frame = 0;  // from the leader's file name
+    uint32_t frame = 0; // from the leader's file name
     uint16_t blockId = 0;
     std::vector<uint8_t> bytes;
 };
@@ -32,17 +32,18 @@ struct ReceivedImage {
 // `faults` (text for test messages) and the image is dropped until the next leader.
 class UdpImageAssembler {
 public:
-    std::optional<ReceivedImage> feed(std::span<const uint8_t> datagram) {
+    std::optional<ReceivedImage> feed(std::span<const uint8_t> datagram)
+    {
         const auto header = HX_WIRE::decodeStreamHeader(datagram);
         if (!header) {
             return note("short datagram of " + std::to_string(datagram.size()) + " bytes");
         }
         switch (header->packetFormat) {
-            case HX_WIRE::PacketFormat::kLeader: return leader(datagram);
-            case HX_WIRE::PacketFormat::kPayload: return payload(datagram, *header);
-            case HX_WIRE::PacketFormat::kTrailer: return trailer(datagram);
-            case HX_WIRE::PacketFormat::kTest: ++testPackets; return std::nullopt;
-            default: return note("unknown packet format " + std::to_string(header->packetFormat));
+        case HX_WIRE::PacketFormat::kLeader: return leader(datagram);
+        case HX_WIRE::PacketFormat::kPayload: return payload(datagram, *header);
+        case HX_WIRE::PacketFormat::kTrailer: return trailer(datagram);
+        case HX_WIRE::PacketFormat::kTest: ++testPackets; return std::nullopt;
+        default: return note("unknown packet format " + std::to_string(header->packetFormat));
         }
     }
 
@@ -50,13 +51,15 @@ public:
     int testPackets = 0;
 
 private:
-    std::optional<ReceivedImage> note(const std::string& fault) {
+    std::optional<ReceivedImage> note(const std::string& fault)
+    {
         faults.push_back(fault);
         building_.reset();
         return std::nullopt;
     }
 
-    std::optional<ReceivedImage> leader(std::span<const uint8_t> datagram) {
+    std::optional<ReceivedImage> leader(std::span<const uint8_t> datagram)
+    {
         if (building_) {
             faults.push_back("a leader before the trailer of block " + std::to_string(building_->image.blockId));
         }
@@ -74,11 +77,13 @@ private:
         return std::nullopt;
     }
 
-    std::optional<ReceivedImage> payload(std::span<const uint8_t> datagram, const HX_WIRE::StreamHeader& header) {
+    std::optional<ReceivedImage> payload(std::span<const uint8_t> datagram, const HX_WIRE::StreamHeader& header)
+    {
         if (!building_) {
             return note("payload without a leader");
         }
-        if (header.blockId != building_->image.blockId || header.packetId != HX_WIRE::nextPacketId(building_->packetId)) {
+        if (header.blockId != building_->image.blockId ||
+            header.packetId != HX_WIRE::nextPacketId(building_->packetId)) {
             return note("payload " + std::to_string(header.packetId) + " after " + std::to_string(building_->packetId) +
                         " in block " + std::to_string(building_->image.blockId));
         }
@@ -91,7 +96,8 @@ private:
         return std::nullopt;
     }
 
-    std::optional<ReceivedImage> trailer(std::span<const uint8_t> datagram) {
+    std::optional<ReceivedImage> trailer(std::span<const uint8_t> datagram)
+    {
         if (!building_) {
             return note("trailer without a leader");
         }
@@ -118,7 +124,8 @@ private:
 // One connection to a camera's TCP stream port, read as leader, payload and trailer.
 class TcpStreamClient {
 public:
-    explicit TcpStreamClient(uint32_t camera) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    explicit TcpStreamClient(uint32_t camera) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
         sockaddr_in local{};
         local.sin_family = AF_INET;
         local.sin_addr.s_addr = htonl(0x7F000001);
@@ -130,7 +137,8 @@ public:
         if (!fd_ || ::bind(fd_.get(), reinterpret_cast<sockaddr*>(&local), size) != 0 ||
             ::connect(fd_.get(), reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0 ||
             ::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&local), &size) != 0) {
-            throw std::runtime_error(std::string("cannot connect to the camera's stream port: ") + std::strerror(errno));
+            throw std::runtime_error(std::string("cannot connect to the camera's stream port: ") +
+                                     std::strerror(errno));
         }
         port_ = ntohs(local.sin_port);
     }
@@ -140,7 +148,8 @@ public:
 
     // The next image; nothing when the deadline passes, the connection ends, or the framing is
     // wrong (then `fault` says how).
-    std::optional<ReceivedImage> next(std::chrono::milliseconds limit = 5s) {
+    std::optional<ReceivedImage> next(std::chrono::milliseconds limit = 5s)
+    {
         const auto deadline = Clock::now() + limit;
         auto leaderBytes = read(HX_WIRE::kStreamLeaderSize, deadline);
         if (!leaderBytes) {
@@ -167,7 +176,8 @@ public:
     }
 
     // Exactly `count` bytes, or nothing when the connection ends or the deadline passes first.
-    std::optional<std::vector<uint8_t>> read(std::size_t count, Clock::time_point deadline) {
+    std::optional<std::vector<uint8_t>> read(std::size_t count, Clock::time_point deadline)
+    {
         std::vector<uint8_t> bytes(count);
         std::size_t have = 0;
         while (have < count) {
@@ -205,7 +215,8 @@ struct TiffView {
     std::span<const uint8_t> pixels;
 };
 
-inline std::optional<TiffView> readTiff(std::span<const uint8_t> file) {
+inline std::optional<TiffView> readTiff(std::span<const uint8_t> file)
+{
     const auto u16 = [&](std::size_t at) { return static_cast<uint32_t>(file[at] | file[at + 1] << 8); };
     const auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
     if (file.size() < 8 || file[0] != 'I' || file[1] != 'I' || u16(2) != 42) {
@@ -218,15 +229,15 @@ inline std::optional<TiffView> readTiff(std::span<const uint8_t> file) {
     TiffView view;
     for (std::size_t i = 0, count = u16(directory); i < count; ++i) {
         const std::size_t entry = directory + 2 + 12 * i;
-        const uint32_t value = u16(entry + 2) == 3 ? u16(entry + 8) : u32(entry + 8);  // SHORT or LONG
+        const uint32_t value = u16(entry + 2) == 3 ? u16(entry + 8) : u32(entry + 8); // SHORT or LONG
         switch (u16(entry)) {
-            case 256: view.width = value; break;
-            case 257: view.height = value; break;
-            case 258: view.bitsPerSample = value; break;
-            case 259: view.compression = value; break;
-            case 273: view.stripOffset = value; break;
-            case 279: view.stripBytes = value; break;
-            default: break;
+        case 256: view.width = value; break;
+        case 257: view.height = value; break;
+        case 258: view.bitsPerSample = value; break;
+        case 259: view.compression = value; break;
+        case 273: view.stripOffset = value; break;
+        case 279: view.stripBytes = value; break;
+        default: break;
         }
     }
     if (uint64_t{view.stripOffset} + view.stripBytes > file.size()) {
@@ -236,4 +247,4 @@ inline std::optional<TiffView> readTiff(std::span<const uint8_t> file) {
     return view;
 }
 
-}  // namespace hxsim_test
+} // namespace hxsim_test

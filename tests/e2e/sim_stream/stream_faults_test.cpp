@@ -15,13 +15,17 @@ namespace {
 
 // A clean live image of kGeometry in 1500-byte packets: a 48-byte leader, eleven full payload
 // datagrams of 1472 bytes, a last one of 8 + 280 bytes, and a 12-byte trailer.
-bool cleanSize(std::size_t size) { return size == 48 || size == 1472 || size == 288 || size == 12; }
+bool cleanSize(std::size_t size)
+{
+    return size == 48 || size == 1472 || size == 288 || size == 12;
+}
 
 using Watch = std::function<bool(std::span<const uint8_t> datagram)>;
 
 // Streams live frames from a camera with `faults` until `seen` says the fault showed (true), or
 // five seconds pass (false).
-bool liveShows(const StreamFaults& faults, const Watch& seen) {
+bool liveShows(const StreamFaults& faults, const Watch& seen)
+{
     CameraConfig config = streamCamera();
     config.faults.stream = faults;
     Cluster cluster({config});
@@ -38,9 +42,10 @@ bool liveShows(const StreamFaults& faults, const Watch& seen) {
     return false;
 }
 
-}  // namespace
+} // namespace
 
-TEST(SimStreamFaults, DroppedPacketsLeaveGapsInTheirImages) {
+TEST(SimStreamFaults, DroppedPacketsLeaveGapsInTheirImages)
+{
     UdpImageAssembler assembler;
     bool malformed = false;
     const bool gap = liveShows(StreamFaults{.drop = 0.2}, [&](std::span<const uint8_t> datagram) {
@@ -52,8 +57,9 @@ TEST(SimStreamFaults, DroppedPacketsLeaveGapsInTheirImages) {
     EXPECT_FALSE(malformed) << "a drop changed the packets that did arrive";
 }
 
-TEST(SimStreamFaults, ReorderedPacketsArriveBehindTheirSuccessors) {
-    std::map<uint16_t, uint32_t> highest;  // per block, the highest packet id seen
+TEST(SimStreamFaults, ReorderedPacketsArriveBehindTheirSuccessors)
+{
+    std::map<uint16_t, uint32_t> highest; // per block, the highest packet id seen
     const bool overtaken = liveShows(StreamFaults{.reorder = 0.3}, [&](std::span<const uint8_t> datagram) {
         const auto header = HX_WIRE::decodeStreamHeader(datagram);
         if (!header) {
@@ -69,25 +75,29 @@ TEST(SimStreamFaults, ReorderedPacketsArriveBehindTheirSuccessors) {
     EXPECT_TRUE(overtaken) << "every packet came in order";
 }
 
-TEST(SimStreamFaults, TruncatedPacketsAreShorterThanAnyCleanOne) {
+TEST(SimStreamFaults, TruncatedPacketsAreShorterThanAnyCleanOne)
+{
     const bool shortened = liveShows(StreamFaults{.truncate = 0.2},
                                      [](std::span<const uint8_t> datagram) { return !cleanSize(datagram.size()); });
     EXPECT_TRUE(shortened) << "no packet was cut short";
 }
 
-TEST(SimStreamFaults, CorruptedPacketsBreakTheFramingOrThePixels) {
+TEST(SimStreamFaults, CorruptedPacketsBreakTheFramingOrThePixels)
+{
     UdpImageAssembler assembler;
     bool sizeChanged = false;
     const bool corrupted = liveShows(StreamFaults{.corrupt = 0.2}, [&](std::span<const uint8_t> datagram) {
         sizeChanged = sizeChanged || !cleanSize(datagram.size());
         const auto image = assembler.feed(datagram);
-        return !assembler.faults.empty() || (image && !SyntheticImage::matches(image->frame, 0, kGeometry, image->bytes));
+        return !assembler.faults.empty() ||
+               (image && !SyntheticImage::matches(image->frame, 0, kGeometry, image->bytes));
     });
     EXPECT_TRUE(corrupted) << "every packet was intact";
     EXPECT_FALSE(sizeChanged) << "corruption flips bits; it does not change sizes";
 }
 
-TEST(SimStreamFaults, ACutConnectionEndsMidImageAndTheDownloadResumesOnTheNext) {
+TEST(SimStreamFaults, ACutConnectionEndsMidImageAndTheDownloadResumesOnTheNext)
+{
     CameraConfig config = streamCamera();
     config.model = "hxsim qM";
     config.faults.stream.cut = 1.0;
@@ -96,8 +106,8 @@ TEST(SimStreamFaults, ACutConnectionEndsMidImageAndTheDownloadResumesOnTheNext) 
     auto stream = std::make_unique<TcpStreamClient>(kCamera);
     prepareStream(host, stream->port());
     record(host, 10);
-    ASSERT_EQ(host.write(controlOf(kCamera), {{GIGE_REG_DOWNLOAD_START, 2}, {GIGE_REG_DOWNLOAD_END, 4},
-                                              {GIGE_REG_STREAM_CONTROL, 3}}),
+    ASSERT_EQ(host.write(controlOf(kCamera),
+                         {{GIGE_REG_DOWNLOAD_START, 2}, {GIGE_REG_DOWNLOAD_END, 4}, {GIGE_REG_STREAM_CONTROL, 3}}),
               0);
     EXPECT_FALSE(stream->next()) << "a whole image arrived despite the cut";
     EXPECT_TRUE(stream->closed()) << "the connection did not end: " << stream->fault;

@@ -29,8 +29,8 @@ constexpr uint32_t TARROW = 0x7F000002; // host order: 127.0.0.2
 constexpr uint32_t MORVANE = 0x7F000003;
 constexpr uint32_t SILENT = 0x7F000004; // its image packets never leave it
 constexpr uint32_t LIVE = 0x7F000005;
-constexpr uint32_t IDLE = 0x7F000006;   // never records
-constexpr uint32_t FULL = 0x7F000007;   // records at its full sensor size
+constexpr uint32_t IDLE = 0x7F000006; // never records
+constexpr uint32_t FULL = 0x7F000007; // records at its full sensor size
 constexpr uint32_t RECORD_LENGTH = 24;
 // Room for a frame as TIFF (8-bit samples after a header) and for live images.
 constexpr std::size_t BUFFER_SIZE = HX_STREAM_MIN_BUFFER_SIZE;
@@ -41,15 +41,24 @@ hx_test::LibraryClient& library = hx_test::LibraryClient::add(
     [] {
         std::vector<CameraConfig> configs{streamCamera(TARROW, "hxsim qT"), streamCamera(MORVANE, "hxsim qM"),
                                           streamCamera(SILENT, "hxsim qT"), streamCamera(LIVE, "hxsim qT"),
-                                          streamCamera(IDLE, "hxsim qT"), streamCamera(FULL, "hxsim qT")};
+                                          streamCamera(IDLE, "hxsim qT"),   streamCamera(FULL, "hxsim qT")};
         configs[2].faults.stream.drop = 1.0;
         return configs;
     },
     {{&StreamHost::onEvent, &streamHost}});
 
-HX_CLIENT_HANDLE client() { return library.client(); }
-StreamHost& host() { return streamHost; }
-HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress) { return library.handleOf(hostOrderAddress); }
+HX_CLIENT_HANDLE client()
+{
+    return library.client();
+}
+StreamHost& host()
+{
+    return streamHost;
+}
+HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress)
+{
+    return library.handleOf(hostOrderAddress);
+}
 
 // A register of a stand-in camera, as the camera itself holds it.
 uint32_t cameraRegister(uint32_t hostOrderAddress, uint32_t address)

@@ -16,124 +16,132 @@ namespace {
 using HLV_DISCOVERY::Reply;
 
 // A handful of addresses, so replies, removals and age-outs meet the same cameras.
-uint32_t addressOf(uint8_t choice) { return htonl(0x7F000001u + (choice % 4u)); }
+uint32_t addressOf(uint8_t choice)
+{
+    return htonl(0x7F000001u + (choice % 4u));
+}
 
 // Takes bytes from the front of the input; runs dry as zeros.
 class Input {
- public:
-  explicit Input(std::span<const uint8_t> data) : data_(data) {}
-  bool empty() const { return data_.empty(); }
-  uint8_t byte() {
-    if (data_.empty()) return 0;
-    const uint8_t value = data_.front();
-    data_ = data_.subspan(1);
-    return value;
-  }
-  std::span<const uint8_t> bytes(std::size_t wanted) {
-    const std::span<const uint8_t> taken = data_.first(std::min(wanted, data_.size()));
-    data_ = data_.subspan(taken.size());
-    return taken;
-  }
-  std::string text(std::size_t room) {
-    const std::span<const uint8_t> raw = bytes(byte() % (room + 1));
-    return std::string(raw.begin(), raw.end());
-  }
+public:
+    explicit Input(std::span<const uint8_t> data) : data_(data) {}
+    bool empty() const { return data_.empty(); }
+    uint8_t byte()
+    {
+        if (data_.empty())
+            return 0;
+        const uint8_t value = data_.front();
+        data_ = data_.subspan(1);
+        return value;
+    }
+    std::span<const uint8_t> bytes(std::size_t wanted)
+    {
+        const std::span<const uint8_t> taken = data_.first(std::min(wanted, data_.size()));
+        data_ = data_.subspan(taken.size());
+        return taken;
+    }
+    std::string text(std::size_t room)
+    {
+        const std::span<const uint8_t> raw = bytes(byte() % (room + 1));
+        return std::string(raw.begin(), raw.end());
+    }
 
- private:
-  std::span<const uint8_t> data_;
+private:
+    std::span<const uint8_t> data_;
 };
 
 // Checks each report against the record it carries.
 class CheckingEvents : public HLV_DISCOVERY::DiscoveryEvents {
- public:
-  std::size_t found = 0;
-  std::size_t lost = 0;
+public:
+    std::size_t found = 0;
+    std::size_t lost = 0;
 
-  std::string adapterName(uint32_t) override { return "fuzz0"; }
-  void cameraFound(uint32_t, const std::string& name, const HX_CAMERA_INFORMATION& info) override {
-    ++found;
-    FUZZ_CHECK(name.size() <= 16);
-    FUZZ_CHECK(strnlen(info.user_name, sizeof info.user_name) < sizeof info.user_name);
-    FUZZ_CHECK(strnlen(info.device_version, sizeof info.device_version) < sizeof info.device_version);
-    FUZZ_CHECK(strnlen(info.manufacturer_info, sizeof info.manufacturer_info) < sizeof info.manufacturer_info);
-    FUZZ_CHECK(strnlen(info.serial_number, sizeof info.serial_number) < sizeof info.serial_number);
-  }
-  void cameraLost(uint32_t, const std::string& name) override {
-    ++lost;
-    FUZZ_CHECK(name.size() <= 16);
-  }
+    std::string adapterName(uint32_t) override { return "fuzz0"; }
+    void cameraFound(uint32_t, const std::string& name, const HX_CAMERA_INFORMATION& info) override
+    {
+        ++found;
+        FUZZ_CHECK(name.size() <= 16);
+        FUZZ_CHECK(strnlen(info.user_name, sizeof info.user_name) < sizeof info.user_name);
+        FUZZ_CHECK(strnlen(info.device_version, sizeof info.device_version) < sizeof info.device_version);
+        FUZZ_CHECK(strnlen(info.manufacturer_info, sizeof info.manufacturer_info) < sizeof info.manufacturer_info);
+        FUZZ_CHECK(strnlen(info.serial_number, sizeof info.serial_number) < sizeof info.serial_number);
+    }
+    void cameraLost(uint32_t, const std::string& name) override
+    {
+        ++lost;
+        FUZZ_CHECK(name.size() <= 16);
+    }
 };
 
-void put(Reply& reply, std::size_t offset, std::size_t room, const std::string& text) {
-  std::memcpy(reply.data() + offset, text.data(), std::min(text.size(), room));
+void put(Reply& reply, std::size_t offset, std::size_t room, const std::string& text)
+{
+    std::memcpy(reply.data() + offset, text.data(), std::min(text.size(), room));
 }
 
 // Mostly near-valid replies (the interesting paths need a plausible one), sometimes raw bytes.
-Reply replyFrom(Input& in, uint32_t source) {
-  Reply reply{};
-  if (in.byte() % 8 == 0) {
-    const std::span<const uint8_t> raw = in.bytes(reply.size());
-    std::copy(raw.begin(), raw.end(), reply.begin());
+Reply replyFrom(Input& in, uint32_t source)
+{
+    Reply reply{};
+    if (in.byte() % 8 == 0) {
+        const std::span<const uint8_t> raw = in.bytes(reply.size());
+        std::copy(raw.begin(), raw.end(), reply.begin());
+        return reply;
+    }
+    reply[3] = 0x03; // DISCOVERY_ACK, status 0
+    const uint32_t claimed = in.byte() % 8 == 0 ? addressOf(in.byte()) : source;
+    std::memcpy(reply.data() + 44, &claimed, 4);
+    static const char* const makers[] = {"halvex", "HALVEX", "HalVex", "acme"};
+    const uint8_t maker = in.byte();
+    put(reply, 80, 32, maker < 200 ? makers[maker % 4] : in.text(32));
+    put(reply, 144, 32, in.byte() % 2 == 0 ? std::string("2.3.6") : in.text(32));
+    put(reply, 176, 48, in.text(48));
+    put(reply, 224, 16, in.text(16));
+    put(reply, 240, 16, in.text(16));
     return reply;
-  }
-  reply[3] = 0x03;  // DISCOVERY_ACK, status 0
-  const uint32_t claimed = in.byte() % 8 == 0 ? addressOf(in.byte()) : source;
-  std::memcpy(reply.data() + 44, &claimed, 4);
-  static const char* const makers[] = {"halvex", "HALVEX", "HalVex", "acme"};
-  const uint8_t maker = in.byte();
-  put(reply, 80, 32, maker < 200 ? makers[maker % 4] : in.text(32));
-  put(reply, 144, 32, in.byte() % 2 == 0 ? std::string("2.3.6") : in.text(32));
-  put(reply, 176, 48, in.text(48));
-  put(reply, 224, 16, in.text(16));
-  put(reply, 240, 16, in.text(16));
-  return reply;
 }
 
-void checkConsistent(const HLV_DISCOVERY::DiscoveryDB& db, const CheckingEvents& events) {
-  const std::vector<uint32_t> cameras = db.addresses();
-  FUZZ_CHECK(events.found - events.lost == cameras.size());
-  for (const uint32_t address : cameras) {
-    FUZZ_CHECK(!db.ignoreCount(address).has_value());
-    const std::optional<int32_t> timer = db.timer(address);
-    FUZZ_CHECK(timer && *timer >= 1 && *timer <= HLV_DISCOVERY::TIMER_START);
-    // Listed under the address the reply came from, whatever address the reply itself reports.
-    Reply stored{};
-    FUZZ_CHECK(db.getByAddr(address, stored));
-  }
+void checkConsistent(const HLV_DISCOVERY::DiscoveryDB& db, const CheckingEvents& events)
+{
+    const std::vector<uint32_t> cameras = db.addresses();
+    FUZZ_CHECK(events.found - events.lost == cameras.size());
+    for (const uint32_t address : cameras) {
+        FUZZ_CHECK(!db.ignoreCount(address).has_value());
+        const std::optional<int32_t> timer = db.timer(address);
+        FUZZ_CHECK(timer && *timer >= 1 && *timer <= HLV_DISCOVERY::TIMER_START);
+        // Listed under the address the reply came from, whatever address the reply itself reports.
+        Reply stored{};
+        FUZZ_CHECK(db.getByAddr(address, stored));
+    }
 }
 
-}  // namespace
+} // namespace
 
 // The database's log lines go to standard output; the fuzzer reports on standard error.
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  return std::freopen("/dev/null", "w", stdout) == nullptr ? 1 : 0;
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    return std::freopen("/dev/null", "w", stdout) == nullptr ? 1 : 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Input in({data, size});
-  CheckingEvents events;
-  HLV_DISCOVERY::DiscoveryDB db(events);
-  for (int step = 0; step < 64 && !in.empty(); ++step) {
-    const uint8_t action = in.byte();
-    const uint32_t address = addressOf(in.byte());
-    switch (action % 5) {
-      case 0:
-      case 1:
-        db.addCamera(replyFrom(in, address), address);
-        break;
-      case 2:
-        db.decrementTimeout();
-        break;
-      case 3:
-        db.removeCamera(address);
-        break;
-      default: {
-        Reply out{};
-        (void)db.getByName(in.text(20), out);
-        break;
-      }
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Input in({data, size});
+    CheckingEvents events;
+    HLV_DISCOVERY::DiscoveryDB db(events);
+    for (int step = 0; step < 64 && !in.empty(); ++step) {
+        const uint8_t action = in.byte();
+        const uint32_t address = addressOf(in.byte());
+        switch (action % 5) {
+        case 0:
+        case 1: db.addCamera(replyFrom(in, address), address); break;
+        case 2: db.decrementTimeout(); break;
+        case 3: db.removeCamera(address); break;
+        default: {
+            Reply out{};
+            (void)db.getByName(in.text(20), out);
+            break;
+        }
+        }
+        checkConsistent(db, events);
     }
-    checkConsistent(db, events);
-  }
-  return 0;
+    return 0;
 }

@@ -18,9 +18,9 @@ namespace {
 void readEveryTag(const uint8_t* data, std::size_t size)
 {
     const TiffDirectory tiff(std::span<const uint8_t>(data, size));
-    for (uint16_t tag : {TIFF_TAG::IMAGE_WIDTH, TIFF_TAG::IMAGE_LENGTH, TIFF_TAG::BITS_PER_SAMPLE,
-                         TIFF_TAG::COMPRESSION, TIFF_TAG::STRIP_OFFSETS, TIFF_TAG::SAMPLES_PER_PIXEL,
-                         TIFF_TAG::STRIP_BYTE_COUNTS}) {
+    for (uint16_t tag :
+         {TIFF_TAG::IMAGE_WIDTH, TIFF_TAG::IMAGE_LENGTH, TIFF_TAG::BITS_PER_SAMPLE, TIFF_TAG::COMPRESSION,
+          TIFF_TAG::STRIP_OFFSETS, TIFF_TAG::SAMPLES_PER_PIXEL, TIFF_TAG::STRIP_BYTE_COUNTS}) {
         const std::optional<TiffField> field = tiff.find(tag);
         FUZZ_CHECK(HX_INTERNAL::parseTiff(data, size, tag) == (field ? field->value : HX_INTERNAL::TAG_NOT_FOUND));
         for (uint32_t i = 0; field && i < field->count && i < 8; ++i)

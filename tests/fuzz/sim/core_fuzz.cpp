@@ -20,34 +20,37 @@ using namespace hxsim;
 
 namespace {
 
-void check(bool condition, const char* what) {
+void check(bool condition, const char* what)
+{
     if (!condition) {
         std::fprintf(stderr, "invariant broken: %s\n", what);
         std::abort();
     }
 }
 
-void checkOutgoing(const Outgoing& datagram) {
+void checkOutgoing(const Outgoing& datagram)
+{
     const auto& bytes = datagram.bytes;
     switch (datagram.channel) {
-        case FaultChannel::Discovery:
-            check(bytes.size() == HX_WIRE::kDiscoveryAckSize, "discovery reply of 256 bytes");
-            check(HX_WIRE::decodeDiscoveryAck(bytes).has_value(), "discovery reply decodes");
-            break;
-        case FaultChannel::Events:
-            check(HX_WIRE::decodeEventData(bytes).check == HX_WIRE::EventCheck::Ok, "event decodes");
-            break;
-        case FaultChannel::Control: {
-            const auto header = HX_WIRE::decodeAckHeader(bytes);
-            check(header.has_value(), "acknowledge decodes");
-            check(bytes.size() == HX_WIRE::kControlHeaderSize + header->length, "acknowledge length matches");
-            check(bytes.size() <= HX_WIRE::kMaxControlDatagram, "acknowledge fits a control datagram");
-            break;
-        }
+    case FaultChannel::Discovery:
+        check(bytes.size() == HX_WIRE::kDiscoveryAckSize, "discovery reply of 256 bytes");
+        check(HX_WIRE::decodeDiscoveryAck(bytes).has_value(), "discovery reply decodes");
+        break;
+    case FaultChannel::Events:
+        check(HX_WIRE::decodeEventData(bytes).check == HX_WIRE::EventCheck::Ok, "event decodes");
+        break;
+    case FaultChannel::Control: {
+        const auto header = HX_WIRE::decodeAckHeader(bytes);
+        check(header.has_value(), "acknowledge decodes");
+        check(bytes.size() == HX_WIRE::kControlHeaderSize + header->length, "acknowledge length matches");
+        check(bytes.size() <= HX_WIRE::kMaxControlDatagram, "acknowledge fits a control datagram");
+        break;
+    }
     }
 }
 
-CameraConfig configFrom(uint8_t selector) {
+CameraConfig configFrom(uint8_t selector)
+{
     CameraConfig config;
     if ((selector & 1) != 0) {
         config.model = "hxsim qM";
@@ -59,9 +62,10 @@ CameraConfig configFrom(uint8_t selector) {
     return config;
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
+{
     std::span<const uint8_t> input(data, size);
     if (input.empty()) {
         return 0;

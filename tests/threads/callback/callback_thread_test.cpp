@@ -10,9 +10,9 @@
 
 #include "callback/callback.h"
 #include "callback/callback_messages.h"
+#include "control/message_ids.h"
 #include "log_capture.h"
 #include "stand_in_service.h"
-#include "control/message_ids.h"
 
 namespace {
 
@@ -92,7 +92,8 @@ TEST_F(CallbackThread, ChangeEventsReachSubscribersAndDiscoveryEventsEveryClient
     postEvent(HX_CAPTURE_CHANGE, camera);
     postEvent(HX_END, camera);
     ASSERT_TRUE(firstEvents.waitFor(3));
-    EXPECT_EQ(firstEvents.deliveries()[2].event, static_cast<uint32_t>(HX_END)) << "no change event after unsubscribing";
+    EXPECT_EQ(firstEvents.deliveries()[2].event, static_cast<uint32_t>(HX_END))
+        << "no change event after unsubscribing";
 }
 
 TEST_F(CallbackThread, FilledBuffersAreCopiedBackIntoTheHostRecordOfTheirOwnClient)
@@ -250,7 +251,8 @@ TEST_F(CallbackThread, ManyHostThreadsRegisteringSubscribingAndStreamingAtOnce)
         host.join();
     EXPECT_EQ(failures, 0);
     for (const CallbackRecorder& recorder : recorders)
-        EXPECT_EQ(recorder.count(), static_cast<std::size_t>(ROUNDS)) << "one download per round, delivered before it returned";
+        EXPECT_EQ(recorder.count(), static_cast<std::size_t>(ROUNDS))
+            << "one download per round, delivered before it returned";
 }
 
 } // namespace

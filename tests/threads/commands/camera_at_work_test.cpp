@@ -7,15 +7,15 @@
 #include <hlv_thread/period_scale.h>
 #include <hlv_thread/sync_message.h>
 
+#include "api/camera_families.h"
 #include "callback/callback.h"
 #include "callback/callback_messages.h"
-#include "api/camera_families.h"
 #include "camera/camera_operations.h"
 #include "camera/camera_services.h"
-#include "event_log.h"
-#include "control/hx_notification.h"
 #include "camera/command.h"
 #include "camera/subscription.h"
+#include "control/hx_notification.h"
+#include "event_log.h"
 #include "record_fields.h"
 #include "registers/register_map.h"
 #include "sim_channel.h"
@@ -218,9 +218,9 @@ TEST_F(CameraAtWork, RecordingFromArmToReviewWithStateAndProgressEvents)
     ASSERT_TRUE(subscribe(true));
     // Subscribing hands the camera's current state to the subscriber, in a fixed order.
     ASSERT_TRUE(watcher().waitUntil([](const EventLog::Events& events) { return events.size() >= 8; }, DEADLINE));
-    EXPECT_EQ(watcher().codes(), (std::vector<uint32_t>{HX_CAPTURE_CHANGE, HX_DOWNLOAD_CHANGE, HX_IO_CHANGE,
-                                                        HX_LENS_CHANGE, HX_PLAYBACK_CHANGE, HX_STREAM_CHANGE, HX_STATE,
-                                                        HX_PROGRESS_UPDATE}));
+    EXPECT_EQ(watcher().codes(),
+              (std::vector<uint32_t>{HX_CAPTURE_CHANGE, HX_DOWNLOAD_CHANGE, HX_IO_CHANGE, HX_LENS_CHANGE,
+                                     HX_PLAYBACK_CHANGE, HX_STREAM_CHANGE, HX_STATE, HX_PROGRESS_UPDATE}));
     EXPECT_EQ(watcher().records<HX_COMMAND>(HX_STATE).front().code, 1u);
 
     const HX_COMMAND armed = command(HX_CMD_ARM);
@@ -230,7 +230,8 @@ TEST_F(CameraAtWork, RecordingFromArmToReviewWithStateAndProgressEvents)
     EXPECT_FALSE(marked(armed.flags, HX_FLAG_ERR));
     EXPECT_EQ(tarrow().progressPollerPeriod(), HLV_THREAD::scaledMicroseconds(500000));
     deliverCameraEvents();
-    EXPECT_TRUE(watcher().waitFor<HX_COMMAND>(HX_STATE, [](const HX_COMMAND& c) { return c.code == 2; }, DEADLINE));
+    EXPECT_TRUE(watcher().waitFor<HX_COMMAND>(
+        HX_STATE, [](const HX_COMMAND& c) { return c.code == 2; }, DEADLINE));
 
     // The poller reads the counters the camera does not report: the pre-trigger frames fill up.
     camera_->advance(1s);
@@ -248,7 +249,8 @@ TEST_F(CameraAtWork, RecordingFromArmToReviewWithStateAndProgressEvents)
     // The camera finishes on its own and reports review; polling stops.
     camera_->advance(2s);
     deliverCameraEvents();
-    EXPECT_TRUE(watcher().waitFor<HX_COMMAND>(HX_STATE, [](const HX_COMMAND& c) { return c.code == 8; }, DEADLINE));
+    EXPECT_TRUE(watcher().waitFor<HX_COMMAND>(
+        HX_STATE, [](const HX_COMMAND& c) { return c.code == 8; }, DEADLINE));
     EXPECT_EQ(tarrow().progressPollerPeriod(), 0u);
     EXPECT_TRUE(watcher().waitFor<HX_PROGRESS>(
         HX_PROGRESS_UPDATE, [](const HX_PROGRESS& p) { return p.recorded_frames == RECORD_LENGTH; }, DEADLINE));

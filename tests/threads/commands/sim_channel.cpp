@@ -91,8 +91,8 @@ uint32_t SimChannel::write(const RegisterPairs& pairs, bool single)
     if (failure_ != 0)
         return failure_;
     const std::vector<HX_WIRE::RegisterPair> asked = wirePairs(pairs);
-    const HX_WIRE::WritePlan plan = single ? HX_WIRE::planSingleWrite(asked.front().address, asked.front().value)
-                                           : HX_WIRE::planMultiWrite(asked);
+    const HX_WIRE::WritePlan plan =
+        single ? HX_WIRE::planSingleWrite(asked.front().address, asked.front().value) : HX_WIRE::planMultiWrite(asked);
     const std::vector<uint8_t> answer =
         exchange(HX_WIRE::encodeWriteRegCmd(plan.pairs, plan.ackRequired, ++requestId_));
     if (!plan.ackRequired)

@@ -9,11 +9,11 @@
 #include <future>
 
 #include "addresses.h"
+#include "control/message_ids.h"
 #include "discovery/discovery.h"
 #include "hlv_thread/sync_message.h"
 #include "platform/socket_address.h"
 #include "wire/discovery_packet.h"
-#include "control/message_ids.h"
 
 namespace {
 
@@ -21,115 +21,129 @@ using hx_test::cameraSource;
 using hx_test::ip;
 
 class CountingEvents : public HLV_DISCOVERY::DiscoveryEvents {
- public:
-  std::string adapterName(uint32_t) override { return {}; }
-  void cameraFound(uint32_t, const std::string&, const HX_CAMERA_INFORMATION&) override { ++found; }
-  void cameraLost(uint32_t, const std::string& name) override {
-    ++lost;
-    lostName = name;
-  }
-  // Touched on the Discovery thread only; tests read them behind a barrier.
-  int found = 0;
-  int lost = 0;
-  std::string lostName;
+public:
+    std::string adapterName(uint32_t) override { return {}; }
+    void cameraFound(uint32_t, const std::string&, const HX_CAMERA_INFORMATION&) override { ++found; }
+    void cameraLost(uint32_t, const std::string& name) override
+    {
+        ++lost;
+        lostName = name;
+    }
+    // Touched on the Discovery thread only; tests read them behind a barrier.
+    int found = 0;
+    int lost = 0;
+    std::string lostName;
 };
 
-HX_WIRE::DiscoveryAck identity(const char* address, const char* name) {
-  HX_WIRE::DiscoveryAck reply;
-  reply.currentIp = ip(address);
-  reply.manufacturerName = "halvex";
-  reply.deviceVersion = "2.5.0";
-  reply.userDefinedName = name;
-  return reply;
+HX_WIRE::DiscoveryAck identity(const char* address, const char* name)
+{
+    HX_WIRE::DiscoveryAck reply;
+    reply.currentIp = ip(address);
+    reply.manufacturerName = "halvex";
+    reply.deviceVersion = "2.5.0";
+    reply.userDefinedName = name;
+    return reply;
 }
 
 // The poller stays paused: each test posts its polls itself.
 class DiscoveryThread : public ::testing::Test {
- protected:
-  void SetUp() override {
-    discovery.pausePolling(true);
-    discovery.start();
-  }
-  void TearDown() override { HLV_THREAD::closeThread(discovery); }
-  void pollOnce() { discovery.post(new HLV_DISCOVERY::DiscoverySend(&discovery)); }
-  void reply(const char* address, const char* name) {
-    discovery.processDiscoveryAck(HX_WIRE::encodeDiscoveryAck(identity(address, name)), cameraSource(address));
-  }
-  // Returns once everything posted before it has been handled (the queue is first in, first out).
-  // The barrier itself is refused: the thread takes no foreign requests.
-  void barrier() {
-    HLV_THREAD::SyncMessage marker;
-    marker.req = HLV_THREAD::NOP;
-    marker.send(&discovery);
-  }
+protected:
+    void SetUp() override
+    {
+        discovery.pausePolling(true);
+        discovery.start();
+    }
+    void TearDown() override { HLV_THREAD::closeThread(discovery); }
+    void pollOnce() { discovery.post(new HLV_DISCOVERY::DiscoverySend(&discovery)); }
+    void reply(const char* address, const char* name)
+    {
+        discovery.processDiscoveryAck(HX_WIRE::encodeDiscoveryAck(identity(address, name)), cameraSource(address));
+    }
+    // Returns once everything posted before it has been handled (the queue is first in, first out).
+    // The barrier itself is refused: the thread takes no foreign requests.
+    void barrier()
+    {
+        HLV_THREAD::SyncMessage marker;
+        marker.req = HLV_THREAD::NOP;
+        marker.send(&discovery);
+    }
 
-  CountingEvents events;
-  Discovery discovery{events};
+    CountingEvents events;
+    Discovery discovery{events};
 };
 
-TEST_F(DiscoveryThread, EachPollRunsTimersDownOnceAndTheSixthSilentOneLosesTheCamera) {
-  reply("127.0.0.2", "quiet");
-  barrier();
-  ASSERT_EQ(events.found, 1);
-  for (int missed = 1; missed <= 5; ++missed) {
+TEST_F(DiscoveryThread, EachPollRunsTimersDownOnceAndTheSixthSilentOneLosesTheCamera)
+{
+    reply("127.0.0.2", "quiet");
+    barrier();
+    ASSERT_EQ(events.found, 1);
+    for (int missed = 1; missed <= 5; ++missed) {
+        pollOnce();
+        barrier();
+        EXPECT_EQ(discovery.database()->timer(ip("127.0.0.2")), 6 - missed);
+    }
+    EXPECT_EQ(events.lost, 0);
+    pollOnce();
     pollOnce();
     barrier();
-    EXPECT_EQ(discovery.database()->timer(ip("127.0.0.2")), 6 - missed);
-  }
-  EXPECT_EQ(events.lost, 0);
-  pollOnce();
-  pollOnce();
-  barrier();
-  EXPECT_EQ(events.lost, 1);
-  EXPECT_EQ(events.lostName, "quiet");
-  reply("127.0.0.2", "quiet");
-  barrier();
-  EXPECT_EQ(events.found, 2);
+    EXPECT_EQ(events.lost, 1);
+    EXPECT_EQ(events.lostName, "quiet");
+    reply("127.0.0.2", "quiet");
+    barrier();
+    EXPECT_EQ(events.found, 2);
 }
 
-TEST_F(DiscoveryThread, HostileDatagramsOnTheSocketAreDroppedAndTheGenuineReplyCounts) {
-  const int camera = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  const sockaddr_in self = HX_PLATFORM::toSockaddr(cameraSource("127.0.0.2"));
-  ASSERT_EQ(bind(camera, reinterpret_cast<const sockaddr*>(&self), sizeof self), 0);
-  uint32_t handle = 0;
-  std::future<bool> added = std::async(std::launch::async, [&] { return discovery.addCameraByAddress("127.0.0.2", handle); });
+TEST_F(DiscoveryThread, HostileDatagramsOnTheSocketAreDroppedAndTheGenuineReplyCounts)
+{
+    const int camera = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in self = HX_PLATFORM::toSockaddr(cameraSource("127.0.0.2"));
+    ASSERT_EQ(bind(camera, reinterpret_cast<const sockaddr*>(&self), sizeof self), 0);
+    uint32_t handle = 0;
+    std::future<bool> added =
+        std::async(std::launch::async, [&] { return discovery.addCameraByAddress("127.0.0.2", handle); });
 
-  pollfd wait{camera, POLLIN, 0};
-  ASSERT_EQ(poll(&wait, 1, 10000), 1) << "no unicast request for a camera added by address";
-  uint8_t request[64];
-  sockaddr_in host{};
-  socklen_t length = sizeof host;
-  ASSERT_GT(recvfrom(camera, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&host), &length), 0);
+    pollfd wait{camera, POLLIN, 0};
+    ASSERT_EQ(poll(&wait, 1, 10000), 1) << "no unicast request for a camera added by address";
+    uint8_t request[64];
+    sockaddr_in host{};
+    socklen_t length = sizeof host;
+    ASSERT_GT(recvfrom(camera, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&host), &length), 0);
 
-  const std::vector<uint8_t> good = HX_WIRE::encodeDiscoveryAck(identity("127.0.0.2", "genuine"));
-  std::vector<uint8_t> failed = good;
-  failed[1] = 0x01;  // error status
-  std::vector<uint8_t> otherAnswer = good;
-  otherAnswer[3] = 0x81;  // a register read acknowledge
-  std::vector<uint8_t> longer = good;
-  longer.push_back(0);
-  const std::vector<std::vector<uint8_t>> datagrams = {
-      {}, {0x42}, {good.begin(), good.end() - 1}, longer, failed, otherAnswer,
-      HX_WIRE::encodeDiscoveryAck(identity("127.0.0.9", "impostor")),  // claims another address
-      good};
-  for (const std::vector<uint8_t>& datagram : datagrams)
-    sendto(camera, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&host), length);
+    const std::vector<uint8_t> good = HX_WIRE::encodeDiscoveryAck(identity("127.0.0.2", "genuine"));
+    std::vector<uint8_t> failed = good;
+    failed[1] = 0x01; // error status
+    std::vector<uint8_t> otherAnswer = good;
+    otherAnswer[3] = 0x81; // a register read acknowledge
+    std::vector<uint8_t> longer = good;
+    longer.push_back(0);
+    const std::vector<std::vector<uint8_t>> datagrams = {
+        {},
+        {0x42},
+        {good.begin(), good.end() - 1},
+        longer,
+        failed,
+        otherAnswer,
+        HX_WIRE::encodeDiscoveryAck(identity("127.0.0.9", "impostor")), // claims another address
+        good};
+    for (const std::vector<uint8_t>& datagram : datagrams)
+        sendto(camera, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&host), length);
 
-  EXPECT_TRUE(added.get());
-  barrier();
-  EXPECT_EQ(events.found, 1);
-  EXPECT_EQ(discovery.database()->addresses(), std::vector<uint32_t>{ip("127.0.0.2")});
-  close(camera);
+    EXPECT_TRUE(added.get());
+    barrier();
+    EXPECT_EQ(events.found, 1);
+    EXPECT_EQ(discovery.database()->addresses(), std::vector<uint32_t>{ip("127.0.0.2")});
+    close(camera);
 }
 
-TEST_F(DiscoveryThread, MessagesOfOtherThreadsAreRefusedAndTheThreadGoesOn) {
-  HLV_THREAD::SyncMessage foreign;
-  foreign.req = HX_MESSAGE_IDS::CAM_SETTINGS_MSG;
-  foreign.send(&discovery);
-  EXPECT_EQ(foreign.status, HLV_THREAD::MESSAGE_FAILED);
-  reply("127.0.0.2", "after");
-  barrier();
-  EXPECT_EQ(events.found, 1);
+TEST_F(DiscoveryThread, MessagesOfOtherThreadsAreRefusedAndTheThreadGoesOn)
+{
+    HLV_THREAD::SyncMessage foreign;
+    foreign.req = HX_MESSAGE_IDS::CAM_SETTINGS_MSG;
+    foreign.send(&discovery);
+    EXPECT_EQ(foreign.status, HLV_THREAD::MESSAGE_FAILED);
+    reply("127.0.0.2", "after");
+    barrier();
+    EXPECT_EQ(events.found, 1);
 }
 
-}  // namespace
+} // namespace

@@ -140,7 +140,8 @@ TEST_F(LogTest, LogFileTakesLinesAndRefusesASecondOpen)
     HLV_THREAD::logRaw(7, "line after close");
 
     const std::string content = readFile(first);
-    EXPECT_TRUE(std::regex_search(content, std::regex(R"(^\d{8} \d{6}\.\d{6}: .*log_test\.cpp, \d+: line one\nline two\nX+$)")))
+    EXPECT_TRUE(
+        std::regex_search(content, std::regex(R"(^\d{8} \d{6}\.\d{6}: .*log_test\.cpp, \d+: line one\nline two\nX+$)")))
         << content;
     EXPECT_EQ(content.size(), oldContent.size());
     EXPECT_EQ(content.find("line after close"), std::string::npos);

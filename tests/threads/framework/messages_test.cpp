@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "log_capture.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
+#include "log_capture.h"
 #include "test_threads.h"
 
 namespace {
@@ -88,7 +88,8 @@ TEST(Routes, FailedMessageSkipsTheRestOfItsRoute)
 TEST(Routes, NowhereToGoIsALogicError)
 {
     Message message;
-    EXPECT_NE(exceptionText([&] { message.forward(); }).find("forward() with empty route and nullptr owner"), std::string::npos);
+    EXPECT_NE(exceptionText([&] { message.forward(); }).find("forward() with empty route and nullptr owner"),
+              std::string::npos);
 
     SyncMessage neverSent;
     EXPECT_NE(exceptionText([&] { neverSent.forward(); }).find("Sync fault"), std::string::npos);
@@ -196,10 +197,12 @@ TEST(Halt, QueuedMessagesFirstLateOnesRefused)
 
     target.openStartGate();
     closer.join();
-    EXPECT_EQ(target.signal.read([&] { return target.handled; }), (std::vector<uint32_t>{10, 11, 12, HLV_THREAD::HALT}));
+    EXPECT_EQ(target.signal.read([&] { return target.handled; }),
+              (std::vector<uint32_t>{10, 11, 12, HLV_THREAD::HALT}));
     ASSERT_TRUE(owner.signal.waitUntil([&] { return owner.returnedStatus.size() == 1; }));
     EXPECT_EQ(owner.signal.read([&] { return owner.returnedStatus[0]; }), HLV_THREAD::MESSAGE_FAILED);
-    EXPECT_EQ(owner.signal.read([&] { return owner.handled.size(); }), 0u) << "the refused sync message must not travel on";
+    EXPECT_EQ(owner.signal.read([&] { return owner.handled.size(); }), 0u)
+        << "the refused sync message must not travel on";
 }
 
 TEST(Halt, ClosingAThreadThatNeverRanReturnsItsQueue)

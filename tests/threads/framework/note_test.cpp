@@ -24,7 +24,10 @@ TEST(Note, EntriesShareOneTimeStampAndIndentContinuations)
     note.add("src/other.cpp", 7, "%d", 5);
 
     const std::string text = note.str();
-    EXPECT_TRUE(std::regex_match(text, std::regex(stampPrefix + R"(src/api\.cpp, 42: Client handle .* not valid\n  while registering\n  src/other\.cpp, 7: 5)")))
+    EXPECT_TRUE(std::regex_match(
+        text,
+        std::regex(stampPrefix +
+                   R"(src/api\.cpp, 42: Client handle .* not valid\n  while registering\n  src/other\.cpp, 7: 5)")))
         << text;
     EXPECT_EQ(std::regex_search(text.substr(1), std::regex(R"(\d{8} \d{6}\.)")), false) << "only one time stamp";
 }
@@ -43,8 +46,8 @@ TEST(Note, FallbackTexts)
 
     HLV_THREAD::Note fault;
     fault.add("g.cpp", 9, "%ls", unconvertible);
-    EXPECT_TRUE(std::regex_match(fault.str(),
-                                 std::regex(stampPrefix + "g\\.cpp, 9: vsnprintf\\(\\) fault in processing exception message\\.")))
+    EXPECT_TRUE(std::regex_match(
+        fault.str(), std::regex(stampPrefix + "g\\.cpp, 9: vsnprintf\\(\\) fault in processing exception message\\.")))
         << fault.str();
 }
 
@@ -80,7 +83,9 @@ TEST(Exceptions, ThrownLocatedAndInvisibleToStandardCatch)
         text = error.str();
     }
     EXPECT_FALSE(caughtAsStandard);
-    EXPECT_TRUE(std::regex_match(text, std::regex(stampPrefix + ".*note_test\\.cpp, \\d+: forward\\(\\) with empty route and nullptr owner\n  \n  Unhandled Halvex exception reached root of MsgThread")))
+    EXPECT_TRUE(std::regex_match(
+        text, std::regex(stampPrefix + ".*note_test\\.cpp, \\d+: forward\\(\\) with empty route and nullptr owner\n  "
+                                       "\n  Unhandled Halvex exception reached root of MsgThread")))
         << text;
 }
 

@@ -67,8 +67,7 @@ class Recorder : public HLV_THREAD::MsgThread {
 public:
     using Action = std::function<bool(Recorder&, HLV_THREAD::Message*)>;
 
-    explicit Recorder(std::string name, bool gateClosed = false)
-        : name_(std::move(name))
+    explicit Recorder(std::string name, bool gateClosed = false) : name_(std::move(name))
     {
         if (gateClosed)
             closeStartGate();

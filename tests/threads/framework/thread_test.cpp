@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "log_capture.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/thread.h"
+#include "log_capture.h"
 #include "test_threads.h"
 
 namespace {
@@ -19,8 +19,7 @@ using Clock = std::chrono::steady_clock;
 class FunctionThread : public Thread {
 public:
     explicit FunctionThread(std::function<int(Thread&)> work, bool detach = false)
-        : Thread(detach)
-        , work_(std::move(work))
+        : Thread(detach), work_(std::move(work))
     {
     }
     ~FunctionThread() override { join(); }

@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "log_capture.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/period_scale.h"
 #include "hlv_thread/ticker.h"
+#include "log_capture.h"
 #include "test_threads.h"
 
 namespace {
@@ -23,8 +23,7 @@ using std::chrono::milliseconds;
 class RecordingTicker : public HLV_THREAD::Ticker {
 public:
     explicit RecordingTicker(uint32_t periodMicroseconds, std::function<void(std::size_t)> action = {})
-        : Ticker(periodMicroseconds)
-        , action_(std::move(action))
+        : Ticker(periodMicroseconds), action_(std::move(action))
     {
     }
     ~RecordingTicker() override { stopAndJoin(); }
@@ -39,8 +38,14 @@ public:
         if (action_)
             action_(count);
     }
-    std::size_t ticks() { return signal.read([&] { return times.size(); }); }
-    Clock::time_point tickTime(std::size_t index) { return signal.read([&] { return times.at(index); }); }
+    std::size_t ticks()
+    {
+        return signal.read([&] { return times.size(); });
+    }
+    Clock::time_point tickTime(std::size_t index)
+    {
+        return signal.read([&] { return times.at(index); });
+    }
 
     Signal signal;
     std::vector<Clock::time_point> times; // guarded by signal

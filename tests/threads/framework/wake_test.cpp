@@ -1,9 +1,9 @@
 // The wake of a message thread that also waits on sockets: a post from another thread sets it,
 // the waiter resets it before taking the queue, and a halt refuses what comes after it.
 #ifdef _WIN32
-#include <winsock2.h>
+#  include <winsock2.h>
 #else
-#include <poll.h>
+#  include <poll.h>
 #endif
 
 #include <memory>

@@ -1,7 +1,7 @@
 // The channel's datagrams as a packet analyser sees them: captured on loopback inside the test's
 // own network namespace, none may be malformed for the control-protocol dissector.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -60,8 +60,8 @@ public:
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
         const std::string filter = "udp port 3956 or udp port " + std::to_string(kProbePort);
-        const char* argv[] = {"tshark", "-l", "-P", "-i", "lo", "-f", filter.c_str(), "-a", "duration:120",
-                              "-w", file.c_str(), nullptr};
+        const char* argv[] = {"tshark",       "-l", "-P",           "-i", "lo",         "-f",
+                              filter.c_str(), "-a", "duration:120", "-w", file.c_str(), nullptr};
         if (posix_spawnp(&pid_, "tshark", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
@@ -153,7 +153,7 @@ TEST(ChannelCaptureTest, EveryDatagramDissectsCleanly)
         EXPECT_EQ(HxComm::writeMem(cam, 0x10000, std::vector<uint8_t>(600, 0x5A)), 0u);
         std::vector<uint8_t> data;
         EXPECT_EQ(HxComm::readMem(cam, 0x10000, data, 0), 0u);
-        HxComm::recycle(cam);  // the halt's two fire-and-forget writes
+        HxComm::recycle(cam); // the halt's two fire-and-forget writes
         // Nine commands and six answers.
         EXPECT_TRUE(capture.waitForLines("GVCP", 15, 30s)) << "tshark did not see every datagram";
     }

@@ -6,10 +6,10 @@
 
 #include <future>
 
-#include "hlv_thread/log.h"
-#include "log_capture.h"
-#include "hlv_thread/period_scale.h"
 #include "control/hx_comm.h"
+#include "hlv_thread/log.h"
+#include "hlv_thread/period_scale.h"
+#include "log_capture.h"
 #include "scripted_camera.h"
 
 using namespace hx_comm_test;
@@ -63,7 +63,7 @@ TEST_F(ChannelTest, CommandsOnTheWireFollowTheProtocolTable)
     ASSERT_EQ(sent.size(), 4u);
     EXPECT_EQ(sent[0].bytes, (Bytes{0x42, 0x01, 0x00, 0x80, 0x00, 0x04, 0x00, 0x01, 0, 0, 0x0A, 0x00}));
     EXPECT_EQ(sent[1].bytes, (Bytes{0x42, 0x01, 0x00, 0x82, 0x00, 0x18, 0x00, 0x02, 0, 0, 0xC5, 0x8C, 0, 0, 0, 2,
-                                    0, 0, 0x12, 0x34, 0, 0, 0, 7, 0, 0, 0xC5, 0x8C, 0, 0, 0, 0}));
+                                    0,    0,    0x12, 0x34, 0,    0,    0,    7,    0, 0, 0xC5, 0x8C, 0, 0, 0, 0}));
     EXPECT_EQ(sent[2].bytes, (Bytes{0x42, 0x01, 0x00, 0x82, 0x00, 0x08, 0x00, 0x03, 0, 0, 0x0D, 0x04, 0, 0, 0, 9}));
     EXPECT_EQ(sent[3].bytes,
               (Bytes{0x42, 0x01, 0x00, 0x80, 0x00, 0x08, 0x00, 0x04, 0, 0, 0x0A, 0x00, 0, 0, 0x12, 0x34}));
@@ -150,8 +150,11 @@ TEST_F(ChannelTest, StrayAndMalformedDatagramsAreDroppedWithALogLine)
     answerWith([&](const Command& command) {
         const Bytes genuine = ack(0, 0x0081, command.id, value32(77));
         strayPort.sendTo(ack(0, 0x0081, command.id, value32(666)), camera.hostPort());
-        return std::vector<Bytes>{{0x00, 0x00, 0x00}, Bytes(600, 0), ack(0, 0x0081, uint16_t(command.id + 100), value32(5)),
-                                  genuine, genuine};
+        return std::vector<Bytes>{{0x00, 0x00, 0x00},
+                                  Bytes(600, 0),
+                                  ack(0, 0x0081, uint16_t(command.id + 100), value32(5)),
+                                  genuine,
+                                  genuine};
     });
     uint32_t value = 0;
     EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u);
@@ -166,10 +169,16 @@ TEST_F(ChannelTest, StrayAndMalformedDatagramsAreDroppedWithALogLine)
 TEST_F(ChannelTest, AnswersWithoutAUsableResultFailTheRequest)
 {
     const std::vector<std::function<Bytes(uint16_t)>> answers = {
-        [](uint16_t id) { return ack(0, 0x0005, id); },                          // result-less answer
-        [](uint16_t id) { return ack(0, 0x0083, id, {0, 0, 0, 1}); },            // answers another command
-        [](uint16_t id) { Bytes lie = ack(0, 0x0081, id, value32(1)); lie[5] = 8; return lie; },  // length lies
-        [](uint16_t id) { return ack(0, 0x0081, id); },                          // no value
+        [](uint16_t id) { return ack(0, 0x0005, id); }, // result-less answer
+        [](uint16_t id) {
+            return ack(0, 0x0083, id, {0, 0, 0, 1});
+        }, // answers another command
+        [](uint16_t id) {
+            Bytes lie = ack(0, 0x0081, id, value32(1));
+            lie[5] = 8;
+            return lie;
+        },                                              // length lies
+        [](uint16_t id) { return ack(0, 0x0081, id); }, // no value
     };
     for (const auto& make : answers) {
         answerWith([&](const Command& command) { return std::vector<Bytes>{make(command.id)}; });
@@ -214,9 +223,15 @@ TEST_F(ChannelTest, AnswersOutOfOrderFindTheirRequests)
             return std::vector<Bytes>{};
         return std::vector<Bytes>{camera.answer(held[1]).front(), camera.answer(held[0]).front()};
     });
-    auto first = std::async(std::launch::async, [&] { uint32_t v = 0; return HxComm::readReg(cam, 0x100, v) ? 0 : v; });
+    auto first = std::async(std::launch::async, [&] {
+        uint32_t v = 0;
+        return HxComm::readReg(cam, 0x100, v) ? 0 : v;
+    });
     ASSERT_TRUE(camera.waitForCommands(1, 5s));
-    auto second = std::async(std::launch::async, [&] { uint32_t v = 0; return HxComm::readReg(cam, 0x200, v) ? 0 : v; });
+    auto second = std::async(std::launch::async, [&] {
+        uint32_t v = 0;
+        return HxComm::readReg(cam, 0x200, v) ? 0 : v;
+    });
     EXPECT_EQ(first.get(), 1u);
     EXPECT_EQ(second.get(), 2u);
     camera.answerNormally();
@@ -225,7 +240,10 @@ TEST_F(ChannelTest, AnswersOutOfOrderFindTheirRequests)
 TEST_F(ChannelTest, ALostCameraFailsWaitingAndLaterRequests)
 {
     answerWith([](const Command&) { return std::vector<Bytes>{}; });
-    auto waiting = std::async(std::launch::async, [&] { uint32_t v = 0; return HxComm::readReg(cam, 0x0A00, v); });
+    auto waiting = std::async(std::launch::async, [&] {
+        uint32_t v = 0;
+        return HxComm::readReg(cam, 0x0A00, v);
+    });
     ASSERT_TRUE(camera.waitForCommands(1, 5s));
     HxComm::setFault(cam);
     EXPECT_EQ(waiting.get(), 6u) << "purged at once, not aged out";
@@ -243,7 +261,10 @@ TEST_F(ChannelTest, ALostCameraFailsWaitingAndLaterRequests)
 TEST_F(ChannelTest, ClosingFailsWaitersAndReleasesTheCamera)
 {
     answerWith([](const Command&) { return std::vector<Bytes>{}; });
-    auto waiting = std::async(std::launch::async, [&] { uint32_t v = 0; return HxComm::readReg(cam, 0x0A00, v); });
+    auto waiting = std::async(std::launch::async, [&] {
+        uint32_t v = 0;
+        return HxComm::readReg(cam, 0x0A00, v);
+    });
     ASSERT_TRUE(camera.waitForCommands(1, 5s));
     HxComm::close(cam);
     EXPECT_EQ(waiting.get(), 6u);

@@ -4,9 +4,9 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "log_capture.h"
 #include "control/hx_comm.h"
 #include "control/hx_notification.h"
+#include "log_capture.h"
 #include "scripted_camera.h"
 
 using namespace hx_comm_test;
@@ -53,12 +53,12 @@ Bytes event(uint16_t eventId, uint32_t value, uint16_t command = 0x00C2, uint16_
     Bytes out = {0x42, 0x00};
     put16(out, command);
     put16(out, length);
-    put16(out, counter);  // request id: the camera's event counter
-    put16(out, 0);        // reserved
+    put16(out, counter); // request id: the camera's event counter
+    put16(out, 0);       // reserved
     put16(out, eventId);
-    put16(out, 0);        // stream channel
-    put16(out, 0);        // block id
-    put32(out, 0);        // timestamp
+    put16(out, 0); // stream channel
+    put16(out, 0); // block id
+    put32(out, 0); // timestamp
     put32(out, 0x1234);
     put32(out, value);
     out.resize(8 + length, 0);
@@ -70,9 +70,8 @@ protected:
     void SetUp() override
     {
         receiver->start();
-        HX_COMM::setNotificationTarget([this](uint32_t address) {
-            return address == cam ? receiver : std::shared_ptr<HLV_THREAD::MsgThread>();
-        });
+        HX_COMM::setNotificationTarget(
+            [this](uint32_t address) { return address == cam ? receiver : std::shared_ptr<HLV_THREAD::MsgThread>(); });
     }
     void TearDown() override
     {

@@ -6,10 +6,10 @@
 
 #include <cerrno>
 
-#include "log_capture.h"
 #include "control/hx_comm.h"
-#include "scripted_camera.h"
 #include "control/udp_socket.h"
+#include "log_capture.h"
+#include "scripted_camera.h"
 
 using namespace hx_comm_test;
 using namespace std::chrono_literals;
@@ -19,8 +19,7 @@ namespace {
 // Binds a port the way another program would; -1 when it is taken.
 class PortHolder {
 public:
-    explicit PortHolder(uint16_t port)
-        : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+    explicit PortHolder(uint16_t port) : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
     {
         sockaddr_in local{};
         local.sin_family = AF_INET;
@@ -30,7 +29,11 @@ public:
             fd_ = -1;
         }
     }
-    ~PortHolder() { if (fd_ >= 0) close(fd_); }
+    ~PortHolder()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
     bool held() const { return fd_ >= 0; }
 
 private:

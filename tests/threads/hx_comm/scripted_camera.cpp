@@ -31,8 +31,7 @@ Bytes ack(uint16_t status, uint16_t answer, uint16_t id, const Bytes& payload)
     return out;
 }
 
-ScriptedCamera::ScriptedCamera(const char* address, uint16_t port)
-    : address_(ipv4(address))
+ScriptedCamera::ScriptedCamera(const char* address, uint16_t port) : address_(ipv4(address))
 {
     fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -83,8 +82,8 @@ void ScriptedCamera::serve()
         command.bytes.resize(2048);
         sockaddr_in source{};
         socklen_t size = sizeof(source);
-        const ssize_t length = recvfrom(fd_, command.bytes.data(), command.bytes.size(), 0,
-                                        reinterpret_cast<sockaddr*>(&source), &size);
+        const ssize_t length =
+            recvfrom(fd_, command.bytes.data(), command.bytes.size(), 0, reinterpret_cast<sockaddr*>(&source), &size);
         if (length < 0)
             continue;
         command.bytes.resize(std::size_t(length));
@@ -136,20 +135,11 @@ std::vector<Bytes> ScriptedCamera::answer(const Command& command)
 {
     Bytes reply;
     switch (command.code) {
-    case 0x0080:
-        reply = answerRead(command);
-        break;
-    case 0x0082:
-        reply = answerWrite(command);
-        break;
-    case 0x0084:
-        reply = answerReadMem(command);
-        break;
-    case 0x0086:
-        reply = answerWriteMem(command);
-        break;
-    default:
-        return {};
+    case 0x0080: reply = answerRead(command); break;
+    case 0x0082: reply = answerWrite(command); break;
+    case 0x0084: reply = answerReadMem(command); break;
+    case 0x0086: reply = answerWriteMem(command); break;
+    default: return {};
     }
     if ((command.flags & 0x01) == 0)
         return {};

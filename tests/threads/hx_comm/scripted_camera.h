@@ -24,7 +24,7 @@ struct Command {
     uint16_t code = 0;
     uint16_t length = 0;
     uint16_t id = 0;
-    uint32_t word(std::size_t offset) const;  // big-endian 32-bit field
+    uint32_t word(std::size_t offset) const; // big-endian 32-bit field
 };
 
 using hx_test::ipv4;

@@ -7,8 +7,8 @@
 #include <set>
 #include <thread>
 
-#include "hlv_thread/period_scale.h"
 #include "control/hx_comm.h"
+#include "hlv_thread/period_scale.h"
 #include "scripted_camera.h"
 
 using namespace hx_comm_test;
@@ -39,8 +39,8 @@ struct Tally {
 class Worker {
 public:
     Worker(uint32_t camera, int index, Tally& tally)
-        : camera_(camera), registerBase_(0x20000 + 0x100 * uint32_t(index)), memoryBase_(0x100000 + 0x1000 * uint32_t(index)),
-          random_(uint32_t(1000 + index)), tally_(tally)
+        : camera_(camera), registerBase_(0x20000 + 0x100 * uint32_t(index)),
+          memoryBase_(0x100000 + 0x1000 * uint32_t(index)), random_(uint32_t(1000 + index)), tally_(tally)
     {
         for (int i = 0; i < kRegisters; ++i)
             expected_.registers[address(i)] = {0};
@@ -171,11 +171,11 @@ TEST(ChannelStressTest, MixedOperationsFromSeveralThreadsOverALossyLink)
         {
             std::lock_guard<std::mutex> guard(lock);
             if (lost(loss))
-                return std::vector<Bytes>{};  // the command never arrived
+                return std::vector<Bytes>{}; // the command never arrived
         }
         std::vector<Bytes> answers = camera.answer(command);
         std::lock_guard<std::mutex> guard(lock);
-        return lost(loss) ? std::vector<Bytes>{} : answers;  // the answer never arrived
+        return lost(loss) ? std::vector<Bytes>{} : answers; // the answer never arrived
     });
 
     Tally tally;

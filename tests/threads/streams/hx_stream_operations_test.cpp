@@ -3,16 +3,16 @@
 // with a TCP receiver.
 #include <gtest/gtest.h>
 
-#include "eventually.h"
-#include "log_capture.h"
-#include "hlv_thread/period_scale.h"
-#include "control/hx_comm.h"
 #include "callback/hx_stream.h"
-#include "stream/hx_stream_operations.h"
-#include "record_fields.h"
-#include "stream_fixtures.h"
-#include "stream/stream_receiver.h"
+#include "control/hx_comm.h"
 #include "control/message_ids.h"
+#include "eventually.h"
+#include "hlv_thread/period_scale.h"
+#include "log_capture.h"
+#include "record_fields.h"
+#include "stream/hx_stream_operations.h"
+#include "stream/stream_receiver.h"
+#include "stream_fixtures.h"
 
 using namespace stream_test;
 using HX_COMM::RegisterList;
@@ -72,9 +72,9 @@ TEST_F(StreamSessionTest, DownloadSettingsBecomeRegisterWritesAndRefusalsAreMark
     setField(settings.turbo_delay, settings.turbo_delay_flags, 100);
     setField(settings.start, settings.start_flags, 5);
     setField(settings.stop, settings.stop_flags, 9);
-    const RegisterList expected = {{0x0D18, 0x7F000001}, {0x0D00, port},   {0x0D04, 0x40002328},
-                                   {0x0D08, 100},        {0xE924, 5},      {0xE928, 9},
-                                   {0xE918, 5},          {0xE92C, 1},      {0xE930, 0}};
+    const RegisterList expected = {{0x0D18, 0x7F000001}, {0x0D00, port}, {0x0D04, 0x40002328},
+                                   {0x0D08, 100},        {0xE924, 5},    {0xE928, 9},
+                                   {0xE918, 5},          {0xE92C, 1},    {0xE930, 0}};
     EXPECT_EQ(apply(settings), expected);
     EXPECT_TRUE(session->settingsApplied());
 
@@ -113,7 +113,7 @@ TEST_F(StreamSessionTest, FrameRangeChecksAndTheThrottle)
     RegisterList writes = apply(equal);
     EXPECT_EQ(value(writes, 0xE924), 7u);
     EXPECT_EQ(value(writes, 0xE918), 7u);
-    EXPECT_FALSE(has(writes, 0x0D18));  // no UDP receiver: the stream channel is left alone
+    EXPECT_FALSE(has(writes, 0x0D18)); // no UDP receiver: the stream channel is left alone
 
     HX_DOWNLOAD_SETTINGS reversed = settingsWithFlags();
     reversed.start = 8;

@@ -73,9 +73,9 @@ Bytes leader(uint16_t blockId, uint32_t packetId, uint32_t imageLength, const st
     header(out, blockId, packetFormat, packetId);
     put16(out, magic);
     put16(out, payloadType);
-    put32(out, 0x01020304);  // timestamp
+    put32(out, 0x01020304); // timestamp
     put32(out, 0x05060708);
-    put32(out, 0);  // payload size, high word
+    put32(out, 0); // payload size, high word
     put32(out, imageLength);
     Bytes name(20, 0);
     std::copy_n(fileName.begin(), std::min<std::size_t>(fileName.size(), 19), name.begin());
@@ -123,14 +123,14 @@ std::vector<Bytes> udpImage(uint16_t blockId, const Bytes& data, const std::stri
     uint32_t packetId = 1;
     for (std::size_t offset = 0; offset < data.size(); offset += chunk, ++packetId) {
         const std::size_t length = std::min(chunk, data.size() - offset);
-        out.push_back(payload(blockId, packetId, Bytes(data.begin() + long(offset), data.begin() + long(offset + length))));
+        out.push_back(
+            payload(blockId, packetId, Bytes(data.begin() + long(offset), data.begin() + long(offset + length))));
     }
     out.push_back(trailer(blockId, packetId));
     return out;
 }
 
-ScriptedStreamCamera::ScriptedStreamCamera(const char* address)
-    : address_(ipv4(address))
+ScriptedStreamCamera::ScriptedStreamCamera(const char* address) : address_(ipv4(address))
 {
     controlFd_ = boundSocket(SOCK_DGRAM, address_, 3956);
     streamFd_ = boundSocket(SOCK_DGRAM, address_, 0);
@@ -326,7 +326,8 @@ bool ScriptedStreamCamera::sendTcpWhenRunning(const Bytes& bytes, std::chrono::m
 {
     {
         std::unique_lock<std::mutex> guard(lock_);
-        const bool running = written_.wait_for(guard, timeout, [&] { return registers_[kStreamControlRegister] != 16; });
+        const bool running =
+            written_.wait_for(guard, timeout, [&] { return registers_[kStreamControlRegister] != 16; });
         if (!running)
             return false;
     }
@@ -334,8 +335,7 @@ bool ScriptedStreamCamera::sendTcpWhenRunning(const Bytes& bytes, std::chrono::m
     return true;
 }
 
-HostBuffer::HostBuffer(std::size_t bufferSize)
-    : size(bufferSize), memory(bufferSize + kGuardSize, kGuardByte)
+HostBuffer::HostBuffer(std::size_t bufferSize) : size(bufferSize), memory(bufferSize + kGuardSize, kGuardByte)
 {
     std::fill_n(memory.begin(), bufferSize, 0);
     record.ver_maj = HX_API_VERSION_MAJ;

@@ -18,12 +18,12 @@
 #include <gtest/gtest.h>
 #include <hx/hx.h>
 
+#include "control/hx_comm.h"
 #include "eventually.h"
-#include "wire_bytes.h"
 #include "hlv_thread/msg_thread.h"
 #include "hlv_thread/period_scale.h"
-#include "control/hx_comm.h"
 #include "stream/stream_receiver.h"
+#include "wire_bytes.h"
 
 namespace stream_test {
 

@@ -10,13 +10,13 @@
 #include <atomic>
 #include <cstdio>
 
-#include "log_capture.h"
-#include "hlv_thread/sync_message.h"
-#include "control/hx_comm.h"
 #include "callback/hx_stream.h"
-#include "stream_fixtures.h"
-#include "stream/tcp_stream.h"
+#include "control/hx_comm.h"
 #include "control/message_ids.h"
+#include "hlv_thread/sync_message.h"
+#include "log_capture.h"
+#include "stream/tcp_stream.h"
+#include "stream_fixtures.h"
 
 using namespace stream_test;
 namespace ids = HX_MESSAGE_IDS;
@@ -86,9 +86,9 @@ TEST_F(TcpStreamTest, ImagesFillHostBuffersAfterTheCameraIsToldWhereToSend)
     EXPECT_EQ(got[0].record.status, 3u);
     EXPECT_EQ(got[0].record.image_length, 1000u);
     EXPECT_EQ(got[0].record.received_length, 1000u);
-    EXPECT_EQ(got[0].record.frame_id, 0u);  // file name "1"
+    EXPECT_EQ(got[0].record.frame_id, 0u); // file name "1"
     EXPECT_EQ(got[1].record.status, 3u);
-    EXPECT_EQ(got[1].record.frame_id, 25u);  // file name "1A"
+    EXPECT_EQ(got[1].record.frame_id, 25u); // file name "1A"
     EXPECT_EQ(got[1].record.received_length, 4096u);
     EXPECT_EQ(first.contents(1000), a);
     EXPECT_EQ(second.contents(4096), b);
@@ -206,8 +206,8 @@ TEST_F(TcpStreamTest, AFailedTrailerKeepsTheBufferForTheNextImage)
     Bytes stream = leader(9, 7, 500, "10");
     const Bytes data = imageBytes(500, 8);
     stream.insert(stream.end(), data.begin(), data.end());
-    const Bytes sameId = trailer(9, 7);  // must be the leader's id + 1
-    const Bytes lonely = trailer(3, 1);  // a trailer without a leader
+    const Bytes sameId = trailer(9, 7); // must be the leader's id + 1
+    const Bytes lonely = trailer(3, 1); // a trailer without a leader
     const Bytes image = imageBytes(700, 9);
     const Bytes good = tcpImage(10, image, "11");
     for (const Bytes* piece : {&sameId, &lonely, &good})
@@ -250,8 +250,8 @@ TEST_F(TcpStreamTest, DownloadThrottlePausesTheCameraInsteadOfLosingImages)
             giveMore(8);
             ASSERT_TRUE(eventually([&] { return pausesAndResumes() == before + 1; })) << "no resume";
         }
-        ASSERT_TRUE(camera.sendTcpWhenRunning(tcpImage(uint16_t(frame + 1), imageBytes(2000, uint8_t(frame)),
-                                                       fileNameFor(frame))));
+        ASSERT_TRUE(camera.sendTcpWhenRunning(
+            tcpImage(uint16_t(frame + 1), imageBytes(2000, uint8_t(frame)), fileNameFor(frame))));
         ASSERT_TRUE(collector.waitFor(frame + 1));
         // Two buffers left, or less room than a jumbo packet (four of 2048 bytes), pause the camera.
         const std::size_t queued = buffers.size() - (frame + 1);

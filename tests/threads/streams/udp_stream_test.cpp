@@ -2,15 +2,15 @@
 // over packets and buffers, the status bits of faulty images, the throttle and shutdown.
 #include <gtest/gtest.h>
 
-#include "log_capture.h"
+#include "callback/hx_stream.h"
+#include "control/hx_comm.h"
+#include "control/message_ids.h"
 #include "hlv_thread/period_scale.h"
 #include "hlv_thread/sync_message.h"
-#include "control/hx_comm.h"
-#include "callback/hx_stream.h"
-#include "stream_fixtures.h"
+#include "log_capture.h"
 #include "stream/udp_negotiation.h"
 #include "stream/udp_stream.h"
-#include "control/message_ids.h"
+#include "stream_fixtures.h"
 
 using namespace stream_test;
 namespace ids = HX_MESSAGE_IDS;
@@ -179,14 +179,14 @@ TEST_F(UdpStreamTest, LostOrForeignPacketsReturnTheImageMarkedFaulty)
     };
     const Bytes data = imageBytes(20000, 3);
 
-    std::vector<Bytes> skipped = udpImage(1, data, "1");  // packet 2 of 3 lost
+    std::vector<Bytes> skipped = udpImage(1, data, "1"); // packet 2 of 3 lost
     skipped.erase(skipped.begin() + 2);
     std::vector<Bytes> headerOnly = udpImage(2, data, "2");
     headerOnly[2].resize(8);
     std::vector<Bytes> wrongTrailer = udpImage(3, data, "3");
     wrongTrailer.back() = trailer(99, 4);
     std::vector<Bytes> overlong = udpImage(4, imageBytes(1500, 4), "4");
-    overlong[0] = leader(4, 0, 1000, "4");  // announces less than it sends
+    overlong[0] = leader(4, 0, 1000, "4"); // announces less than it sends
     std::vector<Bytes> endLost = udpImage(5, data, "5");
     endLost.pop_back();
     endLost.pop_back();
@@ -304,7 +304,7 @@ TEST_F(UdpStreamTest, ShutdownDuringNegotiationOrAnImageReleasesEverything)
     camera.carryPacketSizes({});
     start();
     control(StreamControlRequest::TEST_PACKET, 1);
-    receiver.reset();  // halted with a trial running
+    receiver.reset(); // halted with a trial running
 
     camera.carryPacketSizes({9000});
     start();

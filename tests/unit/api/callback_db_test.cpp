@@ -4,12 +4,12 @@
 #include <stdexcept>
 
 #include "callback/callback_db.h"
-#include "log_capture.h"
+#include "callback/hx_stream.h"
+#include "control/message_ids.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
-#include "callback/hx_stream.h"
+#include "log_capture.h"
 #include "stand_in_service.h"
-#include "control/message_ids.h"
 
 namespace {
 
@@ -83,7 +83,8 @@ TEST(CallbackDatabase, BroadcastEventsReachEveryClientInHandleOrderAndChangeEven
 
     const std::vector<Delivery> all = recorder.deliveries();
     ASSERT_EQ(all.size(), 7u) << "three broadcasts to two clients, the unknown event to nobody";
-    const uint32_t events[] = {HX_DISCOVERY, HX_DISCOVERY, HX_END, HX_END, HX_STREAM_NEGOTIATION, HX_STREAM_NEGOTIATION};
+    const uint32_t events[] = {HX_DISCOVERY, HX_DISCOVERY,          HX_END,
+                               HX_END,       HX_STREAM_NEGOTIATION, HX_STREAM_NEGOTIATION};
     for (std::size_t i = 0; i < 6; ++i) {
         EXPECT_EQ(all[1 + i].event, events[i]);
         EXPECT_EQ(all[1 + i].client, i % 2 == 0 ? 3u : 7u) << "ascending client handles";

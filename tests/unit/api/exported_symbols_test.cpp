@@ -79,7 +79,8 @@ TEST(ExportedSymbols, AreExactlyTheFunctionsOfThePublicHeader)
     const std::vector<char> headerBytes = readFile(HX_PUBLIC_HEADER);
     const std::set<std::string> declared = declaredFunctions(std::string(headerBytes.begin(), headerBytes.end()));
     ASSERT_GT(declared.size(), 90u) << "the header's declarations were not found";
-    EXPECT_TRUE(declared.count("HX_register") && declared.count("CS_HX_str_flags") && declared.count("HX_lens_info_init"));
+    EXPECT_TRUE(declared.count("HX_register") && declared.count("CS_HX_str_flags") &&
+                declared.count("HX_lens_info_init"));
 
     const Exported exported = exportedSymbols(readFile(HX_SHARED_LIBRARY));
     ASSERT_FALSE(exported.functions.empty()) << "no dynamic symbols read from " << HX_SHARED_LIBRARY;

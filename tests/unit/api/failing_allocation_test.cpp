@@ -9,8 +9,8 @@
 
 #include "discovery/discovery.h"
 #include "hlv_thread/log.h"
-#include "log_capture.h"
 #include "hlv_thread/period_scale.h"
+#include "log_capture.h"
 
 namespace {
 

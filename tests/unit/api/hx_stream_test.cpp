@@ -3,12 +3,12 @@
 
 #include <memory>
 
-#include "camera/camera_services.h"
-#include "log_capture.h"
-#include "hlv_thread/note.h"
 #include "callback/hx_stream.h"
-#include "stand_in_service.h"
+#include "camera/camera_services.h"
 #include "control/message_ids.h"
+#include "hlv_thread/note.h"
+#include "log_capture.h"
+#include "stand_in_service.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <cstring>
 
 #include "callback/callback.h"
-#include "hlv_thread/sync_message.h"
 #include "callback/hx_stream.h"
 #include "camera/subscription.h"
+#include "hlv_thread/sync_message.h"
 
 namespace hx_test {
 
@@ -22,8 +22,7 @@ public:
     void TearDown() override { EXPECT_EQ(HX_shutdown(), HX_STATUS_OK); }
 };
 
-[[maybe_unused]] ::testing::Environment* const shutdownAtExit =
-    ::testing::AddGlobalTestEnvironment(new ShutdownAtExit);
+[[maybe_unused]] ::testing::Environment* const shutdownAtExit = ::testing::AddGlobalTestEnvironment(new ShutdownAtExit);
 
 } // namespace
 

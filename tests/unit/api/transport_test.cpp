@@ -3,8 +3,8 @@
 
 #include <hx/hx.h>
 
-#include "log_capture.h"
 #include "camera/command.h"
+#include "log_capture.h"
 #include "stand_in_service.h"
 
 namespace {

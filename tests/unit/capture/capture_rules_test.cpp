@@ -25,10 +25,10 @@ constexpr uint32_t LUX19HS_MONO = 0x5839484D;
 struct Camera {
     std::unique_ptr<SensorOperations> sensor = SensorOperations::factory(LUX19HS_MONO);
     RegisterCache sensorRegs{
-        {GIGE_REG_SENSOR_WIDTH_MAX, 2048}, {GIGE_REG_SENSOR_HEIGHT_MAX, 1024}, {GIGE_REG_SENSOR_WIDTH_MIN, 64},
-        {GIGE_REG_SENSOR_HEIGHT_MIN, 16},  {GIGE_REG_PIXEL_FORMAT, 16},        {GIGE_REG_ROI_WIDTH, 2048},
-        {GIGE_REG_ROI_HEIGHT, 1024},       {GIGE_REG_ROI_X_OFFSET, 0},         {GIGE_REG_ROI_Y_OFFSET, 0},
-        {GIGE_REG_FRAME_RATE_LIMIT, 10000}, {GIGE_REG_ANALOG_GAIN, 100},       {GIGE_REG_BNS_MODE, 0x101},
+        {GIGE_REG_SENSOR_WIDTH_MAX, 2048},  {GIGE_REG_SENSOR_HEIGHT_MAX, 1024}, {GIGE_REG_SENSOR_WIDTH_MIN, 64},
+        {GIGE_REG_SENSOR_HEIGHT_MIN, 16},   {GIGE_REG_PIXEL_FORMAT, 16},        {GIGE_REG_ROI_WIDTH, 2048},
+        {GIGE_REG_ROI_HEIGHT, 1024},        {GIGE_REG_ROI_X_OFFSET, 0},         {GIGE_REG_ROI_Y_OFFSET, 0},
+        {GIGE_REG_FRAME_RATE_LIMIT, 10000}, {GIGE_REG_ANALOG_GAIN, 100},        {GIGE_REG_BNS_MODE, 0x101},
     };
     RegisterCache captureRegs{
         {GIGE_REG_FPN_MODE, 0},
@@ -71,18 +71,21 @@ struct Camera {
 
 constexpr uint32_t SET = HX_FLAG_SET;
 
-bool refused(uint32_t flags) { return (flags & HX_FLAG_ERR) != 0; }
+bool refused(uint32_t flags)
+{
+    return (flags & HX_FLAG_ERR) != 0;
+}
 
 TEST(CaptureEncodings, RecordValuesTranslateToCameraCodesAndBack)
 {
-    const std::vector<std::pair<uint32_t, uint32_t>> bitModes{{0x1, 16}, {0x2, 17}, {0x4, 18},  {0x8, 19},  {0x10, 20},
-                                                              {0x20, 32}, {0x40, 33}, {0x80, 35}, {0x100, 48}};
+    const std::vector<std::pair<uint32_t, uint32_t>> bitModes{
+        {0x1, 16}, {0x2, 17}, {0x4, 18}, {0x8, 19}, {0x10, 20}, {0x20, 32}, {0x40, 33}, {0x80, 35}, {0x100, 48}};
     for (const auto& [mode, code] : bitModes) {
         EXPECT_EQ(bitModeToRegister(mode), code) << mode;
     }
     EXPECT_FALSE(bitModeToRegister(0x3));
-    const std::vector<std::pair<uint32_t, uint32_t>> readBack{{0, 0x1},   {16, 0x1},  {1, 0x4},   {18, 0x4},
-                                                              {3, 0x20},  {32, 0x20}, {17, 0x2},  {19, 0x8},
+    const std::vector<std::pair<uint32_t, uint32_t>> readBack{{0, 0x1},   {16, 0x1},  {1, 0x4},    {18, 0x4},
+                                                              {3, 0x20},  {32, 0x20}, {17, 0x2},   {19, 0x8},
                                                               {33, 0x40}, {35, 0x80}, {48, 0x100}, {99, 0x10}};
     for (const auto& [code, mode] : readBack) {
         EXPECT_EQ(bitModeFromRegister(code), mode) << code;
@@ -124,7 +127,11 @@ TEST(CaptureEncodings, VersionsCompareComponentByComponent)
     EXPECT_EQ(compareVersions("2.4.9", "2.5.2"), -1);
     EXPECT_EQ(compareVersions("", "2.5.2"), -1);
     EXPECT_EQ(compareVersions("2.5", "2.5.0"), 0);
-    EXPECT_EQ(compareVersions(std::string("2.5.2\0" "9", 7), "2.5.2"), 0);
+    EXPECT_EQ(compareVersions(std::string("2.5.2\0"
+                                          "9",
+                                          7),
+                              "2.5.2"),
+              0);
 }
 
 TEST(ImageMemory, FramesSegmentsAndPages)
@@ -178,9 +185,9 @@ TEST(CaptureValidation, SensorFieldsFollowTheEncodingTablesAndTheRoiLimits)
     record.sensor_group_flags = SET;
     // Modes the sensor does not list among its capabilities still go to the camera, which decides.
     setField(record.bit_mode, record.bit_mode_flags, HX_BIT_MODE_8D); // the LUX19HS lists 0x27 only
-    setField(record.fpn_mode, record.fpn_mode_flags, HX_FPN_MODE_A); // listed: off and B
+    setField(record.fpn_mode, record.fpn_mode_flags, HX_FPN_MODE_A);  // listed: off and B
     setField(record.width, record.width_flags, 1024);
-    setField(record.height, record.height_flags, 1021); // off the height step
+    setField(record.height, record.height_flags, 1021);     // off the height step
     setField(record.x_offset, record.x_offset_flags, 1024); // fits beside the new width of 1024
     // The height in force stays the camera's 1024, which leaves no room.
     setField(record.y_offset, record.y_offset_flags, 2);
@@ -194,9 +201,8 @@ TEST(CaptureValidation, SensorFieldsFollowTheEncodingTablesAndTheRoiLimits)
     EXPECT_FALSE(refused(record.x_offset_flags));
     EXPECT_TRUE(refused(record.y_offset_flags));
     EXPECT_TRUE(refused(record.sensor_group_flags));
-    EXPECT_EQ(writes.record, (RegisterPairs{{GIGE_REG_PIXEL_FORMAT, 19},
-                                            {GIGE_REG_ROI_WIDTH, 1024},
-                                            {GIGE_REG_ROI_X_OFFSET, 1024}}));
+    EXPECT_EQ(writes.record,
+              (RegisterPairs{{GIGE_REG_PIXEL_FORMAT, 19}, {GIGE_REG_ROI_WIDTH, 1024}, {GIGE_REG_ROI_X_OFFSET, 1024}}));
     EXPECT_EQ(writes.late, (RegisterPairs{{GIGE_REG_FPN_MODE, 1}}));
     EXPECT_EQ(log.count("not offered"), 0u);
     EXPECT_EQ(log.count("ROI height not within constraints"), 1u);
@@ -232,9 +238,8 @@ TEST(CaptureValidation, BinningLiftsTheUpperRoiLimits)
     setField(record.bns_mode, record.bns_mode_flags, HX_BNS_MODE_1X1);
     setField(record.width, record.width_flags, 4096);
     setField(record.x_offset, record.x_offset_flags, 4000);
-    EXPECT_EQ(camera.validate(record).record, (RegisterPairs{{GIGE_REG_BNS_MODE, 0x101},
-                                                             {GIGE_REG_ROI_WIDTH, 4096},
-                                                             {GIGE_REG_ROI_X_OFFSET, 4000}}));
+    EXPECT_EQ(camera.validate(record).record,
+              (RegisterPairs{{GIGE_REG_BNS_MODE, 0x101}, {GIGE_REG_ROI_WIDTH, 4096}, {GIGE_REG_ROI_X_OFFSET, 4000}}));
     EXPECT_EQ(record.sensor_group_flags & HX_FLAG_ERR, 0u);
 
     record.width = 66; // off the width step
@@ -375,7 +380,7 @@ TEST(CaptureValidation, ExposureLimitsComeFromTheCamerasFramePeriod)
     Camera camera;
     HX_CAPTURE_SETTINGS record = Camera::freshRecord();
     record.exposure_group_flags = SET;
-    setField(record.exposure, record.exposure_flags, 489); // 1000000 / 2000 - 12 = 488
+    setField(record.exposure, record.exposure_flags, 489);    // 1000000 / 2000 - 12 = 488
     setField(record.low_light, record.low_light_flags, 7987); // below 8000 - 12
     camera.validate(record);
     EXPECT_TRUE(refused(record.exposure_flags));

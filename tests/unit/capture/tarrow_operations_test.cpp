@@ -103,10 +103,14 @@ TEST(CaptureSettings, OneWriteInOrderThenTheCamerasValuesComeBack)
     operations->setCaptureSettings(&record);
 
     ASSERT_EQ(camera->multiWrites().size(), 1u);
-    EXPECT_EQ(camera->multiWrites().front(),
-              (RegisterPairs{{GIGE_REG_SETTINGS_BATCH, 1}, {GIGE_REG_ROI_WIDTH, 1024}, {GIGE_REG_ROI_HEIGHT, 512},
-                             {GIGE_REG_ROI_X_OFFSET, 512}, {GIGE_REG_ROI_Y_OFFSET, 256}, {GIGE_REG_FRAME_RATE, 5000},
-                             {GIGE_REG_EXPOSURE, 150}, {GIGE_REG_SETTINGS_BATCH, 0}}));
+    EXPECT_EQ(camera->multiWrites().front(), (RegisterPairs{{GIGE_REG_SETTINGS_BATCH, 1},
+                                                            {GIGE_REG_ROI_WIDTH, 1024},
+                                                            {GIGE_REG_ROI_HEIGHT, 512},
+                                                            {GIGE_REG_ROI_X_OFFSET, 512},
+                                                            {GIGE_REG_ROI_Y_OFFSET, 256},
+                                                            {GIGE_REG_FRAME_RATE, 5000},
+                                                            {GIGE_REG_EXPOSURE, 150},
+                                                            {GIGE_REG_SETTINGS_BATCH, 0}}));
     EXPECT_EQ(record.flags & HX_FLAG_ERR, 0u);
     EXPECT_EQ(record.width, 1024u);
     EXPECT_EQ(record.x_offset_max, 1024u);
@@ -127,9 +131,8 @@ TEST(CaptureSettings, RefusedFieldsAreMarkedAndTheRestWritten)
     auto operations = build(camera);
     ASSERT_TRUE(operations);
     // The camera keeps exposures of at most 100 microseconds.
-    camera->setWriteRule([](uint32_t reg, uint32_t value) {
-        return reg == GIGE_REG_EXPOSURE ? std::min(value, 100u) : value;
-    });
+    camera->setWriteRule(
+        [](uint32_t reg, uint32_t value) { return reg == GIGE_REG_EXPOSURE ? std::min(value, 100u) : value; });
     HX_CAPTURE_SETTINGS record;
     operations->getCaptureSettings(&record);
     record.record_group_flags = SET;

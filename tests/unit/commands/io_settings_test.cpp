@@ -20,10 +20,11 @@ constexpr uint32_t ERR = HX_FLAG_ERR;
 // The camera's power-up values: trigger output mode 0x10 with a 2000 microsecond pulse.
 RegisterCache cameraRegisters()
 {
-    return {{GIGE_REG_TRIGGER_IN_ENABLE, 0}, {GIGE_REG_TRIGGER_IN_EDGE, 0}, {GIGE_REG_TRIGGER_OUT, (2000u << 16) | 0x10},
-            {GIGE_REG_SYNC_IN, 0},           {GIGE_REG_SYNC_IN_RATE, 0},    {GIGE_REG_IO_E8FC, 0},
-            {GIGE_REG_SYNC_OUT, 0x2},        {GIGE_REG_IO_E954, 0},         {GIGE_REG_IO_E958, 0},
-            {GIGE_REG_IO_A03C, 0},           {GIGE_REG_IO_E95C, 0x10}};
+    return {
+        {GIGE_REG_TRIGGER_IN_ENABLE, 0}, {GIGE_REG_TRIGGER_IN_EDGE, 0}, {GIGE_REG_TRIGGER_OUT, (2000u << 16) | 0x10},
+        {GIGE_REG_SYNC_IN, 0},           {GIGE_REG_SYNC_IN_RATE, 0},    {GIGE_REG_IO_E8FC, 0},
+        {GIGE_REG_SYNC_OUT, 0x2},        {GIGE_REG_IO_E954, 0},         {GIGE_REG_IO_E958, 0},
+        {GIGE_REG_IO_A03C, 0},           {GIGE_REG_IO_E95C, 0x10}};
 }
 
 // A record as read from those registers, so that the limits are the camera's.
@@ -43,7 +44,7 @@ TEST(IoSettings, TriggerSectionsEditOnlyTheFieldsAskedFor)
     HX_IO_SETTINGS record = readBack(io);
     record.trigger_in_group_flags = SET;
     setField(record.trigger_in_enable, record.trigger_in_enable_flags, 0); // off: the camera's disable bit is set
-    record.trigger_in_edge = 7;   // rising, and not asked for
+    record.trigger_in_edge = 7;                                            // rising, and not asked for
     record.trigger_out_group_flags = SET;
     setField(record.trigger_out_enable, record.trigger_out_enable_flags, 1);
     setField(record.trigger_out_invert, record.trigger_out_invert_flags, 1);
@@ -115,14 +116,13 @@ TEST(IoSettings, SyncAndArmSectionsEncodeTheirModes)
     record.arm_out_group_flags = SET;
     setField(record.arm_out_pulse_enable, record.arm_out_pulse_enable_flags, 1);
     record.arm_out_pulse_width = 300; // beyond 255: the default width instead
-    EXPECT_EQ(TARROW_IO::validateIo(record, io),
-              (RegisterPairs{{GIGE_REG_IO_E8FC, 150},
-                             {GIGE_REG_SYNC_IN, 0x21},
-                             {GIGE_REG_SYNC_OUT, 0x4},
-                             {GIGE_REG_IO_E954, 1},
-                             {GIGE_REG_IO_E958, 3},
-                             {GIGE_REG_IO_A03C, 0x2},
-                             {GIGE_REG_IO_E95C, 0x210}}));
+    EXPECT_EQ(TARROW_IO::validateIo(record, io), (RegisterPairs{{GIGE_REG_IO_E8FC, 150},
+                                                                {GIGE_REG_SYNC_IN, 0x21},
+                                                                {GIGE_REG_SYNC_OUT, 0x4},
+                                                                {GIGE_REG_IO_E954, 1},
+                                                                {GIGE_REG_IO_E958, 3},
+                                                                {GIGE_REG_IO_A03C, 0x2},
+                                                                {GIGE_REG_IO_E95C, 0x210}}));
 
     // A pulse width set while pass through is on switches the pulse off.
     RegisterCache pulsing = io;

@@ -141,15 +141,19 @@ TEST(PlaybackRecord, TheSecondFamilyReadsItsModeFromThePlaybackStatus)
 {
     RegisterCache group = reviewOf(100, 40);
     const std::pair<uint32_t, uint32_t> cases[] = {// status, control -> mode
-                                                   {0x1, 0x3}, {0x1, 0x0}, {0x3, 0x1}, {0x0, 0x1}, {0x2, 0x3}};
+                                                   {0x1, 0x3},
+                                                   {0x1, 0x0},
+                                                   {0x3, 0x1},
+                                                   {0x0, 0x1},
+                                                   {0x2, 0x3}};
     const uint32_t expected[] = {HX_PLAY_REVERSE, HX_PLAY_FORWARD, HX_PLAY_PAUSE, HX_PLAY_PAUSE, HX_PLAY_PAUSE};
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         group[GIGE_REG_PB_STATUS] = cases[i].first;
         group[GIGE_REG_PB_CONTROL] = cases[i].second;
         HX_PLAYBACK_SETTINGS cached = playbackRecord();
         computePlayback(group, "10.0.0.3", cached, PlaybackModeSource::Status);
-        EXPECT_EQ(cached.mode, expected[i]) << "status 0x" << std::hex << cases[i].first << ", control 0x"
-                                            << cases[i].second;
+        EXPECT_EQ(cached.mode, expected[i])
+            << "status 0x" << std::hex << cases[i].first << ", control 0x" << cases[i].second;
     }
 }
 
@@ -173,7 +177,6 @@ TEST(PlaybackRecord, OutsideReviewOnlyModeCapsAndFrameChange)
     EXPECT_EQ(cached.cut_in_max, 0u);
 }
 
-
 TEST(PlaybackRecord, WritesFollowTheModeInOrder)
 {
     HX_PLAYBACK_SETTINGS record = playbackRecord();
@@ -188,8 +191,8 @@ TEST(PlaybackRecord, WritesFollowTheModeInOrder)
     RegisterPairs forward = reverse;
     forward[7].second = 2;
     EXPECT_EQ(playWrites(record, false), forward);
-    const RegisterPairs step{{0xE930, 0}, {0xE924, 7}, {0xE928, 7}, {0xE918, 7}, {0xB818, 80},
-                             {0xE92C, 2}, {0xC294, 1}, {0xD314, 4}};
+    const RegisterPairs step{{0xE930, 0},  {0xE924, 7}, {0xE928, 7}, {0xE918, 7},
+                             {0xB818, 80}, {0xE92C, 2}, {0xC294, 1}, {0xD314, 4}};
     EXPECT_EQ(stepWrites(record, 7), step);
     EXPECT_EQ(stopWrites(record), (RegisterPairs{{0xB800, 2u << 16}, {0xD314, 0}}));
 }
@@ -247,8 +250,12 @@ TEST(DownloadRecord, FormatsMapBothWaysAndRefuseWhatTheCameraCannot)
     EXPECT_THROW(formatToRegister(HX_FORMAT_JPEG | HX_FORMAT_TIFF, true, true), SettingsException);
     EXPECT_THROW(formatToRegister(0, true, true), SettingsException);
 
-    for (auto [code, format] : {std::pair{1u, HX_FORMAT_JPEG}, {3u, HX_FORMAT_TYPE3}, {2u, HX_FORMAT_TYPE2},
-                                {4u, HX_FORMAT_DNG}, {0x80000003u, HX_FORMAT_TIFF}, {11u, HX_FORMAT_PACKED},
+    for (auto [code, format] : {std::pair{1u, HX_FORMAT_JPEG},
+                                {3u, HX_FORMAT_TYPE3},
+                                {2u, HX_FORMAT_TYPE2},
+                                {4u, HX_FORMAT_DNG},
+                                {0x80000003u, HX_FORMAT_TIFF},
+                                {11u, HX_FORMAT_PACKED},
                                 {7u, HX_FORMAT_JPEG}})
         EXPECT_EQ(formatFromRegister(code), uint32_t(format)) << code;
 
@@ -300,4 +307,3 @@ TEST(DownloadRecord, RangeExistsOnlyInReviewAndMergeHidesPacketFlags)
     TARROW_DOWNLOAD::computeDownload(group, 0x17, session, cached);
     EXPECT_EQ(cached.start + cached.stop + cached.start_max + cached.stop_max, 0u);
 }
-

@@ -19,7 +19,7 @@ TEST(FrameWriter, RunsJobsInOrderAndCountsWhatTheyWrote)
         writer.post([&, i]() -> uint64_t {
             order.push_back(i);
             elsewhere = elsewhere && std::this_thread::get_id() != caller;
-            return i % 10 == 9 ? 0 : 1000;  // every tenth frame fails to be written
+            return i % 10 == 9 ? 0 : 1000; // every tenth frame fails to be written
         });
     }
     writer.finish();

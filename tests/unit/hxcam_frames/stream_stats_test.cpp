@@ -24,9 +24,9 @@ TEST(StreamStats, CountsIncompleteFramesAndThePacketsTheyLost)
     // 9000-byte packets carry 9000 - 20 (IP) - 8 (UDP) - 8 (stream header) = 8964 image bytes.
     stats.setPacketSize(9000);
     stats.add(frame(0, WHOLE, 20000, 20000));
-    stats.add(frame(1, WHOLE, 20000 - 8964, 20000));          // one packet short
+    stats.add(frame(1, WHOLE, 20000 - 8964, 20000));                          // one packet short
     stats.add(frame(2, WHOLE | HX_STREAM_STATUS_ERROR, 20000 - 8965, 20000)); // just over one packet
-    stats.add(frame(3, HX_STREAM_STATUS_LEADER, 100, 20000)); // trailer never came
+    stats.add(frame(3, HX_STREAM_STATUS_LEADER, 100, 20000));                 // trailer never came
     EXPECT_EQ(stats.frames(), 4u);
     EXPECT_EQ(stats.bytes(), 20000u + 11036u + 11035u + 100u);
     EXPECT_EQ(stats.incompleteFrames(), 3u);

@@ -18,7 +18,7 @@ class TextCamera : public RegisterChannel {
 public:
     std::string text;
     std::size_t cursor = 0;
-    std::deque<uint32_t> results;  // answered before any data
+    std::deque<uint32_t> results; // answered before any data
     uint32_t writeResult = 0;
     int reads = 0;
     std::vector<std::pair<uint32_t, uint32_t>> writes;

@@ -27,12 +27,13 @@ TEST(SaveSettings, FormatDestinationTagAndNameFlagsFormDstInfo)
         {R"("format":16,"dst_info":4)", 0x80000403u | 102400},
         {R"("format":32,"dst_info":1,"playback_rate":0)", 0x10Bu | 102400},
         {R"("format":4,"dst_info":2,"tag":{"x":1})", 0x202u | 102400 | kTagged},
-        {R"("format":2,"dst_info":1,"use_camera_name":true,"playback_rate":1000)", 0x103u | (1000u << 12) | kUseCameraName},
+        {R"("format":2,"dst_info":1,"use_camera_name":true,"playback_rate":1000)",
+         0x103u | (1000u << 12) | kUseCameraName},
         {R"("format":8,"dst_info":4)", 0x404u | 102400},
     };
     for (const Case& c : cases) {
-        const auto save = translateText(std::string(R"({"dstpath":"p","frame_start":0,"frame_end":0,)") + c.extra + "}",
-                                        true);
+        const auto save =
+            translateText(std::string(R"({"dstpath":"p","frame_start":0,"frame_end":0,)") + c.extra + "}", true);
         ASSERT_TRUE(save) << c.extra;
         EXPECT_EQ(save->request["dst_info"].asUInt(), c.dstInfo) << c.extra;
         EXPECT_EQ(save->jpegQuality, 0u) << "quality only goes with JPEG";

@@ -103,15 +103,20 @@ TEST_F(ConvertToPackedTest, PacksEachBitModeOverTheTiffInItsBuffer)
         std::vector<uint8_t> packed;
     };
     const std::vector<PackCase> cases = {
-        {"8-bit mode 0x10", HX_BIT_MODE_8E, {5, 2, 8, 0, false, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
+        {"8-bit mode 0x10",
+         HX_BIT_MODE_8E,
+         {5, 2, 8, 0, false, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
          {1, 2, 3, 4, 5, 0, 0, 0, 6, 7, 8, 9, 10, 0, 0, 0}},
         // Row 0: 0x3FF | 0x001 << 10 | 0x2AA << 20, then 0x155. Row 1: 0x3FF << 10, then 0x200.
         // Bits above the depth (0xFC00 of the first sample) have no room and drop.
-        {"10-bit mode 0x40, a strip per row", HX_BIT_MODE_10B,
+        {"10-bit mode 0x40, a strip per row",
+         HX_BIT_MODE_10B,
          image16(4, 2, {0xFFFF, 0x001, 0x2AA, 0x155, 0x000, 0x3FF, 0x000, 0x200}, 1),
          {0xFF, 0x07, 0xA0, 0x2A, 0x55, 0x01, 0, 0, 0x00, 0xFC, 0x0F, 0x00, 0x00, 0x02, 0, 0}},
         // 0xABC | 0x123 << 12 | 0xFFF << 24 | 0x801 << 48, then 0x7FE.
-        {"12-bit mode 0x100", HX_BIT_MODE_12, image16(6, 1, {0xABC, 0x123, 0xFFF, 0x000, 0x801, 0xF7FE}),
+        {"12-bit mode 0x100",
+         HX_BIT_MODE_12,
+         image16(6, 1, {0xABC, 0x123, 0xFFF, 0x000, 0x801, 0xF7FE}),
          {0xBC, 0x3A, 0x12, 0xFF, 0x0F, 0x00, 0x01, 0x08, 0xFE, 0x07, 0, 0, 0, 0, 0, 0}},
     };
     for (const PackCase& c : cases) {
@@ -152,15 +157,32 @@ TEST_F(ConvertToPackedTest, LeavesTheDownloadAsReceivedWhenItCannotPack)
     const std::vector<RefusedCase> cases = {
         {"image still incomplete", tiff8, {4, 2, HX_BIT_MODE_8A}, 16, incomplete, "length mismatch ["},
         {"bit mode 512", tiff8, {4, 2, 0x200}, 16, nullptr, "Unsupported bit mode [0x200]"},
-        {"no strip offsets", HandTiff().entry(256, 3, 1, 4).bytes(std::vector<uint8_t>(8, 1)), {4, 2, HX_BIT_MODE_8A}, 16,
-         nullptr, "Could not find the strip offset tag!"},
-        {"camera's width differs", tiff8, {6, 2, HX_BIT_MODE_8A}, 16, nullptr, "the TIFF's size is not the camera's 6x2"},
+        {"no strip offsets",
+         HandTiff().entry(256, 3, 1, 4).bytes(std::vector<uint8_t>(8, 1)),
+         {4, 2, HX_BIT_MODE_8A},
+         16,
+         nullptr,
+         "Could not find the strip offset tag!"},
+        {"camera's width differs",
+         tiff8,
+         {6, 2, HX_BIT_MODE_8A},
+         16,
+         nullptr,
+         "the TIFF's size is not the camera's 6x2"},
         {"10-bit mode on 8-bit samples", tiff8, {4, 2, HX_BIT_MODE_10A}, 16, nullptr, "samples are not 16 bits wide"},
         {"pixel data cut short", cutFile, {5, 2, HX_BIT_MODE_8A}, 64, nullptr, "is not within the"},
-        {"packed image larger than the buffer", PACKING_TEST::writeTiff({1, 100, 8, 0, false, std::vector<uint16_t>(100, 7)}),
-         {1, 100, HX_BIT_MODE_8A}, 0, nullptr, "does not fit the buffer"},
-        {"big-endian 16-bit samples", PACKING_TEST::writeTiff({3, 1, 16, 0, true, {1, 2, 3}}), {3, 1, HX_BIT_MODE_12}, 16,
-         nullptr, "big-endian"},
+        {"packed image larger than the buffer",
+         PACKING_TEST::writeTiff({1, 100, 8, 0, false, std::vector<uint16_t>(100, 7)}),
+         {1, 100, HX_BIT_MODE_8A},
+         0,
+         nullptr,
+         "does not fit the buffer"},
+        {"big-endian 16-bit samples",
+         PACKING_TEST::writeTiff({3, 1, 16, 0, true, {1, 2, 3}}),
+         {3, 1, HX_BIT_MODE_12},
+         16,
+         nullptr,
+         "big-endian"},
     };
     for (const RefusedCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -37,10 +37,10 @@ TEST_F(PackingLibrary, PackedSizeRoundsEveryRowUpToWholeWords)
         uint32_t width, height, depth, bytes;
     };
     const SizeCase cases[] = {
-        {1, 1, 8, 4},     {5, 3, 8, 24},    {8, 2, 8, 16},   {1, 1, 10, 4},  {7, 2, 10, 24}, {9, 1, 10, 12},
-        {1, 3, 12, 24},   {11, 1, 12, 24},  {10, 2, 12, 32},
-        {0, 5, 8, 0},     {5, 0, 10, 0},    {5, 5, 9, 0},    {5, 5, 16, 0},
-        {65536, 65536, 12, 0}, // 6.9 GB: does not fit the 32-bit answer
+        {1, 1, 8, 4},   {5, 3, 8, 24},  {8, 2, 8, 16},   {1, 1, 10, 4},         {7, 2, 10, 24},
+        {9, 1, 10, 12}, {1, 3, 12, 24}, {11, 1, 12, 24}, {10, 2, 12, 32},       {0, 5, 8, 0},
+        {5, 0, 10, 0},  {5, 5, 9, 0},   {5, 5, 16, 0},   {65536, 65536, 12, 0}, // 6.9 GB: does not fit the 32-bit
+                                                                                // answer
     };
     for (const SizeCase& c : cases)
         EXPECT_EQ(packedSize(c.width, c.height, c.depth), c.bytes) << c.width << "x" << c.height << "@" << c.depth;

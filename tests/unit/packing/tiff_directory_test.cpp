@@ -40,9 +40,11 @@ TEST(TiffDirectoryTest, FindsTagsAndPixelsInFilesLibtiffWrote)
         std::vector<uint8_t> pixels; // the image's bytes as the file holds them
     };
     const std::vector<FileCase> cases = {
-        {"little-endian, one strip", {5, 3, 8, 0, false, ramp(15, 1)},
+        {"little-endian, one strip",
+         {5, 3, 8, 0, false, ramp(15, 1)},
          {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}},
-        {"little-endian 16-bit, a strip per row", {2, 3, 16, 1, false, ramp(6, 0x101)},
+        {"little-endian 16-bit, a strip per row",
+         {2, 3, 16, 1, false, ramp(6, 0x101)},
          {0x01, 0x01, 0x02, 0x02, 0x03, 0x03, 0x04, 0x04, 0x05, 0x05, 0x06, 0x06}},
         {"big-endian, two rows per strip", {3, 3, 8, 2, true, ramp(9, 2)}, {2, 4, 6, 8, 10, 12, 14, 16, 18}},
     };
@@ -142,8 +144,10 @@ TEST(TiffDirectoryTest, AcceptsOnlyStripTablesThatLieInTheFileWithoutGaps)
         EXPECT_FALSE(TiffDirectory(file).stripRun().has_value()) << name;
 
     // Two SHORT offsets fit in the entry itself.
-    const std::vector<uint8_t> inline16 =
-        HandTiff().entry(273, 3, 2, (tail + 4) << 16 | tail).entry(279, 3, 2, 4 << 16 | 4).bytes(std::vector<uint8_t>(8));
+    const std::vector<uint8_t> inline16 = HandTiff()
+                                              .entry(273, 3, 2, (tail + 4) << 16 | tail)
+                                              .entry(279, 3, 2, 4 << 16 | 4)
+                                              .bytes(std::vector<uint8_t>(8));
     ASSERT_TRUE(TiffDirectory(inline16).stripRun().has_value());
     EXPECT_EQ(TiffDirectory(inline16).stripRun()->length, 8u);
 }

@@ -10,8 +10,8 @@ namespace PACKING_TEST {
 struct TiffImage {
     uint32_t width = 0;
     uint32_t height = 0;
-    uint16_t bitsPerSample = 8;   // 8 or 16
-    uint32_t rowsPerStrip = 0;    // 0: the whole image in one strip
+    uint16_t bitsPerSample = 8; // 8 or 16
+    uint32_t rowsPerStrip = 0;  // 0: the whole image in one strip
     bool bigEndian = false;
     std::vector<uint16_t> samples; // width x height, row after row
 };

@@ -1,8 +1,9 @@
-// The record initialisers (each record's size is asserted by the header): size checks, zero-fill, version word, the lifecycle trace line.
+// The record initialisers (each record's size is asserted by the header): size checks, zero-fill, version word, the
+// lifecycle trace line.
 #include <hx/hx.h>
 
-#include <hlv_thread/log.h>
 #include "log_capture.h"
+#include <hlv_thread/log.h>
 
 #include <array>
 #include <cstdint>
@@ -59,7 +60,8 @@ struct Storage {
     bool untouched() const
     {
         for (unsigned char b : bytes) {
-            if (b != kPoison) return false;
+            if (b != kPoison)
+                return false;
         }
         return true;
     }
@@ -125,4 +127,4 @@ TEST(RecordInitialisers, VersionQueriesAndCallsFromC)
     EXPECT_EQ(hx_header_check_c_command_init(), 0);
 }
 
-}  // namespace
+} // namespace

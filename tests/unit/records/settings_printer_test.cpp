@@ -1,8 +1,8 @@
 // The diagnostic printers and HX_str_flags: expected texts typed from the printer formats.
 #include <hx/hx.h>
 
-#include <hlv_thread/log.h>
 #include "log_capture.h"
+#include <hlv_thread/log.h>
 
 #include <algorithm>
 #include <cstring>
@@ -22,7 +22,8 @@ using HX_SUPPORT::recordLines;
 std::vector<std::string> texts(const HX_SUPPORT::PrintedLines& lines)
 {
     std::vector<std::string> out;
-    for (const auto& line : lines) out.push_back(line.text);
+    for (const auto& line : lines)
+        out.push_back(line.text);
     return out;
 }
 
@@ -57,7 +58,7 @@ TEST(StrFlags, TruncatesToSmallBuffersAndIgnoresUnusableOnes)
     char untouched[4] = {'a', 'b', 'c', '\0'};
     HX_str_flags(0xE, untouched, 0);
     EXPECT_STREQ(untouched, "abc");
-    HX_str_flags(0xE, nullptr, 16);  // must simply return
+    HX_str_flags(0xE, nullptr, 16); // must simply return
 
     char exact[16];
     std::memset(exact, '#', sizeof exact);
@@ -171,12 +172,11 @@ TEST(SettingsPrinters, AnalogGainDownloadAndStreamLines)
     HX_ANALOG_GAIN g;
     ASSERT_EQ(HX_analog_gain_init(&g, sizeof g), HX_STATUS_OK);
     g.gain = 0x4, g.gain_caps = 0x45;
-    EXPECT_EQ(texts(recordLines(g, nullptr)),
-              (std::vector<std::string>{
-                  "Analog Gain settings ver 2.12 (flags: 0x00000000)  --- | --- | --- ",
-                  "    Gain, current:       0x00000004",
-                  "    Gain, caps:          0x00000045",
-              }));
+    EXPECT_EQ(texts(recordLines(g, nullptr)), (std::vector<std::string>{
+                                                  "Analog Gain settings ver 2.12 (flags: 0x00000000)  --- | --- | --- ",
+                                                  "    Gain, current:       0x00000004",
+                                                  "    Gain, caps:          0x00000045",
+                                              }));
 
     HX_DOWNLOAD_SETTINGS d;
     ASSERT_EQ(HX_download_settings_init(&d, sizeof d), HX_STATUS_OK);
@@ -220,9 +220,7 @@ TEST(SettingsPrinters, IoGroupsAndNamedValues)
     io.fan_disable = 1, io.fan_disable_flags = 0x4;
     const std::vector<std::string> lines = texts(recordLines(io, "[IN]"));
 
-    auto has = [&lines](const std::string& line) {
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    };
+    auto has = [&lines](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
     EXPECT_EQ(lines.front(), "External IO settings ver 2.12 (flags: 0x00000000) --- | --- | --- [IN]");
     EXPECT_TRUE(has("  Trigger Input (flags 0x00000002):           --- | Set | ---"));
     EXPECT_TRUE(has("  Trigger Output (flags 0x00000000):          --- | --- | ---"));
@@ -257,7 +255,7 @@ TEST(SettingsPrinters, LensFNumberAndPlaybackModePicture)
     EXPECT_EQ(lines[0], "Lens settings ver 2.12 (flags: 0x00000000) --- | --- | --- [IN]");
     EXPECT_EQ(lines[1], "    power:              0x00000001");
     EXPECT_EQ(lines[3], "    f_number:           2.8");
-    lens.f_number_num = 5, lens.f_number_den = 0;  // the numerator alone
+    lens.f_number_num = 5, lens.f_number_den = 0; // the numerator alone
     EXPECT_EQ(recordLines(lens, "").at(3).text, "    f_number:           5.0");
 
     EXPECT_EQ(HX_SUPPORT::playbackModePicture(0x5), "-  ||  >");
@@ -279,7 +277,7 @@ TEST(SettingsPrinters, TextsAreBoundedByTheirRoom)
 {
     HX_CAMERA_INFORMATION info;
     ASSERT_EQ(HX_camera_information_init(&info, sizeof info), HX_STATUS_OK);
-    std::memset(info.user_name, 'u', sizeof info.user_name);  // no terminating NUL
+    std::memset(info.user_name, 'u', sizeof info.user_name); // no terminating NUL
     std::memset(info.unused_297, 'z', sizeof info.unused_297);
     std::strcpy(info.model_name, "model-7");
     const std::vector<std::string> lines = texts(recordLines(info, "[OUT]"));
@@ -306,4 +304,4 @@ TEST(SettingsPrinters, PrintRecordLogsEachLineWithItsLocation)
     }
 }
 
-}  // namespace
+} // namespace

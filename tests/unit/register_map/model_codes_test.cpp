@@ -11,15 +11,17 @@ using namespace HX_REGISTERS;
 namespace {
 
 // A 536-byte window with `text` placed at `offset` and NULs elsewhere.
-std::vector<uint8_t> window(std::string_view text, std::size_t offset = 0) {
+std::vector<uint8_t> window(std::string_view text, std::size_t offset = 0)
+{
     std::vector<uint8_t> bytes(MODEL_WINDOW_SIZE, 0);
     std::copy(text.begin(), text.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset));
     return bytes;
 }
 
-}  // namespace
+} // namespace
 
-TEST(ModelCodes, FamilyFromEachCode) {
+TEST(ModelCodes, FamilyFromEachCode)
+{
     EXPECT_EQ(familyFromWindow(window("HX-qT2000")), CameraFamily::Tarrow);
     EXPECT_EQ(familyFromWindow(window("HX-qX4")), CameraFamily::Tarrow);
     EXPECT_EQ(familyFromWindow(window("qM9")), CameraFamily::Morvane);
@@ -27,7 +29,8 @@ TEST(ModelCodes, FamilyFromEachCode) {
     EXPECT_EQ(familyFromWindow({}), std::nullopt);
 }
 
-TEST(ModelCodes, SearchIsCaseSensitiveAndCoversTheWholeWindow) {
+TEST(ModelCodes, SearchIsCaseSensitiveAndCoversTheWholeWindow)
+{
     EXPECT_EQ(familyFromWindow(window("QT qt Qm")), std::nullopt);
     // Past the model name's own 32 bytes and behind NULs: still found.
     EXPECT_EQ(familyFromWindow(window("qM", 400)), CameraFamily::Morvane);
@@ -38,12 +41,14 @@ TEST(ModelCodes, SearchIsCaseSensitiveAndCoversTheWholeWindow) {
     EXPECT_EQ(familyFromWindow(split), std::nullopt);
 }
 
-TEST(ModelCodes, TarrowCodesWinOverMorvane) {
+TEST(ModelCodes, TarrowCodesWinOverMorvane)
+{
     EXPECT_EQ(familyFromWindow(window("qM and qT")), CameraFamily::Tarrow);
     EXPECT_EQ(familyFromWindow(window("qM then qX")), CameraFamily::Tarrow);
 }
 
-TEST(ModelCodes, ContainsFamilyCode) {
+TEST(ModelCodes, ContainsFamilyCode)
+{
     EXPECT_TRUE(containsFamilyCode("camqT"));
     EXPECT_TRUE(containsFamilyCode("aqMb"));
     EXPECT_FALSE(containsFamilyCode("left bench"));

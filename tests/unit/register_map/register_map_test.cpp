@@ -17,8 +17,8 @@ namespace {
 
 struct TypedRegister {
     uint32_t address;
-    const char* name;    // "" where the table gives a standard register without a name
-    const char* groups;  // the groups caching it, space-separated; "" when read or written directly
+    const char* name;   // "" where the table gives a standard register without a name
+    const char* groups; // the groups caching it, space-separated; "" when read or written directly
 };
 
 const std::vector<TypedRegister> kTable = {
@@ -147,7 +147,8 @@ bool inGroup(const TypedRegister& row, std::string_view group)
     std::istringstream words(row.groups);
     std::string word;
     while (words >> word) {
-        if (word == group) return true;
+        if (word == group)
+            return true;
     }
     return false;
 }
@@ -159,7 +160,7 @@ std::string hex(uint32_t address)
     return out.str();
 }
 
-}  // namespace
+} // namespace
 
 TEST(RegisterMap, EveryTypedAddressHasItsName)
 {
@@ -183,7 +184,7 @@ TEST(RegisterMap, EveryTypedAddressHasItsName)
 TEST(RegisterMap, UnknownAddressesHaveNoName)
 {
     EXPECT_TRUE(registerName(0x1234).empty());
-    EXPECT_TRUE(registerName(0xA021).empty());  // inside a register, not at its address
+    EXPECT_TRUE(registerName(0xA021).empty()); // inside a register, not at its address
     EXPECT_TRUE(registerName(0).empty());
     EXPECT_TRUE(registerName(0xFFFFFFFF).empty());
 }
@@ -205,12 +206,12 @@ TEST(RegisterMap, TableIsSortedAndEveryEntryFindsItself)
 TEST(RegisterMap, GroupListsInTableOrder)
 {
     using List = std::vector<uint32_t>;
-    EXPECT_EQ(listOf(RegisterGroup::Capture), (List{0xC028, 0xC7B0, 0xC7B4, 0xC09C, 0xC010, 0xC01C, 0xC080, 0xE824,
-                                                    0xE82C, 0xE838, 0xE83C, 0xC04C, 0xC050, 0xC014, 0xC018, 0xC0F0,
-                                                    0xA030}));
+    EXPECT_EQ(listOf(RegisterGroup::Capture),
+              (List{0xC028, 0xC7B0, 0xC7B4, 0xC09C, 0xC010, 0xC01C, 0xC080, 0xE824, 0xE82C, 0xE838, 0xE83C, 0xC04C,
+                    0xC050, 0xC014, 0xC018, 0xC0F0, 0xA030}));
     EXPECT_EQ(listOf(RegisterGroup::Download), (List{0xC294, 0xC2B4, 0xC2B8, 0xC0AC, 0xE854, 0xC140}));
-    EXPECT_EQ(listOf(RegisterGroup::IO), (List{0xC088, 0xE8FC, 0xE900, 0xE904, 0xE90C, 0xE910, 0xE914, 0xE954,
-                                               0xE958, 0xA03C, 0xE95C, 0xE960, 0xC084}));
+    EXPECT_EQ(listOf(RegisterGroup::IO), (List{0xC088, 0xE8FC, 0xE900, 0xE904, 0xE90C, 0xE910, 0xE914, 0xE954, 0xE958,
+                                               0xA03C, 0xE95C, 0xE960, 0xC084}));
     EXPECT_TRUE(listOf(RegisterGroup::Lens).empty());
     EXPECT_EQ(listOf(RegisterGroup::Playback), (List{0xB800, 0xB804, 0xB814, 0xB818, 0xE924, 0xE928, 0xE918, 0xD314,
                                                      0xE92C, 0xB824, 0xE854, 0xC0F8, 0xC304, 0xC140, 0xC180}));
@@ -231,7 +232,8 @@ TEST(RegisterMap, EveryRegisterSitsInTheGroupsItsRowNames)
         for (const TypedRegister& row : kTable) {
             const bool listed = std::find(members.begin(), members.end(), row.address) != members.end();
             if (inGroup(row, groupName(group))) {
-                EXPECT_TRUE(listed || group == RegisterGroup::Sensor) << hex(row.address) << " not in " << groupName(group);
+                EXPECT_TRUE(listed || group == RegisterGroup::Sensor)
+                    << hex(row.address) << " not in " << groupName(group);
             } else {
                 EXPECT_FALSE(listed) << hex(row.address) << " unexpectedly in " << groupName(group);
             }

@@ -13,10 +13,10 @@
 
 namespace {
 
-constexpr uint32_t lince = 0x414C3543;  // "AL5C"
-constexpr uint32_t lupa = 0x4C31334D;   // "L13M"
-constexpr uint32_t lux13 = 0x58334843;  // "X3HC"
-constexpr uint32_t lux19 = 0x5839484D;  // "X9HM"
+constexpr uint32_t lince = 0x414C3543; // "AL5C"
+constexpr uint32_t lupa = 0x4C31334D;  // "L13M"
+constexpr uint32_t lux13 = 0x58334843; // "X3HC"
+constexpr uint32_t lux19 = 0x5839484D; // "X9HM"
 
 std::unique_ptr<SensorOperations> build(uint32_t code, std::string* log = nullptr)
 {
@@ -34,7 +34,7 @@ TEST(SensorFactory, BuildsTheClassOfEveryCodeAndLogsWhyOthersFail)
 {
     struct Case {
         uint32_t code;
-        const std::type_info* expected;  // null: no object, logText says why
+        const std::type_info* expected; // null: no object, logText says why
         bool colour;
         const char* logText;
     };
@@ -126,15 +126,13 @@ TEST(SensorFrameSize, PacksPixelsByFormat)
         uint64_t bytes;
     };
     const Case cases[] = {
-        {48, 1280, 1024, 2097152},  // 256 groups of five pixels in 8 bytes
-        {48, 1282, 1024, 2105344},  // a partial group takes a whole one
-        {32, 1280, 1024, 1748992},  // 427 groups of three pixels in 4 bytes
-        {3, 1281, 1024, 1748992},
-        {35, 3, 2, 8},
-        {16, 1280, 1024, 1310720},  // one byte per pixel
-        {16, 1282, 1024, 1314816},  // rows padded to four bytes
-        {31, 1282, 1, 1284},
-        {0, 0xFFFFFFFF, 0xFFFFFFFF, 0x40000000ull * 0xFFFFFFFF * 4},
+        {48, 1280, 1024, 2097152}, // 256 groups of five pixels in 8 bytes
+        {48, 1282, 1024, 2105344}, // a partial group takes a whole one
+        {32, 1280, 1024, 1748992}, // 427 groups of three pixels in 4 bytes
+        {3, 1281, 1024, 1748992},  {35, 3, 2, 8},
+        {16, 1280, 1024, 1310720}, // one byte per pixel
+        {16, 1282, 1024, 1314816}, // rows padded to four bytes
+        {31, 1282, 1, 1284},       {0, 0xFFFFFFFF, 0xFFFFFFFF, 0x40000000ull * 0xFFFFFFFF * 4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "format " << c.format << ", " << c.width << " x " << c.height);
@@ -160,15 +158,17 @@ TEST(SensorZeroCache, EveryQueryAnswersAndRegistersTheAddressesItRead)
         SCOPED_TRACE(testing::Message() << std::hex << code);
         auto sensor = build(code);
         RegisterCache regs;
-        EXPECT_EQ(sensor->maxWidth(regs) + sensor->minWidth(regs) + sensor->maxHeight(regs) + sensor->minHeight(regs), 0u);
+        EXPECT_EQ(sensor->maxWidth(regs) + sensor->minWidth(regs) + sensor->maxHeight(regs) + sensor->minHeight(regs),
+                  0u);
         EXPECT_EQ(sensor->maxXOffset(regs) + sensor->maxYOffset(regs), 0u);
-        EXPECT_EQ(sensor->cachedMaxFrameRate(regs), 0u);  // a ceiling never read is 0
+        EXPECT_EQ(sensor->cachedMaxFrameRate(regs), 0u); // a ceiling never read is 0
         EXPECT_GT(sensor->maxFrameRate(0, 0, 0, 0, 0, 0xFFFFFFFF), 0u);
         EXPECT_THROW(sensor->frameSize(regs), HLV_THREAD::LogicError);
-        for (uint32_t address : {0xA020u, 0xA024u, 0xC020u, 0xC054u, 0xC058u, 0xD300u, 0xD304u, 0xE81Cu, 0xE830u, 0xE84Cu}) {
+        for (uint32_t address :
+             {0xA020u, 0xA024u, 0xC020u, 0xC054u, 0xC058u, 0xD300u, 0xD304u, 0xE81Cu, 0xE830u, 0xE84Cu}) {
             EXPECT_EQ(regs.count(address), 1u) << std::hex << address;
         }
     }
 }
 
-}  // namespace
+} // namespace

@@ -14,19 +14,21 @@ using namespace hxsim_test;
 using namespace HX_REGISTERS;
 namespace Status = HX_WIRE::CameraStatus;
 
-TEST(SimWriteGate, GatedWriteAppliesAndCountsGatePairs) {
+TEST(SimWriteGate, GatedWriteAppliesAndCountsGatePairs)
+{
     CoreHarness cam;
     auto ack = cam.gatedWrite({{GIGE_REG_EXPOSURE, 500}, {GIGE_REG_TRIGGER_IN_EDGE, 1}});
     ASSERT_TRUE(ack);
     EXPECT_EQ(ack->header.status, Status::kSuccess);
     EXPECT_EQ(ack->header.answer, HX_WIRE::ControlCode::kWriteRegAck);
-    EXPECT_EQ(ack->index, 4u);  // two caller pairs plus the two gate pairs
+    EXPECT_EQ(ack->index, 4u); // two caller pairs plus the two gate pairs
     EXPECT_EQ(cam.reg(GIGE_REG_EXPOSURE), 500u);
     EXPECT_EQ(cam.reg(GIGE_REG_TRIGGER_IN_EDGE), 1u);
     EXPECT_EQ(cam.reg(GIGE_REG_WRITE_GATE), 0u);
 }
 
-TEST(SimWriteGate, ClosedGateRefusesAndStopsAtThatPair) {
+TEST(SimWriteGate, ClosedGateRefusesAndStopsAtThatPair)
+{
     CoreHarness cam;
     const uint32_t before = cam.reg(GIGE_REG_EXPOSURE);
     // Ungated registers pass, the gated one is refused, nothing after it is applied.
@@ -39,7 +41,8 @@ TEST(SimWriteGate, ClosedGateRefusesAndStopsAtThatPair) {
     EXPECT_EQ(cam.reg(GIGE_REG_DOWNLOAD_END), 0u);
 }
 
-TEST(SimWriteGate, GatePersistsAcrossDatagrams) {
+TEST(SimWriteGate, GatePersistsAcrossDatagrams)
+{
     CoreHarness cam;
     ASSERT_EQ(cam.write({{GIGE_REG_WRITE_GATE, 2}})->header.status, Status::kSuccess);
     EXPECT_EQ(cam.write({{GIGE_REG_EXPOSURE, 650}})->header.status, Status::kSuccess);
@@ -53,7 +56,8 @@ TEST(SimWriteGate, GatePersistsAcrossDatagrams) {
     EXPECT_EQ(cam.reg(GIGE_REG_WRITE_GATE), 2u);
 }
 
-TEST(SimWriteGate, ReadOnlyAndUnknownRegistersAreRefused) {
+TEST(SimWriteGate, ReadOnlyAndUnknownRegistersAreRefused)
+{
     CoreHarness cam;
     EXPECT_EQ(cam.gatedWrite({{GIGE_REG_CAMERA_STATE, 8}})->header.status, Status::kAccessDenied);
     EXPECT_EQ(cam.gatedWrite({{GIGE_REG_SENSOR_TYPE, 1}})->header.status, Status::kAccessDenied);
@@ -64,7 +68,8 @@ TEST(SimWriteGate, ReadOnlyAndUnknownRegistersAreRefused) {
     EXPECT_EQ(cam.gatedWrite({{GIGE_REG_SAVE_STATE, 0x40000000}})->header.status, Status::kInvalidAddress);
 }
 
-TEST(SimWriteGate, UnacknowledgedWritesApplyWithoutAnswer) {
+TEST(SimWriteGate, UnacknowledgedWritesApplyWithoutAnswer)
+{
     CoreHarness cam;
     auto planned = HX_WIRE::planSingleWrite(GIGE_REG_ANALOG_GAIN, 200 | (1u << 31));
     ASSERT_FALSE(planned.ackRequired);
@@ -75,7 +80,8 @@ TEST(SimWriteGate, UnacknowledgedWritesApplyWithoutAnswer) {
     EXPECT_EQ(cam.reg(GIGE_REG_CCP), 2u);
 }
 
-TEST(SimReads, UnknownAddressAnswersValuesUpToItAndIsLogged) {
+TEST(SimReads, UnknownAddressAnswersValuesUpToItAndIsLogged)
+{
     std::vector<std::string> lines;
     CameraCore core(CameraConfig{}, [&](const std::string& line) { lines.push_back(line); });
     const auto request = HX_WIRE::encodeReadRegCmd(
@@ -87,7 +93,8 @@ TEST(SimReads, UnknownAddressAnswersValuesUpToItAndIsLogged) {
     EXPECT_NE(lines[0].find("unknown register 0x1234"), std::string::npos) << lines[0];
 }
 
-TEST(SimReads, AcknowledgeRepeatsRequestIdAndAnswersCommandPlusOne) {
+TEST(SimReads, AcknowledgeRepeatsRequestIdAndAnswersCommandPlusOne)
+{
     CoreHarness cam;
     for (uint16_t id : {uint16_t{0}, uint16_t{1}, uint16_t{0xFFFF}}) {
         auto answers = cam.send(HX_WIRE::encodeReadRegCmd(std::vector<uint32_t>{GIGE_REG_CAMERA_STATE}, id));
@@ -101,13 +108,14 @@ TEST(SimReads, AcknowledgeRepeatsRequestIdAndAnswersCommandPlusOne) {
     EXPECT_EQ(header->status, Status::kNotImplemented);
 }
 
-TEST(SimMemory, ReadsAlwaysTheFullCountZeroFilled) {
+TEST(SimMemory, ReadsAlwaysTheFullCountZeroFilled)
+{
     CoreHarness cam;
     auto manufacturer = cam.readMem(GIGE_REG_MANUFACTURER_NAME, 64);
     ASSERT_EQ(manufacturer.size(), 64u);
     EXPECT_EQ(std::string(manufacturer.begin(), manufacturer.begin() + 6), "halvex");
     EXPECT_EQ(manufacturer[6], 0);
-    EXPECT_EQ(cam.readMem(0x7000, 0).size(), 536u);  // 0 asks for the default
+    EXPECT_EQ(cam.readMem(0x7000, 0).size(), 536u); // 0 asks for the default
     auto window = cam.readMem(GIGE_REG_MODEL_NAME, 536);
     EXPECT_EQ(familyFromWindow(window), CameraFamily::Tarrow);
     // Only the model may hold a family code: blank it and the window names no family.
@@ -115,7 +123,8 @@ TEST(SimMemory, ReadsAlwaysTheFullCountZeroFilled) {
     EXPECT_EQ(familyFromWindow(window), std::nullopt);
 }
 
-TEST(SimMemory, OnlyTheUserNameIsWritableAndNeverWithACode) {
+TEST(SimMemory, OnlyTheUserNameIsWritableAndNeverWithACode)
+{
     CoreHarness cam;
     auto writeMem = [&](uint32_t address, std::string text) {
         std::vector<uint8_t> data(text.begin(), text.end());
@@ -133,7 +142,8 @@ TEST(SimMemory, OnlyTheUserNameIsWritableAndNeverWithACode) {
     EXPECT_EQ(reply->userDefinedName, "bench-left");
 }
 
-TEST(SimDiscovery, ReplyCarriesIdentityAndFaultsChangeIt) {
+TEST(SimDiscovery, ReplyCarriesIdentityAndFaultsChangeIt)
+{
     CameraConfig config;
     config.address = 0x7F000005;
     config.userName = "cam-five";
@@ -158,18 +168,20 @@ TEST(SimDiscovery, ReplyCarriesIdentityAndFaultsChangeIt) {
               HX_WIRE::DiscoveryVerdict::FirmwareTooOld);
 }
 
-TEST(SimDiscovery, BroadcastArrivalsAnswerOnlyDiscovery) {
+TEST(SimDiscovery, BroadcastArrivalsAnswerOnlyDiscovery)
+{
     CoreHarness cam;
     auto read = HX_WIRE::encodeReadRegCmd(std::vector<uint32_t>{GIGE_REG_CAMERA_STATE}, 1);
     EXPECT_TRUE(cam.core.handle(read, kHost, cam.now, true).empty());
     EXPECT_EQ(cam.core.handle(HX_WIRE::encodeDiscoveryCmd(1), kHost, cam.now, true).size(), 1u);
 }
 
-TEST(SimRobustness, MalformedRequestsGetAClearAnswerOrNone) {
+TEST(SimRobustness, MalformedRequestsGetAClearAnswerOrNone)
+{
     CoreHarness cam;
     EXPECT_TRUE(cam.send({}).empty());
-    EXPECT_TRUE(cam.send(std::vector<uint8_t>(10, 0)).empty());        // a host's event-port opener
-    EXPECT_TRUE(cam.send({0x42, 0x01, 0x00, 0x80, 0x00, 0x08}).empty());  // header cut short
+    EXPECT_TRUE(cam.send(std::vector<uint8_t>(10, 0)).empty());          // a host's event-port opener
+    EXPECT_TRUE(cam.send({0x42, 0x01, 0x00, 0x80, 0x00, 0x08}).empty()); // header cut short
     // A length that claims more than arrived is no request.
     EXPECT_TRUE(cam.send({0x42, 0x01, 0x00, 0x80, 0x00, 0x08, 0x00, 0x01, 0x00, 0x00}).empty());
     // A register read whose payload is not whole addresses.
@@ -179,7 +191,8 @@ TEST(SimRobustness, MalformedRequestsGetAClearAnswerOrNone) {
     EXPECT_EQ(cam.read(tooMany).header.status, Status::kInvalidParameter);
 }
 
-TEST(SimMemory, SecondFamilyDocumentsReadInChunksAndRewind) {
+TEST(SimMemory, SecondFamilyDocumentsReadInChunksAndRewind)
+{
     CameraConfig config;
     config.model = "hxsim qM";
     CoreHarness cam(config);

@@ -22,9 +22,10 @@ struct CoreHarness {
     hxsim::CameraCore core;
     hxsim::SimTime now{0};
     uint16_t nextId = 1;
-    std::vector<hxsim::Outgoing> events;  // event datagrams seen so far
+    std::vector<hxsim::Outgoing> events; // event datagrams seen so far
 
-    std::vector<hxsim::Outgoing> send(const std::vector<uint8_t>& datagram, hxsim::Endpoint from = kHost) {
+    std::vector<hxsim::Outgoing> send(const std::vector<uint8_t>& datagram, hxsim::Endpoint from = kHost)
+    {
         auto out = core.handle(datagram, from, now);
         std::vector<hxsim::Outgoing> answers;
         for (auto& item : out) {
@@ -34,7 +35,8 @@ struct CoreHarness {
     }
 
     std::optional<HX_WIRE::WriteRegAck> write(std::vector<HX_WIRE::RegisterPair> pairs, bool ack = true,
-                                              hxsim::Endpoint from = kHost) {
+                                              hxsim::Endpoint from = kHost)
+    {
         auto answers = send(HX_WIRE::encodeWriteRegCmd(pairs, ack, nextId++), from);
         if (answers.empty()) {
             return std::nullopt;
@@ -44,24 +46,28 @@ struct CoreHarness {
 
     // A write wrapped in the gate pairs, as hosts send most writes.
     std::optional<HX_WIRE::WriteRegAck> gatedWrite(std::vector<HX_WIRE::RegisterPair> pairs,
-                                                   hxsim::Endpoint from = kHost) {
+                                                   hxsim::Endpoint from = kHost)
+    {
         return write(HX_WIRE::planMultiWrite(pairs).pairs, true, from);
     }
 
-    HX_WIRE::ReadRegAck read(const std::vector<uint32_t>& addresses) {
+    HX_WIRE::ReadRegAck read(const std::vector<uint32_t>& addresses)
+    {
         auto answers = send(HX_WIRE::encodeReadRegCmd(addresses, nextId++));
         return *HX_WIRE::decodeReadRegAck(answers.at(0).bytes);
     }
 
     uint32_t reg(uint32_t address) { return read({address}).values.at(0); }
 
-    std::vector<uint8_t> readMem(uint32_t address, std::size_t count) {
+    std::vector<uint8_t> readMem(uint32_t address, std::size_t count)
+    {
         auto answers = send(HX_WIRE::encodeReadMemCmd(address, count, nextId++));
         auto ack = HX_WIRE::decodeReadMemAck(answers.at(0).bytes);
         return {ack->data.begin(), ack->data.end()};
     }
 
-    void tick(hxsim::SimTime by) {
+    void tick(hxsim::SimTime by)
+    {
         now += by;
         for (auto& item : core.advance(now)) {
             events.push_back(item);
@@ -69,7 +75,8 @@ struct CoreHarness {
     }
 
     // (register, value) of every event seen so far.
-    std::vector<std::pair<uint32_t, uint32_t>> eventPairs() const {
+    std::vector<std::pair<uint32_t, uint32_t>> eventPairs() const
+    {
         std::vector<std::pair<uint32_t, uint32_t>> pairs;
         for (const auto& item : events) {
             auto decoded = HX_WIRE::decodeEventData(item.bytes);
@@ -79,4 +86,4 @@ struct CoreHarness {
     }
 };
 
-}  // namespace hxsim_test
+} // namespace hxsim_test

@@ -11,12 +11,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-Outgoing datagram(uint8_t tag, FaultChannel channel = FaultChannel::Control) {
+Outgoing datagram(uint8_t tag, FaultChannel channel = FaultChannel::Control)
+{
     return Outgoing{channel, Endpoint{0x7F000001, 5824}, {tag, 1, 2, 3}};
 }
 
 // Sends 200 tagged datagrams through an injector and returns what came out, in order.
-std::vector<std::vector<uint8_t>> run(const FaultConfig& faults, uint64_t seed) {
+std::vector<std::vector<uint8_t>> run(const FaultConfig& faults, uint64_t seed)
+{
     FaultInjector injector(faults, seed);
     std::vector<std::vector<uint8_t>> sent;
     SimTime now{0};
@@ -33,7 +35,8 @@ std::vector<std::vector<uint8_t>> run(const FaultConfig& faults, uint64_t seed) 
     return sent;
 }
 
-FaultConfig everyFault() {
+FaultConfig everyFault()
+{
     FaultConfig faults;
     auto& control = faults.channel(FaultChannel::Control);
     control.drop = control.delay = control.duplicate = control.reorder = control.corrupt = 0.2;
@@ -42,9 +45,10 @@ FaultConfig everyFault() {
     return faults;
 }
 
-}  // namespace
+} // namespace
 
-TEST(SimFaults, SameSeedSameRunOtherSeedOtherRun) {
+TEST(SimFaults, SameSeedSameRunOtherSeedOtherRun)
+{
     const FaultConfig faults = everyFault();
     const auto first = run(faults, 7);
     EXPECT_EQ(first, run(faults, 7));
@@ -52,7 +56,8 @@ TEST(SimFaults, SameSeedSameRunOtherSeedOtherRun) {
     EXPECT_NE(first.size(), 200u) << "with these odds something must have been dropped or duplicated";
 }
 
-TEST(SimFaults, EachKindOnItsOwn) {
+TEST(SimFaults, EachKindOnItsOwn)
+{
     FaultConfig faults;
     faults.channel(FaultChannel::Control).drop = 1;
     EXPECT_TRUE(run(faults, 1).empty());
@@ -77,11 +82,12 @@ TEST(SimFaults, EachKindOnItsOwn) {
     EXPECT_EQ(injector.due(SimTime{0}).size(), 1u);
 }
 
-TEST(SimFaults, DelayAndReorderChangeTimingAndOrder) {
+TEST(SimFaults, DelayAndReorderChangeTimingAndOrder)
+{
     FaultConfig faults;
     auto& control = faults.channel(FaultChannel::Control);
     control.delay = 1;
-    control.delayMin = control.delayMax = 6s;  // beyond a host's time-out
+    control.delayMin = control.delayMax = 6s; // beyond a host's time-out
     FaultInjector delayed(faults, 3);
     delayed.submit(datagram(1), SimTime{0});
     EXPECT_TRUE(delayed.due(5s).empty());
@@ -97,12 +103,13 @@ TEST(SimFaults, DelayAndReorderChangeTimingAndOrder) {
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[0].bytes[0], 2);
     EXPECT_EQ(out[1].bytes[0], 1);
-    swapped.submit(datagram(3), SimTime{0});  // nothing overtakes it: it goes out on its own
+    swapped.submit(datagram(3), SimTime{0}); // nothing overtakes it: it goes out on its own
     EXPECT_TRUE(swapped.due(SimTime{0}).empty());
     EXPECT_EQ(swapped.due(1s).size(), 1u);
 }
 
-TEST(SimFaults, WrongIndexRefusalsAndSilence) {
+TEST(SimFaults, WrongIndexRefusalsAndSilence)
+{
     FaultConfig faults;
     faults.channel(FaultChannel::Control).wrongIndex = 1;
     FaultInjector injector(faults, 5);
@@ -128,7 +135,8 @@ TEST(SimFaults, WrongIndexRefusalsAndSilence) {
     EXPECT_TRUE(FaultInjector(faults, 5).silent(SimTime{0}));
 }
 
-TEST(SimFrames, PixelsCarryTheFrameNumberAndAMovingPattern) {
+TEST(SimFrames, PixelsCarryTheFrameNumberAndAMovingPattern)
+{
     const FrameGeometry geometry{64, 4, 16, 64 * 4};
     FrameStore store;
     EXPECT_TRUE(store.frame(0).empty());
@@ -137,8 +145,8 @@ TEST(SimFrames, PixelsCarryTheFrameNumberAndAMovingPattern) {
     ASSERT_EQ(frame7.size(), 256u);
     EXPECT_EQ((std::vector<uint8_t>(frame7.begin(), frame7.begin() + 8)),
               (std::vector<uint8_t>{7, 0, 0, 0, 3, 0, 0, 0}));
-    EXPECT_EQ(frame7[8], static_cast<uint8_t>(8 + 0 + 21));     // row 0, column 8
-    EXPECT_EQ(frame7[64 + 1], static_cast<uint8_t>(1 + 1 + 21));  // row 1, column 1
+    EXPECT_EQ(frame7[8], static_cast<uint8_t>(8 + 0 + 21));      // row 0, column 8
+    EXPECT_EQ(frame7[64 + 1], static_cast<uint8_t>(1 + 1 + 21)); // row 1, column 1
     EXPECT_EQ(SyntheticImage::frameNumberOf(frame7), 7u);
     EXPECT_TRUE(SyntheticImage::matches(7, 3, geometry, frame7));
     EXPECT_FALSE(SyntheticImage::matches(8, 3, geometry, frame7));

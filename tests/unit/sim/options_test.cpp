@@ -10,11 +10,15 @@ using namespace std::chrono_literals;
 
 namespace {
 
-ParsedOptions parse(std::vector<std::string> args) { return parseOptions(args); }
+ParsedOptions parse(std::vector<std::string> args)
+{
+    return parseOptions(args);
+}
 
-}  // namespace
+} // namespace
 
-TEST(SimOptions, ClusterFromTheCommandLine) {
+TEST(SimOptions, ClusterFromTheCommandLine)
+{
     auto parsed = parse({"--cameras", "3", "--address=127.0.0.10", "--sensor", "lux19hs-mono", "--memory", "2G",
                          "--name", "bay", "--model", "rig qM", "--time-scale", "100", "--fault", "all.drop=0.25",
                          "--fault", "control.delay-max-ms=6000", "--old-firmware"});
@@ -45,7 +49,8 @@ TEST(SimOptions, ClusterFromTheCommandLine) {
     EXPECT_NE(parse({"--link", "40g"}).error.find("--link"), std::string::npos);
 }
 
-TEST(SimOptions, MistakesAreNamed) {
+TEST(SimOptions, MistakesAreNamed)
+{
     EXPECT_NE(parse({"--cameras", "0"}).error, "");
     EXPECT_NE(parse({"--cameras"}).error.find("needs a value"), std::string::npos);
     EXPECT_NE(parse({"--sensor", "cmos"}).error.find("unknown sensor"), std::string::npos);
@@ -60,7 +65,8 @@ TEST(SimOptions, MistakesAreNamed) {
     EXPECT_EQ(parseMemorySize("G"), std::nullopt);
 }
 
-TEST(SimScenario, DefaultsThenPerCameraSettings) {
+TEST(SimScenario, DefaultsThenPerCameraSettings)
+{
     CameraConfig base;
     base.userName = "lab";
     std::vector<CameraConfig> cameras;
@@ -88,7 +94,8 @@ TEST(SimScenario, DefaultsThenPerCameraSettings) {
     EXPECT_EQ(cameras.size(), 4u);
 }
 
-TEST(SimScenario, TyposAndBadValuesAreRefused) {
+TEST(SimScenario, TyposAndBadValuesAreRefused)
+{
     std::vector<CameraConfig> cameras;
     EXPECT_NE(parseScenario("{", {}, cameras).find("JSON"), std::string::npos);
     EXPECT_NE(parseScenario(R"({"camera": 2})", {}, cameras).find("unknown scenario key"), std::string::npos);
@@ -99,11 +106,12 @@ TEST(SimScenario, TyposAndBadValuesAreRefused) {
     EXPECT_NE(loadScenario("/nonexistent/scenario.json", {}, cameras).find("cannot read"), std::string::npos);
 }
 
-TEST(SimHostNetwork, OnlyLoopbackOnTheHostsNetwork) {
+TEST(SimHostNetwork, OnlyLoopbackOnTheHostsNetwork)
+{
     CameraConfig loopback;
     EXPECT_EQ(checkNetworkSafety({loopback}, false), "");
     CameraConfig lan;
-    lan.address = 0x0AFB0002;  // 10.251.0.2
+    lan.address = 0x0AFB0002; // 10.251.0.2
     EXPECT_NE(checkNetworkSafety({loopback, lan}, false).find("in-netns"), std::string::npos);
     EXPECT_EQ(checkNetworkSafety({lan}, true), "");
     CameraConfig listening;

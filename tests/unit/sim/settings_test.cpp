@@ -11,16 +11,18 @@ using namespace HX_REGISTERS;
 
 namespace {
 
-CameraConfig withSensor(const char* name, uint64_t memory = uint64_t{8} << 30) {
+CameraConfig withSensor(const char* name, uint64_t memory = uint64_t{8} << 30)
+{
     CameraConfig config;
     config.sensor = *SensorModel::fromName(name);
     config.memoryBytes = memory;
     return config;
 }
 
-}  // namespace
+} // namespace
 
-TEST(SimDefaults, ImagingRegistersAreConsistentForEverySensorAndMemory) {
+TEST(SimDefaults, ImagingRegistersAreConsistentForEverySensorAndMemory)
+{
     for (const char* sensor : {"lince", "lupa-mono", "lux13hs", "lux19hs", "x60"}) {
         for (uint64_t memory : {uint64_t{256} << 20, uint64_t{8} << 30, uint64_t{63} << 30}) {
             SCOPED_TRACE(std::string(sensor) + " " + std::to_string(memory >> 20) + " MiB");
@@ -28,12 +30,12 @@ TEST(SimDefaults, ImagingRegistersAreConsistentForEverySensorAndMemory) {
             ASSERT_EQ(config.validate(), "");
             const RegisterFile regs = defaultRegisters(config);
             const CaptureRules rules(config.sensor, true);
-            for (uint32_t address : {GIGE_REG_SENSOR_WIDTH_MAX, GIGE_REG_SENSOR_HEIGHT_MAX, GIGE_REG_SENSOR_WIDTH_MIN,
-                                     GIGE_REG_SENSOR_HEIGHT_MIN, GIGE_REG_ROI_WIDTH, GIGE_REG_ROI_HEIGHT,
-                                     GIGE_REG_FRAME_RATE, GIGE_REG_FRAME_RATE_LIMIT, GIGE_REG_EXPOSURE,
-                                     GIGE_REG_EXPOSURE_MIN, GIGE_REG_EXPOSURE_OVERHEAD, GIGE_REG_IMAGE_MEM_BASE,
-                                     GIGE_REG_IMAGE_MEM_LIMIT, GIGE_REG_IMAGE_MEM_END, GIGE_REG_IMAGE_MEM_PAGES,
-                                     GIGE_REG_SENSOR_TYPE}) {
+            for (uint32_t address :
+                 {GIGE_REG_SENSOR_WIDTH_MAX, GIGE_REG_SENSOR_HEIGHT_MAX, GIGE_REG_SENSOR_WIDTH_MIN,
+                  GIGE_REG_SENSOR_HEIGHT_MIN, GIGE_REG_ROI_WIDTH, GIGE_REG_ROI_HEIGHT, GIGE_REG_FRAME_RATE,
+                  GIGE_REG_FRAME_RATE_LIMIT, GIGE_REG_EXPOSURE, GIGE_REG_EXPOSURE_MIN, GIGE_REG_EXPOSURE_OVERHEAD,
+                  GIGE_REG_IMAGE_MEM_BASE, GIGE_REG_IMAGE_MEM_LIMIT, GIGE_REG_IMAGE_MEM_END, GIGE_REG_IMAGE_MEM_PAGES,
+                  GIGE_REG_SENSOR_TYPE}) {
                 EXPECT_NE(regs.get(address), 0u) << registerName(address);
             }
             const uint32_t base = regs.get(GIGE_REG_IMAGE_MEM_BASE);
@@ -51,7 +53,8 @@ TEST(SimDefaults, ImagingRegistersAreConsistentForEverySensorAndMemory) {
     }
 }
 
-TEST(SimDefaults, FamilyDecidesTheExtraRegisters) {
+TEST(SimDefaults, FamilyDecidesTheExtraRegisters)
+{
     CameraConfig morvane;
     morvane.model = "hxsim qM";
     const RegisterFile regs = defaultRegisters(morvane);
@@ -62,7 +65,8 @@ TEST(SimDefaults, FamilyDecidesTheExtraRegisters) {
     EXPECT_EQ(defaultRegisters(withSensor("x60")).get(GIGE_REG_SENSOR_TYPE), 0x58363043u);
 }
 
-TEST(SimDefaults, ConfigurationsThatWouldConfuseHostsAreRefused) {
+TEST(SimDefaults, ConfigurationsThatWouldConfuseHostsAreRefused)
+{
     CameraConfig config;
     EXPECT_EQ(config.validate(), "");
     config.userName = "rig-qT";
@@ -77,8 +81,9 @@ TEST(SimDefaults, ConfigurationsThatWouldConfuseHostsAreRefused) {
     EXPECT_NE(config.validate(), "");
 }
 
-TEST(SimConstraints, RoiAndRateAreClampedSoHostsSeeTheChange) {
-    CoreHarness cam;  // Lince, 2560 x 2048
+TEST(SimConstraints, RoiAndRateAreClampedSoHostsSeeTheChange)
+{
+    CoreHarness cam; // Lince, 2560 x 2048
     cam.gatedWrite({{GIGE_REG_ROI_WIDTH, 3000}, {GIGE_REG_ROI_HEIGHT, 7}, {GIGE_REG_ROI_X_OFFSET, 13}});
     EXPECT_EQ(cam.reg(GIGE_REG_ROI_WIDTH), 2560u);
     EXPECT_EQ(cam.reg(GIGE_REG_ROI_HEIGHT), 8u);
@@ -99,7 +104,8 @@ TEST(SimConstraints, RoiAndRateAreClampedSoHostsSeeTheChange) {
     EXPECT_EQ(cam.reg(GIGE_REG_EXPOSURE), 1000000u / 200 - 12);
 }
 
-TEST(SimConstraints, ModesTranslateOrStayWhenNotOffered) {
+TEST(SimConstraints, ModesTranslateOrStayWhenNotOffered)
+{
     CoreHarness cam;
     const std::pair<uint32_t, uint32_t> modes[] = {
         {0, 0}, {2, 1u << 27}, {3, 1u << 31}, {4, (1u << 31) | (1u << 29)}, {5, (1u << 31) | (1u << 28)}};
@@ -120,8 +126,9 @@ TEST(SimConstraints, ModesTranslateOrStayWhenNotOffered) {
     EXPECT_EQ(lupa.reg(GIGE_REG_ANALOG_GAIN), 100u) << "LUPA offers no gain of 3.5";
 }
 
-TEST(SimConstraints, AnalogGainFlagDependsOnFirmware) {
-    CoreHarness recent;  // firmware 2.6.0
+TEST(SimConstraints, AnalogGainFlagDependsOnFirmware)
+{
+    CoreHarness recent; // firmware 2.6.0
     recent.gatedWrite({{GIGE_REG_ANALOG_GAIN, 400 | (1u << 31)}});
     EXPECT_EQ(recent.reg(GIGE_REG_ANALOG_GAIN), 400u);
     CameraConfig config;
@@ -133,7 +140,8 @@ TEST(SimConstraints, AnalogGainFlagDependsOnFirmware) {
     EXPECT_EQ(older.reg(GIGE_REG_ANALOG_GAIN), 200u);
 }
 
-TEST(SimConstraints, RecordLengthFollowsMemoryAndTriggerStaysInside) {
+TEST(SimConstraints, RecordLengthFollowsMemoryAndTriggerStaysInside)
+{
     CoreHarness cam(withSensor("lince", uint64_t{1} << 30));
     const CaptureRules rules(SensorModel::fromCode(0x414C3543), true);
     cam.gatedWrite({{GIGE_REG_ROI_WIDTH, 1280}, {GIGE_REG_ROI_HEIGHT, 1024}});

@@ -20,13 +20,18 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes slice(const Bytes& bytes, std::size_t at, std::size_t count) {
+Bytes slice(const Bytes& bytes, std::size_t at, std::size_t count)
+{
     return Bytes(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + count));
 }
 
-SimTime ms(int64_t count) { return std::chrono::milliseconds(count); }
+SimTime ms(int64_t count)
+{
+    return std::chrono::milliseconds(count);
+}
 
-StreamSettings recorded(uint32_t length) {
+StreamSettings recorded(uint32_t length)
+{
     StreamSettings settings;
     settings.streamControl = 3;
     settings.recording = Recording{1, length, 0, 100, FrameGeometry{8, 2, 16, 16}};
@@ -34,7 +39,8 @@ StreamSettings recorded(uint32_t length) {
     return settings;
 }
 
-std::vector<uint32_t> drain(StreamSchedule& schedule, SimTime at) {
+std::vector<uint32_t> drain(StreamSchedule& schedule, SimTime at)
+{
     std::vector<uint32_t> frames;
     for (int i = 0; i < 100; ++i) {
         auto order = schedule.take(at);
@@ -46,7 +52,8 @@ std::vector<uint32_t> drain(StreamSchedule& schedule, SimTime at) {
     return frames;
 }
 
-Packets numbered(std::size_t count) {
+Packets numbered(std::size_t count)
+{
     Packets packets;
     for (std::size_t i = 0; i < count; ++i) {
         packets.push_back(Bytes(10, static_cast<uint8_t>(i)));
@@ -54,9 +61,10 @@ Packets numbered(std::size_t count) {
     return packets;
 }
 
-}  // namespace
+} // namespace
 
-TEST(TiffFrame, EightBitFrameFollowsTheBaselineLayout) {
+TEST(TiffFrame, EightBitFrameFollowsTheBaselineLayout)
+{
     const Bytes file = TiffFrame::encode(5, 1, FrameGeometry{8, 2, 16, 16});
     ASSERT_EQ(file.size(), 256u + 16);
     // Header: "II", 42, first directory at 8; then ten entries.
@@ -81,11 +89,12 @@ TEST(TiffFrame, EightBitFrameFollowsTheBaselineLayout) {
 
 // Frames drawn once per size are byte for byte the frames drawn one by one, for frame numbers
 // that wrap the pattern, 8- and 16-bit TIFF samples, odd row lengths and the sizes drawn per frame.
-TEST(FrameDrawer, FramesAreThoseDrawnOneByOne) {
+TEST(FrameDrawer, FramesAreThoseDrawnOneByOne)
+{
     FrameDrawer drawer;
-    const std::vector<FrameGeometry> geometries{{64, 8, 16, 512},          {640, 480, 16, 640 * 480},
-                                                {100, 7, 32, 136 * 7},     {6, 3, 48, 48},
-                                                {3, 1, 16, 5},             {40000, 1, 16, 40000}};
+    const std::vector<FrameGeometry> geometries{{64, 8, 16, 512},      {640, 480, 16, 640 * 480},
+                                                {100, 7, 32, 136 * 7}, {6, 3, 48, 48},
+                                                {3, 1, 16, 5},         {40000, 1, 16, 40000}};
     for (const FrameGeometry& geometry : geometries) {
         for (uint32_t frame : {0u, 1u, 85u, 86u, 300u, 0x01020304u}) {
             Bytes expected(geometry.bytes);
@@ -108,11 +117,12 @@ TEST(FrameDrawer, FramesAreThoseDrawnOneByOne) {
     EXPECT_EQ(middle, slice(expected, 3, 100));
 }
 
-TEST(StreamPackets, UdpImageIsALeaderPayloadsOfThePacketSizeAndATrailer) {
+TEST(StreamPackets, UdpImageIsALeaderPayloadsOfThePacketSizeAndATrailer)
+{
     StreamImage image{0x19, 77, Bytes(3000)};
     std::iota(image.bytes.begin(), image.bytes.end(), uint8_t{0});
     const Packets packets = udpPackets(image, 7, 1500);
-    ASSERT_EQ(packets.size(), 5u);  // 1464 + 1464 + 72 payload bytes
+    ASSERT_EQ(packets.size(), 5u); // 1464 + 1464 + 72 payload bytes
     // Leader: status 0, block 7, format 1, packet 0, "HX", type 3, time stamp 77, size 3000, "1A".
     EXPECT_EQ(slice(packets[0], 0, 12), (Bytes{0, 0, 0, 7, 1, 0, 0, 0, 0x48, 0x58, 0, 3}));
     EXPECT_EQ(slice(packets[0], 12, 8), (Bytes{0, 0, 0, 0, 0, 0, 0, 77}));
@@ -132,10 +142,11 @@ TEST(StreamPackets, UdpImageIsALeaderPayloadsOfThePacketSizeAndATrailer) {
     EXPECT_EQ(nextBlockId(0xFFFF), 1) << "block 0 is never used";
 }
 
-TEST(StreamSchedule, LiveFramesAreNumberedByTimeAndSkippedWhenLate) {
+TEST(StreamSchedule, LiveFramesAreNumberedByTimeAndSkippedWhenLate)
+{
     StreamSchedule schedule(ms(5));
     StreamSettings settings = recorded(10);
-    settings.liveFrameRate = 100;  // a frame every 10 ms
+    settings.liveFrameRate = 100; // a frame every 10 ms
     schedule.control(1, settings, ms(1000));
     EXPECT_EQ(schedule.take(ms(1000))->frame, 0u);
     EXPECT_FALSE(schedule.take(ms(1004))) << "frame 1 is not due yet";
@@ -160,11 +171,12 @@ TEST(StreamSchedule, LiveFramesAreNumberedByTimeAndSkippedWhenLate) {
     EXPECT_EQ(gapped.kind(), StreamKind::Live);
 }
 
-TEST(StreamSchedule, DownloadSendsItsRangeOnceWithPauseRetryAndStops) {
+TEST(StreamSchedule, DownloadSendsItsRangeOnceWithPauseRetryAndStops)
+{
     StreamSchedule schedule(ms(1));
     StreamSettings settings = recorded(6);
     settings.firstFrame = 3;
-    settings.lastFrame = 9;  // beyond the recording: it ends at frame 5
+    settings.lastFrame = 9; // beyond the recording: it ends at frame 5
     schedule.control(3, settings, ms(0));
     EXPECT_EQ(schedule.take(ms(0))->frame, 3u);
     schedule.control(16, settings, ms(0));
@@ -193,7 +205,8 @@ TEST(StreamSchedule, DownloadSendsItsRangeOnceWithPauseRetryAndStops) {
     EXPECT_EQ(schedule.kind(), StreamKind::None);
 }
 
-TEST(StreamFaultInjector, FaultsAreSeededAndDoWhatTheySay) {
+TEST(StreamFaultInjector, FaultsAreSeededAndDoWhatTheySay)
+{
     const StreamFaults mixed{.drop = 0.2, .reorder = 0.2, .truncate = 0.2, .corrupt = 0.2, .cut = 0.5};
     StreamFaultInjector first(mixed, 42), second(mixed, 42), other(mixed, 43);
     Packets a = numbered(50), b = numbered(50), c = numbered(50);
@@ -222,8 +235,10 @@ TEST(StreamFaultInjector, FaultsAreSeededAndDoWhatTheySay) {
     }
 }
 
-TEST(StreamOptions, StreamFaultsAndThePathsPacketLimitComeFromOptionsAndScenarios) {
-    const std::vector<std::string> args{"--fault", "stream.drop=0.25", "--fault", "stream.cut=1", "--max-packet", "1500"};
+TEST(StreamOptions, StreamFaultsAndThePathsPacketLimitComeFromOptionsAndScenarios)
+{
+    const std::vector<std::string> args{"--fault",      "stream.drop=0.25", "--fault",
+                                        "stream.cut=1", "--max-packet",     "1500"};
     const ParsedOptions parsed = parseOptions(args);
     ASSERT_EQ(parsed.error, "");
     EXPECT_EQ(parsed.options.cameras[0].faults.stream.drop, 0.25);

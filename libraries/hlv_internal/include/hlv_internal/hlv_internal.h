@@ -5,11 +5,11 @@
 #include <stdint.h>
 
 #if defined(HLV_INTERNAL_BUILDING) && defined(_WIN32)
-#define HLV_INTERNAL_API __declspec(dllexport)
+#  define HLV_INTERNAL_API __declspec(dllexport)
 #elif defined(HLV_INTERNAL_BUILDING)
-#define HLV_INTERNAL_API __attribute__((visibility("default")))
+#  define HLV_INTERNAL_API __attribute__((visibility("default")))
 #else
-#define HLV_INTERNAL_API
+#  define HLV_INTERNAL_API
 #endif
 
 #ifdef __cplusplus
@@ -35,7 +35,7 @@ enum {
  * `destination`. `frame_id` identifies the frame for the caller; packing does not depend on it.
  * Returns HLV_PACK_OK or one of the HLV_PACK_* codes, having written nothing on failure.
  */
-HLV_INTERNAL_API uint32_t hxConvertTiffImageData(const void *pixels, void *destination, uint32_t frame_id,
+HLV_INTERNAL_API uint32_t hxConvertTiffImageData(const void* pixels, void* destination, uint32_t frame_id,
                                                  uint32_t width, uint32_t height, uint32_t depth);
 
 /* Bytes of the packed image, or 0 when the arguments cannot be packed (see HLV_PACK_BAD_*). */

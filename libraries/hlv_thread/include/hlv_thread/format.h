@@ -8,11 +8,11 @@
 // archetype is the Microsoft one, which knows no %zu; its GNU archetype matches the C library
 // such a build uses (__USE_MINGW_ANSI_STDIO). Compilers without the attribute check nothing.
 #if defined(__MINGW32__)
-#define HLV_PRINTF_FORMAT(formatIndex, firstArgument) __attribute__((format(gnu_printf, formatIndex, firstArgument)))
+#  define HLV_PRINTF_FORMAT(formatIndex, firstArgument) __attribute__((format(gnu_printf, formatIndex, firstArgument)))
 #elif defined(__GNUC__)
-#define HLV_PRINTF_FORMAT(formatIndex, firstArgument) __attribute__((format(printf, formatIndex, firstArgument)))
+#  define HLV_PRINTF_FORMAT(formatIndex, firstArgument) __attribute__((format(printf, formatIndex, firstArgument)))
 #else
-#define HLV_PRINTF_FORMAT(formatIndex, firstArgument)
+#  define HLV_PRINTF_FORMAT(formatIndex, firstArgument)
 #endif
 
 // Formats like the C library's printf. Never throws: a formatting failure returns a text that

@@ -61,11 +61,11 @@ std::string timeStamp();
 } // namespace HLV_THREAD
 
 // A line of the given trace category, written only when the category is traced.
-#define HLV_TRACE(category, ...)                                                          \
-    do {                                                                                  \
-        if (::HLV_THREAD::traced(category))                                               \
-            ::HLV_THREAD::logLine(__FILE__, __LINE__, ::fmtToString(__VA_ARGS__));        \
-    } while (0)
+#define HLV_TRACE(category, ...)                                                                                       \
+  do {                                                                                                                 \
+    if (::HLV_THREAD::traced(category))                                                                                \
+      ::HLV_THREAD::logLine(__FILE__, __LINE__, ::fmtToString(__VA_ARGS__));                                           \
+  } while (0)
 
 // A line written whatever the trace mask says (errors).
 #define HLV_LOG(...) ::HLV_THREAD::logLine(__FILE__, __LINE__, ::fmtToString(__VA_ARGS__))

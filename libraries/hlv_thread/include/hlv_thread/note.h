@@ -66,5 +66,5 @@ E locatedException(const char* file, int line, const char* format, ...)
 class SettingsException : public HLV_THREAD::Exception {};
 
 // Throws ExceptionType carrying one entry located at the throwing site.
-#define HLV_THROW(ExceptionType, ...) \
-    throw ::HLV_THREAD::locatedException<ExceptionType>(__FILE__, __LINE__, __VA_ARGS__)
+#define HLV_THROW(ExceptionType, ...)                                                                                  \
+  throw ::HLV_THREAD::locatedException<ExceptionType>(__FILE__, __LINE__, __VA_ARGS__)

@@ -93,20 +93,20 @@ void MsgThread::post(Message* message)
 // its waiter one empty pass.
 MsgThread::Posted MsgThread::enqueue(Message* message)
 {
-    bool wasEmpty = false;
-    {
-        std::lock_guard<std::mutex> guard(queueLock_);
-        if (halted_)
-            return Posted::Refused;
-        if (message->req == HALT)
-            halted_ = true;
-        wasEmpty = queue_.empty();
-        queue_.push_back(message);
-        ++queued_;
-        if (wasEmpty)
-            queueSignal_.notify_one();
-    }
-    if (wasEmpty && wake_ && !wake_->set())
+    // Everything, the wake included, is touched under the lock: once the message is queued its
+    // receiver may handle it and the thread object may be gone before this call returns.
+    std::lock_guard<std::mutex> guard(queueLock_);
+    if (halted_)
+        return Posted::Refused;
+    if (message->req == HALT)
+        halted_ = true;
+    const bool wasEmpty = queue_.empty();
+    queue_.push_back(message);
+    ++queued_;
+    if (!wasEmpty)
+        return Posted::Queued;
+    queueSignal_.notify_one();
+    if (wake_ && !wake_->set())
         return Posted::QueuedWithoutWake;
     return Posted::Queued;
 }

@@ -296,7 +296,8 @@ TEST_F(UdpStreamTest, BuffersCoveringTheRestOfTheDownloadNeverPauseIt)
     ASSERT_TRUE(camera.waitForWrite(0xD314, 16));
     for (std::size_t i = 2; i < 5; ++i)
         give(ids::DOWNLOAD_STREAM_MSG, *buffers[i]);
-    ASSERT_TRUE(camera.waitForWrite(0xD314, 32));
+    EXPECT_TRUE(camera.waitForWrite(0xD314, 32));
+    release(); // the receiver may still be filling a lent buffer, which must outlive it
 }
 
 TEST_F(UdpStreamTest, ShutdownDuringNegotiationOrAnImageReleasesEverything)

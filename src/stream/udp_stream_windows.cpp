@@ -121,12 +121,13 @@ bool UdpStream::readIntoHostBuffer()
         {{static_cast<ULONG>(header), reinterpret_cast<char*>(bounce_.data())},
          {static_cast<ULONG>(room), reinterpret_cast<char*>(activeData_)},
          {static_cast<ULONG>(MAX_DATAGRAM - header - room), reinterpret_cast<char*>(bounce_.data() + header)}}};
-    // No empty piece: with the image's room used up (the trailer comes next) the host buffer
-    // is left out rather than passed with length zero.
-    DWORD count = static_cast<DWORD>(pieces.size());
-    if (room == 0) {
-        pieces[1] = pieces[2];
-        count = 2;
+    // No empty piece: Wine mis-scatters a datagram over a piece of length zero. With the image's
+    // room used up (the trailer comes next) the host buffer is left out, and with room for a whole
+    // datagram the bounce buffer's tail is.
+    DWORD count = 0;
+    for (const WSABUF& piece : pieces) {
+        if (piece.len != 0)
+            pieces[count++] = piece;
     }
     sockaddr_in source{};
     int sourceLength = sizeof(source);

@@ -284,7 +284,7 @@ TEST(Download, ThrottleHoldsTheCameraWhileTheHostKeepsItsBuffersAndLosesNothing)
 // send that the pause would reach the camera before its last frame.
 // Disabled: when the buffers are lent one by one after the download settings, on a loaded machine
 // the camera still stalls after its first frames about two runs in three (the watchdog then ends
-// the download). The known remaining cause is in the throttle's resume and is not yet found.
+// the download). The cause, likely in the throttle's resume, is not yet found.
 TEST(Download, DISABLED_AsManyBuffersAsFramesAtFullSensorSizeNeverStalls)
 {
     const HX_CAMERA_HANDLE camera = handleOf(FULL);

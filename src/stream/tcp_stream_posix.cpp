@@ -182,41 +182,6 @@ void TcpStream::completeConnect()
     connectionLost();
 }
 
-// One reconnect per loss: a connection that cannot be re-opened (or whose re-opening the camera
-// refuses) ends the receiver, and the camera is reported lost.
-void TcpStream::connectionLost()
-{
-    const char* who = "TcpStream::processLoop";
-    if (!reconnecting_) {
-        HLV_TRACE(TRACE_STREAM, "%s(%s): Socket got closed underneath us!", who, where());
-        if (retrySocket())
-            return;
-    }
-    HLV_LOG("%s(%s): Unable to re-open the TCP socket, exiting.", who, where());
-    setConnected(false);
-    socket_.reset();
-    endLoop();
-    notifyCameraLost(cameraAddress());
-}
-
-// The image in progress is lost with the old connection; the parser looks for the next leader.
-bool TcpStream::retrySocket()
-{
-    socket_.reset();
-    pendingBegin_ = pendingEnd_ = 0;
-    if (state_ != RECOVER && protocol_ != HX_MESSAGE_IDS::INTERNAL_START)
-        goToRecovery();
-    try {
-        if (!connectFromFreePort(port_ != 0 ? port_.load() : firstPort_))
-            return false;
-    } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s(%s): %s", "TcpStream::retrySocket", where(), error.str().c_str());
-        return false;
-    }
-    reconnecting_ = connectPending_;
-    return true;
-}
-
 // Stream bytes already taken from the socket (kept back by the scan) wake nothing, so they are
 // read before any wait: a pass cut short by a waiting message or its step limit may leave the
 // end of an image there after the camera has sent its last byte.
@@ -238,36 +203,6 @@ void TcpStream::waitAndRead()
     }
     if (socketEvents.readable || socketEvents.closed)
         readStream();
-}
-
-void TcpStream::shutDown()
-{
-    socket_.reset();
-    pollSet_.reset();
-}
-
-void TcpStream::writeStartRegisters()
-{
-    HxComm::writeReg(cameraAddress(), HX_REGISTERS::GIGE_REG_SCP0, port_);
-    HxComm::writeReg(cameraAddress(), HX_REGISTERS::GIGE_REG_SCPS0, HX_REGISTERS::SCPS0_DO_NOT_FRAGMENT | PACKET_SIZE);
-}
-
-void TcpStream::announcePacketSize()
-{
-    auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(HX_STREAM_NEGOTIATION, cameraAddress());
-    request->attach<int32_t>(static_cast<int32_t>(PACKET_SIZE));
-    HLV_CALLBACK::Callback::postEvent(std::move(request));
-}
-
-TcpStream::ReadResult TcpStream::readBytes(uint8_t* into, std::size_t want, std::size_t& got)
-{
-    const std::size_t pending = pendingEnd_ - pendingBegin_;
-    if (pending == 0)
-        return receive(into, want, got);
-    got = std::min(want, pending);
-    std::memcpy(into, scratch_.data() + pendingBegin_, got);
-    pendingBegin_ += got;
-    return ReadResult::Data;
 }
 
 // Never blocks: the socket is non-blocking, and a broken connection reads as closed.

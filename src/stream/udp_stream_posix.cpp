@@ -22,74 +22,9 @@ using HLV_THREAD::TRACE_STREAM;
 
 namespace {
 
-// Receive calls in one pass before the queue and the socket are looked at again.
-constexpr unsigned MAX_CALLS_PER_PASS = 1024;
 constexpr std::size_t DATAGRAMS_PER_CALL = UdpStream::BOUNCE_BUFFER_SIZE / UdpStream::MAX_DATAGRAM;
 
 } // namespace
-
-// Built and ended here, beside the poll set it owns, which the portable half never sees whole.
-UdpStream::UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel)
-    : StreamReceiver(cameraAddress, "UdpStream", "UDP Stream"), channel_(std::move(channel)),
-      socket_(channel_ ? channel_->streamSocket() : nullptr), bounce_(BOUNCE_BUFFER_SIZE)
-{
-}
-
-UdpStream::~UdpStream()
-{
-    HLV_THREAD::closeThread(*this);
-    timer_.reset();
-}
-
-uint16_t UdpStream::localPort() const
-{
-    return socket_ != nullptr ? socket_->port() : 0;
-}
-
-bool UdpStream::startUp()
-{
-    const char* who = "UdpStream::sockInit";
-    HLV_TRACE(TRACE_STREAM, "%s: cam=%s", who, where());
-    try {
-        if (socket_ == nullptr || !socket_->valid())
-            HLV_THROW(HLV_THREAD::RuntimeError, "UDP stream socket unexpectedly null!");
-        setLocalPort(socket_->port());
-        pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
-        pollSet_->add(*postWake());
-        pollSet_->add(socket_->fd());
-    } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s: Exception during UdpStream socket initialization: %s", who, error.str().c_str());
-        HLV_LOG("%s(%s): Unable to initialize the UDP stream socket!", who, where());
-        return false;
-    }
-    setConnected(true);
-    return true;
-}
-
-void UdpStream::waitAndRead()
-{
-    if (pollSet_->wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed) {
-        HLV_THREAD::RuntimeError failure;
-        failure.add(__FILE__, __LINE__, "%s", "Could not wait for the stream's events");
-        failure.add("%s", HX_PLATFORM::errnoIndicates(pollSet_->error()).c_str());
-        throw failure;
-    }
-    if (pollSet_->events(0).any())
-        postWake()->reset();
-    if (pollSet_->events(1).any())
-        readDatagrams();
-}
-
-// While an image's payload arrives, each packet is received straight into the host buffer;
-// otherwise two datagrams per call go into the halves of the bounce buffer.
-void UdpStream::readDatagrams()
-{
-    for (unsigned calls = 0; calls < MAX_CALLS_PER_PASS && !messagesWaiting(); ++calls) {
-        const bool more = state_ == PAYLOAD && activeData_ != nullptr ? readIntoHostBuffer() : readBatch();
-        if (!more)
-            return;
-    }
-}
 
 bool UdpStream::readBatch()
 {

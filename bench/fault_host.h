@@ -56,8 +56,7 @@ public:
     // Runs `call` on a thread of its own and waits at most `bound` for it. Counts the outcome
     // and its time into `tally`; a call still running at the bound counts as hung and is left to
     // finish on its own (its arguments must be owned by the closure).
-    HX_STATUS bounded(Tally& tally, const char* what, std::chrono::milliseconds bound,
-                      std::function<HX_STATUS()> call);
+    HX_STATUS bounded(Tally& tally, const char* what, std::chrono::milliseconds bound, std::function<HX_STATUS()> call);
 
     // Events of kind `event` (HX_CAPTURE_CHANGE, HX_STATE, HX_END, ...) seen for `camera`.
     unsigned events(HX_CAMERA_HANDLE camera, uint32_t event) const;

@@ -7,9 +7,9 @@
 #include <arpa/inet.h>
 
 #include <cstdio>
-#include <map>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <unistd.h>
@@ -20,6 +20,7 @@
 #include "cluster.h"
 #include "fault_host.h"
 #include "fault_injector.h"
+#include "library_client.h"
 #include "options.h"
 #include "private_network.h"
 #include "registers/register_map.h"
@@ -116,15 +117,6 @@ hxsim::CameraConfig cameraFor(const Family& family, const Fault& fault, uint32_t
     return config;
 }
 
-uint32_t cameraRegister(hxsim::Camera& camera, uint32_t address)
-{
-    uint32_t value = 0xFFFFFFFF;
-    camera.withCore([&](hxsim::CameraCore& core, hxsim::SimTime) {
-        value = core.device().registers().read(address).value_or(0xFFFFFFFF);
-    });
-    return value;
-}
-
 // One row: the camera, its handle and what was seen.
 class Run {
 public:
@@ -185,8 +177,8 @@ bool Run::add()
     const HX_CLIENT_HANDLE client = host_.client();
     bool subscribed = false;
     for (unsigned attempt = 0; attempt < 3 && handle_ != 0 && !subscribed; ++attempt)
-        subscribed = call("HX_subscribe", [client, camera = handle_] { return HX_subscribe(client, camera); }) ==
-                     HX_STATUS_OK;
+        subscribed =
+            call("HX_subscribe", [client, camera = handle_] { return HX_subscribe(client, camera); }) == HX_STATUS_OK;
     return subscribed;
 }
 
@@ -230,7 +222,7 @@ void Run::settings()
             got);
         if (!done)
             continue;
-        const uint32_t held = cameraRegister(camera_, regs::GIGE_REG_EXPOSURE);
+        const uint32_t held = hx_test::registerOf(camera_, regs::GIGE_REG_EXPOSURE);
         if (got.exposure != held || (write && held != wanted))
             falseSuccess(std::string(write ? "exposure write" : "exposure read") + " reported " +
                          std::to_string(got.exposure) + (write ? " (asked " + std::to_string(wanted) + ")" : "") +
@@ -266,7 +258,7 @@ bool Run::waitForState(uint32_t wanted, Clock::time_point deadline)
         const unsigned seen = host_.events(handle_, HX_STATE);
         uint32_t state = 0;
         if (command(0, state) && state == wanted) {
-            const uint32_t held = cameraRegister(camera_, regs::GIGE_REG_CAMERA_STATE);
+            const uint32_t held = hx_test::registerOf(camera_, regs::GIGE_REG_CAMERA_STATE);
             if (held != wanted)
                 falseSuccess("state read " + std::to_string(state) + ", camera in " + std::to_string(held));
             return held == wanted;
@@ -304,8 +296,8 @@ bool Run::record()
     }
     if (!set)
         return false;
-    const uint32_t width = cameraRegister(camera_, regs::GIGE_REG_ROI_WIDTH);
-    const uint32_t height = cameraRegister(camera_, regs::GIGE_REG_ROI_HEIGHT);
+    const uint32_t width = hx_test::registerOf(camera_, regs::GIGE_REG_ROI_WIDTH);
+    const uint32_t height = hx_test::registerOf(camera_, regs::GIGE_REG_ROI_HEIGHT);
     if (got.width != width || got.height != height || width != kWidth || height != kHeight)
         falseSuccess("capture settings reported " + std::to_string(got.width) + "x" + std::to_string(got.height) +
                      ", camera holds " + std::to_string(width) + "x" + std::to_string(height));
@@ -317,10 +309,9 @@ bool Run::record()
             done = command(code, state);
         if (!done)
             return false;
-        const uint32_t held = cameraRegister(camera_, regs::GIGE_REG_CAMERA_STATE);
+        const uint32_t held = hx_test::registerOf(camera_, regs::GIGE_REG_CAMERA_STATE);
         if (allowed.count(held) == 0)
-            falseSuccess("command " + std::to_string(code) + " reported done, camera in state " +
-                         std::to_string(held));
+            falseSuccess("command " + std::to_string(code) + " reported done, camera in state " + std::to_string(held));
     }
     return waitForState(HX_CAMERA_STATE_REVIEW, Clock::now() + 3s);
 }
@@ -333,12 +324,8 @@ bool Run::classify(const HX_READ_STREAM& record, const std::vector<uint8_t>& exp
     }
     const std::span<const uint8_t> image(static_cast<const uint8_t*>(record.buffer), record.received_length);
     switch (expected.empty() ? ImageCheck::Wrong : compareImage(image, expected)) {
-    case ImageCheck::Whole:
-        ++tally.complete;
-        break;
-    case ImageCheck::Flipped:
-        ++tally.flipped;
-        break;
+    case ImageCheck::Whole: ++tally.complete; break;
+    case ImageCheck::Flipped: ++tally.flipped; break;
     case ImageCheck::Wrong:
         ++tally.wrong;
         std::fprintf(stderr, "faults: %s: frame %u reported whole with wrong content (%u bytes)\n", address_.c_str(),
@@ -373,9 +360,10 @@ void Run::download()
     settings->rate_control_flags = HX_FLAG_SET;
     settings->pause_count = 2;
     settings->resume_count = 8;
-    if (call("HX_setup_download_syn", [client, camera = handle_, settings] {
-            return HX_setup_download_syn(client, camera, settings.get(), settings.get());
-        }) != HX_STATUS_OK ||
+    if (call("HX_setup_download_syn",
+             [client, camera = handle_, settings] {
+                 return HX_setup_download_syn(client, camera, settings.get(), settings.get());
+             }) != HX_STATUS_OK ||
         call("HX_download (start)", [client, camera = handle_] { return HX_download(client, camera, nullptr); }) !=
             HX_STATUS_OK) {
         tally.missing += kFrames;
@@ -391,8 +379,8 @@ void Run::download()
         const bool inRange = record.frame_id < kFrames;
         if (inRange)
             seen.insert(record.frame_id);
-        classify(record, inRange ? hxsim::TiffFrame::encode(record.frame_id, serial, geometry)
-                                 : std::vector<uint8_t>{});
+        classify(record,
+                 inRange ? hxsim::TiffFrame::encode(record.frame_id, serial, geometry) : std::vector<uint8_t>{});
         if ((record.status & HX_STREAM_STATUS_LAST) != 0)
             break;
         clearResults(record);
@@ -497,10 +485,9 @@ void Run::recovery(bool callsDuringSilence)
     if (tally.recoveryFailed)
         std::fprintf(stderr, "faults: %s: after the silence: %s\n", address_.c_str(), tally.recovery.c_str());
     else
-        tally.recovery = "ok " + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                    Clock::now() - back)
-                                                    .count()) +
-                         " ms";
+        tally.recovery =
+            "ok " + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - back).count()) +
+            " ms";
     call("HX_live_enable (off)", [client, camera = handle_] { return HX_live_enable(client, camera, 0); });
 }
 
@@ -537,9 +524,7 @@ Tally runRow(const Family& family, const Fault& fault, uint32_t address, uint64_
     if (run.add()) {
         switch (fault.silence) {
         case Silence::VanishBusy:
-        case Silence::VanishQuiet:
-            run.recovery(fault.silence == Silence::VanishBusy);
-            break;
+        case Silence::VanishQuiet: run.recovery(fault.silence == Silence::VanishBusy); break;
         case Silence::Mute:
         case Silence::None:
             run.settings();
@@ -560,17 +545,18 @@ Tally runRow(const Family& family, const Fault& fault, uint32_t address, uint64_
 
 void printHeader()
 {
-    std::fprintf(table, "%-4s %-18s %5s | %5s %5s %5s %4s | %5s %5s %5s %5s %5s | %-22s | %s\n", "fam", "fault", "p", "ok",
-                "err", "false", "hung", "whole", "incmp", "flip", "wrong", "miss", "slowest/limit (s)", "recovery");
+    std::fprintf(table, "%-4s %-18s %5s | %5s %5s %5s %4s | %5s %5s %5s %5s %5s | %-22s | %s\n", "fam", "fault", "p",
+                 "ok", "err", "false", "hung", "whole", "incmp", "flip", "wrong", "miss", "slowest/limit (s)",
+                 "recovery");
 }
 
 void printRow(const char* family, const Fault& fault, const Tally& t)
 {
     const std::string p = fault.probability > 0 ? std::to_string(static_cast<int>(fault.probability * 100)) + "%" : "";
     std::fprintf(table, "%-4s %-18s %5s | %5u %5u %5u %4u | %5u %5u %5u %5u %5u | %5.2f/%5.2f %-10.10s | %s\n", family,
-                fault.name.c_str(), p.c_str(), t.succeeded, t.failed, t.falseSuccess, t.hung, t.complete,
-                t.incomplete, t.flipped, t.wrong, t.missing, t.slowest,
-                std::chrono::duration<double>(kCallLimit).count(), t.slowestCall.c_str(), t.recovery.c_str());
+                 fault.name.c_str(), p.c_str(), t.succeeded, t.failed, t.falseSuccess, t.hung, t.complete, t.incomplete,
+                 t.flipped, t.wrong, t.missing, t.slowest, std::chrono::duration<double>(kCallLimit).count(),
+                 t.slowestCall.c_str(), t.recovery.c_str());
     std::fflush(table);
 }
 
@@ -610,8 +596,7 @@ int main(int argc, char** argv)
         return 2;
     std::string why;
     if (!hx_test::enterPrivateNetwork(why)) {
-        std::fprintf(stderr, "refusing to run: the fault matrix needs a private network namespace (%s)\n",
-                     why.c_str());
+        std::fprintf(stderr, "refusing to run: the fault matrix needs a private network namespace (%s)\n", why.c_str());
         return 2;
     }
     HLV_THREAD::setPeriodScale(kPeriodScale);
@@ -627,9 +612,10 @@ int main(int argc, char** argv)
         return 2;
     }
     const auto start = Clock::now();
-    std::fprintf(table, "fault matrix%s, seed %llu: calls (ok, failed with an error, false successes, hung), images "
-                "(whole, flagged incomplete, bits flipped in the pixels, wrong, missing)\n",
-                options.quick ? " (quick)" : "", static_cast<unsigned long long>(options.seed));
+    std::fprintf(table,
+                 "fault matrix%s, seed %llu: calls (ok, failed with an error, false successes, hung), images "
+                 "(whole, flagged incomplete, bits flipped in the pixels, wrong, missing)\n",
+                 options.quick ? " (quick)" : "", static_cast<unsigned long long>(options.seed));
     printHeader();
     Tally total;
     unsigned recoveries = 0;
@@ -644,8 +630,9 @@ int main(int argc, char** argv)
             // A mark in the library's log, which is this program's standard output.
             std::printf("=== faults: %s %s %g\n", family.name, faults[i].name.c_str(), faults[i].probability);
             std::fflush(stdout);
-            const Tally tally = runRow(family, faults[i], family.firstAddress + static_cast<uint32_t>(i) % kAddressesPerFamily,
-                                       options.seed * 1000 + i);
+            const Tally tally =
+                runRow(family, faults[i], family.firstAddress + static_cast<uint32_t>(i) % kAddressesPerFamily,
+                       options.seed * 1000 + i);
             printRow(family.name, faults[i], tally);
             total.add(tally);
             recoveries += tally.recoveryFailed ? 1 : 0;
@@ -653,8 +640,9 @@ int main(int argc, char** argv)
         }
     }
     std::fprintf(table, "%.0f s\n", std::chrono::duration<double>(Clock::now() - start).count());
-    std::fprintf(table, "faults: %u hangs, %u false successes, %u wrong frames reported complete, %u failed recoveries\n",
-                total.hung, total.falseSuccess, wrongUdp, recoveries);
+    std::fprintf(table,
+                 "faults: %u hangs, %u false successes, %u wrong frames reported complete, %u failed recoveries\n",
+                 total.hung, total.falseSuccess, wrongUdp, recoveries);
     std::fflush(table);
     const bool met = total.hung == 0 && total.falseSuccess == 0 && wrongUdp == 0 && recoveries == 0;
     if (total.hung != 0)

@@ -22,19 +22,24 @@ def wait_for(condition, seconds, what):
         time.sleep(0.05)
 
 
-@pytest.fixture(scope="session")
-def hxsim(tmp_path_factory):
+def run_hxsim(tmp_path_factory, *options):
+    """Starts hxsim with small lince cameras and `options`; yields its log, stops it afterwards."""
     if not os.environ.get("HX_NETNS_INODE"):
         pytest.exit("run the host tests inside scripts/in-netns", returncode=1)
     log = tmp_path_factory.mktemp("hxsim") / "sim.log"
     with open(log, "w") as out:
-        sim = subprocess.Popen([os.environ["HXSIM"], "--cameras", "2", "--sensor", "lince", "--memory", "1G",
-                                "--time-scale", "20"], stdout=out, stderr=subprocess.STDOUT)
+        sim = subprocess.Popen([os.environ["HXSIM"], "--sensor", "lince", "--memory", "1G", "--time-scale", "20",
+                                *options], stdout=out, stderr=subprocess.STDOUT)
     wait_for(lambda: "running" in log.read_text() or sim.poll() is not None, 10, "hxsim starts")
     assert sim.poll() is None, log.read_text()
     yield log
     sim.terminate()
     sim.wait(10)
+
+
+@pytest.fixture(scope="session")
+def hxsim(tmp_path_factory):
+    yield from run_hxsim(tmp_path_factory, "--cameras", "2")
 
 
 @pytest.fixture(scope="session")

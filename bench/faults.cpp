@@ -372,9 +372,11 @@ void Run::download()
     std::set<uint32_t> seen;
     const auto deadline = Clock::now() + kStreamLimit;
     Host::Returned returned;
-    while (host_.next(handle_, deadline, returned) && returned.record != nullptr) {
+    // A buffer given back at once, again and again, must not keep the loop past its deadline.
+    while (Clock::now() < deadline && host_.next(handle_, deadline, returned) && returned.record != nullptr) {
         HX_READ_STREAM& record = *returned.record;
-        if (released(record))
+        // Unfilled (the stream has ended, or the camera is gone): no image, and not lent again.
+        if (released(record) || (record.received_length == 0 && record.image_length == 0))
             continue;
         const bool inRange = record.frame_id < kFrames;
         if (inRange)
@@ -408,14 +410,15 @@ void Run::live()
     unsigned images = 0;
     const auto deadline = Clock::now() + kStreamLimit;
     Host::Returned returned;
-    while (images < kLiveFrames && host_.next(handle_, deadline, returned) && returned.record != nullptr) {
+    while (images < kLiveFrames && Clock::now() < deadline && host_.next(handle_, deadline, returned) &&
+           returned.record != nullptr) {
         HX_READ_STREAM& record = *returned.record;
-        if (released(record))
+        if (released(record) || (record.received_length == 0 && record.image_length == 0))
             continue;
-        const std::span<const uint8_t> image(static_cast<const uint8_t*>(record.buffer), record.received_length);
+        // The frame the leader named: bits flipped in the frame number the pixels carry count as
+        // flipped pixels, a leader naming another frame as a wrong image.
         std::vector<uint8_t> expected(geometry.bytes);
-        if (const auto number = hxsim::SyntheticImage::frameNumberOf(image))
-            hxsim::SyntheticImage::render(*number, 0, geometry, expected);
+        hxsim::SyntheticImage::render(record.frame_id, 0, geometry, expected);
         images += classify(record, expected) ? 1 : 0;
         clearResults(record);
         HX_live(client, handle_, &record);
@@ -456,7 +459,7 @@ void Run::recovery(bool callsDuringSilence)
     Host::Returned returned;
     auto takeImages = [&](Clock::time_point until, Clock::time_point after) {
         bool fresh = false;
-        while (host_.next(handle_, until, returned)) {
+        while (Clock::now() < until && host_.next(handle_, until, returned)) {
             if (returned.record == nullptr || released(*returned.record))
                 continue;
             HX_READ_STREAM& record = *returned.record;

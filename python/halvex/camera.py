@@ -325,11 +325,13 @@ class DownloadReport:
 
 
 def _runs(ids, gap):
-    """Sorted frame ids as (first, last) runs, neighbours at most `gap` frames apart joined."""
+    """Sorted frame ids as (first, last) runs, neighbours at most `gap` frames apart joined. A
+    download may not start at a recording's last frame, so a run of one frame starts a frame early
+    (that frame, already whole, is passed over)."""
     runs = []
     for i in ids:
         if runs and i - runs[-1][1] <= gap + 1:
             runs[-1][1] = i
         else:
             runs.append([i, i])
-    return [tuple(r) for r in runs]
+    return [(max(a - 1, 0) if a == b else a, b) for a, b in runs]

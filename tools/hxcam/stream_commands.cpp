@@ -448,7 +448,9 @@ int startDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, const D
     return OK;
 }
 
-// The runs of frames of `range` not yet written, neighbouring runs merged across small gaps.
+// The runs of frames of `range` not yet written, neighbouring runs merged across small gaps. A
+// download may not start at a recording's last frame, so a run of one frame starts a frame early
+// (that frame, already written, is passed over).
 std::vector<FrameRange> framesToFetch(FrameRange range, const std::set<uint32_t>& written)
 {
     std::vector<FrameRange> runs;
@@ -460,6 +462,10 @@ std::vector<FrameRange> framesToFetch(FrameRange range, const std::set<uint32_t>
             runs.back().last = frame;
         else
             runs.push_back({frame, frame});
+    }
+    for (FrameRange& run : runs) {
+        if (run.first == run.last && run.first > 0)
+            --run.first;
     }
     return runs;
 }
@@ -524,9 +530,11 @@ int runDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, std::FILE
         return FAILED;
     }
     if (written.size() != range.count()) {
-        const std::vector<FrameRange> left = framesToFetch(range, written);
+        uint32_t first = range.first;
+        while (written.count(first) != 0)
+            ++first;
         std::fprintf(stderr, "hxcam: %zu frames could not be downloaded whole (the first is frame %u)%s\n",
-                     range.count() - written.size(), left.front().first,
+                     range.count() - written.size(), first,
                      outcome.last ? "" : "; the download did not reach its last frame");
         return FAILED;
     }

@@ -161,7 +161,8 @@ Reply CameraView::state()
     json["live"] = live_.running();
     HX_PLAYBACK_SETTINGS playback;
     HX_playback_settings_init(&playback, sizeof(playback));
-    if (state.code == HX_CAMERA_STATE_REVIEW && HX_setup_playback_syn(client_, camera_, &playback, &playback) == HX_STATUS_OK)
+    if (state.code == HX_CAMERA_STATE_REVIEW &&
+        HX_setup_playback_syn(client_, camera_, &playback, &playback) == HX_STATUS_OK)
         json["frames"] = playback.current_frame_max + 1;
     return jsonReply(json);
 }

@@ -17,7 +17,8 @@ void EventFeed::post(std::string json)
 std::vector<EventFeed::Event> EventFeed::after(uint64_t after, std::chrono::steady_clock::time_point deadline)
 {
     std::unique_lock<std::mutex> guard(lock_);
-    changed_.wait_until(guard, deadline, [&] { return closed_ || (!events_.empty() && events_.back().number > after); });
+    changed_.wait_until(guard, deadline,
+                        [&] { return closed_ || (!events_.empty() && events_.back().number > after); });
     std::vector<Event> found;
     for (const Event& event : events_) {
         if (event.number > after)

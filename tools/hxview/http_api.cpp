@@ -59,9 +59,8 @@ void HttpApi::install(httplib::Server& server)
     camerasRoutes(server);
     cameraRoutes(server);
     imageRoutes(server);
-    server.Get("/api/events", [this](const httplib::Request& request, httplib::Response& response) {
-        events(request, response);
-    });
+    server.Get("/api/events",
+               [this](const httplib::Request& request, httplib::Response& response) { events(request, response); });
     server.set_error_handler([](const httplib::Request& request, httplib::Response& response) {
         if (response.body.empty())
             send(response, errorReply(response.status, "cannot " + request.method + " " + request.path.substr(0, 64)));

@@ -50,8 +50,9 @@ int main(int argc, char** argv)
     server.new_task_queue = [] { return new httplib::ThreadPool(24); };
     hxview::HttpApi api(hub, feed);
     api.install(server);
-    const int port = options.port == 0 ? server.bind_to_any_port(options.host) :
-                     server.bind_to_port(options.host, options.port) ? options.port : -1;
+    const int port = options.port == 0                                 ? server.bind_to_any_port(options.host)
+                     : server.bind_to_port(options.host, options.port) ? options.port
+                                                                       : -1;
     if (port < 0) {
         std::fprintf(stderr, "hxview: cannot listen on %s:%d\n", options.host.c_str(), options.port);
         hub.stop();

@@ -33,6 +33,11 @@ FrameDownload::~FrameDownload()
 
 void FrameDownload::join()
 {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
     if (worker_.joinable())
         worker_.join();
 }
@@ -46,7 +51,8 @@ bool FrameDownload::start(uint32_t from, uint32_t to, const hxcam::FrameGeometry
             return false;
         }
     }
-    join();
+    if (worker_.joinable())
+        worker_.join();
     std::error_code made;
     std::filesystem::create_directories(directory_, made);
     if (made) {
@@ -117,8 +123,9 @@ void FrameDownload::run(uint32_t to, hxcam::FrameGeometry geometry)
         HX_READ_STREAM* record = nullptr;
         {
             std::unique_lock<std::mutex> guard(lock_);
-            if (!changed_.wait_for(guard, kQuietTime, [this] { return !queue_.empty(); })) {
-                error = "the camera stopped sending";
+            if (!changed_.wait_for(guard, kQuietTime, [this] { return !queue_.empty() || stopping_; }) ||
+                queue_.empty()) {
+                error = stopping_ ? "the viewer is stopping" : "the camera stopped sending";
                 break;
             }
             record = queue_.front();

@@ -32,7 +32,7 @@ public:
     // The progress event of the latest download, as JSON ("{}" before the first).
     std::string status() const;
     void returned(HX_READ_STREAM* record);
-    // Waits for a running download to end.
+    // Ends a running download's wait for the camera (the library is shutting down) and joins it.
     void join();
 
 private:
@@ -53,6 +53,7 @@ private:
     std::condition_variable changed_;
     std::deque<HX_READ_STREAM*> queue_;
     bool running_ = false;
+    bool stopping_ = false;
     uint32_t from_ = 0;
     uint32_t total_ = 0;
     uint32_t written_ = 0;

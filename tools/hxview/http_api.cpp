@@ -15,6 +15,8 @@ namespace {
 constexpr std::size_t kMaxBody = 16 * 1024;
 // An event stream with nothing to say sends a comment this often, which also finds closed pages.
 constexpr auto kQuietEvents = std::chrono::seconds(1);
+// Event streams at once: with the workers left for the pages' other requests.
+constexpr int kMaxEventStreams = 8;
 
 void send(httplib::Response& response, const Reply& reply)
 {
@@ -171,20 +173,29 @@ void HttpApi::events(const httplib::Request& request, httplib::Response& respons
     uint64_t start = 0;
     if (request.has_header("Last-Event-ID"))
         parseNumber(request.get_header_value("Last-Event-ID"), UINT64_MAX >> 1, start);
+    if (eventStreams_->fetch_add(1) >= kMaxEventStreams) {
+        eventStreams_->fetch_sub(1);
+        send(response, errorReply(503, "too many pages follow the events; close one"));
+        return;
+    }
     auto position = std::make_shared<uint64_t>(start);
     response.set_header("Cache-Control", "no-store");
-    response.set_chunked_content_provider("text/event-stream", [this, position](size_t, httplib::DataSink& sink) {
-        if (feed_.closed())
-            return false;
-        std::string text;
-        for (const EventFeed::Event& event : feed_.after(*position, std::chrono::steady_clock::now() + kQuietEvents)) {
-            text += "id: " + std::to_string(event.number) + "\ndata: " + event.json + "\n\n";
-            *position = event.number;
-        }
-        if (text.empty())
-            text = ": quiet\n\n";
-        return !feed_.closed() && sink.write(text.data(), text.size());
-    });
+    response.set_chunked_content_provider(
+        "text/event-stream",
+        [this, position](size_t, httplib::DataSink& sink) {
+            if (feed_.closed())
+                return false;
+            std::string text;
+            for (const EventFeed::Event& event :
+                 feed_.after(*position, std::chrono::steady_clock::now() + kQuietEvents)) {
+                text += "id: " + std::to_string(event.number) + "\ndata: " + event.json + "\n\n";
+                *position = event.number;
+            }
+            if (text.empty())
+                text = ": quiet\n\n";
+            return !feed_.closed() && sink.write(text.data(), text.size());
+        },
+        [streams = eventStreams_](bool) { streams->fetch_sub(1); });
 }
 
 } // namespace hxview

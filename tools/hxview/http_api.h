@@ -4,6 +4,9 @@
 
 #include <httplib.h>
 
+#include <atomic>
+#include <memory>
+
 #include "camera_hub.h"
 #include "event_feed.h"
 
@@ -27,6 +30,8 @@ private:
 
     CameraHub& hub_;
     EventFeed& feed_;
+    // Each event stream holds a server worker for as long as its page is open.
+    std::shared_ptr<std::atomic<int>> eventStreams_ = std::make_shared<std::atomic<int>>(0);
 };
 
 } // namespace hxview

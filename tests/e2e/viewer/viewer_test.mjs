@@ -52,13 +52,13 @@ try {
     await shows({ width: '640', height: '480', fps: '100' });
     await page.waitForFunction((old) => document.querySelector('label[data-key="exposure"] .limits').textContent !== old,
       WAIT, before);
-    // The recording's length follows the region; a short one is asked for once the region is set.
-    await set({ length: '60', trigger: '10' });
-    await shows({ length: '60', trigger: '10' });
     await set({ fps: '999999' });
     await page.waitForSelector('label[data-key="fps"].refused', WAIT);
     const message = await text(page, '#message');
     if (!message.includes('refused')) throw new Error(`the message says '${message}'`);
+    // The recording's length follows the region and rate; a short one is asked for last.
+    await set({ length: '60', trigger: '10' });
+    await shows({ length: '60', trigger: '10' });
     await shot('1-settings');
   });
 

@@ -6,15 +6,19 @@ import puppeteer from 'puppeteer-core';
 
 const [url, shots, simPid] = process.argv.slice(2);
 const camera = '127.0.0.2';
-const WAIT = { timeout: 30000 };
+// Generous: the machines that run this are often loaded far beyond their cores.
+const WAIT = { timeout: 60000 };
 
 const browser = await puppeteer.launch({
   executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
   headless: true,
+  timeout: 120000,
+  protocolTimeout: 120000,
   args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run', '--disable-background-networking',
     '--disable-component-update', '--window-size=1280,900'],
 });
 let step = 'start';
+let page = null;
 const text = (page, selector) => page.$eval(selector, (node) => node.textContent);
 
 async function check(name, action) {
@@ -24,7 +28,7 @@ async function check(name, action) {
 }
 
 try {
-  const page = await browser.newPage();
+  page = await browser.newPage();
   await page.setViewport({ width: 1280, height: 900 });
   page.on('pageerror', (error) => console.log(`viewer_browser: page error: ${error.message}`));
   await page.goto(url);
@@ -48,17 +52,14 @@ try {
       const input = document.querySelector(`#settings [name="${key}"]`);
       return input && input.value === value;
     }), WAIT, Object.entries(values));
-    await set({ width: '640', height: '480', fps: '100' });
-    await shows({ width: '640', height: '480', fps: '100' });
+    await set({ width: '640', height: '480', fps: '1000' });
+    await shows({ width: '640', height: '480', fps: '1000' });
     await page.waitForFunction((old) => document.querySelector('label[data-key="exposure"] .limits').textContent !== old,
       WAIT, before);
     await set({ fps: '999999' });
     await page.waitForSelector('label[data-key="fps"].refused', WAIT);
     const message = await text(page, '#message');
     if (!message.includes('refused')) throw new Error(`the message says '${message}'`);
-    // The recording's length follows the region and rate; a short one is asked for last.
-    await set({ length: '60', trigger: '10' });
-    await shows({ length: '60', trigger: '10' });
     await shot('1-settings');
   });
 
@@ -113,7 +114,7 @@ try {
 
   await check('a camera that vanishes is reported on the page', async () => {
     process.kill(Number(simPid), 'SIGTERM');
-    await page.waitForFunction(() => document.querySelector('#message').textContent.includes('is gone'), { timeout: 60000 });
+    await page.waitForFunction(() => document.querySelector('#message').textContent.includes('is gone'), { timeout: 90000 });
     await page.waitForSelector(`#cameras li.lost[data-address="${camera}"]`, WAIT);
     await shot('7-lost');
   });
@@ -121,6 +122,10 @@ try {
 } catch (error) {
   console.log(`viewer_browser: FAILED: ${step}: ${error.message}`);
   process.exitCode = 1;
+  if (page) {
+    console.log(`viewer_browser: the page said: ${await text(page, '#message').catch(() => '?')}`);
+    await page.screenshot({ path: `${shots}/failed.png` }).catch(() => {});
+  }
 } finally {
   await browser.close();
 }

@@ -40,7 +40,7 @@ try {
     if (!item.includes('hxsim')) throw new Error(`the list shows '${item}'`);
   });
 
-  await check('a frame-rate change shows its new limits', async () => {
+  await check('a frame-rate change shows its new limits, refusals and adjustments are marked', async () => {
     await page.waitForSelector('#settings input[name="exposure"]', WAIT);
     const before = await text(page, 'label[data-key="exposure"] .limits');
     // In one go: a change event from the camera may redraw the form between two steps.
@@ -60,6 +60,10 @@ try {
     await page.waitForSelector('label[data-key="fps"].refused', WAIT);
     const message = await text(page, '#message');
     if (!message.includes('refused')) throw new Error(`the message says '${message}'`);
+    // Recordings take whole memory pages: a short length comes back longer, marked adjusted (and
+    // the recording below takes a second instead of the whole memory's worth).
+    await set({ length: '100' });
+    await page.waitForSelector('label[data-key="length"].changed', WAIT);
     await shot('1-settings');
   });
 

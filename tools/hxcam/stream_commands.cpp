@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 
+#include "download_request.h"
 #include "frame_files.h"
 #include "frame_writer.h"
 #include "session.h"
@@ -298,29 +299,6 @@ struct FrameRange {
     uint32_t count() const { return last - first + 1; }
 };
 
-// The throttle pauses the camera when a quarter of the lent buffers is left and resumes it once
-// half of them are back: a camera at 10 Gbit/s fills a buffer in well under a millisecond, so a
-// pause asked for at the last buffer arrives too late on a busy host and images are lost.
-HX_DOWNLOAD_SETTINGS downloadRequest(const HX_DOWNLOAD_SETTINGS& current, const StreamOptions& options,
-                                     FrameRange range, uint32_t buffers)
-{
-    HX_DOWNLOAD_SETTINGS request = current;
-    request.flags = HX_FLAG_SET;
-    request.start = range.first;
-    request.start_flags = HX_FLAG_SET;
-    request.stop = range.last;
-    request.stop_flags = HX_FLAG_SET;
-    request.format = options.packed ? HX_FORMAT_PACKED : HX_FORMAT_TIFF;
-    request.format_flags = HX_FLAG_SET;
-    request.rate_control_flags = HX_FLAG_SET;
-    request.pause_count = std::max<uint32_t>(1, buffers / 4);
-    request.resume_count = std::max<uint32_t>(request.pause_count + 1, buffers / 2);
-    request.turbo_packet_length_flags = 0;
-    request.turbo_delay_flags = 0;
-    request.jpeg_quality_flags = 0;
-    return request;
-}
-
 int applyDownloadSettings(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, const StreamOptions& options,
                           FrameRange range, uint32_t buffers)
 {
@@ -330,7 +308,8 @@ int applyDownloadSettings(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, cons
         std::fprintf(stderr, "hxcam: could not read the download settings of %s\n", cameraAddress(camera).c_str());
         return FAILED;
     }
-    HX_DOWNLOAD_SETTINGS request = downloadRequest(current, options, range, buffers);
+    HX_DOWNLOAD_SETTINGS request = downloadRequest(current, range.first, range.last,
+                                                   options.packed ? HX_FORMAT_PACKED : HX_FORMAT_TIFF, buffers);
     if (HX_setup_download_syn(client, camera, &request, &request) != HX_STATUS_OK) {
         std::fprintf(stderr, "hxcam: the download settings of %s could not be set\n", cameraAddress(camera).c_str());
         return FAILED;

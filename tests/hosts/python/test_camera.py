@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 import halvex
-from conftest import FIRST, SECOND, run_hxsim, small_capture, wait_for
+from conftest import FIRST, SECOND, run_hxsim, small_capture
 
 C = halvex.constants
 PYTHON_DIR = os.path.join(os.path.dirname(__file__), "..", "..", "..", "python")

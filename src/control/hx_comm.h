@@ -158,7 +158,7 @@ private:
     // Sockets and the wait loop (hx_comm_sockets.cpp).
     void classInit();
     bool startComms();
-    bool bindControlPort();
+    std::optional<ChannelPorts> bindControlPort();
     void processLoop();
     void post(Message* message) override;
     bool halted() const override;

@@ -2,9 +2,9 @@
 // messages and readable sockets into work. The system calls lie below, in platform/ (sockets, the
 // wait set) and the thread framework's wake, so one file serves POSIX and Windows.
 #include "control/hx_comm.h"
-#include "control/hx_comm_age_timer.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
+#include "hlv_thread/period_scale.h"
 #include "hlv_thread/wake.h"
 #include "platform/errno_text.h"
 #include "platform/event_fd.h"
@@ -25,7 +25,8 @@ namespace {
 } // namespace
 
 HxComm::HxComm(uint32_t cameraAddress)
-    : MsgThread(WakeOnPost::Yes), cameraAddress_(cameraAddress), cameraName_(HX_PLATFORM::ipv4ToText(cameraAddress))
+    : MsgThread(WakeOnPost::Yes), cameraAddress_(cameraAddress), cameraName_(HX_PLATFORM::ipv4ToText(cameraAddress)),
+      tickPeriod_(HLV_THREAD::scaledMicroseconds(AGE_TICK_MICROSECONDS))
 {
     classInit();
 }
@@ -117,11 +118,11 @@ void HxComm::sendOpeningDatagram()
                 static_cast<int>(hmp_->lastError()));
 }
 
-// One pass: wait without a time limit for the message event or a readable event socket, then
-// serve the queue first and the socket after it.
+// One pass: wait for the message event or a readable event socket, until the next age-out tick
+// at most, then serve the queue first, the socket after it, and the tick when it is due.
 void HxComm::processLoop()
 {
-    if (pollSet_->wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed)
+    if (pollSet_->wait(untilNextTick()) == HX_PLATFORM::PollStatus::Failed)
         raiseSystemError(__FILE__, __LINE__, "Could not wait for the channel's events", pollSet_->error());
     if (pollSet_->events(0).any()) {
         postWake()->reset();
@@ -129,6 +130,7 @@ void HxComm::processLoop()
     }
     if (pollSet_->events(1).any())
         readPendingEvents();
+    tickWhenDue();
 }
 
 // The reading caller's wait: for a control datagram, its wake event, or at most one tick.

@@ -31,7 +31,7 @@ WatchdogStop::WatchdogStop(const std::shared_ptr<CameraServices>& service, uint3
 }
 
 DownloadWatchdog::DownloadWatchdog(uint32_t cameraAddress)
-    : HLV_THREAD::Ticker(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000 / CHECKS_PER_STALL)),
+    : HLV_THREAD::Timer(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000 / CHECKS_PER_STALL)),
       cameraAddress_(cameraAddress),
       stallLimit_(std::chrono::microseconds(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000)))
 {
@@ -39,7 +39,7 @@ DownloadWatchdog::DownloadWatchdog(uint32_t cameraAddress)
 
 DownloadWatchdog::~DownloadWatchdog()
 {
-    stopAndJoin();
+    stop();
 }
 
 void DownloadWatchdog::arm(uint64_t session)
@@ -53,6 +53,7 @@ void DownloadWatchdog::arm(uint64_t session)
 void DownloadWatchdog::disarm()
 {
     armed_ = false;
+    stop();
 }
 
 void DownloadWatchdog::progress()

@@ -7,6 +7,7 @@
 #include <future>
 
 #include "control/hx_comm.h"
+#include "eventually.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/period_scale.h"
 #include "log_capture.h"
@@ -209,6 +210,24 @@ TEST_F(ChannelTest, SilenceAgesOutAndALateAnswerIsIgnored)
     EXPECT_TRUE(log.waitFor("This is probably OK.", 5s));
     camera.answerNormally();
     EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u);
+}
+
+// The channel's thread ticks only once a second while nothing waits for the camera; a request made
+// then must bring the quick ticks back, or a silent camera would hold its caller far too long.
+TEST_F(ChannelTest, RequestsAfterAQuietSpellStillAgeOut)
+{
+    HLV_THREAD::setPeriodScale(0.01);
+    uint32_t value = 0;
+    for (int round = 0; round < 2; ++round) {
+        camera.answerNormally();
+        ASSERT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u) << "round " << round;
+        const std::shared_ptr<HxComm> channel = HxComm::factory(cam);
+        ASSERT_TRUE(channel);
+        ASSERT_TRUE(hx_test::eventually([&] { return channel->quiet(); })) << "the channel kept ticking quickly";
+        answerWith([](const Command&) { return std::vector<Bytes>{}; });
+        EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 12u) << "round " << round;
+    }
+    camera.answerNormally();
 }
 
 TEST_F(ChannelTest, AnswersOutOfOrderFindTheirRequests)

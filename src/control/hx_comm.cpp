@@ -330,10 +330,11 @@ const std::string& HxComm::cameraName() const
     return cameraName_;
 }
 
+// The ports the sockets are bound to; 0 for a socket not (yet) bound.
 ChannelPorts HxComm::ports() const
 {
-    return hcp_ ? ChannelPorts::forSlot((hcp_->port() - ChannelPorts::FIRST_HCP_PORT) / ChannelPorts::PORTS_PER_SLOT)
-                : ChannelPorts{};
+    const auto portOf = [](const std::unique_ptr<UDPSocket>& socket) { return socket ? socket->port() : uint16_t{0}; };
+    return {portOf(hcp_), portOf(stream_), portOf(hmp_)};
 }
 
 bool HxComm::faulted() const

@@ -20,9 +20,6 @@
 #include "control/udp_socket.h"
 #include "hlv_thread/msg_thread.h"
 
-namespace HX_COMM {
-class MessageAgeTimer;
-}
 namespace HX_PLATFORM {
 class EventFd;
 class PollSet;
@@ -33,8 +30,11 @@ class PollSet;
 // the answers (its own and any other caller's), so a round trip costs no hand-off between
 // threads; the other callers wait on the exchange lock's condition. The channel's thread serves
 // halts, purges, age-out ticks, event datagrams, and control datagrams that arrive while no
-// caller is reading. The exchange lock guards the pending table, the request id, the reading
-// role and every pending request; the control socket is written only under it.
+// caller is reading. It ticks (its wait's time limit) every period while something may need it:
+// a request pending, an answer overdue, or a request since the last tick (whose strays the tick
+// reads); otherwise once a second, and the next request wakes it. The exchange lock
+// guards the pending table, the request id, the reading role, the tick bookkeeping and every
+// pending request; the control socket is written only under it.
 class HxComm : private HLV_THREAD::MsgThread, private HX_COMM::RequestChannel {
 public:
     // close() with this address closes every channel and refuses new ones.
@@ -92,10 +92,10 @@ public:
     // The stream socket, read only by the stream receiver; nullptr before the channel started.
     UDPSocket* streamSocket();
     uint64_t activityCount() const;
+    // True while the channel has nothing to age out and ticks only once a second.
+    bool quiet();
 
 private:
-    friend class HX_COMM::MessageAgeTimer;
-
     // What a caller reading the control socket found in one wait.
     enum class ControlTraffic { Readable, Quiet, Failed };
     struct Pending {
@@ -158,12 +158,18 @@ private:
     void processAck(std::span<const uint8_t> datagram);
     void handleAgeOutTick();
     void ageOut();
+    // The channel thread's wait limit: until the next tick, or none while no tick is wanted.
+    std::optional<std::chrono::milliseconds> untilNextTick();
+    void tickWhenDue();
+    bool ticksWantedLocked() const;
+    // Under the exchange lock, for a request that became pending.
+    void noteRequestPendingLocked();
     void handleHmpMsg(HX_COMM::HMPMessage* message);
 
     // Sockets and the wait loop (hx_comm_sockets.cpp).
     void classInit();
     bool startComms();
-    bool bindControlPort();
+    std::optional<ChannelPorts> bindControlPort();
     void processLoop();
     void post(Message* message) override;
     bool halted() const override;
@@ -182,7 +188,10 @@ private:
     std::unique_ptr<UDPSocket> hmp_;
     std::unique_ptr<UDPSocket> stream_;
     std::unique_ptr<HX_PLATFORM::PollSet> pollSet_;
-    std::unique_ptr<HX_COMM::MessageAgeTimer> ageTimer_;
+    // The age-out tick's period (100 ms, scaled by the test hook) and, on the channel's thread,
+    // when the next tick is due (none until the next pass of the loop has chosen it).
+    const std::chrono::microseconds tickPeriod_;
+    std::optional<std::chrono::steady_clock::time_point> nextTick_;
 
     // The request side, guarded by exchangeLock_ (see the class comment).
     std::mutex exchangeLock_;
@@ -193,6 +202,10 @@ private:
     // Requests aged out since the camera last answered. From AWAY_AGE_OUTS on, the next answer
     // tells the camera's service that the camera is back (it may have restarted meanwhile).
     uint32_t silentAgeOuts_ = 0;
+    // Requests made pending since the last tick, and whether the channel's thread ticks slowly
+    // (a request then wakes it, so that it ticks every period again).
+    uint32_t pendingSinceTick_ = 0;
+    bool ticksIdle_ = false;
     std::thread::id readerThread_;
     // Wakes the caller reading the control socket when its request ends elsewhere (age-out,
     // purge, halt). readerPoll_ (control socket, wake event) is used only by that caller.

@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "control/hx_comm.h"
-#include "control/hx_comm_age_timer.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 
@@ -20,7 +19,6 @@ struct MessageName {
 
 constexpr MessageName MESSAGE_NAMES[] = {
     {HX_COMM::HMP_MSG, "HX_COMM::HMPMessage"},
-    {HX_COMM::AGE_OUT_TICK, "HX_COMM::AgeOutTick"},
     {HX_COMM::PURGE_MSG, "HX_COMM::PurgeMessage"},
     {HX_COMM::READ_REG_MSG, "HX_COMM::ReadRegMessage"},
     {HX_COMM::WRITE_REG_MSG, "HX_COMM::WriteRegMessage"},
@@ -32,15 +30,13 @@ constexpr MessageName MESSAGE_NAMES[] = {
 
 } // namespace
 
-// Runs on the creating thread before the channel's thread starts: sockets, the opening datagram
-// and the age-out ticks. A channel that could not open has failed everything waiting on it.
+// Runs on the creating thread before the channel's thread starts: sockets and the opening
+// datagram. A channel that could not open has failed everything waiting on it.
 bool HxComm::open()
 {
     try {
         if (startComms()) {
             sendOpeningDatagram();
-            ageTimer_ = std::make_unique<HX_COMM::MessageAgeTimer>(*this);
-            ageTimer_->start();
             return true;
         }
         HLV_LOG("%s: Unable to start communicating!", "HxComm::run");
@@ -71,12 +67,10 @@ void HxComm::run()
 }
 
 // However the loop ended (halt, exception, failed start), nobody may wait on this channel any
-// longer: the timer stops, pending requests fail as "channel down", and whatever is still
-// queued, or posted from now on, is refused.
+// longer: pending requests fail as "channel down", and whatever is still queued, or posted from
+// now on, is refused.
 void HxComm::endChannel()
 {
-    if (ageTimer_)
-        ageTimer_->stopAndJoin();
     halted_ = true;
     {
         std::lock_guard<std::mutex> guard(exchangeLock_);
@@ -165,7 +159,6 @@ void HxComm::ownerMessage(Message* message)
     switch (message->req) {
     case HLV_THREAD::HALT: halted_ = true; break;
     case HX_COMM::HMP_MSG: handleHmpMsg(dynamic_cast<HX_COMM::HMPMessage*>(message)); break;
-    case HX_COMM::AGE_OUT_TICK: handleAgeOutTick(); break;
     case HX_COMM::PURGE_MSG: {
         HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::purge", cameraName_.c_str());
         std::lock_guard<std::mutex> guard(exchangeLock_);

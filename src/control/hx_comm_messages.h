@@ -22,7 +22,6 @@ using RegisterList = std::vector<std::pair<uint32_t, uint32_t>>;
 // Identifiers private to the control channel's thread.
 enum : uint32_t {
     HMP_MSG = HX_MESSAGE_IDS::INTERNAL_START + 1,
-    AGE_OUT_TICK = HX_MESSAGE_IDS::INTERNAL_START + 2,
     PURGE_MSG = HX_MESSAGE_IDS::INTERNAL_START + 3,
     READ_REG_MSG = HX_MESSAGE_IDS::INTERNAL_START + 4,
     WRITE_REG_MSG = HX_MESSAGE_IDS::INTERNAL_START + 5,
@@ -187,12 +186,6 @@ public:
     std::size_t length = 0;
     uint32_t sourceAddress = 0; // network order
     uint16_t sourcePort = 0;
-};
-
-// Posted by the age timer every period; ages the pending requests by one.
-class AgeOutTick : public HLV_THREAD::Message {
-public:
-    AgeOutTick() { req = AGE_OUT_TICK; }
 };
 
 // Posted when the camera is declared lost: fails every pending request at once.

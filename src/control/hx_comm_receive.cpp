@@ -3,6 +3,7 @@
 // datagrams become notifications.
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <mutex>
 #include <utility>
 
@@ -10,6 +11,7 @@
 #include "control/hx_notification.h"
 #include "control/udp_socket.h"
 #include "hlv_thread/log.h"
+#include "hlv_thread/wake.h"
 #include "platform/ipv4_endpoint.h"
 #include "wire/byte_io.h"
 #include "wire/event_packet.h"
@@ -20,6 +22,13 @@ namespace Code = HX_WIRE::ControlCode;
 namespace Status = HX_WIRE::CameraStatus;
 
 using HX_COMM::rawAckHeader;
+
+namespace {
+
+// A quiet channel's tick, in age-out periods (1 s).
+constexpr int QUIET_TICK_PERIODS = 10;
+
+} // namespace
 
 // Reads the datagrams waiting on the control socket and handles each. A caller reading for its
 // own request stops as soon as that request has ended, so its answer costs it no further reads;
@@ -132,6 +141,64 @@ void HxComm::handleAgeOutTick()
             return;
     }
     drainControlSocket(nullptr);
+}
+
+// While nothing waits for the camera the channel ticks only once per QUIET_TICK_PERIODS periods,
+// for the datagrams nobody else reads (a discovery reply, a stray); a request cuts that wait short.
+std::optional<std::chrono::milliseconds> HxComm::untilNextTick()
+{
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard<std::mutex> guard(exchangeLock_);
+        ticksIdle_ = !ticksWantedLocked();
+        const auto period = ticksIdle_ ? tickPeriod_ * QUIET_TICK_PERIODS : tickPeriod_;
+        if (!nextTick_ || *nextTick_ > now + period)
+            nextTick_ = now + period;
+    }
+    if (*nextTick_ <= now)
+        return std::chrono::milliseconds(0);
+    return std::chrono::ceil<std::chrono::milliseconds>(*nextTick_ - now);
+}
+
+// A late tick is not made up: the next comes a period after this one.
+void HxComm::tickWhenDue()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (!nextTick_ || now < *nextTick_)
+        return;
+    handleAgeOutTick();
+    std::lock_guard<std::mutex> guard(exchangeLock_);
+    const bool wanted = ticksWantedLocked();
+    pendingSinceTick_ = 0;
+    if (!wanted) {
+        nextTick_.reset();
+        return;
+    }
+    *nextTick_ += tickPeriod_;
+    if (*nextTick_ <= now)
+        *nextTick_ = now + tickPeriod_;
+}
+
+bool HxComm::quiet()
+{
+    std::lock_guard<std::mutex> guard(exchangeLock_);
+    return ticksIdle_;
+}
+
+bool HxComm::ticksWantedLocked() const
+{
+    return !pending_.empty() || silentAgeOuts_ != 0 || pendingSinceTick_ != 0;
+}
+
+void HxComm::noteRequestPendingLocked()
+{
+    ++pendingSinceTick_;
+    if (!ticksIdle_)
+        return;
+    ticksIdle_ = false;
+    if (!postWake()->set())
+        HLV_LOG("%s(%s): Could not wake the channel's thread for its age-out ticks", "HxComm::handleRequest",
+                cameraName_.c_str());
 }
 
 // Each tick ages every pending request by one; at the limit it fails as "busy".

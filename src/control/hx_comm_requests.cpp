@@ -81,6 +81,7 @@ bool HxComm::sendRequest(HX_COMM::RequestMessage& request)
         return false;
     }
     pending_[id] = Pending{&request, 0};
+    noteRequestPendingLocked();
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): wait for response to message 0x%04x", "HxComm::handleRequest",
               cameraName_.c_str(), id);
     return true;

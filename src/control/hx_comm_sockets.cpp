@@ -2,9 +2,9 @@
 // messages and readable sockets into work. The system calls lie below, in platform/ (sockets, the
 // wait set) and the thread framework's wake, so one file serves POSIX and Windows.
 #include "control/hx_comm.h"
-#include "control/hx_comm_age_timer.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
+#include "hlv_thread/period_scale.h"
 #include "hlv_thread/wake.h"
 #include "platform/errno_text.h"
 #include "platform/event_fd.h"
@@ -25,7 +25,8 @@ namespace {
 } // namespace
 
 HxComm::HxComm(uint32_t cameraAddress)
-    : MsgThread(WakeOnPost::Yes), cameraAddress_(cameraAddress), cameraName_(HX_PLATFORM::ipv4ToText(cameraAddress))
+    : MsgThread(WakeOnPost::Yes), cameraAddress_(cameraAddress), cameraName_(HX_PLATFORM::ipv4ToText(cameraAddress)),
+      tickPeriod_(HLV_THREAD::scaledMicroseconds(AGE_TICK_MICROSECONDS))
 {
     classInit();
 }
@@ -47,24 +48,24 @@ bool HxComm::startComms()
     const char* who = "HxComm::startComms";
     const char* camera = cameraName_.c_str();
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", who, camera);
-    if (!bindControlPort())
+    const std::optional<ChannelPorts> wanted = bindControlPort();
+    if (!wanted)
         return false;
-    const ChannelPorts channel = ports();
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Found our HCP port [%s:%d]", who, camera, channel.hcp);
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Found our HCP port [%s:%d]", who, camera, hcp_->port());
 
     hmp_ = std::make_unique<UDPSocket>(UDPSocket::CONTROL_RECEIVE_BUFFER);
-    if (!hmp_->start(channel.hmp)) {
+    if (!hmp_->start(wanted->hmp)) {
         HLV_LOG("%s: Unable to bind the messaging port!", who);
         return false;
     }
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Created our HMP socket [%s:%d]", who, camera, channel.hmp);
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Created our HMP socket [%s:%d]", who, camera, hmp_->port());
 
     stream_ = std::make_unique<UDPSocket>(UDPSocket::STREAM_RECEIVE_BUFFER);
-    if (!stream_->start(channel.stream)) {
+    if (!stream_->start(wanted->stream)) {
         HLV_LOG("%s: Unable to bind the streaming port!", who);
         return false;
     }
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Created our Streaming socket [%s:%d]", who, camera, channel.stream);
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Created our Streaming socket [%s:%d]", who, camera, stream_->port());
 
     if (!postWake()->valid())
         raiseSystemError(__FILE__, __LINE__, "Could not create MSG_EVENT signal event", postWake()->error());
@@ -84,35 +85,44 @@ bool HxComm::startComms()
     return true;
 }
 
-// Only the control port is searched: a busy stream or event port beside it fails the start.
-bool HxComm::bindControlPort()
+// Only the control port of the ten fixed sets is searched: a busy stream or event port beside it
+// fails the start. With all ten control ports taken (by other channels or other programs), the
+// system picks all three ports. Returns the stream and event ports to bind next.
+std::optional<ChannelPorts> HxComm::bindControlPort()
 {
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Looking for an available set of ports.", "HxComm::startComms",
-              cameraName_.c_str());
+    const char* who = "HxComm::startComms";
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Looking for an available set of ports.", who, cameraName_.c_str());
     hcp_ = std::make_unique<UDPSocket>(UDPSocket::CONTROL_RECEIVE_BUFFER);
     for (unsigned slot = 0; slot < ChannelPorts::SLOTS; ++slot) {
         if (hcp_->start(ChannelPorts::forSlot(slot).hcp))
-            return true;
+            return ChannelPorts::forSlot(slot);
     }
-    HLV_LOG("%s: Unable to find a usable port!", "HxComm::startComms");
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Ports %d to %d are taken; the system picks this channel's ports.", who,
+              cameraName_.c_str(), ChannelPorts::FIRST_HCP_PORT, ChannelPorts::forSlot(ChannelPorts::SLOTS - 1).hmp);
+    if (hcp_->valid() && hcp_->start(ChannelPorts::ANY_PORT))
+        return ChannelPorts::fromSystem();
+    HLV_LOG("%s: Unable to find a usable port!", who);
+    HLV_LOG("%s(%s): Ports %d to %d are taken and the system gave no free port either: %s", who, cameraName_.c_str(),
+            ChannelPorts::FIRST_HCP_PORT, ChannelPorts::forSlot(ChannelPorts::SLOTS - 1).hmp,
+            HX_PLATFORM::errnoIndicates(static_cast<int>(hcp_->lastError())).c_str());
     hcp_.reset();
-    return false;
+    return std::nullopt;
 }
 
 // Tells the network path (and any filter on it) that the camera's events are expected here.
 void HxComm::sendOpeningDatagram()
 {
     const std::vector<uint8_t> opening = HX_WIRE::encodeEventOpening();
-    if (hmp_->sendMsg(opening, cameraAddress_, ports().hmp) != static_cast<long>(opening.size()))
+    if (hmp_->sendMsg(opening, cameraAddress_, hmp_->port()) != static_cast<long>(opening.size()))
         HLV_LOG("%s: Failed sendMsg(%s), err=%d", "HxComm::sendOpeningDatagram", cameraName_.c_str(),
                 static_cast<int>(hmp_->lastError()));
 }
 
-// One pass: wait without a time limit for the message event or a readable event socket, then
-// serve the queue first and the socket after it.
+// One pass: wait for the message event or a readable event socket, until the next age-out tick
+// at most, then serve the queue first, the socket after it, and the tick when it is due.
 void HxComm::processLoop()
 {
-    if (pollSet_->wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed)
+    if (pollSet_->wait(untilNextTick()) == HX_PLATFORM::PollStatus::Failed)
         raiseSystemError(__FILE__, __LINE__, "Could not wait for the channel's events", pollSet_->error());
     if (pollSet_->events(0).any()) {
         postWake()->reset();
@@ -120,6 +130,7 @@ void HxComm::processLoop()
     }
     if (pollSet_->events(1).any())
         readPendingEvents();
+    tickWhenDue();
 }
 
 // The reading caller's wait: for a control datagram, its wake event, or at most one tick.

@@ -10,7 +10,9 @@
 #include "platform/unique_fd.h"
 
 // The local ports of one camera's channel: control (HCP) at P, stream at P + 1, events (HMP) at
-// P + 2, with P = 5824 + 3k for the first slot k in 0..9 whose control port can be bound.
+// P + 2, with P = 5824 + 3k for the first slot k in 0..9 whose control port can be bound. Firewall
+// rules are written for these ten; once all ten are taken, further channels take three ports the
+// system picks (the camera is told where its events and stream go, so any three will do).
 struct ChannelPorts {
     uint16_t hcp = 0;
     uint16_t stream = 0;
@@ -20,11 +22,15 @@ struct ChannelPorts {
     static constexpr uint16_t PORTS_PER_SLOT = 3;
     static constexpr unsigned SLOTS = 10;
 
+    // Asks the system for a free port.
+    static constexpr uint16_t ANY_PORT = 0;
+
     static constexpr ChannelPorts forSlot(unsigned slot)
     {
         const auto hcpPort = static_cast<uint16_t>(FIRST_HCP_PORT + PORTS_PER_SLOT * slot);
         return {hcpPort, static_cast<uint16_t>(hcpPort + 1), static_cast<uint16_t>(hcpPort + 2)};
     }
+    static constexpr ChannelPorts fromSystem() { return {ANY_PORT, ANY_PORT, ANY_PORT}; }
 };
 
 // What one receive call found.

@@ -8,6 +8,7 @@
 #include <hlv_thread/note.h>
 #include <hlv_thread/period_scale.h>
 
+#include "camera/camera_services.h"
 #include "control/hx_notification.h"
 #include "morvane/morvane_channels.h"
 #include "morvane/morvane_documents.h"
@@ -178,7 +179,9 @@ void MorvaneOperations::startSavePoller()
             cameraAddress(), TARROW_COMMANDS::STATE_REVIEW, channel(),
             HLV_THREAD::scaledMicroseconds(TARROW_OPERATIONS::ProgressPoller::RECORDING_PERIOD_MICROSECONDS));
         savePoller_->setRegisters({GIGE_REG_SAVE_STATE, GIGE_REG_PROGRESS});
-        savePoller_->start();
+        if (!savePoller_->start(CameraServices::find(cameraAddress())))
+            HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): No service thread to poll on.", method,
+                      cameraName().c_str());
         HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Start the poller.", method, cameraName().c_str());
     } catch (const std::exception& error) {
         HLV_LOG("%s: Unable to allocate our progress poller object (%s)", method, error.what());
@@ -186,7 +189,7 @@ void MorvaneOperations::startSavePoller()
     }
 }
 
-// The poller's ticks only post, so it may be joined from the service thread that receives them.
+// The poller ticks on the service thread, which may stop it as well: stopping never waits there.
 void MorvaneOperations::stopSavePoller()
 {
     std::unique_ptr<TARROW_OPERATIONS::ProgressPoller> stopped;

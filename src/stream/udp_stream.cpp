@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "callback/callback.h"
 #include "callback/hx_stream.h"
@@ -12,8 +13,10 @@
 #include "control/udp_socket.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
+#include "hlv_thread/period_scale.h"
 #include "hlv_thread/wake.h"
 #include "platform/errno_text.h"
+#include "platform/ipv4_endpoint.h"
 #include "platform/poll_wait.h"
 #include "registers/register_map.h"
 #include "stream/udp_negotiation.h"
@@ -91,7 +94,7 @@ void UdpStream::abandonImage()
         state_ = LEADER;
 }
 
-// Only this receiver's own trial timer speaks the negotiation's identifier; any other message
+// Only this receiver's own trial time-outs speak the negotiation's identifier; any other message
 // that carries it would otherwise pass for a test packet and end a negotiation, or repeat one.
 void UdpStream::handleOther(HLV_THREAD::Message& message)
 {
@@ -170,8 +173,9 @@ void UdpStream::nextTrial()
             return;
         }
     }
-    timer_ = std::make_unique<HALVEX_UDP_STREAM::NegotiateTimeout>(camera, length, this);
-    timer_->start();
+    trialPacketSize_ = length;
+    trialEnds_ = std::chrono::steady_clock::now() +
+                 std::chrono::microseconds(HLV_THREAD::scaledMicroseconds(UdpStream::TRIAL_MICROSECONDS));
 }
 
 bool UdpStream::writePacketSize(uint32_t value)
@@ -198,7 +202,31 @@ void UdpStream::finishNegotiation(bool success)
 
 void UdpStream::stopTimer()
 {
-    timer_.reset();
+    trialEnds_.reset();
+}
+
+std::optional<std::chrono::milliseconds> UdpStream::untilTrialEnds() const
+{
+    if (!trialEnds_)
+        return std::nullopt;
+    const auto left = *trialEnds_ - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero())
+        return std::chrono::milliseconds(0);
+    return std::chrono::ceil<std::chrono::milliseconds>(left);
+}
+
+void UdpStream::endTrialWhenDue()
+{
+    if (!trialEnds_ || std::chrono::steady_clock::now() < *trialEnds_)
+        return;
+    trialEnds_.reset();
+    auto* message = new (std::nothrow) HALVEX_UDP_STREAM::NegotiateMessage(true, trialPacketSize_);
+    if (message == nullptr)
+        HLV_THROW(HLV_THREAD::RuntimeError, "Unable to allocate the negotiate message.");
+    HLV_TRACE(TRACE_STREAM, "%s(%s): trial of %u bytes timed out", "NegotiateTimeout::tick",
+              HX_PLATFORM::ipv4ToText(cameraAddress()).c_str(), trialPacketSize_);
+    message->owner = this;
+    post(message);
 }
 
 void UdpStream::handleDatagram(std::span<const uint8_t> datagram)
@@ -457,7 +485,6 @@ UdpStream::UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel)
 UdpStream::~UdpStream()
 {
     HLV_THREAD::closeThread(*this);
-    timer_.reset();
 }
 
 uint16_t UdpStream::localPort() const
@@ -487,7 +514,7 @@ bool UdpStream::startUp()
 
 void UdpStream::waitAndRead()
 {
-    if (pollSet_->wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed) {
+    if (pollSet_->wait(untilTrialEnds()) == HX_PLATFORM::PollStatus::Failed) {
         HLV_THREAD::RuntimeError failure;
         failure.add(__FILE__, __LINE__, "%s", "Could not wait for the stream's events");
         failure.add("%s", HX_PLATFORM::errnoIndicates(pollSet_->error()).c_str());
@@ -497,6 +524,7 @@ void UdpStream::waitAndRead()
         postWake()->reset();
     if (pollSet_->events(1).any())
         readDatagrams();
+    endTrialWhenDue();
 }
 
 // While an image's payload arrives, each packet is received straight into the host buffer;

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,15 +25,14 @@ class PollSet;
 }
 namespace HALVEX_UDP_STREAM {
 class NegotiateMessage;
-class NegotiateTimeout;
 } // namespace HALVEX_UDP_STREAM
 
 // The stream socket belongs to the camera's control channel; the receiver keeps the channel
 // alive while it reads the socket, and is the socket's only reader.
 //
 // Threads: construction, startAndWait(), post(), negotiatedPacketSize() and destruction from the
-// owner (the camera's service thread); parsing and negotiation on the receiver's thread; the
-// negotiation timer only posts.
+// owner (the camera's service thread); parsing and negotiation on the receiver's thread, whose
+// wait ends at a trial's time limit at the latest.
 class UdpStream : public StreamReceiver {
 public:
     enum State : uint32_t { TEST_PACKET = 0, LEADER = 1, PAYLOAD = 2, TRAILER = 3, IDLE = 4 };
@@ -58,8 +59,6 @@ public:
     uint32_t state() const;
 
 private:
-    friend class HALVEX_UDP_STREAM::NegotiateTimeout;
-
     // Parsing and negotiation (udp_stream.cpp).
     uint32_t handleControl(const StreamControlRequest& control) override;
     void abandonImage() override;
@@ -83,6 +82,10 @@ private:
     bool writePacketSize(uint32_t value);
     void finishNegotiation(bool success);
     void stopTimer();
+    // The wait's limit: until the running trial's end, none without a trial.
+    std::optional<std::chrono::milliseconds> untilTrialEnds() const;
+    // A trial whose time is up posts its time-out to this receiver, as a timer would.
+    void endTrialWhenDue();
 
     // Operating-system half (udp_stream_posix.cpp).
     bool startUp() override;
@@ -101,7 +104,9 @@ private:
     std::atomic<uint32_t> state_{IDLE};
     std::atomic<uint32_t> streamPacketLength_{NOT_NEGOTIATED};
     std::atomic<bool> negotiated_{false};
-    std::unique_ptr<HALVEX_UDP_STREAM::NegotiateTimeout> timer_;
+    // The running trial's time limit and the packet size it tries, on the receiver's thread.
+    std::optional<std::chrono::steady_clock::time_point> trialEnds_;
+    uint32_t trialPacketSize_ = 0;
     uint16_t blockId_ = 0;
     uint32_t packetId_ = 0;
     uint32_t received_ = 0;

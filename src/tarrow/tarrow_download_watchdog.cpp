@@ -32,7 +32,7 @@ WatchdogStop::WatchdogStop(const std::shared_ptr<CameraServices>& service, uint3
 }
 
 DownloadWatchdog::DownloadWatchdog(uint32_t cameraAddress, std::shared_ptr<const std::atomic<uint64_t>> dataIn)
-    : HLV_THREAD::Ticker(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000 / CHECKS_PER_STALL)),
+    : HLV_THREAD::Timer(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000 / CHECKS_PER_STALL)),
       cameraAddress_(cameraAddress), dataIn_(std::move(dataIn)), dataSeen_(dataIn_ ? dataIn_->load() : 0),
       stallLimit_(std::chrono::microseconds(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000)))
 {
@@ -40,7 +40,7 @@ DownloadWatchdog::DownloadWatchdog(uint32_t cameraAddress, std::shared_ptr<const
 
 DownloadWatchdog::~DownloadWatchdog()
 {
-    stopAndJoin();
+    stop();
 }
 
 void DownloadWatchdog::arm(uint64_t session)
@@ -54,6 +54,7 @@ void DownloadWatchdog::arm(uint64_t session)
 void DownloadWatchdog::disarm()
 {
     armed_ = false;
+    stop();
 }
 
 void DownloadWatchdog::progress()

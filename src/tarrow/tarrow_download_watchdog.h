@@ -9,7 +9,7 @@
 
 #include "callback/hx_stream.h"
 #include "hlv_thread/message.h"
-#include "hlv_thread/ticker.h"
+#include "hlv_thread/timer.h"
 
 // The watchdog's stop request: it names the download the watchdog was armed for, so a stop that
 // arrives after that download ended never reaches a newer stream.
@@ -29,9 +29,9 @@ public:
 // buffers, which counts as movement, so one that stays still that long is stuck. It looks the
 // service up each time and never creates one.
 //
-// Threads: arm/disarm/progress from the camera's service thread; tick() on the watchdog's own
-// thread, which only reads the data count and posts.
-class DownloadWatchdog : public HLV_THREAD::Ticker {
+// Threads: arm/disarm/progress from the camera's service thread; tick() on that thread too,
+// between its messages; it only reads the data count and posts.
+class DownloadWatchdog : public HLV_THREAD::Timer {
 public:
     // Camera seconds without a frame before a download counts as stalled (scaled by the test hook).
     static constexpr uint32_t STALL_MILLISECONDS = 10000;
@@ -41,8 +41,9 @@ public:
     DownloadWatchdog(uint32_t cameraAddress, std::shared_ptr<const std::atomic<uint64_t>> dataIn);
     ~DownloadWatchdog() override;
 
-    // Download `session` started: the stall clock starts now.
+    // Download `session` started: the stall clock starts now. The owner starts the timer.
     void arm(uint64_t session);
+    // Stops the timer too.
     void disarm();
     // Something moved: a buffer went in or came back.
     void progress();

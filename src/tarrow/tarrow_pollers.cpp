@@ -2,7 +2,6 @@
 // 100 ms during playback), and when a camera's operations start, re-time and stop them.
 #include "tarrow/tarrow_pollers.h"
 
-#include <chrono>
 #include <exception>
 
 #include <hlv_thread/log.h>
@@ -73,7 +72,7 @@ bool polledState(uint32_t state)
 namespace TARROW_OPERATIONS {
 
 HeartBeatPoller::HeartBeatPoller(uint32_t cameraAddress, RegisterChannel& channel)
-    : Ticker(HLV_THREAD::scaledMicroseconds(PERIOD_MICROSECONDS)), cameraAddress_(cameraAddress), channel_(channel)
+    : Timer(HLV_THREAD::scaledMicroseconds(PERIOD_MICROSECONDS)), cameraAddress_(cameraAddress), channel_(channel)
 {
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s): timeout=%d", "TARROW_OPERATIONS::HeartBeatPoller::HeartBeatPoller",
               dottedAddress(cameraAddress_).c_str(), PERIOD_MICROSECONDS);
@@ -81,7 +80,7 @@ HeartBeatPoller::HeartBeatPoller(uint32_t cameraAddress, RegisterChannel& channe
 
 HeartBeatPoller::~HeartBeatPoller()
 {
-    stopAndJoin();
+    stop();
 }
 
 void HeartBeatPoller::tick()
@@ -118,31 +117,13 @@ void HeartBeatPoller::postStateQuery()
 
 ProgressPoller::ProgressPoller(uint32_t cameraAddress, uint32_t cameraState, RegisterChannel& channel,
                                uint32_t periodMicroseconds)
-    : Ticker(periodMicroseconds), cameraAddress_(cameraAddress), cameraState_(cameraState), channel_(channel)
+    : Timer(periodMicroseconds), cameraAddress_(cameraAddress), cameraState_(cameraState), channel_(channel)
 {
 }
 
 ProgressPoller::~ProgressPoller()
 {
-    stopAndJoin();
-}
-
-void ProgressPoller::start(Body body)
-{
-    Ticker::start(std::move(body));
-    std::unique_lock<std::mutex> lock(upLock_);
-    upSignal_.wait_for(lock, std::chrono::milliseconds(START_WAIT_MILLISECONDS), [this] { return up_; });
-    started_ = true;
-}
-
-void ProgressPoller::run()
-{
-    {
-        std::lock_guard<std::mutex> lock(upLock_);
-        up_ = true;
-    }
-    upSignal_.notify_all();
-    Ticker::run();
+    stop();
 }
 
 void ProgressPoller::setRegisters(std::vector<uint32_t> registers)
@@ -204,7 +185,8 @@ void PollerControl::startHeartBeat()
         return;
     try {
         heartBeat_ = std::make_unique<HeartBeatPoller>(cameraAddress_, channel_);
-        heartBeat_->start();
+        if (!heartBeat_->start(CameraServices::find(cameraAddress_)))
+            HLV_TRACE(TRACE_OPERATIONS, "%s(%s): No service thread to poll on.", method, name_.c_str());
     } catch (const std::exception& error) {
         HLV_LOG("%s: Unable to allocate our poller object (%s)", method, error.what());
         heartBeat_.reset();
@@ -272,7 +254,8 @@ bool PollerControl::checkProgress(uint32_t state, uint32_t playMode)
         }
         progress_->setRegisters(*registers);
         if (!progress_->started()) {
-            progress_->start();
+            if (!progress_->start(CameraServices::find(cameraAddress_)))
+                HLV_TRACE(TRACE_OPERATIONS, "%s(%s): No service thread to poll on.", method, name_.c_str());
             HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Start the poller.", method, name_.c_str());
         }
     } catch (const std::exception& error) {

@@ -2,8 +2,6 @@
 // heartbeat, and the progress poller that reads what the camera does not report by events.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -11,7 +9,7 @@
 #include <vector>
 
 #include "control/register_channel.h"
-#include "hlv_thread/ticker.h"
+#include "hlv_thread/timer.h"
 
 namespace TARROW_OPERATIONS {
 
@@ -22,8 +20,9 @@ namespace TARROW_OPERATIONS {
 // service up each time and never creates one, so it cannot bring back a released camera.
 //
 // The channel belongs to the poller's owner, which outlives it.
-// Threads: start/stop/pause from any thread; tick() on the poller's own thread.
-class HeartBeatPoller : public HLV_THREAD::Ticker {
+// Threads: start/stop/pause from any thread; tick() on the camera's service thread, between its
+// messages.
+class HeartBeatPoller : public HLV_THREAD::Timer {
 public:
     static constexpr uint32_t PERIOD_MICROSECONDS = 2500000;
 
@@ -45,28 +44,23 @@ private:
 // handles them like the camera's own event reports. A failed read skips the round.
 //
 // The channel belongs to the poller's owner, which outlives it.
-// Threads: start/setRegisters/setPeriod/stop from any thread; tick() on the poller's own thread.
-class ProgressPoller : public HLV_THREAD::Ticker {
+// Threads: start/setRegisters/setPeriod/stop from any thread; tick() on the camera's service
+// thread, between its messages (the read is one the service would otherwise make itself).
+class ProgressPoller : public HLV_THREAD::Timer {
 public:
     static constexpr uint32_t RECORDING_PERIOD_MICROSECONDS = 500000;
     static constexpr uint32_t PLAYBACK_PERIOD_MICROSECONDS = 100000;
-    // How long start() waits for the thread to come up.
-    static constexpr uint32_t START_WAIT_MILLISECONDS = 100;
 
     // `cameraState` is the camera state when the poller was made; it polls only while the camera
     // records, is busy or is in review.
     ProgressPoller(uint32_t cameraAddress, uint32_t cameraState, RegisterChannel& channel, uint32_t periodMicroseconds);
     ~ProgressPoller() override;
 
-    // Starts the thread and waits (at most START_WAIT_MILLISECONDS) until it runs.
-    void start(Body body = {}) override;
-    void run() override;
     void tick() override;
 
     void setRegisters(std::vector<uint32_t> registers);
     std::vector<uint32_t> registers() const;
     uint32_t cameraState() const { return cameraState_; }
-    bool started() const { return started_; }
 
 private:
     const uint32_t cameraAddress_;
@@ -74,18 +68,14 @@ private:
     RegisterChannel& channel_;
     mutable std::mutex registersLock_;
     std::vector<uint32_t> registers_;
-    std::mutex upLock_;
-    std::condition_variable upSignal_;
-    bool up_ = false;
-    std::atomic<bool> started_{false};
 };
 
 // Starts, re-times and stops one camera's heartbeat and progress pollers. It knows nothing of
-// its owner: what it decides on comes in as arguments, and the pollers post what they find to
-// the camera's service thread.
+// its owner: what it decides on comes in as arguments, and the pollers run on, and post what
+// they find to, the camera's service thread; without one they do not run.
 //
 // The channel belongs to the owner, which outlives this object.
-// Threads: any; the pollers are joined outside the lock, as their last tick may still run.
+// Threads: any; the pollers are stopped outside the lock, as their last tick may still run.
 class PollerControl {
 public:
     PollerControl(uint32_t cameraAddress, RegisterChannel& channel);

@@ -481,10 +481,13 @@ void TarrowStreaming::resumeDiscovery()
 
 DownloadWatchdog& TarrowStreaming::watchdog()
 {
-    if (!watchdog_) {
+    if (!watchdog_)
         watchdog_ = std::make_unique<DownloadWatchdog>(address_, streamOps_.dataIn());
-        watchdog_->start();
-    }
+    // It runs on the camera's service thread while a download runs (disarming stops it), so an
+    // idle camera's thread has nothing to wake up for.
+    if (!watchdog_->started() && !watchdog_->start(CameraServices::find(address_)))
+        HLV_TRACE(TRACE_OPERATIONS, "%s(%s): No service thread to run the download watchdog on.",
+                  "TarrowOperations::kickOffDownload", name_.c_str());
     return *watchdog_;
 }
 

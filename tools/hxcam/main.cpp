@@ -142,9 +142,15 @@ int list(hxcam::Session& session, const Options& options)
         HX_CAMERA_HANDLE camera = 0;
         HX_CAMERA_INFORMATION info;
         HX_camera_information_init(&info, sizeof(info));
-        if (!session.findCamera(address, addressWait(options), camera) ||
-            HX_get_camera_information_syn(session.client(), camera, &info) != HX_STATUS_OK) {
+        if (!session.findCamera(address, addressWait(options), camera)) {
             std::fprintf(stderr, "hxcam: no camera answers at %s\n", address.c_str());
+            status = FAILED;
+            continue;
+        }
+        // The camera answered its discovery request: what failed is the exchange after it, and the
+        // library's log above says why (no free local ports, a camera that stopped answering...).
+        if (HX_get_camera_information_syn(session.client(), camera, &info) != HX_STATUS_OK) {
+            std::fprintf(stderr, "hxcam: could not read the identity of %s (see the log above)\n", address.c_str());
             status = FAILED;
             continue;
         }
@@ -188,7 +194,8 @@ int info(hxcam::Session& session, HX_CAMERA_HANDLE camera)
     HX_CAMERA_INFORMATION information;
     HX_camera_information_init(&information, sizeof(information));
     if (HX_get_camera_information_syn(session.client(), camera, &information) != HX_STATUS_OK) {
-        std::fprintf(stderr, "hxcam: could not read the identity of %s\n", hxcam::cameraAddress(camera).c_str());
+        std::fprintf(stderr, "hxcam: could not read the identity of %s (see the log above)\n",
+                     hxcam::cameraAddress(camera).c_str());
         return FAILED;
     }
     printInformation(hxcam::cameraAddress(camera), information);

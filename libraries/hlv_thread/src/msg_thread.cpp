@@ -1,11 +1,13 @@
 // A thread with a message queue: hands each message to a handler until a HALT has been handled.
 #include "hlv_thread/msg_thread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 
 #include "hlv_thread/log.h"
 #include "hlv_thread/sync_message.h"
+#include "hlv_thread/timer.h"
 #include "hlv_thread/wake.h"
 #include "root_report.h"
 
@@ -40,13 +42,128 @@ void MsgThread::start(Body body)
 void MsgThread::run()
 {
     for (;;) {
-        if (Message* message = waitForMessage(0))
+        if (Message* message = waitForMessageOrTimer())
             dispatch(message);
-        else
-            logRaw(LOG_PRIORITY_DEBUG, "Unexpected nullptr from wait_for_message");
+        runDueTimers();
         if (loopFinished())
             return;
     }
+}
+
+Message* MsgThread::waitForMessageOrTimer()
+{
+    try {
+        std::unique_lock<std::mutex> guard(queueLock_);
+        const auto woken = [this] { return !queue_.empty() || timersChanged_; };
+        for (;;) {
+            if (!queue_.empty()) {
+                Message* next = queue_.front();
+                queue_.pop_front();
+                --queued_;
+                return next;
+            }
+            if (halted_)
+                return nullptr;
+            timersChanged_ = false;
+            const std::optional<TimePoint> due = nextTimerDue();
+            if (!due)
+                queueSignal_.wait(guard, woken);
+            else if (!queueSignal_.wait_until(guard, *due, woken))
+                return nullptr;
+        }
+    } catch (...) {
+        reportRootException("MsgThread", LibraryExceptions::Described);
+        return nullptr;
+    }
+}
+
+std::optional<MsgThread::TimePoint> MsgThread::nextTimerDue()
+{
+    std::lock_guard<std::mutex> guard(timerLock_);
+    std::optional<TimePoint> earliest;
+    for (const Timer* timer : timers_) {
+        if (!earliest || timer->due_ < *earliest)
+            earliest = timer->due_;
+    }
+    return earliest;
+}
+
+// Each timer due now ticks once; the next due time is one period on, or a period from now for a
+// tick that came late, so a slow tick is never made up in a burst.
+void MsgThread::runDueTimers()
+{
+    std::vector<Timer*> due;
+    {
+        std::lock_guard<std::mutex> guard(timerLock_);
+        const TimePoint now = std::chrono::steady_clock::now();
+        for (Timer* timer : timers_) {
+            if (timer->due_ <= now)
+                due.push_back(timer);
+        }
+    }
+    for (Timer* timer : due) {
+        {
+            std::lock_guard<std::mutex> guard(timerLock_);
+            // Stopped or re-timed by an earlier tick of this pass.
+            if (std::find(timers_.begin(), timers_.end(), timer) == timers_.end() ||
+                timer->due_ > std::chrono::steady_clock::now())
+                continue;
+            const auto period = std::chrono::microseconds(timer->period());
+            const TimePoint now = std::chrono::steady_clock::now();
+            timer->due_ += period;
+            if (timer->due_ <= now)
+                timer->due_ = now + period;
+            runningTimer_ = timer;
+        }
+        timer->fire();
+        {
+            std::lock_guard<std::mutex> guard(timerLock_);
+            runningTimer_ = nullptr;
+        }
+        timerIdle_.notify_all();
+    }
+}
+
+bool MsgThread::schedule(Timer& timer)
+{
+    {
+        std::lock_guard<std::mutex> guard(timerLock_);
+        if (halted_)
+            return false;
+        timer.due_ = std::chrono::steady_clock::now() + std::chrono::microseconds(timer.period());
+        if (std::find(timers_.begin(), timers_.end(), &timer) == timers_.end())
+            timers_.push_back(&timer);
+    }
+    timersChanged();
+    return true;
+}
+
+void MsgThread::unschedule(Timer& timer)
+{
+    std::unique_lock<std::mutex> guard(timerLock_);
+    timers_.erase(std::remove(timers_.begin(), timers_.end(), &timer), timers_.end());
+    if (!isCurrentThread())
+        timerIdle_.wait(guard, [this, &timer] { return runningTimer_ != &timer; });
+}
+
+void MsgThread::reschedule(Timer& timer)
+{
+    {
+        std::lock_guard<std::mutex> guard(timerLock_);
+        if (std::find(timers_.begin(), timers_.end(), &timer) == timers_.end())
+            return;
+        timer.due_ = std::chrono::steady_clock::now() + std::chrono::microseconds(timer.period());
+    }
+    timersChanged();
+}
+
+void MsgThread::timersChanged()
+{
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        timersChanged_ = true;
+    }
+    queueSignal_.notify_one();
 }
 
 bool MsgThread::loopFinished()

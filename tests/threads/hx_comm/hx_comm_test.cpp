@@ -8,6 +8,7 @@
 #include <future>
 
 #include "control/hx_comm.h"
+#include "eventually.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/period_scale.h"
 #include "log_capture.h"
@@ -229,6 +230,24 @@ TEST_F(ChannelTest, OnlyASilenceMakesTheNextAnswerAReturn)
         EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 12u);
     EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u);
     EXPECT_EQ(log.count("answers again after a time-out"), 1u);
+    camera.answerNormally();
+}
+
+// The channel's thread ticks only once a second while nothing waits for the camera; a request made
+// then must bring the quick ticks back, or a silent camera would hold its caller far too long.
+TEST_F(ChannelTest, RequestsAfterAQuietSpellStillAgeOut)
+{
+    HLV_THREAD::setPeriodScale(0.01);
+    uint32_t value = 0;
+    for (int round = 0; round < 2; ++round) {
+        camera.answerNormally();
+        ASSERT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u) << "round " << round;
+        const std::shared_ptr<HxComm> channel = HxComm::factory(cam);
+        ASSERT_TRUE(channel);
+        ASSERT_TRUE(hx_test::eventually([&] { return channel->quiet(); })) << "the channel kept ticking quickly";
+        answerWith([](const Command&) { return std::vector<Bytes>{}; });
+        EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 12u) << "round " << round;
+    }
     camera.answerNormally();
 }
 

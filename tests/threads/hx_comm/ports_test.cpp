@@ -1,4 +1,4 @@
-// The channel's sockets: datagram draining, the port layout and its fallbacks, ten channels at most.
+// The channel's sockets: datagram draining, the port layout and its fallbacks beyond ten channels.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -119,18 +119,25 @@ TEST(ChannelPortsTest, ABusyEventPortFailsTheChannelWithoutSearchingFurther)
     HxComm::recycle(cameraNumber(4));
 }
 
-TEST(ChannelPortsTest, TenChannelsAtOnceAndTheEleventhRefused)
+TEST(ChannelPortsTest, TenFixedSetsFirstThenPortsFromTheSystem)
 {
     hx_test::LogCapture log;
     for (int n = 10; n < 20; ++n)
-        ASSERT_NE(portsOf(cameraNumber(n)).hcp, 0) << "camera " << n;
-    uint32_t value = 0;
-    EXPECT_EQ(HxComm::readReg(cameraNumber(20), 0x0A00, value), 6u);
-    EXPECT_EQ(log.count("Unable to find a usable port!"), 1u);
-    EXPECT_FALSE(HxComm::isKnown(cameraNumber(20)));
+        ASSERT_EQ(portsOf(cameraNumber(n)).hcp, 5824 + 3 * (n - 10)) << "camera " << n;
+    const ChannelPorts eleventh = portsOf(cameraNumber(20));
+    const ChannelPorts twelfth = portsOf(cameraNumber(21));
+    EXPECT_EQ(log.count("Unable to find a usable port!"), 0u);
+    for (const ChannelPorts& ports : {eleventh, twelfth}) {
+        for (uint16_t port : {ports.hcp, ports.stream, ports.hmp}) {
+            EXPECT_TRUE(port < 5824 || port > 5853) << port << " is one of the fixed sets";
+            EXPECT_FALSE(PortHolder(port).held()) << port << " should be the channel's";
+        }
+    }
+    EXPECT_NE(eleventh.hcp, twelfth.hcp);
+    EXPECT_EQ(HxComm::hmpPort(cameraNumber(20)), eleventh.hmp) << "the camera is told the port actually bound";
 
     HxComm::recycle(cameraNumber(13));
-    EXPECT_EQ(portsOf(cameraNumber(20)).hcp, 5824 + 3 * 3) << "the freed slot";
-    for (int n = 10; n <= 20; ++n)
+    EXPECT_EQ(portsOf(cameraNumber(22)).hcp, 5824 + 3 * 3) << "a freed fixed set comes first again";
+    for (int n = 10; n <= 22; ++n)
         HxComm::recycle(cameraNumber(n));
 }

@@ -2,18 +2,22 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "hlv_thread/message.h"
 #include "hlv_thread/thread.h"
 
 namespace HLV_THREAD {
 
+class Timer;
 class Wake;
 
 // Any thread may post; the thread's own loop is the only consumer. Messages that return to
@@ -27,6 +31,9 @@ class Wake;
 // post that finds the queue empty sets it, and the thread waits on it beside its sockets, then
 // resets it before it takes the queued messages (nextMessage until nullptr), so a post that
 // races with the reset is still seen.
+//
+// The framework's loop (run) also runs the thread's timers (hlv_thread/timer.h) between messages:
+// it waits for a message until the next timer is due. A thread with a loop of its own runs none.
 class MsgThread : public Thread {
 public:
     enum class WakeOnPost { No, Yes };
@@ -77,9 +84,22 @@ protected:
     std::deque<Message*> closeQueue();
 
 private:
+    friend class Timer;
+    using TimePoint = std::chrono::steady_clock::time_point;
+
     void dispatch(Message* message);
     bool loopFinished();
     void refuseQueued();
+    // The loop's wait: the next message, or nullptr when a timer is due (or halted, queue empty).
+    Message* waitForMessageOrTimer();
+    std::optional<TimePoint> nextTimerDue();
+    void runDueTimers();
+    // Timers (any thread). schedule is false once the thread has halted; unschedule waits for a
+    // tick in progress unless called from this thread.
+    bool schedule(Timer& timer);
+    void unschedule(Timer& timer);
+    void reschedule(Timer& timer);
+    void timersChanged();
 
     std::mutex gateLock_;
     std::condition_variable gateSignal_;
@@ -90,6 +110,13 @@ private:
     std::atomic<std::size_t> queued_{0};
     std::atomic<bool> halted_{false};
     const std::unique_ptr<Wake> wake_;
+    // Set (under queueLock_) when a timer was added or re-timed, so the loop's wait starts again.
+    bool timersChanged_ = false;
+    std::mutex timerLock_;
+    std::condition_variable timerIdle_;
+    std::vector<Timer*> timers_;
+    // The timer whose tick runs now, if any.
+    Timer* runningTimer_ = nullptr;
 };
 
 // Closes a message thread the standard way: a synchronous HALT unless it is already halted,

@@ -435,37 +435,12 @@ std::vector<hxsim::CameraConfig> cameraConfigs(const std::string& link)
     return configs;
 }
 
-} // namespace
-
-// pipeline [LINK]: the cameras' line rate, 10g by default (1g, 10g, 25g, unlimited).
-int main(int argc, char** argv)
+// The rows after one camera's UDP download, the ratios against the targets and the verdict.
+void runTheRest(const std::vector<HX_CAMERA_HANDLE>& udp, const std::vector<HX_CAMERA_HANDLE>& tcp,
+                const Result& rawCamera, const Result& udpOne)
 {
-    const std::string link = argc > 1 ? argv[1] : "10g";
-    std::string why;
-    if (!hx_test::enterPrivateNetwork(why)) {
-        std::fprintf(stderr, "refusing to run: the pipeline benchmark needs a private network namespace (%s)\n",
-                     why.c_str());
-        return 2;
-    }
-    hxsim::Cluster cluster(cameraConfigs(link));
-    check(HX_register(&client, onEvent, nullptr), "registering a client");
-    std::vector<HX_CAMERA_HANDLE> udp, tcp;
-    for (unsigned i = 0; i < 2 * kCameras; ++i) {
-        const std::string address = hxsim::dotted(cluster[i].config().address);
-        HX_CAMERA_HANDLE handle = 0;
-        check(HX_get_handle_by_name(client, &handle, address.c_str()), "finding a camera");
-        record(handle);
-        (i < kCameras ? udp : tcp).push_back(handle);
-    }
-    std::printf("pipeline benchmark: %u frames of %ux%u 8-bit as TIFF per camera, %u host buffers each, link %s; "
-                "best of %u runs\n\n",
-                kFrames, kWidth, kHeight, kHostBuffers, link.c_str(), kRounds);
-
-    const Result raw = best([] { return rawUdpSink(kFrames); });
-    // The last UDP camera, which the library's runs below leave alone until their four-camera run.
-    const Result rawCamera = best([&] { return rawFromCamera(cluster[kCameras - 1].config().address); });
     const std::vector<HX_CAMERA_HANDLE> oneUdp{udp.front()}, oneTcp{tcp.front()};
-    const Result udpOne = best([&] { return runLibrary(oneUdp, HX_DOWNLOAD_DATA); });
+    const Result raw = best([] { return rawUdpSink(kFrames); });
     const Result udpFour = best([&] { return runLibrary(udp, HX_DOWNLOAD_DATA); });
     const Result liveOne = best([&] { return runLibrary(oneUdp, HX_LIVE_DATA); });
     const Result tcpOne = best([&] { return runLibrary(oneTcp, HX_DOWNLOAD_DATA); });
@@ -494,6 +469,48 @@ int main(int argc, char** argv)
                 udpOne.perGb(udpOne.hostCpu) / raw.perGb(raw.hostCpu));
     met &= cpuRatio <= 1.2;
     std::printf("%s\n", met ? "all targets met" : "some targets missed");
+}
+
+} // namespace
+
+// pipeline [LINK [udp]]: the cameras' line rate, 10g by default (1g, 10g, 25g, unlimited); with
+// "udp", only one camera's UDP download beside its raw sink, as a short run to profile.
+int main(int argc, char** argv)
+{
+    const std::string link = argc > 1 ? argv[1] : "10g";
+    const bool udpOnly = argc > 2 && std::string(argv[2]) == "udp";
+    std::string why;
+    if (!hx_test::enterPrivateNetwork(why)) {
+        std::fprintf(stderr, "refusing to run: the pipeline benchmark needs a private network namespace (%s)\n",
+                     why.c_str());
+        return 2;
+    }
+    hxsim::Cluster cluster(cameraConfigs(link));
+    check(HX_register(&client, onEvent, nullptr), "registering a client");
+    std::vector<HX_CAMERA_HANDLE> udp, tcp;
+    for (unsigned i = 0; i < 2 * kCameras; ++i) {
+        const std::string address = hxsim::dotted(cluster[i].config().address);
+        HX_CAMERA_HANDLE handle = 0;
+        check(HX_get_handle_by_name(client, &handle, address.c_str()), "finding a camera");
+        record(handle);
+        (i < kCameras ? udp : tcp).push_back(handle);
+    }
+    std::printf("pipeline benchmark: %u frames of %ux%u 8-bit as TIFF per camera, %u host buffers each, link %s; "
+                "best of %u runs\n\n",
+                kFrames, kWidth, kHeight, kHostBuffers, link.c_str(), kRounds);
+
+    // The last UDP camera, which the library's runs below leave alone until their four-camera run.
+    const Result rawCamera = best([&] { return rawFromCamera(cluster[kCameras - 1].config().address); });
+    const std::vector<HX_CAMERA_HANDLE> oneUdp{udp.front()};
+    const Result udpOne = best([&] { return runLibrary(oneUdp, HX_DOWNLOAD_DATA); });
+    if (udpOnly) {
+        print("raw sink, hxsim download", rawCamera);
+        print("UDP download, 1 camera", udpOne);
+        std::printf("host CPU/GB, library / raw sink of hxsim: %.2f\n",
+                    udpOne.perGb(udpOne.hostCpu) / rawCamera.perGb(rawCamera.hostCpu));
+    } else {
+        runTheRest(udp, tcp, rawCamera, udpOne);
+    }
     HX_unregister(client);
     HX_shutdown();
     cluster.stop();

@@ -13,6 +13,8 @@
 #include "discovery/discovery.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
+#include "hlv_thread/wake.h"
+#include "platform/errno_text.h"
 #include "platform/poll_wait.h"
 #include "registers/register_map.h"
 
@@ -145,6 +147,28 @@ bool TcpStream::readStep()
     }
 }
 
+// An image that has no buffer stays in the socket, so TCP's flow control holds the camera back
+// instead of the image being lost; until a buffer is lent (or the stream is stopped, which the
+// download watchdog does when the host lends nothing for too long) only the message queue is
+// waited on. True when it waited.
+bool TcpStream::holdForBuffer()
+{
+    if (state_ != PAYLOAD || activeData_ != nullptr || acquireBuffer())
+        return false;
+    if (!wakeOnly_) {
+        wakeOnly_ = std::make_unique<HX_PLATFORM::PollSet>();
+        wakeOnly_->add(*postWake());
+    }
+    if (wakeOnly_->wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed) {
+        HLV_THREAD::RuntimeError failure;
+        failure.add(__FILE__, __LINE__, "%s", "Could not wait for a buffer to be lent");
+        failure.add("%s", HX_PLATFORM::errnoIndicates(wakeOnly_->error()).c_str());
+        throw failure;
+    }
+    postWake()->reset();
+    return true;
+}
+
 void TcpStream::goToRecovery()
 {
     pieceCount_ = 0;
@@ -217,11 +241,10 @@ uint32_t TcpStream::checkLeader(std::span<const uint8_t> bytes)
     }
     seqNumber_ = *wire::sequenceNumberOf(*leader);
     HLV_TRACE(TRACE_STREAM, "%s(%s): Got leader for frame %u", who, where(), seqNumber_);
-    if (!acquireBuffer()) {
+    // Without a buffer the image waits in the socket until one is lent (see holdForBuffer).
+    if (!acquireBuffer())
         HLV_LOG("%s(%s): Unable to acquire a buffer!", who, where());
-        return 0;
-    }
-    if (remaining_ < leader->imageLength)
+    else if (remaining_ < leader->imageLength)
         HLV_LOG("%s(%s): The buffer size isn't big enough! Image size is %u bytes", who, where(), leader->imageLength);
     return leader->imageLength;
 }
@@ -261,12 +284,8 @@ void TcpStream::logLeaderFault(wire::LeaderCheck check, const wire::StreamLeader
 bool TcpStream::readPayload()
 {
     const char* who = "TcpStream::readPayload";
-    if (activeData_ == nullptr) {
-        HLV_LOG("%s(%s): Unexpectedly null active_data_ptr!", who, where());
-        HLV_TRACE(TRACE_STREAM, "%s(%s): Error processing payload packets...resetting.", who, where());
-        goToRecovery();
-        return true;
-    }
+    if (activeData_ == nullptr && !acquireBuffer())
+        return false; // the bytes stay in the socket until a buffer is lent
     const std::size_t want = std::min<std::size_t>(imageLength_ - imageReceived_, remaining_);
     std::size_t got = 0;
     const ReadResult result = readBytes(activeData_, want, got);
@@ -293,7 +312,7 @@ bool TcpStream::readPayload()
     return true;
 }
 
-// Without a buffer the next payload read fails and the rest of the image is scanned away.
+// Without a buffer the rest of the image waits in the socket for the next buffer lent.
 void TcpStream::nextBufferOrNone()
 {
     if (acquireBuffer())

@@ -54,6 +54,7 @@ private:
     uint32_t handleControl(const StreamControlRequest& control) override;
     void abandonImage() override;
     void readStream();
+    bool holdForBuffer();
     bool keptBytesReadable() const;
     // One step of the reader by state; false when the stream has nothing more for now.
     bool readStep();
@@ -96,6 +97,8 @@ private:
     std::atomic<uint16_t> port_{0};
     HX_PLATFORM::UniqueFd socket_;
     std::unique_ptr<HX_PLATFORM::PollSet> pollSet_;
+    // The message queue's wake alone: what an image without a buffer waits on.
+    std::unique_ptr<HX_PLATFORM::PollSet> wakeOnly_;
     bool connectPending_ = false;
     bool reconnecting_ = false;
 

@@ -187,6 +187,8 @@ void TcpStream::completeConnect()
 // end of an image there after the camera has sent its last byte.
 void TcpStream::waitAndRead()
 {
+    if (holdForBuffer())
+        return;
     if (!connectPending_ && keptBytesReadable()) {
         readStream();
         return;

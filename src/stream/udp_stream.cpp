@@ -288,9 +288,17 @@ void UdpStream::recvLeader(std::span<const uint8_t> datagram)
     }
     seqNumber_ = *wire::sequenceNumberOf(leader);
     HLV_TRACE(TRACE_STREAM, "%s(%s): Got leader for frame %u", who, where(), seqNumber_);
+    // A host that lends no buffers for a while loses many images: one line when the run starts,
+    // and how many it lost when it ends. The lost image's packets are passed over quietly.
     if (!acquireBuffer()) {
-        HLV_LOG("%s(%s): Unable to acquire a buffer!", who, where());
+        if (imagesWithoutBuffer_++ == 0)
+            HLV_LOG("%s(%s): Unable to acquire a buffer!", who, where());
+        leaderError_ = true;
         return;
+    }
+    if (imagesWithoutBuffer_ != 0) {
+        HLV_LOG("%s(%s): images lost while no buffer was lent: %u", who, where(), imagesWithoutBuffer_);
+        imagesWithoutBuffer_ = 0;
     }
     imageLength_ = leader.imageLength;
     received_ = 0;
@@ -378,6 +386,8 @@ void UdpStream::takePayload(std::size_t inPlace, std::span<const uint8_t> rest)
         leaderError_ = true;
         return;
     }
+    if (inPlace + rest.size() < wanted)
+        payloadPerPacket_ = inPlace + rest.size();
     advance(inPlace);
     storePayload(rest);
     HLV_TRACE(TRACE_STREAM, "%s(%s): bytes_read = %u/%u", "UdpStream::recvPayload", where(), received_, imageLength_);
@@ -390,6 +400,20 @@ void UdpStream::takePayload(std::size_t inPlace, std::span<const uint8_t> rest)
         handBack(received_);
         nextBufferOrNone();
     }
+}
+
+// How many packets of the usual payload can be received at once at the places they take: each
+// lies whole within the image and the active buffer, and none but the last ends the image or
+// leaves the buffer too full for another packet (which would hand it back).
+std::size_t UdpStream::payloadBatchSize() const
+{
+    const std::size_t payload = payloadPerPacket_;
+    if (payload == 0 || activeData_ == nullptr || remaining_ < MIN_BUFFER_ROOM ||
+        payload > MAX_DATAGRAM - wire::kStreamHeaderSize)
+        return 0;
+    const std::size_t count = std::min({std::size_t{imageLength_ - received_} / payload, remaining_ / payload,
+                                        (remaining_ - MIN_BUFFER_ROOM) / payload + 1});
+    return std::min(count, PAYLOAD_BATCH);
 }
 
 void UdpStream::advance(std::size_t count)

@@ -38,6 +38,8 @@ public:
     enum State : uint32_t { TEST_PACKET = 0, LEADER = 1, PAYLOAD = 2, TRAILER = 3, IDLE = 4 };
     static constexpr std::size_t BOUNCE_BUFFER_SIZE = 18432;
     static constexpr std::size_t MAX_DATAGRAM = 9216;
+    // Payload packets received in one call at most, while they go straight to a host buffer.
+    static constexpr std::size_t PAYLOAD_BATCH = 16;
     // A buffer with less room than this is handed back before the next packet.
     static constexpr std::size_t MIN_BUFFER_ROOM = 9000;
     static constexpr uint32_t JUMBO_PACKET = 9000;
@@ -71,6 +73,7 @@ private:
     bool recvPayload(std::span<const uint8_t> datagram);
     std::string payloadFault(std::span<const uint8_t> head, std::size_t length);
     void takePayload(std::size_t inPlace, std::span<const uint8_t> rest);
+    std::size_t payloadBatchSize() const;
     void advance(std::size_t count);
     void storePayload(std::span<const uint8_t> data);
     void recvTrailer(std::span<const uint8_t> datagram);
@@ -94,6 +97,9 @@ private:
     void readDatagrams();
     bool readBatch();
     bool readIntoHostBuffer();
+    bool readOneIntoHostBuffer();
+    bool readPayloadBatch(std::size_t count);
+    static void reassemble(uint8_t* slot, const uint8_t* placed, std::size_t size, std::size_t room);
     void acceptDatagram(const mmsghdr& header, const iovec& piece, const sockaddr_in& source);
     void noteReceiveError(int error);
 
@@ -101,6 +107,8 @@ private:
     UDPSocket* socket_;
     std::unique_ptr<HX_PLATFORM::PollSet> pollSet_;
     std::vector<uint8_t> bounce_;
+    // Per packet of a batch: its header and what exceeds its place, or the whole packet.
+    std::vector<uint8_t> batchSlots_;
     std::atomic<uint32_t> state_{IDLE};
     std::atomic<uint32_t> streamPacketLength_{NOT_NEGOTIATED};
     std::atomic<bool> negotiated_{false};
@@ -110,4 +118,7 @@ private:
     uint16_t blockId_ = 0;
     uint32_t packetId_ = 0;
     uint32_t received_ = 0;
+    // The payload of the image's packets so far but its last; 0 until one is known.
+    std::size_t payloadPerPacket_ = 0;
+    uint32_t imagesWithoutBuffer_ = 0;
 };

@@ -52,11 +52,86 @@ bool UdpStream::readBatch()
     return true;
 }
 
+bool UdpStream::readIntoHostBuffer()
+{
+    const std::size_t count = payloadBatchSize();
+    return count > 1 ? readPayloadBatch(count) : readOneIntoHostBuffer();
+}
+
+// Several payload packets in one call, each received at the place it takes if the image goes on
+// as it has so far: its header and any excess in a slot of its own, its data at the active
+// position plus its index times the packet's payload. The packets are taken in order while they
+// are exactly that; from the first that is not, it and every later one are put back together in
+// their slots before anything is written to the host buffer, and handled as any other datagram.
+bool UdpStream::readPayloadBatch(std::size_t count)
+{
+    const std::size_t header = HX_WIRE::kStreamHeaderSize;
+    const std::size_t payload = payloadPerPacket_;
+    const std::size_t excess = MAX_DATAGRAM - header - payload;
+    if (batchSlots_.empty())
+        batchSlots_.resize(PAYLOAD_BATCH * MAX_DATAGRAM);
+    std::array<mmsghdr, PAYLOAD_BATCH> headers{};
+    std::array<std::array<iovec, 3>, PAYLOAD_BATCH> pieces{};
+    std::array<sockaddr_in, PAYLOAD_BATCH> sources{};
+    uint8_t* const base = activeData_;
+    for (std::size_t i = 0; i < count; ++i) {
+        uint8_t* slot = batchSlots_.data() + i * MAX_DATAGRAM;
+        pieces[i] = {{{slot, header}, {base + i * payload, payload}, {slot + header, excess}}};
+        headers[i].msg_hdr.msg_iov = pieces[i].data();
+        headers[i].msg_hdr.msg_iovlen = pieces[i].size();
+        headers[i].msg_hdr.msg_name = &sources[i];
+        headers[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+    }
+    int got = 0;
+    do {
+        got = recvmmsg(socket_->fd(), headers.data(), unsigned(count), MSG_DONTWAIT, nullptr);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) {
+        if (got < 0)
+            noteReceiveError(errno);
+        return false;
+    }
+    bool inOrder = true;
+    for (std::size_t i = 0; i < std::size_t(got); ++i) {
+        const std::size_t size = headers[i].msg_len;
+        uint8_t* slot = batchSlots_.data() + i * MAX_DATAGRAM;
+        const bool fromCamera =
+            (headers[i].msg_hdr.msg_flags & MSG_TRUNC) == 0 && sources[i].sin_addr.s_addr == cameraAddress();
+        if (inOrder && fromCamera && size == header + payload && payloadFault({slot, header}, size).empty()) {
+            takePayload(payload, {});
+            continue;
+        }
+        if (inOrder) {
+            inOrder = false;
+            for (std::size_t j = i; j < std::size_t(got); ++j)
+                reassemble(batchSlots_.data() + j * MAX_DATAGRAM, base + j * payload, headers[j].msg_len, payload);
+        }
+        if (fromCamera)
+            handleDatagram({slot, size});
+        else
+            HLV_TRACE(TRACE_STREAM, "%s(%s): dropped a foreign or oversized datagram", "UdpStream::readDatagrams",
+                      where());
+    }
+    return true;
+}
+
+// Puts a datagram received as header and excess in `slot` and data at `placed` back together in
+// the slot: the excess moves up behind the data.
+void UdpStream::reassemble(uint8_t* slot, const uint8_t* placed, std::size_t size, std::size_t room)
+{
+    const std::size_t header = HX_WIRE::kStreamHeaderSize;
+    if (size <= header)
+        return;
+    const std::size_t inPlace = std::min(size - header, room);
+    std::memmove(slot + header + inPlace, slot + header, size - header - inPlace);
+    std::memcpy(slot + header, placed, inPlace);
+}
+
 // The packet's header lands in the bounce buffer, its data at the active position as far as
 // the buffer has room, the rest after the header in the bounce buffer: never more than one
 // datagram's worth, never past the buffer's end. A packet that turns out not to continue the
 // image is put back together in the bounce buffer's second half and handled as any other.
-bool UdpStream::readIntoHostBuffer()
+bool UdpStream::readOneIntoHostBuffer()
 {
     const std::size_t header = HX_WIRE::kStreamHeaderSize;
     const std::size_t room = std::min(remaining_, MAX_DATAGRAM - header);

@@ -114,22 +114,65 @@ TEST_F(TcpStreamTest, AnImageLargerThanItsBufferContinuesInTheNextAndNeverPastTh
     EXPECT_EQ(small.contents(1000), Bytes(image.begin(), image.begin() + 1000));
     EXPECT_EQ(rest.contents(1500), Bytes(image.begin() + 1000, image.end()));
 
-    // One buffer for an image three times its size: it is filled, the rest is thrown away, and
-    // the next image arrives whole once the host gives a buffer again.
+    // One buffer for an image three times its size: the rest waits in the socket and goes on in
+    // the buffer lent later.
     give(ids::LIVE_STREAM_MSG, only);
-    camera.sendTcp(tcpImage(2, imageBytes(3000, 4), "6"));
+    const Bytes big = imageBytes(3000, 4);
+    camera.sendTcp(tcpImage(2, big, "6"));
     ASSERT_TRUE(collector.waitFor(3));
     EXPECT_EQ(collector.returned()[2].record.received_length, 1000u);
-    HostBuffer later(1000);
+    HostBuffer later(2000);
     give(ids::LIVE_STREAM_MSG, later);
-    const Bytes small2 = imageBytes(600, 5);
-    camera.sendTcp(tcpImage(3, small2, "8"));
+    ASSERT_TRUE(collector.waitFor(4));
+    got = collector.returned();
+    EXPECT_EQ(got[3].record.status, uint32_t(HX_STREAM_STATUS_COMPLETE));
+    EXPECT_EQ(got[3].record.received_length, 3000u);
+    EXPECT_EQ(later.contents(2000), Bytes(big.begin() + 1000, big.end()));
+    EXPECT_TRUE(small.guardIntact() && rest.guardIntact() && only.guardIntact() && later.guardIntact());
+}
+
+// Nothing is lost for want of a buffer: the camera is held back by the connection instead.
+TEST_F(TcpStreamTest, AnImageWithoutABufferWaitsInTheSocketUntilOneIsLentOrTheStreamStops)
+{
+    hx_test::LogCapture log;
+    start();
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
+    const Bytes first = imageBytes(3000, 1), second = imageBytes(3000, 2);
+    Bytes both = tcpImage(1, first, "1");
+    const Bytes next = tcpImage(2, second, "2");
+    both.insert(both.end(), next.begin(), next.end());
+    camera.sendTcp(both);
+    ASSERT_TRUE(eventually([&] { return log.count("Unable to acquire a buffer!") == 1; }));
+    HostBuffer a(4096), b(4096);
+    give(ids::LIVE_STREAM_MSG, a);
+    give(ids::LIVE_STREAM_MSG, b);
+    ASSERT_TRUE(collector.waitFor(2));
+    std::vector<Returned> got = collector.returned();
+    EXPECT_EQ(got[0].record.status, 3u);
+    EXPECT_EQ(got[1].record.status, 3u);
+    EXPECT_EQ(got[1].record.frame_id, 1u);
+    EXPECT_EQ(a.contents(3000), first);
+    EXPECT_EQ(b.contents(3000), second);
+
+    // A stop gives up the image that waits; the stream after it arrives whole.
+    // (The second image may have waited for its buffer too, if it came before the buffer.)
+    const std::size_t waitedBefore = log.count("Unable to acquire a buffer!");
+    camera.sendTcp(tcpImage(3, imageBytes(3000, 3), "3"));
+    ASSERT_TRUE(eventually([&] { return log.count("Unable to acquire a buffer!") == waitedBefore + 1; }));
+    receiver->post(collector.stopRequest(ids::LIVE_STREAM_MSG));
+    ASSERT_TRUE(collector.waitFor(3));
+    EXPECT_TRUE(collector.returned()[2].stop);
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
+    HostBuffer c(4096);
+    give(ids::LIVE_STREAM_MSG, c);
+    const Bytes fourth = imageBytes(3000, 4);
+    camera.sendTcp(tcpImage(4, fourth, "4"));
     ASSERT_TRUE(collector.waitFor(4));
     got = collector.returned();
     EXPECT_EQ(got[3].record.status, 3u);
-    EXPECT_EQ(got[3].record.frame_id, 7u);
-    EXPECT_EQ(later.contents(600), small2);
-    EXPECT_TRUE(small.guardIntact() && rest.guardIntact() && only.guardIntact() && later.guardIntact());
+    EXPECT_EQ(got[3].record.frame_id, 3u);
+    EXPECT_EQ(c.contents(3000), fourth);
+    EXPECT_TRUE(a.guardIntact() && b.guardIntact() && c.guardIntact());
 }
 
 TEST_F(TcpStreamTest, BadLeadersAndJunkAreScannedPastWithOneLogLinePerEpisode)

@@ -220,22 +220,71 @@ TEST_F(UdpStreamTest, LostOrForeignPacketsReturnTheImageMarkedFaulty)
         EXPECT_TRUE(buffer->guardIntact());
 }
 
-TEST_F(UdpStreamTest, ForeignDatagramsAreIgnored)
+// Long images are received several packets at a time straight into the buffer; a packet lost
+// or short in the middle of such a run still makes its image faulty, and the next one is whole.
+TEST_F(UdpStreamTest, LongImagesArriveWholeAndAFaultInTheirMiddleIsCaught)
 {
     start();
     ASSERT_EQ(negotiate(), 9000);
     control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
+    HostBuffer clean(200000), gap(200000), shortened(200000), after(200000);
+    for (HostBuffer* buffer : {&clean, &gap, &shortened, &after})
+        give(ids::LIVE_STREAM_MSG, *buffer);
+    const Bytes data = imageBytes(20 * 8964 + 100, 6); // 21 payload packets
+    std::vector<Bytes> burst = udpImage(1, data, "1");
+    std::vector<Bytes> lost = udpImage(2, data, "2");
+    lost.erase(lost.begin() + 12); // packet 12
+    std::vector<Bytes> shortOne = udpImage(3, data, "3");
+    shortOne[9].resize(8 + 100);
+    for (const auto* image : {&lost, &shortOne})
+        burst.insert(burst.end(), image->begin(), image->end());
+    const std::vector<Bytes> last = udpImage(4, data, "4");
+    burst.insert(burst.end(), last.begin(), last.end());
+    send(burst);
+    ASSERT_TRUE(collector.waitFor(4));
+
+    const std::vector<Returned> got = collector.returned();
+    EXPECT_EQ(got[0].record.status, 3u);
+    EXPECT_EQ(clean.contents(data.size()), data);
+    EXPECT_EQ(got[1].record.status, kFaulty);
+    EXPECT_EQ(got[1].record.received_length, 11u * 8964);
+    EXPECT_EQ(gap.contents(11 * 8964), Bytes(data.begin(), data.begin() + 11 * 8964));
+    EXPECT_EQ(got[2].record.status, kFaulty);
+    EXPECT_EQ(got[2].record.received_length, data.size() - 8864);
+    EXPECT_EQ(shortened.contents(8 * 8964 + 100), Bytes(data.begin(), data.begin() + 8 * 8964 + 100));
+    EXPECT_EQ(got[3].record.status, 3u);
+    EXPECT_EQ(got[3].record.frame_id, 3u);
+    EXPECT_EQ(after.contents(data.size()), data);
+    for (const HostBuffer* buffer : {&clean, &gap, &shortened, &after})
+        EXPECT_TRUE(buffer->guardIntact());
+}
+
+// Images that find no buffer lent are lost, with one line for the run and one with its count.
+TEST_F(UdpStreamTest, ForeignDatagramsAreIgnoredAndImagesWithoutABufferLost)
+{
+    hx_test::LogCapture log;
+    start();
+    ASSERT_EQ(negotiate(), 9000);
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
+    const Bytes data = imageBytes(10000, 5);
+    for (uint16_t block = 1; block <= 3; ++block)
+        send(udpImage(block, data, std::to_string(block)));
+    ASSERT_TRUE(eventually([&] { return log.count("Unable to acquire a buffer!") == 1; }));
     HostBuffer buffer(20000);
     give(ids::LIVE_STREAM_MSG, buffer);
-    const Bytes data = imageBytes(10000, 5);
-    const std::vector<Bytes> image = udpImage(1, data, "1");
+    const std::vector<Bytes> image = udpImage(4, data, "4");
     ScriptedStreamCamera stranger("127.0.0.3");
     send({image[0], image[1]});
-    stranger.sendDatagram(payload(1, 2, Bytes(50, 0)), hostPort);
+    stranger.sendDatagram(payload(4, 2, Bytes(50, 0)), hostPort);
     send({image[2], image[3]});
     ASSERT_TRUE(collector.waitFor(1));
     EXPECT_EQ(collector.returned()[0].record.status, 3u);
     EXPECT_EQ(buffer.contents(10000), data);
+    // The buffer takes the first image after it was lent (the receiver may not have read them all
+    // before): the images before it were lost.
+    const uint32_t frame = collector.returned()[0].record.frame_id;
+    EXPECT_EQ(log.count("images lost while no buffer was lent: " + std::to_string(frame)), 1u);
+    EXPECT_EQ(log.count("Malformed packet"), 0u); // the lost images' packets pass quietly
 }
 
 TEST_F(UdpStreamTest, AHostWithoutBuffersPausesTheDownloadAndLosesNothing)

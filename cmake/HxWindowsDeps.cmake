@@ -1,7 +1,7 @@
 # The dependencies of the Windows build, none of which Debian ships built for MinGW: fmt used
-# header-only, jsoncpp compiled from Debian's source package (scripts/deps unpacks it under
-# /usr/local/src), GoogleTest compiled from Debian's googletest sources. Each gets the target
-# name the Linux build finds, so the rest of the tree does not tell the two apart.
+# header-only, jsoncpp and libtiff compiled from Debian's source packages (scripts/deps unpacks
+# them under /usr/local/src), GoogleTest compiled from Debian's googletest sources. Each gets the
+# target name the Linux build finds, so the rest of the tree does not tell the two apart.
 set(HX_WINDOWS_HEADERS ${CMAKE_BINARY_DIR}/windows_headers)
 file(MAKE_DIRECTORY ${HX_WINDOWS_HEADERS})
 # Only these folders of /usr/include: the rest are the Linux system's headers.
@@ -24,6 +24,38 @@ add_library(hx_jsoncpp STATIC ${HX_JSONCPP_SOURCE_DIR}/src/lib_json/json_reader.
 target_include_directories(hx_jsoncpp SYSTEM PUBLIC ${HX_JSONCPP_SOURCE_DIR}/include)
 target_include_directories(hx_jsoncpp PRIVATE ${HX_JSONCPP_SOURCE_DIR}/src/lib_json)
 add_library(PkgConfig::JSONCPP ALIAS hx_jsoncpp)
+
+# libtiff for hxcam's frame files: a static library with its own build, since its configuration
+# header comes from that build. Only what hxcam writes (uncompressed strips) is needed, so every
+# codec that would want another library is left out, and so are its tools, tests and manuals.
+file(GLOB HX_TIFF_SOURCE_DIRS LIST_DIRECTORIES true /usr/local/src/tiff-*)
+list(FILTER HX_TIFF_SOURCE_DIRS INCLUDE REGEX "/tiff-[0-9.]+$")
+list(SORT HX_TIFF_SOURCE_DIRS)
+list(POP_BACK HX_TIFF_SOURCE_DIRS HX_TIFF_SOURCE_DIR)
+if(NOT HX_TIFF_SOURCE_DIR OR NOT EXISTS ${HX_TIFF_SOURCE_DIR}/libtiff/tiffio.h)
+  message(FATAL_ERROR "libtiff's source is not under /usr/local/src/tiff-*: run scripts/deps")
+endif()
+include(ExternalProject)
+set(HX_TIFF_PREFIX ${CMAKE_BINARY_DIR}/libtiff)
+set(HX_TIFF_LIBRARY ${HX_TIFF_PREFIX}/lib/libtiff.a)
+ExternalProject_Add(
+  hx_tiff_build
+  SOURCE_DIR ${HX_TIFF_SOURCE_DIR}
+  BINARY_DIR ${HX_TIFF_PREFIX}/build
+  INSTALL_DIR ${HX_TIFF_PREFIX}
+  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE} -DCMAKE_BUILD_TYPE=Release
+             -DCMAKE_INSTALL_PREFIX=<INSTALL_DIR> -DCMAKE_INSTALL_LIBDIR=lib -DBUILD_SHARED_LIBS=OFF
+             -DCMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER} -Dtiff-tools=OFF -Dtiff-tests=OFF
+             -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dcxx=OFF -Dzlib=OFF -Dlibdeflate=OFF -Dpixarlog=OFF
+             -Djpeg=OFF -Dold-jpeg=OFF -Djbig=OFF -Dlerc=OFF -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF
+             -Dtiff-opengl=OFF -Dsphinx=OFF
+  BUILD_BYPRODUCTS ${HX_TIFF_LIBRARY})
+file(MAKE_DIRECTORY ${HX_TIFF_PREFIX}/include)
+add_library(hx_tiff STATIC IMPORTED GLOBAL)
+set_target_properties(hx_tiff PROPERTIES IMPORTED_LOCATION ${HX_TIFF_LIBRARY}
+                                         INTERFACE_INCLUDE_DIRECTORIES ${HX_TIFF_PREFIX}/include)
+add_dependencies(hx_tiff hx_tiff_build)
+add_library(TIFF::TIFF ALIAS hx_tiff)
 
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

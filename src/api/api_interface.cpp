@@ -1,11 +1,14 @@
 // The frame every exported call runs in, and the calls that start and end the library's life.
 #include "api/api_interface.h"
 
+#include <atomic>
+
 #include "api/client_context.h"
 #include "callback/callback.h"
 #include "control/camera_address.h"
 #include "discovery/discovery_seam.h"
 #include "platform/errno_text.h"
+#include "platform/netutils.h"
 #include "platform/socket_library.h"
 
 using HLV_CLIENT_CONTEXT::ClientContext;
@@ -84,6 +87,22 @@ using namespace HX_API_FRAME;
 
 namespace {
 
+// A host whose only link is loopback (or whose adapters are all down) finds no camera by
+// broadcast: said once, as a user would otherwise only see cameras that never appear. Cameras are
+// still found by address, so the registration goes on.
+void noteBroadcastAdapters(const char* call)
+{
+    static std::atomic<bool> told{false};
+    try {
+        if (HX_NETUTILS::discoveryTargets(HX_NETUTILS::listAdapters()).empty() && !told.exchange(true))
+            HLV_LOG("%s: No Ethernet or wireless adapter with an IPv4 address is up: cameras are found by address "
+                    "only",
+                    call);
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s: %s", call, error.str().c_str());
+    }
+}
+
 HX_STATUS registerClient(const char* call, HX_CLIENT_HANDLE* client, HX_CALLBACK callback, void* cookie,
                          bool localInterfacesOnly)
 {
@@ -99,6 +118,7 @@ HX_STATUS registerClient(const char* call, HX_CLIENT_HANDLE* client, HX_CALLBACK
         HLV_LOG("%s: Could not initialize WinSockets. %s", call, HX_PLATFORM::errnoIndicates(sockets.error()).c_str());
         return HX_STATUS_ERROR;
     }
+    noteBroadcastAdapters(call);
     return protectedCall("", [&] {
         // Discovery first: when it cannot start (out of memory, no thread) no client is left
         // registered behind the error.

@@ -22,6 +22,8 @@ public:
     RegisterList pairs;
     // Events the camera sent before this one never arrived: values the host holds may be stale.
     bool eventsMissed = false;
+    // The number of the progress poller that read these values; 0 for the camera's own reports.
+    uint64_t poll = 0;
 };
 
 // True when an event with counter `received` shows that events after `last` were lost. Cameras

@@ -22,4 +22,9 @@ private:
     int error_ = 0;
 };
 
+// Test hook: while not zero, every reference made afterwards fails to start with this code
+// instead of asking the system (as when the system's networking is missing); zero restores.
+void forceSocketStartFailure(int error);
+int forcedSocketStartFailure();
+
 } // namespace HX_PLATFORM

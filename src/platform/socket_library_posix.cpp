@@ -3,7 +3,7 @@
 
 namespace HX_PLATFORM {
 
-SocketLibrary::SocketLibrary() : started_(true) {}
+SocketLibrary::SocketLibrary() : started_(forcedSocketStartFailure() == 0), error_(forcedSocketStartFailure()) {}
 
 SocketLibrary::~SocketLibrary() = default;
 

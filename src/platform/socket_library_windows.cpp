@@ -7,6 +7,10 @@ namespace HX_PLATFORM {
 
 SocketLibrary::SocketLibrary()
 {
+    if (const int forced = forcedSocketStartFailure(); forced != 0) {
+        error_ = forced;
+        return;
+    }
     WSADATA data{};
     error_ = ::WSAStartup(MAKEWORD(2, 2), &data);
     started_ = error_ == 0;

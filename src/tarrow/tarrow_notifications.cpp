@@ -200,12 +200,19 @@ void TarrowOperations::unsubscribe()
 // the groups that changed in the same hold of the state mutex (so that a reader never finds new
 // register values beside an old record), then posts one event per changed record. Without
 // subscribers the caches are kept up to date but no event is made: nobody would receive it.
+// Values of a progress poller stopped since it read them are older than what its stop read.
 void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
 {
     auto* notification = dynamic_cast<HX_COMM::NotificationMessage*>(&message);
     if (notification == nullptr) {
         HLV_LOG("%s: Unexpectedly null notification message!", "TarrowOperations::handleNotification");
         message.status = HLV_THREAD::MESSAGE_FAILED;
+        return;
+    }
+    if (notification->poll != 0 && !pollers_.currentPoll(notification->poll)) {
+        HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Dropped the values of stopped poller %llu",
+                  "TarrowOperations::handleNotification", name_.c_str(),
+                  static_cast<unsigned long long>(notification->poll));
         return;
     }
     uint32_t marked = 0;

@@ -116,8 +116,9 @@ void HeartBeatPoller::postStateQuery()
 }
 
 ProgressPoller::ProgressPoller(uint32_t cameraAddress, uint32_t cameraState, RegisterChannel& channel,
-                               uint32_t periodMicroseconds)
-    : Timer(periodMicroseconds), cameraAddress_(cameraAddress), cameraState_(cameraState), channel_(channel)
+                               uint32_t periodMicroseconds, uint64_t poll)
+    : Timer(periodMicroseconds), cameraAddress_(cameraAddress), cameraState_(cameraState), poll_(poll),
+      channel_(channel)
 {
 }
 
@@ -153,6 +154,7 @@ void ProgressPoller::tick()
     if (!service)
         return;
     auto* notification = new HX_COMM::NotificationMessage(std::move(pairs));
+    notification->poll = poll_;
     notification->owner = service.get();
     service->post(notification);
 }
@@ -215,6 +217,12 @@ uint32_t PollerControl::progressPeriod() const
     return progress_ ? progress_->period() : 0;
 }
 
+bool PollerControl::currentPoll(uint64_t poll) const
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    return progress_ != nullptr && progress_->poll() == poll;
+}
+
 // While the camera records (or is busy) its progress is read every 500 ms; during playback (play
 // mode forward or reverse in review) the shown frame every 100 ms; otherwise nothing is polled.
 bool PollerControl::checkProgress(uint32_t state, uint32_t playMode)
@@ -250,7 +258,7 @@ bool PollerControl::checkProgress(uint32_t state, uint32_t playMode)
             }
         } else {
             HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Allocate the poller.", method, name_.c_str());
-            progress_ = std::make_unique<ProgressPoller>(cameraAddress_, state, channel_, scaled);
+            progress_ = std::make_unique<ProgressPoller>(cameraAddress_, state, channel_, scaled, ++polls_);
         }
         progress_->setRegisters(*registers);
         if (!progress_->started()) {

@@ -53,7 +53,10 @@ public:
 
     // `cameraState` is the camera state when the poller was made; it polls only while the camera
     // records, is busy or is in review.
-    ProgressPoller(uint32_t cameraAddress, uint32_t cameraState, RegisterChannel& channel, uint32_t periodMicroseconds);
+    // `poll` numbers the values it posts (0: none), so that values read before the poller was
+    // stopped can be told apart once they arrive.
+    ProgressPoller(uint32_t cameraAddress, uint32_t cameraState, RegisterChannel& channel, uint32_t periodMicroseconds,
+                   uint64_t poll = 0);
     ~ProgressPoller() override;
 
     void tick() override;
@@ -61,10 +64,12 @@ public:
     void setRegisters(std::vector<uint32_t> registers);
     std::vector<uint32_t> registers() const;
     uint32_t cameraState() const { return cameraState_; }
+    uint64_t poll() const { return poll_; }
 
 private:
     const uint32_t cameraAddress_;
     const uint32_t cameraState_;
+    const uint64_t poll_;
     RegisterChannel& channel_;
     mutable std::mutex registersLock_;
     std::vector<uint32_t> registers_;
@@ -97,6 +102,10 @@ public:
     bool checkProgress(uint32_t cameraState, uint32_t playMode);
     // The progress poller's period in microseconds, 0 when none runs.
     uint32_t progressPeriod() const;
+    // Whether values numbered `poll` come from the progress poller that runs now. A tick may read
+    // just before its poller is stopped (the camera reaching review) and post after the final
+    // progress: such values are out of date.
+    bool currentPoll(uint64_t poll) const;
 
 private:
     const uint32_t cameraAddress_;
@@ -105,6 +114,7 @@ private:
     mutable std::mutex lock_;
     std::unique_ptr<HeartBeatPoller> heartBeat_;
     std::unique_ptr<ProgressPoller> progress_;
+    uint64_t polls_ = 0; // progress pollers made
 };
 
 } // namespace TARROW_OPERATIONS

@@ -1,9 +1,9 @@
 // hxcam session: registration, discovered cameras and camera lookup through the public API.
 #include "session.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace hxcam {
 
@@ -74,10 +74,12 @@ bool Session::findCamera(const std::string& target, std::chrono::milliseconds wa
 
 std::string cameraAddress(HX_CAMERA_HANDLE camera)
 {
-    in_addr address{};
-    address.s_addr = static_cast<uint32_t>(camera);
-    char text[INET_ADDRSTRLEN] = {};
-    return inet_ntop(AF_INET, &address, text, sizeof(text)) != nullptr ? text : "?";
+    // The handle holds the address in network order: its bytes in memory are the dotted parts.
+    const auto value = static_cast<uint32_t>(camera);
+    std::array<unsigned char, 4> parts{};
+    std::memcpy(parts.data(), &value, parts.size());
+    return std::to_string(parts[0]) + '.' + std::to_string(parts[1]) + '.' + std::to_string(parts[2]) + '.' +
+           std::to_string(parts[3]);
 }
 
 } // namespace hxcam

@@ -14,7 +14,7 @@
 
 #include "c_host.h"
 
-enum { LENGTH = 100, RATE = 40, STEPS = 10, MAX_PROGRESS = 256, WAIT_SECONDS = 20 };
+enum { LENGTH = 100, RATE = 25, STEPS = 10, MAX_PROGRESS = 256, WAIT_SECONDS = 20 };
 
 /* What one client's callback has seen; filled on the library's callback thread. */
 struct client_log {

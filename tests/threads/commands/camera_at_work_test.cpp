@@ -259,6 +259,14 @@ TEST_F(CameraAtWork, RecordingFromArmToReviewWithStateAndProgressEvents)
     ASSERT_TRUE(review);
     EXPECT_EQ(review->trigger, TRIGGER_FRAMES);
     EXPECT_EQ(review->current_frame_max, RECORD_LENGTH - 1);
+    // A tick that read before its poller stopped, handled after the final progress, must not
+    // take the recorded frames back.
+    watcher().clear();
+    auto* late = new HX_COMM::NotificationMessage({{GIGE_REG_PROGRESS_C08C, TRIGGER_FRAMES}});
+    late->poll = 1;
+    postTo(service_.get(), late);
+    settle();
+    EXPECT_TRUE(watcher().events().empty());
 
     // Frame by frame: each step shows its frame and tells the subscriber.
     for (uint32_t frame : {0u, 1u, 2u, 49u}) {

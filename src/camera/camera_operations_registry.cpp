@@ -201,13 +201,19 @@ std::shared_ptr<CameraOperations> CameraOperations::factory(uint32_t address)
     if (!object) {
         return nullptr;
     }
+    // The subscriptions noted for the address change only under its creation lock, held here.
+    uint32_t subscribers = 0;
+    {
+        std::lock_guard<std::mutex> guard(reg.lock);
+        if (const auto carried = reg.carried.find(address); carried != reg.carried.end()) {
+            subscribers = carried->second;
+            reg.carried.erase(carried);
+        }
+    }
+    object->adoptSubscribers(subscribers);
     std::lock_guard<std::mutex> guard(reg.lock);
     if (reg.closed) {
         return nullptr;
-    }
-    if (const auto carried = reg.carried.find(address); carried != reg.carried.end()) {
-        object->adoptSubscribers(carried->second);
-        reg.carried.erase(carried);
     }
     reg.objects[address] = object;
     return object;

@@ -215,16 +215,18 @@ TEST(ReturningCamera, LiveBuffersLentWhileItIsAwayWaitAndLiveRunsAgainWhenItRest
 
 TEST(ReturningCamera, ALiveStreamItsHeartbeatStoppedDuringAShortSilenceRunsAgain)
 {
-    // Camera time runs 20 times faster: the library's heartbeat time-out (10 s) runs out in half
-    // a second of the 0.8 s silence, shorter than discovery's age-out.
+    // Camera time runs 40 times faster: the library's heartbeat time-out (10 s) runs out in a
+    // quarter of a second of the 0.6 s silence, well short of discovery's age-out. The silence
+    // comes 8 s after the start, time enough for live to start under a sanitizer.
     hxsim::CameraConfig config = standInCamera(BRIEF, "lupa-mono", "hxsim qT");
-    config.timeScale = 20;
-    config.faults.vanishAt = std::chrono::seconds(100);
-    config.faults.vanishFor = std::chrono::seconds(16);
+    config.timeScale = 40;
+    config.faults.vanishAt = std::chrono::seconds(320);
+    config.faults.vanishFor = std::chrono::seconds(24);
     CameraLog log;
     hxsim::Camera camera(config, log.logger());
     const HX_CAMERA_HANDLE handle = library.handleOf(BRIEF);
     events.clear();
+    stream_test::configure(library.client(), handle, 24); // small images
     startLive(handle);
     ASSERT_LT(camera.now(), *config.faults.vanishAt) << "live took too long to start; the silence came first";
 

@@ -216,12 +216,13 @@ TEST(ReturningCamera, LiveBuffersLentWhileItIsAwayWaitAndLiveRunsAgainWhenItRest
 TEST(ReturningCamera, ALiveStreamItsHeartbeatStoppedDuringAShortSilenceRunsAgain)
 {
     // Camera time runs 40 times faster: the library's heartbeat time-out (10 s) runs out in a
-    // quarter of a second of the 0.6 s silence, well short of discovery's age-out. The silence
-    // comes 8 s after the start, time enough for live to start under a sanitizer.
+    // quarter of the 2 s silence, in which several requests age out. The silence comes 8 s after
+    // the start, time enough for live to start under a sanitizer; discovery is paused, so that
+    // it stays shorter than discovery's age-out however slowly the test runs.
     hxsim::CameraConfig config = standInCamera(BRIEF, "lupa-mono", "hxsim qT");
     config.timeScale = 40;
     config.faults.vanishAt = std::chrono::seconds(320);
-    config.faults.vanishFor = std::chrono::seconds(24);
+    config.faults.vanishFor = std::chrono::seconds(80);
     CameraLog log;
     hxsim::Camera camera(config, log.logger());
     const HX_CAMERA_HANDLE handle = library.handleOf(BRIEF);
@@ -229,6 +230,7 @@ TEST(ReturningCamera, ALiveStreamItsHeartbeatStoppedDuringAShortSilenceRunsAgain
     stream_test::configure(library.client(), handle, 24); // small images
     startLive(handle);
     ASSERT_LT(camera.now(), *config.faults.vanishAt) << "live took too long to start; the silence came first";
+    ASSERT_EQ(HX_discover_pause(1), HX_STATUS_OK);
 
     ASSERT_TRUE(hx_test::eventually([&] { return log.has("heartbeat expired"); }, DEADLINE + DEADLINE))
         << "the camera's heartbeat never ran out while it was silent";
@@ -239,6 +241,7 @@ TEST(ReturningCamera, ALiveStreamItsHeartbeatStoppedDuringAShortSilenceRunsAgain
     EXPECT_TRUE(liveImages(handle, 3)) << "live did not run again after the silence";
     expectNeverLost(handle);
     stopLive(handle);
+    HX_discover_pause(0);
 }
 
 TEST(ReturningCamera, ACameraThatRestartsWithinATimeOutHasItsCachesReadAgain)
@@ -250,10 +253,13 @@ TEST(ReturningCamera, ACameraThatRestartsWithinATimeOutHasItsCachesReadAgain)
     const uint32_t initial = captureOf(handle).exposure;
     ASSERT_NE(changeExposure(handle), initial);
 
-    // The camera restarts with its first exposure; one request meanwhile goes unanswered.
+    // The camera restarts with its first exposure; requests meanwhile go unanswered. Discovery is
+    // paused, so the gap stays shorter than its age-out however slowly the test runs.
     events.clear();
+    ASSERT_EQ(HX_discover_pause(1), HX_STATUS_OK);
     camera.reset();
-    cameraState(handle);
+    for (int i = 0; i < 3; ++i)
+        cameraState(handle);
     camera = std::make_unique<hxsim::Camera>(config);
     EXPECT_NE(cameraState(handle), 0u) << "the restarted camera did not answer";
     EXPECT_TRUE(hx_test::eventually([&] { return captureOf(handle).exposure == initial; }))
@@ -261,6 +267,7 @@ TEST(ReturningCamera, ACameraThatRestartsWithinATimeOutHasItsCachesReadAgain)
     EXPECT_TRUE(hx_test::eventually([&] { return hx_test::registerOf(*camera, HX_REGISTERS::GIGE_REG_MCP) != 0; }))
         << "the restarted camera was not told where to send its events";
     expectNeverLost(handle);
+    HX_discover_pause(0);
     HX_unsubscribe(library.client(), handle);
 }
 

@@ -61,6 +61,7 @@ struct CameraConfig {
     uint32_t maxStreamPacket = 9000;             // the largest stream packet the path to hosts carries
     uint64_t linkBitsPerSecond = 10'000'000'000; // the camera's line rate; 0 for no limit
     bool liveFrameCap = true;                    // live and playback frames at least StreamEngine::kMinFrameGap apart
+    bool scene = false;                          // frames show a moving disc and their number (FrameDrawer)
     FaultConfig faults;
 
     // Tarrow unless the model names the Morvane family; a model with no code behaves as a Tarrow

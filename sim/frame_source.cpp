@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "frame_scene.h"
 #include "tiff_frames.h"
 
 namespace hxsim {
@@ -15,6 +16,17 @@ constexpr std::size_t kHeaderSamples = 8;
 constexpr std::size_t kCacheEntries = 4;
 // A strip may exceed its frame by this much before the frame is drawn per frame instead.
 constexpr std::size_t kStripSlack = std::size_t{8} << 20;
+// A scene's cycle of pictures larger than this is drawn per frame instead.
+constexpr std::size_t kSceneBudget = std::size_t{128} << 20;
+
+// The frame number (samples 0-3) and serial (4-7), little-endian, one byte per sample.
+void writeHeader(uint32_t frameNumber, uint32_t serial, std::size_t samples, std::size_t sampleBytes, uint8_t* out)
+{
+    for (std::size_t i = 0; i < std::min(kHeaderSamples, samples); ++i) {
+        const uint32_t word = i < 4 ? frameNumber : serial;
+        out[i * sampleBytes] = static_cast<uint8_t>(word >> (8 * (i % 4)));
+    }
+}
 
 } // namespace
 
@@ -26,6 +38,10 @@ struct FrameDrawer::Drawn {
     std::size_t sampleBytes = 1; // 2 for 16-bit TIFF samples (the value, then 0)
     std::size_t rowSamples = 1;
     std::vector<uint8_t> strip; // empty when frames are drawn one by one
+    bool scene = false;
+    std::vector<std::vector<uint8_t>> cycle; // a scene's pictures; empty when drawn one by one
+    FrameScene::Grid grid;
+    std::size_t bandBytes = 0;
 };
 
 FrameImage FrameImage::owning(std::vector<uint8_t> bytes)
@@ -39,11 +55,13 @@ FrameImage FrameImage::owning(std::vector<uint8_t> bytes)
 
 std::size_t FrameImage::size() const
 {
-    return prefix_.size() + headSize_ + body_.size();
+    return prefix_.size() + (band_ ? band_->size() : headSize_) + body_.size();
 }
 
 std::array<std::span<const uint8_t>, 3> FrameImage::parts() const
 {
+    if (band_)
+        return {prefix_, std::span<const uint8_t>(*band_), body_};
     return {prefix_, std::span<const uint8_t>(head_.data(), headSize_), body_};
 }
 
@@ -101,7 +119,9 @@ std::shared_ptr<const FrameDrawer::Drawn> FrameDrawer::drawn(bool tiff, const Fr
         made->rowSamples = std::max<std::size_t>(made->samples / std::max<std::size_t>(geometry.height, 1), 1);
     }
     const std::size_t stripSamples = made->samples + 255 * made->rowSamples;
-    if (255 * made->rowSamples <= made->samples + kStripSlack) {
+    if (scene_) {
+        drawScene(*made);
+    } else if (255 * made->rowSamples <= made->samples + kStripSlack) {
         made->strip.assign(stripSamples * made->sampleBytes, 0);
         for (std::size_t i = 0; i < stripSamples; ++i) {
             made->strip[i * made->sampleBytes] = static_cast<uint8_t>(i % made->rowSamples + i / made->rowSamples);
@@ -114,8 +134,51 @@ std::shared_ptr<const FrameDrawer::Drawn> FrameDrawer::drawn(bool tiff, const Fr
     return made;
 }
 
+void FrameDrawer::drawScene(Drawn& drawn) const
+{
+    drawn.scene = true;
+    drawn.grid = {drawn.samples / drawn.rowSamples, drawn.rowSamples, drawn.sampleBytes};
+    const std::size_t bytes = drawn.samples * drawn.sampleBytes;
+    drawn.bandBytes = std::max(FrameScene::bandRows(drawn.grid) * drawn.rowSamples, kHeaderSamples) * drawn.sampleBytes;
+    if (bytes * FrameScene::kCycle > kSceneBudget || drawn.bandBytes > bytes)
+        return;
+    std::vector<uint8_t> background(bytes);
+    FrameScene::drawBackground(drawn.grid, background);
+    drawn.cycle.assign(FrameScene::kCycle, background);
+    for (uint32_t phase = 0; phase < FrameScene::kCycle; ++phase) {
+        FrameScene::drawDisc(phase, drawn.grid, drawn.cycle[phase]);
+    }
+}
+
+FrameImage FrameDrawer::sceneView(const std::shared_ptr<const Drawn>& drawn, uint32_t frameNumber, uint32_t serial)
+{
+    const std::size_t bytes = drawn->samples * drawn->sampleBytes;
+    if (drawn->cycle.empty()) {
+        std::vector<uint8_t> whole(drawn->prefix.size() + bytes);
+        std::copy(drawn->prefix.begin(), drawn->prefix.end(), whole.begin());
+        const std::span<uint8_t> picture = std::span<uint8_t>(whole).subspan(drawn->prefix.size());
+        FrameScene::drawBackground(drawn->grid, picture);
+        FrameScene::drawDisc(frameNumber % FrameScene::kCycle, drawn->grid, picture);
+        FrameScene::drawNumber(frameNumber, drawn->grid, picture);
+        writeHeader(frameNumber, serial, drawn->samples, drawn->sampleBytes, picture.data());
+        return FrameImage::owning(std::move(whole));
+    }
+    const std::vector<uint8_t>& picture = drawn->cycle[frameNumber % FrameScene::kCycle];
+    auto band = std::make_shared<std::vector<uint8_t>>(picture.begin(), picture.begin() + drawn->bandBytes);
+    FrameScene::drawNumber(frameNumber, drawn->grid, *band);
+    writeHeader(frameNumber, serial, drawn->samples, drawn->sampleBytes, band->data());
+    FrameImage image;
+    image.keep_ = drawn;
+    image.prefix_ = drawn->prefix;
+    image.band_ = std::move(band);
+    image.body_ = std::span<const uint8_t>(picture).subspan(drawn->bandBytes);
+    return image;
+}
+
 FrameImage FrameDrawer::view(const std::shared_ptr<const Drawn>& drawn, uint32_t frameNumber, uint32_t serial)
 {
+    if (drawn->scene)
+        return sceneView(drawn, frameNumber, serial);
     if (drawn->strip.empty()) {
         if (drawn->tiff) {
             return FrameImage::owning(TiffFrame::encode(frameNumber, serial, drawn->geometry));
@@ -128,10 +191,7 @@ FrameImage FrameDrawer::view(const std::shared_ptr<const Drawn>& drawn, uint32_t
     image.keep_ = drawn;
     image.prefix_ = drawn->prefix;
     const std::size_t headSamples = std::min(kHeaderSamples, drawn->samples);
-    for (std::size_t i = 0; i < headSamples; ++i) {
-        const uint32_t word = i < 4 ? frameNumber : serial;
-        image.head_[i * drawn->sampleBytes] = static_cast<uint8_t>(word >> (8 * (i % 4)));
-    }
+    writeHeader(frameNumber, serial, drawn->samples, drawn->sampleBytes, image.head_.data());
     image.headSize_ = headSamples * drawn->sampleBytes;
     const std::size_t shift = (3 * std::size_t{frameNumber} % 256) * drawn->rowSamples;
     image.body_ =

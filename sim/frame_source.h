@@ -36,6 +36,8 @@ private:
     std::span<const uint8_t> prefix_;
     std::array<uint8_t, 16> head_{};
     std::size_t headSize_ = 0;
+    // A scene frame's band of rows with its number, in place of head_.
+    std::shared_ptr<const std::vector<uint8_t>> band_;
     std::span<const uint8_t> body_;
 };
 
@@ -44,9 +46,13 @@ private:
 // a strip 255 rows taller than a frame holds every frame. Sizes whose strip would be much larger
 // than a frame (a handful of very long rows) are drawn per frame instead.
 //
+// A camera with the scene (FrameScene) draws a cycle of its pictures once per size instead, and
+// writes only the band holding the number (and the first words) per frame.
+//
 // Not thread-safe: the streaming thread owns it.
 class FrameDrawer {
 public:
+    explicit FrameDrawer(bool scene = false) : scene_(scene) {}
     // The frame as the camera holds it (live, playback and packed download).
     FrameImage raw(uint32_t frameNumber, uint32_t serial, const FrameGeometry& geometry);
     // The frame as the TIFF file a download delivers.
@@ -56,7 +62,10 @@ private:
     struct Drawn;
     std::shared_ptr<const Drawn> drawn(bool tiff, const FrameGeometry& geometry);
     static FrameImage view(const std::shared_ptr<const Drawn>& drawn, uint32_t frameNumber, uint32_t serial);
+    static FrameImage sceneView(const std::shared_ptr<const Drawn>& drawn, uint32_t frameNumber, uint32_t serial);
+    void drawScene(Drawn& drawn) const;
 
+    const bool scene_;
     std::vector<std::shared_ptr<const Drawn>> cache_;
 };
 

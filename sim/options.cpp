@@ -218,6 +218,7 @@ const std::map<std::string_view, std::function<void(SimOptions&, CameraConfig&)>
         {"wrong-manufacturer", [](SimOptions&, CameraConfig& c) { c.faults.wrongManufacturer = true; }},
         {"old-firmware", [](SimOptions&, CameraConfig& c) { c.faults.oldFirmware = true; }},
         {"no-frame-cap", [](SimOptions&, CameraConfig& c) { c.liveFrameCap = false; }},
+        {"scene", [](SimOptions&, CameraConfig& c) { c.scene = true; }},
     };
     return *table;
 }
@@ -336,6 +337,8 @@ Cameras:
                          (default 10g); the packet delay register adds to it
   --no-frame-cap         live and playback frames as fast as asked; by default they are at
                          least 20 ms apart, to spare the machine
+  --scene                frames a person can follow: a disc circling with the frame number
+                         and the number itself in digits (instead of the diagonal pattern)
   --time-scale X         camera seconds per real second, e.g. 100 to record a second in
                          10 ms (default 1)
   --scenario FILE.json   cameras and faults from a file (see docs/simulator.md); the other

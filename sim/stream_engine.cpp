@@ -56,7 +56,8 @@ SimTime minGapFor(const CameraConfig& config)
 StreamEngine::StreamEngine(const CameraConfig& config, Logger logger, Clock clock)
     : config_(config), logger_(std::move(logger)), clock_(std::move(clock)),
       overTcp_(config.family() == CameraFamily::Morvane), rules_(config.sensor, false, overTcp_),
-      schedule_(minGapFor(config)), faults_(config.faults.stream, config.seed), udp_(config.address)
+      schedule_(minGapFor(config)), faults_(config.faults.stream, config.seed), udp_(config.address),
+      drawer_(config.scene)
 {
     if (overTcp_) {
         tcp_ = std::make_unique<TcpStreamLink>(config.address);

@@ -16,7 +16,7 @@ import types as _types
 
 from ._layout import CONSTANTS as _CONSTANTS
 from ._native import BY_C_NAME as _BY_C_NAME
-from .camera import Camera, address_of
+from .camera import Camera, DownloadReport, address_of
 from .client import Client, Event, shutdown, trace
 from .errors import HalvexError, SettingRefused, StreamTimeout
 from .settings import Settings
@@ -26,6 +26,6 @@ from .frames import depth_of_bit_mode, pack, read_tiff, unpack
 records = _types.SimpleNamespace(**{cls.__name__: cls for cls in _BY_C_NAME.values()})
 constants = _types.SimpleNamespace(**{name[len("HX_"):]: value for name, value in _CONSTANTS.items()})
 
-__all__ = ["Camera", "Client", "Event", "Frame", "HalvexError", "SettingRefused", "Settings", "StreamTimeout",
+__all__ = ["Camera", "Client", "DownloadReport", "Event", "Frame", "HalvexError", "SettingRefused", "Settings", "StreamTimeout",
            "address_of", "shutdown", "trace", "depth_of_bit_mode", "pack", "read_tiff", "unpack", "records",
            "constants"]

@@ -12,6 +12,9 @@ from .streams import PAGE, TIFF_ROOM, Frame, _Buffer, _Session
 
 SET, ERR = C["HX_FLAG_SET"], C["HX_FLAG_ERR"]
 STATES = {C[f"HX_CAMERA_STATE_{name}"]: name.lower() for name in ("IDLE", "ARM", "TRIGGER", "REVIEW", "BUSY")}
+# Frames already whole between two runs of frames to fetch again are fetched with them when there
+# are no more than this many: starting a download costs more than a few frames.
+RETRY_MERGE_GAP = 8
 FORMATS = {"tiff": C["HX_FORMAT_TIFF"], "packed": C["HX_FORMAT_PACKED"], "jpeg": C["HX_FORMAT_JPEG"]}
 
 
@@ -210,13 +213,46 @@ class Camera:
 
         return self._stream(self._play_pool, lib.HX_play, "playback", frames, buffers, timeout, start, stop)
 
-    def download(self, first, last, format="tiff", buffers=16, packet_delay=None, timeout=10.0):
-        """Frames `first` to `last` of the recording (camera in review) as Frames, in order. With
-        format "packed" the library packs them when its packing library is installed.
+    def download(self, first, last, format="tiff", buffers=16, packet_delay=None, timeout=10.0, retries=3):
+        """Frames `first` to `last` of the recording (camera in review) as Frames. With format
+        "packed" the library packs them when its packing library is installed.
 
         `buffers` images are in flight at most. The camera is paused while few are left, but what
         it sent before the pause arrived is lost when no buffer is free; `packet_delay` (micro-
-        seconds between stream packets) paces a camera that sends faster than the host takes."""
+        seconds between stream packets) paces a camera that sends faster than the host takes.
+
+        The stream has no packet resend, so a lossy link leaves frames incomplete: those, and
+        frames that never came, are downloaded again after the others, at most `retries` times.
+        Whole frames come in order, fetched-again ones after them; a frame still incomplete at
+        the last try comes as it is. `download_report` then says what was recovered."""
+        report = DownloadReport(first, last, retries)
+        self.download_report = report
+        first_pass = self._download_once(first, last, format, buffers, packet_delay, timeout)
+        return self._with_retries(first_pass, report, lambda a, b: self._download_once(
+            a, b, format, buffers, packet_delay, timeout))
+
+    def _with_retries(self, first_pass, report, download_range):
+        pending = set(range(report.first, report.last + 1))
+        attempt, passes = 0, [first_pass]
+        while True:
+            final = attempt == report.retries
+            for frames in passes:
+                for frame in frames:
+                    if frame.frame_id not in pending or not (frame.complete or final):
+                        continue
+                    if frame.complete:
+                        pending.discard(frame.frame_id)
+                        report.recovered += attempt > 0
+                    yield frame
+            if attempt == 0:
+                report.first_pass_lost = len(pending)
+            report.incomplete = sorted(pending)
+            if not pending or final:
+                return
+            attempt += 1
+            passes = (download_range(a, b) for a, b in _runs(sorted(pending), RETRY_MERGE_GAP))
+
+    def _download_once(self, first, last, format, buffers, packet_delay, timeout):
         lib = library()
         geometry = self._geometry()
         count = max(4, buffers)
@@ -251,7 +287,9 @@ class Camera:
         while not last:
             buffer = session.next(timeout, "download")
             frame = Frame(buffer, "download", geometry)
-            if frame.received_length == 0:
+            # An image whose first payload packets were lost comes back empty too, but with the
+            # size its leader announced: that one is an incomplete frame, not a refusal.
+            if frame.received_length == 0 and frame.image_length == 0:
                 if frame.status & C["HX_STREAM_STATUS_ERROR"] and not frame.last:
                     raise HalvexError(f"halvex: camera {self.address} did not start the download (see the log)")
                 continue  # a spare handed back unfilled when an earlier download ended
@@ -270,3 +308,30 @@ class Camera:
             except StreamTimeout:
                 break
 
+
+
+class DownloadReport:
+    """What a download with retries did: `first_pass_lost` frames were incomplete or missing after
+    the first pass, `recovered` of them came whole later, `incomplete` lists the frames still not
+    whole after `retries` tries."""
+
+    def __init__(self, first, last, retries):
+        self.first, self.last, self.retries = first, last, retries
+        self.first_pass_lost, self.recovered, self.incomplete = 0, 0, []
+
+    def __repr__(self):
+        return (f"DownloadReport(frames {self.first}..{self.last}: {self.recovered} of {self.first_pass_lost} "
+                f"recovered, still incomplete {self.incomplete})")
+
+
+def _runs(ids, gap):
+    """Sorted frame ids as (first, last) runs, neighbours at most `gap` frames apart joined. A
+    download may not start at a recording's last frame, so a run of one frame starts a frame early
+    (that frame, already whole, is passed over)."""
+    runs = []
+    for i in ids:
+        if runs and i - runs[-1][1] <= gap + 1:
+            runs[-1][1] = i
+        else:
+            runs.append([i, i])
+    return [(max(a - 1, 0) if a == b else a, b) for a, b in runs]

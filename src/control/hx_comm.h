@@ -41,6 +41,11 @@ public:
     static constexpr uint32_t ALL_CAMERAS = 0xFFFFFFFF;
     // A request unanswered for this many age ticks fails as busy (5 s at the 100 ms period).
     static constexpr int32_t AGE_OUT_TICKS = 50;
+    // A camera counts as having been away once this many requests in a row aged out. One lost
+    // acknowledge on a lossy link is no absence: taking it for one sets the camera up again,
+    // whose requests lose acknowledges of their own, and at 20 % loss the camera's service did
+    // nothing else while the host's calls waited behind it.
+    static constexpr uint32_t AWAY_AGE_OUTS = 3;
     static constexpr uint32_t AGE_TICK_MICROSECONDS = 100000;
 
     // The camera's channel, created and started on first use. None once the channel has halted
@@ -185,9 +190,9 @@ private:
     uint16_t requestId_ = 0;
     std::map<uint16_t, Pending> pending_;
     bool readerBusy_ = false;
-    // Set when a request aged out unanswered; the next answer tells the camera's service that
-    // the camera is back (it may have restarted meanwhile).
-    bool answerOverdue_ = false;
+    // Requests aged out since the camera last answered. From AWAY_AGE_OUTS on, the next answer
+    // tells the camera's service that the camera is back (it may have restarted meanwhile).
+    uint32_t silentAgeOuts_ = 0;
     std::thread::id readerThread_;
     // Wakes the caller reading the control socket when its request ends elsewhere (age-out,
     // purge, halt). readerPoll_ (control socket, wake event) is used only by that caller.

@@ -104,7 +104,7 @@ void HxComm::processAck(std::span<const uint8_t> datagram)
         }
         HX_COMM::RequestMessage& request = *found->second.request;
         pending_.erase(found);
-        returned = std::exchange(answerOverdue_, false);
+        returned = std::exchange(silentAgeOuts_, 0) >= AWAY_AGE_OUTS;
         if (header.answer != request.expectedAnswer()) {
             HLV_LOG("%s(%s): Answer 0x%04X does not fit message %d [0x%x]; no result taken", who, cameraName_.c_str(),
                     header.answer, header.ackId, request.req);
@@ -152,7 +152,7 @@ void HxComm::ageOut()
         HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Message %d [0x%x] has aged out.", who, cameraName_.c_str(), id,
                   request.req);
         entry = pending_.erase(entry);
-        answerOverdue_ = true;
+        ++silentAgeOuts_;
         request.cameraStatus = Status::kBusy;
         complete(request, MESSAGE_FAILED);
     }

@@ -66,6 +66,7 @@ void DiscoveryDB::addCamera(const Reply& reply, uint32_t address)
         return;
     insert(address, reply);
     announce(address, *decoded);
+    markAnnounced(address);
 }
 
 DiscoveryDB::IgnoreVerdict DiscoveryDB::applyIgnoreList(uint32_t address)
@@ -127,9 +128,20 @@ void DiscoveryDB::ignore(uint32_t address, int32_t count)
 
 void DiscoveryDB::insert(uint32_t address, const Reply& reply)
 {
+    const std::lock_guard lock(mutex_);
+    cameras_[address] = CameraEntry{TIMER_START, reply, false};
+}
+
+// A host that looked the camera up by address goes on only now: before its found-event was
+// handled, a camera that returned would still have the control channel that failed when it was
+// lost, and the host's first request would fail at once.
+void DiscoveryDB::markAnnounced(uint32_t address)
+{
     {
         const std::lock_guard lock(mutex_);
-        cameras_[address] = CameraEntry{TIMER_START, reply};
+        const auto entry = cameras_.find(address);
+        if (entry != cameras_.end())
+            entry->second.announced = true;
     }
     changed_.notify_all();
 }
@@ -232,7 +244,10 @@ bool DiscoveryDB::getByName(const std::string& name, Reply& out, uint32_t* addre
 bool DiscoveryDB::waitForCamera(uint32_t address, std::chrono::steady_clock::time_point deadline) const
 {
     std::unique_lock lock(mutex_);
-    return changed_.wait_until(lock, deadline, [&] { return cameras_.count(address) != 0; });
+    return changed_.wait_until(lock, deadline, [&] {
+        const auto entry = cameras_.find(address);
+        return entry != cameras_.end() && entry->second.announced;
+    });
 }
 
 std::vector<uint32_t> DiscoveryDB::addresses() const

@@ -69,7 +69,8 @@ public:
     bool getByAddr(uint32_t address, Reply& out) const;
     // With `address`, also the key the camera is listed under (its replies' source).
     bool getByName(const std::string& name, Reply& out, uint32_t* address = nullptr) const;
-    // Waits until the camera is in the database or the deadline passes; true when it is there.
+    // Waits until the camera is in the database and its found-event has been handled (a camera
+    // that returns gets its fresh control channel there), or the deadline passes; true when it is.
     bool waitForCamera(uint32_t address, std::chrono::steady_clock::time_point deadline) const;
 
     // State for diagnostics and tests.
@@ -81,6 +82,7 @@ private:
     struct CameraEntry {
         int32_t timer = TIMER_START;
         Reply reply{};
+        bool announced = false; // its found-event has been handled
     };
     struct Lost {
         uint32_t address;
@@ -92,6 +94,7 @@ private:
     bool refreshKnown(uint32_t address, const Reply& reply);
     bool passesChecks(uint32_t address, const HX_WIRE::DiscoveryAck& reply);
     void ignore(uint32_t address, int32_t count);
+    void markAnnounced(uint32_t address);
     void insert(uint32_t address, const Reply& reply);
     void announce(uint32_t address, const HX_WIRE::DiscoveryAck& reply);
 

@@ -107,6 +107,7 @@ void HxStreamOperations::connectUdp()
     std::unique_ptr<UdpStream> receiver(new (std::nothrow) UdpStream(cameraAddress_, std::move(channel)));
     if (!receiver)
         raiseCreationFailure(__FILE__, __LINE__, "Could not create UdpStream protocol object", ENOMEM);
+    receiver->countDataIn(dataIn_);
     if (!receiver->startAndWait())
         HLV_LOG("%s(%s): The UDP receiver did not start", who, cameraName_.c_str());
     udp_ = std::move(receiver);
@@ -126,6 +127,7 @@ void HxStreamOperations::connectTcp()
     std::unique_ptr<TcpStream> receiver(new (std::nothrow) TcpStream(cameraAddress_, HX_WIRE::kTcpStreamPort));
     if (!receiver)
         raiseCreationFailure(__FILE__, __LINE__, "Could not create TcpStream protocol object", ENOMEM);
+    receiver->countDataIn(dataIn_);
     if (!receiver->startAndWait())
         HLV_LOG("%s(%s): The TCP receiver did not start", "HxStreamOperations::connectStream", cameraName_.c_str());
     tcp_ = std::move(receiver);
@@ -479,4 +481,9 @@ uint32_t HxStreamOperations::streamPacketLength() const
 uint32_t HxStreamOperations::cameraAddress() const
 {
     return cameraAddress_;
+}
+
+std::shared_ptr<const std::atomic<uint64_t>> HxStreamOperations::dataIn() const
+{
+    return dataIn_;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -89,6 +90,9 @@ public:
     // The last valid turbo packet length of the download settings; 0 until one was given.
     uint32_t streamPacketLength() const;
     uint32_t cameraAddress() const;
+    // Counts image data as the camera's receivers take it in (whichever receiver runs); any thread
+    // may read it.
+    std::shared_ptr<const std::atomic<uint64_t>> dataIn() const;
 
 private:
     void connectUdp();
@@ -117,6 +121,7 @@ private:
     uint32_t parserKind_ = 0;
     // The frames of the download last started, for a receiver made after it started.
     std::pair<uint32_t, uint32_t> downloadRange_{0, 0};
+    const std::shared_ptr<std::atomic<uint64_t>> dataIn_ = std::make_shared<std::atomic<uint64_t>>(0);
     std::unique_ptr<UdpStream> udp_;
     std::unique_ptr<TcpStream> tcp_;
 };

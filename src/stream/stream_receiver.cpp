@@ -3,6 +3,7 @@
 #include "stream/stream_receiver.h"
 
 #include <exception>
+#include <utility>
 
 #include "callback/hx_stream.h"
 #include "control/hx_comm.h"
@@ -184,6 +185,11 @@ std::string StreamReceiver::messageName(uint32_t id) const
 void StreamReceiver::setDownloadRange(uint32_t firstFrame, uint32_t lastFrame)
 {
     downloadRange_ = (uint64_t{firstFrame} << 32) | lastFrame;
+}
+
+void StreamReceiver::countDataIn(DataCounter counter)
+{
+    dataIn_ = std::move(counter);
 }
 
 uint32_t StreamReceiver::cameraAddress() const
@@ -520,6 +526,12 @@ void StreamReceiver::pauseStream(bool pause)
     HxComm::writeReg(cameraAddress_, HX_REGISTERS::GIGE_REG_STREAM_CONTROL,
                      pause ? STREAM_CONTROL_PAUSE : STREAM_CONTROL_RESUME);
     HLV_TRACE(TRACE_STREAM, "%s(%s): write complete.", className_, where());
+}
+
+void StreamReceiver::noteImageData()
+{
+    if (dataIn_)
+        dataIn_->fetch_add(1, std::memory_order_relaxed);
 }
 
 void StreamReceiver::handleStop(Message* message, HxStreamBuffer&)

@@ -59,6 +59,12 @@ public:
     static constexpr uint32_t UNKNOWN_FRAME = 0xFFFFFFFF;
     void setDownloadRange(uint32_t firstFrame, uint32_t lastFrame);
 
+    // Counts image data as it arrives, for a watcher on another thread that must tell a slow
+    // stream from a stopped one. Shared, so the counter outlives a replaced receiver. Set before
+    // startAndWait.
+    using DataCounter = std::shared_ptr<std::atomic<uint64_t>>;
+    void countDataIn(DataCounter counter);
+
     uint32_t cameraAddress() const;
     bool streamPaused() const;
     bool connected() const;
@@ -103,6 +109,8 @@ protected:
     void handBack(uint32_t receivedLength);
     void releaseBuffers(uint32_t queueSelector, uint32_t status);
     void pauseStream(bool pause);
+    // Image bytes were taken from the stream.
+    void noteImageData();
     void handleStop(HLV_THREAD::Message* message, HxStreamBuffer& stream);
     std::size_t totalQueuedBufferSpace() const;
 
@@ -142,6 +150,7 @@ private:
     std::atomic<bool> streamPaused_{false};
     std::atomic<bool> connected_{false};
     std::atomic<uint64_t> downloadRange_{~uint64_t{0}};
+    DataCounter dataIn_;
     // The next frame the download will bring and its last; UNKNOWN_FRAME when not known.
     uint32_t nextDownloadFrame_ = UNKNOWN_FRAME;
     uint32_t lastDownloadFrame_ = UNKNOWN_FRAME;

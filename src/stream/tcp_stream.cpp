@@ -280,6 +280,7 @@ bool TcpStream::readPayload()
     activeData_ += got;
     remaining_ -= got;
     imageReceived_ += static_cast<uint32_t>(got);
+    noteImageData();
     HLV_TRACE(TRACE_STREAM, "%s(%s): bytes_read = %zu/%u/%u", who, where(), got, imageReceived_, imageLength_);
     if (imageReceived_ == imageLength_) {
         state_ = TRAILER;

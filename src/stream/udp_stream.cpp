@@ -335,6 +335,7 @@ std::string UdpStream::payloadFault(std::span<const uint8_t> head, std::size_t l
 // `rest`, which is copied on (into the next buffers when the active one is full).
 void UdpStream::takePayload(std::size_t inPlace, std::span<const uint8_t> rest)
 {
+    noteImageData();
     const std::size_t wanted = imageLength_ - received_;
     if (inPlace + rest.size() > wanted) {
         // Keep the image's own bytes, never more, and give the buffer back marked faulty.

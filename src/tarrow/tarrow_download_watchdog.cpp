@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "callback/hx_stream.h"
 #include "camera/camera_services.h"
@@ -30,9 +31,9 @@ WatchdogStop::WatchdogStop(const std::shared_ptr<CameraServices>& service, uint3
     stop = true;
 }
 
-DownloadWatchdog::DownloadWatchdog(uint32_t cameraAddress)
+DownloadWatchdog::DownloadWatchdog(uint32_t cameraAddress, std::shared_ptr<const std::atomic<uint64_t>> dataIn)
     : HLV_THREAD::Ticker(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000 / CHECKS_PER_STALL)),
-      cameraAddress_(cameraAddress),
+      cameraAddress_(cameraAddress), dataIn_(std::move(dataIn)), dataSeen_(dataIn_ ? dataIn_->load() : 0),
       stallLimit_(std::chrono::microseconds(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000)))
 {
 }
@@ -62,6 +63,8 @@ void DownloadWatchdog::progress()
 
 void DownloadWatchdog::tick()
 {
+    if (dataArrived())
+        progress();
     if (!armed_ || fired_ || !stalled())
         return;
     fired_ = true;
@@ -72,6 +75,18 @@ bool DownloadWatchdog::stalled() const
 {
     const Clock::duration quiet = Clock::duration(nowTicks() - lastProgress_.load());
     return quiet >= stallLimit_;
+}
+
+// Looked at on every tick, armed or not, so data of an earlier stream never counts for the next.
+bool DownloadWatchdog::dataArrived()
+{
+    if (!dataIn_)
+        return false;
+    const uint64_t count = dataIn_->load(std::memory_order_relaxed);
+    if (count == dataSeen_)
+        return false;
+    dataSeen_ = count;
+    return true;
 }
 
 // An ownerless stop request without a route: whoever handles it last deletes it.

@@ -20,21 +20,25 @@ public:
 };
 
 // While armed it checks a few times per stall period whether anything moved: a buffer the host
-// handed in or one that came back filled. A whole stall period without movement makes it post one
-// stop request for the download it was armed for to the camera's service thread, which ends that
-// download like a host's stop. This holds while the throttle pauses the camera too: a paused
-// download moves again only when the host lends buffers, which counts as movement, so one that
-// stays still that long is stuck. It looks the service up each time and never creates one.
+// handed in, one that came back filled, or image data the receiver took in. Data counts because a
+// large frame sent with a long packet delay (or by a camera slowed down) may take longer than a
+// stall period to fill its buffer, and a download still receiving is not stuck. A whole stall
+// period without movement makes it post one stop request for the download it was armed for to
+// the camera's service thread, which ends that download like a host's stop. This holds while the
+// throttle pauses the camera too: a paused download moves again only when the host lends
+// buffers, which counts as movement, so one that stays still that long is stuck. It looks the
+// service up each time and never creates one.
 //
 // Threads: arm/disarm/progress from the camera's service thread; tick() on the watchdog's own
-// thread, which only posts.
+// thread, which only reads the data count and posts.
 class DownloadWatchdog : public HLV_THREAD::Ticker {
 public:
     // Camera seconds without a frame before a download counts as stalled (scaled by the test hook).
     static constexpr uint32_t STALL_MILLISECONDS = 10000;
     static constexpr uint32_t CHECKS_PER_STALL = 4;
 
-    explicit DownloadWatchdog(uint32_t cameraAddress);
+    // `dataIn` counts image data as it arrives (may be empty: then only buffers count).
+    DownloadWatchdog(uint32_t cameraAddress, std::shared_ptr<const std::atomic<uint64_t>> dataIn);
     ~DownloadWatchdog() override;
 
     // Download `session` started: the stall clock starts now.
@@ -48,9 +52,13 @@ public:
 
 private:
     bool stalled() const;
+    bool dataArrived();
     void postStop();
 
     const uint32_t cameraAddress_;
+    const std::shared_ptr<const std::atomic<uint64_t>> dataIn_;
+    // The data count the last tick saw; the watchdog's thread only.
+    uint64_t dataSeen_ = 0;
     const std::chrono::steady_clock::duration stallLimit_;
     std::atomic<bool> armed_{false};
     std::atomic<bool> fired_{false};

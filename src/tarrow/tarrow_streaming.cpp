@@ -4,6 +4,7 @@
 #include "tarrow/tarrow_streaming.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <new>
 #include <thread>
@@ -32,6 +33,15 @@ constexpr uint32_t CAMERA_STATE_REVIEW = 8;
 constexpr uint32_t PARTITION_RECORDED = 3;
 constexpr uint32_t NEGOTIATION_TRIAL_MICROSECONDS = 1000000;
 constexpr auto NEGOTIATION_POLL = std::chrono::milliseconds(5);
+
+// Download sessions are numbered across the process: a watchdog's stop may still be queued when
+// the camera's operations (and this object) are rebuilt, and must not match the new object's
+// first download.
+uint64_t nextDownloadSession()
+{
+    static std::atomic<uint64_t> last{0};
+    return ++last;
+}
 
 } // namespace
 
@@ -401,7 +411,8 @@ bool TarrowStreaming::startCameraDownload(const DownloadPlan& plan)
     // the receiver from pausing it again when this one's buffers run short.
     if (streamOps_.hasReceiver() && streamOps_.streamPaused())
         streamOps_.pauseStream(false);
-    watchdog().arm(++downloadSession_);
+    downloadSession_ = nextDownloadSession();
+    watchdog().arm(downloadSession_);
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s): frames %u to %u, format %u", "TarrowOperations::kickOffDownload",
               name_.c_str(), plan.startFrame, downloadEndFrame_, downloadFormat_);
     return true;
@@ -471,7 +482,7 @@ void TarrowStreaming::resumeDiscovery()
 DownloadWatchdog& TarrowStreaming::watchdog()
 {
     if (!watchdog_) {
-        watchdog_ = std::make_unique<DownloadWatchdog>(address_);
+        watchdog_ = std::make_unique<DownloadWatchdog>(address_, streamOps_.dataIn());
         watchdog_->start();
     }
     return *watchdog_;

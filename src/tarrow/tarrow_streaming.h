@@ -161,7 +161,7 @@ private:
     mutable std::recursive_mutex flowLock_;
     std::atomic<uint32_t> writtenStreamControl_{STREAM_STOPPED};
     bool downloadRunning_ = false;
-    // Counts the downloads started, so a watchdog's stop is matched with the download it watched.
+    // The download started last, so a watchdog's stop is matched with the download it watched.
     uint64_t downloadSession_ = 0;
     bool liveWanted_ = false;
     bool discoveryPausedByDownload_ = false;

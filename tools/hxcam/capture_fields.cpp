@@ -340,17 +340,43 @@ bool applyCaptureSetting(HX_CAPTURE_SETTINGS& record, const std::string& assignm
     return applyField(record, *field, value, error);
 }
 
+std::vector<CaptureFieldView> captureFieldViews(const HX_CAPTURE_SETTINGS& record, const HX_CAPTURE_SETTINGS* requested)
+{
+    std::vector<CaptureFieldView> views;
+    for (const Field& field : fields()) {
+        CaptureFieldView view;
+        view.key = field.key;
+        view.value = valueText(record, field);
+        view.limits = limitsText(record, field);
+        if (field.max != nullptr) {
+            view.hasRange = true;
+            view.min = field.min != nullptr ? record.*(field.min) : 1;
+            view.max = record.*(field.max);
+        }
+        for (std::size_t i = 0; i < field.nameCount; ++i) {
+            const uint32_t value = field.names[i].value;
+            if (field.caps == nullptr || ((record.*(field.caps) & value) == value && (value & (value - 1)) == 0))
+                view.choices.emplace_back(field.names[i].text);
+        }
+        const std::string outcome = outcomeText(record, field, requested);
+        view.refused = outcome == "[refused]";
+        view.changed = outcome == "[changed]";
+        views.push_back(std::move(view));
+    }
+    return views;
+}
+
 std::vector<std::string> describeCapture(const HX_CAPTURE_SETTINGS& record, const HX_CAPTURE_SETTINGS* requested)
 {
     std::vector<std::string> lines;
     lines.push_back("roi=" + std::to_string(record.width) + "x" + std::to_string(record.height) + "+" +
                     std::to_string(record.x_offset) + "+" + std::to_string(record.y_offset));
-    for (const Field& field : fields()) {
-        std::string line = std::string(field.key) + "=" + valueText(record, field);
-        std::string comment = limitsText(record, field);
-        const std::string outcome = outcomeText(record, field, requested);
-        if (!outcome.empty()) {
-            comment += (comment.empty() ? "" : "  ") + outcome;
+    for (const CaptureFieldView& view : captureFieldViews(record, requested)) {
+        std::string line = view.key + "=" + view.value;
+        std::string comment = view.limits;
+        const char* outcome = view.refused ? "[refused]" : view.changed ? "[changed]" : "";
+        if (*outcome != '\0') {
+            comment += (comment.empty() ? "" : "  ") + std::string(outcome);
         }
         if (!comment.empty()) {
             line.resize(std::max<std::size_t>(line.size() + 2, 20), ' ');

@@ -19,6 +19,22 @@ bool applyCaptureSetting(HX_CAPTURE_SETTINGS& record, const std::string& assignm
 std::vector<std::string> describeCapture(const HX_CAPTURE_SETTINGS& record,
                                          const HX_CAPTURE_SETTINGS* requested = nullptr);
 
+// One field as a form shows it: its key and value as text, its limits (numbers, or the names it
+// may take), and the outcome of the last write: refused, or held differently than asked for.
+struct CaptureFieldView {
+    std::string key;
+    std::string value;
+    std::string limits;
+    bool hasRange = false;
+    uint32_t min = 0;
+    uint32_t max = 0;
+    std::vector<std::string> choices;
+    bool refused = false;
+    bool changed = false;
+};
+std::vector<CaptureFieldView> captureFieldViews(const HX_CAPTURE_SETTINGS& record,
+                                                const HX_CAPTURE_SETTINGS* requested = nullptr);
+
 // True when the record asks for exposure-section values together with values of the other
 // sections; split() then moves the exposure section into `exposure`, so it can be applied after
 // the frame period it depends on has changed.

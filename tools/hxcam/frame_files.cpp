@@ -96,13 +96,16 @@ std::string framePath(const std::string& directory, const std::string& prefix, u
     return directory + "/" + name;
 }
 
-bool writePixelsAsTiff(const std::string& path, const uint8_t* data, std::size_t size, const FrameGeometry& geometry,
-                       std::string& error)
+namespace {
+
+// The bytes of one row of a frame of `size` bytes: size / height when that is a whole number of at
+// least the packed row, else the packed row. 0 with a reason when the frame cannot be that size.
+std::size_t frameRowBytes(std::size_t size, const FrameGeometry& geometry, std::string& error)
 {
     const uint32_t depth = geometry.depth;
     if (geometry.width == 0 || geometry.height == 0 || (depth != 8 && depth != 10 && depth != 12)) {
         error = "unknown frame geometry";
-        return false;
+        return 0;
     }
     const std::size_t packed = packedRowBytes(geometry.width, depth);
     std::size_t rowBytes = size / geometry.height;
@@ -111,8 +114,43 @@ bool writePixelsAsTiff(const std::string& path, const uint8_t* data, std::size_t
     if (rowBytes * geometry.height > size) {
         error = "the frame is shorter than " + std::to_string(geometry.width) + "x" + std::to_string(geometry.height) +
                 " pixels";
-        return false;
+        return 0;
     }
+    return rowBytes;
+}
+
+} // namespace
+
+bool eightBitPixels(const uint8_t* data, std::size_t size, const FrameGeometry& geometry, std::vector<uint8_t>& pixels,
+                    std::string& error)
+{
+    const std::size_t rowBytes = frameRowBytes(size, geometry, error);
+    if (rowBytes == 0)
+        return false;
+    const uint32_t depth = geometry.depth;
+    pixels.resize(std::size_t{geometry.width} * geometry.height);
+    std::vector<uint8_t> samples(std::size_t{geometry.width} * (depth == 8 ? 1 : 2));
+    for (uint32_t y = 0; y < geometry.height; ++y) {
+        uint8_t* out = pixels.data() + std::size_t{y} * geometry.width;
+        unpackRow(data + std::size_t{y} * rowBytes, geometry.width, depth, samples);
+        for (uint32_t x = 0; x < geometry.width && depth != 8; ++x) {
+            uint16_t value = 0;
+            std::memcpy(&value, samples.data() + std::size_t{x} * 2, 2);
+            out[x] = static_cast<uint8_t>(value >> (depth - 8));
+        }
+        if (depth == 8)
+            std::memcpy(out, samples.data(), geometry.width);
+    }
+    return true;
+}
+
+bool writePixelsAsTiff(const std::string& path, const uint8_t* data, std::size_t size, const FrameGeometry& geometry,
+                       std::string& error)
+{
+    const std::size_t rowBytes = frameRowBytes(size, geometry, error);
+    if (rowBytes == 0)
+        return false;
+    const uint32_t depth = geometry.depth;
     std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpen(path.c_str(), "w"));
     if (!tiff) {
         error = "cannot create " + path;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace hxcam {
 
@@ -33,6 +34,10 @@ std::string framePath(const std::string& directory, const std::string& prefix, u
 // whole number of at least the packed row, else as packed rows. False with a reason on error.
 bool writePixelsAsTiff(const std::string& path, const uint8_t* data, std::size_t size, const FrameGeometry& geometry,
                        std::string& error);
+// The frame's pixels as 8-bit grey (the top bits of deeper pixels), one byte per pixel, rows as
+// writePixelsAsTiff takes them. False with a reason when the frame does not fit the geometry.
+bool eightBitPixels(const uint8_t* data, std::size_t size, const FrameGeometry& geometry, std::vector<uint8_t>& pixels,
+                    std::string& error);
 // Writes a file the camera made itself (TIFF or JPEG) byte for byte.
 bool writeBytes(const std::string& path, const uint8_t* data, std::size_t size, std::string& error);
 

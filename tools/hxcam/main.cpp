@@ -10,6 +10,7 @@
 #include <hx/hx.h>
 
 #include "camera_commands.h"
+#include "capture_apply.h"
 #include "capture_fields.h"
 #include "record_fields.h"
 #include "session.h"
@@ -225,36 +226,6 @@ int getCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera)
     return OK;
 }
 
-// Applies the request. Exposures depend on the frame period, so when the request also changes the
-// frame rate or the region, those go first and the exposures follow in a second call.
-bool applyCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera, const HX_CAPTURE_SETTINGS& request,
-                  HX_CAPTURE_SETTINGS& after)
-{
-    HX_CAPTURE_SETTINGS first = request;
-    HX_CAPTURE_SETTINGS exposure;
-    const bool twoSteps = hxcam::split(first, exposure);
-    if (HX_setup_capture_syn(session.client(), camera, &first, &after) != HX_STATUS_OK) {
-        return false;
-    }
-    if (!twoSteps) {
-        return true;
-    }
-    const HX_CAPTURE_SETTINGS firstResult = after;
-    HX_CAPTURE_SETTINGS second = after;
-    second.sensor_group_flags &= ~uint32_t{HX_FLAG_SET};
-    second.record_group_flags &= ~uint32_t{HX_FLAG_SET};
-    second.exposure_group_flags = exposure.exposure_group_flags;
-    second.exposure_flags = exposure.exposure_flags;
-    second.exposure = exposure.exposure;
-    second.low_light_flags = exposure.low_light_flags;
-    second.low_light = exposure.low_light;
-    if (HX_setup_capture_syn(session.client(), camera, &second, &after) != HX_STATUS_OK) {
-        return false;
-    }
-    hxcam::keepOutcome(firstResult, after);
-    return true;
-}
-
 int setCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera, const std::vector<std::string>& assignments)
 {
     HX_CAPTURE_SETTINGS before;
@@ -271,7 +242,7 @@ int setCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera, const std::vect
     std::fprintf(out, "# before\n");
     printCapture(before);
     HX_CAPTURE_SETTINGS after;
-    if (!applyCapture(session, camera, request, after)) {
+    if (!hxcam::applyCapture(session.client(), camera, request, after)) {
         std::fprintf(stderr, "hxcam: the capture settings of %s could not be set\n",
                      hxcam::cameraAddress(camera).c_str());
         return FAILED;

@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <set>
 
+#include "download_request.h"
 #include "frame_files.h"
 #include "frame_writer.h"
 #include "session.h"
@@ -37,8 +39,14 @@ struct OptionSpec {
     int values;
 };
 
-constexpr OptionSpec OPTIONS[] = {{"--frames", 1},  {"--out", 1},     {"--from", 1},   {"--to", 1},
-                                  {"--buffers", 1}, {"--timeout", 1}, {"--format", 1}, {"--stats", 0}};
+constexpr OptionSpec OPTIONS[] = {{"--frames", 1},  {"--out", 1},    {"--from", 1},    {"--to", 1},   {"--buffers", 1},
+                                  {"--timeout", 1}, {"--format", 1}, {"--retries", 1}, {"--stats", 0}};
+// UDP carries no packet resend: at 1% packet loss about half the frames of a download arrive
+// incomplete, so a download fetches what it missed again, a bounded number of times.
+constexpr uint32_t DEFAULT_RETRIES = 3;
+// Frames already written that lie between two runs of frames to fetch again are fetched with
+// them when there are no more than this many: a download started costs more than a few frames.
+constexpr uint32_t RETRY_MERGE_GAP = 8;
 
 struct StreamOptions {
     std::string command;
@@ -48,6 +56,7 @@ struct StreamOptions {
     std::optional<uint32_t> to;
     uint32_t buffers = 0;
     double timeout = 0;
+    uint32_t retries = DEFAULT_RETRIES;
     bool packed = false;
     bool stats = false;
 };
@@ -56,6 +65,7 @@ const char* const usageText =
     "  live --out DIR [--frames N]        N live images (default 10) as DIR/live-NNNNNN.tif\n"
     "  download --from A --to B --out DIR recorded frames A to B as DIR/download-NNNNNN.tif\n"
     "    [--format tiff|packed]           as the camera writes them, or packed by the library\n"
+    "    [--retries N]                    fetch incomplete frames again, at most N times (default 3)\n"
     "    options of both: --buffers K (images in flight), --timeout S (give up after S seconds),\n"
     "    --stats (frames, bytes, rate, lost packets, incomplete frames on standard output)\n";
 
@@ -86,6 +96,8 @@ bool parseValue(StreamOptions& options, const std::string& name, const std::stri
         options.timeout = number;
     } else if (name == "--frames" && parseCount(value, 100000, number) && number > 0) {
         options.frames = number;
+    } else if (name == "--retries" && parseCount(value, 100, number)) {
+        options.retries = number;
     } else if (name == "--buffers" && parseCount(value, 256, number) && number > 0) {
         options.buffers = number;
     } else if (name == "--from" && parseCount(value, 0xFFFFFFFE, number)) {
@@ -280,31 +292,15 @@ int runLive(HX_CAMERA_HANDLE camera, const StreamOptions& options, std::FILE* ou
 
 // --- download ---------------------------------------------------------------------------------------
 
-// The throttle pauses the camera when a quarter of the lent buffers is left and resumes it once
-// half of them are back: a camera at 10 Gbit/s fills a buffer in well under a millisecond, so a
-// pause asked for at the last buffer arrives too late on a busy host and images are lost.
-HX_DOWNLOAD_SETTINGS downloadRequest(const HX_DOWNLOAD_SETTINGS& current, const StreamOptions& options,
-                                     uint32_t buffers)
-{
-    HX_DOWNLOAD_SETTINGS request = current;
-    request.flags = HX_FLAG_SET;
-    request.start = *options.from;
-    request.start_flags = HX_FLAG_SET;
-    request.stop = *options.to;
-    request.stop_flags = HX_FLAG_SET;
-    request.format = options.packed ? HX_FORMAT_PACKED : HX_FORMAT_TIFF;
-    request.format_flags = HX_FLAG_SET;
-    request.rate_control_flags = HX_FLAG_SET;
-    request.pause_count = std::max<uint32_t>(1, buffers / 4);
-    request.resume_count = std::max<uint32_t>(request.pause_count + 1, buffers / 2);
-    request.turbo_packet_length_flags = 0;
-    request.turbo_delay_flags = 0;
-    request.jpeg_quality_flags = 0;
-    return request;
-}
+// Frames first to last of the recording.
+struct FrameRange {
+    uint32_t first = 0;
+    uint32_t last = 0;
+    uint32_t count() const { return last - first + 1; }
+};
 
 int applyDownloadSettings(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, const StreamOptions& options,
-                          uint32_t buffers)
+                          FrameRange range, uint32_t buffers)
 {
     HX_DOWNLOAD_SETTINGS current;
     HX_download_settings_init(&current, sizeof(current));
@@ -312,14 +308,15 @@ int applyDownloadSettings(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, cons
         std::fprintf(stderr, "hxcam: could not read the download settings of %s\n", cameraAddress(camera).c_str());
         return FAILED;
     }
-    HX_DOWNLOAD_SETTINGS request = downloadRequest(current, options, buffers);
+    HX_DOWNLOAD_SETTINGS request = downloadRequest(current, range.first, range.last,
+                                                   options.packed ? HX_FORMAT_PACKED : HX_FORMAT_TIFF, buffers);
     if (HX_setup_download_syn(client, camera, &request, &request) != HX_STATUS_OK) {
         std::fprintf(stderr, "hxcam: the download settings of %s could not be set\n", cameraAddress(camera).c_str());
         return FAILED;
     }
     if (((request.start_flags | request.stop_flags) & HX_FLAG_ERR) != 0) {
-        std::fprintf(stderr, "hxcam: refused: frames %u to %u (the recording's last frame is %u)\n", *options.from,
-                     *options.to, request.stop_max);
+        std::fprintf(stderr, "hxcam: refused: frames %u to %u (the recording's last frame is %u)\n", range.first,
+                     range.last, request.stop_max);
         return REFUSED;
     }
     if ((request.format_flags & HX_FLAG_ERR) != 0) {
@@ -331,46 +328,145 @@ int applyDownloadSettings(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, cons
 
 struct DownloadOutcome {
     uint32_t frames = 0;
-    uint32_t saved = 0;
     uint32_t released = 0;
     bool last = false;
+    uint32_t stillLent = 0; // buffers the library had not given back when the download was over
+};
+
+// How long the buffers lent beyond a download's last frame may take to come back.
+constexpr auto SPARES_TIMEOUT = std::chrono::seconds(2);
+
+// One download: the buffers lent for it, and the frames of the whole command written so far
+// (filled on the writer's thread; read on the command's once the writer has finished).
+struct DownloadPass {
+    FrameRange range;
+    std::vector<HX_READ_STREAM*> records;
+    std::set<uint32_t>* written = nullptr;
 };
 
 // Frames are written on the writer's thread, which lends each buffer again once its frame is on
 // disk, so receiving and writing overlap and a slow disk holds the camera back through the throttle.
-DownloadOutcome receiveDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, uint32_t buffers,
-                                const FrameGeometry& geometry, StreamStats& stats, FrameWriter& writer)
+// Buffers of an earlier download that come back late are not this download's and are passed over.
+DownloadOutcome receiveDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, const DownloadPass& pass,
+                                const FrameGeometry& geometry, StreamStats* stats, FrameWriter& writer)
 {
     StreamClient& client = StreamClient::instance();
-    const uint32_t expected = *options.to - *options.from + 1;
     const Clock::time_point deadline = deadlineAfter(options.timeout > 0 ? options.timeout : DOWNLOAD_TIMEOUT_SECONDS);
-    ProgressBar bar(stderr, expected, "frames");
+    const std::set<const HX_READ_STREAM*> mine(pass.records.begin(), pass.records.end());
+    std::optional<ProgressBar> bar;
+    if (stats != nullptr)
+        bar.emplace(stderr, pass.range.count(), "frames");
     DownloadOutcome outcome;
     StreamClient::Returned returned;
-    while (!outcome.last && outcome.released < buffers && client.next(deadline, returned)) {
+    uint32_t returns = 0;
+    uint32_t relent = 0; // counted on the writer's thread
+    while (!outcome.last && outcome.released < pass.records.size() && client.next(deadline, returned)) {
         if (returned.record == nullptr)
             break;
+        if (mine.count(returned.record) == 0)
+            continue;
+        ++returns;
         if (released(*returned.record)) {
             ++outcome.released;
             continue;
         }
-        stats.setPacketSize(client.packetSize());
-        stats.add(*returned.record);
         ++outcome.frames;
         outcome.last = (returned.record->status & HX_STREAM_STATUS_LAST) != 0;
-        writer.post([record = returned.record, last = outcome.last, &options, &geometry, camera]() -> uint64_t {
-            const bool saved = StreamStats::complete(*record) && saveFrame(options.out, "download", *record, geometry);
+        writer.post([record = returned.record, last = outcome.last, &options, &geometry, camera, &relent,
+                     range = pass.range, written = pass.written]() -> uint64_t {
+            const uint32_t id = record->frame_id;
+            const bool wanted = id >= range.first && id <= range.last && written->count(id) == 0;
+            const bool saved =
+                wanted && StreamStats::complete(*record) && saveFrame(options.out, "download", *record, geometry);
+            if (saved)
+                written->insert(id);
             const uint64_t bytes = saved ? record->received_length : 0;
-            if (!last)
-                lendAgain(HX_download, StreamClient::instance().client(), camera, record);
+            if (!last && lendAgain(HX_download, StreamClient::instance().client(), camera, record) == HX_STATUS_OK)
+                ++relent;
             return bytes;
         });
-        bar.update(outcome.frames, stats.bytes(), stats.seconds());
+        if (stats != nullptr) {
+            stats->setPacketSize(client.packetSize());
+            stats->add(*returned.record);
+            bar->update(outcome.frames, stats->bytes(), stats->seconds());
+        }
     }
     writer.finish();
-    outcome.saved = static_cast<uint32_t>(writer.written());
-    bar.finish();
+    if (bar)
+        bar->finish();
+    // The buffers lent beyond the last frame come back unfilled once the library has ended the
+    // download; the next download may lend them again only then.
+    const uint32_t lent = static_cast<uint32_t>(pass.records.size()) + relent;
+    const Clock::time_point sparesDeadline = Clock::now() + SPARES_TIMEOUT;
+    while (returns < lent && client.next(sparesDeadline, returned)) {
+        if (returned.record != nullptr && mine.count(returned.record) != 0)
+            ++returns;
+    }
+    outcome.stillLent = lent - std::min(returns, lent);
     return outcome;
+}
+
+// Lends the pass's buffers, applies its range and starts it; OK, or the exit status.
+int startDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, const DownloadPass& pass)
+{
+    StreamClient& client = StreamClient::instance();
+    // Lent before the settings are applied, they only queue; the buffer-less call below starts.
+    for (HX_READ_STREAM* record : pass.records) {
+        if (HX_download(client.client(), camera, record) != HX_STATUS_OK) {
+            std::fprintf(stderr, "hxcam: the library refused a download buffer\n");
+            return FAILED;
+        }
+    }
+    const auto buffers = static_cast<uint32_t>(pass.records.size());
+    if (const int status = applyDownloadSettings(client.client(), camera, options, pass.range, buffers); status != OK)
+        return status;
+    if (HX_download(client.client(), camera, nullptr) != HX_STATUS_OK) {
+        std::fprintf(stderr, "hxcam: could not start the download\n");
+        return FAILED;
+    }
+    return OK;
+}
+
+// The runs of frames of `range` not yet written, neighbouring runs merged across small gaps. A
+// download may not start at a recording's last frame, so a run of one frame starts a frame early
+// (that frame, already written, is passed over).
+std::vector<FrameRange> framesToFetch(FrameRange range, const std::set<uint32_t>& written)
+{
+    std::vector<FrameRange> runs;
+    for (uint64_t id = range.first; id <= range.last; ++id) {
+        const auto frame = static_cast<uint32_t>(id);
+        if (written.count(frame) != 0)
+            continue;
+        if (!runs.empty() && frame - runs.back().last <= RETRY_MERGE_GAP + 1)
+            runs.back().last = frame;
+        else
+            runs.push_back({frame, frame});
+    }
+    for (FrameRange& run : runs) {
+        if (run.first == run.last && run.first > 0)
+            --run.first;
+    }
+    return runs;
+}
+
+// Fetches the frames not yet written again, at most options.retries times; the frames recovered.
+// `size` grows by a page whenever a download ended with buffers still lent: buffers of another
+// size are new ones, so none is lent twice.
+uint32_t retryDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, FrameRange range, std::size_t size,
+                       const FrameGeometry& geometry, std::set<uint32_t>& written, FrameWriter& writer)
+{
+    const std::size_t before = written.size();
+    for (uint32_t attempt = 1; attempt <= options.retries && written.size() < range.count(); ++attempt) {
+        for (const FrameRange run : framesToFetch(range, written)) {
+            const uint32_t buffers = std::clamp<uint32_t>(run.count() + 2, 4, DOWNLOAD_BUFFERS);
+            const DownloadPass pass{run, StreamClient::instance().buffers(buffers, size), &written};
+            if (startDownload(camera, options, pass) != OK)
+                return static_cast<uint32_t>(written.size() - before);
+            if (receiveDownload(camera, options, pass, geometry, nullptr, writer).stillLent != 0)
+                size += PAGE;
+        }
+    }
+    return static_cast<uint32_t>(written.size() - before);
 }
 
 int runDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, std::FILE* out)
@@ -383,36 +479,42 @@ int runDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, std::FILE
     const std::size_t pixelBytes = std::size_t{geometry.width} * geometry.height * (geometry.depth == 8 ? 1 : 2);
     const std::size_t size = roundUp(pixelBytes + FILE_HEADER_ROOM, PAGE);
     const uint32_t buffers = options.buffers != 0 ? options.buffers : DOWNLOAD_BUFFERS;
-    // Lent before the settings are applied, they only queue; the buffer-less call below starts.
-    for (HX_READ_STREAM* record : client.buffers(buffers, size)) {
-        if (HX_download(client.client(), camera, record) != HX_STATUS_OK) {
-            std::fprintf(stderr, "hxcam: the library refused a download buffer\n");
-            return FAILED;
-        }
-    }
-    if (const int status = applyDownloadSettings(client.client(), camera, options, buffers); status != OK)
+    const FrameRange range{*options.from, *options.to};
+    std::set<uint32_t> written;
+    const DownloadPass pass{range, client.buffers(buffers, size), &written};
+    if (const int status = startDownload(camera, options, pass); status != OK)
         return status;
-    if (HX_download(client.client(), camera, nullptr) != HX_STATUS_OK) {
-        std::fprintf(stderr, "hxcam: could not start the download\n");
-        return FAILED;
-    }
     StreamStats stats(true);
+    stats.expectRange(range.first, range.last);
     FrameWriter writer;
-    const DownloadOutcome outcome = receiveDownload(camera, options, buffers, geometry, stats, writer);
-    std::fprintf(out, "download: %u frames (%u to %u) in %s\n", outcome.saved, *options.from, *options.to,
+    const DownloadOutcome outcome = receiveDownload(camera, options, pass, geometry, &stats, writer);
+    const auto firstPass = static_cast<uint32_t>(written.size());
+    const bool started = !(outcome.released != 0 && outcome.frames == 0);
+    const std::size_t retrySize = outcome.stillLent != 0 ? size + PAGE : size;
+    const uint32_t recovered =
+        started ? retryDownload(camera, options, range, retrySize, geometry, written, writer) : 0;
+    std::fprintf(out, "download: %zu frames (%u to %u) in %s\n", written.size(), range.first, range.last,
                  options.out.c_str());
+    if (firstPass < range.count() && started && options.retries != 0)
+        std::fprintf(out, "download: %u of %u incomplete or missing frames recovered (at most %u retries)\n", recovered,
+                     range.count() - firstPass, options.retries);
     if (options.stats) {
         stats.print(out);
         std::fprintf(out, "stats: written-frames=%llu written-bytes=%llu write-seconds=%.3f write-rate=%.2fMB/s\n",
                      static_cast<unsigned long long>(writer.written()), static_cast<unsigned long long>(writer.bytes()),
                      writer.busySeconds(), writer.megabytesPerSecond());
     }
-    if (!outcome.last || outcome.saved != outcome.frames) {
-        std::fprintf(stderr, "hxcam: %s\n",
-                     outcome.released != 0 && outcome.frames == 0
-                         ? "the camera did not start the download (see the log)"
-                     : !outcome.last ? "the download did not reach its last frame"
-                                     : "some frames arrived incomplete");
+    if (!started) {
+        std::fprintf(stderr, "hxcam: the camera did not start the download (see the log)\n");
+        return FAILED;
+    }
+    if (written.size() != range.count()) {
+        uint32_t first = range.first;
+        while (written.count(first) != 0)
+            ++first;
+        std::fprintf(stderr, "hxcam: %zu frames could not be downloaded whole (the first is frame %u)%s\n",
+                     range.count() - written.size(), first,
+                     outcome.last ? "" : "; the download did not reach its last frame");
         return FAILED;
     }
     return OK;

@@ -35,22 +35,57 @@ bool StreamStats::complete(const HX_READ_STREAM& record)
            record.received_length == record.image_length && record.image_length != 0;
 }
 
+void StreamStats::expectRange(uint32_t first, uint32_t last)
+{
+    range_ = {first, last};
+}
+
+uint64_t StreamStats::packetsOfImage() const
+{
+    const int32_t payload = packetSize_ - PACKET_OVERHEAD;
+    return payload > 0 && largestImage_ > 0 ? (uint64_t{largestImage_} + payload - 1) / payload : 1;
+}
+
 void StreamStats::add(const HX_READ_STREAM& record)
 {
     last_ = std::chrono::steady_clock::now();
     ++frames_;
     bytes_ += record.received_length;
+    largestImage_ = std::max({largestImage_, record.image_length, record.received_length});
     if (!complete(record)) {
         ++incomplete_;
         const uint32_t missing =
             record.image_length > record.received_length ? record.image_length - record.received_length : 0;
         const int32_t payload = std::max(packetSize_ - PACKET_OVERHEAD, int32_t{1});
-        lostPackets_ += packetSize_ > PACKET_OVERHEAD ? (missing + payload - 1) / payload : (missing != 0 ? 1 : 0);
+        lostPackets_ += std::max<uint64_t>(1, packetSize_ > PACKET_OVERHEAD ? (missing + payload - 1) / payload : 0);
     }
-    if (consecutiveFrames_ && lastFrameId_ && record.frame_id > *lastFrameId_ + 1)
-        missingFrames_ += record.frame_id - *lastFrameId_ - 1;
+    if (consecutiveFrames_) {
+        const uint32_t expected = lastFrameId_ ? *lastFrameId_ + 1 : range_ ? range_->first : record.frame_id;
+        if (record.frame_id > expected) {
+            missingFrames_ += record.frame_id - expected;
+            lostPackets_ += (record.frame_id - expected) * packetsOfImage();
+        }
+    }
     if (!lastFrameId_ || record.frame_id > *lastFrameId_)
         lastFrameId_ = record.frame_id;
+}
+
+uint64_t StreamStats::framesAfterLast() const
+{
+    if (!consecutiveFrames_ || !range_)
+        return 0;
+    const uint64_t next = lastFrameId_ ? uint64_t{*lastFrameId_} + 1 : range_->first;
+    return range_->second >= next ? range_->second - next + 1 : 0;
+}
+
+uint64_t StreamStats::missingFrames() const
+{
+    return missingFrames_ + framesAfterLast();
+}
+
+uint64_t StreamStats::lostPackets() const
+{
+    return lostPackets_ + framesAfterLast() * packetsOfImage();
 }
 
 double StreamStats::seconds() const
@@ -66,9 +101,9 @@ void StreamStats::print(std::FILE* out) const
                  "incomplete-frames=%llu",
                  static_cast<unsigned long long>(frames_), static_cast<unsigned long long>(bytes_), elapsed,
                  megabytesPerSecond(bytes_, elapsed), elapsed > 0 ? static_cast<double>(frames_) / elapsed : 0.0,
-                 static_cast<unsigned long long>(lostPackets_), static_cast<unsigned long long>(incomplete_));
+                 static_cast<unsigned long long>(lostPackets()), static_cast<unsigned long long>(incomplete_));
     if (consecutiveFrames_)
-        std::fprintf(out, " missing-frames=%llu", static_cast<unsigned long long>(missingFrames_));
+        std::fprintf(out, " missing-frames=%llu", static_cast<unsigned long long>(missingFrames()));
     std::fprintf(out, " packet-size=%d\n", packetSize_);
 }
 

@@ -14,6 +14,7 @@
 #include "packing/hx_internal.h"
 #include "record_fields.h"
 #include "registers/register_map.h"
+#include "stream_engine.h"
 #include "stream_host.h"
 #include "tarrow/tarrow_download_watchdog.h"
 
@@ -38,6 +39,7 @@ constexpr std::size_t BUFFER_SIZE = HX_STREAM_MIN_BUFFER_SIZE;
 StreamHost streamHost;
 // Negotiation trials, request age-out and the download watchdog run in a fifth of their time: the
 // watchdog's 2 s still outlasts a host that holds its buffers for a moment under a sanitizer.
+constexpr double PERIOD_SCALE = 0.2;
 hx_test::LibraryClient& library = hx_test::LibraryClient::add(
     [] {
         std::vector<CameraConfig> configs{streamCamera(TARROW, "hxsim qT"), streamCamera(MORVANE, "hxsim qM"),
@@ -46,7 +48,7 @@ hx_test::LibraryClient& library = hx_test::LibraryClient::add(
         configs[2].faults.stream.drop = 1.0;
         return configs;
     },
-    {{&StreamHost::onEvent, &streamHost}}, 0.2);
+    {{&StreamHost::onEvent, &streamHost}}, PERIOD_SCALE);
 
 HX_CLIENT_HANDLE client()
 {
@@ -90,7 +92,8 @@ HX_CAMERA_HANDLE recorded(uint32_t hostOrderAddress)
 // The throttle pauses the camera when `pauseCount` lent buffers are left and resumes it at one
 // more. Packets 2 ms apart let the camera see a pause before it runs out of buffers.
 HX_DOWNLOAD_SETTINGS setupDownload(HX_CAMERA_HANDLE camera, uint32_t start, uint32_t stop,
-                                   uint32_t format = HX_FORMAT_TIFF, uint32_t pauseCount = 1)
+                                   uint32_t format = HX_FORMAT_TIFF, uint32_t pauseCount = 1,
+                                   uint32_t packetDelay = 2000, uint32_t packetLength = 0)
 {
     HX_DOWNLOAD_SETTINGS settings;
     HX_download_settings_init(&settings, sizeof(settings));
@@ -102,7 +105,9 @@ HX_DOWNLOAD_SETTINGS setupDownload(HX_CAMERA_HANDLE camera, uint32_t start, uint
     settings.rate_control_flags = HX_FLAG_SET;
     settings.pause_count = pauseCount;
     settings.resume_count = pauseCount + 1;
-    setField(settings.turbo_delay, settings.turbo_delay_flags, 2000);
+    setField(settings.turbo_delay, settings.turbo_delay_flags, packetDelay);
+    if (packetLength != 0)
+        setField(settings.turbo_packet_length, settings.turbo_packet_length_flags, packetLength);
     EXPECT_EQ(HX_setup_download_syn(client(), camera, &settings, &settings), HX_STATUS_OK);
     return settings;
 }
@@ -250,6 +255,12 @@ TEST(Download, ThrottleHoldsTheCameraWhileTheHostKeepsItsBuffersAndLosesNothing)
     // already on its way still finds one.
     const std::size_t lent = 4;
     lendNew(HX_DOWNLOAD_DATA, camera, lent);
+    // The buffers lent later are made now: under a sanitizer, making them while the camera is paused
+    // could take the watchdog's whole stall period.
+    const std::size_t more = RECORD_LENGTH - 2;
+    std::vector<HX_READ_STREAM*> fresh;
+    for (std::size_t i = 0; i < more; ++i)
+        fresh.push_back(host().buffer(BUFFER_SIZE));
     setupDownload(camera, 0, RECORD_LENGTH - 1, HX_FORMAT_TIFF, 2);
     ASSERT_EQ(HX_download(client(), camera, nullptr), HX_STATUS_OK);
     std::vector<HX_READ_STREAM*> held;
@@ -265,10 +276,6 @@ TEST(Download, ThrottleHoldsTheCameraWhileTheHostKeepsItsBuffersAndLosesNothing)
     EXPECT_TRUE(discoveryPaused());
     // Back with enough for the rest (two to spare), the camera resumes where it stopped. The new
     // buffers are ready before the first is lent, so all are lent long before the last frame.
-    const std::size_t more = RECORD_LENGTH - frames.size();
-    std::vector<HX_READ_STREAM*> fresh;
-    for (std::size_t i = 0; i < more; ++i)
-        fresh.push_back(host().buffer(BUFFER_SIZE));
     for (HX_READ_STREAM* record : held)
         lend(HX_DOWNLOAD_DATA, camera, record);
     for (HX_READ_STREAM* record : fresh)
@@ -281,11 +288,9 @@ TEST(Download, ThrottleHoldsTheCameraWhileTheHostKeepsItsBuffersAndLosesNothing)
 
 // A host that lends exactly one buffer per frame has nothing more to give: pausing the camera at
 // the throttle's count would hold the last frames for ever. Full-size frames take long enough to
-// send that the pause would reach the camera before its last frame.
-// Disabled: when the buffers are lent one by one after the download settings, on a loaded machine
-// the camera still stalls after its first frames about two runs in three (the watchdog then ends
-// the download). The cause, likely in the throttle's resume, is not yet found.
-TEST(Download, DISABLED_AsManyBuffersAsFramesAtFullSensorSizeNeverStalls)
+// send that the pause would reach the camera before its last frame, and on a loaded machine one
+// frame may take longer than the watchdog's stall period to arrive.
+TEST(Download, AsManyBuffersAsFramesAtFullSensorSizeNeverStalls)
 {
     const HX_CAMERA_HANDLE camera = handleOf(FULL);
     HX_CAPTURE_SETTINGS capture;
@@ -295,17 +300,7 @@ TEST(Download, DISABLED_AsManyBuffersAsFramesAtFullSensorSizeNeverStalls)
     const uint32_t height = capture.height_max;
     ASSERT_GT(width * height, FRAME_WIDTH * FRAME_HEIGHT);
     constexpr uint32_t frames = 10;
-    capture.sensor_group_flags = HX_FLAG_SET;
-    setField(capture.bit_mode, capture.bit_mode_flags, HX_BIT_MODE_8A);
-    setField(capture.width, capture.width_flags, width);
-    setField(capture.height, capture.height_flags, height);
-    capture.record_group_flags = HX_FLAG_SET;
-    setField(capture.record_mode, capture.record_mode_flags, HX_RECORD_MODE_LTR);
-    setField(capture.length, capture.length_flags, frames);
-    ASSERT_EQ(HX_setup_capture_syn(client(), camera, &capture, &capture), HX_STATUS_OK);
-    sendCommand(client(), camera, HX_CMD_ARM);
-    sendCommand(client(), camera, HX_CMD_TRIGGER);
-    ASSERT_TRUE(eventually([&] { return cameraState(client(), camera) == HX_CAMERA_STATE_REVIEW; }));
+    stream_test::record(client(), camera, frames, width, height);
 
     setupDownload(camera, 0, frames - 1, HX_FORMAT_TIFF, 2);
     for (uint32_t i = 0; i < frames; ++i)
@@ -352,6 +347,32 @@ TEST(Download, AStallWhilePausedEndsTheDownloadButAStaleWatchdogStopDoesNot)
     }
     EXPECT_GE(givenBack, 1u);
     expectDownloadEnded(TARROW);
+}
+
+// Small packets at the camera's longest packet delay: the one frame takes longer than the
+// watchdog's stall period (and its checks) to fill its buffer, but its data keeps coming, so the
+// download is not stuck.
+TEST(Download, AFrameSlowerThanTheStallPeriodIsNotStoppedWhileItsDataFlows)
+{
+    const HX_CAMERA_HANDLE camera = handleOf(FULL);
+    const uint32_t height = 3 * FRAME_HEIGHT;
+    stream_test::record(client(), camera, 10, FRAME_WIDTH, height);
+    HX_READ_STREAM* buffer = host().buffer(BUFFER_SIZE);
+    lend(HX_DOWNLOAD_DATA, camera, buffer);
+    const uint32_t packetDelay = hxsim::StreamEngine::kMaxPacketDelayMicros;
+    const HX_DOWNLOAD_SETTINGS settings = setupDownload(camera, 1, 1, HX_FORMAT_TIFF, 1, packetDelay, 1500);
+    ASSERT_EQ((settings.turbo_delay_flags | settings.turbo_packet_length_flags) & HX_FLAG_ERR, 0u);
+    const auto frameTime = std::chrono::microseconds(packetDelay) * (FRAME_WIDTH * height / 1500);
+    const auto stall = std::chrono::milliseconds(DownloadWatchdog::STALL_MILLISECONDS) * PERIOD_SCALE;
+    ASSERT_GT(frameTime, stall * (1 + 1.0 / DownloadWatchdog::CHECKS_PER_STALL));
+    ASSERT_EQ(HX_download(client(), camera, nullptr), HX_STATUS_OK);
+    const std::optional<Returned> returned = nextOf(HX_DOWNLOAD_DATA, std::chrono::seconds(20));
+    ASSERT_TRUE(returned) << "the slow frame did not come back";
+    ASSERT_FALSE(released(*returned->record)) << "the watchdog stopped a download whose data was still coming";
+    EXPECT_EQ(buffer->frame_id, 1u);
+    EXPECT_EQ(buffer->status, WHOLE_IMAGE | HX_STREAM_STATUS_LAST);
+    EXPECT_EQ(frameNumberInTiff(*buffer), std::optional<uint32_t>(1));
+    expectDownloadEnded(FULL);
 }
 
 TEST(Download, PackedFramesArriveInTheCamerasOwnLayoutWhenThePackingLibraryIsThere)

@@ -121,14 +121,14 @@ void sendCommand(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t code
     ASSERT_EQ(command.code_flags & HX_FLAG_ERR, 0u) << "command 0x" << std::hex << code;
 }
 
-void configure(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames)
+void configure(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames, uint32_t width, uint32_t height)
 {
     HX_CAPTURE_SETTINGS capture;
     HX_capture_settings_init(&capture, sizeof(capture));
     capture.sensor_group_flags = HX_FLAG_SET;
     setField(capture.bit_mode, capture.bit_mode_flags, HX_BIT_MODE_8A);
-    setField(capture.width, capture.width_flags, FRAME_WIDTH);
-    setField(capture.height, capture.height_flags, FRAME_HEIGHT);
+    setField(capture.width, capture.width_flags, width);
+    setField(capture.height, capture.height_flags, height);
     capture.record_group_flags = HX_FLAG_SET;
     // Start-trigger recording: exactly `frames` frames from the trigger.
     setField(capture.record_mode, capture.record_mode_flags, HX_RECORD_MODE_LTR);
@@ -137,9 +137,9 @@ void configure(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames
     ASSERT_EQ(capture.flags & HX_FLAG_ERR, 0u);
 }
 
-void record(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames)
+void record(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames, uint32_t width, uint32_t height)
 {
-    configure(client, camera, frames);
+    configure(client, camera, frames, width, height);
     sendCommand(client, camera, HX_CMD_ARM);
     sendCommand(client, camera, HX_CMD_TRIGGER);
     ASSERT_TRUE(eventually([&] { return cameraState(client, camera) == HX_CAMERA_STATE_REVIEW; }))

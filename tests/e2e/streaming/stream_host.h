@@ -72,9 +72,11 @@ using hx_test::handleOf;
 // has been handled when it returns.
 uint32_t cameraState(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera);
 void sendCommand(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t code);
-void configure(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames);
+void configure(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames, uint32_t width = FRAME_WIDTH,
+               uint32_t height = FRAME_HEIGHT);
 // Configures, arms, triggers and waits until the recording is in review.
-void record(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames);
+void record(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames, uint32_t width = FRAME_WIDTH,
+            uint32_t height = FRAME_HEIGHT);
 
 using hx_test::eventually;
 

@@ -3,7 +3,7 @@ network namespace, scripts/in-netns), one library client for the session, and th
 import os
 import subprocess
 import sys
-import time
+import threading
 
 import pytest
 
@@ -14,27 +14,39 @@ import halvex  # noqa: E402
 FIRST, SECOND = "127.0.0.2", "127.0.0.3"
 
 
-def wait_for(condition, seconds, what):
-    deadline = time.monotonic() + seconds
-    while not condition():
-        if time.monotonic() >= deadline:
-            pytest.fail(f"{what} within {seconds} s")
-        time.sleep(0.05)
+def copy_output(sim, log, running):
+    """Copies hxsim's output into the log as it comes (a pipe nobody reads would stop hxsim once
+    full) and sets `running` at the line saying its cameras run, or when its output ends."""
+    with open(log, "wb") as out:
+        for line in sim.stdout:
+            out.write(line)
+            out.flush()
+            if b" running;" in line:
+                running.set()
+    running.set()
+
+
+def run_hxsim(tmp_path_factory, *options):
+    """Starts hxsim with small lince cameras and `options`; yields its log, stops it afterwards."""
+    if not os.environ.get("HX_NETNS_INODE"):
+        pytest.exit("run the host tests inside scripts/in-netns", returncode=1)
+    log = tmp_path_factory.mktemp("hxsim") / "sim.log"
+    sim = subprocess.Popen([os.environ["HXSIM"], "--sensor", "lince", "--memory", "1G", "--time-scale", "20",
+                            *options], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    running = threading.Event()
+    threading.Thread(target=copy_output, args=(sim, log, running), daemon=True).start()
+    if not running.wait(10):
+        sim.kill()
+        pytest.fail("hxsim did not say its cameras run within 10 s")
+    assert " running;" in log.read_text() and sim.poll() is None, log.read_text()
+    yield log
+    sim.terminate()
+    sim.wait(10)
 
 
 @pytest.fixture(scope="session")
 def hxsim(tmp_path_factory):
-    if not os.environ.get("HX_NETNS_INODE"):
-        pytest.exit("run the host tests inside scripts/in-netns", returncode=1)
-    log = tmp_path_factory.mktemp("hxsim") / "sim.log"
-    with open(log, "w") as out:
-        sim = subprocess.Popen([os.environ["HXSIM"], "--cameras", "2", "--sensor", "lince", "--memory", "1G",
-                                "--time-scale", "20"], stdout=out, stderr=subprocess.STDOUT)
-    wait_for(lambda: "running" in log.read_text() or sim.poll() is not None, 10, "hxsim starts")
-    assert sim.poll() is None, log.read_text()
-    yield log
-    sim.terminate()
-    sim.wait(10)
+    yield from run_hxsim(tmp_path_factory, "--cameras", "2")
 
 
 @pytest.fixture(scope="session")

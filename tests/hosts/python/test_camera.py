@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 import halvex
-from conftest import FIRST, SECOND, small_capture, wait_for
+from conftest import FIRST, SECOND, run_hxsim, small_capture
 
 C = halvex.constants
 PYTHON_DIR = os.path.join(os.path.dirname(__file__), "..", "..", "..", "python")
@@ -85,6 +85,32 @@ def test_download_delivers_the_recorded_frames(camera, bit_mode, format):
     serial = int(frames[0][3].reshape(-1)[4:8].astype(np.uint8).view("<u4")[0])
     for frame_id, _, _, pixels in frames:
         assert pixels.shape == (64, 256)
+        check_drawing(pixels, frame_id, serial)
+
+
+@pytest.fixture(scope="module")
+def lossy(client, tmp_path_factory):
+    """A camera whose stream drops 3% of its packets (seeded: the same frames break every run)."""
+    yield from run_hxsim(tmp_path_factory, "--address", "127.0.0.9", "--fault", "stream.drop=0.03")
+
+
+def test_download_fetches_incomplete_frames_again(client, lossy):
+    camera = client.camera("127.0.0.9")
+    small_capture(camera)
+    camera.record(length=24)
+    once = [(f.frame_id, f.complete) for f in camera.download(0, 23, buffers=8, packet_delay=500, retries=0)]
+    report = camera.download_report
+    assert report.first_pass_lost > 0 and report.recovered == 0, "a 3% packet loss broke no frame"
+    assert report.incomplete == sorted(set(range(24)) - {i for i, whole in once if whole})
+    again = {}
+    for f in camera.download(0, 23, buffers=8, packet_delay=500, retries=8):
+        assert f.complete and f.frame_id not in again
+        again[f.frame_id] = f.pixels.copy()
+    report = camera.download_report
+    assert sorted(again) == list(range(24)), report
+    assert report.recovered == report.first_pass_lost > 0 and report.incomplete == []
+    serial = int(again[0].reshape(-1)[4:8].astype(np.uint8).view("<u4")[0])
+    for frame_id, pixels in again.items():
         check_drawing(pixels, frame_id, serial)
 
 

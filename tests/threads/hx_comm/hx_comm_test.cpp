@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 
+#include <atomic>
 #include <future>
 
 #include "control/hx_comm.h"
@@ -209,6 +210,26 @@ TEST_F(ChannelTest, SilenceAgesOutAndALateAnswerIsIgnored)
     EXPECT_TRUE(log.waitFor("This is probably OK.", 5s));
     camera.answerNormally();
     EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u);
+}
+
+// One lost acknowledge is no absence; a camera that let three requests in a row age out is back
+// (and set up again) with its next answer.
+TEST_F(ChannelTest, OnlyASilenceMakesTheNextAnswerAReturn)
+{
+    HLV_THREAD::setPeriodScale(0.01);
+    hx_test::LogCapture log;
+    std::atomic<int> toDrop{1};
+    answerWith([&](const Command& command) { return toDrop-- > 0 ? std::vector<Bytes>{} : camera.answer(command); });
+    uint32_t value = 0;
+    EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 12u);
+    EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u);
+    EXPECT_EQ(log.count("answers again after a time-out"), 0u) << "one lost acknowledge was taken for a return";
+    toDrop = 3;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 12u);
+    EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u);
+    EXPECT_EQ(log.count("answers again after a time-out"), 1u);
+    camera.answerNormally();
 }
 
 TEST_F(ChannelTest, AnswersOutOfOrderFindTheirRequests)

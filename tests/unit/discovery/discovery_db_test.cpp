@@ -79,6 +79,10 @@ public:
     {
         Reply copy{};
         EXPECT_TRUE(db->getByAddr(address, copy)) << "a found camera is already in the database";
+        // A returning camera gets its fresh control channel here: a host waiting to use it must
+        // not go on before.
+        EXPECT_FALSE(db->waitForCamera(address, std::chrono::steady_clock::now()))
+            << "a host waiting for the camera went on before its found-event was handled";
         found.push_back({address, name, info});
     }
     void cameraLost(uint32_t address, const std::string& name) override

@@ -47,4 +47,29 @@ TEST(StreamStats, GapsAreMissingFramesOnlyInADownload)
     EXPECT_EQ(download.incompleteFrames(), 0u);
 }
 
+// Over TCP a broken framing costs whole images and there is no packet size: every image missing
+// from the range, or broken before its size was known, counts as lost.
+TEST(StreamStats, ImagesATcpDownloadLostCountAsLost)
+{
+    hxcam::StreamStats stats(true);
+    stats.expectRange(0, 9);
+    for (uint32_t id : {1u, 4u, 5u, 7u})
+        stats.add(frame(id, WHOLE, 1000, 1000));
+    stats.add(frame(8, HX_STREAM_STATUS_ERROR, 0, 0));
+    EXPECT_EQ(stats.missingFrames(), 1u + 2u + 1u + 1u); // 0, 2-3, 6, 9
+    EXPECT_EQ(stats.lostPackets(), 5u + 1u);
+    EXPECT_EQ(stats.incompleteFrames(), 1u);
+}
+
+TEST(StreamStats, AMissingUdpImageLostAllItsPackets)
+{
+    hxcam::StreamStats stats(true);
+    stats.setPacketSize(1500); // 1464 image bytes per packet: 20000 bytes take 14
+    stats.expectRange(0, 2);
+    stats.add(frame(0, WHOLE, 20000, 20000));
+    stats.add(frame(2, WHOLE, 20000, 20000));
+    EXPECT_EQ(stats.missingFrames(), 1u);
+    EXPECT_EQ(stats.lostPackets(), 14u);
+}
+
 } // namespace

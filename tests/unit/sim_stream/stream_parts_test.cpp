@@ -117,6 +117,36 @@ TEST(FrameDrawer, FramesAreThoseDrawnOneByOne)
     EXPECT_EQ(middle, slice(expected, 3, 100));
 }
 
+// A scene frame is its phase's picture with the number band written per frame: drawn from the
+// cycle or per frame (frames too large for the cycle), the bytes are the same, the first words
+// still carry frame and serial, and frames a whole turn apart differ only in the band.
+TEST(FrameDrawer, SceneFramesCarryTheirNumberAndRepeatTheirPictureEachTurn)
+{
+    FrameDrawer scene(true);
+    const FrameGeometry geometry{640, 480, 16, 640 * 480};
+    const Bytes first = scene.raw(5, 3, geometry).bytes();
+    ASSERT_EQ(first.size(), geometry.bytes);
+    EXPECT_EQ(SyntheticImage::frameNumberOf(first), 5u);
+    EXPECT_EQ(slice(first, 4, 4), (Bytes{3, 0, 0, 0}));
+    const Bytes turn = scene.raw(5 + 24, 3, geometry).bytes();
+    const std::size_t band = 45 * 640; // 9 rows of 5-sample font dots
+    EXPECT_NE(slice(first, 0, band), slice(turn, 0, band));
+    EXPECT_EQ(slice(first, band, first.size() - band), slice(turn, band, turn.size() - band));
+    EXPECT_NE(scene.raw(6, 3, geometry).bytes(), first) << "the disc moves with the frame number";
+    // 16-bit TIFF samples (a 10-bit format): the prefix, then each value followed by a zero byte.
+    const FrameGeometry wide{640, 480, 32, 640 * 480};
+    const Bytes tiff = scene.tiff(5, 3, wide).bytes();
+    const std::size_t prefix = TiffFrame::directory(wide).size();
+    ASSERT_EQ(tiff.size(), prefix + 2 * wide.bytes);
+    for (std::size_t i = 0; i < wide.bytes; i += 997)
+        EXPECT_EQ((Bytes{tiff[prefix + 2 * i], tiff[prefix + 2 * i + 1]}), (Bytes{first[i], 0})) << "sample " << i;
+    // A frame too large for a cycle of pictures is drawn on its own.
+    const FrameGeometry large{8192, 4096, 16, 8192ull * 4096};
+    const Bytes alone = scene.raw(7, 0, large).bytes();
+    EXPECT_EQ(alone.size(), large.bytes);
+    EXPECT_EQ(SyntheticImage::frameNumberOf(alone), 7u);
+}
+
 TEST(StreamPackets, UdpImageIsALeaderPayloadsOfThePacketSizeAndATrailer)
 {
     StreamImage image{0x19, 77, Bytes(3000)};

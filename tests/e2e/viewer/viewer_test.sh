@@ -1,0 +1,32 @@
+# The viewer page in headless chromium against hxview and hxsim, in the private network namespace
+# this script runs in (scripts/in-netns). Skips (77) when chromium or the test's node modules are
+# missing: scripts/deps installs both.
+#   viewer_test.sh HXSIM HXVIEW SCREENSHOT_DIR
+NAME=viewer_browser
+. "$(dirname "$0")/../../support/beside_hxsim.sh"
+HERE=$(cd "$(dirname "$0")" && pwd)
+SHOTS=$3
+CHROMIUM=${CHROMIUM:-/usr/bin/chromium}
+if [ ! -x "$CHROMIUM" ] || [ ! -d "$HERE/node_modules/puppeteer-core" ] || ! command -v node >/dev/null; then
+  echo "$NAME: skipped: needs chromium, node and the modules of tests/e2e/viewer (scripts/deps installs them)"
+  exit 77
+fi
+mkdir -p "$SHOTS"
+rm -f "$SHOTS"/*.png
+
+start_hxsim "$1" --scene
+"$2" --listen 127.0.0.1:8023 --address 127.0.0.2 --downloads "$WORK/downloads" >"$WORK/view.log" 2>&1 &
+BACKGROUND=$!
+viewer_up() { grep -q "hxview: open" "$WORK/view.log"; }
+wait_until viewer_up || { cat "$WORK/view.log"; fail "hxview did not start"; finish; }
+
+HOME="$WORK" CHROMIUM="$CHROMIUM" node "$HERE/viewer_test.mjs" http://127.0.0.1:8023/ "$SHOTS" "$SIM" || fail "the page test failed"
+files=$(ls "$WORK/downloads"/*.tif 2>/dev/null | wc -l)
+[ "$files" -eq 5 ] || fail "the download wrote $files TIFF files, not 5"
+for file in "$WORK/downloads"/*.tif; do
+  tiffinfo "$file" 2>&1 | grep -q "Image Width: 640 Image Length: 480" || fail "$file is no readable 640x480 TIFF"
+done
+kill "$BACKGROUND"
+wait "$BACKGROUND" || fail "hxview did not stop cleanly"
+grep -q "hxview: stopped" "$WORK/view.log" || { cat "$WORK/view.log"; fail "hxview did not stop cleanly"; }
+finish

@@ -1,0 +1,66 @@
+// hxview live feed: a camera's live images, of which the page takes the newest whenever it is ready.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <hx/hx.h>
+
+#include "buffer_pool.h"
+#include "frame_files.h"
+#include "stream_stats.h"
+
+namespace hxview {
+
+// Threads: start, stop and newest on request threads; returned and negotiated on the library's
+// Callback thread, which copies each whole image and lends its buffer again at once, so the camera
+// never waits for the page: a slow browser sees fewer frames, not older ones.
+class LiveFeed {
+public:
+    struct Frame {
+        uint64_t sequence = 0; // counts the images kept since the viewer started
+        uint32_t frameId = 0;
+        hxcam::FrameGeometry geometry;
+        std::vector<uint8_t> bytes;
+        double megabytesPerSecond = 0;
+        uint64_t lostPackets = 0;
+    };
+
+    LiveFeed(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera);
+    // Switches live on, or takes a new image size while it is on.
+    bool start(const hxcam::FrameGeometry& geometry, std::string& error);
+    void stop();
+    bool running() const;
+    // The newest image after `after`, waiting for one until the deadline.
+    bool newest(uint64_t after, std::chrono::steady_clock::time_point deadline, Frame& frame);
+
+    void returned(HX_READ_STREAM* record);
+    void negotiated(int32_t packetSize);
+
+private:
+    static constexpr std::size_t kBuffers = 4;
+    // Unfilled buffers in a row after which live is taken to have ended.
+    static constexpr std::size_t kMaxUnfilled = 2 * kBuffers;
+
+    void keep(const HX_READ_STREAM& record);
+
+    const HX_CLIENT_HANDLE client_;
+    const HX_CAMERA_HANDLE camera_;
+    BufferPool pool_;
+    mutable std::mutex lock_;
+    std::condition_variable changed_;
+    bool running_ = false;
+    std::size_t bufferSize_ = 0;
+    std::size_t lent_ = 0;
+    std::size_t unfilledRun_ = 0;
+    std::optional<hxcam::StreamStats> stats_;
+    int32_t packetSize_ = 0;
+    Frame newest_;
+};
+
+} // namespace hxview

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "callback/callback.h"
+#include "camera/camera_operations.h"
 #include "camera/camera_services.h"
 #include "control/hx_comm.h"
 #include "control/hx_notification.h"
@@ -33,6 +34,8 @@ void LibraryDiscoveryEvents::cameraFound(uint32_t address, const std::string& na
     // A camera that returns after it was lost gets a fresh control channel: the faulted one would
     // refuse every request.
     const bool returning = HxComm::isKnown(address) && HxComm::isFaulted(address);
+    // Another camera at the address is never served by the object of the one that was there.
+    const bool replaced = CameraOperations::replacedAtAddress(address);
     if (returning)
         HxComm::recycle(address);
     const std::shared_ptr<CameraServices> service = CameraServices::factory(address);
@@ -40,7 +43,7 @@ void LibraryDiscoveryEvents::cameraFound(uint32_t address, const std::string& na
         return;
     service->setCameraName(name);
     // What the host had set up with the camera is set up again, before the found event reaches it.
-    if (returning)
+    if (returning || replaced)
         HX_COMM::announceReturn(address);
     auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(HX_DISCOVERY, address);
     request->attach(information);

@@ -68,6 +68,18 @@ void CameraOperations::releaseChannel()
     channel_->release();
 }
 
+uint32_t CameraOperations::subscribers() const
+{
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    return subscriptionCount_;
+}
+
+void CameraOperations::adoptSubscribers(uint32_t count)
+{
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    subscriptionCount_ += count;
+}
+
 void CameraOperations::setSensor(std::unique_ptr<SensorOperations> sensor)
 {
     if (!sensor) {

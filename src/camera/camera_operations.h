@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <hx/hx.h>
@@ -39,6 +40,10 @@ public:
     static void recycle(const CameraOperations* object);
     // Drops every object and refuses to build new ones from then on.
     static void close();
+    // Another camera answers at the address than the one its object was built for (its identity
+    // in discovery changed while it was away): the object goes, and the host's subscriptions to
+    // the address pass to the one built next. True while such an object waits to be built.
+    static bool replacedAtAddress(uint32_t address);
 
     CameraOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel);
     ~CameraOperations() override;
@@ -64,6 +69,13 @@ public:
     bool channelFaulted() const;
     // Lets the camera's channel go; called when the registry drops the object.
     void releaseChannel();
+    // Who the camera is, as discovery lists it (MAC address and serial number); set once before
+    // the object is registered, empty for objects built without discovery.
+    const std::string& identity() const { return identity_; }
+    void setIdentity(std::string identity) { identity_ = std::move(identity); }
+    // The host's subscriptions, counted; a successor object for the same address takes them over.
+    uint32_t subscribers() const;
+    void adoptSubscribers(uint32_t count);
 
 protected:
     // Reads every register of `registers` in as few exchanges as the protocol allows and stores
@@ -112,4 +124,5 @@ private:
 
     std::shared_ptr<RegisterChannel> channel_;
     std::unique_ptr<SensorOperations> sensor_;
+    std::string identity_;
 };

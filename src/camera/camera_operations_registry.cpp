@@ -21,6 +21,9 @@ struct Registry {
     // One creation lock per address, so two first calls on one camera never build two objects,
     // while a slow camera does not hold up the others.
     std::map<uint32_t, std::shared_ptr<std::mutex>> creating;
+    // Addresses whose object went because another camera answers there, with the subscriptions
+    // the host holds for the address: the next object built there takes them over.
+    std::map<uint32_t, uint32_t> carried;
     bool closed = false;
     CameraSource source;
 };
@@ -67,6 +70,48 @@ Held held(Registry& reg, uint32_t address, std::shared_ptr<CameraOperations>& ob
     return object->channelFaulted() ? Held::Away : Held::Usable;
 }
 
+// True when discovery lists another camera at the object's address than the one it was built for.
+bool answeredByAnother(const CameraOperations& object)
+{
+    const std::string now = DISCOVERY_SEAM::cameraIdentity(object.cameraAddress());
+    if (now.empty() || object.identity().empty() || now == object.identity()) {
+        return false;
+    }
+    HLV_LOG("%s(%s): Another camera (%s) answers at the address of %s; its operations are built afresh",
+            "CameraOperations::factory", object.cameraName().c_str(), now.c_str(), object.identity().c_str());
+    return true;
+}
+
+// Takes an object out whose address another camera answers at, noting the host's subscriptions
+// for its successor; true when it did. Called under the address's creation lock, without the
+// registry lock.
+bool retireReplaced(Registry& reg, uint32_t address)
+{
+    std::shared_ptr<CameraOperations> object;
+    {
+        std::lock_guard<std::mutex> guard(reg.lock);
+        const auto found = reg.objects.find(address);
+        if (found == reg.objects.end()) {
+            return false;
+        }
+        object = found->second;
+    }
+    if (!answeredByAnother(*object)) {
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> guard(reg.lock);
+        const auto found = reg.objects.find(address);
+        if (found == reg.objects.end() || found->second != object) {
+            return false;
+        }
+        reg.objects.erase(found);
+        reg.carried[address] += object->subscribers();
+    }
+    retire(std::move(object));
+    return true;
+}
+
 // An object whose camera discovery knows again (it answered a discovery request since it was
 // lost) gets a fresh channel, and its service sets up again what the host had set up. Whoever
 // comes first does it, the caller or discovery's found event. Runs without the registry lock.
@@ -93,12 +138,15 @@ std::shared_ptr<CameraOperations> buildDiscoveredCamera(uint32_t address, const 
         HLV_LOG("The IP address %s has not been discovered!", name.c_str());
         return nullptr;
     }
+    const std::string identity = DISCOVERY_SEAM::cameraIdentity(address);
     std::shared_ptr<RegisterChannel> channel = controlChannelFor(address);
     std::shared_ptr<CameraOperations> object = recognise(address, channel);
     if (!object) {
         // An unrecognised camera keeps none of the few control channels the host can open.
         channel->release();
+        return nullptr;
     }
+    object->setIdentity(identity);
     return object;
 }
 
@@ -129,12 +177,11 @@ std::shared_ptr<CameraOperations> CameraOperations::factory(uint32_t address)
     if (holds == Held::Usable) {
         return object;
     }
-    if (holds == Held::Away) {
-        std::lock_guard<std::mutex> creating(*creation);
+    std::lock_guard<std::mutex> creating(*creation);
+    if (holds == Held::Away && !retireReplaced(reg, address) && CameraOperations::find(address) == object) {
         return welcomeBack(std::move(object));
     }
-
-    std::lock_guard<std::mutex> creating(*creation);
+    object.reset();
     CameraSource source;
     {
         std::lock_guard<std::mutex> guard(reg.lock);
@@ -154,12 +201,39 @@ std::shared_ptr<CameraOperations> CameraOperations::factory(uint32_t address)
     if (!object) {
         return nullptr;
     }
+    // The subscriptions noted for the address change only under its creation lock, held here.
+    uint32_t subscribers = 0;
+    {
+        std::lock_guard<std::mutex> guard(reg.lock);
+        if (const auto carried = reg.carried.find(address); carried != reg.carried.end()) {
+            subscribers = carried->second;
+            reg.carried.erase(carried);
+        }
+    }
+    object->adoptSubscribers(subscribers);
     std::lock_guard<std::mutex> guard(reg.lock);
     if (reg.closed) {
         return nullptr;
     }
     reg.objects[address] = object;
     return object;
+}
+
+bool CameraOperations::replacedAtAddress(uint32_t address)
+{
+    Registry& reg = registry();
+    std::shared_ptr<std::mutex> creation;
+    {
+        std::lock_guard<std::mutex> guard(reg.lock);
+        if (reg.closed) {
+            return false;
+        }
+        creation = creationLock(reg, address);
+    }
+    std::lock_guard<std::mutex> creating(*creation);
+    retireReplaced(reg, address);
+    std::lock_guard<std::mutex> guard(reg.lock);
+    return reg.carried.count(address) != 0;
 }
 
 bool CameraOperations::exists(uint32_t address)

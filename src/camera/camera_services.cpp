@@ -39,6 +39,8 @@ class RegistrySource : public ServiceOperationsSource {
 public:
     std::shared_ptr<ServiceOperations> find(uint32_t address) override { return CameraOperations::factory(address); }
     bool exists(uint32_t address) override { return CameraOperations::exists(address); }
+    std::shared_ptr<ServiceOperations> kept(uint32_t address) override { return CameraOperations::find(address); }
+    bool replaced(uint32_t address) override { return CameraOperations::replacedAtAddress(address); }
     void recycle(uint32_t address) override
     {
         if (auto operations = CameraOperations::find(address))
@@ -89,7 +91,22 @@ ServiceOperations::~ServiceOperations() = default;
 
 void ServiceOperations::cameraReturned() {}
 
+bool ServiceOperations::holdWhileAway(HLV_THREAD::Message* /*message*/)
+{
+    return false;
+}
+
 ServiceOperationsSource::~ServiceOperationsSource() = default;
+
+std::shared_ptr<ServiceOperations> ServiceOperationsSource::kept(uint32_t /*address*/)
+{
+    return nullptr;
+}
+
+bool ServiceOperationsSource::replaced(uint32_t /*address*/)
+{
+    return false;
+}
 
 std::shared_ptr<CameraServices> CameraServices::factory(uint32_t address)
 {
@@ -462,12 +479,15 @@ void CameraServices::handleNotification(Message& message)
 }
 
 // Only an object that exists has anything to set up again: a camera nobody has used yet is
-// not built for it.
+// not built for it. Another camera at the address gets an object of its own, which takes over
+// the host's subscriptions.
 void CameraServices::handleReturn(Message& message)
 {
     HLV_TRACE(TRACE_SERVICES, "%s(%s)", "CameraServices::handleReturn", cameraName().c_str());
+    awayBuffersReported_ = false;
     auto source = currentSource();
-    if (!source || !source->exists(address_)) {
+    const bool replaced = source && source->replaced(address_);
+    if (!source || (!replaced && !source->exists(address_))) {
         message.status = HLV_THREAD::MESSAGE_DONE;
         return;
     }
@@ -488,10 +508,34 @@ void CameraServices::handleReturn(Message& message)
     }
 }
 
+// A camera that is away keeps its object: its live buffers wait there for its return.
+bool CameraServices::holdWhileAway(Message* message)
+{
+    auto source = currentSource();
+    auto kept = source ? source->kept(address_) : nullptr;
+    try {
+        if (!kept || !kept->holdWhileAway(message))
+            return false;
+    } catch (const HLV_THREAD::Exception& e) {
+        HLV_LOG("Exception holding a stream buffer of %s:\n  %s", cameraName().c_str(), e.str().c_str());
+        return false;
+    } catch (const std::exception& e) {
+        HLV_LOG("std::exception holding a stream buffer of %s: %s", cameraName().c_str(), e.what());
+        return false;
+    }
+    if (!awayBuffersReported_)
+        HLV_LOG("%s: camera (%s) is away; its live buffers are held until it answers again",
+                "CameraServices::handOverStream", cameraName().c_str());
+    awayBuffersReported_ = true;
+    return true;
+}
+
 bool CameraServices::handOverStream(Message* message, const char* method)
 {
     HLV_TRACE(TRACE_SERVICES, "%s: [xxx_STREAM_MSG] message", method);
     auto ops = operations();
+    if (!ops && holdWhileAway(message))
+        return true;
     if (!ops) {
         // A download of many buffers would otherwise repeat the same line for each of them.
         if (!unrecognisedBuffersReported_)

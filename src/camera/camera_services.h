@@ -83,6 +83,7 @@ private:
     void handleReturn(HLV_THREAD::Message& message);
     // Hands a stream buffer to the operations; false when the message stays here to be forwarded.
     bool handOverStream(HLV_THREAD::Message* message, const char* method);
+    bool holdWhileAway(HLV_THREAD::Message* message);
     void recycleOperations();
 
     const uint32_t address_;
@@ -91,4 +92,6 @@ private:
     // Service thread: whether the buffers of an unrecognised camera have been reported; one line
     // says what happens to all of them.
     bool unrecognisedBuffersReported_ = false;
+    // Logged once per absence of the camera; service thread only.
+    bool awayBuffersReported_ = false;
 };

@@ -54,6 +54,10 @@ public:
     // restarted: whatever the host had set up with it (its event channel, trusted caches,
     // streams) is set up again. Service thread only; by default nothing is kept, so nothing to do.
     virtual void cameraReturned();
+    // The camera is away (declared lost): keeps a lent live or playback buffer, or the host's
+    // live switch, for when it returns, so a host that lends again is not answered with a storm
+    // of unfilled buffers. False leaves the message to the caller. Service thread only.
+    virtual bool holdWhileAway(HLV_THREAD::Message* message);
 };
 
 // Where the services find the operations object of a camera address. The camera families
@@ -66,6 +70,11 @@ public:
     virtual std::shared_ptr<ServiceOperations> find(uint32_t address) = 0;
     // True when an operations object exists for the address (without creating one).
     virtual bool exists(uint32_t address) = 0;
+    // The object kept for a camera that is away, which find() does not hand out; empty by default.
+    virtual std::shared_ptr<ServiceOperations> kept(uint32_t address);
+    // True when another camera now answers at the address than the one its object served: that
+    // object is gone and find() builds one for the newcomer. False by default.
+    virtual bool replaced(uint32_t address);
     // Destroys the camera's operations object (its streams and pollers end with it).
     virtual void recycle(uint32_t address) = 0;
     // Destroys every operations object; later find() calls yield nothing.

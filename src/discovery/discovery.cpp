@@ -8,6 +8,7 @@
 
 #include "control/hx_notification.h"
 #include "control/message_ids.h"
+#include "hlv_thread/format.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/period_scale.h"
@@ -101,12 +102,6 @@ const Expected* claimed(const HLV_THREAD::Message* message, const char* typeName
     if (typed == nullptr)
         HLV_LOG("%s: Unexpectedly not a %s pointer!", "Discovery::ownerMessage", typeName);
     return typed;
-}
-
-uint32_t currentIpOf(const Reply& reply)
-{
-    const std::optional<HX_WIRE::DiscoveryAck> decoded = HX_WIRE::decodeDiscoveryAck(reply);
-    return decoded ? decoded->currentIp : 0;
 }
 
 } // namespace
@@ -233,14 +228,34 @@ bool Discovery::getDiscoveryInfoByName(const std::string& name, Reply& out) cons
     return db_->getByName(name, out);
 }
 
+// The handle is the address the camera is listed under, its replies' source: the address a camera
+// reports for itself may be 0.0.0.0.
 bool Discovery::lookup(const std::string& nameOrAddress, uint32_t& address) const
 {
-    Reply reply{};
-    if (getDiscoveryInfoByName(nameOrAddress, reply) || getDiscoveryInfoByIP(nameOrAddress, reply)) {
-        address = currentIpOf(reply);
-        return true;
+    if (!db_) {
+        HLV_LOG("%s: Unable to access the cameraInfo database.", "Discovery::getDiscoveryInfoByName");
+        return false;
     }
-    return false;
+    Reply reply{};
+    if (db_->getByName(nameOrAddress, reply, &address))
+        return true;
+    if (!getDiscoveryInfoByIP(nameOrAddress, reply))
+        return false;
+    address = *HX_PLATFORM::ipv4FromText(nameOrAddress);
+    return true;
+}
+
+std::string Discovery::identity(uint32_t address) const
+{
+    Reply reply{};
+    if (!db_ || !db_->getByAddr(address, reply))
+        return {};
+    const std::optional<HX_WIRE::DiscoveryAck> decoded = HX_WIRE::decodeDiscoveryAck(reply);
+    if (!decoded)
+        return {};
+    const std::array<uint8_t, 6>& mac = decoded->macAddress;
+    return fmtToString("%02x:%02x:%02x:%02x:%02x:%02x %s", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5],
+                       decoded->serialNumber.c_str());
 }
 
 bool Discovery::addCameraByAddress(const std::string& text, uint32_t& address)

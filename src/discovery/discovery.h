@@ -101,6 +101,8 @@ public:
     bool getDiscoveryInfoByName(const std::string& name, HLV_DISCOVERY::Reply& out) const;
     // The camera handle of a known camera, looked up by user-defined name, then by dotted address.
     bool lookup(const std::string& nameOrAddress, uint32_t& address) const;
+    // The MAC address and serial number of the camera listed at the address; empty when none is.
+    std::string identity(uint32_t address) const;
     // For a dotted address unknown to the database: sends a unicast discovery request, waits up to
     // one second until the camera has been accepted, and keeps polling it by unicast from then on
     // (a camera the broadcast does not reach). False for any other text or a camera that does not

@@ -35,17 +35,6 @@ HX_CAMERA_INFORMATION cameraInformation(const HX_WIRE::DiscoveryAck& reply, cons
     return info;
 }
 
-// The address a stored reply reports for its camera, in network order like the database key.
-uint32_t currentIp(const Reply& reply)
-{
-    HX_WIRE::ByteReader in(reply);
-    in.seek(HX_WIRE::DiscoveryOffset::kCurrentIp);
-    const std::span<const uint8_t> bytes = in.bytes(sizeof(uint32_t));
-    uint32_t address = 0;
-    std::memcpy(&address, bytes.data(), bytes.size());
-    return address;
-}
-
 } // namespace
 
 std::string userDefinedName(const Reply& reply)
@@ -179,7 +168,9 @@ void DiscoveryDB::decrementTimeout()
                 ++entry;
                 continue;
             }
-            const Lost camera{currentIp(entry->second.reply), userDefinedName(entry->second.reply)};
+            // Reported under the key it was found under: the address a camera reports for itself
+            // may be 0.0.0.0, and its handle, channel and service are those of the reply's source.
+            const Lost camera{entry->first, userDefinedName(entry->second.reply)};
             HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Removing %s/%s", "HLV_DISCOVERY::DiscoveryDB::decrementTimeout",
                       camera.name.c_str(), HX_PLATFORM::ipv4ToText(entry->first).c_str());
             lost.push_back(camera);
@@ -232,16 +223,18 @@ bool DiscoveryDB::getByAddr(uint32_t address, Reply& out) const
     return true;
 }
 
-bool DiscoveryDB::getByName(const std::string& name, Reply& out) const
+bool DiscoveryDB::getByName(const std::string& name, Reply& out, uint32_t* address) const
 {
     HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking for %s", "HLV_DISCOVERY::DiscoveryDB::getByName", name.c_str());
     const std::lock_guard lock(mutex_);
-    for (const auto& [address, entry] : cameras_) {
+    for (const auto& [key, entry] : cameras_) {
         const std::string candidate = userDefinedName(entry.reply);
         HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking at %s", "HLV_DISCOVERY::DiscoveryDB::getByName",
                   candidate.c_str());
         if (candidate == name) {
             out = entry.reply;
+            if (address != nullptr)
+                *address = key;
             return true;
         }
     }

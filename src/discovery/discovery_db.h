@@ -67,7 +67,8 @@ public:
     void removeCamera(uint32_t address);
 
     bool getByAddr(uint32_t address, Reply& out) const;
-    bool getByName(const std::string& name, Reply& out) const;
+    // With `address`, also the key the camera is listed under (its replies' source).
+    bool getByName(const std::string& name, Reply& out, uint32_t* address = nullptr) const;
     // Waits until the camera is in the database and its found-event has been handled (a camera
     // that returns gets its fresh control channel there), or the deadline passes; true when it is.
     bool waitForCamera(uint32_t address, std::chrono::steady_clock::time_point deadline) const;

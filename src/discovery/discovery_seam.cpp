@@ -54,6 +54,12 @@ bool findCamera(const char* name, uint32_t& address)
     return discovery != nullptr && discovery->lookup(name, address);
 }
 
+std::string cameraIdentity(uint32_t address)
+{
+    const Discovery* discovery = Discovery::existing();
+    return discovery != nullptr ? discovery->identity(address) : std::string();
+}
+
 bool addCamera(const char* name, uint32_t& address)
 {
     Discovery* discovery = Discovery::factory();

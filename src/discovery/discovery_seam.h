@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Each function is one call on the Discovery thread or its camera database (Discovery::factory,
 // Discovery::close, Discovery::pausePolling, the lookups, adding a camera by address).
@@ -21,6 +22,9 @@ bool localInterfacesOnly();
 // HX_get_handle_by_name: the camera database's lookup by user-defined name or dotted address,
 // and adding a camera that answers a unicast request (a dotted address; up to one second).
 bool findCamera(const char* name, uint32_t& address);
+// Who answers at a known camera address: its MAC address and serial number as its last discovery
+// reply gives them; empty when discovery does not list the address.
+std::string cameraIdentity(uint32_t address);
 bool addCamera(const char* name, uint32_t& address);
 
 } // namespace DISCOVERY_SEAM

@@ -240,13 +240,20 @@ void HxStreamOperations::setSettings(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::Re
     settingsApplied_ = true;
 }
 
+void HxStreamOperations::appendDestination(HX_COMM::RegisterList& writes) const
+{
+    if (!udp_)
+        return;
+    writes.emplace_back(regs::GIGE_REG_SCDA0, HxComm::localAddressToward(cameraAddress_));
+    writes.emplace_back(regs::GIGE_REG_SCP0, udp_->localPort());
+}
+
 // Where the UDP stream goes (this host, the receiver's port) and in what packet size.
 void HxStreamOperations::appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::RegisterList& writes)
 {
     if (!HxComm::factory(cameraAddress_))
         HLV_THROW(HLV_THREAD::RuntimeError, "Unexpectedly null HxComm pointer!");
-    writes.emplace_back(regs::GIGE_REG_SCDA0, HxComm::localAddressToward(cameraAddress_));
-    writes.emplace_back(regs::GIGE_REG_SCP0, udp_->localPort());
+    appendDestination(writes);
     if (!given(settings.turbo_packet_length_flags)) {
         // Before the packet-size negotiation has ended there is no size to give: writing 0 would
         // break the stream, and the negotiation writes the size it settles on itself.

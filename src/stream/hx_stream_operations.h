@@ -52,6 +52,9 @@ public:
     // Validates the streaming fields of the download settings (refusals marked HX_FLAG_ERR in
     // the record and logged), appends their register writes and sets the throttle.
     void setSettings(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::RegisterList& writes);
+    // Appends where the UDP receiver takes the camera's stream (this host, its port); nothing
+    // without one (a TCP receiver connects to the camera itself).
+    void appendDestination(HX_COMM::RegisterList& writes) const;
     // Enables the download parser, then appends the camera's start writes. The frame range, when
     // known, lets the receiver's throttle tell a host that lent enough buffers from one that did not.
     static constexpr uint32_t UNKNOWN_FRAME = 0xFFFFFFFF;

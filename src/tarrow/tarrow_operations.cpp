@@ -111,6 +111,11 @@ void TarrowOperations::handleStreaming(HLV_THREAD::Message* message)
     streaming_->handleStreaming(message);
 }
 
+bool TarrowOperations::holdWhileAway(HLV_THREAD::Message* message)
+{
+    return streaming_->holdWhileAway(message);
+}
+
 void TarrowOperations::streamShutdown()
 {
     if (streaming_)

@@ -82,6 +82,10 @@ public:
     // Throws (and leaves the message to the caller) only for a message that is not a stream
     // buffer message or when the receiver cannot be created.
     void handleStreaming(HLV_THREAD::Message* message);
+    // The camera is away: a live or playback buffer waits in the running receiver, and a live
+    // switch is noted for the camera's return, without an exchange with the camera. False (the
+    // message stays the caller's) for anything else, or without a running receiver.
+    bool holdWhileAway(HLV_THREAD::Message* message);
 
     // Creates the receiver unless it exists and starts the heartbeat poller for a new one.
     void connectStream();
@@ -128,7 +132,8 @@ private:
     void refuseDownloadStart(HLV_THREAD::Message* message, HxStreamBuffer& stream);
     void switchLive(bool on);
     // The camera's side of live; the public operations also record whether the host wants it.
-    void startCameraLive();
+    // With restoreDestination the UDP stream's destination is written first.
+    void startCameraLive(bool restoreDestination = false);
     void stopCameraLive();
     bool readDownloadPlan(DownloadPlan& plan);
     bool downloadPossible(const DownloadPlan& plan) const;

@@ -43,6 +43,30 @@ void TarrowStreaming::handleLiveStreamMsg(Message* message, HxStreamBuffer& stre
     endHere(message);
 }
 
+bool TarrowStreaming::holdWhileAway(Message* message)
+{
+    std::lock_guard<std::recursive_mutex> flow(flowLock_);
+    HxStreamBuffer* stream =
+        message != nullptr && message->status == HLV_THREAD::MESSAGE_PENDING ? streamBufferOf(message) : nullptr;
+    if (stream == nullptr || (message->req != ids::LIVE_STREAM_MSG && message->req != ids::PLAYBACK_STREAM_MSG))
+        return false;
+    if (stream->buffer() != nullptr) {
+        if (!streamOps_.receiverRunning())
+            return false;
+        streamOps_.handleMessage(message);
+        return true;
+    }
+    if (message->req != ids::LIVE_STREAM_MSG)
+        return false;
+    if (stream->stop || !stream->enable) {
+        stopLiveStream(); // the parser only: the camera cannot be reached
+    } else {
+        liveWanted_ = true; // switched on when the camera answers again
+    }
+    passToReceiver(message, *stream);
+    return true;
+}
+
 void TarrowStreaming::switchLive(bool on)
 {
     const char* who = "TarrowOperations::handleLiveStreamMsg";
@@ -70,11 +94,12 @@ void TarrowStreaming::startLiveStream()
     startCameraLive();
 }
 
+// A camera that restarted has also forgotten where its stream goes.
 void TarrowStreaming::resumeLiveStream()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     if (liveWanted_)
-        startCameraLive();
+        startCameraLive(true);
 }
 
 void TarrowStreaming::stopLiveStream()
@@ -84,7 +109,7 @@ void TarrowStreaming::stopLiveStream()
     stopCameraLive();
 }
 
-void TarrowStreaming::startCameraLive()
+void TarrowStreaming::startCameraLive(bool restoreDestination)
 {
     const char* who = "TarrowOperations::startLiveStream";
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
@@ -100,11 +125,14 @@ void TarrowStreaming::startCameraLive()
     // A negotiation that has not ended in time leaves no size; 0 would stop the camera sending.
     const uint32_t negotiated = streamOps_.getStreamPktLen();
     const uint32_t packetSize = negotiated != 0 ? negotiated : FALLBACK_PACKET_SIZE;
-    const RegisterPairs writes{{regs::GIGE_REG_DOWNLOAD_E930, LIVE_E930},
-                               {regs::GIGE_REG_SCPS0, packetSize | regs::SCPS0_DO_NOT_FRAGMENT},
-                               {regs::GIGE_REG_SCPD0, LIVE_PACKET_DELAY},
-                               {regs::GIGE_REG_DOWNLOAD_C294, LIVE_DOWNLOAD_FORMAT},
-                               {regs::GIGE_REG_STREAM_CONTROL, STREAM_LIVE}};
+    RegisterPairs writes;
+    if (restoreDestination)
+        streamOps_.appendDestination(writes);
+    writes.insert(writes.end(), {{regs::GIGE_REG_DOWNLOAD_E930, LIVE_E930},
+                                 {regs::GIGE_REG_SCPS0, packetSize | regs::SCPS0_DO_NOT_FRAGMENT},
+                                 {regs::GIGE_REG_SCPD0, LIVE_PACKET_DELAY},
+                                 {regs::GIGE_REG_DOWNLOAD_C294, LIVE_DOWNLOAD_FORMAT},
+                                 {regs::GIGE_REG_STREAM_CONTROL, STREAM_LIVE}});
     const uint32_t result = channel_.writeMultiReg(writes);
     if (result != 0) {
         HLV_LOG("%s: HxComm::writeMultiReg was not successful [%d]", who, static_cast<int>(result));

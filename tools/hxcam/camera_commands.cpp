@@ -394,12 +394,20 @@ int setRecord(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, RecordKind kind,
     AnyRecord after = request;
     if (!writeRecord(client, camera, request, after))
         return failed("the settings could not be set");
+    // A write that failed as a whole (an acknowledge lost, or the camera's error) is read back:
+    // what the camera holds tells a lost acknowledge from a write that did not happen.
+    const bool failedWrite = writeFailed(after);
+    std::vector<std::string> timedOut;
+    std::size_t unconfirmed = 0;
+    AnyRecord fresh = emptyRecord(kind);
+    if (failedWrite && readRecord(client, camera, fresh))
+        timedOut = appliedDespiteFailure(after, asked, fresh, unconfirmed);
+    else if (failedWrite)
+        unconfirmed = 1;
     std::fprintf(out, "# after\n");
     printLines(out, describe(after));
-    const std::vector<std::string> refused = refusedFields(after, asked);
-    for (const std::string& field : refused)
-        std::fprintf(stderr, "hxcam: refused: %s\n", field.c_str());
-    return refused.empty() ? OK : REFUSED;
+    return reportWrite(timedOut, failedWrite ? std::vector<std::string>{} : refusedFields(after, asked), failedWrite,
+                       unconfirmed);
 }
 
 int getOrSet(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, const std::vector<std::string>& words, std::FILE* out)

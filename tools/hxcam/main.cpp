@@ -12,6 +12,7 @@
 #include "camera_commands.h"
 #include "capture_apply.h"
 #include "capture_fields.h"
+#include "record_fields.h"
 #include "session.h"
 #include "stream_commands.h"
 
@@ -266,19 +267,7 @@ int setCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera, const std::vect
     }
     std::fprintf(out, "# after\n");
     printCapture(after, &request);
-    for (const std::string& field : timedOut) {
-        std::fprintf(stderr, "hxcam: timed out: %s (no acknowledge in time; read back, the camera holds it)\n",
-                     field.c_str());
-    }
-    const std::vector<std::string> refused = hxcam::refusedFields(after, &request);
-    for (const std::string& field : refused) {
-        std::fprintf(stderr, "hxcam: refused: %s\n", field.c_str());
-    }
-    if (writeFailed && (unconfirmed != 0 || timedOut.empty())) {
-        std::fprintf(stderr, "hxcam: the camera did not confirm the settings; see the log above\n");
-        return FAILED;
-    }
-    return refused.empty() ? OK : REFUSED;
+    return hxcam::reportWrite(timedOut, hxcam::refusedFields(after, &request), writeFailed, unconfirmed);
 }
 
 // The command words name a command hxcam has, with the arguments it takes.

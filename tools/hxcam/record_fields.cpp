@@ -1,6 +1,7 @@
 // hxcam record fields: key=value forms of the input/output, download, stream and gain records.
 #include "record_fields.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <type_traits>
@@ -259,6 +260,51 @@ std::vector<std::string> lines(const std::vector<Field<R>>& fields, const R& rec
     return out;
 }
 
+// Only a field with a flags word of its own can be refused apart from the record.
+template <class R>
+bool failedAsAWhole(const std::vector<Field<R>>& fields, const R& record)
+{
+    if ((record.flags & HX_FLAG_ERR) == 0)
+        return false;
+    for (const Field<R>& field : fields)
+        if (field.flags != &R::flags && (record.*field.flags & HX_FLAG_ERR) != 0)
+            return false;
+    return true;
+}
+
+template <class R>
+std::vector<std::string> heldByCamera(const std::vector<Field<R>>& fields, R& after, const R& requested,
+                                      const R& camera, std::size_t& unconfirmed)
+{
+    std::vector<std::string> applied;
+    for (const Field<R>& field : fields) {
+        if ((requested.*field.flags & HX_FLAG_SET) == 0)
+            continue;
+        if (requested.*field.value != camera.*field.value) {
+            ++unconfirmed;
+            continue;
+        }
+        after.*field.value = camera.*field.value;
+        after.*field.flags &= ~uint32_t{HX_FLAG_ERR};
+        applied.push_back(std::string(field.key) + "=" + valueText(field, requested));
+    }
+    return applied;
+}
+
+// The same kind's member of another record.
+template <class R>
+const R& sameKind(const AnyRecord& record)
+{
+    if constexpr (std::is_same_v<R, HX_IO_SETTINGS>)
+        return record.io;
+    else if constexpr (std::is_same_v<R, HX_DOWNLOAD_SETTINGS>)
+        return record.download;
+    else if constexpr (std::is_same_v<R, HX_STREAM_SETTINGS>)
+        return record.stream;
+    else
+        return record.gain;
+}
+
 // The keys with their forms, wrapped to lines of at most 100 characters under the label.
 template <class R>
 std::string help(const char* label, const std::vector<Field<R>>& fields)
@@ -354,17 +400,38 @@ std::vector<std::string> refusedFields(const AnyRecord& record, const AnyRecord&
 {
     return onRecord(record, [&requested](const auto& fields, const auto& typed) {
         using Record = std::decay_t<decltype(typed)>;
-        const Record* asked = nullptr;
-        if constexpr (std::is_same_v<Record, HX_IO_SETTINGS>)
-            asked = &requested.io;
-        else if constexpr (std::is_same_v<Record, HX_DOWNLOAD_SETTINGS>)
-            asked = &requested.download;
-        else if constexpr (std::is_same_v<Record, HX_STREAM_SETTINGS>)
-            asked = &requested.stream;
-        else
-            asked = &requested.gain;
-        return lines(fields, typed, asked);
+        return lines(fields, typed, &sameKind<Record>(requested));
     });
+}
+
+bool writeFailed(const AnyRecord& after)
+{
+    return onRecord(after, [](const auto& fields, const auto& typed) { return failedAsAWhole(fields, typed); });
+}
+
+std::vector<std::string> appliedDespiteFailure(AnyRecord& after, const AnyRecord& requested, const AnyRecord& camera,
+                                               std::size_t& unconfirmed)
+{
+    unconfirmed = 0;
+    return onRecord(after, [&](const auto& fields, auto& typed) {
+        using Record = std::decay_t<decltype(typed)>;
+        return heldByCamera(fields, typed, sameKind<Record>(requested), sameKind<Record>(camera), unconfirmed);
+    });
+}
+
+int reportWrite(const std::vector<std::string>& timedOut, const std::vector<std::string>& refused, bool failed,
+                std::size_t unconfirmed)
+{
+    for (const std::string& field : timedOut)
+        std::fprintf(stderr, "hxcam: timed out: %s (no acknowledge in time; read back, the camera holds it)\n",
+                     field.c_str());
+    for (const std::string& field : refused)
+        std::fprintf(stderr, "hxcam: refused: %s\n", field.c_str());
+    if (failed && (unconfirmed != 0 || timedOut.empty())) {
+        std::fprintf(stderr, "hxcam: the camera did not confirm the settings; see the log above\n");
+        return 2;
+    }
+    return refused.empty() ? 0 : 3;
 }
 
 std::string recordKeysHelp()

@@ -39,6 +39,22 @@ std::vector<std::string> describe(const AnyRecord& record);
 // "key=value" for every field the record marks refused, with the value asked for in `requested`.
 std::vector<std::string> refusedFields(const AnyRecord& record, const AnyRecord& requested);
 
+// The library marked the write as a whole failed (no acknowledge in time, or the camera's error
+// status), not a field refused.
+bool writeFailed(const AnyRecord& after);
+
+// After a failed write: the fields asked for in `requested` that a fresh read (`camera`) shows the
+// camera holding, as "key=value"; they are taken into `after` with their marks cleared.
+// `unconfirmed` counts the fields asked for that the camera does not hold.
+std::vector<std::string> appliedDespiteFailure(AnyRecord& after, const AnyRecord& requested, const AnyRecord& camera,
+                                               std::size_t& unconfirmed);
+
+// Reports a settings write on standard error: the fields that timed out though the camera holds
+// them, the fields it refused, and a write the camera did not confirm. Returns hxcam's exit
+// status: 2 for an unconfirmed write, 3 for a refusal, 0 otherwise.
+int reportWrite(const std::vector<std::string>& timedOut, const std::vector<std::string>& refused, bool failed,
+                std::size_t unconfirmed);
+
 // The keys of every kind with their value forms, for --help.
 std::string recordKeysHelp();
 

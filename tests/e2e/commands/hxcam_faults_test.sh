@@ -1,9 +1,9 @@
 #!/bin/sh
 # hxcam against cameras that misbehave: a camera whose write acknowledges come back short (so
-# every write looks failed though the camera applied it), a camera the library does not
-# recognise, and one that never acknowledges. hxcam must not report a success that did not
-# happen, nor a refusal where the exchange failed. A download over a stream that loses packets
-# fetches its incomplete frames again. Runs inside a private network namespace.
+# every write of any settings record looks failed though the camera applied it), a camera the
+# library does not recognise, and one that never acknowledges. hxcam must not report a success
+# that did not happen, nor a refusal where the exchange failed. A download over a stream that
+# loses packets fetches its incomplete frames again. Runs inside a private network namespace.
 #   hxcam_faults_test.sh HXSIM HXCAM
 set -u
 HXSIM=$1
@@ -35,6 +35,18 @@ has fps.after "^fps=200 "
 run arm 2 arm
 has arm.err "timed out"
 lacks arm.err "did not follow"
+# The other settings records are read back the same way (a write of one register is judged by
+# its status alone, so these write two or more).
+run io 0 set io trigger-out=on trigger-out-pulse=5
+has io.err "timed out: trigger-out=on"
+has io.err "timed out: trigger-out-pulse=5"
+after io
+has io.after "^trigger-out-pulse=5 "
+run stream 0 set stream delay=300 jpeg=80
+has stream.err "timed out: delay=300"
+lacks stream.err "refused"
+run download 0 set download jpeg=80
+has download.err "timed out: jpeg=80"
 
 ADDRESS=127.0.0.3
 run plain 2 state

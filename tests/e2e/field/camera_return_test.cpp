@@ -1,12 +1,17 @@
 // Cameras that drop and return: what a host had set up with a camera (its subscription, the
-// camera's message channel) is set up again when the camera answers again, whatever the host
-// called while it was away and even when the camera restarted meanwhile.
+// camera's message channel, its caches, a live stream) is set up again when the camera answers
+// again, whatever the host called while it was away and even when the camera restarted
+// meanwhile; live buffers lent while it is away wait for it; another camera that takes the
+// address over is never served as the one that was there.
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <mutex>
+#include <string>
 
 #include <hx/hx.h>
 
+#include "../streaming/stream_host.h"
 #include "event_log.h"
 #include "eventually.h"
 #include "library_client.h"
@@ -14,22 +19,137 @@
 
 using hx_test::DEADLINE;
 using hx_test::standInCamera;
+using stream_test::Clock;
 
 namespace {
 
 constexpr uint32_t SPARE = 0x7F000002;     // 127.0.0.2, host order: the cluster's only camera
 constexpr uint32_t RETURNING = 0x7F000003; // started, stopped and started again by its test
+constexpr uint32_t LIVE = 0x7F000004;      // restarts while the host streams live from it
+constexpr uint32_t BRIEF = 0x7F000005;     // silent for less than discovery's age-out
+constexpr uint32_t RESTARTED = 0x7F000006; // restarts within a request's time-out
+constexpr uint32_t REPLACED = 0x7F000007;  // another camera takes its address over
+// Room for a whole frame at the stand-in sensors' full size.
+constexpr std::size_t FRAME_ROOM = std::size_t{8} << 20;
 
 hx_test::EventLog events;
-// Discovery ages a silent camera out in about 1.5 s, requests in 250 ms.
+stream_test::StreamHost streams;
+// Discovery ages a silent camera out in about 1.5 s, requests in 250 ms. The second client lends
+// the stream buffers.
 hx_test::LibraryClient& library = hx_test::LibraryClient::add(
     [] { return std::vector<hxsim::CameraConfig>{standInCamera(SPARE, "lupa", "hxsim qT")}; },
-    {{&hx_test::EventLog::callback, &events}});
+    {{&hx_test::EventLog::callback, &events}, {&stream_test::StreamHost::onEvent, &streams}});
 
 HX_STATUS setup(HX_CAMERA_HANDLE camera, HX_CAPTURE_SETTINGS& record)
 {
     return HX_setup_capture_syn(library.client(), camera, &record, &record);
 }
+
+HX_CAPTURE_SETTINGS captureOf(HX_CAMERA_HANDLE camera)
+{
+    HX_CAPTURE_SETTINGS record;
+    HX_capture_settings_init(&record, sizeof(record));
+    EXPECT_EQ(setup(camera, record), HX_STATUS_OK);
+    return record;
+}
+
+// Changes the exposure to one the camera does not start with; returns the value it took.
+uint32_t changeExposure(HX_CAMERA_HANDLE camera)
+{
+    const HX_CAPTURE_SETTINGS before = captureOf(camera);
+    HX_CAPTURE_SETTINGS record;
+    HX_capture_settings_init(&record, sizeof(record));
+    record.exposure = before.exposure == before.exposure_min ? before.exposure * 2 : before.exposure_min;
+    record.exposure_group_flags = record.exposure_flags = HX_FLAG_SET;
+    EXPECT_EQ(setup(camera, record), HX_STATUS_OK);
+    EXPECT_NE(record.exposure, before.exposure);
+    return record.exposure;
+}
+
+uint32_t cameraState(HX_CAMERA_HANDLE camera)
+{
+    HX_COMMAND command;
+    HX_command_init(&command, sizeof(command));
+    HX_command_syn(library.client(), camera, &command, &command);
+    return command.code;
+}
+
+void lend(HX_CAMERA_HANDLE camera, HX_READ_STREAM* record)
+{
+    record->status = 0;
+    ASSERT_EQ(HX_live(library.client(1), camera, record), HX_STATUS_OK);
+}
+
+// Feeds the live stream as a host does, lending every buffer again as it comes back, until
+// `count` whole images have arrived; false when they do not arrive in time.
+bool liveImages(HX_CAMERA_HANDLE camera, int count)
+{
+    const auto deadline = Clock::now() + DEADLINE;
+    int whole = 0;
+    while (whole < count && Clock::now() < deadline) {
+        const std::optional<stream_test::Returned> returned = streams.next(std::chrono::milliseconds(100));
+        if (!returned || returned->event != HX_LIVE_DATA || returned->record == nullptr)
+            continue;
+        whole += returned->record->status == stream_test::WHOLE_IMAGE ? 1 : 0;
+        lend(camera, returned->record);
+    }
+    return whole >= count;
+}
+
+// Lends again every buffer given back so far; returns how many came back without an image.
+std::size_t lendReturnedAgain(HX_CAMERA_HANDLE camera)
+{
+    std::size_t given = 0;
+    while (const std::optional<stream_test::Returned> returned = streams.next(std::chrono::milliseconds(0))) {
+        if (returned->record == nullptr)
+            continue;
+        given += returned->record->received_length == 0 ? 1 : 0;
+        lend(camera, returned->record);
+    }
+    return given;
+}
+
+// Starts live with three buffers and sees it run.
+void startLive(HX_CAMERA_HANDLE camera)
+{
+    for (int i = 0; i < 3; ++i)
+        lend(camera, streams.buffer(FRAME_ROOM));
+    ASSERT_EQ(HX_live_enable(library.client(1), camera, 1), HX_STATUS_OK);
+    ASSERT_TRUE(liveImages(camera, 3)) << "live did not run before the camera went away";
+}
+
+void stopLive(HX_CAMERA_HANDLE camera)
+{
+    EXPECT_EQ(HX_live_enable(library.client(1), camera, 0), HX_STATUS_OK);
+}
+
+// A camera silent for less than discovery's age-out is not reported lost.
+void expectNeverLost(HX_CAMERA_HANDLE camera)
+{
+    for (const uint32_t code : events.codes(camera))
+        EXPECT_NE(code, static_cast<uint32_t>(HX_END)) << "a short silence was taken for a lost camera";
+}
+
+// The lines a stand-in camera logs, for the tests to look for.
+class CameraLog {
+public:
+    hxsim::Logger logger()
+    {
+        return [this](const std::string& line) {
+            std::lock_guard<std::mutex> guard(lock_);
+            lines_ += line + "\n";
+        };
+    }
+    bool has(const std::string& text) const
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return lines_.find(text) != std::string::npos;
+    }
+
+private:
+    mutable std::mutex lock_;
+    std::string lines_;
+};
 
 TEST(ReturningCamera, ARestartedCameraSendsItsEventsToSubscribersAgain)
 {
@@ -54,16 +174,7 @@ TEST(ReturningCamera, ARestartedCameraSendsItsEventsToSubscribersAgain)
     ASSERT_TRUE(events.waitForEvent(HX_CAPTURE_CHANGE, handle, DEADLINE))
         << "subscribers did not get the returned camera's state";
 
-    HX_capture_settings_init(&record, sizeof(record));
-    ASSERT_EQ(setup(handle, record), HX_STATUS_OK);
-    const uint32_t before = record.exposure;
-    const uint32_t lowest = record.exposure_min;
-    HX_capture_settings_init(&record, sizeof(record));
-    record.exposure = before == lowest ? before * 2 : lowest;
-    record.exposure_group_flags = record.exposure_flags = HX_FLAG_SET;
-    ASSERT_EQ(setup(handle, record), HX_STATUS_OK);
-    const uint32_t exposure = record.exposure; // as the camera took it
-    ASSERT_NE(exposure, before);
+    const uint32_t exposure = changeExposure(handle);
     EXPECT_TRUE(events
                     .waitFor<HX_CAPTURE_SETTINGS>(
                         HX_CAPTURE_CHANGE,
@@ -72,6 +183,119 @@ TEST(ReturningCamera, ARestartedCameraSendsItsEventsToSubscribersAgain)
         << "the change on the returned camera never reached its subscriber";
     HX_unsubscribe(library.client(), handle);
     EXPECT_EQ(HX_release_handle(library.client(), handle), HX_STATUS_OK);
+}
+
+TEST(ReturningCamera, LiveBuffersLentWhileItIsAwayWaitAndLiveRunsAgainWhenItRestarts)
+{
+    const hxsim::CameraConfig config = standInCamera(LIVE, "lupa-mono", "hxsim qT");
+    auto camera = std::make_unique<hxsim::Camera>(config);
+    const HX_CAMERA_HANDLE handle = library.handleOf(LIVE);
+    startLive(handle);
+
+    camera.reset();
+    ASSERT_TRUE(events.waitForEvent(HX_END, handle, DEADLINE)) << "the silent camera was never reported lost";
+    // A host lends on while the camera is away: its buffers wait instead of coming straight back
+    // (a host that lends each returned buffer again would otherwise spin). A setup call runs
+    // behind them on the camera's service thread, and the found event reaches the host after
+    // anything given back before it.
+    events.clear();
+    for (int i = 0; i < 3; ++i)
+        lend(handle, streams.buffer(FRAME_ROOM));
+    HX_DOWNLOAD_SETTINGS download;
+    HX_download_settings_init(&download, sizeof(download));
+    HX_setup_download_syn(library.client(1), handle, &download, &download);
+    camera = std::make_unique<hxsim::Camera>(config); // restarted: it has forgotten where live went
+    ASSERT_TRUE(events.waitForEvent(HX_DISCOVERY, handle, DEADLINE)) << "the camera was never found again";
+    EXPECT_EQ(lendReturnedAgain(handle), 0u) << "live buffers lent while the camera was away came back unfilled";
+
+    // Nothing is called: the live stream the host had switched on runs again.
+    EXPECT_TRUE(liveImages(handle, 3)) << "live did not run again after the camera returned";
+    stopLive(handle);
+}
+
+TEST(ReturningCamera, ALiveStreamItsHeartbeatStoppedDuringAShortSilenceRunsAgain)
+{
+    // Camera time runs 40 times faster: the library's heartbeat time-out (10 s) runs out in a
+    // quarter of the 2 s silence, in which several requests age out. The silence comes 8 s after
+    // the start, time enough for live to start under a sanitizer; discovery is paused, so that
+    // it stays shorter than discovery's age-out however slowly the test runs.
+    hxsim::CameraConfig config = standInCamera(BRIEF, "lupa-mono", "hxsim qT");
+    config.timeScale = 40;
+    config.faults.vanishAt = std::chrono::seconds(320);
+    config.faults.vanishFor = std::chrono::seconds(80);
+    CameraLog log;
+    hxsim::Camera camera(config, log.logger());
+    const HX_CAMERA_HANDLE handle = library.handleOf(BRIEF);
+    events.clear();
+    stream_test::configure(library.client(), handle, 24); // small images
+    startLive(handle);
+    ASSERT_LT(camera.now(), *config.faults.vanishAt) << "live took too long to start; the silence came first";
+    ASSERT_EQ(HX_discover_pause(1), HX_STATUS_OK);
+
+    ASSERT_TRUE(hx_test::eventually([&] { return log.has("heartbeat expired"); }, DEADLINE + DEADLINE))
+        << "the camera's heartbeat never ran out while it was silent";
+    EXPECT_TRUE(hx_test::eventually([&] {
+        return hx_test::registerOf(camera, HX_REGISTERS::GIGE_REG_STREAM_CONTROL) == 1;
+    })) << "live was not switched on again after the silence";
+    lendReturnedAgain(handle); // images from before the silence
+    EXPECT_TRUE(liveImages(handle, 3)) << "live did not run again after the silence";
+    expectNeverLost(handle);
+    stopLive(handle);
+    HX_discover_pause(0);
+}
+
+TEST(ReturningCamera, ACameraThatRestartsWithinATimeOutHasItsCachesReadAgain)
+{
+    const hxsim::CameraConfig config = standInCamera(RESTARTED, "lupa", "hxsim qT");
+    auto camera = std::make_unique<hxsim::Camera>(config);
+    const HX_CAMERA_HANDLE handle = library.handleOf(RESTARTED);
+    ASSERT_EQ(HX_subscribe(library.client(), handle), HX_STATUS_OK);
+    const uint32_t initial = captureOf(handle).exposure;
+    ASSERT_NE(changeExposure(handle), initial);
+
+    // The camera restarts with its first exposure; requests meanwhile go unanswered. Discovery is
+    // paused, so the gap stays shorter than its age-out however slowly the test runs.
+    events.clear();
+    ASSERT_EQ(HX_discover_pause(1), HX_STATUS_OK);
+    camera.reset();
+    for (int i = 0; i < 3; ++i)
+        cameraState(handle);
+    camera = std::make_unique<hxsim::Camera>(config);
+    EXPECT_NE(cameraState(handle), 0u) << "the restarted camera did not answer";
+    EXPECT_TRUE(hx_test::eventually([&] { return captureOf(handle).exposure == initial; }))
+        << "the cached settings were kept though the camera restarted";
+    EXPECT_TRUE(hx_test::eventually([&] { return hx_test::registerOf(*camera, HX_REGISTERS::GIGE_REG_MCP) != 0; }))
+        << "the restarted camera was not told where to send its events";
+    expectNeverLost(handle);
+    HX_discover_pause(0);
+    HX_unsubscribe(library.client(), handle);
+}
+
+TEST(ReturningCamera, AnotherCameraAtTheAddressGetsAnObjectOfItsOwnAndTheSubscriptions)
+{
+    auto camera = std::make_unique<hxsim::Camera>(standInCamera(REPLACED, "lupa", "hxsim qT"));
+    const HX_CAMERA_HANDLE handle = library.handleOf(REPLACED);
+    ASSERT_EQ(HX_subscribe(library.client(), handle), HX_STATUS_OK);
+    const uint32_t lupaWidth = captureOf(handle).width_max;
+
+    camera.reset();
+    ASSERT_TRUE(events.waitForEvent(HX_END, handle, DEADLINE)) << "the silent camera was never reported lost";
+    hxsim::CameraConfig other = standInCamera(REPLACED, "lince", "hxsim qT");
+    other.serial = "OTHER7";
+    other.mac[5] = 0x77;
+    events.clear();
+    camera = std::make_unique<hxsim::Camera>(other);
+    ASSERT_TRUE(events.waitForEvent(HX_DISCOVERY, handle, DEADLINE)) << "the new camera was never found";
+    const uint32_t linceWidth = captureOf(handle).width_max;
+    EXPECT_NE(linceWidth, lupaWidth) << "the new camera was served as the one that was there before";
+    EXPECT_TRUE(events
+                    .waitFor<HX_CAPTURE_SETTINGS>(
+                        HX_CAPTURE_CHANGE,
+                        [&](const HX_CAPTURE_SETTINGS& change) { return change.width_max == linceWidth; }, DEADLINE)
+                    .has_value())
+        << "the host's subscription did not pass to the new camera";
+    EXPECT_TRUE(hx_test::eventually([&] { return hx_test::registerOf(*camera, HX_REGISTERS::GIGE_REG_MCP) != 0; }));
+    HX_unsubscribe(library.client(), handle);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The Discovery thread's own work: one timer step per poll and one lost event at the sixth silent
-// poll, hostile datagrams on its socket, and messages of other threads refused.
+// poll, cameras known by their replies' source, hostile datagrams on its socket, and messages of
+// other threads refused.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -24,15 +25,17 @@ class CountingEvents : public HLV_DISCOVERY::DiscoveryEvents {
 public:
     std::string adapterName(uint32_t) override { return {}; }
     void cameraFound(uint32_t, const std::string&, const HX_CAMERA_INFORMATION&) override { ++found; }
-    void cameraLost(uint32_t, const std::string& name) override
+    void cameraLost(uint32_t address, const std::string& name) override
     {
         ++lost;
         lostName = name;
+        lostAddress = address;
     }
     // Touched on the Discovery thread only; tests read them behind a barrier.
     int found = 0;
     int lost = 0;
     std::string lostName;
+    uint32_t lostAddress = 0;
 };
 
 HX_WIRE::DiscoveryAck identity(const char* address, const char* name)
@@ -55,9 +58,11 @@ protected:
     }
     void TearDown() override { HLV_THREAD::closeThread(discovery); }
     void pollOnce() { discovery.post(new HLV_DISCOVERY::DiscoverySend(&discovery)); }
-    void reply(const char* address, const char* name)
+    // A reply from `address` that reports `reported` as the camera's own address.
+    void reply(const char* address, const char* name, const char* reported = nullptr)
     {
-        discovery.processDiscoveryAck(HX_WIRE::encodeDiscoveryAck(identity(address, name)), cameraSource(address));
+        discovery.processDiscoveryAck(HX_WIRE::encodeDiscoveryAck(identity(reported ? reported : address, name)),
+                                      cameraSource(address));
     }
     // Returns once everything posted before it has been handled (the queue is first in, first out).
     // The barrier itself is refused: the thread takes no foreign requests.
@@ -74,9 +79,15 @@ protected:
 
 TEST_F(DiscoveryThread, EachPollRunsTimersDownOnceAndTheSixthSilentOneLosesTheCamera)
 {
-    reply("127.0.0.2", "quiet");
+    // A camera without an address of its own is known, and lost, where it answers from.
+    reply("127.0.0.2", "quiet", "0.0.0.0");
     barrier();
     ASSERT_EQ(events.found, 1);
+    uint32_t handle = 0;
+    ASSERT_TRUE(discovery.lookup("quiet", handle));
+    EXPECT_EQ(handle, ip("127.0.0.2"));
+    ASSERT_TRUE(discovery.lookup("127.0.0.2", handle));
+    EXPECT_EQ(handle, ip("127.0.0.2"));
     for (int missed = 1; missed <= 5; ++missed) {
         pollOnce();
         barrier();
@@ -88,6 +99,7 @@ TEST_F(DiscoveryThread, EachPollRunsTimersDownOnceAndTheSixthSilentOneLosesTheCa
     barrier();
     EXPECT_EQ(events.lost, 1);
     EXPECT_EQ(events.lostName, "quiet");
+    EXPECT_EQ(events.lostAddress, ip("127.0.0.2"));
     reply("127.0.0.2", "quiet");
     barrier();
     EXPECT_EQ(events.found, 2);

@@ -205,6 +205,14 @@ TEST_F(DiscoveryDBTest, CameraIsListedUnderItsSourceWhateverAddressItReports)
     Reply stored{};
     ASSERT_TRUE(db.getByAddr(ip("10.0.0.9"), stored));
     EXPECT_EQ(HLV_DISCOVERY::userDefinedName(stored), "renamed");
+    uint32_t listed = 0;
+    ASSERT_TRUE(db.getByName("renamed", stored, &listed));
+    EXPECT_EQ(listed, ip("10.0.0.9"));
+    // Lost under the same key: its handle, channel and service are those of the source.
+    db.addCamera(makeReply({.address = "0.0.0.0", .name = "renamed"}), ip("10.0.0.9"));
+    polls(6);
+    ASSERT_EQ(events.lost.size(), 1u);
+    EXPECT_EQ(events.lost[0].address, ip("10.0.0.9"));
 }
 
 TEST_F(DiscoveryDBTest, RemovalIgnoresFourRepliesAndTheFifthAddsTheCameraAgain)

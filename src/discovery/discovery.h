@@ -119,7 +119,7 @@ public:
 
 private:
     friend class HLV_DISCOVERY::DiscoveryPoll;
-    struct Network; // the platform's socket and wake-up event (discovery_posix.cpp)
+    struct Network; // the socket and wake-up event (discovery_network.cpp)
     struct NetworkDeleter {
         void operator()(Network* network) const;
     };
@@ -131,7 +131,7 @@ private:
         std::chrono::steady_clock::time_point deadline;
     };
 
-    // Platform half.
+    // Network side (discovery_network.cpp).
     void config();
     void cleanup();
     void processLoop();

@@ -71,6 +71,7 @@ private:
     // False on a framing error, which has then handed the image's buffer back.
     bool recvPayload(std::span<const uint8_t> datagram);
     std::string payloadFault(std::span<const uint8_t> head, std::size_t length);
+    void acceptScattered(std::size_t size, std::size_t room);
     void takePayload(std::size_t inPlace, std::span<const uint8_t> rest);
     void advance(std::size_t count);
     void storePayload(std::span<const uint8_t> data);
@@ -84,11 +85,12 @@ private:
     void finishNegotiation(bool success);
     void stopTimer();
 
-    // Operating-system half (udp_stream_posix.cpp).
+    // The wait and the drain (udp_stream.cpp).
     bool startUp() override;
     void waitAndRead() override;
     void shutDown() override;
     void readDatagrams();
+    // The receives (udp_stream_posix.cpp, udp_stream_windows.cpp).
     bool readBatch();
     bool readIntoHostBuffer();
     void acceptDatagram(const mmsghdr& header, const iovec& piece, const sockaddr_in& source);

@@ -1,10 +1,5 @@
-// The Discovery thread on POSIX: its broadcast socket, and the wait on that socket and on its
-// message queue together (an eventfd stands for the queue).
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-#include <cerrno>
-
+// The Discovery thread's network side: its broadcast socket, and the wait on that socket and on
+// its message queue together (an event stands for the queue).
 #include "discovery/discovery.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
@@ -13,9 +8,12 @@
 #include "platform/ipv4_endpoint.h"
 #include "platform/netutils.h"
 #include "platform/poll_wait.h"
-#include "platform/socket_address.h"
+#include "platform/socket_calls.h"
+#include "platform/socket_library.h"
 #include "platform/unique_fd.h"
 #include "wire/discovery_packet.h"
+
+using HX_PLATFORM::raiseSystemError;
 
 namespace {
 
@@ -23,26 +21,12 @@ namespace {
 // wait for the next pass.
 constexpr int MAX_DATAGRAMS_PER_PASS = 1024;
 
-[[noreturn]] void raiseWithErrno(const char* file, int line, const char* what, int err)
-{
-    HLV_THREAD::RuntimeError error;
-    error.add(file, line, "%s", what);
-    error.add("%s", HX_PLATFORM::errnoIndicates(err).c_str());
-    throw error;
-}
-
-// Errors a datagram socket reports for an earlier send (an unreachable camera); they say
-// nothing about the socket itself.
-bool reportsEarlierSend(int err)
-{
-    return err == ECONNREFUSED || err == EHOSTUNREACH || err == ENETUNREACH;
-}
-
 } // namespace
 
 // The socket and the queue's wake-up event. Either may be invalid after a failed set-up; the
 // thread then serves its queue alone and sends nothing.
 struct Discovery::Network {
+    std::unique_ptr<HX_PLATFORM::SocketLibrary> sockets;
     HX_PLATFORM::UniqueFd socket;
     std::unique_ptr<HX_PLATFORM::EventFd> signal;
     HX_PLATFORM::PollSet waitSet;
@@ -50,10 +34,8 @@ struct Discovery::Network {
     bool usable() const { return socket.valid() && signal && signal->valid(); }
     bool send(const std::vector<uint8_t>& datagram, uint32_t address) const
     {
-        const sockaddr_in target = HX_PLATFORM::toSockaddr({address, HX_NETUTILS::DISCOVERY_PORT});
-        const ssize_t sent = ::sendto(socket.get(), datagram.data(), datagram.size(), MSG_NOSIGNAL,
-                                      reinterpret_cast<const sockaddr*>(&target), sizeof target);
-        return sent == static_cast<ssize_t>(datagram.size());
+        const long sent = HX_PLATFORM::sendDatagram(socket.get(), datagram, {address, HX_NETUTILS::DISCOVERY_PORT});
+        return sent == static_cast<long>(datagram.size());
     }
 };
 
@@ -61,17 +43,19 @@ void Discovery::config()
 {
     network_.reset(new Network);
     try {
+        network_->sockets = std::make_unique<HX_PLATFORM::SocketLibrary>();
+        if (!network_->sockets->started())
+            raiseSystemError(__FILE__, __LINE__, "Could not initialize WinSockets", network_->sockets->error());
         network_->signal = std::make_unique<HX_PLATFORM::EventFd>();
         if (!network_->signal->valid())
-            raiseWithErrno(__FILE__, __LINE__, "Could not create signal event", network_->signal->error());
-        network_->socket.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            raiseSystemError(__FILE__, __LINE__, "Could not create signal event", network_->signal->error());
+        network_->socket = HX_PLATFORM::openSocket(HX_PLATFORM::SocketType::Datagram);
         if (!network_->socket.valid())
-            raiseWithErrno(__FILE__, __LINE__, "Could not create socket", errno);
-        const int enable = 1;
-        if (::setsockopt(network_->socket.get(), SOL_SOCKET, SO_BROADCAST, &enable, sizeof enable) != 0)
-            raiseWithErrno(__FILE__, __LINE__, "Could not set SO_BROADCAST", errno);
+            raiseSystemError(__FILE__, __LINE__, "Could not create socket", HX_PLATFORM::lastSocketError());
+        if (!HX_PLATFORM::allowBroadcast(network_->socket.get()))
+            raiseSystemError(__FILE__, __LINE__, "Could not set SO_BROADCAST", HX_PLATFORM::lastSocketError());
         // Not bound: the system picks the local port at the first send and replies come back to it.
-        network_->waitSet.add(network_->signal->fd());
+        network_->waitSet.add(*network_->signal);
         network_->waitSet.add(network_->socket.get());
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s: %s", "Discovery::config", error.str().c_str());
@@ -108,7 +92,7 @@ void Discovery::processLoop()
     }
     try {
         if (network_->waitSet.wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed)
-            raiseWithErrno(__FILE__, __LINE__, "Could not wait for the discovery events", network_->waitSet.error());
+            raiseSystemError(__FILE__, __LINE__, "Could not wait for the discovery events", network_->waitSet.error());
         if (network_->waitSet.events(0).readable) {
             network_->signal->reset(); // before draining, so a post during the drain wakes us again
             drainQueue();
@@ -130,25 +114,22 @@ void Discovery::readResponse()
         return;
     HLV_DISCOVERY::Reply buffer{};
     for (int taken = 0; taken < MAX_DATAGRAMS_PER_PASS; ++taken) {
-        sockaddr_in source{};
-        socklen_t sourceLength = sizeof source;
-        // MSG_TRUNC makes the call return the datagram's real size, so longer ones are recognised.
-        const ssize_t size = ::recvfrom(network_->socket.get(), buffer.data(), buffer.size(), MSG_TRUNC | MSG_DONTWAIT,
-                                        reinterpret_cast<sockaddr*>(&source), &sourceLength);
-        if (size < 0) {
-            const int err = errno;
-            if (err == EAGAIN || err == EWOULDBLOCK)
-                return;
-            if (err == EINTR || reportsEarlierSend(err))
+        using Kind = HX_PLATFORM::ReceivedDatagram::Kind;
+        const HX_PLATFORM::ReceivedDatagram received = HX_PLATFORM::receiveDatagram(network_->socket.get(), buffer);
+        if (received.kind == Kind::Nothing)
+            return;
+        if (received.kind == Kind::Failed) {
+            if (HX_PLATFORM::reportsEarlierSend(received.error))
                 continue;
-            raiseWithErrno(__FILE__, __LINE__, "Could not recvfrom(sock)", err);
+            raiseSystemError(__FILE__, __LINE__, "Could not recvfrom(sock)", received.error);
         }
-        if (static_cast<std::size_t>(size) != buffer.size() || source.sin_family != AF_INET) {
-            HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Dropped a %zd-byte datagram from %s.",
-                      "Discovery::readResponse", size, HX_PLATFORM::ipv4ToText(source.sin_addr.s_addr).c_str());
+        if (received.kind == Kind::Oversized || received.length != buffer.size()) {
+            HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Dropped a %zu-byte datagram from %s.",
+                      "Discovery::readResponse", received.length,
+                      HX_PLATFORM::ipv4ToText(received.source.address).c_str());
             continue;
         }
-        processDiscoveryAck(buffer, HX_PLATFORM::fromSockaddr(source));
+        processDiscoveryAck(buffer, received.source);
     }
 }
 
@@ -161,7 +142,7 @@ void Discovery::sendMsg(uint16_t requestId)
         HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Request %u to %s", "Discovery::sendMsg", requestId,
                   HX_PLATFORM::ipv4ToText(target).c_str());
         if (!network_->send(request, target))
-            raiseWithErrno(__FILE__, __LINE__, "Could not send discovery command", errno);
+            raiseSystemError(__FILE__, __LINE__, "Could not send discovery command", HX_PLATFORM::lastSocketError());
     }
 }
 
@@ -174,5 +155,6 @@ void Discovery::sendUnicast(uint32_t address, uint16_t requestId)
     // One camera out of reach must not cost the others their request: log and go on.
     if (!network_->send(HX_WIRE::encodeDiscoveryCmd(requestId), address))
         HLV_LOG("%s: Could not send discovery command to %s. %s", "Discovery::sendUnicast",
-                HX_PLATFORM::ipv4ToText(address).c_str(), HX_PLATFORM::errnoIndicates(errno).c_str());
+                HX_PLATFORM::ipv4ToText(address).c_str(),
+                HX_PLATFORM::errnoIndicates(HX_PLATFORM::lastSocketError()).c_str());
 }

@@ -12,7 +12,8 @@ namespace HX_PLATFORM {
 namespace {
 
 // Retries a call that a signal interrupted before it did anything.
-template <typename Call> auto retried(Call call)
+template <typename Call>
+auto retried(Call call)
 {
     auto result = call();
     while (result < 0 && errno == EINTR)

@@ -111,7 +111,6 @@ public:
     // The camera database; nullptr only when it could not be created.
     const HLV_DISCOVERY::DiscoveryDB* database() const;
 
-    void post(HLV_THREAD::Message* message) override;
     void run() override;
     void messageHandle(HLV_THREAD::Message* message) override;
     void ownerMessage(HLV_THREAD::Message* message) override;
@@ -119,7 +118,7 @@ public:
 
 private:
     friend class HLV_DISCOVERY::DiscoveryPoll;
-    struct Network; // the socket and wake-up event (discovery_network.cpp)
+    struct Network; // the socket and its wait set (discovery_network.cpp)
     struct NetworkDeleter {
         void operator()(Network* network) const;
     };
@@ -138,7 +137,6 @@ private:
     void readResponse();
     void sendMsg(uint16_t requestId);
     void sendUnicast(uint32_t address, uint16_t requestId);
-    void wake();
 
     // Thread half.
     void dispatchGuarded(HLV_THREAD::Message* message);

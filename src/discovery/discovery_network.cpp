@@ -1,10 +1,10 @@
 // The Discovery thread's network side: its broadcast socket, and the wait on that socket and on
-// its message queue together (an event stands for the queue).
+// its message queue together (the queue's wake stands for the queue).
 #include "discovery/discovery.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
+#include "hlv_thread/wake.h"
 #include "platform/errno_text.h"
-#include "platform/event_fd.h"
 #include "platform/ipv4_endpoint.h"
 #include "platform/netutils.h"
 #include "platform/poll_wait.h"
@@ -23,15 +23,15 @@ constexpr int MAX_DATAGRAMS_PER_PASS = 1024;
 
 } // namespace
 
-// The socket and the queue's wake-up event. Either may be invalid after a failed set-up; the
-// thread then serves its queue alone and sends nothing.
+// The socket and its wait set (the queue's wake beside the socket). The socket is invalid after a
+// failed set-up; the thread then serves its queue alone and sends nothing.
 struct Discovery::Network {
     std::unique_ptr<HX_PLATFORM::SocketLibrary> sockets;
     HX_PLATFORM::UniqueFd socket;
-    std::unique_ptr<HX_PLATFORM::EventFd> signal;
     HX_PLATFORM::PollSet waitSet;
 
-    bool usable() const { return socket.valid() && signal && signal->valid(); }
+    // The set-up opens the socket last, after the wake has proved valid.
+    bool usable() const { return socket.valid(); }
     bool send(const std::vector<uint8_t>& datagram, uint32_t address) const
     {
         const long sent = HX_PLATFORM::sendDatagram(socket.get(), datagram, {address, HX_NETUTILS::DISCOVERY_PORT});
@@ -46,16 +46,15 @@ void Discovery::config()
         network_->sockets = std::make_unique<HX_PLATFORM::SocketLibrary>();
         if (!network_->sockets->started())
             raiseSystemError(__FILE__, __LINE__, "Could not initialize WinSockets", network_->sockets->error());
-        network_->signal = std::make_unique<HX_PLATFORM::EventFd>();
-        if (!network_->signal->valid())
-            raiseSystemError(__FILE__, __LINE__, "Could not create signal event", network_->signal->error());
+        if (!postWake()->valid())
+            raiseSystemError(__FILE__, __LINE__, "Could not create signal event", postWake()->error());
         network_->socket = HX_PLATFORM::openSocket(HX_PLATFORM::SocketType::Datagram);
         if (!network_->socket.valid())
             raiseSystemError(__FILE__, __LINE__, "Could not create socket", HX_PLATFORM::lastSocketError());
         if (!HX_PLATFORM::allowBroadcast(network_->socket.get()))
             raiseSystemError(__FILE__, __LINE__, "Could not set SO_BROADCAST", HX_PLATFORM::lastSocketError());
         // Not bound: the system picks the local port at the first send and replies come back to it.
-        network_->waitSet.add(*network_->signal);
+        network_->waitSet.add(*postWake());
         network_->waitSet.add(network_->socket.get());
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s: %s", "Discovery::config", error.str().c_str());
@@ -73,17 +72,10 @@ void Discovery::NetworkDeleter::operator()(Network* network) const
     delete network;
 }
 
-void Discovery::wake()
-{
-    if (network_ && network_->signal && !network_->signal->set())
-        HLV_LOG("%s: Could not set the signalling event. %s", "Discovery::post",
-                HX_PLATFORM::errnoIndicates(network_->signal->error()).c_str());
-}
-
 void Discovery::processLoop()
 {
     if (!network_->usable()) {
-        // Without socket and event there is only the queue to serve: block on it.
+        // Without a socket there is only the queue to serve: block on it.
         if (HLV_THREAD::Message* message = waitForMessage(0))
             dispatchGuarded(message);
         else
@@ -94,7 +86,7 @@ void Discovery::processLoop()
         if (network_->waitSet.wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed)
             raiseSystemError(__FILE__, __LINE__, "Could not wait for the discovery events", network_->waitSet.error());
         if (network_->waitSet.events(0).readable) {
-            network_->signal->reset(); // before draining, so a post during the drain wakes us again
+            postWake()->reset(); // before draining, so a post during the drain wakes us again
             drainQueue();
             return;
         }

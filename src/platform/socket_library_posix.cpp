@@ -5,6 +5,4 @@ namespace HX_PLATFORM {
 
 SocketLibrary::SocketLibrary() : started_(true) {}
 
-SocketLibrary::~SocketLibrary() = default;
-
 } // namespace HX_PLATFORM

@@ -73,48 +73,13 @@ double cameraCpu()
     return total;
 }
 
-struct Result {
-    uint64_t bytes = 0;
-    double seconds = 0;
-    double cameraCpu = 0;
-    double hostCpu = 0;
-    uint64_t lost = 0;
-    unsigned complete = 0;
-    unsigned incomplete = 0;
-    double rate() const { return seconds > 0 ? double(bytes) / seconds / 1e6 : 0; }
-    double perGb(double cpu) const { return bytes > 0 ? cpu / (double(bytes) / 1e9) : 0; }
-};
+using Result = Measured;
 
 // --- the raw sink: the stream benchmark's synthetic sender into a plain socket ------------------
 
 Result rawUdpSink(unsigned images)
 {
-    uint16_t port = 0;
-    const int fd = rawSinkSocket(port);
-    Bytes sink(kHostBuffers * kBufferBytes, 0x22);
-    std::atomic<bool> senderDone{false};
-    Result result;
-    const uint64_t dropsBefore = udpReceiveDrops();
-    const double cpuBefore = processCpu();
-    const auto start = Clock::now();
-    Clock::time_point last = start;
-    std::thread receiver([&] {
-        std::size_t offset = 0;
-        pollfd watched{fd, POLLIN, 0};
-        while (poll(&watched, 1, 300) > 0 || !senderDone) {
-            drainImagePayload(fd, sink, offset, result.bytes);
-            last = Clock::now();
-        }
-    });
-    result.cameraCpu = sendUdpImages(port, images, 0);
-    senderDone = true;
-    receiver.join();
-    result.seconds = std::chrono::duration<double>(last - start).count();
-    result.hostCpu = processCpu() - cpuBefore - result.cameraCpu;
-    result.lost = udpReceiveDrops() - dropsBefore;
-    result.complete = images;
-    close(fd);
-    return result;
+    return runRawUdpSink(images, 0, kHostBuffers * kBufferBytes, std::chrono::milliseconds(300));
 }
 
 // hxsim's own download straight into a plain socket: the camera is told by register writes of our

@@ -48,17 +48,7 @@ constexpr double kPacedRate = 1000e6; // bytes per second
 constexpr auto kPhaseLimit = std::chrono::seconds(20);
 constexpr auto kQuietEnd = std::chrono::milliseconds(300);
 
-// What one receiver measured over one phase.
-struct Phase {
-    uint64_t bytes = 0;
-    double seconds = 0;
-    double cpuSeconds = 0;
-    uint64_t lostPackets = 0;
-    unsigned framesSent = 0;
-    unsigned framesComplete = 0;
-    double megabytesPerSecond() const { return seconds > 0 ? double(bytes) / seconds / 1e6 : 0; }
-    double cpuPerGigabyte() const { return bytes > 0 ? cpuSeconds / (double(bytes) / 1e9) : 0; }
-};
+using Phase = Measured;
 
 // The host: takes every buffer the receiver hands back, counts it, and gives it back at once.
 class BenchHost : public HLV_THREAD::MsgThread {
@@ -165,34 +155,8 @@ void waitForEnd(const std::function<bool()>& done, const std::function<Clock::ti
 
 Phase rawUdp(double rate, unsigned images)
 {
-    uint16_t port = 0;
-    const int fd = rawSinkSocket(port);
-    // As much host memory as the library's buffers, touched before use.
-    Bytes sink(kHostBuffers * kHostBufferBytes, 0x22);
-    std::atomic<bool> senderDone{false};
-    Phase phase;
-    const uint64_t dropsBefore = udpReceiveDrops();
-    const double cpuBefore = processCpu();
-    const auto start = Clock::now();
-    Clock::time_point last = start;
-    std::thread receiver([&] {
-        std::size_t offset = 0;
-        pollfd watched{fd, POLLIN, 0};
-        // Woken by the socket, then drained until it has nothing more, as the library does.
-        while (poll(&watched, 1, int(kQuietEnd.count())) > 0 || !senderDone) {
-            drainImagePayload(fd, sink, offset, phase.bytes);
-            last = Clock::now();
-        }
-    });
-    const double senderCpu = sendUdpImages(port, images, rate);
-    senderDone = true;
-    receiver.join();
-    phase.seconds = std::chrono::duration<double>(last - start).count();
-    phase.cpuSeconds = processCpu() - cpuBefore - senderCpu;
-    phase.lostPackets = udpReceiveDrops() - dropsBefore;
-    phase.framesSent = images;
-    close(fd);
-    return phase;
+    // As much host memory as the library's buffers.
+    return runRawUdpSink(images, rate, kHostBuffers * kHostBufferBytes, kQuietEnd);
 }
 
 Phase libraryUdp(double rate, unsigned images)
@@ -213,11 +177,11 @@ Phase libraryUdp(double rate, unsigned images)
         const double senderCpu = sendUdpImages(port, images, rate);
         waitForEnd([&] { return host.returned() >= images; }, [&] { return host.last(); });
         phase.seconds = std::chrono::duration<double>(host.last() - start).count();
-        phase.cpuSeconds = processCpu() - cpuBefore - senderCpu;
-        phase.lostPackets = udpReceiveDrops() - dropsBefore;
+        phase.hostCpu = processCpu() - cpuBefore - senderCpu;
+        phase.lost = udpReceiveDrops() - dropsBefore;
         phase.bytes = host.bytes();
-        phase.framesComplete = host.complete();
-        phase.framesSent = images;
+        phase.complete = host.complete();
+        phase.sent = images;
         HLV_THREAD::closeThread(*receiver);
     }
     return phase;
@@ -265,8 +229,8 @@ Phase rawTcp(unsigned images)
     Phase phase;
     phase.bytes = received / (kImageBytes + 60) * kImageBytes;
     phase.seconds = std::chrono::duration<double>(end - start).count();
-    phase.cpuSeconds = processCpu() - cpuBefore - senderCpu;
-    phase.framesSent = images;
+    phase.hostCpu = processCpu() - cpuBefore - senderCpu;
+    phase.sent = images;
     return phase;
 }
 
@@ -291,23 +255,23 @@ Phase libraryTcp(const ControlResponder& responder, unsigned images)
         waitForEnd([&] { return host.returned() >= images; }, [&] { return host.last(); });
         phase.seconds = std::chrono::duration<double>(host.last() - start).count();
         phase.bytes = host.bytes();
-        phase.framesComplete = host.complete();
-        phase.framesSent = images;
+        phase.complete = host.complete();
+        phase.sent = images;
         // The receiver goes before the camera closes, or it would try to reconnect.
         HLV_THREAD::closeThread(*receiver);
         camera.stop = true;
         sender.join();
-        phase.cpuSeconds = processCpu() - cpuBefore - senderCpu;
+        phase.hostCpu = processCpu() - cpuBefore - senderCpu;
     }
     return phase;
 }
 
 void report(const char* name, const Phase& phase, bool library)
 {
-    std::printf("%-22s %8.1f MB/s  %6.3f s CPU/GB  packets lost %-6llu", name, phase.megabytesPerSecond(),
-                phase.cpuPerGigabyte(), static_cast<unsigned long long>(phase.lostPackets));
+    std::printf("%-22s %8.1f MB/s  %6.3f s CPU/GB  packets lost %-6llu", name, phase.rate(), phase.perGb(phase.hostCpu),
+                static_cast<unsigned long long>(phase.lost));
     if (library)
-        std::printf("  frames %u/%u complete", phase.framesComplete, phase.framesSent);
+        std::printf("  frames %u/%u complete", phase.complete, phase.sent);
     std::printf("\n");
 }
 
@@ -318,9 +282,9 @@ std::pair<Phase, Phase> bestOf(const std::function<Phase()>& raw, const std::fun
     for (unsigned round = 0; round < kRounds; ++round) {
         const Phase rawRun = raw();
         const Phase libraryRun = library();
-        if (rawRun.megabytesPerSecond() > bestRaw.megabytesPerSecond())
+        if (rawRun.rate() > bestRaw.rate())
             bestRaw = rawRun;
-        if (libraryRun.megabytesPerSecond() > bestLibrary.megabytesPerSecond())
+        if (libraryRun.rate() > bestLibrary.rate())
             bestLibrary = libraryRun;
     }
     return {bestRaw, bestLibrary};
@@ -358,7 +322,7 @@ int main(int argc, char** argv)
             bestOf([] { return rawUdp(0, kUdpImages); }, [] { return libraryUdp(0, kUdpImages); });
         report("UDP unpaced, raw", udpRaw, false);
         report("UDP unpaced, library", udpLib, true);
-        met &= verdict("UDP library / raw", udpLib.megabytesPerSecond() / udpRaw.megabytesPerSecond(), 0.90);
+        met &= verdict("UDP library / raw", udpLib.rate() / udpRaw.rate(), 0.90);
     }
     if (runs("paced")) {
         // Paced runs count only once each: every one of them must lose nothing.
@@ -366,7 +330,7 @@ int main(int argc, char** argv)
         const Phase pacedLib = libraryUdp(kPacedRate, kUdpImages);
         report("UDP 1000 MB/s, raw", pacedRaw, false);
         report("UDP 1000 MB/s, library", pacedLib, true);
-        const bool noLoss = pacedLib.framesComplete == pacedLib.framesSent && pacedLib.lostPackets == 0;
+        const bool noLoss = pacedLib.complete == pacedLib.sent && pacedLib.lost == 0;
         std::printf("%-22s %s\n\n", "UDP paced frames lost", noLoss ? "none: target met" : "SOME: target MISSED");
         met &= noLoss;
     }
@@ -376,7 +340,7 @@ int main(int argc, char** argv)
             bestOf([] { return rawTcp(kTcpImages); }, [&] { return libraryTcp(responder, kTcpImages); });
         report("TCP unpaced, raw", tcpRaw, false);
         report("TCP unpaced, library", tcpLib, true);
-        met &= verdict("TCP library / raw", tcpLib.megabytesPerSecond() / tcpRaw.megabytesPerSecond(), 0.85);
+        met &= verdict("TCP library / raw", tcpLib.rate() / tcpRaw.rate(), 0.85);
     }
 
     HxComm::close(HxComm::ALL_CAMERAS);

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -206,6 +207,37 @@ void ControlResponder::serve()
         if (!reply.empty())
             sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&source), size);
     }
+}
+
+Measured runRawUdpSink(unsigned images, double rate, std::size_t sinkBytes, std::chrono::milliseconds quiet)
+{
+    uint16_t port = 0;
+    const int fd = rawSinkSocket(port);
+    Bytes sink(sinkBytes, 0x22);
+    std::atomic<bool> senderDone{false};
+    Measured run;
+    const uint64_t dropsBefore = udpReceiveDrops();
+    const double cpuBefore = processCpu();
+    const auto start = Clock::now();
+    Clock::time_point last = start;
+    std::thread receiver([&] {
+        std::size_t offset = 0;
+        pollfd watched{fd, POLLIN, 0};
+        while (poll(&watched, 1, int(quiet.count())) > 0 || !senderDone) {
+            drainImagePayload(fd, sink, offset, run.bytes);
+            last = Clock::now();
+        }
+    });
+    run.cameraCpu = sendUdpImages(port, images, rate);
+    senderDone = true;
+    receiver.join();
+    run.seconds = std::chrono::duration<double>(last - start).count();
+    run.hostCpu = processCpu() - cpuBefore - run.cameraCpu;
+    run.lost = udpReceiveDrops() - dropsBefore;
+    run.sent = images;
+    run.complete = images;
+    close(fd);
+    return run;
 }
 
 double sendUdpImages(uint16_t hostPort, unsigned images, double rate)

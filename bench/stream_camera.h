@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -63,6 +64,26 @@ private:
 // The camera's UDP side: leader, payload packets and trailer of every image, from the camera's
 // address, at `rate` bytes per second or (0) as fast as it can. Returns the sender's CPU time.
 double sendUdpImages(uint16_t hostPort, unsigned images, double rate);
+
+// What one receiver measured over one run.
+struct Measured {
+    uint64_t bytes = 0;
+    double seconds = 0;
+    double cameraCpu = 0; // the sending side's CPU seconds
+    double hostCpu = 0;   // the receiving side's
+    uint64_t lost = 0;    // datagrams dropped for want of receive buffer
+    unsigned sent = 0;    // images sent
+    unsigned complete = 0;
+    unsigned incomplete = 0;
+    double rate() const { return seconds > 0 ? double(bytes) / seconds / 1e6 : 0; } // MB/s
+    double perGb(double cpu) const { return bytes > 0 ? cpu / (double(bytes) / 1e9) : 0; }
+};
+
+// Sends `images` at `rate` into a raw sink socket drained into `sinkBytes` of memory (touched
+// before use, as a host's buffers are): woken by the socket, then drained until it has nothing
+// more, as the library does; done once the sender has finished and `quiet` has passed without a
+// datagram. Every image counts as sent and complete.
+Measured runRawUdpSink(unsigned images, double rate, std::size_t sinkBytes, std::chrono::milliseconds quiet);
 
 // The camera's TCP side: accepts one connection, waits for the go, and sends whole images back
 // to back, holding back between images while paused; keeps the connection open until told to

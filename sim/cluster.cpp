@@ -42,7 +42,7 @@ std::string Cluster::validate(const std::vector<CameraConfig>& configs)
     return {};
 }
 
-Cluster::Cluster(const std::vector<CameraConfig>& configs, Logger logger)
+Cluster::Cluster(const std::vector<CameraConfig>& configs, const Logger& logger)
 {
     const std::string problem = validate(configs);
     if (!problem.empty()) {

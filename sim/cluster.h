@@ -19,7 +19,7 @@ public:
 
     // Starts every camera; throws std::runtime_error when one cannot start (the ones already
     // started are stopped again).
-    explicit Cluster(const std::vector<CameraConfig>& configs, Logger logger = {});
+    explicit Cluster(const std::vector<CameraConfig>& configs, const Logger& logger = {});
 
     std::size_t size() const { return cameras_.size(); }
     Camera& operator[](std::size_t index) { return *cameras_.at(index); }

@@ -109,7 +109,7 @@ void StreamEngine::sync(const CameraDevice& device, SimTime now, bool silent)
             batches_.push_back(Batch{std::move(unsent_), settings, now});
             unsent_.clear();
         }
-        latest_ = std::move(settings);
+        latest_ = settings;
     }
     if (wake) {
         wake_.set();

@@ -31,6 +31,9 @@ std::string cameraText(uintptr_t camera)
 
 #define HX_CS_TRACE(...) HLV_TRACE(TRACE_WRAPPER, __VA_ARGS__)
 
+// The record arguments below are types, which cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
+
 // Initialisers: "%s: s=%p, size=%d", with the size the record must have where the call checks one.
 #define HX_CS_INIT(Name, Record)                                                                                       \
   HX_STATUS CS_HX_##Name(Record* record, uint32_t size)                                                                \
@@ -63,6 +66,7 @@ std::string cameraText(uintptr_t camera)
                 static_cast<void*>(record));                                                                           \
     return HX_##Name(client, camera, record);                                                                          \
   }
+// NOLINTEND(bugprone-macro-parentheses)
 
 // Calls on one camera without a record: "%s: [%p, %s]".
 #define HX_CS_HANDLES(Name)                                                                                            \

@@ -43,8 +43,8 @@ void HxComm::drainControlSocket(const HX_COMM::RequestMessage* awaited)
             return;
         if (take == Take::Skipped)
             continue;
-        handleControlDatagram(std::span<const uint8_t>(buffer.data(), received.length), received.sourceAddress,
-                              received.sourcePort);
+        handleControlDatagram(std::span<const uint8_t>(buffer.data(), received.length), received.source.address,
+                              received.source.port);
         if (awaited != nullptr && isCompleted(*awaited))
             return;
     }

@@ -207,8 +207,8 @@ void HxComm::readPendingEvents()
         if (take == Take::Skipped)
             continue;
         message->length = received.length;
-        message->sourceAddress = received.sourceAddress;
-        message->sourcePort = received.sourcePort;
+        message->sourceAddress = received.source.address;
+        message->sourcePort = received.source.port;
         message->owner = this;
         post(message.release());
     }

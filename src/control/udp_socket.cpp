@@ -1,5 +1,131 @@
-// One non-blocking IPv4 UDP socket of a camera's channel: the parts that do not touch the system.
+// One non-blocking IPv4 UDP socket of a camera's channel. The system calls lie in
+// platform/socket_calls.h, so one file serves every system.
 #include "control/udp_socket.h"
+
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
+#include "platform/errno_text.h"
+#include "platform/ipv4_endpoint.h"
+#include "platform/socket_calls.h"
+
+namespace {
+
+// Logs "who: <what, located>" with the system's text for the error on a second line.
+void logSocketError(const char* who, const char* file, int line, const std::string& what, int error)
+{
+    HLV_LOG("%s: %s", who, HX_PLATFORM::systemError(file, line, what.c_str(), error).str().c_str());
+}
+
+#define HX_SOCKET_ERROR(who, what, error) logSocketError(who, __FILE__, __LINE__, what, error)
+
+// Asking for more than the system allows gets a smaller buffer; say so once per size asked for,
+// with the setting a user would raise, instead of on every socket.
+void warnReceiveBufferCapped(int wanted, int granted)
+{
+    static auto* lock = new std::mutex;
+    static auto* warned = new std::set<int>;
+    std::lock_guard<std::mutex> guard(*lock);
+    if (!warned->insert(wanted).second)
+        return;
+    HLV_LOG("%s: asked for a receive buffer of %d bytes and got %d; raise net.core.rmem_max (sysctl -w "
+            "net.core.rmem_max=%d) to avoid lost datagrams",
+            "UDPSocket::start", wanted, granted, wanted);
+}
+
+} // namespace
+
+UDPSocket::UDPSocket(int receiveBufferBytes) : wantedReceiveBuffer_(receiveBufferBytes)
+{
+    if (!sockets_.started()) {
+        rememberError(sockets_.error());
+        HX_SOCKET_ERROR("UDPSocket::UDPSocket", "Could not initialize WinSockets", sockets_.error());
+        return;
+    }
+    fd_ = HX_PLATFORM::openSocket(HX_PLATFORM::SocketType::Datagram);
+    if (!fd_.valid()) {
+        const int error = HX_PLATFORM::lastSocketError();
+        rememberError(error);
+        HX_SOCKET_ERROR("UDPSocket::UDPSocket", "Could not create socket", error);
+    }
+}
+
+UDPSocket::~UDPSocket()
+{
+    quit();
+}
+
+bool UDPSocket::start(uint16_t port)
+{
+    HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: port=%d", "UDPSocket::start", port);
+    if (!fd_.valid()) {
+        HLV_LOG("%s: The socket is invalid!", "UDPSocket::start");
+        return false;
+    }
+    // Any local address (0.0.0.0).
+    if (!HX_PLATFORM::bindTo(fd_.get(), {0, port})) {
+        rememberError(HX_PLATFORM::lastSocketError());
+        HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: bind() failed with error %u", "UDPSocket::start", lastError());
+        return false;
+    }
+    port_ = HX_PLATFORM::localEndpoint(fd_.get()).port;
+    enlargeReceiveBuffer();
+    return true;
+}
+
+// Asks for the wanted size (forced where the process may); when the system caps it, warns once.
+void UDPSocket::enlargeReceiveBuffer()
+{
+    const int granted = HX_PLATFORM::requestReceiveBuffer(fd_.get(), wantedReceiveBuffer_);
+    if (granted < 0) {
+        rememberError(HX_PLATFORM::lastSocketError());
+        HLV_LOG("Unable to set the stream socket receive buffer size which increased the potential for lost "
+                "messages");
+        return;
+    }
+    grantedReceiveBuffer_ = granted;
+    if (granted < wantedReceiveBuffer_)
+        warnReceiveBufferCapped(wantedReceiveBuffer_, granted);
+}
+
+ReceivedDatagram UDPSocket::receive(std::span<uint8_t> buffer)
+{
+    ReceivedDatagram result = HX_PLATFORM::receiveDatagram(fd_.get(), buffer);
+    if (result.kind != ReceivedDatagram::Kind::Failed)
+        return result;
+    // A report of an earlier send that found no listener says nothing of this socket.
+    if (HX_PLATFORM::reportsEarlierSend(result.error))
+        return {};
+    rememberError(result.error);
+    HX_SOCKET_ERROR("UDPSocket::receive", "Could not recvfrom(sock)", result.error);
+    return result;
+}
+
+long UDPSocket::sendMsg(std::span<const uint8_t> datagram, uint32_t destination, uint16_t destinationPort)
+{
+    if (destination == 0)
+        return 0;
+    // The dotted text is made only for a trace or an error: this is every command's path.
+    HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: dest=%s", "UDPSocket::sendMsg",
+              HX_PLATFORM::ipv4ToText(destination).c_str());
+    const long sent = HX_PLATFORM::sendDatagram(fd_.get(), datagram, {destination, destinationPort});
+    if (sent < 0) {
+        const int error = HX_PLATFORM::lastSocketError();
+        rememberError(error);
+        HX_SOCKET_ERROR("UDPSocket::sendMsg",
+                        "Could not sendto() the camera(" + HX_PLATFORM::ipv4ToText(destination) + ").", error);
+        return -1;
+    }
+    return sent;
+}
+
+void UDPSocket::quit()
+{
+    fd_.reset();
+}
 
 bool UDPSocket::valid() const
 {

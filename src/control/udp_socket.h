@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/socket_calls.h"
 #include "platform/socket_library.h"
 #include "platform/unique_fd.h"
 
@@ -34,18 +35,7 @@ struct ChannelPorts {
 };
 
 // What one receive call found.
-struct ReceivedDatagram {
-    enum class Kind {
-        Datagram,  // `length` bytes arrived from sourceAddress:sourcePort
-        Nothing,   // nothing waits: the socket is drained
-        Oversized, // a datagram longer than the buffer arrived and was discarded
-        Failed,    // the receive failed; lastError() says why
-    };
-    Kind kind = Kind::Nothing;
-    std::size_t length = 0;
-    uint32_t sourceAddress = 0; // network order
-    uint16_t sourcePort = 0;
-};
+using ReceivedDatagram = HX_PLATFORM::ReceivedDatagram;
 
 // Errors never leave the object: they are logged and reported by return values, and the last
 // socket error stays readable for the caller's own log line. The owning thread starts, receives
@@ -65,8 +55,6 @@ public:
 
     // Binds to any local address at `port` and enlarges the receive buffer; true on success.
     bool start(uint16_t port);
-    // Size of the next waiting datagram, 0 when none waits or on error.
-    std::size_t avail();
     // Takes one datagram into `buffer`; a datagram that does not fit is consumed and reported
     // as Oversized, never cut short.
     ReceivedDatagram receive(std::span<uint8_t> buffer);

@@ -172,7 +172,7 @@ void Discovery::removeCamera(uint32_t address)
         discovery->post(new HLV_DISCOVERY::DiscoveryRemoveCamera(discovery, address));
 }
 
-Discovery::Discovery(HLV_DISCOVERY::DiscoveryEvents& events) : events_(events)
+Discovery::Discovery(HLV_DISCOVERY::DiscoveryEvents& events) : MsgThread(WakeOnPost::Yes), events_(events)
 {
     try {
         db_ = std::make_unique<DiscoveryDB>(events_);
@@ -295,12 +295,6 @@ void Discovery::processDiscoveryAck(std::span<const uint8_t> datagram, const HX_
 const DiscoveryDB* Discovery::database() const
 {
     return db_.get();
-}
-
-void Discovery::post(HLV_THREAD::Message* message)
-{
-    MsgThread::post(message);
-    wake();
 }
 
 void Discovery::run()

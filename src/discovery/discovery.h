@@ -113,7 +113,6 @@ public:
     // The camera database; nullptr only when it could not be created.
     const HLV_DISCOVERY::DiscoveryDB* database() const;
 
-    void post(HLV_THREAD::Message* message) override;
     void run() override;
     void messageHandle(HLV_THREAD::Message* message) override;
     void ownerMessage(HLV_THREAD::Message* message) override;
@@ -121,7 +120,7 @@ public:
 
 private:
     friend class HLV_DISCOVERY::DiscoveryPoll;
-    struct Network; // the platform's socket and wake-up event (discovery_posix.cpp)
+    struct Network; // the socket and its wait set (discovery_network.cpp)
     struct NetworkDeleter {
         void operator()(Network* network) const;
     };
@@ -133,14 +132,13 @@ private:
         std::chrono::steady_clock::time_point deadline;
     };
 
-    // Platform half.
+    // Network side (discovery_network.cpp).
     void config();
     void cleanup();
     void processLoop();
     void readResponse();
     void sendMsg(uint16_t requestId);
     void sendUnicast(uint32_t address, uint16_t requestId);
-    void wake();
 
     // Thread half.
     void dispatchGuarded(HLV_THREAD::Message* message);

@@ -1,13 +1,7 @@
 // Image packing, operating-system half: the packing library is a DLL loaded with LoadLibraryA.
 #include "packing/hx_internal.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#  define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#  define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/win_sockets.h"
 
 #include <string>
 

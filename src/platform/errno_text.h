@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "hlv_thread/note.h"
+
 namespace HX_PLATFORM {
 
 // The text strerror_r gives for `err` ("Unknown error N" when it has none).
@@ -10,5 +12,9 @@ std::string errnoText(int err);
 
 // The second line that follows a platform failure: Errno indicates "<text>".
 std::string errnoIndicates(int err);
+
+// A failed system call as an exception: `what`, located at file:line, then errnoIndicates(err).
+HLV_THREAD::RuntimeError systemError(const char* file, int line, const char* what, int err);
+[[noreturn]] void raiseSystemError(const char* file, int line, const char* what, int err);
 
 } // namespace HX_PLATFORM

@@ -33,9 +33,4 @@ std::string errnoText(int err)
     return fromStrerror(strerror_r(err, buffer.data(), buffer.size()), buffer.data(), err);
 }
 
-std::string errnoIndicates(int err)
-{
-    return "Errno indicates \"" + errnoText(err) + "\"";
-}
-
 } // namespace HX_PLATFORM

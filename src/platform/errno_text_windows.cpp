@@ -18,9 +18,4 @@ std::string errnoText(int err)
     return text.empty() ? "Unknown error " + std::to_string(err) : text;
 }
 
-std::string errnoIndicates(int err)
-{
-    return "Errno indicates \"" + errnoText(err) + "\"";
-}
-
 } // namespace HX_PLATFORM

@@ -22,6 +22,10 @@ std::string ipv4ToText(uint32_t networkOrderAddress);
 // The network-order address of dotted text; nullopt unless it is exactly four decimal parts.
 std::optional<uint32_t> ipv4FromText(std::string_view text);
 
+// An address turned between host and network order.
+uint32_t hostToNetwork(uint32_t hostOrderAddress);
+uint32_t networkToHost(uint32_t networkOrderAddress);
+
 // "address:port".
 std::string toString(const Ipv4Endpoint& endpoint);
 

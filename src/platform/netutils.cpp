@@ -1,5 +1,11 @@
-// Local network adapters: the choices made from an adapter list, free of any system call.
+// Local network adapters: the choices made from an adapter list, and the route toward a camera,
+// through the system calls of platform/ rather than their own.
 #include "platform/netutils.h"
+
+#include "platform/ipv4_endpoint.h"
+#include "platform/socket_calls.h"
+#include "platform/socket_library.h"
+#include "platform/unique_fd.h"
 
 namespace HX_NETUTILS {
 
@@ -35,6 +41,45 @@ const Adapter* adapterForCamera(const std::vector<Adapter>& adapters, uint32_t c
             return &adapter;
     }
     return nullptr;
+}
+
+uint32_t interfaceForCamera(uint32_t camera, uint32_t* localAddressHostOrder)
+{
+    const std::vector<Adapter> adapters = listAdapters();
+    const Adapter* adapter = adapterForCamera(adapters, camera);
+    if (adapter == nullptr)
+        return NO_INTERFACE;
+    if (localAddressHostOrder != nullptr)
+        *localAddressHostOrder = HX_PLATFORM::networkToHost(adapter->address);
+    return adapter->index;
+}
+
+bool localAdapterOfCamera(uint32_t camera, std::string& name)
+{
+    name.clear();
+    const uint32_t index = interfaceForCamera(camera);
+    if (index == NO_INTERFACE)
+        return false;
+    adapterName(index, name);
+    return !name.empty();
+}
+
+uint32_t localAddressToward(uint32_t camera)
+{
+    uint32_t local = 0;
+    if (interfaceForCamera(camera, &local) != NO_INTERFACE)
+        return local;
+    // No local subnet holds the camera: ask the routing table which source address a datagram
+    // socket connected to it would use (connecting sends nothing).
+    const HX_PLATFORM::SocketLibrary sockets;
+    if (!sockets.started())
+        return 0;
+    const HX_PLATFORM::UniqueFd probe = HX_PLATFORM::openSocket(HX_PLATFORM::SocketType::Datagram);
+    int error = 0;
+    if (!probe.valid() ||
+        HX_PLATFORM::connectTo(probe.get(), {camera, DISCOVERY_PORT}, error) != HX_PLATFORM::ConnectStatus::Connected)
+        return 0;
+    return HX_PLATFORM::networkToHost(HX_PLATFORM::localEndpoint(probe.get()).address);
 }
 
 } // namespace HX_NETUTILS

@@ -25,14 +25,6 @@ namespace {
 
 using IfaddrsList = std::unique_ptr<ifaddrs, decltype(&freeifaddrs)>;
 
-[[noreturn]] void raiseWithErrno(const char* file, int line, const char* what, int err)
-{
-    HLV_THREAD::RuntimeError error;
-    error.add(file, line, "%s", what);
-    error.add("%s", HX_PLATFORM::errnoIndicates(err).c_str());
-    throw error;
-}
-
 // "eth0:1" is an address label of eth0; the interface is the part before the colon.
 std::string interfaceOf(const char* label)
 {
@@ -94,7 +86,7 @@ std::vector<Adapter> listAdapters()
 {
     ifaddrs* raw = nullptr;
     if (getifaddrs(&raw) != 0)
-        raiseWithErrno(__FILE__, __LINE__, "Could not get network interface list", errno);
+        HX_PLATFORM::raiseSystemError(__FILE__, __LINE__, "Could not get network interface list", errno);
     const IfaddrsList list(raw, &freeifaddrs);
     const std::map<std::string, unsigned> types = hardwareTypes(list.get());
     const HX_PLATFORM::UniqueFd probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
@@ -115,32 +107,11 @@ std::vector<Adapter> listAdapters()
     return adapters;
 }
 
-uint32_t interfaceForCamera(uint32_t camera, uint32_t* localAddressHostOrder)
-{
-    const std::vector<Adapter> adapters = listAdapters();
-    const Adapter* adapter = adapterForCamera(adapters, camera);
-    if (adapter == nullptr)
-        return NO_INTERFACE;
-    if (localAddressHostOrder != nullptr)
-        *localAddressHostOrder = ntohl(adapter->address);
-    return adapter->index;
-}
-
 void adapterName(uint32_t index, std::string& name)
 {
     char buffer[IF_NAMESIZE + 1] = {};
     if (if_indextoname(index, buffer) != nullptr)
         name = buffer;
-}
-
-bool localAdapterOfCamera(uint32_t camera, std::string& name)
-{
-    name.clear();
-    const uint32_t index = interfaceForCamera(camera);
-    if (index == NO_INTERFACE)
-        return false;
-    adapterName(index, name);
-    return !name.empty();
 }
 
 LinkKind linkKind(unsigned hardwareType, bool wireless)
@@ -151,28 +122,6 @@ LinkKind linkKind(unsigned hardwareType, bool wireless)
     if (hardwareType == ARPHRD_ETHER)
         return wireless ? LinkKind::Wireless : LinkKind::Ethernet;
     return LinkKind::Other;
-}
-
-uint32_t localAddressToward(uint32_t camera)
-{
-    uint32_t local = 0;
-    if (interfaceForCamera(camera, &local) != NO_INTERFACE)
-        return local;
-    // No local subnet holds the camera: ask the routing table which source address it would use.
-    const HX_PLATFORM::UniqueFd probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (!probe.valid())
-        return 0;
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(DISCOVERY_PORT);
-    peer.sin_addr.s_addr = camera;
-    if (connect(probe.get(), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0)
-        return 0;
-    sockaddr_in self{};
-    socklen_t length = sizeof self;
-    if (getsockname(probe.get(), reinterpret_cast<sockaddr*>(&self), &length) != 0)
-        return 0;
-    return ntohl(self.sin_addr.s_addr);
 }
 
 } // namespace HX_NETUTILS

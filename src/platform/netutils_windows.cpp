@@ -20,14 +20,6 @@ constexpr unsigned TYPE_ETHERNET = 6;
 constexpr unsigned TYPE_LOOPBACK = 24;
 constexpr unsigned TYPE_WIRELESS = 71;
 
-[[noreturn]] void raiseWithError(const char* file, int line, const char* what, int err)
-{
-    HLV_THREAD::RuntimeError error;
-    error.add(file, line, "%s", what);
-    error.add("%s", HX_PLATFORM::errnoIndicates(err).c_str());
-    throw error;
-}
-
 uint32_t maskOfPrefix(unsigned length)
 {
     const uint32_t hostOrder = length == 0 ? 0 : (length >= 32 ? 0xFFFFFFFFu : ~((1u << (32 - length)) - 1));
@@ -51,7 +43,8 @@ std::vector<Adapter> listAdapters()
     if (result == ERROR_NO_DATA)
         return {};
     if (result != NO_ERROR)
-        raiseWithError(__FILE__, __LINE__, "Could not get network interface list", static_cast<int>(result));
+        HX_PLATFORM::raiseSystemError(__FILE__, __LINE__, "Could not get network interface list",
+                                      static_cast<int>(result));
 
     std::vector<Adapter> adapters;
     for (const IP_ADAPTER_ADDRESSES* entry = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());
@@ -73,17 +66,6 @@ std::vector<Adapter> listAdapters()
     return adapters;
 }
 
-uint32_t interfaceForCamera(uint32_t camera, uint32_t* localAddressHostOrder)
-{
-    const std::vector<Adapter> adapters = listAdapters();
-    const Adapter* adapter = adapterForCamera(adapters, camera);
-    if (adapter == nullptr)
-        return NO_INTERFACE;
-    if (localAddressHostOrder != nullptr)
-        *localAddressHostOrder = ntohl(adapter->address);
-    return adapter->index;
-}
-
 void adapterName(uint32_t index, std::string& name)
 {
     for (const Adapter& adapter : listAdapters()) {
@@ -92,16 +74,6 @@ void adapterName(uint32_t index, std::string& name)
             return;
         }
     }
-}
-
-bool localAdapterOfCamera(uint32_t camera, std::string& name)
-{
-    name.clear();
-    const uint32_t index = interfaceForCamera(camera);
-    if (index == NO_INTERFACE)
-        return false;
-    adapterName(index, name);
-    return !name.empty();
 }
 
 // Windows reports the link's own type, wireless included, so the wireless query is not needed.
@@ -114,32 +86,6 @@ LinkKind linkKind(unsigned hardwareType, bool wireless)
     if (hardwareType == TYPE_ETHERNET)
         return wireless ? LinkKind::Wireless : LinkKind::Ethernet;
     return LinkKind::Other;
-}
-
-uint32_t localAddressToward(uint32_t camera)
-{
-    uint32_t local = 0;
-    if (interfaceForCamera(camera, &local) != NO_INTERFACE)
-        return local;
-    // No local subnet holds the camera: ask the routing table which source address it would use.
-    const HX_PLATFORM::SocketLibrary sockets;
-    if (!sockets.started())
-        return 0;
-    const HX_PLATFORM::UniqueFd probe(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-    if (!probe.valid())
-        return 0;
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(DISCOVERY_PORT);
-    peer.sin_addr.s_addr = camera;
-    const SOCKET s = static_cast<SOCKET>(probe.get());
-    if (::connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0)
-        return 0;
-    sockaddr_in self{};
-    int length = sizeof self;
-    if (::getsockname(s, reinterpret_cast<sockaddr*>(&self), &length) != 0)
-        return 0;
-    return ntohl(self.sin_addr.s_addr);
 }
 
 } // namespace HX_NETUTILS

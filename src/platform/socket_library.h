@@ -9,13 +9,19 @@ namespace HX_PLATFORM {
 class SocketLibrary {
 public:
     SocketLibrary();
-    ~SocketLibrary();
     SocketLibrary(const SocketLibrary&) = delete;
     SocketLibrary& operator=(const SocketLibrary&) = delete;
 
     // False when the library could not be started; error() then holds the system's code.
     bool started() const { return started_; }
     int error() const { return error_; }
+
+    // Only Winsock has anything to release.
+#if defined(_WIN32)
+    ~SocketLibrary();
+#else
+    ~SocketLibrary() = default;
+#endif
 
 private:
     bool started_ = false;

@@ -5,6 +5,4 @@ namespace HX_PLATFORM {
 
 SocketLibrary::SocketLibrary() : started_(forcedSocketStartFailure() == 0), error_(forcedSocketStartFailure()) {}
 
-SocketLibrary::~SocketLibrary() = default;
-
 } // namespace HX_PLATFORM

@@ -42,7 +42,9 @@ void traceLifecycle(const char* name) noexcept
 
 } // namespace
 
-// An initialiser with a body of its own, and one that shares the body of its record's size.
+// An initialiser with a body of its own, and one that shares the body of its record's size. The
+// record argument is a type, which cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define HX_RECORD_INIT(Name, Record)                                                                                   \
   HX_STATUS HX_##Name(Record* record, uint32_t size)                                                                   \
   {                                                                                                                    \
@@ -53,6 +55,7 @@ void traceLifecycle(const char* name) noexcept
   {                                                                                                                    \
     return sharedBody(record, size);                                                                                   \
   }
+// NOLINTEND(bugprone-macro-parentheses)
 
 static_assert(sizeof(HX_BATTERY_INFO) == sizeof(HX_ANALOG_GAIN));
 static_assert(sizeof(HX_TEMPERATURE) == sizeof(HX_LENS_SETTINGS));

@@ -76,7 +76,7 @@ private:
     void nextBufferOrNone();
     void keepForScan(std::span<const uint8_t> bytes);
 
-    // Operating-system half (tcp_stream_posix.cpp).
+    // The connection (tcp_stream_connection.cpp).
     enum class ReadResult { Data, Nothing, Closed };
     bool startUp() override;
     void waitAndRead() override;

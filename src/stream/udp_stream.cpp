@@ -367,6 +367,28 @@ std::string UdpStream::payloadFault(std::span<const uint8_t> head, std::size_t l
     return {};
 }
 
+// A packet of `size` bytes scattered by readIntoHostBuffer(): its header at the bounce buffer's
+// start, up to `room` data bytes at the active position, the rest after the header. One that does
+// not continue the image is put back together in the bounce buffer's second half and handled as
+// any other.
+void UdpStream::acceptScattered(std::size_t size, std::size_t room)
+{
+    const std::size_t header = wire::kStreamHeaderSize;
+    const std::size_t inPlace = size > header ? std::min(size - header, room) : 0;
+    const std::size_t rest = size > header ? size - header - inPlace : 0;
+    HLV_TRACE(TRACE_STREAM, "%s(%s): current_state=%u", "UdpStream::streamReader", where(), state_.load());
+    const std::span<const uint8_t> head(bounce_.data(), std::min(size, header));
+    if (payloadFault(head, size).empty()) {
+        takePayload(inPlace, {bounce_.data() + header, rest});
+        return;
+    }
+    uint8_t* whole = bounce_.data() + MAX_DATAGRAM;
+    std::memcpy(whole, head.data(), head.size());
+    std::memcpy(whole + header, activeData_, inPlace);
+    std::memcpy(whole + header + inPlace, bounce_.data() + header, rest);
+    handleDatagram({whole, size});
+}
+
 // Takes one packet's payload: `inPlace` bytes already received at the active position, then
 // `rest`, which is copied on (into the next buffers when the active one is full).
 void UdpStream::takePayload(std::size_t inPlace, std::span<const uint8_t> rest)
@@ -553,6 +575,12 @@ void UdpStream::waitAndRead()
 
 // While an image's payload arrives, each packet is received straight into the host buffer;
 // otherwise two datagrams per call go into the halves of the bounce buffer.
+void UdpStream::shutDown()
+{
+    stopTimer();
+    pollSet_.reset();
+}
+
 void UdpStream::readDatagrams()
 {
     for (unsigned calls = 0; calls < MAX_CALLS_PER_PASS && !messagesWaiting(); ++calls) {

@@ -72,6 +72,7 @@ private:
     // False on a framing error, which has then handed the image's buffer back.
     bool recvPayload(std::span<const uint8_t> datagram);
     std::string payloadFault(std::span<const uint8_t> head, std::size_t length);
+    void acceptScattered(std::size_t size, std::size_t room);
     void takePayload(std::size_t inPlace, std::span<const uint8_t> rest);
     std::size_t payloadBatchSize() const;
     void advance(std::size_t count);
@@ -90,11 +91,12 @@ private:
     // A trial whose time is up posts its time-out to this receiver, as a timer would.
     void endTrialWhenDue();
 
-    // Operating-system half (udp_stream_posix.cpp).
+    // The wait and the drain (udp_stream.cpp).
     bool startUp() override;
     void waitAndRead() override;
     void shutDown() override;
     void readDatagrams();
+    // The receives (udp_stream_posix.cpp, udp_stream_windows.cpp).
     bool readBatch();
     bool readIntoHostBuffer();
     bool readOneIntoHostBuffer();

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
 
 #include "control/hx_comm.h"
 #include "control/udp_socket.h"
@@ -155,20 +154,7 @@ bool UdpStream::readOneIntoHostBuffer()
         HLV_TRACE(TRACE_STREAM, "%s(%s): dropped a foreign or oversized datagram", "UdpStream::readDatagrams", where());
         return true;
     }
-    const auto size = std::size_t(length);
-    const std::size_t inPlace = size > header ? std::min(size - header, room) : 0;
-    const std::size_t rest = size > header ? size - header - inPlace : 0;
-    HLV_TRACE(TRACE_STREAM, "%s(%s): current_state=%u", "UdpStream::streamReader", where(), state_.load());
-    const std::span<const uint8_t> head(bounce_.data(), std::min(size, header));
-    if (payloadFault(head, size).empty()) {
-        takePayload(inPlace, {bounce_.data() + header, rest});
-        return true;
-    }
-    uint8_t* whole = bounce_.data() + MAX_DATAGRAM;
-    std::memcpy(whole, head.data(), head.size());
-    std::memcpy(whole + header, activeData_, inPlace);
-    std::memcpy(whole + header + inPlace, bounce_.data() + header, rest);
-    handleDatagram({whole, size});
+    acceptScattered(std::size_t(length), room);
     return true;
 }
 
@@ -190,10 +176,4 @@ void UdpStream::acceptDatagram(const mmsghdr& header, const iovec& piece, const 
         return;
     }
     handleDatagram({static_cast<const uint8_t*>(piece.iov_base), header.msg_len});
-}
-
-void UdpStream::shutDown()
-{
-    stopTimer();
-    pollSet_.reset();
 }

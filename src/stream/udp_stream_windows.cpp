@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 
 #include "control/hx_comm.h"
 #include "control/udp_socket.h"
@@ -31,7 +30,7 @@ bool UdpStream::readBatch()
     }
     if (received.kind != ReceivedDatagram::Kind::Datagram)
         return false; // nothing waits
-    if (received.sourceAddress != cameraAddress()) {
+    if (received.source.address != cameraAddress()) {
         HLV_TRACE(TRACE_STREAM, "%s(%s): dropped a datagram from another address", "UdpStream::readDatagrams", where());
         return true;
     }
@@ -41,8 +40,7 @@ bool UdpStream::readBatch()
 
 // The packet's header lands in the bounce buffer, its data at the active position as far as
 // the buffer has room, the rest after the header in the bounce buffer: never more than one
-// datagram's worth, never past the buffer's end. A packet that turns out not to continue the
-// image is put back together in the bounce buffer's second half and handled as any other.
+// datagram's worth, never past the buffer's end.
 bool UdpStream::readIntoHostBuffer()
 {
     const std::size_t header = HX_WIRE::kStreamHeaderSize;
@@ -77,20 +75,7 @@ bool UdpStream::readIntoHostBuffer()
         HLV_TRACE(TRACE_STREAM, "%s(%s): dropped a foreign or oversized datagram", "UdpStream::readDatagrams", where());
         return true;
     }
-    const auto size = std::size_t(length);
-    const std::size_t inPlace = size > header ? std::min(size - header, room) : 0;
-    const std::size_t rest = size > header ? size - header - inPlace : 0;
-    HLV_TRACE(TRACE_STREAM, "%s(%s): current_state=%u", "UdpStream::streamReader", where(), state_.load());
-    const std::span<const uint8_t> head(bounce_.data(), std::min(size, header));
-    if (payloadFault(head, size).empty()) {
-        takePayload(inPlace, {bounce_.data() + header, rest});
-        return true;
-    }
-    uint8_t* whole = bounce_.data() + MAX_DATAGRAM;
-    std::memcpy(whole, head.data(), head.size());
-    std::memcpy(whole + header, activeData_, inPlace);
-    std::memcpy(whole + header + inPlace, bounce_.data() + header, rest);
-    handleDatagram({whole, size});
+    acceptScattered(std::size_t(length), room);
     return true;
 }
 
@@ -100,10 +85,4 @@ void UdpStream::noteReceiveError(int error)
     if (error != WSAEWOULDBLOCK && error != WSAECONNRESET)
         HLV_LOG("%s(%s): failed to read the UDP stream socket.\n%s", "UdpStream::readDatagrams", where(),
                 HX_PLATFORM::errnoIndicates(error).c_str());
-}
-
-void UdpStream::shutDown()
-{
-    stopTimer();
-    pollSet_.reset();
 }

@@ -23,7 +23,7 @@ namespace {
 // the cache into a record the way a getter does.
 template <class Record, class Init, class Merge>
 TARROW_RECORDS::Record row(uint32_t event, std::vector<RegisterGroup> groups, uint32_t address, Record& cached,
-                           std::function<void()> compute, Init init, Merge merge)
+                           const std::function<void()>& compute, Init init, Merge merge)
 {
     TARROW_RECORDS::Record entry;
     entry.event = event;

@@ -222,7 +222,8 @@ bool apply(const std::vector<Field<R>>& fields, R& record, const std::string& ke
             continue;
         uint32_t value = 0;
         if (!parseValue(field, text, value)) {
-            error = "'" + text + "' is not a value of " + key + " (" + forms(field) + ")";
+            error = std::string("'").append(text).append("' is not a value of ").append(key);
+            error.append(" (").append(forms(field)).append(")");
             return false;
         }
         record.*field.value = value;

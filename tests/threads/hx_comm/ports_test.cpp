@@ -73,8 +73,8 @@ TEST(UDPSocketTest, DrainsEveryDatagramAndDropsOversizedOnesWhole)
         ASSERT_EQ(got.kind, ReceivedDatagram::Kind::Datagram);
         EXPECT_EQ(got.length, 8u);
         EXPECT_EQ(buffer[0], i);
-        EXPECT_EQ(got.sourceAddress, loopback);
-        EXPECT_EQ(got.sourcePort, 7001);
+        EXPECT_EQ(got.source.address, loopback);
+        EXPECT_EQ(got.source.port, 7001);
     }
     EXPECT_EQ(receiver.receive(buffer).kind, ReceivedDatagram::Kind::Nothing);
 

@@ -1,7 +1,12 @@
-// IPv4 addresses and ports as the library keeps them, and their text through Winsock.
+// IPv4 addresses and ports as the library keeps them, and their text through the system's
+// conversions.
 #include "platform/ipv4_endpoint.h"
 
-#include "platform/win_sockets.h"
+#if defined(_WIN32)
+#  include "platform/win_sockets.h"
+#else
+#  include <arpa/inet.h>
+#endif
 
 namespace HX_PLATFORM {
 
@@ -28,6 +33,16 @@ std::optional<uint32_t> ipv4FromText(std::string_view text)
         return std::nullopt;
     }
     return address.s_addr;
+}
+
+uint32_t hostToNetwork(uint32_t hostOrderAddress)
+{
+    return htonl(hostOrderAddress);
+}
+
+uint32_t networkToHost(uint32_t networkOrderAddress)
+{
+    return ntohl(networkOrderAddress);
 }
 
 std::string toString(const Ipv4Endpoint& endpoint)

@@ -1,53 +1,42 @@
-// A TCP stream receiver, Windows half: the connection from one of ten local ports, its wait beside
-// the message event, and its non-blocking receives through Winsock.
-#include "platform/win_sockets.h"
-
-#include <algorithm>
-#include <cstring>
+// The TCP image receiver's connection: its port search and reconnection, and the wait on the
+// socket and the message queue together. The system calls lie in platform/socket_calls.h.
 #include <memory>
 #include <mutex>
 
-#include "callback/callback.h"
 #include "control/hx_comm.h"
-#include "control/message_ids.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/wake.h"
 #include "platform/errno_text.h"
-#include "platform/ipv4_endpoint.h"
 #include "platform/poll_wait.h"
-#include "platform/socket_address.h"
-#include "registers/register_map.h"
+#include "platform/socket_calls.h"
 #include "stream/tcp_stream.h"
 
 using HLV_THREAD::TRACE_STREAM;
+using HX_PLATFORM::raiseSystemError;
 
 namespace {
 
 // A stream connection must absorb bursts of whole images while the host is busy.
 constexpr int STREAM_RECEIVE_BUFFER = 128 * 1024 * 1024;
 
-[[noreturn]] void raiseSystemError(const char* file, int line, const char* what, int error)
+// Asks for a large receive buffer (forced where the process may), and otherwise says once what
+// the system granted and which setting a user would raise.
+void enlargeReceiveBuffer(HX_PLATFORM::Descriptor fd)
 {
-    HLV_THREAD::RuntimeError failure;
-    failure.add(file, line, "%s", what);
-    failure.add("%s", HX_PLATFORM::errnoIndicates(error).c_str());
-    throw failure;
-}
-
-// Windows grants large receive buffers as asked and has no forcing option: one request.
-void enlargeReceiveBuffer(SOCKET fd)
-{
-    const int wanted = STREAM_RECEIVE_BUFFER;
-    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&wanted), sizeof(wanted)) != 0)
+    const int granted = HX_PLATFORM::requestReceiveBuffer(fd, STREAM_RECEIVE_BUFFER);
+    if (granted < 0) {
         HLV_LOG("Unable to set the stream socket receive buffer size which increased the potential for lost messages");
-}
-
-// Errors after which the connection is of no further use.
-bool connectionBroken(int error)
-{
-    return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAETIMEDOUT || error == WSAENOTCONN ||
-           error == WSAEHOSTUNREACH;
+        return;
+    }
+    if (granted >= STREAM_RECEIVE_BUFFER)
+        return;
+    static std::once_flag warned;
+    std::call_once(warned, [granted] {
+        HLV_LOG("%s: asked for a receive buffer of %d bytes and got %d; raise net.core.rmem_max (sysctl -w "
+                "net.core.rmem_max=%d) to avoid stalling the camera",
+                "TcpStream::sockInit", STREAM_RECEIVE_BUFFER, granted, STREAM_RECEIVE_BUFFER);
+    });
 }
 
 } // namespace
@@ -101,7 +90,7 @@ bool TcpStream::connectFromFreePort(uint16_t firstPort)
             return true;
         }
         socket_.reset();
-        if (error != WSAEADDRINUSE && error != WSAEADDRNOTAVAIL)
+        if (!HX_PLATFORM::portUnavailable(error))
             raiseSystemError(__FILE__, __LINE__, "connect() failed!", error);
     }
     HLV_THROW(HLV_THREAD::RuntimeError, "Unable to locate an available port!");
@@ -111,45 +100,30 @@ bool TcpStream::connectFromFreePort(uint16_t firstPort)
 // writable.
 bool TcpStream::connectOnce(uint16_t localPort, int& error)
 {
-    socket_.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    socket_ = HX_PLATFORM::openSocket(HX_PLATFORM::SocketType::Stream);
     if (!socket_.valid())
-        raiseSystemError(__FILE__, __LINE__, "Could not create socket", WSAGetLastError());
-    const SOCKET s = static_cast<SOCKET>(socket_.get());
-    u_long nonBlocking = 1;
-    ioctlsocket(s, FIONBIO, &nonBlocking);
-    enlargeReceiveBuffer(s);
+        raiseSystemError(__FILE__, __LINE__, "Could not create socket", HX_PLATFORM::lastSocketError());
+    enlargeReceiveBuffer(socket_.get());
     // A port left waiting by this host's last connection may be bound again; a port another
     // socket holds still refuses (address in use), and a connection that would repeat one still
     // waiting fails to connect (address not available), so either moves on to the next port.
-    const BOOL reuse = TRUE;
-    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof(reuse));
+    HX_PLATFORM::reuseAddress(socket_.get());
     // The local address toward the camera, not the wildcard: a camera on this very host (a
     // stand-in on another loopback address) may use the same port number.
-    const sockaddr_in local = HX_PLATFORM::toSockaddr({htonl(HxComm::localAddressToward(cameraAddress())), localPort});
-    if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) {
-        error = WSAGetLastError();
+    const uint32_t local = HX_PLATFORM::hostToNetwork(HxComm::localAddressToward(cameraAddress()));
+    if (!HX_PLATFORM::bindTo(socket_.get(), {local, localPort})) {
+        error = HX_PLATFORM::lastSocketError();
         return false;
     }
-    const sockaddr_in camera = HX_PLATFORM::toSockaddr({cameraAddress(), cameraPort_});
-    if (connect(s, reinterpret_cast<const sockaddr*>(&camera), sizeof(camera)) == 0) {
-        connectPending_ = false;
-        return true;
-    }
-    error = WSAGetLastError();
-    if (error == WSAEWOULDBLOCK) {
-        connectPending_ = true;
-        return true;
-    }
-    return false;
+    const HX_PLATFORM::ConnectStatus status =
+        HX_PLATFORM::connectTo(socket_.get(), {cameraAddress(), cameraPort_}, error);
+    connectPending_ = status == HX_PLATFORM::ConnectStatus::Pending;
+    return status != HX_PLATFORM::ConnectStatus::Failed;
 }
 
 void TcpStream::completeConnect()
 {
-    int error = 0;
-    int size = sizeof(error);
-    if (getsockopt(static_cast<SOCKET>(socket_.get()), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) !=
-        0)
-        error = WSAGetLastError();
+    const int error = HX_PLATFORM::connectOutcome(socket_.get());
     if (error == 0) {
         connectPending_ = false;
         reconnecting_ = false;
@@ -193,18 +167,17 @@ TcpStream::ReadResult TcpStream::receive(uint8_t* into, std::size_t want, std::s
     got = 0;
     if (!socket_.valid())
         return ReadResult::Closed;
-    const int count = recv(static_cast<SOCKET>(socket_.get()), reinterpret_cast<char*>(into),
-                           static_cast<int>(std::min<std::size_t>(want, 1 << 30)), 0);
+    const long count = HX_PLATFORM::receiveStream(socket_.get(), {into, want});
     if (count > 0) {
         got = static_cast<std::size_t>(count);
         return ReadResult::Data;
     }
     if (count == 0)
         return ReadResult::Closed;
-    const int error = WSAGetLastError();
-    if (error == WSAEWOULDBLOCK)
+    const int error = HX_PLATFORM::lastSocketError();
+    if (HX_PLATFORM::wouldBlock(error))
         return ReadResult::Nothing;
-    if (!connectionBroken(error))
+    if (!HX_PLATFORM::connectionBroken(error))
         HLV_LOG("%s(%s): Could not recvfrom()\n%s", "TcpStream::receive", where(),
                 HX_PLATFORM::errnoIndicates(error).c_str());
     return ReadResult::Closed;

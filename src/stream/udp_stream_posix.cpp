@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
 
 #include "control/hx_comm.h"
 #include "control/udp_socket.h"

@@ -308,8 +308,8 @@ int applyDownloadSettings(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, cons
         std::fprintf(stderr, "hxcam: could not read the download settings of %s\n", cameraAddress(camera).c_str());
         return FAILED;
     }
-    HX_DOWNLOAD_SETTINGS request = downloadRequest(current, range.first, range.last,
-                                                   options.packed ? HX_FORMAT_PACKED : HX_FORMAT_TIFF, buffers);
+    HX_DOWNLOAD_SETTINGS request =
+        downloadRequest(current, range.first, range.last, options.packed ? HX_FORMAT_PACKED : HX_FORMAT_TIFF, buffers);
     if (HX_setup_download_syn(client, camera, &request, &request) != HX_STATUS_OK) {
         std::fprintf(stderr, "hxcam: the download settings of %s could not be set\n", cameraAddress(camera).c_str());
         return FAILED;

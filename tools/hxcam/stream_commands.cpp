@@ -372,6 +372,12 @@ DownloadOutcome receiveDownload(HX_CAMERA_HANDLE camera, const StreamOptions& op
         }
         ++outcome.frames;
         outcome.last = (returned.record->status & HX_STREAM_STATUS_LAST) != 0;
+        // The record is the writer's from the moment it is posted (it lends the buffer again).
+        if (stats != nullptr) {
+            stats->setPacketSize(client.packetSize());
+            stats->add(*returned.record);
+            bar->update(outcome.frames, stats->bytes(), stats->seconds());
+        }
         writer.post([record = returned.record, last = outcome.last, &options, &geometry, camera, &relent,
                      range = pass.range, written = pass.written]() -> uint64_t {
             const uint32_t id = record->frame_id;
@@ -385,11 +391,6 @@ DownloadOutcome receiveDownload(HX_CAMERA_HANDLE camera, const StreamOptions& op
                 ++relent;
             return bytes;
         });
-        if (stats != nullptr) {
-            stats->setPacketSize(client.packetSize());
-            stats->add(*returned.record);
-            bar->update(outcome.frames, stats->bytes(), stats->seconds());
-        }
     }
     writer.finish();
     if (bar)

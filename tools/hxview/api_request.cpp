@@ -80,7 +80,8 @@ bool parseCaptureBody(const std::string& body, std::vector<std::string>& assignm
             error = "the value of '" + key + "' must be a number or a short text";
             return false;
         }
-        assignments.push_back(key + "=" + text);
+        assignments.push_back(key + "=");
+        assignments.back() += text;
     }
     return true;
 }

@@ -67,17 +67,18 @@ void HttpApi::install(httplib::Server& server)
         if (response.body.empty())
             send(response, errorReply(response.status, "cannot " + request.method + " " + request.path.substr(0, 64)));
     });
-    server.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr error) {
-        std::string text = "unknown error";
-        try {
-            std::rethrow_exception(error);
-        } catch (const std::exception& caught) {
-            text = caught.what();
-        } catch (...) {
-        }
-        std::fprintf(stderr, "hxview: request failed: %s\n", text.c_str());
-        send(response, errorReply(500, "the server could not answer: " + text));
-    });
+    server.set_exception_handler(
+        [](const httplib::Request&, httplib::Response& response, const std::exception_ptr& error) {
+            std::string text = "unknown error";
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception& caught) {
+                text = caught.what();
+            } catch (...) {
+            }
+            std::fprintf(stderr, "hxview: request failed: %s\n", text.c_str());
+            send(response, errorReply(500, "the server could not answer: " + text));
+        });
 }
 
 void HttpApi::camerasRoutes(httplib::Server& server)

@@ -119,6 +119,8 @@ private:
     static void closeChannels(uint32_t cameraAddress, bool forget);
     bool closeOnce();
     static uint32_t exchange(const char* who, HX_COMM::RequestMessage& request);
+    static uint32_t writeExchange(const char* who, HX_COMM::RequestMessage& request, const char* what,
+                                  uint32_t address);
     static uint32_t failureResult(const HX_COMM::RequestMessage& request);
 
     // Opening, thread body and message dispatch (hx_comm_engine.cpp).

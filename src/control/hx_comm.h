@@ -21,8 +21,9 @@
 #include "hlv_thread/msg_thread.h"
 
 namespace HX_COMM {
+class ExchangeFeed;
 class MessageAgeTimer;
-}
+} // namespace HX_COMM
 namespace HX_PLATFORM {
 class EventFd;
 class PollSet;
@@ -95,6 +96,9 @@ public:
 
 private:
     friend class HX_COMM::MessageAgeTimer;
+    // Drives the pending table, acknowledges, events and age-out in-process, without sockets or
+    // threads: the control channel's fuzz target.
+    friend class HX_COMM::ExchangeFeed;
 
     // What a caller reading the control socket found in one wait.
     enum class ControlTraffic { Readable, Quiet, Failed };

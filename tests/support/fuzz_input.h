@@ -22,8 +22,17 @@ public:
         data_ = data_.subspan(1);
         return value;
     }
-    uint16_t u16() { return uint16_t(byte() << 8 | byte()); }
-    uint32_t u32() { return uint32_t(u16()) << 16 | u16(); }
+    // Big-endian; each byte read in its own statement, as the operands of | are unsequenced.
+    uint16_t u16()
+    {
+        const uint16_t high = byte();
+        return uint16_t(high << 8 | byte());
+    }
+    uint32_t u32()
+    {
+        const uint32_t high = u16();
+        return high << 16 | u16();
+    }
     std::span<const uint8_t> bytes(std::size_t wanted)
     {
         const std::span<const uint8_t> taken = data_.first(std::min(wanted, data_.size()));

@@ -118,15 +118,18 @@ HX_COMM::RegisterList registersFrom(Input& in)
 
 std::unique_ptr<RequestMessage> requestFrom(Input& in)
 {
-    switch (in.byte() % 6) {
-    case 0: return std::make_unique<HX_COMM::ReadRegMessage>(kCamera, in.u16() * 4u);
-    case 1: return std::make_unique<HX_COMM::WriteRegMessage>(kCamera, in.u16() * 4u, in.u32());
+    const uint8_t kind = in.byte() % 6;
+    // Read before the call: the order in which a call's arguments are read is unspecified.
+    const uint32_t address = in.u16() * 4u;
+    switch (kind) {
+    case 0: return std::make_unique<HX_COMM::ReadRegMessage>(kCamera, address);
+    case 1: return std::make_unique<HX_COMM::WriteRegMessage>(kCamera, address, in.u32());
     case 2: return std::make_unique<HX_COMM::ReadMultiRegMessage>(kCamera, registersFrom(in));
     case 3: return std::make_unique<HX_COMM::WriteMultiRegMessage>(kCamera, registersFrom(in));
-    case 4: return std::make_unique<HX_COMM::ReadMemMessage>(kCamera, in.u16() * 4u, in.u16() % 600);
+    case 4: return std::make_unique<HX_COMM::ReadMemMessage>(kCamera, address, in.u16() % 600);
     default: {
         const std::span<const uint8_t> bytes = in.bytes(in.u16() % 600);
-        return std::make_unique<HX_COMM::WriteMemMessage>(kCamera, in.u16() * 4u,
+        return std::make_unique<HX_COMM::WriteMemMessage>(kCamera, address,
                                                           std::vector<uint8_t>(bytes.begin(), bytes.end()));
     }
     }
@@ -157,7 +160,7 @@ std::vector<uint8_t> acknowledgeFrom(Input& in, const std::vector<Issued>& issue
     static constexpr uint16_t answers[] = {code::kResultlessAck, code::kReadRegAck,  code::kWriteRegAck,
                                            code::kReadMemAck,    code::kWriteMemAck, code::kDiscoveryAck};
     const uint16_t answer = answered != nullptr && choice % 4 != 0 ? answered->request->expectedAnswer()
-                                                                    : answers[in.byte() % std::size(answers)];
+                                                                   : answers[in.byte() % std::size(answers)];
     const uint16_t status = in.byte() < 224 ? HX_WIRE::CameraStatus::kSuccess : in.u16();
     std::vector<uint8_t> payload(in.byte() % 4 == 0 || answered == nullptr ? in.u16() % 560
                                                                            : answerLength(*answered->request));

@@ -5,8 +5,8 @@
 #pragma once
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <vector>
 

@@ -54,7 +54,9 @@ std::vector<uint8_t> leader(Input& in, uint16_t blockId)
 {
     const uint8_t shape = in.byte();
     const uint32_t length = shape % 4 == 0 ? in.u32() : in.u16() % 30000;
-    wire::StreamLeader leader = wire::makeFileLeader(blockId, in.byte() < 224 ? 0 : in.byte(), length, in.byte(), 0);
+    // Arguments are read one statement at a time: their order within a call is unspecified.
+    const uint32_t packetId = in.byte() < 224 ? 0 : in.byte();
+    wire::StreamLeader leader = wire::makeFileLeader(blockId, packetId, length, in.byte(), 0);
     stream_fuzz::spoilLeader(leader, shape, in);
     return wire::encodeStreamLeader(leader);
 }
@@ -83,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         } else if (action == 5) {
             receiver.append(in.bytes(in.byte()));
         } else if (action == 6) {
-            receiver.append(std::vector<uint8_t>(in.u16() % 12000, in.byte()));
+            const std::size_t length = in.u16() % 12000;
+            receiver.append(std::vector<uint8_t>(length, in.byte()));
         } else {
             const std::size_t count = in.byte() % 4 == 0 ? in.byte() : in.u16();
             receiver.deliver(count, in.byte() % 2 == 0 ? in.byte() : in.u16());

@@ -28,7 +28,9 @@ public:
         blockId_ = in.byte() % 4;
         packetId_ = in.byte() < 224 ? 0 : in.u32() & wire::kPacketIdMask;
         const uint8_t shape = in.byte();
-        const uint32_t length = shape % 4 == 0 ? in.u32() : in.u16() + (shape % 4 == 1 ? 0x10000u * in.byte() : 0);
+        uint32_t length = shape % 4 == 0 ? in.u32() : in.u16();
+        if (shape % 4 == 1)
+            length += 0x10000u * in.byte();
         wire::StreamLeader leader = wire::makeFileLeader(blockId_, packetId_, length, in.byte(), 0);
         stream_fuzz::spoilLeader(leader, shape, in);
         std::vector<uint8_t> bytes = wire::encodeStreamLeader(leader);

@@ -20,6 +20,9 @@
 #include "control/udp_socket.h"
 #include "hlv_thread/msg_thread.h"
 
+namespace HX_COMM {
+class ExchangeFeed;
+} // namespace HX_COMM
 namespace HX_PLATFORM {
 class EventFd;
 class PollSet;
@@ -96,6 +99,10 @@ public:
     bool quiet();
 
 private:
+    // Drives the pending table, acknowledges, events and age-out in-process, without sockets or
+    // threads: the control channel's fuzz target.
+    friend class HX_COMM::ExchangeFeed;
+
     // What a caller reading the control socket found in one wait.
     enum class ControlTraffic { Readable, Quiet, Failed };
     struct Pending {

@@ -4,6 +4,7 @@
 
 #include <hlv_thread/log.h>
 
+#include "camera/address_registry.h"
 #include "camera/camera_operations.h"
 #include "camera/camera_operations_registry.h"
 #include "control/camera_address.h"
@@ -16,15 +17,15 @@ namespace {
 // Allocated once and never destroyed: API and service threads may look it up while the process
 // exits or the library unloads.
 struct Registry {
+    AddressRegistry<CameraOperations> objects;
+    // Guards the creation locks, the carried subscriptions and the source.
     std::mutex lock;
-    std::map<uint32_t, std::shared_ptr<CameraOperations>> objects;
     // One creation lock per address, so two first calls on one camera never build two objects,
     // while a slow camera does not hold up the others.
     std::map<uint32_t, std::shared_ptr<std::mutex>> creating;
     // Addresses whose object went because another camera answers there, with the subscriptions
     // the host holds for the address: the next object built there takes them over.
     std::map<uint32_t, uint32_t> carried;
-    bool closed = false;
     CameraSource source;
 };
 
@@ -62,11 +63,10 @@ enum class Held { Nothing, Usable, Away };
 // and streams wait in the object for it. Calls fail meanwhile as for an unknown camera.
 Held held(Registry& reg, uint32_t address, std::shared_ptr<CameraOperations>& object)
 {
-    const auto found = reg.objects.find(address);
-    if (found == reg.objects.end()) {
+    object = reg.objects.find(address);
+    if (!object) {
         return Held::Nothing;
     }
-    object = found->second;
     return object->channelFaulted() ? Held::Away : Held::Usable;
 }
 
@@ -87,25 +87,12 @@ bool answeredByAnother(const CameraOperations& object)
 // registry lock.
 bool retireReplaced(Registry& reg, uint32_t address)
 {
-    std::shared_ptr<CameraOperations> object;
-    {
-        std::lock_guard<std::mutex> guard(reg.lock);
-        const auto found = reg.objects.find(address);
-        if (found == reg.objects.end()) {
-            return false;
-        }
-        object = found->second;
-    }
-    if (!answeredByAnother(*object)) {
+    std::shared_ptr<CameraOperations> object = reg.objects.find(address);
+    if (!object || !answeredByAnother(*object) || !reg.objects.takeObject(object.get())) {
         return false;
     }
     {
         std::lock_guard<std::mutex> guard(reg.lock);
-        const auto found = reg.objects.find(address);
-        if (found == reg.objects.end() || found->second != object) {
-            return false;
-        }
-        reg.objects.erase(found);
         reg.carried[address] += object->subscribers();
     }
     retire(std::move(object));
@@ -163,19 +150,17 @@ std::shared_ptr<CameraOperations> CameraOperations::factory(uint32_t address)
     std::shared_ptr<std::mutex> creation;
     std::shared_ptr<CameraOperations> object;
     Held holds = Held::Nothing;
-    {
-        std::lock_guard<std::mutex> guard(reg.lock);
-        if (reg.closed) {
-            HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: called after closed.", "CameraOperations::factory");
-            return nullptr;
-        }
-        holds = held(reg, address, object);
-        if (holds != Held::Usable) {
-            creation = creationLock(reg, address);
-        }
+    if (reg.objects.closed()) {
+        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: called after closed.", "CameraOperations::factory");
+        return nullptr;
     }
+    holds = held(reg, address, object);
     if (holds == Held::Usable) {
         return object;
+    }
+    {
+        std::lock_guard<std::mutex> guard(reg.lock);
+        creation = creationLock(reg, address);
     }
     std::lock_guard<std::mutex> creating(*creation);
     if (holds == Held::Away && !retireReplaced(reg, address) && CameraOperations::find(address) == object) {
@@ -183,17 +168,17 @@ std::shared_ptr<CameraOperations> CameraOperations::factory(uint32_t address)
     }
     object.reset();
     CameraSource source;
+    if (reg.objects.closed()) {
+        return nullptr;
+    }
+    if (held(reg, address, object) == Held::Usable) {
+        return object; // built by the caller that held the creation lock before us
+    }
+    if (object) {
+        return nullptr; // its camera went away meanwhile
+    }
     {
         std::lock_guard<std::mutex> guard(reg.lock);
-        if (reg.closed) {
-            return nullptr;
-        }
-        if (held(reg, address, object) == Held::Usable) {
-            return object; // built by the caller that held the creation lock before us
-        }
-        if (object) {
-            return nullptr; // its camera went away meanwhile
-        }
         source = reg.source;
     }
 
@@ -211,23 +196,19 @@ std::shared_ptr<CameraOperations> CameraOperations::factory(uint32_t address)
         }
     }
     object->adoptSubscribers(subscribers);
-    std::lock_guard<std::mutex> guard(reg.lock);
-    if (reg.closed) {
-        return nullptr;
-    }
-    reg.objects[address] = object;
-    return object;
+    // Nothing else builds here while the creation lock is held; null once the registry closed.
+    return reg.objects.findOrAdd(address, [&object] { return object; });
 }
 
 bool CameraOperations::replacedAtAddress(uint32_t address)
 {
     Registry& reg = registry();
+    if (reg.objects.closed()) {
+        return false;
+    }
     std::shared_ptr<std::mutex> creation;
     {
         std::lock_guard<std::mutex> guard(reg.lock);
-        if (reg.closed) {
-            return false;
-        }
         creation = creationLock(reg, address);
     }
     std::lock_guard<std::mutex> creating(*creation);
@@ -239,17 +220,12 @@ bool CameraOperations::replacedAtAddress(uint32_t address)
 bool CameraOperations::exists(uint32_t address)
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "CameraOperations::exists");
-    Registry& reg = registry();
-    std::lock_guard<std::mutex> guard(reg.lock);
-    return reg.objects.count(address) != 0;
+    return registry().objects.contains(address);
 }
 
 std::shared_ptr<CameraOperations> CameraOperations::find(uint32_t address)
 {
-    Registry& reg = registry();
-    std::lock_guard<std::mutex> guard(reg.lock);
-    const auto found = reg.objects.find(address);
-    return found == reg.objects.end() ? nullptr : found->second;
+    return registry().objects.find(address);
 }
 
 void CameraOperations::recycle(const CameraOperations* object)
@@ -259,19 +235,10 @@ void CameraOperations::recycle(const CameraOperations* object)
     if (object == nullptr) {
         return;
     }
-    Registry& reg = registry();
-    std::shared_ptr<CameraOperations> removed;
-    {
-        std::lock_guard<std::mutex> guard(reg.lock);
-        for (auto entry = reg.objects.begin(); entry != reg.objects.end(); ++entry) {
-            if (entry->second.get() == object) {
-                HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): We have a match!", "CameraOperations::recycle",
-                          object->cameraName().c_str());
-                removed = std::move(entry->second);
-                reg.objects.erase(entry);
-                break;
-            }
-        }
+    std::shared_ptr<CameraOperations> removed = registry().objects.takeObject(object);
+    if (removed) {
+        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): We have a match!", "CameraOperations::recycle",
+                  object->cameraName().c_str());
     }
     retire(std::move(removed));
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: done", "CameraOperations::recycle");
@@ -280,14 +247,7 @@ void CameraOperations::recycle(const CameraOperations* object)
 void CameraOperations::close()
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "CameraOperations::close");
-    Registry& reg = registry();
-    std::map<uint32_t, std::shared_ptr<CameraOperations>> closing;
-    {
-        std::lock_guard<std::mutex> guard(reg.lock);
-        reg.closed = true;
-        closing.swap(reg.objects);
-    }
-    for (auto& entry : closing) {
+    for (auto& entry : registry().objects.closeAll()) {
         retire(std::move(entry.second));
     }
 }

@@ -1,8 +1,7 @@
 // The per-camera service thread and its process-wide registry keyed by camera address.
 #include "camera/camera_services.h"
 
-#include <map>
-
+#include "camera/address_registry.h"
 #include "camera/camera_operations.h"
 #include "camera/settings.h"
 #include "camera/subscription.h"
@@ -21,9 +20,7 @@ namespace ids = HX_MESSAGE_IDS;
 // Allocated once and never destroyed: service threads may still look it up while the process
 // exits or the library unloads.
 struct ServiceRegistry {
-    std::mutex lock;
-    std::map<uint32_t, std::shared_ptr<CameraServices>> services;
-    bool closed = false;
+    AddressRegistry<CameraServices> services;
     std::mutex sourceLock;
     std::shared_ptr<ServiceOperationsSource> source;
 };
@@ -116,19 +113,12 @@ std::shared_ptr<CameraServices> CameraServices::factory(uint32_t address)
         HX_COMM::setNotificationTarget(
             [](uint32_t camera) -> std::shared_ptr<HLV_THREAD::MsgThread> { return CameraServices::find(camera); });
     });
-    ServiceRegistry& reg = registry();
-    std::lock_guard<std::mutex> guard(reg.lock);
-    if (reg.closed) {
+    AddressRegistry<CameraServices>& services = registry().services;
+    if (services.closed()) {
         HLV_TRACE(TRACE_SERVICES, "%s: called after closed.", "CameraServices::factory");
         return {};
     }
-    auto found = reg.services.find(address);
-    if (found != reg.services.end())
-        return found->second;
-    auto service = createService(address);
-    if (service)
-        reg.services.emplace(address, service);
-    return service;
+    return services.findOrAdd(address, [address] { return createService(address); });
 }
 
 void CameraServices::close()
@@ -136,31 +126,16 @@ void CameraServices::close()
     HLV_TRACE(TRACE_SERVICES, "CameraServices::close");
     if (auto source = currentSource())
         source->closeAll();
-    std::map<uint32_t, std::shared_ptr<CameraServices>> closing;
-    {
-        ServiceRegistry& reg = registry();
-        std::lock_guard<std::mutex> guard(reg.lock);
-        reg.closed = true;
-        closing.swap(reg.services);
-    }
-    for (auto& entry : closing)
+    for (auto& entry : registry().services.closeAll())
         HLV_THREAD::closeThread(*entry.second);
 }
 
 void CameraServices::recycle(uint32_t address)
 {
     HLV_TRACE(TRACE_SERVICES, "%s: cam=%s", "CameraServices::recycle", dottedAddress(address).c_str());
-    std::shared_ptr<CameraServices> service;
-    {
-        // Whoever takes the entry out is its one closer.
-        ServiceRegistry& reg = registry();
-        std::lock_guard<std::mutex> guard(reg.lock);
-        auto found = reg.services.find(address);
-        if (found == reg.services.end())
-            return;
-        service = std::move(found->second);
-        reg.services.erase(found);
-    }
+    std::shared_ptr<CameraServices> service = registry().services.take(address);
+    if (!service)
+        return;
     const std::string name = service->cameraName();
     const std::string dotted = dottedAddress(address);
     HLV_TRACE(TRACE_SERVICES, "%s: Shut down (%s/%s)", "CameraServices::recycle", name.c_str(), dotted.c_str());
@@ -170,17 +145,12 @@ void CameraServices::recycle(uint32_t address)
 
 bool CameraServices::exists(uint32_t address)
 {
-    ServiceRegistry& reg = registry();
-    std::lock_guard<std::mutex> guard(reg.lock);
-    return reg.services.count(address) != 0;
+    return registry().services.contains(address);
 }
 
 std::shared_ptr<CameraServices> CameraServices::find(uint32_t address)
 {
-    ServiceRegistry& reg = registry();
-    std::lock_guard<std::mutex> guard(reg.lock);
-    auto found = reg.services.find(address);
-    return found == reg.services.end() ? nullptr : found->second;
+    return registry().services.find(address);
 }
 
 void CameraServices::setOperationsSource(std::shared_ptr<ServiceOperationsSource> source)

@@ -37,6 +37,12 @@ std::string dotted(uint32_t address)
     return HX_PLATFORM::ipv4ToText(address);
 }
 
+// The line every exchange on one register or memory address starts with.
+void traceRequest(const char* who, uint32_t cameraAddress, uint32_t address)
+{
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(), address);
+}
+
 } // namespace
 
 std::shared_ptr<HxComm> HxComm::factory(uint32_t cameraAddress)
@@ -235,8 +241,7 @@ uint32_t HxComm::failureResult(const HX_COMM::RequestMessage& request)
 uint32_t HxComm::readReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t& value)
 {
     const char* who = "HxComm::readReg";
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(),
-              regAddress);
+    traceRequest(who, cameraAddress, regAddress);
     HX_COMM::ReadRegMessage request(cameraAddress, regAddress);
     const uint32_t result = exchange(who, request);
     if (result != kSuccess) {
@@ -250,25 +255,29 @@ uint32_t HxComm::readReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t& 
     return kSuccess;
 }
 
+// A write's exchange; a refused or unanswered write is worth a log line naming what was written.
+uint32_t HxComm::writeExchange(const char* who, HX_COMM::RequestMessage& request, const char* what, uint32_t address)
+{
+    const uint32_t result = exchange(who, request);
+    if (result != kSuccess)
+        HLV_LOG("%s: Error writing %s 0x%04X to camera '%s', status=0x%X", who, what, address,
+                dotted(request.cameraAddress).c_str(), request.cameraStatus);
+    return result;
+}
+
 uint32_t HxComm::writeReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t value)
 {
     const char* who = "HxComm::writeReg";
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(),
-              regAddress);
+    traceRequest(who, cameraAddress, regAddress);
     HX_COMM::WriteRegMessage request(cameraAddress, regAddress, value);
-    const uint32_t result = exchange(who, request);
-    if (result != kSuccess)
-        HLV_LOG("%s: Error writing register 0x%04X to camera '%s', status=0x%X", who, regAddress,
-                dotted(cameraAddress).c_str(), request.cameraStatus);
-    return result;
+    return writeExchange(who, request, "register", regAddress);
 }
 
 uint32_t HxComm::readMem(uint32_t cameraAddress, uint32_t startAddress, std::vector<uint8_t>& data,
                          std::size_t byteCount)
 {
     const char* who = "HxComm::readMem";
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(),
-              startAddress);
+    traceRequest(who, cameraAddress, startAddress);
     HX_COMM::ReadMemMessage request(cameraAddress, startAddress, byteCount);
     const uint32_t result = exchange(who, request);
     if (result != kSuccess) {
@@ -283,14 +292,9 @@ uint32_t HxComm::readMem(uint32_t cameraAddress, uint32_t startAddress, std::vec
 uint32_t HxComm::writeMem(uint32_t cameraAddress, uint32_t startAddress, const std::vector<uint8_t>& data)
 {
     const char* who = "HxComm::writeMem";
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(),
-              startAddress);
+    traceRequest(who, cameraAddress, startAddress);
     HX_COMM::WriteMemMessage request(cameraAddress, startAddress, data);
-    const uint32_t result = exchange(who, request);
-    if (result != kSuccess)
-        HLV_LOG("%s: Error writing mem register 0x%04X to camera '%s', status=0x%X", who, startAddress,
-                dotted(cameraAddress).c_str(), request.cameraStatus);
-    return result;
+    return writeExchange(who, request, "mem register", startAddress);
 }
 
 uint32_t HxComm::readMultiReg(uint32_t cameraAddress, RegisterList& pairs)

@@ -20,6 +20,9 @@
 #include "control/udp_socket.h"
 #include "hlv_thread/msg_thread.h"
 
+namespace HX_COMM {
+class ExchangeFeed;
+} // namespace HX_COMM
 namespace HX_PLATFORM {
 class EventFd;
 class PollSet;
@@ -96,6 +99,10 @@ public:
     bool quiet();
 
 private:
+    // Drives the pending table, acknowledges, events and age-out in-process, without sockets or
+    // threads: the control channel's fuzz target.
+    friend class HX_COMM::ExchangeFeed;
+
     // What a caller reading the control socket found in one wait.
     enum class ControlTraffic { Readable, Quiet, Failed };
     struct Pending {
@@ -119,6 +126,8 @@ private:
     static void closeChannels(uint32_t cameraAddress, bool forget);
     bool closeOnce();
     static uint32_t exchange(const char* who, HX_COMM::RequestMessage& request);
+    static uint32_t writeExchange(const char* who, HX_COMM::RequestMessage& request, const char* what,
+                                  uint32_t address);
     static uint32_t failureResult(const HX_COMM::RequestMessage& request);
 
     // Opening, thread body and message dispatch (hx_comm_engine.cpp).

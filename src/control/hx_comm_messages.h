@@ -114,32 +114,43 @@ public:
     uint32_t value;
 };
 
-class ReadMultiRegMessage : public RequestMessage {
+// A request over a list of registers; the list's length is bounded by what one command carries.
+class MultiRegMessage : public RequestMessage {
 public:
-    ReadMultiRegMessage(uint32_t camera, RegisterList list)
-        : RequestMessage(READ_MULTI_REG_MSG, camera), pairs(std::move(list))
-    {
-    }
-    Command encode(uint16_t requestId, RequestChannel& channel) const override;
-    uint16_t expectedAnswer() const override;
-    uint32_t takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel) override;
-    std::optional<RegisterExtent> registerExtent() const override;
+    std::optional<RegisterExtent> registerExtent() const override { return RegisterExtent{pairs.size(), limit_}; }
 
     RegisterList pairs;
+
+protected:
+    MultiRegMessage(uint32_t id, uint32_t camera, RegisterList list, std::size_t limit)
+        : RequestMessage(id, camera), pairs(std::move(list)), limit_(limit)
+    {
+    }
+
+private:
+    std::size_t limit_;
 };
 
-class WriteMultiRegMessage : public RequestMessage {
+class ReadMultiRegMessage : public MultiRegMessage {
 public:
-    WriteMultiRegMessage(uint32_t camera, RegisterList list)
-        : RequestMessage(WRITE_MULTI_REG_MSG, camera), pairs(std::move(list))
+    ReadMultiRegMessage(uint32_t camera, RegisterList list)
+        : MultiRegMessage(READ_MULTI_REG_MSG, camera, std::move(list), HX_WIRE::kMaxReadAddresses)
     {
     }
     Command encode(uint16_t requestId, RequestChannel& channel) const override;
     uint16_t expectedAnswer() const override;
     uint32_t takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel) override;
-    std::optional<RegisterExtent> registerExtent() const override;
+};
 
-    RegisterList pairs;
+class WriteMultiRegMessage : public MultiRegMessage {
+public:
+    WriteMultiRegMessage(uint32_t camera, RegisterList list)
+        : MultiRegMessage(WRITE_MULTI_REG_MSG, camera, std::move(list), HX_WIRE::kMaxGatedCallerPairs)
+    {
+    }
+    Command encode(uint16_t requestId, RequestChannel& channel) const override;
+    uint16_t expectedAnswer() const override;
+    uint32_t takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel) override;
 };
 
 class ReadMemMessage : public RequestMessage {

@@ -138,11 +138,6 @@ uint32_t ReadMultiRegMessage::takeAnswer(std::span<const uint8_t> datagram, Requ
     return MESSAGE_DONE;
 }
 
-std::optional<RegisterExtent> ReadMultiRegMessage::registerExtent() const
-{
-    return RegisterExtent{pairs.size(), HX_WIRE::kMaxReadAddresses};
-}
-
 Command WriteRegMessage::encode(uint16_t requestId, RequestChannel&) const
 {
     return writeCommand(HX_WIRE::planSingleWrite(regAddress, value), requestId);
@@ -177,11 +172,6 @@ uint16_t WriteMultiRegMessage::expectedAnswer() const
 uint32_t WriteMultiRegMessage::takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel)
 {
     return takeWriteAnswer(*this, datagram, channel, pairs.size() + 2);
-}
-
-std::optional<RegisterExtent> WriteMultiRegMessage::registerExtent() const
-{
-    return RegisterExtent{pairs.size(), HX_WIRE::kMaxGatedCallerPairs};
 }
 
 Command ReadMemMessage::encode(uint16_t requestId, RequestChannel&) const

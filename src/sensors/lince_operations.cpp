@@ -91,28 +91,16 @@ RowTiming timingFor(int64_t rowTime, bool fast)
 
 } // namespace
 
-LinceOperations::LinceOperations(uint32_t sensorType) : SensorOperations(sensorType) {}
+constexpr SensorOperations::Capabilities kLinceCapabilities{
+    .analogGain = HX_ANALOG_GAIN_1_00 | HX_ANALOG_GAIN_2_00 | HX_ANALOG_GAIN_4_00,
+    .bitMode = HX_BIT_MODE_8A | HX_BIT_MODE_8B | HX_BIT_MODE_8C | HX_BIT_MODE_8D | HX_BIT_MODE_8E | HX_BIT_MODE_10A |
+               HX_BIT_MODE_10B | HX_BIT_MODE_10C | HX_BIT_MODE_12,
+    .bnsMode =
+        HX_BNS_MODE_1X1 | HX_BNS_MODE_1X2 | HX_BNS_MODE_1X4 | HX_BNS_MODE_2X1 | HX_BNS_MODE_4X1 | HX_BNS_MODE_2X2,
+    .fpnMode = HX_FPN_MODE_OFF | HX_FPN_MODE_A | HX_FPN_MODE_B,
+};
 
-uint32_t LinceOperations::analogGainCapabilities() const
-{
-    return HX_ANALOG_GAIN_1_00 | HX_ANALOG_GAIN_2_00 | HX_ANALOG_GAIN_4_00;
-}
-
-uint32_t LinceOperations::bitModeCapabilities() const
-{
-    return HX_BIT_MODE_8A | HX_BIT_MODE_8B | HX_BIT_MODE_8C | HX_BIT_MODE_8D | HX_BIT_MODE_8E | HX_BIT_MODE_10A |
-           HX_BIT_MODE_10B | HX_BIT_MODE_10C | HX_BIT_MODE_12;
-}
-
-uint32_t LinceOperations::bnsModeCapabilities() const
-{
-    return HX_BNS_MODE_1X1 | HX_BNS_MODE_1X2 | HX_BNS_MODE_1X4 | HX_BNS_MODE_2X1 | HX_BNS_MODE_4X1 | HX_BNS_MODE_2X2;
-}
-
-uint32_t LinceOperations::fpnModeCapabilities() const
-{
-    return HX_FPN_MODE_OFF | HX_FPN_MODE_A | HX_FPN_MODE_B;
-}
+LinceOperations::LinceOperations(uint32_t sensorType) : SensorOperations(sensorType, kLinceCapabilities) {}
 
 // The ROI geometry of this sensor is 16 bits wide; higher bits are not part of it.
 uint32_t LinceOperations::maxFrameRate(uint32_t width, uint32_t height, uint32_t xOffset, uint32_t /*unused*/,

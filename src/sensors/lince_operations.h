@@ -7,10 +7,6 @@ class LinceOperations : public SensorOperations {
 public:
     explicit LinceOperations(uint32_t sensorType);
 
-    uint32_t analogGainCapabilities() const override;
-    uint32_t bitModeCapabilities() const override;
-    uint32_t bnsModeCapabilities() const override;
-    uint32_t fpnModeCapabilities() const override;
     uint32_t maxFrameRate(uint32_t width, uint32_t height, uint32_t xOffset, uint32_t unused, uint32_t bnsMode,
                           uint32_t ceiling) const override;
 };

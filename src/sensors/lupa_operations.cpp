@@ -21,31 +21,18 @@ int64_t columnGroupsTouched(int64_t width, int64_t xOffset)
 
 } // namespace
 
+constexpr SensorOperations::Capabilities kLupaCapabilities{
+    .analogGain = HX_ANALOG_GAIN_1_00 | HX_ANALOG_GAIN_1_50 | HX_ANALOG_GAIN_2_00 | HX_ANALOG_GAIN_2_50 |
+                  HX_ANALOG_GAIN_3_00 | HX_ANALOG_GAIN_4_00,
+    .bitMode = HX_BIT_MODE_8A | HX_BIT_MODE_8B | HX_BIT_MODE_8C | HX_BIT_MODE_10A,
+    .bnsMode = HX_BNS_MODE_1X1,
+    .fpnMode = HX_FPN_MODE_OFF | HX_FPN_MODE_A | HX_FPN_MODE_B,
+};
+
 // The frame-rate model depends on the X offset, so this sensor keeps it cached as well.
-LupaOperations::LupaOperations(uint32_t sensorType) : SensorOperations(sensorType)
+LupaOperations::LupaOperations(uint32_t sensorType) : SensorOperations(sensorType, kLupaCapabilities)
 {
     registers_.push_back(HX_REGISTERS::GIGE_REG_ROI_X_OFFSET);
-}
-
-uint32_t LupaOperations::analogGainCapabilities() const
-{
-    return HX_ANALOG_GAIN_1_00 | HX_ANALOG_GAIN_1_50 | HX_ANALOG_GAIN_2_00 | HX_ANALOG_GAIN_2_50 | HX_ANALOG_GAIN_3_00 |
-           HX_ANALOG_GAIN_4_00;
-}
-
-uint32_t LupaOperations::bitModeCapabilities() const
-{
-    return HX_BIT_MODE_8A | HX_BIT_MODE_8B | HX_BIT_MODE_8C | HX_BIT_MODE_10A;
-}
-
-uint32_t LupaOperations::bnsModeCapabilities() const
-{
-    return HX_BNS_MODE_1X1;
-}
-
-uint32_t LupaOperations::fpnModeCapabilities() const
-{
-    return HX_FPN_MODE_OFF | HX_FPN_MODE_A | HX_FPN_MODE_B;
 }
 
 uint32_t LupaOperations::maxFrameRate(uint32_t width, uint32_t height, uint32_t xOffset, uint32_t /*unused*/,

@@ -5,27 +5,14 @@
 
 #include <hx/hx.h>
 
-Lux13HSOperations::Lux13HSOperations(uint32_t sensorType) : SensorOperations(sensorType) {}
+constexpr SensorOperations::Capabilities kLux13HSCapabilities{
+    .analogGain = HX_ANALOG_GAIN_1_00,
+    .bitMode = HX_BIT_MODE_8A | HX_BIT_MODE_8B | HX_BIT_MODE_8C | HX_BIT_MODE_10A,
+    .bnsMode = HX_BNS_MODE_1X1,
+    .fpnMode = HX_FPN_MODE_OFF | HX_FPN_MODE_B,
+};
 
-uint32_t Lux13HSOperations::analogGainCapabilities() const
-{
-    return HX_ANALOG_GAIN_1_00;
-}
-
-uint32_t Lux13HSOperations::bitModeCapabilities() const
-{
-    return HX_BIT_MODE_8A | HX_BIT_MODE_8B | HX_BIT_MODE_8C | HX_BIT_MODE_10A;
-}
-
-uint32_t Lux13HSOperations::bnsModeCapabilities() const
-{
-    return HX_BNS_MODE_1X1;
-}
-
-uint32_t Lux13HSOperations::fpnModeCapabilities() const
-{
-    return HX_FPN_MODE_OFF | HX_FPN_MODE_B;
-}
+Lux13HSOperations::Lux13HSOperations(uint32_t sensorType) : SensorOperations(sensorType, kLux13HSCapabilities) {}
 
 uint32_t Lux13HSOperations::maxFrameRate(uint32_t /*width*/, uint32_t height, uint32_t /*xOffset*/, uint32_t /*unused*/,
                                          uint32_t /*bnsMode*/, uint32_t ceiling) const

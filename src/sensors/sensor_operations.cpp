@@ -84,8 +84,8 @@ std::unique_ptr<SensorOperations> SensorOperations::factory(uint32_t sensorType)
     return nullptr;
 }
 
-SensorOperations::SensorOperations(uint32_t sensorType)
-    : registers_(sensorRegisters.begin(), sensorRegisters.end()), sensorType_(sensorType)
+SensorOperations::SensorOperations(uint32_t sensorType, const Capabilities& capabilities)
+    : registers_(sensorRegisters.begin(), sensorRegisters.end()), sensorType_(sensorType), capabilities_(capabilities)
 {
 }
 

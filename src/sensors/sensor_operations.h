@@ -18,17 +18,24 @@ public:
     // unsupported code or an unknown one.
     static std::unique_ptr<SensorOperations> factory(uint32_t sensorType);
 
-    explicit SensorOperations(uint32_t sensorType);
+    // Capability words: bit sets over the HX_ANALOG_GAIN_*, HX_BIT_MODE_*, HX_BNS_MODE_* and FPN
+    // mode flags the sensor offers. They are fixed per sensor family, so each family only names them.
+    struct Capabilities {
+        uint32_t analogGain = 0;
+        uint32_t bitMode = 0;
+        uint32_t bnsMode = 0;
+        uint32_t fpnMode = 0;
+    };
+
+    SensorOperations(uint32_t sensorType, const Capabilities& capabilities);
     virtual ~SensorOperations();
     SensorOperations(const SensorOperations&) = delete;
     SensorOperations& operator=(const SensorOperations&) = delete;
 
-    // Capability words: bit sets over the HX_ANALOG_GAIN_*, HX_BIT_MODE_*, HX_BNS_MODE_* and FPN
-    // mode flags the sensor offers.
-    virtual uint32_t analogGainCapabilities() const = 0;
-    virtual uint32_t bitModeCapabilities() const = 0;
-    virtual uint32_t bnsModeCapabilities() const = 0;
-    virtual uint32_t fpnModeCapabilities() const = 0;
+    uint32_t analogGainCapabilities() const { return capabilities_.analogGain; }
+    uint32_t bitModeCapabilities() const { return capabilities_.bitMode; }
+    uint32_t bnsModeCapabilities() const { return capabilities_.bnsMode; }
+    uint32_t fpnModeCapabilities() const { return capabilities_.fpnMode; }
 
     // Highest frame rate for an ROI of width x height at X offset xOffset, with the BNS register
     // word bnsMode, never above ceiling. The fourth value does not enter the result.
@@ -71,5 +78,6 @@ protected:
 
 private:
     uint32_t sensorType_;
+    Capabilities capabilities_;
     uint8_t flag_ = 1;
 };

@@ -47,13 +47,20 @@ public:
     // The local port the connection uses (0 before it is connected).
     uint16_t port() const;
 
+protected:
+    enum class ReadResult { Data, Nothing, Closed };
+    // Parses what the connection has for now (tcp_stream.cpp).
+    void readStream();
+    // Takes up to `want` bytes from the connection without blocking (tcp_stream_connection.cpp); the
+    // parser reads the stream through it alone.
+    virtual ReadResult receive(uint8_t* into, std::size_t want, std::size_t& got);
+
 private:
     static void notifyCameraLost(uint32_t cameraAddress);
 
     // Parsing (tcp_stream.cpp).
     uint32_t handleControl(const StreamControlRequest& control) override;
     void abandonImage() override;
-    void readStream();
     bool holdForBuffer();
     bool keptBytesReadable() const;
     // One step of the reader by state; false when the stream has nothing more for now.
@@ -77,7 +84,6 @@ private:
     void keepForScan(std::span<const uint8_t> bytes);
 
     // The connection (tcp_stream_connection.cpp).
-    enum class ReadResult { Data, Nothing, Closed };
     bool startUp() override;
     void waitAndRead() override;
     void shutDown() override;
@@ -90,7 +96,6 @@ private:
     void announcePacketSize();
     // Takes up to `want` stream bytes: first those kept back by the scan, then the socket's.
     ReadResult readBytes(uint8_t* into, std::size_t want, std::size_t& got);
-    ReadResult receive(uint8_t* into, std::size_t want, std::size_t& got);
 
     const uint16_t firstPort_;
     const uint16_t cameraPort_;

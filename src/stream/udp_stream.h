@@ -60,12 +60,15 @@ public:
     uint16_t localPort() const;
     uint32_t state() const;
 
+protected:
+    // The parser: one datagram as read from the stream socket, on the receiver's thread.
+    void handleDatagram(std::span<const uint8_t> datagram);
+
 private:
     // Parsing and negotiation (udp_stream.cpp).
     uint32_t handleControl(const StreamControlRequest& control) override;
     void abandonImage() override;
     void handleOther(HLV_THREAD::Message& message) override;
-    void handleDatagram(std::span<const uint8_t> datagram);
     void handleTestPacket(std::span<const uint8_t> datagram);
     void recvLeader(std::span<const uint8_t> datagram);
     void logLeaderFault(HX_WIRE::LeaderCheck check, const HX_WIRE::StreamLeader& leader);

@@ -6,10 +6,9 @@
 set -u
 PREFIX=$1
 LIB=$2
+HXCAM=$PREFIX/bin/hxcam
 NAME=install
 . "$(dirname "$0")/../support/beside_hxsim.sh"
-host() { "$PREFIX/bin/hxcam" --address 127.0.0.2 "$@"; }
-in_review() { host state 2>/dev/null | grep -q "^state=review$"; }
 
 start_hxsim "$PREFIX/bin/hxsim" --sensor lux13hs
 

@@ -1,11 +1,13 @@
 # Shell helpers for tests that run a host program beside hxsim inside a private network namespace
 # (scripts/in-netns): a work folder, hxsim started and awaited, failures reported under the test's
 # name, and everything stopped and removed when the script exits.
-# Set NAME before sourcing this file. To use `run`, define host() to run the program under test.
+# Set NAME before sourcing this file. To use `run`, define host() to run the program under test;
+# with HXCAM set, host() already runs that hxcam against the camera at $ADDRESS (127.0.0.2 unset).
 #   start_hxsim HXSIM ARGS...  starts hxsim (its log in $WORK/sim.log); returns once it runs
 #   wait_until COMMAND...      re-runs the command every tenth of a second until it succeeds;
 #                              false after ten seconds
 #   fail MESSAGE...            reports a failure; finish ends the script with "NAME: done" or 1
+#   in_review                  whether the camera host() talks to reports the review state
 #   run NAME STATUS ARGS...    runs host ARGS, output in $WORK/NAME.out and $WORK/NAME.err, and
 #                              checks its exit status
 #   has FILE TEXT, lacks FILE TEXT   whether a file of $WORK holds a line matching TEXT
@@ -19,6 +21,9 @@ BACKGROUND=
 trap 'kill $SIM $BACKGROUND 2>/dev/null; wait 2>/dev/null; rm -rf "$WORK"' EXIT
 
 fail() { echo "$NAME: FAILED: $*"; FAILED=1; }
+
+host() { "$HXCAM" --address "${ADDRESS:-127.0.0.2}" "$@"; }
+in_review() { host state 2>/dev/null | grep -q "^state=review$"; }
 
 wait_until() {
   tries=0

@@ -15,25 +15,20 @@ constexpr uint32_t INVALID_ADDRESS = 10;
 
 } // namespace
 
-std::shared_ptr<FakeCamera> FakeCamera::lux19hs(const std::string& model)
+std::map<uint32_t, uint32_t> lux19hsSensorGroup()
 {
-    auto camera = std::make_shared<FakeCamera>();
-    const std::map<uint32_t, uint32_t> values{
-        {GIGE_REG_SENSOR_TYPE, 0x5839484D},
-        // Sensor group.
-        {GIGE_REG_SENSOR_WIDTH_MAX, 2048},
-        {GIGE_REG_SENSOR_HEIGHT_MAX, 1024},
-        {GIGE_REG_SENSOR_WIDTH_MIN, 64},
-        {GIGE_REG_SENSOR_HEIGHT_MIN, 16},
-        {GIGE_REG_PIXEL_FORMAT, 16},
-        {GIGE_REG_ROI_WIDTH, 2048},
-        {GIGE_REG_ROI_HEIGHT, 1024},
-        {GIGE_REG_ROI_X_OFFSET, 0},
-        {GIGE_REG_ROI_Y_OFFSET, 0},
-        {GIGE_REG_FRAME_RATE_LIMIT, 10000},
-        {GIGE_REG_ANALOG_GAIN, 100},
-        {GIGE_REG_BNS_MODE, 0x101},
-        // Capture group: 1 GiB = 0x4000000 units between base and end.
+    return {
+        {GIGE_REG_SENSOR_WIDTH_MAX, 2048},  {GIGE_REG_SENSOR_HEIGHT_MAX, 1024}, {GIGE_REG_SENSOR_WIDTH_MIN, 64},
+        {GIGE_REG_SENSOR_HEIGHT_MIN, 16},   {GIGE_REG_PIXEL_FORMAT, 16},        {GIGE_REG_ROI_WIDTH, 2048},
+        {GIGE_REG_ROI_HEIGHT, 1024},        {GIGE_REG_ROI_X_OFFSET, 0},         {GIGE_REG_ROI_Y_OFFSET, 0},
+        {GIGE_REG_FRAME_RATE_LIMIT, 10000}, {GIGE_REG_ANALOG_GAIN, 100},        {GIGE_REG_BNS_MODE, 0x101},
+    };
+}
+
+// 1 GiB = 0x4000000 units between base and end.
+std::map<uint32_t, uint32_t> lux19hsCaptureGroup()
+{
+    return {
         {GIGE_REG_FPN_MODE, 0},
         {GIGE_REG_RECORD_MODE, 0},
         {GIGE_REG_IMAGE_MEM_PAGES, 262144},
@@ -43,7 +38,6 @@ std::shared_ptr<FakeCamera> FakeCamera::lux19hs(const std::string& model)
         {GIGE_REG_TRIGGER_POSITION, 0x80000000},
         {GIGE_REG_FRAME_RATE, 2000},
         {GIGE_REG_EXPOSURE, 400},
-        {GIGE_REG_CAPTURE_E838, 1},
         {GIGE_REG_EXPOSURE_MIN, 2},
         {GIGE_REG_LOW_LIGHT_ENABLE, 0},
         {GIGE_REG_LOW_LIGHT_EXPOSURE, 10000},
@@ -51,11 +45,22 @@ std::shared_ptr<FakeCamera> FakeCamera::lux19hs(const std::string& model)
         {GIGE_REG_IMAGE_MEM_LIMIT, 0x7000000},
         {GIGE_REG_EXPOSURE_OVERHEAD, 12},
         {GIGE_REG_RECORD_END_SEGMENT, 1},
+    };
+}
+
+std::shared_ptr<FakeCamera> FakeCamera::lux19hs(const std::string& model)
+{
+    auto camera = std::make_shared<FakeCamera>();
+    std::map<uint32_t, uint32_t> values{
+        {GIGE_REG_SENSOR_TYPE, 0x5839484D},
+        {GIGE_REG_CAPTURE_E838, 1},
         // Registers written outside the groups.
         {GIGE_REG_SETTINGS_BATCH, 0},
         {GIGE_REG_CCP, 0},
         {GIGE_REG_BATTERY_CHARGE, (87u << 8) | 3u},
     };
+    values.merge(lux19hsSensorGroup());
+    values.merge(lux19hsCaptureGroup());
     for (const auto& [reg, value] : values) {
         camera->set(reg, value);
     }

@@ -12,6 +12,11 @@
 
 namespace hx_test {
 
+// The caches of the stand-in LUX19HS at 2048 x 1024, 8-bit, with 1 GiB of image memory from a
+// base of 0x2000000 and a reserve of 0x1000000, at 2000 fps: its sensor and capture groups.
+std::map<uint32_t, uint32_t> lux19hsSensorGroup();
+std::map<uint32_t, uint32_t> lux19hsCaptureGroup();
+
 // Holds registers and memory texts; reads of an address it lacks fail as a camera would (invalid
 // address). Every multi-register write is recorded as sent. A camera rule may adjust each value
 // as it is written (clamping), and faults make reads or writes fail with a given result.

@@ -48,6 +48,20 @@ HX_CAMERA_HANDLE LibraryClient::handleOf(uint32_t hostOrderAddress) const
     return hx_test::handleOf(client(), hostOrderAddress);
 }
 
+HX_STATUS LibraryClient::setupCapture(HX_CAMERA_HANDLE camera, HX_CAPTURE_SETTINGS& record) const
+{
+    return HX_setup_capture_syn(client(), camera, &record, &record);
+}
+
+HX_CAPTURE_SETTINGS LibraryClient::captureSettings(HX_CAMERA_HANDLE camera) const
+{
+    HX_CAPTURE_SETTINGS record;
+    HX_capture_settings_init(&record, sizeof(record));
+    EXPECT_EQ(setupCapture(camera, record), HX_STATUS_OK);
+    EXPECT_EQ(record.flags & HX_FLAG_ERR, 0u);
+    return record;
+}
+
 namespace {
 
 std::string dotted(uint32_t hostOrderAddress)

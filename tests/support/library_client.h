@@ -43,6 +43,11 @@ public:
     hxsim::Camera& camera(std::size_t index) { return (*cluster_)[index]; }
     // The camera at an address, added through the first client.
     HX_CAMERA_HANDLE handleOf(uint32_t hostOrderAddress) const;
+    // Sets the camera up with the record through the first client; the record comes back as the
+    // camera then holds it.
+    HX_STATUS setupCapture(HX_CAMERA_HANDLE camera, HX_CAPTURE_SETTINGS& record) const;
+    // The camera's capture settings as a fresh record reads them; a refused read is a test failure.
+    HX_CAPTURE_SETTINGS captureSettings(HX_CAMERA_HANDLE camera) const;
 
 private:
     LibraryClient(Cameras cameras, std::vector<ClientCallback> clients, double periodScale);

@@ -78,20 +78,6 @@ void release(HX_CAMERA_HANDLE camera)
     EXPECT_EQ(HX_release_handle(library.client(), camera), HX_STATUS_OK);
 }
 
-HX_STATUS setup(HX_CAMERA_HANDLE camera, HX_CAPTURE_SETTINGS& record)
-{
-    return HX_setup_capture_syn(library.client(), camera, &record, &record);
-}
-
-HX_CAPTURE_SETTINGS read(HX_CAMERA_HANDLE camera)
-{
-    HX_CAPTURE_SETTINGS record;
-    HX_capture_settings_init(&record, sizeof(record));
-    EXPECT_EQ(setup(camera, record), HX_STATUS_OK);
-    EXPECT_EQ(record.flags & HX_FLAG_ERR, 0u);
-    return record;
-}
-
 // Marks one field and its section for writing.
 void ask(uint32_t& section, uint32_t& flags)
 {
@@ -108,7 +94,7 @@ protected:
 
 TEST_P(RoundTrip, TheCamerasSettingsComeBackWithTheSensorsLimits)
 {
-    const HX_CAPTURE_SETTINGS record = read(camera);
+    const HX_CAPTURE_SETTINGS record = library.captureSettings(camera);
     EXPECT_EQ(record.width, spec().widthMax);
     EXPECT_EQ(record.width_max, spec().widthMax);
     EXPECT_EQ(record.width_min, spec().widthMin);
@@ -123,7 +109,7 @@ TEST_P(RoundTrip, TheCamerasSettingsComeBackWithTheSensorsLimits)
 
 TEST_P(RoundTrip, RoiRateAndExposureAreWrittenAndReadBack)
 {
-    HX_CAPTURE_SETTINGS record = read(camera);
+    HX_CAPTURE_SETTINGS record = library.captureSettings(camera);
     const uint32_t width = record.width_max / 2 / 8 * 8;
     const uint32_t height = record.height_max / 2 / 4 * 4;
     record.width = width;
@@ -134,7 +120,7 @@ TEST_P(RoundTrip, RoiRateAndExposureAreWrittenAndReadBack)
     ask(record.sensor_group_flags, record.height_flags);
     ask(record.sensor_group_flags, record.x_offset_flags);
     ask(record.sensor_group_flags, record.y_offset_flags);
-    ASSERT_EQ(setup(camera, record), HX_STATUS_OK);
+    ASSERT_EQ(library.setupCapture(camera, record), HX_STATUS_OK);
     EXPECT_EQ(record.flags & HX_FLAG_ERR, 0u);
     EXPECT_EQ(record.width, width);
     EXPECT_EQ(record.height, height);
@@ -144,20 +130,20 @@ TEST_P(RoundTrip, RoiRateAndExposureAreWrittenAndReadBack)
     record.rate = rate;
     record.rate_divisor = 1;
     ask(record.record_group_flags, record.rate_flags);
-    ASSERT_EQ(setup(camera, record), HX_STATUS_OK);
+    ASSERT_EQ(library.setupCapture(camera, record), HX_STATUS_OK);
     EXPECT_EQ(record.flags & HX_FLAG_ERR, 0u);
     EXPECT_EQ(record.rate, rate);
     EXPECT_EQ(record.rate_divisor, 1u);
     record.exposure = record.exposure_max / 2;
     ask(record.exposure_group_flags, record.exposure_flags);
-    ASSERT_EQ(setup(camera, record), HX_STATUS_OK);
+    ASSERT_EQ(library.setupCapture(camera, record), HX_STATUS_OK);
     EXPECT_EQ(record.flags & HX_FLAG_ERR, 0u);
-    EXPECT_EQ(read(camera).exposure, record.exposure);
+    EXPECT_EQ(library.captureSettings(camera).exposure, record.exposure);
 }
 
 TEST_P(RoundTrip, RefusedAndChangedFieldsAreMarked)
 {
-    HX_CAPTURE_SETTINGS record = read(camera);
+    HX_CAPTURE_SETTINGS record = library.captureSettings(camera);
     const uint32_t width = record.width;
     const uint32_t exposure = std::max(record.exposure_max / 3, record.exposure_min);
     record.width = record.width_max + record.width_constr; // off the sensor
@@ -166,7 +152,7 @@ TEST_P(RoundTrip, RefusedAndChangedFieldsAreMarked)
     ask(record.record_group_flags, record.length_flags);
     record.exposure = exposure;
     ask(record.exposure_group_flags, record.exposure_flags);
-    ASSERT_EQ(setup(camera, record), HX_STATUS_OK);
+    ASSERT_EQ(library.setupCapture(camera, record), HX_STATUS_OK);
 
     EXPECT_EQ(record.width_flags & HX_FLAG_ERR, uint32_t{HX_FLAG_ERR});
     EXPECT_EQ(record.width, width) << "a refused width comes back as the camera holds it";
@@ -177,7 +163,7 @@ TEST_P(RoundTrip, RefusedAndChangedFieldsAreMarked)
     EXPECT_EQ(record.exposure, exposure);
     EXPECT_EQ(record.exposure_flags & HX_FLAG_ERR, 0u);
 
-    const HX_CAPTURE_SETTINGS camera_now = read(camera);
+    const HX_CAPTURE_SETTINGS camera_now = library.captureSettings(camera);
     EXPECT_EQ(camera_now.length, record.length);
     EXPECT_EQ(camera_now.exposure, exposure);
 }
@@ -189,11 +175,11 @@ class SecondFamily : public RoundTrip {};
 
 TEST_P(SecondFamily, FractionalRatesAreWrittenExactly)
 {
-    HX_CAPTURE_SETTINGS record = read(camera);
+    HX_CAPTURE_SETTINGS record = library.captureSettings(camera);
     record.rate = 2997;
     record.rate_divisor = 100;
     ask(record.record_group_flags, record.rate_flags);
-    ASSERT_EQ(setup(camera, record), HX_STATUS_OK);
+    ASSERT_EQ(library.setupCapture(camera, record), HX_STATUS_OK);
     EXPECT_EQ(record.flags & HX_FLAG_ERR, 0u);
     EXPECT_EQ(record.rate_divisor, 65536u);
     EXPECT_NEAR(static_cast<double>(record.rate) / record.rate_divisor, 29.97, 0.0001);
@@ -206,9 +192,9 @@ TEST(UnrecognisedCameras, FailWithTheReasonInTheLog)
     hx_test::LogCapture log;
     HX_CAPTURE_SETTINGS record;
     HX_capture_settings_init(&record, sizeof(record));
-    EXPECT_EQ(setup(handleOf(NO_FAMILY), record), HX_STATUS_ERROR);
+    EXPECT_EQ(library.setupCapture(handleOf(NO_FAMILY), record), HX_STATUS_ERROR);
     EXPECT_GE(log.count("Camera model 'hxsim' is not supported."), 1u);
-    EXPECT_EQ(setup(handleOf(UNSUPPORTED_SENSOR), record), HX_STATUS_ERROR);
+    EXPECT_EQ(library.setupCapture(handleOf(UNSUPPORTED_SENSOR), record), HX_STATUS_ERROR);
     EXPECT_GE(log.count("Sensor type not supported [0x58363043]"), 1u);
     EXPECT_EQ(record.flags, 0u) << "a failed call leaves the caller's record alone";
 
@@ -237,19 +223,19 @@ TEST(UnrecognisedCameras, FailWithTheReasonInTheLog)
     HX_CAPTURE_SETTINGS wrongVersion;
     HX_capture_settings_init(&wrongVersion, sizeof(wrongVersion));
     wrongVersion.ver_min = 11;
-    EXPECT_EQ(setup(handleOf(FIRST_CAMERA), wrongVersion), HX_STATUS_ERROR);
+    EXPECT_EQ(library.setupCapture(handleOf(FIRST_CAMERA), wrongVersion), HX_STATUS_ERROR);
 }
 
 TEST(PartialWrites, AnUnconfirmedWriteMarksTheRecordAndKeepsTheCallersValues)
 {
     const HX_CAMERA_HANDLE camera = handleOf(SHORT_WRITES);
-    HX_CAPTURE_SETTINGS record = read(camera);
+    HX_CAPTURE_SETTINGS record = library.captureSettings(camera);
     const uint32_t exposure = std::max(record.exposure_max / 2, record.exposure_min);
     record.exposure = exposure;
     ask(record.exposure_group_flags, record.exposure_flags);
     record.rate = record.rate_min;
     ask(record.record_group_flags, record.rate_flags);
-    ASSERT_EQ(setup(camera, record), HX_STATUS_OK);
+    ASSERT_EQ(library.setupCapture(camera, record), HX_STATUS_OK);
     EXPECT_EQ(record.flags & HX_FLAG_ERR, uint32_t{HX_FLAG_ERR});
     // Nothing is read back: the fields keep what the caller asked for, unmarked.
     EXPECT_EQ(record.exposure_flags & (HX_FLAG_ERR | HX_FLAG_CHG), 0u);
@@ -261,11 +247,11 @@ TEST(PartialWrites, AnUnconfirmedWriteMarksTheRecordAndKeepsTheCallersValues)
 TEST(VanishedCamera, ASettingsCallFailsInTimeAndSaysSo)
 {
     const HX_CAMERA_HANDLE camera = handleOf(VANISHING);
-    HX_CAPTURE_SETTINGS record = read(camera);
+    HX_CAPTURE_SETTINGS record = library.captureSettings(camera);
     library.camera(VANISHING - FIRST_CAMERA).stop();
     record.exposure = record.exposure_min;
     ask(record.exposure_group_flags, record.exposure_flags);
-    EXPECT_EQ(setup(camera, record), HX_STATUS_OK);
+    EXPECT_EQ(library.setupCapture(camera, record), HX_STATUS_OK);
     EXPECT_EQ(record.flags & HX_FLAG_ERR, uint32_t{HX_FLAG_ERR});
     release(camera);
 }
@@ -277,17 +263,17 @@ TEST(LostCamera, IsUsedAgainWhenItReturns)
     ASSERT_EQ(HX_register(&watcher, &hx_test::EventLog::callback, &events), HX_STATUS_OK);
     auto returning = std::make_unique<Camera>(standInCamera(RETURNING, "lupa", "hxsim qT"));
     const HX_CAMERA_HANDLE handle = handleOf(RETURNING);
-    read(handle);
+    library.captureSettings(handle);
 
     returning.reset();
     ASSERT_TRUE(events.waitForEvent(HX_END, handle, hx_test::DEADLINE)) << "the silent camera was never reported lost";
     HX_CAPTURE_SETTINGS record;
     HX_capture_settings_init(&record, sizeof(record));
-    EXPECT_EQ(setup(handle, record), HX_STATUS_ERROR) << "a lost camera cannot answer";
+    EXPECT_EQ(library.setupCapture(handle, record), HX_STATUS_ERROR) << "a lost camera cannot answer";
 
     returning = std::make_unique<Camera>(standInCamera(RETURNING, "lupa", "hxsim qT"));
     EXPECT_EQ(handleOf(RETURNING), handle);
-    const HX_CAPTURE_SETTINGS again = read(handle);
+    const HX_CAPTURE_SETTINGS again = library.captureSettings(handle);
     EXPECT_EQ(again.width_max, SensorModel::fromName("lupa")->spec().widthMax);
     release(handle);
     HX_unregister(watcher);
@@ -296,7 +282,7 @@ TEST(LostCamera, IsUsedAgainWhenItReturns)
 TEST(ConcurrentHosts, TwoThreadsChangingOneCameraEachReadTheirOwnValues)
 {
     const HX_CAMERA_HANDLE camera = handleOf(FIRST_CAMERA + 2);
-    const HX_CAPTURE_SETTINGS start = read(camera);
+    const HX_CAPTURE_SETTINGS start = library.captureSettings(camera);
     const uint32_t low = start.exposure_min + 1;
     std::atomic<int> failures{0};
     auto writer = [&](uint32_t base) {
@@ -304,7 +290,7 @@ TEST(ConcurrentHosts, TwoThreadsChangingOneCameraEachReadTheirOwnValues)
             HX_CAPTURE_SETTINGS record = start;
             record.exposure = base + round;
             ask(record.exposure_group_flags, record.exposure_flags);
-            if (setup(camera, record) != HX_STATUS_OK || record.exposure != base + round ||
+            if (library.setupCapture(camera, record) != HX_STATUS_OK || record.exposure != base + round ||
                 (record.exposure_flags & (HX_FLAG_ERR | HX_FLAG_CHG)) != 0) {
                 ++failures;
             }

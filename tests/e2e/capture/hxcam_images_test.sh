@@ -10,8 +10,6 @@ NAME=hxcam_images
 . "$(dirname "$0")/../../support/beside_hxsim.sh"
 HXSIM=$1
 HXCAM=$2
-host() { "$HXCAM" --address 127.0.0.2 "$@"; }
-in_review() { host state 2>/dev/null | grep -q "^state=review$"; }
 # Every NAME*.tif in the folder opens as a 256x64 image; at least COUNT of them.
 images() {
   count=0

@@ -77,16 +77,14 @@ HX_COMMAND command(HX_CAMERA_HANDLE camera, uint32_t code, HX_CLIENT_HANDLE clie
 // A start-trigger recording of 60 frames at 100 frames per second: 0.6 s once triggered.
 void shortRecording(HX_CAMERA_HANDLE camera)
 {
-    HX_CAPTURE_SETTINGS record;
-    HX_capture_settings_init(&record, sizeof(record));
-    ASSERT_EQ(HX_setup_capture_syn(firstClient(), camera, &record, &record), HX_STATUS_OK);
+    HX_CAPTURE_SETTINGS record = library.captureSettings(camera);
     record.record_group_flags = HX_FLAG_SET;
     setField(record.record_mode, record.record_mode_flags, HX_RECORD_MODE_LTR);
     setField(record.length, record.length_flags, RECORD_LENGTH);
     record.rate = RECORD_RATE;
     record.rate_divisor = 1;
     record.rate_flags = HX_FLAG_SET;
-    ASSERT_EQ(HX_setup_capture_syn(firstClient(), camera, &record, &record), HX_STATUS_OK);
+    ASSERT_EQ(library.setupCapture(camera, record), HX_STATUS_OK);
     ASSERT_EQ(record.flags & HX_FLAG_ERR, 0u);
     ASSERT_EQ(record.length, RECORD_LENGTH);
 }

@@ -8,9 +8,7 @@ HXSIM=$1
 HXCAM=$2
 NAME=hxcam_commands
 . "$(dirname "$0")/../../support/beside_hxsim.sh"
-host() { "$HXCAM" --address 127.0.0.2 "$@"; }
 watch_shows_state() { grep -q "^state state=idle" "$WORK/watch.out"; }
-in_review() { host state 2>/dev/null | grep -q "^state=review$"; }
 
 start_hxsim "$HXSIM" --sensor lux13hs-mono
 

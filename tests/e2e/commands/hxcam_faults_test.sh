@@ -11,7 +11,6 @@ HXCAM=$2
 NAME=hxcam_faults
 . "$(dirname "$0")/../../support/beside_hxsim.sh"
 ADDRESS=127.0.0.2
-host() { "$HXCAM" --address $ADDRESS "$@"; }
 
 cat >"$WORK/cameras.json" <<'JSON'
 {
@@ -65,7 +64,6 @@ lacks deaflens.err "no lens control"
 # 3% of the stream's packets lost (seeded, so the same frames break each run): a few frames
 # arrive incomplete, and the retries bring them whole.
 ADDRESS=127.0.0.5
-in_review() { host state 2>/dev/null | grep -q "^state=review$"; }
 run lossyset 0 set capture width=256 height=64 record-mode=ltr length=40
 run lossyarm 0 arm
 run lossytrigger 0 trigger

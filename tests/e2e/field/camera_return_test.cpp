@@ -40,28 +40,15 @@ hx_test::LibraryClient& library = hx_test::LibraryClient::add(
     [] { return std::vector<hxsim::CameraConfig>{standInCamera(SPARE, "lupa", "hxsim qT")}; },
     {{&hx_test::EventLog::callback, &events}, {&stream_test::StreamHost::onEvent, &streams}});
 
-HX_STATUS setup(HX_CAMERA_HANDLE camera, HX_CAPTURE_SETTINGS& record)
-{
-    return HX_setup_capture_syn(library.client(), camera, &record, &record);
-}
-
-HX_CAPTURE_SETTINGS captureOf(HX_CAMERA_HANDLE camera)
-{
-    HX_CAPTURE_SETTINGS record;
-    HX_capture_settings_init(&record, sizeof(record));
-    EXPECT_EQ(setup(camera, record), HX_STATUS_OK);
-    return record;
-}
-
 // Changes the exposure to one the camera does not start with; returns the value it took.
 uint32_t changeExposure(HX_CAMERA_HANDLE camera)
 {
-    const HX_CAPTURE_SETTINGS before = captureOf(camera);
+    const HX_CAPTURE_SETTINGS before = library.captureSettings(camera);
     HX_CAPTURE_SETTINGS record;
     HX_capture_settings_init(&record, sizeof(record));
     record.exposure = before.exposure == before.exposure_min ? before.exposure * 2 : before.exposure_min;
     record.exposure_group_flags = record.exposure_flags = HX_FLAG_SET;
-    EXPECT_EQ(setup(camera, record), HX_STATUS_OK);
+    EXPECT_EQ(library.setupCapture(camera, record), HX_STATUS_OK);
     EXPECT_NE(record.exposure, before.exposure);
     return record.exposure;
 }
@@ -163,7 +150,7 @@ TEST(ReturningCamera, ARestartedCameraSendsItsEventsToSubscribersAgain)
     ASSERT_TRUE(events.waitForEvent(HX_END, handle, DEADLINE)) << "the silent camera was never reported lost";
     HX_CAPTURE_SETTINGS record;
     HX_capture_settings_init(&record, sizeof(record));
-    EXPECT_EQ(setup(handle, record), HX_STATUS_ERROR) << "a lost camera cannot answer";
+    EXPECT_EQ(library.setupCapture(handle, record), HX_STATUS_ERROR) << "a lost camera cannot answer";
 
     // The camera restarts: it has forgotten where its events went.
     events.clear();
@@ -250,7 +237,7 @@ TEST(ReturningCamera, ACameraThatRestartsWithinATimeOutHasItsCachesReadAgain)
     auto camera = std::make_unique<hxsim::Camera>(config);
     const HX_CAMERA_HANDLE handle = library.handleOf(RESTARTED);
     ASSERT_EQ(HX_subscribe(library.client(), handle), HX_STATUS_OK);
-    const uint32_t initial = captureOf(handle).exposure;
+    const uint32_t initial = library.captureSettings(handle).exposure;
     ASSERT_NE(changeExposure(handle), initial);
 
     // The camera restarts with its first exposure; requests meanwhile go unanswered. Discovery is
@@ -262,7 +249,7 @@ TEST(ReturningCamera, ACameraThatRestartsWithinATimeOutHasItsCachesReadAgain)
         cameraState(handle);
     camera = std::make_unique<hxsim::Camera>(config);
     EXPECT_NE(cameraState(handle), 0u) << "the restarted camera did not answer";
-    EXPECT_TRUE(hx_test::eventually([&] { return captureOf(handle).exposure == initial; }))
+    EXPECT_TRUE(hx_test::eventually([&] { return library.captureSettings(handle).exposure == initial; }))
         << "the cached settings were kept though the camera restarted";
     EXPECT_TRUE(hx_test::eventually([&] { return hx_test::registerOf(*camera, HX_REGISTERS::GIGE_REG_MCP) != 0; }))
         << "the restarted camera was not told where to send its events";
@@ -276,7 +263,7 @@ TEST(ReturningCamera, AnotherCameraAtTheAddressGetsAnObjectOfItsOwnAndTheSubscri
     auto camera = std::make_unique<hxsim::Camera>(standInCamera(REPLACED, "lupa", "hxsim qT"));
     const HX_CAMERA_HANDLE handle = library.handleOf(REPLACED);
     ASSERT_EQ(HX_subscribe(library.client(), handle), HX_STATUS_OK);
-    const uint32_t lupaWidth = captureOf(handle).width_max;
+    const uint32_t lupaWidth = library.captureSettings(handle).width_max;
 
     camera.reset();
     ASSERT_TRUE(events.waitForEvent(HX_END, handle, DEADLINE)) << "the silent camera was never reported lost";
@@ -286,7 +273,7 @@ TEST(ReturningCamera, AnotherCameraAtTheAddressGetsAnObjectOfItsOwnAndTheSubscri
     events.clear();
     camera = std::make_unique<hxsim::Camera>(other);
     ASSERT_TRUE(events.waitForEvent(HX_DISCOVERY, handle, DEADLINE)) << "the new camera was never found";
-    const uint32_t linceWidth = captureOf(handle).width_max;
+    const uint32_t linceWidth = library.captureSettings(handle).width_max;
     EXPECT_NE(linceWidth, lupaWidth) << "the new camera was served as the one that was there before";
     EXPECT_TRUE(events
                     .waitFor<HX_CAPTURE_SETTINGS>(

@@ -202,6 +202,8 @@ public:
         HX_unregister(client_);
     }
 
+    HX_STATUS startSave(const char* json) { return HX_camera_save(library.client(), camera_, json); }
+
     // The first progress event that `done` accepts, or nothing by the deadline.
     std::optional<HX_PROGRESS> waitFor(const std::function<bool(const HX_PROGRESS&)>& done)
     {
@@ -218,10 +220,8 @@ private:
 
 TEST(CameraSave, ProgressEventsFollowTheSaveToItsEnd)
 {
-    const HX_CAMERA_HANDLE cam = handleOf(MONO_CAMERA);
-    ProgressWatcher watcher(cam);
-    ASSERT_EQ(HX_camera_save(library.client(), cam,
-                             R"({"format":2,"dst_info":1,"frame_start":0,"frame_end":1999,"dstpath":"/media/a"})"),
+    ProgressWatcher watcher(handleOf(MONO_CAMERA));
+    ASSERT_EQ(watcher.startSave(R"({"format":2,"dst_info":1,"frame_start":0,"frame_end":1999,"dstpath":"/media/a"})"),
               HX_STATUS_OK);
     const auto done = watcher.waitFor([](const HX_PROGRESS& p) { return p.percent == 100; });
     ASSERT_TRUE(done) << "no progress event reported the save as done";
@@ -234,10 +234,8 @@ TEST(CameraSave, ProgressEventsFollowTheSaveToItsEnd)
 
 TEST(CameraSave, ACameraErrorIsReportedAndCleared)
 {
-    const HX_CAMERA_HANDLE cam = handleOf(MONO_CAMERA);
-    ProgressWatcher watcher(cam);
-    ASSERT_EQ(HX_camera_save(library.client(), cam,
-                             R"({"format":2,"dst_info":1,"frame_start":0,"frame_end":9,"dstpath":"/missing/a"})"),
+    ProgressWatcher watcher(handleOf(MONO_CAMERA));
+    ASSERT_EQ(watcher.startSave(R"({"format":2,"dst_info":1,"frame_start":0,"frame_end":9,"dstpath":"/missing/a"})"),
               HX_STATUS_OK);
     const auto failed = watcher.waitFor([](const HX_PROGRESS& p) { return p.error != 0; });
     ASSERT_TRUE(failed) << "no progress event reported the camera's error";

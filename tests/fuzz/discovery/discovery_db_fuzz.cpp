@@ -5,14 +5,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <set>
 #include <span>
 #include <string>
 
 #include "discovery/discovery_db.h"
 #include "fuzz_check.h"
+#include "fuzz_input.h"
 
 namespace {
 
+using fuzz_input::Input;
 using HLV_DISCOVERY::Reply;
 
 // A handful of addresses, so replies, removals and age-outs meet the same cameras.
@@ -21,45 +25,22 @@ uint32_t addressOf(uint8_t choice)
     return htonl(0x7F000001u + (choice % 4u));
 }
 
-// Takes bytes from the front of the input; runs dry as zeros.
-class Input {
-public:
-    explicit Input(std::span<const uint8_t> data) : data_(data) {}
-    bool empty() const { return data_.empty(); }
-    uint8_t byte()
-    {
-        if (data_.empty())
-            return 0;
-        const uint8_t value = data_.front();
-        data_ = data_.subspan(1);
-        return value;
-    }
-    std::span<const uint8_t> bytes(std::size_t wanted)
-    {
-        const std::span<const uint8_t> taken = data_.first(std::min(wanted, data_.size()));
-        data_ = data_.subspan(taken.size());
-        return taken;
-    }
-    std::string text(std::size_t room)
-    {
-        const std::span<const uint8_t> raw = bytes(byte() % (room + 1));
-        return std::string(raw.begin(), raw.end());
-    }
-
-private:
-    std::span<const uint8_t> data_;
-};
-
 // Checks each report against the record it carries.
 class CheckingEvents : public HLV_DISCOVERY::DiscoveryEvents {
 public:
     std::size_t found = 0;
     std::size_t lost = 0;
+    // The cameras reported found and not yet lost, by the address they were found at. A camera
+    // that ages out is reported lost at the address its last reply gave, so this follows the
+    // database after each step rather than the lost events.
+    std::set<uint32_t> listed;
 
     std::string adapterName(uint32_t) override { return "fuzz0"; }
-    void cameraFound(uint32_t, const std::string& name, const HX_CAMERA_INFORMATION& info) override
+    void cameraFound(uint32_t address, const std::string& name, const HX_CAMERA_INFORMATION& info) override
     {
         ++found;
+        // Once per change: a camera already reported found is not found again until it is lost.
+        FUZZ_CHECK(listed.insert(address).second);
         FUZZ_CHECK(name.size() <= 16);
         FUZZ_CHECK(strnlen(info.user_name, sizeof info.user_name) < sizeof info.user_name);
         FUZZ_CHECK(strnlen(info.device_version, sizeof info.device_version) < sizeof info.device_version);
@@ -100,10 +81,12 @@ Reply replyFrom(Input& in, uint32_t source)
     return reply;
 }
 
-void checkConsistent(const HLV_DISCOVERY::DiscoveryDB& db, const CheckingEvents& events)
+void checkConsistent(const HLV_DISCOVERY::DiscoveryDB& db, CheckingEvents& events)
 {
     const std::vector<uint32_t> cameras = db.addresses();
     FUZZ_CHECK(events.found - events.lost == cameras.size());
+    events.listed = std::set<uint32_t>(cameras.begin(), cameras.end());
+    FUZZ_CHECK(events.listed.size() == cameras.size());
     for (const uint32_t address : cameras) {
         FUZZ_CHECK(!db.ignoreCount(address).has_value());
         const std::optional<int32_t> timer = db.timer(address);
@@ -112,6 +95,24 @@ void checkConsistent(const HLV_DISCOVERY::DiscoveryDB& db, const CheckingEvents&
         Reply stored{};
         FUZZ_CHECK(db.getByAddr(address, stored));
     }
+}
+
+// A tick brings every listed camera one step closer to its age-out; one silent for its whole
+// timer goes, with one lost event.
+void tick(HLV_DISCOVERY::DiscoveryDB& db, const CheckingEvents& events)
+{
+    std::map<uint32_t, int32_t> before;
+    for (const uint32_t address : db.addresses())
+        before[address] = *db.timer(address);
+    const std::size_t lost = events.lost;
+    db.decrementTimeout();
+    std::size_t gone = 0;
+    for (const auto& [address, timer] : before) {
+        const std::optional<int32_t> now = db.timer(address);
+        FUZZ_CHECK(timer > 1 ? now == timer - 1 : !now.has_value());
+        gone += now ? 0 : 1;
+    }
+    FUZZ_CHECK(events.lost - lost == gone);
 }
 
 } // namespace
@@ -133,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         switch (action % 5) {
         case 0:
         case 1: db.addCamera(replyFrom(in, address), address); break;
-        case 2: db.decrementTimeout(); break;
+        case 2: tick(db, events); break;
         case 3: db.removeCamera(address); break;
         default: {
             Reply out{};

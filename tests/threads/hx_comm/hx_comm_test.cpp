@@ -34,6 +34,17 @@ protected:
     }
     // Answers every command with `reply(command)` instead of the well-behaved answer.
     void answerWith(std::function<std::vector<Bytes>(const Command&)> reply) { camera.setScript(std::move(reply)); }
+    // A read left waiting on a camera gone silent, once the camera has seen its request.
+    std::future<uint32_t> readLeftWaiting()
+    {
+        answerWith([](const Command&) { return std::vector<Bytes>{}; });
+        std::future<uint32_t> waiting = std::async(std::launch::async, [this] {
+            uint32_t value = 0;
+            return HxComm::readReg(cam, 0x0A00, value);
+        });
+        EXPECT_TRUE(camera.waitForCommands(1, 5s));
+        return waiting;
+    }
 
     ScriptedCamera camera{"127.0.0.2"};
     const uint32_t cam = camera.address();
@@ -279,12 +290,7 @@ TEST_F(ChannelTest, AnswersOutOfOrderFindTheirRequests)
 
 TEST_F(ChannelTest, ALostCameraFailsWaitingAndLaterRequests)
 {
-    answerWith([](const Command&) { return std::vector<Bytes>{}; });
-    auto waiting = std::async(std::launch::async, [&] {
-        uint32_t v = 0;
-        return HxComm::readReg(cam, 0x0A00, v);
-    });
-    ASSERT_TRUE(camera.waitForCommands(1, 5s));
+    std::future<uint32_t> waiting = readLeftWaiting();
     HxComm::setFault(cam);
     EXPECT_EQ(waiting.get(), 6u) << "purged at once, not aged out";
     uint32_t value = 0;
@@ -300,12 +306,7 @@ TEST_F(ChannelTest, ALostCameraFailsWaitingAndLaterRequests)
 
 TEST_F(ChannelTest, ClosingFailsWaitersAndReleasesTheCamera)
 {
-    answerWith([](const Command&) { return std::vector<Bytes>{}; });
-    auto waiting = std::async(std::launch::async, [&] {
-        uint32_t v = 0;
-        return HxComm::readReg(cam, 0x0A00, v);
-    });
-    ASSERT_TRUE(camera.waitForCommands(1, 5s));
+    std::future<uint32_t> waiting = readLeftWaiting();
     HxComm::close(cam);
     EXPECT_EQ(waiting.get(), 6u);
     ASSERT_TRUE(camera.waitForCommands(3, 5s));

@@ -400,29 +400,7 @@ void Collector::ownerMessage(HLV_THREAD::Message* message)
         message->forward();
     else
         delete message;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        returned_.push_back(entry);
-    }
-    arrived_.notify_all();
-}
-
-bool Collector::waitFor(std::size_t count, std::chrono::milliseconds timeout) const
-{
-    std::unique_lock<std::mutex> guard(lock_);
-    return arrived_.wait_for(guard, timeout, [&] { return returned_.size() >= count; });
-}
-
-std::vector<Returned> Collector::returned() const
-{
-    std::lock_guard<std::mutex> guard(lock_);
-    return returned_;
-}
-
-std::size_t Collector::count() const
-{
-    std::lock_guard<std::mutex> guard(lock_);
-    return returned_.size();
+    returned_.add(entry);
 }
 
 NegotiationEvents& NegotiationEvents::instance()

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <hx/hx.h>
 
+#include "arrivals.h"
 #include "control/hx_comm.h"
 #include "eventually.h"
 #include "hlv_thread/msg_thread.h"
@@ -131,17 +132,18 @@ public:
     HLV_THREAD::Message* buffer(uint32_t kind, HostBuffer& host);
     HLV_THREAD::Message* stopRequest(uint32_t kind);
 
-    bool waitFor(std::size_t count, std::chrono::milliseconds timeout = kDeadline) const;
-    std::vector<Returned> returned() const;
-    std::size_t count() const;
+    bool waitFor(std::size_t count, std::chrono::milliseconds timeout = kDeadline) const
+    {
+        return returned_.waitFor(count, timeout);
+    }
+    std::vector<Returned> returned() const { return returned_.all(); }
+    std::size_t count() const { return returned_.count(); }
 
     void messageHandle(HLV_THREAD::Message* message) override;
     void ownerMessage(HLV_THREAD::Message* message) override;
 
 private:
-    mutable std::mutex lock_;
-    mutable std::condition_variable arrived_;
-    std::vector<Returned> returned_;
+    hx_test::Arrivals<Returned> returned_;
 };
 
 // A client callback registered with the Callback thread for the whole process, recording the

@@ -54,6 +54,11 @@ protected:
         message.send(receiver.get());
         EXPECT_EQ(message.status, HLV_THREAD::MESSAGE_DONE);
     }
+    void startLiveParser()
+    {
+        start();
+        control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
+    }
     void give(uint32_t kind, HostBuffer& buffer) { receiver->post(collector.buffer(kind, buffer)); }
 
     std::unique_ptr<TcpStream> receiver;
@@ -97,8 +102,7 @@ TEST_F(TcpStreamTest, ImagesFillHostBuffersAfterTheCameraIsToldWhereToSend)
 
 TEST_F(TcpStreamTest, AnImageLargerThanItsBufferContinuesInTheNextAndNeverPastTheLast)
 {
-    start();
-    control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
+    startLiveParser();
     HostBuffer small(1000), rest(3000), only(1000);
     give(ids::LIVE_STREAM_MSG, small);
     give(ids::LIVE_STREAM_MSG, rest);
@@ -135,8 +139,7 @@ TEST_F(TcpStreamTest, AnImageLargerThanItsBufferContinuesInTheNextAndNeverPastTh
 TEST_F(TcpStreamTest, AnImageWithoutABufferWaitsInTheSocketUntilOneIsLentOrTheStreamStops)
 {
     hx_test::LogCapture log;
-    start();
-    control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
+    startLiveParser();
     const Bytes first = imageBytes(3000, 1), second = imageBytes(3000, 2);
     Bytes both = tcpImage(1, first, "1");
     const Bytes next = tcpImage(2, second, "2");
@@ -178,8 +181,7 @@ TEST_F(TcpStreamTest, AnImageWithoutABufferWaitsInTheSocketUntilOneIsLentOrTheSt
 TEST_F(TcpStreamTest, BadLeadersAndJunkAreScannedPastWithOneLogLinePerEpisode)
 {
     hx_test::LogCapture log;
-    start();
-    control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
+    startLiveParser();
     HostBuffer buffer(8192);
     give(ids::LIVE_STREAM_MSG, buffer);
     Bytes stream = leader(1, 0, 100, "1", 0x1234);
@@ -214,8 +216,7 @@ TEST_F(TcpStreamTest, BadLeadersAndJunkAreScannedPastWithOneLogLinePerEpisode)
 // camera has nothing more to send.
 TEST_F(TcpStreamTest, AnImageFoundByTheScanIsReadToItsEndWithoutMoreFromTheCamera)
 {
-    start();
-    control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
+    startLiveParser();
     constexpr std::size_t kPieces = 7500, kPiece = 8;
     std::vector<std::unique_ptr<HostBuffer>> buffers;
     for (std::size_t i = 0; i < kPieces; ++i) {
@@ -241,8 +242,7 @@ TEST_F(TcpStreamTest, AnImageFoundByTheScanIsReadToItsEndWithoutMoreFromTheCamer
 TEST_F(TcpStreamTest, AFailedTrailerKeepsTheBufferForTheNextImage)
 {
     hx_test::LogCapture log;
-    start();
-    control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
+    startLiveParser();
     HostBuffer buffer(4096);
     give(ids::LIVE_STREAM_MSG, buffer);
 
@@ -315,8 +315,7 @@ TEST_F(TcpStreamTest, AClosedConnectionIsReopenedOnceThenTheCameraIsReportedLost
     hx_test::LogCapture log;
     std::atomic<uint32_t> lost{0};
     TcpStream::setCameraLostHandler([&lost](uint32_t address) { lost = address; });
-    start();
-    control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
+    startLiveParser();
     HostBuffer first(4096), second(4096);
     give(ids::LIVE_STREAM_MSG, first);
     give(ids::LIVE_STREAM_MSG, second);
@@ -371,8 +370,7 @@ TEST_F(TcpStreamTest, ABusyLocalPortMovesThreePortsOn)
 
 TEST_F(TcpStreamTest, StopShutdownAndHaltGiveEveryBufferBack)
 {
-    start();
-    control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
+    startLiveParser();
     HostBuffer live1(4096), live2(4096), playback(4096), download(8192);
     HostBuffer nothing(4096);
     nothing.record.buffer = nullptr;

@@ -358,32 +358,7 @@ void CallbackRecorder::callback(uint32_t event, HX_CLIENT_HANDLE client, HX_CAME
     const bool streamEvent = event == HX_DOWNLOAD_DATA || event == HX_LIVE_DATA || event == HX_PLAYBACK_DATA;
     if (streamEvent && data != nullptr)
         std::memcpy(&delivery.stream, data, sizeof delivery.stream);
-    static_cast<CallbackRecorder*>(cookie)->record(delivery);
-}
-
-void CallbackRecorder::record(const Delivery& delivery)
-{
-    std::lock_guard<std::mutex> guard(lock_);
-    deliveries_.push_back(delivery);
-    arrived_.notify_all();
-}
-
-bool CallbackRecorder::waitFor(std::size_t count, std::chrono::milliseconds timeout) const
-{
-    std::unique_lock<std::mutex> guard(lock_);
-    return arrived_.wait_for(guard, timeout, [&] { return deliveries_.size() >= count; });
-}
-
-std::vector<Delivery> CallbackRecorder::deliveries() const
-{
-    std::lock_guard<std::mutex> guard(lock_);
-    return deliveries_;
-}
-
-std::size_t CallbackRecorder::count() const
-{
-    std::lock_guard<std::mutex> guard(lock_);
-    return deliveries_.size();
+    static_cast<CallbackRecorder*>(cookie)->deliveries_.add(delivery);
 }
 
 } // namespace hx_test

@@ -12,6 +12,7 @@
 
 #include <hx/hx.h>
 
+#include "arrivals.h"
 #include "camera/camera_services.h"
 #include "camera/service_operations.h"
 
@@ -123,16 +124,15 @@ public:
     static void callback(uint32_t event, HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, void* data, void* cookie);
 
     // Waits until `count` deliveries have arrived; false when the time runs out.
-    bool waitFor(std::size_t count, std::chrono::milliseconds timeout = 5s) const;
-    std::vector<Delivery> deliveries() const;
-    std::size_t count() const;
+    bool waitFor(std::size_t count, std::chrono::milliseconds timeout = 5s) const
+    {
+        return deliveries_.waitFor(count, timeout);
+    }
+    std::vector<Delivery> deliveries() const { return deliveries_.all(); }
+    std::size_t count() const { return deliveries_.count(); }
 
 private:
-    void record(const Delivery& delivery);
-
-    mutable std::mutex lock_;
-    mutable std::condition_variable arrived_;
-    std::vector<Delivery> deliveries_;
+    Arrivals<Delivery> deliveries_;
 };
 
 } // namespace hx_test

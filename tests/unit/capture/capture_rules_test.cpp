@@ -3,6 +3,7 @@
 // encoding tables and the sensor's frame-rate formula.
 #include <gtest/gtest.h>
 
+#include "fake_camera.h"
 #include "log_capture.h"
 #include <hlv_thread/note.h>
 
@@ -24,30 +25,8 @@ constexpr uint32_t LUX19HS_MONO = 0x5839484D;
 // 2097152 bytes = 131074 units, so the memory holds 511 frames.
 struct Camera {
     std::unique_ptr<SensorOperations> sensor = SensorOperations::factory(LUX19HS_MONO);
-    RegisterCache sensorRegs{
-        {GIGE_REG_SENSOR_WIDTH_MAX, 2048},  {GIGE_REG_SENSOR_HEIGHT_MAX, 1024}, {GIGE_REG_SENSOR_WIDTH_MIN, 64},
-        {GIGE_REG_SENSOR_HEIGHT_MIN, 16},   {GIGE_REG_PIXEL_FORMAT, 16},        {GIGE_REG_ROI_WIDTH, 2048},
-        {GIGE_REG_ROI_HEIGHT, 1024},        {GIGE_REG_ROI_X_OFFSET, 0},         {GIGE_REG_ROI_Y_OFFSET, 0},
-        {GIGE_REG_FRAME_RATE_LIMIT, 10000}, {GIGE_REG_ANALOG_GAIN, 100},        {GIGE_REG_BNS_MODE, 0x101},
-    };
-    RegisterCache captureRegs{
-        {GIGE_REG_FPN_MODE, 0},
-        {GIGE_REG_RECORD_MODE, 0},
-        {GIGE_REG_IMAGE_MEM_PAGES, 262144},
-        {GIGE_REG_BROC_LENGTH, 100},
-        {GIGE_REG_IMAGE_MEM_END, 0x6000000},
-        {GIGE_REG_IMAGE_MEM_BASE, 0x2000000},
-        {GIGE_REG_TRIGGER_POSITION, 0x80000000},
-        {GIGE_REG_FRAME_RATE, 2000},
-        {GIGE_REG_EXPOSURE, 400},
-        {GIGE_REG_EXPOSURE_MIN, 2},
-        {GIGE_REG_LOW_LIGHT_ENABLE, 0},
-        {GIGE_REG_LOW_LIGHT_EXPOSURE, 10000},
-        {GIGE_REG_IMAGE_MEM_RESERVE, 0x1000000},
-        {GIGE_REG_IMAGE_MEM_LIMIT, 0x7000000},
-        {GIGE_REG_EXPOSURE_OVERHEAD, 12},
-        {GIGE_REG_RECORD_END_SEGMENT, 1},
-    };
+    RegisterCache sensorRegs = hx_test::lux19hsSensorGroup();
+    RegisterCache captureRegs = hx_test::lux19hsCaptureGroup();
 
     CaptureWrites validate(HX_CAPTURE_SETTINGS& record, RateEncoding encoding = RateEncoding::WholeFrames)
     {

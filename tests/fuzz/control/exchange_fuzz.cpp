@@ -1,0 +1,263 @@
+// Drives a camera's control channel with fuzzer-scripted requests, acknowledges (fitting or not,
+// late, duplicated, for unknown ids, from strangers), event datagrams, age-out ticks and purges,
+// in any order; checks that every request ends exactly once, keeps the result it ended with,
+// and that none is left waiting once its age-out has passed.
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "control/hx_comm.h"
+#include "control/hx_notification.h"
+#include "control/message_ids.h"
+#include "fuzz_check.h"
+#include "fuzz_input.h"
+#include "wire/control_packet.h"
+#include "wire/event_packet.h"
+
+using fuzz_input::Input;
+using HX_COMM::RequestMessage;
+namespace code = HX_WIRE::ControlCode;
+
+namespace {
+
+constexpr uint32_t kCamera = 0x0200007F; // 127.0.0.2; the channel never opens its sockets
+
+// The camera's service thread as the channel sees it: counts what it is told.
+class Service : public HLV_THREAD::MsgThread {
+public:
+    void messageHandle(HLV_THREAD::Message* message) override { post(message); }
+    void post(HLV_THREAD::Message* message) override
+    {
+        if (message->req == HX_MESSAGE_IDS::NOTIFICATION_MSG)
+            ++notifications;
+        else if (message->req == HX_MESSAGE_IDS::CAMERA_RETURNED_MSG)
+            ++returns;
+        delete message;
+    }
+    std::size_t notifications = 0;
+    std::size_t returns = 0;
+};
+
+std::shared_ptr<Service>& service()
+{
+    static std::shared_ptr<Service> instance = std::make_shared<Service>();
+    return instance;
+}
+
+} // namespace
+
+// The channel's exchange without its sockets and threads: requests are issued as a caller
+// issues them, less the send, and the camera's datagrams arrive as the channel's thread hands
+// them on.
+class HX_COMM::ExchangeFeed {
+public:
+    static std::unique_ptr<HxComm> channel() { return std::unique_ptr<HxComm>(new HxComm(kCamera)); }
+
+    // The request's id when it is now pending.
+    static std::optional<uint16_t> issue(HxComm& comm, RequestMessage& request)
+    {
+        std::lock_guard<std::mutex> guard(comm.exchangeLock_);
+        if (!comm.withinLimits(request)) {
+            comm.settle(request, HLV_THREAD::MESSAGE_FAILED);
+            return std::nullopt;
+        }
+        if (comm.needsNoExchange(request)) {
+            request.cameraStatus = HX_WIRE::CameraStatus::kSuccess;
+            comm.settle(request, HLV_THREAD::MESSAGE_DONE);
+            return std::nullopt;
+        }
+        const uint16_t id = comm.nextRequestId();
+        const Command command = request.encode(id, comm);
+        if (command.datagram.empty() || !command.ackRequired) {
+            comm.settle(request, command.datagram.empty() ? HLV_THREAD::MESSAGE_FAILED : HLV_THREAD::MESSAGE_DONE);
+            return std::nullopt;
+        }
+        comm.pending_[id] = HxComm::Pending{&request, 0};
+        return id;
+    }
+    static void control(HxComm& comm, std::span<const uint8_t> datagram, bool fromCamera)
+    {
+        comm.handleControlDatagram(datagram, fromCamera ? kCamera : kCamera + 0x01000000,
+                                   fromCamera ? HX_WIRE::kControlPort : 49152);
+    }
+    static void event(HxComm& comm, std::span<const uint8_t> datagram)
+    {
+        HMPMessage message;
+        message.length = std::min(datagram.size(), message.buffer.size());
+        std::copy_n(datagram.begin(), message.length, message.buffer.begin());
+        comm.handleHmpMsg(&message);
+    }
+    static void tick(HxComm& comm) { comm.ageOut(); }
+    static void purge(HxComm& comm)
+    {
+        std::lock_guard<std::mutex> guard(comm.exchangeLock_);
+        comm.failPending(false, "exchange_fuzz");
+    }
+    static bool pending(HxComm& comm, const RequestMessage& request)
+    {
+        std::lock_guard<std::mutex> guard(comm.exchangeLock_);
+        for (const auto& entry : comm.pending_)
+            if (entry.second.request == &request)
+                return true;
+        return false;
+    }
+};
+
+namespace {
+
+using Feed = HX_COMM::ExchangeFeed;
+
+HX_COMM::RegisterList registersFrom(Input& in)
+{
+    HX_COMM::RegisterList pairs(in.byte() % 4 == 0 ? in.byte() : in.byte() % 8);
+    for (auto& pair : pairs)
+        pair = {in.u16() * 4u, in.byte()};
+    return pairs;
+}
+
+std::unique_ptr<RequestMessage> requestFrom(Input& in)
+{
+    const uint8_t kind = in.byte() % 6;
+    // Read before the call: the order in which a call's arguments are read is unspecified.
+    const uint32_t address = in.u16() * 4u;
+    switch (kind) {
+    case 0: return std::make_unique<HX_COMM::ReadRegMessage>(kCamera, address);
+    case 1: return std::make_unique<HX_COMM::WriteRegMessage>(kCamera, address, in.u32());
+    case 2: return std::make_unique<HX_COMM::ReadMultiRegMessage>(kCamera, registersFrom(in));
+    case 3: return std::make_unique<HX_COMM::WriteMultiRegMessage>(kCamera, registersFrom(in));
+    case 4: return std::make_unique<HX_COMM::ReadMemMessage>(kCamera, address, in.u16() % 600);
+    default: {
+        const std::span<const uint8_t> bytes = in.bytes(in.u16() % 600);
+        return std::make_unique<HX_COMM::WriteMemMessage>(kCamera, address,
+                                                          std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    }
+    }
+}
+
+// What a request's acknowledge carries after its header when it fits.
+std::size_t answerLength(const RequestMessage& request)
+{
+    if (const auto* multi = dynamic_cast<const HX_COMM::ReadMultiRegMessage*>(&request))
+        return 4 * multi->pairs.size();
+    if (const auto* memory = dynamic_cast<const HX_COMM::ReadMemMessage*>(&request))
+        return 4 + (memory->byteCount == 0 ? HX_WIRE::kMaxMemoryBytes : memory->byteCount);
+    return 4;
+}
+
+struct Issued {
+    std::unique_ptr<RequestMessage> request;
+    std::optional<uint16_t> id;
+    // The result the request ended with, once it has.
+    std::optional<std::pair<uint32_t, uint16_t>> ended;
+};
+
+std::vector<uint8_t> acknowledgeFrom(Input& in, const std::vector<Issued>& issued)
+{
+    const Issued* answered = issued.empty() ? nullptr : &issued[in.byte() % issued.size()];
+    const uint8_t choice = in.byte();
+    const uint16_t id = answered != nullptr && answered->id && choice < 224 ? *answered->id : in.u16();
+    static constexpr uint16_t answers[] = {code::kResultlessAck, code::kReadRegAck,  code::kWriteRegAck,
+                                           code::kReadMemAck,    code::kWriteMemAck, code::kDiscoveryAck};
+    const uint16_t answer = answered != nullptr && choice % 4 != 0 ? answered->request->expectedAnswer()
+                                                                   : answers[in.byte() % std::size(answers)];
+    const uint16_t status = in.byte() < 224 ? HX_WIRE::CameraStatus::kSuccess : in.u16();
+    std::vector<uint8_t> payload(in.byte() % 4 == 0 || answered == nullptr ? in.u16() % 560
+                                                                           : answerLength(*answered->request));
+    const std::span<const uint8_t> bytes = in.bytes(payload.size());
+    std::copy(bytes.begin(), bytes.end(), payload.begin());
+    std::vector<uint8_t> datagram = HX_WIRE::encodeAck(status, answer, id, payload);
+    if (in.byte() % 16 == 0)
+        datagram.resize(in.byte() % datagram.size());
+    return datagram;
+}
+
+std::vector<uint8_t> eventFrom(Input& in)
+{
+    if (in.byte() % 8 == 0) {
+        const std::span<const uint8_t> raw = in.bytes(in.byte());
+        return {raw.begin(), raw.end()};
+    }
+    HX_WIRE::EventData event;
+    event.requestId = in.u16();
+    event.eventId = in.u16();
+    event.value = in.u32();
+    return HX_WIRE::encodeEventData(event);
+}
+
+// Ended exactly once: a request is either still pending or ended, and keeps its first result.
+void checkRequests(HxComm& comm, std::vector<Issued>& issued)
+{
+    for (Issued& entry : issued) {
+        const RequestMessage& request = *entry.request;
+        FUZZ_CHECK(request.completed != Feed::pending(comm, request));
+        if (!request.completed)
+            continue;
+        FUZZ_CHECK(request.status == HLV_THREAD::MESSAGE_DONE || request.status == HLV_THREAD::MESSAGE_FAILED);
+        const std::pair<uint32_t, uint16_t> result{request.status, request.cameraStatus};
+        FUZZ_CHECK(!entry.ended || *entry.ended == result);
+        entry.ended = result;
+        if (const auto* memory = dynamic_cast<const HX_COMM::ReadMemMessage*>(&request))
+            FUZZ_CHECK(memory->data.size() <= HX_WIRE::kMaxMemoryBytes);
+    }
+}
+
+} // namespace
+
+// The channel's log lines go to standard output; the fuzzer reports on standard error.
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    HX_COMM::setNotificationTarget([](uint32_t) -> std::shared_ptr<HLV_THREAD::MsgThread> { return service(); });
+    return std::freopen("/dev/null", "w", stdout) == nullptr ? 1 : 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Input in({data, size});
+    Service& camera = *service();
+    camera.notifications = camera.returns = 0;
+    std::vector<Issued> issued;
+    std::size_t events = 0;
+    std::size_t answers = 0;
+    const std::unique_ptr<HxComm> comm = Feed::channel();
+    for (int step = 0; step < 256 && !in.empty(); ++step) {
+        switch (in.byte() % 8) {
+        case 0:
+        case 1: {
+            issued.push_back({requestFrom(in), std::nullopt, std::nullopt});
+            issued.back().id = Feed::issue(*comm, *issued.back().request);
+            break;
+        }
+        case 2:
+        case 3: {
+            const std::size_t before = std::count_if(issued.begin(), issued.end(),
+                                                     [](const Issued& entry) { return entry.request->completed; });
+            Feed::control(*comm, acknowledgeFrom(in, issued), in.byte() < 240);
+            answers += std::count_if(issued.begin(), issued.end(),
+                                     [](const Issued& entry) { return entry.request->completed; }) -
+                       before;
+            break;
+        }
+        case 4: {
+            const std::vector<uint8_t> datagram = eventFrom(in);
+            events += HX_WIRE::decodeEventData(datagram).check == HX_WIRE::EventCheck::Ok ? 1 : 0;
+            Feed::event(*comm, datagram);
+            break;
+        }
+        case 5:
+        case 6: Feed::tick(*comm); break;
+        default: Feed::purge(*comm); break;
+        }
+        checkRequests(*comm, issued);
+        // One notification for each event, one return at most for each answer taken.
+        FUZZ_CHECK(camera.notifications == events);
+        FUZZ_CHECK(camera.returns <= answers);
+    }
+    // Nothing waits for ever: every request still pending ages out.
+    for (int32_t tick = 0; tick < HxComm::AGE_OUT_TICKS; ++tick)
+        Feed::tick(*comm);
+    checkRequests(*comm, issued);
+    for (const Issued& entry : issued)
+        FUZZ_CHECK(entry.request->completed);
+    return 0;
+}

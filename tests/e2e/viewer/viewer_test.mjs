@@ -80,6 +80,12 @@ try {
     await page.waitForFunction(() => document.querySelector('#state').textContent === 'armed', WAIT);
     await shot('3-armed');
     await page.click('#trigger');
+    // The recording lasts about a second: it is pictured when the page shows it in time (a loaded
+    // machine may pass from armed to review between two updates).
+    const recording = await page
+      .waitForFunction(() => document.querySelector('#state').textContent === 'recording', { timeout: 3000 })
+      .then(() => true, () => false);
+    if (recording) await shot('3b-recording');
     await page.waitForFunction(() => document.querySelector('#state').textContent === 'review', WAIT);
     await page.waitForFunction(() => document.querySelector('#record-progress').value === 100, WAIT);
     await shot('4-review');

@@ -8,6 +8,7 @@
 #include <hlv_thread/note.h>
 
 #include "control/camera_address.h"
+#include "control/hx_notification.h"
 #include "registers/register_map.h"
 
 using namespace HX_REGISTERS;
@@ -108,7 +109,7 @@ bool CameraOperations::readRegisters(RegisterPairs& pairs)
     return true;
 }
 
-bool CameraOperations::refresh(RegisterCache& registers, uint8_t* counter)
+bool CameraOperations::refresh(RegisterCache& registers, uint8_t* counter, RegisterStamps* stamps)
 {
     std::lock_guard<std::mutex> oneAtATime(refreshMutex_);
     RegisterPairs pairs;
@@ -122,6 +123,7 @@ bool CameraOperations::refresh(RegisterCache& registers, uint8_t* counter)
         HLV_LOG("%s: Unexpectedly empty map of registers to read.", REFRESH);
         return false;
     }
+    const uint64_t known = HX_COMM::orderStamp();
     const bool read = refreshRead(name_, [&] {
         if (!readRegisters(pairs)) {
             HLV_THROW(HLV_THREAD::RuntimeError, "%s: Unable to read the registers for %s", REFRESH, name_.c_str());
@@ -132,6 +134,12 @@ bool CameraOperations::refresh(RegisterCache& registers, uint8_t* counter)
     }
     std::lock_guard<std::mutex> state(stateMutex_);
     for (const auto& [reg, value] : pairs) {
+        if (stamps != nullptr) {
+            uint64_t& held = (*stamps)[reg];
+            if (held > known)
+                continue;
+            held = known;
+        }
         registers[reg] = value;
     }
     if (counter != nullptr) {

@@ -80,8 +80,9 @@ public:
 protected:
     // Reads every register of `registers` in as few exchanges as the protocol allows and stores
     // the values back; the state mutex is held only while the map is touched. False (and a log
-    // line) on an empty map or a failed read, which leaves the map as it was.
-    bool refresh(RegisterCache& registers, uint8_t* counter = nullptr);
+    // line) on an empty map or a failed read, which leaves the map as it was. With `stamps`, a
+    // value an event brought while the read was on its way is newer than the read and stays.
+    bool refresh(RegisterCache& registers, uint8_t* counter = nullptr, RegisterStamps* stamps = nullptr);
     // Reads each address of `texts` as a default-length memory block and stores its bytes.
     bool refresh(std::map<uint32_t, std::string>& texts, uint8_t* counter = nullptr);
 

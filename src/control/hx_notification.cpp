@@ -1,6 +1,7 @@
 // Camera notifications: where event reports and stray discovery replies of a channel are delivered.
 #include "control/hx_notification.h"
 
+#include <atomic>
 #include <mutex>
 #include <utility>
 
@@ -21,6 +22,12 @@ Receivers& receivers()
 }
 
 } // namespace
+
+uint64_t orderStamp()
+{
+    static std::atomic<uint64_t> count{0};
+    return ++count;
+}
 
 bool eventsMissed(std::optional<uint16_t> last, uint16_t received)
 {

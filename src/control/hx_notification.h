@@ -14,6 +14,11 @@
 
 namespace HX_COMM {
 
+// A process-wide count that orders what the host learns of its cameras' registers: when an event
+// datagram arrived, when a register read was sent. A value known from an earlier moment must not
+// replace one known from a later moment. Safe from any thread; never 0.
+uint64_t orderStamp();
+
 // Register values reported by a camera, in the order they were reported. An event datagram
 // brings one pair; the register poller brings several at once; consumers treat both alike.
 class NotificationMessage : public HLV_THREAD::Message {
@@ -24,6 +29,8 @@ public:
     bool eventsMissed = false;
     // The number of the progress poller that read these values; 0 for the camera's own reports.
     uint64_t poll = 0;
+    // When the values were known (orderStamp): an event's arrival, a poller's read.
+    uint64_t known = orderStamp();
 };
 
 // True when an event with counter `received` shows that events after `last` were lost. Cameras

@@ -7,3 +7,7 @@
 // Reads go through operator[] on purpose: an address that is not cached yet reads as 0 and is
 // added, so the owner's next refresh fetches it from the camera.
 using RegisterCache = std::map<uint32_t, uint32_t>;
+
+// When each cached value was known (HX_COMM::orderStamp): the moment its read was sent, or its
+// event arrived. A value known earlier never replaces one known later.
+using RegisterStamps = std::map<uint32_t, uint64_t>;

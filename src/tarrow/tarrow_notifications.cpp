@@ -200,7 +200,8 @@ void TarrowOperations::unsubscribe()
 // the groups that changed in the same hold of the state mutex (so that a reader never finds new
 // register values beside an old record), then posts one event per changed record. Without
 // subscribers the caches are kept up to date but no event is made: nobody would receive it.
-// Values of a progress poller stopped since it read them are older than what its stop read.
+// Values of a progress poller stopped since it read them are older than what its stop read; a
+// value read from the camera after the notification's values were known is newer and stays.
 void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
 {
     auto* notification = dynamic_cast<HX_COMM::NotificationMessage*>(&message);
@@ -227,7 +228,7 @@ void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
                     entry.setValid(0);
             }
         }
-        marked = storeNotified(notification->pairs);
+        marked = storeNotified(notification->pairs, notification->known);
         subscribed = subscriptionCount_ != 0;
         for (uint32_t event : TARROW_RECORDS::CHANGE_ORDER) {
             // The lens record is read outside the mutex: another family reads it from the camera.

@@ -38,7 +38,9 @@ void copyText(char (&field)[N], const std::string& text)
 TarrowOperations::TarrowOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
                                    std::unique_ptr<SensorOperations> sensor)
     : CameraOperations(address, std::move(channel)), pollers_(address, this->channel()),
-      groups_([this](RegisterCache& registers, uint8_t* counter) { return refresh(registers, counter); })
+      groups_([this](RegisterCache& registers, uint8_t* counter, RegisterStamps& stamps) {
+          return refresh(registers, counter, &stamps);
+      })
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", "TarrowOperations::TarrowOperations", name_.c_str());
     setSensor(std::move(sensor));

@@ -127,7 +127,7 @@ private:
     const TARROW_RECORDS::Record* record(uint32_t event) const;
     void refreshEveryCache();
     void postCurrentState();
-    uint32_t storeNotified(const RegisterPairs& pairs);
+    uint32_t storeNotified(const RegisterPairs& pairs, uint64_t known);
     std::unique_ptr<HLV_CALLBACK::CallbackRequest> changeLocked(uint32_t event);
     void postFinalProgress();
     void computeProgressLocked();

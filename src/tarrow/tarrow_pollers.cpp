@@ -148,6 +148,7 @@ void ProgressPoller::tick()
     RegisterPairs pairs;
     for (uint32_t reg : registers())
         pairs.emplace_back(reg, 0);
+    const uint64_t known = HX_COMM::orderStamp();
     if (pairs.empty() || channel_.readMultiReg(pairs) != 0)
         return;
     std::shared_ptr<CameraServices> service = CameraServices::find(cameraAddress_);
@@ -155,6 +156,7 @@ void ProgressPoller::tick()
         return;
     auto* notification = new HX_COMM::NotificationMessage(std::move(pairs));
     notification->poll = poll_;
+    notification->known = known;
     notification->owner = service.get();
     service->post(notification);
 }

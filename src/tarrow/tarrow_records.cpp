@@ -181,7 +181,7 @@ void TarrowOperations::postCurrentState()
 
 // Returns the events whose groups hold a notified register (a bit per event code). One address
 // may sit in several groups (the camera state is in download, playback and state).
-uint32_t TarrowOperations::storeNotified(const RegisterPairs& pairs)
+uint32_t TarrowOperations::storeNotified(const RegisterPairs& pairs, uint64_t known)
 {
     static constexpr const char* method = "TarrowOperations::handleNotification";
     uint32_t marked = 0;
@@ -191,7 +191,7 @@ uint32_t TarrowOperations::storeNotified(const RegisterPairs& pairs)
             if (!entry.notified)
                 continue;
             for (RegisterGroup id : entry.groups) {
-                if (!groups_.store(id, reg, value))
+                if (!groups_.store(id, reg, value, known))
                     continue;
                 marked |= bit(entry.event);
                 if (id == RegisterGroup::Sensor)

@@ -39,18 +39,22 @@ const RegisterCache& TarrowRegisterGroups::registers(RegisterGroup id) const
     return groups_[slot(id)].registers;
 }
 
-bool TarrowRegisterGroups::store(RegisterGroup id, uint32_t address, uint32_t value)
+bool TarrowRegisterGroups::store(RegisterGroup id, uint32_t address, uint32_t value, uint64_t known)
 {
-    RegisterCache& cache = group(id).registers;
-    const auto found = cache.find(address);
-    if (found == cache.end())
+    Group& target = group(id);
+    const auto found = target.registers.find(address);
+    if (found == target.registers.end())
         return false;
-    found->second = value;
+    uint64_t& held = target.stamps[address];
+    if (held <= known) { // one notification may bring a register twice: the later pair holds
+        held = known;
+        found->second = value;
+    }
     return true;
 }
 
 bool TarrowRegisterGroups::refresh(RegisterGroup id)
 {
     Group& target = group(id);
-    return refresh_(target.registers, &target.counter);
+    return refresh_(target.registers, &target.counter, target.stamps);
 }

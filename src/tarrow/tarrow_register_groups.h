@@ -15,7 +15,7 @@
 class TarrowRegisterGroups {
 public:
     // Reads every register of a cache from the camera and stores the values; false on failure.
-    using Refresh = std::function<bool(RegisterCache& registers, uint8_t* counter)>;
+    using Refresh = std::function<bool(RegisterCache& registers, uint8_t* counter, RegisterStamps& stamps)>;
 
     explicit TarrowRegisterGroups(Refresh refresh);
 
@@ -24,15 +24,19 @@ public:
     // A group's cache. State mutex held.
     RegisterCache& registers(HX_REGISTERS::RegisterGroup group);
     const RegisterCache& registers(HX_REGISTERS::RegisterGroup group) const;
-    // Stores a value the camera reported when the group holds its register; true when it did.
-    // State mutex held.
-    bool store(HX_REGISTERS::RegisterGroup group, uint32_t address, uint32_t value);
+    // Takes a value the camera reported, known at `known` (HX_COMM::orderStamp); true when the
+    // group holds its register. The value is stored unless a read or report known later already
+    // was: an event that waited in the service thread's queue behind a later write and its
+    // read-back would otherwise take the cache back to the value before that write. State mutex
+    // held.
+    bool store(HX_REGISTERS::RegisterGroup group, uint32_t address, uint32_t value, uint64_t known);
     // Reads the whole group from the camera. State mutex not held.
     bool refresh(HX_REGISTERS::RegisterGroup group);
 
 private:
     struct Group {
         RegisterCache registers;
+        RegisterStamps stamps;
         uint8_t counter = 0;
     };
     static constexpr std::size_t GROUP_COUNT = 10;

@@ -427,6 +427,38 @@ TEST_F(CameraAtWork, NotificationsMarkEveryGroupHoldingTheRegister)
     ASSERT_EQ(capture.size(), 1u);
 }
 
+// Events reach the cache through the service thread's queue, maybe behind a later write and its
+// read-back: a late event may not stand in the cache for what the camera holds.
+TEST_F(CameraAtWork, EventsNeverTakeTheCacheToValuesTheCameraDoesNotHold)
+{
+    ASSERT_TRUE(subscribe(true));
+    settle();
+    const auto writeExposure = [this](uint32_t exposure) {
+        HX_CAPTURE_SETTINGS record;
+        HX_capture_settings_init(&record, sizeof(record));
+        record.exposure_group_flags = HX_FLAG_SET;
+        setField(record.exposure, record.exposure_flags, exposure);
+        tarrow().setCaptureSettings(&record);
+        EXPECT_EQ(record.exposure, exposure);
+        camera_->takeEvents();
+        // Its event arrives now, and waits.
+        return new HX_COMM::NotificationMessage({{GIGE_REG_EXPOSURE, exposure}});
+    };
+    auto* first = writeExposure(20);
+    auto* second = writeExposure(30);
+    watcher().clear();
+    postTo(service_.get(), first);
+    settle();
+    HX_CAPTURE_SETTINGS record;
+    tarrow().getCaptureSettings(&record);
+    EXPECT_EQ(record.exposure, 30u);
+    ASSERT_EQ(watcher().records<HX_CAPTURE_SETTINGS>(HX_CAPTURE_CHANGE).size(), 1u);
+    EXPECT_EQ(watcher().records<HX_CAPTURE_SETTINGS>(HX_CAPTURE_CHANGE).back().exposure, 30u);
+    postTo(service_.get(), second);
+    notify({{GIGE_REG_EXPOSURE, 40}}); // newer than the read-back: taken
+    EXPECT_EQ(tarrow().groupSnapshot(RegisterGroup::Capture).at(GIGE_REG_EXPOSURE), 40u);
+}
+
 TEST_F(CameraAtWork, LockingTakesThePrivilegeAndNothingElse)
 {
     const uint32_t heartbeat = camera_->cameraRegister(GIGE_REG_HEARTBEAT_TIMEOUT);

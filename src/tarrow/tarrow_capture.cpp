@@ -370,6 +370,42 @@ void computeCapture(const SensorOperations& sensor, RegisterCache& sensorRegiste
     computeExposureSection(captureRegisters, sensor.minFrameRate(), record);
 }
 
+namespace {
+
+// "width 2147483904 above 2048" when the value passes a known limit (0: none known).
+std::string outside(const char* what, uint64_t value, uint64_t low, uint64_t high)
+{
+    if (value < low)
+        return std::string(what) + " " + std::to_string(value) + " below " + std::to_string(low);
+    if (high != 0 && value > high)
+        return std::string(what) + " " + std::to_string(value) + " above " + std::to_string(high);
+    return {};
+}
+
+} // namespace
+
+std::string implausibleCapture(const HX_CAPTURE_SETTINGS& record)
+{
+    const uint64_t rightEdge = uint64_t{record.x_offset} + record.width;
+    const uint64_t bottomEdge = uint64_t{record.y_offset} + record.height;
+    for (std::string reason : {outside("width", record.width, record.width_min, record.width_max),
+                               outside("height", record.height, record.height_min, record.height_max),
+                               outside("right edge", rightEdge, 0, record.width_max),
+                               outside("bottom edge", bottomEdge, 0, record.height_max),
+                               outside("exposure", record.exposure, 0, exposureCeiling(0, 0, record.rate_min))}) {
+        if (!reason.empty())
+            return reason;
+    }
+    return {};
+}
+
+bool readsBackAs(uint32_t reg, uint32_t written, uint32_t held)
+{
+    if (reg == GIGE_REG_RECORD_MODE)
+        return recordModeFromRegister(held) == written;
+    return held == written;
+}
+
 // --- Merge --------------------------------------------------------------------------------------
 
 namespace {

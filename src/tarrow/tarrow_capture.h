@@ -137,6 +137,15 @@ void computeCapture(const SensorOperations& sensor, RegisterCache& sensorRegiste
                     const std::string& cameraName, HX_CAPTURE_SETTINGS& record,
                     RateEncoding encoding = RateEncoding::WholeFrames);
 
+// Why no camera could hold the values of a computed record (a region off the sensor, an exposure
+// longer than a frame at the slowest rate), or empty when they are plausible. The control protocol
+// carries no checksum, so a bit flipped on the way shows only as such a value.
+std::string implausibleCapture(const HX_CAPTURE_SETTINGS& record);
+
+// True when the register value read back shows the value written (the record mode is written as
+// a mode and read back as bits).
+bool readsBackAs(uint32_t reg, uint32_t written, uint32_t held);
+
 // Copies every group of `cached` whose values differ from `caller` into `caller`, marking the
 // field, its section and the record HX_FLAG_CHG. Flags words are never copied; the rate divisor
 // and the low-light limits are always copied.

@@ -23,6 +23,8 @@ namespace {
 constexpr uint32_t GAIN_FLAG = 1u << 31;
 // Cameras from this firmware on take bit 31 of the analog gain register as a flag.
 constexpr const char* GAIN_FLAG_FIRMWARE = "2.5.2";
+// Reads of the capture settings before a value that looks corrupted is believed or given up.
+constexpr unsigned CAPTURE_READS = 3;
 
 // Copies a camera text into a record field, up to the field's room less its NUL.
 template <std::size_t N>
@@ -177,19 +179,41 @@ void TarrowOperations::getCaptureSettings(HX_CAPTURE_SETTINGS* out)
         std::lock_guard<std::mutex> state(stateMutex_);
         trusted = captureSettingsValid_ != 0 && subscriptionCount_ != 0;
     }
-    if (!trusted) {
-        refreshCaptureGroups();
-        std::lock_guard<std::mutex> state(stateMutex_);
-        computeCaptureLocked();
-        computeAnalogGainLocked();
-        // Without subscribers nothing tells the cache of changes, so every read goes to the camera.
-        captureSettingsValid_ = subscriptionCount_ != 0 ? 1 : 0;
-        analogGainValid_ = captureSettingsValid_;
-    }
+    if (!trusted)
+        readCapture();
     std::lock_guard<std::mutex> state(stateMutex_);
     if (out != nullptr) {
         *out = captureSettings_;
     }
+}
+
+// Reads the capture groups until they give a record some camera could hold: the protocol has no
+// checksum, so a value with a flipped bit is told only by its implausibility, and another read
+// brings the camera's own. A camera whose values stay implausible fails the call.
+void TarrowOperations::readCapture()
+{
+    static constexpr const char* method = "TarrowOperations::getCaptureSettings";
+    std::string reason;
+    for (unsigned read = 1; read <= CAPTURE_READS; ++read) {
+        refreshCaptureGroups();
+        std::lock_guard<std::mutex> state(stateMutex_);
+        try {
+            computeCaptureLocked();
+            computeAnalogGainLocked();
+            reason = TARROW_CAPTURE::implausibleCapture(captureSettings_);
+        } catch (const HLV_THREAD::LogicError& error) {
+            reason = error.str(); // no frame geometry at all
+        }
+        // Without subscribers nothing tells the cache of changes, so every read goes to the camera.
+        captureSettingsValid_ = reason.empty() && subscriptionCount_ != 0 ? 1 : 0;
+        analogGainValid_ = captureSettingsValid_;
+        if (reason.empty())
+            return;
+        HLV_LOG("%s(%s): The camera reported an implausible capture setting (%s), read %u of %u", method, name_.c_str(),
+                reason.c_str(), read, CAPTURE_READS);
+    }
+    HLV_THROW(HLV_THREAD::LogicError, "%s(%s): The capture settings stay implausible after %u reads: %s", method,
+              name_.c_str(), CAPTURE_READS, reason.c_str());
 }
 
 // Validates against the camera's current values, writes what was accepted in one exchange, and
@@ -253,7 +277,8 @@ void TarrowOperations::readCaptureForValidation()
 
 void TarrowOperations::applyCaptureWrites(const CaptureWrites& writes)
 {
-    const uint32_t result = channel().writeMultiReg(writes.ordered());
+    const RegisterPairs written = writes.ordered();
+    const uint32_t result = channel().writeMultiReg(written);
     {
         std::lock_guard<std::mutex> state(stateMutex_);
         captureSettingsValid_ = 0;
@@ -263,7 +288,49 @@ void TarrowOperations::applyCaptureWrites(const CaptureWrites& writes)
     // by the caller; nothing is read back.
     if (result != 0)
         HLV_THROW(HLV_THREAD::LogicError, "HxComm::writeMultiReg was not successful [%d]", static_cast<int>(result));
-    getCaptureSettings(nullptr);
+    confirmCaptureWrites(written);
+}
+
+// A read-back that shows every value as written is taken at once. One that differs may be the
+// camera's adjustment (a clamped value) or a bit flipped on the way back: it is read again and
+// taken only when two reads in a row agree.
+void TarrowOperations::confirmCaptureWrites(const RegisterPairs& written)
+{
+    std::optional<RegisterPairs> previous;
+    for (unsigned read = 1; read <= CAPTURE_READS; ++read) {
+        readCapture();
+        std::lock_guard<std::mutex> state(stateMutex_);
+        bool asWritten = true;
+        RegisterPairs held;
+        for (const auto& [reg, value] : written) {
+            const std::optional<uint32_t> cached = cachedCaptureRegister(reg);
+            if (!cached)
+                continue;
+            held.emplace_back(reg, *cached);
+            asWritten = asWritten && TARROW_CAPTURE::readsBackAs(reg, value, *cached);
+        }
+        if (asWritten || held == previous)
+            return;
+        // Not for other readers until confirmed.
+        captureSettingsValid_ = 0;
+        analogGainValid_ = 0;
+        previous = std::move(held);
+    }
+    HLV_THROW(HLV_THREAD::LogicError,
+              "%s(%s): The capture settings read back differently each time after the write (%u reads)",
+              "TarrowOperations::setCaptureSettings", name_.c_str(), CAPTURE_READS);
+}
+
+// A written register's value in the sensor or capture cache; nothing for one neither holds (the
+// settings batch). State mutex held.
+std::optional<uint32_t> TarrowOperations::cachedCaptureRegister(uint32_t reg) const
+{
+    for (RegisterGroup id : {RegisterGroup::Capture, RegisterGroup::Sensor}) {
+        const RegisterCache& cache = groups_.registers(id);
+        if (const auto found = cache.find(reg); found != cache.end())
+            return found->second;
+    }
+    return std::nullopt;
 }
 
 void TarrowOperations::mergeCameraCapture(HX_CAPTURE_SETTINGS& record)

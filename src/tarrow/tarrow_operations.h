@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -101,8 +102,11 @@ private:
     void refreshCaptureGroups();
     void computeCaptureLocked();
     void computeAnalogGainLocked();
+    void readCapture();
     void readCaptureForValidation();
     void applyCaptureWrites(const TARROW_CAPTURE::CaptureWrites& writes);
+    void confirmCaptureWrites(const RegisterPairs& written);
+    std::optional<uint32_t> cachedCaptureRegister(uint32_t reg) const;
     void mergeCameraCapture(HX_CAPTURE_SETTINGS& record);
     std::string deviceVersion();
     std::string text(uint32_t address) const;
@@ -129,6 +133,7 @@ private:
     void postCurrentState();
     uint32_t storeNotified(const RegisterPairs& pairs, uint64_t known);
     std::unique_ptr<HLV_CALLBACK::CallbackRequest> changeLocked(uint32_t event);
+    bool distrustImplausibleLocked(const TARROW_RECORDS::Record& entry, const char* method);
     void postFinalProgress();
     void computeProgressLocked();
     // Download, input/output and stream settings (tarrow_*_settings.cpp).

@@ -6,6 +6,7 @@
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
+#include "tarrow/tarrow_capture.h"
 #include "tarrow/tarrow_commands.h"
 #include "tarrow/tarrow_download_settings.h"
 #include "tarrow/tarrow_io_settings.h"
@@ -72,6 +73,7 @@ void TarrowOperations::buildRecords()
         HX_capture_settings_init, TARROW_CAPTURE::mergeCapture);
     capture.computeLogsFailure = true;
     capture.setValid = [this](uint8_t value) { captureSettingsValid_ = analogGainValid_ = value; };
+    capture.implausible = [this] { return TARROW_CAPTURE::implausibleCapture(captureSettings_); };
     Record download = row(
         HX_DOWNLOAD_CHANGE, {RegisterGroup::Download}, address_, downloadSettings_, [this] { computeDownloadLocked(); },
         HX_download_settings_init, TARROW_DOWNLOAD::mergeDownload);
@@ -154,6 +156,7 @@ void TarrowOperations::refreshEveryCache()
             }
             try {
                 records_[i].compute();
+                distrustImplausibleLocked(records_[i], method);
             } catch (const HLV_THREAD::Exception& error) {
                 HLV_LOG("%s(%s): %s", method, name_.c_str(), error.str().c_str());
             }
@@ -216,9 +219,26 @@ std::unique_ptr<HLV_CALLBACK::CallbackRequest> TarrowOperations::changeLocked(ui
     if (entry == nullptr || !entry->change)
         return nullptr;
     try {
-        return entry->change();
+        auto request = entry->change();
+        return distrustImplausibleLocked(*entry, method) ? nullptr : std::move(request);
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s(%s): No %s: %s", method, name_.c_str(), TARROW_EVENTS::eventName(event), error.str().c_str());
     }
     return nullptr;
+}
+
+// True (and the record untrusted, with a log line) when the freshly computed record holds values no
+// camera could: its next read goes to the camera instead of serving them. State mutex held.
+bool TarrowOperations::distrustImplausibleLocked(const TARROW_RECORDS::Record& entry, const char* method)
+{
+    if (!entry.implausible)
+        return false;
+    const std::string reason = entry.implausible();
+    if (reason.empty())
+        return false;
+    if (entry.setValid)
+        entry.setValid(0);
+    HLV_LOG("%s(%s): The camera reported an implausible value for %s (%s); the next read asks the camera again", method,
+            name_.c_str(), TARROW_EVENTS::eventName(entry.event), reason.c_str());
+    return true;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <hx/hx.h>
@@ -33,6 +34,10 @@ struct Record {
     // Recomputes the record and makes its change event: the previous record with the fields that
     // changed copied in and marked. Empty when changes are not reported from the cache.
     std::function<std::unique_ptr<HLV_CALLBACK::CallbackRequest>()> change;
+    // Why the computed record holds values no camera could (a bit flipped on the way), or empty.
+    // Such a record is neither reported nor trusted: the next read asks the camera. Empty when the
+    // record has no such check.
+    std::function<std::string()> implausible;
     // The event carrying the cached record as a fresh record shows it, for a new subscriber.
     std::function<std::unique_ptr<HLV_CALLBACK::CallbackRequest>()> snapshot;
 };

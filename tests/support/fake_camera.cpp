@@ -105,8 +105,18 @@ uint32_t FakeCamera::readMultiReg(RegisterPairs& pairs)
             return INVALID_ADDRESS;
         }
         value = found->second;
+        if (auto damaged = damaged_.find(reg); damaged != damaged_.end() && !damaged->second.empty()) {
+            value = damaged->second.front();
+            damaged->second.erase(damaged->second.begin());
+        }
     }
     return 0;
+}
+
+void FakeCamera::damageReads(uint32_t reg, std::vector<uint32_t> values)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    damaged_[reg] = std::move(values);
 }
 
 uint32_t FakeCamera::writeMultiReg(const RegisterPairs& pairs)

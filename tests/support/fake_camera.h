@@ -46,6 +46,9 @@ public:
     // Result for the next writes (0: they succeed) and for reads.
     void failWrites(uint32_t result);
     void failReads(uint32_t result);
+    // The next reads of `reg` answer these values in turn instead of the camera's, as when bits
+    // flip on the way back.
+    void damageReads(uint32_t reg, std::vector<uint32_t> values);
     // Called for every pair written; may change the value the camera keeps.
     void setWriteRule(std::function<uint32_t(uint32_t reg, uint32_t value)> rule);
     // The channel gives up on the camera (as when it was declared lost), or works again.
@@ -66,6 +69,7 @@ private:
     std::size_t releases_ = 0;
     uint32_t writeFailure_ = 0;
     uint32_t readFailure_ = 0;
+    std::map<uint32_t, std::vector<uint32_t>> damaged_;
     std::function<uint32_t(uint32_t, uint32_t)> rule_;
     std::function<void()> hook_;
 };

@@ -428,7 +428,8 @@ TEST_F(CameraAtWork, NotificationsMarkEveryGroupHoldingTheRegister)
 }
 
 // Events reach the cache through the service thread's queue, maybe behind a later write and its
-// read-back: a late event may not stand in the cache for what the camera holds.
+// read-back, and carry no checksum: neither a late event nor a damaged one may stand in the cache
+// for what the camera holds.
 TEST_F(CameraAtWork, EventsNeverTakeTheCacheToValuesTheCameraDoesNotHold)
 {
     ASSERT_TRUE(subscribe(true));
@@ -457,6 +458,15 @@ TEST_F(CameraAtWork, EventsNeverTakeTheCacheToValuesTheCameraDoesNotHold)
     postTo(service_.get(), second);
     notify({{GIGE_REG_EXPOSURE, 40}}); // newer than the read-back: taken
     EXPECT_EQ(tarrow().groupSnapshot(RegisterGroup::Capture).at(GIGE_REG_EXPOSURE), 40u);
+
+    hx_test::LogCapture log;
+    watcher().clear();
+    const uint32_t width = camera_->cameraRegister(GIGE_REG_ROI_WIDTH);
+    notify({{GIGE_REG_ROI_WIDTH, width | 1u << 31}});
+    EXPECT_TRUE(watcher().records<HX_CAPTURE_SETTINGS>(HX_CAPTURE_CHANGE).empty());
+    EXPECT_EQ(log.count("implausible value for HX_CAPTURE_CHANGE (width"), 1u);
+    tarrow().getCaptureSettings(&record);
+    EXPECT_EQ(record.width, width);
 }
 
 TEST_F(CameraAtWork, LockingTakesThePrivilegeAndNothingElse)

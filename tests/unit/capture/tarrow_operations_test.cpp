@@ -207,6 +207,48 @@ TEST(CaptureSettings, AnEmptyRoiOnTheCameraCanBeReplaced)
     EXPECT_EQ(record.width, 1024u);
 }
 
+// The protocol has no checksum: a value damaged on the way back is read again rather than
+// reported as the camera's, and a healthy camera costs no extra exchange.
+TEST(CaptureSettings, ValuesDamagedOnTheWayBackAreReadAgain)
+{
+    auto camera = FakeCamera::lux19hs();
+    auto operations = build(camera);
+    ASSERT_TRUE(operations);
+    hx_test::LogCapture log;
+    camera->damageReads(GIGE_REG_ROI_WIDTH, {0x80000800});
+    std::size_t before = camera->exchanges();
+    HX_CAPTURE_SETTINGS record = freshRecord();
+    operations->getCaptureSettings(&record);
+    EXPECT_EQ(record.width, 2048u);
+    EXPECT_EQ(camera->exchanges(), before + 4); // both groups, twice
+    EXPECT_EQ(log.count("implausible capture setting (width 2147485696 above 2048), read 1 of 3"), 1u);
+    camera->damageReads(GIGE_REG_EXPOSURE, {1u << 30, 1u << 30, 1u << 30});
+    EXPECT_THROW(operations->getCaptureSettings(&record), HLV_THREAD::LogicError);
+    EXPECT_EQ(log.count("(exposure 1073741824 above 41666), read 3 of 3"), 1u);
+
+    // Read-backs that differ from the write count only when two in a row agree.
+    const auto writeExposure = [&](uint32_t exposure, std::vector<uint32_t> damage) {
+        camera->setWriteHook([&camera, damage] { camera->damageReads(GIGE_REG_EXPOSURE, damage); });
+        before = camera->exchanges();
+        record = freshRecord();
+        record.exposure_group_flags = SET;
+        setField(record.exposure, record.exposure_flags, exposure);
+        operations->setCaptureSettings(&record);
+        return camera->exchanges() - before;
+    };
+    EXPECT_EQ(writeExposure(150, {}), 5u); // validation's reads, the write, the read-back
+    EXPECT_EQ(writeExposure(160, {161}), 7u);
+    EXPECT_EQ(record.exposure, 160u);
+    EXPECT_EQ(record.flags & HX_FLAG_ERR, 0u);
+    writeExposure(170, {171, 172, 173});
+    EXPECT_EQ(record.flags & HX_FLAG_ERR, HX_FLAG_ERR);
+    EXPECT_EQ(log.count("read back differently each time after the write (3 reads)"), 1u);
+    camera->setWriteRule([](uint32_t, uint32_t value) { return std::min(value, 100u); });
+    EXPECT_EQ(writeExposure(180, {}), 7u); // the camera's own adjustment, confirmed
+    EXPECT_EQ(record.exposure, 100u);
+    EXPECT_EQ(record.flags & HX_FLAG_ERR, 0u);
+}
+
 TEST(CaptureSettings, SecondFamilyReadsFractionalRates)
 {
     auto camera = FakeCamera::lux19hs("HX-qM 4000");

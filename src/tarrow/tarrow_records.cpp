@@ -135,6 +135,7 @@ void TarrowOperations::refreshEveryCache()
         return false;
     };
     std::vector<bool> read;
+    bool implausible = false;
     for (const TARROW_RECORDS::Record& entry : records_) {
         bool complete = static_cast<bool>(entry.compute);
         for (RegisterGroup id : entry.groups)
@@ -156,10 +157,19 @@ void TarrowOperations::refreshEveryCache()
             }
             try {
                 records_[i].compute();
-                distrustImplausibleLocked(records_[i], method);
+                implausible = distrustImplausibleLocked(records_[i], method) || implausible;
             } catch (const HLV_THREAD::Exception& error) {
                 HLV_LOG("%s(%s): %s", method, name_.c_str(), error.str().c_str());
             }
+        }
+    }
+    // Subscribers are sent the caches next: capture settings (the only record checked) that
+    // looked corrupted are read again first.
+    if (implausible) {
+        try {
+            readCapture();
+        } catch (const HLV_THREAD::Exception& error) {
+            HLV_LOG("%s(%s): %s", method, name_.c_str(), error.str().c_str());
         }
     }
     checkProgressPoller(progressPlayMode());

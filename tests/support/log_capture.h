@@ -48,7 +48,8 @@ public:
     }
 
     // Waits until at least `times` captured lines contain needle (or match); false when the time
-    // runs out.
+    // runs out. Each look runs a fresh copy of the match over the lines in arrival order, so a
+    // match may keep state, such as having passed an earlier line.
     bool waitFor(const std::string& needle, std::chrono::milliseconds timeout, std::size_t times = 1) const
     {
         return waitFor(contains(needle), timeout, times);

@@ -197,10 +197,10 @@ TEST(ReturningCamera, ALiveStreamItsHeartbeatStoppedDuringAShortSilenceRunsAgain
     ASSERT_EQ(HX_discover_pause(1), HX_STATUS_OK);
 
     hx_test::CapturedLines& lines = hx_test::standInLines();
-    ASSERT_TRUE(lines.waitFor(hx_test::cameraLine(handle, "heartbeat expired"), DEADLINE + DEADLINE))
+    const hx_test::CapturedLines::Match expired = hx_test::cameraLine(handle, "heartbeat expired");
+    ASSERT_TRUE(lines.waitFor(expired, DEADLINE + DEADLINE))
         << "the camera's heartbeat never ran out while it was silent";
     // The expiry stopped the stream; the camera logs live starting again once the library asks.
-    const hx_test::CapturedLines::Match expired = hx_test::cameraLine(handle, "heartbeat expired");
     const hx_test::CapturedLines::Match live = hx_test::cameraLine(handle, "stream: live at");
     EXPECT_TRUE(lines.waitFor(
         [&, afterExpiry = false](const std::string& line) mutable {

@@ -14,7 +14,6 @@
 #include <hx/hx.h>
 
 #include "event_log.h"
-#include "eventually.h"
 #include "library_client.h"
 
 using namespace hxsim;

@@ -6,7 +6,6 @@
 #include "callback/hx_stream.h"
 #include "control/hx_comm.h"
 #include "control/message_ids.h"
-#include "eventually.h"
 #include "hlv_thread/period_scale.h"
 #include "log_capture.h"
 #include "record_fields.h"
@@ -211,7 +210,8 @@ TEST_F(StreamSessionTest, AFailedReceiverIsReplacedAndAnEarlierPlaybackSwitchIsK
     hx_test::LogCapture log;
     session->connectStream(false); // nothing listens: the connection is refused and the receiver ends
     EXPECT_TRUE(session->hasReceiver());
-    ASSERT_TRUE(hx_test::eventually([&] { return !session->receiverRunning(); }));
+    ASSERT_TRUE(session->waitReceiverEnded(kDeadline));
+    ASSERT_FALSE(session->receiverRunning());
 
     session->startPlayback();
     camera.listenTcp();

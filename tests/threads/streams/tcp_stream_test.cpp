@@ -145,7 +145,7 @@ TEST_F(TcpStreamTest, AnImageWithoutABufferWaitsInTheSocketUntilOneIsLentOrTheSt
     const Bytes next = tcpImage(2, second, "2");
     both.insert(both.end(), next.begin(), next.end());
     camera.sendTcp(both);
-    ASSERT_TRUE(eventually([&] { return log.count("Unable to acquire a buffer!") == 1; }));
+    ASSERT_TRUE(log.waitFor("Unable to acquire a buffer!", kDeadline));
     HostBuffer a(4096), b(4096);
     give(ids::LIVE_STREAM_MSG, a);
     give(ids::LIVE_STREAM_MSG, b);
@@ -161,7 +161,7 @@ TEST_F(TcpStreamTest, AnImageWithoutABufferWaitsInTheSocketUntilOneIsLentOrTheSt
     // (The second image may have waited for its buffer too, if it came before the buffer.)
     const std::size_t waitedBefore = log.count("Unable to acquire a buffer!");
     camera.sendTcp(tcpImage(3, imageBytes(3000, 3), "3"));
-    ASSERT_TRUE(eventually([&] { return log.count("Unable to acquire a buffer!") == waitedBefore + 1; }));
+    ASSERT_TRUE(log.waitFor("Unable to acquire a buffer!", kDeadline, waitedBefore + 1));
     receiver->post(collector.stopRequest(ids::LIVE_STREAM_MSG));
     ASSERT_TRUE(collector.waitFor(3));
     EXPECT_TRUE(collector.returned()[2].stop);
@@ -291,7 +291,7 @@ TEST_F(TcpStreamTest, DownloadThrottlePausesTheCameraInsteadOfLosingImages)
         if (camera.lastWrite(kStreamControl) == 16) {
             const std::size_t before = pausesAndResumes();
             giveMore(8);
-            ASSERT_TRUE(eventually([&] { return pausesAndResumes() == before + 1; })) << "no resume";
+            ASSERT_TRUE(camera.waitForWriteCount(kStreamControl, before + 1)) << "no resume";
         }
         ASSERT_TRUE(camera.sendTcpWhenRunning(
             tcpImage(uint16_t(frame + 1), imageBytes(2000, uint8_t(frame)), fileNameFor(frame))));
@@ -299,7 +299,7 @@ TEST_F(TcpStreamTest, DownloadThrottlePausesTheCameraInsteadOfLosingImages)
         // Two buffers left, or less room than a jumbo packet (four of 2048 bytes), pause the camera.
         const std::size_t queued = buffers.size() - (frame + 1);
         if (queued <= 2 || queued * 2048 < 9000) {
-            ASSERT_TRUE(eventually([&] { return camera.lastWrite(kStreamControl) == 16; })) << "no pause";
+            ASSERT_TRUE(camera.waitForLastWrite(kStreamControl, 16)) << "no pause";
         }
     }
     const std::vector<Returned> got = collector.returned();
@@ -313,8 +313,8 @@ TEST_F(TcpStreamTest, DownloadThrottlePausesTheCameraInsteadOfLosingImages)
 TEST_F(TcpStreamTest, AClosedConnectionIsReopenedOnceThenTheCameraIsReportedLost)
 {
     hx_test::LogCapture log;
-    std::atomic<uint32_t> lost{0};
-    TcpStream::setCameraLostHandler([&lost](uint32_t address) { lost = address; });
+    hx_test::Arrivals<uint32_t> lost;
+    TcpStream::setCameraLostHandler([&lost](uint32_t address) { lost.add(address); });
     startLiveParser();
     HostBuffer first(4096), second(4096);
     give(ids::LIVE_STREAM_MSG, first);
@@ -339,7 +339,8 @@ TEST_F(TcpStreamTest, AClosedConnectionIsReopenedOnceThenTheCameraIsReportedLost
     const Returned released = collector.returned()[1];
     EXPECT_EQ(released.record.status, 12u);
     EXPECT_TRUE(released.released);
-    EXPECT_TRUE(eventually([&] { return lost == cam; }));
+    EXPECT_TRUE(lost.waitFor(1, kDeadline));
+    EXPECT_EQ(lost.all(), std::vector<uint32_t>{cam});
     EXPECT_TRUE(receiver->halted());
     EXPECT_GE(log.count("Unable to re-open the TCP socket, exiting."), 1u);
 

@@ -18,11 +18,8 @@ std::string LeaderSequence::admit(uint16_t blockId, uint32_t frame)
     const Mark mark{blockId, frame};
     if ((firstFrame_ != UNKNOWN_FRAME && frame < firstFrame_) || (lastFrame_ != UNKNOWN_FRAME && frame > lastFrame_))
         return fmtToString("frame %u is outside the download's frames %u to %u", frame, firstFrame_, lastFrame_);
-    bool fits = false;
-    if (!fitted_)
-        fits = firstFrame_ == UNKNOWN_FRAME || frame == firstFrame_;
-    else
-        fits = follows(*fitted_, mark) || (refused_ && follows(*refused_, mark));
+    const bool fitsBefore = fitted_ ? follows(*fitted_, mark) : firstFrame_ == UNKNOWN_FRAME || frame == firstFrame_;
+    const bool fits = fitsBefore || (refused_ && follows(*refused_, mark));
     const std::optional<Mark> before = fitted_;
     if (!fits) {
         refused_ = mark;

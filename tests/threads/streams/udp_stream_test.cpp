@@ -260,6 +260,19 @@ TEST_F(UdpStreamTest, ALeaderNamingAnotherFrameIsNeverReportedWhole)
     EXPECT_EQ(got[5].record.status, 3u);
     EXPECT_EQ(got[6].record.status, kFaulty);
     EXPECT_EQ(got[7].record.status, 3u);
+
+    // A download whose first leader was lost: its next image cannot be told from one whose leader
+    // was damaged, but those after it follow that image and are whole.
+    receiver->setDownloadRange(10, 13);
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
+    image(5, "C");
+    image(6, "D");
+    image(7, "E");
+    ASSERT_TRUE(collector.waitFor(11));
+    got = collector.returned();
+    EXPECT_EQ(got[8].record.status, kFaulty);
+    EXPECT_EQ(got[9].record.status, 3u);
+    EXPECT_EQ(got[10].record.status, 3u);
 }
 
 // Long images are received several packets at a time straight into the buffer; a packet lost

@@ -448,12 +448,6 @@ bool HxStreamOperations::receiverRunning() const
     return target != nullptr && !target->halted();
 }
 
-bool HxStreamOperations::waitReceiverEnded(std::chrono::milliseconds timeout) const
-{
-    StreamReceiver* target = receiver();
-    return target == nullptr || target->waitEnded(timeout);
-}
-
 bool HxStreamOperations::receiverIdle() const
 {
     if (udp_)

@@ -4,7 +4,6 @@
 
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -84,9 +83,6 @@ public:
     // A receiver exists and its thread runs (one whose start-up failed is replaced by the next
     // connectStream).
     bool receiverRunning() const;
-    // Waits until the receiver's thread has ended (at once without a receiver or one that never
-    // started); false on time-out. For callers that must see a failed receiver replaced.
-    bool waitReceiverEnded(std::chrono::milliseconds timeout) const;
     // No receiver, or one whose parser is not in an image (TCP recovering, UDP idle).
     bool receiverIdle() const;
     // Download settings were applied and no download has started since.

@@ -189,15 +189,15 @@ void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
         if (setFlag(record.format_flags)) {
             field(record.format_flags, [&] {
                 const bool packing = HxInternal::factory() != nullptr;
-                writes.emplace_back(GIGE_REG_DOWNLOAD_C294,
-                                    TARROW_DOWNLOAD::formatToRegister(record.format, sensor().isColour(), packing));
+                writes.push_back({GIGE_REG_DOWNLOAD_C294,
+                                  TARROW_DOWNLOAD::formatToRegister(record.format, sensor().isColour(), packing)});
                 streamState_ = FORMAT_WRITTEN_STREAM_STATE;
             });
         }
         if (setFlag(record.jpeg_quality_flags)) {
             field(record.jpeg_quality_flags, [&] {
                 TARROW_DOWNLOAD::checkJpegQuality(record.jpeg_quality);
-                writes.emplace_back(GIGE_REG_DOWNLOAD_C0AC, record.jpeg_quality);
+                writes.push_back({GIGE_REG_DOWNLOAD_C0AC, record.jpeg_quality});
             });
         }
         {
@@ -209,7 +209,7 @@ void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
         }
         streamOps_->setSettings(record, writes);
         if (setFlag(record.flags) && setFlag(record.stop_flags) && (record.stop_flags & HX_FLAG_ERR) == 0)
-            writes.emplace_back(GIGE_REG_DOWNLOAD_C2B8, record.stop);
+            writes.push_back({GIGE_REG_DOWNLOAD_C2B8, record.stop});
         if (!writes.empty() && channel().writeMultiReg(writes) != 0) {
             HLV_LOG("%s: Unable to write register to the camera %s", method, name_.c_str());
             record.flags |= HX_FLAG_ERR;

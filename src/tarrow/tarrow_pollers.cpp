@@ -147,7 +147,7 @@ void ProgressPoller::tick()
     }
     RegisterPairs pairs;
     for (uint32_t reg : registers())
-        pairs.emplace_back(reg, 0);
+        pairs.push_back({reg, 0});
     if (pairs.empty() || channel_.readMultiReg(pairs) != 0)
         return;
     std::shared_ptr<CameraServices> service = CameraServices::find(cameraAddress_);

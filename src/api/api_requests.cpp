@@ -2,6 +2,7 @@
 #include "api/api_interface.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "api/client_context.h"
 #include "api/unselected_fields.h"
@@ -57,12 +58,7 @@ HX_STATUS runCommand(HX_CAMERA_HANDLE camera, HX_COMMAND* in, HX_COMMAND* out)
 // The Callback thread learns of the subscription first, without being waited for.
 void tellCallbackThread(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, bool subscribe)
 {
-    HLV_CALLBACK::Callback* thread = HLV_CALLBACK::Callback::factory();
-    if (thread == nullptr)
-        return;
-    auto* message = new HLV_CALLBACK::CallbackSubscribe(client, camera, subscribe);
-    message->owner = thread;
-    thread->post(message);
+    HLV_CALLBACK::Callback::postOwned(std::make_unique<HLV_CALLBACK::CallbackSubscribe>(client, camera, subscribe));
 }
 
 HX_STATUS changeSubscription(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, bool subscribe)

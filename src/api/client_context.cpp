@@ -2,6 +2,7 @@
 #include "api/client_context.h"
 
 #include <exception>
+#include <memory>
 #include <stdexcept>
 
 #include "callback/callback.h"
@@ -30,12 +31,7 @@ Singleton& singleton()
 // the Callback thread has closed.
 void tellCallbackThread(HX_CLIENT_HANDLE client, HX_CALLBACK callback, void* cookie)
 {
-    HLV_CALLBACK::Callback* thread = HLV_CALLBACK::Callback::factory();
-    if (thread == nullptr)
-        return;
-    auto* registration = new HLV_CALLBACK::CallbackRegister(client, callback, cookie);
-    registration->owner = thread;
-    thread->post(registration);
+    HLV_CALLBACK::Callback::postOwned(std::make_unique<HLV_CALLBACK::CallbackRegister>(client, callback, cookie));
 }
 
 void* asPointer(HX_CLIENT_HANDLE handle)

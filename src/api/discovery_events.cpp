@@ -47,7 +47,7 @@ void LibraryDiscoveryEvents::cameraFound(uint32_t address, const std::string& na
         HX_COMM::announceReturn(address);
     auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(HX_DISCOVERY, address);
     request->attach(information);
-    HLV_CALLBACK::Callback::postEvent(std::move(request));
+    HLV_CALLBACK::Callback::postOwned(std::move(request));
 }
 
 void LibraryDiscoveryEvents::cameraLost(uint32_t address, const std::string& name)
@@ -55,7 +55,7 @@ void LibraryDiscoveryEvents::cameraLost(uint32_t address, const std::string& nam
     HxComm::setFault(address);
     auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(HX_END, address);
     request->text = name;
-    HLV_CALLBACK::Callback::postEvent(std::move(request));
+    HLV_CALLBACK::Callback::postOwned(std::move(request));
 }
 
 DiscoveryEvents& libraryDiscoveryEvents()

@@ -6,8 +6,11 @@
 #include <string>
 
 #include "hlv_thread/log.h"
+#include "records/field_flags.h"
 
 namespace HX_API_FRAME {
+
+using HX_RECORDS::flagSet;
 
 namespace {
 
@@ -17,21 +20,16 @@ struct Field {
     uint32_t Record::*flags;
 };
 
-bool marked(uint32_t flags)
-{
-    return (flags & HX_FLAG_SET) != 0;
-}
-
 // Adds "<selector> (<field>, <field>)" to `missing` when fields are marked and the selector is not.
 template <class Record>
 void collect(const Record& record, const char* selectorName, uint32_t Record::*selector,
              std::initializer_list<Field<Record>> fields, std::string& missing)
 {
-    if (marked(record.*selector))
+    if (flagSet(record.*selector))
         return;
     std::string names;
     for (const Field<Record>& field : fields) {
-        if (!marked(record.*(field.flags)))
+        if (!flagSet(record.*(field.flags)))
             continue;
         names += names.empty() ? "" : ", ";
         names += field.name;
@@ -78,9 +76,9 @@ void reportUnselectedFields(const char* call, const HX_COMMAND& record)
 {
     // Both words must carry the flag: the record's selects a command over a state read, the
     // code's says which command.
-    if (marked(record.code_flags) && !marked(record.flags))
+    if (flagSet(record.code_flags) && !flagSet(record.flags))
         report(call, "flags (marked: code)", "no command is sent, the state is read");
-    else if (marked(record.flags) && !marked(record.code_flags))
+    else if (flagSet(record.flags) && !flagSet(record.code_flags))
         report(call, "code_flags (marked: the record's flags)", "no command is sent");
 }
 

@@ -102,13 +102,13 @@ bool Callback::onCallbackThread()
     return s.instance != nullptr && s.instance->isCurrentThread();
 }
 
-void Callback::postEvent(std::unique_ptr<CallbackRequest> request)
+void Callback::postOwned(std::unique_ptr<Message> message)
 {
     Callback* callback = factory();
-    if (callback == nullptr || !request)
+    if (callback == nullptr || !message)
         return;
-    request->owner = callback;
-    callback->post(request.release());
+    message->owner = callback;
+    callback->post(message.release());
 }
 
 Callback::Callback() : database_(new (std::nothrow) CallbackDB)

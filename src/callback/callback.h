@@ -16,7 +16,7 @@ namespace HLV_CALLBACK {
 // route left or another owner; anything else is deleted here. A DUMP message is simply passed
 // on, so a synchronous one returns once everything queued before it has been delivered.
 //
-// Threads: factory/close/postEvent/onCallbackThread from any thread; the handlers run on the
+// Threads: factory/close/postOwned/onCallbackThread from any thread; the handlers run on the
 // Callback thread only. Once halted it is never re-created and never freed.
 class Callback : public HLV_THREAD::MsgThread {
 public:
@@ -26,8 +26,9 @@ public:
     static void close();
     // True when the caller runs on the Callback thread, i.e. inside a host callback.
     static bool onCallbackThread();
-    // Posts an event to the Callback thread, which then owns it; dropped when it has closed.
-    static void postEvent(std::unique_ptr<CallbackRequest> request);
+    // Posts an event, registration or subscription to the Callback thread, which then owns it;
+    // dropped when it has closed.
+    static void postOwned(std::unique_ptr<HLV_THREAD::Message> message);
 
     // As every thread's post; stream buffers that reach the thread after it halted (the camera
     // services hand back what was lent to them as they close at shutdown) are refused with one

@@ -13,10 +13,28 @@
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
 
+// Runs an operation on a command record with the camera's service, if it is still there.
+// Failures of the camera operation are logged here and never reach the caller, who sees the record
+// as the operation left it.
+template <class Operation>
+bool runCommandOperation(const std::shared_ptr<CameraServices>& service, Operation&& operation)
+{
+    if (!service)
+        return false;
+    try {
+        operation(*service);
+        return true;
+    } catch (const HLV_THREAD::Exception& e) {
+        HLV_LOG("Halvex Exception during HX_COMMAND processing: %s", e.str().c_str());
+    } catch (const std::exception& e) {
+        HLV_LOG("std::exception during HX_COMMAND processing: %s", e.what());
+    }
+    return false;
+}
+
 // Built on the API caller's stack and sent to the camera's service thread, which runs process():
 // with "Set" in the record flags the command is sent (and the state read back into the copy),
-// otherwise the state is read. Failures of the camera operation are logged here and never reach
-// the caller, who sees the record as the operation left it.
+// otherwise the state is read.
 class Command : public HLV_THREAD::SyncMessage, public Settings<HX_COMMAND> {
 public:
     Command(const std::shared_ptr<CameraServices>& service, const HX_COMMAND& record)
@@ -27,29 +45,11 @@ public:
 
     bool set() override
     {
-        return apply([this](CameraServices& service) { service.sendCommand(&record()); });
+        return runCommandOperation(lockService(), [this](CameraServices& service) { service.sendCommand(&record()); });
     }
 
     bool get() override
     {
-        return apply([this](CameraServices& service) { service.getCommand(&record()); });
-    }
-
-private:
-    template <class Operation>
-    bool apply(Operation&& operation)
-    {
-        auto service = lockService();
-        if (!service)
-            return false;
-        try {
-            operation(*service);
-            return true;
-        } catch (const HLV_THREAD::Exception& e) {
-            HLV_LOG("Halvex Exception during HX_COMMAND processing: %s", e.str().c_str());
-        } catch (const std::exception& e) {
-            HLV_LOG("std::exception during HX_COMMAND processing: %s", e.what());
-        }
-        return false;
+        return runCommandOperation(lockService(), [this](CameraServices& service) { service.getCommand(&record()); });
     }
 };

@@ -181,6 +181,8 @@ private:
     std::optional<ChannelPorts> bindControlPort();
     void processLoop();
     void post(Message* message) override;
+    void reportWakeNotSet() override;
+    void answerRefused(Message* message) override;
     bool halted() const override;
     void drainQueue();
     void readPendingEvents();

@@ -12,17 +12,7 @@
 #include "platform/poll_wait.h"
 #include "wire/event_packet.h"
 
-namespace {
-
-[[noreturn]] void raiseSystemError(const char* file, int line, const char* what, int error)
-{
-    HLV_THREAD::RuntimeError failure;
-    failure.add(file, line, "%s", what);
-    failure.add("%s", HX_PLATFORM::errnoIndicates(error).c_str());
-    throw failure;
-}
-
-} // namespace
+using HX_PLATFORM::raiseSystemError;
 
 HxComm::HxComm(uint32_t cameraAddress)
     : MsgThread(WakeOnPost::Yes), cameraAddress_(cameraAddress), cameraName_(HX_PLATFORM::ipv4ToText(cameraAddress)),
@@ -162,30 +152,23 @@ void HxComm::drainQueue()
         dispatch(next);
 }
 
-// Refused messages are handed back here, outside the queue's lock: that may post to other
-// threads or release a waiting sender.
 void HxComm::post(Message* message)
 {
-    if (message == nullptr)
-        return;
-    if (message->req == HLV_THREAD::NOP) {
-        // Nothing to do for it; refusing still releases a waiting sender.
-        message->refuse(this);
-        return;
-    }
-    switch (enqueue(message)) {
-    case Posted::Queued: return;
-    case Posted::QueuedWithoutWake:
-        HLV_LOG("%s(%s): Could not set the MSG_EVENT signalling event", "HxComm::post", cameraName_.c_str());
-        return;
-    case Posted::Refused:
-        // The channel's own datagrams and ticks may still arrive while it ends; only messages
-        // from others are worth a line.
-        if (message->owner != this)
-            HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_DEBUG, "Message received after HALT");
-        message->refuse(this);
-        return;
-    }
+    postSkippingNop(message);
+}
+
+void HxComm::reportWakeNotSet()
+{
+    HLV_LOG("%s(%s): Could not set the MSG_EVENT signalling event", "HxComm::post", cameraName_.c_str());
+}
+
+// The channel's own datagrams and ticks may still arrive while it ends; only messages from
+// others are worth a line.
+void HxComm::answerRefused(Message* message)
+{
+    if (message->owner != this)
+        HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_DEBUG, "Message received after HALT");
+    message->refuse(this);
 }
 
 bool HxComm::halted() const

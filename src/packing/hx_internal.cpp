@@ -11,6 +11,7 @@
 
 #include "hlv_thread/log.h"
 #include "packing/tiff_directory.h"
+#include "registers/bit_modes.h"
 
 namespace {
 
@@ -245,20 +246,10 @@ uint32_t parseTiff(const void* buffer, std::size_t size, uint16_t tag)
 
 std::optional<uint32_t> packedDepth(uint32_t bitMode, const std::string& cameraName)
 {
-    switch (bitMode) {
-    case HX_BIT_MODE_8A:
-    case HX_BIT_MODE_8B:
-    case HX_BIT_MODE_8C:
-    case HX_BIT_MODE_8D:
-    case HX_BIT_MODE_8E: return 8;
-    case HX_BIT_MODE_10A:
-    case HX_BIT_MODE_10B:
-    case HX_BIT_MODE_10C: return 10;
-    case HX_BIT_MODE_12: return 12;
-    default:
-        logDebug(fmtToString("%s(%s): Unsupported bit mode [0x%x]", CONVERT_NAME, cameraName.c_str(), bitMode));
-        return std::nullopt;
-    }
+    if (const uint32_t depth = HX_REGISTERS::bitModeDepth(bitMode); depth != 0)
+        return depth;
+    logDebug(fmtToString("%s(%s): Unsupported bit mode [0x%x]", CONVERT_NAME, cameraName.c_str(), bitMode));
+    return std::nullopt;
 }
 
 void convertToPacked(HX_READ_STREAM& record, const PackingImage& image, const std::string& cameraName)

@@ -27,6 +27,11 @@ inline constexpr uint32_t GIGE_REG_SCPS0 = 0x0D04;
 // stream packets.
 inline constexpr uint32_t SCPS0_FIRE_TEST_PACKET = 0x80000000;
 inline constexpr uint32_t SCPS0_DO_NOT_FRAGMENT = 0x40000000;
+// The packet size every Ethernet carries: the smallest a stream may ask for, and the size of a
+// stream whose negotiation gave none.
+inline constexpr uint32_t STANDARD_PACKET_SIZE = 1500;
+// The jumbo packet size: the largest a stream may ask for.
+inline constexpr uint32_t JUMBO_PACKET_SIZE = 9000;
 inline constexpr uint32_t GIGE_REG_SCPD0 = 0x0D08;
 inline constexpr uint32_t GIGE_REG_SCDA0 = 0x0D18;
 

@@ -14,18 +14,18 @@
 #include "hlv_thread/sync_message.h"
 #include "platform/errno_text.h"
 #include "platform/ipv4_endpoint.h"
+#include "records/field_flags.h"
 #include "registers/register_map.h"
 #include "stream/tcp_stream.h"
 #include "stream/udp_stream.h"
 
 using HLV_THREAD::TRACE_STREAM;
+using HX_RECORDS::flagSet;
 namespace ids = HX_MESSAGE_IDS;
 namespace regs = HX_REGISTERS;
 
 namespace {
 
-constexpr uint32_t MIN_PACKET_LENGTH = 1500;
-constexpr uint32_t MAX_PACKET_LENGTH = 9000;
 constexpr uint32_t MIN_PACKET_DELAY = 10;
 constexpr uint32_t MAX_PACKET_DELAY = 1000000;
 constexpr uint32_t DOWNLOAD_HEARTBEAT_TIMEOUT = 1000000;
@@ -37,11 +37,6 @@ constexpr uint32_t STREAM_CONTROL_STOP = 0;
 int asInt(uint32_t value)
 {
     return static_cast<int>(value);
-}
-
-bool given(uint32_t flags)
-{
-    return (flags & HX_FLAG_SET) != 0;
 }
 
 // Runs one field's check; a refusal is logged, marks the field and leaves the others to go on.
@@ -56,14 +51,6 @@ bool refusedBy(uint32_t& flags, Check check)
         flags |= HX_FLAG_ERR;
         return true;
     }
-}
-
-[[noreturn]] void raiseCreationFailure(const char* file, int line, const char* what, int error)
-{
-    HLV_THREAD::RuntimeError failure;
-    failure.add(file, line, "%s", what);
-    failure.add("%s", HX_PLATFORM::errnoIndicates(error).c_str());
-    throw failure;
 }
 
 } // namespace
@@ -106,7 +93,7 @@ void HxStreamOperations::connectUdp()
     }
     std::unique_ptr<UdpStream> receiver(new (std::nothrow) UdpStream(cameraAddress_, std::move(channel)));
     if (!receiver)
-        raiseCreationFailure(__FILE__, __LINE__, "Could not create UdpStream protocol object", ENOMEM);
+        HX_PLATFORM::raiseSystemError(__FILE__, __LINE__, "Could not create UdpStream protocol object", ENOMEM);
     receiver->countDataIn(dataIn_);
     if (!receiver->startAndWait())
         HLV_LOG("%s(%s): The UDP receiver did not start", who, cameraName_.c_str());
@@ -126,7 +113,7 @@ void HxStreamOperations::connectTcp()
     }
     std::unique_ptr<TcpStream> receiver(new (std::nothrow) TcpStream(cameraAddress_, HX_WIRE::kTcpStreamPort));
     if (!receiver)
-        raiseCreationFailure(__FILE__, __LINE__, "Could not create TcpStream protocol object", ENOMEM);
+        HX_PLATFORM::raiseSystemError(__FILE__, __LINE__, "Could not create TcpStream protocol object", ENOMEM);
     receiver->countDataIn(dataIn_);
     if (!receiver->startAndWait())
         HLV_LOG("%s(%s): The TCP receiver did not start", "HxStreamOperations::connectStream", cameraName_.c_str());
@@ -220,13 +207,13 @@ HLV_THREAD::MsgThread* HxStreamOperations::downloadReturnThread() const
 void HxStreamOperations::setSettings(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::RegisterPairs& writes)
 {
     HLV_TRACE(TRACE_STREAM, "%s(%s)", "HxStreamOperations::setSettings", cameraName_.c_str());
-    if (!given(settings.flags))
+    if (!flagSet(settings.flags))
         return;
     if (udp_)
         appendStreamChannel(settings, writes);
-    if (given(settings.rate_control_flags))
+    if (flagSet(settings.rate_control_flags))
         StreamReceiver::setThrottle({settings.pause_count, settings.resume_count});
-    if (given(settings.turbo_delay_flags)) {
+    if (flagSet(settings.turbo_delay_flags)) {
         refusedBy(settings.turbo_delay_flags, [&] {
             const uint32_t delay = settings.turbo_delay;
             if (delay < MIN_PACKET_DELAY || delay > MAX_PACKET_DELAY)
@@ -254,7 +241,7 @@ void HxStreamOperations::appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, HX_
     if (!HxComm::factory(cameraAddress_))
         HLV_THROW(HLV_THREAD::RuntimeError, "Unexpectedly null HxComm pointer!");
     appendDestination(writes);
-    if (!given(settings.turbo_packet_length_flags)) {
+    if (!flagSet(settings.turbo_packet_length_flags)) {
         // Before the packet-size negotiation has ended there is no size to give: writing 0 would
         // break the stream, and the negotiation writes the size it settles on itself.
         if (const uint32_t negotiated = udp_->negotiatedPacketSize(); negotiated != 0)
@@ -263,7 +250,7 @@ void HxStreamOperations::appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, HX_
     }
     refusedBy(settings.turbo_packet_length_flags, [&] {
         const uint32_t length = settings.turbo_packet_length;
-        if (length != 0 && (length < MIN_PACKET_LENGTH || length > MAX_PACKET_LENGTH))
+        if (length != 0 && (length < regs::STANDARD_PACKET_SIZE || length > regs::JUMBO_PACKET_SIZE))
             HLV_THROW(SettingsException, "Stream packet length is out of range!");
         writes.push_back({regs::GIGE_REG_SCPS0, length | regs::SCPS0_DO_NOT_FRAGMENT});
         streamPacketLength_ = length;
@@ -275,7 +262,7 @@ void HxStreamOperations::appendFrames(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::R
     const uint32_t start = settings.start;
     const uint32_t stop = settings.stop;
     bool startRefused = false;
-    if (given(settings.start_flags)) {
+    if (flagSet(settings.start_flags)) {
         startRefused = refusedBy(settings.start_flags, [&] {
             if (start > settings.start_max)
                 HLV_THROW(SettingsException, "Starting frame number exceeds maximum (%d > %d)", asInt(start),
@@ -286,7 +273,7 @@ void HxStreamOperations::appendFrames(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::R
             writes.push_back({regs::GIGE_REG_DOWNLOAD_START, start});
         });
     }
-    if (given(settings.stop_flags)) {
+    if (flagSet(settings.stop_flags)) {
         refusedBy(settings.stop_flags, [&] {
             if (stop > settings.stop_max)
                 HLV_THROW(SettingsException, "Ending frame number exceeds maximum (%d > %d)", asInt(stop),

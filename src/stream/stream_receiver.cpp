@@ -61,7 +61,7 @@ StreamReceiver::~StreamReceiver()
 {
     requireJoined("StreamReceiver::~StreamReceiver");
     for (Message* message : closeQueue())
-        answerWhileHalted(message);
+        answerRefused(message);
 }
 
 // A failed start-up ends the receiver as its thread would have ended it, so it reports itself
@@ -133,12 +133,12 @@ void StreamReceiver::endThread()
     std::deque<Message*> left = closeQueue();
     releaseBuffers(ALL_QUEUES, RELEASED_STATUS);
     for (Message* message : left)
-        answerWhileHalted(message);
+        answerRefused(message);
 }
 
 // A buffer handed to a halted receiver comes straight back marked faulty; anything else is
 // refused, which releases a waiting sender or deletes an ownerless message.
-void StreamReceiver::answerWhileHalted(Message* message)
+void StreamReceiver::answerRefused(Message* message)
 {
     HxStreamBuffer* stream = isStreamKind(message->req) ? streamBufferOf(message) : nullptr;
     if (stream == nullptr) {
@@ -154,21 +154,13 @@ void StreamReceiver::answerWhileHalted(Message* message)
 
 void StreamReceiver::post(Message* message)
 {
-    if (message == nullptr)
-        return;
-    if (message->req == HLV_THREAD::NOP) {
-        message->refuse(this);
-        return;
-    }
-    switch (enqueue(message)) {
-    case Posted::Queued: return;
-    case Posted::QueuedWithoutWake:
-        HLV_LOG("%s(%s): Could not set the signalling event\n%s", className_,
-                HX_PLATFORM::ipv4ToText(cameraAddress_).c_str(),
-                HX_PLATFORM::errnoIndicates(postWake()->error()).c_str());
-        return;
-    case Posted::Refused: answerWhileHalted(message); return;
-    }
+    postSkippingNop(message);
+}
+
+void StreamReceiver::reportWakeNotSet()
+{
+    HLV_LOG("%s(%s): Could not set the signalling event\n%s", className_,
+            HX_PLATFORM::ipv4ToText(cameraAddress_).c_str(), HX_PLATFORM::errnoIndicates(postWake()->error()).c_str());
 }
 
 std::string StreamReceiver::messageName(uint32_t id) const

@@ -136,7 +136,8 @@ private:
     void handleStreamMessage(HLV_THREAD::Message* message);
     void handleControlMessage(HLV_THREAD::Message* message);
     void endThread();
-    void answerWhileHalted(HLV_THREAD::Message* message);
+    void answerRefused(HLV_THREAD::Message* message) override;
+    void reportWakeNotSet() override;
     std::deque<HLV_THREAD::Message*>* queueFor(uint32_t kind);
     const std::deque<HLV_THREAD::Message*>* queueFor(uint32_t kind) const;
     void forgetActive();

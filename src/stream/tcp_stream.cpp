@@ -484,7 +484,7 @@ void TcpStream::announcePacketSize()
 {
     auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(HX_STREAM_NEGOTIATION, cameraAddress());
     request->attach<int32_t>(static_cast<int32_t>(PACKET_SIZE));
-    HLV_CALLBACK::Callback::postEvent(std::move(request));
+    HLV_CALLBACK::Callback::postOwned(std::move(request));
 }
 
 TcpStream::ReadResult TcpStream::readBytes(uint8_t* into, std::size_t want, std::size_t& got)

@@ -197,7 +197,7 @@ void UdpStream::finishNegotiation(bool success)
     auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(HX_STREAM_NEGOTIATION, cameraAddress());
     const auto size = static_cast<int32_t>(length);
     request->attach<int32_t>(success ? size : -size);
-    HLV_CALLBACK::Callback::postEvent(std::move(request));
+    HLV_CALLBACK::Callback::postOwned(std::move(request));
 }
 
 void UdpStream::stopTimer()

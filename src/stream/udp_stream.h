@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "registers/register_map.h"
 #include "stream/stream_receiver.h"
 #include "wire/stream_packet.h"
 
@@ -42,8 +43,8 @@ public:
     static constexpr std::size_t PAYLOAD_BATCH = 16;
     // A buffer with less room than this is handed back before the next packet.
     static constexpr std::size_t MIN_BUFFER_ROOM = 9000;
-    static constexpr uint32_t JUMBO_PACKET = 9000;
-    static constexpr uint32_t STANDARD_PACKET = 1500;
+    static constexpr uint32_t JUMBO_PACKET = HX_REGISTERS::JUMBO_PACKET_SIZE;
+    static constexpr uint32_t STANDARD_PACKET = HX_REGISTERS::STANDARD_PACKET_SIZE;
     // Markers of stream_pkt_len before and between the two trials.
     static constexpr uint32_t NOT_NEGOTIATED = 0xFFFFFFFF;
     static constexpr uint32_t BETWEEN_TRIALS = 0xFFFFFFFE;

@@ -28,11 +28,6 @@ inline uint32_t reg(const RegisterCache& cache, uint32_t address)
     return found == cache.end() ? 0 : found->second;
 }
 
-inline bool isSet(uint32_t flags)
-{
-    return (flags & HX_FLAG_SET) != 0;
-}
-
 inline uint32_t clamp32(uint64_t value)
 {
     return static_cast<uint32_t>(std::min<uint64_t>(value, UINT32_MAX));

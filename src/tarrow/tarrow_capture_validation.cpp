@@ -8,10 +8,12 @@
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
+#include "records/field_flags.h"
 #include "registers/register_map.h"
 #include "tarrow/tarrow_capture_rules.h"
 
 using namespace HX_REGISTERS;
+using HX_RECORDS::flagSet;
 
 namespace TARROW_CAPTURE {
 
@@ -29,13 +31,13 @@ CaptureValidator::CaptureValidator(const SensorOperations& sensor, RegisterCache
 CaptureWrites CaptureValidator::validate(HX_CAPTURE_SETTINGS& record)
 {
     CaptureWrites writes;
-    if (isSet(record.sensor_group_flags)) {
+    if (flagSet(record.sensor_group_flags)) {
         validateSensor(record, writes);
     }
-    if (isSet(record.record_group_flags)) {
+    if (flagSet(record.record_group_flags)) {
         validateRecord(record, writes);
     }
-    if (isSet(record.exposure_group_flags)) {
+    if (flagSet(record.exposure_group_flags)) {
         validateExposure(record, writes);
     }
     return writes;
@@ -44,7 +46,7 @@ CaptureWrites CaptureValidator::validate(HX_CAPTURE_SETTINGS& record)
 template <typename Check>
 void CaptureValidator::field(uint32_t& fieldFlags, uint32_t& sectionFlags, Check check)
 {
-    if (!isSet(fieldFlags)) {
+    if (!flagSet(fieldFlags)) {
         return;
     }
     try {
@@ -59,7 +61,7 @@ void CaptureValidator::field(uint32_t& fieldFlags, uint32_t& sectionFlags, Check
 void CaptureValidator::validateSensor(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
 {
     uint32_t& section = record.sensor_group_flags;
-    bnsRequested_ = isSet(record.bns_mode_flags);
+    bnsRequested_ = flagSet(record.bns_mode_flags);
     field(record.bit_mode_flags, section, [&] { checkBitMode(record, writes); });
     field(record.bns_mode_flags, section, [&] { checkBnsMode(record, writes); });
     field(record.fpn_mode_flags, section, [&] { checkFpnMode(record, writes); });

@@ -9,6 +9,7 @@
 #include <hlv_thread/note.h>
 #include <hlv_thread/period_scale.h>
 
+#include "records/field_flags.h"
 #include "registers/register_map.h"
 #include "stream/hx_stream_operations.h"
 #include "tarrow/tarrow_merge.h"
@@ -17,6 +18,7 @@
 #include "tarrow/tarrow_streaming.h"
 
 using namespace HX_REGISTERS;
+using HX_RECORDS::flagSet;
 using namespace TARROW_COMMANDS;
 using TARROW_MERGE::mergeGroup;
 
@@ -49,16 +51,11 @@ void pause(uint32_t milliseconds)
     std::this_thread::sleep_for(std::chrono::milliseconds(HLV_THREAD::scaledMilliseconds(milliseconds)));
 }
 
-bool setFlag(uint32_t flags)
-{
-    return (flags & HX_FLAG_SET) != 0;
-}
-
 void appendCuts(const HX_PLAYBACK_SETTINGS& record, RegisterPairs& writes)
 {
-    if (setFlag(record.cut_in_flags))
+    if (flagSet(record.cut_in_flags))
         writes.push_back({GIGE_REG_PB_B814, record.cut_in});
-    if (setFlag(record.cut_out_flags))
+    if (flagSet(record.cut_out_flags))
         writes.push_back({GIGE_REG_PB_B818, record.cut_out});
 }
 
@@ -274,11 +271,9 @@ void TarrowOperations::getCommand(HX_COMMAND* out)
 void TarrowOperations::sendCommand(HX_COMMAND* inOut)
 {
     static constexpr const char* method = "TarrowOperations::sendCommand";
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
-    if (inOut == nullptr)
-        HLV_THROW(HLV_THREAD::LogicError, "NULL pointer in API call");
+    enterSetter(method, inOut);
     HX_COMMAND& record = *inOut;
-    if (!setFlag(record.code_flags))
+    if (!flagSet(record.code_flags))
         return;
     const uint32_t code = record.code;
     try {
@@ -331,22 +326,10 @@ uint32_t TarrowOperations::progressPlayMode() const
     return HX_PLAY_PAUSE;
 }
 
-bool TarrowOperations::playbackTrusted() const
-{
-    return cacheTrusted(playbackSettingsValid_);
-}
-
 void TarrowOperations::getPlaybackSettings(HX_PLAYBACK_SETTINGS* out)
 {
-    if (!playbackTrusted()) {
-        refreshGroupOrThrow(RegisterGroup::Playback, "TarrowOperations::getPlaybackSettings");
-        std::lock_guard<std::mutex> lock(stateMutex_);
-        computePlaybackLocked();
-        playbackSettingsValid_ = subscriptionCount_ != 0 ? 1 : 0;
-    }
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    if (out != nullptr)
-        *out = playbackSettings_;
+    readSettings(RegisterGroup::Playback, "TarrowOperations::getPlaybackSettings", playbackSettingsValid_,
+                 &TarrowOperations::computePlaybackLocked, playbackSettings_, out);
 }
 
 uint32_t TarrowOperations::cachedStreamControl() const
@@ -361,14 +344,12 @@ uint32_t TarrowOperations::cachedStreamControl() const
 void TarrowOperations::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
 {
     static constexpr const char* method = "TarrowOperations::setPlaybackSettings";
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
-    if (inOut == nullptr)
-        HLV_THROW(HLV_THREAD::LogicError, "NULL pointer in API call");
+    enterSetter(method, inOut);
     HX_PLAYBACK_SETTINGS& record = *inOut;
     std::lock_guard<std::mutex> serialised(settingsMutex_);
     clearPlaybackOutcome(record);
     try {
-        if (setFlag(record.flags)) {
+        if (flagSet(record.flags)) {
             bool step = false;
             const uint32_t frame = record.current_frame;
             const RegisterPairs writes = playbackWrites(record, step);

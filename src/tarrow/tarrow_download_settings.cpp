@@ -8,6 +8,7 @@
 #include <hlv_thread/note.h>
 
 #include "packing/hx_internal.h"
+#include "records/field_flags.h"
 #include "registers/register_map.h"
 #include "stream/hx_stream_operations.h"
 #include "tarrow/tarrow_commands.h"
@@ -15,6 +16,7 @@
 #include "tarrow/tarrow_operations.h"
 
 using namespace HX_REGISTERS;
+using HX_RECORDS::flagSet;
 using TARROW_MERGE::mergeGroup;
 
 namespace {
@@ -31,11 +33,6 @@ constexpr uint32_t CODE_PACKED = 11;
 constexpr uint32_t CODE_TIFF = 0x80000003;
 // What the download flows see as the object's stream state once a format was written.
 constexpr uint32_t FORMAT_WRITTEN_STREAM_STATE = 11;
-
-bool setFlag(uint32_t flags)
-{
-    return (flags & HX_FLAG_SET) != 0;
-}
 
 void clearDownloadOutcome(HX_DOWNLOAD_SETTINGS& record)
 {
@@ -159,15 +156,8 @@ void TarrowOperations::computeDownloadLocked()
 
 void TarrowOperations::getDownloadSettings(HX_DOWNLOAD_SETTINGS* out)
 {
-    if (!cacheTrusted(downloadSettingsValid_)) {
-        refreshGroupOrThrow(RegisterGroup::Download, "TarrowOperations::getDownloadSettings");
-        std::lock_guard<std::mutex> lock(stateMutex_);
-        computeDownloadLocked();
-        downloadSettingsValid_ = subscriptionCount_ != 0 ? 1 : 0;
-    }
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    if (out != nullptr)
-        *out = downloadSettings_;
+    readSettings(RegisterGroup::Download, "TarrowOperations::getDownloadSettings", downloadSettingsValid_,
+                 &TarrowOperations::computeDownloadLocked, downloadSettings_, out);
 }
 
 // Validates each field asked for against the camera's current recording, writes what was accepted
@@ -177,16 +167,14 @@ void TarrowOperations::getDownloadSettings(HX_DOWNLOAD_SETTINGS* out)
 void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
 {
     static constexpr const char* method = "TarrowOperations::setDownloadSettings";
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
-    if (inOut == nullptr)
-        HLV_THROW(HLV_THREAD::LogicError, "NULL pointer in API call");
+    enterSetter(method, inOut);
     HX_DOWNLOAD_SETTINGS& record = *inOut;
     std::lock_guard<std::mutex> serialised(settingsMutex_);
     clearDownloadOutcome(record);
     try {
         getDownloadSettings(nullptr);
         RegisterPairs writes;
-        if (setFlag(record.format_flags)) {
+        if (flagSet(record.format_flags)) {
             field(record.format_flags, [&] {
                 const bool packing = HxInternal::factory() != nullptr;
                 writes.push_back({GIGE_REG_DOWNLOAD_C294,
@@ -194,7 +182,7 @@ void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
                 streamState_ = FORMAT_WRITTEN_STREAM_STATE;
             });
         }
-        if (setFlag(record.jpeg_quality_flags)) {
+        if (flagSet(record.jpeg_quality_flags)) {
             field(record.jpeg_quality_flags, [&] {
                 TARROW_DOWNLOAD::checkJpegQuality(record.jpeg_quality);
                 writes.push_back({GIGE_REG_DOWNLOAD_C0AC, record.jpeg_quality});
@@ -208,19 +196,10 @@ void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
             }
         }
         streamOps_->setSettings(record, writes);
-        if (setFlag(record.flags) && setFlag(record.stop_flags) && (record.stop_flags & HX_FLAG_ERR) == 0)
+        if (flagSet(record.flags) && flagSet(record.stop_flags) && (record.stop_flags & HX_FLAG_ERR) == 0)
             writes.push_back({GIGE_REG_DOWNLOAD_C2B8, record.stop});
-        if (!writes.empty() && channel().writeMultiReg(writes) != 0) {
-            HLV_LOG("%s: Unable to write register to the camera %s", method, name_.c_str());
-            record.flags |= HX_FLAG_ERR;
-        }
-        {
-            std::lock_guard<std::mutex> lock(stateMutex_);
-            downloadSettingsValid_ = 0;
-        }
-        HX_DOWNLOAD_SETTINGS camera;
-        getDownloadSettings(&camera);
-        TARROW_DOWNLOAD::mergeDownload(camera, record);
+        writeAndMerge(method, writes, downloadSettingsValid_, &TarrowOperations::getDownloadSettings,
+                      &TARROW_DOWNLOAD::mergeDownload, record);
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s(%s): %s", method, name_.c_str(), error.str().c_str());
         record.flags |= HX_FLAG_ERR;

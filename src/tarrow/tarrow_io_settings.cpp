@@ -7,11 +7,13 @@
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
+#include "records/field_flags.h"
 #include "registers/register_map.h"
 #include "tarrow/tarrow_merge.h"
 #include "tarrow/tarrow_operations.h"
 
 using namespace HX_REGISTERS;
+using HX_RECORDS::flagSet;
 using R = HX_IO_SETTINGS;
 using IoWord = TARROW_MERGE::Word<HX_IO_SETTINGS>;
 using namespace TARROW_IO;
@@ -45,11 +47,6 @@ constexpr uint32_t ARM_OFF = 0;
 constexpr uint32_t ARM_RISING = 1;
 constexpr uint32_t ARM_FALLING = 3;
 
-bool setFlag(uint32_t flags)
-{
-    return (flags & HX_FLAG_SET) != 0;
-}
-
 uint32_t valueOf(const RegisterCache& registers, uint32_t address)
 {
     const auto found = registers.find(address);
@@ -78,17 +75,17 @@ public:
 
     RegisterPairs run()
     {
-        if (setFlag(record_.trigger_in_group_flags))
+        if (flagSet(record_.trigger_in_group_flags))
             triggerInput();
-        if (setFlag(record_.trigger_out_group_flags))
+        if (flagSet(record_.trigger_out_group_flags))
             triggerOutput();
-        if (setFlag(record_.sync_in_group_flags))
+        if (flagSet(record_.sync_in_group_flags))
             syncInput();
-        if (setFlag(record_.sync_out_group_flags))
+        if (flagSet(record_.sync_out_group_flags))
             syncOutput();
-        if (setFlag(record_.arm_in_group_flags))
+        if (flagSet(record_.arm_in_group_flags))
             armInput();
-        if (setFlag(record_.arm_out_group_flags))
+        if (flagSet(record_.arm_out_group_flags))
             armOutput();
         return std::move(writes_);
     }
@@ -98,7 +95,7 @@ private:
     template <class Check>
     void field(IoWord flags, IoWord section, Check check)
     {
-        if (!setFlag(record_.*flags))
+        if (!flagSet(record_.*flags))
             return;
         try {
             check();
@@ -135,13 +132,13 @@ private:
 
     static uint32_t editOutput(uint32_t reg, const OutputFields& f)
     {
-        if (setFlag(f.enableFlags))
+        if (flagSet(f.enableFlags))
             reg = withBit(reg, ENABLE_BIT, f.enable != 0);
-        if (setFlag(f.passThruFlags))
+        if (flagSet(f.passThruFlags))
             reg = withBit(reg, PASS_THRU_BIT, f.passThru != 0);
-        if (setFlag(f.invertFlags))
+        if (flagSet(f.invertFlags))
             reg = withField(reg, MODE_FIELD, f.invert == 1 ? MODE_INVERT : MODE_PLAIN);
-        if (setFlag(f.activeLowFlags))
+        if (flagSet(f.activeLowFlags))
             reg = withField(reg, MODE_FIELD, f.activeLow == 1 ? MODE_ACTIVE_LOW : MODE_ACTIVE_HIGH);
         return reg;
     }
@@ -222,7 +219,7 @@ private:
         const IoWord section = &R::arm_in_group_flags;
         field(&R::arm_in_enable_flags, section,
               [&] { writeIfChanged(GIGE_REG_IO_E954, record_.arm_in_enable != 0 ? 1 : 0); });
-        if (setFlag(record_.arm_in_mode_flags) || setFlag(record_.arm_in_edge_flags)) {
+        if (flagSet(record_.arm_in_mode_flags) || flagSet(record_.arm_in_edge_flags)) {
             const uint32_t mode = record_.arm_in_mode == 0   ? ARM_OFF
                                   : record_.arm_in_edge != 0 ? ARM_RISING
                                                              : ARM_FALLING;
@@ -246,12 +243,12 @@ private:
         const uint32_t pulse = record_.arm_out_pulse_width;
         const bool pulseWithin = within(pulse, record_.arm_out_pulse_width_min, record_.arm_out_pulse_width_max) &&
                                  within(pulse, ARM_PULSE_MIN, ARM_PULSE_MAX);
-        if (setFlag(record_.arm_out_pulse_enable_flags)) {
+        if (flagSet(record_.arm_out_pulse_enable_flags)) {
             reg &= ~ARM_PULSE_FIELD;
             if (record_.arm_out_pulse_enable == 1)
                 reg |= (pulseWithin ? pulse : PULSE_WIDTH_DEFAULT_MS) << 8;
         }
-        if (setFlag(record_.arm_out_pulse_width_flags))
+        if (flagSet(record_.arm_out_pulse_width_flags))
             reg = withField(reg, ARM_PULSE_FIELD, record_.arm_out_pass_thru == 0 && pulseWithin ? pulse << 8 : 0);
         writeIfChanged(GIGE_REG_IO_E95C, reg);
     }
@@ -439,15 +436,8 @@ void TarrowOperations::computeIoLocked()
 
 void TarrowOperations::getExternalIOSettings(HX_IO_SETTINGS* out)
 {
-    if (!cacheTrusted(ioSettingsValid_)) {
-        refreshGroupOrThrow(RegisterGroup::IO, "TarrowOperations::getExternalIOSettings");
-        std::lock_guard<std::mutex> lock(stateMutex_);
-        computeIoLocked();
-        ioSettingsValid_ = subscriptionCount_ != 0 ? 1 : 0;
-    }
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    if (out != nullptr)
-        *out = ioSettings_;
+    readSettings(RegisterGroup::IO, "TarrowOperations::getExternalIOSettings", ioSettingsValid_,
+                 &TarrowOperations::computeIoLocked, ioSettings_, out);
 }
 
 // Edits the camera's current input/output registers as the sections asked for say, writes the
@@ -469,17 +459,8 @@ void TarrowOperations::setExternalIOSettings(HX_IO_SETTINGS* inOut)
             io = groups_.registers(RegisterGroup::IO);
         }
         const RegisterPairs writes = TARROW_IO::validateIo(record, io);
-        if (!writes.empty() && channel().writeMultiReg(writes) != 0) {
-            HLV_LOG("%s: Unable to write register to the camera %s", method, name_.c_str());
-            record.flags |= HX_FLAG_ERR;
-        }
-        {
-            std::lock_guard<std::mutex> lock(stateMutex_);
-            ioSettingsValid_ = 0;
-        }
-        HX_IO_SETTINGS camera;
-        getExternalIOSettings(&camera);
-        TARROW_IO::mergeIo(camera, record);
+        writeAndMerge(method, writes, ioSettingsValid_, &TarrowOperations::getExternalIOSettings, &TARROW_IO::mergeIo,
+                      record);
     } catch (const SettingsException& error) {
         HLV_LOG("Settings exception: %s", error.str().c_str());
         record.flags |= HX_FLAG_ERR;

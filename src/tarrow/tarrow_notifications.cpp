@@ -246,7 +246,7 @@ void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
         if (event == HX_LENS_CHANGE)
             request = lensChange();
         if (request)
-            HLV_CALLBACK::Callback::postEvent(std::move(request));
+            HLV_CALLBACK::Callback::postOwned(std::move(request));
         if (event == HX_STATE || event == HX_PLAYBACK_CHANGE)
             checkProgressPoller(progressPlayMode());
     }

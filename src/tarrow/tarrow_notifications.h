@@ -27,7 +27,7 @@ std::unique_ptr<HLV_CALLBACK::CallbackRequest> event(uint32_t code, uint32_t cam
 template <class Record>
 void post(uint32_t code, uint32_t cameraAddress, const Record& record)
 {
-    HLV_CALLBACK::Callback::postEvent(event(code, cameraAddress, record));
+    HLV_CALLBACK::Callback::postOwned(event(code, cameraAddress, record));
 }
 
 // "HX_CAPTURE_CHANGE" and so on, for log lines.

@@ -168,6 +168,13 @@ void TarrowOperations::computeAnalogGainLocked()
     analogGain_.gain_caps = sensor().analogGainCapabilities();
 }
 
+void TarrowOperations::enterSetter(const char* method, const void* inOut) const
+{
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
+    if (inOut == nullptr)
+        HLV_THROW(HLV_THREAD::LogicError, "NULL pointer in API call");
+}
+
 void TarrowOperations::getCaptureSettings(HX_CAPTURE_SETTINGS* out)
 {
     bool trusted = false;
@@ -195,10 +202,7 @@ void TarrowOperations::getCaptureSettings(HX_CAPTURE_SETTINGS* out)
 // threads never interleave their validation and writes.
 void TarrowOperations::setCaptureSettings(HX_CAPTURE_SETTINGS* inOut)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::setCaptureSettings", name_.c_str());
-    if (inOut == nullptr) {
-        HLV_THROW(HLV_THREAD::LogicError, "NULL pointer in API call");
-    }
+    enterSetter("TarrowOperations::setCaptureSettings", inOut);
     HX_CAPTURE_SETTINGS& record = *inOut;
     std::lock_guard<std::mutex> serialised(settingsMutex_);
     clearCaptureOutcome(record);

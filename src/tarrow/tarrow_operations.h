@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "camera/camera_operations.h"
+#include "hlv_thread/log.h"
 #include "registers/register_map.h"
 #include "tarrow/tarrow_capture.h"
 #include "tarrow/tarrow_commands.h"
@@ -112,7 +114,6 @@ private:
     void refreshStateGroup();
     void computeStateLocked();
     void computePlaybackLocked();
-    bool playbackTrusted() const;
     uint32_t cachedStreamControl() const;
     void stepWhenStopped(const char* method);
     RegisterPairs playbackWrites(HX_PLAYBACK_SETTINGS& record, bool& step);
@@ -138,6 +139,18 @@ private:
     // While clients are subscribed, events keep a valid cache current and reads use it as it is.
     bool cacheTrusted(uint32_t valid) const;
     void refreshGroupOrThrow(HX_REGISTERS::RegisterGroup id, const char* method);
+    // A setter's entry: traced, and refused (LogicError) without a record to work on.
+    void enterSetter(const char* method, const void* inOut) const;
+    // A setter's end: writes what was accepted in one exchange (a failure marks the record), then
+    // reads the record afresh from the camera (get) and merges what it holds into the caller's.
+    template <typename Record, typename Valid, typename Writes>
+    void writeAndMerge(const char* method, const Writes& writes, Valid& valid, void (TarrowOperations::*get)(Record*),
+                       void (*merge)(const Record&, Record&), Record& record);
+    // A getter's work for a settings record computed from one group: copies the cached record out,
+    // after reading the group afresh and recomputing it (computeLocked) unless trusted.
+    template <typename Record, typename Valid>
+    void readSettings(HX_REGISTERS::RegisterGroup group, const char* method, Valid& valid,
+                      void (TarrowOperations::*computeLocked)(), const Record& cached, Record* out);
 
     std::unique_ptr<HxStreamOperations> streamOps_;
     // Declared after streamOps_, which it uses, so it is destroyed first.
@@ -152,3 +165,37 @@ private:
     std::map<uint32_t, std::string> texts_;
     uint8_t textCounter_ = 0;
 };
+
+template <typename Record, typename Valid, typename Writes>
+void TarrowOperations::writeAndMerge(const char* method, const Writes& writes, Valid& valid,
+                                     void (TarrowOperations::*get)(Record*), void (*merge)(const Record&, Record&),
+                                     Record& record)
+{
+    if (!writes.empty() && channel().writeMultiReg(writes) != 0) {
+        HLV_LOG("%s: Unable to write register to the camera %s", method, name_.c_str());
+        record.flags |= HX_FLAG_ERR;
+    }
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        valid = 0;
+    }
+    Record camera{};
+    (this->*get)(&camera);
+    merge(camera, record);
+}
+
+template <typename Record, typename Valid>
+void TarrowOperations::readSettings(HX_REGISTERS::RegisterGroup group, const char* method, Valid& valid,
+                                    void (TarrowOperations::*computeLocked)(), const Record& cached, Record* out)
+{
+    if (!cacheTrusted(valid)) {
+        refreshGroupOrThrow(group, method);
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        (this->*computeLocked)();
+        // Without subscribers nothing reports changes, so every read goes to the camera.
+        valid = subscriptionCount_ != 0 ? 1 : 0;
+    }
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    if (out != nullptr)
+        *out = cached;
+}

@@ -9,6 +9,7 @@
 #include <hlv_thread/period_scale.h>
 
 #include "camera/camera_services.h"
+#include "camera/command.h"
 #include "camera/settings.h"
 #include "control/camera_address.h"
 #include "control/hx_notification.h"
@@ -46,18 +47,7 @@ public:
 
     bool get() override
     {
-        auto service = lockService();
-        if (!service)
-            return false;
-        try {
-            service->getCommand(&record());
-            return true;
-        } catch (const HLV_THREAD::Exception& error) {
-            HLV_LOG("Halvex Exception during HX_COMMAND processing: %s", error.str().c_str());
-        } catch (const std::exception& error) {
-            HLV_LOG("std::exception during HX_COMMAND processing: %s", error.what());
-        }
-        return false;
+        return runCommandOperation(lockService(), [this](CameraServices& service) { service.getCommand(&record()); });
     }
 };
 
@@ -331,5 +321,5 @@ void TarrowOperations::postFinalProgress()
         event = changeLocked(HX_PROGRESS_UPDATE);
     }
     if (event)
-        HLV_CALLBACK::Callback::postEvent(std::move(event));
+        HLV_CALLBACK::Callback::postOwned(std::move(event));
 }

@@ -175,7 +175,7 @@ void TarrowOperations::postCurrentState()
         if (event == HX_PLAYBACK_CHANGE || event == HX_STREAM_CHANGE)
             HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", "TarrowOperations::handleSubscription", name_.c_str(),
                       TARROW_EVENTS::eventName(event));
-        HLV_CALLBACK::Callback::postEvent(std::move(events[i]));
+        HLV_CALLBACK::Callback::postOwned(std::move(events[i]));
     }
 }
 

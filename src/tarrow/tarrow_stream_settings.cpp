@@ -5,6 +5,7 @@
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
+#include "records/field_flags.h"
 #include "registers/register_map.h"
 #include "stream/hx_stream_operations.h"
 #include "tarrow/tarrow_download_settings.h"
@@ -12,16 +13,12 @@
 #include "tarrow/tarrow_operations.h"
 
 using namespace HX_REGISTERS;
+using HX_RECORDS::flagSet;
 
 namespace {
 
 constexpr uint32_t JPEG_QUALITY_MIN = 1;
 constexpr uint32_t JPEG_QUALITY_MAX = 100;
-
-bool setFlag(uint32_t flags)
-{
-    return (flags & HX_FLAG_SET) != 0;
-}
 
 uint32_t valueOf(const RegisterCache& registers, uint32_t address)
 {
@@ -59,30 +56,21 @@ void TarrowOperations::computeStreamLocked()
 
 void TarrowOperations::getStreamSettings(HX_STREAM_SETTINGS* out)
 {
-    if (!cacheTrusted(streamSettingsValid_)) {
-        refreshGroupOrThrow(RegisterGroup::Stream, "TarrowOperations::getStreamSettings");
-        std::lock_guard<std::mutex> lock(stateMutex_);
-        computeStreamLocked();
-        streamSettingsValid_ = subscriptionCount_ != 0 ? 1 : 0;
-    }
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    if (out != nullptr)
-        *out = streamSettings_;
+    readSettings(RegisterGroup::Stream, "TarrowOperations::getStreamSettings", streamSettingsValid_,
+                 &TarrowOperations::computeStreamLocked, streamSettings_, out);
 }
 
 void TarrowOperations::setStreamSettings(HX_STREAM_SETTINGS* inOut)
 {
     static constexpr const char* method = "TarrowOperations::setStreamSettings";
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
-    if (inOut == nullptr)
-        HLV_THROW(HLV_THREAD::LogicError, "NULL pointer in API call");
+    enterSetter(method, inOut);
     HX_STREAM_SETTINGS& record = *inOut;
     using R = HX_STREAM_SETTINGS;
     TARROW_MERGE::clearOutcome(record, {&R::flags, &R::interpacket_delay_flags, &R::jpeg_quality_flags});
     std::lock_guard<std::mutex> serialised(settingsMutex_);
     try {
         RegisterPairs writes;
-        if (setFlag(record.jpeg_quality_flags)) {
+        if (flagSet(record.jpeg_quality_flags)) {
             try {
                 TARROW_DOWNLOAD::checkJpegQuality(record.jpeg_quality);
                 writes.push_back({GIGE_REG_DOWNLOAD_C0AC, record.jpeg_quality});
@@ -91,19 +79,10 @@ void TarrowOperations::setStreamSettings(HX_STREAM_SETTINGS* inOut)
                 record.jpeg_quality_flags |= HX_FLAG_ERR;
             }
         }
-        if (setFlag(record.interpacket_delay_flags))
+        if (flagSet(record.interpacket_delay_flags))
             writes.push_back({GIGE_REG_SCPD0, record.interpacket_delay});
-        if (!writes.empty() && channel().writeMultiReg(writes) != 0) {
-            HLV_LOG("%s: Unable to write register to the camera %s", method, name_.c_str());
-            record.flags |= HX_FLAG_ERR;
-        }
-        {
-            std::lock_guard<std::mutex> lock(stateMutex_);
-            streamSettingsValid_ = 0;
-        }
-        HX_STREAM_SETTINGS camera;
-        getStreamSettings(&camera);
-        TARROW_STREAM::mergeStream(camera, record);
+        writeAndMerge(method, writes, streamSettingsValid_, &TarrowOperations::getStreamSettings,
+                      &TARROW_STREAM::mergeStream, record);
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s(%s): %s", method, name_.c_str(), error.str().c_str());
         record.flags |= HX_FLAG_ERR;

@@ -21,8 +21,6 @@ constexpr uint32_t STATE_COMMAND_IDLE = 1;
 constexpr uint32_t LIVE_E930 = 50;
 constexpr uint32_t LIVE_PACKET_DELAY = 100;
 constexpr uint32_t LIVE_DOWNLOAD_FORMAT = 1;
-// The packet size every Ethernet carries, for a stream whose negotiation gave no size.
-constexpr uint32_t FALLBACK_PACKET_SIZE = 1500;
 
 } // namespace
 
@@ -124,7 +122,7 @@ void TarrowStreaming::startCameraLive(bool restoreDestination)
         channel_.writeReg(regs::GIGE_REG_STATE_COMMAND, STATE_COMMAND_IDLE);
     // A negotiation that has not ended in time leaves no size; 0 would stop the camera sending.
     const uint32_t negotiated = streamOps_.getStreamPktLen();
-    const uint32_t packetSize = negotiated != 0 ? negotiated : FALLBACK_PACKET_SIZE;
+    const uint32_t packetSize = negotiated != 0 ? negotiated : regs::STANDARD_PACKET_SIZE;
     RegisterPairs writes;
     if (restoreDestination)
         streamOps_.appendDestination(writes);

@@ -320,15 +320,25 @@ bool isExposureField(const Field& field)
 
 } // namespace
 
-bool applyCaptureSetting(HX_CAPTURE_SETTINGS& record, const std::string& assignment, std::string& error)
+bool splitAssignment(const std::string& assignment, std::string& key, std::string& value, std::string& error)
 {
     const std::size_t equals = assignment.find('=');
     if (equals == std::string::npos || equals == 0) {
-        error = "'" + assignment + "' is not key=value";
+        error = "'" + assignment + "' is not KEY=VALUE";
         return false;
     }
-    const std::string key = assignment.substr(0, equals);
-    const std::string value = assignment.substr(equals + 1);
+    key = assignment.substr(0, equals);
+    value = assignment.substr(equals + 1);
+    return true;
+}
+
+bool applyCaptureSetting(HX_CAPTURE_SETTINGS& record, const std::string& assignment, std::string& error)
+{
+    std::string key;
+    std::string value;
+    if (!splitAssignment(assignment, key, value, error)) {
+        return false;
+    }
     if (key == "roi") {
         return applyRoi(record, value, error);
     }

@@ -9,6 +9,10 @@
 
 namespace hxcam {
 
+// Splits "key=value" at its first '=' (the key not empty); false, with the reason in `error`, for
+// anything else. Every record's settings are written this way.
+bool splitAssignment(const std::string& assignment, std::string& key, std::string& value, std::string& error);
+
 // Applies one "key=value" to the record, marking the field and its group HX_FLAG_SET. False, with
 // the reason in `error`, for an unknown key or a value that is not one of the key's forms.
 bool applyCaptureSetting(HX_CAPTURE_SETTINGS& record, const std::string& assignment, std::string& error);

@@ -8,8 +8,6 @@
 #include <memory>
 #include <vector>
 
-#include <hx/hx.h>
-
 namespace hxcam {
 namespace {
 
@@ -56,22 +54,6 @@ void unpackRow(const uint8_t* row, uint32_t width, uint32_t depth, std::vector<u
 }
 
 } // namespace
-
-uint32_t depthOfBitMode(uint32_t bitMode)
-{
-    switch (bitMode) {
-    case HX_BIT_MODE_8A:
-    case HX_BIT_MODE_8B:
-    case HX_BIT_MODE_8C:
-    case HX_BIT_MODE_8D:
-    case HX_BIT_MODE_8E: return 8;
-    case HX_BIT_MODE_10A:
-    case HX_BIT_MODE_10B:
-    case HX_BIT_MODE_10C: return 10;
-    case HX_BIT_MODE_12: return 12;
-    default: return 0;
-    }
-}
 
 std::size_t packedRowBytes(uint32_t width, uint32_t depth)
 {

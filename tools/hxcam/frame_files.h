@@ -15,8 +15,6 @@ struct FrameGeometry {
     uint32_t depth = 8;
 };
 
-// Bits per pixel of an HX_BIT_MODE_* value; 0 for a value that is none of them.
-uint32_t depthOfBitMode(uint32_t bitMode);
 // Bytes of one row of packed pixels: groups of 4 (depth 8) or 3 (depth 10) pixels in 32-bit words,
 // 5 pixels (depth 12) in 64-bit words, every row starting on a fresh word.
 std::size_t packedRowBytes(uint32_t width, uint32_t depth);

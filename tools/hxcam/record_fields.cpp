@@ -6,6 +6,8 @@
 #include <functional>
 #include <type_traits>
 
+#include "capture_fields.h"
+
 namespace hxcam {
 namespace {
 
@@ -382,13 +384,10 @@ AnyRecord emptyRecord(RecordKind kind)
 
 bool applySetting(AnyRecord& record, const std::string& assignment, std::string& error)
 {
-    const std::size_t equals = assignment.find('=');
-    if (equals == std::string::npos || equals == 0) {
-        error = "'" + assignment + "' is not KEY=VALUE";
+    std::string key;
+    std::string value;
+    if (!splitAssignment(assignment, key, value, error))
         return false;
-    }
-    const std::string key = assignment.substr(0, equals);
-    const std::string value = assignment.substr(equals + 1);
     return onRecord(record, [&](const auto& fields, auto& typed) { return apply(fields, typed, key, value, error); });
 }
 

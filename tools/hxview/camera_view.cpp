@@ -6,6 +6,7 @@
 #include "capture_apply.h"
 #include "capture_fields.h"
 #include "json_text.h"
+#include "registers/bit_modes.h"
 #include "session.h"
 
 namespace hxview {
@@ -144,11 +145,11 @@ bool CameraView::readCapture(HX_CAPTURE_SETTINGS& record)
 bool CameraView::geometry(hxcam::FrameGeometry& geometry, std::string& error)
 {
     HX_CAPTURE_SETTINGS record;
-    if (!readCapture(record) || hxcam::depthOfBitMode(record.bit_mode) == 0) {
+    if (!readCapture(record) || HX_REGISTERS::bitModeDepth(record.bit_mode) == 0) {
         error = "the image size of " + address() + " could not be read";
         return false;
     }
-    geometry = {record.width, record.height, hxcam::depthOfBitMode(record.bit_mode)};
+    geometry = {record.width, record.height, HX_REGISTERS::bitModeDepth(record.bit_mode)};
     return true;
 }
 

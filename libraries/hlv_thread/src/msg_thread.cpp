@@ -196,14 +196,28 @@ void MsgThread::post(Message* message)
     }
     switch (enqueue(message)) {
     case Posted::Queued: return;
-    case Posted::QueuedWithoutWake:
-        HLV_LOG("%s: Could not set the wake, error %d", "HLV_THREAD::MsgThread::post", wake_->error());
-        return;
-    case Posted::Refused:
-        logRaw(LOG_PRIORITY_DEBUG, "Message received after HALT");
-        message->refuse(this);
-        return;
+    case Posted::QueuedWithoutWake: reportWakeNotSet(); return;
+    case Posted::Refused: answerRefused(message); return;
     }
+}
+
+void MsgThread::postSkippingNop(Message* message)
+{
+    if (message != nullptr && message->req == NOP)
+        message->refuse(this);
+    else
+        MsgThread::post(message);
+}
+
+void MsgThread::answerRefused(Message* message)
+{
+    logRaw(LOG_PRIORITY_DEBUG, "Message received after HALT");
+    message->refuse(this);
+}
+
+void MsgThread::reportWakeNotSet()
+{
+    HLV_LOG("%s: Could not set the wake, error %d", "HLV_THREAD::MsgThread::post", wake_->error());
 }
 
 // The wake is set outside the queue lock; a wake-up that finds the message already taken costs

@@ -68,6 +68,8 @@ public:
                                             [&](const std::unique_ptr<Lent>& lent) { return lent->message == stream; });
             FUZZ_CHECK(found != lent_.end());
             checkReturned(**found, stream->record(), stream->released);
+            // The message dies here; a later one may be given its address.
+            (*found)->message = nullptr;
         }
         delete message;
     }

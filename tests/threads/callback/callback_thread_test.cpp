@@ -20,11 +20,11 @@ using hx_test::CallbackRecorder;
 using hx_test::Delivery;
 using namespace std::chrono_literals;
 
-void postEvent(uint32_t event, HX_CAMERA_HANDLE camera)
+void postOwned(uint32_t event, HX_CAMERA_HANDLE camera)
 {
     auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(event, camera);
     request->attach(HX_CAPTURE_SETTINGS{});
-    HLV_CALLBACK::Callback::postEvent(std::move(request));
+    HLV_CALLBACK::Callback::postOwned(std::move(request));
 }
 
 struct Buffer {
@@ -69,9 +69,9 @@ TEST_F(CallbackThread, ChangeEventsReachSubscribersAndDiscoveryEventsEveryClient
 {
     ASSERT_EQ(HX_subscribe(first, camera), HX_STATUS_OK);
     ASSERT_EQ(HX_subscribe(second, otherCamera), HX_STATUS_OK);
-    postEvent(HX_CAPTURE_CHANGE, camera);
-    postEvent(HX_IO_CHANGE, otherCamera);
-    postEvent(HX_DISCOVERY, camera);
+    postOwned(HX_CAPTURE_CHANGE, camera);
+    postOwned(HX_IO_CHANGE, otherCamera);
+    postOwned(HX_DISCOVERY, camera);
     // Events are handled in order, so once the broadcast has arrived the change events have been too.
     ASSERT_TRUE(firstEvents.waitFor(2)) << "the first client's change and discovery events did not arrive";
     ASSERT_TRUE(secondEvents.waitFor(2)) << "the second client's change and discovery events did not arrive";
@@ -89,8 +89,8 @@ TEST_F(CallbackThread, ChangeEventsReachSubscribersAndDiscoveryEventsEveryClient
     EXPECT_EQ(b[1].event, static_cast<uint32_t>(HX_DISCOVERY));
 
     ASSERT_EQ(HX_unsubscribe(first, camera), HX_STATUS_OK);
-    postEvent(HX_CAPTURE_CHANGE, camera);
-    postEvent(HX_END, camera);
+    postOwned(HX_CAPTURE_CHANGE, camera);
+    postOwned(HX_END, camera);
     ASSERT_TRUE(firstEvents.waitFor(3));
     EXPECT_EQ(firstEvents.deliveries()[2].event, static_cast<uint32_t>(HX_END))
         << "no change event after unsubscribing";
@@ -191,7 +191,7 @@ TEST_F(CallbackThread, HostCodeThatThrowsOrCallsBackIntoTheLibraryCannotStopIt)
     EXPECT_EQ(log.count("HX_download_syn: not allowed from inside a client callback"), 1u);
     EXPECT_EQ(log.count("User callback generated a non-standard exception"), 1u);
 
-    postEvent(HX_DISCOVERY, camera);
+    postOwned(HX_DISCOVERY, camera);
     ASSERT_TRUE(firstEvents.waitFor(2));
     EXPECT_EQ(host.calls, 1) << "an unregistered client gets no more events";
     Buffer live;
@@ -214,7 +214,7 @@ TEST_F(CallbackThread, MessagesWithoutTheirPayloadOrOfUnknownKindsAreLoggedAndSk
         hostile->req = id;
         thread->post(hostile);
     }
-    postEvent(99, camera);
+    postOwned(99, camera);
     hx_test::drainCallbacks();
     EXPECT_EQ(log.count("Callback::handleStream: Unexpectedly null _HxStream message!"), 1u);
     EXPECT_EQ(log.count("Callback::handleCallback: Unexpectedly null CallbackRequest message!"), 1u);
@@ -222,7 +222,7 @@ TEST_F(CallbackThread, MessagesWithoutTheirPayloadOrOfUnknownKindsAreLoggedAndSk
     EXPECT_EQ(log.count("Callback::messageHandle: Unrecognized message type: 0x3ffff"), 1u);
     EXPECT_EQ(log.count("CallbackDB::executeCallback: Unrecognized callback event: 99"), 1u);
 
-    postEvent(HX_CAPTURE_CHANGE, camera);
+    postOwned(HX_CAPTURE_CHANGE, camera);
     ASSERT_TRUE(firstEvents.waitFor(1)) << "a refused message stopped later deliveries";
     EXPECT_EQ(firstEvents.deliveries()[0].event, static_cast<uint32_t>(HX_CAPTURE_CHANGE));
 }

@@ -71,9 +71,18 @@ protected:
     // message waits for the owner's next wake-up. Refused: the thread is halted and the caller
     // still owns the message.
     enum class Posted { Queued, QueuedWithoutWake, Refused };
-    // The queueing part of post, for subclasses that answer a refusal their own way: queues the
-    // message unless the thread is halted; a HALT is queued and halts the thread behind it.
+    // The queueing part of post: queues the message unless the thread is halted; a HALT is
+    // queued and halts the thread behind it.
     Posted enqueue(Message* message);
+    // post for a thread whose handler has no use for a NOP: refuses it at once, which still
+    // releases a waiting sender, instead of queueing it.
+    void postSkippingNop(Message* message);
+    // What post does, outside the queue lock, with a message the halted thread refused (the
+    // caller still owns it): by default logs it (debug) and refuses it, which sends it back
+    // failed or releases a waiting sender.
+    virtual void answerRefused(Message* message);
+    // What post does when the wake could not be set: by default logs the wake's error.
+    virtual void reportWakeNotSet();
     // The oldest message without waiting, or nullptr when none waits.
     Message* nextMessage();
     // Whether a message waits; cheap enough for a receive loop to ask between datagrams.

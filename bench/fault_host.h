@@ -41,8 +41,11 @@ struct Tally {
 // How a received image compares with the frame it should be.
 enum class ImageCheck { Whole, Flipped, Wrong };
 
-// Compares `image` with `expected`: Whole when equal, Flipped when they differ only within three
-// neighbouring bytes (the bit flips a corrupted packet carries in its payload), Wrong otherwise.
+// The least payload a stream packet carries (a 1500-byte packet less its headers).
+inline constexpr std::size_t kSmallestPayload = 1464;
+// Compares `image` with `expected`: Whole when equal, Flipped when they differ only within windows
+// of three neighbouring bytes, no more windows than the image has packets (the bit flips corrupted
+// packets carry in their payload), Wrong otherwise.
 ImageCheck compareImage(std::span<const uint8_t> image, std::span<const uint8_t> expected);
 
 // The process's one library client; its callback routes stream buffers and counts events.

@@ -1,7 +1,7 @@
 # What `cmake --install` puts where, in three components that become the Debian packages:
 #   runtime  libhalvex.so.MAJOR (and its full-version file) and the packing library
 #   dev      the public header, the unversioned libhalvex.so link, the CMake package and halvex.pc
-#   tools    hxcam and hxsim with their manual pages, and the user documentation
+#   tools    hxcam, hxsim and hxview (not on Windows) with their manual pages, and the user documentation
 # Targets are named here, not where they are built, so the source layout can change freely.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -61,7 +61,7 @@ if(TARGET hlv_internal)
                                ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 endif()
 
-foreach(tool hxcam hxsim)
+foreach(tool hxcam hxsim hxview)
   if(TARGET ${tool})
     set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/${hx_bin_to_lib}")
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
@@ -74,8 +74,14 @@ find_program(HX_HELP2MAN help2man)
 if(HX_HELP2MAN AND HX_SANITIZE STREQUAL "" AND TARGET hxcam AND TARGET hxsim)
   set(hx_man_hxcam "control networked high-speed cameras from the command line")
   set(hx_man_hxsim "stand-in networked high-speed cameras for tests and demonstrations")
+  set(hx_man_hxview "view and control networked high-speed cameras in a web browser")
   set(hx_manpages)
-  foreach(tool hxcam hxsim)
+  set(hx_man_tools hxcam hxsim)
+  # The viewer is not built for Windows.
+  if(TARGET hxview)
+    list(APPEND hx_man_tools hxview)
+  endif()
+  foreach(tool ${hx_man_tools})
     set(page ${PROJECT_BINARY_DIR}/man/${tool}.1)
     add_custom_command(OUTPUT ${page}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
@@ -90,7 +96,7 @@ if(HX_HELP2MAN AND HX_SANITIZE STREQUAL "" AND TARGET hxcam AND TARGET hxsim)
   add_custom_target(hx_manpages ALL DEPENDS ${hx_manpages})
   install(FILES ${hx_manpages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
 elseif(HX_SANITIZE STREQUAL "" AND NOT WIN32)
-  message(STATUS "help2man not found: no manual pages for hxcam and hxsim (scripts/deps installs it)")
+  message(STATUS "help2man not found: no manual pages for the tools (scripts/deps installs it)")
 endif()
 
 # Documentation: the programming guides with the development files, the tools' guides with the tools.
@@ -99,6 +105,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/getting
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/cli.md ${PROJECT_SOURCE_DIR}/docs/simulator.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tools)
+if(TARGET hxview)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/viewer.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tools)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/images/viewer-live.png ${PROJECT_SOURCE_DIR}/docs/images/viewer-review.png
+          DESTINATION ${CMAKE_INSTALL_DOCDIR}/images COMPONENT tools)
+endif()
 
 # Debian packages only from a Linux build.
 if(NOT WIN32)

@@ -2,7 +2,7 @@
 # in a build folder:
 #   libhalvex2     runtime: libhalvex.so.2 and the packing library
 #   libhalvex-dev  header, libhalvex.so link, CMake package and halvex.pc
-#   halvex-tools   hxcam and hxsim with their manual pages
+#   halvex-tools   hxcam, hxsim and hxview with their manual pages
 # Packages install under /usr whatever prefix the build was configured with.
 set(CPACK_PACKAGE_NAME halvex)
 set(CPACK_PACKAGE_VENDOR "halvex developers")
@@ -40,10 +40,11 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME halvex-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION "control of networked high-speed cameras (command-line tools)
 hxcam lists, configures, commands and records cameras and writes their images as
-TIFF files; hxsim runs stand-in cameras to try it without hardware.")
+TIFF files; hxview shows and controls them in a web browser; hxsim runs stand-in
+cameras to try them without hardware.")
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SHLIBDEPS ON)
 
-# hxcam needs libhalvex.so.2, which the runtime package provides: dpkg-shlibdeps finds it in the
+# hxcam and hxview need libhalvex.so.2, which the runtime package provides: dpkg-shlibdeps finds it in the
 # build tree, and the component dependency above names the package.
 if(TARGET halvex)
   get_target_property(hx_library_dir halvex BINARY_DIR)

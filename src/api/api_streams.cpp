@@ -54,6 +54,7 @@ HX_STATUS postStream(uint32_t streamKind, HX_CLIENT_HANDLE client, HX_CAMERA_HAN
                      bool enable)
 {
     std::shared_ptr<CameraServices> service = serviceFor(camera);
+    service->requireStreamService(streamKind);
     auto* message = new (std::nothrow) HxStream<HLV_THREAD::Message>(streamKind, info, service, client, camera);
     if (message == nullptr)
         allocationFailed(streamKind);
@@ -85,6 +86,7 @@ HX_STATUS downloadAndWait(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_R
         HLV_THROW(HLV_THREAD::RuntimeError, "Unexpectedly null HX_READ_STREAM pointer.");
     validateBuffer(info, false);
     std::shared_ptr<CameraServices> service = serviceFor(camera);
+    service->requireStreamService(ids::DOWNLOAD_STREAM_MSG);
     HxStream<HLV_THREAD::SyncMessage> message(ids::DOWNLOAD_STREAM_MSG, info, service, client, camera);
     routeToHost(message, true);
     message.send(service.get());

@@ -199,6 +199,20 @@ std::shared_ptr<ServiceOperations> CameraServices::operations() const
     return source ? source->find(address_) : nullptr;
 }
 
+// Failing the call is what keeps a host that lends every returned buffer again from spinning
+// through buffers that would come back unfilled at once.
+void CameraServices::requireStreamService(uint32_t streamKind) const
+{
+    if (operations())
+        return;
+    auto source = currentSource();
+    if (!source || !source->kept(address_))
+        requiredOperations();
+    else if (streamKind == HX_MESSAGE_IDS::DOWNLOAD_STREAM_MSG)
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): the camera is away; it cannot download until it answers again",
+                  "CameraServices", cameraName().c_str());
+}
+
 // A call on a camera that could not be recognised fails, so the caller is never handed back an
 // untouched record as if the camera had answered; the log line before says why it was not.
 std::shared_ptr<ServiceOperations> CameraServices::requiredOperations() const

@@ -49,6 +49,10 @@ public:
     void setCameraName(const std::string& name);
     // True when the camera's family was recognised, so that its operations can serve calls.
     bool hasOperations() const;
+    // Throws RuntimeError when a stream request of `streamKind` (a stream message id) would find
+    // nobody to serve it: the camera was not recognised, or it is away and the request is a
+    // download (live and playback buffers and switches wait for its return). Any thread.
+    void requireStreamService(uint32_t streamKind) const;
 
     void getAnalogGain(HX_ANALOG_GAIN* out);
     void setAnalogGain(HX_ANALOG_GAIN* in);

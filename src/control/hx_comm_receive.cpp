@@ -148,13 +148,19 @@ void HxComm::handleAgeOutTick()
 std::optional<std::chrono::milliseconds> HxComm::untilNextTick()
 {
     const auto now = std::chrono::steady_clock::now();
+    bool wentQuiet = false;
     {
         std::lock_guard<std::mutex> guard(exchangeLock_);
-        ticksIdle_ = !ticksWantedLocked();
+        const bool idle = !ticksWantedLocked();
+        wentQuiet = idle && !ticksIdle_;
+        ticksIdle_ = idle;
         const auto period = ticksIdle_ ? tickPeriod_ * QUIET_TICK_PERIODS : tickPeriod_;
         if (!nextTick_ || *nextTick_ > now + period)
             nextTick_ = now + period;
     }
+    if (wentQuiet)
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Nothing to age out; ticking once a second", "HxComm::untilNextTick",
+                  cameraName_.c_str());
     if (*nextTick_ <= now)
         return std::chrono::milliseconds(0);
     return std::chrono::ceil<std::chrono::milliseconds>(*nextTick_ - now);

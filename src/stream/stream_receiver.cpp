@@ -306,7 +306,8 @@ void StreamReceiver::handleControlMessage(Message* message)
         if (control->command == StreamControlRequest::ENABLE_PARSER && control->flag != 0 &&
             control->protocol == ids::DOWNLOAD_STREAM_MSG) {
             const uint64_t range = downloadRange_.exchange(~uint64_t{0});
-            nextDownloadFrame_ = static_cast<uint32_t>(range >> 32);
+            firstDownloadFrame_ = static_cast<uint32_t>(range >> 32);
+            nextDownloadFrame_ = firstDownloadFrame_;
             lastDownloadFrame_ = static_cast<uint32_t>(range);
         }
         if (control->command == StreamControlRequest::PAUSE_STREAM) {
@@ -456,6 +457,16 @@ void StreamReceiver::noteDownloadImage(uint32_t status)
     (void)status;
     if (nextDownloadFrame_ != UNKNOWN_FRAME && seqNumber_ != UNKNOWN_FRAME && seqNumber_ + 1 > nextDownloadFrame_)
         nextDownloadFrame_ = seqNumber_ + 1;
+}
+
+uint32_t StreamReceiver::firstDownloadFrame() const
+{
+    return firstDownloadFrame_;
+}
+
+uint32_t StreamReceiver::lastDownloadFrame() const
+{
+    return lastDownloadFrame_;
 }
 
 // A camera paused while every frame it still has to send already has a buffer waiting would never

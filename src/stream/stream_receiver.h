@@ -113,6 +113,9 @@ protected:
     void noteImageData();
     void handleStop(HLV_THREAD::Message* message, HxStreamBuffer& stream);
     std::size_t totalQueuedBufferSpace() const;
+    // The frames of the download the parser was last switched on for; UNKNOWN_FRAME when not known.
+    uint32_t firstDownloadFrame() const;
+    uint32_t lastDownloadFrame() const;
 
     // Shared parser state, named as the log lines name it.
     uint32_t protocol_;
@@ -152,7 +155,8 @@ private:
     std::atomic<bool> connected_{false};
     std::atomic<uint64_t> downloadRange_{~uint64_t{0}};
     DataCounter dataIn_;
-    // The next frame the download will bring and its last; UNKNOWN_FRAME when not known.
+    // The download's first frame, the next it will bring and its last; UNKNOWN_FRAME when not known.
+    uint32_t firstDownloadFrame_ = UNKNOWN_FRAME;
     uint32_t nextDownloadFrame_ = UNKNOWN_FRAME;
     uint32_t lastDownloadFrame_ = UNKNOWN_FRAME;
     bool loopEnded_ = false;

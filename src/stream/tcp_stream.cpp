@@ -4,13 +4,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 #include "callback/callback.h"
 #include "callback/hx_stream.h"
 #include "control/hx_comm.h"
 #include "control/message_ids.h"
-#include "discovery/discovery.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/wake.h"
@@ -27,18 +25,6 @@ namespace {
 // Reader steps between looks at the message queue and the socket's readiness.
 constexpr unsigned MAX_STEPS_PER_PASS = 4096;
 
-std::mutex& lostHandlerLock()
-{
-    static auto* lock = new std::mutex;
-    return *lock;
-}
-
-TcpStream::CameraLostHandler& lostHandler()
-{
-    static auto* handler = new TcpStream::CameraLostHandler;
-    return *handler;
-}
-
 // A cheap look at the fixed fields of a leader, so the scan decodes only likely candidates.
 bool looksLikeLeader(const uint8_t* bytes)
 {
@@ -47,25 +33,6 @@ bool looksLikeLeader(const uint8_t* bytes)
 }
 
 } // namespace
-
-void TcpStream::setCameraLostHandler(CameraLostHandler handler)
-{
-    std::lock_guard<std::mutex> guard(lostHandlerLock());
-    lostHandler() = std::move(handler);
-}
-
-void TcpStream::notifyCameraLost(uint32_t cameraAddress)
-{
-    CameraLostHandler handler;
-    {
-        std::lock_guard<std::mutex> guard(lostHandlerLock());
-        handler = lostHandler();
-    }
-    if (handler)
-        handler(cameraAddress);
-    else
-        Discovery::removeCamera(cameraAddress);
-}
 
 bool TcpStream::isRecovering() const
 {
@@ -155,17 +122,7 @@ bool TcpStream::holdForBuffer()
 {
     if (state_ != PAYLOAD || activeData_ != nullptr || acquireBuffer())
         return false;
-    if (!wakeOnly_) {
-        wakeOnly_ = std::make_unique<HX_PLATFORM::PollSet>();
-        wakeOnly_->add(*postWake());
-    }
-    if (wakeOnly_->wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed) {
-        HLV_THREAD::RuntimeError failure;
-        failure.add(__FILE__, __LINE__, "%s", "Could not wait for a buffer to be lent");
-        failure.add("%s", HX_PLATFORM::errnoIndicates(wakeOnly_->error()).c_str());
-        throw failure;
-    }
-    postWake()->reset();
+    waitForWake(std::nullopt);
     return true;
 }
 
@@ -431,41 +388,6 @@ void TcpStream::keepForScan(std::span<const uint8_t> bytes)
     std::memcpy(scratch_.data(), bytes.data() + (bytes.size() - kept), kept);
     pendingBegin_ = 0;
     pendingEnd_ = kept + pending;
-}
-
-// One reconnect per loss: a connection that cannot be re-opened (or whose re-opening the camera
-// refuses) ends the receiver, and the camera is reported lost.
-void TcpStream::connectionLost()
-{
-    const char* who = "TcpStream::processLoop";
-    if (!reconnecting_) {
-        HLV_TRACE(TRACE_STREAM, "%s(%s): Socket got closed underneath us!", who, where());
-        if (retrySocket())
-            return;
-    }
-    HLV_LOG("%s(%s): Unable to re-open the TCP socket, exiting.", who, where());
-    setConnected(false);
-    socket_.reset();
-    endLoop();
-    notifyCameraLost(cameraAddress());
-}
-
-// The image in progress is lost with the old connection; the parser looks for the next leader.
-bool TcpStream::retrySocket()
-{
-    socket_.reset();
-    pendingBegin_ = pendingEnd_ = 0;
-    if (state_ != RECOVER && protocol_ != HX_MESSAGE_IDS::INTERNAL_START)
-        goToRecovery();
-    try {
-        if (!connectFromFreePort(port_ != 0 ? port_.load() : firstPort_))
-            return false;
-    } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s(%s): %s", "TcpStream::retrySocket", where(), error.str().c_str());
-        return false;
-    }
-    reconnecting_ = connectPending_;
-    return true;
 }
 
 void TcpStream::shutDown()

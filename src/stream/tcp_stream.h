@@ -4,9 +4,11 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -20,8 +22,10 @@ class PollSet;
 
 // The receiver binds its local end to `port` (or the next of ten ports, three apart, that is
 // free) and connects to the camera's stream port; the camera learns the local port through its
-// stream channel port register. A connection the camera closes is re-opened once; when that
-// fails the receiver ends and the camera is reported lost.
+// stream channel port register. A connection the camera closes is re-opened at once; while the
+// camera refuses, it is tried again after a delay that doubles up to RECONNECT_MAX_MICROSECONDS.
+// Once the camera is no longer present (lost, or its channel gone) the receiver ends instead, and
+// the camera's return makes a new one.
 //
 // Threads: construction, startAndWait(), post() and destruction from the owner (the camera's
 // service thread); parsing on the receiver's thread only.
@@ -34,10 +38,13 @@ public:
     // The packet size the camera is asked for and told to the host: 9000 with do-not-fragment.
     static constexpr uint32_t PACKET_SIZE = 9000;
 
-    // Told the address of a camera whose connection could not be re-opened. Without a handler
-    // (the default, and after setting an empty one) the camera is removed from discovery.
-    using CameraLostHandler = std::function<void(uint32_t cameraAddress)>;
-    static void setCameraLostHandler(CameraLostHandler handler);
+    // Delays between attempts to re-open a refused connection (scaled with the library's periods).
+    static constexpr uint32_t RECONNECT_FIRST_MICROSECONDS = 50000;
+    static constexpr uint32_t RECONNECT_MAX_MICROSECONDS = 1000000;
+    // Whether the camera is still there to connect to. Without one (the default, and after setting
+    // an empty one) a camera is present while it has a control channel that is not faulted.
+    using CameraPresence = std::function<bool(uint32_t cameraAddress)>;
+    static void setCameraPresence(CameraPresence presence);
 
     TcpStream(uint32_t cameraAddress, uint16_t port, uint16_t cameraPort = HX_WIRE::kTcpStreamPort);
     ~TcpStream() override;
@@ -56,7 +63,7 @@ protected:
     virtual ReadResult receive(uint8_t* into, std::size_t want, std::size_t& got);
 
 private:
-    static void notifyCameraLost(uint32_t cameraAddress);
+    static bool cameraPresent(uint32_t cameraAddress);
 
     // Parsing (tcp_stream.cpp).
     uint32_t handleControl(const StreamControlRequest& control) override;
@@ -92,6 +99,11 @@ private:
     void completeConnect();
     bool retrySocket();
     void connectionLost();
+    // Waits for the next attempt to re-open the connection, and makes it when it is due.
+    void awaitReconnect();
+    void scheduleReconnect(bool refused);
+    // Waits on the message queue's wake alone, at most `limit` (no limit without one).
+    void waitForWake(std::optional<std::chrono::milliseconds> limit);
     void writeStartRegisters();
     void announcePacketSize();
     // Takes up to `want` stream bytes: first those kept back by the scan, then the socket's.
@@ -106,6 +118,14 @@ private:
     std::unique_ptr<HX_PLATFORM::PollSet> wakeOnly_;
     bool connectPending_ = false;
     bool reconnecting_ = false;
+    // When the connection is to be re-opened next, and the delay after that; none while connected.
+    std::optional<std::chrono::steady_clock::time_point> reconnectAt_;
+    std::chrono::microseconds reconnectDelay_{0};
+    // The connection brought bytes (the first counts as good): a camera that accepts and closes
+    // at once is retried with delays, as one that refuses.
+    bool connectionDelivered_ = true;
+    // The camera's refusals were logged; the next bytes say that the connection is back.
+    bool outageReported_ = false;
 
     std::atomic<uint32_t> state_{RECOVER};
     bool discardPackets_ = false;

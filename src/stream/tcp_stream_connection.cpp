@@ -1,11 +1,13 @@
 // The TCP image receiver's connection: its port search and reconnection, and the wait on the
 // socket and the message queue together. The system calls lie in platform/socket_calls.h.
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
 #include "control/hx_comm.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
+#include "hlv_thread/period_scale.h"
 #include "hlv_thread/wake.h"
 #include "platform/errno_text.h"
 #include "platform/poll_wait.h"
@@ -39,7 +41,40 @@ void enlargeReceiveBuffer(HX_PLATFORM::Descriptor fd)
     });
 }
 
+std::mutex& presenceLock()
+{
+    static auto* lock = new std::mutex;
+    return *lock;
+}
+
+TcpStream::CameraPresence& presenceCheck()
+{
+    static auto* check = new TcpStream::CameraPresence;
+    return *check;
+}
+
+std::chrono::microseconds scaled(uint32_t microseconds)
+{
+    return std::chrono::microseconds(HLV_THREAD::scaledMicroseconds(microseconds));
+}
+
 } // namespace
+
+void TcpStream::setCameraPresence(CameraPresence presence)
+{
+    std::lock_guard<std::mutex> guard(presenceLock());
+    presenceCheck() = std::move(presence);
+}
+
+bool TcpStream::cameraPresent(uint32_t cameraAddress)
+{
+    CameraPresence check;
+    {
+        std::lock_guard<std::mutex> guard(presenceLock());
+        check = presenceCheck();
+    }
+    return check ? check(cameraAddress) : !HxComm::isFaulted(cameraAddress);
+}
 
 // Built and ended here, beside the poll set it owns, which the portable half never sees whole.
 TcpStream::TcpStream(uint32_t cameraAddress, uint16_t port, uint16_t cameraPort)
@@ -131,9 +166,93 @@ void TcpStream::completeConnect()
         HLV_TRACE(TRACE_STREAM, "%s(%s): Connection established.", "TcpStream::completeConnect", where());
         return;
     }
-    HLV_LOG("%s(%s): connect() failed!\n%s", "TcpStream::completeConnect", where(),
-            HX_PLATFORM::errnoIndicates(error).c_str());
+    // A camera that keeps refusing is reported once per outage, not at every attempt.
+    if (!outageReported_)
+        HLV_LOG("%s(%s): connect() failed!\n%s", "TcpStream::completeConnect", where(),
+                HX_PLATFORM::errnoIndicates(error).c_str());
     connectionLost();
+}
+
+// A lost connection is re-opened at once. One the camera refuses, or that ends again before it
+// brought anything, is tried again after a delay that doubles each time, up to its limit; the
+// host's buffers wait meanwhile. A camera that is not present is not asked at all until it is.
+void TcpStream::connectionLost()
+{
+    const bool reopenFailed = reconnecting_;
+    if (!reopenFailed)
+        HLV_TRACE(TRACE_STREAM, "%s(%s): Socket got closed underneath us!", "TcpStream::processLoop", where());
+    if (reopenFailed && !outageReported_)
+        HLV_LOG("%s(%s): Unable to re-open the TCP socket; trying again while the camera is present.",
+                "TcpStream::processLoop", where());
+    outageReported_ = outageReported_ || reopenFailed;
+    reconnecting_ = false;
+    connectPending_ = false;
+    socket_.reset();
+    pendingBegin_ = pendingEnd_ = 0;
+    if (state_ != RECOVER && protocol_ != HX_MESSAGE_IDS::INTERNAL_START)
+        goToRecovery();
+    scheduleReconnect(reopenFailed || !connectionDelivered_);
+}
+
+void TcpStream::scheduleReconnect(bool refused)
+{
+    if (!refused)
+        reconnectDelay_ = std::chrono::microseconds(0);
+    else
+        reconnectDelay_ =
+            std::clamp(2 * reconnectDelay_, scaled(RECONNECT_FIRST_MICROSECONDS), scaled(RECONNECT_MAX_MICROSECONDS));
+    reconnectAt_ = std::chrono::steady_clock::now() + reconnectDelay_;
+}
+
+void TcpStream::awaitReconnect()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (now < *reconnectAt_) {
+        waitForWake(std::chrono::ceil<std::chrono::milliseconds>(*reconnectAt_ - now));
+        return;
+    }
+    reconnectAt_.reset();
+    if (!cameraPresent(cameraAddress())) {
+        if (reconnectDelay_ < scaled(RECONNECT_MAX_MICROSECONDS))
+            HLV_LOG("%s(%s): The camera is away; the TCP connection is re-opened when it answers again.",
+                    "TcpStream::processLoop", where());
+        reconnectDelay_ = scaled(RECONNECT_MAX_MICROSECONDS);
+        reconnectAt_ = std::chrono::steady_clock::now() + reconnectDelay_;
+        return;
+    }
+    if (!retrySocket()) {
+        reconnecting_ = true; // refused at once: counts as a failed re-opening
+        connectionLost();
+    }
+}
+
+// A connection from the port the last one used; a connect still in progress counts as made.
+bool TcpStream::retrySocket()
+{
+    connectionDelivered_ = false;
+    try {
+        if (!connectFromFreePort(port_ != 0 ? port_.load() : firstPort_))
+            return false;
+    } catch (const HLV_THREAD::Exception& error) {
+        socket_.reset();
+        if (!outageReported_)
+            HLV_LOG("%s(%s): %s", "TcpStream::retrySocket", where(), error.str().c_str());
+        return false;
+    }
+    reconnecting_ = connectPending_;
+    return true;
+}
+
+void TcpStream::waitForWake(std::optional<std::chrono::milliseconds> limit)
+{
+    if (!wakeOnly_) {
+        wakeOnly_ = std::make_unique<HX_PLATFORM::PollSet>();
+        wakeOnly_->add(*postWake());
+    }
+    if (wakeOnly_->wait(limit) == HX_PLATFORM::PollStatus::Failed)
+        raiseSystemError(__FILE__, __LINE__, "Could not wait for the stream's messages", wakeOnly_->error());
+    if (wakeOnly_->events(0).any())
+        postWake()->reset();
 }
 
 // Stream bytes already taken from the socket (kept back by the scan) wake nothing, so they are
@@ -141,6 +260,10 @@ void TcpStream::completeConnect()
 // end of an image there after the camera has sent its last byte.
 void TcpStream::waitAndRead()
 {
+    if (reconnectAt_) {
+        awaitReconnect();
+        return;
+    }
     if (holdForBuffer())
         return;
     if (!connectPending_ && keptBytesReadable()) {
@@ -170,6 +293,10 @@ TcpStream::ReadResult TcpStream::receive(uint8_t* into, std::size_t want, std::s
     const long count = HX_PLATFORM::receiveStream(socket_.get(), {into, want});
     if (count > 0) {
         got = static_cast<std::size_t>(count);
+        if (outageReported_)
+            HLV_LOG("%s(%s): The TCP connection is open again.", "TcpStream::receive", where());
+        outageReported_ = false;
+        connectionDelivered_ = true;
         return ReadResult::Data;
     }
     if (count == 0)

@@ -63,6 +63,7 @@ uint32_t UdpStream::handleControl(const StreamControlRequest& control)
             return HLV_THREAD::MESSAGE_FAILED;
         }
         protocol_ = control.flag != 0 ? control.protocol : ids::INTERNAL_START;
+        restartSequence();
         if (!negotiating)
             state_ = control.flag != 0 ? LEADER : IDLE;
         return HLV_THREAD::MESSAGE_DONE;
@@ -84,6 +85,14 @@ uint32_t UdpStream::handleControl(const StreamControlRequest& control)
         HLV_LOG("%s(%s): Unknown command: %d.", who, where(), static_cast<int>(control.command));
         return HLV_THREAD::MESSAGE_FAILED;
     }
+}
+
+void UdpStream::restartSequence()
+{
+    if (protocol_ == ids::DOWNLOAD_STREAM_MSG)
+        sequence_.restart(LeaderSequence::Kind::Download, firstDownloadFrame(), lastDownloadFrame());
+    else
+        sequence_.restart(protocol_ == ids::LIVE_STREAM_MSG ? LeaderSequence::Kind::Live : LeaderSequence::Kind::Other);
 }
 
 void UdpStream::abandonImage()
@@ -288,6 +297,8 @@ void UdpStream::recvLeader(std::span<const uint8_t> datagram)
     }
     seqNumber_ = *wire::sequenceNumberOf(leader);
     HLV_TRACE(TRACE_STREAM, "%s(%s): Got leader for frame %u", who, where(), seqNumber_);
+    // Judged before a buffer is taken, so that images lost for want of one still count.
+    const std::string misfit = sequence_.admit(leader.header.blockId, seqNumber_);
     // A host that lends no buffers for a while loses many images: one line when the run starts,
     // and how many it lost when it ends. The lost image's packets are passed over quietly.
     if (!acquireBuffer()) {
@@ -304,6 +315,9 @@ void UdpStream::recvLeader(std::span<const uint8_t> datagram)
     received_ = 0;
     imageStatus_ = HX_STREAM_STATUS_LEADER;
     leaderError_ = false;
+    leaderMisfit_ = !misfit.empty();
+    if (leaderMisfit_)
+        HLV_LOG("%s(%s): Leader out of sequence, the image is returned in error: %s", who, where(), misfit.c_str());
     state_ = PAYLOAD;
 }
 
@@ -519,6 +533,9 @@ void UdpStream::handleImageReceived()
 {
     HLV_TRACE(TRACE_STREAM, "%s(%s): seq_number=%u", "UdpStream::handleImageReceived", where(), seqNumber_);
     imageStatus_ |= HX_STREAM_STATUS_COMPLETE;
+    if (leaderMisfit_)
+        imageStatus_ |= HX_STREAM_STATUS_ERROR;
+    leaderMisfit_ = false;
     handBack(received_);
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "registers/register_map.h"
+#include "stream/leader_sequence.h"
 #include "stream/stream_receiver.h"
 #include "wire/stream_packet.h"
 
@@ -73,6 +74,7 @@ private:
     void handleTestPacket(std::span<const uint8_t> datagram);
     void recvLeader(std::span<const uint8_t> datagram);
     void logLeaderFault(HX_WIRE::LeaderCheck check, const HX_WIRE::StreamLeader& leader);
+    void restartSequence();
     // False on a framing error, which has then handed the image's buffer back.
     bool recvPayload(std::span<const uint8_t> datagram);
     std::string payloadFault(std::span<const uint8_t> head, std::size_t length);
@@ -127,4 +129,8 @@ private:
     // The payload of the image's packets so far but its last; 0 until one is known.
     std::size_t payloadPerPacket_ = 0;
     uint32_t imagesWithoutBuffer_ = 0;
+    LeaderSequence sequence_;
+    // The image in progress came with a leader that does not follow the images before it: its
+    // buffer goes back in error, never whole.
+    bool leaderMisfit_ = false;
 };

@@ -47,6 +47,13 @@ uint32_t nextPacketId(uint32_t packetId)
     return (packetId + 1) & kPacketIdMask;
 }
 
+uint32_t blockIdSteps(uint16_t from, uint16_t to)
+{
+    if (from == 0 || to == 0 || to >= from)
+        return static_cast<uint16_t>(to - from);
+    return 0xFFFFu - from + to;
+}
+
 std::size_t payloadBytesPerPacket(uint32_t packetSize)
 {
     const std::size_t overhead = kIpUdpHeaderSize + kStreamHeaderSize;

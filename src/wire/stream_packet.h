@@ -65,6 +65,9 @@ struct StreamPayload {
 
 // The packet id that follows `packetId`, wrapping within its 24 bits.
 uint32_t nextPacketId(uint32_t packetId);
+// Consecutive images carry consecutive block ids, 1 to 0xFFFF and then 1 again (0 belongs to no
+// image): how many images on from `from` the block id `to` is (0 when they are equal).
+uint32_t blockIdSteps(uint16_t from, uint16_t to);
 // Payload bytes one UDP payload packet of `packetSize` carries after its header.
 std::size_t payloadBytesPerPacket(uint32_t packetSize);
 

@@ -40,20 +40,20 @@ real=$LIB/libhalvex.so.$VERSION
 readelf -d "$real" | grep -q "(SONAME).*\[libhalvex\.so\.$MAJOR\]" || fail "libhalvex's soname is not libhalvex.so.$MAJOR"
 [ "$(readlink "$LIB/libhalvex.so.$MAJOR")" = "libhalvex.so.$VERSION" ] || fail "libhalvex.so.$MAJOR does not link the library"
 [ "$(readlink "$LIB/libhalvex.so")" = "libhalvex.so.$MAJOR" ] || fail "libhalvex.so does not link libhalvex.so.$MAJOR"
-for file in "$LIB/libhlv_internal.so" "$PREFIX/bin/hxcam" "$PREFIX/bin/hxsim" \
+for file in "$LIB/libhlv_internal.so" "$PREFIX/bin/hxcam" "$PREFIX/bin/hxsim" "$PREFIX/bin/hxview" \
             "$LIB/cmake/halvex/halvexConfig.cmake" "$LIB/cmake/halvex/halvexConfigVersion.cmake" \
             "$LIB/pkgconfig/halvex.pc" "$PREFIX/share/doc/halvex/getting-started.md"; do
   [ -f "$file" ] || fail "${file#$PREFIX/} is not installed"
 done
 cmp -s "$SOURCE/include/hx/hx.h" "$PREFIX/include/hx/hx.h" || fail "include/hx/hx.h is not the public header"
 if [ "$MANPAGES" = 1 ]; then
-  for tool in hxcam hxsim; do
+  for tool in hxcam hxsim hxview; do
     page=$PREFIX/share/man/man1/$tool.1.gz
     gzip -dc "$page" 2>/dev/null | grep -q "^\.SH" || fail "no manual page for $tool"
   done
 fi
 # Installed programs find their libraries relative to themselves, never in the build tree.
-for file in "$real" "$LIB/libhlv_internal.so" "$PREFIX/bin/hxcam" "$PREFIX/bin/hxsim"; do
+for file in "$real" "$LIB/libhlv_internal.so" "$PREFIX/bin/hxcam" "$PREFIX/bin/hxsim" "$PREFIX/bin/hxview"; do
   ! readelf -d "$file" | grep -E "RUNPATH|RPATH" | grep -qF "$BUILD" || fail "${file#$PREFIX/} still names the build folder"
 done
 [ $FAILED -eq 0 ] || exit 1

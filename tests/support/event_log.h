@@ -15,6 +15,9 @@
 
 namespace hx_test {
 
+// Generous: only a broken implementation ever waits this long.
+constexpr std::chrono::milliseconds DEADLINE = std::chrono::seconds(10);
+
 class EventLog {
 public:
     struct Event {

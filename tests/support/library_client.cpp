@@ -27,7 +27,7 @@ void LibraryClient::SetUp()
     HLV_THREAD::setPeriodScale(periodScale_);
     if (std::getenv("HX_TEST_TRACE") != nullptr)
         HX_trace(1);
-    cluster_ = std::make_unique<hxsim::Cluster>(cameras_());
+    cluster_ = std::make_unique<hxsim::Cluster>(cameras_(), standInLogger());
     for (const ClientCallback& callback : callbacks_) {
         HX_CLIENT_HANDLE handle = 0;
         ASSERT_EQ(HX_register(&handle, callback.callback, callback.cookie), HX_STATUS_OK);
@@ -73,6 +73,27 @@ std::string dotted(uint32_t hostOrderAddress)
 }
 
 } // namespace
+
+CapturedLines& standInLines()
+{
+    // Never destroyed: a camera's thread may still log while the program ends.
+    static CapturedLines* lines = new CapturedLines;
+    return *lines;
+}
+
+hxsim::Logger standInLogger()
+{
+    return [](const std::string& line) { standInLines().add(line); };
+}
+
+CapturedLines::Match cameraLine(HX_CAMERA_HANDLE camera, const std::string& text)
+{
+    // The handle holds the address in network byte order.
+    const std::string prefix = dotted(ntohl(static_cast<uint32_t>(camera))) + ": ";
+    return [prefix, text](const std::string& line) {
+        return line.compare(0, prefix.size(), prefix) == 0 && line.find(text, prefix.size()) != std::string::npos;
+    };
+}
 
 HX_CAMERA_HANDLE handleOf(HX_CLIENT_HANDLE client, uint32_t hostOrderAddress)
 {

@@ -13,6 +13,7 @@
 #include <hx/hx.h>
 
 #include "cluster.h"
+#include "log_capture.h"
 
 namespace hx_test {
 
@@ -65,5 +66,14 @@ HX_CAMERA_HANDLE handleOf(HX_CLIENT_HANDLE client, uint32_t hostOrderAddress);
 hxsim::CameraConfig standInCamera(uint32_t hostOrderAddress, const std::string& sensor, const std::string& model);
 // A register as the stand-in camera holds it; 0xFFFFFFFF for one it does not have.
 uint32_t registerOf(hxsim::Camera& camera, uint32_t address);
+
+// What the stand-in cameras of this program log, each line led by the camera's dotted address:
+// their state changes, stream changes and expiring heartbeats are what a test waits for when
+// nothing in the library tells of them. LibraryClient's cameras log here; a camera a test makes
+// itself does when given standInLogger().
+CapturedLines& standInLines();
+hxsim::Logger standInLogger();
+// Matches the lines of the camera behind `camera` that contain text.
+CapturedLines::Match cameraLine(HX_CAMERA_HANDLE camera, const std::string& text);
 
 } // namespace hx_test

@@ -64,11 +64,21 @@ bool parseViewOptions(const std::vector<std::string>& args, ViewOptions& options
 
 const char* viewUsage()
 {
+    // Laid out as hxcam's and hxsim's: help2man makes the manual page from it.
     return "usage: hxview [--listen ADDRESS:PORT] [--address A]... [--downloads DIR] [--trace]\n"
-           "  Serves a page showing the cameras discovery finds, and those at the addresses given,\n"
-           "  at http://ADDRESS:PORT/ (default 127.0.0.1:8023; port 0 picks a free one).\n"
-           "  --downloads DIR   where \"download frames\" writes its TIFF files (default hxview-downloads)\n"
-           "  --trace           the library's full log on standard error\n";
+           "\n"
+           "Serves a page showing the cameras discovery finds, and those at the addresses given, and\n"
+           "lets a browser set them up, record, look through the recording and download frames.\n"
+           "SIGINT or SIGTERM stops it.\n"
+           "\n"
+           "Options:\n"
+           "  --listen ADDRESS:PORT   where the page is served: http://ADDRESS:PORT/ (default\n"
+           "                          127.0.0.1:8023; port 0 picks a free one)\n"
+           "  --address A             a camera asked for at this IPv4 address (repeatable)\n"
+           "  --downloads DIR         where \"download frames\" writes its TIFF files (default\n"
+           "                          hxview-downloads)\n"
+           "  --trace                 the library's full log on standard error\n"
+           "  -h, --help              this text\n";
 }
 
 } // namespace hxview

@@ -76,8 +76,12 @@ void Thread::threadMain(const Body& body)
     } catch (...) {
         reportRootException("Thread", LibraryExceptions::Described);
     }
+    // Marked and signalled under the lock: a waiter that sees the end may destroy the object
+    // (a detached thread's owner has no join to wait on), so nothing here touches it afterwards.
+    std::lock_guard<std::mutex> guard(sleepLock_);
     currentId_ = std::thread::id();
     running_ = false;
+    sleepSignal_.notify_all();
 }
 
 void Thread::stop()
@@ -162,6 +166,12 @@ bool Thread::stopRequested() const
 bool Thread::running() const
 {
     return running_;
+}
+
+bool Thread::waitEnded(std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> guard(sleepLock_);
+    return sleepSignal_.wait_for(guard, timeout, [this] { return !running_; });
 }
 
 bool Thread::isCurrentThread() const

@@ -72,6 +72,7 @@ bool Ticker::waitPeriod(uint32_t& periodMicroseconds)
     std::unique_lock<std::mutex> guard(tickLock_);
     periodMicroseconds = period_;
     ++periodsBegun_;
+    periodBegun_.notify_all();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(periodMicroseconds);
     return !tickSignal_.wait_until(guard, deadline, [this] { return stopped_; });
 }
@@ -113,6 +114,12 @@ bool Ticker::oneShot() const
 uint64_t Ticker::periodsBegun() const
 {
     return periodsBegun_;
+}
+
+bool Ticker::waitPeriodsBegun(uint64_t count, std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> guard(tickLock_);
+    return periodBegun_.wait_for(guard, timeout, [&] { return periodsBegun_ >= count; });
 }
 
 } // namespace HLV_THREAD

@@ -9,7 +9,6 @@
 #include <hx/hx.h>
 
 #include "event_log.h"
-#include "eventually.h"
 #include "library_client.h"
 #include "record_fields.h"
 #include "registers/register_map.h"
@@ -18,7 +17,6 @@ using namespace hxsim;
 using namespace std::chrono_literals;
 using hx_test::DEADLINE;
 using hx_test::EventLog;
-using hx_test::eventually;
 namespace regs = HX_REGISTERS;
 
 namespace {
@@ -149,14 +147,15 @@ TEST(Subscriptions, AClientLeavingWhileEventsFlowSeesNoMore)
 TEST(Heartbeat, ALockIsOnlyWrittenAndAQuietHostLosesItToTheCameraHeartbeat)
 {
     // Camera time runs 20 times faster: its 3 s heartbeat time-out passes in a fraction of a second.
-    auto locked = std::make_unique<Camera>(camera(LOCKED, "lupa", 20.0));
+    auto locked = std::make_unique<Camera>(camera(LOCKED, "lupa", 20.0), hx_test::standInLogger());
     const HX_CAMERA_HANDLE handle = handleOf(LOCKED);
     const uint32_t heartbeat = hx_test::registerOf(*locked, regs::GIGE_REG_HEARTBEAT_TIMEOUT);
     ASSERT_EQ(HX_lockCamera(firstClient(), handle), HX_STATUS_OK);
     EXPECT_EQ(hx_test::registerOf(*locked, regs::GIGE_REG_CCP), 2u);
     EXPECT_EQ(hx_test::registerOf(*locked, regs::GIGE_REG_HEARTBEAT_TIMEOUT), heartbeat);
     // Nothing keeps the lock for a host that says nothing: the camera drops it.
-    EXPECT_TRUE(eventually([&] { return hx_test::registerOf(*locked, regs::GIGE_REG_CCP) == 0; }));
+    EXPECT_TRUE(hx_test::standInLines().waitFor(hx_test::cameraLine(handle, "heartbeat expired"), DEADLINE));
+    EXPECT_EQ(hx_test::registerOf(*locked, regs::GIGE_REG_CCP), 0u);
     hx_test::LogCapture log;
 
     // Once unlocked, the camera is free for another host; locking it then fails, and says so.
@@ -190,9 +189,11 @@ TEST(LostCamera, WhileRecordingItIsReportedAndIsUsedAgainWhenItReturns)
     const HX_STATUS asked = HX_command_syn(firstClient(), handle, &in, &out);
     EXPECT_TRUE(asked == HX_STATUS_ERROR || out.code == 0);
 
+    firstLog.clear();
     lost = std::make_unique<Camera>(camera(LOST, "lince", 0.1));
     EXPECT_EQ(handleOf(LOST), handle);
-    EXPECT_TRUE(eventually([&] { return command(handle, 0).code == 1; }));
+    ASSERT_TRUE(firstLog.waitForEvent(HX_DISCOVERY, handle, DEADLINE)) << "the returned camera was not found";
+    EXPECT_EQ(command(handle, 0).code, 1u);
     // Subscribing again brings the returned camera's events back.
     firstLog.clear();
     ASSERT_EQ(HX_subscribe(firstClient(), handle), HX_STATUS_OK);

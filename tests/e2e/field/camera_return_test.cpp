@@ -6,14 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include <hx/hx.h>
 
 #include "../streaming/stream_host.h"
 #include "event_log.h"
-#include "eventually.h"
 #include "library_client.h"
 #include "registers/register_map.h"
 
@@ -117,27 +115,6 @@ void expectNeverLost(HX_CAMERA_HANDLE camera)
         EXPECT_NE(code, static_cast<uint32_t>(HX_END)) << "a short silence was taken for a lost camera";
 }
 
-// The lines a stand-in camera logs, for the tests to look for.
-class CameraLog {
-public:
-    hxsim::Logger logger()
-    {
-        return [this](const std::string& line) {
-            std::lock_guard<std::mutex> guard(lock_);
-            lines_ += line + "\n";
-        };
-    }
-    bool has(const std::string& text) const
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        return lines_.find(text) != std::string::npos;
-    }
-
-private:
-    mutable std::mutex lock_;
-    std::string lines_;
-};
-
 TEST(ReturningCamera, ARestartedCameraSendsItsEventsToSubscribersAgain)
 {
     const hxsim::CameraConfig config = standInCamera(RETURNING, "lupa", "hxsim qT");
@@ -156,10 +133,11 @@ TEST(ReturningCamera, ARestartedCameraSendsItsEventsToSubscribersAgain)
     events.clear();
     camera = std::make_unique<hxsim::Camera>(config);
     ASSERT_TRUE(events.waitForEvent(HX_DISCOVERY, handle, DEADLINE)) << "the camera was never found again";
-    EXPECT_TRUE(hx_test::eventually([&] { return hx_test::registerOf(*camera, HX_REGISTERS::GIGE_REG_MCP) != 0; }))
-        << "the returned camera was not told where to send its events";
+    // The camera is told where to send its events before subscribers get its state.
     ASSERT_TRUE(events.waitForEvent(HX_CAPTURE_CHANGE, handle, DEADLINE))
         << "subscribers did not get the returned camera's state";
+    EXPECT_NE(hx_test::registerOf(*camera, HX_REGISTERS::GIGE_REG_MCP), 0u)
+        << "the returned camera was not told where to send its events";
 
     const uint32_t exposure = changeExposure(handle);
     EXPECT_TRUE(events
@@ -210,8 +188,7 @@ TEST(ReturningCamera, ALiveStreamItsHeartbeatStoppedDuringAShortSilenceRunsAgain
     config.timeScale = 40;
     config.faults.vanishAt = std::chrono::seconds(320);
     config.faults.vanishFor = std::chrono::seconds(80);
-    CameraLog log;
-    hxsim::Camera camera(config, log.logger());
+    hxsim::Camera camera(config, hx_test::standInLogger());
     const HX_CAMERA_HANDLE handle = library.handleOf(BRIEF);
     events.clear();
     stream_test::configure(library.client(), handle, 24); // small images
@@ -219,11 +196,20 @@ TEST(ReturningCamera, ALiveStreamItsHeartbeatStoppedDuringAShortSilenceRunsAgain
     ASSERT_LT(camera.now(), *config.faults.vanishAt) << "live took too long to start; the silence came first";
     ASSERT_EQ(HX_discover_pause(1), HX_STATUS_OK);
 
-    ASSERT_TRUE(hx_test::eventually([&] { return log.has("heartbeat expired"); }, DEADLINE + DEADLINE))
+    hx_test::CapturedLines& lines = hx_test::standInLines();
+    const hx_test::CapturedLines::Match expired = hx_test::cameraLine(handle, "heartbeat expired");
+    ASSERT_TRUE(lines.waitFor(expired, DEADLINE + DEADLINE))
         << "the camera's heartbeat never ran out while it was silent";
-    EXPECT_TRUE(hx_test::eventually([&] {
-        return hx_test::registerOf(camera, HX_REGISTERS::GIGE_REG_STREAM_CONTROL) == 1;
-    })) << "live was not switched on again after the silence";
+    // The expiry stopped the stream; the camera logs live starting again once the library asks.
+    const hx_test::CapturedLines::Match live = hx_test::cameraLine(handle, "stream: live at");
+    EXPECT_TRUE(lines.waitFor(
+        [&, afterExpiry = false](const std::string& line) mutable {
+            afterExpiry = afterExpiry || expired(line);
+            return afterExpiry && live(line);
+        },
+        DEADLINE))
+        << "live was not switched on again after the silence";
+    EXPECT_EQ(hx_test::registerOf(camera, HX_REGISTERS::GIGE_REG_STREAM_CONTROL), 1u);
     lendReturnedAgain(handle); // images from before the silence
     EXPECT_TRUE(liveImages(handle, 3)) << "live did not run again after the silence";
     expectNeverLost(handle);
@@ -249,9 +235,17 @@ TEST(ReturningCamera, ACameraThatRestartsWithinATimeOutHasItsCachesReadAgain)
         cameraState(handle);
     camera = std::make_unique<hxsim::Camera>(config);
     EXPECT_NE(cameraState(handle), 0u) << "the restarted camera did not answer";
-    EXPECT_TRUE(hx_test::eventually([&] { return library.captureSettings(handle).exposure == initial; }))
+    // Answering again, the camera is told where to send its events and its caches are read
+    // again before subscribers get its state.
+    EXPECT_TRUE(events
+                    .waitFor<HX_CAPTURE_SETTINGS>(
+                        HX_CAPTURE_CHANGE,
+                        [&](const HX_CAPTURE_SETTINGS& change) { return change.exposure == initial; }, DEADLINE)
+                    .has_value())
+        << "subscribers did not get the restarted camera's state";
+    EXPECT_EQ(library.captureSettings(handle).exposure, initial)
         << "the cached settings were kept though the camera restarted";
-    EXPECT_TRUE(hx_test::eventually([&] { return hx_test::registerOf(*camera, HX_REGISTERS::GIGE_REG_MCP) != 0; }))
+    EXPECT_NE(hx_test::registerOf(*camera, HX_REGISTERS::GIGE_REG_MCP), 0u)
         << "the restarted camera was not told where to send its events";
     expectNeverLost(handle);
     HX_discover_pause(0);
@@ -281,7 +275,7 @@ TEST(ReturningCamera, AnotherCameraAtTheAddressGetsAnObjectOfItsOwnAndTheSubscri
                         [&](const HX_CAPTURE_SETTINGS& change) { return change.width_max == linceWidth; }, DEADLINE)
                     .has_value())
         << "the host's subscription did not pass to the new camera";
-    EXPECT_TRUE(hx_test::eventually([&] { return hx_test::registerOf(*camera, HX_REGISTERS::GIGE_REG_MCP) != 0; }));
+    EXPECT_NE(hx_test::registerOf(*camera, HX_REGISTERS::GIGE_REG_MCP), 0u);
     HX_unsubscribe(library.client(), handle);
 }
 

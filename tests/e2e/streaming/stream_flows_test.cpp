@@ -4,6 +4,8 @@
 // cannot start, and a camera that goes silent in the middle of one.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <set>
 
@@ -210,12 +212,34 @@ void expectDownloadedFrames(const std::vector<Received>& frames, uint32_t first,
     }
 }
 
-// The camera is stopped, and neither discovery nor the camera's heartbeat stay as a download set them.
-void expectDownloadEnded(uint32_t hostOrderAddress)
+// The camera's address in host order.
+uint32_t addressOf(HX_CAMERA_HANDLE camera)
 {
-    EXPECT_TRUE(eventually([&] { return cameraRegister(hostOrderAddress, regs::GIGE_REG_STREAM_CONTROL) == 0; }));
-    EXPECT_EQ(cameraRegister(hostOrderAddress, regs::GIGE_REG_HEARTBEAT_TIMEOUT), 10000u);
+    return ntohl(static_cast<uint32_t>(camera));
+}
+
+// The camera is stopped, and neither discovery nor the camera's heartbeat stay as a download set them.
+// A download ends on the camera's service thread, which has finished that once the barrier returns.
+void expectDownloadEnded(HX_CAMERA_HANDLE camera)
+{
+    barrier(camera);
+    EXPECT_EQ(cameraRegister(addressOf(camera), regs::GIGE_REG_STREAM_CONTROL), 0u);
+    EXPECT_EQ(cameraRegister(addressOf(camera), regs::GIGE_REG_HEARTBEAT_TIMEOUT), 10000u);
     EXPECT_FALSE(discoveryPaused());
+}
+
+// The stand-in camera logs each pause of its stream ("... (paused)").
+std::size_t pausesOf(HX_CAMERA_HANDLE camera)
+{
+    return hx_test::standInLines().count(hx_test::cameraLine(camera, "(paused)"));
+}
+
+// Waits for a pause beyond the `before` the camera had logged; true when it came and the camera
+// holds it.
+bool pausedAfter(HX_CAMERA_HANDLE camera, std::size_t before)
+{
+    return hx_test::standInLines().waitFor(hx_test::cameraLine(camera, "(paused)"), hx_test::DEADLINE, before + 1) &&
+           cameraRegister(addressOf(camera), regs::GIGE_REG_STREAM_CONTROL) == 16;
 }
 
 } // namespace
@@ -231,7 +255,7 @@ TEST(Download, DeliversTheRangeInOrderAndMarksTheEndFrameLast)
     EXPECT_EQ((settings.start_flags | settings.stop_flags) & HX_FLAG_ERR, 0u);
     ASSERT_EQ(HX_download(client(), camera, nullptr), HX_STATUS_OK);
     expectDownloadedFrames(receiveDownload(12), 3, 12);
-    expectDownloadEnded(TARROW);
+    expectDownloadEnded(camera);
     ASSERT_FALSE(host().negotiations().empty());
     EXPECT_EQ(host().negotiations().front(), 9000);
 
@@ -245,7 +269,7 @@ TEST(Download, DeliversTheRangeInOrderAndMarksTheEndFrameLast)
     EXPECT_EQ(single->frame_id, 5u);
     EXPECT_EQ(single->status, WHOLE_IMAGE | HX_STREAM_STATUS_LAST);
     EXPECT_EQ(frameNumberInTiff(*single), std::optional<uint32_t>(5));
-    expectDownloadEnded(TARROW);
+    expectDownloadEnded(camera);
 }
 
 TEST(Download, ThrottleHoldsTheCameraWhileTheHostKeepsItsBuffersAndLosesNothing)
@@ -262,6 +286,7 @@ TEST(Download, ThrottleHoldsTheCameraWhileTheHostKeepsItsBuffersAndLosesNothing)
     for (std::size_t i = 0; i < more; ++i)
         fresh.push_back(host().buffer(BUFFER_SIZE));
     setupDownload(camera, 0, RECORD_LENGTH - 1, HX_FORMAT_TIFF, 2);
+    const std::size_t pauses = pausesOf(camera);
     ASSERT_EQ(HX_download(client(), camera, nullptr), HX_STATUS_OK);
     std::vector<HX_READ_STREAM*> held;
     std::vector<Received> frames;
@@ -271,8 +296,7 @@ TEST(Download, ThrottleHoldsTheCameraWhileTheHostKeepsItsBuffersAndLosesNothing)
         frames.push_back(receivedNow(*returned->record, true));
         held.push_back(returned->record);
     }
-    ASSERT_TRUE(eventually([] { return cameraRegister(TARROW, regs::GIGE_REG_STREAM_CONTROL) == 16; }))
-        << "the camera was not paused when the host ran short of buffers";
+    ASSERT_TRUE(pausedAfter(camera, pauses)) << "the camera was not paused when the host ran short of buffers";
     EXPECT_TRUE(discoveryPaused());
     // Back with enough for the rest (two to spare), the camera resumes where it stopped. The new
     // buffers are ready before the first is lent, so all are lent long before the last frame.
@@ -283,7 +307,7 @@ TEST(Download, ThrottleHoldsTheCameraWhileTheHostKeepsItsBuffersAndLosesNothing)
     for (const Received& frame : receiveDownload(lent + more))
         frames.push_back(frame);
     expectDownloadedFrames(frames, 0, RECORD_LENGTH - 1);
-    expectDownloadEnded(TARROW);
+    expectDownloadEnded(camera);
 }
 
 // A host that lends exactly one buffer per frame has nothing more to give: pausing the camera at
@@ -307,7 +331,7 @@ TEST(Download, AsManyBuffersAsFramesAtFullSensorSizeNeverStalls)
         lend(HX_DOWNLOAD_DATA, camera, host().buffer(std::size_t{width} * height + 0x10000));
     expectDownloadedFrames(receiveDownload(frames), 0, frames - 1);
     EXPECT_EQ(cameraRegister(FULL, regs::GIGE_REG_STREAM_CONTROL), 0u);
-    expectDownloadEnded(FULL);
+    expectDownloadEnded(camera);
 }
 
 // The throttle pauses the camera while the host keeps its buffers. A watchdog's stop meant for a
@@ -318,6 +342,7 @@ TEST(Download, AStallWhilePausedEndsTheDownloadButAStaleWatchdogStopDoesNot)
     const HX_CAMERA_HANDLE camera = recorded(TARROW);
     lendNew(HX_DOWNLOAD_DATA, camera, 4);
     setupDownload(camera, 0, RECORD_LENGTH - 1, HX_FORMAT_TIFF, 2);
+    const std::size_t pauses = pausesOf(camera);
     ASSERT_EQ(HX_download(client(), camera, nullptr), HX_STATUS_OK);
     std::size_t filled = 0;
     while (filled < 2) {
@@ -326,7 +351,7 @@ TEST(Download, AStallWhilePausedEndsTheDownloadButAStaleWatchdogStopDoesNot)
         ASSERT_EQ(returned->record->status & HX_STREAM_STATUS_ERROR, 0u);
         ++filled;
     }
-    ASSERT_TRUE(eventually([] { return cameraRegister(TARROW, regs::GIGE_REG_STREAM_CONTROL) == 16; }));
+    ASSERT_TRUE(pausedAfter(camera, pauses));
 
     const auto address = static_cast<uint32_t>(camera);
     std::shared_ptr<CameraServices> service = CameraServices::find(address);
@@ -346,7 +371,7 @@ TEST(Download, AStallWhilePausedEndsTheDownloadButAStaleWatchdogStopDoesNot)
             ++filled;
     }
     EXPECT_GE(givenBack, 1u);
-    expectDownloadEnded(TARROW);
+    expectDownloadEnded(camera);
 }
 
 // Small packets at the camera's longest packet delay: the one frame takes longer than the
@@ -372,7 +397,7 @@ TEST(Download, AFrameSlowerThanTheStallPeriodIsNotStoppedWhileItsDataFlows)
     EXPECT_EQ(buffer->frame_id, 1u);
     EXPECT_EQ(buffer->status, WHOLE_IMAGE | HX_STREAM_STATUS_LAST);
     EXPECT_EQ(frameNumberInTiff(*buffer), std::optional<uint32_t>(1));
-    expectDownloadEnded(FULL);
+    expectDownloadEnded(camera);
 }
 
 TEST(Download, PackedFramesArriveInTheCamerasOwnLayoutWhenThePackingLibraryIsThere)
@@ -446,7 +471,7 @@ TEST(Download, FromACameraThatFallsSilentEndsWithEveryBufferReleased)
         ASSERT_TRUE(returned) << "buffer " << i << " was not given back";
         EXPECT_TRUE(released(*returned->record)) << "status " << returned->record->status;
     }
-    expectDownloadEnded(SILENT);
+    expectDownloadEnded(camera);
     EXPECT_EQ(cameraRegister(SILENT, regs::GIGE_REG_SCPD0), 2000u);
 }
 
@@ -478,14 +503,16 @@ TEST(Live, FramesCarryTheirNumbersAndSwitchingOffStopsTheCamera)
     capture.sensor_group_flags = HX_FLAG_SET;
     setField(capture.width, capture.width_flags, FRAME_WIDTH / 2);
     ASSERT_EQ(HX_setup_capture_syn(client(), camera, &capture, &capture), HX_STATUS_OK);
-    EXPECT_TRUE(eventually([&] {
+    bool newSize = false;
+    for (const auto deadline = Clock::now() + hx_test::DEADLINE; !newSize && Clock::now() < deadline;) {
         const std::optional<Returned> returned = nextOf(HX_LIVE_DATA);
         if (!returned)
-            return false;
+            break;
         const HX_READ_STREAM frame = *returned->record;
         lend(HX_LIVE_DATA, camera, returned->record);
-        return frame.image_length == FRAME_WIDTH / 2 * FRAME_HEIGHT && frame.status == WHOLE_IMAGE;
-    })) << "no live image of the new size";
+        newSize = frame.image_length == FRAME_WIDTH / 2 * FRAME_HEIGHT && frame.status == WHOLE_IMAGE;
+    }
+    EXPECT_TRUE(newSize) << "no live image of the new size";
     EXPECT_EQ(cameraRegister(LIVE, regs::GIGE_REG_STREAM_CONTROL), 1u);
     ASSERT_EQ(HX_live_enable(client(), camera, 0), HX_STATUS_OK);
     barrier(camera);
@@ -516,7 +543,8 @@ TEST(Playback, ForwardPlaybackDeliversFramesOfTheChosenRange)
     }
     setField(playback.mode, playback.mode_flags, HX_PLAY_PAUSE);
     ASSERT_EQ(HX_setup_playback_syn(client(), camera, &playback, &playback), HX_STATUS_OK);
-    EXPECT_TRUE(eventually([] { return cameraRegister(TARROW, regs::GIGE_REG_STREAM_CONTROL) == 0; }));
+    // The pause is written to the camera before the call returns.
+    EXPECT_EQ(cameraRegister(TARROW, regs::GIGE_REG_STREAM_CONTROL), 0u);
 }
 
 TEST(SecondFamily, DownloadsAndStreamsLiveOverTcp)
@@ -527,7 +555,7 @@ TEST(SecondFamily, DownloadsAndStreamsLiveOverTcp)
     setupDownload(camera, 0, 5);
     ASSERT_EQ(HX_download(client(), camera, nullptr), HX_STATUS_OK);
     expectDownloadedFrames(receiveDownload(8), 0, 5);
-    expectDownloadEnded(MORVANE);
+    expectDownloadEnded(camera);
 
     lendNew(HX_LIVE_DATA, camera, 2);
     ASSERT_EQ(HX_live_enable(client(), camera, 1), HX_STATUS_OK);

@@ -140,10 +140,14 @@ void configure(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames
 void record(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames, uint32_t width, uint32_t height)
 {
     configure(client, camera, frames, width, height);
+    // The camera logs reaching review; counted from here, an earlier recording's line is passed over.
+    const hx_test::CapturedLines::Match review = hx_test::cameraLine(camera, "camera state now review");
+    const std::size_t reviewsBefore = hx_test::standInLines().count(review);
     sendCommand(client, camera, HX_CMD_ARM);
     sendCommand(client, camera, HX_CMD_TRIGGER);
-    ASSERT_TRUE(eventually([&] { return cameraState(client, camera) == HX_CAMERA_STATE_REVIEW; }))
+    ASSERT_TRUE(hx_test::standInLines().waitFor(review, hx_test::DEADLINE, reviewsBefore + 1))
         << "the camera did not finish its recording";
+    ASSERT_EQ(cameraState(client, camera), HX_CAMERA_STATE_REVIEW);
 }
 
 } // namespace stream_test

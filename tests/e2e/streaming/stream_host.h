@@ -13,7 +13,7 @@
 
 #include <hx/hx.h>
 
-#include "eventually.h"
+#include "event_log.h"
 #include "library_client.h"
 
 namespace stream_test {
@@ -77,7 +77,5 @@ void configure(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames
 // Configures, arms, triggers and waits until the recording is in review.
 void record(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t frames, uint32_t width = FRAME_WIDTH,
             uint32_t height = FRAME_HEIGHT);
-
-using hx_test::eventually;
 
 } // namespace stream_test

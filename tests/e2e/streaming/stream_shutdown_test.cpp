@@ -9,6 +9,7 @@
 #include <hlv_thread/period_scale.h>
 #include <hx/hx.h>
 
+#include "arrivals.h"
 #include "cluster.h"
 #include "record_fields.h"
 #include "registers/register_map.h"
@@ -32,7 +33,7 @@ struct Host {
     StreamHost streams;
     static inline std::atomic<bool> shutDown{false};
     static inline std::atomic<int> callsAfterShutdown{0};
-    static inline std::atomic<int> downloadsReturned{0};
+    static inline hx_test::Arrivals<HX_READ_STREAM*> downloadsReturned;
 
     static void onEvent(uint32_t event, HX_CLIENT_HANDLE from, HX_CAMERA_HANDLE camera, void* data, void* cookie)
     {
@@ -40,7 +41,7 @@ struct Host {
             ++callsAfterShutdown;
         if (event == HX_DOWNLOAD_DATA) {
             // The host keeps download buffers, so the throttle holds the camera.
-            ++downloadsReturned;
+            downloadsReturned.add(static_cast<HX_READ_STREAM*>(data));
             return;
         }
         StreamHost::onEvent(event, from, camera, data, &static_cast<Host*>(cookie)->streams);
@@ -69,7 +70,8 @@ TEST(Shutdown, InTheMiddleOfEveryFlowReturnsAndCallsNobodyAfterwards)
 {
     HLV_THREAD::setPeriodScale(0.05);
     Cluster cluster({streamCamera(DOWNLOADING, "hxsim qT"), streamCamera(LIVE_UDP, "hxsim qT"),
-                     streamCamera(LIVE_TCP, "hxsim qM"), streamCamera(PLAYING, "hxsim qT")});
+                     streamCamera(LIVE_TCP, "hxsim qM"), streamCamera(PLAYING, "hxsim qT")},
+                    hx_test::standInLogger());
     static Host host;
     ASSERT_EQ(HX_register(&host.client, &Host::onEvent, &host), HX_STATUS_OK);
     const HX_CLIENT_HANDLE client = host.client;
@@ -110,7 +112,7 @@ TEST(Shutdown, InTheMiddleOfEveryFlowReturnsAndCallsNobodyAfterwards)
     host.keepFlowing(liveUdp, HX_LIVE_DATA, HX_live);
     host.keepFlowing(liveTcp, HX_LIVE_DATA, HX_live);
     host.keepFlowing(playing, HX_PLAYBACK_DATA, HX_play);
-    ASSERT_TRUE(eventually([] { return Host::downloadsReturned >= 1; })) << "the download did not start";
+    ASSERT_TRUE(Host::downloadsReturned.waitFor(1, hx_test::DEADLINE)) << "the download did not start";
 
     auto shutdown = std::async(std::launch::async, [] {
         const HX_STATUS status = HX_shutdown();

@@ -26,6 +26,21 @@ using HLV_THREAD::SyncMessage;
 
 class TracedSync : public SyncMessage, public framework_test::VisitLog {};
 
+// Tells when a HALT has been posted to it. The post is noted after it returns, so every thread
+// that posts must be done before the recorder goes.
+class HaltWatcher : public Recorder {
+public:
+    using Recorder::Recorder;
+    void post(Message* message) override
+    {
+        const bool halt = message != nullptr && message->req == HLV_THREAD::HALT; // gone once queued
+        Recorder::post(message);
+        if (halt)
+            signal.update([&] { haltPosted = true; });
+    }
+    bool haltPosted = false; // guarded by signal
+};
+
 std::string exceptionText(const std::function<void()>& action)
 {
     try {
@@ -172,7 +187,7 @@ TEST(Halt, QueuedMessagesFirstLateOnesRefused)
 {
     hx_test::LogCapture capture;
     Recorder owner("A");
-    Recorder target("B", /*gateClosed=*/true);
+    HaltWatcher target("B", /*gateClosed=*/true);
     owner.start();
     target.start();
     for (uint32_t id : {10u, 11u, 12u}) {
@@ -181,7 +196,8 @@ TEST(Halt, QueuedMessagesFirstLateOnesRefused)
         target.post(message);
     }
     std::thread closer([&] { HLV_THREAD::closeThread(target); });
-    ASSERT_TRUE(framework_test::eventually([&] { return target.halted(); })) << "HALT was not posted";
+    ASSERT_TRUE(target.signal.waitUntil([&] { return target.haltPosted; })) << "HALT was not posted";
+    ASSERT_TRUE(target.halted());
 
     auto* owned = new Message;
     owned->owner = &owner;

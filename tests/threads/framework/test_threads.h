@@ -9,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "eventually.h"
 #include "hlv_thread/msg_thread.h"
 
 namespace framework_test {
@@ -49,9 +48,6 @@ private:
     std::mutex lock_;
     std::condition_variable changed_;
 };
-
-// For conditions nobody signals (a flag of the code under test).
-using hx_test::eventually;
 
 // Names of the threads that handled a message, in order.
 struct VisitLog {

@@ -11,7 +11,8 @@
 
 namespace {
 
-using framework_test::eventually;
+using framework_test::kDeadline;
+using framework_test::Signal;
 using HLV_THREAD::Thread;
 using Clock = std::chrono::steady_clock;
 
@@ -57,20 +58,25 @@ TEST(Sleeps, StopEndsASleepWithZeroAndTimeOutsGive137)
 
 TEST(Channels, WakeEndsAWaitAndTimeOutGives137)
 {
-    std::atomic<bool> waiting{false};
+    Signal signal;
+    bool waiting = false; // guarded by signal
     FunctionThread waiter([&](Thread& self) {
-        waiting = true;
+        signal.update([&] { waiting = true; });
         const int woken = self.waitChannel2(0);
         const int timedOut = self.waitChannel3(20);
         return woken * 1000 + timedOut;
     });
     waiter.start();
-    ASSERT_TRUE(eventually([&] { return waiting.load(); }));
-    // A wake before the wait begins is lost by design, so wake until the wait has ended.
-    ASSERT_TRUE(eventually([&] {
+    ASSERT_TRUE(signal.waitUntil([&] { return waiting; }));
+    // A wake before the wait begins is lost by design, and nothing tells when the wait has begun:
+    // wake again each time a short wait for the thread's end runs out.
+    const auto deadline = Clock::now() + kDeadline;
+    bool ended = false;
+    do {
         waiter.wakeChannel2();
-        return waiter.result != -1;
-    }));
+        ended = waiter.waitEnded(std::chrono::milliseconds(1));
+    } while (!ended && Clock::now() < deadline);
+    ASSERT_TRUE(ended) << "a wake did not end the wait";
     waiter.join();
     EXPECT_EQ(waiter.result, 137);
 }
@@ -90,14 +96,15 @@ TEST(StartAndJoin, Rules)
     EXPECT_EQ(selfJoin.result, 1);
     selfJoin.join(); // nothing joinable: no effect
 
-    std::atomic<bool> release{false};
+    Signal signal;
+    bool release = false; // guarded by signal
     FunctionThread busy([&](Thread&) {
-        eventually([&] { return release.load(); });
+        signal.waitUntil([&] { return release; });
         return 0;
     });
     busy.start();
     EXPECT_THROW(busy.start(), HLV_THREAD::LogicError);
-    release = true;
+    signal.update([&] { release = true; });
     busy.join();
     busy.start(); // a joined thread can start again
     busy.join();
@@ -108,7 +115,7 @@ TEST(StartAndJoin, DetachOnStartLogsAndRuns)
     hx_test::LogCapture capture;
     FunctionThread detached([](Thread&) { return 5; }, /*detach=*/true);
     detached.start();
-    ASSERT_TRUE(eventually([&] { return !detached.running(); }));
+    ASSERT_TRUE(detached.waitEnded(kDeadline));
     EXPECT_EQ(detached.result, 5);
     EXPECT_EQ(capture.count("HLV_THREAD::Thread::start: detaching and cleaningup the thread"), 1u);
 }

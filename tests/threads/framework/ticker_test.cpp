@@ -14,7 +14,7 @@
 
 namespace {
 
-using framework_test::eventually;
+using framework_test::kDeadline;
 using framework_test::Signal;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -73,7 +73,7 @@ TEST(Ticker, PauseSkipsTicksWithoutEndingTheLoop)
     ticker.setPaused(true);
     const std::size_t ticksAtPause = ticker.ticks();
     const uint64_t periodsAtPause = ticker.periodsBegun();
-    ASSERT_TRUE(eventually([&] { return ticker.periodsBegun() >= periodsAtPause + 4; })) << "the loop stopped";
+    ASSERT_TRUE(ticker.waitPeriodsBegun(periodsAtPause + 4, kDeadline)) << "the loop stopped";
     EXPECT_LE(ticker.ticks(), ticksAtPause + 1) << "at most a tick already under way";
     EXPECT_TRUE(ticker.running());
 
@@ -87,7 +87,7 @@ TEST(Ticker, OneShotTicksOnceAndEnds)
     RecordingTicker ticker(5000);
     ticker.setOneShot(true);
     ticker.start();
-    ASSERT_TRUE(eventually([&] { return !ticker.running(); })) << "one-shot loop did not end";
+    ASSERT_TRUE(ticker.waitEnded(kDeadline)) << "one-shot loop did not end";
     EXPECT_EQ(ticker.ticks(), 1u);
 }
 
@@ -100,7 +100,7 @@ TEST(Ticker, PeriodChangeSkipsTheTickOfTheCurrentPeriod)
     for (int attempt = 0; attempt < 3; ++attempt) {
         RecordingTicker ticker(firstPeriodUs);
         ticker.start();
-        ASSERT_TRUE(eventually([&] { return ticker.periodsBegun() == 2; }));
+        ASSERT_TRUE(ticker.waitPeriodsBegun(2, kDeadline));
         ticker.setPeriod(secondPeriodUs);
         if (ticker.periodsBegun() != 2)
             continue; // the machine was too slow to change within the period; try again
@@ -137,7 +137,7 @@ TEST(Ticker, ExceptionFromTickEndsTheLoopAndIsLogged)
     RecordingTicker library(2000, [](std::size_t) { HLV_THROW(HLV_THREAD::RuntimeError, "%s", "library failure"); });
     standard.start();
     library.start();
-    ASSERT_TRUE(eventually([&] { return !standard.running() && !library.running(); })) << "a failing ticker went on";
+    ASSERT_TRUE(standard.waitEnded(kDeadline) && library.waitEnded(kDeadline)) << "a failing ticker went on";
     EXPECT_EQ(standard.ticks(), 1u);
     EXPECT_EQ(library.ticks(), 1u);
     EXPECT_EQ(capture.count("tick failed"), 1u);

@@ -240,12 +240,39 @@ std::vector<uint32_t> ScriptedStreamCamera::writesOf(uint32_t reg) const
     return values;
 }
 
-bool ScriptedStreamCamera::waitForWrite(uint32_t reg, uint32_t value, std::chrono::milliseconds timeout) const
+bool ScriptedStreamCamera::waitUntil(const std::function<bool()>& holds, std::chrono::milliseconds timeout) const
 {
     std::unique_lock<std::mutex> guard(lock_);
-    return written_.wait_for(guard, timeout, [&] {
-        return std::find(writes_.begin(), writes_.end(), HX_WIRE::RegisterPair{reg, value}) != writes_.end();
-    });
+    return written_.wait_for(guard, timeout, holds);
+}
+
+bool ScriptedStreamCamera::waitForWrite(uint32_t reg, uint32_t value, std::chrono::milliseconds timeout) const
+{
+    return waitUntil(
+        [&] {
+            return std::find(writes_.begin(), writes_.end(), HX_WIRE::RegisterPair{reg, value}) != writes_.end();
+        },
+        timeout);
+}
+
+bool ScriptedStreamCamera::waitForWriteCount(uint32_t reg, std::size_t count, std::chrono::milliseconds timeout) const
+{
+    return waitUntil(
+        [&] {
+            return std::size_t(std::count_if(writes_.begin(), writes_.end(),
+                                             [&](const auto& write) { return write.address == reg; })) >= count;
+        },
+        timeout);
+}
+
+bool ScriptedStreamCamera::waitForLastWrite(uint32_t reg, uint32_t value, std::chrono::milliseconds timeout) const
+{
+    return waitUntil(
+        [&] {
+            const auto found = registers_.find(reg);
+            return found != registers_.end() && found->second == value;
+        },
+        timeout);
 }
 
 uint32_t ScriptedStreamCamera::lastWrite(uint32_t reg) const
@@ -324,13 +351,8 @@ void ScriptedStreamCamera::closeTcp()
 
 bool ScriptedStreamCamera::sendTcpWhenRunning(const Bytes& bytes, std::chrono::milliseconds timeout)
 {
-    {
-        std::unique_lock<std::mutex> guard(lock_);
-        const bool running =
-            written_.wait_for(guard, timeout, [&] { return registers_[kStreamControlRegister] != 16; });
-        if (!running)
-            return false;
-    }
+    if (!waitUntil([&] { return registers_[kStreamControlRegister] != 16; }, timeout))
+        return false;
     sendTcp(bytes);
     return true;
 }

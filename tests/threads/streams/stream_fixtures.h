@@ -20,7 +20,6 @@
 
 #include "arrivals.h"
 #include "control/hx_comm.h"
-#include "eventually.h"
 #include "hlv_thread/msg_thread.h"
 #include "hlv_thread/period_scale.h"
 #include "stream/stream_receiver.h"
@@ -58,6 +57,9 @@ public:
     HX_WIRE::RegisterPairs writes() const;
     std::vector<uint32_t> writesOf(uint32_t reg) const;
     bool waitForWrite(uint32_t reg, uint32_t value, std::chrono::milliseconds timeout = kDeadline) const;
+    // Waits until the register has been written `count` times, or last holds `value`.
+    bool waitForWriteCount(uint32_t reg, std::size_t count, std::chrono::milliseconds timeout = kDeadline) const;
+    bool waitForLastWrite(uint32_t reg, uint32_t value, std::chrono::milliseconds timeout = kDeadline) const;
     uint32_t lastWrite(uint32_t reg) const;
     // Writes of this value to this register are refused with "access denied".
     void refuseWrite(uint32_t reg, uint32_t value);
@@ -83,6 +85,8 @@ private:
     void serve();
     void handleCommand(const Bytes& datagram, uint32_t sourceAddress, uint16_t sourcePort);
     void fireTestPacket(uint32_t packetSize);
+    // Waits until `holds` is true under the lock, re-checked at every write.
+    bool waitUntil(const std::function<bool()>& holds, std::chrono::milliseconds timeout) const;
 
     uint32_t address_;
     int controlFd_ = -1;
@@ -164,9 +168,6 @@ private:
     mutable std::condition_variable arrived_;
     std::vector<std::pair<uint32_t, int32_t>> events_;
 };
-
-// Waits for a condition with a deadline, without sleeping for a fixed time.
-using hx_test::eventually;
 
 // A receiver test's scripted camera and collector, with the library's periods scaled by
 // `periodScale`. Tear-down releases what the test runs (release()) before the camera's control

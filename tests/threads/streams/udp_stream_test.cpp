@@ -2,6 +2,8 @@
 // over packets and buffers, the status bits of faulty images, the throttle and shutdown.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "callback/hx_stream.h"
 #include "control/hx_comm.h"
 #include "control/message_ids.h"
@@ -219,6 +221,59 @@ TEST_F(UdpStreamTest, LostOrForeignPacketsReturnTheImageMarkedFaulty)
         EXPECT_TRUE(buffer->guardIntact());
 }
 
+// A leader whose file name was damaged into another frame's number still has block ids that hold
+// together: only the frame number's place in the sequence shows it. Such an image goes back in
+// error; the images after it are whole again, also across the block ids' wrap from 0xFFFF to 1.
+TEST_F(UdpStreamTest, ALeaderNamingAnotherFrameIsNeverReportedWhole)
+{
+    start();
+    ASSERT_EQ(negotiate(), 9000);
+    receiver->setDownloadRange(0, 5);
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
+    std::vector<std::unique_ptr<HostBuffer>> buffers;
+    const auto image = [&](uint16_t blockId, const char* name) {
+        buffers.push_back(std::make_unique<HostBuffer>(4000));
+        give(ids::DOWNLOAD_STREAM_MSG, *buffers.back());
+        send(udpImage(blockId, imageBytes(3000, uint8_t(blockId)), name));
+    };
+    image(0xFFFE, "1");
+    image(0xFFFF, "4"); // frame 3 where frame 1 comes
+    image(1, "3");      // frame 2, one block id on past the wrap
+    image(2, "9");      // frame 8: beyond the range
+    image(3, "5");
+    ASSERT_TRUE(collector.waitFor(5));
+    std::vector<Returned> got = collector.returned();
+    const uint32_t expected[] = {3, kFaulty, 3, kFaulty, 3};
+    for (std::size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(got[i].record.status, expected[i]) << "download image " << i;
+
+    // Live frames may skip numbers, but never fall behind their block ids.
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::LIVE_STREAM_MSG);
+    HostBuffer first(4000), behind(4000), skipping(4000);
+    for (auto [buffer, blockId, name] : {std::tuple{&first, 7, "A"}, {&behind, 8, "3"}, {&skipping, 9, "F"}}) {
+        give(ids::LIVE_STREAM_MSG, *buffer);
+        send(udpImage(uint16_t(blockId), imageBytes(3000, 1), name));
+    }
+    ASSERT_TRUE(collector.waitFor(8));
+    got = collector.returned();
+    EXPECT_EQ(got[5].record.status, 3u);
+    EXPECT_EQ(got[6].record.status, kFaulty);
+    EXPECT_EQ(got[7].record.status, 3u);
+
+    // A download whose first leader was lost: its next image cannot be told from one whose leader
+    // was damaged, but those after it follow that image and are whole.
+    receiver->setDownloadRange(10, 13);
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
+    image(5, "C");
+    image(6, "D");
+    image(7, "E");
+    ASSERT_TRUE(collector.waitFor(11));
+    got = collector.returned();
+    EXPECT_EQ(got[8].record.status, kFaulty);
+    EXPECT_EQ(got[9].record.status, 3u);
+    EXPECT_EQ(got[10].record.status, 3u);
+}
+
 // Long images are received several packets at a time straight into the buffer; a packet lost
 // or short in the middle of such a run still makes its image faulty, and the next one is whole.
 TEST_F(UdpStreamTest, LongImagesArriveWholeAndAFaultInTheirMiddleIsCaught)
@@ -268,7 +323,7 @@ TEST_F(UdpStreamTest, ForeignDatagramsAreIgnoredAndImagesWithoutABufferLost)
     const Bytes data = imageBytes(10000, 5);
     for (uint16_t block = 1; block <= 3; ++block)
         send(udpImage(block, data, std::to_string(block)));
-    ASSERT_TRUE(eventually([&] { return log.count("Unable to acquire a buffer!") == 1; }));
+    ASSERT_TRUE(log.waitFor("Unable to acquire a buffer!", kDeadline));
     HostBuffer buffer(20000);
     give(ids::LIVE_STREAM_MSG, buffer);
     const std::vector<Bytes> image = udpImage(4, data, "4");

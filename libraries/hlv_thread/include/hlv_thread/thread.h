@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -49,6 +50,9 @@ public:
     bool stopRequested() const;
     // True from start() until the thread's body has returned.
     bool running() const;
+    // Waits until the body has returned (at once when the thread is not running); false on
+    // time-out. Once it returns true the object may be destroyed, even for a detached thread.
+    bool waitEnded(std::chrono::milliseconds timeout);
     // True when called from this object's own thread.
     bool isCurrentThread() const;
 

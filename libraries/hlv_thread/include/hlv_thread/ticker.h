@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -37,6 +38,8 @@ public:
     // Periods the loop has begun, ticked or not; lets a caller see the loop advance without a
     // clock (once it reads n, the period-n length has been taken, so a later change is "within").
     uint64_t periodsBegun() const;
+    // Waits until the loop has begun `count` periods; false on time-out.
+    bool waitPeriodsBegun(uint64_t count, std::chrono::milliseconds timeout);
     // stop(), then join() unless called from the ticker's own thread.
     void stopAndJoin();
 
@@ -50,6 +53,7 @@ private:
     std::atomic<uint64_t> periodsBegun_{0};
     std::mutex tickLock_;
     std::condition_variable tickSignal_;
+    std::condition_variable periodBegun_;
     bool stopped_ = false;
 };
 

@@ -84,7 +84,7 @@ Result rawUdpSink(unsigned images)
 
 // hxsim's own download straight into a plain socket: the camera is told by register writes of our
 // own (no library), so this is the camera at its line rate with the least a host can do.
-void writeRegisters(uint32_t camera, const std::vector<HX_WIRE::RegisterPair>& pairs)
+void writeRegisters(uint32_t camera, const HX_WIRE::RegisterPairs& pairs)
 {
     static uint16_t requestId = 1;
     const int fd = boundSocket(SOCK_DGRAM, kHost, 0);

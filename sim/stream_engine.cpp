@@ -93,7 +93,7 @@ void StreamEngine::noteWrite(uint32_t address, uint32_t value)
 {
     if (address == GIGE_REG_STREAM_CONTROL || (address == GIGE_REG_SCPS0 && (value & kFireTestPacket) != 0)) {
         std::lock_guard<std::mutex> lock(mutex_);
-        unsent_.emplace_back(address, value);
+        unsent_.push_back({address, value});
     }
 }
 

@@ -9,7 +9,6 @@
 #include <mutex>
 #include <optional>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "camera_config.h"
@@ -22,6 +21,7 @@
 #include "stream_settings.h"
 #include "stream_tcp.h"
 #include "stream_udp.h"
+#include "wire/register_pair.h"
 
 namespace hxsim {
 
@@ -66,9 +66,8 @@ public:
     uint16_t udpPort() const { return udp_.port(); }
 
 private:
-    using Write = std::pair<uint32_t, uint32_t>;
     struct Batch {
-        std::vector<Write> writes;
+        HX_WIRE::RegisterPairs writes;
         StreamSettings settings;
         SimTime at;
     };
@@ -113,7 +112,7 @@ private:
     const CaptureRules rules_;
 
     std::mutex mutex_; // guards the inbox: unsent_, batches_, latest_
-    std::vector<Write> unsent_;
+    HX_WIRE::RegisterPairs unsent_;
     std::vector<Batch> batches_;
     StreamSettings latest_;
     HX_PLATFORM::EventFd wake_;

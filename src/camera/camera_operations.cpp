@@ -116,7 +116,7 @@ bool CameraOperations::refresh(RegisterCache& registers, uint8_t* counter, Regis
     {
         std::lock_guard<std::mutex> state(stateMutex_);
         for (const auto& entry : registers) {
-            pairs.emplace_back(entry.first, 0);
+            pairs.push_back({entry.first, 0});
         }
     }
     if (pairs.empty()) {

@@ -10,7 +10,7 @@
 #include "platform/ipv4_endpoint.h"
 #include "platform/netutils.h"
 
-using HX_COMM::RegisterList;
+using HX_WIRE::RegisterPairs;
 using HX_WIRE::ControlResult::kChannelDown;
 using HX_WIRE::ControlResult::kOtherError;
 using HX_WIRE::ControlResult::kSuccess;
@@ -297,7 +297,7 @@ uint32_t HxComm::writeMem(uint32_t cameraAddress, uint32_t startAddress, const s
     return writeExchange(who, request, "mem register", startAddress);
 }
 
-uint32_t HxComm::readMultiReg(uint32_t cameraAddress, RegisterList& pairs)
+uint32_t HxComm::readMultiReg(uint32_t cameraAddress, RegisterPairs& pairs)
 {
     const char* who = "HxComm::readMultiReg";
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", who, dotted(cameraAddress).c_str());
@@ -312,7 +312,7 @@ uint32_t HxComm::readMultiReg(uint32_t cameraAddress, RegisterList& pairs)
     return kSuccess;
 }
 
-uint32_t HxComm::writeMultiReg(uint32_t cameraAddress, const RegisterList& pairs)
+uint32_t HxComm::writeMultiReg(uint32_t cameraAddress, const RegisterPairs& pairs)
 {
     const char* who = "HxComm::writeMultiReg";
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", who, dotted(cameraAddress).c_str());

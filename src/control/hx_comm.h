@@ -76,8 +76,8 @@ public:
     // Writes at most 536 bytes of data; callers split larger transfers.
     static uint32_t writeMem(uint32_t cameraAddress, uint32_t startAddress, const std::vector<uint8_t>& data);
     // Fills the values of pairs in their order.
-    static uint32_t readMultiReg(uint32_t cameraAddress, HX_COMM::RegisterList& pairs);
-    static uint32_t writeMultiReg(uint32_t cameraAddress, const HX_COMM::RegisterList& pairs);
+    static uint32_t readMultiReg(uint32_t cameraAddress, HX_WIRE::RegisterPairs& pairs);
+    static uint32_t writeMultiReg(uint32_t cameraAddress, const HX_WIRE::RegisterPairs& pairs);
 
     // Where a camera is told to send its events: the channel's event port (0 without a channel)
     // and the local address (host order) that reaches the camera.

@@ -16,9 +16,6 @@
 
 namespace HX_COMM {
 
-// (register address, value) pairs in the order they are read, written or reported.
-using RegisterList = std::vector<std::pair<uint32_t, uint32_t>>;
-
 // Identifiers private to the control channel's thread.
 enum : uint32_t {
     HMP_MSG = HX_MESSAGE_IDS::INTERNAL_START + 1,
@@ -119,10 +116,10 @@ class MultiRegMessage : public RequestMessage {
 public:
     std::optional<RegisterExtent> registerExtent() const override { return RegisterExtent{pairs.size(), limit_}; }
 
-    RegisterList pairs;
+    HX_WIRE::RegisterPairs pairs;
 
 protected:
-    MultiRegMessage(uint32_t id, uint32_t camera, RegisterList list, std::size_t limit)
+    MultiRegMessage(uint32_t id, uint32_t camera, HX_WIRE::RegisterPairs list, std::size_t limit)
         : RequestMessage(id, camera), pairs(std::move(list)), limit_(limit)
     {
     }
@@ -133,7 +130,7 @@ private:
 
 class ReadMultiRegMessage : public MultiRegMessage {
 public:
-    ReadMultiRegMessage(uint32_t camera, RegisterList list)
+    ReadMultiRegMessage(uint32_t camera, HX_WIRE::RegisterPairs list)
         : MultiRegMessage(READ_MULTI_REG_MSG, camera, std::move(list), HX_WIRE::kMaxReadAddresses)
     {
     }
@@ -144,7 +141,7 @@ public:
 
 class WriteMultiRegMessage : public MultiRegMessage {
 public:
-    WriteMultiRegMessage(uint32_t camera, RegisterList list)
+    WriteMultiRegMessage(uint32_t camera, HX_WIRE::RegisterPairs list)
         : MultiRegMessage(WRITE_MULTI_REG_MSG, camera, std::move(list), HX_WIRE::kMaxGatedCallerPairs)
     {
     }

@@ -8,7 +8,6 @@
 
 using HLV_THREAD::MESSAGE_DONE;
 using HLV_THREAD::MESSAGE_FAILED;
-using HX_WIRE::RegisterPair;
 namespace Code = HX_WIRE::ControlCode;
 namespace Status = HX_WIRE::CameraStatus;
 
@@ -16,21 +15,12 @@ namespace HX_COMM {
 
 namespace {
 
-std::vector<RegisterPair> toWirePairs(const RegisterList& pairs)
-{
-    std::vector<RegisterPair> wire;
-    wire.reserve(pairs.size());
-    for (const auto& [address, value] : pairs)
-        wire.push_back({address, value});
-    return wire;
-}
-
-std::vector<uint32_t> addressesOf(const RegisterList& pairs)
+std::vector<uint32_t> addressesOf(const HX_WIRE::RegisterPairs& pairs)
 {
     std::vector<uint32_t> addresses;
     addresses.reserve(pairs.size());
     for (const auto& pair : pairs)
-        addresses.push_back(pair.first);
+        addresses.push_back(pair.address);
     return addresses;
 }
 
@@ -133,7 +123,7 @@ uint32_t ReadMultiRegMessage::takeAnswer(std::span<const uint8_t> datagram, Requ
         return MESSAGE_FAILED;
     }
     for (std::size_t i = 0; i < returned; ++i)
-        pairs[i].second = ack->values[i];
+        pairs[i].value = ack->values[i];
     cameraStatus = header.status;
     return MESSAGE_DONE;
 }
@@ -155,11 +145,11 @@ uint32_t WriteRegMessage::takeAnswer(std::span<const uint8_t> datagram, RequestC
 
 Command WriteMultiRegMessage::encode(uint16_t requestId, RequestChannel& channel) const
 {
-    const HX_WIRE::WritePlan plan = HX_WIRE::planMultiWrite(toWirePairs(pairs));
+    const HX_WIRE::WritePlan plan = HX_WIRE::planMultiWrite(pairs);
     if (!plan.ackRequired) {
         for (const auto& pair : pairs)
             HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Addr: 0x%x doesn't need ack", "HxComm::buildCommand",
-                      channel.cameraName().c_str(), pair.first);
+                      channel.cameraName().c_str(), pair.address);
     }
     return writeCommand(plan, requestId);
 }

@@ -23,8 +23,11 @@ uint64_t orderStamp();
 // brings one pair; the register poller brings several at once; consumers treat both alike.
 class NotificationMessage : public HLV_THREAD::Message {
 public:
-    explicit NotificationMessage(RegisterList list) : pairs(std::move(list)) { req = HX_MESSAGE_IDS::NOTIFICATION_MSG; }
-    RegisterList pairs;
+    explicit NotificationMessage(HX_WIRE::RegisterPairs list) : pairs(std::move(list))
+    {
+        req = HX_MESSAGE_IDS::NOTIFICATION_MSG;
+    }
+    HX_WIRE::RegisterPairs pairs;
     // Events the camera sent before this one never arrived: values the host holds may be stale.
     bool eventsMissed = false;
     // The number of the progress poller that read these values; 0 for the camera's own reports.

@@ -7,8 +7,10 @@
 #include <utility>
 #include <vector>
 
-// (register address, 32-bit value) pairs in the order they are read or written.
-using RegisterPairs = std::vector<std::pair<uint32_t, uint32_t>>;
+#include "wire/register_pair.h"
+
+using HX_WIRE::RegisterPair;
+using HX_WIRE::RegisterPairs;
 
 // The camera operations reach their camera only through this interface, so the family logic can
 // be exercised against an in-memory camera, and the library's own implementation goes through the

@@ -149,7 +149,7 @@ void MorvaneOperations::handleNotification(HLV_THREAD::Message& message)
     auto* notification = dynamic_cast<HX_COMM::NotificationMessage*>(&message);
     const bool fromSave = notification != nullptr && !notification->pairs.empty() &&
                           std::all_of(notification->pairs.begin(), notification->pairs.end(), [](const auto& pair) {
-                              return pair.first == GIGE_REG_SAVE_STATE || pair.first == GIGE_REG_PROGRESS;
+                              return pair.address == GIGE_REG_SAVE_STATE || pair.address == GIGE_REG_PROGRESS;
                           });
     if (!fromSave) {
         TarrowOperations::handleNotification(message);

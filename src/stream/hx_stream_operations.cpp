@@ -204,7 +204,7 @@ HLV_THREAD::MsgThread* HxStreamOperations::downloadReturnThread() const
     return CameraServices::find(cameraAddress_).get();
 }
 
-void HxStreamOperations::setSettings(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::RegisterList& writes)
+void HxStreamOperations::setSettings(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::RegisterPairs& writes)
 {
     HLV_TRACE(TRACE_STREAM, "%s(%s)", "HxStreamOperations::setSettings", cameraName_.c_str());
     if (!flagSet(settings.flags))
@@ -218,25 +218,25 @@ void HxStreamOperations::setSettings(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::Re
             const uint32_t delay = settings.turbo_delay;
             if (delay < MIN_PACKET_DELAY || delay > MAX_PACKET_DELAY)
                 HLV_THROW(SettingsException, "Stream packet delay is out of range!");
-            writes.emplace_back(regs::GIGE_REG_SCPD0, delay);
+            writes.push_back({regs::GIGE_REG_SCPD0, delay});
         });
     }
     appendFrames(settings, writes);
-    writes.emplace_back(regs::GIGE_REG_DOWNLOAD_E92C, 1);
-    writes.emplace_back(regs::GIGE_REG_DOWNLOAD_E930, 0);
+    writes.push_back({regs::GIGE_REG_DOWNLOAD_E92C, 1});
+    writes.push_back({regs::GIGE_REG_DOWNLOAD_E930, 0});
     settingsApplied_ = true;
 }
 
-void HxStreamOperations::appendDestination(HX_COMM::RegisterList& writes) const
+void HxStreamOperations::appendDestination(HX_WIRE::RegisterPairs& writes) const
 {
     if (!udp_)
         return;
-    writes.emplace_back(regs::GIGE_REG_SCDA0, HxComm::localAddressToward(cameraAddress_));
-    writes.emplace_back(regs::GIGE_REG_SCP0, udp_->localPort());
+    writes.push_back({regs::GIGE_REG_SCDA0, HxComm::localAddressToward(cameraAddress_)});
+    writes.push_back({regs::GIGE_REG_SCP0, udp_->localPort()});
 }
 
 // Where the UDP stream goes (this host, the receiver's port) and in what packet size.
-void HxStreamOperations::appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::RegisterList& writes)
+void HxStreamOperations::appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::RegisterPairs& writes)
 {
     if (!HxComm::factory(cameraAddress_))
         HLV_THROW(HLV_THREAD::RuntimeError, "Unexpectedly null HxComm pointer!");
@@ -245,19 +245,19 @@ void HxStreamOperations::appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, HX_
         // Before the packet-size negotiation has ended there is no size to give: writing 0 would
         // break the stream, and the negotiation writes the size it settles on itself.
         if (const uint32_t negotiated = udp_->negotiatedPacketSize(); negotiated != 0)
-            writes.emplace_back(regs::GIGE_REG_SCPS0, negotiated | regs::SCPS0_DO_NOT_FRAGMENT);
+            writes.push_back({regs::GIGE_REG_SCPS0, negotiated | regs::SCPS0_DO_NOT_FRAGMENT});
         return;
     }
     refusedBy(settings.turbo_packet_length_flags, [&] {
         const uint32_t length = settings.turbo_packet_length;
         if (length != 0 && (length < regs::STANDARD_PACKET_SIZE || length > regs::JUMBO_PACKET_SIZE))
             HLV_THROW(SettingsException, "Stream packet length is out of range!");
-        writes.emplace_back(regs::GIGE_REG_SCPS0, length | regs::SCPS0_DO_NOT_FRAGMENT);
+        writes.push_back({regs::GIGE_REG_SCPS0, length | regs::SCPS0_DO_NOT_FRAGMENT});
         streamPacketLength_ = length;
     });
 }
 
-void HxStreamOperations::appendFrames(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::RegisterList& writes)
+void HxStreamOperations::appendFrames(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::RegisterPairs& writes)
 {
     const uint32_t start = settings.start;
     const uint32_t stop = settings.stop;
@@ -270,7 +270,7 @@ void HxStreamOperations::appendFrames(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::R
             if (start > stop)
                 HLV_THROW(SettingsException, "Starting frame number exceeds end frame (%d >= %d)", asInt(start),
                           asInt(stop));
-            writes.emplace_back(regs::GIGE_REG_DOWNLOAD_START, start);
+            writes.push_back({regs::GIGE_REG_DOWNLOAD_START, start});
         });
     }
     if (flagSet(settings.stop_flags)) {
@@ -278,30 +278,30 @@ void HxStreamOperations::appendFrames(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::R
             if (stop > settings.stop_max)
                 HLV_THROW(SettingsException, "Ending frame number exceeds maximum (%d > %d)", asInt(stop),
                           asInt(settings.stop_max));
-            writes.emplace_back(regs::GIGE_REG_DOWNLOAD_END, stop);
+            writes.push_back({regs::GIGE_REG_DOWNLOAD_END, stop});
         });
     }
     if (!startRefused)
-        writes.emplace_back(regs::GIGE_REG_DOWNLOAD_E918, start);
+        writes.push_back({regs::GIGE_REG_DOWNLOAD_E918, start});
 }
 
-void HxStreamOperations::startDownload(HX_COMM::RegisterList& writes, uint32_t firstFrame, uint32_t lastFrame)
+void HxStreamOperations::startDownload(HX_WIRE::RegisterPairs& writes, uint32_t firstFrame, uint32_t lastFrame)
 {
     downloadRange_ = {firstFrame, lastFrame};
     if (StreamReceiver* target = receiver())
         target->setDownloadRange(firstFrame, lastFrame);
     HLV_TRACE(TRACE_STREAM, "%s(%s)", "HxStreamOperations::startDownload", cameraName_.c_str());
     enableParser(ids::DOWNLOAD_STREAM_MSG, true);
-    writes.emplace_back(regs::GIGE_REG_HEARTBEAT_TIMEOUT, DOWNLOAD_HEARTBEAT_TIMEOUT);
-    writes.emplace_back(regs::GIGE_REG_STREAM_CONTROL, STREAM_CONTROL_DOWNLOAD);
+    writes.push_back({regs::GIGE_REG_HEARTBEAT_TIMEOUT, DOWNLOAD_HEARTBEAT_TIMEOUT});
+    writes.push_back({regs::GIGE_REG_STREAM_CONTROL, STREAM_CONTROL_DOWNLOAD});
     settingsApplied_ = false;
 }
 
-void HxStreamOperations::stopDownload(HX_COMM::RegisterList& writes)
+void HxStreamOperations::stopDownload(HX_WIRE::RegisterPairs& writes)
 {
     HLV_TRACE(TRACE_STREAM, "%s(%s)", "HxStreamOperations::stopDownload", cameraName_.c_str());
-    writes.emplace_back(regs::GIGE_REG_STREAM_CONTROL, STREAM_CONTROL_STOP);
-    writes.emplace_back(regs::GIGE_REG_HEARTBEAT_TIMEOUT, NORMAL_HEARTBEAT_TIMEOUT);
+    writes.push_back({regs::GIGE_REG_STREAM_CONTROL, STREAM_CONTROL_STOP});
+    writes.push_back({regs::GIGE_REG_HEARTBEAT_TIMEOUT, NORMAL_HEARTBEAT_TIMEOUT});
     enableParser(ids::DOWNLOAD_STREAM_MSG, false);
     HLV_TRACE(TRACE_STREAM, "%s: done", "HxStreamOperations::stopDownload");
 }

@@ -51,17 +51,17 @@ public:
 
     // Validates the streaming fields of the download settings (refusals marked HX_FLAG_ERR in
     // the record and logged), appends their register writes and sets the throttle.
-    void setSettings(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::RegisterList& writes);
+    void setSettings(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::RegisterPairs& writes);
     // Appends where the UDP receiver takes the camera's stream (this host, its port); nothing
     // without one (a TCP receiver connects to the camera itself).
-    void appendDestination(HX_COMM::RegisterList& writes) const;
+    void appendDestination(HX_WIRE::RegisterPairs& writes) const;
     // Enables the download parser, then appends the camera's start writes. The frame range, when
     // known, lets the receiver's throttle tell a host that lent enough buffers from one that did not.
     static constexpr uint32_t UNKNOWN_FRAME = 0xFFFFFFFF;
-    void startDownload(HX_COMM::RegisterList& writes, uint32_t firstFrame = UNKNOWN_FRAME,
+    void startDownload(HX_WIRE::RegisterPairs& writes, uint32_t firstFrame = UNKNOWN_FRAME,
                        uint32_t lastFrame = UNKNOWN_FRAME);
     // Appends the camera's stop writes, then disables the download parser.
-    void stopDownload(HX_COMM::RegisterList& writes);
+    void stopDownload(HX_WIRE::RegisterPairs& writes);
     void startLive();
     void stopLive();
     void startPlayback();
@@ -107,8 +107,8 @@ private:
     template <class Receiver>
     void dropHalted(std::unique_ptr<Receiver>& receiver);
     void postControl(uint32_t command, uint8_t flag);
-    void appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::RegisterList& writes);
-    void appendFrames(HX_DOWNLOAD_SETTINGS& settings, HX_COMM::RegisterList& writes);
+    void appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::RegisterPairs& writes);
+    void appendFrames(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::RegisterPairs& writes);
     HLV_THREAD::MsgThread* downloadReturnThread() const;
     uint32_t traced(const char* who, const RegisterCache& registers, uint32_t address, uint32_t fallback) const;
 

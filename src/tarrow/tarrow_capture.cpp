@@ -255,9 +255,9 @@ RegisterPairs CaptureWrites::ordered() const
 {
     RegisterPairs all;
     if (!record.empty()) {
-        all.emplace_back(GIGE_REG_SETTINGS_BATCH, 1);
+        all.push_back({GIGE_REG_SETTINGS_BATCH, 1});
         all.insert(all.end(), record.begin(), record.end());
-        all.emplace_back(GIGE_REG_SETTINGS_BATCH, 0);
+        all.push_back({GIGE_REG_SETTINGS_BATCH, 0});
     }
     all.insert(all.end(), late.begin(), late.end());
     return all;

@@ -77,7 +77,7 @@ void CaptureValidator::checkBitMode(const HX_CAPTURE_SETTINGS& record, CaptureWr
     if (!code) {
         HLV_THROW(SettingsException, "Bit mode is not one of HX_BIT_MODE_*");
     }
-    writes.record.emplace_back(GIGE_REG_PIXEL_FORMAT, *code);
+    writes.record.push_back({GIGE_REG_PIXEL_FORMAT, *code});
 }
 
 void CaptureValidator::checkBnsMode(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
@@ -86,7 +86,7 @@ void CaptureValidator::checkBnsMode(const HX_CAPTURE_SETTINGS& record, CaptureWr
     if (!code) {
         HLV_THROW(SettingsException, "BNS mode is not one of HX_BNS_MODE_*");
     }
-    writes.record.emplace_back(GIGE_REG_BNS_MODE, *code);
+    writes.record.push_back({GIGE_REG_BNS_MODE, *code});
 }
 
 void CaptureValidator::checkFpnMode(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
@@ -98,7 +98,7 @@ void CaptureValidator::checkFpnMode(const HX_CAPTURE_SETTINGS& record, CaptureWr
     if (!code) {
         HLV_THROW(SettingsException, "FPN mode not within constraints");
     }
-    writes.late.emplace_back(GIGE_REG_FPN_MODE, *code);
+    writes.late.push_back({GIGE_REG_FPN_MODE, *code});
 }
 
 void CaptureValidator::checkWidth(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
@@ -109,7 +109,7 @@ void CaptureValidator::checkWidth(const HX_CAPTURE_SETTINGS& record, CaptureWrit
         HLV_THROW(SettingsException, "ROI width not within constraints");
     }
     acceptedWidth_ = width;
-    writes.record.emplace_back(GIGE_REG_ROI_WIDTH, width);
+    writes.record.push_back({GIGE_REG_ROI_WIDTH, width});
 }
 
 void CaptureValidator::checkHeight(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
@@ -120,7 +120,7 @@ void CaptureValidator::checkHeight(const HX_CAPTURE_SETTINGS& record, CaptureWri
         HLV_THROW(SettingsException, "ROI height not within constraints");
     }
     acceptedHeight_ = height;
-    writes.record.emplace_back(GIGE_REG_ROI_HEIGHT, height);
+    writes.record.push_back({GIGE_REG_ROI_HEIGHT, height});
 }
 
 void CaptureValidator::checkXOffset(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
@@ -133,7 +133,7 @@ void CaptureValidator::checkXOffset(const HX_CAPTURE_SETTINGS& record, CaptureWr
         HLV_THROW(SettingsException, "ROI X offset not within constraints");
     }
     acceptedXOffset_ = x;
-    writes.record.emplace_back(GIGE_REG_ROI_X_OFFSET, x);
+    writes.record.push_back({GIGE_REG_ROI_X_OFFSET, x});
 }
 
 void CaptureValidator::checkYOffset(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
@@ -145,7 +145,7 @@ void CaptureValidator::checkYOffset(const HX_CAPTURE_SETTINGS& record, CaptureWr
     if (!fits || y < sensor_.minYOffset() || y % sensor_.yOffsetStep() != 0) {
         HLV_THROW(SettingsException, "ROI Y offset not within constraints");
     }
-    writes.record.emplace_back(GIGE_REG_ROI_Y_OFFSET, y);
+    writes.record.push_back({GIGE_REG_ROI_Y_OFFSET, y});
 }
 
 ImageMemory CaptureValidator::memory()
@@ -196,7 +196,7 @@ void CaptureValidator::checkFrameRate(HX_CAPTURE_SETTINGS& record, CaptureWrites
         HLV_THROW(SettingsException, "Frame rate not within constraints\n  max: %d\n  min: %d\n  mod: %d",
                   static_cast<int>(max), static_cast<int>(min), static_cast<int>(step));
     }
-    writes.record.emplace_back(GIGE_REG_FRAME_RATE, rate);
+    writes.record.push_back({GIGE_REG_FRAME_RATE, rate});
 }
 
 // Cameras that hold fractional rates take rate / divisor exactly; the caller's words stay as
@@ -218,7 +218,7 @@ void CaptureValidator::checkFractionalFrameRate(const HX_CAPTURE_SETTINGS& recor
         value = rate - whole >= 0.0000001f ? (static_cast<uint32_t>(std::trunc(rate * 65536.0f)) | FRACTIONAL_RATE)
                                            : static_cast<uint32_t>(whole);
     }
-    writes.record.emplace_back(GIGE_REG_FRAME_RATE, value);
+    writes.record.push_back({GIGE_REG_FRAME_RATE, value});
 }
 
 void CaptureValidator::checkRecordMode(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
@@ -227,7 +227,7 @@ void CaptureValidator::checkRecordMode(const HX_CAPTURE_SETTINGS& record, Captur
         HLV_THROW(SettingsException, "mode [%d] is not supported!", static_cast<int>(record.record_mode));
     }
     acceptedRecordMode_ = record.record_mode;
-    writes.record.emplace_back(GIGE_REG_RECORD_MODE, record.record_mode);
+    writes.record.push_back({GIGE_REG_RECORD_MODE, record.record_mode});
 }
 
 void CaptureValidator::checkLength(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
@@ -248,8 +248,8 @@ void CaptureValidator::checkLength(HX_CAPTURE_SETTINGS& record, CaptureWrites& w
         HLV_THROW(SettingsException, "Length (%d frames @ %d) exceeds image memory capacity (%d frames)",
                   static_cast<int>(length), static_cast<int>(area.frameBytes()), static_cast<int>(capacity_));
     }
-    writes.late.emplace_back(GIGE_REG_RECORD_END_SEGMENT, (area.reserve() >> 24) & 0xFF);
-    writes.late.emplace_back(GIGE_REG_BROC_LENGTH, length);
+    writes.late.push_back({GIGE_REG_RECORD_END_SEGMENT, (area.reserve() >> 24) & 0xFF});
+    writes.late.push_back({GIGE_REG_BROC_LENGTH, length});
 }
 
 // Outside LTR mode a recording ends on a memory segment, so the camera holds every frame up to
@@ -272,9 +272,9 @@ void CaptureValidator::checkStandardLength(HX_CAPTURE_SETTINGS& record, CaptureW
             HLV_THROW(SettingsException, "Length (%d frames @ %d) exceeds image memory capacity (%d frames)",
                       static_cast<int>(length), static_cast<int>(area.frameBytes()), static_cast<int>(fits));
         }
-        writes.late.emplace_back(GIGE_REG_RECORD_END_SEGMENT, (area.reserve() >> 24) & 0xFF);
+        writes.late.push_back({GIGE_REG_RECORD_END_SEGMENT, (area.reserve() >> 24) & 0xFF});
     } else {
-        writes.late.emplace_back(GIGE_REG_RECORD_END_SEGMENT, static_cast<uint32_t>(end >> 24));
+        writes.late.push_back({GIGE_REG_RECORD_END_SEGMENT, static_cast<uint32_t>(end >> 24)});
     }
     if (fits != length) {
         record.length = fits;
@@ -292,7 +292,7 @@ void CaptureValidator::checkTrigger(const HX_CAPTURE_SETTINGS& record, CaptureWr
     if (trigger > capacity_) {
         HLV_THROW(SettingsException, "Trigger not within constraints (%u > %u)", trigger, capacity_);
     }
-    writes.late.emplace_back(GIGE_REG_TRIGGER_POSITION, trigger | TRIGGER_IN_FRAMES);
+    writes.late.push_back({GIGE_REG_TRIGGER_POSITION, trigger | TRIGGER_IN_FRAMES});
 }
 
 void CaptureValidator::validateExposure(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
@@ -311,22 +311,22 @@ void CaptureValidator::checkExposure(const HX_CAPTURE_SETTINGS& record, CaptureW
     if (exposure < captureRegs_[GIGE_REG_EXPOSURE_MIN] || exposure > max) {
         HLV_THROW(SettingsException, "Exposure time not within constraints");
     }
-    writes.record.emplace_back(GIGE_REG_EXPOSURE, exposure);
+    writes.record.push_back({GIGE_REG_EXPOSURE, exposure});
 }
 
 void CaptureValidator::checkLowLight(const HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)
 {
     const uint32_t exposure = record.low_light;
     if (exposure == 0) {
-        writes.late.emplace_back(GIGE_REG_LOW_LIGHT_ENABLE, 0);
+        writes.late.push_back({GIGE_REG_LOW_LIGHT_ENABLE, 0});
         return;
     }
     const uint32_t overhead = captureRegs_[GIGE_REG_EXPOSURE_OVERHEAD];
     if (exposure < lowLightMin(overhead) || exposure > lowLightMax(overhead)) {
         HLV_THROW(SettingsException, "Lowlight exposure time not within constraints");
     }
-    writes.late.emplace_back(GIGE_REG_LOW_LIGHT_ENABLE, 1);
-    writes.late.emplace_back(GIGE_REG_LOW_LIGHT_EXPOSURE, exposure);
+    writes.late.push_back({GIGE_REG_LOW_LIGHT_ENABLE, 1});
+    writes.late.push_back({GIGE_REG_LOW_LIGHT_EXPOSURE, exposure});
 }
 
 } // namespace TARROW_CAPTURE

@@ -54,9 +54,9 @@ void pause(uint32_t milliseconds)
 void appendCuts(const HX_PLAYBACK_SETTINGS& record, RegisterPairs& writes)
 {
     if (flagSet(record.cut_in_flags))
-        writes.emplace_back(GIGE_REG_PB_B814, record.cut_in);
+        writes.push_back({GIGE_REG_PB_B814, record.cut_in});
     if (flagSet(record.cut_out_flags))
-        writes.emplace_back(GIGE_REG_PB_B818, record.cut_out);
+        writes.push_back({GIGE_REG_PB_B818, record.cut_out});
 }
 
 void clearPlaybackOutcome(HX_PLAYBACK_SETTINGS& record)
@@ -70,14 +70,14 @@ void clearPlaybackOutcome(HX_PLAYBACK_SETTINGS& record)
 
 namespace TARROW_COMMANDS {
 
-std::optional<std::pair<uint32_t, uint32_t>> commandWrite(uint32_t code)
+std::optional<RegisterPair> commandWrite(uint32_t code)
 {
     switch (code) {
-    case HX_CMD_ARM: return std::pair{GIGE_REG_STATE_COMMAND, uint32_t{STATE_ARM}};
-    case HX_CMD_TRIGGER: return std::pair{GIGE_REG_STATE_COMMAND, uint32_t{STATE_TRIGGER}};
-    case HX_CMD_KEY_A: return std::pair{GIGE_REG_CONTROL_KEY, CONTROL_KEY_A};
-    case HX_CMD_KEY_B: return std::pair{GIGE_REG_CONTROL_KEY, CONTROL_KEY_B};
-    case HX_CMD_BUSY: return std::pair{GIGE_REG_STATE_COMMAND, uint32_t{STATE_BUSY}};
+    case HX_CMD_ARM: return RegisterPair{GIGE_REG_STATE_COMMAND, STATE_ARM};
+    case HX_CMD_TRIGGER: return RegisterPair{GIGE_REG_STATE_COMMAND, STATE_TRIGGER};
+    case HX_CMD_KEY_A: return RegisterPair{GIGE_REG_CONTROL_KEY, CONTROL_KEY_A};
+    case HX_CMD_KEY_B: return RegisterPair{GIGE_REG_CONTROL_KEY, CONTROL_KEY_B};
+    case HX_CMD_BUSY: return RegisterPair{GIGE_REG_STATE_COMMAND, STATE_BUSY};
     default: return std::nullopt;
     }
 }
@@ -211,10 +211,10 @@ RegisterPairs playWrites(const HX_PLAYBACK_SETTINGS& record, bool reverse)
                          {GIGE_REG_DOWNLOAD_END, record.cut_out},
                          {GIGE_REG_DOWNLOAD_E918, record.current_frame}};
     appendCuts(record, writes);
-    writes.emplace_back(GIGE_REG_DOWNLOAD_C294, PLAY_FORMAT);
+    writes.push_back({GIGE_REG_DOWNLOAD_C294, PLAY_FORMAT});
     const uint32_t interval = record.interval & INTERVAL_MASK;
-    writes.emplace_back(GIGE_REG_DOWNLOAD_E92C, reverse ? interval | REVERSE_BIT : interval);
-    writes.emplace_back(GIGE_REG_STREAM_CONTROL, STREAM_PLAY);
+    writes.push_back({GIGE_REG_DOWNLOAD_E92C, reverse ? interval | REVERSE_BIT : interval});
+    writes.push_back({GIGE_REG_STREAM_CONTROL, STREAM_PLAY});
     return writes;
 }
 
@@ -225,9 +225,9 @@ RegisterPairs stepWrites(const HX_PLAYBACK_SETTINGS& record, uint32_t frame)
                          {GIGE_REG_DOWNLOAD_END, frame},
                          {GIGE_REG_DOWNLOAD_E918, frame}};
     appendCuts(record, writes);
-    writes.emplace_back(GIGE_REG_DOWNLOAD_E92C, record.interval & INTERVAL_MASK);
-    writes.emplace_back(GIGE_REG_DOWNLOAD_C294, PLAY_FORMAT);
-    writes.emplace_back(GIGE_REG_STREAM_CONTROL, STREAM_SHOW);
+    writes.push_back({GIGE_REG_DOWNLOAD_E92C, record.interval & INTERVAL_MASK});
+    writes.push_back({GIGE_REG_DOWNLOAD_C294, PLAY_FORMAT});
+    writes.push_back({GIGE_REG_STREAM_CONTROL, STREAM_SHOW});
     return writes;
 }
 
@@ -285,7 +285,7 @@ void TarrowOperations::sendCommand(HX_COMMAND* inOut)
         if (!write)
             HLV_THROW(SettingsException, "Format is not one of HX_CMD_*");
         if (const uint32_t result = channel().writeMultiReg({*write}); result != 0) {
-            HLV_LOG("%s(%s): Unable to change the camera state register to %d", method, name_.c_str(), write->second);
+            HLV_LOG("%s(%s): Unable to change the camera state register to %d", method, name_.c_str(), write->value);
             record.code_flags |= HX_FLAG_ERR;
             record.flags |= HX_FLAG_ERR;
             return;
@@ -407,8 +407,8 @@ RegisterPairs TarrowOperations::playbackWrites(HX_PLAYBACK_SETTINGS& record, boo
     startHeartBeatPoller();
     RegisterPairs writes;
     if (const uint32_t packetSize = streamOps_ ? streamOps_->getStreamPktLen() : 0; packetSize != 0)
-        writes.emplace_back(GIGE_REG_SCPS0, packetSize | SCPS0_DO_NOT_FRAGMENT);
-    writes.emplace_back(GIGE_REG_SCPD0, PLAY_PACKET_DELAY);
+        writes.push_back({GIGE_REG_SCPS0, packetSize | SCPS0_DO_NOT_FRAGMENT});
+    writes.push_back({GIGE_REG_SCPD0, PLAY_PACKET_DELAY});
     RegisterPairs modeWrites;
     if (mode == HX_PLAY_PAUSE && camera.mode != HX_PLAY_PAUSE) {
         HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): [STOP REQUEST] GIGE_REG_STREAM_CONTROL=0x%08x", method,

@@ -22,7 +22,7 @@ enum : uint32_t { STREAM_STOP = 0, STREAM_PLAY = 2, STREAM_SHOW = 4 };
 
 // The register write an HX_CMD_* code asks for: none for the live stream (a stream flow, not a
 // register) and for anything that is not a command.
-std::optional<std::pair<uint32_t, uint32_t>> commandWrite(uint32_t code);
+std::optional<RegisterPair> commandWrite(uint32_t code);
 bool isCommand(uint32_t code);
 
 // The HX_COMMAND state and command capabilities for a camera state register value.

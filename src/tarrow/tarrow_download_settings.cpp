@@ -177,15 +177,15 @@ void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
         if (flagSet(record.format_flags)) {
             field(record.format_flags, [&] {
                 const bool packing = HxInternal::factory() != nullptr;
-                writes.emplace_back(GIGE_REG_DOWNLOAD_C294,
-                                    TARROW_DOWNLOAD::formatToRegister(record.format, sensor().isColour(), packing));
+                writes.push_back({GIGE_REG_DOWNLOAD_C294,
+                                  TARROW_DOWNLOAD::formatToRegister(record.format, sensor().isColour(), packing)});
                 streamState_ = FORMAT_WRITTEN_STREAM_STATE;
             });
         }
         if (flagSet(record.jpeg_quality_flags)) {
             field(record.jpeg_quality_flags, [&] {
                 TARROW_DOWNLOAD::checkJpegQuality(record.jpeg_quality);
-                writes.emplace_back(GIGE_REG_DOWNLOAD_C0AC, record.jpeg_quality);
+                writes.push_back({GIGE_REG_DOWNLOAD_C0AC, record.jpeg_quality});
             });
         }
         {
@@ -197,7 +197,7 @@ void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
         }
         streamOps_->setSettings(record, writes);
         if (flagSet(record.flags) && flagSet(record.stop_flags) && (record.stop_flags & HX_FLAG_ERR) == 0)
-            writes.emplace_back(GIGE_REG_DOWNLOAD_C2B8, record.stop);
+            writes.push_back({GIGE_REG_DOWNLOAD_C2B8, record.stop});
         writeAndMerge(method, writes, downloadSettingsValid_, &TarrowOperations::getDownloadSettings,
                       &TARROW_DOWNLOAD::mergeDownload, record);
     } catch (const HLV_THREAD::Exception& error) {

@@ -106,7 +106,7 @@ private:
         }
     }
 
-    void write(uint32_t address, uint32_t value) { writes_.emplace_back(address, value); }
+    void write(uint32_t address, uint32_t value) { writes_.push_back({address, value}); }
 
     void writeIfChanged(uint32_t address, uint32_t value)
     {

@@ -310,7 +310,7 @@ void TarrowOperations::confirmCaptureWrites(const RegisterPairs& written)
             const std::optional<uint32_t> cached = cachedCaptureRegister(reg);
             if (!cached)
                 continue;
-            held.emplace_back(reg, *cached);
+            held.push_back({reg, *cached});
             asWritten = asWritten && TARROW_CAPTURE::readsBackAs(reg, value, *cached);
         }
         if (asWritten || held == previous)

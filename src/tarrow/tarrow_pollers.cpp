@@ -137,7 +137,7 @@ void ProgressPoller::tick()
     }
     RegisterPairs pairs;
     for (uint32_t reg : registers())
-        pairs.emplace_back(reg, 0);
+        pairs.push_back({reg, 0});
     const uint64_t known = HX_COMM::orderStamp();
     if (pairs.empty() || channel_.readMultiReg(pairs) != 0)
         return;

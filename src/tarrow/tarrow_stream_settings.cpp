@@ -73,14 +73,14 @@ void TarrowOperations::setStreamSettings(HX_STREAM_SETTINGS* inOut)
         if (flagSet(record.jpeg_quality_flags)) {
             try {
                 TARROW_DOWNLOAD::checkJpegQuality(record.jpeg_quality);
-                writes.emplace_back(GIGE_REG_DOWNLOAD_C0AC, record.jpeg_quality);
+                writes.push_back({GIGE_REG_DOWNLOAD_C0AC, record.jpeg_quality});
             } catch (const SettingsException& error) {
                 HLV_LOG("Settings exception: %s", error.str().c_str());
                 record.jpeg_quality_flags |= HX_FLAG_ERR;
             }
         }
         if (flagSet(record.interpacket_delay_flags))
-            writes.emplace_back(GIGE_REG_SCPD0, record.interpacket_delay);
+            writes.push_back({GIGE_REG_SCPD0, record.interpacket_delay});
         writeAndMerge(method, writes, streamSettingsValid_, &TarrowOperations::getStreamSettings,
                       &TARROW_STREAM::mergeStream, record);
     } catch (const HLV_THREAD::Exception& error) {

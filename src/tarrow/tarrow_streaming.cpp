@@ -367,12 +367,12 @@ bool TarrowStreaming::readDownloadPlan(DownloadPlan& plan)
                 name_.c_str(), static_cast<int>(result));
         return false;
     }
-    plan.cameraState = registers[0].second;
-    plan.partitionState = registers[1].second;
-    plan.recordedFrames = registers[2].second;
-    plan.startFrame = registers[3].second;
-    plan.endFrame = registers[4].second;
-    plan.format = registers[5].second;
+    plan.cameraState = registers[0].value;
+    plan.partitionState = registers[1].value;
+    plan.recordedFrames = registers[2].value;
+    plan.startFrame = registers[3].value;
+    plan.endFrame = registers[4].value;
+    plan.format = registers[5].value;
     return true;
 }
 

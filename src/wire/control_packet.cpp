@@ -307,7 +307,7 @@ std::optional<WriteRegCmd> decodeWriteRegCmd(std::span<const uint8_t> datagram)
     }
     ByteReader in(datagram);
     in.seek(kControlHeaderSize);
-    WriteRegCmd command{*header, std::vector<RegisterPair>(header->length / 8)};
+    WriteRegCmd command{*header, RegisterPairs(header->length / 8)};
     for (RegisterPair& pair : command.pairs) {
         pair.address = in.u32();
         pair.value = in.u32();
@@ -405,11 +405,6 @@ std::string controlCodeName(uint16_t code)
     case ControlCode::kEventDataCmd: return "EVENTDATA_CMD";
     default: return "CODE_" + hexText(code, 4);
     }
-}
-
-std::string toString(const RegisterPair& pair)
-{
-    return "(" + hexText(pair.address, 4) + ", " + hexText(pair.value, 8) + ")";
 }
 
 std::string toString(const CommandHeader& header)

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "wire/register_pair.h"
+
 namespace HX_WIRE {
 
 inline constexpr uint16_t kControlPort = 3956;
@@ -82,12 +84,6 @@ inline constexpr uint32_t kControlPrivilegeRegister = 0x0A00;
 // A single write to this register is gated but never acknowledged.
 inline constexpr uint32_t kUnacknowledgedSingleRegister = 0xE844;
 
-struct RegisterPair {
-    uint32_t address = 0;
-    uint32_t value = 0;
-    bool operator==(const RegisterPair&) const = default;
-};
-
 // True when a single write to `address` goes out as one pair, without the write gate.
 bool isUngatedRegister(uint32_t address);
 // True when a multi-register write made only of such addresses needs no acknowledge.
@@ -95,7 +91,7 @@ bool isUnacknowledgedMultiRegister(uint32_t address);
 
 // The pairs one register write puts on the wire and whether it waits for an acknowledge.
 struct WritePlan {
-    std::vector<RegisterPair> pairs;
+    RegisterPairs pairs;
     bool ackRequired = true;
     // The index a successful acknowledge reports: the number of pairs sent.
     std::size_t expectedIndex() const { return pairs.size(); }
@@ -164,7 +160,7 @@ struct ReadRegCmd {
 };
 struct WriteRegCmd {
     CommandHeader header;
-    std::vector<RegisterPair> pairs;
+    RegisterPairs pairs;
 };
 struct ReadMemCmd {
     CommandHeader header;
@@ -193,7 +189,6 @@ std::vector<uint8_t> encodeReadMemAck(uint16_t status, uint16_t ackId, uint32_t 
 std::vector<uint8_t> encodeWriteMemAck(uint16_t status, uint16_t ackId, uint16_t index);
 
 std::string controlCodeName(uint16_t code);
-std::string toString(const RegisterPair& pair);
 std::string toString(const CommandHeader& header);
 std::string toString(const AckHeader& header);
 std::string toString(const ReadRegCmd& command);

@@ -77,7 +77,7 @@ uint32_t FakeCamera::readReg(uint32_t reg, uint32_t& value)
 {
     RegisterPairs pairs{{reg, 0}};
     const uint32_t result = readMultiReg(pairs);
-    value = pairs.front().second;
+    value = pairs.front().value;
     return result;
 }
 

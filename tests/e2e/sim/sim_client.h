@@ -118,7 +118,7 @@ public:
     }
 
     // A gated write; the camera status, or nothing without an answer.
-    std::optional<uint16_t> write(hxsim::Endpoint camera, std::vector<HX_WIRE::RegisterPair> pairs)
+    std::optional<uint16_t> write(hxsim::Endpoint camera, HX_WIRE::RegisterPairs pairs)
     {
         const auto plan = HX_WIRE::planMultiWrite(pairs);
         auto reply = request(HX_WIRE::encodeWriteRegCmd(plan.pairs, true, nextId()), camera);

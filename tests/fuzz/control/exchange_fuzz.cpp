@@ -108,9 +108,9 @@ namespace {
 
 using Feed = HX_COMM::ExchangeFeed;
 
-HX_COMM::RegisterList registersFrom(Input& in)
+HX_WIRE::RegisterPairs registersFrom(Input& in)
 {
-    HX_COMM::RegisterList pairs(in.byte() % 4 == 0 ? in.byte() : in.byte() % 8);
+    HX_WIRE::RegisterPairs pairs(in.byte() % 4 == 0 ? in.byte() : in.byte() % 8);
     for (auto& pair : pairs)
         pair = {in.u16() * 4u, in.byte()};
     return pairs;

@@ -11,14 +11,6 @@ namespace {
 
 const hxsim::Endpoint HOST{SimChannel::HOST_ADDRESS, 5824};
 
-std::vector<HX_WIRE::RegisterPair> wirePairs(const RegisterPairs& pairs)
-{
-    std::vector<HX_WIRE::RegisterPair> out;
-    for (const auto& [address, value] : pairs)
-        out.push_back({address, value});
-    return out;
-}
-
 } // namespace
 
 SimChannel::SimChannel(const hxsim::CameraConfig& config) : config_(config), core_(config) {}
@@ -41,7 +33,7 @@ void SimChannel::keepEvents(const std::vector<hxsim::Outgoing>& sent)
             continue;
         const HX_WIRE::EventDecodeResult event = HX_WIRE::decodeEventData(out.bytes);
         if (event.check == HX_WIRE::EventCheck::Ok)
-            events_.emplace_back(event.event.eventId, event.event.value);
+            events_.push_back({event.event.eventId, event.event.value});
     }
 }
 
@@ -49,7 +41,7 @@ uint32_t SimChannel::readReg(uint32_t reg, uint32_t& value)
 {
     RegisterPairs pairs{{reg, 0}};
     const uint32_t result = readMultiReg(pairs);
-    value = pairs.front().second;
+    value = pairs.front().value;
     return result;
 }
 
@@ -60,14 +52,14 @@ uint32_t SimChannel::readMultiReg(RegisterPairs& pairs)
         return failure_;
     std::vector<uint32_t> addresses;
     for (const auto& pair : pairs)
-        addresses.push_back(pair.first);
+        addresses.push_back(pair.address);
     const auto ack = HX_WIRE::decodeReadRegAck(exchange(HX_WIRE::encodeReadRegCmd(addresses, ++requestId_)));
     if (!ack)
         return HX_WIRE::ControlResult::kBusy;
     if (ack->header.status != 0)
         return HX_WIRE::controlResultFromStatus(ack->header.status);
     for (std::size_t i = 0; i < pairs.size() && i < ack->values.size(); ++i)
-        pairs[i].second = ack->values[i];
+        pairs[i].value = ack->values[i];
     return 0;
 }
 
@@ -90,9 +82,8 @@ uint32_t SimChannel::write(const RegisterPairs& pairs, bool single)
     std::lock_guard<std::mutex> lock(lock_);
     if (failure_ != 0)
         return failure_;
-    const std::vector<HX_WIRE::RegisterPair> asked = wirePairs(pairs);
     const HX_WIRE::WritePlan plan =
-        single ? HX_WIRE::planSingleWrite(asked.front().address, asked.front().value) : HX_WIRE::planMultiWrite(asked);
+        single ? HX_WIRE::planSingleWrite(pairs.front().address, pairs.front().value) : HX_WIRE::planMultiWrite(pairs);
     const std::vector<uint8_t> answer =
         exchange(HX_WIRE::encodeWriteRegCmd(plan.pairs, plan.ackRequired, ++requestId_));
     if (!plan.ackRequired)

@@ -67,9 +67,9 @@ TEST_F(ChannelTest, CommandsOnTheWireFollowTheProtocolTable)
     EXPECT_EQ(value, 0x12345678u);
     ASSERT_EQ(HxComm::writeReg(cam, 0x1234, 7), 0u);
     ASSERT_EQ(HxComm::writeReg(cam, 0x0D04, 9), 0u);
-    HX_COMM::RegisterList pairs = {{0x0A00, 0}, {0x1234, 0}};
+    HX_WIRE::RegisterPairs pairs = {{0x0A00, 0}, {0x1234, 0}};
     ASSERT_EQ(HxComm::readMultiReg(cam, pairs), 0u);
-    EXPECT_EQ(pairs, (HX_COMM::RegisterList{{0x0A00, 0x12345678}, {0x1234, 7}}));
+    EXPECT_EQ(pairs, (HX_WIRE::RegisterPairs{{0x0A00, 0x12345678}, {0x1234, 7}}));
 
     const std::vector<Command> sent = camera.commands();
     ASSERT_EQ(sent.size(), 4u);
@@ -148,9 +148,9 @@ TEST_F(ChannelTest, MultiRegisterAnswersMustCoverTheRequest)
 
     // A camera that stops at an unknown register answers fewer values.
     answerWith([](const Command& command) { return std::vector<Bytes>{ack(0x8003, 0x0081, command.id, value32(1))}; });
-    HX_COMM::RegisterList pairs = {{0x1000, 0}, {0x9999, 0}};
+    HX_WIRE::RegisterPairs pairs = {{0x1000, 0}, {0x9999, 0}};
     EXPECT_EQ(HxComm::readMultiReg(cam, pairs), 10u);
-    EXPECT_EQ(HxComm::writeMultiReg(cam, HX_COMM::RegisterList(66, {0x1000, 1})), 13u);
+    EXPECT_EQ(HxComm::writeMultiReg(cam, HX_WIRE::RegisterPairs(66, {0x1000, 1})), 13u);
     EXPECT_EQ(camera.commands().size(), 3u) << "an oversized write must not be sent";
 }
 

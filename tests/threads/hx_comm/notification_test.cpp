@@ -28,7 +28,7 @@ public:
         MsgThread::ownerMessage(message);
         arrived_.notify_all();
     }
-    std::vector<HX_COMM::RegisterList> waitFor(std::size_t count)
+    std::vector<HX_WIRE::RegisterPairs> waitFor(std::size_t count)
     {
         std::unique_lock<std::mutex> guard(lock_);
         arrived_.wait_for(guard, 5s, [&] { return received_.size() >= count; });
@@ -43,7 +43,7 @@ public:
 private:
     std::mutex lock_;
     std::condition_variable arrived_;
-    std::vector<HX_COMM::RegisterList> received_;
+    std::vector<HX_WIRE::RegisterPairs> received_;
     std::vector<bool> missed_;
 };
 
@@ -94,8 +94,8 @@ TEST_F(NotificationTest, EachEventArrivesAsOnePairInOrder)
     camera.sendTo(event(0xE854, 8), port);
     const auto received = receiver->waitFor(2);
     ASSERT_EQ(received.size(), 2u);
-    EXPECT_EQ(received[0], (HX_COMM::RegisterList{{17, 5}}));
-    EXPECT_EQ(received[1], (HX_COMM::RegisterList{{0xE854, 8}}));
+    EXPECT_EQ(received[0], (HX_WIRE::RegisterPairs{{17, 5}}));
+    EXPECT_EQ(received[1], (HX_WIRE::RegisterPairs{{0xE854, 8}}));
 }
 
 // A gap in the camera's event counter says events were lost on the way; a repeated counter (a
@@ -122,7 +122,7 @@ TEST_F(NotificationTest, MalformedEventsAreDroppedAndTheOpeningDatagramIgnoredQu
     camera.sendTo(Bytes(whole.begin(), whole.begin() + 12), port);
     camera.sendTo(event(3, 4), port);
     const auto received = receiver->waitFor(1);
-    EXPECT_EQ(received, (std::vector<HX_COMM::RegisterList>{{{3, 4}}}));
+    EXPECT_EQ(received, (std::vector<HX_WIRE::RegisterPairs>{{{3, 4}}}));
     EXPECT_EQ(log.count("Unexpected event length: 24"), 1u);
     EXPECT_EQ(log.count("Unexpected event command: 0xC4"), 1u);
     EXPECT_EQ(log.count("truncated event datagram of 12 bytes"), 1u);

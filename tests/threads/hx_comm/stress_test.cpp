@@ -109,7 +109,7 @@ private:
 
     uint32_t readSeveral()
     {
-        HX_COMM::RegisterList pairs = {{address(0), 0}, {address(3), 0}, {address(5), 0}};
+        HX_WIRE::RegisterPairs pairs = {{address(0), 0}, {address(3), 0}, {address(5), 0}};
         const uint32_t result = HxComm::readMultiReg(camera_, pairs);
         if (result == 0) {
             for (const auto& [reg, value] : pairs)
@@ -120,7 +120,8 @@ private:
 
     uint32_t writeSeveral()
     {
-        const HX_COMM::RegisterList pairs = {{address(1), random_()}, {address(3), random_()}, {address(6), random_()}};
+        const HX_WIRE::RegisterPairs pairs = {
+            {address(1), uint32_t(random_())}, {address(3), uint32_t(random_())}, {address(6), uint32_t(random_())}};
         const uint32_t result = HxComm::writeMultiReg(camera_, pairs);
         for (const auto& [reg, value] : pairs)
             wrote(reg, value, result);

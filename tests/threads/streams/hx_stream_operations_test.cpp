@@ -14,7 +14,7 @@
 #include "stream_fixtures.h"
 
 using namespace stream_test;
-using HX_COMM::RegisterList;
+using HX_WIRE::RegisterPairs;
 namespace ids = HX_MESSAGE_IDS;
 
 namespace {
@@ -41,14 +41,14 @@ protected:
         session->connectStream(true);
         ASSERT_TRUE(NegotiationEvents::instance().waitFor(cam, 1));
     }
-    RegisterList apply(HX_DOWNLOAD_SETTINGS& settings)
+    RegisterPairs apply(HX_DOWNLOAD_SETTINGS& settings)
     {
-        RegisterList writes;
+        RegisterPairs writes;
         session->setSettings(settings, writes);
         return writes;
     }
-    static bool has(const RegisterList& writes, uint32_t reg) { return value(writes, reg) != ~0u; }
-    static uint32_t value(const RegisterList& writes, uint32_t reg)
+    static bool has(const RegisterPairs& writes, uint32_t reg) { return value(writes, reg) != ~0u; }
+    static uint32_t value(const RegisterPairs& writes, uint32_t reg)
     {
         for (const auto& [address, written] : writes)
             if (address == reg)
@@ -71,9 +71,9 @@ TEST_F(StreamSessionTest, DownloadSettingsBecomeRegisterWritesAndRefusalsAreMark
     setField(settings.turbo_delay, settings.turbo_delay_flags, 100);
     setField(settings.start, settings.start_flags, 5);
     setField(settings.stop, settings.stop_flags, 9);
-    const RegisterList expected = {{0x0D18, 0x7F000001}, {0x0D00, port}, {0x0D04, 0x40002328},
-                                   {0x0D08, 100},        {0xE924, 5},    {0xE928, 9},
-                                   {0xE918, 5},          {0xE92C, 1},    {0xE930, 0}};
+    const RegisterPairs expected = {{0x0D18, 0x7F000001}, {0x0D00, port}, {0x0D04, 0x40002328},
+                                    {0x0D08, 100},        {0xE924, 5},    {0xE928, 9},
+                                    {0xE918, 5},          {0xE92C, 1},    {0xE930, 0}};
     EXPECT_EQ(apply(settings), expected);
     EXPECT_TRUE(session->settingsApplied());
 
@@ -109,7 +109,7 @@ TEST_F(StreamSessionTest, FrameRangeChecksAndTheThrottle)
     HX_DOWNLOAD_SETTINGS equal = settingsWithFlags();
     equal.start = equal.stop = 7;
     equal.start_flags = equal.stop_flags = HX_FLAG_SET;
-    RegisterList writes = apply(equal);
+    RegisterPairs writes = apply(equal);
     EXPECT_EQ(value(writes, 0xE924), 7u);
     EXPECT_EQ(value(writes, 0xE918), 7u);
     EXPECT_FALSE(has(writes, 0x0D18)); // no UDP receiver: the stream channel is left alone
@@ -122,7 +122,7 @@ TEST_F(StreamSessionTest, FrameRangeChecksAndTheThrottle)
     EXPECT_FALSE(has(writes, 0xE924));
     EXPECT_FALSE(has(writes, 0xE918));
     EXPECT_EQ(value(writes, 0xE928), 7u);
-    EXPECT_EQ(writes.back(), std::make_pair(0xE930u, 0u));
+    EXPECT_EQ(writes.back(), (HX_WIRE::RegisterPair{0xE930, 0}));
     EXPECT_EQ(log.count("Settings exception:"), 1u);
     EXPECT_EQ(log.count("Starting frame number exceeds end frame (8 >= 7)"), 1u);
 
@@ -149,13 +149,13 @@ TEST_F(StreamSessionTest, FrameRangeChecksAndTheThrottle)
 
 TEST_F(StreamSessionTest, ParserSwitchesRegisterWritesAndDownloadRoutes)
 {
-    RegisterList start;
+    RegisterPairs start;
     session->startDownload(start);
-    EXPECT_EQ(start, (RegisterList{{0x0938, 1000000}, {0xD314, 3}}));
+    EXPECT_EQ(start, (RegisterPairs{{0x0938, 1000000}, {0xD314, 3}}));
     EXPECT_FALSE(session->settingsApplied());
-    RegisterList stop;
+    RegisterPairs stop;
     session->stopDownload(stop);
-    EXPECT_EQ(stop, (RegisterList{{0xD314, 0}, {0x0938, 10000}}));
+    EXPECT_EQ(stop, (RegisterPairs{{0xD314, 0}, {0x0938, 10000}}));
 
     EXPECT_EQ(session->getPacketDelay({}), 200u);
     EXPECT_EQ(session->getPacketLen({}), 0u);
@@ -176,7 +176,7 @@ TEST_F(StreamSessionTest, ParserSwitchesRegisterWritesAndDownloadRoutes)
     // A filled download buffer visits the camera's service thread before the host.
     connectUdp();
     EXPECT_EQ(session->getStreamPktLen(), 9000u);
-    RegisterList ignored;
+    RegisterPairs ignored;
     session->startDownload(ignored);
     HostBuffer buffer(20000);
     session->handleMessage(collector.buffer(ids::DOWNLOAD_STREAM_MSG, buffer));

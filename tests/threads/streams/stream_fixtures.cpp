@@ -179,13 +179,13 @@ void ScriptedStreamCamera::handleCommand(const Bytes& datagram, uint32_t sourceA
         {
             std::lock_guard<std::mutex> guard(lock_);
             for (const HX_WIRE::RegisterPair& pair : command->pairs) {
-                if (refused_.count({pair.address, pair.value}) != 0) {
+                if (refused_.count(pair) != 0) {
                     status = HX_WIRE::CameraStatus::kAccessDenied;
                     break;
                 }
                 registers_[pair.address] = pair.value;
                 if (pair.address != kWriteGate)
-                    writes_.emplace_back(pair.address, pair.value);
+                    writes_.push_back(pair);
                 if (pair.address == kPacketSizeRegister && (pair.value & 0x80000000u) != 0)
                     testPacket = pair.value & 0xFFFF;
                 ++index;
@@ -225,7 +225,7 @@ void ScriptedStreamCamera::fireTestPacket(uint32_t packetSize)
     sendto(streamFd_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&target), sizeof(target));
 }
 
-std::vector<std::pair<uint32_t, uint32_t>> ScriptedStreamCamera::writes() const
+HX_WIRE::RegisterPairs ScriptedStreamCamera::writes() const
 {
     std::lock_guard<std::mutex> guard(lock_);
     return writes_;
@@ -249,7 +249,9 @@ bool ScriptedStreamCamera::waitUntil(const std::function<bool()>& holds, std::ch
 bool ScriptedStreamCamera::waitForWrite(uint32_t reg, uint32_t value, std::chrono::milliseconds timeout) const
 {
     return waitUntil(
-        [&] { return std::find(writes_.begin(), writes_.end(), std::make_pair(reg, value)) != writes_.end(); },
+        [&] {
+            return std::find(writes_.begin(), writes_.end(), HX_WIRE::RegisterPair{reg, value}) != writes_.end();
+        },
         timeout);
 }
 
@@ -258,7 +260,7 @@ bool ScriptedStreamCamera::waitForWriteCount(uint32_t reg, std::size_t count, st
     return waitUntil(
         [&] {
             return std::size_t(std::count_if(writes_.begin(), writes_.end(),
-                                             [&](const auto& write) { return write.first == reg; })) >= count;
+                                             [&](const auto& write) { return write.address == reg; })) >= count;
         },
         timeout);
 }

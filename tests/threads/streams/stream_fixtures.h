@@ -54,7 +54,7 @@ public:
 
     uint32_t address() const { return address_; }
     // Register writes in arrival order (the write gate's pairs left out).
-    std::vector<std::pair<uint32_t, uint32_t>> writes() const;
+    HX_WIRE::RegisterPairs writes() const;
     std::vector<uint32_t> writesOf(uint32_t reg) const;
     bool waitForWrite(uint32_t reg, uint32_t value, std::chrono::milliseconds timeout = kDeadline) const;
     // Waits until the register has been written `count` times, or last holds `value`.
@@ -97,9 +97,9 @@ private:
     uint16_t peerPort_ = 0;
     mutable std::mutex lock_;
     mutable std::condition_variable written_;
-    std::vector<std::pair<uint32_t, uint32_t>> writes_;
+    HX_WIRE::RegisterPairs writes_;
     std::map<uint32_t, uint32_t> registers_;
-    std::set<std::pair<uint32_t, uint32_t>> refused_;
+    std::set<HX_WIRE::RegisterPair> refused_;
     std::set<uint32_t> carried_{9000, 1500};
     std::thread thread_;
 };

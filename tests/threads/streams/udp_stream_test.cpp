@@ -61,17 +61,16 @@ TEST_F(UdpStreamTest, NegotiationSettlesOnJumboPacketsWhenTheyArrive)
     start();
     ASSERT_EQ(negotiate(), 9000);
     EXPECT_EQ(receiver->negotiatedPacketSize(), 9000u);
-    std::vector<std::pair<uint32_t, uint32_t>> channel;
+    HX_WIRE::RegisterPairs channel;
     for (const auto& write : camera.writes())
-        if (write.first == 0x0D18 || write.first == 0x0D00 || write.first == 0x0D08 || write.first == kPacketSize)
+        if (write.address == 0x0D18 || write.address == 0x0D00 || write.address == 0x0D08 ||
+            write.address == kPacketSize)
             channel.push_back(write);
-    ASSERT_EQ(channel.size(), 5u);
-    EXPECT_EQ(channel[0].first, 0x0D18u);
-    EXPECT_EQ(channel[0].second, 0x7F000001u);
-    EXPECT_EQ(channel[1], std::make_pair(0x0D00u, uint32_t(hostPort)));
-    EXPECT_EQ(channel[2], std::make_pair(0x0D08u, 100u));
-    EXPECT_EQ(channel[3], std::make_pair(kPacketSize, 0xC0002328u));
-    EXPECT_EQ(channel[4], std::make_pair(kPacketSize, 0x40002328u));
+    EXPECT_EQ(channel, (HX_WIRE::RegisterPairs{{0x0D18, 0x7F000001},
+                                               {0x0D00, hostPort},
+                                               {0x0D08, 100},
+                                               {kPacketSize, 0xC0002328},
+                                               {kPacketSize, 0x40002328}}));
 }
 
 TEST_F(UdpStreamTest, NegotiationFallsBackToStandardPacketsAndReportsFailureNegative)

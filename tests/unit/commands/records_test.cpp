@@ -54,12 +54,11 @@ TEST(CommandRecord, StateTableGivesStateAndCommandCapabilities)
 
 TEST(CommandRecord, CommandsWriteTheirRegisterAndOthersAreNone)
 {
-    using Write = std::pair<uint32_t, uint32_t>;
-    EXPECT_EQ(commandWrite(HX_CMD_ARM), (Write{0xD310, 2}));
-    EXPECT_EQ(commandWrite(HX_CMD_TRIGGER), (Write{0xD310, 4}));
-    EXPECT_EQ(commandWrite(HX_CMD_BUSY), (Write{0xD310, 64}));
-    EXPECT_EQ(commandWrite(HX_CMD_KEY_A), (Write{0xC060, 0xAAAA}));
-    EXPECT_EQ(commandWrite(HX_CMD_KEY_B), (Write{0xC060, 0x5555}));
+    EXPECT_EQ(commandWrite(HX_CMD_ARM), (RegisterPair{0xD310, 2}));
+    EXPECT_EQ(commandWrite(HX_CMD_TRIGGER), (RegisterPair{0xD310, 4}));
+    EXPECT_EQ(commandWrite(HX_CMD_BUSY), (RegisterPair{0xD310, 64}));
+    EXPECT_EQ(commandWrite(HX_CMD_KEY_A), (RegisterPair{0xC060, 0xAAAA}));
+    EXPECT_EQ(commandWrite(HX_CMD_KEY_B), (RegisterPair{0xC060, 0x5555}));
     EXPECT_FALSE(commandWrite(HX_CMD_LIVE));
     EXPECT_TRUE(isCommand(HX_CMD_LIVE));
     for (uint32_t other : {0u, 0x8u, 0x6u, 0x80u, 0xFFFFFFFFu}) {
@@ -189,7 +188,7 @@ TEST(PlaybackRecord, WritesFollowTheModeInOrder)
                                 {0xB818, 80}, {0xC294, 1},  {0xE92C, 0x80000002}, {0xD314, 2}};
     EXPECT_EQ(playWrites(record, true), reverse);
     RegisterPairs forward = reverse;
-    forward[7].second = 2;
+    forward[7].value = 2;
     EXPECT_EQ(playWrites(record, false), forward);
     const RegisterPairs step{{0xE930, 0},  {0xE924, 7}, {0xE928, 7}, {0xE918, 7},
                              {0xB818, 80}, {0xE92C, 2}, {0xC294, 1}, {0xD314, 4}};

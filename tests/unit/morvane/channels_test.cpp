@@ -21,13 +21,13 @@ public:
     std::deque<uint32_t> results; // answered before any data
     uint32_t writeResult = 0;
     int reads = 0;
-    std::vector<std::pair<uint32_t, uint32_t>> writes;
+    RegisterPairs writes;
     bool endless = false;
 
     uint32_t readReg(uint32_t, uint32_t&) override { return 8; }
     uint32_t writeReg(uint32_t reg, uint32_t value) override
     {
-        writes.emplace_back(reg, value);
+        writes.push_back({reg, value});
         if (value == 0)
             cursor = 0;
         return writeResult;

@@ -34,7 +34,7 @@ struct CoreHarness {
         return answers;
     }
 
-    std::optional<HX_WIRE::WriteRegAck> write(std::vector<HX_WIRE::RegisterPair> pairs, bool ack = true,
+    std::optional<HX_WIRE::WriteRegAck> write(HX_WIRE::RegisterPairs pairs, bool ack = true,
                                               hxsim::Endpoint from = kHost)
     {
         auto answers = send(HX_WIRE::encodeWriteRegCmd(pairs, ack, nextId++), from);
@@ -45,8 +45,7 @@ struct CoreHarness {
     }
 
     // A write wrapped in the gate pairs, as hosts send most writes.
-    std::optional<HX_WIRE::WriteRegAck> gatedWrite(std::vector<HX_WIRE::RegisterPair> pairs,
-                                                   hxsim::Endpoint from = kHost)
+    std::optional<HX_WIRE::WriteRegAck> gatedWrite(HX_WIRE::RegisterPairs pairs, hxsim::Endpoint from = kHost)
     {
         return write(HX_WIRE::planMultiWrite(pairs).pairs, true, from);
     }
@@ -75,12 +74,12 @@ struct CoreHarness {
     }
 
     // (register, value) of every event seen so far.
-    std::vector<std::pair<uint32_t, uint32_t>> eventPairs() const
+    HX_WIRE::RegisterPairs eventPairs() const
     {
-        std::vector<std::pair<uint32_t, uint32_t>> pairs;
+        HX_WIRE::RegisterPairs pairs;
         for (const auto& item : events) {
             auto decoded = HX_WIRE::decodeEventData(item.bytes);
-            pairs.emplace_back(decoded.event.eventId, decoded.event.value);
+            pairs.push_back({decoded.event.eventId, decoded.event.value});
         }
         return pairs;
     }

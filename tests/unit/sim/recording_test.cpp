@@ -33,7 +33,7 @@ struct RecordingCamera : CoreHarness {
 bool hasEvent(const CoreHarness& cam, uint32_t address, uint32_t value)
 {
     auto pairs = cam.eventPairs();
-    return std::find(pairs.begin(), pairs.end(), std::make_pair(address, value)) != pairs.end();
+    return std::find(pairs.begin(), pairs.end(), HX_WIRE::RegisterPair{address, value}) != pairs.end();
 }
 
 } // namespace
@@ -150,7 +150,7 @@ TEST(SimEvents, ChangedRegistersAndStateChangesReachTheMessageChannel)
     EXPECT_TRUE(cam.events.empty()) << "no events before the message channel is set";
     cam.gatedWrite({{GIGE_REG_MCP, 5826}, {GIGE_REG_MCDA, 0x7F000001}});
     cam.gatedWrite({{GIGE_REG_EXPOSURE, 1500}, {GIGE_REG_TRIGGER_IN_EDGE, 0}}); // edge unchanged
-    EXPECT_EQ(cam.eventPairs(), (std::vector<std::pair<uint32_t, uint32_t>>{{GIGE_REG_EXPOSURE, 1500}}));
+    EXPECT_EQ(cam.eventPairs(), (HX_WIRE::RegisterPairs{{GIGE_REG_EXPOSURE, 1500}}));
     ASSERT_EQ(cam.events.size(), 1u);
     EXPECT_EQ(cam.events[0].to, (Endpoint{0x7F000001, 5826}));
     EXPECT_EQ(cam.events[0].bytes.size(), 28u);

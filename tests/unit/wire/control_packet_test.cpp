@@ -59,20 +59,20 @@ TEST(ControlCommands, AnalogGainSingleWriteIsGatedAndUnacknowledged)
 
 TEST(ControlCommands, MultiWriteIsAlwaysGatedAndAcknowledgedUnlessAllPairsNeedNone)
 {
-    const std::vector<RegisterPair> channel = {{0x0B00, 5826}, {0x0B10, 0x7F000001}};
+    const RegisterPairs channel = {{0x0B00, 5826}, {0x0B10, 0x7F000001}};
     const WritePlan quiet = planMultiWrite(channel);
     EXPECT_FALSE(quiet.ackRequired);
-    EXPECT_EQ(quiet.pairs, (std::vector<RegisterPair>{{0xC58C, 2}, {0x0B00, 5826}, {0x0B10, 0x7F000001}, {0xC58C, 0}}));
+    EXPECT_EQ(quiet.pairs, (RegisterPairs{{0xC58C, 2}, {0x0B00, 5826}, {0x0B10, 0x7F000001}, {0xC58C, 0}}));
     const Bytes datagram = encodeWriteRegCmd(quiet.pairs, quiet.ackRequired, 9);
     EXPECT_EQ(datagram.size(), 8u + 32u);
     EXPECT_EQ(Bytes(datagram.begin(), datagram.begin() + 8), (Bytes{0x42, 0x00, 0x00, 0x82, 0x00, 0x20, 0x00, 0x09}));
 
-    std::vector<RegisterPair> mixed = channel;
+    RegisterPairs mixed = channel;
     mixed.push_back({0x1234, 1});
     const WritePlan loud = planMultiWrite(mixed);
     EXPECT_TRUE(loud.ackRequired);
     EXPECT_EQ(loud.expectedIndex(), 5u);
-    EXPECT_TRUE(planMultiWrite(std::vector<RegisterPair>{{0x0D04, 1}}).ackRequired)
+    EXPECT_TRUE(planMultiWrite(RegisterPairs{{0x0D04, 1}}).ackRequired)
         << "ungated for single writes does not mean unacknowledged";
     EXPECT_EQ(gateClosePair(), (RegisterPair{0xC58C, 0}));
 }
@@ -100,7 +100,7 @@ TEST(ControlCommands, MemoryWriteSendsAtMostOneDatagramOfData)
 TEST(ControlCommands, LengthsTooLongForTheFieldAreNeverEncoded)
 {
     EXPECT_TRUE(encodeReadRegCmd(std::vector<uint32_t>(0x4000), 1).empty());
-    EXPECT_TRUE(encodeWriteRegCmd(std::vector<RegisterPair>(0x2000), true, 1).empty());
+    EXPECT_TRUE(encodeWriteRegCmd(RegisterPairs(0x2000), true, 1).empty());
 }
 
 TEST(ControlAcks, ReadRegisterAcknowledgeGivesValuesInOrder)

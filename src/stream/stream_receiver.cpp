@@ -106,9 +106,9 @@ void StreamReceiver::run()
 void StreamReceiver::serve()
 {
     try {
-        while (!loopEnded_) {
+        for (;;) {
             drainQueue();
-            if (haltHandled_ || loopEnded_)
+            if (haltHandled_)
                 return;
             waitAndRead();
         }
@@ -213,11 +213,6 @@ void StreamReceiver::handleOther(Message& message)
     finish(&message, HLV_THREAD::MESSAGE_FAILED);
 }
 
-void StreamReceiver::endLoop()
-{
-    loopEnded_ = true;
-}
-
 void StreamReceiver::setConnected(bool isConnected)
 {
     connected_ = isConnected;
@@ -235,12 +230,8 @@ void StreamReceiver::setLocalPort(uint16_t port)
 
 void StreamReceiver::drainQueue()
 {
-    while (!loopEnded_) {
-        Message* next = nextMessage();
-        if (next == nullptr)
-            return;
+    while (Message* next = nextMessage())
         dispatch(next);
-    }
 }
 
 // Dispatch goes by identifier; only a message that has been somewhere and came back to this

@@ -90,8 +90,6 @@ protected:
     // Messages of identifiers the base does not know; by default logged and failed.
     virtual void handleOther(HLV_THREAD::Message& message);
 
-    // Ends the loop after the current step (a reconnect that failed).
-    void endLoop();
     void setConnected(bool isConnected);
     // The "camera:port" part of log lines; the port is the receiver's local one.
     const char* where() const;
@@ -159,7 +157,6 @@ private:
     uint32_t firstDownloadFrame_ = UNKNOWN_FRAME;
     uint32_t nextDownloadFrame_ = UNKNOWN_FRAME;
     uint32_t lastDownloadFrame_ = UNKNOWN_FRAME;
-    bool loopEnded_ = false;
     bool haltHandled_ = false;
 
     std::deque<HLV_THREAD::Message*> downloadQueue_;

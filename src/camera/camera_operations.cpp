@@ -8,7 +8,6 @@
 #include <hlv_thread/note.h>
 
 #include "control/camera_address.h"
-#include "control/hx_notification.h"
 #include "registers/register_map.h"
 
 using namespace HX_REGISTERS;
@@ -123,7 +122,7 @@ bool CameraOperations::refresh(RegisterCache& registers, uint8_t* counter, Regis
         HLV_LOG("%s: Unexpectedly empty map of registers to read.", REFRESH);
         return false;
     }
-    const uint64_t known = HX_COMM::orderStamp();
+    const uint64_t known = channel_->stampRead(address_);
     const bool read = refreshRead(name_, [&] {
         if (!readRegisters(pairs)) {
             HLV_THROW(HLV_THREAD::RuntimeError, "%s: Unable to read the registers for %s", REFRESH, name_.c_str());

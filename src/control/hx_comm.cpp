@@ -196,6 +196,20 @@ uint32_t HxComm::localAddressToward(uint32_t cameraAddress)
     return HX_NETUTILS::localAddressToward(cameraAddress);
 }
 
+void HxComm::catchUpEvents(uint32_t cameraAddress)
+{
+    std::shared_ptr<HxComm> channel;
+    {
+        Registry& reg = registry();
+        std::lock_guard<std::mutex> guard(reg.lock);
+        const auto found = reg.channels.find(cameraAddress);
+        if (found != reg.channels.end())
+            channel = found->second;
+    }
+    if (channel && !channel->faulted())
+        channel->readPendingEvents();
+}
+
 uint64_t HxComm::activityCount(uint32_t cameraAddress)
 {
     Registry& reg = registry();

@@ -33,7 +33,8 @@ class PollSet;
 // the answers (its own and any other caller's), so a round trip costs no hand-off between
 // threads; the other callers wait on the exchange lock's condition. The channel's thread serves
 // halts, purges, age-out ticks, event datagrams, and control datagrams that arrive while no
-// caller is reading. It ticks (its wait's time limit) every period while something may need it:
+// caller is reading; a caller about to stamp a read takes the waiting event datagrams itself
+// (catchUpEvents). It ticks (its wait's time limit) every period while something may need it:
 // a request pending, an answer overdue, or a request since the last tick (whose strays the tick
 // reads); otherwise once a second, and the next request wakes it. The exchange lock
 // guards the pending table, the request id, the reading role, the tick bookkeeping and every
@@ -77,6 +78,10 @@ public:
     static uint32_t writeMem(uint32_t cameraAddress, uint32_t startAddress, const std::vector<uint8_t>& data);
     // Fills the values of pairs in their order.
     static uint32_t readMultiReg(uint32_t cameraAddress, HX_WIRE::RegisterPairs& pairs);
+    // Takes the event datagrams that wait on the camera's event socket now, so that a read sent
+    // after this call is known later than every event that arrived before it, however late the
+    // channel's thread gets to its socket. Nothing for a camera without a channel.
+    static void catchUpEvents(uint32_t cameraAddress);
     static uint32_t writeMultiReg(uint32_t cameraAddress, const HX_WIRE::RegisterPairs& pairs);
 
     // Where a camera is told to send its events: the channel's event port (0 without a channel)
@@ -197,6 +202,9 @@ private:
     std::atomic<uint64_t> activity_{0};
     std::unique_ptr<UDPSocket> hcp_;
     std::unique_ptr<UDPSocket> hmp_;
+    // Held while the event socket is read (by the channel's thread or a caller catching up) and
+    // while it closes.
+    std::mutex eventSocketLock_;
     std::unique_ptr<UDPSocket> stream_;
     std::unique_ptr<HX_PLATFORM::PollSet> pollSet_;
     // The age-out tick's period (100 ms, scaled by the test hook) and, on the channel's thread,

@@ -194,6 +194,8 @@ public:
     std::size_t length = 0;
     uint32_t sourceAddress = 0; // network order
     uint16_t sourcePort = 0;
+    // When it was taken off the event socket (orderStamp), which orders it against reads.
+    uint64_t known = 0;
 };
 
 // Posted when the camera is declared lost: fails every pending request at once.

@@ -264,6 +264,7 @@ void HxComm::handleHmpMsg(HX_COMM::HMPMessage* message)
         return;
     auto* notification = new HX_COMM::NotificationMessage({{decoded.event.eventId, decoded.event.value}});
     notification->eventsMissed = missed;
+    notification->known = message->known;
     notification->owner = target.get();
     target->post(notification);
 }

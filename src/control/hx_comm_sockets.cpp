@@ -2,6 +2,7 @@
 // messages and readable sockets into work. The system calls lie below, in platform/ (sockets, the
 // wait set) and the thread framework's wake, so one file serves POSIX and Windows.
 #include "control/hx_comm.h"
+#include "control/hx_notification.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/period_scale.h"
@@ -177,10 +178,15 @@ bool HxComm::halted() const
 }
 
 // Drains the event socket until nothing waits (or the pass's share is used): one message to this
-// thread per datagram, oversized ones dropped whole.
+// thread per datagram, oversized ones dropped whole. Each is stamped as it is taken, and taking
+// and posting happen under one lock, so the channel's thread and a caller catching up keep the
+// camera's order.
 void HxComm::readPendingEvents()
 {
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::readPendingMsg", cameraName_.c_str());
+    std::lock_guard<std::mutex> oneReader(eventSocketLock_);
+    if (!hmp_)
+        return;
     for (int taken = 0; taken < MAX_DATAGRAMS_PER_PASS; ++taken) {
         auto message = std::make_unique<HX_COMM::HMPMessage>();
         ReceivedDatagram received;
@@ -189,6 +195,7 @@ void HxComm::readPendingEvents()
             return;
         if (take == Take::Skipped)
             continue;
+        message->known = HX_COMM::orderStamp();
         message->length = received.length;
         message->sourceAddress = received.source.address;
         message->sourcePort = received.source.port;
@@ -200,7 +207,10 @@ void HxComm::readPendingEvents()
 void HxComm::cleanup()
 {
     hcp_.reset();
-    hmp_.reset();
+    {
+        std::lock_guard<std::mutex> noReader(eventSocketLock_);
+        hmp_.reset();
+    }
     stream_.reset();
     pollSet_.reset();
     readerPoll_.reset();

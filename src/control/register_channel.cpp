@@ -2,6 +2,7 @@
 #include "control/register_channel.h"
 
 #include "control/hx_comm.h"
+#include "control/hx_notification.h"
 
 RegisterChannel::~RegisterChannel() = default;
 
@@ -27,4 +28,10 @@ std::optional<uint64_t> RegisterChannel::activityCount(uint32_t cameraAddress) c
     if (!HxComm::isKnown(cameraAddress))
         return std::nullopt;
     return HxComm::activityCount(cameraAddress);
+}
+
+uint64_t RegisterChannel::stampRead(uint32_t cameraAddress)
+{
+    HxComm::catchUpEvents(cameraAddress);
+    return HX_COMM::orderStamp();
 }

@@ -50,6 +50,10 @@ public:
     virtual EventRoute eventRoute(uint32_t cameraAddress);
     // Datagrams sent to the camera so far; nothing when the camera has no channel (any more).
     virtual std::optional<uint64_t> activityCount(uint32_t cameraAddress) const;
+    // The order stamp (HX_COMM::orderStamp) of a read sent right after this call. By default the
+    // camera's control channel first takes the events waiting for it, so an event the camera sent
+    // before the read never counts as newer than the read's values.
+    virtual uint64_t stampRead(uint32_t cameraAddress);
 };
 
 // The channel of the library's control protocol for the camera at `address` (network order).

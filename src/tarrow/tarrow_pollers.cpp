@@ -138,7 +138,7 @@ void ProgressPoller::tick()
     RegisterPairs pairs;
     for (uint32_t reg : registers())
         pairs.push_back({reg, 0});
-    const uint64_t known = HX_COMM::orderStamp();
+    const uint64_t known = channel_.stampRead(cameraAddress_);
     if (pairs.empty() || channel_.readMultiReg(pairs) != 0)
         return;
     std::shared_ptr<CameraServices> service = CameraServices::find(cameraAddress_);

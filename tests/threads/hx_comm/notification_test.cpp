@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "control/control_channel.h"
 #include "control/hx_comm.h"
 #include "control/hx_notification.h"
 #include "log_capture.h"
@@ -24,6 +25,7 @@ public:
             std::lock_guard<std::mutex> guard(lock_);
             received_.push_back(notification->pairs);
             missed_.push_back(notification->eventsMissed);
+            known_.push_back(notification->known);
         }
         MsgThread::ownerMessage(message);
         arrived_.notify_all();
@@ -39,12 +41,18 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         return missed_;
     }
+    std::vector<uint64_t> known()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return known_;
+    }
 
 private:
     std::mutex lock_;
     std::condition_variable arrived_;
     std::vector<HX_WIRE::RegisterPairs> received_;
     std::vector<bool> missed_;
+    std::vector<uint64_t> known_;
 };
 
 // An event datagram typed from the table: command 0x00C2, length 20, data at offset 24.
@@ -109,6 +117,24 @@ TEST_F(NotificationTest, AGapInTheEventCounterIsMarkedOnTheNextNotification)
     ASSERT_EQ(receiver->waitFor(6).size(), 6u);
     EXPECT_EQ(receiver->missed(), (std::vector<bool>{false, false, false, true, true, false}));
     EXPECT_EQ(log.count("Events were lost before event 5"), 1u);
+}
+
+// A read stamped while an event still waits on the socket (the channel's thread not yet at it) is
+// newer than the event: the event is taken off the socket first, so it cannot take a cache back
+// past the read's value.
+TEST_F(NotificationTest, AnEventWaitingOnTheSocketIsOlderThanAReadStampedAfterIt)
+{
+    ControlChannel channel(cam);
+    const uint16_t port = HxComm::hmpPort(cam);
+    std::vector<uint64_t> reads;
+    for (uint16_t counter = 1; counter <= 20; ++counter) {
+        camera.sendTo(event(17, counter, 0x00C2, 20, counter), port);
+        reads.push_back(channel.stampRead(cam));
+    }
+    ASSERT_EQ(receiver->waitFor(20).size(), 20u);
+    const std::vector<uint64_t> known = receiver->known();
+    for (std::size_t index = 0; index < known.size(); ++index)
+        EXPECT_LT(known[index], reads[index]) << "event " << index + 1;
 }
 
 TEST_F(NotificationTest, MalformedEventsAreDroppedAndTheOpeningDatagramIgnoredQuietly)

@@ -196,10 +196,10 @@ std::optional<uint32_t> analogGainToRegister(uint32_t gain)
 // --- Image memory -------------------------------------------------------------------------------
 
 ImageMemory::ImageMemory(const RegisterCache& capture, uint64_t frameBytes)
-    : frameBytes_(frameBytes), pageMode_((reg(capture, GIGE_REG_RECORD_MODE) & PAGE_MODE) != 0),
-      pages_(reg(capture, GIGE_REG_IMAGE_MEM_PAGES)), base_(reg(capture, GIGE_REG_IMAGE_MEM_BASE)),
-      end_(reg(capture, GIGE_REG_IMAGE_MEM_END)), reserve_(reg(capture, GIGE_REG_IMAGE_MEM_RESERVE)),
-      limit_(reg(capture, GIGE_REG_IMAGE_MEM_LIMIT))
+    : frameBytes_(frameBytes), pageMode_((cachedValue(capture, GIGE_REG_RECORD_MODE) & PAGE_MODE) != 0),
+      pages_(cachedValue(capture, GIGE_REG_IMAGE_MEM_PAGES)), base_(cachedValue(capture, GIGE_REG_IMAGE_MEM_BASE)),
+      end_(cachedValue(capture, GIGE_REG_IMAGE_MEM_END)), reserve_(cachedValue(capture, GIGE_REG_IMAGE_MEM_RESERVE)),
+      limit_(cachedValue(capture, GIGE_REG_IMAGE_MEM_LIMIT))
 {
 }
 

@@ -22,12 +22,6 @@ inline constexpr uint32_t LOW_LIGHT_FLOOR = 8000;
 inline constexpr uint32_t LOW_LIGHT_CEILING = 41666;
 inline constexpr uint32_t OUTCOME = HX_FLAG_ERR | HX_FLAG_CHG;
 
-inline uint32_t reg(const RegisterCache& cache, uint32_t address)
-{
-    const auto found = cache.find(address);
-    return found == cache.end() ? 0 : found->second;
-}
-
 inline uint32_t clamp32(uint64_t value)
 {
     return static_cast<uint32_t>(std::min<uint64_t>(value, UINT32_MAX));

@@ -155,7 +155,7 @@ ImageMemory CaptureValidator::memory()
 
 uint32_t CaptureValidator::recordModeInForce(const HX_CAPTURE_SETTINGS& /*record*/) const
 {
-    return acceptedRecordMode_.value_or(recordModeFromRegister(reg(captureRegs_, GIGE_REG_RECORD_MODE)));
+    return acceptedRecordMode_.value_or(recordModeFromRegister(cachedValue(captureRegs_, GIGE_REG_RECORD_MODE)));
 }
 
 void CaptureValidator::validateRecord(HX_CAPTURE_SETTINGS& record, CaptureWrites& writes)

@@ -40,12 +40,6 @@ constexpr int PLAYBACK_ATTEMPTS = 5;
 constexpr uint32_t PLAYBACK_RETRY_MILLISECONDS = 500;
 constexpr uint32_t STOP_WAIT_MILLISECONDS = 100;
 
-uint32_t valueOf(const RegisterCache& registers, uint32_t address)
-{
-    const auto found = registers.find(address);
-    return found == registers.end() ? 0 : found->second;
-}
-
 void pause(uint32_t milliseconds)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(HLV_THREAD::scaledMilliseconds(milliseconds)));
@@ -145,15 +139,16 @@ uint32_t playbackInterval(uint32_t playbackControl)
 
 uint32_t playbackFrame(const RegisterCache& playback, const std::string& cameraName)
 {
-    const uint32_t status = valueOf(playback, GIGE_REG_PB_STATUS);
+    const uint32_t status = cachedValue(playback, GIGE_REG_PB_STATUS);
     HLV_TRACE(
         HLV_THREAD::TRACE_OPERATIONS,
         "%s(%s): GIGE_REG_PB_STATUS: 0x%08x, GIGE_REG_CSI_RVW_FRAME_NUM: 0x%08x, GIGE_REG_ACTIVE_FRAME_NUM: 0x%08x, "
         "GIGE_REG_PB_LAST_FRAME: 0x%08x",
-        "TarrowOperations::getPlaybackFrame", cameraName.c_str(), status, valueOf(playback, GIGE_REG_CSI_RVW_FRAME_NUM),
-        valueOf(playback, GIGE_REG_ACTIVE_FRAME_NUM), valueOf(playback, GIGE_REG_PB_LAST_FRAME));
-    return (status & REVIEW_FRAME_VALID) != 0 ? valueOf(playback, GIGE_REG_CSI_RVW_FRAME_NUM)
-                                              : valueOf(playback, GIGE_REG_ACTIVE_FRAME_NUM);
+        "TarrowOperations::getPlaybackFrame", cameraName.c_str(), status,
+        cachedValue(playback, GIGE_REG_CSI_RVW_FRAME_NUM), cachedValue(playback, GIGE_REG_ACTIVE_FRAME_NUM),
+        cachedValue(playback, GIGE_REG_PB_LAST_FRAME));
+    return (status & REVIEW_FRAME_VALID) != 0 ? cachedValue(playback, GIGE_REG_CSI_RVW_FRAME_NUM)
+                                              : cachedValue(playback, GIGE_REG_ACTIVE_FRAME_NUM);
 }
 
 void computePlayback(RegisterCache& playback, const std::string& cameraName, HX_PLAYBACK_SETTINGS& cached,
@@ -174,8 +169,8 @@ void computePlayback(RegisterCache& playback, const std::string& cameraName, HX_
     if (modeSource == PlaybackModeSource::Status) {
         const uint32_t status = playback[GIGE_REG_PB_STATUS];
         HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): GIGE_REG_STREAM_CONTROL=0x%08x, GIGE_REG_PB_CONTROL=0x%08x",
-                  "MorvaneOperations::getPlaybackMode", cameraName.c_str(), valueOf(playback, GIGE_REG_STREAM_CONTROL),
-                  control);
+                  "MorvaneOperations::getPlaybackMode", cameraName.c_str(),
+                  cachedValue(playback, GIGE_REG_STREAM_CONTROL), control);
         cached.mode = statusPlaybackMode(status, control);
     } else {
         cached.mode = playbackMode(control);
@@ -335,7 +330,7 @@ void TarrowOperations::getPlaybackSettings(HX_PLAYBACK_SETTINGS* out)
 uint32_t TarrowOperations::cachedStreamControl() const
 {
     std::lock_guard<std::mutex> lock(stateMutex_);
-    return valueOf(groups_.registers(RegisterGroup::Playback), GIGE_REG_STREAM_CONTROL);
+    return cachedValue(groups_.registers(RegisterGroup::Playback), GIGE_REG_STREAM_CONTROL);
 }
 
 // Plays, pauses or steps the recording the camera holds in review, then reports the playback
@@ -375,7 +370,7 @@ void TarrowOperations::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
         std::lock_guard<std::mutex> lock(stateMutex_);
         cached = playbackSettings_;
         HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): GIGE_REG_PB_STATUS=0x%08x, current=%d", method, name_.c_str(),
-                  valueOf(groups_.registers(RegisterGroup::Playback), GIGE_REG_PB_STATUS), cached.current_frame);
+                  cachedValue(groups_.registers(RegisterGroup::Playback), GIGE_REG_PB_STATUS), cached.current_frame);
     }
     if (record.current_frame != cached.current_frame)
         HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): s->current=%d, playback_settings.current=%d", method,

@@ -47,12 +47,6 @@ constexpr uint32_t ARM_OFF = 0;
 constexpr uint32_t ARM_RISING = 1;
 constexpr uint32_t ARM_FALLING = 3;
 
-uint32_t valueOf(const RegisterCache& registers, uint32_t address)
-{
-    const auto found = registers.find(address);
-    return found == registers.end() ? 0 : found->second;
-}
-
 uint32_t withBit(uint32_t reg, uint32_t bit, bool on)
 {
     return on ? reg | bit : reg & ~bit;
@@ -110,7 +104,7 @@ private:
 
     void writeIfChanged(uint32_t address, uint32_t value)
     {
-        if (value != valueOf(io_, address))
+        if (value != cachedValue(io_, address))
             write(address, value);
     }
 
@@ -146,7 +140,7 @@ private:
     void triggerOutput()
     {
         const HX_IO_SETTINGS& r = record_;
-        uint32_t reg = editOutput(valueOf(io_, GIGE_REG_TRIGGER_OUT),
+        uint32_t reg = editOutput(cachedValue(io_, GIGE_REG_TRIGGER_OUT),
                                   {r.trigger_out_enable, r.trigger_out_enable_flags, r.trigger_out_pass_thru,
                                    r.trigger_out_pass_thru_flags, r.trigger_out_invert, r.trigger_out_invert_flags,
                                    r.trigger_out_active_low, r.trigger_out_active_low_flags});
@@ -165,7 +159,7 @@ private:
     void syncInput()
     {
         const IoWord section = &R::sync_in_group_flags;
-        uint32_t reg = valueOf(io_, GIGE_REG_SYNC_IN);
+        uint32_t reg = cachedValue(io_, GIGE_REG_SYNC_IN);
         field(&R::sync_in_enable_flags, section,
               [&] { reg = withField(reg, SYNC_ENABLE_FIELD, record_.sync_in_enable != 0 ? 1 : 0); });
         field(&R::sync_in_ppf_flags, section, [&] {
@@ -200,7 +194,7 @@ private:
     void syncOutput()
     {
         const IoWord section = &R::sync_out_group_flags;
-        uint32_t reg = valueOf(io_, GIGE_REG_SYNC_OUT);
+        uint32_t reg = cachedValue(io_, GIGE_REG_SYNC_OUT);
         field(&R::sync_out_enable_flags, section,
               [&] { reg = withBit(reg, ENABLE_BIT, record_.sync_out_enable != 0); });
         field(&R::sync_out_source_flags, section, [&] {
@@ -227,7 +221,7 @@ private:
         }
         field(&R::arm_in_select_flags, section, [&] {
             writeIfChanged(GIGE_REG_IO_A03C,
-                           withBit(valueOf(io_, GIGE_REG_IO_A03C), ARM_SELECT_BIT, record_.arm_in_select == 1));
+                           withBit(cachedValue(io_, GIGE_REG_IO_A03C), ARM_SELECT_BIT, record_.arm_in_select == 1));
         });
     }
 
@@ -237,7 +231,7 @@ private:
     {
         const HX_IO_SETTINGS& r = record_;
         uint32_t reg =
-            editOutput(valueOf(io_, GIGE_REG_IO_E95C),
+            editOutput(cachedValue(io_, GIGE_REG_IO_E95C),
                        {r.arm_out_enable, r.arm_out_enable_flags, r.arm_out_pass_thru, r.arm_out_pass_thru_flags,
                         r.arm_out_invert, r.arm_out_invert_flags, r.arm_out_active_low, r.arm_out_active_low_flags});
         const uint32_t pulse = record_.arm_out_pulse_width;
@@ -260,7 +254,7 @@ private:
 
 void computeOutputs(const RegisterCache& io, HX_IO_SETTINGS& cached)
 {
-    const uint32_t trigger = valueOf(io, GIGE_REG_TRIGGER_OUT);
+    const uint32_t trigger = cachedValue(io, GIGE_REG_TRIGGER_OUT);
     cached.trigger_out_enable = trigger & ENABLE_BIT;
     cached.trigger_out_enable_caps = 1;
     cached.trigger_out_pass_thru = (trigger & PASS_THRU_BIT) != 0 ? 1 : 0;
@@ -271,7 +265,7 @@ void computeOutputs(const RegisterCache& io, HX_IO_SETTINGS& cached)
     cached.trigger_out_pulse_width_min = PULSE_WIDTH_MIN_MS;
     cached.trigger_out_pulse_width_max = PULSE_WIDTH_MAX_MS;
 
-    const uint32_t arm = valueOf(io, GIGE_REG_IO_E95C);
+    const uint32_t arm = cachedValue(io, GIGE_REG_IO_E95C);
     cached.arm_out_enable = arm & ENABLE_BIT;
     cached.arm_out_enable_caps = 1;
     cached.arm_out_pass_thru = (arm & PASS_THRU_BIT) != 0 ? 1 : 0;
@@ -286,26 +280,26 @@ void computeOutputs(const RegisterCache& io, HX_IO_SETTINGS& cached)
 
 void computeInputs(const RegisterCache& io, uint32_t frameRate, HX_IO_SETTINGS& cached)
 {
-    cached.trigger_in_enable = (valueOf(io, GIGE_REG_TRIGGER_IN_ENABLE) & 1) == 0 ? 1 : 0;
+    cached.trigger_in_enable = (cachedValue(io, GIGE_REG_TRIGGER_IN_ENABLE) & 1) == 0 ? 1 : 0;
     cached.trigger_in_enable_caps = 1;
-    cached.trigger_in_edge = valueOf(io, GIGE_REG_TRIGGER_IN_EDGE) & 1;
+    cached.trigger_in_edge = cachedValue(io, GIGE_REG_TRIGGER_IN_EDGE) & 1;
 
-    const uint32_t sync = valueOf(io, GIGE_REG_SYNC_IN);
+    const uint32_t sync = cachedValue(io, GIGE_REG_SYNC_IN);
     cached.sync_in_enable = (sync & SYNC_ENABLE_FIELD) == 1 ? 1 : 0;
     cached.sync_in_enable_caps = 1;
     cached.sync_in_ppf = (sync & SYNC_PPF_FIELD) == SYNC_PER_FRAME ? HX_SYNC_PER_FRAME : HX_SYNC_PER_SECOND;
-    const uint32_t rate = valueOf(io, GIGE_REG_SYNC_IN_RATE);
+    const uint32_t rate = cachedValue(io, GIGE_REG_SYNC_IN_RATE);
     cached.sync_in_master_rate = std::min(rate < MASTER_RATE_MIN ? frameRate : rate, MASTER_RATE_MAX);
     cached.sync_in_master_rate_min = MASTER_RATE_MIN;
     cached.sync_in_master_rate_max = MASTER_RATE_MAX;
     cached.sync_in_divisor = ((sync & SYNC_DIVISOR_FIELD) >> 8) + 1;
     cached.sync_in_divisor_min = DIVISOR_MIN;
     cached.sync_in_divisor_max = DIVISOR_MAX;
-    cached.sync_in_delay = valueOf(io, GIGE_REG_IO_E8FC);
+    cached.sync_in_delay = cachedValue(io, GIGE_REG_IO_E8FC);
     cached.sync_in_delay_min = SYNC_DELAY_MIN;
     cached.sync_in_delay_max = SYNC_DELAY_MAX;
 
-    const uint32_t syncOut = valueOf(io, GIGE_REG_SYNC_OUT);
+    const uint32_t syncOut = cachedValue(io, GIGE_REG_SYNC_OUT);
     cached.sync_out_enable = syncOut & ENABLE_BIT;
     cached.sync_out_enable_caps = 1;
     const uint32_t source = syncOut & SYNC_SOURCE_FIELD;
@@ -313,12 +307,12 @@ void computeInputs(const RegisterCache& io, uint32_t frameRate, HX_IO_SETTINGS& 
                              : source == SYNC_SOURCE_B ? HX_SYNC_OUT_SOURCE_B
                                                        : HX_SYNC_OUT_SOURCE_KEEP;
 
-    cached.arm_in_enable = valueOf(io, GIGE_REG_IO_E954) != 0 ? 1 : 0;
+    cached.arm_in_enable = cachedValue(io, GIGE_REG_IO_E954) != 0 ? 1 : 0;
     cached.arm_in_enable_caps = 1;
-    const uint32_t armMode = valueOf(io, GIGE_REG_IO_E958);
+    const uint32_t armMode = cachedValue(io, GIGE_REG_IO_E958);
     cached.arm_in_mode = armMode != ARM_OFF ? 1 : 0;
     cached.arm_in_edge = armMode == ARM_RISING ? 1 : 0;
-    cached.arm_in_select = (valueOf(io, GIGE_REG_IO_A03C) & ARM_SELECT_BIT) != 0 ? 1 : 0;
+    cached.arm_in_select = (cachedValue(io, GIGE_REG_IO_A03C) & ARM_SELECT_BIT) != 0 ? 1 : 0;
 }
 
 } // namespace

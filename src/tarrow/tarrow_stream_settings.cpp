@@ -20,12 +20,6 @@ namespace {
 constexpr uint32_t JPEG_QUALITY_MIN = 1;
 constexpr uint32_t JPEG_QUALITY_MAX = 100;
 
-uint32_t valueOf(const RegisterCache& registers, uint32_t address)
-{
-    const auto found = registers.find(address);
-    return found == registers.end() ? 0 : found->second;
-}
-
 } // namespace
 
 namespace TARROW_STREAM {
@@ -33,7 +27,7 @@ namespace TARROW_STREAM {
 void computeStream(const RegisterCache& stream, uint32_t packetDelay, HX_STREAM_SETTINGS& cached)
 {
     cached.interpacket_delay = packetDelay;
-    cached.jpeg_quality = valueOf(stream, GIGE_REG_DOWNLOAD_C0AC);
+    cached.jpeg_quality = cachedValue(stream, GIGE_REG_DOWNLOAD_C0AC);
     cached.jpeg_quality_min = JPEG_QUALITY_MIN;
     cached.jpeg_quality_max = JPEG_QUALITY_MAX;
 }

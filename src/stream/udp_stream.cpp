@@ -4,27 +4,21 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
-#include "callback/callback.h"
 #include "callback/hx_stream.h"
 #include "control/hx_comm.h"
 #include "control/message_ids.h"
 #include "control/udp_socket.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
-#include "hlv_thread/period_scale.h"
 #include "hlv_thread/wake.h"
 #include "platform/errno_text.h"
-#include "platform/ipv4_endpoint.h"
 #include "platform/poll_wait.h"
-#include "registers/register_map.h"
 #include "stream/udp_negotiation.h"
 
 using HLV_THREAD::TRACE_STREAM;
 namespace ids = HX_MESSAGE_IDS;
 namespace wire = HX_WIRE;
-namespace regs = HX_REGISTERS;
 
 namespace {
 

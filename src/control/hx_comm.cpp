@@ -32,6 +32,16 @@ Registry& registry()
     return *instance;
 }
 
+// The camera's registered channel, or none. The caller's copy keeps it alive after the lock is
+// let go, so a channel is never destroyed under the registry lock.
+std::shared_ptr<HxComm> registered(uint32_t cameraAddress)
+{
+    Registry& reg = registry();
+    std::lock_guard<std::mutex> guard(reg.lock);
+    const auto found = reg.channels.find(cameraAddress);
+    return found != reg.channels.end() ? found->second : nullptr;
+}
+
 std::string dotted(uint32_t address)
 {
     return HX_PLATFORM::ipv4ToText(address);
@@ -156,33 +166,25 @@ bool HxComm::closeOnce()
 
 void HxComm::setFault(uint32_t cameraAddress)
 {
-    Registry& reg = registry();
-    std::lock_guard<std::mutex> guard(reg.lock);
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::setFault", dotted(cameraAddress).c_str());
-    const auto found = reg.channels.find(cameraAddress);
-    if (found == reg.channels.end() || !found->second)
+    const std::shared_ptr<HxComm> channel = registered(cameraAddress);
+    if (!channel)
         return;
-    HxComm& channel = *found->second;
-    channel.faulted_ = true;
+    channel->faulted_ = true;
     auto* purge = new HX_COMM::PurgeMessage;
-    purge->owner = &channel;
-    channel.post(purge);
+    purge->owner = channel.get();
+    channel->post(purge);
 }
 
 bool HxComm::isKnown(uint32_t cameraAddress)
 {
-    Registry& reg = registry();
-    std::lock_guard<std::mutex> guard(reg.lock);
-    const auto found = reg.channels.find(cameraAddress);
-    return found != reg.channels.end() && found->second != nullptr;
+    return registered(cameraAddress) != nullptr;
 }
 
 bool HxComm::isFaulted(uint32_t cameraAddress)
 {
-    Registry& reg = registry();
-    std::lock_guard<std::mutex> guard(reg.lock);
-    const auto found = reg.channels.find(cameraAddress);
-    return found == reg.channels.end() || !found->second || found->second->faulted();
+    const std::shared_ptr<HxComm> channel = registered(cameraAddress);
+    return !channel || channel->faulted();
 }
 
 uint16_t HxComm::hmpPort(uint32_t cameraAddress)
@@ -198,24 +200,15 @@ uint32_t HxComm::localAddressToward(uint32_t cameraAddress)
 
 void HxComm::catchUpEvents(uint32_t cameraAddress)
 {
-    std::shared_ptr<HxComm> channel;
-    {
-        Registry& reg = registry();
-        std::lock_guard<std::mutex> guard(reg.lock);
-        const auto found = reg.channels.find(cameraAddress);
-        if (found != reg.channels.end())
-            channel = found->second;
-    }
+    const std::shared_ptr<HxComm> channel = registered(cameraAddress);
     if (channel && !channel->faulted())
         channel->readPendingEvents();
 }
 
 uint64_t HxComm::activityCount(uint32_t cameraAddress)
 {
-    Registry& reg = registry();
-    std::lock_guard<std::mutex> guard(reg.lock);
-    const auto found = reg.channels.find(cameraAddress);
-    return found != reg.channels.end() && found->second ? found->second->activityCount() : 0;
+    const std::shared_ptr<HxComm> channel = registered(cameraAddress);
+    return channel ? channel->activityCount() : 0;
 }
 
 // Finds the camera's channel, sends the request through it and waits for the camera's answer.

@@ -78,11 +78,11 @@ public:
     static uint32_t writeMem(uint32_t cameraAddress, uint32_t startAddress, const std::vector<uint8_t>& data);
     // Fills the values of pairs in their order.
     static uint32_t readMultiReg(uint32_t cameraAddress, HX_WIRE::RegisterPairs& pairs);
+    static uint32_t writeMultiReg(uint32_t cameraAddress, const HX_WIRE::RegisterPairs& pairs);
     // Takes the event datagrams that wait on the camera's event socket now, so that a read sent
     // after this call is known later than every event that arrived before it, however late the
     // channel's thread gets to its socket. Nothing for a camera without a channel.
     static void catchUpEvents(uint32_t cameraAddress);
-    static uint32_t writeMultiReg(uint32_t cameraAddress, const HX_WIRE::RegisterPairs& pairs);
 
     // Where a camera is told to send its events: the channel's event port (0 without a channel)
     // and the local address (host order) that reaches the camera.

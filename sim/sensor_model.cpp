@@ -14,12 +14,12 @@ namespace hxsim {
 namespace {
 
 constexpr std::array<SensorSpec, 5> kChips{{
-    {"lince", SensorChip::Lince, 2560, 2048, 64, 8, 100000, 0x45, 0x1FF, 0x3F, 0x7},
-    {"lupa", SensorChip::Lupa, 1280, 1024, 48, 8, 100000, 0x5F, 0x27, 0x1, 0x7},
-    {"lux13hs", SensorChip::Lux13HS, 1280, 1024, 64, 8, 100000, 0x1, 0x27, 0x1, 0x5},
-    {"lux19hs", SensorChip::Lux19HS, 1920, 1080, 64, 8, 100000, 0x1, 0x27, 0x1, 0x5},
+    {"lince", SensorChip::Lince, 0x414C3543, 0x414C354D, 2560, 2048, 64, 8, 100000, 0x45, 0x1FF, 0x3F, 0x7},
+    {"lupa", SensorChip::Lupa, 0x4C313343, 0x4C31334D, 1280, 1024, 48, 8, 100000, 0x5F, 0x27, 0x1, 0x7},
+    {"lux13hs", SensorChip::Lux13HS, 0x58334843, 0x5833484D, 1280, 1024, 64, 8, 100000, 0x1, 0x27, 0x1, 0x5},
+    {"lux19hs", SensorChip::Lux19HS, 0x58394843, 0x5839484D, 1920, 1080, 64, 8, 100000, 0x1, 0x27, 0x1, 0x5},
     // Known to hosts but not supported by them; the camera itself works like the others.
-    {"x60", SensorChip::X60, 1920, 1080, 64, 8, 100000, 0x1, 0x27, 0x1, 0x5},
+    {"x60", SensorChip::X60, 0x58363043, 0x5836304D, 1920, 1080, 64, 8, 100000, 0x1, 0x27, 0x1, 0x5},
 }};
 
 constexpr std::array<uint32_t, 9> kPixelFormats{16, 17, 18, 19, 20, 32, 33, 35, 48};

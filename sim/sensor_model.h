@@ -11,11 +11,13 @@ namespace hxsim {
 
 enum class SensorChip { Lince, Lupa, Lux13HS, Lux19HS, X60 };
 
-// What one sensor chip offers. Its type codes (colour and monochrome) come from the sensor type
-// table shared with the library, by name. Mode lists are the register codes the camera accepts.
+// What one sensor chip offers. A type code reads as four characters from its most significant
+// byte, the last one C for the colour variant and M for the monochrome one. Mode lists are the
+// register codes the camera accepts.
 struct SensorSpec {
     std::string_view name; // "lince", "lupa", "lux13hs", "lux19hs", "x60"
     SensorChip chip;
+    uint32_t colourCode, monoCode;
     uint32_t widthMax, heightMax, widthMin, heightMin;
     uint32_t frameRateCeiling;
     uint32_t gainCapabilities;    // bits over the gain table 100, 150, ... 450

@@ -81,7 +81,7 @@ Camera::Camera(const CameraConfig& config, Logger logger)
     core_.device().observeWrites([this](uint32_t address, uint32_t value) { streams_->noteWrite(address, value); });
     if (logger_) {
         logger_(fmt::format("up: '{}' {} sensor {}, {} MiB, firmware {}, name '{}'{}", config.model,
-                            HX_REGISTERS::familyName(config.family()), config.sensor.describe(),
+                            halvex::sim::familyName(config.family()), config.sensor.describe(),
                             config.memoryBytes >> 20, config.deviceVersion(), config.userName,
                             config.hearBroadcast ? ", hears broadcast discovery" : ""));
     }

@@ -18,7 +18,7 @@ std::string checkText(const char* what, const std::string& text, std::size_t roo
     if (text.size() > room) {
         return fmt::format("{} '{}' is longer than {} characters", what, text, room);
     }
-    if (HX_REGISTERS::containsFamilyCode(text)) {
+    if (halvex::sim::containsFamilyCode(text)) {
         return fmt::format("{} '{}' contains a camera family code; only the model may", what, text);
     }
     return {};
@@ -31,10 +31,9 @@ bool ChannelFaults::any() const
     return drop > 0 || delay > 0 || duplicate > 0 || reorder > 0 || corrupt > 0 || wrongIndex > 0 || errorStatus > 0;
 }
 
-HX_REGISTERS::CameraFamily CameraConfig::family() const
+halvex::sim::CameraFamily CameraConfig::family() const
 {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(model.data());
-    return HX_REGISTERS::familyFromWindow({bytes, model.size()}).value_or(HX_REGISTERS::CameraFamily::Tarrow);
+    return halvex::sim::familyOf(model).value_or(halvex::sim::CameraFamily::Tarrow);
 }
 
 std::string CameraConfig::manufacturer() const

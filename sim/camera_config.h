@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "registers/model_codes.h"
+#include "family_codes.h"
 #include "sensor_model.h"
 #include "sim_time.h"
 #include "stream_faults.h"
@@ -66,7 +66,7 @@ struct CameraConfig {
 
     // Tarrow unless the model names the Morvane family; a model with no code behaves as a Tarrow
     // camera that hosts will not accept.
-    HX_REGISTERS::CameraFamily family() const;
+    halvex::sim::CameraFamily family() const;
     std::string manufacturer() const;
     std::string deviceVersion() const;
     // The subnet's broadcast address (host order): where broadcast discovery arrives.

@@ -8,7 +8,7 @@
 
 #include <fmt/format.h>
 
-#include "registers/register_map.h"
+#include "camera_registers.h"
 #include "wire/control_packet.h"
 #include "wire/discovery_packet.h"
 #include "wire/event_packet.h"
@@ -16,7 +16,7 @@
 
 namespace hxsim {
 
-using namespace HX_REGISTERS;
+using namespace halvex::sim;
 namespace Code = HX_WIRE::ControlCode;
 namespace Status = HX_WIRE::CameraStatus;
 

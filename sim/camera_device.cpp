@@ -8,14 +8,14 @@
 
 #include <fmt/format.h>
 
+#include "camera_registers.h"
 #include "register_defaults.h"
-#include "registers/register_map.h"
 #include "stream_control.h"
 #include "wire/control_packet.h"
 
 namespace hxsim {
 
-using namespace HX_REGISTERS;
+using namespace halvex::sim;
 namespace Status = HX_WIRE::CameraStatus;
 
 namespace {

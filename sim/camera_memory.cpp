@@ -3,13 +3,13 @@
 
 #include <algorithm>
 
-#include "registers/model_codes.h"
-#include "registers/register_map.h"
+#include "camera_registers.h"
+#include "family_codes.h"
 #include "wire/control_packet.h"
 
 namespace hxsim {
 
-using namespace HX_REGISTERS;
+using namespace halvex::sim;
 
 namespace {
 

@@ -6,11 +6,11 @@
 
 #include <json/json.h>
 
-#include "registers/register_map.h"
+#include "camera_registers.h"
 
 namespace hxsim {
 
-using namespace HX_REGISTERS;
+using namespace halvex::sim;
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "registers/register_map.h"
+#include "camera_registers.h"
 
 namespace hxsim {
 
-using namespace HX_REGISTERS;
+using namespace halvex::sim;
 
 namespace {
 

@@ -3,11 +3,11 @@
 
 #include <algorithm>
 
-#include "registers/register_map.h"
+#include "camera_registers.h"
 
 namespace hxsim {
 
-using namespace HX_REGISTERS;
+using namespace halvex::sim;
 
 DocumentChannels::DocumentChannels(bool enabled)
 {

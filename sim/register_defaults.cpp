@@ -3,12 +3,12 @@
 
 #include <algorithm>
 
+#include "camera_registers.h"
 #include "capture_rules.h"
-#include "registers/register_map.h"
 
 namespace hxsim {
 
-using namespace HX_REGISTERS;
+using namespace halvex::sim;
 
 namespace {
 

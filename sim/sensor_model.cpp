@@ -8,8 +8,6 @@
 
 #include <fmt/format.h>
 
-#include "registers/sensor_types.h"
-
 namespace hxsim {
 namespace {
 
@@ -26,6 +24,15 @@ constexpr std::array<uint32_t, 9> kPixelFormats{16, 17, 18, 19, 20, 32, 33, 35, 
 constexpr std::array<uint32_t, 6> kBnsWords{0x101, 0x102, 0x104, 0x201, 0x401, 0x202};
 constexpr std::array<uint32_t, 3> kFpnCodes{0, 1, 4};
 constexpr std::array<uint32_t, 8> kGains{100, 150, 200, 250, 300, 350, 400, 450};
+
+// The chip that reports a type code, in either variant; nothing for a code no chip has.
+const SensorSpec* chipOf(uint32_t typeCode)
+{
+    const auto* found = std::find_if(kChips.begin(), kChips.end(), [typeCode](const SensorSpec& spec) {
+        return spec.colourCode == typeCode || spec.monoCode == typeCode;
+    });
+    return found == kChips.end() ? nullptr : found;
+}
 
 template <std::size_t N>
 bool offered(const std::array<uint32_t, N>& codes, uint32_t capabilities, uint32_t value)
@@ -117,32 +124,27 @@ std::optional<SensorModel> SensorModel::fromName(std::string_view name)
     if (mono) {
         name.remove_suffix(5);
     }
-    const auto code = sensorTypeCode(name, !mono);
-    if (!code) {
-        return std::nullopt;
+    for (const SensorSpec& spec : kChips) {
+        if (spec.name == name) {
+            return fromCode(mono ? spec.monoCode : spec.colourCode);
+        }
     }
-    return fromCode(*code);
+    return std::nullopt;
 }
 
 SensorModel SensorModel::fromCode(uint32_t typeCode)
 {
-    if (const auto known = findSensorType(typeCode)) {
-        for (const SensorSpec& spec : kChips) {
-            if (spec.name == known->name) {
-                return SensorModel(&spec, typeCode);
-            }
-        }
-    }
-    return SensorModel(&kChips[0], typeCode);
+    const SensorSpec* chip = chipOf(typeCode);
+    return SensorModel(chip != nullptr ? chip : &kChips[0], typeCode);
 }
 
 std::string SensorModel::describe() const
 {
-    const auto known = findSensorType(typeCode_);
-    if (!known) {
+    const SensorSpec* chip = chipOf(typeCode_);
+    if (chip == nullptr) {
         return fmt::format("unknown sensor 0x{:08X}", typeCode_);
     }
-    return fmt::format("{}{} (0x{:08X})", known->name, known->colour ? "" : "-mono", typeCode_);
+    return fmt::format("{}{} (0x{:08X})", chip->name, typeCode_ == chip->monoCode ? "-mono" : "", typeCode_);
 }
 
 uint32_t SensorModel::maxFrameRate(uint32_t width, uint32_t height, uint32_t xOffset, uint32_t bnsWord,

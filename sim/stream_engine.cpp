@@ -12,14 +12,14 @@
 
 #include <fmt/format.h>
 
+#include "camera_registers.h"
 #include "platform/errno_text.h"
-#include "registers/register_map.h"
 #include "tiff_frames.h"
 #include "wire/stream_packet.h"
 
 namespace hxsim {
 
-using namespace HX_REGISTERS;
+using namespace halvex::sim;
 using SteadyClock = std::chrono::steady_clock;
 
 namespace {

@@ -5,11 +5,11 @@
 #include <cmath>
 
 #include "camera_device.h"
-#include "registers/register_map.h"
+#include "camera_registers.h"
 
 namespace hxsim {
 
-using namespace HX_REGISTERS;
+using namespace halvex::sim;
 
 StreamSettings readStreamSettings(const CameraDevice& device, const CaptureRules& rules)
 {

@@ -8,13 +8,13 @@
 #include <map>
 #include <string>
 
-#include "camera_registers.h"
-#include "family_codes.h"
-#include "register_defaults.h"
 #include "registers/model_codes.h"
 #include "registers/register_map.h"
 #include "registers/sensor_types.h"
-#include "sensor_model.h"
+#include "sim/device/register_defaults.h"
+#include "sim/registers/camera_registers.h"
+#include "sim/registers/family_codes.h"
+#include "sim/registers/sensor_model.h"
 
 namespace camera = halvex::sim;
 namespace library = HX_REGISTERS;

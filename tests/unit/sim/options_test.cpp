@@ -1,9 +1,9 @@
 // Command line and scenario files of the executable, and the host-network guard.
 #include <gtest/gtest.h>
 
-#include "host_network.h"
-#include "options.h"
-#include "scenario.h"
+#include "sim/net/host_network.h"
+#include "sim/program/options.h"
+#include "sim/program/scenario.h"
 
 using namespace hxsim;
 using namespace std::chrono_literals;

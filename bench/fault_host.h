@@ -13,7 +13,7 @@
 
 #include <hx/hx.h>
 
-#include "frame_store.h"
+#include "sim/frames/frame_store.h"
 
 namespace fault_bench {
 

@@ -6,7 +6,7 @@
 
 #include "library_client.h"
 #include "registers/register_map.h"
-#include "tiff_frames.h"
+#include "sim/frames/tiff_frames.h"
 
 namespace fault_bench {
 

@@ -12,9 +12,9 @@
 
 #include <hx/hx.h>
 
-#include "cluster.h"
 #include "fault_host.h"
-#include "fault_injector.h"
+#include "sim/faults/fault_injector.h"
+#include "sim/net/cluster.h"
 
 namespace fault_bench {
 

@@ -16,11 +16,11 @@
 
 #include <hlv_thread/period_scale.h>
 
-#include "cluster.h"
 #include "fault_host.h"
 #include "fault_run.h"
-#include "options.h"
 #include "private_network.h"
+#include "sim/net/cluster.h"
+#include "sim/program/options.h"
 
 namespace {
 

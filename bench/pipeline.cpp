@@ -27,10 +27,10 @@
 
 #include <hx/hx.h>
 
-#include "cluster.h"
-#include "options.h"
 #include "private_network.h"
 #include "registers/register_map.h"
+#include "sim/net/cluster.h"
+#include "sim/program/options.h"
 #include "stream_camera.h"
 #include "wire/control_packet.h"
 

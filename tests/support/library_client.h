@@ -12,8 +12,8 @@
 
 #include <hx/hx.h>
 
-#include "cluster.h"
 #include "log_capture.h"
+#include "sim/net/cluster.h"
 
 namespace hx_test {
 

@@ -16,9 +16,9 @@
 #include <mutex>
 #include <thread>
 
-#include "camera.h"
 #include "hlv_thread/period_scale.h"
 #include "hx/hx.h"
+#include "sim/net/camera.h"
 
 namespace {
 

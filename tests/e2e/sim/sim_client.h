@@ -13,8 +13,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "endpoint.h"
 #include "platform/unique_fd.h"
+#include "sim/device/endpoint.h"
 #include "wire/control_packet.h"
 #include "wire/event_packet.h"
 

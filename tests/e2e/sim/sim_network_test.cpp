@@ -6,7 +6,7 @@
 
 #include <map>
 
-#include "cluster.h"
+#include "sim/net/cluster.h"
 #include "sim_client.h"
 #include "wire/discovery_packet.h"
 

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "cluster.h"
 #include "registers/register_map.h"
+#include "sim/net/cluster.h"
 #include "stream_client.h"
 
 namespace hxsim_test {

@@ -16,7 +16,7 @@
 #include "packing/hx_internal.h"
 #include "record_fields.h"
 #include "registers/register_map.h"
-#include "stream_engine.h"
+#include "sim/stream/stream_engine.h"
 #include "stream_host.h"
 #include "tarrow/tarrow_download_watchdog.h"
 

@@ -10,9 +10,9 @@
 #include <hx/hx.h>
 
 #include "arrivals.h"
-#include "cluster.h"
 #include "record_fields.h"
 #include "registers/register_map.h"
+#include "sim/net/cluster.h"
 #include "stream_host.h"
 
 using namespace hxsim;

@@ -11,7 +11,7 @@
 #include <span>
 #include <string>
 
-#include "camera_core.h"
+#include "sim/device/camera_core.h"
 #include "wire/control_packet.h"
 #include "wire/discovery_packet.h"
 #include "wire/event_packet.h"

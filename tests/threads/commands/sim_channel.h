@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "camera_core.h"
 #include "control/register_channel.h"
+#include "sim/device/camera_core.h"
 
 namespace hx_test {
 

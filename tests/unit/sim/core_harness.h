@@ -4,8 +4,8 @@
 #include <optional>
 #include <vector>
 
-#include "camera_core.h"
 #include "registers/register_map.h"
+#include "sim/device/camera_core.h"
 #include "wire/control_packet.h"
 #include "wire/event_packet.h"
 

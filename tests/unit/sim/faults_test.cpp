@@ -2,8 +2,8 @@
 // their number.
 #include <gtest/gtest.h>
 
-#include "fault_injector.h"
-#include "frame_store.h"
+#include "sim/faults/fault_injector.h"
+#include "sim/frames/frame_store.h"
 #include "wire/control_packet.h"
 
 using namespace hxsim;

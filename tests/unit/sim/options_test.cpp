@@ -1,9 +1,9 @@
 // Command line and scenario files of the executable, and the host-network guard.
 #include <gtest/gtest.h>
 
-#include "host_network.h"
-#include "options.h"
-#include "scenario.h"
+#include "sim/net/host_network.h"
+#include "sim/program/options.h"
+#include "sim/program/scenario.h"
 
 using namespace hxsim;
 using namespace std::chrono_literals;
@@ -29,7 +29,7 @@ TEST(SimOptions, ClusterFromTheCommandLine)
     EXPECT_EQ(cameras[2].userName, "bay-3");
     EXPECT_EQ(cameras[0].sensor.typeCode(), 0x5839484Du);
     EXPECT_EQ(cameras[0].memoryBytes, uint64_t{2} << 30);
-    EXPECT_EQ(cameras[0].family(), HX_REGISTERS::CameraFamily::Morvane);
+    EXPECT_EQ(cameras[0].family(), halvex::sim::CameraFamily::Morvane);
     EXPECT_EQ(cameras[0].timeScale, 100.0);
     EXPECT_EQ(cameras[1].faults.channel(FaultChannel::Events).drop, 0.25);
     EXPECT_EQ(cameras[1].faults.channel(FaultChannel::Control).delayMax, 6000ms);

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "core_harness.h"
-#include "recorder.h"
+#include "sim/device/recorder.h"
 
 using namespace hxsim;
 using namespace hxsim_test;

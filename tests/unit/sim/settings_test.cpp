@@ -1,9 +1,9 @@
 // Power-up register values and the capture-setting constraints the camera enforces.
 #include <gtest/gtest.h>
 
-#include "capture_rules.h"
 #include "core_harness.h"
-#include "register_defaults.h"
+#include "sim/device/register_defaults.h"
+#include "sim/registers/capture_rules.h"
 
 using namespace hxsim;
 using namespace hxsim_test;

@@ -5,13 +5,13 @@
 
 #include <numeric>
 
-#include "frame_source.h"
-#include "options.h"
-#include "scenario.h"
-#include "stream_fault_injector.h"
-#include "stream_packets.h"
-#include "stream_schedule.h"
-#include "tiff_frames.h"
+#include "sim/faults/stream_fault_injector.h"
+#include "sim/frames/frame_source.h"
+#include "sim/frames/tiff_frames.h"
+#include "sim/program/options.h"
+#include "sim/program/scenario.h"
+#include "sim/stream/stream_packets.h"
+#include "sim/stream/stream_schedule.h"
 #include "wire/stream_packet.h"
 
 using namespace hxsim;

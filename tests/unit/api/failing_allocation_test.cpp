@@ -1,32 +1,17 @@
 // Exported calls and the log when memory runs out: an error status and a log line, never an exception.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
 #include <string>
 
 #include <hx/hx.h>
 
 #include "discovery/discovery.h"
+#include "failing_allocation.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/period_scale.h"
 #include "log_capture.h"
 
 namespace {
-
-// Armed per thread, so the library's own threads allocate as usual.
-thread_local std::size_t failingSize = 0; // allocations of exactly this size fail
-thread_local bool failingAll = false;     // every allocation fails
-
-struct FailAllocationsOfSize {
-    explicit FailAllocationsOfSize(std::size_t size) { failingSize = size; }
-    ~FailAllocationsOfSize() { failingSize = 0; }
-};
-
-struct FailEveryAllocation {
-    FailEveryAllocation() { failingAll = true; }
-    ~FailEveryAllocation() { failingAll = false; }
-};
 
 template <class Call>
 std::string thrownBy(Call call)
@@ -41,44 +26,6 @@ std::string thrownBy(Call call)
     return {};
 }
 
-} // namespace
-
-void* operator new(std::size_t size)
-{
-    if (failingAll || (failingSize != 0 && size == failingSize))
-        throw std::bad_alloc();
-    if (void* memory = std::malloc(size != 0 ? size : 1))
-        return memory;
-    throw std::bad_alloc();
-}
-
-void* operator new[](std::size_t size)
-{
-    return operator new(size);
-}
-
-void operator delete(void* memory) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete[](void* memory) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete(void* memory, std::size_t) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete[](void* memory, std::size_t) noexcept
-{
-    std::free(memory);
-}
-
-namespace {
-
 // One process: discovery can be created only once, and the first attempts must fail.
 TEST(FailingAllocation, DiscoveryThatCannotBeCreatedFailsEachCallWithALogLine)
 {
@@ -90,7 +37,7 @@ TEST(FailingAllocation, DiscoveryThatCannotBeCreatedFailsEachCallWithALogLine)
     HX_CLIENT_HANDLE client = 0;
     HX_CAMERA_HANDLE camera = 0;
     {
-        FailAllocationsOfSize failing(sizeof(Discovery));
+        failing_allocation::FailAllocationsOfSize failing(sizeof(Discovery));
         HX_STATUS status = HX_STATUS_OK;
         EXPECT_EQ(thrownBy([&] { status = HX_discover_pause(1); }), "") << "HX_discover_pause";
         EXPECT_EQ(status, HX_STATUS_ERROR);
@@ -120,7 +67,7 @@ TEST(FailingAllocation, ALogLineThatCannotBeBuiltThrowsNothing)
     bool formattedLineThrew = false;
     bool plainLineThrew = false;
     {
-        FailEveryAllocation failing;
+        failing_allocation::FailEveryAllocation failing;
         formattedLineThrew = !thrownBy([] { HLV_LOG("a line about %s", "nothing"); }).empty();
         plainLineThrew = !thrownBy([] { HLV_THREAD::logLine("file.cpp", 1, "a line"); }).empty();
     }

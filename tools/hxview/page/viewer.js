@@ -275,12 +275,15 @@ $('download-form').onsubmit = async (event) => {
   event.preventDefault();
   say('');
   $('download-progress').value = 0;
+  const from = Number($('download-from').value);
+  const to = Number($('download-to').value);
+  // Said before the request: a short download's last event can arrive before the request's answer,
+  // and its outcome must not be overwritten.
+  $('download-status').textContent = `downloading frames ${from} to ${to}…`;
   try {
-    const from = Number($('download-from').value);
-    const to = Number($('download-to').value);
     await api('POST', cameraPath('/download'), { from, to });
-    $('download-status').textContent = `downloading frames ${from} to ${to}…`;
   } catch (error) {
+    $('download-status').textContent = `not started: ${error.message}`;
     say(error.message);
   }
 };

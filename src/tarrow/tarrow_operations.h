@@ -163,6 +163,9 @@ private:
     TARROW_OPERATIONS::PollerControl pollers_;
     // The camera state the progress computation saw last.
     uint32_t progressState_ = 0;
+    // A region was written here with binning asked for, which lifts the sensor's upper limits, so
+    // the camera may hold a region beyond them (state mutex).
+    bool roiBeyondSensor_ = false;
 
     TarrowRegisterGroups groups_;
     // Rows bound to this object's cached records (built by the constructor, then only read).

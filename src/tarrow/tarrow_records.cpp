@@ -73,7 +73,7 @@ void TarrowOperations::buildRecords()
         HX_capture_settings_init, TARROW_CAPTURE::mergeCapture);
     capture.computeLogsFailure = true;
     capture.setValid = [this](uint8_t value) { captureSettingsValid_ = analogGainValid_ = value; };
-    capture.implausible = [this] { return TARROW_CAPTURE::implausibleCapture(captureSettings_); };
+    capture.implausible = [this] { return TARROW_CAPTURE::implausibleCapture(captureSettings_, roiBeyondSensor_); };
     Record download = row(
         HX_DOWNLOAD_CHANGE, {RegisterGroup::Download}, address_, downloadSettings_, [this] { computeDownloadLocked(); },
         HX_download_settings_init, TARROW_DOWNLOAD::mergeDownload);

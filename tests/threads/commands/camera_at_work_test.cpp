@@ -335,9 +335,12 @@ TEST_F(CameraAtWork, OnlyUnknownCommandsAndFailedWritesAreRefused)
     EXPECT_EQ(camera_->cameraRegister(GIGE_REG_CAMERA_STATE), 1u);
     EXPECT_EQ(camera_->cameraRegister(GIGE_REG_STREAM_CONTROL), 1u);
 
-    // A camera that stops answering: the command fails and the caller is told.
+    // A camera that stops answering: the command fails and the caller is told, live included.
     camera_->failWith(12);
     EXPECT_TRUE(marked(command(HX_CMD_TRIGGER).flags, HX_FLAG_ERR));
+    const HX_COMMAND live = command(HX_CMD_LIVE);
+    EXPECT_TRUE(marked(live.flags, HX_FLAG_ERR)) << "a live start the camera never took looked applied";
+    EXPECT_TRUE(marked(live.code_flags, HX_FLAG_ERR));
 }
 
 TEST_F(CameraAtWork, PlaybackOutsideReviewOrBeyondTheRecordingIsRefused)

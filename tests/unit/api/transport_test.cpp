@@ -71,6 +71,17 @@ TEST_F(CommandTransport, ARecordWithoutSetReadsTheStateAndAnUnchangedReplyIsNotM
     EXPECT_EQ(in.flags & HX_FLAG_CHG, 0u);
 }
 
+// A state that could not be read must not come back as the caller's own record unmarked.
+TEST_F(CommandTransport, AStateThatCouldNotBeReadComesBackMarkedErr)
+{
+    operations->setOperationResult(false);
+    in.code = HX_CAMERA_STATE_ARM;
+    EXPECT_EQ(HX_command_syn(client, camera, &in, &out), HX_STATUS_OK);
+    operations->setOperationResult(true);
+    EXPECT_EQ(operations->calls(), std::vector<std::string>{"getCommand"});
+    EXPECT_EQ(out.flags & HX_FLAG_ERR, uint32_t{HX_FLAG_ERR}) << "an unread state looked like an answer";
+}
+
 TEST_F(CommandTransport, ARecordOfAnotherVersionIsRefusedAndNeverSent)
 {
     hx_test::LogCapture log;

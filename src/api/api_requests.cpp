@@ -73,8 +73,11 @@ HX_STATUS changeSubscription(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, b
     message.send(service.get());
     if (message.status == HLV_THREAD::MESSAGE_DONE)
         return HX_STATUS_OK;
-    if (subscribe)
+    if (subscribe) {
+        // Events for a subscription that failed would reach the client all the same.
+        tellCallbackThread(client, camera, false);
         HLV_THROW(HLV_THREAD::RuntimeError, "Camera services could not complete \"subscribe\" request");
+    }
     HLV_THROW(HLV_THREAD::RuntimeError, "Camera service could not complete \"unsubscribe\" request");
 }
 

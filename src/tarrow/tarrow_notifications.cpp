@@ -136,7 +136,14 @@ void TarrowOperations::subscribe()
             HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Unable to set the camera's message channel [%d]", method,
                       name_.c_str(), static_cast<int>(result));
         }
-        refreshEveryCache();
+        const std::vector<bool> unread = refreshEveryCache();
+        if (std::find(unread.begin(), unread.end(), true) != unread.end()) {
+            // The subscriber would start from records the camera never reported; the camera is
+            // not left sending events to a subscription that failed.
+            channel().writeMultiReg({{GIGE_REG_MCDA, 0}, {GIGE_REG_MCP, 0}});
+            HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera's settings could not be read; not subscribed",
+                      method, name_.c_str());
+        }
     }
     {
         std::lock_guard<std::mutex> lock(stateMutex_);
@@ -167,8 +174,7 @@ void TarrowOperations::cameraReturned()
             HLV_LOG("%s(%s): Unable to set the camera's message channel again", method, name_.c_str());
             return; // it is away again: its next return tries once more
         }
-        refreshEveryCache();
-        postCurrentState();
+        postCurrentState(refreshEveryCache());
     }
     pollers_.restoreHeartBeatTimeout();
     streaming().resumeLiveStream();

@@ -130,8 +130,8 @@ private:
     // The record table and the loops over it (tarrow_records.cpp).
     void buildRecords();
     const TARROW_RECORDS::Record* record(uint32_t event) const;
-    void refreshEveryCache();
-    void postCurrentState();
+    std::vector<bool> refreshEveryCache();
+    void postCurrentState(const std::vector<bool>& unread = {});
     uint32_t storeNotified(const RegisterPairs& pairs, uint64_t known);
     std::unique_ptr<HLV_CALLBACK::CallbackRequest> changeLocked(uint32_t event);
     bool distrustImplausibleLocked(const TARROW_RECORDS::Record& entry, const char* method);

@@ -402,6 +402,26 @@ TEST_F(CameraAtWork, SubscriptionsProgramTheMessageChannelOnlyAtFirstAndLast)
     EXPECT_EQ(tarrow().groupSnapshot(RegisterGroup::State).at(GIGE_REG_CAMERA_STATE), 2u);
 }
 
+// A first subscriber whose caches cannot be read gets no events made of registers never read: the
+// subscription fails, and the camera is not left sending events nobody takes.
+TEST_F(CameraAtWork, ASubscriptionWhoseCachesCannotBeReadFailsAndSendsNothing)
+{
+    hx_test::LogCapture log;
+    settle();
+    watcher().clear();
+    camera_->failReadsWith(12);
+    EXPECT_FALSE(subscribe(true)) << "a subscription without the camera's state succeeded";
+    camera_->failReadsWith(0);
+    settle();
+    EXPECT_TRUE(watcher().events().empty()) << "events made of registers that could not be read";
+    EXPECT_EQ(camera_->cameraRegister(GIGE_REG_MCP), 0u) << "the camera still sends events to a failed subscription";
+
+    ASSERT_TRUE(subscribe(true));
+    settle();
+    EXPECT_EQ(watcher().codes().size(), 8u);
+    ASSERT_TRUE(subscribe(false));
+}
+
 TEST_F(CameraAtWork, NotificationsMarkEveryGroupHoldingTheRegister)
 {
     ASSERT_TRUE(subscribe(true));

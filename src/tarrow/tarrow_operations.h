@@ -63,6 +63,7 @@ public:
     void handleStreaming(HLV_THREAD::Message* message) override;
     void streamShutdown() override;
     void cameraReturned() override;
+    void cameraMayHaveRestarted() override;
     bool holdWhileAway(HLV_THREAD::Message* message) override;
     // The camera's live, playback and download flows (tarrow_streaming.cpp); service thread only.
     TarrowStreaming& streaming();

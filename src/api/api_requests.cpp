@@ -94,7 +94,10 @@ HX_STATUS lookUpCamera(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE* camera, const 
     if (!DISCOVERY_SEAM::findCamera(name, address) && !DISCOVERY_SEAM::addCamera(name, address)) {
         // A silent failure would leave the host guessing between a typing error and a camera
         // that is switched off.
-        if (isDottedAddress(name))
+        const std::string refused = isDottedAddress(name) ? DISCOVERY_SEAM::refusal(address) : std::string();
+        if (!refused.empty())
+            HLV_LOG("HX_get_handle_by_name: a camera answered at %s: %s", name, refused.c_str());
+        else if (isDottedAddress(name))
             HLV_LOG("HX_get_handle_by_name: no camera answered at %s", name);
         else
             HLV_LOG("HX_get_handle_by_name: no camera named \"%s\" has been discovered (a camera on another "

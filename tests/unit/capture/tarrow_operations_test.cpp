@@ -2,6 +2,10 @@
 // capture settings exchange with the camera, analog gain, battery and identity.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
+#include <future>
+
 #include "log_capture.h"
 #include <hlv_thread/note.h>
 
@@ -326,6 +330,48 @@ TEST(CaptureSettings, SecondFamilyReadsFractionalRates)
     EXPECT_EQ(record.rate, 0x1DF851u);
     EXPECT_EQ(record.rate_divisor, 65536u);
     EXPECT_EQ(record.exposure_max, 33354u); // trunc(1000000 / 29.97) - 12
+}
+
+// Calls the first family does not offer fail, naming the operation, and leave the caller's
+// records as they were.
+TEST(CameraFamily, CallsTheFirstFamilyDoesNotOfferFailAndTouchNothing)
+{
+    auto camera = FakeCamera::lux19hs();
+    auto operations = build(camera);
+    ASSERT_TRUE(operations);
+    const auto refuses = [](const char* name, const std::function<void()>& call) {
+        try {
+            call();
+            ADD_FAILURE() << name << " succeeded";
+        } catch (const HLV_THREAD::RuntimeError& error) {
+            EXPECT_NE(error.str().find(name), std::string::npos) << error.str();
+        }
+    };
+    HX_LENS_STATUS status;
+    HX_lens_status_init(&status, sizeof(status));
+    const HX_LENS_STATUS statusBefore = status;
+    refuses("getLensStatus", [&] { operations->getLensStatus(&status); });
+    EXPECT_EQ(std::memcmp(&status, &statusBefore, sizeof(status)), 0);
+    HX_LENS_SETTINGS lens;
+    HX_lens_settings_init(&lens, sizeof(lens));
+    lens.flags = SET;
+    refuses("setLensSettings", [&] { operations->setLensSettings(&lens); });
+    char json[16] = "untouched";
+    uint32_t length = sizeof(json);
+    refuses("getCameraMedia", [&] { operations->getCameraMedia(json, &length); });
+    EXPECT_STREQ(json, "untouched");
+    EXPECT_EQ(length, sizeof(json));
+    refuses("startCameraSave", [&] { operations->startCameraSave("{}"); });
+
+    const std::size_t exchanges = camera->exchanges();
+    HX_TEMPERATURE temperature;
+    HX_temperature_init(&temperature, sizeof(temperature));
+    const HX_TEMPERATURE temperatureBefore = temperature;
+    hx_test::LogCapture log;
+    EXPECT_FALSE(operations->getTemperature(&temperature));
+    EXPECT_EQ(std::memcmp(&temperature, &temperatureBefore, sizeof(temperature)), 0);
+    EXPECT_EQ(log.count("getTemperature"), 1u);
+    EXPECT_EQ(camera->exchanges(), exchanges) << "the camera was asked for what this family does not offer";
 }
 
 TEST(CameraStatus, GainBatteryIdentityAndPrivilege)

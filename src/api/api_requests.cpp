@@ -73,8 +73,11 @@ HX_STATUS changeSubscription(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, b
     message.send(service.get());
     if (message.status == HLV_THREAD::MESSAGE_DONE)
         return HX_STATUS_OK;
-    if (subscribe)
+    if (subscribe) {
+        // Events for a subscription that failed would reach the client all the same.
+        tellCallbackThread(client, camera, false);
         HLV_THROW(HLV_THREAD::RuntimeError, "Camera services could not complete \"subscribe\" request");
+    }
     HLV_THROW(HLV_THREAD::RuntimeError, "Camera service could not complete \"unsubscribe\" request");
 }
 
@@ -91,7 +94,10 @@ HX_STATUS lookUpCamera(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE* camera, const 
     if (!DISCOVERY_SEAM::findCamera(name, address) && !DISCOVERY_SEAM::addCamera(name, address)) {
         // A silent failure would leave the host guessing between a typing error and a camera
         // that is switched off.
-        if (isDottedAddress(name))
+        const std::string refused = isDottedAddress(name) ? DISCOVERY_SEAM::refusal(address) : std::string();
+        if (!refused.empty())
+            HLV_LOG("HX_get_handle_by_name: a camera answered at %s: %s", name, refused.c_str());
+        else if (isDottedAddress(name))
             HLV_LOG("HX_get_handle_by_name: no camera answered at %s", name);
         else
             HLV_LOG("HX_get_handle_by_name: no camera named \"%s\" has been discovered (a camera on another "

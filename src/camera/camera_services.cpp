@@ -88,6 +88,8 @@ ServiceOperations::~ServiceOperations() = default;
 
 void ServiceOperations::cameraReturned() {}
 
+void ServiceOperations::cameraMayHaveRestarted() {}
+
 bool ServiceOperations::holdWhileAway(HLV_THREAD::Message* /*message*/)
 {
     return false;
@@ -326,7 +328,8 @@ void CameraServices::messageHandle(Message* message)
     case ids::CAM_SUBSCRIBE_MSG: handleSubscribe(*message); break;
     case ids::CAM_SETTINGS_MSG: handleSettings(*message); break;
     case ids::NOTIFICATION_MSG: handleNotification(*message); break;
-    case ids::CAMERA_RETURNED_MSG: handleReturn(*message); break;
+    case ids::CAMERA_RETURNED_MSG:
+    case ids::CAMERA_ANSWERS_AFTER_TIME_OUT_MSG: handleReturn(*message); break;
     case ids::DOWNLOAD_STREAM_MSG:
     case ids::PLAYBACK_STREAM_MSG:
     case ids::LIVE_STREAM_MSG:
@@ -353,7 +356,8 @@ void CameraServices::ownerMessage(Message* message)
     case ids::CAM_SUBSCRIBE_MSG: handleSubscribe(*message); break;
     case ids::CAM_SETTINGS_MSG: handleSettings(*message); break;
     case ids::NOTIFICATION_MSG: handleNotification(*message); break;
-    case ids::CAMERA_RETURNED_MSG: handleReturn(*message); break;
+    case ids::CAMERA_RETURNED_MSG:
+    case ids::CAMERA_ANSWERS_AFTER_TIME_OUT_MSG: handleReturn(*message); break;
     case ids::LIVE_STREAM_MSG:
         if (handOverStream(message, "CameraServices::ownerMessage"))
             return;
@@ -376,6 +380,7 @@ std::string CameraServices::messageName(uint32_t id) const
     case ids::LIVE_STREAM_MSG: return "LIVE_STREAM_MSG";
     case ids::NOTIFICATION_MSG: return "NOTIFICATION_MSG";
     case ids::CAMERA_RETURNED_MSG: return "CAMERA_RETURNED_MSG";
+    case ids::CAMERA_ANSWERS_AFTER_TIME_OUT_MSG: return "CAMERA_ANSWERS_AFTER_TIME_OUT_MSG";
     default: return MsgThread::messageName(id);
     }
 }
@@ -481,7 +486,10 @@ void CameraServices::handleReturn(Message& message)
         return;
     }
     try {
-        ops->cameraReturned();
+        if (message.req == HX_MESSAGE_IDS::CAMERA_RETURNED_MSG)
+            ops->cameraReturned();
+        else
+            ops->cameraMayHaveRestarted();
         message.status = HLV_THREAD::MESSAGE_DONE;
     } catch (const HLV_THREAD::Exception& e) {
         HLV_LOG("Exception processing CameraServices return message:\n  %s", e.str().c_str());

@@ -14,8 +14,8 @@
 #include "hlv_thread/sync_message.h"
 
 // Runs an operation on a command record with the camera's service, if it is still there.
-// Failures of the camera operation are logged here and never reach the caller, who sees the record
-// as the operation left it.
+// Failures of the camera operation are logged here and never reach the caller; false tells the
+// request to mark the record.
 template <class Operation>
 bool runCommandOperation(const std::shared_ptr<CameraServices>& service, Operation&& operation)
 {
@@ -45,11 +45,23 @@ public:
 
     bool set() override
     {
-        return runCommandOperation(lockService(), [this](CameraServices& service) { service.sendCommand(&record()); });
+        return markedUnlessDone(
+            runCommandOperation(lockService(), [this](CameraServices& service) { service.sendCommand(&record()); }));
     }
 
     bool get() override
     {
-        return runCommandOperation(lockService(), [this](CameraServices& service) { service.getCommand(&record()); });
+        return markedUnlessDone(
+            runCommandOperation(lockService(), [this](CameraServices& service) { service.getCommand(&record()); }));
+    }
+
+private:
+    // A record the camera's operation did not finish would come back as the caller's own, which
+    // reads as the camera's answer: it is marked refused instead.
+    bool markedUnlessDone(bool done)
+    {
+        if (!done)
+            record().flags |= HX_FLAG_ERR;
+        return done;
     }
 };

@@ -54,6 +54,9 @@ public:
     // restarted: whatever the host had set up with it (its event channel, trusted caches,
     // streams) is set up again. Service thread only; by default nothing is kept, so nothing to do.
     virtual void cameraReturned();
+    // The camera answers after a request of it timed out, too few for an absence: when it shows
+    // it restarted meanwhile, as for cameraReturned. Service thread only; nothing by default.
+    virtual void cameraMayHaveRestarted();
     // The camera is away (declared lost): keeps a lent live or playback buffer, or the host's
     // live switch, for when it returns, so a host that lends again is not answered with a storm
     // of unfilled buffers. False leaves the message to the caller. Service thread only.

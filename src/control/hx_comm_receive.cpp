@@ -102,6 +102,7 @@ void HxComm::processAck(std::span<const uint8_t> datagram)
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): msg_id=%d, recv_cmd=%x", who, cameraName_.c_str(), header.ackId,
               header.answer);
     bool returned = false;
+    bool missed = false;
     {
         std::lock_guard<std::mutex> guard(exchangeLock_);
         const auto found = pending_.find(header.ackId);
@@ -113,7 +114,9 @@ void HxComm::processAck(std::span<const uint8_t> datagram)
         }
         HX_COMM::RequestMessage& request = *found->second.request;
         pending_.erase(found);
-        returned = std::exchange(silentAgeOuts_, 0) >= AWAY_AGE_OUTS;
+        const uint32_t silent = std::exchange(silentAgeOuts_, 0);
+        returned = silent >= AWAY_AGE_OUTS;
+        missed = silent != 0 && !returned;
         if (header.answer != request.expectedAnswer()) {
             HLV_LOG("%s(%s): Answer 0x%04X does not fit message %d [0x%x]; no result taken", who, cameraName_.c_str(),
                     header.answer, header.ackId, request.req);
@@ -127,6 +130,9 @@ void HxComm::processAck(std::span<const uint8_t> datagram)
     if (returned) {
         HLV_LOG("%s(%s): The camera answers again after a time-out", who, cameraName_.c_str());
         HX_COMM::announceReturn(cameraAddress_);
+    } else if (missed) {
+        // Too few time-outs to call it an absence, but a camera can restart within one.
+        HX_COMM::announceReturn(cameraAddress_, false);
     }
 }
 

@@ -54,13 +54,13 @@ std::shared_ptr<HLV_THREAD::MsgThread> notificationTarget(uint32_t cameraAddress
     return target ? target(cameraAddress) : nullptr;
 }
 
-bool announceReturn(uint32_t cameraAddress)
+bool announceReturn(uint32_t cameraAddress, bool certain)
 {
     const std::shared_ptr<HLV_THREAD::MsgThread> target = notificationTarget(cameraAddress);
     if (!target)
         return false;
     auto* message = new HLV_THREAD::Message;
-    message->req = HX_MESSAGE_IDS::CAMERA_RETURNED_MSG;
+    message->req = certain ? HX_MESSAGE_IDS::CAMERA_RETURNED_MSG : HX_MESSAGE_IDS::CAMERA_ANSWERS_AFTER_TIME_OUT_MSG;
     message->owner = target.get();
     target->post(message);
     return true;

@@ -55,7 +55,9 @@ std::shared_ptr<HLV_THREAD::MsgThread> notificationTarget(uint32_t cameraAddress
 // Tells the camera's service thread that the camera answers again after it was lost or stayed
 // silent past a request's time-out: it may have restarted meanwhile, and its events may have been
 // lost. False when there is no receiver. Safe from any thread that holds no channel lock.
-bool announceReturn(uint32_t cameraAddress);
+// With `certain` false the camera missed fewer answers than make an absence, and the service only
+// checks whether it restarted.
+bool announceReturn(uint32_t cameraAddress, bool certain = true);
 
 // Takes discovery replies that arrive on a camera's control socket: (camera address, datagram).
 using DiscoveryReplySink = std::function<void(uint32_t cameraAddress, std::span<const uint8_t> datagram)>;

@@ -23,6 +23,9 @@ enum : uint32_t {
     STREAM_CONTROL_MSG = 0x3000B,
     // The camera answers again after it was lost or silent past a time-out (no payload).
     CAMERA_RETURNED_MSG = 0x3000C,
+    // The camera answers again after fewer time-outs than make an absence: it may have restarted
+    // meanwhile, which its message channel tells (no payload).
+    CAMERA_ANSWERS_AFTER_TIME_OUT_MSG = 0x3000D,
     INTERNAL_START = 0x40000,
 };
 

@@ -35,6 +35,16 @@ HX_CAMERA_INFORMATION cameraInformation(const HX_WIRE::DiscoveryAck& reply, cons
     return info;
 }
 
+// What a host is told of a camera that answered and is not served.
+std::string refusalText(const HX_WIRE::DiscoveryAck& reply)
+{
+    std::string why =
+        HX_WIRE::judgeDiscoveryReply(reply) == HX_WIRE::DiscoveryVerdict::FirmwareTooOld
+            ? "firmware " + reply.deviceVersion + " is older than " + HX_WIRE::toString(HX_WIRE::kMinimumDeviceVersion)
+            : "made by another maker";
+    return "maker \"" + reply.manufacturerName + "\", model \"" + reply.modelName + "\"; not supported (" + why + ")";
+}
+
 } // namespace
 
 std::string userDefinedName(const Reply& reply)
@@ -117,6 +127,11 @@ bool DiscoveryDB::passesChecks(uint32_t address, const HX_WIRE::DiscoveryAck& re
         break;
     }
     ignore(address, IGNORE_FOREVER);
+    {
+        const std::lock_guard lock(mutex_);
+        refusals_[address] = refusalText(reply);
+    }
+    changed_.notify_all();
     return false;
 }
 
@@ -244,10 +259,22 @@ bool DiscoveryDB::getByName(const std::string& name, Reply& out, uint32_t* addre
 bool DiscoveryDB::waitForCamera(uint32_t address, std::chrono::steady_clock::time_point deadline) const
 {
     std::unique_lock lock(mutex_);
-    return changed_.wait_until(lock, deadline, [&] {
+    bool found = false;
+    ++waiters_;
+    // A camera refused meanwhile will not come: no need to wait out the deadline.
+    changed_.wait_until(lock, deadline, [&] {
         const auto entry = cameras_.find(address);
-        return entry != cameras_.end() && entry->second.announced;
+        found = entry != cameras_.end() && entry->second.announced;
+        return found || refusals_.count(address) != 0;
     });
+    --waiters_;
+    return found;
+}
+
+std::size_t DiscoveryDB::waiters() const
+{
+    const std::lock_guard lock(mutex_);
+    return waiters_;
 }
 
 std::vector<uint32_t> DiscoveryDB::addresses() const
@@ -264,6 +291,13 @@ std::optional<int32_t> DiscoveryDB::timer(uint32_t address) const
     const std::lock_guard lock(mutex_);
     const auto entry = cameras_.find(address);
     return entry == cameras_.end() ? std::nullopt : std::optional<int32_t>(entry->second.timer);
+}
+
+std::optional<std::string> DiscoveryDB::refusal(uint32_t address) const
+{
+    const std::lock_guard lock(mutex_);
+    const auto entry = refusals_.find(address);
+    return entry == refusals_.end() ? std::nullopt : std::optional<std::string>(entry->second);
 }
 
 std::optional<int32_t> DiscoveryDB::ignoreCount(uint32_t address) const

@@ -77,6 +77,11 @@ public:
     std::vector<uint32_t> addresses() const;
     std::optional<int32_t> timer(uint32_t address) const;
     std::optional<int32_t> ignoreCount(uint32_t address) const;
+    // Why a camera that answered at `address` is not served: its maker and model and the reason
+    // ("maker \"...\", model \"...\"; not supported (...)"); nothing when none was refused there.
+    std::optional<std::string> refusal(uint32_t address) const;
+    // Threads inside waitForCamera now (lets a test add a camera only once someone waits for it).
+    std::size_t waiters() const;
 
 private:
     struct CameraEntry {
@@ -103,6 +108,8 @@ private:
     mutable std::condition_variable changed_;
     std::map<uint32_t, CameraEntry> cameras_;
     std::map<uint32_t, int32_t> ignored_;
+    std::map<uint32_t, std::string> refusals_;
+    mutable std::size_t waiters_ = 0;
 };
 
 } // namespace HLV_DISCOVERY

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "discovery/discovery.h"
+#include "discovery/discovery_db.h"
 
 namespace DISCOVERY_SEAM {
 
@@ -64,6 +65,15 @@ bool addCamera(const char* name, uint32_t& address)
 {
     Discovery* discovery = Discovery::factory();
     return discovery != nullptr && discovery->addCameraByAddress(name, address);
+}
+
+std::string refusal(uint32_t address)
+{
+    const Discovery* discovery = Discovery::existing();
+    const HLV_DISCOVERY::DiscoveryDB* database = discovery != nullptr ? discovery->database() : nullptr;
+    if (database == nullptr)
+        return {};
+    return database->refusal(address).value_or(std::string());
 }
 
 } // namespace DISCOVERY_SEAM

@@ -26,5 +26,8 @@ bool findCamera(const char* name, uint32_t& address);
 // reply gives them; empty when discovery does not list the address.
 std::string cameraIdentity(uint32_t address);
 bool addCamera(const char* name, uint32_t& address);
+// Why a camera that answered at `address` is not served (its maker, model and the reason); empty
+// when no camera was refused there.
+std::string refusal(uint32_t address);
 
 } // namespace DISCOVERY_SEAM

@@ -45,6 +45,11 @@ public:
     // an empty one) a camera is present while it has a control channel that is not faulted.
     using CameraPresence = std::function<bool(uint32_t cameraAddress)>;
     static void setCameraPresence(CameraPresence presence);
+    // Told when a camera that is present keeps refusing the connection through the longest delay:
+    // its images have stopped for good. Without one (the default, and after setting an empty one)
+    // discovery drops the camera, which reports it lost and finds it again on a later reply.
+    using LossReport = std::function<void(uint32_t cameraAddress)>;
+    static void setLossReport(LossReport report);
 
     TcpStream(uint32_t cameraAddress, uint16_t port, uint16_t cameraPort = HX_WIRE::kTcpStreamPort);
     ~TcpStream() override;
@@ -64,6 +69,7 @@ protected:
 
 private:
     static bool cameraPresent(uint32_t cameraAddress);
+    static void reportLoss(uint32_t cameraAddress);
 
     // Parsing (tcp_stream.cpp).
     uint32_t handleControl(const StreamControlRequest& control) override;
@@ -126,6 +132,10 @@ private:
     bool connectionDelivered_ = true;
     // The camera's refusals were logged; the next bytes say that the connection is back.
     bool outageReported_ = false;
+    // This outage's refusals have been reported as the camera's loss (LossReport).
+    bool lossReported_ = false;
+    // The camera's absence has been logged (until it is present again).
+    bool awayReported_ = false;
 
     std::atomic<uint32_t> state_{RECOVER};
     bool discardPackets_ = false;

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "control/hx_comm.h"
+#include "discovery/discovery.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/period_scale.h"
@@ -53,6 +54,12 @@ TcpStream::CameraPresence& presenceCheck()
     return *check;
 }
 
+TcpStream::LossReport& lossReport()
+{
+    static auto* report = new TcpStream::LossReport;
+    return *report;
+}
+
 std::chrono::microseconds scaled(uint32_t microseconds)
 {
     return std::chrono::microseconds(HLV_THREAD::scaledMicroseconds(microseconds));
@@ -64,6 +71,25 @@ void TcpStream::setCameraPresence(CameraPresence presence)
 {
     std::lock_guard<std::mutex> guard(presenceLock());
     presenceCheck() = std::move(presence);
+}
+
+void TcpStream::setLossReport(LossReport report)
+{
+    std::lock_guard<std::mutex> guard(presenceLock());
+    lossReport() = std::move(report);
+}
+
+void TcpStream::reportLoss(uint32_t cameraAddress)
+{
+    LossReport report;
+    {
+        std::lock_guard<std::mutex> guard(presenceLock());
+        report = lossReport();
+    }
+    if (report)
+        report(cameraAddress);
+    else
+        Discovery::removeCamera(cameraAddress);
 }
 
 bool TcpStream::cameraPresent(uint32_t cameraAddress)
@@ -185,6 +211,14 @@ void TcpStream::connectionLost()
         HLV_LOG("%s(%s): Unable to re-open the TCP socket; trying again while the camera is present.",
                 "TcpStream::processLoop", where());
     outageReported_ = outageReported_ || reopenFailed;
+    if (reopenFailed && !lossReported_ && reconnectDelay_ >= scaled(RECONNECT_MAX_MICROSECONDS)) {
+        // Refused through the longest delay: the host hears the camera is lost, and is told again
+        // when discovery finds it; meanwhile the connection is still asked for while it is present.
+        lossReported_ = true;
+        HLV_LOG("%s(%s): The camera keeps refusing the TCP connection; reported lost.", "TcpStream::processLoop",
+                where());
+        reportLoss(cameraAddress());
+    }
     reconnecting_ = false;
     connectPending_ = false;
     socket_.reset();
@@ -213,13 +247,16 @@ void TcpStream::awaitReconnect()
     }
     reconnectAt_.reset();
     if (!cameraPresent(cameraAddress())) {
-        if (reconnectDelay_ < scaled(RECONNECT_MAX_MICROSECONDS))
+        // Said once per absence, however long the camera refused before it went.
+        if (!awayReported_)
             HLV_LOG("%s(%s): The camera is away; the TCP connection is re-opened when it answers again.",
                     "TcpStream::processLoop", where());
+        awayReported_ = true;
         reconnectDelay_ = scaled(RECONNECT_MAX_MICROSECONDS);
         reconnectAt_ = std::chrono::steady_clock::now() + reconnectDelay_;
         return;
     }
+    awayReported_ = false;
     if (!retrySocket()) {
         reconnecting_ = true; // refused at once: counts as a failed re-opening
         connectionLost();
@@ -296,6 +333,7 @@ TcpStream::ReadResult TcpStream::receive(uint8_t* into, std::size_t want, std::s
         if (outageReported_)
             HLV_LOG("%s(%s): The TCP connection is open again.", "TcpStream::receive", where());
         outageReported_ = false;
+        lossReported_ = false;
         connectionDelivered_ = true;
         return ReadResult::Data;
     }

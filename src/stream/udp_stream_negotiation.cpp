@@ -72,10 +72,10 @@ void UdpStream::nextTrial()
         }
         if (!written) {
             // Streams still have to ask the camera for some size: the one every network carries.
+            // The host hears it, negative as for a negotiation that failed.
             HLV_LOG("%s(%s): Unable to write the packet size register!", who, where());
             streamPacketLength_ = STANDARD_PACKET;
-            negotiated_ = true;
-            state_ = protocol_ != ids::INTERNAL_START ? LEADER : IDLE;
+            finishNegotiation(false);
             return;
         }
     }

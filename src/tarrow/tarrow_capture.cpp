@@ -384,15 +384,17 @@ std::string outside(const char* what, uint64_t value, uint64_t low, uint64_t hig
 
 } // namespace
 
-std::string implausibleCapture(const HX_CAPTURE_SETTINGS& record)
+std::string implausibleCapture(const HX_CAPTURE_SETTINGS& record, bool roiBeyondSensor)
 {
     const uint64_t rightEdge = uint64_t{record.x_offset} + record.width;
     const uint64_t bottomEdge = uint64_t{record.y_offset} + record.height;
-    for (std::string reason : {outside("width", record.width, record.width_min, record.width_max),
-                               outside("height", record.height, record.height_min, record.height_max),
-                               outside("right edge", rightEdge, 0, record.width_max),
-                               outside("bottom edge", bottomEdge, 0, record.height_max),
-                               outside("exposure", record.exposure, 0, exposureCeiling(0, 0, record.rate_min))}) {
+    const uint64_t widthMax = roiBeyondSensor ? 0 : record.width_max;
+    const uint64_t heightMax = roiBeyondSensor ? 0 : record.height_max;
+    for (std::string reason :
+         {outside("width", record.width, record.width_min, widthMax),
+          outside("height", record.height, record.height_min, heightMax), outside("right edge", rightEdge, 0, widthMax),
+          outside("bottom edge", bottomEdge, 0, heightMax),
+          outside("exposure", record.exposure, 0, exposureCeiling(0, 0, record.rate_min))}) {
         if (!reason.empty())
             return reason;
     }

@@ -273,7 +273,10 @@ void TarrowOperations::sendCommand(HX_COMMAND* inOut)
     const uint32_t code = record.code;
     try {
         if (code == HX_CMD_LIVE) {
-            streaming().startLiveStream();
+            if (!streaming().startLiveStream()) {
+                record.code_flags |= HX_FLAG_ERR;
+                record.flags |= HX_FLAG_ERR;
+            }
             return;
         }
         const auto write = commandWrite(code);

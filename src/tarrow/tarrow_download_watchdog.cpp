@@ -31,9 +31,11 @@ WatchdogStop::WatchdogStop(const std::shared_ptr<CameraServices>& service, uint3
     stop = true;
 }
 
-DownloadWatchdog::DownloadWatchdog(uint32_t cameraAddress, std::shared_ptr<const std::atomic<uint64_t>> dataIn)
+DownloadWatchdog::DownloadWatchdog(uint32_t cameraAddress, std::shared_ptr<const std::atomic<uint64_t>> dataIn,
+                                   PausedForHost pausedForHost)
     : HLV_THREAD::Timer(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000 / CHECKS_PER_STALL)),
-      cameraAddress_(cameraAddress), dataIn_(std::move(dataIn)), dataSeen_(dataIn_ ? dataIn_->load() : 0),
+      cameraAddress_(cameraAddress), dataIn_(std::move(dataIn)), pausedForHost_(std::move(pausedForHost)),
+      dataSeen_(dataIn_ ? dataIn_->load() : 0),
       stallLimit_(std::chrono::microseconds(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000)))
 {
 }
@@ -64,7 +66,8 @@ void DownloadWatchdog::progress()
 
 void DownloadWatchdog::tick()
 {
-    if (dataArrived())
+    // Paused for the host, the stall clock stands still.
+    if (dataArrived() || (pausedForHost_ && pausedForHost_()))
         progress();
     if (!armed_ || fired_ || !stalled())
         return;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "callback/hx_stream.h"
@@ -24,10 +25,10 @@ public:
 // large frame sent with a long packet delay (or by a camera slowed down) may take longer than a
 // stall period to fill its buffer, and a download still receiving is not stuck. A whole stall
 // period without movement makes it post one stop request for the download it was armed for to
-// the camera's service thread, which ends that download like a host's stop. This holds while the
-// throttle pauses the camera too: a paused download moves again only when the host lends
-// buffers, which counts as movement, so one that stays still that long is stuck. It looks the
-// service up each time and never creates one.
+// the camera's service thread, which ends that download like a host's stop. Time while the
+// throttle holds the camera paused for the host does not count: the host is holding its buffers
+// (a slow host writing frames out, say), nothing is stuck, and the download goes on when it lends
+// them. It looks the service up each time and never creates one.
 //
 // Threads: arm/disarm/progress from the camera's service thread; tick() on that thread too,
 // between its messages; it only reads the data count and posts.
@@ -37,8 +38,12 @@ public:
     static constexpr uint32_t STALL_MILLISECONDS = 10000;
     static constexpr uint32_t CHECKS_PER_STALL = 4;
 
-    // `dataIn` counts image data as it arrives (may be empty: then only buffers count).
-    DownloadWatchdog(uint32_t cameraAddress, std::shared_ptr<const std::atomic<uint64_t>> dataIn);
+    // True while the camera is paused for want of the host's buffers.
+    using PausedForHost = std::function<bool()>;
+    // `dataIn` counts image data as it arrives (may be empty: then only buffers count);
+    // `pausedForHost` may be empty (never paused).
+    DownloadWatchdog(uint32_t cameraAddress, std::shared_ptr<const std::atomic<uint64_t>> dataIn,
+                     PausedForHost pausedForHost = {});
     ~DownloadWatchdog() override;
 
     // Download `session` started: the stall clock starts now. The owner starts the timer.
@@ -58,6 +63,7 @@ private:
 
     const uint32_t cameraAddress_;
     const std::shared_ptr<const std::atomic<uint64_t>> dataIn_;
+    const PausedForHost pausedForHost_;
     // The data count the last tick saw; the watchdog's thread only.
     uint64_t dataSeen_ = 0;
     const std::chrono::steady_clock::duration stallLimit_;

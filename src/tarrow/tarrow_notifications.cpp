@@ -136,7 +136,14 @@ void TarrowOperations::subscribe()
             HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Unable to set the camera's message channel [%d]", method,
                       name_.c_str(), static_cast<int>(result));
         }
-        refreshEveryCache();
+        const std::vector<bool> unread = refreshEveryCache();
+        if (std::find(unread.begin(), unread.end(), true) != unread.end()) {
+            // The subscriber would start from records the camera never reported; the camera is
+            // not left sending events to a subscription that failed.
+            channel().writeMultiReg({{GIGE_REG_MCDA, 0}, {GIGE_REG_MCP, 0}});
+            HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera's settings could not be read; not subscribed",
+                      method, name_.c_str());
+        }
     }
     {
         std::lock_guard<std::mutex> lock(stateMutex_);
@@ -167,11 +174,33 @@ void TarrowOperations::cameraReturned()
             HLV_LOG("%s(%s): Unable to set the camera's message channel again", method, name_.c_str());
             return; // it is away again: its next return tries once more
         }
-        refreshEveryCache();
-        postCurrentState();
+        postCurrentState(refreshEveryCache());
     }
     pollers_.restoreHeartBeatTimeout();
     streaming().resumeLiveStream();
+}
+
+// A camera that restarted has cleared its message channel, which subscribers rely on: the
+// channel is read back once, and everything set up again when it was cleared. One exchange, and
+// only while subscribed; a camera that did not answer this either is asked after its next time-out.
+void TarrowOperations::cameraMayHaveRestarted()
+{
+    static constexpr const char* method = "TarrowOperations::cameraMayHaveRestarted";
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (subscriptionCount_ == 0)
+            return;
+    }
+    RegisterPairs channelNow{{GIGE_REG_MCDA, 0}, {GIGE_REG_MCP, 0}};
+    if (const uint32_t result = channel().readMultiReg(channelNow); result != 0) {
+        HLV_LOG("%s(%s): Unable to read the camera's message channel [%d]", method, name_.c_str(),
+                static_cast<int>(result));
+        return;
+    }
+    if (channelNow[0].value != 0 && channelNow[1].value != 0)
+        return;
+    HLV_LOG("%s(%s): The camera's message channel is cleared: it restarted", method, name_.c_str());
+    cameraReturned();
 }
 
 // The last subscriber leaving stops the camera's events; the caches stay, no longer trusted.

@@ -207,7 +207,7 @@ void TarrowOperations::readCapture()
         try {
             computeCaptureLocked();
             computeAnalogGainLocked();
-            reason = TARROW_CAPTURE::implausibleCapture(captureSettings_);
+            reason = TARROW_CAPTURE::implausibleCapture(captureSettings_, roiBeyondSensor_);
         } catch (const HLV_THREAD::LogicError& error) {
             reason = error.str(); // no frame geometry at all
         }
@@ -287,6 +287,7 @@ void TarrowOperations::applyCaptureWrites(const CaptureWrites& writes)
         std::lock_guard<std::mutex> state(stateMutex_);
         captureSettingsValid_ = 0;
         analogGainValid_ = 0;
+        roiBeyondSensor_ = roiBeyondSensor_ || writes.roiBeyondSensor;
     }
     // A failed write leaves the caller's values as they were, the record as a whole marked refused
     // by the caller; nothing is read back.

@@ -63,6 +63,7 @@ public:
     void handleStreaming(HLV_THREAD::Message* message) override;
     void streamShutdown() override;
     void cameraReturned() override;
+    void cameraMayHaveRestarted() override;
     bool holdWhileAway(HLV_THREAD::Message* message) override;
     // The camera's live, playback and download flows (tarrow_streaming.cpp); service thread only.
     TarrowStreaming& streaming();
@@ -130,8 +131,8 @@ private:
     // The record table and the loops over it (tarrow_records.cpp).
     void buildRecords();
     const TARROW_RECORDS::Record* record(uint32_t event) const;
-    void refreshEveryCache();
-    void postCurrentState();
+    std::vector<bool> refreshEveryCache();
+    void postCurrentState(const std::vector<bool>& unread = {});
     uint32_t storeNotified(const RegisterPairs& pairs, uint64_t known);
     std::unique_ptr<HLV_CALLBACK::CallbackRequest> changeLocked(uint32_t event);
     bool distrustImplausibleLocked(const TARROW_RECORDS::Record& entry, const char* method);
@@ -163,6 +164,9 @@ private:
     TARROW_OPERATIONS::PollerControl pollers_;
     // The camera state the progress computation saw last.
     uint32_t progressState_ = 0;
+    // A region was written here with binning asked for, which lifts the sensor's upper limits, so
+    // the camera may hold a region beyond them (state mutex).
+    bool roiBeyondSensor_ = false;
 
     TarrowRegisterGroups groups_;
     // Rows bound to this object's cached records (built by the constructor, then only read).

@@ -73,7 +73,7 @@ void TarrowOperations::buildRecords()
         HX_capture_settings_init, TARROW_CAPTURE::mergeCapture);
     capture.computeLogsFailure = true;
     capture.setValid = [this](uint8_t value) { captureSettingsValid_ = analogGainValid_ = value; };
-    capture.implausible = [this] { return TARROW_CAPTURE::implausibleCapture(captureSettings_); };
+    capture.implausible = [this] { return TARROW_CAPTURE::implausibleCapture(captureSettings_, roiBeyondSensor_); };
     Record download = row(
         HX_DOWNLOAD_CHANGE, {RegisterGroup::Download}, address_, downloadSettings_, [this] { computeDownloadLocked(); },
         HX_download_settings_init, TARROW_DOWNLOAD::mergeDownload);
@@ -122,9 +122,10 @@ const TARROW_RECORDS::Record* TarrowOperations::record(uint32_t event) const
     return nullptr;
 }
 
-// A group that cannot be read leaves its record untrusted (its next read goes to the camera)
-// rather than failing the subscription. A record is read only when all its groups were.
-void TarrowOperations::refreshEveryCache()
+// A group that cannot be read leaves its record untrusted (its next read goes to the camera). A
+// record is read only when all its groups were. Returns, per record, whether it could not be read
+// (the lens status, which has no cache, never counts as unread).
+std::vector<bool> TarrowOperations::refreshEveryCache()
 {
     static constexpr const char* method = "TarrowOperations::handleSubscription";
     const auto refreshed = [this](RegisterGroup id) {
@@ -135,12 +136,14 @@ void TarrowOperations::refreshEveryCache()
         return false;
     };
     std::vector<bool> read;
+    std::vector<bool> unread;
     bool implausible = false;
     for (const TARROW_RECORDS::Record& entry : records_) {
         bool complete = static_cast<bool>(entry.compute);
         for (RegisterGroup id : entry.groups)
             complete = complete && refreshed(id);
         read.push_back(complete);
+        unread.push_back(entry.compute && !complete);
     }
     {
         std::lock_guard<std::mutex> lock(stateMutex_);
@@ -173,17 +176,22 @@ void TarrowOperations::refreshEveryCache()
         }
     }
     checkProgressPoller(progressPlayMode());
+    return unread;
 }
 
-void TarrowOperations::postCurrentState()
+// A record that could not be read (`unread`, when given) is not sent: its event would carry
+// values the camera never reported, each marked changed.
+void TarrowOperations::postCurrentState(const std::vector<bool>& unread)
 {
     std::vector<std::unique_ptr<HLV_CALLBACK::CallbackRequest>> events;
     {
         std::lock_guard<std::mutex> lock(stateMutex_);
-        for (const TARROW_RECORDS::Record& entry : records_)
-            events.push_back(entry.snapshot());
+        for (std::size_t i = 0; i < records_.size(); ++i)
+            events.push_back(i < unread.size() && unread[i] ? nullptr : records_[i].snapshot());
     }
     for (std::size_t i = 0; i < records_.size(); ++i) {
+        if (!events[i])
+            continue;
         const uint32_t event = records_[i].event;
         if (event == HX_PLAYBACK_CHANGE || event == HX_STREAM_CHANGE)
             HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", "TarrowOperations::handleSubscription", name_.c_str(),

@@ -482,7 +482,8 @@ void TarrowStreaming::resumeDiscovery()
 DownloadWatchdog& TarrowStreaming::watchdog()
 {
     if (!watchdog_)
-        watchdog_ = std::make_unique<DownloadWatchdog>(address_, streamOps_.dataIn());
+        watchdog_ = std::make_unique<DownloadWatchdog>(
+            address_, streamOps_.dataIn(), [this] { return streamOps_.hasReceiver() && streamOps_.streamPaused(); });
     // It runs on the camera's service thread while a download runs (disarming stops it), so an
     // idle camera's thread has nothing to wake up for.
     if (!watchdog_->started() && !watchdog_->start(CameraServices::find(address_)))

@@ -94,8 +94,9 @@ public:
     // control channel is gone, 1 otherwise.
     uint32_t streamShutdown();
 
-    // Switches the camera's live stream on (also reached through the live command).
-    void startLiveStream();
+    // Switches the camera's live stream on (also reached through the live command). False when the
+    // camera did not take the stream's registers.
+    bool startLiveStream();
     void stopLiveStream();
     // Switches the camera's live stream on again when the host wants it (the camera stops it
     // when it restarts or its heartbeat runs out while it cannot be reached).
@@ -133,7 +134,7 @@ private:
     void switchLive(bool on);
     // The camera's side of live; the public operations also record whether the host wants it.
     // With restoreDestination the UDP stream's destination is written first.
-    void startCameraLive(bool restoreDestination = false);
+    bool startCameraLive(bool restoreDestination = false);
     void stopCameraLive();
     bool readDownloadPlan(DownloadPlan& plan);
     bool downloadPossible(const DownloadPlan& plan) const;

@@ -85,11 +85,11 @@ void TarrowStreaming::switchLive(bool on)
 
 // The partition write and the idle command prepare the camera for live images; a camera that
 // refuses them still gets the stream list, whose result decides.
-void TarrowStreaming::startLiveStream()
+bool TarrowStreaming::startLiveStream()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     liveWanted_ = true;
-    startCameraLive();
+    return startCameraLive();
 }
 
 // A camera that restarted has also forgotten where its stream goes.
@@ -107,7 +107,7 @@ void TarrowStreaming::stopLiveStream()
     stopCameraLive();
 }
 
-void TarrowStreaming::startCameraLive(bool restoreDestination)
+bool TarrowStreaming::startCameraLive(bool restoreDestination)
 {
     const char* who = "TarrowOperations::startLiveStream";
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
@@ -134,10 +134,11 @@ void TarrowStreaming::startCameraLive(bool restoreDestination)
     const uint32_t result = channel_.writeMultiReg(writes);
     if (result != 0) {
         HLV_LOG("%s: HxComm::writeMultiReg was not successful [%d]", who, static_cast<int>(result));
-        return;
+        return false;
     }
     streamOps_.pauseStream(false);
     writtenStreamControl_ = STREAM_LIVE;
+    return true;
 }
 
 void TarrowStreaming::stopCameraLive()

@@ -2,6 +2,7 @@
 #include "private_network.h"
 
 #include <fcntl.h>
+#include <ifaddrs.h>
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
@@ -104,6 +105,20 @@ bool enterPrivateNetwork(std::string& why)
         enteredNamespace = currentNamespace();
     }
     return bringLoopbackUp(why);
+}
+
+std::optional<bool> hasIpv4Adapter()
+{
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return std::nullopt;
+    bool found = false;
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        const bool up = (entry->ifa_flags & IFF_UP) != 0 && (entry->ifa_flags & IFF_LOOPBACK) == 0;
+        found = found || (up && entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET);
+    }
+    freeifaddrs(list);
+    return found;
 }
 
 } // namespace hx_test

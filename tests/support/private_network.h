@@ -1,6 +1,7 @@
 // Puts a test process into a network namespace of its own, so nothing it sends leaves the machine.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace hx_test {
@@ -13,5 +14,9 @@ bool enterPrivateNetwork(std::string& why);
 
 // True when this process's network namespace differs from the one of process 1 (the host's).
 bool inPrivateNetwork();
+
+// Whether an interface other than loopback is up with an IPv4 address here, as the system lists
+// them (not through the library); nothing where the test cannot tell.
+std::optional<bool> hasIpv4Adapter();
 
 } // namespace hx_test

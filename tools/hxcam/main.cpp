@@ -144,7 +144,8 @@ int list(hxcam::Session& session, const Options& options)
         HX_CAMERA_INFORMATION info;
         HX_camera_information_init(&info, sizeof(info));
         if (!session.findCamera(address, addressWait(options), camera)) {
-            std::fprintf(stderr, "hxcam: no camera answers at %s\n", address.c_str());
+            // The library's log says whether some other camera answered there, and what it is.
+            std::fprintf(stderr, "hxcam: no supported camera answers at %s\n", address.c_str());
             status = FAILED;
             continue;
         }

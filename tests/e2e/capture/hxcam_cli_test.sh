@@ -51,6 +51,16 @@ has refused.after "^exposure=300 "
 
 run absent 2 --address 127.0.0.9 info
 has absent.err "no camera"
+
+# A camera of another make answers: the log hxcam shows says who answered and that it is not
+# supported.
+"$HXSIM" --address 127.0.0.7 --wrong-manufacturer --model "Model 9" >"$WORK/foreign.log" 2>&1 &
+BACKGROUND="$BACKGROUND $!"
+foreign_running() { grep -q "running" "$WORK/foreign.log"; }
+wait_until foreign_running || fail "the foreign camera did not start"
+run foreign 2 list --address 127.0.0.7
+has foreign.err "a camera answered at 127.0.0.7: maker \"Elsewhere Imaging\", model \"Model 9\"; not supported"
+has foreign.err "no supported camera answers at 127.0.0.7"
 run unknown-key 1 --address 127.0.0.2 set capture colour=red
 has unknown-key.err "unknown capture setting 'colour'"
 run no-camera 1 get capture

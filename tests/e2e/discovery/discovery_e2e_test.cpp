@@ -18,6 +18,7 @@
 
 #include "hlv_thread/period_scale.h"
 #include "hx/hx.h"
+#include "log_capture.h"
 #include "sim/net/camera.h"
 
 namespace {
@@ -199,6 +200,24 @@ TEST_F(PublicDiscovery, OnlyAKnownNameOrAnAnsweringAcceptableCameraGivesAHandle)
     const hxsim::Camera refused(old);
     EXPECT_EQ(HX_get_handle_by_name(first, &found, "127.0.0.4"), HX_STATUS_ERROR);
     EXPECT_TRUE(deliveries().of(HX_DISCOVERY, handleOf("127.0.0.4")).empty());
+
+    // A camera of another make answers: the failed lookup says who answered, not that nobody did.
+    hxsim::CameraConfig foreign = cameraAt("127.0.0.5", "foreign-cam");
+    foreign.faults.wrongManufacturer = true;
+    foreign.model = "Model 9";
+    const hxsim::Camera elsewhere(foreign);
+    hx_test::LogCapture log;
+    EXPECT_EQ(HX_get_handle_by_name(first, &found, "127.0.0.5"), HX_STATUS_ERROR);
+    const auto said = [&log](const char* address, const std::string& maker, const std::string& model) {
+        return log.count(std::string("a camera answered at ") + address + ": maker \"" + maker + "\", model \"" +
+                         model + "\"") == 1;
+    };
+    EXPECT_TRUE(said("127.0.0.5", foreign.manufacturer(), "Model 9")) << "the lookup did not name the camera";
+    EXPECT_EQ(log.count("not supported"), 1u);
+    EXPECT_EQ(log.count("no camera answered at 127.0.0.5"), 0u);
+    EXPECT_EQ(HX_get_handle_by_name(first, &found, "127.0.0.4"), HX_STATUS_ERROR);
+    EXPECT_TRUE(said("127.0.0.4", old.manufacturer(), old.model)) << "the old camera's lookup did not name it";
+    EXPECT_TRUE(deliveries().of(HX_DISCOVERY, handleOf("127.0.0.5")).empty());
 }
 
 // Runs work in a second network namespace: a thread that left ours.

@@ -335,9 +335,12 @@ TEST_F(CameraAtWork, OnlyUnknownCommandsAndFailedWritesAreRefused)
     EXPECT_EQ(camera_->cameraRegister(GIGE_REG_CAMERA_STATE), 1u);
     EXPECT_EQ(camera_->cameraRegister(GIGE_REG_STREAM_CONTROL), 1u);
 
-    // A camera that stops answering: the command fails and the caller is told.
+    // A camera that stops answering: the command fails and the caller is told, live included.
     camera_->failWith(12);
     EXPECT_TRUE(marked(command(HX_CMD_TRIGGER).flags, HX_FLAG_ERR));
+    const HX_COMMAND live = command(HX_CMD_LIVE);
+    EXPECT_TRUE(marked(live.flags, HX_FLAG_ERR)) << "a live start the camera never took looked applied";
+    EXPECT_TRUE(marked(live.code_flags, HX_FLAG_ERR));
 }
 
 TEST_F(CameraAtWork, PlaybackOutsideReviewOrBeyondTheRecordingIsRefused)
@@ -397,6 +400,26 @@ TEST_F(CameraAtWork, SubscriptionsProgramTheMessageChannelOnlyAtFirstAndLast)
     notify({{GIGE_REG_CAMERA_STATE, 2}});
     EXPECT_TRUE(watcher().events().empty());
     EXPECT_EQ(tarrow().groupSnapshot(RegisterGroup::State).at(GIGE_REG_CAMERA_STATE), 2u);
+}
+
+// A first subscriber whose caches cannot be read gets no events made of registers never read: the
+// subscription fails, and the camera is not left sending events nobody takes.
+TEST_F(CameraAtWork, ASubscriptionWhoseCachesCannotBeReadFailsAndSendsNothing)
+{
+    hx_test::LogCapture log;
+    settle();
+    watcher().clear();
+    camera_->failReadsWith(12);
+    EXPECT_FALSE(subscribe(true)) << "a subscription without the camera's state succeeded";
+    camera_->failReadsWith(0);
+    settle();
+    EXPECT_TRUE(watcher().events().empty()) << "events made of registers that could not be read";
+    EXPECT_EQ(camera_->cameraRegister(GIGE_REG_MCP), 0u) << "the camera still sends events to a failed subscription";
+
+    ASSERT_TRUE(subscribe(true));
+    settle();
+    EXPECT_EQ(watcher().codes().size(), 8u);
+    ASSERT_TRUE(subscribe(false));
 }
 
 TEST_F(CameraAtWork, NotificationsMarkEveryGroupHoldingTheRegister)

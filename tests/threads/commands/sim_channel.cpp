@@ -50,6 +50,8 @@ uint32_t SimChannel::readMultiReg(RegisterPairs& pairs)
     std::lock_guard<std::mutex> lock(lock_);
     if (failure_ != 0)
         return failure_;
+    if (readFailure_ != 0)
+        return readFailure_;
     std::vector<uint32_t> addresses;
     for (const auto& pair : pairs)
         addresses.push_back(pair.address);
@@ -149,6 +151,12 @@ void SimChannel::failWith(uint32_t result)
 {
     std::lock_guard<std::mutex> lock(lock_);
     failure_ = result;
+}
+
+void SimChannel::failReadsWith(uint32_t result)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    readFailure_ = result;
 }
 
 void SimChannel::restart()

@@ -40,6 +40,8 @@ public:
     std::vector<RegisterPairs> multiWrites() const;
     // From now on every exchange fails with `result` (0: answer again).
     void failWith(uint32_t result);
+    // From now on every register read fails with `result` (0: answer again); writes still work.
+    void failReadsWith(uint32_t result);
     // The camera starts again from its power-up state, as after a restart.
     void restart();
     // Another host takes the camera's control privilege.
@@ -64,6 +66,7 @@ private:
     uint16_t requestId_ = 0;
     uint64_t datagrams_ = 0;
     uint32_t failure_ = 0;
+    uint32_t readFailure_ = 0;
     RegisterPairs events_;
     std::vector<RegisterPairs> multiWrites_;
 };

@@ -110,14 +110,12 @@ TEST(StartAndJoin, Rules)
     busy.join();
 }
 
-TEST(StartAndJoin, DetachOnStartLogsAndRuns)
+TEST(StartAndJoin, ADetachedThreadRunsToItsEnd)
 {
-    hx_test::LogCapture capture;
     FunctionThread detached([](Thread&) { return 5; }, /*detach=*/true);
     detached.start();
-    ASSERT_TRUE(detached.waitEnded(kDeadline));
+    ASSERT_TRUE(detached.waitEnded(kDeadline)) << "the detached thread never ended";
     EXPECT_EQ(detached.result, 5);
-    EXPECT_EQ(capture.count("HLV_THREAD::Thread::start: detaching and cleaningup the thread"), 1u);
 }
 
 TEST(StartAndJoin, EscapingExceptionIsLoggedAtTheRoot)

@@ -5,8 +5,8 @@
 #include <hx/hx.h>
 
 #include "log_capture.h"
-#include "platform/netutils.h"
 #include "platform/socket_library.h"
+#include "private_network.h"
 
 namespace {
 
@@ -27,12 +27,17 @@ TEST(NetworkStart, SocketsThatWillNotStartFailTheRegistrationAndAHostWithoutAdap
     EXPECT_EQ(log.count("Could not initialize WinSockets"), 2u);
 
     HX_PLATFORM::forceSocketStartFailure(0);
-    const bool adapterless = HX_NETUTILS::discoveryTargets(HX_NETUTILS::listAdapters()).empty();
     HX_CLIENT_HANDLE second = 0;
     ASSERT_EQ(HX_register(&first, nullptr, nullptr), HX_STATUS_OK);
     ASSERT_EQ(HX_register(&second, nullptr, nullptr), HX_STATUS_OK);
     EXPECT_NE(first, 0u);
-    EXPECT_EQ(log.count("No Ethernet or wireless adapter with an IPv4 address is up"), adapterless ? 1u : 0u);
+    // Said once for the two registrations when the namespace has nothing but loopback (as the
+    // system lists its interfaces), never when it has an adapter.
+    const std::size_t told = log.count("No Ethernet or wireless adapter with an IPv4 address is up");
+    if (const std::optional<bool> adapter = hx_test::hasIpv4Adapter())
+        EXPECT_EQ(told, *adapter ? 0u : 1u);
+    else
+        EXPECT_LE(told, 1u);
     HX_CAMERA_HANDLE camera = 0;
     EXPECT_EQ(HX_get_handle_by_name(first, &camera, "127.0.0.9"), HX_STATUS_ERROR) << "nothing answers there";
 

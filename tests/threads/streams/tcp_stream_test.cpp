@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
+#include <vector>
 
 #include "callback/hx_stream.h"
 #include "control/hx_comm.h"
@@ -317,6 +319,16 @@ TEST_F(TcpStreamTest, AClosedConnectionIsReopenedUntilTheCameraTakesItAgain)
 {
     hx_test::LogCapture log;
     std::atomic<bool> present{true};
+    std::mutex lossLock;
+    std::vector<uint32_t> losses;
+    // The hooks see this test's locals: they go with them, however the test ends.
+    struct Hooks {
+        ~Hooks()
+        {
+            TcpStream::setCameraPresence(nullptr);
+            TcpStream::setLossReport(nullptr);
+        }
+    } hooks;
     TcpStream::setCameraPresence([&present](uint32_t) { return present.load(); });
     startLiveParser();
     HostBuffer first(4096), second(4096);
@@ -335,13 +347,24 @@ TEST_F(TcpStreamTest, AClosedConnectionIsReopenedUntilTheCameraTakesItAgain)
     EXPECT_EQ(collector.returned()[0].record.frame_id, 1u);
     EXPECT_EQ(first.contents(3000), image);
 
-    // Refused, again and again: said once, and nothing comes back meanwhile.
+    // Refused, again and again: said once, and nothing comes back meanwhile. A camera that keeps
+    // refusing through the longest delay is reported lost once, and still asked while present.
+    TcpStream::setLossReport([&](uint32_t address) {
+        std::lock_guard<std::mutex> guard(lossLock);
+        losses.push_back(address);
+    });
+    const auto lossesSoFar = [&] {
+        std::lock_guard<std::mutex> guard(lossLock);
+        return losses;
+    };
     const char* refused = "Unable to re-open the TCP socket; trying again while the camera is present.";
     camera.stopListening();
     camera.closeTcp();
     ASSERT_TRUE(log.waitFor(refused, kDeadline));
+    ASSERT_TRUE(log.waitFor("reported lost", kDeadline)) << "a camera refusing its stream was never reported lost";
     present = false;
     ASSERT_TRUE(log.waitFor("The camera is away", kDeadline));
+    EXPECT_EQ(lossesSoFar(), std::vector<uint32_t>{cam}) << "reported after its log line, before the absence";
     EXPECT_EQ(log.count(refused), 1u);
     EXPECT_FALSE(receiver->halted());
     EXPECT_EQ(collector.returned().size(), 1u);
@@ -356,7 +379,7 @@ TEST_F(TcpStreamTest, AClosedConnectionIsReopenedUntilTheCameraTakesItAgain)
     EXPECT_EQ(collector.returned()[1].record.frame_id, 2u);
     EXPECT_EQ(second.contents(3000), later);
     EXPECT_EQ(log.count("The TCP connection is open again."), 1u);
-    TcpStream::setCameraPresence(nullptr);
+    EXPECT_EQ(lossesSoFar().size(), 1u) << "one outage, one loss";
 }
 
 TEST_F(TcpStreamTest, ABusyLocalPortMovesThreePortsOn)

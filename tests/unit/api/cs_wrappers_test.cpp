@@ -1,7 +1,11 @@
 // The managed-host wrappers: traces under the wrapper bit, and the reshaped calls' copy-out rules.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 #include <hx/hx.h>
 
@@ -49,6 +53,42 @@ TEST_F(Wrappers, InitialisersPassTheStatusThroughAndTraceTheExpectedSize)
     EXPECT_EQ(log.count(", size=56[56]"), 1u);
     EXPECT_EQ(log.count("CS_HX_command_init: s="), 2u);
     EXPECT_EQ(log.count(", size=24"), 2u) << "no expected size for the command record";
+}
+
+std::string fileText(const std::string& path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The log file gets every line while it is open, one file at a time; closing it lets another
+// open. The managed wrapper does the same.
+TEST_F(Wrappers, TheLogFileTakesEveryLineWhileItIsOpenAndOnlyOneOpens)
+{
+    const std::string first = testing::TempDir() + "hx_logger_first.log";
+    const std::string second = testing::TempDir() + "hx_logger_second.log";
+    std::remove(first.c_str());
+    std::remove(second.c_str());
+    EXPECT_EQ(HX_logger_file("/nonexistent-folder/hx.log"), HX_STATUS_ERROR);
+    ASSERT_EQ(HX_logger_file(first.c_str()), HX_STATUS_OK);
+    EXPECT_EQ(CS_HX_logger_file(second.c_str()), HX_STATUS_ERROR) << "a second file opened beside the first";
+    EXPECT_EQ(HX_unregister(0x4141), HX_STATUS_ERROR); // logs why
+    ASSERT_EQ(CS_HX_logger_file(nullptr), HX_STATUS_OK);
+    EXPECT_EQ(HX_unregister(0x4242), HX_STATUS_ERROR);
+    ASSERT_EQ(CS_HX_logger_file(second.c_str()), HX_STATUS_OK);
+    EXPECT_EQ(HX_unregister(0x4343), HX_STATUS_ERROR);
+    ASSERT_EQ(HX_logger_file(nullptr), HX_STATUS_OK);
+
+    const std::string firstText = fileText(first);
+    const std::string secondText = fileText(second);
+    EXPECT_NE(firstText.find("4141"), std::string::npos) << firstText;
+    EXPECT_EQ(firstText.find("4242"), std::string::npos) << "a line written after the file was closed";
+    EXPECT_EQ(secondText.find("4242"), std::string::npos) << "a line written before the file was opened";
+    EXPECT_NE(secondText.find("4343"), std::string::npos) << secondText;
+    std::remove(first.c_str());
+    std::remove(second.c_str());
 }
 
 TEST_F(Wrappers, AnalogGainIsSplitIntoAGetterAndASetter)

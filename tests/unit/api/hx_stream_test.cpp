@@ -35,10 +35,7 @@ TEST(StreamBuffer, OnlyTheInterfaceVersionIsAccepted)
             EXPECT_NE(e.str().find("Wrong API version"), std::string::npos);
         }
     }
-    EXPECT_EQ(log.count("RUNTIME ERROR WILL TERMINATE."), 3u);
-    EXPECT_EQ(log.count("stream_ptr->ver_maj[2] != HX_API_VERSION_MAJ[2] and stream_ptr->ver_min[11] != "
-                        "HX_API_VERSION_MIN[12]"),
-              1u);
+    EXPECT_EQ(log.lines().size(), 3u) << "each refused record is logged once";
 
     HX_READ_STREAM good = recordWithVersion(2, 12);
     EXPECT_NO_THROW(Live(ids::LIVE_STREAM_MSG, &good, nullptr, 1, 2));

@@ -10,6 +10,7 @@
 #include "callback/callback.h"
 #include "callback/hx_stream.h"
 #include "camera/subscription.h"
+#include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
 
 namespace hx_test {
@@ -147,6 +148,8 @@ void StandInOperations::getCommand(HX_COMMAND* out)
 {
     note("getCommand");
     std::lock_guard<std::mutex> guard(lock_);
+    if (!succeeds_)
+        HLV_THROW(HLV_THREAD::RuntimeError, "The stand-in camera does not answer");
     out->code = state_;
 }
 

@@ -35,8 +35,6 @@ HX_CLIENT_HANDLE CommandTransport::client = 0;
 
 TEST_F(CommandTransport, ASetCommandIsSentAndAChangedReplyIsMarked)
 {
-    HX_trace(1);
-    hx_test::LogCapture log;
     operations->setCommandReply(HX_CAMERA_STATE_ARM, HX_CMD_TRIGGER);
     in.flags = HX_FLAG_SET;
     in.code = HX_CMD_ARM;
@@ -49,17 +47,12 @@ TEST_F(CommandTransport, ASetCommandIsSentAndAChangedReplyIsMarked)
     EXPECT_EQ(out.code_flags, static_cast<uint32_t>(HX_FLAG_SET | HX_FLAG_CHG));
     EXPECT_EQ(out.flags, static_cast<uint32_t>(HX_FLAG_SET | HX_FLAG_CHG));
     EXPECT_EQ(in.code, static_cast<uint32_t>(HX_CMD_ARM)) << "the input record is not touched";
-    EXPECT_EQ(log.count("Process Command/Settings (set)"), 1u);
-    EXPECT_EQ(log.count("HX_command_syn"), 1u);
 }
 
 TEST_F(CommandTransport, ARecordWithoutSetReadsTheStateAndAnUnchangedReplyIsNotMarked)
 {
-    HX_trace(1);
-    hx_test::LogCapture log;
     ASSERT_EQ(HX_command_syn(client, camera, &in, &out), HX_STATUS_OK);
     EXPECT_EQ(operations->calls(), std::vector<std::string>{"getCommand"});
-    EXPECT_EQ(log.count("Process Command/Settings (get)"), 1u);
 
     EXPECT_EQ(out.code_flags, static_cast<uint32_t>(HX_FLAG_CHG)) << "the state came back different from 0";
     in = out;
@@ -71,15 +64,24 @@ TEST_F(CommandTransport, ARecordWithoutSetReadsTheStateAndAnUnchangedReplyIsNotM
     EXPECT_EQ(in.flags & HX_FLAG_CHG, 0u);
 }
 
+// A state that could not be read must not come back as the caller's own record unmarked.
+TEST_F(CommandTransport, AStateThatCouldNotBeReadComesBackMarkedErr)
+{
+    operations->setOperationResult(false);
+    in.code = HX_CAMERA_STATE_ARM;
+    EXPECT_EQ(HX_command_syn(client, camera, &in, &out), HX_STATUS_OK);
+    operations->setOperationResult(true);
+    EXPECT_EQ(operations->calls(), std::vector<std::string>{"getCommand"});
+    EXPECT_EQ(out.flags & HX_FLAG_ERR, uint32_t{HX_FLAG_ERR}) << "an unread state looked like an answer";
+}
+
 TEST_F(CommandTransport, ARecordOfAnotherVersionIsRefusedAndNeverSent)
 {
     hx_test::LogCapture log;
     in.ver_min = 11;
     in.flags = HX_FLAG_SET;
     EXPECT_EQ(HX_command_syn(client, camera, &in, &out), HX_STATUS_ERROR);
-    EXPECT_EQ(log.count("Settings constructor.  pT->ver_maj[2] != HX_API_VERSION_MAJ[2] and pT->ver_min[11] != "
-                        "HX_API_VERSION_MIN[12].  RUNTIME ERROR WILL TERMINATE."),
-              1u);
+    EXPECT_FALSE(log.lines().empty()) << "the refusal was not logged";
     EXPECT_TRUE(operations->calls().empty());
     EXPECT_EQ(out.code, 0u);
 }

@@ -63,12 +63,20 @@ TEST(CaptureEncodings, RecordValuesTranslateToCameraCodesAndBack)
         EXPECT_EQ(bitModeToRegister(mode), code) << mode;
     }
     EXPECT_FALSE(bitModeToRegister(0x3));
-    const std::vector<std::pair<uint32_t, uint32_t>> readBack{{0, 0x1},   {16, 0x1},  {1, 0x4},    {18, 0x4},
-                                                              {3, 0x20},  {32, 0x20}, {17, 0x2},   {19, 0x8},
-                                                              {33, 0x40}, {35, 0x80}, {48, 0x100}, {99, 0x10}};
-    for (const auto& [code, mode] : readBack) {
+    // Every mode written reads back as itself, and the camera codes no write produces (older
+    // firmware's, or unknown) read as the mode they stand for.
+    for (const auto& [mode, code] : bitModes) {
         EXPECT_EQ(bitModeFromRegister(code), mode) << code;
     }
+    for (uint32_t mode = 1; mode <= 0x20; mode <<= 1) {
+        if (const std::optional<uint32_t> code = bnsModeToRegister(mode)) {
+            EXPECT_EQ(bnsModeFromRegister(*code), mode) << mode;
+        }
+    }
+    EXPECT_EQ(bitModeFromRegister(0), 0x1u);
+    EXPECT_EQ(bitModeFromRegister(1), 0x4u);
+    EXPECT_EQ(bitModeFromRegister(3), 0x20u);
+    EXPECT_EQ(bitModeFromRegister(99), 0x10u) << "an unknown code";
 
     EXPECT_EQ(bnsModeToRegister(0x20), 0x202u);
     EXPECT_EQ(bnsModeToRegister(0x10), 0x401u);

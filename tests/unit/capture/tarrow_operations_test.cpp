@@ -2,6 +2,10 @@
 // capture settings exchange with the camera, analog gain, battery and identity.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
+#include <future>
+
 #include "log_capture.h"
 #include <hlv_thread/note.h>
 
@@ -249,6 +253,69 @@ TEST(CaptureSettings, ValuesDamagedOnTheWayBackAreReadAgain)
     EXPECT_EQ(record.flags & HX_FLAG_ERR, 0u);
 }
 
+// With binning asked for, a region beyond the sensor's maximum is accepted and written; the camera
+// then holds it, and reading it back is no sign of damage: one read, no refusal.
+TEST(CaptureSettings, ARegionWrittenWithBinningBeyondTheSensorReadsBackAsTheCamerasOwn)
+{
+    auto camera = FakeCamera::lux19hs();
+    auto operations = build(camera);
+    ASSERT_TRUE(operations);
+    HX_CAPTURE_SETTINGS record = freshRecord();
+    operations->getCaptureSettings(&record);
+    const uint32_t wide = record.width_max * 2;
+    const uint32_t right = record.width_max + record.width_constr;
+    record = freshRecord();
+    record.sensor_group_flags = SET;
+    setField(record.bns_mode, record.bns_mode_flags, HX_BNS_MODE_1X1);
+    setField(record.width, record.width_flags, wide);
+    setField(record.x_offset, record.x_offset_flags, right);
+    hx_test::LogCapture log;
+    operations->setCaptureSettings(&record);
+    EXPECT_EQ(camera->get(GIGE_REG_ROI_WIDTH), wide);
+    EXPECT_EQ(record.flags & HX_FLAG_ERR, 0u) << "the library refused a region it wrote itself";
+    EXPECT_EQ(record.width, wide);
+    EXPECT_EQ(record.x_offset, right);
+    EXPECT_EQ(log.count("implausible"), 0u);
+    const std::size_t before = camera->exchanges();
+    operations->getCaptureSettings(&record);
+    EXPECT_EQ(camera->exchanges(), before + 2) << "a later read asked the camera again";
+}
+
+// A read made while another thread's change waits on the camera is answered meanwhile: it costs
+// its own exchanges, not the change's.
+TEST(CaptureSettings, AReadIsNotHeldUpByAChangeWaitingOnTheCamera)
+{
+    auto camera = FakeCamera::lux19hs();
+    auto operations = build(camera);
+    ASSERT_TRUE(operations);
+    std::promise<void> writing;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    camera->setWriteHook([&writing, released] {
+        writing.set_value();
+        released.wait();
+    });
+    auto change = std::async(std::launch::async, [&operations] {
+        HX_CAPTURE_SETTINGS record = freshRecord();
+        record.exposure_group_flags = SET;
+        setField(record.exposure, record.exposure_flags, 150);
+        operations->setCaptureSettings(&record);
+    });
+    ASSERT_EQ(writing.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "the change never reached the camera";
+    camera->setWriteHook(nullptr);
+    auto read = std::async(std::launch::async, [&operations] {
+        HX_CAPTURE_SETTINGS record = freshRecord();
+        operations->getCaptureSettings(&record);
+        return record.exposure;
+    });
+    const bool answered = read.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    release.set_value();
+    EXPECT_TRUE(answered) << "the read waited for the change";
+    change.get();
+    EXPECT_NE(read.get(), 0u);
+}
+
 TEST(CaptureSettings, SecondFamilyReadsFractionalRates)
 {
     auto camera = FakeCamera::lux19hs("HX-qM 4000");
@@ -263,6 +330,48 @@ TEST(CaptureSettings, SecondFamilyReadsFractionalRates)
     EXPECT_EQ(record.rate, 0x1DF851u);
     EXPECT_EQ(record.rate_divisor, 65536u);
     EXPECT_EQ(record.exposure_max, 33354u); // trunc(1000000 / 29.97) - 12
+}
+
+// Calls the first family does not offer fail, naming the operation, and leave the caller's
+// records as they were.
+TEST(CameraFamily, CallsTheFirstFamilyDoesNotOfferFailAndTouchNothing)
+{
+    auto camera = FakeCamera::lux19hs();
+    auto operations = build(camera);
+    ASSERT_TRUE(operations);
+    const auto refuses = [](const char* name, const std::function<void()>& call) {
+        try {
+            call();
+            ADD_FAILURE() << name << " succeeded";
+        } catch (const HLV_THREAD::RuntimeError& error) {
+            EXPECT_NE(error.str().find(name), std::string::npos) << error.str();
+        }
+    };
+    HX_LENS_STATUS status;
+    HX_lens_status_init(&status, sizeof(status));
+    const HX_LENS_STATUS statusBefore = status;
+    refuses("getLensStatus", [&] { operations->getLensStatus(&status); });
+    EXPECT_EQ(std::memcmp(&status, &statusBefore, sizeof(status)), 0);
+    HX_LENS_SETTINGS lens;
+    HX_lens_settings_init(&lens, sizeof(lens));
+    lens.flags = SET;
+    refuses("setLensSettings", [&] { operations->setLensSettings(&lens); });
+    char json[16] = "untouched";
+    uint32_t length = sizeof(json);
+    refuses("getCameraMedia", [&] { operations->getCameraMedia(json, &length); });
+    EXPECT_STREQ(json, "untouched");
+    EXPECT_EQ(length, sizeof(json));
+    refuses("startCameraSave", [&] { operations->startCameraSave("{}"); });
+
+    const std::size_t exchanges = camera->exchanges();
+    HX_TEMPERATURE temperature;
+    HX_temperature_init(&temperature, sizeof(temperature));
+    const HX_TEMPERATURE temperatureBefore = temperature;
+    hx_test::LogCapture log;
+    EXPECT_FALSE(operations->getTemperature(&temperature));
+    EXPECT_EQ(std::memcmp(&temperature, &temperatureBefore, sizeof(temperature)), 0);
+    EXPECT_EQ(log.count("getTemperature"), 1u);
+    EXPECT_EQ(camera->exchanges(), exchanges) << "the camera was asked for what this family does not offer";
 }
 
 TEST(CameraStatus, GainBatteryIdentityAndPrivilege)

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -264,13 +266,28 @@ TEST_F(DiscoveryDBTest, NameLookupIsExactCaseSensitiveAndPrefersTheLowerKey)
     EXPECT_FALSE(db.getByName("", out));
 }
 
-TEST_F(DiscoveryDBTest, WaitForCameraWakesWhenAnotherThreadAddsIt)
+// The camera is added only once the lookup is already waiting, so it is the add that wakes it;
+// a camera refused meanwhile ends the wait too, unfound.
+TEST_F(DiscoveryDBTest, WaitForCameraWakesWhenAnotherThreadAddsOrRefusesIt)
 {
     const auto soon = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
     EXPECT_FALSE(db.waitForCamera(ip("10.0.0.5"), soon));
-    std::thread adder([this] { reply(); });
-    EXPECT_TRUE(db.waitForCamera(ip("10.0.0.5"), std::chrono::steady_clock::now() + std::chrono::seconds(10)));
-    adder.join();
+    const auto waitThenAdd = [this](const std::function<void()>& add) {
+        auto waited = std::async(std::launch::async, [this] {
+            return db.waitForCamera(ip("10.0.0.5"), std::chrono::steady_clock::now() + std::chrono::seconds(30));
+        });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (db.waiters() == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        EXPECT_EQ(db.waiters(), 1u) << "the lookup never started waiting";
+        add();
+        EXPECT_EQ(waited.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the wait was not woken";
+        return waited.get();
+    };
+    EXPECT_TRUE(waitThenAdd([this] { reply(); }));
+    db.cameraErase(ip("10.0.0.5"));
+    EXPECT_FALSE(waitThenAdd([this] { reply({.manufacturer = "acme"}); }));
+    EXPECT_NE(db.refusal(ip("10.0.0.5")).value_or("").find("maker \"acme\""), std::string::npos);
 }
 
 } // namespace

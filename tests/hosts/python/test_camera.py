@@ -12,7 +12,7 @@ import halvex
 from conftest import FIRST, SECOND, run_hxsim, small_capture
 
 C = halvex.constants
-PYTHON_DIR = os.path.join(os.path.dirname(__file__), "..", "..", "..", "python")
+PYTHON_DIR = os.path.join(os.path.dirname(__file__), "..", "..", "..", "bindings", "python")
 
 
 def pattern(frame_number, height, width):

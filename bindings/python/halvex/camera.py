@@ -1,14 +1,22 @@
-"""A camera of a client: its settings, commands and image streams."""
+"""A camera of a client: its settings, commands, recording and image streams."""
+from __future__ import annotations
+
 import ctypes
 import time
+import warnings
+from typing import TYPE_CHECKING, Any, Callable, Iterable, Iterator, Optional
 
 from . import _state as state
 from . import frames as _frames
 from ._layout import CONSTANTS as C
-from ._native import BY_C_NAME, library
-from .errors import HalvexError, SettingRefused, StreamTimeout, check
+from ._native import BY_C_NAME, Record, library
+from ._progress import Progress, ProgressCallback
+from .errors import HalvexError, RecordLengthChanged, SettingRefused, StateTimeout, StreamBusy, check
 from .settings import Settings
-from .streams import PAGE, TIFF_ROOM, Frame, _Buffer, _Session
+from .streams import PAGE, TIFF_ROOM, Frame, Geometry, LendCall, _Buffer, _Session
+
+if TYPE_CHECKING:
+    from .client import Client
 
 SET, ERR = C["HX_FLAG_SET"], C["HX_FLAG_ERR"]
 STATES = {C[f"HX_CAMERA_STATE_{name}"]: name.lower() for name in ("IDLE", "ARM", "TRIGGER", "REVIEW", "BUSY")}
@@ -16,9 +24,14 @@ STATES = {C[f"HX_CAMERA_STATE_{name}"]: name.lower() for name in ("IDLE", "ARM",
 # are no more than this many: starting a download costs more than a few frames.
 RETRY_MERGE_GAP = 8
 FORMATS = {"tiff": C["HX_FORMAT_TIFF"], "packed": C["HX_FORMAT_PACKED"], "jpeg": C["HX_FORMAT_JPEG"]}
+_UNFILLED_ERROR = C["HX_STREAM_STATUS_ERROR"]
+# How often a wait for a camera state asks again, and how long a recording may take beyond what
+# its length and frame rate say (arming, the exchanges, a busy host).
+STATE_POLL = 0.02
+RECORD_MARGIN = 10.0
 
 
-def address_of(handle):
+def address_of(handle: int) -> str:
     """Dotted address of a camera handle (the address in network order in the low 32 bits)."""
     return ".".join(str((handle >> shift) & 0xFF) for shift in (0, 8, 16, 24))
 
@@ -26,9 +39,9 @@ def address_of(handle):
 class Camera:
     """One camera of a client. Settings records are attributes (capture, download_settings, io,
     playback_settings, stream_settings); images arrive through the live(), play() and download()
-    generators."""
+    generators. One run of each kind at a time per client and camera."""
 
-    def __init__(self, client, handle):
+    def __init__(self, client: Client, handle: int) -> None:
         self.client, self.handle, self.address = client, handle, address_of(handle)
         lib = library()
         self.capture = Settings(self, "HX_CAPTURE_SETTINGS", lib.HX_setup_capture_syn)
@@ -36,119 +49,158 @@ class Camera:
         self.io = Settings(self, "HX_IO_SETTINGS", lib.HX_setup_io_syn)
         self.playback_settings = Settings(self, "HX_PLAYBACK_SETTINGS", lib.HX_setup_playback_syn)
         self.stream_settings = Settings(self, "HX_STREAM_SETTINGS", lib.HX_setup_stream_syn)
-        # Buffers lent for a stream kind, kept across runs: a later run adopts those still lent
-        # (the library keeps them queued) so that what fills them reaches that run. One run of a
-        # kind per client and camera at a time.
+        self.download_report: Optional[DownloadReport] = None
+        # Buffers lent for a stream kind, kept across runs: a buffer still lent when a run ends
+        # joins the next run of that kind, which lends it again when the library gives it back.
         self._live_pool = self._pool("live")
         self._play_pool = self._pool("playback")
         self._download_pool = self._pool("download")
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return f"Camera({self.address})"
 
-    def _pool(self, kind):
-        # Shared by every Camera object of this client and camera: what the library fills belongs
-        # to whichever run of that kind comes next.
+    def _pool(self, kind: str) -> list[_Buffer]:
+        # Shared by every Camera object of this client and camera.
         with state.lock:
             return state.pools.setdefault((self.client.handle, self.handle, kind), [])
 
-    def _setup(self, call, record):
+    def _setup(self, call: Callable[..., int], record: Record) -> None:
         check(call(self.client.handle, self.handle, ctypes.byref(record), ctypes.byref(record)),
-               f"settings of camera {self.address}")
+              f"settings of camera {self.address}")
 
-    def _read(self, call, c_name):
+    def _read(self, call: Callable[..., int], c_name: str) -> Any:
         record = BY_C_NAME[c_name]()
         check(call(self.client.handle, self.handle, ctypes.byref(record)), f"{c_name} of camera {self.address}")
         return record
 
-    def information(self):
+    def information(self) -> Any:
+        """The camera's CameraInformation record (model, serial number, firmware, ...)."""
         return self._read(library().HX_get_camera_information_syn, "HX_CAMERA_INFORMATION")
 
-    def temperature(self):
+    def temperature(self) -> Any:
+        """The camera's Temperature record; HalvexError with the reason where it has no sensors."""
         return self._read(library().HX_temperature_syn, "HX_TEMPERATURE")
 
-    def battery(self):
+    def battery(self) -> Any:
+        """The camera's BatteryInfo record."""
         return self._read(library().HX_get_battery_info, "HX_BATTERY_INFO")
 
-    def subscribe(self):
+    def subscribe(self) -> None:
         """Change events of this camera go to the client's on_event."""
         check(library().HX_subscribe(self.client.handle, self.handle), "HX_subscribe")
 
-    def unsubscribe(self):
+    def unsubscribe(self) -> None:
+        """No more change events of this camera for this client."""
         check(library().HX_unsubscribe(self.client.handle, self.handle), "HX_unsubscribe")
 
-    def release(self):
+    def release(self) -> None:
+        """Gives the camera's handle back to the library (HX_release_handle)."""
         check(library().HX_release_handle(self.client.handle, self.handle), "HX_release_handle")
 
     # --- commands
 
-    def command(self, code=None):
-        """Sends an HX_CMD_* code (or only reads, without one); returns the camera state."""
+    def command(self, code: Optional[int] = None) -> int:
+        """Sends an HX_CMD_* code (or only reads, without one); returns the camera state code."""
         record = BY_C_NAME["HX_COMMAND"]()
         if code is not None:
             record.flags = SET
             record.code, record.code_flags = code, SET
         check(library().HX_command_syn(self.client.handle, self.handle, ctypes.byref(record), ctypes.byref(record)),
-               f"command to camera {self.address}")
+              f"command to camera {self.address}")
         if code is not None and record.code_flags & ERR:
             raise HalvexError(f"halvex: camera {self.address} refused command {code:#x} in state "
                               f"{STATES.get(record.code, record.code)}")
-        return record.code
+        return int(record.code)
 
     @property
-    def state(self):
+    def state(self) -> str:
         """'idle', 'arm', 'trigger', 'review' or 'busy'."""
         code = self.command()
-        return STATES.get(code, code)
+        return STATES.get(code, str(code))
 
-    def arm(self):
+    def arm(self) -> int:
+        """Arms the camera (it starts filling its memory); returns the state code."""
         return self.command(C["HX_CMD_ARM"])
 
-    def trigger(self):
+    def trigger(self) -> int:
+        """Triggers the recording; returns the state code."""
         return self.command(C["HX_CMD_TRIGGER"])
 
-    def wait_for_state(self, state, timeout=10.0):
-        """Asks the camera until it is in `state` ('review', ...); each look is one exchange."""
-        deadline = time.monotonic() + timeout
-        while self.state != state:
-            if time.monotonic() >= deadline:
-                raise HalvexError(f"halvex: camera {self.address} did not reach state {state} in {timeout} s")
+    def wait_for_state(self, state: str, timeout: float = 10.0) -> None:
+        """Asks the camera until it is in `state` ('idle', 'arm', 'trigger', 'review' or 'busy');
+        StateTimeout when it is not within `timeout` seconds."""
+        self._wait_for_state(state, timeout, None)
 
-    def record(self, length=None, timeout=30.0):
-        """Records `length` frames (the camera may round up): arm, trigger, wait for review."""
-        if length is not None:
-            self.capture.length = length
-        self.arm()
-        self.trigger()
-        self.wait_for_state("review", timeout)
+    def _wait_for_state(self, state: str, timeout: float, looking: Optional[Callable[[float], None]]) -> None:
+        if state not in STATES.values():
+            raise ValueError(f"halvex: unknown camera state {state!r}; one of {', '.join(STATES.values())}")
+        start = time.monotonic()
+        while self.state != state:
+            waited = time.monotonic() - start
+            if waited >= timeout:
+                raise StateTimeout(f"halvex: camera {self.address} did not reach state {state} in {timeout:.1f} s")
+            if looking is not None:
+                looking(waited)
+            time.sleep(STATE_POLL)
+
+    def record(self, length: Optional[int] = None, timeout: Optional[float] = None,
+               on_progress: Optional[ProgressCallback] = None, progress: bool = False) -> int:
+        """Records: sets the length (when given), arms, triggers and waits until the recording is
+        held (state review). Returns the number of frames the camera records, which may be more
+        than `length`: it rounds to its memory, and a RecordLengthChanged warning says so.
+
+        The wait allows for that many frames at the camera's frame rate (plus a margin) unless
+        `timeout` is given. Progress, estimated from the frame rate, goes to
+        `on_progress(frames_done, frames_total)`, and with progress=True to a tqdm bar when tqdm
+        is installed."""
+        capture = self.capture.set(length=length) if length is not None else self.capture.read()
+        frames = int(capture.length)
+        if length is not None and frames != length:
+            warnings.warn(RecordLengthChanged(
+                f"camera {self.address} records {frames} frames, not {length}: its recordings end on a "
+                f"memory segment at {capture.width}x{capture.height}"), stacklevel=2)
+        rate = max(1.0, capture.rate / max(1, capture.rate_divisor))
+        if timeout is None:
+            timeout = RECORD_MARGIN + 2.0 * frames / rate
+        meter = Progress(frames, on_progress, progress, f"recording on {self.address}")
+        try:
+            self.arm()
+            self.trigger()
+            self._wait_for_state("review", timeout, lambda waited: meter.update(min(frames - 1, int(waited * rate))))
+            meter.update(frames)
+        finally:
+            meter.close()
+        return frames
 
     # --- streams
 
-    def _geometry(self):
+    def _geometry(self) -> Geometry:
         capture = self.capture.read()
         depth = _frames.depth_of_bit_mode(capture.bit_mode)
         if not depth:
             raise HalvexError(f"halvex: camera {self.address} reports bit mode {capture.bit_mode:#x}")
-        return capture.width, capture.height, depth
+        return int(capture.width), int(capture.height), depth
 
     @staticmethod
-    def _stream_size(geometry):
+    def _stream_size(geometry: Geometry) -> int:
         width, height, depth = geometry
         frame = _frames.frame_bytes(width, height, depth)
         tiff = width * height * (1 if depth == 8 else 2) + TIFF_ROOM
         return max(C["HX_STREAM_MIN_BUFFER_SIZE"], -(-max(frame, tiff) // PAGE) * PAGE)
 
-    def _barrier(self):
+    def _barrier(self) -> None:
         # A waiting call returns once everything posted to the camera before it has been handled.
         self.command()
 
-    def _pooled(self, pool, call, count, size, session):
+    def _pooled(self, pool: list[_Buffer], call: LendCall, count: int, size: int, session: _Session) -> None:
         """Buffers of `pool` still lent join the session; returned ones are lent again; new ones
         make up the count."""
         lib_client, handle = self.client.handle, self.handle
         with state.lock:
             for buffer in pool:
                 buffer.session = session
+                if buffer.lent:
+                    session.adopted[id(buffer)] = buffer.generation
         for buffer in pool:
             if not buffer.lent and buffer.array.size >= size:
                 buffer.lend(call, lib_client, handle)
@@ -158,7 +210,29 @@ class Camera:
             pool.append(buffer)
             buffer.lend(call, lib_client, handle)
 
-    def _stream(self, pool, call, kind, frames, buffers, timeout, start, stop):
+    def _run(self, kind: str, frames: Iterator[Frame]) -> Iterator[Frame]:
+        """`frames` as the run of `kind`: refused at once while another run of that kind goes on."""
+        key = (self.client.handle, self.handle, kind)
+        with state.lock:
+            if key in state.running:
+                raise StreamBusy(f"halvex: a {kind} run of camera {self.address} is already going on in this "
+                                 "client; finish it or close its generator first")
+        return self._claimed(key, frames)
+
+    def _claimed(self, key: tuple[int, int, str], frames: Iterator[Frame]) -> Iterator[Frame]:
+        with state.lock:
+            if key in state.running:
+                raise StreamBusy(f"halvex: a {key[2]} run of camera {self.address} is already going on in this "
+                                 "client; finish it or close its generator first")
+            state.running.add(key)
+        try:
+            yield from frames
+        finally:
+            with state.lock:
+                state.running.discard(key)
+
+    def _stream(self, pool: list[_Buffer], call: LendCall, kind: str, frames: Optional[int], buffers: int,
+                timeout: float, zero_copy: bool, start: Callable[[], None], stop: Callable[[], Any]) -> Iterator[Frame]:
         geometry = self._geometry()
         size = self._stream_size(geometry)
         session = _Session()
@@ -168,34 +242,43 @@ class Camera:
             delivered = 0
             while frames is None or delivered < frames:
                 buffer = session.next(timeout, kind)
+                more = frames is None or delivered + 1 < frames
                 if buffer.array.size < size:
                     continue  # lent for a smaller image before the geometry changed
-                frame = Frame(buffer, kind, geometry)
-                if frame.status & C["HX_STREAM_STATUS_LAST"] and frame.received_length == 0:
-                    continue  # handed back unfilled
+                if buffer.record.status & C["HX_STREAM_STATUS_LAST"] and buffer.record.received_length == 0:
+                    if session.spare_of_earlier_run(buffer):  # still counted in flight for this run
+                        buffer.lend(call, self.client.handle, self.handle)
+                    continue
+                frame = Frame(buffer, kind, geometry, zero_copy)
+                if more and not zero_copy:  # the frame has its copy: the buffer goes straight back
+                    buffer.lend(call, self.client.handle, self.handle)
                 yield frame
                 delivered += 1
-                if frames is None or delivered < frames:  # the last frame stays valid after the end
+                if more and zero_copy:  # a view stays valid until the next frame is asked for
                     buffer.lend(call, self.client.handle, self.handle)
         finally:
             if not state.finished:
                 stop()
                 self._barrier()
 
-    def live(self, frames=None, buffers=4, timeout=10.0):
+    def live(self, frames: Optional[int] = None, buffers: int = 4, timeout: float = 10.0,
+             zero_copy: bool = False) -> Iterator[Frame]:
         """Live images as Frames (all of them when frames is None); live is switched off when the
-        generator ends or is closed."""
+        generator ends or is closed. zero_copy=True gives views of the library's buffers (see
+        Frame)."""
         lib = library()
-        return self._stream(self._live_pool, lib.HX_live, "live", frames, buffers, timeout,
-                            lambda: check(lib.HX_live_enable(self.client.handle, self.handle, 1), "live on"),
-                            lambda: lib.HX_live_enable(self.client.handle, self.handle, 0))
+        return self._run("live", self._stream(
+            self._live_pool, lib.HX_live, "live", frames, buffers, timeout, zero_copy,
+            lambda: check(lib.HX_live_enable(self.client.handle, self.handle, 1), "live on"),
+            lambda: lib.HX_live_enable(self.client.handle, self.handle, 0)))
 
-    def play(self, frames, first=0, last=None, buffers=4, timeout=10.0):
+    def play(self, frames: int, first: int = 0, last: Optional[int] = None, buffers: int = 4,
+             timeout: float = 10.0, zero_copy: bool = False) -> Iterator[Frame]:
         """Frames of the recording played in the camera from `first` to `last` (default: to the
         end), over and over until `frames` have arrived; the playback pauses at the end."""
         lib = library()
 
-        def start():
+        def start() -> None:
             current = self.playback_settings.read()
             request = current.copy()
             request.flags = SET
@@ -207,13 +290,16 @@ class Camera:
             if request.flags & ERR:
                 raise HalvexError(f"halvex: camera {self.address} refused the playback (is it in review?)")
 
-        def stop():
+        def stop() -> None:
             pause = BY_C_NAME["HX_PLAYBACK_SETTINGS"](flags=SET, mode=C["HX_PLAY_PAUSE"], mode_flags=SET)
             self.playback_settings.apply(pause)
 
-        return self._stream(self._play_pool, lib.HX_play, "playback", frames, buffers, timeout, start, stop)
+        return self._run("playback", self._stream(self._play_pool, lib.HX_play, "playback", frames, buffers, timeout,
+                                                  zero_copy, start, stop))
 
-    def download(self, first, last, format="tiff", buffers=16, packet_delay=None, timeout=10.0, retries=3):
+    def download(self, first: int, last: int, format: str = "tiff", buffers: int = 64,
+                 packet_delay: Optional[int] = None, timeout: float = 30.0, retries: int = 3,
+                 zero_copy: bool = False) -> Iterator[Frame]:
         """Frames `first` to `last` of the recording (camera in review) as Frames. With format
         "packed" the library packs them when its packing library is installed.
 
@@ -224,16 +310,26 @@ class Camera:
         The stream has no packet resend, so a lossy link leaves frames incomplete: those, and
         frames that never came, are downloaded again after the others, at most `retries` times.
         Whole frames come in order, fetched-again ones after them; a frame still incomplete at
-        the last try comes as it is. `download_report` then says what was recovered."""
-        report = DownloadReport(first, last, retries)
-        self.download_report = report
-        first_pass = self._download_once(first, last, format, buffers, packet_delay, timeout)
-        return self._with_retries(first_pass, report, lambda a, b: self._download_once(
-            a, b, format, buffers, packet_delay, timeout))
+        the last try comes as it is. `download_report` then says what was recovered.
 
-    def _with_retries(self, first_pass, report, download_range):
+        A download whose last frame was lost stalls until the library ends it (after 10 s without
+        data), so `timeout` (seconds without an image) is longer than that by default."""
+        if format not in FORMATS:
+            raise ValueError(f"halvex: unknown download format {format!r}; one of {', '.join(FORMATS)}")
+        report = DownloadReport(first, last, retries)
+
+        def passes() -> Iterator[Frame]:
+            self.download_report = report
+            yield from self._with_retries(report, lambda a, b: self._download_once(
+                a, b, format, buffers, packet_delay, timeout, zero_copy))
+
+        return self._run("download", passes())
+
+    def _with_retries(self, report: DownloadReport,
+                      download_range: Callable[[int, int], Iterator[Frame]]) -> Iterator[Frame]:
         pending = set(range(report.first, report.last + 1))
-        attempt, passes = 0, [first_pass]
+        attempt = 0
+        passes: Iterable[Iterator[Frame]] = [download_range(report.first, report.last)]
         while True:
             final = attempt == report.retries
             for frames in passes:
@@ -252,7 +348,8 @@ class Camera:
             attempt += 1
             passes = (download_range(a, b) for a, b in _runs(sorted(pending), RETRY_MERGE_GAP))
 
-    def _download_once(self, first, last, format, buffers, packet_delay, timeout):
+    def _download_once(self, first: int, last: int, format: str, buffers: int, packet_delay: Optional[int],
+                       timeout: float, zero_copy: bool) -> Iterator[Frame]:
         lib = library()
         geometry = self._geometry()
         count = max(4, buffers)
@@ -276,38 +373,37 @@ class Camera:
         if (request.start_flags | request.stop_flags | request.format_flags | request.turbo_delay_flags) & ERR:
             raise SettingRefused(self.address, "start..stop", f"{first}..{last}", 0, request.stop_max)
         check(lib.HX_download(self.client.handle, self.handle, None), "HX_download")
-        # The camera pauses while no more than `pause` buffers are lent and only lending resumes
-        # it, so buffers are lent until the last frame has that many spares behind it; the spares
-        # come back unfilled when the download ends.
-        return self._downloaded(session, geometry, count, (last - first + 1) + pause + 1, timeout)
+        return self._downloaded(session, geometry, timeout, zero_copy)
 
-    def _downloaded(self, session, geometry, lent, budget, timeout):
-        lib = library()
+    def _downloaded(self, session: _Session, geometry: Geometry, timeout: float, zero_copy: bool) -> Iterator[Frame]:
+        """The frames of one pass, until its last. Every buffer goes back to the library as soon as
+        its frame is taken: the camera pauses while few are lent, and a frame that finds none is
+        lost. The library gives the spares back when it ends the download, so nothing waits for
+        them here; one lent just after the end stays queued and the next pass adopts it."""
+        lend = library().HX_download
         last = False
         while not last:
             buffer = session.next(timeout, "download")
-            frame = Frame(buffer, "download", geometry)
+            record = buffer.record
             # An image whose first payload packets were lost comes back empty too, but with the
             # size its leader announced: that one is an incomplete frame, not a refusal.
-            if frame.received_length == 0 and frame.image_length == 0:
-                if frame.status & C["HX_STREAM_STATUS_ERROR"] and not frame.last:
-                    raise HalvexError(f"halvex: camera {self.address} did not start the download (see the log)")
-                continue  # a spare handed back unfilled when an earlier download ended
+            if record.received_length == 0 and record.image_length == 0:
+                if record.status & _UNFILLED_ERROR and not record.status & C["HX_STREAM_STATUS_LAST"]:
+                    raise HalvexError(f"halvex: camera {self.address} did not start the download (is it in review "
+                                      "with a recording?)")
+                if session.spare_of_earlier_run(buffer):
+                    # An earlier download's spare, given back when it ended: it was counted in
+                    # flight for this one, so it goes straight back to the library.
+                    buffer.lend(lend, self.client.handle, self.handle)
+                    continue
+                return  # the library ended this download early (see the log); what is missing is fetched again
+            frame = Frame(buffer, "download", geometry, zero_copy)
             last = frame.last
+            if not last and not zero_copy:
+                buffer.lend(lend, self.client.handle, self.handle)
             yield frame
-            if not last and lent < budget:
-                buffer.lend(lib.HX_download, self.client.handle, self.handle)
-                lent += 1
-        # The spares come back once the library has ended the download; a download started
-        # before that could lose the buffers lent for it to that ending. A buffer lent after the
-        # library saw the last frame stays queued for the next download, which adopts it.
-        deadline = time.monotonic() + min(timeout, 3.0)
-        while any(b.lent for b in self._download_pool) and time.monotonic() < deadline:
-            try:
-                session.next(max(0.0, deadline - time.monotonic()), "download")
-            except StreamTimeout:
-                break
-
+            if not last and zero_copy:
+                buffer.lend(lend, self.client.handle, self.handle)
 
 
 class DownloadReport:
@@ -315,20 +411,27 @@ class DownloadReport:
     the first pass, `recovered` of them came whole later, `incomplete` lists the frames still not
     whole after `retries` tries."""
 
-    def __init__(self, first, last, retries):
+    def __init__(self, first: int, last: int, retries: int) -> None:
         self.first, self.last, self.retries = first, last, retries
-        self.first_pass_lost, self.recovered, self.incomplete = 0, 0, []
+        self.first_pass_lost, self.recovered = 0, 0
+        self.incomplete: list[int] = []
 
-    def __repr__(self):
+    def to_dict(self) -> dict[str, Any]:
+        """The report's fields as a dict."""
+        return {"first": self.first, "last": self.last, "retries": self.retries,
+                "first_pass_lost": self.first_pass_lost, "recovered": self.recovered,
+                "incomplete": list(self.incomplete)}
+
+    def __repr__(self) -> str:
         return (f"DownloadReport(frames {self.first}..{self.last}: {self.recovered} of {self.first_pass_lost} "
                 f"recovered, still incomplete {self.incomplete})")
 
 
-def _runs(ids, gap):
+def _runs(ids: list[int], gap: int) -> list[tuple[int, int]]:
     """Sorted frame ids as (first, last) runs, neighbours at most `gap` frames apart joined. A
     download may not start at a recording's last frame, so a run of one frame starts a frame early
     (that frame, already whole, is passed over)."""
-    runs = []
+    runs: list[list[int]] = []
     for i in ids:
         if runs and i - runs[-1][1] <= gap + 1:
             runs[-1][1] = i

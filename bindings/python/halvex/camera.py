@@ -157,8 +157,8 @@ class Camera:
         frames = int(capture.length)
         if length is not None and frames != length:
             warnings.warn(RecordLengthChanged(
-                f"camera {self.address} records {frames} frames, not {length}: its recordings end on a "
-                f"memory segment at {capture.width}x{capture.height}"), stacklevel=2)
+                f"camera {self.address} records {frames} frames, not {length}: it rounds the length to its "
+                f"image memory (at {capture.width}x{capture.height})"), stacklevel=2)
         rate = max(1.0, capture.rate / max(1, capture.rate_divisor))
         if timeout is None:
             timeout = RECORD_MARGIN + 2.0 * frames / rate

@@ -84,3 +84,8 @@ def check_drawing(pixels, frame_number, serial):
 
 def serial_of(pixels):
     return int(pixels.reshape(-1)[4:8].astype(np.uint8).view("<u4")[0])
+
+
+def pytest_configure(config):
+    # The camera records whole memory segments: tests that ask for a few frames know they get more.
+    config.addinivalue_line("filterwarnings", "ignore::halvex.RecordLengthChanged")

@@ -1,6 +1,7 @@
 """The package as a Python user meets it: its modules and version, the library's log in Python's
 logging with nothing printed, failures that carry the library's reason, and the command line."""
 import importlib
+import inspect
 import logging
 import os
 import re
@@ -27,7 +28,11 @@ def test_modules_version_and_types_ship_with_the_package():
     assert halvex.__version__ == os.environ["HX_VERSION"], "the package's version is the project's"
     package = os.path.dirname(halvex.__file__)
     assert os.path.exists(os.path.join(package, "py.typed")), "type hints are declared to type checkers"
-    undocumented = [name for name in halvex.__all__ if name != "__version__" and not getattr(halvex, name).__doc__]
+    public = [(name, getattr(halvex, name)) for name in halvex.__all__ if name != "__version__"]
+    public += [(f"{name}.{member}", value) for name, cls in public if inspect.isclass(cls)
+               for member, value in vars(cls).items()
+               if not member.startswith("_") and (callable(value) or isinstance(value, property))]
+    undocumented = [name for name, value in public if not (value.__doc__ or "").strip()]
     assert not undocumented, f"public names without a docstring: {undocumented}"
 
 

@@ -15,6 +15,7 @@ cd "$WORK" || exit 1
 "$PYTHON" -m halvex list --address 127.0.0.2 >list.out 2>list.err || fail "list: exit $?"
 has list.out "^127.0.0.2  hxsim"
 [ ! -s list.err ] || { fail "list wrote to standard error"; cat list.err; }
+lacks list.out "^[0-9]\{8\} [0-9]\{6\}"   # the library's lines go to logging, not to the terminal
 
 cat >download.py <<'PY'
 import warnings
@@ -33,5 +34,6 @@ PY
 "$PYTHON" download.py >download.out 2>download.err || { fail "download: exit $?"; cat download.err; }
 has download.out "^download: 12 frames of [0-9]*, wrong \[\]"
 [ ! -s download.err ] || { fail "the download wrote to standard error"; cat download.err; }
+lacks download.out "^[0-9]\{8\} [0-9]\{6\}"
 cat list.out download.out
 finish

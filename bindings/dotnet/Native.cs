@@ -10,6 +10,9 @@ namespace Halvex.Native
     // library may call it (until CS_HX_shutdown): a collected delegate is a crash.
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     public delegate void HxCallback(uint hxEvent, UIntPtr client, UIntPtr camera, IntPtr data, IntPtr cookie);
+    // Runs on whichever thread logged the line; the same keep-alive rule holds until it is replaced.
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    public delegate void HxLogCallback(int level, [MarshalAs(UnmanagedType.LPStr)] string text, IntPtr context);
 
     public static class NativeMethods
     {
@@ -28,6 +31,10 @@ namespace Halvex.Native
         [DllImport(Library, CallingConvention = Cdecl)] public static extern uint CS_HX_trace(int enable);
         [DllImport(Library, CallingConvention = Cdecl)]
         public static extern int CS_HX_logger_file([MarshalAs(UnmanagedType.LPStr)] string path);
+        [DllImport(Library, CallingConvention = Cdecl)]
+        public static extern int CS_HX_logger_callback(HxLogCallback callback, IntPtr context);
+        [DllImport(Library, CallingConvention = Cdecl)]
+        public static extern int CS_HX_last_error(byte[] text, uint size);
 
         [DllImport(Library, CallingConvention = Cdecl)]
         public static extern int CS_HX_analog_gain_init(ref HX_ANALOG_GAIN record, uint size);

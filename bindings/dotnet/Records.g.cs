@@ -107,6 +107,8 @@ namespace Halvex.Native
         public const uint HX_API_VERSION_MAJ = 0x2;
         public const uint HX_API_VERSION_MIN = 0xc;
         public const uint HX_STREAM_MIN_BUFFER_SIZE = 0x100000;
+        public const uint HX_LOG_ERROR = 0x3;
+        public const uint HX_LOG_TRACE = 0x7;
     }
 
     [StructLayout(LayoutKind.Explicit, Size = 16)]

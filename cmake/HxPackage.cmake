@@ -3,6 +3,7 @@
 #   libhalvex2     runtime: libhalvex.so.2 and the packing library
 #   libhalvex-dev  header, libhalvex.so link, CMake package and halvex.pc
 #   halvex-tools   hxcam, hxsim and hxview with their manual pages
+#   python3-halvex the Python package, over the system's libhalvex2
 # Packages install under /usr whatever prefix the build was configured with.
 set(CPACK_PACKAGE_NAME halvex)
 set(CPACK_PACKAGE_VENDOR "halvex developers")
@@ -12,9 +13,10 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
 
-set(CPACK_COMPONENTS_ALL runtime dev tools)
+set(CPACK_COMPONENTS_ALL runtime dev tools python)
 set(CPACK_COMPONENT_DEV_DEPENDS runtime)
 set(CPACK_COMPONENT_TOOLS_DEPENDS runtime)
+set(CPACK_COMPONENT_PYTHON_DEPENDS runtime)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -43,6 +45,15 @@ hxcam lists, configures, commands and records cameras and writes their images as
 TIFF files; hxview shows and controls them in a web browser; hxsim runs stand-in
 cameras to try them without hardware.")
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SHLIBDEPS ON)
+
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-halvex)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3 (>= 3.9), python3-numpy")
+set(CPACK_DEBIAN_PYTHON_DESCRIPTION "control of networked high-speed cameras (Python 3)
+The halvex package: cameras, their settings, commands and recordings, and their
+images as NumPy arrays, through the system's libhalvex. The library's log goes
+to Python's logging.")
 
 # hxcam and hxview need libhalvex.so.2, which the runtime package provides: dpkg-shlibdeps finds it in the
 # build tree, and the component dependency above names the package.

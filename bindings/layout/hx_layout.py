@@ -7,7 +7,7 @@ Three steps, each a sub-command:
   source HEADER OUT.c        parses the header's records and numeric constants and writes a C
                              program that prints them with sizeof and offsetof, as the compiler
                              lays them out
-  generate LAYOUT.txt PY CS  turns that program's output into python/halvex/_layout.py and
+  generate LAYOUT.txt PY CS  turns that program's output into bindings/python/halvex/_layout.py and
                              bindings/dotnet/Records.g.cs
   check LAYOUT.txt PY CS     fails when the committed files differ from what generate writes
 

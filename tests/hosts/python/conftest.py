@@ -5,9 +5,11 @@ import subprocess
 import sys
 import threading
 
+import numpy as np
 import pytest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "..", "python"))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "..", "bindings", "python"))
+PYTHON_DIR = sys.path[0]
 
 import halvex  # noqa: E402
 
@@ -63,3 +65,27 @@ def camera(client):
 
 def small_capture(camera, bit_mode=halvex.constants.BIT_MODE_8A, width=256, height=64):
     camera.capture.set(bit_mode=bit_mode, width=width, height=height, x_offset=0, y_offset=0)
+
+
+def pattern(frame_number, height, width):
+    """The camera's drawing: (column + row + 3 x frame) mod 256, frame number and serial in front."""
+    rows, columns = np.indices((height, width))
+    return ((columns + rows + 3 * frame_number) % 256).astype(np.uint16)
+
+
+def check_drawing(pixels, frame_number, serial):
+    height, width = pixels.shape
+    flat = pixels.reshape(-1)
+    assert flat[:8].tolist() == list((frame_number | serial << 32).to_bytes(8, "little")), \
+        f"frame number and serial of frame {frame_number}: {flat[:8].tolist()}"
+    assert (pixels.reshape(-1)[8:] == pattern(frame_number, height, width).reshape(-1)[8:]).all(), \
+        f"pattern of frame {frame_number}"
+
+
+def serial_of(pixels):
+    return int(pixels.reshape(-1)[4:8].astype(np.uint8).view("<u4")[0])
+
+
+def pytest_configure(config):
+    # The camera records whole memory segments: tests that ask for a few frames know they get more.
+    config.addinivalue_line("filterwarnings", "ignore::halvex.RecordLengthChanged")

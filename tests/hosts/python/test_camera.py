@@ -9,23 +9,10 @@ import numpy as np
 import pytest
 
 import halvex
-from conftest import FIRST, SECOND, run_hxsim, small_capture
+from conftest import FIRST, SECOND, check_drawing, run_hxsim, small_capture
 
 C = halvex.constants
-PYTHON_DIR = os.path.join(os.path.dirname(__file__), "..", "..", "..", "python")
-
-
-def pattern(frame_number, height, width):
-    """The camera's drawing: (column + row + 3 x frame) mod 256, frame number and serial in front."""
-    rows, columns = np.indices((height, width))
-    return ((columns + rows + 3 * frame_number) % 256).astype(np.uint16)
-
-
-def check_drawing(pixels, frame_number, serial):
-    height, width = pixels.shape
-    flat = pixels.reshape(-1)
-    assert flat[:8].tolist() == list((frame_number | serial << 32).to_bytes(8, "little")), "frame number and serial"
-    assert (pixels.reshape(-1)[8:] == pattern(frame_number, height, width).reshape(-1)[8:]).all(), "pattern"
+PYTHON_DIR = os.path.join(os.path.dirname(__file__), "..", "..", "..", "bindings", "python")
 
 
 def test_settings_round_trip(camera):
@@ -117,8 +104,9 @@ def test_download_fetches_incomplete_frames_again(client, lossy):
 def test_live_frames_land_in_the_arrays_the_library_filled(camera):
     small_capture(camera)
     received = []
-    for frame in camera.live(frames=5, buffers=3):
+    for frame in camera.live(frames=5, buffers=3, zero_copy=True):
         assert frame.complete and np.shares_memory(frame.pixels, frame.data)
+        assert any(np.shares_memory(frame.data, b.array) for b in camera._live_pool), "a view of a lent buffer"
         check_drawing(frame.pixels, frame.frame_id, 0)
         received.append(frame.frame_id)
     assert received == sorted(received) and len(set(received)) == 5

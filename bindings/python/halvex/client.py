@@ -5,20 +5,22 @@ Threads: the library calls back on its single callback thread, one call at a tim
 for the library's other work. Image buffers the library hands back are queued there and taken by
 the thread iterating a stream.
 """
+from __future__ import annotations
+
 import atexit
 import ctypes
-import logging
 import threading
 import time
+from typing import Any, Callable, Optional
 
 from . import _state as state
 from ._layout import CONSTANTS
-from ._native import BY_C_NAME, CALLBACK, library
+from ._native import BY_C_NAME, CALLBACK, last_error, library
+from ._native import log as _log
 from .camera import Camera, address_of
 from .errors import HalvexError, check
 
 C = CONSTANTS
-_log = logging.getLogger("halvex")
 
 EVENT_NAMES = {C[name]: name[len("HX_"):].lower() for name in (
     "HX_DISCOVERY", "HX_END", "HX_CAPTURE_CHANGE", "HX_STATE", "HX_DOWNLOAD_CHANGE", "HX_IO_CHANGE",
@@ -36,10 +38,10 @@ _STREAM_EVENTS = {C["HX_DOWNLOAD_DATA"], C["HX_LIVE_DATA"], C["HX_PLAYBACK_DATA"
 
 
 
-def _on_event(event, client, camera, data, cookie):
+def _on_event(event: int, client: int, camera: int, data: Optional[int], cookie: Optional[int]) -> None:
     try:
         with state.lock:
-            target = state.clients.get(cookie)
+            target = state.clients.get(cookie or 0)
             buffer = state.lent.pop(data, None) if event in _STREAM_EVENTS and data else None
         if buffer is not None:
             buffer.returned(event)
@@ -52,7 +54,7 @@ def _on_event(event, client, camera, data, cookie):
 _CALLBACK = CALLBACK(_on_event)
 
 
-def shutdown():
+def shutdown() -> None:
     """Stops every library thread (HX_shutdown). Buffers still lent come back, and the library
     cannot be used again in this process. Never call it from an event callable."""
     with state.lock:
@@ -71,19 +73,19 @@ def shutdown():
 atexit.register(shutdown)
 
 
-def trace(enable=True):
+def trace(enable: bool = True) -> int:
     """Every trace category into the library's log (HX_trace); returns the mask."""
-    return library().HX_trace(1 if enable else 0)
+    return int(library().HX_trace(1 if enable else 0))
 
 
 class Event:
     """One event: `kind` (HX_* code), `name` ("capture_change"), `camera` (address or None),
     `data` (a copy of the record, the negotiated packet size, or None)."""
 
-    def __init__(self, kind, camera, data):
+    def __init__(self, kind: int, camera: Optional[str], data: Any) -> None:
         self.kind, self.name, self.camera, self.data = kind, EVENT_NAMES.get(kind, str(kind)), camera, data
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return f"Event({self.name}, camera={self.camera}, data={self.data!r})"
 
 
@@ -93,7 +95,7 @@ class Client:
     on_event: a callable taking an Event, run on the library's callback thread (see the module's
     documentation); events of subscribed cameras and discovery reach it."""
 
-    def __init__(self, on_event=None, trace=False):
+    def __init__(self, on_event: Optional[Callable[[Event], None]] = None, trace: bool = False) -> None:
         lib = library()
         with state.lock:
             if state.finished:
@@ -104,7 +106,7 @@ class Client:
         handle = ctypes.c_size_t(0)
         self.on_event = on_event
         self.handle = 0
-        self._found = {}
+        self._found: dict[str, Any] = {}
         self._changed = threading.Condition()
         # The cookie names this object to the callback, which may run before HX_register returns.
         with state.lock:
@@ -113,23 +115,23 @@ class Client:
         if lib.HX_register(ctypes.byref(handle), _CALLBACK, ctypes.c_void_p(self._cookie)) != C["HX_STATUS_OK"]:
             with state.lock:
                 state.clients.pop(self._cookie, None)
-            raise HalvexError("halvex: HX_register failed (the library's log says why)")
+            check(C["HX_STATUS_ERROR"], "HX_register")
         self.handle = handle.value
 
-    def __enter__(self):
+    def __enter__(self) -> Client:
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: object) -> None:
         self.close()
 
-    def close(self):
+    def close(self) -> None:
         """Unregisters. Buffers this client lent stay lent until shutdown()."""
         with state.lock:
             registered = state.clients.pop(self._cookie, None) is not None and not state.finished
         if registered:
             library().HX_unregister(self.handle)
 
-    def camera(self, name, wait=5.0):
+    def camera(self, name: str, wait: float = 5.0) -> Camera:
         """The camera with this dotted address or user-defined name, asked again until it answers
         or `wait` seconds have passed."""
         lib = library()
@@ -137,12 +139,13 @@ class Client:
         deadline = time.monotonic() + wait
         while lib.HX_get_handle_by_name(self.handle, ctypes.byref(handle), name.encode()) != C["HX_STATUS_OK"]:
             if time.monotonic() >= deadline:
-                raise HalvexError(f"halvex: no camera answers as '{name}'")
+                reason = last_error()
+                raise HalvexError(f"halvex: no camera answers as '{name}'" + (f": {reason}" if reason else ""), reason)
             with self._changed:  # a discovery report ends the wait early
                 self._changed.wait(0.1)
         return Camera(self, handle.value)
 
-    def discover(self, wait=5.0):
+    def discover(self, wait: float = 5.0) -> dict[str, Any]:
         """The cameras discovery reported within `wait` seconds: {address: CameraInformation}."""
         deadline = time.monotonic() + wait
         with self._changed:
@@ -150,8 +153,9 @@ class Client:
                 self._changed.wait(deadline - time.monotonic())
             return dict(self._found)
 
-    def _deliver(self, kind, camera, data):
+    def _deliver(self, kind: int, camera: int, data: Optional[int]) -> None:
         record = _EVENT_RECORDS.get(kind)
+        value: Any
         if record is not None and data:
             value = BY_C_NAME[record].from_buffer_copy(
                 (ctypes.c_char * ctypes.sizeof(BY_C_NAME[record])).from_address(data))

@@ -6,11 +6,17 @@ group being one little-endian word with pixel k in bits k*depth and up. Depth 8:
 32-bit word, depth 10: three per 32-bit word, depth 12: five per 64-bit word. A row ending inside
 a group fills the rest of the group with zeros.
 """
+from __future__ import annotations
+
 import struct
+from typing import Any, Union
 
 import numpy as np
+import numpy.typing as npt
 
 from ._layout import CONSTANTS
+
+Bytes = Union[bytes, bytearray, memoryview, npt.NDArray[Any]]
 
 # Depth by HX_BIT_MODE_* bit.
 _DEPTHS = {CONSTANTS[f"HX_BIT_MODE_{name}"]: 8 for name in ("8A", "8B", "8C", "8D", "8E")}
@@ -18,28 +24,38 @@ _DEPTHS.update({CONSTANTS[f"HX_BIT_MODE_{name}"]: 10 for name in ("10A", "10B", 
 _DEPTHS[CONSTANTS["HX_BIT_MODE_12"]] = 12
 
 # depth: (pixels per group, word type)
-_GROUPS = {8: (4, np.dtype("<u4")), 10: (3, np.dtype("<u4")), 12: (5, np.dtype("<u8"))}
+_GROUPS: dict[int, tuple[int, np.dtype[Any]]] = {8: (4, np.dtype("<u4")), 10: (3, np.dtype("<u4")), 12: (5, np.dtype("<u8"))}
 
 
-def depth_of_bit_mode(bit_mode):
+def _as_bytes(data: Bytes) -> npt.NDArray[np.uint8]:
+    """A uint8 array over `data` (no copy): bytes-like objects and arrays alike."""
+    if isinstance(data, (bytes, bytearray, memoryview)):
+        return np.frombuffer(data, dtype=np.uint8)
+    return np.asarray(data, dtype=np.uint8).reshape(-1)
+
+
+def depth_of_bit_mode(bit_mode: int) -> int:
     """8, 10 or 12 for an HX_BIT_MODE_* bit; 0 for anything else."""
     return _DEPTHS.get(bit_mode, 0)
 
 
-def row_bytes(width, depth):
+def row_bytes(width: int, depth: int) -> int:
     """Bytes of one row of `width` pixels in the camera's layout at `depth`."""
     per_group, word = _GROUPS[depth]
     return -(-width // per_group) * word.itemsize
 
 
-def frame_bytes(width, height, depth):
+def frame_bytes(width: int, height: int, depth: int) -> int:
+    """Bytes of one image in the camera's layout."""
     return row_bytes(width, depth) * height
 
 
-def unpack(data, width, height, depth):
+def unpack(data: Bytes, width: int, height: int, depth: int) -> npt.NDArray[Any]:
     """Pixels (height x width) from bytes in the camera's layout. Depth 8 gives a view of `data`
     (no copy); depths 10 and 12 give a new uint16 array."""
-    data = np.asarray(data, dtype=np.uint8)
+    if depth not in _GROUPS:
+        raise ValueError(f"no camera layout has depth {depth} (8, 10 or 12)")
+    data = _as_bytes(data)
     stride = row_bytes(width, depth)
     if data.size < stride * height:
         raise ValueError(f"{data.size} bytes hold no {width} x {height} image at depth {depth}")
@@ -50,35 +66,38 @@ def unpack(data, width, height, depth):
     words = rows.view(word)
     mask = word.type((1 << depth) - 1)
     shifts = (np.arange(per_group, dtype=word) * word.type(depth))
-    pixels = (words[:, :, None] >> shifts) & mask
+    pixels: npt.NDArray[Any] = (words[:, :, None] >> shifts) & mask
     return pixels.reshape(height, -1)[:, :width].astype(np.uint16)
 
 
-def pack(pixels, depth):
+def pack(pixels: npt.ArrayLike, depth: int) -> npt.NDArray[np.uint8]:
     """The camera's layout of a (height x width) array: the inverse of unpack."""
     pixels = np.asarray(pixels)
+    if depth not in _GROUPS or pixels.ndim != 2:
+        raise ValueError(f"pack takes a (height x width) array and depth 8, 10 or 12, not {pixels.shape} at {depth}")
     height, width = pixels.shape
     per_group, word = _GROUPS[depth]
     groups = -(-width // per_group)
     padded = np.zeros((height, groups * per_group), dtype=word)
     padded[:, :width] = pixels & ((1 << depth) - 1)
     shifts = np.arange(per_group, dtype=word) * word.type(depth)
-    words = np.bitwise_or.reduce(padded.reshape(height, groups, per_group) << shifts, axis=2)
+    words: npt.NDArray[Any] = np.bitwise_or.reduce(padded.reshape(height, groups, per_group) << shifts, axis=2)
     return words.astype(word).view(np.uint8).reshape(-1)
 
 
-def is_tiff(data):
+def is_tiff(data: Bytes) -> bool:
     """Whether the bytes start like a TIFF file."""
-    return bytes(np.asarray(data, dtype=np.uint8)[:4]) in (b"II*\x00", b"MM\x00*")
+    return _as_bytes(data)[:4].tobytes() in (b"II*\x00", b"MM\x00*")
 
 
 _TIFF_TYPES = {3: ("H", 2), 4: ("I", 4)}  # SHORT, LONG
 
 
-def read_tiff(data):
-    """Pixels of an uncompressed one-strip (or contiguous strips) grey TIFF, as a view of `data`:
-    (height x width) uint8 or uint16. Raises ValueError for anything else."""
-    data = np.asarray(data, dtype=np.uint8)
+def read_tiff(data: Bytes) -> npt.NDArray[Any]:
+    """Pixels of an uncompressed one-strip (or contiguous strips) grey TIFF, as a view of `data`
+    (bytes, bytearray, memoryview or a uint8 array): (height x width) uint8 or uint16. Raises
+    ValueError for anything else."""
+    data = _as_bytes(data)
     raw = data.tobytes()[:8] if data.size >= 8 else b""
     if raw[:4] == b"II*\x00":
         order = "<"
@@ -94,7 +113,7 @@ def read_tiff(data):
     entries = data[directory + 2:directory + 2 + 12 * count].tobytes()
     if len(entries) < 12 * count:
         raise ValueError("TIFF directory cut short")
-    tags = {}
+    tags: dict[int, int] = {}
     for i in range(count):
         tag, kind, number = struct.unpack(order + "HHI", entries[12 * i:12 * i + 8])
         if kind in _TIFF_TYPES and number == 1:

@@ -42,7 +42,7 @@ namespace Halvex
         {
             using (StreamSession session = new LiveSession(this, frames, options ?? new StreamOptions())) {
                 while (!session.Done) {
-                    Frame frame = session.Accept(session.Run.Next(session.Options.Timeout, CancellationToken.None));
+                    Frame frame = session.Accept(session.Next());
                     if (frame != null)
                         yield return frame;
                 }
@@ -58,7 +58,7 @@ namespace Halvex
         {
             using (StreamSession session = new LiveSession(this, frames, options ?? new StreamOptions())) {
                 while (!session.Done) {
-                    Frame frame = session.Accept(await session.Run.NextAsync(session.Options.Timeout, cancel).ConfigureAwait(false));
+                    Frame frame = session.Accept(await session.NextAsync(cancel).ConfigureAwait(false));
                     if (frame != null)
                         yield return frame;
                 }
@@ -74,7 +74,7 @@ namespace Halvex
         {
             using (StreamSession session = new DownloadSession(this, first, last, options ?? new StreamOptions())) {
                 while (!session.Done) {
-                    Frame frame = session.Accept(session.Run.Next(session.Options.Timeout, CancellationToken.None));
+                    Frame frame = session.Accept(session.Next());
                     if (frame != null)
                         yield return frame;
                 }
@@ -91,7 +91,7 @@ namespace Halvex
         {
             using (StreamSession session = new DownloadSession(this, first, last, options ?? new StreamOptions())) {
                 while (!session.Done) {
-                    Frame frame = session.Accept(await session.Run.NextAsync(session.Options.Timeout, cancel).ConfigureAwait(false));
+                    Frame frame = session.Accept(await session.NextAsync(cancel).ConfigureAwait(false));
                     if (frame != null)
                         yield return frame;
                 }

@@ -4,6 +4,7 @@
 using System;
 using System.Collections.Generic;
 using System.Threading;
+using System.Threading.Tasks;
 using Halvex.Native;
 
 namespace Halvex
@@ -69,14 +70,31 @@ namespace Halvex
                 return Pool.Exists(b => b.Lent);
         }
 
-        // A returned buffer as a frame, or null for one to pass over. `again` says whether the buffer is
-        // lent again: at once for an owned copy, before the next wait for a view.
+        // The next returned buffer. The view handed out last is lent again first: its frame is over.
+        internal StreamBuffer Next()
+        {
+            LendPending();
+            return Run.Next(Options.Timeout, CancellationToken.None);
+        }
+
+        internal Task<StreamBuffer> NextAsync(CancellationToken cancel)
+        {
+            LendPending();
+            return Run.NextAsync(Options.Timeout, cancel);
+        }
+
+        void LendPending()
+        {
+            StreamBuffer buffer = pending;
+            pending = null;
+            if (buffer != null)
+                Lend(buffer);
+        }
+
+        // A returned buffer as a frame, or null for one to pass over. An owned copy's buffer is lent
+        // again at once, a view's before the next wait.
         internal Frame Accept(StreamBuffer buffer)
         {
-            if (pending != null) {
-                Lend(pending);
-                pending = null;
-            }
             if (buffer == null)
                 return null;
             HX_READ_STREAM result = buffer.Result;

@@ -668,6 +668,23 @@ HX_API unsigned HX_trace(int enable);
  * another log file is open. */
 HX_API HX_STATUS HX_logger_file(const char *path);
 
+/* The kinds of line a log callback is handed: one written whatever the trace mask (a failure or
+ * refusal), and a line of a trace category switched on with HX_trace. */
+#define HX_LOG_ERROR 3
+#define HX_LOG_TRACE 7
+/* Takes the library's log lines in a host's own logging. */
+typedef void (*HX_LOG_CALLBACK)(int level, const char *text, void *context);
+/* Hands every log line to `callback` instead of standard output: `text` is the line without its
+ * time stamp and source location, on the thread that logged it (a library thread or the
+ * caller's); the callback must not call the library. The log file, when one is open, still gets
+ * every full line. NULL restores standard output. Once this returns, no thread is still inside
+ * the callback it replaced. */
+HX_API HX_STATUS HX_logger_callback(HX_LOG_CALLBACK callback, void *context);
+/* Copies into `text` (at most `size` bytes, always terminated) the first error line the library
+ * logged on the calling thread during its last call on that thread, "" when that call logged
+ * none: the reason a failed call failed. HX_STATUS_ERROR when `text` is NULL or `size` is 0. */
+HX_API HX_STATUS HX_last_error(char *text, uint32_t size);
+
 /* ---------------------------------------------------------------------------------------------
  * Record initialisers: zero-fill the record and write the version. HX_STATUS_ERROR when `record`
  * is NULL or `size` is not exactly the record's size (then nothing is written).
@@ -780,6 +797,8 @@ HX_API HX_STATUS CS_HX_shutdown(void);
 HX_API HX_STATUS CS_HX_discover_pause(uint8_t pause);
 HX_API unsigned CS_HX_trace(int enable);
 HX_API HX_STATUS CS_HX_logger_file(const char *path);
+HX_API HX_STATUS CS_HX_logger_callback(HX_LOG_CALLBACK callback, void *context);
+HX_API HX_STATUS CS_HX_last_error(char *text, uint32_t size);
 
 HX_API HX_STATUS CS_HX_analog_gain_init(HX_ANALOG_GAIN *record, uint32_t size);
 HX_API HX_STATUS CS_HX_battery_info_init(HX_BATTERY_INFO *record, uint32_t size);

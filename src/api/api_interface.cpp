@@ -1,7 +1,9 @@
 // The frame every exported call runs in, and the calls that start and end the library's life.
 #include "api/api_interface.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 
 #include "api/client_context.h"
 #include "callback/callback.h"
@@ -199,6 +201,29 @@ unsigned HX_trace(int enable)
 HX_STATUS HX_logger_file(const char* path)
 {
     return HLV_THREAD::loggerFile(path) == 0 ? HX_STATUS_OK : HX_STATUS_ERROR;
+}
+
+HX_STATUS HX_logger_callback(HX_LOG_CALLBACK callback, void* context)
+{
+    // The public levels are the log's own priorities, so the callback is the sink as it is.
+    static_assert(HX_LOG_ERROR == HLV_THREAD::LOG_PRIORITY_ERROR && HX_LOG_TRACE == HLV_THREAD::LOG_PRIORITY_DEBUG);
+    HLV_THREAD::setLogSink(callback, context);
+    return HX_STATUS_OK;
+}
+
+HX_STATUS HX_last_error(char* text, uint32_t size)
+{
+    if (text == nullptr || size == 0)
+        return HX_STATUS_ERROR;
+    try {
+        const std::string error = HLV_THREAD::callError();
+        const std::size_t length = std::min<std::size_t>(error.size(), size - 1);
+        std::memcpy(text, error.data(), length);
+        text[length] = '\0';
+    } catch (...) {
+        text[0] = '\0';
+    }
+    return HX_STATUS_OK;
 }
 
 } // extern "C"

@@ -55,6 +55,7 @@ template <class Work>
 HX_STATUS protectedCall(const char* prefix, Work&& work) noexcept
 {
     try {
+        HLV_THREAD::clearCallError();
         connectComponents();
         return work();
     } catch (const HLV_THREAD::Exception& error) {

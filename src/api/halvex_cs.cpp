@@ -121,6 +121,16 @@ HX_STATUS CS_HX_logger_file(const char* path)
     return HX_logger_file(path);
 }
 
+HX_STATUS CS_HX_logger_callback(HX_LOG_CALLBACK callback, void* context)
+{
+    return HX_logger_callback(callback, context);
+}
+
+HX_STATUS CS_HX_last_error(char* text, uint32_t size)
+{
+    return HX_last_error(text, size);
+}
+
 HX_CS_INIT(analog_gain_init, HX_ANALOG_GAIN)
 HX_CS_INIT(battery_info_init, HX_BATTERY_INFO)
 HX_CS_INIT(camera_information_init, HX_CAMERA_INFORMATION)

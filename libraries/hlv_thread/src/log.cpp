@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 #include "log_file.h"
@@ -57,6 +58,65 @@ LogFile& logFile()
     return *file;
 }
 
+// The host's sink. Lines hold the lock shared while they are in the sink, so replacing it waits
+// for them; `installed` spares the lock while there is none.
+struct HostSink {
+    std::shared_mutex lock;
+    LogSink sink = nullptr;
+    void* context = nullptr;
+    std::atomic<bool> installed{false};
+};
+
+HostSink& hostSink()
+{
+    static HostSink* const instance = new HostSink;
+    return *instance;
+}
+
+// Hands the bare text to the host's sink; false when there is none (the line goes to standard
+// output instead).
+bool toHostSink(int priority, const std::string& text)
+{
+    HostSink& host = hostSink();
+    if (!host.installed.load(std::memory_order_acquire))
+        return false;
+    std::shared_lock<std::shared_mutex> guard(host.lock);
+    if (host.sink == nullptr)
+        return false;
+    host.sink(priority, text.c_str(), host.context);
+    return true;
+}
+
+// Each thread's first error line since its call began; a host reads it after a failed call.
+struct CallError {
+    std::string text;
+    bool kept = false;
+};
+
+CallError& threadCallError()
+{
+    thread_local CallError error;
+    return error;
+}
+
+// Writes the full line to standard output (unless the host's sink took the bare text), the log
+// file and the observers.
+void deliver(int priority, const std::string& full, const std::string& bare)
+{
+    const std::string line = full + '\n';
+    if (!toHostSink(priority, bare)) {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fflush(stdout);
+    }
+    LogFile& file = logFile();
+    {
+        std::lock_guard<std::mutex> guard(file.lock);
+        if (file.descriptor >= 0)
+            writeLogFile(file.descriptor, line);
+    }
+    notifyLogObservers(full);
+}
+
 } // namespace
 
 uint32_t traceMask()
@@ -100,7 +160,19 @@ std::string timeStamp()
 
 void logLine(const char* file, int line, const std::string& text)
 {
+    logLine(LOG_PRIORITY_DEBUG, file, line, text);
+}
+
+void logLine(int priority, const char* file, int line, const std::string& text)
+{
     try {
+        if (priority == LOG_PRIORITY_ERROR) {
+            CallError& error = threadCallError();
+            if (!error.kept) {
+                error.text = text;
+                error.kept = true;
+            }
+        }
         std::string entry = timeStamp();
         entry += ": ";
         entry += file != nullptr ? file : "(unknown file)";
@@ -108,7 +180,7 @@ void logLine(const char* file, int line, const std::string& text)
         entry += std::to_string(line);
         entry += ": ";
         entry += text;
-        logRaw(LOG_PRIORITY_DEBUG, entry);
+        deliver(priority, entry, text);
     } catch (...) {
         // Out of memory for the prefix: the text itself still reaches standard output, without
         // allocating, since it is most likely the error being reported.
@@ -118,22 +190,34 @@ void logLine(const char* file, int line, const std::string& text)
     }
 }
 
-void logRaw(int /*priority*/, const std::string& text)
+void logRaw(int priority, const std::string& text)
 {
     try {
-        const std::string line = text + '\n';
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fflush(stdout);
-        LogFile& file = logFile();
-        {
-            std::lock_guard<std::mutex> guard(file.lock);
-            if (file.descriptor >= 0)
-                writeLogFile(file.descriptor, line);
-        }
-        notifyLogObservers(text);
+        deliver(priority, text, text);
     } catch (...) {
         // Logging throws nothing of its own: a line that cannot be built is lost.
     }
+}
+
+void setLogSink(LogSink sink, void* context)
+{
+    HostSink& host = hostSink();
+    std::unique_lock<std::shared_mutex> guard(host.lock);
+    host.sink = sink;
+    host.context = context;
+    host.installed.store(sink != nullptr, std::memory_order_release);
+}
+
+void clearCallError()
+{
+    CallError& error = threadCallError();
+    error.kept = false;
+    error.text.clear();
+}
+
+std::string callError()
+{
+    return threadCallError().text;
 }
 
 void addLogObserver(LogObserver* observer)

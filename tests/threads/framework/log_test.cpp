@@ -5,6 +5,9 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -146,6 +149,77 @@ TEST_F(LogTest, LogFileTakesLinesAndRefusesASecondOpen)
     EXPECT_EQ(content.size(), oldContent.size());
     EXPECT_EQ(content.find("line after close"), std::string::npos);
     EXPECT_NE(::access(second.c_str(), F_OK), 0) << "the refused file must not be created";
+}
+
+// What a host's sink was handed, and what reached standard output meanwhile.
+struct SinkRecord {
+    std::vector<std::pair<int, std::string>> lines;
+    static void take(int priority, const char* text, void* context)
+    {
+        static_cast<SinkRecord*>(context)->lines.emplace_back(priority, text);
+    }
+};
+
+// Runs `body` with standard output sent into a pipe; returns what it wrote.
+template <class Body>
+std::string standardOutputOf(Body body)
+{
+    int pipeEnds[2];
+    if (::pipe(pipeEnds) != 0)
+        return "(no pipe)";
+    std::fflush(stdout);
+    const int savedStdout = ::dup(STDOUT_FILENO);
+    ::dup2(pipeEnds[1], STDOUT_FILENO);
+    body();
+    std::fflush(stdout);
+    ::dup2(savedStdout, STDOUT_FILENO);
+    ::close(savedStdout);
+    ::close(pipeEnds[1]);
+    char buffer[1024] = {};
+    const ssize_t length = ::read(pipeEnds[0], buffer, sizeof buffer - 1);
+    ::close(pipeEnds[0]);
+    return std::string(buffer, length > 0 ? static_cast<std::size_t>(length) : 0);
+}
+
+TEST_F(LogTest, HostSinkTakesBareLinesInsteadOfStandardOutputButNotInsteadOfTheFile)
+{
+    TempDir dir;
+    ASSERT_EQ(HLV_THREAD::loggerFile(dir.file("a.log").c_str()), 0);
+    HLV_THREAD::setTraceMask(HLV_THREAD::TRACE_COMM);
+    SinkRecord record;
+    const std::string printed = standardOutputOf([&] {
+        HLV_THREAD::setLogSink(&SinkRecord::take, &record);
+        HLV_LOG("%s %d", "refused width", 4096);
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s", "a traced exchange");
+        HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_ERROR, "raw error");
+        HLV_THREAD::setLogSink(nullptr, nullptr);
+        HLV_LOG("%s", "after the sink went");
+    });
+
+    const std::vector<std::pair<int, std::string>> expected = {
+        {3, "refused width 4096"}, {7, "a traced exchange"}, {3, "raw error"}};
+    EXPECT_EQ(record.lines, expected);
+    EXPECT_EQ(printed.find("refused width"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("after the sink went"), std::string::npos) << "standard output again: " << printed;
+    const std::string file = readFile(dir.file("a.log"));
+    EXPECT_TRUE(std::regex_search(file, std::regex(R"(\d{6}\.\d{6}: .*log_test\.cpp, \d+: refused width 4096)")))
+        << file;
+    EXPECT_NE(file.find("after the sink went"), std::string::npos);
+}
+
+TEST_F(LogTest, CallErrorKeepsTheFirstErrorLineOfItsOwnThread)
+{
+    HLV_THREAD::clearCallError();
+    EXPECT_EQ(HLV_THREAD::callError(), "");
+    HLV_TRACE(HLV_THREAD::TRACE_ALL, "%s", "trace lines are no reason");
+    HLV_LOG("%s", "Not supported!");
+    HLV_LOG("%s", "Halvex exception: later line");
+    std::thread other([] { HLV_LOG("%s", "another thread's failure"); });
+    other.join();
+    EXPECT_EQ(HLV_THREAD::callError(), "Not supported!");
+
+    HLV_THREAD::clearCallError();
+    EXPECT_EQ(HLV_THREAD::callError(), "") << "a new call starts without a reason";
 }
 
 #pragma GCC diagnostic push

@@ -39,6 +39,16 @@ std::string pointerText(uintptr_t value)
     return fmtToString("%p", reinterpret_cast<void*>(value));
 }
 
+// The reason HX_last_error gives for this thread's last call.
+std::string lastError()
+{
+    char text[256];
+    std::memset(text, 'x', sizeof text);
+    if (HX_last_error(text, sizeof text) != HX_STATUS_OK)
+        return "(HX_last_error failed)";
+    return text;
+}
+
 class ApiFrame : public ::testing::Test {
 protected:
     void SetUp() override
@@ -158,9 +168,13 @@ TEST_F(ApiFrame, EveryOperationChecksTheClientThenTheCameraAndSucceedsWithBoth)
         hx_test::LogCapture log;
         EXPECT_EQ(call(unknownClient, camera), HX_STATUS_ERROR) << name;
         EXPECT_EQ(log.count("Client handle " + pointerText(unknownClient) + " not valid"), 1u) << name;
+        EXPECT_NE(lastError().find("Client handle " + pointerText(unknownClient) + " not valid"), std::string::npos)
+            << name << ": the reason a host shows is " << lastError();
         EXPECT_EQ(call(client, unknownCamera), HX_STATUS_ERROR) << name;
         EXPECT_EQ(log.count("Camera handle 127.0.0.99 not valid"), 1u) << name;
+        EXPECT_NE(lastError().find("Camera handle 127.0.0.99 not valid"), std::string::npos) << name;
         EXPECT_EQ(call(client, camera), HX_STATUS_OK) << name;
+        EXPECT_EQ(lastError(), "") << name << ": a call that succeeded leaves no reason behind";
         EXPECT_EQ(log.count("exception"), 2u) << name << ": only the two refusals are errors";
     }
     EXPECT_EQ(operations->callCount("setCaptureSettings"), 1u);
@@ -168,6 +182,19 @@ TEST_F(ApiFrame, EveryOperationChecksTheClientThenTheCameraAndSucceedsWithBoth)
     EXPECT_EQ(operations->callCount("startCameraSave"), 1u);
     EXPECT_EQ(operations->callCount("handleStreaming"), 5u);
     EXPECT_TRUE(world().recorder.waitFor(delivered + 5)) << "the four buffers and the live switch did not come back";
+}
+
+TEST_F(ApiFrame, LastErrorFitsTheHostsBufferAndRefusesNone)
+{
+    hx_test::LogCapture log;
+    EXPECT_EQ(HX_unregister(0xDEAD0), HX_STATUS_ERROR);
+    char small[6];
+    std::memset(small, 'x', sizeof small);
+    ASSERT_EQ(HX_last_error(small, sizeof small), HX_STATUS_OK);
+    EXPECT_EQ(std::string(small), "Could") << "cut to the buffer and terminated";
+    EXPECT_EQ(HX_last_error(nullptr, 10), HX_STATUS_ERROR);
+    EXPECT_EQ(HX_last_error(small, 0), HX_STATUS_ERROR);
+    EXPECT_EQ(CS_HX_last_error(small, sizeof small), HX_STATUS_OK);
 }
 
 TEST_F(ApiFrame, MissingOrUnusableArgumentsAreRefusedWithTheirOwnTexts)

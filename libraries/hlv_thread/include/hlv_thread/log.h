@@ -25,7 +25,7 @@ enum : uint32_t {
     TRACE_ALL = 0x3FF1,
 };
 
-// Priorities callers pass to the raw sink; it writes all alike.
+// Priorities of a line: a host's log sink tells them apart; standard output and the file do not.
 enum : int { LOG_PRIORITY_ERROR = 3, LOG_PRIORITY_DEBUG = 7 };
 
 uint32_t traceMask();
@@ -33,10 +33,25 @@ void setTraceMask(uint32_t mask);
 // True when category lines are written: the silent bit is clear and the category's bit is set.
 bool traced(uint32_t category);
 
-// Writes "<time stamp>: <file>, <line>: <text>" to the raw sink.
+// Writes "<time stamp>: <file>, <line>: <text>" to the raw sink, as a debug line or, with
+// LOG_PRIORITY_ERROR, as an error line (which the calling thread's call errors also keep).
 void logLine(const char* file, int line, const std::string& text);
+void logLine(int priority, const char* file, int line, const std::string& text);
 // Writes text and a line feed to standard output and to the log file, one write each.
 void logRaw(int priority, const std::string& text);
+
+// A host's own log: takes every line's priority and text (without time stamp or location) in
+// place of standard output, on the thread that logged it. The log file and the observers still
+// get every full line.
+using LogSink = void (*)(int priority, const char* text, void* context);
+// Installs the sink (nullptr: standard output again). Once it returns, no thread is still inside
+// the sink it replaced, so a host may free what that sink used. A sink must not log.
+void setLogSink(LogSink sink, void* context);
+
+// The first error line logged on this thread since clearCallError(), without time stamp or
+// location: what a host shows as the reason its call failed. Each thread keeps its own.
+void clearCallError();
+std::string callError();
 
 // Sees every line that reaches the raw sink, without its line feed, while it is added (after the
 // line went to standard output and the log file). Called on the logging thread with the observer
@@ -68,4 +83,5 @@ std::string timeStamp();
   } while (0)
 
 // A line written whatever the trace mask says (errors).
-#define HLV_LOG(...) ::HLV_THREAD::logLine(__FILE__, __LINE__, ::fmtToString(__VA_ARGS__))
+#define HLV_LOG(...)                                                                                                   \
+  ::HLV_THREAD::logLine(::HLV_THREAD::LOG_PRIORITY_ERROR, __FILE__, __LINE__, ::fmtToString(__VA_ARGS__))

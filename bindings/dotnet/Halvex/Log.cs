@@ -8,12 +8,12 @@ using Halvex.Native;
 namespace Halvex
 {
     /// <summary>How serious a library log line is.</summary>
-    public enum LogLevel
+    public enum LogLevel : uint
     {
         /// <summary>A line the library writes whatever the trace mask: failures and refusals (HX_LOG_ERROR).</summary>
-        Error = 3,
+        Error = Hx.HX_LOG_ERROR,
         /// <summary>A line of a trace category switched on with <see cref="Log.EnableTrace"/> (HX_LOG_TRACE).</summary>
-        Trace = 7,
+        Trace = Hx.HX_LOG_TRACE,
     }
 
     /// <summary>One line of the library's log.</summary>
@@ -90,7 +90,7 @@ namespace Halvex
         {
             try {
                 string line = Marshal.PtrToStringAnsi(text) ?? "";
-                var severity = level == (int)LogLevel.Error ? LogLevel.Error : LogLevel.Trace;
+                var severity = level == (int)Hx.HX_LOG_ERROR ? LogLevel.Error : LogLevel.Trace;
                 Source.TraceEvent(severity == LogLevel.Error ? TraceEventType.Error : TraceEventType.Verbose, level, line);
                 EventHandler<LogEventArgs> handlers;
                 lock (callback)
@@ -106,12 +106,8 @@ namespace Halvex
         internal static string LastError()
         {
             var text = new byte[1024];
-            try {
-                if (NativeMethods.CS_HX_last_error(text, (uint)text.Length) != 0)
-                    return "";
-            } catch (EntryPointNotFoundException) {
+            if (NativeMethods.CS_HX_last_error(text, (uint)text.Length) != 0)
                 return "";
-            }
             int length = Array.IndexOf(text, (byte)0);
             return System.Text.Encoding.UTF8.GetString(text, 0, length < 0 ? text.Length : length);
         }

@@ -208,6 +208,10 @@ namespace Halvex.Native
         public const uint HX_API_VERSION_MIN = 0xc;
         /// <summary><c>HX_STREAM_MIN_BUFFER_SIZE</c> of hx.h.</summary>
         public const uint HX_STREAM_MIN_BUFFER_SIZE = 0x100000;
+        /// <summary><c>HX_LOG_ERROR</c> of hx.h.</summary>
+        public const uint HX_LOG_ERROR = 0x3;
+        /// <summary><c>HX_LOG_TRACE</c> of hx.h.</summary>
+        public const uint HX_LOG_TRACE = 0x7;
     }
 
     /// <summary><c>HX_ANALOG_GAIN</c> of hx.h (16 bytes), blittable, as the C compiler lays it out.</summary>

@@ -62,7 +62,15 @@ namespace Halvex
             }
         }
 
-        protected void Lend(StreamBuffer buffer) => buffer.Lend(lend, camera.Client.Handle, camera.Handle);
+        protected void Lend(StreamBuffer buffer)
+        {
+            try {
+                buffer.Lend(lend, camera.Client.Handle, camera.Handle);
+            } catch (HalvexException) when (camera.IsDisposed || camera.Client.IsDisposed || Client.IsShutDown) {
+                // Disposal on another thread unregistered the client between the look and the lending.
+                throw new ObjectDisposedException(camera.ToString(), "the camera was disposed while its stream ran");
+            }
+        }
 
         protected bool AnyLent()
         {

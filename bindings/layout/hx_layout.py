@@ -8,7 +8,7 @@ Three steps, each a sub-command:
                              program that prints them with sizeof and offsetof, as the compiler
                              lays them out
   generate LAYOUT.txt PY CS  turns that program's output into bindings/python/halvex/_layout.py and
-                             bindings/dotnet/Records.g.cs
+                             bindings/dotnet/Halvex/Records.g.cs
   check LAYOUT.txt PY CS     fails when the committed files differ from what generate writes
 
 The parser only has to recognise names and element types; every size and offset comes from the
@@ -147,35 +147,185 @@ def python_text(records, constants):
 
 CS_TYPES = {"u16": "ushort", "u32": "uint", "u64": "ulong", "f32": "float", "char": "byte", "ptr": "IntPtr"}
 
+# The .NET settings classes: one per record but the two the library's plumbing uses, named without
+# the prefix; records the camera only reports get no setters.
+CS_CLASSES = {
+    "HX_ANALOG_GAIN": "AnalogGain", "HX_BATTERY_INFO": "BatteryInfo", "HX_CAMERA_INFORMATION": "CameraInformation",
+    "HX_CAPTURE_SETTINGS": "CaptureSettings", "HX_DOWNLOAD_SETTINGS": "DownloadSettings", "HX_IO_SETTINGS": "IoSettings",
+    "HX_LENS_SETTINGS": "LensSettings", "HX_LENS_STATUS": "LensStatus", "HX_PLAYBACK_SETTINGS": "PlaybackSettings",
+    "HX_PROGRESS": "Progress", "HX_STREAM_SETTINGS": "StreamSettings", "HX_TEMPERATURE": "Temperature",
+}
+CS_READ_ONLY = {"HX_BATTERY_INFO", "HX_CAMERA_INFORMATION", "HX_LENS_STATUS", "HX_PROGRESS", "HX_TEMPERATURE"}
+# Fields whose values are named constants of hx.h: the .NET enum (in bindings/dotnet/Halvex/Enums.cs).
+CS_ENUMS = {
+    ("HX_CAPTURE_SETTINGS", "bit_mode"): "BitMode", ("HX_CAPTURE_SETTINGS", "bns_mode"): "BinningMode",
+    ("HX_CAPTURE_SETTINGS", "fpn_mode"): "FpnModes", ("HX_CAPTURE_SETTINGS", "record_mode"): "RecordMode",
+    ("HX_DOWNLOAD_SETTINGS", "format"): "DownloadFormat", ("HX_PLAYBACK_SETTINGS", "mode"): "PlaybackMode",
+    ("HX_ANALOG_GAIN", "gain"): "GainFactor", ("HX_IO_SETTINGS", "sync_out_source"): "SyncOutSource",
+    ("HX_IO_SETTINGS", "sync_in_ppf"): "SyncInMode", ("HX_IO_SETTINGS", "trigger_in_edge"): "Edge",
+    ("HX_IO_SETTINGS", "sync_in_edge"): "Edge", ("HX_IO_SETTINGS", "arm_in_edge"): "Edge",
+}
+LIMITS = (("max", "Maximum", "upper limit"), ("min", "Minimum", "lower limit"), ("constr", "Step", "step the value must respect"),
+          ("caps", "Choices", "supported values"))
+
+
+def pascal(name):
+    return "".join(part[:1].upper() + part[1:] for part in name.split("_"))
+
+
+def is_limit(name, names):
+    """Whether a word is the max, min, step or caps word of another field (focus_min is a value)."""
+    return any(name.endswith("_" + suffix) and name[:-len(suffix) - 1] in names for suffix, _, _ in LIMITS)
+
+
+def field_plan(fields):
+    """[(field, flags word or None, group flags word or None)] of a record's values, in order: the
+    words a setter marks. A value's flags word is its own (name_flags), that of the quantity it
+    belongs to (f_number_num: f_number_flags), or an orphan flags word before it (pause_count:
+    rate_control_flags); a group opens at each *_group_flags word."""
+    names = [f[0] for f in fields]
+    plan, group = [], None
+    for index, (name, _, code, count) in enumerate(fields):
+        if name.endswith("_group_flags"):
+            group = name
+            continue
+        if name in ("ver_maj", "ver_min", "flags") or name.endswith("_flags") or \
+                is_limit(name, names) or "family_words" in name or \
+                name.startswith(("reserved_", "unused_")) or (count > 1 and code != "char"):
+            continue
+        flags = None
+        if name + "_flags" in names:
+            flags = name + "_flags"
+        else:
+            parts = name.split("_")
+            for cut in range(len(parts) - 1, 0, -1):
+                if "_".join(parts[:cut]) + "_flags" in names:
+                    flags = "_".join(parts[:cut]) + "_flags"
+                    break
+            else:
+                for before in reversed(names[:index]):
+                    if before.endswith("_flags") and not before.endswith("_group_flags") and \
+                            before[:-len("_flags")] not in names:
+                        flags = before
+                        break
+        own_before = flags is not None and names.index(flags) < index and flags == name + "_flags"
+        plan.append((name, code, count, flags, None if own_before else group))
+    return plan
+
+
+def csharp_settings_class(record, fields):
+    cls, read_only = CS_CLASSES[record], record in CS_READ_ONLY
+    names = {f[0] for f in fields}
+    set_ = "Hx.HX_FLAG_SET"
+    what = "the camera reports" if read_only else "a camera's settings"
+    out = [
+        f"    /// <summary>{record} ({what}) as properties{'' if read_only else ': setting one marks the field, its section and the record for writing, so that applying the object writes exactly what was set'}. "
+        "ToString() lists every value.</summary>",
+        f"    public sealed class {cls} : SettingsRecord",
+        "    {",
+        f"        internal {record} raw;",
+        "",
+        "        /// <summary>A record prepared as its initialiser prepares it: zeros and the interface version, nothing marked.</summary>",
+        f"        public {cls}()",
+        "        {",
+        "            raw.ver_maj = (ushort)Hx.HX_API_VERSION_MAJ;",
+        "            raw.ver_min = (ushort)Hx.HX_API_VERSION_MIN;",
+        "        }",
+        "",
+        "        /// <summary>A copy of a record as hx.h lays it out.</summary>",
+        "        /// <param name=\"record\">The record, flags words included.</param>",
+        f"        public {cls}({record} record) {{ raw = record; }}",
+        "",
+        "        /// <summary>The record as hx.h lays it out, flags words included.</summary>",
+        f"        public {record} Raw {{ get => raw; set => raw = value; }}",
+        "",
+        "        /// <inheritdoc/>",
+        "        public override uint RecordFlags => raw.flags;",
+    ]
+    descriptors = []
+    for name, code, count, flags, group in field_plan(fields):
+        prop = pascal(name)
+        enum = CS_ENUMS.get((record, name))
+        if code == "char":
+            out += ["", f"        /// <summary>The text <c>{name}</c>, up to its first NUL.</summary>",
+                    f"        public unsafe string {prop} {{ get {{ fixed (byte* text = raw.{name}) return Text(text, {count}); }} }}"]
+            descriptors.append(f"new SettingField(\"{prop}\", \"{name}\", r => (({cls})r).{prop})")
+            continue
+        cs_type = enum or CS_TYPES[code]
+        cast_in = f"(uint)value" if enum else "value"
+        getter = f"({enum})raw.{name}" if enum else f"raw.{name}"
+        if read_only or code != "u32":
+            out += ["", f"        /// <summary>The word <c>{name}</c>.</summary>",
+                    f"        public {cs_type} {prop} => {getter};"]
+        else:
+            marks = [f for f in (flags, group) if f] + ["flags"]
+            marked = ", ".join(f"<c>{m}</c>" for m in marks)
+            sets = " ".join(f"raw.{m} |= {set_};" for m in marks)
+            out += ["", f"        /// <summary>The word <c>{name}</c>. Setting it marks {marked} for writing.</summary>",
+                    f"        public {cs_type} {prop}",
+                    "        {",
+                    f"            get => {getter};",
+                    f"            set {{ raw.{name} = {cast_in}; {sets} }}",
+                    "        }"]
+        extra = []
+        if flags:
+            extra.append(f"flags: r => (({cls})r).raw.{flags}")
+            extra.append(f"word: r => (({cls})r).raw.{name}")
+        for suffix, title, meaning in LIMITS:
+            limit = f"{name}_{suffix}"
+            if limit not in names:
+                continue
+            limit_type = enum if enum and suffix == "caps" else "uint"
+            limit_get = f"({enum})raw.{limit}" if limit_type != "uint" else f"raw.{limit}"
+            out += ["", f"        /// <summary>The camera's {meaning} for <see cref=\"{prop}\"/> (<c>{limit}</c>).</summary>",
+                    f"        public {limit_type} {prop}{title} => {limit_get};"]
+            extra.append(f"{suffix}: r => (({cls})r).raw.{limit}")
+        descriptors.append(f"new SettingField(\"{prop}\", \"{name}\", r => (({cls})r).{prop}" +
+                           "".join(", " + e for e in extra) + ")")
+    out += ["", "        internal override SettingField[] Fields => fields;", "",
+            "        static readonly SettingField[] fields = {"]
+    out += [f"            {d}," for d in descriptors]
+    out += ["        };", "    }", ""]
+    return out
+
 
 def csharp_text(records, constants):
     out = [
         "// Record layouts and constants of hx.h, as the C compiler lays them out: blittable structures",
-        "// with explicit offsets and sizes. Generated by bindings/layout/hx_layout.py",
-        "// (cmake --build --preset dev --target update_host_layouts); do not edit.",
+        "// with explicit offsets and sizes, and the settings classes over them. Generated by",
+        "// bindings/layout/hx_layout.py (cmake --build --preset dev --target update_host_layouts); do not edit.",
         "using System;",
         "using System.Runtime.InteropServices;",
+        "using Halvex.Native;",
         "",
         "namespace Halvex.Native",
         "{",
+        "    /// <summary>The numeric constants of hx.h, under their C names.</summary>",
         "    public static class Hx",
         "    {",
     ]
     for name, value in constants.items():
+        out.append(f"        /// <summary><c>{name}</c> of hx.h.</summary>")
         out.append(f"        public const uint {name} = {value:#x};")
     out += ["    }", ""]
     for record, size, fields in records:
+        out.append(f"    /// <summary><c>{record}</c> of hx.h ({size} bytes), blittable, as the C compiler lays it out.</summary>")
         out.append(f"    [StructLayout(LayoutKind.Explicit, Size = {size})]")
         out.append(f"    public unsafe struct {record}")
         out.append("    {")
         for field, offset, code, count in fields:
             cs_type = CS_TYPES[code]
+            out.append(f"        /// <summary><c>{field}</c>, at byte {offset}.</summary>")
             if count == 1:
                 out.append(f"        [FieldOffset({offset})] public {cs_type} {field};")
             else:
                 out.append(f"        [FieldOffset({offset})] public fixed {cs_type} {field}[{count}];")
         out.append("    }")
         out.append("")
+    out += ["}", "", "namespace Halvex", "{"]
+    for record, size, fields in records:
+        if record in CS_CLASSES:
+            out += csharp_settings_class(record, fields)
     out += ["}", ""]
     return "\n".join(out)
 

@@ -1,13 +1,12 @@
 #!/bin/sh
-# Runs the managed example host against one stand-in camera. Inside a private network namespace
-# (scripts/in-netns).   host_test.sh HXSIM MONO CAMERA_HOST_EXE
+# Runs a .NET program (dotnet test, or the example host) beside one stand-in camera. Inside a
+# private network namespace (scripts/in-netns).   host_test.sh HXSIM COMMAND ARGS...
 set -u
 HXSIM=$1
-MONO=$2
-HOST=$3
-NAME=dotnet_host
+shift
+NAME=dotnet
 . "$(dirname "$0")/../../support/beside_hxsim.sh"
 
 start_hxsim "$HXSIM" --cameras 1 --sensor lince --memory 1G --time-scale 20
-"$MONO" --debug "$HOST" 127.0.0.2 || fail "the host exited with status $?"
+"$@" || fail "$* exited with status $?"
 finish

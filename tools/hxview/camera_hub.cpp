@@ -16,7 +16,7 @@ constexpr auto kLookupPause = std::chrono::milliseconds(250);
 Json::Value identity(HX_CAMERA_HANDLE camera, const HX_CAMERA_INFORMATION& information, bool lost)
 {
     Json::Value json;
-    json["address"] = hxcam::cameraAddress(camera);
+    json["address"] = halvex::common::cameraAddress(camera);
     json["model"] = information.model_name;
     json["serial"] = information.serial_number;
     json["manufacturer"] = information.manufacturer_name;
@@ -111,8 +111,8 @@ void CameraHub::event(uint32_t event, HX_CAMERA_HANDLE camera, void* data)
             if (known != cameras_.end())
                 known->second.lost = true;
         }
-        Json::Value json = message("lost", "the camera at " + hxcam::cameraAddress(camera) + " is gone");
-        json["camera"] = hxcam::cameraAddress(camera);
+        Json::Value json = message("lost", "the camera at " + halvex::common::cameraAddress(camera) + " is gone");
+        json["camera"] = halvex::common::cameraAddress(camera);
         feed_.post(writeJson(json));
         return;
     }
@@ -146,7 +146,7 @@ std::shared_ptr<CameraView> CameraHub::view(const std::string& address)
 {
     std::lock_guard<std::mutex> guard(lock_);
     for (const auto& [camera, known] : cameras_) {
-        if (hxcam::cameraAddress(camera) != address)
+        if (halvex::common::cameraAddress(camera) != address)
             continue;
         auto& view = views_[camera];
         if (!view)

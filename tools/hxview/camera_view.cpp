@@ -6,7 +6,7 @@
 #include "capture_apply.h"
 #include "capture_fields.h"
 #include "json_text.h"
-#include "registers/bit_modes.h"
+#include "pixel_depth.h"
 #include "session.h"
 
 namespace hxview {
@@ -18,7 +18,7 @@ constexpr auto kLiveWait = std::chrono::seconds(2);
 Json::Value captureJson(const HX_CAPTURE_SETTINGS& record, const HX_CAPTURE_SETTINGS* requested)
 {
     Json::Value fields(Json::arrayValue);
-    for (const hxcam::CaptureFieldView& view : hxcam::captureFieldViews(record, requested)) {
+    for (const halvex::common::CaptureFieldView& view : halvex::common::captureFieldViews(record, requested)) {
         Json::Value field;
         field["key"] = view.key;
         field["value"] = view.value;
@@ -91,7 +91,7 @@ void CameraView::stop()
 
 std::string CameraView::address() const
 {
-    return hxcam::cameraAddress(camera_);
+    return halvex::common::cameraAddress(camera_);
 }
 
 void CameraView::event(uint32_t event, void* data)
@@ -142,14 +142,14 @@ bool CameraView::readCapture(HX_CAPTURE_SETTINGS& record)
            (record.flags & HX_FLAG_ERR) == 0;
 }
 
-bool CameraView::geometry(hxcam::FrameGeometry& geometry, std::string& error)
+bool CameraView::geometry(halvex::common::FrameGeometry& geometry, std::string& error)
 {
     HX_CAPTURE_SETTINGS record;
-    if (!readCapture(record) || HX_REGISTERS::bitModeDepth(record.bit_mode) == 0) {
+    if (!readCapture(record) || halvex::common::bitModeDepth(record.bit_mode) == 0) {
         error = "the image size of " + address() + " could not be read";
         return false;
     }
-    geometry = {record.width, record.height, HX_REGISTERS::bitModeDepth(record.bit_mode)};
+    geometry = {record.width, record.height, halvex::common::bitModeDepth(record.bit_mode)};
     return true;
 }
 
@@ -183,18 +183,18 @@ Reply CameraView::setCapture(const std::vector<std::string>& assignments)
         return errorReply(503, "the capture settings of " + address() + " could not be read");
     for (const std::string& assignment : assignments) {
         std::string error;
-        if (!hxcam::applyCaptureSetting(request, assignment, error))
+        if (!halvex::common::applyCaptureSetting(request, assignment, error))
             return errorReply(400, error);
     }
     HX_CAPTURE_SETTINGS after;
-    if (!hxcam::applyCapture(client_, camera_, request, after))
+    if (!halvex::common::applyCapture(client_, camera_, request, after))
         return errorReply(503, "the capture settings of " + address() + " could not be set");
-    hxcam::FrameGeometry frame;
+    halvex::common::FrameGeometry frame;
     std::string error;
     if (live_.running() && geometry(frame, error))
         live_.start(frame, error);
     Json::Value json = captureJson(after, &request);
-    const std::vector<std::string> refused = hxcam::refusedFields(after, &request);
+    const std::vector<std::string> refused = halvex::common::refusedFields(after, &request);
     for (const std::string& field : refused)
         json["refused"].append(field);
     if ((after.flags & HX_FLAG_ERR) != 0 && refused.empty())
@@ -241,7 +241,7 @@ Reply CameraView::setLive(bool on)
         live_.stop();
         return state();
     }
-    hxcam::FrameGeometry frame;
+    halvex::common::FrameGeometry frame;
     std::string error;
     if (!geometry(frame, error) || !live_.start(frame, error))
         return errorReply(503, error);
@@ -265,7 +265,7 @@ Reply CameraView::liveImage(uint64_t after)
 
 Reply CameraView::recordedImage(uint32_t frame)
 {
-    hxcam::FrameGeometry shape;
+    halvex::common::FrameGeometry shape;
     std::string error;
     std::vector<uint8_t> bytes;
     if (!geometry(shape, error) || !frames_.fetch(frame, shape, bytes, error))
@@ -275,7 +275,7 @@ Reply CameraView::recordedImage(uint32_t frame)
     return reply;
 }
 
-Reply CameraView::jpegReply(const std::vector<uint8_t>& frame, const hxcam::FrameGeometry& geometry)
+Reply CameraView::jpegReply(const std::vector<uint8_t>& frame, const halvex::common::FrameGeometry& geometry)
 {
     std::vector<uint8_t> jpeg;
     std::string error;
@@ -287,7 +287,7 @@ Reply CameraView::jpegReply(const std::vector<uint8_t>& frame, const hxcam::Fram
 
 Reply CameraView::download(uint32_t from, uint32_t to)
 {
-    hxcam::FrameGeometry shape;
+    halvex::common::FrameGeometry shape;
     std::string error;
     if (!geometry(shape, error) || !download_.start(from, to, shape, error))
         return errorReply(409, error);

@@ -53,9 +53,9 @@ public:
 private:
     bool readState(HX_COMMAND& state);
     bool readCapture(HX_CAPTURE_SETTINGS& record);
-    bool geometry(hxcam::FrameGeometry& geometry, std::string& error);
+    bool geometry(halvex::common::FrameGeometry& geometry, std::string& error);
     Reply sendCommand(uint32_t code);
-    Reply jpegReply(const std::vector<uint8_t>& frame, const hxcam::FrameGeometry& geometry);
+    Reply jpegReply(const std::vector<uint8_t>& frame, const halvex::common::FrameGeometry& geometry);
     std::string address() const;
 
     const HX_CLIENT_HANDLE client_;

@@ -42,7 +42,7 @@ void FrameDownload::join()
         worker_.join();
 }
 
-bool FrameDownload::start(uint32_t from, uint32_t to, const hxcam::FrameGeometry& geometry, std::string& error)
+bool FrameDownload::start(uint32_t from, uint32_t to, const halvex::common::FrameGeometry& geometry, std::string& error)
 {
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -92,7 +92,7 @@ bool FrameDownload::configure(uint32_t from, uint32_t to, std::string& error)
         error = "the download settings could not be read";
         return false;
     }
-    HX_DOWNLOAD_SETTINGS request = hxcam::downloadRequest(current, from, to, HX_FORMAT_TIFF, kBuffers);
+    HX_DOWNLOAD_SETTINGS request = halvex::common::downloadRequest(current, from, to, HX_FORMAT_TIFF, kBuffers);
     if (HX_setup_download_syn(client_, camera_, &request, &request) != HX_STATUS_OK) {
         error = "the download settings could not be set";
         return false;
@@ -114,7 +114,7 @@ void FrameDownload::returned(HX_READ_STREAM* record)
     changed_.notify_all();
 }
 
-void FrameDownload::run(uint32_t to, hxcam::FrameGeometry geometry)
+void FrameDownload::run(uint32_t to, halvex::common::FrameGeometry geometry)
 {
     std::size_t released = 0;
     bool last = false;
@@ -157,16 +157,16 @@ void FrameDownload::run(uint32_t to, hxcam::FrameGeometry geometry)
     report(true, error);
 }
 
-bool FrameDownload::save(const HX_READ_STREAM& record, const hxcam::FrameGeometry& geometry)
+bool FrameDownload::save(const HX_READ_STREAM& record, const halvex::common::FrameGeometry& geometry)
 {
-    if (!hxcam::StreamStats::complete(record))
+    if (!halvex::common::StreamStats::complete(record))
         return false;
     const auto* data = static_cast<const uint8_t*>(record.buffer);
-    const std::string path = hxcam::framePath(directory_, "frame", record.frame_id, "tif");
+    const std::string path = halvex::common::framePath(directory_, "frame", record.frame_id, "tif");
     std::string error;
-    return hxcam::sniffContent(data, record.received_length) == hxcam::Content::Tiff
-               ? hxcam::writeBytes(path, data, record.received_length, error)
-               : hxcam::writePixelsAsTiff(path, data, record.received_length, geometry, error);
+    return halvex::common::sniffContent(data, record.received_length) == halvex::common::Content::Tiff
+               ? halvex::common::writeBytes(path, data, record.received_length, error)
+               : halvex::common::writePixelsAsTiff(path, data, record.received_length, geometry, error);
 }
 
 void FrameDownload::report(bool finished, const std::string& error)
@@ -177,7 +177,7 @@ void FrameDownload::report(bool finished, const std::string& error)
         if (finished)
             running_ = false;
         json["type"] = "download";
-        json["camera"] = hxcam::cameraAddress(camera_);
+        json["camera"] = halvex::common::cameraAddress(camera_);
         json["from"] = from_;
         json["total"] = total_;
         json["written"] = written_;

@@ -28,7 +28,7 @@ public:
     FrameDownload& operator=(const FrameDownload&) = delete;
 
     // Starts downloading frames from..to; false with a reason (one running, refused range).
-    bool start(uint32_t from, uint32_t to, const hxcam::FrameGeometry& geometry, std::string& error);
+    bool start(uint32_t from, uint32_t to, const halvex::common::FrameGeometry& geometry, std::string& error);
     // The progress event of the latest download, as JSON ("{}" before the first).
     std::string status() const;
     void returned(HX_READ_STREAM* record);
@@ -39,8 +39,8 @@ private:
     static constexpr uint32_t kBuffers = 16;
 
     bool configure(uint32_t from, uint32_t to, std::string& error);
-    void run(uint32_t to, hxcam::FrameGeometry geometry);
-    bool save(const HX_READ_STREAM& record, const hxcam::FrameGeometry& geometry);
+    void run(uint32_t to, halvex::common::FrameGeometry geometry);
+    bool save(const HX_READ_STREAM& record, const halvex::common::FrameGeometry& geometry);
     void report(bool finished, const std::string& error);
 
     const HX_CLIENT_HANDLE client_;

@@ -19,14 +19,14 @@ ImageEncoder::~ImageEncoder()
         tjDestroy(compressor_);
 }
 
-bool ImageEncoder::jpeg(const std::vector<uint8_t>& frame, const hxcam::FrameGeometry& geometry,
+bool ImageEncoder::jpeg(const std::vector<uint8_t>& frame, const halvex::common::FrameGeometry& geometry,
                         std::vector<uint8_t>& jpeg, std::string& error)
 {
     if (compressor_ == nullptr) {
         error = "no JPEG compressor";
         return false;
     }
-    if (!hxcam::eightBitPixels(frame.data(), frame.size(), geometry, grey_, error))
+    if (!halvex::common::eightBitPixels(frame.data(), frame.size(), geometry, grey_, error))
         return false;
     unsigned char* out = nullptr;
     unsigned long size = 0;

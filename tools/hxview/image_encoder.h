@@ -18,8 +18,8 @@ public:
     ImageEncoder& operator=(const ImageEncoder&) = delete;
 
     // A camera frame (packed pixel rows) as a grey JPEG; false with a reason.
-    bool jpeg(const std::vector<uint8_t>& frame, const hxcam::FrameGeometry& geometry, std::vector<uint8_t>& jpeg,
-              std::string& error);
+    bool jpeg(const std::vector<uint8_t>& frame, const halvex::common::FrameGeometry& geometry,
+              std::vector<uint8_t>& jpeg, std::string& error);
 
 private:
     void* compressor_;

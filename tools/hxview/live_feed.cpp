@@ -13,9 +13,9 @@ constexpr std::size_t kPage = 4096;
 
 LiveFeed::LiveFeed(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera) : client_(client), camera_(camera) {}
 
-bool LiveFeed::start(const hxcam::FrameGeometry& geometry, std::string& error)
+bool LiveFeed::start(const halvex::common::FrameGeometry& geometry, std::string& error)
 {
-    const std::size_t frameBytes = hxcam::packedRowBytes(geometry.width, geometry.depth) * geometry.height;
+    const std::size_t frameBytes = halvex::common::packedRowBytes(geometry.width, geometry.depth) * geometry.height;
     const std::size_t size = std::max<std::size_t>(HX_STREAM_MIN_BUFFER_SIZE, (frameBytes + 2 * kPage) / kPage * kPage);
     std::vector<HX_READ_STREAM*> records;
     {
@@ -82,7 +82,7 @@ void LiveFeed::returned(HX_READ_STREAM* record)
         if (!unfilled && stats_) {
             stats_->setPacketSize(packetSize_);
             stats_->add(*record);
-            if (hxcam::StreamStats::complete(*record))
+            if (halvex::common::StreamStats::complete(*record))
                 keep(*record);
         }
         pool_.give(record);

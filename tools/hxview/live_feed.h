@@ -25,7 +25,7 @@ public:
     struct Frame {
         uint64_t sequence = 0; // counts the images kept since the viewer started
         uint32_t frameId = 0;
-        hxcam::FrameGeometry geometry;
+        halvex::common::FrameGeometry geometry;
         std::vector<uint8_t> bytes;
         double megabytesPerSecond = 0;
         uint64_t lostPackets = 0;
@@ -33,7 +33,7 @@ public:
 
     LiveFeed(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera);
     // Switches live on, or takes a new image size while it is on.
-    bool start(const hxcam::FrameGeometry& geometry, std::string& error);
+    bool start(const halvex::common::FrameGeometry& geometry, std::string& error);
     void stop();
     bool running() const;
     // The newest image after `after`, waiting for one until the deadline.
@@ -58,7 +58,7 @@ private:
     std::size_t bufferSize_ = 0;
     std::size_t lent_ = 0;
     std::size_t unfilledRun_ = 0;
-    std::optional<hxcam::StreamStats> stats_;
+    std::optional<halvex::common::StreamStats> stats_;
     int32_t packetSize_ = 0;
     Frame newest_;
 };

@@ -13,7 +13,7 @@
 
 namespace {
 
-using hxcam::FrameGeometry;
+using halvex::common::FrameGeometry;
 
 struct TiffCloser {
     void operator()(TIFF* tiff) const { TIFFClose(tiff); }
@@ -53,7 +53,7 @@ protected:
                                                  uint16_t expectedBits)
     {
         std::string error;
-        EXPECT_TRUE(hxcam::writePixelsAsTiff(path, bytes.data(), bytes.size(), geometry, error)) << error;
+        EXPECT_TRUE(halvex::common::writePixelsAsTiff(path, bytes.data(), bytes.size(), geometry, error)) << error;
         uint16_t bits = 0;
         auto rows = readSamples(path, bits);
         EXPECT_EQ(bits, expectedBits);
@@ -96,10 +96,10 @@ TEST_F(FrameFiles, ShortFramesAndUnknownDepthsAreRefused)
 {
     const std::vector<uint8_t> bytes(7, 0);
     std::string error;
-    EXPECT_FALSE(hxcam::writePixelsAsTiff(path, bytes.data(), bytes.size(), {4, 2, 10}, error));
+    EXPECT_FALSE(halvex::common::writePixelsAsTiff(path, bytes.data(), bytes.size(), {4, 2, 10}, error));
     EXPECT_NE(error.find("shorter"), std::string::npos) << error;
-    EXPECT_FALSE(hxcam::writePixelsAsTiff(path, bytes.data(), bytes.size(), {2, 1, 9}, error));
-    EXPECT_FALSE(hxcam::writePixelsAsTiff(path, bytes.data(), bytes.size(), {0, 1, 8}, error));
+    EXPECT_FALSE(halvex::common::writePixelsAsTiff(path, bytes.data(), bytes.size(), {2, 1, 9}, error));
+    EXPECT_FALSE(halvex::common::writePixelsAsTiff(path, bytes.data(), bytes.size(), {0, 1, 8}, error));
 }
 
 TEST(FrameContent, FilesTheCameraWroteAreRecognised)
@@ -108,11 +108,11 @@ TEST(FrameContent, FilesTheCameraWroteAreRecognised)
     const uint8_t big[] = {'M', 'M', 0, 42};
     const uint8_t jpeg[] = {0xFF, 0xD8, 0xFF, 0xE0};
     const uint8_t pixels[] = {2, 0, 0, 0};
-    EXPECT_EQ(hxcam::sniffContent(little, 4), hxcam::Content::Tiff);
-    EXPECT_EQ(hxcam::sniffContent(big, 4), hxcam::Content::Tiff);
-    EXPECT_EQ(hxcam::sniffContent(jpeg, 4), hxcam::Content::Jpeg);
-    EXPECT_EQ(hxcam::sniffContent(pixels, 4), hxcam::Content::Pixels);
-    EXPECT_EQ(hxcam::sniffContent(little, 2), hxcam::Content::Pixels);
+    EXPECT_EQ(halvex::common::sniffContent(little, 4), halvex::common::Content::Tiff);
+    EXPECT_EQ(halvex::common::sniffContent(big, 4), halvex::common::Content::Tiff);
+    EXPECT_EQ(halvex::common::sniffContent(jpeg, 4), halvex::common::Content::Jpeg);
+    EXPECT_EQ(halvex::common::sniffContent(pixels, 4), halvex::common::Content::Pixels);
+    EXPECT_EQ(halvex::common::sniffContent(little, 2), halvex::common::Content::Pixels);
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// hxcam frame files: writes received images to disk as TIFF files.
+// Frame files: writes received images to disk as TIFF files.
 #include "frame_files.h"
 
 #include <tiffio.h>
@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-namespace hxcam {
+namespace halvex::common {
 namespace {
 
 struct TiffCloser {
@@ -168,4 +168,4 @@ bool writeBytes(const std::string& path, const uint8_t* data, std::size_t size, 
     return true;
 }
 
-} // namespace hxcam
+} // namespace halvex::common

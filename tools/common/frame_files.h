@@ -1,4 +1,4 @@
-// hxcam frame files: writes received images to disk as TIFF files.
+// Frame files: received images as TIFF files and 8-bit grey pixels, for hxcam and hxview.
 #pragma once
 
 #include <cstddef>
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace hxcam {
+namespace halvex::common {
 
 // What a frame's pixels look like: its size and the bits each pixel holds (8, 10 or 12).
 struct FrameGeometry {
@@ -39,4 +39,4 @@ bool eightBitPixels(const uint8_t* data, std::size_t size, const FrameGeometry& 
 // Writes a file the camera made itself (TIFF or JPEG) byte for byte.
 bool writeBytes(const std::string& path, const uint8_t* data, std::size_t size, std::string& error);
 
-} // namespace hxcam
+} // namespace halvex::common

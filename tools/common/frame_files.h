@@ -36,6 +36,14 @@ bool writePixelsAsTiff(const std::string& path, const uint8_t* data, std::size_t
 // writePixelsAsTiff takes them. False with a reason when the frame does not fit the geometry.
 bool eightBitPixels(const uint8_t* data, std::size_t size, const FrameGeometry& geometry, std::vector<uint8_t>& pixels,
                     std::string& error);
+// The frame's pixels as samples: one byte each at depth 8, two (little-endian, the value in the
+// low bits) at depths 10 and 12; rows as writePixelsAsTiff takes them. False with a reason when
+// the frame does not fit the geometry.
+bool unpackPixels(const uint8_t* data, std::size_t size, const FrameGeometry& geometry, std::vector<uint8_t>& samples,
+                  std::string& error);
+// The TIFF file writePixelsAsTiff writes, in memory.
+bool pixelsAsTiff(const uint8_t* data, std::size_t size, const FrameGeometry& geometry, std::vector<uint8_t>& tiff,
+                  std::string& error);
 // Writes a file the camera made itself (TIFF or JPEG) byte for byte.
 bool writeBytes(const std::string& path, const uint8_t* data, std::size_t size, std::string& error);
 

@@ -1,6 +1,7 @@
 // hxview camera hub.
 #include "camera_hub.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "json_text.h"
@@ -144,16 +145,23 @@ std::string CameraHub::camerasJson() const
 
 std::shared_ptr<CameraView> CameraHub::view(const std::string& address)
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    for (const auto& [camera, known] : cameras_) {
-        if (halvex::common::cameraAddress(camera) != address)
-            continue;
-        auto& view = views_[camera];
-        if (!view)
-            view = std::make_shared<CameraView>(client_, camera, feed_, downloads_);
-        return view;
+    std::shared_ptr<CameraView> made;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto known = std::find_if(cameras_.begin(), cameras_.end(), [&address](const auto& entry) {
+            return halvex::common::cameraAddress(entry.first) == address;
+        });
+        if (known == cameras_.end())
+            return nullptr;
+        auto& view = views_[known->first];
+        if (view)
+            return view;
+        view = std::make_shared<CameraView>(client_, known->first, feed_, downloads_);
+        made = view;
     }
-    return nullptr;
+    // Outside the lock: it asks the camera, and requests for other cameras need not wait for that.
+    made->shortenRecording();
+    return made;
 }
 
 std::shared_ptr<CameraView> CameraHub::existingView(HX_CAMERA_HANDLE camera) const

@@ -1,6 +1,7 @@
 // hxview camera view.
 #include "camera_view.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -178,16 +179,33 @@ void CameraView::shortenRecording()
     if (!readState(state) || state.code != HX_CAMERA_STATE_IDLE || !readCapture(record) || record.length_max == 0 ||
         record.length < record.length_max)
         return;
+    if (!recordSeconds(record))
+        return;
+    shortLength_ = true;
+    feed_.post(
+        writeJson(message("info", "the camera at " + address() + " now records about " + number(kDefaultRecordSeconds) +
+                                      " s; change the record length to record more")));
+}
+
+// The camera keeps the share of its memory a recording takes when the frame size changes, so a
+// smaller region would record for minutes: while the length is the viewer's, it stays a few seconds.
+void CameraView::keepRecordingShort(const HX_CAPTURE_SETTINGS& after)
+{
+    const double seconds = after.length / std::max(1.0, framesPerSecond(after));
+    HX_CAPTURE_SETTINGS record;
+    if (seconds > 2 * kDefaultRecordSeconds && readCapture(record))
+        recordSeconds(record);
+}
+
+bool CameraView::recordSeconds(HX_CAPTURE_SETTINGS& record)
+{
     const auto frames = static_cast<uint32_t>(std::ceil(framesPerSecond(record) * kDefaultRecordSeconds));
     if (frames == 0 || frames >= record.length_max)
-        return;
+        return false;
     std::string error;
     HX_CAPTURE_SETTINGS after;
-    if (halvex::common::applyCaptureSetting(record, "length=" + std::to_string(frames), error) &&
-        halvex::common::applyCapture(client_, camera_, record, after))
-        feed_.post(writeJson(message("info", "the camera at " + address() + " now records " +
-                                                 std::to_string(after.length) + " frames (about " +
-                                                 number(kDefaultRecordSeconds) + " s); change length to record more")));
+    return halvex::common::applyCaptureSetting(record, "length=" + std::to_string(frames), error) &&
+           halvex::common::applyCapture(client_, camera_, record, after) && (after.length_flags & HX_FLAG_ERR) == 0;
 }
 
 Reply CameraView::state()
@@ -232,6 +250,13 @@ Reply CameraView::setCapture(const std::vector<std::string>& assignments)
     HX_CAPTURE_SETTINGS after;
     if (!halvex::common::applyCapture(client_, camera_, request, after))
         return errorReply(503, "the capture settings of " + address() + " could not be set");
+    const bool lengthAsked = std::any_of(assignments.begin(), assignments.end(), [](const std::string& assignment) {
+        return assignment.rfind("length=", 0) == 0;
+    });
+    if (lengthAsked)
+        shortLength_ = false;
+    else if (shortLength_)
+        keepRecordingShort(after);
     halvex::common::FrameGeometry frame;
     double fps = 0;
     std::string error;

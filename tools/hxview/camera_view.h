@@ -2,6 +2,7 @@
 // recorded frames, downloads), as JSON replies.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -69,6 +70,10 @@ private:
     // The image size and depth, and the frame rate, the camera is set to.
     bool geometry(halvex::common::FrameGeometry& geometry, double& fps, std::string& error);
     Reply sendCommand(uint32_t code);
+    void keepRecordingShort(const HX_CAPTURE_SETTINGS& after);
+    // Sets the record length to a few seconds at the record's frame rate; false when the camera
+    // would not take it.
+    bool recordSeconds(HX_CAPTURE_SETTINGS& record);
     static Reply pixelsReply(const std::vector<uint8_t>& frame, const halvex::common::FrameGeometry& geometry);
     Reply tiffReply(const std::vector<uint8_t>& frame, const halvex::common::FrameGeometry& geometry,
                     const std::string& name);
@@ -81,6 +86,8 @@ private:
     RecordedFrames frames_;
     FrameDownload download_;
     const std::string downloads_;
+    // The record length is the viewer's default, not the user's.
+    std::atomic<bool> shortLength_{false};
 };
 
 // {"error": text} with an HTTP status.

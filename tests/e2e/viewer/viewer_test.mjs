@@ -290,7 +290,11 @@ try {
     if (tiff !== `live-${frame}.tif`) throw new Error(`the snapshot of frame ${frame} is ${tiff}`);
   });
 
-  await check('arm and trigger reach review with the progress bar at 100%', async () => {
+  await check('the recording stays a few seconds after the region changed; arm and trigger reach review', async () => {
+    const capture = await apiJson('/capture');
+    const value = (key) => Number(capture.fields.find((field) => field.key === key).value);
+    const seconds = value('length') / value('fps');
+    if (!(seconds >= 1 && seconds <= 30)) throw new Error(`at 640x480 the camera records ${value('length')} frames, ${seconds} s`);
     await page.click('#arm');
     await stateIs('armed');
     await page.click('#trigger');

@@ -179,7 +179,8 @@ void CameraView::shortenRecording()
     if (!readState(state) || state.code != HX_CAMERA_STATE_IDLE || !readCapture(record) || record.length_max == 0 ||
         record.length < record.length_max)
         return;
-    if (!recordSeconds(record))
+    HX_CAPTURE_SETTINGS after;
+    if (!recordSeconds(record, after))
         return;
     shortLength_ = true;
     feed_.post(
@@ -188,22 +189,27 @@ void CameraView::shortenRecording()
 }
 
 // The camera keeps the share of its memory a recording takes when the frame size changes, so a
-// smaller region would record for minutes: while the length is the viewer's, it stays a few seconds.
-void CameraView::keepRecordingShort(const HX_CAPTURE_SETTINGS& after)
+// smaller region would record for minutes: while the length is the viewer's, it stays a few
+// seconds. `after` then shows the length the camera took.
+void CameraView::keepRecordingShort(HX_CAPTURE_SETTINGS& after)
 {
     const double seconds = after.length / std::max(1.0, framesPerSecond(after));
     HX_CAPTURE_SETTINGS record;
-    if (seconds > 2 * kDefaultRecordSeconds && readCapture(record))
-        recordSeconds(record);
+    if (seconds <= 2 * kDefaultRecordSeconds || !readCapture(record))
+        return;
+    HX_CAPTURE_SETTINGS shortened;
+    if (recordSeconds(record, shortened)) {
+        after.length = shortened.length;
+        after.length_max = shortened.length_max;
+    }
 }
 
-bool CameraView::recordSeconds(HX_CAPTURE_SETTINGS& record)
+bool CameraView::recordSeconds(HX_CAPTURE_SETTINGS& record, HX_CAPTURE_SETTINGS& after)
 {
     const auto frames = static_cast<uint32_t>(std::ceil(framesPerSecond(record) * kDefaultRecordSeconds));
     if (frames == 0 || frames >= record.length_max)
         return false;
     std::string error;
-    HX_CAPTURE_SETTINGS after;
     return halvex::common::applyCaptureSetting(record, "length=" + std::to_string(frames), error) &&
            halvex::common::applyCapture(client_, camera_, record, after) && (after.length_flags & HX_FLAG_ERR) == 0;
 }

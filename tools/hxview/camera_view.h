@@ -70,10 +70,10 @@ private:
     // The image size and depth, and the frame rate, the camera is set to.
     bool geometry(halvex::common::FrameGeometry& geometry, double& fps, std::string& error);
     Reply sendCommand(uint32_t code);
-    void keepRecordingShort(const HX_CAPTURE_SETTINGS& after);
-    // Sets the record length to a few seconds at the record's frame rate; false when the camera
-    // would not take it.
-    bool recordSeconds(HX_CAPTURE_SETTINGS& record);
+    void keepRecordingShort(HX_CAPTURE_SETTINGS& after);
+    // Sets the record length to a few seconds at the record's frame rate, the outcome in `after`;
+    // false when the camera would not take it.
+    bool recordSeconds(HX_CAPTURE_SETTINGS& record, HX_CAPTURE_SETTINGS& after);
     static Reply pixelsReply(const std::vector<uint8_t>& frame, const halvex::common::FrameGeometry& geometry);
     Reply tiffReply(const std::vector<uint8_t>& frame, const halvex::common::FrameGeometry& geometry,
                     const std::string& name);

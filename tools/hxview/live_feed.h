@@ -18,7 +18,7 @@
 
 namespace hxview {
 
-// Threads: start, stop and newest on request threads; returned and negotiated on the library's
+// Threads: start, stop, newest and recent on request threads; returned and negotiated on the library's
 // Callback thread, which copies each whole image and lends its buffer again at once, so the camera
 // never waits for the page: a slow browser sees fewer frames, not older ones.
 class LiveFeed {

@@ -64,6 +64,8 @@ class ImageView {
 
   place() {
     this.canvas.style.transform = `translate(${this.x}px, ${this.y}px) scale(${this.scale})`;
+    // Enlarged, each pixel a sharp square; reduced, smoothed, since dropping rows would garble fine detail.
+    this.canvas.style.imageRendering = this.scale >= 1 ? 'pixelated' : 'auto';
     $('zoom-level').textContent = `${Math.round(this.scale * 100)} %`;
   }
 

@@ -34,6 +34,33 @@ std::string route(const char* tail)
     return std::string(kCamera) + tail;
 }
 
+// The ZIP file's pieces as they come; a failed download cuts the file off, so that the browser
+// reports it failed instead of keeping a shorter archive.
+void streamZip(httplib::Response& response, const std::shared_ptr<halvex::hxview::ZipDownload>& zip,
+               const std::string& name, const EventFeed& feed)
+{
+    response.set_header("Cache-Control", "no-store");
+    response.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
+    response.set_chunked_content_provider(
+        "application/zip",
+        [zip, &feed](size_t, httplib::DataSink& sink) {
+            std::string bytes;
+            using Piece = halvex::hxview::ZipDownload::Piece;
+            const Piece piece = zip->next(bytes, std::chrono::steady_clock::now() + kQuietEvents);
+            if (piece == Piece::Failed || feed.closed())
+                return false;
+            if (!bytes.empty() && !sink.write(bytes.data(), bytes.size()))
+                return false;
+            if (piece == Piece::End)
+                sink.done();
+            return true;
+        },
+        [zip](bool done) {
+            if (!done)
+                zip->abandon();
+        });
+}
+
 } // namespace
 
 HttpApi::HttpApi(CameraHub& hub, EventFeed& feed) : hub_(hub), feed_(feed) {}
@@ -64,6 +91,7 @@ void HttpApi::install(httplib::Server& server)
     camerasRoutes(server);
     cameraRoutes(server);
     imageRoutes(server);
+    fileRoutes(server);
     server.Get("/api/events",
                [this](const httplib::Request& request, httplib::Response& response) { events(request, response); });
     server.set_error_handler([](const httplib::Request& request, httplib::Response& response) {
@@ -168,6 +196,11 @@ void HttpApi::imageRoutes(httplib::Server& server)
         withCamera(request, response,
                    [&](CameraView& view) { return view.recordedImage(static_cast<uint32_t>(frame)); });
     });
+}
+
+// Files the browser saves: snapshots and ZIP downloads.
+void HttpApi::fileRoutes(httplib::Server& server)
+{
     // ?sequence=S for the live image the page shows, ?n=N for a recorded frame.
     server.Get(route("/snapshot.tif"), [this](const httplib::Request& request, httplib::Response& response) {
         uint64_t number = 0;
@@ -210,26 +243,7 @@ void HttpApi::zip(const httplib::Request& request, httplib::Response& response)
     }
     const std::string name =
         "frames-" + std::string(request.matches[1]) + "-" + std::to_string(from) + "-" + std::to_string(to) + ".zip";
-    response.set_header("Cache-Control", "no-store");
-    response.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
-    response.set_chunked_content_provider(
-        "application/zip",
-        [this, zip](size_t, httplib::DataSink& sink) {
-            std::string bytes;
-            using Piece = halvex::hxview::ZipDownload::Piece;
-            const Piece piece = zip->next(bytes, std::chrono::steady_clock::now() + kQuietEvents);
-            if (piece == Piece::Failed || feed_.closed())
-                return false;
-            if (!bytes.empty() && !sink.write(bytes.data(), bytes.size()))
-                return false;
-            if (piece == Piece::End)
-                sink.done();
-            return true;
-        },
-        [zip](bool done) {
-            if (!done)
-                zip->abandon();
-        });
+    streamZip(response, zip, name, feed_);
 }
 
 // Server-sent events: each feed event as one "data:" line with its number as the id, so a page

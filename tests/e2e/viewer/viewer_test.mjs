@@ -343,7 +343,18 @@ try {
     await shot('download');
   });
 
-  await check("a download into the server's folder writes the frames", async () => {
+  await check("a ZIP download the browser drops lets the camera finish; the server's folder download follows", async () => {
+    const dropped = await page.evaluate(async (base) => {
+      const stop = new AbortController();
+      const response = await fetch(`${base}/frames.zip?from=0&to=40`, { signal: stop.signal });
+      const reader = response.body.getReader();
+      const first = await reader.read();
+      stop.abort();
+      return first.value ? first.value.length : 0;
+    }, `/api/cameras/${camera}`);
+    if (dropped === 0) throw new Error('the ZIP download sent nothing before it was dropped');
+    await page.waitForFunction(async (base) => (await (await fetch(`${base}/download`)).json()).finished === true,
+      { ...WAIT, polling: 500 }, `/api/cameras/${camera}`);
     await page.click('#download-server');
     await page.waitForFunction(() => /5 TIFF files to \//.test(document.querySelector('#download-status').textContent), WAIT);
   });

@@ -64,7 +64,7 @@ const char* const exitText =
 
 void usage(FILE* stream)
 {
-    std::fprintf(stream, "%s%s\nStreams:\n%s\nCamera:\n%s%s", usageText, hxcam::captureKeysHelp().c_str(),
+    std::fprintf(stream, "%s%s\nStreams:\n%s\nCamera:\n%s%s", usageText, halvex::common::captureKeysHelp().c_str(),
                  hxcam::streamUsage(), hxcam::cameraUsage().c_str(), exitText);
 }
 
@@ -135,7 +135,7 @@ std::chrono::milliseconds addressWait(const Options& options)
     return options.wait.count() >= 0 ? options.wait : std::chrono::milliseconds(2000);
 }
 
-int list(hxcam::Session& session, const Options& options)
+int list(halvex::common::Session& session, const Options& options)
 {
     int status = OK;
     std::map<HX_CAMERA_HANDLE, HX_CAMERA_INFORMATION> cameras;
@@ -165,14 +165,14 @@ int list(hxcam::Session& session, const Options& options)
     }
     std::fprintf(out, "%-15s  %-20s  %-12s  %-16s  %s\n", "ADDRESS", "MODEL", "SERIAL", "NAME", "FIRMWARE");
     for (const auto& [camera, info] : cameras) {
-        std::fprintf(out, "%-15s  %-20s  %-12s  %-16s  %s\n", hxcam::cameraAddress(camera).c_str(), info.model_name,
-                     info.serial_number, info.user_name, info.device_version);
+        std::fprintf(out, "%-15s  %-20s  %-12s  %-16s  %s\n", halvex::common::cameraAddress(camera).c_str(),
+                     info.model_name, info.serial_number, info.user_name, info.device_version);
     }
     return status;
 }
 
 // The camera the command works on, from --camera or a single --address.
-int chooseCamera(hxcam::Session& session, const Options& options, HX_CAMERA_HANDLE& camera)
+int chooseCamera(halvex::common::Session& session, const Options& options, HX_CAMERA_HANDLE& camera)
 {
     std::string target = options.camera;
     if (target.empty() && options.addresses.size() == 1) {
@@ -191,40 +191,40 @@ int chooseCamera(hxcam::Session& session, const Options& options, HX_CAMERA_HAND
     return OK;
 }
 
-int info(hxcam::Session& session, HX_CAMERA_HANDLE camera)
+int info(halvex::common::Session& session, HX_CAMERA_HANDLE camera)
 {
     HX_CAMERA_INFORMATION information;
     HX_camera_information_init(&information, sizeof(information));
     if (HX_get_camera_information_syn(session.client(), camera, &information) != HX_STATUS_OK) {
         std::fprintf(stderr, "hxcam: could not read the identity of %s (see the log above)\n",
-                     hxcam::cameraAddress(camera).c_str());
+                     halvex::common::cameraAddress(camera).c_str());
         return FAILED;
     }
-    printInformation(hxcam::cameraAddress(camera), information);
+    printInformation(halvex::common::cameraAddress(camera), information);
     return OK;
 }
 
 void printCapture(const HX_CAPTURE_SETTINGS& record, const HX_CAPTURE_SETTINGS* requested = nullptr)
 {
-    for (const std::string& line : hxcam::describeCapture(record, requested)) {
+    for (const std::string& line : halvex::common::describeCapture(record, requested)) {
         std::fprintf(out, "%s\n", line.c_str());
     }
 }
 
 // Reading is a setup call that asks nothing to be set: the camera's values come back.
-bool readCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera, HX_CAPTURE_SETTINGS& record)
+bool readCapture(halvex::common::Session& session, HX_CAMERA_HANDLE camera, HX_CAPTURE_SETTINGS& record)
 {
     HX_capture_settings_init(&record, sizeof(record));
     if (HX_setup_capture_syn(session.client(), camera, &record, &record) != HX_STATUS_OK ||
         (record.flags & HX_FLAG_ERR) != 0) {
         std::fprintf(stderr, "hxcam: could not read the capture settings of %s\n",
-                     hxcam::cameraAddress(camera).c_str());
+                     halvex::common::cameraAddress(camera).c_str());
         return false;
     }
     return true;
 }
 
-int getCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera)
+int getCapture(halvex::common::Session& session, HX_CAMERA_HANDLE camera)
 {
     HX_CAPTURE_SETTINGS record;
     if (!readCapture(session, camera, record)) {
@@ -234,7 +234,7 @@ int getCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera)
     return OK;
 }
 
-int setCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera, const std::vector<std::string>& assignments)
+int setCapture(halvex::common::Session& session, HX_CAMERA_HANDLE camera, const std::vector<std::string>& assignments)
 {
     HX_CAPTURE_SETTINGS before;
     if (!readCapture(session, camera, before)) {
@@ -243,16 +243,16 @@ int setCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera, const std::vect
     HX_CAPTURE_SETTINGS request = before;
     for (const std::string& assignment : assignments) {
         std::string error;
-        if (!hxcam::applyCaptureSetting(request, assignment, error)) {
+        if (!halvex::common::applyCaptureSetting(request, assignment, error)) {
             return usageError(error);
         }
     }
     std::fprintf(out, "# before\n");
     printCapture(before);
     HX_CAPTURE_SETTINGS after;
-    if (!hxcam::applyCapture(session.client(), camera, request, after)) {
+    if (!halvex::common::applyCapture(session.client(), camera, request, after)) {
         std::fprintf(stderr, "hxcam: the capture settings of %s could not be set\n",
-                     hxcam::cameraAddress(camera).c_str());
+                     halvex::common::cameraAddress(camera).c_str());
         return FAILED;
     }
     // A write that timed out marks the record and none of its fields (a refusal marks the field);
@@ -260,15 +260,15 @@ int setCapture(hxcam::Session& session, HX_CAMERA_HANDLE camera, const std::vect
     std::vector<std::string> timedOut;
     std::size_t unconfirmed = 0;
     HX_CAPTURE_SETTINGS fresh;
-    const bool writeFailed = (after.flags & HX_FLAG_ERR) != 0 && hxcam::refusedFields(after, &request).empty();
+    const bool writeFailed = (after.flags & HX_FLAG_ERR) != 0 && halvex::common::refusedFields(after, &request).empty();
     if (writeFailed && readCapture(session, camera, fresh)) {
-        timedOut = hxcam::appliedDespiteTimeout(after, request, fresh, unconfirmed);
+        timedOut = halvex::common::appliedDespiteTimeout(after, request, fresh, unconfirmed);
     } else if (writeFailed) {
         unconfirmed = 1;
     }
     std::fprintf(out, "# after\n");
     printCapture(after, &request);
-    return hxcam::reportWrite(timedOut, hxcam::refusedFields(after, &request), writeFailed, unconfirmed);
+    return hxcam::reportWrite(timedOut, halvex::common::refusedFields(after, &request), writeFailed, unconfirmed);
 }
 
 // The command words name a command hxcam has, with the arguments it takes.
@@ -281,7 +281,7 @@ bool knownCommand(const std::vector<std::string>& words)
            hxcam::isStreamCommand(words) || hxcam::isCameraCommand(words);
 }
 
-int runOnCamera(hxcam::Session& session, const Options& options)
+int runOnCamera(halvex::common::Session& session, const Options& options)
 {
     const std::vector<std::string>& words = options.words;
     const std::string& command = words.front();
@@ -343,7 +343,7 @@ int main(int argc, char** argv)
     separateOutputs();
     int status = FAILED;
     {
-        hxcam::Session session(options.trace);
+        halvex::common::Session session(options.trace);
         if (!session.registered()) {
             std::fprintf(stderr, "hxcam: the library would not register a client\n");
         } else if (options.words.front() == "list") {

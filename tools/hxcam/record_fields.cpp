@@ -9,6 +9,9 @@
 #include "capture_fields.h"
 
 namespace hxcam {
+
+using halvex::common::splitAssignment;
+
 namespace {
 
 template <class R>

@@ -12,12 +12,25 @@
 #include "download_request.h"
 #include "frame_files.h"
 #include "frame_writer.h"
-#include "registers/bit_modes.h"
+#include "pixel_depth.h"
 #include "session.h"
 #include "stream_client.h"
 #include "stream_stats.h"
 
 namespace hxcam {
+
+using halvex::common::cameraAddress;
+using halvex::common::Content;
+using halvex::common::downloadRequest;
+using halvex::common::FrameGeometry;
+using halvex::common::framePath;
+using halvex::common::packedRowBytes;
+using halvex::common::ProgressBar;
+using halvex::common::sniffContent;
+using halvex::common::StreamStats;
+using halvex::common::writeBytes;
+using halvex::common::writePixelsAsTiff;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -150,11 +163,11 @@ bool readGeometry(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, FrameGeometr
     HX_CAPTURE_SETTINGS capture;
     HX_capture_settings_init(&capture, sizeof(capture));
     if (HX_setup_capture_syn(client, camera, &capture, &capture) != HX_STATUS_OK ||
-        (capture.flags & HX_FLAG_ERR) != 0 || HX_REGISTERS::bitModeDepth(capture.bit_mode) == 0) {
+        (capture.flags & HX_FLAG_ERR) != 0 || halvex::common::bitModeDepth(capture.bit_mode) == 0) {
         std::fprintf(stderr, "hxcam: could not read the image size of %s\n", cameraAddress(camera).c_str());
         return false;
     }
-    geometry = {capture.width, capture.height, HX_REGISTERS::bitModeDepth(capture.bit_mode)};
+    geometry = {capture.width, capture.height, halvex::common::bitModeDepth(capture.bit_mode)};
     return true;
 }
 

@@ -1,6 +1,7 @@
 // hxview camera hub.
 #include "camera_hub.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "json_text.h"
@@ -16,7 +17,7 @@ constexpr auto kLookupPause = std::chrono::milliseconds(250);
 Json::Value identity(HX_CAMERA_HANDLE camera, const HX_CAMERA_INFORMATION& information, bool lost)
 {
     Json::Value json;
-    json["address"] = hxcam::cameraAddress(camera);
+    json["address"] = halvex::common::cameraAddress(camera);
     json["model"] = information.model_name;
     json["serial"] = information.serial_number;
     json["manufacturer"] = information.manufacturer_name;
@@ -111,8 +112,8 @@ void CameraHub::event(uint32_t event, HX_CAMERA_HANDLE camera, void* data)
             if (known != cameras_.end())
                 known->second.lost = true;
         }
-        Json::Value json = message("lost", "the camera at " + hxcam::cameraAddress(camera) + " is gone");
-        json["camera"] = hxcam::cameraAddress(camera);
+        Json::Value json = message("lost", "the camera at " + halvex::common::cameraAddress(camera) + " is gone");
+        json["camera"] = halvex::common::cameraAddress(camera);
         feed_.post(writeJson(json));
         return;
     }
@@ -144,16 +145,23 @@ std::string CameraHub::camerasJson() const
 
 std::shared_ptr<CameraView> CameraHub::view(const std::string& address)
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    for (const auto& [camera, known] : cameras_) {
-        if (hxcam::cameraAddress(camera) != address)
-            continue;
-        auto& view = views_[camera];
-        if (!view)
-            view = std::make_shared<CameraView>(client_, camera, feed_, downloads_);
-        return view;
+    std::shared_ptr<CameraView> made;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto known = std::find_if(cameras_.begin(), cameras_.end(), [&address](const auto& entry) {
+            return halvex::common::cameraAddress(entry.first) == address;
+        });
+        if (known == cameras_.end())
+            return nullptr;
+        auto& view = views_[known->first];
+        if (view)
+            return view;
+        view = std::make_shared<CameraView>(client_, known->first, feed_, downloads_);
+        made = view;
     }
-    return nullptr;
+    // Outside the lock: it asks the camera, and requests for other cameras need not wait for that.
+    made->shortenRecording();
+    return made;
 }
 
 std::shared_ptr<CameraView> CameraHub::existingView(HX_CAMERA_HANDLE camera) const

@@ -2,7 +2,9 @@
 // recorded frames, downloads), as JSON replies.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -11,9 +13,9 @@
 
 #include "event_feed.h"
 #include "frame_download.h"
-#include "image_encoder.h"
 #include "live_feed.h"
 #include "recorded_frames.h"
+#include "zip_download.h"
 
 namespace hxview {
 
@@ -35,6 +37,9 @@ public:
     CameraView(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, EventFeed& feed, std::string downloads);
     // Switches live off and waits for a running download.
     void stop();
+    // A camera that would record its whole memory (minutes of frames nobody looks through in a
+    // viewer) records a few seconds instead, when the viewer first meets it idle.
+    void shortenRecording();
     void event(uint32_t event, void* data);
 
     Reply state();
@@ -44,18 +49,34 @@ public:
     // arm, trigger or stop.
     Reply command(const std::string& name);
     Reply setLive(bool on);
-    // The newest live image after `after` as JPEG, waiting a little for one.
+    // The newest live image after `after`, waiting a little for one, and a recorded frame: the
+    // pixels as samples (one byte each, or two little-endian for deeper pixels) with the frame's
+    // number, size and depth in headers, so that what the page draws and labels is one frame.
     Reply liveImage(uint64_t after);
     Reply recordedImage(uint32_t frame);
+    // A live image the page shows (by its sequence number) or a recorded frame, as a TIFF file.
+    Reply liveSnapshot(uint64_t sequence);
+    Reply recordedSnapshot(uint32_t frame);
+    // Frames from..to as TIFF files in the server's folder.
     Reply download(uint32_t from, uint32_t to);
+    // Frames from..to as a ZIP file to stream to the browser; nullptr with `refusal` set when the
+    // download cannot start.
+    std::shared_ptr<halvex::hxview::ZipDownload> zipDownload(uint32_t from, uint32_t to, Reply& refusal);
     Reply downloadStatus();
 
 private:
     bool readState(HX_COMMAND& state);
     bool readCapture(HX_CAPTURE_SETTINGS& record);
-    bool geometry(hxcam::FrameGeometry& geometry, std::string& error);
+    // The image size and depth, and the frame rate, the camera is set to.
+    bool geometry(halvex::common::FrameGeometry& geometry, double& fps, std::string& error);
     Reply sendCommand(uint32_t code);
-    Reply jpegReply(const std::vector<uint8_t>& frame, const hxcam::FrameGeometry& geometry);
+    void keepRecordingShort(HX_CAPTURE_SETTINGS& after);
+    // Sets the record length to a few seconds at the record's frame rate, the outcome in `after`;
+    // false when the camera would not take it.
+    bool recordSeconds(HX_CAPTURE_SETTINGS& record, HX_CAPTURE_SETTINGS& after);
+    static Reply pixelsReply(const std::vector<uint8_t>& frame, const halvex::common::FrameGeometry& geometry);
+    Reply tiffReply(const std::vector<uint8_t>& frame, const halvex::common::FrameGeometry& geometry,
+                    const std::string& name);
     std::string address() const;
 
     const HX_CLIENT_HANDLE client_;
@@ -64,8 +85,9 @@ private:
     LiveFeed live_;
     RecordedFrames frames_;
     FrameDownload download_;
-    std::mutex encoding_;
-    ImageEncoder encoder_;
+    const std::string downloads_;
+    // The record length is the viewer's default, not the user's.
+    std::atomic<bool> shortLength_{false};
 };
 
 // {"error": text} with an HTTP status.

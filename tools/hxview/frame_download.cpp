@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 
 #include "download_request.h"
 #include "json_text.h"
@@ -21,8 +20,8 @@ constexpr std::size_t kFileHeaderRoom = 64 * 1024;
 
 } // namespace
 
-FrameDownload::FrameDownload(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, EventFeed& feed, std::string directory)
-    : client_(client), camera_(camera), feed_(feed), directory_(std::move(directory))
+FrameDownload::FrameDownload(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, EventFeed& feed)
+    : client_(client), camera_(camera), feed_(feed)
 {
 }
 
@@ -42,7 +41,8 @@ void FrameDownload::join()
         worker_.join();
 }
 
-bool FrameDownload::start(uint32_t from, uint32_t to, const hxcam::FrameGeometry& geometry, std::string& error)
+bool FrameDownload::start(uint32_t from, uint32_t to, const halvex::common::FrameGeometry& geometry, Sink sink,
+                          std::string& error)
 {
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -53,12 +53,6 @@ bool FrameDownload::start(uint32_t from, uint32_t to, const hxcam::FrameGeometry
     }
     if (worker_.joinable())
         worker_.join();
-    std::error_code made;
-    std::filesystem::create_directories(directory_, made);
-    if (made) {
-        error = "cannot create " + directory_ + ": " + made.message();
-        return false;
-    }
     const std::size_t pixelBytes = std::size_t{geometry.width} * geometry.height * (geometry.depth == 8 ? 1 : 2);
     std::vector<HX_READ_STREAM*> records = pool_.take(kBuffers, pixelBytes + kFileHeaderRoom);
     {
@@ -68,6 +62,7 @@ bool FrameDownload::start(uint32_t from, uint32_t to, const hxcam::FrameGeometry
         from_ = from;
         total_ = to - from + 1;
         written_ = 0;
+        sink_ = std::move(sink);
     }
     // Lent before the settings are applied, they only queue; the buffer-less call starts.
     for (HX_READ_STREAM* record : records)
@@ -92,7 +87,7 @@ bool FrameDownload::configure(uint32_t from, uint32_t to, std::string& error)
         error = "the download settings could not be read";
         return false;
     }
-    HX_DOWNLOAD_SETTINGS request = hxcam::downloadRequest(current, from, to, HX_FORMAT_TIFF, kBuffers);
+    HX_DOWNLOAD_SETTINGS request = halvex::common::downloadRequest(current, from, to, HX_FORMAT_TIFF, kBuffers);
     if (HX_setup_download_syn(client_, camera_, &request, &request) != HX_STATUS_OK) {
         error = "the download settings could not be set";
         return false;
@@ -114,10 +109,11 @@ void FrameDownload::returned(HX_READ_STREAM* record)
     changed_.notify_all();
 }
 
-void FrameDownload::run(uint32_t to, hxcam::FrameGeometry geometry)
+void FrameDownload::run(uint32_t to, halvex::common::FrameGeometry geometry)
 {
     std::size_t released = 0;
     bool last = false;
+    bool saving = true;
     std::string error;
     while (!last && released < kBuffers) {
         HX_READ_STREAM* record = nullptr;
@@ -138,13 +134,16 @@ void FrameDownload::run(uint32_t to, hxcam::FrameGeometry geometry)
             continue;
         }
         last = (record->status & HX_STREAM_STATUS_LAST) != 0 || record->frame_id >= to;
-        const bool saved = save(*record, geometry);
+        std::string problem;
+        const Saved saved = saving ? save(*record, geometry, problem) : Saved::Refused;
         {
             std::lock_guard<std::mutex> guard(lock_);
-            written_ += saved ? 1 : 0;
+            written_ += saved == Saved::Yes ? 1 : 0;
         }
-        if (!saved)
-            error = "frame " + std::to_string(record->frame_id) + " arrived incomplete or could not be written";
+        if (saving && saved != Saved::Yes && error.empty())
+            error = problem;
+        // A sink that takes no more (the browser went away) ends the saving, not the download.
+        saving = saving && saved != Saved::Refused;
         report(false, "");
         BufferPool::clear(*record);
         if (last)
@@ -154,19 +153,28 @@ void FrameDownload::run(uint32_t to, hxcam::FrameGeometry geometry)
     }
     if (!last && error.empty())
         error = "the download ended before its last frame (see the log)";
+    sink_.end(error);
     report(true, error);
 }
 
-bool FrameDownload::save(const HX_READ_STREAM& record, const hxcam::FrameGeometry& geometry)
+FrameDownload::Saved FrameDownload::save(const HX_READ_STREAM& record, const halvex::common::FrameGeometry& geometry,
+                                         std::string& error)
 {
-    if (!hxcam::StreamStats::complete(record))
-        return false;
+    const std::string frame = "frame " + std::to_string(record.frame_id);
+    if (!halvex::common::StreamStats::complete(record)) {
+        error = frame + " arrived incomplete";
+        return Saved::No;
+    }
     const auto* data = static_cast<const uint8_t*>(record.buffer);
-    const std::string path = hxcam::framePath(directory_, "frame", record.frame_id, "tif");
-    std::string error;
-    return hxcam::sniffContent(data, record.received_length) == hxcam::Content::Tiff
-               ? hxcam::writeBytes(path, data, record.received_length, error)
-               : hxcam::writePixelsAsTiff(path, data, record.received_length, geometry, error);
+    // A camera that writes TIFF files itself sends them as they go to the user.
+    std::vector<uint8_t> tiff;
+    if (halvex::common::sniffContent(data, record.received_length) == halvex::common::Content::Tiff)
+        tiff.assign(data, data + record.received_length);
+    else if (!halvex::common::pixelsAsTiff(data, record.received_length, geometry, tiff, error)) {
+        error = frame + ": " + error;
+        return Saved::No;
+    }
+    return sink_.frame(record.frame_id, tiff, error);
 }
 
 void FrameDownload::report(bool finished, const std::string& error)
@@ -177,12 +185,12 @@ void FrameDownload::report(bool finished, const std::string& error)
         if (finished)
             running_ = false;
         json["type"] = "download";
-        json["camera"] = hxcam::cameraAddress(camera_);
+        json["camera"] = halvex::common::cameraAddress(camera_);
         json["from"] = from_;
         json["total"] = total_;
         json["written"] = written_;
         json["finished"] = finished;
-        json["directory"] = std::filesystem::absolute(directory_).string();
+        json["place"] = sink_.place;
         if (!error.empty())
             json["error"] = error;
         status_ = writeJson(json);

@@ -34,6 +34,33 @@ std::string route(const char* tail)
     return std::string(kCamera) + tail;
 }
 
+// The ZIP file's pieces as they come; a failed download cuts the file off, so that the browser
+// reports it failed instead of keeping a shorter archive.
+void streamZip(httplib::Response& response, const std::shared_ptr<halvex::hxview::ZipDownload>& zip,
+               const std::string& name, const EventFeed& feed)
+{
+    response.set_header("Cache-Control", "no-store");
+    response.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
+    response.set_chunked_content_provider(
+        "application/zip",
+        [zip, &feed](size_t, httplib::DataSink& sink) {
+            std::string bytes;
+            using Piece = halvex::hxview::ZipDownload::Piece;
+            const Piece piece = zip->next(bytes, std::chrono::steady_clock::now() + kQuietEvents);
+            if (piece == Piece::Failed || feed.closed())
+                return false;
+            if (!bytes.empty() && !sink.write(bytes.data(), bytes.size()))
+                return false;
+            if (piece == Piece::End)
+                sink.done();
+            return true;
+        },
+        [zip](bool done) {
+            if (!done)
+                zip->abandon();
+        });
+}
+
 } // namespace
 
 HttpApi::HttpApi(CameraHub& hub, EventFeed& feed) : hub_(hub), feed_(feed) {}
@@ -53,14 +80,18 @@ void HttpApi::install(httplib::Server& server)
 {
     server.set_payload_max_length(kMaxBody);
     for (const PageFile& file : pageFiles()) {
-        server.Get(file.path == std::string("/index.html") ? "/" : file.path,
-                   [&file](const httplib::Request&, httplib::Response& response) {
-                       response.set_content(reinterpret_cast<const char*>(file.data), file.size, file.type);
-                   });
+        const auto serve = [&file](const httplib::Request&, httplib::Response& response) {
+            response.set_content(reinterpret_cast<const char*>(file.data), file.size, file.type);
+        };
+        server.Get(file.path == std::string("/index.html") ? "/" : file.path, serve);
+        // Browsers ask for /favicon.ico whatever the page names.
+        if (file.path == std::string("/favicon.png"))
+            server.Get("/favicon.ico", serve);
     }
     camerasRoutes(server);
     cameraRoutes(server);
     imageRoutes(server);
+    fileRoutes(server);
     server.Get("/api/events",
                [this](const httplib::Request& request, httplib::Response& response) { events(request, response); });
     server.set_error_handler([](const httplib::Request& request, httplib::Response& response) {
@@ -148,7 +179,7 @@ void HttpApi::cameraRoutes(httplib::Server& server)
 
 void HttpApi::imageRoutes(httplib::Server& server)
 {
-    server.Get(route("/live.jpg"), [this](const httplib::Request& request, httplib::Response& response) {
+    server.Get(route("/live.raw"), [this](const httplib::Request& request, httplib::Response& response) {
         uint64_t after = 0;
         if (request.has_param("after") && !parseNumber(request.get_param_value("after"), UINT64_MAX >> 1, after)) {
             send(response, errorReply(400, "'after' must be a sequence number"));
@@ -156,7 +187,7 @@ void HttpApi::imageRoutes(httplib::Server& server)
         }
         withCamera(request, response, [&](CameraView& view) { return view.liveImage(after); });
     });
-    server.Get(route("/frame.jpg"), [this](const httplib::Request& request, httplib::Response& response) {
+    server.Get(route("/frame.raw"), [this](const httplib::Request& request, httplib::Response& response) {
         uint64_t frame = 0;
         if (!parseNumber(request.get_param_value("n"), UINT32_MAX, frame)) {
             send(response, errorReply(400, "'n' must be a frame number"));
@@ -165,6 +196,54 @@ void HttpApi::imageRoutes(httplib::Server& server)
         withCamera(request, response,
                    [&](CameraView& view) { return view.recordedImage(static_cast<uint32_t>(frame)); });
     });
+}
+
+// Files the browser saves: snapshots and ZIP downloads.
+void HttpApi::fileRoutes(httplib::Server& server)
+{
+    // ?sequence=S for the live image the page shows, ?n=N for a recorded frame.
+    server.Get(route("/snapshot.tif"), [this](const httplib::Request& request, httplib::Response& response) {
+        uint64_t number = 0;
+        const bool live = request.has_param("sequence");
+        if (!parseNumber(request.get_param_value(live ? "sequence" : "n"), live ? UINT64_MAX >> 1 : UINT32_MAX,
+                         number)) {
+            send(response, errorReply(400, "give 'sequence' (a live image) or 'n' (a recorded frame)"));
+            return;
+        }
+        withCamera(request, response, [&](CameraView& view) {
+            return live ? view.liveSnapshot(number) : view.recordedSnapshot(static_cast<uint32_t>(number));
+        });
+    });
+    server.Get(route("/frames.zip"),
+               [this](const httplib::Request& request, httplib::Response& response) { zip(request, response); });
+}
+
+// The frames as a ZIP file sent while they download: the browser shows its own progress, the
+// page the event feed's.
+void HttpApi::zip(const httplib::Request& request, httplib::Response& response)
+{
+    uint64_t from = 0;
+    uint64_t to = 0;
+    if (!parseNumber(request.get_param_value("from"), UINT32_MAX, from) ||
+        !parseNumber(request.get_param_value("to"), UINT32_MAX, to) || from > to) {
+        send(response, errorReply(400, "'from' and 'to' must be frame numbers, 'from' not after 'to'"));
+        return;
+    }
+    std::shared_ptr<CameraView> view = hub_.view(request.matches[1]);
+    if (!view) {
+        send(response, errorReply(404, "no camera is known at " + std::string(request.matches[1])));
+        return;
+    }
+    Reply refusal{409, ""};
+    std::shared_ptr<halvex::hxview::ZipDownload> zip =
+        view->zipDownload(static_cast<uint32_t>(from), static_cast<uint32_t>(to), refusal);
+    if (!zip) {
+        send(response, refusal);
+        return;
+    }
+    const std::string name =
+        "frames-" + std::string(request.matches[1]) + "-" + std::to_string(from) + "-" + std::to_string(to) + ".zip";
+    streamZip(response, zip, name, feed_);
 }
 
 // Server-sent events: each feed event as one "data:" line with its number as the id, so a page

@@ -23,7 +23,9 @@ private:
     void camerasRoutes(httplib::Server& server);
     void cameraRoutes(httplib::Server& server);
     void imageRoutes(httplib::Server& server);
+    void fileRoutes(httplib::Server& server);
     void events(const httplib::Request& request, httplib::Response& response);
+    void zip(const httplib::Request& request, httplib::Response& response);
     // Runs `action` on the view of the camera the path names, or answers 404.
     template <typename Action>
     void withCamera(const httplib::Request& request, httplib::Response& response, Action action);

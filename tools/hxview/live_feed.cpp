@@ -13,9 +13,9 @@ constexpr std::size_t kPage = 4096;
 
 LiveFeed::LiveFeed(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera) : client_(client), camera_(camera) {}
 
-bool LiveFeed::start(const hxcam::FrameGeometry& geometry, std::string& error)
+bool LiveFeed::start(const halvex::common::FrameGeometry& geometry, double cameraFps, std::string& error)
 {
-    const std::size_t frameBytes = hxcam::packedRowBytes(geometry.width, geometry.depth) * geometry.height;
+    const std::size_t frameBytes = halvex::common::packedRowBytes(geometry.width, geometry.depth) * geometry.height;
     const std::size_t size = std::max<std::size_t>(HX_STREAM_MIN_BUFFER_SIZE, (frameBytes + 2 * kPage) / kPage * kPage);
     std::vector<HX_READ_STREAM*> records;
     {
@@ -24,6 +24,8 @@ bool LiveFeed::start(const hxcam::FrameGeometry& geometry, std::string& error)
         unfilledRun_ = 0;
         stats_.emplace(false);
         newest_.geometry = geometry;
+        newest_.cameraFps = cameraFps;
+        lastSecond_.clear();
         bufferSize_ = size;
         // Buffers lent before stay lent while live is off; only the missing ones are added.
         records = pool_.take(kBuffers - std::min(kBuffers, lent_), size);
@@ -65,7 +67,23 @@ bool LiveFeed::newest(uint64_t after, std::chrono::steady_clock::time_point dead
     if (!changed_.wait_until(guard, deadline, [&] { return newest_.sequence > after && !newest_.bytes.empty(); }))
         return false;
     frame = newest_;
+    if (sent_.empty() || sent_.back().sequence != frame.sequence)
+        sent_.push_back(frame);
+    if (sent_.size() > kSent)
+        sent_.pop_front();
     return true;
+}
+
+bool LiveFeed::recent(uint64_t sequence, Frame& frame) const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const Frame& kept : sent_) {
+        if (kept.sequence == sequence) {
+            frame = kept;
+            return true;
+        }
+    }
+    return false;
 }
 
 // The library gives buffers back unfilled when it stops live around a settings change; they are
@@ -82,7 +100,7 @@ void LiveFeed::returned(HX_READ_STREAM* record)
         if (!unfilled && stats_) {
             stats_->setPacketSize(packetSize_);
             stats_->add(*record);
-            if (hxcam::StreamStats::complete(*record))
+            if (halvex::common::StreamStats::complete(*record))
                 keep(*record);
         }
         pool_.give(record);
@@ -105,6 +123,12 @@ void LiveFeed::keep(const HX_READ_STREAM& record)
     const double seconds = stats_->seconds();
     newest_.megabytesPerSecond = seconds > 0 ? static_cast<double>(stats_->bytes()) / 1e6 / seconds : 0;
     newest_.lostPackets = stats_->lostPackets();
+    newest_.incompleteFrames = stats_->incompleteFrames();
+    const auto now = std::chrono::steady_clock::now();
+    lastSecond_.push_back(now);
+    while (now - lastSecond_.front() > std::chrono::seconds(1))
+        lastSecond_.pop_front();
+    newest_.receivedFps = static_cast<double>(lastSecond_.size());
 }
 
 void LiveFeed::negotiated(int32_t packetSize)

@@ -16,11 +16,11 @@ constexpr auto kShowTime = std::chrono::seconds(5);
 
 RecordedFrames::RecordedFrames(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera) : client_(client), camera_(camera) {}
 
-bool RecordedFrames::fetch(uint32_t frame, const hxcam::FrameGeometry& geometry, std::vector<uint8_t>& bytes,
+bool RecordedFrames::fetch(uint32_t frame, const halvex::common::FrameGeometry& geometry, std::vector<uint8_t>& bytes,
                            std::string& error)
 {
     std::lock_guard<std::mutex> one(fetching_);
-    const std::size_t frameBytes = hxcam::packedRowBytes(geometry.width, geometry.depth) * geometry.height;
+    const std::size_t frameBytes = halvex::common::packedRowBytes(geometry.width, geometry.depth) * geometry.height;
     const std::size_t size = std::max<std::size_t>(HX_STREAM_MIN_BUFFER_SIZE, frameBytes + 8192);
     std::vector<HX_READ_STREAM*> records;
     {
@@ -86,7 +86,7 @@ void RecordedFrames::returned(HX_READ_STREAM* record)
     const bool filled = !BufferPool::unfilled(*record);
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (filled && hxcam::StreamStats::complete(*record) && wanted_ == record->frame_id) {
+        if (filled && halvex::common::StreamStats::complete(*record) && wanted_ == record->frame_id) {
             const auto* bytes = static_cast<const uint8_t*>(record->buffer);
             shown_.assign(bytes, bytes + record->received_length);
             arrived_ = true;

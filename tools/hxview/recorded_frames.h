@@ -22,7 +22,8 @@ class RecordedFrames {
 public:
     RecordedFrames(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera);
     // Frame `frame` of the recording; false with a reason (no recording, beyond its end, no answer).
-    bool fetch(uint32_t frame, const hxcam::FrameGeometry& geometry, std::vector<uint8_t>& bytes, std::string& error);
+    bool fetch(uint32_t frame, const halvex::common::FrameGeometry& geometry, std::vector<uint8_t>& bytes,
+               std::string& error);
     void returned(HX_READ_STREAM* record);
 
 private:

@@ -19,7 +19,7 @@ HX_CAPTURE_SETTINGS freshRecord()
 bool apply(HX_CAPTURE_SETTINGS& record, const std::string& assignment)
 {
     std::string error;
-    return hxcam::applyCaptureSetting(record, assignment, error);
+    return halvex::common::applyCaptureSetting(record, assignment, error);
 }
 
 bool hasLine(const std::vector<std::string>& lines, const std::string& start)
@@ -62,7 +62,7 @@ TEST(CaptureFields, MalformedSettingsAreRefusedWithAReason)
     for (const char* bad : {"fps", "=5", "colour=red", "fps=-1", "fps=1.2345", "fps=1e3", "width=4294967296",
                             "width=12abc", "roi=1024x", "roi=1024x512+3", "bns=3x3", "exposure="}) {
         std::string error;
-        EXPECT_FALSE(hxcam::applyCaptureSetting(record, bad, error)) << bad;
+        EXPECT_FALSE(halvex::common::applyCaptureSetting(record, bad, error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
     }
     EXPECT_EQ(record.flags, 0u) << "a refused setting must mark nothing for writing";
@@ -89,7 +89,7 @@ TEST(CaptureFields, TheRecordReadsAsKeyValueLinesWithLimitsAndOutcome)
     record.height_flags = HX_FLAG_SET | HX_FLAG_CHG; // limits changed, value as asked
     HX_CAPTURE_SETTINGS requested = record;
     requested.exposure = 150;
-    const std::vector<std::string> lines = hxcam::describeCapture(record, &requested);
+    const std::vector<std::string> lines = halvex::common::describeCapture(record, &requested);
     EXPECT_TRUE(hasLine(lines, "roi=2048x1024+0+0"));
     EXPECT_TRUE(hasLine(lines, "width=2048          # 64..2048 step 4"));
     EXPECT_TRUE(hasLine(lines, "bit-mode=8a         # offered: 8a 8b 8c 10a"));
@@ -100,10 +100,10 @@ TEST(CaptureFields, TheRecordReadsAsKeyValueLinesWithLimitsAndOutcome)
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& line) { return line.find("[changed]") != std::string::npos; }),
               1);
-    EXPECT_EQ(hxcam::refusedFields(record), std::vector<std::string>{"fps=29.97 (24..2634)"});
+    EXPECT_EQ(halvex::common::refusedFields(record), std::vector<std::string>{"fps=29.97 (24..2634)"});
     requested.rate = 9999;
     requested.rate_divisor = 1;
-    EXPECT_EQ(hxcam::refusedFields(record, &requested), std::vector<std::string>{"fps=9999 (24..2634)"});
+    EXPECT_EQ(halvex::common::refusedFields(record, &requested), std::vector<std::string>{"fps=9999 (24..2634)"});
 }
 
 TEST(CaptureFields, ExposuresFollowTheFramePeriodTheyDependOn)
@@ -112,7 +112,7 @@ TEST(CaptureFields, ExposuresFollowTheFramePeriodTheyDependOn)
     ASSERT_TRUE(apply(request, "fps=1000"));
     ASSERT_TRUE(apply(request, "exposure=900"));
     HX_CAPTURE_SETTINGS exposure;
-    ASSERT_TRUE(hxcam::split(request, exposure));
+    ASSERT_TRUE(halvex::common::split(request, exposure));
     EXPECT_EQ(request.exposure_group_flags & HX_FLAG_SET, 0u);
     EXPECT_EQ(request.record_group_flags, uint32_t{HX_FLAG_SET});
     EXPECT_EQ(exposure.record_group_flags & HX_FLAG_SET, 0u);
@@ -121,7 +121,7 @@ TEST(CaptureFields, ExposuresFollowTheFramePeriodTheyDependOn)
 
     HX_CAPTURE_SETTINGS alone = freshRecord();
     ASSERT_TRUE(apply(alone, "exposure=900"));
-    EXPECT_FALSE(hxcam::split(alone, exposure));
+    EXPECT_FALSE(halvex::common::split(alone, exposure));
 
     // The outcome of the first call survives the second.
     HX_CAPTURE_SETTINGS first = request;
@@ -130,7 +130,7 @@ TEST(CaptureFields, ExposuresFollowTheFramePeriodTheyDependOn)
     first.flags |= HX_FLAG_ERR;
     HX_CAPTURE_SETTINGS second = freshRecord();
     second.exposure_flags = HX_FLAG_SET;
-    hxcam::keepOutcome(first, second);
+    halvex::common::keepOutcome(first, second);
     EXPECT_EQ(second.rate_flags & HX_FLAG_ERR, uint32_t{HX_FLAG_ERR});
     EXPECT_EQ(second.flags & HX_FLAG_ERR, uint32_t{HX_FLAG_ERR});
     EXPECT_EQ(second.exposure_flags, uint32_t{HX_FLAG_SET});

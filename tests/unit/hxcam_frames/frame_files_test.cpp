@@ -13,7 +13,7 @@
 
 namespace {
 
-using hxcam::FrameGeometry;
+using halvex::common::FrameGeometry;
 
 struct TiffCloser {
     void operator()(TIFF* tiff) const { TIFFClose(tiff); }
@@ -53,7 +53,7 @@ protected:
                                                  uint16_t expectedBits)
     {
         std::string error;
-        EXPECT_TRUE(hxcam::writePixelsAsTiff(path, bytes.data(), bytes.size(), geometry, error)) << error;
+        EXPECT_TRUE(halvex::common::writePixelsAsTiff(path, bytes.data(), bytes.size(), geometry, error)) << error;
         uint16_t bits = 0;
         auto rows = readSamples(path, bits);
         EXPECT_EQ(bits, expectedBits);
@@ -92,14 +92,57 @@ TEST_F(FrameFiles, EightBitRowsFollowThePaddingAndTheFramesOwnStride)
     EXPECT_EQ(roundTrip(wide, {4, 2, 8}, 8), (std::vector<std::vector<uint16_t>>{{1, 2, 3, 4}, {5, 6, 7, 8}}));
 }
 
+// The viewer's TIFF files are made in memory and its page gets the samples themselves: both hold the
+// pixels the file on disk holds, at every depth.
+TEST_F(FrameFiles, TheTiffInMemoryAndTheSamplesHoldTheFramesPixels)
+{
+    struct Case {
+        std::vector<uint8_t> bytes;
+        FrameGeometry geometry;
+        std::vector<uint16_t> pixels;
+    };
+    const std::vector<Case> cases{
+        {{0xFF, 0x3F, 0x12, 0x56, 0x94, 0x78, 0xBC, 0x0A}, {5, 1, 12}, {0xFFF, 0x123, 0x456, 0x789, 0xABC}},
+        {{0xFF, 0x07, 0x50, 0x15}, {3, 1, 10}, {0x3FF, 0x001, 0x155}},
+        {{9, 0, 255, 7, 1, 2, 3, 4}, {4, 2, 8}, {9, 0, 255, 7, 1, 2, 3, 4}},
+    };
+    for (const Case& frame : cases) {
+        SCOPED_TRACE("depth " + std::to_string(frame.geometry.depth));
+        std::vector<uint8_t> tiff;
+        std::vector<uint8_t> samples;
+        std::string error;
+        ASSERT_TRUE(halvex::common::pixelsAsTiff(frame.bytes.data(), frame.bytes.size(), frame.geometry, tiff, error))
+            << error;
+        ASSERT_TRUE(halvex::common::writeBytes(path, tiff.data(), tiff.size(), error)) << error;
+        uint16_t bits = 0;
+        std::vector<uint16_t> fromFile;
+        for (const auto& row : readSamples(path, bits))
+            fromFile.insert(fromFile.end(), row.begin(), row.end());
+        EXPECT_EQ(fromFile, frame.pixels);
+        ASSERT_TRUE(
+            halvex::common::unpackPixels(frame.bytes.data(), frame.bytes.size(), frame.geometry, samples, error))
+            << error;
+        const bool wide = frame.geometry.depth > 8;
+        std::vector<uint16_t> sent;
+        for (std::size_t i = 0; i < samples.size(); i += wide ? 2 : 1)
+            sent.push_back(wide ? static_cast<uint16_t>(samples[i] | samples[i + 1] << 8) : samples[i]);
+        EXPECT_EQ(sent, frame.pixels);
+    }
+    std::vector<uint8_t> tiff;
+    std::string error;
+    const std::vector<uint8_t> shortFrame(3, 0);
+    EXPECT_FALSE(halvex::common::pixelsAsTiff(shortFrame.data(), shortFrame.size(), {4, 2, 8}, tiff, error));
+    EXPECT_NE(error.find("shorter"), std::string::npos) << error;
+}
+
 TEST_F(FrameFiles, ShortFramesAndUnknownDepthsAreRefused)
 {
     const std::vector<uint8_t> bytes(7, 0);
     std::string error;
-    EXPECT_FALSE(hxcam::writePixelsAsTiff(path, bytes.data(), bytes.size(), {4, 2, 10}, error));
+    EXPECT_FALSE(halvex::common::writePixelsAsTiff(path, bytes.data(), bytes.size(), {4, 2, 10}, error));
     EXPECT_NE(error.find("shorter"), std::string::npos) << error;
-    EXPECT_FALSE(hxcam::writePixelsAsTiff(path, bytes.data(), bytes.size(), {2, 1, 9}, error));
-    EXPECT_FALSE(hxcam::writePixelsAsTiff(path, bytes.data(), bytes.size(), {0, 1, 8}, error));
+    EXPECT_FALSE(halvex::common::writePixelsAsTiff(path, bytes.data(), bytes.size(), {2, 1, 9}, error));
+    EXPECT_FALSE(halvex::common::writePixelsAsTiff(path, bytes.data(), bytes.size(), {0, 1, 8}, error));
 }
 
 TEST(FrameContent, FilesTheCameraWroteAreRecognised)
@@ -108,11 +151,11 @@ TEST(FrameContent, FilesTheCameraWroteAreRecognised)
     const uint8_t big[] = {'M', 'M', 0, 42};
     const uint8_t jpeg[] = {0xFF, 0xD8, 0xFF, 0xE0};
     const uint8_t pixels[] = {2, 0, 0, 0};
-    EXPECT_EQ(hxcam::sniffContent(little, 4), hxcam::Content::Tiff);
-    EXPECT_EQ(hxcam::sniffContent(big, 4), hxcam::Content::Tiff);
-    EXPECT_EQ(hxcam::sniffContent(jpeg, 4), hxcam::Content::Jpeg);
-    EXPECT_EQ(hxcam::sniffContent(pixels, 4), hxcam::Content::Pixels);
-    EXPECT_EQ(hxcam::sniffContent(little, 2), hxcam::Content::Pixels);
+    EXPECT_EQ(halvex::common::sniffContent(little, 4), halvex::common::Content::Tiff);
+    EXPECT_EQ(halvex::common::sniffContent(big, 4), halvex::common::Content::Tiff);
+    EXPECT_EQ(halvex::common::sniffContent(jpeg, 4), halvex::common::Content::Jpeg);
+    EXPECT_EQ(halvex::common::sniffContent(pixels, 4), halvex::common::Content::Pixels);
+    EXPECT_EQ(halvex::common::sniffContent(little, 2), halvex::common::Content::Pixels);
 }
 
 } // namespace

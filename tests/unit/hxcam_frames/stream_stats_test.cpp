@@ -20,7 +20,7 @@ constexpr uint32_t WHOLE = HX_STREAM_STATUS_LEADER | HX_STREAM_STATUS_COMPLETE;
 
 TEST(StreamStats, CountsIncompleteFramesAndThePacketsTheyLost)
 {
-    hxcam::StreamStats stats(true);
+    halvex::common::StreamStats stats(true);
     // 9000-byte packets carry 9000 - 20 (IP) - 8 (UDP) - 8 (stream header) = 8964 image bytes.
     stats.setPacketSize(9000);
     stats.add(frame(0, WHOLE, 20000, 20000));
@@ -36,8 +36,8 @@ TEST(StreamStats, CountsIncompleteFramesAndThePacketsTheyLost)
 
 TEST(StreamStats, GapsAreMissingFramesOnlyInADownload)
 {
-    hxcam::StreamStats download(true);
-    hxcam::StreamStats live(false);
+    halvex::common::StreamStats download(true);
+    halvex::common::StreamStats live(false);
     for (uint32_t id : {3u, 4u, 7u, 8u, 12u}) {
         download.add(frame(id, WHOLE, 10, 10));
         live.add(frame(id, WHOLE, 10, 10));
@@ -51,7 +51,7 @@ TEST(StreamStats, GapsAreMissingFramesOnlyInADownload)
 // from the range, or broken before its size was known, counts as lost.
 TEST(StreamStats, ImagesATcpDownloadLostCountAsLost)
 {
-    hxcam::StreamStats stats(true);
+    halvex::common::StreamStats stats(true);
     stats.expectRange(0, 9);
     for (uint32_t id : {1u, 4u, 5u, 7u})
         stats.add(frame(id, WHOLE, 1000, 1000));
@@ -63,7 +63,7 @@ TEST(StreamStats, ImagesATcpDownloadLostCountAsLost)
 
 TEST(StreamStats, AMissingUdpImageLostAllItsPackets)
 {
-    hxcam::StreamStats stats(true);
+    halvex::common::StreamStats stats(true);
     stats.setPacketSize(1500); // 1464 image bytes per packet: 20000 bytes take 14
     stats.expectRange(0, 2);
     stats.add(frame(0, WHOLE, 20000, 20000));

@@ -1,4 +1,4 @@
-// hxcam capture fields: the names users give the fields of HX_CAPTURE_SETTINGS, how their values
+// Capture fields: the names users give the fields of HX_CAPTURE_SETTINGS, how their values
 // are written on the command line, and how a record is shown.
 #pragma once
 
@@ -7,7 +7,7 @@
 
 #include <hx/hx.h>
 
-namespace hxcam {
+namespace halvex::common {
 
 // Splits "key=value" at its first '=' (the key not empty); false, with the reason in `error`, for
 // anything else. Every record's settings are written this way.
@@ -62,4 +62,4 @@ std::vector<std::string> appliedDespiteTimeout(HX_CAPTURE_SETTINGS& after, const
 // The keys applyCaptureSetting accepts, with their value forms, for --help.
 std::string captureKeysHelp();
 
-} // namespace hxcam
+} // namespace halvex::common

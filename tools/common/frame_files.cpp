@@ -1,4 +1,4 @@
-// hxcam frame files: writes received images to disk as TIFF files.
+// Frame files: writes received images to disk as TIFF files.
 #include "frame_files.h"
 
 #include <tiffio.h>
@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-namespace hxcam {
+namespace halvex::common {
 namespace {
 
 struct TiffCloser {
@@ -126,35 +126,129 @@ bool eightBitPixels(const uint8_t* data, std::size_t size, const FrameGeometry& 
     return true;
 }
 
+namespace {
+
+// A TIFF file growing in memory, for libtiff's client I/O.
+struct MemoryFile {
+    std::vector<uint8_t> bytes;
+    uint64_t position = 0;
+};
+
+tmsize_t memoryRead(thandle_t, void*, tmsize_t)
+{
+    return 0;
+}
+
+tmsize_t memoryWrite(thandle_t handle, void* data, tmsize_t size)
+{
+    auto& file = *static_cast<MemoryFile*>(handle);
+    const auto count = static_cast<std::size_t>(size);
+    if (file.bytes.size() < file.position + count)
+        file.bytes.resize(file.position + count);
+    std::memcpy(file.bytes.data() + file.position, data, count);
+    file.position += count;
+    return size;
+}
+
+toff_t memorySeek(thandle_t handle, toff_t offset, int whence)
+{
+    auto& file = *static_cast<MemoryFile*>(handle);
+    const uint64_t base = whence == SEEK_CUR ? file.position : whence == SEEK_END ? file.bytes.size() : 0;
+    file.position = base + offset;
+    return file.position;
+}
+
+int memoryClose(thandle_t)
+{
+    return 0;
+}
+
+toff_t memorySize(thandle_t handle)
+{
+    return static_cast<MemoryFile*>(handle)->bytes.size();
+}
+
+int memoryMap(thandle_t, void**, toff_t*)
+{
+    return 0;
+}
+
+void memoryUnmap(thandle_t, void*, toff_t) {}
+
+// One strip of grey samples: 8 bits at depth 8, 16 holding the value at depths 10 and 12.
+bool fillTiff(TIFF* tiff, const uint8_t* data, std::size_t rowBytes, const FrameGeometry& geometry)
+{
+    const uint16_t bits = geometry.depth == 8 ? 8 : 16;
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, geometry.width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, geometry.height);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, uint16_t{1});
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, geometry.height);
+    std::vector<uint8_t> samples(std::size_t{geometry.width} * (bits / 8));
+    for (uint32_t y = 0; y < geometry.height; ++y) {
+        unpackRow(data + std::size_t{y} * rowBytes, geometry.width, geometry.depth, samples);
+        if (TIFFWriteScanline(tiff, samples.data(), y, 0) < 0)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool unpackPixels(const uint8_t* data, std::size_t size, const FrameGeometry& geometry, std::vector<uint8_t>& samples,
+                  std::string& error)
+{
+    const std::size_t rowBytes = frameRowBytes(size, geometry, error);
+    if (rowBytes == 0)
+        return false;
+    const std::size_t sampleRow = std::size_t{geometry.width} * (geometry.depth == 8 ? 1 : 2);
+    samples.resize(sampleRow * geometry.height);
+    std::vector<uint8_t> row(sampleRow);
+    for (uint32_t y = 0; y < geometry.height; ++y) {
+        unpackRow(data + std::size_t{y} * rowBytes, geometry.width, geometry.depth, row);
+        std::memcpy(samples.data() + std::size_t{y} * sampleRow, row.data(), sampleRow);
+    }
+    return true;
+}
+
 bool writePixelsAsTiff(const std::string& path, const uint8_t* data, std::size_t size, const FrameGeometry& geometry,
                        std::string& error)
 {
     const std::size_t rowBytes = frameRowBytes(size, geometry, error);
     if (rowBytes == 0)
         return false;
-    const uint32_t depth = geometry.depth;
     std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpen(path.c_str(), "w"));
     if (!tiff) {
         error = "cannot create " + path;
         return false;
     }
-    const uint16_t bits = depth == 8 ? 8 : 16;
-    TIFFSetField(tiff.get(), TIFFTAG_IMAGEWIDTH, geometry.width);
-    TIFFSetField(tiff.get(), TIFFTAG_IMAGELENGTH, geometry.height);
-    TIFFSetField(tiff.get(), TIFFTAG_BITSPERSAMPLE, bits);
-    TIFFSetField(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, uint16_t{1});
-    TIFFSetField(tiff.get(), TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    TIFFSetField(tiff.get(), TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff.get(), TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-    TIFFSetField(tiff.get(), TIFFTAG_ROWSPERSTRIP, geometry.height);
-    std::vector<uint8_t> samples(std::size_t{geometry.width} * (bits / 8));
-    for (uint32_t y = 0; y < geometry.height; ++y) {
-        unpackRow(data + std::size_t{y} * rowBytes, geometry.width, depth, samples);
-        if (TIFFWriteScanline(tiff.get(), samples.data(), y, 0) < 0) {
-            error = "cannot write " + path;
+    if (!fillTiff(tiff.get(), data, rowBytes, geometry)) {
+        error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+bool pixelsAsTiff(const uint8_t* data, std::size_t size, const FrameGeometry& geometry, std::vector<uint8_t>& tiff,
+                  std::string& error)
+{
+    const std::size_t rowBytes = frameRowBytes(size, geometry, error);
+    if (rowBytes == 0)
+        return false;
+    MemoryFile file;
+    {
+        std::unique_ptr<TIFF, TiffCloser> open(TIFFClientOpen("frame.tif", "w", &file, memoryRead, memoryWrite,
+                                                              memorySeek, memoryClose, memorySize, memoryMap,
+                                                              memoryUnmap));
+        if (!open || !fillTiff(open.get(), data, rowBytes, geometry)) {
+            error = "the frame could not be made a TIFF file";
             return false;
         }
     }
+    tiff.swap(file.bytes);
     return true;
 }
 
@@ -168,4 +262,4 @@ bool writeBytes(const std::string& path, const uint8_t* data, std::size_t size, 
     return true;
 }
 
-} // namespace hxcam
+} // namespace halvex::common

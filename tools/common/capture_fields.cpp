@@ -1,4 +1,4 @@
-// hxcam capture fields: parsing of "key=value" settings and the text form of a capture record.
+// Capture fields: parsing of "key=value" settings and the text form of a capture record.
 #include "capture_fields.h"
 
 #include <algorithm>
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <optional>
 
-namespace hxcam {
+namespace halvex::common {
 namespace {
 
 using Word = uint32_t HX_CAPTURE_SETTINGS::*;
@@ -474,4 +474,4 @@ std::string captureKeysHelp()
            "  low-light=MICROSECONDS                   low-light exposure; 0 switches it off\n";
 }
 
-} // namespace hxcam
+} // namespace halvex::common

@@ -1,4 +1,4 @@
-// hxcam stream statistics: what a live or download run received, and its progress bar.
+// Stream statistics: what a live or download run received, and its progress bar.
 #pragma once
 
 #include <chrono>
@@ -9,7 +9,7 @@
 
 #include <hx/hx.h>
 
-namespace hxcam {
+namespace halvex::common {
 
 // Counts the buffers a stream gave back. Bytes are payload bytes placed in host buffers. A frame
 // is incomplete when its trailer did not arrive, the receiver marked it faulty, or fewer bytes
@@ -77,4 +77,4 @@ private:
     bool drawn_ = false;
 };
 
-} // namespace hxcam
+} // namespace halvex::common

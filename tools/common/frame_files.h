@@ -1,4 +1,4 @@
-// hxcam frame files: writes received images to disk as TIFF files.
+// Frame files: received images as TIFF files and 8-bit grey pixels, for hxcam and hxview.
 #pragma once
 
 #include <cstddef>
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace hxcam {
+namespace halvex::common {
 
 // What a frame's pixels look like: its size and the bits each pixel holds (8, 10 or 12).
 struct FrameGeometry {
@@ -36,7 +36,15 @@ bool writePixelsAsTiff(const std::string& path, const uint8_t* data, std::size_t
 // writePixelsAsTiff takes them. False with a reason when the frame does not fit the geometry.
 bool eightBitPixels(const uint8_t* data, std::size_t size, const FrameGeometry& geometry, std::vector<uint8_t>& pixels,
                     std::string& error);
+// The frame's pixels as samples: one byte each at depth 8, two (little-endian, the value in the
+// low bits) at depths 10 and 12; rows as writePixelsAsTiff takes them. False with a reason when
+// the frame does not fit the geometry.
+bool unpackPixels(const uint8_t* data, std::size_t size, const FrameGeometry& geometry, std::vector<uint8_t>& samples,
+                  std::string& error);
+// The TIFF file writePixelsAsTiff writes, in memory.
+bool pixelsAsTiff(const uint8_t* data, std::size_t size, const FrameGeometry& geometry, std::vector<uint8_t>& tiff,
+                  std::string& error);
 // Writes a file the camera made itself (TIFF or JPEG) byte for byte.
 bool writeBytes(const std::string& path, const uint8_t* data, std::size_t size, std::string& error);
 
-} // namespace hxcam
+} // namespace halvex::common

@@ -1,9 +1,9 @@
-// hxcam download request.
+// Download request, shared by hxcam and hxview.
 #include "download_request.h"
 
 #include <algorithm>
 
-namespace hxcam {
+namespace halvex::common {
 
 // The throttle pauses the camera when a quarter of the lent buffers is left and resumes it once
 // half of them are back: a camera at 10 Gbit/s fills a buffer in well under a millisecond, so a
@@ -28,4 +28,4 @@ HX_DOWNLOAD_SETTINGS downloadRequest(const HX_DOWNLOAD_SETTINGS& current, uint32
     return request;
 }
 
-} // namespace hxcam
+} // namespace halvex::common

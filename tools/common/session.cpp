@@ -1,11 +1,11 @@
-// hxcam session: registration, discovered cameras and camera lookup through the public API.
+// Session: registration, discovered cameras and camera lookup through the public API.
 #include "session.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 
-namespace hxcam {
+namespace halvex::common {
 
 Session::Session(bool trace)
 {
@@ -82,4 +82,4 @@ std::string cameraAddress(HX_CAMERA_HANDLE camera)
            std::to_string(parts[3]);
 }
 
-} // namespace hxcam
+} // namespace halvex::common

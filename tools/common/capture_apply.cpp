@@ -1,9 +1,9 @@
-// hxcam capture apply.
+// Capture apply, shared by hxcam and hxview.
 #include "capture_apply.h"
 
 #include "capture_fields.h"
 
-namespace hxcam {
+namespace halvex::common {
 
 bool applyCapture(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, const HX_CAPTURE_SETTINGS& request,
                   HX_CAPTURE_SETTINGS& after)
@@ -33,4 +33,4 @@ bool applyCapture(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, const HX_CAP
     return true;
 }
 
-} // namespace hxcam
+} // namespace halvex::common

@@ -1,4 +1,4 @@
-// hxcam session: one registered library client for the duration of a command, the cameras
+// Session: one registered library client for the duration of a command, the cameras
 // discovery reports to it, and the lookup of a camera by name or address.
 #pragma once
 
@@ -10,7 +10,7 @@
 
 #include <hx/hx.h>
 
-namespace hxcam {
+namespace halvex::common {
 
 // Registers on construction and shuts the library down on destruction. The library's callback
 // thread fills the table of discovered cameras; everything else runs on the caller's thread.
@@ -45,4 +45,4 @@ private:
 // Dotted text of a camera handle ("127.0.0.2").
 std::string cameraAddress(HX_CAMERA_HANDLE camera);
 
-} // namespace hxcam
+} // namespace halvex::common

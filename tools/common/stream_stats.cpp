@@ -1,11 +1,11 @@
-// hxcam stream statistics: what a live or download run received, and its progress bar.
+// Stream statistics: what a live or download run received, and its progress bar.
 #include "stream_stats.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 
-namespace hxcam {
+namespace halvex::common {
 namespace {
 
 // IP and UDP headers, then the stream packet's own header, come out of every packet.
@@ -140,4 +140,4 @@ void ProgressBar::finish()
         std::fprintf(stream_, "\n");
 }
 
-} // namespace hxcam
+} // namespace halvex::common

@@ -105,9 +105,13 @@ function downloadRange() {
 $('download-form').onsubmit = (event) => event.preventDefault();
 
 // The browser saves the ZIP file as it arrives; the page follows the server's progress events.
-$('download-zip').onclick = () => {
+$('download-zip').onclick = async () => {
   const { from, to } = downloadRange();
   say('');
+  // The browser would only call a refused download "failed": the page says why instead.
+  const { data: running } = await api('GET', cameraPath('/download'));
+  if (running.type && !running.finished) return say('a download is running: wait for it to finish');
+  if (from > to || to >= view.frames) return say(`choose frames from 0 to ${view.frames - 1}, the first not after the last`);
   $('download-progress').value = 0;
   $('download-status').textContent = `downloading frames ${from} to ${to} to this browser…`;
   saveFile(cameraPath(`/frames.zip?from=${from}&to=${to}`), `frames-${view.camera}-${from}-${to}.zip`);

@@ -196,13 +196,18 @@ class Camera:
         """Buffers of `pool` still lent join the session; returned ones are lent again; new ones
         make up the count."""
         lib_client, handle = self.client.handle, self.handle
+        # Decided at one moment: a buffer still lent then is adopted (and lent again by the run
+        # when it comes back), one already back is lent here; none is lent twice.
+        back = []
         with state.lock:
             for buffer in pool:
                 buffer.session = session
                 if buffer.lent:
                     session.adopted[id(buffer)] = buffer.generation
-        for buffer in pool:
-            if not buffer.lent and buffer.array.size >= size:
+                else:
+                    back.append(buffer)
+        for buffer in back:
+            if buffer.array.size >= size:
                 buffer.lend(call, lib_client, handle)
         while sum(1 for b in pool if b.array.size >= size) < count:
             buffer = _Buffer(size)

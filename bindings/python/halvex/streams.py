@@ -57,9 +57,12 @@ class _Buffer:
             check(status, "lending an image buffer")
 
     def returned(self, event: int) -> None:
-        """Called on the library's callback thread when the library gives the buffer back."""
-        self.lent = False
-        session = self.session
+        """Called on the library's callback thread when the library gives the buffer back. The
+        buffer goes to the run it was lent for: a run starting meanwhile either sees it still lent
+        (and adopts it) or sees it back (and lends it anew), never both."""
+        with state.lock:
+            self.lent = False
+            session = self.session
         if session is not None:
             session.put(event, self)
 

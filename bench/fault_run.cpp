@@ -123,24 +123,7 @@ bool Run::record()
     HX_CAPTURE_SETTINGS got;
     bool set = false;
     for (unsigned attempt = 0; attempt < 3 && !set; ++attempt) {
-        set = writeCapture(
-            [](HX_CAPTURE_SETTINGS& record) {
-                record.sensor_group_flags = HX_FLAG_SET;
-                record.width = kWidth;
-                record.width_flags = HX_FLAG_SET;
-                record.height = kHeight;
-                record.height_flags = HX_FLAG_SET;
-                record.bit_mode = HX_BIT_MODE_8A;
-                record.bit_mode_flags = HX_FLAG_SET;
-                record.record_group_flags = HX_FLAG_SET;
-                record.record_mode = HX_RECORD_MODE_LTR;
-                record.record_mode_flags = HX_FLAG_SET;
-                record.length = kFrames;
-                record.length_flags = HX_FLAG_SET;
-                record.rate = 1000;
-                record.rate_flags = HX_FLAG_SET;
-            },
-            got);
+        set = writeCapture(halvex::bench::markSmallRecording, got);
     }
     if (!set)
         return false;

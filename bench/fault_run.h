@@ -15,6 +15,7 @@
 #include "fault_host.h"
 #include "sim/faults/fault_injector.h"
 #include "sim/net/cluster.h"
+#include "small_recording.h"
 
 namespace fault_bench {
 
@@ -28,9 +29,9 @@ inline constexpr auto kAgeOut = 500ms;
 inline constexpr auto kCallLimit = 8 * kAgeOut;
 inline constexpr auto kHangBound = 3 * kCallLimit;
 inline constexpr unsigned kRoundTrips = 8;
-inline constexpr uint32_t kWidth = 256;
-inline constexpr uint32_t kHeight = 64;
-inline constexpr uint32_t kFrames = 24;
+inline constexpr uint32_t kWidth = halvex::bench::kSmallWidth;
+inline constexpr uint32_t kHeight = halvex::bench::kSmallHeight;
+inline constexpr uint32_t kFrames = halvex::bench::kSmallFrames;
 inline constexpr uint32_t kLiveFrames = 20;
 inline constexpr auto kStreamLimit = 4s;
 inline constexpr auto kRecoveryLimit = 10s;

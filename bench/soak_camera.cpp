@@ -6,14 +6,16 @@
 #include <set>
 #include <thread>
 
+#include "small_recording.h"
+
 namespace halvex::bench {
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr uint32_t kWidth = 256;
-constexpr uint32_t kHeight = 64;
-constexpr uint32_t kFrames = 24;
+constexpr uint32_t kWidth = halvex::bench::kSmallWidth;
+constexpr uint32_t kHeight = halvex::bench::kSmallHeight;
+constexpr uint32_t kFrames = halvex::bench::kSmallFrames;
 constexpr std::size_t kLiveBuffers = 4;
 // More than frames: small frames come faster than the throttle's pause reaches the camera.
 constexpr std::size_t kDownloadBuffers = kFrames + 4;
@@ -96,20 +98,7 @@ bool SoakCamera::smallFrames()
 {
     HX_CAPTURE_SETTINGS record;
     HX_capture_settings_init(&record, sizeof(record));
-    record.sensor_group_flags = HX_FLAG_SET;
-    record.width = kWidth;
-    record.width_flags = HX_FLAG_SET;
-    record.height = kHeight;
-    record.height_flags = HX_FLAG_SET;
-    record.bit_mode = HX_BIT_MODE_8A;
-    record.bit_mode_flags = HX_FLAG_SET;
-    record.record_group_flags = HX_FLAG_SET;
-    record.record_mode = HX_RECORD_MODE_LTR;
-    record.record_mode_flags = HX_FLAG_SET;
-    record.length = kFrames;
-    record.length_flags = HX_FLAG_SET;
-    record.rate = 1000;
-    record.rate_flags = HX_FLAG_SET;
+    halvex::bench::markSmallRecording(record);
     return HX_setup_capture_syn(host_.client(), camera_, &record, &record) == HX_STATUS_OK &&
            captureErrors(record) == 0 && record.width == kWidth && record.height == kHeight;
 }

@@ -110,9 +110,17 @@ private:
 
     // What a caller reading the control socket found in one wait.
     enum class ControlTraffic { Readable, Quiet, Failed };
+    using Clock = std::chrono::steady_clock;
     struct Pending {
         HX_COMM::RequestMessage* request;
         int32_t age;
+        // The command as sent, kept while the request may go out again; empty for a request sent
+        // once (repeat_rule.h).
+        std::vector<uint8_t> datagram{};
+        Clock::time_point sentAt{};
+        Clock::time_point resendAt = Clock::time_point::max();
+        std::chrono::microseconds interval{};
+        uint32_t sends = 1;
     };
     using Message = HLV_THREAD::Message;
     using ExchangeLock = std::unique_lock<std::mutex>;
@@ -123,6 +131,11 @@ private:
     // Datagrams taken from one socket in one pass; the rest wait for the next pass, so a
     // flooding peer can neither starve the message queue nor hold a reading caller for ever.
     static constexpr int MAX_DATAGRAMS_PER_PASS = 256;
+    // A repeatable request unanswered after four smoothed round trips (never less than this) goes
+    // out again, and again after twice the interval each time, up to the age-out. The floor keeps
+    // a clean link from repeating what a busy host or camera answers a little late.
+    static constexpr std::chrono::milliseconds MIN_RESEND_INTERVAL{20};
+    static constexpr int RESEND_RTT_FACTOR = 4;
 
     explicit HxComm(uint32_t cameraAddress);
 
@@ -156,6 +169,12 @@ private:
     void awaitCompletion(HX_COMM::RequestMessage& request, ExchangeLock& lock);
     bool receiveUntilCompleted(const HX_COMM::RequestMessage& request);
     bool isCompleted(const HX_COMM::RequestMessage& request);
+    // Sends again the repeatable requests whose answer is overdue (exchange lock held); how long a
+    // reader may wait before the next one is due (at most READER_PAUSE).
+    std::chrono::milliseconds resendOverdueLocked();
+    std::chrono::microseconds firstResendInterval() const;
+    std::chrono::microseconds longestResendInterval() const;
+    void noteRoundTrip(const Pending& answered);
     uint16_t nextRequestId();
     bool sendToCamera(std::span<const uint8_t> datagram, const char* who, bool singleRead = false);
     void pokeReg(uint32_t regAddress, uint32_t value);
@@ -191,7 +210,7 @@ private:
     bool halted() const override;
     void drainQueue();
     void readPendingEvents();
-    ControlTraffic waitForControlTraffic();
+    ControlTraffic waitForControlTraffic(std::chrono::milliseconds limit);
     void wakeReader();
     void sendOpeningDatagram();
     void cleanup();
@@ -226,6 +245,8 @@ private:
     uint32_t pendingSinceTick_ = 0;
     bool ticksIdle_ = false;
     std::thread::id readerThread_;
+    // The smoothed round trip of requests answered at their first sending; none before the first.
+    std::optional<std::chrono::microseconds> smoothedRoundTrip_;
     // Wakes the caller reading the control socket when its request ends elsewhere (age-out,
     // purge, halt). readerPoll_ (control socket, wake event) is used only by that caller.
     std::unique_ptr<HX_PLATFORM::EventFd> readerWake_;

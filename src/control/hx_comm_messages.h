@@ -73,6 +73,9 @@ public:
     virtual std::optional<RegisterExtent> registerExtent() const { return std::nullopt; }
     // A single register read words a failed send differently.
     virtual bool singleRead() const { return false; }
+    // True when the camera may receive the command twice without a second effect, so the channel
+    // sends it again (same request id) while its answer is late (repeat_rule.h).
+    virtual bool repeatable() const { return false; }
 
     uint32_t req;
     uint32_t status = HLV_THREAD::MESSAGE_PENDING;
@@ -92,6 +95,7 @@ public:
     uint16_t expectedAnswer() const override;
     uint32_t takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel) override;
     bool singleRead() const override { return true; }
+    bool repeatable() const override { return true; }
 
     uint32_t regAddress;
     uint32_t value = 0;
@@ -106,6 +110,7 @@ public:
     Command encode(uint16_t requestId, RequestChannel& channel) const override;
     uint16_t expectedAnswer() const override;
     uint32_t takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel) override;
+    bool repeatable() const override;
 
     uint32_t regAddress;
     uint32_t value;
@@ -137,6 +142,7 @@ public:
     Command encode(uint16_t requestId, RequestChannel& channel) const override;
     uint16_t expectedAnswer() const override;
     uint32_t takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel) override;
+    bool repeatable() const override { return true; }
 };
 
 class WriteMultiRegMessage : public MultiRegMessage {
@@ -148,6 +154,7 @@ public:
     Command encode(uint16_t requestId, RequestChannel& channel) const override;
     uint16_t expectedAnswer() const override;
     uint32_t takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel) override;
+    bool repeatable() const override;
 };
 
 class ReadMemMessage : public RequestMessage {
@@ -159,6 +166,7 @@ public:
     Command encode(uint16_t requestId, RequestChannel& channel) const override;
     uint16_t expectedAnswer() const override;
     uint32_t takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel) override;
+    bool repeatable() const override;
 
     uint32_t startAddress;
     // 0 asks for the most one datagram carries.

@@ -113,6 +113,7 @@ void HxComm::processAck(std::span<const uint8_t> datagram)
             return;
         }
         HX_COMM::RequestMessage& request = *found->second.request;
+        noteRoundTrip(found->second);
         pending_.erase(found);
         const uint32_t silent = std::exchange(silentAgeOuts_, 0);
         returned = silent >= AWAY_AGE_OUTS;
@@ -145,6 +146,8 @@ void HxComm::handleAgeOutTick()
         std::lock_guard<std::mutex> guard(exchangeLock_);
         if (readerBusy_)
             return;
+        // No caller is reading (one stepped back after a failed wait): the tick sends what is due.
+        resendOverdueLocked();
     }
     drainControlSocket(nullptr);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "control/hx_comm_messages.h"
+#include "control/repeat_rule.h"
 #include "hlv_thread/log.h"
 #include "wire/byte_io.h"
 
@@ -133,6 +134,11 @@ Command WriteRegMessage::encode(uint16_t requestId, RequestChannel&) const
     return writeCommand(HX_WIRE::planSingleWrite(regAddress, value), requestId);
 }
 
+bool WriteRegMessage::repeatable() const
+{
+    return repeatableWrite(regAddress, value);
+}
+
 uint16_t WriteRegMessage::expectedAnswer() const
 {
     return Code::kWriteRegAck;
@@ -154,6 +160,11 @@ Command WriteMultiRegMessage::encode(uint16_t requestId, RequestChannel& channel
     return writeCommand(plan, requestId);
 }
 
+bool WriteMultiRegMessage::repeatable() const
+{
+    return repeatableWrite(pairs);
+}
+
 uint16_t WriteMultiRegMessage::expectedAnswer() const
 {
     return Code::kWriteRegAck;
@@ -167,6 +178,11 @@ uint32_t WriteMultiRegMessage::takeAnswer(std::span<const uint8_t> datagram, Req
 Command ReadMemMessage::encode(uint16_t requestId, RequestChannel&) const
 {
     return {HX_WIRE::encodeReadMemCmd(startAddress, byteCount, requestId)};
+}
+
+bool ReadMemMessage::repeatable() const
+{
+    return repeatableMemoryRead(startAddress);
 }
 
 uint16_t ReadMemMessage::expectedAnswer() const

@@ -1,5 +1,7 @@
 // A camera's control channel, on the caller's side: turning requests into commands on the wire,
 // request ids, the pending table, waiting for the answer, and fire-and-forget writes.
+#include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -67,7 +69,7 @@ bool HxComm::admit(HX_COMM::RequestMessage& request)
 bool HxComm::sendRequest(HX_COMM::RequestMessage& request)
 {
     const uint16_t id = nextRequestId();
-    const HX_COMM::Command command = request.encode(id, *this);
+    HX_COMM::Command command = request.encode(id, *this);
     if (command.datagram.empty() || !sendToCamera(command.datagram, "HxComm::handleRequest", request.singleRead())) {
         request.cameraStatus = HX_WIRE::CameraStatus::kGenericError;
         settle(request, MESSAGE_FAILED);
@@ -80,7 +82,14 @@ bool HxComm::sendRequest(HX_COMM::RequestMessage& request)
         settle(request, MESSAGE_DONE);
         return false;
     }
-    pending_[id] = Pending{&request, 0};
+    Pending entry{&request, 0};
+    entry.sentAt = Clock::now();
+    if (request.repeatable()) {
+        entry.interval = firstResendInterval();
+        entry.resendAt = entry.sentAt + entry.interval;
+        entry.datagram = std::move(command.datagram);
+    }
+    pending_[id] = std::move(entry);
     noteRequestPendingLocked();
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): wait for response to message 0x%04x", "HxComm::handleRequest",
               cameraName_.c_str(), id);
@@ -113,14 +122,71 @@ void HxComm::awaitCompletion(HX_COMM::RequestMessage& request, ExchangeLock& loc
 // Reads and handles control datagrams until the request has ended; false when waiting failed.
 bool HxComm::receiveUntilCompleted(const HX_COMM::RequestMessage& request)
 {
-    while (!isCompleted(request)) {
-        switch (waitForControlTraffic()) {
+    for (;;) {
+        std::chrono::milliseconds limit{};
+        {
+            std::lock_guard<std::mutex> guard(exchangeLock_);
+            if (request.completed)
+                return true;
+            limit = resendOverdueLocked();
+        }
+        switch (waitForControlTraffic(limit)) {
         case ControlTraffic::Readable: drainControlSocket(&request); break;
         case ControlTraffic::Quiet: break;
         case ControlTraffic::Failed: return false;
         }
     }
-    return true;
+}
+
+// A lost command or acknowledge would otherwise cost its caller the whole age-out. The repeat
+// carries the same request id, so whichever acknowledge comes first completes the request and
+// the others find nothing pending.
+std::chrono::milliseconds HxComm::resendOverdueLocked()
+{
+    const Clock::time_point now = Clock::now();
+    Clock::time_point next = now + READER_PAUSE;
+    for (auto& [id, entry] : pending_) {
+        if (entry.datagram.empty())
+            continue;
+        if (entry.resendAt <= now) {
+            ++entry.sends;
+            HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): message 0x%04x unanswered after %lld us; sending it again (%u)",
+                      "HxComm::resend", cameraName_.c_str(), id,
+                      static_cast<long long>(
+                          std::chrono::duration_cast<std::chrono::microseconds>(now - entry.sentAt).count()),
+                      entry.sends);
+            sendToCamera(entry.datagram, "HxComm::resend");
+            entry.interval = std::min(entry.interval * 2, longestResendInterval());
+            entry.resendAt = now + entry.interval;
+        }
+        next = std::min(next, entry.resendAt);
+    }
+    return std::max(std::chrono::milliseconds(1), std::chrono::ceil<std::chrono::milliseconds>(next - now));
+}
+
+// Four smoothed round trips, at least MIN_RESEND_INTERVAL; one age-out tick before any answer
+// has been timed.
+std::chrono::microseconds HxComm::firstResendInterval() const
+{
+    const std::chrono::microseconds guess =
+        smoothedRoundTrip_ ? *smoothedRoundTrip_ * RESEND_RTT_FACTOR : std::chrono::microseconds(tickPeriod_);
+    return std::clamp<std::chrono::microseconds>(guess, MIN_RESEND_INTERVAL, longestResendInterval());
+}
+
+// Ten age-out ticks (1 s): a request still gets several sendings within its age-out.
+std::chrono::microseconds HxComm::longestResendInterval() const
+{
+    return std::max<std::chrono::microseconds>(tickPeriod_ * 10, MIN_RESEND_INTERVAL);
+}
+
+// Only a request answered at its first sending times the round trip: the answer to a repeat may
+// be the first sending's, late.
+void HxComm::noteRoundTrip(const Pending& answered)
+{
+    if (answered.sends != 1)
+        return;
+    const auto sample = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - answered.sentAt);
+    smoothedRoundTrip_ = smoothedRoundTrip_ ? *smoothedRoundTrip_ + (sample - *smoothedRoundTrip_) / 8 : sample;
 }
 
 bool HxComm::isCompleted(const HX_COMM::RequestMessage& request)

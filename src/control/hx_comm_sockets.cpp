@@ -125,9 +125,9 @@ void HxComm::processLoop()
 }
 
 // The reading caller's wait: for a control datagram, its wake event, or at most one tick.
-HxComm::ControlTraffic HxComm::waitForControlTraffic()
+HxComm::ControlTraffic HxComm::waitForControlTraffic(std::chrono::milliseconds limit)
 {
-    switch (readerPoll_->wait(READER_PAUSE)) {
+    switch (readerPoll_->wait(limit)) {
     case HX_PLATFORM::PollStatus::Failed:
         HLV_LOG("%s(%s): Could not wait for the camera's answer: %s", "HxComm::waitForControlTraffic",
                 cameraName_.c_str(), HX_PLATFORM::errnoIndicates(readerPoll_->error()).c_str());

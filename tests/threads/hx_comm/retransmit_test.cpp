@@ -1,0 +1,175 @@
+// The control channel on a link that loses datagrams: what is sent again (with its request id),
+// what is sent once, and acknowledges that come twice or late.
+#include <gtest/gtest.h>
+
+#include <future>
+#include <map>
+#include <mutex>
+
+#include "control/hx_comm.h"
+#include "hlv_thread/log.h"
+#include "hlv_thread/period_scale.h"
+#include "log_capture.h"
+#include "scripted_camera.h"
+
+using namespace hx_comm_test;
+using namespace std::chrono_literals;
+
+namespace {
+
+class RetransmitTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        camera.answerNormally();
+        HxComm::recycle(cam);
+        HLV_THREAD::setPeriodScale(1.0);
+        HLV_THREAD::setTraceMask(savedMask);
+    }
+    // Leaves the first `lost` sendings of every request id unanswered, as a link that loses them.
+    void loseFirstSendings(int lost)
+    {
+        camera.setScript([this, lost](const Command& command) {
+            std::lock_guard<std::mutex> guard(lock);
+            if (++sendings[command.id] <= lost)
+                return std::vector<Bytes>{};
+            return camera.answer(command);
+        });
+    }
+    // The commands the camera saw with `id`, all of them.
+    std::vector<Command> sentWithId(uint16_t id) const
+    {
+        std::vector<Command> found;
+        for (const Command& command : camera.commands()) {
+            if (command.id == id)
+                found.push_back(command);
+        }
+        return found;
+    }
+
+    ScriptedCamera camera{"127.0.0.2"};
+    const uint32_t cam = camera.address();
+    const uint32_t savedMask = HLV_THREAD::traceMask();
+    std::mutex lock;
+    std::map<uint16_t, int> sendings;
+};
+
+Bytes value32(uint32_t value)
+{
+    Bytes out;
+    put32(out, value);
+    return out;
+}
+
+} // namespace
+
+// Reads and settings writes are asked again, byte for byte with the same id, until answered.
+TEST_F(RetransmitTest, ReadsAndSettingsWritesAreSentAgainWithTheirId)
+{
+    camera.withState([](CameraState& state) {
+        state.registers[0xE82C] = 1000;
+        state.memory[0x00D8] = 'S';
+    });
+    loseFirstSendings(2);
+    uint32_t value = 0;
+    ASSERT_EQ(HxComm::readReg(cam, 0xE82C, value), 0u);
+    EXPECT_EQ(value, 1000u);
+    ASSERT_EQ(HxComm::writeReg(cam, 0xE82C, 2000), 0u) << "exposure is a setting";
+    HX_WIRE::RegisterPairs pairs = {{0xE82C, 0}, {0xE824, 0}};
+    ASSERT_EQ(HxComm::readMultiReg(cam, pairs), 0u);
+    EXPECT_EQ(pairs[0].value, 2000u);
+    ASSERT_EQ(HxComm::writeMultiReg(cam, {{0xD300, 640}, {0xD304, 480}}), 0u) << "a region is a setting";
+    std::vector<uint8_t> text;
+    ASSERT_EQ(HxComm::readMem(cam, 0x00D8, text, 4), 0u);
+    EXPECT_EQ(text.front(), 'S');
+    ASSERT_EQ(HxComm::writeReg(cam, 0xD314, 32), 0u) << "a download's resume is a state, not an action";
+
+    for (uint16_t id = 1; id <= 6; ++id) {
+        const std::vector<Command> copies = sentWithId(id);
+        ASSERT_EQ(copies.size(), 3u) << "request " << id << " is answered at its third sending";
+        EXPECT_EQ(copies[1].bytes, copies[0].bytes) << "request " << id;
+        EXPECT_EQ(copies[2].bytes, copies[0].bytes) << "request " << id;
+    }
+    EXPECT_EQ(camera.commands().size(), 18u) << "nothing beyond the repeats";
+}
+
+// Writes that start something, memory writes and piecewise document reads go out once: a lost
+// acknowledge costs the age-out, and the caller learns from the camera's state what happened.
+TEST_F(RetransmitTest, ActionsAndDocumentsAreSentOnce)
+{
+    HLV_THREAD::setPeriodScale(0.01);
+    loseFirstSendings(1000);
+    const std::vector<uint8_t> document = {'{', '}'};
+    std::vector<uint8_t> piece;
+    EXPECT_EQ(HxComm::writeReg(cam, 0xD310, 2), 12u) << "arm";
+    EXPECT_EQ(HxComm::writeReg(cam, 0xD314, 3), 12u) << "download start";
+    EXPECT_EQ(HxComm::writeReg(cam, 0x0A00, 2), 12u) << "control privilege";
+    EXPECT_EQ(HxComm::writeReg(cam, 0x0D04, 0x80000000 | 9000), 12u) << "packet-size trial";
+    EXPECT_EQ(HxComm::writeMultiReg(cam, {{0xE82C, 5}, {0xD310, 4}}), 12u) << "a setting with a trigger";
+    EXPECT_EQ(HxComm::writeMem(cam, 0xC0BC, document), 12u) << "a save request";
+    EXPECT_EQ(HxComm::readMem(cam, 0xC0C0, piece, 0), 12u) << "the next piece of a document";
+    for (uint16_t id = 1; id <= 7; ++id)
+        EXPECT_EQ(sentWithId(id).size(), 1u) << "request " << id;
+}
+
+// The first acknowledge completes the request; a duplicate, or the first sending's answer coming
+// after the repeat's, finds nothing pending and changes no later result.
+TEST_F(RetransmitTest, DuplicateAndLateAcknowledgesAreDropped)
+{
+    HLV_THREAD::setTraceMask(HLV_THREAD::TRACE_COMM);
+    hx_test::LogCapture log;
+    camera.withState([](CameraState& state) {
+        state.registers[0x0A00] = 1;
+        state.registers[0x0B00] = 2;
+    });
+    // Each answer comes twice.
+    camera.setScript([this](const Command& command) {
+        const Bytes answer = camera.answer(command).front();
+        return std::vector<Bytes>{answer, answer};
+    });
+    uint32_t value = 0;
+    ASSERT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u);
+    ASSERT_EQ(HxComm::readReg(cam, 0x0B00, value), 0u);
+    EXPECT_EQ(value, 2u) << "the first read's duplicate answered the second";
+
+    // The first sending's answer is held back until the repeat has been answered.
+    std::promise<Command> firstSending;
+    bool held = false;
+    camera.setScript([&](const Command& command) {
+        if (!held) {
+            held = true;
+            firstSending.set_value(command);
+            return std::vector<Bytes>{};
+        }
+        return camera.answer(command);
+    });
+    ASSERT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u);
+    EXPECT_EQ(value, 1u);
+    const Command late = firstSending.get_future().get();
+    log.clear();
+    camera.sendTo(ack(0, 0x0081, late.id, value32(99)), camera.hostPort());
+    EXPECT_TRUE(log.waitFor("This is probably OK.", 5s));
+    camera.answerNormally();
+    ASSERT_EQ(HxComm::readReg(cam, 0x0B00, value), 0u);
+    EXPECT_EQ(value, 2u) << "the late answer was taken for a later request";
+}
+
+// Concurrent callers: each lost request is repeated while the others are answered, whoever reads
+// the control socket.
+TEST_F(RetransmitTest, RepeatsServeEveryWaitingCaller)
+{
+    camera.withState([](CameraState& state) {
+        for (uint32_t reg = 0; reg < 8; ++reg)
+            state.registers[0x100 + reg * 4] = reg + 1;
+    });
+    loseFirstSendings(1);
+    std::vector<std::future<uint32_t>> reads;
+    for (uint32_t reg = 0; reg < 8; ++reg) {
+        reads.push_back(std::async(std::launch::async, [this, reg] {
+            uint32_t value = 0;
+            return HxComm::readReg(cam, 0x100 + reg * 4, value) == 0 ? value : 0;
+        }));
+    }
+    for (uint32_t reg = 0; reg < 8; ++reg)
+        EXPECT_EQ(reads[reg].get(), reg + 1);
+}

@@ -88,11 +88,25 @@ std::vector<Outgoing> CameraCore::handle(std::span<const uint8_t> datagram, Endp
         return out;
     }
     device_.activity(from, now);
+    const bool control = header->command != Code::kDiscoveryCmd;
+    if (control && header->requestId == 0) {
+        answered_.forget(from);
+    }
+    if (control && header->ackRequired()) {
+        if (auto again = answered_.repeatOf(from, datagram)) {
+            log(fmt::format("{} id {} from {} repeated: answered as before, not carried out again",
+                            HX_WIRE::controlCodeName(header->command), header->requestId, toString(from)));
+            out.push_back(Outgoing{FaultChannel::Control, from, std::move(*again)});
+            return out;
+        }
+    }
     const auto before = device_.registers().values();
     std::vector<uint8_t> reply = answer(datagram, header->command, from, now);
     if (header->ackRequired() && !reply.empty()) {
-        const auto channel = header->command == Code::kDiscoveryCmd ? FaultChannel::Discovery : FaultChannel::Control;
-        out.push_back(Outgoing{channel, from, std::move(reply)});
+        if (control) {
+            answered_.remember(from, datagram, reply);
+        }
+        out.push_back(Outgoing{control ? FaultChannel::Control : FaultChannel::Discovery, from, std::move(reply)});
     }
     appendEvents(before, false, now, out);
     return out;

@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "sim/device/answered_requests.h"
 #include "sim/device/camera_config.h"
 #include "sim/device/camera_device.h"
 #include "sim/device/endpoint.h"
@@ -28,6 +29,8 @@ public:
     CameraCore(const CameraConfig& config, Logger logger = {});
 
     // `broadcast`: the datagram came to a broadcast address, where only discovery is answered.
+    // A request the camera has just answered, sent again by the same host (its acknowledge was
+    // lost), gets the same acknowledge and is not carried out again.
     std::vector<Outgoing> handle(std::span<const uint8_t> datagram, Endpoint from, SimTime now, bool broadcast = false);
     // Answers a request with `status` and carries nothing out (an injected error); nothing for a
     // datagram that is no request or asks no answer.
@@ -52,6 +55,7 @@ private:
 
     Logger logger_;
     CameraDevice device_;
+    AnsweredRequests answered_;
     uint16_t eventId_ = 0;
 };
 

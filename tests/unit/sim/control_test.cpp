@@ -210,3 +210,41 @@ TEST(SimMemory, SecondFamilyDocumentsReadInChunksAndRewind)
     EXPECT_EQ(HX_WIRE::decodeAckHeader(answers.at(0).bytes)->status, Status::kSuccess);
     EXPECT_EQ(cam.core.device().documents().received(GIGE_REG_LENS_SETTINGS_JSON), settings);
 }
+
+// A host that lost an acknowledge sends the same request (same id) again: it gets the same answer
+// and the camera does not carry the request out a second time.
+TEST(SimRepeatedRequests, ARepeatIsAnsweredAsBeforeAndNotCarriedOutAgain)
+{
+    CameraConfig config;
+    config.model = "hxsim qM";
+    CoreHarness cam(config);
+    ASSERT_EQ(cam.gatedWrite({{GIGE_REG_MCP, 5826}, {GIGE_REG_MCDA, 0x7F000001}})->header.status, Status::kSuccess);
+    const HX_WIRE::RegisterPairs exposure = {{GIGE_REG_EXPOSURE, 500}};
+    const auto first = HX_WIRE::encodeWriteRegCmd(HX_WIRE::planMultiWrite(exposure).pairs, true, 40);
+    const auto firstAnswer = cam.send(first);
+    ASSERT_EQ(firstAnswer.size(), 1u);
+    const std::size_t eventsAfterFirst = cam.events.size();
+    EXPECT_GT(eventsAfterFirst, 0u) << "the first write changed the exposure";
+    ASSERT_EQ(cam.gatedWrite({{GIGE_REG_EXPOSURE, 800}})->header.status, Status::kSuccess);
+    const std::size_t eventsBefore = cam.events.size();
+
+    const auto again = cam.send(first);
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again.front().bytes, firstAnswer.front().bytes);
+    EXPECT_EQ(cam.reg(GIGE_REG_EXPOSURE), 800u) << "the repeat set the older value again";
+    EXPECT_EQ(cam.events.size(), eventsBefore) << "a repeat changes nothing, so reports nothing";
+
+    // A document hands out its next piece per read: a repeated read must not skip one.
+    cam.core.device().documents().setDocument(GIGE_REG_TELEMETRY_JSON, "abcdefgh");
+    const auto read = HX_WIRE::encodeReadMemCmd(GIGE_REG_TELEMETRY_JSON, 4, 41);
+    const auto piece = cam.send(read).at(0).bytes;
+    EXPECT_EQ(cam.send(read).at(0).bytes, piece);
+    EXPECT_EQ(cam.readMem(GIGE_REG_TELEMETRY_JSON, 4), (std::vector<uint8_t>{'e', 'f', 'g', 'h'}));
+
+    // The same bytes from another port, or after the host's id-0 release, are a new request.
+    EXPECT_EQ(HX_WIRE::decodeReadMemAck(cam.send(read, kOtherHost).at(0).bytes)->data.front(), 0)
+        << "the other host's read took the document's end, not the first host's answer";
+    cam.send(HX_WIRE::encodeWriteRegCmd({{{GIGE_REG_CCP, 0}}}, false, 0));
+    cam.send(first);
+    EXPECT_EQ(cam.reg(GIGE_REG_EXPOSURE), 500u) << "after the release the same bytes are a new request";
+}

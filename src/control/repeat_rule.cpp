@@ -19,6 +19,7 @@ constexpr std::array SETTINGS_REGISTERS{
     regs::GIGE_REG_MCDA,
     regs::GIGE_REG_SCPD0,
     regs::GIGE_REG_SCDA0,
+    regs::GIGE_REG_SCP0,
     regs::GIGE_REG_RECORD_END_SEGMENT,
     regs::GIGE_REG_IO_A03C,
     regs::GIGE_REG_PIXEL_FORMAT,
@@ -53,6 +54,16 @@ constexpr std::array SETTINGS_REGISTERS{
     regs::GIGE_REG_IO_E958,
     regs::GIGE_REG_IO_E95C,
     regs::GIGE_REG_TRIGGER_OUT,
+    regs::GIGE_REG_DOWNLOAD_E918,
+    regs::GIGE_REG_DOWNLOAD_C294,
+    regs::GIGE_REG_DOWNLOAD_C0AC,
+    regs::GIGE_REG_DOWNLOAD_C2B4,
+    regs::GIGE_REG_DOWNLOAD_C2B8,
+    regs::GIGE_REG_PB_B808,
+    regs::GIGE_REG_PB_B814,
+    regs::GIGE_REG_PB_B818,
+    // The bracket around a batch of capture writes: a batch sent again applies the same values.
+    regs::GIGE_REG_SETTINGS_BATCH,
 };
 
 // Documents read piece by piece from one address.
@@ -76,6 +87,9 @@ bool repeatableWrite(uint32_t address, uint32_t value)
 {
     if (address == regs::GIGE_REG_STREAM_CONTROL)
         return value == STREAM_PAUSE || value == STREAM_RESUME;
+    // A packet size is a setting; with the trial bit it fires a test packet.
+    if (address == regs::GIGE_REG_SCPS0)
+        return (value & regs::SCPS0_FIRE_TEST_PACKET) == 0;
     return listed(SETTINGS_REGISTERS, address);
 }
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "read_retry.h"
 #include "record_fields.h"
 #include "watch_events.h"
 
@@ -107,11 +108,13 @@ bool parsedNumber(const std::map<std::string, std::string>& options, const char*
 // unrecognised camera, or one whose acknowledges were lost) or marks it refused: neither is a state.
 bool readState(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_COMMAND& state)
 {
-    HX_COMMAND in;
-    HX_command_init(&in, sizeof(in));
-    state = in;
-    return HX_command_syn(client, camera, &in, &state) == HX_STATUS_OK && (state.flags & HX_FLAG_ERR) == 0 &&
-           state.code != 0;
+    return readWithRetries([&] {
+        HX_COMMAND in;
+        HX_command_init(&in, sizeof(in));
+        state = in;
+        return HX_command_syn(client, camera, &in, &state) == HX_STATUS_OK && (state.flags & HX_FLAG_ERR) == 0 &&
+               state.code != 0;
+    });
 }
 
 int stateUnreadable()
@@ -172,8 +175,10 @@ int sendCommand(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, uint32_t code,
 
 bool readPlayback(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_PLAYBACK_SETTINGS& playback)
 {
-    HX_playback_settings_init(&playback, sizeof(playback));
-    return HX_setup_playback_syn(client, camera, &playback, &playback) == HX_STATUS_OK;
+    return readWithRetries([&] {
+        HX_playback_settings_init(&playback, sizeof(playback));
+        return HX_setup_playback_syn(client, camera, &playback, &playback) == HX_STATUS_OK;
+    });
 }
 
 void printPlayback(std::FILE* out, const HX_PLAYBACK_SETTINGS& playback)
@@ -284,7 +289,7 @@ int watch(HX_CAMERA_HANDLE camera, const std::map<std::string, std::string>& opt
 
 // --- Settings records -----------------------------------------------------------------------
 
-bool readRecord(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, AnyRecord& record)
+bool readRecordOnce(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, AnyRecord& record)
 {
     switch (record.kind) {
     case RecordKind::Io: return HX_setup_io_syn(client, camera, &record.io, &record.io) == HX_STATUS_OK;
@@ -293,6 +298,16 @@ bool readRecord(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, AnyRecord& rec
     case RecordKind::Stream: return HX_setup_stream_syn(client, camera, &record.stream, &record.stream) == HX_STATUS_OK;
     default: return HX_analog_gain(client, camera, nullptr, &record.gain) == HX_STATUS_OK;
     }
+}
+
+// Each try starts from the record as asked, so a failed read's leftovers are never written.
+bool readRecord(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, AnyRecord& record)
+{
+    const AnyRecord asked = record;
+    return readWithRetries([&] {
+        record = asked;
+        return readRecordOnce(client, camera, record);
+    });
 }
 
 bool writeRecord(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, AnyRecord& request, AnyRecord& after)

@@ -13,6 +13,7 @@
 #include "frame_files.h"
 #include "frame_writer.h"
 #include "pixel_depth.h"
+#include "read_retry.h"
 #include "session.h"
 #include "stream_client.h"
 #include "stream_stats.h"
@@ -56,8 +57,10 @@ struct OptionSpec {
 constexpr OptionSpec OPTIONS[] = {{"--frames", 1},  {"--out", 1},    {"--from", 1},    {"--to", 1},   {"--buffers", 1},
                                   {"--timeout", 1}, {"--format", 1}, {"--retries", 1}, {"--stats", 0}};
 // UDP carries no packet resend: at 1% packet loss about half the frames of a download arrive
-// incomplete, so a download fetches what it missed again, a bounded number of times.
-constexpr uint32_t DEFAULT_RETRIES = 3;
+// incomplete, so a download fetches what it missed again, pass after pass, until nothing is left or
+// a pass brings no frame whole (the camera is gone, or every try of a frame is damaged); --retries
+// caps the passes.
+constexpr uint32_t UNTIL_NO_PROGRESS = 0xFFFFFFFF;
 // Frames already written that lie between two runs of frames to fetch again are fetched with
 // them when there are no more than this many: a download started costs more than a few frames.
 constexpr uint32_t RETRY_MERGE_GAP = 8;
@@ -70,7 +73,7 @@ struct StreamOptions {
     std::optional<uint32_t> to;
     uint32_t buffers = 0;
     double timeout = 0;
-    uint32_t retries = DEFAULT_RETRIES;
+    uint32_t retries = UNTIL_NO_PROGRESS;
     bool packed = false;
     bool stats = false;
 };
@@ -79,7 +82,8 @@ const char* const usageText =
     "  live --out DIR [--frames N]        N live images (default 10) as DIR/live-NNNNNN.tif\n"
     "  download --from A --to B --out DIR recorded frames A to B as DIR/download-NNNNNN.tif\n"
     "    [--format tiff|packed]           as the camera writes them, or packed by the library\n"
-    "    [--retries N]                    fetch incomplete frames again, at most N times (default 3)\n"
+    "    [--retries N]                    fetch incomplete frames again, at most N passes (default: until\n"
+    "                                     none is left or a pass recovers none; 0: never)\n"
     "    options of both: --buffers K (images in flight), --timeout S (give up after S seconds),\n"
     "    --stats (frames, bytes, rate, lost packets, incomplete frames on standard output)\n";
 
@@ -161,9 +165,12 @@ std::size_t roundUp(std::size_t bytes, std::size_t unit)
 bool readGeometry(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, FrameGeometry& geometry)
 {
     HX_CAPTURE_SETTINGS capture;
-    HX_capture_settings_init(&capture, sizeof(capture));
-    if (HX_setup_capture_syn(client, camera, &capture, &capture) != HX_STATUS_OK ||
-        (capture.flags & HX_FLAG_ERR) != 0 || halvex::common::bitModeDepth(capture.bit_mode) == 0) {
+    const bool read = readWithRetries([&] {
+        HX_capture_settings_init(&capture, sizeof(capture));
+        return HX_setup_capture_syn(client, camera, &capture, &capture) == HX_STATUS_OK &&
+               (capture.flags & HX_FLAG_ERR) == 0 && halvex::common::bitModeDepth(capture.bit_mode) != 0;
+    });
+    if (!read) {
         std::fprintf(stderr, "hxcam: could not read the image size of %s\n", cameraAddress(camera).c_str());
         return false;
     }
@@ -317,14 +324,20 @@ int applyDownloadSettings(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, cons
                           FrameRange range, uint32_t buffers)
 {
     HX_DOWNLOAD_SETTINGS current;
-    HX_download_settings_init(&current, sizeof(current));
-    if (HX_setup_download_syn(client, camera, &current, &current) != HX_STATUS_OK) {
+    if (!readWithRetries([&] {
+            HX_download_settings_init(&current, sizeof(current));
+            return HX_setup_download_syn(client, camera, &current, &current) == HX_STATUS_OK;
+        })) {
         std::fprintf(stderr, "hxcam: could not read the download settings of %s\n", cameraAddress(camera).c_str());
         return FAILED;
     }
-    HX_DOWNLOAD_SETTINGS request =
-        downloadRequest(current, range.first, range.last, options.packed ? HX_FORMAT_PACKED : HX_FORMAT_TIFF, buffers);
-    if (HX_setup_download_syn(client, camera, &request, &request) != HX_STATUS_OK) {
+    // The range, format and throttle are settings: writing them again changes nothing more.
+    HX_DOWNLOAD_SETTINGS request;
+    if (!readWithRetries([&] {
+            request = downloadRequest(current, range.first, range.last,
+                                      options.packed ? HX_FORMAT_PACKED : HX_FORMAT_TIFF, buffers);
+            return HX_setup_download_syn(client, camera, &request, &request) == HX_STATUS_OK;
+        })) {
         std::fprintf(stderr, "hxcam: the download settings of %s could not be set\n", cameraAddress(camera).c_str());
         return FAILED;
     }
@@ -464,24 +477,65 @@ std::vector<FrameRange> framesToFetch(FrameRange range, const std::set<uint32_t>
     return runs;
 }
 
-// Fetches the frames not yet written again, at most options.retries times; the frames recovered.
-// `size` grows by a page whenever a download ended with buffers still lent: buffers of another
-// size are new ones, so none is lent twice.
-uint32_t retryDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, FrameRange range, std::size_t size,
+// What the passes after the first did.
+struct Recovery {
+    uint32_t frames = 0; // frames written by them
+    uint32_t passes = 0;
+    uint32_t failedStarts = 0;
+};
+
+// Fetches the frames not yet written again, pass after pass, until none is left, a pass writes
+// none, or options.retries passes have run. `size` grows by a page whenever a download ended with
+// buffers still lent or would not start: buffers of another size are new ones, so none is lent
+// twice. A download that would not start (its acknowledges lost) only ends its run; the pass goes
+// on with the next.
+Recovery retryDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, FrameRange range, std::size_t size,
                        const FrameGeometry& geometry, std::set<uint32_t>& written, FrameWriter& writer)
 {
+    Recovery recovery;
     const std::size_t before = written.size();
-    for (uint32_t attempt = 1; attempt <= options.retries && written.size() < range.count(); ++attempt) {
+    while (recovery.passes < options.retries && written.size() < range.count()) {
+        const std::size_t passStart = written.size();
+        ++recovery.passes;
         for (const FrameRange run : framesToFetch(range, written)) {
             const uint32_t buffers = std::clamp<uint32_t>(run.count() + 2, 4, DOWNLOAD_BUFFERS);
             const DownloadPass pass{run, StreamClient::instance().buffers(buffers, size), &written};
-            if (startDownload(camera, options, pass) != OK)
-                return static_cast<uint32_t>(written.size() - before);
+            if (startDownload(camera, options, pass) != OK) {
+                // Its buffers stay lent, queued with the library: the next run takes new ones.
+                ++recovery.failedStarts;
+                size += PAGE;
+                continue;
+            }
             if (receiveDownload(camera, options, pass, geometry, nullptr, writer).stillLent != 0)
                 size += PAGE;
         }
+        if (written.size() == passStart)
+            break;
     }
-    return static_cast<uint32_t>(written.size() - before);
+    recovery.frames = static_cast<uint32_t>(written.size() - before);
+    return recovery;
+}
+
+// The frames of `range` not written, as "3, 17, 40-42" (at most `most` runs named).
+std::string missingFrames(FrameRange range, const std::set<uint32_t>& written, std::size_t most = 8)
+{
+    std::string text;
+    std::size_t runs = 0;
+    for (uint64_t id = range.first; id <= range.last; ++id) {
+        const auto frame = static_cast<uint32_t>(id);
+        if (written.count(frame) != 0)
+            continue;
+        uint32_t end = frame;
+        while (end < range.last && written.count(end + 1) == 0)
+            ++end;
+        if (++runs > most) {
+            text += ", ...";
+            break;
+        }
+        text += (text.empty() ? "" : ", ") + std::to_string(frame) + (end != frame ? "-" + std::to_string(end) : "");
+        id = end;
+    }
+    return text;
 }
 
 int runDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, std::FILE* out)
@@ -506,13 +560,22 @@ int runDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, std::FILE
     const auto firstPass = static_cast<uint32_t>(written.size());
     const bool started = !(outcome.released != 0 && outcome.frames == 0);
     const std::size_t retrySize = outcome.stillLent != 0 ? size + PAGE : size;
-    const uint32_t recovered =
-        started ? retryDownload(camera, options, range, retrySize, geometry, written, writer) : 0;
+    const Recovery recovery =
+        started ? retryDownload(camera, options, range, retrySize, geometry, written, writer) : Recovery{};
     std::fprintf(out, "download: %zu frames (%u to %u) in %s\n", written.size(), range.first, range.last,
                  options.out.c_str());
-    if (firstPass < range.count() && started && options.retries != 0)
-        std::fprintf(out, "download: %u of %u incomplete or missing frames recovered (at most %u retries)\n", recovered,
-                     range.count() - firstPass, options.retries);
+    if (firstPass < range.count() && started && options.retries != 0) {
+        const uint32_t lost = range.count() - static_cast<uint32_t>(written.size());
+        std::fprintf(out,
+                     "download: %u of %u frames whole in the first pass; %u of the %u incomplete or missing "
+                     "recovered in %u more pass%s%s",
+                     firstPass, range.count(), recovery.frames, range.count() - firstPass, recovery.passes,
+                     recovery.passes == 1 ? "" : "es", lost == 0 ? "; none lost\n" : "");
+        if (lost != 0)
+            std::fprintf(out, "; %u lost (%s)\n", lost, missingFrames(range, written).c_str());
+        if (recovery.failedStarts != 0)
+            std::fprintf(out, "download: %u of the retries would not start (see the log)\n", recovery.failedStarts);
+    }
     if (options.stats) {
         stats.print(out);
         std::fprintf(out, "stats: written-frames=%llu written-bytes=%llu write-seconds=%.3f write-rate=%.2fMB/s\n",

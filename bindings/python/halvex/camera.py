@@ -11,7 +11,8 @@ from . import frames as _frames
 from ._layout import CONSTANTS as C
 from ._native import BY_C_NAME, Record, library
 from ._progress import Progress, ProgressCallback
-from .errors import HalvexError, RecordLengthChanged, SettingRefused, StateTimeout, StreamBusy, check
+from .errors import (HalvexError, RecordLengthChanged, SettingRefused, StateTimeout, StreamBusy, check,
+                     read_again_on_failure)
 from .settings import Settings
 from .streams import PAGE, TIFF_ROOM, Frame, Geometry, LendCall, _Buffer, _Session
 
@@ -69,9 +70,11 @@ class Camera:
               f"settings of camera {self.address}")
 
     def _read(self, call: Callable[..., int], c_name: str) -> Any:
-        record = BY_C_NAME[c_name]()
-        check(call(self.client.handle, self.handle, ctypes.byref(record)), f"{c_name} of camera {self.address}")
-        return record
+        def once() -> Any:
+            record = BY_C_NAME[c_name]()
+            check(call(self.client.handle, self.handle, ctypes.byref(record)), f"{c_name} of camera {self.address}")
+            return record
+        return read_again_on_failure(once)
 
     def information(self) -> Any:
         """The camera's CameraInformation record (model, serial number, firmware, ...)."""
@@ -115,7 +118,7 @@ class Camera:
     @property
     def state(self) -> str:
         """'idle', 'arm', 'trigger', 'review' or 'busy'."""
-        code = self.command()
+        code = read_again_on_failure(self.command)
         return STATES.get(code, str(code))
 
     def arm(self) -> int:
@@ -303,7 +306,7 @@ class Camera:
                                                   zero_copy, start, stop))
 
     def download(self, first: int, last: int, format: str = "tiff", buffers: int = 64,
-                 packet_delay: Optional[int] = None, timeout: float = 30.0, retries: int = 3,
+                 packet_delay: Optional[int] = None, timeout: float = 30.0, retries: Optional[int] = None,
                  zero_copy: bool = False) -> Iterator[Frame]:
         """Frames `first` to `last` of the recording (camera in review) as Frames. With format
         "packed" the library packs them when its packing library is installed.
@@ -313,9 +316,11 @@ class Camera:
         seconds between stream packets) paces a camera that sends faster than the host takes.
 
         The stream has no packet resend, so a lossy link leaves frames incomplete: those, and
-        frames that never came, are downloaded again after the others, at most `retries` times.
-        Whole frames come in order, fetched-again ones after them; a frame still incomplete at
-        the last try comes as it is. `download_report` then says what was recovered.
+        frames that never came, are downloaded again after the others, pass after pass until none
+        is left or a pass brings none of them whole. Whole frames come in order, fetched-again ones
+        after them. `retries` caps the passes: a frame still incomplete at the last of them comes
+        as it is (retries=0: every frame as it first arrived); without a cap, frames never whole
+        are only named in `download_report`, which says what was lost and recovered.
 
         A download whose last frame was lost stalls until the library ends it (after 10 s without
         data), so `timeout` (seconds without an image) is longer than that by default."""
@@ -337,6 +342,7 @@ class Camera:
         passes: Iterable[Iterator[Frame]] = [download_range(report.first, report.last)]
         while True:
             final = attempt == report.retries
+            before = len(pending)
             for frames in passes:
                 for frame in frames:
                     if frame.frame_id not in pending or not (frame.complete or final):
@@ -348,7 +354,8 @@ class Camera:
             if attempt == 0:
                 report.first_pass_lost = len(pending)
             report.incomplete = sorted(pending)
-            if not pending or final:
+            report.passes = attempt + 1
+            if not pending or final or (attempt > 0 and len(pending) == before):
                 return
             attempt += 1
             passes = (download_range(a, b) for a, b in _runs(sorted(pending), RETRY_MERGE_GAP))
@@ -413,23 +420,24 @@ class Camera:
 
 class DownloadReport:
     """What a download with retries did: `first_pass_lost` frames were incomplete or missing after
-    the first pass, `recovered` of them came whole later, `incomplete` lists the frames still not
-    whole after `retries` tries."""
+    the first pass, `recovered` of them came whole later in `passes` passes in all, `incomplete`
+    lists the frames still not whole at the end (lost)."""
 
-    def __init__(self, first: int, last: int, retries: int) -> None:
+    def __init__(self, first: int, last: int, retries: Optional[int]) -> None:
         self.first, self.last, self.retries = first, last, retries
-        self.first_pass_lost, self.recovered = 0, 0
+        self.first_pass_lost, self.recovered, self.passes = 0, 0, 0
         self.incomplete: list[int] = []
 
     def to_dict(self) -> dict[str, Any]:
         """The report's fields as a dict."""
-        return {"first": self.first, "last": self.last, "retries": self.retries,
+        return {"first": self.first, "last": self.last, "retries": self.retries, "passes": self.passes,
                 "first_pass_lost": self.first_pass_lost, "recovered": self.recovered,
                 "incomplete": list(self.incomplete)}
 
     def __repr__(self) -> str:
-        return (f"DownloadReport(frames {self.first}..{self.last}: {self.recovered} of {self.first_pass_lost} "
-                f"recovered, still incomplete {self.incomplete})")
+        return (f"DownloadReport(frames {self.first}..{self.last}: {self.first_pass_lost} incomplete or missing "
+                f"after the first pass, {self.recovered} recovered in {self.passes} passes in all, "
+                f"lost {self.incomplete})")
 
 
 def _runs(ids: list[int], gap: int) -> list[tuple[int, int]]:

@@ -1,7 +1,7 @@
 """The exceptions and warnings the package raises."""
 from __future__ import annotations
 
-from typing import Optional
+from typing import Callable, Optional, TypeVar
 
 from ._layout import CONSTANTS
 from ._native import last_error
@@ -72,3 +72,21 @@ def check(status: int, what: str) -> None:
         reason = last_error()
         raise HalvexError(f"halvex: {what} failed" + (f": {reason}" if reason else " (the library gave no reason)"),
                           reason)
+
+
+READ_ATTEMPTS = 2
+
+T = TypeVar("T")
+
+
+def read_again_on_failure(read: Callable[[], T]) -> T:
+    """Calls `read` (something that only reads the camera) once more when it fails: a second try
+    is safe, and on a lossy link every repeat the library sent of a request can be lost. Only once:
+    a camera that stays silent costs each try the library's whole age-out."""
+    for attempt in range(READ_ATTEMPTS):
+        try:
+            return read()
+        except HalvexError:
+            if attempt + 1 == READ_ATTEMPTS:
+                raise
+    raise AssertionError("unreachable")

@@ -5,7 +5,7 @@ from typing import TYPE_CHECKING, Any, Callable, Iterator, Optional
 
 from ._layout import CONSTANTS
 from ._native import BY_C_NAME, Record, last_error
-from .errors import HalvexError, SettingRefused
+from .errors import HalvexError, SettingRefused, read_again_on_failure
 
 if TYPE_CHECKING:
     from .camera import Camera
@@ -76,9 +76,11 @@ class Settings:
 
     def read(self) -> Any:
         """The whole record as the camera holds it, limits included."""
-        record = self._class()
-        self._camera._setup(self._call, record)
-        return record
+        def once() -> Any:
+            record = self._class()
+            self._camera._setup(self._call, record)
+            return record
+        return read_again_on_failure(once)
 
     def apply(self, record: Any) -> Any:
         """Sends a record as prepared by the caller (flags and all); returns it as the camera left it."""

@@ -66,6 +66,9 @@ public:
         close(fd_);
     }
 
+    // Register reads that reached the peer: the requests made, plus any the channel sent again.
+    uint64_t reads() const { return reads_; }
+
     static void sendTo(int fd, const std::vector<uint8_t>& datagram, uint32_t address, uint16_t port)
     {
         sockaddr_in target{};
@@ -85,6 +88,7 @@ private:
             const ssize_t length = recvfrom(fd_, in, sizeof(in), 0, reinterpret_cast<sockaddr*>(&source), &size);
             if (length < 12 || in[3] != 0x80 || (in[1] & 0x01) == 0)
                 continue;
+            ++reads_;
             const std::vector<uint8_t> ack = {0, 0, 0, 0x81, 0, 4, in[6], in[7], 0x12, 0x34, 0x56, 0x78};
             sendto(fd_, ack.data(), ack.size(), 0, reinterpret_cast<sockaddr*>(&source), size);
         }
@@ -92,6 +96,7 @@ private:
 
     int fd_;
     std::atomic<bool> stop_{false};
+    std::atomic<uint64_t> reads_{0};
     std::thread thread_;
 };
 
@@ -190,6 +195,7 @@ int main()
         }
     }
     HxComm::recycle(camera);
+    const uint64_t made = 2 * kWarmUp + rawSamples.size() + channelSamples.size();
 
     std::printf("control round trip: one register read (12-byte command, 12-byte answer) on loopback\n");
     report("raw UDP ping-pong", rawSamples);
@@ -197,5 +203,8 @@ int main()
     std::printf("  ratio HxComm / raw:        median %8.2fx        p99 %8.2fx\n",
                 percentile(channelSamples, 0.5) / percentile(rawSamples, 0.5),
                 percentile(channelSamples, 0.99) / percentile(rawSamples, 0.99));
+    std::printf("  reads the peer answered:   %llu for %llu made (%lld sent again)\n",
+                static_cast<unsigned long long>(peer.reads()), static_cast<unsigned long long>(made),
+                static_cast<long long>(peer.reads()) - static_cast<long long>(made));
     return 0;
 }

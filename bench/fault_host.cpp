@@ -27,6 +27,13 @@ void Tally::add(const Tally& other)
         slowestCall = other.slowestCall;
     }
     recoveryFailed = recoveryFailed || other.recoveryFailed;
+    settingsCalls += other.settingsCalls;
+    settingsFailed += other.settingsFailed;
+    settingsSeconds += other.settingsSeconds;
+    settingsSlowest = std::max(settingsSlowest, other.settingsSlowest);
+    downloadSeconds += other.downloadSeconds;
+    downloadWhole += other.downloadWhole;
+    downloadPasses += other.downloadPasses;
 }
 
 ImageCheck compareImage(std::span<const uint8_t> image, std::span<const uint8_t> expected)

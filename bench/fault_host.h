@@ -34,6 +34,15 @@ struct Tally {
     std::string slowestCall;
     std::string recovery = "-"; // "-" where the row has no silence, else "ok" or what did not flow again
     bool recoveryFailed = false;
+    // Settings round trips and their time; the download's time and the frames whole once the
+    // frames that came back incomplete or not at all were fetched again (loss rows only).
+    unsigned settingsCalls = 0;
+    unsigned settingsFailed = 0;
+    double settingsSeconds = 0;
+    double settingsSlowest = 0;
+    double downloadSeconds = 0;
+    unsigned downloadWhole = 0;
+    unsigned downloadPasses = 0;
 
     void add(const Tally& other);
 };

@@ -1,6 +1,7 @@
 // The steps of one fault-matrix row.
 #include "fault_run.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 
@@ -55,10 +56,16 @@ bool Run::writeCapture(const std::function<void(HX_CAPTURE_SETTINGS&)>& fill, HX
 // Writes and reads exposure times: a success must leave the camera holding what the call reports.
 void Run::settings()
 {
-    for (unsigned i = 0; i < kRoundTrips; ++i) {
+    settings(kRoundTrips);
+}
+
+void Run::settings(unsigned count)
+{
+    for (unsigned i = 0; i < count; ++i) {
         const bool write = i % 2 == 0;
         const uint32_t wanted = 100 + static_cast<uint32_t>(random_.below(800));
         HX_CAPTURE_SETTINGS got;
+        const auto start = Clock::now();
         const bool done = writeCapture(
             [&](HX_CAPTURE_SETTINGS& record) {
                 if (!write)
@@ -68,8 +75,14 @@ void Run::settings()
                 record.exposure_flags = HX_FLAG_SET;
             },
             got);
-        if (!done)
+        ++tally.settingsCalls;
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        tally.settingsSeconds += seconds;
+        tally.settingsSlowest = std::max(tally.settingsSlowest, seconds);
+        if (!done) {
+            ++tally.settingsFailed;
             continue;
+        }
         const uint32_t held = hx_test::registerOf(camera_, regs::GIGE_REG_EXPOSURE);
         if (got.exposure != held || (write && held != wanted))
             falseSuccess(std::string(write ? "exposure write" : "exposure read") + " reported " +
@@ -166,7 +179,43 @@ bool Run::classify(const HX_READ_STREAM& record, const std::vector<uint8_t>& exp
     return true;
 }
 
-void Run::download()
+void Run::download(bool untilWhole)
+{
+    const auto start = Clock::now();
+    std::set<uint32_t> whole;
+    if (!downloadPass(0, kFrames - 1, whole)) {
+        tally.missing += kFrames;
+        return;
+    }
+    tally.downloadPasses = 1;
+    // Passes after the first count toward the frames whole at the end only; the row's image
+    // columns stay the first pass's, and a wrong frame counts wherever it came.
+    const Tally first = tally;
+    std::size_t before = 0;
+    while (untilWhole && whole.size() < kFrames && whole.size() > before) {
+        before = whole.size();
+        uint32_t low = 0;
+        while (whole.count(low) != 0)
+            ++low;
+        uint32_t high = kFrames - 1;
+        while (whole.count(high) != 0)
+            --high;
+        // A download may not start at the recording's last frame.
+        if (low == high && low == kFrames - 1)
+            --low;
+        ++tally.downloadPasses;
+        if (!downloadPass(low, high, whole))
+            break;
+    }
+    tally.complete = first.complete;
+    tally.incomplete = first.incomplete;
+    tally.flipped = first.flipped;
+    tally.missing = first.missing;
+    tally.downloadWhole = static_cast<unsigned>(whole.size());
+    tally.downloadSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+bool Run::downloadPass(uint32_t first, uint32_t last, std::set<uint32_t>& whole)
 {
     uint32_t serial = 0;
     camera_.withCore([&](hxsim::CameraCore& core, hxsim::SimTime) {
@@ -175,16 +224,17 @@ void Run::download()
     });
     const hxsim::FrameGeometry geometry{kWidth, kHeight, 16, kWidth * kHeight};
     const HX_CLIENT_HANDLE client = host_.client();
+    const uint32_t count = last - first + 1;
     host_.drain(handle_);
     // More buffers than frames: small frames come faster than a pause could reach the camera.
-    for (HX_READ_STREAM* record : host_.buffers(kFrames + 4, HX_STREAM_MIN_BUFFER_SIZE))
+    for (HX_READ_STREAM* record : host_.buffers(count + 4, HX_STREAM_MIN_BUFFER_SIZE))
         call("HX_download (lend)", [client, camera = handle_, record] { return HX_download(client, camera, record); });
     auto settings = std::make_shared<HX_DOWNLOAD_SETTINGS>();
     HX_download_settings_init(settings.get(), sizeof(HX_DOWNLOAD_SETTINGS));
     settings->flags = HX_FLAG_SET;
-    settings->start = 0;
+    settings->start = first;
     settings->start_flags = HX_FLAG_SET;
-    settings->stop = kFrames - 1;
+    settings->stop = last;
     settings->stop_flags = HX_FLAG_SET;
     settings->format = HX_FORMAT_TIFF;
     settings->format_flags = HX_FLAG_SET;
@@ -196,10 +246,8 @@ void Run::download()
                  return HX_setup_download_syn(client, camera, settings.get(), settings.get());
              }) != HX_STATUS_OK ||
         call("HX_download (start)", [client, camera = handle_] { return HX_download(client, camera, nullptr); }) !=
-            HX_STATUS_OK) {
-        tally.missing += kFrames;
-        return;
-    }
+            HX_STATUS_OK)
+        return false;
     std::set<uint32_t> seen;
     const auto deadline = Clock::now() + kStreamLimit;
     Host::Returned returned;
@@ -209,17 +257,21 @@ void Run::download()
         // Unfilled (the stream has ended, or the camera is gone): no image, and not lent again.
         if (released(record) || (record.received_length == 0 && record.image_length == 0))
             continue;
-        const bool inRange = record.frame_id < kFrames;
+        const bool inRange = record.frame_id >= first && record.frame_id <= last;
         if (inRange)
             seen.insert(record.frame_id);
+        const unsigned completeBefore = tally.complete;
         classify(record,
                  inRange ? hxsim::TiffFrame::encode(record.frame_id, serial, geometry) : std::vector<uint8_t>{});
+        if (inRange && tally.complete > completeBefore)
+            whole.insert(record.frame_id);
         if ((record.status & HX_STREAM_STATUS_LAST) != 0)
             break;
         clearResults(record);
         HX_download(client, handle_, &record);
     }
-    tally.missing += kFrames - static_cast<unsigned>(seen.size());
+    tally.missing += count - static_cast<unsigned>(seen.size());
+    return true;
 }
 
 void Run::lendLive(std::size_t count)

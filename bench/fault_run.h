@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,7 +50,11 @@ public:
     bool add();
     void settings();
     bool record();
-    void download();
+    // One download of the recording; with `untilWhole`, frames that came back incomplete or not
+    // at all are fetched again until none is left or a pass brings none of them whole.
+    void download(bool untilWhole = false);
+    // Exposure writes and reads (kRoundTrips, or `count`), each timed.
+    void settings(unsigned count);
     void live();
     void recovery(bool callsDuringSilence);
     void finish();
@@ -76,6 +81,9 @@ private:
     // Classifies a returned buffer against `expected`; true when it was an image.
     bool classify(const HX_READ_STREAM& record, const std::vector<uint8_t>& expected);
     bool waitForState(uint32_t wanted, Clock::time_point deadline);
+    // Lends buffers for frames first..last, starts the download and classifies what comes back;
+    // frames that came back whole go into `whole`. False when the download could not start.
+    bool downloadPass(uint32_t first, uint32_t last, std::set<uint32_t>& whole);
     bool eventsFlow(Clock::time_point deadline);
 
     hxsim::Camera& camera_;

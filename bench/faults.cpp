@@ -6,14 +6,17 @@
 // the frame the camera drew. Runs in a private network namespace of its own.
 #include <arpa/inet.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
+#include <fmt/format.h>
 #include <hlv_thread/period_scale.h>
 
 #include "fault_host.h"
@@ -35,6 +38,42 @@ struct Fault {
     std::string setting; // for hxsim::applyFault or the stream's kinds; empty for none
     double probability = 0;
     Silence silence = Silence::None;
+    // Datagrams and segments of every channel dropped at random by the kernel, outside the
+    // library and the camera, at `probability`.
+    bool kernelLoss = false;
+};
+
+// Settings round trips in a loss row: enough to tell 99 % from 95 %.
+constexpr unsigned kLossRoundTrips = 100;
+
+// The kernel drops UDP datagrams and TCP segments on the namespace's input hook at random (every
+// datagram on loopback passes it once, in either direction). nftables works inside the private
+// user namespace; the row says so where nft is missing.
+class KernelLoss {
+public:
+    explicit KernelLoss(double probability)
+    {
+        const long perHundredThousand = std::lround(probability * 100000);
+        const std::string rule =
+            "nft add table inet hx_loss && "
+            "nft add chain inet hx_loss in '{ type filter hook input priority 0; }' && "
+            "nft add rule inet hx_loss in meta l4proto '{ udp, tcp }' numgen random mod 100000 lt " +
+            std::to_string(perHundredThousand) + " drop";
+        installed_ = std::system(("(" + rule + ") >/dev/null 2>&1").c_str()) == 0;
+        if (!installed_)
+            std::system("nft delete table inet hx_loss >/dev/null 2>&1");
+    }
+    ~KernelLoss()
+    {
+        if (installed_)
+            std::system("nft delete table inet hx_loss >/dev/null 2>&1");
+    }
+    KernelLoss(const KernelLoss&) = delete;
+    KernelLoss& operator=(const KernelLoss&) = delete;
+    bool installed() const { return installed_; }
+
+private:
+    bool installed_ = false;
 };
 
 struct Family {
@@ -67,6 +106,9 @@ std::vector<Fault> matrix(bool quick, bool tcp)
         for (double p : probabilities)
             faults.push_back({std::string("stream.") + kind, kind, p});
     }
+    const std::vector<double> losses = quick ? std::vector<double>{0.05} : std::vector<double>{0.001, 0.01, 0.05};
+    for (double p : losses)
+        faults.push_back({"random loss", "", p, Silence::None, true});
     faults.push_back({"mute", "", 0, Silence::Mute});
     faults.push_back({"vanish, calls", "", 0, Silence::VanishBusy});
     faults.push_back({"vanish, quiet", "", 0, Silence::VanishQuiet});
@@ -131,9 +173,9 @@ Tally runRow(const Family& family, const Fault& fault, uint32_t address, uint64_
         case Silence::VanishQuiet: run.recovery(fault.silence == Silence::VanishBusy); break;
         case Silence::Mute:
         case Silence::None:
-            run.settings();
+            run.settings(fault.kernelLoss ? kLossRoundTrips : kRoundTrips);
             if (run.record())
-                run.download();
+                run.download(fault.kernelLoss);
             run.live();
             break;
         }
@@ -154,9 +196,36 @@ void printHeader()
                  "recovery");
 }
 
+std::string percent(double probability)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%g%%", probability * 100);
+    return text;
+}
+
+double perCall(const Tally& t)
+{
+    return t.settingsCalls == 0 ? 0 : t.settingsSeconds / t.settingsCalls * 1000;
+}
+
+// Beneath a loss row: its settings calls and download against the family's clean row.
+void printLoss(const Fault& fault, const Tally& t, const std::optional<Tally>& clean)
+{
+    const std::string cleanCall = clean ? fmt::format("{:.2f} ms", perCall(*clean)) : std::string("not run");
+    const std::string cleanDownload = clean ? fmt::format("{:.2f} s", clean->downloadSeconds) : std::string("not run");
+    std::fprintf(
+        table,
+        "     %s %s: settings %u of %u ok, %.2f ms per call (clean %s), slowest %.3f s; download %u of %u frames whole "
+        "after %u pass%s in %.2f s (clean %s)\n",
+        fault.name.c_str(), percent(fault.probability).c_str(), t.settingsCalls - t.settingsFailed, t.settingsCalls,
+        perCall(t), cleanCall.c_str(), t.settingsSlowest, t.downloadWhole, kFrames, t.downloadPasses,
+        t.downloadPasses == 1 ? "" : "es", t.downloadSeconds, cleanDownload.c_str());
+    std::fflush(table);
+}
+
 void printRow(const char* family, const Fault& fault, const Tally& t)
 {
-    const std::string p = fault.probability > 0 ? std::to_string(static_cast<int>(fault.probability * 100)) + "%" : "";
+    const std::string p = fault.probability > 0 ? percent(fault.probability) : "";
     std::fprintf(table, "%-4s %-18s %5s | %5u %5u %5u %4u | %5u %5u %5u %5u %5u | %5.2f/%5.2f %-10.10s | %s\n", family,
                  fault.name.c_str(), p.c_str(), t.succeeded, t.failed, t.falseSuccess, t.hung, t.complete, t.incomplete,
                  t.flipped, t.wrong, t.missing, t.slowest, std::chrono::duration<double>(kCallLimit).count(),
@@ -164,10 +233,26 @@ void printRow(const char* family, const Fault& fault, const Tally& t)
     std::fflush(table);
 }
 
+// Whether a row's "family fault" text contains one of the comma-separated texts (all rows for none).
+bool selected(const std::string& only, const std::string& row)
+{
+    if (only.empty())
+        return true;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = only.find(',', start);
+        if (row.find(only.substr(start, comma - start)) != std::string::npos)
+            return true;
+        if (comma == std::string::npos)
+            return false;
+        start = comma + 1;
+    }
+}
+
 struct Options {
     bool quick = false;
     uint64_t seed = 1;
-    std::string only; // rows whose fault name contains this
+    std::string only; // rows whose "family fault" contains one of these texts, comma-separated
     std::string log = "/dev/null";
 };
 
@@ -227,17 +312,33 @@ int main(int argc, char** argv)
     for (const Family& family : kFamilies) {
         const bool tcp = std::strcmp(family.name, "tcp") == 0;
         const std::vector<Fault> faults = matrix(options.quick, tcp);
+        std::optional<Tally> clean;
         for (std::size_t i = 0; i < faults.size(); ++i) {
             const std::string row = std::string(family.name) + " " + faults[i].name;
-            if (!options.only.empty() && row.find(options.only) == std::string::npos)
+            if (!selected(options.only, row))
                 continue;
             // A mark in the library's log, which is this program's standard output.
             std::printf("=== faults: %s %s %g\n", family.name, faults[i].name.c_str(), faults[i].probability);
             std::fflush(stdout);
+            std::optional<KernelLoss> loss;
+            if (faults[i].kernelLoss) {
+                loss.emplace(faults[i].probability);
+                if (!loss->installed()) {
+                    std::fprintf(table,
+                                 "%-4s %-18s %5s | skipped: nft (nftables) is missing or refused the drop rule\n",
+                                 family.name, faults[i].name.c_str(), percent(faults[i].probability).c_str());
+                    continue;
+                }
+            }
             const Tally tally =
                 runRow(family, faults[i], family.firstAddress + static_cast<uint32_t>(i) % kAddressesPerFamily,
                        options.seed * 1000 + i);
+            loss.reset();
             printRow(family.name, faults[i], tally);
+            if (faults[i].name == "none")
+                clean = tally;
+            if (faults[i].kernelLoss)
+                printLoss(faults[i], tally, clean);
             total.add(tally);
             recoveries += tally.recoveryFailed ? 1 : 0;
             wrong += wrongFramesCount(family, faults[i]) ? tally.wrong : 0;

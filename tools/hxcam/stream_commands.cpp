@@ -58,9 +58,12 @@ constexpr OptionSpec OPTIONS[] = {{"--frames", 1},  {"--out", 1},    {"--from", 
                                   {"--timeout", 1}, {"--format", 1}, {"--retries", 1}, {"--stats", 0}};
 // UDP carries no packet resend: at 1% packet loss about half the frames of a download arrive
 // incomplete, so a download fetches what it missed again, pass after pass, until nothing is left or
-// a pass brings no frame whole (the camera is gone, or every try of a frame is damaged); --retries
+// passes bring no frame whole (the camera is gone, or every try of a frame is damaged); --retries
 // caps the passes.
 constexpr uint32_t UNTIL_NO_PROGRESS = 0xFFFFFFFF;
+// Passes in a row that bring no frame whole before the retries stop: one such pass can be bad
+// luck (the run's last frame lost, a burst on a loaded host).
+constexpr uint32_t BARREN_PASSES = 2;
 // Frames already written that lie between two runs of frames to fetch again are fetched with
 // them when there are no more than this many: a download started costs more than a few frames.
 constexpr uint32_t RETRY_MERGE_GAP = 8;
@@ -484,8 +487,8 @@ struct Recovery {
     uint32_t failedStarts = 0;
 };
 
-// Fetches the frames not yet written again, pass after pass, until none is left, a pass writes
-// none, or options.retries passes have run. `size` grows by a page whenever a download ended with
+// Fetches the frames not yet written again, pass after pass, until none is left, BARREN_PASSES
+// passes in a row write none, or options.retries passes have run. `size` grows by a page whenever a download ended with
 // buffers still lent or would not start: buffers of another size are new ones, so none is lent
 // twice. A download that would not start (its acknowledges lost) only ends its run; the pass goes
 // on with the next.
@@ -494,7 +497,8 @@ Recovery retryDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, Fr
 {
     Recovery recovery;
     const std::size_t before = written.size();
-    while (recovery.passes < options.retries && written.size() < range.count()) {
+    uint32_t barren = 0; // passes in a row that wrote nothing
+    while (recovery.passes < options.retries && written.size() < range.count() && barren < BARREN_PASSES) {
         const std::size_t passStart = written.size();
         ++recovery.passes;
         for (const FrameRange run : framesToFetch(range, written)) {
@@ -509,8 +513,7 @@ Recovery retryDownload(HX_CAMERA_HANDLE camera, const StreamOptions& options, Fr
             if (receiveDownload(camera, options, pass, geometry, nullptr, writer).stillLent != 0)
                 size += PAGE;
         }
-        if (written.size() == passStart)
-            break;
+        barren = written.size() == passStart ? barren + 1 : 0;
     }
     recovery.frames = static_cast<uint32_t>(written.size() - before);
     return recovery;

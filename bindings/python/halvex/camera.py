@@ -24,6 +24,9 @@ STATES = {C[f"HX_CAMERA_STATE_{name}"]: name.lower() for name in ("IDLE", "ARM",
 # Frames already whole between two runs of frames to fetch again are fetched with them when there
 # are no more than this many: starting a download costs more than a few frames.
 RETRY_MERGE_GAP = 8
+# Passes in a row that bring no frame whole before a download stops fetching again: one such pass
+# can be bad luck (the run's last frame lost, a burst on a loaded host).
+BARREN_PASSES = 2
 FORMATS = {"tiff": C["HX_FORMAT_TIFF"], "packed": C["HX_FORMAT_PACKED"], "jpeg": C["HX_FORMAT_JPEG"]}
 _UNFILLED_ERROR = C["HX_STREAM_STATUS_ERROR"]
 # How often a wait for a camera state asks again, and how long a recording may take beyond what
@@ -317,7 +320,7 @@ class Camera:
 
         The stream has no packet resend, so a lossy link leaves frames incomplete: those, and
         frames that never came, are downloaded again after the others, pass after pass until none
-        is left or a pass brings none of them whole. Whole frames come in order, fetched-again ones
+        is left or two passes in a row bring none of them whole. Whole frames come in order, fetched-again ones
         after them. `retries` caps the passes: a frame still incomplete at the last of them comes
         as it is (retries=0: every frame as it first arrived); without a cap, frames never whole
         are only named in `download_report`, which says what was lost and recovered.
@@ -339,6 +342,7 @@ class Camera:
                       download_range: Callable[[int, int], Iterator[Frame]]) -> Iterator[Frame]:
         pending = set(range(report.first, report.last + 1))
         attempt = 0
+        barren = 0  # passes in a row that brought no frame whole
         passes: Iterable[Iterator[Frame]] = [download_range(report.first, report.last)]
         while True:
             final = attempt == report.retries
@@ -355,7 +359,8 @@ class Camera:
                 report.first_pass_lost = len(pending)
             report.incomplete = sorted(pending)
             report.passes = attempt + 1
-            if not pending or final or (attempt > 0 and len(pending) == before):
+            barren = barren + 1 if attempt > 0 and len(pending) == before else 0
+            if not pending or final or barren == BARREN_PASSES:
                 return
             attempt += 1
             passes = (download_range(a, b) for a, b in _runs(sorted(pending), RETRY_MERGE_GAP))

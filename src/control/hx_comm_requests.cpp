@@ -120,16 +120,22 @@ void HxComm::awaitCompletion(HX_COMM::RequestMessage& request, ExchangeLock& loc
 }
 
 // Reads and handles control datagrams until the request has ended; false when waiting failed.
+// Nothing is due for a repeat when a reader starts (its own request was just sent, and the
+// reader before it sent what was due), so the first wait skips that look; on a clean link the
+// answer ends the first wait, and the round trip costs nothing more than it did without repeats.
 bool HxComm::receiveUntilCompleted(const HX_COMM::RequestMessage& request)
 {
+    bool first = true;
     for (;;) {
-        std::chrono::milliseconds limit{};
+        std::chrono::milliseconds limit = MIN_RESEND_INTERVAL;
         {
             std::lock_guard<std::mutex> guard(exchangeLock_);
             if (request.completed)
                 return true;
-            limit = resendOverdueLocked();
+            if (!first)
+                limit = resendOverdueLocked();
         }
+        first = false;
         switch (waitForControlTraffic(limit)) {
         case ControlTraffic::Readable: drainControlSocket(&request); break;
         case ControlTraffic::Quiet: break;

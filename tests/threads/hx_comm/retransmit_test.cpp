@@ -84,13 +84,14 @@ TEST_F(RetransmitTest, ReadsAndSettingsWritesAreSentAgainWithTheirId)
     EXPECT_EQ(text.front(), 'S');
     ASSERT_EQ(HxComm::writeReg(cam, 0xD314, 32), 0u) << "a download's resume is a state, not an action";
 
+    // Answered at its third sending; a host slower than the next interval may send a fourth.
     for (uint16_t id = 1; id <= 6; ++id) {
         const std::vector<Command> copies = sentWithId(id);
-        ASSERT_EQ(copies.size(), 3u) << "request " << id << " is answered at its third sending";
-        EXPECT_EQ(copies[1].bytes, copies[0].bytes) << "request " << id;
-        EXPECT_EQ(copies[2].bytes, copies[0].bytes) << "request " << id;
+        ASSERT_GE(copies.size(), 3u) << "request " << id;
+        for (const Command& copy : copies)
+            EXPECT_EQ(copy.bytes, copies[0].bytes) << "request " << id;
     }
-    EXPECT_EQ(camera.commands().size(), 18u) << "nothing beyond the repeats";
+    EXPECT_TRUE(sentWithId(7).empty()) << "nothing but the six requests and their repeats";
 }
 
 // Writes that start something, memory writes and piecewise document reads go out once: a lost

@@ -61,9 +61,10 @@ constexpr OptionSpec OPTIONS[] = {{"--frames", 1},  {"--out", 1},    {"--from", 
 // passes bring no frame whole (the camera is gone, or every try of a frame is damaged); --retries
 // caps the passes.
 constexpr uint32_t UNTIL_NO_PROGRESS = 0xFFFFFFFF;
-// Passes in a row that bring no frame whole before the retries stop: one such pass can be bad
-// luck (the run's last frame lost, a burst on a loaded host).
-constexpr uint32_t BARREN_PASSES = 2;
+// Passes in a row that bring no frame whole before the retries stop. A frame fetched alone fails
+// often: at 1% packet loss a 58-packet frame comes back incomplete 44% of the time, so two failed
+// passes in a row happen to one such frame in five; five in a row to one in sixty.
+constexpr uint32_t BARREN_PASSES = 5;
 // Frames already written that lie between two runs of frames to fetch again are fetched with
 // them when there are no more than this many: a download started costs more than a few frames.
 constexpr uint32_t RETRY_MERGE_GAP = 8;
@@ -390,7 +391,11 @@ DownloadOutcome receiveDownload(HX_CAMERA_HANDLE camera, const StreamOptions& op
     StreamClient::Returned returned;
     uint32_t returns = 0;
     uint32_t relent = 0; // counted on the writer's thread
-    while (!outcome.last && outcome.released < pass.records.size() && client.next(deadline, returned)) {
+    // Buffers lent and not yet back. A buffer is lent again only while those lent cannot hold the
+    // frames still to come: one lent again after the library has ended the download waits for the
+    // next one, and this download would wait SPARES_TIMEOUT for it.
+    auto lentNow = static_cast<uint32_t>(pass.records.size());
+    while (!outcome.last && lentNow > 0 && client.next(deadline, returned)) {
         if (returned.record == nullptr)
             break;
         if (mine.count(returned.record) == 0)
@@ -398,18 +403,23 @@ DownloadOutcome receiveDownload(HX_CAMERA_HANDLE camera, const StreamOptions& op
         ++returns;
         if (released(*returned.record)) {
             ++outcome.released;
+            --lentNow;
             continue;
         }
         ++outcome.frames;
         outcome.last = (returned.record->status & HX_STREAM_STATUS_LAST) != 0;
+        --lentNow;
+        const uint32_t toCome = pass.range.count() > outcome.frames ? pass.range.count() - outcome.frames : 0;
+        const bool relend = !outcome.last && lentNow < toCome;
+        lentNow += relend ? 1 : 0;
         // The record is the writer's from the moment it is posted (it lends the buffer again).
         if (stats != nullptr) {
             stats->setPacketSize(client.packetSize());
             stats->add(*returned.record);
             bar->update(outcome.frames, stats->bytes(), stats->seconds());
         }
-        writer.post([record = returned.record, last = outcome.last, &options, &geometry, camera, &relent,
-                     range = pass.range, written = pass.written]() -> uint64_t {
+        writer.post([record = returned.record, relend, &options, &geometry, camera, &relent, range = pass.range,
+                     written = pass.written]() -> uint64_t {
             const uint32_t id = record->frame_id;
             const bool wanted = id >= range.first && id <= range.last && written->count(id) == 0;
             const bool saved =
@@ -417,7 +427,7 @@ DownloadOutcome receiveDownload(HX_CAMERA_HANDLE camera, const StreamOptions& op
             if (saved)
                 written->insert(id);
             const uint64_t bytes = saved ? record->received_length : 0;
-            if (!last && lendAgain(HX_download, StreamClient::instance().client(), camera, record) == HX_STATUS_OK)
+            if (relend && lendAgain(HX_download, StreamClient::instance().client(), camera, record) == HX_STATUS_OK)
                 ++relent;
             return bytes;
         });

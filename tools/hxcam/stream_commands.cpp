@@ -87,7 +87,7 @@ const char* const usageText =
     "  download --from A --to B --out DIR recorded frames A to B as DIR/download-NNNNNN.tif\n"
     "    [--format tiff|packed]           as the camera writes them, or packed by the library\n"
     "    [--retries N]                    fetch incomplete frames again, at most N passes (default: until\n"
-    "                                     none is left or a pass recovers none; 0: never)\n"
+    "                                     none is left or 5 passes in a row recover none; 0: never)\n"
     "    options of both: --buffers K (images in flight), --timeout S (give up after S seconds),\n"
     "    --stats (frames, bytes, rate, lost packets, incomplete frames on standard output)\n";
 

@@ -1,15 +1,31 @@
-// Morvane operations: construction of the second family and what it changes in the first's rules.
+// Morvane operations: construction of the second family and its traits.
 #include "morvane/morvane_operations.h"
 
 #include <hlv_thread/log.h>
 
-#include "tarrow/tarrow_pollers.h"
+#include "family/pollers.h"
 
 using namespace HX_REGISTERS;
 
+namespace {
+
+// Fractional frame rates; images over a TCP connection to the camera; playing reported in the
+// playback status (busy, and single-frame stepping); the shown frame polled during playback.
+FamilyTraits traits()
+{
+    FamilyTraits traits;
+    traits.rates = FAMILY_CAPTURE::RateEncoding::Fractional;
+    traits.streamsOverUdp = false;
+    traits.playModeSource = FAMILY_COMMANDS::PlaybackModeSource::Status;
+    traits.pollsShownFrame = true;
+    return traits;
+}
+
+} // namespace
+
 MorvaneOperations::MorvaneOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
                                      std::unique_ptr<SensorOperations> sensor)
-    : TarrowOperations(address, std::move(channel), std::move(sensor))
+    : FamilyOperations(address, std::move(channel), std::move(sensor), traits())
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", "MorvaneOperations::MorvaneOperations", cameraName().c_str());
     setSensorFlag(0);
@@ -28,21 +44,4 @@ MorvaneOperations::~MorvaneOperations()
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "MorvaneOperations::~MorvaneOperations", cameraName().c_str());
     stopSavePoller();
-}
-
-TARROW_CAPTURE::RateEncoding MorvaneOperations::rateEncoding() const
-{
-    return TARROW_CAPTURE::RateEncoding::Fractional;
-}
-
-// The second family streams its images over a TCP connection to the camera.
-bool MorvaneOperations::streamsOverUdp() const
-{
-    return false;
-}
-
-// The family's cameras report playing in the playback status: busy, and single-frame stepping.
-TARROW_COMMANDS::PlaybackModeSource MorvaneOperations::playbackModeSource() const
-{
-    return TARROW_COMMANDS::PlaybackModeSource::Status;
 }

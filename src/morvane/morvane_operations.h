@@ -1,17 +1,17 @@
-// Morvane operations: the second camera family, built on the first family's register settings.
+// Morvane operations: the second camera family, built on the shared register-based family.
 #pragma once
 
 #include <atomic>
 #include <mutex>
 #include <string>
 
-#include "tarrow/tarrow_operations.h"
+#include "family/family_operations.h"
 
 // The family differs from the first where its capture settings differ (frame rates may be
 // fractional), in its TCP stream, and in the JSON texts it exchanges through memory registers:
 // lens and temperatures (morvane_lens.cpp), camera save and media (morvane_save.cpp).
 // Threads: as the first family; the JSON operations run on API callers' threads.
-class MorvaneOperations : public TarrowOperations {
+class MorvaneOperations : public FamilyOperations {
 public:
     MorvaneOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
                       std::unique_ptr<SensorOperations> sensor);
@@ -37,12 +37,8 @@ public:
     bool computeSaveProgress(uint32_t saveState, uint32_t cameraProgress, HX_PROGRESS& record);
     bool saving() const { return saving_; }
     // Save progress notifications (from the save's poller) become progress events for the
-    // subscribed clients; every other notification is the first family's. Service thread.
+    // subscribed clients; every other notification is the shared family's. Service thread.
     void handleNotification(HLV_THREAD::Message& message) override;
-
-protected:
-    // This family polls the shown frame while the camera plays a recording.
-    uint32_t progressPlayMode() const override { return playMode(); }
 
 private:
     void readLensStatus(HX_LENS_STATUS& record);
@@ -61,10 +57,5 @@ private:
     std::string mediaText_;
     bool mediaValid_ = false;
     mutable std::mutex savePollerLock_;
-    std::unique_ptr<TARROW_OPERATIONS::ProgressPoller> savePoller_;
-
-protected:
-    TARROW_CAPTURE::RateEncoding rateEncoding() const override;
-    bool streamsOverUdp() const override;
-    TARROW_COMMANDS::PlaybackModeSource playbackModeSource() const override;
+    std::unique_ptr<FAMILY_POLLERS::ProgressPoller> savePoller_;
 };

@@ -10,13 +10,13 @@
 
 #include "camera/camera_services.h"
 #include "control/hx_notification.h"
+#include "family/commands.h"
+#include "family/notifications.h"
+#include "family/pollers.h"
 #include "morvane/morvane_channels.h"
 #include "morvane/morvane_documents.h"
 #include "morvane/morvane_operations.h"
 #include "morvane/morvane_save.h"
-#include "tarrow/tarrow_commands.h"
-#include "tarrow/tarrow_notifications.h"
-#include "tarrow/tarrow_pollers.h"
 
 using namespace HX_REGISTERS;
 
@@ -152,7 +152,7 @@ void MorvaneOperations::handleNotification(HLV_THREAD::Message& message)
                               return pair.address == GIGE_REG_SAVE_STATE || pair.address == GIGE_REG_PROGRESS;
                           });
     if (!fromSave) {
-        TarrowOperations::handleNotification(message);
+        FamilyOperations::handleNotification(message);
         return;
     }
     uint32_t saveState = MORVANE_SAVE::kSaveIdle;
@@ -162,7 +162,7 @@ void MorvaneOperations::handleNotification(HLV_THREAD::Message& message)
     HX_PROGRESS record = cachedProgress();
     if (computeSaveProgress(saveState, cameraProgress, record)) {
         storeProgress(record);
-        TARROW_EVENTS::post(HX_PROGRESS_UPDATE, cameraAddress(), record);
+        FAMILY_EVENTS::post(HX_PROGRESS_UPDATE, cameraAddress(), record);
     }
     if (!saving_)
         stopSavePoller();
@@ -175,9 +175,9 @@ void MorvaneOperations::startSavePoller()
     if (savePoller_)
         return;
     try {
-        savePoller_ = std::make_unique<TARROW_OPERATIONS::ProgressPoller>(
-            cameraAddress(), TARROW_COMMANDS::STATE_REVIEW, channel(),
-            HLV_THREAD::scaledMicroseconds(TARROW_OPERATIONS::ProgressPoller::RECORDING_PERIOD_MICROSECONDS));
+        savePoller_ = std::make_unique<FAMILY_POLLERS::ProgressPoller>(
+            cameraAddress(), FAMILY_COMMANDS::STATE_REVIEW, channel(),
+            HLV_THREAD::scaledMicroseconds(FAMILY_POLLERS::ProgressPoller::RECORDING_PERIOD_MICROSECONDS));
         savePoller_->setRegisters({GIGE_REG_SAVE_STATE, GIGE_REG_PROGRESS});
         if (!savePoller_->start(CameraServices::find(cameraAddress())))
             HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): No service thread to poll on.", method,
@@ -192,7 +192,7 @@ void MorvaneOperations::startSavePoller()
 // The poller ticks on the service thread, which may stop it as well: stopping never waits there.
 void MorvaneOperations::stopSavePoller()
 {
-    std::unique_ptr<TARROW_OPERATIONS::ProgressPoller> stopped;
+    std::unique_ptr<FAMILY_POLLERS::ProgressPoller> stopped;
     std::lock_guard lock(savePollerLock_);
     if (savePoller_)
         HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Stop the poller.", "MorvaneOperations::checkProgressPoller",

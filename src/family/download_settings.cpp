@@ -1,23 +1,23 @@
-// Tarrow download settings: which recorded frames to download and in what format, validated,
+// Family download settings: which recorded frames to download and in what format, validated,
 // written to the camera in one exchange and read back.
-#include "tarrow/tarrow_download_settings.h"
+#include "family/download_settings.h"
 
 #include <algorithm>
 
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
+#include "family/commands.h"
+#include "family/family_operations.h"
+#include "family/merge.h"
 #include "packing/hx_internal.h"
 #include "records/field_flags.h"
 #include "registers/register_map.h"
 #include "stream/hx_stream_operations.h"
-#include "tarrow/tarrow_commands.h"
-#include "tarrow/tarrow_merge.h"
-#include "tarrow/tarrow_operations.h"
 
 using namespace HX_REGISTERS;
+using FAMILY_MERGE::mergeGroup;
 using HX_RECORDS::flagSet;
-using TARROW_MERGE::mergeGroup;
 
 namespace {
 
@@ -37,7 +37,7 @@ constexpr uint32_t FORMAT_WRITTEN_STREAM_STATE = 11;
 void clearDownloadOutcome(HX_DOWNLOAD_SETTINGS& record)
 {
     using R = HX_DOWNLOAD_SETTINGS;
-    TARROW_MERGE::clearOutcome(record,
+    FAMILY_MERGE::clearOutcome(record,
                                {&R::flags, &R::turbo_packet_length_flags, &R::turbo_delay_flags, &R::start_flags,
                                 &R::stop_flags, &R::jpeg_quality_flags, &R::format_flags, &R::rate_control_flags});
 }
@@ -65,7 +65,7 @@ void field(uint32_t& flags, Check check)
 
 } // namespace
 
-namespace TARROW_DOWNLOAD {
+namespace FAMILY_DOWNLOAD {
 
 uint32_t formatToRegister(uint32_t format, bool colourSensor, bool packingAvailable)
 {
@@ -113,7 +113,7 @@ void computeDownload(RegisterCache& download, uint32_t formatCaps, const Session
     cached.jpeg_quality_max = JPEG_QUALITY_MAX;
     cached.pause_count = session.pauseCount;
     cached.resume_count = session.resumeCount;
-    if (download[GIGE_REG_CAMERA_STATE] != TARROW_COMMANDS::STATE_REVIEW) {
+    if (download[GIGE_REG_CAMERA_STATE] != FAMILY_COMMANDS::STATE_REVIEW) {
         cached.start = cached.stop = cached.start_max = cached.stop_max = 0;
         return;
     }
@@ -140,31 +140,31 @@ void mergeDownload(const HX_DOWNLOAD_SETTINGS& cached, HX_DOWNLOAD_SETTINGS& cal
     mergeGroup(cached, caller, {&R::pause_count, &R::resume_count}, {&R::flags});
 }
 
-} // namespace TARROW_DOWNLOAD
+} // namespace FAMILY_DOWNLOAD
 
-void TarrowOperations::computeDownloadLocked()
+void FamilyOperations::computeDownloadLocked()
 {
     RegisterCache& registers = groups_.registers(RegisterGroup::Download);
-    TARROW_DOWNLOAD::SessionValues session;
+    FAMILY_DOWNLOAD::SessionValues session;
     session.packetLength = streamOps_->getPacketLen(registers);
     session.packetDelay = streamOps_->getPacketDelay(registers);
     session.start = streamOps_->getStart(registers);
     session.stop = streamOps_->getStop(registers);
     streamOps_->getThrottleParams(session.pauseCount, session.resumeCount);
-    TARROW_DOWNLOAD::computeDownload(registers, downloadFormatFlags_, session, downloadSettings_);
+    FAMILY_DOWNLOAD::computeDownload(registers, downloadFormatFlags_, session, downloadSettings_);
 }
 
-void TarrowOperations::getDownloadSettings(HX_DOWNLOAD_SETTINGS* out)
+void FamilyOperations::getDownloadSettings(HX_DOWNLOAD_SETTINGS* out)
 {
     readSettings(RegisterGroup::Download, "TarrowOperations::getDownloadSettings", downloadSettingsValid_,
-                 &TarrowOperations::computeDownloadLocked, downloadSettings_, out);
+                 &FamilyOperations::computeDownloadLocked, downloadSettings_, out);
 }
 
 // Validates each field asked for against the camera's current recording, writes what was accepted
 // in one exchange and hands back what the camera holds. The stream session validates and writes
 // the streaming part (packet length and delay, frame range, throttle) when the record's own flags
 // ask for a write.
-void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
+void FamilyOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
 {
     static constexpr const char* method = "TarrowOperations::setDownloadSettings";
     enterSetter(method, inOut);
@@ -178,19 +178,19 @@ void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
             field(record.format_flags, [&] {
                 const bool packing = HxInternal::factory() != nullptr;
                 writes.push_back({GIGE_REG_DOWNLOAD_C294,
-                                  TARROW_DOWNLOAD::formatToRegister(record.format, sensor().isColour(), packing)});
+                                  FAMILY_DOWNLOAD::formatToRegister(record.format, sensor().isColour(), packing)});
                 streamState_ = FORMAT_WRITTEN_STREAM_STATE;
             });
         }
         if (flagSet(record.jpeg_quality_flags)) {
             field(record.jpeg_quality_flags, [&] {
-                TARROW_DOWNLOAD::checkJpegQuality(record.jpeg_quality);
+                FAMILY_DOWNLOAD::checkJpegQuality(record.jpeg_quality);
                 writes.push_back({GIGE_REG_DOWNLOAD_C0AC, record.jpeg_quality});
             });
         }
         {
             std::lock_guard<std::mutex> lock(stateMutex_);
-            if (groups_.registers(RegisterGroup::Download)[GIGE_REG_CAMERA_STATE] == TARROW_COMMANDS::STATE_REVIEW) {
+            if (groups_.registers(RegisterGroup::Download)[GIGE_REG_CAMERA_STATE] == FAMILY_COMMANDS::STATE_REVIEW) {
                 record.start_max = downloadSettings_.start_max;
                 record.stop_max = downloadSettings_.stop_max;
             }
@@ -198,8 +198,8 @@ void TarrowOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
         streamOps_->setSettings(record, writes);
         if (flagSet(record.flags) && flagSet(record.stop_flags) && (record.stop_flags & HX_FLAG_ERR) == 0)
             writes.push_back({GIGE_REG_DOWNLOAD_C2B8, record.stop});
-        writeAndMerge(method, writes, downloadSettingsValid_, &TarrowOperations::getDownloadSettings,
-                      &TARROW_DOWNLOAD::mergeDownload, record);
+        writeAndMerge(method, writes, downloadSettingsValid_, &FamilyOperations::getDownloadSettings,
+                      &FAMILY_DOWNLOAD::mergeDownload, record);
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s(%s): %s", method, name_.c_str(), error.str().c_str());
         record.flags |= HX_FLAG_ERR;

@@ -1,6 +1,6 @@
-// Tarrow capture settings: encodings, image memory arithmetic, the record computed from the
-// register caches, and the merge into a caller's record (validation: tarrow_capture_validation.cpp).
-#include "tarrow/tarrow_capture.h"
+// Family capture settings: encodings, image memory arithmetic, the record computed from the
+// register caches, and the merge into a caller's record (validation: capture_validation.cpp).
+#include "family/capture.h"
 
 #include <array>
 #include <cmath>
@@ -10,12 +10,12 @@
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
+#include "family/capture_rules.h"
 #include "registers/register_map.h"
-#include "tarrow/tarrow_capture_rules.h"
 
 using namespace HX_REGISTERS;
 
-namespace TARROW_CAPTURE {
+namespace FAMILY_CAPTURE {
 
 using namespace RULES;
 
@@ -502,4 +502,4 @@ void clearCaptureOutcome(HX_CAPTURE_SETTINGS& record)
     }
 }
 
-} // namespace TARROW_CAPTURE
+} // namespace FAMILY_CAPTURE

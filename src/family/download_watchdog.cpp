@@ -1,6 +1,6 @@
 // Download watchdog: ends a running download whose camera has stopped sending, so the host gets
 // its buffers back instead of waiting for frames that will never come.
-#include "tarrow/tarrow_download_watchdog.h"
+#include "family/download_watchdog.h"
 
 #include <memory>
 #include <new>

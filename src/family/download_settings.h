@@ -1,4 +1,4 @@
-// Tarrow download settings: the format encodings, and the computation and merge of
+// Family download settings: the format encodings, and the computation and merge of
 // HX_DOWNLOAD_SETTINGS from the download register group and the camera's stream session.
 #pragma once
 
@@ -8,7 +8,7 @@
 
 #include "registers/register_cache.h"
 
-namespace TARROW_DOWNLOAD {
+namespace FAMILY_DOWNLOAD {
 
 // The camera's download format code for an HX_FORMAT_* bit. Throws SettingsException for a
 // value that is not one format, and for DNG on a monochrome sensor. Packed output needs the
@@ -40,4 +40,4 @@ void mergeDownload(const HX_DOWNLOAD_SETTINGS& cached, HX_DOWNLOAD_SETTINGS& cal
 // Checks a JPEG quality (1 to 100); throws SettingsException otherwise.
 void checkJpegQuality(uint32_t quality);
 
-} // namespace TARROW_DOWNLOAD
+} // namespace FAMILY_DOWNLOAD

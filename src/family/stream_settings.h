@@ -1,4 +1,4 @@
-// Tarrow stream settings: the computation and merge of HX_STREAM_SETTINGS from the stream
+// Family stream settings: the computation and merge of HX_STREAM_SETTINGS from the stream
 // register group.
 #pragma once
 
@@ -8,7 +8,7 @@
 
 #include "registers/register_cache.h"
 
-namespace TARROW_STREAM {
+namespace FAMILY_STREAM {
 
 // Fills the cached record: the packet delay the camera holds (`packetDelay`, from the stream
 // session) and the JPEG quality with its limits.
@@ -17,4 +17,4 @@ void computeStream(const RegisterCache& stream, uint32_t packetDelay, HX_STREAM_
 // marking the field and the record HX_FLAG_CHG.
 void mergeStream(const HX_STREAM_SETTINGS& cached, HX_STREAM_SETTINGS& caller);
 
-} // namespace TARROW_STREAM
+} // namespace FAMILY_STREAM

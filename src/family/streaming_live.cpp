@@ -1,5 +1,5 @@
-// Tarrow stream flows: the live and playback sessions, driven from the camera's service thread.
-#include "tarrow/tarrow_streaming.h"
+// Family stream flows: the live and playback sessions, driven from the camera's service thread.
+#include "family/streaming.h"
 
 #include "callback/hx_stream.h"
 #include "control/message_ids.h"
@@ -24,7 +24,7 @@ constexpr uint32_t LIVE_DOWNLOAD_FORMAT = 1;
 
 } // namespace
 
-void TarrowStreaming::handleLiveStreamMsg(Message* message, HxStreamBuffer& stream)
+void FamilyStreaming::handleLiveStreamMsg(Message* message, HxStreamBuffer& stream)
 {
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s) m=%p", "TarrowOperations::handleLiveStreamMsg", name_.c_str(),
               static_cast<void*>(message));
@@ -41,7 +41,7 @@ void TarrowStreaming::handleLiveStreamMsg(Message* message, HxStreamBuffer& stre
     endHere(message);
 }
 
-bool TarrowStreaming::holdWhileAway(Message* message)
+bool FamilyStreaming::holdWhileAway(Message* message)
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     HxStreamBuffer* stream =
@@ -65,7 +65,7 @@ bool TarrowStreaming::holdWhileAway(Message* message)
     return true;
 }
 
-void TarrowStreaming::switchLive(bool on)
+void FamilyStreaming::switchLive(bool on)
 {
     const char* who = "TarrowOperations::handleLiveStreamMsg";
     try {
@@ -85,7 +85,7 @@ void TarrowStreaming::switchLive(bool on)
 
 // The partition write and the idle command prepare the camera for live images; a camera that
 // refuses them still gets the stream list, whose result decides.
-bool TarrowStreaming::startLiveStream()
+bool FamilyStreaming::startLiveStream()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     liveWanted_ = true;
@@ -93,21 +93,21 @@ bool TarrowStreaming::startLiveStream()
 }
 
 // A camera that restarted has also forgotten where its stream goes.
-void TarrowStreaming::resumeLiveStream()
+void FamilyStreaming::resumeLiveStream()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     if (liveWanted_)
         startCameraLive(true);
 }
 
-void TarrowStreaming::stopLiveStream()
+void FamilyStreaming::stopLiveStream()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     liveWanted_ = false;
     stopCameraLive();
 }
 
-bool TarrowStreaming::startCameraLive(bool restoreDestination)
+bool FamilyStreaming::startCameraLive(bool restoreDestination)
 {
     const char* who = "TarrowOperations::startLiveStream";
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
@@ -141,7 +141,7 @@ bool TarrowStreaming::startCameraLive(bool restoreDestination)
     return true;
 }
 
-void TarrowStreaming::stopCameraLive()
+void FamilyStreaming::stopCameraLive()
 {
     const char* who = "TarrowOperations::stopLiveStream";
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
@@ -157,7 +157,7 @@ void TarrowStreaming::stopCameraLive()
 }
 
 // The camera's playback registers are written by the playback settings; buffers only queue here.
-void TarrowStreaming::handlePlaybackStreamMsg(Message* message, HxStreamBuffer& stream)
+void FamilyStreaming::handlePlaybackStreamMsg(Message* message, HxStreamBuffer& stream)
 {
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s) m=%p", "TarrowOperations::handlePlaybackStreamMsg", name_.c_str(),
               static_cast<void*>(message));

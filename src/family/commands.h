@@ -1,4 +1,4 @@
-// Tarrow commands, camera state and in-camera playback: the record and register encodings and the
+// Family commands, camera state and in-camera playback: the record and register encodings and the
 // computations and merges of HX_COMMAND and HX_PLAYBACK_SETTINGS. Pure: no camera traffic.
 #pragma once
 
@@ -12,7 +12,7 @@
 #include "control/register_channel.h"
 #include "registers/register_cache.h"
 
-namespace TARROW_COMMANDS {
+namespace FAMILY_COMMANDS {
 
 // Values of the camera state register.
 enum : uint32_t { STATE_IDLE = 1, STATE_ARM = 2, STATE_TRIGGER = 4, STATE_REVIEW = 8, STATE_BUSY = 64 };
@@ -66,4 +66,4 @@ RegisterPairs stepWrites(const HX_PLAYBACK_SETTINGS& record, uint32_t frame);
 // The writes that stop continuous playback.
 RegisterPairs stopWrites(const HX_PLAYBACK_SETTINGS& record);
 
-} // namespace TARROW_COMMANDS
+} // namespace FAMILY_COMMANDS

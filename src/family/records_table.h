@@ -1,4 +1,4 @@
-// Tarrow records: the table of the family's cached records, each with the register groups it is
+// Family records: the table of the family's cached records, each with the register groups it is
 // computed from, the event that reports it, and how it is computed, merged and sent.
 #pragma once
 
@@ -13,7 +13,7 @@
 #include "callback/callback_messages.h"
 #include "registers/register_map.h"
 
-namespace TARROW_RECORDS {
+namespace FAMILY_RECORDS {
 
 // One row of the table. The functions are bound to one operations object and run with its state
 // mutex held; none of them talks to the camera.
@@ -53,4 +53,4 @@ constexpr uint32_t bit(uint32_t event)
     return 1u << event;
 }
 
-} // namespace TARROW_RECORDS
+} // namespace FAMILY_RECORDS

@@ -1,7 +1,7 @@
-// Tarrow stream flows: the download sessions of the first camera family (and of the second, which
+// Family stream flows: the download sessions of the first camera family (and of the second, which
 // streams over TCP), and what every flow shares, driven from the camera's service thread. The
-// live and playback flows are in tarrow_streaming_live.cpp.
-#include "tarrow/tarrow_streaming.h"
+// live and playback flows are in streaming_live.cpp.
+#include "family/streaming.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,13 +14,13 @@
 #include "control/hx_comm.h"
 #include "control/message_ids.h"
 #include "discovery/discovery.h"
+#include "family/download_watchdog.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/period_scale.h"
 #include "platform/ipv4_endpoint.h"
 #include "registers/register_map.h"
 #include "stream/hx_stream_operations.h"
-#include "tarrow/tarrow_download_watchdog.h"
 
 using HLV_THREAD::Message;
 using HLV_THREAD::TRACE_OPERATIONS;
@@ -45,7 +45,7 @@ uint64_t nextDownloadSession()
 
 } // namespace
 
-TarrowStreaming::TarrowStreaming(uint32_t cameraAddress, RegisterChannel& channel, HxStreamOperations& streamOperations,
+FamilyStreaming::FamilyStreaming(uint32_t cameraAddress, RegisterChannel& channel, HxStreamOperations& streamOperations,
                                  Hooks hooks)
     : address_(cameraAddress), name_(HX_PLATFORM::ipv4ToText(cameraAddress)), channel_(channel),
       streamOps_(streamOperations), hooks_(std::move(hooks))
@@ -53,7 +53,7 @@ TarrowStreaming::TarrowStreaming(uint32_t cameraAddress, RegisterChannel& channe
 }
 
 // However the object goes, a download must not leave discovery paused for the rest of the process.
-TarrowStreaming::~TarrowStreaming()
+FamilyStreaming::~FamilyStreaming()
 {
     watchdog_.reset();
     if (discoveryPausedByDownload_)
@@ -62,7 +62,7 @@ TarrowStreaming::~TarrowStreaming()
 
 // --- Receiver -----------------------------------------------------------------------------------
 
-TarrowStreaming::LiveStreamPause::LiveStreamPause(TarrowStreaming& streaming) : streaming_(streaming)
+FamilyStreaming::LiveStreamPause::LiveStreamPause(FamilyStreaming& streaming) : streaming_(streaming)
 {
     std::lock_guard<std::recursive_mutex> flow(streaming_.flowLock_);
     if (!streaming_.liveRunning())
@@ -72,7 +72,7 @@ TarrowStreaming::LiveStreamPause::LiveStreamPause(TarrowStreaming& streaming) : 
 }
 
 // A host that switched live off meanwhile keeps it off.
-TarrowStreaming::LiveStreamPause::~LiveStreamPause()
+FamilyStreaming::LiveStreamPause::~LiveStreamPause()
 {
     std::lock_guard<std::recursive_mutex> flow(streaming_.flowLock_);
     if (!stopped_ || !streaming_.liveWanted_)
@@ -88,13 +88,13 @@ TarrowStreaming::LiveStreamPause::~LiveStreamPause()
     }
 }
 
-bool TarrowStreaming::liveRunning() const
+bool FamilyStreaming::liveRunning() const
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     return writtenStreamControl_ == STREAM_LIVE && !streamOps_.streamPaused();
 }
 
-void TarrowStreaming::connectStream()
+void FamilyStreaming::connectStream()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::connectStream", name_.c_str());
@@ -116,7 +116,7 @@ void TarrowStreaming::connectStream()
 // A stream started while the receiver still negotiates would have its first datagrams taken for
 // the test packet and would tell the camera a packet size of 0, so the first stream waits (bounded
 // by the negotiation's own two trials) until the size is known.
-bool TarrowStreaming::waitForNegotiation()
+bool FamilyStreaming::waitForNegotiation()
 {
     const auto limit =
         std::chrono::microseconds(2 * uint64_t{HLV_THREAD::scaledMicroseconds(NEGOTIATION_TRIAL_MICROSECONDS)}) +
@@ -133,7 +133,7 @@ bool TarrowStreaming::waitForNegotiation()
     return streamOps_.hasReceiver();
 }
 
-void TarrowStreaming::disconnectStream()
+void FamilyStreaming::disconnectStream()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::disconnectStream", name_.c_str());
@@ -142,7 +142,7 @@ void TarrowStreaming::disconnectStream()
     streamOps_.disconnectStream();
 }
 
-uint32_t TarrowStreaming::streamShutdown()
+uint32_t FamilyStreaming::streamShutdown()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::streamShutdown", name_.c_str());
@@ -157,14 +157,14 @@ uint32_t TarrowStreaming::streamShutdown()
     return 1;
 }
 
-bool TarrowStreaming::channelUsable() const
+bool FamilyStreaming::channelUsable() const
 {
     return !channel_.faulted() && HxComm::isKnown(address_);
 }
 
 // --- Messages -----------------------------------------------------------------------------------
 
-void TarrowStreaming::handleStreaming(Message* message)
+void FamilyStreaming::handleStreaming(Message* message)
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::handleStreaming", name_.c_str());
@@ -180,7 +180,7 @@ void TarrowStreaming::handleStreaming(Message* message)
     inBound(message, *stream);
 }
 
-void TarrowStreaming::inBound(Message* message, HxStreamBuffer& stream)
+void FamilyStreaming::inBound(Message* message, HxStreamBuffer& stream)
 {
     HLV_TRACE(TRACE_OPERATIONS, "%s: Processing in-bound message (req=%d, %p)", "TarrowOperations::handleStreaming",
               static_cast<int>(message->req), static_cast<void*>(message));
@@ -197,7 +197,7 @@ void TarrowStreaming::inBound(Message* message, HxStreamBuffer& stream)
 }
 
 // Only downloads come back here: the receiver put this thread first on their route.
-void TarrowStreaming::outBound(Message* message)
+void FamilyStreaming::outBound(Message* message)
 {
     const char* who = "TarrowOperations::handleStreaming";
     HLV_TRACE(TRACE_OPERATIONS, "%s: Processing out-bound message (%p)", who, static_cast<void*>(message));
@@ -214,7 +214,7 @@ void TarrowStreaming::outBound(Message* message)
     message->forward();
 }
 
-void TarrowStreaming::passOnFilledDownload(HxStreamBuffer& stream)
+void FamilyStreaming::passOnFilledDownload(HxStreamBuffer& stream)
 {
     if (downloadFormat_ == PACKED_DOWNLOAD_FORMAT) {
         HX_READ_STREAM record = stream.record();
@@ -236,7 +236,7 @@ void TarrowStreaming::passOnFilledDownload(HxStreamBuffer& stream)
 
 // A download that has ended keeps no buffers: those lent beyond its end frame go back released,
 // so a host may lend more than the range needs (and so never runs the throttle dry at its end).
-void TarrowStreaming::releaseDownloadBuffers()
+void FamilyStreaming::releaseDownloadBuffers()
 {
     if (!streamOps_.hasReceiver())
         return;
@@ -250,7 +250,7 @@ void TarrowStreaming::releaseDownloadBuffers()
     streamOps_.handleMessage(stop);
 }
 
-void TarrowStreaming::passToReceiver(Message* message, const HxStreamBuffer& stream)
+void FamilyStreaming::passToReceiver(Message* message, const HxStreamBuffer& stream)
 {
     if (stream.buffer() == nullptr && !stream.stop) {
         endHere(message);
@@ -266,7 +266,7 @@ void TarrowStreaming::passToReceiver(Message* message, const HxStreamBuffer& str
 
 // Switches and requests that carry no buffer end here: the host has nothing to get back. A
 // synchronous sender is released.
-void TarrowStreaming::endHere(Message* message)
+void FamilyStreaming::endHere(Message* message)
 {
     message->status = HLV_THREAD::MESSAGE_DONE;
     message->clearRoute();
@@ -278,7 +278,7 @@ void TarrowStreaming::endHere(Message* message)
 
 // --- Download -----------------------------------------------------------------------------------
 
-void TarrowStreaming::handleDownloadStreamMsg(Message* message, HxStreamBuffer& stream)
+void FamilyStreaming::handleDownloadStreamMsg(Message* message, HxStreamBuffer& stream)
 {
     const char* who = "TarrowOperations::handleDownloadStreamMsg";
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s) m=%p", who, name_.c_str(), static_cast<void*>(message));
@@ -306,7 +306,7 @@ void TarrowStreaming::handleDownloadStreamMsg(Message* message, HxStreamBuffer& 
 
 // The watchdog's ticker may have posted its stop just as its download ended; by the time the stop
 // is handled another download (or live) may run, which it must not touch.
-bool TarrowStreaming::staleWatchdogStop(const Message* message) const
+bool FamilyStreaming::staleWatchdogStop(const Message* message) const
 {
     const auto* stop = dynamic_cast<const WatchdogStop*>(message);
     return stop != nullptr && (!downloadRunning_ || stop->session != downloadSession_);
@@ -315,7 +315,7 @@ bool TarrowStreaming::staleWatchdogStop(const Message* message) const
 // The camera's state is checked before the buffer is queued, so a download that cannot start hands
 // the buffer straight back marked faulty; once queued, the buffer belongs to the receiver's thread.
 // The buffer is queued before the camera is told to send, so the first frame finds it.
-void TarrowStreaming::startDownloadSession(Message* message, HxStreamBuffer& stream)
+void FamilyStreaming::startDownloadSession(Message* message, HxStreamBuffer& stream)
 {
     if (hooks_.stopHeartBeat)
         hooks_.stopHeartBeat();
@@ -334,7 +334,7 @@ void TarrowStreaming::startDownloadSession(Message* message, HxStreamBuffer& str
     }
 }
 
-void TarrowStreaming::refuseDownloadStart(Message* message, HxStreamBuffer& stream)
+void FamilyStreaming::refuseDownloadStart(Message* message, HxStreamBuffer& stream)
 {
     if (stream.buffer() != nullptr) {
         const HX_READ_STREAM& record = stream.record();
@@ -349,14 +349,14 @@ void TarrowStreaming::refuseDownloadStart(Message* message, HxStreamBuffer& stre
     leaveDownloadMode();
 }
 
-bool TarrowStreaming::kickOffDownload()
+bool FamilyStreaming::kickOffDownload()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     DownloadPlan plan;
     return readDownloadPlan(plan) && downloadPossible(plan) && startCameraDownload(plan);
 }
 
-bool TarrowStreaming::readDownloadPlan(DownloadPlan& plan)
+bool FamilyStreaming::readDownloadPlan(DownloadPlan& plan)
 {
     RegisterPairs registers{{regs::GIGE_REG_CAMERA_STATE, 0}, {regs::GIGE_REG_PARTITION_STATE, 0},
                             {regs::GIGE_REG_PB_C140, 0},      {regs::GIGE_REG_DOWNLOAD_START, 0},
@@ -376,7 +376,7 @@ bool TarrowStreaming::readDownloadPlan(DownloadPlan& plan)
     return true;
 }
 
-bool TarrowStreaming::downloadPossible(const DownloadPlan& plan) const
+bool FamilyStreaming::downloadPossible(const DownloadPlan& plan) const
 {
     if (plan.cameraState != CAMERA_STATE_REVIEW || plan.partitionState != PARTITION_RECORDED) {
         HLV_LOG("Cannot download (wrong camera/partition state: 0x%08X/0x%08X)", plan.cameraState, plan.partitionState);
@@ -392,7 +392,7 @@ bool TarrowStreaming::downloadPossible(const DownloadPlan& plan) const
 
 // The end frame is the last one the camera can send: a range reaching past the recording ends
 // with the recording.
-bool TarrowStreaming::startCameraDownload(const DownloadPlan& plan)
+bool FamilyStreaming::startCameraDownload(const DownloadPlan& plan)
 {
     downloadEndFrame_ = std::min(plan.endFrame, plan.recordedFrames - 1);
     downloadFormat_ = plan.format;
@@ -419,7 +419,7 @@ bool TarrowStreaming::startCameraDownload(const DownloadPlan& plan)
 }
 
 // Packing needs the frames' size and bit mode; without them it logs and leaves frames as sent.
-HX_INTERNAL::PackingImage TarrowStreaming::recordedImage() const
+HX_INTERNAL::PackingImage FamilyStreaming::recordedImage() const
 {
     if (!hooks_.packingImage)
         return {};
@@ -433,7 +433,7 @@ HX_INTERNAL::PackingImage TarrowStreaming::recordedImage() const
     return {};
 }
 
-uint32_t TarrowStreaming::stopDownload()
+uint32_t FamilyStreaming::stopDownload()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::stopDownload", name_.c_str());
@@ -450,7 +450,7 @@ uint32_t TarrowStreaming::stopDownload()
     return result;
 }
 
-void TarrowStreaming::leaveDownloadMode()
+void FamilyStreaming::leaveDownloadMode()
 {
     downloadRunning_ = false;
     if (watchdog_)
@@ -461,7 +461,7 @@ void TarrowStreaming::leaveDownloadMode()
         resumeDiscovery();
 }
 
-void TarrowStreaming::pauseDiscovery()
+void FamilyStreaming::pauseDiscovery()
 {
     Discovery* discovery = Discovery::existing();
     if (discovery == nullptr || discovery->paused()) {
@@ -472,14 +472,14 @@ void TarrowStreaming::pauseDiscovery()
     discoveryPausedByDownload_ = true;
 }
 
-void TarrowStreaming::resumeDiscovery()
+void FamilyStreaming::resumeDiscovery()
 {
     discoveryPausedByDownload_ = false;
     if (Discovery* discovery = Discovery::existing())
         discovery->pausePolling(false);
 }
 
-DownloadWatchdog& TarrowStreaming::watchdog()
+DownloadWatchdog& FamilyStreaming::watchdog()
 {
     if (!watchdog_)
         watchdog_ = std::make_unique<DownloadWatchdog>(
@@ -492,7 +492,7 @@ DownloadWatchdog& TarrowStreaming::watchdog()
     return *watchdog_;
 }
 
-void TarrowStreaming::watchdogProgress()
+void FamilyStreaming::watchdogProgress()
 {
     if (watchdog_)
         watchdog_->progress();

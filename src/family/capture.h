@@ -1,4 +1,4 @@
-// Tarrow capture settings: the record and register encodings, the image memory arithmetic, and
+// Family capture settings: the record and register encodings, the image memory arithmetic, and
 // the validation, computation and merge of HX_CAPTURE_SETTINGS. Pure: no camera traffic.
 #pragma once
 
@@ -12,7 +12,7 @@
 #include "registers/register_cache.h"
 #include "sensors/sensor_operations.h"
 
-namespace TARROW_CAPTURE {
+namespace FAMILY_CAPTURE {
 
 // How a camera holds its frame rate register: whole frames per second, or (second family) also
 // fractions, as frames per second times 65536 with bit 31 set.
@@ -170,4 +170,4 @@ int compareVersions(const std::string& a, const std::string& b);
 uint32_t analogGainFromRegister(uint32_t value);
 std::optional<uint32_t> analogGainToRegister(uint32_t gain);
 
-} // namespace TARROW_CAPTURE
+} // namespace FAMILY_CAPTURE

@@ -1,5 +1,5 @@
-// Tarrow register groups: a cache per register group and its refresh.
-#include "tarrow/tarrow_register_groups.h"
+// Family register groups: a cache per register group and its refresh.
+#include "family/register_groups.h"
 
 #include <utility>
 
@@ -14,32 +14,32 @@ constexpr std::size_t slot(RegisterGroup group)
 
 } // namespace
 
-TarrowRegisterGroups::TarrowRegisterGroups(Refresh refresh) : refresh_(std::move(refresh))
+FamilyRegisterGroups::FamilyRegisterGroups(Refresh refresh) : refresh_(std::move(refresh))
 {
     static_assert(slot(RegisterGroup::Text) < GROUP_COUNT);
 }
 
-TarrowRegisterGroups::Group& TarrowRegisterGroups::group(RegisterGroup id)
+FamilyRegisterGroups::Group& FamilyRegisterGroups::group(RegisterGroup id)
 {
     return groups_[slot(id)];
 }
 
-void TarrowRegisterGroups::add(RegisterGroup id, uint32_t address)
+void FamilyRegisterGroups::add(RegisterGroup id, uint32_t address)
 {
     group(id).registers[address];
 }
 
-RegisterCache& TarrowRegisterGroups::registers(RegisterGroup id)
+RegisterCache& FamilyRegisterGroups::registers(RegisterGroup id)
 {
     return group(id).registers;
 }
 
-const RegisterCache& TarrowRegisterGroups::registers(RegisterGroup id) const
+const RegisterCache& FamilyRegisterGroups::registers(RegisterGroup id) const
 {
     return groups_[slot(id)].registers;
 }
 
-bool TarrowRegisterGroups::store(RegisterGroup id, uint32_t address, uint32_t value, uint64_t known)
+bool FamilyRegisterGroups::store(RegisterGroup id, uint32_t address, uint32_t value, uint64_t known)
 {
     Group& target = group(id);
     const auto found = target.registers.find(address);
@@ -53,7 +53,7 @@ bool TarrowRegisterGroups::store(RegisterGroup id, uint32_t address, uint32_t va
     return true;
 }
 
-bool TarrowRegisterGroups::refresh(RegisterGroup id)
+bool FamilyRegisterGroups::refresh(RegisterGroup id)
 {
     Group& target = group(id);
     return refresh_(target.registers, &target.counter, target.stamps);

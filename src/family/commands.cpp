@@ -1,6 +1,6 @@
-// Tarrow commands, camera state and in-camera playback: arm, trigger and the other state
+// Family commands, camera state and in-camera playback: arm, trigger and the other state
 // commands, the state record, and playback forward, reverse, paused and frame by frame.
-#include "tarrow/tarrow_commands.h"
+#include "family/commands.h"
 
 #include <chrono>
 #include <thread>
@@ -9,18 +9,18 @@
 #include <hlv_thread/note.h>
 #include <hlv_thread/period_scale.h>
 
+#include "family/family_operations.h"
+#include "family/merge.h"
+#include "family/notifications.h"
+#include "family/streaming.h"
 #include "records/field_flags.h"
 #include "registers/register_map.h"
 #include "stream/hx_stream_operations.h"
-#include "tarrow/tarrow_merge.h"
-#include "tarrow/tarrow_notifications.h"
-#include "tarrow/tarrow_operations.h"
-#include "tarrow/tarrow_streaming.h"
 
 using namespace HX_REGISTERS;
 using HX_RECORDS::flagSet;
-using namespace TARROW_COMMANDS;
-using TARROW_MERGE::mergeGroup;
+using namespace FAMILY_COMMANDS;
+using FAMILY_MERGE::mergeGroup;
 
 namespace {
 
@@ -56,13 +56,13 @@ void appendCuts(const HX_PLAYBACK_SETTINGS& record, RegisterPairs& writes)
 void clearPlaybackOutcome(HX_PLAYBACK_SETTINGS& record)
 {
     using R = HX_PLAYBACK_SETTINGS;
-    TARROW_MERGE::clearOutcome(record, {&R::flags, &R::mode_flags, &R::current_frame_flags, &R::cut_in_flags,
+    FAMILY_MERGE::clearOutcome(record, {&R::flags, &R::mode_flags, &R::current_frame_flags, &R::cut_in_flags,
                                         &R::cut_out_flags, &R::interval_flags, &R::trigger_flags});
 }
 
 } // namespace
 
-namespace TARROW_COMMANDS {
+namespace FAMILY_COMMANDS {
 
 std::optional<RegisterPair> commandWrite(uint32_t code)
 {
@@ -231,23 +231,23 @@ RegisterPairs stopWrites(const HX_PLAYBACK_SETTINGS& record)
     return {{GIGE_REG_PB_CONTROL, (record.interval & INTERVAL_MASK) << 16}, {GIGE_REG_STREAM_CONTROL, STREAM_STOP}};
 }
 
-} // namespace TARROW_COMMANDS
+} // namespace FAMILY_COMMANDS
 
 // --- Commands and camera state ----------------------------------------------------------------
 
-void TarrowOperations::computeStateLocked()
+void FamilyOperations::computeStateLocked()
 {
     computeCommand(groups_.registers(RegisterGroup::State)[GIGE_REG_CAMERA_STATE], command_);
     commandValid_ = 1;
 }
 
-void TarrowOperations::refreshStateGroup()
+void FamilyOperations::refreshStateGroup()
 {
     refreshGroupOrThrow(RegisterGroup::State, "TarrowOperations::getCommand");
 }
 
 // The state is read from the camera every time: it changes on its own while the camera records.
-void TarrowOperations::getCommand(HX_COMMAND* out)
+void FamilyOperations::getCommand(HX_COMMAND* out)
 {
     refreshStateGroup();
     HX_COMMAND state;
@@ -263,7 +263,7 @@ void TarrowOperations::getCommand(HX_COMMAND* out)
 
 // The record comes back with the state read right after the write. A state that has not moved
 // yet is no refusal: a camera may take a moment to switch.
-void TarrowOperations::sendCommand(HX_COMMAND* inOut)
+void FamilyOperations::sendCommand(HX_COMMAND* inOut)
 {
     static constexpr const char* method = "TarrowOperations::sendCommand";
     enterSetter(method, inOut);
@@ -303,34 +303,29 @@ void TarrowOperations::sendCommand(HX_COMMAND* inOut)
 
 // --- Playback ---------------------------------------------------------------------------------
 
-void TarrowOperations::computePlaybackLocked()
+void FamilyOperations::computePlaybackLocked()
 {
-    computePlayback(groups_.registers(RegisterGroup::Playback), name_, playbackSettings_, playbackModeSource());
+    computePlayback(groups_.registers(RegisterGroup::Playback), name_, playbackSettings_, traits_.playModeSource);
 }
 
-TARROW_COMMANDS::PlaybackModeSource TarrowOperations::playbackModeSource() const
-{
-    return PlaybackModeSource::Control;
-}
-
-uint32_t TarrowOperations::playMode() const
+uint32_t FamilyOperations::playMode() const
 {
     std::lock_guard<std::mutex> lock(stateMutex_);
     return playbackSettings_.mode;
 }
 
-uint32_t TarrowOperations::progressPlayMode() const
+uint32_t FamilyOperations::progressPlayMode() const
 {
-    return HX_PLAY_PAUSE;
+    return traits_.pollsShownFrame ? playMode() : uint32_t{HX_PLAY_PAUSE};
 }
 
-void TarrowOperations::getPlaybackSettings(HX_PLAYBACK_SETTINGS* out)
+void FamilyOperations::getPlaybackSettings(HX_PLAYBACK_SETTINGS* out)
 {
     readSettings(RegisterGroup::Playback, "TarrowOperations::getPlaybackSettings", playbackSettingsValid_,
-                 &TarrowOperations::computePlaybackLocked, playbackSettings_, out);
+                 &FamilyOperations::computePlaybackLocked, playbackSettings_, out);
 }
 
-uint32_t TarrowOperations::cachedStreamControl() const
+uint32_t FamilyOperations::cachedStreamControl() const
 {
     std::lock_guard<std::mutex> lock(stateMutex_);
     return cachedValue(groups_.registers(RegisterGroup::Playback), GIGE_REG_STREAM_CONTROL);
@@ -339,7 +334,7 @@ uint32_t TarrowOperations::cachedStreamControl() const
 // Plays, pauses or steps the recording the camera holds in review, then reports the playback
 // the camera shows (and tells subscribed clients). Playback outside review, or a step beyond the
 // recording, is refused: the camera would ignore it.
-void TarrowOperations::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
+void FamilyOperations::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
 {
     static constexpr const char* method = "TarrowOperations::setPlaybackSettings";
     enterSetter(method, inOut);
@@ -381,12 +376,12 @@ void TarrowOperations::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
     mergePlayback(cached, record);
     checkProgressPoller(progressPlayMode());
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Send back the PLAYBACK_CHANGE message", method, name_.c_str());
-    TARROW_EVENTS::post(HX_PLAYBACK_CHANGE, address_, record);
+    FAMILY_EVENTS::post(HX_PLAYBACK_CHANGE, address_, record);
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Done", method, name_.c_str());
 }
 
 // The register writes for the requested mode. A refusal marks the field it concerns and throws.
-RegisterPairs TarrowOperations::playbackWrites(HX_PLAYBACK_SETTINGS& record, bool& step)
+RegisterPairs FamilyOperations::playbackWrites(HX_PLAYBACK_SETTINGS& record, bool& step)
 {
     static constexpr const char* method = "TarrowOperations::setPlaybackSettings";
     const uint32_t mode = record.mode;
@@ -436,7 +431,7 @@ RegisterPairs TarrowOperations::playbackWrites(HX_PLAYBACK_SETTINGS& record, boo
 
 // A frame is shown only while the camera streams nothing else: stop what runs, and wait a little
 // for the camera to say it stopped.
-void TarrowOperations::stepWhenStopped(const char* method)
+void FamilyOperations::stepWhenStopped(const char* method)
 {
     for (int attempt = 0; attempt < PLAYBACK_ATTEMPTS; ++attempt) {
         const uint32_t control = cachedStreamControl();
@@ -454,7 +449,7 @@ void TarrowOperations::stepWhenStopped(const char* method)
     }
 }
 
-bool TarrowOperations::writePlayback(const RegisterPairs& writes)
+bool FamilyOperations::writePlayback(const RegisterPairs& writes)
 {
     for (int attempt = 1; attempt <= PLAYBACK_ATTEMPTS; ++attempt) {
         if (channel().writeMultiReg(writes) == 0)
@@ -468,7 +463,7 @@ bool TarrowOperations::writePlayback(const RegisterPairs& writes)
 }
 
 // Reads the playback back; after a step, until the camera shows the frame asked for.
-void TarrowOperations::verifyPlayback(bool step, uint32_t frame)
+void FamilyOperations::verifyPlayback(bool step, uint32_t frame)
 {
     for (int attempt = 1; attempt <= PLAYBACK_ATTEMPTS; ++attempt) {
         HX_PLAYBACK_SETTINGS camera;

@@ -1,4 +1,4 @@
-// Tarrow pollers: the heartbeat poller that keeps a camera's control channel busy enough for its
+// Family pollers: the heartbeat poller that keeps a camera's control channel busy enough for its
 // heartbeat, and the progress poller that reads what the camera does not report by events.
 #pragma once
 
@@ -11,7 +11,7 @@
 #include "control/register_channel.h"
 #include "hlv_thread/timer.h"
 
-namespace TARROW_OPERATIONS {
+namespace FAMILY_POLLERS {
 
 // Watches the control channel's traffic count once per period. A period without any traffic
 // makes it post a state query (an HX_COMMAND without "Set") to the camera's service thread, whose
@@ -117,4 +117,4 @@ private:
     uint64_t polls_ = 0; // progress pollers made
 };
 
-} // namespace TARROW_OPERATIONS
+} // namespace FAMILY_POLLERS

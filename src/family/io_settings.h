@@ -1,4 +1,4 @@
-// Tarrow input/output settings: the register encodings of the trigger, sync and arm signals, and
+// Family input/output settings: the register encodings of the trigger, sync and arm signals, and
 // the validation, computation and merge of HX_IO_SETTINGS. Pure: no camera traffic.
 #pragma once
 
@@ -9,7 +9,7 @@
 #include "control/register_channel.h"
 #include "registers/register_cache.h"
 
-namespace TARROW_IO {
+namespace FAMILY_IO {
 
 // Limits the record reports and the validation holds values to.
 inline constexpr uint32_t PULSE_WIDTH_MIN_MS = 1;
@@ -44,4 +44,4 @@ void clearIoOutcome(HX_IO_SETTINGS& record);
 // Sets the record flags' HX_FLAG_ERR and HX_FLAG_CHG from its sections' flags words.
 void summariseIo(HX_IO_SETTINGS& record);
 
-} // namespace TARROW_IO
+} // namespace FAMILY_IO

@@ -1,4 +1,4 @@
-// Tarrow register groups: the family's register caches, one per group, each refreshed from the
+// Family register groups: the family's register caches, one per group, each refreshed from the
 // camera as a whole.
 #pragma once
 
@@ -12,12 +12,12 @@
 // Holds the caches and reads them through the owner's refresh, which takes the owner's state
 // mutex only while it touches a cache. The other operations touch the caches directly: their
 // caller holds that state mutex, so that a record is always computed from the values beside it.
-class TarrowRegisterGroups {
+class FamilyRegisterGroups {
 public:
     // Reads every register of a cache from the camera and stores the values; false on failure.
     using Refresh = std::function<bool(RegisterCache& registers, uint8_t* counter, RegisterStamps& stamps)>;
 
-    explicit TarrowRegisterGroups(Refresh refresh);
+    explicit FamilyRegisterGroups(Refresh refresh);
 
     // Adds a register to a group; the next refresh reads it. State mutex held.
     void add(HX_REGISTERS::RegisterGroup group, uint32_t address);

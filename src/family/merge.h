@@ -7,7 +7,7 @@
 
 #include <hx/hx.h>
 
-namespace TARROW_MERGE {
+namespace FAMILY_MERGE {
 
 template <class Record>
 using Word = uint32_t Record::*;
@@ -40,4 +40,4 @@ void clearOutcome(Record& record, std::initializer_list<Word<Record>> flagsWords
         record.*flags &= ~uint32_t{HX_FLAG_ERR | HX_FLAG_CHG};
 }
 
-} // namespace TARROW_MERGE
+} // namespace FAMILY_MERGE

@@ -1,6 +1,6 @@
-// Tarrow capture validation: a requested HX_CAPTURE_SETTINGS checked field by field against the
+// Family capture validation: a requested HX_CAPTURE_SETTINGS checked field by field against the
 // sensor and the image memory, and turned into the register writes the camera takes.
-#include "tarrow/tarrow_capture.h"
+#include "family/capture.h"
 
 #include <cmath>
 #include <limits>
@@ -8,14 +8,14 @@
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
+#include "family/capture_rules.h"
 #include "records/field_flags.h"
 #include "registers/register_map.h"
-#include "tarrow/tarrow_capture_rules.h"
 
 using namespace HX_REGISTERS;
 using HX_RECORDS::flagSet;
 
-namespace TARROW_CAPTURE {
+namespace FAMILY_CAPTURE {
 
 using namespace RULES;
 
@@ -333,4 +333,4 @@ void CaptureValidator::checkLowLight(const HX_CAPTURE_SETTINGS& record, CaptureW
     writes.late.push_back({GIGE_REG_LOW_LIGHT_EXPOSURE, exposure});
 }
 
-} // namespace TARROW_CAPTURE
+} // namespace FAMILY_CAPTURE

@@ -1,4 +1,4 @@
-// Tarrow capture rules shared by the capture computation and its validation: register bit
+// Family capture rules shared by the capture computation and its validation: register bit
 // meanings, memory segment size, low-light limits and the small readers both use.
 #pragma once
 
@@ -11,7 +11,7 @@
 
 #include "registers/register_cache.h"
 
-namespace TARROW_CAPTURE::RULES {
+namespace FAMILY_CAPTURE::RULES {
 
 inline constexpr uint32_t PAGE_MODE = 1u << 31;
 inline constexpr uint32_t TRIGGER_IN_FRAMES = 1u << 31;
@@ -48,4 +48,4 @@ inline uint32_t lowLightMax(uint32_t overhead)
     return overhead < LOW_LIGHT_CEILING ? LOW_LIGHT_CEILING - overhead : 0;
 }
 
-} // namespace TARROW_CAPTURE::RULES
+} // namespace FAMILY_CAPTURE::RULES

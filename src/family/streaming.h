@@ -1,4 +1,4 @@
-// Tarrow stream flows: the live, playback and download sessions of the first camera family (and
+// Family stream flows: the live, playback and download sessions of the first camera family (and
 // of the second, which streams over TCP), driven from the camera's service thread.
 #pragma once
 
@@ -35,7 +35,7 @@ class Message;
 // restart live around its write (LiveStreamPause). One lock serialises the two, and is held only
 // by these operations, never around a call into the family's setters. Construction and
 // destruction on the owner's thread, once nothing else uses the object.
-class TarrowStreaming {
+class FamilyStreaming {
 public:
     // What the flows need from the family object they serve. Empty hooks do nothing (the UDP
     // receiver is assumed when streamsOverUdp is empty).
@@ -57,24 +57,24 @@ public:
     static constexpr uint32_t NEGOTIATION_MARGIN_MILLISECONDS = 500;
 
     // The channel and the stream operations belong to the family object and outlive this one.
-    TarrowStreaming(uint32_t cameraAddress, RegisterChannel& channel, HxStreamOperations& streamOperations,
+    FamilyStreaming(uint32_t cameraAddress, RegisterChannel& channel, HxStreamOperations& streamOperations,
                     Hooks hooks);
-    ~TarrowStreaming();
-    TarrowStreaming(const TarrowStreaming&) = delete;
-    TarrowStreaming& operator=(const TarrowStreaming&) = delete;
+    ~FamilyStreaming();
+    FamilyStreaming(const FamilyStreaming&) = delete;
+    FamilyStreaming& operator=(const FamilyStreaming&) = delete;
 
     // Stops a running live stream for its lifetime and starts it again however the scope is left,
     // for a setter whose write changes what the camera streams.
     class LiveStreamPause {
     public:
-        explicit LiveStreamPause(TarrowStreaming& streaming);
+        explicit LiveStreamPause(FamilyStreaming& streaming);
         ~LiveStreamPause();
         LiveStreamPause(const LiveStreamPause&) = delete;
         LiveStreamPause& operator=(const LiveStreamPause&) = delete;
         bool stopped() const { return stopped_; }
 
     private:
-        TarrowStreaming& streaming_;
+        FamilyStreaming& streaming_;
         bool stopped_ = false;
     };
 

@@ -1,23 +1,23 @@
-// Tarrow input/output settings: trigger, sync and arm signals of the first camera family,
+// Family input/output settings: trigger, sync and arm signals of the first camera family,
 // validated into register edits, written in one exchange and read back.
-#include "tarrow/tarrow_io_settings.h"
+#include "family/io_settings.h"
 
 #include <algorithm>
 
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
+#include "family/family_operations.h"
+#include "family/merge.h"
 #include "records/field_flags.h"
 #include "registers/register_map.h"
-#include "tarrow/tarrow_merge.h"
-#include "tarrow/tarrow_operations.h"
 
 using namespace HX_REGISTERS;
 using HX_RECORDS::flagSet;
 using R = HX_IO_SETTINGS;
-using IoWord = TARROW_MERGE::Word<HX_IO_SETTINGS>;
-using namespace TARROW_IO;
-using TARROW_MERGE::mergeGroup;
+using IoWord = FAMILY_MERGE::Word<HX_IO_SETTINGS>;
+using namespace FAMILY_IO;
+using FAMILY_MERGE::mergeGroup;
 
 namespace {
 
@@ -317,7 +317,7 @@ void computeInputs(const RegisterCache& io, uint32_t frameRate, HX_IO_SETTINGS& 
 
 } // namespace
 
-namespace TARROW_IO {
+namespace FAMILY_IO {
 
 RegisterPairs validateIo(HX_IO_SETTINGS& record, const RegisterCache& io)
 {
@@ -371,13 +371,13 @@ void mergeIo(const HX_IO_SETTINGS& cached, HX_IO_SETTINGS& caller)
           &R::arm_out_pulse_width_flags, section);
 }
 
-} // namespace TARROW_IO
+} // namespace FAMILY_IO
 
-namespace TARROW_IO {
+namespace FAMILY_IO {
 
 void clearIoOutcome(HX_IO_SETTINGS& record)
 {
-    TARROW_MERGE::clearOutcome(record, {&R::flags,
+    FAMILY_MERGE::clearOutcome(record, {&R::flags,
                                         &R::trigger_in_group_flags,
                                         &R::trigger_in_enable_flags,
                                         &R::trigger_in_edge_flags,
@@ -419,24 +419,24 @@ void summariseIo(HX_IO_SETTINGS& record)
         record.flags |= section & (HX_FLAG_ERR | HX_FLAG_CHG);
 }
 
-} // namespace TARROW_IO
+} // namespace FAMILY_IO
 
-void TarrowOperations::computeIoLocked()
+void FamilyOperations::computeIoLocked()
 {
     const uint32_t rate = groups_.registers(RegisterGroup::Capture)[GIGE_REG_FRAME_RATE];
-    const auto framesPerSecond = static_cast<uint32_t>(TARROW_CAPTURE::decodeFrameRate(rate, rateEncoding()));
-    TARROW_IO::computeIo(groups_.registers(RegisterGroup::IO), framesPerSecond, ioSettings_);
+    const auto framesPerSecond = static_cast<uint32_t>(FAMILY_CAPTURE::decodeFrameRate(rate, traits_.rates));
+    FAMILY_IO::computeIo(groups_.registers(RegisterGroup::IO), framesPerSecond, ioSettings_);
 }
 
-void TarrowOperations::getExternalIOSettings(HX_IO_SETTINGS* out)
+void FamilyOperations::getExternalIOSettings(HX_IO_SETTINGS* out)
 {
     readSettings(RegisterGroup::IO, "TarrowOperations::getExternalIOSettings", ioSettingsValid_,
-                 &TarrowOperations::computeIoLocked, ioSettings_, out);
+                 &FamilyOperations::computeIoLocked, ioSettings_, out);
 }
 
 // Edits the camera's current input/output registers as the sections asked for say, writes the
 // registers that changed in one exchange and hands back what the camera holds.
-void TarrowOperations::setExternalIOSettings(HX_IO_SETTINGS* inOut)
+void FamilyOperations::setExternalIOSettings(HX_IO_SETTINGS* inOut)
 {
     static constexpr const char* method = "TarrowOperations::setExternalIOSettings";
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "TarrowOperations::set_external_io_settings() ENTRY");
@@ -444,7 +444,7 @@ void TarrowOperations::setExternalIOSettings(HX_IO_SETTINGS* inOut)
         HLV_THROW(HLV_THREAD::LogicError, "NULL pointer in API call");
     HX_IO_SETTINGS& record = *inOut;
     std::lock_guard<std::mutex> serialised(settingsMutex_);
-    TARROW_IO::clearIoOutcome(record);
+    FAMILY_IO::clearIoOutcome(record);
     try {
         refreshGroupOrThrow(RegisterGroup::IO, method);
         RegisterCache io;
@@ -452,8 +452,8 @@ void TarrowOperations::setExternalIOSettings(HX_IO_SETTINGS* inOut)
             std::lock_guard<std::mutex> lock(stateMutex_);
             io = groups_.registers(RegisterGroup::IO);
         }
-        const RegisterPairs writes = TARROW_IO::validateIo(record, io);
-        writeAndMerge(method, writes, ioSettingsValid_, &TarrowOperations::getExternalIOSettings, &TARROW_IO::mergeIo,
+        const RegisterPairs writes = FAMILY_IO::validateIo(record, io);
+        writeAndMerge(method, writes, ioSettingsValid_, &FamilyOperations::getExternalIOSettings, &FAMILY_IO::mergeIo,
                       record);
     } catch (const SettingsException& error) {
         HLV_LOG("Settings exception: %s", error.str().c_str());
@@ -465,5 +465,5 @@ void TarrowOperations::setExternalIOSettings(HX_IO_SETTINGS* inOut)
         HLV_LOG("%s(%s): %s", method, name_.c_str(), error.str().c_str());
         record.flags |= HX_FLAG_ERR;
     }
-    TARROW_IO::summariseIo(record);
+    FAMILY_IO::summariseIo(record);
 }

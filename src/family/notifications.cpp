@@ -1,6 +1,6 @@
-// Tarrow notifications: subscriptions per camera, camera notifications into the register caches,
+// Family notifications: subscriptions per camera, camera notifications into the register caches,
 // and the change, state and progress events that follow for subscribed clients.
-#include "tarrow/tarrow_notifications.h"
+#include "family/notifications.h"
 
 #include <algorithm>
 #include <utility>
@@ -10,15 +10,15 @@
 
 #include "camera/subscription.h"
 #include "control/hx_notification.h"
+#include "family/commands.h"
+#include "family/family_operations.h"
+#include "family/merge.h"
+#include "family/records_table.h"
 #include "registers/register_map.h"
-#include "tarrow/tarrow_commands.h"
-#include "tarrow/tarrow_merge.h"
-#include "tarrow/tarrow_operations.h"
-#include "tarrow/tarrow_records.h"
 
 using namespace HX_REGISTERS;
+using FAMILY_RECORDS::bit;
 using HLV_THREAD::TRACE_OPERATIONS;
-using TARROW_RECORDS::bit;
 
 namespace {
 
@@ -26,7 +26,7 @@ constexpr uint32_t TRIGGER_IN_FRAMES = 1u << 31;
 
 } // namespace
 
-namespace TARROW_EVENTS {
+namespace FAMILY_EVENTS {
 
 const char* eventName(uint32_t event)
 {
@@ -46,7 +46,7 @@ const char* eventName(uint32_t event)
 uint32_t computeProgress(RegisterCache& progress, uint32_t cameraState, uint32_t recordLength, uint32_t lastState,
                          HX_PROGRESS& record)
 {
-    using namespace TARROW_COMMANDS;
+    using namespace FAMILY_COMMANDS;
     if (cameraState != lastState && cameraState != STATE_REVIEW)
         return cameraState;
     if (cameraState != STATE_ARM && cameraState != STATE_TRIGGER && cameraState != STATE_REVIEW)
@@ -76,23 +76,23 @@ uint32_t computeProgress(RegisterCache& progress, uint32_t cameraState, uint32_t
 void mergeProgress(const HX_PROGRESS& cached, HX_PROGRESS& caller)
 {
     using R = HX_PROGRESS;
-    TARROW_MERGE::mergeGroup(
+    FAMILY_MERGE::mergeGroup(
         cached, caller,
         {&R::error, &R::total_frames, &R::trigger_frames, &R::recorded_frames, &R::percent, &R::camera_progress},
         {&R::flags});
 }
 
-} // namespace TARROW_EVENTS
+} // namespace FAMILY_EVENTS
 
 // --- Cache trust ------------------------------------------------------------------------------
 
-bool TarrowOperations::cacheTrusted(uint32_t valid) const
+bool FamilyOperations::cacheTrusted(uint32_t valid) const
 {
     std::lock_guard<std::mutex> lock(stateMutex_);
     return valid != 0 && subscriptionCount_ != 0;
 }
 
-void TarrowOperations::refreshGroupOrThrow(RegisterGroup id, const char* method)
+void FamilyOperations::refreshGroupOrThrow(RegisterGroup id, const char* method)
 {
     if (!refreshGroup(id)) {
         HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Unable to read the %s registers from the camera", method,
@@ -102,7 +102,7 @@ void TarrowOperations::refreshGroupOrThrow(RegisterGroup id, const char* method)
 
 // --- Subscriptions ----------------------------------------------------------------------------
 
-void TarrowOperations::handleSubscription(SubscriptionMessage& message)
+void FamilyOperations::handleSubscription(SubscriptionMessage& message)
 {
     static constexpr const char* method = "TarrowOperations::handleSubscription";
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
@@ -118,7 +118,7 @@ void TarrowOperations::handleSubscription(SubscriptionMessage& message)
 // The first subscriber tells the camera where to send its events and fills every cache; every
 // subscriber then receives the camera's current state as events. Later subscribers leave the
 // message channel as it is: another host may have set it since, and would lose its events.
-void TarrowOperations::subscribe()
+void FamilyOperations::subscribe()
 {
     static constexpr const char* method = "TarrowOperations::handleSubscription";
     uint32_t count = 0;
@@ -158,7 +158,7 @@ void TarrowOperations::subscribe()
 // clears its message channel and heartbeat time-out and stops its stream; the events it sent
 // while away are lost. Whatever the host had set up is set up again, so events flow and a wanted
 // live stream runs without any call from the host; subscribers get the camera's state as it is.
-void TarrowOperations::cameraReturned()
+void FamilyOperations::cameraReturned()
 {
     static constexpr const char* method = "TarrowOperations::cameraReturned";
     uint32_t count = 0;
@@ -183,7 +183,7 @@ void TarrowOperations::cameraReturned()
 // A camera that restarted has cleared its message channel, which subscribers rely on: the
 // channel is read back once, and everything set up again when it was cleared. One exchange, and
 // only while subscribed; a camera that did not answer this either is asked after its next time-out.
-void TarrowOperations::cameraMayHaveRestarted()
+void FamilyOperations::cameraMayHaveRestarted()
 {
     static constexpr const char* method = "TarrowOperations::cameraMayHaveRestarted";
     {
@@ -204,7 +204,7 @@ void TarrowOperations::cameraMayHaveRestarted()
 }
 
 // The last subscriber leaving stops the camera's events; the caches stay, no longer trusted.
-void TarrowOperations::unsubscribe()
+void FamilyOperations::unsubscribe()
 {
     bool last = false;
     {
@@ -231,7 +231,7 @@ void TarrowOperations::unsubscribe()
 // subscribers the caches are kept up to date but no event is made: nobody would receive it.
 // Values of a progress poller stopped since it read them are older than what its stop read; a
 // value read from the camera after the notification's values were known is newer and stays.
-void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
+void FamilyOperations::handleNotification(HLV_THREAD::Message& message)
 {
     auto* notification = dynamic_cast<HX_COMM::NotificationMessage*>(&message);
     if (notification == nullptr) {
@@ -252,14 +252,14 @@ void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
         std::lock_guard<std::mutex> lock(stateMutex_);
         // Some change went unreported: no cache is trusted until it has been read again.
         if (notification->eventsMissed) {
-            for (const TARROW_RECORDS::Record& entry : records_) {
+            for (const FAMILY_RECORDS::Record& entry : records_) {
                 if (entry.setValid)
                     entry.setValid(0);
             }
         }
         marked = storeNotified(notification->pairs, notification->known);
         subscribed = subscriptionCount_ != 0;
-        for (uint32_t event : TARROW_RECORDS::CHANGE_ORDER) {
+        for (uint32_t event : FAMILY_RECORDS::CHANGE_ORDER) {
             // The lens record is read outside the mutex: another family reads it from the camera.
             if (subscribed && (marked & bit(event)) != 0)
                 changes.emplace_back(event, event == HX_LENS_CHANGE ? nullptr : changeLocked(event));
@@ -282,13 +282,13 @@ void TarrowOperations::handleNotification(HLV_THREAD::Message& message)
     }
 }
 
-std::unique_ptr<HLV_CALLBACK::CallbackRequest> TarrowOperations::lensChange()
+std::unique_ptr<HLV_CALLBACK::CallbackRequest> FamilyOperations::lensChange()
 {
     try {
         HX_LENS_STATUS lens;
         HX_lens_status_init(&lens, sizeof(lens));
         getLensStatus(&lens);
-        return TARROW_EVENTS::event(HX_LENS_CHANGE, address_, lens);
+        return FAMILY_EVENTS::event(HX_LENS_CHANGE, address_, lens);
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s(%s): No %s: %s", "TarrowOperations::handleNotification", name_.c_str(), "HX_LENS_CHANGE",
                 error.str().c_str());
@@ -296,22 +296,22 @@ std::unique_ptr<HLV_CALLBACK::CallbackRequest> TarrowOperations::lensChange()
     return nullptr;
 }
 
-HX_PROGRESS TarrowOperations::cachedProgress() const
+HX_PROGRESS FamilyOperations::cachedProgress() const
 {
     std::lock_guard<std::mutex> lock(stateMutex_);
     return progress_;
 }
 
-void TarrowOperations::storeProgress(const HX_PROGRESS& record)
+void FamilyOperations::storeProgress(const HX_PROGRESS& record)
 {
     std::lock_guard<std::mutex> lock(stateMutex_);
     progress_ = record;
     progressValid_ = 1;
 }
 
-void TarrowOperations::computeProgressLocked()
+void FamilyOperations::computeProgressLocked()
 {
-    progressState_ = TARROW_EVENTS::computeProgress(groups_.registers(RegisterGroup::Progress),
+    progressState_ = FAMILY_EVENTS::computeProgress(groups_.registers(RegisterGroup::Progress),
                                                     groups_.registers(RegisterGroup::State)[GIGE_REG_CAMERA_STATE],
                                                     captureSettings_.length, progressState_, progress_);
     progressValid_ = 1;

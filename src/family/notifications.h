@@ -1,4 +1,4 @@
-// Tarrow notifications: change events for subscribed clients and the recording progress record,
+// Family notifications: change events for subscribed clients and the recording progress record,
 // computed from the register values a camera reports or the progress poller reads.
 #pragma once
 
@@ -11,7 +11,7 @@
 #include "callback/callback_messages.h"
 #include "registers/register_cache.h"
 
-namespace TARROW_EVENTS {
+namespace FAMILY_EVENTS {
 
 // An event for the clients subscribed to the camera, carrying its own copy of the record.
 template <class Record>
@@ -44,4 +44,4 @@ uint32_t computeProgress(RegisterCache& progress, uint32_t cameraState, uint32_t
 // HX_FLAG_CHG (the record has no field flags).
 void mergeProgress(const HX_PROGRESS& cached, HX_PROGRESS& caller);
 
-} // namespace TARROW_EVENTS
+} // namespace FAMILY_EVENTS

@@ -1,32 +1,32 @@
-// Tarrow records: the table of cached records and the loops it drives: the refresh of every cache
+// Family records: the table of cached records and the loops it drives: the refresh of every cache
 // for the first subscriber, the snapshot events for each subscriber, and the change events that
 // follow a notification.
-#include "tarrow/tarrow_records.h"
+#include "family/records_table.h"
 
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
-#include "tarrow/tarrow_capture.h"
-#include "tarrow/tarrow_commands.h"
-#include "tarrow/tarrow_download_settings.h"
-#include "tarrow/tarrow_io_settings.h"
-#include "tarrow/tarrow_notifications.h"
-#include "tarrow/tarrow_operations.h"
-#include "tarrow/tarrow_stream_settings.h"
+#include "family/capture.h"
+#include "family/commands.h"
+#include "family/download_settings.h"
+#include "family/family_operations.h"
+#include "family/io_settings.h"
+#include "family/notifications.h"
+#include "family/stream_settings.h"
 
 using namespace HX_REGISTERS;
+using FAMILY_RECORDS::bit;
 using HLV_THREAD::TRACE_OPERATIONS;
-using TARROW_RECORDS::bit;
 
 namespace {
 
 // A cached record's row: `init` makes the fresh record a new subscriber is sent, `merge` copies
 // the cache into a record the way a getter does.
 template <class Record, class Init, class Merge>
-TARROW_RECORDS::Record row(uint32_t event, std::vector<RegisterGroup> groups, uint32_t address, Record& cached,
+FAMILY_RECORDS::Record row(uint32_t event, std::vector<RegisterGroup> groups, uint32_t address, Record& cached,
                            const std::function<void()>& compute, Init init, Merge merge)
 {
-    TARROW_RECORDS::Record entry;
+    FAMILY_RECORDS::Record entry;
     entry.event = event;
     entry.groups = std::move(groups);
     entry.compute = compute;
@@ -34,13 +34,13 @@ TARROW_RECORDS::Record row(uint32_t event, std::vector<RegisterGroup> groups, ui
         auto record = cached;
         compute();
         merge(cached, record);
-        return TARROW_EVENTS::event(event, address, record);
+        return FAMILY_EVENTS::event(event, address, record);
     };
     entry.snapshot = [event, address, &cached, init, merge] {
         Record record;
         init(&record, static_cast<uint32_t>(sizeof(record)));
         merge(cached, record);
-        return TARROW_EVENTS::event(event, address, record);
+        return FAMILY_EVENTS::event(event, address, record);
     };
     return entry;
 }
@@ -61,26 +61,26 @@ std::function<void(uint8_t)> validFlag(Valid& valid)
 } // namespace
 
 // Rows in the order the caches are refreshed and a new subscriber's events are posted.
-void TarrowOperations::buildRecords()
+void FamilyOperations::buildRecords()
 {
-    using TARROW_RECORDS::Record;
+    using FAMILY_RECORDS::Record;
     Record capture = row(
         HX_CAPTURE_CHANGE, {RegisterGroup::Sensor, RegisterGroup::Capture}, address_, captureSettings_,
         [this] {
             computeCaptureLocked();
             computeAnalogGainLocked();
         },
-        HX_capture_settings_init, TARROW_CAPTURE::mergeCapture);
+        HX_capture_settings_init, FAMILY_CAPTURE::mergeCapture);
     capture.computeLogsFailure = true;
     capture.setValid = [this](uint8_t value) { captureSettingsValid_ = analogGainValid_ = value; };
-    capture.implausible = [this] { return TARROW_CAPTURE::implausibleCapture(captureSettings_, roiBeyondSensor_); };
+    capture.implausible = [this] { return FAMILY_CAPTURE::implausibleCapture(captureSettings_, roiBeyondSensor_); };
     Record download = row(
         HX_DOWNLOAD_CHANGE, {RegisterGroup::Download}, address_, downloadSettings_, [this] { computeDownloadLocked(); },
-        HX_download_settings_init, TARROW_DOWNLOAD::mergeDownload);
+        HX_download_settings_init, FAMILY_DOWNLOAD::mergeDownload);
     download.setValid = validFlag(downloadSettingsValid_);
     Record io = row(
         HX_IO_CHANGE, {RegisterGroup::IO}, address_, ioSettings_, [this] { computeIoLocked(); }, HX_io_settings_init,
-        TARROW_IO::mergeIo);
+        FAMILY_IO::mergeIo);
     io.setValid = validFlag(ioSettingsValid_);
     // The lens status has no cache here: its change event reads it (another family from the
     // camera), and a new subscriber is sent an empty record.
@@ -90,32 +90,32 @@ void TarrowOperations::buildRecords()
     lens.snapshot = [this] {
         HX_LENS_STATUS record;
         HX_lens_status_init(&record, sizeof(record));
-        return TARROW_EVENTS::event(HX_LENS_CHANGE, address_, record);
+        return FAMILY_EVENTS::event(HX_LENS_CHANGE, address_, record);
     };
     Record playback = row(
         HX_PLAYBACK_CHANGE, {RegisterGroup::Playback}, address_, playbackSettings_, [this] { computePlaybackLocked(); },
-        HX_playback_settings_init, TARROW_COMMANDS::mergePlayback);
+        HX_playback_settings_init, FAMILY_COMMANDS::mergePlayback);
     playback.setValid = validFlag(playbackSettingsValid_);
     Record stream = row(
         HX_STREAM_CHANGE, {RegisterGroup::Stream}, address_, streamSettings_, [this] { computeStreamLocked(); },
-        HX_stream_settings_init, TARROW_STREAM::mergeStream);
+        HX_stream_settings_init, FAMILY_STREAM::mergeStream);
     stream.setValid = validFlag(streamSettingsValid_);
     stream.notified = false;
     stream.change = nullptr;
     Record state = row(
         HX_STATE, {RegisterGroup::State}, address_, command_, [this] { computeStateLocked(); }, HX_command_init,
-        TARROW_COMMANDS::mergeCommand);
+        FAMILY_COMMANDS::mergeCommand);
     Record progress = row(
         HX_PROGRESS_UPDATE, {RegisterGroup::Progress}, address_, progress_, [this] { computeProgressLocked(); },
-        freshProgress, TARROW_EVENTS::mergeProgress);
+        freshProgress, FAMILY_EVENTS::mergeProgress);
     progress.setValid = validFlag(progressValid_);
     records_ = {std::move(capture),  std::move(download), std::move(io),    std::move(lens),
                 std::move(playback), std::move(stream),   std::move(state), std::move(progress)};
 }
 
-const TARROW_RECORDS::Record* TarrowOperations::record(uint32_t event) const
+const FAMILY_RECORDS::Record* FamilyOperations::record(uint32_t event) const
 {
-    for (const TARROW_RECORDS::Record& entry : records_) {
+    for (const FAMILY_RECORDS::Record& entry : records_) {
         if (entry.event == event)
             return &entry;
     }
@@ -125,7 +125,7 @@ const TARROW_RECORDS::Record* TarrowOperations::record(uint32_t event) const
 // A group that cannot be read leaves its record untrusted (its next read goes to the camera). A
 // record is read only when all its groups were. Returns, per record, whether it could not be read
 // (the lens status, which has no cache, never counts as unread).
-std::vector<bool> TarrowOperations::refreshEveryCache()
+std::vector<bool> FamilyOperations::refreshEveryCache()
 {
     static constexpr const char* method = "TarrowOperations::handleSubscription";
     const auto refreshed = [this](RegisterGroup id) {
@@ -138,7 +138,7 @@ std::vector<bool> TarrowOperations::refreshEveryCache()
     std::vector<bool> read;
     std::vector<bool> unread;
     bool implausible = false;
-    for (const TARROW_RECORDS::Record& entry : records_) {
+    for (const FAMILY_RECORDS::Record& entry : records_) {
         bool complete = static_cast<bool>(entry.compute);
         for (RegisterGroup id : entry.groups)
             complete = complete && refreshed(id);
@@ -181,7 +181,7 @@ std::vector<bool> TarrowOperations::refreshEveryCache()
 
 // A record that could not be read (`unread`, when given) is not sent: its event would carry
 // values the camera never reported, each marked changed.
-void TarrowOperations::postCurrentState(const std::vector<bool>& unread)
+void FamilyOperations::postCurrentState(const std::vector<bool>& unread)
 {
     std::vector<std::unique_ptr<HLV_CALLBACK::CallbackRequest>> events;
     {
@@ -195,20 +195,20 @@ void TarrowOperations::postCurrentState(const std::vector<bool>& unread)
         const uint32_t event = records_[i].event;
         if (event == HX_PLAYBACK_CHANGE || event == HX_STREAM_CHANGE)
             HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", "TarrowOperations::handleSubscription", name_.c_str(),
-                      TARROW_EVENTS::eventName(event));
+                      FAMILY_EVENTS::eventName(event));
         HLV_CALLBACK::Callback::postOwned(std::move(events[i]));
     }
 }
 
 // Returns the events whose groups hold a notified register (a bit per event code). One address
 // may sit in several groups (the camera state is in download, playback and state).
-uint32_t TarrowOperations::storeNotified(const RegisterPairs& pairs, uint64_t known)
+uint32_t FamilyOperations::storeNotified(const RegisterPairs& pairs, uint64_t known)
 {
     static constexpr const char* method = "TarrowOperations::handleNotification";
     uint32_t marked = 0;
     for (const auto& [reg, value] : pairs) {
         HLV_TRACE(TRACE_OPERATIONS, "%s(%s): reg_addr=0x%x, value=%d/0x%08x", method, name_.c_str(), reg, value, value);
-        for (const TARROW_RECORDS::Record& entry : records_) {
+        for (const FAMILY_RECORDS::Record& entry : records_) {
             if (!entry.notified)
                 continue;
             for (RegisterGroup id : entry.groups) {
@@ -229,25 +229,25 @@ uint32_t TarrowOperations::storeNotified(const RegisterPairs& pairs, uint64_t kn
 
 // Recomputes one cached record from the updated caches (the state mutex is held) and makes the
 // event. Nothing (and a log line) when the record cannot be computed.
-std::unique_ptr<HLV_CALLBACK::CallbackRequest> TarrowOperations::changeLocked(uint32_t event)
+std::unique_ptr<HLV_CALLBACK::CallbackRequest> FamilyOperations::changeLocked(uint32_t event)
 {
     static constexpr const char* method = "TarrowOperations::handleNotification";
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", method, name_.c_str(), TARROW_EVENTS::eventName(event));
-    const TARROW_RECORDS::Record* entry = record(event);
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", method, name_.c_str(), FAMILY_EVENTS::eventName(event));
+    const FAMILY_RECORDS::Record* entry = record(event);
     if (entry == nullptr || !entry->change)
         return nullptr;
     try {
         auto request = entry->change();
         return distrustImplausibleLocked(*entry, method) ? nullptr : std::move(request);
     } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s(%s): No %s: %s", method, name_.c_str(), TARROW_EVENTS::eventName(event), error.str().c_str());
+        HLV_LOG("%s(%s): No %s: %s", method, name_.c_str(), FAMILY_EVENTS::eventName(event), error.str().c_str());
     }
     return nullptr;
 }
 
 // True (and the record untrusted, with a log line) when the freshly computed record holds values no
 // camera could: its next read goes to the camera instead of serving them. State mutex held.
-bool TarrowOperations::distrustImplausibleLocked(const TARROW_RECORDS::Record& entry, const char* method)
+bool FamilyOperations::distrustImplausibleLocked(const FAMILY_RECORDS::Record& entry, const char* method)
 {
     if (!entry.implausible)
         return false;
@@ -257,6 +257,6 @@ bool TarrowOperations::distrustImplausibleLocked(const TARROW_RECORDS::Record& e
     if (entry.setValid)
         entry.setValid(0);
     HLV_LOG("%s(%s): The camera reported an implausible value for %s (%s); the next read asks the camera again", method,
-            name_.c_str(), TARROW_EVENTS::eventName(entry.event), reason.c_str());
+            name_.c_str(), FAMILY_EVENTS::eventName(entry.event), reason.c_str());
     return true;
 }

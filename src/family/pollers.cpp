@@ -1,6 +1,6 @@
-// Tarrow pollers: the heartbeat poller (2.5 s) and the progress poller (500 ms while recording,
+// Family pollers: the heartbeat poller (2.5 s) and the progress poller (500 ms while recording,
 // 100 ms during playback), and when a camera's operations start, re-time and stop them.
-#include "tarrow/tarrow_pollers.h"
+#include "family/pollers.h"
 
 #include <exception>
 
@@ -14,10 +14,10 @@
 #include "control/camera_address.h"
 #include "control/hx_notification.h"
 #include "control/message_ids.h"
+#include "family/commands.h"
+#include "family/family_operations.h"
+#include "family/notifications.h"
 #include "registers/register_map.h"
-#include "tarrow/tarrow_commands.h"
-#include "tarrow/tarrow_notifications.h"
-#include "tarrow/tarrow_operations.h"
 
 using namespace HX_REGISTERS;
 using HLV_THREAD::TRACE_OPERATIONS;
@@ -53,18 +53,18 @@ public:
 
 bool polledState(uint32_t state)
 {
-    using namespace TARROW_COMMANDS;
+    using namespace FAMILY_COMMANDS;
     return state == STATE_ARM || state == STATE_TRIGGER || state == STATE_REVIEW || state == STATE_BUSY;
 }
 
 } // namespace
 
-namespace TARROW_OPERATIONS {
+namespace FAMILY_POLLERS {
 
 HeartBeatPoller::HeartBeatPoller(uint32_t cameraAddress, RegisterChannel& channel)
     : Timer(HLV_THREAD::scaledMicroseconds(PERIOD_MICROSECONDS)), cameraAddress_(cameraAddress), channel_(channel)
 {
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): timeout=%d", "TARROW_OPERATIONS::HeartBeatPoller::HeartBeatPoller",
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): timeout=%d", "FAMILY_POLLERS::HeartBeatPoller::HeartBeatPoller",
               dottedAddress(cameraAddress_).c_str(), PERIOD_MICROSECONDS);
 }
 
@@ -75,7 +75,7 @@ HeartBeatPoller::~HeartBeatPoller()
 
 void HeartBeatPoller::tick()
 {
-    static constexpr const char* method = "TARROW_OPERATIONS::HeartBeatPoller::tick";
+    static constexpr const char* method = "FAMILY_POLLERS::HeartBeatPoller::tick";
     const std::string name = dottedAddress(cameraAddress_);
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s): paused=%d", method, name.c_str(), paused() ? 1 : 0);
     if (paused())
@@ -132,7 +132,7 @@ std::vector<uint32_t> ProgressPoller::registers() const
 void ProgressPoller::tick()
 {
     if (!polledState(cameraState_)) {
-        HLV_LOG("%s: Unexpected camera state [0x%x]", "TARROW_OPERATIONS::ProgressPoller::tick", cameraState_);
+        HLV_LOG("%s: Unexpected camera state [0x%x]", "FAMILY_POLLERS::ProgressPoller::tick", cameraState_);
         return;
     }
     RegisterPairs pairs;
@@ -220,7 +220,7 @@ bool PollerControl::currentPoll(uint64_t poll) const
 bool PollerControl::checkProgress(uint32_t state, uint32_t playMode)
 {
     static constexpr const char* method = "TarrowOperations::checkProgressPoller";
-    using namespace TARROW_COMMANDS;
+    using namespace FAMILY_COMMANDS;
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s): state=%d, play_mode=%d", method, name_.c_str(), state, playMode);
     uint32_t period = 0;
     const std::vector<uint32_t>* registers = nullptr;
@@ -274,31 +274,31 @@ void PollerControl::restoreHeartBeatTimeout()
                 name_.c_str(), static_cast<int>(result));
 }
 
-} // namespace TARROW_OPERATIONS
+} // namespace FAMILY_POLLERS
 
 // --- The owner's side ---------------------------------------------------------------------------
 
-void TarrowOperations::startHeartBeatPoller()
+void FamilyOperations::startHeartBeatPoller()
 {
     pollers_.startHeartBeat();
 }
 
-void TarrowOperations::stopHeartBeatPoller()
+void FamilyOperations::stopHeartBeatPoller()
 {
     pollers_.stopHeartBeat();
 }
 
-bool TarrowOperations::heartBeatPollerRunning() const
+bool FamilyOperations::heartBeatPollerRunning() const
 {
     return pollers_.heartBeatRunning();
 }
 
-uint32_t TarrowOperations::progressPollerPeriod() const
+uint32_t FamilyOperations::progressPollerPeriod() const
 {
     return pollers_.progressPeriod();
 }
 
-void TarrowOperations::checkProgressPoller(uint32_t playMode)
+void FamilyOperations::checkProgressPoller(uint32_t playMode)
 {
     uint32_t state = 0;
     {
@@ -311,7 +311,7 @@ void TarrowOperations::checkProgressPoller(uint32_t playMode)
 
 // A recording that reached review may have grown since the last poll: subscribers are given its
 // complete progress once more.
-void TarrowOperations::postFinalProgress()
+void FamilyOperations::postFinalProgress()
 {
     if (!refreshGroup(RegisterGroup::Progress))
         return;

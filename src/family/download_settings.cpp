@@ -8,16 +8,11 @@
 #include <hlv_thread/note.h>
 
 #include "family/commands.h"
-#include "family/family_operations.h"
 #include "family/merge.h"
-#include "packing/hx_internal.h"
-#include "records/field_flags.h"
 #include "registers/register_map.h"
-#include "stream/hx_stream_operations.h"
 
 using namespace HX_REGISTERS;
 using FAMILY_MERGE::mergeGroup;
-using HX_RECORDS::flagSet;
 
 namespace {
 
@@ -31,38 +26,6 @@ constexpr uint32_t CODE_TYPE3 = 3;
 constexpr uint32_t CODE_DNG = 4;
 constexpr uint32_t CODE_PACKED = 11;
 constexpr uint32_t CODE_TIFF = 0x80000003;
-// What the download flows see as the object's stream state once a format was written.
-constexpr uint32_t FORMAT_WRITTEN_STREAM_STATE = 11;
-
-void clearDownloadOutcome(HX_DOWNLOAD_SETTINGS& record)
-{
-    using R = HX_DOWNLOAD_SETTINGS;
-    FAMILY_MERGE::clearOutcome(record,
-                               {&R::flags, &R::turbo_packet_length_flags, &R::turbo_delay_flags, &R::start_flags,
-                                &R::stop_flags, &R::jpeg_quality_flags, &R::format_flags, &R::rate_control_flags});
-}
-
-bool anyRefused(const HX_DOWNLOAD_SETTINGS& record)
-{
-    for (uint32_t flags : {record.turbo_packet_length_flags, record.turbo_delay_flags, record.start_flags,
-                           record.stop_flags, record.jpeg_quality_flags, record.format_flags})
-        if ((flags & HX_FLAG_ERR) != 0)
-            return true;
-    return false;
-}
-
-// Runs one field's check; a refusal is logged and marks that field only.
-template <class Check>
-void field(uint32_t& flags, Check check)
-{
-    try {
-        check();
-    } catch (const SettingsException& error) {
-        HLV_LOG("Settings exception: %s", error.str().c_str());
-        flags |= HX_FLAG_ERR;
-    }
-}
-
 } // namespace
 
 namespace FAMILY_DOWNLOAD {
@@ -141,69 +104,3 @@ void mergeDownload(const HX_DOWNLOAD_SETTINGS& cached, HX_DOWNLOAD_SETTINGS& cal
 }
 
 } // namespace FAMILY_DOWNLOAD
-
-void FamilyOperations::computeDownloadLocked()
-{
-    RegisterCache& registers = groups_.registers(RegisterGroup::Download);
-    FAMILY_DOWNLOAD::SessionValues session;
-    session.packetLength = streamOps_->getPacketLen(registers);
-    session.packetDelay = streamOps_->getPacketDelay(registers);
-    session.start = streamOps_->getStart(registers);
-    session.stop = streamOps_->getStop(registers);
-    streamOps_->getThrottleParams(session.pauseCount, session.resumeCount);
-    FAMILY_DOWNLOAD::computeDownload(registers, downloadFormatFlags_, session, downloadSettings_);
-}
-
-void FamilyOperations::getDownloadSettings(HX_DOWNLOAD_SETTINGS* out)
-{
-    readSettings(RegisterGroup::Download, "TarrowOperations::getDownloadSettings", downloadSettingsValid_,
-                 &FamilyOperations::computeDownloadLocked, downloadSettings_, out);
-}
-
-// Validates each field asked for against the camera's current recording, writes what was accepted
-// in one exchange and hands back what the camera holds. The stream session validates and writes
-// the streaming part (packet length and delay, frame range, throttle) when the record's own flags
-// ask for a write.
-void FamilyOperations::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
-{
-    static constexpr const char* method = "TarrowOperations::setDownloadSettings";
-    enterSetter(method, inOut);
-    HX_DOWNLOAD_SETTINGS& record = *inOut;
-    std::lock_guard<std::mutex> serialised(settingsMutex_);
-    clearDownloadOutcome(record);
-    try {
-        getDownloadSettings(nullptr);
-        RegisterPairs writes;
-        if (flagSet(record.format_flags)) {
-            field(record.format_flags, [&] {
-                const bool packing = HxInternal::factory() != nullptr;
-                writes.push_back({GIGE_REG_DOWNLOAD_C294,
-                                  FAMILY_DOWNLOAD::formatToRegister(record.format, sensor().isColour(), packing)});
-                streamState_ = FORMAT_WRITTEN_STREAM_STATE;
-            });
-        }
-        if (flagSet(record.jpeg_quality_flags)) {
-            field(record.jpeg_quality_flags, [&] {
-                FAMILY_DOWNLOAD::checkJpegQuality(record.jpeg_quality);
-                writes.push_back({GIGE_REG_DOWNLOAD_C0AC, record.jpeg_quality});
-            });
-        }
-        {
-            std::lock_guard<std::mutex> lock(stateMutex_);
-            if (groups_.registers(RegisterGroup::Download)[GIGE_REG_CAMERA_STATE] == FAMILY_COMMANDS::STATE_REVIEW) {
-                record.start_max = downloadSettings_.start_max;
-                record.stop_max = downloadSettings_.stop_max;
-            }
-        }
-        streamOps_->setSettings(record, writes);
-        if (flagSet(record.flags) && flagSet(record.stop_flags) && (record.stop_flags & HX_FLAG_ERR) == 0)
-            writes.push_back({GIGE_REG_DOWNLOAD_C2B8, record.stop});
-        writeAndMerge(method, writes, downloadSettingsValid_, &FamilyOperations::getDownloadSettings,
-                      &FAMILY_DOWNLOAD::mergeDownload, record);
-    } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s(%s): %s", method, name_.c_str(), error.str().c_str());
-        record.flags |= HX_FLAG_ERR;
-    }
-    if (anyRefused(record))
-        record.flags |= HX_FLAG_ERR;
-}

@@ -1,33 +1,37 @@
-// Family operations: the first camera family, whose settings are plain camera registers cached
-// in register groups.
+// Family operations: what the register-based camera families share, whose settings are plain
+// camera registers cached in register groups.
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "camera/camera_operations.h"
-#include "family/capture.h"
-#include "family/commands.h"
+#include "family/family_camera.h"
+#include "family/family_capture.h"
+#include "family/family_commands.h"
+#include "family/family_download_settings.h"
+#include "family/family_identity.h"
+#include "family/family_io_settings.h"
+#include "family/family_progress.h"
+#include "family/family_stream_settings.h"
+#include "family/family_subscriptions.h"
 #include "family/family_traits.h"
 #include "family/pollers.h"
 #include "family/records_table.h"
 #include "family/register_groups.h"
 #include "family/streaming.h"
-#include "hlv_thread/log.h"
-#include "registers/register_map.h"
 
 class HxStreamOperations;
 
-// A facade over the family's collaborators: the register groups (register_groups.h), the
-// table of cached records that drives change events, cache refreshes and a new subscriber's
-// snapshot (records_table.h), the poller control (pollers.h) and the stream flows
-// (streaming.h). A family names what sets it apart in its traits (family_traits.h) and adds the
-// operations the shared wing leaves open: lens, temperatures, camera save and media.
+// The operations interface served by a fork of small parts that share one FamilyCamera: capture
+// settings and analog gain (FamilyCapture), camera information, battery and control privilege
+// (FamilyIdentity), commands, state and playback (FamilyCommands), the input/output, download
+// and stream settings, subscriptions and notifications (FamilySubscriptions) over the records
+// table, the progress record and its poller (FamilyProgress), the heartbeat poller, and the
+// stream flows (FamilyStreaming). A family names what sets it apart in its traits
+// (family_traits.h) and adds what the shared parts leave open: lens, temperatures, camera save
+// and media.
+// Threads: as CameraOperations.
 class FamilyOperations : public CameraOperations {
 public:
     FamilyOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
@@ -59,139 +63,37 @@ public:
     void cameraReturned() override;
     void cameraMayHaveRestarted() override;
     bool holdWhileAway(HLV_THREAD::Message* message) override;
-    // The camera's live, playback and download flows (streaming.cpp); service thread only.
-    FamilyStreaming& streaming();
 
     // A copy of one register group's cache (for diagnostics and tests).
     RegisterCache groupSnapshot(HX_REGISTERS::RegisterGroup group) const;
-
-    // Pollers (tarrow_pollers.cpp). The heartbeat poller keeps a locked or streaming camera's
-    // heartbeat; the progress poller follows the camera state (play mode: HX_PLAY_*).
-    void startHeartBeatPoller();
-    void stopHeartBeatPoller();
-    void checkProgressPoller(uint32_t playMode);
-    bool heartBeatPollerRunning() const;
-    // The progress poller's period in microseconds, 0 when none runs.
-    uint32_t progressPollerPeriod() const;
+    // The heartbeat and progress pollers, for diagnostics and tests.
+    const FAMILY_POLLERS::PollerControl& pollers() const { return pollers_; }
 
 protected:
     // Adds registers to a group's cache; the next refresh reads them.
     void addToGroup(HX_REGISTERS::RegisterGroup group, uint32_t address);
-    // The cached progress record, and a new one that a family computed itself (trusted from then).
-    HX_PROGRESS cachedProgress() const;
-    void storeProgress(const HX_PROGRESS& record);
-    // The play mode the progress poller is told after a state computation (HX_PLAY_*): pause for
-    // a family that does not poll the shown frame (see FamilyTraits::pollsShownFrame).
-    uint32_t progressPlayMode() const;
-    // The play mode the camera was last seen in.
-    uint32_t playMode() const;
 
 private:
-    bool refreshGroup(HX_REGISTERS::RegisterGroup id);
-    void refreshCaptureGroups();
-    void computeCaptureLocked();
-    void computeAnalogGainLocked();
-    void readCapture();
-    void readCaptureForValidation();
-    void applyCaptureWrites(const FAMILY_CAPTURE::CaptureWrites& writes);
-    void confirmCaptureWrites(const RegisterPairs& written);
-    std::optional<uint32_t> cachedCaptureRegister(uint32_t reg) const;
-    void mergeCameraCapture(HX_CAPTURE_SETTINGS& record);
-    std::string deviceVersion();
-    std::string text(uint32_t address) const;
-    FamilyStreaming::Hooks streamingHooks();
-
-    // Commands, state and playback (commands.cpp).
-    void refreshStateGroup();
-    void computeStateLocked();
-    void computePlaybackLocked();
-    uint32_t cachedStreamControl() const;
-    void stepWhenStopped(const char* method);
-    RegisterPairs playbackWrites(HX_PLAYBACK_SETTINGS& record, bool& step);
-    bool writePlayback(const RegisterPairs& writes);
-    void verifyPlayback(bool step, uint32_t frame);
-    // Subscriptions and events (tarrow_notifications.cpp).
-    void subscribe();
-    void unsubscribe();
-    std::unique_ptr<HLV_CALLBACK::CallbackRequest> lensChange();
-    // The record table and the loops over it (tarrow_records.cpp).
-    void buildRecords();
-    const FAMILY_RECORDS::Record* record(uint32_t event) const;
-    std::vector<bool> refreshEveryCache();
-    void postCurrentState(const std::vector<bool>& unread = {});
-    uint32_t storeNotified(const RegisterPairs& pairs, uint64_t known);
-    std::unique_ptr<HLV_CALLBACK::CallbackRequest> changeLocked(uint32_t event);
-    bool distrustImplausibleLocked(const FAMILY_RECORDS::Record& entry, const char* method);
-    void postFinalProgress();
-    void computeProgressLocked();
-    // Download, input/output and stream settings (family/*_settings.cpp).
-    void computeDownloadLocked();
-    void computeIoLocked();
-    void computeStreamLocked();
-    // While clients are subscribed, events keep a valid cache current and reads use it as it is.
-    bool cacheTrusted(uint32_t valid) const;
-    void refreshGroupOrThrow(HX_REGISTERS::RegisterGroup id, const char* method);
-    // A setter's entry: traced, and refused (LogicError) without a record to work on.
-    void enterSetter(const char* method, const void* inOut) const;
-    // A setter's end: writes what was accepted in one exchange (a failure marks the record), then
-    // reads the record afresh from the camera (get) and merges what it holds into the caller's.
-    template <typename Record, typename Valid, typename Writes>
-    void writeAndMerge(const char* method, const Writes& writes, Valid& valid, void (FamilyOperations::*get)(Record*),
-                       void (*merge)(const Record&, Record&), Record& record);
-    // A getter's work for a settings record computed from one group: copies the cached record out,
-    // after reading the group afresh and recomputing it (computeLocked) unless trusted.
-    template <typename Record, typename Valid>
-    void readSettings(HX_REGISTERS::RegisterGroup group, const char* method, Valid& valid,
-                      void (FamilyOperations::*computeLocked)(), const Record& cached, Record* out);
-
     const FamilyTraits traits_;
     std::unique_ptr<HxStreamOperations> streamOps_;
-    // Declared after streamOps_, which it uses, so it is destroyed first.
+    // Declared after streamOps_, which it uses, so it is destroyed first; before the parts that
+    // hold it, so it outlives them.
     std::unique_ptr<FamilyStreaming> streaming_;
     FAMILY_POLLERS::PollerControl pollers_;
-    // The camera state the progress computation saw last.
-    uint32_t progressState_ = 0;
-    // A region was written here with binning asked for, which lifts the sensor's upper limits, so
-    // the camera may hold a region beyond them (state mutex).
-    bool roiBeyondSensor_ = false;
-
     FamilyRegisterGroups groups_;
-    // Rows bound to this object's cached records (built by the constructor, then only read).
-    std::vector<FAMILY_RECORDS::Record> records_;
-    std::map<uint32_t, std::string> texts_;
-    uint8_t textCounter_ = 0;
+    FamilyCamera camera_;
+    FamilyRecordsTable records_;
+    FamilyIdentity identity_;
+    FamilyCapture capture_;
+
+protected:
+    // The progress record, which a family that computes its own stores here.
+    FamilyProgress progress_;
+
+private:
+    FamilyCommands commands_;
+    FamilyIoSettings io_;
+    FamilyDownloadSettings download_;
+    FamilyStreamSettings stream_;
+    FamilySubscriptions subscriptions_;
 };
-
-template <typename Record, typename Valid, typename Writes>
-void FamilyOperations::writeAndMerge(const char* method, const Writes& writes, Valid& valid,
-                                     void (FamilyOperations::*get)(Record*), void (*merge)(const Record&, Record&),
-                                     Record& record)
-{
-    if (!writes.empty() && channel().writeMultiReg(writes) != 0) {
-        HLV_LOG("%s: Unable to write register to the camera %s", method, name_.c_str());
-        record.flags |= HX_FLAG_ERR;
-    }
-    {
-        std::lock_guard<std::mutex> lock(stateMutex_);
-        valid = 0;
-    }
-    Record camera{};
-    (this->*get)(&camera);
-    merge(camera, record);
-}
-
-template <typename Record, typename Valid>
-void FamilyOperations::readSettings(HX_REGISTERS::RegisterGroup group, const char* method, Valid& valid,
-                                    void (FamilyOperations::*computeLocked)(), const Record& cached, Record* out)
-{
-    if (!cacheTrusted(valid)) {
-        refreshGroupOrThrow(group, method);
-        std::lock_guard<std::mutex> lock(stateMutex_);
-        (this->*computeLocked)();
-        // Without subscribers nothing reports changes, so every read goes to the camera.
-        valid = subscriptionCount_ != 0 ? 1 : 0;
-    }
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    if (out != nullptr)
-        *out = cached;
-}

@@ -7,7 +7,6 @@
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
-#include "family/family_operations.h"
 #include "family/merge.h"
 #include "records/field_flags.h"
 #include "registers/register_map.h"
@@ -420,50 +419,3 @@ void summariseIo(HX_IO_SETTINGS& record)
 }
 
 } // namespace FAMILY_IO
-
-void FamilyOperations::computeIoLocked()
-{
-    const uint32_t rate = groups_.registers(RegisterGroup::Capture)[GIGE_REG_FRAME_RATE];
-    const auto framesPerSecond = static_cast<uint32_t>(FAMILY_CAPTURE::decodeFrameRate(rate, traits_.rates));
-    FAMILY_IO::computeIo(groups_.registers(RegisterGroup::IO), framesPerSecond, ioSettings_);
-}
-
-void FamilyOperations::getExternalIOSettings(HX_IO_SETTINGS* out)
-{
-    readSettings(RegisterGroup::IO, "TarrowOperations::getExternalIOSettings", ioSettingsValid_,
-                 &FamilyOperations::computeIoLocked, ioSettings_, out);
-}
-
-// Edits the camera's current input/output registers as the sections asked for say, writes the
-// registers that changed in one exchange and hands back what the camera holds.
-void FamilyOperations::setExternalIOSettings(HX_IO_SETTINGS* inOut)
-{
-    static constexpr const char* method = "TarrowOperations::setExternalIOSettings";
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "TarrowOperations::set_external_io_settings() ENTRY");
-    if (inOut == nullptr)
-        HLV_THROW(HLV_THREAD::LogicError, "NULL pointer in API call");
-    HX_IO_SETTINGS& record = *inOut;
-    std::lock_guard<std::mutex> serialised(settingsMutex_);
-    FAMILY_IO::clearIoOutcome(record);
-    try {
-        refreshGroupOrThrow(RegisterGroup::IO, method);
-        RegisterCache io;
-        {
-            std::lock_guard<std::mutex> lock(stateMutex_);
-            io = groups_.registers(RegisterGroup::IO);
-        }
-        const RegisterPairs writes = FAMILY_IO::validateIo(record, io);
-        writeAndMerge(method, writes, ioSettingsValid_, &FamilyOperations::getExternalIOSettings, &FAMILY_IO::mergeIo,
-                      record);
-    } catch (const SettingsException& error) {
-        HLV_LOG("Settings exception: %s", error.str().c_str());
-        record.flags |= HX_FLAG_ERR;
-    } catch (const HLV_THREAD::LogicError& error) {
-        HLV_LOG("Logic exception: %s", error.str().c_str());
-        record.flags |= HX_FLAG_ERR;
-    } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s(%s): %s", method, name_.c_str(), error.str().c_str());
-        record.flags |= HX_FLAG_ERR;
-    }
-    FAMILY_IO::summariseIo(record);
-}

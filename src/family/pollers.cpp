@@ -15,7 +15,6 @@
 #include "control/hx_notification.h"
 #include "control/message_ids.h"
 #include "family/commands.h"
-#include "family/family_operations.h"
 #include "family/notifications.h"
 #include "registers/register_map.h"
 
@@ -275,53 +274,3 @@ void PollerControl::restoreHeartBeatTimeout()
 }
 
 } // namespace FAMILY_POLLERS
-
-// --- The owner's side ---------------------------------------------------------------------------
-
-void FamilyOperations::startHeartBeatPoller()
-{
-    pollers_.startHeartBeat();
-}
-
-void FamilyOperations::stopHeartBeatPoller()
-{
-    pollers_.stopHeartBeat();
-}
-
-bool FamilyOperations::heartBeatPollerRunning() const
-{
-    return pollers_.heartBeatRunning();
-}
-
-uint32_t FamilyOperations::progressPollerPeriod() const
-{
-    return pollers_.progressPeriod();
-}
-
-void FamilyOperations::checkProgressPoller(uint32_t playMode)
-{
-    uint32_t state = 0;
-    {
-        std::lock_guard<std::mutex> lock(stateMutex_);
-        state = command_.code;
-    }
-    if (pollers_.checkProgress(state, playMode))
-        postFinalProgress();
-}
-
-// A recording that reached review may have grown since the last poll: subscribers are given its
-// complete progress once more.
-void FamilyOperations::postFinalProgress()
-{
-    if (!refreshGroup(RegisterGroup::Progress))
-        return;
-    std::unique_ptr<HLV_CALLBACK::CallbackRequest> event;
-    {
-        std::lock_guard<std::mutex> lock(stateMutex_);
-        if (subscriptionCount_ == 0)
-            return;
-        event = changeLocked(HX_PROGRESS_UPDATE);
-    }
-    if (event)
-        HLV_CALLBACK::Callback::postOwned(std::move(event));
-}

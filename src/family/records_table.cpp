@@ -1,121 +1,38 @@
-// Family records: the table of cached records and the loops it drives: the refresh of every cache
-// for the first subscriber, the snapshot events for each subscriber, and the change events that
-// follow a notification.
+// Family records table: the loops over a family's cached records.
 #include "family/records_table.h"
+
+#include <string>
 
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
-#include "family/capture.h"
-#include "family/commands.h"
-#include "family/download_settings.h"
-#include "family/family_operations.h"
-#include "family/io_settings.h"
 #include "family/notifications.h"
-#include "family/stream_settings.h"
 
 using namespace HX_REGISTERS;
 using FAMILY_RECORDS::bit;
 using HLV_THREAD::TRACE_OPERATIONS;
 
-namespace {
-
-// A cached record's row: `init` makes the fresh record a new subscriber is sent, `merge` copies
-// the cache into a record the way a getter does.
-template <class Record, class Init, class Merge>
-FAMILY_RECORDS::Record row(uint32_t event, std::vector<RegisterGroup> groups, uint32_t address, Record& cached,
-                           const std::function<void()>& compute, Init init, Merge merge)
+FamilyRecordsTable::FamilyRecordsTable(FamilyCamera& camera, std::function<void()> rereadCapture)
+    : camera_(camera), rereadCapture_(std::move(rereadCapture))
 {
-    FAMILY_RECORDS::Record entry;
-    entry.event = event;
-    entry.groups = std::move(groups);
-    entry.compute = compute;
-    entry.change = [event, address, &cached, compute, merge] {
-        auto record = cached;
-        compute();
-        merge(cached, record);
-        return FAMILY_EVENTS::event(event, address, record);
-    };
-    entry.snapshot = [event, address, &cached, init, merge] {
-        Record record;
-        init(&record, static_cast<uint32_t>(sizeof(record)));
-        merge(cached, record);
-        return FAMILY_EVENTS::event(event, address, record);
-    };
-    return entry;
 }
 
-void freshProgress(HX_PROGRESS* record, uint32_t /*size*/)
+void FamilyRecordsTable::setRows(std::vector<FAMILY_RECORDS::Record> rows)
 {
-    *record = HX_PROGRESS{};
-    record->ver_maj = HX_API_VERSION_MAJ;
-    record->ver_min = HX_API_VERSION_MIN;
+    rows_ = std::move(rows);
 }
 
-template <class Valid>
-std::function<void(uint8_t)> validFlag(Valid& valid)
+void FamilyRecordsTable::distrustAllLocked()
 {
-    return [&valid](uint8_t value) { valid = value; };
+    for (const FAMILY_RECORDS::Record& entry : rows_) {
+        if (entry.setValid)
+            entry.setValid(0);
+    }
 }
 
-} // namespace
-
-// Rows in the order the caches are refreshed and a new subscriber's events are posted.
-void FamilyOperations::buildRecords()
+const FAMILY_RECORDS::Record* FamilyRecordsTable::record(uint32_t event) const
 {
-    using FAMILY_RECORDS::Record;
-    Record capture = row(
-        HX_CAPTURE_CHANGE, {RegisterGroup::Sensor, RegisterGroup::Capture}, address_, captureSettings_,
-        [this] {
-            computeCaptureLocked();
-            computeAnalogGainLocked();
-        },
-        HX_capture_settings_init, FAMILY_CAPTURE::mergeCapture);
-    capture.computeLogsFailure = true;
-    capture.setValid = [this](uint8_t value) { captureSettingsValid_ = analogGainValid_ = value; };
-    capture.implausible = [this] { return FAMILY_CAPTURE::implausibleCapture(captureSettings_, roiBeyondSensor_); };
-    Record download = row(
-        HX_DOWNLOAD_CHANGE, {RegisterGroup::Download}, address_, downloadSettings_, [this] { computeDownloadLocked(); },
-        HX_download_settings_init, FAMILY_DOWNLOAD::mergeDownload);
-    download.setValid = validFlag(downloadSettingsValid_);
-    Record io = row(
-        HX_IO_CHANGE, {RegisterGroup::IO}, address_, ioSettings_, [this] { computeIoLocked(); }, HX_io_settings_init,
-        FAMILY_IO::mergeIo);
-    io.setValid = validFlag(ioSettingsValid_);
-    // The lens status has no cache here: its change event reads it (another family from the
-    // camera), and a new subscriber is sent an empty record.
-    Record lens;
-    lens.event = HX_LENS_CHANGE;
-    lens.groups = {RegisterGroup::Lens};
-    lens.snapshot = [this] {
-        HX_LENS_STATUS record;
-        HX_lens_status_init(&record, sizeof(record));
-        return FAMILY_EVENTS::event(HX_LENS_CHANGE, address_, record);
-    };
-    Record playback = row(
-        HX_PLAYBACK_CHANGE, {RegisterGroup::Playback}, address_, playbackSettings_, [this] { computePlaybackLocked(); },
-        HX_playback_settings_init, FAMILY_COMMANDS::mergePlayback);
-    playback.setValid = validFlag(playbackSettingsValid_);
-    Record stream = row(
-        HX_STREAM_CHANGE, {RegisterGroup::Stream}, address_, streamSettings_, [this] { computeStreamLocked(); },
-        HX_stream_settings_init, FAMILY_STREAM::mergeStream);
-    stream.setValid = validFlag(streamSettingsValid_);
-    stream.notified = false;
-    stream.change = nullptr;
-    Record state = row(
-        HX_STATE, {RegisterGroup::State}, address_, command_, [this] { computeStateLocked(); }, HX_command_init,
-        FAMILY_COMMANDS::mergeCommand);
-    Record progress = row(
-        HX_PROGRESS_UPDATE, {RegisterGroup::Progress}, address_, progress_, [this] { computeProgressLocked(); },
-        freshProgress, FAMILY_EVENTS::mergeProgress);
-    progress.setValid = validFlag(progressValid_);
-    records_ = {std::move(capture),  std::move(download), std::move(io),    std::move(lens),
-                std::move(playback), std::move(stream),   std::move(state), std::move(progress)};
-}
-
-const FAMILY_RECORDS::Record* FamilyOperations::record(uint32_t event) const
-{
-    for (const FAMILY_RECORDS::Record& entry : records_) {
+    for (const FAMILY_RECORDS::Record& entry : rows_) {
         if (entry.event == event)
             return &entry;
     }
@@ -125,20 +42,20 @@ const FAMILY_RECORDS::Record* FamilyOperations::record(uint32_t event) const
 // A group that cannot be read leaves its record untrusted (its next read goes to the camera). A
 // record is read only when all its groups were. Returns, per record, whether it could not be read
 // (the lens status, which has no cache, never counts as unread).
-std::vector<bool> FamilyOperations::refreshEveryCache()
+std::vector<bool> FamilyRecordsTable::refreshEveryCache()
 {
     static constexpr const char* method = "TarrowOperations::handleSubscription";
     const auto refreshed = [this](RegisterGroup id) {
-        if (refreshGroup(id))
+        if (camera_.groups.refresh(id))
             return true;
-        HLV_LOG("%s(%s): The %s registers could not be read", method, name_.c_str(),
+        HLV_LOG("%s(%s): The %s registers could not be read", method, camera_.name.c_str(),
                 std::string(groupName(id)).c_str());
         return false;
     };
     std::vector<bool> read;
     std::vector<bool> unread;
     bool implausible = false;
-    for (const FAMILY_RECORDS::Record& entry : records_) {
+    for (const FAMILY_RECORDS::Record& entry : rows_) {
         bool complete = static_cast<bool>(entry.compute);
         for (RegisterGroup id : entry.groups)
             complete = complete && refreshed(id);
@@ -146,23 +63,23 @@ std::vector<bool> FamilyOperations::refreshEveryCache()
         unread.push_back(entry.compute && !complete);
     }
     {
-        std::lock_guard<std::mutex> lock(stateMutex_);
-        for (std::size_t i = 0; i < records_.size(); ++i) {
-            if (records_[i].setValid)
-                records_[i].setValid(read[i] ? 1 : 0);
+        std::lock_guard<std::mutex> lock(camera_.state);
+        for (std::size_t i = 0; i < rows_.size(); ++i) {
+            if (rows_[i].setValid)
+                rows_[i].setValid(read[i] ? 1 : 0);
         }
-        for (std::size_t i = 0; i < records_.size(); ++i) {
+        for (std::size_t i = 0; i < rows_.size(); ++i) {
             if (!read[i])
                 continue;
-            if (!records_[i].computeLogsFailure) {
-                records_[i].compute();
+            if (!rows_[i].computeLogsFailure) {
+                rows_[i].compute();
                 continue;
             }
             try {
-                records_[i].compute();
-                implausible = distrustImplausibleLocked(records_[i], method) || implausible;
+                rows_[i].compute();
+                implausible = distrustImplausibleLocked(rows_[i], method) || implausible;
             } catch (const HLV_THREAD::Exception& error) {
-                HLV_LOG("%s(%s): %s", method, name_.c_str(), error.str().c_str());
+                HLV_LOG("%s(%s): %s", method, camera_.name.c_str(), error.str().c_str());
             }
         }
     }
@@ -170,31 +87,30 @@ std::vector<bool> FamilyOperations::refreshEveryCache()
     // looked corrupted are read again first.
     if (implausible) {
         try {
-            readCapture();
+            rereadCapture_();
         } catch (const HLV_THREAD::Exception& error) {
-            HLV_LOG("%s(%s): %s", method, name_.c_str(), error.str().c_str());
+            HLV_LOG("%s(%s): %s", method, camera_.name.c_str(), error.str().c_str());
         }
     }
-    checkProgressPoller(progressPlayMode());
     return unread;
 }
 
 // A record that could not be read (`unread`, when given) is not sent: its event would carry
 // values the camera never reported, each marked changed.
-void FamilyOperations::postCurrentState(const std::vector<bool>& unread)
+void FamilyRecordsTable::postCurrentState(const std::vector<bool>& unread)
 {
     std::vector<std::unique_ptr<HLV_CALLBACK::CallbackRequest>> events;
     {
-        std::lock_guard<std::mutex> lock(stateMutex_);
-        for (std::size_t i = 0; i < records_.size(); ++i)
-            events.push_back(i < unread.size() && unread[i] ? nullptr : records_[i].snapshot());
+        std::lock_guard<std::mutex> lock(camera_.state);
+        for (std::size_t i = 0; i < rows_.size(); ++i)
+            events.push_back(i < unread.size() && unread[i] ? nullptr : rows_[i].snapshot());
     }
-    for (std::size_t i = 0; i < records_.size(); ++i) {
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
         if (!events[i])
             continue;
-        const uint32_t event = records_[i].event;
+        const uint32_t event = rows_[i].event;
         if (event == HX_PLAYBACK_CHANGE || event == HX_STREAM_CHANGE)
-            HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", "TarrowOperations::handleSubscription", name_.c_str(),
+            HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", "TarrowOperations::handleSubscription", camera_.name.c_str(),
                       FAMILY_EVENTS::eventName(event));
         HLV_CALLBACK::Callback::postOwned(std::move(events[i]));
     }
@@ -202,25 +118,26 @@ void FamilyOperations::postCurrentState(const std::vector<bool>& unread)
 
 // Returns the events whose groups hold a notified register (a bit per event code). One address
 // may sit in several groups (the camera state is in download, playback and state).
-uint32_t FamilyOperations::storeNotified(const RegisterPairs& pairs, uint64_t known)
+uint32_t FamilyRecordsTable::storeNotified(const RegisterPairs& pairs, uint64_t known)
 {
     static constexpr const char* method = "TarrowOperations::handleNotification";
     uint32_t marked = 0;
     for (const auto& [reg, value] : pairs) {
-        HLV_TRACE(TRACE_OPERATIONS, "%s(%s): reg_addr=0x%x, value=%d/0x%08x", method, name_.c_str(), reg, value, value);
-        for (const FAMILY_RECORDS::Record& entry : records_) {
+        HLV_TRACE(TRACE_OPERATIONS, "%s(%s): reg_addr=0x%x, value=%d/0x%08x", method, camera_.name.c_str(), reg, value,
+                  value);
+        for (const FAMILY_RECORDS::Record& entry : rows_) {
             if (!entry.notified)
                 continue;
             for (RegisterGroup id : entry.groups) {
-                if (!groups_.store(id, reg, value, known))
+                if (!camera_.groups.store(id, reg, value, known))
                     continue;
                 marked |= bit(entry.event);
                 if (id == RegisterGroup::Sensor)
-                    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Sensor reg [0x%04X] <- 0x%04x/%d", method, name_.c_str(), reg,
-                              value, value);
+                    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Sensor reg [0x%04X] <- 0x%04x/%d", method,
+                              camera_.name.c_str(), reg, value, value);
                 if (id == RegisterGroup::Playback)
-                    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Playback reg [0x%04X] <- 0x%04x/%d", method, name_.c_str(),
-                              reg, value, value);
+                    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Playback reg [0x%04X] <- 0x%04x/%d", method,
+                              camera_.name.c_str(), reg, value, value);
             }
         }
     }
@@ -229,10 +146,10 @@ uint32_t FamilyOperations::storeNotified(const RegisterPairs& pairs, uint64_t kn
 
 // Recomputes one cached record from the updated caches (the state mutex is held) and makes the
 // event. Nothing (and a log line) when the record cannot be computed.
-std::unique_ptr<HLV_CALLBACK::CallbackRequest> FamilyOperations::changeLocked(uint32_t event)
+std::unique_ptr<HLV_CALLBACK::CallbackRequest> FamilyRecordsTable::changeLocked(uint32_t event)
 {
     static constexpr const char* method = "TarrowOperations::handleNotification";
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", method, name_.c_str(), FAMILY_EVENTS::eventName(event));
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", method, camera_.name.c_str(), FAMILY_EVENTS::eventName(event));
     const FAMILY_RECORDS::Record* entry = record(event);
     if (entry == nullptr || !entry->change)
         return nullptr;
@@ -240,14 +157,15 @@ std::unique_ptr<HLV_CALLBACK::CallbackRequest> FamilyOperations::changeLocked(ui
         auto request = entry->change();
         return distrustImplausibleLocked(*entry, method) ? nullptr : std::move(request);
     } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s(%s): No %s: %s", method, name_.c_str(), FAMILY_EVENTS::eventName(event), error.str().c_str());
+        HLV_LOG("%s(%s): No %s: %s", method, camera_.name.c_str(), FAMILY_EVENTS::eventName(event),
+                error.str().c_str());
     }
     return nullptr;
 }
 
 // True (and the record untrusted, with a log line) when the freshly computed record holds values no
 // camera could: its next read goes to the camera instead of serving them. State mutex held.
-bool FamilyOperations::distrustImplausibleLocked(const FAMILY_RECORDS::Record& entry, const char* method)
+bool FamilyRecordsTable::distrustImplausibleLocked(const FAMILY_RECORDS::Record& entry, const char* method)
 {
     if (!entry.implausible)
         return false;
@@ -257,6 +175,6 @@ bool FamilyOperations::distrustImplausibleLocked(const FAMILY_RECORDS::Record& e
     if (entry.setValid)
         entry.setValid(0);
     HLV_LOG("%s(%s): The camera reported an implausible value for %s (%s); the next read asks the camera again", method,
-            name_.c_str(), FAMILY_EVENTS::eventName(entry.event), reason.c_str());
+            camera_.name.c_str(), FAMILY_EVENTS::eventName(entry.event), reason.c_str());
     return true;
 }

@@ -1,4 +1,4 @@
-// Family records: the table of the family's cached records, each with the register groups it is
+// Family records table: the table of the family's cached records, each with the register groups it is
 // computed from, the event that reports it, and how it is computed, merged and sent.
 #pragma once
 
@@ -11,6 +11,7 @@
 #include <hx/hx.h>
 
 #include "callback/callback_messages.h"
+#include "family/family_camera.h"
 #include "registers/register_map.h"
 
 namespace FAMILY_RECORDS {
@@ -54,3 +55,38 @@ constexpr uint32_t bit(uint32_t event)
 }
 
 } // namespace FAMILY_RECORDS
+
+// The table of one operations object's cached records and the loops it drives: the refresh of
+// every cache for the first subscriber, the snapshot events for each subscriber, and the change
+// events that follow a notification.
+// Threads: the service thread, except the Locked operations, which run wherever the state mutex
+// is held.
+class FamilyRecordsTable {
+public:
+    // `rereadCapture` reads the capture settings afresh, for capture values that looked corrupted.
+    FamilyRecordsTable(FamilyCamera& camera, std::function<void()> rereadCapture);
+
+    // The rows, in the order the caches are refreshed and a new subscriber's events are posted;
+    // set once, while the owner is built.
+    void setRows(std::vector<FAMILY_RECORDS::Record> rows);
+    // Reads every group and recomputes every record. A group that cannot be read leaves its
+    // record untrusted. Returns, per row, whether its record could not be read.
+    std::vector<bool> refreshEveryCache();
+    // Posts every record as a fresh one shows it, except those `unread` marks.
+    void postCurrentState(const std::vector<bool>& unread = {});
+    // Stores a notification's values in the groups that hold them; returns the events to report
+    // as bits (FAMILY_RECORDS::bit). State mutex held.
+    uint32_t storeNotified(const RegisterPairs& pairs, uint64_t known);
+    // The change event of a record, recomputed from its groups; null when unreported. State mutex held.
+    std::unique_ptr<HLV_CALLBACK::CallbackRequest> changeLocked(uint32_t event);
+    // Some change went unreported: no record is trusted until read again. State mutex held.
+    void distrustAllLocked();
+
+private:
+    const FAMILY_RECORDS::Record* record(uint32_t event) const;
+    bool distrustImplausibleLocked(const FAMILY_RECORDS::Record& entry, const char* method);
+
+    FamilyCamera& camera_;
+    const std::function<void()> rereadCapture_;
+    std::vector<FAMILY_RECORDS::Record> rows_;
+};

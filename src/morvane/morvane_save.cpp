@@ -159,9 +159,9 @@ void MorvaneOperations::handleNotification(HLV_THREAD::Message& message)
     uint32_t cameraProgress = 0;
     for (const auto& [reg, value] : notification->pairs)
         (reg == GIGE_REG_SAVE_STATE ? saveState : cameraProgress) = value;
-    HX_PROGRESS record = cachedProgress();
+    HX_PROGRESS record = progress_.cachedProgress();
     if (computeSaveProgress(saveState, cameraProgress, record)) {
-        storeProgress(record);
+        progress_.storeProgress(record);
         FAMILY_EVENTS::post(HX_PROGRESS_UPDATE, cameraAddress(), record);
     }
     if (!saving_)

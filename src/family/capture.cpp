@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 
 #include "family/capture_rules.h"
@@ -16,6 +17,8 @@
 using namespace HX_REGISTERS;
 
 namespace FAMILY_CAPTURE {
+
+HLV_LOG_NAMESPACE(FAMILY_CAPTURE);
 
 using namespace RULES;
 
@@ -326,8 +329,8 @@ void computeFrameRate(RegisterCache& capture, const std::string& cameraName, uin
     if (record.rate == 0) {
         record.rate = minRate;
         record.rate_divisor = 1;
-        HLV_LOG("%s(%s): Camera returned 0 FPS; force to %d FPS", "TarrowOperations::getCaptureSettings",
-                cameraName.c_str(), static_cast<int>(minRate));
+        HLV_LOG("%s(%s): Camera returned 0 FPS; force to %d FPS", HLV_LABEL("getCaptureSettings"), cameraName.c_str(),
+                static_cast<int>(minRate));
     }
 }
 

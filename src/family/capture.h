@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <hlv_thread/log_label.h>
 #include <optional>
 #include <string>
 
@@ -87,6 +88,8 @@ struct CaptureWrites {
 // section's flags word and its reason is logged; the accepted ones become register writes. Works
 // on copies of the caches, so it may run without the owner's state mutex.
 class CaptureValidator {
+    HLV_LOG_CLASS(CaptureValidator);
+
 public:
     CaptureValidator(const SensorOperations& sensor, RegisterCache sensorRegisters, RegisterCache captureRegisters,
                      std::string cameraName, RateEncoding encoding = RateEncoding::WholeFrames);

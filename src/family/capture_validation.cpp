@@ -6,6 +6,7 @@
 #include <limits>
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 
 #include "family/capture_rules.h"
@@ -54,7 +55,7 @@ void CaptureValidator::field(uint32_t& fieldFlags, uint32_t& sectionFlags, Check
     } catch (const HLV_THREAD::Exception& refusal) {
         fieldFlags |= HX_FLAG_ERR;
         sectionFlags |= HX_FLAG_ERR;
-        HLV_LOG("%s(%s): %s", "TarrowOperations::setCaptureSettings", cameraName_.c_str(), refusal.str().c_str());
+        HLV_LOG("%s(%s): %s", HLV_LABEL("setCaptureSettings"), cameraName_.c_str(), refusal.str().c_str());
     }
 }
 

@@ -3,6 +3,7 @@
 #include "family/commands.h"
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 
 #include "family/merge.h"
@@ -36,6 +37,8 @@ void appendCuts(const HX_PLAYBACK_SETTINGS& record, RegisterPairs& writes)
 } // namespace
 
 namespace FAMILY_COMMANDS {
+
+HLV_LOG_NAMESPACE(FAMILY_COMMANDS);
 
 std::optional<RegisterPair> commandWrite(uint32_t code)
 {
@@ -117,9 +120,8 @@ uint32_t playbackFrame(const RegisterCache& playback, const std::string& cameraN
         HLV_THREAD::TRACE_OPERATIONS,
         "%s(%s): GIGE_REG_PB_STATUS: 0x%08x, GIGE_REG_CSI_RVW_FRAME_NUM: 0x%08x, GIGE_REG_ACTIVE_FRAME_NUM: 0x%08x, "
         "GIGE_REG_PB_LAST_FRAME: 0x%08x",
-        "TarrowOperations::getPlaybackFrame", cameraName.c_str(), status,
-        cachedValue(playback, GIGE_REG_CSI_RVW_FRAME_NUM), cachedValue(playback, GIGE_REG_ACTIVE_FRAME_NUM),
-        cachedValue(playback, GIGE_REG_PB_LAST_FRAME));
+        HLV_LABEL("getPlaybackFrame"), cameraName.c_str(), status, cachedValue(playback, GIGE_REG_CSI_RVW_FRAME_NUM),
+        cachedValue(playback, GIGE_REG_ACTIVE_FRAME_NUM), cachedValue(playback, GIGE_REG_PB_LAST_FRAME));
     return (status & REVIEW_FRAME_VALID) != 0 ? cachedValue(playback, GIGE_REG_CSI_RVW_FRAME_NUM)
                                               : cachedValue(playback, GIGE_REG_ACTIVE_FRAME_NUM);
 }
@@ -137,13 +139,13 @@ void computePlayback(RegisterCache& playback, const std::string& cameraName, HX_
     const uint32_t frames = playback[GIGE_REG_PB_C140];
     const uint32_t lastFrame = frames > 0 ? frames - 1 : 0;
     const uint32_t control = playback[GIGE_REG_PB_CONTROL];
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): GIGE_REG_PB_CONTROL=0x%08x", "TarrowOperations::getPlaybackMode",
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): GIGE_REG_PB_CONTROL=0x%08x", HLV_LABEL("getPlaybackMode"),
               cameraName.c_str(), control);
     if (modeSource == PlaybackModeSource::Status) {
         const uint32_t status = playback[GIGE_REG_PB_STATUS];
         HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): GIGE_REG_STREAM_CONTROL=0x%08x, GIGE_REG_PB_CONTROL=0x%08x",
-                  "MorvaneOperations::getPlaybackMode", cameraName.c_str(),
-                  cachedValue(playback, GIGE_REG_STREAM_CONTROL), control);
+                  HLV_LABEL("getPlaybackMode"), cameraName.c_str(), cachedValue(playback, GIGE_REG_STREAM_CONTROL),
+                  control);
         cached.mode = statusPlaybackMode(status, control);
     } else {
         cached.mode = playbackMode(control);

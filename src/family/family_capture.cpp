@@ -5,9 +5,11 @@
 #include <exception>
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 
 #include "family/family_identity.h"
+#include "family/operation_labels.h"
 #include "family/settings_access.h"
 #include "family/streaming.h"
 #include "registers/register_map.h"
@@ -39,7 +41,7 @@ void FamilyCapture::refreshCaptureGroups()
 {
     if (!camera_.groups.refresh(RegisterGroup::Sensor) || !camera_.groups.refresh(RegisterGroup::Capture)) {
         HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Unable to read the capture settings from the camera",
-                  "TarrowOperations::getCaptureSettings", camera_.name.c_str());
+                  HLV_LABEL("getCaptureSettings"), camera_.name.c_str());
     }
 }
 
@@ -77,7 +79,7 @@ void FamilyCapture::getCaptureSettings(HX_CAPTURE_SETTINGS* out)
 // brings the camera's own. A camera whose values stay implausible fails the call.
 void FamilyCapture::readCapture()
 {
-    static constexpr const char* method = "TarrowOperations::getCaptureSettings";
+    static constexpr const char* method = HLV_LABEL("getCaptureSettings");
     std::string reason;
     for (unsigned read = 1; read <= CAPTURE_READS; ++read) {
         refreshCaptureGroups();
@@ -106,7 +108,7 @@ void FamilyCapture::readCapture()
 // threads never interleave their validation and writes.
 void FamilyCapture::setCaptureSettings(HX_CAPTURE_SETTINGS* inOut)
 {
-    FAMILY_SETTINGS::enterSetter(camera_, "TarrowOperations::setCaptureSettings", inOut);
+    FAMILY_SETTINGS::enterSetter(camera_, FAMILY_LABELS::SET_CAPTURE, inOut);
     HX_CAPTURE_SETTINGS& record = *inOut;
     std::lock_guard<std::mutex> serialised(camera_.settings);
     clearCaptureOutcome(record);
@@ -153,7 +155,7 @@ void FamilyCapture::readCaptureForValidation()
     try {
         getCaptureSettings(nullptr);
     } catch (const HLV_THREAD::LogicError& error) {
-        HLV_LOG("%s(%s): %s", "TarrowOperations::setCaptureSettings", camera_.name.c_str(), error.str().c_str());
+        HLV_LOG("%s(%s): %s", HLV_LABEL("setCaptureSettings"), camera_.name.c_str(), error.str().c_str());
     }
 }
 
@@ -201,7 +203,7 @@ void FamilyCapture::confirmCaptureWrites(const RegisterPairs& written)
     }
     HLV_THROW(HLV_THREAD::LogicError,
               "%s(%s): The capture settings read back differently each time after the write (%u reads)",
-              "TarrowOperations::setCaptureSettings", camera_.name.c_str(), CAPTURE_READS);
+              HLV_LABEL("setCaptureSettings"), camera_.name.c_str(), CAPTURE_READS);
 }
 
 // A written register's value in the sensor or capture cache; nothing for one neither holds (the
@@ -229,8 +231,8 @@ void FamilyCapture::mergeCameraCapture(HX_CAPTURE_SETTINGS& record)
 void FamilyCapture::getAnalogGain(HX_ANALOG_GAIN* out)
 {
     if (!camera_.groups.refresh(RegisterGroup::Sensor)) {
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Refresh of sensor registers failed.",
-                  "TarrowOperations::getAnalogGain", camera_.name.c_str());
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Refresh of sensor registers failed.", HLV_LABEL("getAnalogGain"),
+                  camera_.name.c_str());
     }
     std::lock_guard<std::mutex> state(camera_.state);
     computeAnalogGainLocked();
@@ -241,7 +243,7 @@ void FamilyCapture::getAnalogGain(HX_ANALOG_GAIN* out)
 
 void FamilyCapture::setAnalogGain(HX_ANALOG_GAIN* in)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::setAnalogGain", camera_.name.c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("setAnalogGain"), camera_.name.c_str());
     if (in == nullptr || (in->flags & HX_FLAG_SET) == 0) {
         return;
     }
@@ -260,6 +262,6 @@ void FamilyCapture::setAnalogGain(HX_ANALOG_GAIN* in)
         }
     } catch (const HLV_THREAD::Exception& error) {
         in->flags |= HX_FLAG_ERR;
-        HLV_LOG("%s(%s): %s", "TarrowOperations::setAnalogGain", camera_.name.c_str(), error.str().c_str());
+        HLV_LOG("%s(%s): %s", HLV_LABEL("setAnalogGain"), camera_.name.c_str(), error.str().c_str());
     }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <hlv_thread/log_label.h>
 #include <optional>
 #include <string>
 
@@ -17,6 +18,8 @@ class FamilyStreaming;
 // Threads: API callers' threads; the compute operations and implausibleLocked with the state
 // mutex held. Setters of one camera are serialised by the settings mutex.
 class FamilyCapture {
+    HLV_LOG_CLASS(FamilyCapture);
+
 public:
     FamilyCapture(FamilyCamera& camera, FamilyStreaming& streaming, FamilyIdentity& identity);
 

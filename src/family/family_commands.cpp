@@ -6,6 +6,7 @@
 #include <thread>
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 #include <hlv_thread/period_scale.h>
 
@@ -13,6 +14,7 @@
 #include "family/family_progress.h"
 #include "family/merge.h"
 #include "family/notifications.h"
+#include "family/operation_labels.h"
 #include "family/pollers.h"
 #include "family/settings_access.h"
 #include "family/streaming.h"
@@ -61,7 +63,7 @@ void FamilyCommands::computeStateLocked()
 
 void FamilyCommands::refreshStateGroup()
 {
-    FAMILY_SETTINGS::refreshGroupOrThrow(camera_, RegisterGroup::State, "TarrowOperations::getCommand");
+    FAMILY_SETTINGS::refreshGroupOrThrow(camera_, RegisterGroup::State, HLV_LABEL("getCommand"));
 }
 
 // The state is read from the camera every time: it changes on its own while the camera records.
@@ -83,8 +85,8 @@ void FamilyCommands::getCommand(HX_COMMAND* out)
 // yet is no refusal: a camera may take a moment to switch.
 void FamilyCommands::sendCommand(HX_COMMAND* inOut)
 {
-    static constexpr const char* method = "TarrowOperations::sendCommand";
-    FAMILY_SETTINGS::enterSetter(camera_, method, inOut);
+    static constexpr const char* method = HLV_LABEL("sendCommand");
+    FAMILY_SETTINGS::enterSetter(camera_, FAMILY_LABELS::SEND_COMMAND, inOut);
     HX_COMMAND& record = *inOut;
     if (!flagSet(record.code_flags))
         return;
@@ -129,7 +131,7 @@ void FamilyCommands::computePlaybackLocked()
 void FamilyCommands::getPlaybackSettings(HX_PLAYBACK_SETTINGS* out)
 {
     FAMILY_SETTINGS::readSettings(
-        camera_, RegisterGroup::Playback, "TarrowOperations::getPlaybackSettings", camera_.cached.playbackSettingsValid,
+        camera_, RegisterGroup::Playback, HLV_LABEL("getPlaybackSettings"), camera_.cached.playbackSettingsValid,
         [this] { computePlaybackLocked(); }, camera_.cached.playbackSettings, out);
 }
 
@@ -144,7 +146,7 @@ uint32_t FamilyCommands::cachedStreamControl() const
 // recording, is refused: the camera would ignore it.
 void FamilyCommands::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
 {
-    static constexpr const char* method = "TarrowOperations::setPlaybackSettings";
+    static constexpr const char* method = HLV_LABEL("setPlaybackSettings");
     FAMILY_SETTINGS::enterSetter(camera_, method, inOut);
     HX_PLAYBACK_SETTINGS& record = *inOut;
     std::lock_guard<std::mutex> serialised(camera_.settings);
@@ -193,7 +195,7 @@ void FamilyCommands::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
 // The register writes for the requested mode. A refusal marks the field it concerns and throws.
 RegisterPairs FamilyCommands::playbackWrites(HX_PLAYBACK_SETTINGS& record, bool& step)
 {
-    static constexpr const char* method = "TarrowOperations::setPlaybackSettings";
+    static constexpr const char* method = HLV_LABEL("setPlaybackSettings");
     const uint32_t mode = record.mode;
     if (mode != HX_PLAY_FORWARD && mode != HX_PLAY_REVERSE && mode != HX_PLAY_PAUSE) {
         record.mode_flags |= HX_FLAG_ERR;
@@ -262,7 +264,7 @@ bool FamilyCommands::writePlayback(const RegisterPairs& writes)
     for (int attempt = 1; attempt <= PLAYBACK_ATTEMPTS; ++attempt) {
         if (camera_.channel.writeMultiReg(writes) == 0)
             return true;
-        HLV_LOG("%s(%s): writeMultiReg failed. Delay and try again, retry=%d", "TarrowOperations::setPlaybackSettings",
+        HLV_LOG("%s(%s): writeMultiReg failed. Delay and try again, retry=%d", HLV_LABEL("setPlaybackSettings"),
                 camera_.name.c_str(), attempt);
         if (attempt < PLAYBACK_ATTEMPTS)
             pause(PLAYBACK_RETRY_MILLISECONDS);
@@ -282,7 +284,7 @@ void FamilyCommands::verifyPlayback(bool step, uint32_t frame)
         getPlaybackSettings(&camera);
         if (!step || camera.current_frame == frame)
             return;
-        HLV_LOG("%s(%s): s->current != playback_settings.current, retry=%d", "TarrowOperations::setPlaybackSettings",
+        HLV_LOG("%s(%s): s->current != playback_settings.current, retry=%d", HLV_LABEL("setPlaybackSettings"),
                 camera_.name.c_str(), attempt);
         if (attempt < PLAYBACK_ATTEMPTS)
             pause(PLAYBACK_RETRY_MILLISECONDS);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <hlv_thread/log_label.h>
 
 #include <hx/hx.h>
 
@@ -18,6 +19,8 @@ class PollerControl;
 // Threads: the service thread (commands and playback settings go through it), except the
 // getters, which API callers' threads may run too; the compute operations with the state mutex held.
 class FamilyCommands {
+    HLV_LOG_CLASS(FamilyCommands);
+
 public:
     FamilyCommands(FamilyCamera& camera, FamilyStreaming& streaming, FamilyProgress& progress,
                    FAMILY_POLLERS::PollerControl& pollers);

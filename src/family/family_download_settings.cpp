@@ -3,6 +3,7 @@
 #include "family/family_download_settings.h"
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 
 #include "family/commands.h"
@@ -70,7 +71,7 @@ void FamilyDownloadSettings::computeDownloadLocked()
 void FamilyDownloadSettings::getDownloadSettings(HX_DOWNLOAD_SETTINGS* out)
 {
     FAMILY_SETTINGS::readSettings(
-        camera_, RegisterGroup::Download, "TarrowOperations::getDownloadSettings", camera_.cached.downloadSettingsValid,
+        camera_, RegisterGroup::Download, HLV_LABEL("getDownloadSettings"), camera_.cached.downloadSettingsValid,
         [this] { computeDownloadLocked(); }, camera_.cached.downloadSettings, out);
 }
 
@@ -80,7 +81,7 @@ void FamilyDownloadSettings::getDownloadSettings(HX_DOWNLOAD_SETTINGS* out)
 // ask for a write.
 void FamilyDownloadSettings::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
 {
-    static constexpr const char* method = "TarrowOperations::setDownloadSettings";
+    static constexpr const char* method = HLV_LABEL("setDownloadSettings");
     FAMILY_SETTINGS::enterSetter(camera_, method, inOut);
     HX_DOWNLOAD_SETTINGS& record = *inOut;
     std::lock_guard<std::mutex> serialised(camera_.settings);

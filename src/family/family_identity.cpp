@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 
 #include "family/pollers.h"
@@ -48,12 +49,12 @@ std::string FamilyIdentity::deviceVersion()
 void FamilyIdentity::getBatteryInfo(HX_BATTERY_INFO* out)
 {
     if (out == nullptr) {
-        HLV_LOG("%s: Unexpectedly null info pointer!", "TarrowOperations::getBatteryInfo");
+        HLV_LOG("%s: Unexpectedly null info pointer!", HLV_LABEL("getBatteryInfo"));
         return;
     }
     uint32_t value = 0;
     if (camera_.channel.readReg(GIGE_REG_BATTERY_CHARGE, value) != 0) {
-        HLV_LOG("%s: Unable to read the GIGE_REG_BATTERY_CHARGE register.", "TarrowOperations::getBatteryInfo");
+        HLV_LOG("%s: Unable to read the GIGE_REG_BATTERY_CHARGE register.", HLV_LABEL("getBatteryInfo"));
         out->flags = HX_FLAG_ERR;
         return;
     }
@@ -66,13 +67,13 @@ void FamilyIdentity::getCameraInformation(HX_CAMERA_INFORMATION* out)
 {
     if (!refreshTexts_(texts_, &textCounter_)) {
         HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Unable to read the camera's identity texts",
-                  "TarrowOperations::getCameraInformation", camera_.name.c_str());
+                  HLV_LABEL("getCameraInformation"), camera_.name.c_str());
     }
     std::string adapter;
     try {
         HX_NETUTILS::localAdapterOfCamera(camera_.address, adapter);
     } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s(%s): %s", "TarrowOperations::getCameraInformation", camera_.name.c_str(), error.str().c_str());
+        HLV_LOG("%s(%s): %s", HLV_LABEL("getCameraInformation"), camera_.name.c_str(), error.str().c_str());
         adapter.clear();
     }
     std::lock_guard<std::mutex> state(camera_.state);
@@ -91,10 +92,10 @@ void FamilyIdentity::getCameraInformation(HX_CAMERA_INFORMATION* out)
 
 bool FamilyIdentity::lockCamera()
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::lockCamera", camera_.name.c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("lockCamera"), camera_.name.c_str());
     const uint32_t result = camera_.channel.writeReg(GIGE_REG_CCP, 2);
     if (result != 0) {
-        HLV_LOG("%s(%s): There was an error writing the CCP register [0x%x]", "TarrowOperations::lockCamera",
+        HLV_LOG("%s(%s): There was an error writing the CCP register [0x%x]", HLV_LABEL("lockCamera"),
                 camera_.name.c_str(), result);
     }
     return result == 0;
@@ -102,11 +103,11 @@ bool FamilyIdentity::lockCamera()
 
 bool FamilyIdentity::unlockCamera()
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::unlockCamera", camera_.name.c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("unlockCamera"), camera_.name.c_str());
     pollers_.stopHeartBeat();
     const uint32_t result = camera_.channel.writeReg(GIGE_REG_CCP, 0);
     if (result != 0) {
-        HLV_LOG("%s(%s): There was an error clearing the CCP register [0x%x]", "TarrowOperations::unlockCamera",
+        HLV_LOG("%s(%s): There was an error clearing the CCP register [0x%x]", HLV_LABEL("unlockCamera"),
                 camera_.name.c_str(), result);
     }
     return result == 0;

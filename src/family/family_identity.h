@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <hlv_thread/log_label.h>
 #include <map>
 #include <string>
 
@@ -17,6 +18,8 @@ class PollerControl;
 
 // Threads: API callers' threads. The identity texts are guarded by the state mutex.
 class FamilyIdentity {
+    HLV_LOG_CLASS(FamilyIdentity);
+
 public:
     // Reads each address of the texts as a default-length memory block; false on failure.
     using TextRefresh = std::function<bool(std::map<uint32_t, std::string>& texts, uint8_t* counter)>;

@@ -3,12 +3,14 @@
 #include "family/family_io_settings.h"
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 
 #include "family/capture.h"
 #include "family/download_settings.h"
 #include "family/io_settings.h"
 #include "family/merge.h"
+#include "family/operation_labels.h"
 #include "family/settings_access.h"
 #include "records/field_flags.h"
 #include "registers/register_map.h"
@@ -29,7 +31,7 @@ void FamilyIoSettings::computeIoLocked()
 void FamilyIoSettings::getExternalIOSettings(HX_IO_SETTINGS* out)
 {
     FAMILY_SETTINGS::readSettings(
-        camera_, RegisterGroup::IO, "TarrowOperations::getExternalIOSettings", camera_.cached.ioSettingsValid,
+        camera_, RegisterGroup::IO, HLV_LABEL("getExternalIOSettings"), camera_.cached.ioSettingsValid,
         [this] { computeIoLocked(); }, camera_.cached.ioSettings, out);
 }
 
@@ -37,8 +39,8 @@ void FamilyIoSettings::getExternalIOSettings(HX_IO_SETTINGS* out)
 // registers that changed in one exchange and hands back what the camera holds.
 void FamilyIoSettings::setExternalIOSettings(HX_IO_SETTINGS* inOut)
 {
-    static constexpr const char* method = "TarrowOperations::setExternalIOSettings";
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "TarrowOperations::set_external_io_settings() ENTRY");
+    static constexpr const char* method = HLV_LABEL("setExternalIOSettings");
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s", FAMILY_LABELS::SET_IO_ENTRY);
     if (inOut == nullptr)
         HLV_THROW(HLV_THREAD::LogicError, "NULL pointer in API call");
     HX_IO_SETTINGS& record = *inOut;

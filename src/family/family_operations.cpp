@@ -2,8 +2,10 @@
 #include "family/family_operations.h"
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 
+#include "family/operation_labels.h"
 #include "family/record_rows.h"
 #include "packing/hx_internal.h"
 #include "stream/hx_stream_operations.h"
@@ -48,7 +50,7 @@ FamilyOperations::FamilyOperations(uint32_t address, std::shared_ptr<RegisterCha
       commands_(camera_, *streaming_, progress_, pollers_), io_(camera_), download_(camera_), stream_(camera_),
       subscriptions_(camera_, records_, progress_, pollers_, *streaming_)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", "TarrowOperations::TarrowOperations", name_.c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", FAMILY_LABELS::CONSTRUCTED, name_.c_str());
     setSensor(std::move(sensor));
     for (RegisterGroup id : {RegisterGroup::Capture, RegisterGroup::Download, RegisterGroup::IO, RegisterGroup::Lens,
                              RegisterGroup::Playback, RegisterGroup::Progress, RegisterGroup::Sensor,
@@ -70,7 +72,7 @@ FamilyOperations::FamilyOperations(uint32_t address, std::shared_ptr<RegisterCha
 
 FamilyOperations::~FamilyOperations()
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::~TarrowOperations", name_.c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", FAMILY_LABELS::DESTROYED, name_.c_str());
     streamShutdown();
 }
 

@@ -3,6 +3,7 @@
 #include "family/family_stream_settings.h"
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 
 #include "family/capture.h"
@@ -28,13 +29,13 @@ void FamilyStreamSettings::computeStreamLocked()
 void FamilyStreamSettings::getStreamSettings(HX_STREAM_SETTINGS* out)
 {
     FAMILY_SETTINGS::readSettings(
-        camera_, RegisterGroup::Stream, "TarrowOperations::getStreamSettings", camera_.cached.streamSettingsValid,
+        camera_, RegisterGroup::Stream, HLV_LABEL("getStreamSettings"), camera_.cached.streamSettingsValid,
         [this] { computeStreamLocked(); }, camera_.cached.streamSettings, out);
 }
 
 void FamilyStreamSettings::setStreamSettings(HX_STREAM_SETTINGS* inOut)
 {
-    static constexpr const char* method = "TarrowOperations::setStreamSettings";
+    static constexpr const char* method = HLV_LABEL("setStreamSettings");
     FAMILY_SETTINGS::enterSetter(camera_, method, inOut);
     HX_STREAM_SETTINGS& record = *inOut;
     using R = HX_STREAM_SETTINGS;

@@ -2,6 +2,7 @@
 // through the stream group's cache and written as asked.
 #pragma once
 
+#include <hlv_thread/log_label.h>
 #include <hx/hx.h>
 
 #include "family/family_camera.h"
@@ -9,6 +10,8 @@
 // Threads: the getter on API callers' threads or the service thread; the setter where the services
 // call it (see ServiceOperations); computeLocked wherever the state mutex is held.
 class FamilyStreamSettings {
+    HLV_LOG_CLASS(FamilyStreamSettings);
+
 public:
     explicit FamilyStreamSettings(FamilyCamera& camera);
 

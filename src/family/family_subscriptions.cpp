@@ -7,12 +7,14 @@
 #include <vector>
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 
 #include "camera/subscription.h"
 #include "control/hx_notification.h"
 #include "family/family_progress.h"
 #include "family/notifications.h"
+#include "family/operation_labels.h"
 #include "family/pollers.h"
 #include "family/records_table.h"
 #include "family/streaming.h"
@@ -30,8 +32,8 @@ FamilySubscriptions::FamilySubscriptions(FamilyCamera& camera, FamilyRecordsTabl
 
 void FamilySubscriptions::handleSubscription(SubscriptionMessage& message)
 {
-    static constexpr const char* method = "TarrowOperations::handleSubscription";
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", method, camera_.name.c_str());
+    static constexpr const char* method = HLV_LABEL("handleSubscription");
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", FAMILY_LABELS::SUBSCRIPTION, camera_.name.c_str());
     if (!message.service.lock())
         HLV_THROW(HLV_THREAD::RuntimeError, "msg->camera_services is no longer valid!");
     if (message.subscribe)
@@ -46,7 +48,7 @@ void FamilySubscriptions::handleSubscription(SubscriptionMessage& message)
 // message channel as it is: another host may have set it since, and would lose its events.
 void FamilySubscriptions::subscribe()
 {
-    static constexpr const char* method = "TarrowOperations::handleSubscription";
+    static constexpr const char* method = HLV_LABEL("handleSubscription");
     uint32_t count = 0;
     {
         std::lock_guard<std::mutex> lock(camera_.state);
@@ -85,7 +87,7 @@ void FamilySubscriptions::subscribe()
 // live stream runs without any call from the host; subscribers get the camera's state as it is.
 void FamilySubscriptions::cameraReturned()
 {
-    static constexpr const char* method = "TarrowOperations::cameraReturned";
+    static constexpr const char* method = HLV_LABEL("cameraReturned");
     uint32_t count = 0;
     {
         std::lock_guard<std::mutex> lock(camera_.state);
@@ -113,7 +115,7 @@ void FamilySubscriptions::cameraReturned()
 // only while subscribed; a camera that did not answer this either is asked after its next time-out.
 void FamilySubscriptions::cameraMayHaveRestarted()
 {
-    static constexpr const char* method = "TarrowOperations::cameraMayHaveRestarted";
+    static constexpr const char* method = HLV_LABEL("cameraMayHaveRestarted");
     {
         std::lock_guard<std::mutex> lock(camera_.state);
         if (camera_.subscriptions == 0)
@@ -137,7 +139,7 @@ void FamilySubscriptions::unsubscribe()
     bool last = false;
     {
         std::lock_guard<std::mutex> lock(camera_.state);
-        HLV_TRACE(TRACE_OPERATIONS, "%s: Unsubscribe, count=%d", "TarrowOperations::handleSubscription",
+        HLV_TRACE(TRACE_OPERATIONS, "%s: Unsubscribe, count=%d", HLV_LABEL("handleSubscription"),
                   camera_.subscriptions);
         if (camera_.subscriptions == 0)
             return;
@@ -146,7 +148,7 @@ void FamilySubscriptions::unsubscribe()
     if (!last)
         return;
     if (const uint32_t result = camera_.channel.writeMultiReg({{GIGE_REG_MCDA, 0}, {GIGE_REG_MCP, 0}}); result != 0) {
-        HLV_LOG("%s(%s): Unable to clear the camera's message channel [%d]", "TarrowOperations::handleSubscription",
+        HLV_LOG("%s(%s): Unable to clear the camera's message channel [%d]", HLV_LABEL("handleSubscription"),
                 camera_.name.c_str(), static_cast<int>(result));
     }
 }
@@ -161,13 +163,13 @@ void FamilySubscriptions::handleNotification(HLV_THREAD::Message& message)
 {
     auto* notification = dynamic_cast<HX_COMM::NotificationMessage*>(&message);
     if (notification == nullptr) {
-        HLV_LOG("%s: Unexpectedly null notification message!", "TarrowOperations::handleNotification");
+        HLV_LOG("%s: Unexpectedly null notification message!", HLV_LABEL("handleNotification"));
         message.status = HLV_THREAD::MESSAGE_FAILED;
         return;
     }
     if (notification->poll != 0 && !pollers_.currentPoll(notification->poll)) {
         HLV_TRACE(TRACE_OPERATIONS, "%s(%s): Dropped the values of stopped poller %llu",
-                  "TarrowOperations::handleNotification", camera_.name.c_str(),
+                  HLV_LABEL("handleNotification"), camera_.name.c_str(),
                   static_cast<unsigned long long>(notification->poll));
         return;
     }
@@ -212,7 +214,7 @@ std::unique_ptr<HLV_CALLBACK::CallbackRequest> FamilySubscriptions::lensChange()
         camera_.operations.getLensStatus(&lens);
         return FAMILY_EVENTS::event(HX_LENS_CHANGE, camera_.address, lens);
     } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s(%s): No %s: %s", "TarrowOperations::handleNotification", camera_.name.c_str(), "HX_LENS_CHANGE",
+        HLV_LOG("%s(%s): No %s: %s", HLV_LABEL("handleNotification"), camera_.name.c_str(), "HX_LENS_CHANGE",
                 error.str().c_str());
     }
     return nullptr;

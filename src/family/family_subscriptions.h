@@ -2,6 +2,7 @@
 // camera's notifications into the register caches, and the events that follow for subscribers.
 #pragma once
 
+#include <hlv_thread/log_label.h>
 #include <memory>
 
 #include "callback/callback_messages.h"
@@ -20,6 +21,8 @@ class Message;
 
 // Threads: the camera's service thread.
 class FamilySubscriptions {
+    HLV_LOG_CLASS(FamilySubscriptions);
+
 public:
     FamilySubscriptions(FamilyCamera& camera, FamilyRecordsTable& records, FamilyProgress& progress,
                         FAMILY_POLLERS::PollerControl& pollers, FamilyStreaming& streaming);

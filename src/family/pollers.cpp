@@ -5,6 +5,7 @@
 #include <exception>
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 #include <hlv_thread/period_scale.h>
 
@@ -161,7 +162,7 @@ PollerControl::~PollerControl() = default;
 
 void PollerControl::startHeartBeat()
 {
-    static constexpr const char* method = "TarrowOperations::startHeartBeatPoller";
+    static constexpr const char* method = HLV_LABEL("startHeartBeatPoller");
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
     {
         std::lock_guard<std::mutex> lock(lock_);
@@ -188,7 +189,7 @@ void PollerControl::startHeartBeat()
 
 void PollerControl::stopHeartBeat()
 {
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::stopHeartBeatPoller", name_.c_str());
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("stopHeartBeatPoller"), name_.c_str());
     std::unique_ptr<HeartBeatPoller> poller;
     {
         std::lock_guard<std::mutex> lock(lock_);
@@ -218,7 +219,7 @@ bool PollerControl::currentPoll(uint64_t poll) const
 // mode forward or reverse in review) the shown frame every 100 ms; otherwise nothing is polled.
 bool PollerControl::checkProgress(uint32_t state, uint32_t playMode)
 {
-    static constexpr const char* method = "TarrowOperations::checkProgressPoller";
+    static constexpr const char* method = HLV_LABEL("checkProgressPoller");
     using namespace FAMILY_COMMANDS;
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s): state=%d, play_mode=%d", method, name_.c_str(), state, playMode);
     uint32_t period = 0;
@@ -269,7 +270,7 @@ void PollerControl::restoreHeartBeatTimeout()
     if (!heartBeatRunning())
         return;
     if (const uint32_t result = channel_.writeReg(GIGE_REG_HEARTBEAT_TIMEOUT, HEARTBEAT_TIMEOUT_MS); result != 0)
-        HLV_LOG("%s(%s): Unable to set the camera's heartbeat time-out [%d]", "TarrowOperations::cameraReturned",
+        HLV_LOG("%s(%s): Unable to set the camera's heartbeat time-out [%d]", HLV_LABEL("cameraReturned"),
                 name_.c_str(), static_cast<int>(result));
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <hlv_thread/log_label.h>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -82,6 +83,8 @@ private:
 // The channel belongs to the owner, which outlives this object.
 // Threads: any; the pollers are stopped outside the lock, as their last tick may still run.
 class PollerControl {
+    HLV_LOG_CLASS(PollerControl);
+
 public:
     PollerControl(uint32_t cameraAddress, RegisterChannel& channel);
     ~PollerControl();

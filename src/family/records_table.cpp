@@ -4,6 +4,7 @@
 #include <string>
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 
 #include "family/notifications.h"
@@ -44,7 +45,7 @@ const FAMILY_RECORDS::Record* FamilyRecordsTable::record(uint32_t event) const
 // (the lens status, which has no cache, never counts as unread).
 std::vector<bool> FamilyRecordsTable::refreshEveryCache()
 {
-    static constexpr const char* method = "TarrowOperations::handleSubscription";
+    static constexpr const char* method = HLV_LABEL("handleSubscription");
     const auto refreshed = [this](RegisterGroup id) {
         if (camera_.groups.refresh(id))
             return true;
@@ -110,7 +111,7 @@ void FamilyRecordsTable::postCurrentState(const std::vector<bool>& unread)
             continue;
         const uint32_t event = rows_[i].event;
         if (event == HX_PLAYBACK_CHANGE || event == HX_STREAM_CHANGE)
-            HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", "TarrowOperations::handleSubscription", camera_.name.c_str(),
+            HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", HLV_LABEL("handleSubscription"), camera_.name.c_str(),
                       FAMILY_EVENTS::eventName(event));
         HLV_CALLBACK::Callback::postOwned(std::move(events[i]));
     }
@@ -120,7 +121,7 @@ void FamilyRecordsTable::postCurrentState(const std::vector<bool>& unread)
 // may sit in several groups (the camera state is in download, playback and state).
 uint32_t FamilyRecordsTable::storeNotified(const RegisterPairs& pairs, uint64_t known)
 {
-    static constexpr const char* method = "TarrowOperations::handleNotification";
+    static constexpr const char* method = HLV_LABEL("handleNotification");
     uint32_t marked = 0;
     for (const auto& [reg, value] : pairs) {
         HLV_TRACE(TRACE_OPERATIONS, "%s(%s): reg_addr=0x%x, value=%d/0x%08x", method, camera_.name.c_str(), reg, value,
@@ -148,7 +149,7 @@ uint32_t FamilyRecordsTable::storeNotified(const RegisterPairs& pairs, uint64_t 
 // event. Nothing (and a log line) when the record cannot be computed.
 std::unique_ptr<HLV_CALLBACK::CallbackRequest> FamilyRecordsTable::changeLocked(uint32_t event)
 {
-    static constexpr const char* method = "TarrowOperations::handleNotification";
+    static constexpr const char* method = HLV_LABEL("handleNotification");
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", method, camera_.name.c_str(), FAMILY_EVENTS::eventName(event));
     const FAMILY_RECORDS::Record* entry = record(event);
     if (entry == nullptr || !entry->change)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <hlv_thread/log_label.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,6 +63,8 @@ constexpr uint32_t bit(uint32_t event)
 // Threads: the service thread, except the Locked operations, which run wherever the state mutex
 // is held.
 class FamilyRecordsTable {
+    HLV_LOG_CLASS(FamilyRecordsTable);
+
 public:
     // `rereadCapture` reads the capture settings afresh, for capture values that looked corrupted.
     FamilyRecordsTable(FamilyCamera& camera, std::function<void()> rereadCapture);

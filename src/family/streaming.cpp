@@ -80,11 +80,11 @@ FamilyStreaming::LiveStreamPause::~LiveStreamPause()
     try {
         streaming_.startCameraLive();
     } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s(%s): The live stream did not restart: %s", "TarrowOperations::startLiveStream",
-                streaming_.name_.c_str(), error.str().c_str());
+        HLV_LOG("%s(%s): The live stream did not restart: %s", HLV_LABEL("startLiveStream"), streaming_.name_.c_str(),
+                error.str().c_str());
     } catch (const std::exception& error) {
-        HLV_LOG("%s(%s): The live stream did not restart: %s", "TarrowOperations::startLiveStream",
-                streaming_.name_.c_str(), error.what());
+        HLV_LOG("%s(%s): The live stream did not restart: %s", HLV_LABEL("startLiveStream"), streaming_.name_.c_str(),
+                error.what());
     }
 }
 
@@ -97,7 +97,7 @@ bool FamilyStreaming::liveRunning() const
 void FamilyStreaming::connectStream()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::connectStream", name_.c_str());
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("connectStream"), name_.c_str());
     if (streamOps_.receiverRunning())
         return;
     const bool overUdp = !hooks_.streamsOverUdp || hooks_.streamsOverUdp();
@@ -125,7 +125,7 @@ bool FamilyStreaming::waitForNegotiation()
     while (streamOps_.hasReceiver() && streamOps_.getStreamPktLen() == 0) {
         if (std::chrono::steady_clock::now() >= deadline) {
             HLV_LOG("%s(%s): The stream packet size is not negotiated yet; streaming goes on without it.",
-                    "TarrowOperations::connectStream", name_.c_str());
+                    HLV_LABEL("connectStream"), name_.c_str());
             return false;
         }
         std::this_thread::sleep_for(NEGOTIATION_POLL);
@@ -136,7 +136,7 @@ bool FamilyStreaming::waitForNegotiation()
 void FamilyStreaming::disconnectStream()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::disconnectStream", name_.c_str());
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("disconnectStream"), name_.c_str());
     watchdog_.reset();
     downloadRunning_ = false;
     streamOps_.disconnectStream();
@@ -145,7 +145,7 @@ void FamilyStreaming::disconnectStream()
 uint32_t FamilyStreaming::streamShutdown()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::streamShutdown", name_.c_str());
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("streamShutdown"), name_.c_str());
     if (!HxComm::isKnown(address_))
         return 0;
     if (streamOps_.receiverIdle() && !downloadRunning_)
@@ -167,9 +167,9 @@ bool FamilyStreaming::channelUsable() const
 void FamilyStreaming::handleStreaming(Message* message)
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::handleStreaming", name_.c_str());
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("handleStreaming"), name_.c_str());
     if (message == nullptr)
-        HLV_THROW(HLV_THREAD::LogicError, "%s: Unexpectedly null message!", "TarrowOperations::handleStreaming");
+        HLV_THROW(HLV_THREAD::LogicError, "%s: Unexpectedly null message!", HLV_LABEL("handleStreaming"));
     if (message->status != HLV_THREAD::MESSAGE_PENDING) {
         outBound(message);
         return;
@@ -182,7 +182,7 @@ void FamilyStreaming::handleStreaming(Message* message)
 
 void FamilyStreaming::inBound(Message* message, HxStreamBuffer& stream)
 {
-    HLV_TRACE(TRACE_OPERATIONS, "%s: Processing in-bound message (req=%d, %p)", "TarrowOperations::handleStreaming",
+    HLV_TRACE(TRACE_OPERATIONS, "%s: Processing in-bound message (req=%d, %p)", HLV_LABEL("handleStreaming"),
               static_cast<int>(message->req), static_cast<void*>(message));
     if (!stream.stop)
         connectStream();
@@ -191,15 +191,14 @@ void FamilyStreaming::inBound(Message* message, HxStreamBuffer& stream)
     case ids::PLAYBACK_STREAM_MSG: handlePlaybackStreamMsg(message, stream); break;
     case ids::LIVE_STREAM_MSG: handleLiveStreamMsg(message, stream); break;
     default:
-        HLV_THROW(HLV_THREAD::LogicError, "%s: Unknown stream kind [0x%x]", "TarrowOperations::handleStreaming",
-                  message->req);
+        HLV_THROW(HLV_THREAD::LogicError, "%s: Unknown stream kind [0x%x]", HLV_LABEL("handleStreaming"), message->req);
     }
 }
 
 // Only downloads come back here: the receiver put this thread first on their route.
 void FamilyStreaming::outBound(Message* message)
 {
-    const char* who = "TarrowOperations::handleStreaming";
+    const char* who = HLV_LABEL("handleStreaming");
     HLV_TRACE(TRACE_OPERATIONS, "%s: Processing out-bound message (%p)", who, static_cast<void*>(message));
     HxStreamBuffer* stream = streamBufferOf(message);
     if (stream == nullptr)
@@ -243,7 +242,7 @@ void FamilyStreaming::releaseDownloadBuffers()
     auto* stop = new (std::nothrow)
         HxStream<Message>(ids::DOWNLOAD_STREAM_MSG, nullptr, CameraServices::find(address_), 0, address_);
     if (stop == nullptr) {
-        HLV_LOG("%s(%s): Unable to allocate the stop message.", "TarrowOperations::handleStreaming", name_.c_str());
+        HLV_LOG("%s(%s): Unable to allocate the stop message.", HLV_LABEL("handleStreaming"), name_.c_str());
         return;
     }
     stop->stop = true;
@@ -280,7 +279,7 @@ void FamilyStreaming::endHere(Message* message)
 
 void FamilyStreaming::handleDownloadStreamMsg(Message* message, HxStreamBuffer& stream)
 {
-    const char* who = "TarrowOperations::handleDownloadStreamMsg";
+    const char* who = HLV_LABEL("handleDownloadStreamMsg");
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s) m=%p", who, name_.c_str(), static_cast<void*>(message));
     if (stream.stop && staleWatchdogStop(message)) {
         HLV_LOG("%s(%s): The watchdog's stop came after its download ended; ignored.", who, name_.c_str());
@@ -363,8 +362,8 @@ bool FamilyStreaming::readDownloadPlan(DownloadPlan& plan)
                             {regs::GIGE_REG_DOWNLOAD_END, 0}, {regs::GIGE_REG_DOWNLOAD_C294, 0}};
     const uint32_t result = channel_.readMultiReg(registers);
     if (result != 0) {
-        HLV_LOG("%s(%s): Unable to read the camera's download state [%d]", "TarrowOperations::kickOffDownload",
-                name_.c_str(), static_cast<int>(result));
+        HLV_LOG("%s(%s): Unable to read the camera's download state [%d]", HLV_LABEL("kickOffDownload"), name_.c_str(),
+                static_cast<int>(result));
         return false;
     }
     plan.cameraState = registers[0].value;
@@ -413,8 +412,8 @@ bool FamilyStreaming::startCameraDownload(const DownloadPlan& plan)
         streamOps_.pauseStream(false);
     downloadSession_ = nextDownloadSession();
     watchdog().arm(downloadSession_);
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): frames %u to %u, format %u", "TarrowOperations::kickOffDownload",
-              name_.c_str(), plan.startFrame, downloadEndFrame_, downloadFormat_);
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): frames %u to %u, format %u", HLV_LABEL("kickOffDownload"), name_.c_str(),
+              plan.startFrame, downloadEndFrame_, downloadFormat_);
     return true;
 }
 
@@ -426,9 +425,9 @@ HX_INTERNAL::PackingImage FamilyStreaming::recordedImage() const
     try {
         return hooks_.packingImage();
     } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s(%s): %s", "TarrowOperations::kickOffDownload", name_.c_str(), error.str().c_str());
+        HLV_LOG("%s(%s): %s", HLV_LABEL("kickOffDownload"), name_.c_str(), error.str().c_str());
     } catch (const std::exception& error) {
-        HLV_LOG("%s(%s): %s", "TarrowOperations::kickOffDownload", name_.c_str(), error.what());
+        HLV_LOG("%s(%s): %s", HLV_LABEL("kickOffDownload"), name_.c_str(), error.what());
     }
     return {};
 }
@@ -436,14 +435,14 @@ HX_INTERNAL::PackingImage FamilyStreaming::recordedImage() const
 uint32_t FamilyStreaming::stopDownload()
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::stopDownload", name_.c_str());
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("stopDownload"), name_.c_str());
     RegisterPairs writes;
     streamOps_.stopDownload(writes);
     uint32_t result = 0;
     if (!writes.empty() && channelUsable()) {
         result = channel_.writeMultiReg(writes);
         if (result != 0)
-            HLV_LOG("%s: HxComm::writeMultiReg was not successful.", "TarrowOperations::stopDownload");
+            HLV_LOG("%s: HxComm::writeMultiReg was not successful.", HLV_LABEL("stopDownload"));
     }
     writtenStreamControl_ = STREAM_STOPPED;
     leaveDownloadMode();
@@ -488,7 +487,7 @@ DownloadWatchdog& FamilyStreaming::watchdog()
     // idle camera's thread has nothing to wake up for.
     if (!watchdog_->started() && !watchdog_->start(CameraServices::find(address_)))
         HLV_TRACE(TRACE_OPERATIONS, "%s(%s): No service thread to run the download watchdog on.",
-                  "TarrowOperations::kickOffDownload", name_.c_str());
+                  HLV_LABEL("kickOffDownload"), name_.c_str());
     return *watchdog_;
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <hlv_thread/log_label.h>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,6 +37,8 @@ class Message;
 // by these operations, never around a call into the family's setters. Construction and
 // destruction on the owner's thread, once nothing else uses the object.
 class FamilyStreaming {
+    HLV_LOG_CLASS(FamilyStreaming);
+
 public:
     // What the flows need from the family object they serve. Empty hooks do nothing (the UDP
     // receiver is assumed when streamsOverUdp is empty).

@@ -26,7 +26,7 @@ constexpr uint32_t LIVE_DOWNLOAD_FORMAT = 1;
 
 void FamilyStreaming::handleLiveStreamMsg(Message* message, HxStreamBuffer& stream)
 {
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s) m=%p", "TarrowOperations::handleLiveStreamMsg", name_.c_str(),
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s) m=%p", HLV_LABEL("handleLiveStreamMsg"), name_.c_str(),
               static_cast<void*>(message));
     if (stream.buffer() != nullptr) {
         passToReceiver(message, stream);
@@ -67,7 +67,7 @@ bool FamilyStreaming::holdWhileAway(Message* message)
 
 void FamilyStreaming::switchLive(bool on)
 {
-    const char* who = "TarrowOperations::handleLiveStreamMsg";
+    const char* who = HLV_LABEL("handleLiveStreamMsg");
     try {
         if (on) {
             HLV_TRACE(TRACE_OPERATIONS, "%s: Live stream ON.", who);
@@ -109,7 +109,7 @@ void FamilyStreaming::stopLiveStream()
 
 bool FamilyStreaming::startCameraLive(bool restoreDestination)
 {
-    const char* who = "TarrowOperations::startLiveStream";
+    const char* who = HLV_LABEL("startLiveStream");
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
     // The live command starts live without a stream message: the receiver may not exist yet.
     connectStream();
@@ -143,7 +143,7 @@ bool FamilyStreaming::startCameraLive(bool restoreDestination)
 
 void FamilyStreaming::stopCameraLive()
 {
-    const char* who = "TarrowOperations::stopLiveStream";
+    const char* who = HLV_LABEL("stopLiveStream");
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
     if (channelUsable()) {
         writtenStreamControl_ = STREAM_STOPPED;
@@ -159,7 +159,7 @@ void FamilyStreaming::stopCameraLive()
 // The camera's playback registers are written by the playback settings; buffers only queue here.
 void FamilyStreaming::handlePlaybackStreamMsg(Message* message, HxStreamBuffer& stream)
 {
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s) m=%p", "TarrowOperations::handlePlaybackStreamMsg", name_.c_str(),
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s) m=%p", HLV_LABEL("handlePlaybackStreamMsg"), name_.c_str(),
               static_cast<void*>(message));
     passToReceiver(message, stream);
 }

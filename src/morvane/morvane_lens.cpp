@@ -1,6 +1,7 @@
 // Morvane lens and temperatures: the lens status, information and settings texts and the
 // camera's temperature text, exchanged through memory registers.
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 
 #include "morvane/morvane_channels.h"
@@ -37,7 +38,7 @@ bool readLensDocument(RegisterChannel& channel, uint32_t reg, const char* method
 
 void MorvaneOperations::getLensStatus(HX_LENS_STATUS* out)
 {
-    const char* method = "MorvaneOperations::getLensStatus";
+    const char* method = HLV_LABEL("getLensStatus");
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     if (out == nullptr) {
         HLV_LOG("%s(%s): lens status pointer unexpectedly null!", method, cameraName().c_str());
@@ -50,7 +51,7 @@ void MorvaneOperations::getLensStatus(HX_LENS_STATUS* out)
 
 void MorvaneOperations::readLensStatus(HX_LENS_STATUS& record)
 {
-    const char* method = "MorvaneOperations::getLensStatus";
+    const char* method = HLV_LABEL("getLensStatus");
     Json::Value document;
     if (!readLensDocument(channel(), GIGE_REG_LENS_STATUS_JSON, method, cameraName(), "lens status", document,
                           record.flags) ||
@@ -64,7 +65,7 @@ void MorvaneOperations::readLensStatus(HX_LENS_STATUS& record)
 
 void MorvaneOperations::getLensInfo(HX_LENS_STATUS* out)
 {
-    const char* method = "MorvaneOperations::getLensInfo";
+    const char* method = HLV_LABEL("getLensInfo");
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     if (out == nullptr) {
         HLV_LOG("%s(%s): lens information pointer unexpectedly null!", method, cameraName().c_str());
@@ -83,7 +84,7 @@ void MorvaneOperations::getLensInfo(HX_LENS_STATUS* out)
 
 void MorvaneOperations::setLensSettings(HX_LENS_SETTINGS* in)
 {
-    const char* method = "MorvaneOperations::setLensSettings";
+    const char* method = HLV_LABEL("setLensSettings");
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     if (in == nullptr)
         HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): lens settings pointer unexpectedly null!", method,
@@ -102,7 +103,7 @@ void MorvaneOperations::setLensSettings(HX_LENS_SETTINGS* in)
 
 bool MorvaneOperations::getTemperature(HX_TEMPERATURE* out)
 {
-    const char* method = "MorvaneOperations::getTemperature";
+    const char* method = HLV_LABEL("getTemperature");
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     if (out == nullptr) {
         HLV_LOG("%s(%s): Unexpectedly null camera temperature pointer!", method, cameraName().c_str());

@@ -2,6 +2,7 @@
 #include "morvane/morvane_operations.h"
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 
 #include "family/pollers.h"
 
@@ -27,7 +28,7 @@ MorvaneOperations::MorvaneOperations(uint32_t address, std::shared_ptr<RegisterC
                                      std::unique_ptr<SensorOperations> sensor)
     : FamilyOperations(address, std::move(channel), std::move(sensor), traits())
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", "MorvaneOperations::MorvaneOperations", cameraName().c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", HLV_LABEL("MorvaneOperations"), cameraName().c_str());
     setSensorFlag(0);
     // Lens status and information, playback status, save state and progress, and two registers
     // of the family's own, kept current like the first family's groups.
@@ -42,6 +43,6 @@ MorvaneOperations::MorvaneOperations(uint32_t address, std::shared_ptr<RegisterC
 
 MorvaneOperations::~MorvaneOperations()
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "MorvaneOperations::~MorvaneOperations", cameraName().c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("~MorvaneOperations"), cameraName().c_str());
     stopSavePoller();
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <hlv_thread/log_label.h>
 #include <mutex>
 #include <string>
 
@@ -12,6 +13,8 @@
 // lens and temperatures (morvane_lens.cpp), camera save and media (morvane_save.cpp).
 // Threads: as the first family; the JSON operations run on API callers' threads.
 class MorvaneOperations : public FamilyOperations {
+    HLV_LOG_CLASS(MorvaneOperations);
+
 public:
     MorvaneOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
                       std::unique_ptr<SensorOperations> sensor);

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 #include <hlv_thread/period_scale.h>
 
@@ -38,7 +39,7 @@ bool writeComment(RegisterChannel& channel, const std::string& text, const char*
 
 void MorvaneOperations::startCameraSave(const char* json)
 {
-    const char* method = "MorvaneOperations::startCameraSave";
+    const char* method = HLV_LABEL("startCameraSave");
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     const std::string text = json == nullptr ? std::string() : std::string(json);
     std::optional<MORVANE_SAVE::SaveRequest> save;
@@ -83,7 +84,7 @@ void MorvaneOperations::startCameraSave(const char* json)
 
 void MorvaneOperations::getCameraMedia(char* jsonData, uint32_t* jsonLength)
 {
-    const char* method = "MorvaneOperations::getCameraMedia";
+    const char* method = HLV_LABEL("getCameraMedia");
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     if (jsonData == nullptr || jsonLength == nullptr || *jsonLength == 0)
         HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): No buffer for the media information.", method,
@@ -111,7 +112,7 @@ void MorvaneOperations::getCameraMedia(char* jsonData, uint32_t* jsonLength)
 
 bool MorvaneOperations::computeSaveProgress(uint32_t saveState, uint32_t cameraProgress, HX_PROGRESS& record)
 {
-    const char* method = "MorvaneOperations::computeProgress";
+    const char* method = HLV_LABEL("computeProgress");
     if (!saving_)
         return false;
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): saving:%d, GIGE_REG_SAVE_STATE=0x%08x, GIGE_REG_PROGRESS=0x%08x",
@@ -170,7 +171,7 @@ void MorvaneOperations::handleNotification(HLV_THREAD::Message& message)
 
 void MorvaneOperations::startSavePoller()
 {
-    const char* method = "MorvaneOperations::checkProgressPoller";
+    const char* method = HLV_LABEL("checkProgressPoller");
     std::lock_guard lock(savePollerLock_);
     if (savePoller_)
         return;
@@ -195,7 +196,7 @@ void MorvaneOperations::stopSavePoller()
     std::unique_ptr<FAMILY_POLLERS::ProgressPoller> stopped;
     std::lock_guard lock(savePollerLock_);
     if (savePoller_)
-        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Stop the poller.", "MorvaneOperations::checkProgressPoller",
+        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Stop the poller.", HLV_LABEL("checkProgressPoller"),
                   cameraName().c_str());
     stopped = std::move(savePoller_);
 }

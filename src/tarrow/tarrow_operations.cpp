@@ -2,6 +2,7 @@
 #include "tarrow/tarrow_operations.h"
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 
 TarrowOperations::TarrowOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
@@ -14,30 +15,30 @@ TarrowOperations::~TarrowOperations() = default;
 
 void TarrowOperations::getCameraMedia(char* /*jsonData*/, uint32_t* /*jsonLength*/)
 {
-    HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Operation is not supported.", "TarrowOperations::getCameraMedia",
+    HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Operation is not supported.", HLV_LABEL("getCameraMedia"),
               name_.c_str());
 }
 
 void TarrowOperations::startCameraSave(const char* /*json*/)
 {
-    HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Operation is not supported.", "TarrowOperations::startCameraSave",
+    HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Operation is not supported.", HLV_LABEL("startCameraSave"),
               name_.c_str());
 }
 
 void TarrowOperations::getLensStatus(HX_LENS_STATUS* /*out*/)
 {
-    HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Function not supported on tarrow cameras.",
-              "TarrowOperations::getLensStatus", name_.c_str());
+    HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Function not supported on tarrow cameras.", HLV_LABEL("getLensStatus"),
+              name_.c_str());
 }
 
 void TarrowOperations::setLensSettings(HX_LENS_SETTINGS* /*in*/)
 {
     HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Function not supported on tarrow cameras.",
-              "TarrowOperations::setLensSettings", name_.c_str());
+              HLV_LABEL("setLensSettings"), name_.c_str());
 }
 
 bool TarrowOperations::getTemperature(HX_TEMPERATURE* /*out*/)
 {
-    HLV_LOG("%s(%s): Not supported!", "TarrowOperations::getTemperature", name_.c_str());
+    HLV_LOG("%s(%s): Not supported!", HLV_LABEL("getTemperature"), name_.c_str());
     return false;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <hlv_thread/log_label.h>
 #include <memory>
 
 #include "family/family_operations.h"
@@ -11,6 +12,8 @@
 // shown-frame polling during playback.
 // Threads: as FamilyOperations.
 class TarrowOperations : public FamilyOperations {
+    HLV_LOG_CLASS(TarrowOperations);
+
 public:
     TarrowOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
                      std::unique_ptr<SensorOperations> sensor);

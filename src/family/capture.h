@@ -3,11 +3,12 @@
 #pragma once
 
 #include <cstdint>
-#include <hlv_thread/log_label.h>
 #include <optional>
 #include <string>
 
 #include <hx/hx.h>
+
+#include <hlv_thread/log_label.h>
 
 #include "control/register_channel.h"
 #include "registers/register_cache.h"

@@ -1,5 +1,5 @@
-// Family commands, camera state and in-camera playback: arm, trigger and the other state
-// commands, the state record, and playback forward, reverse, paused and frame by frame.
+// Family commands, camera state and in-camera playback: the state commands' writes, the state
+// record, and the writes and records of playback forward, reverse, paused and frame by frame.
 #include "family/commands.h"
 
 #include <hlv_thread/log.h>

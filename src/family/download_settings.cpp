@@ -1,5 +1,5 @@
-// Family download settings: which recorded frames to download and in what format, validated,
-// written to the camera in one exchange and read back.
+// Family download settings: the format codes, and the record computed from the download group
+// and the stream session and merged into a caller's.
 #include "family/download_settings.h"
 
 #include <algorithm>

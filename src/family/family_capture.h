@@ -3,11 +3,12 @@
 #pragma once
 
 #include <cstdint>
-#include <hlv_thread/log_label.h>
 #include <optional>
 #include <string>
 
 #include <hx/hx.h>
+
+#include <hlv_thread/log_label.h>
 
 #include "family/capture.h"
 #include "family/family_camera.h"

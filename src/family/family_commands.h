@@ -3,9 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <hlv_thread/log_label.h>
 
 #include <hx/hx.h>
+
+#include <hlv_thread/log_label.h>
 
 #include "family/family_camera.h"
 #include "registers/register_cache.h"

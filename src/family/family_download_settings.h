@@ -2,8 +2,9 @@
 // download group's cache and the camera's stream session, and written after validation.
 #pragma once
 
-#include <hlv_thread/log_label.h>
 #include <hx/hx.h>
+
+#include <hlv_thread/log_label.h>
 
 #include "family/family_camera.h"
 

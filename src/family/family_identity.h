@@ -4,11 +4,12 @@
 
 #include <cstdint>
 #include <functional>
-#include <hlv_thread/log_label.h>
 #include <map>
 #include <string>
 
 #include <hx/hx.h>
+
+#include <hlv_thread/log_label.h>
 
 #include "family/family_camera.h"
 

@@ -2,8 +2,9 @@
 // camera's notifications into the register caches, and the events that follow for subscribers.
 #pragma once
 
-#include <hlv_thread/log_label.h>
 #include <memory>
+
+#include <hlv_thread/log_label.h>
 
 #include "callback/callback_messages.h"
 #include "family/family_camera.h"

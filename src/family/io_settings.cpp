@@ -1,5 +1,5 @@
-// Family input/output settings: trigger, sync and arm signals of the first camera family,
-// validated into register edits, written in one exchange and read back.
+// Family input/output settings: the trigger, sync and arm signals' register encodings, the
+// validation of a record into register edits, and its computation and merge.
 #include "family/io_settings.h"
 
 #include <algorithm>

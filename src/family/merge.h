@@ -1,4 +1,4 @@
-// Record merges of the first camera family: what the camera holds, copied into a caller's record
+// Record merges of the register-based families: what the camera holds, copied into a caller's record
 // one field group at a time, with the groups that changed marked.
 #pragma once
 

@@ -3,11 +3,12 @@
 #pragma once
 
 #include <cstdint>
-#include <hlv_thread/log_label.h>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <hlv_thread/log_label.h>
 
 #include "control/register_channel.h"
 #include "hlv_thread/timer.h"

@@ -4,12 +4,13 @@
 
 #include <cstdint>
 #include <functional>
-#include <hlv_thread/log_label.h>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <hx/hx.h>
+
+#include <hlv_thread/log_label.h>
 
 #include "callback/callback_messages.h"
 #include "family/family_camera.h"

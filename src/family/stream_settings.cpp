@@ -1,5 +1,5 @@
 // Family stream settings: the interpacket delay and JPEG quality of the camera's image stream,
-// validated, written in one exchange and read back.
+// computed from the stream group and merged into a caller's record.
 #include "family/stream_settings.h"
 
 #include <hlv_thread/log.h>

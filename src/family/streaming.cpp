@@ -1,6 +1,5 @@
-// Family stream flows: the download sessions of the first camera family (and of the second, which
-// streams over TCP), and what every flow shares, driven from the camera's service thread. The
-// live and playback flows are in streaming_live.cpp.
+// Family stream flows: the download sessions (over UDP or TCP), and what every flow shares,
+// driven from the camera's service thread. The live and playback flows are in streaming_live.cpp.
 #include "family/streaming.h"
 
 #include <algorithm>

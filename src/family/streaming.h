@@ -1,16 +1,17 @@
-// Family stream flows: the live, playback and download sessions of the first camera family (and
-// of the second, which streams over TCP), driven from the camera's service thread.
+// Family stream flows: the live, playback and download sessions of a register-based family's
+// camera (over UDP, or TCP where the family's traits say so), driven from its service thread.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <hlv_thread/log_label.h>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include <hx/hx.h>
+
+#include <hlv_thread/log_label.h>
 
 #include "control/register_channel.h"
 #include "packing/hx_internal.h"
@@ -45,7 +46,7 @@ public:
     struct Hooks {
         std::function<void()> startHeartBeat;
         std::function<void()> stopHeartBeat;
-        // True for cameras whose images arrive over UDP (first family), false for TCP.
+        // True for cameras whose images arrive over UDP, false for TCP.
         std::function<bool()> streamsOverUdp;
         // Size and bit mode of the frames the camera records, for packing format-11 downloads.
         std::function<HX_INTERNAL::PackingImage()> packingImage;

@@ -26,7 +26,7 @@ FamilyTraits traits()
 
 MorvaneOperations::MorvaneOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
                                      std::unique_ptr<SensorOperations> sensor)
-    : FamilyOperations(address, std::move(channel), std::move(sensor), traits())
+    : FamilyOperations(address, std::move(channel), std::move(sensor), traits()), lens_(this->channel(), cameraName())
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", HLV_LABEL("MorvaneOperations"), cameraName().c_str());
     setSensorFlag(0);

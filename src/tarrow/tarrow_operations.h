@@ -3,8 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <hlv_thread/log_label.h>
 #include <memory>
+
+#include <hlv_thread/log_label.h>
 
 #include "family/family_operations.h"
 

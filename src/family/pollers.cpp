@@ -1,5 +1,5 @@
 // Family pollers: the heartbeat poller (2.5 s) and the progress poller (500 ms while recording,
-// 100 ms during playback), and when a camera's operations start, re-time and stop them.
+// 100 ms during playback) started, re-timed and stopped.
 #include "family/pollers.h"
 
 #include <exception>
@@ -10,11 +10,7 @@
 #include <hlv_thread/period_scale.h>
 
 #include "camera/camera_services.h"
-#include "camera/command.h"
-#include "camera/settings.h"
 #include "control/camera_address.h"
-#include "control/hx_notification.h"
-#include "control/message_ids.h"
 #include "family/commands.h"
 #include "family/notifications.h"
 #include "registers/register_map.h"
@@ -32,126 +28,9 @@ const std::vector<uint32_t> RECORDING_REGISTERS{
     GIGE_REG_TRIGGER_POSITION, GIGE_REG_PROGRESS_C08C, GIGE_REG_PROGRESS_C090, GIGE_REG_PROGRESS_C180};
 const std::vector<uint32_t> PLAYBACK_REGISTERS{GIGE_REG_PB_STATUS, GIGE_REG_CSI_RVW_FRAME_NUM};
 
-// A state query the service thread owns: it reads the camera state, and is deleted there once
-// handled (or by the service's halt, when it arrives too late).
-class StateQuery : public HLV_THREAD::Message, public Settings<HX_COMMAND> {
-public:
-    StateQuery(const std::shared_ptr<CameraServices>& service, const HX_COMMAND& record)
-        : Settings<HX_COMMAND>(service, record)
-    {
-        req = HX_MESSAGE_IDS::CAM_SETTINGS_MSG;
-    }
-
-    bool isSet() const override { return false; }
-    bool set() override { return get(); }
-
-    bool get() override
-    {
-        return runCommandOperation(lockService(), [this](CameraServices& service) { service.getCommand(&record()); });
-    }
-};
-
-bool polledState(uint32_t state)
-{
-    using namespace FAMILY_COMMANDS;
-    return state == STATE_ARM || state == STATE_TRIGGER || state == STATE_REVIEW || state == STATE_BUSY;
-}
-
 } // namespace
 
 namespace FAMILY_POLLERS {
-
-HeartBeatPoller::HeartBeatPoller(uint32_t cameraAddress, RegisterChannel& channel)
-    : Timer(HLV_THREAD::scaledMicroseconds(PERIOD_MICROSECONDS)), cameraAddress_(cameraAddress), channel_(channel)
-{
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): timeout=%d", "FAMILY_POLLERS::HeartBeatPoller::HeartBeatPoller",
-              dottedAddress(cameraAddress_).c_str(), PERIOD_MICROSECONDS);
-}
-
-HeartBeatPoller::~HeartBeatPoller()
-{
-    stop();
-}
-
-void HeartBeatPoller::tick()
-{
-    static constexpr const char* method = "FAMILY_POLLERS::HeartBeatPoller::tick";
-    const std::string name = dottedAddress(cameraAddress_);
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): paused=%d", method, name.c_str(), paused() ? 1 : 0);
-    if (paused())
-        return;
-    const std::optional<uint64_t> activity = channel_.activityCount(cameraAddress_);
-    if (!activity) {
-        HLV_TRACE(TRACE_OPERATIONS, "%s(%s): No comms pointer, stopping tick.", method, name.c_str());
-        stop();
-        return;
-    }
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): cam_activity=%llu, usage_count=%llu", method, name.c_str(),
-              static_cast<unsigned long long>(*activity), static_cast<unsigned long long>(lastActivity_));
-    if (*activity == lastActivity_)
-        postStateQuery();
-    lastActivity_ = *activity;
-}
-
-void HeartBeatPoller::postStateQuery()
-{
-    std::shared_ptr<CameraServices> service = CameraServices::find(cameraAddress_);
-    if (!service)
-        return;
-    HX_COMMAND record;
-    HX_command_init(&record, sizeof(record));
-    auto* query = new StateQuery(service, record);
-    query->owner = service.get();
-    service->post(query);
-}
-
-ProgressPoller::ProgressPoller(uint32_t cameraAddress, uint32_t cameraState, RegisterChannel& channel,
-                               uint32_t periodMicroseconds, uint64_t poll)
-    : Timer(periodMicroseconds), cameraAddress_(cameraAddress), cameraState_(cameraState), poll_(poll),
-      channel_(channel)
-{
-}
-
-ProgressPoller::~ProgressPoller()
-{
-    stop();
-}
-
-void ProgressPoller::setRegisters(std::vector<uint32_t> registers)
-{
-    std::lock_guard<std::mutex> lock(registersLock_);
-    registers_ = std::move(registers);
-}
-
-std::vector<uint32_t> ProgressPoller::registers() const
-{
-    std::lock_guard<std::mutex> lock(registersLock_);
-    return registers_;
-}
-
-void ProgressPoller::tick()
-{
-    if (!polledState(cameraState_)) {
-        HLV_LOG("%s: Unexpected camera state [0x%x]", "FAMILY_POLLERS::ProgressPoller::tick", cameraState_);
-        return;
-    }
-    RegisterPairs pairs;
-    for (uint32_t reg : registers())
-        pairs.push_back({reg, 0});
-    const uint64_t known = channel_.stampRead(cameraAddress_);
-    if (pairs.empty() || channel_.readMultiReg(pairs) != 0)
-        return;
-    std::shared_ptr<CameraServices> service = CameraServices::find(cameraAddress_);
-    if (!service)
-        return;
-    auto* notification = new HX_COMM::NotificationMessage(std::move(pairs));
-    notification->poll = poll_;
-    notification->known = known;
-    notification->owner = service.get();
-    service->post(notification);
-}
-
-// --- When the pollers run ---------------------------------------------------------------------
 
 PollerControl::PollerControl(uint32_t cameraAddress, RegisterChannel& channel)
     : cameraAddress_(cameraAddress), name_(dottedAddress(cameraAddress)), channel_(channel)

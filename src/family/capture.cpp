@@ -1,5 +1,5 @@
 // Family capture settings: encodings, image memory arithmetic, the record computed from the
-// register caches, and the merge into a caller's record (validation: capture_validation.cpp).
+// register caches, and the merge into a caller's record (validation: capture_validator.h).
 #include "family/capture.h"
 
 #include <array>

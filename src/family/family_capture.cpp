@@ -8,6 +8,7 @@
 #include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 
+#include "family/capture_validator.h"
 #include "family/family_identity.h"
 #include "family/operation_labels.h"
 #include "family/settings_access.h"

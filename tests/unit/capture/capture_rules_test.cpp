@@ -8,6 +8,7 @@
 #include <hlv_thread/note.h>
 
 #include "family/capture.h"
+#include "family/capture_validator.h"
 #include "record_fields.h"
 #include "registers/register_map.h"
 

@@ -1,6 +1,6 @@
-// Family capture validation: a requested HX_CAPTURE_SETTINGS checked field by field against the
-// sensor and the image memory, and turned into the register writes the camera takes.
-#include "family/capture.h"
+// Capture validator: a requested HX_CAPTURE_SETTINGS checked field by field against the sensor
+// and the image memory, and turned into the register writes the camera takes.
+#include "family/capture_validator.h"
 
 #include <cmath>
 #include <limits>

@@ -39,16 +39,16 @@ bool refreshRead(const std::string& camera, Read read)
 CameraOperations::CameraOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel)
     : address_(address), name_(dottedAddress(address)), channel_(std::move(channel))
 {
-    HX_camera_information_init(&cameraInformation_, sizeof(cameraInformation_));
-    HX_analog_gain_init(&analogGain_, sizeof(analogGain_));
-    HX_capture_settings_init(&captureSettings_, sizeof(captureSettings_));
-    HX_download_settings_init(&downloadSettings_, sizeof(downloadSettings_));
-    HX_io_settings_init(&ioSettings_, sizeof(ioSettings_));
-    HX_playback_settings_init(&playbackSettings_, sizeof(playbackSettings_));
-    HX_stream_settings_init(&streamSettings_, sizeof(streamSettings_));
-    progress_.ver_maj = HX_API_VERSION_MAJ;
-    progress_.ver_min = HX_API_VERSION_MIN;
-    HX_command_init(&command_, sizeof(command_));
+    HX_camera_information_init(&cached_.cameraInformation, sizeof(cached_.cameraInformation));
+    HX_analog_gain_init(&cached_.analogGain, sizeof(cached_.analogGain));
+    HX_capture_settings_init(&cached_.captureSettings, sizeof(cached_.captureSettings));
+    HX_download_settings_init(&cached_.downloadSettings, sizeof(cached_.downloadSettings));
+    HX_io_settings_init(&cached_.ioSettings, sizeof(cached_.ioSettings));
+    HX_playback_settings_init(&cached_.playbackSettings, sizeof(cached_.playbackSettings));
+    HX_stream_settings_init(&cached_.streamSettings, sizeof(cached_.streamSettings));
+    cached_.progress.ver_maj = HX_API_VERSION_MAJ;
+    cached_.progress.ver_min = HX_API_VERSION_MIN;
+    HX_command_init(&cached_.command, sizeof(cached_.command));
 }
 
 CameraOperations::~CameraOperations()

@@ -12,6 +12,7 @@
 
 #include <hx/hx.h>
 
+#include "camera/cached_records.h"
 #include "camera/service_operations.h"
 #include "control/register_channel.h"
 #include "registers/register_cache.h"
@@ -100,25 +101,7 @@ protected:
     // its older values over those of a refresh that began after it.
     std::mutex refreshMutex_;
 
-    uint32_t cameraInformationValid_ = 0;
-    HX_CAMERA_INFORMATION cameraInformation_{};
-    uint32_t analogGainValid_ = 0;
-    HX_ANALOG_GAIN analogGain_{};
-    uint32_t captureSettingsValid_ = 0;
-    HX_CAPTURE_SETTINGS captureSettings_{};
-    uint32_t downloadSettingsValid_ = 0;
-    HX_DOWNLOAD_SETTINGS downloadSettings_{};
-    uint32_t ioSettingsValid_ = 0;
-    HX_IO_SETTINGS ioSettings_{};
-    uint32_t playbackSettingsValid_ = 0;
-    HX_PLAYBACK_SETTINGS playbackSettings_{};
-    uint8_t streamSettingsValid_ = 0;
-    HX_STREAM_SETTINGS streamSettings_{};
-    uint8_t progressValid_ = 0;
-    HX_PROGRESS progress_{};
-    uint32_t commandValid_ = 0;
-    HX_COMMAND command_{};
-    uint32_t streamState_ = 1;
+    CachedRecords cached_;
 
 private:
     bool readRegisters(RegisterPairs& pairs);

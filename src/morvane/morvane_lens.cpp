@@ -1,11 +1,14 @@
 // Morvane lens and temperatures: the lens status, information and settings texts and the
 // camera's temperature text, exchanged through memory registers.
+#include "morvane/morvane_lens.h"
+
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 
 #include "morvane/morvane_channels.h"
 #include "morvane/morvane_documents.h"
-#include "morvane/morvane_operations.h"
+#include "registers/register_map.h"
 
 using namespace HX_REGISTERS;
 using MORVANE_DOCUMENTS::kErrorBit;
@@ -35,92 +38,90 @@ bool readLensDocument(RegisterChannel& channel, uint32_t reg, const char* method
 
 } // namespace
 
-void MorvaneOperations::getLensStatus(HX_LENS_STATUS* out)
+MorvaneLens::MorvaneLens(RegisterChannel& channel, const std::string& cameraName) : channel_(channel), name_(cameraName)
 {
-    const char* method = "MorvaneOperations::getLensStatus";
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
+}
+
+void MorvaneLens::getLensStatus(HX_LENS_STATUS* out)
+{
+    const char* method = HLV_LABEL("getLensStatus");
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
     if (out == nullptr) {
-        HLV_LOG("%s(%s): lens status pointer unexpectedly null!", method, cameraName().c_str());
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): lens status pointer unexpectedly null!", method,
-                  cameraName().c_str());
+        HLV_LOG("%s(%s): lens status pointer unexpectedly null!", method, name_.c_str());
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): lens status pointer unexpectedly null!", method, name_.c_str());
     }
     readLensStatus(*out);
     getLensInfo(out);
 }
 
-void MorvaneOperations::readLensStatus(HX_LENS_STATUS& record)
+void MorvaneLens::readLensStatus(HX_LENS_STATUS& record)
 {
-    const char* method = "MorvaneOperations::getLensStatus";
+    const char* method = HLV_LABEL("getLensStatus");
     Json::Value document;
-    if (!readLensDocument(channel(), GIGE_REG_LENS_STATUS_JSON, method, cameraName(), "lens status", document,
-                          record.flags) ||
+    if (!readLensDocument(channel_, GIGE_REG_LENS_STATUS_JSON, method, name_, "lens status", document, record.flags) ||
         !MORVANE_DOCUMENTS::fillLensStatus(document, record, method)) {
         record.flags |= kErrorBit;
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens status could not be read.", method, cameraName().c_str());
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens status could not be read.", method, name_.c_str());
     }
-    std::lock_guard lock(stateLock_);
+    std::lock_guard lock(lock_);
     lensStatus_ = record;
 }
 
-void MorvaneOperations::getLensInfo(HX_LENS_STATUS* out)
+void MorvaneLens::getLensInfo(HX_LENS_STATUS* out)
 {
-    const char* method = "MorvaneOperations::getLensInfo";
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
+    const char* method = HLV_LABEL("getLensInfo");
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
     if (out == nullptr) {
-        HLV_LOG("%s(%s): lens information pointer unexpectedly null!", method, cameraName().c_str());
+        HLV_LOG("%s(%s): lens information pointer unexpectedly null!", method, name_.c_str());
         HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): lens information pointer unexpectedly null!", method,
-                  cameraName().c_str());
+                  name_.c_str());
     }
     Json::Value document;
-    if (!readLensDocument(channel(), GIGE_REG_LENS_INFO_JSON, method, cameraName(), "lens information", document,
-                          out->flags) ||
-        !MORVANE_DOCUMENTS::fillLensInfo(document, *out, method, cameraName())) {
+    if (!readLensDocument(channel_, GIGE_REG_LENS_INFO_JSON, method, name_, "lens information", document, out->flags) ||
+        !MORVANE_DOCUMENTS::fillLensInfo(document, *out, method, name_)) {
         out->flags |= kErrorBit;
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens information could not be read.", method,
-                  cameraName().c_str());
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens information could not be read.", method, name_.c_str());
     }
 }
 
-void MorvaneOperations::setLensSettings(HX_LENS_SETTINGS* in)
+void MorvaneLens::setLensSettings(HX_LENS_SETTINGS* in)
 {
-    const char* method = "MorvaneOperations::setLensSettings";
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
+    const char* method = HLV_LABEL("setLensSettings");
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
     if (in == nullptr)
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): lens settings pointer unexpectedly null!", method,
-                  cameraName().c_str());
-    const std::optional<std::string> text = MORVANE_DOCUMENTS::lensSettingsText(*in, method, cameraName());
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): lens settings pointer unexpectedly null!", method, name_.c_str());
+    const std::optional<std::string> text = MORVANE_DOCUMENTS::lensSettingsText(*in, method, name_);
     if (!text)
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens settings were not sent.", method, cameraName().c_str());
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens settings were not sent.", method, name_.c_str());
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: json='%s'", method, text->c_str());
-    if (const uint32_t result = MORVANE_CHANNELS::writeText(channel(), GIGE_REG_LENS_SETTINGS_JSON, *text);
+    if (const uint32_t result = MORVANE_CHANNELS::writeText(channel_, GIGE_REG_LENS_SETTINGS_JSON, *text);
         result != 0) {
-        HLV_LOG("%s(%s): writeMem() failed [0x%x]", method, cameraName().c_str(), result);
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens settings were not written.", method,
-                  cameraName().c_str());
+        HLV_LOG("%s(%s): writeMem() failed [0x%x]", method, name_.c_str(), result);
+        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The lens settings were not written.", method, name_.c_str());
     }
 }
 
-bool MorvaneOperations::getTemperature(HX_TEMPERATURE* out)
+bool MorvaneLens::getTemperature(HX_TEMPERATURE* out)
 {
-    const char* method = "MorvaneOperations::getTemperature";
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
+    const char* method = HLV_LABEL("getTemperature");
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());
     if (out == nullptr) {
-        HLV_LOG("%s(%s): Unexpectedly null camera temperature pointer!", method, cameraName().c_str());
+        HLV_LOG("%s(%s): Unexpectedly null camera temperature pointer!", method, name_.c_str());
         return false;
     }
-    const MORVANE_CHANNELS::ChunkedText read = MORVANE_CHANNELS::readChunkedText(channel(), GIGE_REG_TELEMETRY_JSON);
+    const MORVANE_CHANNELS::ChunkedText read = MORVANE_CHANNELS::readChunkedText(channel_, GIGE_REG_TELEMETRY_JSON);
     Json::Value document;
     switch (read.failure) {
     case MORVANE_CHANNELS::ChunkedFailure::Rewind:
-        HLV_LOG("%s(%s): There was an error writing the GIGE_REG_TELEMETRY_JSON register [0x%x]", method,
-                cameraName().c_str(), read.result);
+        HLV_LOG("%s(%s): There was an error writing the GIGE_REG_TELEMETRY_JSON register [0x%x]", method, name_.c_str(),
+                read.result);
         break;
     case MORVANE_CHANNELS::ChunkedFailure::Read:
         HLV_LOG("%s: Unable to read the temperature information from the camera! [%d]", method,
                 static_cast<int>(read.result));
         break;
     case MORVANE_CHANNELS::ChunkedFailure::TooLong:
-        HLV_LOG("%s(%s): The temperature text is longer than %d bytes", method, cameraName().c_str(),
+        HLV_LOG("%s(%s): The temperature text is longer than %d bytes", method, name_.c_str(),
                 static_cast<int>(MORVANE_CHANNELS::kMaxChunkedText));
         break;
     case MORVANE_CHANNELS::ChunkedFailure::None:

@@ -1,17 +1,34 @@
-// Morvane operations: construction of the second family and what it changes in the first's rules.
+// Morvane operations: construction of the second family and its traits.
 #include "morvane/morvane_operations.h"
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 
-#include "tarrow/tarrow_pollers.h"
+#include "family/pollers.h"
 
 using namespace HX_REGISTERS;
 
+namespace {
+
+// Fractional frame rates; images over a TCP connection to the camera; playing reported in the
+// playback status (busy, and single-frame stepping); the shown frame polled during playback.
+FamilyTraits traits()
+{
+    FamilyTraits traits;
+    traits.rates = FAMILY_CAPTURE::RateEncoding::Fractional;
+    traits.streamsOverUdp = false;
+    traits.playModeSource = FAMILY_COMMANDS::PlaybackModeSource::Status;
+    traits.pollsShownFrame = true;
+    return traits;
+}
+
+} // namespace
+
 MorvaneOperations::MorvaneOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
                                      std::unique_ptr<SensorOperations> sensor)
-    : TarrowOperations(address, std::move(channel), std::move(sensor))
+    : FamilyOperations(address, std::move(channel), std::move(sensor), traits()), lens_(this->channel(), cameraName())
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", "MorvaneOperations::MorvaneOperations", cameraName().c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", HLV_LABEL("MorvaneOperations"), cameraName().c_str());
     setSensorFlag(0);
     // Lens status and information, playback status, save state and progress, and two registers
     // of the family's own, kept current like the first family's groups.
@@ -26,23 +43,6 @@ MorvaneOperations::MorvaneOperations(uint32_t address, std::shared_ptr<RegisterC
 
 MorvaneOperations::~MorvaneOperations()
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "MorvaneOperations::~MorvaneOperations", cameraName().c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("~MorvaneOperations"), cameraName().c_str());
     stopSavePoller();
-}
-
-TARROW_CAPTURE::RateEncoding MorvaneOperations::rateEncoding() const
-{
-    return TARROW_CAPTURE::RateEncoding::Fractional;
-}
-
-// The second family streams its images over a TCP connection to the camera.
-bool MorvaneOperations::streamsOverUdp() const
-{
-    return false;
-}
-
-// The family's cameras report playing in the playback status: busy, and single-frame stepping.
-TARROW_COMMANDS::PlaybackModeSource MorvaneOperations::playbackModeSource() const
-{
-    return TARROW_COMMANDS::PlaybackModeSource::Status;
 }

@@ -1,29 +1,31 @@
-// Morvane operations: the second camera family, built on the first family's register settings.
+// Morvane operations: the second camera family, built on the shared register-based family.
 #pragma once
 
 #include <atomic>
 #include <mutex>
 #include <string>
 
-#include "tarrow/tarrow_operations.h"
+#include <hlv_thread/log_label.h>
+
+#include "family/family_operations.h"
+#include "morvane/morvane_lens.h"
 
 // The family differs from the first where its capture settings differ (frame rates may be
 // fractional), in its TCP stream, and in the JSON texts it exchanges through memory registers:
 // lens and temperatures (morvane_lens.cpp), camera save and media (morvane_save.cpp).
 // Threads: as the first family; the JSON operations run on API callers' threads.
-class MorvaneOperations : public TarrowOperations {
+class MorvaneOperations : public FamilyOperations {
+    HLV_LOG_CLASS(MorvaneOperations);
+
 public:
     MorvaneOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
                       std::unique_ptr<SensorOperations> sensor);
     ~MorvaneOperations() override;
 
-    // Reads the lens status and then the lens information into the record; throws when either
-    // cannot be read (the record's status word then has HX_FLAG_ERR).
-    void getLensStatus(HX_LENS_STATUS* out) override;
-    // The lens information part of the record (name, focal lengths, zoom divisions, ez flag).
-    void getLensInfo(HX_LENS_STATUS* out);
-    void setLensSettings(HX_LENS_SETTINGS* in) override;
-    bool getTemperature(HX_TEMPERATURE* out) override;
+    // Lens and temperatures (morvane_lens.h).
+    void getLensStatus(HX_LENS_STATUS* out) override { lens_.getLensStatus(out); }
+    void setLensSettings(HX_LENS_SETTINGS* in) override { lens_.setLensSettings(in); }
+    bool getTemperature(HX_TEMPERATURE* out) override { return lens_.getTemperature(out); }
 
     // Camera save (morvane_save.cpp): checks the host's JSON settings, writes the comment and
     // JPEG quality they carry, then the save request; throws when nothing was started.
@@ -37,23 +39,16 @@ public:
     bool computeSaveProgress(uint32_t saveState, uint32_t cameraProgress, HX_PROGRESS& record);
     bool saving() const { return saving_; }
     // Save progress notifications (from the save's poller) become progress events for the
-    // subscribed clients; every other notification is the first family's. Service thread.
+    // subscribed clients; every other notification is the shared family's. Service thread.
     void handleNotification(HLV_THREAD::Message& message) override;
 
-protected:
-    // This family polls the shown frame while the camera plays a recording.
-    uint32_t progressPlayMode() const override { return playMode(); }
-
 private:
-    void readLensStatus(HX_LENS_STATUS& record);
     uint32_t lastSaveStateValue() const;
     void startSavePoller();
     void stopSavePoller();
 
     // Guards this family's own state below; taken last, never held while anything else is taken.
     mutable std::mutex stateLock_;
-    // The last lens status read, for diagnostics and the lens events.
-    HX_LENS_STATUS lensStatus_{};
     // The running save (guarded by stateLock_, except the flag).
     std::atomic<bool> saving_{false};
     uint32_t lastSaveState_ = 0x80000000;
@@ -61,10 +56,6 @@ private:
     std::string mediaText_;
     bool mediaValid_ = false;
     mutable std::mutex savePollerLock_;
-    std::unique_ptr<TARROW_OPERATIONS::ProgressPoller> savePoller_;
-
-protected:
-    TARROW_CAPTURE::RateEncoding rateEncoding() const override;
-    bool streamsOverUdp() const override;
-    TARROW_COMMANDS::PlaybackModeSource playbackModeSource() const override;
+    MorvaneLens lens_;
+    std::unique_ptr<FAMILY_POLLERS::ProgressPoller> savePoller_;
 };

@@ -5,18 +5,19 @@
 #include <system_error>
 
 #include <hlv_thread/log.h>
+#include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 #include <hlv_thread/period_scale.h>
 
 #include "camera/camera_services.h"
 #include "control/hx_notification.h"
+#include "family/commands.h"
+#include "family/notifications.h"
+#include "family/pollers.h"
 #include "morvane/morvane_channels.h"
 #include "morvane/morvane_documents.h"
 #include "morvane/morvane_operations.h"
 #include "morvane/morvane_save.h"
-#include "tarrow/tarrow_commands.h"
-#include "tarrow/tarrow_notifications.h"
-#include "tarrow/tarrow_pollers.h"
 
 using namespace HX_REGISTERS;
 
@@ -38,7 +39,7 @@ bool writeComment(RegisterChannel& channel, const std::string& text, const char*
 
 void MorvaneOperations::startCameraSave(const char* json)
 {
-    const char* method = "MorvaneOperations::startCameraSave";
+    const char* method = HLV_LABEL("startCameraSave");
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     const std::string text = json == nullptr ? std::string() : std::string(json);
     std::optional<MORVANE_SAVE::SaveRequest> save;
@@ -83,7 +84,7 @@ void MorvaneOperations::startCameraSave(const char* json)
 
 void MorvaneOperations::getCameraMedia(char* jsonData, uint32_t* jsonLength)
 {
-    const char* method = "MorvaneOperations::getCameraMedia";
+    const char* method = HLV_LABEL("getCameraMedia");
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     if (jsonData == nullptr || jsonLength == nullptr || *jsonLength == 0)
         HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): No buffer for the media information.", method,
@@ -111,7 +112,7 @@ void MorvaneOperations::getCameraMedia(char* jsonData, uint32_t* jsonLength)
 
 bool MorvaneOperations::computeSaveProgress(uint32_t saveState, uint32_t cameraProgress, HX_PROGRESS& record)
 {
-    const char* method = "MorvaneOperations::computeProgress";
+    const char* method = HLV_LABEL("computeProgress");
     if (!saving_)
         return false;
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): saving:%d, GIGE_REG_SAVE_STATE=0x%08x, GIGE_REG_PROGRESS=0x%08x",
@@ -152,17 +153,17 @@ void MorvaneOperations::handleNotification(HLV_THREAD::Message& message)
                               return pair.address == GIGE_REG_SAVE_STATE || pair.address == GIGE_REG_PROGRESS;
                           });
     if (!fromSave) {
-        TarrowOperations::handleNotification(message);
+        FamilyOperations::handleNotification(message);
         return;
     }
     uint32_t saveState = MORVANE_SAVE::kSaveIdle;
     uint32_t cameraProgress = 0;
     for (const auto& [reg, value] : notification->pairs)
         (reg == GIGE_REG_SAVE_STATE ? saveState : cameraProgress) = value;
-    HX_PROGRESS record = cachedProgress();
+    HX_PROGRESS record = progress_.cachedProgress();
     if (computeSaveProgress(saveState, cameraProgress, record)) {
-        storeProgress(record);
-        TARROW_EVENTS::post(HX_PROGRESS_UPDATE, cameraAddress(), record);
+        progress_.storeProgress(record);
+        FAMILY_EVENTS::post(HX_PROGRESS_UPDATE, cameraAddress(), record);
     }
     if (!saving_)
         stopSavePoller();
@@ -170,14 +171,14 @@ void MorvaneOperations::handleNotification(HLV_THREAD::Message& message)
 
 void MorvaneOperations::startSavePoller()
 {
-    const char* method = "MorvaneOperations::checkProgressPoller";
+    const char* method = HLV_LABEL("checkProgressPoller");
     std::lock_guard lock(savePollerLock_);
     if (savePoller_)
         return;
     try {
-        savePoller_ = std::make_unique<TARROW_OPERATIONS::ProgressPoller>(
-            cameraAddress(), TARROW_COMMANDS::STATE_REVIEW, channel(),
-            HLV_THREAD::scaledMicroseconds(TARROW_OPERATIONS::ProgressPoller::RECORDING_PERIOD_MICROSECONDS));
+        savePoller_ = std::make_unique<FAMILY_POLLERS::ProgressPoller>(
+            cameraAddress(), FAMILY_COMMANDS::STATE_REVIEW, channel(),
+            HLV_THREAD::scaledMicroseconds(FAMILY_POLLERS::ProgressPoller::RECORDING_PERIOD_MICROSECONDS));
         savePoller_->setRegisters({GIGE_REG_SAVE_STATE, GIGE_REG_PROGRESS});
         if (!savePoller_->start(CameraServices::find(cameraAddress())))
             HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): No service thread to poll on.", method,
@@ -192,10 +193,10 @@ void MorvaneOperations::startSavePoller()
 // The poller ticks on the service thread, which may stop it as well: stopping never waits there.
 void MorvaneOperations::stopSavePoller()
 {
-    std::unique_ptr<TARROW_OPERATIONS::ProgressPoller> stopped;
+    std::unique_ptr<FAMILY_POLLERS::ProgressPoller> stopped;
     std::lock_guard lock(savePollerLock_);
     if (savePoller_)
-        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Stop the poller.", "MorvaneOperations::checkProgressPoller",
+        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Stop the poller.", HLV_LABEL("checkProgressPoller"),
                   cameraName().c_str());
     stopped = std::move(savePoller_);
 }

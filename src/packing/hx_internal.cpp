@@ -10,13 +10,12 @@
 #include <hx/hx.h>
 
 #include "hlv_thread/log.h"
+#include "hlv_thread/log_label.h"
 #include "packing/tiff_directory.h"
 #include "registers/bit_modes.h"
 
 namespace {
 
-constexpr const char* CONVERT_NAME = "TarrowOperations::convertToPacked";
-constexpr const char* PARSE_NAME = "TarrowOperations::parseTiff";
 // Lengths travel in 32-bit fields and signed arithmetic: larger buffers are used in part.
 constexpr uint64_t USABLE_BUFFER_LIMIT = 0x7FFFFFFF;
 
@@ -115,6 +114,9 @@ void HX_INTERNAL_TEST::useModule(const std::string& moduleName)
 }
 
 namespace HX_INTERNAL {
+
+HLV_LOG_NAMESPACE(HX_INTERNAL);
+
 namespace {
 
 // Bytes of one input sample as the camera writes them: a byte at depth 8, a 16-bit word above.
@@ -127,16 +129,16 @@ uint32_t sampleBytes(uint32_t depth)
 bool packable(const HX_READ_STREAM& record)
 {
     if (HxInternal::factory() == nullptr) {
-        logDebug(fmtToString("%s: Packed stream not supported!", CONVERT_NAME));
+        logDebug(fmtToString("%s: Packed stream not supported!", HLV_LABEL("convertToPacked")));
         return false;
     }
     if (record.received_length != record.image_length) {
-        logDebug(
-            fmtToString("%s: length mismatch [%d != %d]!", CONVERT_NAME, record.received_length, record.image_length));
+        logDebug(fmtToString("%s: length mismatch [%d != %d]!", HLV_LABEL("convertToPacked"), record.received_length,
+                             record.image_length));
         return false;
     }
     if (record.buffer == nullptr) {
-        logDebug(fmtToString("%s: null buffer pointer!", CONVERT_NAME));
+        logDebug(fmtToString("%s: null buffer pointer!", HLV_LABEL("convertToPacked")));
         return false;
     }
     return true;
@@ -192,7 +194,7 @@ const uint8_t* checkedPixels(std::span<const uint8_t> file, std::size_t bufferSi
     const TiffDirectory tiff(file);
     const std::string problem = packingProblem(tiff, file.size(), bufferSize, image, depth, packedSize);
     if (!problem.empty()) {
-        logDebug(fmtToString("%s(%s): not packed: %s", CONVERT_NAME, camera, problem.c_str()));
+        logDebug(fmtToString("%s(%s): not packed: %s", HLV_LABEL("convertToPacked"), camera, problem.c_str()));
         return nullptr;
     }
     return file.data() + tiff.stripRun()->offset;
@@ -211,11 +213,11 @@ bool packBuffer(const HX_READ_STREAM& record, const PackingImage& image, const c
     const std::span<const uint8_t> file(static_cast<const uint8_t*>(record.buffer),
                                         std::min<std::size_t>(record.received_length, bufferSize));
     if (parseTiff(file.data(), file.size(), TIFF_TAG::STRIP_OFFSETS) == TAG_NOT_FOUND) {
-        logDebug(fmtToString("%s: Could not find the strip offset tag!", CONVERT_NAME));
+        logDebug(fmtToString("%s: Could not find the strip offset tag!", HLV_LABEL("convertToPacked")));
         return false;
     }
-    HLV_TRACE(HLV_THREAD::TRACE_PACKING, "%s(%s), width=%d, height=%d, depth=%d", CONVERT_NAME, camera, image.width,
-              image.height, *depth);
+    HLV_TRACE(HLV_THREAD::TRACE_PACKING, "%s(%s), width=%d, height=%d, depth=%d", HLV_LABEL("convertToPacked"), camera,
+              image.width, image.height, *depth);
     const HxInternal::PackedSizeFunc sizeOf = HxInternal::getPackedSizeFuncPtr();
     if (sizeOf == nullptr)
         return false;
@@ -225,7 +227,8 @@ bool packBuffer(const HX_READ_STREAM& record, const PackingImage& image, const c
         return false;
     const uint32_t status = convert(pixels, record.buffer, record.frame_id, image.width, image.height, *depth);
     if (status != 0) {
-        logError(fmtToString("%s(%s): Error converting to packed [0x%x]", CONVERT_NAME, camera, status));
+        logError(
+            fmtToString("%s(%s): Error converting to packed [0x%x]", HLV_LABEL("convertToPacked"), camera, status));
         return false;
     }
     return true;
@@ -236,7 +239,7 @@ bool packBuffer(const HX_READ_STREAM& record, const PackingImage& image, const c
 uint32_t parseTiff(const void* buffer, std::size_t size, uint16_t tag)
 {
     if (buffer == nullptr) {
-        logDebug(fmtToString("%s: null buffer pointer!", PARSE_NAME));
+        logDebug(fmtToString("%s: null buffer pointer!", HLV_LABEL("parseTiff")));
         return TAG_NOT_FOUND;
     }
     const TiffDirectory tiff(std::span<const uint8_t>(static_cast<const uint8_t*>(buffer), size));
@@ -248,14 +251,15 @@ std::optional<uint32_t> packedDepth(uint32_t bitMode, const std::string& cameraN
 {
     if (const uint32_t depth = HX_REGISTERS::bitModeDepth(bitMode); depth != 0)
         return depth;
-    logDebug(fmtToString("%s(%s): Unsupported bit mode [0x%x]", CONVERT_NAME, cameraName.c_str(), bitMode));
+    logDebug(
+        fmtToString("%s(%s): Unsupported bit mode [0x%x]", HLV_LABEL("convertToPacked"), cameraName.c_str(), bitMode));
     return std::nullopt;
 }
 
 void convertToPacked(HX_READ_STREAM& record, const PackingImage& image, const std::string& cameraName)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_PACKING, "%s(%s): id=%d length=%d frame_length=%d", CONVERT_NAME, cameraName.c_str(),
-              record.frame_id, record.received_length, record.image_length);
+    HLV_TRACE(HLV_THREAD::TRACE_PACKING, "%s(%s): id=%d length=%d frame_length=%d", HLV_LABEL("convertToPacked"),
+              cameraName.c_str(), record.frame_id, record.received_length, record.image_length);
     uint32_t packedSize = 0;
     if (!packable(record) || !packBuffer(record, image, cameraName.c_str(), packedSize))
         return;

@@ -13,12 +13,12 @@
 
 #include "camera/camera_services.h"
 #include "discovery/discovery_seam.h"
+#include "family/download_watchdog.h"
 #include "packing/hx_internal.h"
 #include "record_fields.h"
 #include "registers/register_map.h"
 #include "sim/stream/stream_engine.h"
 #include "stream_host.h"
-#include "tarrow/tarrow_download_watchdog.h"
 
 using namespace hxsim;
 using namespace stream_test;

@@ -228,7 +228,7 @@ TEST_F(CameraAtWork, RecordingFromArmToReviewWithStateAndProgressEvents)
     EXPECT_EQ(armed.code_caps, 0x5u);
     EXPECT_TRUE(marked(armed.code_flags, HX_FLAG_CHG));
     EXPECT_FALSE(marked(armed.flags, HX_FLAG_ERR));
-    EXPECT_EQ(tarrow().progressPollerPeriod(), HLV_THREAD::scaledMicroseconds(500000));
+    EXPECT_EQ(tarrow().pollers().progressPeriod(), HLV_THREAD::scaledMicroseconds(500000));
     deliverCameraEvents();
     EXPECT_TRUE(watcher().waitFor<HX_COMMAND>(
         HX_STATE, [](const HX_COMMAND& c) { return c.code == 2; }, DEADLINE));
@@ -251,7 +251,7 @@ TEST_F(CameraAtWork, RecordingFromArmToReviewWithStateAndProgressEvents)
     deliverCameraEvents();
     EXPECT_TRUE(watcher().waitFor<HX_COMMAND>(
         HX_STATE, [](const HX_COMMAND& c) { return c.code == 8; }, DEADLINE));
-    EXPECT_EQ(tarrow().progressPollerPeriod(), 0u);
+    EXPECT_EQ(tarrow().pollers().progressPeriod(), 0u);
     EXPECT_TRUE(watcher().waitFor<HX_PROGRESS>(
         HX_PROGRESS_UPDATE, [](const HX_PROGRESS& p) { return p.recorded_frames == RECORD_LENGTH; }, DEADLINE));
     const auto review = watcher().waitFor<HX_PLAYBACK_SETTINGS>(
@@ -283,7 +283,7 @@ TEST_F(CameraAtWork, RecordingFromArmToReviewWithStateAndProgressEvents)
     camera_->advance(200ms);
     deliverCameraEvents();
     // Nothing polls the shown frame for this family, subscribed or not.
-    EXPECT_EQ(tarrow().progressPollerPeriod(), 0u);
+    EXPECT_EQ(tarrow().pollers().progressPeriod(), 0u);
     const HX_PLAYBACK_SETTINGS paused = play(HX_PLAY_PAUSE, 0);
     EXPECT_EQ(paused.mode, uint32_t{HX_PLAY_PAUSE});
     EXPECT_EQ(camera_->cameraRegister(GIGE_REG_STREAM_CONTROL), 0u);
@@ -326,9 +326,9 @@ TEST_F(CameraAtWork, OnlyUnknownCommandsAndFailedWritesAreRefused)
     EXPECT_EQ(command(HX_CMD_TRIGGER).code, 4u);
     camera_->advance(2s);
     const auto deadline = std::chrono::steady_clock::now() + DEADLINE;
-    while (tarrow().progressPollerPeriod() != 0 && std::chrono::steady_clock::now() < deadline)
+    while (tarrow().pollers().progressPeriod() != 0 && std::chrono::steady_clock::now() < deadline)
         settle();
-    EXPECT_EQ(tarrow().progressPollerPeriod(), 0u);
+    EXPECT_EQ(tarrow().pollers().progressPeriod(), 0u);
 
     // The live command leaves the recording: the camera goes back to idle and streams live.
     command(HX_CMD_LIVE);
@@ -498,7 +498,7 @@ TEST_F(CameraAtWork, LockingTakesThePrivilegeAndNothingElse)
     ASSERT_TRUE(tarrow().lockCamera());
     EXPECT_EQ(camera_->cameraRegister(GIGE_REG_CCP), 2u);
     // No poller keeps the privilege or takes it back; the camera's heartbeat is left as it was.
-    EXPECT_FALSE(tarrow().heartBeatPollerRunning());
+    EXPECT_FALSE(tarrow().pollers().heartBeatRunning());
     EXPECT_EQ(camera_->cameraRegister(GIGE_REG_HEARTBEAT_TIMEOUT), heartbeat);
     EXPECT_TRUE(tarrow().unlockCamera());
     EXPECT_EQ(camera_->cameraRegister(GIGE_REG_CCP), 0u);
@@ -508,7 +508,7 @@ TEST_F(CameraAtWork, LockingTakesThePrivilegeAndNothingElse)
     hx_test::LogCapture log;
     EXPECT_FALSE(tarrow().lockCamera());
     EXPECT_EQ(log.count("There was an error writing the CCP register"), 1u);
-    EXPECT_FALSE(tarrow().heartBeatPollerRunning());
+    EXPECT_FALSE(tarrow().pollers().heartBeatRunning());
     EXPECT_FALSE(tarrow().unlockCamera()); // the lock is the other host's
 }
 

@@ -7,12 +7,13 @@
 #include "log_capture.h"
 #include <hlv_thread/note.h>
 
+#include "family/capture.h"
+#include "family/capture_validator.h"
 #include "record_fields.h"
 #include "registers/register_map.h"
-#include "tarrow/tarrow_capture.h"
 
 using namespace HX_REGISTERS;
-using namespace TARROW_CAPTURE;
+using namespace FAMILY_CAPTURE;
 
 namespace {
 

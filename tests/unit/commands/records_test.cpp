@@ -5,13 +5,13 @@
 #include "log_capture.h"
 #include <hlv_thread/note.h>
 
+#include "family/commands.h"
+#include "family/download_settings.h"
+#include "family/notifications.h"
 #include "registers/register_map.h"
-#include "tarrow/tarrow_commands.h"
-#include "tarrow/tarrow_download_settings.h"
-#include "tarrow/tarrow_notifications.h"
 
 using namespace HX_REGISTERS;
-using namespace TARROW_COMMANDS;
+using namespace FAMILY_COMMANDS;
 
 namespace {
 
@@ -204,40 +204,40 @@ TEST(ProgressRecord, FollowsTheRecordingThroughItsStates)
                            {GIGE_REG_PROGRESS_C180, 0}};
     HX_PROGRESS record = progressRecord();
     // Entering a recording state only notes it.
-    uint32_t state = TARROW_EVENTS::computeProgress(progress, 2, 100, 1, record);
+    uint32_t state = FAMILY_EVENTS::computeProgress(progress, 2, 100, 1, record);
     EXPECT_EQ(state, 2u);
     EXPECT_EQ(record.total_frames, 0u);
     // Armed: frames so far, up to the pre-trigger frames.
-    state = TARROW_EVENTS::computeProgress(progress, 2, 100, state, record);
+    state = FAMILY_EVENTS::computeProgress(progress, 2, 100, state, record);
     EXPECT_EQ(record.total_frames, 100u);
     EXPECT_EQ(record.trigger_frames, 30u);
     EXPECT_EQ(record.recorded_frames, 30u);
     // Triggered: the pre-trigger frames plus those since the trigger.
-    state = TARROW_EVENTS::computeProgress(progress, 4, 100, state, record);
+    state = FAMILY_EVENTS::computeProgress(progress, 4, 100, state, record);
     progress[GIGE_REG_PROGRESS_C090] = 25;
-    TARROW_EVENTS::computeProgress(progress, 4, 100, state, record);
+    FAMILY_EVENTS::computeProgress(progress, 4, 100, state, record);
     EXPECT_EQ(record.recorded_frames, 55u);
     // Review is reported at once, with the camera's trigger frame, and never beyond the length.
     progress[GIGE_REG_PROGRESS_C090] = 95;
     progress[GIGE_REG_PROGRESS_C180] = 28;
-    TARROW_EVENTS::computeProgress(progress, 8, 100, 4, record);
+    FAMILY_EVENTS::computeProgress(progress, 8, 100, 4, record);
     EXPECT_EQ(record.trigger_frames, 28u);
     EXPECT_EQ(record.recorded_frames, 100u);
 
     // A trigger position without bit 31 is a percentage of the length last reported.
     progress[GIGE_REG_TRIGGER_POSITION] = 25;
-    TARROW_EVENTS::computeProgress(progress, 2, 100, 2, record);
+    FAMILY_EVENTS::computeProgress(progress, 2, 100, 2, record);
     EXPECT_EQ(record.trigger_frames, 25u);
     // Idle leaves the record as it was.
     const HX_PROGRESS before = record;
-    TARROW_EVENTS::computeProgress(progress, 1, 100, 1, record);
+    FAMILY_EVENTS::computeProgress(progress, 1, 100, 1, record);
     EXPECT_EQ(record.recorded_frames, before.recorded_frames);
 }
 
 TEST(DownloadRecord, FormatsMapBothWaysAndRefuseWhatTheCameraCannot)
 {
-    using TARROW_DOWNLOAD::formatFromRegister;
-    using TARROW_DOWNLOAD::formatToRegister;
+    using FAMILY_DOWNLOAD::formatFromRegister;
+    using FAMILY_DOWNLOAD::formatToRegister;
     EXPECT_EQ(formatToRegister(HX_FORMAT_JPEG, false, false), 1u);
     EXPECT_EQ(formatToRegister(HX_FORMAT_TYPE3, false, false), 3u);
     EXPECT_EQ(formatToRegister(HX_FORMAT_TYPE2, false, false), 2u);
@@ -258,10 +258,10 @@ TEST(DownloadRecord, FormatsMapBothWaysAndRefuseWhatTheCameraCannot)
                                 {7u, HX_FORMAT_JPEG}})
         EXPECT_EQ(formatFromRegister(code), uint32_t(format)) << code;
 
-    EXPECT_THROW(TARROW_DOWNLOAD::checkJpegQuality(0), SettingsException);
-    EXPECT_THROW(TARROW_DOWNLOAD::checkJpegQuality(101), SettingsException);
-    EXPECT_NO_THROW(TARROW_DOWNLOAD::checkJpegQuality(1));
-    EXPECT_NO_THROW(TARROW_DOWNLOAD::checkJpegQuality(100));
+    EXPECT_THROW(FAMILY_DOWNLOAD::checkJpegQuality(0), SettingsException);
+    EXPECT_THROW(FAMILY_DOWNLOAD::checkJpegQuality(101), SettingsException);
+    EXPECT_NO_THROW(FAMILY_DOWNLOAD::checkJpegQuality(1));
+    EXPECT_NO_THROW(FAMILY_DOWNLOAD::checkJpegQuality(100));
 }
 
 TEST(DownloadRecord, RangeExistsOnlyInReviewAndMergeHidesPacketFlags)
@@ -269,7 +269,7 @@ TEST(DownloadRecord, RangeExistsOnlyInReviewAndMergeHidesPacketFlags)
     RegisterCache group = reviewOf(50, 10);
     group[GIGE_REG_DOWNLOAD_C294] = 0x80000003;
     group[GIGE_REG_DOWNLOAD_C0AC] = 75;
-    TARROW_DOWNLOAD::SessionValues session;
+    FAMILY_DOWNLOAD::SessionValues session;
     session.packetLength = 0x40001F40; // 8000 with do-not-fragment
     session.packetDelay = 200;
     session.start = 60;
@@ -278,7 +278,7 @@ TEST(DownloadRecord, RangeExistsOnlyInReviewAndMergeHidesPacketFlags)
     session.resumeCount = 10;
     HX_DOWNLOAD_SETTINGS cached;
     HX_download_settings_init(&cached, sizeof(cached));
-    TARROW_DOWNLOAD::computeDownload(group, 0x17, session, cached);
+    FAMILY_DOWNLOAD::computeDownload(group, 0x17, session, cached);
     EXPECT_EQ(cached.format, uint32_t{HX_FORMAT_TIFF});
     EXPECT_EQ(cached.format_caps, 0x17u);
     EXPECT_EQ(cached.jpeg_quality, 75u);
@@ -291,18 +291,18 @@ TEST(DownloadRecord, RangeExistsOnlyInReviewAndMergeHidesPacketFlags)
     HX_download_settings_init(&caller, sizeof(caller));
     caller.pause_count = 2;
     caller.resume_count = 10;
-    TARROW_DOWNLOAD::mergeDownload(cached, caller);
+    FAMILY_DOWNLOAD::mergeDownload(cached, caller);
     EXPECT_EQ(caller.turbo_packet_length, 8000u);
     EXPECT_EQ(caller.turbo_packet_length_flags, uint32_t{HX_FLAG_CHG});
     EXPECT_EQ(caller.start_flags, uint32_t{HX_FLAG_CHG});
     EXPECT_EQ(caller.flags, uint32_t{HX_FLAG_CHG});
     caller.resume_count = 9; // the throttle counts mark the record only
     caller.flags = 0;
-    TARROW_DOWNLOAD::mergeDownload(cached, caller);
+    FAMILY_DOWNLOAD::mergeDownload(cached, caller);
     EXPECT_EQ(caller.resume_count, 10u);
     EXPECT_EQ(caller.flags, uint32_t{HX_FLAG_CHG});
 
     group[GIGE_REG_CAMERA_STATE] = 1;
-    TARROW_DOWNLOAD::computeDownload(group, 0x17, session, cached);
+    FAMILY_DOWNLOAD::computeDownload(group, 0x17, session, cached);
     EXPECT_EQ(cached.start + cached.stop + cached.start_max + cached.stop_max, 0u);
 }

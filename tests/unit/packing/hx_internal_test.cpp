@@ -71,7 +71,7 @@ TEST(HxInternalLoaderTest, DownloadsStayTiffWithoutTheLibraryAndPackOnceItIsFoun
         EXPECT_EQ(download.record.received_length, download.record.image_length);
         EXPECT_EQ(log.count("HxInternal::factory: 'libhlv_internal_absent.so' did not loaded."), 2u);
         EXPECT_EQ(log.count("HxInternal::getConvertTiffFuncPtr: 'libhlv_internal_absent.so' is not loaded."), 1u);
-        EXPECT_EQ(log.count("TarrowOperations::convertToPacked: Packed stream not supported!"), 1u);
+        EXPECT_EQ(log.count("HX_INTERNAL::convertToPacked: Packed stream not supported!"), 1u);
     }
 
     HX_INTERNAL_TEST::useModule("");

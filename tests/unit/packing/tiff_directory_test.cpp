@@ -104,7 +104,7 @@ TEST(TiffDirectoryTest, AnswersNotFoundWhenTheDirectoryLiesOutsideTheBytes)
 
     hx_test::LogCapture log;
     EXPECT_EQ(parseTiff(nullptr, 100, 273), TAG_NOT_FOUND);
-    EXPECT_EQ(log.count("TarrowOperations::parseTiff: null buffer pointer!"), 1u);
+    EXPECT_EQ(log.count("HX_INTERNAL::parseTiff: null buffer pointer!"), 1u);
 }
 
 TEST(TiffDirectoryTest, AcceptsOnlyStripTablesThatLieInTheFileWithoutGaps)

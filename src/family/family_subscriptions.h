@@ -1,0 +1,52 @@
+// Family subscriptions: the host's subscriptions to a register-based family's camera, the
+// camera's notifications into the register caches, and the events that follow for subscribers.
+#pragma once
+
+#include <memory>
+
+#include <hlv_thread/log_label.h>
+
+#include "callback/callback_messages.h"
+#include "family/family_camera.h"
+
+class FamilyProgress;
+class FamilyRecordsTable;
+class FamilyStreaming;
+class SubscriptionMessage;
+namespace FAMILY_POLLERS {
+class PollerControl;
+}
+namespace HLV_THREAD {
+class Message;
+}
+
+// Threads: the camera's service thread.
+class FamilySubscriptions {
+    HLV_LOG_CLASS(FamilySubscriptions);
+
+public:
+    FamilySubscriptions(FamilyCamera& camera, FamilyRecordsTable& records, FamilyProgress& progress,
+                        FAMILY_POLLERS::PollerControl& pollers, FamilyStreaming& streaming);
+
+    // Counts the subscriber in or out; the first tells the camera where to send its events, the
+    // last clears that again.
+    void handleSubscription(SubscriptionMessage& message);
+    // Stores the reported (or polled) values and posts the changes they make to subscribers.
+    void handleNotification(HLV_THREAD::Message& message);
+    // The camera answers again after it was away: events, heartbeat time-out and a wanted live
+    // stream are set up again, and subscribers get the camera's state as it is.
+    void cameraReturned();
+    // Reads the camera's message channel back once; a cleared one means it restarted.
+    void cameraMayHaveRestarted();
+
+private:
+    void subscribe();
+    void unsubscribe();
+    std::unique_ptr<HLV_CALLBACK::CallbackRequest> lensChange();
+
+    FamilyCamera& camera_;
+    FamilyRecordsTable& records_;
+    FamilyProgress& progress_;
+    FAMILY_POLLERS::PollerControl& pollers_;
+    FamilyStreaming& streaming_;
+};

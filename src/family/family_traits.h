@@ -1,0 +1,19 @@
+// Family traits: what sets one register-based camera family apart from another, as values the
+// shared family code consults instead of hooks a family overrides.
+#pragma once
+
+#include "family/capture.h"
+#include "family/commands.h"
+
+struct FamilyTraits {
+    // How the cameras hold frame rates: whole frames per second, or fractions as well.
+    FAMILY_CAPTURE::RateEncoding rates = FAMILY_CAPTURE::RateEncoding::WholeFrames;
+    // True when the images arrive over UDP, false over a TCP connection to the camera.
+    bool streamsOverUdp = true;
+    // Which register tells the play mode.
+    FAMILY_COMMANDS::PlaybackModeSource playModeSource = FAMILY_COMMANDS::PlaybackModeSource::Control;
+    // Whether the progress poller follows the shown frame while the camera plays a recording. A
+    // family that does not is never polled during playback: such a poller would read the camera
+    // every 100 ms whether anybody listens or not.
+    bool pollsShownFrame = false;
+};

@@ -1,0 +1,124 @@
+// Family record rows: each cached record with its groups, computation, merge and events.
+#include "family/record_rows.h"
+
+#include "family/capture.h"
+#include "family/commands.h"
+#include "family/download_settings.h"
+#include "family/family_capture.h"
+#include "family/family_commands.h"
+#include "family/family_download_settings.h"
+#include "family/family_io_settings.h"
+#include "family/family_progress.h"
+#include "family/family_stream_settings.h"
+#include "family/io_settings.h"
+#include "family/notifications.h"
+#include "family/stream_settings.h"
+
+using namespace HX_REGISTERS;
+
+namespace {
+
+// A cached record's row: `init` makes the fresh record a new subscriber is sent, `merge` copies
+// the cache into a record the way a getter does.
+template <class Record, class Init, class Merge>
+FAMILY_RECORDS::Record row(uint32_t event, std::vector<RegisterGroup> groups, uint32_t address, Record& cached,
+                           const std::function<void()>& compute, Init init, Merge merge)
+{
+    FAMILY_RECORDS::Record entry;
+    entry.event = event;
+    entry.groups = std::move(groups);
+    entry.compute = compute;
+    entry.change = [event, address, &cached, compute, merge] {
+        auto record = cached;
+        compute();
+        merge(cached, record);
+        return FAMILY_EVENTS::event(event, address, record);
+    };
+    entry.snapshot = [event, address, &cached, init, merge] {
+        Record record;
+        init(&record, static_cast<uint32_t>(sizeof(record)));
+        merge(cached, record);
+        return FAMILY_EVENTS::event(event, address, record);
+    };
+    return entry;
+}
+
+void freshProgress(HX_PROGRESS* record, uint32_t /*size*/)
+{
+    *record = HX_PROGRESS{};
+    record->ver_maj = HX_API_VERSION_MAJ;
+    record->ver_min = HX_API_VERSION_MIN;
+}
+
+template <class Valid>
+std::function<void(uint8_t)> validFlag(Valid& valid)
+{
+    return [&valid](uint8_t value) { valid = value; };
+}
+
+} // namespace
+
+namespace FAMILY_RECORDS {
+
+std::vector<Record> familyRows(const FamilyRecordSources& sources)
+{
+    FamilyCamera& camera = sources.camera;
+    CachedRecords& cached = camera.cached;
+    const uint32_t address = camera.address;
+    FamilyCapture& capturing = sources.capture;
+    Record capture = row(
+        HX_CAPTURE_CHANGE, {RegisterGroup::Sensor, RegisterGroup::Capture}, address, cached.captureSettings,
+        [&capturing] {
+            capturing.computeCaptureLocked();
+            capturing.computeAnalogGainLocked();
+        },
+        HX_capture_settings_init, FAMILY_CAPTURE::mergeCapture);
+    capture.computeLogsFailure = true;
+    capture.setValid = [&cached](uint8_t value) { cached.captureSettingsValid = cached.analogGainValid = value; };
+    capture.implausible = [&capturing] { return capturing.implausibleLocked(); };
+    FamilyDownloadSettings& downloading = sources.download;
+    Record download = row(
+        HX_DOWNLOAD_CHANGE, {RegisterGroup::Download}, address, cached.downloadSettings,
+        [&downloading] { downloading.computeDownloadLocked(); }, HX_download_settings_init,
+        FAMILY_DOWNLOAD::mergeDownload);
+    download.setValid = validFlag(cached.downloadSettingsValid);
+    FamilyIoSettings& signals = sources.io;
+    Record io = row(
+        HX_IO_CHANGE, {RegisterGroup::IO}, address, cached.ioSettings, [&signals] { signals.computeIoLocked(); },
+        HX_io_settings_init, FAMILY_IO::mergeIo);
+    io.setValid = validFlag(cached.ioSettingsValid);
+    // The lens status has no cache here: its change event reads it (another family from the
+    // camera), and a new subscriber is sent an empty record.
+    Record lens;
+    lens.event = HX_LENS_CHANGE;
+    lens.groups = {RegisterGroup::Lens};
+    lens.snapshot = [address] {
+        HX_LENS_STATUS record;
+        HX_lens_status_init(&record, sizeof(record));
+        return FAMILY_EVENTS::event(HX_LENS_CHANGE, address, record);
+    };
+    FamilyCommands& commands = sources.commands;
+    Record playback = row(
+        HX_PLAYBACK_CHANGE, {RegisterGroup::Playback}, address, cached.playbackSettings,
+        [&commands] { commands.computePlaybackLocked(); }, HX_playback_settings_init, FAMILY_COMMANDS::mergePlayback);
+    playback.setValid = validFlag(cached.playbackSettingsValid);
+    FamilyStreamSettings& streaming = sources.stream;
+    Record stream = row(
+        HX_STREAM_CHANGE, {RegisterGroup::Stream}, address, cached.streamSettings,
+        [&streaming] { streaming.computeStreamLocked(); }, HX_stream_settings_init, FAMILY_STREAM::mergeStream);
+    stream.setValid = validFlag(cached.streamSettingsValid);
+    stream.notified = false;
+    stream.change = nullptr;
+    Record state = row(
+        HX_STATE, {RegisterGroup::State}, address, cached.command, [&commands] { commands.computeStateLocked(); },
+        HX_command_init, FAMILY_COMMANDS::mergeCommand);
+    FamilyProgress& progressing = sources.progress;
+    Record progress = row(
+        HX_PROGRESS_UPDATE, {RegisterGroup::Progress}, address, cached.progress,
+        [&progressing] { progressing.computeProgressLocked(); }, freshProgress, FAMILY_EVENTS::mergeProgress);
+    progress.setValid = validFlag(cached.progressValid);
+    return {std::move(capture),  std::move(download), std::move(io),    std::move(lens),
+            std::move(playback), std::move(stream),   std::move(state), std::move(progress)};
+}
+
+} // namespace FAMILY_RECORDS

@@ -35,6 +35,11 @@ if(TARGET halvex)
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/include/hx/hx.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/hx COMPONENT dev)
+  if(WIN32)
+    # Visual Studio's import library and the module-definition file it is made from, beside the
+    # MinGW one.
+    install(FILES ${HX_MSVC_IMPORT_LIBRARY} ${HX_DEF_FILE} DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+  endif()
 
   install(EXPORT halvexTargets NAMESPACE halvex:: DESTINATION ${HX_CMAKE_PACKAGE_DIR} COMPONENT dev)
   configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/halvexConfig.cmake.in

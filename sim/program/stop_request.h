@@ -11,7 +11,12 @@ namespace hxsim {
 class StopRequest {
 public:
     StopRequest();
+    // Only Windows has a console handler to remove.
+#if defined(_WIN32)
     ~StopRequest();
+#else
+    ~StopRequest() = default;
+#endif
     StopRequest(const StopRequest&) = delete;
     StopRequest& operator=(const StopRequest&) = delete;
 

@@ -66,12 +66,8 @@ if(TARGET hlv_internal)
                                ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 endif()
 
-# hxsim.exe is built, so that its Windows halves keep compiling, but not installed yet: under Wine,
-# which the Windows tests run in, Wine rebinds a UDP socket bound to 127.0.0.2 to the wildcard
-# address, so its replies leave from 127.0.0.1 and hosts rightly ignore them; until a test has seen
-# it answer a host it is not shipped.
 foreach(tool hxcam hxsim hxview)
-  if(TARGET ${tool} AND NOT (WIN32 AND tool STREQUAL "hxsim"))
+  if(TARGET ${tool})
     set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/${hx_bin_to_lib}")
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
   endif()

@@ -117,7 +117,9 @@ if(TARGET hxview)
           DESTINATION ${CMAKE_INSTALL_DOCDIR}/images COMPONENT tools)
 endif()
 
-# Debian packages only from a Linux build.
-if(NOT WIN32)
+# Debian packages from a Linux build, the zip archive from a Windows one.
+if(WIN32)
+  include(HxWindowsPackage)
+else()
   include(HxPackage)
 endif()

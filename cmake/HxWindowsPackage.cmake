@@ -4,13 +4,14 @@
 #   lib/       halvex.lib (Visual Studio), libhalvex.dll.a (MinGW), halvex.def, cmake/halvex/
 #   include/   hx/hx.h
 #   examples/  a first host in C and a CMake project that finds the package
-#   share/doc/halvex/   the guides
+#   share/doc/halvex/   the guides, windows.md among them
 #   README-windows.txt
 # The programs and DLLs carry the MinGW run time inside, so nothing else needs installing.
 install(FILES ${PROJECT_SOURCE_DIR}/examples/windows/first_host.c ${PROJECT_SOURCE_DIR}/examples/windows/CMakeLists.txt
               ${PROJECT_SOURCE_DIR}/examples/two_clients.c
         DESTINATION examples COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/README-windows.txt DESTINATION . COMPONENT dev)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/windows.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT dev)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME halvex)

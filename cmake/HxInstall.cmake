@@ -35,6 +35,11 @@ if(TARGET halvex)
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/include/hx/hx.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/hx COMPONENT dev)
+  if(WIN32)
+    # Visual Studio's import library and the module-definition file it is made from, beside the
+    # MinGW one.
+    install(FILES ${HX_MSVC_IMPORT_LIBRARY} ${HX_DEF_FILE} DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+  endif()
 
   install(EXPORT halvexTargets NAMESPACE halvex:: DESTINATION ${HX_CMAKE_PACKAGE_DIR} COMPONENT dev)
   configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/halvexConfig.cmake.in
@@ -71,7 +76,8 @@ endforeach()
 # Manual pages are the tools' own --help, through help2man. Sanitized builds are never installed,
 # and running their tools at build time would only add sanitizer noise, so they skip this.
 find_program(HX_HELP2MAN help2man)
-if(HX_HELP2MAN AND HX_SANITIZE STREQUAL "" AND TARGET hxcam AND TARGET hxsim)
+# Windows programs are not run at build time, so the Windows build has none.
+if(HX_HELP2MAN AND HX_SANITIZE STREQUAL "" AND NOT WIN32 AND TARGET hxcam AND TARGET hxsim)
   set(hx_man_hxcam "control networked high-speed cameras from the command line")
   set(hx_man_hxsim "stand-in networked high-speed cameras for tests and demonstrations")
   set(hx_man_hxview "view and control networked high-speed cameras in a web browser")
@@ -111,7 +117,9 @@ if(TARGET hxview)
           DESTINATION ${CMAKE_INSTALL_DOCDIR}/images COMPONENT tools)
 endif()
 
-# Debian packages only from a Linux build.
-if(NOT WIN32)
+# Debian packages from a Linux build, the zip archive from a Windows one.
+if(WIN32)
+  include(HxWindowsPackage)
+else()
   include(HxPackage)
 endif()

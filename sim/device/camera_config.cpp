@@ -1,9 +1,9 @@
 // Camera configuration: derived identity values and the checks a configuration must pass.
 #include "sim/device/camera_config.h"
 
-#include <arpa/inet.h>
-
 #include <fmt/format.h>
+
+#include "platform/ipv4_endpoint.h"
 
 namespace hxsim {
 namespace {
@@ -84,11 +84,11 @@ std::string dotted(uint32_t hostOrderAddress)
 
 std::optional<uint32_t> parseDotted(const std::string& text)
 {
-    in_addr parsed{};
-    if (inet_pton(AF_INET, text.c_str(), &parsed) != 1) {
+    const std::optional<uint32_t> parsed = HX_PLATFORM::ipv4FromText(text);
+    if (!parsed) {
         return std::nullopt;
     }
-    return ntohl(parsed.s_addr);
+    return HX_PLATFORM::networkToHost(*parsed);
 }
 
 } // namespace hxsim

@@ -1,13 +1,12 @@
 // Request handling of the stand-in camera: decoding, dispatch, acknowledges and events.
 #include "sim/device/camera_core.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <array>
 
 #include <fmt/format.h>
 
+#include "platform/ipv4_endpoint.h"
 #include "sim/registers/camera_registers.h"
 #include "wire/control_packet.h"
 #include "wire/discovery_packet.h"
@@ -210,8 +209,8 @@ std::vector<uint8_t> CameraCore::discoveryReply(uint16_t ackId) const
     reply.macAddress = config.mac;
     reply.ipConfigOptions = 0x7;
     reply.ipConfigCurrent = 0x5; // persistent IP and link-local
-    reply.currentIp = htonl(config.address);
-    reply.subnetMask = htonl(config.netmask);
+    reply.currentIp = HX_PLATFORM::hostToNetwork(config.address);
+    reply.subnetMask = HX_PLATFORM::hostToNetwork(config.netmask);
     reply.defaultGateway = 0;
     reply.manufacturerName = memory.manufacturer();
     reply.modelName = memory.model();

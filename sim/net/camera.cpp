@@ -1,15 +1,7 @@
 // Network side of one stand-in camera: sockets, the receive loop and timed work.
 #include "sim/net/camera.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <pthread.h>
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <stdexcept>
 
 #include <fmt/format.h>
@@ -23,56 +15,15 @@ namespace {
 
 constexpr std::size_t kReceiveBuffer = 65536;
 
-HX_PLATFORM::UniqueFd bindUdp(uint32_t hostOrderAddress, bool wantPacketInfo)
-{
-    HX_PLATFORM::UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    const auto fail = [&](const char* what) {
-        const int err = errno;
-        return std::runtime_error(fmt::format("cannot {} {}:{}: {}", what, dotted(hostOrderAddress),
-                                              HX_WIRE::kControlPort, HX_PLATFORM::errnoText(err)));
-    };
-    if (!fd) {
-        throw fail("open a socket for");
-    }
-    const int on = 1;
-    // Every camera of a cluster shares port 3956: the own-address sockets beside the wildcard ones.
-    if (::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0 ||
-        (wantPacketInfo && ::setsockopt(fd.get(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0)) {
-        throw fail("set socket options for");
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(HX_WIRE::kControlPort);
-    address.sin_addr.s_addr = htonl(hostOrderAddress);
-    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        throw fail("bind");
-    }
-    return fd;
-}
-
-// The destination address of a datagram received with IP_PKTINFO, or 0 when it is missing.
-uint32_t destinationOf(msghdr& message)
-{
-    for (cmsghdr* item = CMSG_FIRSTHDR(&message); item != nullptr; item = CMSG_NXTHDR(&message, item)) {
-        if (item->cmsg_level == IPPROTO_IP && item->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info{};
-            std::memcpy(&info, CMSG_DATA(item), sizeof info);
-            return ntohl(info.ipi_addr.s_addr);
-        }
-    }
-    return 0;
-}
-
 } // namespace
 
 Camera::Camera(const CameraConfig& config, Logger logger)
     : config_(config), logger_(prefixed(std::move(logger), dotted(config.address))),
       start_(std::chrono::steady_clock::now()), core_(config, logger_), faults_(config.faults, config.seed),
-      socket_(bindUdp(config.address, false)), buffer_(kReceiveBuffer)
+      socket_(config.address, false), buffer_(kReceiveBuffer)
 {
     if (config.hearBroadcast) {
-        broadcastSocket_ = bindUdp(INADDR_ANY, true);
+        broadcastSocket_.emplace(0, true); // the wildcard address
     }
     if (!wake_.valid()) {
         throw std::runtime_error("cannot open an eventfd: " + HX_PLATFORM::errnoText(wake_.error()));
@@ -131,7 +82,7 @@ void Camera::withCore(const std::function<void(CameraCore& core, SimTime now)>& 
 void Camera::run(const std::stop_token& stop)
 {
     // Named so that benchmarks can tell the camera's CPU time from the host's.
-    ::pthread_setname_np(::pthread_self(), "hxsim-camera");
+    nameCameraThread();
     while (!stop.stop_requested()) {
         const SimTime at = now();
         {
@@ -140,9 +91,9 @@ void Camera::run(const std::stop_token& stop)
         }
         waitForWork(at);
         wake_.reset();
-        drain(socket_.get(), false);
+        drain(socket_, false);
         if (broadcastSocket_) {
-            drain(broadcastSocket_.get(), true);
+            drain(*broadcastSocket_, true);
         }
     }
 }
@@ -155,61 +106,46 @@ void Camera::waitForWork(SimTime at)
         std::lock_guard<std::mutex> lock(mutex_);
         due = std::min(core_.nextDeadline(), faults_.nextDue());
     }
-    timespec limit{};
-    timespec* limitPointer = nullptr;
+    std::optional<std::chrono::nanoseconds> limit;
     if (due != kNever) {
         const double wallNanos = std::max(0.0, std::ceil(static_cast<double>((due - at).count()) / config_.timeScale));
-        const auto nanos = static_cast<long long>(std::min(wallNanos, 3600e9));
-        limit.tv_sec = static_cast<time_t>(nanos / 1000000000);
-        limit.tv_nsec = static_cast<long>(nanos % 1000000000);
-        limitPointer = &limit;
+        limit = std::chrono::nanoseconds(static_cast<long long>(std::min(wallNanos, 3600e9)));
     }
-    pollfd fds[3] = {{wake_.fd(), POLLIN, 0}, {socket_.get(), POLLIN, 0}, {broadcastSocket_.get(), POLLIN, 0}};
-    const nfds_t count = broadcastSocket_ ? 3 : 2;
-    if (::ppoll(fds, count, limitPointer, nullptr) < 0 && errno != EINTR && logger_) {
-        logger_("poll failed: " + HX_PLATFORM::errnoText(errno));
+    const int error = waitForDatagrams(wake_, socket_, broadcastSocket_ ? &*broadcastSocket_ : nullptr, limit);
+    if (error != 0 && logger_) {
+        logger_("poll failed: " + HX_PLATFORM::errnoText(error));
     }
 }
 
-// Reads every datagram waiting on `fd`; the socket is non-blocking, so this ends at EAGAIN.
-void Camera::drain(int fd, bool broadcast)
+// Reads every datagram waiting on the port; the socket is non-blocking, so this ends when it is
+// drained.
+void Camera::drain(ControlPort& port, bool broadcast)
 {
     for (;;) {
-        sockaddr_in from{};
-        iovec part{buffer_.data(), buffer_.size()};
-        alignas(cmsghdr) char control[128];
-        msghdr message{};
-        message.msg_name = &from;
-        message.msg_namelen = sizeof from;
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t size = ::recvmsg(fd, &message, MSG_DONTWAIT | MSG_TRUNC);
-        if (size < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno != EAGAIN && errno != EWOULDBLOCK && logger_) {
-                logger_("receive failed: " + HX_PLATFORM::errnoText(errno));
+        const ControlPort::Received got = port.receive(buffer_);
+        switch (got.kind) {
+        case ControlPort::Received::Kind::Drained: return;
+        case ControlPort::Received::Kind::Failed:
+            if (logger_) {
+                logger_("receive failed: " + HX_PLATFORM::errnoText(got.error));
             }
             return;
-        }
-        const Endpoint source{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
-        if (static_cast<std::size_t>(size) > buffer_.size()) {
+        case ControlPort::Received::Kind::Oversized:
             if (logger_) {
-                logger_(fmt::format("dropped a {}-byte datagram from {}: too large", size, toString(source)));
+                const std::string size = got.size > 0 ? fmt::format("{}-byte ", got.size) : std::string();
+                logger_(fmt::format("dropped a {}datagram from {}: too large", size, toString(got.source)));
             }
             continue;
+        case ControlPort::Received::Kind::Datagram: break;
         }
-        if (broadcast) {
-            const uint32_t destination = destinationOf(message);
-            if (!forUs(destination)) {
+        bool fromBroadcast = broadcast;
+        if (fromBroadcast) {
+            if (!forUs(got.destination)) {
                 continue; // unicast to an address no camera of ours owns
             }
-            broadcast = destination != config_.address;
+            fromBroadcast = got.destination != config_.address;
         }
-        receive({buffer_.data(), static_cast<std::size_t>(size)}, source, broadcast);
+        receive({buffer_.data(), got.size}, got.source, fromBroadcast);
     }
 }
 
@@ -254,15 +190,10 @@ void Camera::pump(SimTime at)
 
 void Camera::send(const Outgoing& datagram)
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(datagram.to.port);
-    to.sin_addr.s_addr = htonl(datagram.to.address);
-    const ssize_t sent = ::sendto(socket_.get(), datagram.bytes.data(), datagram.bytes.size(), MSG_DONTWAIT,
-                                  reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    if (sent < 0 && logger_) {
+    const int error = socket_.send(datagram.bytes, datagram.to);
+    if (error != 0 && logger_) {
         logger_(fmt::format("send of {} bytes to {} failed: {}", datagram.bytes.size(), toString(datagram.to),
-                            HX_PLATFORM::errnoText(errno)));
+                            HX_PLATFORM::errnoText(error)));
     }
 }
 

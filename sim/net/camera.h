@@ -4,13 +4,15 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "platform/event_fd.h"
-#include "platform/unique_fd.h"
+#include "platform/socket_library.h"
 #include "sim/device/camera_core.h"
 #include "sim/faults/fault_injector.h"
+#include "sim/net/control_port.h"
 #include "sim/stream/stream_engine.h"
 
 namespace hxsim {
@@ -18,8 +20,8 @@ namespace hxsim {
 // The camera answers on its own address, port 3956, and sends its events from there. With
 // hearBroadcast it also receives on the wildcard address (shared with the other cameras through
 // SO_REUSEADDR/SO_REUSEPORT) and answers discovery sent to its subnet's broadcast address, always
-// from its own address. It binds nothing else. Its thread waits in poll() for datagrams and for
-// the next thing due (a state change, a heartbeat expiry, a delayed datagram).
+// from its own address. It binds nothing else. Its thread waits (waitForDatagrams) for datagrams
+// and for the next thing due (a state change, a heartbeat expiry, a delayed datagram).
 //
 // The constructor and destructor run on the owner's thread; withCore() may be called from any
 // thread.
@@ -47,20 +49,23 @@ public:
 private:
     void run(const std::stop_token& stop);
     void waitForWork(SimTime now);
-    void drain(int fd, bool broadcast);
+    void drain(ControlPort& port, bool broadcast);
     void receive(std::span<const uint8_t> datagram, Endpoint from, bool broadcast);
     bool forUs(uint32_t destination) const;
     void pump(SimTime now);
     void send(const Outgoing& datagram);
 
+    // First, so that Winsock is up before any socket of the camera's opens and down after the last
+    // one closes (nothing to do elsewhere). Should it fail to start, the first socket says so.
+    HX_PLATFORM::SocketLibrary socketLibrary_;
     CameraConfig config_;
     Logger logger_;
     std::chrono::steady_clock::time_point start_;
     std::mutex mutex_; // guards core_ and faults_
     CameraCore core_;
     FaultInjector faults_;
-    HX_PLATFORM::UniqueFd socket_;
-    HX_PLATFORM::UniqueFd broadcastSocket_;
+    ControlPort socket_;
+    std::optional<ControlPort> broadcastSocket_;
     HX_PLATFORM::EventFd wake_;
     std::vector<uint8_t> buffer_;
     std::unique_ptr<StreamEngine> streams_;

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <mutex>
 
+#include <fmt/chrono.h>
 #include <fmt/format.h>
 
 namespace hxsim {
@@ -16,8 +17,8 @@ std::string timestamp()
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count() % 1000000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    // fmt's localtime is the thread-safe call of each system (localtime_r, localtime_s).
+    const std::tm local = fmt::localtime(seconds);
     return fmt::format("{:02}:{:02}:{:02}.{:06}", local.tm_hour, local.tm_min, local.tm_sec, micros);
 }
 

@@ -1,5 +1,4 @@
-// hxsim: runs stand-in cameras until SIGINT or SIGTERM.
-#include <csignal>
+// hxsim: runs stand-in cameras until told to stop (SIGINT or SIGTERM; Ctrl-C on Windows).
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -9,21 +8,7 @@
 #include "sim/net/host_network.h"
 #include "sim/net/sim_log.h"
 #include "sim/program/options.h"
-
-namespace {
-
-// The signals that stop hxsim. They are blocked before any camera thread starts, so only the
-// main thread's sigwait() receives them.
-sigset_t stopSignals()
-{
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    return signals;
-}
-
-} // namespace
+#include "sim/program/stop_request.h"
 
 int main(int argc, char** argv)
 {
@@ -42,19 +27,17 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "hxsim: refusing to start: %s\n", unsafe.c_str());
         return 2;
     }
-    const sigset_t signals = stopSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    hxsim::StopRequest stopRequest;
     try {
         hxsim::Cluster cluster(parsed.options.cameras, parsed.options.quiet ? hxsim::Logger{} : hxsim::stderrLogger());
         if (!parsed.options.quiet) {
-            std::fprintf(stderr, "hxsim: %zu camera(s) from %s running; SIGINT or SIGTERM stops them\n", cluster.size(),
-                         hxsim::dotted(parsed.options.cameras.front().address).c_str());
+            std::fprintf(stderr, "hxsim: %zu camera(s) from %s running; %s\n", cluster.size(),
+                         hxsim::dotted(parsed.options.cameras.front().address).c_str(), hxsim::StopRequest::how());
         }
-        int received = 0;
-        sigwait(&signals, &received);
+        const std::string stoppedBy = stopRequest.wait();
         cluster.stop();
         if (!parsed.options.quiet) {
-            std::fprintf(stderr, "hxsim: stopped by signal %d\n", received);
+            std::fprintf(stderr, "hxsim: stopped by %s\n", stoppedBy.c_str());
         }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "hxsim: %s\n", error.what());

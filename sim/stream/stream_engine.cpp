@@ -1,12 +1,7 @@
 // The streaming thread of a stand-in camera: from register writes to images on the wire.
 #include "sim/stream/stream_engine.h"
 
-#include <poll.h>
-#include <pthread.h>
-#include <sys/prctl.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <stdexcept>
 
@@ -15,6 +10,7 @@
 #include "platform/errno_text.h"
 #include "sim/frames/tiff_frames.h"
 #include "sim/registers/camera_registers.h"
+#include "sim/stream/stream_wait.h"
 #include "wire/stream_packet.h"
 
 namespace hxsim {
@@ -118,10 +114,7 @@ void StreamEngine::sync(const CameraDevice& device, SimTime now, bool silent)
 
 void StreamEngine::run(const std::stop_token& stop)
 {
-    // Sleeps between paced packets last microseconds; the default slack of 50 us would stretch them.
-    ::prctl(PR_SET_TIMERSLACK, 10'000ul);
-    // Named so that benchmarks can tell the camera's CPU time from the host's.
-    ::pthread_setname_np(::pthread_self(), "hxsim-stream");
+    prepareStreamThread();
     while (!stop.stop_requested()) {
         wake_.reset();
         takeInbox();
@@ -344,7 +337,7 @@ void StreamEngine::gather(const PlannedPacket& packet, std::size_t skip, std::si
         }
         const std::size_t count = std::min(size - skip, limit);
         if (count > 0) {
-            parts_.push_back(iovec{const_cast<uint8_t*>(data + skip), count});
+            parts_.push_back(SendPiece{const_cast<uint8_t*>(data + skip), count});
             bytes += count;
             limit -= count;
         }
@@ -437,7 +430,7 @@ void StreamEngine::sendTcp()
             gather(out.packets[i], i == out.next ? out.offset : 0, limit - bytes, bytes);
         }
         std::size_t sent = 0;
-        const auto result = tcp_->send(std::span<const iovec>(parts_), sent);
+        const auto result = tcp_->send(std::span<const SendPiece>(parts_), sent);
         if (result == TcpStreamLink::SendResult::Blocked) {
             blocked_ = true;
             return;
@@ -500,25 +493,21 @@ void StreamEngine::connectionLost(const char* what)
 
 void StreamEngine::waitForWork()
 {
-    pollfd fds[4] = {{wake_.fd(), POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}, {-1, 0, 0}};
-    nfds_t count = 1;
+    StreamWaitSet set;
     if (blocked_ && current_ && !overTcp_) {
-        fds[count++] = {udp_.fd(), POLLOUT, 0};
+        set.writableDatagrams = udp_.fd();
     }
     if (tcp_) {
-        fds[count++] = {tcp_->listenFd(), POLLIN, 0};
+        set.listener = tcp_->listenFd();
         if (tcp_->connected()) {
-            const short events = static_cast<short>(POLLIN | (blocked_ && current_ ? POLLOUT : 0));
-            fds[count++] = {tcp_->connectionFd(), events, 0};
+            set.connection = tcp_->connectionFd();
+            set.connectionWritable = blocked_ && current_;
         }
     }
     const std::optional<std::chrono::nanoseconds> wait = timeToWork();
-    timespec limit{};
-    const auto nanos = std::clamp(wait.value_or(kLongestWait), std::chrono::nanoseconds(0), kLongestWait).count();
-    limit.tv_sec = static_cast<time_t>(nanos / 1000000000);
-    limit.tv_nsec = static_cast<long>(nanos % 1000000000);
-    if (::ppoll(fds, count, &limit, nullptr) < 0 && errno != EINTR) {
-        log("poll failed: " + HX_PLATFORM::errnoText(errno));
+    const auto limit = std::clamp(wait.value_or(kLongestWait), std::chrono::nanoseconds(0), kLongestWait);
+    if (const int error = waitForStreamWork(wake_, set, limit); error != 0) {
+        log("poll failed: " + HX_PLATFORM::errnoText(error));
     }
 }
 

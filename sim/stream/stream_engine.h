@@ -128,7 +128,7 @@ private:
     bool blocked_ = false; // the socket took no more; wait until it is writable
     std::chrono::steady_clock::time_point nextPacketAt_;
     FrameDrawer drawer_;
-    std::vector<iovec> parts_; // reused for each batch of sends
+    std::vector<SendPiece> parts_; // reused for each batch of sends
     std::vector<std::size_t> partCounts_;
     uint64_t lostOnPath_ = 0;
     std::jthread thread_;

@@ -2,18 +2,17 @@
 // streams over the connection a host opened last.
 #pragma once
 
-#include <sys/uio.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
 #include "platform/unique_fd.h"
 #include "sim/device/endpoint.h"
+#include "sim/stream/send_piece.h"
 
 namespace hxsim {
 
-// Non-blocking throughout, so the streaming thread waits for it with poll() beside its other
+// Non-blocking throughout, so the streaming thread waits for it with waitForStreamWork() beside its other
 // work. A host that re-connects (after losing its connection) replaces the old connection.
 class TcpStreamLink {
 public:
@@ -22,8 +21,8 @@ public:
     // Throws std::runtime_error naming the address and the system's reason when it cannot listen.
     explicit TcpStreamLink(uint32_t cameraAddress);
 
-    int listenFd() const { return listener_.get(); }
-    int connectionFd() const { return connection_.get(); }
+    HX_PLATFORM::Descriptor listenFd() const { return listener_.get(); }
+    HX_PLATFORM::Descriptor connectionFd() const { return connection_.get(); }
     bool connected() const { return connection_.valid(); }
     Endpoint peer() const { return peer_; }
 
@@ -34,7 +33,7 @@ public:
     // Sends what the socket takes now of `bytes`; `sent` says how much.
     SendResult send(std::span<const uint8_t> bytes, std::size_t& sent);
     // The same for bytes gathered from several pieces, in one system call.
-    SendResult send(std::span<const iovec> parts, std::size_t& sent);
+    SendResult send(std::span<const SendPiece> parts, std::size_t& sent);
     // Resets the connection as a broken link would (the host sees it end at once).
     void cut();
     int lastError() const { return lastError_; }

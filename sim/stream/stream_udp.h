@@ -2,8 +2,9 @@
 // stream port.
 #pragma once
 
-#include <sys/socket.h>
-#include <sys/uio.h>
+#if !defined(_WIN32)
+#  include <sys/socket.h>
+#endif
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +13,7 @@
 
 #include "platform/unique_fd.h"
 #include "sim/device/endpoint.h"
+#include "sim/stream/send_piece.h"
 
 namespace hxsim {
 
@@ -26,10 +28,12 @@ public:
 
     SendResult send(std::span<const uint8_t> datagram, Endpoint to);
     // Sends datagrams gathered from `parts`, the i-th from the next `counts[i]` of them, with as
-    // few system calls as the kernel allows; `sent` says how many datagrams left. A datagram the
+    // few system calls as the system allows (one per batch with sendmmsg, one per datagram on
+    // Windows); `sent` says how many datagrams left. A datagram the
     // system refuses outright counts as sent and makes the result Failed.
-    SendResult sendMany(std::span<iovec> parts, std::span<const std::size_t> counts, Endpoint to, std::size_t& sent);
-    int fd() const { return socket_.get(); }
+    SendResult sendMany(std::span<SendPiece> parts, std::span<const std::size_t> counts, Endpoint to,
+                        std::size_t& sent);
+    HX_PLATFORM::Descriptor fd() const { return socket_.get(); }
     uint16_t port() const { return port_; }
     // The system's reason for the last failed send.
     int lastError() const { return lastError_; }
@@ -38,7 +42,9 @@ private:
     HX_PLATFORM::UniqueFd socket_;
     uint16_t port_ = 0;
     int lastError_ = 0;
+#if !defined(_WIN32)
     std::vector<mmsghdr> headers_; // reused from call to call
+#endif
 };
 
 } // namespace hxsim

@@ -3,7 +3,8 @@
 # the capture settings, arm, trigger, download recorded frames (the camera's TIFF and packed) and
 # live images; every file written must open with this system's libtiff at the size set. Runs
 # inside a private network namespace (scripts/in-netns); in the Windows build hxcam runs under
-# Wine against the Linux hxsim.
+# Wine against the Linux hxsim, and hxsim.exe under Wine answers hxcam.exe and the Linux hxcam
+# (at ADDRESS, 127.0.0.1 there).
 #   hxcam_images_test.sh HXSIM HXCAM
 set -u
 NAME=hxcam_images
@@ -24,7 +25,7 @@ images() {
 start_hxsim "$HXSIM" --sensor lux13hs-mono
 
 run list 0 list
-has list.out "^127.0.0.2 "
+has list.out "^${ADDRESS:-127.0.0.2} "
 run capture 0 set capture roi=256x64+0+0 record-mode=ltr length=20 fps=200
 after capture
 has capture.after "^roi=256x64+0+0$"

@@ -1,4 +1,4 @@
-// UDP stream channel of a stand-in camera.
+// UDP stream channel of a stand-in camera with BSD sockets: datagrams in batches through sendmmsg.
 #include "sim/stream/stream_udp.h"
 
 #include <arpa/inet.h>
@@ -50,7 +50,7 @@ UdpStreamLink::SendResult UdpStreamLink::send(std::span<const uint8_t> datagram,
     }
 }
 
-UdpStreamLink::SendResult UdpStreamLink::sendMany(std::span<iovec> parts, std::span<const std::size_t> counts,
+UdpStreamLink::SendResult UdpStreamLink::sendMany(std::span<SendPiece> parts, std::span<const std::size_t> counts,
                                                   Endpoint to, std::size_t& sent)
 {
     sent = 0;

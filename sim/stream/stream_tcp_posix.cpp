@@ -1,4 +1,4 @@
-// TCP stream channel of a stand-in camera.
+// TCP stream channel of a stand-in camera with BSD sockets.
 #include "sim/stream/stream_tcp.h"
 
 #include <arpa/inet.h>
@@ -88,12 +88,12 @@ bool TcpStreamLink::drainIncoming()
 
 TcpStreamLink::SendResult TcpStreamLink::send(std::span<const uint8_t> bytes, std::size_t& sent)
 {
-    const iovec part{const_cast<uint8_t*>(bytes.data()), bytes.size()};
-    return send(std::span<const iovec>(&part, 1), sent);
+    const SendPiece part{const_cast<uint8_t*>(bytes.data()), bytes.size()};
+    return send(std::span<const SendPiece>(&part, 1), sent);
 }
 
 // Header and image go out in one call: a write per packet would cost a system call per 9 KB.
-TcpStreamLink::SendResult TcpStreamLink::send(std::span<const iovec> parts, std::size_t& sent)
+TcpStreamLink::SendResult TcpStreamLink::send(std::span<const SendPiece> parts, std::size_t& sent)
 {
     sent = 0;
     if (!connection_) {

@@ -27,6 +27,7 @@ MorvaneOperations::MorvaneOperations(uint32_t address, std::shared_ptr<RegisterC
 MorvaneOperations::~MorvaneOperations()
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "MorvaneOperations::~MorvaneOperations", cameraName().c_str());
+    stopRestartWatch();
     stopSavePoller();
 }
 

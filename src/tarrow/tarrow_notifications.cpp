@@ -8,6 +8,7 @@
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
+#include "camera/camera_services.h"
 #include "camera/subscription.h"
 #include "control/hx_notification.h"
 #include "registers/register_map.h"
@@ -149,6 +150,7 @@ void TarrowOperations::subscribe()
         std::lock_guard<std::mutex> lock(stateMutex_);
         ++subscriptionCount_;
     }
+    watchForRestart();
     postCurrentState();
 }
 
@@ -200,6 +202,44 @@ void TarrowOperations::cameraMayHaveRestarted()
     if (channelNow[0].value != 0 && channelNow[1].value != 0)
         return;
     HLV_LOG("%s(%s): The camera's message channel is cleared: it restarted", method, name_.c_str());
+    cameraReturned();
+}
+
+void TarrowOperations::watchForRestart()
+{
+    if (!restartWatch_.started())
+        restartWatch_.start(CameraServices::find(address_));
+}
+
+void TarrowOperations::stopRestartWatch()
+{
+    restartWatch_.stop();
+}
+
+// A restart clears the message channel and puts the heartbeat time-out back to the camera's
+// default; what the host set (a subscription, a stream's heartbeat) is read back in one exchange,
+// and nothing at all is read while the host has set neither up. A camera that does not answer is
+// left to the time-out and give-up paths, which set it up again when it answers.
+void TarrowOperations::checkForRestart()
+{
+    static constexpr const char* method = "TarrowOperations::checkForRestart";
+    bool subscribed = false;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        subscribed = subscriptionCount_ != 0;
+    }
+    const bool beating = pollers_.heartBeatRunning();
+    if ((!subscribed && !beating) || channelFaulted())
+        return;
+    RegisterPairs setUp{{GIGE_REG_MCP, 0}, {GIGE_REG_HEARTBEAT_TIMEOUT, 0}};
+    if (channel().readMultiReg(setUp) != 0)
+        return;
+    const bool eventsForgotten = subscribed && setUp[0].value == 0;
+    const bool heartbeatForgotten = beating && setUp[1].value != TARROW_OPERATIONS::PollerControl::HEARTBEAT_TIMEOUT_MS;
+    if (!eventsForgotten && !heartbeatForgotten)
+        return;
+    HLV_LOG("%s(%s): The camera no longer holds its %s: it restarted", method, name_.c_str(),
+            eventsForgotten ? "message channel" : "heartbeat time-out");
     cameraReturned();
 }
 

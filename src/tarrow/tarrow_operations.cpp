@@ -42,7 +42,8 @@ TarrowOperations::TarrowOperations(uint32_t address, std::shared_ptr<RegisterCha
     : CameraOperations(address, std::move(channel)), pollers_(address, this->channel()),
       groups_([this](RegisterCache& registers, uint8_t* counter, RegisterStamps& stamps) {
           return refresh(registers, counter, &stamps);
-      })
+      }),
+      restartWatch_([this] { checkForRestart(); })
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", "TarrowOperations::TarrowOperations", name_.c_str());
     setSensor(std::move(sensor));
@@ -77,6 +78,7 @@ TarrowOperations::TarrowOperations(uint32_t address, std::shared_ptr<RegisterCha
 TarrowOperations::~TarrowOperations()
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "TarrowOperations::~TarrowOperations", name_.c_str());
+    stopRestartWatch();
     streamShutdown();
 }
 

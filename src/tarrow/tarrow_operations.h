@@ -18,6 +18,7 @@
 #include "tarrow/tarrow_pollers.h"
 #include "tarrow/tarrow_records.h"
 #include "tarrow/tarrow_register_groups.h"
+#include "tarrow/tarrow_restart_watch.h"
 #include "tarrow/tarrow_streaming.h"
 
 class HxStreamOperations;
@@ -64,6 +65,11 @@ public:
     void streamShutdown() override;
     void cameraReturned() override;
     void cameraMayHaveRestarted() override;
+    // Once per heartbeat period while subscribed or streaming (service thread): reads back what
+    // the host set up on the camera, and sets everything up again when the camera has lost it.
+    void checkForRestart();
+    // Starts the restart watch on the camera's service thread, if it does not run yet.
+    void watchForRestart();
     bool holdWhileAway(HLV_THREAD::Message* message) override;
     // The camera's live, playback and download flows (tarrow_streaming.cpp); service thread only.
     TarrowStreaming& streaming();
@@ -99,6 +105,9 @@ protected:
     virtual uint32_t progressPlayMode() const;
     // The play mode the camera was last seen in.
     uint32_t playMode() const;
+    // Stops the restart watch, whose check reaches the family's overrides: a family's destructor
+    // calls it before its own members go.
+    void stopRestartWatch();
 
 private:
     bool refreshGroup(HX_REGISTERS::RegisterGroup id);
@@ -173,6 +182,8 @@ private:
     std::vector<TARROW_RECORDS::Record> records_;
     std::map<uint32_t, std::string> texts_;
     uint8_t textCounter_ = 0;
+    // Declared last, so that it stops before anything its check uses goes.
+    TARROW_OPERATIONS::RestartWatch restartWatch_;
 };
 
 template <typename Record, typename Valid, typename Writes>

@@ -24,9 +24,6 @@ using HLV_THREAD::TRACE_OPERATIONS;
 
 namespace {
 
-// The camera's heartbeat time-out while the heartbeat poller keeps it: four quiet periods.
-constexpr uint32_t HEARTBEAT_TIMEOUT_MS = 10000;
-
 const std::vector<uint32_t> RECORDING_REGISTERS{
     GIGE_REG_PROGRESS_C008,    GIGE_REG_PROGRESS_A054, GIGE_REG_PROGRESS_A058, GIGE_REG_PROGRESS_A050,
     GIGE_REG_TRIGGER_POSITION, GIGE_REG_PROGRESS_C08C, GIGE_REG_PROGRESS_C090, GIGE_REG_PROGRESS_C180};
@@ -171,7 +168,8 @@ void PollerControl::startHeartBeat()
             return;
         }
     }
-    if (const uint32_t result = channel_.writeReg(GIGE_REG_HEARTBEAT_TIMEOUT, HEARTBEAT_TIMEOUT_MS); result != 0)
+    if (const uint32_t result = channel_.writeReg(GIGE_REG_HEARTBEAT_TIMEOUT, PollerControl::HEARTBEAT_TIMEOUT_MS);
+        result != 0)
         HLV_LOG("%s(%s): Unable to set the camera's heartbeat time-out [%d]", method, name_.c_str(),
                 static_cast<int>(result));
     std::lock_guard<std::mutex> lock(lock_);
@@ -269,7 +267,8 @@ void PollerControl::restoreHeartBeatTimeout()
 {
     if (!heartBeatRunning())
         return;
-    if (const uint32_t result = channel_.writeReg(GIGE_REG_HEARTBEAT_TIMEOUT, HEARTBEAT_TIMEOUT_MS); result != 0)
+    if (const uint32_t result = channel_.writeReg(GIGE_REG_HEARTBEAT_TIMEOUT, PollerControl::HEARTBEAT_TIMEOUT_MS);
+        result != 0)
         HLV_LOG("%s(%s): Unable to set the camera's heartbeat time-out [%d]", "TarrowOperations::cameraReturned",
                 name_.c_str(), static_cast<int>(result));
 }
@@ -281,6 +280,7 @@ void PollerControl::restoreHeartBeatTimeout()
 void TarrowOperations::startHeartBeatPoller()
 {
     pollers_.startHeartBeat();
+    watchForRestart();
 }
 
 void TarrowOperations::stopHeartBeatPoller()

@@ -83,6 +83,9 @@ private:
 // Threads: any; the pollers are stopped outside the lock, as their last tick may still run.
 class PollerControl {
 public:
+    // The camera's heartbeat time-out while the heartbeat poller keeps it: four quiet periods.
+    static constexpr uint32_t HEARTBEAT_TIMEOUT_MS = 10000;
+
     PollerControl(uint32_t cameraAddress, RegisterChannel& channel);
     ~PollerControl();
     PollerControl(const PollerControl&) = delete;

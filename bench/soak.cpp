@@ -129,13 +129,21 @@ bool startCameras(SoakHost& host, const std::string& folder, Cameras& cameras)
     return true;
 }
 
-// Everything once on every camera before the first look, so the first tenth has seen it all.
-void warmUp(Cameras& cameras, SoakTally& tally)
+// Everything once on every camera before the first look, so the first tenth has seen it all; with
+// restarts, also one camera of each family given up and back (its fresh control channel and
+// receiver thread allocate once what every later return reuses).
+void warmUp(Cameras& cameras, bool restarts, SoakTally& tally)
 {
     for (auto& camera : cameras) {
         camera->liveCycle(tally);
         camera->settingsRoundTrip(tally);
         camera->recordAndDownload(tally);
+    }
+    if (!restarts)
+        return;
+    for (std::size_t i = 0; i < 2 && i < cameras.size(); ++i) {
+        cameras[i]->restart(tally, true);
+        cameras[i]->liveCycle(tally);
     }
 }
 
@@ -214,7 +222,7 @@ int main(int argc, char** argv)
         return 1;
     SoakTally tally;
     report("start", processFigures(), host.lentBuffers(), tally);
-    warmUp(cameras, tally);
+    warmUp(cameras, options.restarts, tally);
     const ProcessFigures baseline = runRounds(cameras, host, options, tally);
     const ProcessFigures last = settled(baseline);
     for (auto& camera : cameras)

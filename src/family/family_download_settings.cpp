@@ -88,6 +88,15 @@ void FamilyDownloadSettings::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
     clearDownloadOutcome(record);
     try {
         getDownloadSettings(nullptr);
+        // A frame range is judged by the recording the camera holds now: a host that has just
+        // seen the camera reach review asks at once, while the events that bring the new
+        // recording to the subscribed cache may still be on their way.
+        if ((flagSet(record.start_flags) || flagSet(record.stop_flags)) &&
+            FAMILY_SETTINGS::cacheTrusted(camera_, camera_.cached.downloadSettingsValid)) {
+            FAMILY_SETTINGS::refreshGroupOrThrow(camera_, RegisterGroup::Download, method);
+            std::lock_guard<std::mutex> lock(camera_.state);
+            computeDownloadLocked();
+        }
         RegisterPairs writes;
         if (flagSet(record.format_flags)) {
             field(record.format_flags, [&] {

@@ -68,12 +68,20 @@ FamilyOperations::FamilyOperations(uint32_t address, std::shared_ptr<RegisterCha
     if (HxInternal::factory() != nullptr)
         downloadFormatFlags_ |= HX_FORMAT_PACKED;
     records_.setRows(FAMILY_RECORDS::familyRows({camera_, capture_, download_, io_, commands_, stream_, progress_}));
+    // A camera whose heartbeat the host keeps is watched for a restart like a subscribed one.
+    pollers_.onHeartBeatStarted([this] { subscriptions_.watchForRestart(); });
 }
 
 FamilyOperations::~FamilyOperations()
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", FAMILY_LABELS::DESTROYED, name_.c_str());
+    stopRestartWatch();
     streamShutdown();
+}
+
+void FamilyOperations::stopRestartWatch()
+{
+    subscriptions_.stopRestartWatch();
 }
 
 void FamilyOperations::addToGroup(RegisterGroup id, uint32_t address)

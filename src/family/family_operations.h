@@ -70,6 +70,9 @@ public:
     const FAMILY_POLLERS::PollerControl& pollers() const { return pollers_; }
 
 protected:
+    // Stops the restart watch, whose check reaches the family's overrides: a family's destructor
+    // calls it first, before its own members go.
+    void stopRestartWatch();
     // Adds registers to a group's cache; the next refresh reads them.
     void addToGroup(HX_REGISTERS::RegisterGroup group, uint32_t address);
 

@@ -10,6 +10,7 @@
 #include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 
+#include "camera/camera_services.h"
 #include "camera/subscription.h"
 #include "control/hx_notification.h"
 #include "family/family_progress.h"
@@ -26,7 +27,8 @@ using HLV_THREAD::TRACE_OPERATIONS;
 
 FamilySubscriptions::FamilySubscriptions(FamilyCamera& camera, FamilyRecordsTable& records, FamilyProgress& progress,
                                          FAMILY_POLLERS::PollerControl& pollers, FamilyStreaming& streaming)
-    : camera_(camera), records_(records), progress_(progress), pollers_(pollers), streaming_(streaming)
+    : camera_(camera), records_(records), progress_(progress), pollers_(pollers), streaming_(streaming),
+      restartWatch_([this] { checkForRestart(); })
 {
 }
 
@@ -78,6 +80,7 @@ void FamilySubscriptions::subscribe()
         std::lock_guard<std::mutex> lock(camera_.state);
         ++camera_.subscriptions;
     }
+    watchForRestart();
     records_.postCurrentState();
 }
 
@@ -130,6 +133,45 @@ void FamilySubscriptions::cameraMayHaveRestarted()
     if (channelNow[0].value != 0 && channelNow[1].value != 0)
         return;
     HLV_LOG("%s(%s): The camera's message channel is cleared: it restarted", method, camera_.name.c_str());
+    cameraReturned();
+}
+
+void FamilySubscriptions::watchForRestart()
+{
+    if (!restartWatch_.started())
+        restartWatch_.start(CameraServices::find(camera_.address));
+}
+
+void FamilySubscriptions::stopRestartWatch()
+{
+    restartWatch_.stop();
+}
+
+// A restart clears the message channel and puts the heartbeat time-out back to the camera's
+// default; what the host set (a subscription, a stream's heartbeat) is read back in one exchange,
+// and nothing at all is read while the host has set neither up. A camera that does not answer is
+// left to the time-out and give-up paths, which set it up again when it answers.
+void FamilySubscriptions::checkForRestart()
+{
+    static constexpr const char* method = HLV_LABEL("checkForRestart");
+    bool subscribed = false;
+    {
+        std::lock_guard<std::mutex> lock(camera_.state);
+        subscribed = camera_.subscriptions != 0;
+    }
+    const bool beating = pollers_.heartBeatRunning();
+    if ((!subscribed && !beating) || camera_.operations.channelFaulted())
+        return;
+    RegisterPairs setUp{{GIGE_REG_MCP, 0}, {GIGE_REG_HEARTBEAT_TIMEOUT, 0}};
+    if (camera_.channel.readMultiReg(setUp) != 0)
+        return;
+    const bool eventsForgotten = subscribed && setUp[0].value == 0;
+    const bool heartbeatForgotten =
+        beating && setUp[1].value != FAMILY_POLLERS::PollerControl::HEARTBEAT_TIMEOUT_MS;
+    if (!eventsForgotten && !heartbeatForgotten)
+        return;
+    HLV_LOG("%s(%s): The camera no longer holds its %s: it restarted", method, camera_.name.c_str(),
+            eventsForgotten ? "message channel" : "heartbeat time-out");
     cameraReturned();
 }
 

@@ -8,6 +8,7 @@
 
 #include "callback/callback_messages.h"
 #include "family/family_camera.h"
+#include "family/restart_watch.h"
 
 class FamilyProgress;
 class FamilyRecordsTable;
@@ -38,10 +39,19 @@ public:
     void cameraReturned();
     // Reads the camera's message channel back once; a cleared one means it restarted.
     void cameraMayHaveRestarted();
+    // Starts the restart watch on the camera's service thread, if it does not run yet (at the
+    // first subscription and whenever the heartbeat poller starts).
+    void watchForRestart();
+    // Stops the restart watch, whose check reaches the family's overrides: a family's destructor
+    // calls it before its own members go.
+    void stopRestartWatch();
 
 private:
     void subscribe();
     void unsubscribe();
+    // Once per heartbeat period while subscribed or streaming (service thread): reads back what
+    // the host set up on the camera, and sets everything up again when the camera has lost it.
+    void checkForRestart();
     std::unique_ptr<HLV_CALLBACK::CallbackRequest> lensChange();
 
     FamilyCamera& camera_;
@@ -49,4 +59,6 @@ private:
     FamilyProgress& progress_;
     FAMILY_POLLERS::PollerControl& pollers_;
     FamilyStreaming& streaming_;
+    // Declared last, so that it stops before anything its check uses goes.
+    FAMILY_POLLERS::RestartWatch restartWatch_;
 };

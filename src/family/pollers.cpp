@@ -3,6 +3,7 @@
 #include "family/pollers.h"
 
 #include <exception>
+#include <utility>
 
 #include <hlv_thread/log.h>
 #include <hlv_thread/log_label.h>
@@ -19,9 +20,6 @@ using namespace HX_REGISTERS;
 using HLV_THREAD::TRACE_OPERATIONS;
 
 namespace {
-
-// The camera's heartbeat time-out while the heartbeat poller keeps it: four quiet periods.
-constexpr uint32_t HEARTBEAT_TIMEOUT_MS = 10000;
 
 const std::vector<uint32_t> RECORDING_REGISTERS{
     GIGE_REG_PROGRESS_C008,    GIGE_REG_PROGRESS_A054, GIGE_REG_PROGRESS_A058, GIGE_REG_PROGRESS_A050,
@@ -40,6 +38,18 @@ PollerControl::PollerControl(uint32_t cameraAddress, RegisterChannel& channel)
 PollerControl::~PollerControl() = default;
 
 void PollerControl::startHeartBeat()
+{
+    startOrResumeHeartBeat();
+    if (heartBeatStarted_)
+        heartBeatStarted_();
+}
+
+void PollerControl::onHeartBeatStarted(std::function<void()> started)
+{
+    heartBeatStarted_ = std::move(started);
+}
+
+void PollerControl::startOrResumeHeartBeat()
 {
     static constexpr const char* method = HLV_LABEL("startHeartBeatPoller");
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", method, name_.c_str());

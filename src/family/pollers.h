@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,14 +26,20 @@ class PollerControl {
     HLV_LOG_CLASS(PollerControl);
 
 public:
+    // The camera's heartbeat time-out while the heartbeat poller keeps it: four quiet periods.
+    static constexpr uint32_t HEARTBEAT_TIMEOUT_MS = 10000;
+
     PollerControl(uint32_t cameraAddress, RegisterChannel& channel);
     ~PollerControl();
     PollerControl(const PollerControl&) = delete;
     PollerControl& operator=(const PollerControl&) = delete;
 
     // Starts the heartbeat poller (setting the camera's heartbeat time-out first), or resumes a
-    // paused one.
+    // paused one; then tells the owner's observer (see onHeartBeatStarted).
     void startHeartBeat();
+    // Called after every startHeartBeat, on the caller's thread. Set once, before the pollers are
+    // used from another thread.
+    void onHeartBeatStarted(std::function<void()> started);
     void stopHeartBeat();
     bool heartBeatRunning() const;
     // Sets the camera's heartbeat time-out again while the heartbeat poller runs (a camera that
@@ -50,6 +57,8 @@ public:
     bool currentPoll(uint64_t poll) const;
 
 private:
+    void startOrResumeHeartBeat();
+
     const uint32_t cameraAddress_;
     const std::string name_;
     RegisterChannel& channel_;
@@ -57,6 +66,7 @@ private:
     std::unique_ptr<HeartBeatPoller> heartBeat_;
     std::unique_ptr<ProgressPoller> progress_;
     uint64_t polls_ = 0; // progress pollers made
+    std::function<void()> heartBeatStarted_;
 };
 
 } // namespace FAMILY_POLLERS

@@ -103,7 +103,8 @@ public:
     bool startLiveStream();
     void stopLiveStream();
     // Switches the camera's live stream on again when the host wants it (the camera stops it
-    // when it restarts or its heartbeat runs out while it cannot be reached).
+    // when it restarts or its heartbeat runs out while it cannot be reached); otherwise the next
+    // live start tells the camera again where the stream goes.
     void resumeLiveStream();
     // Starts the download the applied download settings describe; false (and a log line) when
     // the camera holds no recording to download or the camera refused the start.
@@ -137,7 +138,8 @@ private:
     void refuseDownloadStart(HLV_THREAD::Message* message, HxStreamBuffer& stream);
     void switchLive(bool on);
     // The camera's side of live; the public operations also record whether the host wants it.
-    // With restoreDestination the UDP stream's destination is written first.
+    // With restoreDestination (or a destination the camera may have forgotten since) the UDP
+    // stream's destination is written first.
     bool startCameraLive(bool restoreDestination = false);
     void stopCameraLive();
     bool readDownloadPlan(DownloadPlan& plan);
@@ -169,6 +171,8 @@ private:
     // The download started last, so a watchdog's stop is matched with the download it watched.
     uint64_t downloadSession_ = 0;
     bool liveWanted_ = false;
+    // The camera may have restarted since it was last told where its UDP stream goes.
+    bool destinationForgotten_ = false;
     bool discoveryPausedByDownload_ = false;
     uint32_t downloadEndFrame_ = 0;
     uint32_t downloadFormat_ = 0;

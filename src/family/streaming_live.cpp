@@ -98,6 +98,8 @@ void FamilyStreaming::resumeLiveStream()
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     if (liveWanted_)
         startCameraLive(true);
+    else
+        destinationForgotten_ = true;
 }
 
 void FamilyStreaming::stopLiveStream()
@@ -124,7 +126,7 @@ bool FamilyStreaming::startCameraLive(bool restoreDestination)
     const uint32_t negotiated = streamOps_.getStreamPktLen();
     const uint32_t packetSize = negotiated != 0 ? negotiated : regs::STANDARD_PACKET_SIZE;
     RegisterPairs writes;
-    if (restoreDestination)
+    if (restoreDestination || destinationForgotten_)
         streamOps_.appendDestination(writes);
     writes.insert(writes.end(), {{regs::GIGE_REG_DOWNLOAD_E930, LIVE_E930},
                                  {regs::GIGE_REG_SCPS0, packetSize | regs::SCPS0_DO_NOT_FRAGMENT},
@@ -137,6 +139,7 @@ bool FamilyStreaming::startCameraLive(bool restoreDestination)
         return false;
     }
     streamOps_.pauseStream(false);
+    destinationForgotten_ = false;
     writtenStreamControl_ = STREAM_LIVE;
     return true;
 }

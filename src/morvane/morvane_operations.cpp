@@ -44,5 +44,6 @@ MorvaneOperations::MorvaneOperations(uint32_t address, std::shared_ptr<RegisterC
 MorvaneOperations::~MorvaneOperations()
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("~MorvaneOperations"), cameraName().c_str());
+    stopRestartWatch();
     stopSavePoller();
 }

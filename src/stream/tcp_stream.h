@@ -22,10 +22,11 @@ class PollSet;
 
 // The receiver binds its local end to `port` (or the next of ten ports, three apart, that is
 // free) and connects to the camera's stream port; the camera learns the local port through its
-// stream channel port register. A connection the camera closes is re-opened at once; while the
-// camera refuses, it is tried again after a delay that doubles up to RECONNECT_MAX_MICROSECONDS.
-// Once the camera is no longer present (lost, or its channel gone) the receiver ends instead, and
-// the camera's return makes a new one.
+// stream channel port register, written again whenever a connection is re-opened (a camera that
+// restarted has forgotten it, and sends nothing until told). A connection the camera closes is
+// re-opened at once; while the camera refuses, it is tried again after a delay that doubles up to
+// RECONNECT_MAX_MICROSECONDS. While the camera is not present (lost, or its channel gone) nothing
+// is tried, and the connection is re-opened once it answers again.
 //
 // Threads: construction, startAndWait(), post() and destruction from the owner (the camera's
 // service thread); parsing on the receiver's thread only.

@@ -186,10 +186,13 @@ void TcpStream::completeConnect()
 {
     const int error = HX_PLATFORM::connectOutcome(socket_.get());
     if (error == 0) {
+        const bool reopened = reconnecting_;
         connectPending_ = false;
         reconnecting_ = false;
         pollSet_->watchWrite(1, false);
         HLV_TRACE(TRACE_STREAM, "%s(%s): Connection established.", "TcpStream::completeConnect", where());
+        if (reopened)
+            writeStartRegisters();
         return;
     }
     // A camera that keeps refusing is reported once per outage, not at every attempt.
@@ -277,6 +280,11 @@ bool TcpStream::retrySocket()
         return false;
     }
     reconnecting_ = connectPending_;
+    // A camera that restarted has forgotten the port; one that only lost the connection is told
+    // the port it already has. Told once the connection is open, so a camera still starting up
+    // is not asked for a register it cannot answer yet.
+    if (!connectPending_)
+        writeStartRegisters();
     return true;
 }
 

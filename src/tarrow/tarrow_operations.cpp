@@ -11,7 +11,10 @@ TarrowOperations::TarrowOperations(uint32_t address, std::shared_ptr<RegisterCha
 {
 }
 
-TarrowOperations::~TarrowOperations() = default;
+TarrowOperations::~TarrowOperations()
+{
+    stopRestartWatch();
+}
 
 void TarrowOperations::getCameraMedia(char* /*jsonData*/, uint32_t* /*jsonLength*/)
 {

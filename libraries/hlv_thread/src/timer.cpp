@@ -17,7 +17,9 @@ Timer::~Timer()
     }
 }
 
-// The host is known before the first tick can run, so a tick that stops its own timer finds it.
+// The host is known, and the timer marked started, before the first tick can run: a tick that
+// stops its own timer (or throws) may end before schedule() has returned here, and its stop must
+// not be overwritten.
 bool Timer::start(const std::shared_ptr<MsgThread>& newHost)
 {
     stop();
@@ -26,13 +28,14 @@ bool Timer::start(const std::shared_ptr<MsgThread>& newHost)
     {
         std::lock_guard<std::mutex> guard(hostLock_);
         host_ = newHost;
+        started_ = true;
     }
-    started_ = newHost->schedule(*this);
-    if (!started_) {
-        std::lock_guard<std::mutex> guard(hostLock_);
-        host_.reset();
-    }
-    return started_;
+    if (newHost->schedule(*this))
+        return true;
+    std::lock_guard<std::mutex> guard(hostLock_);
+    host_.reset();
+    started_ = false;
+    return false;
 }
 
 void Timer::stop()

@@ -27,6 +27,8 @@ constexpr uint32_t LIVE = 0x7F000004;      // restarts while the host streams li
 constexpr uint32_t BRIEF = 0x7F000005;     // silent for less than discovery's age-out
 constexpr uint32_t RESTARTED = 0x7F000006; // restarts within a request's time-out
 constexpr uint32_t REPLACED = 0x7F000007;  // another camera takes its address over
+constexpr uint32_t UNASKED = 0x7F000008;   // restarts while the host asks it nothing
+constexpr uint32_t TCP_LIVE = 0x7F000009;  // the second family, given up while buffers are lent
 // Room for a whole frame at the stand-in sensors' full size.
 constexpr std::size_t FRAME_ROOM = std::size_t{8} << 20;
 
@@ -257,6 +259,73 @@ TEST(ReturningCamera, ACameraThatRestartsWithinATimeOutHasItsCachesReadAgain)
     restartWithin(camera, config, handle, 3);
     restartWithin(camera, config, handle, 1);
     HX_unsubscribe(library.client(), handle);
+}
+
+// No request goes unanswered: the camera is back before anyone asks it anything, so only what it
+// forgot can tell the library that it restarted.
+TEST(ReturningCamera, ACameraThatRestartsWhileNobodyAsksIsSetUpAgain)
+{
+    const hxsim::CameraConfig config = standInCamera(UNASKED, "lupa-mono", "hxsim qT");
+    auto camera = std::make_unique<hxsim::Camera>(config);
+    const HX_CAMERA_HANDLE handle = library.handleOf(UNASKED);
+    ASSERT_EQ(HX_subscribe(library.client(), handle), HX_STATUS_OK);
+    stream_test::configure(library.client(), handle, 24); // small images
+    startLive(handle);
+    stopLive(handle);
+    const uint32_t initial = library.captureSettings(handle).exposure;
+    ASSERT_NE(changeExposure(handle), initial);
+    ASSERT_EQ(HX_discover_pause(1), HX_STATUS_OK);
+    events.clear();
+    camera.reset();
+    camera = std::make_unique<hxsim::Camera>(config);
+
+    EXPECT_TRUE(events
+                    .waitFor<HX_CAPTURE_SETTINGS>(
+                        HX_CAPTURE_CHANGE,
+                        [&](const HX_CAPTURE_SETTINGS& change) { return change.exposure == initial; }, DEADLINE)
+                    .has_value())
+        << "the restart went unnoticed: subscribers never got the restarted camera's state";
+    EXPECT_NE(hx_test::registerOf(*camera, HX_REGISTERS::GIGE_REG_MCP), 0u)
+        << "the restarted camera was not told where to send its events";
+    const uint32_t exposure = changeExposure(handle);
+    EXPECT_TRUE(events
+                    .waitFor<HX_CAPTURE_SETTINGS>(
+                        HX_CAPTURE_CHANGE,
+                        [&](const HX_CAPTURE_SETTINGS& change) { return change.exposure == exposure; }, DEADLINE)
+                    .has_value())
+        << "the change on the restarted camera never reached its subscriber";
+    lendReturnedAgain(handle);
+    ASSERT_EQ(HX_live_enable(library.client(1), handle, 1), HX_STATUS_OK);
+    EXPECT_TRUE(liveImages(handle, 3)) << "live switched on after the restart sent nothing to the host";
+    stopLive(handle);
+    expectNeverLost(handle);
+    HX_discover_pause(0);
+    HX_unsubscribe(library.client(), handle);
+}
+
+// The TCP stream's buffers lent before the camera went away (live already switched off) are
+// filled once live is switched on again on the returned camera.
+TEST(ReturningCamera, TcpLiveBuffersLentBeforeTheCameraWentAwayAreFilledAfterItReturns)
+{
+    const hxsim::CameraConfig config = standInCamera(TCP_LIVE, "lux19hs-mono", "hxsim qM");
+    auto camera = std::make_unique<hxsim::Camera>(config);
+    const HX_CAMERA_HANDLE handle = library.handleOf(TCP_LIVE);
+    stream_test::configure(library.client(), handle, 24); // small images
+    startLive(handle);
+    stopLive(handle);
+    EXPECT_EQ(cameraState(handle), static_cast<uint32_t>(HX_CAMERA_STATE_IDLE));
+    lendReturnedAgain(handle);
+
+    events.clear();
+    camera.reset();
+    ASSERT_TRUE(events.waitForEvent(HX_END, handle, DEADLINE)) << "the silent camera was never reported lost";
+    events.clear();
+    camera = std::make_unique<hxsim::Camera>(config);
+    ASSERT_TRUE(events.waitForEvent(HX_DISCOVERY, handle, DEADLINE)) << "the camera was never found again";
+    stream_test::configure(library.client(), handle, 24);
+    ASSERT_EQ(HX_live_enable(library.client(1), handle, 1), HX_STATUS_OK);
+    EXPECT_TRUE(liveImages(handle, 3)) << "the buffers lent before the camera went away were never filled";
+    stopLive(handle);
 }
 
 TEST(ReturningCamera, AnotherCameraAtTheAddressGetsAnObjectOfItsOwnAndTheSubscriptions)

@@ -538,3 +538,30 @@ TEST_F(CameraAtWork, DownloadRangeFollowsTheRecordingAndMonochromeRefusesDng)
     EXPECT_FALSE(marked(mono.format_caps, HX_FORMAT_DNG));
     EXPECT_EQ(log.count("DNG support for color sensors only"), 1u);
 }
+
+// A host that saw the camera reach review (the state read afresh) sets up the download at once,
+// while the events that tell the subscribed caches of the new recording are still on their way.
+TEST_F(CameraAtWork, ADownloadRangeIsJudgedByTheRecordingEvenBeforeItsEventsArrive)
+{
+    ASSERT_TRUE(subscribe(true));
+    ASSERT_EQ(command(HX_CMD_ARM).code, 2u);
+    camera_->advance(1s);
+    ASSERT_EQ(command(HX_CMD_TRIGGER).code, 4u);
+    camera_->advance(2s);
+    HX_COMMAND state;
+    tarrow().getCommand(&state);
+    ASSERT_EQ(state.code, 8u);
+
+    HX_DOWNLOAD_SETTINGS download;
+    HX_download_settings_init(&download, sizeof(download));
+    download.flags = HX_FLAG_SET;
+    setField(download.start, download.start_flags, 0);
+    setField(download.stop, download.stop_flags, RECORD_LENGTH - 1);
+    operations_->setDownloadSettings(&download);
+    EXPECT_FALSE(marked(download.stop_flags, HX_FLAG_ERR)) << "refused on the cache of the time before the recording";
+    EXPECT_FALSE(marked(download.flags, HX_FLAG_ERR));
+    EXPECT_EQ(download.stop_max, RECORD_LENGTH - 1);
+    EXPECT_EQ(camera_->cameraRegister(GIGE_REG_DOWNLOAD_END), RECORD_LENGTH - 1);
+    deliverCameraEvents();
+    ASSERT_TRUE(subscribe(false));
+}

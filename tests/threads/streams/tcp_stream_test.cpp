@@ -380,6 +380,11 @@ TEST_F(TcpStreamTest, AClosedConnectionIsReopenedUntilTheCameraTakesItAgain)
     EXPECT_EQ(second.contents(3000), later);
     EXPECT_EQ(log.count("The TCP connection is open again."), 1u);
     EXPECT_EQ(lossesSoFar().size(), 1u) << "one outage, one loss";
+    // Every connection opened tells the camera its port, before its images are read: a camera
+    // that restarted has forgotten it and would send nothing.
+    const std::vector<uint32_t> ports = camera.writesOf(0x0D00);
+    EXPECT_EQ(ports.size(), 3u) << "the first connection and the two re-opened ones";
+    EXPECT_EQ(ports.back(), receiver->port());
 }
 
 TEST_F(TcpStreamTest, ABusyLocalPortMovesThreePortsOn)

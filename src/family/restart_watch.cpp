@@ -1,0 +1,28 @@
+// Restart watch: the timer that asks the camera, once per heartbeat period, whether it
+// still holds what the host set up.
+#include "family/restart_watch.h"
+
+#include <utility>
+
+#include <hlv_thread/period_scale.h>
+
+#include "family/heart_beat_poller.h"
+
+namespace FAMILY_POLLERS {
+
+RestartWatch::RestartWatch(std::function<void()> check)
+    : Timer(HLV_THREAD::scaledMicroseconds(HeartBeatPoller::PERIOD_MICROSECONDS)), check_(std::move(check))
+{
+}
+
+RestartWatch::~RestartWatch()
+{
+    stop();
+}
+
+void RestartWatch::tick()
+{
+    check_();
+}
+
+} // namespace FAMILY_POLLERS

@@ -166,8 +166,7 @@ void FamilySubscriptions::checkForRestart()
     if (camera_.channel.readMultiReg(setUp) != 0)
         return;
     const bool eventsForgotten = subscribed && setUp[0].value == 0;
-    const bool heartbeatForgotten =
-        beating && setUp[1].value != FAMILY_POLLERS::PollerControl::HEARTBEAT_TIMEOUT_MS;
+    const bool heartbeatForgotten = beating && setUp[1].value != FAMILY_POLLERS::PollerControl::HEARTBEAT_TIMEOUT_MS;
     if (!eventsForgotten && !heartbeatForgotten)
         return;
     HLV_LOG("%s(%s): The camera no longer holds its %s: it restarted", method, camera_.name.c_str(),

@@ -11,6 +11,7 @@
 
 #include "platform/errno_text.h"
 #include "sim/device/camera_config.h"
+#include "sim/net/win_socket_address.h"
 #include "wire/stream_packet.h"
 
 namespace hxsim {
@@ -23,10 +24,7 @@ constexpr int kAcceptsPerCall = 8;
 // Reads of what a host sends (it should send nothing) before other work gets a turn.
 constexpr int kReadsPerCall = 64;
 
-SOCKET handle(HX_PLATFORM::Descriptor descriptor)
-{
-    return static_cast<SOCKET>(descriptor);
-}
+using winsock::handle;
 
 bool makeNonBlocking(SOCKET socket)
 {

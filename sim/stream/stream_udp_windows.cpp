@@ -12,23 +12,13 @@
 
 #include "platform/errno_text.h"
 #include "sim/device/camera_config.h"
+#include "sim/net/win_socket_address.h"
 
 namespace hxsim {
 namespace {
 
-SOCKET handle(HX_PLATFORM::Descriptor descriptor)
-{
-    return static_cast<SOCKET>(descriptor);
-}
-
-sockaddr_in toSockaddr(uint32_t hostOrderAddress, uint16_t port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(hostOrderAddress);
-    return address;
-}
+using winsock::handle;
+using winsock::toSockaddr;
 
 // Nothing waits for room in the send buffer: the caller waits until the socket turns writable.
 bool blocked(int error)

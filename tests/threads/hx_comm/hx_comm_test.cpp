@@ -13,6 +13,7 @@
 #include "hlv_thread/period_scale.h"
 #include "log_capture.h"
 #include "scripted_camera.h"
+#include "scripted_channel_test.h"
 
 using namespace hx_comm_test;
 using namespace std::chrono_literals;
@@ -22,16 +23,8 @@ namespace {
 // The fire-and-forget write that leaves the write gate closed: flags 0, id 0, one pair.
 const Bytes kGateClose = {0x42, 0x00, 0x00, 0x82, 0x00, 0x08, 0x00, 0x00, 0, 0, 0xC5, 0x8C, 0, 0, 0, 0};
 
-class ChannelTest : public ::testing::Test {
+class ChannelTest : public ScriptedChannelTest {
 protected:
-    // A test whose script refers to its locals ends with answerNormally().
-    void TearDown() override
-    {
-        camera.answerNormally();
-        HxComm::recycle(cam);
-        HLV_THREAD::setPeriodScale(1.0);
-        HLV_THREAD::setTraceMask(savedMask);
-    }
     // Answers every command with `reply(command)` instead of the well-behaved answer.
     void answerWith(std::function<std::vector<Bytes>(const Command&)> reply) { camera.setScript(std::move(reply)); }
     // A read left waiting on a camera gone silent, once the camera has seen its request.
@@ -45,10 +38,6 @@ protected:
         EXPECT_TRUE(camera.waitForCommands(1, 5s));
         return waiting;
     }
-
-    ScriptedCamera camera{"127.0.0.2"};
-    const uint32_t cam = camera.address();
-    const uint32_t savedMask = HLV_THREAD::traceMask();
 };
 
 Bytes value32(uint32_t value)

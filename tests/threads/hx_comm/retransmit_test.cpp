@@ -11,21 +11,15 @@
 #include "hlv_thread/period_scale.h"
 #include "log_capture.h"
 #include "scripted_camera.h"
+#include "scripted_channel_test.h"
 
 using namespace hx_comm_test;
 using namespace std::chrono_literals;
 
 namespace {
 
-class RetransmitTest : public ::testing::Test {
+class RetransmitTest : public ScriptedChannelTest {
 protected:
-    void TearDown() override
-    {
-        camera.answerNormally();
-        HxComm::recycle(cam);
-        HLV_THREAD::setPeriodScale(1.0);
-        HLV_THREAD::setTraceMask(savedMask);
-    }
     // Leaves the first `lost` sendings of every request id unanswered, as a link that loses them.
     void loseFirstSendings(int lost)
     {
@@ -47,9 +41,6 @@ protected:
         return found;
     }
 
-    ScriptedCamera camera{"127.0.0.2"};
-    const uint32_t cam = camera.address();
-    const uint32_t savedMask = HLV_THREAD::traceMask();
     std::mutex lock;
     std::map<uint16_t, int> sendings;
 };

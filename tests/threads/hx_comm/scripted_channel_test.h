@@ -1,0 +1,32 @@
+// The fixture of the control channel's tests against one scripted camera: each test leaves the
+// channel, the period scale and the trace mask as it found them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "control/hx_comm.h"
+#include "hlv_thread/log.h"
+#include "hlv_thread/period_scale.h"
+#include "scripted_camera.h"
+
+namespace hx_comm_test {
+
+class ScriptedChannelTest : public ::testing::Test {
+protected:
+    // A test whose script refers to its locals ends with answerNormally().
+    void TearDown() override
+    {
+        camera.answerNormally();
+        HxComm::recycle(cam);
+        HLV_THREAD::setPeriodScale(1.0);
+        HLV_THREAD::setTraceMask(savedMask);
+    }
+
+    ScriptedCamera camera{"127.0.0.2"};
+    const uint32_t cam = camera.address();
+    const uint32_t savedMask = HLV_THREAD::traceMask();
+};
+
+} // namespace hx_comm_test

@@ -117,6 +117,21 @@ void expectNeverLost(HX_CAMERA_HANDLE camera)
         EXPECT_NE(code, static_cast<uint32_t>(HX_END)) << "a short silence was taken for a lost camera";
 }
 
+// Whether the camera has been told where its events go: its message channel is set and a change
+// made on it reaches the subscriber.
+void expectEventsReachTheSubscriber(hxsim::Camera& camera, HX_CAMERA_HANDLE handle, const char* which)
+{
+    EXPECT_NE(hx_test::registerOf(camera, HX_REGISTERS::GIGE_REG_MCP), 0u)
+        << "the " << which << " camera was not told where to send its events";
+    const uint32_t exposure = changeExposure(handle);
+    EXPECT_TRUE(events
+                    .waitFor<HX_CAPTURE_SETTINGS>(
+                        HX_CAPTURE_CHANGE,
+                        [&](const HX_CAPTURE_SETTINGS& change) { return change.exposure == exposure; }, DEADLINE)
+                    .has_value())
+        << "the change on the " << which << " camera never reached its subscriber";
+}
+
 TEST(ReturningCamera, ARestartedCameraSendsItsEventsToSubscribersAgain)
 {
     const hxsim::CameraConfig config = standInCamera(RETURNING, "lupa", "hxsim qT");
@@ -138,16 +153,7 @@ TEST(ReturningCamera, ARestartedCameraSendsItsEventsToSubscribersAgain)
     // The camera is told where to send its events before subscribers get its state.
     ASSERT_TRUE(events.waitForEvent(HX_CAPTURE_CHANGE, handle, DEADLINE))
         << "subscribers did not get the returned camera's state";
-    EXPECT_NE(hx_test::registerOf(*camera, HX_REGISTERS::GIGE_REG_MCP), 0u)
-        << "the returned camera was not told where to send its events";
-
-    const uint32_t exposure = changeExposure(handle);
-    EXPECT_TRUE(events
-                    .waitFor<HX_CAPTURE_SETTINGS>(
-                        HX_CAPTURE_CHANGE,
-                        [&](const HX_CAPTURE_SETTINGS& change) { return change.exposure == exposure; }, DEADLINE)
-                    .has_value())
-        << "the change on the returned camera never reached its subscriber";
+    expectEventsReachTheSubscriber(*camera, handle, "returned");
     HX_unsubscribe(library.client(), handle);
     EXPECT_EQ(HX_release_handle(library.client(), handle), HX_STATUS_OK);
 }
@@ -285,15 +291,7 @@ TEST(ReturningCamera, ACameraThatRestartsWhileNobodyAsksIsSetUpAgain)
                         [&](const HX_CAPTURE_SETTINGS& change) { return change.exposure == initial; }, DEADLINE)
                     .has_value())
         << "the restart went unnoticed: subscribers never got the restarted camera's state";
-    EXPECT_NE(hx_test::registerOf(*camera, HX_REGISTERS::GIGE_REG_MCP), 0u)
-        << "the restarted camera was not told where to send its events";
-    const uint32_t exposure = changeExposure(handle);
-    EXPECT_TRUE(events
-                    .waitFor<HX_CAPTURE_SETTINGS>(
-                        HX_CAPTURE_CHANGE,
-                        [&](const HX_CAPTURE_SETTINGS& change) { return change.exposure == exposure; }, DEADLINE)
-                    .has_value())
-        << "the change on the restarted camera never reached its subscriber";
+    expectEventsReachTheSubscriber(*camera, handle, "restarted");
     lendReturnedAgain(handle);
     ASSERT_EQ(HX_live_enable(library.client(1), handle, 1), HX_STATUS_OK);
     EXPECT_TRUE(liveImages(handle, 3)) << "live switched on after the restart sent nothing to the host";

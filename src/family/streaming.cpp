@@ -13,6 +13,7 @@
 #include "control/hx_comm.h"
 #include "control/message_ids.h"
 #include "discovery/discovery.h"
+#include "family/confirmed_stream_control.h"
 #include "family/download_watchdog.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
@@ -398,9 +399,10 @@ bool FamilyStreaming::startCameraDownload(const DownloadPlan& plan)
         packingImage_ = recordedImage();
     RegisterPairs writes;
     streamOps_.startDownload(writes, plan.startFrame, downloadEndFrame_);
-    const uint32_t result = channel_.writeMultiReg(writes);
+    const uint32_t result = writeStreamControlConfirmed(channel_, writes, STREAM_DOWNLOAD, name_);
     if (result != 0) {
-        HLV_LOG("HxComm::writeMultiReg was not successful.");
+        HLV_LOG("%s(%s): The camera did not take the download start [%d]", HLV_LABEL("kickOffDownload"), name_.c_str(),
+                static_cast<int>(result));
         return false;
     }
     writtenStreamControl_ = STREAM_DOWNLOAD;
@@ -439,7 +441,7 @@ uint32_t FamilyStreaming::stopDownload()
     streamOps_.stopDownload(writes);
     uint32_t result = 0;
     if (!writes.empty() && channelUsable()) {
-        result = channel_.writeMultiReg(writes);
+        result = writeStreamControlConfirmed(channel_, writes, STREAM_STOPPED, name_);
         if (result != 0)
             HLV_LOG("%s: HxComm::writeMultiReg was not successful.", HLV_LABEL("stopDownload"));
     }

@@ -3,6 +3,7 @@
 
 #include "callback/hx_stream.h"
 #include "control/message_ids.h"
+#include "family/confirmed_stream_control.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "registers/register_map.h"
@@ -133,9 +134,9 @@ bool FamilyStreaming::startCameraLive(bool restoreDestination)
                                  {regs::GIGE_REG_SCPD0, LIVE_PACKET_DELAY},
                                  {regs::GIGE_REG_DOWNLOAD_C294, LIVE_DOWNLOAD_FORMAT},
                                  {regs::GIGE_REG_STREAM_CONTROL, STREAM_LIVE}});
-    const uint32_t result = channel_.writeMultiReg(writes);
+    const uint32_t result = writeStreamControlConfirmed(channel_, writes, STREAM_LIVE, name_);
     if (result != 0) {
-        HLV_LOG("%s: HxComm::writeMultiReg was not successful [%d]", who, static_cast<int>(result));
+        HLV_LOG("%s(%s): The camera did not take the live start [%d]", who, name_.c_str(), static_cast<int>(result));
         return false;
     }
     streamOps_.pauseStream(false);
@@ -150,7 +151,8 @@ void FamilyStreaming::stopCameraLive()
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
     if (channelUsable()) {
         writtenStreamControl_ = STREAM_STOPPED;
-        const uint32_t result = channel_.writeReg(regs::GIGE_REG_STREAM_CONTROL, STREAM_STOPPED);
+        const uint32_t result = writeStreamControlConfirmed(channel_, {{regs::GIGE_REG_STREAM_CONTROL, STREAM_STOPPED}},
+                                                            STREAM_STOPPED, name_);
         if (result != 0) {
             HLV_LOG("%s: HxComm::writeMultiReg was not successful [%d]", who, static_cast<int>(result));
             return;

@@ -12,6 +12,8 @@ namespace {
 
 // The control protocol's result for an address the camera does not have.
 constexpr uint32_t INVALID_ADDRESS = 10;
+// What the control channel answers for a request that aged out unanswered.
+constexpr uint32_t TIMED_OUT = 12;
 
 } // namespace
 
@@ -88,8 +90,11 @@ uint32_t FakeCamera::writeReg(uint32_t reg, uint32_t value)
     if (writeFailure_ != 0) {
         return writeFailure_;
     }
-    registers_[reg] = rule_ ? rule_(reg, value) : value;
-    return 0;
+    const bool lost = takeLostWrite();
+    if (!lost || lostWritesApplied_) {
+        registers_[reg] = rule_ ? rule_(reg, value) : value;
+    }
+    return lost ? TIMED_OUT : 0;
 }
 
 uint32_t FakeCamera::readMultiReg(RegisterPairs& pairs)
@@ -135,10 +140,13 @@ uint32_t FakeCamera::writeMultiReg(const RegisterPairs& pairs)
     if (writeFailure_ != 0) {
         return writeFailure_;
     }
-    for (const auto& [reg, value] : pairs) {
-        registers_[reg] = rule_ ? rule_(reg, value) : value;
+    const bool lost = takeLostWrite();
+    if (!lost || lostWritesApplied_) {
+        for (const auto& [reg, value] : pairs) {
+            registers_[reg] = rule_ ? rule_(reg, value) : value;
+        }
     }
-    return 0;
+    return lost ? TIMED_OUT : 0;
 }
 
 uint32_t FakeCamera::readMem(uint32_t start, std::vector<uint8_t>& data, uint32_t count)
@@ -191,6 +199,23 @@ std::size_t FakeCamera::exchanges() const
 {
     std::lock_guard<std::mutex> guard(lock_);
     return exchanges_;
+}
+
+void FakeCamera::loseNextWrites(std::size_t count, bool applied)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    lostWrites_ = count;
+    lostWritesApplied_ = applied;
+}
+
+// Called with the lock held.
+bool FakeCamera::takeLostWrite()
+{
+    if (lostWrites_ == 0) {
+        return false;
+    }
+    --lostWrites_;
+    return true;
 }
 
 void FakeCamera::failWrites(uint32_t result)

@@ -46,6 +46,9 @@ public:
     // Result for the next writes (0: they succeed) and for reads.
     void failWrites(uint32_t result);
     void failReads(uint32_t result);
+    // The next `count` writes go unanswered, as when their acknowledge (applied: the camera took
+    // them) or their request (not applied) is lost on the way: each ends in the channel's time-out.
+    void loseNextWrites(std::size_t count, bool applied);
     // The next reads of `reg` answer these values in turn instead of the camera's, as when bits
     // flip on the way back.
     void damageReads(uint32_t reg, std::vector<uint32_t> values);
@@ -60,6 +63,8 @@ public:
     void setWriteHook(std::function<void()> hook);
 
 private:
+    bool takeLostWrite();
+
     mutable std::mutex lock_;
     std::map<uint32_t, uint32_t> registers_;
     std::map<uint32_t, std::vector<uint8_t>> memory_;
@@ -69,6 +74,8 @@ private:
     std::size_t releases_ = 0;
     uint32_t writeFailure_ = 0;
     uint32_t readFailure_ = 0;
+    std::size_t lostWrites_ = 0;
+    bool lostWritesApplied_ = false;
     std::map<uint32_t, std::vector<uint32_t>> damaged_;
     std::function<uint32_t(uint32_t, uint32_t)> rule_;
     std::function<void()> hook_;

@@ -1,0 +1,70 @@
+// A write that starts or stops a camera's stream, confirmed by reading the camera's stream state
+// when its acknowledge does not come.
+#include "family/confirmed_stream_control.h"
+
+#include "hlv_thread/log.h"
+#include "registers/register_map.h"
+#include "wire/control_packet.h"
+
+namespace {
+
+namespace regs = HX_REGISTERS;
+namespace results = HX_WIRE::ControlResult;
+
+// The receiver's throttle writes these over a running stream's mode.
+constexpr uint32_t STREAM_PAUSE = 16;
+constexpr uint32_t STREAM_RESUME = 32;
+
+// A time-out (the channel's age-out answers busy), a camera that was busy, or a request that may
+// not have gone out: the camera may or may not have acted on it.
+bool outcomeUnknown(uint32_t result)
+{
+    return result == results::kBusy || result == results::kOtherError;
+}
+
+bool modeHeld(uint32_t held, uint32_t wanted)
+{
+    if (held == wanted)
+        return true;
+    // A stopped stream is not paused or resumed; a started one may have been meanwhile.
+    return wanted != 0 && (held == STREAM_PAUSE || held == STREAM_RESUME);
+}
+
+// One pair goes out as the single-register write it always was.
+uint32_t send(RegisterChannel& channel, const RegisterPairs& writes)
+{
+    if (writes.size() == 1)
+        return channel.writeReg(writes.front().address, writes.front().value);
+    return channel.writeMultiReg(writes);
+}
+
+} // namespace
+
+uint32_t writeStreamControlConfirmed(RegisterChannel& channel, const RegisterPairs& writes, uint32_t wanted,
+                                     const std::string& cameraName)
+{
+    const char* who = "writeStreamControlConfirmed";
+    uint32_t result = send(channel, writes);
+    for (int sent = 1; result != results::kSuccess && outcomeUnknown(result); ++sent) {
+        uint32_t held = 0;
+        if (const uint32_t read = channel.readReg(regs::GIGE_REG_STREAM_CONTROL, held); read != results::kSuccess) {
+            HLV_LOG("%s(%s): Stream mode %u unconfirmed: its write failed [%u] and the mode could not be read [%u]",
+                    who, cameraName.c_str(), wanted, result, read);
+            return result;
+        }
+        if (modeHeld(held, wanted)) {
+            HLV_LOG("%s(%s): Stream mode %u unanswered [%u] but taken: the camera holds %u", who, cameraName.c_str(),
+                    wanted, result, held);
+            return results::kSuccess;
+        }
+        if (sent == 2) {
+            HLV_LOG("%s(%s): Stream mode %u not taken after two writes [%u]; the camera holds %u", who,
+                    cameraName.c_str(), wanted, result, held);
+            return result;
+        }
+        HLV_LOG("%s(%s): Stream mode %u not taken [%u]; the camera holds %u, sending it once more", who,
+                cameraName.c_str(), wanted, result, held);
+        result = send(channel, writes);
+    }
+    return result;
+}

@@ -86,12 +86,6 @@ bool TcpStreamLink::drainIncoming()
     return true;
 }
 
-TcpStreamLink::SendResult TcpStreamLink::send(std::span<const uint8_t> bytes, std::size_t& sent)
-{
-    const SendPiece part{const_cast<uint8_t*>(bytes.data()), bytes.size()};
-    return send(std::span<const SendPiece>(&part, 1), sent);
-}
-
 // Header and image go out in one call: a write per packet would cost a system call per 9 KB.
 TcpStreamLink::SendResult TcpStreamLink::send(std::span<const SendPiece> parts, std::size_t& sent)
 {

@@ -30,8 +30,13 @@ public:
     bool acceptWaiting();
     // Reads and drops whatever the host sent; false when the host closed the connection.
     bool drainIncoming();
-    // Sends what the socket takes now of `bytes`; `sent` says how much.
-    SendResult send(std::span<const uint8_t> bytes, std::size_t& sent);
+    // Sends what the socket takes now of `bytes`; `sent` says how much. One piece goes out as a
+    // list of one, through the platform half's gathering send.
+    SendResult send(std::span<const uint8_t> bytes, std::size_t& sent)
+    {
+        const SendPiece part{const_cast<uint8_t*>(bytes.data()), bytes.size()};
+        return send(std::span<const SendPiece>(&part, 1), sent);
+    }
     // The same for bytes gathered from several pieces, in one system call.
     SendResult send(std::span<const SendPiece> parts, std::size_t& sent);
     // Resets the connection as a broken link would (the host sees it end at once).

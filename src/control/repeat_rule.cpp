@@ -72,9 +72,6 @@ constexpr std::array DOCUMENTS{regs::GIGE_REG_MEDIA_INFO_JSON,  regs::GIGE_REG_S
                                regs::GIGE_REG_LENS_STATUS_JSON, regs::GIGE_REG_LENS_SETTINGS_JSON,
                                regs::GIGE_REG_SAVE_COMMENT};
 
-constexpr uint32_t STREAM_PAUSE = 16;
-constexpr uint32_t STREAM_RESUME = 32;
-
 template <typename List>
 bool listed(const List& list, uint32_t address)
 {
@@ -86,7 +83,7 @@ bool listed(const List& list, uint32_t address)
 bool repeatableWrite(uint32_t address, uint32_t value)
 {
     if (address == regs::GIGE_REG_STREAM_CONTROL)
-        return value == STREAM_PAUSE || value == STREAM_RESUME;
+        return value == regs::STREAM_CONTROL_PAUSE || value == regs::STREAM_CONTROL_RESUME;
     // A packet size is a setting; with the trial bit it fires a test packet.
     if (address == regs::GIGE_REG_SCPS0)
         return (value & regs::SCPS0_FIRE_TEST_PACKET) == 0;

@@ -11,10 +11,6 @@ namespace {
 namespace regs = HX_REGISTERS;
 namespace results = HX_WIRE::ControlResult;
 
-// The receiver's throttle writes these over a running stream's mode.
-constexpr uint32_t STREAM_PAUSE = 16;
-constexpr uint32_t STREAM_RESUME = 32;
-
 // A time-out (the channel's age-out answers busy), a camera that was busy, or a request that may
 // not have gone out: the camera may or may not have acted on it.
 bool outcomeUnknown(uint32_t result)
@@ -27,7 +23,7 @@ bool modeHeld(uint32_t held, uint32_t wanted)
     if (held == wanted)
         return true;
     // A stopped stream is not paused or resumed; a started one may have been meanwhile.
-    return wanted != 0 && (held == STREAM_PAUSE || held == STREAM_RESUME);
+    return wanted != 0 && (held == regs::STREAM_CONTROL_PAUSE || held == regs::STREAM_CONTROL_RESUME);
 }
 
 // One pair goes out as the single-register write it always was.

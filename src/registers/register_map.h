@@ -98,6 +98,9 @@ inline constexpr uint32_t GIGE_REG_ROI_WIDTH = 0xD300;
 inline constexpr uint32_t GIGE_REG_ROI_HEIGHT = 0xD304;
 inline constexpr uint32_t GIGE_REG_STATE_COMMAND = 0xD310;
 inline constexpr uint32_t GIGE_REG_STREAM_CONTROL = 0xD314;
+// What the stream control register asks of a running stream when a receiver throttles it.
+inline constexpr uint32_t STREAM_CONTROL_PAUSE = 16;
+inline constexpr uint32_t STREAM_CONTROL_RESUME = 32;
 inline constexpr uint32_t GIGE_REG_STREAM_D318 = 0xD318;
 inline constexpr uint32_t GIGE_REG_STREAM_D518 = 0xD518;
 inline constexpr uint32_t GIGE_REG_ROI_X_OFFSET = 0xE81C;

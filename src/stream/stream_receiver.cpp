@@ -518,7 +518,7 @@ void StreamReceiver::pauseStream(bool pause)
         return;
     streamPaused_ = pause;
     HxComm::writeReg(cameraAddress_, HX_REGISTERS::GIGE_REG_STREAM_CONTROL,
-                     pause ? STREAM_CONTROL_PAUSE : STREAM_CONTROL_RESUME);
+                     pause ? HX_REGISTERS::STREAM_CONTROL_PAUSE : HX_REGISTERS::STREAM_CONTROL_RESUME);
     HLV_TRACE(TRACE_STREAM, "%s(%s): write complete.", className_, where());
 }
 

@@ -38,9 +38,6 @@ public:
     static constexpr uint32_t RELEASED_STATUS = 12;
     // A download that leaves less than this much queued buffer space pauses the camera.
     static constexpr std::size_t MIN_QUEUED_SPACE = 9000;
-    // What the stream control register asks of a camera when the receiver throttles it.
-    static constexpr uint32_t STREAM_CONTROL_PAUSE = 16;
-    static constexpr uint32_t STREAM_CONTROL_RESUME = 32;
 
     ~StreamReceiver() override;
 

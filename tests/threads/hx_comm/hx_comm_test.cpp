@@ -61,7 +61,7 @@ TEST_F(ChannelTest, CommandsOnTheWireFollowTheProtocolTable)
     ASSERT_EQ(HxComm::readMultiReg(cam, pairs), 0u);
     EXPECT_EQ(pairs, (HX_WIRE::RegisterPairs{{0x0A00, 0x12345678}, {0x1234, 7}}));
 
-    const std::vector<Command> sent = camera.commands();
+    const std::vector<Command> sent = camera.firstSendings();
     ASSERT_EQ(sent.size(), 4u);
     EXPECT_EQ(sent[0].bytes, (Bytes{0x42, 0x01, 0x00, 0x80, 0x00, 0x04, 0x00, 0x01, 0, 0, 0x0A, 0x00}));
     EXPECT_EQ(sent[1].bytes, (Bytes{0x42, 0x01, 0x00, 0x82, 0x00, 0x18, 0x00, 0x02, 0, 0, 0xC5, 0x8C, 0, 0, 0, 2,
@@ -78,7 +78,7 @@ TEST_F(ChannelTest, WritesThatNeedNoAcknowledgeReturnWithoutAnAnswer)
     EXPECT_EQ(HxComm::writeReg(cam, 0xE844, 5), 0u);
     EXPECT_EQ(HxComm::writeMultiReg(cam, {{0x0B00, 5826}, {0x0B10, 0x7F000001}}), 0u);
     ASSERT_TRUE(camera.waitForCommands(2, 5s));
-    const std::vector<Command> sent = camera.commands();
+    const std::vector<Command> sent = camera.firstSendings();
     EXPECT_EQ(sent[0].flags, 0x00);
     EXPECT_EQ(sent[0].length, 24);
     EXPECT_EQ(sent[0].word(20), 5u);
@@ -99,7 +99,7 @@ TEST_F(ChannelTest, MemoryTransfersAreCappedToOneDatagram)
     ASSERT_EQ(HxComm::writeMem(cam, 0x10000, pattern), 0u);
     std::vector<uint8_t> readBack;
     ASSERT_EQ(HxComm::readMem(cam, 0x10000, readBack, 600), 0u);
-    const std::vector<Command> sent = camera.commands();
+    const std::vector<Command> sent = camera.firstSendings();
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0].length, 540);
     EXPECT_EQ(sent[0].bytes.size(), 548u);
@@ -116,10 +116,10 @@ TEST_F(ChannelTest, CameraStatusesBecomeResultsAndFailedWritesCloseTheGate)
             return command.flags ? std::vector<Bytes>{ack(status, 0x0083, command.id, {0, 0, 0, 3})}
                                  : std::vector<Bytes>{};
         });
-        const std::size_t before = camera.commands().size();
+        const std::size_t before = camera.firstSendings().size();
         EXPECT_EQ(HxComm::writeReg(cam, 0x1234, 1), result) << std::hex << status;
         ASSERT_TRUE(camera.waitForCommands(before + 2, 5s)) << "no gate close after status " << std::hex << status;
-        EXPECT_EQ(camera.commands()[before + 1].bytes, kGateClose);
+        EXPECT_EQ(camera.firstSendings()[before + 1].bytes, kGateClose);
     }
     // A read completes with its value whatever status came with it.
     answerWith([](const Command& command) { return std::vector<Bytes>{ack(0x8003, 0x0081, command.id, value32(42))}; });
@@ -134,14 +134,14 @@ TEST_F(ChannelTest, MultiRegisterAnswersMustCoverTheRequest)
     answerWith([](const Command& command) { return std::vector<Bytes>{ack(0, 0x0083, command.id, {0, 0, 0, 3})}; });
     EXPECT_EQ(HxComm::writeMultiReg(cam, {{0x1000, 1}, {0x1004, 2}}), 13u);
     ASSERT_TRUE(camera.waitForCommands(2, 5s));
-    EXPECT_EQ(camera.commands()[1].bytes, kGateClose);
+    EXPECT_EQ(camera.firstSendings()[1].bytes, kGateClose);
 
     // A camera that stops at an unknown register answers fewer values.
     answerWith([](const Command& command) { return std::vector<Bytes>{ack(0x8003, 0x0081, command.id, value32(1))}; });
     HX_WIRE::RegisterPairs pairs = {{0x1000, 0}, {0x9999, 0}};
     EXPECT_EQ(HxComm::readMultiReg(cam, pairs), 10u);
     EXPECT_EQ(HxComm::writeMultiReg(cam, HX_WIRE::RegisterPairs(66, {0x1000, 1})), 13u);
-    EXPECT_EQ(camera.commands().size(), 3u) << "an oversized write must not be sent";
+    EXPECT_EQ(camera.firstSendings().size(), 3u) << "an oversized write must not be sent";
 }
 
 TEST_F(ChannelTest, StrayAndMalformedDatagramsAreDroppedWithALogLine)
@@ -207,7 +207,7 @@ TEST_F(ChannelTest, SilenceAgesOutAndALateAnswerIsIgnored)
     EXPECT_GE(std::chrono::steady_clock::now() - start, 49ms) << "50 ticks of 1 ms";
     EXPECT_GE(log.count("has aged out."), 1u);
 
-    camera.sendTo(ack(0, 0x0081, camera.commands().back().id, value32(1)), camera.hostPort());
+    camera.sendTo(ack(0, 0x0081, camera.firstSendings().back().id, value32(1)), camera.hostPort());
     EXPECT_TRUE(log.waitFor("This is probably OK.", 5s));
     camera.answerNormally();
     EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u);
@@ -311,7 +311,7 @@ TEST_F(ChannelTest, ALostCameraFailsWaitingAndLaterRequests)
     uint32_t value = 0;
     EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 6u);
     EXPECT_TRUE(HxComm::isFaulted(cam));
-    EXPECT_EQ(camera.commands().size(), 1u);
+    EXPECT_EQ(camera.firstSendings().size(), 1u);
 
     HxComm::recycle(cam);
     camera.answerNormally();
@@ -325,13 +325,13 @@ TEST_F(ChannelTest, ClosingFailsWaitersAndReleasesTheCamera)
     HxComm::close(cam);
     EXPECT_EQ(waiting.get(), 6u);
     ASSERT_TRUE(camera.waitForCommands(3, 5s));
-    const std::vector<Command> sent = camera.commands();
+    const std::vector<Command> sent = camera.firstSendings();
     EXPECT_EQ(sent[1].bytes, kGateClose);
     EXPECT_EQ(sent[2].bytes, (Bytes{0x42, 0x00, 0x00, 0x82, 0x00, 0x08, 0x00, 0x00, 0, 0, 0x0A, 0x00, 0, 0, 0, 0}));
     uint32_t value = 0;
     EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 6u);
     EXPECT_FALSE(HxComm::isKnown(cam));
-    EXPECT_EQ(camera.commands().size(), 3u) << "nothing sent after the close";
+    EXPECT_EQ(camera.firstSendings().size(), 3u) << "nothing sent after the close";
 }
 
 TEST_F(ChannelTest, ACommandThatCannotBeSentFailsAtOnceWithALogLine)
@@ -360,7 +360,7 @@ TEST_F(ChannelTest, RequestIdsWrapAfter65535)
     }
     ASSERT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u);
     ASSERT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u);
-    const std::vector<Command> sent = camera.commands();
+    const std::vector<Command> sent = camera.firstSendings();
     EXPECT_EQ(sent[sent.size() - 2].id, 0);
     EXPECT_EQ(sent.back().id, 1);
 }

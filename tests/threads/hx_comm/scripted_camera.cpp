@@ -93,6 +93,8 @@ void ScriptedCamera::serve()
         command.id = uint16_t(command.word(4) & 0xFFFF);
         {
             std::lock_guard<std::mutex> guard(lock_);
+            command.repeat = !commands_.empty() && commands_.back().bytes == command.bytes;
+            firstSendings_ += command.repeat ? 0 : 1;
             commands_.push_back(command);
             hostPort_ = ntohs(source.sin_port);
         }
@@ -118,10 +120,21 @@ std::vector<Command> ScriptedCamera::commands() const
     return commands_;
 }
 
+std::vector<Command> ScriptedCamera::firstSendings() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    std::vector<Command> first;
+    for (const Command& command : commands_) {
+        if (!command.repeat)
+            first.push_back(command);
+    }
+    return first;
+}
+
 bool ScriptedCamera::waitForCommands(std::size_t count, std::chrono::milliseconds timeout) const
 {
     std::unique_lock<std::mutex> guard(lock_);
-    return arrived_.wait_for(guard, timeout, [&] { return commands_.size() >= count; });
+    return arrived_.wait_for(guard, timeout, [&] { return firstSendings_ >= count; });
 }
 
 uint16_t ScriptedCamera::hostPort() const

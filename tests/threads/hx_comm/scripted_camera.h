@@ -24,6 +24,8 @@ struct Command {
     uint16_t code = 0;
     uint16_t length = 0;
     uint16_t id = 0;
+    // The same bytes as the command before it: the channel asked again for a late answer.
+    bool repeat = false;
     uint32_t word(std::size_t offset) const; // big-endian 32-bit field
 };
 
@@ -58,7 +60,12 @@ public:
 
     // Sends a datagram from the camera's socket, e.g. a held-back answer or an event.
     void sendTo(const Bytes& datagram, uint16_t port, uint32_t address = 0);
+    // Every command as sent, repeats included.
     std::vector<Command> commands() const;
+    // The commands without their repeats: what a test means by "the host sent", whatever the
+    // machine's speed made the channel repeat.
+    std::vector<Command> firstSendings() const;
+    // Waits until `count` first sendings have arrived.
     bool waitForCommands(std::size_t count, std::chrono::milliseconds timeout) const;
     uint32_t address() const { return address_; }
     // The host port the last command came from.
@@ -77,6 +84,7 @@ private:
     mutable std::mutex lock_;
     mutable std::condition_variable arrived_;
     std::vector<Command> commands_;
+    std::size_t firstSendings_ = 0;
     uint16_t hostPort_ = 0;
     std::mutex scriptLock_;
     Script script_;

@@ -387,12 +387,15 @@ std::string outside(const char* what, uint64_t value, uint64_t low, uint64_t hig
 
 } // namespace
 
-std::string implausibleCapture(const HX_CAPTURE_SETTINGS& record, bool roiBeyondSensor)
+std::string implausibleCapture(const HX_CAPTURE_SETTINGS& record)
 {
     const uint64_t rightEdge = uint64_t{record.x_offset} + record.width;
     const uint64_t bottomEdge = uint64_t{record.y_offset} + record.height;
-    const uint64_t widthMax = roiBeyondSensor ? 0 : record.width_max;
-    const uint64_t heightMax = roiBeyondSensor ? 0 : record.height_max;
+    // Judged by what the camera holds now, not by what was once written: a camera met already
+    // binned is judged as binned, and one unbinned since is held to the sensor again.
+    const bool binned = record.bns_mode != HX_BNS_MODE_1X1;
+    const uint64_t widthMax = binned ? 0 : record.width_max;
+    const uint64_t heightMax = binned ? 0 : record.height_max;
     for (std::string reason :
          {outside("width", record.width, record.width_min, widthMax),
           outside("height", record.height, record.height_min, heightMax), outside("right edge", rightEdge, 0, widthMax),

@@ -73,9 +73,6 @@ private:
 struct CaptureWrites {
     RegisterPairs record;
     RegisterPairs late;
-    // A region field was accepted with binning asked for, which lifts the sensor's upper limits:
-    // the camera may hold a region beyond them once this is written.
-    bool roiBeyondSensor = false;
 
     bool empty() const { return record.empty() && late.empty(); }
     // Everything in write order: batch on, record pairs, batch off, late pairs. The batch pairs
@@ -92,9 +89,9 @@ void computeCapture(const SensorOperations& sensor, RegisterCache& sensorRegiste
 // Why no camera could hold the values of a computed record (a region off the sensor, an exposure
 // longer than a frame at the slowest rate), or empty when they are plausible. The control protocol
 // carries no checksum, so a bit flipped on the way shows only as such a value. The region is held
-// to the limits validation applies: once a region has been written with binning asked for
-// (`roiBeyondSensor`), only its lower limits hold, as the camera may keep what it was given.
-std::string implausibleCapture(const HX_CAPTURE_SETTINGS& record, bool roiBeyondSensor = false);
+// to the limits validation applies for the binning the record shows: binning lifts the sensor's
+// upper limits (a binned camera may hold a region beyond them), so only the lower limits hold then.
+std::string implausibleCapture(const HX_CAPTURE_SETTINGS& record);
 
 // True when the register value read back shows the value written (the record mode is written as
 // a mode and read back as bits).

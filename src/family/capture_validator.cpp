@@ -110,7 +110,6 @@ void CaptureValidator::checkWidth(const HX_CAPTURE_SETTINGS& record, CaptureWrit
         HLV_THROW(SettingsException, "ROI width not within constraints");
     }
     acceptedWidth_ = width;
-    writes.roiBeyondSensor = writes.roiBeyondSensor || bnsRequested_;
     writes.record.push_back({GIGE_REG_ROI_WIDTH, width});
 }
 
@@ -122,7 +121,6 @@ void CaptureValidator::checkHeight(const HX_CAPTURE_SETTINGS& record, CaptureWri
         HLV_THROW(SettingsException, "ROI height not within constraints");
     }
     acceptedHeight_ = height;
-    writes.roiBeyondSensor = writes.roiBeyondSensor || bnsRequested_;
     writes.record.push_back({GIGE_REG_ROI_HEIGHT, height});
 }
 
@@ -136,7 +134,6 @@ void CaptureValidator::checkXOffset(const HX_CAPTURE_SETTINGS& record, CaptureWr
         HLV_THROW(SettingsException, "ROI X offset not within constraints");
     }
     acceptedXOffset_ = x;
-    writes.roiBeyondSensor = writes.roiBeyondSensor || bnsRequested_;
     writes.record.push_back({GIGE_REG_ROI_X_OFFSET, x});
 }
 
@@ -149,7 +146,6 @@ void CaptureValidator::checkYOffset(const HX_CAPTURE_SETTINGS& record, CaptureWr
     if (!fits || y < sensor_.minYOffset() || y % sensor_.yOffsetStep() != 0) {
         HLV_THROW(SettingsException, "ROI Y offset not within constraints");
     }
-    writes.roiBeyondSensor = writes.roiBeyondSensor || bnsRequested_;
     writes.record.push_back({GIGE_REG_ROI_Y_OFFSET, y});
 }
 

@@ -35,7 +35,7 @@ FamilyCapture::FamilyCapture(FamilyCamera& camera, FamilyStreaming& streaming, F
 
 std::string FamilyCapture::implausibleLocked() const
 {
-    return FAMILY_CAPTURE::implausibleCapture(camera_.cached.captureSettings, roiBeyondSensor_);
+    return FAMILY_CAPTURE::implausibleCapture(camera_.cached.captureSettings);
 }
 
 void FamilyCapture::refreshCaptureGroups()
@@ -168,7 +168,6 @@ void FamilyCapture::applyCaptureWrites(const CaptureWrites& writes)
         std::lock_guard<std::mutex> state(camera_.state);
         camera_.cached.captureSettingsValid = 0;
         camera_.cached.analogGainValid = 0;
-        roiBeyondSensor_ = roiBeyondSensor_ || writes.roiBeyondSensor;
     }
     // A failed write leaves the caller's values as they were, the record as a whole marked refused
     // by the caller; nothing is read back.

@@ -50,7 +50,4 @@ private:
     FamilyCamera& camera_;
     FamilyStreaming& streaming_;
     FamilyIdentity& identity_;
-    // A region was written here with binning asked for, which lifts the sensor's upper limits, so
-    // the camera may hold a region beyond them (state mutex).
-    bool roiBeyondSensor_ = false;
 };

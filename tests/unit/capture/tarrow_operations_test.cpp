@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <future>
+#include <optional>
 
 #include "log_capture.h"
 #include <hlv_thread/note.h>
@@ -253,9 +254,10 @@ TEST(CaptureSettings, ValuesDamagedOnTheWayBackAreReadAgain)
     EXPECT_EQ(record.flags & HX_FLAG_ERR, 0u);
 }
 
-// With binning asked for, a region beyond the sensor's maximum is accepted and written; the camera
-// then holds it, and reading it back is no sign of damage: one read, no refusal.
-TEST(CaptureSettings, ARegionWrittenWithBinningBeyondTheSensorReadsBackAsTheCamerasOwn)
+// Binning lifts the sensor's upper limits on the region: a binned camera holding a region beyond
+// them is no sign of damage, whoever wrote it (one read, no refusal), while an unbinned one holding
+// it is, however it got there.
+TEST(CaptureSettings, ARegionBeyondTheSensorIsTheCamerasOwnOnlyWhileBinned)
 {
     auto camera = FakeCamera::lux19hs();
     auto operations = build(camera);
@@ -264,13 +266,18 @@ TEST(CaptureSettings, ARegionWrittenWithBinningBeyondTheSensorReadsBackAsTheCame
     operations->getCaptureSettings(&record);
     const uint32_t wide = record.width_max * 2;
     const uint32_t right = record.width_max + record.width_constr;
-    record = freshRecord();
-    record.sensor_group_flags = SET;
-    setField(record.bns_mode, record.bns_mode_flags, HX_BNS_MODE_1X1);
-    setField(record.width, record.width_flags, wide);
-    setField(record.x_offset, record.x_offset_flags, right);
+    const auto write = [&](uint32_t bns, std::optional<uint32_t> width, std::optional<uint32_t> x) {
+        record = freshRecord();
+        record.sensor_group_flags = SET;
+        setField(record.bns_mode, record.bns_mode_flags, bns);
+        if (width)
+            setField(record.width, record.width_flags, *width);
+        if (x)
+            setField(record.x_offset, record.x_offset_flags, *x);
+        operations->setCaptureSettings(&record);
+    };
     hx_test::LogCapture log;
-    operations->setCaptureSettings(&record);
+    write(HX_BNS_MODE_2X2, wide, right);
     EXPECT_EQ(camera->get(GIGE_REG_ROI_WIDTH), wide);
     EXPECT_EQ(record.flags & HX_FLAG_ERR, 0u) << "the library refused a region it wrote itself";
     EXPECT_EQ(record.width, wide);
@@ -279,6 +286,26 @@ TEST(CaptureSettings, ARegionWrittenWithBinningBeyondTheSensorReadsBackAsTheCame
     const std::size_t before = camera->exchanges();
     operations->getCaptureSettings(&record);
     EXPECT_EQ(camera->exchanges(), before + 2) << "a later read asked the camera again";
+
+    // Unbinned with the region left beyond the sensor: no camera captures that, so it is damage again.
+    write(HX_BNS_MODE_1X1, std::nullopt, std::nullopt);
+    EXPECT_EQ(record.flags & HX_FLAG_ERR, HX_FLAG_ERR) << "an unbinned region beyond the sensor was believed";
+    EXPECT_THROW(operations->getCaptureSettings(&record), HLV_THREAD::LogicError);
+    EXPECT_GT(log.count("implausible"), 0u);
+
+    // A camera first met already binned, holding such a region.
+    auto binned = FakeCamera::lux19hs();
+    binned->set(GIGE_REG_BNS_MODE, 0x202);
+    binned->set(GIGE_REG_ROI_WIDTH, wide);
+    binned->set(GIGE_REG_ROI_X_OFFSET, right);
+    auto met = build(binned);
+    ASSERT_TRUE(met);
+    const std::size_t flagged = log.count("implausible");
+    record = freshRecord();
+    ASSERT_NO_THROW(met->getCaptureSettings(&record));
+    EXPECT_EQ(record.bns_mode, static_cast<uint32_t>(HX_BNS_MODE_2X2));
+    EXPECT_EQ(record.width, wide);
+    EXPECT_EQ(log.count("implausible"), flagged);
 }
 
 // A read made while another thread's change waits on the camera is answered meanwhile: it costs

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <set>
+#include <utility>
 
 #include <hx/hx.h>
 
@@ -270,6 +271,31 @@ TEST(Download, DeliversTheRangeInOrderAndMarksTheEndFrameLast)
     EXPECT_EQ(single->status, WHOLE_IMAGE | HX_STREAM_STATUS_LAST);
     EXPECT_EQ(frameNumberInTiff(*single), std::optional<uint32_t>(5));
     expectDownloadEnded(camera);
+}
+
+// The API guide's promise: until a host sets them, the throttle counts are 2 and 10 for every
+// camera, of either family, and counts set through one camera hold for all of them. ctest runs this
+// in a process of its own, so no earlier test has set them.
+TEST(Download, ThrottleCountsAreTwoAndTenForEveryCameraUntilSet)
+{
+    const auto counts = [](uint32_t address) {
+        HX_DOWNLOAD_SETTINGS settings;
+        HX_download_settings_init(&settings, sizeof(settings));
+        EXPECT_EQ(HX_setup_download_syn(client(), handleOf(address), &settings, &settings), HX_STATUS_OK);
+        return std::pair{settings.pause_count, settings.resume_count};
+    };
+    for (const uint32_t address : {TARROW, MORVANE, IDLE})
+        EXPECT_EQ(counts(address), (std::pair{2u, 10u})) << "camera 0x" << std::hex << address;
+
+    HX_DOWNLOAD_SETTINGS throttle;
+    HX_download_settings_init(&throttle, sizeof(throttle));
+    throttle.flags = HX_FLAG_SET;
+    throttle.rate_control_flags = HX_FLAG_SET;
+    throttle.pause_count = 3;
+    throttle.resume_count = 7;
+    HX_setup_download_syn(client(), handleOf(IDLE), &throttle, &throttle);
+    for (const uint32_t address : {TARROW, MORVANE, IDLE})
+        EXPECT_EQ(counts(address), (std::pair{3u, 7u})) << "camera 0x" << std::hex << address;
 }
 
 TEST(Download, ThrottleHoldsTheCameraWhileTheHostKeepsItsBuffersAndLosesNothing)

@@ -105,6 +105,39 @@ TEST(CameraRegistry, OneObjectPerAddressKeptWhileItsCameraIsAway)
     CameraOperations::recycle(other.get());
 }
 
+// A camera that does not answer when first asked is not taken for an unusable one: each later
+// call asks it again, and the first one it answers gets the camera.
+TEST(CameraRegistry, ACameraThatDidNotAnswerIsAskedAgainOnTheNextCall)
+{
+    constexpr uint32_t address = 0x0500007F;
+    constexpr uint32_t TIMED_OUT = 0x8FFF; // any failure: no answer came
+    auto camera = FakeCamera::lux19hs();
+    std::atomic<std::size_t> asked{0};
+    setCameraSource([&](uint32_t at) {
+        ++asked;
+        return recogniseCamera(at, camera);
+    });
+    struct Unset {
+        ~Unset() { setCameraSource(nullptr); }
+    } unset;
+    camera->failReads(TIMED_OUT);
+    EXPECT_EQ(CameraOperations::factory(address), nullptr);
+    const std::size_t firstTry = camera->exchanges();
+    EXPECT_GT(firstTry, 0u);
+    EXPECT_EQ(CameraOperations::factory(address), nullptr);
+    EXPECT_EQ(asked, 2u) << "the second call did not ask the camera again";
+    EXPECT_GT(camera->exchanges(), firstTry);
+    EXPECT_FALSE(CameraOperations::exists(address));
+
+    camera->failReads(0);
+    const auto object = CameraOperations::factory(address);
+    ASSERT_NE(object, nullptr) << "a camera that answers now is still refused";
+    EXPECT_EQ(object->cameraName(), "127.0.0.5");
+    EXPECT_EQ(CameraOperations::factory(address), object);
+    EXPECT_EQ(asked, 3u);
+    CameraOperations::recycle(object.get());
+}
+
 TEST(CameraRegistry, ConcurrentFirstCallsShareOneObject)
 {
     constexpr uint32_t address = 0x0400007F;

@@ -1,8 +1,8 @@
 // The viewer page in headless chromium against hxview and two hxsim cameras (--scene, which draws
-// each frame's number in digits): settings with labels, fit, zoom and the pixel read-out, exposure
-// marks, a region drawn with the mouse, the frame label against the number drawn in the image,
-// snapshots and a ZIP download received by the browser, review playback, both cameras side by
-// side, hostile requests and a camera that vanishes. Keeps a screenshot of each state; the shell
+// each frame's number in digits): settings with labels, fit, zoom, pan and the pixel read-out,
+// exposure marks, a region drawn with the mouse, the frame label against the number drawn in the
+// image, snapshots and a ZIP download received by the browser, review playback, both cameras side
+// by side, hostile requests and a camera that vanishes. Keeps a screenshot of each state; the shell
 // script opens the files the browser saved.
 //   node viewer_test.mjs URL SCREENSHOT_DIR SIM_PID DOWNLOAD_DIR
 import fs from 'node:fs';
@@ -96,6 +96,33 @@ const readout = async () => {
 const greyAt = (x, y) => page.evaluate((px, py) =>
   document.querySelector('#image').getContext('2d').getImageData(px, py, 1, 1).data[0], x, y);
 const near = (a, b) => Math.abs(a - b) <= 1;
+// The image on the screen: its box, the same relative to the stage, and screen pixels per image pixel.
+const imageBox = () => page.evaluate(() => {
+  const canvas = document.querySelector('#image');
+  const box = canvas.getBoundingClientRect();
+  const stage = document.querySelector('#stage').getBoundingClientRect();
+  return { left: box.left, top: box.top, scale: box.width / canvas.width,
+    inStage: { left: box.left - stage.left, top: box.top - stage.top, right: box.right - stage.left, bottom: box.bottom - stage.top } };
+});
+const stageCentre = () => page.evaluate(() => {
+  const box = document.querySelector('#stage').getBoundingClientRect();
+  return { x: box.left + box.width / 2, y: box.top + box.height / 2 };
+});
+// The whole image inside the stage, touching one pair of its edges, with the aspect kept.
+async function expectFitted(what) {
+  const fit = await page.evaluate(() => {
+    const canvas = document.querySelector('#image');
+    const image = canvas.getBoundingClientRect();
+    const stage = document.querySelector('#stage').getBoundingClientRect();
+    return { canvas: [image.left, image.top, image.right, image.bottom], stage: [stage.left, stage.top, stage.right, stage.bottom],
+      aspect: image.width / image.height, wanted: canvas.width / canvas.height };
+  });
+  const [l, t, r, b] = fit.canvas;
+  const [sl, st, sr, sb] = fit.stage;
+  if (l < sl - 1 || t < st - 1 || r > sr + 1 || b > sb + 1) throw new Error(`${what}: the image ${fit.canvas} leaves the stage ${fit.stage}`);
+  if (Math.max(r - l - (sr - sl), b - t - (sb - st)) < -2) throw new Error(`${what}: the fitted image touches neither pair of edges`);
+  if (Math.abs(fit.aspect - fit.wanted) > 0.01) throw new Error(`${what}: aspect ${fit.aspect}, the image's is ${fit.wanted}`);
+}
 
 // In one go: a change event from the camera may redraw the form between two steps.
 const setFields = (values) => page.evaluate((entries) => {
@@ -152,22 +179,14 @@ try {
     const tallest = await page.$eval('#settings [name="height"]', (input) => input.dataset.max);
     await setFields({ x: '0', y: '0', width: widest, height: tallest });
     await imageIs(Number(widest), Number(tallest));
-    const fit = await page.evaluate(() => {
-      const canvas = document.querySelector('#image').getBoundingClientRect();
-      const stage = document.querySelector('#stage').getBoundingClientRect();
-      return { canvas: [canvas.left, canvas.top, canvas.right, canvas.bottom], stage: [stage.left, stage.top, stage.right, stage.bottom],
-        aspect: canvas.width / canvas.height, pageWidth: document.documentElement.scrollWidth, window: window.innerWidth };
-    });
-    const [l, t, r, b] = fit.canvas;
-    const [sl, st, sr, sb] = fit.stage;
-    if (l < sl - 1 || t < st - 1 || r > sr + 1 || b > sb + 1) throw new Error(`the image ${fit.canvas} leaves the stage ${fit.stage}`);
-    if (Math.max(r - l - (sr - sl), b - t - (sb - st)) < -2) throw new Error('the fitted image touches neither pair of edges');
-    if (Math.abs(fit.aspect - Number(widest) / Number(tallest)) > 0.01) throw new Error(`aspect ${fit.aspect}`);
-    if (fit.pageWidth > fit.window) throw new Error(`the page is ${fit.pageWidth} px wide in a ${fit.window} px window`);
+    await expectFitted('a full sensor');
+    const page_ = await page.evaluate(() => ({ width: document.documentElement.scrollWidth, window: window.innerWidth }));
+    if (page_.width > page_.window) throw new Error(`the page is ${page_.width} px wide in a ${page_.window} px window`);
     await shot('fit');
   });
 
-  await check('zoom keeps the pixel under the mouse, 1:1 shows one pixel per pixel, the read-out names the pixel', async () => {
+  await check('zoom keeps the pixel under the mouse, 1:1 shows one pixel per pixel, the read-out names the pixel; pan, "−" and fit', async () => {
+    const fitted = await imageBox();
     // A still image: the value read out and the value checked are of one frame.
     await page.click('#live-toggle');
     await page.waitForFunction(() => document.querySelector('#live-toggle').textContent === 'live', WAIT);
@@ -176,9 +195,9 @@ try {
     await page.mouse.move(target.x, target.y);
     await page.waitForFunction(() => /x \d+/.test(document.querySelector('#readout').textContent), WAIT);
     const before = await readout();
-    const fitted = await page.$eval('#zoom-level', (node) => parseInt(node.textContent, 10));
+    const fittedLevel = await page.$eval('#zoom-level', (node) => parseInt(node.textContent, 10));
     for (let turn = 0; turn < 5; turn++) await page.mouse.wheel({ deltaY: -100 });
-    await page.waitForFunction((old) => parseInt(document.querySelector('#zoom-level').textContent, 10) > old, WAIT, fitted);
+    await page.waitForFunction((old) => parseInt(document.querySelector('#zoom-level').textContent, 10) > old, WAIT, fittedLevel);
     await page.mouse.move(target.x + 1, target.y);
     await page.mouse.move(target.x, target.y);
     const after = await readout();
@@ -192,10 +211,7 @@ try {
     // At 1:1 and zoomed in four times: the read-out names the pixel pointed at and its value.
     for (const zoom of [0, 6]) {
       for (let i = 0; i < zoom; i++) await page.click('#zoom-in');
-      const { x, y } = await page.evaluate(() => {
-        const box = document.querySelector('#stage').getBoundingClientRect();
-        return { x: box.left + box.width / 2, y: box.top + box.height / 2 };
-      });
+      const { x, y } = await stageCentre();
       await page.mouse.move(x, y);
       await page.mouse.move(x + 0.5, y);
       const shown = await readout();
@@ -210,7 +226,49 @@ try {
       if (grey !== shown.value >> (depth - 8)) throw new Error(`read out ${shown.value} at depth ${depth}, the image shows ${grey}`);
     }
     await shot('readout');
+
+    // A drag moves the image by as much as the mouse moved, the grabbed pixel staying under it.
+    const centre = await stageCentre();
+    await page.mouse.move(centre.x, centre.y);
+    await page.mouse.move(centre.x + 0.5, centre.y);
+    const grabbed = await readout();
+    const unpanned = await imageBox();
+    const drag = { x: -150, y: -90 };
+    await page.mouse.down();
+    await page.mouse.move(centre.x + drag.x / 3, centre.y + drag.y / 3, { steps: 3 });
+    await page.mouse.move(centre.x + 0.5 + drag.x, centre.y + drag.y, { steps: 3 });
+    await page.mouse.up();
+    const panned = await imageBox();
+    if (!near(panned.left - unpanned.left, drag.x) || !near(panned.top - unpanned.top, drag.y)) {
+      throw new Error(`dragged by ${drag.x},${drag.y}, the image moved by ${panned.left - unpanned.left},${panned.top - unpanned.top}`);
+    }
+    if (Math.abs(panned.scale - unpanned.scale) > 1e-6) throw new Error(`panning changed the scale from ${unpanned.scale} to ${panned.scale}`);
+    await page.mouse.move(centre.x + drag.x, centre.y + drag.y);
+    await page.mouse.move(centre.x + 0.5 + drag.x, centre.y + drag.y);
+    const held = await readout();
+    if (!near(held.x, grabbed.x) || !near(held.y, grabbed.y)) {
+      throw new Error(`grabbed pixel ${grabbed.x},${grabbed.y}, after the drag the mouse is over ${held.x},${held.y}`);
+    }
+
+    // "−" makes the image smaller about the stage's centre.
+    const imagePointAtCentre = (box) => ({ x: (centre.x - box.left) / box.scale, y: (centre.y - box.top) / box.scale });
+    const larger = await imageBox();
+    await page.click('#zoom-out');
+    const smaller = await imageBox();
+    if (!(smaller.scale < larger.scale)) throw new Error(`"−" took the scale from ${larger.scale} to ${smaller.scale}`);
+    const [was, is] = [imagePointAtCentre(larger), imagePointAtCentre(smaller)];
+    if (!near(was.x, is.x) || !near(was.y, is.y)) {
+      throw new Error(`"−" moved the image point at the centre from ${was.x},${was.y} to ${is.x},${is.y}`);
+    }
+
+    // "fit" after zooming and panning: the scale and place of the first fit, the whole image seen.
     await page.click('#zoom-fit');
+    const refitted = await imageBox();
+    for (const [key, value] of Object.entries(refitted.inStage)) {
+      if (!near(value, fitted.inStage[key])) throw new Error(`after "fit" the image's ${key} is ${value} in the stage, fitted it was ${fitted.inStage[key]}`);
+    }
+    if (Math.abs(refitted.scale - fitted.scale) > 1e-6) throw new Error(`"fit" gives scale ${refitted.scale}, first fitted ${fitted.scale}`);
+    await expectFitted('after "fit"');
     await page.click('#live-toggle');
   });
 
@@ -282,10 +340,12 @@ try {
       document.querySelector('#snap-png').click();
       return document.querySelector('#frame-number').textContent;
     });
-    const png = fs.readFileSync(await savedFile(/^live-\d+\.png$/, 'PNG snapshot'));
+    const saved = await savedFile(/^live-\d+\.png$/, 'PNG snapshot');
+    const png = fs.readFileSync(saved);
     if (png.toString('latin1', 1, 4) !== 'PNG' || png.readUInt32BE(16) !== 640 || png.readUInt32BE(20) !== 480) {
       throw new Error('the PNG snapshot is no 640x480 PNG');
     }
+    fs.copyFileSync(saved, `${shots}/snapshot.png`); // kept with the screenshots: what the user receives
     const tiff = path.basename(await savedFile(/^live-\d+\.tif$/, 'TIFF snapshot'));
     if (tiff !== `live-${frame}.tif`) throw new Error(`the snapshot of frame ${frame} is ${tiff}`);
   });

@@ -5,8 +5,11 @@
 const FIELDS = {
   'bit-mode': {
     label: 'Pixel depth',
-    help: 'Bits per pixel and how the camera packs them. The 8-bit modes (A to E) keep one byte per pixel; 10-bit ' +
-      'packs three pixels in four bytes, 12-bit five in eight. Deeper pixels make larger frames, so fewer fit in memory.',
+    help: "Bits per pixel and how the camera packs them. 8-bit A to E are the camera's five 8-bit pixel formats " +
+      "(its codes 16 to 20): each sends one byte per pixel, and they differ only in which eight of the sensor's bits " +
+      'the camera keeps in that byte, a choice made inside the camera and passed on unchanged, so the viewer treats ' +
+      'all five alike (0 to 255). 10-bit A to C pack three pixels in four bytes, 12-bit five in eight. Deeper ' +
+      'pixels make larger frames, so fewer fit in memory.',
     choices: { '8a': '8-bit A', '8b': '8-bit B', '8c': '8-bit C', '8d': '8-bit D', '8e': '8-bit E', '10a': '10-bit A',
       '10b': '10-bit B', '10c': '10-bit C', '12': '12-bit' },
   },

@@ -9,7 +9,12 @@ namespace hxview {
 class StopRequest {
 public:
     StopRequest();
+    // Only Windows has a console handler to remove.
+#if defined(_WIN32)
     ~StopRequest();
+#else
+    ~StopRequest() = default;
+#endif
     StopRequest(const StopRequest&) = delete;
     StopRequest& operator=(const StopRequest&) = delete;
 

@@ -28,8 +28,6 @@ StopRequest::StopRequest()
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
-StopRequest::~StopRequest() = default;
-
 const char* StopRequest::how()
 {
     return "SIGINT or SIGTERM stops it.";

@@ -112,8 +112,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/cli.md ${PROJECT_SOURCE_DIR}/docs/simul
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tools)
 if(TARGET hxview)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/viewer.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tools)
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/images/viewer-live.png ${PROJECT_SOURCE_DIR}/docs/images/viewer-review.png
-          DESTINATION ${CMAKE_INSTALL_DOCDIR}/images COMPONENT tools)
+  # Every picture the guide shows, so that it reads whole where it is installed.
+  set(hx_viewer_images cameras download live overlay region review zoom)
+  list(TRANSFORM hx_viewer_images REPLACE "^(.+)$" "${PROJECT_SOURCE_DIR}/docs/images/viewer-\\1.png")
+  install(FILES ${hx_viewer_images} DESTINATION ${CMAKE_INSTALL_DOCDIR}/images COMPONENT tools)
 endif()
 
 # Debian packages from a Linux build, the zip archive from a Windows one.

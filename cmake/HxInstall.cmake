@@ -1,7 +1,7 @@
 # What `cmake --install` puts where, in three components that become the Debian packages:
 #   runtime  libhalvex.so.MAJOR (and its full-version file) and the packing library
 #   dev      the public header, the unversioned libhalvex.so link, the CMake package and halvex.pc
-#   tools    hxcam, hxsim and hxview (not on Windows) with their manual pages, and the user documentation
+#   tools    hxcam, hxsim and hxview with their manual pages, and the user documentation
 # Targets are named here, not where they are built, so the source layout can change freely.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -83,7 +83,6 @@ if(HX_HELP2MAN AND HX_SANITIZE STREQUAL "" AND NOT WIN32 AND TARGET hxcam AND TA
   set(hx_man_hxview "view and control networked high-speed cameras in a web browser")
   set(hx_manpages)
   set(hx_man_tools hxcam hxsim)
-  # The viewer is not built for Windows.
   if(TARGET hxview)
     list(APPEND hx_man_tools hxview)
   endif()
@@ -113,8 +112,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/cli.md ${PROJECT_SOURCE_DIR}/docs/simul
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tools)
 if(TARGET hxview)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/viewer.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tools)
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/images/viewer-live.png ${PROJECT_SOURCE_DIR}/docs/images/viewer-review.png
-          DESTINATION ${CMAKE_INSTALL_DOCDIR}/images COMPONENT tools)
+  # Every picture the guide shows, so that it reads whole where it is installed.
+  set(hx_viewer_images cameras download live overlay region review zoom)
+  list(TRANSFORM hx_viewer_images REPLACE "^(.+)$" "${PROJECT_SOURCE_DIR}/docs/images/viewer-\\1.png")
+  install(FILES ${hx_viewer_images} DESTINATION ${CMAKE_INSTALL_DOCDIR}/images COMPONENT tools)
 endif()
 
 # Debian packages from a Linux build, the zip archive from a Windows one.

@@ -1,6 +1,6 @@
 # The Windows archive, halvex-<version>-win64.zip, from `cpack` in the windows preset's build
 # folder (cpack --config CPackConfig.cmake). It unpacks into one folder:
-#   bin/       halvex.dll, libhlv_internal.dll, hxcam.exe, hxsim.exe
+#   bin/       halvex.dll, libhlv_internal.dll, hxcam.exe, hxsim.exe, hxview.exe
 #   lib/       halvex.lib (Visual Studio), libhalvex.dll.a (MinGW), halvex.def, cmake/halvex/
 #   include/   hx/hx.h
 #   examples/  a first host in C and a CMake project that finds the package

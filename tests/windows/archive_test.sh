@@ -2,9 +2,10 @@
 # The Windows archive as a user gets it: made by CPack, unpacked, and used from the unpacked folder
 # alone. Every file the archive promises is there; a C host links against lib/halvex.lib and the
 # CMake example finds the package (both with MinGW, which reads the same files Visual Studio does);
-# both run under Wine against bin/hxsim.exe; and the demo runs with the folder's hxsim.exe and
-# hxcam.exe, writing TIFF files this system's libtiff opens. Runs inside ctest's namespace
-# (scripts/test windows); the demo makes one of its own, with a Wine prefix of its own.
+# both run under Wine against bin/hxsim.exe, and so does the viewer, bin/hxview.exe; and the demo
+# runs with the folder's hxsim.exe and hxcam.exe, writing TIFF files this system's libtiff opens.
+# Runs inside ctest's namespace (scripts/test windows); the demo makes one of its own, with a Wine
+# prefix of its own.
 #   archive_test.sh BUILD_DIR SOURCE_DIR VERSION
 set -u
 NAME=windows_archive
@@ -20,7 +21,7 @@ ZIP="$WORK/packages/halvex-$VERSION-win64.zip"
 [ -f "$ZIP" ] || { fail "no $(basename "$ZIP")"; finish; }
 unzip -q "$ZIP" -d "$WORK/unpacked" || { fail "unzip"; finish; }
 ROOT="$WORK/unpacked/halvex-$VERSION-win64"
-for file in bin/halvex.dll bin/libhlv_internal.dll bin/hxcam.exe bin/hxsim.exe lib/halvex.lib lib/libhalvex.dll.a \
+for file in bin/halvex.dll bin/libhlv_internal.dll bin/hxcam.exe bin/hxsim.exe bin/hxview.exe lib/halvex.lib lib/libhalvex.dll.a \
             lib/halvex.def lib/cmake/halvex/halvexConfig.cmake include/hx/hx.h examples/first_host.c \
             examples/CMakeLists.txt README-windows.txt; do
   [ -f "$ROOT/$file" ] || fail "the archive lacks $file"
@@ -48,6 +49,36 @@ for host in "$ROOT/bin/first_host.exe" "$WORK/example/first_host.exe"; do
   grep -q "^127.0.0.1: hxsim" "$WORK/host.out" && grep -q "first_host: done" "$WORK/host.out" ||
     { cat "$WORK/host.out"; fail "$(basename "$(dirname "$host")")/first_host.exe against hxsim.exe"; }
 done
+
+# The viewer as docs/windows.md starts it, from the unpacked folder, on the same camera: its page,
+# the camera listed, a live image, and that image's snapshot as a TIFF file libtiff opens. Wine
+# hands SIGINT to it as Ctrl-C.
+(cd "$ROOT" && exec "$WINE" bin/hxview.exe --address 127.0.0.1) >"$WORK/view.log" 2>&1 &
+VIEW=$!
+BACKGROUND="$BACKGROUND $VIEW"
+API=http://127.0.0.1:8023/api/cameras/127.0.0.1
+viewer_up() { grep -q "hxview: open http://127.0.0.1:8023/" "$WORK/view.log" 2>/dev/null; }
+camera_listed() { curl -sf http://127.0.0.1:8023/api/cameras | grep -q '"address":"127.0.0.1"'; }
+live_image() { curl -sf -D "$WORK/live.headers" -o "$WORK/live.raw" "$API/live.raw?after=0" && grep -qi "^X-Sequence:" "$WORK/live.headers"; }
+if wait_until viewer_up; then
+  curl -sf -o "$WORK/page.html" http://127.0.0.1:8023/ && grep -q "<title>" "$WORK/page.html" || fail "hxview.exe serves no page"
+  wait_until camera_listed || fail "hxview.exe lists no camera at 127.0.0.1"
+  curl -sf -X POST -d '{"on":true}' "$API/live" >/dev/null || fail "hxview.exe does not switch live on"
+  if wait_until live_image; then
+    sequence=$(sed -n 's/^[Xx]-[Ss]equence: *\([0-9]*\).*/\1/p' "$WORK/live.headers")
+    curl -sf -o "$WORK/live.tif" "$API/snapshot.tif?sequence=$sequence" || fail "hxview.exe gives no live snapshot"
+    tiffinfo "$WORK/live.tif" 2>&1 | grep -q "Image Width:" || fail "hxview.exe's live snapshot is no TIFF file libtiff reads"
+  else
+    fail "hxview.exe shows no live image of hxsim.exe"
+  fi
+  kill -INT $VIEW
+  wait $VIEW || fail "hxview.exe did not stop cleanly"
+  grep -q "hxview: stopped" "$WORK/view.log" || fail "hxview.exe did not stop on Ctrl-C"
+else
+  fail "hxview.exe did not start"
+fi
+[ $FAILED -eq 0 ] || cat "$WORK/view.log"
+
 kill $SIM 2>/dev/null
 wait $SIM 2>/dev/null
 SIM=

@@ -1,11 +1,10 @@
 // hxview API requests.
 #include "api_request.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 
 #include "json_text.h"
+#include "options.h"
 
 namespace hxview {
 namespace {
@@ -117,10 +116,8 @@ bool parseAddressBody(const std::string& body, std::string& address, std::string
     Json::Value json;
     if (!objectBody(body, json, error))
         return false;
-    in_addr parsed{};
     const Json::Value& text = json["address"];
-    if (!text.isString() || text.asString().find('\0') != std::string::npos ||
-        inet_pton(AF_INET, text.asCString(), &parsed) != 1) {
+    if (!text.isString() || !isDottedAddress(text.asString())) {
         error = "'address' must be a dotted IPv4 address";
         return false;
     }

@@ -1,9 +1,5 @@
 // hxview: a camera viewer in the browser. Serves one page and its JSON API on the library's
 // public C interface until interrupted.
-#include <pthread.h>
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -15,6 +11,7 @@
 #include "event_feed.h"
 #include "http_api.h"
 #include "options.h"
+#include "stop_request.h"
 
 int main(int argc, char** argv)
 {
@@ -22,20 +19,15 @@ int main(int argc, char** argv)
     hxview::ViewOptions options;
     std::string error;
     if (!hxview::parseViewOptions(args, options, error)) {
-        std::fprintf(stderr, "hxview: %s\n%s", error.c_str(), hxview::viewUsage());
+        std::fprintf(stderr, "hxview: %s\n%s", error.c_str(), hxview::viewUsage(hxview::StopRequest::how()).c_str());
         return 1;
     }
     if (options.help) {
-        std::fputs(hxview::viewUsage(), stdout);
+        std::fputs(hxview::viewUsage(hxview::StopRequest::how()).c_str(), stdout);
         return 0;
     }
-    // SIGINT and SIGTERM are blocked in every thread and taken by one that waits for them, since
-    // httplib's stop() is not safe in a signal handler.
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int stop : {SIGINT, SIGTERM})
-        sigaddset(&signals, stop);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    // Before any thread starts: the request is taken by the one thread that waits for it.
+    hxview::StopRequest stop;
     hxview::EventFeed feed;
     hxview::CameraHub hub(feed, options.downloads);
     if (!hub.start(options.trace)) {
@@ -58,17 +50,16 @@ int main(int argc, char** argv)
         hub.stop();
         return 2;
     }
-    std::thread watcher([&server, &feed, signals] {
-        int taken = 0;
-        sigwait(&signals, &taken);
+    std::thread watcher([&server, &feed, &stop] {
+        stop.wait();
         feed.close();
         server.stop();
     });
     std::printf("hxview: open http://%s:%d/\n", options.host.c_str(), port);
     std::fflush(stdout);
     server.listen_after_bind();
-    // The server may have ended on its own: the watcher then takes this signal.
-    kill(getpid(), SIGTERM);
+    // The server may have ended on its own: the watcher then takes this request.
+    stop.ask();
     watcher.join();
     hub.stop();
     std::printf("hxview: stopped\n");

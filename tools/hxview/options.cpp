@@ -1,8 +1,6 @@
 // hxview command line parsing.
 #include "options.h"
 
-#include <arpa/inet.h>
-
 #include <cstdlib>
 
 namespace hxview {
@@ -14,8 +12,7 @@ bool parseListen(const std::string& text, ViewOptions& options)
     if (colon == std::string::npos || colon == 0 || colon + 1 == text.size() || colon + 6 < text.size())
         return false;
     const std::string host = text.substr(0, colon);
-    in_addr address{};
-    if (inet_pton(AF_INET, host.c_str(), &address) != 1)
+    if (!isDottedAddress(host))
         return false;
     char* end = nullptr;
     const long port = std::strtol(text.c_str() + colon + 1, &end, 10);
@@ -45,12 +42,11 @@ bool parseViewOptions(const std::vector<std::string>& args, ViewOptions& options
             return false;
         }
         const std::string& value = args[++i];
-        in_addr address{};
         if (name == "--listen" && !parseListen(value, options)) {
             error = "--listen takes ADDRESS:PORT with a dotted IPv4 address, not '" + value + "'";
             return false;
         }
-        if (name == "--address" && inet_pton(AF_INET, value.c_str(), &address) != 1) {
+        if (name == "--address" && !isDottedAddress(value)) {
             error = "--address takes a dotted IPv4 address, not '" + value + "'";
             return false;
         }
@@ -62,14 +58,33 @@ bool parseViewOptions(const std::vector<std::string>& args, ViewOptions& options
     return true;
 }
 
-const char* viewUsage()
+// Written out rather than left to the system's address parser, whose rules differ between
+// platforms (Windows' takes what Linux's refuses and the other way round).
+bool isDottedAddress(const std::string& text)
+{
+    std::size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && (at == text.size() || text[at++] != '.'))
+            return false;
+        const std::size_t start = at;
+        unsigned value = 0;
+        while (at < text.size() && at - start < 3 && text[at] >= '0' && text[at] <= '9')
+            value = value * 10 + static_cast<unsigned>(text[at++] - '0');
+        if (at == start || value > 255 || (at - start > 1 && text[start] == '0'))
+            return false;
+    }
+    return at == text.size();
+}
+
+std::string viewUsage(const char* howToStop)
 {
     // Laid out as hxcam's and hxsim's: help2man makes the manual page from it.
-    return "usage: hxview [--listen ADDRESS:PORT] [--address A]... [--downloads DIR] [--trace]\n"
+    return std::string("usage: hxview [--listen ADDRESS:PORT] [--address A]... [--downloads DIR] [--trace]\n"
+                       "\n"
+                       "Serves a page showing the cameras discovery finds, and those at the addresses given, and\n"
+                       "lets a browser set them up, record, look through the recording and download frames.\n") +
+           howToStop +
            "\n"
-           "Serves a page showing the cameras discovery finds, and those at the addresses given, and\n"
-           "lets a browser set them up, record, look through the recording and download frames.\n"
-           "SIGINT or SIGTERM stops it.\n"
            "\n"
            "Options:\n"
            "  --listen ADDRESS:PORT   where the page is served: http://ADDRESS:PORT/ (default\n"

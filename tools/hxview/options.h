@@ -19,6 +19,9 @@ struct ViewOptions {
 
 // `args` without the program name; false with the reason in `error`.
 bool parseViewOptions(const std::vector<std::string>& args, ViewOptions& options, std::string& error);
-const char* viewUsage();
+// The usage text, ending with `howToStop`, the platform's way of stopping the viewer.
+std::string viewUsage(const char* howToStop);
+// Whether `text` is a dotted IPv4 address: four decimal parts of 0 to 255, none with a leading zero.
+bool isDottedAddress(const std::string& text);
 
 } // namespace hxview

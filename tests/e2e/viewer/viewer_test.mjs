@@ -416,7 +416,8 @@ try {
     await page.waitForFunction(async (base) => (await (await fetch(`${base}/download`)).json()).finished === true,
       { ...WAIT, polling: 500 }, `/api/cameras/${camera}`);
     await page.click('#download-server');
-    await page.waitForFunction(() => /5 TIFF files to \//.test(document.querySelector('#download-status').textContent), WAIT);
+    // The server names its folder by its absolute path: /... on Linux, a drive's (Z:\...) on Windows.
+    await page.waitForFunction(() => /5 TIFF files to (\/|[A-Z]:\\)/.test(document.querySelector('#download-status').textContent), WAIT);
   });
 
   await check('two cameras side by side: both live, armed and triggered together', async () => {

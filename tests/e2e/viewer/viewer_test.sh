@@ -2,7 +2,8 @@
 # namespace this script runs in (scripts/in-netns). Checks the files the browser received (a ZIP
 # of TIFF files, snapshots) and the server's download folder with libtiff's own reader. Skips (77)
 # when chromium or the test's node modules are missing: scripts/deps installs both.
-#   viewer_test.sh HXSIM HXVIEW SCREENSHOT_DIR
+#   [STOP_SIGNAL=INT] viewer_test.sh HXSIM HXVIEW SCREENSHOT_DIR
+# STOP_SIGNAL is the signal that asks hxview to stop (TERM unless set).
 NAME=viewer_browser
 . "$(dirname "$0")/../../support/beside_hxsim.sh"
 HERE=$(cd "$(dirname "$0")" && pwd)
@@ -18,7 +19,7 @@ rm -f "$SHOTS"/*.png
 start_hxsim "$1" --scene --cameras 2
 "$2" --listen 127.0.0.1:8023 --address 127.0.0.2 --address 127.0.0.3 --downloads "$WORK/downloads" >"$WORK/view.log" 2>&1 &
 BACKGROUND=$!
-viewer_up() { grep -q "hxview: open" "$WORK/view.log"; }
+viewer_up() { grep -q "hxview: open" "$WORK/view.log" 2>/dev/null; }
 wait_until viewer_up || { cat "$WORK/view.log"; fail "hxview did not start"; finish; }
 
 HOME="$WORK" CHROMIUM="$CHROMIUM" node "$HERE/viewer_test.mjs" http://127.0.0.1:8023/ "$SHOTS" "$SIM" "$WORK/browser" ||
@@ -43,7 +44,7 @@ for snapshot in live review; do
   [ -n "$file" ] && tiff_640x480 "$file" || fail "the $snapshot snapshot is no readable 640x480 TIFF"
 done
 
-kill "$BACKGROUND"
+kill -"${STOP_SIGNAL:-TERM}" "$BACKGROUND"
 wait "$BACKGROUND" || fail "hxview did not stop cleanly"
 grep -q "hxview: stopped" "$WORK/view.log" || { cat "$WORK/view.log"; fail "hxview did not stop cleanly"; }
 finish

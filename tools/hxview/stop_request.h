@@ -1,0 +1,30 @@
+// How hxview is told to stop: SIGINT or SIGTERM on POSIX (stop_request_posix.cpp), Ctrl-C,
+// Ctrl-Break or the console closing on Windows (stop_request_windows.cpp).
+#pragma once
+
+namespace hxview {
+
+// Made on the main thread before any other thread starts, so that only wait() sees the request (a
+// POSIX signal would otherwise go to whichever thread the kernel picks). One per program.
+class StopRequest {
+public:
+    StopRequest();
+    // Only Windows has a console handler to remove.
+#if defined(_WIN32)
+    ~StopRequest();
+#else
+    ~StopRequest() = default;
+#endif
+    StopRequest(const StopRequest&) = delete;
+    StopRequest& operator=(const StopRequest&) = delete;
+
+    // What the user does to stop the viewer, for the usage text.
+    static const char* how();
+    // Blocks until a stop is asked for, by the user or by ask().
+    void wait();
+    // Asks for a stop from inside the program: the server ended on its own and the thread in
+    // wait() must end too.
+    void ask();
+};
+
+} // namespace hxview

@@ -1,0 +1,48 @@
+// Stopping hxview by SIGINT or SIGTERM, taken with sigwait() by the one thread that waits.
+#include "stop_request.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <csignal>
+
+namespace hxview {
+namespace {
+
+sigset_t stopSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
+}
+
+} // namespace
+
+// Threads started afterwards inherit the mask, so the signals stay pending for sigwait(): httplib's
+// stop() is not safe in a signal handler.
+StopRequest::StopRequest()
+{
+    const sigset_t signals = stopSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+const char* StopRequest::how()
+{
+    return "SIGINT or SIGTERM stops it.";
+}
+
+void StopRequest::wait()
+{
+    const sigset_t signals = stopSignals();
+    int received = 0;
+    sigwait(&signals, &received);
+}
+
+void StopRequest::ask()
+{
+    kill(getpid(), SIGTERM);
+}
+
+} // namespace hxview

@@ -127,6 +127,24 @@ def test_playback_frames_come_from_the_chosen_range(camera):
     assert len(set(ids)) >= 2, ids
 
 
+@pytest.fixture(scope="module")
+def foreign(client, tmp_path_factory):
+    """A camera of another make, at an address of its own."""
+    yield from run_hxsim(tmp_path_factory, "--address", "127.0.0.7", "--wrong-manufacturer", "--model", "Model 9")
+
+
+def test_a_camera_of_another_make_is_named_not_missed(client, foreign):
+    with pytest.raises(halvex.CameraNotSupported) as refused:
+        client.camera("127.0.0.7", wait=3.0)
+    error = refused.value
+    assert (error.address, error.maker, error.model) == ("127.0.0.7", "Elsewhere Imaging", "Model 9")
+    assert "a camera answered at 127.0.0.7" in str(error) and "not supported" in str(error), str(error)
+    # Where nothing answers, the error says so instead.
+    with pytest.raises(halvex.HalvexError) as missing:
+        client.camera("127.0.0.8", wait=0.5)
+    assert not isinstance(missing.value, halvex.CameraNotSupported) and "no camera answers" in str(missing.value)
+
+
 def test_list_command(hxsim):
     result = subprocess.run([sys.executable, "-m", "halvex", "list", "--address", FIRST], capture_output=True,
                             text=True, timeout=60, cwd=PYTHON_DIR)

@@ -62,6 +62,7 @@ struct CameraConfig {
     uint64_t linkBitsPerSecond = 10'000'000'000; // the camera's line rate; 0 for no limit
     bool liveFrameCap = true;                    // live and playback frames at least StreamEngine::kMinFrameGap apart
     bool scene = false;                          // frames show a moving disc and their number (FrameDrawer)
+    bool logFrames = false;                      // a log line for every live and playback image sent
     FaultConfig faults;
 
     // Tarrow unless the model names the Morvane family; a model with no code behaves as a Tarrow

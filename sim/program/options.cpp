@@ -219,6 +219,7 @@ const std::map<std::string_view, std::function<void(SimOptions&, CameraConfig&)>
         {"old-firmware", [](SimOptions&, CameraConfig& c) { c.faults.oldFirmware = true; }},
         {"no-frame-cap", [](SimOptions&, CameraConfig& c) { c.liveFrameCap = false; }},
         {"scene", [](SimOptions&, CameraConfig& c) { c.scene = true; }},
+        {"log-frames", [](SimOptions&, CameraConfig& c) { c.logFrames = true; }},
     };
     return *table;
 }
@@ -337,6 +338,8 @@ Cameras:
                          (default 10g); the packet delay register adds to it
   --no-frame-cap         live and playback frames as fast as asked; by default they are at
                          least 20 ms apart, to spare the machine
+  --log-frames           a log line for every live and playback image sent, so a host's test
+                         can compare what it received with what the camera sent
   --scene                frames a person can follow: a disc circling with the frame number
                          and the number itself in digits (instead of the diagonal pattern)
   --time-scale X         camera seconds per real second, e.g. 100 to record a second in

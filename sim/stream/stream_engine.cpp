@@ -465,6 +465,9 @@ void StreamEngine::imageSent()
 {
     const FrameOrder order = current_->order;
     current_.reset();
+    if (config_.logFrames && (order.kind == StreamKind::Live || order.kind == StreamKind::Playback)) {
+        log(fmt::format("{} frame {} sent", order.kind == StreamKind::Live ? "live" : "playback", order.frame));
+    }
     if (order.kind == StreamKind::Download && schedule_.kind() == StreamKind::Download &&
         schedule_.nextDue() == kNever && !schedule_.paused()) {
         log(fmt::format("download finished with frame {}", order.frame));

@@ -1,6 +1,9 @@
 // Family record rows: each cached record with its groups, computation, merge and events.
 #include "family/record_rows.h"
 
+#include <memory>
+#include <optional>
+
 #include "family/capture.h"
 #include "family/commands.h"
 #include "family/download_settings.h"
@@ -28,16 +31,22 @@ FAMILY_RECORDS::Record row(uint32_t event, std::vector<RegisterGroup> groups, ui
     entry.event = event;
     entry.groups = std::move(groups);
     entry.compute = compute;
-    entry.change = [event, address, &cached, compute, merge] {
-        auto record = cached;
+    // What subscribers were last sent. A change is marked against it, not against the cache: the
+    // host's own write reads its values back into the cache before the camera's notification
+    // of it arrives, and that notification must still mark what changed.
+    auto sent = std::make_shared<std::optional<Record>>();
+    entry.change = [event, address, &cached, compute, merge, sent] {
+        auto record = sent->value_or(cached);
         compute();
         merge(cached, record);
+        *sent = cached;
         return FAMILY_EVENTS::event(event, address, record);
     };
-    entry.snapshot = [event, address, &cached, init, merge] {
+    entry.snapshot = [event, address, &cached, init, merge, sent] {
         Record record;
         init(&record, static_cast<uint32_t>(sizeof(record)));
         merge(cached, record);
+        *sent = cached;
         return FAMILY_EVENTS::event(event, address, record);
     };
     return entry;

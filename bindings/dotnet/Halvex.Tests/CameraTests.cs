@@ -125,5 +125,59 @@ namespace Halvex.Tests
             camera.GoIdle();
             camera.Unsubscribe();
         }
+
+        [Fact]
+        public void ACameraOfAnotherMakeIsNamedNotMissed()
+        {
+            string foreign = Sim.Env("HX_TEST_FOREIGN_CAMERA");
+            var refused = Assert.Throws<CameraNotSupportedException>(() => client.OpenCamera(foreign, TimeSpan.FromSeconds(3)));
+            Assert.Equal((foreign, "Elsewhere Imaging", "Model 9"), (refused.Address, refused.Maker, refused.Model));
+            Assert.Contains("a camera answered at " + foreign, refused.Message);
+            Assert.Contains("not supported", refused.Message);
+            // Where nothing answers, the error says so instead.
+            var missing = Assert.Throws<HalvexException>(() => client.OpenCamera("127.0.0.8", TimeSpan.FromMilliseconds(500)));
+            Assert.IsNotType<CameraNotSupportedException>(missing);
+            Assert.Contains("no camera answers", missing.Message);
+        }
+
+        [Fact]
+        public void ChangeEventsNameTheFieldsThatChanged()
+        {
+            var events = new BlockingCollection<CaptureSettings>();
+            client.SettingsChanged += (sender, e) => {
+                if (e.Settings is CaptureSettings capture)
+                    events.Add(capture);
+            };
+            CaptureSettings before = camera.ReadCapture();
+            camera.Subscribe();
+            try {
+                // One change at a time: each event names that field and not the one changed before it.
+                uint exposure = before.Exposure == 300 ? 200u : 300u;
+                camera.Apply(new CaptureSettings { Exposure = exposure });
+                CaptureSettings first = NextWith(events, c => c.Exposure == exposure, "a capture change with the new exposure");
+                Assert.Contains("Exposure", first.ChangedFields);
+                Assert.DoesNotContain("Height", first.ChangedFields);
+                Assert.DoesNotContain("Width", first.ChangedFields);
+
+                uint height = before.Height == 32 ? 48u : 32u;
+                camera.Apply(new CaptureSettings { Height = height });
+                CaptureSettings second = NextWith(events, c => c.Height == height, "a capture change with the new height");
+                Assert.Contains("Height", second.ChangedFields);
+                Assert.DoesNotContain("Exposure", second.ChangedFields);
+                Assert.DoesNotContain("Width", second.ChangedFields);
+            } finally {
+                camera.Unsubscribe();
+            }
+        }
+
+        static CaptureSettings NextWith(BlockingCollection<CaptureSettings> events, Func<CaptureSettings, bool> wanted, string what)
+        {
+            DateTime deadline = DateTime.UtcNow + Sim.Deadline;
+            while (events.TryTake(out CaptureSettings next, deadline - DateTime.UtcNow > TimeSpan.Zero ? deadline - DateTime.UtcNow : TimeSpan.Zero)) {
+                if (wanted(next))
+                    return next;
+            }
+            throw new TimeoutException(what + " did not arrive within " + Sim.Deadline.TotalSeconds + " s");
+        }
     }
 }

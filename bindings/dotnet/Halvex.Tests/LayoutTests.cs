@@ -17,6 +17,16 @@ namespace Halvex.Tests
     public class LayoutTests
     {
         static readonly Assembly bindings = typeof(Hx).Assembly;
+        // The library's assembly these tests run against is the one the run asked for (the net8.0 one,
+        // or the netstandard2.0 one that .NET Framework hosts load): a run against the other proves
+        // nothing about it.
+        [Fact]
+        public void TheLibraryAssemblyIsTheOneAskedFor()
+        {
+            var framework = bindings.GetCustomAttribute<System.Runtime.Versioning.TargetFrameworkAttribute>();
+            Assert.Equal(Sim.Env("HX_EXPECT_HALVEX_FRAMEWORK"), framework?.FrameworkName);
+        }
+
         static string[][] Layout() => File.ReadAllLines(Sim.Env("HX_LAYOUT_TEXT")).Select(l => l.Split(' ')).ToArray();
 
         [Fact]

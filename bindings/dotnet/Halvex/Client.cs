@@ -81,6 +81,8 @@ namespace Halvex
         /// camera and client.</summary>
         /// <param name="name">"127.0.0.2", or a user-defined name.</param>
         /// <param name="wait">How long to keep asking.</param>
+        /// <exception cref="CameraNotSupportedException">A camera of another make (or too old a firmware) answered
+        /// at the address.</exception>
         /// <exception cref="HalvexException">No camera answered in time.</exception>
         public Camera OpenCamera(string name, TimeSpan? wait = null)
         {
@@ -88,8 +90,13 @@ namespace Halvex
             DateTime deadline = DateTime.UtcNow + (wait ?? TimeSpan.FromSeconds(5));
             UIntPtr handle;
             while (NativeMethods.CS_HX_get_handle_by_name(Handle, out handle, name) != 0) {
+                string reason = Log.LastError();
+                // Asking again does not change who answers there.
+                CameraNotSupportedException refused = CameraNotSupportedException.FromReason(reason);
+                if (refused != null)
+                    throw refused;
                 if (DateTime.UtcNow >= deadline)
-                    throw new HalvexException("no camera answers as '" + name + "'", Log.LastError());
+                    throw new HalvexException("no camera answers as '" + name + "'", reason);
                 Thread.Sleep(50);
             }
             lock (cameras) {

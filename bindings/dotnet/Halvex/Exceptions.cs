@@ -1,8 +1,10 @@
 // The exceptions the library raises: a failed call with the library's own reason, a refused
-// value with the camera's limits, a refused command, an image that did not come.
+// value with the camera's limits, a refused command, a camera the library does not serve, an
+// image that did not come.
 using System;
 using System.Collections.Generic;
 using System.Linq;
+using System.Text.RegularExpressions;
 
 namespace Halvex
 {
@@ -15,6 +17,16 @@ namespace Halvex
         public HalvexException(string message, string reason = "")
             : base(string.IsNullOrEmpty(reason) ? message : message + ": " + reason)
         {
+            Reason = reason ?? "";
+        }
+
+        /// <summary>A failure whose message already says what the library's reason says.</summary>
+        /// <param name="message">What failed, in full.</param>
+        /// <param name="reason">The library's first error line of the call, kept in <see cref="Reason"/> only.</param>
+        /// <param name="reasonInMessage">Marks this constructor; the reason is not appended to the message.</param>
+        protected HalvexException(string message, string reason, bool reasonInMessage) : base(message)
+        {
+            _ = reasonInMessage;
             Reason = reason ?? "";
         }
 
@@ -110,6 +122,51 @@ namespace Halvex
         public CameraState State { get; }
         /// <summary>The commands the camera allows in that state.</summary>
         public CameraCommand Allowed { get; }
+    }
+
+    /// <summary>A camera answered at the address asked for, but it is not one the library serves (another
+    /// maker's camera, or firmware too old). Waiting does not help: it is raised at once.</summary>
+    public class CameraNotSupportedException : HalvexException
+    {
+        // The library's account of a lookup that found a camera it does not serve.
+        static readonly Regex refusal =
+            new Regex("a camera answered at (\\S+): maker \"(.*)\", model \"(.*)\"; not supported(?: \\((.*)\\))?");
+
+        /// <summary>A camera that answered and was refused.</summary>
+        /// <param name="address">Where it answered.</param>
+        /// <param name="maker">The maker it reported.</param>
+        /// <param name="model">The model it reported.</param>
+        /// <param name="why">Why the library does not serve it ("made by another maker", ...), or an empty text.</param>
+        /// <param name="reason">The library's reason.</param>
+        public CameraNotSupportedException(string address, string maker, string model, string why, string reason = "")
+            : base("a camera answered at " + address + ": maker \"" + maker + "\", model \"" + model + "\"; not supported" +
+                       (string.IsNullOrEmpty(why) ? "" : " (" + why + ")"),
+                   reason, true)
+        {
+            Address = address;
+            Maker = maker;
+            Model = model;
+            Why = why ?? "";
+        }
+
+        /// <summary>The address the camera answered at.</summary>
+        public string Address { get; }
+        /// <summary>The maker the camera reported.</summary>
+        public string Maker { get; }
+        /// <summary>The model the camera reported.</summary>
+        public string Model { get; }
+        /// <summary>Why the library does not serve it.</summary>
+        public string Why { get; }
+
+        // The exception the library's reason describes, or null when no camera was refused.
+        internal static CameraNotSupportedException FromReason(string reason)
+        {
+            Match found = refusal.Match(reason ?? "");
+            if (!found.Success)
+                return null;
+            return new CameraNotSupportedException(found.Groups[1].Value, found.Groups[2].Value, found.Groups[3].Value,
+                                                   found.Groups[4].Value, reason);
+        }
     }
 
     /// <summary>No image came back within the time allowed.</summary>

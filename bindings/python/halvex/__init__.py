@@ -19,13 +19,13 @@ from ._native import library_file
 from ._version import __version__
 from .camera import Camera, DownloadReport, address_of
 from .client import Client, Event, shutdown, trace
-from .errors import (FrameReleased, HalvexError, RecordLengthChanged, SettingRefused, StateTimeout, StreamBusy,
+from .errors import (CameraNotSupported, FrameReleased, HalvexError, RecordLengthChanged, SettingRefused, StateTimeout, StreamBusy,
                      StreamTimeout)
 from .frames import depth_of_bit_mode, pack, read_tiff, unpack
 from .settings import Settings
 from .streams import Frame
 
-__all__ = ["Camera", "Client", "DownloadReport", "Event", "Frame", "FrameReleased", "HalvexError",
+__all__ = ["Camera", "CameraNotSupported", "Client", "DownloadReport", "Event", "Frame", "FrameReleased", "HalvexError",
            "RecordLengthChanged", "SettingRefused", "Settings", "StateTimeout", "StreamBusy", "StreamTimeout",
            "__version__", "address_of", "constants", "depth_of_bit_mode", "frames", "library_file", "pack",
            "read_tiff", "records", "shutdown", "trace", "unpack"]

@@ -18,7 +18,7 @@ from ._layout import CONSTANTS
 from ._native import BY_C_NAME, CALLBACK, last_error, library
 from ._native import log as _log
 from .camera import Camera, address_of
-from .errors import HalvexError, check
+from .errors import HalvexError, check, refusal
 
 C = CONSTANTS
 
@@ -133,13 +133,17 @@ class Client:
 
     def camera(self, name: str, wait: float = 5.0) -> Camera:
         """The camera with this dotted address or user-defined name, asked again until it answers
-        or `wait` seconds have passed."""
+        or `wait` seconds have passed. Raises CameraNotSupported at once when a camera of another
+        make (or too old a firmware) answers at the address, HalvexError when none answered."""
         lib = library()
         handle = ctypes.c_size_t(0)
         deadline = time.monotonic() + wait
         while lib.HX_get_handle_by_name(self.handle, ctypes.byref(handle), name.encode()) != C["HX_STATUS_OK"]:
+            reason = last_error()
+            refused = refusal(reason)
+            if refused is not None:  # asking again does not change who answers there
+                raise refused
             if time.monotonic() >= deadline:
-                reason = last_error()
                 raise HalvexError(f"halvex: no camera answers as '{name}'" + (f": {reason}" if reason else ""), reason)
             with self._changed:  # a discovery report ends the wait early
                 self._changed.wait(0.1)

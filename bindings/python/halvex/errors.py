@@ -1,6 +1,7 @@
 """The exceptions and warnings the package raises."""
 from __future__ import annotations
 
+import re
 from typing import Callable, Optional, TypeVar
 
 from ._layout import CONSTANTS
@@ -41,6 +42,29 @@ class SettingRefused(HalvexError):
         if reason:
             text += f": {reason}"
         super().__init__(text, reason)
+
+
+class CameraNotSupported(HalvexError):
+    """A camera answered at `address`, but it is not one the library serves: `maker` and `model` are
+    what it reported, `why` the library's reason ("made by another maker", or a firmware too old)."""
+
+    def __init__(self, address: str, maker: str, model: str, why: str, reason: str = "") -> None:
+        self.address, self.maker, self.model, self.why = address, maker, model, why
+        text = f"halvex: a camera answered at {address}: maker {maker!r}, model {model!r}; not supported"
+        super().__init__(text + (f" ({why})" if why else ""), reason)
+
+
+# The library's account of a lookup that found a camera it does not serve.
+_REFUSAL = re.compile(r'a camera answered at (\S+): maker "(.*)", model "(.*)"; not supported(?: \((.*)\))?')
+
+
+def refusal(reason: str) -> Optional[CameraNotSupported]:
+    """CameraNotSupported when the library's reason says a camera answered and was refused."""
+    found = _REFUSAL.search(reason)
+    if found is None:
+        return None
+    address, maker, model, why = found.groups()
+    return CameraNotSupported(address, maker, model, why or "", reason)
 
 
 class StreamTimeout(HalvexError, TimeoutError):

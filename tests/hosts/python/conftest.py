@@ -16,6 +16,10 @@ import halvex  # noqa: E402
 FIRST, SECOND = "127.0.0.2", "127.0.0.3"
 
 
+# Notified whenever a line reaches an hxsim log.
+LOG_GREW = threading.Condition()
+
+
 def copy_output(sim, log, running):
     """Copies hxsim's output into the log as it comes (a pipe nobody reads would stop hxsim once
     full) and sets `running` at the line saying its cameras run, or when its output ends."""
@@ -23,18 +27,21 @@ def copy_output(sim, log, running):
         for line in sim.stdout:
             out.write(line)
             out.flush()
+            with LOG_GREW:
+                LOG_GREW.notify_all()
             if b" running;" in line:
                 running.set()
     running.set()
 
 
 def run_hxsim(tmp_path_factory, *options):
-    """Starts hxsim with small lince cameras and `options`; yields its log, stops it afterwards."""
+    """Starts hxsim with small lince cameras and `options`; yields its log, stops it afterwards.
+    The log names every live and playback image a camera sends (frames_sent)."""
     if not os.environ.get("HX_NETNS_INODE"):
         pytest.exit("run the host tests inside scripts/in-netns", returncode=1)
     log = tmp_path_factory.mktemp("hxsim") / "sim.log"
     sim = subprocess.Popen([os.environ["HXSIM"], "--sensor", "lince", "--memory", "1G", "--time-scale", "20",
-                            *options], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                            "--log-frames", *options], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     running = threading.Event()
     threading.Thread(target=copy_output, args=(sim, log, running), daemon=True).start()
     if not running.wait(10):
@@ -65,6 +72,22 @@ def camera(client):
 
 def small_capture(camera, bit_mode=halvex.constants.BIT_MODE_8A, width=256, height=64):
     camera.capture.set(bit_mode=bit_mode, width=width, height=height, x_offset=0, y_offset=0)
+
+
+def frames_sent(log, address, since, kind, enough, deadline=10.0):
+    """The frame numbers of the `kind` images ("live", "playback") the camera at `address` sent
+    after the log was `since` bytes long, once `enough(numbers)` holds or `deadline` seconds have
+    passed (hxsim's output reaches the log a little after the host has the image)."""
+    mark = f" {address}: stream: {kind} frame "
+
+    def sent():
+        with open(log, "rb") as text:
+            text.seek(since)
+            return [int(line.split(mark)[1].split()[0]) for line in text.read().decode().splitlines() if mark in line]
+
+    with LOG_GREW:
+        LOG_GREW.wait_for(lambda: enough(sent()), deadline)
+    return sent()
 
 
 def pattern(frame_number, height, width):

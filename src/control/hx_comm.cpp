@@ -3,6 +3,8 @@
 #include "control/hx_comm.h"
 
 #include <exception>
+#include <map>
+#include <mutex>
 #include <utility>
 
 #include "hlv_thread/log.h"

@@ -23,10 +23,11 @@ namespace HX_COMM {
 class ExchangeFeed;
 } // namespace HX_COMM
 
-// The static operations are the C-edge calls the other layers make by camera address; each finds
-// or starts the camera's channel in the process-wide registry. A channel is a small set of parts:
-// its sockets, the request exchange (callers' side, request_exchange.h), the control and event
-// datagram readers and its message thread (channel_thread.h), which states the thread rules.
+// The static operations are the C-edge calls the other layers make by camera address, from any
+// thread but the channel's own; each finds or starts the camera's channel in the process-wide
+// registry. A channel is a few parts, each one file pair: its sockets, the request exchange (the
+// callers' side, whose header states the thread rules), the readers of control and event
+// datagrams and the channel's message thread.
 class HxComm {
 public:
     // close() with this address closes every channel and refuses new ones.

@@ -34,7 +34,7 @@ HX_STATUS setupCall(const char* call, const char* prefix, HX_CLIENT_HANDLE clien
 // (or what it threw) comes back to this thread.
 template <class Record>
 HX_STATUS setupInTurn(const char* call, HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, Record* in, Record* out,
-                      void (CameraServices::*apply)(Record*))
+                      void (ServiceOperations::*apply)(Record*))
 {
     HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam=%s", call, asPointer(client), dottedAddress(camera).c_str());
     dump("[IN]", in);
@@ -63,37 +63,43 @@ HX_STATUS HX_setup_capture_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera,
                                HX_CAPTURE_SETTINGS* out)
 {
     return setupCall("HX_setup_capture_syn", "Could not setup capture. ", client, camera, in, out,
-                     [](CameraServices& service, HX_CAPTURE_SETTINGS* record) { service.setCaptureSettings(record); });
+                     [](CameraServices& service, HX_CAPTURE_SETTINGS* record) {
+                         service.requiredOperations()->setCaptureSettings(record);
+                     });
 }
 
 HX_STATUS HX_setup_download_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_DOWNLOAD_SETTINGS* in,
                                 HX_DOWNLOAD_SETTINGS* out)
 {
-    return setupInTurn("HX_setup_download_syn", client, camera, in, out, &CameraServices::setDownloadSettings);
+    return setupInTurn("HX_setup_download_syn", client, camera, in, out, &ServiceOperations::setDownloadSettings);
 }
 
 HX_STATUS HX_setup_io_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_IO_SETTINGS* in, HX_IO_SETTINGS* out)
 {
     return setupCall("HX_setup_io_syn", "", client, camera, in, out,
-                     [](CameraServices& service, HX_IO_SETTINGS* record) { service.setExternalIOSettings(record); });
+                     [](CameraServices& service, HX_IO_SETTINGS* record) {
+                         service.requiredOperations()->setExternalIOSettings(record);
+                     });
 }
 
 HX_STATUS HX_setup_lens_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_LENS_SETTINGS* in)
 {
     return setupCall("HX_setup_lens_syn", "", client, camera, in, in,
-                     [](CameraServices& service, HX_LENS_SETTINGS* record) { service.setLensSettings(record); });
+                     [](CameraServices& service, HX_LENS_SETTINGS* record) {
+                         service.requiredOperations()->setLensSettings(record);
+                     });
 }
 
 HX_STATUS HX_setup_playback_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_PLAYBACK_SETTINGS* in,
                                 HX_PLAYBACK_SETTINGS* out)
 {
-    return setupInTurn("HX_setup_playback_syn", client, camera, in, out, &CameraServices::setPlaybackSettings);
+    return setupInTurn("HX_setup_playback_syn", client, camera, in, out, &ServiceOperations::setPlaybackSettings);
 }
 
 HX_STATUS HX_setup_stream_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_STREAM_SETTINGS* in,
                               HX_STREAM_SETTINGS* out)
 {
-    return setupInTurn("HX_setup_stream_syn", client, camera, in, out, &CameraServices::setStreamSettings);
+    return setupInTurn("HX_setup_stream_syn", client, camera, in, out, &ServiceOperations::setStreamSettings);
 }
 
 HX_STATUS HX_analog_gain(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_ANALOG_GAIN* in, HX_ANALOG_GAIN* out)
@@ -104,10 +110,10 @@ HX_STATUS HX_analog_gain(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_AN
     return cameraCall("", client, camera, {}, [&](CameraServices& service) {
         if (in != nullptr) {
             requireVersion(in->ver_maj, in->ver_min);
-            service.setAnalogGain(in);
+            service.requiredOperations()->setAnalogGain(in);
         }
         if (out != nullptr) {
-            service.getAnalogGain(out);
+            service.requiredOperations()->getAnalogGain(out);
             dump("[OUT]", out);
         }
         return HX_STATUS_OK;
@@ -119,7 +125,7 @@ HX_STATUS HX_get_battery_info(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, 
     HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam_h=%s, out=%p", "HX_get_battery_info", asPointer(client),
               dottedAddress(camera).c_str(), static_cast<void*>(out));
     return cameraCall("", client, camera, {out}, [&](CameraServices& service) {
-        service.getBatteryInfo(out);
+        service.requiredOperations()->getBatteryInfo(out);
         dump("[OUT]", out);
         return HX_STATUS_OK;
     });
@@ -130,7 +136,7 @@ HX_STATUS HX_get_camera_information_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDL
     HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam_h=%s, out=%p", "HX_get_camera_information_syn", asPointer(client),
               dottedAddress(camera).c_str(), static_cast<void*>(out));
     return cameraCall("Could not get info strings. ", client, camera, {out}, [&](CameraServices& service) {
-        service.getCameraInformation(out);
+        service.requiredOperations()->getCameraInformation(out);
         dump("[OUT]", out);
         return HX_STATUS_OK;
     });
@@ -146,12 +152,12 @@ HX_STATUS HX_get_camera_media_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE came
     // allocate the room before it reads.
     return cameraCall("Could not get media information. ", client, camera, {json_length}, [&](CameraServices& service) {
         if (json_data != nullptr) {
-            service.getCameraMedia(json_data, json_length);
+            service.requiredOperations()->getCameraMedia(json_data, json_length);
             return HX_STATUS_OK;
         }
         char none[1];
         uint32_t room = sizeof none;
-        service.getCameraMedia(none, &room);
+        service.requiredOperations()->getCameraMedia(none, &room);
         *json_length = room;
         return HX_STATUS_OK;
     });
@@ -162,7 +168,7 @@ HX_STATUS HX_get_lens_status(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, H
     HLV_TRACE(TRACE_API, "%s: cli_h=%p, name=%s", "HX_get_lens_status", asPointer(client),
               dottedAddress(camera).c_str());
     return cameraCall("Could not read the lens status. ", client, camera, {out}, [&](CameraServices& service) {
-        service.getLensStatus(out);
+        service.requiredOperations()->getLensStatus(out);
         dump("[OUT]", out);
         return HX_STATUS_OK;
     });
@@ -173,7 +179,7 @@ HX_STATUS HX_temperature_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, H
     HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam=%s", "HX_temperature_syn", asPointer(client),
               dottedAddress(camera).c_str());
     return cameraCall("", client, camera, {out}, [&](CameraServices& service) {
-        const bool read = service.getTemperature(out);
+        const bool read = service.requiredOperations()->getTemperature(out);
         dump("[OUT]", out);
         return statusOf(read);
     });
@@ -182,13 +188,15 @@ HX_STATUS HX_temperature_syn(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, H
 HX_STATUS HX_lockCamera(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)
 {
     HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam=%s", "HX_lockCamera", asPointer(client), dottedAddress(camera).c_str());
-    return cameraCall("", client, camera, {}, [](CameraServices& service) { return statusOf(service.lockCamera()); });
+    return cameraCall("", client, camera, {},
+                      [](CameraServices& service) { return statusOf(service.requiredOperations()->lockCamera()); });
 }
 
 HX_STATUS HX_unlockCamera(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)
 {
     HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam=%s", "HX_unlockCamera", asPointer(client), dottedAddress(camera).c_str());
-    return cameraCall("", client, camera, {}, [](CameraServices& service) { return statusOf(service.unlockCamera()); });
+    return cameraCall("", client, camera, {},
+                      [](CameraServices& service) { return statusOf(service.requiredOperations()->unlockCamera()); });
 }
 
 HX_STATUS HX_camera_save(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, const char* json)
@@ -197,7 +205,7 @@ HX_STATUS HX_camera_save(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, const
     return cameraCall("Could not start the camera save. ", client, camera, {}, [&](CameraServices& service) {
         if (json == nullptr || json[0] == '\0')
             HLV_THROW(HLV_THREAD::RuntimeError, "%s: The Json string was empty!", "HX_camera_save");
-        service.startCameraSave(json);
+        service.requiredOperations()->startCameraSave(json);
         return HX_STATUS_OK;
     });
 }

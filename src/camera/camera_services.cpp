@@ -215,104 +215,13 @@ void CameraServices::requireStreamService(uint32_t streamKind) const
                   "CameraServices", cameraName().c_str());
 }
 
-// A call on a camera that could not be recognised fails, so the caller is never handed back an
-// untouched record as if the camera had answered; the log line before says why it was not.
+// The log line before says why the camera was not recognised.
 std::shared_ptr<ServiceOperations> CameraServices::requiredOperations() const
 {
     auto ops = operations();
     if (!ops)
         HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): camera not recognised", "CameraServices", cameraName().c_str());
     return ops;
-}
-
-void CameraServices::getAnalogGain(HX_ANALOG_GAIN* out)
-{
-    requiredOperations()->getAnalogGain(out);
-}
-
-void CameraServices::setAnalogGain(HX_ANALOG_GAIN* in)
-{
-    requiredOperations()->setAnalogGain(in);
-}
-
-void CameraServices::getBatteryInfo(HX_BATTERY_INFO* out)
-{
-    requiredOperations()->getBatteryInfo(out);
-}
-
-void CameraServices::getCameraInformation(HX_CAMERA_INFORMATION* out)
-{
-    requiredOperations()->getCameraInformation(out);
-}
-
-void CameraServices::getCameraMedia(char* jsonData, uint32_t* jsonLength)
-{
-    requiredOperations()->getCameraMedia(jsonData, jsonLength);
-}
-
-void CameraServices::getLensStatus(HX_LENS_STATUS* out)
-{
-    requiredOperations()->getLensStatus(out);
-}
-
-bool CameraServices::getTemperature(HX_TEMPERATURE* out)
-{
-    return requiredOperations()->getTemperature(out);
-}
-
-void CameraServices::setCaptureSettings(HX_CAPTURE_SETTINGS* inOut)
-{
-    requiredOperations()->setCaptureSettings(inOut);
-}
-
-void CameraServices::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
-{
-    requiredOperations()->setDownloadSettings(inOut);
-}
-
-void CameraServices::setExternalIOSettings(HX_IO_SETTINGS* inOut)
-{
-    requiredOperations()->setExternalIOSettings(inOut);
-}
-
-void CameraServices::setLensSettings(HX_LENS_SETTINGS* in)
-{
-    requiredOperations()->setLensSettings(in);
-}
-
-void CameraServices::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
-{
-    requiredOperations()->setPlaybackSettings(inOut);
-}
-
-void CameraServices::setStreamSettings(HX_STREAM_SETTINGS* inOut)
-{
-    requiredOperations()->setStreamSettings(inOut);
-}
-
-void CameraServices::startCameraSave(const char* json)
-{
-    requiredOperations()->startCameraSave(json);
-}
-
-bool CameraServices::lockCamera()
-{
-    return requiredOperations()->lockCamera();
-}
-
-bool CameraServices::unlockCamera()
-{
-    return requiredOperations()->unlockCamera();
-}
-
-void CameraServices::sendCommand(HX_COMMAND* inOut)
-{
-    requiredOperations()->sendCommand(inOut);
-}
-
-void CameraServices::getCommand(HX_COMMAND* out)
-{
-    requiredOperations()->getCommand(out);
 }
 
 void CameraServices::messageHandle(Message* message)

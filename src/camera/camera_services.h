@@ -14,12 +14,11 @@
 // One message thread per camera address. Its queue serialises what must happen on behalf of one
 // camera: command and subscription requests from the API, camera notifications and stream
 // buffers; each is handed to the camera's operations object (built by the camera operations
-// registry unless another source is installed). The forwarding calls run the operations directly
-// on the thread that calls them and throw HLV_THREAD::RuntimeError when the camera has no
-// operations object (it was not recognised), so the API call fails.
+// registry unless another source is installed). API threads run the operations' calls directly,
+// on the object requiredOperations() hands them.
 //
 // Threads: factory/close/recycle/exists from any thread (close only at library shutdown);
-// messageHandle/ownerMessage on the service thread only. The forwarding calls from API threads,
+// messageHandle/ownerMessage on the service thread only. The operations' calls from API threads,
 // except setDownloadSettings, setPlaybackSettings and setStreamSettings, which drive the camera's
 // stream session: only the service thread calls them, for the SetupRequest it handles
 // (camera_services_request.h), as it calls sendCommand and getCommand for a Command.
@@ -54,24 +53,9 @@ public:
     // download (live and playback buffers and switches wait for its return). Any thread.
     void requireStreamService(uint32_t streamKind) const;
 
-    void getAnalogGain(HX_ANALOG_GAIN* out);
-    void setAnalogGain(HX_ANALOG_GAIN* in);
-    void getBatteryInfo(HX_BATTERY_INFO* out);
-    void getCameraInformation(HX_CAMERA_INFORMATION* out);
-    void getCameraMedia(char* jsonData, uint32_t* jsonLength);
-    void getLensStatus(HX_LENS_STATUS* out);
-    bool getTemperature(HX_TEMPERATURE* out);
-    void setCaptureSettings(HX_CAPTURE_SETTINGS* inOut);
-    void setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut);
-    void setExternalIOSettings(HX_IO_SETTINGS* inOut);
-    void setLensSettings(HX_LENS_SETTINGS* in);
-    void setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut);
-    void setStreamSettings(HX_STREAM_SETTINGS* inOut);
-    void startCameraSave(const char* json);
-    bool lockCamera();
-    bool unlockCamera();
-    void sendCommand(HX_COMMAND* inOut);
-    void getCommand(HX_COMMAND* out);
+    // The camera's operations, on which callers run the camera's calls; throws RuntimeError when
+    // the camera was not recognised, so the call fails instead of handing back an untouched record.
+    std::shared_ptr<ServiceOperations> requiredOperations() const;
 
     void messageHandle(HLV_THREAD::Message* message) override;
     void ownerMessage(HLV_THREAD::Message* message) override;
@@ -79,7 +63,6 @@ public:
 
 private:
     std::shared_ptr<ServiceOperations> operations() const;
-    std::shared_ptr<ServiceOperations> requiredOperations() const;
     void handleHalt(HLV_THREAD::Message& message, const char* method);
     void handleSettings(HLV_THREAD::Message& message);
     void handleSubscribe(HLV_THREAD::Message& message);

@@ -17,13 +17,13 @@
 // thread's calls take effect in the order it made them.
 //
 // The request lives on the sender's stack and carries a copy of the record; the service thread
-// runs the forwarding call on the copy and keeps whatever it threw, and sendAndApply rethrows that
+// runs the operations' call on the copy and keeps whatever it threw, and sendAndApply rethrows that
 // on the sender's thread, so the API call logs and returns exactly what it would have had the
-// call run there. A record with nothing marked is read by the same forwarding call.
+// call run there. A record with nothing marked is read by the same call.
 template <class Record>
 class SetupRequest : public HLV_THREAD::SyncMessage, public Settings<Record> {
 public:
-    using Apply = void (CameraServices::*)(Record*);
+    using Apply = void (ServiceOperations::*)(Record*);
 
     SetupRequest(const std::shared_ptr<CameraServices>& service, const Record& record, Apply apply)
         : Settings<Record>(service, record), apply_(apply)
@@ -35,7 +35,7 @@ public:
     bool get() override { return applyHere(); }
 
     // Sends the request, waits until the service thread has applied it and copies the outcome
-    // into `record`. Throws what the forwarding call threw, or RuntimeError when the service
+    // into `record`. Throws what the operations' call threw, or RuntimeError when the service
     // could not handle the request (it halted meanwhile); `record` is then left as it was.
     void sendAndApply(CameraServices& service, Record& record)
     {
@@ -56,7 +56,7 @@ private:
         if (!service)
             return false;
         try {
-            ((*service).*apply_)(&this->record());
+            ((*service->requiredOperations()).*apply_)(&this->record());
             applied_ = true;
         } catch (...) {
             failure_ = std::current_exception();

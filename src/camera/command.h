@@ -45,14 +45,14 @@ public:
 
     bool set() override
     {
-        return markedUnlessDone(
-            runCommandOperation(lockService(), [this](CameraServices& service) { service.sendCommand(&record()); }));
+        return markedUnlessDone(runCommandOperation(
+            lockService(), [this](CameraServices& service) { service.requiredOperations()->sendCommand(&record()); }));
     }
 
     bool get() override
     {
-        return markedUnlessDone(
-            runCommandOperation(lockService(), [this](CameraServices& service) { service.getCommand(&record()); }));
+        return markedUnlessDone(runCommandOperation(
+            lockService(), [this](CameraServices& service) { service.requiredOperations()->getCommand(&record()); }));
     }
 
 private:

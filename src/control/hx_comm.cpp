@@ -3,10 +3,13 @@
 #include "control/hx_comm.h"
 
 #include <exception>
+#include <map>
+#include <mutex>
 #include <utility>
 
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
+#include "hlv_thread/period_scale.h"
 #include "platform/ipv4_endpoint.h"
 #include "platform/netutils.h"
 
@@ -53,6 +56,26 @@ void traceRequest(const char* who, uint32_t cameraAddress, uint32_t address)
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(), address);
 }
 
+// A failure never reads as success, even when the camera's own status said 0.
+uint32_t failureResult(const HX_COMM::RequestMessage& request)
+{
+    if (request.channelDown)
+        return kChannelDown;
+    if (request.cameraStatus == HX_WIRE::CameraStatus::kSuccess)
+        return kOtherError;
+    return HX_WIRE::controlResultFromStatus(request.cameraStatus);
+}
+
+// A write's result; a refused or unanswered write is worth a log line naming what was written.
+uint32_t reportedWrite(const char* who, const HX_COMM::RequestMessage& request, const char* what, uint32_t address,
+                       uint32_t result)
+{
+    if (result != kSuccess)
+        HLV_LOG("%s: Error writing %s 0x%04X to camera '%s', status=0x%X", who, what, address,
+                dotted(request.cameraAddress).c_str(), request.cameraStatus);
+    return result;
+}
+
 } // namespace
 
 std::shared_ptr<HxComm> HxComm::factory(uint32_t cameraAddress)
@@ -65,7 +88,7 @@ std::shared_ptr<HxComm> HxComm::factory(uint32_t cameraAddress)
             return nullptr;
         const auto found = reg.channels.find(cameraAddress);
         if (found != reg.channels.end()) {
-            if (found->second && found->second->halted()) {
+            if (found->second && found->second->thread_.halted()) {
                 HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Called after halted", "HxComm::factory");
                 return nullptr;
             }
@@ -91,9 +114,9 @@ std::shared_ptr<HxComm> HxComm::startChannel(uint32_t cameraAddress)
 {
     try {
         std::shared_ptr<HxComm> channel(new HxComm(cameraAddress));
-        if (!channel->open())
+        if (!channel->thread_.open())
             return nullptr;
-        channel->start();
+        channel->thread_.start();
         return channel;
     } catch (const std::exception& error) {
         HLV_LOG("%s(%s): Could not start the channel: %s", "HxComm::factory", dotted(cameraAddress).c_str(),
@@ -130,7 +153,7 @@ void HxComm::closeChannels(uint32_t cameraAddress, bool forget)
         }
     }
     for (const std::shared_ptr<HxComm>& channel : closing) {
-        if (!channel->closeOnce())
+        if (!channel->thread_.closeOnce())
             continue; // still running: it must stay reachable
         std::shared_ptr<HxComm> last;
         std::lock_guard<std::mutex> guard(reg.lock);
@@ -149,21 +172,6 @@ void HxComm::closeChannels(uint32_t cameraAddress, bool forget)
     }
 }
 
-// One closer per channel; a second caller waits until the first has finished. The channel's own
-// thread cannot close it (it would wait for itself); that is logged and left to another caller.
-// True once the channel's thread has ended.
-bool HxComm::closeOnce()
-{
-    try {
-        std::call_once(closeFlag_, [this] { HLV_THREAD::closeThread(*this); });
-    } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s(%s): %s", "HxComm::close", cameraName_.c_str(), error.str().c_str());
-    } catch (const std::exception& error) {
-        HLV_LOG("%s(%s): std::exception: '%s'", "HxComm::close", cameraName_.c_str(), error.what());
-    }
-    return !running();
-}
-
 void HxComm::setFault(uint32_t cameraAddress)
 {
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::setFault", dotted(cameraAddress).c_str());
@@ -172,8 +180,8 @@ void HxComm::setFault(uint32_t cameraAddress)
         return;
     channel->faulted_ = true;
     auto* purge = new HX_COMM::PurgeMessage;
-    purge->owner = channel.get();
-    channel->post(purge);
+    purge->owner = &channel->thread_;
+    channel->thread_.post(purge);
 }
 
 bool HxComm::isKnown(uint32_t cameraAddress)
@@ -202,7 +210,7 @@ void HxComm::catchUpEvents(uint32_t cameraAddress)
 {
     const std::shared_ptr<HxComm> channel = registered(cameraAddress);
     if (channel && !channel->faulted())
-        channel->readPendingEvents();
+        channel->events_.readPending();
 }
 
 uint64_t HxComm::activityCount(uint32_t cameraAddress)
@@ -224,7 +232,7 @@ uint32_t HxComm::exchange(const char* who, HX_COMM::RequestMessage& request)
         return kChannelDown;
     }
     try {
-        channel->transact(request);
+        channel->exchange_.transact(request);
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s(%s): %s", who, dotted(request.cameraAddress).c_str(), error.str().c_str());
         return kOtherError;
@@ -233,16 +241,6 @@ uint32_t HxComm::exchange(const char* who, HX_COMM::RequestMessage& request)
         return kOtherError;
     }
     return request.status == HLV_THREAD::MESSAGE_FAILED ? failureResult(request) : kSuccess;
-}
-
-// A failure never reads as success, even when the camera's own status said 0.
-uint32_t HxComm::failureResult(const HX_COMM::RequestMessage& request)
-{
-    if (request.channelDown)
-        return kChannelDown;
-    if (request.cameraStatus == HX_WIRE::CameraStatus::kSuccess)
-        return kOtherError;
-    return HX_WIRE::controlResultFromStatus(request.cameraStatus);
 }
 
 uint32_t HxComm::readReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t& value)
@@ -262,22 +260,12 @@ uint32_t HxComm::readReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t& 
     return kSuccess;
 }
 
-// A write's exchange; a refused or unanswered write is worth a log line naming what was written.
-uint32_t HxComm::writeExchange(const char* who, HX_COMM::RequestMessage& request, const char* what, uint32_t address)
-{
-    const uint32_t result = exchange(who, request);
-    if (result != kSuccess)
-        HLV_LOG("%s: Error writing %s 0x%04X to camera '%s', status=0x%X", who, what, address,
-                dotted(request.cameraAddress).c_str(), request.cameraStatus);
-    return result;
-}
-
 uint32_t HxComm::writeReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t value)
 {
     const char* who = "HxComm::writeReg";
     traceRequest(who, cameraAddress, regAddress);
     HX_COMM::WriteRegMessage request(cameraAddress, regAddress, value);
-    return writeExchange(who, request, "register", regAddress);
+    return reportedWrite(who, request, "register", regAddress, exchange(who, request));
 }
 
 uint32_t HxComm::readMem(uint32_t cameraAddress, uint32_t startAddress, std::vector<uint8_t>& data,
@@ -301,7 +289,7 @@ uint32_t HxComm::writeMem(uint32_t cameraAddress, uint32_t startAddress, const s
     const char* who = "HxComm::writeMem";
     traceRequest(who, cameraAddress, startAddress);
     HX_COMM::WriteMemMessage request(cameraAddress, startAddress, data);
-    return writeExchange(who, request, "mem register", startAddress);
+    return reportedWrite(who, request, "mem register", startAddress, exchange(who, request));
 }
 
 uint32_t HxComm::readMultiReg(uint32_t cameraAddress, RegisterPairs& pairs)
@@ -331,6 +319,27 @@ uint32_t HxComm::writeMultiReg(uint32_t cameraAddress, const RegisterPairs& pair
     return result;
 }
 
+HxComm::HxComm(uint32_t cameraAddress)
+    : cameraAddress_(cameraAddress), cameraName_(HX_PLATFORM::ipv4ToText(cameraAddress)),
+      sockets_(cameraAddress_, cameraName_), reader_(cameraName_),
+      exchange_(cameraAddress_, cameraName_,
+                std::chrono::microseconds(HLV_THREAD::scaledMicroseconds(AGE_TICK_MICROSECONDS)), sockets_, reader_,
+                datagrams_, thread_),
+      datagrams_(cameraAddress_, cameraName_, sockets_, exchange_),
+      events_(cameraAddress_, cameraName_, sockets_, thread_),
+      thread_(cameraAddress_, cameraName_, sockets_, reader_, exchange_, events_)
+{
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", "HxComm::classInit", cameraName_.c_str());
+}
+
+HxComm::~HxComm()
+{
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::~HxComm", cameraName_.c_str());
+    thread_.endChannel();
+    sockets_.close();
+    reader_.close();
+}
+
 uint32_t HxComm::cameraAddress() const
 {
     return cameraAddress_;
@@ -341,11 +350,9 @@ const std::string& HxComm::cameraName() const
     return cameraName_;
 }
 
-// The ports the sockets are bound to; 0 for a socket not (yet) bound.
 ChannelPorts HxComm::ports() const
 {
-    const auto portOf = [](const std::unique_ptr<UDPSocket>& socket) { return socket ? socket->port() : uint16_t{0}; };
-    return {portOf(hcp_), portOf(stream_), portOf(hmp_)};
+    return sockets_.ports();
 }
 
 bool HxComm::faulted() const
@@ -355,10 +362,15 @@ bool HxComm::faulted() const
 
 UDPSocket* HxComm::streamSocket()
 {
-    return stream_.get();
+    return sockets_.stream();
 }
 
 uint64_t HxComm::activityCount() const
 {
-    return activity_;
+    return sockets_.activityCount();
+}
+
+bool HxComm::quiet()
+{
+    return exchange_.quiet();
 }

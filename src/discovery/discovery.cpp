@@ -12,6 +12,7 @@
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/period_scale.h"
+#include "hlv_thread/wake.h"
 #include "platform/netutils.h"
 
 namespace HLV_DISCOVERY {
@@ -74,9 +75,6 @@ using HLV_DISCOVERY::DiscoveryDB;
 using HLV_DISCOVERY::Reply;
 
 namespace {
-
-// Replies to a request sent to a single address are awaited this long.
-constexpr auto PROBE_WAIT = std::chrono::seconds(1);
 
 // The library's instance. Allocated once and never freed: other threads may still hold the
 // pointer after it has halted.
@@ -179,7 +177,7 @@ Discovery::Discovery(HLV_DISCOVERY::DiscoveryEvents& events) : MsgThread(WakeOnP
     } catch (const std::bad_alloc&) {
         HLV_LOG("Unable to allocate cameraInfo database. [%d]", ENOMEM);
     }
-    config();
+    network_.open(*postWake());
 }
 
 Discovery::~Discovery()
@@ -188,7 +186,6 @@ Discovery::~Discovery()
         HLV_THREAD::closeThread(*this);
     if (!isCurrentThread())
         join();
-    cleanup();
 }
 
 void Discovery::pausePolling(bool pause)
@@ -276,7 +273,7 @@ bool Discovery::addCameraByAddress(const std::string& text, uint32_t& address)
     }
     HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Asking %s directly.", "Discovery::addCameraByAddress", text.c_str());
     post(new HLV_DISCOVERY::DiscoveryProbe(this, address));
-    return db_->waitForCamera(address, std::chrono::steady_clock::now() + PROBE_WAIT);
+    return db_->waitForCamera(address, std::chrono::steady_clock::now() + HLV_DISCOVERY::UnicastProbes::PROBE_WAIT);
 }
 
 void Discovery::processDiscoveryAck(std::span<const uint8_t> datagram, const HX_PLATFORM::Ipv4Endpoint& source)
@@ -419,11 +416,12 @@ void Discovery::handleSend()
 {
     if (db_)
         db_->decrementTimeout();
-    const uint16_t requestId = takeRequestId();
+    const uint16_t requestId = network_.takeRequestId();
     // Unicast first: a broadcast that fails on one adapter ends the round, and the cameras added by
-    // address must not miss a poll because of it.
-    pollProbes(requestId);
-    sendMsg(requestId);
+    // address must not miss a poll because of it. Those that never answered are forgotten once
+    // their wait is over.
+    probes_.poll([this, requestId](uint32_t address) { network_.sendUnicast(address, requestId); });
+    network_.broadcast(requestId);
 }
 
 void Discovery::handleReply(const HLV_DISCOVERY::DiscoveryMessage& message)
@@ -432,9 +430,8 @@ void Discovery::handleReply(const HLV_DISCOVERY::DiscoveryMessage& message)
         return;
     const uint32_t address = message.source.address;
     db_->addCamera(message.reply, address);
-    const auto probe = probes_.find(address);
-    if (probe != probes_.end() && db_->timer(address))
-        probe->second.answered = true;
+    if (db_->timer(address))
+        probes_.noteAnswer(address);
 }
 
 void Discovery::handleRemoveCamera(const HLV_DISCOVERY::DiscoveryRemoveCamera& message)
@@ -447,34 +444,36 @@ void Discovery::handleRemoveCamera(const HLV_DISCOVERY::DiscoveryRemoveCamera& m
 
 void Discovery::handleProbe(const HLV_DISCOVERY::DiscoveryProbe& message)
 {
-    Probe& probe = probes_[message.address];
-    if (!probe.answered)
-        probe.deadline = std::chrono::steady_clock::now() + PROBE_WAIT;
-    sendUnicast(message.address, takeRequestId());
+    probes_.add(message.address);
+    network_.sendUnicast(message.address, network_.takeRequestId());
 }
 
-// Cameras added by address get their request at every poll; those that never answered are
-// forgotten once their wait is over.
-void Discovery::pollProbes(uint16_t requestId)
+void Discovery::processLoop()
 {
-    const auto now = std::chrono::steady_clock::now();
-    for (auto probe = probes_.begin(); probe != probes_.end();) {
-        if (!probe->second.answered && probe->second.deadline < now) {
-            probe = probes_.erase(probe);
-            continue;
-        }
-        sendUnicast(probe->first, requestId);
-        ++probe;
+    if (!network_.usable()) {
+        // Without a socket there is only the queue to serve: block on it.
+        if (HLV_THREAD::Message* message = waitForMessage(0))
+            dispatchGuarded(message);
+        else
+            finished_ = true;
+        return;
     }
-}
-
-uint16_t Discovery::takeRequestId()
-{
-    const uint16_t id = requestId_;
-    requestId_ = static_cast<uint16_t>(requestId_ + 1);
-    if (requestId_ == 0)
-        requestId_ = 1;
-    return id;
+    try {
+        const HLV_DISCOVERY::DiscoveryNetwork::Ready ready = network_.wait();
+        if (ready.queue) {
+            postWake()->reset(); // before draining, so a post during the drain wakes us again
+            drainQueue();
+            return;
+        }
+        if (ready.socket && !halted())
+            network_.readReplies([this](std::span<const uint8_t> datagram, const HX_PLATFORM::Ipv4Endpoint& source) {
+                processDiscoveryAck(datagram, source);
+            });
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s: Exception during Discovery; terminating: %s", "Discovery::processLoop", error.str().c_str());
+    } catch (...) {
+        HLV_LOG("%s: Unknown exception caught.", "Discovery::processLoop");
+    }
 }
 
 std::string Discovery::messageName(uint32_t id) const

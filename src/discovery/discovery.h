@@ -3,15 +3,15 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <span>
 #include <string>
 
 #include "control/message_ids.h"
 #include "discovery/discovery_db.h"
+#include "discovery/discovery_network.h"
+#include "discovery/unicast_probes.h"
 #include "hlv_thread/msg_thread.h"
 #include "hlv_thread/ticker.h"
 #include "platform/ipv4_endpoint.h"
@@ -120,27 +120,8 @@ public:
 
 private:
     friend class HLV_DISCOVERY::DiscoveryPoll;
-    struct Network; // the socket and its wait set (discovery_network.cpp)
-    struct NetworkDeleter {
-        void operator()(Network* network) const;
-    };
 
-    // Cameras added by address: answered ones are polled by unicast for good; unanswered ones
-    // only until their deadline.
-    struct Probe {
-        bool answered = false;
-        std::chrono::steady_clock::time_point deadline;
-    };
-
-    // Network side (discovery_network.cpp).
-    void config();
-    void cleanup();
     void processLoop();
-    void readResponse();
-    void sendMsg(uint16_t requestId);
-    void sendUnicast(uint32_t address, uint16_t requestId);
-
-    // Thread half.
     void dispatchGuarded(HLV_THREAD::Message* message);
     void drainQueue();
     void handleOwn(HLV_THREAD::Message* message);
@@ -148,16 +129,13 @@ private:
     void handleReply(const HLV_DISCOVERY::DiscoveryMessage& message);
     void handleRemoveCamera(const HLV_DISCOVERY::DiscoveryRemoveCamera& message);
     void handleProbe(const HLV_DISCOVERY::DiscoveryProbe& message);
-    void pollProbes(uint16_t requestId);
-    uint16_t takeRequestId();
     bool pollingPaused() const;
 
     HLV_DISCOVERY::DiscoveryEvents& events_;
     std::unique_ptr<HLV_DISCOVERY::DiscoveryDB> db_;
-    std::unique_ptr<Network, NetworkDeleter> network_;
+    HLV_DISCOVERY::DiscoveryNetwork network_;
+    HLV_DISCOVERY::UnicastProbes probes_;
     std::unique_ptr<HLV_DISCOVERY::DiscoveryPoll> poller_;
     std::atomic<bool> paused_{false};
     bool finished_ = false;
-    uint16_t requestId_ = 1;
-    std::map<uint32_t, Probe> probes_;
 };

@@ -1,11 +1,14 @@
 // The Discovery thread's network side: its broadcast socket, and the wait on that socket and on
-// its message queue together (the queue's wake stands for the queue).
-#include "discovery/discovery.h"
+// its message queue together.
+#include "discovery/discovery_network.h"
+
+#include <vector>
+
+#include "discovery/discovery_db.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/wake.h"
 #include "platform/errno_text.h"
-#include "platform/ipv4_endpoint.h"
 #include "platform/netutils.h"
 #include "platform/poll_wait.h"
 #include "platform/socket_calls.h"
@@ -14,6 +17,8 @@
 #include "wire/discovery_packet.h"
 
 using HX_PLATFORM::raiseSystemError;
+
+namespace HLV_DISCOVERY {
 
 namespace {
 
@@ -24,14 +29,12 @@ constexpr int MAX_DATAGRAMS_PER_PASS = 1024;
 } // namespace
 
 // The socket and its wait set (the queue's wake beside the socket). The socket is invalid after a
-// failed set-up; the thread then serves its queue alone and sends nothing.
-struct Discovery::Network {
-    std::unique_ptr<HX_PLATFORM::SocketLibrary> sockets;
+// failed set-up.
+struct DiscoveryNetwork::Sockets {
+    std::unique_ptr<HX_PLATFORM::SocketLibrary> library;
     HX_PLATFORM::UniqueFd socket;
     HX_PLATFORM::PollSet waitSet;
 
-    // The set-up opens the socket last, after the wake has proved valid.
-    bool usable() const { return socket.valid(); }
     bool send(const std::vector<uint8_t>& datagram, uint32_t address) const
     {
         const long sent = HX_PLATFORM::sendDatagram(socket.get(), datagram, {address, HX_NETUTILS::DISCOVERY_PORT});
@@ -39,75 +42,53 @@ struct Discovery::Network {
     }
 };
 
-void Discovery::config()
+DiscoveryNetwork::DiscoveryNetwork() : sockets_(std::make_unique<Sockets>()) {}
+
+DiscoveryNetwork::~DiscoveryNetwork() = default;
+
+// The set-up opens the socket last, after the wake has proved valid.
+void DiscoveryNetwork::open(const HLV_THREAD::Wake& queueWake)
 {
-    network_.reset(new Network);
+    sockets_ = std::make_unique<Sockets>();
     try {
-        network_->sockets = std::make_unique<HX_PLATFORM::SocketLibrary>();
-        if (!network_->sockets->started())
-            raiseSystemError(__FILE__, __LINE__, "Could not initialize WinSockets", network_->sockets->error());
-        if (!postWake()->valid())
-            raiseSystemError(__FILE__, __LINE__, "Could not create signal event", postWake()->error());
-        network_->socket = HX_PLATFORM::openSocket(HX_PLATFORM::SocketType::Datagram);
-        if (!network_->socket.valid())
+        sockets_->library = std::make_unique<HX_PLATFORM::SocketLibrary>();
+        if (!sockets_->library->started())
+            raiseSystemError(__FILE__, __LINE__, "Could not initialize WinSockets", sockets_->library->error());
+        if (!queueWake.valid())
+            raiseSystemError(__FILE__, __LINE__, "Could not create signal event", queueWake.error());
+        sockets_->socket = HX_PLATFORM::openSocket(HX_PLATFORM::SocketType::Datagram);
+        if (!sockets_->socket.valid())
             raiseSystemError(__FILE__, __LINE__, "Could not create socket", HX_PLATFORM::lastSocketError());
-        if (!HX_PLATFORM::allowBroadcast(network_->socket.get()))
+        if (!HX_PLATFORM::allowBroadcast(sockets_->socket.get()))
             raiseSystemError(__FILE__, __LINE__, "Could not set SO_BROADCAST", HX_PLATFORM::lastSocketError());
         // Not bound: the system picks the local port at the first send and replies come back to it.
-        network_->waitSet.add(*postWake());
-        network_->waitSet.add(network_->socket.get());
+        sockets_->waitSet.add(queueWake);
+        sockets_->waitSet.add(sockets_->socket.get());
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s: %s", "Discovery::config", error.str().c_str());
-        network_.reset(new Network);
+        sockets_ = std::make_unique<Sockets>();
     }
 }
 
-void Discovery::cleanup()
+bool DiscoveryNetwork::usable() const
 {
-    network_.reset();
+    return sockets_->socket.valid();
 }
 
-void Discovery::NetworkDeleter::operator()(Network* network) const
+DiscoveryNetwork::Ready DiscoveryNetwork::wait()
 {
-    delete network;
+    if (sockets_->waitSet.wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed)
+        raiseSystemError(__FILE__, __LINE__, "Could not wait for the discovery events", sockets_->waitSet.error());
+    const HX_PLATFORM::PollEvents socketEvents = sockets_->waitSet.events(1);
+    return {sockets_->waitSet.events(0).readable, socketEvents.readable || socketEvents.closed};
 }
 
-void Discovery::processLoop()
+void DiscoveryNetwork::readReplies(const ReplySink& sink)
 {
-    if (!network_->usable()) {
-        // Without a socket there is only the queue to serve: block on it.
-        if (HLV_THREAD::Message* message = waitForMessage(0))
-            dispatchGuarded(message);
-        else
-            finished_ = true;
-        return;
-    }
-    try {
-        if (network_->waitSet.wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed)
-            raiseSystemError(__FILE__, __LINE__, "Could not wait for the discovery events", network_->waitSet.error());
-        if (network_->waitSet.events(0).readable) {
-            postWake()->reset(); // before draining, so a post during the drain wakes us again
-            drainQueue();
-            return;
-        }
-        const HX_PLATFORM::PollEvents socketEvents = network_->waitSet.events(1);
-        if ((socketEvents.readable || socketEvents.closed) && !halted())
-            readResponse();
-    } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s: Exception during Discovery; terminating: %s", "Discovery::processLoop", error.str().c_str());
-    } catch (...) {
-        HLV_LOG("%s: Unknown exception caught.", "Discovery::processLoop");
-    }
-}
-
-void Discovery::readResponse()
-{
-    if (halted())
-        return;
-    HLV_DISCOVERY::Reply buffer{};
+    Reply buffer{};
     for (int taken = 0; taken < MAX_DATAGRAMS_PER_PASS; ++taken) {
         using Kind = HX_PLATFORM::ReceivedDatagram::Kind;
-        const HX_PLATFORM::ReceivedDatagram received = HX_PLATFORM::receiveDatagram(network_->socket.get(), buffer);
+        const HX_PLATFORM::ReceivedDatagram received = HX_PLATFORM::receiveDatagram(sockets_->socket.get(), buffer);
         if (received.kind == Kind::Nothing)
             return;
         if (received.kind == Kind::Failed) {
@@ -121,32 +102,43 @@ void Discovery::readResponse()
                       HX_PLATFORM::ipv4ToText(received.source.address).c_str());
             continue;
         }
-        processDiscoveryAck(buffer, received.source);
+        sink(buffer, received.source);
     }
 }
 
-void Discovery::sendMsg(uint16_t requestId)
+void DiscoveryNetwork::broadcast(uint16_t requestId)
 {
-    if (!network_->usable())
+    if (!usable())
         return;
     const std::vector<uint8_t> request = HX_WIRE::encodeDiscoveryCmd(requestId);
     for (const uint32_t target : HX_NETUTILS::discoveryTargets(HX_NETUTILS::listAdapters())) {
         HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Request %u to %s", "Discovery::sendMsg", requestId,
                   HX_PLATFORM::ipv4ToText(target).c_str());
-        if (!network_->send(request, target))
+        if (!sockets_->send(request, target))
             raiseSystemError(__FILE__, __LINE__, "Could not send discovery command", HX_PLATFORM::lastSocketError());
     }
 }
 
-void Discovery::sendUnicast(uint32_t address, uint16_t requestId)
+void DiscoveryNetwork::sendUnicast(uint32_t address, uint16_t requestId)
 {
-    if (!network_->usable())
+    if (!usable())
         return;
     HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Request %u to %s", "Discovery::sendUnicast", requestId,
               HX_PLATFORM::ipv4ToText(address).c_str());
     // One camera out of reach must not cost the others their request: log and go on.
-    if (!network_->send(HX_WIRE::encodeDiscoveryCmd(requestId), address))
+    if (!sockets_->send(HX_WIRE::encodeDiscoveryCmd(requestId), address))
         HLV_LOG("%s: Could not send discovery command to %s. %s", "Discovery::sendUnicast",
                 HX_PLATFORM::ipv4ToText(address).c_str(),
                 HX_PLATFORM::errnoIndicates(HX_PLATFORM::lastSocketError()).c_str());
 }
+
+uint16_t DiscoveryNetwork::takeRequestId()
+{
+    const uint16_t id = requestId_;
+    requestId_ = static_cast<uint16_t>(requestId_ + 1);
+    if (requestId_ == 0)
+        requestId_ = 1;
+    return id;
+}
+
+} // namespace HLV_DISCOVERY

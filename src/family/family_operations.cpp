@@ -52,16 +52,22 @@ FamilyOperations::FamilyOperations(uint32_t address, std::shared_ptr<RegisterCha
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", FAMILY_LABELS::CONSTRUCTED, name_.c_str());
     setSensor(std::move(sensor));
+    const auto keepCurrent = [this](RegisterGroup id, uint32_t reg) {
+        std::lock_guard<std::mutex> state(stateMutex_);
+        groups_.add(id, reg);
+    };
     for (RegisterGroup id : {RegisterGroup::Capture, RegisterGroup::Download, RegisterGroup::IO, RegisterGroup::Lens,
                              RegisterGroup::Playback, RegisterGroup::Progress, RegisterGroup::Sensor,
                              RegisterGroup::State, RegisterGroup::Stream}) {
         for (uint32_t reg : groupRegisters(id))
-            addToGroup(id, reg);
+            keepCurrent(id, reg);
     }
+    for (const auto& [id, reg] : traits_.groupRegisters)
+        keepCurrent(id, reg);
     for (uint32_t reg : this->sensor().registerList())
-        addToGroup(RegisterGroup::Sensor, reg);
+        keepCurrent(RegisterGroup::Sensor, reg);
     for (uint32_t reg : HxStreamOperations::WATCHED_REGISTERS)
-        addToGroup(RegisterGroup::Download, reg);
+        keepCurrent(RegisterGroup::Download, reg);
     downloadFormatFlags_ = HX_FORMAT_JPEG | HX_FORMAT_TYPE3 | HX_FORMAT_TYPE2 | HX_FORMAT_TIFF;
     if (this->sensor().isColour())
         downloadFormatFlags_ |= HX_FORMAT_DNG;
@@ -82,12 +88,6 @@ FamilyOperations::~FamilyOperations()
 void FamilyOperations::stopRestartWatch()
 {
     subscriptions_.stopRestartWatch();
-}
-
-void FamilyOperations::addToGroup(RegisterGroup id, uint32_t address)
-{
-    std::lock_guard<std::mutex> state(stateMutex_);
-    groups_.add(id, address);
 }
 
 RegisterCache FamilyOperations::groupSnapshot(RegisterGroup id) const

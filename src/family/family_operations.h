@@ -73,8 +73,6 @@ protected:
     // Stops the restart watch, whose check reaches the family's overrides: a family's destructor
     // calls it first, before its own members go.
     void stopRestartWatch();
-    // Adds registers to a group's cache; the next refresh reads them.
-    void addToGroup(HX_REGISTERS::RegisterGroup group, uint32_t address);
 
 private:
     const FamilyTraits traits_;

@@ -2,8 +2,13 @@
 // shared family code consults instead of hooks a family overrides.
 #pragma once
 
+#include <cstdint>
+#include <utility>
+#include <vector>
+
 #include "family/capture.h"
 #include "family/commands.h"
+#include "registers/register_map.h"
 
 struct FamilyTraits {
     // How the cameras hold frame rates: whole frames per second, or fractions as well.
@@ -16,4 +21,6 @@ struct FamilyTraits {
     // family that does not is never polled during playback: such a poller would read the camera
     // every 100 ms whether anybody listens or not.
     bool pollsShownFrame = false;
+    // Registers of the family's own kept current with the shared groups (group, address).
+    std::vector<std::pair<HX_REGISTERS::RegisterGroup, uint32_t>> groupRegisters{};
 };

@@ -32,7 +32,8 @@ public:
 
     bool get() override
     {
-        return runCommandOperation(lockService(), [this](CameraServices& service) { service.getCommand(&record()); });
+        return runCommandOperation(
+            lockService(), [this](CameraServices& service) { service.requiredOperations()->getCommand(&record()); });
     }
 };
 

@@ -19,6 +19,13 @@ FamilyTraits traits()
     traits.streamsOverUdp = false;
     traits.playModeSource = FAMILY_COMMANDS::PlaybackModeSource::Status;
     traits.pollsShownFrame = true;
+    // Lens status and information, playback status, save state and progress, and two registers
+    // of the family's own, kept current like the first family's groups.
+    traits.groupRegisters = {
+        {RegisterGroup::Lens, GIGE_REG_LENS_STATUS_JSON}, {RegisterGroup::Lens, GIGE_REG_LENS_INFO_JSON},
+        {RegisterGroup::Playback, GIGE_REG_PB_STATUS},    {RegisterGroup::Progress, GIGE_REG_SAVE_STATE},
+        {RegisterGroup::Progress, GIGE_REG_PROGRESS},     {RegisterGroup::Progress, GIGE_REG_MORVANE_C7D8},
+        {RegisterGroup::Progress, GIGE_REG_MORVANE_C308}};
     return traits;
 }
 
@@ -30,15 +37,6 @@ MorvaneOperations::MorvaneOperations(uint32_t address, std::shared_ptr<RegisterC
 {
     HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", HLV_LABEL("MorvaneOperations"), cameraName().c_str());
     setSensorFlag(0);
-    // Lens status and information, playback status, save state and progress, and two registers
-    // of the family's own, kept current like the first family's groups.
-    addToGroup(RegisterGroup::Lens, GIGE_REG_LENS_STATUS_JSON);
-    addToGroup(RegisterGroup::Lens, GIGE_REG_LENS_INFO_JSON);
-    addToGroup(RegisterGroup::Playback, GIGE_REG_PB_STATUS);
-    addToGroup(RegisterGroup::Progress, GIGE_REG_SAVE_STATE);
-    addToGroup(RegisterGroup::Progress, GIGE_REG_PROGRESS);
-    addToGroup(RegisterGroup::Progress, GIGE_REG_MORVANE_C7D8);
-    addToGroup(RegisterGroup::Progress, GIGE_REG_MORVANE_C308);
 }
 
 MorvaneOperations::~MorvaneOperations()

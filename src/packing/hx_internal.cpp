@@ -11,6 +11,7 @@
 
 #include "hlv_thread/log.h"
 #include "hlv_thread/log_label.h"
+#include "packing/loadable_module.h"
 #include "packing/tiff_directory.h"
 #include "registers/bit_modes.h"
 
@@ -61,9 +62,9 @@ HxInternal* HxInternal::factory()
     std::lock_guard<std::mutex> guard(state.lock);
     if (state.instance != nullptr)
         return state.instance;
-    const std::string name = state.name.empty() ? defaultModuleName() : state.name;
+    const std::string name = state.name.empty() ? LoadableModule::defaultName() : state.name;
     std::string error;
-    void* module = loadModule(name, error);
+    void* module = LoadableModule::load(name, error);
     if (module == nullptr) {
         HLV_TRACE(HLV_THREAD::TRACE_PACKING, "%s: '%s' did not loaded. %s", "HxInternal::factory", name.c_str(),
                   error.c_str());
@@ -71,7 +72,7 @@ HxInternal* HxInternal::factory()
     }
     state.instance = new (std::nothrow) HxInternal;
     if (state.instance == nullptr) {
-        unloadModule(module);
+        LoadableModule::unload(module);
         logError(fmtToString("%s: Unable to allocate HxInternal object!", "HxInternal::factory"));
         return nullptr;
     }
@@ -94,11 +95,11 @@ void* HxInternal::lookUp(const char* caller, const char* entryName)
     ModuleState& state = moduleState();
     std::lock_guard<std::mutex> guard(state.lock);
     if (state.module == nullptr) {
-        const std::string name = state.name.empty() ? defaultModuleName() : state.name;
+        const std::string name = state.name.empty() ? LoadableModule::defaultName() : state.name;
         HLV_TRACE(HLV_THREAD::TRACE_PACKING, "%s: '%s' is not loaded.", caller, name.c_str());
         return nullptr;
     }
-    return findEntry(state.module, entryName);
+    return LoadableModule::find(state.module, entryName);
 }
 
 void HX_INTERNAL_TEST::useModule(const std::string& moduleName)
@@ -106,7 +107,7 @@ void HX_INTERNAL_TEST::useModule(const std::string& moduleName)
     ModuleState& state = moduleState();
     std::lock_guard<std::mutex> guard(state.lock);
     if (state.module != nullptr)
-        HxInternal::unloadModule(state.module);
+        LoadableModule::unload(state.module);
     delete state.instance;
     state.module = nullptr;
     state.instance = nullptr;

@@ -40,12 +40,6 @@ private:
 
     // Looks an entry point up in the loaded library; traces and answers nullptr when none is loaded.
     static void* lookUp(const char* caller, const char* entryName);
-
-    // The operating-system half (hx_internal_posix.cpp).
-    static const char* defaultModuleName();
-    static void* loadModule(const std::string& name, std::string& error);
-    static void* findEntry(void* module, const char* name);
-    static void unloadModule(void* module);
 };
 
 namespace HX_INTERNAL {

@@ -57,47 +57,48 @@ public:
     // The request's id when it is now pending.
     static std::optional<uint16_t> issue(HxComm& comm, RequestMessage& request)
     {
-        std::lock_guard<std::mutex> guard(comm.exchangeLock_);
-        if (!comm.withinLimits(request)) {
-            comm.settle(request, HLV_THREAD::MESSAGE_FAILED);
+        RequestExchange& exchange = comm.exchange_;
+        std::lock_guard<std::mutex> guard(exchange.exchangeLock_);
+        if (!exchange.withinLimits(request)) {
+            exchange.settle(request, HLV_THREAD::MESSAGE_FAILED);
             return std::nullopt;
         }
-        if (comm.needsNoExchange(request)) {
+        if (exchange.needsNoExchange(request)) {
             request.cameraStatus = HX_WIRE::CameraStatus::kSuccess;
-            comm.settle(request, HLV_THREAD::MESSAGE_DONE);
+            exchange.settle(request, HLV_THREAD::MESSAGE_DONE);
             return std::nullopt;
         }
-        const uint16_t id = comm.nextRequestId();
-        const Command command = request.encode(id, comm);
+        const uint16_t id = exchange.nextRequestId();
+        const Command command = request.encode(id, exchange);
         if (command.datagram.empty() || !command.ackRequired) {
-            comm.settle(request, command.datagram.empty() ? HLV_THREAD::MESSAGE_FAILED : HLV_THREAD::MESSAGE_DONE);
+            exchange.settle(request, command.datagram.empty() ? HLV_THREAD::MESSAGE_FAILED : HLV_THREAD::MESSAGE_DONE);
             return std::nullopt;
         }
-        comm.pending_[id] = HxComm::Pending{&request, 0};
+        exchange.pending_[id] = Pending{&request, 0};
         return id;
     }
     static void control(HxComm& comm, std::span<const uint8_t> datagram, bool fromCamera)
     {
-        comm.handleControlDatagram(datagram, fromCamera ? kCamera : kCamera + 0x01000000,
-                                   fromCamera ? HX_WIRE::kControlPort : 49152);
+        comm.datagrams_.handle(datagram, fromCamera ? kCamera : kCamera + 0x01000000,
+                               fromCamera ? HX_WIRE::kControlPort : 49152);
     }
     static void event(HxComm& comm, std::span<const uint8_t> datagram)
     {
         HMPMessage message;
         message.length = std::min(datagram.size(), message.buffer.size());
         std::copy_n(datagram.begin(), message.length, message.buffer.begin());
-        comm.handleHmpMsg(&message);
+        comm.events_.handle(&message);
     }
-    static void tick(HxComm& comm) { comm.ageOut(); }
+    static void tick(HxComm& comm) { comm.exchange_.ageOut(); }
     static void purge(HxComm& comm)
     {
-        std::lock_guard<std::mutex> guard(comm.exchangeLock_);
-        comm.failPending(false, "exchange_fuzz");
+        std::lock_guard<std::mutex> guard(comm.exchange_.exchangeLock_);
+        comm.exchange_.failPending(false, "exchange_fuzz");
     }
     static bool pending(HxComm& comm, const RequestMessage& request)
     {
-        std::lock_guard<std::mutex> guard(comm.exchangeLock_);
-        for (const auto& entry : comm.pending_)
+        std::lock_guard<std::mutex> guard(comm.exchange_.exchangeLock_);
+        for (const auto& entry : comm.exchange_.pending_)
             if (entry.second.request == &request)
                 return true;
         return false;

@@ -1,16 +1,16 @@
-// Image packing, operating-system half: the packing library is a DLL loaded with LoadLibraryA.
-#include "packing/hx_internal.h"
+// A library opened at run time, Windows half: a DLL loaded with LoadLibraryA.
+#include "packing/loadable_module.h"
 
 #include "platform/win_sockets.h"
 
 #include <string>
 
-const char* HxInternal::defaultModuleName()
+const char* LoadableModule::defaultName()
 {
     return "libhlv_internal.dll";
 }
 
-void* HxInternal::loadModule(const std::string& name, std::string& error)
+void* LoadableModule::load(const std::string& name, std::string& error)
 {
     HMODULE module = ::LoadLibraryA(name.c_str());
     if (module == nullptr)
@@ -18,12 +18,12 @@ void* HxInternal::loadModule(const std::string& name, std::string& error)
     return reinterpret_cast<void*>(module);
 }
 
-void* HxInternal::findEntry(void* module, const char* name)
+void* LoadableModule::find(void* module, const char* name)
 {
     return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(module), name));
 }
 
-void HxInternal::unloadModule(void* module)
+void LoadableModule::unload(void* module)
 {
     ::FreeLibrary(static_cast<HMODULE>(module));
 }

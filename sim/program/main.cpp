@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "program_stop/stop_request.h"
 #include "sim/net/cluster.h"
 #include "sim/net/host_network.h"
 #include "sim/net/sim_log.h"
 #include "sim/program/options.h"
-#include "sim/program/stop_request.h"
 
 int main(int argc, char** argv)
 {
@@ -27,12 +27,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "hxsim: refusing to start: %s\n", unsafe.c_str());
         return 2;
     }
-    hxsim::StopRequest stopRequest;
+    program_stop::StopRequest stopRequest;
     try {
         hxsim::Cluster cluster(parsed.options.cameras, parsed.options.quiet ? hxsim::Logger{} : hxsim::stderrLogger());
         if (!parsed.options.quiet) {
-            std::fprintf(stderr, "hxsim: %zu camera(s) from %s running; %s\n", cluster.size(),
-                         hxsim::dotted(parsed.options.cameras.front().address).c_str(), hxsim::StopRequest::how());
+            std::fprintf(stderr, "hxsim: %zu camera(s) from %s running; %s stops them\n", cluster.size(),
+                         hxsim::dotted(parsed.options.cameras.front().address).c_str(),
+                         program_stop::StopRequest::how());
         }
         const std::string stoppedBy = stopRequest.wait();
         cluster.stop();

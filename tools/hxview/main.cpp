@@ -11,7 +11,7 @@
 #include "event_feed.h"
 #include "http_api.h"
 #include "options.h"
-#include "stop_request.h"
+#include "program_stop/stop_request.h"
 
 int main(int argc, char** argv)
 {
@@ -19,15 +19,16 @@ int main(int argc, char** argv)
     hxview::ViewOptions options;
     std::string error;
     if (!hxview::parseViewOptions(args, options, error)) {
-        std::fprintf(stderr, "hxview: %s\n%s", error.c_str(), hxview::viewUsage(hxview::StopRequest::how()).c_str());
+        std::fprintf(stderr, "hxview: %s\n%s", error.c_str(),
+                     hxview::viewUsage(program_stop::StopRequest::how()).c_str());
         return 1;
     }
     if (options.help) {
-        std::fputs(hxview::viewUsage(hxview::StopRequest::how()).c_str(), stdout);
+        std::fputs(hxview::viewUsage(program_stop::StopRequest::how()).c_str(), stdout);
         return 0;
     }
     // Before any thread starts: the request is taken by the one thread that waits for it.
-    hxview::StopRequest stop;
+    program_stop::StopRequest stop;
     hxview::EventFeed feed;
     hxview::CameraHub hub(feed, options.downloads);
     if (!hub.start(options.trace)) {

@@ -84,7 +84,7 @@ std::string viewUsage(const char* howToStop)
                        "Serves a page showing the cameras discovery finds, and those at the addresses given, and\n"
                        "lets a browser set them up, record, look through the recording and download frames.\n") +
            howToStop +
-           "\n"
+           " stops it.\n"
            "\n"
            "Options:\n"
            "  --listen ADDRESS:PORT   where the page is served: http://ADDRESS:PORT/ (default\n"

@@ -19,7 +19,7 @@ struct ViewOptions {
 
 // `args` without the program name; false with the reason in `error`.
 bool parseViewOptions(const std::vector<std::string>& args, ViewOptions& options, std::string& error);
-// The usage text, ending with `howToStop`, the platform's way of stopping the viewer.
+// The usage text; `howToStop` names the platform's way of stopping the viewer ("Ctrl-C").
 std::string viewUsage(const char* howToStop);
 // Whether `text` is a dotted IPv4 address: four decimal parts of 0 to 255, none with a leading zero.
 bool isDottedAddress(const std::string& text);

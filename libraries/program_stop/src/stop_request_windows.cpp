@@ -1,23 +1,31 @@
-// Stopping hxsim.exe from its console: the control handler runs on a thread Windows starts for
-// it and only sets an event the main thread waits on.
-#include "sim/program/stop_request.h"
-
-#include "platform/win_sockets.h"
+// Stopping a program from its console: the control handler runs on a thread Windows starts for it
+// and only sets an event the waiting thread waits on.
+#ifndef WIN32_LEAN_AND_MEAN
+#  define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
 
 #include <atomic>
 #include <string>
 
-namespace hxsim {
+#include "program_stop/stop_request.h"
+
+namespace program_stop {
 namespace {
 
+// What asked for the stop; CTRL_C_EVENT is 0, so a stop asked by the program has a value no
+// console event takes.
+constexpr DWORD kAskedByProgram = ~DWORD{0};
+
+// The handler is a plain function, so the event it sets is the program's one.
 HANDLE stopEvent = nullptr;
-std::atomic<DWORD> stopKind{0};
+std::atomic<DWORD> stopKind{kAskedByProgram};
 
 BOOL WINAPI onConsoleEvent(DWORD kind)
 {
     stopKind = kind;
     ::SetEvent(stopEvent);
-    return TRUE; // handled: the main thread stops the cameras and returns from main
+    return TRUE; // handled: the waiting thread stops the program and main returns
 }
 
 } // namespace
@@ -37,7 +45,7 @@ StopRequest::~StopRequest()
 
 const char* StopRequest::how()
 {
-    return "Ctrl-C stops them";
+    return "Ctrl-C";
 }
 
 std::string StopRequest::wait()
@@ -48,8 +56,15 @@ std::string StopRequest::wait()
     switch (stopKind.load()) {
     case CTRL_C_EVENT: return "Ctrl-C";
     case CTRL_BREAK_EVENT: return "Ctrl-Break";
+    case kAskedByProgram: return "the program";
     default: return "the console closing";
     }
 }
 
-} // namespace hxsim
+void StopRequest::ask()
+{
+    stopKind = kAskedByProgram;
+    ::SetEvent(stopEvent);
+}
+
+} // namespace program_stop

@@ -1,12 +1,13 @@
-// Stopping hxsim by SIGINT or SIGTERM, taken with sigwait() by the main thread alone.
-#include "sim/program/stop_request.h"
+// Stopping a program by SIGINT or SIGTERM, taken with sigwait() by the one thread that waits.
+#include "program_stop/stop_request.h"
 
 #include <pthread.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <string>
 
-namespace hxsim {
+namespace program_stop {
 namespace {
 
 sigset_t stopSignals()
@@ -20,7 +21,8 @@ sigset_t stopSignals()
 
 } // namespace
 
-// Threads started afterwards inherit the mask, so the signals stay pending for sigwait().
+// Threads started afterwards inherit the mask, so the signals stay pending for sigwait(): what
+// stopping does (ending servers, camera threads) is not safe in a signal handler.
 StopRequest::StopRequest()
 {
     const sigset_t signals = stopSignals();
@@ -29,7 +31,7 @@ StopRequest::StopRequest()
 
 const char* StopRequest::how()
 {
-    return "SIGINT or SIGTERM stops them";
+    return "SIGINT or SIGTERM";
 }
 
 std::string StopRequest::wait()
@@ -40,4 +42,9 @@ std::string StopRequest::wait()
     return "signal " + std::to_string(received);
 }
 
-} // namespace hxsim
+void StopRequest::ask()
+{
+    kill(getpid(), SIGTERM);
+}
+
+} // namespace program_stop

@@ -483,7 +483,8 @@ DownloadWatchdog& FamilyStreaming::watchdog()
 {
     if (!watchdog_)
         watchdog_ = std::make_unique<DownloadWatchdog>(
-            address_, streamOps_.dataIn(), [this] { return streamOps_.hasReceiver() && streamOps_.streamPaused(); });
+            address_, streamOps_.dataIn(), [this] { return streamOps_.hasReceiver() && streamOps_.streamPaused(); },
+            streamOps_.silentEnds());
     // It runs on the camera's service thread while a download runs (disarming stops it), so an
     // idle camera's thread has nothing to wake up for.
     if (!watchdog_->started() && !watchdog_->start(CameraServices::find(address_)))

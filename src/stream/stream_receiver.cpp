@@ -184,6 +184,11 @@ void StreamReceiver::countDataIn(DataCounter counter)
     dataIn_ = std::move(counter);
 }
 
+void StreamReceiver::countSilentEnds(DataCounter counter)
+{
+    silentEnds_ = std::move(counter);
+}
+
 uint32_t StreamReceiver::cameraAddress() const
 {
     return cameraAddress_;
@@ -517,6 +522,7 @@ void StreamReceiver::pauseStream(bool pause)
     if (pause == streamPaused_)
         return;
     streamPaused_ = pause;
+    pauseChanged();
     HxComm::writeReg(cameraAddress_, HX_REGISTERS::GIGE_REG_STREAM_CONTROL,
                      pause ? HX_REGISTERS::STREAM_CONTROL_PAUSE : HX_REGISTERS::STREAM_CONTROL_RESUME);
     HLV_TRACE(TRACE_STREAM, "%s(%s): write complete.", className_, where());
@@ -526,6 +532,18 @@ void StreamReceiver::noteImageData()
 {
     if (dataIn_)
         dataIn_->fetch_add(1, std::memory_order_relaxed);
+}
+
+void StreamReceiver::noteSilentEnd()
+{
+    if (silentEnds_)
+        silentEnds_->fetch_add(1, std::memory_order_relaxed);
+}
+
+bool StreamReceiver::downloadEndToCome() const
+{
+    return lastDownloadFrame_ != UNKNOWN_FRAME &&
+           (nextDownloadFrame_ == UNKNOWN_FRAME || nextDownloadFrame_ <= lastDownloadFrame_);
 }
 
 void StreamReceiver::handleStop(Message* message, HxStreamBuffer&)

@@ -14,6 +14,7 @@
 
 #include "registers/register_map.h"
 #include "stream/leader_sequence.h"
+#include "stream/stream_pace.h"
 #include "stream/stream_receiver.h"
 #include "wire/stream_packet.h"
 
@@ -96,6 +97,14 @@ private:
     std::optional<std::chrono::milliseconds> untilTrialEnds() const;
     // A trial whose time is up posts its time-out to this receiver, as a timer would.
     void endTrialWhenDue();
+    // The download's pace (udp_stream.cpp): datagrams of a running download are timed, and a
+    // silence far beyond their pace ends the image in progress and, when the last frame has not
+    // come, tells the download's watcher.
+    void notePace(bool frameStart);
+    void pauseChanged() override;
+    bool judgingSilence() const;
+    std::optional<std::chrono::milliseconds> untilSilent() const;
+    void endWhenSilent();
 
     // The wait and the drain (udp_stream.cpp).
     bool startUp() override;
@@ -130,6 +139,7 @@ private:
     std::size_t payloadPerPacket_ = 0;
     uint32_t imagesWithoutBuffer_ = 0;
     LeaderSequence sequence_;
+    StreamPace pace_;
     // The image in progress came with a leader that does not follow the images before it: its
     // buffer goes back in error, never whole.
     bool leaderMisfit_ = false;

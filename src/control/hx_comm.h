@@ -79,6 +79,11 @@ public:
     // Fills the values of pairs in their order.
     static uint32_t readMultiReg(uint32_t cameraAddress, HX_WIRE::RegisterPairs& pairs);
     static uint32_t writeMultiReg(uint32_t cameraAddress, const HX_WIRE::RegisterPairs& pairs);
+    // A write sent once (an action) whose caller waits only a few smoothed round trips (at least
+    // BRIEF_WAIT_FLOOR) instead of the age-out: unanswered by then, it returns the age-out's result
+    // while the request stays pending, so its late acknowledge is dropped. The caller learns from
+    // the camera's state what happened. One pair goes out as a single-register write.
+    static uint32_t writeBriefly(uint32_t cameraAddress, const HX_WIRE::RegisterPairs& pairs);
     // Takes the event datagrams that wait on the camera's event socket now, so that a read sent
     // after this call is known later than every event that arrived before it, however late the
     // channel's thread gets to its socket. Nothing for a camera without a channel.
@@ -136,6 +141,8 @@ private:
     // a clean link from repeating what a busy host or camera answers a little late.
     static constexpr std::chrono::milliseconds MIN_RESEND_INTERVAL{20};
     static constexpr int RESEND_RTT_FACTOR = 4;
+    // A brief wait lasts twice the first repeat interval, never less than this.
+    static constexpr std::chrono::milliseconds BRIEF_WAIT_FLOOR{50};
 
     explicit HxComm(uint32_t cameraAddress);
 
@@ -166,8 +173,11 @@ private:
     bool withinLimits(HX_COMM::RequestMessage& request) const;
     bool needsNoExchange(const HX_COMM::RequestMessage& request) const;
     bool sendRequest(HX_COMM::RequestMessage& request);
-    void awaitCompletion(HX_COMM::RequestMessage& request, ExchangeLock& lock);
-    bool receiveUntilCompleted(const HX_COMM::RequestMessage& request);
+    void awaitCompletion(HX_COMM::RequestMessage& request, ExchangeLock& lock, Clock::time_point until);
+    bool receiveUntilCompleted(const HX_COMM::RequestMessage& request, Clock::time_point until);
+    // The caller of a brief wait leaves: its request stays pending without it (exchange lock held).
+    void leavePending(HX_COMM::RequestMessage& request);
+    Clock::time_point briefWaitEnd() const;
     bool isCompleted(const HX_COMM::RequestMessage& request);
     // Sends again the repeatable requests whose answer is overdue (exchange lock held); how long a
     // reader may wait before the next one is due (at most READER_PAUSE).

@@ -112,13 +112,18 @@ void HxComm::processAck(std::span<const uint8_t> datagram)
                       header.ackId, header.answer);
             return;
         }
-        HX_COMM::RequestMessage& request = *found->second.request;
-        noteRoundTrip(found->second);
+        HX_COMM::RequestMessage* waiting = found->second.request;
+        if (waiting != nullptr)
+            noteRoundTrip(found->second);
         pending_.erase(found);
         const uint32_t silent = std::exchange(silentAgeOuts_, 0);
         returned = silent >= AWAY_AGE_OUTS;
         missed = silent != 0 && !returned;
-        if (header.answer != request.expectedAnswer()) {
+        if (waiting == nullptr) {
+            HLV_TRACE(HLV_THREAD::TRACE_COMM,
+                      "%s(%s): late acknowledge of message 0x%04X, whose caller went on; dropped", who,
+                      cameraName_.c_str(), header.ackId);
+        } else if (HX_COMM::RequestMessage& request = *waiting; header.answer != request.expectedAnswer()) {
             HLV_LOG("%s(%s): Answer 0x%04X does not fit message %d [0x%x]; no result taken", who, cameraName_.c_str(),
                     header.answer, header.ackId, request.req);
             request.cameraStatus = HX_COMM::unusableStatus(header);
@@ -223,18 +228,20 @@ void HxComm::ageOut()
     std::lock_guard<std::mutex> guard(exchangeLock_);
     for (auto entry = pending_.begin(); entry != pending_.end();) {
         const uint16_t id = entry->first;
-        HX_COMM::RequestMessage& request = *entry->second.request;
+        HX_COMM::RequestMessage* waiting = entry->second.request;
         const int32_t age = ++entry->second.age;
         if (age < AGE_OUT_TICKS) {
-            HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Message %d [0x%x] count = %d.", who, cameraName_.c_str(), id,
-                      request.req, age);
             ++entry;
             continue;
         }
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Message %d [0x%x] has aged out.", who, cameraName_.c_str(), id,
-                  request.req);
         entry = pending_.erase(entry);
         ++silentAgeOuts_;
+        // A request whose caller went on after a brief wait ends here unanswered, with no one to tell.
+        if (waiting == nullptr)
+            continue;
+        HX_COMM::RequestMessage& request = *waiting;
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Message %d [0x%x] has aged out.", who, cameraName_.c_str(), id,
+                  request.req);
         request.cameraStatus = Status::kBusy;
         complete(request, MESSAGE_FAILED);
     }

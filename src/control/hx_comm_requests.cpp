@@ -27,8 +27,35 @@ void HxComm::transact(HX_COMM::RequestMessage& request)
         settle(request, MESSAGE_FAILED);
         return;
     }
-    if (sendRequest(request))
-        awaitCompletion(request, lock);
+    if (!sendRequest(request))
+        return;
+    const Clock::time_point until = request.briefWait ? briefWaitEnd() : Clock::time_point::max();
+    awaitCompletion(request, lock, until);
+    if (!request.completed)
+        leavePending(request);
+}
+
+// Twice the first repeat interval: on a clean link an answer comes within a round trip or two, and
+// a camera that takes longer is asked for its state, which it answers after the write.
+HxComm::Clock::time_point HxComm::briefWaitEnd() const
+{
+    const auto wait = std::max<std::chrono::microseconds>(2 * firstResendInterval(), BRIEF_WAIT_FLOOR);
+    return Clock::now() + wait;
+}
+
+// Its entry keeps the request id, so the late acknowledge finds it and is dropped; the caller
+// hears what an age-out would have told it.
+void HxComm::leavePending(HX_COMM::RequestMessage& request)
+{
+    for (auto& [id, entry] : pending_) {
+        if (entry.request != &request)
+            continue;
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): message 0x%04x unanswered after a brief wait; its caller goes on",
+                  "HxComm::handleRequest", cameraName_.c_str(), id);
+        entry.request = nullptr;
+    }
+    request.cameraStatus = HX_WIRE::CameraStatus::kBusy;
+    complete(request, MESSAGE_FAILED);
 }
 
 // The checks that need no exchange lock: false when the request already has its result.
@@ -99,17 +126,20 @@ bool HxComm::sendRequest(HX_COMM::RequestMessage& request)
 // One caller at a time reads the control socket; the others wait until their request ends or
 // the reading role is free. A reader whose wait failed steps back for a tick, leaving the
 // socket to the channel's thread.
-void HxComm::awaitCompletion(HX_COMM::RequestMessage& request, ExchangeLock& lock)
+void HxComm::awaitCompletion(HX_COMM::RequestMessage& request, ExchangeLock& lock, Clock::time_point until)
 {
-    while (!request.completed) {
+    while (!request.completed && Clock::now() < until) {
         if (readerBusy_) {
-            answered_.wait(lock);
+            if (until == Clock::time_point::max())
+                answered_.wait(lock);
+            else
+                answered_.wait_until(lock, until);
             continue;
         }
         readerBusy_ = true;
         readerThread_ = std::this_thread::get_id();
         lock.unlock();
-        const bool received = receiveUntilCompleted(request);
+        const bool received = receiveUntilCompleted(request, until);
         lock.lock();
         readerBusy_ = false;
         readerThread_ = std::thread::id();
@@ -123,7 +153,7 @@ void HxComm::awaitCompletion(HX_COMM::RequestMessage& request, ExchangeLock& loc
 // Nothing is due for a repeat when a reader starts (its own request was just sent, and the
 // reader before it sent what was due), so the first wait skips that look; on a clean link the
 // answer ends the first wait, and the round trip costs nothing more than it did without repeats.
-bool HxComm::receiveUntilCompleted(const HX_COMM::RequestMessage& request)
+bool HxComm::receiveUntilCompleted(const HX_COMM::RequestMessage& request, Clock::time_point until)
 {
     bool first = true;
     for (;;) {
@@ -135,6 +165,11 @@ bool HxComm::receiveUntilCompleted(const HX_COMM::RequestMessage& request)
             if (!first)
                 limit = resendOverdueLocked();
         }
+        const Clock::time_point now = Clock::now();
+        if (now >= until)
+            return true;
+        if (until != Clock::time_point::max())
+            limit = std::min(limit, std::chrono::ceil<std::chrono::milliseconds>(until - now));
         first = false;
         switch (waitForControlTraffic(limit)) {
         case ControlTraffic::Readable: drainControlSocket(&request); break;
@@ -290,6 +325,8 @@ void HxComm::failPending(bool channelDown, const char* who)
     std::map<uint16_t, Pending> failing;
     failing.swap(pending_);
     for (auto& [id, entry] : failing) {
+        if (entry.request == nullptr)
+            continue;
         HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Message %d [0x%x] has aged out.", who, cameraName_.c_str(), id,
                   entry.request->req);
         entry.request->channelDown = channelDown;

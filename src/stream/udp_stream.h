@@ -52,6 +52,9 @@ public:
     static constexpr uint32_t BETWEEN_TRIALS = 0xFFFFFFFE;
     static constexpr uint32_t NEGOTIATION_PACKET_DELAY = 100;
     static constexpr uint32_t TRIAL_MICROSECONDS = 1000000;
+    // Trials of one size before the next: a lost test packet (or trial write) is no proof that
+    // the network cannot carry the size.
+    static constexpr uint32_t TRIALS_PER_SIZE = 2;
 
     UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel);
     ~UdpStream() override;
@@ -90,6 +93,7 @@ private:
     void nextBufferOrNone();
     void handleNegotiateMsg(const HALVEX_UDP_STREAM::NegotiateMessage* message);
     void nextTrial();
+    void startTrial(uint32_t length);
     bool writePacketSize(uint32_t value);
     void finishNegotiation(bool success);
     void stopTimer();
@@ -132,6 +136,7 @@ private:
     // The running trial's time limit and the packet size it tries, on the receiver's thread.
     std::optional<std::chrono::steady_clock::time_point> trialEnds_;
     uint32_t trialPacketSize_ = 0;
+    uint32_t trialsOfSize_ = 0;
     uint16_t blockId_ = 0;
     uint32_t packetId_ = 0;
     uint32_t received_ = 0;

@@ -3,6 +3,7 @@
 #include "stream/stream_pace.h"
 
 #include <algorithm>
+#include <utility>
 
 void StreamPace::restart()
 {
@@ -14,8 +15,20 @@ void StreamPace::hold()
     last_.reset();
 }
 
+void StreamPace::resumed(Clock::time_point now)
+{
+    if (!gapSeen_)
+        return;
+    last_ = now;
+    skipGap_ = true;
+}
+
 void StreamPace::arrived(Clock::time_point now, bool frameStart)
 {
+    if (std::exchange(skipGap_, false)) {
+        last_ = now;
+        return;
+    }
     if (last_ && now >= *last_) {
         longest_ = std::max(longest_, now - *last_);
         gapSeen_ = true;

@@ -10,8 +10,9 @@
 // judged before the pass has shown a gap, so a camera's slow first frame after a start is not
 // taken for silence; and between frames only once a gap before a frame has been seen, so a camera
 // that pauses between frames longer than between packets is judged by that pause. A pause of the
-// camera (the throttle holding it for the host) is no gap: after hold() the clock waits for the
-// next datagram.
+// camera (the throttle holding it for the host) is no gap: hold() stops the clock, and resumed()
+// starts it again from the resume (a camera that had sent its last datagram before the pause
+// sends nothing after it), without taking the wait for the first datagram after it as the pace.
 //
 // Threads: one owner (the receiver's thread); times are passed in, so tests drive the clock.
 class StreamPace {
@@ -22,8 +23,10 @@ public:
 
     // A new pass: nothing known.
     void restart();
-    // The camera was paused or resumed: the next gap is not the camera's pace.
+    // The camera was paused: nothing is judged until it resumes.
     void hold();
+    // The camera was resumed at `now`: silence counts from here, and the next gap is not its pace.
+    void resumed(Clock::time_point now);
     // A datagram of the pass arrived; `frameStart` when it is an image's leader.
     void arrived(Clock::time_point now, bool frameStart);
     // When silence would count, with or without an image in progress; none while the pace is
@@ -36,4 +39,5 @@ private:
     Clock::duration longest_{};
     bool gapSeen_ = false;
     bool frameGapSeen_ = false;
+    bool skipGap_ = false;
 };

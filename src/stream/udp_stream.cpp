@@ -475,7 +475,10 @@ void UdpStream::notePace(bool frameStart)
 
 void UdpStream::pauseChanged()
 {
-    pace_.hold();
+    if (streamPaused())
+        pace_.hold();
+    else
+        pace_.resumed(StreamPace::Clock::now());
 }
 
 // Only a running download is judged, and never while the throttle holds the camera for the host.

@@ -535,6 +535,38 @@ TEST_F(UdpStreamTest, ADownloadPausedForItsHostIsNeverJudgedSilent)
     EXPECT_EQ(silentEnds->load(), 0u);
 }
 
+// A camera that sent its last datagram before the throttle paused it sends nothing after the
+// resume: its silence counts from the resume, not from the last datagram, and is judged.
+TEST_F(UdpStreamTest, ADownloadSilentAfterItsResumeIsReported)
+{
+    camera.carryPacketSizes({1500});
+    start();
+    ASSERT_EQ(negotiate(), 1500);
+    receiver->setDownloadRange(0, 5);
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
+    std::vector<std::unique_ptr<HostBuffer>> buffers;
+    for (int i = 0; i < 12; ++i)
+        buffers.push_back(std::make_unique<HostBuffer>(12000));
+    for (int i = 0; i < 4; ++i)
+        give(ids::DOWNLOAD_STREAM_MSG, *buffers[std::size_t(i)]);
+    std::vector<Bytes> frames;
+    for (uint16_t frame = 0; frame < 3; ++frame) {
+        const std::vector<Bytes> image =
+            udpImage(uint16_t(frame + 1), imageBytes(3000, uint8_t(frame)), fileNameOf(frame), 1464);
+        frames.insert(frames.end(), image.begin(), image.end());
+    }
+    frames.pop_back(); // the last frame the camera had to send loses its trailer
+    send(frames);
+    ASSERT_TRUE(camera.waitForWrite(0xD314, 16));
+    ASSERT_TRUE(collector.waitFor(2));
+    for (int i = 4; i < 12; ++i)
+        give(ids::DOWNLOAD_STREAM_MSG, *buffers[std::size_t(i)]);
+    ASSERT_TRUE(camera.waitForWrite(0xD314, 32));
+    ASSERT_TRUE(silentEndsReach(1)) << "a camera silent after its resume was not judged";
+    ASSERT_TRUE(collector.waitFor(3));
+    EXPECT_EQ(collector.returned()[2].record.status, kFaulty);
+}
+
 TEST_F(UdpStreamTest, ShutdownDuringNegotiationOrAnImageReleasesEverything)
 {
     camera.carryPacketSizes({});

@@ -52,7 +52,9 @@ TEST(StreamPace, ASlowSteadyStreamIsJudgedByItsOwnPace)
     EXPECT_EQ(*pace.silentAt(false), last + StreamPace::FACTOR * 400ms);
 }
 
-TEST(StreamPace, APauseIsNoGapAndTheClockWaitsForDataAfterIt)
+// A camera resumed after the throttle held it is judged from the resume: it may have sent its last
+// datagram before the pause, and then nothing more comes.
+TEST(StreamPace, APauseIsNoGapAndSilenceCountsFromTheResume)
 {
     StreamPace pace;
     pace.arrived(t0, true);
@@ -62,10 +64,19 @@ TEST(StreamPace, APauseIsNoGapAndTheClockWaitsForDataAfterIt)
     pace.hold();
     EXPECT_FALSE(pace.silentAt(false)) << "a paused camera was judged";
     EXPECT_FALSE(pace.silentAt(true));
-    // Resumed 30 s later: the gap across the pause does not become the pace.
-    pace.arrived(t0 + 30s, false);
-    ASSERT_TRUE(pace.silentAt(true));
-    EXPECT_EQ(*pace.silentAt(true), t0 + 30s + StreamPace::FLOOR);
+    pace.resumed(t0 + 30s);
+    ASSERT_TRUE(pace.silentAt(false));
+    EXPECT_EQ(*pace.silentAt(false), t0 + 30s + StreamPace::FLOOR);
+    // The camera's answer to the resume is not its pace, and neither is the pause.
+    pace.arrived(t0 + 30s + 90ms, false);
+    pace.arrived(t0 + 30s + 91ms, false);
+    EXPECT_EQ(pace.longestGap(), 1ms);
+    // Resumed before any pace was known, nothing is judged yet.
+    StreamPace fresh;
+    fresh.arrived(t0, true);
+    fresh.hold();
+    fresh.resumed(t0 + 1s);
+    EXPECT_FALSE(fresh.silentAt(true));
 }
 
 } // namespace

@@ -486,6 +486,10 @@ TEST_F(UdpStreamTest, ADownloadFallingSilentBeforeItsEndReturnsItsImageAndIsRepo
     pass(20, 23, [](std::vector<Bytes>& image) { image.resize(3); });
     ASSERT_TRUE(collector.waitFor(8));
     ASSERT_TRUE(silentEndsReach(2)) << "a download that stopped in the middle of a frame was not reported";
+    // Only the leader of the last frame came: it goes back empty, and the download is reported.
+    pass(30, 32, [](std::vector<Bytes>& image) { image.resize(1); });
+    ASSERT_TRUE(collector.waitFor(11));
+    ASSERT_TRUE(silentEndsReach(3)) << "a download whose last frame came back empty was not reported";
 
     const std::vector<Returned> got = collector.returned();
     const uint32_t frames[] = {0, 1, 2, 10, 11, 20, 21, 22};
@@ -496,7 +500,10 @@ TEST_F(UdpStreamTest, ADownloadFallingSilentBeforeItsEndReturnsItsImageAndIsRepo
     }
     EXPECT_EQ(got[2].record.received_length, 3000u);
     EXPECT_EQ(got[7].record.received_length, 2 * 1464u);
-    EXPECT_EQ(silentEnds->load(), 2u) << "a download whose last frame came back was reported";
+    EXPECT_EQ(got[10].record.frame_id, 32u);
+    EXPECT_EQ(got[10].record.status, kFaulty);
+    EXPECT_EQ(got[10].record.received_length, 0u);
+    EXPECT_EQ(silentEnds->load(), 3u) << "a download whose last frame came back was reported";
 }
 
 // The throttle pausing the camera for a host that holds its buffers is no silence, however long

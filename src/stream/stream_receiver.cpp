@@ -305,6 +305,7 @@ void StreamReceiver::handleControlMessage(Message* message)
             firstDownloadFrame_ = static_cast<uint32_t>(range >> 32);
             nextDownloadFrame_ = firstDownloadFrame_;
             lastDownloadFrame_ = static_cast<uint32_t>(range);
+            downloadEndEmpty_ = false;
         }
         if (control->command == StreamControlRequest::PAUSE_STREAM) {
             HLV_TRACE(TRACE_STREAM, "%s(%s): PAUSE_STREAM received.", className_, where());
@@ -430,8 +431,10 @@ void StreamReceiver::handBack(uint32_t receivedLength)
                   className_, where(), totalQueuedBufferSpace_, stream->bufferSize(), queue->size());
     }
     stream->setResults(imageLength_, seqNumber_, imageStatus_, receivedLength);
-    if (download)
+    if (download) {
         noteDownloadImage(imageStatus_);
+        downloadEndEmpty_ = seqNumber_ == lastDownloadFrame_ && receivedLength == 0;
+    }
     forgetActive();
     imageStatus_ = 0;
     finish(message, HLV_THREAD::MESSAGE_DONE);
@@ -543,7 +546,7 @@ void StreamReceiver::noteSilentEnd()
 bool StreamReceiver::downloadEndToCome() const
 {
     return lastDownloadFrame_ != UNKNOWN_FRAME &&
-           (nextDownloadFrame_ == UNKNOWN_FRAME || nextDownloadFrame_ <= lastDownloadFrame_);
+           (nextDownloadFrame_ == UNKNOWN_FRAME || nextDownloadFrame_ <= lastDownloadFrame_ || downloadEndEmpty_);
 }
 
 void StreamReceiver::handleStop(Message* message, HxStreamBuffer&)

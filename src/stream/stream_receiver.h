@@ -111,7 +111,8 @@ protected:
     void noteImageData();
     // The download fell silent before its last frame came: its watcher ends it.
     void noteSilentEnd();
-    // The download's last frame has not come back yet (false when its range is not known).
+    // The download's last frame has not come back yet, or came back empty, which does not end a
+    // download (false when its range is not known).
     bool downloadEndToCome() const;
     // The camera was just paused or resumed for the host.
     virtual void pauseChanged() {}
@@ -164,6 +165,8 @@ private:
     uint32_t firstDownloadFrame_ = UNKNOWN_FRAME;
     uint32_t nextDownloadFrame_ = UNKNOWN_FRAME;
     uint32_t lastDownloadFrame_ = UNKNOWN_FRAME;
+    // The last frame came back without a byte (its packets lost).
+    bool downloadEndEmpty_ = false;
     bool haltHandled_ = false;
 
     std::deque<HLV_THREAD::Message*> downloadQueue_;

@@ -513,8 +513,6 @@ void UdpStream::endWhenSilent()
     if (!at || StreamPace::Clock::now() < *at)
         return;
     const auto pace = std::chrono::duration_cast<std::chrono::microseconds>(pace_.longestGap()).count();
-    // A last frame of which only the leader came goes back empty, which does not end a download.
-    const bool emptyEnd = inFrame && received_ == 0 && seqNumber_ == lastDownloadFrame();
     if (inFrame) {
         HLV_LOG("%s(%s): The stream fell silent in frame %u (%u of %u bytes; datagrams at most %lld us apart until "
                 "then); the frame is returned in error.",
@@ -524,7 +522,7 @@ void UdpStream::endWhenSilent()
         state_ = LEADER;
         leaderError_ = true;
     }
-    if (downloadEndToCome() || emptyEnd) {
+    if (downloadEndToCome()) {
         HLV_LOG("%s(%s): The download fell silent before its last frame %u (datagrams at most %lld us apart until "
                 "then); ending it.",
                 "UdpStream::streamReader", where(), lastDownloadFrame(), static_cast<long long>(pace));

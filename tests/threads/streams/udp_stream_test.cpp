@@ -490,6 +490,11 @@ TEST_F(UdpStreamTest, ADownloadFallingSilentBeforeItsEndReturnsItsImageAndIsRepo
     pass(30, 32, [](std::vector<Bytes>& image) { image.resize(1); });
     ASSERT_TRUE(collector.waitFor(11));
     ASSERT_TRUE(silentEndsReach(3)) << "a download whose last frame came back empty was not reported";
+    // The last frame's leader and a packet from its end: it goes back empty at once, and the
+    // silence after it is reported.
+    pass(40, 42, [](std::vector<Bytes>& image) { image.erase(image.begin() + 1, image.begin() + 3); });
+    ASSERT_TRUE(collector.waitFor(14));
+    ASSERT_TRUE(silentEndsReach(4)) << "a download whose last frame was lost after its leader was not reported";
 
     const std::vector<Returned> got = collector.returned();
     const uint32_t frames[] = {0, 1, 2, 10, 11, 20, 21, 22};
@@ -503,7 +508,7 @@ TEST_F(UdpStreamTest, ADownloadFallingSilentBeforeItsEndReturnsItsImageAndIsRepo
     EXPECT_EQ(got[10].record.frame_id, 32u);
     EXPECT_EQ(got[10].record.status, kFaulty);
     EXPECT_EQ(got[10].record.received_length, 0u);
-    EXPECT_EQ(silentEnds->load(), 3u) << "a download whose last frame came back was reported";
+    EXPECT_EQ(silentEnds->load(), 4u) << "a download whose last frame came back was reported";
 }
 
 // The throttle pausing the camera for a host that holds its buffers is no silence, however long

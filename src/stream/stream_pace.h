@@ -27,7 +27,8 @@ public:
     void hold();
     // The camera was resumed at `now`: silence counts from here, and the next gap is not its pace.
     void resumed(Clock::time_point now);
-    // A datagram of the pass arrived; `frameStart` when it is an image's leader.
+    // A datagram of the pass arrived; `frameStart` when it is the first of an image (its leader, or
+    // what came in its place when the leader was lost).
     void arrived(Clock::time_point now, bool frameStart);
     // When silence would count, with or without an image in progress; none while the pace is
     // unknown or the clock is held.

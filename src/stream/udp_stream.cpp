@@ -122,7 +122,9 @@ void UdpStream::handleOther(HLV_THREAD::Message& message)
 void UdpStream::handleDatagram(std::span<const uint8_t> datagram)
 {
     HLV_TRACE(TRACE_STREAM, "%s(%s): current_state=%u", "UdpStream::streamReader", where(), state_.load());
-    notePace(isLeaderDatagram(datagram));
+    // Whatever comes first while a leader is awaited starts the next frame, its leader or, when that
+    // was lost, its first packet.
+    notePace(state_ == LEADER || isLeaderDatagram(datagram));
     switch (state_) {
     case TEST_PACKET: handleTestPacket(datagram); return;
     case LEADER: recvLeader(datagram); return;

@@ -505,10 +505,25 @@ TEST_F(UdpStreamTest, ADownloadFallingSilentBeforeItsEndReturnsItsImageAndIsRepo
     }
     EXPECT_EQ(got[2].record.received_length, 3000u);
     EXPECT_EQ(got[7].record.received_length, 2 * 1464u);
+    // A pass of two frames whose second loses its leader: the gap before its first packet is the
+    // gap between frames.
+    receiver->setDownloadRange(50, 51);
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
+    for (int i = 0; i < 2; ++i) {
+        buffers.push_back(std::make_unique<HostBuffer>(12000));
+        give(ids::DOWNLOAD_STREAM_MSG, *buffers.back());
+    }
+    std::vector<Bytes> twoFrames = udpImage(51, imageBytes(3000, 50), fileNameOf(50), 1464);
+    std::vector<Bytes> headless = udpImage(52, imageBytes(3000, 51), fileNameOf(51), 1464);
+    twoFrames.insert(twoFrames.end(), headless.begin() + 1, headless.end());
+    send(twoFrames);
+    ASSERT_TRUE(collector.waitFor(15));
+    ASSERT_TRUE(silentEndsReach(5)) << "a two-frame download whose last leader was lost was not reported";
+
     EXPECT_EQ(got[10].record.frame_id, 32u);
     EXPECT_EQ(got[10].record.status, kFaulty);
     EXPECT_EQ(got[10].record.received_length, 0u);
-    EXPECT_EQ(silentEnds->load(), 4u) << "a download whose last frame came back was reported";
+    EXPECT_EQ(silentEnds->load(), 5u) << "a download whose last frame came back was reported";
 }
 
 // The throttle pausing the camera for a host that holds its buffers is no silence, however long

@@ -50,3 +50,8 @@ std::shared_ptr<RegisterChannel> controlChannelFor(uint32_t address)
 {
     return std::make_shared<ControlChannel>(address);
 }
+
+uint32_t ControlChannel::writeBriefly(const RegisterPairs& pairs)
+{
+    return HxComm::writeBriefly(address_, pairs);
+}

@@ -17,6 +17,7 @@ public:
     uint32_t writeMultiReg(const RegisterPairs& pairs) override;
     uint32_t readMem(uint32_t start, std::vector<uint8_t>& data, uint32_t count) override;
     uint32_t writeMem(uint32_t start, const std::vector<uint8_t>& data) override;
+    uint32_t writeBriefly(const RegisterPairs& pairs) override;
     bool faulted() const override;
     void release() override;
 

@@ -319,6 +319,24 @@ uint32_t HxComm::writeMultiReg(uint32_t cameraAddress, const RegisterPairs& pair
     return result;
 }
 
+uint32_t HxComm::writeBriefly(uint32_t cameraAddress, const RegisterPairs& pairs)
+{
+    const char* who = "HxComm::writeBriefly";
+    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", who, dotted(cameraAddress).c_str());
+    if (pairs.size() == 1) {
+        HX_COMM::WriteRegMessage request(cameraAddress, pairs.front().address, pairs.front().value);
+        request.briefWait = true;
+        return reportedWrite(who, request, "register", pairs.front().address, exchange(who, request));
+    }
+    HX_COMM::WriteMultiRegMessage request(cameraAddress, pairs);
+    request.briefWait = true;
+    const uint32_t result = exchange(who, request);
+    if (result != kSuccess)
+        HLV_LOG("%s: Error writing multiple registers to camera '%s', status=0x%X", who, dotted(cameraAddress).c_str(),
+                request.cameraStatus);
+    return result;
+}
+
 HxComm::HxComm(uint32_t cameraAddress)
     : cameraAddress_(cameraAddress), cameraName_(HX_PLATFORM::ipv4ToText(cameraAddress)),
       sockets_(cameraAddress_, cameraName_), reader_(cameraName_),

@@ -63,6 +63,11 @@ public:
     // Fills the values of pairs in their order.
     static uint32_t readMultiReg(uint32_t cameraAddress, HX_WIRE::RegisterPairs& pairs);
     static uint32_t writeMultiReg(uint32_t cameraAddress, const HX_WIRE::RegisterPairs& pairs);
+    // A write sent once (an action) whose caller waits only a few smoothed round trips (at least
+    // BRIEF_WAIT_FLOOR) instead of the age-out: unanswered by then, it returns the age-out's result
+    // while the request stays pending, so its late acknowledge is dropped. The caller learns from
+    // the camera's state what happened. One pair goes out as a single-register write.
+    static uint32_t writeBriefly(uint32_t cameraAddress, const HX_WIRE::RegisterPairs& pairs);
     // Takes the event datagrams that wait on the camera's event socket now, so that a read sent
     // after this call is known later than every event that arrived before it, however late the
     // channel's thread gets to its socket. Nothing for a camera without a channel.

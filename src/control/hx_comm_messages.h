@@ -86,6 +86,9 @@ public:
     bool channelDown = false;
     // Set once, when the request has its result; its caller may then return.
     bool completed = false;
+    // The caller waits a few round trips only (HxComm::writeBriefly): the request then ends as
+    // aged out for its caller but stays pending without it, so a late acknowledge is dropped.
+    bool briefWait = false;
 };
 
 class ReadRegMessage : public RequestMessage {

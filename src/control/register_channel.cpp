@@ -11,6 +11,13 @@ bool RegisterChannel::faulted() const
     return false;
 }
 
+uint32_t RegisterChannel::writeBriefly(const RegisterPairs& pairs)
+{
+    if (pairs.size() == 1)
+        return writeReg(pairs.front().address, pairs.front().value);
+    return writeMultiReg(pairs);
+}
+
 uint32_t RegisterChannel::writeMem(uint32_t /*start*/, const std::vector<uint8_t>& /*data*/)
 {
     return 6;

@@ -32,6 +32,10 @@ public:
     // Writes at most 536 bytes to camera memory at `start`. Channels that cannot (in-memory
     // cameras without documents) answer 6 by default.
     virtual uint32_t writeMem(uint32_t start, const std::vector<uint8_t>& data);
+    // A write sent once (an action) whose caller waits a few round trips rather than the age-out
+    // before it reads the camera's state; unanswered by then, it fails as aged out. By default
+    // the plain write (one pair as a single-register write).
+    virtual uint32_t writeBriefly(const RegisterPairs& pairs);
     // True once the channel has given up on the camera (it was declared lost); a camera that
     // comes back needs a fresh channel.
     virtual bool faulted() const;

@@ -54,8 +54,35 @@ void RequestExchange::transact(RequestMessage& request)
         settle(request, MESSAGE_FAILED);
         return;
     }
-    if (sendRequest(request))
-        awaitCompletion(request, lock);
+    if (!sendRequest(request))
+        return;
+    const Clock::time_point until = request.briefWait ? briefWaitEnd() : Clock::time_point::max();
+    awaitCompletion(request, lock, until);
+    if (!request.completed)
+        leavePending(request);
+}
+
+// Twice the first repeat interval: on a clean link an answer comes within a round trip or two, and
+// a camera that takes longer is asked for its state, which it answers after the write.
+RequestExchange::Clock::time_point RequestExchange::briefWaitEnd() const
+{
+    const auto wait = std::max<std::chrono::microseconds>(2 * resends_.firstInterval(), BRIEF_WAIT_FLOOR);
+    return Clock::now() + wait;
+}
+
+// Its entry keeps the request id, so the late acknowledge finds it and is dropped; the caller
+// hears what an age-out would have told it.
+void RequestExchange::leavePending(RequestMessage& request)
+{
+    for (auto& [id, entry] : pending_) {
+        if (entry.request != &request)
+            continue;
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): message 0x%04x unanswered after a brief wait; its caller goes on",
+                  "HxComm::handleRequest", cameraName_.c_str(), id);
+        entry.request = nullptr;
+    }
+    request.cameraStatus = HX_WIRE::CameraStatus::kBusy;
+    complete(request, MESSAGE_FAILED);
 }
 
 // The checks that need no exchange lock: false when the request already has its result.
@@ -127,17 +154,20 @@ bool RequestExchange::sendRequest(RequestMessage& request)
 // One caller at a time reads the control socket; the others wait until their request ends or
 // the reading role is free. A reader whose wait failed steps back for a tick, leaving the
 // socket to the channel's thread.
-void RequestExchange::awaitCompletion(RequestMessage& request, ExchangeLock& lock)
+void RequestExchange::awaitCompletion(RequestMessage& request, ExchangeLock& lock, Clock::time_point until)
 {
-    while (!request.completed) {
+    while (!request.completed && Clock::now() < until) {
         if (readerBusy_) {
-            answered_.wait(lock);
+            if (until == Clock::time_point::max())
+                answered_.wait(lock);
+            else
+                answered_.wait_until(lock, until);
             continue;
         }
         readerBusy_ = true;
         readerThread_ = std::this_thread::get_id();
         lock.unlock();
-        const bool received = receiveUntilCompleted(request);
+        const bool received = receiveUntilCompleted(request, until);
         lock.lock();
         readerBusy_ = false;
         readerThread_ = std::thread::id();
@@ -151,7 +181,7 @@ void RequestExchange::awaitCompletion(RequestMessage& request, ExchangeLock& loc
 // Nothing is due for a repeat when a reader starts (its own request was just sent, and the
 // reader before it sent what was due), so the first wait skips that look; on a clean link the
 // answer ends the first wait, and the round trip costs nothing more than it did without repeats.
-bool RequestExchange::receiveUntilCompleted(const RequestMessage& request)
+bool RequestExchange::receiveUntilCompleted(const RequestMessage& request, Clock::time_point until)
 {
     bool first = true;
     for (;;) {
@@ -163,6 +193,11 @@ bool RequestExchange::receiveUntilCompleted(const RequestMessage& request)
             if (!first)
                 limit = resendOverdueLocked();
         }
+        const Clock::time_point now = Clock::now();
+        if (now >= until)
+            return true;
+        if (until != Clock::time_point::max())
+            limit = std::min(limit, std::chrono::ceil<std::chrono::milliseconds>(until - now));
         first = false;
         switch (reader_.wait(limit)) {
         case ControlTraffic::Readable: datagrams_.drain(&request); break;
@@ -289,6 +324,8 @@ void RequestExchange::failPending(bool channelDown, const char* who)
     std::map<uint16_t, Pending> failing;
     failing.swap(pending_);
     for (auto& [id, entry] : failing) {
+        if (entry.request == nullptr)
+            continue;
         HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Message %d [0x%x] has aged out.", who, cameraName_.c_str(), id,
                   entry.request->req);
         entry.request->channelDown = channelDown;
@@ -313,13 +350,18 @@ void RequestExchange::processAck(std::span<const uint8_t> datagram)
                       header.ackId, header.answer);
             return;
         }
-        RequestMessage& request = *found->second.request;
-        resends_.noteAnswer(found->second.sends, found->second.sentAt);
+        RequestMessage* waiting = found->second.request;
+        if (waiting != nullptr)
+            resends_.noteAnswer(found->second.sends, found->second.sentAt);
         pending_.erase(found);
         const uint32_t silent = std::exchange(silentAgeOuts_, 0);
         returned = silent >= AWAY_AGE_OUTS;
         missed = silent != 0 && !returned;
-        if (header.answer != request.expectedAnswer()) {
+        if (waiting == nullptr) {
+            HLV_TRACE(HLV_THREAD::TRACE_COMM,
+                      "%s(%s): late acknowledge of message 0x%04X, whose caller went on; dropped", who,
+                      cameraName_.c_str(), header.ackId);
+        } else if (RequestMessage& request = *waiting; header.answer != request.expectedAnswer()) {
             HLV_LOG("%s(%s): Answer 0x%04X does not fit message %d [0x%x]; no result taken", who, cameraName_.c_str(),
                     header.answer, header.ackId, request.req);
             request.cameraStatus = unusableStatus(header);
@@ -424,18 +466,20 @@ void RequestExchange::ageOut()
     std::lock_guard<std::mutex> guard(exchangeLock_);
     for (auto entry = pending_.begin(); entry != pending_.end();) {
         const uint16_t id = entry->first;
-        RequestMessage& request = *entry->second.request;
+        RequestMessage* waiting = entry->second.request;
         const int32_t age = ++entry->second.age;
         if (age < AGE_OUT_TICKS) {
-            HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Message %d [0x%x] count = %d.", who, cameraName_.c_str(), id,
-                      request.req, age);
             ++entry;
             continue;
         }
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Message %d [0x%x] has aged out.", who, cameraName_.c_str(), id,
-                  request.req);
         entry = pending_.erase(entry);
         ++silentAgeOuts_;
+        // A request whose caller went on after a brief wait ends here unanswered, with no one to tell.
+        if (waiting == nullptr)
+            continue;
+        RequestMessage& request = *waiting;
+        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Message %d [0x%x] has aged out.", who, cameraName_.c_str(), id,
+                  request.req);
         request.cameraStatus = HX_WIRE::CameraStatus::kBusy;
         complete(request, MESSAGE_FAILED);
     }

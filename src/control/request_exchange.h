@@ -87,13 +87,18 @@ private:
     // reader whose wait failed leaves the socket to the channel's thread: one age-out tick, so
     // a lost wake-up costs no more than the age-out's own granularity.
     static constexpr std::chrono::milliseconds READER_PAUSE{AGE_TICK_MICROSECONDS / 1000};
+    // A brief wait (HxComm::writeBriefly) lasts twice the first repeat interval, never less than this.
+    static constexpr std::chrono::milliseconds BRIEF_WAIT_FLOOR{50};
 
     bool admit(RequestMessage& request);
     bool withinLimits(RequestMessage& request) const;
     bool needsNoExchange(const RequestMessage& request) const;
     bool sendRequest(RequestMessage& request);
-    void awaitCompletion(RequestMessage& request, ExchangeLock& lock);
-    bool receiveUntilCompleted(const RequestMessage& request);
+    void awaitCompletion(RequestMessage& request, ExchangeLock& lock, Clock::time_point until);
+    bool receiveUntilCompleted(const RequestMessage& request, Clock::time_point until);
+    // The caller of a brief wait leaves: its request stays pending without it (exchange lock held).
+    void leavePending(RequestMessage& request);
+    Clock::time_point briefWaitEnd() const;
     // Sends again the repeatable requests whose answer is overdue (exchange lock held); how long a
     // reader may wait before the next one is due (at most READER_PAUSE).
     std::chrono::milliseconds resendOverdueLocked();

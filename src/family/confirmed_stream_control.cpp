@@ -26,12 +26,11 @@ bool modeHeld(uint32_t held, uint32_t wanted)
     return wanted != 0 && (held == regs::STREAM_CONTROL_PAUSE || held == regs::STREAM_CONTROL_RESUME);
 }
 
-// One pair goes out as the single-register write it always was.
+// One pair goes out as the single-register write it always was. The caller waits a few round
+// trips, not the age-out: the read that follows tells what happened.
 uint32_t send(RegisterChannel& channel, const RegisterPairs& writes)
 {
-    if (writes.size() == 1)
-        return channel.writeReg(writes.front().address, writes.front().value);
-    return channel.writeMultiReg(writes);
+    return channel.writeBriefly(writes);
 }
 
 } // namespace

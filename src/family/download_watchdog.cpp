@@ -2,6 +2,7 @@
 // its buffers back instead of waiting for frames that will never come.
 #include "family/download_watchdog.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <utility>
@@ -32,10 +33,11 @@ WatchdogStop::WatchdogStop(const std::shared_ptr<CameraServices>& service, uint3
 }
 
 DownloadWatchdog::DownloadWatchdog(uint32_t cameraAddress, std::shared_ptr<const std::atomic<uint64_t>> dataIn,
-                                   PausedForHost pausedForHost)
-    : HLV_THREAD::Timer(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000 / CHECKS_PER_STALL)),
+                                   PausedForHost pausedForHost, std::shared_ptr<const std::atomic<uint64_t>> silentEnds)
+    : HLV_THREAD::Timer(std::min(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000 / CHECKS_PER_STALL),
+                                 SILENCE_CHECK_MICROSECONDS)),
       cameraAddress_(cameraAddress), dataIn_(std::move(dataIn)), pausedForHost_(std::move(pausedForHost)),
-      dataSeen_(dataIn_ ? dataIn_->load() : 0),
+      silentEnds_(std::move(silentEnds)), dataSeen_(dataIn_ ? dataIn_->load() : 0),
       stallLimit_(std::chrono::microseconds(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000)))
 {
 }
@@ -48,6 +50,7 @@ DownloadWatchdog::~DownloadWatchdog()
 void DownloadWatchdog::arm(uint64_t session)
 {
     session_ = session;
+    silentSeen_ = silentEnds_ ? silentEnds_->load() : 0;
     lastProgress_ = nowTicks();
     fired_ = false;
     armed_ = true;
@@ -69,10 +72,20 @@ void DownloadWatchdog::tick()
     // Paused for the host, the stall clock stands still.
     if (dataArrived() || (pausedForHost_ && pausedForHost_()))
         progress();
-    if (!armed_ || fired_ || !stalled())
+    if (!armed_ || fired_)
+        return;
+    const bool silent = fellSilent();
+    if (!silent && !stalled())
         return;
     fired_ = true;
-    postStop();
+    postStop(silent);
+}
+
+// The receiver's verdicts counted before this download was armed belong to earlier ones: its
+// parser was switched over (synchronously) before the arming.
+bool DownloadWatchdog::fellSilent() const
+{
+    return silentEnds_ && silentEnds_->load(std::memory_order_relaxed) != silentSeen_;
 }
 
 bool DownloadWatchdog::stalled() const
@@ -94,7 +107,7 @@ bool DownloadWatchdog::dataArrived()
 }
 
 // An ownerless stop request without a route: whoever handles it last deletes it.
-void DownloadWatchdog::postStop()
+void DownloadWatchdog::postStop(bool silent)
 {
     const std::string camera = dottedAddress(cameraAddress_);
     std::shared_ptr<CameraServices> service = CameraServices::find(cameraAddress_);
@@ -103,8 +116,13 @@ void DownloadWatchdog::postStop()
                 camera.c_str());
         return;
     }
-    HLV_LOG("%s(%s): No download data for %lld ms; stopping the download.", "DownloadWatchdog::tick", camera.c_str(),
-            static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(stallLimit_).count()));
+    if (silent)
+        HLV_LOG("%s(%s): The download fell silent before its last frame; stopping the download.",
+                "DownloadWatchdog::tick", camera.c_str());
+    else
+        HLV_LOG("%s(%s): No download data for %lld ms; stopping the download.", "DownloadWatchdog::tick",
+                camera.c_str(),
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(stallLimit_).count()));
     auto* stop = new (std::nothrow) WatchdogStop(service, cameraAddress_, session_);
     if (stop == nullptr) {
         HLV_LOG("%s(%s): Unable to allocate the stop message.", "DownloadWatchdog::tick", camera.c_str());

@@ -28,7 +28,10 @@ public:
 // the camera's service thread, which ends that download like a host's stop. Time while the
 // throttle holds the camera paused for the host does not count: the host is holding its buffers
 // (a slow host writing frames out, say), nothing is stuck, and the download goes on when it lends
-// them. It looks the service up each time and never creates one.
+// them. It looks the service up each time and never creates one. The receiver, which times the
+// download's datagrams, may judge sooner that the download fell silent before its last frame (its
+// end was lost): the watchdog then stops the download at its next check, which comes every
+// SILENCE_CHECK_MICROSECONDS while armed.
 //
 // Threads: arm/disarm/progress from the camera's service thread; tick() on that thread too,
 // between its messages; it only reads the data count and posts.
@@ -37,13 +40,16 @@ public:
     // Camera seconds without a frame before a download counts as stalled (scaled by the test hook).
     static constexpr uint32_t STALL_MILLISECONDS = 10000;
     static constexpr uint32_t CHECKS_PER_STALL = 4;
+    static constexpr uint32_t SILENCE_CHECK_MICROSECONDS = 20000;
 
     // True while the camera is paused for want of the host's buffers.
     using PausedForHost = std::function<bool()>;
     // `dataIn` counts image data as it arrives (may be empty: then only buffers count);
-    // `pausedForHost` may be empty (never paused).
+    // `pausedForHost` may be empty (never paused); `silentEnds` counts the receiver's verdicts that
+    // a download fell silent before its last frame (may be empty).
     DownloadWatchdog(uint32_t cameraAddress, std::shared_ptr<const std::atomic<uint64_t>> dataIn,
-                     PausedForHost pausedForHost = {});
+                     PausedForHost pausedForHost = {},
+                     std::shared_ptr<const std::atomic<uint64_t>> silentEnds = nullptr);
     ~DownloadWatchdog() override;
 
     // Download `session` started: the stall clock starts now. The owner starts the timer.
@@ -59,11 +65,15 @@ public:
 private:
     bool stalled() const;
     bool dataArrived();
-    void postStop();
+    bool fellSilent() const;
+    void postStop(bool silent);
 
     const uint32_t cameraAddress_;
     const std::shared_ptr<const std::atomic<uint64_t>> dataIn_;
     const PausedForHost pausedForHost_;
+    const std::shared_ptr<const std::atomic<uint64_t>> silentEnds_;
+    // The verdict count when the download was armed; the service thread only.
+    uint64_t silentSeen_ = 0;
     // The data count the last tick saw; the watchdog's thread only.
     uint64_t dataSeen_ = 0;
     const std::chrono::steady_clock::duration stallLimit_;

@@ -32,6 +32,8 @@ namespace {
 constexpr uint32_t CAMERA_STATE_REVIEW = 8;
 constexpr uint32_t PARTITION_RECORDED = 3;
 constexpr uint32_t NEGOTIATION_TRIAL_MICROSECONDS = 1000000;
+// Two sizes, each tried twice when its test packet does not come.
+constexpr uint32_t NEGOTIATION_TRIALS = 4;
 constexpr auto NEGOTIATION_POLL = std::chrono::milliseconds(5);
 
 // Download sessions are numbered across the process: a watchdog's stop may still be queued when
@@ -115,11 +117,12 @@ void FamilyStreaming::connectStream()
 
 // A stream started while the receiver still negotiates would have its first datagrams taken for
 // the test packet and would tell the camera a packet size of 0, so the first stream waits (bounded
-// by the negotiation's own two trials) until the size is known.
+// by the negotiation's own trials) until the size is known.
 bool FamilyStreaming::waitForNegotiation()
 {
     const auto limit =
-        std::chrono::microseconds(2 * uint64_t{HLV_THREAD::scaledMicroseconds(NEGOTIATION_TRIAL_MICROSECONDS)}) +
+        std::chrono::microseconds(NEGOTIATION_TRIALS *
+                                  uint64_t{HLV_THREAD::scaledMicroseconds(NEGOTIATION_TRIAL_MICROSECONDS)}) +
         std::chrono::milliseconds(NEGOTIATION_MARGIN_MILLISECONDS);
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (streamOps_.hasReceiver() && streamOps_.getStreamPktLen() == 0) {
@@ -483,7 +486,8 @@ DownloadWatchdog& FamilyStreaming::watchdog()
 {
     if (!watchdog_)
         watchdog_ = std::make_unique<DownloadWatchdog>(
-            address_, streamOps_.dataIn(), [this] { return streamOps_.hasReceiver() && streamOps_.streamPaused(); });
+            address_, streamOps_.dataIn(), [this] { return streamOps_.hasReceiver() && streamOps_.streamPaused(); },
+            streamOps_.silentEnds());
     // It runs on the camera's service thread while a download runs (disarming stops it), so an
     // idle camera's thread has nothing to wake up for.
     if (!watchdog_->started() && !watchdog_->start(CameraServices::find(address_)))

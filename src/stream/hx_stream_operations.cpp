@@ -95,6 +95,7 @@ void HxStreamOperations::connectUdp()
     if (!receiver)
         HX_PLATFORM::raiseSystemError(__FILE__, __LINE__, "Could not create UdpStream protocol object", ENOMEM);
     receiver->countDataIn(dataIn_);
+    receiver->countSilentEnds(silentEnds_);
     if (!receiver->startAndWait())
         HLV_LOG("%s(%s): The UDP receiver did not start", who, cameraName_.c_str());
     udp_ = std::move(receiver);
@@ -115,6 +116,7 @@ void HxStreamOperations::connectTcp()
     if (!receiver)
         HX_PLATFORM::raiseSystemError(__FILE__, __LINE__, "Could not create TcpStream protocol object", ENOMEM);
     receiver->countDataIn(dataIn_);
+    receiver->countSilentEnds(silentEnds_);
     if (!receiver->startAndWait())
         HLV_LOG("%s(%s): The TCP receiver did not start", "HxStreamOperations::connectStream", cameraName_.c_str());
     tcp_ = std::move(receiver);
@@ -473,4 +475,9 @@ uint32_t HxStreamOperations::cameraAddress() const
 std::shared_ptr<const std::atomic<uint64_t>> HxStreamOperations::dataIn() const
 {
     return dataIn_;
+}
+
+std::shared_ptr<const std::atomic<uint64_t>> HxStreamOperations::silentEnds() const
+{
+    return silentEnds_;
 }

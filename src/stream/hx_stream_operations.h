@@ -93,6 +93,8 @@ public:
     // Counts image data as the camera's receivers take it in (whichever receiver runs); any thread
     // may read it.
     std::shared_ptr<const std::atomic<uint64_t>> dataIn() const;
+    // Counts the downloads a receiver saw fall silent before their last frame; any thread.
+    std::shared_ptr<const std::atomic<uint64_t>> silentEnds() const;
 
 private:
     void connectUdp();
@@ -122,6 +124,7 @@ private:
     // The frames of the download last started, for a receiver made after it started.
     std::pair<uint32_t, uint32_t> downloadRange_{0, 0};
     const std::shared_ptr<std::atomic<uint64_t>> dataIn_ = std::make_shared<std::atomic<uint64_t>>(0);
+    const std::shared_ptr<std::atomic<uint64_t>> silentEnds_ = std::make_shared<std::atomic<uint64_t>>(0);
     std::unique_ptr<UdpStream> udp_;
     std::unique_ptr<TcpStream> tcp_;
 };

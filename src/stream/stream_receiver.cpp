@@ -184,6 +184,11 @@ void StreamReceiver::countDataIn(DataCounter counter)
     dataIn_ = std::move(counter);
 }
 
+void StreamReceiver::countSilentEnds(DataCounter counter)
+{
+    silentEnds_ = std::move(counter);
+}
+
 uint32_t StreamReceiver::cameraAddress() const
 {
     return cameraAddress_;
@@ -300,6 +305,7 @@ void StreamReceiver::handleControlMessage(Message* message)
             firstDownloadFrame_ = static_cast<uint32_t>(range >> 32);
             nextDownloadFrame_ = firstDownloadFrame_;
             lastDownloadFrame_ = static_cast<uint32_t>(range);
+            downloadEndEmpty_ = false;
         }
         if (control->command == StreamControlRequest::PAUSE_STREAM) {
             HLV_TRACE(TRACE_STREAM, "%s(%s): PAUSE_STREAM received.", className_, where());
@@ -425,8 +431,10 @@ void StreamReceiver::handBack(uint32_t receivedLength)
                   className_, where(), totalQueuedBufferSpace_, stream->bufferSize(), queue->size());
     }
     stream->setResults(imageLength_, seqNumber_, imageStatus_, receivedLength);
-    if (download)
+    if (download) {
         noteDownloadImage(imageStatus_);
+        downloadEndEmpty_ = seqNumber_ == lastDownloadFrame_ && receivedLength == 0;
+    }
     forgetActive();
     imageStatus_ = 0;
     finish(message, HLV_THREAD::MESSAGE_DONE);
@@ -517,6 +525,7 @@ void StreamReceiver::pauseStream(bool pause)
     if (pause == streamPaused_)
         return;
     streamPaused_ = pause;
+    pauseChanged();
     HxComm::writeReg(cameraAddress_, HX_REGISTERS::GIGE_REG_STREAM_CONTROL,
                      pause ? HX_REGISTERS::STREAM_CONTROL_PAUSE : HX_REGISTERS::STREAM_CONTROL_RESUME);
     HLV_TRACE(TRACE_STREAM, "%s(%s): write complete.", className_, where());
@@ -526,6 +535,18 @@ void StreamReceiver::noteImageData()
 {
     if (dataIn_)
         dataIn_->fetch_add(1, std::memory_order_relaxed);
+}
+
+void StreamReceiver::noteSilentEnd()
+{
+    if (silentEnds_)
+        silentEnds_->fetch_add(1, std::memory_order_relaxed);
+}
+
+bool StreamReceiver::downloadEndToCome() const
+{
+    return lastDownloadFrame_ != UNKNOWN_FRAME &&
+           (nextDownloadFrame_ == UNKNOWN_FRAME || nextDownloadFrame_ <= lastDownloadFrame_ || downloadEndEmpty_);
 }
 
 void StreamReceiver::handleStop(Message* message, HxStreamBuffer&)

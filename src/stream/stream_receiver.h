@@ -61,6 +61,9 @@ public:
     // startAndWait.
     using DataCounter = std::shared_ptr<std::atomic<uint64_t>>;
     void countDataIn(DataCounter counter);
+    // Counts the downloads the receiver saw fall silent before their last frame (judged from
+    // their pace), for the download's watcher to end. Set before startAndWait.
+    void countSilentEnds(DataCounter counter);
 
     uint32_t cameraAddress() const;
     bool streamPaused() const;
@@ -106,6 +109,13 @@ protected:
     void pauseStream(bool pause);
     // Image bytes were taken from the stream.
     void noteImageData();
+    // The download fell silent before its last frame came: its watcher ends it.
+    void noteSilentEnd();
+    // The download's last frame has not come back yet, or came back empty, which does not end a
+    // download (false when its range is not known).
+    bool downloadEndToCome() const;
+    // The camera was just paused or resumed for the host.
+    virtual void pauseChanged() {}
     void handleStop(HLV_THREAD::Message* message, HxStreamBuffer& stream);
     std::size_t totalQueuedBufferSpace() const;
     // The frames of the download the parser was last switched on for; UNKNOWN_FRAME when not known.
@@ -150,10 +160,13 @@ private:
     std::atomic<bool> connected_{false};
     std::atomic<uint64_t> downloadRange_{~uint64_t{0}};
     DataCounter dataIn_;
+    DataCounter silentEnds_;
     // The download's first frame, the next it will bring and its last; UNKNOWN_FRAME when not known.
     uint32_t firstDownloadFrame_ = UNKNOWN_FRAME;
     uint32_t nextDownloadFrame_ = UNKNOWN_FRAME;
     uint32_t lastDownloadFrame_ = UNKNOWN_FRAME;
+    // The last frame came back without a byte (its packets lost).
+    bool downloadEndEmpty_ = false;
     bool haltHandled_ = false;
 
     std::deque<HLV_THREAD::Message*> downloadQueue_;

@@ -58,6 +58,7 @@ uint32_t UdpStream::handleControl(const StreamControlRequest& control)
         }
         protocol_ = control.flag != 0 ? control.protocol : ids::INTERNAL_START;
         restartSequence();
+        pace_.restart();
         if (!negotiating)
             state_ = control.flag != 0 ? LEADER : IDLE;
         return HLV_THREAD::MESSAGE_DONE;
@@ -121,6 +122,9 @@ void UdpStream::handleOther(HLV_THREAD::Message& message)
 void UdpStream::handleDatagram(std::span<const uint8_t> datagram)
 {
     HLV_TRACE(TRACE_STREAM, "%s(%s): current_state=%u", "UdpStream::streamReader", where(), state_.load());
+    // Whatever comes first while a leader is awaited starts the next frame, its leader or, when that
+    // was lost, its first packet.
+    notePace(state_ == LEADER || isLeaderDatagram(datagram));
     switch (state_) {
     case TEST_PACKET: handleTestPacket(datagram); return;
     case LEADER: recvLeader(datagram); return;
@@ -278,6 +282,7 @@ void UdpStream::acceptScattered(std::size_t size, std::size_t room)
 void UdpStream::takePayload(std::size_t inPlace, std::span<const uint8_t> rest)
 {
     noteImageData();
+    notePace(false);
     const std::size_t wanted = imageLength_ - received_;
     if (inPlace + rest.size() > wanted) {
         // Keep the image's own bytes, never more, and give the buffer back marked faulty.
@@ -447,7 +452,10 @@ bool UdpStream::startUp()
 
 void UdpStream::waitAndRead()
 {
-    if (pollSet_->wait(untilTrialEnds()) == HX_PLATFORM::PollStatus::Failed) {
+    std::optional<std::chrono::milliseconds> limit = untilTrialEnds();
+    if (const std::optional<std::chrono::milliseconds> silent = untilSilent())
+        limit = limit ? std::min(*limit, *silent) : *silent;
+    if (pollSet_->wait(limit) == HX_PLATFORM::PollStatus::Failed) {
         HLV_THREAD::RuntimeError failure;
         failure.add(__FILE__, __LINE__, "%s", "Could not wait for the stream's events");
         failure.add("%s", HX_PLATFORM::errnoIndicates(pollSet_->error()).c_str());
@@ -458,6 +466,71 @@ void UdpStream::waitAndRead()
     if (pollSet_->events(1).any())
         readDatagrams();
     endTrialWhenDue();
+    endWhenSilent();
+}
+
+void UdpStream::notePace(bool frameStart)
+{
+    if (protocol_ == ids::DOWNLOAD_STREAM_MSG)
+        pace_.arrived(StreamPace::Clock::now(), frameStart);
+}
+
+void UdpStream::pauseChanged()
+{
+    if (streamPaused())
+        pace_.hold();
+    else
+        pace_.resumed(StreamPace::Clock::now());
+}
+
+// Only a running download is judged, and never while the throttle holds the camera for the host.
+bool UdpStream::judgingSilence() const
+{
+    const uint32_t state = state_;
+    return protocol_ == ids::DOWNLOAD_STREAM_MSG && (state == LEADER || state == PAYLOAD || state == TRAILER) &&
+           !streamPaused();
+}
+
+std::optional<std::chrono::milliseconds> UdpStream::untilSilent() const
+{
+    if (!judgingSilence())
+        return std::nullopt;
+    const std::optional<StreamPace::Clock::time_point> at = pace_.silentAt(state_ != LEADER);
+    if (!at)
+        return std::nullopt;
+    const auto left = *at - StreamPace::Clock::now();
+    return std::chrono::ceil<std::chrono::milliseconds>(std::max(left, StreamPace::Clock::duration::zero()));
+}
+
+// The socket has just been drained, so a silence seen here is the camera's, not this thread's. The
+// image in progress goes back with what arrived, marked in error as for a lost packet; a download
+// whose last frame has not come is then over (the camera sends its frames in order), and its
+// watcher ends it at once instead of after the stall period. Judged once until data comes again.
+void UdpStream::endWhenSilent()
+{
+    if (!judgingSilence())
+        return;
+    const bool inFrame = state_ != LEADER;
+    const std::optional<StreamPace::Clock::time_point> at = pace_.silentAt(inFrame);
+    if (!at || StreamPace::Clock::now() < *at)
+        return;
+    const auto pace = std::chrono::duration_cast<std::chrono::microseconds>(pace_.longestGap()).count();
+    if (inFrame) {
+        HLV_LOG("%s(%s): The stream fell silent in frame %u (%u of %u bytes; datagrams at most %lld us apart until "
+                "then); the frame is returned in error.",
+                "UdpStream::streamReader", where(), seqNumber_, received_, imageLength_, static_cast<long long>(pace));
+        imageStatus_ |= HX_STREAM_STATUS_ERROR;
+        handleImageReceived();
+        state_ = LEADER;
+        leaderError_ = true;
+    }
+    if (downloadEndToCome()) {
+        HLV_LOG("%s(%s): The download fell silent before its last frame %u (datagrams at most %lld us apart until "
+                "then); ending it.",
+                "UdpStream::streamReader", where(), lastDownloadFrame(), static_cast<long long>(pace));
+        noteSilentEnd();
+    }
+    pace_.hold();
 }
 
 // While an image's payload arrives, each packet is received straight into the host buffer;

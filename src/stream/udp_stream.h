@@ -14,6 +14,7 @@
 
 #include "registers/register_map.h"
 #include "stream/leader_sequence.h"
+#include "stream/stream_pace.h"
 #include "stream/stream_receiver.h"
 #include "wire/stream_packet.h"
 
@@ -51,6 +52,9 @@ public:
     static constexpr uint32_t BETWEEN_TRIALS = 0xFFFFFFFE;
     static constexpr uint32_t NEGOTIATION_PACKET_DELAY = 100;
     static constexpr uint32_t TRIAL_MICROSECONDS = 1000000;
+    // Trials of one size before the next: a lost test packet (or trial write) is no proof that
+    // the network cannot carry the size.
+    static constexpr uint32_t TRIALS_PER_SIZE = 2;
 
     UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel);
     ~UdpStream() override;
@@ -89,6 +93,7 @@ private:
     void nextBufferOrNone();
     void handleNegotiateMsg(const HALVEX_UDP_STREAM::NegotiateMessage* message);
     void nextTrial();
+    void startTrial(uint32_t length);
     bool writePacketSize(uint32_t value);
     void finishNegotiation(bool success);
     void stopTimer();
@@ -96,6 +101,14 @@ private:
     std::optional<std::chrono::milliseconds> untilTrialEnds() const;
     // A trial whose time is up posts its time-out to this receiver, as a timer would.
     void endTrialWhenDue();
+    // The download's pace (udp_stream.cpp): datagrams of a running download are timed, and a
+    // silence far beyond their pace ends the image in progress and, when the last frame has not
+    // come, tells the download's watcher.
+    void notePace(bool frameStart);
+    void pauseChanged() override;
+    bool judgingSilence() const;
+    std::optional<std::chrono::milliseconds> untilSilent() const;
+    void endWhenSilent();
 
     // The wait and the drain (udp_stream.cpp).
     bool startUp() override;
@@ -123,6 +136,7 @@ private:
     // The running trial's time limit and the packet size it tries, on the receiver's thread.
     std::optional<std::chrono::steady_clock::time_point> trialEnds_;
     uint32_t trialPacketSize_ = 0;
+    uint32_t trialsOfSize_ = 0;
     uint16_t blockId_ = 0;
     uint32_t packetId_ = 0;
     uint32_t received_ = 0;
@@ -130,6 +144,7 @@ private:
     std::size_t payloadPerPacket_ = 0;
     uint32_t imagesWithoutBuffer_ = 0;
     LeaderSequence sequence_;
+    StreamPace pace_;
     // The image in progress came with a leader that does not follow the images before it: its
     // buffer goes back in error, never whole.
     bool leaderMisfit_ = false;

@@ -15,14 +15,15 @@
 #include "registers/register_map.h"
 #include "stream/udp_negotiation.h"
 #include "stream/udp_stream.h"
+#include "wire/control_packet.h"
 
 using HLV_THREAD::TRACE_STREAM;
 namespace ids = HX_MESSAGE_IDS;
 namespace wire = HX_WIRE;
 namespace regs = HX_REGISTERS;
 
-// Trials run 9000 bytes, then 1500, each bounded by its timer; a datagram that arrives during a
-// trial and is at least the trial's size is its test packet.
+// Trials run 9000 bytes, then 1500, each bounded by its timer and each size tried twice; a
+// datagram that arrives during a trial and is at least the trial's size is its test packet.
 void UdpStream::handleNegotiateMsg(const HALVEX_UDP_STREAM::NegotiateMessage* message)
 {
     const char* who = "UdpStream::handleNegotiateMsg";
@@ -31,6 +32,13 @@ void UdpStream::handleNegotiateMsg(const HALVEX_UDP_STREAM::NegotiateMessage* me
         if (state_ != TEST_PACKET || message->packetSize != streamPacketLength_) {
             HLV_TRACE(TRACE_STREAM, "%s(%s): Spurious timeout received [timer: %u, stream_pkt_len: %u]", who, where(),
                       message->packetSize, streamPacketLength_.load());
+            return;
+        }
+        if (trialsOfSize_ < TRIALS_PER_SIZE) {
+            HLV_LOG("%s(%s): No test packet of %u bytes came; asking for one again.", who, where(),
+                    streamPacketLength_.load());
+            stopTimer();
+            startTrial(streamPacketLength_);
             return;
         }
         if (streamPacketLength_ == STANDARD_PACKET) {
@@ -52,8 +60,14 @@ void UdpStream::handleNegotiateMsg(const HALVEX_UDP_STREAM::NegotiateMessage* me
 
 void UdpStream::nextTrial()
 {
+    trialsOfSize_ = 0;
+    startTrial(streamPacketLength_ == BETWEEN_TRIALS ? STANDARD_PACKET : JUMBO_PACKET);
+}
+
+void UdpStream::startTrial(uint32_t length)
+{
     const char* who = "UdpStream::handleNegotiateMsg";
-    uint32_t length = streamPacketLength_ == BETWEEN_TRIALS ? STANDARD_PACKET : JUMBO_PACKET;
+    ++trialsOfSize_;
     streamPacketLength_ = length;
     HLV_TRACE(TRACE_STREAM, "%s(%s): Try a packet size of %u bytes", who, where(), length);
     const uint32_t camera = cameraAddress();
@@ -84,9 +98,15 @@ void UdpStream::nextTrial()
                  std::chrono::microseconds(HLV_THREAD::scaledMicroseconds(UdpStream::TRIAL_MICROSECONDS));
 }
 
+// A trial's write asks for a test packet (an action, sent once); its caller waits a few round
+// trips. Unanswered, it may still have been taken: the trial's test packet, or its time-out,
+// decides. Only a refusal, or a channel that is down, is a failure.
 bool UdpStream::writePacketSize(uint32_t value)
 {
-    return HxComm::writeReg(cameraAddress(), regs::GIGE_REG_SCPS0, value) == 0;
+    if ((value & regs::SCPS0_FIRE_TEST_PACKET) == 0)
+        return HxComm::writeReg(cameraAddress(), regs::GIGE_REG_SCPS0, value) == wire::ControlResult::kSuccess;
+    const uint32_t result = HxComm::writeBriefly(cameraAddress(), {{regs::GIGE_REG_SCPS0, value}});
+    return result == wire::ControlResult::kSuccess || result == wire::ControlResult::kBusy;
 }
 
 // The parser takes up the state it was asked for meanwhile; the host hears the size, or its

@@ -146,6 +146,44 @@ TEST_F(RetransmitTest, DuplicateAndLateAcknowledgesAreDropped)
     EXPECT_EQ(value, 2u) << "the late answer was taken for a later request";
 }
 
+// A start (sent once) whose acknowledge is lost costs its caller a few round trips, not the age-out
+// (5 s here): the request stays pending, so its acknowledge, when it comes late, is dropped and
+// answers nothing else. Answered in time, it is the plain write, one datagram.
+TEST_F(RetransmitTest, ABriefWriteGoesOnWithoutItsAcknowledgeAndDropsItWhenLate)
+{
+    HLV_THREAD::setTraceMask(HLV_THREAD::TRACE_COMM);
+    hx_test::LogCapture log;
+    camera.withState([](CameraState& state) { state.registers[0x0B00] = 2; });
+    ASSERT_EQ(HxComm::writeBriefly(cam, {{0x0938, 60000}, {0xD314, 3}}), 0u);
+    ASSERT_EQ(camera.commands().size(), 1u);
+
+    std::promise<Command> taken;
+    bool held = false;
+    camera.setScript([&](const Command& command) {
+        if (!held) {
+            held = true;
+            camera.answer(command); // the camera takes it; its acknowledge is lost
+            taken.set_value(command);
+            return std::vector<Bytes>{};
+        }
+        return camera.answer(command);
+    });
+    std::future<uint32_t> start = std::async(std::launch::async, [this] {
+        return HxComm::writeBriefly(cam, {{0xD314, 1}});
+    });
+    ASSERT_EQ(start.wait_for(2s), std::future_status::ready) << "the caller waited for the age-out";
+    EXPECT_EQ(start.get(), 12u) << "unanswered reads as aged out, never as done";
+    const Command late = taken.get_future().get();
+    EXPECT_EQ(sentWithId(late.id).size(), 1u) << "an action is sent once";
+
+    camera.answerNormally();
+    camera.sendTo(ack(0, 0x0083, late.id, Bytes{0, 0, 0, 1}), camera.hostPort());
+    EXPECT_TRUE(log.waitFor("whose caller went on; dropped", 5s));
+    uint32_t value = 0;
+    ASSERT_EQ(HxComm::readReg(cam, 0x0B00, value), 0u);
+    EXPECT_EQ(value, 2u);
+}
+
 // Concurrent callers: each lost request is repeated while the others are answered, whoever reads
 // the control socket.
 TEST_F(RetransmitTest, RepeatsServeEveryWaitingCaller)

@@ -215,6 +215,10 @@ void ScriptedStreamCamera::fireTestPacket(uint32_t packetSize)
         std::lock_guard<std::mutex> guard(lock_);
         if (carried_.count(packetSize) == 0)
             return;
+        if (testPacketsToLose_ > 0) {
+            --testPacketsToLose_;
+            return;
+        }
         hostAddress = htonl(registers_[kStreamAddressRegister]);
         hostPort = uint16_t(registers_[kStreamPortRegister]);
     }
@@ -286,6 +290,12 @@ void ScriptedStreamCamera::refuseWrite(uint32_t reg, uint32_t value)
 {
     std::lock_guard<std::mutex> guard(lock_);
     refused_.insert({reg, value});
+}
+
+void ScriptedStreamCamera::loseTestPackets(int count)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    testPacketsToLose_ = count;
 }
 
 void ScriptedStreamCamera::carryPacketSizes(std::set<uint32_t> sizes)

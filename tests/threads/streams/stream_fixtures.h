@@ -65,6 +65,8 @@ public:
     void refuseWrite(uint32_t reg, uint32_t value);
     // Packet sizes whose test packets reach the host (default: 9000 and 1500).
     void carryPacketSizes(std::set<uint32_t> sizes);
+    // The next `count` test packets are lost on the way, whatever their size.
+    void loseTestPackets(int count);
 
     // Sends a stream datagram from the camera's address to the host's stream port.
     void sendDatagram(const Bytes& datagram, uint16_t hostPort);
@@ -101,6 +103,7 @@ private:
     std::map<uint32_t, uint32_t> registers_;
     std::set<HX_WIRE::RegisterPair> refused_;
     std::set<uint32_t> carried_{9000, 1500};
+    int testPacketsToLose_ = 0;
     std::thread thread_;
 };
 

@@ -2,6 +2,11 @@
 // over packets and buffers, the status bits of faulty images, the throttle and shutdown.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <thread>
 #include <tuple>
 
 #include "callback/hx_stream.h"
@@ -10,6 +15,7 @@
 #include "hlv_thread/period_scale.h"
 #include "hlv_thread/sync_message.h"
 #include "log_capture.h"
+#include "stream/stream_pace.h"
 #include "stream/udp_negotiation.h"
 #include "stream/udp_stream.h"
 #include "stream_fixtures.h"
@@ -22,6 +28,14 @@ namespace {
 constexpr uint32_t kPacketSize = 0x0D04;
 constexpr uint32_t kFaulty = HX_STREAM_STATUS_LEADER | HX_STREAM_STATUS_COMPLETE | HX_STREAM_STATUS_ERROR;
 
+// A camera names frame N's file by N + 1 in hexadecimal.
+std::string fileNameOf(uint32_t frame)
+{
+    char name[16];
+    std::snprintf(name, sizeof(name), "%X", frame + 1);
+    return name;
+}
+
 class UdpStreamTest : public StreamTest {
 protected:
     UdpStreamTest() : StreamTest(0.02) {} // one-second trials run in 20 ms
@@ -30,6 +44,7 @@ protected:
     void start()
     {
         receiver = std::make_unique<UdpStream>(cam, HxComm::factory(cam));
+        receiver->countSilentEnds(silentEnds);
         ASSERT_TRUE(receiver->startAndWait());
         hostPort = receiver->localPort();
     }
@@ -50,8 +65,21 @@ protected:
     void give(uint32_t kind, HostBuffer& buffer) { receiver->post(collector.buffer(kind, buffer)); }
     void send(const std::vector<Bytes>& datagrams) { camera.sendDatagrams(datagrams, hostPort); }
 
+    // Waits until the receiver has judged `count` downloads silent before their last frame.
+    bool silentEndsReach(uint64_t count, std::chrono::milliseconds timeout = kDeadline) const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (silentEnds->load() < count) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            std::this_thread::yield();
+        }
+        return true;
+    }
+
     std::unique_ptr<UdpStream> receiver;
     uint16_t hostPort = 0;
+    StreamReceiver::DataCounter silentEnds = std::make_shared<std::atomic<uint64_t>>(0);
 };
 
 } // namespace
@@ -73,13 +101,25 @@ TEST_F(UdpStreamTest, NegotiationSettlesOnJumboPacketsWhenTheyArrive)
                                                {kPacketSize, 0x40002328}}));
 }
 
+// On a link that loses datagrams the first test packet may not come: the size is asked for again
+// before the stream is given small packets, which would lose far more of every frame.
+TEST_F(UdpStreamTest, NegotiationAsksAgainWhenATestPacketIsLost)
+{
+    camera.loseTestPackets(1);
+    start();
+    ASSERT_EQ(negotiate(), 9000);
+    EXPECT_EQ(camera.writesOf(kPacketSize), (std::vector<uint32_t>{0xC0002328, 0xC0002328, 0x40002328}));
+}
+
 TEST_F(UdpStreamTest, NegotiationFallsBackToStandardPacketsAndReportsFailureNegative)
 {
     hx_test::LogCapture log;
     camera.carryPacketSizes({1500});
     start();
     ASSERT_EQ(negotiate(), 1500);
-    EXPECT_EQ(camera.writesOf(kPacketSize), (std::vector<uint32_t>{0xC0002328, 0xC00005DC, 0x400005DC}));
+    // Each size is asked for twice: one lost test packet does not make the stream's packets small.
+    EXPECT_EQ(camera.writesOf(kPacketSize), (std::vector<uint32_t>{0xC0002328, 0xC0002328, 0xC00005DC, 0x400005DC}));
+    EXPECT_EQ(log.count("No test packet of 9000 bytes came; asking for one again."), 1u);
 
     camera.carryPacketSizes({});
     ASSERT_EQ(negotiate(), -1500);
@@ -401,6 +441,157 @@ TEST_F(UdpStreamTest, BuffersCoveringTheRestOfTheDownloadNeverPauseIt)
         give(ids::DOWNLOAD_STREAM_MSG, *buffers[i]);
     EXPECT_TRUE(camera.waitForWrite(0xD314, 32));
     release(); // the receiver may still be filling a lent buffer, which must outlive it
+}
+
+// A download whose end was lost goes quiet: far beyond its pace the image in progress comes back
+// with what arrived, in error, and when the last frame can no longer come the download's watcher is
+// told, long before the stall period. A download whose last frame came back (even in error) is not
+// reported. Frames of 3000 bytes in packets of 1464, sent back to back.
+TEST_F(UdpStreamTest, ADownloadFallingSilentBeforeItsEndReturnsItsImageAndIsReported)
+{
+    camera.carryPacketSizes({1500});
+    start();
+    ASSERT_EQ(negotiate(), 1500);
+    std::vector<std::unique_ptr<HostBuffer>> buffers;
+    // Each pass lends one buffer per frame of its range, so the throttle never pauses the camera.
+    const auto pass = [&](uint32_t first, uint32_t last, const std::function<void(std::vector<Bytes>&)>& cutEnd) {
+        receiver->setDownloadRange(first, last);
+        control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
+        for (uint32_t frame = first; frame <= last; ++frame) {
+            buffers.push_back(std::make_unique<HostBuffer>(12000));
+            give(ids::DOWNLOAD_STREAM_MSG, *buffers.back());
+        }
+        std::vector<Bytes> datagrams;
+        for (uint32_t frame = first; frame <= std::min(last, first + 2); ++frame) {
+            std::vector<Bytes> image =
+                udpImage(uint16_t(frame + 1), imageBytes(3000, uint8_t(frame)), fileNameOf(frame), 1464);
+            if (frame == first + 2)
+                cutEnd(image);
+            datagrams.insert(datagrams.end(), image.begin(), image.end());
+        }
+        send(datagrams);
+    };
+    const Bytes noBytes;
+
+    // The trailer of the last frame lost: it comes back in error with every byte, and nothing more
+    // is to come.
+    pass(0, 2, [](std::vector<Bytes>& image) { image.pop_back(); });
+    ASSERT_TRUE(collector.waitFor(3));
+    // The leader of the last frame lost: its packets pass quietly and the download is reported.
+    pass(10, 12, [](std::vector<Bytes>& image) { image.erase(image.begin()); });
+    ASSERT_TRUE(collector.waitFor(5));
+    ASSERT_TRUE(silentEndsReach(1)) << "a download whose last leader was lost was not reported";
+    // The camera stops in the middle of a frame before the last: the frame comes back with its first
+    // two packets, and the download is reported.
+    pass(20, 23, [](std::vector<Bytes>& image) { image.resize(3); });
+    ASSERT_TRUE(collector.waitFor(8));
+    ASSERT_TRUE(silentEndsReach(2)) << "a download that stopped in the middle of a frame was not reported";
+    // Only the leader of the last frame came: it goes back empty, and the download is reported.
+    pass(30, 32, [](std::vector<Bytes>& image) { image.resize(1); });
+    ASSERT_TRUE(collector.waitFor(11));
+    ASSERT_TRUE(silentEndsReach(3)) << "a download whose last frame came back empty was not reported";
+    // The last frame's leader and a packet from its end: it goes back empty at once, and the
+    // silence after it is reported.
+    pass(40, 42, [](std::vector<Bytes>& image) { image.erase(image.begin() + 1, image.begin() + 3); });
+    ASSERT_TRUE(collector.waitFor(14));
+    ASSERT_TRUE(silentEndsReach(4)) << "a download whose last frame was lost after its leader was not reported";
+
+    const std::vector<Returned> got = collector.returned();
+    const uint32_t frames[] = {0, 1, 2, 10, 11, 20, 21, 22};
+    for (std::size_t i = 0; i < 8; ++i) {
+        EXPECT_EQ(got[i].record.frame_id, frames[i]) << "return " << i;
+        const bool cut = i == 2 || i == 7;
+        EXPECT_EQ(got[i].record.status, cut ? kFaulty : 3u) << "frame " << frames[i];
+    }
+    EXPECT_EQ(got[2].record.received_length, 3000u);
+    EXPECT_EQ(got[7].record.received_length, 2 * 1464u);
+    // A pass of two frames whose second loses its leader: the gap before its first packet is the
+    // gap between frames.
+    receiver->setDownloadRange(50, 51);
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
+    for (int i = 0; i < 2; ++i) {
+        buffers.push_back(std::make_unique<HostBuffer>(12000));
+        give(ids::DOWNLOAD_STREAM_MSG, *buffers.back());
+    }
+    std::vector<Bytes> twoFrames = udpImage(51, imageBytes(3000, 50), fileNameOf(50), 1464);
+    std::vector<Bytes> headless = udpImage(52, imageBytes(3000, 51), fileNameOf(51), 1464);
+    twoFrames.insert(twoFrames.end(), headless.begin() + 1, headless.end());
+    send(twoFrames);
+    ASSERT_TRUE(collector.waitFor(15));
+    ASSERT_TRUE(silentEndsReach(5)) << "a two-frame download whose last leader was lost was not reported";
+
+    EXPECT_EQ(got[10].record.frame_id, 32u);
+    EXPECT_EQ(got[10].record.status, kFaulty);
+    EXPECT_EQ(got[10].record.received_length, 0u);
+    EXPECT_EQ(silentEnds->load(), 5u) << "a download whose last frame came back was reported";
+}
+
+// The throttle pausing the camera for a host that holds its buffers is no silence, however long
+// it lasts; once resumed, the download goes on and ends whole.
+TEST_F(UdpStreamTest, ADownloadPausedForItsHostIsNeverJudgedSilent)
+{
+    camera.carryPacketSizes({1500});
+    start();
+    ASSERT_EQ(negotiate(), 1500);
+    receiver->setDownloadRange(0, 5);
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
+    std::vector<std::unique_ptr<HostBuffer>> buffers;
+    for (int i = 0; i < 12; ++i)
+        buffers.push_back(std::make_unique<HostBuffer>(12000));
+    for (int i = 0; i < 4; ++i)
+        give(ids::DOWNLOAD_STREAM_MSG, *buffers[std::size_t(i)]);
+    std::vector<Bytes> twoFrames;
+    for (uint16_t frame = 0; frame < 2; ++frame) {
+        const std::vector<Bytes> image =
+            udpImage(uint16_t(frame + 1), imageBytes(3000, uint8_t(frame)), fileNameOf(frame), 1464);
+        twoFrames.insert(twoFrames.end(), image.begin(), image.end());
+    }
+    send(twoFrames);
+    ASSERT_TRUE(camera.waitForWrite(0xD314, 16));
+    ASSERT_TRUE(collector.waitFor(2));
+    // Many times the floor of the pace rule: nothing may be judged while paused.
+    EXPECT_FALSE(silentEndsReach(1, 20 * std::chrono::duration_cast<std::chrono::milliseconds>(StreamPace::FLOOR)));
+    for (int i = 4; i < 12; ++i)
+        give(ids::DOWNLOAD_STREAM_MSG, *buffers[std::size_t(i)]);
+    ASSERT_TRUE(camera.waitForWrite(0xD314, 32));
+    for (uint16_t frame = 2; frame < 6; ++frame)
+        send(udpImage(uint16_t(frame + 1), imageBytes(3000, uint8_t(frame)), fileNameOf(frame), 1464));
+    ASSERT_TRUE(collector.waitFor(6));
+    for (const Returned& returned : collector.returned())
+        EXPECT_EQ(returned.record.status, 3u) << "frame " << returned.record.frame_id;
+    EXPECT_EQ(silentEnds->load(), 0u);
+}
+
+// A camera that sent its last datagram before the throttle paused it sends nothing after the
+// resume: its silence counts from the resume, not from the last datagram, and is judged.
+TEST_F(UdpStreamTest, ADownloadSilentAfterItsResumeIsReported)
+{
+    camera.carryPacketSizes({1500});
+    start();
+    ASSERT_EQ(negotiate(), 1500);
+    receiver->setDownloadRange(0, 5);
+    control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
+    std::vector<std::unique_ptr<HostBuffer>> buffers;
+    for (int i = 0; i < 12; ++i)
+        buffers.push_back(std::make_unique<HostBuffer>(12000));
+    for (int i = 0; i < 4; ++i)
+        give(ids::DOWNLOAD_STREAM_MSG, *buffers[std::size_t(i)]);
+    std::vector<Bytes> frames;
+    for (uint16_t frame = 0; frame < 3; ++frame) {
+        const std::vector<Bytes> image =
+            udpImage(uint16_t(frame + 1), imageBytes(3000, uint8_t(frame)), fileNameOf(frame), 1464);
+        frames.insert(frames.end(), image.begin(), image.end());
+    }
+    frames.pop_back(); // the last frame the camera had to send loses its trailer
+    send(frames);
+    ASSERT_TRUE(camera.waitForWrite(0xD314, 16));
+    ASSERT_TRUE(collector.waitFor(2));
+    for (int i = 4; i < 12; ++i)
+        give(ids::DOWNLOAD_STREAM_MSG, *buffers[std::size_t(i)]);
+    ASSERT_TRUE(camera.waitForWrite(0xD314, 32));
+    ASSERT_TRUE(silentEndsReach(1)) << "a camera silent after its resume was not judged";
+    ASSERT_TRUE(collector.waitFor(3));
+    EXPECT_EQ(collector.returned()[2].record.status, kFaulty);
 }
 
 TEST_F(UdpStreamTest, ShutdownDuringNegotiationOrAnImageReleasesEverything)

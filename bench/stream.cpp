@@ -22,6 +22,7 @@
 #include "callback/hx_stream.h"
 #include "control/hx_comm.h"
 #include "control/message_ids.h"
+#include "control/register_channel.h"
 #include "hlv_thread/msg_thread.h"
 #include "hlv_thread/sync_message.h"
 #include "private_network.h"
@@ -164,7 +165,7 @@ Phase libraryUdp(double rate, unsigned images)
     const uint32_t camera = ipv4(kCamera);
     std::shared_ptr<HxComm> channel = HxComm::factory(camera);
     const uint16_t port = channel->ports().stream;
-    auto receiver = std::make_unique<UdpStream>(camera, channel);
+    auto receiver = std::make_unique<UdpStream>(camera, channel, controlChannelFor(camera));
     receiver->startAndWait();
     enableParser(*receiver, ids::LIVE_STREAM_MSG);
     Phase phase;
@@ -242,7 +243,8 @@ Phase libraryTcp(const ControlResponder& responder, unsigned images)
     camera.paused = [&responder] { return responder.paused(); };
     double senderCpu = 0;
     std::thread sender([&] { senderCpu = camera.serve(images); });
-    auto receiver = std::make_unique<TcpStream>(ipv4(kCamera), HX_WIRE::kTcpStreamPort);
+    auto receiver =
+        std::make_unique<TcpStream>(ipv4(kCamera), controlChannelFor(ipv4(kCamera)), HX_WIRE::kTcpStreamPort);
     receiver->startAndWait();
     enableParser(*receiver, ids::DOWNLOAD_STREAM_MSG);
     Phase phase;

@@ -33,8 +33,8 @@ FamilyStreaming::Hooks streamingHooks(FamilyOperations& family, FAMILY_POLLERS::
 
 FamilyOperations::FamilyOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
                                    std::unique_ptr<SensorOperations> sensor, const FamilyTraits& traits)
-    : CameraOperations(address, std::move(channel)), traits_(traits),
-      streamOps_(std::make_unique<HxStreamOperations>(address)),
+    : CameraOperations(address, channel), traits_(traits),
+      streamOps_(std::make_unique<HxStreamOperations>(address, std::move(channel))),
       streaming_(std::make_unique<FamilyStreaming>(address, this->channel(), *streamOps_,
                                                    streamingHooks(*this, pollers_, traits.streamsOverUdp))),
       pollers_(address, this->channel()),

@@ -9,6 +9,7 @@
 #include "camera/camera_services.h"
 #include "control/hx_comm.h"
 #include "control/message_ids.h"
+#include "control/register_channel.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
@@ -55,8 +56,10 @@ bool refusedBy(uint32_t& flags, Check check)
 
 } // namespace
 
-HxStreamOperations::HxStreamOperations(uint32_t cameraAddress, HLV_THREAD::MsgThread* serviceThread)
-    : cameraAddress_(cameraAddress), cameraName_(HX_PLATFORM::ipv4ToText(cameraAddress)), serviceThread_(serviceThread)
+HxStreamOperations::HxStreamOperations(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> registers,
+                                       HLV_THREAD::MsgThread* serviceThread)
+    : cameraAddress_(cameraAddress), registers_(std::move(registers)),
+      cameraName_(HX_PLATFORM::ipv4ToText(cameraAddress)), serviceThread_(serviceThread)
 {
 }
 
@@ -91,7 +94,7 @@ void HxStreamOperations::connectUdp()
         HLV_LOG("%s: Unexpectedly null sock_ptr!", who);
         return;
     }
-    std::unique_ptr<UdpStream> receiver(new (std::nothrow) UdpStream(cameraAddress_, std::move(channel)));
+    std::unique_ptr<UdpStream> receiver(new (std::nothrow) UdpStream(cameraAddress_, std::move(channel), registers_));
     if (!receiver)
         HX_PLATFORM::raiseSystemError(__FILE__, __LINE__, "Could not create UdpStream protocol object", ENOMEM);
     receiver->countDataIn(dataIn_);
@@ -112,7 +115,8 @@ void HxStreamOperations::connectTcp()
         HLV_TRACE(TRACE_STREAM, "%s(%s): Already connected.", "HxStreamOperations::connectStream", cameraName_.c_str());
         return;
     }
-    std::unique_ptr<TcpStream> receiver(new (std::nothrow) TcpStream(cameraAddress_, HX_WIRE::kTcpStreamPort));
+    std::unique_ptr<TcpStream> receiver(new (std::nothrow)
+                                            TcpStream(cameraAddress_, registers_, HX_WIRE::kTcpStreamPort));
     if (!receiver)
         HX_PLATFORM::raiseSystemError(__FILE__, __LINE__, "Could not create TcpStream protocol object", ENOMEM);
     receiver->countDataIn(dataIn_);

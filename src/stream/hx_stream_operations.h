@@ -14,6 +14,7 @@
 #include "control/hx_comm_messages.h"
 #include "registers/register_cache.h"
 
+class RegisterChannel;
 class TcpStream;
 class UdpStream;
 class StreamReceiver;
@@ -34,8 +35,10 @@ public:
     static constexpr uint32_t TCP_PACKET_SIZE = 9000;
 
     // The service thread receives filled download buffers before the host does; without one,
-    // the camera's registered service thread is looked up when a download buffer arrives.
-    explicit HxStreamOperations(uint32_t cameraAddress, HLV_THREAD::MsgThread* serviceThread = nullptr);
+    // the camera's registered service thread is looked up when a download buffer arrives. The
+    // receivers reach the camera's registers through `registers`.
+    HxStreamOperations(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> registers,
+                       HLV_THREAD::MsgThread* serviceThread = nullptr);
     ~HxStreamOperations();
     HxStreamOperations(const HxStreamOperations&) = delete;
     HxStreamOperations& operator=(const HxStreamOperations&) = delete;
@@ -115,6 +118,7 @@ private:
     uint32_t traced(const char* who, const RegisterCache& registers, uint32_t address, uint32_t fallback) const;
 
     const uint32_t cameraAddress_;
+    const std::shared_ptr<RegisterChannel> registers_;
     const std::string cameraName_;
     HLV_THREAD::MsgThread* const serviceThread_;
     uint32_t streamPacketLength_ = 0;

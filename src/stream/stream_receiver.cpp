@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "callback/hx_stream.h"
-#include "control/hx_comm.h"
 #include "control/message_ids.h"
+#include "control/register_channel.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
@@ -49,9 +49,11 @@ StreamReceiver::Throttle StreamReceiver::throttle()
     return {static_cast<uint32_t>(word >> 32), static_cast<uint32_t>(word)};
 }
 
-StreamReceiver::StreamReceiver(uint32_t cameraAddress, const char* className, const char* rxName)
+StreamReceiver::StreamReceiver(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> registers,
+                               const char* className, const char* rxName)
     : MsgThread(WakeOnPost::Yes), protocol_(ids::INTERNAL_START), className_(className), rxName_(rxName),
-      cameraAddress_(cameraAddress), where_(HX_PLATFORM::ipv4ToText(cameraAddress) + ":0")
+      cameraAddress_(cameraAddress), registers_(std::move(registers)),
+      where_(HX_PLATFORM::ipv4ToText(cameraAddress) + ":0")
 {
 }
 
@@ -208,7 +210,7 @@ bool StreamReceiver::connected() const
 // port keeps sending until its heartbeat expires.
 void StreamReceiver::onHalt()
 {
-    HxComm::writeReg(cameraAddress_, HX_REGISTERS::GIGE_REG_SCP0, 0);
+    registers_->writeReg(HX_REGISTERS::GIGE_REG_SCP0, 0);
 }
 
 // The wording, misspelling included, is the line users' log filters have always matched.
@@ -226,6 +228,11 @@ void StreamReceiver::setConnected(bool isConnected)
 const char* StreamReceiver::where() const
 {
     return where_.c_str();
+}
+
+RegisterChannel& StreamReceiver::registers() const
+{
+    return *registers_;
 }
 
 void StreamReceiver::setLocalPort(uint16_t port)
@@ -526,8 +533,8 @@ void StreamReceiver::pauseStream(bool pause)
         return;
     streamPaused_ = pause;
     pauseChanged();
-    HxComm::writeReg(cameraAddress_, HX_REGISTERS::GIGE_REG_STREAM_CONTROL,
-                     pause ? HX_REGISTERS::STREAM_CONTROL_PAUSE : HX_REGISTERS::STREAM_CONTROL_RESUME);
+    registers_->writeReg(HX_REGISTERS::GIGE_REG_STREAM_CONTROL,
+                         pause ? HX_REGISTERS::STREAM_CONTROL_PAUSE : HX_REGISTERS::STREAM_CONTROL_RESUME);
     HLV_TRACE(TRACE_STREAM, "%s(%s): write complete.", className_, where());
 }
 

@@ -12,6 +12,7 @@
 #include "hlv_thread/msg_thread.h"
 
 class HxStreamBuffer;
+class RegisterChannel;
 class StreamControlRequest;
 
 // A receiver is a message thread that also waits on a socket, so a post sets the thread's wake,
@@ -70,8 +71,10 @@ public:
     bool connected() const;
 
 protected:
-    // className names the receiver in log lines, rxName its stream ("TCP Stream").
-    StreamReceiver(uint32_t cameraAddress, const char* className, const char* rxName);
+    // className names the receiver in log lines, rxName its stream ("TCP Stream"). The camera's
+    // registers (its stream channel, the pause) are reached through `registers`.
+    StreamReceiver(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> registers, const char* className,
+                   const char* rxName);
 
     // The receiver's own steps, all on its thread.
     // Opens what the receiver reads from; false ends the thread before any message is handled.
@@ -94,6 +97,7 @@ protected:
     // The "camera:port" part of log lines; the port is the receiver's local one.
     const char* where() const;
     void setLocalPort(uint16_t port);
+    RegisterChannel& registers() const;
 
     // Completes a message: synchronous ones and ones with somewhere to go are forwarded, the
     // receiver's own or ownerless ones are deleted. Never throws.
@@ -155,6 +159,7 @@ private:
     void noteDownloadImage(uint32_t status);
 
     const uint32_t cameraAddress_;
+    const std::shared_ptr<RegisterChannel> registers_;
     std::string where_;
     std::atomic<bool> streamPaused_{false};
     std::atomic<bool> connected_{false};

@@ -7,8 +7,8 @@
 
 #include "callback/callback.h"
 #include "callback/hx_stream.h"
-#include "control/hx_comm.h"
 #include "control/message_ids.h"
+#include "control/register_channel.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/wake.h"
@@ -398,8 +398,8 @@ void TcpStream::shutDown()
 
 void TcpStream::writeStartRegisters()
 {
-    HxComm::writeReg(cameraAddress(), HX_REGISTERS::GIGE_REG_SCP0, port_);
-    HxComm::writeReg(cameraAddress(), HX_REGISTERS::GIGE_REG_SCPS0, HX_REGISTERS::SCPS0_DO_NOT_FRAGMENT | PACKET_SIZE);
+    registers().writeReg(HX_REGISTERS::GIGE_REG_SCP0, port_);
+    registers().writeReg(HX_REGISTERS::GIGE_REG_SCPS0, HX_REGISTERS::SCPS0_DO_NOT_FRAGMENT | PACKET_SIZE);
 }
 
 void TcpStream::announcePacketSize()

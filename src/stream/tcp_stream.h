@@ -52,7 +52,8 @@ public:
     using LossReport = std::function<void(uint32_t cameraAddress)>;
     static void setLossReport(LossReport report);
 
-    TcpStream(uint32_t cameraAddress, uint16_t port, uint16_t cameraPort = HX_WIRE::kTcpStreamPort);
+    TcpStream(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> registers, uint16_t port,
+              uint16_t cameraPort = HX_WIRE::kTcpStreamPort);
     ~TcpStream() override;
 
     // True while the parser looks for its footing (RECOVER); the stream is idle then.

@@ -103,9 +103,10 @@ bool TcpStream::cameraPresent(uint32_t cameraAddress)
 }
 
 // Built and ended here, beside the poll set it owns, which the portable half never sees whole.
-TcpStream::TcpStream(uint32_t cameraAddress, uint16_t port, uint16_t cameraPort)
-    : StreamReceiver(cameraAddress, "TcpStream", "TCP Stream"), firstPort_(port), cameraPort_(cameraPort),
-      scratch_(SCAN_WINDOW + KEPT_FOR_NEXT_SCAN)
+TcpStream::TcpStream(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> registers, uint16_t port,
+                     uint16_t cameraPort)
+    : StreamReceiver(cameraAddress, std::move(registers), "TcpStream", "TCP Stream"), firstPort_(port),
+      cameraPort_(cameraPort), scratch_(SCAN_WINDOW + KEPT_FOR_NEXT_SCAN)
 {
 }
 

@@ -414,8 +414,9 @@ void UdpStream::handleImageReceived()
     handBack(received_);
 }
 
-UdpStream::UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel)
-    : StreamReceiver(cameraAddress, "UdpStream", "UDP Stream"), channel_(std::move(channel)),
+UdpStream::UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel,
+                     std::shared_ptr<RegisterChannel> registers)
+    : StreamReceiver(cameraAddress, std::move(registers), "UdpStream", "UDP Stream"), channel_(std::move(channel)),
       socket_(channel_ ? channel_->streamSocket() : nullptr), bounce_(BOUNCE_BUFFER_SIZE)
 {
 }

@@ -56,7 +56,8 @@ public:
     // the network cannot carry the size.
     static constexpr uint32_t TRIALS_PER_SIZE = 2;
 
-    UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel);
+    // `channel` lends its stream socket; the camera's registers are reached through `registers`.
+    UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel, std::shared_ptr<RegisterChannel> registers);
     ~UdpStream() override;
 
     // The packet size the negotiation settled on (also after it failed: the standard size);

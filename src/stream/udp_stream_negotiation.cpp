@@ -8,6 +8,7 @@
 #include "callback/callback.h"
 #include "control/hx_comm.h"
 #include "control/message_ids.h"
+#include "control/register_channel.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/period_scale.h"
@@ -71,9 +72,9 @@ void UdpStream::startTrial(uint32_t length)
     streamPacketLength_ = length;
     HLV_TRACE(TRACE_STREAM, "%s(%s): Try a packet size of %u bytes", who, where(), length);
     const uint32_t camera = cameraAddress();
-    HxComm::writeReg(camera, regs::GIGE_REG_SCDA0, HxComm::localAddressToward(camera));
-    HxComm::writeReg(camera, regs::GIGE_REG_SCP0, localPort());
-    HxComm::writeReg(camera, regs::GIGE_REG_SCPD0, NEGOTIATION_PACKET_DELAY);
+    registers().writeReg(regs::GIGE_REG_SCDA0, HxComm::localAddressToward(camera));
+    registers().writeReg(regs::GIGE_REG_SCP0, localPort());
+    registers().writeReg(regs::GIGE_REG_SCPD0, NEGOTIATION_PACKET_DELAY);
     received_ = 0;
     if (!writePacketSize(length | regs::SCPS0_FIRE_TEST_PACKET | regs::SCPS0_DO_NOT_FRAGMENT)) {
         HLV_TRACE(TRACE_STREAM, "%s(%s): Failed to write a packet size of %u bytes", who, where(), length);
@@ -104,8 +105,8 @@ void UdpStream::startTrial(uint32_t length)
 bool UdpStream::writePacketSize(uint32_t value)
 {
     if ((value & regs::SCPS0_FIRE_TEST_PACKET) == 0)
-        return HxComm::writeReg(cameraAddress(), regs::GIGE_REG_SCPS0, value) == wire::ControlResult::kSuccess;
-    const uint32_t result = HxComm::writeBriefly(cameraAddress(), {{regs::GIGE_REG_SCPS0, value}});
+        return registers().writeReg(regs::GIGE_REG_SCPS0, value) == wire::ControlResult::kSuccess;
+    const uint32_t result = registers().writeBriefly({{regs::GIGE_REG_SCPS0, value}});
     return result == wire::ControlResult::kSuccess || result == wire::ControlResult::kBusy;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "control/register_channel.h"
 #include "stream/tcp_stream.h"
 #include "stream_harness.h"
 
@@ -19,7 +20,7 @@ namespace {
 // most, and only as far as the script has let it through.
 class FedTcpStream : public TcpStream {
 public:
-    FedTcpStream() : TcpStream(kCamera, 0) {}
+    FedTcpStream() : TcpStream(kCamera, controlChannelFor(kCamera), 0) {}
 
     void append(std::span<const uint8_t> bytes) { stream_.insert(stream_.end(), bytes.begin(), bytes.end()); }
     void deliver(std::size_t count, std::size_t cut)

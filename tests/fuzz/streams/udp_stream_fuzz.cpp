@@ -4,6 +4,7 @@
 // buffer and that every buffer comes back exactly once.
 #include <vector>
 
+#include "control/register_channel.h"
 #include "stream/udp_stream.h"
 #include "stream_harness.h"
 
@@ -16,7 +17,7 @@ namespace {
 // The receiver without its socket: datagrams go straight to its parser.
 class FedUdpStream : public UdpStream {
 public:
-    FedUdpStream() : UdpStream(kCamera, nullptr) {}
+    FedUdpStream() : UdpStream(kCamera, nullptr, controlChannelFor(kCamera)) {}
     using UdpStream::handleDatagram;
 };
 

@@ -6,6 +6,7 @@
 #include "callback/hx_stream.h"
 #include "control/hx_comm.h"
 #include "control/message_ids.h"
+#include "control/register_channel.h"
 #include "hlv_thread/period_scale.h"
 #include "log_capture.h"
 #include "record_fields.h"
@@ -57,7 +58,8 @@ protected:
     }
 
     Collector serviceThread;
-    std::unique_ptr<HxStreamOperations> session = std::make_unique<HxStreamOperations>(cam, &serviceThread);
+    std::unique_ptr<HxStreamOperations> session =
+        std::make_unique<HxStreamOperations>(cam, controlChannelFor(cam), &serviceThread);
 };
 
 } // namespace

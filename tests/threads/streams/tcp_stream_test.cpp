@@ -15,6 +15,7 @@
 #include "callback/hx_stream.h"
 #include "control/hx_comm.h"
 #include "control/message_ids.h"
+#include "control/register_channel.h"
 #include "hlv_thread/sync_message.h"
 #include "log_capture.h"
 #include "stream/tcp_stream.h"
@@ -46,7 +47,7 @@ protected:
 
     void start()
     {
-        receiver = std::make_unique<TcpStream>(cam, 3957);
+        receiver = std::make_unique<TcpStream>(cam, controlChannelFor(cam), 3957);
         ASSERT_TRUE(receiver->startAndWait());
         ASSERT_TRUE(camera.acceptTcp());
     }

@@ -12,6 +12,7 @@
 #include "callback/hx_stream.h"
 #include "control/hx_comm.h"
 #include "control/message_ids.h"
+#include "control/register_channel.h"
 #include "hlv_thread/period_scale.h"
 #include "hlv_thread/sync_message.h"
 #include "log_capture.h"
@@ -43,7 +44,7 @@ protected:
 
     void start()
     {
-        receiver = std::make_unique<UdpStream>(cam, HxComm::factory(cam));
+        receiver = std::make_unique<UdpStream>(cam, HxComm::factory(cam), controlChannelFor(cam));
         receiver->countSilentEnds(silentEnds);
         ASSERT_TRUE(receiver->startAndWait());
         hostPort = receiver->localPort();

@@ -337,7 +337,7 @@ int main(int argc, char** argv)
         met &= noLoss;
     }
     if (runs("tcp")) {
-        StreamReceiver::setThrottle({2, kHostBuffers - 2});
+        DownloadThrottle::set({2, kHostBuffers - 2});
         const auto [tcpRaw, tcpLib] =
             bestOf([] { return rawTcp(kTcpImages); }, [&] { return libraryTcp(responder, kTcpImages); });
         report("TCP unpaced, raw", tcpRaw, false);

@@ -218,7 +218,7 @@ void HxStreamOperations::setSettings(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::Re
     if (udp_)
         appendStreamChannel(settings, writes);
     if (flagSet(settings.rate_control_flags))
-        StreamReceiver::setThrottle({settings.pause_count, settings.resume_count});
+        DownloadThrottle::set({settings.pause_count, settings.resume_count});
     if (flagSet(settings.turbo_delay_flags)) {
         refusedBy(settings.turbo_delay_flags, [&] {
             const uint32_t delay = settings.turbo_delay;
@@ -430,7 +430,7 @@ uint32_t HxStreamOperations::getStreamPktLen() const
 
 void HxStreamOperations::getThrottleParams(uint32_t& pauseCount, uint32_t& resumeCount) const
 {
-    const StreamReceiver::Throttle throttle = StreamReceiver::throttle();
+    const DownloadThrottle::Counts throttle = DownloadThrottle::current();
     pauseCount = throttle.pauseCount;
     resumeCount = throttle.resumeCount;
     HLV_TRACE(TRACE_STREAM, "%s(%s): pause=%d, resume=%d", "HxStreamOperations::getThrottleParams", cameraName_.c_str(),

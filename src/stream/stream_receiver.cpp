@@ -3,6 +3,7 @@
 #include "stream/stream_receiver.h"
 
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "callback/hx_stream.h"
@@ -22,10 +23,6 @@ namespace ids = HX_MESSAGE_IDS;
 
 namespace {
 
-// Both counts in one word, so a reader never sees one from an old setting and one from a new.
-std::atomic<uint64_t> throttleWord{(uint64_t{StreamReceiver::DEFAULT_THROTTLE.pauseCount} << 32) |
-                                   StreamReceiver::DEFAULT_THROTTLE.resumeCount};
-
 const char* queueName(uint32_t kind)
 {
     switch (kind) {
@@ -38,22 +35,11 @@ const char* queueName(uint32_t kind)
 
 } // namespace
 
-void StreamReceiver::setThrottle(Throttle throttle)
-{
-    throttleWord = (uint64_t{throttle.pauseCount} << 32) | throttle.resumeCount;
-}
-
-StreamReceiver::Throttle StreamReceiver::throttle()
-{
-    const uint64_t word = throttleWord;
-    return {static_cast<uint32_t>(word >> 32), static_cast<uint32_t>(word)};
-}
-
 StreamReceiver::StreamReceiver(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> registers,
                                const char* className, const char* rxName)
     : MsgThread(WakeOnPost::Yes), protocol_(ids::INTERNAL_START), className_(className), rxName_(rxName),
       cameraAddress_(cameraAddress), registers_(std::move(registers)),
-      where_(HX_PLATFORM::ipv4ToText(cameraAddress) + ":0")
+      where_(HX_PLATFORM::ipv4ToText(cameraAddress) + ":0"), throttle_(*registers_, className, where_)
 {
 }
 
@@ -178,7 +164,7 @@ std::string StreamReceiver::messageName(uint32_t id) const
 
 void StreamReceiver::setDownloadRange(uint32_t firstFrame, uint32_t lastFrame)
 {
-    downloadRange_ = (uint64_t{firstFrame} << 32) | lastFrame;
+    throttle_.setDownloadRange(firstFrame, lastFrame);
 }
 
 void StreamReceiver::countDataIn(DataCounter counter)
@@ -198,7 +184,7 @@ uint32_t StreamReceiver::cameraAddress() const
 
 bool StreamReceiver::streamPaused() const
 {
-    return streamPaused_;
+    return throttle_.paused();
 }
 
 bool StreamReceiver::connected() const
@@ -308,11 +294,7 @@ void StreamReceiver::handleControlMessage(Message* message)
     try {
         if (control->command == StreamControlRequest::ENABLE_PARSER && control->flag != 0 &&
             control->protocol == ids::DOWNLOAD_STREAM_MSG) {
-            const uint64_t range = downloadRange_.exchange(~uint64_t{0});
-            firstDownloadFrame_ = static_cast<uint32_t>(range >> 32);
-            nextDownloadFrame_ = firstDownloadFrame_;
-            lastDownloadFrame_ = static_cast<uint32_t>(range);
-            downloadEndEmpty_ = false;
+            throttle_.startDownload();
         }
         if (control->command == StreamControlRequest::PAUSE_STREAM) {
             HLV_TRACE(TRACE_STREAM, "%s(%s): PAUSE_STREAM received.", className_, where());
@@ -356,7 +338,7 @@ void StreamReceiver::addBuffer(Message* message, HxStreamBuffer& stream)
 {
     HLV_TRACE(TRACE_STREAM, "%s(%s): Add buffer to queue request.", className_, where());
     HLV_TRACE(TRACE_STREAM, "%s(%s): m=%p, stream_paused=%d", className_, where(), static_cast<void*>(message),
-              streamPaused_ ? 1 : 0);
+              throttle_.paused() ? 1 : 0);
     if (stream.buffer() == nullptr || stream.bufferSize() == 0) {
         HLV_LOG("%s(%s): Unexpectedly null buffer in the message, m=%p", className_, where(),
                 static_cast<void*>(message));
@@ -373,7 +355,8 @@ void StreamReceiver::addBuffer(Message* message, HxStreamBuffer& stream)
     totalQueuedBufferSpace_ += stream.bufferSize();
     HLV_TRACE(TRACE_STREAM, "%s(%s): DOWNLOAD queue size=%zu, total_queued_buffer_space=%zu", className_, where(),
               queue->size(), totalQueuedBufferSpace_);
-    if (queue->size() >= throttle().resumeCount || (streamPaused_ && lentBuffersCoverDownload())) {
+    if (queue->size() >= DownloadThrottle::current().resumeCount ||
+        (throttle_.paused() && lentBuffersCoverDownload())) {
         HLV_TRACE(TRACE_STREAM, "%s(%s): We have enough buffers, resume the stream.", className_, where());
         pauseStream(false);
     }
@@ -438,10 +421,8 @@ void StreamReceiver::handBack(uint32_t receivedLength)
                   className_, where(), totalQueuedBufferSpace_, stream->bufferSize(), queue->size());
     }
     stream->setResults(imageLength_, seqNumber_, imageStatus_, receivedLength);
-    if (download) {
-        noteDownloadImage(imageStatus_);
-        downloadEndEmpty_ = seqNumber_ == lastDownloadFrame_ && receivedLength == 0;
-    }
+    if (download)
+        throttle_.noteImage(seqNumber_, receivedLength);
     forgetActive();
     imageStatus_ = 0;
     finish(message, HLV_THREAD::MESSAGE_DONE);
@@ -449,48 +430,29 @@ void StreamReceiver::handBack(uint32_t receivedLength)
         return;
     if (lentBuffersCoverDownload())
         return;
-    if (downloadQueue_.size() <= throttle().pauseCount || totalQueuedBufferSpace_ < MIN_QUEUED_SPACE) {
+    if (DownloadThrottle::shortOfBuffers(downloadQueue_.size(), totalQueuedBufferSpace_)) {
         HLV_TRACE(TRACE_STREAM, "%s(%s): Need to pause, queue_size=%zu, total space = %zu", className_, where(),
                   downloadQueue_.size(), totalQueuedBufferSpace_);
         pauseStream(true);
     }
 }
 
-// An image that arrived incomplete is not sent again either: whatever its status, the frames still
-// to come are the ones after it.
-void StreamReceiver::noteDownloadImage(uint32_t status)
-{
-    (void)status;
-    if (nextDownloadFrame_ != UNKNOWN_FRAME && seqNumber_ != UNKNOWN_FRAME && seqNumber_ + 1 > nextDownloadFrame_)
-        nextDownloadFrame_ = seqNumber_ + 1;
-}
-
-uint32_t StreamReceiver::firstDownloadFrame() const
-{
-    return firstDownloadFrame_;
-}
-
-uint32_t StreamReceiver::lastDownloadFrame() const
-{
-    return lastDownloadFrame_;
-}
-
 // A camera paused while every frame it still has to send already has a buffer waiting would never
 // be resumed: the host has nothing more to lend, and the buffers it lent never come back.
 bool StreamReceiver::lentBuffersCoverDownload() const
 {
-    if (nextDownloadFrame_ == UNKNOWN_FRAME || lastDownloadFrame_ == UNKNOWN_FRAME)
+    const std::optional<std::size_t> framesToCome = throttle_.framesToCome();
+    if (!framesToCome)
         return false;
-    if (nextDownloadFrame_ > lastDownloadFrame_)
+    if (*framesToCome == 0)
         return true;
-    const std::size_t framesToCome = std::size_t{lastDownloadFrame_ - nextDownloadFrame_} + 1;
     std::size_t whole = 0;
     for (const Message* message : downloadQueue_) {
         const HxStreamBuffer* stream = streamBufferOf(const_cast<Message*>(message));
         if (stream != nullptr && stream->bufferSize() >= imageLength_)
             ++whole;
     }
-    return whole >= framesToCome;
+    return whole >= *framesToCome;
 }
 
 void StreamReceiver::releaseBuffers(uint32_t queueSelector, uint32_t status)
@@ -528,14 +490,11 @@ void StreamReceiver::releaseQueue(std::deque<Message*>& queue, const char* label
 void StreamReceiver::pauseStream(bool pause)
 {
     HLV_TRACE(TRACE_STREAM, "%s(%s): pause=%d stream_paused=%d", className_, where(), pause ? 1 : 0,
-              streamPaused_ ? 1 : 0);
-    if (pause == streamPaused_)
+              throttle_.paused() ? 1 : 0);
+    if (!throttle_.change(pause))
         return;
-    streamPaused_ = pause;
     pauseChanged();
-    registers_->writeReg(HX_REGISTERS::GIGE_REG_STREAM_CONTROL,
-                         pause ? HX_REGISTERS::STREAM_CONTROL_PAUSE : HX_REGISTERS::STREAM_CONTROL_RESUME);
-    HLV_TRACE(TRACE_STREAM, "%s(%s): write complete.", className_, where());
+    throttle_.tellCamera(pause);
 }
 
 void StreamReceiver::noteImageData()
@@ -550,10 +509,9 @@ void StreamReceiver::noteSilentEnd()
         silentEnds_->fetch_add(1, std::memory_order_relaxed);
 }
 
-bool StreamReceiver::downloadEndToCome() const
+const DownloadThrottle& StreamReceiver::downloadThrottle() const
 {
-    return lastDownloadFrame_ != UNKNOWN_FRAME &&
-           (nextDownloadFrame_ == UNKNOWN_FRAME || nextDownloadFrame_ <= lastDownloadFrame_ || downloadEndEmpty_);
+    return throttle_;
 }
 
 void StreamReceiver::handleStop(Message* message, HxStreamBuffer&)

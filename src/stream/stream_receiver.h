@@ -1,5 +1,5 @@
 // What the TCP and UDP image receivers share: their message queue, the three host-buffer queues,
-// handing buffers back, and the throttle that pauses a camera when download buffers run short.
+// handing buffers back, and when the throttle pauses a camera because download buffers run short.
 #pragma once
 
 #include <atomic>
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "hlv_thread/msg_thread.h"
+#include "stream/download_throttle.h"
 
 class HxStreamBuffer;
 class RegisterChannel;
@@ -18,27 +19,15 @@ class StreamControlRequest;
 // A receiver is a message thread that also waits on a socket, so a post sets the thread's wake,
 // which it waits on beside the socket. Buffers are filled on the receiver's thread only.
 //
-// Threads: post(), halted(), streamPaused(), connected() and the static throttle from any
+// Threads: post(), halted(), streamPaused() and connected() from any
 // thread; startAndWait() (which runs startUp) from the thread that created the receiver;
 // everything else on the receiver's own thread.
 class StreamReceiver : public HLV_THREAD::MsgThread {
 public:
-    // Buffers queued for a download at or below which the camera is paused, and at or above
-    // which it is resumed. Process-wide, written by the stream settings.
-    struct Throttle {
-        uint32_t pauseCount;
-        uint32_t resumeCount;
-    };
-    static constexpr Throttle DEFAULT_THROTTLE{2, 10};
-    static void setThrottle(Throttle throttle);
-    static Throttle throttle();
-
     // Queue selector for releaseBuffers: all three queues.
     static constexpr uint32_t ALL_QUEUES = 0xFFFFFFFF;
     // Status bits a released buffer gets added: error and last.
     static constexpr uint32_t RELEASED_STATUS = 12;
-    // A download that leaves less than this much queued buffer space pauses the camera.
-    static constexpr std::size_t MIN_QUEUED_SPACE = 9000;
 
     ~StreamReceiver() override;
 
@@ -54,7 +43,7 @@ public:
     // The frames a download is to bring, first and last, so that the throttle never pauses a
     // camera whose remaining frames all have a lent buffer waiting: nothing would resume it.
     // Takes effect with the next download parser switch-on. Any thread.
-    static constexpr uint32_t UNKNOWN_FRAME = 0xFFFFFFFF;
+    static constexpr uint32_t UNKNOWN_FRAME = DownloadThrottle::UNKNOWN_FRAME;
     void setDownloadRange(uint32_t firstFrame, uint32_t lastFrame);
 
     // Counts image data as it arrives, for a watcher on another thread that must tell a slow
@@ -115,16 +104,12 @@ protected:
     void noteImageData();
     // The download fell silent before its last frame came: its watcher ends it.
     void noteSilentEnd();
-    // The download's last frame has not come back yet, or came back empty, which does not end a
-    // download (false when its range is not known).
-    bool downloadEndToCome() const;
+    // The download's frames and pause state.
+    const DownloadThrottle& downloadThrottle() const;
     // The camera was just paused or resumed for the host.
     virtual void pauseChanged() {}
     void handleStop(HLV_THREAD::Message* message, HxStreamBuffer& stream);
     std::size_t totalQueuedBufferSpace() const;
-    // The frames of the download the parser was last switched on for; UNKNOWN_FRAME when not known.
-    uint32_t firstDownloadFrame() const;
-    uint32_t lastDownloadFrame() const;
 
     // Shared parser state, named as the log lines name it.
     uint32_t protocol_;
@@ -156,22 +141,14 @@ private:
     void releaseQueue(std::deque<HLV_THREAD::Message*>& queue, const char* label, uint32_t status);
     // Download queue buffers that hold a whole image each cover every frame still to come.
     bool lentBuffersCoverDownload() const;
-    void noteDownloadImage(uint32_t status);
 
     const uint32_t cameraAddress_;
     const std::shared_ptr<RegisterChannel> registers_;
     std::string where_;
-    std::atomic<bool> streamPaused_{false};
+    DownloadThrottle throttle_;
     std::atomic<bool> connected_{false};
-    std::atomic<uint64_t> downloadRange_{~uint64_t{0}};
     DataCounter dataIn_;
     DataCounter silentEnds_;
-    // The download's first frame, the next it will bring and its last; UNKNOWN_FRAME when not known.
-    uint32_t firstDownloadFrame_ = UNKNOWN_FRAME;
-    uint32_t nextDownloadFrame_ = UNKNOWN_FRAME;
-    uint32_t lastDownloadFrame_ = UNKNOWN_FRAME;
-    // The last frame came back without a byte (its packets lost).
-    bool downloadEndEmpty_ = false;
     bool haltHandled_ = false;
 
     std::deque<HLV_THREAD::Message*> downloadQueue_;

@@ -85,7 +85,8 @@ uint32_t UdpStream::handleControl(const StreamControlRequest& control)
 void UdpStream::restartSequence()
 {
     if (protocol_ == ids::DOWNLOAD_STREAM_MSG)
-        sequence_.restart(LeaderSequence::Kind::Download, firstDownloadFrame(), lastDownloadFrame());
+        sequence_.restart(LeaderSequence::Kind::Download, downloadThrottle().firstFrame(),
+                          downloadThrottle().lastFrame());
     else
         sequence_.restart(protocol_ == ids::LIVE_STREAM_MSG ? LeaderSequence::Kind::Live : LeaderSequence::Kind::Other);
 }
@@ -525,10 +526,10 @@ void UdpStream::endWhenSilent()
         state_ = LEADER;
         leaderError_ = true;
     }
-    if (downloadEndToCome()) {
+    if (downloadThrottle().endToCome()) {
         HLV_LOG("%s(%s): The download fell silent before its last frame %u (datagrams at most %lld us apart until "
                 "then); ending it.",
-                "UdpStream::streamReader", where(), lastDownloadFrame(), static_cast<long long>(pace));
+                "UdpStream::streamReader", where(), downloadThrottle().lastFrame(), static_cast<long long>(pace));
         noteSilentEnd();
     }
     pace_.hold();

@@ -188,7 +188,7 @@ protected:
         release();
         HxComm::recycle(cam);
         HLV_THREAD::setPeriodScale(1.0);
-        StreamReceiver::setThrottle(StreamReceiver::DEFAULT_THROTTLE);
+        DownloadThrottle::set(DownloadThrottle::DEFAULT_COUNTS);
     }
     // Stops the receiver or session under test.
     virtual void release() = 0;

@@ -221,6 +221,11 @@ RegisterChannel& StreamReceiver::registers() const
     return *registers_;
 }
 
+const std::string& StreamReceiver::whereText() const
+{
+    return where_;
+}
+
 void StreamReceiver::setLocalPort(uint16_t port)
 {
     where_ = HX_PLATFORM::ipv4ToText(cameraAddress_) + ":" + std::to_string(port);

@@ -85,6 +85,8 @@ protected:
     void setConnected(bool isConnected);
     // The "camera:port" part of log lines; the port is the receiver's local one.
     const char* where() const;
+    // The same text, for parts that keep it to log with; it changes with the local port.
+    const std::string& whereText() const;
     void setLocalPort(uint16_t port);
     RegisterChannel& registers() const;
 

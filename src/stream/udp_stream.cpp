@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "callback/hx_stream.h"
 #include "control/hx_comm.h"
@@ -34,7 +35,7 @@ bool isLeaderDatagram(std::span<const uint8_t> datagram)
 
 uint32_t UdpStream::negotiatedPacketSize() const
 {
-    return negotiated_ ? streamPacketLength_.load() : 0;
+    return negotiation_.negotiatedSize();
 }
 
 uint32_t UdpStream::state() const
@@ -70,11 +71,8 @@ uint32_t UdpStream::handleControl(const StreamControlRequest& control)
         return HLV_THREAD::MESSAGE_DONE;
     case StreamControlRequest::TEST_PACKET:
         HLV_TRACE(TRACE_STREAM, "%s(%s): TEST_PACKET state set.", who, where());
-        stopTimer();
         state_ = TEST_PACKET;
-        streamPacketLength_ = NOT_NEGOTIATED;
-        negotiated_ = false;
-        handleNegotiateMsg(nullptr);
+        negotiation_.begin();
         return HLV_THREAD::MESSAGE_DONE;
     default:
         HLV_LOG("%s(%s): Unknown command: %d.", who, where(), static_cast<int>(control.command));
@@ -113,7 +111,7 @@ void UdpStream::handleOther(HLV_THREAD::Message& message)
         return;
     }
     try {
-        handleNegotiateMsg(timeout);
+        negotiation_.timedOut(timeout->packetSize, state_ == TEST_PACKET);
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s(%s): %s", "UdpStream::handleNegotiateMsg", where(), error.str().c_str());
     }
@@ -127,7 +125,7 @@ void UdpStream::handleDatagram(std::span<const uint8_t> datagram)
     // was lost, its first packet.
     notePace(state_ == LEADER || isLeaderDatagram(datagram));
     switch (state_) {
-    case TEST_PACKET: handleTestPacket(datagram); return;
+    case TEST_PACKET: negotiation_.testPacket(datagram.size()); return;
     case LEADER: recvLeader(datagram); return;
     case PAYLOAD:
         // A leader arriving early means the image's end was lost: the next image starts here.
@@ -418,8 +416,28 @@ void UdpStream::handleImageReceived()
 UdpStream::UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel,
                      std::shared_ptr<RegisterChannel> registers)
     : StreamReceiver(cameraAddress, std::move(registers), "UdpStream", "UDP Stream"), channel_(std::move(channel)),
-      socket_(channel_ ? channel_->streamSocket() : nullptr), bounce_(BOUNCE_BUFFER_SIZE)
+      socket_(channel_ ? channel_->streamSocket() : nullptr), bounce_(BOUNCE_BUFFER_SIZE),
+      negotiation_(StreamReceiver::registers(), cameraAddress, whereText(), negotiationHooks())
 {
+}
+
+PacketSizeNegotiation::Hooks UdpStream::negotiationHooks()
+{
+    PacketSizeNegotiation::Hooks hooks;
+    hooks.localPort = [this] { return localPort(); };
+    hooks.trialStarts = [this] { received_ = 0; };
+    hooks.ended = [this] { state_ = protocol_ != ids::INTERNAL_START ? LEADER : IDLE; };
+    hooks.postTimeout = [this](uint32_t packetSize) { postTrialTimeout(packetSize); };
+    return hooks;
+}
+
+void UdpStream::postTrialTimeout(uint32_t packetSize)
+{
+    auto* message = new (std::nothrow) HALVEX_UDP_STREAM::NegotiateMessage(true, packetSize);
+    if (message == nullptr)
+        HLV_THROW(HLV_THREAD::RuntimeError, "Unable to allocate the negotiate message.");
+    message->owner = this;
+    post(message);
 }
 
 UdpStream::~UdpStream()
@@ -454,7 +472,7 @@ bool UdpStream::startUp()
 
 void UdpStream::waitAndRead()
 {
-    std::optional<std::chrono::milliseconds> limit = untilTrialEnds();
+    std::optional<std::chrono::milliseconds> limit = negotiation_.untilTrialEnds();
     if (const std::optional<std::chrono::milliseconds> silent = untilSilent())
         limit = limit ? std::min(*limit, *silent) : *silent;
     if (pollSet_->wait(limit) == HX_PLATFORM::PollStatus::Failed) {
@@ -467,7 +485,7 @@ void UdpStream::waitAndRead()
         postWake()->reset();
     if (pollSet_->events(1).any())
         readDatagrams();
-    endTrialWhenDue();
+    negotiation_.endTrialWhenDue();
     endWhenSilent();
 }
 
@@ -539,7 +557,7 @@ void UdpStream::endWhenSilent()
 // otherwise two datagrams per call go into the halves of the bounce buffer.
 void UdpStream::shutDown()
 {
-    stopTimer();
+    negotiation_.stop();
     pollSet_.reset();
 }
 

@@ -14,6 +14,7 @@
 
 #include "registers/register_map.h"
 #include "stream/leader_sequence.h"
+#include "stream/packet_size_negotiation.h"
 #include "stream/stream_pace.h"
 #include "stream/stream_receiver.h"
 #include "wire/stream_packet.h"
@@ -45,16 +46,9 @@ public:
     static constexpr std::size_t PAYLOAD_BATCH = 16;
     // A buffer with less room than this is handed back before the next packet.
     static constexpr std::size_t MIN_BUFFER_ROOM = 9000;
-    static constexpr uint32_t JUMBO_PACKET = HX_REGISTERS::JUMBO_PACKET_SIZE;
-    static constexpr uint32_t STANDARD_PACKET = HX_REGISTERS::STANDARD_PACKET_SIZE;
-    // Markers of stream_pkt_len before and between the two trials.
-    static constexpr uint32_t NOT_NEGOTIATED = 0xFFFFFFFF;
-    static constexpr uint32_t BETWEEN_TRIALS = 0xFFFFFFFE;
-    static constexpr uint32_t NEGOTIATION_PACKET_DELAY = 100;
-    static constexpr uint32_t TRIAL_MICROSECONDS = 1000000;
-    // Trials of one size before the next: a lost test packet (or trial write) is no proof that
-    // the network cannot carry the size.
-    static constexpr uint32_t TRIALS_PER_SIZE = 2;
+    static constexpr uint32_t JUMBO_PACKET = PacketSizeNegotiation::JUMBO_PACKET;
+    static constexpr uint32_t STANDARD_PACKET = PacketSizeNegotiation::STANDARD_PACKET;
+    static constexpr uint32_t TRIAL_MICROSECONDS = PacketSizeNegotiation::TRIAL_MICROSECONDS;
 
     // `channel` lends its stream socket; the camera's registers are reached through `registers`.
     UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel, std::shared_ptr<RegisterChannel> registers);
@@ -72,11 +66,10 @@ protected:
     void handleDatagram(std::span<const uint8_t> datagram);
 
 private:
-    // Parsing and negotiation (udp_stream.cpp).
+    // Parsing (udp_stream.cpp).
     uint32_t handleControl(const StreamControlRequest& control) override;
     void abandonImage() override;
     void handleOther(HLV_THREAD::Message& message) override;
-    void handleTestPacket(std::span<const uint8_t> datagram);
     void recvLeader(std::span<const uint8_t> datagram);
     void logLeaderFault(HX_WIRE::LeaderCheck check, const HX_WIRE::StreamLeader& leader);
     void restartSequence();
@@ -92,16 +85,9 @@ private:
     void payloadError(const char* text);
     void handleImageReceived();
     void nextBufferOrNone();
-    void handleNegotiateMsg(const HALVEX_UDP_STREAM::NegotiateMessage* message);
-    void nextTrial();
-    void startTrial(uint32_t length);
-    bool writePacketSize(uint32_t value);
-    void finishNegotiation(bool success);
-    void stopTimer();
-    // The wait's limit: until the running trial's end, none without a trial.
-    std::optional<std::chrono::milliseconds> untilTrialEnds() const;
+    PacketSizeNegotiation::Hooks negotiationHooks();
     // A trial whose time is up posts its time-out to this receiver, as a timer would.
-    void endTrialWhenDue();
+    void postTrialTimeout(uint32_t packetSize);
     // The download's pace (udp_stream.cpp): datagrams of a running download are timed, and a
     // silence far beyond their pace ends the image in progress and, when the last frame has not
     // come, tells the download's watcher.
@@ -132,12 +118,7 @@ private:
     // Per packet of a batch: its header and what exceeds its place, or the whole packet.
     std::vector<uint8_t> batchSlots_;
     std::atomic<uint32_t> state_{IDLE};
-    std::atomic<uint32_t> streamPacketLength_{NOT_NEGOTIATED};
-    std::atomic<bool> negotiated_{false};
-    // The running trial's time limit and the packet size it tries, on the receiver's thread.
-    std::optional<std::chrono::steady_clock::time_point> trialEnds_;
-    uint32_t trialPacketSize_ = 0;
-    uint32_t trialsOfSize_ = 0;
+    PacketSizeNegotiation negotiation_;
     uint16_t blockId_ = 0;
     uint32_t packetId_ = 0;
     uint32_t received_ = 0;

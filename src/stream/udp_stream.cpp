@@ -564,7 +564,8 @@ void UdpStream::shutDown()
 void UdpStream::readDatagrams()
 {
     for (unsigned calls = 0; calls < MAX_CALLS_PER_PASS && !messagesWaiting(); ++calls) {
-        const bool more = state_ == PAYLOAD && activeData_ != nullptr ? readIntoHostBuffer() : readBatch();
+        const bool more =
+            state_ == PAYLOAD && activeData_ != nullptr ? receives_.readIntoHostBuffer() : receives_.readBatch();
         if (!more)
             return;
     }

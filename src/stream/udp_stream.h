@@ -17,13 +17,11 @@
 #include "stream/packet_size_negotiation.h"
 #include "stream/stream_pace.h"
 #include "stream/stream_receiver.h"
+#include "stream/udp_receives.h"
 #include "wire/stream_packet.h"
 
 class HxComm;
 class UDPSocket;
-struct iovec;
-struct mmsghdr;
-struct sockaddr_in;
 namespace HX_PLATFORM {
 class PollSet;
 }
@@ -102,23 +100,16 @@ private:
     void waitAndRead() override;
     void shutDown() override;
     void readDatagrams();
-    // The receives (udp_stream_posix.cpp, udp_stream_windows.cpp).
-    bool readBatch();
-    bool readIntoHostBuffer();
-    bool readOneIntoHostBuffer();
-    bool readPayloadBatch(std::size_t count);
-    static void reassemble(uint8_t* slot, const uint8_t* placed, std::size_t size, std::size_t room);
-    void acceptDatagram(const mmsghdr& header, const iovec& piece, const sockaddr_in& source);
-    void noteReceiveError(int error);
+    // The receives read the socket into the buffers and hand what they read to the parser.
+    friend class UdpReceives;
 
     std::shared_ptr<HxComm> channel_;
     UDPSocket* socket_;
     std::unique_ptr<HX_PLATFORM::PollSet> pollSet_;
     std::vector<uint8_t> bounce_;
-    // Per packet of a batch: its header and what exceeds its place, or the whole packet.
-    std::vector<uint8_t> batchSlots_;
     std::atomic<uint32_t> state_{IDLE};
     PacketSizeNegotiation negotiation_;
+    UdpReceives receives_{*this};
     uint16_t blockId_ = 0;
     uint32_t packetId_ = 0;
     uint32_t received_ = 0;

@@ -1,5 +1,5 @@
-// The UDP image receiver, operating-system half: the wait on the stream socket and the message
-// queue together, and the drain of the socket into the bounce buffer or the host's buffer.
+// The UDP image receiver's receives, operating-system half: the drain of the stream socket
+// into the bounce buffer or the host's buffer.
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -15,7 +15,7 @@
 #include "hlv_thread/wake.h"
 #include "platform/errno_text.h"
 #include "platform/poll_wait.h"
-#include "stream/udp_negotiation.h"
+#include "stream/udp_receives.h"
 #include "stream/udp_stream.h"
 
 using HLV_THREAD::TRACE_STREAM;
@@ -26,13 +26,13 @@ constexpr std::size_t DATAGRAMS_PER_CALL = UdpStream::BOUNCE_BUFFER_SIZE / UdpSt
 
 } // namespace
 
-bool UdpStream::readBatch()
+bool UdpReceives::readBatch()
 {
     std::array<mmsghdr, DATAGRAMS_PER_CALL> headers{};
     std::array<iovec, DATAGRAMS_PER_CALL> pieces{};
     std::array<sockaddr_in, DATAGRAMS_PER_CALL> sources{};
     for (std::size_t i = 0; i < DATAGRAMS_PER_CALL; ++i) {
-        pieces[i] = {bounce_.data() + i * MAX_DATAGRAM, MAX_DATAGRAM};
+        pieces[i] = {stream_.bounce_.data() + i * UdpStream::MAX_DATAGRAM, UdpStream::MAX_DATAGRAM};
         headers[i].msg_hdr.msg_iov = &pieces[i];
         headers[i].msg_hdr.msg_iovlen = 1;
         headers[i].msg_hdr.msg_name = &sources[i];
@@ -40,7 +40,7 @@ bool UdpStream::readBatch()
     }
     int count = 0;
     do {
-        count = recvmmsg(socket_->fd(), headers.data(), DATAGRAMS_PER_CALL, MSG_DONTWAIT, nullptr);
+        count = recvmmsg(stream_.socket_->fd(), headers.data(), DATAGRAMS_PER_CALL, MSG_DONTWAIT, nullptr);
     } while (count < 0 && errno == EINTR);
     if (count <= 0) {
         if (count < 0)
@@ -52,9 +52,9 @@ bool UdpStream::readBatch()
     return true;
 }
 
-bool UdpStream::readIntoHostBuffer()
+bool UdpReceives::readIntoHostBuffer()
 {
-    const std::size_t count = payloadBatchSize();
+    const std::size_t count = stream_.payloadBatchSize();
     return count > 1 ? readPayloadBatch(count) : readOneIntoHostBuffer();
 }
 
@@ -63,19 +63,19 @@ bool UdpStream::readIntoHostBuffer()
 // position plus its index times the packet's payload. The packets are taken in order while they
 // are exactly that; from the first that is not, it and every later one are put back together in
 // their slots before anything is written to the host buffer, and handled as any other datagram.
-bool UdpStream::readPayloadBatch(std::size_t count)
+bool UdpReceives::readPayloadBatch(std::size_t count)
 {
     const std::size_t header = HX_WIRE::kStreamHeaderSize;
-    const std::size_t payload = payloadPerPacket_;
-    const std::size_t excess = MAX_DATAGRAM - header - payload;
+    const std::size_t payload = stream_.payloadPerPacket_;
+    const std::size_t excess = UdpStream::MAX_DATAGRAM - header - payload;
     if (batchSlots_.empty())
-        batchSlots_.resize(PAYLOAD_BATCH * MAX_DATAGRAM);
-    std::array<mmsghdr, PAYLOAD_BATCH> headers{};
-    std::array<std::array<iovec, 3>, PAYLOAD_BATCH> pieces{};
-    std::array<sockaddr_in, PAYLOAD_BATCH> sources{};
-    uint8_t* const base = activeData_;
+        batchSlots_.resize(UdpStream::PAYLOAD_BATCH * UdpStream::MAX_DATAGRAM);
+    std::array<mmsghdr, UdpStream::PAYLOAD_BATCH> headers{};
+    std::array<std::array<iovec, 3>, UdpStream::PAYLOAD_BATCH> pieces{};
+    std::array<sockaddr_in, UdpStream::PAYLOAD_BATCH> sources{};
+    uint8_t* const base = stream_.activeData_;
     for (std::size_t i = 0; i < count; ++i) {
-        uint8_t* slot = batchSlots_.data() + i * MAX_DATAGRAM;
+        uint8_t* slot = batchSlots_.data() + i * UdpStream::MAX_DATAGRAM;
         pieces[i] = {{{slot, header}, {base + i * payload, payload}, {slot + header, excess}}};
         headers[i].msg_hdr.msg_iov = pieces[i].data();
         headers[i].msg_hdr.msg_iovlen = pieces[i].size();
@@ -84,7 +84,7 @@ bool UdpStream::readPayloadBatch(std::size_t count)
     }
     int got = 0;
     do {
-        got = recvmmsg(socket_->fd(), headers.data(), unsigned(count), MSG_DONTWAIT, nullptr);
+        got = recvmmsg(stream_.socket_->fd(), headers.data(), unsigned(count), MSG_DONTWAIT, nullptr);
     } while (got < 0 && errno == EINTR);
     if (got <= 0) {
         if (got < 0)
@@ -94,30 +94,31 @@ bool UdpStream::readPayloadBatch(std::size_t count)
     bool inOrder = true;
     for (std::size_t i = 0; i < std::size_t(got); ++i) {
         const std::size_t size = headers[i].msg_len;
-        uint8_t* slot = batchSlots_.data() + i * MAX_DATAGRAM;
+        uint8_t* slot = batchSlots_.data() + i * UdpStream::MAX_DATAGRAM;
         const bool fromCamera =
-            (headers[i].msg_hdr.msg_flags & MSG_TRUNC) == 0 && sources[i].sin_addr.s_addr == cameraAddress();
-        if (inOrder && fromCamera && size == header + payload && payloadFault({slot, header}, size).empty()) {
-            takePayload(payload, {});
+            (headers[i].msg_hdr.msg_flags & MSG_TRUNC) == 0 && sources[i].sin_addr.s_addr == stream_.cameraAddress();
+        if (inOrder && fromCamera && size == header + payload && stream_.payloadFault({slot, header}, size).empty()) {
+            stream_.takePayload(payload, {});
             continue;
         }
         if (inOrder) {
             inOrder = false;
             for (std::size_t j = i; j < std::size_t(got); ++j)
-                reassemble(batchSlots_.data() + j * MAX_DATAGRAM, base + j * payload, headers[j].msg_len, payload);
+                reassemble(batchSlots_.data() + j * UdpStream::MAX_DATAGRAM, base + j * payload, headers[j].msg_len,
+                           payload);
         }
         if (fromCamera)
-            handleDatagram({slot, size});
+            stream_.handleDatagram({slot, size});
         else
             HLV_TRACE(TRACE_STREAM, "%s(%s): dropped a foreign or oversized datagram", "UdpStream::readDatagrams",
-                      where());
+                      stream_.where());
     }
     return true;
 }
 
 // Puts a datagram received as header and excess in `slot` and data at `placed` back together in
 // the slot: the excess moves up behind the data.
-void UdpStream::reassemble(uint8_t* slot, const uint8_t* placed, std::size_t size, std::size_t room)
+void UdpReceives::reassemble(uint8_t* slot, const uint8_t* placed, std::size_t size, std::size_t room)
 {
     const std::size_t header = HX_WIRE::kStreamHeaderSize;
     if (size <= header)
@@ -131,12 +132,13 @@ void UdpStream::reassemble(uint8_t* slot, const uint8_t* placed, std::size_t siz
 // the buffer has room, the rest after the header in the bounce buffer: never more than one
 // datagram's worth, never past the buffer's end. A packet that turns out not to continue the
 // image is put back together in the bounce buffer's second half and handled as any other.
-bool UdpStream::readOneIntoHostBuffer()
+bool UdpReceives::readOneIntoHostBuffer()
 {
     const std::size_t header = HX_WIRE::kStreamHeaderSize;
-    const std::size_t room = std::min(remaining_, MAX_DATAGRAM - header);
-    std::array<iovec, 3> pieces{
-        {{bounce_.data(), header}, {activeData_, room}, {bounce_.data() + header, MAX_DATAGRAM - header - room}}};
+    const std::size_t room = std::min(stream_.remaining_, UdpStream::MAX_DATAGRAM - header);
+    std::array<iovec, 3> pieces{{{stream_.bounce_.data(), header},
+                                 {stream_.activeData_, room},
+                                 {stream_.bounce_.data() + header, UdpStream::MAX_DATAGRAM - header - room}}};
     sockaddr_in source{};
     msghdr message{};
     message.msg_name = &source;
@@ -145,36 +147,38 @@ bool UdpStream::readOneIntoHostBuffer()
     message.msg_iovlen = pieces.size();
     ssize_t length = -1;
     do {
-        length = recvmsg(socket_->fd(), &message, MSG_DONTWAIT);
+        length = recvmsg(stream_.socket_->fd(), &message, MSG_DONTWAIT);
     } while (length < 0 && errno == EINTR);
     if (length < 0) {
         noteReceiveError(errno);
         return false;
     }
-    if ((message.msg_flags & MSG_TRUNC) != 0 || source.sin_addr.s_addr != cameraAddress()) {
-        HLV_TRACE(TRACE_STREAM, "%s(%s): dropped a foreign or oversized datagram", "UdpStream::readDatagrams", where());
+    if ((message.msg_flags & MSG_TRUNC) != 0 || source.sin_addr.s_addr != stream_.cameraAddress()) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): dropped a foreign or oversized datagram", "UdpStream::readDatagrams",
+                  stream_.where());
         return true;
     }
-    acceptScattered(std::size_t(length), room);
+    stream_.acceptScattered(std::size_t(length), room);
     return true;
 }
 
-void UdpStream::noteReceiveError(int error)
+void UdpReceives::noteReceiveError(int error)
 {
     if (error != EAGAIN && error != EWOULDBLOCK)
-        HLV_LOG("%s(%s): failed to read the UDP stream socket.\n%s", "UdpStream::readDatagrams", where(),
+        HLV_LOG("%s(%s): failed to read the UDP stream socket.\n%s", "UdpStream::readDatagrams", stream_.where(),
                 HX_PLATFORM::errnoIndicates(error).c_str());
 }
 
-void UdpStream::acceptDatagram(const mmsghdr& header, const iovec& piece, const sockaddr_in& source)
+void UdpReceives::acceptDatagram(const mmsghdr& header, const iovec& piece, const sockaddr_in& source)
 {
     if ((header.msg_hdr.msg_flags & MSG_TRUNC) != 0) {
-        HLV_TRACE(TRACE_STREAM, "%s(%s): dropped an oversized datagram", "UdpStream::readDatagrams", where());
+        HLV_TRACE(TRACE_STREAM, "%s(%s): dropped an oversized datagram", "UdpStream::readDatagrams", stream_.where());
         return;
     }
-    if (source.sin_addr.s_addr != cameraAddress()) {
-        HLV_TRACE(TRACE_STREAM, "%s(%s): dropped a datagram from another address", "UdpStream::readDatagrams", where());
+    if (source.sin_addr.s_addr != stream_.cameraAddress()) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): dropped a datagram from another address", "UdpStream::readDatagrams",
+                  stream_.where());
         return;
     }
-    handleDatagram({static_cast<const uint8_t*>(piece.iov_base), header.msg_len});
+    stream_.handleDatagram({static_cast<const uint8_t*>(piece.iov_base), header.msg_len});
 }

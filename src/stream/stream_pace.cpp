@@ -43,3 +43,11 @@ std::optional<StreamPace::Clock::time_point> StreamPace::silentAt(bool inFrame) 
         return std::nullopt;
     return *last_ + std::max<Clock::duration>(FLOOR, longest_ * FACTOR);
 }
+
+std::optional<std::chrono::milliseconds> StreamPace::untilSilent(bool inFrame, Clock::time_point now) const
+{
+    const std::optional<Clock::time_point> at = silentAt(inFrame);
+    if (!at)
+        return std::nullopt;
+    return std::chrono::ceil<std::chrono::milliseconds>(std::max(*at - now, Clock::duration::zero()));
+}

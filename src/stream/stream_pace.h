@@ -33,6 +33,8 @@ public:
     // When silence would count, with or without an image in progress; none while the pace is
     // unknown or the clock is held.
     std::optional<Clock::time_point> silentAt(bool inFrame) const;
+    // How long from `now` until silence counts (0 when it already does); none as for silentAt.
+    std::optional<std::chrono::milliseconds> untilSilent(bool inFrame, Clock::time_point now) const;
     Clock::duration longestGap() const { return longest_; }
 
 private:

@@ -24,6 +24,8 @@ public:
     bool readIntoHostBuffer();
 
 private:
+    // Payload packets that can go straight to their places in the host buffer at once (POSIX).
+    std::size_t payloadBatchSize() const;
     bool readOneIntoHostBuffer();
     bool readPayloadBatch(std::size_t count);
     static void reassemble(uint8_t* slot, const uint8_t* placed, std::size_t size, std::size_t room);

@@ -54,8 +54,23 @@ bool UdpReceives::readBatch()
 
 bool UdpReceives::readIntoHostBuffer()
 {
-    const std::size_t count = stream_.payloadBatchSize();
+    const std::size_t count = payloadBatchSize();
     return count > 1 ? readPayloadBatch(count) : readOneIntoHostBuffer();
+}
+
+// How many packets of the usual payload can be received at once at the places they take: each
+// lies whole within the image and the active buffer, and none but the last ends the image or
+// leaves the buffer too full for another packet (which would hand it back).
+std::size_t UdpReceives::payloadBatchSize() const
+{
+    const std::size_t payload = stream_.payloadPerPacket_;
+    const std::size_t remaining = stream_.remaining_;
+    if (payload == 0 || stream_.activeData_ == nullptr || remaining < UdpStream::MIN_BUFFER_ROOM ||
+        payload > UdpStream::MAX_DATAGRAM - HX_WIRE::kStreamHeaderSize)
+        return 0;
+    const std::size_t count = std::min({std::size_t{stream_.imageLength_ - stream_.received_} / payload,
+                                        remaining / payload, (remaining - UdpStream::MIN_BUFFER_ROOM) / payload + 1});
+    return std::min(count, UdpStream::PAYLOAD_BATCH);
 }
 
 // Several payload packets in one call, each received at the place it takes if the image goes on

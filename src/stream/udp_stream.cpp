@@ -58,7 +58,12 @@ uint32_t UdpStream::handleControl(const StreamControlRequest& control)
             return HLV_THREAD::MESSAGE_FAILED;
         }
         protocol_ = control.flag != 0 ? control.protocol : ids::INTERNAL_START;
-        restartSequence();
+        if (protocol_ == ids::DOWNLOAD_STREAM_MSG)
+            sequence_.restart(LeaderSequence::Kind::Download, downloadThrottle().firstFrame(),
+                              downloadThrottle().lastFrame());
+        else
+            sequence_.restart(protocol_ == ids::LIVE_STREAM_MSG ? LeaderSequence::Kind::Live
+                                                                : LeaderSequence::Kind::Other);
         pace_.restart();
         if (!negotiating)
             state_ = control.flag != 0 ? LEADER : IDLE;
@@ -78,15 +83,6 @@ uint32_t UdpStream::handleControl(const StreamControlRequest& control)
         HLV_LOG("%s(%s): Unknown command: %d.", who, where(), static_cast<int>(control.command));
         return HLV_THREAD::MESSAGE_FAILED;
     }
-}
-
-void UdpStream::restartSequence()
-{
-    if (protocol_ == ids::DOWNLOAD_STREAM_MSG)
-        sequence_.restart(LeaderSequence::Kind::Download, downloadThrottle().firstFrame(),
-                          downloadThrottle().lastFrame());
-    else
-        sequence_.restart(protocol_ == ids::LIVE_STREAM_MSG ? LeaderSequence::Kind::Live : LeaderSequence::Kind::Other);
 }
 
 void UdpStream::abandonImage()
@@ -312,20 +308,6 @@ void UdpStream::takePayload(std::size_t inPlace, std::span<const uint8_t> rest)
     }
 }
 
-// How many packets of the usual payload can be received at once at the places they take: each
-// lies whole within the image and the active buffer, and none but the last ends the image or
-// leaves the buffer too full for another packet (which would hand it back).
-std::size_t UdpStream::payloadBatchSize() const
-{
-    const std::size_t payload = payloadPerPacket_;
-    if (payload == 0 || activeData_ == nullptr || remaining_ < MIN_BUFFER_ROOM ||
-        payload > MAX_DATAGRAM - wire::kStreamHeaderSize)
-        return 0;
-    const std::size_t count = std::min({std::size_t{imageLength_ - received_} / payload, remaining_ / payload,
-                                        (remaining_ - MIN_BUFFER_ROOM) / payload + 1});
-    return std::min(count, PAYLOAD_BATCH);
-}
-
 void UdpStream::advance(std::size_t count)
 {
     activeData_ += count;
@@ -427,17 +409,15 @@ PacketSizeNegotiation::Hooks UdpStream::negotiationHooks()
     hooks.localPort = [this] { return localPort(); };
     hooks.trialStarts = [this] { received_ = 0; };
     hooks.ended = [this] { state_ = protocol_ != ids::INTERNAL_START ? LEADER : IDLE; };
-    hooks.postTimeout = [this](uint32_t packetSize) { postTrialTimeout(packetSize); };
+    // A trial's time-out goes to this receiver's own queue, as a timer would post it.
+    hooks.postTimeout = [this](uint32_t packetSize) {
+        auto* message = new (std::nothrow) HALVEX_UDP_STREAM::NegotiateMessage(true, packetSize);
+        if (message == nullptr)
+            HLV_THROW(HLV_THREAD::RuntimeError, "Unable to allocate the negotiate message.");
+        message->owner = this;
+        post(message);
+    };
     return hooks;
-}
-
-void UdpStream::postTrialTimeout(uint32_t packetSize)
-{
-    auto* message = new (std::nothrow) HALVEX_UDP_STREAM::NegotiateMessage(true, packetSize);
-    if (message == nullptr)
-        HLV_THROW(HLV_THREAD::RuntimeError, "Unable to allocate the negotiate message.");
-    message->owner = this;
-    post(message);
 }
 
 UdpStream::~UdpStream()
@@ -473,7 +453,9 @@ bool UdpStream::startUp()
 void UdpStream::waitAndRead()
 {
     std::optional<std::chrono::milliseconds> limit = negotiation_.untilTrialEnds();
-    if (const std::optional<std::chrono::milliseconds> silent = untilSilent())
+    const std::optional<std::chrono::milliseconds> silent =
+        judgingSilence() ? pace_.untilSilent(state_ != LEADER, StreamPace::Clock::now()) : std::nullopt;
+    if (silent)
         limit = limit ? std::min(*limit, *silent) : *silent;
     if (pollSet_->wait(limit) == HX_PLATFORM::PollStatus::Failed) {
         HLV_THREAD::RuntimeError failure;
@@ -509,17 +491,6 @@ bool UdpStream::judgingSilence() const
     const uint32_t state = state_;
     return protocol_ == ids::DOWNLOAD_STREAM_MSG && (state == LEADER || state == PAYLOAD || state == TRAILER) &&
            !streamPaused();
-}
-
-std::optional<std::chrono::milliseconds> UdpStream::untilSilent() const
-{
-    if (!judgingSilence())
-        return std::nullopt;
-    const std::optional<StreamPace::Clock::time_point> at = pace_.silentAt(state_ != LEADER);
-    if (!at)
-        return std::nullopt;
-    const auto left = *at - StreamPace::Clock::now();
-    return std::chrono::ceil<std::chrono::milliseconds>(std::max(left, StreamPace::Clock::duration::zero()));
 }
 
 // The socket has just been drained, so a silence seen here is the camera's, not this thread's. The

@@ -70,13 +70,11 @@ private:
     void handleOther(HLV_THREAD::Message& message) override;
     void recvLeader(std::span<const uint8_t> datagram);
     void logLeaderFault(HX_WIRE::LeaderCheck check, const HX_WIRE::StreamLeader& leader);
-    void restartSequence();
     // False on a framing error, which has then handed the image's buffer back.
     bool recvPayload(std::span<const uint8_t> datagram);
     std::string payloadFault(std::span<const uint8_t> head, std::size_t length);
     void acceptScattered(std::size_t size, std::size_t room);
     void takePayload(std::size_t inPlace, std::span<const uint8_t> rest);
-    std::size_t payloadBatchSize() const;
     void advance(std::size_t count);
     void storePayload(std::span<const uint8_t> data);
     void recvTrailer(std::span<const uint8_t> datagram);
@@ -84,15 +82,12 @@ private:
     void handleImageReceived();
     void nextBufferOrNone();
     PacketSizeNegotiation::Hooks negotiationHooks();
-    // A trial whose time is up posts its time-out to this receiver, as a timer would.
-    void postTrialTimeout(uint32_t packetSize);
     // The download's pace (udp_stream.cpp): datagrams of a running download are timed, and a
     // silence far beyond their pace ends the image in progress and, when the last frame has not
     // come, tells the download's watcher.
     void notePace(bool frameStart);
     void pauseChanged() override;
     bool judgingSilence() const;
-    std::optional<std::chrono::milliseconds> untilSilent() const;
     void endWhenSilent();
 
     // The wait and the drain (udp_stream.cpp).

@@ -184,7 +184,7 @@ RegisterPairs playWrites(const HX_PLAYBACK_SETTINGS& record, bool reverse)
     writes.push_back({GIGE_REG_DOWNLOAD_C294, PLAY_FORMAT});
     const uint32_t interval = record.interval & INTERVAL_MASK;
     writes.push_back({GIGE_REG_DOWNLOAD_E92C, reverse ? interval | REVERSE_BIT : interval});
-    writes.push_back({GIGE_REG_STREAM_CONTROL, STREAM_PLAY});
+    writes.push_back({GIGE_REG_STREAM_CONTROL, HX_REGISTERS::STREAM_CONTROL_PLAY});
     return writes;
 }
 
@@ -197,13 +197,14 @@ RegisterPairs stepWrites(const HX_PLAYBACK_SETTINGS& record, uint32_t frame)
     appendCuts(record, writes);
     writes.push_back({GIGE_REG_DOWNLOAD_E92C, record.interval & INTERVAL_MASK});
     writes.push_back({GIGE_REG_DOWNLOAD_C294, PLAY_FORMAT});
-    writes.push_back({GIGE_REG_STREAM_CONTROL, STREAM_SHOW});
+    writes.push_back({GIGE_REG_STREAM_CONTROL, HX_REGISTERS::STREAM_CONTROL_SHOW});
     return writes;
 }
 
 RegisterPairs stopWrites(const HX_PLAYBACK_SETTINGS& record)
 {
-    return {{GIGE_REG_PB_CONTROL, (record.interval & INTERVAL_MASK) << 16}, {GIGE_REG_STREAM_CONTROL, STREAM_STOP}};
+    return {{GIGE_REG_PB_CONTROL, (record.interval & INTERVAL_MASK) << 16},
+            {GIGE_REG_STREAM_CONTROL, HX_REGISTERS::STREAM_CONTROL_STOP}};
 }
 } // namespace FAMILY_COMMANDS
 

@@ -17,9 +17,6 @@ namespace FAMILY_COMMANDS {
 // Values of the camera state register.
 enum : uint32_t { STATE_IDLE = 1, STATE_ARM = 2, STATE_TRIGGER = 4, STATE_REVIEW = 8, STATE_BUSY = 64 };
 
-// Values of the stream control register that matter here.
-enum : uint32_t { STREAM_STOP = 0, STREAM_PLAY = 2, STREAM_SHOW = 4 };
-
 // The register write an HX_CMD_* code asks for: none for the live stream (a stream flow, not a
 // register) and for anything that is not a command.
 std::optional<RegisterPair> commandWrite(uint32_t code);

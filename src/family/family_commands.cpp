@@ -245,11 +245,11 @@ void FamilyCommands::stepWhenStopped(const char* method)
 {
     for (int attempt = 0; attempt < PLAYBACK_ATTEMPTS; ++attempt) {
         const uint32_t control = cachedStreamControl();
-        if (control == STREAM_STOP || control == STREAM_SHOW)
+        if (control == HX_REGISTERS::STREAM_CONTROL_STOP || control == HX_REGISTERS::STREAM_CONTROL_SHOW)
             return;
         HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Stopping stream control %d before the step", method,
                   camera_.name.c_str(), control);
-        camera_.channel.writeReg(GIGE_REG_STREAM_CONTROL, STREAM_STOP);
+        camera_.channel.writeReg(GIGE_REG_STREAM_CONTROL, HX_REGISTERS::STREAM_CONTROL_STOP);
         pause(STOP_WAIT_MILLISECONDS);
         {
             std::lock_guard<std::mutex> lock(camera_.state);

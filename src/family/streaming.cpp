@@ -93,7 +93,7 @@ FamilyStreaming::LiveStreamPause::~LiveStreamPause()
 bool FamilyStreaming::liveRunning() const
 {
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
-    return writtenStreamControl_ == STREAM_LIVE && !streamOps_.streamPaused();
+    return writtenStreamControl_ == HX_REGISTERS::STREAM_CONTROL_LIVE && !streamOps_.streamPaused();
 }
 
 void FamilyStreaming::connectStream()
@@ -153,9 +153,9 @@ uint32_t FamilyStreaming::streamShutdown()
         return 0;
     if (streamOps_.receiverIdle() && !downloadRunning_)
         return 1;
-    if (writtenStreamControl_ == STREAM_DOWNLOAD)
+    if (writtenStreamControl_ == HX_REGISTERS::STREAM_CONTROL_DOWNLOAD)
         stopDownload();
-    else if (writtenStreamControl_ == STREAM_LIVE)
+    else if (writtenStreamControl_ == HX_REGISTERS::STREAM_CONTROL_LIVE)
         stopLiveStream();
     return 1;
 }
@@ -402,13 +402,13 @@ bool FamilyStreaming::startCameraDownload(const DownloadPlan& plan)
         packingImage_ = recordedImage();
     RegisterPairs writes;
     streamOps_.startDownload(writes, plan.startFrame, downloadEndFrame_);
-    const uint32_t result = writeStreamControlConfirmed(channel_, writes, STREAM_DOWNLOAD, name_);
+    const uint32_t result = writeStreamControlConfirmed(channel_, writes, HX_REGISTERS::STREAM_CONTROL_DOWNLOAD, name_);
     if (result != 0) {
         HLV_LOG("%s(%s): The camera did not take the download start [%d]", HLV_LABEL("kickOffDownload"), name_.c_str(),
                 static_cast<int>(result));
         return false;
     }
-    writtenStreamControl_ = STREAM_DOWNLOAD;
+    writtenStreamControl_ = HX_REGISTERS::STREAM_CONTROL_DOWNLOAD;
     downloadRunning_ = true;
     // The start runs the camera; a throttle pause left over from an earlier download would keep
     // the receiver from pausing it again when this one's buffers run short.
@@ -444,11 +444,11 @@ uint32_t FamilyStreaming::stopDownload()
     streamOps_.stopDownload(writes);
     uint32_t result = 0;
     if (!writes.empty() && channelUsable()) {
-        result = writeStreamControlConfirmed(channel_, writes, STREAM_STOPPED, name_);
+        result = writeStreamControlConfirmed(channel_, writes, HX_REGISTERS::STREAM_CONTROL_STOP, name_);
         if (result != 0)
             HLV_LOG("%s: HxComm::writeMultiReg was not successful.", HLV_LABEL("stopDownload"));
     }
-    writtenStreamControl_ = STREAM_STOPPED;
+    writtenStreamControl_ = HX_REGISTERS::STREAM_CONTROL_STOP;
     leaveDownloadMode();
     return result;
 }

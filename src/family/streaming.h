@@ -15,6 +15,7 @@
 
 #include "control/register_channel.h"
 #include "packing/hx_internal.h"
+#include "registers/register_map.h"
 
 class DownloadWatchdog;
 class HxStreamBuffer;
@@ -52,8 +53,6 @@ public:
         std::function<HX_INTERNAL::PackingImage()> packingImage;
     };
 
-    // Values of the stream control register that the flows write or note.
-    enum StreamControl : uint32_t { STREAM_STOPPED = 0, STREAM_LIVE = 1, STREAM_DOWNLOAD = 3, STREAM_PLAYBACK = 4 };
     // The download format register value that asks for packed output.
     static constexpr uint32_t PACKED_DOWNLOAD_FORMAT = 11;
     // The longest the first stream waits for the receiver's packet-size negotiation: two trials of
@@ -166,7 +165,7 @@ private:
     // Recursive because the stream messages handled under it run the public flow operations
     // (start and stop of live and download), which take it themselves when called on their own.
     mutable std::recursive_mutex flowLock_;
-    std::atomic<uint32_t> writtenStreamControl_{STREAM_STOPPED};
+    std::atomic<uint32_t> writtenStreamControl_{HX_REGISTERS::STREAM_CONTROL_STOP};
     bool downloadRunning_ = false;
     // The download started last, so a watchdog's stop is matched with the download it watched.
     uint64_t downloadSession_ = 0;

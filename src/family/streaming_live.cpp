@@ -133,15 +133,15 @@ bool FamilyStreaming::startCameraLive(bool restoreDestination)
                                  {regs::GIGE_REG_SCPS0, packetSize | regs::SCPS0_DO_NOT_FRAGMENT},
                                  {regs::GIGE_REG_SCPD0, LIVE_PACKET_DELAY},
                                  {regs::GIGE_REG_DOWNLOAD_C294, LIVE_DOWNLOAD_FORMAT},
-                                 {regs::GIGE_REG_STREAM_CONTROL, STREAM_LIVE}});
-    const uint32_t result = writeStreamControlConfirmed(channel_, writes, STREAM_LIVE, name_);
+                                 {regs::GIGE_REG_STREAM_CONTROL, HX_REGISTERS::STREAM_CONTROL_LIVE}});
+    const uint32_t result = writeStreamControlConfirmed(channel_, writes, HX_REGISTERS::STREAM_CONTROL_LIVE, name_);
     if (result != 0) {
         HLV_LOG("%s(%s): The camera did not take the live start [%d]", who, name_.c_str(), static_cast<int>(result));
         return false;
     }
     streamOps_.pauseStream(false);
     destinationForgotten_ = false;
-    writtenStreamControl_ = STREAM_LIVE;
+    writtenStreamControl_ = HX_REGISTERS::STREAM_CONTROL_LIVE;
     return true;
 }
 
@@ -150,9 +150,10 @@ void FamilyStreaming::stopCameraLive()
     const char* who = HLV_LABEL("stopLiveStream");
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
     if (channelUsable()) {
-        writtenStreamControl_ = STREAM_STOPPED;
-        const uint32_t result = writeStreamControlConfirmed(channel_, {{regs::GIGE_REG_STREAM_CONTROL, STREAM_STOPPED}},
-                                                            STREAM_STOPPED, name_);
+        writtenStreamControl_ = HX_REGISTERS::STREAM_CONTROL_STOP;
+        const uint32_t result =
+            writeStreamControlConfirmed(channel_, {{regs::GIGE_REG_STREAM_CONTROL, HX_REGISTERS::STREAM_CONTROL_STOP}},
+                                        HX_REGISTERS::STREAM_CONTROL_STOP, name_);
         if (result != 0) {
             HLV_LOG("%s: HxComm::writeMultiReg was not successful [%d]", who, static_cast<int>(result));
             return;

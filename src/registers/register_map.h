@@ -98,7 +98,14 @@ inline constexpr uint32_t GIGE_REG_ROI_WIDTH = 0xD300;
 inline constexpr uint32_t GIGE_REG_ROI_HEIGHT = 0xD304;
 inline constexpr uint32_t GIGE_REG_STATE_COMMAND = 0xD310;
 inline constexpr uint32_t GIGE_REG_STREAM_CONTROL = 0xD314;
-// What the stream control register asks of a running stream when a receiver throttles it.
+// What the stream control register asks of the camera: which stream it sends (none, live, a
+// playback played or shown frame by frame, a download), and of a running stream when a receiver
+// throttles it.
+inline constexpr uint32_t STREAM_CONTROL_STOP = 0;
+inline constexpr uint32_t STREAM_CONTROL_LIVE = 1;
+inline constexpr uint32_t STREAM_CONTROL_PLAY = 2;
+inline constexpr uint32_t STREAM_CONTROL_DOWNLOAD = 3;
+inline constexpr uint32_t STREAM_CONTROL_SHOW = 4;
 inline constexpr uint32_t STREAM_CONTROL_PAUSE = 16;
 inline constexpr uint32_t STREAM_CONTROL_RESUME = 32;
 inline constexpr uint32_t GIGE_REG_STREAM_D318 = 0xD318;

@@ -31,8 +31,6 @@ constexpr uint32_t MIN_PACKET_DELAY = 10;
 constexpr uint32_t MAX_PACKET_DELAY = 1000000;
 constexpr uint32_t DOWNLOAD_HEARTBEAT_TIMEOUT = 1000000;
 constexpr uint32_t NORMAL_HEARTBEAT_TIMEOUT = 10000;
-constexpr uint32_t STREAM_CONTROL_DOWNLOAD = 3;
-constexpr uint32_t STREAM_CONTROL_STOP = 0;
 
 // Frame numbers appear in refusal lines as signed numbers, the form those lines have always had.
 int asInt(uint32_t value)
@@ -299,14 +297,14 @@ void HxStreamOperations::startDownload(HX_WIRE::RegisterPairs& writes, uint32_t 
     HLV_TRACE(TRACE_STREAM, "%s(%s)", "HxStreamOperations::startDownload", cameraName_.c_str());
     enableParser(ids::DOWNLOAD_STREAM_MSG, true);
     writes.push_back({regs::GIGE_REG_HEARTBEAT_TIMEOUT, DOWNLOAD_HEARTBEAT_TIMEOUT});
-    writes.push_back({regs::GIGE_REG_STREAM_CONTROL, STREAM_CONTROL_DOWNLOAD});
+    writes.push_back({regs::GIGE_REG_STREAM_CONTROL, regs::STREAM_CONTROL_DOWNLOAD});
     settingsApplied_ = false;
 }
 
 void HxStreamOperations::stopDownload(HX_WIRE::RegisterPairs& writes)
 {
     HLV_TRACE(TRACE_STREAM, "%s(%s)", "HxStreamOperations::stopDownload", cameraName_.c_str());
-    writes.push_back({regs::GIGE_REG_STREAM_CONTROL, STREAM_CONTROL_STOP});
+    writes.push_back({regs::GIGE_REG_STREAM_CONTROL, regs::STREAM_CONTROL_STOP});
     writes.push_back({regs::GIGE_REG_HEARTBEAT_TIMEOUT, NORMAL_HEARTBEAT_TIMEOUT});
     enableParser(ids::DOWNLOAD_STREAM_MSG, false);
     HLV_TRACE(TRACE_STREAM, "%s: done", "HxStreamOperations::stopDownload");

@@ -6,6 +6,11 @@
 
 RegisterChannel::~RegisterChannel() = default;
 
+std::string describeWriteRegFailure(uint32_t result)
+{
+    return "HxComm::writeReg was not successful [" + std::to_string(static_cast<int>(result)) + "]";
+}
+
 bool RegisterChannel::faulted() const
 {
     return false;

@@ -72,8 +72,15 @@ private:
 
 // The process-wide discovery message thread. Its loop waits on its message queue and on the
 // discovery socket together. The database it owns is written on this thread only and read by
-// API threads (lookups) and camera services. The static operations and the lookups may be called
-// from any thread except where noted.
+// API threads (lookups) and camera services.
+//
+// Threads:
+// - any thread: the static operations, pausePolling/paused, the lookups (getDiscoveryInfoBy*,
+//   lookup, identity, database) and processDiscoveryAck, which only queues the reply;
+// - any thread but the Discovery thread: addCameraByAddress, which waits for the thread to accept
+//   the camera;
+// - the Discovery thread only: run, messageHandle and the handlers behind them;
+// - the owner (the library's start and close, or a test): the constructor and the destructor.
 class Discovery : public HLV_THREAD::MsgThread {
 public:
     // The single library instance, created and started on first use; nullptr once it has halted.

@@ -258,9 +258,7 @@ void FamilyCapture::setAnalogGain(HX_ANALOG_GAIN* in)
         }
         const uint32_t result = camera_.channel.writeReg(GIGE_REG_ANALOG_GAIN, *value);
         if (result != 0) {
-            // The line keeps the words hosts have always seen, though the write now goes through
-            // the register channel.
-            HLV_THROW(HLV_THREAD::LogicError, "HxComm::writeReg was not successful [%d]", static_cast<int>(result));
+            HLV_THROW(HLV_THREAD::LogicError, "%s", describeWriteRegFailure(result).c_str());
         }
     } catch (const HLV_THREAD::Exception& error) {
         in->flags |= HX_FLAG_ERR;

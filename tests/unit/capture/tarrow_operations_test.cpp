@@ -444,6 +444,19 @@ TEST(CameraStatus, GainBatteryIdentityAndPrivilege)
     older->setAnalogGain(&gain);
     EXPECT_EQ(camera->get(GIGE_REG_ANALOG_GAIN), 400u);
 
+    // A refused write is reported in the words hosts match on, and the record says it failed.
+    camera->failWrites(12);
+    gain.flags = SET;
+    gain.gain = HX_ANALOG_GAIN_1_00;
+    {
+        hx_test::LogCapture log;
+        older->setAnalogGain(&gain);
+        EXPECT_EQ(log.count("HxComm::writeReg was not successful [12]"), 1u);
+    }
+    EXPECT_EQ(gain.flags & HX_FLAG_ERR, HX_FLAG_ERR);
+    EXPECT_EQ(camera->get(GIGE_REG_ANALOG_GAIN), 400u);
+    camera->failWrites(0);
+
     HX_BATTERY_INFO battery;
     HX_battery_info_init(&battery, sizeof(battery));
     operations->getBatteryInfo(&battery);

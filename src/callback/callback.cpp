@@ -111,7 +111,7 @@ void Callback::postOwned(std::unique_ptr<Message> message)
     callback->post(message.release());
 }
 
-Callback::Callback() : database_(new (std::nothrow) CallbackDB)
+Callback::Callback() : database_(new (std::nothrow) CallbackDb)
 {
     if (!database_)
         HLV_LOG("Unable to allocate callbackInfo database.");
@@ -195,7 +195,7 @@ void Callback::dispatch(Message& message, bool owned)
 void Callback::handleCallback(Message& message)
 {
     auto* request = dynamic_cast<CallbackRequest*>(&message);
-    CallbackDB* database = databaseFor(message, "Callback::handleCallback", request != nullptr,
+    CallbackDb* database = databaseFor(message, "Callback::handleCallback", request != nullptr,
                                        "Unexpectedly null CallbackRequest message!");
     if (database == nullptr)
         return;
@@ -206,7 +206,7 @@ void Callback::handleCallback(Message& message)
 void Callback::handleRegistration(Message& message)
 {
     auto* registration = dynamic_cast<CallbackRegister*>(&message);
-    CallbackDB* database = databaseFor(message, "Callback::handleRegistration", registration != nullptr,
+    CallbackDb* database = databaseFor(message, "Callback::handleRegistration", registration != nullptr,
                                        "Unexpectedly null callbackInfo pointer.");
     if (database == nullptr)
         return;
@@ -217,7 +217,7 @@ void Callback::handleRegistration(Message& message)
 void Callback::handleSubscription(Message& message)
 {
     auto* subscription = dynamic_cast<CallbackSubscribe*>(&message);
-    CallbackDB* database = databaseFor(message, "Callback::handleSubscription", subscription != nullptr,
+    CallbackDb* database = databaseFor(message, "Callback::handleSubscription", subscription != nullptr,
                                        "Unexpectedly null message pointer.");
     if (database == nullptr)
         return;
@@ -228,7 +228,7 @@ void Callback::handleSubscription(Message& message)
 void Callback::handleStream(Message& message)
 {
     HLV_TRACE(TRACE_CALLBACK, "%s: m=%p", "Callback::handleStream", static_cast<void*>(&message));
-    CallbackDB* database = databaseFor(message, "Callback::handleStream", streamBufferOf(&message) != nullptr,
+    CallbackDb* database = databaseFor(message, "Callback::handleStream", streamBufferOf(&message) != nullptr,
                                        "Unexpectedly null _HxStream message!");
     if (database != nullptr)
         database->executeStreamCallback(message);
@@ -237,7 +237,7 @@ void Callback::handleStream(Message& message)
 // Every handler starts here: the message counts as failed until the handler has done its work,
 // and a message without the payload its number promises, or a thread without its database, is
 // logged and goes no further.
-CallbackDB* Callback::databaseFor(Message& message, const char* handler, bool payloadFound, const char* missingPayload)
+CallbackDb* Callback::databaseFor(Message& message, const char* handler, bool payloadFound, const char* missingPayload)
 {
     message.status = HLV_THREAD::MESSAGE_FAILED;
     if (!payloadFound) {

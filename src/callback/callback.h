@@ -47,11 +47,11 @@ private:
     void handleRegistration(HLV_THREAD::Message& message);
     void handleSubscription(HLV_THREAD::Message& message);
     void handleStream(HLV_THREAD::Message& message);
-    CallbackDB* databaseFor(HLV_THREAD::Message& message, const char* handler, bool payloadFound,
+    CallbackDb* databaseFor(HLV_THREAD::Message& message, const char* handler, bool payloadFound,
                             const char* missingPayload);
     void finish(HLV_THREAD::Message* message);
 
-    std::unique_ptr<CallbackDB> database_;
+    std::unique_ptr<CallbackDb> database_;
 };
 
 } // namespace HLV_CALLBACK

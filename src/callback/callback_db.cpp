@@ -58,9 +58,9 @@ uint32_t streamEvent(uint32_t req)
 
 } // namespace
 
-void CallbackDB::modifyRegistration(HX_CLIENT_HANDLE client, HX_CALLBACK callback, void* cookie)
+void CallbackDb::modifyRegistration(HX_CLIENT_HANDLE client, HX_CALLBACK callback, void* cookie)
 {
-    HLV_TRACE(TRACE_CALLBACK, "%s: cli_h=0x%llx, cb_func=0x%llx", "CallbackDB::modifyRegistration",
+    HLV_TRACE(TRACE_CALLBACK, "%s: cli_h=0x%llx, cb_func=0x%llx", "CallbackDb::modifyRegistration",
               static_cast<unsigned long long>(client), asNumber(callback));
     if (callback == nullptr) {
         if (specs_.erase(client) > 1)
@@ -72,9 +72,9 @@ void CallbackDB::modifyRegistration(HX_CLIENT_HANDLE client, HX_CALLBACK callbac
     spec.cookie = cookie;
 }
 
-void CallbackDB::modifySubscription(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, bool subscribe)
+void CallbackDb::modifySubscription(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, bool subscribe)
 {
-    HLV_TRACE(TRACE_CALLBACK, "%s: cli_h=0x%llx, cam_h=%s, subscribe=%c", "CallbackDB::modifySubscription",
+    HLV_TRACE(TRACE_CALLBACK, "%s: cli_h=0x%llx, cam_h=%s, subscribe=%c", "CallbackDb::modifySubscription",
               static_cast<unsigned long long>(client), dottedAddress(camera).c_str(), subscribe ? 'T' : 'F');
     auto found = specs_.find(client);
     if (found == specs_.end()) {
@@ -86,7 +86,7 @@ void CallbackDB::modifySubscription(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE ca
     auto position = std::find(cameras.begin(), cameras.end(), camera);
     if (subscribe) {
         if (position != cameras.end()) {
-            HLV_TRACE(TRACE_CALLBACK, "%s: camera is already subscribed!", "CallbackDB::modifySubscription");
+            HLV_TRACE(TRACE_CALLBACK, "%s: camera is already subscribed!", "CallbackDb::modifySubscription");
             return;
         }
         cameras.push_back(camera);
@@ -95,24 +95,24 @@ void CallbackDB::modifySubscription(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE ca
     }
 }
 
-void CallbackDB::executeCallback(const CallbackRequest& request)
+void CallbackDb::executeCallback(const CallbackRequest& request)
 {
-    HLV_TRACE(TRACE_CALLBACK, "%s: event=%d", "CallbackDB::executeCallback", request.event);
+    HLV_TRACE(TRACE_CALLBACK, "%s: event=%d", "CallbackDb::executeCallback", request.event);
     if (broadcastEvent(request.event)) {
         void* data = request.event == HX_END ? nullptr : request.data();
         const std::size_t called = deliverToAll(request, data);
-        HLV_TRACE(TRACE_CALLBACK, "%s: %s done. [%d]", "CallbackDB::executeCallback", broadcastName(request.event),
+        HLV_TRACE(TRACE_CALLBACK, "%s: %s done. [%d]", "CallbackDb::executeCallback", broadcastName(request.event),
                   static_cast<int>(called));
     } else if (subscriberEvent(request.event)) {
         deliverToSubscribers(request);
-        HLV_TRACE(TRACE_CALLBACK, "%s: event=%d done.", "CallbackDB::executeCallback", request.event);
+        HLV_TRACE(TRACE_CALLBACK, "%s: event=%d done.", "CallbackDb::executeCallback", request.event);
     } else {
         HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_DEBUG, fmtToString("%s: Unrecognized callback event: %d",
-                                                                       "CallbackDB::executeCallback", request.event));
+                                                                       "CallbackDb::executeCallback", request.event));
     }
 }
 
-std::size_t CallbackDB::deliverToAll(const CallbackRequest& request, void* data)
+std::size_t CallbackDb::deliverToAll(const CallbackRequest& request, void* data)
 {
     std::size_t called = 0;
     for (const auto& [client, spec] : specs_) {
@@ -122,7 +122,7 @@ std::size_t CallbackDB::deliverToAll(const CallbackRequest& request, void* data)
     return called;
 }
 
-std::size_t CallbackDB::deliverToSubscribers(const CallbackRequest& request)
+std::size_t CallbackDb::deliverToSubscribers(const CallbackRequest& request)
 {
     std::size_t called = 0;
     for (const auto& [client, spec] : specs_) {
@@ -134,40 +134,40 @@ std::size_t CallbackDB::deliverToSubscribers(const CallbackRequest& request)
     return called;
 }
 
-void CallbackDB::executeStreamCallback(HLV_THREAD::Message& message)
+void CallbackDb::executeStreamCallback(HLV_THREAD::Message& message)
 {
-    HLV_TRACE(TRACE_CALLBACK, "%s: req=%d, m=%p", "CallbackDB::executeStreamCallback", message.req,
+    HLV_TRACE(TRACE_CALLBACK, "%s: req=%d, m=%p", "CallbackDb::executeStreamCallback", message.req,
               static_cast<void*>(&message));
     const uint32_t event = streamEvent(message.req);
     message.status = HLV_THREAD::MESSAGE_FAILED;
     HxStreamBuffer* stream = streamBufferOf(&message);
     if (stream == nullptr) {
         HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_DEBUG,
-                           fmtToString("%s: Unexpectedly null stream_msg!", "CallbackDB::executeStreamCallback"));
+                           fmtToString("%s: Unexpectedly null stream_msg!", "CallbackDb::executeStreamCallback"));
         return;
     }
     const HX_CLIENT_HANDLE client = stream->clientHandle();
     auto found = specs_.find(client);
     if (found == specs_.end()) {
-        HLV_TRACE(TRACE_CALLBACK, "%s: Client handle [%p] not found", "CallbackDB::executeStreamCallback",
+        HLV_TRACE(TRACE_CALLBACK, "%s: Client handle [%p] not found", "CallbackDb::executeStreamCallback",
                   asPointer(client));
         return;
     }
     const std::string camera = dottedAddress(stream->cameraHandle());
     void* data = nullptr;
     if (stream->stop) {
-        HLV_TRACE(TRACE_CALLBACK, "%s: Cancel stream [cam=%s]", "CallbackDB::executeStreamCallback", camera.c_str());
+        HLV_TRACE(TRACE_CALLBACK, "%s: Cancel stream [cam=%s]", "CallbackDb::executeStreamCallback", camera.c_str());
     } else {
         stream->copyBack();
         data = stream->hostRecord();
         HLV_TRACE(TRACE_CALLBACK, "%s: Returning stream to client [cam=%s, frame_id=%d]",
-                  "CallbackDB::executeStreamCallback", camera.c_str(), static_cast<int>(stream->record().frame_id));
+                  "CallbackDb::executeStreamCallback", camera.c_str(), static_cast<int>(stream->record().frame_id));
     }
     if (callHost(client, found->second, event, stream->cameraHandle(), data))
         message.status = HLV_THREAD::MESSAGE_DONE;
 }
 
-bool CallbackDB::callHost(HX_CLIENT_HANDLE client, const CallbackSpec& spec, uint32_t event, HX_CAMERA_HANDLE camera,
+bool CallbackDb::callHost(HX_CLIENT_HANDLE client, const CallbackSpec& spec, uint32_t event, HX_CAMERA_HANDLE camera,
                           void* data)
 {
     try {
@@ -183,12 +183,12 @@ bool CallbackDB::callHost(HX_CLIENT_HANDLE client, const CallbackSpec& spec, uin
     return false;
 }
 
-bool CallbackDB::hasClient(HX_CLIENT_HANDLE client) const
+bool CallbackDb::hasClient(HX_CLIENT_HANDLE client) const
 {
     return specs_.count(client) != 0;
 }
 
-std::vector<HX_CAMERA_HANDLE> CallbackDB::subscriptions(HX_CLIENT_HANDLE client) const
+std::vector<HX_CAMERA_HANDLE> CallbackDb::subscriptions(HX_CLIENT_HANDLE client) const
 {
     auto found = specs_.find(client);
     return found == specs_.end() ? std::vector<HX_CAMERA_HANDLE>{} : found->second.cameras;

@@ -15,7 +15,7 @@ namespace HLV_CALLBACK {
 // Used only on the Callback thread, so it needs no lock; every call into the host goes through
 // it. Broadcast events reach clients in ascending client-handle order. An exception thrown by
 // the host's code is caught around each call and logged; it never reaches the library.
-class CallbackDB {
+class CallbackDb {
 public:
     // A NULL callback removes the client with its subscriptions; otherwise sets the client's
     // callback and cookie, keeping its subscriptions.

@@ -10,7 +10,7 @@
 
 namespace HX_COMM {
 
-Take takeDatagram(UDPSocket& socket, const char* socketName, const std::string& cameraName, std::span<uint8_t> buffer,
+Take takeDatagram(UdpSocket& socket, const char* socketName, const std::string& cameraName, std::span<uint8_t> buffer,
                   ReceivedDatagram& received)
 {
     const char* who = "HxComm::readPendingMsg";
@@ -43,14 +43,14 @@ bool ChannelSockets::open()
         return false;
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Found our HCP port [%s:%d]", who, camera, hcp_->port());
 
-    hmp_ = std::make_unique<UDPSocket>(UDPSocket::CONTROL_RECEIVE_BUFFER);
+    hmp_ = std::make_unique<UdpSocket>(UdpSocket::CONTROL_RECEIVE_BUFFER);
     if (!hmp_->start(wanted->hmp)) {
         HLV_LOG("%s: Unable to bind the messaging port!", who);
         return false;
     }
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Created our HMP socket [%s:%d]", who, camera, hmp_->port());
 
-    stream_ = std::make_unique<UDPSocket>(UDPSocket::STREAM_RECEIVE_BUFFER);
+    stream_ = std::make_unique<UdpSocket>(UdpSocket::STREAM_RECEIVE_BUFFER);
     if (!stream_->start(wanted->stream)) {
         HLV_LOG("%s: Unable to bind the streaming port!", who);
         return false;
@@ -66,7 +66,7 @@ std::optional<ChannelPorts> ChannelSockets::bindControlPort()
 {
     const char* who = "HxComm::startComms";
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Looking for an available set of ports.", who, cameraName_.c_str());
-    hcp_ = std::make_unique<UDPSocket>(UDPSocket::CONTROL_RECEIVE_BUFFER);
+    hcp_ = std::make_unique<UdpSocket>(UdpSocket::CONTROL_RECEIVE_BUFFER);
     for (unsigned slot = 0; slot < ChannelPorts::SLOTS; ++slot) {
         if (hcp_->start(ChannelPorts::forSlot(slot).hcp))
             return ChannelPorts::forSlot(slot);
@@ -114,7 +114,7 @@ bool ChannelSockets::sendToCamera(std::span<const uint8_t> datagram, const char*
 
 ChannelPorts ChannelSockets::ports() const
 {
-    const auto portOf = [](const std::unique_ptr<UDPSocket>& socket) { return socket ? socket->port() : uint16_t{0}; };
+    const auto portOf = [](const std::unique_ptr<UdpSocket>& socket) { return socket ? socket->port() : uint16_t{0}; };
     return {portOf(hcp_), portOf(stream_), portOf(hmp_)};
 }
 
@@ -123,17 +123,17 @@ uint64_t ChannelSockets::activityCount() const
     return activity_;
 }
 
-UDPSocket* ChannelSockets::control() const
+UdpSocket* ChannelSockets::control() const
 {
     return hcp_.get();
 }
 
-UDPSocket* ChannelSockets::events() const
+UdpSocket* ChannelSockets::events() const
 {
     return hmp_.get();
 }
 
-UDPSocket* ChannelSockets::stream() const
+UdpSocket* ChannelSockets::stream() const
 {
     return stream_.get();
 }

@@ -23,7 +23,7 @@ enum class Take { Datagram, Skipped, Stop };
 
 // One datagram from `socket` into `buffer`: Stop when nothing waits or the read failed, Skipped
 // (and logged) when it did not fit and was dropped whole.
-Take takeDatagram(UDPSocket& socket, const char* socketName, const std::string& cameraName, std::span<uint8_t> buffer,
+Take takeDatagram(UdpSocket& socket, const char* socketName, const std::string& cameraName, std::span<uint8_t> buffer,
                   ReceivedDatagram& received);
 
 // Threads: opened and closed by the channel's owner; the control socket is written only under the
@@ -42,9 +42,9 @@ public:
     ChannelPorts ports() const;
     // Datagrams sent to the camera's control port so far.
     uint64_t activityCount() const;
-    UDPSocket* control() const;
-    UDPSocket* events() const;
-    UDPSocket* stream() const;
+    UdpSocket* control() const;
+    UdpSocket* events() const;
+    UdpSocket* stream() const;
     // Held while the event socket is read (by the channel's thread or a caller catching up) and
     // while it closes.
     std::mutex& eventSocketLock();
@@ -56,10 +56,10 @@ private:
     const uint32_t cameraAddress_;
     const std::string& cameraName_;
     std::atomic<uint64_t> activity_{0};
-    std::unique_ptr<UDPSocket> hcp_;
-    std::unique_ptr<UDPSocket> hmp_;
+    std::unique_ptr<UdpSocket> hcp_;
+    std::unique_ptr<UdpSocket> hmp_;
     std::mutex eventSocketLock_;
-    std::unique_ptr<UDPSocket> stream_;
+    std::unique_ptr<UdpSocket> stream_;
 };
 
 } // namespace HX_COMM

@@ -31,7 +31,7 @@ struct MessageName {
 };
 
 constexpr MessageName MESSAGE_NAMES[] = {
-    {HMP_MSG, "HX_COMM::HMPMessage"},
+    {HMP_MSG, "HX_COMM::HmpMessage"},
     {PURGE_MSG, "HX_COMM::PurgeMessage"},
     {READ_REG_MSG, "HX_COMM::ReadRegMessage"},
     {WRITE_REG_MSG, "HX_COMM::WriteRegMessage"},
@@ -219,7 +219,7 @@ void ChannelThread::ownerMessage(Message* message)
     std::unique_ptr<Message> owned(message->synchronous() ? nullptr : message);
     switch (message->req) {
     case HLV_THREAD::HALT: halted_ = true; break;
-    case HMP_MSG: events_.handle(dynamic_cast<HMPMessage*>(message)); break;
+    case HMP_MSG: events_.handle(dynamic_cast<HmpMessage*>(message)); break;
     case PURGE_MSG:
         HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::purge", cameraName_.c_str());
         exchange_.failAll("HxComm::purge");

@@ -28,11 +28,11 @@ void EventReader::readPending()
 {
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::readPendingMsg", cameraName_.c_str());
     std::lock_guard<std::mutex> oneReader(sockets_.eventSocketLock());
-    UDPSocket* const events = sockets_.events();
+    UdpSocket* const events = sockets_.events();
     if (events == nullptr)
         return;
     for (int taken = 0; taken < MAX_DATAGRAMS_PER_PASS; ++taken) {
-        auto message = std::make_unique<HMPMessage>();
+        auto message = std::make_unique<HmpMessage>();
         ReceivedDatagram received;
         const Take take = takeDatagram(*events, "HMP", cameraName_, message->buffer, received);
         if (take == Take::Stop)
@@ -48,11 +48,11 @@ void EventReader::readPending()
     }
 }
 
-void EventReader::handle(HMPMessage* message)
+void EventReader::handle(HmpMessage* message)
 {
     const char* who = "HxComm::handleHmpMsg";
     if (message == nullptr) {
-        HLV_LOG("%s: Didn't get a HMPMessage!", who);
+        HLV_LOG("%s: Didn't get a HmpMessage!", who);
         return;
     }
     HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", who, cameraName_.c_str());

@@ -10,7 +10,7 @@ namespace HX_COMM {
 
 class ChannelSockets;
 class ChannelThread;
-class HMPMessage;
+class HmpMessage;
 
 // Threads: readPending() on the channel's thread or a caller catching up (serialised by the event
 // socket lock); handle() on the channel's thread only.
@@ -21,7 +21,7 @@ public:
     // Posts one message to the channel's thread per datagram waiting on the event socket.
     void readPending();
     // One event datagram becomes one notification for the camera's service thread.
-    void handle(HMPMessage* message);
+    void handle(HmpMessage* message);
 
 private:
     const uint32_t cameraAddress_;

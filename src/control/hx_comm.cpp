@@ -378,7 +378,7 @@ bool HxComm::faulted() const
     return faulted_;
 }
 
-UDPSocket* HxComm::streamSocket()
+UdpSocket* HxComm::streamSocket()
 {
     return sockets_.stream();
 }

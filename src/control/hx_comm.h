@@ -89,7 +89,7 @@ public:
     ChannelPorts ports() const;
     bool faulted() const;
     // The stream socket, read only by the stream receiver; nullptr before the channel started.
-    UDPSocket* streamSocket();
+    UdpSocket* streamSocket();
     uint64_t activityCount() const;
     // True while the channel has nothing to age out and ticks only once a second.
     bool quiet();

@@ -198,9 +198,9 @@ HX_WIRE::AckHeader rawAckHeader(std::span<const uint8_t> datagram);
 uint16_t unusableStatus(const HX_WIRE::AckHeader& header);
 
 // One datagram read from the event socket, with where it came from.
-class HMPMessage : public HLV_THREAD::Message {
+class HmpMessage : public HLV_THREAD::Message {
 public:
-    HMPMessage() { req = HMP_MSG; }
+    HmpMessage() { req = HMP_MSG; }
     std::array<uint8_t, HX_WIRE::kMaxControlDatagram> buffer{};
     std::size_t length = 0;
     uint32_t sourceAddress = 0; // network order

@@ -33,42 +33,42 @@ void warnReceiveBufferCapped(int wanted, int granted)
         return;
     HLV_LOG("%s: asked for a receive buffer of %d bytes and got %d; raise net.core.rmem_max (sysctl -w "
             "net.core.rmem_max=%d) to avoid lost datagrams",
-            "UDPSocket::start", wanted, granted, wanted);
+            "UdpSocket::start", wanted, granted, wanted);
 }
 
 } // namespace
 
-UDPSocket::UDPSocket(int receiveBufferBytes) : wantedReceiveBuffer_(receiveBufferBytes)
+UdpSocket::UdpSocket(int receiveBufferBytes) : wantedReceiveBuffer_(receiveBufferBytes)
 {
     if (!sockets_.started()) {
         rememberError(sockets_.error());
-        HX_SOCKET_ERROR("UDPSocket::UDPSocket", "Could not initialize WinSockets", sockets_.error());
+        HX_SOCKET_ERROR("UdpSocket::UdpSocket", "Could not initialize WinSockets", sockets_.error());
         return;
     }
     fd_ = HX_PLATFORM::openSocket(HX_PLATFORM::SocketType::Datagram);
     if (!fd_.valid()) {
         const int error = HX_PLATFORM::lastSocketError();
         rememberError(error);
-        HX_SOCKET_ERROR("UDPSocket::UDPSocket", "Could not create socket", error);
+        HX_SOCKET_ERROR("UdpSocket::UdpSocket", "Could not create socket", error);
     }
 }
 
-UDPSocket::~UDPSocket()
+UdpSocket::~UdpSocket()
 {
     quit();
 }
 
-bool UDPSocket::start(uint16_t port)
+bool UdpSocket::start(uint16_t port)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: port=%d", "UDPSocket::start", port);
+    HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: port=%d", "UdpSocket::start", port);
     if (!fd_.valid()) {
-        HLV_LOG("%s: The socket is invalid!", "UDPSocket::start");
+        HLV_LOG("%s: The socket is invalid!", "UdpSocket::start");
         return false;
     }
     // Any local address (0.0.0.0).
     if (!HX_PLATFORM::bindTo(fd_.get(), {0, port})) {
         rememberError(HX_PLATFORM::lastSocketError());
-        HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: bind() failed with error %u", "UDPSocket::start", lastError());
+        HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: bind() failed with error %u", "UdpSocket::start", lastError());
         return false;
     }
     port_ = HX_PLATFORM::localEndpoint(fd_.get()).port;
@@ -77,7 +77,7 @@ bool UDPSocket::start(uint16_t port)
 }
 
 // Asks for the wanted size (forced where the process may); when the system caps it, warns once.
-void UDPSocket::enlargeReceiveBuffer()
+void UdpSocket::enlargeReceiveBuffer()
 {
     const int granted = HX_PLATFORM::requestReceiveBuffer(fd_.get(), wantedReceiveBuffer_);
     if (granted < 0) {
@@ -91,7 +91,7 @@ void UDPSocket::enlargeReceiveBuffer()
         warnReceiveBufferCapped(wantedReceiveBuffer_, granted);
 }
 
-ReceivedDatagram UDPSocket::receive(std::span<uint8_t> buffer)
+ReceivedDatagram UdpSocket::receive(std::span<uint8_t> buffer)
 {
     ReceivedDatagram result = HX_PLATFORM::receiveDatagram(fd_.get(), buffer);
     if (result.kind != ReceivedDatagram::Kind::Failed)
@@ -100,59 +100,59 @@ ReceivedDatagram UDPSocket::receive(std::span<uint8_t> buffer)
     if (HX_PLATFORM::reportsEarlierSend(result.error))
         return {};
     rememberError(result.error);
-    HX_SOCKET_ERROR("UDPSocket::receive", "Could not recvfrom(sock)", result.error);
+    HX_SOCKET_ERROR("UdpSocket::receive", "Could not recvfrom(sock)", result.error);
     return result;
 }
 
-long UDPSocket::sendMsg(std::span<const uint8_t> datagram, uint32_t destination, uint16_t destinationPort)
+long UdpSocket::sendMsg(std::span<const uint8_t> datagram, uint32_t destination, uint16_t destinationPort)
 {
     if (destination == 0)
         return 0;
     // The dotted text is made only for a trace or an error: this is every command's path.
-    HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: dest=%s", "UDPSocket::sendMsg",
+    HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: dest=%s", "UdpSocket::sendMsg",
               HX_PLATFORM::ipv4ToText(destination).c_str());
     const long sent = HX_PLATFORM::sendDatagram(fd_.get(), datagram, {destination, destinationPort});
     if (sent < 0) {
         const int error = HX_PLATFORM::lastSocketError();
         rememberError(error);
-        HX_SOCKET_ERROR("UDPSocket::sendMsg",
+        HX_SOCKET_ERROR("UdpSocket::sendMsg",
                         "Could not sendto() the camera(" + HX_PLATFORM::ipv4ToText(destination) + ").", error);
         return -1;
     }
     return sent;
 }
 
-void UDPSocket::quit()
+void UdpSocket::quit()
 {
     fd_.reset();
 }
 
-bool UDPSocket::valid() const
+bool UdpSocket::valid() const
 {
     return fd_.valid();
 }
 
-HX_PLATFORM::Descriptor UDPSocket::fd() const
+HX_PLATFORM::Descriptor UdpSocket::fd() const
 {
     return fd_.get();
 }
 
-uint16_t UDPSocket::port() const
+uint16_t UdpSocket::port() const
 {
     return port_;
 }
 
-uint32_t UDPSocket::lastError() const
+uint32_t UdpSocket::lastError() const
 {
     return lastError_;
 }
 
-int UDPSocket::receiveBuffer() const
+int UdpSocket::receiveBuffer() const
 {
     return grantedReceiveBuffer_;
 }
 
-void UDPSocket::rememberError(int error)
+void UdpSocket::rememberError(int error)
 {
     lastError_ = static_cast<uint32_t>(error);
 }

@@ -40,7 +40,7 @@ using ReceivedDatagram = HX_PLATFORM::ReceivedDatagram;
 // Errors never leave the object: they are logged and reported by return values, and the last
 // socket error stays readable for the caller's own log line. The owning thread starts, receives
 // and sends; lastError() and port() may be read from any thread.
-class UDPSocket {
+class UdpSocket {
 public:
     // Receive buffers asked for: control and event sockets hold a few datagrams at a time; a
     // stream socket must absorb bursts of whole images.
@@ -48,10 +48,10 @@ public:
     static constexpr int STREAM_RECEIVE_BUFFER = 128 * 1024 * 1024;
 
     // Creates the socket (non-blocking, close-on-exec); on failure logs and stays invalid.
-    explicit UDPSocket(int receiveBufferBytes = CONTROL_RECEIVE_BUFFER);
-    ~UDPSocket();
-    UDPSocket(const UDPSocket&) = delete;
-    UDPSocket& operator=(const UDPSocket&) = delete;
+    explicit UdpSocket(int receiveBufferBytes = CONTROL_RECEIVE_BUFFER);
+    ~UdpSocket();
+    UdpSocket(const UdpSocket&) = delete;
+    UdpSocket& operator=(const UdpSocket&) = delete;
 
     // Binds to any local address at `port` and enlarges the receive buffer; true on success.
     bool start(uint16_t port);

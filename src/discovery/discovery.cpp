@@ -71,7 +71,7 @@ void DiscoveryPoll::tick()
 
 } // namespace HLV_DISCOVERY
 
-using HLV_DISCOVERY::DiscoveryDB;
+using HLV_DISCOVERY::DiscoveryDb;
 using HLV_DISCOVERY::Reply;
 
 namespace {
@@ -173,7 +173,7 @@ void Discovery::removeCamera(uint32_t address)
 Discovery::Discovery(HLV_DISCOVERY::DiscoveryEvents& events) : MsgThread(WakeOnPost::Yes), events_(events)
 {
     try {
-        db_ = std::make_unique<DiscoveryDB>(events_);
+        db_ = std::make_unique<DiscoveryDb>(events_);
     } catch (const std::bad_alloc&) {
         HLV_LOG("Unable to allocate cameraInfo database. [%d]", ENOMEM);
     }
@@ -289,7 +289,7 @@ void Discovery::processDiscoveryAck(std::span<const uint8_t> datagram, const HX_
     post(new HLV_DISCOVERY::DiscoveryMessage(this, reply, source));
 }
 
-const DiscoveryDB* Discovery::database() const
+const DiscoveryDb* Discovery::database() const
 {
     return db_.get();
 }

@@ -118,7 +118,7 @@ public:
     // Takes one received datagram: a full-size successful discovery reply is queued for the database.
     void processDiscoveryAck(std::span<const uint8_t> datagram, const HX_PLATFORM::Ipv4Endpoint& source);
     // The camera database; nullptr only when it could not be created.
-    const HLV_DISCOVERY::DiscoveryDB* database() const;
+    const HLV_DISCOVERY::DiscoveryDb* database() const;
 
     void run() override;
     void messageHandle(HLV_THREAD::Message* message) override;
@@ -139,7 +139,7 @@ private:
     bool pollingPaused() const;
 
     HLV_DISCOVERY::DiscoveryEvents& events_;
-    std::unique_ptr<HLV_DISCOVERY::DiscoveryDB> db_;
+    std::unique_ptr<HLV_DISCOVERY::DiscoveryDb> db_;
     HLV_DISCOVERY::DiscoveryNetwork network_;
     HLV_DISCOVERY::UnicastProbes probes_;
     std::unique_ptr<HLV_DISCOVERY::DiscoveryPoll> poller_;

@@ -56,14 +56,14 @@ std::string userDefinedName(const Reply& reply)
 
 DiscoveryEvents::~DiscoveryEvents() = default;
 
-DiscoveryDB::DiscoveryDB(DiscoveryEvents& events) : events_(events) {}
+DiscoveryDb::DiscoveryDb(DiscoveryEvents& events) : events_(events) {}
 
-void DiscoveryDB::addCamera(const Reply& reply, uint32_t address)
+void DiscoveryDb::addCamera(const Reply& reply, uint32_t address)
 {
     const std::optional<HX_WIRE::DiscoveryAck> decoded = HX_WIRE::decodeDiscoveryAck(reply);
     if (!decoded) {
         HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Reply from %s is no discovery acknowledge; dropped.",
-                  "HLV_DISCOVERY::DiscoveryDB::addCamera", HX_PLATFORM::ipv4ToText(address).c_str());
+                  "HLV_DISCOVERY::DiscoveryDb::addCamera", HX_PLATFORM::ipv4ToText(address).c_str());
         return;
     }
     // Cameras are keyed by the reply's source: the address a camera reports for itself may be
@@ -79,7 +79,7 @@ void DiscoveryDB::addCamera(const Reply& reply, uint32_t address)
     markAnnounced(address);
 }
 
-DiscoveryDB::IgnoreVerdict DiscoveryDB::applyIgnoreList(uint32_t address)
+DiscoveryDb::IgnoreVerdict DiscoveryDb::applyIgnoreList(uint32_t address)
 {
     {
         const std::lock_guard lock(mutex_);
@@ -99,7 +99,7 @@ DiscoveryDB::IgnoreVerdict DiscoveryDB::applyIgnoreList(uint32_t address)
     return IgnoreVerdict::Proceed;
 }
 
-bool DiscoveryDB::refreshKnown(uint32_t address, const Reply& reply)
+bool DiscoveryDb::refreshKnown(uint32_t address, const Reply& reply)
 {
     const std::lock_guard lock(mutex_);
     const auto entry = cameras_.find(address);
@@ -110,18 +110,18 @@ bool DiscoveryDB::refreshKnown(uint32_t address, const Reply& reply)
     return true;
 }
 
-bool DiscoveryDB::passesChecks(uint32_t address, const HX_WIRE::DiscoveryAck& reply)
+bool DiscoveryDb::passesChecks(uint32_t address, const HX_WIRE::DiscoveryAck& reply)
 {
     switch (HX_WIRE::judgeDiscoveryReply(reply)) {
     case HX_WIRE::DiscoveryVerdict::Accepted: return true;
     case HX_WIRE::DiscoveryVerdict::ForeignManufacturer:
         HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: %s is made by \"%s\"; ignored.",
-                  "HLV_DISCOVERY::DiscoveryDB::addCamera", HX_PLATFORM::ipv4ToText(address).c_str(),
+                  "HLV_DISCOVERY::DiscoveryDb::addCamera", HX_PLATFORM::ipv4ToText(address).c_str(),
                   reply.manufacturerName.c_str());
         break;
     case HX_WIRE::DiscoveryVerdict::FirmwareTooOld:
         // Logged whatever the trace mask: an owner would otherwise never learn why the camera stays hidden.
-        HLV_LOG("%s: %s/%s runs firmware \"%s\", older than %s; ignored.", "HLV_DISCOVERY::DiscoveryDB::addCamera",
+        HLV_LOG("%s: %s/%s runs firmware \"%s\", older than %s; ignored.", "HLV_DISCOVERY::DiscoveryDb::addCamera",
                 reply.userDefinedName.c_str(), HX_PLATFORM::ipv4ToText(address).c_str(), reply.deviceVersion.c_str(),
                 HX_WIRE::toString(HX_WIRE::kMinimumDeviceVersion).c_str());
         break;
@@ -135,13 +135,13 @@ bool DiscoveryDB::passesChecks(uint32_t address, const HX_WIRE::DiscoveryAck& re
     return false;
 }
 
-void DiscoveryDB::ignore(uint32_t address, int32_t count)
+void DiscoveryDb::ignore(uint32_t address, int32_t count)
 {
     const std::lock_guard lock(mutex_);
     ignored_.emplace(address, count); // never overwrites an existing count
 }
 
-void DiscoveryDB::insert(uint32_t address, const Reply& reply)
+void DiscoveryDb::insert(uint32_t address, const Reply& reply)
 {
     const std::lock_guard lock(mutex_);
     cameras_[address] = CameraEntry{TIMER_START, reply, false};
@@ -150,7 +150,7 @@ void DiscoveryDB::insert(uint32_t address, const Reply& reply)
 // A host that looked the camera up by address goes on only now: before its found-event was
 // handled, a camera that returned would still have the control channel that failed when it was
 // lost, and the host's first request would fail at once.
-void DiscoveryDB::markAnnounced(uint32_t address)
+void DiscoveryDb::markAnnounced(uint32_t address)
 {
     {
         const std::lock_guard lock(mutex_);
@@ -161,23 +161,23 @@ void DiscoveryDB::markAnnounced(uint32_t address)
     changed_.notify_all();
 }
 
-void DiscoveryDB::announce(uint32_t address, const HX_WIRE::DiscoveryAck& reply)
+void DiscoveryDb::announce(uint32_t address, const HX_WIRE::DiscoveryAck& reply)
 {
     const HX_CAMERA_INFORMATION info = cameraInformation(reply, events_.adapterName(address));
     HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Adding camera %s/%s to the database.",
-              "HLV_DISCOVERY::DiscoveryDB::addCamera", reply.userDefinedName.c_str(),
+              "HLV_DISCOVERY::DiscoveryDb::addCamera", reply.userDefinedName.c_str(),
               HX_PLATFORM::ipv4ToText(address).c_str());
     events_.cameraFound(address, reply.userDefinedName, info);
 }
 
-void DiscoveryDB::decrementTimeout()
+void DiscoveryDb::decrementTimeout()
 {
     std::vector<Lost> lost;
     {
         const std::lock_guard lock(mutex_);
         for (auto entry = cameras_.begin(); entry != cameras_.end();) {
             const int32_t timer = --entry->second.timer;
-            HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: %s timer=%d", "HLV_DISCOVERY::DiscoveryDB::decrementTimeout",
+            HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: %s timer=%d", "HLV_DISCOVERY::DiscoveryDb::decrementTimeout",
                       HX_PLATFORM::ipv4ToText(entry->first).c_str(), timer);
             if (timer > 0) {
                 ++entry;
@@ -186,7 +186,7 @@ void DiscoveryDB::decrementTimeout()
             // Reported under the key it was found under: the address a camera reports for itself
             // may be 0.0.0.0, and its handle, channel and service are those of the reply's source.
             const Lost camera{entry->first, userDefinedName(entry->second.reply)};
-            HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Removing %s/%s", "HLV_DISCOVERY::DiscoveryDB::decrementTimeout",
+            HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Removing %s/%s", "HLV_DISCOVERY::DiscoveryDb::decrementTimeout",
                       camera.name.c_str(), HX_PLATFORM::ipv4ToText(entry->first).c_str());
             lost.push_back(camera);
             entry = cameras_.erase(entry);
@@ -196,26 +196,26 @@ void DiscoveryDB::decrementTimeout()
         cameraRemoveNotification(camera.address, camera.name);
 }
 
-void DiscoveryDB::cameraErase(uint32_t address)
+void DiscoveryDb::cameraErase(uint32_t address)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: remove %s", "HLV_DISCOVERY::DiscoveryDB::cameraErase",
+    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: remove %s", "HLV_DISCOVERY::DiscoveryDb::cameraErase",
               HX_PLATFORM::ipv4ToText(address).c_str());
     const std::lock_guard lock(mutex_);
     cameras_.erase(address);
 }
 
-void DiscoveryDB::cameraRemoveNotification(uint32_t address, const std::string& name)
+void DiscoveryDb::cameraRemoveNotification(uint32_t address, const std::string& name)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s(%s): name=%s", "HLV_DISCOVERY::DiscoveryDB::cameraRemoveNotification",
+    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s(%s): name=%s", "HLV_DISCOVERY::DiscoveryDb::cameraRemoveNotification",
               HX_PLATFORM::ipv4ToText(address).c_str(), name.c_str());
     events_.cameraLost(address, name);
 }
 
-void DiscoveryDB::removeCamera(uint32_t address)
+void DiscoveryDb::removeCamera(uint32_t address)
 {
     Reply reply{};
     if (!getByAddr(address, reply)) {
-        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s(%s): camera not found.", "HLV_DISCOVERY::DiscoveryDB::removeCamera",
+        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s(%s): camera not found.", "HLV_DISCOVERY::DiscoveryDb::removeCamera",
                   HX_PLATFORM::ipv4ToText(address).c_str());
         return;
     }
@@ -224,27 +224,27 @@ void DiscoveryDB::removeCamera(uint32_t address)
     cameraRemoveNotification(address, userDefinedName(reply));
 }
 
-bool DiscoveryDB::getByAddr(uint32_t address, Reply& out) const
+bool DiscoveryDb::getByAddr(uint32_t address, Reply& out) const
 {
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking for %s", "HLV_DISCOVERY::DiscoveryDB::getByAddr",
+    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking for %s", "HLV_DISCOVERY::DiscoveryDb::getByAddr",
               HX_PLATFORM::ipv4ToText(address).c_str());
     const std::lock_guard lock(mutex_);
     const auto entry = cameras_.find(address);
     if (entry == cameras_.end()) {
-        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: addr not found.", "HLV_DISCOVERY::DiscoveryDB::getByAddr");
+        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: addr not found.", "HLV_DISCOVERY::DiscoveryDb::getByAddr");
         return false;
     }
     out = entry->second.reply;
     return true;
 }
 
-bool DiscoveryDB::getByName(const std::string& name, Reply& out, uint32_t* address) const
+bool DiscoveryDb::getByName(const std::string& name, Reply& out, uint32_t* address) const
 {
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking for %s", "HLV_DISCOVERY::DiscoveryDB::getByName", name.c_str());
+    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking for %s", "HLV_DISCOVERY::DiscoveryDb::getByName", name.c_str());
     const std::lock_guard lock(mutex_);
     for (const auto& [key, entry] : cameras_) {
         const std::string candidate = userDefinedName(entry.reply);
-        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking at %s", "HLV_DISCOVERY::DiscoveryDB::getByName",
+        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking at %s", "HLV_DISCOVERY::DiscoveryDb::getByName",
                   candidate.c_str());
         if (candidate == name) {
             out = entry.reply;
@@ -256,7 +256,7 @@ bool DiscoveryDB::getByName(const std::string& name, Reply& out, uint32_t* addre
     return false;
 }
 
-bool DiscoveryDB::waitForCamera(uint32_t address, std::chrono::steady_clock::time_point deadline) const
+bool DiscoveryDb::waitForCamera(uint32_t address, std::chrono::steady_clock::time_point deadline) const
 {
     std::unique_lock lock(mutex_);
     bool found = false;
@@ -271,13 +271,13 @@ bool DiscoveryDB::waitForCamera(uint32_t address, std::chrono::steady_clock::tim
     return found;
 }
 
-std::size_t DiscoveryDB::waiters() const
+std::size_t DiscoveryDb::waiters() const
 {
     const std::lock_guard lock(mutex_);
     return waiters_;
 }
 
-std::vector<uint32_t> DiscoveryDB::addresses() const
+std::vector<uint32_t> DiscoveryDb::addresses() const
 {
     const std::lock_guard lock(mutex_);
     std::vector<uint32_t> result;
@@ -286,21 +286,21 @@ std::vector<uint32_t> DiscoveryDB::addresses() const
     return result;
 }
 
-std::optional<int32_t> DiscoveryDB::timer(uint32_t address) const
+std::optional<int32_t> DiscoveryDb::timer(uint32_t address) const
 {
     const std::lock_guard lock(mutex_);
     const auto entry = cameras_.find(address);
     return entry == cameras_.end() ? std::nullopt : std::optional<int32_t>(entry->second.timer);
 }
 
-std::optional<std::string> DiscoveryDB::refusal(uint32_t address) const
+std::optional<std::string> DiscoveryDb::refusal(uint32_t address) const
 {
     const std::lock_guard lock(mutex_);
     const auto entry = refusals_.find(address);
     return entry == refusals_.end() ? std::nullopt : std::optional<std::string>(entry->second);
 }
 
-std::optional<int32_t> DiscoveryDB::ignoreCount(uint32_t address) const
+std::optional<int32_t> DiscoveryDb::ignoreCount(uint32_t address) const
 {
     const std::lock_guard lock(mutex_);
     const auto entry = ignored_.find(address);

@@ -49,11 +49,11 @@ public:
 // Written only by the Discovery thread; read by any thread (lookups by address or name). Every
 // operation takes the mutex around the maps alone and calls DiscoveryEvents after releasing it.
 // Addresses are IPv4 in network byte order, the key every per-camera registry uses.
-class DiscoveryDB {
+class DiscoveryDb {
 public:
-    explicit DiscoveryDB(DiscoveryEvents& events);
-    DiscoveryDB(const DiscoveryDB&) = delete;
-    DiscoveryDB& operator=(const DiscoveryDB&) = delete;
+    explicit DiscoveryDb(DiscoveryEvents& events);
+    DiscoveryDb(const DiscoveryDb&) = delete;
+    DiscoveryDb& operator=(const DiscoveryDb&) = delete;
 
     // Handles one discovery reply received from `sourceAddress` (network order).
     void addCamera(const Reply& reply, uint32_t sourceAddress);

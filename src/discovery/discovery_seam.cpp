@@ -70,7 +70,7 @@ bool addCamera(const char* name, uint32_t& address)
 std::string refusal(uint32_t address)
 {
     const Discovery* discovery = Discovery::existing();
-    const HLV_DISCOVERY::DiscoveryDB* database = discovery != nullptr ? discovery->database() : nullptr;
+    const HLV_DISCOVERY::DiscoveryDb* database = discovery != nullptr ? discovery->database() : nullptr;
     if (database == nullptr)
         return {};
     return database->refusal(address).value_or(std::string());

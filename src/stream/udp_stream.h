@@ -21,7 +21,7 @@
 #include "wire/stream_packet.h"
 
 class HxComm;
-class UDPSocket;
+class UdpSocket;
 namespace HX_PLATFORM {
 class PollSet;
 }
@@ -99,7 +99,7 @@ private:
     friend class UdpReceives;
 
     std::shared_ptr<HxComm> channel_;
-    UDPSocket* socket_;
+    UdpSocket* socket_;
     std::unique_ptr<HX_PLATFORM::PollSet> pollSet_;
     std::vector<uint8_t> bounce_;
     std::atomic<uint32_t> state_{IDLE};

@@ -84,7 +84,7 @@ public:
     }
     static void event(HxComm& comm, std::span<const uint8_t> datagram)
     {
-        HMPMessage message;
+        HmpMessage message;
         message.length = std::min(datagram.size(), message.buffer.size());
         std::copy_n(datagram.begin(), message.length, message.buffer.begin());
         comm.events_.handle(&message);

@@ -81,7 +81,7 @@ Reply replyFrom(Input& in, uint32_t source)
     return reply;
 }
 
-void checkConsistent(const HLV_DISCOVERY::DiscoveryDB& db, CheckingEvents& events)
+void checkConsistent(const HLV_DISCOVERY::DiscoveryDb& db, CheckingEvents& events)
 {
     const std::vector<uint32_t> cameras = db.addresses();
     FUZZ_CHECK(events.found - events.lost == cameras.size());
@@ -99,7 +99,7 @@ void checkConsistent(const HLV_DISCOVERY::DiscoveryDB& db, CheckingEvents& event
 
 // A tick brings every listed camera one step closer to its age-out; one silent for its whole
 // timer goes, with one lost event.
-void tick(HLV_DISCOVERY::DiscoveryDB& db, const CheckingEvents& events)
+void tick(HLV_DISCOVERY::DiscoveryDb& db, const CheckingEvents& events)
 {
     std::map<uint32_t, int32_t> before;
     for (const uint32_t address : db.addresses())
@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Input in({data, size});
     CheckingEvents events;
-    HLV_DISCOVERY::DiscoveryDB db(events);
+    HLV_DISCOVERY::DiscoveryDb db(events);
     for (int step = 0; step < 64 && !in.empty(); ++step) {
         const uint8_t action = in.byte();
         const uint32_t address = addressOf(in.byte());

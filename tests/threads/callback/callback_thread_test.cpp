@@ -220,7 +220,7 @@ TEST_F(CallbackThread, MessagesWithoutTheirPayloadOrOfUnknownKindsAreLoggedAndSk
     EXPECT_EQ(log.count("Callback::handleCallback: Unexpectedly null CallbackRequest message!"), 1u);
     EXPECT_EQ(log.count("Callback::handleSubscription: Unexpectedly null message pointer."), 1u);
     EXPECT_EQ(log.count("Callback::messageHandle: Unrecognized message type: 0x3ffff"), 1u);
-    EXPECT_EQ(log.count("CallbackDB::executeCallback: Unrecognized callback event: 99"), 1u);
+    EXPECT_EQ(log.count("CallbackDb::executeCallback: Unrecognized callback event: 99"), 1u);
 
     postOwned(HX_CAPTURE_CHANGE, camera);
     ASSERT_TRUE(firstEvents.waitFor(1)) << "a refused message stopped later deliveries";

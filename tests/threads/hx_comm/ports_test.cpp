@@ -55,11 +55,11 @@ ChannelPorts portsOf(uint32_t camera)
 
 TEST(UDPSocketTest, DrainsEveryDatagramAndDropsOversizedOnesWhole)
 {
-    UDPSocket receiver;
-    UDPSocket sender;
+    UdpSocket receiver;
+    UdpSocket sender;
     ASSERT_TRUE(receiver.start(7000));
     ASSERT_TRUE(sender.start(7001));
-    EXPECT_GE(receiver.receiveBuffer(), UDPSocket::CONTROL_RECEIVE_BUFFER) << "granted, forced or warned once";
+    EXPECT_GE(receiver.receiveBuffer(), UdpSocket::CONTROL_RECEIVE_BUFFER) << "granted, forced or warned once";
     const uint32_t loopback = ipv4("127.0.0.1");
     EXPECT_EQ(sender.sendMsg(Bytes(600, 1), loopback, 7000), 600);
     for (uint8_t i = 0; i < 3; ++i)
@@ -78,7 +78,7 @@ TEST(UDPSocketTest, DrainsEveryDatagramAndDropsOversizedOnesWhole)
     }
     EXPECT_EQ(receiver.receive(buffer).kind, ReceivedDatagram::Kind::Nothing);
 
-    UDPSocket rival;
+    UdpSocket rival;
     EXPECT_FALSE(rival.start(7000));
     EXPECT_EQ(rival.lastError(), uint32_t(EADDRINUSE));
 }

@@ -13,7 +13,7 @@
 
 namespace {
 
-using HLV_CALLBACK::CallbackDB;
+using HLV_CALLBACK::CallbackDb;
 using HLV_CALLBACK::CallbackRequest;
 using hx_test::CallbackRecorder;
 using hx_test::Delivery;
@@ -50,7 +50,7 @@ HX_READ_STREAM hostRecord(void* buffer, uint64_t size)
 
 TEST(CallbackDatabase, BroadcastEventsReachEveryClientInHandleOrderAndChangeEventsOnlySubscribers)
 {
-    CallbackDB db;
+    CallbackDb db;
     CallbackRecorder recorder;
     db.modifyRegistration(7, &CallbackRecorder::callback, &recorder);
     db.modifyRegistration(3, &CallbackRecorder::callback, &recorder);
@@ -96,7 +96,7 @@ TEST(CallbackDatabase, BroadcastEventsReachEveryClientInHandleOrderAndChangeEven
 
 TEST(CallbackDatabase, SubscriptionsAreUniqueSurviveReRegistrationAndNeedARegisteredClient)
 {
-    CallbackDB db;
+    CallbackDb db;
     CallbackRecorder first;
     CallbackRecorder second;
     db.modifyRegistration(1, &CallbackRecorder::callback, &first);
@@ -132,7 +132,7 @@ TEST(CallbackDatabase, SubscriptionsAreUniqueSurviveReRegistrationAndNeedARegist
 
 TEST(CallbackDatabase, StreamResultsReachTheHostRecordOnlyAtDelivery)
 {
-    CallbackDB db;
+    CallbackDb db;
     CallbackRecorder recorder;
     db.modifyRegistration(5, &CallbackRecorder::callback, &recorder);
     std::vector<char> memory(64);
@@ -182,7 +182,7 @@ TEST(CallbackDatabase, StreamResultsReachTheHostRecordOnlyAtDelivery)
 
 TEST(CallbackDatabase, ExceptionsFromHostCodeAreLoggedAndDoNotStopOtherDeliveries)
 {
-    CallbackDB db;
+    CallbackDb db;
     CallbackRecorder recorder;
     db.modifyRegistration(1, &throwInteger, nullptr);
     db.modifyRegistration(2, &throwStandard, nullptr);

@@ -15,7 +15,7 @@
 
 namespace {
 
-using HLV_DISCOVERY::DiscoveryDB;
+using HLV_DISCOVERY::DiscoveryDb;
 using HLV_DISCOVERY::Reply;
 
 using hx_test::ip;
@@ -72,7 +72,7 @@ struct LostCamera {
 // the real services do, which would deadlock if the database still held its mutex.
 class RecordingEvents : public HLV_DISCOVERY::DiscoveryEvents {
 public:
-    DiscoveryDB* db = nullptr;
+    DiscoveryDb* db = nullptr;
     std::vector<Found> found;
     std::vector<LostCamera> lost;
 
@@ -95,9 +95,9 @@ public:
     }
 };
 
-class DiscoveryDBTest : public ::testing::Test {
+class DiscoveryDbTest : public ::testing::Test {
 protected:
-    DiscoveryDBTest() { events.db = &db; }
+    DiscoveryDbTest() { events.db = &db; }
     void reply(const ReplyFields& fields = {}) { db.addCamera(makeReply(fields), ip(fields.address)); }
     void polls(int count)
     {
@@ -106,10 +106,10 @@ protected:
     }
 
     RecordingEvents events;
-    DiscoveryDB db{events};
+    DiscoveryDb db{events};
 };
 
-TEST_F(DiscoveryDBTest, ManufacturerIsComparedIgnoringCaseAndOthersAreIgnoredForEver)
+TEST_F(DiscoveryDbTest, ManufacturerIsComparedIgnoringCaseAndOthersAreIgnoredForEver)
 {
     reply({.address = "10.0.0.1", .manufacturer = "HALVEX"});
     reply({.address = "10.0.0.2", .manufacturer = "HalVex"});
@@ -125,7 +125,7 @@ TEST_F(DiscoveryDBTest, ManufacturerIsComparedIgnoringCaseAndOthersAreIgnoredFor
     EXPECT_EQ(events.found.size(), 2u);
 }
 
-TEST_F(DiscoveryDBTest, FirmwareOlderThan236IsIgnoredForEver)
+TEST_F(DiscoveryDbTest, FirmwareOlderThan236IsIgnoredForEver)
 {
     const std::vector<std::pair<const char*, bool>> versions = {{"2.3.6", true},  {"3.0.0", true},
                                                                 {"2.4.0", true},  {"2.10.0", true},
@@ -144,7 +144,7 @@ TEST_F(DiscoveryDBTest, FirmwareOlderThan236IsIgnoredForEver)
     }
 }
 
-TEST_F(DiscoveryDBTest, FoundEventCarriesTheRecordWithEveryTextBoundedAndTerminated)
+TEST_F(DiscoveryDbTest, FoundEventCarriesTheRecordWithEveryTextBoundedAndTerminated)
 {
     reply({.model = "qX-2000 with a model name too long for 32",
            .version = "2.5.10",
@@ -167,7 +167,7 @@ TEST_F(DiscoveryDBTest, FoundEventCarriesTheRecordWithEveryTextBoundedAndTermina
     EXPECT_STREQ(info.user_name, "sixteen-char-nam");
 }
 
-TEST_F(DiscoveryDBTest, CameraIsLostAtTheSixthSilentPollAndFoundAgainWhenItAnswers)
+TEST_F(DiscoveryDbTest, CameraIsLostAtTheSixthSilentPollAndFoundAgainWhenItAnswers)
 {
     reply();
     EXPECT_EQ(db.timer(ip("10.0.0.5")), 6);
@@ -191,7 +191,7 @@ TEST_F(DiscoveryDBTest, CameraIsLostAtTheSixthSilentPollAndFoundAgainWhenItAnswe
     EXPECT_EQ(db.timer(ip("10.0.0.5")), 6);
 }
 
-TEST_F(DiscoveryDBTest, CameraIsListedUnderItsSourceWhateverAddressItReports)
+TEST_F(DiscoveryDbTest, CameraIsListedUnderItsSourceWhateverAddressItReports)
 {
     // A camera without a configured address reports 0.0.0.0; it is found where it answered from.
     db.addCamera(makeReply({.address = "0.0.0.0", .name = "unset"}), ip("10.0.0.9"));
@@ -217,7 +217,7 @@ TEST_F(DiscoveryDBTest, CameraIsListedUnderItsSourceWhateverAddressItReports)
     EXPECT_EQ(events.lost[0].address, ip("10.0.0.9"));
 }
 
-TEST_F(DiscoveryDBTest, RemovalIgnoresFourRepliesAndTheFifthAddsTheCameraAgain)
+TEST_F(DiscoveryDbTest, RemovalIgnoresFourRepliesAndTheFifthAddsTheCameraAgain)
 {
     reply();
     db.removeCamera(ip("10.0.0.5"));
@@ -239,7 +239,7 @@ TEST_F(DiscoveryDBTest, RemovalIgnoresFourRepliesAndTheFifthAddsTheCameraAgain)
     EXPECT_FALSE(db.ignoreCount(ip("10.0.0.77")).has_value());
 }
 
-TEST_F(DiscoveryDBTest, IgnoreListNeverOverwritesAnExistingCount)
+TEST_F(DiscoveryDbTest, IgnoreListNeverOverwritesAnExistingCount)
 {
     reply({.manufacturer = "acme"});
     db.removeCamera(ip("10.0.0.5")); // unknown camera: nothing to do
@@ -248,7 +248,7 @@ TEST_F(DiscoveryDBTest, IgnoreListNeverOverwritesAnExistingCount)
     EXPECT_TRUE(db.addresses().empty());
 }
 
-TEST_F(DiscoveryDBTest, NameLookupIsExactCaseSensitiveAndPrefersTheLowerKey)
+TEST_F(DiscoveryDbTest, NameLookupIsExactCaseSensitiveAndPrefersTheLowerKey)
 {
     // Keys are the network-order address read as a little-endian number: the last octet weighs most.
     reply({.address = "9.0.0.4", .name = "twin"});
@@ -268,7 +268,7 @@ TEST_F(DiscoveryDBTest, NameLookupIsExactCaseSensitiveAndPrefersTheLowerKey)
 
 // The camera is added only once the lookup is already waiting, so it is the add that wakes it;
 // a camera refused meanwhile ends the wait too, unfound.
-TEST_F(DiscoveryDBTest, WaitForCameraWakesWhenAnotherThreadAddsOrRefusesIt)
+TEST_F(DiscoveryDbTest, WaitForCameraWakesWhenAnotherThreadAddsOrRefusesIt)
 {
     const auto soon = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
     EXPECT_FALSE(db.waitForCamera(ip("10.0.0.5"), soon));

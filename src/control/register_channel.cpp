@@ -6,9 +6,23 @@
 
 RegisterChannel::~RegisterChannel() = default;
 
+namespace {
+
+std::string describeFailure(const char* call, uint32_t result)
+{
+    return std::string("HxComm::") + call + " was not successful [" + std::to_string(static_cast<int>(result)) + "]";
+}
+
+} // namespace
+
 std::string describeWriteRegFailure(uint32_t result)
 {
-    return "HxComm::writeReg was not successful [" + std::to_string(static_cast<int>(result)) + "]";
+    return describeFailure("writeReg", result);
+}
+
+std::string describeWriteMultiRegFailure(uint32_t result)
+{
+    return describeFailure("writeMultiReg", result);
 }
 
 bool RegisterChannel::faulted() const

@@ -61,9 +61,10 @@ public:
     virtual uint64_t stampRead(uint32_t cameraAddress);
 };
 
-// How a single-register write that the camera's control channel did not complete is reported,
-// whichever layer asked for it: the words are the ones hosts have always matched on.
+// How a write that the camera's control channel did not complete is reported, whichever layer
+// asked for it: the words are the ones hosts have always matched on.
 std::string describeWriteRegFailure(uint32_t result);
+std::string describeWriteMultiRegFailure(uint32_t result);
 
 // The channel of the library's control protocol for the camera at `address` (network order).
 std::shared_ptr<RegisterChannel> controlChannelFor(uint32_t address);

@@ -8,6 +8,7 @@
 #include <hlv_thread/log_label.h>
 #include <hlv_thread/note.h>
 
+#include "control/register_channel.h"
 #include "family/capture_validator.h"
 #include "family/family_identity.h"
 #include "family/operation_labels.h"
@@ -172,7 +173,7 @@ void FamilyCapture::applyCaptureWrites(const CaptureWrites& writes)
     // A failed write leaves the caller's values as they were, the record as a whole marked refused
     // by the caller; nothing is read back.
     if (result != 0)
-        HLV_THROW(HLV_THREAD::LogicError, "HxComm::writeMultiReg was not successful [%d]", static_cast<int>(result));
+        HLV_THROW(HLV_THREAD::LogicError, "%s", describeWriteMultiRegFailure(result).c_str());
     confirmCaptureWrites(written);
 }
 

@@ -3,6 +3,7 @@
 
 #include "callback/hx_stream.h"
 #include "control/message_ids.h"
+#include "control/register_channel.h"
 #include "family/confirmed_stream_control.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
@@ -155,7 +156,7 @@ void FamilyStreaming::stopCameraLive()
             writeStreamControlConfirmed(channel_, {{regs::GIGE_REG_STREAM_CONTROL, HX_REGISTERS::STREAM_CONTROL_STOP}},
                                         HX_REGISTERS::STREAM_CONTROL_STOP, name_);
         if (result != 0) {
-            HLV_LOG("%s: HxComm::writeMultiReg was not successful [%d]", who, static_cast<int>(result));
+            HLV_LOG("%s: %s", who, describeWriteMultiRegFailure(result).c_str());
             return;
         }
     }

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "callback/callback.h"
 #include "callback/hx_stream.h"
@@ -12,9 +14,6 @@
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/wake.h"
-#include "platform/errno_text.h"
-#include "platform/poll_wait.h"
-#include "registers/register_map.h"
 
 using HLV_THREAD::TRACE_STREAM;
 namespace ids = HX_MESSAGE_IDS;
@@ -34,6 +33,60 @@ bool looksLikeLeader(const uint8_t* bytes)
 
 } // namespace
 
+// The connection and the parser share the receiver's label, registers and message wake.
+TcpStream::TcpStream(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> registers, uint16_t port,
+                     uint16_t cameraPort)
+    : StreamReceiver(cameraAddress, std::move(registers), "TcpStream", "TCP Stream"),
+      connection_(label(), StreamReceiver::registers(), *postWake(), port, cameraPort,
+                  {[this](uint16_t localPort) { setLocalPort(localPort); }, [this] { forgetConnection(); }})
+{
+}
+
+TcpStream::~TcpStream()
+{
+    HLV_THREAD::closeThread(*this);
+}
+
+bool TcpStream::startUp()
+{
+    if (!connection_.open())
+        return false;
+    pieceCount_ = 0;
+    announcePacketSize();
+    setConnected(true);
+    return true;
+}
+
+void TcpStream::shutDown()
+{
+    connection_.close();
+}
+
+// A pass cut short by a waiting message or its step limit may leave the end of an image among
+// the kept bytes after the camera has sent its last byte.
+void TcpStream::waitAndRead()
+{
+    if (connection_.reopenScheduled()) {
+        connection_.waitForReopen();
+        return;
+    }
+    if (holdForBuffer())
+        return;
+    if (!connection_.connectPending() && keptBytesReadable()) {
+        readStream();
+        return;
+    }
+    if (connection_.waitForStream())
+        readStream();
+}
+
+void TcpStream::forgetConnection()
+{
+    pending_.clear();
+    if (state_ != RECOVER && protocol_ != HX_MESSAGE_IDS::INTERNAL_START)
+        goToRecovery();
+}
+
 bool TcpStream::isRecovering() const
 {
     return state_ == RECOVER;
@@ -41,7 +94,7 @@ bool TcpStream::isRecovering() const
 
 uint16_t TcpStream::port() const
 {
-    return connected() ? port_.load() : uint16_t{0};
+    return connected() ? connection_.port() : uint16_t{0};
 }
 
 uint32_t TcpStream::handleControl(const StreamControlRequest& control)
@@ -96,7 +149,7 @@ void TcpStream::readStream()
 // Kept bytes a read step can use without the socket: in the scan only a leader's worth.
 bool TcpStream::keptBytesReadable() const
 {
-    const std::size_t kept = pendingEnd_ - pendingBegin_;
+    const std::size_t kept = pending_.size();
     return state_ == SCAN ? kept >= wire::kStreamLeaderSize : kept != 0;
 }
 
@@ -122,7 +175,7 @@ bool TcpStream::holdForBuffer()
 {
     if (state_ != PAYLOAD || activeData_ != nullptr || acquireBuffer())
         return false;
-    waitForWake(std::nullopt);
+    connection_.waitForWake(std::nullopt);
     return true;
 }
 
@@ -155,7 +208,7 @@ bool TcpStream::readLeader()
     if (imageLength == 0) {
         // The leader may sit a few bytes further on: let the scan look at these bytes again.
         HLV_TRACE(TRACE_STREAM, "%s(%s): failed!! Entering recovery...", who, where());
-        keepForScan(std::span<const uint8_t>(leader_).subspan(1));
+        pending_.putBack(std::span<const uint8_t>(leader_).subspan(1));
         state_ = SCAN;
         return true;
     }
@@ -171,7 +224,7 @@ TcpStream::PieceRead TcpStream::readPiece(std::span<uint8_t> piece, const char* 
         return PieceRead::NoData;
     if (result == ReadResult::Closed) {
         HLV_LOG("%s(%s): %s", who, where(), closedText);
-        connectionLost();
+        connection_.lose();
         return PieceRead::NoData;
     }
     pieceCount_ += got;
@@ -250,7 +303,7 @@ bool TcpStream::readPayload()
         return false;
     if (result == ReadResult::Closed) {
         HLV_LOG("%s(%s): Unexpectedly read [0] bytes! Did the connection close?", who, where());
-        connectionLost();
+        connection_.lose();
         return false;
     }
     activeData_ += got;
@@ -334,9 +387,10 @@ bool TcpStream::recoverScan()
     const char* who = "TcpStream::recoverScan";
     if (!fillScanWindow())
         return false;
-    const std::size_t have = pendingEnd_;
+    const std::span<const uint8_t> window = pending_.window();
+    const std::size_t have = window.size();
     for (std::size_t offset = 0; offset + wire::kStreamLeaderSize <= have; ++offset) {
-        const uint8_t* candidate = scratch_.data() + offset;
+        const uint8_t* candidate = window.data() + offset;
         if (!looksLikeLeader(candidate) && (offset != 0 || leaderError_))
             continue;
         const uint32_t imageLength = checkLeader({candidate, wire::kStreamLeaderSize});
@@ -344,62 +398,35 @@ bool TcpStream::recoverScan()
             continue;
         HLV_TRACE(TRACE_STREAM, "%s(%s): - found leader!", who, where());
         std::memcpy(leader_.data(), candidate, leader_.size());
-        pendingBegin_ = offset + wire::kStreamLeaderSize;
-        if (pendingEnd_ > pendingBegin_)
-            HLV_TRACE(TRACE_STREAM, "%s(%s): Copying %zu payload bytes", who, where(), pendingEnd_ - pendingBegin_);
+        pending_.consumeTo(offset + wire::kStreamLeaderSize);
+        if (pending_.size() != 0)
+            HLV_TRACE(TRACE_STREAM, "%s(%s): Copying %zu payload bytes", who, where(), pending_.size());
         leaderError_ = false;
         discardPackets_ = false;
         startImage(imageLength);
         return true;
     }
-    const std::size_t keep = std::min(have, KEPT_FOR_NEXT_SCAN);
-    pendingBegin_ = have - keep;
+    const std::size_t keep = std::min(have, TcpPendingBytes::KEPT_FOR_NEXT_SCAN);
+    pending_.consumeTo(have - keep);
     HLV_TRACE(TRACE_STREAM, "%s(%s): Saving %zu bytes for next go-around.", who, where(), keep);
     return true;
 }
 
-// Moves the pending bytes to the front of the scratch area and reads the socket's bytes after
-// them; false when there is not a leader's worth to look at (or the connection closed).
+// Reads the socket's bytes after those pending; false when there is not a leader's worth to look
+// at (or the connection closed).
 bool TcpStream::fillScanWindow()
 {
-    const std::size_t have = pendingEnd_ - pendingBegin_;
-    std::memmove(scratch_.data(), scratch_.data() + pendingBegin_, have);
-    pendingBegin_ = 0;
-    pendingEnd_ = have;
-    if (have == scratch_.size())
+    const std::span<uint8_t> room = pending_.compactForScan();
+    if (room.empty())
         return true;
     std::size_t got = 0;
-    const ReadResult result = receive(scratch_.data() + have, scratch_.size() - have, got);
+    const ReadResult result = receive(room.data(), room.size(), got);
     if (result == ReadResult::Closed) {
-        connectionLost();
+        connection_.lose();
         return false;
     }
-    pendingEnd_ = have + got;
-    return pendingEnd_ >= wire::kStreamLeaderSize;
-}
-
-// Puts bytes back in front of those still pending (at most a leader's worth, and pending bytes
-// never fill the whole scratch area while a leader is being read).
-void TcpStream::keepForScan(std::span<const uint8_t> bytes)
-{
-    const std::size_t pending = pendingEnd_ - pendingBegin_;
-    const std::size_t kept = std::min(bytes.size(), scratch_.size() - pending);
-    std::memmove(scratch_.data() + kept, scratch_.data() + pendingBegin_, pending);
-    std::memcpy(scratch_.data(), bytes.data() + (bytes.size() - kept), kept);
-    pendingBegin_ = 0;
-    pendingEnd_ = kept + pending;
-}
-
-void TcpStream::shutDown()
-{
-    socket_.reset();
-    pollSet_.reset();
-}
-
-void TcpStream::writeStartRegisters()
-{
-    registers().writeReg(HX_REGISTERS::GIGE_REG_SCP0, port_);
-    registers().writeReg(HX_REGISTERS::GIGE_REG_SCPS0, HX_REGISTERS::SCPS0_DO_NOT_FRAGMENT | PACKET_SIZE);
+    pending_.filled(got);
+    return pending_.size() >= wire::kStreamLeaderSize;
 }
 
 void TcpStream::announcePacketSize()
@@ -411,11 +438,14 @@ void TcpStream::announcePacketSize()
 
 TcpStream::ReadResult TcpStream::readBytes(uint8_t* into, std::size_t want, std::size_t& got)
 {
-    const std::size_t pending = pendingEnd_ - pendingBegin_;
-    if (pending == 0)
+    if (pending_.size() == 0)
         return receive(into, want, got);
-    got = std::min(want, pending);
-    std::memcpy(into, scratch_.data() + pendingBegin_, got);
-    pendingBegin_ += got;
+    got = pending_.take(into, want);
     return ReadResult::Data;
+}
+
+// The connection's own reads; a test or fuzz driver replaces them to feed the parser itself.
+TcpStream::ReadResult TcpStream::receive(uint8_t* into, std::size_t want, std::size_t& got)
+{
+    return connection_.receive(into, want, got);
 }

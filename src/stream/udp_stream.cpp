@@ -399,7 +399,7 @@ UdpStream::UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel,
                      std::shared_ptr<RegisterChannel> registers)
     : StreamReceiver(cameraAddress, std::move(registers), "UdpStream", "UDP Stream"), channel_(std::move(channel)),
       socket_(channel_ ? channel_->streamSocket() : nullptr), bounce_(BOUNCE_BUFFER_SIZE),
-      negotiation_(StreamReceiver::registers(), cameraAddress, whereText(), negotiationHooks())
+      negotiation_(StreamReceiver::registers(), cameraAddress, label().whereText(), negotiationHooks())
 {
 }
 

@@ -18,6 +18,7 @@
 #include "control/register_channel.h"
 #include "hlv_thread/sync_message.h"
 #include "log_capture.h"
+#include "stream/tcp_camera_presence.h"
 #include "stream/tcp_stream.h"
 #include "stream_fixtures.h"
 
@@ -326,11 +327,11 @@ TEST_F(TcpStreamTest, AClosedConnectionIsReopenedUntilTheCameraTakesItAgain)
     struct Hooks {
         ~Hooks()
         {
-            TcpStream::setCameraPresence(nullptr);
-            TcpStream::setLossReport(nullptr);
+            TcpCameraPresence::set(nullptr);
+            TcpCameraPresence::setLossReport(nullptr);
         }
     } hooks;
-    TcpStream::setCameraPresence([&present](uint32_t) { return present.load(); });
+    TcpCameraPresence::set([&present](uint32_t) { return present.load(); });
     startLiveParser();
     HostBuffer first(4096), second(4096);
     give(ids::LIVE_STREAM_MSG, first);
@@ -350,7 +351,7 @@ TEST_F(TcpStreamTest, AClosedConnectionIsReopenedUntilTheCameraTakesItAgain)
 
     // Refused, again and again: said once, and nothing comes back meanwhile. A camera that keeps
     // refusing through the longest delay is reported lost once, and still asked while present.
-    TcpStream::setLossReport([&](uint32_t address) {
+    TcpCameraPresence::setLossReport([&](uint32_t address) {
         std::lock_guard<std::mutex> guard(lossLock);
         losses.push_back(address);
     });

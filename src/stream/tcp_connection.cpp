@@ -1,11 +1,14 @@
-// The TCP image receiver's connection: its port search and reconnection, and the wait on the
-// socket and the message queue together. The system calls lie in platform/socket_calls.h.
+// The TCP image receiver's connection to its camera: the local port it binds, connecting and
+// re-opening the connection, the camera's stream channel registers, and the non-blocking reads
+// the parser takes the stream through. The system calls lie in platform/socket_calls.h.
+#include "stream/tcp_connection.h"
+
 #include <algorithm>
-#include <memory>
 #include <mutex>
+#include <utility>
 
 #include "control/hx_comm.h"
-#include "discovery/discovery.h"
+#include "control/register_channel.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/period_scale.h"
@@ -13,7 +16,9 @@
 #include "platform/errno_text.h"
 #include "platform/poll_wait.h"
 #include "platform/socket_calls.h"
-#include "stream/tcp_stream.h"
+#include "registers/register_map.h"
+#include "stream/receiver_label.h"
+#include "stream/tcp_camera_presence.h"
 
 using HLV_THREAD::TRACE_STREAM;
 using HX_PLATFORM::raiseSystemError;
@@ -42,24 +47,6 @@ void enlargeReceiveBuffer(HX_PLATFORM::Descriptor fd)
     });
 }
 
-std::mutex& presenceLock()
-{
-    static auto* lock = new std::mutex;
-    return *lock;
-}
-
-TcpStream::CameraPresence& presenceCheck()
-{
-    static auto* check = new TcpStream::CameraPresence;
-    return *check;
-}
-
-TcpStream::LossReport& lossReport()
-{
-    static auto* report = new TcpStream::LossReport;
-    return *report;
-}
-
 std::chrono::microseconds scaled(uint32_t microseconds)
 {
     return std::chrono::microseconds(HLV_THREAD::scaledMicroseconds(microseconds));
@@ -67,87 +54,58 @@ std::chrono::microseconds scaled(uint32_t microseconds)
 
 } // namespace
 
-void TcpStream::setCameraPresence(CameraPresence presence)
-{
-    std::lock_guard<std::mutex> guard(presenceLock());
-    presenceCheck() = std::move(presence);
-}
-
-void TcpStream::setLossReport(LossReport report)
-{
-    std::lock_guard<std::mutex> guard(presenceLock());
-    lossReport() = std::move(report);
-}
-
-void TcpStream::reportLoss(uint32_t cameraAddress)
-{
-    LossReport report;
-    {
-        std::lock_guard<std::mutex> guard(presenceLock());
-        report = lossReport();
-    }
-    if (report)
-        report(cameraAddress);
-    else
-        Discovery::removeCamera(cameraAddress);
-}
-
-bool TcpStream::cameraPresent(uint32_t cameraAddress)
-{
-    CameraPresence check;
-    {
-        std::lock_guard<std::mutex> guard(presenceLock());
-        check = presenceCheck();
-    }
-    return check ? check(cameraAddress) : !HxComm::isFaulted(cameraAddress);
-}
-
-// Built and ended here, beside the poll set it owns, which the portable half never sees whole.
-TcpStream::TcpStream(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> registers, uint16_t port,
-                     uint16_t cameraPort)
-    : StreamReceiver(cameraAddress, std::move(registers), "TcpStream", "TCP Stream"), firstPort_(port),
-      cameraPort_(cameraPort), scratch_(SCAN_WINDOW + KEPT_FOR_NEXT_SCAN)
+TcpConnection::TcpConnection(const ReceiverLabel& label, RegisterChannel& registers, HLV_THREAD::Wake& wake,
+                             uint16_t firstPort, uint16_t cameraPort, Hooks hooks)
+    : label_(label), registers_(registers), wake_(wake), firstPort_(firstPort), cameraPort_(cameraPort),
+      hooks_(std::move(hooks))
 {
 }
 
-TcpStream::~TcpStream()
-{
-    HLV_THREAD::closeThread(*this);
-}
+// Ended here, beside the poll sets it owns, which the header never sees whole.
+TcpConnection::~TcpConnection() = default;
 
-bool TcpStream::startUp()
+bool TcpConnection::open()
 {
     const char* who = "TcpStream::sockInit";
-    HLV_TRACE(TRACE_STREAM, "%s(%s): port=%u", who, where(), firstPort_);
+    HLV_TRACE(TRACE_STREAM, "%s(%s): port=%u", who, label_.where(), firstPort_);
     try {
         if (!connectFromFreePort(firstPort_))
             return false;
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("%s: Exception during TcpStream socket initialization: %s", who, error.str().c_str());
-        shutDown();
-        HLV_LOG("%s(%s): Unable to initialize our TcpStream socket!", who, where());
+        close();
+        HLV_LOG("%s(%s): Unable to initialize our TcpStream socket!", who, label_.where());
         return false;
     }
-    pieceCount_ = 0;
-    writeStartRegisters();
-    announcePacketSize();
-    setConnected(true);
+    tellCameraPort();
     return true;
 }
 
+void TcpConnection::close()
+{
+    socket_.reset();
+    pollSet_.reset();
+}
+
+uint16_t TcpConnection::port() const
+{
+    return port_;
+}
+
 // Ten local ports, three apart; only a port that is taken (or not usable here) moves on.
-bool TcpStream::connectFromFreePort(uint16_t firstPort)
+bool TcpConnection::connectFromFreePort(uint16_t firstPort)
 {
     for (unsigned attempt = 0; attempt < PORT_ATTEMPTS; ++attempt) {
         const auto localPort = static_cast<uint16_t>(firstPort + attempt * PORT_STEP);
         int error = 0;
         if (connectOnce(localPort, error)) {
             port_ = localPort;
-            setLocalPort(localPort);
-            HLV_TRACE(TRACE_STREAM, "%s(%s): Connected successfully, port=%u", "TcpStream::sockInit", where(),
+            if (hooks_.portChosen)
+                hooks_.portChosen(localPort);
+            HLV_TRACE(TRACE_STREAM, "%s(%s): Connected successfully, port=%u", "TcpStream::sockInit", label_.where(),
                       unsigned(port_));
             pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
-            pollSet_->add(*postWake());
+            pollSet_->add(wake_);
             pollSet_->add(socket_.get(), connectPending_);
             return true;
         }
@@ -160,7 +118,7 @@ bool TcpStream::connectFromFreePort(uint16_t firstPort)
 
 // A connect still in progress counts as started; its outcome is read when the socket becomes
 // writable.
-bool TcpStream::connectOnce(uint16_t localPort, int& error)
+bool TcpConnection::connectOnce(uint16_t localPort, int& error)
 {
     socket_ = HX_PLATFORM::openSocket(HX_PLATFORM::SocketType::Stream);
     if (!socket_.valid())
@@ -172,18 +130,18 @@ bool TcpStream::connectOnce(uint16_t localPort, int& error)
     HX_PLATFORM::reuseAddress(socket_.get());
     // The local address toward the camera, not the wildcard: a camera on this very host (a
     // stand-in on another loopback address) may use the same port number.
-    const uint32_t local = HX_PLATFORM::hostToNetwork(HxComm::localAddressToward(cameraAddress()));
+    const uint32_t camera = label_.cameraAddress();
+    const uint32_t local = HX_PLATFORM::hostToNetwork(HxComm::localAddressToward(camera));
     if (!HX_PLATFORM::bindTo(socket_.get(), {local, localPort})) {
         error = HX_PLATFORM::lastSocketError();
         return false;
     }
-    const HX_PLATFORM::ConnectStatus status =
-        HX_PLATFORM::connectTo(socket_.get(), {cameraAddress(), cameraPort_}, error);
+    const HX_PLATFORM::ConnectStatus status = HX_PLATFORM::connectTo(socket_.get(), {camera, cameraPort_}, error);
     connectPending_ = status == HX_PLATFORM::ConnectStatus::Pending;
     return status != HX_PLATFORM::ConnectStatus::Failed;
 }
 
-void TcpStream::completeConnect()
+void TcpConnection::completeConnect()
 {
     const int error = HX_PLATFORM::connectOutcome(socket_.get());
     if (error == 0) {
@@ -191,48 +149,47 @@ void TcpStream::completeConnect()
         connectPending_ = false;
         reconnecting_ = false;
         pollSet_->watchWrite(1, false);
-        HLV_TRACE(TRACE_STREAM, "%s(%s): Connection established.", "TcpStream::completeConnect", where());
+        HLV_TRACE(TRACE_STREAM, "%s(%s): Connection established.", "TcpStream::completeConnect", label_.where());
         if (reopened)
-            writeStartRegisters();
+            tellCameraPort();
         return;
     }
     // A camera that keeps refusing is reported once per outage, not at every attempt.
     if (!outageReported_)
-        HLV_LOG("%s(%s): connect() failed!\n%s", "TcpStream::completeConnect", where(),
+        HLV_LOG("%s(%s): connect() failed!\n%s", "TcpStream::completeConnect", label_.where(),
                 HX_PLATFORM::errnoIndicates(error).c_str());
-    connectionLost();
+    lose();
 }
 
 // A lost connection is re-opened at once. One the camera refuses, or that ends again before it
 // brought anything, is tried again after a delay that doubles each time, up to its limit; the
 // host's buffers wait meanwhile. A camera that is not present is not asked at all until it is.
-void TcpStream::connectionLost()
+void TcpConnection::lose()
 {
     const bool reopenFailed = reconnecting_;
     if (!reopenFailed)
-        HLV_TRACE(TRACE_STREAM, "%s(%s): Socket got closed underneath us!", "TcpStream::processLoop", where());
+        HLV_TRACE(TRACE_STREAM, "%s(%s): Socket got closed underneath us!", "TcpStream::processLoop", label_.where());
     if (reopenFailed && !outageReported_)
         HLV_LOG("%s(%s): Unable to re-open the TCP socket; trying again while the camera is present.",
-                "TcpStream::processLoop", where());
+                "TcpStream::processLoop", label_.where());
     outageReported_ = outageReported_ || reopenFailed;
     if (reopenFailed && !lossReported_ && reconnectDelay_ >= scaled(RECONNECT_MAX_MICROSECONDS)) {
         // Refused through the longest delay: the host hears the camera is lost, and is told again
         // when discovery finds it; meanwhile the connection is still asked for while it is present.
         lossReported_ = true;
         HLV_LOG("%s(%s): The camera keeps refusing the TCP connection; reported lost.", "TcpStream::processLoop",
-                where());
-        reportLoss(cameraAddress());
+                label_.where());
+        TcpCameraPresence::reportLoss(label_.cameraAddress());
     }
     reconnecting_ = false;
     connectPending_ = false;
     socket_.reset();
-    pendingBegin_ = pendingEnd_ = 0;
-    if (state_ != RECOVER && protocol_ != HX_MESSAGE_IDS::INTERNAL_START)
-        goToRecovery();
+    if (hooks_.lost)
+        hooks_.lost();
     scheduleReconnect(reopenFailed || !connectionDelivered_);
 }
 
-void TcpStream::scheduleReconnect(bool refused)
+void TcpConnection::scheduleReconnect(bool refused)
 {
     if (!refused)
         reconnectDelay_ = std::chrono::microseconds(0);
@@ -242,7 +199,12 @@ void TcpStream::scheduleReconnect(bool refused)
     reconnectAt_ = std::chrono::steady_clock::now() + reconnectDelay_;
 }
 
-void TcpStream::awaitReconnect()
+bool TcpConnection::reopenScheduled() const
+{
+    return reconnectAt_.has_value();
+}
+
+void TcpConnection::waitForReopen()
 {
     const auto now = std::chrono::steady_clock::now();
     if (now < *reconnectAt_) {
@@ -250,11 +212,11 @@ void TcpStream::awaitReconnect()
         return;
     }
     reconnectAt_.reset();
-    if (!cameraPresent(cameraAddress())) {
+    if (!TcpCameraPresence::present(label_.cameraAddress())) {
         // Said once per absence, however long the camera refused before it went.
         if (!awayReported_)
             HLV_LOG("%s(%s): The camera is away; the TCP connection is re-opened when it answers again.",
-                    "TcpStream::processLoop", where());
+                    "TcpStream::processLoop", label_.where());
         awayReported_ = true;
         reconnectDelay_ = scaled(RECONNECT_MAX_MICROSECONDS);
         reconnectAt_ = std::chrono::steady_clock::now() + reconnectDelay_;
@@ -263,12 +225,12 @@ void TcpStream::awaitReconnect()
     awayReported_ = false;
     if (!retrySocket()) {
         reconnecting_ = true; // refused at once: counts as a failed re-opening
-        connectionLost();
+        lose();
     }
 }
 
 // A connection from the port the last one used; a connect still in progress counts as made.
-bool TcpStream::retrySocket()
+bool TcpConnection::retrySocket()
 {
     connectionDelivered_ = false;
     try {
@@ -277,7 +239,7 @@ bool TcpStream::retrySocket()
     } catch (const HLV_THREAD::Exception& error) {
         socket_.reset();
         if (!outageReported_)
-            HLV_LOG("%s(%s): %s", "TcpStream::retrySocket", where(), error.str().c_str());
+            HLV_LOG("%s(%s): %s", "TcpStream::retrySocket", label_.where(), error.str().c_str());
         return false;
     }
     reconnecting_ = connectPending_;
@@ -285,53 +247,50 @@ bool TcpStream::retrySocket()
     // the port it already has. Told once the connection is open, so a camera still starting up
     // is not asked for a register it cannot answer yet.
     if (!connectPending_)
-        writeStartRegisters();
+        tellCameraPort();
     return true;
 }
 
-void TcpStream::waitForWake(std::optional<std::chrono::milliseconds> limit)
+void TcpConnection::tellCameraPort()
 {
-    if (!wakeOnly_) {
-        wakeOnly_ = std::make_unique<HX_PLATFORM::PollSet>();
-        wakeOnly_->add(*postWake());
-    }
-    if (wakeOnly_->wait(limit) == HX_PLATFORM::PollStatus::Failed)
-        raiseSystemError(__FILE__, __LINE__, "Could not wait for the stream's messages", wakeOnly_->error());
-    if (wakeOnly_->events(0).any())
-        postWake()->reset();
+    registers_.writeReg(HX_REGISTERS::GIGE_REG_SCP0, port_);
+    registers_.writeReg(HX_REGISTERS::GIGE_REG_SCPS0, HX_REGISTERS::SCPS0_DO_NOT_FRAGMENT | PACKET_SIZE);
 }
 
-// Stream bytes already taken from the socket (kept back by the scan) wake nothing, so they are
-// read before any wait: a pass cut short by a waiting message or its step limit may leave the
-// end of an image there after the camera has sent its last byte.
-void TcpStream::waitAndRead()
+bool TcpConnection::connectPending() const
 {
-    if (reconnectAt_) {
-        awaitReconnect();
-        return;
-    }
-    if (holdForBuffer())
-        return;
-    if (!connectPending_ && keptBytesReadable()) {
-        readStream();
-        return;
-    }
+    return connectPending_;
+}
+
+bool TcpConnection::waitForStream()
+{
     if (pollSet_->wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed)
         raiseSystemError(__FILE__, __LINE__, "Could not wait for the stream's events", pollSet_->error());
     if (pollSet_->events(0).any())
-        postWake()->reset();
+        wake_.reset();
     const HX_PLATFORM::PollEvents socketEvents = pollSet_->events(1);
     if (connectPending_) {
         if (socketEvents.writable || socketEvents.closed)
             completeConnect();
-        return;
+        return false;
     }
-    if (socketEvents.readable || socketEvents.closed)
-        readStream();
+    return socketEvents.readable || socketEvents.closed;
+}
+
+void TcpConnection::waitForWake(std::optional<std::chrono::milliseconds> limit)
+{
+    if (!wakeOnly_) {
+        wakeOnly_ = std::make_unique<HX_PLATFORM::PollSet>();
+        wakeOnly_->add(wake_);
+    }
+    if (wakeOnly_->wait(limit) == HX_PLATFORM::PollStatus::Failed)
+        raiseSystemError(__FILE__, __LINE__, "Could not wait for the stream's messages", wakeOnly_->error());
+    if (wakeOnly_->events(0).any())
+        wake_.reset();
 }
 
 // Never blocks: the socket is non-blocking, and a broken connection reads as closed.
-TcpStream::ReadResult TcpStream::receive(uint8_t* into, std::size_t want, std::size_t& got)
+TcpConnection::ReadResult TcpConnection::receive(uint8_t* into, std::size_t want, std::size_t& got)
 {
     got = 0;
     if (!socket_.valid())
@@ -340,7 +299,7 @@ TcpStream::ReadResult TcpStream::receive(uint8_t* into, std::size_t want, std::s
     if (count > 0) {
         got = static_cast<std::size_t>(count);
         if (outageReported_)
-            HLV_LOG("%s(%s): The TCP connection is open again.", "TcpStream::receive", where());
+            HLV_LOG("%s(%s): The TCP connection is open again.", "TcpStream::receive", label_.where());
         outageReported_ = false;
         lossReported_ = false;
         connectionDelivered_ = true;
@@ -352,7 +311,7 @@ TcpStream::ReadResult TcpStream::receive(uint8_t* into, std::size_t want, std::s
     if (HX_PLATFORM::wouldBlock(error))
         return ReadResult::Nothing;
     if (!HX_PLATFORM::connectionBroken(error))
-        HLV_LOG("%s(%s): Could not recvfrom()\n%s", "TcpStream::receive", where(),
+        HLV_LOG("%s(%s): Could not recvfrom()\n%s", "TcpStream::receive", label_.where(),
                 HX_PLATFORM::errnoIndicates(error).c_str());
     return ReadResult::Closed;
 }

@@ -60,11 +60,11 @@ void FamilyDownloadSettings::computeDownloadLocked()
 {
     RegisterCache& registers = camera_.groups.registers(RegisterGroup::Download);
     FAMILY_DOWNLOAD::SessionValues session;
-    session.packetLength = camera_.streamOps.getPacketLen(registers);
-    session.packetDelay = camera_.streamOps.getPacketDelay(registers);
-    session.start = camera_.streamOps.getStart(registers);
-    session.stop = camera_.streamOps.getStop(registers);
-    camera_.streamOps.getThrottleParams(session.pauseCount, session.resumeCount);
+    session.packetLength = camera_.streamOps.settings().getPacketLen(registers);
+    session.packetDelay = camera_.streamOps.settings().getPacketDelay(registers);
+    session.start = camera_.streamOps.settings().getStart(registers);
+    session.stop = camera_.streamOps.settings().getStop(registers);
+    camera_.streamOps.settings().getThrottleParams(session.pauseCount, session.resumeCount);
     FAMILY_DOWNLOAD::computeDownload(registers, camera_.formatFlags, session, camera_.cached.downloadSettings);
 }
 

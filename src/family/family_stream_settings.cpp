@@ -23,7 +23,8 @@ FamilyStreamSettings::FamilyStreamSettings(FamilyCamera& camera) : camera_(camer
 void FamilyStreamSettings::computeStreamLocked()
 {
     const RegisterCache& registers = camera_.groups.registers(RegisterGroup::Stream);
-    FAMILY_STREAM::computeStream(registers, camera_.streamOps.getPacketDelay(registers), camera_.cached.streamSettings);
+    FAMILY_STREAM::computeStream(registers, camera_.streamOps.settings().getPacketDelay(registers),
+                                 camera_.cached.streamSettings);
 }
 
 void FamilyStreamSettings::getStreamSettings(HX_STREAM_SETTINGS* out)

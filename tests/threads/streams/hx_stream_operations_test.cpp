@@ -77,7 +77,7 @@ TEST_F(StreamSessionTest, DownloadSettingsBecomeRegisterWritesAndRefusalsAreMark
                                     {0x0D08, 100},        {0xE924, 5},    {0xE928, 9},
                                     {0xE918, 5},          {0xE92C, 1},    {0xE930, 0}};
     EXPECT_EQ(apply(settings), expected);
-    EXPECT_TRUE(session->settingsApplied());
+    EXPECT_TRUE(session->settings().settingsApplied());
 
     HX_DOWNLOAD_SETTINGS untouched = settingsWithFlags();
     untouched.flags = 0;
@@ -94,7 +94,7 @@ TEST_F(StreamSessionTest, DownloadSettingsBecomeRegisterWritesAndRefusalsAreMark
         HX_DOWNLOAD_SETTINGS accepted = settingsWithFlags();
         setField(accepted.turbo_packet_length, accepted.turbo_packet_length_flags, length);
         EXPECT_EQ(value(apply(accepted), 0x0D04), written);
-        EXPECT_EQ(session->streamPacketLength(), length);
+        EXPECT_EQ(session->settings().streamPacketLength(), length);
     }
     const std::pair<uint32_t, bool> delays[] = {{9, false}, {10, true}, {1000000, true}, {1000001, false}};
     for (const auto& [delay, accepted] : delays) {
@@ -144,7 +144,7 @@ TEST_F(StreamSessionTest, FrameRangeChecksAndTheThrottle)
     throttle.resume_count = 7;
     apply(throttle);
     uint32_t pause = 0, resume = 0;
-    session->getThrottleParams(pause, resume);
+    session->settings().getThrottleParams(pause, resume);
     EXPECT_EQ(pause, 3u);
     EXPECT_EQ(resume, 7u);
 }
@@ -154,15 +154,15 @@ TEST_F(StreamSessionTest, ParserSwitchesRegisterWritesAndDownloadRoutes)
     RegisterPairs start;
     session->startDownload(start);
     EXPECT_EQ(start, (RegisterPairs{{0x0938, 1000000}, {0xD314, 3}}));
-    EXPECT_FALSE(session->settingsApplied());
+    EXPECT_FALSE(session->settings().settingsApplied());
     RegisterPairs stop;
     session->stopDownload(stop);
     EXPECT_EQ(stop, (RegisterPairs{{0xD314, 0}, {0x0938, 10000}}));
 
-    EXPECT_EQ(session->getPacketDelay({}), 200u);
-    EXPECT_EQ(session->getPacketLen({}), 0u);
-    EXPECT_EQ(session->getStart({{0xE924, 4}}), 4u);
-    EXPECT_EQ(session->getStop({{0xE928, 9}}), 9u);
+    EXPECT_EQ(session->settings().getPacketDelay({}), 200u);
+    EXPECT_EQ(session->settings().getPacketLen({}), 0u);
+    EXPECT_EQ(session->settings().getStart({{0xE924, 4}}), 4u);
+    EXPECT_EQ(session->settings().getStop({{0xE928, 9}}), 9u);
 
     // Without a receiver: buffers come straight back, pauses have nowhere to go.
     hx_test::LogCapture log;

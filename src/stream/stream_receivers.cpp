@@ -1,0 +1,209 @@
+// The image receiver of a camera's stream session: which one runs (UDP or TCP), making it and
+// replacing one that stopped, handing it host buffers, and what the session asks of it.
+#include "stream/stream_receivers.h"
+
+#include <cerrno>
+#include <new>
+#include <utility>
+
+#include "callback/hx_stream.h"
+#include "camera/camera_services.h"
+#include "control/hx_comm.h"
+#include "control/message_ids.h"
+#include "hlv_thread/log.h"
+#include "hlv_thread/note.h"
+#include "platform/errno_text.h"
+#include "registers/register_map.h"
+#include "stream/tcp_stream.h"
+#include "stream/udp_stream.h"
+
+using HLV_THREAD::TRACE_STREAM;
+namespace ids = HX_MESSAGE_IDS;
+namespace regs = HX_REGISTERS;
+
+StreamReceivers::StreamReceivers(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> registers,
+                                 const std::string& cameraName, HLV_THREAD::MsgThread* serviceThread)
+    : cameraAddress_(cameraAddress), registers_(std::move(registers)), cameraName_(cameraName),
+      serviceThread_(serviceThread)
+{
+}
+
+StreamReceivers::~StreamReceivers()
+{
+    disconnect();
+}
+
+bool StreamReceivers::connect(bool overUdp)
+{
+    return overUdp ? connectUdp() : connectTcp();
+}
+
+bool StreamReceivers::connectUdp()
+{
+    const char* who = "HxStreamOperations::connectStream";
+    dropHalted(udp_);
+    if (udp_) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): Already connected.", who, cameraName_.c_str());
+        return false;
+    }
+    std::shared_ptr<HxComm> channel = HxComm::factory(cameraAddress_);
+    if (!channel)
+        HLV_THROW(HLV_THREAD::RuntimeError, "Unexpectedly null HxComm pointer!");
+    if (channel->streamSocket() == nullptr) {
+        HLV_LOG("%s: Unexpectedly null sock_ptr!", who);
+        return false;
+    }
+    std::unique_ptr<UdpStream> receiver(new (std::nothrow) UdpStream(cameraAddress_, std::move(channel), registers_));
+    if (!receiver)
+        HX_PLATFORM::raiseSystemError(__FILE__, __LINE__, "Could not create UdpStream protocol object", ENOMEM);
+    receiver->countDataIn(dataIn_);
+    receiver->countSilentEnds(silentEnds_);
+    if (!receiver->startAndWait())
+        HLV_LOG("%s(%s): The UDP receiver did not start", who, cameraName_.c_str());
+    udp_ = std::move(receiver);
+    auto* negotiate = new StreamControl<HLV_THREAD::Message>(StreamControlRequest::TEST_PACKET, 1);
+    negotiate->owner = udp_.get();
+    udp_->post(negotiate);
+    return true;
+}
+
+bool StreamReceivers::connectTcp()
+{
+    dropHalted(tcp_);
+    if (tcp_) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): Already connected.", "HxStreamOperations::connectStream", cameraName_.c_str());
+        return false;
+    }
+    std::unique_ptr<TcpStream> receiver(new (std::nothrow)
+                                            TcpStream(cameraAddress_, registers_, HX_WIRE::kTcpStreamPort));
+    if (!receiver)
+        HX_PLATFORM::raiseSystemError(__FILE__, __LINE__, "Could not create TcpStream protocol object", ENOMEM);
+    receiver->countDataIn(dataIn_);
+    receiver->countSilentEnds(silentEnds_);
+    if (!receiver->startAndWait())
+        HLV_LOG("%s(%s): The TCP receiver did not start", "HxStreamOperations::connectStream", cameraName_.c_str());
+    tcp_ = std::move(receiver);
+    return true;
+}
+
+// A receiver that failed to start (or whose thread ended) answers every buffer with an error; it
+// is kept until the next connect, so the buffers handed in meanwhile come back marked, and is
+// then replaced.
+template <class Receiver>
+void StreamReceivers::dropHalted(std::unique_ptr<Receiver>& receiver)
+{
+    if (!receiver || !receiver->halted())
+        return;
+    HLV_LOG("%s(%s): Replacing a stream receiver that is not running", "HxStreamOperations::connectStream",
+            cameraName_.c_str());
+    HLV_THREAD::closeThread(*receiver);
+    receiver.reset();
+}
+
+void StreamReceivers::disconnect()
+{
+    if (udp_) {
+        HLV_THREAD::closeThread(*udp_);
+        udp_.reset();
+    }
+    if (tcp_) {
+        HLV_THREAD::closeThread(*tcp_);
+        tcp_.reset();
+    }
+}
+
+void StreamReceivers::handleMessage(HLV_THREAD::Message* message)
+{
+    const char* who = "HxStreamOperations::handleMessage";
+    StreamReceiver* target = current();
+    if (target == nullptr) {
+        HLV_TRACE(TRACE_STREAM, "%s: No protocol handler allocated!", who);
+        message->reply(HLV_THREAD::MESSAGE_DONE);
+        return;
+    }
+    HxStreamBuffer* stream = streamBufferOf(message);
+    if (stream == nullptr) {
+        HLV_LOG("%s: Unexpectedly null stream message!", who);
+        message->reply(HLV_THREAD::MESSAGE_DONE);
+        return;
+    }
+    if (stream->buffer() != nullptr) {
+        HLV_TRACE(TRACE_STREAM, "%s: Got a buffer address, adding to our queue. [m=%p]", who,
+                  static_cast<void*>(message));
+        if (message->req == ids::DOWNLOAD_STREAM_MSG) {
+            HLV_TRACE(TRACE_STREAM, "%s: Download streams need a return through the CameraServices object.", who);
+            if (HLV_THREAD::MsgThread* service = downloadReturnThread())
+                message->pushRoute(service);
+        }
+    } else if (!stream->stop) {
+        return;
+    } else {
+        HLV_TRACE(TRACE_STREAM, "%s: Shutdown message received.", who);
+    }
+    target->post(message);
+}
+
+HLV_THREAD::MsgThread* StreamReceivers::downloadReturnThread() const
+{
+    if (serviceThread_ != nullptr)
+        return serviceThread_;
+    return CameraServices::find(cameraAddress_).get();
+}
+
+void StreamReceivers::appendDestination(HX_WIRE::RegisterPairs& writes) const
+{
+    if (!udp_)
+        return;
+    writes.push_back({regs::GIGE_REG_SCDA0, HxComm::localAddressToward(cameraAddress_)});
+    writes.push_back({regs::GIGE_REG_SCP0, udp_->localPort()});
+}
+
+StreamReceiver* StreamReceivers::current() const
+{
+    if (udp_)
+        return udp_.get();
+    return tcp_.get();
+}
+
+const UdpStream* StreamReceivers::udp() const
+{
+    return udp_.get();
+}
+
+uint32_t StreamReceivers::packetSize() const
+{
+    if (udp_)
+        return udp_->negotiatedPacketSize();
+    if (tcp_)
+        return TcpStream::PACKET_SIZE;
+    return 0;
+}
+
+bool StreamReceivers::paused() const
+{
+    const StreamReceiver* target = current();
+    return target == nullptr || target->streamPaused();
+}
+
+bool StreamReceivers::running() const
+{
+    const StreamReceiver* target = current();
+    return target != nullptr && !target->halted();
+}
+
+bool StreamReceivers::idle() const
+{
+    if (udp_)
+        return udp_->state() == UdpStream::IDLE;
+    return !tcp_ || tcp_->isRecovering();
+}
+
+std::shared_ptr<const std::atomic<uint64_t>> StreamReceivers::dataIn() const
+{
+    return dataIn_;
+}
+
+std::shared_ptr<const std::atomic<uint64_t>> StreamReceivers::silentEnds() const
+{
+    return silentEnds_;
+}

@@ -1,10 +1,15 @@
-// Family stream flows: the live and playback sessions, driven from the camera's service thread.
-#include "family/streaming.h"
+// The live flow of a register-based family's camera: switching the camera's live stream on and
+// off, what the host wants while the camera cannot be reached, and the live buffers.
+#include "family/family_live_stream.h"
+
+#include <exception>
 
 #include "callback/hx_stream.h"
 #include "control/message_ids.h"
 #include "control/register_channel.h"
 #include "family/confirmed_stream_control.h"
+#include "family/family_receiver_link.h"
+#include "family/stream_flow_context.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "registers/register_map.h"
@@ -26,57 +31,58 @@ constexpr uint32_t LIVE_DOWNLOAD_FORMAT = 1;
 
 } // namespace
 
-void FamilyStreaming::handleLiveStreamMsg(Message* message, HxStreamBuffer& stream)
+FamilyLiveStream::FamilyLiveStream(StreamFlowContext& flow, FamilyReceiverLink& link) : flow_(flow), link_(link) {}
+
+void FamilyLiveStream::handleMessage(Message* message, HxStreamBuffer& stream)
 {
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s) m=%p", HLV_LABEL("handleLiveStreamMsg"), name_.c_str(),
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s) m=%p", HLV_LABEL("handleLiveStreamMsg"), flow_.name.c_str(),
               static_cast<void*>(message));
     if (stream.buffer() != nullptr) {
-        passToReceiver(message, stream);
+        link_.passOn(message, stream);
         return;
     }
     if (stream.stop) {
-        stopLiveStream();
-        passToReceiver(message, stream);
+        stop();
+        link_.passOn(message, stream);
         return;
     }
     switchLive(stream.enable);
-    endHere(message);
+    FamilyReceiverLink::endHere(message);
 }
 
-bool FamilyStreaming::holdWhileAway(Message* message)
+bool FamilyLiveStream::holdWhileAway(Message* message)
 {
-    std::lock_guard<std::recursive_mutex> flow(flowLock_);
     HxStreamBuffer* stream =
         message != nullptr && message->status == HLV_THREAD::MESSAGE_PENDING ? streamBufferOf(message) : nullptr;
     if (stream == nullptr || (message->req != ids::LIVE_STREAM_MSG && message->req != ids::PLAYBACK_STREAM_MSG))
         return false;
     if (stream->buffer() != nullptr) {
-        if (!streamOps_.receiverRunning())
+        if (!flow_.streamOps.receiverRunning())
             return false;
-        streamOps_.handleMessage(message);
+        flow_.streamOps.handleMessage(message);
         return true;
     }
     if (message->req != ids::LIVE_STREAM_MSG)
         return false;
     if (stream->stop || !stream->enable) {
-        stopLiveStream(); // the parser only: the camera cannot be reached
+        stop(); // the parser only: the camera cannot be reached
     } else {
-        liveWanted_ = true; // switched on when the camera answers again
+        wanted_ = true; // switched on when the camera answers again
     }
-    passToReceiver(message, *stream);
+    link_.passOn(message, *stream);
     return true;
 }
 
-void FamilyStreaming::switchLive(bool on)
+void FamilyLiveStream::switchLive(bool on)
 {
     const char* who = HLV_LABEL("handleLiveStreamMsg");
     try {
         if (on) {
             HLV_TRACE(TRACE_OPERATIONS, "%s: Live stream ON.", who);
-            startLiveStream();
+            start();
         } else {
             HLV_TRACE(TRACE_OPERATIONS, "%s: Live stream OFF.", who);
-            stopLiveStream();
+            stop();
         }
     } catch (const HLV_THREAD::Exception& error) {
         HLV_LOG("Program exception: %s", error.str().c_str());
@@ -87,86 +93,106 @@ void FamilyStreaming::switchLive(bool on)
 
 // The partition write and the idle command prepare the camera for live images; a camera that
 // refuses them still gets the stream list, whose result decides.
-bool FamilyStreaming::startLiveStream()
+bool FamilyLiveStream::start()
 {
-    std::lock_guard<std::recursive_mutex> flow(flowLock_);
-    liveWanted_ = true;
-    return startCameraLive();
+    wanted_ = true;
+    return startCamera();
 }
 
 // A camera that restarted has also forgotten where its stream goes.
-void FamilyStreaming::resumeLiveStream()
+void FamilyLiveStream::resume()
 {
-    std::lock_guard<std::recursive_mutex> flow(flowLock_);
-    if (liveWanted_)
-        startCameraLive(true);
+    if (wanted_)
+        startCamera(true);
     else
         destinationForgotten_ = true;
 }
 
-void FamilyStreaming::stopLiveStream()
+void FamilyLiveStream::stop()
 {
-    std::lock_guard<std::recursive_mutex> flow(flowLock_);
-    liveWanted_ = false;
-    stopCameraLive();
+    wanted_ = false;
+    stopCamera();
 }
 
-bool FamilyStreaming::startCameraLive(bool restoreDestination)
+bool FamilyLiveStream::running() const
+{
+    return flow_.writtenStreamControl == HX_REGISTERS::STREAM_CONTROL_LIVE && !flow_.streamOps.streamPaused();
+}
+
+bool FamilyLiveStream::stopForSetter()
+{
+    if (!running())
+        return false;
+    stopCamera();
+    return true;
+}
+
+// A host that switched live off meanwhile keeps it off.
+void FamilyLiveStream::restartAfterSetter()
+{
+    if (!wanted_)
+        return;
+    try {
+        startCamera();
+    } catch (const HLV_THREAD::Exception& error) {
+        HLV_LOG("%s(%s): The live stream did not restart: %s", HLV_LABEL("startLiveStream"), flow_.name.c_str(),
+                error.str().c_str());
+    } catch (const std::exception& error) {
+        HLV_LOG("%s(%s): The live stream did not restart: %s", HLV_LABEL("startLiveStream"), flow_.name.c_str(),
+                error.what());
+    }
+}
+
+bool FamilyLiveStream::startCamera(bool restoreDestination)
 {
     const char* who = HLV_LABEL("startLiveStream");
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, flow_.name.c_str());
     // The live command starts live without a stream message: the receiver may not exist yet.
-    connectStream();
-    if (const uint32_t result = channel_.writeReg(regs::GIGE_REG_PARTITION_STATE, 0); result != 0)
-        HLV_TRACE(TRACE_OPERATIONS, "%s(%s): The camera kept its partition state [%d]", who, name_.c_str(),
+    link_.connect();
+    if (const uint32_t result = flow_.channel.writeReg(regs::GIGE_REG_PARTITION_STATE, 0); result != 0)
+        HLV_TRACE(TRACE_OPERATIONS, "%s(%s): The camera kept its partition state [%d]", who, flow_.name.c_str(),
                   static_cast<int>(result));
-    streamOps_.startLive();
+    flow_.streamOps.startLive();
     uint32_t cameraState = 0;
-    if (channel_.readReg(regs::GIGE_REG_CAMERA_STATE, cameraState) != 0 || cameraState != CAMERA_STATE_IDLE)
-        channel_.writeReg(regs::GIGE_REG_STATE_COMMAND, STATE_COMMAND_IDLE);
+    if (flow_.channel.readReg(regs::GIGE_REG_CAMERA_STATE, cameraState) != 0 || cameraState != CAMERA_STATE_IDLE)
+        flow_.channel.writeReg(regs::GIGE_REG_STATE_COMMAND, STATE_COMMAND_IDLE);
     // A negotiation that has not ended in time leaves no size; 0 would stop the camera sending.
-    const uint32_t negotiated = streamOps_.getStreamPktLen();
+    const uint32_t negotiated = flow_.streamOps.getStreamPktLen();
     const uint32_t packetSize = negotiated != 0 ? negotiated : regs::STANDARD_PACKET_SIZE;
     RegisterPairs writes;
     if (restoreDestination || destinationForgotten_)
-        streamOps_.appendDestination(writes);
+        flow_.streamOps.appendDestination(writes);
     writes.insert(writes.end(), {{regs::GIGE_REG_DOWNLOAD_E930, LIVE_E930},
                                  {regs::GIGE_REG_SCPS0, packetSize | regs::SCPS0_DO_NOT_FRAGMENT},
                                  {regs::GIGE_REG_SCPD0, LIVE_PACKET_DELAY},
                                  {regs::GIGE_REG_DOWNLOAD_C294, LIVE_DOWNLOAD_FORMAT},
                                  {regs::GIGE_REG_STREAM_CONTROL, HX_REGISTERS::STREAM_CONTROL_LIVE}});
-    const uint32_t result = writeStreamControlConfirmed(channel_, writes, HX_REGISTERS::STREAM_CONTROL_LIVE, name_);
+    const uint32_t result =
+        writeStreamControlConfirmed(flow_.channel, writes, HX_REGISTERS::STREAM_CONTROL_LIVE, flow_.name);
     if (result != 0) {
-        HLV_LOG("%s(%s): The camera did not take the live start [%d]", who, name_.c_str(), static_cast<int>(result));
+        HLV_LOG("%s(%s): The camera did not take the live start [%d]", who, flow_.name.c_str(),
+                static_cast<int>(result));
         return false;
     }
-    streamOps_.pauseStream(false);
+    flow_.streamOps.pauseStream(false);
     destinationForgotten_ = false;
-    writtenStreamControl_ = HX_REGISTERS::STREAM_CONTROL_LIVE;
+    flow_.writtenStreamControl = HX_REGISTERS::STREAM_CONTROL_LIVE;
     return true;
 }
 
-void FamilyStreaming::stopCameraLive()
+void FamilyLiveStream::stopCamera()
 {
     const char* who = HLV_LABEL("stopLiveStream");
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, name_.c_str());
-    if (channelUsable()) {
-        writtenStreamControl_ = HX_REGISTERS::STREAM_CONTROL_STOP;
-        const uint32_t result =
-            writeStreamControlConfirmed(channel_, {{regs::GIGE_REG_STREAM_CONTROL, HX_REGISTERS::STREAM_CONTROL_STOP}},
-                                        HX_REGISTERS::STREAM_CONTROL_STOP, name_);
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, flow_.name.c_str());
+    if (link_.channelUsable()) {
+        flow_.writtenStreamControl = HX_REGISTERS::STREAM_CONTROL_STOP;
+        const uint32_t result = writeStreamControlConfirmed(
+            flow_.channel, {{regs::GIGE_REG_STREAM_CONTROL, HX_REGISTERS::STREAM_CONTROL_STOP}},
+            HX_REGISTERS::STREAM_CONTROL_STOP, flow_.name);
         if (result != 0) {
             HLV_LOG("%s: %s", who, describeWriteMultiRegFailure(result).c_str());
             return;
         }
     }
-    streamOps_.stopLive();
-}
-
-// The camera's playback registers are written by the playback settings; buffers only queue here.
-void FamilyStreaming::handlePlaybackStreamMsg(Message* message, HxStreamBuffer& stream)
-{
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s) m=%p", HLV_LABEL("handlePlaybackStreamMsg"), name_.c_str(),
-              static_cast<void*>(message));
-    passToReceiver(message, stream);
+    flow_.streamOps.stopLive();
 }

@@ -2,24 +2,19 @@
 // camera (over UDP, or TCP where the family's traits say so), driven from its service thread.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <mutex>
-#include <string>
-
-#include <hx/hx.h>
 
 #include <hlv_thread/log_label.h>
 
-#include "control/register_channel.h"
-#include "packing/hx_internal.h"
-#include "registers/register_map.h"
+#include "family/family_download_flow.h"
+#include "family/family_live_stream.h"
+#include "family/family_receiver_link.h"
+#include "family/stream_flow_context.h"
 
-class DownloadWatchdog;
 class HxStreamBuffer;
 class HxStreamOperations;
+class RegisterChannel;
 namespace HLV_THREAD {
 class Message;
 }
@@ -27,12 +22,9 @@ class Message;
 // Decides, per stream kind, which camera registers are written and when the camera's receiver is
 // created, switched or stopped; the receiver side is the camera's HxStreamOperations. Every stream
 // buffer message of the camera passes through handleStreaming twice at most: in-bound from the
-// API, and (downloads only) out-bound once the receiver has filled or released the buffer, where
-// format-11 frames are packed and the end of the download is recognised.
-//
-// A download pauses discovery polling and the heartbeat poller (the camera's heartbeat time-out is
-// raised instead) and restores both however it ends: at its end frame, on a stop request, when it
-// cannot start, when the watchdog finds the camera silent, and when this object goes.
+// API, and (downloads only) out-bound once the receiver has filled or released the buffer. The
+// flows are parts: the live flow (FamilyLiveStream), the download flow (FamilyDownloadFlow) and
+// the way both reach the receiver (FamilyReceiverLink); playback buffers only queue.
 //
 // Threads: the flows run on the camera's service thread; a setter on an API thread may stop and
 // restart live around its write (LiveStreamPause). One lock serialises the two, and is held only
@@ -42,22 +34,13 @@ class FamilyStreaming {
     HLV_LOG_CLASS(FamilyStreaming);
 
 public:
-    // What the flows need from the family object they serve. Empty hooks do nothing (the UDP
-    // receiver is assumed when streamsOverUdp is empty).
-    struct Hooks {
-        std::function<void()> startHeartBeat;
-        std::function<void()> stopHeartBeat;
-        // True for cameras whose images arrive over UDP, false for TCP.
-        std::function<bool()> streamsOverUdp;
-        // Size and bit mode of the frames the camera records, for packing format-11 downloads.
-        std::function<HX_INTERNAL::PackingImage()> packingImage;
-    };
+    using Hooks = StreamFlowHooks;
 
     // The download format register value that asks for packed output.
-    static constexpr uint32_t PACKED_DOWNLOAD_FORMAT = 11;
+    static constexpr uint32_t PACKED_DOWNLOAD_FORMAT = FamilyDownloadFlow::PACKED_DOWNLOAD_FORMAT;
     // The longest the first stream waits for the receiver's packet-size negotiation: two trials of
     // one second each (scaled by the test hook), plus this margin.
-    static constexpr uint32_t NEGOTIATION_MARGIN_MILLISECONDS = 500;
+    static constexpr uint32_t NEGOTIATION_MARGIN_MILLISECONDS = FamilyReceiverLink::NEGOTIATION_MARGIN_MILLISECONDS;
 
     // The channel and the stream operations belong to the family object and outlive this one.
     FamilyStreaming(uint32_t cameraAddress, RegisterChannel& channel, HxStreamOperations& streamOperations,
@@ -115,66 +98,15 @@ public:
     bool liveRunning() const;
 
 private:
-    // What the camera's registers say about a download about to start.
-    struct DownloadPlan {
-        uint32_t cameraState = 0;
-        uint32_t partitionState = 0;
-        uint32_t recordedFrames = 0;
-        uint32_t startFrame = 0;
-        uint32_t endFrame = 0;
-        uint32_t format = 0;
-    };
-
     void inBound(HLV_THREAD::Message* message, HxStreamBuffer& stream);
     void outBound(HLV_THREAD::Message* message);
-    void passOnFilledDownload(HxStreamBuffer& stream);
-    void releaseDownloadBuffers();
-    bool staleWatchdogStop(const HLV_THREAD::Message* message) const;
-    void handleDownloadStreamMsg(HLV_THREAD::Message* message, HxStreamBuffer& stream);
-    void handleLiveStreamMsg(HLV_THREAD::Message* message, HxStreamBuffer& stream);
     void handlePlaybackStreamMsg(HLV_THREAD::Message* message, HxStreamBuffer& stream);
-    void startDownloadSession(HLV_THREAD::Message* message, HxStreamBuffer& stream);
-    void refuseDownloadStart(HLV_THREAD::Message* message, HxStreamBuffer& stream);
-    void switchLive(bool on);
-    // The camera's side of live; the public operations also record whether the host wants it.
-    // With restoreDestination (or a destination the camera may have forgotten since) the UDP
-    // stream's destination is written first.
-    bool startCameraLive(bool restoreDestination = false);
-    void stopCameraLive();
-    bool readDownloadPlan(DownloadPlan& plan);
-    bool downloadPossible(const DownloadPlan& plan) const;
-    bool startCameraDownload(const DownloadPlan& plan);
-    void leaveDownloadMode();
-    void pauseDiscovery();
-    void resumeDiscovery();
-    // True once the packet size is known (false after the time limit or without a receiver).
-    bool waitForNegotiation();
-    HX_INTERNAL::PackingImage recordedImage() const;
-    bool channelUsable() const;
-    // Hands a buffer or stop request to the receiver, or ends a message that carries neither.
-    void passToReceiver(HLV_THREAD::Message* message, const HxStreamBuffer& stream);
-    static void endHere(HLV_THREAD::Message* message);
-    DownloadWatchdog& watchdog();
-    void watchdogProgress();
 
-    const uint32_t address_;
-    const std::string name_;
-    RegisterChannel& channel_;
-    HxStreamOperations& streamOps_;
-    const Hooks hooks_;
     // Recursive because the stream messages handled under it run the public flow operations
     // (start and stop of live and download), which take it themselves when called on their own.
     mutable std::recursive_mutex flowLock_;
-    std::atomic<uint32_t> writtenStreamControl_{HX_REGISTERS::STREAM_CONTROL_STOP};
-    bool downloadRunning_ = false;
-    // The download started last, so a watchdog's stop is matched with the download it watched.
-    uint64_t downloadSession_ = 0;
-    bool liveWanted_ = false;
-    // The camera may have restarted since it was last told where its UDP stream goes.
-    bool destinationForgotten_ = false;
-    bool discoveryPausedByDownload_ = false;
-    uint32_t downloadEndFrame_ = 0;
-    uint32_t downloadFormat_ = 0;
-    HX_INTERNAL::PackingImage packingImage_;
-    std::unique_ptr<DownloadWatchdog> watchdog_;
+    StreamFlowContext flow_;
+    FamilyReceiverLink link_;
+    FamilyLiveStream live_;
+    FamilyDownloadFlow download_;
 };

@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "callback/hx_stream.h"
+#include "camera/camera_message_ids.h"
 #include "camera/camera_services.h"
 #include "control/hx_comm.h"
-#include "control/message_ids.h"
 #include "discovery/discovery.h"
 #include "family/confirmed_stream_control.h"
 #include "family/download_watchdog.h"

@@ -2,7 +2,7 @@
 #include "family/streaming.h"
 
 #include "callback/hx_stream.h"
-#include "control/message_ids.h"
+#include "camera/camera_message_ids.h"
 #include "control/register_channel.h"
 #include "family/confirmed_stream_control.h"
 #include "hlv_thread/log.h"

@@ -6,9 +6,9 @@
 #include <new>
 
 #include "callback/hx_stream.h"
+#include "camera/camera_message_ids.h"
 #include "camera/camera_services.h"
 #include "control/hx_comm.h"
-#include "control/message_ids.h"
 #include "control/register_channel.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 
+#include "common/message_id_ranges.h"
 #include "control/hx_comm.h"
 #include "discovery/discovery.h"
 #include "hlv_thread/log.h"

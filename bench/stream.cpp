@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "callback/hx_stream.h"
+#include "camera/camera_message_ids.h"
 #include "control/hx_comm.h"
-#include "control/message_ids.h"
 #include "control/register_channel.h"
 #include "hlv_thread/msg_thread.h"
 #include "hlv_thread/sync_message.h"

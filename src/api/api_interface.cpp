@@ -7,7 +7,7 @@
 
 #include "api/client_context.h"
 #include "callback/callback.h"
-#include "control/camera_address.h"
+#include "camera/camera_address.h"
 #include "discovery/discovery_seam.h"
 #include "platform/errno_text.h"
 #include "platform/netutils.h"

@@ -2,8 +2,8 @@
 // those whose records drive the camera's streams run it on the camera's service thread.
 #include "api/api_interface.h"
 #include "api/unselected_fields.h"
+#include "camera/camera_address.h"
 #include "camera/camera_services_request.h"
-#include "control/camera_address.h"
 
 using namespace HX_API_FRAME;
 using HLV_THREAD::TRACE_API;

@@ -8,9 +8,9 @@
 #include "api/unselected_fields.h"
 #include "callback/callback.h"
 #include "callback/callback_messages.h"
+#include "camera/camera_address.h"
 #include "camera/command.h"
 #include "camera/subscription.h"
-#include "control/camera_address.h"
 #include "discovery/discovery_seam.h"
 
 using namespace HX_API_FRAME;

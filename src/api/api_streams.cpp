@@ -4,8 +4,8 @@
 #include "api/api_interface.h"
 #include "callback/callback.h"
 #include "callback/hx_stream.h"
-#include "control/camera_address.h"
-#include "control/message_ids.h"
+#include "camera/camera_address.h"
+#include "camera/camera_message_ids.h"
 
 using namespace HX_API_FRAME;
 using HLV_THREAD::TRACE_API;

@@ -10,7 +10,7 @@
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
-#include "control/camera_address.h"
+#include "camera/camera_address.h"
 #include "morvane/morvane_operations.h"
 #include "registers/model_codes.h"
 #include "registers/register_map.h"

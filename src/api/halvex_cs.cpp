@@ -4,7 +4,7 @@
 
 #include <hx/hx.h>
 
-#include "control/camera_address.h"
+#include "camera/camera_address.h"
 #include "hlv_thread/format.h"
 #include "hlv_thread/log.h"
 

@@ -6,8 +6,9 @@
 #include <mutex>
 #include <new>
 
+#include "callback/callback_message_ids.h"
 #include "callback/hx_stream.h"
-#include "control/message_ids.h"
+#include "camera/camera_message_ids.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 

@@ -5,8 +5,8 @@
 #include <exception>
 
 #include "callback/hx_stream.h"
-#include "control/camera_address.h"
-#include "control/message_ids.h"
+#include "camera/camera_address.h"
+#include "camera/camera_message_ids.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 

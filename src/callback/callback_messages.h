@@ -7,7 +7,7 @@
 
 #include <hx/hx.h>
 
-#include "control/message_ids.h"
+#include "callback/callback_message_ids.h"
 #include "hlv_thread/message.h"
 
 namespace HLV_CALLBACK {

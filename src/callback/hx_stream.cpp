@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "camera/camera_message_ids.h"
 #include "camera/camera_services.h"
-#include "control/message_ids.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 

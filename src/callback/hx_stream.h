@@ -8,7 +8,8 @@
 
 #include <hx/hx.h>
 
-#include "control/message_ids.h"
+#include "callback/callback_message_ids.h"
+#include "common/message_id_ranges.h"
 #include "hlv_thread/message.h"
 #include "hlv_thread/sync_message.h"
 

@@ -7,7 +7,7 @@
 #include <hlv_thread/log.h>
 #include <hlv_thread/note.h>
 
-#include "control/camera_address.h"
+#include "camera/camera_address.h"
 #include "registers/register_map.h"
 
 using namespace HX_REGISTERS;

@@ -5,9 +5,9 @@
 #include <hlv_thread/log.h>
 
 #include "camera/address_registry.h"
+#include "camera/camera_address.h"
 #include "camera/camera_operations.h"
 #include "camera/camera_operations_registry.h"
-#include "control/camera_address.h"
 #include "control/hx_notification.h"
 #include "control/register_channel.h"
 #include "discovery/discovery_seam.h"

@@ -2,12 +2,13 @@
 #include "camera/camera_services.h"
 
 #include "camera/address_registry.h"
+#include "camera/camera_address.h"
+#include "camera/camera_message_ids.h"
 #include "camera/camera_operations.h"
 #include "camera/settings.h"
 #include "camera/subscription.h"
-#include "control/camera_address.h"
+#include "control/control_message_ids.h"
 #include "control/hx_notification.h"
-#include "control/message_ids.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 

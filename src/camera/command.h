@@ -6,9 +6,9 @@
 
 #include <hx/hx.h>
 
+#include "camera/camera_message_ids.h"
 #include "camera/camera_services.h"
 #include "camera/settings.h"
-#include "control/message_ids.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"

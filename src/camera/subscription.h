@@ -5,7 +5,7 @@
 
 #include <hx/hx.h>
 
-#include "control/message_ids.h"
+#include "camera/camera_message_ids.h"
 #include "hlv_thread/sync_message.h"
 
 class CameraServices;

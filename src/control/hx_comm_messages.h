@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "control/message_ids.h"
+#include "common/message_id_ranges.h"
 #include "hlv_thread/message.h"
 #include "wire/control_packet.h"
 

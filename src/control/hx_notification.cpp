@@ -1,5 +1,6 @@
 // Camera notifications: where event reports and stray discovery replies of a channel are delivered.
 #include "control/hx_notification.h"
+#include "control/control_message_ids.h"
 
 #include <atomic>
 #include <mutex>

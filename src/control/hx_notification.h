@@ -7,8 +7,8 @@
 #include <optional>
 #include <span>
 
+#include "control/control_message_ids.h"
 #include "control/hx_comm_messages.h"
-#include "control/message_ids.h"
 #include "hlv_thread/message.h"
 #include "hlv_thread/msg_thread.h"
 

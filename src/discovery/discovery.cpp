@@ -7,7 +7,7 @@
 #include <new>
 
 #include "control/hx_notification.h"
-#include "control/message_ids.h"
+#include "discovery/discovery_message_ids.h"
 #include "hlv_thread/format.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"

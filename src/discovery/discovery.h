@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "control/message_ids.h"
+#include "common/message_id_ranges.h"
 #include "discovery/discovery_db.h"
 #include "discovery/discovery_network.h"
 #include "discovery/unicast_probes.h"

@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "callback/hx_stream.h"
+#include "camera/camera_address.h"
+#include "camera/camera_message_ids.h"
 #include "camera/camera_services.h"
-#include "control/camera_address.h"
-#include "control/message_ids.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/period_scale.h"
 

@@ -9,8 +9,8 @@
 #include <new>
 
 #include "callback/hx_stream.h"
+#include "camera/camera_message_ids.h"
 #include "camera/camera_services.h"
-#include "control/message_ids.h"
 #include "control/register_channel.h"
 #include "family/confirmed_stream_control.h"
 #include "family/download_watchdog.h"

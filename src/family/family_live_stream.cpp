@@ -5,7 +5,7 @@
 #include <exception>
 
 #include "callback/hx_stream.h"
-#include "control/message_ids.h"
+#include "camera/camera_message_ids.h"
 #include "control/register_channel.h"
 #include "family/confirmed_stream_control.h"
 #include "family/family_receiver_link.h"

@@ -5,11 +5,11 @@
 #include <hlv_thread/note.h>
 #include <hlv_thread/period_scale.h>
 
+#include "camera/camera_address.h"
+#include "camera/camera_message_ids.h"
 #include "camera/camera_services.h"
 #include "camera/command.h"
 #include "camera/settings.h"
-#include "control/camera_address.h"
-#include "control/message_ids.h"
 #include "registers/register_map.h"
 
 using namespace HX_REGISTERS;

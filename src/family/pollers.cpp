@@ -10,8 +10,8 @@
 #include <hlv_thread/note.h>
 #include <hlv_thread/period_scale.h>
 
+#include "camera/camera_address.h"
 #include "camera/camera_services.h"
-#include "control/camera_address.h"
 #include "family/commands.h"
 #include "family/notifications.h"
 #include "registers/register_map.h"

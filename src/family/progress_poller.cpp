@@ -5,8 +5,8 @@
 #include <hlv_thread/note.h>
 #include <hlv_thread/period_scale.h>
 
+#include "camera/camera_address.h"
 #include "camera/camera_services.h"
-#include "control/camera_address.h"
 #include "control/hx_notification.h"
 #include "family/commands.h"
 #include "registers/register_map.h"

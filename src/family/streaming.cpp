@@ -6,8 +6,12 @@
 #include <utility>
 
 #include "callback/hx_stream.h"
+#include "camera/camera_message_ids.h"
+#include "camera/camera_services.h"
 #include "control/hx_comm.h"
-#include "control/message_ids.h"
+#include "discovery/discovery.h"
+#include "family/confirmed_stream_control.h"
+#include "family/download_watchdog.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "platform/ipv4_endpoint.h"

@@ -6,7 +6,8 @@
 #include <utility>
 
 #include "callback/hx_stream.h"
-#include "control/message_ids.h"
+#include "camera/camera_message_ids.h"
+#include "common/message_id_ranges.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "stream/receiver_label.h"

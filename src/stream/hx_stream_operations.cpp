@@ -3,7 +3,9 @@
 #include "stream/hx_stream_operations.h"
 
 #include "callback/hx_stream.h"
-#include "control/message_ids.h"
+#include "camera/camera_message_ids.h"
+#include "camera/camera_services.h"
+#include "control/hx_comm.h"
 #include "control/register_channel.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"

@@ -4,7 +4,8 @@
 
 #include <exception>
 
-#include "control/message_ids.h"
+#include "callback/callback_message_ids.h"
+#include "camera/camera_message_ids.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/wake.h"

@@ -8,8 +8,10 @@
 #include <optional>
 #include <utility>
 
+#include "callback/callback_message_ids.h"
 #include "callback/hx_stream.h"
-#include "control/message_ids.h"
+#include "camera/camera_message_ids.h"
+#include "common/message_id_ranges.h"
 #include "control/register_channel.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"

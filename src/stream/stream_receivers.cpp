@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "callback/hx_stream.h"
+#include "camera/camera_message_ids.h"
 #include "camera/camera_services.h"
 #include "control/hx_comm.h"
-#include "control/message_ids.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "platform/errno_text.h"

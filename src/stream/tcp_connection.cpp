@@ -7,6 +7,7 @@
 #include <mutex>
 #include <utility>
 
+#include "common/message_id_ranges.h"
 #include "control/hx_comm.h"
 #include "control/register_channel.h"
 #include "hlv_thread/log.h"

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "control/message_ids.h"
+#include "common/message_id_ranges.h"
 #include "hlv_thread/message.h"
 
 namespace HALVEX_UDP_STREAM {

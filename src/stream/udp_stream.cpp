@@ -7,8 +7,9 @@
 #include <new>
 
 #include "callback/hx_stream.h"
+#include "camera/camera_message_ids.h"
+#include "common/message_id_ranges.h"
 #include "control/hx_comm.h"
-#include "control/message_ids.h"
 #include "control/udp_socket.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"

@@ -3,15 +3,16 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <hx/hx.h>
+
+#include "arrivals.h"
 
 namespace hx_test {
 
@@ -41,11 +42,7 @@ public:
         static_cast<EventLog*>(cookie)->record(event, camera, data);
     }
 
-    Events events() const
-    {
-        std::lock_guard<std::mutex> lock(lock_);
-        return events_;
-    }
+    Events events() const { return events_.all(); }
 
     // The codes of the events for `camera` (all cameras when 0), in arrival order.
     std::vector<uint32_t> codes(HX_CAMERA_HANDLE camera = 0) const
@@ -71,8 +68,7 @@ public:
     // Waits until `holds` is true of the events received so far; false when the time runs out.
     bool waitUntil(const std::function<bool(const Events&)>& holds, std::chrono::milliseconds timeout) const
     {
-        std::unique_lock<std::mutex> lock(lock_);
-        return added_.wait_for(lock, timeout, [&] { return holds(events_); });
+        return events_.waitUntil(holds, timeout);
     }
 
     // Waits for an event with `code` for `camera`; false when the time runs out.
@@ -106,11 +102,7 @@ public:
         return found;
     }
 
-    void clear()
-    {
-        std::lock_guard<std::mutex> lock(lock_);
-        events_.clear();
-    }
+    void clear() { events_.clear(); }
 
 private:
     static std::size_t sizeOf(uint32_t event)
@@ -137,16 +129,10 @@ private:
             const auto* bytes = static_cast<const uint8_t*>(data);
             copy.bytes.assign(bytes, bytes + sizeOf(event));
         }
-        {
-            std::lock_guard<std::mutex> lock(lock_);
-            events_.push_back(std::move(copy));
-        }
-        added_.notify_all();
+        events_.add(std::move(copy));
     }
 
-    mutable std::mutex lock_;
-    mutable std::condition_variable added_;
-    Events events_;
+    Arrivals<Event> events_;
 };
 
 } // namespace hx_test

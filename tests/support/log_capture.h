@@ -4,14 +4,15 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <functional>
-#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <hlv_thread/log.h>
+
+#include "arrivals.h"
 
 namespace hx_test {
 
@@ -24,28 +25,13 @@ public:
     CapturedLines(const CapturedLines&) = delete;
     CapturedLines& operator=(const CapturedLines&) = delete;
 
-    void add(const std::string& line)
-    {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            lines_.push_back(line);
-        }
-        added_.notify_all();
-    }
+    void add(const std::string& line) { lines_.add(line); }
 
-    std::vector<std::string> lines() const
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        return lines_;
-    }
+    std::vector<std::string> lines() const { return lines_.all(); }
 
     // Number of captured lines containing needle, or that match.
     std::size_t count(const std::string& needle) const { return count(contains(needle)); }
-    std::size_t count(const Match& match) const
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        return countLocked(match);
-    }
+    std::size_t count(const Match& match) const { return countIn(lines_.all(), match); }
 
     // Waits until at least `times` captured lines contain needle (or match); false when the time
     // runs out. Each look runs a fresh copy of the match over the lines in arrival order, so a
@@ -56,15 +42,11 @@ public:
     }
     bool waitFor(const Match& match, std::chrono::milliseconds timeout, std::size_t times = 1) const
     {
-        std::unique_lock<std::mutex> guard(lock_);
-        return added_.wait_for(guard, timeout, [&] { return countLocked(match) >= times; });
+        return lines_.waitUntil([&](const std::vector<std::string>& lines) { return countIn(lines, match) >= times; },
+                                timeout);
     }
 
-    void clear()
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        lines_.clear();
-    }
+    void clear() { lines_.clear(); }
 
 private:
     static Match contains(const std::string& needle)
@@ -72,14 +54,13 @@ private:
         return [needle](const std::string& line) { return line.find(needle) != std::string::npos; };
     }
 
-    std::size_t countLocked(const Match& match) const
+    // The match is taken by value: every count starts from a fresh copy.
+    static std::size_t countIn(const std::vector<std::string>& lines, Match match)
     {
-        return static_cast<std::size_t>(std::count_if(lines_.begin(), lines_.end(), match));
+        return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), std::move(match)));
     }
 
-    mutable std::mutex lock_;
-    mutable std::condition_variable added_;
-    std::vector<std::string> lines_;
+    Arrivals<std::string> lines_;
 };
 
 // Keeps copies of the library's lines (without their line feed) from construction to destruction;

@@ -8,14 +8,13 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstdlib>
 #include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <thread>
 
+#include "arrivals.h"
 #include "hlv_thread/period_scale.h"
 #include "hx/hx.h"
 #include "log_capture.h"
@@ -37,39 +36,30 @@ struct Delivery {
 
 class Deliveries {
 public:
-    void add(const Delivery& delivery)
+    void add(const Delivery& delivery) { log_.add(delivery); }
+    std::vector<Delivery> of(uint32_t event, HX_CAMERA_HANDLE camera) const
     {
-        {
-            const std::lock_guard guard(lock_);
-            log_.push_back(delivery);
-        }
-        changed_.notify_all();
-    }
-    std::vector<Delivery> of(uint32_t event, HX_CAMERA_HANDLE camera)
-    {
-        const std::lock_guard guard(lock_);
         std::vector<Delivery> found;
-        for (const Delivery& d : log_)
+        for (const Delivery& d : log_.all())
             if (d.event == event && d.camera == camera)
                 found.push_back(d);
         return found;
     }
     // Waits until `count` deliveries of the event for the camera have arrived (both clients count).
-    bool waitFor(uint32_t event, HX_CAMERA_HANDLE camera, std::size_t count, milliseconds limit = LIMIT)
+    bool waitFor(uint32_t event, HX_CAMERA_HANDLE camera, std::size_t count, milliseconds limit = LIMIT) const
     {
-        std::unique_lock guard(lock_);
-        return changed_.wait_for(guard, limit, [&] {
-            std::size_t seen = 0;
-            for (const Delivery& d : log_)
-                seen += d.event == event && d.camera == camera ? 1 : 0;
-            return seen >= count;
-        });
+        return log_.waitUntil(
+            [&](const std::vector<Delivery>& log) {
+                std::size_t seen = 0;
+                for (const Delivery& d : log)
+                    seen += d.event == event && d.camera == camera ? 1 : 0;
+                return seen >= count;
+            },
+            limit);
     }
 
 private:
-    std::mutex lock_;
-    std::condition_variable changed_;
-    std::vector<Delivery> log_;
+    hx_test::Arrivals<Delivery> log_;
 };
 
 Deliveries& deliveries()
@@ -248,32 +238,36 @@ public:
                 work();
         });
         std::future<void> done = task.get_future();
-        {
-            const std::lock_guard guard(lock_);
+        ready_.update([&] {
             task_ = std::move(task);
             stop_ = !work;
-        }
-        ready_.notify_all();
+        });
         done.get();
     }
 
 private:
+    // Between tasks the thread waits for the test's next step, which comes within the test's own
+    // time limit; a test gone for longer has hung elsewhere, and the thread ends.
     void serve()
     {
+        constexpr std::chrono::minutes idleLimit(10);
         for (;;) {
-            std::unique_lock guard(lock_);
-            ready_.wait(guard, [this] { return task_.valid(); });
-            std::packaged_task<void()> task = std::move(task_);
-            const bool last = stop_;
-            guard.unlock();
+            if (!ready_.waitUntil([this] { return task_.valid(); }, idleLimit))
+                return;
+            std::packaged_task<void()> task;
+            bool last = false;
+            ready_.update([&] {
+                task = std::move(task_);
+                last = stop_;
+            });
             task();
             if (last)
                 return;
         }
     }
 
-    std::mutex lock_;
-    std::condition_variable ready_;
+    // Guards the task and the stop flag, and signals a task's arrival.
+    hx_test::Signal ready_;
     std::packaged_task<void()> task_;
     bool stop_ = false;
     pid_t tid_ = -1;

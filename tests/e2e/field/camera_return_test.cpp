@@ -10,10 +10,10 @@
 
 #include <hx/hx.h>
 
-#include "../streaming/stream_host.h"
 #include "event_log.h"
 #include "library_client.h"
 #include "registers/register_map.h"
+#include "stream_host.h"
 
 using hx_test::DEADLINE;
 using hx_test::standInCamera;

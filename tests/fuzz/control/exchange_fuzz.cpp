@@ -7,9 +7,9 @@
 #include <memory>
 #include <vector>
 
+#include "control/control_message_ids.h"
 #include "control/hx_comm.h"
 #include "control/hx_notification.h"
-#include "control/message_ids.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
 #include "wire/control_packet.h"

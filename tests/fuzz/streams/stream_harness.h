@@ -13,7 +13,8 @@
 #include <hx/hx.h>
 
 #include "callback/hx_stream.h"
-#include "control/message_ids.h"
+#include "camera/camera_message_ids.h"
+#include "common/message_id_ranges.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
 #include "hlv_thread/msg_thread.h"

@@ -9,8 +9,9 @@
 #include <hx/hx.h>
 
 #include "callback/callback.h"
+#include "callback/callback_message_ids.h"
 #include "callback/callback_messages.h"
-#include "control/message_ids.h"
+#include "camera/camera_message_ids.h"
 #include "log_capture.h"
 #include "stand_in_service.h"
 

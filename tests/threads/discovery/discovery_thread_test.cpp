@@ -10,7 +10,7 @@
 #include <future>
 
 #include "addresses.h"
-#include "control/message_ids.h"
+#include "camera/camera_message_ids.h"
 #include "discovery/discovery.h"
 #include "hlv_thread/sync_message.h"
 #include "platform/socket_address.h"

@@ -1,9 +1,11 @@
 // Camera events become notifications for the camera's service thread; stray replies go to discovery.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
+#include <cstdint>
+#include <utility>
+#include <vector>
 
+#include "arrivals.h"
 #include "control/control_channel.h"
 #include "control/hx_comm.h"
 #include "control/hx_notification.h"
@@ -21,38 +23,41 @@ public:
     void messageHandle(HLV_THREAD::Message* message) override { message->reply(HLV_THREAD::MESSAGE_FAILED); }
     void ownerMessage(HLV_THREAD::Message* message) override
     {
-        if (auto* notification = dynamic_cast<HX_COMM::NotificationMessage*>(message)) {
-            std::lock_guard<std::mutex> guard(lock_);
-            received_.push_back(notification->pairs);
-            missed_.push_back(notification->eventsMissed);
-            known_.push_back(notification->known);
-        }
+        if (auto* notification = dynamic_cast<HX_COMM::NotificationMessage*>(message))
+            arrived_.add({notification->pairs, notification->eventsMissed, notification->known});
         MsgThread::ownerMessage(message);
-        arrived_.notify_all();
     }
+    // The registers of every notification so far, once `count` have come or 5 s have passed.
     std::vector<HX_WIRE::RegisterPairs> waitFor(std::size_t count)
     {
-        std::unique_lock<std::mutex> guard(lock_);
-        arrived_.wait_for(guard, 5s, [&] { return received_.size() >= count; });
-        return received_;
+        arrived_.waitFor(count, 5s);
+        std::vector<HX_WIRE::RegisterPairs> received;
+        for (const Arrived& notification : arrived_.all())
+            received.push_back(notification.pairs);
+        return received;
     }
-    std::vector<bool> missed()
+    std::vector<bool> missed() const
     {
-        std::lock_guard<std::mutex> guard(lock_);
-        return missed_;
+        std::vector<bool> missed;
+        for (const Arrived& notification : arrived_.all())
+            missed.push_back(notification.missed);
+        return missed;
     }
-    std::vector<uint64_t> known()
+    std::vector<uint64_t> known() const
     {
-        std::lock_guard<std::mutex> guard(lock_);
-        return known_;
+        std::vector<uint64_t> known;
+        for (const Arrived& notification : arrived_.all())
+            known.push_back(notification.known);
+        return known;
     }
 
 private:
-    std::mutex lock_;
-    std::condition_variable arrived_;
-    std::vector<HX_WIRE::RegisterPairs> received_;
-    std::vector<bool> missed_;
-    std::vector<uint64_t> known_;
+    struct Arrived {
+        HX_WIRE::RegisterPairs pairs;
+        bool missed;
+        uint64_t known;
+    };
+    hx_test::Arrivals<Arrived> arrived_;
 };
 
 // An event datagram typed from the table: command 0x00C2, length 20, data at offset 24.
@@ -157,20 +162,15 @@ TEST_F(NotificationTest, MalformedEventsAreDroppedAndTheOpeningDatagramIgnoredQu
 
 TEST_F(NotificationTest, DiscoveryRepliesOnTheControlSocketGoToDiscovery)
 {
-    std::mutex lock;
-    std::condition_variable arrived;
-    std::vector<std::pair<uint32_t, std::size_t>> replies;
+    hx_test::Arrivals<std::pair<uint32_t, std::size_t>> arrived;
     HX_COMM::setDiscoveryReplySink([&](uint32_t address, std::span<const uint8_t> datagram) {
-        std::lock_guard<std::mutex> guard(lock);
-        replies.emplace_back(address, datagram.size());
-        arrived.notify_all();
+        arrived.add({address, datagram.size()});
     });
     Bytes reply = ack(0, 0x0003, 1, Bytes(248, 0));
     camera.sendTo(reply, HxComm::factory(cam)->ports().hcp);
-    std::unique_lock<std::mutex> guard(lock);
-    EXPECT_TRUE(arrived.wait_for(guard, 5s, [&] { return !replies.empty(); }));
-    guard.unlock();
+    EXPECT_TRUE(arrived.waitFor(1, 5s));
     HX_COMM::setDiscoveryReplySink(nullptr);
+    const auto replies = arrived.all();
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0], std::make_pair(cam, std::size_t(256)));
 }

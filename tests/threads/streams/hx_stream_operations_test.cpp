@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "callback/hx_stream.h"
+#include "camera/camera_message_ids.h"
 #include "control/hx_comm.h"
-#include "control/message_ids.h"
 #include "control/register_channel.h"
 #include "hlv_thread/period_scale.h"
 #include "log_capture.h"

@@ -10,8 +10,9 @@
 #include <tuple>
 
 #include "callback/hx_stream.h"
+#include "camera/camera_message_ids.h"
+#include "common/message_id_ranges.h"
 #include "control/hx_comm.h"
-#include "control/message_ids.h"
 #include "control/register_channel.h"
 #include "hlv_thread/period_scale.h"
 #include "hlv_thread/sync_message.h"

@@ -4,8 +4,9 @@
 #include <stdexcept>
 
 #include "callback/callback_db.h"
+#include "callback/callback_message_ids.h"
 #include "callback/hx_stream.h"
-#include "control/message_ids.h"
+#include "camera/camera_message_ids.h"
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
 #include "log_capture.h"

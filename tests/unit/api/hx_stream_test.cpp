@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "callback/hx_stream.h"
+#include "camera/camera_message_ids.h"
 #include "camera/camera_services.h"
-#include "control/message_ids.h"
 #include "hlv_thread/note.h"
 #include "log_capture.h"
 #include "stand_in_service.h"

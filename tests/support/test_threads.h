@@ -1,14 +1,13 @@
-// Helpers for the framework tests: condition waits with deadlines and a recording message thread.
+// Helpers for the framework tests: a recording message thread, whose records a test waits on with a deadline.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "arrivals.h"
 #include "hlv_thread/msg_thread.h"
 
 namespace framework_test {
@@ -16,38 +15,9 @@ namespace framework_test {
 using namespace std::chrono_literals;
 
 // Generous: only a broken implementation ever waits this long.
-constexpr std::chrono::milliseconds kDeadline = 10s;
+constexpr std::chrono::milliseconds kDeadline = hx_test::kWaitDeadline;
 
-// Waits until condition() holds, re-checking whenever notify() is called; false on time-out.
-class Signal {
-public:
-    bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kDeadline)
-    {
-        std::unique_lock<std::mutex> guard(lock_);
-        return changed_.wait_for(guard, timeout, condition);
-    }
-    // Runs change under the lock, then wakes the waiters.
-    void update(const std::function<void()>& change)
-    {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            change();
-        }
-        changed_.notify_all();
-    }
-
-    // Runs look under the lock and returns its result.
-    template <typename Look>
-    auto read(Look look)
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        return look();
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable changed_;
-};
+using hx_test::Signal;
 
 // Names of the threads that handled a message, in order.
 struct VisitLog {

@@ -3,16 +3,15 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include <hx/hx.h>
 
+#include "arrivals.h"
 #include "event_log.h"
 #include "library_client.h"
 
@@ -42,8 +41,8 @@ private:
         std::unique_ptr<uint8_t[]> bytes;
     };
 
-    mutable std::mutex lock_;
-    std::condition_variable changed_;
+    // Guards the three below and signals each buffer or negotiation the library reports.
+    hx_test::Signal changed_;
     std::deque<Returned> returned_;
     std::vector<int32_t> negotiations_;
     std::deque<Buffer> buffers_;

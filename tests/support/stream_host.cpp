@@ -27,43 +27,43 @@ constexpr uint16_t STRIP_OFFSETS = 273;
 void StreamHost::onEvent(uint32_t event, HX_CLIENT_HANDLE, HX_CAMERA_HANDLE, void* data, void* cookie)
 {
     auto* host = static_cast<StreamHost*>(cookie);
-    {
-        std::lock_guard<std::mutex> guard(host->lock_);
-        if (event == HX_DOWNLOAD_DATA || event == HX_LIVE_DATA || event == HX_PLAYBACK_DATA)
-            host->returned_.push_back({event, static_cast<HX_READ_STREAM*>(data)});
-        else if (event == HX_STREAM_NEGOTIATION && data != nullptr)
-            host->negotiations_.push_back(*static_cast<const int32_t*>(data));
-        else
-            return;
-    }
-    host->changed_.notify_all();
+    if (event == HX_DOWNLOAD_DATA || event == HX_LIVE_DATA || event == HX_PLAYBACK_DATA)
+        host->changed_.update([&] { host->returned_.push_back({event, static_cast<HX_READ_STREAM*>(data)}); });
+    else if (event == HX_STREAM_NEGOTIATION && data != nullptr)
+        host->changed_.update([&] { host->negotiations_.push_back(*static_cast<const int32_t*>(data)); });
 }
 
 std::optional<Returned> StreamHost::next(std::chrono::milliseconds timeout)
 {
-    std::unique_lock<std::mutex> guard(lock_);
-    if (!changed_.wait_for(guard, timeout, [this] { return !returned_.empty(); }))
+    if (!changed_.waitUntil([this] { return !returned_.empty(); }, timeout))
         return std::nullopt;
-    Returned first = returned_.front();
-    returned_.pop_front();
+    std::optional<Returned> first;
+    changed_.update([&] {
+        if (!returned_.empty()) {
+            first = returned_.front();
+            returned_.pop_front();
+        }
+    });
     return first;
 }
 
 std::vector<int32_t> StreamHost::negotiations() const
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    return negotiations_;
+    return changed_.read([this] { return negotiations_; });
 }
 
 HX_READ_STREAM* StreamHost::buffer(std::size_t size)
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    Buffer& buffer = buffers_.emplace_back();
-    buffer.bytes = std::make_unique<uint8_t[]>(size);
-    HX_read_stream_init(&buffer.record, sizeof(buffer.record));
-    buffer.record.buffer = buffer.bytes.get();
-    buffer.record.buffer_size = size;
-    return &buffer.record;
+    HX_READ_STREAM* record = nullptr;
+    changed_.update([&] {
+        Buffer& buffer = buffers_.emplace_back();
+        buffer.bytes = std::make_unique<uint8_t[]>(size);
+        HX_read_stream_init(&buffer.record, sizeof(buffer.record));
+        buffer.record.buffer = buffer.bytes.get();
+        buffer.record.buffer_size = size;
+        record = &buffer.record;
+    });
+    return record;
 }
 
 uint32_t frameNumberInPixels(const HX_READ_STREAM& record)

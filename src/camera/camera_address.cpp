@@ -1,5 +1,5 @@
 // Camera addresses: the 32-bit IPv4 key of every per-camera registry, as handle and as text.
-#include "control/camera_address.h"
+#include "camera/camera_address.h"
 
 #include "platform/ipv4_endpoint.h"
 

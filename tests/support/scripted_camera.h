@@ -2,7 +2,6 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -11,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "arrivals.h"
 #include "wire_bytes.h"
 
 namespace hx_comm_test {
@@ -81,8 +81,8 @@ private:
     uint32_t address_;
     int fd_ = -1;
     int stopFd_ = -1;
-    mutable std::mutex lock_;
-    mutable std::condition_variable arrived_;
+    // Guards the three below and signals each command's arrival.
+    hx_test::Signal arrived_;
     std::vector<Command> commands_;
     std::size_t firstSendings_ = 0;
     uint16_t hostPort_ = 0;

@@ -4,11 +4,9 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -97,8 +95,8 @@ private:
     int listenFd_ = -1;
     int tcpFd_ = -1;
     uint16_t peerPort_ = 0;
-    mutable std::mutex lock_;
-    mutable std::condition_variable written_;
+    // Guards what the camera was told and how it behaves, and signals every write.
+    hx_test::Signal written_;
     HX_WIRE::RegisterPairs writes_;
     std::map<uint32_t, uint32_t> registers_;
     std::set<HX_WIRE::RegisterPair> refused_;
@@ -167,9 +165,8 @@ private:
     NegotiationEvents();
     static void callback(uint32_t event, HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, void* data, void* cookie);
 
-    mutable std::mutex lock_;
-    mutable std::condition_variable arrived_;
-    std::vector<std::pair<uint32_t, int32_t>> events_;
+    // Camera address and packet size of each event.
+    hx_test::Arrivals<std::pair<uint32_t, int32_t>> events_;
 };
 
 // A receiver test's scripted camera and collector, with the library's periods scaled by

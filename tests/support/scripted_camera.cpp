@@ -91,14 +91,12 @@ void ScriptedCamera::serve()
         command.code = uint16_t(command.word(0) & 0xFFFF);
         command.length = uint16_t(command.word(4) >> 16);
         command.id = uint16_t(command.word(4) & 0xFFFF);
-        {
-            std::lock_guard<std::mutex> guard(lock_);
+        arrived_.update([&] {
             command.repeat = !commands_.empty() && commands_.back().bytes == command.bytes;
             firstSendings_ += command.repeat ? 0 : 1;
             commands_.push_back(command);
             hostPort_ = ntohs(source.sin_port);
-        }
-        arrived_.notify_all();
+        });
         std::lock_guard<std::mutex> running(scriptLock_);
         for (const Bytes& reply : script_(command))
             sendTo(reply, ntohs(source.sin_port), source.sin_addr.s_addr);
@@ -116,15 +114,13 @@ void ScriptedCamera::sendTo(const Bytes& datagram, uint16_t port, uint32_t addre
 
 std::vector<Command> ScriptedCamera::commands() const
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    return commands_;
+    return arrived_.read([this] { return commands_; });
 }
 
 std::vector<Command> ScriptedCamera::firstSendings() const
 {
-    std::lock_guard<std::mutex> guard(lock_);
     std::vector<Command> first;
-    for (const Command& command : commands_) {
+    for (const Command& command : commands()) {
         if (!command.repeat)
             first.push_back(command);
     }
@@ -133,14 +129,12 @@ std::vector<Command> ScriptedCamera::firstSendings() const
 
 bool ScriptedCamera::waitForCommands(std::size_t count, std::chrono::milliseconds timeout) const
 {
-    std::unique_lock<std::mutex> guard(lock_);
-    return arrived_.wait_for(guard, timeout, [&] { return firstSendings_ >= count; });
+    return arrived_.waitUntil([&] { return firstSendings_ >= count; }, timeout);
 }
 
 uint16_t ScriptedCamera::hostPort() const
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    return hostPort_;
+    return arrived_.read([this] { return hostPort_; });
 }
 
 // Commands without the acknowledge flag are applied and not answered.

@@ -176,8 +176,7 @@ void ScriptedStreamCamera::handleCommand(const Bytes& datagram, uint32_t sourceA
     if (const auto command = HX_WIRE::decodeWriteRegCmd(datagram)) {
         uint16_t status = 0;
         uint16_t index = 0;
-        {
-            std::lock_guard<std::mutex> guard(lock_);
+        written_.update([&] {
             for (const HX_WIRE::RegisterPair& pair : command->pairs) {
                 if (refused_.count(pair) != 0) {
                     status = HX_WIRE::CameraStatus::kAccessDenied;
@@ -190,8 +189,7 @@ void ScriptedStreamCamera::handleCommand(const Bytes& datagram, uint32_t sourceA
                     testPacket = pair.value & 0xFFFF;
                 ++index;
             }
-        }
-        written_.notify_all();
+        });
         if ((command->header.flags & HX_WIRE::kFlagAckRequired) != 0)
             reply = HX_WIRE::encodeWriteRegAck(status, command->header.requestId, index);
     } else if (const auto read = HX_WIRE::decodeReadRegCmd(datagram)) {
@@ -211,8 +209,8 @@ void ScriptedStreamCamera::fireTestPacket(uint32_t packetSize)
 {
     uint32_t hostAddress = 0;
     uint16_t hostPort = 0;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
+    bool sent = false;
+    written_.update([&] {
         if (carried_.count(packetSize) == 0)
             return;
         if (testPacketsToLose_ > 0) {
@@ -221,7 +219,10 @@ void ScriptedStreamCamera::fireTestPacket(uint32_t packetSize)
         }
         hostAddress = htonl(registers_[kStreamAddressRegister]);
         hostPort = uint16_t(registers_[kStreamPortRegister]);
-    }
+        sent = true;
+    });
+    if (!sent)
+        return;
     Bytes packet;
     header(packet, 0, 0, 0);
     packet.resize(packetSize - 28, 0x5A);
@@ -231,8 +232,7 @@ void ScriptedStreamCamera::fireTestPacket(uint32_t packetSize)
 
 HX_WIRE::RegisterPairs ScriptedStreamCamera::writes() const
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    return writes_;
+    return written_.read([this] { return writes_; });
 }
 
 std::vector<uint32_t> ScriptedStreamCamera::writesOf(uint32_t reg) const
@@ -246,8 +246,7 @@ std::vector<uint32_t> ScriptedStreamCamera::writesOf(uint32_t reg) const
 
 bool ScriptedStreamCamera::waitUntil(const std::function<bool()>& holds, std::chrono::milliseconds timeout) const
 {
-    std::unique_lock<std::mutex> guard(lock_);
-    return written_.wait_for(guard, timeout, holds);
+    return written_.waitUntil(holds, timeout);
 }
 
 bool ScriptedStreamCamera::waitForWrite(uint32_t reg, uint32_t value, std::chrono::milliseconds timeout) const
@@ -281,27 +280,25 @@ bool ScriptedStreamCamera::waitForLastWrite(uint32_t reg, uint32_t value, std::c
 
 uint32_t ScriptedStreamCamera::lastWrite(uint32_t reg) const
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    const auto found = registers_.find(reg);
-    return found == registers_.end() ? 0 : found->second;
+    return written_.read([&] {
+        const auto found = registers_.find(reg);
+        return found == registers_.end() ? 0 : found->second;
+    });
 }
 
 void ScriptedStreamCamera::refuseWrite(uint32_t reg, uint32_t value)
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    refused_.insert({reg, value});
+    written_.update([&] { refused_.insert({reg, value}); });
 }
 
 void ScriptedStreamCamera::loseTestPackets(int count)
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    testPacketsToLose_ = count;
+    written_.update([&] { testPacketsToLose_ = count; });
 }
 
 void ScriptedStreamCamera::carryPacketSizes(std::set<uint32_t> sizes)
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    carried_ = std::move(sizes);
+    written_.update([&] { carried_ = std::move(sizes); });
 }
 
 void ScriptedStreamCamera::sendDatagram(const Bytes& datagram, uint16_t hostPort)
@@ -452,7 +449,6 @@ NegotiationEvents::NegotiationEvents()
 
 void NegotiationEvents::clear()
 {
-    std::lock_guard<std::mutex> guard(lock_);
     events_.clear();
 }
 
@@ -460,19 +456,13 @@ void NegotiationEvents::callback(uint32_t event, HX_CLIENT_HANDLE, HX_CAMERA_HAN
 {
     if (event != HX_STREAM_NEGOTIATION || data == nullptr)
         return;
-    auto* self = static_cast<NegotiationEvents*>(cookie);
-    {
-        std::lock_guard<std::mutex> guard(self->lock_);
-        self->events_.emplace_back(uint32_t(camera), *static_cast<int32_t*>(data));
-    }
-    self->arrived_.notify_all();
+    static_cast<NegotiationEvents*>(cookie)->events_.add({uint32_t(camera), *static_cast<int32_t*>(data)});
 }
 
 std::vector<int32_t> NegotiationEvents::sizes(uint32_t camera) const
 {
-    std::lock_guard<std::mutex> guard(lock_);
     std::vector<int32_t> out;
-    for (const auto& [address, size] : events_)
+    for (const auto& [address, size] : events_.all())
         if (address == camera)
             out.push_back(size);
     return out;
@@ -480,11 +470,12 @@ std::vector<int32_t> NegotiationEvents::sizes(uint32_t camera) const
 
 bool NegotiationEvents::waitFor(uint32_t camera, std::size_t count, std::chrono::milliseconds timeout) const
 {
-    std::unique_lock<std::mutex> guard(lock_);
-    return arrived_.wait_for(guard, timeout, [&] {
-        return std::count_if(events_.begin(), events_.end(), [&](const auto& e) { return e.first == camera; }) >=
-               long(count);
-    });
+    return events_.waitUntil(
+        [&](const auto& events) {
+            return std::count_if(events.begin(), events.end(), [&](const auto& e) { return e.first == camera; }) >=
+                   long(count);
+        },
+        timeout);
 }
 
 } // namespace stream_test

@@ -3,6 +3,7 @@
 #pragma once
 
 #if !defined(_WIN32)
+#  include <netinet/in.h>
 #  include <sys/socket.h>
 #endif
 
@@ -33,6 +34,19 @@ public:
     // system refuses outright counts as sent and makes the result Failed.
     SendResult sendMany(std::span<SendPiece> parts, std::span<const std::size_t> counts, Endpoint to,
                         std::size_t& sent);
+#if defined(_WIN32)
+    void segment(bool) {}
+    bool segmenting() const { return false; }
+    int segmentationRefusal() const { return 0; }
+#else
+    // Whether sendMany() hands runs of equal-size datagrams to the system as one segmented send
+    // (UDP_SEGMENT), as a camera whose datagrams reach the host coalesced. Off by default; turned
+    // off for good when the system refuses a segmented send, which then goes datagram by datagram.
+    void segment(bool on) { segment_ = on; }
+    bool segmenting() const { return segment_; }
+    // The system's reason for refusing a segmented send; 0 while it has not.
+    int segmentationRefusal() const { return segmentationRefusal_; }
+#endif
     HX_PLATFORM::Descriptor fd() const { return socket_.get(); }
     uint16_t port() const { return port_; }
     // The system's reason for the last failed send.
@@ -43,7 +57,23 @@ private:
     uint16_t port_ = 0;
     int lastError_ = 0;
 #if !defined(_WIN32)
+    // Room for one segmented send's control message: its segment size.
+    struct SegmentControl {
+        alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(uint16_t))];
+    };
+
+    SendResult sendEach(std::span<SendPiece> parts, std::span<const std::size_t> counts, sockaddr_in& target,
+                        std::size_t& sent);
+    SendResult sendSegmented(std::span<SendPiece> parts, std::span<const std::size_t> counts, sockaddr_in& target,
+                             std::size_t& sent);
+
     std::vector<mmsghdr> headers_; // reused from call to call
+    bool segment_ = false;
+    int segmentationRefusal_ = 0;
+    std::vector<std::size_t> sizes_; // datagram sizes and runs of a segmented send
+    std::vector<std::size_t> runs_;
+    std::vector<std::size_t> firstParts_;
+    std::vector<SegmentControl> controls_;
 #endif
 };
 

@@ -36,21 +36,45 @@ public:
                         std::size_t& sent);
 #if defined(_WIN32)
     void segment(bool) {}
-    bool segmenting() const { return false; }
-    int segmentationRefusal() const { return 0; }
+    bool segmenting() const
+    {
+        return false;
+    }
+    int segmentationRefusal() const
+    {
+        return 0;
+    }
 #else
     // Whether sendMany() hands runs of equal-size datagrams to the system as one segmented send
     // (UDP_SEGMENT), as a camera whose datagrams reach the host coalesced. Off by default; turned
     // off for good when the system refuses a segmented send, which then goes datagram by datagram.
-    void segment(bool on) { segment_ = on; }
-    bool segmenting() const { return segment_; }
+    void segment(bool on)
+    {
+        segment_ = on;
+    }
+    bool segmenting() const
+    {
+        return segment_;
+    }
     // The system's reason for refusing a segmented send; 0 while it has not.
-    int segmentationRefusal() const { return segmentationRefusal_; }
+    int segmentationRefusal() const
+    {
+        return segmentationRefusal_;
+    }
 #endif
-    HX_PLATFORM::Descriptor fd() const { return socket_.get(); }
-    uint16_t port() const { return port_; }
+    HX_PLATFORM::Descriptor fd() const
+    {
+        return socket_.get();
+    }
+    uint16_t port() const
+    {
+        return port_;
+    }
     // The system's reason for the last failed send.
-    int lastError() const { return lastError_; }
+    int lastError() const
+    {
+        return lastError_;
+    }
 
 private:
     HX_PLATFORM::UniqueFd socket_;

@@ -116,9 +116,8 @@ UdpStreamLink::SendResult UdpStreamLink::sendEach(std::span<SendPiece> parts, st
 // cuts them apart again (or, over loopback, hands them to a receiver that asked for it whole).
 // A segmented message the system refuses outright turns segmenting off; the caller sends the
 // rest datagram by datagram.
-UdpStreamLink::SendResult UdpStreamLink::sendSegmented(std::span<SendPiece> parts,
-                                                       std::span<const std::size_t> counts, sockaddr_in& target,
-                                                       std::size_t& sent)
+UdpStreamLink::SendResult UdpStreamLink::sendSegmented(std::span<SendPiece> parts, std::span<const std::size_t> counts,
+                                                       sockaddr_in& target, std::size_t& sent)
 {
     sizes_.clear();
     firstParts_.clear();

@@ -22,14 +22,14 @@ using hx_test::setField;
 constexpr uint32_t SEGMENTED = 0x7F000002;  // sends runs of datagrams as one segmented send each
 constexpr uint32_t ONE_BY_ONE = 0x7F000003; // sends every datagram on its own
 constexpr uint32_t TO_PLAIN = 0x7F000004;   // segmented, to a host that does not coalesce
-// Frames of 32 jumbo packets each, and a host buffer for every frame: the camera runs at its line
+// Frames of 30 jumbo packets each, and a host buffer for every frame: the camera runs at its line
 // rate without a pause, so whole runs of packets reach the host together.
-constexpr uint32_t FRAMES = 6;
+constexpr uint32_t FRAMES = 24;
 constexpr uint32_t WIDTH = 1024;
-constexpr uint32_t HEIGHT = 280;
+constexpr uint32_t HEIGHT = 256;
 // The stand-in camera's TIFF: one strip of 8-bit samples at this offset.
 constexpr std::size_t STRIP = 256;
-constexpr std::size_t BUFFER_SIZE = STRIP + WIDTH * HEIGHT + 4096;
+constexpr std::size_t BUFFER_SIZE = HX_STREAM_MIN_BUFFER_SIZE;
 
 StreamHost streamHost;
 hx_test::LibraryClient& library = hx_test::LibraryClient::add(
@@ -50,6 +50,12 @@ std::vector<std::vector<uint8_t>> download(uint32_t address)
     const HX_CLIENT_HANDLE client = library.client();
     const HX_CAMERA_HANDLE camera = library.handleOf(address);
     record(client, camera, FRAMES, WIDTH, HEIGHT);
+    // Lent before the settings are applied, the buffers wait for the call that starts the download.
+    for (uint32_t i = 0; i < FRAMES; ++i) {
+        HX_READ_STREAM* buffer = streamHost.buffer(BUFFER_SIZE);
+        buffer->status = 0;
+        EXPECT_EQ(HX_download(client, camera, buffer), HX_STATUS_OK);
+    }
     HX_DOWNLOAD_SETTINGS settings;
     HX_download_settings_init(&settings, sizeof(settings));
     EXPECT_EQ(HX_setup_download_syn(client, camera, &settings, &settings), HX_STATUS_OK);
@@ -57,13 +63,8 @@ std::vector<std::vector<uint8_t>> download(uint32_t address)
     setField(settings.start, settings.start_flags, 0);
     setField(settings.stop, settings.stop_flags, FRAMES - 1);
     setField(settings.format, settings.format_flags, HX_FORMAT_TIFF);
-    setField(settings.turbo_delay, settings.turbo_delay_flags, 0);
+    settings.turbo_delay_flags = 0; // no delay beyond the line rate
     EXPECT_EQ(HX_setup_download_syn(client, camera, &settings, &settings), HX_STATUS_OK);
-    for (uint32_t i = 0; i < FRAMES; ++i) {
-        HX_READ_STREAM* buffer = streamHost.buffer(BUFFER_SIZE);
-        buffer->status = 0;
-        EXPECT_EQ(HX_download(client, camera, buffer), HX_STATUS_OK);
-    }
     EXPECT_EQ(HX_download(client, camera, nullptr), HX_STATUS_OK);
     std::vector<std::vector<uint8_t>> frames;
     while (frames.size() < FRAMES) {
@@ -96,9 +97,13 @@ void expectPattern(const std::vector<std::vector<uint8_t>>& frames)
     }
 }
 
-std::string receiveLine(uint32_t address, const char* receive)
+// The receiver's line at its start, naming the camera's address (and the host's stream port).
+hx_test::CapturedLines::Match receiveLine(uint32_t address, const std::string& receive)
 {
-    return "(127.0.0." + std::to_string(address & 0xFF) + "): " + receive;
+    const std::string camera = "sockInit(127.0.0." + std::to_string(address & 0xFF) + ":";
+    return [camera, receive](const std::string& line) {
+        return line.find(camera) != std::string::npos && line.find("): " + receive) != std::string::npos;
+    };
 }
 
 } // namespace

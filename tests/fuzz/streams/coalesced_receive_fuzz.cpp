@@ -52,9 +52,10 @@ public:
                 packet.assign(bytes.begin(), bytes.end());
                 packet.resize(packetSize, spoil);
             } else {
-                const uint32_t id = spoil < 32 ? in.u32() & wire::kPacketIdMask : packetId_ = wire::nextPacketId(packetId_);
-                const wire::StreamHeader header{0, spoil < 48 ? uint16_t(in.u16()) : blockId_, wire::PacketFormat::kPayload,
-                                                id};
+                const uint32_t id =
+                    spoil < 32 ? in.u32()& wire::kPacketIdMask : packetId_ = wire::nextPacketId(packetId_);
+                const wire::StreamHeader header{0, spoil < 48 ? uint16_t(in.u16()) : blockId_,
+                                                wire::PacketFormat::kPayload, id};
                 packet = wire::encodeStreamPayload(header, std::vector<uint8_t>(payload, uint8_t(i)));
             }
             if (spoil >= 248) // a shorter one: the system ends a run there

@@ -17,8 +17,13 @@ protected:
 
     ScatteredPackets()
     {
-        pieces_ = {{{headers_.data(), 8}, {host_.data(), 20}, {headers_.data() + 8, 8}, {host_.data() + 20, 20},
-                    {headers_.data() + 16, 8}, {host_.data() + 40, 20}, {tail_.data(), tail_.size()}}};
+        pieces_ = {{{headers_.data(), 8},
+                    {host_.data(), 20},
+                    {headers_.data() + 8, 8},
+                    {host_.data() + 20, 20},
+                    {headers_.data() + 16, 8},
+                    {host_.data() + 40, 20},
+                    {tail_.data(), tail_.size()}}};
         std::size_t next = 0;
         for (const std::span<uint8_t> piece : pieces_)
             for (uint8_t& byte : piece)

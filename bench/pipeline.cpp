@@ -391,7 +391,7 @@ constexpr uint32_t kOneByOne = kFirstUdp + kCameras;
 hxsim::CameraConfig oneByOneCamera(hxsim::CameraConfig config)
 {
     config.address = kOneByOne;
-    config.userName = "bench-one-by-one";
+    config.userName = "bench-9";
     config.serial = "HXB9";
     config.udpSegmentation = false;
     return config;

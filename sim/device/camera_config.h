@@ -63,6 +63,9 @@ struct CameraConfig {
     bool liveFrameCap = true;                    // live and playback frames at least StreamEngine::kMinFrameGap apart
     bool scene = false;                          // frames show a moving disc and their number (FrameDrawer)
     bool logFrames = false;                      // a log line for every live and playback image sent
+    // Runs of equal-size stream datagrams leave in one segmented send each (UDP_SEGMENT, where the
+    // system has it), so that hosts that ask for it receive them coalesced, as from a network card.
+    bool udpSegmentation = true;
     FaultConfig faults;
 
     // Tarrow unless the model names the Morvane family; a model with no code behaves as a Tarrow

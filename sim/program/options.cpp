@@ -220,6 +220,7 @@ const std::map<std::string_view, std::function<void(SimOptions&, CameraConfig&)>
         {"no-frame-cap", [](SimOptions&, CameraConfig& c) { c.liveFrameCap = false; }},
         {"scene", [](SimOptions&, CameraConfig& c) { c.scene = true; }},
         {"log-frames", [](SimOptions&, CameraConfig& c) { c.logFrames = true; }},
+        {"no-udp-segment", [](SimOptions&, CameraConfig& c) { c.udpSegmentation = false; }},
     };
     return *table;
 }
@@ -340,6 +341,8 @@ Cameras:
                          least 20 ms apart, to spare the machine
   --log-frames           a log line for every live and playback image sent, so a host's test
                          can compare what it received with what the camera sent
+  --no-udp-segment       stream datagrams one by one; by default runs of equal-size datagrams
+                         leave in one segmented send, so hosts can receive them coalesced
   --scene                frames a person can follow: a disc circling with the frame number
                          and the number itself in digits (instead of the diagonal pattern)
   --time-scale X         camera seconds per real second, e.g. 100 to record a second in

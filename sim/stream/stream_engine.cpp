@@ -10,6 +10,7 @@
 #include "platform/errno_text.h"
 #include "sim/frames/tiff_frames.h"
 #include "sim/registers/camera_registers.h"
+#include "sim/stream/segment_runs.h"
 #include "sim/stream/stream_wait.h"
 #include "wire/stream_packet.h"
 
@@ -58,6 +59,7 @@ StreamEngine::StreamEngine(const CameraConfig& config, Logger logger, Clock cloc
     if (overTcp_) {
         tcp_ = std::make_unique<TcpStreamLink>(config.address);
     }
+    udp_.segment(config.udpSegmentation);
     if (!wake_.valid()) {
         throw std::runtime_error("cannot open an eventfd: " + HX_PLATFORM::errnoText(wake_.error()));
     }
@@ -319,12 +321,17 @@ void StreamEngine::sendDue()
 std::chrono::nanoseconds StreamEngine::packetGap(std::size_t bytes) const
 {
     const auto delay = std::chrono::microseconds(std::min(settings_.packetDelayMicros, kMaxPacketDelayMicros));
+    return std::max<std::chrono::nanoseconds>(delay, onLink(bytes));
+}
+
+// How long a packet of `bytes` occupies the link; 0 on a link without a limit.
+std::chrono::nanoseconds StreamEngine::onLink(std::size_t bytes) const
+{
     if (config_.linkBitsPerSecond == 0) {
-        return delay;
+        return std::chrono::nanoseconds(0);
     }
-    const auto onLink = std::chrono::nanoseconds(
+    return std::chrono::nanoseconds(
         static_cast<int64_t>((bytes + HX_WIRE::kIpUdpHeaderSize) * 8 * 1'000'000'000ull / config_.linkBitsPerSecond));
-    return std::max<std::chrono::nanoseconds>(delay, onLink);
 }
 
 // Appends the pieces of `packet` from byte `skip`, at most `limit` bytes; `bytes` grows by them.
@@ -359,10 +366,14 @@ void StreamEngine::gather(const PlannedPacket& packet, std::size_t skip, std::si
 }
 
 // Each datagram is due one packet gap after the one before; the ones due (or nearly) go out
-// together in one call. A sender that fell behind sends a burst of at most kLongestBurst.
+// together in one call. A sender that fell behind sends a burst of at most kLongestBurst. Sending
+// segmented, the look-ahead is the time a whole segmented send takes on the link (the packet
+// delay aside): a network card coalesces for its host about what arrives in that time.
 void StreamEngine::sendUdp()
 {
     const auto now = SteadyClock::now();
+    const auto lead = udp_.segmenting() ? std::max<std::chrono::nanoseconds>(kPacingLead, onLink(kMaxSegmentedBytes))
+                                        : std::chrono::nanoseconds(kPacingLead);
     nextPacketAt_ = std::max(nextPacketAt_, now - kLongestBurst);
     blocked_ = false;
     for (std::size_t passed = 0; passed < kDatagramsPerPass && current_->next < current_->packets.size();) {
@@ -371,7 +382,7 @@ void StreamEngine::sendUdp()
         auto due = nextPacketAt_;
         std::vector<std::chrono::nanoseconds> gaps;
         for (std::size_t i = current_->next;
-             i < current_->packets.size() && partCounts_.size() < kDatagramsPerCall && due <= now + kPacingLead; ++i) {
+             i < current_->packets.size() && partCounts_.size() < kDatagramsPerCall && due <= now + lead; ++i) {
             const std::size_t before = parts_.size();
             std::size_t bytes = 0;
             gather(current_->packets[i], 0, SIZE_MAX, bytes);
@@ -392,6 +403,11 @@ void StreamEngine::sendUdp()
         if (result == UdpStreamLink::SendResult::Blocked) {
             blocked_ = true;
             return;
+        }
+        if (udp_.segmentationRefusal() != 0 && !segmentationRefusalSaid_) {
+            segmentationRefusalSaid_ = true;
+            log(fmt::format("segmented sends refused, sending datagram by datagram: {}",
+                            HX_PLATFORM::errnoText(udp_.segmentationRefusal())));
         }
         if (result == UdpStreamLink::SendResult::Failed && !current_->failed) {
             current_->failed = true;

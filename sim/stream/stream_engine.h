@@ -95,6 +95,7 @@ private:
     PacketPlan packetize(const ImageInfo& info, const FrameImage& image);
     void gather(const PlannedPacket& packet, std::size_t skip, std::size_t limit, std::size_t& bytes);
     std::chrono::nanoseconds packetGap(std::size_t bytes) const;
+    std::chrono::nanoseconds onLink(std::size_t bytes) const;
     void sendDue();
     void sendUdp();
     void sendTcp();
@@ -131,6 +132,7 @@ private:
     std::vector<SendPiece> parts_; // reused for each batch of sends
     std::vector<std::size_t> partCounts_;
     uint64_t lostOnPath_ = 0;
+    bool segmentationRefusalSaid_ = false;
     std::jthread thread_;
 };
 

@@ -1,11 +1,13 @@
 // The UDP image receiver's receives, operating-system half: the drain of the stream socket
-// into the bounce buffer or the host's buffer.
+// into the bounce buffer or the host's buffer, datagram by datagram or coalesced (UDP_GRO).
 #include <netinet/in.h>
+#include <netinet/udp.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "control/hx_comm.h"
@@ -15,6 +17,9 @@
 #include "hlv_thread/wake.h"
 #include "platform/errno_text.h"
 #include "platform/poll_wait.h"
+#include "stream/coalesced_datagrams.h"
+#include "stream/coalesced_receive_switch.h"
+#include "stream/scattered_bytes.h"
 #include "stream/udp_receives.h"
 #include "stream/udp_stream.h"
 
@@ -23,11 +28,43 @@ using HLV_THREAD::TRACE_STREAM;
 namespace {
 
 constexpr std::size_t DATAGRAMS_PER_CALL = UdpStream::BOUNCE_BUFFER_SIZE / UdpStream::MAX_DATAGRAM;
+// A coalesced receive into the host buffer: a header piece and a payload piece per datagram
+// placed, and the tail.
+constexpr std::size_t MAX_PIECES = 2 * CoalescedDatagrams::MAX_SEGMENTS + 1;
+
+bool switchedOffByEnvironment()
+{
+    const char* value = std::getenv("HX_UDP_GRO");
+    return value != nullptr && std::strcmp(value, "0") == 0;
+}
 
 } // namespace
 
+void UdpReceives::chooseReceive()
+{
+    const char* who = "UdpStream::sockInit";
+    coalesced_ = false;
+    if (!CoalescedReceiveSwitch::allowed() || switchedOffByEnvironment()) {
+        HLV_LOG("%s(%s): plain receive: coalesced receive is switched off", who, stream_.where());
+        return;
+    }
+    const int on = 1;
+    if (setsockopt(stream_.socket_->fd(), IPPROTO_UDP, UDP_GRO, &on, sizeof(on)) != 0) {
+        HLV_LOG("%s(%s): plain receive: the system refused to coalesce the camera's datagrams.\n%s", who,
+                stream_.where(), HX_PLATFORM::errnoIndicates(errno).c_str());
+        return;
+    }
+    coalesced_ = true;
+    coalescedTail_.resize(CoalescedDatagrams::MAX_RECEIVE);
+    coalescedWhole_.resize(CoalescedDatagrams::MAX_RECEIVE);
+    HLV_LOG("%s(%s): coalesced receive on: up to %zu of the camera's datagrams per receive", who, stream_.where(),
+            CoalescedDatagrams::MAX_SEGMENTS);
+}
+
 bool UdpReceives::readBatch()
 {
+    if (coalesced_)
+        return readCoalesced();
     std::array<mmsghdr, DATAGRAMS_PER_CALL> headers{};
     std::array<iovec, DATAGRAMS_PER_CALL> pieces{};
     std::array<sockaddr_in, DATAGRAMS_PER_CALL> sources{};
@@ -54,14 +91,16 @@ bool UdpReceives::readBatch()
 
 bool UdpReceives::readIntoHostBuffer()
 {
-    const std::size_t count = payloadBatchSize();
+    if (coalesced_)
+        return readCoalescedIntoHostBuffer();
+    const std::size_t count = payloadBatchSize(UdpStream::PAYLOAD_BATCH);
     return count > 1 ? readPayloadBatch(count) : readOneIntoHostBuffer();
 }
 
 // How many packets of the usual payload can be received at once at the places they take: each
 // lies whole within the image and the active buffer, and none but the last ends the image or
 // leaves the buffer too full for another packet (which would hand it back).
-std::size_t UdpReceives::payloadBatchSize() const
+std::size_t UdpReceives::payloadBatchSize(std::size_t most) const
 {
     const std::size_t payload = stream_.payloadPerPacket_;
     const std::size_t remaining = stream_.remaining_;
@@ -70,7 +109,7 @@ std::size_t UdpReceives::payloadBatchSize() const
         return 0;
     const std::size_t count = std::min({std::size_t{stream_.imageLength_ - stream_.received_} / payload,
                                         remaining / payload, (remaining - UdpStream::MIN_BUFFER_ROOM) / payload + 1});
-    return std::min(count, UdpStream::PAYLOAD_BATCH);
+    return std::min(count, most);
 }
 
 // Several payload packets in one call, each received at the place it takes if the image goes on
@@ -196,4 +235,124 @@ void UdpReceives::acceptDatagram(const mmsghdr& header, const iovec& piece, cons
         return;
     }
     stream_.handleDatagram({static_cast<const uint8_t*>(piece.iov_base), header.msg_len});
+}
+
+// Everything the socket holds next, coalesced or not, into one buffer and on to the parser.
+bool UdpReceives::readCoalesced()
+{
+    const std::array<std::span<uint8_t>, 1> pieces{{{coalescedWhole_.data(), coalescedWhole_.size()}}};
+    Receipt receipt;
+    if (!receiveCoalesced(pieces, receipt))
+        return false;
+    if (receipt.usable)
+        handleDatagramsFrom(0, CoalescedDatagrams(receipt.length, receipt.segment, UdpStream::MAX_DATAGRAM),
+                            ScatteredBytes(pieces, receipt.length));
+    return true;
+}
+
+// A coalesced receive laid out as the image goes on if it holds the image's next payload packets:
+// each packet's header in a slot of its own, its data at the active position plus its index times
+// the packet's payload, as many as the buffer and the image take; whatever follows lands in the
+// tail. The packets are taken in order while they are exactly that; from the first that is not,
+// the rest is put back together before anything is written to the host buffer, and handled as
+// any other datagrams.
+bool UdpReceives::readCoalescedIntoHostBuffer()
+{
+    const std::size_t header = HX_WIRE::kStreamHeaderSize;
+    const std::size_t payload = stream_.payloadPerPacket_;
+    const std::size_t packet = header + payload;
+    const std::size_t placed =
+        payloadBatchSize(std::min(CoalescedDatagrams::MAX_SEGMENTS, CoalescedDatagrams::MAX_RECEIVE / packet));
+    std::array<uint8_t, HX_WIRE::kStreamHeaderSize * CoalescedDatagrams::MAX_SEGMENTS> headers{};
+    std::array<std::span<uint8_t>, MAX_PIECES> pieces{};
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < placed; ++i) {
+        pieces[used++] = {headers.data() + i * header, header};
+        pieces[used++] = {stream_.activeData_ + i * payload, payload};
+    }
+    pieces[used++] = {coalescedTail_.data(), coalescedTail_.size()};
+    const std::span<const std::span<uint8_t>> layout(pieces.data(), used);
+    Receipt receipt;
+    if (!receiveCoalesced(layout, receipt))
+        return false;
+    if (!receipt.usable)
+        return true;
+    const CoalescedDatagrams datagrams(receipt.length, receipt.segment, UdpStream::MAX_DATAGRAM);
+    std::size_t taken = 0;
+    if (datagrams.segmentSize() == packet) {
+        const std::size_t inPlace = std::min(placed, datagrams.count());
+        while (taken < inPlace && datagrams.length(taken) == packet &&
+               stream_.payloadFault({headers.data() + taken * header, header}, packet).empty()) {
+            stream_.takePayload(payload, {});
+            ++taken;
+        }
+    }
+    handleDatagramsFrom(taken, datagrams, ScatteredBytes(layout, receipt.length));
+    return true;
+}
+
+// The datagrams from `first` on, each to the parser. Read where they lie when the receive put
+// them in one piece, else put back together first: the parser writes to the host buffer, where
+// some of them may lie.
+void UdpReceives::handleDatagramsFrom(std::size_t first, const CoalescedDatagrams& datagrams,
+                                      const ScatteredBytes& bytes)
+{
+    const std::size_t count = datagrams.count();
+    if (first >= count)
+        return;
+    const std::size_t from = datagrams.offset(first);
+    const std::size_t length = datagrams.offset(count - 1) + datagrams.length(count - 1) - from;
+    std::span<const uint8_t> rest = bytes.contiguous(from, length);
+    if (rest.empty())
+        rest = {coalescedWhole_.data(), bytes.copyOut(from, coalescedWhole_)};
+    for (std::size_t i = first; i < count; ++i)
+        stream_.handleDatagram(datagrams.datagram(rest, from, i));
+}
+
+// One receive into `pieces`, with the segment size the system coalesced the datagrams at; false
+// when nothing waited. A receive cut short or from another address is dropped and not usable.
+bool UdpReceives::receiveCoalesced(std::span<const std::span<uint8_t>> pieces, Receipt& receipt)
+{
+    std::array<iovec, MAX_PIECES> vectors{};
+    const std::size_t used = std::min(pieces.size(), vectors.size());
+    for (std::size_t i = 0; i < used; ++i)
+        vectors[i] = {pieces[i].data(), pieces[i].size()};
+    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control{};
+    sockaddr_in source{};
+    msghdr message{};
+    message.msg_name = &source;
+    message.msg_namelen = sizeof(source);
+    message.msg_iov = vectors.data();
+    message.msg_iovlen = used;
+    message.msg_control = control.data();
+    message.msg_controllen = control.size();
+    ssize_t length = -1;
+    do {
+        length = recvmsg(stream_.socket_->fd(), &message, MSG_DONTWAIT);
+    } while (length < 0 && errno == EINTR);
+    if (length < 0) {
+        noteReceiveError(errno);
+        return false;
+    }
+    receipt.length = std::size_t(length);
+    for (cmsghdr* item = CMSG_FIRSTHDR(&message); item != nullptr; item = CMSG_NXTHDR(&message, item)) {
+        int segment = 0;
+        if (item->cmsg_level == SOL_UDP && item->cmsg_type == UDP_GRO && item->cmsg_len >= CMSG_LEN(sizeof(segment))) {
+            std::memcpy(&segment, CMSG_DATA(item), sizeof(segment));
+            receipt.segment = segment > 0 ? std::size_t(segment) : 0;
+        }
+    }
+    if ((message.msg_flags & MSG_TRUNC) != 0 || source.sin_addr.s_addr != stream_.cameraAddress()) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): dropped a foreign or oversized receive of %zu bytes",
+                  "UdpStream::readDatagrams", stream_.where(), receipt.length);
+        return true;
+    }
+    const CoalescedDatagrams datagrams(receipt.length, receipt.segment, UdpStream::MAX_DATAGRAM);
+    if (const char* fault = datagrams.fault(); fault != nullptr) {
+        HLV_TRACE(TRACE_STREAM, "%s(%s): dropped a receive of %zu bytes in segments of %zu: %s",
+                  "UdpStream::readDatagrams", stream_.where(), receipt.length, receipt.segment, fault);
+        return true;
+    }
+    receipt.usable = true;
+    return true;
 }

@@ -18,6 +18,13 @@
 
 using HLV_THREAD::TRACE_STREAM;
 
+// This half reads one datagram per receive; the system's own coalescing is not asked for here.
+void UdpReceives::chooseReceive()
+{
+    HLV_LOG("%s(%s): plain receive: the system does not coalesce the camera's datagrams", "UdpStream::sockInit",
+            stream_.where());
+}
+
 bool UdpReceives::readBatch()
 {
     uint8_t* slot = stream_.bounce_.data();

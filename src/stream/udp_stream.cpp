@@ -447,6 +447,7 @@ bool UdpStream::startUp()
         HLV_LOG("%s(%s): Unable to initialize the UDP stream socket!", who, where());
         return false;
     }
+    receives_.chooseReceive();
     setConnected(true);
     return true;
 }

@@ -27,6 +27,9 @@
 
 #include <hx/hx.h>
 
+#include "camera_sink.h"
+#include "frame_latency.h"
+#include "host_memory.h"
 #include "private_network.h"
 #include "registers/register_map.h"
 #include "sim/net/cluster.h"
@@ -51,6 +54,9 @@ constexpr auto kPhaseLimit = std::chrono::seconds(30);
 constexpr uint32_t kFirstUdp = 0x7F000010; // 127.0.0.16.. first family (UDP)
 constexpr uint32_t kFirstTcp = 0x7F000020; // 127.0.0.32.. second family (TCP)
 constexpr unsigned kCameras = 4;
+constexpr uint32_t kHostAddress = 0x7F000001;
+// An image in the host's hands within this of its last packet leaving the camera, at 1 GB/s.
+constexpr double kLatencyTargetMicros = 200;
 
 double cameraCpu()
 {
@@ -73,13 +79,23 @@ double cameraCpu()
     return total;
 }
 
-using Result = Measured;
+// A row's figures, with the image latencies of every round behind it.
+struct Result : Measured {
+    std::vector<double> latencyMicros;
+};
+
+FrameLatency frameLatency;
+// The address of each camera the library has a handle for: the cameras stamp by address.
+std::map<HX_CAMERA_HANDLE, uint32_t> addressOf;
 
 // --- the raw sink: the stream benchmark's synthetic sender into a plain socket ------------------
 
 Result rawUdpSink(unsigned images)
 {
-    return runRawUdpSink(images, 0, kHostBuffers * kBufferBytes, std::chrono::milliseconds(300));
+    Result result;
+    static_cast<Measured&>(result) =
+        runRawUdpSink(images, 0, kHostBuffers * kBufferBytes, std::chrono::milliseconds(300));
+    return result;
 }
 
 // hxsim's own download straight into a plain socket: the camera is told by register writes of our
@@ -102,13 +118,16 @@ void writeRegisters(uint32_t camera, const HX_WIRE::RegisterPairs& pairs)
     close(fd);
 }
 
-Result rawFromCamera(uint32_t camera)
+Result rawFromCamera(uint32_t camera, SinkKind kind)
 {
     namespace regs = HX_REGISTERS;
-    uint16_t port = 0;
-    const int fd = rawSinkSocket(port);
-    Bytes sink(kHostBuffers * kBufferBytes, 0x22);
+    std::string why;
+    const std::unique_ptr<CameraSink> sink = makeCameraSink(kind, camera, kHostAddress, why);
+    if (!sink)
+        return {};
+    HostMemory memory(kHostBuffers * kBufferBytes, camera, frameLatency);
     Result result;
+    frameLatency.clear();
     const uint64_t dropsBefore = udpReceiveDrops();
     const double cpuBefore = processCpu();
     const double cameraBefore = cameraCpu();
@@ -117,24 +136,23 @@ Result rawFromCamera(uint32_t camera)
                             {regs::GIGE_REG_HEARTBEAT_TIMEOUT, 100000000},
                             {regs::GIGE_REG_SCPS0, 9000},
                             {regs::GIGE_REG_SCDA0, 0x7F000001},
-                            {regs::GIGE_REG_SCP0, port},
+                            {regs::GIGE_REG_SCP0, sink->port()},
                             {regs::GIGE_REG_DOWNLOAD_START, 0},
                             {regs::GIGE_REG_DOWNLOAD_END, kFrames - 1},
                             {regs::GIGE_REG_STREAM_CONTROL, 3}});
     Clock::time_point last = start;
-    std::size_t offset = 0;
-    pollfd watched{fd, POLLIN, 0};
-    while (result.complete < kFrames && Clock::now() - start < kPhaseLimit && poll(&watched, 1, 300) > 0) {
-        result.complete += drainImagePayload(fd, sink, offset, result.bytes);
+    while (memory.images() < kFrames && Clock::now() - start < kPhaseLimit &&
+           sink->take(std::chrono::milliseconds(300), memory))
         last = Clock::now();
-    }
+    result.bytes = memory.bytes();
+    result.complete = std::min(memory.images(), kFrames);
     result.seconds = std::chrono::duration<double>(last - start).count();
     result.cameraCpu = cameraCpu() - cameraBefore;
     result.hostCpu = processCpu() - cpuBefore - result.cameraCpu;
-    result.lost = udpReceiveDrops() - dropsBefore;
+    result.lost = udpReceiveDrops() - dropsBefore + sink->drops();
     result.incomplete = kFrames - result.complete;
     writeRegisters(camera, {{regs::GIGE_REG_STREAM_CONTROL, 0}, {regs::GIGE_REG_SCP0, 0}});
-    close(fd);
+    frameLatency.collect(result.latencyMicros);
     return result;
 }
 
@@ -143,6 +161,7 @@ Result rawFromCamera(uint32_t camera)
 // What the host got from one camera's stream; filled on the library's Callback thread.
 struct Feed {
     HX_CAMERA_HANDLE camera = 0;
+    uint32_t address = 0;
     std::vector<std::unique_ptr<uint8_t[]>> memory;
     std::vector<HX_READ_STREAM> records;
     uint32_t kind = HX_DOWNLOAD_DATA;
@@ -187,6 +206,8 @@ void onEvent(uint32_t event, HX_CLIENT_HANDLE, HX_CAMERA_HANDLE camera, void* da
                            (record->status & HX_STREAM_STATUS_ERROR) == 0 &&
                            record->received_length == record->image_length;
         ++(whole ? feed.complete : feed.incomplete);
+        if (whole)
+            frameLatency.receivedFrame(feed.address, record->frame_id);
         feed.lastAt = Clock::now();
     }
     feed.last = feed.last || (record->status & HX_STREAM_STATUS_LAST) != 0;
@@ -283,6 +304,7 @@ Result runLibrary(const std::vector<HX_CAMERA_HANDLE>& cameras, uint32_t kind)
     for (HX_CAMERA_HANDLE camera : cameras) {
         auto feed = std::make_unique<Feed>();
         feed->camera = camera;
+        feed->address = addressOf[camera];
         feed->kind = kind;
         feed->records.resize(kHostBuffers);
         for (HX_READ_STREAM& record : feed->records) {
@@ -302,6 +324,7 @@ Result runLibrary(const std::vector<HX_CAMERA_HANDLE>& cameras, uint32_t kind)
         if (kind == HX_DOWNLOAD_DATA)
             setupDownload(feed->camera);
     }
+    frameLatency.clear();
     const uint64_t dropsBefore = udpReceiveDrops();
     const double cpuBefore = processCpu();
     const double cameraBefore = cameraCpu();
@@ -340,6 +363,7 @@ Result runLibrary(const std::vector<HX_CAMERA_HANDLE>& cameras, uint32_t kind)
             HX_live_enable(client, feed->camera, 0);
         state(feed->camera); // waits until the camera's service thread has handled the switch
     }
+    frameLatency.collect(result.latencyMicros);
     // Live buffers still lent come back when the stream is cancelled; they stay allocated (the
     // library may hold them) and the feed is forgotten.
     std::lock_guard<std::mutex> lock(feedsLock);
@@ -358,15 +382,26 @@ void print(const char* name, const Result& result)
                 result.perGb(result.hostCpu));
 }
 
+// The fastest round's figures, with the latencies of all rounds.
 Result best(const std::function<Result()>& run)
 {
     Result top;
+    std::vector<double> latencies;
     for (unsigned round = 0; round < kRounds; ++round) {
-        const Result next = run();
+        Result next = run();
+        latencies.insert(latencies.end(), next.latencyMicros.begin(), next.latencyMicros.end());
         if (next.rate() > top.rate())
-            top = next;
+            top = std::move(next);
     }
+    top.latencyMicros = std::move(latencies);
     return top;
+}
+
+void printLatency(const char* name, const Result& result)
+{
+    const LatencyFigures figures = FrameLatency::figures(result.latencyMicros);
+    std::printf("%-28s images %5zu  median %8.1f us  p99 %8.1f us\n", name, figures.images, figures.medianMicros,
+                figures.p99Micros);
 }
 
 bool verdict(const char* what, double value, double target, const char* unit)
@@ -391,6 +426,7 @@ std::vector<hxsim::CameraConfig> cameraConfigs(const std::string& link)
         // heartbeats and stop a live stream.
         config.timeScale = 1;
         config.liveFrameCap = false;
+        frameLatency.watch(config);
         if (const std::string problem = hxsim::applySetting(config, "link", link); !problem.empty()) {
             std::fprintf(stderr, "pipeline: %s\n", problem.c_str());
             std::exit(2);
@@ -400,10 +436,40 @@ std::vector<hxsim::CameraConfig> cameraConfigs(const std::string& link)
     return configs;
 }
 
+using Rows = std::vector<std::pair<std::string, Result>>;
+
+// The ring and io_uring sinks beside the plain one, fed by the same camera; a sink this system
+// cannot have is left out with a note.
+Rows otherSinks(uint32_t camera)
+{
+    const std::pair<const char*, SinkKind> kinds[] = {{"ring sink, hxsim download", SinkKind::PacketRing},
+                                                      {"io_uring sink, hxsim download", SinkKind::Uring}};
+    Rows rows;
+    for (const auto& [name, kind] : kinds) {
+        std::string why;
+        if (!makeCameraSink(kind, camera, kHostAddress, why)) {
+            std::printf("%-28s skipped: %s\n", name, why.c_str());
+            continue;
+        }
+        const SinkKind chosen = kind;
+        rows.emplace_back(name, best([&] { return rawFromCamera(camera, chosen); }));
+    }
+    return rows;
+}
+
+bool latencyVerdict(const char* what, const Result& result)
+{
+    const double p99 = FrameLatency::figures(result.latencyMicros).p99Micros;
+    const bool met = !result.latencyMicros.empty() && p99 < kLatencyTargetMicros;
+    std::printf("  %-44s %8.1f us  target < %.0f us: %s\n", what, p99, kLatencyTargetMicros, met ? "met" : "MISSED");
+    return met;
+}
+
 // The rows after one camera's UDP download, the ratios against the targets and the verdict.
-void runTheRest(const std::vector<HX_CAMERA_HANDLE>& udp, const std::vector<HX_CAMERA_HANDLE>& tcp,
+void runTheRest(const std::vector<HX_CAMERA_HANDLE>& udp, const std::vector<HX_CAMERA_HANDLE>& tcp, uint32_t sinkCamera,
                 const Result& rawCamera, const Result& udpOne)
 {
+    const Rows sinks = otherSinks(sinkCamera);
     const std::vector<HX_CAMERA_HANDLE> oneUdp{udp.front()}, oneTcp{tcp.front()};
     const Result raw = best([] { return rawUdpSink(kFrames); });
     const Result udpFour = best([&] { return runLibrary(udp, HX_DOWNLOAD_DATA); });
@@ -412,11 +478,22 @@ void runTheRest(const std::vector<HX_CAMERA_HANDLE>& udp, const std::vector<HX_C
     const Result tcpFour = best([&] { return runLibrary(tcp, HX_DOWNLOAD_DATA); });
     print("raw sink, synthetic sender", raw);
     print("raw sink, hxsim download", rawCamera);
+    for (const auto& [name, result] : sinks)
+        print(name.c_str(), result);
     print("UDP download, 1 camera", udpOne);
     print("UDP download, 4 cameras", udpFour);
     print("UDP live, 1 camera", liveOne);
     print("TCP download, 1 camera", tcpOne);
     print("TCP download, 4 cameras", tcpFour);
+    std::printf("\nimage latency, from the send of its last packet to the host having it:\n");
+    printLatency("raw sink, hxsim download", rawCamera);
+    for (const auto& [name, result] : sinks)
+        printLatency(name.c_str(), result);
+    printLatency("UDP download, 1 camera", udpOne);
+    printLatency("UDP download, 4 cameras", udpFour);
+    printLatency("UDP live, 1 camera", liveOne);
+    printLatency("TCP download, 1 camera", tcpOne);
+    printLatency("TCP download, 4 cameras", tcpFour);
     std::printf("\n");
     bool met = true;
     met &= verdict("UDP download / raw sink", 100 * udpOne.rate() / raw.rate(), 60, " %");
@@ -433,17 +510,40 @@ void runTheRest(const std::vector<HX_CAMERA_HANDLE>& udp, const std::vector<HX_C
                 "host CPU/GB, library / raw sink of hxsim", cpuRatio, cpuRatio <= 1.2 ? "met" : "MISSED",
                 udpOne.perGb(udpOne.hostCpu) / raw.perGb(raw.hostCpu));
     met &= cpuRatio <= 1.2;
+    met &= latencyVerdict("UDP download, image latency p99", udpOne);
+    met &= latencyVerdict("UDP live, image latency p99", liveOne);
     std::printf("%s\n", met ? "all targets met" : "some targets missed");
+}
+
+// The rows that show where an image's time goes, with their CPU.
+void runLatency(const std::vector<HX_CAMERA_HANDLE>& oneUdp, uint32_t sinkCamera, const Result& rawCamera,
+                const Result& udpOne)
+{
+    const Rows sinks = otherSinks(sinkCamera);
+    const Result liveOne = best([&] { return runLibrary(oneUdp, HX_LIVE_DATA); });
+    const std::pair<const char*, const Result*> rows[] = {{"raw sink, hxsim download", &rawCamera},
+                                                          {"UDP download, 1 camera", &udpOne},
+                                                          {"UDP live, 1 camera", &liveOne}};
+    for (const auto& [name, result] : rows)
+        print(name, *result);
+    for (const auto& [name, result] : sinks)
+        print(name.c_str(), result);
+    std::printf("\nimage latency, from the send of its last packet to the host having it:\n");
+    for (const auto& [name, result] : rows)
+        printLatency(name, *result);
+    for (const auto& [name, result] : sinks)
+        printLatency(name.c_str(), result);
 }
 
 } // namespace
 
-// pipeline [LINK [udp]]: the cameras' line rate, 10g by default (1g, 10g, 25g, unlimited); with
-// "udp", only one camera's UDP download beside its raw sink, as a short run to profile.
+// pipeline [LINK [udp|latency]]: the cameras' line rate, 10g by default (1g, 10g, 25g, unlimited);
+// with "udp", only one camera's UDP download beside its raw sink, as a short run to profile; with
+// "latency", the raw sinks and one camera's UDP download and live, with their image latencies.
 int main(int argc, char** argv)
 {
     const std::string link = argc > 1 ? argv[1] : "10g";
-    const bool udpOnly = argc > 2 && std::string(argv[2]) == "udp";
+    const std::string only = argc > 2 ? argv[2] : "";
     std::string why;
     if (!hx_test::enterPrivateNetwork(why)) {
         std::fprintf(stderr, "refusing to run: the pipeline benchmark needs a private network namespace (%s)\n",
@@ -457,6 +557,7 @@ int main(int argc, char** argv)
         const std::string address = hxsim::dotted(cluster[i].config().address);
         HX_CAMERA_HANDLE handle = 0;
         check(HX_get_handle_by_name(client, &handle, address.c_str()), "finding a camera");
+        addressOf[handle] = cluster[i].config().address;
         record(handle);
         (i < kCameras ? udp : tcp).push_back(handle);
     }
@@ -465,16 +566,19 @@ int main(int argc, char** argv)
                 kFrames, kWidth, kHeight, kHostBuffers, link.c_str(), kRounds);
 
     // The last UDP camera, which the library's runs below leave alone until their four-camera run.
-    const Result rawCamera = best([&] { return rawFromCamera(cluster[kCameras - 1].config().address); });
+    const uint32_t sinkCamera = cluster[kCameras - 1].config().address;
+    const Result rawCamera = best([&] { return rawFromCamera(sinkCamera, SinkKind::Plain); });
     const std::vector<HX_CAMERA_HANDLE> oneUdp{udp.front()};
     const Result udpOne = best([&] { return runLibrary(oneUdp, HX_DOWNLOAD_DATA); });
-    if (udpOnly) {
+    if (only == "udp") {
         print("raw sink, hxsim download", rawCamera);
         print("UDP download, 1 camera", udpOne);
         std::printf("host CPU/GB, library / raw sink of hxsim: %.2f\n",
                     udpOne.perGb(udpOne.hostCpu) / rawCamera.perGb(rawCamera.hostCpu));
+    } else if (only == "latency") {
+        runLatency(oneUdp, sinkCamera, rawCamera, udpOne);
     } else {
-        runTheRest(udp, tcp, rawCamera, udpOne);
+        runTheRest(udp, tcp, sinkCamera, rawCamera, udpOne);
     }
     HX_unregister(client);
     HX_shutdown();

@@ -1,7 +1,9 @@
 // Pipeline benchmark: stand-in cameras (hxsim, in this process) -> the library -> host buffers, in
 // a private network namespace, for UDP download, UDP live and TCP download with one and four
-// cameras, beside a raw socket sink fed by a synthetic sender in the same run. CPU is counted
-// for the camera side (hxsim's threads) and the host side (everything else) apart.
+// cameras, beside raw sinks in the same run: one fed by a synthetic sender, and plain, packet-ring
+// and io_uring sinks fed by hxsim's own download. CPU is counted for the camera side (hxsim's
+// threads) and the host side (everything else) apart; each image is timed from the send of its
+// last packet to the host having it.
 #include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>

@@ -1,19 +1,20 @@
-// The raw sink's coalesced twin: a plain socket that asks the system for the camera's datagrams
-// several at a time (UDP_GRO) and reads them 64 KiB per call, for the pipeline benchmark.
+// The raw sink's coalesced twin with BSD sockets: UDP_GRO on the socket, the segment size from the
+// control message of each receive.
 #include "gro_sink.h"
 
 #include <netinet/in.h>
 #include <netinet/udp.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-#include "wire/stream_packet.h"
+#include "host_memory.h"
+#include "stream_camera.h"
 
 namespace stream_bench {
 
@@ -22,50 +23,63 @@ namespace {
 // The most one coalesced receive holds: a UDP length field's worth.
 constexpr std::size_t kLargestReceive = 65536;
 
-} // namespace
-
-void askCoalescedReceive(int fd)
+// The segment size the system reports for a coalesced receive; the whole receive when it reports
+// none (a single datagram).
+std::size_t segmentSize(msghdr& message, std::size_t length)
 {
-    const int on = 1;
-    if (setsockopt(fd, IPPROTO_UDP, UDP_GRO, &on, sizeof(on)) != 0) {
-        std::fprintf(stderr, "pipeline: the system refused coalesced receives: %s\n", std::strerror(errno));
-        std::exit(1);
+    for (cmsghdr* item = CMSG_FIRSTHDR(&message); item != nullptr; item = CMSG_NXTHDR(&message, item)) {
+        if (item->cmsg_level == SOL_UDP && item->cmsg_type == UDP_GRO) {
+            int size = 0;
+            std::memcpy(&size, CMSG_DATA(item), sizeof(size));
+            return size > 0 ? std::size_t(size) : length;
+        }
     }
+    return length;
 }
 
-unsigned drainCoalescedPayload(int fd, Bytes& sink, std::size_t& offset, uint64_t& bytes)
+} // namespace
+
+CoalescedSink::CoalescedSink()
 {
-    unsigned trailers = 0;
+    fd_ = rawSinkSocket(port_);
+}
+
+CoalescedSink::~CoalescedSink()
+{
+    close(fd_);
+}
+
+std::unique_ptr<CoalescedSink> CoalescedSink::open(std::string& why)
+{
+    std::unique_ptr<CoalescedSink> sink(new CoalescedSink());
+    const int on = 1;
+    if (setsockopt(sink->fd_, IPPROTO_UDP, UDP_GRO, &on, sizeof(on)) != 0) {
+        why = std::string("the system refused coalesced receives: ") + std::strerror(errno);
+        return nullptr;
+    }
+    return sink;
+}
+
+bool CoalescedSink::take(std::chrono::milliseconds limit, HostMemory& memory)
+{
+    pollfd watched{fd_, POLLIN, 0};
+    if (poll(&watched, 1, int(limit.count())) <= 0)
+        return false;
     for (;;) {
-        if (offset + kLargestReceive > sink.size())
-            offset = 0;
-        iovec piece{sink.data() + offset, kLargestReceive};
+        const std::span<uint8_t> region = memory.nextRegion(kLargestReceive);
+        iovec piece{region.data(), region.size()};
         alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control{};
         msghdr message{};
         message.msg_iov = &piece;
         message.msg_iovlen = 1;
         message.msg_control = control.data();
         message.msg_controllen = control.size();
-        const ssize_t length = recvmsg(fd, &message, MSG_DONTWAIT);
+        const ssize_t length = recvmsg(fd_, &message, MSG_DONTWAIT);
         if (length <= 0)
-            return trailers;
-        std::size_t segment = std::size_t(length);
-        for (cmsghdr* item = CMSG_FIRSTHDR(&message); item != nullptr; item = CMSG_NXTHDR(&message, item)) {
-            int size = 0;
-            if (item->cmsg_level == SOL_UDP && item->cmsg_type == UDP_GRO) {
-                std::memcpy(&size, CMSG_DATA(item), sizeof(size));
-                segment = size > 0 ? std::size_t(size) : segment;
-            }
-        }
-        const uint8_t* received = sink.data() + offset;
-        for (std::size_t at = 0; at < std::size_t(length); at += segment) {
-            const std::size_t datagram = std::min(segment, std::size_t(length) - at);
-            if (datagram > 8 && received[at + 4] == HX_WIRE::PacketFormat::kPayload)
-                bytes += datagram - 8;
-            else if (datagram >= 8 && received[at + 4] == HX_WIRE::PacketFormat::kTrailer)
-                ++trailers;
-        }
-        offset += std::size_t(length);
+            return true;
+        const std::size_t segment = segmentSize(message, std::size_t(length));
+        for (std::size_t at = 0; at < std::size_t(length); at += segment)
+            memory.landed(region.subspan(at, std::min(segment, std::size_t(length) - at)));
     }
 }
 

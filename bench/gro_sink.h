@@ -1,19 +1,32 @@
 // The raw sink's coalesced twin: a plain socket that asks the system for the camera's datagrams
-// several at a time (UDP_GRO) and reads them 64 KiB per call, for the pipeline benchmark.
+// several at a time (UDP_GRO) and reads them 64 KiB per call.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <memory>
+#include <string>
 
-#include "stream_camera.h"
+#include "camera_sink.h"
 
 namespace stream_bench {
 
-// Asks for coalesced receives on the UDP socket fd; exits the benchmark when the system refuses.
-void askCoalescedReceive(int fd);
-// Reads every receive waiting on fd into the ring `sink` as it arrived (headers and all, from
-// `offset`), cuts it at the segment size the system reports, adds the payload bytes of its
-// datagrams to `bytes` and returns how many trailers (ends of images) it read.
-unsigned drainCoalescedPayload(int fd, Bytes& sink, std::size_t& offset, uint64_t& bytes);
+// Each receive lands in host memory as it arrived, headers and all, and is cut into datagrams at
+// the segment size the system reports with it: the least a coalescing host does per datagram.
+class CoalescedSink : public CameraSink {
+public:
+    // Null, with the reason in `why`, when the system refuses coalesced receives.
+    static std::unique_ptr<CoalescedSink> open(std::string& why);
+    ~CoalescedSink() override;
+    CoalescedSink(const CoalescedSink&) = delete;
+    CoalescedSink& operator=(const CoalescedSink&) = delete;
+
+    uint16_t port() const override { return port_; }
+    bool take(std::chrono::milliseconds limit, HostMemory& memory) override;
+
+private:
+    CoalescedSink();
+
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
 
 } // namespace stream_bench

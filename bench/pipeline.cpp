@@ -1,7 +1,9 @@
 // Pipeline benchmark: stand-in cameras (hxsim, in this process) -> the library -> host buffers, in
 // a private network namespace, for UDP download, UDP live and TCP download with one and four
-// cameras, beside a raw socket sink fed by a synthetic sender in the same run. CPU is counted
-// for the camera side (hxsim's threads) and the host side (everything else) apart.
+// cameras, beside raw sinks in the same run: one fed by a synthetic sender, and plain, coalesced,
+// packet-ring and io_uring sinks fed by hxsim's own download. CPU is counted for the camera side
+// (hxsim's threads) and the host side (everything else) apart; each image is timed from the send
+// of its last packet to the host having it.
 #include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -27,7 +29,9 @@
 
 #include <hx/hx.h>
 
-#include "gro_sink.h"
+#include "camera_sink.h"
+#include "frame_latency.h"
+#include "host_memory.h"
 #include "private_network.h"
 #include "registers/register_map.h"
 #include "sim/net/cluster.h"
@@ -53,6 +57,9 @@ constexpr auto kPhaseLimit = std::chrono::seconds(30);
 constexpr uint32_t kFirstUdp = 0x7F000010; // 127.0.0.16.. first family (UDP)
 constexpr uint32_t kFirstTcp = 0x7F000020; // 127.0.0.32.. second family (TCP)
 constexpr unsigned kCameras = 4;
+constexpr uint32_t kHostAddress = 0x7F000001;
+// An image in the host's hands within this of its last packet leaving the camera, at 1 GB/s.
+constexpr double kLatencyTargetMicros = 200;
 
 double cameraCpu()
 {
@@ -75,13 +82,28 @@ double cameraCpu()
     return total;
 }
 
-using Result = Measured;
+// A row's figures, with the image latencies of every round behind it.
+struct Result : Measured {
+    std::vector<double> latencyMicros;
+};
+
+// Named rows of a table, in the order they print.
+using Rows = std::vector<std::pair<std::string, Result>>;
+// The row that no camera feeds, so no image of it is timed.
+constexpr const char* kSyntheticRow = "raw sink, synthetic sender";
+
+FrameLatency frameLatency;
+// The address of each camera the library has a handle for: the cameras stamp by address.
+std::map<HX_CAMERA_HANDLE, uint32_t> addressOf;
 
 // --- the raw sink: the stream benchmark's synthetic sender into a plain socket ------------------
 
 Result rawUdpSink(unsigned images)
 {
-    return runRawUdpSink(images, 0, kHostBuffers * kBufferBytes, std::chrono::milliseconds(300));
+    Result result;
+    static_cast<Measured&>(result) =
+        runRawUdpSink(images, 0, kHostBuffers * kBufferBytes, std::chrono::milliseconds(300));
+    return result;
 }
 
 // hxsim's own download straight into a plain socket: the camera is told by register writes of our
@@ -104,16 +126,20 @@ void writeRegisters(uint32_t camera, const HX_WIRE::RegisterPairs& pairs)
     close(fd);
 }
 
-// `coalesced`: the sink asks for the camera's datagrams several at a time (gro_sink.h).
-Result rawFromCamera(uint32_t camera, bool coalesced = false)
+// One of the raw sinks, fed by the camera at `camera`; the benchmark stops, saying why, when this
+// system cannot have it.
+Result rawFromCamera(uint32_t camera, SinkKind kind)
 {
     namespace regs = HX_REGISTERS;
-    uint16_t port = 0;
-    const int fd = rawSinkSocket(port);
-    if (coalesced)
-        askCoalescedReceive(fd);
-    Bytes sink(kHostBuffers * kBufferBytes, 0x22);
+    std::string why;
+    const std::unique_ptr<CameraSink> sink = makeCameraSink(kind, camera, kHostAddress, why);
+    if (!sink) {
+        std::fprintf(stderr, "pipeline: no such raw sink here: %s\n", why.c_str());
+        std::exit(1);
+    }
+    HostMemory memory(kHostBuffers * kBufferBytes, camera, frameLatency);
     Result result;
+    frameLatency.clear();
     const uint64_t dropsBefore = udpReceiveDrops();
     const double cpuBefore = processCpu();
     const double cameraBefore = cameraCpu();
@@ -122,25 +148,23 @@ Result rawFromCamera(uint32_t camera, bool coalesced = false)
                             {regs::GIGE_REG_HEARTBEAT_TIMEOUT, 100000000},
                             {regs::GIGE_REG_SCPS0, 9000},
                             {regs::GIGE_REG_SCDA0, 0x7F000001},
-                            {regs::GIGE_REG_SCP0, port},
+                            {regs::GIGE_REG_SCP0, sink->port()},
                             {regs::GIGE_REG_DOWNLOAD_START, 0},
                             {regs::GIGE_REG_DOWNLOAD_END, kFrames - 1},
                             {regs::GIGE_REG_STREAM_CONTROL, 3}});
     Clock::time_point last = start;
-    std::size_t offset = 0;
-    pollfd watched{fd, POLLIN, 0};
-    while (result.complete < kFrames && Clock::now() - start < kPhaseLimit && poll(&watched, 1, 300) > 0) {
-        result.complete += coalesced ? drainCoalescedPayload(fd, sink, offset, result.bytes)
-                                     : drainImagePayload(fd, sink, offset, result.bytes);
+    while (memory.images() < kFrames && Clock::now() - start < kPhaseLimit &&
+           sink->take(std::chrono::milliseconds(300), memory))
         last = Clock::now();
-    }
+    result.bytes = memory.bytes();
+    result.complete = std::min(memory.images(), kFrames);
     result.seconds = std::chrono::duration<double>(last - start).count();
     result.cameraCpu = cameraCpu() - cameraBefore;
     result.hostCpu = processCpu() - cpuBefore - result.cameraCpu;
-    result.lost = udpReceiveDrops() - dropsBefore;
+    result.lost = udpReceiveDrops() - dropsBefore + sink->drops();
     result.incomplete = kFrames - result.complete;
     writeRegisters(camera, {{regs::GIGE_REG_STREAM_CONTROL, 0}, {regs::GIGE_REG_SCP0, 0}});
-    close(fd);
+    frameLatency.collect(result.latencyMicros);
     return result;
 }
 
@@ -149,6 +173,7 @@ Result rawFromCamera(uint32_t camera, bool coalesced = false)
 // What the host got from one camera's stream; filled on the library's Callback thread.
 struct Feed {
     HX_CAMERA_HANDLE camera = 0;
+    uint32_t address = 0;
     std::vector<std::unique_ptr<uint8_t[]>> memory;
     std::vector<HX_READ_STREAM> records;
     uint32_t kind = HX_DOWNLOAD_DATA;
@@ -193,6 +218,8 @@ void onEvent(uint32_t event, HX_CLIENT_HANDLE, HX_CAMERA_HANDLE camera, void* da
                            (record->status & HX_STREAM_STATUS_ERROR) == 0 &&
                            record->received_length == record->image_length;
         ++(whole ? feed.complete : feed.incomplete);
+        if (whole)
+            frameLatency.receivedFrame(feed.address, record->frame_id);
         feed.lastAt = Clock::now();
     }
     feed.last = feed.last || (record->status & HX_STREAM_STATUS_LAST) != 0;
@@ -289,6 +316,7 @@ Result runLibrary(const std::vector<HX_CAMERA_HANDLE>& cameras, uint32_t kind)
     for (HX_CAMERA_HANDLE camera : cameras) {
         auto feed = std::make_unique<Feed>();
         feed->camera = camera;
+        feed->address = addressOf[camera];
         feed->kind = kind;
         feed->records.resize(kHostBuffers);
         for (HX_READ_STREAM& record : feed->records) {
@@ -308,6 +336,7 @@ Result runLibrary(const std::vector<HX_CAMERA_HANDLE>& cameras, uint32_t kind)
         if (kind == HX_DOWNLOAD_DATA)
             setupDownload(feed->camera);
     }
+    frameLatency.clear();
     const uint64_t dropsBefore = udpReceiveDrops();
     const double cpuBefore = processCpu();
     const double cameraBefore = cameraCpu();
@@ -346,6 +375,7 @@ Result runLibrary(const std::vector<HX_CAMERA_HANDLE>& cameras, uint32_t kind)
             HX_live_enable(client, feed->camera, 0);
         state(feed->camera); // waits until the camera's service thread has handled the switch
     }
+    frameLatency.collect(result.latencyMicros);
     // Live buffers still lent come back when the stream is cancelled; they stay allocated (the
     // library may hold them) and the feed is forgotten.
     std::lock_guard<std::mutex> lock(feedsLock);
@@ -364,15 +394,26 @@ void print(const char* name, const Result& result)
                 result.perGb(result.hostCpu));
 }
 
+// The fastest round's figures, with the latencies of all rounds.
 Result best(const std::function<Result()>& run)
 {
     Result top;
+    std::vector<double> latencies;
     for (unsigned round = 0; round < kRounds; ++round) {
-        const Result next = run();
+        Result next = run();
+        latencies.insert(latencies.end(), next.latencyMicros.begin(), next.latencyMicros.end());
         if (next.rate() > top.rate())
-            top = next;
+            top = std::move(next);
     }
+    top.latencyMicros = std::move(latencies);
     return top;
+}
+
+void printLatency(const char* name, const Result& result)
+{
+    const LatencyFigures figures = FrameLatency::figures(result.latencyMicros);
+    std::printf("%-28s images %5zu  median %8.1f us  p99 %8.1f us\n", name, figures.images, figures.medianMicros,
+                figures.p99Micros);
 }
 
 bool verdict(const char* what, double value, double target, const char* unit)
@@ -418,19 +459,22 @@ CoalescedRows runCoalescedRows(uint32_t segmentedCamera, HX_CAMERA_HANDLE librar
                                HX_CAMERA_HANDLE oneByOneCamera)
 {
     CoalescedRows rows;
-    rows.naiveSink = best([&] { return rawFromCamera(kOneByOne); });
-    rows.coalescedSink = best([&] { return rawFromCamera(segmentedCamera, true); });
+    rows.naiveSink = best([&] { return rawFromCamera(kOneByOne, SinkKind::Plain); });
+    rows.coalescedSink = best([&] { return rawFromCamera(segmentedCamera, SinkKind::Coalesced); });
     rows.library = best([&] { return runLibrary({libraryCamera}, HX_DOWNLOAD_DATA); });
     rows.plainLibrary = best([&] { return runPlainLibrary(oneByOneCamera); });
     return rows;
 }
 
-void printCoalescedRows(const CoalescedRows& rows)
+// The raw sinks first (the other ones, `sinks`, after the two the coalesced receive is measured
+// against), then the library's rows.
+void appendCoalescedRows(Rows& rows, const CoalescedRows& coalesced, const Rows& sinks)
 {
-    print("raw sink, hxsim download", rows.naiveSink);
-    print("raw sink, coalesced", rows.coalescedSink);
-    print("UDP download, 1 camera", rows.library);
-    print("UDP download, plain receive", rows.plainLibrary);
+    rows.emplace_back("raw sink, hxsim download", coalesced.naiveSink);
+    rows.emplace_back("raw sink, coalesced", coalesced.coalescedSink);
+    rows.insert(rows.end(), sinks.begin(), sinks.end());
+    rows.emplace_back("UDP download, 1 camera", coalesced.library);
+    rows.emplace_back("UDP download, plain receive", coalesced.plainLibrary);
 }
 
 // Host CPU per GB against the naive raw sink's: the library's coalesced receive is to cost at most
@@ -474,6 +518,7 @@ std::vector<hxsim::CameraConfig> cameraConfigs(const std::string& link)
         // heartbeats and stop a live stream.
         config.timeScale = 1;
         config.liveFrameCap = false;
+        frameLatency.watch(config);
         if (const std::string problem = hxsim::applySetting(config, "link", link); !problem.empty()) {
             std::fprintf(stderr, "pipeline: %s\n", problem.c_str());
             std::exit(2);
@@ -481,7 +526,50 @@ std::vector<hxsim::CameraConfig> cameraConfigs(const std::string& link)
         configs.push_back(config);
     }
     configs.push_back(oneByOneCamera(configs.front()));
+    frameLatency.watch(configs.back()); // its images are stamped by its own address
     return configs;
+}
+
+// The ring and io_uring sinks beside the plain one, fed by the same camera sending one by one (a
+// packet tap would see a segmented send whole); a sink this system cannot have is left out with a
+// note.
+Rows otherSinks()
+{
+    const std::pair<const char*, SinkKind> kinds[] = {{"ring sink, hxsim download", SinkKind::PacketRing},
+                                                      {"io_uring sink, hxsim download", SinkKind::Uring}};
+    Rows rows;
+    for (const auto& [name, kind] : kinds) {
+        std::string why;
+        if (!makeCameraSink(kind, kOneByOne, kHostAddress, why)) {
+            std::printf("%-28s skipped: %s\n", name, why.c_str());
+            continue;
+        }
+        const SinkKind chosen = kind;
+        rows.emplace_back(name, best([&] { return rawFromCamera(kOneByOne, chosen); }));
+    }
+    return rows;
+}
+
+// The figures of every row, then the image latency of every row whose images were timed (the
+// synthetic sender stamps none).
+void printRows(const Rows& rows)
+{
+    for (const auto& [name, result] : rows)
+        print(name.c_str(), result);
+    std::printf("\nimage latency, from the send of its last packet to the host having it:\n");
+    for (const auto& [name, result] : rows) {
+        if (name != kSyntheticRow)
+            printLatency(name.c_str(), result);
+    }
+    std::printf("\n");
+}
+
+bool latencyVerdict(const char* what, const Result& result)
+{
+    const double p99 = FrameLatency::figures(result.latencyMicros).p99Micros;
+    const bool met = !result.latencyMicros.empty() && p99 < kLatencyTargetMicros;
+    std::printf("  %-44s %8.1f us  target < %.0f us: %s\n", what, p99, kLatencyTargetMicros, met ? "met" : "MISSED");
+    return met;
 }
 
 // The rows after the coalesced ones, the ratios against the targets and the verdict.
@@ -490,19 +578,20 @@ void runTheRest(const std::vector<HX_CAMERA_HANDLE>& udp, const std::vector<HX_C
 {
     const Result& rawCamera = coalesced.naiveSink;
     const Result& udpOne = coalesced.library;
+    const Rows sinks = otherSinks();
     const std::vector<HX_CAMERA_HANDLE> oneUdp{udp.front()}, oneTcp{tcp.front()};
     const Result raw = best([] { return rawUdpSink(kFrames); });
     const Result udpFour = best([&] { return runLibrary(udp, HX_DOWNLOAD_DATA); });
     const Result liveOne = best([&] { return runLibrary(oneUdp, HX_LIVE_DATA); });
     const Result tcpOne = best([&] { return runLibrary(oneTcp, HX_DOWNLOAD_DATA); });
     const Result tcpFour = best([&] { return runLibrary(tcp, HX_DOWNLOAD_DATA); });
-    print("raw sink, synthetic sender", raw);
-    printCoalescedRows(coalesced);
-    print("UDP download, 4 cameras", udpFour);
-    print("UDP live, 1 camera", liveOne);
-    print("TCP download, 1 camera", tcpOne);
-    print("TCP download, 4 cameras", tcpFour);
-    std::printf("\n");
+    Rows rows{{kSyntheticRow, raw}};
+    appendCoalescedRows(rows, coalesced, sinks);
+    rows.insert(rows.end(), {{"UDP download, 4 cameras", udpFour},
+                             {"UDP live, 1 camera", liveOne},
+                             {"TCP download, 1 camera", tcpOne},
+                             {"TCP download, 4 cameras", tcpFour}});
+    printRows(rows);
     bool met = true;
     met &= verdict("UDP download / raw sink", 100 * udpOne.rate() / raw.rate(), 60, " %");
     met &= verdict("TCP download", tcpOne.rate(), 1000, " MB/s");
@@ -512,18 +601,33 @@ void runTheRest(const std::vector<HX_CAMERA_HANDLE>& udp, const std::vector<HX_C
     std::printf("  %-44s %8.2f\n", "host CPU/GB, library / synthetic sender's sink",
                 udpOne.perGb(udpOne.hostCpu) / raw.perGb(raw.hostCpu));
     met &= coalescedVerdicts(coalesced, &udpFour);
+    met &= latencyVerdict("UDP download, image latency p99", udpOne);
+    met &= latencyVerdict("UDP live, image latency p99", liveOne);
     std::printf("%s\n", met ? "all targets met" : "some targets missed");
+}
+
+// The rows that show where an image's time goes, with their CPU.
+void runLatency(HX_CAMERA_HANDLE udpCamera, const CoalescedRows& coalesced)
+{
+    const Rows sinks = otherSinks();
+    Rows rows;
+    appendCoalescedRows(rows, coalesced, sinks);
+    rows.emplace_back("UDP live, 1 camera", best([&] { return runLibrary({udpCamera}, HX_LIVE_DATA); }));
+    printRows(rows);
+    latencyVerdict("UDP download, image latency p99", coalesced.library);
+    latencyVerdict("UDP live, image latency p99", rows.back().second);
 }
 
 } // namespace
 
-// pipeline [LINK [udp]]: the cameras' line rate, 10g by default (1g, 10g, 25g, unlimited); with
-// "udp", only one camera's UDP download (coalesced and plain) beside its raw sinks, as a short run
-// to profile.
+// pipeline [LINK [udp|latency]]: the cameras' line rate, 10g by default (1g, 10g, 25g, unlimited);
+// with "udp", only one camera's UDP download (coalesced and plain) beside its raw sinks, as a short
+// run to profile; with "latency", the raw sinks and one camera's UDP download and live, with their
+// image latencies.
 int main(int argc, char** argv)
 {
     const std::string link = argc > 1 ? argv[1] : "10g";
-    const bool udpOnly = argc > 2 && std::string(argv[2]) == "udp";
+    const std::string only = argc > 2 ? argv[2] : "";
     std::string why;
     if (!hx_test::enterPrivateNetwork(why)) {
         std::fprintf(stderr, "refusing to run: the pipeline benchmark needs a private network namespace (%s)\n",
@@ -538,6 +642,7 @@ int main(int argc, char** argv)
         const std::string address = hxsim::dotted(cluster[i].config().address);
         HX_CAMERA_HANDLE handle = 0;
         check(HX_get_handle_by_name(client, &handle, address.c_str()), "finding a camera");
+        addressOf[handle] = cluster[i].config().address;
         record(handle);
         if (i == 2 * kCameras)
             oneByOne = handle;
@@ -551,10 +656,13 @@ int main(int argc, char** argv)
     // The last UDP camera feeds the coalesced raw sink: the library's runs below leave it alone
     // until their four-camera run.
     const CoalescedRows coalesced = runCoalescedRows(cluster[kCameras - 1].config().address, udp.front(), oneByOne);
-    if (udpOnly) {
-        printCoalescedRows(coalesced);
-        std::printf("\n");
+    if (only == "udp") {
+        Rows rows;
+        appendCoalescedRows(rows, coalesced, {});
+        printRows(rows);
         coalescedVerdicts(coalesced, nullptr);
+    } else if (only == "latency") {
+        runLatency(udp.front(), coalesced);
     } else {
         runTheRest(udp, tcp, coalesced);
     }

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -44,6 +45,13 @@ struct FaultConfig {
     const ChannelFaults& channel(FaultChannel which) const { return channels[static_cast<std::size_t>(which)]; }
 };
 
+// An image whose last packet has just left the camera, for an observer in the camera's process.
+struct SentImage {
+    uint32_t camera = 0; // the camera's address, host order
+    uint16_t blockId = 0;
+    uint32_t frame = 0;
+};
+
 struct CameraConfig {
     std::string model = "hxsim qT"; // the family follows from the code in the model text
     SensorModel sensor = SensorModel::fromCode(0x414C3543);
@@ -67,6 +75,10 @@ struct CameraConfig {
     // system has it), so that hosts that ask for it receive them coalesced, as from a network card.
     bool udpSegmentation = true;
     FaultConfig faults;
+    // Called on the camera's stream thread as soon as the send that carried an image's last packet
+    // has returned, so that a benchmark in the same process can time the image's way to the host.
+    // Unset (as it always is outside such a process) it costs one test per image.
+    std::function<void(const SentImage&)> onImageSent;
 
     // Tarrow unless the model names the Morvane family; a model with no code behaves as a Tarrow
     // camera that hosts will not accept.

@@ -480,6 +480,9 @@ void StreamEngine::sendTcp()
 void StreamEngine::imageSent()
 {
     const FrameOrder order = current_->order;
+    if (config_.onImageSent) {
+        config_.onImageSent(SentImage{config_.address, blockId_, order.frame});
+    }
     current_.reset();
     if (config_.logFrames && (order.kind == StreamKind::Live || order.kind == StreamKind::Playback)) {
         log(fmt::format("{} frame {} sent", order.kind == StreamKind::Live ? "live" : "playback", order.frame));

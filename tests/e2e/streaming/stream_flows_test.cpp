@@ -12,6 +12,7 @@
 
 #include <hx/hx.h>
 
+#include "arrivals.h"
 #include "camera/camera_services.h"
 #include "discovery/discovery_seam.h"
 #include "family/download_watchdog.h"
@@ -40,6 +41,8 @@ constexpr uint32_t RECORD_LENGTH = 24;
 constexpr std::size_t BUFFER_SIZE = HX_STREAM_MIN_BUFFER_SIZE;
 
 StreamHost streamHost;
+// The images the camera at TARROW said it had sent, in order, from its stream thread.
+hx_test::Arrivals<SentImage> sentImages;
 // Negotiation trials, request age-out and the download watchdog run in a fifth of their time: the
 // watchdog's 2 s still outlasts a host that holds its buffers for a moment under a sanitizer.
 constexpr double PERIOD_SCALE = 0.2;
@@ -49,6 +52,7 @@ hx_test::LibraryClient& library = hx_test::LibraryClient::add(
                                           streamCamera(SILENT, "hxsim qT"), streamCamera(LIVE, "hxsim qT"),
                                           streamCamera(IDLE, "hxsim qT"),   streamCamera(FULL, "hxsim qT")};
         configs[2].faults.stream.drop = 1.0;
+        configs[0].onImageSent = [](const SentImage& image) { sentImages.add(image); };
         return configs;
     },
     {{&StreamHost::onEvent, &streamHost}}, PERIOD_SCALE);
@@ -271,6 +275,31 @@ TEST(Download, DeliversTheRangeInOrderAndMarksTheEndFrameLast)
     EXPECT_EQ(single->status, WHOLE_IMAGE | HX_STREAM_STATUS_LAST);
     EXPECT_EQ(frameNumberInTiff(*single), std::optional<uint32_t>(5));
     expectDownloadEnded(camera);
+}
+
+// A benchmark in the camera's process times each image from the camera's word that its last
+// packet has left: one word per image, with the frame number the host gets and a block of its own.
+TEST(Download, TheCameraSaysOnceForEachImageThatItHasSentIt)
+{
+    const HX_CAMERA_HANDLE camera = recorded(TARROW);
+    lendNew(HX_DOWNLOAD_DATA, camera, 8);
+    setupDownload(camera, 2, 7);
+    const std::size_t before = sentImages.count();
+    ASSERT_EQ(HX_download(client(), camera, nullptr), HX_STATUS_OK);
+    expectDownloadedFrames(receiveDownload(8), 2, 7);
+    expectDownloadEnded(camera);
+    // The host may have its last image before the camera's thread has got past the send.
+    ASSERT_TRUE(sentImages.waitFor(before + 6, hx_test::DEADLINE));
+    const std::vector<SentImage> all = sentImages.all();
+    const std::vector<SentImage> sent(all.begin() + std::ptrdiff_t(before), all.end());
+    ASSERT_EQ(sent.size(), 6u);
+    std::set<uint16_t> blocks;
+    for (uint32_t i = 0; i < sent.size(); ++i) {
+        EXPECT_EQ(sent[i].camera, TARROW);
+        EXPECT_EQ(sent[i].frame, 2 + i);
+        blocks.insert(sent[i].blockId);
+    }
+    EXPECT_EQ(blocks.size(), sent.size());
 }
 
 // The API guide's promise: until a host sets them, the throttle counts are 2 and 10 for every

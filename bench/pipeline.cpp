@@ -448,31 +448,57 @@ Result runPlainLibrary(HX_CAMERA_HANDLE camera)
     return result;
 }
 
+// The ring and io_uring sinks beside the plain one, fed by the same camera sending one by one (a
+// packet tap would see a segmented send whole); a sink this system cannot have is left out with a
+// note.
+Rows otherSinks()
+{
+    const std::pair<const char*, SinkKind> kinds[] = {{"ring sink, hxsim download", SinkKind::PacketRing},
+                                                      {"io_uring sink, hxsim download", SinkKind::Uring}};
+    Rows rows;
+    for (const auto& [name, kind] : kinds) {
+        std::string why;
+        if (!makeCameraSink(kind, kOneByOne, kHostAddress, why)) {
+            std::printf("%-28s skipped: %s\n", name, why.c_str());
+            continue;
+        }
+        const SinkKind chosen = kind;
+        rows.emplace_back(name, best([&] { return rawFromCamera(kOneByOne, chosen); }));
+    }
+    return rows;
+}
+
 struct CoalescedRows {
     Result naiveSink;     // one datagram per call, from the camera sending one by one
     Result coalescedSink; // 64 KiB per call, from a camera sending segmented
     Result library;       // the library's coalesced receive, from a camera sending segmented
     Result plainLibrary;  // the library's plain receive, from the camera sending one by one
+    Rows otherSinks;      // the ring and io_uring sinks, when asked for
 };
 
+// The raw sinks fed by the camera sending one by one run before the library first opens a stream
+// from it: their register writes change the heartbeat time-out the library set, which it takes
+// for a camera that restarted.
 CoalescedRows runCoalescedRows(uint32_t segmentedCamera, HX_CAMERA_HANDLE libraryCamera,
-                               HX_CAMERA_HANDLE oneByOneCamera)
+                               HX_CAMERA_HANDLE oneByOneCamera, bool withOtherSinks)
 {
     CoalescedRows rows;
     rows.naiveSink = best([&] { return rawFromCamera(kOneByOne, SinkKind::Plain); });
     rows.coalescedSink = best([&] { return rawFromCamera(segmentedCamera, SinkKind::Coalesced); });
+    if (withOtherSinks)
+        rows.otherSinks = otherSinks();
     rows.library = best([&] { return runLibrary({libraryCamera}, HX_DOWNLOAD_DATA); });
     rows.plainLibrary = best([&] { return runPlainLibrary(oneByOneCamera); });
     return rows;
 }
 
-// The raw sinks first (the other ones, `sinks`, after the two the coalesced receive is measured
-// against), then the library's rows.
-void appendCoalescedRows(Rows& rows, const CoalescedRows& coalesced, const Rows& sinks)
+// The raw sinks first (the other ones after the two the coalesced receive is measured against),
+// then the library's rows.
+void appendCoalescedRows(Rows& rows, const CoalescedRows& coalesced)
 {
     rows.emplace_back("raw sink, hxsim download", coalesced.naiveSink);
     rows.emplace_back("raw sink, coalesced", coalesced.coalescedSink);
-    rows.insert(rows.end(), sinks.begin(), sinks.end());
+    rows.insert(rows.end(), coalesced.otherSinks.begin(), coalesced.otherSinks.end());
     rows.emplace_back("UDP download, 1 camera", coalesced.library);
     rows.emplace_back("UDP download, plain receive", coalesced.plainLibrary);
 }
@@ -530,26 +556,6 @@ std::vector<hxsim::CameraConfig> cameraConfigs(const std::string& link)
     return configs;
 }
 
-// The ring and io_uring sinks beside the plain one, fed by the same camera sending one by one (a
-// packet tap would see a segmented send whole); a sink this system cannot have is left out with a
-// note.
-Rows otherSinks()
-{
-    const std::pair<const char*, SinkKind> kinds[] = {{"ring sink, hxsim download", SinkKind::PacketRing},
-                                                      {"io_uring sink, hxsim download", SinkKind::Uring}};
-    Rows rows;
-    for (const auto& [name, kind] : kinds) {
-        std::string why;
-        if (!makeCameraSink(kind, kOneByOne, kHostAddress, why)) {
-            std::printf("%-28s skipped: %s\n", name, why.c_str());
-            continue;
-        }
-        const SinkKind chosen = kind;
-        rows.emplace_back(name, best([&] { return rawFromCamera(kOneByOne, chosen); }));
-    }
-    return rows;
-}
-
 // The figures of every row, then the image latency of every row whose images were timed (the
 // synthetic sender stamps none).
 void printRows(const Rows& rows)
@@ -578,7 +584,6 @@ void runTheRest(const std::vector<HX_CAMERA_HANDLE>& udp, const std::vector<HX_C
 {
     const Result& rawCamera = coalesced.naiveSink;
     const Result& udpOne = coalesced.library;
-    const Rows sinks = otherSinks();
     const std::vector<HX_CAMERA_HANDLE> oneUdp{udp.front()}, oneTcp{tcp.front()};
     const Result raw = best([] { return rawUdpSink(kFrames); });
     const Result udpFour = best([&] { return runLibrary(udp, HX_DOWNLOAD_DATA); });
@@ -586,7 +591,7 @@ void runTheRest(const std::vector<HX_CAMERA_HANDLE>& udp, const std::vector<HX_C
     const Result tcpOne = best([&] { return runLibrary(oneTcp, HX_DOWNLOAD_DATA); });
     const Result tcpFour = best([&] { return runLibrary(tcp, HX_DOWNLOAD_DATA); });
     Rows rows{{kSyntheticRow, raw}};
-    appendCoalescedRows(rows, coalesced, sinks);
+    appendCoalescedRows(rows, coalesced);
     rows.insert(rows.end(), {{"UDP download, 4 cameras", udpFour},
                              {"UDP live, 1 camera", liveOne},
                              {"TCP download, 1 camera", tcpOne},
@@ -609,9 +614,8 @@ void runTheRest(const std::vector<HX_CAMERA_HANDLE>& udp, const std::vector<HX_C
 // The rows that show where an image's time goes, with their CPU.
 void runLatency(HX_CAMERA_HANDLE udpCamera, const CoalescedRows& coalesced)
 {
-    const Rows sinks = otherSinks();
     Rows rows;
-    appendCoalescedRows(rows, coalesced, sinks);
+    appendCoalescedRows(rows, coalesced);
     rows.emplace_back("UDP live, 1 camera", best([&] { return runLibrary({udpCamera}, HX_LIVE_DATA); }));
     printRows(rows);
     latencyVerdict("UDP download, image latency p99", coalesced.library);
@@ -655,10 +659,11 @@ int main(int argc, char** argv)
 
     // The last UDP camera feeds the coalesced raw sink: the library's runs below leave it alone
     // until their four-camera run.
-    const CoalescedRows coalesced = runCoalescedRows(cluster[kCameras - 1].config().address, udp.front(), oneByOne);
+    const CoalescedRows coalesced =
+        runCoalescedRows(cluster[kCameras - 1].config().address, udp.front(), oneByOne, only != "udp");
     if (only == "udp") {
         Rows rows;
-        appendCoalescedRows(rows, coalesced, {});
+        appendCoalescedRows(rows, coalesced);
         printRows(rows);
         coalescedVerdicts(coalesced, nullptr);
     } else if (only == "latency") {

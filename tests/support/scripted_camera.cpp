@@ -12,7 +12,7 @@
 
 namespace hx_comm_test {
 
-uint32_t Command::word(std::size_t offset) const
+uint32_t SentCommand::word(std::size_t offset) const
 {
     if (offset + 4 > bytes.size())
         return 0;
@@ -65,7 +65,7 @@ void ScriptedCamera::setScript(Script script)
 
 void ScriptedCamera::answerNormally()
 {
-    setScript([this](const Command& command) { return answer(command); });
+    setScript([this](const SentCommand& command) { return answer(command); });
 }
 
 void ScriptedCamera::withState(const std::function<void(CameraState&)>& change)
@@ -78,7 +78,7 @@ void ScriptedCamera::serve()
 {
     pollfd watched[2] = {{fd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
     while (poll(watched, 2, -1) >= 0 && watched[1].revents == 0) {
-        Command command;
+        SentCommand command;
         command.bytes.resize(2048);
         sockaddr_in source{};
         socklen_t size = sizeof(source);
@@ -112,15 +112,15 @@ void ScriptedCamera::sendTo(const Bytes& datagram, uint16_t port, uint32_t addre
     sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&target), sizeof(target));
 }
 
-std::vector<Command> ScriptedCamera::commands() const
+std::vector<SentCommand> ScriptedCamera::commands() const
 {
     return arrived_.read([this] { return commands_; });
 }
 
-std::vector<Command> ScriptedCamera::firstSendings() const
+std::vector<SentCommand> ScriptedCamera::firstSendings() const
 {
-    std::vector<Command> first;
-    for (const Command& command : commands()) {
+    std::vector<SentCommand> first;
+    for (const SentCommand& command : commands()) {
         if (!command.repeat)
             first.push_back(command);
     }
@@ -138,7 +138,7 @@ uint16_t ScriptedCamera::hostPort() const
 }
 
 // Commands without the acknowledge flag are applied and not answered.
-std::vector<Bytes> ScriptedCamera::answer(const Command& command)
+std::vector<Bytes> ScriptedCamera::answer(const SentCommand& command)
 {
     Bytes reply;
     switch (command.code) {
@@ -153,7 +153,7 @@ std::vector<Bytes> ScriptedCamera::answer(const Command& command)
     return {reply};
 }
 
-Bytes ScriptedCamera::answerRead(const Command& command)
+Bytes ScriptedCamera::answerRead(const SentCommand& command)
 {
     std::lock_guard<std::mutex> guard(stateLock_);
     Bytes values;
@@ -162,7 +162,7 @@ Bytes ScriptedCamera::answerRead(const Command& command)
     return ack(0, 0x0081, command.id, values);
 }
 
-Bytes ScriptedCamera::answerWrite(const Command& command)
+Bytes ScriptedCamera::answerWrite(const SentCommand& command)
 {
     std::lock_guard<std::mutex> guard(stateLock_);
     uint16_t written = 0;
@@ -174,7 +174,7 @@ Bytes ScriptedCamera::answerWrite(const Command& command)
     return ack(0, 0x0083, command.id, index);
 }
 
-Bytes ScriptedCamera::answerReadMem(const Command& command)
+Bytes ScriptedCamera::answerReadMem(const SentCommand& command)
 {
     std::lock_guard<std::mutex> guard(stateLock_);
     const uint32_t start = command.word(8);
@@ -186,7 +186,7 @@ Bytes ScriptedCamera::answerReadMem(const Command& command)
     return ack(0, 0x0085, command.id, payload);
 }
 
-Bytes ScriptedCamera::answerWriteMem(const Command& command)
+Bytes ScriptedCamera::answerWriteMem(const SentCommand& command)
 {
     std::lock_guard<std::mutex> guard(stateLock_);
     const uint32_t start = command.word(8);

@@ -18,7 +18,7 @@ namespace hx_comm_test {
 using Bytes = std::vector<uint8_t>;
 
 // A command as it arrived, its header read by hand from the protocol table.
-struct Command {
+struct SentCommand {
     Bytes bytes;
     uint8_t flags = 0;
     uint16_t code = 0;
@@ -44,7 +44,7 @@ struct CameraState {
 class ScriptedCamera {
 public:
     // Datagrams to send back to the command's source right away (none: stay silent).
-    using Script = std::function<std::vector<Bytes>(const Command&)>;
+    using Script = std::function<std::vector<Bytes>(const SentCommand&)>;
 
     // Listens on address:port (a loopback address) and answers with the default script.
     explicit ScriptedCamera(const char* address, uint16_t port = 3956);
@@ -55,16 +55,16 @@ public:
     void setScript(Script script);
     void answerNormally();
     // Answers as a well-behaved camera from `state`, which it guards with its own lock.
-    std::vector<Bytes> answer(const Command& command);
+    std::vector<Bytes> answer(const SentCommand& command);
     void withState(const std::function<void(CameraState&)>& change);
 
     // Sends a datagram from the camera's socket, e.g. a held-back answer or an event.
     void sendTo(const Bytes& datagram, uint16_t port, uint32_t address = 0);
     // Every command as sent, repeats included.
-    std::vector<Command> commands() const;
+    std::vector<SentCommand> commands() const;
     // The commands without their repeats: what a test means by "the host sent", whatever the
     // machine's speed made the channel repeat.
-    std::vector<Command> firstSendings() const;
+    std::vector<SentCommand> firstSendings() const;
     // Waits until `count` first sendings have arrived.
     bool waitForCommands(std::size_t count, std::chrono::milliseconds timeout) const;
     uint32_t address() const { return address_; }
@@ -73,17 +73,17 @@ public:
 
 private:
     void serve();
-    Bytes answerRead(const Command& command);
-    Bytes answerWrite(const Command& command);
-    Bytes answerReadMem(const Command& command);
-    Bytes answerWriteMem(const Command& command);
+    Bytes answerRead(const SentCommand& command);
+    Bytes answerWrite(const SentCommand& command);
+    Bytes answerReadMem(const SentCommand& command);
+    Bytes answerWriteMem(const SentCommand& command);
 
     uint32_t address_;
     int fd_ = -1;
     int stopFd_ = -1;
     // Guards the three below and signals each command's arrival.
     hx_test::Signal arrived_;
-    std::vector<Command> commands_;
+    std::vector<SentCommand> commands_;
     std::size_t firstSendings_ = 0;
     uint16_t hostPort_ = 0;
     std::mutex scriptLock_;

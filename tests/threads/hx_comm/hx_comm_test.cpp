@@ -26,11 +26,11 @@ const Bytes kGateClose = {0x42, 0x00, 0x00, 0x82, 0x00, 0x08, 0x00, 0x00, 0, 0, 
 class ChannelTest : public ScriptedChannelTest {
 protected:
     // Answers every command with `reply(command)` instead of the well-behaved answer.
-    void answerWith(std::function<std::vector<Bytes>(const Command&)> reply) { camera.setScript(std::move(reply)); }
+    void answerWith(std::function<std::vector<Bytes>(const SentCommand&)> reply) { camera.setScript(std::move(reply)); }
     // A read left waiting on a camera gone silent, once the camera has seen its request.
     std::future<uint32_t> readLeftWaiting()
     {
-        answerWith([](const Command&) { return std::vector<Bytes>{}; });
+        answerWith([](const SentCommand&) { return std::vector<Bytes>{}; });
         std::future<uint32_t> waiting = std::async(std::launch::async, [this] {
             uint32_t value = 0;
             return HxComm::readReg(cam, 0x0A00, value);
@@ -61,7 +61,7 @@ TEST_F(ChannelTest, CommandsOnTheWireFollowTheProtocolTable)
     ASSERT_EQ(HxComm::readMultiReg(cam, pairs), 0u);
     EXPECT_EQ(pairs, (HX_WIRE::RegisterPairs{{0x0A00, 0x12345678}, {0x1234, 7}}));
 
-    const std::vector<Command> sent = camera.firstSendings();
+    const std::vector<SentCommand> sent = camera.firstSendings();
     ASSERT_EQ(sent.size(), 4u);
     EXPECT_EQ(sent[0].bytes, (Bytes{0x42, 0x01, 0x00, 0x80, 0x00, 0x04, 0x00, 0x01, 0, 0, 0x0A, 0x00}));
     EXPECT_EQ(sent[1].bytes, (Bytes{0x42, 0x01, 0x00, 0x82, 0x00, 0x18, 0x00, 0x02, 0, 0, 0xC5, 0x8C, 0, 0, 0, 2,
@@ -74,11 +74,11 @@ TEST_F(ChannelTest, CommandsOnTheWireFollowTheProtocolTable)
 
 TEST_F(ChannelTest, WritesThatNeedNoAcknowledgeReturnWithoutAnAnswer)
 {
-    answerWith([](const Command&) { return std::vector<Bytes>{}; });
+    answerWith([](const SentCommand&) { return std::vector<Bytes>{}; });
     EXPECT_EQ(HxComm::writeReg(cam, 0xE844, 5), 0u);
     EXPECT_EQ(HxComm::writeMultiReg(cam, {{0x0B00, 5826}, {0x0B10, 0x7F000001}}), 0u);
     ASSERT_TRUE(camera.waitForCommands(2, 5s));
-    const std::vector<Command> sent = camera.firstSendings();
+    const std::vector<SentCommand> sent = camera.firstSendings();
     EXPECT_EQ(sent[0].flags, 0x00);
     EXPECT_EQ(sent[0].length, 24);
     EXPECT_EQ(sent[0].word(20), 5u);
@@ -99,7 +99,7 @@ TEST_F(ChannelTest, MemoryTransfersAreCappedToOneDatagram)
     ASSERT_EQ(HxComm::writeMem(cam, 0x10000, pattern), 0u);
     std::vector<uint8_t> readBack;
     ASSERT_EQ(HxComm::readMem(cam, 0x10000, readBack, 600), 0u);
-    const std::vector<Command> sent = camera.firstSendings();
+    const std::vector<SentCommand> sent = camera.firstSendings();
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0].length, 540);
     EXPECT_EQ(sent[0].bytes.size(), 548u);
@@ -112,7 +112,7 @@ TEST_F(ChannelTest, CameraStatusesBecomeResultsAndFailedWritesCloseTheGate)
     const std::pair<uint16_t, uint32_t> table[] = {{0x0100, 7},  {0x8001, 8},  {0x8002, 9},  {0x8003, 10},
                                                    {0x8006, 11}, {0x8007, 12}, {0x8FFF, 13}, {0x8010, 13}};
     for (const auto& [status, result] : table) {
-        answerWith([status = status](const Command& command) {
+        answerWith([status = status](const SentCommand& command) {
             return command.flags ? std::vector<Bytes>{ack(status, 0x0083, command.id, {0, 0, 0, 3})}
                                  : std::vector<Bytes>{};
         });
@@ -122,7 +122,8 @@ TEST_F(ChannelTest, CameraStatusesBecomeResultsAndFailedWritesCloseTheGate)
         EXPECT_EQ(camera.firstSendings()[before + 1].bytes, kGateClose);
     }
     // A read completes with its value whatever status came with it.
-    answerWith([](const Command& command) { return std::vector<Bytes>{ack(0x8003, 0x0081, command.id, value32(42))}; });
+    answerWith(
+        [](const SentCommand& command) { return std::vector<Bytes>{ack(0x8003, 0x0081, command.id, value32(42))}; });
     uint32_t value = 0;
     EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u);
     EXPECT_EQ(value, 42u);
@@ -131,13 +132,14 @@ TEST_F(ChannelTest, CameraStatusesBecomeResultsAndFailedWritesCloseTheGate)
 TEST_F(ChannelTest, MultiRegisterAnswersMustCoverTheRequest)
 {
     // Two caller pairs and the two gate pairs: index 3 is one short.
-    answerWith([](const Command& command) { return std::vector<Bytes>{ack(0, 0x0083, command.id, {0, 0, 0, 3})}; });
+    answerWith([](const SentCommand& command) { return std::vector<Bytes>{ack(0, 0x0083, command.id, {0, 0, 0, 3})}; });
     EXPECT_EQ(HxComm::writeMultiReg(cam, {{0x1000, 1}, {0x1004, 2}}), 13u);
     ASSERT_TRUE(camera.waitForCommands(2, 5s));
     EXPECT_EQ(camera.firstSendings()[1].bytes, kGateClose);
 
     // A camera that stops at an unknown register answers fewer values.
-    answerWith([](const Command& command) { return std::vector<Bytes>{ack(0x8003, 0x0081, command.id, value32(1))}; });
+    answerWith(
+        [](const SentCommand& command) { return std::vector<Bytes>{ack(0x8003, 0x0081, command.id, value32(1))}; });
     HX_WIRE::RegisterPairs pairs = {{0x1000, 0}, {0x9999, 0}};
     EXPECT_EQ(HxComm::readMultiReg(cam, pairs), 10u);
     EXPECT_EQ(HxComm::writeMultiReg(cam, HX_WIRE::RegisterPairs(66, {0x1000, 1})), 13u);
@@ -149,7 +151,7 @@ TEST_F(ChannelTest, StrayAndMalformedDatagramsAreDroppedWithALogLine)
     HLV_THREAD::setTraceMask(HLV_THREAD::TRACE_COMM);
     hx_test::LogCapture log;
     ScriptedCamera strayPort{"127.0.0.2", 4000};
-    answerWith([&](const Command& command) {
+    answerWith([&](const SentCommand& command) {
         const Bytes genuine = ack(0, 0x0081, command.id, value32(77));
         strayPort.sendTo(ack(0, 0x0081, command.id, value32(666)), camera.hostPort());
         return std::vector<Bytes>{{0x00, 0x00, 0x00},
@@ -183,13 +185,14 @@ TEST_F(ChannelTest, AnswersWithoutAUsableResultFailTheRequest)
         [](uint16_t id) { return ack(0, 0x0081, id); }, // no value
     };
     for (const auto& make : answers) {
-        answerWith([&](const Command& command) { return std::vector<Bytes>{make(command.id)}; });
+        answerWith([&](const SentCommand& command) { return std::vector<Bytes>{make(command.id)}; });
         uint32_t value = 0;
         EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 13u);
     }
     camera.answerNormally();
     hx_test::LogCapture log;
-    answerWith([](const Command& command) { return std::vector<Bytes>{ack(0, 0x0085, command.id, value32(0x10))}; });
+    answerWith(
+        [](const SentCommand& command) { return std::vector<Bytes>{ack(0, 0x0085, command.id, value32(0x10))}; });
     std::vector<uint8_t> data;
     EXPECT_EQ(HxComm::readMem(cam, 0x10, data, 4), 13u);
     EXPECT_GE(log.count("Error reading reg_addr: 0x0010, length=4"), 1u);
@@ -200,7 +203,7 @@ TEST_F(ChannelTest, SilenceAgesOutAndALateAnswerIsIgnored)
     HLV_THREAD::setPeriodScale(0.01);
     HLV_THREAD::setTraceMask(HLV_THREAD::TRACE_COMM);
     hx_test::LogCapture log;
-    answerWith([](const Command&) { return std::vector<Bytes>{}; });
+    answerWith([](const SentCommand&) { return std::vector<Bytes>{}; });
     const auto start = std::chrono::steady_clock::now();
     uint32_t value = 0;
     EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 12u);
@@ -224,7 +227,7 @@ TEST_F(ChannelTest, OnlyASilenceMakesTheNextAnswerAReturn)
     std::mutex lock;
     int toDrop = 1;
     std::set<uint16_t> dropped;
-    answerWith([&](const Command& command) {
+    answerWith([&](const SentCommand& command) {
         std::lock_guard<std::mutex> guard(lock);
         if (dropped.count(command.id) != 0)
             return std::vector<Bytes>{};
@@ -273,7 +276,7 @@ TEST_F(ChannelTest, RequestsAfterAQuietSpellStillAgeOut)
                 log.waitFor("ticking once a second", 1s);
         }
         ASSERT_TRUE(channel->quiet()) << "the channel kept ticking quickly";
-        answerWith([](const Command&) { return std::vector<Bytes>{}; });
+        answerWith([](const SentCommand&) { return std::vector<Bytes>{}; });
         EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 12u) << "round " << round;
     }
     camera.answerNormally();
@@ -282,9 +285,9 @@ TEST_F(ChannelTest, RequestsAfterAQuietSpellStillAgeOut)
 TEST_F(ChannelTest, AnswersOutOfOrderFindTheirRequests)
 {
     std::mutex lock;
-    std::vector<Command> held;
+    std::vector<SentCommand> held;
     camera.withState([](CameraState& state) { state.registers = {{0x100, 1}, {0x200, 2}}; });
-    answerWith([&](const Command& command) {
+    answerWith([&](const SentCommand& command) {
         std::lock_guard<std::mutex> guard(lock);
         // A read sent again while it waits is the same request.
         if (held.empty() || held.back().id != command.id)
@@ -329,7 +332,7 @@ TEST_F(ChannelTest, ClosingFailsWaitersAndReleasesTheCamera)
     HxComm::close(cam);
     EXPECT_EQ(waiting.get(), 6u);
     ASSERT_TRUE(camera.waitForCommands(3, 5s));
-    const std::vector<Command> sent = camera.firstSendings();
+    const std::vector<SentCommand> sent = camera.firstSendings();
     EXPECT_EQ(sent[1].bytes, kGateClose);
     EXPECT_EQ(sent[2].bytes, (Bytes{0x42, 0x00, 0x00, 0x82, 0x00, 0x08, 0x00, 0x00, 0, 0, 0x0A, 0x00, 0, 0, 0, 0}));
     uint32_t value = 0;
@@ -364,7 +367,7 @@ TEST_F(ChannelTest, RequestIdsWrapAfter65535)
     }
     ASSERT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u);
     ASSERT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u);
-    const std::vector<Command> sent = camera.firstSendings();
+    const std::vector<SentCommand> sent = camera.firstSendings();
     EXPECT_EQ(sent[sent.size() - 2].id, 0);
     EXPECT_EQ(sent.back().id, 1);
 }

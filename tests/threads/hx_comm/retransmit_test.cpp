@@ -23,7 +23,7 @@ protected:
     // Leaves the first `lost` sendings of every request id unanswered, as a link that loses them.
     void loseFirstSendings(int lost)
     {
-        camera.setScript([this, lost](const Command& command) {
+        camera.setScript([this, lost](const SentCommand& command) {
             std::lock_guard<std::mutex> guard(lock);
             if (++sendings[command.id] <= lost)
                 return std::vector<Bytes>{};
@@ -31,10 +31,10 @@ protected:
         });
     }
     // The commands the camera saw with `id`, all of them.
-    std::vector<Command> sentWithId(uint16_t id) const
+    std::vector<SentCommand> sentWithId(uint16_t id) const
     {
-        std::vector<Command> found;
-        for (const Command& command : camera.commands()) {
+        std::vector<SentCommand> found;
+        for (const SentCommand& command : camera.commands()) {
             if (command.id == id)
                 found.push_back(command);
         }
@@ -77,9 +77,9 @@ TEST_F(RetransmitTest, ReadsAndSettingsWritesAreSentAgainWithTheirId)
 
     // Answered at its third sending; a host slower than the next interval may send a fourth.
     for (uint16_t id = 1; id <= 6; ++id) {
-        const std::vector<Command> copies = sentWithId(id);
+        const std::vector<SentCommand> copies = sentWithId(id);
         ASSERT_GE(copies.size(), 3u) << "request " << id;
-        for (const Command& copy : copies)
+        for (const SentCommand& copy : copies)
             EXPECT_EQ(copy.bytes, copies[0].bytes) << "request " << id;
     }
     EXPECT_TRUE(sentWithId(7).empty()) << "nothing but the six requests and their repeats";
@@ -115,7 +115,7 @@ TEST_F(RetransmitTest, DuplicateAndLateAcknowledgesAreDropped)
         state.registers[0x0B00] = 2;
     });
     // Each answer comes twice.
-    camera.setScript([this](const Command& command) {
+    camera.setScript([this](const SentCommand& command) {
         const Bytes answer = camera.answer(command).front();
         return std::vector<Bytes>{answer, answer};
     });
@@ -125,9 +125,9 @@ TEST_F(RetransmitTest, DuplicateAndLateAcknowledgesAreDropped)
     EXPECT_EQ(value, 2u) << "the first read's duplicate answered the second";
 
     // The first sending's answer is held back until the repeat has been answered.
-    std::promise<Command> firstSending;
+    std::promise<SentCommand> firstSending;
     bool held = false;
-    camera.setScript([&](const Command& command) {
+    camera.setScript([&](const SentCommand& command) {
         if (!held) {
             held = true;
             firstSending.set_value(command);
@@ -137,7 +137,7 @@ TEST_F(RetransmitTest, DuplicateAndLateAcknowledgesAreDropped)
     });
     ASSERT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u);
     EXPECT_EQ(value, 1u);
-    const Command late = firstSending.get_future().get();
+    const SentCommand late = firstSending.get_future().get();
     log.clear();
     camera.sendTo(ack(0, 0x0081, late.id, value32(99)), camera.hostPort());
     EXPECT_TRUE(log.waitFor("This is probably OK.", 5s));
@@ -157,9 +157,9 @@ TEST_F(RetransmitTest, ABriefWriteGoesOnWithoutItsAcknowledgeAndDropsItWhenLate)
     ASSERT_EQ(HxComm::writeBriefly(cam, {{0x0938, 60000}, {0xD314, 3}}), 0u);
     ASSERT_EQ(camera.commands().size(), 1u);
 
-    std::promise<Command> taken;
+    std::promise<SentCommand> taken;
     bool held = false;
-    camera.setScript([&](const Command& command) {
+    camera.setScript([&](const SentCommand& command) {
         if (!held) {
             held = true;
             camera.answer(command); // the camera takes it; its acknowledge is lost
@@ -173,7 +173,7 @@ TEST_F(RetransmitTest, ABriefWriteGoesOnWithoutItsAcknowledgeAndDropsItWhenLate)
     });
     ASSERT_EQ(start.wait_for(2s), std::future_status::ready) << "the caller waited for the age-out";
     EXPECT_EQ(start.get(), 12u) << "unanswered reads as aged out, never as done";
-    const Command late = taken.get_future().get();
+    const SentCommand late = taken.get_future().get();
     EXPECT_EQ(sentWithId(late.id).size(), 1u) << "an action is sent once";
 
     camera.answerNormally();

@@ -168,7 +168,7 @@ TEST(ChannelStressTest, MixedOperationsFromSeveralThreadsOverALossyLink)
     std::mutex lock;
     std::mt19937 loss(20240601);
     std::bernoulli_distribution lost(0.05);
-    camera.setScript([&](const Command& command) {
+    camera.setScript([&](const SentCommand& command) {
         {
             std::lock_guard<std::mutex> guard(lock);
             if (lost(loss))

@@ -18,6 +18,8 @@
 #include "control/hx_comm.h"
 #include "private_network.h"
 
+using halvex::control::HxComm;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

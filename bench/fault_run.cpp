@@ -11,7 +11,7 @@
 
 namespace fault_bench {
 
-namespace regs = HX_REGISTERS;
+namespace regs = halvex::registers;
 
 bool Run::add()
 {

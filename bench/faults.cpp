@@ -288,7 +288,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "refusing to run: the fault matrix needs a private network namespace (%s)\n", why.c_str());
         return 2;
     }
-    HLV_THREAD::setPeriodScale(kPeriodScale);
+    halvex::thread::setPeriodScale(kPeriodScale);
     // The library logs to standard output: the table keeps the original one, the log goes to a file.
     table = fdopen(dup(STDOUT_FILENO), "w");
     if (table == nullptr || std::freopen(options.log.c_str(), "w", stdout) == nullptr) {

@@ -29,14 +29,14 @@ std::span<uint8_t> HostMemory::nextRegion(std::size_t bytes)
 
 bool HostMemory::count(std::span<const uint8_t> header, std::size_t payloadLength)
 {
-    const std::optional<HX_WIRE::StreamHeader> decoded = HX_WIRE::decodeStreamHeader(header);
+    const std::optional<halvex::wire::StreamHeader> decoded = halvex::wire::decodeStreamHeader(header);
     if (!decoded)
         return false;
-    if (decoded->packetFormat == HX_WIRE::PacketFormat::kPayload) {
+    if (decoded->packetFormat == halvex::wire::packet_format::kPayload) {
         bytes_ += payloadLength;
         return true;
     }
-    if (decoded->packetFormat == HX_WIRE::PacketFormat::kTrailer) {
+    if (decoded->packetFormat == halvex::wire::packet_format::kTrailer) {
         latency_.receivedBlock(camera_, decoded->blockId);
         ++images_;
     }

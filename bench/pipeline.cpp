@@ -40,6 +40,8 @@
 #include "stream_camera.h"
 #include "wire/control_packet.h"
 
+using halvex::stream::CoalescedReceiveSwitch;
+
 namespace {
 
 using namespace stream_bench;
@@ -108,15 +110,15 @@ Result rawUdpSink(unsigned images)
 
 // hxsim's own download straight into a plain socket: the camera is told by register writes of our
 // own (no library), so this is the camera at its line rate with the least a host can do.
-void writeRegisters(uint32_t camera, const HX_WIRE::RegisterPairs& pairs)
+void writeRegisters(uint32_t camera, const halvex::wire::RegisterPairs& pairs)
 {
     static uint16_t requestId = 1;
     const int fd = boundSocket(SOCK_DGRAM, kHost, 0);
-    const Bytes request = HX_WIRE::encodeWriteRegCmd(pairs, true, ++requestId);
+    const Bytes request = halvex::wire::encodeWriteRegCmd(pairs, true, ++requestId);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(camera);
-    to.sin_port = htons(HX_WIRE::kControlPort);
+    to.sin_port = htons(halvex::wire::kControlPort);
     sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
     pollfd answer{fd, POLLIN, 0};
     if (poll(&answer, 1, 2000) != 1) {
@@ -130,7 +132,7 @@ void writeRegisters(uint32_t camera, const HX_WIRE::RegisterPairs& pairs)
 // system cannot have it.
 Result rawFromCamera(uint32_t camera, SinkKind kind)
 {
-    namespace regs = HX_REGISTERS;
+    namespace regs = halvex::registers;
     std::string why;
     const std::unique_ptr<CameraSink> sink = makeCameraSink(kind, camera, kHostAddress, why);
     if (!sink) {
@@ -144,7 +146,7 @@ Result rawFromCamera(uint32_t camera, SinkKind kind)
     const double cpuBefore = processCpu();
     const double cameraBefore = cameraCpu();
     const auto start = Clock::now();
-    writeRegisters(camera, {{HX_WIRE::kWriteGateRegister, HX_WIRE::kWriteGateOpen},
+    writeRegisters(camera, {{halvex::wire::kWriteGateRegister, halvex::wire::kWriteGateOpen},
                             {regs::GIGE_REG_HEARTBEAT_TIMEOUT, 100000000},
                             {regs::GIGE_REG_SCPS0, 9000},
                             {regs::GIGE_REG_SCDA0, 0x7F000001},

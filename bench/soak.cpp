@@ -205,7 +205,7 @@ int main(int argc, char** argv)
         return 2;
     }
     // A lab's day compressed: requests age out after 500 ms, a silent camera is given up after 3 s.
-    HLV_THREAD::setPeriodScale(0.1);
+    halvex::thread::setPeriodScale(0.1);
     const std::string folder = scratchFolder();
     // The library's log beside the stand-ins' messages: a restart makes it say a lot.
     if (folder.empty() || HX_logger_file((folder + "/library.log").c_str()) != HX_STATUS_OK) {

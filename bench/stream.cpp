@@ -31,11 +31,23 @@
 #include "stream_camera.h"
 #include "wire/stream_packet.h"
 
+using halvex::callback::HxStream;
+using halvex::callback::HxStreamBuffer;
+using halvex::callback::streamBufferOf;
+using halvex::callback::StreamControl;
+using halvex::callback::StreamControlRequest;
+using halvex::control::controlChannelFor;
+using halvex::control::HxComm;
+using halvex::stream::DownloadThrottle;
+using halvex::stream::StreamReceiver;
+using halvex::stream::TcpStream;
+using halvex::stream::UdpStream;
+
 namespace {
 
 using namespace stream_bench;
 using Clock = std::chrono::steady_clock;
-namespace ids = HX_MESSAGE_IDS;
+namespace ids = halvex::message_ids;
 
 // A host buffer keeps a packet's room spare, so an image never spills into a second buffer.
 constexpr std::size_t kHostBufferBytes = kImageBytes + 9000;
@@ -52,7 +64,7 @@ constexpr auto kQuietEnd = std::chrono::milliseconds(300);
 using Phase = Measured;
 
 // The host: takes every buffer the receiver hands back, counts it, and gives it back at once.
-class BenchHost : public HLV_THREAD::MsgThread {
+class BenchHost : public halvex::thread::MsgThread {
 public:
     BenchHost(StreamReceiver& receiver, uint32_t kind) : receiver_(receiver), kind_(kind), memory_(kHostBuffers)
     {
@@ -66,18 +78,18 @@ public:
         }
         start();
     }
-    ~BenchHost() override { HLV_THREAD::closeThread(*this); }
+    ~BenchHost() override { halvex::thread::closeThread(*this); }
 
     void giveAll()
     {
         for (HX_READ_STREAM& record : records_)
             give(record);
     }
-    void messageHandle(HLV_THREAD::Message* message) override { ownerMessage(message); }
-    void ownerMessage(HLV_THREAD::Message* message) override
+    void messageHandle(halvex::thread::Message* message) override { ownerMessage(message); }
+    void ownerMessage(halvex::thread::Message* message) override
     {
-        if (message->req == HLV_THREAD::HALT) {
-            message->reply(HLV_THREAD::MESSAGE_DONE);
+        if (message->req == halvex::thread::HALT) {
+            message->reply(halvex::thread::MESSAGE_DONE);
             return;
         }
         HxStreamBuffer* stream = streamBufferOf(message);
@@ -119,7 +131,7 @@ public:
 private:
     void give(HX_READ_STREAM& record)
     {
-        auto* message = new HxStream<HLV_THREAD::Message>(kind_, &record, nullptr, 1, 0);
+        auto* message = new HxStream<halvex::thread::Message>(kind_, &record, nullptr, 1, 0);
         message->pushRoute(this);
         message->owner = this;
         receiver_.post(message);
@@ -138,7 +150,7 @@ private:
 
 void enableParser(StreamReceiver& receiver, uint32_t kind)
 {
-    StreamControl<HLV_THREAD::SyncMessage> enable(StreamControlRequest::ENABLE_PARSER, 1, kind);
+    StreamControl<halvex::thread::SyncMessage> enable(StreamControlRequest::ENABLE_PARSER, 1, kind);
     enable.send(&receiver);
 }
 
@@ -183,7 +195,7 @@ Phase libraryUdp(double rate, unsigned images)
         phase.bytes = host.bytes();
         phase.complete = host.complete();
         phase.sent = images;
-        HLV_THREAD::closeThread(*receiver);
+        halvex::thread::closeThread(*receiver);
     }
     return phase;
 }
@@ -197,7 +209,7 @@ Phase rawTcp(unsigned images)
     std::thread sender([&] { senderCpu = camera.serve(images); });
     const int fd = boundSocket(SOCK_STREAM, kHost, 0);
     grantReceiveBuffer(fd);
-    const sockaddr_in target = endpoint(kCamera, HX_WIRE::kTcpStreamPort);
+    const sockaddr_in target = endpoint(kCamera, halvex::wire::kTcpStreamPort);
     connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof(target));
     const double cpuBefore = processCpu();
     const auto start = Clock::now();
@@ -244,7 +256,7 @@ Phase libraryTcp(const ControlResponder& responder, unsigned images)
     double senderCpu = 0;
     std::thread sender([&] { senderCpu = camera.serve(images); });
     auto receiver =
-        std::make_unique<TcpStream>(ipv4(kCamera), controlChannelFor(ipv4(kCamera)), HX_WIRE::kTcpStreamPort);
+        std::make_unique<TcpStream>(ipv4(kCamera), controlChannelFor(ipv4(kCamera)), halvex::wire::kTcpStreamPort);
     receiver->startAndWait();
     enableParser(*receiver, ids::DOWNLOAD_STREAM_MSG);
     Phase phase;
@@ -260,7 +272,7 @@ Phase libraryTcp(const ControlResponder& responder, unsigned images)
         phase.complete = host.complete();
         phase.sent = images;
         // The receiver goes before the camera closes, or it would try to reconnect.
-        HLV_THREAD::closeThread(*receiver);
+        halvex::thread::closeThread(*receiver);
         camera.stop = true;
         sender.join();
         phase.hostCpu = processCpu() - cpuBefore - senderCpu;

@@ -52,8 +52,8 @@ private:
 
 Bytes trailerFor(unsigned image, uint32_t packetId)
 {
-    return HX_WIRE::encodeStreamTrailer(
-        {{0, uint16_t(image + 1), HX_WIRE::PacketFormat::kTrailer, packetId}, HX_WIRE::kFilePayloadType});
+    return halvex::wire::encodeStreamTrailer(
+        {{0, uint16_t(image + 1), halvex::wire::packet_format::kTrailer, packetId}, halvex::wire::kFilePayloadType});
 }
 
 } // namespace
@@ -152,10 +152,10 @@ unsigned drainImagePayload(int fd, Bytes& sink, std::size_t& offset, uint64_t& b
         const ssize_t length = recv(fd, sink.data() + offset, kLargestDatagram, MSG_DONTWAIT);
         if (length <= 0)
             return trailers;
-        if (length > 8 && sink[offset + 4] == HX_WIRE::PacketFormat::kPayload) {
+        if (length > 8 && sink[offset + 4] == halvex::wire::packet_format::kPayload) {
             bytes += uint64_t(length) - 8;
             offset += std::size_t(length) - 8;
-        } else if (length >= 8 && sink[offset + 4] == HX_WIRE::PacketFormat::kTrailer) {
+        } else if (length >= 8 && sink[offset + 4] == halvex::wire::packet_format::kTrailer) {
             ++trailers;
         }
     }
@@ -163,12 +163,12 @@ unsigned drainImagePayload(int fd, Bytes& sink, std::size_t& offset, uint64_t& b
 
 Bytes leaderFor(unsigned image)
 {
-    return HX_WIRE::encodeStreamLeader(
-        HX_WIRE::makeFileLeader(uint16_t(image + 1), 0, uint32_t(kImageBytes), image, 0));
+    return halvex::wire::encodeStreamLeader(
+        halvex::wire::makeFileLeader(uint16_t(image + 1), 0, uint32_t(kImageBytes), image, 0));
 }
 
 ControlResponder::ControlResponder()
-    : fd_(boundSocket(SOCK_DGRAM, kCamera, HX_WIRE::kControlPort)), stop_(eventfd(0, EFD_CLOEXEC))
+    : fd_(boundSocket(SOCK_DGRAM, kCamera, halvex::wire::kControlPort)), stop_(eventfd(0, EFD_CLOEXEC))
 {
     thread_ = std::thread([this] { serve(); });
 }
@@ -195,14 +195,15 @@ void ControlResponder::serve()
             continue;
         const std::span<const uint8_t> received(datagram.data(), std::size_t(length));
         Bytes reply;
-        if (const auto command = HX_WIRE::decodeWriteRegCmd(received)) {
-            for (const HX_WIRE::RegisterPair& pair : command->pairs)
+        if (const auto command = halvex::wire::decodeWriteRegCmd(received)) {
+            for (const halvex::wire::RegisterPair& pair : command->pairs)
                 if (pair.address == kStreamControlRegister)
                     streamControl_ = pair.value;
-            if ((command->header.flags & HX_WIRE::kFlagAckRequired) != 0)
-                reply = HX_WIRE::encodeWriteRegAck(0, command->header.requestId, uint16_t(command->pairs.size()));
-        } else if (const auto read = HX_WIRE::decodeReadRegCmd(received)) {
-            reply = HX_WIRE::encodeReadRegAck(0, read->header.requestId, std::vector<uint32_t>(read->addresses.size()));
+            if ((command->header.flags & halvex::wire::kFlagAckRequired) != 0)
+                reply = halvex::wire::encodeWriteRegAck(0, command->header.requestId, uint16_t(command->pairs.size()));
+        } else if (const auto read = halvex::wire::decodeReadRegCmd(received)) {
+            reply = halvex::wire::encodeReadRegAck(0, read->header.requestId,
+                                                   std::vector<uint32_t>(read->addresses.size()));
         }
         if (!reply.empty())
             sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&source), size);
@@ -247,14 +248,14 @@ double sendUdpImages(uint16_t hostPort, unsigned images, double rate)
     const auto sendOne = [&](const Bytes& bytes) {
         sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&host), sizeof(host));
     };
-    Bytes packet(HX_WIRE::kStreamHeaderSize + kPayloadPerPacket, 0x3C);
+    Bytes packet(halvex::wire::kStreamHeaderSize + kPayloadPerPacket, 0x3C);
     const double cpuBefore = threadCpu();
     Pacer pacer(rate);
     for (unsigned image = 0; image < images; ++image) {
         sendOne(leaderFor(image));
         for (uint32_t id = 1; id <= kPacketsPerImage; ++id) {
-            HX_WIRE::ByteWriter out(std::span<uint8_t>(packet.data(), HX_WIRE::kStreamHeaderSize));
-            HX_WIRE::writeStreamHeader(out, {0, uint16_t(image + 1), HX_WIRE::PacketFormat::kPayload, id});
+            halvex::wire::ByteWriter out(std::span<uint8_t>(packet.data(), halvex::wire::kStreamHeaderSize));
+            halvex::wire::writeStreamHeader(out, {0, uint16_t(image + 1), halvex::wire::packet_format::kPayload, id});
             sendOne(packet);
             pacer.sent(packet.size());
         }
@@ -265,7 +266,8 @@ double sendUdpImages(uint16_t hostPort, unsigned images, double rate)
     return cpu;
 }
 
-TcpCamera::TcpCamera() : listen_(boundSocket(SOCK_STREAM, kCamera, HX_WIRE::kTcpStreamPort)), image_(kImageBytes, 0x5D)
+TcpCamera::TcpCamera()
+    : listen_(boundSocket(SOCK_STREAM, kCamera, halvex::wire::kTcpStreamPort)), image_(kImageBytes, 0x5D)
 {
     listen(listen_, 2);
 }

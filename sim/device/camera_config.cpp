@@ -84,11 +84,11 @@ std::string dotted(uint32_t hostOrderAddress)
 
 std::optional<uint32_t> parseDotted(const std::string& text)
 {
-    const std::optional<uint32_t> parsed = HX_PLATFORM::ipv4FromText(text);
+    const std::optional<uint32_t> parsed = halvex::platform::ipv4FromText(text);
     if (!parsed) {
         return std::nullopt;
     }
-    return HX_PLATFORM::networkToHost(*parsed);
+    return halvex::platform::networkToHost(*parsed);
 }
 
 } // namespace hxsim

@@ -16,8 +16,8 @@
 namespace hxsim {
 
 using namespace halvex::sim;
-namespace Code = HX_WIRE::ControlCode;
-namespace Status = HX_WIRE::CameraStatus;
+namespace code = halvex::wire::control_code;
+namespace status = halvex::wire::camera_status;
 
 namespace {
 
@@ -73,28 +73,28 @@ void CameraCore::log(const std::string& line) const
 std::vector<Outgoing> CameraCore::handle(std::span<const uint8_t> datagram, Endpoint from, SimTime now, bool broadcast)
 {
     std::vector<Outgoing> out = advance(now);
-    const auto header = HX_WIRE::decodeCommandHeader(datagram);
+    const auto header = halvex::wire::decodeCommandHeader(datagram);
     if (!header) {
         if (!allZero(datagram)) {
             log(fmt::format("dropped {} bytes from {}: not a request ({})", datagram.size(), toString(from),
-                            HX_WIRE::bytesText(datagram, 12)));
+                            halvex::wire::bytesText(datagram, 12)));
         }
         return out;
     }
-    if (broadcast && header->command != Code::kDiscoveryCmd) {
-        log(fmt::format("ignored {} sent to a broadcast address by {}", HX_WIRE::controlCodeName(header->command),
+    if (broadcast && header->command != code::kDiscoveryCmd) {
+        log(fmt::format("ignored {} sent to a broadcast address by {}", halvex::wire::controlCodeName(header->command),
                         toString(from)));
         return out;
     }
     device_.activity(from, now);
-    const bool control = header->command != Code::kDiscoveryCmd;
+    const bool control = header->command != code::kDiscoveryCmd;
     if (control && header->requestId == 0) {
         answered_.forget(from);
     }
     if (control && header->ackRequired()) {
         if (auto again = answered_.repeatOf(from, datagram)) {
             log(fmt::format("{} id {} from {} repeated: answered as before, not carried out again",
-                            HX_WIRE::controlCodeName(header->command), header->requestId, toString(from)));
+                            halvex::wire::controlCodeName(header->command), header->requestId, toString(from)));
             out.push_back(Outgoing{FaultChannel::Control, from, std::move(*again)});
             return out;
         }
@@ -114,26 +114,27 @@ std::vector<Outgoing> CameraCore::handle(std::span<const uint8_t> datagram, Endp
 std::vector<uint8_t> CameraCore::answer(std::span<const uint8_t> datagram, uint16_t command, Endpoint from, SimTime now)
 {
     switch (command) {
-    case Code::kDiscoveryCmd: return discoveryReply(HX_WIRE::decodeCommandHeader(datagram)->requestId);
-    case Code::kReadRegCmd: return readRegisters(datagram);
-    case Code::kWriteRegCmd: return writeRegisters(datagram, from, now);
-    case Code::kReadMemCmd: return readMemory(datagram);
-    case Code::kWriteMemCmd: return writeMemory(datagram);
+    case code::kDiscoveryCmd: return discoveryReply(halvex::wire::decodeCommandHeader(datagram)->requestId);
+    case code::kReadRegCmd: return readRegisters(datagram);
+    case code::kWriteRegCmd: return writeRegisters(datagram, from, now);
+    case code::kReadMemCmd: return readMemory(datagram);
+    case code::kWriteMemCmd: return writeMemory(datagram);
     default: {
-        const auto header = HX_WIRE::decodeCommandHeader(datagram);
+        const auto header = halvex::wire::decodeCommandHeader(datagram);
         log(fmt::format("command 0x{:04X} from {} not implemented", command, toString(from)));
-        return HX_WIRE::encodeAck(Status::kNotImplemented, static_cast<uint16_t>(command + 1), header->requestId, {});
+        return halvex::wire::encodeAck(status::kNotImplemented, static_cast<uint16_t>(command + 1), header->requestId,
+                                       {});
     }
     }
 }
 
 std::vector<uint8_t> CameraCore::readRegisters(std::span<const uint8_t> datagram)
 {
-    const uint16_t id = HX_WIRE::decodeCommandHeader(datagram)->requestId;
-    const auto request = HX_WIRE::decodeReadRegCmd(datagram);
-    if (!request || request->addresses.empty() || request->addresses.size() > HX_WIRE::kMaxReadAddresses) {
+    const uint16_t id = halvex::wire::decodeCommandHeader(datagram)->requestId;
+    const auto request = halvex::wire::decodeReadRegCmd(datagram);
+    if (!request || request->addresses.empty() || request->addresses.size() > halvex::wire::kMaxReadAddresses) {
         log("malformed register read refused (invalid parameter)");
-        return HX_WIRE::encodeReadRegAck(Status::kInvalidParameter, id, {});
+        return halvex::wire::encodeReadRegAck(status::kInvalidParameter, id, {});
     }
     std::vector<uint32_t> values;
     for (uint32_t address : request->addresses) {
@@ -141,67 +142,67 @@ std::vector<uint8_t> CameraCore::readRegisters(std::span<const uint8_t> datagram
         if (!value) {
             log(fmt::format("read of unknown register 0x{:04X}: answering invalid address after {} values", address,
                             values.size()));
-            return HX_WIRE::encodeReadRegAck(Status::kInvalidAddress, id, values);
+            return halvex::wire::encodeReadRegAck(status::kInvalidAddress, id, values);
         }
         values.push_back(*value);
     }
-    return HX_WIRE::encodeReadRegAck(Status::kSuccess, id, values);
+    return halvex::wire::encodeReadRegAck(status::kSuccess, id, values);
 }
 
 std::vector<uint8_t> CameraCore::writeRegisters(std::span<const uint8_t> datagram, Endpoint from, SimTime now)
 {
-    const uint16_t id = HX_WIRE::decodeCommandHeader(datagram)->requestId;
-    const auto request = HX_WIRE::decodeWriteRegCmd(datagram);
-    if (!request || request->pairs.empty() || request->pairs.size() > HX_WIRE::kMaxWritePairs) {
+    const uint16_t id = halvex::wire::decodeCommandHeader(datagram)->requestId;
+    const auto request = halvex::wire::decodeWriteRegCmd(datagram);
+    if (!request || request->pairs.empty() || request->pairs.size() > halvex::wire::kMaxWritePairs) {
         log("malformed register write refused (invalid parameter)");
-        return HX_WIRE::encodeWriteRegAck(Status::kInvalidParameter, id, 0);
+        return halvex::wire::encodeWriteRegAck(status::kInvalidParameter, id, 0);
     }
-    uint16_t status = Status::kSuccess;
+    uint16_t status = status::kSuccess;
     uint16_t written = 0;
-    for (const HX_WIRE::RegisterPair& pair : request->pairs) {
+    for (const halvex::wire::RegisterPair& pair : request->pairs) {
         status = device_.write(pair.address, pair.value, from, now);
-        if (status != Status::kSuccess) {
+        if (status != status::kSuccess) {
             break;
         }
         ++written;
     }
     device_.settle();
-    return HX_WIRE::encodeWriteRegAck(status, id, written);
+    return halvex::wire::encodeWriteRegAck(status, id, written);
 }
 
 std::vector<uint8_t> CameraCore::readMemory(std::span<const uint8_t> datagram)
 {
-    const uint16_t id = HX_WIRE::decodeCommandHeader(datagram)->requestId;
-    const auto request = HX_WIRE::decodeReadMemCmd(datagram);
+    const uint16_t id = halvex::wire::decodeCommandHeader(datagram)->requestId;
+    const auto request = halvex::wire::decodeReadMemCmd(datagram);
     if (!request) {
         log("malformed memory read refused (invalid parameter)");
-        return HX_WIRE::encodeReadMemAck(Status::kInvalidParameter, id, 0, {});
+        return halvex::wire::encodeReadMemAck(status::kInvalidParameter, id, 0, {});
     }
     const std::size_t count = request->byteCount == 0
-                                  ? HX_WIRE::kMaxMemoryBytes
-                                  : std::min<std::size_t>(request->byteCount, HX_WIRE::kMaxMemoryBytes);
+                                  ? halvex::wire::kMaxMemoryBytes
+                                  : std::min<std::size_t>(request->byteCount, halvex::wire::kMaxMemoryBytes);
     const std::vector<uint8_t> data = device_.readMemory(request->address, count);
-    return HX_WIRE::encodeReadMemAck(Status::kSuccess, id, request->address, data);
+    return halvex::wire::encodeReadMemAck(status::kSuccess, id, request->address, data);
 }
 
 std::vector<uint8_t> CameraCore::writeMemory(std::span<const uint8_t> datagram)
 {
-    const uint16_t id = HX_WIRE::decodeCommandHeader(datagram)->requestId;
-    const auto request = HX_WIRE::decodeWriteMemCmd(datagram);
-    if (!request || request->data.empty() || request->data.size() > HX_WIRE::kMaxMemoryBytes) {
+    const uint16_t id = halvex::wire::decodeCommandHeader(datagram)->requestId;
+    const auto request = halvex::wire::decodeWriteMemCmd(datagram);
+    if (!request || request->data.empty() || request->data.size() > halvex::wire::kMaxMemoryBytes) {
         log("malformed memory write refused (invalid parameter)");
-        return HX_WIRE::encodeWriteMemAck(Status::kInvalidParameter, id, 0);
+        return halvex::wire::encodeWriteMemAck(status::kInvalidParameter, id, 0);
     }
     const uint16_t status = device_.writeMemory(request->address, request->data);
-    const auto written = static_cast<uint16_t>(status == Status::kSuccess ? request->data.size() : 0);
-    return HX_WIRE::encodeWriteMemAck(status, id, written);
+    const auto written = static_cast<uint16_t>(status == status::kSuccess ? request->data.size() : 0);
+    return halvex::wire::encodeWriteMemAck(status, id, written);
 }
 
 std::vector<uint8_t> CameraCore::discoveryReply(uint16_t ackId) const
 {
     const CameraConfig& config = device_.config();
     const CameraMemory& memory = device_.memory();
-    HX_WIRE::DiscoveryAck reply;
+    halvex::wire::DiscoveryAck reply;
     reply.header.ackId = ackId;
     reply.protocolVersionMajor = 1;
     reply.protocolVersionMinor = 2;
@@ -209,8 +210,8 @@ std::vector<uint8_t> CameraCore::discoveryReply(uint16_t ackId) const
     reply.macAddress = config.mac;
     reply.ipConfigOptions = 0x7;
     reply.ipConfigCurrent = 0x5; // persistent IP and link-local
-    reply.currentIp = HX_PLATFORM::hostToNetwork(config.address);
-    reply.subnetMask = HX_PLATFORM::hostToNetwork(config.netmask);
+    reply.currentIp = halvex::platform::hostToNetwork(config.address);
+    reply.subnetMask = halvex::platform::hostToNetwork(config.netmask);
     reply.defaultGateway = 0;
     reply.manufacturerName = memory.manufacturer();
     reply.modelName = memory.model();
@@ -218,23 +219,23 @@ std::vector<uint8_t> CameraCore::discoveryReply(uint16_t ackId) const
     reply.manufacturerInfo = memory.manufacturerInfo();
     reply.serialNumber = memory.serial();
     reply.userDefinedName = memory.userName();
-    return HX_WIRE::encodeDiscoveryAck(reply);
+    return halvex::wire::encodeDiscoveryAck(reply);
 }
 
 std::vector<Outgoing> CameraCore::refuse(std::span<const uint8_t> datagram, Endpoint from, uint16_t status)
 {
-    const auto header = HX_WIRE::decodeCommandHeader(datagram);
-    if (!header || !header->ackRequired() || header->command == Code::kDiscoveryCmd) {
+    const auto header = halvex::wire::decodeCommandHeader(datagram);
+    if (!header || !header->ackRequired() || header->command == code::kDiscoveryCmd) {
         return {};
     }
-    log(fmt::format("{} from {} refused with status 0x{:04X} (injected)", HX_WIRE::controlCodeName(header->command),
-                    toString(from), status));
+    log(fmt::format("{} from {} refused with status 0x{:04X} (injected)",
+                    halvex::wire::controlCodeName(header->command), toString(from), status));
     std::vector<uint8_t> reply;
     switch (header->command) {
-    case Code::kWriteRegCmd: reply = HX_WIRE::encodeWriteRegAck(status, header->requestId, 0); break;
-    case Code::kWriteMemCmd: reply = HX_WIRE::encodeWriteMemAck(status, header->requestId, 0); break;
+    case code::kWriteRegCmd: reply = halvex::wire::encodeWriteRegAck(status, header->requestId, 0); break;
+    case code::kWriteMemCmd: reply = halvex::wire::encodeWriteMemAck(status, header->requestId, 0); break;
     default:
-        reply = HX_WIRE::encodeAck(status, static_cast<uint16_t>(header->command + 1), header->requestId, {});
+        reply = halvex::wire::encodeAck(status, static_cast<uint16_t>(header->command + 1), header->requestId, {});
         break;
     }
     return {Outgoing{FaultChannel::Control, from, std::move(reply)}};
@@ -270,14 +271,14 @@ void CameraCore::appendEvents(const std::vector<uint32_t>& before, bool internal
         if (internalOnly ? !listed(kInternalEvents, reg) : listed(kWithoutEvents, reg)) {
             continue;
         }
-        HX_WIRE::EventData event;
+        halvex::wire::EventData event;
         eventId_ = static_cast<uint16_t>(eventId_ == 0xFFFF ? 1 : eventId_ + 1);
         event.requestId = eventId_;
         event.eventId = static_cast<uint16_t>(reg);
         event.streamChannel = kNoStreamChannel;
         event.timestamp = static_cast<uint64_t>(now.count());
         event.value = value;
-        out.push_back(Outgoing{FaultChannel::Events, host, HX_WIRE::encodeEventData(event)});
+        out.push_back(Outgoing{FaultChannel::Events, host, halvex::wire::encodeEventData(event)});
     }
 }
 

@@ -16,11 +16,11 @@
 namespace hxsim {
 
 using namespace halvex::sim;
-namespace Status = HX_WIRE::CameraStatus;
+namespace status = halvex::wire::camera_status;
 
 namespace {
 
-constexpr uint32_t kGateOpen = HX_WIRE::kWriteGateOpen;
+constexpr uint32_t kGateOpen = halvex::wire::kWriteGateOpen;
 constexpr uint32_t kSaveIdle = 1u << 31;
 constexpr uint32_t kSaveClearError = 1u << 30;
 constexpr uint32_t kReviewFrameValid = 1u << 0;
@@ -52,7 +52,7 @@ void CameraDevice::log(const std::string& line) const
 
 bool CameraDevice::gateOpen() const
 {
-    return regs_.get(HX_WIRE::kWriteGateRegister) == kGateOpen;
+    return regs_.get(halvex::wire::kWriteGateRegister) == kGateOpen;
 }
 
 bool CameraDevice::streaming() const
@@ -64,22 +64,22 @@ uint16_t CameraDevice::write(uint32_t address, uint32_t value, Endpoint from, Si
 {
     if (!regs_.has(address)) {
         log(fmt::format("write of unknown register 0x{:04X} refused (invalid address)", address));
-        return Status::kInvalidAddress;
+        return status::kInvalidAddress;
     }
-    if (address == HX_WIRE::kWriteGateRegister) {
+    if (address == halvex::wire::kWriteGateRegister) {
         regs_.set(address, value);
-        return Status::kSuccess;
+        return status::kSuccess;
     }
-    if (!gateOpen() && !HX_WIRE::isUngatedRegister(address)) {
+    if (!gateOpen() && !halvex::wire::isUngatedRegister(address)) {
         log(fmt::format("write of {} (0x{:04X}) refused: write gate closed", registerName(address), address));
-        return Status::kAccessDenied;
+        return status::kAccessDenied;
     }
     if (regs_.readOnly(address)) {
         log(fmt::format("write of read-only {} (0x{:04X}) refused", registerName(address), address));
-        return Status::kAccessDenied;
+        return status::kAccessDenied;
     }
     const uint16_t status = writeSpecial(address, value, from, now);
-    if (status == Status::kSuccess && observer_) {
+    if (status == status::kSuccess && observer_) {
         observer_(address, value);
     }
     return status;
@@ -96,22 +96,22 @@ uint16_t CameraDevice::writeSpecial(uint32_t address, uint32_t value, Endpoint f
     case GIGE_REG_STATE_COMMAND:
         regs_.set(address, value);
         stateCommand(value, now);
-        return Status::kSuccess;
-    case GIGE_REG_STREAM_CONTROL: streamControl(value, now); return Status::kSuccess;
-    case GIGE_REG_CONTROL_KEY: return Status::kSuccess; // accepted, changes nothing
+        return status::kSuccess;
+    case GIGE_REG_STREAM_CONTROL: streamControl(value, now); return status::kSuccess;
+    case GIGE_REG_CONTROL_KEY: return status::kSuccess; // accepted, changes nothing
     case GIGE_REG_PARTITION_STATE: return partitionWrite(value);
     case GIGE_REG_SAVE_STATE:
         if (value == kSaveClearError) {
             regs_.set(address, kSaveIdle);
         }
-        return Status::kSuccess;
+        return status::kSuccess;
     default: break;
     }
     if (documents_.readable(address) || documents_.writable(address)) {
         if (value == 0) {
             documents_.rewind(address);
         }
-        return Status::kSuccess;
+        return status::kSuccess;
     }
     if (auto accepted = rules_.accept(regs_, address, value)) {
         regs_.set(address, *accepted);
@@ -119,7 +119,7 @@ uint16_t CameraDevice::writeSpecial(uint32_t address, uint32_t value, Endpoint f
         log(fmt::format("{} (0x{:04X}) = 0x{:X} not offered by this camera; kept 0x{:X}", registerName(address),
                         address, value, regs_.get(address)));
     }
-    return Status::kSuccess;
+    return status::kSuccess;
 }
 
 // Hosts write 0 before they start live. The register keeps telling whether a recording can be
@@ -128,11 +128,11 @@ uint16_t CameraDevice::writeSpecial(uint32_t address, uint32_t value, Endpoint f
 uint16_t CameraDevice::partitionWrite(uint32_t value)
 {
     if (value == PartitionState::kEmpty) {
-        return Status::kSuccess;
+        return status::kSuccess;
     }
     log(fmt::format("write of {} (0x{:04X}) = {} refused: only {} is taken", registerName(GIGE_REG_PARTITION_STATE),
                     GIGE_REG_PARTITION_STATE, value, PartitionState::kEmpty));
-    return Status::kAccessDenied;
+    return status::kAccessDenied;
 }
 
 void CameraDevice::settle()
@@ -243,13 +243,13 @@ uint16_t CameraDevice::writeMemory(uint32_t address, std::span<const uint8_t> da
         if (address == GIGE_REG_SAVE_REQUEST_JSON) {
             save_.request(documents_.received(address));
         }
-        return Status::kSuccess;
+        return status::kSuccess;
     }
     if (CameraMemory::inTextBlock(address, data.size())) {
         return memory_.write(address, data);
     }
     log(fmt::format("memory write of {} bytes at 0x{:04X} refused (invalid address)", data.size(), address));
-    return Status::kInvalidAddress;
+    return status::kInvalidAddress;
 }
 
 void CameraDevice::advance(SimTime now)

@@ -100,7 +100,7 @@ uint16_t CameraMemory::write(uint32_t address, std::span<const uint8_t> data)
     const bool inName = address >= GIGE_REG_USER_DEFINED_NAME &&
                         uint64_t{address} + data.size() <= GIGE_REG_USER_DEFINED_NAME + kNameSize;
     if (!inName) {
-        return HX_WIRE::CameraStatus::kAccessDenied;
+        return halvex::wire::camera_status::kAccessDenied;
     }
     std::array<uint8_t, kNameSize> name{};
     std::copy_n(texts_.begin() + GIGE_REG_USER_DEFINED_NAME, kNameSize, name.begin());
@@ -110,10 +110,10 @@ uint16_t CameraMemory::write(uint32_t address, std::span<const uint8_t> data)
     const auto end = std::find(name.begin(), name.end(), uint8_t{0});
     std::fill(end, name.end(), uint8_t{0});
     if (containsFamilyCode(std::string(name.begin(), end))) {
-        return HX_WIRE::CameraStatus::kInvalidParameter;
+        return halvex::wire::camera_status::kInvalidParameter;
     }
     std::copy(name.begin(), name.end(), texts_.begin() + GIGE_REG_USER_DEFINED_NAME);
-    return HX_WIRE::CameraStatus::kSuccess;
+    return halvex::wire::camera_status::kSuccess;
 }
 
 } // namespace hxsim

@@ -8,10 +8,10 @@ namespace hxsim {
 uint16_t ControlPrivilege::write(uint32_t value, Endpoint from, SimTime now)
 {
     if (value != kRelease && value != kTake) {
-        return HX_WIRE::CameraStatus::kInvalidParameter;
+        return halvex::wire::camera_status::kInvalidParameter;
     }
     if (holder_ && *holder_ != from) {
-        return HX_WIRE::CameraStatus::kAccessDenied;
+        return halvex::wire::camera_status::kAccessDenied;
     }
     if (value == kTake) {
         holder_ = from;
@@ -19,7 +19,7 @@ uint16_t ControlPrivilege::write(uint32_t value, Endpoint from, SimTime now)
     } else {
         holder_.reset();
     }
-    return HX_WIRE::CameraStatus::kSuccess;
+    return halvex::wire::camera_status::kSuccess;
 }
 
 void ControlPrivilege::activity(Endpoint from, SimTime now)

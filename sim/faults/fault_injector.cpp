@@ -8,9 +8,9 @@
 namespace hxsim {
 namespace {
 
-constexpr std::array<uint16_t, 4> kRefusals{HX_WIRE::CameraStatus::kNotImplemented,
-                                            HX_WIRE::CameraStatus::kInvalidParameter,
-                                            HX_WIRE::CameraStatus::kAccessDenied, HX_WIRE::CameraStatus::kBusy};
+constexpr std::array<uint16_t, 4> kRefusals{
+    halvex::wire::camera_status::kNotImplemented, halvex::wire::camera_status::kInvalidParameter,
+    halvex::wire::camera_status::kAccessDenied, halvex::wire::camera_status::kBusy};
 
 // Mixes the camera's seed with a stream number so neighbouring seeds give unrelated streams.
 uint64_t mix(uint64_t seed, uint64_t stream)
@@ -23,8 +23,8 @@ uint64_t mix(uint64_t seed, uint64_t stream)
 
 bool isWriteAck(const Outgoing& datagram)
 {
-    const auto header = HX_WIRE::decodeAckHeader(datagram.bytes);
-    return header && header->answer == HX_WIRE::ControlCode::kWriteRegAck && datagram.bytes.size() >= 12;
+    const auto header = halvex::wire::decodeAckHeader(datagram.bytes);
+    return header && header->answer == halvex::wire::control_code::kWriteRegAck && datagram.bytes.size() >= 12;
 }
 
 // The index sits in bytes 10 and 11 of a write acknowledge.

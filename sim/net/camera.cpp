@@ -26,7 +26,7 @@ Camera::Camera(const CameraConfig& config, Logger logger)
         broadcastSocket_.emplace(0, true); // the wildcard address
     }
     if (!wake_.valid()) {
-        throw std::runtime_error("cannot open an eventfd: " + HX_PLATFORM::errnoText(wake_.error()));
+        throw std::runtime_error("cannot open an eventfd: " + halvex::platform::errnoText(wake_.error()));
     }
     streams_ = std::make_unique<StreamEngine>(config_, logger_, [this] { return now(); });
     core_.device().observeWrites([this](uint32_t address, uint32_t value) { streams_->noteWrite(address, value); });
@@ -58,7 +58,7 @@ void Camera::stop()
 
 Endpoint Camera::endpoint() const
 {
-    return Endpoint{config_.address, HX_WIRE::kControlPort};
+    return Endpoint{config_.address, halvex::wire::kControlPort};
 }
 
 SimTime Camera::now() const
@@ -113,7 +113,7 @@ void Camera::waitForWork(SimTime at)
     }
     const int error = waitForDatagrams(wake_, socket_, broadcastSocket_ ? &*broadcastSocket_ : nullptr, limit);
     if (error != 0 && logger_) {
-        logger_("poll failed: " + HX_PLATFORM::errnoText(error));
+        logger_("poll failed: " + halvex::platform::errnoText(error));
     }
 }
 
@@ -127,7 +127,7 @@ void Camera::drain(ControlPort& port, bool broadcast)
         case ControlPort::Received::Kind::Drained: return;
         case ControlPort::Received::Kind::Failed:
             if (logger_) {
-                logger_("receive failed: " + HX_PLATFORM::errnoText(got.error));
+                logger_("receive failed: " + halvex::platform::errnoText(got.error));
             }
             return;
         case ControlPort::Received::Kind::Oversized:
@@ -161,10 +161,10 @@ void Camera::receive(std::span<const uint8_t> datagram, Endpoint from, bool broa
     if (faults_.silent(at)) {
         return;
     }
-    const auto header = HX_WIRE::decodeCommandHeader(datagram);
+    const auto header = halvex::wire::decodeCommandHeader(datagram);
     std::vector<Outgoing> out;
     std::optional<uint16_t> refusal;
-    if (header && !broadcast && header->command != HX_WIRE::ControlCode::kDiscoveryCmd) {
+    if (header && !broadcast && header->command != halvex::wire::control_code::kDiscoveryCmd) {
         refusal = faults_.refusal();
     }
     out = refusal ? core_.refuse(datagram, from, *refusal) : core_.handle(datagram, from, at, broadcast);
@@ -193,7 +193,7 @@ void Camera::send(const Outgoing& datagram)
     const int error = socket_.send(datagram.bytes, datagram.to);
     if (error != 0 && logger_) {
         logger_(fmt::format("send of {} bytes to {} failed: {}", datagram.bytes.size(), toString(datagram.to),
-                            HX_PLATFORM::errnoText(error)));
+                            halvex::platform::errnoText(error)));
     }
 }
 

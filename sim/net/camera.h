@@ -57,7 +57,7 @@ private:
 
     // First, so that Winsock is up before any socket of the camera's opens and down after the last
     // one closes (nothing to do elsewhere). Should it fail to start, the first socket says so.
-    HX_PLATFORM::SocketLibrary socketLibrary_;
+    halvex::platform::SocketLibrary socketLibrary_;
     CameraConfig config_;
     Logger logger_;
     std::chrono::steady_clock::time_point start_;
@@ -66,7 +66,7 @@ private:
     FaultInjector faults_;
     ControlPort socket_;
     std::optional<ControlPort> broadcastSocket_;
-    HX_PLATFORM::EventFd wake_;
+    halvex::platform::EventFd wake_;
     std::vector<uint8_t> buffer_;
     std::unique_ptr<StreamEngine> streams_;
     std::jthread thread_;

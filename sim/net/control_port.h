@@ -43,16 +43,16 @@ public:
     Received receive(std::span<uint8_t> buffer);
     // Sends one datagram without waiting; 0, or the system's error code.
     int send(std::span<const uint8_t> datagram, Endpoint to);
-    HX_PLATFORM::Descriptor descriptor() const { return socket_.get(); }
+    halvex::platform::Descriptor descriptor() const { return socket_.get(); }
 
 private:
-    HX_PLATFORM::UniqueFd socket_;
+    halvex::platform::UniqueFd socket_;
     bool withDestination_ = false;
 };
 
 // Waits until `wake` is set or a port has a datagram, or `limit` has passed (no limit when
 // nullopt); 0, or the system's error code when the wait failed. `second` may be null.
-int waitForDatagrams(const HX_PLATFORM::EventFd& wake, const ControlPort& first, const ControlPort* second,
+int waitForDatagrams(const halvex::platform::EventFd& wake, const ControlPort& first, const ControlPort* second,
                      std::optional<std::chrono::nanoseconds> limit);
 
 // Names the calling thread where the system keeps names, so that benchmarks can tell the

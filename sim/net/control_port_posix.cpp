@@ -21,13 +21,13 @@
 namespace hxsim {
 namespace {
 
-HX_PLATFORM::UniqueFd bindUdp(uint32_t hostOrderAddress, bool wantPacketInfo)
+halvex::platform::UniqueFd bindUdp(uint32_t hostOrderAddress, bool wantPacketInfo)
 {
-    HX_PLATFORM::UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    halvex::platform::UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     const auto fail = [&](const char* what) {
         const int err = errno;
         return std::runtime_error(fmt::format("cannot {} {}:{}: {}", what, dotted(hostOrderAddress),
-                                              HX_WIRE::kControlPort, HX_PLATFORM::errnoText(err)));
+                                              halvex::wire::kControlPort, halvex::platform::errnoText(err)));
     };
     if (!fd) {
         throw fail("open a socket for");
@@ -41,7 +41,7 @@ HX_PLATFORM::UniqueFd bindUdp(uint32_t hostOrderAddress, bool wantPacketInfo)
     }
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(HX_WIRE::kControlPort);
+    address.sin_port = htons(halvex::wire::kControlPort);
     address.sin_addr.s_addr = htonl(hostOrderAddress);
     if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         throw fail("bind");
@@ -115,7 +115,7 @@ int ControlPort::send(std::span<const uint8_t> datagram, Endpoint to)
     return sent < 0 ? errno : 0;
 }
 
-int waitForDatagrams(const HX_PLATFORM::EventFd& wake, const ControlPort& first, const ControlPort* second,
+int waitForDatagrams(const halvex::platform::EventFd& wake, const ControlPort& first, const ControlPort* second,
                      std::optional<std::chrono::nanoseconds> limit)
 {
     timespec until{};

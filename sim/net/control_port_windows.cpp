@@ -25,13 +25,13 @@ namespace {
 using winsock::handle;
 using winsock::toSockaddr;
 
-HX_PLATFORM::UniqueFd bindUdp(uint32_t hostOrderAddress, bool wantPacketInfo)
+halvex::platform::UniqueFd bindUdp(uint32_t hostOrderAddress, bool wantPacketInfo)
 {
-    HX_PLATFORM::UniqueFd fd(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    halvex::platform::UniqueFd fd(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     const auto fail = [&](const char* what) {
         const int err = ::WSAGetLastError();
         return std::runtime_error(fmt::format("cannot {} {}:{}: {}", what, dotted(hostOrderAddress),
-                                              HX_WIRE::kControlPort, HX_PLATFORM::errnoText(err)));
+                                              halvex::wire::kControlPort, halvex::platform::errnoText(err)));
     };
     if (!fd) {
         throw fail("open a socket for");
@@ -51,7 +51,7 @@ HX_PLATFORM::UniqueFd bindUdp(uint32_t hostOrderAddress, bool wantPacketInfo)
          ::setsockopt(handle(fd.get()), IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on), sizeof on) != 0)) {
         throw fail("set socket options for");
     }
-    const sockaddr_in address = toSockaddr(hostOrderAddress, HX_WIRE::kControlPort);
+    const sockaddr_in address = toSockaddr(hostOrderAddress, halvex::wire::kControlPort);
     if (::bind(handle(fd.get()), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         throw fail("bind");
     }
@@ -152,10 +152,10 @@ int ControlPort::send(std::span<const uint8_t> datagram, Endpoint to)
     return sent < 0 ? ::WSAGetLastError() : 0;
 }
 
-int waitForDatagrams(const HX_PLATFORM::EventFd& wake, const ControlPort& first, const ControlPort* second,
+int waitForDatagrams(const halvex::platform::EventFd& wake, const ControlPort& first, const ControlPort* second,
                      std::optional<std::chrono::nanoseconds> limit)
 {
-    HX_PLATFORM::PollSet set;
+    halvex::platform::PollSet set;
     set.add(wake);
     set.add(first.descriptor());
     if (second != nullptr) {
@@ -165,7 +165,7 @@ int waitForDatagrams(const HX_PLATFORM::EventFd& wake, const ControlPort& first,
     if (limit) {
         wait = std::chrono::ceil<std::chrono::milliseconds>(std::max(*limit, std::chrono::nanoseconds(0)));
     }
-    return set.wait(wait) == HX_PLATFORM::PollStatus::Failed ? set.error() : 0;
+    return set.wait(wait) == halvex::platform::PollStatus::Failed ? set.error() : 0;
 }
 
 // Thread names are for Linux benchmarks; Windows tools do not need them.

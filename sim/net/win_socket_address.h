@@ -13,7 +13,7 @@
 
 namespace hxsim::winsock {
 
-inline SOCKET handle(HX_PLATFORM::Descriptor descriptor)
+inline SOCKET handle(halvex::platform::Descriptor descriptor)
 {
     return static_cast<SOCKET>(descriptor);
 }

@@ -27,13 +27,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "hxsim: refusing to start: %s\n", unsafe.c_str());
         return 2;
     }
-    program_stop::StopRequest stopRequest;
+    halvex::program_stop::StopRequest stopRequest;
     try {
         hxsim::Cluster cluster(parsed.options.cameras, parsed.options.quiet ? hxsim::Logger{} : hxsim::stderrLogger());
         if (!parsed.options.quiet) {
             std::fprintf(stderr, "hxsim: %zu camera(s) from %s running; %s stops them\n", cluster.size(),
                          hxsim::dotted(parsed.options.cameras.front().address).c_str(),
-                         program_stop::StopRequest::how());
+                         halvex::program_stop::StopRequest::how());
         }
         const std::string stoppedBy = stopRequest.wait();
         cluster.stop();

@@ -61,7 +61,7 @@ StreamEngine::StreamEngine(const CameraConfig& config, Logger logger, Clock cloc
     }
     udp_.segment(config.udpSegmentation);
     if (!wake_.valid()) {
-        throw std::runtime_error("cannot open an eventfd: " + HX_PLATFORM::errnoText(wake_.error()));
+        throw std::runtime_error("cannot open an eventfd: " + halvex::platform::errnoText(wake_.error()));
     }
     thread_ = std::jthread([this](const std::stop_token& stop) { run(stop); });
 }
@@ -187,13 +187,13 @@ void StreamEngine::fireTestPacket(uint32_t registerValue, const StreamSettings& 
         log(fmt::format("no test packet of {} bytes: the stream channel has no destination", size));
         return;
     }
-    if (size > config_.maxStreamPacket || size < HX_WIRE::kIpUdpHeaderSize + HX_WIRE::kStreamHeaderSize) {
+    if (size > config_.maxStreamPacket || size < halvex::wire::kIpUdpHeaderSize + halvex::wire::kStreamHeaderSize) {
         log(fmt::format("test packet of {} bytes lost: the path carries {} to {} bytes", size,
-                        HX_WIRE::kIpUdpHeaderSize + HX_WIRE::kStreamHeaderSize, config_.maxStreamPacket));
+                        halvex::wire::kIpUdpHeaderSize + halvex::wire::kStreamHeaderSize, config_.maxStreamPacket));
         return;
     }
-    if (udp_.send(HX_WIRE::encodeTestPacket(size), settings.destination) != UdpStreamLink::SendResult::Sent) {
-        log(fmt::format("test packet of {} bytes not sent: {}", size, HX_PLATFORM::errnoText(udp_.lastError())));
+    if (udp_.send(halvex::wire::encodeTestPacket(size), settings.destination) != UdpStreamLink::SendResult::Sent) {
+        log(fmt::format("test packet of {} bytes not sent: {}", size, halvex::platform::errnoText(udp_.lastError())));
         return;
     }
     log(fmt::format("test packet of {} bytes sent to {}", size, toString(settings.destination)));
@@ -264,7 +264,7 @@ std::optional<FrameImage> StreamEngine::render(const FrameOrder& order)
         image = order.kind == StreamKind::Download ? drawer_.tiff(order.frame, recording.serial, recording.geometry)
                                                    : drawer_.raw(order.frame, recording.serial, recording.geometry);
     }
-    if (image.size() == 0 || image.size() > HX_WIRE::kMaxImageLength) {
+    if (image.size() == 0 || image.size() > halvex::wire::kMaxImageLength) {
         log(fmt::format("frame {} not sent: {} bytes is no image a host accepts", order.frame, image.size()));
         return std::nullopt;
     }
@@ -278,12 +278,12 @@ PacketPlan StreamEngine::packetize(const ImageInfo& info, const FrameImage& imag
     blockId_ = nextBlockId(blockId_);
     PacketPlan plan;
     if (overTcp_) {
-        plan = tcpPlan(info, blockId_, HX_WIRE::payloadBytesPerPacket(kMaxPacketSize));
+        plan = tcpPlan(info, blockId_, halvex::wire::payloadBytesPerPacket(kMaxPacketSize));
     } else {
         const uint32_t size = std::clamp(settings_.packetSize, kMinPacketSize, kMaxPacketSize);
         plan = udpPlan(info, blockId_, size);
         const auto tooLarge = [this](const PlannedPacket& packet) {
-            return packet.size() + HX_WIRE::kIpUdpHeaderSize > config_.maxStreamPacket;
+            return packet.size() + halvex::wire::kIpUdpHeaderSize > config_.maxStreamPacket;
         };
         const auto lost = static_cast<uint64_t>(std::count_if(plan.begin(), plan.end(), tooLarge));
         if (lost > 0 && lostOnPath_ == 0) {
@@ -330,8 +330,8 @@ std::chrono::nanoseconds StreamEngine::onLink(std::size_t bytes) const
     if (config_.linkBitsPerSecond == 0) {
         return std::chrono::nanoseconds(0);
     }
-    return std::chrono::nanoseconds(
-        static_cast<int64_t>((bytes + HX_WIRE::kIpUdpHeaderSize) * 8 * 1'000'000'000ull / config_.linkBitsPerSecond));
+    return std::chrono::nanoseconds(static_cast<int64_t>((bytes + halvex::wire::kIpUdpHeaderSize) * 8 *
+                                                         1'000'000'000ull / config_.linkBitsPerSecond));
 }
 
 // Appends the pieces of `packet` from byte `skip`, at most `limit` bytes; `bytes` grows by them.
@@ -407,12 +407,12 @@ void StreamEngine::sendUdp()
         if (udp_.segmentationRefusal() != 0 && !segmentationRefusalSaid_) {
             segmentationRefusalSaid_ = true;
             log(fmt::format("segmented sends refused, sending datagram by datagram: {}",
-                            HX_PLATFORM::errnoText(udp_.segmentationRefusal())));
+                            halvex::platform::errnoText(udp_.segmentationRefusal())));
         }
         if (result == UdpStreamLink::SendResult::Failed && !current_->failed) {
             current_->failed = true;
             log(fmt::format("frame {}: send to {} failed: {}", current_->order.frame, toString(settings_.destination),
-                            HX_PLATFORM::errnoText(udp_.lastError())));
+                            halvex::platform::errnoText(udp_.lastError())));
         }
     }
 }
@@ -452,7 +452,7 @@ void StreamEngine::sendTcp()
             return;
         }
         if (result == TcpStreamLink::SendResult::Broken) {
-            connectionLost(fmt::format("lost: {}", HX_PLATFORM::errnoText(tcp_->lastError())).c_str());
+            connectionLost(fmt::format("lost: {}", halvex::platform::errnoText(tcp_->lastError())).c_str());
             return;
         }
         if (config_.linkBitsPerSecond != 0) {
@@ -529,7 +529,7 @@ void StreamEngine::waitForWork()
     const std::optional<std::chrono::nanoseconds> wait = timeToWork();
     const auto limit = std::clamp(wait.value_or(kLongestWait), std::chrono::nanoseconds(0), kLongestWait);
     if (const int error = waitForStreamWork(wake_, set, limit); error != 0) {
-        log("poll failed: " + HX_PLATFORM::errnoText(error));
+        log("poll failed: " + halvex::platform::errnoText(error));
     }
 }
 

@@ -67,7 +67,7 @@ public:
 
 private:
     struct Batch {
-        HX_WIRE::RegisterPairs writes;
+        halvex::wire::RegisterPairs writes;
         StreamSettings settings;
         SimTime at;
     };
@@ -113,10 +113,10 @@ private:
     const CaptureRules rules_;
 
     std::mutex mutex_; // guards the inbox: unsent_, batches_, latest_
-    HX_WIRE::RegisterPairs unsent_;
+    halvex::wire::RegisterPairs unsent_;
     std::vector<Batch> batches_;
     StreamSettings latest_;
-    HX_PLATFORM::EventFd wake_;
+    halvex::platform::EventFd wake_;
 
     // The engine thread's own.
     StreamSettings settings_;

@@ -12,16 +12,16 @@ namespace {
 std::vector<uint8_t> leaderOf(const ImageInfo& image, uint16_t blockId)
 {
     const auto leader =
-        HX_WIRE::makeFileLeader(blockId, 0, static_cast<uint32_t>(image.size), image.sequence, image.timestamp);
-    return HX_WIRE::encodeStreamLeader(leader);
+        halvex::wire::makeFileLeader(blockId, 0, static_cast<uint32_t>(image.size), image.sequence, image.timestamp);
+    return halvex::wire::encodeStreamLeader(leader);
 }
 
 std::vector<uint8_t> trailerOf(uint16_t blockId, uint32_t packetId)
 {
-    HX_WIRE::StreamTrailer trailer;
+    halvex::wire::StreamTrailer trailer;
     trailer.header.blockId = blockId;
-    trailer.header.packetId = packetId & HX_WIRE::kPacketIdMask;
-    return HX_WIRE::encodeStreamTrailer(trailer);
+    trailer.header.packetId = packetId & halvex::wire::kPacketIdMask;
+    return halvex::wire::encodeStreamTrailer(trailer);
 }
 
 ImageInfo infoOf(const StreamImage& image)
@@ -38,17 +38,17 @@ uint16_t nextBlockId(uint16_t blockId)
 
 PacketPlan udpPlan(const ImageInfo& image, uint16_t blockId, uint32_t packetSize)
 {
-    const std::size_t step = std::max<std::size_t>(HX_WIRE::payloadBytesPerPacket(packetSize), 1);
+    const std::size_t step = std::max<std::size_t>(halvex::wire::payloadBytesPerPacket(packetSize), 1);
     PacketPlan plan;
     plan.reserve(image.size / step + 3);
     plan.push_back({leaderOf(image, blockId), 0, 0});
     uint32_t packetId = 0;
     for (std::size_t offset = 0; offset < image.size; offset += step) {
-        packetId = HX_WIRE::nextPacketId(packetId);
-        const HX_WIRE::StreamHeader header{0, blockId, HX_WIRE::PacketFormat::kPayload, packetId};
-        plan.push_back({HX_WIRE::encodeStreamPayload(header, {}), offset, std::min(step, image.size - offset)});
+        packetId = halvex::wire::nextPacketId(packetId);
+        const halvex::wire::StreamHeader header{0, blockId, halvex::wire::packet_format::kPayload, packetId};
+        plan.push_back({halvex::wire::encodeStreamPayload(header, {}), offset, std::min(step, image.size - offset)});
     }
-    plan.push_back({trailerOf(blockId, HX_WIRE::nextPacketId(packetId)), 0, 0});
+    plan.push_back({trailerOf(blockId, halvex::wire::nextPacketId(packetId)), 0, 0});
     return plan;
 }
 

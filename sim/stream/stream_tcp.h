@@ -21,8 +21,8 @@ public:
     // Throws std::runtime_error naming the address and the system's reason when it cannot listen.
     explicit TcpStreamLink(uint32_t cameraAddress);
 
-    HX_PLATFORM::Descriptor listenFd() const { return listener_.get(); }
-    HX_PLATFORM::Descriptor connectionFd() const { return connection_.get(); }
+    halvex::platform::Descriptor listenFd() const { return listener_.get(); }
+    halvex::platform::Descriptor connectionFd() const { return connection_.get(); }
     bool connected() const { return connection_.valid(); }
     Endpoint peer() const { return peer_; }
 
@@ -44,8 +44,8 @@ public:
     int lastError() const { return lastError_; }
 
 private:
-    HX_PLATFORM::UniqueFd listener_;
-    HX_PLATFORM::UniqueFd connection_;
+    halvex::platform::UniqueFd listener_;
+    halvex::platform::UniqueFd connection_;
     Endpoint peer_;
     int lastError_ = 0;
 };

@@ -33,13 +33,13 @@ TcpStreamLink::TcpStreamLink(uint32_t cameraAddress)
     const int on = 1;
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(HX_WIRE::kTcpStreamPort);
+    address.sin_port = htons(halvex::wire::kTcpStreamPort);
     address.sin_addr.s_addr = htonl(cameraAddress);
     if (!listener_ || ::setsockopt(listener_.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
         ::bind(listener_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener_.get(), kBacklog) != 0) {
         throw std::runtime_error(fmt::format("cannot listen on {}:{}: {}", dotted(cameraAddress),
-                                             HX_WIRE::kTcpStreamPort, HX_PLATFORM::errnoText(errno)));
+                                             halvex::wire::kTcpStreamPort, halvex::platform::errnoText(errno)));
     }
 }
 

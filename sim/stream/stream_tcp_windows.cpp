@@ -38,7 +38,7 @@ TcpStreamLink::TcpStreamLink(uint32_t cameraAddress) : listener_(::socket(AF_INE
 {
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(HX_WIRE::kTcpStreamPort);
+    address.sin_port = htons(halvex::wire::kTcpStreamPort);
     address.sin_addr.s_addr = htonl(cameraAddress);
     // As on Linux, a camera started again at once gets its port back past the old connections.
     const BOOL on = TRUE;
@@ -48,7 +48,8 @@ TcpStreamLink::TcpStreamLink(uint32_t cameraAddress) : listener_(::socket(AF_INE
         ::bind(handle(listener_.get()), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(handle(listener_.get()), kBacklog) != 0) {
         throw std::runtime_error(fmt::format("cannot listen on {}:{}: {}", dotted(cameraAddress),
-                                             HX_WIRE::kTcpStreamPort, HX_PLATFORM::errnoText(::WSAGetLastError())));
+                                             halvex::wire::kTcpStreamPort,
+                                             halvex::platform::errnoText(::WSAGetLastError())));
     }
 }
 
@@ -67,7 +68,7 @@ bool TcpStreamLink::acceptWaiting()
             lastError_ = error == WSAEWOULDBLOCK ? 0 : error;
             break;
         }
-        HX_PLATFORM::UniqueFd connection(static_cast<HX_PLATFORM::Descriptor>(accepted));
+        halvex::platform::UniqueFd connection(static_cast<halvex::platform::Descriptor>(accepted));
         if (!makeNonBlocking(accepted)) {
             lastError_ = ::WSAGetLastError();
             continue;

@@ -48,13 +48,13 @@ public:
     bool segmenting() const { return segment_; }
     // The system's reason for refusing a segmented send; 0 while it has not.
     int segmentationRefusal() const { return segmentationRefusal_; }
-    HX_PLATFORM::Descriptor fd() const { return socket_.get(); }
+    halvex::platform::Descriptor fd() const { return socket_.get(); }
     uint16_t port() const { return port_; }
     // The system's reason for the last failed send.
     int lastError() const { return lastError_; }
 
 private:
-    HX_PLATFORM::UniqueFd socket_;
+    halvex::platform::UniqueFd socket_;
     uint16_t port_ = 0;
     int lastError_ = 0;
     bool segment_ = false;

@@ -28,7 +28,7 @@ UdpStreamLink::UdpStreamLink(uint32_t cameraAddress)
     if (!socket_ || ::bind(socket_.get(), reinterpret_cast<const sockaddr*>(&address), size) != 0 ||
         ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &size) != 0) {
         throw std::runtime_error(fmt::format("cannot open the stream socket on {}: {}", dotted(cameraAddress),
-                                             HX_PLATFORM::errnoText(errno)));
+                                             halvex::platform::errnoText(errno)));
     }
     port_ = ntohs(address.sin_port);
 }

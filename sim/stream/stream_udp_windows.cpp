@@ -37,7 +37,7 @@ UdpStreamLink::UdpStreamLink(uint32_t cameraAddress) : socket_(::socket(AF_INET,
         ::bind(handle(socket_.get()), reinterpret_cast<const sockaddr*>(&address), size) != 0 ||
         ::getsockname(handle(socket_.get()), reinterpret_cast<sockaddr*>(&address), &size) != 0) {
         throw std::runtime_error(fmt::format("cannot open the stream socket on {}: {}", dotted(cameraAddress),
-                                             HX_PLATFORM::errnoText(::WSAGetLastError())));
+                                             halvex::platform::errnoText(::WSAGetLastError())));
     }
     port_ = ntohs(address.sin_port);
 }

@@ -9,17 +9,17 @@
 
 namespace hxsim {
 
-int waitForStreamWork(const HX_PLATFORM::EventFd& wake, const StreamWaitSet& set, std::chrono::nanoseconds limit)
+int waitForStreamWork(const halvex::platform::EventFd& wake, const StreamWaitSet& set, std::chrono::nanoseconds limit)
 {
     pollfd fds[4] = {{wake.fd(), POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}, {-1, 0, 0}};
     nfds_t count = 1;
-    if (HX_PLATFORM::isDescriptor(set.writableDatagrams)) {
+    if (halvex::platform::isDescriptor(set.writableDatagrams)) {
         fds[count++] = {set.writableDatagrams, POLLOUT, 0};
     }
-    if (HX_PLATFORM::isDescriptor(set.listener)) {
+    if (halvex::platform::isDescriptor(set.listener)) {
         fds[count++] = {set.listener, POLLIN, 0};
     }
-    if (HX_PLATFORM::isDescriptor(set.connection)) {
+    if (halvex::platform::isDescriptor(set.connection)) {
         const short events = static_cast<short>(POLLIN | (set.connectionWritable ? POLLOUT : 0));
         fds[count++] = {set.connection, events, 0};
     }

@@ -10,23 +10,23 @@
 
 namespace hxsim {
 
-int waitForStreamWork(const HX_PLATFORM::EventFd& wake, const StreamWaitSet& set, std::chrono::nanoseconds limit)
+int waitForStreamWork(const halvex::platform::EventFd& wake, const StreamWaitSet& set, std::chrono::nanoseconds limit)
 {
     // A fresh set each time: the sockets watched change from wait to wait, and each socket may be
     // bound to one set's event at a time.
-    HX_PLATFORM::PollSet waits;
+    halvex::platform::PollSet waits;
     waits.add(wake);
-    if (HX_PLATFORM::isDescriptor(set.writableDatagrams)) {
+    if (halvex::platform::isDescriptor(set.writableDatagrams)) {
         waits.add(set.writableDatagrams, true);
     }
-    if (HX_PLATFORM::isDescriptor(set.listener)) {
+    if (halvex::platform::isDescriptor(set.listener)) {
         waits.add(set.listener);
     }
-    if (HX_PLATFORM::isDescriptor(set.connection)) {
+    if (halvex::platform::isDescriptor(set.connection)) {
         waits.add(set.connection, set.connectionWritable);
     }
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::max(limit, std::chrono::nanoseconds(0)));
-    return waits.wait(wait) == HX_PLATFORM::PollStatus::Failed ? waits.error() : 0;
+    return waits.wait(wait) == halvex::platform::PollStatus::Failed ? waits.error() : 0;
 }
 
 // Windows timers have no slack to set, and thread names serve the Linux benchmarks only.

@@ -13,18 +13,27 @@
 #include "platform/netutils.h"
 #include "platform/socket_library.h"
 
-using HLV_CLIENT_CONTEXT::ClientContext;
-using HLV_THREAD::TRACE_API;
-using HLV_THREAD::TRACE_CALLBACK;
-using HLV_THREAD::TRACE_DISCOVERY;
-using HLV_THREAD::TRACE_LIFECYCLE;
+using halvex::api::client_context::ClientContext;
+using halvex::thread::TRACE_API;
+using halvex::thread::TRACE_CALLBACK;
+using halvex::thread::TRACE_DISCOVERY;
+using halvex::thread::TRACE_LIFECYCLE;
 
-namespace HX_API_FRAME {
+using namespace halvex::api::frame;
+
+namespace halvex::api {
+
+using camera::CameraServices;
+using camera::dottedAddress;
+using camera::handleIsAddress;
+using thread::fmtToString;
+
+namespace frame {
 
 void requireClient(HX_CLIENT_HANDLE client)
 {
     if (client == 0 || !ClientContext::instance().clientExists(client))
-        HLV_THROW(HLV_THREAD::RuntimeError, "Client handle %p not valid", asPointer(client));
+        HLV_THROW(thread::RuntimeError, "Client handle %p not valid", asPointer(client));
 }
 
 std::string cameraText(HX_CAMERA_HANDLE camera)
@@ -35,19 +44,19 @@ std::string cameraText(HX_CAMERA_HANDLE camera)
 void requireCamera(HX_CAMERA_HANDLE camera)
 {
     if (camera == 0 || !handleIsAddress(camera) || !CameraServices::exists(static_cast<uint32_t>(camera)))
-        HLV_THROW(HLV_THREAD::RuntimeError, "Camera handle %s not valid", cameraText(camera).c_str());
+        HLV_THROW(thread::RuntimeError, "Camera handle %s not valid", cameraText(camera).c_str());
 }
 
 void requirePointer(const void* pointer)
 {
     if (pointer == nullptr)
-        HLV_THROW(HLV_THREAD::RuntimeError, "NULL pointer in API call");
+        HLV_THROW(thread::RuntimeError, "NULL pointer in API call");
 }
 
 void requireVersion(unsigned verMaj, unsigned verMin)
 {
     if (verMaj != HX_API_VERSION_MAJ || verMin != HX_API_VERSION_MIN)
-        HLV_THROW(HLV_THREAD::RuntimeError, "Record version %u.%u is not the interface version %d.%d", verMaj, verMin,
+        HLV_THROW(thread::RuntimeError, "Record version %u.%u is not the interface version %d.%d", verMaj, verMin,
                   HX_API_VERSION_MAJ, HX_API_VERSION_MIN);
 }
 
@@ -55,20 +64,20 @@ std::shared_ptr<CameraServices> serviceFor(HX_CAMERA_HANDLE camera)
 {
     auto service = CameraServices::find(static_cast<uint32_t>(camera));
     if (!service)
-        HLV_THROW(HLV_THREAD::RuntimeError, "Unable to find the camera %s", dottedAddress(camera).c_str());
+        HLV_THROW(thread::RuntimeError, "Unable to find the camera %s", dottedAddress(camera).c_str());
     return service;
 }
 
 void refuseOnCallbackThread(const char* call)
 {
-    if (HLV_CALLBACK::Callback::onCallbackThread())
-        HLV_THROW(HLV_THREAD::RuntimeError,
+    if (callback::Callback::onCallbackThread())
+        HLV_THROW(thread::RuntimeError,
                   "%s: not allowed from inside a client callback (it would wait for the "
                   "callback thread)",
                   call);
 }
 
-void reportFailure(const char* prefix, const HLV_THREAD::Exception& error)
+void reportFailure(const char* prefix, const thread::Exception& error)
 {
     HLV_LOG("%sHalvex exception: %s", prefix, error.str().c_str());
 }
@@ -83,9 +92,7 @@ void reportUnknownFailure(const char* prefix)
     HLV_LOG("%sunknown exception", prefix);
 }
 
-} // namespace HX_API_FRAME
-
-using namespace HX_API_FRAME;
+} // namespace frame
 
 namespace {
 
@@ -96,11 +103,11 @@ void noteBroadcastAdapters(const char* call)
 {
     static std::atomic<bool> told{false};
     try {
-        if (HX_NETUTILS::discoveryTargets(HX_NETUTILS::listAdapters()).empty() && !told.exchange(true))
+        if (platform::net_utils::discoveryTargets(platform::net_utils::listAdapters()).empty() && !told.exchange(true))
             HLV_LOG("%s: No Ethernet or wireless adapter with an IPv4 address is up: cameras are found by address "
                     "only",
                     call);
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s: %s", call, error.str().c_str());
     }
 }
@@ -115,16 +122,16 @@ HX_STATUS registerClient(const char* call, HX_CLIENT_HANDLE* client, HX_CALLBACK
     }
     // Without the system's sockets (Winsock that will not start) no camera can be reached: the
     // registration fails with the reason instead of leaving a client whose threads fail later.
-    const HX_PLATFORM::SocketLibrary sockets;
+    const platform::SocketLibrary sockets;
     if (!sockets.started()) {
-        HLV_LOG("%s: Could not initialize WinSockets. %s", call, HX_PLATFORM::errnoIndicates(sockets.error()).c_str());
+        HLV_LOG("%s: Could not initialize WinSockets. %s", call, platform::errnoIndicates(sockets.error()).c_str());
         return HX_STATUS_ERROR;
     }
     noteBroadcastAdapters(call);
     return protectedCall("", [&] {
         // Discovery first: when it cannot start (out of memory, no thread) no client is left
         // registered behind the error.
-        DISCOVERY_SEAM::start(localInterfacesOnly);
+        discovery::seam::start(localInterfacesOnly);
         *client = ClientContext::instance().addClient(callback, cookie);
         if (*client == 0) {
             HLV_LOG("Could not register new client.");
@@ -139,8 +146,8 @@ HX_STATUS registerClient(const char* call, HX_CLIENT_HANDLE* client, HX_CALLBACK
 HX_STATUS shutDown()
 {
     refuseOnCallbackThread("HX_shutdown");
-    DISCOVERY_SEAM::close();
-    HLV_CALLBACK::Callback::close();
+    discovery::seam::close();
+    callback::Callback::close();
     if (ClientContext::created())
         ClientContext::instance().close();
     CameraServices::close();
@@ -148,6 +155,11 @@ HX_STATUS shutDown()
 }
 
 } // namespace
+
+} // namespace halvex::api
+
+using halvex::api::registerClient;
+using halvex::api::shutDown;
 
 extern "C" {
 
@@ -169,7 +181,7 @@ HX_STATUS HX_unregister(HX_CLIENT_HANDLE client)
     return protectedCall("Could not unregister client. ", [&] {
         ClientContext& registry = ClientContext::instance();
         if (!registry.clientExists(client))
-            HLV_THROW(HLV_THREAD::RuntimeError, "Client handle %p not valid", asPointer(client));
+            HLV_THROW(halvex::thread::RuntimeError, "Client handle %p not valid", asPointer(client));
         registry.clientErase(client);
         return HX_STATUS_OK;
     });
@@ -188,26 +200,27 @@ HX_STATUS HX_discover_pause(uint8_t pause)
 {
     HLV_TRACE(TRACE_DISCOVERY, "%s: pause=%c", "HX_discover_pause", pause != 0 ? 'T' : 'F');
     return protectedCall("", [&] {
-        DISCOVERY_SEAM::pause(pause != 0);
+        halvex::discovery::seam::pause(pause != 0);
         return HX_STATUS_OK;
     });
 }
 
 unsigned HX_trace(int enable)
 {
-    return HLV_THREAD::traceSwitch(enable);
+    return halvex::thread::traceSwitch(enable);
 }
 
 HX_STATUS HX_logger_file(const char* path)
 {
-    return HLV_THREAD::loggerFile(path) == 0 ? HX_STATUS_OK : HX_STATUS_ERROR;
+    return halvex::thread::loggerFile(path) == 0 ? HX_STATUS_OK : HX_STATUS_ERROR;
 }
 
 HX_STATUS HX_logger_callback(HX_LOG_CALLBACK callback, void* context)
 {
     // The public levels are the log's own priorities, so the callback is the sink as it is.
-    static_assert(HX_LOG_ERROR == HLV_THREAD::LOG_PRIORITY_ERROR && HX_LOG_TRACE == HLV_THREAD::LOG_PRIORITY_DEBUG);
-    HLV_THREAD::setLogSink(callback, context);
+    static_assert(HX_LOG_ERROR == halvex::thread::LOG_PRIORITY_ERROR &&
+                  HX_LOG_TRACE == halvex::thread::LOG_PRIORITY_DEBUG);
+    halvex::thread::setLogSink(callback, context);
     return HX_STATUS_OK;
 }
 
@@ -216,7 +229,7 @@ HX_STATUS HX_last_error(char* text, uint32_t size)
     if (text == nullptr || size == 0)
         return HX_STATUS_ERROR;
     try {
-        const std::string error = HLV_THREAD::callError();
+        const std::string error = halvex::thread::callError();
         const std::size_t length = std::min<std::size_t>(error.size(), size - 1);
         std::memcpy(text, error.data(), length);
         text[length] = '\0';

@@ -16,11 +16,13 @@
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 
+namespace halvex::api {
+
 // The exported calls run on the host's threads. Each does its checks and work inside
 // protectedCall, which turns every exception into one log line and HX_STATUS_ERROR; nothing
 // escapes to the host. Error lines are written whatever the trace mask; entry lines and record
 // dumps only under their trace category.
-namespace HX_API_FRAME {
+namespace frame {
 
 // Client handles as the log prints them (%p).
 inline void* asPointer(uintptr_t handle)
@@ -40,12 +42,12 @@ void requirePointer(const void* pointer);
 // Throws RuntimeError when the record's version is not the interface version.
 void requireVersion(unsigned verMaj, unsigned verMin);
 // The camera's service; throws RuntimeError "Unable to find the camera %s" when it has none.
-std::shared_ptr<CameraServices> serviceFor(HX_CAMERA_HANDLE camera);
+std::shared_ptr<camera::CameraServices> serviceFor(HX_CAMERA_HANDLE camera);
 // Throws RuntimeError for calls that would wait on the Callback thread from inside a callback.
 void refuseOnCallbackThread(const char* call);
 
 // The catch clauses' log lines: "<prefix>Halvex exception: <note>", "<prefix>std::exception: <what>".
-void reportFailure(const char* prefix, const HLV_THREAD::Exception& error);
+void reportFailure(const char* prefix, const thread::Exception& error);
 void reportFailure(const char* prefix, const std::exception& error);
 void reportUnknownFailure(const char* prefix);
 
@@ -55,10 +57,10 @@ template <class Work>
 HX_STATUS protectedCall(const char* prefix, Work&& work) noexcept
 {
     try {
-        HLV_THREAD::clearCallError();
+        thread::clearCallError();
         connectComponents();
         return work();
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         reportFailure(prefix, error);
     } catch (const std::exception& error) {
         reportFailure(prefix, error);
@@ -80,8 +82,8 @@ HX_STATUS cameraCall(const char* prefix, HX_CLIENT_HANDLE client, HX_CAMERA_HAND
         requireCamera(camera);
         for (const void* pointer : required)
             requirePointer(pointer);
-        std::shared_ptr<CameraServices> service = serviceFor(camera);
-        if constexpr (std::is_invocable_v<Work&, const std::shared_ptr<CameraServices>&>)
+        std::shared_ptr<camera::CameraServices> service = serviceFor(camera);
+        if constexpr (std::is_invocable_v<Work&, const std::shared_ptr<camera::CameraServices>&>)
             return work(service);
         else
             return work(*service);
@@ -90,10 +92,12 @@ HX_STATUS cameraCall(const char* prefix, HX_CLIENT_HANDLE client, HX_CAMERA_HAND
 
 // Prints a record under a label when the category is traced ("[IN]", "[OUT]").
 template <class Record>
-void dump(const char* label, const Record* record, uint32_t category = HLV_THREAD::TRACE_API)
+void dump(const char* label, const Record* record, uint32_t category = thread::TRACE_API)
 {
-    if (HLV_THREAD::traced(category))
-        HX_SUPPORT::printRecord(record, label);
+    if (thread::traced(category))
+        api::support::printRecord(record, label);
 }
 
-} // namespace HX_API_FRAME
+} // namespace frame
+
+} // namespace halvex::api

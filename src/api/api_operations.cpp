@@ -5,8 +5,15 @@
 #include "camera/camera_address.h"
 #include "camera/camera_services_request.h"
 
-using namespace HX_API_FRAME;
-using HLV_THREAD::TRACE_API;
+using namespace halvex::api::frame;
+using halvex::thread::TRACE_API;
+
+namespace halvex::api {
+
+using camera::CameraServices;
+using camera::dottedAddress;
+using camera::ServiceOperations;
+using camera::SetupRequest;
 
 namespace {
 
@@ -56,6 +63,15 @@ HX_STATUS statusOf(bool succeeded)
 }
 
 } // namespace
+
+} // namespace halvex::api
+
+using halvex::api::setupCall;
+using halvex::api::setupInTurn;
+using halvex::api::statusOf;
+using halvex::camera::CameraServices;
+using halvex::camera::dottedAddress;
+using halvex::camera::ServiceOperations;
 
 extern "C" {
 
@@ -204,7 +220,7 @@ HX_STATUS HX_camera_save(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, const
     HLV_TRACE(TRACE_API, "%s: cli_h=%p, cam=%s", "HX_camera_save", asPointer(client), dottedAddress(camera).c_str());
     return cameraCall("Could not start the camera save. ", client, camera, {}, [&](CameraServices& service) {
         if (json == nullptr || json[0] == '\0')
-            HLV_THROW(HLV_THREAD::RuntimeError, "%s: The Json string was empty!", "HX_camera_save");
+            HLV_THROW(halvex::thread::RuntimeError, "%s: The Json string was empty!", "HX_camera_save");
         service.requiredOperations()->startCameraSave(json);
         return HX_STATUS_OK;
     });

@@ -13,10 +13,17 @@
 #include "camera/subscription.h"
 #include "discovery/discovery_seam.h"
 
-using namespace HX_API_FRAME;
-using HLV_CLIENT_CONTEXT::ClientContext;
-using HLV_THREAD::TRACE_API;
-using HLV_THREAD::TRACE_DISCOVERY;
+using namespace halvex::api::frame;
+using halvex::api::client_context::ClientContext;
+using halvex::thread::TRACE_API;
+using halvex::thread::TRACE_DISCOVERY;
+
+namespace halvex::api {
+
+using camera::CameraServices;
+using camera::Command;
+using camera::dottedAddress;
+using camera::SubscriptionMessage;
 
 namespace {
 
@@ -44,7 +51,7 @@ HX_STATUS runCommand(HX_CAMERA_HANDLE camera, HX_COMMAND* in, HX_COMMAND* out)
     // The service thread would log the failure and hand back the record untouched, which looks
     // like an answer; a camera without a family fails here, after the line naming its model.
     if (!service->hasOperations())
-        HLV_THROW(HLV_THREAD::RuntimeError, "HX_command_syn(%s): camera not recognised", dottedAddress(camera).c_str());
+        HLV_THROW(thread::RuntimeError, "HX_command_syn(%s): camera not recognised", dottedAddress(camera).c_str());
     reportUnselectedFields("HX_command_syn", *in);
     Command command(service, *in);
     command.send(service.get());
@@ -58,7 +65,7 @@ HX_STATUS runCommand(HX_CAMERA_HANDLE camera, HX_COMMAND* in, HX_COMMAND* out)
 // The Callback thread learns of the subscription first, without being waited for.
 void tellCallbackThread(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, bool subscribe)
 {
-    HLV_CALLBACK::Callback::postOwned(std::make_unique<HLV_CALLBACK::CallbackSubscribe>(client, camera, subscribe));
+    callback::Callback::postOwned(std::make_unique<callback::CallbackSubscribe>(client, camera, subscribe));
 }
 
 HX_STATUS changeSubscription(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, bool subscribe)
@@ -66,35 +73,35 @@ HX_STATUS changeSubscription(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, b
     requireClient(client);
     requireCamera(camera);
     if (!ClientContext::instance().clientHasCallback(client))
-        HLV_THROW(HLV_THREAD::RuntimeError, "Cannot subscribe; client has no callback function registered");
+        HLV_THROW(thread::RuntimeError, "Cannot subscribe; client has no callback function registered");
     std::shared_ptr<CameraServices> service = serviceFor(camera);
     tellCallbackThread(client, camera, subscribe);
     SubscriptionMessage message(subscribe, service, client, camera);
     message.send(service.get());
-    if (message.status == HLV_THREAD::MESSAGE_DONE)
+    if (message.status == thread::MESSAGE_DONE)
         return HX_STATUS_OK;
     if (subscribe) {
         // Events for a subscription that failed would reach the client all the same.
         tellCallbackThread(client, camera, false);
-        HLV_THROW(HLV_THREAD::RuntimeError, "Camera services could not complete \"subscribe\" request");
+        HLV_THROW(thread::RuntimeError, "Camera services could not complete \"subscribe\" request");
     }
-    HLV_THROW(HLV_THREAD::RuntimeError, "Camera service could not complete \"unsubscribe\" request");
+    HLV_THROW(thread::RuntimeError, "Camera service could not complete \"unsubscribe\" request");
 }
 
 HX_STATUS lookUpCamera(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE* camera, const char* name)
 {
     // Discovery starts first, whatever the arguments, as registering would have started it.
-    const bool discovering = DISCOVERY_SEAM::start(DISCOVERY_SEAM::localInterfacesOnly());
+    const bool discovering = discovery::seam::start(discovery::seam::localInterfacesOnly());
     requireClient(client);
     if (camera == nullptr || name == nullptr || name[0] == '\0')
-        HLV_THROW(HLV_THREAD::RuntimeError, "NULL pointer or zero-length string in API call");
+        HLV_THROW(thread::RuntimeError, "NULL pointer or zero-length string in API call");
     if (!discovering)
-        HLV_THROW(HLV_THREAD::RuntimeError, "Cannot look up \"%s\": discovery has stopped (HX_shutdown)", name);
+        HLV_THROW(thread::RuntimeError, "Cannot look up \"%s\": discovery has stopped (HX_shutdown)", name);
     uint32_t address = 0;
-    if (!DISCOVERY_SEAM::findCamera(name, address) && !DISCOVERY_SEAM::addCamera(name, address)) {
+    if (!discovery::seam::findCamera(name, address) && !discovery::seam::addCamera(name, address)) {
         // A silent failure would leave the host guessing between a typing error and a camera
         // that is switched off.
-        const std::string refused = isDottedAddress(name) ? DISCOVERY_SEAM::refusal(address) : std::string();
+        const std::string refused = isDottedAddress(name) ? discovery::seam::refusal(address) : std::string();
         if (!refused.empty())
             HLV_LOG("HX_get_handle_by_name: a camera answered at %s: %s", name, refused.c_str());
         else if (isDottedAddress(name))
@@ -107,12 +114,21 @@ HX_STATUS lookUpCamera(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE* camera, const 
     }
     // A camera found again after its handle was released gets a fresh service.
     if (!CameraServices::factory(address))
-        HLV_THROW(HLV_THREAD::RuntimeError, "Cannot add \"%s\" to the camera database.", name);
+        HLV_THROW(thread::RuntimeError, "Cannot add \"%s\" to the camera database.", name);
     *camera = address;
     return HX_STATUS_OK;
 }
 
 } // namespace
+
+} // namespace halvex::api
+
+using halvex::api::changeSubscription;
+using halvex::api::lookUpCamera;
+using halvex::api::runCommand;
+using halvex::camera::CameraServices;
+using halvex::camera::dottedAddress;
+using halvex::camera::handleIsAddress;
 
 extern "C" {
 

@@ -7,9 +7,14 @@
 #include "camera/camera_address.h"
 #include "camera/camera_message_ids.h"
 
-using namespace HX_API_FRAME;
-using HLV_THREAD::TRACE_API;
-namespace ids = HX_MESSAGE_IDS;
+using namespace halvex::api::frame;
+using halvex::thread::TRACE_API;
+namespace ids = halvex::message_ids;
+
+namespace halvex::api {
+
+using callback::HxStream;
+using camera::CameraServices;
 
 namespace {
 
@@ -18,24 +23,23 @@ void validateBuffer(const HX_READ_STREAM* info, bool needsMinimumSize)
     if (info == nullptr)
         return;
     if (info->buffer == nullptr || (needsMinimumSize && info->buffer_size < HX_STREAM_MIN_BUFFER_SIZE))
-        HLV_THROW(HLV_THREAD::RuntimeError,
-                  "Received data buffer not valid in API call (NULL pointer, or size too small)");
+        HLV_THROW(thread::RuntimeError, "Received data buffer not valid in API call (NULL pointer, or size too small)");
 }
 
 [[noreturn]] void allocationFailed(uint32_t streamKind)
 {
     if (streamKind == ids::LIVE_STREAM_MSG)
-        HLV_THROW(HLV_THREAD::RuntimeError, "Unable to allocate memory for the live message.");
+        HLV_THROW(thread::RuntimeError, "Unable to allocate memory for the live message.");
     if (streamKind == ids::PLAYBACK_STREAM_MSG)
-        HLV_THROW(HLV_THREAD::RuntimeError, "Unable to allocate memory for the playback message.");
-    HLV_THROW(HLV_THREAD::RuntimeError, "Unable to allocate memory for the download message.");
+        HLV_THROW(thread::RuntimeError, "Unable to allocate memory for the playback message.");
+    HLV_THROW(thread::RuntimeError, "Unable to allocate memory for the download message.");
 }
 
-HLV_CALLBACK::Callback& callbackThread()
+callback::Callback& callbackThread()
 {
-    HLV_CALLBACK::Callback* thread = HLV_CALLBACK::Callback::factory();
+    callback::Callback* thread = callback::Callback::factory();
     if (thread == nullptr)
-        HLV_THROW(HLV_THREAD::RuntimeError, "The callback thread has been shut down");
+        HLV_THROW(thread::RuntimeError, "The callback thread has been shut down");
     return *thread;
 }
 
@@ -44,7 +48,7 @@ HLV_CALLBACK::Callback& callbackThread()
 template <class Stream>
 void routeToHost(Stream& message, bool enable)
 {
-    HLV_CALLBACK::Callback& callback = callbackThread();
+    callback::Callback& callback = callbackThread();
     message.enable = enable;
     message.pushRoute(&callback);
     message.owner = &callback;
@@ -55,10 +59,10 @@ HX_STATUS postStream(uint32_t streamKind, HX_CLIENT_HANDLE client, HX_CAMERA_HAN
 {
     std::shared_ptr<CameraServices> service = serviceFor(camera);
     service->requireStreamService(streamKind);
-    auto* message = new (std::nothrow) HxStream<HLV_THREAD::Message>(streamKind, info, service, client, camera);
+    auto* message = new (std::nothrow) HxStream<thread::Message>(streamKind, info, service, client, camera);
     if (message == nullptr)
         allocationFailed(streamKind);
-    std::unique_ptr<HxStream<HLV_THREAD::Message>> owned(message);
+    std::unique_ptr<HxStream<thread::Message>> owned(message);
     routeToHost(*owned, enable);
     service->post(owned.release());
     return HX_STATUS_OK;
@@ -83,17 +87,23 @@ HX_STATUS downloadAndWait(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera, HX_R
     requireClient(client);
     requireCamera(camera);
     if (info == nullptr)
-        HLV_THROW(HLV_THREAD::RuntimeError, "Unexpectedly null HX_READ_STREAM pointer.");
+        HLV_THROW(thread::RuntimeError, "Unexpectedly null HX_READ_STREAM pointer.");
     validateBuffer(info, false);
     std::shared_ptr<CameraServices> service = serviceFor(camera);
     service->requireStreamService(ids::DOWNLOAD_STREAM_MSG);
-    HxStream<HLV_THREAD::SyncMessage> message(ids::DOWNLOAD_STREAM_MSG, info, service, client, camera);
+    HxStream<thread::SyncMessage> message(ids::DOWNLOAD_STREAM_MSG, info, service, client, camera);
     routeToHost(message, true);
     message.send(service.get());
     return HX_STATUS_OK;
 }
 
 } // namespace
+
+} // namespace halvex::api
+
+using halvex::api::downloadAndWait;
+using halvex::api::streamCall;
+using halvex::camera::dottedAddress;
 
 extern "C" {
 

@@ -16,7 +16,16 @@
 #include "registers/register_map.h"
 #include "tarrow/tarrow_operations.h"
 
-using namespace HX_REGISTERS;
+namespace halvex::api {
+
+using camera::CameraOperations;
+using camera::dottedAddress;
+using control::RegisterChannel;
+using morvane::MorvaneOperations;
+using sensors::SensorOperations;
+using tarrow::TarrowOperations;
+
+using namespace registers;
 
 namespace {
 
@@ -68,7 +77,7 @@ std::shared_ptr<CameraOperations> recogniseCamera(uint32_t address, std::shared_
             return nullptr;
         }
         return buildFamily(address, std::move(channel), sensorType, model);
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("Camera Operations factory:  Halvex Exception during camera operations for %s:\n%s", name.c_str(),
                 error.str().c_str());
     } catch (const std::exception& error) {
@@ -76,3 +85,5 @@ std::shared_ptr<CameraOperations> recogniseCamera(uint32_t address, std::shared_
     }
     return nullptr;
 }
+
+} // namespace halvex::api

@@ -9,11 +9,11 @@
 #include "callback/callback_messages.h"
 #include "hlv_thread/log.h"
 
-namespace HLV_CLIENT_CONTEXT {
+namespace halvex::api::client_context {
 
 namespace {
 
-using HLV_THREAD::TRACE_API;
+using thread::TRACE_API;
 
 struct Singleton {
     std::mutex lock;
@@ -31,7 +31,7 @@ Singleton& singleton()
 // the Callback thread has closed.
 void tellCallbackThread(HX_CLIENT_HANDLE client, HX_CALLBACK callback, void* cookie)
 {
-    HLV_CALLBACK::Callback::postOwned(std::make_unique<HLV_CALLBACK::CallbackRegister>(client, callback, cookie));
+    callback::Callback::postOwned(std::make_unique<callback::CallbackRegister>(client, callback, cookie));
 }
 
 void* asPointer(HX_CLIENT_HANDLE handle)
@@ -140,4 +140,4 @@ void ClientContext::close()
     clients_.clear();
 }
 
-} // namespace HLV_CLIENT_CONTEXT
+} // namespace halvex::api::client_context

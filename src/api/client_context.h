@@ -8,7 +8,7 @@
 
 #include <hx/hx.h>
 
-namespace HLV_CLIENT_CONTEXT {
+namespace halvex::api::client_context {
 
 // One registered client.
 class ClientInfo {
@@ -55,4 +55,4 @@ private:
     bool closed_ = false;
 };
 
-} // namespace HLV_CLIENT_CONTEXT
+} // namespace halvex::api::client_context

@@ -13,16 +13,21 @@
 #include "platform/ipv4_endpoint.h"
 #include "platform/netutils.h"
 
-namespace HLV_DISCOVERY {
+namespace halvex::api {
+
+using camera::CameraOperations;
+using camera::CameraServices;
+using control::HxComm;
+using discovery::DiscoveryEvents;
 
 std::string LibraryDiscoveryEvents::adapterName(uint32_t address)
 {
     std::string name;
     try {
-        HX_NETUTILS::localAdapterOfCamera(address, name);
-    } catch (const HLV_THREAD::Exception& error) {
+        platform::net_utils::localAdapterOfCamera(address, name);
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s(%s): %s", "HLV_DISCOVERY::LibraryDiscoveryEvents::adapterName",
-                HX_PLATFORM::ipv4ToText(address).c_str(), error.str().c_str());
+                platform::ipv4ToText(address).c_str(), error.str().c_str());
         name.clear();
     }
     return name;
@@ -44,18 +49,18 @@ void LibraryDiscoveryEvents::cameraFound(uint32_t address, const std::string& na
     service->setCameraName(name);
     // What the host had set up with the camera is set up again, before the found event reaches it.
     if (returning || replaced)
-        HX_COMM::announceReturn(address);
-    auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(HX_DISCOVERY, address);
+        control::announceReturn(address);
+    auto request = std::make_unique<callback::CallbackRequest>(HX_DISCOVERY, address);
     request->attach(information);
-    HLV_CALLBACK::Callback::postOwned(std::move(request));
+    callback::Callback::postOwned(std::move(request));
 }
 
 void LibraryDiscoveryEvents::cameraLost(uint32_t address, const std::string& name)
 {
     HxComm::setFault(address);
-    auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(HX_END, address);
+    auto request = std::make_unique<callback::CallbackRequest>(HX_END, address);
     request->text = name;
-    HLV_CALLBACK::Callback::postOwned(std::move(request));
+    callback::Callback::postOwned(std::move(request));
 }
 
 DiscoveryEvents& libraryDiscoveryEvents()
@@ -64,4 +69,4 @@ DiscoveryEvents& libraryDiscoveryEvents()
     return *events;
 }
 
-} // namespace HLV_DISCOVERY
+} // namespace halvex::api

@@ -4,10 +4,10 @@
 
 #include "discovery/discovery_db.h"
 
-namespace HLV_DISCOVERY {
+namespace halvex::api {
 
 // Runs on the Discovery thread, outside the database's lock.
-class LibraryDiscoveryEvents : public DiscoveryEvents {
+class LibraryDiscoveryEvents : public discovery::DiscoveryEvents {
 public:
     // The local adapter whose subnet holds the camera; empty when none does or the adapters
     // cannot be read (the camera is still added).
@@ -20,6 +20,6 @@ public:
 };
 
 // The instance the library's Discovery reports to; allocated once, never freed.
-DiscoveryEvents& libraryDiscoveryEvents();
+discovery::DiscoveryEvents& libraryDiscoveryEvents();
 
-} // namespace HLV_DISCOVERY
+} // namespace halvex::api

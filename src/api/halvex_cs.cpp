@@ -8,7 +8,13 @@
 #include "hlv_thread/format.h"
 #include "hlv_thread/log.h"
 
-using HLV_THREAD::TRACE_WRAPPER;
+using halvex::thread::TRACE_WRAPPER;
+
+namespace halvex::api {
+
+using camera::dottedAddress;
+using camera::handleIsAddress;
+using thread::fmtToString;
 
 // The wrappers add no checks of their own: the HX_* call they make checks pointers and sizes.
 // A few reshape arguments so that a managed host never passes NULL or receives a pointer into a
@@ -30,6 +36,8 @@ std::string cameraText(uintptr_t camera)
 } // namespace
 
 #define HX_CS_TRACE(...) HLV_TRACE(TRACE_WRAPPER, __VA_ARGS__)
+
+} // namespace halvex::api
 
 // The record arguments below are types, which cannot be parenthesised.
 // NOLINTBEGIN(bugprone-macro-parentheses)
@@ -84,6 +92,9 @@ std::string cameraText(uintptr_t camera)
                 static_cast<void*>(info));                                                                             \
     return HX_##Name(client, camera, info);                                                                            \
   }
+
+using halvex::api::asPointer;
+using halvex::api::cameraText;
 
 extern "C" {
 

@@ -8,15 +8,23 @@
 #include "camera/camera_operations_registry.h"
 #include "discovery/discovery.h"
 
-namespace HX_API_FRAME {
+namespace halvex::api {
+
+using camera::buildDiscoveredCamera;
+using camera::setCameraSource;
+using discovery::Discovery;
+
+namespace frame {
 
 void connectComponents()
 {
     static std::once_flag connected;
     std::call_once(connected, [] {
         setCameraSource([](uint32_t address) { return buildDiscoveredCamera(address, recogniseCamera); });
-        Discovery::setLibraryEvents(HLV_DISCOVERY::libraryDiscoveryEvents());
+        Discovery::setLibraryEvents(api::libraryDiscoveryEvents());
     });
 }
 
-} // namespace HX_API_FRAME
+} // namespace frame
+
+} // namespace halvex::api

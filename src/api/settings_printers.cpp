@@ -8,7 +8,11 @@
 
 #include <hlv_thread/format.h>
 
-namespace HX_SUPPORT {
+namespace halvex::api {
+
+using thread::fmtToString;
+
+namespace support {
 
 namespace {
 
@@ -432,4 +436,6 @@ PrintedLines recordLines(const HX_TEMPERATURE& r, const char* label)
     return p.take();
 }
 
-} // namespace HX_SUPPORT
+} // namespace support
+
+} // namespace halvex::api

@@ -7,7 +7,7 @@
 
 #include <hx/hx.h>
 
-namespace HX_SUPPORT {
+namespace halvex::api::support {
 
 // One dump line with the source position that produced it, so the log can locate every line.
 struct PrintedLine {
@@ -42,4 +42,4 @@ const char* cameraStateName(uint32_t state);
 // The playback mode as three marks: "<" reverse, "||" pause, ">" forward, hyphens when clear.
 std::string playbackModePicture(uint32_t mode);
 
-} // namespace HX_SUPPORT
+} // namespace halvex::api::support

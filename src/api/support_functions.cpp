@@ -7,7 +7,7 @@
 
 #include "api/settings_printers.h"
 
-namespace HX_SUPPORT {
+namespace halvex::api::support {
 
 namespace {
 
@@ -19,7 +19,7 @@ void logRecord(const Record* record, const char* label) noexcept
     }
     try {
         for (const PrintedLine& line : recordLines(*record, label)) {
-            HLV_THREAD::logLine(line.file, line.line, line.text);
+            thread::logLine(line.file, line.line, line.text);
         }
     } catch (...) {
         // Out of memory while dumping: the dump is diagnostic, the call goes on without it.
@@ -85,7 +85,7 @@ void printRecord(const HX_TEMPERATURE* record, const char* label) noexcept
     logRecord(record, label);
 }
 
-} // namespace HX_SUPPORT
+} // namespace halvex::api::support
 
 extern "C" void HX_str_flags(int flags, char* buffer, unsigned size)
 {

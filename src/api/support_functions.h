@@ -3,7 +3,7 @@
 
 #include <hx/hx.h>
 
-namespace HX_SUPPORT {
+namespace halvex::api::support {
 
 // Writes the record's dump, one time-stamped log line per field, whatever the trace mask: the
 // caller decides whether to print. A NULL record prints nothing; a NULL label counts as empty.
@@ -23,4 +23,4 @@ void printRecord(const HX_READ_STREAM* record, const char* label) noexcept;
 void printRecord(const HX_STREAM_SETTINGS* record, const char* label) noexcept;
 void printRecord(const HX_TEMPERATURE* record, const char* label) noexcept;
 
-} // namespace HX_SUPPORT
+} // namespace halvex::api::support

@@ -8,9 +8,9 @@
 #include "hlv_thread/log.h"
 #include "records/field_flags.h"
 
-namespace HX_API_FRAME {
+namespace halvex::api::frame {
 
-using HX_RECORDS::flagSet;
+using records::flagSet;
 
 namespace {
 
@@ -152,4 +152,4 @@ void reportUnselectedFields(const char* call, const HX_PLAYBACK_SETTINGS& record
     report(call, missing, "those fields are not written");
 }
 
-} // namespace HX_API_FRAME
+} // namespace halvex::api::frame

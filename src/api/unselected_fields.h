@@ -3,11 +3,13 @@
 
 #include <hx/hx.h>
 
+namespace halvex::api {
+
 // A field's HX_FLAG_SET counts only when the word that selects its section (a group flags word,
 // or the record's own flags) has it too. A host that marks the field alone gets HX_STATUS_OK and
 // an unchanged camera, so each call logs one line naming the selecting word that lacks the flag
 // and the fields it left out. Nothing in the record changes. Threads: any.
-namespace HX_API_FRAME {
+namespace frame {
 
 void reportUnselectedFields(const char* call, const HX_CAPTURE_SETTINGS& record);
 void reportUnselectedFields(const char* call, const HX_COMMAND& record);
@@ -21,4 +23,6 @@ void reportUnselectedFields(const char* /*call*/, const Record& /*record*/)
 {
 }
 
-} // namespace HX_API_FRAME
+} // namespace frame
+
+} // namespace halvex::api

@@ -12,13 +12,15 @@
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 
-namespace HLV_CALLBACK {
+namespace halvex::callback {
+
+using thread::fmtToString;
 
 namespace {
 
-using HLV_THREAD::Message;
-using HLV_THREAD::TRACE_CALLBACK;
-namespace ids = HX_MESSAGE_IDS;
+using thread::Message;
+using thread::TRACE_CALLBACK;
+namespace ids = message_ids;
 
 // Allocated once and never destroyed; a closed Callback thread is kept (halted) because posters
 // may still hold its address.
@@ -36,7 +38,7 @@ CallbackSingleton& singleton()
 
 void logPriority(int priority, const std::string& text)
 {
-    HLV_THREAD::logRaw(priority, text);
+    thread::logRaw(priority, text);
 }
 
 } // namespace
@@ -74,7 +76,7 @@ void Callback::close()
         closing = s.instance;
     }
     if (closing != nullptr)
-        HLV_THREAD::closeThread(*closing);
+        thread::closeThread(*closing);
 }
 
 void Callback::post(Message* message)
@@ -89,7 +91,7 @@ void Callback::post(Message* message)
     // The thread is never re-created, so once per process is once per shutdown.
     static std::atomic<bool> reported{false};
     if (!reported.exchange(true))
-        HLV_TRACE(HLV_THREAD::TRACE_LIFECYCLE,
+        HLV_TRACE(thread::TRACE_LIFECYCLE,
                   "%s: the library has shut down; stream buffers still lent are not "
                   "handed back to the host",
                   "Callback::post");
@@ -121,7 +123,7 @@ Callback::Callback() : database_(new (std::nothrow) CallbackDb)
 void Callback::messageHandle(Message* message)
 {
     if (message == nullptr) {
-        logPriority(HLV_THREAD::LOG_PRIORITY_DEBUG, "Callback::messageHandle: Unexpectedly null message!");
+        logPriority(thread::LOG_PRIORITY_DEBUG, "Callback::messageHandle: Unexpectedly null message!");
         return;
     }
     handle(*message, false);
@@ -130,7 +132,7 @@ void Callback::messageHandle(Message* message)
 void Callback::ownerMessage(Message* message)
 {
     if (message == nullptr) {
-        logPriority(HLV_THREAD::LOG_PRIORITY_DEBUG, "Callback::ownerMessage: Unexpectedly null message!");
+        logPriority(thread::LOG_PRIORITY_DEBUG, "Callback::ownerMessage: Unexpectedly null message!");
         return;
     }
     handle(*message, true);
@@ -154,16 +156,16 @@ void Callback::handle(Message& message, bool owned)
     HLV_TRACE(TRACE_CALLBACK, "%s: req=%d", "Callback::messageHandle", message.req);
     try {
         dispatch(message, owned);
-    } catch (const HLV_THREAD::Exception& e) {
+    } catch (const thread::Exception& e) {
         HLV_LOG("%s: Exception processing callback message:\n  %s", "Callback::messageHandle", e.str().c_str());
-        message.status = HLV_THREAD::MESSAGE_FAILED;
+        message.status = thread::MESSAGE_FAILED;
     } catch (const std::exception& e) {
         HLV_LOG("%s: std::exception processing callback message: %s", "Callback::messageHandle", e.what());
-        message.status = HLV_THREAD::MESSAGE_FAILED;
+        message.status = thread::MESSAGE_FAILED;
     }
     try {
         finish(&message);
-    } catch (const HLV_THREAD::Exception& e) {
+    } catch (const thread::Exception& e) {
         HLV_LOG("%s: Exception ending callback message:\n  %s", "Callback::messageHandle", e.str().c_str());
     }
 }
@@ -173,8 +175,8 @@ void Callback::handle(Message& message, bool owned)
 void Callback::dispatch(Message& message, bool owned)
 {
     switch (message.req) {
-    case HLV_THREAD::HALT:
-    case HLV_THREAD::DUMP: message.status = HLV_THREAD::MESSAGE_DONE; return;
+    case thread::HALT:
+    case thread::DUMP: message.status = thread::MESSAGE_DONE; return;
     case ids::CALLBACK_EVENT_MSG: handleCallback(message); return;
     case ids::CALLBACK_REGISTER_MSG:
         if (owned) {
@@ -188,9 +190,9 @@ void Callback::dispatch(Message& message, bool owned)
     case ids::LIVE_STREAM_MSG: handleStream(message); return;
     default: break;
     }
-    logPriority(HLV_THREAD::LOG_PRIORITY_DEBUG,
+    logPriority(thread::LOG_PRIORITY_DEBUG,
                 fmtToString("%s: Unrecognized message type: 0x%x", "Callback::messageHandle", message.req));
-    message.status = HLV_THREAD::MESSAGE_FAILED;
+    message.status = thread::MESSAGE_FAILED;
 }
 
 void Callback::handleCallback(Message& message)
@@ -201,7 +203,7 @@ void Callback::handleCallback(Message& message)
     if (database == nullptr)
         return;
     database->executeCallback(*request);
-    message.status = HLV_THREAD::MESSAGE_DONE;
+    message.status = thread::MESSAGE_DONE;
 }
 
 void Callback::handleRegistration(Message& message)
@@ -212,7 +214,7 @@ void Callback::handleRegistration(Message& message)
     if (database == nullptr)
         return;
     database->modifyRegistration(registration->client, registration->callback, registration->cookie);
-    message.status = HLV_THREAD::MESSAGE_DONE;
+    message.status = thread::MESSAGE_DONE;
 }
 
 void Callback::handleSubscription(Message& message)
@@ -223,7 +225,7 @@ void Callback::handleSubscription(Message& message)
     if (database == nullptr)
         return;
     database->modifySubscription(subscription->client, subscription->camera, subscription->subscribe);
-    message.status = HLV_THREAD::MESSAGE_DONE;
+    message.status = thread::MESSAGE_DONE;
 }
 
 void Callback::handleStream(Message& message)
@@ -240,14 +242,13 @@ void Callback::handleStream(Message& message)
 // logged and goes no further.
 CallbackDb* Callback::databaseFor(Message& message, const char* handler, bool payloadFound, const char* missingPayload)
 {
-    message.status = HLV_THREAD::MESSAGE_FAILED;
+    message.status = thread::MESSAGE_FAILED;
     if (!payloadFound) {
-        logPriority(HLV_THREAD::LOG_PRIORITY_DEBUG, fmtToString("%s: %s", handler, missingPayload));
+        logPriority(thread::LOG_PRIORITY_DEBUG, fmtToString("%s: %s", handler, missingPayload));
         return nullptr;
     }
     if (!database_) {
-        logPriority(HLV_THREAD::LOG_PRIORITY_DEBUG,
-                    fmtToString("%s: Unexpectedly null callbackInfo pointer.", handler));
+        logPriority(thread::LOG_PRIORITY_DEBUG, fmtToString("%s: Unexpectedly null callbackInfo pointer.", handler));
         return nullptr;
     }
     return database_.get();
@@ -257,7 +258,7 @@ CallbackDb* Callback::databaseFor(Message& message, const char* handler, bool pa
 void Callback::finish(Message* message)
 {
     const bool ownedElsewhere = message->owner != nullptr && message->owner != this;
-    const bool routeToFollow = !message->routeEmpty() && message->status != HLV_THREAD::MESSAGE_FAILED;
+    const bool routeToFollow = !message->routeEmpty() && message->status != thread::MESSAGE_FAILED;
     if (message->synchronous() || routeToFollow || ownedElsewhere) {
         message->forward();
         return;
@@ -265,4 +266,4 @@ void Callback::finish(Message* message)
     delete message;
 }
 
-} // namespace HLV_CALLBACK
+} // namespace halvex::callback

@@ -8,7 +8,7 @@
 #include "callback/callback_db.h"
 #include "hlv_thread/msg_thread.h"
 
-namespace HLV_CALLBACK {
+namespace halvex::callback {
 
 // The process's single Callback thread. Other threads post it registrations, subscriptions,
 // events (CallbackRequest) and stream buffer messages and never wait for the host. It ends each
@@ -18,7 +18,7 @@ namespace HLV_CALLBACK {
 //
 // Threads: factory/close/postOwned/onCallbackThread from any thread; the handlers run on the
 // Callback thread only. Once halted it is never re-created and never freed.
-class Callback : public HLV_THREAD::MsgThread {
+class Callback : public thread::MsgThread {
 public:
     // The Callback thread, created and started on first use; nullptr once it has been closed.
     static Callback* factory();
@@ -28,30 +28,30 @@ public:
     static bool onCallbackThread();
     // Posts an event, registration or subscription to the Callback thread, which then owns it;
     // dropped when it has closed.
-    static void postOwned(std::unique_ptr<HLV_THREAD::Message> message);
+    static void postOwned(std::unique_ptr<thread::Message> message);
 
     // As every thread's post; stream buffers that reach the thread after it halted (the camera
     // services hand back what was lent to them as they close at shutdown) are refused with one
     // line for all of them rather than one per buffer.
-    void post(HLV_THREAD::Message* message) override;
-    void messageHandle(HLV_THREAD::Message* message) override;
-    void ownerMessage(HLV_THREAD::Message* message) override;
+    void post(thread::Message* message) override;
+    void messageHandle(thread::Message* message) override;
+    void ownerMessage(thread::Message* message) override;
     std::string messageName(uint32_t id) const override;
 
 private:
     Callback();
 
-    void handle(HLV_THREAD::Message& message, bool owned);
-    void dispatch(HLV_THREAD::Message& message, bool owned);
-    void handleCallback(HLV_THREAD::Message& message);
-    void handleRegistration(HLV_THREAD::Message& message);
-    void handleSubscription(HLV_THREAD::Message& message);
-    void handleStream(HLV_THREAD::Message& message);
-    CallbackDb* databaseFor(HLV_THREAD::Message& message, const char* handler, bool payloadFound,
+    void handle(thread::Message& message, bool owned);
+    void dispatch(thread::Message& message, bool owned);
+    void handleCallback(thread::Message& message);
+    void handleRegistration(thread::Message& message);
+    void handleSubscription(thread::Message& message);
+    void handleStream(thread::Message& message);
+    CallbackDb* databaseFor(thread::Message& message, const char* handler, bool payloadFound,
                             const char* missingPayload);
-    void finish(HLV_THREAD::Message* message);
+    void finish(thread::Message* message);
 
     std::unique_ptr<CallbackDb> database_;
 };
 
-} // namespace HLV_CALLBACK
+} // namespace halvex::callback

@@ -10,12 +10,15 @@
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 
-namespace HLV_CALLBACK {
+namespace halvex::callback {
+
+using camera::dottedAddress;
+using thread::fmtToString;
 
 namespace {
 
-using HLV_THREAD::TRACE_CALLBACK;
-namespace ids = HX_MESSAGE_IDS;
+using thread::TRACE_CALLBACK;
+namespace ids = message_ids;
 
 void* asPointer(uintptr_t handle)
 {
@@ -52,7 +55,7 @@ uint32_t streamEvent(uint32_t req)
     case ids::DOWNLOAD_STREAM_MSG: return HX_DOWNLOAD_DATA;
     case ids::PLAYBACK_STREAM_MSG: return HX_PLAYBACK_DATA;
     case ids::LIVE_STREAM_MSG: return HX_LIVE_DATA;
-    default: HLV_THROW(HLV_THREAD::LogicError, "Unrecognized protocol in stream callback: %d", req);
+    default: HLV_THROW(thread::LogicError, "Unrecognized protocol in stream callback: %d", req);
     }
 }
 
@@ -64,7 +67,7 @@ void CallbackDb::modifyRegistration(HX_CLIENT_HANDLE client, HX_CALLBACK callbac
               static_cast<unsigned long long>(client), asNumber(callback));
     if (callback == nullptr) {
         if (specs_.erase(client) > 1)
-            HLV_THROW(HLV_THREAD::LogicError, "Erased more than one callback spec");
+            HLV_THROW(thread::LogicError, "Erased more than one callback spec");
         return;
     }
     CallbackSpec& spec = specs_[client];
@@ -79,8 +82,8 @@ void CallbackDb::modifySubscription(HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE ca
     auto found = specs_.find(client);
     if (found == specs_.end()) {
         if (subscribe)
-            HLV_THROW(HLV_THREAD::RuntimeError, "No callback registered for client; cannot subscribe camera");
-        HLV_THROW(HLV_THREAD::RuntimeError, "No callback registered for client; cannot unsubscribe camera");
+            HLV_THROW(thread::RuntimeError, "No callback registered for client; cannot subscribe camera");
+        HLV_THROW(thread::RuntimeError, "No callback registered for client; cannot unsubscribe camera");
     }
     std::vector<HX_CAMERA_HANDLE>& cameras = found->second.cameras;
     auto position = std::find(cameras.begin(), cameras.end(), camera);
@@ -107,8 +110,8 @@ void CallbackDb::executeCallback(const CallbackRequest& request)
         deliverToSubscribers(request);
         HLV_TRACE(TRACE_CALLBACK, "%s: event=%d done.", "CallbackDb::executeCallback", request.event);
     } else {
-        HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_DEBUG, fmtToString("%s: Unrecognized callback event: %d",
-                                                                       "CallbackDb::executeCallback", request.event));
+        thread::logRaw(thread::LOG_PRIORITY_DEBUG, fmtToString("%s: Unrecognized callback event: %d",
+                                                               "CallbackDb::executeCallback", request.event));
     }
 }
 
@@ -134,16 +137,16 @@ std::size_t CallbackDb::deliverToSubscribers(const CallbackRequest& request)
     return called;
 }
 
-void CallbackDb::executeStreamCallback(HLV_THREAD::Message& message)
+void CallbackDb::executeStreamCallback(thread::Message& message)
 {
     HLV_TRACE(TRACE_CALLBACK, "%s: req=%d, m=%p", "CallbackDb::executeStreamCallback", message.req,
               static_cast<void*>(&message));
     const uint32_t event = streamEvent(message.req);
-    message.status = HLV_THREAD::MESSAGE_FAILED;
+    message.status = thread::MESSAGE_FAILED;
     HxStreamBuffer* stream = streamBufferOf(&message);
     if (stream == nullptr) {
-        HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_DEBUG,
-                           fmtToString("%s: Unexpectedly null stream_msg!", "CallbackDb::executeStreamCallback"));
+        thread::logRaw(thread::LOG_PRIORITY_DEBUG,
+                       fmtToString("%s: Unexpectedly null stream_msg!", "CallbackDb::executeStreamCallback"));
         return;
     }
     const HX_CLIENT_HANDLE client = stream->clientHandle();
@@ -164,7 +167,7 @@ void CallbackDb::executeStreamCallback(HLV_THREAD::Message& message)
                   "CallbackDb::executeStreamCallback", camera.c_str(), static_cast<int>(stream->record().frame_id));
     }
     if (callHost(client, found->second, event, stream->cameraHandle(), data))
-        message.status = HLV_THREAD::MESSAGE_DONE;
+        message.status = thread::MESSAGE_DONE;
 }
 
 bool CallbackDb::callHost(HX_CLIENT_HANDLE client, const CallbackSpec& spec, uint32_t event, HX_CAMERA_HANDLE camera,
@@ -174,11 +177,11 @@ bool CallbackDb::callHost(HX_CLIENT_HANDLE client, const CallbackSpec& spec, uin
         spec.callback(event, client, camera, data, spec.cookie);
         return true;
     } catch (const std::exception& e) {
-        HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_ERROR,
-                           fmtToString("User callback generated a std::exception:\n  %s", e.what()));
+        thread::logRaw(thread::LOG_PRIORITY_ERROR,
+                       fmtToString("User callback generated a std::exception:\n  %s", e.what()));
     } catch (...) {
-        HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_ERROR,
-                           "User callback generated a non-standard exception (other than std::exception)");
+        thread::logRaw(thread::LOG_PRIORITY_ERROR,
+                       "User callback generated a non-standard exception (other than std::exception)");
     }
     return false;
 }
@@ -194,4 +197,4 @@ std::vector<HX_CAMERA_HANDLE> CallbackDb::subscriptions(HX_CLIENT_HANDLE client)
     return found == specs_.end() ? std::vector<HX_CAMERA_HANDLE>{} : found->second.cameras;
 }
 
-} // namespace HLV_CALLBACK
+} // namespace halvex::callback

@@ -10,7 +10,7 @@
 
 #include "callback/callback_messages.h"
 
-namespace HLV_CALLBACK {
+namespace halvex::callback {
 
 // Used only on the Callback thread, so it needs no lock; every call into the host goes through
 // it. Broadcast events reach clients in ascending client-handle order. An exception thrown by
@@ -26,7 +26,7 @@ public:
     void executeCallback(const CallbackRequest& request);
     // Copies a stream buffer's results into the host's record and hands it to the buffer's
     // client; sets the message's status (1 delivered, 2 not).
-    void executeStreamCallback(HLV_THREAD::Message& message);
+    void executeStreamCallback(thread::Message& message);
 
     bool hasClient(HX_CLIENT_HANDLE client) const;
     std::vector<HX_CAMERA_HANDLE> subscriptions(HX_CLIENT_HANDLE client) const;
@@ -47,4 +47,4 @@ private:
     std::map<HX_CLIENT_HANDLE, CallbackSpec> specs_;
 };
 
-} // namespace HLV_CALLBACK
+} // namespace halvex::callback

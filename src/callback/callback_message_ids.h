@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace HX_MESSAGE_IDS {
+namespace halvex::message_ids {
 
 enum : uint32_t {
     CALLBACK_EVENT_MSG = 0x30000,
@@ -13,4 +13,4 @@ enum : uint32_t {
     STREAM_CONTROL_MSG = 0x3000B,
 };
 
-} // namespace HX_MESSAGE_IDS
+} // namespace halvex::message_ids

@@ -10,16 +10,16 @@
 #include "callback/callback_message_ids.h"
 #include "hlv_thread/message.h"
 
-namespace HLV_CALLBACK {
+namespace halvex::callback {
 
 // An event for the host's callbacks. The request owns its data record; the host sees it only for
 // the duration of its callback, after which the request and its record are deleted.
-class CallbackRequest : public HLV_THREAD::Message {
+class CallbackRequest : public thread::Message {
 public:
     CallbackRequest(uint32_t eventCode, HX_CAMERA_HANDLE cameraHandle)
         : event(eventCode), camera(cameraHandle), data_(nullptr, [](void*) {})
     {
-        req = HX_MESSAGE_IDS::CALLBACK_EVENT_MSG;
+        req = message_ids::CALLBACK_EVENT_MSG;
     }
 
     // Gives the request its own copy of the event's record (or value).
@@ -44,12 +44,12 @@ private:
 };
 
 // Tells the Callback thread a client's callback and cookie; a NULL callback forgets the client.
-class CallbackRegister : public HLV_THREAD::Message {
+class CallbackRegister : public thread::Message {
 public:
     CallbackRegister(HX_CLIENT_HANDLE clientHandle, HX_CALLBACK callbackFunction, void* cookieValue)
         : client(clientHandle), callback(callbackFunction), cookie(cookieValue)
     {
-        req = HX_MESSAGE_IDS::CALLBACK_REGISTER_MSG;
+        req = message_ids::CALLBACK_REGISTER_MSG;
     }
 
     HX_CLIENT_HANDLE client;
@@ -58,12 +58,12 @@ public:
 };
 
 // Adds a camera to (or removes it from) a client's subscriptions.
-class CallbackSubscribe : public HLV_THREAD::Message {
+class CallbackSubscribe : public thread::Message {
 public:
     CallbackSubscribe(HX_CLIENT_HANDLE clientHandle, HX_CAMERA_HANDLE cameraHandle, bool subscribeFlag = true)
         : client(clientHandle), camera(cameraHandle), subscribe(subscribeFlag)
     {
-        req = HX_MESSAGE_IDS::CALLBACK_SUBSCRIBE_MSG;
+        req = message_ids::CALLBACK_SUBSCRIBE_MSG;
     }
 
     HX_CLIENT_HANDLE client;
@@ -71,4 +71,4 @@ public:
     bool subscribe;
 };
 
-} // namespace HLV_CALLBACK
+} // namespace halvex::callback

@@ -9,6 +9,10 @@
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 
+namespace halvex::callback {
+
+using camera::CameraServices;
+
 namespace {
 
 // Receivers store lengths in 32-bit fields and signed arithmetic; larger buffers are used in part.
@@ -26,7 +30,7 @@ HxStreamBuffer::HxStreamBuffer(HX_READ_STREAM* hostRecord, const std::shared_ptr
             HLV_LOG("_HxStream constructor.  stream_ptr->ver_maj[%d] != HX_API_VERSION_MAJ[%d] and "
                     "stream_ptr->ver_min[%d] != HX_API_VERSION_MIN[%d].  RUNTIME ERROR WILL TERMINATE.",
                     copy_.ver_maj, HX_API_VERSION_MAJ, copy_.ver_min, HX_API_VERSION_MIN);
-            HLV_THROW(HLV_THREAD::RuntimeError, "Wrong API version");
+            HLV_THROW(thread::RuntimeError, "Wrong API version");
         }
     }
     if (service) {
@@ -102,15 +106,15 @@ void HxStreamBuffer::copyBack() const
         std::memcpy(hostRecord_, &copy_, sizeof copy_);
 }
 
-HxStreamBuffer* streamBufferOf(HLV_THREAD::Message* message)
+HxStreamBuffer* streamBufferOf(thread::Message* message)
 {
     return dynamic_cast<HxStreamBuffer*>(message);
 }
 
 bool isStreamKind(uint32_t req)
 {
-    return req == HX_MESSAGE_IDS::DOWNLOAD_STREAM_MSG || req == HX_MESSAGE_IDS::PLAYBACK_STREAM_MSG ||
-           req == HX_MESSAGE_IDS::LIVE_STREAM_MSG;
+    return req == message_ids::DOWNLOAD_STREAM_MSG || req == message_ids::PLAYBACK_STREAM_MSG ||
+           req == message_ids::LIVE_STREAM_MSG;
 }
 
 StreamControlRequest::StreamControlRequest(uint32_t commandCode, uint8_t flagValue, uint32_t protocolKind)
@@ -120,7 +124,9 @@ StreamControlRequest::StreamControlRequest(uint32_t commandCode, uint8_t flagVal
 
 StreamControlRequest::~StreamControlRequest() = default;
 
-StreamControlRequest* streamControlOf(HLV_THREAD::Message* message)
+StreamControlRequest* streamControlOf(thread::Message* message)
 {
     return dynamic_cast<StreamControlRequest*>(message);
 }
+
+} // namespace halvex::callback

@@ -13,7 +13,11 @@
 #include "hlv_thread/message.h"
 #include "hlv_thread/sync_message.h"
 
+namespace halvex::camera {
 class CameraServices;
+} // namespace halvex::camera
+
+namespace halvex::callback {
 
 // The payload of every stream buffer message. Library code reads and writes only the copy of
 // the host's record taken at construction; the host's own record is written by copyBack(),
@@ -24,8 +28,8 @@ public:
     // hostRecord may be NULL (a buffer-less live switch). A record whose version is not
     // HX_API_VERSION_MAJ.HX_API_VERSION_MIN is logged and refused with RuntimeError
     // "Wrong API version". A service that has gone leaves the name empty and the address 0.
-    HxStreamBuffer(HX_READ_STREAM* hostRecord, const std::shared_ptr<CameraServices>& service, HX_CLIENT_HANDLE client,
-                   HX_CAMERA_HANDLE camera);
+    HxStreamBuffer(HX_READ_STREAM* hostRecord, const std::shared_ptr<camera::CameraServices>& service,
+                   HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera);
     virtual ~HxStreamBuffer();
     HxStreamBuffer(const HxStreamBuffer&) = delete;
     HxStreamBuffer& operator=(const HxStreamBuffer&) = delete;
@@ -40,7 +44,7 @@ public:
     uint32_t cameraAddress() const;
     const std::string& cameraName() const;
     // The camera's service, or empty when it has gone.
-    std::shared_ptr<CameraServices> service() const;
+    std::shared_ptr<camera::CameraServices> service() const;
 
     // Writes the four result fields of the copy.
     void setResults(uint32_t imageLength, uint32_t frameId, uint32_t status, uint32_t receivedLength);
@@ -61,18 +65,18 @@ private:
     HX_READ_STREAM copy_{};
     uint32_t cameraAddress_ = 0;
     std::string cameraName_;
-    std::weak_ptr<CameraServices> service_;
+    std::weak_ptr<camera::CameraServices> service_;
     HX_CLIENT_HANDLE client_;
     HX_CAMERA_HANDLE camera_;
 };
 
-// A stream buffer message, asynchronous (HLV_THREAD::Message) or synchronous
-// (HLV_THREAD::SyncMessage). The stream kind is the identifier: DOWNLOAD_STREAM_MSG,
+// A stream buffer message, asynchronous (thread::Message) or synchronous
+// (thread::SyncMessage). The stream kind is the identifier: DOWNLOAD_STREAM_MSG,
 // PLAYBACK_STREAM_MSG or LIVE_STREAM_MSG.
 template <class MessageBase>
 class HxStream : public MessageBase, public HxStreamBuffer {
 public:
-    HxStream(uint32_t streamKind, HX_READ_STREAM* hostRecord, const std::shared_ptr<CameraServices>& service,
+    HxStream(uint32_t streamKind, HX_READ_STREAM* hostRecord, const std::shared_ptr<camera::CameraServices>& service,
              HX_CLIENT_HANDLE client, HX_CAMERA_HANDLE camera)
         : HxStreamBuffer(hostRecord, service, client, camera)
     {
@@ -81,7 +85,7 @@ public:
 };
 
 // The stream buffer part of any message; nullptr when the message is not a stream buffer message.
-HxStreamBuffer* streamBufferOf(HLV_THREAD::Message* message);
+HxStreamBuffer* streamBufferOf(thread::Message* message);
 // True for the three stream kinds.
 bool isStreamKind(uint32_t req);
 
@@ -103,12 +107,14 @@ public:
 template <class MessageBase>
 class StreamControl : public MessageBase, public StreamControlRequest {
 public:
-    StreamControl(uint32_t commandCode, uint8_t flagValue, uint32_t protocolKind = HX_MESSAGE_IDS::INTERNAL_START)
+    StreamControl(uint32_t commandCode, uint8_t flagValue, uint32_t protocolKind = message_ids::INTERNAL_START)
         : StreamControlRequest(commandCode, flagValue, protocolKind)
     {
-        this->req = HX_MESSAGE_IDS::STREAM_CONTROL_MSG;
+        this->req = message_ids::STREAM_CONTROL_MSG;
     }
 };
 
 // The stream control part of any message; nullptr when it is not a stream control message.
-StreamControlRequest* streamControlOf(HLV_THREAD::Message* message);
+StreamControlRequest* streamControlOf(thread::Message* message);
+
+} // namespace halvex::callback

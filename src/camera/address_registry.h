@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 
+namespace halvex::camera {
+
 template <class T>
 class AddressRegistry {
 public:
@@ -89,3 +91,5 @@ private:
     Objects objects_;
     bool closed_ = false;
 };
+
+} // namespace halvex::camera

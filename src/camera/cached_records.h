@@ -6,6 +6,8 @@
 
 #include <hx/hx.h>
 
+namespace halvex::camera {
+
 // Guarded by the owning operations object's state mutex.
 struct CachedRecords {
     uint32_t cameraInformationValid = 0;
@@ -28,3 +30,5 @@ struct CachedRecords {
     HX_COMMAND command{};
     uint32_t streamState = 1;
 };
+
+} // namespace halvex::camera

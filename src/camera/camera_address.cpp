@@ -3,9 +3,11 @@
 
 #include "platform/ipv4_endpoint.h"
 
+namespace halvex::camera {
+
 std::string dottedAddress(uint32_t address)
 {
-    return HX_PLATFORM::ipv4ToText(address);
+    return platform::ipv4ToText(address);
 }
 
 std::string dottedAddress(HX_CAMERA_HANDLE camera)
@@ -17,3 +19,5 @@ bool handleIsAddress(HX_CAMERA_HANDLE camera)
 {
     return (static_cast<uint64_t>(camera) >> 32) == 0;
 }
+
+} // namespace halvex::camera

@@ -6,6 +6,8 @@
 
 #include <hx/hx.h>
 
+namespace halvex::camera {
+
 // A camera address is the IPv4 address as stored in a socket address (network byte order),
 // read as a 32-bit number on this host; a camera handle carries it in its low 32 bits.
 
@@ -17,3 +19,5 @@ std::string dottedAddress(HX_CAMERA_HANDLE camera);
 
 // True when the handle holds nothing beyond a 32-bit address.
 bool handleIsAddress(HX_CAMERA_HANDLE camera);
+
+} // namespace halvex::camera

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace HX_MESSAGE_IDS {
+namespace halvex::message_ids {
 
 enum : uint32_t {
     CAM_SUBSCRIBE_MSG = 0x30003,
@@ -15,4 +15,4 @@ enum : uint32_t {
     LIVE_STREAM_MSG = 0x30009,
 };
 
-} // namespace HX_MESSAGE_IDS
+} // namespace halvex::message_ids

@@ -10,7 +10,13 @@
 #include "camera/camera_address.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
+namespace halvex::camera {
+
+using control::RegisterChannel;
+using sensors::SensorOperations;
+using wire::RegisterPairs;
+
+using namespace registers;
 
 namespace {
 
@@ -26,7 +32,7 @@ bool refreshRead(const std::string& camera, Read read)
     try {
         read();
         return true;
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s: Halvex Exception for %s: %s", REFRESH, camera.c_str(), error.str().c_str());
     } catch (const std::exception& error) {
         HLV_LOG("%s: Halvex Exception for %s: %s", REFRESH, camera.c_str(), error.what());
@@ -53,7 +59,7 @@ CameraOperations::CameraOperations(uint32_t address, std::shared_ptr<RegisterCha
 
 CameraOperations::~CameraOperations()
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", "CameraOperations::~CameraOperations", name_.c_str());
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s)", "CameraOperations::~CameraOperations", name_.c_str());
 }
 
 void CameraOperations::streamShutdown() {}
@@ -83,7 +89,7 @@ void CameraOperations::adoptSubscribers(uint32_t count)
 void CameraOperations::setSensor(std::unique_ptr<SensorOperations> sensor)
 {
     if (!sensor) {
-        HLV_THROW(HLV_THREAD::LogicError, "Null SensorOperations pointer!");
+        HLV_THROW(thread::LogicError, "Null SensorOperations pointer!");
     }
     sensor_ = std::move(sensor);
 }
@@ -125,7 +131,7 @@ bool CameraOperations::refresh(RegisterCache& registers, uint8_t* counter, Regis
     const uint64_t known = channel_->stampRead(address_);
     const bool read = refreshRead(name_, [&] {
         if (!readRegisters(pairs)) {
-            HLV_THROW(HLV_THREAD::RuntimeError, "%s: Unable to read the registers for %s", REFRESH, name_.c_str());
+            HLV_THROW(thread::RuntimeError, "%s: Unable to read the registers for %s", REFRESH, name_.c_str());
         }
     });
     if (!read) {
@@ -161,7 +167,7 @@ bool CameraOperations::refresh(std::map<uint32_t, std::string>& texts, uint8_t* 
         for (uint32_t start : addresses) {
             std::vector<uint8_t> bytes;
             if (channel_->readMem(start, bytes, 0) != 0) {
-                HLV_THROW(HLV_THREAD::RuntimeError, "%s: Unable to read %s:0x%04X", REFRESH, name_.c_str(), start);
+                HLV_THROW(thread::RuntimeError, "%s: Unable to read %s:0x%04X", REFRESH, name_.c_str(), start);
             }
             read[start].assign(bytes.begin(), bytes.end());
         }
@@ -178,3 +184,5 @@ bool CameraOperations::refresh(std::map<uint32_t, std::string>& texts, uint8_t* 
     }
     return true;
 }
+
+} // namespace halvex::camera

@@ -18,6 +18,8 @@
 #include "registers/register_cache.h"
 #include "sensors/sensor_operations.h"
 
+namespace halvex::camera {
+
 // One object per camera address, built by factory() from what the camera says it is (sensor type
 // and model text) and kept in a process-wide registry. The camera's service forwards the
 // operations of ServiceOperations to it; the families add the record getters below. Objects are
@@ -46,7 +48,7 @@ public:
     // the address pass to the one built next. True while such an object waits to be built.
     static bool replacedAtAddress(uint32_t address);
 
-    CameraOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel);
+    CameraOperations(uint32_t address, std::shared_ptr<control::RegisterChannel> channel);
     ~CameraOperations() override;
     CameraOperations(const CameraOperations&) = delete;
     CameraOperations& operator=(const CameraOperations&) = delete;
@@ -64,7 +66,7 @@ public:
     uint32_t cameraAddress() const { return address_; }
     // Dotted text of the camera address, for log lines.
     const std::string& cameraName() const { return name_; }
-    const SensorOperations& sensor() const { return *sensor_; }
+    const sensors::SensorOperations& sensor() const { return *sensor_; }
     uint32_t downloadFormatFlags() const { return downloadFormatFlags_; }
     // True once the camera's channel has given up on it (the camera was declared lost).
     bool channelFaulted() const;
@@ -83,13 +85,14 @@ protected:
     // the values back; the state mutex is held only while the map is touched. False (and a log
     // line) on an empty map or a failed read, which leaves the map as it was. With `stamps`, a
     // value an event brought while the read was on its way is newer than the read and stays.
-    bool refresh(RegisterCache& registers, uint8_t* counter = nullptr, RegisterStamps* stamps = nullptr);
+    bool refresh(registers::RegisterCache& registers, uint8_t* counter = nullptr,
+                 registers::RegisterStamps* stamps = nullptr);
     // Reads each address of `texts` as a default-length memory block and stores its bytes.
     bool refresh(std::map<uint32_t, std::string>& texts, uint8_t* counter = nullptr);
 
-    void setSensor(std::unique_ptr<SensorOperations> sensor);
+    void setSensor(std::unique_ptr<sensors::SensorOperations> sensor);
     void setSensorFlag(uint8_t flag);
-    RegisterChannel& channel() { return *channel_; }
+    control::RegisterChannel& channel() { return *channel_; }
 
     const uint32_t address_;
     const std::string name_;
@@ -104,9 +107,11 @@ protected:
     CachedRecords cached_;
 
 private:
-    bool readRegisters(RegisterPairs& pairs);
+    bool readRegisters(wire::RegisterPairs& pairs);
 
-    std::shared_ptr<RegisterChannel> channel_;
-    std::unique_ptr<SensorOperations> sensor_;
+    std::shared_ptr<control::RegisterChannel> channel_;
+    std::unique_ptr<sensors::SensorOperations> sensor_;
     std::string identity_;
 };
+
+} // namespace halvex::camera

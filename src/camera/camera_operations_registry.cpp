@@ -12,6 +12,11 @@
 #include "control/register_channel.h"
 #include "discovery/discovery_seam.h"
 
+namespace halvex::camera {
+
+using control::controlChannelFor;
+using control::RegisterChannel;
+
 namespace {
 
 // Allocated once and never destroyed: API and service threads may look it up while the process
@@ -73,7 +78,7 @@ Held held(Registry& reg, uint32_t address, std::shared_ptr<CameraOperations>& ob
 // True when discovery lists another camera at the object's address than the one it was built for.
 bool answeredByAnother(const CameraOperations& object)
 {
-    const std::string now = DISCOVERY_SEAM::cameraIdentity(object.cameraAddress());
+    const std::string now = discovery::seam::cameraIdentity(object.cameraAddress());
     if (now.empty() || object.identity().empty() || now == object.identity()) {
         return false;
     }
@@ -105,12 +110,12 @@ bool retireReplaced(Registry& reg, uint32_t address)
 std::shared_ptr<CameraOperations> welcomeBack(std::shared_ptr<CameraOperations> object)
 {
     uint32_t known = 0;
-    if (!DISCOVERY_SEAM::findCamera(object->cameraName().c_str(), known) || known != object->cameraAddress()) {
+    if (!discovery::seam::findCamera(object->cameraName().c_str(), known) || known != object->cameraAddress()) {
         return nullptr;
     }
     if (object->channelFaulted()) {
         object->releaseChannel();
-        HX_COMM::announceReturn(object->cameraAddress());
+        control::announceReturn(object->cameraAddress());
     }
     return object;
 }
@@ -121,11 +126,11 @@ std::shared_ptr<CameraOperations> buildDiscoveredCamera(uint32_t address, const 
 {
     const std::string name = dottedAddress(address);
     uint32_t known = 0;
-    if (!DISCOVERY_SEAM::findCamera(name.c_str(), known) || known != address) {
+    if (!discovery::seam::findCamera(name.c_str(), known) || known != address) {
         HLV_LOG("The IP address %s has not been discovered!", name.c_str());
         return nullptr;
     }
-    const std::string identity = DISCOVERY_SEAM::cameraIdentity(address);
+    const std::string identity = discovery::seam::cameraIdentity(address);
     std::shared_ptr<RegisterChannel> channel = controlChannelFor(address);
     std::shared_ptr<CameraOperations> object = recognise(address, channel);
     if (!object) {
@@ -151,7 +156,7 @@ std::shared_ptr<CameraOperations> CameraOperations::factory(uint32_t address)
     std::shared_ptr<CameraOperations> object;
     Held holds = Held::Nothing;
     if (reg.objects.closed()) {
-        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: called after closed.", "CameraOperations::factory");
+        HLV_TRACE(thread::TRACE_OPERATIONS, "%s: called after closed.", "CameraOperations::factory");
         return nullptr;
     }
     holds = held(reg, address, object);
@@ -219,7 +224,7 @@ bool CameraOperations::replacedAtAddress(uint32_t address)
 
 bool CameraOperations::exists(uint32_t address)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "CameraOperations::exists");
+    HLV_TRACE(thread::TRACE_OPERATIONS, "CameraOperations::exists");
     return registry().objects.contains(address);
 }
 
@@ -230,24 +235,26 @@ std::shared_ptr<CameraOperations> CameraOperations::find(uint32_t address)
 
 void CameraOperations::recycle(const CameraOperations* object)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: ops_ptr=%p", "CameraOperations::recycle",
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s: ops_ptr=%p", "CameraOperations::recycle",
               static_cast<const void*>(object));
     if (object == nullptr) {
         return;
     }
     std::shared_ptr<CameraOperations> removed = registry().objects.takeObject(object);
     if (removed) {
-        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): We have a match!", "CameraOperations::recycle",
+        HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s): We have a match!", "CameraOperations::recycle",
                   object->cameraName().c_str());
     }
     retire(std::move(removed));
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: done", "CameraOperations::recycle");
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s: done", "CameraOperations::recycle");
 }
 
 void CameraOperations::close()
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "CameraOperations::close");
+    HLV_TRACE(thread::TRACE_OPERATIONS, "CameraOperations::close");
     for (auto& entry : registry().objects.closeAll()) {
         retire(std::move(entry.second));
     }
 }
+
+} // namespace halvex::camera

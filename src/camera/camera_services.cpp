@@ -12,11 +12,13 @@
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 
+namespace halvex::camera {
+
 namespace {
 
-using HLV_THREAD::Message;
-using HLV_THREAD::TRACE_SERVICES;
-namespace ids = HX_MESSAGE_IDS;
+using thread::Message;
+using thread::TRACE_SERVICES;
+namespace ids = message_ids;
 
 // Allocated once and never destroyed: service threads may still look it up while the process
 // exits or the library unloads.
@@ -64,7 +66,7 @@ std::shared_ptr<CameraServices> createService(uint32_t address)
                   service->cameraName().c_str());
         service->start();
         return service;
-    } catch (const HLV_THREAD::Exception& e) {
+    } catch (const thread::Exception& e) {
         HLV_LOG("Got a Halvex::Exception from creating the CameraServices object %s", e.str().c_str());
     } catch (...) {
         HLV_LOG("Got an exception from creating the CameraServices object!");
@@ -91,7 +93,7 @@ void ServiceOperations::cameraReturned() {}
 
 void ServiceOperations::cameraMayHaveRestarted() {}
 
-bool ServiceOperations::holdWhileAway(HLV_THREAD::Message* /*message*/)
+bool ServiceOperations::holdWhileAway(thread::Message* /*message*/)
 {
     return false;
 }
@@ -113,8 +115,8 @@ std::shared_ptr<CameraServices> CameraServices::factory(uint32_t address)
     // A camera's event reports go to its service thread while it has one; they never create one.
     static std::once_flag notificationsRouted;
     std::call_once(notificationsRouted, [] {
-        HX_COMM::setNotificationTarget(
-            [](uint32_t camera) -> std::shared_ptr<HLV_THREAD::MsgThread> { return CameraServices::find(camera); });
+        control::setNotificationTarget(
+            [](uint32_t camera) -> std::shared_ptr<thread::MsgThread> { return CameraServices::find(camera); });
     });
     AddressRegistry<CameraServices>& services = registry().services;
     if (services.closed()) {
@@ -130,7 +132,7 @@ void CameraServices::close()
     if (auto source = currentSource())
         source->closeAll();
     for (auto& entry : registry().services.closeAll())
-        HLV_THREAD::closeThread(*entry.second);
+        thread::closeThread(*entry.second);
 }
 
 void CameraServices::recycle(uint32_t address)
@@ -142,7 +144,7 @@ void CameraServices::recycle(uint32_t address)
     const std::string name = service->cameraName();
     const std::string dotted = dottedAddress(address);
     HLV_TRACE(TRACE_SERVICES, "%s: Shut down (%s/%s)", "CameraServices::recycle", name.c_str(), dotted.c_str());
-    HLV_THREAD::closeThread(*service);
+    thread::closeThread(*service);
     HLV_TRACE(TRACE_SERVICES, "%s: (%s/%s) recycled", "CameraServices::recycle", name.c_str(), dotted.c_str());
 }
 
@@ -169,7 +171,7 @@ CameraServices::~CameraServices()
 {
     HLV_TRACE(TRACE_SERVICES, "del @ %p", static_cast<void*>(this));
     // The registry closes its services before dropping them; this covers one that never ran.
-    HLV_THREAD::closeThread(*this);
+    thread::closeThread(*this);
 }
 
 uint32_t CameraServices::address() const
@@ -211,8 +213,8 @@ void CameraServices::requireStreamService(uint32_t streamKind) const
     auto source = currentSource();
     if (!source || !source->kept(address_))
         requiredOperations();
-    else if (streamKind == HX_MESSAGE_IDS::DOWNLOAD_STREAM_MSG)
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): the camera is away; it cannot download until it answers again",
+    else if (streamKind == message_ids::DOWNLOAD_STREAM_MSG)
+        HLV_THROW(thread::RuntimeError, "%s(%s): the camera is away; it cannot download until it answers again",
                   "CameraServices", cameraName().c_str());
 }
 
@@ -221,7 +223,7 @@ std::shared_ptr<ServiceOperations> CameraServices::requiredOperations() const
 {
     auto ops = operations();
     if (!ops)
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): camera not recognised", "CameraServices", cameraName().c_str());
+        HLV_THROW(thread::RuntimeError, "%s(%s): camera not recognised", "CameraServices", cameraName().c_str());
     return ops;
 }
 
@@ -233,8 +235,8 @@ void CameraServices::messageHandle(Message* message)
     }
     HLV_TRACE(TRACE_SERVICES, "%s(%s): req=%d", "CameraServices::messageHandle", cameraName().c_str(), message->req);
     switch (message->req) {
-    case HLV_THREAD::HALT: handleHalt(*message, "CameraServices::messageHandle"); break;
-    case HLV_THREAD::DUMP: break;
+    case thread::HALT: handleHalt(*message, "CameraServices::messageHandle"); break;
+    case thread::DUMP: break;
     case ids::CAM_SUBSCRIBE_MSG: handleSubscribe(*message); break;
     case ids::CAM_SETTINGS_MSG: handleSettings(*message); break;
     case ids::NOTIFICATION_MSG: handleNotification(*message); break;
@@ -248,7 +250,7 @@ void CameraServices::messageHandle(Message* message)
         break;
     default:
         HLV_LOG("%s: Unrecognized message type [%d]", "CameraServices::messageHandle", message->req);
-        message->status = HLV_THREAD::MESSAGE_FAILED;
+        message->status = thread::MESSAGE_FAILED;
         break;
     }
     finish(message);
@@ -262,7 +264,7 @@ void CameraServices::ownerMessage(Message* message)
     }
     HLV_TRACE(TRACE_SERVICES, "%s(%s): req=%d", "CameraServices::ownerMessage", cameraName().c_str(), message->req);
     switch (message->req) {
-    case HLV_THREAD::HALT: handleHalt(*message, "CameraServices::ownerMessage"); break;
+    case thread::HALT: handleHalt(*message, "CameraServices::ownerMessage"); break;
     case ids::CAM_SUBSCRIBE_MSG: handleSubscribe(*message); break;
     case ids::CAM_SETTINGS_MSG: handleSettings(*message); break;
     case ids::NOTIFICATION_MSG: handleNotification(*message); break;
@@ -274,7 +276,7 @@ void CameraServices::ownerMessage(Message* message)
         break;
     default:
         HLV_LOG("%s: Unrecognized message type [%d]", "CameraServices::ownerMessage", message->req);
-        message->status = HLV_THREAD::MESSAGE_FAILED;
+        message->status = thread::MESSAGE_FAILED;
         break;
     }
     MsgThread::ownerMessage(message);
@@ -299,7 +301,7 @@ void CameraServices::handleHalt(Message& message, const char* method)
 {
     HLV_TRACE(TRACE_SERVICES, "%s: [HALT] camera_ip=%s", method, dottedAddress(address_).c_str());
     recycleOperations();
-    message.status = HLV_THREAD::MESSAGE_DONE;
+    message.status = thread::MESSAGE_DONE;
 }
 
 void CameraServices::recycleOperations()
@@ -308,7 +310,7 @@ void CameraServices::recycleOperations()
         auto source = currentSource();
         if (source && source->exists(address_))
             source->recycle(address_);
-    } catch (const HLV_THREAD::Exception& e) {
+    } catch (const thread::Exception& e) {
         HLV_LOG("Exception recycling the operations of %s:\n  %s", cameraName().c_str(), e.str().c_str());
     } catch (const std::exception& e) {
         HLV_LOG("std::exception recycling the operations of %s: %s", cameraName().c_str(), e.what());
@@ -319,7 +321,7 @@ void CameraServices::recycleOperations()
 void CameraServices::handleSettings(Message& message)
 {
     HLV_TRACE(TRACE_SERVICES, "CameraServices::handleCameraSettingsMsg");
-    message.status = HLV_THREAD::MESSAGE_FAILED;
+    message.status = thread::MESSAGE_FAILED;
     auto* settings = dynamic_cast<SettingsBase*>(&message);
     if (settings == nullptr) {
         HLV_LOG("%s: [CAM_SETTINGS_MSG] not a settings message.", "CameraServices::handleCameraSettingsMsg");
@@ -327,8 +329,8 @@ void CameraServices::handleSettings(Message& message)
     }
     try {
         settings->process();
-        message.status = HLV_THREAD::MESSAGE_DONE;
-    } catch (const HLV_THREAD::Exception& e) {
+        message.status = thread::MESSAGE_DONE;
+    } catch (const thread::Exception& e) {
         HLV_LOG("Exception processing CameraServices Settings message:\n  %s", e.str().c_str());
     } catch (const std::exception& e) {
         HLV_LOG("std::exception processing CameraServices Settings message: %s", e.what());
@@ -338,7 +340,7 @@ void CameraServices::handleSettings(Message& message)
 void CameraServices::handleSubscribe(Message& message)
 {
     HLV_TRACE(TRACE_SERVICES, "CameraServices::handleCameraSubscribeMsg");
-    message.status = HLV_THREAD::MESSAGE_FAILED;
+    message.status = thread::MESSAGE_FAILED;
     auto* subscription = dynamic_cast<SubscriptionMessage*>(&message);
     auto ops = subscription != nullptr ? operations() : nullptr;
     if (!ops) {
@@ -348,8 +350,8 @@ void CameraServices::handleSubscribe(Message& message)
     }
     try {
         ops->handleSubscription(*subscription);
-        message.status = HLV_THREAD::MESSAGE_DONE;
-    } catch (const HLV_THREAD::Exception& e) {
+        message.status = thread::MESSAGE_DONE;
+    } catch (const thread::Exception& e) {
         HLV_LOG("Exception processing CameraServices Subscribe message:\n  %s", e.str().c_str());
     } catch (const std::exception& e) {
         HLV_LOG("std::exception processing CameraServices Subscribe message: %s", e.what());
@@ -363,17 +365,17 @@ void CameraServices::handleNotification(Message& message)
     if (!ops) {
         HLV_LOG("%s: [xxx_STREAM_MSG] camera (%s) not recognized.", "CameraServices::handleNotificationMsg",
                 cameraName().c_str());
-        message.status = HLV_THREAD::MESSAGE_FAILED;
+        message.status = thread::MESSAGE_FAILED;
         return;
     }
     try {
         ops->handleNotification(message);
-    } catch (const HLV_THREAD::Exception& e) {
+    } catch (const thread::Exception& e) {
         HLV_LOG("Exception processing CameraServices notification message:\n  %s", e.str().c_str());
-        message.status = HLV_THREAD::MESSAGE_FAILED;
+        message.status = thread::MESSAGE_FAILED;
     } catch (const std::exception& e) {
         HLV_LOG("std::exception processing CameraServices notification message: %s", e.what());
-        message.status = HLV_THREAD::MESSAGE_FAILED;
+        message.status = thread::MESSAGE_FAILED;
     }
 }
 
@@ -387,26 +389,26 @@ void CameraServices::handleReturn(Message& message)
     auto source = currentSource();
     const bool replaced = source && source->replaced(address_);
     if (!source || (!replaced && !source->exists(address_))) {
-        message.status = HLV_THREAD::MESSAGE_DONE;
+        message.status = thread::MESSAGE_DONE;
         return;
     }
     auto ops = source->find(address_);
     if (!ops) {
-        message.status = HLV_THREAD::MESSAGE_FAILED;
+        message.status = thread::MESSAGE_FAILED;
         return;
     }
     try {
-        if (message.req == HX_MESSAGE_IDS::CAMERA_RETURNED_MSG)
+        if (message.req == message_ids::CAMERA_RETURNED_MSG)
             ops->cameraReturned();
         else
             ops->cameraMayHaveRestarted();
-        message.status = HLV_THREAD::MESSAGE_DONE;
-    } catch (const HLV_THREAD::Exception& e) {
+        message.status = thread::MESSAGE_DONE;
+    } catch (const thread::Exception& e) {
         HLV_LOG("Exception processing CameraServices return message:\n  %s", e.str().c_str());
-        message.status = HLV_THREAD::MESSAGE_FAILED;
+        message.status = thread::MESSAGE_FAILED;
     } catch (const std::exception& e) {
         HLV_LOG("std::exception processing CameraServices return message: %s", e.what());
-        message.status = HLV_THREAD::MESSAGE_FAILED;
+        message.status = thread::MESSAGE_FAILED;
     }
 }
 
@@ -418,7 +420,7 @@ bool CameraServices::holdWhileAway(Message* message)
     try {
         if (!kept || !kept->holdWhileAway(message))
             return false;
-    } catch (const HLV_THREAD::Exception& e) {
+    } catch (const thread::Exception& e) {
         HLV_LOG("Exception holding a stream buffer of %s:\n  %s", cameraName().c_str(), e.str().c_str());
         return false;
     } catch (const std::exception& e) {
@@ -447,17 +449,19 @@ bool CameraServices::handOverStream(Message* message, const char* method)
             HLV_TRACE(TRACE_SERVICES, "%s: camera (%s) not recognized; buffer handed back unfilled", method,
                       cameraName().c_str());
         unrecognisedBuffersReported_ = true;
-        message->status = HLV_THREAD::MESSAGE_FAILED;
+        message->status = thread::MESSAGE_FAILED;
         return false;
     }
     try {
         ops->handleStreaming(message);
         return true;
-    } catch (const HLV_THREAD::Exception& e) {
+    } catch (const thread::Exception& e) {
         HLV_LOG("Exception processing CameraServices stream message:\n  %s", e.str().c_str());
     } catch (const std::exception& e) {
         HLV_LOG("std::exception processing CameraServices stream message: %s", e.what());
     }
-    message->status = HLV_THREAD::MESSAGE_FAILED;
+    message->status = thread::MESSAGE_FAILED;
     return false;
 }
+
+} // namespace halvex::camera

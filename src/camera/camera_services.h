@@ -11,6 +11,8 @@
 #include "camera/service_operations.h"
 #include "hlv_thread/msg_thread.h"
 
+namespace halvex::camera {
+
 // One message thread per camera address. Its queue serialises what must happen on behalf of one
 // camera: command and subscription requests from the API, camera notifications and stream
 // buffers; each is handed to the camera's operations object (built by the camera operations
@@ -22,7 +24,7 @@
 // except setDownloadSettings, setPlaybackSettings and setStreamSettings, which drive the camera's
 // stream session: only the service thread calls them, for the SetupRequest it handles
 // (camera_services_request.h), as it calls sendCommand and getCommand for a Command.
-class CameraServices : public HLV_THREAD::MsgThread {
+class CameraServices : public thread::MsgThread {
 public:
     // The service of the address, created and started on first use; empty once the registry
     // has been closed or when creation failed.
@@ -57,20 +59,20 @@ public:
     // the camera was not recognised, so the call fails instead of handing back an untouched record.
     std::shared_ptr<ServiceOperations> requiredOperations() const;
 
-    void messageHandle(HLV_THREAD::Message* message) override;
-    void ownerMessage(HLV_THREAD::Message* message) override;
+    void messageHandle(thread::Message* message) override;
+    void ownerMessage(thread::Message* message) override;
     std::string messageName(uint32_t id) const override;
 
 private:
     std::shared_ptr<ServiceOperations> operations() const;
-    void handleHalt(HLV_THREAD::Message& message, const char* method);
-    void handleSettings(HLV_THREAD::Message& message);
-    void handleSubscribe(HLV_THREAD::Message& message);
-    void handleNotification(HLV_THREAD::Message& message);
-    void handleReturn(HLV_THREAD::Message& message);
+    void handleHalt(thread::Message& message, const char* method);
+    void handleSettings(thread::Message& message);
+    void handleSubscribe(thread::Message& message);
+    void handleNotification(thread::Message& message);
+    void handleReturn(thread::Message& message);
     // Hands a stream buffer to the operations; false when the message stays here to be forwarded.
-    bool handOverStream(HLV_THREAD::Message* message, const char* method);
-    bool holdWhileAway(HLV_THREAD::Message* message);
+    bool handOverStream(thread::Message* message, const char* method);
+    bool holdWhileAway(thread::Message* message);
     void recycleOperations();
 
     const uint32_t address_;
@@ -82,3 +84,5 @@ private:
     // Logged once per absence of the camera; service thread only.
     bool awayBuffersReported_ = false;
 };
+
+} // namespace halvex::camera

@@ -10,6 +10,8 @@
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
 
+namespace halvex::camera {
+
 // The download, playback and stream settings drive the camera's stream session, which only the
 // service thread may touch, and they decide what the stream buffers lent before them do (a
 // download starts once its settings were applied). Sent from the host's thread, such a call
@@ -21,14 +23,14 @@
 // on the sender's thread, so the API call logs and returns exactly what it would have had the
 // call run there. A record with nothing marked is read by the same call.
 template <class Record>
-class SetupRequest : public HLV_THREAD::SyncMessage, public Settings<Record> {
+class SetupRequest : public thread::SyncMessage, public Settings<Record> {
 public:
     using Apply = void (ServiceOperations::*)(Record*);
 
     SetupRequest(const std::shared_ptr<CameraServices>& service, const Record& record, Apply apply)
         : Settings<Record>(service, record), apply_(apply)
     {
-        req = HX_MESSAGE_IDS::CAM_SETTINGS_MSG;
+        req = message_ids::CAM_SETTINGS_MSG;
     }
 
     bool set() override { return applyHere(); }
@@ -42,8 +44,8 @@ public:
         send(&service);
         if (failure_)
             std::rethrow_exception(failure_);
-        if (status != HLV_THREAD::MESSAGE_DONE || !applied_)
-            HLV_THROW(HLV_THREAD::RuntimeError, "Camera services (%s) could not complete the settings request",
+        if (status != thread::MESSAGE_DONE || !applied_)
+            HLV_THROW(thread::RuntimeError, "Camera services (%s) could not complete the settings request",
                       this->cameraName().c_str());
         record = this->record();
     }
@@ -68,3 +70,5 @@ private:
     bool applied_ = false;
     std::exception_ptr failure_;
 };
+
+} // namespace halvex::camera

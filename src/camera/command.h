@@ -13,6 +13,8 @@
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
 
+namespace halvex::camera {
+
 // Runs an operation on a command record with the camera's service, if it is still there.
 // Failures of the camera operation are logged here and never reach the caller; false tells the
 // request to mark the record.
@@ -24,7 +26,7 @@ bool runCommandOperation(const std::shared_ptr<CameraServices>& service, Operati
     try {
         operation(*service);
         return true;
-    } catch (const HLV_THREAD::Exception& e) {
+    } catch (const thread::Exception& e) {
         HLV_LOG("Halvex Exception during HX_COMMAND processing: %s", e.str().c_str());
     } catch (const std::exception& e) {
         HLV_LOG("std::exception during HX_COMMAND processing: %s", e.what());
@@ -35,12 +37,12 @@ bool runCommandOperation(const std::shared_ptr<CameraServices>& service, Operati
 // Built on the API caller's stack and sent to the camera's service thread, which runs process():
 // with "Set" in the record flags the command is sent (and the state read back into the copy),
 // otherwise the state is read.
-class Command : public HLV_THREAD::SyncMessage, public Settings<HX_COMMAND> {
+class Command : public thread::SyncMessage, public Settings<HX_COMMAND> {
 public:
     Command(const std::shared_ptr<CameraServices>& service, const HX_COMMAND& record)
         : Settings<HX_COMMAND>(service, record)
     {
-        req = HX_MESSAGE_IDS::CAM_SETTINGS_MSG;
+        req = message_ids::CAM_SETTINGS_MSG;
     }
 
     bool set() override
@@ -65,3 +67,5 @@ private:
         return done;
     }
 };
+
+} // namespace halvex::camera

@@ -6,9 +6,12 @@
 
 #include <hx/hx.h>
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 class Message;
 }
+
+namespace halvex::camera {
+
 class SubscriptionMessage;
 
 // The work a camera's service hands on: settings, status, commands, subscriptions, notifications
@@ -46,10 +49,10 @@ public:
 
     // Counts the subscriber in or out; the service sets the message's status afterwards.
     virtual void handleSubscription(SubscriptionMessage& message) = 0;
-    virtual void handleNotification(HLV_THREAD::Message& message) = 0;
+    virtual void handleNotification(thread::Message& message) = 0;
     // Takes the stream buffer message over: it forwards it when done with it, or keeps it. An
     // exception means the message was not taken; the service then fails and forwards it.
-    virtual void handleStreaming(HLV_THREAD::Message* message) = 0;
+    virtual void handleStreaming(thread::Message* message) = 0;
     // The camera answers again after it was lost or silent past a time-out, and may have
     // restarted: whatever the host had set up with it (its event channel, trusted caches,
     // streams) is set up again. Service thread only; by default nothing is kept, so nothing to do.
@@ -60,7 +63,7 @@ public:
     // The camera is away (declared lost): keeps a lent live or playback buffer, or the host's
     // live switch, for when it returns, so a host that lends again is not answered with a storm
     // of unfilled buffers. False leaves the message to the caller. Service thread only.
-    virtual bool holdWhileAway(HLV_THREAD::Message* message);
+    virtual bool holdWhileAway(thread::Message* message);
 };
 
 // Where the services find the operations object of a camera address. The camera families
@@ -83,3 +86,5 @@ public:
     // Destroys every operations object; later find() calls yield nothing.
     virtual void closeAll() = 0;
 };
+
+} // namespace halvex::camera

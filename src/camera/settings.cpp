@@ -3,6 +3,8 @@
 
 #include "camera/camera_services.h"
 
+namespace halvex::camera {
+
 SettingsBase::SettingsBase(const std::shared_ptr<CameraServices>& service)
     : cameraName_(service ? service->cameraName() : std::string()), service_(service)
 {
@@ -13,10 +15,10 @@ SettingsBase::~SettingsBase() = default;
 bool SettingsBase::process()
 {
     if (isSet()) {
-        HLV_TRACE(HLV_THREAD::TRACE_WRAPPER, "Process Command/Settings (set)");
+        HLV_TRACE(thread::TRACE_WRAPPER, "Process Command/Settings (set)");
         return set();
     }
-    HLV_TRACE(HLV_THREAD::TRACE_WRAPPER, "Process Command/Settings (get)");
+    HLV_TRACE(thread::TRACE_WRAPPER, "Process Command/Settings (get)");
     return get();
 }
 
@@ -29,3 +31,5 @@ std::shared_ptr<CameraServices> SettingsBase::lockService() const
 {
     return service_.lock();
 }
+
+} // namespace halvex::camera

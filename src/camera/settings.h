@@ -9,6 +9,8 @@
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 
+namespace halvex::camera {
+
 class CameraServices;
 
 // A request that a camera's service thread applies on behalf of an API call. It keeps only a
@@ -47,7 +49,7 @@ inline void requireSettingsVersion(unsigned verMaj, unsigned verMin)
     HLV_LOG("Settings constructor.  pT->ver_maj[%d] != HX_API_VERSION_MAJ[%d] and pT->ver_min[%d] != "
             "HX_API_VERSION_MIN[%d].  RUNTIME ERROR WILL TERMINATE.",
             static_cast<int>(verMaj), HX_API_VERSION_MAJ, static_cast<int>(verMin), HX_API_VERSION_MIN);
-    HLV_THROW(HLV_THREAD::RuntimeError, "Wrong API version");
+    HLV_THROW(thread::RuntimeError, "Wrong API version");
 }
 
 // A settings request carrying its own copy of a public record.
@@ -69,3 +71,5 @@ public:
 private:
     Record record_;
 };
+
+} // namespace halvex::camera

@@ -8,6 +8,8 @@
 #include "camera/camera_message_ids.h"
 #include "hlv_thread/sync_message.h"
 
+namespace halvex::camera {
+
 class CameraServices;
 
 // What a subscription asks of the camera's operations (they count their subscribers).
@@ -28,12 +30,14 @@ public:
 
 // Sent by HX_subscribe/HX_unsubscribe to the camera's service thread and waited for; the service
 // sets status 1 when the operations applied it.
-class SubscriptionMessage : public HLV_THREAD::SyncMessage, public SubscriptionRequest {
+class SubscriptionMessage : public thread::SyncMessage, public SubscriptionRequest {
 public:
     SubscriptionMessage(bool subscribeFlag, const std::shared_ptr<CameraServices>& serviceRef,
                         HX_CLIENT_HANDLE clientHandle, HX_CAMERA_HANDLE cameraHandle)
         : SubscriptionRequest(subscribeFlag, serviceRef, clientHandle, cameraHandle)
     {
-        req = HX_MESSAGE_IDS::CAM_SUBSCRIBE_MSG;
+        req = message_ids::CAM_SUBSCRIBE_MSG;
     }
 };
+
+} // namespace halvex::camera

@@ -8,7 +8,7 @@
 #include "wire/control_packet.h"
 #include "wire/event_packet.h"
 
-namespace HX_COMM {
+namespace halvex::control {
 
 Take takeDatagram(UdpSocket& socket, const char* socketName, const std::string& cameraName, std::span<uint8_t> buffer,
                   ReceivedDatagram& received)
@@ -37,25 +37,25 @@ bool ChannelSockets::open()
 {
     const char* who = "HxComm::startComms";
     const char* camera = cameraName_.c_str();
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", who, camera);
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s)", who, camera);
     const std::optional<ChannelPorts> wanted = bindControlPort();
     if (!wanted)
         return false;
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Found our HCP port [%s:%d]", who, camera, hcp_->port());
+    HLV_TRACE(thread::TRACE_COMM, "%s: Found our HCP port [%s:%d]", who, camera, hcp_->port());
 
     hmp_ = std::make_unique<UdpSocket>(UdpSocket::CONTROL_RECEIVE_BUFFER);
     if (!hmp_->start(wanted->hmp)) {
         HLV_LOG("%s: Unable to bind the messaging port!", who);
         return false;
     }
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Created our HMP socket [%s:%d]", who, camera, hmp_->port());
+    HLV_TRACE(thread::TRACE_COMM, "%s: Created our HMP socket [%s:%d]", who, camera, hmp_->port());
 
     stream_ = std::make_unique<UdpSocket>(UdpSocket::STREAM_RECEIVE_BUFFER);
     if (!stream_->start(wanted->stream)) {
         HLV_LOG("%s: Unable to bind the streaming port!", who);
         return false;
     }
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Created our Streaming socket [%s:%d]", who, camera, stream_->port());
+    HLV_TRACE(thread::TRACE_COMM, "%s: Created our Streaming socket [%s:%d]", who, camera, stream_->port());
     return true;
 }
 
@@ -65,27 +65,27 @@ bool ChannelSockets::open()
 std::optional<ChannelPorts> ChannelSockets::bindControlPort()
 {
     const char* who = "HxComm::startComms";
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Looking for an available set of ports.", who, cameraName_.c_str());
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s): Looking for an available set of ports.", who, cameraName_.c_str());
     hcp_ = std::make_unique<UdpSocket>(UdpSocket::CONTROL_RECEIVE_BUFFER);
     for (unsigned slot = 0; slot < ChannelPorts::SLOTS; ++slot) {
         if (hcp_->start(ChannelPorts::forSlot(slot).hcp))
             return ChannelPorts::forSlot(slot);
     }
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Ports %d to %d are taken; the system picks this channel's ports.", who,
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s): Ports %d to %d are taken; the system picks this channel's ports.", who,
               cameraName_.c_str(), ChannelPorts::FIRST_HCP_PORT, ChannelPorts::forSlot(ChannelPorts::SLOTS - 1).hmp);
     if (hcp_->valid() && hcp_->start(ChannelPorts::ANY_PORT))
         return ChannelPorts::fromSystem();
     HLV_LOG("%s: Unable to find a usable port!", who);
     HLV_LOG("%s(%s): Ports %d to %d are taken and the system gave no free port either: %s", who, cameraName_.c_str(),
             ChannelPorts::FIRST_HCP_PORT, ChannelPorts::forSlot(ChannelPorts::SLOTS - 1).hmp,
-            HX_PLATFORM::errnoIndicates(static_cast<int>(hcp_->lastError())).c_str());
+            platform::errnoIndicates(static_cast<int>(hcp_->lastError())).c_str());
     hcp_.reset();
     return std::nullopt;
 }
 
 void ChannelSockets::sendOpeningDatagram()
 {
-    const std::vector<uint8_t> opening = HX_WIRE::encodeEventOpening();
+    const std::vector<uint8_t> opening = wire::encodeEventOpening();
     if (hmp_->sendMsg(opening, cameraAddress_, hmp_->port()) != static_cast<long>(opening.size()))
         HLV_LOG("%s: Failed sendMsg(%s), err=%d", "HxComm::sendOpeningDatagram", cameraName_.c_str(),
                 static_cast<int>(hmp_->lastError()));
@@ -99,7 +99,7 @@ bool ChannelSockets::sendToCamera(std::span<const uint8_t> datagram, const char*
         HLV_LOG("%s: Unexpectedly null HCP object!", who);
         return false;
     }
-    const long sent = hcp_->sendMsg(datagram, cameraAddress_, HX_WIRE::kControlPort);
+    const long sent = hcp_->sendMsg(datagram, cameraAddress_, wire::kControlPort);
     if (sent != static_cast<long>(datagram.size())) {
         const int error = static_cast<int>(hcp_->lastError());
         if (singleRead)
@@ -153,4 +153,4 @@ void ChannelSockets::close()
     stream_.reset();
 }
 
-} // namespace HX_COMM
+} // namespace halvex::control

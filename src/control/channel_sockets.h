@@ -12,7 +12,7 @@
 
 #include "control/udp_socket.h"
 
-namespace HX_COMM {
+namespace halvex::control {
 
 // Datagrams taken from one socket in one pass; the rest wait for the next pass, so a flooding
 // peer can neither starve the message queue nor hold a reading caller for ever.
@@ -62,4 +62,4 @@ private:
     std::unique_ptr<UdpSocket> stream_;
 };
 
-} // namespace HX_COMM
+} // namespace halvex::control

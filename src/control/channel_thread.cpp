@@ -16,12 +16,12 @@
 #include "platform/errno_text.h"
 #include "platform/poll_wait.h"
 
-using HLV_THREAD::Message;
-using HLV_THREAD::MESSAGE_DONE;
-using HLV_THREAD::MESSAGE_FAILED;
-using HX_PLATFORM::raiseSystemError;
+namespace halvex::control {
 
-namespace HX_COMM {
+using platform::raiseSystemError;
+using thread::Message;
+using thread::MESSAGE_DONE;
+using thread::MESSAGE_FAILED;
 
 namespace {
 
@@ -60,7 +60,7 @@ bool ChannelThread::open()
         if (sockets_.open()) {
             if (!postWake()->valid())
                 raiseSystemError(__FILE__, __LINE__, "Could not create MSG_EVENT signal event", postWake()->error());
-            pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
+            pollSet_ = std::make_unique<platform::PollSet>();
             pollSet_->add(*postWake());
             pollSet_->add(sockets_.events()->fd());
             reader_.open(sockets_.control()->fd());
@@ -68,7 +68,7 @@ bool ChannelThread::open()
             return true;
         }
         HLV_LOG("%s: Unable to start communicating!", "HxComm::run");
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s: Exception during HxComm; terminating: %s", "HxComm::run", error.str().c_str());
     } catch (const std::exception& error) {
         HLV_LOG("%s: Exception during HxComm; terminating: %s", "HxComm::run", error.what());
@@ -82,8 +82,8 @@ bool ChannelThread::open()
 bool ChannelThread::closeOnce()
 {
     try {
-        std::call_once(closeFlag_, [this] { HLV_THREAD::closeThread(*this); });
-    } catch (const HLV_THREAD::Exception& error) {
+        std::call_once(closeFlag_, [this] { thread::closeThread(*this); });
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s(%s): %s", "HxComm::close", cameraName_.c_str(), error.str().c_str());
     } catch (const std::exception& error) {
         HLV_LOG("%s(%s): std::exception: '%s'", "HxComm::close", cameraName_.c_str(), error.what());
@@ -93,11 +93,11 @@ bool ChannelThread::closeOnce()
 
 void ChannelThread::run()
 {
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::run", cameraName_.c_str());
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s)", "HxComm::run", cameraName_.c_str());
     try {
         while (!loopFinished())
             processLoop();
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s: Exception during HxComm; terminating: %s", "HxComm::run", error.str().c_str());
     } catch (const std::exception& error) {
         HLV_LOG("%s: Exception during HxComm; terminating: %s", "HxComm::run", error.what());
@@ -105,7 +105,7 @@ void ChannelThread::run()
         HLV_LOG("%s: Unknown exception caught.", "HxComm::run");
     }
     endChannel();
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Done", "HxComm::run", cameraName_.c_str());
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s): Done", "HxComm::run", cameraName_.c_str());
 }
 
 // Pending requests fail as "channel down", and whatever is still queued, or posted from now on,
@@ -136,7 +136,7 @@ bool ChannelThread::loopFinished()
 // at most, then serve the queue first, the socket after it, and the tick when it is due.
 void ChannelThread::processLoop()
 {
-    if (pollSet_->wait(exchange_.untilNextTick()) == HX_PLATFORM::PollStatus::Failed)
+    if (pollSet_->wait(exchange_.untilNextTick()) == platform::PollStatus::Failed)
         raiseSystemError(__FILE__, __LINE__, "Could not wait for the channel's events", pollSet_->error());
     if (pollSet_->events(0).any()) {
         postWake()->reset();
@@ -162,7 +162,7 @@ void ChannelThread::dispatch(Message* message)
             ownerMessage(message);
         else
             messageHandle(message);
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s(%s): %s", "HxComm::dispatch", cameraName_.c_str(), error.str().c_str());
     } catch (const std::exception& error) {
         HLV_LOG("%s(%s): std::exception: '%s'", "HxComm::dispatch", cameraName_.c_str(), error.what());
@@ -176,14 +176,14 @@ void ChannelThread::messageHandle(Message* message)
         return;
     }
     if (!HxComm::isKnown(cameraAddress_)) {
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): req=%d, NOT CONNECTED", "HxComm::messageHandle", cameraName_.c_str(),
+        HLV_TRACE(thread::TRACE_COMM, "%s(%s): req=%d, NOT CONNECTED", "HxComm::messageHandle", cameraName_.c_str(),
                   message->req);
         replyFailed(message);
         return;
     }
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): req=%d", "HxComm::messageHandle", cameraName_.c_str(), message->req);
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s): req=%d", "HxComm::messageHandle", cameraName_.c_str(), message->req);
     switch (message->req) {
-    case HLV_THREAD::HALT: handleHalt(message); break;
+    case thread::HALT: handleHalt(message); break;
     default:
         HLV_LOG("Unrecognized message type: 0x%x", message->req);
         replyFailed(message);
@@ -194,7 +194,7 @@ void ChannelThread::messageHandle(Message* message)
 // Releases the camera (write gate closed, control privilege given up) before the loop ends.
 void ChannelThread::handleHalt(Message* message)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): [HALT]", "HxComm::handleHalt", cameraName_.c_str());
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s): [HALT]", "HxComm::handleHalt", cameraName_.c_str());
     exchange_.stop(true, "HxComm::handleHalt");
     message->reply(MESSAGE_DONE);
 }
@@ -218,10 +218,10 @@ void ChannelThread::ownerMessage(Message* message)
     // Messages that come back to this thread were made by it and end here.
     std::unique_ptr<Message> owned(message->synchronous() ? nullptr : message);
     switch (message->req) {
-    case HLV_THREAD::HALT: halted_ = true; break;
+    case thread::HALT: halted_ = true; break;
     case HMP_MSG: events_.handle(dynamic_cast<HmpMessage*>(message)); break;
     case PURGE_MSG:
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::purge", cameraName_.c_str());
+        HLV_TRACE(thread::TRACE_COMM, "%s(%s)", "HxComm::purge", cameraName_.c_str());
         exchange_.failAll("HxComm::purge");
         break;
     default:
@@ -257,7 +257,7 @@ void ChannelThread::reportWakeNotSet()
 void ChannelThread::answerRefused(Message* message)
 {
     if (message->owner != this)
-        HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_DEBUG, "Message received after HALT");
+        thread::logRaw(thread::LOG_PRIORITY_DEBUG, "Message received after HALT");
     message->refuse(this);
 }
 
@@ -266,4 +266,4 @@ bool ChannelThread::halted() const
     return halted_ || MsgThread::halted();
 }
 
-} // namespace HX_COMM
+} // namespace halvex::control

@@ -10,11 +10,11 @@
 
 #include "hlv_thread/msg_thread.h"
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 class PollSet;
-} // namespace HX_PLATFORM
+} // namespace halvex::platform
 
-namespace HX_COMM {
+namespace halvex::control {
 
 class ChannelSockets;
 class EventReader;
@@ -23,7 +23,7 @@ class RequestExchange;
 
 // Threads: open() on the creating thread before start(); closeOnce() from any thread but this
 // one; the rest on the channel's thread, except halted(), markHalted() and wakeForTicks().
-class ChannelThread : public HLV_THREAD::MsgThread {
+class ChannelThread : public thread::MsgThread {
 public:
     ChannelThread(uint32_t cameraAddress, const std::string& cameraName, ChannelSockets& sockets, ReaderWait& reader,
                   RequestExchange& exchange, EventReader& events);
@@ -42,21 +42,21 @@ public:
     // Wakes the thread so that it ticks every period again; false when the wake could not be set.
     bool wakeForTicks();
     bool halted() const override;
-    void post(HLV_THREAD::Message* message) override;
+    void post(thread::Message* message) override;
 
 private:
     void run() override;
-    void messageHandle(HLV_THREAD::Message* message) override;
-    void ownerMessage(HLV_THREAD::Message* message) override;
+    void messageHandle(thread::Message* message) override;
+    void ownerMessage(thread::Message* message) override;
     std::string messageName(uint32_t id) const override;
     void reportWakeNotSet() override;
-    void answerRefused(HLV_THREAD::Message* message) override;
+    void answerRefused(thread::Message* message) override;
     bool loopFinished();
     void processLoop();
     void drainQueue();
-    void dispatch(HLV_THREAD::Message* message);
-    void handleHalt(HLV_THREAD::Message* message);
-    void replyFailed(HLV_THREAD::Message* message);
+    void dispatch(thread::Message* message);
+    void handleHalt(thread::Message* message);
+    void replyFailed(thread::Message* message);
 
     const uint32_t cameraAddress_;
     const std::string& cameraName_;
@@ -65,11 +65,11 @@ private:
     RequestExchange& exchange_;
     EventReader& events_;
     // The wait set, in the order processLoop reads it: message event, event socket.
-    std::unique_ptr<HX_PLATFORM::PollSet> pollSet_;
+    std::unique_ptr<platform::PollSet> pollSet_;
     // Set once the channel stops taking requests (halt handled, or the loop ended); a halted
     // message queue means the same for messages.
     std::atomic<bool> halted_{false};
     std::once_flag closeFlag_;
 };
 
-} // namespace HX_COMM
+} // namespace halvex::control

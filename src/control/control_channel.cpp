@@ -3,6 +3,10 @@
 
 #include "control/hx_comm.h"
 
+namespace halvex::control {
+
+using wire::RegisterPairs;
+
 ControlChannel::ControlChannel(uint32_t cameraAddress) : address_(cameraAddress) {}
 
 uint32_t ControlChannel::readReg(uint32_t reg, uint32_t& value)
@@ -55,3 +59,5 @@ uint32_t ControlChannel::writeBriefly(const RegisterPairs& pairs)
 {
     return HxComm::writeBriefly(address_, pairs);
 }
+
+} // namespace halvex::control

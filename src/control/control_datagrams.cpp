@@ -10,9 +10,9 @@
 #include "hlv_thread/log.h"
 #include "platform/ipv4_endpoint.h"
 
-namespace Code = HX_WIRE::ControlCode;
+namespace halvex::control {
 
-namespace HX_COMM {
+namespace code = wire::control_code;
 
 ControlDatagrams::ControlDatagrams(uint32_t cameraAddress, const std::string& cameraName, ChannelSockets& sockets,
                                    RequestExchange& exchange)
@@ -24,7 +24,7 @@ ControlDatagrams::ControlDatagrams(uint32_t cameraAddress, const std::string& ca
 // costs it no further reads; whatever is left goes to the next reader or the channel's next tick.
 void ControlDatagrams::drain(const RequestMessage* awaited)
 {
-    std::array<uint8_t, HX_WIRE::kMaxControlDatagram> buffer{};
+    std::array<uint8_t, wire::kMaxControlDatagram> buffer{};
     for (int taken = 0; taken < MAX_DATAGRAMS_PER_PASS; ++taken) {
         ReceivedDatagram received;
         const Take take = takeDatagram(*sockets_.control(), "HCP", cameraName_, buffer, received);
@@ -41,25 +41,25 @@ void ControlDatagrams::drain(const RequestMessage* awaited)
 void ControlDatagrams::handle(std::span<const uint8_t> datagram, uint32_t sourceAddress, uint16_t sourcePort)
 {
     const char* who = "HxComm::handleHcpMsg";
-    if (sourceAddress != cameraAddress_ || sourcePort != HX_WIRE::kControlPort) {
+    if (sourceAddress != cameraAddress_ || sourcePort != wire::kControlPort) {
         HLV_LOG("%s(%s): Dropped a datagram from %s:%u, not the camera's control port", who, cameraName_.c_str(),
-                HX_PLATFORM::ipv4ToText(sourceAddress).c_str(), sourcePort);
+                platform::ipv4ToText(sourceAddress).c_str(), sourcePort);
         return;
     }
-    if (datagram.size() < HX_WIRE::kControlHeaderSize) {
+    if (datagram.size() < wire::kControlHeaderSize) {
         HLV_LOG("%s(%s): Dropped a short datagram of %zu bytes", who, cameraName_.c_str(), datagram.size());
         return;
     }
     const uint16_t answer = rawAckHeader(datagram).answer;
     switch (answer) {
-    case Code::kDiscoveryAck: deliverDiscoveryReply(cameraAddress_, datagram); break;
-    case Code::kResultlessAck:
-    case Code::kReadRegAck:
-    case Code::kWriteRegAck:
-    case Code::kReadMemAck:
-    case Code::kWriteMemAck: exchange_.processAck(datagram); break;
+    case code::kDiscoveryAck: deliverDiscoveryReply(cameraAddress_, datagram); break;
+    case code::kResultlessAck:
+    case code::kReadRegAck:
+    case code::kWriteRegAck:
+    case code::kReadMemAck:
+    case code::kWriteMemAck: exchange_.processAck(datagram); break;
     default: HLV_LOG("%s: Unexpected receive command: 0x%X", who, answer); break;
     }
 }
 
-} // namespace HX_COMM
+} // namespace halvex::control

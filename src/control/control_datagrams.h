@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-namespace HX_COMM {
+namespace halvex::control {
 
 class ChannelSockets;
 class RequestExchange;
@@ -32,4 +32,4 @@ private:
     RequestExchange& exchange_;
 };
 
-} // namespace HX_COMM
+} // namespace halvex::control

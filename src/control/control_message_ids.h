@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace HX_MESSAGE_IDS {
+namespace halvex::message_ids {
 
 enum : uint32_t {
     // An event datagram's changed registers (control/hx_notification.h).
@@ -15,4 +15,4 @@ enum : uint32_t {
     CAMERA_ANSWERS_AFTER_TIME_OUT_MSG = 0x3000D,
 };
 
-} // namespace HX_MESSAGE_IDS
+} // namespace halvex::message_ids

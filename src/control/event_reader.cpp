@@ -13,7 +13,7 @@
 #include "hlv_thread/note.h"
 #include "wire/event_packet.h"
 
-namespace HX_COMM {
+namespace halvex::control {
 
 EventReader::EventReader(uint32_t cameraAddress, const std::string& cameraName, ChannelSockets& sockets,
                          ChannelThread& thread)
@@ -26,7 +26,7 @@ EventReader::EventReader(uint32_t cameraAddress, const std::string& cameraName, 
 // the channel's thread and a caller catching up keep the camera's order.
 void EventReader::readPending()
 {
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::readPendingMsg", cameraName_.c_str());
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s)", "HxComm::readPendingMsg", cameraName_.c_str());
     std::lock_guard<std::mutex> oneReader(sockets_.eventSocketLock());
     UdpSocket* const events = sockets_.events();
     if (events == nullptr)
@@ -55,18 +55,18 @@ void EventReader::handle(HmpMessage* message)
         HLV_LOG("%s: Didn't get a HmpMessage!", who);
         return;
     }
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", who, cameraName_.c_str());
-    const auto decoded = HX_WIRE::decodeEventData(std::span<const uint8_t>(message->buffer.data(), message->length));
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s)", who, cameraName_.c_str());
+    const auto decoded = wire::decodeEventData(std::span<const uint8_t>(message->buffer.data(), message->length));
     switch (decoded.check) {
-    case HX_WIRE::EventCheck::Ok: break;
-    case HX_WIRE::EventCheck::Empty: return;
-    case HX_WIRE::EventCheck::WrongCommand:
+    case wire::EventCheck::Ok: break;
+    case wire::EventCheck::Empty: return;
+    case wire::EventCheck::WrongCommand:
         HLV_LOG("%s(%s): Unexpected event command: 0x%X", who, cameraName_.c_str(), decoded.command);
         return;
-    case HX_WIRE::EventCheck::WrongLength:
+    case wire::EventCheck::WrongLength:
         HLV_LOG("%s(%s): Unexpected event length: %d", who, cameraName_.c_str(), decoded.length);
         return;
-    case HX_WIRE::EventCheck::Truncated:
+    case wire::EventCheck::Truncated:
         HLV_LOG("%s(%s): Dropped a truncated event datagram of %zu bytes", who, cameraName_.c_str(), message->length);
         return;
     }
@@ -75,7 +75,7 @@ void EventReader::handle(HmpMessage* message)
     if (missed)
         HLV_LOG("%s(%s): Events were lost before event %d; the cached settings are read again", who,
                 cameraName_.c_str(), static_cast<int>(decoded.event.requestId));
-    const std::shared_ptr<HLV_THREAD::MsgThread> target = notificationTarget(cameraAddress_);
+    const std::shared_ptr<thread::MsgThread> target = notificationTarget(cameraAddress_);
     if (!target)
         return;
     auto* notification = new NotificationMessage({{decoded.event.eventId, decoded.event.value}});
@@ -85,4 +85,4 @@ void EventReader::handle(HmpMessage* message)
     target->post(notification);
 }
 
-} // namespace HX_COMM
+} // namespace halvex::control

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-namespace HX_COMM {
+namespace halvex::control {
 
 class ChannelSockets;
 class ChannelThread;
@@ -32,4 +32,4 @@ private:
     std::optional<uint16_t> lastEventId_;
 };
 
-} // namespace HX_COMM
+} // namespace halvex::control

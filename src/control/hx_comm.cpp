@@ -13,10 +13,14 @@
 #include "platform/ipv4_endpoint.h"
 #include "platform/netutils.h"
 
-using HX_WIRE::RegisterPairs;
-using HX_WIRE::ControlResult::kChannelDown;
-using HX_WIRE::ControlResult::kOtherError;
-using HX_WIRE::ControlResult::kSuccess;
+namespace halvex::control {
+
+using wire::RegisterPairs;
+
+using wire::RegisterPairs;
+using wire::control_result::kChannelDown;
+using wire::control_result::kOtherError;
+using wire::control_result::kSuccess;
 
 namespace {
 
@@ -47,27 +51,27 @@ std::shared_ptr<HxComm> registered(uint32_t cameraAddress)
 
 std::string dotted(uint32_t address)
 {
-    return HX_PLATFORM::ipv4ToText(address);
+    return platform::ipv4ToText(address);
 }
 
 // The line every exchange on one register or memory address starts with.
 void traceRequest(const char* who, uint32_t cameraAddress, uint32_t address)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(), address);
+    HLV_TRACE(thread::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X", who, dotted(cameraAddress).c_str(), address);
 }
 
 // A failure never reads as success, even when the camera's own status said 0.
-uint32_t failureResult(const HX_COMM::RequestMessage& request)
+uint32_t failureResult(const RequestMessage& request)
 {
     if (request.channelDown)
         return kChannelDown;
-    if (request.cameraStatus == HX_WIRE::CameraStatus::kSuccess)
+    if (request.cameraStatus == wire::camera_status::kSuccess)
         return kOtherError;
-    return HX_WIRE::controlResultFromStatus(request.cameraStatus);
+    return wire::controlResultFromStatus(request.cameraStatus);
 }
 
 // A write's result; a refused or unanswered write is worth a log line naming what was written.
-uint32_t reportedWrite(const char* who, const HX_COMM::RequestMessage& request, const char* what, uint32_t address,
+uint32_t reportedWrite(const char* who, const RequestMessage& request, const char* what, uint32_t address,
                        uint32_t result)
 {
     if (result != kSuccess)
@@ -89,7 +93,7 @@ std::shared_ptr<HxComm> HxComm::factory(uint32_t cameraAddress)
         const auto found = reg.channels.find(cameraAddress);
         if (found != reg.channels.end()) {
             if (found->second && found->second->thread_.halted()) {
-                HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: Called after halted", "HxComm::factory");
+                HLV_TRACE(thread::TRACE_COMM, "%s: Called after halted", "HxComm::factory");
                 return nullptr;
             }
             return found->second;
@@ -127,13 +131,13 @@ std::shared_ptr<HxComm> HxComm::startChannel(uint32_t cameraAddress)
 
 void HxComm::close(uint32_t cameraAddress)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", "HxComm::close", dotted(cameraAddress).c_str());
+    HLV_TRACE(thread::TRACE_COMM, "%s: ip_addr=%s", "HxComm::close", dotted(cameraAddress).c_str());
     closeChannels(cameraAddress, false);
 }
 
 void HxComm::recycle(uint32_t cameraAddress)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", "HxComm::recycle", dotted(cameraAddress).c_str());
+    HLV_TRACE(thread::TRACE_COMM, "%s: ip_addr=%s", "HxComm::recycle", dotted(cameraAddress).c_str());
     closeChannels(cameraAddress, true);
 }
 
@@ -174,12 +178,12 @@ void HxComm::closeChannels(uint32_t cameraAddress, bool forget)
 
 void HxComm::setFault(uint32_t cameraAddress)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::setFault", dotted(cameraAddress).c_str());
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s)", "HxComm::setFault", dotted(cameraAddress).c_str());
     const std::shared_ptr<HxComm> channel = registered(cameraAddress);
     if (!channel)
         return;
     channel->faulted_ = true;
-    auto* purge = new HX_COMM::PurgeMessage;
+    auto* purge = new PurgeMessage;
     purge->owner = &channel->thread_;
     channel->thread_.post(purge);
 }
@@ -203,7 +207,7 @@ uint16_t HxComm::hmpPort(uint32_t cameraAddress)
 
 uint32_t HxComm::localAddressToward(uint32_t cameraAddress)
 {
-    return HX_NETUTILS::localAddressToward(cameraAddress);
+    return platform::net_utils::localAddressToward(cameraAddress);
 }
 
 void HxComm::catchUpEvents(uint32_t cameraAddress)
@@ -220,34 +224,34 @@ uint64_t HxComm::activityCount(uint32_t cameraAddress)
 }
 
 // Finds the camera's channel, sends the request through it and waits for the camera's answer.
-uint32_t HxComm::exchange(const char* who, HX_COMM::RequestMessage& request)
+uint32_t HxComm::exchange(const char* who, RequestMessage& request)
 {
     const std::shared_ptr<HxComm> channel = factory(request.cameraAddress);
     if (!channel) {
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Called after halt.", who, dotted(request.cameraAddress).c_str());
+        HLV_TRACE(thread::TRACE_COMM, "%s(%s): Called after halt.", who, dotted(request.cameraAddress).c_str());
         return kChannelDown;
     }
     if (channel->faulted()) {
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Camera is faulted.", who, dotted(request.cameraAddress).c_str());
+        HLV_TRACE(thread::TRACE_COMM, "%s(%s): Camera is faulted.", who, dotted(request.cameraAddress).c_str());
         return kChannelDown;
     }
     try {
         channel->exchange_.transact(request);
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s(%s): %s", who, dotted(request.cameraAddress).c_str(), error.str().c_str());
         return kOtherError;
     } catch (const std::exception& error) {
         HLV_LOG("%s(%s): std::exception: '%s'", who, dotted(request.cameraAddress).c_str(), error.what());
         return kOtherError;
     }
-    return request.status == HLV_THREAD::MESSAGE_FAILED ? failureResult(request) : kSuccess;
+    return request.status == thread::MESSAGE_FAILED ? failureResult(request) : kSuccess;
 }
 
 uint32_t HxComm::readReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t& value)
 {
     const char* who = "HxComm::readReg";
     traceRequest(who, cameraAddress, regAddress);
-    HX_COMM::ReadRegMessage request(cameraAddress, regAddress);
+    ReadRegMessage request(cameraAddress, regAddress);
     const uint32_t result = exchange(who, request);
     if (result != kSuccess) {
         HLV_LOG("%s: Error reading register 0x%04X from camera '%s', status=0x%X", who, regAddress,
@@ -255,7 +259,7 @@ uint32_t HxComm::readReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t& 
         return result;
     }
     value = request.value;
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X, reg_value=0x%04X", who,
+    HLV_TRACE(thread::TRACE_COMM, "%s: ip_addr=%s, reg_addr=0x%04X, reg_value=0x%04X", who,
               dotted(cameraAddress).c_str(), regAddress, value);
     return kSuccess;
 }
@@ -264,7 +268,7 @@ uint32_t HxComm::writeReg(uint32_t cameraAddress, uint32_t regAddress, uint32_t 
 {
     const char* who = "HxComm::writeReg";
     traceRequest(who, cameraAddress, regAddress);
-    HX_COMM::WriteRegMessage request(cameraAddress, regAddress, value);
+    WriteRegMessage request(cameraAddress, regAddress, value);
     return reportedWrite(who, request, "register", regAddress, exchange(who, request));
 }
 
@@ -273,7 +277,7 @@ uint32_t HxComm::readMem(uint32_t cameraAddress, uint32_t startAddress, std::vec
 {
     const char* who = "HxComm::readMem";
     traceRequest(who, cameraAddress, startAddress);
-    HX_COMM::ReadMemMessage request(cameraAddress, startAddress, byteCount);
+    ReadMemMessage request(cameraAddress, startAddress, byteCount);
     const uint32_t result = exchange(who, request);
     if (result != kSuccess) {
         HLV_LOG("%s(%s): Error reading mem register 0x%04X, status=0x%X", who, dotted(cameraAddress).c_str(),
@@ -288,15 +292,15 @@ uint32_t HxComm::writeMem(uint32_t cameraAddress, uint32_t startAddress, const s
 {
     const char* who = "HxComm::writeMem";
     traceRequest(who, cameraAddress, startAddress);
-    HX_COMM::WriteMemMessage request(cameraAddress, startAddress, data);
+    WriteMemMessage request(cameraAddress, startAddress, data);
     return reportedWrite(who, request, "mem register", startAddress, exchange(who, request));
 }
 
 uint32_t HxComm::readMultiReg(uint32_t cameraAddress, RegisterPairs& pairs)
 {
     const char* who = "HxComm::readMultiReg";
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", who, dotted(cameraAddress).c_str());
-    HX_COMM::ReadMultiRegMessage request(cameraAddress, pairs);
+    HLV_TRACE(thread::TRACE_COMM, "%s: ip_addr=%s", who, dotted(cameraAddress).c_str());
+    ReadMultiRegMessage request(cameraAddress, pairs);
     const uint32_t result = exchange(who, request);
     if (result != kSuccess) {
         HLV_LOG("%s: Error reading multiple registers from camera '%s', status=0x%X", who,
@@ -310,8 +314,8 @@ uint32_t HxComm::readMultiReg(uint32_t cameraAddress, RegisterPairs& pairs)
 uint32_t HxComm::writeMultiReg(uint32_t cameraAddress, const RegisterPairs& pairs)
 {
     const char* who = "HxComm::writeMultiReg";
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", who, dotted(cameraAddress).c_str());
-    HX_COMM::WriteMultiRegMessage request(cameraAddress, pairs);
+    HLV_TRACE(thread::TRACE_COMM, "%s: ip_addr=%s", who, dotted(cameraAddress).c_str());
+    WriteMultiRegMessage request(cameraAddress, pairs);
     const uint32_t result = exchange(who, request);
     if (result != kSuccess)
         HLV_LOG("%s: Error writing multiple registers to camera '%s', status=0x%X", who, dotted(cameraAddress).c_str(),
@@ -322,13 +326,13 @@ uint32_t HxComm::writeMultiReg(uint32_t cameraAddress, const RegisterPairs& pair
 uint32_t HxComm::writeBriefly(uint32_t cameraAddress, const RegisterPairs& pairs)
 {
     const char* who = "HxComm::writeBriefly";
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", who, dotted(cameraAddress).c_str());
+    HLV_TRACE(thread::TRACE_COMM, "%s: ip_addr=%s", who, dotted(cameraAddress).c_str());
     if (pairs.size() == 1) {
-        HX_COMM::WriteRegMessage request(cameraAddress, pairs.front().address, pairs.front().value);
+        WriteRegMessage request(cameraAddress, pairs.front().address, pairs.front().value);
         request.briefWait = true;
         return reportedWrite(who, request, "register", pairs.front().address, exchange(who, request));
     }
-    HX_COMM::WriteMultiRegMessage request(cameraAddress, pairs);
+    WriteMultiRegMessage request(cameraAddress, pairs);
     request.briefWait = true;
     const uint32_t result = exchange(who, request);
     if (result != kSuccess)
@@ -338,21 +342,21 @@ uint32_t HxComm::writeBriefly(uint32_t cameraAddress, const RegisterPairs& pairs
 }
 
 HxComm::HxComm(uint32_t cameraAddress)
-    : cameraAddress_(cameraAddress), cameraName_(HX_PLATFORM::ipv4ToText(cameraAddress)),
+    : cameraAddress_(cameraAddress), cameraName_(platform::ipv4ToText(cameraAddress)),
       sockets_(cameraAddress_, cameraName_), reader_(cameraName_),
       exchange_(cameraAddress_, cameraName_,
-                std::chrono::microseconds(HLV_THREAD::scaledMicroseconds(AGE_TICK_MICROSECONDS)), sockets_, reader_,
+                std::chrono::microseconds(thread::scaledMicroseconds(AGE_TICK_MICROSECONDS)), sockets_, reader_,
                 datagrams_, thread_),
       datagrams_(cameraAddress_, cameraName_, sockets_, exchange_),
       events_(cameraAddress_, cameraName_, sockets_, thread_),
       thread_(cameraAddress_, cameraName_, sockets_, reader_, exchange_, events_)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s: ip_addr=%s", "HxComm::classInit", cameraName_.c_str());
+    HLV_TRACE(thread::TRACE_COMM, "%s: ip_addr=%s", "HxComm::classInit", cameraName_.c_str());
 }
 
 HxComm::~HxComm()
 {
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s)", "HxComm::~HxComm", cameraName_.c_str());
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s)", "HxComm::~HxComm", cameraName_.c_str());
     thread_.endChannel();
     sockets_.close();
     reader_.close();
@@ -392,3 +396,5 @@ bool HxComm::quiet()
 {
     return exchange_.quiet();
 }
+
+} // namespace halvex::control

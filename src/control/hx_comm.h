@@ -19,9 +19,9 @@
 #include "control/request_exchange.h"
 #include "control/udp_socket.h"
 
-namespace HX_COMM {
+namespace halvex::control {
+
 class ExchangeFeed;
-} // namespace HX_COMM
 
 // The static operations are the C-edge calls the other layers make by camera address, from any
 // thread but the channel's own; each finds or starts the camera's channel in the process-wide
@@ -32,9 +32,9 @@ class HxComm {
 public:
     // close() with this address closes every channel and refuses new ones.
     static constexpr uint32_t ALL_CAMERAS = 0xFFFFFFFF;
-    static constexpr int32_t AGE_OUT_TICKS = HX_COMM::RequestExchange::AGE_OUT_TICKS;
-    static constexpr uint32_t AWAY_AGE_OUTS = HX_COMM::RequestExchange::AWAY_AGE_OUTS;
-    static constexpr uint32_t AGE_TICK_MICROSECONDS = HX_COMM::RequestExchange::AGE_TICK_MICROSECONDS;
+    static constexpr int32_t AGE_OUT_TICKS = RequestExchange::AGE_OUT_TICKS;
+    static constexpr uint32_t AWAY_AGE_OUTS = RequestExchange::AWAY_AGE_OUTS;
+    static constexpr uint32_t AGE_TICK_MICROSECONDS = RequestExchange::AGE_TICK_MICROSECONDS;
 
     // The camera's channel, created and started on first use. None once the channel has halted
     // or been closed, after close(ALL_CAMERAS), or when it could not start (no free ports).
@@ -61,13 +61,13 @@ public:
     // Writes at most 536 bytes of data; callers split larger transfers.
     static uint32_t writeMem(uint32_t cameraAddress, uint32_t startAddress, const std::vector<uint8_t>& data);
     // Fills the values of pairs in their order.
-    static uint32_t readMultiReg(uint32_t cameraAddress, HX_WIRE::RegisterPairs& pairs);
-    static uint32_t writeMultiReg(uint32_t cameraAddress, const HX_WIRE::RegisterPairs& pairs);
+    static uint32_t readMultiReg(uint32_t cameraAddress, wire::RegisterPairs& pairs);
+    static uint32_t writeMultiReg(uint32_t cameraAddress, const wire::RegisterPairs& pairs);
     // A write sent once (an action) whose caller waits only a few smoothed round trips (at least
     // BRIEF_WAIT_FLOOR) instead of the age-out: unanswered by then, it returns the age-out's result
     // while the request stays pending, so its late acknowledge is dropped. The caller learns from
     // the camera's state what happened. One pair goes out as a single-register write.
-    static uint32_t writeBriefly(uint32_t cameraAddress, const HX_WIRE::RegisterPairs& pairs);
+    static uint32_t writeBriefly(uint32_t cameraAddress, const wire::RegisterPairs& pairs);
     // Takes the event datagrams that wait on the camera's event socket now, so that a read sent
     // after this call is known later than every event that arrived before it, however late the
     // channel's thread gets to its socket. Nothing for a camera without a channel.
@@ -97,21 +97,23 @@ public:
 private:
     // Drives the pending table, acknowledges, events and age-out in-process, without sockets or
     // threads: the control channel's fuzz target.
-    friend class HX_COMM::ExchangeFeed;
+    friend class ExchangeFeed;
 
     explicit HxComm(uint32_t cameraAddress);
 
     static std::shared_ptr<HxComm> startChannel(uint32_t cameraAddress);
     static void closeChannels(uint32_t cameraAddress, bool forget);
-    static uint32_t exchange(const char* who, HX_COMM::RequestMessage& request);
+    static uint32_t exchange(const char* who, RequestMessage& request);
 
     const uint32_t cameraAddress_;
     const std::string cameraName_;
     std::atomic<bool> faulted_{false};
-    HX_COMM::ChannelSockets sockets_;
-    HX_COMM::ReaderWait reader_;
-    HX_COMM::RequestExchange exchange_;
-    HX_COMM::ControlDatagrams datagrams_;
-    HX_COMM::EventReader events_;
-    HX_COMM::ChannelThread thread_;
+    ChannelSockets sockets_;
+    ReaderWait reader_;
+    RequestExchange exchange_;
+    ControlDatagrams datagrams_;
+    EventReader events_;
+    ChannelThread thread_;
 };
+
+} // namespace halvex::control

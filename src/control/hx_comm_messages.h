@@ -14,18 +14,18 @@
 #include "hlv_thread/message.h"
 #include "wire/control_packet.h"
 
-namespace HX_COMM {
+namespace halvex::control {
 
 // Identifiers private to the control channel's thread.
 enum : uint32_t {
-    HMP_MSG = HX_MESSAGE_IDS::INTERNAL_START + 1,
-    PURGE_MSG = HX_MESSAGE_IDS::INTERNAL_START + 3,
-    READ_REG_MSG = HX_MESSAGE_IDS::INTERNAL_START + 4,
-    WRITE_REG_MSG = HX_MESSAGE_IDS::INTERNAL_START + 5,
-    READ_MEM_MSG = HX_MESSAGE_IDS::INTERNAL_START + 6,
-    WRITE_MEM_MSG = HX_MESSAGE_IDS::INTERNAL_START + 7,
-    READ_MULTI_REG_MSG = HX_MESSAGE_IDS::INTERNAL_START + 8,
-    WRITE_MULTI_REG_MSG = HX_MESSAGE_IDS::INTERNAL_START + 9,
+    HMP_MSG = message_ids::INTERNAL_START + 1,
+    PURGE_MSG = message_ids::INTERNAL_START + 3,
+    READ_REG_MSG = message_ids::INTERNAL_START + 4,
+    WRITE_REG_MSG = message_ids::INTERNAL_START + 5,
+    READ_MEM_MSG = message_ids::INTERNAL_START + 6,
+    WRITE_MEM_MSG = message_ids::INTERNAL_START + 7,
+    READ_MULTI_REG_MSG = message_ids::INTERNAL_START + 8,
+    WRITE_MULTI_REG_MSG = message_ids::INTERNAL_START + 9,
 };
 
 // A request's command as it goes on the wire, and whether the camera answers it.
@@ -78,10 +78,10 @@ public:
     virtual bool repeatable() const { return false; }
 
     uint32_t req;
-    uint32_t status = HLV_THREAD::MESSAGE_PENDING;
+    uint32_t status = thread::MESSAGE_PENDING;
     uint32_t cameraAddress;
     // Stays "generic error" unless the camera answers, so a local failure reads as one.
-    uint16_t cameraStatus = HX_WIRE::CameraStatus::kGenericError;
+    uint16_t cameraStatus = wire::camera_status::kGenericError;
     // Set when the channel halted or was faulted while the request waited.
     bool channelDown = false;
     // Set once, when the request has its result; its caller may then return.
@@ -124,10 +124,10 @@ class MultiRegMessage : public RequestMessage {
 public:
     std::optional<RegisterExtent> registerExtent() const override { return RegisterExtent{pairs.size(), limit_}; }
 
-    HX_WIRE::RegisterPairs pairs;
+    wire::RegisterPairs pairs;
 
 protected:
-    MultiRegMessage(uint32_t id, uint32_t camera, HX_WIRE::RegisterPairs list, std::size_t limit)
+    MultiRegMessage(uint32_t id, uint32_t camera, wire::RegisterPairs list, std::size_t limit)
         : RequestMessage(id, camera), pairs(std::move(list)), limit_(limit)
     {
     }
@@ -138,8 +138,8 @@ private:
 
 class ReadMultiRegMessage : public MultiRegMessage {
 public:
-    ReadMultiRegMessage(uint32_t camera, HX_WIRE::RegisterPairs list)
-        : MultiRegMessage(READ_MULTI_REG_MSG, camera, std::move(list), HX_WIRE::kMaxReadAddresses)
+    ReadMultiRegMessage(uint32_t camera, wire::RegisterPairs list)
+        : MultiRegMessage(READ_MULTI_REG_MSG, camera, std::move(list), wire::kMaxReadAddresses)
     {
     }
     Command encode(uint16_t requestId, RequestChannel& channel) const override;
@@ -150,8 +150,8 @@ public:
 
 class WriteMultiRegMessage : public MultiRegMessage {
 public:
-    WriteMultiRegMessage(uint32_t camera, HX_WIRE::RegisterPairs list)
-        : MultiRegMessage(WRITE_MULTI_REG_MSG, camera, std::move(list), HX_WIRE::kMaxGatedCallerPairs)
+    WriteMultiRegMessage(uint32_t camera, wire::RegisterPairs list)
+        : MultiRegMessage(WRITE_MULTI_REG_MSG, camera, std::move(list), wire::kMaxGatedCallerPairs)
     {
     }
     Command encode(uint16_t requestId, RequestChannel& channel) const override;
@@ -193,15 +193,15 @@ public:
 
 // The header fields as they arrived, whether or not the rest of the datagram makes sense, so a
 // malformed acknowledge still finds (and fails) the request it answers.
-HX_WIRE::AckHeader rawAckHeader(std::span<const uint8_t> datagram);
+wire::AckHeader rawAckHeader(std::span<const uint8_t> datagram);
 // The status to report for an acknowledge that carried no usable result.
-uint16_t unusableStatus(const HX_WIRE::AckHeader& header);
+uint16_t unusableStatus(const wire::AckHeader& header);
 
 // One datagram read from the event socket, with where it came from.
-class HmpMessage : public HLV_THREAD::Message {
+class HmpMessage : public thread::Message {
 public:
     HmpMessage() { req = HMP_MSG; }
-    std::array<uint8_t, HX_WIRE::kMaxControlDatagram> buffer{};
+    std::array<uint8_t, wire::kMaxControlDatagram> buffer{};
     std::size_t length = 0;
     uint32_t sourceAddress = 0; // network order
     uint16_t sourcePort = 0;
@@ -210,9 +210,9 @@ public:
 };
 
 // Posted when the camera is declared lost: fails every pending request at once.
-class PurgeMessage : public HLV_THREAD::Message {
+class PurgeMessage : public thread::Message {
 public:
     PurgeMessage() { req = PURGE_MSG; }
 };
 
-} // namespace HX_COMM
+} // namespace halvex::control

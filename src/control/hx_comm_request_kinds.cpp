@@ -7,16 +7,16 @@
 #include "hlv_thread/log.h"
 #include "wire/byte_io.h"
 
-using HLV_THREAD::MESSAGE_DONE;
-using HLV_THREAD::MESSAGE_FAILED;
-namespace Code = HX_WIRE::ControlCode;
-namespace Status = HX_WIRE::CameraStatus;
+namespace halvex::control {
 
-namespace HX_COMM {
+using thread::MESSAGE_DONE;
+using thread::MESSAGE_FAILED;
+namespace code = wire::control_code;
+namespace status = wire::camera_status;
 
 namespace {
 
-std::vector<uint32_t> addressesOf(const HX_WIRE::RegisterPairs& pairs)
+std::vector<uint32_t> addressesOf(const wire::RegisterPairs& pairs)
 {
     std::vector<uint32_t> addresses;
     addresses.reserve(pairs.size());
@@ -25,9 +25,9 @@ std::vector<uint32_t> addressesOf(const HX_WIRE::RegisterPairs& pairs)
     return addresses;
 }
 
-Command writeCommand(const HX_WIRE::WritePlan& plan, uint16_t requestId)
+Command writeCommand(const wire::WritePlan& plan, uint16_t requestId)
 {
-    return {HX_WIRE::encodeWriteRegCmd(plan.pairs, plan.ackRequired, requestId), plan.ackRequired};
+    return {wire::encodeWriteRegCmd(plan.pairs, plan.ackRequired, requestId), plan.ackRequired};
 }
 
 // Register and memory writes: only the status counts, and for a multi-register write the index
@@ -36,15 +36,15 @@ uint32_t takeWriteAnswer(RequestMessage& request, std::span<const uint8_t> datag
                          std::optional<std::size_t> expectedIndex)
 {
     request.cameraStatus = rawAckHeader(datagram).status;
-    if (request.cameraStatus == Status::kSuccess && expectedIndex) {
-        const auto ack = HX_WIRE::decodeWriteRegAck(datagram);
+    if (request.cameraStatus == status::kSuccess && expectedIndex) {
+        const auto ack = wire::decodeWriteRegAck(datagram);
         const long index = ack ? static_cast<long>(ack->index) : -1;
         if (index != static_cast<long>(*expectedIndex)) {
             HLV_LOG("%s: dataIndex [%ld] != reqlen [%zu]", "HxComm::finishWrite", index, *expectedIndex);
-            request.cameraStatus = Status::kGenericError;
+            request.cameraStatus = status::kGenericError;
         }
     }
-    if (request.cameraStatus == Status::kSuccess)
+    if (request.cameraStatus == status::kSuccess)
         return MESSAGE_DONE;
     HLV_LOG("%s(%s): Write failed, status=0x%x", "HxComm::finishWrite", channel.cameraName().c_str(),
             request.cameraStatus);
@@ -54,10 +54,10 @@ uint32_t takeWriteAnswer(RequestMessage& request, std::span<const uint8_t> datag
 
 } // namespace
 
-HX_WIRE::AckHeader rawAckHeader(std::span<const uint8_t> datagram)
+wire::AckHeader rawAckHeader(std::span<const uint8_t> datagram)
 {
-    HX_WIRE::ByteReader in(datagram);
-    HX_WIRE::AckHeader header;
+    wire::ByteReader in(datagram);
+    wire::AckHeader header;
     header.status = in.u16();
     header.answer = in.u16();
     header.length = in.u16();
@@ -65,30 +65,30 @@ HX_WIRE::AckHeader rawAckHeader(std::span<const uint8_t> datagram)
     return header;
 }
 
-uint16_t unusableStatus(const HX_WIRE::AckHeader& header)
+uint16_t unusableStatus(const wire::AckHeader& header)
 {
-    return header.status != Status::kSuccess ? header.status : Status::kGenericError;
+    return header.status != status::kSuccess ? header.status : status::kGenericError;
 }
 
 Command ReadRegMessage::encode(uint16_t requestId, RequestChannel& channel) const
 {
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): msg_id=%d, reg_addr=0x%08x/0x%08x", "HxComm::buildCommand",
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s): msg_id=%d, reg_addr=0x%08x/0x%08x", "HxComm::buildCommand",
               channel.cameraName().c_str(), requestId, regAddress, regAddress);
     const uint32_t address[] = {regAddress};
-    return {HX_WIRE::encodeReadRegCmd(address, requestId)};
+    return {wire::encodeReadRegCmd(address, requestId)};
 }
 
 uint16_t ReadRegMessage::expectedAnswer() const
 {
-    return Code::kReadRegAck;
+    return code::kReadRegAck;
 }
 
 // A read completes as done whatever the camera's status, as long as a value came with it.
 uint32_t ReadRegMessage::takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel)
 {
-    const auto ack = HX_WIRE::decodeReadRegAck(datagram);
+    const auto ack = wire::decodeReadRegAck(datagram);
     if (!ack || ack->values.empty()) {
-        const HX_WIRE::AckHeader header = rawAckHeader(datagram);
+        const wire::AckHeader header = rawAckHeader(datagram);
         HLV_LOG("%s(%s): No value in the answer to message %d, length=%d", "HxComm::finishReadReg",
                 channel.cameraName().c_str(), header.ackId, header.length);
         cameraStatus = unusableStatus(header);
@@ -102,20 +102,20 @@ uint32_t ReadRegMessage::takeAnswer(std::span<const uint8_t> datagram, RequestCh
 Command ReadMultiRegMessage::encode(uint16_t requestId, RequestChannel& channel) const
 {
     const char* camera = channel.cameraName().c_str();
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): reg count=%zu", "HxComm::buildCommand", camera, pairs.size());
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s) msg_id=%d", "HxComm::buildCommand", camera, requestId);
-    return {HX_WIRE::encodeReadRegCmd(addressesOf(pairs), requestId)};
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s): reg count=%zu", "HxComm::buildCommand", camera, pairs.size());
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s) msg_id=%d", "HxComm::buildCommand", camera, requestId);
+    return {wire::encodeReadRegCmd(addressesOf(pairs), requestId)};
 }
 
 uint16_t ReadMultiRegMessage::expectedAnswer() const
 {
-    return Code::kReadRegAck;
+    return code::kReadRegAck;
 }
 
 uint32_t ReadMultiRegMessage::takeAnswer(std::span<const uint8_t> datagram, RequestChannel&)
 {
-    const auto ack = HX_WIRE::decodeReadRegAck(datagram);
-    const HX_WIRE::AckHeader header = rawAckHeader(datagram);
+    const auto ack = wire::decodeReadRegAck(datagram);
+    const wire::AckHeader header = rawAckHeader(datagram);
     const std::size_t returned = ack ? ack->values.size() : 0;
     if (!ack || returned != pairs.size()) {
         HLV_LOG("%s: Mismatch between request list (%d) and returned values list (%d)", "HxComm::finishReadMultiReg",
@@ -131,7 +131,7 @@ uint32_t ReadMultiRegMessage::takeAnswer(std::span<const uint8_t> datagram, Requ
 
 Command WriteRegMessage::encode(uint16_t requestId, RequestChannel&) const
 {
-    return writeCommand(HX_WIRE::planSingleWrite(regAddress, value), requestId);
+    return writeCommand(wire::planSingleWrite(regAddress, value), requestId);
 }
 
 bool WriteRegMessage::repeatable() const
@@ -141,7 +141,7 @@ bool WriteRegMessage::repeatable() const
 
 uint16_t WriteRegMessage::expectedAnswer() const
 {
-    return Code::kWriteRegAck;
+    return code::kWriteRegAck;
 }
 
 uint32_t WriteRegMessage::takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel)
@@ -151,10 +151,10 @@ uint32_t WriteRegMessage::takeAnswer(std::span<const uint8_t> datagram, RequestC
 
 Command WriteMultiRegMessage::encode(uint16_t requestId, RequestChannel& channel) const
 {
-    const HX_WIRE::WritePlan plan = HX_WIRE::planMultiWrite(pairs);
+    const wire::WritePlan plan = wire::planMultiWrite(pairs);
     if (!plan.ackRequired) {
         for (const auto& pair : pairs)
-            HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Addr: 0x%x doesn't need ack", "HxComm::buildCommand",
+            HLV_TRACE(thread::TRACE_COMM, "%s(%s): Addr: 0x%x doesn't need ack", "HxComm::buildCommand",
                       channel.cameraName().c_str(), pair.address);
     }
     return writeCommand(plan, requestId);
@@ -167,7 +167,7 @@ bool WriteMultiRegMessage::repeatable() const
 
 uint16_t WriteMultiRegMessage::expectedAnswer() const
 {
-    return Code::kWriteRegAck;
+    return code::kWriteRegAck;
 }
 
 uint32_t WriteMultiRegMessage::takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel)
@@ -177,7 +177,7 @@ uint32_t WriteMultiRegMessage::takeAnswer(std::span<const uint8_t> datagram, Req
 
 Command ReadMemMessage::encode(uint16_t requestId, RequestChannel&) const
 {
-    return {HX_WIRE::encodeReadMemCmd(startAddress, byteCount, requestId)};
+    return {wire::encodeReadMemCmd(startAddress, byteCount, requestId)};
 }
 
 bool ReadMemMessage::repeatable() const
@@ -187,20 +187,20 @@ bool ReadMemMessage::repeatable() const
 
 uint16_t ReadMemMessage::expectedAnswer() const
 {
-    return Code::kReadMemAck;
+    return code::kReadMemAck;
 }
 
 uint32_t ReadMemMessage::takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel)
 {
-    const auto ack = HX_WIRE::decodeReadMemAck(datagram);
+    const auto ack = wire::decodeReadMemAck(datagram);
     if (!ack) {
-        const HX_WIRE::AckHeader header = rawAckHeader(datagram);
+        const wire::AckHeader header = rawAckHeader(datagram);
         HLV_LOG("%s(%s): Error reading reg_addr: 0x%04X, length=%d", "HxComm::finishReadMem",
                 channel.cameraName().c_str(), startAddress, header.length);
         cameraStatus = unusableStatus(header);
         return MESSAGE_FAILED;
     }
-    const std::size_t count = std::min<std::size_t>(ack->data.size(), HX_WIRE::effectiveReadCount(byteCount));
+    const std::size_t count = std::min<std::size_t>(ack->data.size(), wire::effectiveReadCount(byteCount));
     data.assign(ack->data.begin(), ack->data.begin() + static_cast<std::ptrdiff_t>(count));
     cameraStatus = ack->header.status;
     return MESSAGE_DONE;
@@ -208,12 +208,12 @@ uint32_t ReadMemMessage::takeAnswer(std::span<const uint8_t> datagram, RequestCh
 
 Command WriteMemMessage::encode(uint16_t requestId, RequestChannel&) const
 {
-    return {HX_WIRE::encodeWriteMemCmd(startAddress, data, requestId)};
+    return {wire::encodeWriteMemCmd(startAddress, data, requestId)};
 }
 
 uint16_t WriteMemMessage::expectedAnswer() const
 {
-    return Code::kWriteMemAck;
+    return code::kWriteMemAck;
 }
 
 uint32_t WriteMemMessage::takeAnswer(std::span<const uint8_t> datagram, RequestChannel& channel)
@@ -221,4 +221,4 @@ uint32_t WriteMemMessage::takeAnswer(std::span<const uint8_t> datagram, RequestC
     return takeWriteAnswer(*this, datagram, channel, std::nullopt);
 }
 
-} // namespace HX_COMM
+} // namespace halvex::control

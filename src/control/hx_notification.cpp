@@ -6,7 +6,8 @@
 #include <mutex>
 #include <utility>
 
-namespace HX_COMM {
+namespace halvex::control {
+
 namespace {
 
 // Allocated once and never destroyed: channels may still deliver while the process exits.
@@ -45,7 +46,7 @@ void setNotificationTarget(NotificationTarget target)
 }
 
 // The lookup runs outside the lock: it may create the receiver, which may take other locks.
-std::shared_ptr<HLV_THREAD::MsgThread> notificationTarget(uint32_t cameraAddress)
+std::shared_ptr<thread::MsgThread> notificationTarget(uint32_t cameraAddress)
 {
     NotificationTarget target;
     {
@@ -57,11 +58,11 @@ std::shared_ptr<HLV_THREAD::MsgThread> notificationTarget(uint32_t cameraAddress
 
 bool announceReturn(uint32_t cameraAddress, bool certain)
 {
-    const std::shared_ptr<HLV_THREAD::MsgThread> target = notificationTarget(cameraAddress);
+    const std::shared_ptr<thread::MsgThread> target = notificationTarget(cameraAddress);
     if (!target)
         return false;
-    auto* message = new HLV_THREAD::Message;
-    message->req = certain ? HX_MESSAGE_IDS::CAMERA_RETURNED_MSG : HX_MESSAGE_IDS::CAMERA_ANSWERS_AFTER_TIME_OUT_MSG;
+    auto* message = new thread::Message;
+    message->req = certain ? message_ids::CAMERA_RETURNED_MSG : message_ids::CAMERA_ANSWERS_AFTER_TIME_OUT_MSG;
     message->owner = target.get();
     target->post(message);
     return true;
@@ -86,4 +87,4 @@ bool deliverDiscoveryReply(uint32_t cameraAddress, std::span<const uint8_t> data
     return true;
 }
 
-} // namespace HX_COMM
+} // namespace halvex::control

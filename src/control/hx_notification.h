@@ -12,7 +12,7 @@
 #include "hlv_thread/message.h"
 #include "hlv_thread/msg_thread.h"
 
-namespace HX_COMM {
+namespace halvex::control {
 
 // A process-wide count that orders what the host learns of its cameras' registers: when an event
 // datagram arrived, when a register read was sent. A value known from an earlier moment must not
@@ -21,13 +21,13 @@ uint64_t orderStamp();
 
 // Register values reported by a camera, in the order they were reported. An event datagram
 // brings one pair; the register poller brings several at once; consumers treat both alike.
-class NotificationMessage : public HLV_THREAD::Message {
+class NotificationMessage : public thread::Message {
 public:
-    explicit NotificationMessage(HX_WIRE::RegisterPairs list) : pairs(std::move(list))
+    explicit NotificationMessage(wire::RegisterPairs list) : pairs(std::move(list))
     {
-        req = HX_MESSAGE_IDS::NOTIFICATION_MSG;
+        req = message_ids::NOTIFICATION_MSG;
     }
-    HX_WIRE::RegisterPairs pairs;
+    wire::RegisterPairs pairs;
     // Events the camera sent before this one never arrived: values the host holds may be stale.
     bool eventsMissed = false;
     // The number of the progress poller that read these values; 0 for the camera's own reports.
@@ -44,13 +44,13 @@ bool eventsMissed(std::optional<uint16_t> last, uint16_t received);
 // Finds the thread that receives a camera's notifications (its service thread), creating it if
 // that is the receiver's rule; an empty pointer drops the notification. The receiver becomes
 // the notification's owner, so its ownerMessage sees it.
-using NotificationTarget = std::function<std::shared_ptr<HLV_THREAD::MsgThread>(uint32_t cameraAddress)>;
+using NotificationTarget = std::function<std::shared_ptr<thread::MsgThread>(uint32_t cameraAddress)>;
 
 // Installs the receiver lookup (the camera services install theirs at start-up); an empty
 // function drops notifications. Safe from any thread.
 void setNotificationTarget(NotificationTarget target);
 // The current receiver for a camera, or an empty pointer.
-std::shared_ptr<HLV_THREAD::MsgThread> notificationTarget(uint32_t cameraAddress);
+std::shared_ptr<thread::MsgThread> notificationTarget(uint32_t cameraAddress);
 
 // Tells the camera's service thread that the camera answers again after it was lost or stayed
 // silent past a request's time-out: it may have restarted meanwhile, and its events may have been
@@ -66,4 +66,4 @@ void setDiscoveryReplySink(DiscoveryReplySink sink);
 // Passes a reply to the sink; false when none is installed.
 bool deliverDiscoveryReply(uint32_t cameraAddress, std::span<const uint8_t> datagram);
 
-} // namespace HX_COMM
+} // namespace halvex::control

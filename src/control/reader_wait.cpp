@@ -6,21 +6,21 @@
 #include "platform/event_fd.h"
 #include "platform/poll_wait.h"
 
-using HX_PLATFORM::raiseSystemError;
+namespace halvex::control {
 
-namespace HX_COMM {
+using platform::raiseSystemError;
 
 ReaderWait::ReaderWait(const std::string& cameraName) : cameraName_(cameraName) {}
 
 ReaderWait::~ReaderWait() = default;
 
-void ReaderWait::open(HX_PLATFORM::Descriptor controlSocket)
+void ReaderWait::open(platform::Descriptor controlSocket)
 {
-    wake_ = std::make_unique<HX_PLATFORM::EventFd>();
+    wake_ = std::make_unique<platform::EventFd>();
     if (!wake_->valid())
         raiseSystemError(__FILE__, __LINE__, "Could not create the reader's wake event", wake_->error());
     // In this order: control socket, wake event.
-    poll_ = std::make_unique<HX_PLATFORM::PollSet>();
+    poll_ = std::make_unique<platform::PollSet>();
     poll_->add(controlSocket);
     poll_->add(*wake_);
 }
@@ -28,12 +28,12 @@ void ReaderWait::open(HX_PLATFORM::Descriptor controlSocket)
 ControlTraffic ReaderWait::wait(std::chrono::milliseconds limit)
 {
     switch (poll_->wait(limit)) {
-    case HX_PLATFORM::PollStatus::Failed:
+    case platform::PollStatus::Failed:
         HLV_LOG("%s(%s): Could not wait for the camera's answer: %s", "HxComm::waitForControlTraffic",
-                cameraName_.c_str(), HX_PLATFORM::errnoIndicates(poll_->error()).c_str());
+                cameraName_.c_str(), platform::errnoIndicates(poll_->error()).c_str());
         return ControlTraffic::Failed;
-    case HX_PLATFORM::PollStatus::TimedOut: return ControlTraffic::Quiet;
-    case HX_PLATFORM::PollStatus::Ready: break;
+    case platform::PollStatus::TimedOut: return ControlTraffic::Quiet;
+    case platform::PollStatus::Ready: break;
     }
     if (poll_->events(1).any())
         wake_->reset();
@@ -53,4 +53,4 @@ void ReaderWait::close()
     wake_.reset();
 }
 
-} // namespace HX_COMM
+} // namespace halvex::control

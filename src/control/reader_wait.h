@@ -8,12 +8,12 @@
 
 #include "platform/unique_fd.h"
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 class EventFd;
 class PollSet;
-} // namespace HX_PLATFORM
+} // namespace halvex::platform
 
-namespace HX_COMM {
+namespace halvex::control {
 
 // What a caller reading the control socket found in one wait.
 enum class ControlTraffic { Readable, Quiet, Failed };
@@ -25,7 +25,7 @@ public:
     ~ReaderWait();
 
     // Raises a system error when the wake event cannot be made.
-    void open(HX_PLATFORM::Descriptor controlSocket);
+    void open(platform::Descriptor controlSocket);
     // For a control datagram, the wake event, or at most `limit`.
     ControlTraffic wait(std::chrono::milliseconds limit);
     void wake();
@@ -33,8 +33,8 @@ public:
 
 private:
     const std::string& cameraName_;
-    std::unique_ptr<HX_PLATFORM::EventFd> wake_;
-    std::unique_ptr<HX_PLATFORM::PollSet> poll_;
+    std::unique_ptr<platform::EventFd> wake_;
+    std::unique_ptr<platform::PollSet> poll_;
 };
 
-} // namespace HX_COMM
+} // namespace halvex::control

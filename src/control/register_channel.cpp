@@ -4,6 +4,10 @@
 #include "control/hx_comm.h"
 #include "control/hx_notification.h"
 
+namespace halvex::control {
+
+using wire::RegisterPairs;
+
 RegisterChannel::~RegisterChannel() = default;
 
 namespace {
@@ -59,5 +63,7 @@ std::optional<uint64_t> RegisterChannel::activityCount(uint32_t cameraAddress) c
 uint64_t RegisterChannel::stampRead(uint32_t cameraAddress)
 {
     HxComm::catchUpEvents(cameraAddress);
-    return HX_COMM::orderStamp();
+    return control::orderStamp();
 }
+
+} // namespace halvex::control

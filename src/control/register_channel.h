@@ -10,8 +10,7 @@
 
 #include "wire/register_pair.h"
 
-using HX_WIRE::RegisterPair;
-using HX_WIRE::RegisterPairs;
+namespace halvex::control {
 
 // The camera operations reach their camera only through this interface, so the family logic can
 // be exercised against an in-memory camera, and the library's own implementation goes through the
@@ -25,9 +24,9 @@ public:
     virtual uint32_t readReg(uint32_t reg, uint32_t& value) = 0;
     virtual uint32_t writeReg(uint32_t reg, uint32_t value) = 0;
     // Fills the values of `pairs` in order.
-    virtual uint32_t readMultiReg(RegisterPairs& pairs) = 0;
+    virtual uint32_t readMultiReg(wire::RegisterPairs& pairs) = 0;
     // Writes every pair in one exchange, in order.
-    virtual uint32_t writeMultiReg(const RegisterPairs& pairs) = 0;
+    virtual uint32_t writeMultiReg(const wire::RegisterPairs& pairs) = 0;
     // Reads `count` bytes (0: the default of 536) from camera memory at `start`.
     virtual uint32_t readMem(uint32_t start, std::vector<uint8_t>& data, uint32_t count) = 0;
     // Writes at most 536 bytes to camera memory at `start`. Channels that cannot (in-memory
@@ -36,7 +35,7 @@ public:
     // A write sent once (an action) whose caller waits a few round trips rather than the age-out
     // before it reads the camera's state; unanswered by then, it fails as aged out. By default
     // the plain write (one pair as a single-register write).
-    virtual uint32_t writeBriefly(const RegisterPairs& pairs);
+    virtual uint32_t writeBriefly(const wire::RegisterPairs& pairs);
     // True once the channel has given up on the camera (it was declared lost); a camera that
     // comes back needs a fresh channel.
     virtual bool faulted() const;
@@ -55,7 +54,7 @@ public:
     virtual EventRoute eventRoute(uint32_t cameraAddress);
     // Datagrams sent to the camera so far; nothing when the camera has no channel (any more).
     virtual std::optional<uint64_t> activityCount(uint32_t cameraAddress) const;
-    // The order stamp (HX_COMM::orderStamp) of a read sent right after this call. By default the
+    // The order stamp (control::orderStamp) of a read sent right after this call. By default the
     // camera's control channel first takes the events waiting for it, so an event the camera sent
     // before the read never counts as newer than the read's values.
     virtual uint64_t stampRead(uint32_t cameraAddress);
@@ -68,3 +67,5 @@ std::string describeWriteMultiRegFailure(uint32_t result);
 
 // The channel of the library's control protocol for the camera at `address` (network order).
 std::shared_ptr<RegisterChannel> controlChannelFor(uint32_t address);
+
+} // namespace halvex::control

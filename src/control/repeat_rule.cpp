@@ -6,11 +6,11 @@
 
 #include "registers/register_map.h"
 
-namespace HX_COMM {
+namespace halvex::control {
 
 namespace {
 
-namespace regs = HX_REGISTERS;
+namespace regs = registers;
 
 // Registers whose write stores a value and starts nothing.
 constexpr std::array SETTINGS_REGISTERS{
@@ -90,10 +90,10 @@ bool repeatableWrite(uint32_t address, uint32_t value)
     return listed(SETTINGS_REGISTERS, address);
 }
 
-bool repeatableWrite(std::span<const HX_WIRE::RegisterPair> pairs)
+bool repeatableWrite(std::span<const wire::RegisterPair> pairs)
 {
     return std::all_of(pairs.begin(), pairs.end(),
-                       [](const HX_WIRE::RegisterPair& pair) { return repeatableWrite(pair.address, pair.value); });
+                       [](const wire::RegisterPair& pair) { return repeatableWrite(pair.address, pair.value); });
 }
 
 bool repeatableMemoryRead(uint32_t start)
@@ -101,4 +101,4 @@ bool repeatableMemoryRead(uint32_t start)
     return !listed(DOCUMENTS, start);
 }
 
-} // namespace HX_COMM
+} // namespace halvex::control

@@ -14,11 +14,13 @@
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 
-using HLV_THREAD::MESSAGE_DONE;
-using HLV_THREAD::MESSAGE_FAILED;
-using HX_WIRE::RegisterPair;
+namespace halvex::control {
 
-namespace HX_COMM {
+using wire::RegisterPair;
+
+using thread::MESSAGE_DONE;
+using thread::MESSAGE_FAILED;
+using wire::RegisterPair;
 
 namespace {
 
@@ -49,7 +51,7 @@ void RequestExchange::transact(RequestMessage& request)
         return;
     ExchangeLock lock(exchangeLock_);
     if (thread_.halted()) {
-        HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_DEBUG, "Message received after HALT");
+        thread::logRaw(thread::LOG_PRIORITY_DEBUG, "Message received after HALT");
         request.channelDown = true;
         settle(request, MESSAGE_FAILED);
         return;
@@ -77,11 +79,11 @@ void RequestExchange::leavePending(RequestMessage& request)
     for (auto& [id, entry] : pending_) {
         if (entry.request != &request)
             continue;
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): message 0x%04x unanswered after a brief wait; its caller goes on",
+        HLV_TRACE(thread::TRACE_COMM, "%s(%s): message 0x%04x unanswered after a brief wait; its caller goes on",
                   "HxComm::handleRequest", cameraName_.c_str(), id);
         entry.request = nullptr;
     }
-    request.cameraStatus = HX_WIRE::CameraStatus::kBusy;
+    request.cameraStatus = wire::camera_status::kBusy;
     complete(request, MESSAGE_FAILED);
 }
 
@@ -96,12 +98,12 @@ bool RequestExchange::admit(RequestMessage& request)
         return false;
     }
     if (!HxComm::isKnown(cameraAddress_)) {
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): req=%d, NOT CONNECTED", who, cameraName_.c_str(), request.req);
+        HLV_TRACE(thread::TRACE_COMM, "%s(%s): req=%d, NOT CONNECTED", who, cameraName_.c_str(), request.req);
         request.channelDown = true;
         settle(request, MESSAGE_FAILED);
         return false;
     }
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): req=%d", who, cameraName_.c_str(), request.req);
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s): req=%d", who, cameraName_.c_str(), request.req);
     if (sockets_.control() == nullptr) {
         HLV_LOG("%s: Unexpectedly null HCP object!", who);
         settle(request, MESSAGE_FAILED);
@@ -112,7 +114,7 @@ bool RequestExchange::admit(RequestMessage& request)
         return false;
     }
     if (needsNoExchange(request)) {
-        request.cameraStatus = HX_WIRE::CameraStatus::kSuccess;
+        request.cameraStatus = wire::camera_status::kSuccess;
         settle(request, MESSAGE_DONE);
         return false;
     }
@@ -126,14 +128,14 @@ bool RequestExchange::sendRequest(RequestMessage& request)
     Command command = request.encode(id, *this);
     if (command.datagram.empty() ||
         !sockets_.sendToCamera(command.datagram, "HxComm::handleRequest", request.singleRead())) {
-        request.cameraStatus = HX_WIRE::CameraStatus::kGenericError;
+        request.cameraStatus = wire::camera_status::kGenericError;
         settle(request, MESSAGE_FAILED);
         return false;
     }
     if (!command.ackRequired) {
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): No ack for message %d, responding success", "HxComm::handleRequest",
+        HLV_TRACE(thread::TRACE_COMM, "%s(%s): No ack for message %d, responding success", "HxComm::handleRequest",
                   cameraName_.c_str(), id);
-        request.cameraStatus = HX_WIRE::CameraStatus::kSuccess;
+        request.cameraStatus = wire::camera_status::kSuccess;
         settle(request, MESSAGE_DONE);
         return false;
     }
@@ -146,7 +148,7 @@ bool RequestExchange::sendRequest(RequestMessage& request)
     }
     pending_[id] = std::move(entry);
     noteRequestPendingLocked();
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): wait for response to message 0x%04x", "HxComm::handleRequest",
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s): wait for response to message 0x%04x", "HxComm::handleRequest",
               cameraName_.c_str(), id);
     return true;
 }
@@ -219,7 +221,7 @@ std::chrono::milliseconds RequestExchange::resendOverdueLocked()
             continue;
         if (entry.resendAt <= now) {
             ++entry.sends;
-            HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): message 0x%04x unanswered after %lld us; sending it again (%u)",
+            HLV_TRACE(thread::TRACE_COMM, "%s(%s): message 0x%04x unanswered after %lld us; sending it again (%u)",
                       "HxComm::resend", cameraName_.c_str(), id,
                       static_cast<long long>(
                           std::chrono::duration_cast<std::chrono::microseconds>(now - entry.sentAt).count()),
@@ -273,12 +275,12 @@ uint16_t RequestExchange::nextRequestId()
 void RequestExchange::pokeReg(uint32_t regAddress, uint32_t value)
 {
     const RegisterPair pair[] = {{regAddress, value}};
-    sockets_.sendToCamera(HX_WIRE::encodeWriteRegCmd(pair, false, 0), "HxComm::pokeReg");
+    sockets_.sendToCamera(wire::encodeWriteRegCmd(pair, false, 0), "HxComm::pokeReg");
 }
 
 void RequestExchange::closeWriteGate()
 {
-    pokeReg(HX_WIRE::kWriteGateRegister, HX_WIRE::kWriteGateClosed);
+    pokeReg(wire::kWriteGateRegister, wire::kWriteGateClosed);
 }
 
 // Under the exchange lock, so no caller's command can follow the releases on the wire.
@@ -286,8 +288,8 @@ void RequestExchange::stop(bool releaseCamera, const char* who)
 {
     std::lock_guard<std::mutex> guard(exchangeLock_);
     if (releaseCamera) {
-        pokeReg(HX_WIRE::kWriteGateRegister, HX_WIRE::kWriteGateClosed);
-        pokeReg(HX_WIRE::kControlPrivilegeRegister, 0);
+        pokeReg(wire::kWriteGateRegister, wire::kWriteGateClosed);
+        pokeReg(wire::kControlPrivilegeRegister, 0);
     }
     thread_.markHalted();
     failPending(true, who);
@@ -302,7 +304,7 @@ void RequestExchange::failAll(const char* who)
 // Ends a request that never became pending: nobody else can see it.
 void RequestExchange::settle(RequestMessage& request, uint32_t status)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): req ID=%d", "HxComm::complete", cameraName_.c_str(), request.req);
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s): req ID=%d", "HxComm::complete", cameraName_.c_str(), request.req);
     request.status = status;
     request.completed = true;
 }
@@ -326,7 +328,7 @@ void RequestExchange::failPending(bool channelDown, const char* who)
     for (auto& [id, entry] : failing) {
         if (entry.request == nullptr)
             continue;
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Message %d [0x%x] has aged out.", who, cameraName_.c_str(), id,
+        HLV_TRACE(thread::TRACE_COMM, "%s(%s): Message %d [0x%x] has aged out.", who, cameraName_.c_str(), id,
                   entry.request->req);
         entry.request->channelDown = channelDown;
         complete(*entry.request, MESSAGE_FAILED);
@@ -336,8 +338,8 @@ void RequestExchange::failPending(bool channelDown, const char* who)
 void RequestExchange::processAck(std::span<const uint8_t> datagram)
 {
     const char* who = "HxComm::processAck";
-    const HX_WIRE::AckHeader header = rawAckHeader(datagram);
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): msg_id=%d, recv_cmd=%x", who, cameraName_.c_str(), header.ackId,
+    const wire::AckHeader header = rawAckHeader(datagram);
+    HLV_TRACE(thread::TRACE_COMM, "%s(%s): msg_id=%d, recv_cmd=%x", who, cameraName_.c_str(), header.ackId,
               header.answer);
     bool returned = false;
     bool missed = false;
@@ -345,7 +347,7 @@ void RequestExchange::processAck(std::span<const uint8_t> datagram)
         std::lock_guard<std::mutex> guard(exchangeLock_);
         const auto found = pending_.find(header.ackId);
         if (found == pending_.end()) {
-            HLV_TRACE(HLV_THREAD::TRACE_COMM,
+            HLV_TRACE(thread::TRACE_COMM,
                       "%s: Cannot find a pending msg with ID=0x%04X, cmd=0x%04X. This is probably OK.", who,
                       header.ackId, header.answer);
             return;
@@ -358,9 +360,8 @@ void RequestExchange::processAck(std::span<const uint8_t> datagram)
         returned = silent >= AWAY_AGE_OUTS;
         missed = silent != 0 && !returned;
         if (waiting == nullptr) {
-            HLV_TRACE(HLV_THREAD::TRACE_COMM,
-                      "%s(%s): late acknowledge of message 0x%04X, whose caller went on; dropped", who,
-                      cameraName_.c_str(), header.ackId);
+            HLV_TRACE(thread::TRACE_COMM, "%s(%s): late acknowledge of message 0x%04X, whose caller went on; dropped",
+                      who, cameraName_.c_str(), header.ackId);
         } else if (RequestMessage& request = *waiting; header.answer != request.expectedAnswer()) {
             HLV_LOG("%s(%s): Answer 0x%04X does not fit message %d [0x%x]; no result taken", who, cameraName_.c_str(),
                     header.answer, header.ackId, request.req);
@@ -411,7 +412,7 @@ std::optional<std::chrono::milliseconds> RequestExchange::untilNextTick()
             nextTick_ = now + period;
     }
     if (wentQuiet)
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Nothing to age out; ticking once a second", "HxComm::untilNextTick",
+        HLV_TRACE(thread::TRACE_COMM, "%s(%s): Nothing to age out; ticking once a second", "HxComm::untilNextTick",
                   cameraName_.c_str());
     if (*nextTick_ <= now)
         return std::chrono::milliseconds(0);
@@ -478,11 +479,11 @@ void RequestExchange::ageOut()
         if (waiting == nullptr)
             continue;
         RequestMessage& request = *waiting;
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s(%s): Message %d [0x%x] has aged out.", who, cameraName_.c_str(), id,
+        HLV_TRACE(thread::TRACE_COMM, "%s(%s): Message %d [0x%x] has aged out.", who, cameraName_.c_str(), id,
                   request.req);
-        request.cameraStatus = HX_WIRE::CameraStatus::kBusy;
+        request.cameraStatus = wire::camera_status::kBusy;
         complete(request, MESSAGE_FAILED);
     }
 }
 
-} // namespace HX_COMM
+} // namespace halvex::control

@@ -16,7 +16,7 @@
 #include "control/hx_comm_messages.h"
 #include "control/resend_schedule.h"
 
-namespace HX_COMM {
+namespace halvex::control {
 
 class ChannelSockets;
 class ChannelThread;
@@ -140,4 +140,4 @@ private:
     ResendSchedule resends_;
 };
 
-} // namespace HX_COMM
+} // namespace halvex::control

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 
-namespace HX_COMM {
+namespace halvex::control {
 
 ResendSchedule::ResendSchedule(std::chrono::microseconds tickPeriod) : tickPeriod_(tickPeriod) {}
 
@@ -34,4 +34,4 @@ void ResendSchedule::noteAnswer(uint32_t sends, std::chrono::steady_clock::time_
     smoothedRoundTrip_ = smoothedRoundTrip_ ? *smoothedRoundTrip_ + (sample - *smoothedRoundTrip_) / 8 : sample;
 }
 
-} // namespace HX_COMM
+} // namespace halvex::control

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace HX_COMM {
+namespace halvex::control {
 
 // Threads: callers hold the channel's exchange lock.
 class ResendSchedule {
@@ -30,4 +30,4 @@ private:
     std::optional<std::chrono::microseconds> smoothedRoundTrip_;
 };
 
-} // namespace HX_COMM
+} // namespace halvex::control

@@ -12,12 +12,14 @@
 #include "platform/ipv4_endpoint.h"
 #include "platform/socket_calls.h"
 
+namespace halvex::control {
+
 namespace {
 
 // Logs "who: <what, located>" with the system's text for the error on a second line.
 void logSocketError(const char* who, const char* file, int line, const std::string& what, int error)
 {
-    HLV_LOG("%s: %s", who, HX_PLATFORM::systemError(file, line, what.c_str(), error).str().c_str());
+    HLV_LOG("%s: %s", who, platform::systemError(file, line, what.c_str(), error).str().c_str());
 }
 
 #define HX_SOCKET_ERROR(who, what, error) logSocketError(who, __FILE__, __LINE__, what, error)
@@ -45,9 +47,9 @@ UdpSocket::UdpSocket(int receiveBufferBytes) : wantedReceiveBuffer_(receiveBuffe
         HX_SOCKET_ERROR("UdpSocket::UdpSocket", "Could not initialize WinSockets", sockets_.error());
         return;
     }
-    fd_ = HX_PLATFORM::openSocket(HX_PLATFORM::SocketType::Datagram);
+    fd_ = platform::openSocket(platform::SocketType::Datagram);
     if (!fd_.valid()) {
-        const int error = HX_PLATFORM::lastSocketError();
+        const int error = platform::lastSocketError();
         rememberError(error);
         HX_SOCKET_ERROR("UdpSocket::UdpSocket", "Could not create socket", error);
     }
@@ -60,18 +62,18 @@ UdpSocket::~UdpSocket()
 
 bool UdpSocket::start(uint16_t port)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: port=%d", "UdpSocket::start", port);
+    HLV_TRACE(thread::TRACE_SOCKET, "%s: port=%d", "UdpSocket::start", port);
     if (!fd_.valid()) {
         HLV_LOG("%s: The socket is invalid!", "UdpSocket::start");
         return false;
     }
     // Any local address (0.0.0.0).
-    if (!HX_PLATFORM::bindTo(fd_.get(), {0, port})) {
-        rememberError(HX_PLATFORM::lastSocketError());
-        HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: bind() failed with error %u", "UdpSocket::start", lastError());
+    if (!platform::bindTo(fd_.get(), {0, port})) {
+        rememberError(platform::lastSocketError());
+        HLV_TRACE(thread::TRACE_SOCKET, "%s: bind() failed with error %u", "UdpSocket::start", lastError());
         return false;
     }
-    port_ = HX_PLATFORM::localEndpoint(fd_.get()).port;
+    port_ = platform::localEndpoint(fd_.get()).port;
     enlargeReceiveBuffer();
     return true;
 }
@@ -79,9 +81,9 @@ bool UdpSocket::start(uint16_t port)
 // Asks for the wanted size (forced where the process may); when the system caps it, warns once.
 void UdpSocket::enlargeReceiveBuffer()
 {
-    const int granted = HX_PLATFORM::requestReceiveBuffer(fd_.get(), wantedReceiveBuffer_);
+    const int granted = platform::requestReceiveBuffer(fd_.get(), wantedReceiveBuffer_);
     if (granted < 0) {
-        rememberError(HX_PLATFORM::lastSocketError());
+        rememberError(platform::lastSocketError());
         HLV_LOG("Unable to set the stream socket receive buffer size which increased the potential for lost "
                 "messages");
         return;
@@ -93,11 +95,11 @@ void UdpSocket::enlargeReceiveBuffer()
 
 ReceivedDatagram UdpSocket::receive(std::span<uint8_t> buffer)
 {
-    ReceivedDatagram result = HX_PLATFORM::receiveDatagram(fd_.get(), buffer);
+    ReceivedDatagram result = platform::receiveDatagram(fd_.get(), buffer);
     if (result.kind != ReceivedDatagram::Kind::Failed)
         return result;
     // A report of an earlier send that found no listener says nothing of this socket.
-    if (HX_PLATFORM::reportsEarlierSend(result.error))
+    if (platform::reportsEarlierSend(result.error))
         return {};
     rememberError(result.error);
     HX_SOCKET_ERROR("UdpSocket::receive", "Could not recvfrom(sock)", result.error);
@@ -109,14 +111,13 @@ long UdpSocket::sendMsg(std::span<const uint8_t> datagram, uint32_t destination,
     if (destination == 0)
         return 0;
     // The dotted text is made only for a trace or an error: this is every command's path.
-    HLV_TRACE(HLV_THREAD::TRACE_SOCKET, "%s: dest=%s", "UdpSocket::sendMsg",
-              HX_PLATFORM::ipv4ToText(destination).c_str());
-    const long sent = HX_PLATFORM::sendDatagram(fd_.get(), datagram, {destination, destinationPort});
+    HLV_TRACE(thread::TRACE_SOCKET, "%s: dest=%s", "UdpSocket::sendMsg", platform::ipv4ToText(destination).c_str());
+    const long sent = platform::sendDatagram(fd_.get(), datagram, {destination, destinationPort});
     if (sent < 0) {
-        const int error = HX_PLATFORM::lastSocketError();
+        const int error = platform::lastSocketError();
         rememberError(error);
         HX_SOCKET_ERROR("UdpSocket::sendMsg",
-                        "Could not sendto() the camera(" + HX_PLATFORM::ipv4ToText(destination) + ").", error);
+                        "Could not sendto() the camera(" + platform::ipv4ToText(destination) + ").", error);
         return -1;
     }
     return sent;
@@ -132,7 +133,7 @@ bool UdpSocket::valid() const
     return fd_.valid();
 }
 
-HX_PLATFORM::Descriptor UdpSocket::fd() const
+platform::Descriptor UdpSocket::fd() const
 {
     return fd_.get();
 }
@@ -156,3 +157,5 @@ void UdpSocket::rememberError(int error)
 {
     lastError_ = static_cast<uint32_t>(error);
 }
+
+} // namespace halvex::control

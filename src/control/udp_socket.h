@@ -10,6 +10,8 @@
 #include "platform/socket_library.h"
 #include "platform/unique_fd.h"
 
+namespace halvex::control {
+
 // The local ports of one camera's channel: control (HCP) at P, stream at P + 1, events (HMP) at
 // P + 2, with P = 5824 + 3k for the first slot k in 0..9 whose control port can be bound. Firewall
 // rules are written for these ten; once all ten are taken, further channels take three ports the
@@ -35,7 +37,7 @@ struct ChannelPorts {
 };
 
 // What one receive call found.
-using ReceivedDatagram = HX_PLATFORM::ReceivedDatagram;
+using ReceivedDatagram = platform::ReceivedDatagram;
 
 // Errors never leave the object: they are logged and reported by return values, and the last
 // socket error stays readable for the caller's own log line. The owning thread starts, receives
@@ -65,7 +67,7 @@ public:
     void quit();
 
     bool valid() const;
-    HX_PLATFORM::Descriptor fd() const;
+    platform::Descriptor fd() const;
     uint16_t port() const;
     uint32_t lastError() const;
     // The receive buffer the system granted, in bytes (0 before start).
@@ -76,9 +78,11 @@ private:
     void rememberError(int error);
 
     const int wantedReceiveBuffer_;
-    HX_PLATFORM::SocketLibrary sockets_; // outlives the socket
-    HX_PLATFORM::UniqueFd fd_;
+    platform::SocketLibrary sockets_; // outlives the socket
+    platform::UniqueFd fd_;
     std::atomic<uint16_t> port_{0};
     std::atomic<uint32_t> lastError_{0};
     int grantedReceiveBuffer_ = 0;
 };
+
+} // namespace halvex::control

@@ -15,7 +15,10 @@
 #include "hlv_thread/wake.h"
 #include "platform/netutils.h"
 
-namespace HLV_DISCOVERY {
+namespace halvex::discovery {
+
+using thread::fmtToString;
+
 namespace {
 
 constexpr uint32_t FIRST_POLL_MICROSECONDS = 2'000'000;
@@ -23,34 +26,34 @@ constexpr uint32_t POLL_MICROSECONDS = 5'000'000;
 
 } // namespace
 
-DiscoverySend::DiscoverySend(HLV_THREAD::MsgThread* discovery)
+DiscoverySend::DiscoverySend(thread::MsgThread* discovery)
 {
     req = DISCOVERY_SEND;
     owner = discovery;
 }
 
-DiscoveryMessage::DiscoveryMessage(HLV_THREAD::MsgThread* discovery, const Reply& received,
-                                   const HX_PLATFORM::Ipv4Endpoint& from)
+DiscoveryMessage::DiscoveryMessage(thread::MsgThread* discovery, const Reply& received,
+                                   const platform::Ipv4Endpoint& from)
     : reply(received), source(from)
 {
     req = DISCOVERY_REPLY;
     owner = discovery;
 }
 
-DiscoveryRemoveCamera::DiscoveryRemoveCamera(HLV_THREAD::MsgThread* discovery, uint32_t camera) : address(camera)
+DiscoveryRemoveCamera::DiscoveryRemoveCamera(thread::MsgThread* discovery, uint32_t camera) : address(camera)
 {
-    req = HX_MESSAGE_IDS::DISCOVERY_REMOVE_CAMERA_MSG;
+    req = message_ids::DISCOVERY_REMOVE_CAMERA_MSG;
     owner = discovery;
 }
 
-DiscoveryProbe::DiscoveryProbe(HLV_THREAD::MsgThread* discovery, uint32_t camera) : address(camera)
+DiscoveryProbe::DiscoveryProbe(thread::MsgThread* discovery, uint32_t camera) : address(camera)
 {
     req = DISCOVERY_PROBE;
     owner = discovery;
 }
 
 DiscoveryPoll::DiscoveryPoll(Discovery& discovery)
-    : Ticker(HLV_THREAD::scaledMicroseconds(FIRST_POLL_MICROSECONDS)), discovery_(discovery)
+    : Ticker(thread::scaledMicroseconds(FIRST_POLL_MICROSECONDS)), discovery_(discovery)
 {
 }
 
@@ -63,16 +66,11 @@ void DiscoveryPoll::tick()
 {
     if (firstTick_) {
         firstTick_ = false;
-        setPeriod(HLV_THREAD::scaledMicroseconds(POLL_MICROSECONDS));
+        setPeriod(thread::scaledMicroseconds(POLL_MICROSECONDS));
     }
     if (!discovery_.pollingPaused())
         discovery_.post(new DiscoverySend(&discovery_));
 }
-
-} // namespace HLV_DISCOVERY
-
-using HLV_DISCOVERY::DiscoveryDb;
-using HLV_DISCOVERY::Reply;
 
 namespace {
 
@@ -83,7 +81,7 @@ struct Singleton {
     Discovery* instance = nullptr;
     bool closed = false;
     bool closing = false;
-    HLV_DISCOVERY::DiscoveryEvents* events = nullptr;
+    DiscoveryEvents* events = nullptr;
 };
 
 Singleton& singleton()
@@ -94,7 +92,7 @@ Singleton& singleton()
 
 // The message as the type its identifier claims; one that only claims it is logged and dropped.
 template <class Expected>
-const Expected* claimed(const HLV_THREAD::Message* message, const char* typeName)
+const Expected* claimed(const thread::Message* message, const char* typeName)
 {
     const auto* typed = dynamic_cast<const Expected*>(message);
     if (typed == nullptr)
@@ -109,7 +107,7 @@ Discovery* Discovery::factory()
     Singleton& state = singleton();
     const std::lock_guard lock(state.mutex);
     if (state.closed || (state.instance != nullptr && state.instance->halted())) {
-        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Called after halted", "Discovery::factory");
+        HLV_TRACE(thread::TRACE_DISCOVERY, "%s: Called after halted", "Discovery::factory");
         return nullptr;
     }
     if (state.instance == nullptr) {
@@ -121,13 +119,13 @@ Discovery* Discovery::factory()
         created->start();
         state.instance = created.release();
         // Replies that reach a camera's control socket instead of ours.
-        HX_COMM::setDiscoveryReplySink(
+        control::setDiscoveryReplySink(
             [](uint32_t camera, std::span<const uint8_t> datagram) { Discovery::forwardReply(datagram, camera); });
     }
     return state.instance;
 }
 
-void Discovery::setLibraryEvents(HLV_DISCOVERY::DiscoveryEvents& events)
+void Discovery::setLibraryEvents(DiscoveryEvents& events)
 {
     Singleton& state = singleton();
     const std::lock_guard lock(state.mutex);
@@ -153,7 +151,7 @@ void Discovery::close()
         state.closing = true;
     }
     if (closing != nullptr)
-        HLV_THREAD::closeThread(*closing);
+        thread::closeThread(*closing);
 }
 
 void Discovery::forwardReply(std::span<const uint8_t> datagram, uint32_t cameraAddress)
@@ -161,16 +159,16 @@ void Discovery::forwardReply(std::span<const uint8_t> datagram, uint32_t cameraA
     Discovery* discovery = existing();
     if (discovery == nullptr)
         return;
-    discovery->processDiscoveryAck(datagram, {cameraAddress, HX_NETUTILS::DISCOVERY_PORT});
+    discovery->processDiscoveryAck(datagram, {cameraAddress, platform::net_utils::DISCOVERY_PORT});
 }
 
 void Discovery::removeCamera(uint32_t address)
 {
     if (Discovery* discovery = existing())
-        discovery->post(new HLV_DISCOVERY::DiscoveryRemoveCamera(discovery, address));
+        discovery->post(new discovery::DiscoveryRemoveCamera(discovery, address));
 }
 
-Discovery::Discovery(HLV_DISCOVERY::DiscoveryEvents& events) : MsgThread(WakeOnPost::Yes), events_(events)
+Discovery::Discovery(DiscoveryEvents& events) : MsgThread(WakeOnPost::Yes), events_(events)
 {
     try {
         db_ = std::make_unique<DiscoveryDb>(events_);
@@ -183,21 +181,21 @@ Discovery::Discovery(HLV_DISCOVERY::DiscoveryEvents& events) : MsgThread(WakeOnP
 Discovery::~Discovery()
 {
     if (running() && !isCurrentThread())
-        HLV_THREAD::closeThread(*this);
+        thread::closeThread(*this);
     if (!isCurrentThread())
         join();
 }
 
 void Discovery::pausePolling(bool pause)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: pause=%d", "Discovery::pausePolling", pause ? 1 : 0);
+    HLV_TRACE(thread::TRACE_DISCOVERY, "%s: pause=%d", "Discovery::pausePolling", pause ? 1 : 0);
     paused_ = pause;
 }
 
 bool Discovery::paused() const
 {
     const bool pause = pollingPaused();
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: paused=%d", "Discovery::paused", pause ? 1 : 0);
+    HLV_TRACE(thread::TRACE_DISCOVERY, "%s: paused=%d", "Discovery::paused", pause ? 1 : 0);
     return pause;
 }
 
@@ -212,7 +210,7 @@ bool Discovery::getDiscoveryInfoByIP(const std::string& dottedAddress, Reply& ou
         HLV_LOG("%s: Unable to access the cameraInfo database.", "Discovery::getDiscoveryInfoByIP");
         return false;
     }
-    const std::optional<uint32_t> address = HX_PLATFORM::ipv4FromText(dottedAddress);
+    const std::optional<uint32_t> address = platform::ipv4FromText(dottedAddress);
     return address && db_->getByAddr(*address, out);
 }
 
@@ -238,7 +236,7 @@ bool Discovery::lookup(const std::string& nameOrAddress, uint32_t& address) cons
         return true;
     if (!getDiscoveryInfoByIP(nameOrAddress, reply))
         return false;
-    address = *HX_PLATFORM::ipv4FromText(nameOrAddress);
+    address = *platform::ipv4FromText(nameOrAddress);
     return true;
 }
 
@@ -247,7 +245,7 @@ std::string Discovery::identity(uint32_t address) const
     Reply reply{};
     if (!db_ || !db_->getByAddr(address, reply))
         return {};
-    const std::optional<HX_WIRE::DiscoveryAck> decoded = HX_WIRE::decodeDiscoveryAck(reply);
+    const std::optional<wire::DiscoveryAck> decoded = wire::decodeDiscoveryAck(reply);
     if (!decoded)
         return {};
     const std::array<uint8_t, 6>& mac = decoded->macAddress;
@@ -257,7 +255,7 @@ std::string Discovery::identity(uint32_t address) const
 
 bool Discovery::addCameraByAddress(const std::string& text, uint32_t& address)
 {
-    const std::optional<uint32_t> parsed = HX_PLATFORM::ipv4FromText(text);
+    const std::optional<uint32_t> parsed = platform::ipv4FromText(text);
     if (!parsed || !db_ || isCurrentThread())
         return false;
     address = *parsed;
@@ -266,27 +264,27 @@ bool Discovery::addCameraByAddress(const std::string& text, uint32_t& address)
     if (halted())
         return false;
     // A name lookup must never turn into a broadcast.
-    if (!HX_NETUTILS::isSingleHost(address, HX_NETUTILS::listAdapters())) {
-        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: %s is no camera address.", "Discovery::addCameraByAddress",
+    if (!platform::net_utils::isSingleHost(address, platform::net_utils::listAdapters())) {
+        HLV_TRACE(thread::TRACE_DISCOVERY, "%s: %s is no camera address.", "Discovery::addCameraByAddress",
                   text.c_str());
         return false;
     }
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Asking %s directly.", "Discovery::addCameraByAddress", text.c_str());
-    post(new HLV_DISCOVERY::DiscoveryProbe(this, address));
-    return db_->waitForCamera(address, std::chrono::steady_clock::now() + HLV_DISCOVERY::UnicastProbes::PROBE_WAIT);
+    HLV_TRACE(thread::TRACE_DISCOVERY, "%s: Asking %s directly.", "Discovery::addCameraByAddress", text.c_str());
+    post(new discovery::DiscoveryProbe(this, address));
+    return db_->waitForCamera(address, std::chrono::steady_clock::now() + UnicastProbes::PROBE_WAIT);
 }
 
-void Discovery::processDiscoveryAck(std::span<const uint8_t> datagram, const HX_PLATFORM::Ipv4Endpoint& source)
+void Discovery::processDiscoveryAck(std::span<const uint8_t> datagram, const platform::Ipv4Endpoint& source)
 {
     if (datagram.data() == nullptr) {
         HLV_LOG("%s: Unexpectedly null packet_ptr!", "Discovery::processDiscoveryAck");
         return;
     }
-    if (!HX_WIRE::isDiscoveryReply(datagram))
+    if (!wire::isDiscoveryReply(datagram))
         return;
     Reply reply{};
     std::copy(datagram.begin(), datagram.end(), reply.begin());
-    post(new HLV_DISCOVERY::DiscoveryMessage(this, reply, source));
+    post(new discovery::DiscoveryMessage(this, reply, source));
 }
 
 const DiscoveryDb* Discovery::database() const
@@ -297,11 +295,11 @@ const DiscoveryDb* Discovery::database() const
 void Discovery::run()
 {
     try {
-        poller_ = std::make_unique<HLV_DISCOVERY::DiscoveryPoll>(*this);
+        poller_ = std::make_unique<DiscoveryPoll>(*this);
         poller_->start();
         while (!finished_)
             processLoop();
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s: Exception during Discovery; terminating: %s", "Discovery::run", error.str().c_str());
     } catch (...) {
         HLV_LOG("%s: Unknown exception caught.", "Discovery::run");
@@ -314,7 +312,7 @@ void Discovery::run()
     // A loop that ended without a HALT must still refuse later messages and release closers.
     if (!halted())
         haltWithoutLoop();
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Done", "Discovery::run");
+    HLV_TRACE(thread::TRACE_DISCOVERY, "%s: Done", "Discovery::run");
 }
 
 // Takes every queued message. The loop may end only once it has seen the queue empty while
@@ -323,7 +321,7 @@ void Discovery::drainQueue()
 {
     for (;;) {
         const bool wasHalted = halted();
-        if (HLV_THREAD::Message* message = waitForMessage(1)) {
+        if (thread::Message* message = waitForMessage(1)) {
             dispatchGuarded(message);
             continue;
         }
@@ -334,14 +332,14 @@ void Discovery::drainQueue()
     }
 }
 
-void Discovery::dispatchGuarded(HLV_THREAD::Message* message)
+void Discovery::dispatchGuarded(thread::Message* message)
 {
     try {
         if (message != nullptr && message->owner == this)
             ownerMessage(message);
         else
             messageHandle(message);
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s: Exception during Discovery; terminating: %s", "Discovery::processLoop", error.str().c_str());
     } catch (const std::exception& error) {
         HLV_LOG("%s: Exception during Discovery; terminating: %s", "Discovery::processLoop", error.what());
@@ -350,62 +348,62 @@ void Discovery::dispatchGuarded(HLV_THREAD::Message* message)
     }
 }
 
-void Discovery::messageHandle(HLV_THREAD::Message* message)
+void Discovery::messageHandle(thread::Message* message)
 {
     if (message == nullptr) {
         HLV_LOG("%s: message is unexpectedly null!", "Discovery::messageHandle");
         return;
     }
-    if (message->req == HLV_THREAD::HALT) {
-        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: halt!", "Discovery::messageHandle");
-        message->reply(HLV_THREAD::MESSAGE_DONE);
+    if (message->req == thread::HALT) {
+        HLV_TRACE(thread::TRACE_DISCOVERY, "%s: halt!", "Discovery::messageHandle");
+        message->reply(thread::MESSAGE_DONE);
         return;
     }
     HLV_LOG("Unrecognized message type: 0x%x", message->req);
-    message->reply(HLV_THREAD::MESSAGE_FAILED);
+    message->reply(thread::MESSAGE_FAILED);
 }
 
-void Discovery::ownerMessage(HLV_THREAD::Message* message)
+void Discovery::ownerMessage(thread::Message* message)
 {
     if (message == nullptr) {
         HLV_LOG("%s: message is unexpectedly null!", "Discovery::ownerMessage");
         return;
     }
     switch (message->req) {
-    case HLV_THREAD::HALT:
-    case HLV_DISCOVERY::DISCOVERY_SEND:
-    case HLV_DISCOVERY::DISCOVERY_REPLY:
-    case HLV_DISCOVERY::DISCOVERY_PROBE:
-    case HX_MESSAGE_IDS::DISCOVERY_REMOVE_CAMERA_MSG: handleOwn(message); return;
+    case thread::HALT:
+    case DISCOVERY_SEND:
+    case DISCOVERY_REPLY:
+    case DISCOVERY_PROBE:
+    case message_ids::DISCOVERY_REMOVE_CAMERA_MSG: handleOwn(message); return;
     default: MsgThread::ownerMessage(message);
     }
 }
 
 // Our own messages are asynchronous and end here; a synchronous HALT goes back to its sender.
-void Discovery::handleOwn(HLV_THREAD::Message* message)
+void Discovery::handleOwn(thread::Message* message)
 {
     if (message->synchronous()) {
-        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: halt!", "Discovery::ownerMessage");
-        message->reply(HLV_THREAD::MESSAGE_DONE);
+        HLV_TRACE(thread::TRACE_DISCOVERY, "%s: halt!", "Discovery::ownerMessage");
+        message->reply(thread::MESSAGE_DONE);
         return;
     }
-    const std::unique_ptr<HLV_THREAD::Message> owned(message);
+    const std::unique_ptr<thread::Message> owned(message);
     switch (message->req) {
-    case HLV_THREAD::HALT: HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: halt!", "Discovery::ownerMessage"); break;
-    case HLV_DISCOVERY::DISCOVERY_SEND:
-        if (claimed<HLV_DISCOVERY::DiscoverySend>(message, "DiscoverySend"))
+    case thread::HALT: HLV_TRACE(thread::TRACE_DISCOVERY, "%s: halt!", "Discovery::ownerMessage"); break;
+    case DISCOVERY_SEND:
+        if (claimed<DiscoverySend>(message, "DiscoverySend"))
             handleSend();
         break;
-    case HLV_DISCOVERY::DISCOVERY_REPLY:
-        if (const auto* reply = claimed<HLV_DISCOVERY::DiscoveryMessage>(message, "DiscoveryMessage"))
+    case DISCOVERY_REPLY:
+        if (const auto* reply = claimed<DiscoveryMessage>(message, "DiscoveryMessage"))
             handleReply(*reply);
         break;
-    case HX_MESSAGE_IDS::DISCOVERY_REMOVE_CAMERA_MSG:
-        if (const auto* removal = claimed<HLV_DISCOVERY::DiscoveryRemoveCamera>(message, "DiscoveryRemoveCamera"))
+    case message_ids::DISCOVERY_REMOVE_CAMERA_MSG:
+        if (const auto* removal = claimed<DiscoveryRemoveCamera>(message, "DiscoveryRemoveCamera"))
             handleRemoveCamera(*removal);
         break;
-    case HLV_DISCOVERY::DISCOVERY_PROBE:
-        if (const auto* probe = claimed<HLV_DISCOVERY::DiscoveryProbe>(message, "DiscoveryProbe"))
+    case DISCOVERY_PROBE:
+        if (const auto* probe = claimed<DiscoveryProbe>(message, "DiscoveryProbe"))
             handleProbe(*probe);
         break;
     default: break;
@@ -424,7 +422,7 @@ void Discovery::handleSend()
     network_.broadcast(requestId);
 }
 
-void Discovery::handleReply(const HLV_DISCOVERY::DiscoveryMessage& message)
+void Discovery::handleReply(const DiscoveryMessage& message)
 {
     if (!db_)
         return;
@@ -434,15 +432,15 @@ void Discovery::handleReply(const HLV_DISCOVERY::DiscoveryMessage& message)
         probes_.noteAnswer(address);
 }
 
-void Discovery::handleRemoveCamera(const HLV_DISCOVERY::DiscoveryRemoveCamera& message)
+void Discovery::handleRemoveCamera(const DiscoveryRemoveCamera& message)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s(%s)", "Discovery::handleRemoveCamera",
-              HX_PLATFORM::ipv4ToText(message.address).c_str());
+    HLV_TRACE(thread::TRACE_DISCOVERY, "%s(%s)", "Discovery::handleRemoveCamera",
+              platform::ipv4ToText(message.address).c_str());
     if (db_)
         db_->removeCamera(message.address);
 }
 
-void Discovery::handleProbe(const HLV_DISCOVERY::DiscoveryProbe& message)
+void Discovery::handleProbe(const DiscoveryProbe& message)
 {
     probes_.add(message.address);
     network_.sendUnicast(message.address, network_.takeRequestId());
@@ -452,24 +450,24 @@ void Discovery::processLoop()
 {
     if (!network_.usable()) {
         // Without a socket there is only the queue to serve: block on it.
-        if (HLV_THREAD::Message* message = waitForMessage(0))
+        if (thread::Message* message = waitForMessage(0))
             dispatchGuarded(message);
         else
             finished_ = true;
         return;
     }
     try {
-        const HLV_DISCOVERY::DiscoveryNetwork::Ready ready = network_.wait();
+        const DiscoveryNetwork::Ready ready = network_.wait();
         if (ready.queue) {
             postWake()->reset(); // before draining, so a post during the drain wakes us again
             drainQueue();
             return;
         }
         if (ready.socket && !halted())
-            network_.readReplies([this](std::span<const uint8_t> datagram, const HX_PLATFORM::Ipv4Endpoint& source) {
+            network_.readReplies([this](std::span<const uint8_t> datagram, const platform::Ipv4Endpoint& source) {
                 processDiscoveryAck(datagram, source);
             });
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s: Exception during Discovery; terminating: %s", "Discovery::processLoop", error.str().c_str());
     } catch (...) {
         HLV_LOG("%s: Unknown exception caught.", "Discovery::processLoop");
@@ -479,10 +477,12 @@ void Discovery::processLoop()
 std::string Discovery::messageName(uint32_t id) const
 {
     switch (id) {
-    case HLV_DISCOVERY::DISCOVERY_SEND: return "HLV_DISCOVERY::DiscoverySend";
-    case HLV_DISCOVERY::DISCOVERY_REPLY: return "HLV_DISCOVERY::DiscoveryMessage";
-    case HLV_DISCOVERY::DISCOVERY_PROBE: return "HLV_DISCOVERY::DiscoveryProbe";
-    case HX_MESSAGE_IDS::DISCOVERY_REMOVE_CAMERA_MSG: return "HLV_DISCOVERY::DiscoveryRemoveCamera";
+    case DISCOVERY_SEND: return "HLV_DISCOVERY::DiscoverySend";
+    case DISCOVERY_REPLY: return "HLV_DISCOVERY::DiscoveryMessage";
+    case DISCOVERY_PROBE: return "HLV_DISCOVERY::DiscoveryProbe";
+    case message_ids::DISCOVERY_REMOVE_CAMERA_MSG: return "HLV_DISCOVERY::DiscoveryRemoveCamera";
     default: return MsgThread::messageName(id);
     }
 }
+
+} // namespace halvex::discovery

@@ -16,48 +16,48 @@
 #include "hlv_thread/ticker.h"
 #include "platform/ipv4_endpoint.h"
 
-class Discovery;
+namespace halvex::discovery {
 
-namespace HLV_DISCOVERY {
+class Discovery;
 
 // Private message identifiers of the Discovery thread.
 enum : uint32_t {
-    DISCOVERY_SEND = HX_MESSAGE_IDS::INTERNAL_START,
-    DISCOVERY_REPLY = HX_MESSAGE_IDS::INTERNAL_START + 1,
-    DISCOVERY_PROBE = HX_MESSAGE_IDS::INTERNAL_START + 2,
+    DISCOVERY_SEND = message_ids::INTERNAL_START,
+    DISCOVERY_REPLY = message_ids::INTERNAL_START + 1,
+    DISCOVERY_PROBE = message_ids::INTERNAL_START + 2,
 };
 
 // The poller's request for one round of discovery requests.
-class DiscoverySend : public HLV_THREAD::Message {
+class DiscoverySend : public thread::Message {
 public:
-    explicit DiscoverySend(HLV_THREAD::MsgThread* discovery);
+    explicit DiscoverySend(thread::MsgThread* discovery);
 };
 
 // One discovery reply and where it came from.
-class DiscoveryMessage : public HLV_THREAD::Message {
+class DiscoveryMessage : public thread::Message {
 public:
-    DiscoveryMessage(HLV_THREAD::MsgThread* discovery, const Reply& reply, const HX_PLATFORM::Ipv4Endpoint& source);
+    DiscoveryMessage(thread::MsgThread* discovery, const Reply& reply, const platform::Ipv4Endpoint& source);
     Reply reply;
-    HX_PLATFORM::Ipv4Endpoint source;
+    platform::Ipv4Endpoint source;
 };
 
 // A camera whose image connection was lost for good: drop it and ignore its next replies.
-class DiscoveryRemoveCamera : public HLV_THREAD::Message {
+class DiscoveryRemoveCamera : public thread::Message {
 public:
-    DiscoveryRemoveCamera(HLV_THREAD::MsgThread* discovery, uint32_t address);
+    DiscoveryRemoveCamera(thread::MsgThread* discovery, uint32_t address);
     uint32_t address;
 };
 
 // A camera to reach by address: send it a unicast request now, and at every poll once it answers.
-class DiscoveryProbe : public HLV_THREAD::Message {
+class DiscoveryProbe : public thread::Message {
 public:
-    DiscoveryProbe(HLV_THREAD::MsgThread* discovery, uint32_t address);
+    DiscoveryProbe(thread::MsgThread* discovery, uint32_t address);
     uint32_t address;
 };
 
 // Ticks the Discovery thread: the first round 2 s after start, then one every 5 s (both scaled
 // by the test hook). Its tick only posts, so it never waits on the thread that stops it.
-class DiscoveryPoll : public HLV_THREAD::Ticker {
+class DiscoveryPoll : public thread::Ticker {
 public:
     explicit DiscoveryPoll(Discovery& discovery);
     ~DiscoveryPoll() override;
@@ -67,8 +67,6 @@ private:
     Discovery& discovery_;
     bool firstTick_ = true;
 };
-
-} // namespace HLV_DISCOVERY
 
 // The process-wide discovery message thread. Its loop waits on its message queue and on the
 // discovery socket together. The database it owns is written on this thread only and read by
@@ -81,13 +79,13 @@ private:
 //   the camera;
 // - the Discovery thread only: run, messageHandle and the handlers behind them;
 // - the owner (the library's start and close, or a test): the constructor and the destructor.
-class Discovery : public HLV_THREAD::MsgThread {
+class Discovery : public thread::MsgThread {
 public:
     // The single library instance, created and started on first use; nullptr once it has halted.
     static Discovery* factory();
     // What the library's instance reports cameras coming and going to: the layers above discovery
     // install it once, before the first factory() call, which refuses to start without it.
-    static void setLibraryEvents(HLV_DISCOVERY::DiscoveryEvents& events);
+    static void setLibraryEvents(DiscoveryEvents& events);
     // The library instance if it runs; never creates one.
     static Discovery* existing();
     // Halts and joins the library instance (library shutdown); later factory calls return nullptr.
@@ -99,13 +97,13 @@ public:
     static void removeCamera(uint32_t address);
 
     // A discovery reporting to `events`; the library's instance comes from factory().
-    explicit Discovery(HLV_DISCOVERY::DiscoveryEvents& events);
+    explicit Discovery(DiscoveryEvents& events);
     ~Discovery() override;
 
     void pausePolling(bool pause);
     bool paused() const;
-    bool getDiscoveryInfoByIP(const std::string& dottedAddress, HLV_DISCOVERY::Reply& out) const;
-    bool getDiscoveryInfoByName(const std::string& name, HLV_DISCOVERY::Reply& out) const;
+    bool getDiscoveryInfoByIP(const std::string& dottedAddress, Reply& out) const;
+    bool getDiscoveryInfoByName(const std::string& name, Reply& out) const;
     // The camera handle of a known camera, looked up by user-defined name, then by dotted address.
     bool lookup(const std::string& nameOrAddress, uint32_t& address) const;
     // The MAC address and serial number of the camera listed at the address; empty when none is.
@@ -116,33 +114,35 @@ public:
     // answer or is refused. Not from the Discovery thread itself.
     bool addCameraByAddress(const std::string& text, uint32_t& address);
     // Takes one received datagram: a full-size successful discovery reply is queued for the database.
-    void processDiscoveryAck(std::span<const uint8_t> datagram, const HX_PLATFORM::Ipv4Endpoint& source);
+    void processDiscoveryAck(std::span<const uint8_t> datagram, const platform::Ipv4Endpoint& source);
     // The camera database; nullptr only when it could not be created.
-    const HLV_DISCOVERY::DiscoveryDb* database() const;
+    const DiscoveryDb* database() const;
 
     void run() override;
-    void messageHandle(HLV_THREAD::Message* message) override;
-    void ownerMessage(HLV_THREAD::Message* message) override;
+    void messageHandle(thread::Message* message) override;
+    void ownerMessage(thread::Message* message) override;
     std::string messageName(uint32_t id) const override;
 
 private:
-    friend class HLV_DISCOVERY::DiscoveryPoll;
+    friend class DiscoveryPoll;
 
     void processLoop();
-    void dispatchGuarded(HLV_THREAD::Message* message);
+    void dispatchGuarded(thread::Message* message);
     void drainQueue();
-    void handleOwn(HLV_THREAD::Message* message);
+    void handleOwn(thread::Message* message);
     void handleSend();
-    void handleReply(const HLV_DISCOVERY::DiscoveryMessage& message);
-    void handleRemoveCamera(const HLV_DISCOVERY::DiscoveryRemoveCamera& message);
-    void handleProbe(const HLV_DISCOVERY::DiscoveryProbe& message);
+    void handleReply(const DiscoveryMessage& message);
+    void handleRemoveCamera(const DiscoveryRemoveCamera& message);
+    void handleProbe(const DiscoveryProbe& message);
     bool pollingPaused() const;
 
-    HLV_DISCOVERY::DiscoveryEvents& events_;
-    std::unique_ptr<HLV_DISCOVERY::DiscoveryDb> db_;
-    HLV_DISCOVERY::DiscoveryNetwork network_;
-    HLV_DISCOVERY::UnicastProbes probes_;
-    std::unique_ptr<HLV_DISCOVERY::DiscoveryPoll> poller_;
+    DiscoveryEvents& events_;
+    std::unique_ptr<DiscoveryDb> db_;
+    DiscoveryNetwork network_;
+    UnicastProbes probes_;
+    std::unique_ptr<DiscoveryPoll> poller_;
     std::atomic<bool> paused_{false};
     bool finished_ = false;
 };
+
+} // namespace halvex::discovery

@@ -9,7 +9,8 @@
 #include "platform/netutils.h"
 #include "wire/byte_io.h"
 
-namespace HLV_DISCOVERY {
+namespace halvex::discovery {
+
 namespace {
 
 // Copies a text into a record's room, truncated so that a terminating NUL always fits.
@@ -21,7 +22,7 @@ void copyText(char (&room)[N], const std::string& text)
     room[length] = '\0';
 }
 
-HX_CAMERA_INFORMATION cameraInformation(const HX_WIRE::DiscoveryAck& reply, const std::string& adapter)
+HX_CAMERA_INFORMATION cameraInformation(const wire::DiscoveryAck& reply, const std::string& adapter)
 {
     HX_CAMERA_INFORMATION info;
     HX_camera_information_init(&info, sizeof info);
@@ -36,11 +37,11 @@ HX_CAMERA_INFORMATION cameraInformation(const HX_WIRE::DiscoveryAck& reply, cons
 }
 
 // What a host is told of a camera that answered and is not served.
-std::string refusalText(const HX_WIRE::DiscoveryAck& reply)
+std::string refusalText(const wire::DiscoveryAck& reply)
 {
     std::string why =
-        HX_WIRE::judgeDiscoveryReply(reply) == HX_WIRE::DiscoveryVerdict::FirmwareTooOld
-            ? "firmware " + reply.deviceVersion + " is older than " + HX_WIRE::toString(HX_WIRE::kMinimumDeviceVersion)
+        wire::judgeDiscoveryReply(reply) == wire::DiscoveryVerdict::FirmwareTooOld
+            ? "firmware " + reply.deviceVersion + " is older than " + wire::toString(wire::kMinimumDeviceVersion)
             : "made by another maker";
     return "maker \"" + reply.manufacturerName + "\", model \"" + reply.modelName + "\"; not supported (" + why + ")";
 }
@@ -49,9 +50,9 @@ std::string refusalText(const HX_WIRE::DiscoveryAck& reply)
 
 std::string userDefinedName(const Reply& reply)
 {
-    HX_WIRE::ByteReader in(reply);
-    in.seek(HX_WIRE::DiscoveryOffset::kUserDefinedName);
-    return in.text(HX_WIRE::DiscoveryTextSize::kUserDefinedName);
+    wire::ByteReader in(reply);
+    in.seek(wire::discovery_offset::kUserDefinedName);
+    return in.text(wire::discovery_text_size::kUserDefinedName);
 }
 
 DiscoveryEvents::~DiscoveryEvents() = default;
@@ -60,10 +61,10 @@ DiscoveryDb::DiscoveryDb(DiscoveryEvents& events) : events_(events) {}
 
 void DiscoveryDb::addCamera(const Reply& reply, uint32_t address)
 {
-    const std::optional<HX_WIRE::DiscoveryAck> decoded = HX_WIRE::decodeDiscoveryAck(reply);
+    const std::optional<wire::DiscoveryAck> decoded = wire::decodeDiscoveryAck(reply);
     if (!decoded) {
-        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Reply from %s is no discovery acknowledge; dropped.",
-                  "HLV_DISCOVERY::DiscoveryDb::addCamera", HX_PLATFORM::ipv4ToText(address).c_str());
+        HLV_TRACE(thread::TRACE_DISCOVERY, "%s: Reply from %s is no discovery acknowledge; dropped.",
+                  "HLV_DISCOVERY::DiscoveryDb::addCamera", platform::ipv4ToText(address).c_str());
         return;
     }
     // Cameras are keyed by the reply's source: the address a camera reports for itself may be
@@ -110,20 +111,20 @@ bool DiscoveryDb::refreshKnown(uint32_t address, const Reply& reply)
     return true;
 }
 
-bool DiscoveryDb::passesChecks(uint32_t address, const HX_WIRE::DiscoveryAck& reply)
+bool DiscoveryDb::passesChecks(uint32_t address, const wire::DiscoveryAck& reply)
 {
-    switch (HX_WIRE::judgeDiscoveryReply(reply)) {
-    case HX_WIRE::DiscoveryVerdict::Accepted: return true;
-    case HX_WIRE::DiscoveryVerdict::ForeignManufacturer:
-        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: %s is made by \"%s\"; ignored.",
-                  "HLV_DISCOVERY::DiscoveryDb::addCamera", HX_PLATFORM::ipv4ToText(address).c_str(),
+    switch (wire::judgeDiscoveryReply(reply)) {
+    case wire::DiscoveryVerdict::Accepted: return true;
+    case wire::DiscoveryVerdict::ForeignManufacturer:
+        HLV_TRACE(thread::TRACE_DISCOVERY, "%s: %s is made by \"%s\"; ignored.",
+                  "HLV_DISCOVERY::DiscoveryDb::addCamera", platform::ipv4ToText(address).c_str(),
                   reply.manufacturerName.c_str());
         break;
-    case HX_WIRE::DiscoveryVerdict::FirmwareTooOld:
+    case wire::DiscoveryVerdict::FirmwareTooOld:
         // Logged whatever the trace mask: an owner would otherwise never learn why the camera stays hidden.
         HLV_LOG("%s: %s/%s runs firmware \"%s\", older than %s; ignored.", "HLV_DISCOVERY::DiscoveryDb::addCamera",
-                reply.userDefinedName.c_str(), HX_PLATFORM::ipv4ToText(address).c_str(), reply.deviceVersion.c_str(),
-                HX_WIRE::toString(HX_WIRE::kMinimumDeviceVersion).c_str());
+                reply.userDefinedName.c_str(), platform::ipv4ToText(address).c_str(), reply.deviceVersion.c_str(),
+                wire::toString(wire::kMinimumDeviceVersion).c_str());
         break;
     }
     ignore(address, IGNORE_FOREVER);
@@ -161,12 +162,12 @@ void DiscoveryDb::markAnnounced(uint32_t address)
     changed_.notify_all();
 }
 
-void DiscoveryDb::announce(uint32_t address, const HX_WIRE::DiscoveryAck& reply)
+void DiscoveryDb::announce(uint32_t address, const wire::DiscoveryAck& reply)
 {
     const HX_CAMERA_INFORMATION info = cameraInformation(reply, events_.adapterName(address));
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Adding camera %s/%s to the database.",
+    HLV_TRACE(thread::TRACE_DISCOVERY, "%s: Adding camera %s/%s to the database.",
               "HLV_DISCOVERY::DiscoveryDb::addCamera", reply.userDefinedName.c_str(),
-              HX_PLATFORM::ipv4ToText(address).c_str());
+              platform::ipv4ToText(address).c_str());
     events_.cameraFound(address, reply.userDefinedName, info);
 }
 
@@ -177,8 +178,8 @@ void DiscoveryDb::decrementTimeout()
         const std::lock_guard lock(mutex_);
         for (auto entry = cameras_.begin(); entry != cameras_.end();) {
             const int32_t timer = --entry->second.timer;
-            HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: %s timer=%d", "HLV_DISCOVERY::DiscoveryDb::decrementTimeout",
-                      HX_PLATFORM::ipv4ToText(entry->first).c_str(), timer);
+            HLV_TRACE(thread::TRACE_DISCOVERY, "%s: %s timer=%d", "HLV_DISCOVERY::DiscoveryDb::decrementTimeout",
+                      platform::ipv4ToText(entry->first).c_str(), timer);
             if (timer > 0) {
                 ++entry;
                 continue;
@@ -186,8 +187,8 @@ void DiscoveryDb::decrementTimeout()
             // Reported under the key it was found under: the address a camera reports for itself
             // may be 0.0.0.0, and its handle, channel and service are those of the reply's source.
             const Lost camera{entry->first, userDefinedName(entry->second.reply)};
-            HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Removing %s/%s", "HLV_DISCOVERY::DiscoveryDb::decrementTimeout",
-                      camera.name.c_str(), HX_PLATFORM::ipv4ToText(entry->first).c_str());
+            HLV_TRACE(thread::TRACE_DISCOVERY, "%s: Removing %s/%s", "HLV_DISCOVERY::DiscoveryDb::decrementTimeout",
+                      camera.name.c_str(), platform::ipv4ToText(entry->first).c_str());
             lost.push_back(camera);
             entry = cameras_.erase(entry);
         }
@@ -198,16 +199,16 @@ void DiscoveryDb::decrementTimeout()
 
 void DiscoveryDb::cameraErase(uint32_t address)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: remove %s", "HLV_DISCOVERY::DiscoveryDb::cameraErase",
-              HX_PLATFORM::ipv4ToText(address).c_str());
+    HLV_TRACE(thread::TRACE_DISCOVERY, "%s: remove %s", "HLV_DISCOVERY::DiscoveryDb::cameraErase",
+              platform::ipv4ToText(address).c_str());
     const std::lock_guard lock(mutex_);
     cameras_.erase(address);
 }
 
 void DiscoveryDb::cameraRemoveNotification(uint32_t address, const std::string& name)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s(%s): name=%s", "HLV_DISCOVERY::DiscoveryDb::cameraRemoveNotification",
-              HX_PLATFORM::ipv4ToText(address).c_str(), name.c_str());
+    HLV_TRACE(thread::TRACE_DISCOVERY, "%s(%s): name=%s", "HLV_DISCOVERY::DiscoveryDb::cameraRemoveNotification",
+              platform::ipv4ToText(address).c_str(), name.c_str());
     events_.cameraLost(address, name);
 }
 
@@ -215,8 +216,8 @@ void DiscoveryDb::removeCamera(uint32_t address)
 {
     Reply reply{};
     if (!getByAddr(address, reply)) {
-        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s(%s): camera not found.", "HLV_DISCOVERY::DiscoveryDb::removeCamera",
-                  HX_PLATFORM::ipv4ToText(address).c_str());
+        HLV_TRACE(thread::TRACE_DISCOVERY, "%s(%s): camera not found.", "HLV_DISCOVERY::DiscoveryDb::removeCamera",
+                  platform::ipv4ToText(address).c_str());
         return;
     }
     ignore(address, IGNORE_AFTER_REMOVAL);
@@ -226,12 +227,12 @@ void DiscoveryDb::removeCamera(uint32_t address)
 
 bool DiscoveryDb::getByAddr(uint32_t address, Reply& out) const
 {
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking for %s", "HLV_DISCOVERY::DiscoveryDb::getByAddr",
-              HX_PLATFORM::ipv4ToText(address).c_str());
+    HLV_TRACE(thread::TRACE_DISCOVERY, "%s: Looking for %s", "HLV_DISCOVERY::DiscoveryDb::getByAddr",
+              platform::ipv4ToText(address).c_str());
     const std::lock_guard lock(mutex_);
     const auto entry = cameras_.find(address);
     if (entry == cameras_.end()) {
-        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: addr not found.", "HLV_DISCOVERY::DiscoveryDb::getByAddr");
+        HLV_TRACE(thread::TRACE_DISCOVERY, "%s: addr not found.", "HLV_DISCOVERY::DiscoveryDb::getByAddr");
         return false;
     }
     out = entry->second.reply;
@@ -240,11 +241,11 @@ bool DiscoveryDb::getByAddr(uint32_t address, Reply& out) const
 
 bool DiscoveryDb::getByName(const std::string& name, Reply& out, uint32_t* address) const
 {
-    HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking for %s", "HLV_DISCOVERY::DiscoveryDb::getByName", name.c_str());
+    HLV_TRACE(thread::TRACE_DISCOVERY, "%s: Looking for %s", "HLV_DISCOVERY::DiscoveryDb::getByName", name.c_str());
     const std::lock_guard lock(mutex_);
     for (const auto& [key, entry] : cameras_) {
         const std::string candidate = userDefinedName(entry.reply);
-        HLV_TRACE(HLV_THREAD::TRACE_DISCOVERY, "%s: Looking at %s", "HLV_DISCOVERY::DiscoveryDb::getByName",
+        HLV_TRACE(thread::TRACE_DISCOVERY, "%s: Looking at %s", "HLV_DISCOVERY::DiscoveryDb::getByName",
                   candidate.c_str());
         if (candidate == name) {
             out = entry.reply;
@@ -307,4 +308,4 @@ std::optional<int32_t> DiscoveryDb::ignoreCount(uint32_t address) const
     return entry == ignored_.end() ? std::nullopt : std::optional<int32_t>(entry->second);
 }
 
-} // namespace HLV_DISCOVERY
+} // namespace halvex::discovery

@@ -16,10 +16,10 @@
 #include "hx/hx.h"
 #include "wire/discovery_packet.h"
 
-namespace HLV_DISCOVERY {
+namespace halvex::discovery {
 
 // A discovery acknowledge is exactly this long, header included.
-inline constexpr std::size_t REPLY_SIZE = HX_WIRE::kDiscoveryAckSize;
+inline constexpr std::size_t REPLY_SIZE = wire::kDiscoveryAckSize;
 using Reply = std::array<uint8_t, REPLY_SIZE>;
 
 // Polls a camera may miss in a row before it is reported lost.
@@ -97,11 +97,11 @@ private:
     enum class IgnoreVerdict { Ignore, Proceed };
     IgnoreVerdict applyIgnoreList(uint32_t address);
     bool refreshKnown(uint32_t address, const Reply& reply);
-    bool passesChecks(uint32_t address, const HX_WIRE::DiscoveryAck& reply);
+    bool passesChecks(uint32_t address, const wire::DiscoveryAck& reply);
     void ignore(uint32_t address, int32_t count);
     void markAnnounced(uint32_t address);
     void insert(uint32_t address, const Reply& reply);
-    void announce(uint32_t address, const HX_WIRE::DiscoveryAck& reply);
+    void announce(uint32_t address, const wire::DiscoveryAck& reply);
 
     DiscoveryEvents& events_;
     mutable std::mutex mutex_;
@@ -112,4 +112,4 @@ private:
     mutable std::size_t waiters_ = 0;
 };
 
-} // namespace HLV_DISCOVERY
+} // namespace halvex::discovery

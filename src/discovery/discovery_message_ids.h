@@ -3,11 +3,11 @@
 
 #include <cstdint>
 
-namespace HX_MESSAGE_IDS {
+namespace halvex::message_ids {
 
 enum : uint32_t {
-    // A camera whose image connection was lost for good (HLV_DISCOVERY::DiscoveryRemoveCamera).
+    // A camera whose image connection was lost for good (discovery::DiscoveryRemoveCamera).
     DISCOVERY_REMOVE_CAMERA_MSG = 0x30006,
 };
 
-} // namespace HX_MESSAGE_IDS
+} // namespace halvex::message_ids

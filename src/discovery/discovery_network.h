@@ -9,11 +9,11 @@
 
 #include "platform/ipv4_endpoint.h"
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 class Wake;
-} // namespace HLV_THREAD
+} // namespace halvex::thread
 
-namespace HLV_DISCOVERY {
+namespace halvex::discovery {
 
 // Threads: the Discovery thread only (set up by its constructor).
 class DiscoveryNetwork {
@@ -23,14 +23,14 @@ public:
         bool queue = false;
         bool socket = false;
     };
-    using ReplySink = std::function<void(std::span<const uint8_t> datagram, const HX_PLATFORM::Ipv4Endpoint& source)>;
+    using ReplySink = std::function<void(std::span<const uint8_t> datagram, const platform::Ipv4Endpoint& source)>;
 
     DiscoveryNetwork();
     ~DiscoveryNetwork();
 
     // Opens the socket and the wait set beside `queueWake`; a failed set-up is logged and leaves
     // the network unusable, so the thread serves its queue alone and sends nothing.
-    void open(const HLV_THREAD::Wake& queueWake);
+    void open(const thread::Wake& queueWake);
     bool usable() const;
     // Waits for the queue or the socket without a time limit; raises a system error when the
     // wait fails.
@@ -50,4 +50,4 @@ private:
     uint16_t requestId_ = 1;
 };
 
-} // namespace HLV_DISCOVERY
+} // namespace halvex::discovery

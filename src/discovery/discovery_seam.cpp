@@ -6,7 +6,7 @@
 #include "discovery/discovery.h"
 #include "discovery/discovery_db.h"
 
-namespace DISCOVERY_SEAM {
+namespace halvex::discovery::seam {
 
 namespace {
 
@@ -70,10 +70,10 @@ bool addCamera(const char* name, uint32_t& address)
 std::string refusal(uint32_t address)
 {
     const Discovery* discovery = Discovery::existing();
-    const HLV_DISCOVERY::DiscoveryDb* database = discovery != nullptr ? discovery->database() : nullptr;
+    const discovery::DiscoveryDb* database = discovery != nullptr ? discovery->database() : nullptr;
     if (database == nullptr)
         return {};
     return database->refusal(address).value_or(std::string());
 }
 
-} // namespace DISCOVERY_SEAM
+} // namespace halvex::discovery::seam

@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <string>
 
+namespace halvex::discovery {
+
 // Each function is one call on the Discovery thread or its camera database (Discovery::factory,
 // Discovery::close, Discovery::pausePolling, the lookups, adding a camera by address).
 // Threads: any.
-namespace DISCOVERY_SEAM {
+namespace seam {
 
 // HX_register: creates and starts discovery on first use; records the scope asked for.
 // False once discovery has been closed.
@@ -30,4 +32,6 @@ bool addCamera(const char* name, uint32_t& address);
 // when no camera was refused there.
 std::string refusal(uint32_t address);
 
-} // namespace DISCOVERY_SEAM
+} // namespace seam
+
+} // namespace halvex::discovery

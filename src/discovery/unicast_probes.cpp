@@ -1,7 +1,7 @@
 // The cameras added by address, polled by unicast.
 #include "discovery/unicast_probes.h"
 
-namespace HLV_DISCOVERY {
+namespace halvex::discovery {
 
 void UnicastProbes::add(uint32_t address)
 {
@@ -30,4 +30,4 @@ void UnicastProbes::poll(const std::function<void(uint32_t address)>& send)
     }
 }
 
-} // namespace HLV_DISCOVERY
+} // namespace halvex::discovery

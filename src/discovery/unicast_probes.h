@@ -7,7 +7,7 @@
 #include <functional>
 #include <map>
 
-namespace HLV_DISCOVERY {
+namespace halvex::discovery {
 
 // Threads: the Discovery thread only.
 class UnicastProbes {
@@ -30,4 +30,4 @@ private:
     std::map<uint32_t, Probe> probes_;
 };
 
-} // namespace HLV_DISCOVERY
+} // namespace halvex::discovery

@@ -14,13 +14,18 @@
 #include "family/capture_rules.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
+namespace halvex::family {
 
-namespace FAMILY_CAPTURE {
+using sensors::SensorOperations;
+using wire::RegisterPairs;
+
+using namespace registers;
+
+namespace capture {
 
 HLV_LOG_NAMESPACE(FAMILY_CAPTURE);
 
-using namespace RULES;
+using namespace rules;
 
 namespace {
 
@@ -214,7 +219,7 @@ uint64_t ImageMemory::frameUnits() const
 uint32_t ImageMemory::frameCapacity(uint64_t units) const
 {
     if (frameBytes_ == 0) {
-        HLV_THROW(HLV_THREAD::LogicError, "Computed 0-length frame");
+        HLV_THROW(thread::LogicError, "Computed 0-length frame");
     }
     if (pageMode_) {
         const uint64_t pagesPerFrame = (frameBytes_ + 4095) / 4096;
@@ -508,4 +513,6 @@ void clearCaptureOutcome(HX_CAPTURE_SETTINGS& record)
     }
 }
 
-} // namespace FAMILY_CAPTURE
+} // namespace capture
+
+} // namespace halvex::family

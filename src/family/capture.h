@@ -13,7 +13,7 @@
 #include "registers/register_cache.h"
 #include "sensors/sensor_operations.h"
 
-namespace FAMILY_CAPTURE {
+namespace halvex::family::capture {
 
 // How a camera holds its frame rate register: whole frames per second, or (second family) also
 // fractions, as frames per second times 65536 with bit 31 set.
@@ -37,11 +37,11 @@ uint32_t recordModeFromRegister(uint32_t code);
 // a given size. In page mode (bit 31 of the record mode register) capacity counts whole pages.
 class ImageMemory {
 public:
-    ImageMemory(const RegisterCache& capture, uint64_t frameBytes);
+    ImageMemory(const registers::RegisterCache& capture, uint64_t frameBytes);
 
     // Units one frame takes: its bytes rounded up to 16, plus a 32-byte header.
     uint64_t frameUnits() const;
-    // Frames that fit `units` of memory. Throws HLV_THREAD::LogicError for a 0-byte frame.
+    // Frames that fit `units` of memory. Throws thread::LogicError for a 0-byte frame.
     uint32_t frameCapacity(uint64_t units) const;
     // The memory address just past `frames` frames from the base, rounded up to a segment.
     uint64_t memoryEnd(uint32_t frames) const;
@@ -71,20 +71,20 @@ private:
 // The register writes of one setCaptureSettings call: the pairs written inside the settings
 // batch, and those written after it.
 struct CaptureWrites {
-    RegisterPairs record;
-    RegisterPairs late;
+    wire::RegisterPairs record;
+    wire::RegisterPairs late;
 
     bool empty() const { return record.empty() && late.empty(); }
     // Everything in write order: batch on, record pairs, batch off, late pairs. The batch pairs
     // appear only around record pairs.
-    RegisterPairs ordered() const;
+    wire::RegisterPairs ordered() const;
 };
 
 // Fills a capture record from the sensor and capture register caches (the caller holds the
-// owner's state mutex). Throws HLV_THREAD::LogicError when the caches hold no frame geometry.
-void computeCapture(const SensorOperations& sensor, RegisterCache& sensorRegisters, RegisterCache& captureRegisters,
-                    const std::string& cameraName, HX_CAPTURE_SETTINGS& record,
-                    RateEncoding encoding = RateEncoding::WholeFrames);
+// owner's state mutex). Throws thread::LogicError when the caches hold no frame geometry.
+void computeCapture(const sensors::SensorOperations& sensor, registers::RegisterCache& sensorRegisters,
+                    registers::RegisterCache& captureRegisters, const std::string& cameraName,
+                    HX_CAPTURE_SETTINGS& record, RateEncoding encoding = RateEncoding::WholeFrames);
 
 // Why no camera could hold the values of a computed record (a region off the sensor, an exposure
 // longer than a frame at the slowest rate), or empty when they are plausible. The control protocol
@@ -116,4 +116,4 @@ int compareVersions(const std::string& a, const std::string& b);
 uint32_t analogGainFromRegister(uint32_t value);
 std::optional<uint32_t> analogGainToRegister(uint32_t gain);
 
-} // namespace FAMILY_CAPTURE
+} // namespace halvex::family::capture

@@ -11,7 +11,9 @@
 
 #include "registers/register_cache.h"
 
-namespace FAMILY_CAPTURE::RULES {
+namespace halvex::family {
+
+namespace capture::rules {
 
 inline constexpr uint32_t PAGE_MODE = 1u << 31;
 inline constexpr uint32_t TRIGGER_IN_FRAMES = 1u << 31;
@@ -48,4 +50,6 @@ inline uint32_t lowLightMax(uint32_t overhead)
     return overhead < LOW_LIGHT_CEILING ? LOW_LIGHT_CEILING - overhead : 0;
 }
 
-} // namespace FAMILY_CAPTURE::RULES
+} // namespace capture::rules
+
+} // namespace halvex::family

@@ -13,12 +13,17 @@
 #include "records/field_flags.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
-using HX_RECORDS::flagSet;
+namespace halvex::family {
 
-namespace FAMILY_CAPTURE {
+using sensors::SensorOperations;
+using thread::SettingsException;
 
-using namespace RULES;
+using namespace registers;
+using records::flagSet;
+
+namespace capture {
+
+using namespace rules;
 
 // --- Validation -------------------------------------------------------------------------------
 
@@ -52,7 +57,7 @@ void CaptureValidator::field(uint32_t& fieldFlags, uint32_t& sectionFlags, Check
     }
     try {
         check();
-    } catch (const HLV_THREAD::Exception& refusal) {
+    } catch (const thread::Exception& refusal) {
         fieldFlags |= HX_FLAG_ERR;
         sectionFlags |= HX_FLAG_ERR;
         HLV_LOG("%s(%s): %s", HLV_LABEL("setCaptureSettings"), cameraName_.c_str(), refusal.str().c_str());
@@ -165,7 +170,7 @@ void CaptureValidator::validateRecord(HX_CAPTURE_SETTINGS& record, CaptureWrites
     try {
         const ImageMemory area = memory();
         capacity_ = area.frameCapacity(uint64_t{area.end()} > area.base() ? area.end() - area.base() : 0);
-    } catch (const HLV_THREAD::Exception&) {
+    } catch (const thread::Exception&) {
         capacity_ = 0; // no geometry cached: every length and trigger is refused below
     }
     field(record.rate_flags, section, [&] { checkFrameRate(record, writes); });
@@ -330,4 +335,6 @@ void CaptureValidator::checkLowLight(const HX_CAPTURE_SETTINGS& record, CaptureW
     writes.late.push_back({GIGE_REG_LOW_LIGHT_EXPOSURE, exposure});
 }
 
-} // namespace FAMILY_CAPTURE
+} // namespace capture
+
+} // namespace halvex::family

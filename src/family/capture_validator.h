@@ -14,7 +14,7 @@
 #include "registers/register_cache.h"
 #include "sensors/sensor_operations.h"
 
-namespace FAMILY_CAPTURE {
+namespace halvex::family::capture {
 
 // Checks the fields of a record that are marked Set (in a section marked Set) against the sensor
 // and the image memory, one field at a time: a refused field gets HX_FLAG_ERR in its own and its
@@ -24,8 +24,9 @@ class CaptureValidator {
     HLV_LOG_CLASS(CaptureValidator);
 
 public:
-    CaptureValidator(const SensorOperations& sensor, RegisterCache sensorRegisters, RegisterCache captureRegisters,
-                     std::string cameraName, RateEncoding encoding = RateEncoding::WholeFrames);
+    CaptureValidator(const sensors::SensorOperations& sensor, registers::RegisterCache sensorRegisters,
+                     registers::RegisterCache captureRegisters, std::string cameraName,
+                     RateEncoding encoding = RateEncoding::WholeFrames);
 
     CaptureWrites validate(HX_CAPTURE_SETTINGS& record);
 
@@ -57,9 +58,9 @@ private:
     ImageMemory memory();
     uint32_t recordModeInForce(const HX_CAPTURE_SETTINGS& record) const;
 
-    const SensorOperations& sensor_;
-    RegisterCache sensorRegs_;
-    RegisterCache captureRegs_;
+    const sensors::SensorOperations& sensor_;
+    registers::RegisterCache sensorRegs_;
+    registers::RegisterCache captureRegs_;
     std::string cameraName_;
     RateEncoding encoding_;
     bool bnsRequested_ = false;
@@ -70,4 +71,4 @@ private:
     uint32_t capacity_ = 0;
 };
 
-} // namespace FAMILY_CAPTURE
+} // namespace halvex::family::capture

@@ -10,10 +10,15 @@
 #include "records/field_flags.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
-using HX_RECORDS::flagSet;
-using namespace FAMILY_COMMANDS;
-using FAMILY_MERGE::mergeGroup;
+namespace halvex::family {
+
+using wire::RegisterPair;
+using wire::RegisterPairs;
+
+using namespace registers;
+using records::flagSet;
+using namespace commands;
+using merge::mergeGroup;
 
 namespace {
 
@@ -36,7 +41,7 @@ void appendCuts(const HX_PLAYBACK_SETTINGS& record, RegisterPairs& writes)
 }
 } // namespace
 
-namespace FAMILY_COMMANDS {
+namespace commands {
 
 HLV_LOG_NAMESPACE(FAMILY_COMMANDS);
 
@@ -117,7 +122,7 @@ uint32_t playbackFrame(const RegisterCache& playback, const std::string& cameraN
 {
     const uint32_t status = cachedValue(playback, GIGE_REG_PB_STATUS);
     HLV_TRACE(
-        HLV_THREAD::TRACE_OPERATIONS,
+        thread::TRACE_OPERATIONS,
         "%s(%s): GIGE_REG_PB_STATUS: 0x%08x, GIGE_REG_CSI_RVW_FRAME_NUM: 0x%08x, GIGE_REG_ACTIVE_FRAME_NUM: 0x%08x, "
         "GIGE_REG_PB_LAST_FRAME: 0x%08x",
         HLV_LABEL("getPlaybackFrame"), cameraName.c_str(), status, cachedValue(playback, GIGE_REG_CSI_RVW_FRAME_NUM),
@@ -139,11 +144,11 @@ void computePlayback(RegisterCache& playback, const std::string& cameraName, HX_
     const uint32_t frames = playback[GIGE_REG_PB_C140];
     const uint32_t lastFrame = frames > 0 ? frames - 1 : 0;
     const uint32_t control = playback[GIGE_REG_PB_CONTROL];
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): GIGE_REG_PB_CONTROL=0x%08x", HLV_LABEL("getPlaybackMode"),
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s): GIGE_REG_PB_CONTROL=0x%08x", HLV_LABEL("getPlaybackMode"),
               cameraName.c_str(), control);
     if (modeSource == PlaybackModeSource::Status) {
         const uint32_t status = playback[GIGE_REG_PB_STATUS];
-        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): GIGE_REG_STREAM_CONTROL=0x%08x, GIGE_REG_PB_CONTROL=0x%08x",
+        HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s): GIGE_REG_STREAM_CONTROL=0x%08x, GIGE_REG_PB_CONTROL=0x%08x",
                   HLV_LABEL("getPlaybackMode"), cameraName.c_str(), cachedValue(playback, GIGE_REG_STREAM_CONTROL),
                   control);
         cached.mode = statusPlaybackMode(status, control);
@@ -184,7 +189,7 @@ RegisterPairs playWrites(const HX_PLAYBACK_SETTINGS& record, bool reverse)
     writes.push_back({GIGE_REG_DOWNLOAD_C294, PLAY_FORMAT});
     const uint32_t interval = record.interval & INTERVAL_MASK;
     writes.push_back({GIGE_REG_DOWNLOAD_E92C, reverse ? interval | REVERSE_BIT : interval});
-    writes.push_back({GIGE_REG_STREAM_CONTROL, HX_REGISTERS::STREAM_CONTROL_PLAY});
+    writes.push_back({GIGE_REG_STREAM_CONTROL, registers::STREAM_CONTROL_PLAY});
     return writes;
 }
 
@@ -197,16 +202,18 @@ RegisterPairs stepWrites(const HX_PLAYBACK_SETTINGS& record, uint32_t frame)
     appendCuts(record, writes);
     writes.push_back({GIGE_REG_DOWNLOAD_E92C, record.interval & INTERVAL_MASK});
     writes.push_back({GIGE_REG_DOWNLOAD_C294, PLAY_FORMAT});
-    writes.push_back({GIGE_REG_STREAM_CONTROL, HX_REGISTERS::STREAM_CONTROL_SHOW});
+    writes.push_back({GIGE_REG_STREAM_CONTROL, registers::STREAM_CONTROL_SHOW});
     return writes;
 }
 
 RegisterPairs stopWrites(const HX_PLAYBACK_SETTINGS& record)
 {
     return {{GIGE_REG_PB_CONTROL, (record.interval & INTERVAL_MASK) << 16},
-            {GIGE_REG_STREAM_CONTROL, HX_REGISTERS::STREAM_CONTROL_STOP}};
+            {GIGE_REG_STREAM_CONTROL, registers::STREAM_CONTROL_STOP}};
 }
-} // namespace FAMILY_COMMANDS
+} // namespace commands
+
+} // namespace halvex::family
 
 // --- Commands and camera state ----------------------------------------------------------------
 

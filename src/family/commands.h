@@ -12,14 +12,14 @@
 #include "control/register_channel.h"
 #include "registers/register_cache.h"
 
-namespace FAMILY_COMMANDS {
+namespace halvex::family::commands {
 
 // Values of the camera state register.
 enum : uint32_t { STATE_IDLE = 1, STATE_ARM = 2, STATE_TRIGGER = 4, STATE_REVIEW = 8, STATE_BUSY = 64 };
 
 // The register write an HX_CMD_* code asks for: none for the live stream (a stream flow, not a
 // register) and for anything that is not a command.
-std::optional<RegisterPair> commandWrite(uint32_t code);
+std::optional<wire::RegisterPair> commandWrite(uint32_t code);
 bool isCommand(uint32_t code);
 
 // The HX_COMMAND state and command capabilities for a camera state register value.
@@ -43,13 +43,13 @@ uint32_t statusPlaybackMode(uint32_t playbackStatus, uint32_t playbackControl);
 uint32_t playbackInterval(uint32_t playbackControl);
 // The frame the camera shows: the review frame number while its status says it is valid, else
 // the active frame number.
-uint32_t playbackFrame(const RegisterCache& playback, const std::string& cameraName);
+uint32_t playbackFrame(const registers::RegisterCache& playback, const std::string& cameraName);
 
 // Fills the cached playback record from the playback group. Outside review only the mode (pause,
 // no capabilities) and the current frame (0) are set; the other fields keep their cached values.
 // Reads through the cache's operator[], so registers the group lacks are added for its next refresh.
 // The camera's name goes into its trace lines.
-void computePlayback(RegisterCache& playback, const std::string& cameraName, HX_PLAYBACK_SETTINGS& cached,
+void computePlayback(registers::RegisterCache& playback, const std::string& cameraName, HX_PLAYBACK_SETTINGS& cached,
                      PlaybackModeSource modeSource = PlaybackModeSource::Control);
 // Copies each field group whose values differ from the cache into the caller's record and marks
 // the field and the record HX_FLAG_CHG. Flags words are never copied.
@@ -57,10 +57,10 @@ void mergePlayback(const HX_PLAYBACK_SETTINGS& cached, HX_PLAYBACK_SETTINGS& cal
 
 // The writes that start continuous playback (forward or reverse) from the record's current frame
 // over its cut-in to cut-out range, ending with the stream control write that starts it.
-RegisterPairs playWrites(const HX_PLAYBACK_SETTINGS& record, bool reverse);
+wire::RegisterPairs playWrites(const HX_PLAYBACK_SETTINGS& record, bool reverse);
 // The writes that show one frame while playback is paused.
-RegisterPairs stepWrites(const HX_PLAYBACK_SETTINGS& record, uint32_t frame);
+wire::RegisterPairs stepWrites(const HX_PLAYBACK_SETTINGS& record, uint32_t frame);
 // The writes that stop continuous playback.
-RegisterPairs stopWrites(const HX_PLAYBACK_SETTINGS& record);
+wire::RegisterPairs stopWrites(const HX_PLAYBACK_SETTINGS& record);
 
-} // namespace FAMILY_COMMANDS
+} // namespace halvex::family::commands

@@ -6,10 +6,15 @@
 #include "registers/register_map.h"
 #include "wire/control_packet.h"
 
+namespace halvex::family {
+
+using control::RegisterChannel;
+using wire::RegisterPairs;
+
 namespace {
 
-namespace regs = HX_REGISTERS;
-namespace results = HX_WIRE::ControlResult;
+namespace regs = registers;
+namespace results = wire::control_result;
 
 // A time-out (the channel's age-out answers busy), a camera that was busy, or a request that may
 // not have gone out: the camera may or may not have acted on it.
@@ -63,3 +68,5 @@ uint32_t writeStreamControlConfirmed(RegisterChannel& channel, const RegisterPai
     }
     return result;
 }
+
+} // namespace halvex::family

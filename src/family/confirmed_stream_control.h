@@ -7,6 +7,8 @@
 
 #include "control/register_channel.h"
 
+namespace halvex::family {
+
 // The control channel sends a stream start or stop once (the camera acts on it), so a lost request
 // or a lost acknowledge both end as a time-out, and the caller cannot tell whether the camera is
 // streaming. The write's answer is waited for a few round trips, not the age-out
@@ -17,5 +19,7 @@
 // final. `writes` (one exchange) holds the stream control register's new mode, `wanted`.
 //
 // Threads: whatever the channel allows; holds no state of its own.
-uint32_t writeStreamControlConfirmed(RegisterChannel& channel, const RegisterPairs& writes, uint32_t wanted,
-                                     const std::string& cameraName);
+uint32_t writeStreamControlConfirmed(control::RegisterChannel& channel, const wire::RegisterPairs& writes,
+                                     uint32_t wanted, const std::string& cameraName);
+
+} // namespace halvex::family

@@ -4,6 +4,10 @@
 
 #include "discovery/discovery.h"
 
+namespace halvex::family {
+
+using discovery::Discovery;
+
 // However the owner goes, a download must not leave discovery paused for the rest of the process.
 DownloadDiscoveryPause::~DownloadDiscoveryPause()
 {
@@ -29,3 +33,5 @@ void DownloadDiscoveryPause::end()
     if (Discovery* discovery = Discovery::existing())
         discovery->pausePolling(false);
 }
+
+} // namespace halvex::family

@@ -2,6 +2,8 @@
 // stream for the link and the host.
 #pragma once
 
+namespace halvex::family {
+
 // Only a pause this object made is ended by it: discovery paused by someone else (or already by
 // another download) stays paused. However the download ends, and when its owner goes, the
 // pause does not outlive it.
@@ -21,3 +23,5 @@ public:
 private:
     bool pausedByUs_ = false;
 };
+
+} // namespace halvex::family

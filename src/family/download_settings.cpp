@@ -11,8 +11,12 @@
 #include "family/merge.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
-using FAMILY_MERGE::mergeGroup;
+namespace halvex::family {
+
+using thread::SettingsException;
+
+using namespace registers;
+using merge::mergeGroup;
 
 namespace {
 
@@ -28,7 +32,7 @@ constexpr uint32_t CODE_PACKED = 11;
 constexpr uint32_t CODE_TIFF = 0x80000003;
 } // namespace
 
-namespace FAMILY_DOWNLOAD {
+namespace download_settings {
 
 uint32_t formatToRegister(uint32_t format, bool colourSensor, bool packingAvailable)
 {
@@ -76,7 +80,7 @@ void computeDownload(RegisterCache& download, uint32_t formatCaps, const Session
     cached.jpeg_quality_max = JPEG_QUALITY_MAX;
     cached.pause_count = session.pauseCount;
     cached.resume_count = session.resumeCount;
-    if (download[GIGE_REG_CAMERA_STATE] != FAMILY_COMMANDS::STATE_REVIEW) {
+    if (download[GIGE_REG_CAMERA_STATE] != family::commands::STATE_REVIEW) {
         cached.start = cached.stop = cached.start_max = cached.stop_max = 0;
         return;
     }
@@ -103,4 +107,6 @@ void mergeDownload(const HX_DOWNLOAD_SETTINGS& cached, HX_DOWNLOAD_SETTINGS& cal
     mergeGroup(cached, caller, {&R::pause_count, &R::resume_count}, {&R::flags});
 }
 
-} // namespace FAMILY_DOWNLOAD
+} // namespace download_settings
+
+} // namespace halvex::family

@@ -8,7 +8,7 @@
 
 #include "registers/register_cache.h"
 
-namespace FAMILY_DOWNLOAD {
+namespace halvex::family::download_settings {
 
 // The camera's download format code for an HX_FORMAT_* bit. Throws SettingsException for a
 // value that is not one format, and for DNG on a monochrome sensor. Packed output needs the
@@ -31,7 +31,7 @@ struct SessionValues {
 // Fills the cached record from the download group. Outside review there is nothing to download:
 // the range and its limits are 0. In review a recording of n frames may be downloaded from frame
 // 0 to n - 1; the first frame is at most n - 2.
-void computeDownload(RegisterCache& download, uint32_t formatCaps, const SessionValues& session,
+void computeDownload(registers::RegisterCache& download, uint32_t formatCaps, const SessionValues& session,
                      HX_DOWNLOAD_SETTINGS& cached);
 // Copies each field group whose values differ from the cache into the caller's record, marking
 // the field and the record HX_FLAG_CHG; the throttle counts mark only the record.
@@ -40,4 +40,4 @@ void mergeDownload(const HX_DOWNLOAD_SETTINGS& cached, HX_DOWNLOAD_SETTINGS& cal
 // Checks a JPEG quality (1 to 100); throws SettingsException otherwise.
 void checkJpegQuality(uint32_t quality);
 
-} // namespace FAMILY_DOWNLOAD
+} // namespace halvex::family::download_settings

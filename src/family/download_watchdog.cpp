@@ -14,6 +14,12 @@
 #include "hlv_thread/log.h"
 #include "hlv_thread/period_scale.h"
 
+namespace halvex::family {
+
+using callback::HxStream;
+using camera::CameraServices;
+using camera::dottedAddress;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -26,7 +32,7 @@ int64_t nowTicks()
 } // namespace
 
 WatchdogStop::WatchdogStop(const std::shared_ptr<CameraServices>& service, uint32_t cameraAddress, uint64_t forSession)
-    : HxStream<HLV_THREAD::Message>(HX_MESSAGE_IDS::DOWNLOAD_STREAM_MSG, nullptr, service, 0, cameraAddress),
+    : HxStream<thread::Message>(message_ids::DOWNLOAD_STREAM_MSG, nullptr, service, 0, cameraAddress),
       session(forSession)
 {
     stop = true;
@@ -34,11 +40,11 @@ WatchdogStop::WatchdogStop(const std::shared_ptr<CameraServices>& service, uint3
 
 DownloadWatchdog::DownloadWatchdog(uint32_t cameraAddress, std::shared_ptr<const std::atomic<uint64_t>> dataIn,
                                    PausedForHost pausedForHost, std::shared_ptr<const std::atomic<uint64_t>> silentEnds)
-    : HLV_THREAD::Timer(std::min(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000 / CHECKS_PER_STALL),
-                                 SILENCE_CHECK_MICROSECONDS)),
+    : thread::Timer(std::min(thread::scaledMicroseconds(STALL_MILLISECONDS * 1000 / CHECKS_PER_STALL),
+                             SILENCE_CHECK_MICROSECONDS)),
       cameraAddress_(cameraAddress), dataIn_(std::move(dataIn)), pausedForHost_(std::move(pausedForHost)),
       silentEnds_(std::move(silentEnds)), dataSeen_(dataIn_ ? dataIn_->load() : 0),
-      stallLimit_(std::chrono::microseconds(HLV_THREAD::scaledMicroseconds(STALL_MILLISECONDS * 1000)))
+      stallLimit_(std::chrono::microseconds(thread::scaledMicroseconds(STALL_MILLISECONDS * 1000)))
 {
 }
 
@@ -130,3 +136,5 @@ void DownloadWatchdog::postStop(bool silent)
     }
     service->post(stop);
 }
+
+} // namespace halvex::family

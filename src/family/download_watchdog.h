@@ -12,11 +12,13 @@
 #include "hlv_thread/message.h"
 #include "hlv_thread/timer.h"
 
+namespace halvex::family {
+
 // The watchdog's stop request: it names the download the watchdog was armed for, so a stop that
 // arrives after that download ended never reaches a newer stream.
-class WatchdogStop : public HxStream<HLV_THREAD::Message> {
+class WatchdogStop : public callback::HxStream<thread::Message> {
 public:
-    WatchdogStop(const std::shared_ptr<CameraServices>& service, uint32_t cameraAddress, uint64_t forSession);
+    WatchdogStop(const std::shared_ptr<camera::CameraServices>& service, uint32_t cameraAddress, uint64_t forSession);
     const uint64_t session;
 };
 
@@ -35,7 +37,7 @@ public:
 //
 // Threads: arm/disarm/progress from the camera's service thread; tick() on that thread too,
 // between its messages; it only reads the data count and posts.
-class DownloadWatchdog : public HLV_THREAD::Timer {
+class DownloadWatchdog : public thread::Timer {
 public:
     // Camera seconds without a frame before a download counts as stalled (scaled by the test hook).
     static constexpr uint32_t STALL_MILLISECONDS = 10000;
@@ -82,3 +84,5 @@ private:
     std::atomic<int64_t> lastProgress_{0};
     std::atomic<uint64_t> session_{0};
 };
+
+} // namespace halvex::family

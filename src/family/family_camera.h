@@ -9,7 +9,11 @@
 #include "family/family_traits.h"
 #include "family/register_groups.h"
 
+namespace halvex::stream {
 class HxStreamOperations;
+} // namespace halvex::stream
+
+namespace halvex::family {
 
 // References into the family's operations object, which builds this and outlives every part that
 // holds it. `state` is the operations object's state mutex: it guards `cached`, `groups` and
@@ -18,17 +22,19 @@ class HxStreamOperations;
 struct FamilyCamera {
     // The operations object itself, for what its interface offers (the sensor, and operations a
     // family may override, such as the lens status).
-    CameraOperations& operations;
+    camera::CameraOperations& operations;
     const uint32_t address;
     const std::string& name;
-    RegisterChannel& channel;
+    control::RegisterChannel& channel;
     std::mutex& state;
     std::mutex& settings;
     uint32_t& subscriptions;
-    CachedRecords& cached;
+    camera::CachedRecords& cached;
     FamilyRegisterGroups& groups;
-    HxStreamOperations& streamOps;
+    stream::HxStreamOperations& streamOps;
     // The HX_FORMAT_* bits the camera can download.
     const uint32_t& formatFlags;
     const FamilyTraits& traits;
 };
+
+} // namespace halvex::family

@@ -16,8 +16,15 @@
 #include "family/streaming.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
-using namespace FAMILY_CAPTURE;
+namespace halvex::family {
+
+using control::describeWriteMultiRegFailure;
+using control::describeWriteRegFailure;
+using thread::SettingsException;
+using wire::RegisterPairs;
+
+using namespace registers;
+using namespace capture;
 
 namespace {
 
@@ -36,13 +43,13 @@ FamilyCapture::FamilyCapture(FamilyCamera& camera, FamilyStreaming& streaming, F
 
 std::string FamilyCapture::implausibleLocked() const
 {
-    return FAMILY_CAPTURE::implausibleCapture(camera_.cached.captureSettings);
+    return capture::implausibleCapture(camera_.cached.captureSettings);
 }
 
 void FamilyCapture::refreshCaptureGroups()
 {
     if (!camera_.groups.refresh(RegisterGroup::Sensor) || !camera_.groups.refresh(RegisterGroup::Capture)) {
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Unable to read the capture settings from the camera",
+        HLV_THROW(thread::RuntimeError, "%s(%s): Unable to read the capture settings from the camera",
                   HLV_LABEL("getCaptureSettings"), camera_.name.c_str());
     }
 }
@@ -90,7 +97,7 @@ void FamilyCapture::readCapture()
             computeCaptureLocked();
             computeAnalogGainLocked();
             reason = implausibleLocked();
-        } catch (const HLV_THREAD::LogicError& error) {
+        } catch (const thread::LogicError& error) {
             reason = error.str(); // no frame geometry at all
         }
         // Without subscribers nothing tells the cache of changes, so every read goes to the camera.
@@ -101,7 +108,7 @@ void FamilyCapture::readCapture()
         HLV_LOG("%s(%s): The camera reported an implausible capture setting (%s), read %u of %u", method,
                 camera_.name.c_str(), reason.c_str(), read, CAPTURE_READS);
     }
-    HLV_THROW(HLV_THREAD::LogicError, "%s(%s): The capture settings stay implausible after %u reads: %s", method,
+    HLV_THROW(thread::LogicError, "%s(%s): The capture settings stay implausible after %u reads: %s", method,
               camera_.name.c_str(), CAPTURE_READS, reason.c_str());
 }
 
@@ -110,7 +117,7 @@ void FamilyCapture::readCapture()
 // threads never interleave their validation and writes.
 void FamilyCapture::setCaptureSettings(HX_CAPTURE_SETTINGS* inOut)
 {
-    FAMILY_SETTINGS::enterSetter(camera_, FAMILY_LABELS::SET_CAPTURE, inOut);
+    settings::enterSetter(camera_, labels::SET_CAPTURE, inOut);
     HX_CAPTURE_SETTINGS& record = *inOut;
     std::lock_guard<std::mutex> serialised(camera_.settings);
     clearCaptureOutcome(record);
@@ -137,7 +144,7 @@ void FamilyCapture::setCaptureSettings(HX_CAPTURE_SETTINGS* inOut)
     } catch (const SettingsException& error) {
         HLV_LOG("Settings exception: %s", error.str().c_str());
         failed = true;
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("Program exception: %s", error.str().c_str());
         failed = true;
     } catch (const std::exception& error) {
@@ -156,7 +163,7 @@ void FamilyCapture::readCaptureForValidation()
 {
     try {
         getCaptureSettings(nullptr);
-    } catch (const HLV_THREAD::LogicError& error) {
+    } catch (const thread::LogicError& error) {
         HLV_LOG("%s(%s): %s", HLV_LABEL("setCaptureSettings"), camera_.name.c_str(), error.str().c_str());
     }
 }
@@ -173,7 +180,7 @@ void FamilyCapture::applyCaptureWrites(const CaptureWrites& writes)
     // A failed write leaves the caller's values as they were, the record as a whole marked refused
     // by the caller; nothing is read back.
     if (result != 0)
-        HLV_THROW(HLV_THREAD::LogicError, "%s", describeWriteMultiRegFailure(result).c_str());
+        HLV_THROW(thread::LogicError, "%s", describeWriteMultiRegFailure(result).c_str());
     confirmCaptureWrites(written);
 }
 
@@ -193,7 +200,7 @@ void FamilyCapture::confirmCaptureWrites(const RegisterPairs& written)
             if (!cached)
                 continue;
             held.push_back({reg, *cached});
-            asWritten = asWritten && FAMILY_CAPTURE::readsBackAs(reg, value, *cached);
+            asWritten = asWritten && capture::readsBackAs(reg, value, *cached);
         }
         if (asWritten || held == previous)
             return;
@@ -202,7 +209,7 @@ void FamilyCapture::confirmCaptureWrites(const RegisterPairs& written)
         camera_.cached.analogGainValid = 0;
         previous = std::move(held);
     }
-    HLV_THROW(HLV_THREAD::LogicError,
+    HLV_THROW(thread::LogicError,
               "%s(%s): The capture settings read back differently each time after the write (%u reads)",
               HLV_LABEL("setCaptureSettings"), camera_.name.c_str(), CAPTURE_READS);
 }
@@ -232,7 +239,7 @@ void FamilyCapture::mergeCameraCapture(HX_CAPTURE_SETTINGS& record)
 void FamilyCapture::getAnalogGain(HX_ANALOG_GAIN* out)
 {
     if (!camera_.groups.refresh(RegisterGroup::Sensor)) {
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Refresh of sensor registers failed.", HLV_LABEL("getAnalogGain"),
+        HLV_THROW(thread::RuntimeError, "%s(%s): Refresh of sensor registers failed.", HLV_LABEL("getAnalogGain"),
                   camera_.name.c_str());
     }
     std::lock_guard<std::mutex> state(camera_.state);
@@ -244,7 +251,7 @@ void FamilyCapture::getAnalogGain(HX_ANALOG_GAIN* out)
 
 void FamilyCapture::setAnalogGain(HX_ANALOG_GAIN* in)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("setAnalogGain"), camera_.name.c_str());
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("setAnalogGain"), camera_.name.c_str());
     if (in == nullptr || (in->flags & HX_FLAG_SET) == 0) {
         return;
     }
@@ -252,17 +259,19 @@ void FamilyCapture::setAnalogGain(HX_ANALOG_GAIN* in)
     try {
         std::optional<uint32_t> value = analogGainToRegister(in->gain);
         if (!value) {
-            HLV_THROW(HLV_THREAD::LogicError, "Analog gain is not one of HX_ANALOG_GAIN_*");
+            HLV_THROW(thread::LogicError, "Analog gain is not one of HX_ANALOG_GAIN_*");
         }
         if (compareVersions(identity_.deviceVersion(), GAIN_FLAG_FIRMWARE) >= 0) {
             *value |= GAIN_FLAG;
         }
         const uint32_t result = camera_.channel.writeReg(GIGE_REG_ANALOG_GAIN, *value);
         if (result != 0) {
-            HLV_THROW(HLV_THREAD::LogicError, "%s", describeWriteRegFailure(result).c_str());
+            HLV_THROW(thread::LogicError, "%s", describeWriteRegFailure(result).c_str());
         }
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         in->flags |= HX_FLAG_ERR;
         HLV_LOG("%s(%s): %s", HLV_LABEL("setAnalogGain"), camera_.name.c_str(), error.str().c_str());
     }
 }
+
+} // namespace halvex::family

@@ -13,6 +13,8 @@
 #include "family/capture.h"
 #include "family/family_camera.h"
 
+namespace halvex::family {
+
 class FamilyIdentity;
 class FamilyStreaming;
 
@@ -42,8 +44,8 @@ public:
 private:
     void refreshCaptureGroups();
     void readCaptureForValidation();
-    void applyCaptureWrites(const FAMILY_CAPTURE::CaptureWrites& writes);
-    void confirmCaptureWrites(const RegisterPairs& written);
+    void applyCaptureWrites(const capture::CaptureWrites& writes);
+    void confirmCaptureWrites(const wire::RegisterPairs& written);
     std::optional<uint32_t> cachedCaptureRegister(uint32_t reg) const;
     void mergeCameraCapture(HX_CAPTURE_SETTINGS& record);
 
@@ -51,3 +53,5 @@ private:
     FamilyStreaming& streaming_;
     FamilyIdentity& identity_;
 };
+
+} // namespace halvex::family

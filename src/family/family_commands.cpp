@@ -22,9 +22,14 @@
 #include "registers/register_map.h"
 #include "stream/hx_stream_operations.h"
 
-using namespace HX_REGISTERS;
-using HX_RECORDS::flagSet;
-using namespace FAMILY_COMMANDS;
+namespace halvex::family {
+
+using thread::SettingsException;
+using wire::RegisterPairs;
+
+using namespace registers;
+using records::flagSet;
+using namespace commands;
 
 namespace {
 
@@ -37,20 +42,20 @@ constexpr uint32_t STOP_WAIT_MILLISECONDS = 100;
 
 void pause(uint32_t milliseconds)
 {
-    std::this_thread::sleep_for(std::chrono::milliseconds(HLV_THREAD::scaledMilliseconds(milliseconds)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(thread::scaledMilliseconds(milliseconds)));
 }
 
 void clearPlaybackOutcome(HX_PLAYBACK_SETTINGS& record)
 {
     using R = HX_PLAYBACK_SETTINGS;
-    FAMILY_MERGE::clearOutcome(record, {&R::flags, &R::mode_flags, &R::current_frame_flags, &R::cut_in_flags,
-                                        &R::cut_out_flags, &R::interval_flags, &R::trigger_flags});
+    merge::clearOutcome(record, {&R::flags, &R::mode_flags, &R::current_frame_flags, &R::cut_in_flags,
+                                 &R::cut_out_flags, &R::interval_flags, &R::trigger_flags});
 }
 
 } // namespace
 
 FamilyCommands::FamilyCommands(FamilyCamera& camera, FamilyStreaming& streaming, FamilyProgress& progress,
-                               FAMILY_POLLERS::PollerControl& pollers)
+                               pollers::PollerControl& pollers)
     : camera_(camera), streaming_(streaming), progress_(progress), pollers_(pollers)
 {
 }
@@ -63,7 +68,7 @@ void FamilyCommands::computeStateLocked()
 
 void FamilyCommands::refreshStateGroup()
 {
-    FAMILY_SETTINGS::refreshGroupOrThrow(camera_, RegisterGroup::State, HLV_LABEL("getCommand"));
+    settings::refreshGroupOrThrow(camera_, RegisterGroup::State, HLV_LABEL("getCommand"));
 }
 
 // The state is read from the camera every time: it changes on its own while the camera records.
@@ -86,7 +91,7 @@ void FamilyCommands::getCommand(HX_COMMAND* out)
 void FamilyCommands::sendCommand(HX_COMMAND* inOut)
 {
     static constexpr const char* method = HLV_LABEL("sendCommand");
-    FAMILY_SETTINGS::enterSetter(camera_, FAMILY_LABELS::SEND_COMMAND, inOut);
+    settings::enterSetter(camera_, labels::SEND_COMMAND, inOut);
     HX_COMMAND& record = *inOut;
     if (!flagSet(record.code_flags))
         return;
@@ -116,7 +121,7 @@ void FamilyCommands::sendCommand(HX_COMMAND* inOut)
         HLV_LOG("Settings exception: %s", error.str().c_str());
         record.code_flags |= HX_FLAG_ERR;
         record.flags |= HX_FLAG_ERR;
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s", error.str().c_str());
         record.flags |= HX_FLAG_ERR;
     }
@@ -130,7 +135,7 @@ void FamilyCommands::computePlaybackLocked()
 
 void FamilyCommands::getPlaybackSettings(HX_PLAYBACK_SETTINGS* out)
 {
-    FAMILY_SETTINGS::readSettings(
+    settings::readSettings(
         camera_, RegisterGroup::Playback, HLV_LABEL("getPlaybackSettings"), camera_.cached.playbackSettingsValid,
         [this] { computePlaybackLocked(); }, camera_.cached.playbackSettings, out);
 }
@@ -147,7 +152,7 @@ uint32_t FamilyCommands::cachedStreamControl() const
 void FamilyCommands::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
 {
     static constexpr const char* method = HLV_LABEL("setPlaybackSettings");
-    FAMILY_SETTINGS::enterSetter(camera_, method, inOut);
+    settings::enterSetter(camera_, method, inOut);
     HX_PLAYBACK_SETTINGS& record = *inOut;
     std::lock_guard<std::mutex> serialised(camera_.settings);
     clearPlaybackOutcome(record);
@@ -169,7 +174,7 @@ void FamilyCommands::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
     } catch (const SettingsException& error) {
         HLV_LOG("Settings exception: %s", error.str().c_str());
         record.flags |= HX_FLAG_ERR;
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s(%s): %s", method, camera_.name.c_str(), error.str().c_str());
         record.flags |= HX_FLAG_ERR;
     }
@@ -178,18 +183,17 @@ void FamilyCommands::setPlaybackSettings(HX_PLAYBACK_SETTINGS* inOut)
         std::lock_guard<std::mutex> lock(camera_.state);
         cached = camera_.cached.playbackSettings;
         HLV_TRACE(
-            HLV_THREAD::TRACE_OPERATIONS, "%s(%s): GIGE_REG_PB_STATUS=0x%08x, current=%d", method, camera_.name.c_str(),
+            thread::TRACE_OPERATIONS, "%s(%s): GIGE_REG_PB_STATUS=0x%08x, current=%d", method, camera_.name.c_str(),
             cachedValue(camera_.groups.registers(RegisterGroup::Playback), GIGE_REG_PB_STATUS), cached.current_frame);
     }
     if (record.current_frame != cached.current_frame)
-        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): s->current=%d, playback_settings.current=%d", method,
+        HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s): s->current=%d, playback_settings.current=%d", method,
                   camera_.name.c_str(), record.current_frame, cached.current_frame);
     mergePlayback(cached, record);
     progress_.checkProgressPoller();
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Send back the PLAYBACK_CHANGE message", method,
-              camera_.name.c_str());
-    FAMILY_EVENTS::post(HX_PLAYBACK_CHANGE, camera_.address, record);
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Done", method, camera_.name.c_str());
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s): Send back the PLAYBACK_CHANGE message", method, camera_.name.c_str());
+    events::post(HX_PLAYBACK_CHANGE, camera_.address, record);
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s): Done", method, camera_.name.c_str());
 }
 
 // The register writes for the requested mode. A refusal marks the field it concerns and throws.
@@ -215,7 +219,7 @@ RegisterPairs FamilyCommands::playbackWrites(HX_PLAYBACK_SETTINGS& record, bool&
     writes.push_back({GIGE_REG_SCPD0, PLAY_PACKET_DELAY});
     RegisterPairs modeWrites;
     if (mode == HX_PLAY_PAUSE && camera.mode != HX_PLAY_PAUSE) {
-        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): [STOP REQUEST] GIGE_REG_STREAM_CONTROL=0x%08x", method,
+        HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s): [STOP REQUEST] GIGE_REG_STREAM_CONTROL=0x%08x", method,
                   camera_.name.c_str(), cachedStreamControl());
         modeWrites = stopWrites(record);
         camera_.streamOps.stopPlayback();
@@ -226,12 +230,12 @@ RegisterPairs FamilyCommands::playbackWrites(HX_PLAYBACK_SETTINGS& record, bool&
             HLV_THROW(SettingsException, "Frame %u is beyond the last frame of the recording (%u)", frame,
                       camera.current_frame_max);
         }
-        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Stepping to frame %d", method, camera_.name.c_str(), frame);
+        HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s): Stepping to frame %d", method, camera_.name.c_str(), frame);
         stepWhenStopped(method);
         modeWrites = stepWrites(record, frame);
         step = true;
     } else {
-        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Start playback %s, [%d, %d, %d]", method, camera_.name.c_str(),
+        HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s): Start playback %s, [%d, %d, %d]", method, camera_.name.c_str(),
                   mode == HX_PLAY_REVERSE ? "reverse" : "forward", record.cut_in, record.cut_out, record.current_frame);
         modeWrites = playWrites(record, mode == HX_PLAY_REVERSE);
     }
@@ -245,11 +249,11 @@ void FamilyCommands::stepWhenStopped(const char* method)
 {
     for (int attempt = 0; attempt < PLAYBACK_ATTEMPTS; ++attempt) {
         const uint32_t control = cachedStreamControl();
-        if (control == HX_REGISTERS::STREAM_CONTROL_STOP || control == HX_REGISTERS::STREAM_CONTROL_SHOW)
+        if (control == registers::STREAM_CONTROL_STOP || control == registers::STREAM_CONTROL_SHOW)
             return;
-        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Stopping stream control %d before the step", method,
+        HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s): Stopping stream control %d before the step", method,
                   camera_.name.c_str(), control);
-        camera_.channel.writeReg(GIGE_REG_STREAM_CONTROL, HX_REGISTERS::STREAM_CONTROL_STOP);
+        camera_.channel.writeReg(GIGE_REG_STREAM_CONTROL, registers::STREAM_CONTROL_STOP);
         pause(STOP_WAIT_MILLISECONDS);
         {
             std::lock_guard<std::mutex> lock(camera_.state);
@@ -290,3 +294,5 @@ void FamilyCommands::verifyPlayback(bool step, uint32_t frame)
             pause(PLAYBACK_RETRY_MILLISECONDS);
     }
 }
+
+} // namespace halvex::family

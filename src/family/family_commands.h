@@ -11,9 +11,11 @@
 #include "family/family_camera.h"
 #include "registers/register_cache.h"
 
+namespace halvex::family {
+
 class FamilyProgress;
 class FamilyStreaming;
-namespace FAMILY_POLLERS {
+namespace pollers {
 class PollerControl;
 }
 
@@ -24,7 +26,7 @@ class FamilyCommands {
 
 public:
     FamilyCommands(FamilyCamera& camera, FamilyStreaming& streaming, FamilyProgress& progress,
-                   FAMILY_POLLERS::PollerControl& pollers);
+                   pollers::PollerControl& pollers);
 
     // Reads the camera state into the record (null: refreshes only).
     void getCommand(HX_COMMAND* out);
@@ -42,12 +44,14 @@ private:
     void refreshStateGroup();
     uint32_t cachedStreamControl() const;
     void stepWhenStopped(const char* method);
-    RegisterPairs playbackWrites(HX_PLAYBACK_SETTINGS& record, bool& step);
-    bool writePlayback(const RegisterPairs& writes);
+    wire::RegisterPairs playbackWrites(HX_PLAYBACK_SETTINGS& record, bool& step);
+    bool writePlayback(const wire::RegisterPairs& writes);
     void verifyPlayback(bool step, uint32_t frame);
 
     FamilyCamera& camera_;
     FamilyStreaming& streaming_;
     FamilyProgress& progress_;
-    FAMILY_POLLERS::PollerControl& pollers_;
+    pollers::PollerControl& pollers_;
 };
+
+} // namespace halvex::family

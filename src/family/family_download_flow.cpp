@@ -21,10 +21,18 @@
 #include "registers/register_map.h"
 #include "stream/hx_stream_operations.h"
 
-using HLV_THREAD::Message;
-using HLV_THREAD::TRACE_OPERATIONS;
-namespace ids = HX_MESSAGE_IDS;
-namespace regs = HX_REGISTERS;
+namespace halvex::family {
+
+using callback::HxStream;
+using callback::HxStreamBuffer;
+using camera::CameraServices;
+using stream::HxStreamOperations;
+using wire::RegisterPairs;
+
+using thread::Message;
+using thread::TRACE_OPERATIONS;
+namespace ids = message_ids;
+namespace regs = registers;
 
 namespace {
 
@@ -92,7 +100,7 @@ void FamilyDownloadFlow::bufferFilled(HxStreamBuffer& stream)
     watchdogProgress();
     if (format_ == PACKED_DOWNLOAD_FORMAT) {
         HX_READ_STREAM record = stream.record();
-        HX_INTERNAL::convertToPacked(record, packingImage_, flow_.name);
+        packing::convertToPacked(record, packingImage_, flow_.name);
         stream.setResults(record.image_length, record.frame_id, record.status, record.received_length);
     }
     const HX_READ_STREAM& record = stream.record();
@@ -159,7 +167,7 @@ void FamilyDownloadFlow::refuseStart(Message* message, HxStreamBuffer& stream)
     if (stream.buffer() != nullptr) {
         const HX_READ_STREAM& record = stream.record();
         stream.setResults(0, 0, record.status | HX_STREAM_STATUS_ERROR, 0);
-        message->status = HLV_THREAD::MESSAGE_DONE;
+        message->status = thread::MESSAGE_DONE;
         message->forward();
     } else {
         FamilyReceiverLink::endHere(message);
@@ -220,13 +228,13 @@ bool FamilyDownloadFlow::startCamera(const Plan& plan)
     RegisterPairs writes;
     flow_.streamOps.startDownload(writes, plan.startFrame, endFrame_);
     const uint32_t result =
-        writeStreamControlConfirmed(flow_.channel, writes, HX_REGISTERS::STREAM_CONTROL_DOWNLOAD, flow_.name);
+        writeStreamControlConfirmed(flow_.channel, writes, registers::STREAM_CONTROL_DOWNLOAD, flow_.name);
     if (result != 0) {
         HLV_LOG("%s(%s): The camera did not take the download start [%d]", HLV_LABEL("kickOffDownload"),
                 flow_.name.c_str(), static_cast<int>(result));
         return false;
     }
-    flow_.writtenStreamControl = HX_REGISTERS::STREAM_CONTROL_DOWNLOAD;
+    flow_.writtenStreamControl = registers::STREAM_CONTROL_DOWNLOAD;
     running_ = true;
     // The start runs the camera; a throttle pause left over from an earlier download would keep
     // the receiver from pausing it again when this one's buffers run short.
@@ -240,13 +248,13 @@ bool FamilyDownloadFlow::startCamera(const Plan& plan)
 }
 
 // Packing needs the frames' size and bit mode; without them it logs and leaves frames as sent.
-HX_INTERNAL::PackingImage FamilyDownloadFlow::recordedImage() const
+packing::PackingImage FamilyDownloadFlow::recordedImage() const
 {
     if (!flow_.hooks.packingImage)
         return {};
     try {
         return flow_.hooks.packingImage();
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s(%s): %s", HLV_LABEL("kickOffDownload"), flow_.name.c_str(), error.str().c_str());
     } catch (const std::exception& error) {
         HLV_LOG("%s(%s): %s", HLV_LABEL("kickOffDownload"), flow_.name.c_str(), error.what());
@@ -261,11 +269,11 @@ uint32_t FamilyDownloadFlow::stop()
     flow_.streamOps.stopDownload(writes);
     uint32_t result = 0;
     if (!writes.empty() && link_.channelUsable()) {
-        result = writeStreamControlConfirmed(flow_.channel, writes, HX_REGISTERS::STREAM_CONTROL_STOP, flow_.name);
+        result = writeStreamControlConfirmed(flow_.channel, writes, registers::STREAM_CONTROL_STOP, flow_.name);
         if (result != 0)
             HLV_LOG("%s: HxComm::writeMultiReg was not successful.", HLV_LABEL("stopDownload"));
     }
-    flow_.writtenStreamControl = HX_REGISTERS::STREAM_CONTROL_STOP;
+    flow_.writtenStreamControl = registers::STREAM_CONTROL_STOP;
     leaveDownloadMode();
     return result;
 }
@@ -299,3 +307,5 @@ void FamilyDownloadFlow::watchdogProgress()
     if (watchdog_)
         watchdog_->progress();
 }
+
+} // namespace halvex::family

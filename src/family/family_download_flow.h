@@ -11,13 +11,19 @@
 #include "family/download_discovery_pause.h"
 #include "packing/hx_internal.h"
 
-class DownloadWatchdog;
-class FamilyReceiverLink;
+namespace halvex::callback {
 class HxStreamBuffer;
-struct StreamFlowContext;
-namespace HLV_THREAD {
+} // namespace halvex::callback
+
+namespace halvex::thread {
 class Message;
 }
+
+namespace halvex::family {
+
+class DownloadWatchdog;
+class FamilyReceiverLink;
+struct StreamFlowContext;
 
 // A download pauses discovery polling and the heartbeat poller (the camera's heartbeat time-out is
 // raised instead) and restores both however it ends: at its end frame, on a stop request, when it
@@ -39,9 +45,9 @@ public:
     FamilyDownloadFlow& operator=(const FamilyDownloadFlow&) = delete;
 
     // A download buffer or stop request from the host (or the watchdog), in-bound.
-    void handleMessage(HLV_THREAD::Message* message, HxStreamBuffer& stream);
+    void handleMessage(thread::Message* message, callback::HxStreamBuffer& stream);
     // A download buffer the receiver filled, on its way to the host.
-    void bufferFilled(HxStreamBuffer& stream);
+    void bufferFilled(callback::HxStreamBuffer& stream);
     // Starts the download the applied download settings describe; false (and a log line) when
     // the camera holds no recording to download or the camera refused the start.
     bool kickOff();
@@ -62,15 +68,15 @@ private:
         uint32_t format = 0;
     };
 
-    bool staleWatchdogStop(const HLV_THREAD::Message* message) const;
-    void startSession(HLV_THREAD::Message* message, HxStreamBuffer& stream);
-    void refuseStart(HLV_THREAD::Message* message, HxStreamBuffer& stream);
+    bool staleWatchdogStop(const thread::Message* message) const;
+    void startSession(thread::Message* message, callback::HxStreamBuffer& stream);
+    void refuseStart(thread::Message* message, callback::HxStreamBuffer& stream);
     bool readPlan(Plan& plan);
     bool possible(const Plan& plan) const;
     bool startCamera(const Plan& plan);
     void leaveDownloadMode();
     void releaseBuffers();
-    HX_INTERNAL::PackingImage recordedImage() const;
+    packing::PackingImage recordedImage() const;
     DownloadWatchdog& watchdog();
     void watchdogProgress();
 
@@ -81,8 +87,10 @@ private:
     uint64_t session_ = 0;
     uint32_t endFrame_ = 0;
     uint32_t format_ = 0;
-    HX_INTERNAL::PackingImage packingImage_;
+    packing::PackingImage packingImage_;
     // Declared before the watchdog, so the watchdog stops before the pause ends.
     DownloadDiscoveryPause discoveryPause_;
     std::unique_ptr<DownloadWatchdog> watchdog_;
 };
+
+} // namespace halvex::family

@@ -15,8 +15,14 @@
 #include "registers/register_map.h"
 #include "stream/hx_stream_operations.h"
 
-using namespace HX_REGISTERS;
-using HX_RECORDS::flagSet;
+namespace halvex::family {
+
+using packing::HxInternal;
+using thread::SettingsException;
+using wire::RegisterPairs;
+
+using namespace registers;
+using records::flagSet;
 
 namespace {
 
@@ -26,9 +32,8 @@ constexpr uint32_t FORMAT_WRITTEN_STREAM_STATE = 11;
 void clearDownloadOutcome(HX_DOWNLOAD_SETTINGS& record)
 {
     using R = HX_DOWNLOAD_SETTINGS;
-    FAMILY_MERGE::clearOutcome(record,
-                               {&R::flags, &R::turbo_packet_length_flags, &R::turbo_delay_flags, &R::start_flags,
-                                &R::stop_flags, &R::jpeg_quality_flags, &R::format_flags, &R::rate_control_flags});
+    merge::clearOutcome(record, {&R::flags, &R::turbo_packet_length_flags, &R::turbo_delay_flags, &R::start_flags,
+                                 &R::stop_flags, &R::jpeg_quality_flags, &R::format_flags, &R::rate_control_flags});
 }
 
 bool anyRefused(const HX_DOWNLOAD_SETTINGS& record)
@@ -59,18 +64,18 @@ FamilyDownloadSettings::FamilyDownloadSettings(FamilyCamera& camera) : camera_(c
 void FamilyDownloadSettings::computeDownloadLocked()
 {
     RegisterCache& registers = camera_.groups.registers(RegisterGroup::Download);
-    FAMILY_DOWNLOAD::SessionValues session;
+    download_settings::SessionValues session;
     session.packetLength = camera_.streamOps.settings().getPacketLen(registers);
     session.packetDelay = camera_.streamOps.settings().getPacketDelay(registers);
     session.start = camera_.streamOps.settings().getStart(registers);
     session.stop = camera_.streamOps.settings().getStop(registers);
     camera_.streamOps.settings().getThrottleParams(session.pauseCount, session.resumeCount);
-    FAMILY_DOWNLOAD::computeDownload(registers, camera_.formatFlags, session, camera_.cached.downloadSettings);
+    download_settings::computeDownload(registers, camera_.formatFlags, session, camera_.cached.downloadSettings);
 }
 
 void FamilyDownloadSettings::getDownloadSettings(HX_DOWNLOAD_SETTINGS* out)
 {
-    FAMILY_SETTINGS::readSettings(
+    settings::readSettings(
         camera_, RegisterGroup::Download, HLV_LABEL("getDownloadSettings"), camera_.cached.downloadSettingsValid,
         [this] { computeDownloadLocked(); }, camera_.cached.downloadSettings, out);
 }
@@ -82,7 +87,7 @@ void FamilyDownloadSettings::getDownloadSettings(HX_DOWNLOAD_SETTINGS* out)
 void FamilyDownloadSettings::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
 {
     static constexpr const char* method = HLV_LABEL("setDownloadSettings");
-    FAMILY_SETTINGS::enterSetter(camera_, method, inOut);
+    settings::enterSetter(camera_, method, inOut);
     HX_DOWNLOAD_SETTINGS& record = *inOut;
     std::lock_guard<std::mutex> serialised(camera_.settings);
     clearDownloadOutcome(record);
@@ -92,8 +97,8 @@ void FamilyDownloadSettings::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
         // seen the camera reach review asks at once, while the events that bring the new
         // recording to the subscribed cache may still be on their way.
         if ((flagSet(record.start_flags) || flagSet(record.stop_flags)) &&
-            FAMILY_SETTINGS::cacheTrusted(camera_, camera_.cached.downloadSettingsValid)) {
-            FAMILY_SETTINGS::refreshGroupOrThrow(camera_, RegisterGroup::Download, method);
+            settings::cacheTrusted(camera_, camera_.cached.downloadSettingsValid)) {
+            settings::refreshGroupOrThrow(camera_, RegisterGroup::Download, method);
             std::lock_guard<std::mutex> lock(camera_.state);
             computeDownloadLocked();
         }
@@ -101,22 +106,21 @@ void FamilyDownloadSettings::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
         if (flagSet(record.format_flags)) {
             field(record.format_flags, [&] {
                 const bool packing = HxInternal::factory() != nullptr;
-                writes.push_back({GIGE_REG_DOWNLOAD_C294,
-                                  FAMILY_DOWNLOAD::formatToRegister(record.format,
-                                                                    camera_.operations.sensor().isColour(), packing)});
+                writes.push_back(
+                    {GIGE_REG_DOWNLOAD_C294, download_settings::formatToRegister(
+                                                 record.format, camera_.operations.sensor().isColour(), packing)});
                 camera_.cached.streamState = FORMAT_WRITTEN_STREAM_STATE;
             });
         }
         if (flagSet(record.jpeg_quality_flags)) {
             field(record.jpeg_quality_flags, [&] {
-                FAMILY_DOWNLOAD::checkJpegQuality(record.jpeg_quality);
+                download_settings::checkJpegQuality(record.jpeg_quality);
                 writes.push_back({GIGE_REG_DOWNLOAD_C0AC, record.jpeg_quality});
             });
         }
         {
             std::lock_guard<std::mutex> lock(camera_.state);
-            if (camera_.groups.registers(RegisterGroup::Download)[GIGE_REG_CAMERA_STATE] ==
-                FAMILY_COMMANDS::STATE_REVIEW) {
+            if (camera_.groups.registers(RegisterGroup::Download)[GIGE_REG_CAMERA_STATE] == commands::STATE_REVIEW) {
                 record.start_max = camera_.cached.downloadSettings.start_max;
                 record.stop_max = camera_.cached.downloadSettings.stop_max;
             }
@@ -124,13 +128,15 @@ void FamilyDownloadSettings::setDownloadSettings(HX_DOWNLOAD_SETTINGS* inOut)
         camera_.streamOps.setSettings(record, writes);
         if (flagSet(record.flags) && flagSet(record.stop_flags) && (record.stop_flags & HX_FLAG_ERR) == 0)
             writes.push_back({GIGE_REG_DOWNLOAD_C2B8, record.stop});
-        FAMILY_SETTINGS::writeAndMerge(
+        settings::writeAndMerge(
             camera_, method, writes, camera_.cached.downloadSettingsValid,
-            [this](auto* held) { getDownloadSettings(held); }, &FAMILY_DOWNLOAD::mergeDownload, record);
-    } catch (const HLV_THREAD::Exception& error) {
+            [this](auto* held) { getDownloadSettings(held); }, &download_settings::mergeDownload, record);
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s(%s): %s", method, camera_.name.c_str(), error.str().c_str());
         record.flags |= HX_FLAG_ERR;
     }
     if (anyRefused(record))
         record.flags |= HX_FLAG_ERR;
 }
+
+} // namespace halvex::family

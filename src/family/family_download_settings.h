@@ -8,6 +8,8 @@
 
 #include "family/family_camera.h"
 
+namespace halvex::family {
+
 // Threads: the getter on API callers' threads or the service thread; the setter where the services
 // call it (see ServiceOperations); computeLocked wherever the state mutex is held.
 class FamilyDownloadSettings {
@@ -26,3 +28,5 @@ public:
 private:
     FamilyCamera& camera_;
 };
+
+} // namespace halvex::family

@@ -12,7 +12,9 @@
 #include "platform/netutils.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
+namespace halvex::family {
+
+using namespace registers;
 
 namespace {
 
@@ -27,7 +29,7 @@ void copyText(char (&field)[N], const std::string& text)
 
 } // namespace
 
-FamilyIdentity::FamilyIdentity(FamilyCamera& camera, FAMILY_POLLERS::PollerControl& pollers, TextRefresh refreshTexts)
+FamilyIdentity::FamilyIdentity(FamilyCamera& camera, pollers::PollerControl& pollers, TextRefresh refreshTexts)
     : camera_(camera), pollers_(pollers), refreshTexts_(std::move(refreshTexts))
 {
     for (uint32_t start : groupRegisters(RegisterGroup::Text))
@@ -66,13 +68,13 @@ void FamilyIdentity::getBatteryInfo(HX_BATTERY_INFO* out)
 void FamilyIdentity::getCameraInformation(HX_CAMERA_INFORMATION* out)
 {
     if (!refreshTexts_(texts_, &textCounter_)) {
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Unable to read the camera's identity texts",
+        HLV_THROW(thread::RuntimeError, "%s(%s): Unable to read the camera's identity texts",
                   HLV_LABEL("getCameraInformation"), camera_.name.c_str());
     }
     std::string adapter;
     try {
-        HX_NETUTILS::localAdapterOfCamera(camera_.address, adapter);
-    } catch (const HLV_THREAD::Exception& error) {
+        platform::net_utils::localAdapterOfCamera(camera_.address, adapter);
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s(%s): %s", HLV_LABEL("getCameraInformation"), camera_.name.c_str(), error.str().c_str());
         adapter.clear();
     }
@@ -92,7 +94,7 @@ void FamilyIdentity::getCameraInformation(HX_CAMERA_INFORMATION* out)
 
 bool FamilyIdentity::lockCamera()
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("lockCamera"), camera_.name.c_str());
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("lockCamera"), camera_.name.c_str());
     const uint32_t result = camera_.channel.writeReg(GIGE_REG_CCP, 2);
     if (result != 0) {
         HLV_LOG("%s(%s): There was an error writing the CCP register [0x%x]", HLV_LABEL("lockCamera"),
@@ -103,7 +105,7 @@ bool FamilyIdentity::lockCamera()
 
 bool FamilyIdentity::unlockCamera()
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("unlockCamera"), camera_.name.c_str());
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("unlockCamera"), camera_.name.c_str());
     pollers_.stopHeartBeat();
     const uint32_t result = camera_.channel.writeReg(GIGE_REG_CCP, 0);
     if (result != 0) {
@@ -112,3 +114,5 @@ bool FamilyIdentity::unlockCamera()
     }
     return result == 0;
 }
+
+} // namespace halvex::family

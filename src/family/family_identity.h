@@ -13,7 +13,9 @@
 
 #include "family/family_camera.h"
 
-namespace FAMILY_POLLERS {
+namespace halvex::family {
+
+namespace pollers {
 class PollerControl;
 }
 
@@ -25,7 +27,7 @@ public:
     // Reads each address of the texts as a default-length memory block; false on failure.
     using TextRefresh = std::function<bool(std::map<uint32_t, std::string>& texts, uint8_t* counter)>;
 
-    FamilyIdentity(FamilyCamera& camera, FAMILY_POLLERS::PollerControl& pollers, TextRefresh refreshTexts);
+    FamilyIdentity(FamilyCamera& camera, pollers::PollerControl& pollers, TextRefresh refreshTexts);
 
     void getBatteryInfo(HX_BATTERY_INFO* out);
     // Reads the identity texts afresh and fills the record (null: refreshes only).
@@ -40,8 +42,10 @@ private:
     std::string text(uint32_t address) const;
 
     FamilyCamera& camera_;
-    FAMILY_POLLERS::PollerControl& pollers_;
+    pollers::PollerControl& pollers_;
     const TextRefresh refreshTexts_;
     std::map<uint32_t, std::string> texts_;
     uint8_t textCounter_ = 0;
 };
+
+} // namespace halvex::family

@@ -16,21 +16,26 @@
 #include "registers/register_map.h"
 #include "stream/hx_stream_operations.h"
 
-using namespace HX_REGISTERS;
-using HX_RECORDS::flagSet;
+namespace halvex::family {
+
+using thread::SettingsException;
+using wire::RegisterPairs;
+
+using namespace registers;
+using records::flagSet;
 
 FamilyIoSettings::FamilyIoSettings(FamilyCamera& camera) : camera_(camera) {}
 
 void FamilyIoSettings::computeIoLocked()
 {
     const uint32_t rate = camera_.groups.registers(RegisterGroup::Capture)[GIGE_REG_FRAME_RATE];
-    const auto framesPerSecond = static_cast<uint32_t>(FAMILY_CAPTURE::decodeFrameRate(rate, camera_.traits.rates));
-    FAMILY_IO::computeIo(camera_.groups.registers(RegisterGroup::IO), framesPerSecond, camera_.cached.ioSettings);
+    const auto framesPerSecond = static_cast<uint32_t>(capture::decodeFrameRate(rate, camera_.traits.rates));
+    io_settings::computeIo(camera_.groups.registers(RegisterGroup::IO), framesPerSecond, camera_.cached.ioSettings);
 }
 
 void FamilyIoSettings::getExternalIOSettings(HX_IO_SETTINGS* out)
 {
-    FAMILY_SETTINGS::readSettings(
+    settings::readSettings(
         camera_, RegisterGroup::IO, HLV_LABEL("getExternalIOSettings"), camera_.cached.ioSettingsValid,
         [this] { computeIoLocked(); }, camera_.cached.ioSettings, out);
 }
@@ -40,32 +45,34 @@ void FamilyIoSettings::getExternalIOSettings(HX_IO_SETTINGS* out)
 void FamilyIoSettings::setExternalIOSettings(HX_IO_SETTINGS* inOut)
 {
     static constexpr const char* method = HLV_LABEL("setExternalIOSettings");
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s", FAMILY_LABELS::SET_IO_ENTRY);
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s", labels::SET_IO_ENTRY);
     if (inOut == nullptr)
-        HLV_THROW(HLV_THREAD::LogicError, "NULL pointer in API call");
+        HLV_THROW(thread::LogicError, "NULL pointer in API call");
     HX_IO_SETTINGS& record = *inOut;
     std::lock_guard<std::mutex> serialised(camera_.settings);
-    FAMILY_IO::clearIoOutcome(record);
+    io_settings::clearIoOutcome(record);
     try {
-        FAMILY_SETTINGS::refreshGroupOrThrow(camera_, RegisterGroup::IO, method);
+        settings::refreshGroupOrThrow(camera_, RegisterGroup::IO, method);
         RegisterCache io;
         {
             std::lock_guard<std::mutex> lock(camera_.state);
             io = camera_.groups.registers(RegisterGroup::IO);
         }
-        const RegisterPairs writes = FAMILY_IO::validateIo(record, io);
-        FAMILY_SETTINGS::writeAndMerge(
+        const RegisterPairs writes = io_settings::validateIo(record, io);
+        settings::writeAndMerge(
             camera_, method, writes, camera_.cached.ioSettingsValid,
-            [this](auto* held) { getExternalIOSettings(held); }, &FAMILY_IO::mergeIo, record);
+            [this](auto* held) { getExternalIOSettings(held); }, &io_settings::mergeIo, record);
     } catch (const SettingsException& error) {
         HLV_LOG("Settings exception: %s", error.str().c_str());
         record.flags |= HX_FLAG_ERR;
-    } catch (const HLV_THREAD::LogicError& error) {
+    } catch (const thread::LogicError& error) {
         HLV_LOG("Logic exception: %s", error.str().c_str());
         record.flags |= HX_FLAG_ERR;
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s(%s): %s", method, camera_.name.c_str(), error.str().c_str());
         record.flags |= HX_FLAG_ERR;
     }
-    FAMILY_IO::summariseIo(record);
+    io_settings::summariseIo(record);
 }
+
+} // namespace halvex::family

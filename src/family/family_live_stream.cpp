@@ -15,10 +15,17 @@
 #include "registers/register_map.h"
 #include "stream/hx_stream_operations.h"
 
-using HLV_THREAD::Message;
-using HLV_THREAD::TRACE_OPERATIONS;
-namespace ids = HX_MESSAGE_IDS;
-namespace regs = HX_REGISTERS;
+namespace halvex::family {
+
+using callback::HxStreamBuffer;
+using callback::streamBufferOf;
+using control::describeWriteMultiRegFailure;
+using wire::RegisterPairs;
+
+using thread::Message;
+using thread::TRACE_OPERATIONS;
+namespace ids = message_ids;
+namespace regs = registers;
 
 namespace {
 
@@ -53,7 +60,7 @@ void FamilyLiveStream::handleMessage(Message* message, HxStreamBuffer& stream)
 bool FamilyLiveStream::holdWhileAway(Message* message)
 {
     HxStreamBuffer* stream =
-        message != nullptr && message->status == HLV_THREAD::MESSAGE_PENDING ? streamBufferOf(message) : nullptr;
+        message != nullptr && message->status == thread::MESSAGE_PENDING ? streamBufferOf(message) : nullptr;
     if (stream == nullptr || (message->req != ids::LIVE_STREAM_MSG && message->req != ids::PLAYBACK_STREAM_MSG))
         return false;
     if (stream->buffer() != nullptr) {
@@ -84,7 +91,7 @@ void FamilyLiveStream::switchLive(bool on)
             HLV_TRACE(TRACE_OPERATIONS, "%s: Live stream OFF.", who);
             stop();
         }
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("Program exception: %s", error.str().c_str());
     } catch (const std::exception& error) {
         HLV_LOG("Program exception: %s", error.what());
@@ -116,7 +123,7 @@ void FamilyLiveStream::stop()
 
 bool FamilyLiveStream::running() const
 {
-    return flow_.writtenStreamControl == HX_REGISTERS::STREAM_CONTROL_LIVE && !flow_.streamOps.streamPaused();
+    return flow_.writtenStreamControl == registers::STREAM_CONTROL_LIVE && !flow_.streamOps.streamPaused();
 }
 
 bool FamilyLiveStream::stopForSetter()
@@ -134,7 +141,7 @@ void FamilyLiveStream::restartAfterSetter()
         return;
     try {
         startCamera();
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s(%s): The live stream did not restart: %s", HLV_LABEL("startLiveStream"), flow_.name.c_str(),
                 error.str().c_str());
     } catch (const std::exception& error) {
@@ -166,9 +173,9 @@ bool FamilyLiveStream::startCamera(bool restoreDestination)
                                  {regs::GIGE_REG_SCPS0, packetSize | regs::SCPS0_DO_NOT_FRAGMENT},
                                  {regs::GIGE_REG_SCPD0, LIVE_PACKET_DELAY},
                                  {regs::GIGE_REG_DOWNLOAD_C294, LIVE_DOWNLOAD_FORMAT},
-                                 {regs::GIGE_REG_STREAM_CONTROL, HX_REGISTERS::STREAM_CONTROL_LIVE}});
+                                 {regs::GIGE_REG_STREAM_CONTROL, registers::STREAM_CONTROL_LIVE}});
     const uint32_t result =
-        writeStreamControlConfirmed(flow_.channel, writes, HX_REGISTERS::STREAM_CONTROL_LIVE, flow_.name);
+        writeStreamControlConfirmed(flow_.channel, writes, registers::STREAM_CONTROL_LIVE, flow_.name);
     if (result != 0) {
         HLV_LOG("%s(%s): The camera did not take the live start [%d]", who, flow_.name.c_str(),
                 static_cast<int>(result));
@@ -176,7 +183,7 @@ bool FamilyLiveStream::startCamera(bool restoreDestination)
     }
     flow_.streamOps.pauseStream(false);
     destinationForgotten_ = false;
-    flow_.writtenStreamControl = HX_REGISTERS::STREAM_CONTROL_LIVE;
+    flow_.writtenStreamControl = registers::STREAM_CONTROL_LIVE;
     return true;
 }
 
@@ -185,10 +192,10 @@ void FamilyLiveStream::stopCamera()
     const char* who = HLV_LABEL("stopLiveStream");
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", who, flow_.name.c_str());
     if (link_.channelUsable()) {
-        flow_.writtenStreamControl = HX_REGISTERS::STREAM_CONTROL_STOP;
+        flow_.writtenStreamControl = registers::STREAM_CONTROL_STOP;
         const uint32_t result = writeStreamControlConfirmed(
-            flow_.channel, {{regs::GIGE_REG_STREAM_CONTROL, HX_REGISTERS::STREAM_CONTROL_STOP}},
-            HX_REGISTERS::STREAM_CONTROL_STOP, flow_.name);
+            flow_.channel, {{regs::GIGE_REG_STREAM_CONTROL, registers::STREAM_CONTROL_STOP}},
+            registers::STREAM_CONTROL_STOP, flow_.name);
         if (result != 0) {
             HLV_LOG("%s: %s", who, describeWriteMultiRegFailure(result).c_str());
             return;
@@ -196,3 +203,5 @@ void FamilyLiveStream::stopCamera()
     }
     flow_.streamOps.stopLive();
 }
+
+} // namespace halvex::family

@@ -4,12 +4,18 @@
 
 #include <hlv_thread/log_label.h>
 
-class FamilyReceiverLink;
+namespace halvex::callback {
 class HxStreamBuffer;
-struct StreamFlowContext;
-namespace HLV_THREAD {
+} // namespace halvex::callback
+
+namespace halvex::thread {
 class Message;
 }
+
+namespace halvex::family {
+
+class FamilyReceiverLink;
+struct StreamFlowContext;
 
 // Remembers whether the host wants live, so that a camera that restarted or came back is
 // switched on again, and a setter that stopped live around its write restarts it only when wanted.
@@ -23,11 +29,11 @@ public:
     FamilyLiveStream(StreamFlowContext& flow, FamilyReceiverLink& link);
 
     // A live buffer, stop request or switch from the host.
-    void handleMessage(HLV_THREAD::Message* message, HxStreamBuffer& stream);
+    void handleMessage(thread::Message* message, callback::HxStreamBuffer& stream);
     // The camera is away: a live or playback buffer waits in the running receiver, and a live
     // switch is noted for the camera's return, without an exchange with the camera. False (the
     // message stays the caller's) for anything else, or without a running receiver.
-    bool holdWhileAway(HLV_THREAD::Message* message);
+    bool holdWhileAway(thread::Message* message);
 
     // Switches the camera's live stream on. False when the camera did not take the stream's
     // registers.
@@ -58,3 +64,5 @@ private:
     // The camera may have restarted since it was last told where its UDP stream goes.
     bool destinationForgotten_ = false;
 };
+
+} // namespace halvex::family

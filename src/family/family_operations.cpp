@@ -10,12 +10,21 @@
 #include "packing/hx_internal.h"
 #include "stream/hx_stream_operations.h"
 
-using namespace HX_REGISTERS;
+namespace halvex::family {
+
+using camera::CameraOperations;
+using camera::SubscriptionMessage;
+using control::RegisterChannel;
+using packing::HxInternal;
+using sensors::SensorOperations;
+using stream::HxStreamOperations;
+
+using namespace registers;
 
 namespace {
 
 // The flows run on the service thread and call back into the family only from there.
-FamilyStreaming::Hooks streamingHooks(FamilyOperations& family, FAMILY_POLLERS::PollerControl& pollers, bool overUdp)
+FamilyStreaming::Hooks streamingHooks(FamilyOperations& family, pollers::PollerControl& pollers, bool overUdp)
 {
     FamilyStreaming::Hooks hooks;
     hooks.startHeartBeat = [&pollers] { pollers.startHeartBeat(); };
@@ -24,7 +33,7 @@ FamilyStreaming::Hooks streamingHooks(FamilyOperations& family, FAMILY_POLLERS::
     hooks.packingImage = [&family] {
         HX_CAPTURE_SETTINGS capture;
         family.getCaptureSettings(&capture);
-        return HX_INTERNAL::PackingImage{capture.width, capture.height, capture.bit_mode};
+        return packing::PackingImage{capture.width, capture.height, capture.bit_mode};
     };
     return hooks;
 }
@@ -50,7 +59,7 @@ FamilyOperations::FamilyOperations(uint32_t address, std::shared_ptr<RegisterCha
       commands_(camera_, *streaming_, progress_, pollers_), io_(camera_), download_(camera_), stream_(camera_),
       subscriptions_(camera_, records_, progress_, pollers_, *streaming_)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", FAMILY_LABELS::CONSTRUCTED, name_.c_str());
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s: %s", labels::CONSTRUCTED, name_.c_str());
     setSensor(std::move(sensor));
     const auto keepCurrent = [this](RegisterGroup id, uint32_t reg) {
         std::lock_guard<std::mutex> state(stateMutex_);
@@ -73,14 +82,14 @@ FamilyOperations::FamilyOperations(uint32_t address, std::shared_ptr<RegisterCha
         downloadFormatFlags_ |= HX_FORMAT_DNG;
     if (HxInternal::factory() != nullptr)
         downloadFormatFlags_ |= HX_FORMAT_PACKED;
-    records_.setRows(FAMILY_RECORDS::familyRows({camera_, capture_, download_, io_, commands_, stream_, progress_}));
+    records_.setRows(record_rows::familyRows({camera_, capture_, download_, io_, commands_, stream_, progress_}));
     // A camera whose heartbeat the host keeps is watched for a restart like a subscribed one.
     pollers_.onHeartBeatStarted([this] { subscriptions_.watchForRestart(); });
 }
 
 FamilyOperations::~FamilyOperations()
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", FAMILY_LABELS::DESTROYED, name_.c_str());
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s)", labels::DESTROYED, name_.c_str());
     stopRestartWatch();
     streamShutdown();
 }
@@ -174,7 +183,7 @@ void FamilyOperations::handleSubscription(SubscriptionMessage& message)
 {
     subscriptions_.handleSubscription(message);
 }
-void FamilyOperations::handleNotification(HLV_THREAD::Message& message)
+void FamilyOperations::handleNotification(thread::Message& message)
 {
     subscriptions_.handleNotification(message);
 }
@@ -186,11 +195,11 @@ void FamilyOperations::cameraMayHaveRestarted()
 {
     subscriptions_.cameraMayHaveRestarted();
 }
-void FamilyOperations::handleStreaming(HLV_THREAD::Message* message)
+void FamilyOperations::handleStreaming(thread::Message* message)
 {
     streaming_->handleStreaming(message);
 }
-bool FamilyOperations::holdWhileAway(HLV_THREAD::Message* message)
+bool FamilyOperations::holdWhileAway(thread::Message* message)
 {
     return streaming_->holdWhileAway(message);
 }
@@ -200,3 +209,5 @@ void FamilyOperations::streamShutdown()
     if (streaming_)
         streaming_->streamShutdown();
 }
+
+} // namespace halvex::family

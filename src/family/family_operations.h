@@ -21,7 +21,11 @@
 #include "family/register_groups.h"
 #include "family/streaming.h"
 
+namespace halvex::stream {
 class HxStreamOperations;
+} // namespace halvex::stream
+
+namespace halvex::family {
 
 // The operations interface served by a fork of small parts that share one FamilyCamera: capture
 // settings and analog gain (FamilyCapture), camera information, battery and control privilege
@@ -32,10 +36,10 @@ class HxStreamOperations;
 // (family_traits.h) and adds what the shared parts leave open: lens, temperatures, camera save
 // and media.
 // Threads: as CameraOperations.
-class FamilyOperations : public CameraOperations {
+class FamilyOperations : public camera::CameraOperations {
 public:
-    FamilyOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
-                     std::unique_ptr<SensorOperations> sensor, const FamilyTraits& traits);
+    FamilyOperations(uint32_t address, std::shared_ptr<control::RegisterChannel> channel,
+                     std::unique_ptr<sensors::SensorOperations> sensor, const FamilyTraits& traits);
     ~FamilyOperations() override;
 
     void getAnalogGain(HX_ANALOG_GAIN* out) override;
@@ -56,18 +60,18 @@ public:
     bool unlockCamera() override;
     void sendCommand(HX_COMMAND* inOut) override;
     void getCommand(HX_COMMAND* out) override;
-    void handleSubscription(SubscriptionMessage& message) override;
-    void handleNotification(HLV_THREAD::Message& message) override;
-    void handleStreaming(HLV_THREAD::Message* message) override;
+    void handleSubscription(camera::SubscriptionMessage& message) override;
+    void handleNotification(thread::Message& message) override;
+    void handleStreaming(thread::Message* message) override;
     void streamShutdown() override;
     void cameraReturned() override;
     void cameraMayHaveRestarted() override;
-    bool holdWhileAway(HLV_THREAD::Message* message) override;
+    bool holdWhileAway(thread::Message* message) override;
 
     // A copy of one register group's cache (for diagnostics and tests).
-    RegisterCache groupSnapshot(HX_REGISTERS::RegisterGroup group) const;
+    registers::RegisterCache groupSnapshot(registers::RegisterGroup group) const;
     // The heartbeat and progress pollers, for diagnostics and tests.
-    const FAMILY_POLLERS::PollerControl& pollers() const { return pollers_; }
+    const pollers::PollerControl& pollers() const { return pollers_; }
 
 protected:
     // Stops the restart watch, whose check reaches the family's overrides: a family's destructor
@@ -76,11 +80,11 @@ protected:
 
 private:
     const FamilyTraits traits_;
-    std::unique_ptr<HxStreamOperations> streamOps_;
+    std::unique_ptr<stream::HxStreamOperations> streamOps_;
     // Declared after streamOps_, which it uses, so it is destroyed first; before the parts that
     // hold it, so it outlives them.
     std::unique_ptr<FamilyStreaming> streaming_;
-    FAMILY_POLLERS::PollerControl pollers_;
+    pollers::PollerControl pollers_;
     FamilyRegisterGroups groups_;
     FamilyCamera camera_;
     FamilyRecordsTable records_;
@@ -98,3 +102,5 @@ private:
     FamilyStreamSettings stream_;
     FamilySubscriptions subscriptions_;
 };
+
+} // namespace halvex::family

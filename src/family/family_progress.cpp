@@ -9,10 +9,11 @@
 #include "family/records_table.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
+namespace halvex::family {
 
-FamilyProgress::FamilyProgress(FamilyCamera& camera, FAMILY_POLLERS::PollerControl& pollers,
-                               FamilyRecordsTable& records)
+using namespace registers;
+
+FamilyProgress::FamilyProgress(FamilyCamera& camera, pollers::PollerControl& pollers, FamilyRecordsTable& records)
     : camera_(camera), pollers_(pollers), records_(records)
 {
 }
@@ -44,9 +45,9 @@ void FamilyProgress::storeProgress(const HX_PROGRESS& record)
 void FamilyProgress::computeProgressLocked()
 {
     progressState_ =
-        FAMILY_EVENTS::computeProgress(camera_.groups.registers(RegisterGroup::Progress),
-                                       camera_.groups.registers(RegisterGroup::State)[GIGE_REG_CAMERA_STATE],
-                                       camera_.cached.captureSettings.length, progressState_, camera_.cached.progress);
+        events::computeProgress(camera_.groups.registers(RegisterGroup::Progress),
+                                camera_.groups.registers(RegisterGroup::State)[GIGE_REG_CAMERA_STATE],
+                                camera_.cached.captureSettings.length, progressState_, camera_.cached.progress);
     camera_.cached.progressValid = 1;
 }
 
@@ -68,7 +69,7 @@ void FamilyProgress::postFinalProgress()
 {
     if (!camera_.groups.refresh(RegisterGroup::Progress))
         return;
-    std::unique_ptr<HLV_CALLBACK::CallbackRequest> event;
+    std::unique_ptr<callback::CallbackRequest> event;
     {
         std::lock_guard<std::mutex> lock(camera_.state);
         if (camera_.subscriptions == 0)
@@ -76,5 +77,7 @@ void FamilyProgress::postFinalProgress()
         event = records_.changeLocked(HX_PROGRESS_UPDATE);
     }
     if (event)
-        HLV_CALLBACK::Callback::postOwned(std::move(event));
+        callback::Callback::postOwned(std::move(event));
 }
+
+} // namespace halvex::family

@@ -8,8 +8,10 @@
 
 #include "family/family_camera.h"
 
+namespace halvex::family {
+
 class FamilyRecordsTable;
-namespace FAMILY_POLLERS {
+namespace pollers {
 class PollerControl;
 }
 
@@ -17,7 +19,7 @@ class PollerControl;
 // with the state mutex held; the rest from any thread.
 class FamilyProgress {
 public:
-    FamilyProgress(FamilyCamera& camera, FAMILY_POLLERS::PollerControl& pollers, FamilyRecordsTable& records);
+    FamilyProgress(FamilyCamera& camera, pollers::PollerControl& pollers, FamilyRecordsTable& records);
 
     // Recomputes the cached progress from the progress and state groups. State mutex held.
     void computeProgressLocked();
@@ -36,8 +38,10 @@ private:
     void postFinalProgress();
 
     FamilyCamera& camera_;
-    FAMILY_POLLERS::PollerControl& pollers_;
+    pollers::PollerControl& pollers_;
     FamilyRecordsTable& records_;
     // The camera state the progress computation saw last (state mutex).
     uint32_t progressState_ = 0;
 };
+
+} // namespace halvex::family

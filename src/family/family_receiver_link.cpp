@@ -15,9 +15,14 @@
 #include "registers/register_map.h"
 #include "stream/hx_stream_operations.h"
 
-using HLV_THREAD::Message;
-using HLV_THREAD::TRACE_OPERATIONS;
-namespace regs = HX_REGISTERS;
+namespace halvex::family {
+
+using callback::HxStreamBuffer;
+using control::HxComm;
+
+using thread::Message;
+using thread::TRACE_OPERATIONS;
+namespace regs = registers;
 
 namespace {
 
@@ -53,10 +58,9 @@ void FamilyReceiverLink::connect()
 // by the negotiation's own trials) until the size is known.
 bool FamilyReceiverLink::waitForNegotiation()
 {
-    const auto limit =
-        std::chrono::microseconds(NEGOTIATION_TRIALS *
-                                  uint64_t{HLV_THREAD::scaledMicroseconds(NEGOTIATION_TRIAL_MICROSECONDS)}) +
-        std::chrono::milliseconds(NEGOTIATION_MARGIN_MILLISECONDS);
+    const auto limit = std::chrono::microseconds(NEGOTIATION_TRIALS *
+                                                 uint64_t{thread::scaledMicroseconds(NEGOTIATION_TRIAL_MICROSECONDS)}) +
+                       std::chrono::milliseconds(NEGOTIATION_MARGIN_MILLISECONDS);
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (flow_.streamOps.hasReceiver() && flow_.streamOps.getStreamPktLen() == 0) {
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -86,7 +90,7 @@ void FamilyReceiverLink::passOn(Message* message, const HxStreamBuffer& stream)
 // A synchronous sender is released.
 void FamilyReceiverLink::endHere(Message* message)
 {
-    message->status = HLV_THREAD::MESSAGE_DONE;
+    message->status = thread::MESSAGE_DONE;
     message->clearRoute();
     if (message->synchronous())
         message->forward();
@@ -98,3 +102,5 @@ bool FamilyReceiverLink::channelUsable() const
 {
     return !flow_.channel.faulted() && HxComm::isKnown(flow_.address);
 }
+
+} // namespace halvex::family

@@ -6,11 +6,17 @@
 
 #include <hlv_thread/log_label.h>
 
+namespace halvex::callback {
 class HxStreamBuffer;
-struct StreamFlowContext;
-namespace HLV_THREAD {
+} // namespace halvex::callback
+
+namespace halvex::thread {
 class Message;
 }
+
+namespace halvex::family {
+
+struct StreamFlowContext;
 
 // Threads: the camera's service thread, or an API thread holding the flow lock (FamilyStreaming).
 class FamilyReceiverLink {
@@ -27,9 +33,9 @@ public:
     // Creates the receiver unless it runs and starts the heartbeat poller for a new one.
     void connect();
     // Hands a buffer or stop request to the receiver, or ends a message that carries neither.
-    void passOn(HLV_THREAD::Message* message, const HxStreamBuffer& stream);
+    void passOn(thread::Message* message, const callback::HxStreamBuffer& stream);
     // Switches and requests that carry no buffer end here: the host has nothing to get back.
-    static void endHere(HLV_THREAD::Message* message);
+    static void endHere(thread::Message* message);
     // The camera's channel is there and answers.
     bool channelUsable() const;
 
@@ -39,3 +45,5 @@ private:
 
     StreamFlowContext& flow_;
 };
+
+} // namespace halvex::family

@@ -21,12 +21,19 @@
 #include "family/streaming.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
-using FAMILY_RECORDS::bit;
-using HLV_THREAD::TRACE_OPERATIONS;
+namespace halvex::family {
+
+using camera::CameraServices;
+using camera::SubscriptionMessage;
+using control::RegisterChannel;
+using wire::RegisterPairs;
+
+using namespace registers;
+using record_rows::bit;
+using thread::TRACE_OPERATIONS;
 
 FamilySubscriptions::FamilySubscriptions(FamilyCamera& camera, FamilyRecordsTable& records, FamilyProgress& progress,
-                                         FAMILY_POLLERS::PollerControl& pollers, FamilyStreaming& streaming)
+                                         pollers::PollerControl& pollers, FamilyStreaming& streaming)
     : camera_(camera), records_(records), progress_(progress), pollers_(pollers), streaming_(streaming),
       restartWatch_([this] { checkForRestart(); })
 {
@@ -35,9 +42,9 @@ FamilySubscriptions::FamilySubscriptions(FamilyCamera& camera, FamilyRecordsTabl
 void FamilySubscriptions::handleSubscription(SubscriptionMessage& message)
 {
     static constexpr const char* method = HLV_LABEL("handleSubscription");
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", FAMILY_LABELS::SUBSCRIPTION, camera_.name.c_str());
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", labels::SUBSCRIPTION, camera_.name.c_str());
     if (!message.service.lock())
-        HLV_THROW(HLV_THREAD::RuntimeError, "msg->camera_services is no longer valid!");
+        HLV_THROW(thread::RuntimeError, "msg->camera_services is no longer valid!");
     if (message.subscribe)
         subscribe();
     else
@@ -59,11 +66,11 @@ void FamilySubscriptions::subscribe()
     HLV_TRACE(TRACE_OPERATIONS, "%s: Subscribe, count=%d", method, count);
     const RegisterChannel::EventRoute route = camera_.channel.eventRoute(camera_.address);
     if (route.port == 0)
-        HLV_THROW(HLV_THREAD::RuntimeError, "Unexpectedly null HxComm pointer!");
+        HLV_THROW(thread::RuntimeError, "Unexpectedly null HxComm pointer!");
     if (count == 0) {
         const RegisterPairs destination{{GIGE_REG_MCDA, route.address}, {GIGE_REG_MCP, route.port}};
         if (const uint32_t result = camera_.channel.writeMultiReg(destination); result != 0) {
-            HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Unable to set the camera's message channel [%d]", method,
+            HLV_THROW(thread::RuntimeError, "%s(%s): Unable to set the camera's message channel [%d]", method,
                       camera_.name.c_str(), static_cast<int>(result));
         }
         const std::vector<bool> unread = records_.refreshEveryCache();
@@ -72,8 +79,8 @@ void FamilySubscriptions::subscribe()
             // The subscriber would start from records the camera never reported; the camera is
             // not left sending events to a subscription that failed.
             camera_.channel.writeMultiReg({{GIGE_REG_MCDA, 0}, {GIGE_REG_MCP, 0}});
-            HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera's settings could not be read; not subscribed",
-                      method, camera_.name.c_str());
+            HLV_THROW(thread::RuntimeError, "%s(%s): The camera's settings could not be read; not subscribed", method,
+                      camera_.name.c_str());
         }
     }
     {
@@ -166,7 +173,7 @@ void FamilySubscriptions::checkForRestart()
     if (camera_.channel.readMultiReg(setUp) != 0)
         return;
     const bool eventsForgotten = subscribed && setUp[0].value == 0;
-    const bool heartbeatForgotten = beating && setUp[1].value != FAMILY_POLLERS::PollerControl::HEARTBEAT_TIMEOUT_MS;
+    const bool heartbeatForgotten = beating && setUp[1].value != pollers::PollerControl::HEARTBEAT_TIMEOUT_MS;
     if (!eventsForgotten && !heartbeatForgotten)
         return;
     HLV_LOG("%s(%s): The camera no longer holds its %s: it restarted", method, camera_.name.c_str(),
@@ -200,12 +207,12 @@ void FamilySubscriptions::unsubscribe()
 // subscribers the caches are kept up to date but no event is made: nobody would receive it.
 // Values of a progress poller stopped since it read them are older than what its stop read; a
 // value read from the camera after the notification's values were known is newer and stays.
-void FamilySubscriptions::handleNotification(HLV_THREAD::Message& message)
+void FamilySubscriptions::handleNotification(thread::Message& message)
 {
-    auto* notification = dynamic_cast<HX_COMM::NotificationMessage*>(&message);
+    auto* notification = dynamic_cast<control::NotificationMessage*>(&message);
     if (notification == nullptr) {
         HLV_LOG("%s: Unexpectedly null notification message!", HLV_LABEL("handleNotification"));
-        message.status = HLV_THREAD::MESSAGE_FAILED;
+        message.status = thread::MESSAGE_FAILED;
         return;
     }
     if (notification->poll != 0 && !pollers_.currentPoll(notification->poll)) {
@@ -216,7 +223,7 @@ void FamilySubscriptions::handleNotification(HLV_THREAD::Message& message)
     }
     uint32_t marked = 0;
     bool subscribed = false;
-    std::vector<std::pair<uint32_t, std::unique_ptr<HLV_CALLBACK::CallbackRequest>>> changes;
+    std::vector<std::pair<uint32_t, std::unique_ptr<callback::CallbackRequest>>> changes;
     {
         std::lock_guard<std::mutex> lock(camera_.state);
         // Some change went unreported: no cache is trusted until it has been read again.
@@ -224,7 +231,7 @@ void FamilySubscriptions::handleNotification(HLV_THREAD::Message& message)
             records_.distrustAllLocked();
         marked = records_.storeNotified(notification->pairs, notification->known);
         subscribed = camera_.subscriptions != 0;
-        for (uint32_t event : FAMILY_RECORDS::CHANGE_ORDER) {
+        for (uint32_t event : record_rows::CHANGE_ORDER) {
             // The lens record is read outside the mutex: another family reads it from the camera.
             if (subscribed && (marked & bit(event)) != 0)
                 changes.emplace_back(event, event == HX_LENS_CHANGE ? nullptr : records_.changeLocked(event));
@@ -241,22 +248,24 @@ void FamilySubscriptions::handleNotification(HLV_THREAD::Message& message)
         if (event == HX_LENS_CHANGE)
             request = lensChange();
         if (request)
-            HLV_CALLBACK::Callback::postOwned(std::move(request));
+            callback::Callback::postOwned(std::move(request));
         if (event == HX_STATE || event == HX_PLAYBACK_CHANGE)
             progress_.checkProgressPoller();
     }
 }
 
-std::unique_ptr<HLV_CALLBACK::CallbackRequest> FamilySubscriptions::lensChange()
+std::unique_ptr<callback::CallbackRequest> FamilySubscriptions::lensChange()
 {
     try {
         HX_LENS_STATUS lens;
         HX_lens_status_init(&lens, sizeof(lens));
         camera_.operations.getLensStatus(&lens);
-        return FAMILY_EVENTS::event(HX_LENS_CHANGE, camera_.address, lens);
-    } catch (const HLV_THREAD::Exception& error) {
+        return events::event(HX_LENS_CHANGE, camera_.address, lens);
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s(%s): No %s: %s", HLV_LABEL("handleNotification"), camera_.name.c_str(), "HX_LENS_CHANGE",
                 error.str().c_str());
     }
     return nullptr;
 }
+
+} // namespace halvex::family

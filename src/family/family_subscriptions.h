@@ -10,15 +10,21 @@
 #include "family/family_camera.h"
 #include "family/restart_watch.h"
 
+namespace halvex::camera {
+class SubscriptionMessage;
+} // namespace halvex::camera
+
+namespace halvex::thread {
+class Message;
+}
+
+namespace halvex::family {
+
 class FamilyProgress;
 class FamilyRecordsTable;
 class FamilyStreaming;
-class SubscriptionMessage;
-namespace FAMILY_POLLERS {
+namespace pollers {
 class PollerControl;
-}
-namespace HLV_THREAD {
-class Message;
 }
 
 // Threads: the camera's service thread.
@@ -27,13 +33,13 @@ class FamilySubscriptions {
 
 public:
     FamilySubscriptions(FamilyCamera& camera, FamilyRecordsTable& records, FamilyProgress& progress,
-                        FAMILY_POLLERS::PollerControl& pollers, FamilyStreaming& streaming);
+                        pollers::PollerControl& pollers, FamilyStreaming& streaming);
 
     // Counts the subscriber in or out; the first tells the camera where to send its events, the
     // last clears that again.
-    void handleSubscription(SubscriptionMessage& message);
+    void handleSubscription(camera::SubscriptionMessage& message);
     // Stores the reported (or polled) values and posts the changes they make to subscribers.
-    void handleNotification(HLV_THREAD::Message& message);
+    void handleNotification(thread::Message& message);
     // The camera answers again after it was away: events, heartbeat time-out and a wanted live
     // stream are set up again, and subscribers get the camera's state as it is.
     void cameraReturned();
@@ -52,13 +58,15 @@ private:
     // Once per heartbeat period while subscribed or streaming (service thread): reads back what
     // the host set up on the camera, and sets everything up again when the camera has lost it.
     void checkForRestart();
-    std::unique_ptr<HLV_CALLBACK::CallbackRequest> lensChange();
+    std::unique_ptr<callback::CallbackRequest> lensChange();
 
     FamilyCamera& camera_;
     FamilyRecordsTable& records_;
     FamilyProgress& progress_;
-    FAMILY_POLLERS::PollerControl& pollers_;
+    pollers::PollerControl& pollers_;
     FamilyStreaming& streaming_;
     // Declared last, so that it stops before anything its check uses goes.
-    FAMILY_POLLERS::RestartWatch restartWatch_;
+    pollers::RestartWatch restartWatch_;
 };
+
+} // namespace halvex::family

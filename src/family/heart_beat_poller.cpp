@@ -12,19 +12,27 @@
 #include "camera/settings.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
-using HLV_THREAD::TRACE_OPERATIONS;
+namespace halvex::family {
+
+using camera::CameraServices;
+using camera::dottedAddress;
+using camera::runCommandOperation;
+using camera::Settings;
+using control::RegisterChannel;
+
+using namespace registers;
+using thread::TRACE_OPERATIONS;
 
 namespace {
 
 // A state query the service thread owns: it reads the camera state, and is deleted there once
 // handled (or by the service's halt, when it arrives too late).
-class StateQuery : public HLV_THREAD::Message, public Settings<HX_COMMAND> {
+class StateQuery : public thread::Message, public Settings<HX_COMMAND> {
 public:
     StateQuery(const std::shared_ptr<CameraServices>& service, const HX_COMMAND& record)
         : Settings<HX_COMMAND>(service, record)
     {
-        req = HX_MESSAGE_IDS::CAM_SETTINGS_MSG;
+        req = message_ids::CAM_SETTINGS_MSG;
     }
 
     bool isSet() const override { return false; }
@@ -39,10 +47,10 @@ public:
 
 } // namespace
 
-namespace FAMILY_POLLERS {
+namespace pollers {
 
 HeartBeatPoller::HeartBeatPoller(uint32_t cameraAddress, RegisterChannel& channel)
-    : Timer(HLV_THREAD::scaledMicroseconds(PERIOD_MICROSECONDS)), cameraAddress_(cameraAddress), channel_(channel)
+    : Timer(thread::scaledMicroseconds(PERIOD_MICROSECONDS)), cameraAddress_(cameraAddress), channel_(channel)
 {
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s): timeout=%d", "FAMILY_POLLERS::HeartBeatPoller::HeartBeatPoller",
               dottedAddress(cameraAddress_).c_str(), PERIOD_MICROSECONDS);
@@ -85,4 +93,6 @@ void HeartBeatPoller::postStateQuery()
     service->post(query);
 }
 
-} // namespace FAMILY_POLLERS
+} // namespace pollers
+
+} // namespace halvex::family

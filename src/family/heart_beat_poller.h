@@ -8,7 +8,7 @@
 #include "control/register_channel.h"
 #include "hlv_thread/timer.h"
 
-namespace FAMILY_POLLERS {
+namespace halvex::family::pollers {
 
 // Watches the control channel's traffic count once per period. A period without any traffic
 // makes it post a state query (an HX_COMMAND without "Set") to the camera's service thread, whose
@@ -19,11 +19,11 @@ namespace FAMILY_POLLERS {
 // The channel belongs to the poller's owner, which outlives it.
 // Threads: start/stop/pause from any thread; tick() on the camera's service thread, between its
 // messages.
-class HeartBeatPoller : public HLV_THREAD::Timer {
+class HeartBeatPoller : public thread::Timer {
 public:
     static constexpr uint32_t PERIOD_MICROSECONDS = 2500000;
 
-    HeartBeatPoller(uint32_t cameraAddress, RegisterChannel& channel);
+    HeartBeatPoller(uint32_t cameraAddress, control::RegisterChannel& channel);
     ~HeartBeatPoller() override;
 
     void tick() override;
@@ -32,8 +32,8 @@ private:
     void postStateQuery();
 
     const uint32_t cameraAddress_;
-    RegisterChannel& channel_;
+    control::RegisterChannel& channel_;
     uint64_t lastActivity_ = 0;
 };
 
-} // namespace FAMILY_POLLERS
+} // namespace halvex::family::pollers

@@ -11,12 +11,17 @@
 #include "records/field_flags.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
-using HX_RECORDS::flagSet;
+namespace halvex::family {
+
+using thread::SettingsException;
+using wire::RegisterPairs;
+
+using namespace registers;
+using records::flagSet;
 using R = HX_IO_SETTINGS;
-using IoWord = FAMILY_MERGE::Word<HX_IO_SETTINGS>;
-using namespace FAMILY_IO;
-using FAMILY_MERGE::mergeGroup;
+using IoWord = merge::Word<HX_IO_SETTINGS>;
+using namespace io_settings;
+using merge::mergeGroup;
 
 namespace {
 
@@ -316,7 +321,7 @@ void computeInputs(const RegisterCache& io, uint32_t frameRate, HX_IO_SETTINGS& 
 
 } // namespace
 
-namespace FAMILY_IO {
+namespace io_settings {
 
 RegisterPairs validateIo(HX_IO_SETTINGS& record, const RegisterCache& io)
 {
@@ -370,45 +375,45 @@ void mergeIo(const HX_IO_SETTINGS& cached, HX_IO_SETTINGS& caller)
           &R::arm_out_pulse_width_flags, section);
 }
 
-} // namespace FAMILY_IO
+} // namespace io_settings
 
-namespace FAMILY_IO {
+namespace io_settings {
 
 void clearIoOutcome(HX_IO_SETTINGS& record)
 {
-    FAMILY_MERGE::clearOutcome(record, {&R::flags,
-                                        &R::trigger_in_group_flags,
-                                        &R::trigger_in_enable_flags,
-                                        &R::trigger_in_edge_flags,
-                                        &R::trigger_out_group_flags,
-                                        &R::trigger_out_enable_flags,
-                                        &R::trigger_out_pass_thru_flags,
-                                        &R::trigger_out_invert_flags,
-                                        &R::trigger_out_active_low_flags,
-                                        &R::trigger_out_pulse_width_flags,
-                                        &R::sync_in_group_flags,
-                                        &R::sync_in_enable_flags,
-                                        &R::sync_in_ppf_flags,
-                                        &R::sync_in_master_rate_flags,
-                                        &R::sync_in_divisor_flags,
-                                        &R::sync_in_delay_flags,
-                                        &R::sync_in_edge_flags,
-                                        &R::sync_out_group_flags,
-                                        &R::sync_out_enable_flags,
-                                        &R::sync_out_source_flags,
-                                        &R::arm_in_group_flags,
-                                        &R::arm_in_enable_flags,
-                                        &R::arm_in_mode_flags,
-                                        &R::arm_in_select_flags,
-                                        &R::arm_in_edge_flags,
-                                        &R::arm_out_group_flags,
-                                        &R::arm_out_enable_flags,
-                                        &R::arm_out_pass_thru_flags,
-                                        &R::arm_out_invert_flags,
-                                        &R::arm_out_active_low_flags,
-                                        &R::arm_out_pulse_enable_flags,
-                                        &R::arm_out_pulse_width_flags,
-                                        &R::fan_disable_flags});
+    family::merge::clearOutcome(record, {&R::flags,
+                                         &R::trigger_in_group_flags,
+                                         &R::trigger_in_enable_flags,
+                                         &R::trigger_in_edge_flags,
+                                         &R::trigger_out_group_flags,
+                                         &R::trigger_out_enable_flags,
+                                         &R::trigger_out_pass_thru_flags,
+                                         &R::trigger_out_invert_flags,
+                                         &R::trigger_out_active_low_flags,
+                                         &R::trigger_out_pulse_width_flags,
+                                         &R::sync_in_group_flags,
+                                         &R::sync_in_enable_flags,
+                                         &R::sync_in_ppf_flags,
+                                         &R::sync_in_master_rate_flags,
+                                         &R::sync_in_divisor_flags,
+                                         &R::sync_in_delay_flags,
+                                         &R::sync_in_edge_flags,
+                                         &R::sync_out_group_flags,
+                                         &R::sync_out_enable_flags,
+                                         &R::sync_out_source_flags,
+                                         &R::arm_in_group_flags,
+                                         &R::arm_in_enable_flags,
+                                         &R::arm_in_mode_flags,
+                                         &R::arm_in_select_flags,
+                                         &R::arm_in_edge_flags,
+                                         &R::arm_out_group_flags,
+                                         &R::arm_out_enable_flags,
+                                         &R::arm_out_pass_thru_flags,
+                                         &R::arm_out_invert_flags,
+                                         &R::arm_out_active_low_flags,
+                                         &R::arm_out_pulse_enable_flags,
+                                         &R::arm_out_pulse_width_flags,
+                                         &R::fan_disable_flags});
 }
 
 void summariseIo(HX_IO_SETTINGS& record)
@@ -418,4 +423,6 @@ void summariseIo(HX_IO_SETTINGS& record)
         record.flags |= section & (HX_FLAG_ERR | HX_FLAG_CHG);
 }
 
-} // namespace FAMILY_IO
+} // namespace io_settings
+
+} // namespace halvex::family

@@ -9,7 +9,7 @@
 #include "control/register_channel.h"
 #include "registers/register_cache.h"
 
-namespace FAMILY_IO {
+namespace halvex::family::io_settings {
 
 // Limits the record reports and the validation holds values to.
 inline constexpr uint32_t PULSE_WIDTH_MIN_MS = 1;
@@ -29,11 +29,11 @@ inline constexpr uint32_t ARM_PULSE_MAX = 255;
 // group, not changed here) accordingly. Returns the registers whose value changed, in section
 // order. A refused field gets HX_FLAG_ERR in its own and its section's flags word and its reason
 // is logged; the other fields go on.
-RegisterPairs validateIo(HX_IO_SETTINGS& record, const RegisterCache& io);
+wire::RegisterPairs validateIo(HX_IO_SETTINGS& record, const registers::RegisterCache& io);
 
 // Fills the cached record from the IO group. `frameRate` is the capture frame rate, shown as the
 // sync input's master rate while the camera holds none.
-void computeIo(const RegisterCache& io, uint32_t frameRate, HX_IO_SETTINGS& cached);
+void computeIo(const registers::RegisterCache& io, uint32_t frameRate, HX_IO_SETTINGS& cached);
 
 // Copies each field whose values differ from the cache into the caller's record, marking the
 // field, its section and the record HX_FLAG_CHG. Flags words are never copied.
@@ -44,4 +44,4 @@ void clearIoOutcome(HX_IO_SETTINGS& record);
 // Sets the record flags' HX_FLAG_ERR and HX_FLAG_CHG from its sections' flags words.
 void summariseIo(HX_IO_SETTINGS& record);
 
-} // namespace FAMILY_IO
+} // namespace halvex::family::io_settings

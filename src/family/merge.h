@@ -7,7 +7,7 @@
 
 #include <hx/hx.h>
 
-namespace FAMILY_MERGE {
+namespace halvex::family::merge {
 
 template <class Record>
 using Word = uint32_t Record::*;
@@ -40,4 +40,4 @@ void clearOutcome(Record& record, std::initializer_list<Word<Record>> flagsWords
         record.*flags &= ~uint32_t{HX_FLAG_ERR | HX_FLAG_CHG};
 }
 
-} // namespace FAMILY_MERGE
+} // namespace halvex::family::merge

@@ -8,7 +8,9 @@
 #include "family/merge.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
+namespace halvex::family {
+
+using namespace registers;
 
 namespace {
 
@@ -16,7 +18,7 @@ constexpr uint32_t TRIGGER_IN_FRAMES = 1u << 31;
 
 } // namespace
 
-namespace FAMILY_EVENTS {
+namespace events {
 
 const char* eventName(uint32_t event)
 {
@@ -36,7 +38,7 @@ const char* eventName(uint32_t event)
 uint32_t computeProgress(RegisterCache& progress, uint32_t cameraState, uint32_t recordLength, uint32_t lastState,
                          HX_PROGRESS& record)
 {
-    using namespace FAMILY_COMMANDS;
+    using namespace family::commands;
     if (cameraState != lastState && cameraState != STATE_REVIEW)
         return cameraState;
     if (cameraState != STATE_ARM && cameraState != STATE_TRIGGER && cameraState != STATE_REVIEW)
@@ -66,13 +68,15 @@ uint32_t computeProgress(RegisterCache& progress, uint32_t cameraState, uint32_t
 void mergeProgress(const HX_PROGRESS& cached, HX_PROGRESS& caller)
 {
     using R = HX_PROGRESS;
-    FAMILY_MERGE::mergeGroup(
+    family::merge::mergeGroup(
         cached, caller,
         {&R::error, &R::total_frames, &R::trigger_frames, &R::recorded_frames, &R::percent, &R::camera_progress},
         {&R::flags});
 }
 
-} // namespace FAMILY_EVENTS
+} // namespace events
+
+} // namespace halvex::family
 
 // --- Cache trust ------------------------------------------------------------------------------
 

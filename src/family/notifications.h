@@ -11,13 +11,13 @@
 #include "callback/callback_messages.h"
 #include "registers/register_cache.h"
 
-namespace FAMILY_EVENTS {
+namespace halvex::family::events {
 
 // An event for the clients subscribed to the camera, carrying its own copy of the record.
 template <class Record>
-std::unique_ptr<HLV_CALLBACK::CallbackRequest> event(uint32_t code, uint32_t cameraAddress, const Record& record)
+std::unique_ptr<callback::CallbackRequest> event(uint32_t code, uint32_t cameraAddress, const Record& record)
 {
-    auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(code, HX_CAMERA_HANDLE{cameraAddress});
+    auto request = std::make_unique<callback::CallbackRequest>(code, HX_CAMERA_HANDLE{cameraAddress});
     request->attach(record);
     return request;
 }
@@ -27,7 +27,7 @@ std::unique_ptr<HLV_CALLBACK::CallbackRequest> event(uint32_t code, uint32_t cam
 template <class Record>
 void post(uint32_t code, uint32_t cameraAddress, const Record& record)
 {
-    HLV_CALLBACK::Callback::postOwned(event(code, cameraAddress, record));
+    callback::Callback::postOwned(event(code, cameraAddress, record));
 }
 
 // "HX_CAPTURE_CHANGE" and so on, for log lines.
@@ -38,10 +38,10 @@ const char* eventName(uint32_t event);
 // first computation in a new state other than review only notes the state and leaves the record
 // as it was (the counters may still describe the previous recording). Returns the state to
 // remember.
-uint32_t computeProgress(RegisterCache& progress, uint32_t cameraState, uint32_t recordLength, uint32_t lastState,
-                         HX_PROGRESS& record);
+uint32_t computeProgress(registers::RegisterCache& progress, uint32_t cameraState, uint32_t recordLength,
+                         uint32_t lastState, HX_PROGRESS& record);
 // Copies the cached progress into the caller's record when any value differs, marking the record
 // HX_FLAG_CHG (the record has no field flags).
 void mergeProgress(const HX_PROGRESS& cached, HX_PROGRESS& caller);
 
-} // namespace FAMILY_EVENTS
+} // namespace halvex::family::events

@@ -3,7 +3,7 @@
 // they are whichever part now runs the operation; every other line names its own class.
 #pragma once
 
-namespace FAMILY_LABELS {
+namespace halvex::family::labels {
 
 inline constexpr char CONSTRUCTED[] = "TarrowOperations::TarrowOperations";
 inline constexpr char DESTROYED[] = "TarrowOperations::~TarrowOperations";
@@ -12,4 +12,4 @@ inline constexpr char SET_IO_ENTRY[] = "TarrowOperations::set_external_io_settin
 inline constexpr char SEND_COMMAND[] = "TarrowOperations::sendCommand";
 inline constexpr char SUBSCRIPTION[] = "TarrowOperations::handleSubscription";
 
-} // namespace FAMILY_LABELS
+} // namespace halvex::family::labels

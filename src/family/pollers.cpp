@@ -16,8 +16,14 @@
 #include "family/notifications.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
-using HLV_THREAD::TRACE_OPERATIONS;
+namespace halvex::family {
+
+using camera::CameraServices;
+using camera::dottedAddress;
+using control::RegisterChannel;
+
+using namespace registers;
+using thread::TRACE_OPERATIONS;
 
 namespace {
 
@@ -28,7 +34,7 @@ const std::vector<uint32_t> PLAYBACK_REGISTERS{GIGE_REG_PB_STATUS, GIGE_REG_CSI_
 
 } // namespace
 
-namespace FAMILY_POLLERS {
+namespace pollers {
 
 PollerControl::PollerControl(uint32_t cameraAddress, RegisterChannel& channel)
     : cameraAddress_(cameraAddress), name_(dottedAddress(cameraAddress)), channel_(channel)
@@ -109,7 +115,7 @@ bool PollerControl::currentPoll(uint64_t poll) const
 bool PollerControl::checkProgress(uint32_t state, uint32_t playMode)
 {
     static constexpr const char* method = HLV_LABEL("checkProgressPoller");
-    using namespace FAMILY_COMMANDS;
+    using namespace family::commands;
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s): state=%d, play_mode=%d", method, name_.c_str(), state, playMode);
     uint32_t period = 0;
     const std::vector<uint32_t>* registers = nullptr;
@@ -129,7 +135,7 @@ bool PollerControl::checkProgress(uint32_t state, uint32_t playMode)
         lock.unlock();
         return stopped && state == STATE_REVIEW && stopped->cameraState() != STATE_REVIEW;
     }
-    const uint32_t scaled = HLV_THREAD::scaledMicroseconds(period);
+    const uint32_t scaled = thread::scaledMicroseconds(period);
     try {
         if (progress_) {
             // Re-timing skips a tick, so only a different period is set.
@@ -163,4 +169,6 @@ void PollerControl::restoreHeartBeatTimeout()
                 name_.c_str(), static_cast<int>(result));
 }
 
-} // namespace FAMILY_POLLERS
+} // namespace pollers
+
+} // namespace halvex::family

@@ -14,7 +14,7 @@
 #include "family/heart_beat_poller.h"
 #include "family/progress_poller.h"
 
-namespace FAMILY_POLLERS {
+namespace halvex::family::pollers {
 
 // Starts, re-times and stops one camera's heartbeat and progress pollers. It knows nothing of
 // its owner: what it decides on comes in as arguments, and the pollers run on, and post what
@@ -29,7 +29,7 @@ public:
     // The camera's heartbeat time-out while the heartbeat poller keeps it: four quiet periods.
     static constexpr uint32_t HEARTBEAT_TIMEOUT_MS = 10000;
 
-    PollerControl(uint32_t cameraAddress, RegisterChannel& channel);
+    PollerControl(uint32_t cameraAddress, control::RegisterChannel& channel);
     ~PollerControl();
     PollerControl(const PollerControl&) = delete;
     PollerControl& operator=(const PollerControl&) = delete;
@@ -61,7 +61,7 @@ private:
 
     const uint32_t cameraAddress_;
     const std::string name_;
-    RegisterChannel& channel_;
+    control::RegisterChannel& channel_;
     mutable std::mutex lock_;
     std::unique_ptr<HeartBeatPoller> heartBeat_;
     std::unique_ptr<ProgressPoller> progress_;
@@ -69,4 +69,4 @@ private:
     std::function<void()> heartBeatStarted_;
 };
 
-} // namespace FAMILY_POLLERS
+} // namespace halvex::family::pollers

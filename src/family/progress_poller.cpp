@@ -11,20 +11,26 @@
 #include "family/commands.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
-using HLV_THREAD::TRACE_OPERATIONS;
+namespace halvex::family {
+
+using camera::CameraServices;
+using control::RegisterChannel;
+using wire::RegisterPairs;
+
+using namespace registers;
+using thread::TRACE_OPERATIONS;
 
 namespace {
 
 bool polledState(uint32_t state)
 {
-    using namespace FAMILY_COMMANDS;
+    using namespace commands;
     return state == STATE_ARM || state == STATE_TRIGGER || state == STATE_REVIEW || state == STATE_BUSY;
 }
 
 } // namespace
 
-namespace FAMILY_POLLERS {
+namespace pollers {
 
 ProgressPoller::ProgressPoller(uint32_t cameraAddress, uint32_t cameraState, RegisterChannel& channel,
                                uint32_t periodMicroseconds, uint64_t poll)
@@ -65,11 +71,13 @@ void ProgressPoller::tick()
     std::shared_ptr<CameraServices> service = CameraServices::find(cameraAddress_);
     if (!service)
         return;
-    auto* notification = new HX_COMM::NotificationMessage(std::move(pairs));
+    auto* notification = new control::NotificationMessage(std::move(pairs));
     notification->poll = poll_;
     notification->known = known;
     notification->owner = service.get();
     service->post(notification);
 }
 
-} // namespace FAMILY_POLLERS
+} // namespace pollers
+
+} // namespace halvex::family

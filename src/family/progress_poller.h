@@ -8,7 +8,7 @@
 #include "control/register_channel.h"
 #include "hlv_thread/timer.h"
 
-namespace FAMILY_POLLERS {
+namespace halvex::family::pollers {
 
 // Reads a list of registers once per period while the camera records (or plays back) and posts
 // their values, as a notification owned by the camera's service thread, to that thread, which
@@ -17,7 +17,7 @@ namespace FAMILY_POLLERS {
 // The channel belongs to the poller's owner, which outlives it.
 // Threads: start/setRegisters/setPeriod/stop from any thread; tick() on the camera's service
 // thread, between its messages (the read is one the service would otherwise make itself).
-class ProgressPoller : public HLV_THREAD::Timer {
+class ProgressPoller : public thread::Timer {
 public:
     static constexpr uint32_t RECORDING_PERIOD_MICROSECONDS = 500000;
     static constexpr uint32_t PLAYBACK_PERIOD_MICROSECONDS = 100000;
@@ -26,8 +26,8 @@ public:
     // records, is busy or is in review.
     // `poll` numbers the values it posts (0: none), so that values read before the poller was
     // stopped can be told apart once they arrive.
-    ProgressPoller(uint32_t cameraAddress, uint32_t cameraState, RegisterChannel& channel, uint32_t periodMicroseconds,
-                   uint64_t poll = 0);
+    ProgressPoller(uint32_t cameraAddress, uint32_t cameraState, control::RegisterChannel& channel,
+                   uint32_t periodMicroseconds, uint64_t poll = 0);
     ~ProgressPoller() override;
 
     void tick() override;
@@ -41,9 +41,9 @@ private:
     const uint32_t cameraAddress_;
     const uint32_t cameraState_;
     const uint64_t poll_;
-    RegisterChannel& channel_;
+    control::RegisterChannel& channel_;
     mutable std::mutex registersLock_;
     std::vector<uint32_t> registers_;
 };
 
-} // namespace FAMILY_POLLERS
+} // namespace halvex::family::pollers

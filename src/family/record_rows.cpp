@@ -17,17 +17,21 @@
 #include "family/notifications.h"
 #include "family/stream_settings.h"
 
-using namespace HX_REGISTERS;
+namespace halvex::family {
+
+using camera::CachedRecords;
+
+using namespace registers;
 
 namespace {
 
 // A cached record's row: `init` makes the fresh record a new subscriber is sent, `merge` copies
 // the cache into a record the way a getter does.
 template <class Record, class Init, class Merge>
-FAMILY_RECORDS::Record row(uint32_t event, std::vector<RegisterGroup> groups, uint32_t address, Record& cached,
-                           const std::function<void()>& compute, Init init, Merge merge)
+record_rows::Record row(uint32_t event, std::vector<RegisterGroup> groups, uint32_t address, Record& cached,
+                        const std::function<void()>& compute, Init init, Merge merge)
 {
-    FAMILY_RECORDS::Record entry;
+    record_rows::Record entry;
     entry.event = event;
     entry.groups = std::move(groups);
     entry.compute = compute;
@@ -40,14 +44,14 @@ FAMILY_RECORDS::Record row(uint32_t event, std::vector<RegisterGroup> groups, ui
         compute();
         merge(cached, record);
         *sent = cached;
-        return FAMILY_EVENTS::event(event, address, record);
+        return events::event(event, address, record);
     };
     entry.snapshot = [event, address, &cached, init, merge, sent] {
         Record record;
         init(&record, static_cast<uint32_t>(sizeof(record)));
         merge(cached, record);
         *sent = cached;
-        return FAMILY_EVENTS::event(event, address, record);
+        return events::event(event, address, record);
     };
     return entry;
 }
@@ -67,7 +71,7 @@ std::function<void(uint8_t)> validFlag(Valid& valid)
 
 } // namespace
 
-namespace FAMILY_RECORDS {
+namespace record_rows {
 
 std::vector<Record> familyRows(const FamilyRecordSources& sources)
 {
@@ -81,7 +85,7 @@ std::vector<Record> familyRows(const FamilyRecordSources& sources)
             capturing.computeCaptureLocked();
             capturing.computeAnalogGainLocked();
         },
-        HX_capture_settings_init, FAMILY_CAPTURE::mergeCapture);
+        HX_capture_settings_init, family::capture::mergeCapture);
     capture.computeLogsFailure = true;
     capture.setValid = [&cached](uint8_t value) { cached.captureSettingsValid = cached.analogGainValid = value; };
     capture.implausible = [&capturing] { return capturing.implausibleLocked(); };
@@ -89,12 +93,12 @@ std::vector<Record> familyRows(const FamilyRecordSources& sources)
     Record download = row(
         HX_DOWNLOAD_CHANGE, {RegisterGroup::Download}, address, cached.downloadSettings,
         [&downloading] { downloading.computeDownloadLocked(); }, HX_download_settings_init,
-        FAMILY_DOWNLOAD::mergeDownload);
+        family::download_settings::mergeDownload);
     download.setValid = validFlag(cached.downloadSettingsValid);
     FamilyIoSettings& signals = sources.io;
     Record io = row(
         HX_IO_CHANGE, {RegisterGroup::IO}, address, cached.ioSettings, [&signals] { signals.computeIoLocked(); },
-        HX_io_settings_init, FAMILY_IO::mergeIo);
+        HX_io_settings_init, family::io_settings::mergeIo);
     io.setValid = validFlag(cached.ioSettingsValid);
     // The lens status has no cache here: its change event reads it (another family from the
     // camera), and a new subscriber is sent an empty record.
@@ -104,30 +108,33 @@ std::vector<Record> familyRows(const FamilyRecordSources& sources)
     lens.snapshot = [address] {
         HX_LENS_STATUS record;
         HX_lens_status_init(&record, sizeof(record));
-        return FAMILY_EVENTS::event(HX_LENS_CHANGE, address, record);
+        return family::events::event(HX_LENS_CHANGE, address, record);
     };
     FamilyCommands& commands = sources.commands;
     Record playback = row(
         HX_PLAYBACK_CHANGE, {RegisterGroup::Playback}, address, cached.playbackSettings,
-        [&commands] { commands.computePlaybackLocked(); }, HX_playback_settings_init, FAMILY_COMMANDS::mergePlayback);
+        [&commands] { commands.computePlaybackLocked(); }, HX_playback_settings_init, family::commands::mergePlayback);
     playback.setValid = validFlag(cached.playbackSettingsValid);
     FamilyStreamSettings& streaming = sources.stream;
     Record stream = row(
         HX_STREAM_CHANGE, {RegisterGroup::Stream}, address, cached.streamSettings,
-        [&streaming] { streaming.computeStreamLocked(); }, HX_stream_settings_init, FAMILY_STREAM::mergeStream);
+        [&streaming] { streaming.computeStreamLocked(); }, HX_stream_settings_init,
+        family::stream_settings::mergeStream);
     stream.setValid = validFlag(cached.streamSettingsValid);
     stream.notified = false;
     stream.change = nullptr;
     Record state = row(
         HX_STATE, {RegisterGroup::State}, address, cached.command, [&commands] { commands.computeStateLocked(); },
-        HX_command_init, FAMILY_COMMANDS::mergeCommand);
+        HX_command_init, family::commands::mergeCommand);
     FamilyProgress& progressing = sources.progress;
     Record progress = row(
         HX_PROGRESS_UPDATE, {RegisterGroup::Progress}, address, cached.progress,
-        [&progressing] { progressing.computeProgressLocked(); }, freshProgress, FAMILY_EVENTS::mergeProgress);
+        [&progressing] { progressing.computeProgressLocked(); }, freshProgress, family::events::mergeProgress);
     progress.setValid = validFlag(cached.progressValid);
     return {std::move(capture),  std::move(download), std::move(io),    std::move(lens),
             std::move(playback), std::move(stream),   std::move(state), std::move(progress)};
 }
 
-} // namespace FAMILY_RECORDS
+} // namespace record_rows
+
+} // namespace halvex::family

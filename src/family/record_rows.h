@@ -7,6 +7,8 @@
 #include "family/family_camera.h"
 #include "family/records_table.h"
 
+namespace halvex::family {
+
 class FamilyCapture;
 class FamilyCommands;
 class FamilyDownloadSettings;
@@ -25,9 +27,11 @@ struct FamilyRecordSources {
     FamilyProgress& progress;
 };
 
-namespace FAMILY_RECORDS {
+namespace record_rows {
 
 // Rows in the order the caches are refreshed and a new subscriber's events are posted.
 std::vector<Record> familyRows(const FamilyRecordSources& sources);
 
-} // namespace FAMILY_RECORDS
+} // namespace record_rows
+
+} // namespace halvex::family

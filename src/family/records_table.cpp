@@ -9,31 +9,35 @@
 
 #include "family/notifications.h"
 
-using namespace HX_REGISTERS;
-using FAMILY_RECORDS::bit;
-using HLV_THREAD::TRACE_OPERATIONS;
+namespace halvex::family {
+
+using wire::RegisterPairs;
+
+using namespace registers;
+using record_rows::bit;
+using thread::TRACE_OPERATIONS;
 
 FamilyRecordsTable::FamilyRecordsTable(FamilyCamera& camera, std::function<void()> rereadCapture)
     : camera_(camera), rereadCapture_(std::move(rereadCapture))
 {
 }
 
-void FamilyRecordsTable::setRows(std::vector<FAMILY_RECORDS::Record> rows)
+void FamilyRecordsTable::setRows(std::vector<record_rows::Record> rows)
 {
     rows_ = std::move(rows);
 }
 
 void FamilyRecordsTable::distrustAllLocked()
 {
-    for (const FAMILY_RECORDS::Record& entry : rows_) {
+    for (const record_rows::Record& entry : rows_) {
         if (entry.setValid)
             entry.setValid(0);
     }
 }
 
-const FAMILY_RECORDS::Record* FamilyRecordsTable::record(uint32_t event) const
+const record_rows::Record* FamilyRecordsTable::record(uint32_t event) const
 {
-    for (const FAMILY_RECORDS::Record& entry : rows_) {
+    for (const record_rows::Record& entry : rows_) {
         if (entry.event == event)
             return &entry;
     }
@@ -56,7 +60,7 @@ std::vector<bool> FamilyRecordsTable::refreshEveryCache()
     std::vector<bool> read;
     std::vector<bool> unread;
     bool implausible = false;
-    for (const FAMILY_RECORDS::Record& entry : rows_) {
+    for (const record_rows::Record& entry : rows_) {
         bool complete = static_cast<bool>(entry.compute);
         for (RegisterGroup id : entry.groups)
             complete = complete && refreshed(id);
@@ -79,7 +83,7 @@ std::vector<bool> FamilyRecordsTable::refreshEveryCache()
             try {
                 rows_[i].compute();
                 implausible = distrustImplausibleLocked(rows_[i], method) || implausible;
-            } catch (const HLV_THREAD::Exception& error) {
+            } catch (const thread::Exception& error) {
                 HLV_LOG("%s(%s): %s", method, camera_.name.c_str(), error.str().c_str());
             }
         }
@@ -89,7 +93,7 @@ std::vector<bool> FamilyRecordsTable::refreshEveryCache()
     if (implausible) {
         try {
             rereadCapture_();
-        } catch (const HLV_THREAD::Exception& error) {
+        } catch (const thread::Exception& error) {
             HLV_LOG("%s(%s): %s", method, camera_.name.c_str(), error.str().c_str());
         }
     }
@@ -100,7 +104,7 @@ std::vector<bool> FamilyRecordsTable::refreshEveryCache()
 // values the camera never reported, each marked changed.
 void FamilyRecordsTable::postCurrentState(const std::vector<bool>& unread)
 {
-    std::vector<std::unique_ptr<HLV_CALLBACK::CallbackRequest>> events;
+    std::vector<std::unique_ptr<callback::CallbackRequest>> events;
     {
         std::lock_guard<std::mutex> lock(camera_.state);
         for (std::size_t i = 0; i < rows_.size(); ++i)
@@ -112,8 +116,8 @@ void FamilyRecordsTable::postCurrentState(const std::vector<bool>& unread)
         const uint32_t event = rows_[i].event;
         if (event == HX_PLAYBACK_CHANGE || event == HX_STREAM_CHANGE)
             HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", HLV_LABEL("handleSubscription"), camera_.name.c_str(),
-                      FAMILY_EVENTS::eventName(event));
-        HLV_CALLBACK::Callback::postOwned(std::move(events[i]));
+                      events::eventName(event));
+        callback::Callback::postOwned(std::move(events[i]));
     }
 }
 
@@ -126,7 +130,7 @@ uint32_t FamilyRecordsTable::storeNotified(const RegisterPairs& pairs, uint64_t 
     for (const auto& [reg, value] : pairs) {
         HLV_TRACE(TRACE_OPERATIONS, "%s(%s): reg_addr=0x%x, value=%d/0x%08x", method, camera_.name.c_str(), reg, value,
                   value);
-        for (const FAMILY_RECORDS::Record& entry : rows_) {
+        for (const record_rows::Record& entry : rows_) {
             if (!entry.notified)
                 continue;
             for (RegisterGroup id : entry.groups) {
@@ -147,26 +151,25 @@ uint32_t FamilyRecordsTable::storeNotified(const RegisterPairs& pairs, uint64_t 
 
 // Recomputes one cached record from the updated caches (the state mutex is held) and makes the
 // event. Nothing (and a log line) when the record cannot be computed.
-std::unique_ptr<HLV_CALLBACK::CallbackRequest> FamilyRecordsTable::changeLocked(uint32_t event)
+std::unique_ptr<callback::CallbackRequest> FamilyRecordsTable::changeLocked(uint32_t event)
 {
     static constexpr const char* method = HLV_LABEL("handleNotification");
-    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", method, camera_.name.c_str(), FAMILY_EVENTS::eventName(event));
-    const FAMILY_RECORDS::Record* entry = record(event);
+    HLV_TRACE(TRACE_OPERATIONS, "%s(%s): %s", method, camera_.name.c_str(), events::eventName(event));
+    const record_rows::Record* entry = record(event);
     if (entry == nullptr || !entry->change)
         return nullptr;
     try {
         auto request = entry->change();
         return distrustImplausibleLocked(*entry, method) ? nullptr : std::move(request);
-    } catch (const HLV_THREAD::Exception& error) {
-        HLV_LOG("%s(%s): No %s: %s", method, camera_.name.c_str(), FAMILY_EVENTS::eventName(event),
-                error.str().c_str());
+    } catch (const thread::Exception& error) {
+        HLV_LOG("%s(%s): No %s: %s", method, camera_.name.c_str(), events::eventName(event), error.str().c_str());
     }
     return nullptr;
 }
 
 // True (and the record untrusted, with a log line) when the freshly computed record holds values no
 // camera could: its next read goes to the camera instead of serving them. State mutex held.
-bool FamilyRecordsTable::distrustImplausibleLocked(const FAMILY_RECORDS::Record& entry, const char* method)
+bool FamilyRecordsTable::distrustImplausibleLocked(const record_rows::Record& entry, const char* method)
 {
     if (!entry.implausible)
         return false;
@@ -176,6 +179,8 @@ bool FamilyRecordsTable::distrustImplausibleLocked(const FAMILY_RECORDS::Record&
     if (entry.setValid)
         entry.setValid(0);
     HLV_LOG("%s(%s): The camera reported an implausible value for %s (%s); the next read asks the camera again", method,
-            camera_.name.c_str(), FAMILY_EVENTS::eventName(entry.event), reason.c_str());
+            camera_.name.c_str(), events::eventName(entry.event), reason.c_str());
     return true;
 }
+
+} // namespace halvex::family

@@ -16,7 +16,9 @@
 #include "family/family_camera.h"
 #include "registers/register_map.h"
 
-namespace FAMILY_RECORDS {
+namespace halvex::family {
+
+namespace record_rows {
 
 // One row of the table. The functions are bound to one operations object and run with its state
 // mutex held; none of them talks to the camera.
@@ -24,7 +26,7 @@ struct Record {
     uint32_t event = 0;
     // The groups the record is computed from, in the order they are read; empty for a record
     // without a cache of register values (the lens status is read afresh each time).
-    std::vector<HX_REGISTERS::RegisterGroup> groups;
+    std::vector<registers::RegisterGroup> groups;
     // Whether the camera's notifications update these groups (the stream group it never reports).
     bool notified = true;
     // A failed computation after the first subscriber's refresh is logged rather than failing
@@ -36,13 +38,13 @@ struct Record {
     std::function<void(uint8_t)> setValid;
     // Recomputes the record and makes its change event: the previous record with the fields that
     // changed copied in and marked. Empty when changes are not reported from the cache.
-    std::function<std::unique_ptr<HLV_CALLBACK::CallbackRequest>()> change;
+    std::function<std::unique_ptr<callback::CallbackRequest>()> change;
     // Why the computed record holds values no camera could (a bit flipped on the way), or empty.
     // Such a record is neither reported nor trusted: the next read asks the camera. Empty when the
     // record has no such check.
     std::function<std::string()> implausible;
     // The event carrying the cached record as a fresh record shows it, for a new subscriber.
-    std::function<std::unique_ptr<HLV_CALLBACK::CallbackRequest>()> snapshot;
+    std::function<std::unique_ptr<callback::CallbackRequest>()> snapshot;
 };
 
 // The order in which changes found in one notification are posted: the camera state goes before
@@ -56,7 +58,7 @@ constexpr uint32_t bit(uint32_t event)
     return 1u << event;
 }
 
-} // namespace FAMILY_RECORDS
+} // namespace record_rows
 
 // The table of one operations object's cached records and the loops it drives: the refresh of
 // every cache for the first subscriber, the snapshot events for each subscriber, and the change
@@ -72,25 +74,27 @@ public:
 
     // The rows, in the order the caches are refreshed and a new subscriber's events are posted;
     // set once, while the owner is built.
-    void setRows(std::vector<FAMILY_RECORDS::Record> rows);
+    void setRows(std::vector<record_rows::Record> rows);
     // Reads every group and recomputes every record. A group that cannot be read leaves its
     // record untrusted. Returns, per row, whether its record could not be read.
     std::vector<bool> refreshEveryCache();
     // Posts every record as a fresh one shows it, except those `unread` marks.
     void postCurrentState(const std::vector<bool>& unread = {});
     // Stores a notification's values in the groups that hold them; returns the events to report
-    // as bits (FAMILY_RECORDS::bit). State mutex held.
-    uint32_t storeNotified(const RegisterPairs& pairs, uint64_t known);
+    // as bits (record_rows::bit). State mutex held.
+    uint32_t storeNotified(const wire::RegisterPairs& pairs, uint64_t known);
     // The change event of a record, recomputed from its groups; null when unreported. State mutex held.
-    std::unique_ptr<HLV_CALLBACK::CallbackRequest> changeLocked(uint32_t event);
+    std::unique_ptr<callback::CallbackRequest> changeLocked(uint32_t event);
     // Some change went unreported: no record is trusted until read again. State mutex held.
     void distrustAllLocked();
 
 private:
-    const FAMILY_RECORDS::Record* record(uint32_t event) const;
-    bool distrustImplausibleLocked(const FAMILY_RECORDS::Record& entry, const char* method);
+    const record_rows::Record* record(uint32_t event) const;
+    bool distrustImplausibleLocked(const record_rows::Record& entry, const char* method);
 
     FamilyCamera& camera_;
     const std::function<void()> rereadCapture_;
-    std::vector<FAMILY_RECORDS::Record> rows_;
+    std::vector<record_rows::Record> rows_;
 };
+
+} // namespace halvex::family

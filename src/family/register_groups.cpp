@@ -3,7 +3,11 @@
 
 #include <utility>
 
-using HX_REGISTERS::RegisterGroup;
+namespace halvex::family {
+
+using registers::RegisterCache;
+
+using registers::RegisterGroup;
 
 namespace {
 
@@ -58,3 +62,5 @@ bool FamilyRegisterGroups::refresh(RegisterGroup id)
     Group& target = group(id);
     return refresh_(target.registers, &target.counter, target.stamps);
 }
+
+} // namespace halvex::family

@@ -8,10 +8,10 @@
 
 #include "family/heart_beat_poller.h"
 
-namespace FAMILY_POLLERS {
+namespace halvex::family::pollers {
 
 RestartWatch::RestartWatch(std::function<void()> check)
-    : Timer(HLV_THREAD::scaledMicroseconds(HeartBeatPoller::PERIOD_MICROSECONDS)), check_(std::move(check))
+    : Timer(thread::scaledMicroseconds(HeartBeatPoller::PERIOD_MICROSECONDS)), check_(std::move(check))
 {
 }
 
@@ -25,4 +25,4 @@ void RestartWatch::tick()
     check_();
 }
 
-} // namespace FAMILY_POLLERS
+} // namespace halvex::family::pollers

@@ -7,7 +7,7 @@
 
 #include "hlv_thread/timer.h"
 
-namespace FAMILY_POLLERS {
+namespace halvex::family::pollers {
 
 // Runs its check once per heartbeat period. A camera killed and started again within a request's
 // time-out answers every request as if nothing happened; only the set-up it lost (the message
@@ -16,7 +16,7 @@ namespace FAMILY_POLLERS {
 //
 // Threads: start/stop from any thread; the check runs on the camera's service thread, between its
 // messages. The owner stops it before anything the check uses goes.
-class RestartWatch : public HLV_THREAD::Timer {
+class RestartWatch : public thread::Timer {
 public:
     explicit RestartWatch(std::function<void()> check);
     ~RestartWatch() override;
@@ -27,4 +27,4 @@ private:
     const std::function<void()> check_;
 };
 
-} // namespace FAMILY_POLLERS
+} // namespace halvex::family::pollers

@@ -5,9 +5,11 @@
 
 #include <hlv_thread/note.h>
 
-using namespace HX_REGISTERS;
+namespace halvex::family {
 
-namespace FAMILY_SETTINGS {
+using namespace registers;
+
+namespace settings {
 
 bool cacheTrusted(const FamilyCamera& camera, uint32_t valid)
 {
@@ -18,16 +20,18 @@ bool cacheTrusted(const FamilyCamera& camera, uint32_t valid)
 void refreshGroupOrThrow(FamilyCamera& camera, RegisterGroup id, const char* method)
 {
     if (!camera.groups.refresh(id)) {
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): Unable to read the %s registers from the camera", method,
+        HLV_THROW(thread::RuntimeError, "%s(%s): Unable to read the %s registers from the camera", method,
                   camera.name.c_str(), std::string(groupName(id)).c_str());
     }
 }
 
 void enterSetter(const FamilyCamera& camera, const char* method, const void* inOut)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, camera.name.c_str());
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s)", method, camera.name.c_str());
     if (inOut == nullptr)
-        HLV_THROW(HLV_THREAD::LogicError, "NULL pointer in API call");
+        HLV_THROW(thread::LogicError, "NULL pointer in API call");
 }
 
-} // namespace FAMILY_SETTINGS
+} // namespace settings
+
+} // namespace halvex::family

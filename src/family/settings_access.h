@@ -9,12 +9,12 @@
 
 #include "family/family_camera.h"
 
-namespace FAMILY_SETTINGS {
+namespace halvex::family::settings {
 
 // While clients are subscribed, events keep a valid cache current and reads use it as it is.
 bool cacheTrusted(const FamilyCamera& camera, uint32_t valid);
 // Reads a register group afresh; throws RuntimeError naming `method` when the camera does not answer.
-void refreshGroupOrThrow(FamilyCamera& camera, HX_REGISTERS::RegisterGroup group, const char* method);
+void refreshGroupOrThrow(FamilyCamera& camera, registers::RegisterGroup group, const char* method);
 // A setter's entry: traced, and refused (LogicError) without a record to work on.
 void enterSetter(const FamilyCamera& camera, const char* method, const void* inOut);
 
@@ -22,7 +22,7 @@ void enterSetter(const FamilyCamera& camera, const char* method, const void* inO
 // after reading the group afresh and recomputing it (computeLocked, state mutex held) unless
 // trusted.
 template <typename Record, typename Valid, typename Compute>
-void readSettings(FamilyCamera& camera, HX_REGISTERS::RegisterGroup group, const char* method, Valid& valid,
+void readSettings(FamilyCamera& camera, registers::RegisterGroup group, const char* method, Valid& valid,
                   Compute computeLocked, const Record& cached, Record* out)
 {
     if (!cacheTrusted(camera, valid)) {
@@ -56,4 +56,4 @@ void writeAndMerge(FamilyCamera& camera, const char* method, const Writes& write
     merge(held, record);
 }
 
-} // namespace FAMILY_SETTINGS
+} // namespace halvex::family::settings

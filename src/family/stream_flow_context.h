@@ -10,8 +10,15 @@
 #include "packing/hx_internal.h"
 #include "registers/register_map.h"
 
+namespace halvex::stream {
 class HxStreamOperations;
+} // namespace halvex::stream
+
+namespace halvex::control {
 class RegisterChannel;
+} // namespace halvex::control
+
+namespace halvex::family {
 
 // What the flows need from the family object they serve. Empty hooks do nothing (the UDP
 // receiver is assumed when streamsOverUdp is empty).
@@ -21,7 +28,7 @@ struct StreamFlowHooks {
     // True for cameras whose images arrive over UDP, false for TCP.
     std::function<bool()> streamsOverUdp;
     // Size and bit mode of the frames the camera records, for packing format-11 downloads.
-    std::function<HX_INTERNAL::PackingImage()> packingImage;
+    std::function<packing::PackingImage()> packingImage;
 };
 
 // Built by FamilyStreaming, which outlives the flows holding it; the channel and the stream
@@ -30,9 +37,11 @@ struct StreamFlowHooks {
 struct StreamFlowContext {
     const uint32_t address;
     const std::string name;
-    RegisterChannel& channel;
-    HxStreamOperations& streamOps;
+    control::RegisterChannel& channel;
+    stream::HxStreamOperations& streamOps;
     const StreamFlowHooks hooks;
     // The value the flows last wrote to the camera's stream control register.
-    std::atomic<uint32_t> writtenStreamControl{HX_REGISTERS::STREAM_CONTROL_STOP};
+    std::atomic<uint32_t> writtenStreamControl{registers::STREAM_CONTROL_STOP};
 };
+
+} // namespace halvex::family

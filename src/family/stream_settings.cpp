@@ -9,7 +9,9 @@
 #include "family/merge.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
+namespace halvex::family {
+
+using namespace registers;
 
 namespace {
 
@@ -18,7 +20,7 @@ constexpr uint32_t JPEG_QUALITY_MAX = 100;
 
 } // namespace
 
-namespace FAMILY_STREAM {
+namespace stream_settings {
 
 void computeStream(const RegisterCache& stream, uint32_t packetDelay, HX_STREAM_SETTINGS& cached)
 {
@@ -31,9 +33,11 @@ void computeStream(const RegisterCache& stream, uint32_t packetDelay, HX_STREAM_
 void mergeStream(const HX_STREAM_SETTINGS& cached, HX_STREAM_SETTINGS& caller)
 {
     using R = HX_STREAM_SETTINGS;
-    FAMILY_MERGE::mergeGroup(cached, caller, {&R::interpacket_delay}, {&R::interpacket_delay_flags, &R::flags});
-    FAMILY_MERGE::mergeGroup(cached, caller, {&R::jpeg_quality, &R::jpeg_quality_min, &R::jpeg_quality_max},
-                             {&R::jpeg_quality_flags, &R::flags});
+    family::merge::mergeGroup(cached, caller, {&R::interpacket_delay}, {&R::interpacket_delay_flags, &R::flags});
+    family::merge::mergeGroup(cached, caller, {&R::jpeg_quality, &R::jpeg_quality_min, &R::jpeg_quality_max},
+                              {&R::jpeg_quality_flags, &R::flags});
 }
 
-} // namespace FAMILY_STREAM
+} // namespace stream_settings
+
+} // namespace halvex::family

@@ -8,13 +8,13 @@
 
 #include "registers/register_cache.h"
 
-namespace FAMILY_STREAM {
+namespace halvex::family::stream_settings {
 
 // Fills the cached record: the packet delay the camera holds (`packetDelay`, from the stream
 // session) and the JPEG quality with its limits.
-void computeStream(const RegisterCache& stream, uint32_t packetDelay, HX_STREAM_SETTINGS& cached);
+void computeStream(const registers::RegisterCache& stream, uint32_t packetDelay, HX_STREAM_SETTINGS& cached);
 // Copies the delay, and the JPEG quality with its limits, where they differ from the cache,
 // marking the field and the record HX_FLAG_CHG.
 void mergeStream(const HX_STREAM_SETTINGS& cached, HX_STREAM_SETTINGS& caller);
 
-} // namespace FAMILY_STREAM
+} // namespace halvex::family::stream_settings

@@ -18,13 +18,21 @@
 #include "registers/register_map.h"
 #include "stream/hx_stream_operations.h"
 
-using HLV_THREAD::Message;
-using HLV_THREAD::TRACE_OPERATIONS;
-namespace ids = HX_MESSAGE_IDS;
+namespace halvex::family {
+
+using callback::HxStreamBuffer;
+using callback::streamBufferOf;
+using control::HxComm;
+using control::RegisterChannel;
+using stream::HxStreamOperations;
+
+using thread::Message;
+using thread::TRACE_OPERATIONS;
+namespace ids = message_ids;
 
 FamilyStreaming::FamilyStreaming(uint32_t cameraAddress, RegisterChannel& channel, HxStreamOperations& streamOperations,
                                  Hooks hooks)
-    : flow_{cameraAddress, HX_PLATFORM::ipv4ToText(cameraAddress), channel, streamOperations, std::move(hooks)},
+    : flow_{cameraAddress, platform::ipv4ToText(cameraAddress), channel, streamOperations, std::move(hooks)},
       link_(flow_), live_(flow_, link_), download_(flow_, link_)
 {
 }
@@ -74,9 +82,9 @@ uint32_t FamilyStreaming::streamShutdown()
         return 0;
     if (flow_.streamOps.receiverIdle() && !download_.running())
         return 1;
-    if (flow_.writtenStreamControl == HX_REGISTERS::STREAM_CONTROL_DOWNLOAD)
+    if (flow_.writtenStreamControl == registers::STREAM_CONTROL_DOWNLOAD)
         download_.stop();
-    else if (flow_.writtenStreamControl == HX_REGISTERS::STREAM_CONTROL_LIVE)
+    else if (flow_.writtenStreamControl == registers::STREAM_CONTROL_LIVE)
         live_.stop();
     return 1;
 }
@@ -122,14 +130,14 @@ void FamilyStreaming::handleStreaming(Message* message)
     std::lock_guard<std::recursive_mutex> flow(flowLock_);
     HLV_TRACE(TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("handleStreaming"), flow_.name.c_str());
     if (message == nullptr)
-        HLV_THROW(HLV_THREAD::LogicError, "%s: Unexpectedly null message!", HLV_LABEL("handleStreaming"));
-    if (message->status != HLV_THREAD::MESSAGE_PENDING) {
+        HLV_THROW(thread::LogicError, "%s: Unexpectedly null message!", HLV_LABEL("handleStreaming"));
+    if (message->status != thread::MESSAGE_PENDING) {
         outBound(message);
         return;
     }
     HxStreamBuffer* stream = streamBufferOf(message);
     if (stream == nullptr)
-        HLV_THROW(HLV_THREAD::LogicError, "Could not make stream_msg");
+        HLV_THROW(thread::LogicError, "Could not make stream_msg");
     inBound(message, *stream);
 }
 
@@ -144,7 +152,7 @@ void FamilyStreaming::inBound(Message* message, HxStreamBuffer& stream)
     case ids::PLAYBACK_STREAM_MSG: handlePlaybackStreamMsg(message, stream); break;
     case ids::LIVE_STREAM_MSG: live_.handleMessage(message, stream); break;
     default:
-        HLV_THROW(HLV_THREAD::LogicError, "%s: Unknown stream kind [0x%x]", HLV_LABEL("handleStreaming"), message->req);
+        HLV_THROW(thread::LogicError, "%s: Unknown stream kind [0x%x]", HLV_LABEL("handleStreaming"), message->req);
     }
 }
 
@@ -155,7 +163,7 @@ void FamilyStreaming::outBound(Message* message)
     HLV_TRACE(TRACE_OPERATIONS, "%s: Processing out-bound message (%p)", who, static_cast<void*>(message));
     HxStreamBuffer* stream = streamBufferOf(message);
     if (stream == nullptr)
-        HLV_THROW(HLV_THREAD::LogicError, "%s: Unexpectedly null _HxStream message!", who);
+        HLV_THROW(thread::LogicError, "%s: Unexpectedly null _HxStream message!", who);
     if (stream->released) {
         HLV_TRACE(TRACE_OPERATIONS, "%s: Passing on released buffer [%p]", who, static_cast<void*>(message));
     } else if (message->req == ids::DOWNLOAD_STREAM_MSG) {
@@ -172,3 +180,5 @@ void FamilyStreaming::handlePlaybackStreamMsg(Message* message, HxStreamBuffer& 
               static_cast<void*>(message));
     link_.passOn(message, stream);
 }
+
+} // namespace halvex::family

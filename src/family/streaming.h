@@ -12,12 +12,23 @@
 #include "family/family_receiver_link.h"
 #include "family/stream_flow_context.h"
 
+namespace halvex::callback {
 class HxStreamBuffer;
+} // namespace halvex::callback
+
+namespace halvex::stream {
 class HxStreamOperations;
+} // namespace halvex::stream
+
+namespace halvex::control {
 class RegisterChannel;
-namespace HLV_THREAD {
+} // namespace halvex::control
+
+namespace halvex::thread {
 class Message;
 }
+
+namespace halvex::family {
 
 // Decides, per stream kind, which camera registers are written and when the camera's receiver is
 // created, switched or stopped; the receiver side is the camera's HxStreamOperations. Every stream
@@ -43,8 +54,8 @@ public:
     static constexpr uint32_t NEGOTIATION_MARGIN_MILLISECONDS = FamilyReceiverLink::NEGOTIATION_MARGIN_MILLISECONDS;
 
     // The channel and the stream operations belong to the family object and outlive this one.
-    FamilyStreaming(uint32_t cameraAddress, RegisterChannel& channel, HxStreamOperations& streamOperations,
-                    Hooks hooks);
+    FamilyStreaming(uint32_t cameraAddress, control::RegisterChannel& channel,
+                    stream::HxStreamOperations& streamOperations, Hooks hooks);
     ~FamilyStreaming();
     FamilyStreaming(const FamilyStreaming&) = delete;
     FamilyStreaming& operator=(const FamilyStreaming&) = delete;
@@ -67,11 +78,11 @@ public:
     // Takes a stream buffer message over: it is forwarded, handed to the receiver or ended here.
     // Throws (and leaves the message to the caller) only for a message that is not a stream
     // buffer message or when the receiver cannot be created.
-    void handleStreaming(HLV_THREAD::Message* message);
+    void handleStreaming(thread::Message* message);
     // The camera is away: a live or playback buffer waits in the running receiver, and a live
     // switch is noted for the camera's return, without an exchange with the camera. False (the
     // message stays the caller's) for anything else, or without a running receiver.
-    bool holdWhileAway(HLV_THREAD::Message* message);
+    bool holdWhileAway(thread::Message* message);
 
     // Creates the receiver unless it exists and starts the heartbeat poller for a new one.
     void connectStream();
@@ -98,9 +109,9 @@ public:
     bool liveRunning() const;
 
 private:
-    void inBound(HLV_THREAD::Message* message, HxStreamBuffer& stream);
-    void outBound(HLV_THREAD::Message* message);
-    void handlePlaybackStreamMsg(HLV_THREAD::Message* message, HxStreamBuffer& stream);
+    void inBound(thread::Message* message, callback::HxStreamBuffer& stream);
+    void outBound(thread::Message* message);
+    void handlePlaybackStreamMsg(thread::Message* message, callback::HxStreamBuffer& stream);
 
     // Recursive because the stream messages handled under it run the public flow operations
     // (start and stop of live and download), which take it themselves when called on their own.
@@ -110,3 +121,5 @@ private:
     FamilyLiveStream live_;
     FamilyDownloadFlow download_;
 };
+
+} // namespace halvex::family

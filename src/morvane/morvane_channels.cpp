@@ -7,7 +7,11 @@
 
 #include <hlv_thread/period_scale.h>
 
-namespace MORVANE_CHANNELS {
+namespace halvex::morvane {
+
+using control::RegisterChannel;
+
+namespace channels {
 namespace {
 
 // The camera pads what it hands out with zeros: the text is what comes before the first NUL.
@@ -29,7 +33,7 @@ std::optional<std::string> readText(RegisterChannel& channel, uint32_t reg, uint
         if (result != kBusyResult || attempt == kTextReads)
             break;
         // A camera busy composing the text answers late; give it a moment before asking again.
-        std::this_thread::sleep_for(std::chrono::milliseconds(HLV_THREAD::scaledMilliseconds(100)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(thread::scaledMilliseconds(100)));
     }
     return std::nullopt;
 }
@@ -64,4 +68,6 @@ uint32_t writeText(RegisterChannel& channel, uint32_t reg, const std::string& te
     return channel.writeMem(reg, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
-} // namespace MORVANE_CHANNELS
+} // namespace channels
+
+} // namespace halvex::morvane

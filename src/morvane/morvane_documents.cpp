@@ -8,7 +8,7 @@
 
 #include <hlv_thread/log.h>
 
-namespace MORVANE_DOCUMENTS {
+namespace halvex::morvane::documents {
 namespace {
 
 // Reads a boolean member; a missing one logs and reads as false.
@@ -219,4 +219,4 @@ std::optional<std::string> lensSettingsText(HX_LENS_SETTINGS& record, const char
     return text;
 }
 
-} // namespace MORVANE_DOCUMENTS
+} // namespace halvex::morvane::documents

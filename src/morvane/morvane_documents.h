@@ -10,7 +10,7 @@
 
 #include <hx/hx.h>
 
-namespace MORVANE_DOCUMENTS {
+namespace halvex::morvane::documents {
 
 // Bit or-ed into a record's status word (and a field's flags word) when its text was unusable.
 inline constexpr uint32_t kErrorBit = 0x4;
@@ -38,4 +38,4 @@ bool fillTemperature(const Json::Value& document, HX_TEMPERATURE& record, const 
 // flagged f-number with denominator 0 is left out and marked in error in `record`.
 std::optional<std::string> lensSettingsText(HX_LENS_SETTINGS& record, const char* method, const std::string& camera);
 
-} // namespace MORVANE_DOCUMENTS
+} // namespace halvex::morvane::documents

@@ -11,13 +11,15 @@
 
 #include "control/register_channel.h"
 
+namespace halvex::morvane {
+
 // The channel and camera name belong to the camera's operations object, which outlives this.
 // Threads: API callers' threads and the service thread (a lens change event reads the status).
 class MorvaneLens {
     HLV_LOG_CLASS(MorvaneLens);
 
 public:
-    MorvaneLens(RegisterChannel& channel, const std::string& cameraName);
+    MorvaneLens(control::RegisterChannel& channel, const std::string& cameraName);
 
     // Reads the lens status and then the lens information into the record; throws when either
     // cannot be read (the record's status word then has HX_FLAG_ERR).
@@ -31,9 +33,11 @@ public:
 private:
     void readLensStatus(HX_LENS_STATUS& record);
 
-    RegisterChannel& channel_;
+    control::RegisterChannel& channel_;
     const std::string& name_;
     std::mutex lock_;
     // The last lens status read, for diagnostics.
     HX_LENS_STATUS lensStatus_{};
 };
+
+} // namespace halvex::morvane

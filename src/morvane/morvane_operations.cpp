@@ -6,7 +6,14 @@
 
 #include "family/pollers.h"
 
-using namespace HX_REGISTERS;
+namespace halvex::morvane {
+
+using control::RegisterChannel;
+using family::FamilyOperations;
+using family::FamilyTraits;
+using sensors::SensorOperations;
+
+using namespace registers;
 
 namespace {
 
@@ -15,9 +22,9 @@ namespace {
 FamilyTraits traits()
 {
     FamilyTraits traits;
-    traits.rates = FAMILY_CAPTURE::RateEncoding::Fractional;
+    traits.rates = family::capture::RateEncoding::Fractional;
     traits.streamsOverUdp = false;
-    traits.playModeSource = FAMILY_COMMANDS::PlaybackModeSource::Status;
+    traits.playModeSource = family::commands::PlaybackModeSource::Status;
     traits.pollsShownFrame = true;
     // Lens status and information, playback status, save state and progress, and two registers
     // of the family's own, kept current like the first family's groups.
@@ -35,13 +42,15 @@ MorvaneOperations::MorvaneOperations(uint32_t address, std::shared_ptr<RegisterC
                                      std::unique_ptr<SensorOperations> sensor)
     : FamilyOperations(address, std::move(channel), std::move(sensor), traits()), lens_(this->channel(), cameraName())
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: %s", HLV_LABEL("MorvaneOperations"), cameraName().c_str());
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s: %s", HLV_LABEL("MorvaneOperations"), cameraName().c_str());
     setSensorFlag(0);
 }
 
 MorvaneOperations::~MorvaneOperations()
 {
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("~MorvaneOperations"), cameraName().c_str());
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s)", HLV_LABEL("~MorvaneOperations"), cameraName().c_str());
     stopRestartWatch();
     stopSavePoller();
 }
+
+} // namespace halvex::morvane

@@ -10,16 +10,18 @@
 #include "family/family_operations.h"
 #include "morvane/morvane_lens.h"
 
+namespace halvex::morvane {
+
 // The family differs from the first where its capture settings differ (frame rates may be
 // fractional), in its TCP stream, and in the JSON texts it exchanges through memory registers:
 // lens and temperatures (morvane_lens.cpp), camera save and media (morvane_save.cpp).
 // Threads: as the first family; the JSON operations run on API callers' threads.
-class MorvaneOperations : public FamilyOperations {
+class MorvaneOperations : public family::FamilyOperations {
     HLV_LOG_CLASS(MorvaneOperations);
 
 public:
-    MorvaneOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
-                      std::unique_ptr<SensorOperations> sensor);
+    MorvaneOperations(uint32_t address, std::shared_ptr<control::RegisterChannel> channel,
+                      std::unique_ptr<sensors::SensorOperations> sensor);
     ~MorvaneOperations() override;
 
     // Lens and temperatures (morvane_lens.h).
@@ -40,7 +42,7 @@ public:
     bool saving() const { return saving_; }
     // Save progress notifications (from the save's poller) become progress events for the
     // subscribed clients; every other notification is the shared family's. Service thread.
-    void handleNotification(HLV_THREAD::Message& message) override;
+    void handleNotification(thread::Message& message) override;
 
 private:
     uint32_t lastSaveStateValue() const;
@@ -57,5 +59,7 @@ private:
     bool mediaValid_ = false;
     mutable std::mutex savePollerLock_;
     MorvaneLens lens_;
-    std::unique_ptr<FAMILY_POLLERS::ProgressPoller> savePoller_;
+    std::unique_ptr<family::pollers::ProgressPoller> savePoller_;
 };
+
+} // namespace halvex::morvane

@@ -19,7 +19,13 @@
 #include "morvane/morvane_operations.h"
 #include "morvane/morvane_save.h"
 
-using namespace HX_REGISTERS;
+namespace halvex::morvane {
+
+using camera::CameraServices;
+using control::RegisterChannel;
+using family::FamilyOperations;
+
+using namespace registers;
 
 namespace {
 
@@ -27,9 +33,8 @@ namespace {
 bool writeComment(RegisterChannel& channel, const std::string& text, const char* method)
 {
     // A comment longer than one memory write is refused as the camera would refuse it.
-    const uint32_t result = text.size() > MORVANE_DOCUMENTS::kMaxSentText
-                                ? 8
-                                : MORVANE_CHANNELS::writeText(channel, GIGE_REG_SAVE_COMMENT, text);
+    const uint32_t result =
+        text.size() > documents::kMaxSentText ? 8 : channels::writeText(channel, GIGE_REG_SAVE_COMMENT, text);
     if (result != 0)
         HLV_LOG("%s: Unable to write the comment to the camera! [%d]", method, static_cast<int>(result));
     return result == 0;
@@ -40,44 +45,43 @@ bool writeComment(RegisterChannel& channel, const std::string& text, const char*
 void MorvaneOperations::startCameraSave(const char* json)
 {
     const char* method = HLV_LABEL("startCameraSave");
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     const std::string text = json == nullptr ? std::string() : std::string(json);
-    std::optional<MORVANE_SAVE::SaveRequest> save;
+    std::optional<save::SaveRequest> save;
     try {
         Json::Value settings;
-        if (MORVANE_DOCUMENTS::parse(text, settings, method)) {
-            HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: Incoming settings='%s'", method, text.c_str());
-            save = MORVANE_SAVE::translate(settings, sensor().isColour(), method);
+        if (documents::parse(text, settings, method)) {
+            HLV_TRACE(thread::TRACE_OPERATIONS, "%s: Incoming settings='%s'", method, text.c_str());
+            save = save::translate(settings, sensor().isColour(), method);
         }
     } catch (const std::exception& error) {
         HLV_LOG("%s(%s): Caught an exception: %s", method, cameraName().c_str(), error.what());
     }
     if (!save)
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method, cameraName().c_str());
+        HLV_THROW(thread::RuntimeError, "%s(%s): The camera save was not started.", method, cameraName().c_str());
     if (save->comment && !writeComment(channel(), *save->comment, method))
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method, cameraName().c_str());
+        HLV_THROW(thread::RuntimeError, "%s(%s): The camera save was not started.", method, cameraName().c_str());
     if (save->jpegQuality > 0) {
         if (const uint32_t result = channel().writeReg(GIGE_REG_DOWNLOAD_C0AC, save->jpegQuality); result != 0) {
             HLV_LOG("%s: Unable to write the JPEG quality to the camera! [%d]", method, static_cast<int>(result));
-            HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method,
-                      cameraName().c_str());
+            HLV_THROW(thread::RuntimeError, "%s(%s): The camera save was not started.", method, cameraName().c_str());
         }
     }
-    const std::string request = MORVANE_DOCUMENTS::write(save->request);
+    const std::string request = documents::write(save->request);
     {
         std::lock_guard lock(stateLock_);
         saveFrameCount_ = save->frameCount;
-        lastSaveState_ = MORVANE_SAVE::kSaveIdle;
+        lastSaveState_ = save::kSaveIdle;
         saving_ = true;
     }
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s: json='%s'", method, request.c_str());
-    const uint32_t result = request.size() > MORVANE_DOCUMENTS::kMaxSentText
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s: json='%s'", method, request.c_str());
+    const uint32_t result = request.size() > documents::kMaxSentText
                                 ? 6
-                                : MORVANE_CHANNELS::writeText(channel(), GIGE_REG_SAVE_REQUEST_JSON, request);
+                                : channels::writeText(channel(), GIGE_REG_SAVE_REQUEST_JSON, request);
     if (result != 0) {
         saving_ = false;
         HLV_LOG("%s(%s): writeMem() failed [0x%x]", method, cameraName().c_str(), result);
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): The camera save was not started.", method, cameraName().c_str());
+        HLV_THROW(thread::RuntimeError, "%s(%s): The camera save was not started.", method, cameraName().c_str());
     }
     startSavePoller();
 }
@@ -85,21 +89,19 @@ void MorvaneOperations::startCameraSave(const char* json)
 void MorvaneOperations::getCameraMedia(char* jsonData, uint32_t* jsonLength)
 {
     const char* method = HLV_LABEL("getCameraMedia");
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s)", method, cameraName().c_str());
     if (jsonData == nullptr || jsonLength == nullptr || *jsonLength == 0)
-        HLV_THROW(HLV_THREAD::RuntimeError, "%s(%s): No buffer for the media information.", method,
-                  cameraName().c_str());
+        HLV_THROW(thread::RuntimeError, "%s(%s): No buffer for the media information.", method, cameraName().c_str());
     std::unique_lock lock(stateLock_);
     if (!mediaValid_) {
         lock.unlock();
-        const MORVANE_CHANNELS::ChunkedText read =
-            MORVANE_CHANNELS::readChunkedText(channel(), GIGE_REG_MEDIA_INFO_JSON);
-        if (read.failure == MORVANE_CHANNELS::ChunkedFailure::Rewind)
-            HLV_THROW(HLV_THREAD::RuntimeError, "%s: Unable to reset the media information register! [%d]", method,
+        const channels::ChunkedText read = channels::readChunkedText(channel(), GIGE_REG_MEDIA_INFO_JSON);
+        if (read.failure == channels::ChunkedFailure::Rewind)
+            HLV_THROW(thread::RuntimeError, "%s: Unable to reset the media information register! [%d]", method,
                       static_cast<int>(read.result));
-        if (read.failure != MORVANE_CHANNELS::ChunkedFailure::None)
-            HLV_THROW(HLV_THREAD::RuntimeError, "%s: Unable to read the media information from the camera! [%d]",
-                      method, static_cast<int>(read.result));
+        if (read.failure != channels::ChunkedFailure::None)
+            HLV_THROW(thread::RuntimeError, "%s: Unable to read the media information from the camera! [%d]", method,
+                      static_cast<int>(read.result));
         lock.lock();
         mediaText_ = read.text;
         mediaValid_ = true;
@@ -115,39 +117,39 @@ bool MorvaneOperations::computeSaveProgress(uint32_t saveState, uint32_t cameraP
     const char* method = HLV_LABEL("computeProgress");
     if (!saving_)
         return false;
-    HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): saving:%d, GIGE_REG_SAVE_STATE=0x%08x, GIGE_REG_PROGRESS=0x%08x",
+    HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s): saving:%d, GIGE_REG_SAVE_STATE=0x%08x, GIGE_REG_PROGRESS=0x%08x",
               method, cameraName().c_str(), 1, saveState, cameraProgress);
     // A value read before the camera took the request still says idle, so an idle save state
     // ends the save only once the camera itself confirms it.
-    if ((saveState & MORVANE_SAVE::kSaveIdle) != 0 && channel().readReg(GIGE_REG_SAVE_STATE, saveState) != 0) {
+    if ((saveState & save::kSaveIdle) != 0 && channel().readReg(GIGE_REG_SAVE_STATE, saveState) != 0) {
         HLV_LOG("%s: Unable to read the GIGE_REG_SAVE_STATE register.", method);
         saveState = lastSaveStateValue();
     }
-    const MORVANE_SAVE::SaveStatus status = MORVANE_SAVE::interpret(saveState);
+    const save::SaveStatus status = save::interpret(saveState);
     switch (status.kind) {
-    case MORVANE_SAVE::SaveStatus::Kind::Failed:
-        channel().writeReg(GIGE_REG_SAVE_STATE, MORVANE_SAVE::kSaveError);
+    case save::SaveStatus::Kind::Failed:
+        channel().writeReg(GIGE_REG_SAVE_STATE, save::kSaveError);
         HLV_LOG("%s(%s): Camera reported an error: %d/%s", method, cameraName().c_str(), static_cast<int>(status.value),
                 std::error_code(static_cast<int>(status.value), std::generic_category()).message().c_str());
         break;
-    case MORVANE_SAVE::SaveStatus::Kind::Idle:
-        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Save IDLE", method, cameraName().c_str());
+    case save::SaveStatus::Kind::Idle:
+        HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s): Save IDLE", method, cameraName().c_str());
         break;
-    case MORVANE_SAVE::SaveStatus::Kind::Running:
-        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Save progress: %d", method, cameraName().c_str(),
+    case save::SaveStatus::Kind::Running:
+        HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s): Save progress: %d", method, cameraName().c_str(),
                   static_cast<int>(status.value));
         break;
     }
     std::lock_guard lock(stateLock_);
     lastSaveState_ = saveState;
-    saving_ = status.kind == MORVANE_SAVE::SaveStatus::Kind::Running;
-    MORVANE_SAVE::fillProgress(status, saveFrameCount_, cameraProgress, record);
+    saving_ = status.kind == save::SaveStatus::Kind::Running;
+    save::fillProgress(status, saveFrameCount_, cameraProgress, record);
     return true;
 }
 
-void MorvaneOperations::handleNotification(HLV_THREAD::Message& message)
+void MorvaneOperations::handleNotification(thread::Message& message)
 {
-    auto* notification = dynamic_cast<HX_COMM::NotificationMessage*>(&message);
+    auto* notification = dynamic_cast<control::NotificationMessage*>(&message);
     const bool fromSave = notification != nullptr && !notification->pairs.empty() &&
                           std::all_of(notification->pairs.begin(), notification->pairs.end(), [](const auto& pair) {
                               return pair.address == GIGE_REG_SAVE_STATE || pair.address == GIGE_REG_PROGRESS;
@@ -156,14 +158,14 @@ void MorvaneOperations::handleNotification(HLV_THREAD::Message& message)
         FamilyOperations::handleNotification(message);
         return;
     }
-    uint32_t saveState = MORVANE_SAVE::kSaveIdle;
+    uint32_t saveState = save::kSaveIdle;
     uint32_t cameraProgress = 0;
     for (const auto& [reg, value] : notification->pairs)
         (reg == GIGE_REG_SAVE_STATE ? saveState : cameraProgress) = value;
     HX_PROGRESS record = progress_.cachedProgress();
     if (computeSaveProgress(saveState, cameraProgress, record)) {
         progress_.storeProgress(record);
-        FAMILY_EVENTS::post(HX_PROGRESS_UPDATE, cameraAddress(), record);
+        family::events::post(HX_PROGRESS_UPDATE, cameraAddress(), record);
     }
     if (!saving_)
         stopSavePoller();
@@ -176,14 +178,13 @@ void MorvaneOperations::startSavePoller()
     if (savePoller_)
         return;
     try {
-        savePoller_ = std::make_unique<FAMILY_POLLERS::ProgressPoller>(
-            cameraAddress(), FAMILY_COMMANDS::STATE_REVIEW, channel(),
-            HLV_THREAD::scaledMicroseconds(FAMILY_POLLERS::ProgressPoller::RECORDING_PERIOD_MICROSECONDS));
+        savePoller_ = std::make_unique<family::pollers::ProgressPoller>(
+            cameraAddress(), family::commands::STATE_REVIEW, channel(),
+            thread::scaledMicroseconds(family::pollers::ProgressPoller::RECORDING_PERIOD_MICROSECONDS));
         savePoller_->setRegisters({GIGE_REG_SAVE_STATE, GIGE_REG_PROGRESS});
         if (!savePoller_->start(CameraServices::find(cameraAddress())))
-            HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): No service thread to poll on.", method,
-                      cameraName().c_str());
-        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Start the poller.", method, cameraName().c_str());
+            HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s): No service thread to poll on.", method, cameraName().c_str());
+        HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s): Start the poller.", method, cameraName().c_str());
     } catch (const std::exception& error) {
         HLV_LOG("%s: Unable to allocate our progress poller object (%s)", method, error.what());
         savePoller_.reset();
@@ -193,10 +194,10 @@ void MorvaneOperations::startSavePoller()
 // The poller ticks on the service thread, which may stop it as well: stopping never waits there.
 void MorvaneOperations::stopSavePoller()
 {
-    std::unique_ptr<FAMILY_POLLERS::ProgressPoller> stopped;
+    std::unique_ptr<family::pollers::ProgressPoller> stopped;
     std::lock_guard lock(savePollerLock_);
     if (savePoller_)
-        HLV_TRACE(HLV_THREAD::TRACE_OPERATIONS, "%s(%s): Stop the poller.", HLV_LABEL("checkProgressPoller"),
+        HLV_TRACE(thread::TRACE_OPERATIONS, "%s(%s): Stop the poller.", HLV_LABEL("checkProgressPoller"),
                   cameraName().c_str());
     stopped = std::move(savePoller_);
 }
@@ -206,3 +207,5 @@ uint32_t MorvaneOperations::lastSaveStateValue() const
     std::lock_guard lock(stateLock_);
     return lastSaveState_;
 }
+
+} // namespace halvex::morvane

@@ -10,7 +10,7 @@
 
 #include <hx/hx.h>
 
-namespace MORVANE_SAVE {
+namespace halvex::morvane::save {
 
 // Save state word: idle, error (with a C library error number), or the progress value.
 inline constexpr uint32_t kSaveIdle = 0x80000000;
@@ -43,4 +43,4 @@ SaveStatus interpret(uint32_t saveState);
 // Fills the progress record of a running save.
 void fillProgress(const SaveStatus& status, uint32_t frameCount, uint32_t cameraProgress, HX_PROGRESS& record);
 
-} // namespace MORVANE_SAVE
+} // namespace halvex::morvane::save

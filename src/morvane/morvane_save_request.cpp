@@ -3,7 +3,7 @@
 
 #include "morvane/morvane_save.h"
 
-namespace MORVANE_SAVE {
+namespace halvex::morvane::save {
 namespace {
 
 // The format code (low bits of dst_info) for a format bit, destination 1; the destination
@@ -126,4 +126,4 @@ void fillProgress(const SaveStatus& status, uint32_t frameCount, uint32_t camera
     record.camera_progress = cameraProgress;
 }
 
-} // namespace MORVANE_SAVE
+} // namespace halvex::morvane::save

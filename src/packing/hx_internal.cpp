@@ -15,6 +15,10 @@
 #include "packing/tiff_directory.h"
 #include "registers/bit_modes.h"
 
+namespace halvex::packing {
+
+using thread::fmtToString;
+
 namespace {
 
 // Lengths travel in 32-bit fields and signed arithmetic: larger buffers are used in part.
@@ -37,12 +41,12 @@ ModuleState& moduleState()
 
 void logDebug(const std::string& text)
 {
-    HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_DEBUG, text);
+    thread::logRaw(thread::LOG_PRIORITY_DEBUG, text);
 }
 
 void logError(const std::string& text)
 {
-    HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_ERROR, text);
+    thread::logRaw(thread::LOG_PRIORITY_ERROR, text);
 }
 
 template <class Function>
@@ -66,7 +70,7 @@ HxInternal* HxInternal::factory()
     std::string error;
     void* module = LoadableModule::load(name, error);
     if (module == nullptr) {
-        HLV_TRACE(HLV_THREAD::TRACE_PACKING, "%s: '%s' did not loaded. %s", "HxInternal::factory", name.c_str(),
+        HLV_TRACE(thread::TRACE_PACKING, "%s: '%s' did not loaded. %s", "HxInternal::factory", name.c_str(),
                   error.c_str());
         return nullptr;
     }
@@ -96,13 +100,13 @@ void* HxInternal::lookUp(const char* caller, const char* entryName)
     std::lock_guard<std::mutex> guard(state.lock);
     if (state.module == nullptr) {
         const std::string name = state.name.empty() ? LoadableModule::defaultName() : state.name;
-        HLV_TRACE(HLV_THREAD::TRACE_PACKING, "%s: '%s' is not loaded.", caller, name.c_str());
+        HLV_TRACE(thread::TRACE_PACKING, "%s: '%s' is not loaded.", caller, name.c_str());
         return nullptr;
     }
     return LoadableModule::find(state.module, entryName);
 }
 
-void HX_INTERNAL_TEST::useModule(const std::string& moduleName)
+void test_hooks::useModule(const std::string& moduleName)
 {
     ModuleState& state = moduleState();
     std::lock_guard<std::mutex> guard(state.lock);
@@ -113,8 +117,6 @@ void HX_INTERNAL_TEST::useModule(const std::string& moduleName)
     state.instance = nullptr;
     state.name = moduleName;
 }
-
-namespace HX_INTERNAL {
 
 HLV_LOG_NAMESPACE(HX_INTERNAL);
 
@@ -152,13 +154,13 @@ std::string tiffMismatch(const TiffDirectory& tiff, const PackingImage& image, u
         const std::optional<TiffField> field = tiff.find(tag);
         return field && tiff.value(*field, 0) != expected;
     };
-    if (differs(TIFF_TAG::COMPRESSION, 1))
+    if (differs(tiff_tag::COMPRESSION, 1))
         return "the TIFF is compressed";
-    if (differs(TIFF_TAG::SAMPLES_PER_PIXEL, 1))
+    if (differs(tiff_tag::SAMPLES_PER_PIXEL, 1))
         return "the TIFF has more than one sample per pixel";
-    if (differs(TIFF_TAG::BITS_PER_SAMPLE, 8 * sampleBytes(depth)))
+    if (differs(tiff_tag::BITS_PER_SAMPLE, 8 * sampleBytes(depth)))
         return fmtToString("the TIFF's samples are not %u bits wide", 8 * sampleBytes(depth));
-    if (differs(TIFF_TAG::IMAGE_WIDTH, image.width) || differs(TIFF_TAG::IMAGE_LENGTH, image.height))
+    if (differs(tiff_tag::IMAGE_WIDTH, image.width) || differs(tiff_tag::IMAGE_LENGTH, image.height))
         return fmtToString("the TIFF's size is not the camera's %ux%u", image.width, image.height);
     if (tiff.bigEndian() && sampleBytes(depth) > 1)
         return "the TIFF's 16-bit samples are big-endian";
@@ -213,11 +215,11 @@ bool packBuffer(const HX_READ_STREAM& record, const PackingImage& image, const c
     const auto bufferSize = static_cast<std::size_t>(std::min(record.buffer_size, USABLE_BUFFER_LIMIT));
     const std::span<const uint8_t> file(static_cast<const uint8_t*>(record.buffer),
                                         std::min<std::size_t>(record.received_length, bufferSize));
-    if (parseTiff(file.data(), file.size(), TIFF_TAG::STRIP_OFFSETS) == TAG_NOT_FOUND) {
+    if (parseTiff(file.data(), file.size(), tiff_tag::STRIP_OFFSETS) == TAG_NOT_FOUND) {
         logDebug(fmtToString("%s: Could not find the strip offset tag!", HLV_LABEL("convertToPacked")));
         return false;
     }
-    HLV_TRACE(HLV_THREAD::TRACE_PACKING, "%s(%s), width=%d, height=%d, depth=%d", HLV_LABEL("convertToPacked"), camera,
+    HLV_TRACE(thread::TRACE_PACKING, "%s(%s), width=%d, height=%d, depth=%d", HLV_LABEL("convertToPacked"), camera,
               image.width, image.height, *depth);
     const HxInternal::PackedSizeFunc sizeOf = HxInternal::getPackedSizeFuncPtr();
     if (sizeOf == nullptr)
@@ -250,7 +252,7 @@ uint32_t parseTiff(const void* buffer, std::size_t size, uint16_t tag)
 
 std::optional<uint32_t> packedDepth(uint32_t bitMode, const std::string& cameraName)
 {
-    if (const uint32_t depth = HX_REGISTERS::bitModeDepth(bitMode); depth != 0)
+    if (const uint32_t depth = registers::bitModeDepth(bitMode); depth != 0)
         return depth;
     logDebug(
         fmtToString("%s(%s): Unsupported bit mode [0x%x]", HLV_LABEL("convertToPacked"), cameraName.c_str(), bitMode));
@@ -259,7 +261,7 @@ std::optional<uint32_t> packedDepth(uint32_t bitMode, const std::string& cameraN
 
 void convertToPacked(HX_READ_STREAM& record, const PackingImage& image, const std::string& cameraName)
 {
-    HLV_TRACE(HLV_THREAD::TRACE_PACKING, "%s(%s): id=%d length=%d frame_length=%d", HLV_LABEL("convertToPacked"),
+    HLV_TRACE(thread::TRACE_PACKING, "%s(%s): id=%d length=%d frame_length=%d", HLV_LABEL("convertToPacked"),
               cameraName.c_str(), record.frame_id, record.received_length, record.image_length);
     uint32_t packedSize = 0;
     if (!packable(record) || !packBuffer(record, image, cameraName.c_str(), packedSize))
@@ -268,4 +270,4 @@ void convertToPacked(HX_READ_STREAM& record, const PackingImage& image, const st
     record.image_length = packedSize;
 }
 
-} // namespace HX_INTERNAL
+} // namespace halvex::packing

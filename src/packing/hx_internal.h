@@ -8,9 +8,11 @@
 
 #include <hx/hx.h>
 
+namespace halvex::packing {
+
 // Test seam, never called by the library: unloads the packing library and makes later loads look
 // for `moduleName` (empty: the library's own name), so tests can see both configurations.
-namespace HX_INTERNAL_TEST {
+namespace test_hooks {
 void useModule(const std::string& moduleName);
 }
 
@@ -34,15 +36,13 @@ public:
     HxInternal& operator=(const HxInternal&) = delete;
 
 private:
-    friend void HX_INTERNAL_TEST::useModule(const std::string& moduleName);
+    friend void test_hooks::useModule(const std::string& moduleName);
     HxInternal() = default;
     ~HxInternal() = default;
 
     // Looks an entry point up in the loaded library; traces and answers nullptr when none is loaded.
     static void* lookUp(const char* caller, const char* entryName);
 };
-
-namespace HX_INTERNAL {
 
 // What the camera reports about the image it is sending: its current size and bit mode.
 struct PackingImage {
@@ -67,4 +67,4 @@ std::optional<uint32_t> packedDepth(uint32_t bitMode, const std::string& cameraN
 // service thread.
 void convertToPacked(HX_READ_STREAM& record, const PackingImage& image, const std::string& cameraName);
 
-} // namespace HX_INTERNAL
+} // namespace halvex::packing

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace halvex::packing {
+
 // Threads: any; callers serialise loads and unloads of one module themselves.
 class LoadableModule {
 public:
@@ -15,3 +17,5 @@ public:
     static void* find(void* module, const char* entryName);
     static void unload(void* module);
 };
+
+} // namespace halvex::packing

@@ -3,6 +3,8 @@
 
 #include <dlfcn.h>
 
+namespace halvex::packing {
+
 const char* LoadableModule::defaultName()
 {
     return "libhlv_internal.so";
@@ -27,3 +29,5 @@ void LoadableModule::unload(void* module)
 {
     ::dlclose(module);
 }
+
+} // namespace halvex::packing

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace halvex::packing {
+
 const char* LoadableModule::defaultName()
 {
     return "libhlv_internal.dll";
@@ -27,3 +29,5 @@ void LoadableModule::unload(void* module)
 {
     ::FreeLibrary(static_cast<HMODULE>(module));
 }
+
+} // namespace halvex::packing

@@ -1,6 +1,8 @@
 // Reads tags from the first image directory of a TIFF file held in memory, never outside its bytes.
 #include "packing/tiff_directory.h"
 
+namespace halvex::packing {
+
 namespace {
 
 constexpr uint64_t HEADER_BYTES = 8;
@@ -8,9 +10,9 @@ constexpr uint64_t ENTRY_BYTES = 12;
 
 uint32_t elementBytes(uint16_t type)
 {
-    if (type == TIFF_TAG::TYPE_SHORT)
+    if (type == tiff_tag::TYPE_SHORT)
         return 2;
-    if (type == TIFF_TAG::TYPE_LONG)
+    if (type == tiff_tag::TYPE_LONG)
         return 4;
     return 0;
 }
@@ -43,7 +45,7 @@ std::optional<TiffField> TiffDirectory::find(uint16_t tag) const
         if (u16(entry) != tag)
             continue;
         TiffField field{tag, u16(entry + 2), u32(entry + 4), u32(entry + 8), entry + 8};
-        if (bigEndian_ && field.type == TIFF_TAG::TYPE_SHORT && field.count == 1)
+        if (bigEndian_ && field.type == tiff_tag::TYPE_SHORT && field.count == 1)
             field.value = u16(entry + 8);
         return field;
     }
@@ -56,15 +58,15 @@ std::optional<uint32_t> TiffDirectory::value(const TiffField& field, uint32_t in
     if (!values || index >= field.count)
         return std::nullopt;
     const uint64_t at = *values + uint64_t{index} * elementBytes(field.type);
-    if (field.type == TIFF_TAG::TYPE_SHORT)
+    if (field.type == tiff_tag::TYPE_SHORT)
         return u16(at);
     return u32(at);
 }
 
 std::optional<TiffByteRange> TiffDirectory::stripRun() const
 {
-    const std::optional<TiffField> offsets = find(TIFF_TAG::STRIP_OFFSETS);
-    const std::optional<TiffField> counts = find(TIFF_TAG::STRIP_BYTE_COUNTS);
+    const std::optional<TiffField> offsets = find(tiff_tag::STRIP_OFFSETS);
+    const std::optional<TiffField> counts = find(tiff_tag::STRIP_BYTE_COUNTS);
     if (!offsets || offsets->count == 0)
         return std::nullopt;
     const std::optional<uint32_t> start = value(*offsets, 0);
@@ -121,3 +123,5 @@ std::optional<uint64_t> TiffDirectory::valuesAt(const TiffField& field) const
         return std::nullopt;
     return at;
 }
+
+} // namespace halvex::packing

@@ -6,8 +6,10 @@
 #include <optional>
 #include <span>
 
+namespace halvex::packing {
+
 // TIFF tags and field types the image packing reads.
-namespace TIFF_TAG {
+namespace tiff_tag {
 constexpr uint16_t IMAGE_WIDTH = 256;
 constexpr uint16_t IMAGE_LENGTH = 257;
 constexpr uint16_t BITS_PER_SAMPLE = 258;
@@ -17,7 +19,7 @@ constexpr uint16_t SAMPLES_PER_PIXEL = 277;
 constexpr uint16_t STRIP_BYTE_COUNTS = 279;
 constexpr uint16_t TYPE_SHORT = 3;
 constexpr uint16_t TYPE_LONG = 4;
-} // namespace TIFF_TAG
+} // namespace tiff_tag
 
 // One 12-byte directory entry.
 struct TiffField {
@@ -67,3 +69,5 @@ private:
     uint64_t firstEntry_ = 0;
     uint32_t entryCount_ = 0;
 };
+
+} // namespace halvex::packing

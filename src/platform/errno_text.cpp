@@ -2,16 +2,16 @@
 // shares.
 #include "platform/errno_text.h"
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 std::string errnoIndicates(int err)
 {
     return "Errno indicates \"" + errnoText(err) + "\"";
 }
 
-HLV_THREAD::RuntimeError systemError(const char* file, int line, const char* what, int err)
+thread::RuntimeError systemError(const char* file, int line, const char* what, int err)
 {
-    HLV_THREAD::RuntimeError error;
+    thread::RuntimeError error;
     error.add(file, line, "%s", what);
     error.add("%s", errnoIndicates(err).c_str());
     return error;
@@ -22,4 +22,4 @@ void raiseSystemError(const char* file, int line, const char* what, int err)
     throw systemError(file, line, what, err);
 }
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

@@ -5,7 +5,7 @@
 
 #include "hlv_thread/note.h"
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 // The text strerror_r gives for `err` ("Unknown error N" when it has none).
 std::string errnoText(int err);
@@ -14,7 +14,7 @@ std::string errnoText(int err);
 std::string errnoIndicates(int err);
 
 // A failed system call as an exception: `what`, located at file:line, then errnoIndicates(err).
-HLV_THREAD::RuntimeError systemError(const char* file, int line, const char* what, int err);
+thread::RuntimeError systemError(const char* file, int line, const char* what, int err);
 [[noreturn]] void raiseSystemError(const char* file, int line, const char* what, int err);
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

@@ -5,7 +5,7 @@
 
 #include <array>
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 namespace {
 
@@ -33,4 +33,4 @@ std::string errnoText(int err)
     return fromStrerror(strerror_r(err, buffer.data(), buffer.size()), buffer.data(), err);
 }
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

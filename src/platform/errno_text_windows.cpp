@@ -4,7 +4,7 @@
 
 #include "platform/win_sockets.h"
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 std::string errnoText(int err)
 {
@@ -18,4 +18,4 @@ std::string errnoText(int err)
     return text.empty() ? "Unknown error " + std::to_string(err) : text;
 }
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

@@ -4,7 +4,7 @@
 
 #include "platform/unique_fd.h"
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 // Any thread may set it; reset and wait on it from the thread that owns the wait loop.
 class EventFd {
@@ -46,4 +46,4 @@ private:
     int error_ = 0;
 };
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 EventFd::EventFd() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
@@ -65,4 +65,4 @@ bool EventFd::isSet() const
     return ::poll(&entry, 1, 0) == 1 && (entry.revents & POLLIN) != 0;
 }
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

@@ -4,7 +4,7 @@
 
 #include "platform/win_sockets.h"
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 EventFd::EventFd() : event_(::WSACreateEvent())
 {
@@ -47,4 +47,4 @@ bool EventFd::isSet() const
     return event_ != nullptr && ::WSAWaitForMultipleEvents(1, events, FALSE, 0, FALSE) == WSA_WAIT_EVENT_0;
 }
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

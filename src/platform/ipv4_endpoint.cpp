@@ -8,7 +8,7 @@
 #  include <arpa/inet.h>
 #endif
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 std::string ipv4ToText(uint32_t networkOrderAddress)
 {
@@ -50,4 +50,4 @@ std::string toString(const Ipv4Endpoint& endpoint)
     return ipv4ToText(endpoint.address) + ":" + std::to_string(endpoint.port);
 }
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 // An address in network order (its bytes in memory are the address, as in sockaddr_in) and a
 // port in host order.
@@ -29,4 +29,4 @@ uint32_t networkToHost(uint32_t networkOrderAddress);
 // "address:port".
 std::string toString(const Ipv4Endpoint& endpoint);
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

@@ -7,7 +7,7 @@
 #include "platform/socket_library.h"
 #include "platform/unique_fd.h"
 
-namespace HX_NETUTILS {
+namespace halvex::platform::net_utils {
 
 std::vector<uint32_t> discoveryTargets(const std::vector<Adapter>& adapters)
 {
@@ -50,7 +50,7 @@ uint32_t interfaceForCamera(uint32_t camera, uint32_t* localAddressHostOrder)
     if (adapter == nullptr)
         return NO_INTERFACE;
     if (localAddressHostOrder != nullptr)
-        *localAddressHostOrder = HX_PLATFORM::networkToHost(adapter->address);
+        *localAddressHostOrder = platform::networkToHost(adapter->address);
     return adapter->index;
 }
 
@@ -71,15 +71,15 @@ uint32_t localAddressToward(uint32_t camera)
         return local;
     // No local subnet holds the camera: ask the routing table which source address a datagram
     // socket connected to it would use (connecting sends nothing).
-    const HX_PLATFORM::SocketLibrary sockets;
+    const platform::SocketLibrary sockets;
     if (!sockets.started())
         return 0;
-    const HX_PLATFORM::UniqueFd probe = HX_PLATFORM::openSocket(HX_PLATFORM::SocketType::Datagram);
+    const platform::UniqueFd probe = platform::openSocket(platform::SocketType::Datagram);
     int error = 0;
     if (!probe.valid() ||
-        HX_PLATFORM::connectTo(probe.get(), {camera, DISCOVERY_PORT}, error) != HX_PLATFORM::ConnectStatus::Connected)
+        platform::connectTo(probe.get(), {camera, DISCOVERY_PORT}, error) != platform::ConnectStatus::Connected)
         return 0;
-    return HX_PLATFORM::networkToHost(HX_PLATFORM::localEndpoint(probe.get()).address);
+    return platform::networkToHost(platform::localEndpoint(probe.get()).address);
 }
 
-} // namespace HX_NETUTILS
+} // namespace halvex::platform::net_utils

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+namespace halvex::platform {
+
 // Every function here is stateless and may run on any thread. Addresses and masks are IPv4 in
 // network byte order (as in a socket address) unless a name says otherwise.
-namespace HX_NETUTILS {
+namespace net_utils {
 
 // The link a local interface sits on; discovery is broadcast only on Ethernet and wireless links.
 enum class LinkKind { Ethernet, Wireless, Loopback, Other };
@@ -46,7 +48,7 @@ bool isSingleHost(uint32_t address, const std::vector<Adapter>& adapters);
 const Adapter* adapterForCamera(const std::vector<Adapter>& adapters, uint32_t camera);
 
 // The local interfaces, one entry per interface that has an IPv4 address, in the system's order.
-// Throws HLV_THREAD::RuntimeError "Could not get network interface list" when they cannot be read.
+// Throws thread::RuntimeError "Could not get network interface list" when they cannot be read.
 std::vector<Adapter> listAdapters();
 
 // The index of the local interface whose primary address lies in the camera's subnet, or
@@ -65,4 +67,6 @@ bool localAdapterOfCamera(uint32_t camera, std::string& name);
 // another subnet, reached through a route). 0 when the camera is unreachable.
 uint32_t localAddressToward(uint32_t camera);
 
-} // namespace HX_NETUTILS
+} // namespace net_utils
+
+} // namespace halvex::platform

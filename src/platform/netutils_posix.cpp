@@ -20,7 +20,7 @@
 #include "platform/netutils.h"
 #include "platform/unique_fd.h"
 
-namespace HX_NETUTILS {
+namespace halvex::platform::net_utils {
 namespace {
 
 using IfaddrsList = std::unique_ptr<ifaddrs, decltype(&freeifaddrs)>;
@@ -86,10 +86,10 @@ std::vector<Adapter> listAdapters()
 {
     ifaddrs* raw = nullptr;
     if (getifaddrs(&raw) != 0)
-        HX_PLATFORM::raiseSystemError(__FILE__, __LINE__, "Could not get network interface list", errno);
+        platform::raiseSystemError(__FILE__, __LINE__, "Could not get network interface list", errno);
     const IfaddrsList list(raw, &freeifaddrs);
     const std::map<std::string, unsigned> types = hardwareTypes(list.get());
-    const HX_PLATFORM::UniqueFd probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    const platform::UniqueFd probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
 
     std::vector<Adapter> adapters;
     for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
@@ -124,4 +124,4 @@ LinkKind linkKind(unsigned hardwareType, bool wireless)
     return LinkKind::Other;
 }
 
-} // namespace HX_NETUTILS
+} // namespace halvex::platform::net_utils

@@ -13,7 +13,7 @@
 #include "platform/socket_library.h"
 #include "platform/unique_fd.h"
 
-namespace HX_NETUTILS {
+namespace halvex::platform::net_utils {
 namespace {
 
 constexpr unsigned TYPE_ETHERNET = 6;
@@ -43,8 +43,8 @@ std::vector<Adapter> listAdapters()
     if (result == ERROR_NO_DATA)
         return {};
     if (result != NO_ERROR)
-        HX_PLATFORM::raiseSystemError(__FILE__, __LINE__, "Could not get network interface list",
-                                      static_cast<int>(result));
+        platform::raiseSystemError(__FILE__, __LINE__, "Could not get network interface list",
+                                   static_cast<int>(result));
 
     std::vector<Adapter> adapters;
     for (const IP_ADAPTER_ADDRESSES* entry = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());
@@ -88,4 +88,4 @@ LinkKind linkKind(unsigned hardwareType, bool wireless)
     return LinkKind::Other;
 }
 
-} // namespace HX_NETUTILS
+} // namespace halvex::platform::net_utils

@@ -14,11 +14,11 @@
 
 #include "platform/unique_fd.h"
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 class Wake;
 }
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 class EventFd;
 
@@ -46,7 +46,7 @@ public:
     // Watches an event; it reads as readable while it is set.
     std::size_t add(const EventFd& event);
     // Watches a message thread's wake; it reads as readable while it is set.
-    std::size_t add(const HLV_THREAD::Wake& wake);
+    std::size_t add(const thread::Wake& wake);
     void watchWrite(std::size_t index, bool watch);
     std::size_t size() const { return entries_.size(); }
 
@@ -78,4 +78,4 @@ private:
     int error_ = 0;
 };
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <climits>
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 namespace {
 
@@ -39,7 +39,7 @@ std::size_t PollSet::add(const EventFd& event)
     return add(event.fd());
 }
 
-std::size_t PollSet::add(const HLV_THREAD::Wake& wake)
+std::size_t PollSet::add(const thread::Wake& wake)
 {
     return add(static_cast<int>(wake.handle()));
 }
@@ -93,4 +93,4 @@ PollEvents PollSet::events(std::size_t index) const
     return events;
 }
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

@@ -11,7 +11,7 @@
 #include "platform/event_fd.h"
 #include "platform/win_sockets.h"
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 namespace {
 
@@ -70,7 +70,7 @@ std::size_t PollSet::add(const EventFd& event)
     return entries_.size() - 1;
 }
 
-std::size_t PollSet::add(const HLV_THREAD::Wake& wake)
+std::size_t PollSet::add(const thread::Wake& wake)
 {
     Entry entry;
     entry.event = reinterpret_cast<void*>(wake.handle());
@@ -157,4 +157,4 @@ PollEvents PollSet::events(std::size_t index) const
     return entries_.at(index).found;
 }
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

@@ -5,7 +5,7 @@
 #  include <arpa/inet.h>
 #endif
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 sockaddr_in toSockaddr(const Ipv4Endpoint& endpoint)
 {
@@ -21,4 +21,4 @@ Ipv4Endpoint fromSockaddr(const sockaddr_in& address)
     return {address.sin_addr.s_addr, ntohs(address.sin_port)};
 }
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

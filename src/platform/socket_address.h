@@ -9,9 +9,9 @@
 
 #include "platform/ipv4_endpoint.h"
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 sockaddr_in toSockaddr(const Ipv4Endpoint& endpoint);
 Ipv4Endpoint fromSockaddr(const sockaddr_in& address);
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

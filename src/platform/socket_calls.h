@@ -11,10 +11,11 @@
 #include "platform/ipv4_endpoint.h"
 #include "platform/unique_fd.h"
 
+namespace halvex::platform {
+
 // Every function is stateless and may run on any thread. An error code is the system's own
 // (errno, or WSAGetLastError on Windows), for errnoIndicates() and the predicates below. Winsock
 // must be started (SocketLibrary) by the caller on Windows.
-namespace HX_PLATFORM {
 
 // The calling thread's last socket error.
 int lastSocketError();
@@ -76,4 +77,4 @@ long sendDatagram(Descriptor socket, std::span<const uint8_t> datagram, const Ip
 // the peer's orderly close, -1 on error (lastSocketError() says why). A signal does not fail it.
 long receiveStream(Descriptor socket, std::span<uint8_t> buffer);
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

@@ -7,7 +7,7 @@
 #include "platform/socket_address.h"
 #include "platform/socket_calls.h"
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 namespace {
 
@@ -159,4 +159,4 @@ long receiveStream(Descriptor socket, std::span<uint8_t> buffer)
     return retried([&] { return ::recv(socket, buffer.data(), buffer.size(), MSG_DONTWAIT); });
 }
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

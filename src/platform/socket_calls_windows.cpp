@@ -7,7 +7,7 @@
 #include "platform/socket_address.h"
 #include "platform/socket_calls.h"
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 namespace {
 
@@ -158,4 +158,4 @@ long receiveStream(Descriptor socket, std::span<uint8_t> buffer)
     return ::recv(handle(socket), reinterpret_cast<char*>(buffer.data()), clampedLength(buffer.size()), 0);
 }
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

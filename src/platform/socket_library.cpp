@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 namespace {
 
@@ -21,4 +21,4 @@ int forcedSocketStartFailure()
     return forcedFailure.load();
 }
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

@@ -1,7 +1,7 @@
 // A reference on the system's socket library, held by everything that opens sockets.
 #pragma once
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 // On Windows, Winsock 2.2 is started by the constructor and released by the destructor; the
 // library is reference counted, so every holder may start and stop it. Elsewhere there is nothing
@@ -33,4 +33,4 @@ private:
 void forceSocketStartFailure(int error);
 int forcedSocketStartFailure();
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

@@ -3,7 +3,7 @@
 
 #include "platform/win_sockets.h"
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 SocketLibrary::SocketLibrary()
 {
@@ -27,4 +27,4 @@ SocketLibrary::~SocketLibrary()
         ::WSACleanup();
 }
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

@@ -10,7 +10,7 @@
 
 #include <utility>
 
-namespace HX_PLATFORM {
+namespace halvex::platform {
 
 namespace {
 
@@ -54,4 +54,4 @@ void UniqueFd::reset(Descriptor fd)
         closeDescriptor(old);
 }
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

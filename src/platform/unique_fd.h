@@ -4,9 +4,10 @@
 
 #include <cstdint>
 
-namespace HX_PLATFORM {
-
 #if defined(_WIN32)
+
+namespace halvex::platform {
+
 // A Winsock SOCKET; INVALID_SOCKET is all ones.
 using Descriptor = std::uintptr_t;
 inline constexpr Descriptor NO_DESCRIPTOR = ~Descriptor{0};
@@ -14,14 +15,25 @@ inline constexpr bool isDescriptor(Descriptor fd)
 {
     return fd != NO_DESCRIPTOR;
 }
+
+} // namespace halvex::platform
+
 #else
+
+namespace halvex::platform {
+
 using Descriptor = int;
 inline constexpr Descriptor NO_DESCRIPTOR = -1;
 inline constexpr bool isDescriptor(Descriptor fd)
 {
     return fd >= 0;
 }
+
+} // namespace halvex::platform
+
 #endif
+
+namespace halvex::platform {
 
 // Move-only. A default-constructed or moved-from owner holds NO_DESCRIPTOR and closes nothing.
 class UniqueFd {
@@ -46,4 +58,4 @@ private:
     Descriptor fd_ = NO_DESCRIPTOR;
 };
 
-} // namespace HX_PLATFORM
+} // namespace halvex::platform

@@ -5,7 +5,7 @@
 
 #include <hx/hx.h>
 
-namespace HX_RECORDS {
+namespace halvex::records {
 
 // Whether a flags word asks for its field (or its section): HX_FLAG_SET.
 constexpr bool flagSet(uint32_t flags)
@@ -13,4 +13,4 @@ constexpr bool flagSet(uint32_t flags)
     return (flags & HX_FLAG_SET) != 0;
 }
 
-} // namespace HX_RECORDS
+} // namespace halvex::records

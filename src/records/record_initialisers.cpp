@@ -4,6 +4,8 @@
 #include <hlv_thread/log.h>
 #include <hx/hx.h>
 
+namespace halvex::records {
+
 namespace {
 
 // One body per record size: a record is only accepted at exactly its own size, so a host that
@@ -34,13 +36,15 @@ HX_STATUS initialiseFortyFourBytes(void* record, uint32_t size) noexcept
 void traceLifecycle(const char* name) noexcept
 {
     try {
-        HLV_TRACE(HLV_THREAD::TRACE_LIFECYCLE, "%s", name);
+        HLV_TRACE(thread::TRACE_LIFECYCLE, "%s", name);
     } catch (...) {
         // A log line that cannot be built must not keep the record from being prepared.
     }
 }
 
 } // namespace
+
+} // namespace halvex::records
 
 // An initialiser with a body of its own, and one that shares the body of its record's size. The
 // record argument is a type, which cannot be parenthesised.
@@ -59,6 +63,11 @@ void traceLifecycle(const char* name) noexcept
 
 static_assert(sizeof(HX_BATTERY_INFO) == sizeof(HX_ANALOG_GAIN));
 static_assert(sizeof(HX_TEMPERATURE) == sizeof(HX_LENS_SETTINGS));
+
+using halvex::records::initialiseFortyFourBytes;
+using halvex::records::initialiseRecord;
+using halvex::records::initialiseSixteenBytes;
+using halvex::records::traceLifecycle;
 
 extern "C" {
 

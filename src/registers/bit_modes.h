@@ -6,7 +6,7 @@
 
 #include <hx/hx.h>
 
-namespace HX_REGISTERS {
+namespace halvex::registers {
 
 // 8, 10 or 12 for an HX_BIT_MODE_* value; 0 for a value that is none of them.
 constexpr uint32_t bitModeDepth(uint32_t bitMode)
@@ -25,4 +25,4 @@ constexpr uint32_t bitModeDepth(uint32_t bitMode)
     }
 }
 
-} // namespace HX_REGISTERS
+} // namespace halvex::registers

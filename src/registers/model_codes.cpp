@@ -4,7 +4,8 @@
 #include <algorithm>
 #include <array>
 
-namespace HX_REGISTERS {
+namespace halvex::registers {
+
 namespace {
 
 constexpr std::array<FamilyCode, 3> codes{{
@@ -52,4 +53,4 @@ std::string_view familyName(CameraFamily family)
     return family == CameraFamily::Tarrow ? "Tarrow" : "Morvane";
 }
 
-} // namespace HX_REGISTERS
+} // namespace halvex::registers

@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-namespace HX_REGISTERS {
+namespace halvex::registers {
 
 enum class CameraFamily { Tarrow, Morvane };
 
@@ -33,4 +33,4 @@ bool containsFamilyCode(std::string_view text);
 // "Tarrow" or "Morvane".
 std::string_view familyName(CameraFamily family);
 
-} // namespace HX_REGISTERS
+} // namespace halvex::registers

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <map>
 
+namespace halvex::registers {
+
 // Reads go through operator[] on purpose: an address that is not cached yet reads as 0 and is
 // added, so the owner's next refresh fetches it from the camera.
 using RegisterCache = std::map<uint32_t, uint32_t>;
@@ -16,6 +18,8 @@ inline uint32_t cachedValue(const RegisterCache& cache, uint32_t address)
     return found == cache.end() ? 0 : found->second;
 }
 
-// When each cached value was known (HX_COMM::orderStamp): the moment its read was sent, or its
+// When each cached value was known (control::orderStamp): the moment its read was sent, or its
 // event arrived. A value known earlier never replaces one known later.
 using RegisterStamps = std::map<uint32_t, uint64_t>;
+
+} // namespace halvex::registers

@@ -4,7 +4,8 @@
 #include <algorithm>
 #include <array>
 
-namespace HX_REGISTERS {
+namespace halvex::registers {
+
 namespace {
 
 // Kept in ascending address order so a lookup can bisect it; a unit test checks the order.
@@ -203,4 +204,4 @@ std::string_view groupName(RegisterGroup group)
     return "unknown";
 }
 
-} // namespace HX_REGISTERS
+} // namespace halvex::registers

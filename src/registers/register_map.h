@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-namespace HX_REGISTERS {
+namespace halvex::registers {
 
 // Bootstrap memory texts (read with memory reads of up to 536 bytes).
 inline constexpr uint32_t GIGE_REG_MANUFACTURER_NAME = 0x0048;
@@ -158,4 +158,4 @@ std::span<const uint32_t> groupRegisters(RegisterGroup group);
 // "capture", "download", ... for log lines.
 std::string_view groupName(RegisterGroup group);
 
-} // namespace HX_REGISTERS
+} // namespace halvex::registers

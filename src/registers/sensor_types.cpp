@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <array>
 
+namespace halvex::registers {
+
 namespace {
 
 // A code reads as four characters from its most significant byte; the last one is C for a
@@ -48,3 +50,5 @@ std::optional<uint32_t> sensorTypeCode(std::string_view name, bool colour)
     }
     return found->code;
 }
+
+} // namespace halvex::registers

@@ -6,6 +6,8 @@
 #include <span>
 #include <string_view>
 
+namespace halvex::registers {
+
 enum class SensorKind { Lince, Lupa, Lux13HS, Lux19HS, Unsupported };
 
 struct SensorTypeInfo {
@@ -23,3 +25,5 @@ std::optional<SensorTypeInfo> findSensorType(uint32_t code);
 
 // The code of a sensor by short name and variant ("lux19hs", colour), or nothing.
 std::optional<uint32_t> sensorTypeCode(std::string_view name, bool colour);
+
+} // namespace halvex::registers

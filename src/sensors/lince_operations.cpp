@@ -5,6 +5,8 @@
 
 #include <hx/hx.h>
 
+namespace halvex::sensors {
+
 namespace {
 
 // The sensor reads out whole 64-column blocks of a 2560 x 2048 pixel array.
@@ -118,3 +120,5 @@ uint32_t LinceOperations::maxFrameRate(uint32_t width, uint32_t height, uint32_t
     int64_t clock = fast ? 72000000 : 86400000;
     return static_cast<uint32_t>(std::min<int64_t>(clock / period, ceiling));
 }
+
+} // namespace halvex::sensors

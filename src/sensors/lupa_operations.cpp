@@ -8,6 +8,8 @@
 
 #include "registers/register_map.h"
 
+namespace halvex::sensors {
+
 namespace {
 
 // The row time grows with the number of 24-column groups the ROI touches.
@@ -32,7 +34,7 @@ constexpr SensorOperations::Capabilities kLupaCapabilities{
 // The frame-rate model depends on the X offset, so this sensor keeps it cached as well.
 LupaOperations::LupaOperations(uint32_t sensorType) : SensorOperations(sensorType, kLupaCapabilities)
 {
-    registers_.push_back(HX_REGISTERS::GIGE_REG_ROI_X_OFFSET);
+    registers_.push_back(registers::GIGE_REG_ROI_X_OFFSET);
 }
 
 uint32_t LupaOperations::maxFrameRate(uint32_t width, uint32_t height, uint32_t xOffset, uint32_t /*unused*/,
@@ -43,3 +45,5 @@ uint32_t LupaOperations::maxFrameRate(uint32_t width, uint32_t height, uint32_t 
     double rate = 63000000.0 / (rowClocks * height + 465.0);
     return static_cast<uint32_t>(std::floor(std::min(static_cast<double>(ceiling), rate)));
 }
+
+} // namespace halvex::sensors

@@ -5,6 +5,8 @@
 
 #include <hx/hx.h>
 
+namespace halvex::sensors {
+
 constexpr SensorOperations::Capabilities kLux13HSCapabilities{
     .analogGain = HX_ANALOG_GAIN_1_00,
     .bitMode = HX_BIT_MODE_8A | HX_BIT_MODE_8B | HX_BIT_MODE_8C | HX_BIT_MODE_10A,
@@ -26,3 +28,5 @@ uint32_t Lux13HSOperations::rateForRowGroups(uint32_t height, uint64_t clock, ui
     uint64_t period = (height / 4) * rowClocks + overhead;
     return static_cast<uint32_t>(std::min<uint64_t>(clock / period, ceiling));
 }
+
+} // namespace halvex::sensors

@@ -3,6 +3,8 @@
 
 #include "sensors/sensor_operations.h"
 
+namespace halvex::sensors {
+
 class Lux13HSOperations : public SensorOperations {
 public:
     explicit Lux13HSOperations(uint32_t sensorType);
@@ -15,3 +17,5 @@ protected:
     static uint32_t rateForRowGroups(uint32_t height, uint64_t clock, uint64_t rowClocks, uint64_t overhead,
                                      uint32_t ceiling);
 };
+
+} // namespace halvex::sensors

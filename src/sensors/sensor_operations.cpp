@@ -15,7 +15,9 @@
 #include "sensors/lux13hs_operations.h"
 #include "sensors/lux19hs_operations.h"
 
-using namespace HX_REGISTERS;
+namespace halvex::sensors {
+
+using namespace registers;
 
 namespace {
 
@@ -65,7 +67,7 @@ std::unique_ptr<SensorOperations> createFor(uint32_t sensorType)
 {
     auto info = findSensorType(sensorType);
     if (!info) {
-        HLV_THROW(HLV_THREAD::LogicError, "Unknown sensor type [0x%08X]", sensorType);
+        HLV_THROW(thread::LogicError, "Unknown sensor type [0x%08X]", sensorType);
     }
     return createForKind(info->kind, sensorType);
 }
@@ -76,7 +78,7 @@ std::unique_ptr<SensorOperations> SensorOperations::factory(uint32_t sensorType)
 {
     try {
         return createFor(sensorType);
-    } catch (const HLV_THREAD::Exception& e) {
+    } catch (const thread::Exception& e) {
         HLV_LOG("Halvex Exception during sensor operations for %08X:\n%s", sensorType, e.str().c_str());
     } catch (const std::exception& e) {
         HLV_LOG("std::exception during sensor operations for %08X:\n%s", sensorType, e.what());
@@ -102,7 +104,7 @@ uint64_t SensorOperations::frameSize(RegisterCache& regs) const
     uint64_t height = regs[GIGE_REG_ROI_HEIGHT];
     uint32_t format = regs[GIGE_REG_PIXEL_FORMAT];
     if (width == 0 || height == 0) {
-        HLV_THROW(HLV_THREAD::LogicError, "Wrong W X H: %u X %u", static_cast<unsigned>(width),
+        HLV_THROW(thread::LogicError, "Wrong W X H: %u X %u", static_cast<unsigned>(width),
                   static_cast<unsigned>(height));
     }
     if (format == twelveBitFormat) {
@@ -196,3 +198,5 @@ uint32_t SensorOperations::cachedMaxFrameRate(RegisterCache& regs) const
     return maxFrameRate(regs[GIGE_REG_ROI_WIDTH], regs[GIGE_REG_ROI_HEIGHT], regs[GIGE_REG_ROI_X_OFFSET], 0,
                         regs[GIGE_REG_BNS_MODE], regs[GIGE_REG_FRAME_RATE_LIMIT]);
 }
+
+} // namespace halvex::sensors

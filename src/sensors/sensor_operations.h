@@ -8,6 +8,8 @@
 
 #include "registers/register_cache.h"
 
+namespace halvex::sensors {
+
 // One object per camera, built by factory() from the camera's sensor type register and owned by
 // the camera's operations object. The queries that take a RegisterCache read it with
 // insert-if-missing lookups; the owner serialises them with its state mutex. Only setFlag()
@@ -45,28 +47,28 @@ public:
     virtual void setFlag(uint8_t flag);
 
     // Bytes one frame of the cached ROI and pixel format occupies in camera memory. Throws
-    // HLV_THREAD::LogicError when the cached ROI is empty.
-    virtual uint64_t frameSize(RegisterCache& regs) const;
+    // thread::LogicError when the cached ROI is empty.
+    virtual uint64_t frameSize(registers::RegisterCache& regs) const;
 
     virtual uint32_t minFrameRate() const;
     virtual uint32_t frameRateStep() const;
     virtual bool isColour() const;
 
-    virtual uint32_t maxWidth(RegisterCache& regs) const;
-    virtual uint32_t minWidth(RegisterCache& regs) const;
+    virtual uint32_t maxWidth(registers::RegisterCache& regs) const;
+    virtual uint32_t minWidth(registers::RegisterCache& regs) const;
     virtual uint32_t widthStep() const;
-    virtual uint32_t maxHeight(RegisterCache& regs) const;
-    virtual uint32_t minHeight(RegisterCache& regs) const;
+    virtual uint32_t maxHeight(registers::RegisterCache& regs) const;
+    virtual uint32_t minHeight(registers::RegisterCache& regs) const;
     virtual uint32_t heightStep() const;
-    virtual uint32_t maxXOffset(RegisterCache& regs) const;
+    virtual uint32_t maxXOffset(registers::RegisterCache& regs) const;
     virtual uint32_t minXOffset() const;
     virtual uint32_t xOffsetStep() const;
-    virtual uint32_t maxYOffset(RegisterCache& regs) const;
+    virtual uint32_t maxYOffset(registers::RegisterCache& regs) const;
     virtual uint32_t minYOffset() const;
     virtual uint32_t yOffsetStep() const;
 
     // maxFrameRate() for the ROI, BNS mode and ceiling currently in the cache.
-    uint32_t cachedMaxFrameRate(RegisterCache& regs) const;
+    uint32_t cachedMaxFrameRate(registers::RegisterCache& regs) const;
 
     // Sensor registers the owner must keep in its sensor register group.
     const std::vector<uint32_t>& registerList() const { return registers_; }
@@ -81,3 +83,5 @@ private:
     Capabilities capabilities_;
     uint8_t flag_ = 1;
 };
+
+} // namespace halvex::sensors

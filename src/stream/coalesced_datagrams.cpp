@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+namespace halvex::stream {
+
 CoalescedDatagrams::CoalescedDatagrams(std::size_t received, std::size_t segmentSize, std::size_t largest)
     : received_(received), segment_(segmentSize == 0 || segmentSize >= received ? received : segmentSize),
       largest_(largest)
@@ -45,3 +47,5 @@ std::span<const uint8_t> CoalescedDatagrams::datagram(std::span<const uint8_t> r
         return {};
     return rest.subspan(start - from, size);
 }
+
+} // namespace halvex::stream

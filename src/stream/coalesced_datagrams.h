@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+namespace halvex::stream {
+
 // Cuts a receive of `received` bytes every `segmentSize` bytes. A segment size of 0 (the system
 // did not coalesce), or one not smaller than the receive, makes the whole receive one datagram.
 // The figures come from the system, but nothing here trusts them: a receive that cannot be cut
@@ -37,3 +39,5 @@ private:
     std::size_t segment_;
     std::size_t largest_;
 };
+
+} // namespace halvex::stream

@@ -3,6 +3,8 @@
 
 #include <atomic>
 
+namespace halvex::stream {
+
 namespace {
 
 std::atomic<bool> coalescingAllowed{true}; // constant-initialised, nothing to destroy at exit
@@ -18,3 +20,5 @@ bool CoalescedReceiveSwitch::allowed()
 {
     return coalescingAllowed;
 }
+
+} // namespace halvex::stream

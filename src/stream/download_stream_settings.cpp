@@ -11,9 +11,15 @@
 #include "stream/stream_receivers.h"
 #include "stream/udp_stream.h"
 
-using HLV_THREAD::TRACE_STREAM;
-using HX_RECORDS::flagSet;
-namespace regs = HX_REGISTERS;
+namespace halvex::stream {
+
+using control::HxComm;
+using registers::RegisterCache;
+using thread::SettingsException;
+
+using records::flagSet;
+using thread::TRACE_STREAM;
+namespace regs = registers;
 
 namespace {
 
@@ -44,7 +50,7 @@ bool refusedBy(uint32_t& flags, Check check)
 
 DownloadStreamSettings::DownloadStreamSettings(const std::string& cameraName) : cameraName_(cameraName) {}
 
-void DownloadStreamSettings::apply(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::RegisterPairs& writes,
+void DownloadStreamSettings::apply(HX_DOWNLOAD_SETTINGS& settings, wire::RegisterPairs& writes,
                                    const StreamReceivers& receivers)
 {
     HLV_TRACE(TRACE_STREAM, "%s(%s)", "HxStreamOperations::setSettings", cameraName_.c_str());
@@ -69,11 +75,11 @@ void DownloadStreamSettings::apply(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::Regi
 }
 
 // Where the UDP stream goes (this host, the receiver's port) and in what packet size.
-void DownloadStreamSettings::appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::RegisterPairs& writes,
+void DownloadStreamSettings::appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, wire::RegisterPairs& writes,
                                                  const StreamReceivers& receivers)
 {
     if (!HxComm::factory(receivers.udp()->cameraAddress()))
-        HLV_THROW(HLV_THREAD::RuntimeError, "Unexpectedly null HxComm pointer!");
+        HLV_THROW(thread::RuntimeError, "Unexpectedly null HxComm pointer!");
     receivers.appendDestination(writes);
     if (!flagSet(settings.turbo_packet_length_flags)) {
         // Before the packet-size negotiation has ended there is no size to give: writing 0 would
@@ -91,7 +97,7 @@ void DownloadStreamSettings::appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings,
     });
 }
 
-void DownloadStreamSettings::appendFrames(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::RegisterPairs& writes)
+void DownloadStreamSettings::appendFrames(HX_DOWNLOAD_SETTINGS& settings, wire::RegisterPairs& writes)
 {
     const uint32_t start = settings.start;
     const uint32_t stop = settings.stop;
@@ -171,3 +177,5 @@ void DownloadStreamSettings::downloadStarted()
 {
     settingsApplied_ = false;
 }
+
+} // namespace halvex::stream

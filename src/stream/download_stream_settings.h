@@ -11,6 +11,8 @@
 #include "control/hx_comm_messages.h"
 #include "registers/register_cache.h"
 
+namespace halvex::stream {
+
 class StreamReceivers;
 
 // Threads: the camera's service thread only, except the process-wide throttle counts, which the
@@ -28,14 +30,14 @@ public:
     // Validates the streaming fields of the download settings (refusals marked HX_FLAG_ERR in
     // the record and logged), appends their register writes and sets the throttle. The UDP
     // receiver, when it runs, gives the stream's destination and negotiated packet size.
-    void apply(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::RegisterPairs& writes, const StreamReceivers& receivers);
+    void apply(HX_DOWNLOAD_SETTINGS& settings, wire::RegisterPairs& writes, const StreamReceivers& receivers);
     // A download started: the settings applied are used up.
     void downloadStarted();
 
-    uint32_t getPacketDelay(const RegisterCache& registers) const;
-    uint32_t getPacketLen(const RegisterCache& registers) const;
-    uint32_t getStart(const RegisterCache& registers) const;
-    uint32_t getStop(const RegisterCache& registers) const;
+    uint32_t getPacketDelay(const registers::RegisterCache& registers) const;
+    uint32_t getPacketLen(const registers::RegisterCache& registers) const;
+    uint32_t getStart(const registers::RegisterCache& registers) const;
+    uint32_t getStop(const registers::RegisterCache& registers) const;
     void getThrottleParams(uint32_t& pauseCount, uint32_t& resumeCount) const;
     // Download settings were applied and no download has started since.
     bool settingsApplied() const;
@@ -43,12 +45,15 @@ public:
     uint32_t streamPacketLength() const;
 
 private:
-    void appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::RegisterPairs& writes,
+    void appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, wire::RegisterPairs& writes,
                              const StreamReceivers& receivers);
-    void appendFrames(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::RegisterPairs& writes);
-    uint32_t traced(const char* who, const RegisterCache& registers, uint32_t address, uint32_t fallback) const;
+    void appendFrames(HX_DOWNLOAD_SETTINGS& settings, wire::RegisterPairs& writes);
+    uint32_t traced(const char* who, const registers::RegisterCache& registers, uint32_t address,
+                    uint32_t fallback) const;
 
     const std::string& cameraName_;
     uint32_t streamPacketLength_ = 0;
     bool settingsApplied_ = false;
 };
+
+} // namespace halvex::stream

@@ -6,7 +6,11 @@
 #include "hlv_thread/log.h"
 #include "registers/register_map.h"
 
-using HLV_THREAD::TRACE_STREAM;
+namespace halvex::stream {
+
+using control::RegisterChannel;
+
+using thread::TRACE_STREAM;
 
 namespace {
 
@@ -99,7 +103,9 @@ bool DownloadThrottle::change(bool pause)
 
 void DownloadThrottle::tellCamera(bool pause)
 {
-    registers_.writeReg(HX_REGISTERS::GIGE_REG_STREAM_CONTROL,
-                        pause ? HX_REGISTERS::STREAM_CONTROL_PAUSE : HX_REGISTERS::STREAM_CONTROL_RESUME);
+    registers_.writeReg(registers::GIGE_REG_STREAM_CONTROL,
+                        pause ? registers::STREAM_CONTROL_PAUSE : registers::STREAM_CONTROL_RESUME);
     HLV_TRACE(TRACE_STREAM, "%s(%s): write complete.", className_, where_.c_str());
 }
+
+} // namespace halvex::stream

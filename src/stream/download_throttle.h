@@ -8,7 +8,11 @@
 #include <optional>
 #include <string>
 
+namespace halvex::control {
 class RegisterChannel;
+} // namespace halvex::control
+
+namespace halvex::stream {
 
 // Owned by a receiver, which decides from its buffer queues when to pause; the throttle keeps
 // the pause state, writes it to the camera (only a change is written) and tracks the download's
@@ -31,7 +35,7 @@ public:
     static constexpr uint32_t UNKNOWN_FRAME = 0xFFFFFFFF;
 
     // `className` and `where` name the receiver in log lines; both outlive the throttle.
-    DownloadThrottle(RegisterChannel& registers, const char* className, const std::string& where);
+    DownloadThrottle(control::RegisterChannel& registers, const char* className, const std::string& where);
 
     // The frames a download is to bring, first and last; taken up by the next startDownload.
     void setDownloadRange(uint32_t firstFrame, uint32_t lastFrame);
@@ -56,7 +60,7 @@ public:
     void tellCamera(bool pause);
 
 private:
-    RegisterChannel& registers_;
+    control::RegisterChannel& registers_;
     const char* const className_;
     const std::string& where_;
     std::atomic<bool> paused_{false};
@@ -68,3 +72,5 @@ private:
     // The last frame came back without a byte (its packets lost).
     bool endEmpty_ = false;
 };
+
+} // namespace halvex::stream

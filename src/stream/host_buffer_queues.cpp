@@ -12,9 +12,14 @@
 #include "hlv_thread/note.h"
 #include "stream/receiver_label.h"
 
-using HLV_THREAD::Message;
-using HLV_THREAD::TRACE_STREAM;
-namespace ids = HX_MESSAGE_IDS;
+namespace halvex::stream {
+
+using callback::HxStreamBuffer;
+using callback::streamBufferOf;
+
+using thread::Message;
+using thread::TRACE_STREAM;
+namespace ids = message_ids;
 
 namespace {
 
@@ -70,7 +75,7 @@ HxStreamBuffer* HostBufferQueues::acquire(uint32_t kind)
     }
     HxStreamBuffer* stream = streamBufferOf(queue->front());
     if (stream == nullptr)
-        HLV_THROW(HLV_THREAD::LogicError, "rx_queue doesn't not have a _Stream message at front!");
+        HLV_THROW(thread::LogicError, "rx_queue doesn't not have a _Stream message at front!");
     activeMessage_ = queue->front();
     activeKind_ = kind;
     return stream;
@@ -128,7 +133,7 @@ void HostBufferQueues::releaseQueue(std::deque<Message*>& queue, const char* nam
             stream->setResults(0, 0, stream->record().status | status, 0);
             stream->released = true;
         }
-        finish_(message, HLV_THREAD::MESSAGE_DONE);
+        finish_(message, thread::MESSAGE_DONE);
     }
 }
 
@@ -183,3 +188,5 @@ const std::deque<Message*>* HostBufferQueues::queueFor(uint32_t kind) const
     default: return nullptr;
     }
 }
+
+} // namespace halvex::stream

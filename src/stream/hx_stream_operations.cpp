@@ -14,9 +14,15 @@
 #include "registers/register_map.h"
 #include "stream/stream_receiver.h"
 
-using HLV_THREAD::TRACE_STREAM;
-namespace ids = HX_MESSAGE_IDS;
-namespace regs = HX_REGISTERS;
+namespace halvex::stream {
+
+using callback::StreamControl;
+using callback::StreamControlRequest;
+using control::RegisterChannel;
+
+using thread::TRACE_STREAM;
+namespace ids = message_ids;
+namespace regs = registers;
 
 namespace {
 
@@ -26,8 +32,8 @@ constexpr uint32_t NORMAL_HEARTBEAT_TIMEOUT = 10000;
 } // namespace
 
 HxStreamOperations::HxStreamOperations(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> registers,
-                                       HLV_THREAD::MsgThread* serviceThread)
-    : cameraName_(HX_PLATFORM::ipv4ToText(cameraAddress)),
+                                       thread::MsgThread* serviceThread)
+    : cameraName_(platform::ipv4ToText(cameraAddress)),
       receivers_(cameraAddress, std::move(registers), cameraName_, serviceThread), settings_(cameraName_)
 {
 }
@@ -63,12 +69,12 @@ void HxStreamOperations::disconnectStream()
     receivers_.disconnect();
 }
 
-void HxStreamOperations::handleMessage(HLV_THREAD::Message* message)
+void HxStreamOperations::handleMessage(thread::Message* message)
 {
     receivers_.handleMessage(message);
 }
 
-void HxStreamOperations::setSettings(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::RegisterPairs& writes)
+void HxStreamOperations::setSettings(HX_DOWNLOAD_SETTINGS& settings, wire::RegisterPairs& writes)
 {
     settings_.apply(settings, writes, receivers_);
 }
@@ -78,12 +84,12 @@ const DownloadStreamSettings& HxStreamOperations::settings() const
     return settings_;
 }
 
-void HxStreamOperations::appendDestination(HX_WIRE::RegisterPairs& writes) const
+void HxStreamOperations::appendDestination(wire::RegisterPairs& writes) const
 {
     receivers_.appendDestination(writes);
 }
 
-void HxStreamOperations::startDownload(HX_WIRE::RegisterPairs& writes, uint32_t firstFrame, uint32_t lastFrame)
+void HxStreamOperations::startDownload(wire::RegisterPairs& writes, uint32_t firstFrame, uint32_t lastFrame)
 {
     downloadRange_ = {firstFrame, lastFrame};
     if (StreamReceiver* target = receivers_.current())
@@ -95,7 +101,7 @@ void HxStreamOperations::startDownload(HX_WIRE::RegisterPairs& writes, uint32_t 
     settings_.downloadStarted();
 }
 
-void HxStreamOperations::stopDownload(HX_WIRE::RegisterPairs& writes)
+void HxStreamOperations::stopDownload(wire::RegisterPairs& writes)
 {
     HLV_TRACE(TRACE_STREAM, "%s(%s)", "HxStreamOperations::stopDownload", cameraName_.c_str());
     writes.push_back({regs::GIGE_REG_STREAM_CONTROL, regs::STREAM_CONTROL_STOP});
@@ -148,7 +154,7 @@ void HxStreamOperations::sendParserSwitch(uint32_t streamKind, bool enable)
     StreamReceiver* target = receivers_.current();
     if (target == nullptr)
         return;
-    StreamControl<HLV_THREAD::SyncMessage> control(StreamControlRequest::ENABLE_PARSER, enable ? 1 : 0, streamKind);
+    StreamControl<thread::SyncMessage> control(StreamControlRequest::ENABLE_PARSER, enable ? 1 : 0, streamKind);
     control.send(target);
 }
 
@@ -174,7 +180,7 @@ void HxStreamOperations::postControl(uint32_t command, uint8_t flag)
                                                         : "HxStreamOperations::releaseBuffers");
         return;
     }
-    auto* control = new StreamControl<HLV_THREAD::Message>(command, flag);
+    auto* control = new StreamControl<thread::Message>(command, flag);
     control->owner = target;
     target->post(control);
 }
@@ -216,3 +222,5 @@ std::shared_ptr<const std::atomic<uint64_t>> HxStreamOperations::silentEnds() co
 {
     return receivers_.silentEnds();
 }
+
+} // namespace halvex::stream

@@ -15,11 +15,16 @@
 #include "stream/download_stream_settings.h"
 #include "stream/stream_receivers.h"
 
+namespace halvex::control {
 class RegisterChannel;
-namespace HLV_THREAD {
+} // namespace halvex::control
+
+namespace halvex::thread {
 class Message;
 class MsgThread;
-} // namespace HLV_THREAD
+} // namespace halvex::thread
+
+namespace halvex::stream {
 
 // A plain object owned by the camera-family operations, made of the receiver it runs
 // (StreamReceivers) and the download settings' streaming part (DownloadStreamSettings); it keeps
@@ -36,8 +41,8 @@ public:
     // The service thread receives filled download buffers before the host does; without one,
     // the camera's registered service thread is looked up when a download buffer arrives. The
     // receivers reach the camera's registers through `registers`.
-    HxStreamOperations(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> registers,
-                       HLV_THREAD::MsgThread* serviceThread = nullptr);
+    HxStreamOperations(uint32_t cameraAddress, std::shared_ptr<control::RegisterChannel> registers,
+                       thread::MsgThread* serviceThread = nullptr);
     ~HxStreamOperations();
     HxStreamOperations(const HxStreamOperations&) = delete;
     HxStreamOperations& operator=(const HxStreamOperations&) = delete;
@@ -49,23 +54,23 @@ public:
     void disconnectStream();
     // Hands a host buffer or a stop request to the receiver, which then owns the message. A
     // message that carries neither stays the caller's.
-    void handleMessage(HLV_THREAD::Message* message);
+    void handleMessage(thread::Message* message);
 
     // Validates the streaming fields of the download settings (refusals marked HX_FLAG_ERR in
     // the record and logged), appends their register writes and sets the throttle.
-    void setSettings(HX_DOWNLOAD_SETTINGS& settings, HX_WIRE::RegisterPairs& writes);
+    void setSettings(HX_DOWNLOAD_SETTINGS& settings, wire::RegisterPairs& writes);
     // The settings' register reads and what was applied last.
     const DownloadStreamSettings& settings() const;
     // Appends where the UDP receiver takes the camera's stream (this host, its port); nothing
     // without one (a TCP receiver connects to the camera itself).
-    void appendDestination(HX_WIRE::RegisterPairs& writes) const;
+    void appendDestination(wire::RegisterPairs& writes) const;
     // Enables the download parser, then appends the camera's start writes. The frame range, when
     // known, lets the receiver's throttle tell a host that lent enough buffers from one that did not.
     static constexpr uint32_t UNKNOWN_FRAME = 0xFFFFFFFF;
-    void startDownload(HX_WIRE::RegisterPairs& writes, uint32_t firstFrame = UNKNOWN_FRAME,
+    void startDownload(wire::RegisterPairs& writes, uint32_t firstFrame = UNKNOWN_FRAME,
                        uint32_t lastFrame = UNKNOWN_FRAME);
     // Appends the camera's stop writes, then disables the download parser.
-    void stopDownload(HX_WIRE::RegisterPairs& writes);
+    void stopDownload(wire::RegisterPairs& writes);
     void startLive();
     void stopLive();
     void startPlayback();
@@ -106,3 +111,5 @@ private:
     // The frames of the download last started, for a receiver made after it started.
     std::pair<uint32_t, uint32_t> downloadRange_{0, 0};
 };
+
+} // namespace halvex::stream

@@ -4,6 +4,10 @@
 #include "hlv_thread/format.h"
 #include "wire/stream_packet.h"
 
+namespace halvex::stream {
+
+using thread::fmtToString;
+
 void LeaderSequence::restart(Kind kind, uint32_t firstFrame, uint32_t lastFrame)
 {
     kind_ = kind;
@@ -35,7 +39,7 @@ std::string LeaderSequence::admit(uint16_t blockId, uint32_t frame)
 
 bool LeaderSequence::follows(const Mark& before, const Mark& next) const
 {
-    const uint64_t steps = HX_WIRE::blockIdSteps(before.blockId, next.blockId);
+    const uint64_t steps = wire::blockIdSteps(before.blockId, next.blockId);
     switch (kind_) {
     case Kind::Download: return uint64_t{before.frame} + steps == next.frame;
     case Kind::Live: return uint64_t{before.frame} + steps <= next.frame;
@@ -43,3 +47,5 @@ bool LeaderSequence::follows(const Mark& before, const Mark& next) const
     }
     return true;
 }
+
+} // namespace halvex::stream

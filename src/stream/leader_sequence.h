@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+namespace halvex::stream {
+
 // The camera numbers its images with block ids that step by one per image (wrapping past 0xFFFF
 // to 1). A download sends its frames in order, one per block id, from the first of its range; live
 // frame numbers only grow, by at least one per image. A leader that breaks this has a damaged
@@ -39,3 +41,5 @@ private:
     std::optional<Mark> fitted_;
     std::optional<Mark> refused_;
 };
+
+} // namespace halvex::stream

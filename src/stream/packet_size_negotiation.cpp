@@ -15,9 +15,13 @@
 #include "wire/control_packet.h"
 #include "wire/stream_packet.h"
 
-using HLV_THREAD::TRACE_STREAM;
-namespace wire = HX_WIRE;
-namespace regs = HX_REGISTERS;
+namespace halvex::stream {
+
+using control::HxComm;
+using control::RegisterChannel;
+
+using thread::TRACE_STREAM;
+namespace regs = registers;
 
 namespace {
 
@@ -130,8 +134,8 @@ void PacketSizeNegotiation::startTrial(uint32_t length)
         }
     }
     trialPacketSize_ = length;
-    trialEnds_ = std::chrono::steady_clock::now() +
-                 std::chrono::microseconds(HLV_THREAD::scaledMicroseconds(TRIAL_MICROSECONDS));
+    trialEnds_ =
+        std::chrono::steady_clock::now() + std::chrono::microseconds(thread::scaledMicroseconds(TRIAL_MICROSECONDS));
 }
 
 // A trial's write asks for a test packet (an action, sent once); its caller waits a few round
@@ -140,9 +144,9 @@ void PacketSizeNegotiation::startTrial(uint32_t length)
 bool PacketSizeNegotiation::writePacketSize(uint32_t value)
 {
     if ((value & regs::SCPS0_FIRE_TEST_PACKET) == 0)
-        return registers_.writeReg(regs::GIGE_REG_SCPS0, value) == wire::ControlResult::kSuccess;
+        return registers_.writeReg(regs::GIGE_REG_SCPS0, value) == wire::control_result::kSuccess;
     const uint32_t result = registers_.writeBriefly({{regs::GIGE_REG_SCPS0, value}});
-    return result == wire::ControlResult::kSuccess || result == wire::ControlResult::kBusy;
+    return result == wire::control_result::kSuccess || result == wire::control_result::kBusy;
 }
 
 // The parser takes up the state it was asked for meanwhile; the host hears the size, or its
@@ -155,10 +159,10 @@ void PacketSizeNegotiation::finish(bool success)
     negotiated_ = true;
     hooks_.ended();
     writePacketSize(length | regs::SCPS0_DO_NOT_FRAGMENT);
-    auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(HX_STREAM_NEGOTIATION, cameraAddress_);
+    auto request = std::make_unique<callback::CallbackRequest>(HX_STREAM_NEGOTIATION, cameraAddress_);
     const auto size = static_cast<int32_t>(length);
     request->attach<int32_t>(success ? size : -size);
-    HLV_CALLBACK::Callback::postOwned(std::move(request));
+    callback::Callback::postOwned(std::move(request));
 }
 
 void PacketSizeNegotiation::stop()
@@ -182,6 +186,8 @@ void PacketSizeNegotiation::endTrialWhenDue()
         return;
     trialEnds_.reset();
     HLV_TRACE(TRACE_STREAM, "%s(%s): trial of %u bytes timed out", "NegotiateTimeout::tick",
-              HX_PLATFORM::ipv4ToText(cameraAddress_).c_str(), trialPacketSize_);
+              platform::ipv4ToText(cameraAddress_).c_str(), trialPacketSize_);
     hooks_.postTimeout(trialPacketSize_);
 }
+
+} // namespace halvex::stream

@@ -13,15 +13,19 @@
 
 #include "registers/register_map.h"
 
+namespace halvex::control {
 class RegisterChannel;
+} // namespace halvex::control
+
+namespace halvex::stream {
 
 // Runs on the receiver's thread; negotiatedSize() from any thread. The camera's registers are
 // reached through the channel it is given; what belongs to the receiver (its port, its parser
 // state, posting a trial's time-out to itself) through the hooks.
 class PacketSizeNegotiation {
 public:
-    static constexpr uint32_t JUMBO_PACKET = HX_REGISTERS::JUMBO_PACKET_SIZE;
-    static constexpr uint32_t STANDARD_PACKET = HX_REGISTERS::STANDARD_PACKET_SIZE;
+    static constexpr uint32_t JUMBO_PACKET = registers::JUMBO_PACKET_SIZE;
+    static constexpr uint32_t STANDARD_PACKET = registers::STANDARD_PACKET_SIZE;
     // Markers of the size under trial before and between the two trials.
     static constexpr uint32_t NOT_NEGOTIATED = 0xFFFFFFFF;
     static constexpr uint32_t BETWEEN_TRIALS = 0xFFFFFFFE;
@@ -43,7 +47,8 @@ public:
     };
 
     // `where` names the receiver in log lines and outlives the negotiation.
-    PacketSizeNegotiation(RegisterChannel& registers, uint32_t cameraAddress, const std::string& where, Hooks hooks);
+    PacketSizeNegotiation(control::RegisterChannel& registers, uint32_t cameraAddress, const std::string& where,
+                          Hooks hooks);
 
     // Starts again from the first trial.
     void begin();
@@ -68,7 +73,7 @@ private:
     bool writePacketSize(uint32_t value);
     void finish(bool success);
 
-    RegisterChannel& registers_;
+    control::RegisterChannel& registers_;
     const uint32_t cameraAddress_;
     const std::string& where_;
     const Hooks hooks_;
@@ -79,3 +84,5 @@ private:
     uint32_t trialPacketSize_ = 0;
     uint32_t trialsOfSize_ = 0;
 };
+
+} // namespace halvex::stream

@@ -4,9 +4,11 @@
 
 #include "platform/ipv4_endpoint.h"
 
+namespace halvex::stream {
+
 ReceiverLabel::ReceiverLabel(uint32_t cameraAddress, const char* className, const char* rxName)
     : cameraAddress_(cameraAddress), className_(className), rxName_(rxName),
-      where_(HX_PLATFORM::ipv4ToText(cameraAddress) + ":0")
+      where_(platform::ipv4ToText(cameraAddress) + ":0")
 {
 }
 
@@ -27,7 +29,7 @@ uint32_t ReceiverLabel::cameraAddress() const
 
 std::string ReceiverLabel::cameraText() const
 {
-    return HX_PLATFORM::ipv4ToText(cameraAddress_);
+    return platform::ipv4ToText(cameraAddress_);
 }
 
 const char* ReceiverLabel::where() const
@@ -42,5 +44,7 @@ const std::string& ReceiverLabel::whereText() const
 
 void ReceiverLabel::setLocalPort(uint16_t port)
 {
-    where_ = HX_PLATFORM::ipv4ToText(cameraAddress_) + ":" + std::to_string(port);
+    where_ = platform::ipv4ToText(cameraAddress_) + ":" + std::to_string(port);
 }
+
+} // namespace halvex::stream

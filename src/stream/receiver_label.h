@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace halvex::stream {
+
 // The "camera:port" text changes once, when the receiver learns its local port; parts that log
 // with it keep a reference to the text, which lives as long as the label.
 //
@@ -33,3 +35,5 @@ private:
     const char* const rxName_;
     std::string where_;
 };
+
+} // namespace halvex::stream

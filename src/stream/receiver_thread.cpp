@@ -11,8 +11,10 @@
 #include "hlv_thread/wake.h"
 #include "platform/errno_text.h"
 
-using HLV_THREAD::Message;
-namespace ids = HX_MESSAGE_IDS;
+namespace halvex::stream {
+
+using thread::Message;
+namespace ids = message_ids;
 
 ReceiverThread::ReceiverThread(uint32_t cameraAddress, const char* className, const char* rxName)
     : MsgThread(WakeOnPost::Yes), label_(cameraAddress, className, rxName)
@@ -43,8 +45,8 @@ bool ReceiverThread::runStartUp()
         if (postWake()->valid())
             return startUp();
         HLV_LOG("%s(%s): Could not create MSG_EVENT signal event\n%s", label_.className(), where(),
-                HX_PLATFORM::errnoIndicates(postWake()->error()).c_str());
-    } catch (const HLV_THREAD::Exception& error) {
+                platform::errnoIndicates(postWake()->error()).c_str());
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s(%s): Exception during start-up: %s", label_.className(), where(), error.str().c_str());
     } catch (const std::exception& error) {
         HLV_LOG("%s(%s): Exception during start-up: %s", label_.className(), where(), error.what());
@@ -67,7 +69,7 @@ void ReceiverThread::serve()
                 return;
             waitAndRead();
         }
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s(%s): Exception during %s Rx; terminating: %s", label_.className(), where(), label_.rxName(),
                 error.str().c_str());
     } catch (const std::exception& error) {
@@ -96,7 +98,7 @@ void ReceiverThread::post(Message* message)
 void ReceiverThread::reportWakeNotSet()
 {
     HLV_LOG("%s(%s): Could not set the signalling event\n%s", label_.className(), label_.cameraText().c_str(),
-            HX_PLATFORM::errnoIndicates(postWake()->error()).c_str());
+            platform::errnoIndicates(postWake()->error()).c_str());
 }
 
 std::string ReceiverThread::messageName(uint32_t id) const
@@ -155,7 +157,7 @@ void ReceiverThread::drainQueue()
 // receiver as its owner is finished as returned.
 void ReceiverThread::dispatch(Message* message)
 {
-    if (message->owner == this && message->status != HLV_THREAD::MESSAGE_PENDING) {
+    if (message->owner == this && message->status != thread::MESSAGE_PENDING) {
         ownerMessage(message);
         return;
     }
@@ -174,7 +176,7 @@ void ReceiverThread::finish(Message* message, uint32_t status)
     try {
         message->forward();
         return;
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s(%s): Unable to forward [%p]: %s", label_.className(), where(), static_cast<void*>(message),
                 error.str().c_str());
     } catch (const std::exception& error) {
@@ -184,3 +186,5 @@ void ReceiverThread::finish(Message* message, uint32_t status)
     if (!message->synchronous())
         delete message;
 }
+
+} // namespace halvex::stream

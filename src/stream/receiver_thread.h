@@ -9,6 +9,8 @@
 #include "hlv_thread/msg_thread.h"
 #include "stream/receiver_label.h"
 
+namespace halvex::stream {
+
 // A receiver is a message thread that also waits on a socket, so a post sets the thread's wake,
 // which it waits on beside the socket. The loop takes every queued message, then lets the
 // receiver wait and read until a message is queued again; it ends once a halt was served.
@@ -16,13 +18,13 @@
 // Threads: post(), halted(), connected() and cameraAddress() from any thread; startAndWait()
 // (which runs startUp) from the thread that created the receiver; everything else on the
 // receiver's own thread.
-class ReceiverThread : public HLV_THREAD::MsgThread {
+class ReceiverThread : public thread::MsgThread {
 public:
     // Runs the start-up on the calling thread and, when it succeeded, starts the receiver's
     // thread. A receiver whose start-up failed starts no thread and reports itself halted.
     bool startAndWait();
 
-    void post(HLV_THREAD::Message* message) override;
+    void post(thread::Message* message) override;
     std::string messageName(uint32_t id) const override;
 
     uint32_t cameraAddress() const;
@@ -53,14 +55,14 @@ protected:
 
     // Completes a message: synchronous ones and ones with somewhere to go are forwarded, the
     // receiver's own or ownerless ones are deleted. Never throws.
-    void finish(HLV_THREAD::Message* message, uint32_t status);
+    void finish(thread::Message* message, uint32_t status);
 
 private:
     bool runStartUp();
     void run() override;
     void serve();
     void drainQueue();
-    void dispatch(HLV_THREAD::Message* message);
+    void dispatch(thread::Message* message);
     void endThread();
     void reportWakeNotSet() override;
 
@@ -68,3 +70,5 @@ private:
     std::atomic<bool> connected_{false};
     bool haltHandled_ = false;
 };
+
+} // namespace halvex::stream

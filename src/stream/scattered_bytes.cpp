@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace halvex::stream {
+
 ScatteredBytes::ScatteredBytes(std::span<const std::span<uint8_t>> pieces, std::size_t received)
     : pieces_(pieces), received_(received)
 {
@@ -42,3 +44,5 @@ std::size_t ScatteredBytes::copyOut(std::size_t from, std::span<uint8_t> out) co
     }
     return copied;
 }
+
+} // namespace halvex::stream

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <span>
 
+namespace halvex::stream {
+
 // A receive fills its pieces one after the other; `received` bytes arrived in all. The pieces
 // stay the caller's. Nothing is read past what arrived or past a piece's end.
 class ScatteredBytes {
@@ -21,3 +23,5 @@ private:
     std::span<const std::span<uint8_t>> pieces_;
     std::size_t received_;
 };
+
+} // namespace halvex::stream

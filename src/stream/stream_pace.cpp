@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <utility>
 
+namespace halvex::stream {
+
 void StreamPace::restart()
 {
     *this = StreamPace();
@@ -51,3 +53,5 @@ std::optional<std::chrono::milliseconds> StreamPace::untilSilent(bool inFrame, C
         return std::nullopt;
     return std::chrono::ceil<std::chrono::milliseconds>(std::max(*at - now, Clock::duration::zero()));
 }
+
+} // namespace halvex::stream

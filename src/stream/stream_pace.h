@@ -5,6 +5,8 @@
 #include <chrono>
 #include <optional>
 
+namespace halvex::stream {
+
 // The pace of one pass is the longest gap between two of its datagrams; the stream counts as
 // silent once nothing has come for FACTOR times that, and never sooner than FLOOR. Nothing is
 // judged before the pass has shown a gap, so a camera's slow first frame after a start is not
@@ -44,3 +46,5 @@ private:
     bool frameGapSeen_ = false;
     bool skipGap_ = false;
 };
+
+} // namespace halvex::stream

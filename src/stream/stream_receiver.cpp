@@ -18,9 +18,18 @@
 #include "hlv_thread/sync_message.h"
 #include "registers/register_map.h"
 
-using HLV_THREAD::Message;
-using HLV_THREAD::TRACE_STREAM;
-namespace ids = HX_MESSAGE_IDS;
+namespace halvex::stream {
+
+using callback::HxStreamBuffer;
+using callback::isStreamKind;
+using callback::streamBufferOf;
+using callback::streamControlOf;
+using callback::StreamControlRequest;
+using control::RegisterChannel;
+
+using thread::Message;
+using thread::TRACE_STREAM;
+namespace ids = message_ids;
 
 StreamReceiver::StreamReceiver(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> registers,
                                const char* className, const char* rxName)
@@ -62,7 +71,7 @@ void StreamReceiver::answerRefused(Message* message)
         HLV_LOG("%s(%s): faulted=%d, halted=%d", label().className(), label().cameraText().c_str(), 0, 1);
         stream->setResults(0, 0, HX_STREAM_STATUS_ERROR, 0);
     }
-    finish(message, HLV_THREAD::MESSAGE_DONE);
+    finish(message, thread::MESSAGE_DONE);
 }
 
 void StreamReceiver::setDownloadRange(uint32_t firstFrame, uint32_t lastFrame)
@@ -89,14 +98,14 @@ bool StreamReceiver::streamPaused() const
 // port keeps sending until its heartbeat expires.
 void StreamReceiver::onHalt()
 {
-    registers_->writeReg(HX_REGISTERS::GIGE_REG_SCP0, 0);
+    registers_->writeReg(registers::GIGE_REG_SCP0, 0);
 }
 
 // The wording, misspelling included, is the line users' log filters have always matched.
 void StreamReceiver::handleOther(Message& message)
 {
     HLV_LOG("%s::messageHandle(%s): Unrocognized message type (0x%x)", label().className(), where(), message.req);
-    finish(&message, HLV_THREAD::MESSAGE_FAILED);
+    finish(&message, thread::MESSAGE_FAILED);
 }
 
 RegisterChannel& StreamReceiver::registers() const
@@ -106,7 +115,7 @@ RegisterChannel& StreamReceiver::registers() const
 
 void StreamReceiver::messageHandle(Message* message)
 {
-    if (message->req == HLV_THREAD::HALT)
+    if (message->req == thread::HALT)
         handleHaltMessage(message);
     else if (isStreamKind(message->req))
         handleStreamMessage(message);
@@ -121,11 +130,11 @@ void StreamReceiver::handleHaltMessage(Message* message)
     HLV_TRACE(TRACE_STREAM, "%s(%s): HALT!", label().className(), where());
     try {
         onHalt();
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s(%s): %s", label().className(), where(), error.str().c_str());
     }
     stopServing();
-    finish(message, HLV_THREAD::MESSAGE_DONE);
+    finish(message, thread::MESSAGE_DONE);
 }
 
 // A stop gives up the image in progress and hands back the buffers of its stream kind.
@@ -134,7 +143,7 @@ void StreamReceiver::handleStreamMessage(Message* message)
     HxStreamBuffer* stream = streamBufferOf(message);
     if (stream == nullptr) {
         HLV_LOG("%s(%s): Unexpectedly null stream message!", label().className(), where());
-        finish(message, HLV_THREAD::MESSAGE_FAILED);
+        finish(message, thread::MESSAGE_FAILED);
         return;
     }
     if (!stream->stop) {
@@ -143,7 +152,7 @@ void StreamReceiver::handleStreamMessage(Message* message)
     }
     abandonImage();
     releaseBuffers(message->req, RELEASED_STATUS);
-    finish(message, HLV_THREAD::MESSAGE_DONE);
+    finish(message, thread::MESSAGE_DONE);
 }
 
 void StreamReceiver::handleControlMessage(Message* message)
@@ -151,12 +160,12 @@ void StreamReceiver::handleControlMessage(Message* message)
     const StreamControlRequest* control = streamControlOf(message);
     if (control == nullptr) {
         HLV_LOG("%s(%s): Unexpectedly null ts_msg!", label().className(), where());
-        finish(message, HLV_THREAD::MESSAGE_FAILED);
+        finish(message, thread::MESSAGE_FAILED);
         return;
     }
     HLV_TRACE(TRACE_STREAM, "%s(%s): command=%u, flag=%u", label().className(), where(), control->command,
               control->flag);
-    uint32_t status = HLV_THREAD::MESSAGE_DONE;
+    uint32_t status = thread::MESSAGE_DONE;
     try {
         if (control->command == StreamControlRequest::ENABLE_PARSER && control->flag != 0 &&
             control->protocol == ids::DOWNLOAD_STREAM_MSG) {
@@ -168,12 +177,12 @@ void StreamReceiver::handleControlMessage(Message* message)
         } else {
             status = handleControl(*control);
         }
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s(%s): Caught an exception: %s", label().className(), where(), error.str().c_str());
-        status = HLV_THREAD::MESSAGE_FAILED;
+        status = thread::MESSAGE_FAILED;
     } catch (const std::exception& error) {
         HLV_LOG("%s(%s): Caught an exception: %s", label().className(), where(), error.what());
-        status = HLV_THREAD::MESSAGE_FAILED;
+        status = thread::MESSAGE_FAILED;
     }
     finish(message, status);
 }
@@ -186,7 +195,7 @@ void StreamReceiver::addBuffer(Message* message, HxStreamBuffer& stream)
     if (stream.buffer() == nullptr || stream.bufferSize() == 0) {
         HLV_LOG("%s(%s): Unexpectedly null buffer in the message, m=%p", label().className(), where(),
                 static_cast<void*>(message));
-        finish(message, HLV_THREAD::MESSAGE_FAILED);
+        finish(message, thread::MESSAGE_FAILED);
         return;
     }
     const std::size_t queued = queues_.add(message, stream);
@@ -225,7 +234,7 @@ void StreamReceiver::handBack(uint32_t receivedLength)
     if (download)
         throttle_.noteImage(seqNumber_, receivedLength);
     imageStatus_ = 0;
-    finish(message, HLV_THREAD::MESSAGE_DONE);
+    finish(message, thread::MESSAGE_DONE);
     if (!download || lentBuffersCoverDownload())
         return;
     if (DownloadThrottle::shortOfBuffers(queues_.downloadQueued(), queues_.totalQueuedBufferSpace())) {
@@ -293,3 +302,5 @@ std::size_t StreamReceiver::totalQueuedBufferSpace() const
 {
     return queues_.totalQueuedBufferSpace();
 }
+
+} // namespace halvex::stream

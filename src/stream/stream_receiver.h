@@ -12,9 +12,19 @@
 #include "stream/host_buffer_queues.h"
 #include "stream/receiver_thread.h"
 
+namespace halvex::callback {
 class HxStreamBuffer;
+} // namespace halvex::callback
+
+namespace halvex::control {
 class RegisterChannel;
+} // namespace halvex::control
+
+namespace halvex::callback {
 class StreamControlRequest;
+} // namespace halvex::callback
+
+namespace halvex::stream {
 
 // Buffers are filled on the receiver's thread only; the queues they wait in are HostBufferQueues,
 // the thread's loop is ReceiverThread.
@@ -32,7 +42,7 @@ public:
     ~StreamReceiver() override;
 
     // Handles one message by its identifier (the receiver's own loop calls it for each message).
-    void messageHandle(HLV_THREAD::Message* message) override;
+    void messageHandle(thread::Message* message) override;
 
     // The frames a download is to bring, first and last, so that the throttle never pauses a
     // camera whose remaining frames all have a lent buffer waiting: nothing would resume it.
@@ -53,21 +63,21 @@ public:
 protected:
     // className names the receiver in log lines, rxName its stream ("TCP Stream"). The camera's
     // registers (its stream channel, the pause) are reached through `registers`.
-    StreamReceiver(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> registers, const char* className,
+    StreamReceiver(uint32_t cameraAddress, std::shared_ptr<control::RegisterChannel> registers, const char* className,
                    const char* rxName);
 
     // Stream control commands other than PAUSE_STREAM; returns the message's completion status.
-    virtual uint32_t handleControl(const StreamControlRequest& control) = 0;
+    virtual uint32_t handleControl(const callback::StreamControlRequest& control) = 0;
     // The image in progress is given up because its stream stops (a stop request).
     virtual void abandonImage() = 0;
     // Camera register writes when halting: the stream channel's port is cleared.
     virtual void onHalt();
     // Messages of identifiers the receiver does not know; by default logged and failed.
-    virtual void handleOther(HLV_THREAD::Message& message);
+    virtual void handleOther(thread::Message& message);
     // The camera was just paused or resumed for the host.
     virtual void pauseChanged() {}
 
-    RegisterChannel& registers() const;
+    control::RegisterChannel& registers() const;
 
     // Makes the front buffer of the current protocol's queue the active one; false when none.
     bool acquireBuffer();
@@ -94,20 +104,22 @@ protected:
     std::size_t remaining_ = 0;
 
 private:
-    void handleHaltMessage(HLV_THREAD::Message* message);
-    void handleStreamMessage(HLV_THREAD::Message* message);
-    void handleControlMessage(HLV_THREAD::Message* message);
-    void addBuffer(HLV_THREAD::Message* message, HxStreamBuffer& stream);
+    void handleHaltMessage(thread::Message* message);
+    void handleStreamMessage(thread::Message* message);
+    void handleControlMessage(thread::Message* message);
+    void addBuffer(thread::Message* message, callback::HxStreamBuffer& stream);
     void closeQueues() override;
-    void answerRefused(HLV_THREAD::Message* message) override;
+    void answerRefused(thread::Message* message) override;
     // The queues may have let the active buffer go; its memory is then no longer ours to fill.
     void dropGoneActive();
     // Download queue buffers that hold a whole image each cover every frame still to come.
     bool lentBuffersCoverDownload() const;
 
-    const std::shared_ptr<RegisterChannel> registers_;
+    const std::shared_ptr<control::RegisterChannel> registers_;
     DownloadThrottle throttle_;
     HostBufferQueues queues_;
     DataCounter dataIn_;
     DataCounter silentEnds_;
 };
+
+} // namespace halvex::stream

@@ -17,12 +17,22 @@
 #include "stream/tcp_stream.h"
 #include "stream/udp_stream.h"
 
-using HLV_THREAD::TRACE_STREAM;
-namespace ids = HX_MESSAGE_IDS;
-namespace regs = HX_REGISTERS;
+namespace halvex::stream {
+
+using callback::HxStreamBuffer;
+using callback::streamBufferOf;
+using callback::StreamControl;
+using callback::StreamControlRequest;
+using camera::CameraServices;
+using control::HxComm;
+using control::RegisterChannel;
+
+using thread::TRACE_STREAM;
+namespace ids = message_ids;
+namespace regs = registers;
 
 StreamReceivers::StreamReceivers(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> registers,
-                                 const std::string& cameraName, HLV_THREAD::MsgThread* serviceThread)
+                                 const std::string& cameraName, thread::MsgThread* serviceThread)
     : cameraAddress_(cameraAddress), registers_(std::move(registers)), cameraName_(cameraName),
       serviceThread_(serviceThread)
 {
@@ -48,20 +58,20 @@ bool StreamReceivers::connectUdp()
     }
     std::shared_ptr<HxComm> channel = HxComm::factory(cameraAddress_);
     if (!channel)
-        HLV_THROW(HLV_THREAD::RuntimeError, "Unexpectedly null HxComm pointer!");
+        HLV_THROW(thread::RuntimeError, "Unexpectedly null HxComm pointer!");
     if (channel->streamSocket() == nullptr) {
         HLV_LOG("%s: Unexpectedly null sock_ptr!", who);
         return false;
     }
     std::unique_ptr<UdpStream> receiver(new (std::nothrow) UdpStream(cameraAddress_, std::move(channel), registers_));
     if (!receiver)
-        HX_PLATFORM::raiseSystemError(__FILE__, __LINE__, "Could not create UdpStream protocol object", ENOMEM);
+        platform::raiseSystemError(__FILE__, __LINE__, "Could not create UdpStream protocol object", ENOMEM);
     receiver->countDataIn(dataIn_);
     receiver->countSilentEnds(silentEnds_);
     if (!receiver->startAndWait())
         HLV_LOG("%s(%s): The UDP receiver did not start", who, cameraName_.c_str());
     udp_ = std::move(receiver);
-    auto* negotiate = new StreamControl<HLV_THREAD::Message>(StreamControlRequest::TEST_PACKET, 1);
+    auto* negotiate = new StreamControl<thread::Message>(StreamControlRequest::TEST_PACKET, 1);
     negotiate->owner = udp_.get();
     udp_->post(negotiate);
     return true;
@@ -74,10 +84,9 @@ bool StreamReceivers::connectTcp()
         HLV_TRACE(TRACE_STREAM, "%s(%s): Already connected.", "HxStreamOperations::connectStream", cameraName_.c_str());
         return false;
     }
-    std::unique_ptr<TcpStream> receiver(new (std::nothrow)
-                                            TcpStream(cameraAddress_, registers_, HX_WIRE::kTcpStreamPort));
+    std::unique_ptr<TcpStream> receiver(new (std::nothrow) TcpStream(cameraAddress_, registers_, wire::kTcpStreamPort));
     if (!receiver)
-        HX_PLATFORM::raiseSystemError(__FILE__, __LINE__, "Could not create TcpStream protocol object", ENOMEM);
+        platform::raiseSystemError(__FILE__, __LINE__, "Could not create TcpStream protocol object", ENOMEM);
     receiver->countDataIn(dataIn_);
     receiver->countSilentEnds(silentEnds_);
     if (!receiver->startAndWait())
@@ -96,35 +105,35 @@ void StreamReceivers::dropHalted(std::unique_ptr<Receiver>& receiver)
         return;
     HLV_LOG("%s(%s): Replacing a stream receiver that is not running", "HxStreamOperations::connectStream",
             cameraName_.c_str());
-    HLV_THREAD::closeThread(*receiver);
+    thread::closeThread(*receiver);
     receiver.reset();
 }
 
 void StreamReceivers::disconnect()
 {
     if (udp_) {
-        HLV_THREAD::closeThread(*udp_);
+        thread::closeThread(*udp_);
         udp_.reset();
     }
     if (tcp_) {
-        HLV_THREAD::closeThread(*tcp_);
+        thread::closeThread(*tcp_);
         tcp_.reset();
     }
 }
 
-void StreamReceivers::handleMessage(HLV_THREAD::Message* message)
+void StreamReceivers::handleMessage(thread::Message* message)
 {
     const char* who = "HxStreamOperations::handleMessage";
     StreamReceiver* target = current();
     if (target == nullptr) {
         HLV_TRACE(TRACE_STREAM, "%s: No protocol handler allocated!", who);
-        message->reply(HLV_THREAD::MESSAGE_DONE);
+        message->reply(thread::MESSAGE_DONE);
         return;
     }
     HxStreamBuffer* stream = streamBufferOf(message);
     if (stream == nullptr) {
         HLV_LOG("%s: Unexpectedly null stream message!", who);
-        message->reply(HLV_THREAD::MESSAGE_DONE);
+        message->reply(thread::MESSAGE_DONE);
         return;
     }
     if (stream->buffer() != nullptr) {
@@ -132,7 +141,7 @@ void StreamReceivers::handleMessage(HLV_THREAD::Message* message)
                   static_cast<void*>(message));
         if (message->req == ids::DOWNLOAD_STREAM_MSG) {
             HLV_TRACE(TRACE_STREAM, "%s: Download streams need a return through the CameraServices object.", who);
-            if (HLV_THREAD::MsgThread* service = downloadReturnThread())
+            if (thread::MsgThread* service = downloadReturnThread())
                 message->pushRoute(service);
         }
     } else if (!stream->stop) {
@@ -143,14 +152,14 @@ void StreamReceivers::handleMessage(HLV_THREAD::Message* message)
     target->post(message);
 }
 
-HLV_THREAD::MsgThread* StreamReceivers::downloadReturnThread() const
+thread::MsgThread* StreamReceivers::downloadReturnThread() const
 {
     if (serviceThread_ != nullptr)
         return serviceThread_;
     return CameraServices::find(cameraAddress_).get();
 }
 
-void StreamReceivers::appendDestination(HX_WIRE::RegisterPairs& writes) const
+void StreamReceivers::appendDestination(wire::RegisterPairs& writes) const
 {
     if (!udp_)
         return;
@@ -207,3 +216,5 @@ std::shared_ptr<const std::atomic<uint64_t>> StreamReceivers::silentEnds() const
 {
     return silentEnds_;
 }
+
+} // namespace halvex::stream

@@ -9,14 +9,20 @@
 
 #include "control/hx_comm_messages.h"
 
+namespace halvex::control {
 class RegisterChannel;
+} // namespace halvex::control
+
+namespace halvex::thread {
+class Message;
+class MsgThread;
+} // namespace halvex::thread
+
+namespace halvex::stream {
+
 class StreamReceiver;
 class TcpStream;
 class UdpStream;
-namespace HLV_THREAD {
-class Message;
-class MsgThread;
-} // namespace HLV_THREAD
 
 // At most one receiver runs: the UDP one (with packet-size negotiation) for the first camera
 // family, the TCP one for all others. The data counters outlive the receivers, so a watcher keeps
@@ -28,8 +34,8 @@ class StreamReceivers {
 public:
     // The service thread receives filled download buffers before the host does; without one,
     // the camera's registered service thread is looked up when a download buffer arrives.
-    StreamReceivers(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> registers, const std::string& cameraName,
-                    HLV_THREAD::MsgThread* serviceThread);
+    StreamReceivers(uint32_t cameraAddress, std::shared_ptr<control::RegisterChannel> registers,
+                    const std::string& cameraName, thread::MsgThread* serviceThread);
     ~StreamReceivers();
     StreamReceivers(const StreamReceivers&) = delete;
     StreamReceivers& operator=(const StreamReceivers&) = delete;
@@ -41,9 +47,9 @@ public:
     void disconnect();
     // Hands a host buffer or a stop request to the receiver, which then owns the message. A
     // message that carries neither stays the caller's.
-    void handleMessage(HLV_THREAD::Message* message);
+    void handleMessage(thread::Message* message);
     // Where the UDP receiver takes the camera's stream (this host, its port); nothing without one.
-    void appendDestination(HX_WIRE::RegisterPairs& writes) const;
+    void appendDestination(wire::RegisterPairs& writes) const;
 
     // The running receiver, or null.
     StreamReceiver* current() const;
@@ -64,14 +70,16 @@ private:
     // Halts and destroys a receiver whose thread has ended, so that the next one can be made.
     template <class Receiver>
     void dropHalted(std::unique_ptr<Receiver>& receiver);
-    HLV_THREAD::MsgThread* downloadReturnThread() const;
+    thread::MsgThread* downloadReturnThread() const;
 
     const uint32_t cameraAddress_;
-    const std::shared_ptr<RegisterChannel> registers_;
+    const std::shared_ptr<control::RegisterChannel> registers_;
     const std::string& cameraName_;
-    HLV_THREAD::MsgThread* const serviceThread_;
+    thread::MsgThread* const serviceThread_;
     const std::shared_ptr<std::atomic<uint64_t>> dataIn_ = std::make_shared<std::atomic<uint64_t>>(0);
     const std::shared_ptr<std::atomic<uint64_t>> silentEnds_ = std::make_shared<std::atomic<uint64_t>>(0);
     std::unique_ptr<UdpStream> udp_;
     std::unique_ptr<TcpStream> tcp_;
 };
+
+} // namespace halvex::stream

@@ -8,6 +8,11 @@
 #include "control/hx_comm.h"
 #include "discovery/discovery.h"
 
+namespace halvex::stream {
+
+using control::HxComm;
+using discovery::Discovery;
+
 namespace {
 
 // Allocated once and never destroyed: a receiver's thread may still ask while the process exits.
@@ -66,3 +71,5 @@ bool TcpCameraPresence::present(uint32_t cameraAddress)
     }
     return check ? check(cameraAddress) : !HxComm::isFaulted(cameraAddress);
 }
+
+} // namespace halvex::stream

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <functional>
 
+namespace halvex::stream {
+
 // Process-wide: tests and embedders replace the defaults, which ask the camera's control channel
 // and discovery. Threads: any thread; the receivers ask from their own threads.
 class TcpCameraPresence {
@@ -22,3 +24,5 @@ public:
     static bool present(uint32_t cameraAddress);
     static void reportLoss(uint32_t cameraAddress);
 };
+
+} // namespace halvex::stream

@@ -21,8 +21,13 @@
 #include "stream/receiver_label.h"
 #include "stream/tcp_camera_presence.h"
 
-using HLV_THREAD::TRACE_STREAM;
-using HX_PLATFORM::raiseSystemError;
+namespace halvex::stream {
+
+using control::HxComm;
+using control::RegisterChannel;
+
+using platform::raiseSystemError;
+using thread::TRACE_STREAM;
 
 namespace {
 
@@ -31,9 +36,9 @@ constexpr int STREAM_RECEIVE_BUFFER = 128 * 1024 * 1024;
 
 // Asks for a large receive buffer (forced where the process may), and otherwise says once what
 // the system granted and which setting a user would raise.
-void enlargeReceiveBuffer(HX_PLATFORM::Descriptor fd)
+void enlargeReceiveBuffer(platform::Descriptor fd)
 {
-    const int granted = HX_PLATFORM::requestReceiveBuffer(fd, STREAM_RECEIVE_BUFFER);
+    const int granted = platform::requestReceiveBuffer(fd, STREAM_RECEIVE_BUFFER);
     if (granted < 0) {
         HLV_LOG("Unable to set the stream socket receive buffer size which increased the potential for lost messages");
         return;
@@ -50,12 +55,12 @@ void enlargeReceiveBuffer(HX_PLATFORM::Descriptor fd)
 
 std::chrono::microseconds scaled(uint32_t microseconds)
 {
-    return std::chrono::microseconds(HLV_THREAD::scaledMicroseconds(microseconds));
+    return std::chrono::microseconds(thread::scaledMicroseconds(microseconds));
 }
 
 } // namespace
 
-TcpConnection::TcpConnection(const ReceiverLabel& label, RegisterChannel& registers, HLV_THREAD::Wake& wake,
+TcpConnection::TcpConnection(const ReceiverLabel& label, RegisterChannel& registers, thread::Wake& wake,
                              uint16_t firstPort, uint16_t cameraPort, Hooks hooks)
     : label_(label), registers_(registers), wake_(wake), firstPort_(firstPort), cameraPort_(cameraPort),
       hooks_(std::move(hooks))
@@ -72,7 +77,7 @@ bool TcpConnection::open()
     try {
         if (!connectFromFreePort(firstPort_))
             return false;
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s: Exception during TcpStream socket initialization: %s", who, error.str().c_str());
         close();
         HLV_LOG("%s(%s): Unable to initialize our TcpStream socket!", who, label_.where());
@@ -105,46 +110,46 @@ bool TcpConnection::connectFromFreePort(uint16_t firstPort)
                 hooks_.portChosen(localPort);
             HLV_TRACE(TRACE_STREAM, "%s(%s): Connected successfully, port=%u", "TcpStream::sockInit", label_.where(),
                       unsigned(port_));
-            pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
+            pollSet_ = std::make_unique<platform::PollSet>();
             pollSet_->add(wake_);
             pollSet_->add(socket_.get(), connectPending_);
             return true;
         }
         socket_.reset();
-        if (!HX_PLATFORM::portUnavailable(error))
+        if (!platform::portUnavailable(error))
             raiseSystemError(__FILE__, __LINE__, "connect() failed!", error);
     }
-    HLV_THROW(HLV_THREAD::RuntimeError, "Unable to locate an available port!");
+    HLV_THROW(thread::RuntimeError, "Unable to locate an available port!");
 }
 
 // A connect still in progress counts as started; its outcome is read when the socket becomes
 // writable.
 bool TcpConnection::connectOnce(uint16_t localPort, int& error)
 {
-    socket_ = HX_PLATFORM::openSocket(HX_PLATFORM::SocketType::Stream);
+    socket_ = platform::openSocket(platform::SocketType::Stream);
     if (!socket_.valid())
-        raiseSystemError(__FILE__, __LINE__, "Could not create socket", HX_PLATFORM::lastSocketError());
+        raiseSystemError(__FILE__, __LINE__, "Could not create socket", platform::lastSocketError());
     enlargeReceiveBuffer(socket_.get());
     // A port left waiting by this host's last connection may be bound again; a port another
     // socket holds still refuses (address in use), and a connection that would repeat one still
     // waiting fails to connect (address not available), so either moves on to the next port.
-    HX_PLATFORM::reuseAddress(socket_.get());
+    platform::reuseAddress(socket_.get());
     // The local address toward the camera, not the wildcard: a camera on this very host (a
     // stand-in on another loopback address) may use the same port number.
     const uint32_t camera = label_.cameraAddress();
-    const uint32_t local = HX_PLATFORM::hostToNetwork(HxComm::localAddressToward(camera));
-    if (!HX_PLATFORM::bindTo(socket_.get(), {local, localPort})) {
-        error = HX_PLATFORM::lastSocketError();
+    const uint32_t local = platform::hostToNetwork(HxComm::localAddressToward(camera));
+    if (!platform::bindTo(socket_.get(), {local, localPort})) {
+        error = platform::lastSocketError();
         return false;
     }
-    const HX_PLATFORM::ConnectStatus status = HX_PLATFORM::connectTo(socket_.get(), {camera, cameraPort_}, error);
-    connectPending_ = status == HX_PLATFORM::ConnectStatus::Pending;
-    return status != HX_PLATFORM::ConnectStatus::Failed;
+    const platform::ConnectStatus status = platform::connectTo(socket_.get(), {camera, cameraPort_}, error);
+    connectPending_ = status == platform::ConnectStatus::Pending;
+    return status != platform::ConnectStatus::Failed;
 }
 
 void TcpConnection::completeConnect()
 {
-    const int error = HX_PLATFORM::connectOutcome(socket_.get());
+    const int error = platform::connectOutcome(socket_.get());
     if (error == 0) {
         const bool reopened = reconnecting_;
         connectPending_ = false;
@@ -158,7 +163,7 @@ void TcpConnection::completeConnect()
     // A camera that keeps refusing is reported once per outage, not at every attempt.
     if (!outageReported_)
         HLV_LOG("%s(%s): connect() failed!\n%s", "TcpStream::completeConnect", label_.where(),
-                HX_PLATFORM::errnoIndicates(error).c_str());
+                platform::errnoIndicates(error).c_str());
     lose();
 }
 
@@ -237,7 +242,7 @@ bool TcpConnection::retrySocket()
     try {
         if (!connectFromFreePort(port_ != 0 ? port_.load() : firstPort_))
             return false;
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         socket_.reset();
         if (!outageReported_)
             HLV_LOG("%s(%s): %s", "TcpStream::retrySocket", label_.where(), error.str().c_str());
@@ -254,8 +259,8 @@ bool TcpConnection::retrySocket()
 
 void TcpConnection::tellCameraPort()
 {
-    registers_.writeReg(HX_REGISTERS::GIGE_REG_SCP0, port_);
-    registers_.writeReg(HX_REGISTERS::GIGE_REG_SCPS0, HX_REGISTERS::SCPS0_DO_NOT_FRAGMENT | PACKET_SIZE);
+    registers_.writeReg(registers::GIGE_REG_SCP0, port_);
+    registers_.writeReg(registers::GIGE_REG_SCPS0, registers::SCPS0_DO_NOT_FRAGMENT | PACKET_SIZE);
 }
 
 bool TcpConnection::connectPending() const
@@ -265,11 +270,11 @@ bool TcpConnection::connectPending() const
 
 bool TcpConnection::waitForStream()
 {
-    if (pollSet_->wait(std::nullopt) == HX_PLATFORM::PollStatus::Failed)
+    if (pollSet_->wait(std::nullopt) == platform::PollStatus::Failed)
         raiseSystemError(__FILE__, __LINE__, "Could not wait for the stream's events", pollSet_->error());
     if (pollSet_->events(0).any())
         wake_.reset();
-    const HX_PLATFORM::PollEvents socketEvents = pollSet_->events(1);
+    const platform::PollEvents socketEvents = pollSet_->events(1);
     if (connectPending_) {
         if (socketEvents.writable || socketEvents.closed)
             completeConnect();
@@ -281,10 +286,10 @@ bool TcpConnection::waitForStream()
 void TcpConnection::waitForWake(std::optional<std::chrono::milliseconds> limit)
 {
     if (!wakeOnly_) {
-        wakeOnly_ = std::make_unique<HX_PLATFORM::PollSet>();
+        wakeOnly_ = std::make_unique<platform::PollSet>();
         wakeOnly_->add(wake_);
     }
-    if (wakeOnly_->wait(limit) == HX_PLATFORM::PollStatus::Failed)
+    if (wakeOnly_->wait(limit) == platform::PollStatus::Failed)
         raiseSystemError(__FILE__, __LINE__, "Could not wait for the stream's messages", wakeOnly_->error());
     if (wakeOnly_->events(0).any())
         wake_.reset();
@@ -296,7 +301,7 @@ TcpConnection::ReadResult TcpConnection::receive(uint8_t* into, std::size_t want
     got = 0;
     if (!socket_.valid())
         return ReadResult::Closed;
-    const long count = HX_PLATFORM::receiveStream(socket_.get(), {into, want});
+    const long count = platform::receiveStream(socket_.get(), {into, want});
     if (count > 0) {
         got = static_cast<std::size_t>(count);
         if (outageReported_)
@@ -308,11 +313,13 @@ TcpConnection::ReadResult TcpConnection::receive(uint8_t* into, std::size_t want
     }
     if (count == 0)
         return ReadResult::Closed;
-    const int error = HX_PLATFORM::lastSocketError();
-    if (HX_PLATFORM::wouldBlock(error))
+    const int error = platform::lastSocketError();
+    if (platform::wouldBlock(error))
         return ReadResult::Nothing;
-    if (!HX_PLATFORM::connectionBroken(error))
+    if (!platform::connectionBroken(error))
         HLV_LOG("%s(%s): Could not recvfrom()\n%s", "TcpStream::receive", label_.where(),
-                HX_PLATFORM::errnoIndicates(error).c_str());
+                platform::errnoIndicates(error).c_str());
     return ReadResult::Closed;
 }
+
+} // namespace halvex::stream

@@ -13,14 +13,20 @@
 
 #include "platform/unique_fd.h"
 
-class ReceiverLabel;
+namespace halvex::control {
 class RegisterChannel;
-namespace HLV_THREAD {
+} // namespace halvex::control
+
+namespace halvex::thread {
 class Wake;
 }
-namespace HX_PLATFORM {
+namespace halvex::platform {
 class PollSet;
 }
+
+namespace halvex::stream {
+
+class ReceiverLabel;
 
 // The connection binds its local end to `firstPort` (or the next of ten ports, three apart, that
 // is free) and connects to the camera's stream port; the camera learns the local port through its
@@ -52,8 +58,8 @@ public:
     };
 
     // `label`, `registers` and `wake` (the receiver's message wake) outlive the connection.
-    TcpConnection(const ReceiverLabel& label, RegisterChannel& registers, HLV_THREAD::Wake& wake, uint16_t firstPort,
-                  uint16_t cameraPort, Hooks hooks);
+    TcpConnection(const ReceiverLabel& label, control::RegisterChannel& registers, thread::Wake& wake,
+                  uint16_t firstPort, uint16_t cameraPort, Hooks hooks);
     ~TcpConnection();
     TcpConnection(const TcpConnection&) = delete;
     TcpConnection& operator=(const TcpConnection&) = delete;
@@ -89,17 +95,17 @@ private:
     void tellCameraPort();
 
     const ReceiverLabel& label_;
-    RegisterChannel& registers_;
-    HLV_THREAD::Wake& wake_;
+    control::RegisterChannel& registers_;
+    thread::Wake& wake_;
     const uint16_t firstPort_;
     const uint16_t cameraPort_;
     const Hooks hooks_;
     std::atomic<uint16_t> port_{0};
-    HX_PLATFORM::UniqueFd socket_;
+    platform::UniqueFd socket_;
     // The message wake and the socket, in that order.
-    std::unique_ptr<HX_PLATFORM::PollSet> pollSet_;
+    std::unique_ptr<platform::PollSet> pollSet_;
     // The message wake alone: what an image without a buffer, or a delayed re-opening, waits on.
-    std::unique_ptr<HX_PLATFORM::PollSet> wakeOnly_;
+    std::unique_ptr<platform::PollSet> wakeOnly_;
     bool connectPending_ = false;
     bool reconnecting_ = false;
     // When the connection is to be re-opened next, and the delay after that; none while connected.
@@ -115,3 +121,5 @@ private:
     // The camera's absence has been logged (until it is present again).
     bool awayReported_ = false;
 };
+
+} // namespace halvex::stream

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace halvex::stream {
+
 TcpPendingBytes::TcpPendingBytes() : scratch_(SCAN_WINDOW + KEPT_FOR_NEXT_SCAN) {}
 
 std::size_t TcpPendingBytes::size() const
@@ -58,3 +60,5 @@ void TcpPendingBytes::clear()
 {
     begin_ = end_ = 0;
 }
+
+} // namespace halvex::stream

@@ -9,6 +9,8 @@
 
 #include "wire/stream_packet.h"
 
+namespace halvex::stream {
+
 // One scratch area, allocated once, of which [begin, end) is pending. The scan reads a window at a
 // time; a leader straddling two reads is found in the next one because the last bytes that could
 // start a leader are kept back.
@@ -18,7 +20,7 @@ class TcpPendingBytes {
 public:
     // Stream bytes the recovery scan reads at a time.
     static constexpr std::size_t SCAN_WINDOW = 64 * 1024;
-    static constexpr std::size_t KEPT_FOR_NEXT_SCAN = HX_WIRE::kStreamLeaderSize - 1;
+    static constexpr std::size_t KEPT_FOR_NEXT_SCAN = wire::kStreamLeaderSize - 1;
 
     TcpPendingBytes();
 
@@ -44,3 +46,5 @@ private:
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
 };
+
+} // namespace halvex::stream

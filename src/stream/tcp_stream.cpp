@@ -16,9 +16,14 @@
 #include "hlv_thread/note.h"
 #include "hlv_thread/wake.h"
 
-using HLV_THREAD::TRACE_STREAM;
-namespace ids = HX_MESSAGE_IDS;
-namespace wire = HX_WIRE;
+namespace halvex::stream {
+
+using callback::isStreamKind;
+using callback::StreamControlRequest;
+using control::RegisterChannel;
+
+using thread::TRACE_STREAM;
+namespace ids = message_ids;
 
 namespace {
 
@@ -28,7 +33,7 @@ constexpr unsigned MAX_STEPS_PER_PASS = 4096;
 // A cheap look at the fixed fields of a leader, so the scan decodes only likely candidates.
 bool looksLikeLeader(const uint8_t* bytes)
 {
-    return bytes[4] == wire::PacketFormat::kLeader && bytes[8] == (wire::kLeaderMagic >> 8) &&
+    return bytes[4] == wire::packet_format::kLeader && bytes[8] == (wire::kLeaderMagic >> 8) &&
            bytes[9] == (wire::kLeaderMagic & 0xFF) && bytes[10] == 0 && bytes[11] == wire::kFilePayloadType;
 }
 
@@ -45,7 +50,7 @@ TcpStream::TcpStream(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> re
 
 TcpStream::~TcpStream()
 {
-    HLV_THREAD::closeThread(*this);
+    thread::closeThread(*this);
 }
 
 bool TcpStream::startUp()
@@ -84,7 +89,7 @@ void TcpStream::waitAndRead()
 void TcpStream::forgetConnection()
 {
     pending_.clear();
-    if (state_ != RECOVER && protocol_ != HX_MESSAGE_IDS::INTERNAL_START)
+    if (state_ != RECOVER && protocol_ != message_ids::INTERNAL_START)
         goToRecovery();
 }
 
@@ -108,27 +113,27 @@ uint32_t TcpStream::handleControl(const StreamControlRequest& control)
             state_ = RECOVER;
             pieceCount_ = 0;
             protocol_ = ids::INTERNAL_START;
-            return HLV_THREAD::MESSAGE_DONE;
+            return thread::MESSAGE_DONE;
         }
         if (!isStreamKind(control.protocol)) {
             HLV_LOG("%s(%s): Unknown stream type [%d]", "TcpStream::handleControl", where(),
                     static_cast<int>(control.protocol));
-            return HLV_THREAD::MESSAGE_FAILED;
+            return thread::MESSAGE_FAILED;
         }
         state_ = LEADER;
         pieceCount_ = 0;
         discardPackets_ = false;
         protocol_ = control.protocol;
-        return HLV_THREAD::MESSAGE_DONE;
+        return thread::MESSAGE_DONE;
     case StreamControlRequest::SHUTDOWN:
         HLV_TRACE(TRACE_STREAM, "%s(%s): TcpStream SHUTDOWN received, current_state=%u", "TcpStream::handleControl",
                   where(), state_.load());
         goToRecovery();
         releaseBuffers(ALL_QUEUES, RELEASED_STATUS);
-        return HLV_THREAD::MESSAGE_DONE;
+        return thread::MESSAGE_DONE;
     default:
         HLV_LOG("%s(%s): Unknown command: %d.", "TcpStream::handleControl", where(), static_cast<int>(control.command));
-        return HLV_THREAD::MESSAGE_FAILED;
+        return thread::MESSAGE_FAILED;
     }
 }
 
@@ -241,7 +246,7 @@ uint32_t TcpStream::checkLeader(std::span<const uint8_t> bytes)
     const std::optional<wire::StreamLeader> leader = wire::decodeStreamLeader(bytes);
     if (!leader)
         return 0;
-    if (leader->header.packetFormat == wire::PacketFormat::kLeader) {
+    if (leader->header.packetFormat == wire::packet_format::kLeader) {
         blockId_ = leader->header.blockId;
         packetId_ = leader->header.packetId;
     }
@@ -331,7 +336,7 @@ void TcpStream::nextBufferOrNone()
     HLV_TRACE(TRACE_STREAM, "%s(%s): >>>>> Out of buffers! Client is not keeping up! <<<<<<", "TcpStream::readPayload",
               where());
     if (protocol_ == ids::DOWNLOAD_STREAM_MSG && seqNumber_ != 0xFFFFFFFF && totalQueuedBufferSpace() != 0)
-        HLV_THROW(HLV_THREAD::LogicError, "total_queued_buffer_space is %zu; should be zero", totalQueuedBufferSpace());
+        HLV_THROW(thread::LogicError, "total_queued_buffer_space is %zu; should be zero", totalQueuedBufferSpace());
 }
 
 bool TcpStream::readTrailer()
@@ -364,16 +369,16 @@ uint32_t TcpStream::checkTrailer()
     const wire::StreamTrailer trailer = *wire::decodeStreamTrailer(trailer_);
     const uint32_t expectedId = wire::nextPacketId(packetId_);
     const uint32_t faults = wire::checkStreamTrailer(trailer, blockId_, expectedId);
-    if (faults & wire::TrailerFault::kWrongFormat)
+    if (faults & wire::trailer_fault::kWrongFormat)
         HLV_LOG("%s(%s): Pkt Format mismatch (0x%x != 0x%x)", who, where(), trailer.header.packetFormat,
-                wire::PacketFormat::kTrailer);
-    if (faults & wire::TrailerFault::kBlockIdMismatch)
+                wire::packet_format::kTrailer);
+    if (faults & wire::trailer_fault::kBlockIdMismatch)
         HLV_LOG("%s(%s): Block ID mismatch (0x%x != 0x%x)", who, where(), trailer.header.blockId, blockId_);
-    if (faults & wire::TrailerFault::kPacketIdMismatch)
+    if (faults & wire::trailer_fault::kPacketIdMismatch)
         HLV_LOG("%s(%s): Packet ID mismatch (%u != %u + 1)", who, where(), trailer.header.packetId, packetId_);
     else
         packetId_ = trailer.header.packetId;
-    if (faults & wire::TrailerFault::kWrongPayloadType)
+    if (faults & wire::trailer_fault::kWrongPayloadType)
         HLV_LOG("%s(%s): Wrong PAYLOAD type = 0x%x", who, where(), trailer.payloadType);
     if (faults != 0)
         imageStatus_ |= HX_STREAM_STATUS_ERROR;
@@ -432,9 +437,9 @@ bool TcpStream::fillScanWindow()
 
 void TcpStream::announcePacketSize()
 {
-    auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(HX_STREAM_NEGOTIATION, cameraAddress());
+    auto request = std::make_unique<callback::CallbackRequest>(HX_STREAM_NEGOTIATION, cameraAddress());
     request->attach<int32_t>(static_cast<int32_t>(PACKET_SIZE));
-    HLV_CALLBACK::Callback::postOwned(std::move(request));
+    callback::Callback::postOwned(std::move(request));
 }
 
 TcpStream::ReadResult TcpStream::readBytes(uint8_t* into, std::size_t want, std::size_t& got)
@@ -450,3 +455,5 @@ TcpStream::ReadResult TcpStream::receive(uint8_t* into, std::size_t want, std::s
 {
     return connection_.receive(into, want, got);
 }
+
+} // namespace halvex::stream

@@ -13,6 +13,8 @@
 #include "stream/tcp_pending_bytes.h"
 #include "wire/stream_packet.h"
 
+namespace halvex::stream {
+
 // The connection (its ports, re-opening, the camera's stream channel registers) is a
 // TcpConnection; stream bytes read ahead of the parser wait in TcpPendingBytes.
 //
@@ -25,8 +27,8 @@ public:
     // The packet size the camera is asked for and told to the host: 9000 with do-not-fragment.
     static constexpr uint32_t PACKET_SIZE = TcpConnection::PACKET_SIZE;
 
-    TcpStream(uint32_t cameraAddress, std::shared_ptr<RegisterChannel> registers, uint16_t port,
-              uint16_t cameraPort = HX_WIRE::kTcpStreamPort);
+    TcpStream(uint32_t cameraAddress, std::shared_ptr<control::RegisterChannel> registers, uint16_t port,
+              uint16_t cameraPort = wire::kTcpStreamPort);
     ~TcpStream() override;
 
     // True while the parser looks for its footing (RECOVER); the stream is idle then.
@@ -43,7 +45,7 @@ protected:
     virtual ReadResult receive(uint8_t* into, std::size_t want, std::size_t& got);
 
 private:
-    uint32_t handleControl(const StreamControlRequest& control) override;
+    uint32_t handleControl(const callback::StreamControlRequest& control) override;
     void abandonImage() override;
     bool startUp() override;
     // Stream bytes already taken from the socket (kept back by the scan) wake nothing, so they are
@@ -64,7 +66,7 @@ private:
     void forgetConnection();
     // The leader's checks; the image length, or 0 when the leader is refused.
     uint32_t checkLeader(std::span<const uint8_t> bytes);
-    void logLeaderFault(HX_WIRE::LeaderCheck check, const HX_WIRE::StreamLeader& leader);
+    void logLeaderFault(wire::LeaderCheck check, const wire::StreamLeader& leader);
     uint32_t checkTrailer();
     // Reads more of the fixed-size piece (leader or trailer) being collected; a closed
     // connection logs closedText and goes to the reconnect.
@@ -84,6 +86,8 @@ private:
     uint32_t packetId_ = 0;
     std::size_t pieceCount_ = 0;
     uint32_t imageReceived_ = 0;
-    std::array<uint8_t, HX_WIRE::kStreamLeaderSize> leader_{};
-    std::array<uint8_t, HX_WIRE::kStreamTrailerSize> trailer_{};
+    std::array<uint8_t, wire::kStreamLeaderSize> leader_{};
+    std::array<uint8_t, wire::kStreamTrailerSize> trailer_{};
 };
+
+} // namespace halvex::stream

@@ -1,7 +1,7 @@
 // The packet-size negotiation's message: a trial's time-out.
 #include "stream/udp_negotiation.h"
 
-namespace HALVEX_UDP_STREAM {
+namespace halvex::stream::udp {
 
 NegotiateMessage::NegotiateMessage(bool timedOut, uint32_t trialPacketSize)
     : timeout(timedOut ? 1 : 0), packetSize(trialPacketSize)
@@ -9,4 +9,4 @@ NegotiateMessage::NegotiateMessage(bool timedOut, uint32_t trialPacketSize)
     req = ID;
 }
 
-} // namespace HALVEX_UDP_STREAM
+} // namespace halvex::stream::udp

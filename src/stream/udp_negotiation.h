@@ -6,14 +6,14 @@
 #include "common/message_id_ranges.h"
 #include "hlv_thread/message.h"
 
-namespace HALVEX_UDP_STREAM {
+namespace halvex::stream::udp {
 
 // Private to UdpStream ("[HXC_NEGOTIATE_MSG]"): a trial timed out, or (without the time-out flag)
 // something else moved the negotiation on. Owned by the UdpStream it is sent to, which posts it to
 // itself when a trial's time is up.
-class NegotiateMessage : public HLV_THREAD::Message {
+class NegotiateMessage : public thread::Message {
 public:
-    static constexpr uint32_t ID = HX_MESSAGE_IDS::INTERNAL_START;
+    static constexpr uint32_t ID = message_ids::INTERNAL_START;
 
     NegotiateMessage(bool timedOut, uint32_t trialPacketSize);
 
@@ -23,4 +23,4 @@ public:
     uint32_t packetSize;
 };
 
-} // namespace HALVEX_UDP_STREAM
+} // namespace halvex::stream::udp

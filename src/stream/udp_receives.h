@@ -8,12 +8,15 @@
 #include <span>
 #include <vector>
 
-class CoalescedDatagrams;
-class ScatteredBytes;
-class UdpStream;
 struct iovec;
 struct mmsghdr;
 struct sockaddr_in;
+
+namespace halvex::stream {
+
+class CoalescedDatagrams;
+class ScatteredBytes;
+class UdpStream;
 
 // The operating-system half of the UDP receiver (udp_receives_posix.cpp, udp_receives_windows.cpp):
 // it reads the receiver's socket into the receiver's buffers and hands what it read to the
@@ -61,3 +64,5 @@ private:
     std::vector<uint8_t> coalescedTail_;
     std::vector<uint8_t> coalescedWhole_;
 };
+
+} // namespace halvex::stream

@@ -23,7 +23,9 @@
 #include "stream/udp_receives.h"
 #include "stream/udp_stream.h"
 
-using HLV_THREAD::TRACE_STREAM;
+namespace halvex::stream {
+
+using thread::TRACE_STREAM;
 
 namespace {
 
@@ -51,7 +53,7 @@ void UdpReceives::chooseReceive()
     const int on = 1;
     if (setsockopt(stream_.socket_->fd(), IPPROTO_UDP, UDP_GRO, &on, sizeof(on)) != 0) {
         HLV_LOG("%s(%s): plain receive: the system refused to coalesce the camera's datagrams.\n%s", who,
-                stream_.where(), HX_PLATFORM::errnoIndicates(errno).c_str());
+                stream_.where(), platform::errnoIndicates(errno).c_str());
         return;
     }
     coalesced_ = true;
@@ -105,7 +107,7 @@ std::size_t UdpReceives::payloadBatchSize(std::size_t most) const
     const std::size_t payload = stream_.payloadPerPacket_;
     const std::size_t remaining = stream_.remaining_;
     if (payload == 0 || stream_.activeData_ == nullptr || remaining < UdpStream::MIN_BUFFER_ROOM ||
-        payload > UdpStream::MAX_DATAGRAM - HX_WIRE::kStreamHeaderSize)
+        payload > UdpStream::MAX_DATAGRAM - wire::kStreamHeaderSize)
         return 0;
     const std::size_t count = std::min({std::size_t{stream_.imageLength_ - stream_.received_} / payload,
                                         remaining / payload, (remaining - UdpStream::MIN_BUFFER_ROOM) / payload + 1});
@@ -119,7 +121,7 @@ std::size_t UdpReceives::payloadBatchSize(std::size_t most) const
 // their slots before anything is written to the host buffer, and handled as any other datagram.
 bool UdpReceives::readPayloadBatch(std::size_t count)
 {
-    const std::size_t header = HX_WIRE::kStreamHeaderSize;
+    const std::size_t header = wire::kStreamHeaderSize;
     const std::size_t payload = stream_.payloadPerPacket_;
     const std::size_t excess = UdpStream::MAX_DATAGRAM - header - payload;
     if (batchSlots_.empty())
@@ -174,7 +176,7 @@ bool UdpReceives::readPayloadBatch(std::size_t count)
 // the slot: the excess moves up behind the data.
 void UdpReceives::reassemble(uint8_t* slot, const uint8_t* placed, std::size_t size, std::size_t room)
 {
-    const std::size_t header = HX_WIRE::kStreamHeaderSize;
+    const std::size_t header = wire::kStreamHeaderSize;
     if (size <= header)
         return;
     const std::size_t inPlace = std::min(size - header, room);
@@ -188,7 +190,7 @@ void UdpReceives::reassemble(uint8_t* slot, const uint8_t* placed, std::size_t s
 // image is put back together in the bounce buffer's second half and handled as any other.
 bool UdpReceives::readOneIntoHostBuffer()
 {
-    const std::size_t header = HX_WIRE::kStreamHeaderSize;
+    const std::size_t header = wire::kStreamHeaderSize;
     const std::size_t room = std::min(stream_.remaining_, UdpStream::MAX_DATAGRAM - header);
     std::array<iovec, 3> pieces{{{stream_.bounce_.data(), header},
                                  {stream_.activeData_, room},
@@ -220,7 +222,7 @@ void UdpReceives::noteReceiveError(int error)
 {
     if (error != EAGAIN && error != EWOULDBLOCK)
         HLV_LOG("%s(%s): failed to read the UDP stream socket.\n%s", "UdpStream::readDatagrams", stream_.where(),
-                HX_PLATFORM::errnoIndicates(error).c_str());
+                platform::errnoIndicates(error).c_str());
 }
 
 void UdpReceives::acceptDatagram(const mmsghdr& header, const iovec& piece, const sockaddr_in& source)
@@ -258,12 +260,12 @@ bool UdpReceives::readCoalesced()
 // any other datagrams.
 bool UdpReceives::readCoalescedIntoHostBuffer()
 {
-    const std::size_t header = HX_WIRE::kStreamHeaderSize;
+    const std::size_t header = wire::kStreamHeaderSize;
     const std::size_t payload = stream_.payloadPerPacket_;
     const std::size_t packet = header + payload;
     const std::size_t placed =
         payloadBatchSize(std::min(CoalescedDatagrams::MAX_SEGMENTS, CoalescedDatagrams::MAX_RECEIVE / packet));
-    std::array<uint8_t, HX_WIRE::kStreamHeaderSize * CoalescedDatagrams::MAX_SEGMENTS> headers{};
+    std::array<uint8_t, wire::kStreamHeaderSize * CoalescedDatagrams::MAX_SEGMENTS> headers{};
     std::array<std::span<uint8_t>, MAX_PIECES> pieces{};
     std::size_t used = 0;
     for (std::size_t i = 0; i < placed; ++i) {
@@ -356,3 +358,5 @@ bool UdpReceives::receiveCoalesced(std::span<const std::span<uint8_t>> pieces, R
     receipt.usable = true;
     return true;
 }
+
+} // namespace halvex::stream

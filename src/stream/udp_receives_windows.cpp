@@ -16,7 +16,11 @@
 #include "stream/udp_receives.h"
 #include "stream/udp_stream.h"
 
-using HLV_THREAD::TRACE_STREAM;
+namespace halvex::stream {
+
+using control::ReceivedDatagram;
+
+using thread::TRACE_STREAM;
 
 // This half reads one datagram per receive; the system's own coalescing is not asked for here.
 void UdpReceives::chooseReceive()
@@ -51,7 +55,7 @@ bool UdpReceives::readBatch()
 // datagram's worth, never past the buffer's end.
 bool UdpReceives::readIntoHostBuffer()
 {
-    const std::size_t header = HX_WIRE::kStreamHeaderSize;
+    const std::size_t header = wire::kStreamHeaderSize;
     const std::size_t room = std::min(stream_.remaining_, UdpStream::MAX_DATAGRAM - header);
     std::array<WSABUF, 3> pieces{{{static_cast<ULONG>(header), reinterpret_cast<char*>(stream_.bounce_.data())},
                                   {static_cast<ULONG>(room), reinterpret_cast<char*>(stream_.activeData_)},
@@ -93,5 +97,7 @@ void UdpReceives::noteReceiveError(int error)
     // A reset reports an earlier send that found no listener; it says nothing of this socket.
     if (error != WSAEWOULDBLOCK && error != WSAECONNRESET)
         HLV_LOG("%s(%s): failed to read the UDP stream socket.\n%s", "UdpStream::readDatagrams", stream_.where(),
-                HX_PLATFORM::errnoIndicates(error).c_str());
+                platform::errnoIndicates(error).c_str());
 }
+
+} // namespace halvex::stream

@@ -18,9 +18,16 @@
 #include "platform/poll_wait.h"
 #include "stream/udp_negotiation.h"
 
-using HLV_THREAD::TRACE_STREAM;
-namespace ids = HX_MESSAGE_IDS;
-namespace wire = HX_WIRE;
+namespace halvex::stream {
+
+using callback::isStreamKind;
+using callback::StreamControlRequest;
+using control::HxComm;
+using control::RegisterChannel;
+using thread::fmtToString;
+
+using thread::TRACE_STREAM;
+namespace ids = message_ids;
 
 namespace {
 
@@ -29,7 +36,7 @@ constexpr unsigned MAX_CALLS_PER_PASS = 1024;
 
 bool isLeaderDatagram(std::span<const uint8_t> datagram)
 {
-    return datagram.size() >= wire::kMinStreamLeaderSize && datagram[4] == wire::PacketFormat::kLeader;
+    return datagram.size() >= wire::kMinStreamLeaderSize && datagram[4] == wire::packet_format::kLeader;
 }
 
 } // namespace
@@ -56,7 +63,7 @@ uint32_t UdpStream::handleControl(const StreamControlRequest& control)
                   where(), control.flag, state_.load(), control.protocol);
         if (control.flag != 0 && !isStreamKind(control.protocol)) {
             HLV_LOG("%s(%s): Unknown stream type [%d]", who, where(), static_cast<int>(control.protocol));
-            return HLV_THREAD::MESSAGE_FAILED;
+            return thread::MESSAGE_FAILED;
         }
         protocol_ = control.flag != 0 ? control.protocol : ids::INTERNAL_START;
         if (protocol_ == ids::DOWNLOAD_STREAM_MSG)
@@ -68,21 +75,21 @@ uint32_t UdpStream::handleControl(const StreamControlRequest& control)
         pace_.restart();
         if (!negotiating)
             state_ = control.flag != 0 ? LEADER : IDLE;
-        return HLV_THREAD::MESSAGE_DONE;
+        return thread::MESSAGE_DONE;
     case StreamControlRequest::SHUTDOWN:
         HLV_TRACE(TRACE_STREAM, "%s(%s): UdpStream SHUTDOWN received, current_state%u", who, where(), state_.load());
         if (!negotiating)
             state_ = IDLE;
         releaseBuffers(ALL_QUEUES, RELEASED_STATUS);
-        return HLV_THREAD::MESSAGE_DONE;
+        return thread::MESSAGE_DONE;
     case StreamControlRequest::TEST_PACKET:
         HLV_TRACE(TRACE_STREAM, "%s(%s): TEST_PACKET state set.", who, where());
         state_ = TEST_PACKET;
         negotiation_.begin();
-        return HLV_THREAD::MESSAGE_DONE;
+        return thread::MESSAGE_DONE;
     default:
         HLV_LOG("%s(%s): Unknown command: %d.", who, where(), static_cast<int>(control.command));
-        return HLV_THREAD::MESSAGE_FAILED;
+        return thread::MESSAGE_FAILED;
     }
 }
 
@@ -96,23 +103,22 @@ void UdpStream::abandonImage()
 
 // Only this receiver's own trial time-outs speak the negotiation's identifier; any other message
 // that carries it would otherwise pass for a test packet and end a negotiation, or repeat one.
-void UdpStream::handleOther(HLV_THREAD::Message& message)
+void UdpStream::handleOther(thread::Message& message)
 {
-    const auto* timeout = message.req == HALVEX_UDP_STREAM::NegotiateMessage::ID
-                              ? dynamic_cast<const HALVEX_UDP_STREAM::NegotiateMessage*>(&message)
-                              : nullptr;
+    const auto* timeout =
+        message.req == udp::NegotiateMessage::ID ? dynamic_cast<const udp::NegotiateMessage*>(&message) : nullptr;
     if (timeout == nullptr || timeout->owner != this || timeout->timeout == 0) {
         HLV_LOG("%s(%s): Unrecognized message type [%d]", "UdpStream::messageHandle", where(),
                 static_cast<int>(message.req));
-        finish(&message, HLV_THREAD::MESSAGE_FAILED);
+        finish(&message, thread::MESSAGE_FAILED);
         return;
     }
     try {
         negotiation_.timedOut(timeout->packetSize, state_ == TEST_PACKET);
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s(%s): %s", "UdpStream::handleNegotiateMsg", where(), error.str().c_str());
     }
-    finish(&message, HLV_THREAD::MESSAGE_DONE);
+    finish(&message, thread::MESSAGE_DONE);
 }
 
 void UdpStream::handleDatagram(std::span<const uint8_t> datagram)
@@ -156,7 +162,7 @@ void UdpStream::recvLeader(std::span<const uint8_t> datagram)
         return;
     }
     const wire::StreamLeader leader = *wire::decodeStreamLeader(datagram);
-    if (leader.header.packetFormat == wire::PacketFormat::kLeader) {
+    if (leader.header.packetFormat == wire::packet_format::kLeader) {
         blockId_ = leader.header.blockId;
         packetId_ = leader.header.packetId;
     }
@@ -235,7 +241,7 @@ std::string UdpStream::payloadFault(std::span<const uint8_t> head, std::size_t l
     if (!header)
         return fmtToString("%s(%s): Unable to read full packet header, len = %zu [0x%zx]", who, where(), length,
                            length);
-    if (header->packetFormat != wire::PacketFormat::kPayload)
+    if (header->packetFormat != wire::packet_format::kPayload)
         return fmtToString("%s(%s): !!Out of sync. Got fmt=0x%x, but expecting PAYLOAD!!", who, where(),
                            header->packetFormat);
     if (header->blockId != blockId_)
@@ -340,7 +346,7 @@ void UdpStream::nextBufferOrNone()
     HLV_TRACE(TRACE_STREAM, "%s(%s): >>>>> Out of buffers! Client is not keeping up! <<<<<<", "UdpStream::streamReader",
               where());
     if (protocol_ == ids::DOWNLOAD_STREAM_MSG && totalQueuedBufferSpace() != 0)
-        HLV_THROW(HLV_THREAD::LogicError, "total_queued_buffer_space is %zu; should be zero", totalQueuedBufferSpace());
+        HLV_THROW(thread::LogicError, "total_queued_buffer_space is %zu; should be zero", totalQueuedBufferSpace());
 }
 
 // Lost or out-of-order packets make the image faulty: its buffer goes back with what arrived,
@@ -368,14 +374,14 @@ void UdpStream::recvTrailer(std::span<const uint8_t> datagram)
         const wire::StreamTrailer trailer = *wire::decodeStreamTrailer(datagram);
         const uint32_t expectedId = wire::nextPacketId(packetId_);
         faults = wire::checkStreamTrailer(trailer, blockId_, expectedId);
-        if (faults & wire::TrailerFault::kWrongFormat)
+        if (faults & wire::trailer_fault::kWrongFormat)
             HLV_LOG("%s(%s): !!Out of sync. Got fmt=0x%x, but expecting TRAILER!!", who, where(),
                     trailer.header.packetFormat);
-        if (faults & wire::TrailerFault::kBlockIdMismatch)
+        if (faults & wire::trailer_fault::kBlockIdMismatch)
             HLV_LOG("%s(%s): !!Block ID mismatch (0x%x != 0x%x)!!", who, where(), trailer.header.blockId, blockId_);
-        if (faults & wire::TrailerFault::kPacketIdMismatch)
+        if (faults & wire::trailer_fault::kPacketIdMismatch)
             HLV_LOG("%s(%s): !!Packet ID mismatch (%u != %u + 1)!!", who, where(), trailer.header.packetId, packetId_);
-        if (faults & wire::TrailerFault::kWrongPayloadType)
+        if (faults & wire::trailer_fault::kWrongPayloadType)
             HLV_LOG("%s(%s): !!Wrong PAYLOAD type = 0x%x!!", who, where(), trailer.payloadType);
     }
     if (faults != 0) {
@@ -412,9 +418,9 @@ PacketSizeNegotiation::Hooks UdpStream::negotiationHooks()
     hooks.ended = [this] { state_ = protocol_ != ids::INTERNAL_START ? LEADER : IDLE; };
     // A trial's time-out goes to this receiver's own queue, as a timer would post it.
     hooks.postTimeout = [this](uint32_t packetSize) {
-        auto* message = new (std::nothrow) HALVEX_UDP_STREAM::NegotiateMessage(true, packetSize);
+        auto* message = new (std::nothrow) udp::NegotiateMessage(true, packetSize);
         if (message == nullptr)
-            HLV_THROW(HLV_THREAD::RuntimeError, "Unable to allocate the negotiate message.");
+            HLV_THROW(thread::RuntimeError, "Unable to allocate the negotiate message.");
         message->owner = this;
         post(message);
     };
@@ -423,7 +429,7 @@ PacketSizeNegotiation::Hooks UdpStream::negotiationHooks()
 
 UdpStream::~UdpStream()
 {
-    HLV_THREAD::closeThread(*this);
+    thread::closeThread(*this);
 }
 
 uint16_t UdpStream::localPort() const
@@ -437,12 +443,12 @@ bool UdpStream::startUp()
     HLV_TRACE(TRACE_STREAM, "%s: cam=%s", who, where());
     try {
         if (socket_ == nullptr || !socket_->valid())
-            HLV_THROW(HLV_THREAD::RuntimeError, "UDP stream socket unexpectedly null!");
+            HLV_THROW(thread::RuntimeError, "UDP stream socket unexpectedly null!");
         setLocalPort(socket_->port());
-        pollSet_ = std::make_unique<HX_PLATFORM::PollSet>();
+        pollSet_ = std::make_unique<platform::PollSet>();
         pollSet_->add(*postWake());
         pollSet_->add(socket_->fd());
-    } catch (const HLV_THREAD::Exception& error) {
+    } catch (const thread::Exception& error) {
         HLV_LOG("%s: Exception during UdpStream socket initialization: %s", who, error.str().c_str());
         HLV_LOG("%s(%s): Unable to initialize the UDP stream socket!", who, where());
         return false;
@@ -459,10 +465,10 @@ void UdpStream::waitAndRead()
         judgingSilence() ? pace_.untilSilent(state_ != LEADER, StreamPace::Clock::now()) : std::nullopt;
     if (silent)
         limit = limit ? std::min(*limit, *silent) : *silent;
-    if (pollSet_->wait(limit) == HX_PLATFORM::PollStatus::Failed) {
-        HLV_THREAD::RuntimeError failure;
+    if (pollSet_->wait(limit) == platform::PollStatus::Failed) {
+        thread::RuntimeError failure;
         failure.add(__FILE__, __LINE__, "%s", "Could not wait for the stream's events");
-        failure.add("%s", HX_PLATFORM::errnoIndicates(pollSet_->error()).c_str());
+        failure.add("%s", platform::errnoIndicates(pollSet_->error()).c_str());
         throw failure;
     }
     if (pollSet_->events(0).any())
@@ -543,3 +549,5 @@ void UdpStream::readDatagrams()
             return;
     }
 }
+
+} // namespace halvex::stream

@@ -20,14 +20,20 @@
 #include "stream/udp_receives.h"
 #include "wire/stream_packet.h"
 
+namespace halvex::control {
 class HxComm;
 class UdpSocket;
-namespace HX_PLATFORM {
+} // namespace halvex::control
+
+namespace halvex::platform {
 class PollSet;
 }
-namespace HALVEX_UDP_STREAM {
+
+namespace halvex::stream {
+
+namespace udp {
 class NegotiateMessage;
-} // namespace HALVEX_UDP_STREAM
+} // namespace udp
 
 // The stream socket belongs to the camera's control channel; the receiver keeps the channel
 // alive while it reads the socket, and is the socket's only reader.
@@ -49,7 +55,8 @@ public:
     static constexpr uint32_t TRIAL_MICROSECONDS = PacketSizeNegotiation::TRIAL_MICROSECONDS;
 
     // `channel` lends its stream socket; the camera's registers are reached through `registers`.
-    UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel, std::shared_ptr<RegisterChannel> registers);
+    UdpStream(uint32_t cameraAddress, std::shared_ptr<control::HxComm> channel,
+              std::shared_ptr<control::RegisterChannel> registers);
     ~UdpStream() override;
 
     // The packet size the negotiation settled on (also after it failed: the standard size);
@@ -65,11 +72,11 @@ protected:
 
 private:
     // Parsing (udp_stream.cpp).
-    uint32_t handleControl(const StreamControlRequest& control) override;
+    uint32_t handleControl(const callback::StreamControlRequest& control) override;
     void abandonImage() override;
-    void handleOther(HLV_THREAD::Message& message) override;
+    void handleOther(thread::Message& message) override;
     void recvLeader(std::span<const uint8_t> datagram);
-    void logLeaderFault(HX_WIRE::LeaderCheck check, const HX_WIRE::StreamLeader& leader);
+    void logLeaderFault(wire::LeaderCheck check, const wire::StreamLeader& leader);
     // False on a framing error, which has then handed the image's buffer back.
     bool recvPayload(std::span<const uint8_t> datagram);
     std::string payloadFault(std::span<const uint8_t> head, std::size_t length);
@@ -98,9 +105,9 @@ private:
     // The receives read the socket into the buffers and hand what they read to the parser.
     friend class UdpReceives;
 
-    std::shared_ptr<HxComm> channel_;
-    UdpSocket* socket_;
-    std::unique_ptr<HX_PLATFORM::PollSet> pollSet_;
+    std::shared_ptr<control::HxComm> channel_;
+    control::UdpSocket* socket_;
+    std::unique_ptr<platform::PollSet> pollSet_;
     std::vector<uint8_t> bounce_;
     std::atomic<uint32_t> state_{IDLE};
     PacketSizeNegotiation negotiation_;
@@ -117,3 +124,5 @@ private:
     // buffer goes back in error, never whole.
     bool leaderMisfit_ = false;
 };
+
+} // namespace halvex::stream

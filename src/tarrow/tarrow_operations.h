@@ -9,15 +9,17 @@
 
 #include "family/family_operations.h"
 
+namespace halvex::tarrow {
+
 // Whole frame rates, images over UDP, the play mode in the playback control register, and no
 // shown-frame polling during playback.
 // Threads: as FamilyOperations.
-class TarrowOperations : public FamilyOperations {
+class TarrowOperations : public family::FamilyOperations {
     HLV_LOG_CLASS(TarrowOperations);
 
 public:
-    TarrowOperations(uint32_t address, std::shared_ptr<RegisterChannel> channel,
-                     std::unique_ptr<SensorOperations> sensor);
+    TarrowOperations(uint32_t address, std::shared_ptr<control::RegisterChannel> channel,
+                     std::unique_ptr<sensors::SensorOperations> sensor);
     ~TarrowOperations() override;
 
     // What the family lacks: each throws RuntimeError, except getTemperature, which logs and
@@ -28,3 +30,5 @@ public:
     void setLensSettings(HX_LENS_SETTINGS* in) override;
     bool getTemperature(HX_TEMPERATURE* out) override;
 };
+
+} // namespace halvex::tarrow

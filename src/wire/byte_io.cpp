@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace HX_WIRE {
+namespace halvex::wire {
 
 namespace {
 
@@ -185,4 +185,4 @@ void ByteReader::seek(std::size_t offset)
     position_ = offset;
 }
 
-} // namespace HX_WIRE
+} // namespace halvex::wire

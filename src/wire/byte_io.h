@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace HX_WIRE {
+namespace halvex::wire {
 
 // Writes big-endian fields either by appending to a vector or into a fixed span. Writing past
 // the end of a span writes nothing and sets a sticky failure flag instead.
@@ -76,4 +76,4 @@ private:
     bool failed_ = false;
 };
 
-} // namespace HX_WIRE
+} // namespace halvex::wire

@@ -8,7 +8,7 @@
 #include "wire/byte_io.h"
 #include "wire/wire_text.h"
 
-namespace HX_WIRE {
+namespace halvex::wire {
 
 namespace {
 
@@ -102,14 +102,14 @@ std::string listText(const std::vector<Item>& items, Render render)
 uint32_t controlResultFromStatus(uint16_t cameraStatus)
 {
     switch (cameraStatus) {
-    case CameraStatus::kSuccess: return ControlResult::kSuccess;
-    case CameraStatus::kPacketResend: return ControlResult::kPacketResend;
-    case CameraStatus::kNotImplemented: return ControlResult::kNotImplemented;
-    case CameraStatus::kInvalidParameter: return ControlResult::kInvalidParameter;
-    case CameraStatus::kInvalidAddress: return ControlResult::kInvalidAddress;
-    case CameraStatus::kAccessDenied: return ControlResult::kAccessDenied;
-    case CameraStatus::kBusy: return ControlResult::kBusy;
-    default: return ControlResult::kOtherError;
+    case camera_status::kSuccess: return control_result::kSuccess;
+    case camera_status::kPacketResend: return control_result::kPacketResend;
+    case camera_status::kNotImplemented: return control_result::kNotImplemented;
+    case camera_status::kInvalidParameter: return control_result::kInvalidParameter;
+    case camera_status::kInvalidAddress: return control_result::kInvalidAddress;
+    case camera_status::kAccessDenied: return control_result::kAccessDenied;
+    case camera_status::kBusy: return control_result::kBusy;
+    default: return control_result::kOtherError;
     }
 }
 
@@ -169,7 +169,7 @@ std::vector<uint8_t> encodeReadRegCmd(std::span<const uint32_t> addresses, uint1
     }
     std::vector<uint8_t> datagram;
     ByteWriter out(datagram);
-    writeCommandHeader(out, kFlagAckRequired, ControlCode::kReadRegCmd, 4 * addresses.size(), requestId);
+    writeCommandHeader(out, kFlagAckRequired, control_code::kReadRegCmd, 4 * addresses.size(), requestId);
     for (uint32_t address : addresses) {
         out.u32(address);
     }
@@ -183,7 +183,7 @@ std::vector<uint8_t> encodeWriteRegCmd(std::span<const RegisterPair> pairs, bool
     }
     std::vector<uint8_t> datagram;
     ByteWriter out(datagram);
-    writeCommandHeader(out, ackRequired ? kFlagAckRequired : kFlagNoAck, ControlCode::kWriteRegCmd, 8 * pairs.size(),
+    writeCommandHeader(out, ackRequired ? kFlagAckRequired : kFlagNoAck, control_code::kWriteRegCmd, 8 * pairs.size(),
                        requestId);
     for (const RegisterPair& pair : pairs) {
         out.u32(pair.address);
@@ -196,7 +196,7 @@ std::vector<uint8_t> encodeReadMemCmd(uint32_t address, std::size_t byteCount, u
 {
     std::vector<uint8_t> datagram;
     ByteWriter out(datagram);
-    writeCommandHeader(out, kFlagAckRequired, ControlCode::kReadMemCmd, 8, requestId);
+    writeCommandHeader(out, kFlagAckRequired, control_code::kReadMemCmd, 8, requestId);
     out.u32(address);
     out.u16(0);
     out.u16(effectiveReadCount(byteCount));
@@ -208,7 +208,7 @@ std::vector<uint8_t> encodeWriteMemCmd(uint32_t address, std::span<const uint8_t
     const std::span<const uint8_t> sent = data.first(std::min(data.size(), kMaxMemoryBytes));
     std::vector<uint8_t> datagram;
     ByteWriter out(datagram);
-    writeCommandHeader(out, kFlagAckRequired, ControlCode::kWriteMemCmd, 4 + sent.size(), requestId);
+    writeCommandHeader(out, kFlagAckRequired, control_code::kWriteMemCmd, 4 + sent.size(), requestId);
     out.u32(address);
     out.bytes(sent);
     return datagram;
@@ -226,7 +226,7 @@ std::optional<AckHeader> decodeAckHeader(std::span<const uint8_t> datagram)
 
 std::optional<ReadRegAck> decodeReadRegAck(std::span<const uint8_t> datagram)
 {
-    const std::optional<AckHeader> header = checkedAck(datagram, ControlCode::kReadRegAck);
+    const std::optional<AckHeader> header = checkedAck(datagram, control_code::kReadRegAck);
     if (!header) {
         return std::nullopt;
     }
@@ -242,7 +242,7 @@ std::optional<ReadRegAck> decodeReadRegAck(std::span<const uint8_t> datagram)
 
 std::optional<WriteRegAck> decodeWriteRegAck(std::span<const uint8_t> datagram)
 {
-    const std::optional<AckHeader> header = checkedAck(datagram, ControlCode::kWriteRegAck);
+    const std::optional<AckHeader> header = checkedAck(datagram, control_code::kWriteRegAck);
     if (!header || header->length < 4) {
         return std::nullopt;
     }
@@ -253,7 +253,7 @@ std::optional<WriteRegAck> decodeWriteRegAck(std::span<const uint8_t> datagram)
 
 std::optional<ReadMemAck> decodeReadMemAck(std::span<const uint8_t> datagram)
 {
-    const std::optional<AckHeader> header = checkedAck(datagram, ControlCode::kReadMemAck);
+    const std::optional<AckHeader> header = checkedAck(datagram, control_code::kReadMemAck);
     if (!header || header->length < kMinReadMemAckLength || header->length > kMaxReadMemAckLength) {
         return std::nullopt;
     }
@@ -266,7 +266,7 @@ std::optional<ReadMemAck> decodeReadMemAck(std::span<const uint8_t> datagram)
 
 std::optional<AckHeader> decodeWriteMemAck(std::span<const uint8_t> datagram)
 {
-    return checkedAck(datagram, ControlCode::kWriteMemAck);
+    return checkedAck(datagram, control_code::kWriteMemAck);
 }
 
 std::optional<CommandHeader> decodeCommandHeader(std::span<const uint8_t> datagram)
@@ -286,7 +286,7 @@ std::optional<CommandHeader> decodeCommandHeader(std::span<const uint8_t> datagr
 
 std::optional<ReadRegCmd> decodeReadRegCmd(std::span<const uint8_t> datagram)
 {
-    const std::optional<CommandHeader> header = checkedCommand(datagram, ControlCode::kReadRegCmd, 4);
+    const std::optional<CommandHeader> header = checkedCommand(datagram, control_code::kReadRegCmd, 4);
     if (!header) {
         return std::nullopt;
     }
@@ -301,7 +301,7 @@ std::optional<ReadRegCmd> decodeReadRegCmd(std::span<const uint8_t> datagram)
 
 std::optional<WriteRegCmd> decodeWriteRegCmd(std::span<const uint8_t> datagram)
 {
-    const std::optional<CommandHeader> header = checkedCommand(datagram, ControlCode::kWriteRegCmd, 8);
+    const std::optional<CommandHeader> header = checkedCommand(datagram, control_code::kWriteRegCmd, 8);
     if (!header) {
         return std::nullopt;
     }
@@ -317,7 +317,7 @@ std::optional<WriteRegCmd> decodeWriteRegCmd(std::span<const uint8_t> datagram)
 
 std::optional<ReadMemCmd> decodeReadMemCmd(std::span<const uint8_t> datagram)
 {
-    const std::optional<CommandHeader> header = checkedCommand(datagram, ControlCode::kReadMemCmd, 1);
+    const std::optional<CommandHeader> header = checkedCommand(datagram, control_code::kReadMemCmd, 1);
     if (!header || header->length != 8) {
         return std::nullopt;
     }
@@ -331,7 +331,7 @@ std::optional<ReadMemCmd> decodeReadMemCmd(std::span<const uint8_t> datagram)
 
 std::optional<WriteMemCmd> decodeWriteMemCmd(std::span<const uint8_t> datagram)
 {
-    const std::optional<CommandHeader> header = checkedCommand(datagram, ControlCode::kWriteMemCmd, 1);
+    const std::optional<CommandHeader> header = checkedCommand(datagram, control_code::kWriteMemCmd, 1);
     if (!header || header->length < 4) {
         return std::nullopt;
     }
@@ -364,13 +364,13 @@ std::vector<uint8_t> encodeReadRegAck(uint16_t status, uint16_t ackId, std::span
     for (uint32_t value : values) {
         out.u32(value);
     }
-    return encodeAck(status, ControlCode::kReadRegAck, ackId, payload);
+    return encodeAck(status, control_code::kReadRegAck, ackId, payload);
 }
 
 std::vector<uint8_t> encodeWriteRegAck(uint16_t status, uint16_t ackId, uint16_t index)
 {
     const uint8_t payload[4] = {0, 0, static_cast<uint8_t>(index >> 8), static_cast<uint8_t>(index)};
-    return encodeAck(status, ControlCode::kWriteRegAck, ackId, payload);
+    return encodeAck(status, control_code::kWriteRegAck, ackId, payload);
 }
 
 std::vector<uint8_t> encodeReadMemAck(uint16_t status, uint16_t ackId, uint32_t address, std::span<const uint8_t> data)
@@ -379,30 +379,30 @@ std::vector<uint8_t> encodeReadMemAck(uint16_t status, uint16_t ackId, uint32_t 
     ByteWriter out(payload);
     out.u32(address);
     out.bytes(data);
-    return encodeAck(status, ControlCode::kReadMemAck, ackId, payload);
+    return encodeAck(status, control_code::kReadMemAck, ackId, payload);
 }
 
 std::vector<uint8_t> encodeWriteMemAck(uint16_t status, uint16_t ackId, uint16_t index)
 {
     const uint8_t payload[4] = {0, 0, static_cast<uint8_t>(index >> 8), static_cast<uint8_t>(index)};
-    return encodeAck(status, ControlCode::kWriteMemAck, ackId, payload);
+    return encodeAck(status, control_code::kWriteMemAck, ackId, payload);
 }
 
 std::string controlCodeName(uint16_t code)
 {
     switch (code) {
-    case ControlCode::kDiscoveryCmd: return "DISCOVERY_CMD";
-    case ControlCode::kDiscoveryAck: return "DISCOVERY_ACK";
-    case ControlCode::kResultlessAck: return "ANSWER_0005";
-    case ControlCode::kReadRegCmd: return "READREG_CMD";
-    case ControlCode::kReadRegAck: return "READREG_ACK";
-    case ControlCode::kWriteRegCmd: return "WRITEREG_CMD";
-    case ControlCode::kWriteRegAck: return "WRITEREG_ACK";
-    case ControlCode::kReadMemCmd: return "READMEM_CMD";
-    case ControlCode::kReadMemAck: return "READMEM_ACK";
-    case ControlCode::kWriteMemCmd: return "WRITEMEM_CMD";
-    case ControlCode::kWriteMemAck: return "WRITEMEM_ACK";
-    case ControlCode::kEventDataCmd: return "EVENTDATA_CMD";
+    case control_code::kDiscoveryCmd: return "DISCOVERY_CMD";
+    case control_code::kDiscoveryAck: return "DISCOVERY_ACK";
+    case control_code::kResultlessAck: return "ANSWER_0005";
+    case control_code::kReadRegCmd: return "READREG_CMD";
+    case control_code::kReadRegAck: return "READREG_ACK";
+    case control_code::kWriteRegCmd: return "WRITEREG_CMD";
+    case control_code::kWriteRegAck: return "WRITEREG_ACK";
+    case control_code::kReadMemCmd: return "READMEM_CMD";
+    case control_code::kReadMemAck: return "READMEM_ACK";
+    case control_code::kWriteMemCmd: return "WRITEMEM_CMD";
+    case control_code::kWriteMemAck: return "WRITEMEM_ACK";
+    case control_code::kEventDataCmd: return "EVENTDATA_CMD";
     default: return "CODE_" + hexText(code, 4);
     }
 }
@@ -463,4 +463,4 @@ std::string toString(const WritePlan& plan)
            listText(plan.pairs, [](const RegisterPair& p) { return toString(p); });
 }
 
-} // namespace HX_WIRE
+} // namespace halvex::wire

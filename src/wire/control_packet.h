@@ -11,7 +11,7 @@
 
 #include "wire/register_pair.h"
 
-namespace HX_WIRE {
+namespace halvex::wire {
 
 inline constexpr uint16_t kControlPort = 3956;
 inline constexpr uint8_t kCommandKey = 0x42;
@@ -31,7 +31,7 @@ inline constexpr std::size_t kMinReadMemAckLength = 5;
 inline constexpr std::size_t kMaxReadMemAckLength = kMaxControlDatagram - kControlHeaderSize;
 
 // Command and answer codes.
-namespace ControlCode {
+namespace control_code {
 inline constexpr uint16_t kDiscoveryCmd = 0x0002;
 inline constexpr uint16_t kDiscoveryAck = 0x0003;
 // Answered in place of a real acknowledge; completes a request without giving it a result.
@@ -45,10 +45,10 @@ inline constexpr uint16_t kReadMemAck = 0x0085;
 inline constexpr uint16_t kWriteMemCmd = 0x0086;
 inline constexpr uint16_t kWriteMemAck = 0x0087;
 inline constexpr uint16_t kEventDataCmd = 0x00C2;
-} // namespace ControlCode
+} // namespace control_code
 
 // Status codes a camera puts in an acknowledge.
-namespace CameraStatus {
+namespace camera_status {
 inline constexpr uint16_t kSuccess = 0x0000;
 inline constexpr uint16_t kPacketResend = 0x0100;
 inline constexpr uint16_t kNotImplemented = 0x8001;
@@ -58,10 +58,10 @@ inline constexpr uint16_t kAccessDenied = 0x8006;
 inline constexpr uint16_t kBusy = 0x8007;
 // Also stands for local failures (a send that did not go out, a malformed acknowledge).
 inline constexpr uint16_t kGenericError = 0x8FFF;
-} // namespace CameraStatus
+} // namespace camera_status
 
 // Results the control operations return to their callers.
-namespace ControlResult {
+namespace control_result {
 inline constexpr uint32_t kSuccess = 0;
 inline constexpr uint32_t kChannelDown = 6;
 inline constexpr uint32_t kPacketResend = 7;
@@ -71,7 +71,7 @@ inline constexpr uint32_t kInvalidAddress = 10;
 inline constexpr uint32_t kAccessDenied = 11;
 inline constexpr uint32_t kBusy = 12;
 inline constexpr uint32_t kOtherError = 13;
-} // namespace ControlResult
+} // namespace control_result
 
 // Maps a camera status to the result a control operation returns.
 uint32_t controlResultFromStatus(uint16_t cameraStatus);
@@ -200,4 +200,4 @@ std::string toString(const WriteRegAck& ack);
 std::string toString(const ReadMemAck& ack);
 std::string toString(const WritePlan& plan);
 
-} // namespace HX_WIRE
+} // namespace halvex::wire

@@ -9,7 +9,7 @@
 #include "wire/byte_io.h"
 #include "wire/wire_text.h"
 
-namespace HX_WIRE {
+namespace halvex::wire {
 
 namespace {
 
@@ -32,22 +32,22 @@ void writeAddress(ByteWriter& out, uint32_t networkOrderAddress)
 
 void writeIdentity(ByteWriter& out, const DiscoveryAck& reply)
 {
-    out.text(reply.manufacturerName, DiscoveryTextSize::kManufacturerName);
-    out.text(reply.modelName, DiscoveryTextSize::kModelName);
-    out.text(reply.deviceVersion, DiscoveryTextSize::kDeviceVersion);
-    out.text(reply.manufacturerInfo, DiscoveryTextSize::kManufacturerInfo);
-    out.text(reply.serialNumber, DiscoveryTextSize::kSerialNumber);
-    out.text(reply.userDefinedName, DiscoveryTextSize::kUserDefinedName);
+    out.text(reply.manufacturerName, discovery_text_size::kManufacturerName);
+    out.text(reply.modelName, discovery_text_size::kModelName);
+    out.text(reply.deviceVersion, discovery_text_size::kDeviceVersion);
+    out.text(reply.manufacturerInfo, discovery_text_size::kManufacturerInfo);
+    out.text(reply.serialNumber, discovery_text_size::kSerialNumber);
+    out.text(reply.userDefinedName, discovery_text_size::kUserDefinedName);
 }
 
 void readIdentity(ByteReader& in, DiscoveryAck& reply)
 {
-    reply.manufacturerName = in.text(DiscoveryTextSize::kManufacturerName);
-    reply.modelName = in.text(DiscoveryTextSize::kModelName);
-    reply.deviceVersion = in.text(DiscoveryTextSize::kDeviceVersion);
-    reply.manufacturerInfo = in.text(DiscoveryTextSize::kManufacturerInfo);
-    reply.serialNumber = in.text(DiscoveryTextSize::kSerialNumber);
-    reply.userDefinedName = in.text(DiscoveryTextSize::kUserDefinedName);
+    reply.manufacturerName = in.text(discovery_text_size::kManufacturerName);
+    reply.modelName = in.text(discovery_text_size::kModelName);
+    reply.deviceVersion = in.text(discovery_text_size::kDeviceVersion);
+    reply.manufacturerInfo = in.text(discovery_text_size::kManufacturerInfo);
+    reply.serialNumber = in.text(discovery_text_size::kSerialNumber);
+    reply.userDefinedName = in.text(discovery_text_size::kUserDefinedName);
 }
 
 // The leading decimal digits of one version part, saturating rather than wrapping.
@@ -76,7 +76,7 @@ std::vector<uint8_t> encodeDiscoveryCmd(uint16_t requestId)
     ByteWriter out(datagram);
     out.u8(kCommandKey);
     out.u8(kFlagAckRequired);
-    out.u16(ControlCode::kDiscoveryCmd);
+    out.u16(control_code::kDiscoveryCmd);
     out.u16(0);
     out.u16(requestId);
     return datagram;
@@ -85,7 +85,7 @@ std::vector<uint8_t> encodeDiscoveryCmd(uint16_t requestId)
 std::optional<CommandHeader> decodeDiscoveryCmd(std::span<const uint8_t> datagram)
 {
     std::optional<CommandHeader> header = decodeCommandHeader(datagram);
-    if (!header || header->command != ControlCode::kDiscoveryCmd) {
+    if (!header || header->command != control_code::kDiscoveryCmd) {
         return std::nullopt;
     }
     return header;
@@ -97,7 +97,7 @@ std::vector<uint8_t> encodeDiscoveryAck(const DiscoveryAck& reply)
     datagram.reserve(kDiscoveryAckSize);
     ByteWriter out(datagram);
     out.u16(reply.header.status);
-    out.u16(ControlCode::kDiscoveryAck);
+    out.u16(control_code::kDiscoveryAck);
     out.u16(kDiscoveryAckLength);
     out.u16(reply.header.ackId);
     out.u16(reply.protocolVersionMajor);
@@ -107,11 +107,11 @@ std::vector<uint8_t> encodeDiscoveryAck(const DiscoveryAck& reply)
     out.bytes(reply.macAddress);
     out.u32(reply.ipConfigOptions);
     out.u32(reply.ipConfigCurrent);
-    out.zeros(DiscoveryOffset::kCurrentIp - DiscoveryOffset::kIpConfigCurrent - 4);
+    out.zeros(discovery_offset::kCurrentIp - discovery_offset::kIpConfigCurrent - 4);
     writeAddress(out, reply.currentIp);
-    out.zeros(DiscoveryOffset::kSubnetMask - DiscoveryOffset::kCurrentIp - 4);
+    out.zeros(discovery_offset::kSubnetMask - discovery_offset::kCurrentIp - 4);
     writeAddress(out, reply.subnetMask);
-    out.zeros(DiscoveryOffset::kDefaultGateway - DiscoveryOffset::kSubnetMask - 4);
+    out.zeros(discovery_offset::kDefaultGateway - discovery_offset::kSubnetMask - 4);
     writeAddress(out, reply.defaultGateway);
     writeIdentity(out, reply);
     return datagram;
@@ -125,21 +125,21 @@ std::optional<DiscoveryAck> decodeDiscoveryAck(std::span<const uint8_t> datagram
     ByteReader in(datagram);
     DiscoveryAck reply;
     reply.header = {in.u16(), in.u16(), in.u16(), in.u16()};
-    if (reply.header.answer != ControlCode::kDiscoveryAck) {
+    if (reply.header.answer != control_code::kDiscoveryAck) {
         return std::nullopt;
     }
     reply.protocolVersionMajor = in.u16();
     reply.protocolVersionMinor = in.u16();
     reply.deviceMode = in.u32();
-    in.seek(DiscoveryOffset::kMacAddress);
+    in.seek(discovery_offset::kMacAddress);
     std::ranges::copy(in.bytes(reply.macAddress.size()), reply.macAddress.begin());
     reply.ipConfigOptions = in.u32();
     reply.ipConfigCurrent = in.u32();
-    in.seek(DiscoveryOffset::kCurrentIp);
+    in.seek(discovery_offset::kCurrentIp);
     reply.currentIp = readAddress(in);
-    in.seek(DiscoveryOffset::kSubnetMask);
+    in.seek(discovery_offset::kSubnetMask);
     reply.subnetMask = readAddress(in);
-    in.seek(DiscoveryOffset::kDefaultGateway);
+    in.seek(discovery_offset::kDefaultGateway);
     reply.defaultGateway = readAddress(in);
     readIdentity(in, reply);
     return reply;
@@ -150,13 +150,13 @@ bool isDiscoveryReply(std::span<const uint8_t> datagram)
     ByteReader in(datagram);
     const uint16_t status = in.u16();
     const uint16_t answer = in.u16();
-    return datagram.size() == kDiscoveryAckSize && status == CameraStatus::kSuccess &&
-           answer == ControlCode::kDiscoveryAck;
+    return datagram.size() == kDiscoveryAckSize && status == camera_status::kSuccess &&
+           answer == control_code::kDiscoveryAck;
 }
 
 DeviceVersion parseDeviceVersion(std::string_view text)
 {
-    text = text.substr(0, DiscoveryTextSize::kDeviceVersion);
+    text = text.substr(0, discovery_text_size::kDeviceVersion);
     uint32_t parts[3] = {0, 0, 0};
     for (uint32_t& part : parts) {
         const std::size_t dot = text.find('.');
@@ -214,4 +214,4 @@ std::string toString(const DiscoveryAck& reply)
            " mask=" + dottedText(reply.subnetMask) + " gateway=" + dottedText(reply.defaultGateway);
 }
 
-} // namespace HX_WIRE
+} // namespace halvex::wire

@@ -14,14 +14,14 @@
 
 #include "wire/control_packet.h"
 
-namespace HX_WIRE {
+namespace halvex::wire {
 
 inline constexpr std::size_t kDiscoveryCmdSize = 8;
 inline constexpr std::size_t kDiscoveryAckSize = 256;
 inline constexpr uint16_t kDiscoveryAckLength = kDiscoveryAckSize - kControlHeaderSize;
 
 // Byte offsets of the reply's fields, counted from the start of the datagram.
-namespace DiscoveryOffset {
+namespace discovery_offset {
 inline constexpr std::size_t kProtocolVersionMajor = 8;
 inline constexpr std::size_t kProtocolVersionMinor = 10;
 inline constexpr std::size_t kDeviceMode = 12;
@@ -37,22 +37,22 @@ inline constexpr std::size_t kDeviceVersion = 144;
 inline constexpr std::size_t kManufacturerInfo = 176;
 inline constexpr std::size_t kSerialNumber = 224;
 inline constexpr std::size_t kUserDefinedName = 240;
-} // namespace DiscoveryOffset
+} // namespace discovery_offset
 
 // Room of each text field; a text that fills its field has no terminating NUL.
-namespace DiscoveryTextSize {
+namespace discovery_text_size {
 inline constexpr std::size_t kManufacturerName = 32;
 inline constexpr std::size_t kModelName = 32;
 inline constexpr std::size_t kDeviceVersion = 32;
 inline constexpr std::size_t kManufacturerInfo = 48;
 inline constexpr std::size_t kSerialNumber = 16;
 inline constexpr std::size_t kUserDefinedName = 16;
-} // namespace DiscoveryTextSize
+} // namespace discovery_text_size
 
 // Every field of a discovery reply. IPv4 addresses are in network order: their bytes in memory
 // are the address, as in a socket address and as the library keys cameras.
 struct DiscoveryAck {
-    AckHeader header{0, ControlCode::kDiscoveryAck, kDiscoveryAckLength, 0};
+    AckHeader header{0, control_code::kDiscoveryAck, kDiscoveryAckLength, 0};
     uint16_t protocolVersionMajor = 0;
     uint16_t protocolVersionMinor = 0;
     uint32_t deviceMode = 0;
@@ -106,4 +106,4 @@ std::string toString(const DeviceVersion& version);
 std::string toString(DiscoveryVerdict verdict);
 std::string toString(const DiscoveryAck& reply);
 
-} // namespace HX_WIRE
+} // namespace halvex::wire

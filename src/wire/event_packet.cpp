@@ -8,7 +8,7 @@
 #include "wire/control_packet.h"
 #include "wire/wire_text.h"
 
-namespace HX_WIRE {
+namespace halvex::wire {
 
 std::vector<uint8_t> encodeEventData(const EventData& event)
 {
@@ -17,7 +17,7 @@ std::vector<uint8_t> encodeEventData(const EventData& event)
     ByteWriter out(datagram);
     out.u8(event.key);
     out.u8(event.flags);
-    out.u16(ControlCode::kEventDataCmd);
+    out.u16(control_code::kEventDataCmd);
     out.u16(kEventDataLength);
     out.u16(event.requestId);
     out.u16(0);
@@ -44,7 +44,7 @@ EventDecodeResult decodeEventData(std::span<const uint8_t> datagram)
         result.check = EventCheck::Empty;
         return result;
     }
-    if (result.command != ControlCode::kEventDataCmd) {
+    if (result.command != control_code::kEventDataCmd) {
         result.check = EventCheck::WrongCommand;
         return result;
     }
@@ -93,4 +93,4 @@ std::string toString(const EventData& event)
            " block=" + std::to_string(event.blockId) + " timestamp=" + std::to_string(event.timestamp);
 }
 
-} // namespace HX_WIRE
+} // namespace halvex::wire

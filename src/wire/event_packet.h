@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace HX_WIRE {
+namespace halvex::wire {
 
 inline constexpr std::size_t kEventDatagramSize = 28;
 inline constexpr uint16_t kEventDataLength = 20;
@@ -54,4 +54,4 @@ bool isEventOpening(std::span<const uint8_t> datagram);
 std::string toString(EventCheck check);
 std::string toString(const EventData& event);
 
-} // namespace HX_WIRE
+} // namespace halvex::wire

@@ -5,7 +5,7 @@
 
 #include "wire/wire_text.h"
 
-namespace HX_WIRE {
+namespace halvex::wire {
 
 std::string toString(const RegisterPair& pair)
 {
@@ -17,4 +17,4 @@ std::ostream& operator<<(std::ostream& out, const RegisterPair& pair)
     return out << toString(pair);
 }
 
-} // namespace HX_WIRE
+} // namespace halvex::wire

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace HX_WIRE {
+namespace halvex::wire {
 
 struct RegisterPair {
     uint32_t address = 0;
@@ -23,4 +23,4 @@ using RegisterPairs = std::vector<RegisterPair>;
 std::string toString(const RegisterPair& pair);
 std::ostream& operator<<(std::ostream& out, const RegisterPair& pair);
 
-} // namespace HX_WIRE
+} // namespace halvex::wire

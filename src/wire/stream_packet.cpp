@@ -9,7 +9,7 @@
 #include "wire/byte_io.h"
 #include "wire/wire_text.h"
 
-namespace HX_WIRE {
+namespace halvex::wire {
 
 namespace {
 
@@ -236,7 +236,7 @@ std::optional<StreamPayload> decodeStreamPayload(std::span<const uint8_t> packet
 
 LeaderCheck checkStreamLeader(const StreamLeader& leader, bool requireMagic)
 {
-    if (leader.header.packetFormat != PacketFormat::kLeader)
+    if (leader.header.packetFormat != packet_format::kLeader)
         return LeaderCheck::WrongFormat;
     if (requireMagic && leader.magic != kLeaderMagic)
         return LeaderCheck::WrongMagic;
@@ -252,14 +252,14 @@ LeaderCheck checkStreamLeader(const StreamLeader& leader, bool requireMagic)
 uint32_t checkStreamTrailer(const StreamTrailer& trailer, uint16_t blockId, uint32_t expectedPacketId)
 {
     uint32_t faults = 0;
-    if (trailer.header.packetFormat != PacketFormat::kTrailer)
-        faults |= TrailerFault::kWrongFormat;
+    if (trailer.header.packetFormat != packet_format::kTrailer)
+        faults |= trailer_fault::kWrongFormat;
     if (trailer.header.blockId != blockId)
-        faults |= TrailerFault::kBlockIdMismatch;
+        faults |= trailer_fault::kBlockIdMismatch;
     if (trailer.header.packetId != expectedPacketId)
-        faults |= TrailerFault::kPacketIdMismatch;
+        faults |= trailer_fault::kPacketIdMismatch;
     if (trailer.payloadType != kFilePayloadType)
-        faults |= TrailerFault::kWrongPayloadType;
+        faults |= trailer_fault::kWrongPayloadType;
     return faults;
 }
 
@@ -270,7 +270,7 @@ std::vector<uint8_t> encodeTestPacket(uint32_t packetSize)
     std::vector<uint8_t> datagram;
     datagram.reserve(datagramSize);
     ByteWriter out(datagram);
-    writeStreamHeader(out, StreamHeader{0, 0, PacketFormat::kTest, 0});
+    writeStreamHeader(out, StreamHeader{0, 0, packet_format::kTest, 0});
     for (std::size_t i = kStreamHeaderSize; i < datagramSize; ++i) {
         out.u8(static_cast<uint8_t>(i));
     }
@@ -280,7 +280,7 @@ std::vector<uint8_t> encodeTestPacket(uint32_t packetSize)
 std::optional<uint32_t> decodeTestPacket(std::span<const uint8_t> datagram)
 {
     const std::optional<StreamHeader> header = decodeStreamHeader(datagram);
-    if (!header || header->packetFormat != PacketFormat::kTest) {
+    if (!header || header->packetFormat != packet_format::kTest) {
         return std::nullopt;
     }
     return static_cast<uint32_t>(datagram.size() + kIpUdpHeaderSize);
@@ -306,10 +306,10 @@ std::string trailerFaultsText(uint32_t faults)
         if ((faults & bit) != 0)
             text += (text.empty() ? "" : ", ") + std::string(name);
     };
-    add(TrailerFault::kWrongFormat, "wrong packet format");
-    add(TrailerFault::kBlockIdMismatch, "block id mismatch");
-    add(TrailerFault::kPacketIdMismatch, "packet id mismatch");
-    add(TrailerFault::kWrongPayloadType, "wrong payload type");
+    add(trailer_fault::kWrongFormat, "wrong packet format");
+    add(trailer_fault::kBlockIdMismatch, "block id mismatch");
+    add(trailer_fault::kPacketIdMismatch, "packet id mismatch");
+    add(trailer_fault::kWrongPayloadType, "wrong payload type");
     return text.empty() ? "none" : text;
 }
 
@@ -335,4 +335,4 @@ std::string toString(const StreamPayload& payload)
     return "PAYLOAD " + headerText(payload.header) + " data=" + std::to_string(payload.data.size()) + " bytes";
 }
 
-} // namespace HX_WIRE
+} // namespace halvex::wire

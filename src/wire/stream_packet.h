@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace HX_WIRE {
+namespace halvex::wire {
 
 class ByteWriter;
 
@@ -29,12 +29,12 @@ inline constexpr uint32_t kPacketIdMask = 0xFFFFFF;
 // A packet size counts the IP and UDP headers in front of the datagram.
 inline constexpr std::size_t kIpUdpHeaderSize = 28;
 
-namespace PacketFormat {
+namespace packet_format {
 inline constexpr uint8_t kTest = 0; // belongs to no image
 inline constexpr uint8_t kLeader = 1;
 inline constexpr uint8_t kTrailer = 2;
 inline constexpr uint8_t kPayload = 3;
-} // namespace PacketFormat
+} // namespace packet_format
 
 struct StreamHeader {
     uint16_t status = 0;
@@ -44,7 +44,7 @@ struct StreamHeader {
 };
 
 struct StreamLeader {
-    StreamHeader header{0, 0, PacketFormat::kLeader, 0};
+    StreamHeader header{0, 0, packet_format::kLeader, 0};
     uint16_t magic = kLeaderMagic;
     uint16_t payloadType = kFilePayloadType;
     uint64_t timestamp = 0;
@@ -54,12 +54,12 @@ struct StreamLeader {
 };
 
 struct StreamTrailer {
-    StreamHeader header{0, 0, PacketFormat::kTrailer, 0};
+    StreamHeader header{0, 0, packet_format::kTrailer, 0};
     uint16_t payloadType = kFilePayloadType;
 };
 
 struct StreamPayload {
-    StreamHeader header{0, 0, PacketFormat::kPayload, 0};
+    StreamHeader header{0, 0, packet_format::kPayload, 0};
     std::span<const uint8_t> data; // points into the decoded packet
 };
 
@@ -105,12 +105,12 @@ enum class LeaderCheck { Ok, WrongFormat, WrongMagic, WrongPayloadType, ImageToo
 LeaderCheck checkStreamLeader(const StreamLeader& leader, bool requireMagic);
 
 // A trailer's faults, all of which a receiver reports.
-namespace TrailerFault {
+namespace trailer_fault {
 inline constexpr uint32_t kWrongFormat = 1;
 inline constexpr uint32_t kBlockIdMismatch = 2;
 inline constexpr uint32_t kPacketIdMismatch = 4;
 inline constexpr uint32_t kWrongPayloadType = 8;
-} // namespace TrailerFault
+} // namespace trailer_fault
 uint32_t checkStreamTrailer(const StreamTrailer& trailer, uint16_t blockId, uint32_t expectedPacketId);
 
 // The test packet of a packet-size trial: a datagram that, with the IP and UDP headers, is
@@ -127,4 +127,4 @@ std::string toString(const StreamLeader& leader);
 std::string toString(const StreamTrailer& trailer);
 std::string toString(const StreamPayload& payload);
 
-} // namespace HX_WIRE
+} // namespace halvex::wire

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace HX_WIRE {
+namespace halvex::wire {
 
 std::string hexText(uint64_t value, int digits)
 {
@@ -37,4 +37,4 @@ std::string bytesText(std::span<const uint8_t> data, std::size_t limit)
     return text;
 }
 
-} // namespace HX_WIRE
+} // namespace halvex::wire

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-namespace HX_WIRE {
+namespace halvex::wire {
 
 // "0x" followed by at least `digits` upper-case hexadecimal digits.
 std::string hexText(uint64_t value, int digits);
@@ -16,4 +16,4 @@ std::string dottedText(uint32_t networkOrderAddress);
 // Up to `limit` bytes as space-separated hexadecimal pairs, "..." when there are more.
 std::string bytesText(std::span<const uint8_t> data, std::size_t limit);
 
-} // namespace HX_WIRE
+} // namespace halvex::wire

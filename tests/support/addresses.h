@@ -16,7 +16,7 @@ inline uint32_t ip(const char* text)
 }
 
 // Where a camera's control datagrams come from: its address and the control port 3956.
-inline HX_PLATFORM::Ipv4Endpoint cameraSource(const char* address)
+inline halvex::platform::Ipv4Endpoint cameraSource(const char* address)
 {
     return {ip(address), 3956};
 }

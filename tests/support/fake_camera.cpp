@@ -5,7 +5,9 @@
 
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
+using namespace halvex::wire;
+
+using namespace halvex::registers;
 
 namespace hx_test {
 namespace {

@@ -20,7 +20,7 @@ std::map<uint32_t, uint32_t> lux19hsCaptureGroup();
 // Holds registers and memory texts; reads of an address it lacks fail as a camera would (invalid
 // address). Every multi-register write is recorded as sent. A camera rule may adjust each value
 // as it is written (clamping), and faults make reads or writes fail with a given result.
-class FakeCamera : public RegisterChannel {
+class FakeCamera : public halvex::control::RegisterChannel {
 public:
     // A first-family camera with a LUX19HS monochrome sensor at 2048 x 1024, 8-bit pixels, 1 GiB
     // of image memory above a base of two segments and a one-segment reserve, running at 2000 fps.
@@ -28,8 +28,8 @@ public:
 
     uint32_t readReg(uint32_t reg, uint32_t& value) override;
     uint32_t writeReg(uint32_t reg, uint32_t value) override;
-    uint32_t readMultiReg(RegisterPairs& pairs) override;
-    uint32_t writeMultiReg(const RegisterPairs& pairs) override;
+    uint32_t readMultiReg(halvex::wire::RegisterPairs& pairs) override;
+    uint32_t writeMultiReg(const halvex::wire::RegisterPairs& pairs) override;
     uint32_t readMem(uint32_t start, std::vector<uint8_t>& data, uint32_t count) override;
     bool faulted() const override;
     void release() override;
@@ -40,7 +40,7 @@ public:
     void setMemory(uint32_t start, std::vector<uint8_t> bytes);
 
     // Every multi-register write received, in order.
-    std::vector<RegisterPairs> multiWrites() const;
+    std::vector<halvex::wire::RegisterPairs> multiWrites() const;
     std::size_t exchanges() const;
 
     // Result for the next writes (0: they succeed) and for reads.
@@ -68,7 +68,7 @@ private:
     mutable std::mutex lock_;
     std::map<uint32_t, uint32_t> registers_;
     std::map<uint32_t, std::vector<uint8_t>> memory_;
-    std::vector<RegisterPairs> multiWrites_;
+    std::vector<halvex::wire::RegisterPairs> multiWrites_;
     std::size_t exchanges_ = 0;
     bool faulted_ = false;
     std::size_t releases_ = 0;

@@ -24,7 +24,7 @@ LibraryClient::LibraryClient(Cameras cameras, std::vector<ClientCallback> client
 void LibraryClient::SetUp()
 {
     // Pollers, request age-out and negotiation trials run faster than in use.
-    HLV_THREAD::setPeriodScale(periodScale_);
+    halvex::thread::setPeriodScale(periodScale_);
     if (std::getenv("HX_TEST_TRACE") != nullptr)
         HX_trace(1);
     cluster_ = std::make_unique<hxsim::Cluster>(cameras_(), standInLogger());

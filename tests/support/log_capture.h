@@ -65,10 +65,10 @@ private:
 
 // Keeps copies of the library's lines (without their line feed) from construction to destruction;
 // the lines still go to standard output and the log file. Several captures may be alive at once.
-class LogCapture : public HLV_THREAD::LogObserver, public CapturedLines {
+class LogCapture : public halvex::thread::LogObserver, public CapturedLines {
 public:
-    LogCapture() { HLV_THREAD::addLogObserver(this); }
-    ~LogCapture() override { HLV_THREAD::removeLogObserver(this); }
+    LogCapture() { halvex::thread::addLogObserver(this); }
+    ~LogCapture() override { halvex::thread::removeLogObserver(this); }
 
     void observe(const std::string& line) override { add(line); }
 };

@@ -82,7 +82,7 @@ public:
     }
 
 private:
-    HX_PLATFORM::UniqueFd fd_;
+    halvex::platform::UniqueFd fd_;
     uint16_t port_ = 0;
 };
 
@@ -93,10 +93,10 @@ public:
                                     std::chrono::milliseconds limit = 2s)
     {
         port_.send(bytes, to);
-        const auto id = HX_WIRE::decodeCommandHeader(bytes)->requestId;
+        const auto id = halvex::wire::decodeCommandHeader(bytes)->requestId;
         const auto deadline = Clock::now() + limit;
         while (auto reply = port_.receive(deadline)) {
-            auto header = HX_WIRE::decodeAckHeader(reply->bytes);
+            auto header = halvex::wire::decodeAckHeader(reply->bytes);
             if (header && header->ackId == id) {
                 return reply;
             }
@@ -106,11 +106,11 @@ public:
 
     std::optional<uint32_t> read(hxsim::Endpoint camera, uint32_t address)
     {
-        auto reply = request(HX_WIRE::encodeReadRegCmd(std::vector<uint32_t>{address}, nextId()), camera);
+        auto reply = request(halvex::wire::encodeReadRegCmd(std::vector<uint32_t>{address}, nextId()), camera);
         if (!reply) {
             return std::nullopt;
         }
-        auto ack = HX_WIRE::decodeReadRegAck(reply->bytes);
+        auto ack = halvex::wire::decodeReadRegAck(reply->bytes);
         if (!ack || ack->header.status != 0 || ack->values.size() != 1) {
             return std::nullopt;
         }
@@ -118,14 +118,14 @@ public:
     }
 
     // A gated write; the camera status, or nothing without an answer.
-    std::optional<uint16_t> write(hxsim::Endpoint camera, HX_WIRE::RegisterPairs pairs)
+    std::optional<uint16_t> write(hxsim::Endpoint camera, halvex::wire::RegisterPairs pairs)
     {
-        const auto plan = HX_WIRE::planMultiWrite(pairs);
-        auto reply = request(HX_WIRE::encodeWriteRegCmd(plan.pairs, true, nextId()), camera);
+        const auto plan = halvex::wire::planMultiWrite(pairs);
+        auto reply = request(halvex::wire::encodeWriteRegCmd(plan.pairs, true, nextId()), camera);
         if (!reply) {
             return std::nullopt;
         }
-        return HX_WIRE::decodeWriteRegAck(reply->bytes)->header.status;
+        return halvex::wire::decodeWriteRegAck(reply->bytes)->header.status;
     }
 
     UdpPort& port() { return port_; }

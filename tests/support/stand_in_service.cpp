@@ -13,6 +13,9 @@
 #include "hlv_thread/note.h"
 #include "hlv_thread/sync_message.h"
 
+using namespace halvex::callback;
+using namespace halvex::camera;
+
 namespace hx_test {
 
 namespace {
@@ -149,7 +152,7 @@ void StandInOperations::getCommand(HX_COMMAND* out)
     note("getCommand");
     std::lock_guard<std::mutex> guard(lock_);
     if (!succeeds_)
-        HLV_THROW(HLV_THREAD::RuntimeError, "The stand-in camera does not answer");
+        HLV_THROW(halvex::thread::RuntimeError, "The stand-in camera does not answer");
     out->code = state_;
 }
 
@@ -160,13 +163,13 @@ void StandInOperations::handleSubscription(SubscriptionMessage& message)
     subscribers_ += message.subscribe ? 1 : -1;
 }
 
-void StandInOperations::handleNotification(HLV_THREAD::Message& message)
+void StandInOperations::handleNotification(halvex::thread::Message& message)
 {
     note("handleNotification");
-    message.status = HLV_THREAD::MESSAGE_DONE;
+    message.status = halvex::thread::MESSAGE_DONE;
 }
 
-void StandInOperations::handleStreaming(HLV_THREAD::Message* message)
+void StandInOperations::handleStreaming(halvex::thread::Message* message)
 {
     note("handleStreaming");
     {
@@ -180,7 +183,7 @@ void StandInOperations::handleStreaming(HLV_THREAD::Message* message)
 }
 
 // Writes a pattern into the host's buffer as a receiver would, then hands the buffer on.
-void StandInOperations::fill(HLV_THREAD::Message* message)
+void StandInOperations::fill(halvex::thread::Message* message)
 {
     HxStreamBuffer* stream = streamBufferOf(message);
     uint32_t frame = 0;
@@ -194,7 +197,7 @@ void StandInOperations::fill(HLV_THREAD::Message* message)
         stream->setResults(IMAGE_LENGTH, frame, HX_STREAM_STATUS_LEADER | HX_STREAM_STATUS_COMPLETE,
                            static_cast<uint32_t>(length));
     }
-    message->status = HLV_THREAD::MESSAGE_DONE;
+    message->status = halvex::thread::MESSAGE_DONE;
     message->forward();
 }
 
@@ -219,15 +222,15 @@ void StandInOperations::holdStreams(bool hold)
 
 void StandInOperations::releaseHeld()
 {
-    std::vector<HLV_THREAD::Message*> released;
+    std::vector<halvex::thread::Message*> released;
     {
         std::lock_guard<std::mutex> guard(lock_);
         released.swap(held_);
     }
-    for (HLV_THREAD::Message* message : released) {
+    for (halvex::thread::Message* message : released) {
         if (HxStreamBuffer* stream = streamBufferOf(message))
             stream->release();
-        message->status = HLV_THREAD::MESSAGE_DONE;
+        message->status = halvex::thread::MESSAGE_DONE;
         message->forward();
     }
 }
@@ -321,18 +324,18 @@ void drainService(HX_CAMERA_HANDLE camera)
     auto service = CameraServices::find(static_cast<uint32_t>(camera));
     if (!service)
         return;
-    HLV_THREAD::SyncMessage marker;
-    marker.req = HLV_THREAD::DUMP;
+    halvex::thread::SyncMessage marker;
+    marker.req = halvex::thread::DUMP;
     marker.send(service.get());
 }
 
 void drainCallbacks()
 {
-    HLV_CALLBACK::Callback* callback = HLV_CALLBACK::Callback::factory();
+    halvex::callback::Callback* callback = halvex::callback::Callback::factory();
     if (callback == nullptr)
         return;
-    HLV_THREAD::SyncMessage marker;
-    marker.req = HLV_THREAD::DUMP;
+    halvex::thread::SyncMessage marker;
+    marker.req = halvex::thread::DUMP;
     marker.send(callback);
 }
 

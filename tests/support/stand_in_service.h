@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 // Answers like a camera would: settings calls mark the record changed, commands move the state,
 // stream buffers are filled with a pattern and handed on (or held until released). Records
 // every call by name. Thread-safe: the service thread and API threads call it at once.
-class StandInOperations : public ServiceOperations {
+class StandInOperations : public halvex::camera::ServiceOperations {
 public:
     // Image bytes written into each filled buffer, and the first frame id.
     static constexpr uint32_t IMAGE_LENGTH = 4096;
@@ -46,9 +46,9 @@ public:
     bool unlockCamera() override;
     void sendCommand(HX_COMMAND* inOut) override;
     void getCommand(HX_COMMAND* out) override;
-    void handleSubscription(SubscriptionMessage& message) override;
-    void handleNotification(HLV_THREAD::Message& message) override;
-    void handleStreaming(HLV_THREAD::Message* message) override;
+    void handleSubscription(halvex::camera::SubscriptionMessage& message) override;
+    void handleNotification(halvex::thread::Message& message) override;
+    void handleStreaming(halvex::thread::Message* message) override;
 
     // The camera state after the next command, and the caps it then reports.
     void setCommandReply(uint32_t state, uint32_t caps);
@@ -64,7 +64,7 @@ public:
 
 private:
     void note(const std::string& name);
-    void fill(HLV_THREAD::Message* message);
+    void fill(halvex::thread::Message* message);
 
     mutable std::mutex lock_;
     std::vector<std::string> calls_;
@@ -75,14 +75,14 @@ private:
     bool hold_ = false;
     int subscribers_ = 0;
     uint32_t nextFrame_ = FIRST_FRAME;
-    std::vector<HLV_THREAD::Message*> held_;
+    std::vector<halvex::thread::Message*> held_;
 };
 
 // Hands out one StandInOperations per camera address; recycling or closing releases what the
 // camera held, as a real camera's operations would when its streams end.
-class StandInSource : public ServiceOperationsSource {
+class StandInSource : public halvex::camera::ServiceOperationsSource {
 public:
-    std::shared_ptr<ServiceOperations> find(uint32_t address) override;
+    std::shared_ptr<halvex::camera::ServiceOperations> find(uint32_t address) override;
     bool exists(uint32_t address) override;
     void recycle(uint32_t address) override;
     void closeAll() override;

@@ -18,6 +18,8 @@
 #include "callback/hx_stream.h"
 #include "wire/control_packet.h"
 
+using namespace halvex::callback;
+
 namespace stream_test {
 
 namespace {
@@ -173,13 +175,13 @@ void ScriptedStreamCamera::handleCommand(const Bytes& datagram, uint32_t sourceA
 {
     Bytes reply;
     uint32_t testPacket = 0;
-    if (const auto command = HX_WIRE::decodeWriteRegCmd(datagram)) {
+    if (const auto command = halvex::wire::decodeWriteRegCmd(datagram)) {
         uint16_t status = 0;
         uint16_t index = 0;
         written_.update([&] {
-            for (const HX_WIRE::RegisterPair& pair : command->pairs) {
+            for (const halvex::wire::RegisterPair& pair : command->pairs) {
                 if (refused_.count(pair) != 0) {
-                    status = HX_WIRE::CameraStatus::kAccessDenied;
+                    status = halvex::wire::camera_status::kAccessDenied;
                     break;
                 }
                 registers_[pair.address] = pair.value;
@@ -190,11 +192,11 @@ void ScriptedStreamCamera::handleCommand(const Bytes& datagram, uint32_t sourceA
                 ++index;
             }
         });
-        if ((command->header.flags & HX_WIRE::kFlagAckRequired) != 0)
-            reply = HX_WIRE::encodeWriteRegAck(status, command->header.requestId, index);
-    } else if (const auto read = HX_WIRE::decodeReadRegCmd(datagram)) {
+        if ((command->header.flags & halvex::wire::kFlagAckRequired) != 0)
+            reply = halvex::wire::encodeWriteRegAck(status, command->header.requestId, index);
+    } else if (const auto read = halvex::wire::decodeReadRegCmd(datagram)) {
         const std::vector<uint32_t> values(read->addresses.size(), 0);
-        reply = HX_WIRE::encodeReadRegAck(0, read->header.requestId, values);
+        reply = halvex::wire::encodeReadRegAck(0, read->header.requestId, values);
     }
     if (!reply.empty()) {
         const sockaddr_in target = endpoint(sourceAddress, sourcePort);
@@ -230,7 +232,7 @@ void ScriptedStreamCamera::fireTestPacket(uint32_t packetSize)
     sendto(streamFd_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&target), sizeof(target));
 }
 
-HX_WIRE::RegisterPairs ScriptedStreamCamera::writes() const
+halvex::wire::RegisterPairs ScriptedStreamCamera::writes() const
 {
     return written_.read([this] { return writes_; });
 }
@@ -253,7 +255,7 @@ bool ScriptedStreamCamera::waitForWrite(uint32_t reg, uint32_t value, std::chron
 {
     return waitUntil(
         [&] {
-            return std::find(writes_.begin(), writes_.end(), HX_WIRE::RegisterPair{reg, value}) != writes_.end();
+            return std::find(writes_.begin(), writes_.end(), halvex::wire::RegisterPair{reg, value}) != writes_.end();
         },
         timeout);
 }
@@ -385,35 +387,35 @@ Collector::Collector()
 
 Collector::~Collector()
 {
-    HLV_THREAD::closeThread(*this);
+    halvex::thread::closeThread(*this);
 }
 
-HLV_THREAD::Message* Collector::buffer(uint32_t kind, HostBuffer& host)
+halvex::thread::Message* Collector::buffer(uint32_t kind, HostBuffer& host)
 {
-    auto* message = new HxStream<HLV_THREAD::Message>(kind, &host.record, nullptr, kClient, 0);
+    auto* message = new HxStream<halvex::thread::Message>(kind, &host.record, nullptr, kClient, 0);
     message->pushRoute(this);
     message->owner = this;
     return message;
 }
 
-HLV_THREAD::Message* Collector::stopRequest(uint32_t kind)
+halvex::thread::Message* Collector::stopRequest(uint32_t kind)
 {
-    auto* message = new HxStream<HLV_THREAD::Message>(kind, nullptr, nullptr, kClient, 0);
+    auto* message = new HxStream<halvex::thread::Message>(kind, nullptr, nullptr, kClient, 0);
     message->stop = true;
     message->pushRoute(this);
     message->owner = this;
     return message;
 }
 
-void Collector::messageHandle(HLV_THREAD::Message* message)
+void Collector::messageHandle(halvex::thread::Message* message)
 {
     ownerMessage(message);
 }
 
-void Collector::ownerMessage(HLV_THREAD::Message* message)
+void Collector::ownerMessage(halvex::thread::Message* message)
 {
-    if (message->req == HLV_THREAD::HALT) {
-        message->reply(HLV_THREAD::MESSAGE_DONE);
+    if (message->req == halvex::thread::HALT) {
+        message->reply(halvex::thread::MESSAGE_DONE);
         return;
     }
     Returned entry;
@@ -441,8 +443,8 @@ NegotiationEvents& NegotiationEvents::instance()
 // Registrations count only when the Callback thread owns them.
 NegotiationEvents::NegotiationEvents()
 {
-    HLV_CALLBACK::Callback* thread = HLV_CALLBACK::Callback::factory();
-    auto* registration = new HLV_CALLBACK::CallbackRegister(kClient, &callback, this);
+    halvex::callback::Callback* thread = halvex::callback::Callback::factory();
+    auto* registration = new halvex::callback::CallbackRegister(kClient, &callback, this);
     registration->owner = thread;
     thread->post(registration);
 }

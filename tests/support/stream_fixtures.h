@@ -52,7 +52,7 @@ public:
 
     uint32_t address() const { return address_; }
     // Register writes in arrival order (the write gate's pairs left out).
-    HX_WIRE::RegisterPairs writes() const;
+    halvex::wire::RegisterPairs writes() const;
     std::vector<uint32_t> writesOf(uint32_t reg) const;
     bool waitForWrite(uint32_t reg, uint32_t value, std::chrono::milliseconds timeout = kDeadline) const;
     // Waits until the register has been written `count` times, or last holds `value`.
@@ -97,9 +97,9 @@ private:
     uint16_t peerPort_ = 0;
     // Guards what the camera was told and how it behaves, and signals every write.
     hx_test::Signal written_;
-    HX_WIRE::RegisterPairs writes_;
+    halvex::wire::RegisterPairs writes_;
     std::map<uint32_t, uint32_t> registers_;
-    std::set<HX_WIRE::RegisterPair> refused_;
+    std::set<halvex::wire::RegisterPair> refused_;
     std::set<uint32_t> carried_{9000, 1500};
     int testPacketsToLose_ = 0;
     std::thread thread_;
@@ -128,14 +128,14 @@ struct Returned {
 };
 
 // The stop of every stream message's route: records what came back and deletes the message.
-class Collector : public HLV_THREAD::MsgThread {
+class Collector : public halvex::thread::MsgThread {
 public:
     Collector();
     ~Collector() override;
 
     // A buffer message for the receiver, routed back here.
-    HLV_THREAD::Message* buffer(uint32_t kind, HostBuffer& host);
-    HLV_THREAD::Message* stopRequest(uint32_t kind);
+    halvex::thread::Message* buffer(uint32_t kind, HostBuffer& host);
+    halvex::thread::Message* stopRequest(uint32_t kind);
 
     bool waitFor(std::size_t count, std::chrono::milliseconds timeout = kDeadline) const
     {
@@ -144,8 +144,8 @@ public:
     std::vector<Returned> returned() const { return returned_.all(); }
     std::size_t count() const { return returned_.count(); }
 
-    void messageHandle(HLV_THREAD::Message* message) override;
-    void ownerMessage(HLV_THREAD::Message* message) override;
+    void messageHandle(halvex::thread::Message* message) override;
+    void ownerMessage(halvex::thread::Message* message) override;
 
 private:
     hx_test::Arrivals<Returned> returned_;
@@ -177,15 +177,15 @@ protected:
     explicit StreamTest(double periodScale = 1.0) : periodScale_(periodScale) {}
     void SetUp() override
     {
-        HLV_THREAD::setPeriodScale(periodScale_);
+        halvex::thread::setPeriodScale(periodScale_);
         NegotiationEvents::instance().clear();
     }
     void TearDown() override
     {
         release();
-        HxComm::recycle(cam);
-        HLV_THREAD::setPeriodScale(1.0);
-        DownloadThrottle::set(DownloadThrottle::DEFAULT_COUNTS);
+        halvex::control::HxComm::recycle(cam);
+        halvex::thread::setPeriodScale(1.0);
+        halvex::stream::DownloadThrottle::set(halvex::stream::DownloadThrottle::DEFAULT_COUNTS);
     }
     // Stops the receiver or session under test.
     virtual void release() = 0;

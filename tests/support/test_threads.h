@@ -25,24 +25,24 @@ struct VisitLog {
     std::vector<std::string> visits;
 };
 
-class TracedMessage : public HLV_THREAD::Message, public VisitLog {};
+class TracedMessage : public halvex::thread::Message, public VisitLog {};
 
 // A message thread that records what it handled and what came back to it, and by default
 // replies "done" to everything. A custom action replaces the default for messages it accepts.
-class Recorder : public HLV_THREAD::MsgThread {
+class Recorder : public halvex::thread::MsgThread {
 public:
-    using Action = std::function<bool(Recorder&, HLV_THREAD::Message*)>;
+    using Action = std::function<bool(Recorder&, halvex::thread::Message*)>;
 
     explicit Recorder(std::string name, bool gateClosed = false) : name_(std::move(name))
     {
         if (gateClosed)
             closeStartGate();
     }
-    ~Recorder() override { HLV_THREAD::closeThread(*this); }
+    ~Recorder() override { halvex::thread::closeThread(*this); }
 
     void setAction(Action action) { action_ = std::move(action); }
 
-    void messageHandle(HLV_THREAD::Message* message) override
+    void messageHandle(halvex::thread::Message* message) override
     {
         const uint32_t req = message->req;
         if (auto* traced = dynamic_cast<VisitLog*>(message))
@@ -50,13 +50,14 @@ public:
         signal.update([&] { handled.push_back(req); });
         if (action_ && action_(*this, message))
             return;
-        if (req == HLV_THREAD::HALT || message->synchronous() || !message->routeEmpty() || message->owner != nullptr)
-            message->reply(HLV_THREAD::MESSAGE_DONE);
+        if (req == halvex::thread::HALT || message->synchronous() || !message->routeEmpty() ||
+            message->owner != nullptr)
+            message->reply(halvex::thread::MESSAGE_DONE);
         else
             delete message;
     }
 
-    void ownerMessage(HLV_THREAD::Message* message) override
+    void ownerMessage(halvex::thread::Message* message) override
     {
         const uint32_t status = message->status;
         std::vector<std::string> visits;

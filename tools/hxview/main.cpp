@@ -20,15 +20,15 @@ int main(int argc, char** argv)
     std::string error;
     if (!hxview::parseViewOptions(args, options, error)) {
         std::fprintf(stderr, "hxview: %s\n%s", error.c_str(),
-                     hxview::viewUsage(program_stop::StopRequest::how()).c_str());
+                     hxview::viewUsage(halvex::program_stop::StopRequest::how()).c_str());
         return 1;
     }
     if (options.help) {
-        std::fputs(hxview::viewUsage(program_stop::StopRequest::how()).c_str(), stdout);
+        std::fputs(hxview::viewUsage(halvex::program_stop::StopRequest::how()).c_str(), stdout);
         return 0;
     }
     // Before any thread starts: the request is taken by the one thread that waits for it.
-    program_stop::StopRequest stop;
+    halvex::program_stop::StopRequest stop;
     hxview::EventFeed feed;
     hxview::CameraHub hub(feed, options.downloads);
     if (!hub.start(options.trace)) {

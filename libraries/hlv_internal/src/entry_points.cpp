@@ -7,9 +7,9 @@
 
 #include "pixel_packer.h"
 
-namespace {
+namespace halvex::internal {
 
-using HLV_INTERNAL::PixelPacker;
+namespace {
 
 // Sizes that the 32-bit interface can state; larger images are refused rather than truncated.
 bool fitsInterface(uint64_t bytes)
@@ -25,6 +25,12 @@ bool overlaps(const uint8_t* a, uint64_t aBytes, const uint8_t* b, uint64_t bByt
 }
 
 } // namespace
+
+} // namespace halvex::internal
+
+using halvex::internal::fitsInterface;
+using halvex::internal::overlaps;
+using halvex::internal::PixelPacker;
 
 extern "C" uint32_t hxGetPackedSize(uint32_t width, uint32_t height, uint32_t depth)
 {

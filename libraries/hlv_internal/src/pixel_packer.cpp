@@ -1,7 +1,7 @@
 // Packs rows of pixel samples into little-endian words holding several pixels each.
 #include "pixel_packer.h"
 
-namespace HLV_INTERNAL {
+namespace halvex::internal {
 
 std::optional<PixelPacker> PixelPacker::forDepth(uint32_t depth)
 {
@@ -66,4 +66,4 @@ uint64_t PixelPacker::sample(const uint8_t* source, uint64_t index) const
     return value & ((uint64_t{1} << depth_) - 1);
 }
 
-} // namespace HLV_INTERNAL
+} // namespace halvex::internal

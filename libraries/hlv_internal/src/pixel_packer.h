@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace HLV_INTERNAL {
+namespace halvex::internal {
 
 // One depth's packed layout: every row is cut into groups of pixelsPerGroup pixels; pixel k of
 // a group occupies bits [k * depth, (k + 1) * depth) of a little-endian word of groupBytes bytes,
@@ -34,4 +34,4 @@ private:
     uint32_t sampleBytes_;
 };
 
-} // namespace HLV_INTERNAL
+} // namespace halvex::internal

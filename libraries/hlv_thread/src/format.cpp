@@ -8,6 +8,8 @@
 
 #include <fmt/format.h>
 
+namespace halvex::thread {
+
 namespace {
 
 // A formatting problem of the C library's vsnprintf (a conversion it cannot make).
@@ -76,3 +78,5 @@ std::string fmtToString(const char* format, ...) noexcept
     va_end(args);
     return text;
 }
+
+} // namespace halvex::thread

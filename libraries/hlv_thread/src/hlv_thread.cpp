@@ -9,7 +9,7 @@
 #include "hlv_thread/note.h"
 #include "root_report.h"
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 Thread::Thread(bool detachOnStart) : detachOnStart_(detachOnStart) {}
 
@@ -179,4 +179,4 @@ bool Thread::isCurrentThread() const
     return currentId_.load() == std::this_thread::get_id();
 }
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

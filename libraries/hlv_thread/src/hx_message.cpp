@@ -4,7 +4,7 @@
 #include "hlv_thread/msg_thread.h"
 #include "hlv_thread/note.h"
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 MessageAttachment::~MessageAttachment() = default;
 
@@ -73,4 +73,4 @@ MsgThread* Message::popRoute()
     return next;
 }
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

@@ -4,7 +4,7 @@
 #include "hlv_thread/msg_thread.h"
 #include "hlv_thread/note.h"
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 SyncMessage::SyncMessage() = default;
 
@@ -74,4 +74,4 @@ void SyncMessage::complete()
     done_.notify_all();
 }
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

@@ -12,7 +12,7 @@
 
 #include "log_file.h"
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 namespace {
 
@@ -266,4 +266,4 @@ int loggerFile(const char* path)
     return 0;
 }
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

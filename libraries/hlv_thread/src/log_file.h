@@ -4,7 +4,7 @@
 #include <ctime>
 #include <string>
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 // Opens `path` for writing, created when missing, neither truncated nor appending (shared with
 // other writers and readers); -1 when it cannot be opened.
@@ -16,4 +16,4 @@ void closeLogFile(int descriptor);
 // The calendar time of `seconds` in the local time zone.
 std::tm localTime(std::time_t seconds);
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 int openLogFile(const char* path)
 {
@@ -37,4 +37,4 @@ std::tm localTime(std::time_t seconds)
     return local;
 }
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

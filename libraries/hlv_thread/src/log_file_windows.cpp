@@ -6,7 +6,7 @@
 #include <io.h>
 #include <sys/stat.h>
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 int openLogFile(const char* path)
 {
@@ -31,4 +31,4 @@ std::tm localTime(std::time_t seconds)
     return local;
 }
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

@@ -11,7 +11,7 @@
 #include "hlv_thread/wake.h"
 #include "root_report.h"
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 MsgThread::MsgThread(WakeOnPost wake)
     : Thread(false), wake_(wake == WakeOnPost::Yes ? std::make_unique<Wake>() : nullptr)
@@ -378,4 +378,4 @@ void closeThread(MsgThread& thread)
     thread.join();
 }
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

@@ -6,7 +6,7 @@
 
 #include "hlv_thread/log.h"
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 namespace {
 
@@ -140,4 +140,4 @@ void Note::addV(const char* format, va_list args)
     *text_ << entryBody(formatEntry(format, args), "empty message.");
 }
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

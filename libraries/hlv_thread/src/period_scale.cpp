@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cmath>
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 namespace {
 
@@ -44,4 +44,4 @@ uint32_t scaledMilliseconds(uint32_t milliseconds)
     return scaled(milliseconds);
 }
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

@@ -6,7 +6,7 @@
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 namespace {
 
@@ -36,4 +36,4 @@ void reportRootException(const char* root, LibraryExceptions library)
     }
 }
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

@@ -1,7 +1,7 @@
 // Internal: reports an exception that reached the root of a framework thread on the raw sink.
 #pragma once
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 // How a root treats the library's own exceptions.
 enum class LibraryExceptions { Described, Unrecognised };
@@ -10,4 +10,4 @@ enum class LibraryExceptions { Described, Unrecognised };
 // ("MsgThread", "Ticker", "Thread").
 void reportRootException(const char* root, LibraryExceptions library);
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

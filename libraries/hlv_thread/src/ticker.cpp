@@ -7,7 +7,7 @@
 #include "hlv_thread/log.h"
 #include "root_report.h"
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 Ticker::Ticker(uint32_t periodMicroseconds) : Thread(false), period_(periodMicroseconds) {}
 
@@ -122,4 +122,4 @@ bool Ticker::waitPeriodsBegun(uint64_t count, std::chrono::milliseconds timeout)
     return periodBegun_.wait_for(guard, timeout, [&] { return periodsBegun_ >= count; });
 }
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

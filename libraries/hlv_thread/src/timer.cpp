@@ -4,7 +4,7 @@
 #include "hlv_thread/msg_thread.h"
 #include "root_report.h"
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 Timer::Timer(uint32_t periodMicroseconds) : period_(periodMicroseconds) {}
 
@@ -97,4 +97,4 @@ void Timer::fire()
     }
 }
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

@@ -1,7 +1,7 @@
 // A manual-reset event a polling thread waits on beside its sockets: the portable half.
 #include "hlv_thread/wake.h"
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 Wake::Wake() : handle_(openEvent(error_)) {}
 
@@ -36,4 +36,4 @@ bool Wake::reset()
     return valid() && resetEvent(handle_, error_);
 }
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

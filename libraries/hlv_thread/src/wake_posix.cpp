@@ -8,7 +8,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 Wake::Handle Wake::openEvent(int& error)
 {
@@ -55,4 +55,4 @@ bool Wake::resetEvent(Handle handle, int& error)
     }
 }
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

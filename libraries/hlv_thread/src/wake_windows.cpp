@@ -4,7 +4,7 @@
 
 #include <winsock2.h>
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 // Each event holds a reference on Winsock (counted by the system), since a thread may make its
 // wake before it opens any socket.
@@ -45,4 +45,4 @@ bool Wake::resetEvent(Handle handle, int& error)
     return false;
 }
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

@@ -7,7 +7,8 @@
 #include <csignal>
 #include <string>
 
-namespace program_stop {
+namespace halvex::program_stop {
+
 namespace {
 
 sigset_t stopSignals()
@@ -47,4 +48,4 @@ void StopRequest::ask()
     kill(getpid(), SIGTERM);
 }
 
-} // namespace program_stop
+} // namespace halvex::program_stop

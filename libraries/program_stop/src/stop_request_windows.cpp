@@ -10,7 +10,8 @@
 
 #include "program_stop/stop_request.h"
 
-namespace program_stop {
+namespace halvex::program_stop {
+
 namespace {
 
 // What asked for the stop; CTRL_C_EVENT is 0, so a stop asked by the program has a value no
@@ -67,4 +68,4 @@ void StopRequest::ask()
     ::SetEvent(stopEvent);
 }
 
-} // namespace program_stop
+} // namespace halvex::program_stop

@@ -17,7 +17,7 @@ using namespace hxsim;
 using namespace std::chrono_literals;
 using hx_test::DEADLINE;
 using hx_test::EventLog;
-namespace regs = HX_REGISTERS;
+namespace regs = halvex::registers;
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 namespace {
 
-using HX_NETUTILS::Adapter;
-using HX_NETUTILS::LinkKind;
+using halvex::platform::net_utils::Adapter;
+using halvex::platform::net_utils::LinkKind;
 
 using hx_test::ip;
 
@@ -53,7 +53,7 @@ protected:
 
 TEST_F(Adapters, EachInterfaceIsListedWithItsPrimaryAddressAndOnlyEthernetGetsABroadcast)
 {
-    const std::vector<Adapter> adapters = HX_NETUTILS::listAdapters();
+    const std::vector<Adapter> adapters = halvex::platform::net_utils::listAdapters();
     const Adapter* loopback = named(adapters, "lo");
     ASSERT_NE(loopback, nullptr);
     EXPECT_EQ(loopback->kind, LinkKind::Loopback);
@@ -72,33 +72,34 @@ TEST_F(Adapters, EachInterfaceIsListedWithItsPrimaryAddressAndOnlyEthernetGetsAB
     EXPECT_EQ(tunnel->kind, LinkKind::Other);
     EXPECT_EQ(named(adapters, "hxa1"), nullptr) << "an interface without an IPv4 address is not an adapter";
 
-    EXPECT_EQ(HX_NETUTILS::discoveryTargets(adapters), std::vector<uint32_t>{ip("192.168.77.255")});
+    EXPECT_EQ(halvex::platform::net_utils::discoveryTargets(adapters), std::vector<uint32_t>{ip("192.168.77.255")});
     ASSERT_TRUE(shell("ip link set hxa0 down"));
-    EXPECT_TRUE(HX_NETUTILS::discoveryTargets(HX_NETUTILS::listAdapters()).empty());
+    EXPECT_TRUE(halvex::platform::net_utils::discoveryTargets(halvex::platform::net_utils::listAdapters()).empty());
 }
 
 TEST_F(Adapters, CameraOnALocalSubnetIsReachedThroughItsAdapter)
 {
     uint32_t local = 0;
-    EXPECT_EQ(HX_NETUTILS::interfaceForCamera(ip("192.168.77.99"), &local), if_nametoindex("hxa0"));
+    EXPECT_EQ(halvex::platform::net_utils::interfaceForCamera(ip("192.168.77.99"), &local), if_nametoindex("hxa0"));
     EXPECT_EQ(local, ntohl(ip("192.168.77.20")));
     std::string name;
-    EXPECT_TRUE(HX_NETUTILS::localAdapterOfCamera(ip("192.168.77.99"), name));
+    EXPECT_TRUE(halvex::platform::net_utils::localAdapterOfCamera(ip("192.168.77.99"), name));
     EXPECT_EQ(name, "hxa0");
-    EXPECT_TRUE(HX_NETUTILS::localAdapterOfCamera(ip("127.0.0.2"), name));
+    EXPECT_TRUE(halvex::platform::net_utils::localAdapterOfCamera(ip("127.0.0.2"), name));
     EXPECT_EQ(name, "lo");
-    EXPECT_EQ(HX_NETUTILS::localAddressToward(ip("192.168.77.99")), ntohl(ip("192.168.77.20")));
+    EXPECT_EQ(halvex::platform::net_utils::localAddressToward(ip("192.168.77.99")), ntohl(ip("192.168.77.20")));
 }
 
 TEST_F(Adapters, CameraOnAnotherSubnetHasNoAdapterButARouteGivesTheLocalAddress)
 {
     std::string name = "stale";
-    EXPECT_EQ(HX_NETUTILS::interfaceForCamera(ip("172.16.5.5")), HX_NETUTILS::NO_INTERFACE);
-    EXPECT_FALSE(HX_NETUTILS::localAdapterOfCamera(ip("172.16.5.5"), name));
+    EXPECT_EQ(halvex::platform::net_utils::interfaceForCamera(ip("172.16.5.5")),
+              halvex::platform::net_utils::NO_INTERFACE);
+    EXPECT_FALSE(halvex::platform::net_utils::localAdapterOfCamera(ip("172.16.5.5"), name));
     EXPECT_EQ(name, "");
-    EXPECT_EQ(HX_NETUTILS::localAddressToward(ip("172.16.5.5")), 0u) << "no route yet";
+    EXPECT_EQ(halvex::platform::net_utils::localAddressToward(ip("172.16.5.5")), 0u) << "no route yet";
     ASSERT_TRUE(shell("ip route add 172.16.0.0/16 via 192.168.77.1 dev hxa0"));
-    EXPECT_EQ(HX_NETUTILS::localAddressToward(ip("172.16.5.5")), ntohl(ip("192.168.77.20")));
+    EXPECT_EQ(halvex::platform::net_utils::localAddressToward(ip("172.16.5.5")), ntohl(ip("192.168.77.20")));
 }
 
 } // namespace

@@ -99,7 +99,7 @@ class PublicDiscovery : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        HLV_THREAD::setPeriodScale(0.01);
+        halvex::thread::setPeriodScale(0.01);
         ASSERT_EQ(HX_register(&first, onEvent, nullptr), HX_STATUS_OK);
         ASSERT_EQ(HX_register(&second, onEvent, nullptr), HX_STATUS_OK);
     }

@@ -121,7 +121,7 @@ void expectNeverLost(HX_CAMERA_HANDLE camera)
 // made on it reaches the subscriber.
 void expectEventsReachTheSubscriber(hxsim::Camera& camera, HX_CAMERA_HANDLE handle, const char* which)
 {
-    EXPECT_NE(hx_test::registerOf(camera, HX_REGISTERS::GIGE_REG_MCP), 0u)
+    EXPECT_NE(hx_test::registerOf(camera, halvex::registers::GIGE_REG_MCP), 0u)
         << "the " << which << " camera was not told where to send its events";
     const uint32_t exposure = changeExposure(handle);
     EXPECT_TRUE(events
@@ -217,7 +217,7 @@ TEST(ReturningCamera, ALiveStreamItsHeartbeatStoppedDuringAShortSilenceRunsAgain
         },
         DEADLINE))
         << "live was not switched on again after the silence";
-    EXPECT_EQ(hx_test::registerOf(camera, HX_REGISTERS::GIGE_REG_STREAM_CONTROL), 1u);
+    EXPECT_EQ(hx_test::registerOf(camera, halvex::registers::GIGE_REG_STREAM_CONTROL), 1u);
     lendReturnedAgain(handle); // images from before the silence
     EXPECT_TRUE(liveImages(handle, 3)) << "live did not run again after the silence";
     expectNeverLost(handle);
@@ -250,7 +250,7 @@ void restartWithin(std::unique_ptr<hxsim::Camera>& camera, const hxsim::CameraCo
         << "subscribers did not get the restarted camera's state after " << unanswered << " unanswered";
     EXPECT_EQ(library.captureSettings(handle).exposure, initial)
         << "the cached settings were kept though the camera restarted, " << unanswered << " unanswered";
-    EXPECT_NE(hx_test::registerOf(*camera, HX_REGISTERS::GIGE_REG_MCP), 0u)
+    EXPECT_NE(hx_test::registerOf(*camera, halvex::registers::GIGE_REG_MCP), 0u)
         << "the restarted camera was not told where to send its events, " << unanswered << " unanswered";
     expectNeverLost(handle);
     HX_discover_pause(0);
@@ -349,7 +349,7 @@ TEST(ReturningCamera, AnotherCameraAtTheAddressGetsAnObjectOfItsOwnAndTheSubscri
                         [&](const HX_CAPTURE_SETTINGS& change) { return change.width_max == linceWidth; }, DEADLINE)
                     .has_value())
         << "the host's subscription did not pass to the new camera";
-    EXPECT_NE(hx_test::registerOf(*camera, HX_REGISTERS::GIGE_REG_MCP), 0u);
+    EXPECT_NE(hx_test::registerOf(*camera, halvex::registers::GIGE_REG_MCP), 0u);
     HX_unsubscribe(library.client(), handle);
 }
 

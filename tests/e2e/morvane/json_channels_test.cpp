@@ -15,7 +15,7 @@
 
 using namespace hxsim;
 using hx_test::standInCamera;
-using namespace HX_REGISTERS;
+using namespace halvex::registers;
 
 namespace {
 

@@ -81,7 +81,7 @@ TEST(SettingsOrder, DownloadBuffersLentJustBeforeTheSettingsAreAllFilledInLendin
 
     // The buffers only queued: the download waits for the host's start.
     cameraState(client(), camera());
-    EXPECT_EQ(cameraRegister(HX_REGISTERS::GIGE_REG_STREAM_CONTROL), 0u) << "the download started early";
+    EXPECT_EQ(cameraRegister(halvex::registers::GIGE_REG_STREAM_CONTROL), 0u) << "the download started early";
     EXPECT_FALSE(host.next(0ms)) << "a buffer came back before the download was started";
 
     ASSERT_EQ(HX_download(client(), camera(), nullptr), HX_STATUS_OK);

@@ -32,15 +32,15 @@ TEST(SimNetwork, BroadcastDiscoveryIsAnsweredFromEachOwnAddress)
 {
     Cluster cluster(threeCameras());
     UdpPort host(true);
-    host.send(HX_WIRE::encodeDiscoveryCmd(9), Endpoint{0x7FFFFFFF, HX_WIRE::kControlPort});
+    host.send(halvex::wire::encodeDiscoveryCmd(9), Endpoint{0x7FFFFFFF, halvex::wire::kControlPort});
     std::map<uint32_t, std::string> answered;
     const auto deadline = Clock::now() + 3s;
     while (answered.size() < 3) {
         auto reply = host.receive(deadline);
         ASSERT_TRUE(reply) << "only " << answered.size() << " cameras answered the broadcast";
-        auto ack = HX_WIRE::decodeDiscoveryAck(reply->bytes);
+        auto ack = halvex::wire::decodeDiscoveryAck(reply->bytes);
         ASSERT_TRUE(ack);
-        EXPECT_EQ(reply->from.port, HX_WIRE::kControlPort);
+        EXPECT_EQ(reply->from.port, halvex::wire::kControlPort);
         answered[reply->from.address] = ack->userDefinedName;
     }
     EXPECT_EQ(answered,

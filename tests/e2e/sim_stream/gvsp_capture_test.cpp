@@ -20,7 +20,7 @@ extern char** environ;
 
 using namespace hxsim;
 using namespace hxsim_test;
-using namespace HX_REGISTERS;
+using namespace halvex::registers;
 
 namespace {
 
@@ -61,7 +61,7 @@ public:
             return;
         }
         output_.reset(pipeFds[0]);
-        HX_PLATFORM::UniqueFd writeEnd(pipeFds[1]);
+        halvex::platform::UniqueFd writeEnd(pipeFds[1]);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDERR_FILENO);
@@ -157,7 +157,7 @@ private:
     UdpPort probe_;
     std::size_t probes_ = 0;
     pid_t pid_ = -1;
-    HX_PLATFORM::UniqueFd output_;
+    halvex::platform::UniqueFd output_;
     std::string seen_;
 };
 

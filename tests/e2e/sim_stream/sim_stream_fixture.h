@@ -18,7 +18,7 @@ inline const hxsim::FrameGeometry kGeometry{256, 64, 16, 256 * 64};
 
 inline hxsim::Endpoint controlOf(uint32_t address)
 {
-    return hxsim::Endpoint{address, HX_WIRE::kControlPort};
+    return hxsim::Endpoint{address, halvex::wire::kControlPort};
 }
 
 inline hxsim::CameraConfig streamCamera()
@@ -33,7 +33,7 @@ inline hxsim::CameraConfig streamCamera()
 // channel to `port` with 1500-byte packets.
 inline void prepareStream(ControlClient& host, uint16_t port, uint32_t camera = kCamera)
 {
-    using namespace HX_REGISTERS;
+    using namespace halvex::registers;
     ASSERT_EQ(host.write(controlOf(camera), {{GIGE_REG_HEARTBEAT_TIMEOUT, 3600000},
                                              {GIGE_REG_ROI_WIDTH, kGeometry.width},
                                              {GIGE_REG_ROI_HEIGHT, kGeometry.height},
@@ -48,7 +48,7 @@ inline void prepareStream(ControlClient& host, uint16_t port, uint32_t camera = 
 // Records `frames` frames (all after the trigger) and waits for the camera to report review.
 inline void record(ControlClient& host, uint32_t frames, uint32_t camera = kCamera)
 {
-    using namespace HX_REGISTERS;
+    using namespace halvex::registers;
     UdpPort events;
     ASSERT_EQ(host.write(controlOf(camera), {{GIGE_REG_RECORD_MODE, 2},
                                              {GIGE_REG_BROC_LENGTH, frames},
@@ -60,8 +60,8 @@ inline void record(ControlClient& host, uint32_t frames, uint32_t camera = kCame
     ASSERT_EQ(host.write(controlOf(camera), {{GIGE_REG_STATE_COMMAND, 4}}), 0);
     const auto deadline = Clock::now() + 5s;
     while (auto datagram = events.receive(deadline)) {
-        const auto event = HX_WIRE::decodeEventData(datagram->bytes);
-        if (event.check == HX_WIRE::EventCheck::Ok && event.event.eventId == GIGE_REG_CAMERA_STATE &&
+        const auto event = halvex::wire::decodeEventData(datagram->bytes);
+        if (event.check == halvex::wire::EventCheck::Ok && event.event.eventId == GIGE_REG_CAMERA_STATE &&
             event.event.value == 8) {
             ASSERT_EQ(host.write(controlOf(camera), {{GIGE_REG_MCP, 0}}), 0);
             return;

@@ -34,15 +34,15 @@ class UdpImageAssembler {
 public:
     std::optional<ReceivedImage> feed(std::span<const uint8_t> datagram)
     {
-        const auto header = HX_WIRE::decodeStreamHeader(datagram);
+        const auto header = halvex::wire::decodeStreamHeader(datagram);
         if (!header) {
             return note("short datagram of " + std::to_string(datagram.size()) + " bytes");
         }
         switch (header->packetFormat) {
-        case HX_WIRE::PacketFormat::kLeader: return leader(datagram);
-        case HX_WIRE::PacketFormat::kPayload: return payload(datagram, *header);
-        case HX_WIRE::PacketFormat::kTrailer: return trailer(datagram);
-        case HX_WIRE::PacketFormat::kTest: ++testPackets; return std::nullopt;
+        case halvex::wire::packet_format::kLeader: return leader(datagram);
+        case halvex::wire::packet_format::kPayload: return payload(datagram, *header);
+        case halvex::wire::packet_format::kTrailer: return trailer(datagram);
+        case halvex::wire::packet_format::kTest: ++testPackets; return std::nullopt;
         default: return note("unknown packet format " + std::to_string(header->packetFormat));
         }
     }
@@ -64,30 +64,30 @@ private:
             faults.push_back("a leader before the trailer of block " + std::to_string(building_->image.blockId));
         }
         building_.reset();
-        const auto decoded = HX_WIRE::decodeStreamLeader(datagram);
-        if (datagram.size() != HX_WIRE::kStreamLeaderSize || !decoded ||
-            HX_WIRE::checkStreamLeader(*decoded, true) != HX_WIRE::LeaderCheck::Ok) {
+        const auto decoded = halvex::wire::decodeStreamLeader(datagram);
+        if (datagram.size() != halvex::wire::kStreamLeaderSize || !decoded ||
+            halvex::wire::checkStreamLeader(*decoded, true) != halvex::wire::LeaderCheck::Ok) {
             return note("bad leader of " + std::to_string(datagram.size()) + " bytes");
         }
         Building next;
-        next.image.frame = *HX_WIRE::sequenceNumberOf(*decoded);
+        next.image.frame = *halvex::wire::sequenceNumberOf(*decoded);
         next.image.blockId = decoded->header.blockId;
         next.expected = decoded->imageLength;
         building_ = next;
         return std::nullopt;
     }
 
-    std::optional<ReceivedImage> payload(std::span<const uint8_t> datagram, const HX_WIRE::StreamHeader& header)
+    std::optional<ReceivedImage> payload(std::span<const uint8_t> datagram, const halvex::wire::StreamHeader& header)
     {
         if (!building_) {
             return note("payload without a leader");
         }
         if (header.blockId != building_->image.blockId ||
-            header.packetId != HX_WIRE::nextPacketId(building_->packetId)) {
+            header.packetId != halvex::wire::nextPacketId(building_->packetId)) {
             return note("payload " + std::to_string(header.packetId) + " after " + std::to_string(building_->packetId) +
                         " in block " + std::to_string(building_->image.blockId));
         }
-        const auto data = datagram.subspan(HX_WIRE::kStreamHeaderSize);
+        const auto data = datagram.subspan(halvex::wire::kStreamHeaderSize);
         if (data.empty() || building_->image.bytes.size() + data.size() > building_->expected) {
             return note("payload of " + std::to_string(data.size()) + " bytes does not fit the image");
         }
@@ -101,10 +101,10 @@ private:
         if (!building_) {
             return note("trailer without a leader");
         }
-        const auto decoded = HX_WIRE::decodeStreamTrailer(datagram);
-        if (datagram.size() != HX_WIRE::kStreamTrailerSize || !decoded ||
-            HX_WIRE::checkStreamTrailer(*decoded, building_->image.blockId,
-                                        HX_WIRE::nextPacketId(building_->packetId)) != 0 ||
+        const auto decoded = halvex::wire::decodeStreamTrailer(datagram);
+        if (datagram.size() != halvex::wire::kStreamTrailerSize || !decoded ||
+            halvex::wire::checkStreamTrailer(*decoded, building_->image.blockId,
+                                             halvex::wire::nextPacketId(building_->packetId)) != 0 ||
             building_->image.bytes.size() != building_->expected) {
             return note("bad trailer for block " + std::to_string(building_->image.blockId));
         }
@@ -131,7 +131,7 @@ public:
         local.sin_addr.s_addr = htonl(0x7F000001);
         sockaddr_in remote{};
         remote.sin_family = AF_INET;
-        remote.sin_port = htons(HX_WIRE::kTcpStreamPort);
+        remote.sin_port = htons(halvex::wire::kTcpStreamPort);
         remote.sin_addr.s_addr = htonl(camera);
         socklen_t size = sizeof local;
         if (!fd_ || ::bind(fd_.get(), reinterpret_cast<sockaddr*>(&local), size) != 0 ||
@@ -151,28 +151,28 @@ public:
     std::optional<ReceivedImage> next(std::chrono::milliseconds limit = 5s)
     {
         const auto deadline = Clock::now() + limit;
-        auto leaderBytes = read(HX_WIRE::kStreamLeaderSize, deadline);
+        auto leaderBytes = read(halvex::wire::kStreamLeaderSize, deadline);
         if (!leaderBytes) {
             return std::nullopt;
         }
-        const auto leader = HX_WIRE::decodeStreamLeader(*leaderBytes);
-        if (!leader || HX_WIRE::checkStreamLeader(*leader, true) != HX_WIRE::LeaderCheck::Ok) {
+        const auto leader = halvex::wire::decodeStreamLeader(*leaderBytes);
+        if (!leader || halvex::wire::checkStreamLeader(*leader, true) != halvex::wire::LeaderCheck::Ok) {
             fault = "bad leader";
             return std::nullopt;
         }
         auto payload = read(leader->imageLength, deadline);
-        auto trailerBytes = payload ? read(HX_WIRE::kStreamTrailerSize, deadline) : std::nullopt;
+        auto trailerBytes = payload ? read(halvex::wire::kStreamTrailerSize, deadline) : std::nullopt;
         if (!trailerBytes) {
             fault = "the image ended early";
             return std::nullopt;
         }
-        const auto trailer = HX_WIRE::decodeStreamTrailer(*trailerBytes);
-        if (!trailer || HX_WIRE::checkStreamTrailer(*trailer, leader->header.blockId,
-                                                    HX_WIRE::nextPacketId(leader->header.packetId)) != 0) {
+        const auto trailer = halvex::wire::decodeStreamTrailer(*trailerBytes);
+        if (!trailer || halvex::wire::checkStreamTrailer(*trailer, leader->header.blockId,
+                                                         halvex::wire::nextPacketId(leader->header.packetId)) != 0) {
             fault = "bad trailer";
             return std::nullopt;
         }
-        return ReceivedImage{*HX_WIRE::sequenceNumberOf(*leader), leader->header.blockId, std::move(*payload)};
+        return ReceivedImage{*halvex::wire::sequenceNumberOf(*leader), leader->header.blockId, std::move(*payload)};
     }
 
     // Exactly `count` bytes, or nothing when the connection ends or the deadline passes first.
@@ -199,7 +199,7 @@ public:
     std::string fault;
 
 private:
-    HX_PLATFORM::UniqueFd fd_;
+    halvex::platform::UniqueFd fd_;
     uint16_t port_ = 0;
     bool closed_ = false;
 };

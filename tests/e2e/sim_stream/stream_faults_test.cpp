@@ -9,7 +9,7 @@
 
 using namespace hxsim;
 using namespace hxsim_test;
-using namespace HX_REGISTERS;
+using namespace halvex::registers;
 
 namespace {
 
@@ -61,7 +61,7 @@ TEST(SimStreamFaults, ReorderedPacketsArriveBehindTheirSuccessors)
 {
     std::map<uint16_t, uint32_t> highest; // per block, the highest packet id seen
     const bool overtaken = liveShows(StreamFaults{.reorder = 0.3}, [&](std::span<const uint8_t> datagram) {
-        const auto header = HX_WIRE::decodeStreamHeader(datagram);
+        const auto header = halvex::wire::decodeStreamHeader(datagram);
         if (!header) {
             return false;
         }
@@ -114,9 +114,9 @@ TEST(SimStreamFaults, ACutConnectionEndsMidImageAndTheDownloadResumesOnTheNext)
 
     // A host that connects again gets the frame that was cut, from its leader on.
     stream = std::make_unique<TcpStreamClient>(kCamera);
-    const auto leaderBytes = stream->read(HX_WIRE::kStreamLeaderSize, Clock::now() + 5s);
+    const auto leaderBytes = stream->read(halvex::wire::kStreamLeaderSize, Clock::now() + 5s);
     ASSERT_TRUE(leaderBytes) << "nothing came on the new connection";
-    const auto leader = HX_WIRE::decodeStreamLeader(*leaderBytes);
-    ASSERT_TRUE(leader && HX_WIRE::checkStreamLeader(*leader, true) == HX_WIRE::LeaderCheck::Ok);
-    EXPECT_EQ(HX_WIRE::sequenceNumberOf(*leader), 2u);
+    const auto leader = halvex::wire::decodeStreamLeader(*leaderBytes);
+    ASSERT_TRUE(leader && halvex::wire::checkStreamLeader(*leader, true) == halvex::wire::LeaderCheck::Ok);
+    EXPECT_EQ(halvex::wire::sequenceNumberOf(*leader), 2u);
 }

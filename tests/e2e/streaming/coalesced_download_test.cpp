@@ -13,6 +13,8 @@
 #include "stream/coalesced_receive_switch.h"
 #include "stream_host.h"
 
+using namespace halvex::stream;
+
 using namespace stream_test;
 
 namespace {

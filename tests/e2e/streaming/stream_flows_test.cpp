@@ -22,9 +22,13 @@
 #include "sim/stream/stream_engine.h"
 #include "stream_host.h"
 
+using namespace halvex::camera;
+using namespace halvex::family;
+using namespace halvex::packing;
+
 using namespace hxsim;
 using namespace stream_test;
-namespace regs = HX_REGISTERS;
+namespace regs = halvex::registers;
 
 namespace {
 
@@ -159,7 +163,7 @@ void barrier(HX_CAMERA_HANDLE camera)
 
 bool discoveryPaused()
 {
-    return DISCOVERY_SEAM::paused();
+    return halvex::discovery::seam::paused();
 }
 
 // A returned buffer's results, with the frame number its pixels held when it came back.

@@ -68,7 +68,7 @@ struct Host {
 
 TEST(Shutdown, InTheMiddleOfEveryFlowReturnsAndCallsNobodyAfterwards)
 {
-    HLV_THREAD::setPeriodScale(0.05);
+    halvex::thread::setPeriodScale(0.05);
     Cluster cluster({streamCamera(DOWNLOADING, "hxsim qT"), streamCamera(LIVE_UDP, "hxsim qT"),
                      streamCamera(LIVE_TCP, "hxsim qM"), streamCamera(PLAYING, "hxsim qT")},
                     hx_test::standInLogger());

@@ -15,23 +15,25 @@
 #include "wire/control_packet.h"
 #include "wire/event_packet.h"
 
+using namespace halvex::control;
+
 using fuzz_input::Input;
-using HX_COMM::RequestMessage;
-namespace code = HX_WIRE::ControlCode;
+using halvex::control::RequestMessage;
+namespace code = halvex::wire::control_code;
 
 namespace {
 
 constexpr uint32_t kCamera = 0x0200007F; // 127.0.0.2; the channel never opens its sockets
 
 // The camera's service thread as the channel sees it: counts what it is told.
-class Service : public HLV_THREAD::MsgThread {
+class Service : public halvex::thread::MsgThread {
 public:
-    void messageHandle(HLV_THREAD::Message* message) override { post(message); }
-    void post(HLV_THREAD::Message* message) override
+    void messageHandle(halvex::thread::Message* message) override { post(message); }
+    void post(halvex::thread::Message* message) override
     {
-        if (message->req == HX_MESSAGE_IDS::NOTIFICATION_MSG)
+        if (message->req == halvex::message_ids::NOTIFICATION_MSG)
             ++notifications;
-        else if (message->req == HX_MESSAGE_IDS::CAMERA_RETURNED_MSG)
+        else if (message->req == halvex::message_ids::CAMERA_RETURNED_MSG)
             ++returns;
         delete message;
     }
@@ -50,7 +52,7 @@ std::shared_ptr<Service>& service()
 // The channel's exchange without its sockets and threads: requests are issued as a caller
 // issues them, less the send, and the camera's datagrams arrive as the channel's thread hands
 // them on.
-class HX_COMM::ExchangeFeed {
+class halvex::control::ExchangeFeed {
 public:
     static std::unique_ptr<HxComm> channel() { return std::unique_ptr<HxComm>(new HxComm(kCamera)); }
 
@@ -60,18 +62,19 @@ public:
         RequestExchange& exchange = comm.exchange_;
         std::lock_guard<std::mutex> guard(exchange.exchangeLock_);
         if (!exchange.withinLimits(request)) {
-            exchange.settle(request, HLV_THREAD::MESSAGE_FAILED);
+            exchange.settle(request, halvex::thread::MESSAGE_FAILED);
             return std::nullopt;
         }
         if (exchange.needsNoExchange(request)) {
-            request.cameraStatus = HX_WIRE::CameraStatus::kSuccess;
-            exchange.settle(request, HLV_THREAD::MESSAGE_DONE);
+            request.cameraStatus = halvex::wire::camera_status::kSuccess;
+            exchange.settle(request, halvex::thread::MESSAGE_DONE);
             return std::nullopt;
         }
         const uint16_t id = exchange.nextRequestId();
         const Command command = request.encode(id, exchange);
         if (command.datagram.empty() || !command.ackRequired) {
-            exchange.settle(request, command.datagram.empty() ? HLV_THREAD::MESSAGE_FAILED : HLV_THREAD::MESSAGE_DONE);
+            exchange.settle(request,
+                            command.datagram.empty() ? halvex::thread::MESSAGE_FAILED : halvex::thread::MESSAGE_DONE);
             return std::nullopt;
         }
         exchange.pending_[id] = Pending{&request, 0};
@@ -80,7 +83,7 @@ public:
     static void control(HxComm& comm, std::span<const uint8_t> datagram, bool fromCamera)
     {
         comm.datagrams_.handle(datagram, fromCamera ? kCamera : kCamera + 0x01000000,
-                               fromCamera ? HX_WIRE::kControlPort : 49152);
+                               fromCamera ? halvex::wire::kControlPort : 49152);
     }
     static void event(HxComm& comm, std::span<const uint8_t> datagram)
     {
@@ -107,11 +110,11 @@ public:
 
 namespace {
 
-using Feed = HX_COMM::ExchangeFeed;
+using Feed = halvex::control::ExchangeFeed;
 
-HX_WIRE::RegisterPairs registersFrom(Input& in)
+halvex::wire::RegisterPairs registersFrom(Input& in)
 {
-    HX_WIRE::RegisterPairs pairs(in.byte() % 4 == 0 ? in.byte() : in.byte() % 8);
+    halvex::wire::RegisterPairs pairs(in.byte() % 4 == 0 ? in.byte() : in.byte() % 8);
     for (auto& pair : pairs)
         pair = {in.u16() * 4u, in.byte()};
     return pairs;
@@ -123,15 +126,15 @@ std::unique_ptr<RequestMessage> requestFrom(Input& in)
     // Read before the call: the order in which a call's arguments are read is unspecified.
     const uint32_t address = in.u16() * 4u;
     switch (kind) {
-    case 0: return std::make_unique<HX_COMM::ReadRegMessage>(kCamera, address);
-    case 1: return std::make_unique<HX_COMM::WriteRegMessage>(kCamera, address, in.u32());
-    case 2: return std::make_unique<HX_COMM::ReadMultiRegMessage>(kCamera, registersFrom(in));
-    case 3: return std::make_unique<HX_COMM::WriteMultiRegMessage>(kCamera, registersFrom(in));
-    case 4: return std::make_unique<HX_COMM::ReadMemMessage>(kCamera, address, in.u16() % 600);
+    case 0: return std::make_unique<halvex::control::ReadRegMessage>(kCamera, address);
+    case 1: return std::make_unique<halvex::control::WriteRegMessage>(kCamera, address, in.u32());
+    case 2: return std::make_unique<halvex::control::ReadMultiRegMessage>(kCamera, registersFrom(in));
+    case 3: return std::make_unique<halvex::control::WriteMultiRegMessage>(kCamera, registersFrom(in));
+    case 4: return std::make_unique<halvex::control::ReadMemMessage>(kCamera, address, in.u16() % 600);
     default: {
         const std::span<const uint8_t> bytes = in.bytes(in.u16() % 600);
-        return std::make_unique<HX_COMM::WriteMemMessage>(kCamera, address,
-                                                          std::vector<uint8_t>(bytes.begin(), bytes.end()));
+        return std::make_unique<halvex::control::WriteMemMessage>(kCamera, address,
+                                                                  std::vector<uint8_t>(bytes.begin(), bytes.end()));
     }
     }
 }
@@ -139,10 +142,10 @@ std::unique_ptr<RequestMessage> requestFrom(Input& in)
 // What a request's acknowledge carries after its header when it fits.
 std::size_t answerLength(const RequestMessage& request)
 {
-    if (const auto* multi = dynamic_cast<const HX_COMM::ReadMultiRegMessage*>(&request))
+    if (const auto* multi = dynamic_cast<const halvex::control::ReadMultiRegMessage*>(&request))
         return 4 * multi->pairs.size();
-    if (const auto* memory = dynamic_cast<const HX_COMM::ReadMemMessage*>(&request))
-        return 4 + (memory->byteCount == 0 ? HX_WIRE::kMaxMemoryBytes : memory->byteCount);
+    if (const auto* memory = dynamic_cast<const halvex::control::ReadMemMessage*>(&request))
+        return 4 + (memory->byteCount == 0 ? halvex::wire::kMaxMemoryBytes : memory->byteCount);
     return 4;
 }
 
@@ -162,12 +165,12 @@ std::vector<uint8_t> acknowledgeFrom(Input& in, const std::vector<Issued>& issue
                                            code::kReadMemAck,    code::kWriteMemAck, code::kDiscoveryAck};
     const uint16_t answer = answered != nullptr && choice % 4 != 0 ? answered->request->expectedAnswer()
                                                                    : answers[in.byte() % std::size(answers)];
-    const uint16_t status = in.byte() < 224 ? HX_WIRE::CameraStatus::kSuccess : in.u16();
+    const uint16_t status = in.byte() < 224 ? halvex::wire::camera_status::kSuccess : in.u16();
     std::vector<uint8_t> payload(in.byte() % 4 == 0 || answered == nullptr ? in.u16() % 560
                                                                            : answerLength(*answered->request));
     const std::span<const uint8_t> bytes = in.bytes(payload.size());
     std::copy(bytes.begin(), bytes.end(), payload.begin());
-    std::vector<uint8_t> datagram = HX_WIRE::encodeAck(status, answer, id, payload);
+    std::vector<uint8_t> datagram = halvex::wire::encodeAck(status, answer, id, payload);
     if (in.byte() % 16 == 0)
         datagram.resize(in.byte() % datagram.size());
     return datagram;
@@ -179,11 +182,11 @@ std::vector<uint8_t> eventFrom(Input& in)
         const std::span<const uint8_t> raw = in.bytes(in.byte());
         return {raw.begin(), raw.end()};
     }
-    HX_WIRE::EventData event;
+    halvex::wire::EventData event;
     event.requestId = in.u16();
     event.eventId = in.u16();
     event.value = in.u32();
-    return HX_WIRE::encodeEventData(event);
+    return halvex::wire::encodeEventData(event);
 }
 
 // Ended exactly once: a request is either still pending or ended, and keeps its first result.
@@ -194,12 +197,12 @@ void checkRequests(HxComm& comm, std::vector<Issued>& issued)
         FUZZ_CHECK(request.completed != Feed::pending(comm, request));
         if (!request.completed)
             continue;
-        FUZZ_CHECK(request.status == HLV_THREAD::MESSAGE_DONE || request.status == HLV_THREAD::MESSAGE_FAILED);
+        FUZZ_CHECK(request.status == halvex::thread::MESSAGE_DONE || request.status == halvex::thread::MESSAGE_FAILED);
         const std::pair<uint32_t, uint16_t> result{request.status, request.cameraStatus};
         FUZZ_CHECK(!entry.ended || *entry.ended == result);
         entry.ended = result;
-        if (const auto* memory = dynamic_cast<const HX_COMM::ReadMemMessage*>(&request))
-            FUZZ_CHECK(memory->data.size() <= HX_WIRE::kMaxMemoryBytes);
+        if (const auto* memory = dynamic_cast<const halvex::control::ReadMemMessage*>(&request))
+            FUZZ_CHECK(memory->data.size() <= halvex::wire::kMaxMemoryBytes);
     }
 }
 
@@ -208,7 +211,8 @@ void checkRequests(HxComm& comm, std::vector<Issued>& issued)
 // The channel's log lines go to standard output; the fuzzer reports on standard error.
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    HX_COMM::setNotificationTarget([](uint32_t) -> std::shared_ptr<HLV_THREAD::MsgThread> { return service(); });
+    halvex::control::setNotificationTarget(
+        [](uint32_t) -> std::shared_ptr<halvex::thread::MsgThread> { return service(); });
     return std::freopen("/dev/null", "w", stdout) == nullptr ? 1 : 0;
 }
 
@@ -241,7 +245,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         case 4: {
             const std::vector<uint8_t> datagram = eventFrom(in);
-            events += HX_WIRE::decodeEventData(datagram).check == HX_WIRE::EventCheck::Ok ? 1 : 0;
+            events += halvex::wire::decodeEventData(datagram).check == halvex::wire::EventCheck::Ok ? 1 : 0;
             Feed::event(*comm, datagram);
             break;
         }

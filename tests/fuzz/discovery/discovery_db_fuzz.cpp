@@ -17,7 +17,7 @@
 namespace {
 
 using fuzz_input::Input;
-using HLV_DISCOVERY::Reply;
+using halvex::discovery::Reply;
 
 // A handful of addresses, so replies, removals and age-outs meet the same cameras.
 uint32_t addressOf(uint8_t choice)
@@ -26,7 +26,7 @@ uint32_t addressOf(uint8_t choice)
 }
 
 // Checks each report against the record it carries.
-class CheckingEvents : public HLV_DISCOVERY::DiscoveryEvents {
+class CheckingEvents : public halvex::discovery::DiscoveryEvents {
 public:
     std::size_t found = 0;
     std::size_t lost = 0;
@@ -81,7 +81,7 @@ Reply replyFrom(Input& in, uint32_t source)
     return reply;
 }
 
-void checkConsistent(const HLV_DISCOVERY::DiscoveryDb& db, CheckingEvents& events)
+void checkConsistent(const halvex::discovery::DiscoveryDb& db, CheckingEvents& events)
 {
     const std::vector<uint32_t> cameras = db.addresses();
     FUZZ_CHECK(events.found - events.lost == cameras.size());
@@ -90,7 +90,7 @@ void checkConsistent(const HLV_DISCOVERY::DiscoveryDb& db, CheckingEvents& event
     for (const uint32_t address : cameras) {
         FUZZ_CHECK(!db.ignoreCount(address).has_value());
         const std::optional<int32_t> timer = db.timer(address);
-        FUZZ_CHECK(timer && *timer >= 1 && *timer <= HLV_DISCOVERY::TIMER_START);
+        FUZZ_CHECK(timer && *timer >= 1 && *timer <= halvex::discovery::TIMER_START);
         // Listed under the address the reply came from, whatever address the reply itself reports.
         Reply stored{};
         FUZZ_CHECK(db.getByAddr(address, stored));
@@ -99,7 +99,7 @@ void checkConsistent(const HLV_DISCOVERY::DiscoveryDb& db, CheckingEvents& event
 
 // A tick brings every listed camera one step closer to its age-out; one silent for its whole
 // timer goes, with one lost event.
-void tick(HLV_DISCOVERY::DiscoveryDb& db, const CheckingEvents& events)
+void tick(halvex::discovery::DiscoveryDb& db, const CheckingEvents& events)
 {
     std::map<uint32_t, int32_t> before;
     for (const uint32_t address : db.addresses())
@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Input in({data, size});
     CheckingEvents events;
-    HLV_DISCOVERY::DiscoveryDb db(events);
+    halvex::discovery::DiscoveryDb db(events);
     for (int step = 0; step < 64 && !in.empty(); ++step) {
         const uint8_t action = in.byte();
         const uint32_t address = addressOf(in.byte());

@@ -13,16 +13,20 @@
 #include "packing/hx_internal.h"
 #include "packing/tiff_directory.h"
 
+using namespace halvex::packing;
+
 namespace {
 
 void readEveryTag(const uint8_t* data, std::size_t size)
 {
     const TiffDirectory tiff(std::span<const uint8_t>(data, size));
-    for (uint16_t tag :
-         {TIFF_TAG::IMAGE_WIDTH, TIFF_TAG::IMAGE_LENGTH, TIFF_TAG::BITS_PER_SAMPLE, TIFF_TAG::COMPRESSION,
-          TIFF_TAG::STRIP_OFFSETS, TIFF_TAG::SAMPLES_PER_PIXEL, TIFF_TAG::STRIP_BYTE_COUNTS}) {
+    for (uint16_t tag : {halvex::packing::tiff_tag::IMAGE_WIDTH, halvex::packing::tiff_tag::IMAGE_LENGTH,
+                         halvex::packing::tiff_tag::BITS_PER_SAMPLE, halvex::packing::tiff_tag::COMPRESSION,
+                         halvex::packing::tiff_tag::STRIP_OFFSETS, halvex::packing::tiff_tag::SAMPLES_PER_PIXEL,
+                         halvex::packing::tiff_tag::STRIP_BYTE_COUNTS}) {
         const std::optional<TiffField> field = tiff.find(tag);
-        FUZZ_CHECK(HX_INTERNAL::parseTiff(data, size, tag) == (field ? field->value : HX_INTERNAL::TAG_NOT_FOUND));
+        FUZZ_CHECK(halvex::packing::parseTiff(data, size, tag) ==
+                   (field ? field->value : halvex::packing::TAG_NOT_FOUND));
         for (uint32_t i = 0; field && i < field->count && i < 8; ++i)
             static_cast<void>(tiff.value(*field, i));
     }
@@ -45,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 4)
         return 0;
-    const HX_INTERNAL::PackingImage image{1u + data[0] % 16u, 1u + data[1] % 16u, 1u << (data[2] % 10u)};
+    const halvex::packing::PackingImage image{1u + data[0] % 16u, 1u + data[1] % 16u, 1u << (data[2] % 10u)};
     const std::size_t fileSize = size - 4;
     std::vector<uint8_t> buffer(data + 4, data + size);
     buffer.resize(fileSize + data[3] % 64u);
@@ -57,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     record.buffer_size = buffer.size();
     record.received_length = static_cast<uint32_t>(fileSize);
     record.image_length = record.received_length;
-    HX_INTERNAL::convertToPacked(record, image, "fuzz");
+    halvex::packing::convertToPacked(record, image, "fuzz");
 
     FUZZ_CHECK(record.received_length == record.image_length);
     if (record.received_length == fileSize && buffer == received)

@@ -33,17 +33,17 @@ void checkOutgoing(const Outgoing& datagram)
     const auto& bytes = datagram.bytes;
     switch (datagram.channel) {
     case FaultChannel::Discovery:
-        check(bytes.size() == HX_WIRE::kDiscoveryAckSize, "discovery reply of 256 bytes");
-        check(HX_WIRE::decodeDiscoveryAck(bytes).has_value(), "discovery reply decodes");
+        check(bytes.size() == halvex::wire::kDiscoveryAckSize, "discovery reply of 256 bytes");
+        check(halvex::wire::decodeDiscoveryAck(bytes).has_value(), "discovery reply decodes");
         break;
     case FaultChannel::Events:
-        check(HX_WIRE::decodeEventData(bytes).check == HX_WIRE::EventCheck::Ok, "event decodes");
+        check(halvex::wire::decodeEventData(bytes).check == halvex::wire::EventCheck::Ok, "event decodes");
         break;
     case FaultChannel::Control: {
-        const auto header = HX_WIRE::decodeAckHeader(bytes);
+        const auto header = halvex::wire::decodeAckHeader(bytes);
         check(header.has_value(), "acknowledge decodes");
-        check(bytes.size() == HX_WIRE::kControlHeaderSize + header->length, "acknowledge length matches");
-        check(bytes.size() <= HX_WIRE::kMaxControlDatagram, "acknowledge fits a control datagram");
+        check(bytes.size() == halvex::wire::kControlHeaderSize + header->length, "acknowledge length matches");
+        check(bytes.size() <= halvex::wire::kMaxControlDatagram, "acknowledge fits a control datagram");
         break;
     }
     }
@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         const auto datagram = input.subspan(4, length);
         input = input.subspan(4 + length);
         const Endpoint from = hosts[flags & 1];
-        const auto out = (flags & 4) != 0 ? core.refuse(datagram, from, HX_WIRE::CameraStatus::kBusy)
+        const auto out = (flags & 4) != 0 ? core.refuse(datagram, from, halvex::wire::camera_status::kBusy)
                                           : core.handle(datagram, from, now, (flags & 2) != 0);
         for (const Outgoing& item : out) {
             checkOutgoing(item);

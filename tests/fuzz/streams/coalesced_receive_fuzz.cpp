@@ -13,9 +13,12 @@
 #include "stream/udp_stream.h"
 #include "stream_harness.h"
 
+using namespace halvex::control;
+using namespace halvex::stream;
+
 using stream_fuzz::Input;
 using stream_fuzz::kCamera;
-namespace wire = HX_WIRE;
+namespace wire = halvex::wire;
 
 namespace {
 
@@ -55,7 +58,7 @@ public:
                 const uint32_t id =
                     spoil < 32 ? in.u32()& wire::kPacketIdMask : packetId_ = wire::nextPacketId(packetId_);
                 const wire::StreamHeader header{0, spoil < 48 ? uint16_t(in.u16()) : blockId_,
-                                                wire::PacketFormat::kPayload, id};
+                                                wire::packet_format::kPayload, id};
                 packet = wire::encodeStreamPayload(header, std::vector<uint8_t>(payload, uint8_t(i)));
             }
             if (spoil >= 248) // a shorter one: the system ends a run there

@@ -17,7 +17,11 @@
 #include "stream/download_throttle.h"
 #include "stream/packet_size_negotiation.h"
 
-namespace regs = HX_REGISTERS;
+using namespace halvex::control;
+using namespace halvex::stream;
+using namespace halvex::wire;
+
+namespace regs = halvex::registers;
 using fuzz_input::Input;
 
 namespace {
@@ -182,7 +186,7 @@ void runThrottle(Input& in)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // Trials end at once, so a step that lets time pass always finds the running one out of time.
-    HLV_THREAD::setPeriodScale(1e-9);
+    halvex::thread::setPeriodScale(1e-9);
     Input in({data, size});
     if (in.byte() % 2 == 0)
         runNegotiation(in);

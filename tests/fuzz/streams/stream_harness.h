@@ -23,7 +23,7 @@
 
 namespace stream_fuzz {
 
-namespace ids = HX_MESSAGE_IDS;
+namespace ids = halvex::message_ids;
 using fuzz_input::Input;
 
 // 127.0.0.2: the receivers never open a socket or connection toward it.
@@ -51,18 +51,18 @@ struct Lent {
 
     std::vector<uint8_t> memory;
     HX_READ_STREAM record{};
-    HxStreamBuffer* message = nullptr;
+    halvex::callback::HxStreamBuffer* message = nullptr;
     unsigned returns = 0;
 };
 
 // The owner of every message given to the receiver: counts the buffers back and checks them
 // as they arrive, while the neighbouring host memory is still as the receiver left it.
-class Host : public HLV_THREAD::MsgThread {
+class Host : public halvex::thread::MsgThread {
 public:
-    void messageHandle(HLV_THREAD::Message* message) override { post(message); }
-    void post(HLV_THREAD::Message* message) override
+    void messageHandle(halvex::thread::Message* message) override { post(message); }
+    void post(halvex::thread::Message* message) override
     {
-        HxStreamBuffer* stream = streamBufferOf(message);
+        halvex::callback::HxStreamBuffer* stream = halvex::callback::streamBufferOf(message);
         FUZZ_CHECK(stream != nullptr);
         if (!stream->stop) {
             const auto found = std::find_if(lent_.begin(), lent_.end(),
@@ -77,35 +77,40 @@ public:
 
     // Lends a live or playback buffer: download buffers would have the receiver pause the camera
     // over its control channel, which this harness does not have.
-    void lend(StreamReceiver& receiver, Input& in)
+    void lend(halvex::stream::StreamReceiver& receiver, Input& in)
     {
         const uint32_t kind = in.byte() % 2 == 0 ? ids::LIVE_STREAM_MSG : ids::PLAYBACK_STREAM_MSG;
         const std::size_t size = 1 + (in.byte() % 4 == 0 ? in.byte() : in.u16() % 40000);
         lent_.push_back(std::make_unique<Lent>(size));
-        auto* message = new HxStream<HLV_THREAD::Message>(kind, &lent_.back()->record, nullptr, kClient, 0);
+        auto* message =
+            new halvex::callback::HxStream<halvex::thread::Message>(kind, &lent_.back()->record, nullptr, kClient, 0);
         message->owner = this;
         lent_.back()->message = message;
         receiver.messageHandle(message);
     }
-    void stopStream(StreamReceiver& receiver, Input& in)
+    void stopStream(halvex::stream::StreamReceiver& receiver, Input& in)
     {
-        auto* message = new HxStream<HLV_THREAD::Message>(kindFrom(in.byte()), nullptr, nullptr, kClient, 0);
+        auto* message =
+            new halvex::callback::HxStream<halvex::thread::Message>(kindFrom(in.byte()), nullptr, nullptr, kClient, 0);
         message->stop = true;
         message->owner = this;
         receiver.messageHandle(message);
     }
     // Switches the parser on or off for a kind, or shuts it down; never pauses (see lend).
-    static void control(StreamReceiver& receiver, Input& in)
+    static void control(halvex::stream::StreamReceiver& receiver, Input& in)
     {
         const uint8_t choice = in.byte();
-        const uint32_t command = choice % 8 == 0 ? StreamControlRequest::SHUTDOWN : StreamControlRequest::ENABLE_PARSER;
-        auto* message = new StreamControl<HLV_THREAD::Message>(command, (choice >> 3) % 4 != 0, kindFrom(choice >> 5));
+        const uint32_t command = choice % 8 == 0 ? halvex::callback::StreamControlRequest::SHUTDOWN
+                                                 : halvex::callback::StreamControlRequest::ENABLE_PARSER;
+        auto* message = new halvex::callback::StreamControl<halvex::thread::Message>(command, (choice >> 3) % 4 != 0,
+                                                                                     kindFrom(choice >> 5));
         receiver.messageHandle(message);
     }
     // Every buffer lent has come back exactly once once the receiver is shut down.
-    void finish(StreamReceiver& receiver)
+    void finish(halvex::stream::StreamReceiver& receiver)
     {
-        receiver.messageHandle(new StreamControl<HLV_THREAD::Message>(StreamControlRequest::SHUTDOWN, 1));
+        receiver.messageHandle(new halvex::callback::StreamControl<halvex::thread::Message>(
+            halvex::callback::StreamControlRequest::SHUTDOWN, 1));
         for (const std::unique_ptr<Lent>& lent : lent_)
             FUZZ_CHECK(lent->returns == 1 && lent->guardsIntact());
     }
@@ -137,10 +142,10 @@ private:
 };
 
 // Spoils one field of a leader when `shape` asks for it (mostly it does not).
-inline void spoilLeader(HX_WIRE::StreamLeader& leader, uint8_t shape, Input& in)
+inline void spoilLeader(halvex::wire::StreamLeader& leader, uint8_t shape, Input& in)
 {
     if (shape >> 2 == 1)
-        leader.fileName = in.text(HX_WIRE::kFileNameSize);
+        leader.fileName = in.text(halvex::wire::kFileNameSize);
     else if (shape >> 2 == 2)
         leader.payloadType = in.byte();
     else if (shape >> 2 == 3)

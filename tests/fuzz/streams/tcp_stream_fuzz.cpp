@@ -10,9 +10,12 @@
 #include "stream/tcp_stream.h"
 #include "stream_harness.h"
 
+using namespace halvex::control;
+using namespace halvex::stream;
+
 using stream_fuzz::Input;
 using stream_fuzz::kCamera;
-namespace wire = HX_WIRE;
+namespace wire = halvex::wire;
 
 namespace {
 

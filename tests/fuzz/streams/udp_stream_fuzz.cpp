@@ -8,9 +8,12 @@
 #include "stream/udp_stream.h"
 #include "stream_harness.h"
 
+using namespace halvex::control;
+using namespace halvex::stream;
+
 using stream_fuzz::Input;
 using stream_fuzz::kCamera;
-namespace wire = HX_WIRE;
+namespace wire = halvex::wire;
 
 namespace {
 
@@ -41,7 +44,7 @@ public:
     }
     std::vector<uint8_t> payload(Input& in)
     {
-        const wire::StreamHeader header{0, blockFrom(in), wire::PacketFormat::kPayload, packetIdFrom(in)};
+        const wire::StreamHeader header{0, blockFrom(in), wire::packet_format::kPayload, packetIdFrom(in)};
         const std::size_t length = in.byte() % 8 == 0 ? in.byte() : in.u16() % (UdpStream::MAX_DATAGRAM + 1);
         const std::vector<uint8_t> data(length, in.byte());
         return wire::encodeStreamPayload(header, data);

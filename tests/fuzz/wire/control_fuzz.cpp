@@ -7,7 +7,7 @@
 #include "fuzz_check.h"
 #include "wire/control_packet.h"
 
-using namespace HX_WIRE;
+using namespace halvex::wire;
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "fuzz_check.h"
 #include "wire/discovery_packet.h"
 
-using namespace HX_WIRE;
+using namespace halvex::wire;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

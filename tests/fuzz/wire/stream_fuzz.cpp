@@ -7,7 +7,7 @@
 #include "fuzz_check.h"
 #include "wire/stream_packet.h"
 
-using namespace HX_WIRE;
+using namespace halvex::wire;
 
 namespace {
 
@@ -33,7 +33,7 @@ void checkTrailerAndPayload(std::span<const uint8_t> in)
 {
     if (const std::optional<StreamTrailer> trailer = decodeStreamTrailer(in)) {
         const uint32_t faults = checkStreamTrailer(*trailer, trailer->header.blockId, trailer->header.packetId);
-        FUZZ_CHECK((faults & (TrailerFault::kBlockIdMismatch | TrailerFault::kPacketIdMismatch)) == 0);
+        FUZZ_CHECK((faults & (trailer_fault::kBlockIdMismatch | trailer_fault::kPacketIdMismatch)) == 0);
         (void)trailerFaultsText(faults);
         (void)toString(*trailer);
     }

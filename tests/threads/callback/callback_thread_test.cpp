@@ -23,9 +23,9 @@ using namespace std::chrono_literals;
 
 void postOwned(uint32_t event, HX_CAMERA_HANDLE camera)
 {
-    auto request = std::make_unique<HLV_CALLBACK::CallbackRequest>(event, camera);
+    auto request = std::make_unique<halvex::callback::CallbackRequest>(event, camera);
     request->attach(HX_CAPTURE_SETTINGS{});
-    HLV_CALLBACK::Callback::postOwned(std::move(request));
+    halvex::callback::Callback::postOwned(std::move(request));
 }
 
 struct Buffer {
@@ -205,13 +205,13 @@ TEST_F(CallbackThread, HostCodeThatThrowsOrCallsBackIntoTheLibraryCannotStopIt)
 TEST_F(CallbackThread, MessagesWithoutTheirPayloadOrOfUnknownKindsAreLoggedAndSkipped)
 {
     ASSERT_EQ(HX_subscribe(first, camera), HX_STATUS_OK);
-    HLV_CALLBACK::Callback* thread = HLV_CALLBACK::Callback::factory();
+    halvex::callback::Callback* thread = halvex::callback::Callback::factory();
     ASSERT_NE(thread, nullptr);
     hx_test::LogCapture log;
-    const uint32_t ids[] = {HX_MESSAGE_IDS::LIVE_STREAM_MSG, HX_MESSAGE_IDS::CALLBACK_EVENT_MSG,
-                            HX_MESSAGE_IDS::CALLBACK_SUBSCRIBE_MSG, 0x3FFFFu};
+    const uint32_t ids[] = {halvex::message_ids::LIVE_STREAM_MSG, halvex::message_ids::CALLBACK_EVENT_MSG,
+                            halvex::message_ids::CALLBACK_SUBSCRIBE_MSG, 0x3FFFFu};
     for (uint32_t id : ids) {
-        auto* hostile = new HLV_THREAD::Message;
+        auto* hostile = new halvex::thread::Message;
         hostile->req = id;
         thread->post(hostile);
     }

@@ -9,6 +9,8 @@
 #include "log_capture.h"
 #include "stand_in_service.h"
 
+using namespace halvex::camera;
+
 namespace {
 
 using hx_test::CallbackRecorder;

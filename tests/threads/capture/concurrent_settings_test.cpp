@@ -13,7 +13,10 @@
 #include "record_fields.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
+using namespace halvex::api;
+using namespace halvex::camera;
+
+using namespace halvex::registers;
 
 namespace {
 

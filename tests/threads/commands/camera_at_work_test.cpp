@@ -21,7 +21,12 @@
 #include "sim_channel.h"
 #include "tarrow/tarrow_operations.h"
 
-using namespace HX_REGISTERS;
+using namespace halvex::api;
+using namespace halvex::camera;
+using namespace halvex::tarrow;
+using namespace halvex::wire;
+
+using namespace halvex::registers;
 using namespace std::chrono_literals;
 using hx_test::EventLog;
 using hx_test::SimChannel;
@@ -60,17 +65,17 @@ private:
 };
 
 template <class Message>
-void postTo(HLV_THREAD::MsgThread* thread, Message* message)
+void postTo(halvex::thread::MsgThread* thread, Message* message)
 {
     message->owner = thread;
     thread->post(message);
 }
 
 // Returns once everything queued on the thread before it has been handled.
-void drain(HLV_THREAD::MsgThread* thread)
+void drain(halvex::thread::MsgThread* thread)
 {
-    HLV_THREAD::SyncMessage dump;
-    dump.req = HLV_THREAD::DUMP;
+    halvex::thread::SyncMessage dump;
+    dump.req = halvex::thread::DUMP;
     dump.send(thread);
 }
 
@@ -90,11 +95,11 @@ class CameraAtWork : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        HLV_THREAD::setPeriodScale(0.01);
-        HLV_CALLBACK::Callback* callback = HLV_CALLBACK::Callback::factory();
-        postTo(callback, new HLV_CALLBACK::CallbackRegister(WATCHER, &EventLog::callback, &watcher()));
-        postTo(callback, new HLV_CALLBACK::CallbackRegister(BYSTANDER, &EventLog::callback, &bystander()));
-        postTo(callback, new HLV_CALLBACK::CallbackSubscribe(WATCHER, CAMERA, true));
+        halvex::thread::setPeriodScale(0.01);
+        halvex::callback::Callback* callback = halvex::callback::Callback::factory();
+        postTo(callback, new halvex::callback::CallbackRegister(WATCHER, &EventLog::callback, &watcher()));
+        postTo(callback, new halvex::callback::CallbackRegister(BYSTANDER, &EventLog::callback, &bystander()));
+        postTo(callback, new halvex::callback::CallbackSubscribe(WATCHER, CAMERA, true));
     }
 
     static EventLog& watcher()
@@ -130,7 +135,7 @@ protected:
         service_.reset();
         CameraServices::recycle(CAMERA);
         operations_.reset();
-        drain(HLV_CALLBACK::Callback::factory());
+        drain(halvex::callback::Callback::factory());
         watcher().clear();
         bystander().clear();
     }
@@ -153,7 +158,7 @@ protected:
     {
         SubscriptionMessage message(on, service_, WATCHER, CAMERA);
         message.send(service_.get());
-        return message.status == HLV_THREAD::MESSAGE_DONE;
+        return message.status == halvex::thread::MESSAGE_DONE;
     }
 
     // What the camera sent to its message channel, handed to the service thread as the control
@@ -162,20 +167,20 @@ protected:
     {
         const RegisterPairs events = camera_->takeEvents();
         if (!events.empty())
-            postTo(service_.get(), new HX_COMM::NotificationMessage(events));
+            postTo(service_.get(), new halvex::control::NotificationMessage(events));
         settle();
     }
 
     void notify(RegisterPairs pairs)
     {
-        postTo(service_.get(), new HX_COMM::NotificationMessage(std::move(pairs)));
+        postTo(service_.get(), new halvex::control::NotificationMessage(std::move(pairs)));
         settle();
     }
 
     void settle()
     {
         drain(service_.get());
-        drain(HLV_CALLBACK::Callback::factory());
+        drain(halvex::callback::Callback::factory());
     }
 
     uint32_t recordingFrameRate() { return camera_->cameraRegister(GIGE_REG_FRAME_RATE); }
@@ -228,7 +233,7 @@ TEST_F(CameraAtWork, RecordingFromArmToReviewWithStateAndProgressEvents)
     EXPECT_EQ(armed.code_caps, 0x5u);
     EXPECT_TRUE(marked(armed.code_flags, HX_FLAG_CHG));
     EXPECT_FALSE(marked(armed.flags, HX_FLAG_ERR));
-    EXPECT_EQ(tarrow().pollers().progressPeriod(), HLV_THREAD::scaledMicroseconds(500000));
+    EXPECT_EQ(tarrow().pollers().progressPeriod(), halvex::thread::scaledMicroseconds(500000));
     deliverCameraEvents();
     EXPECT_TRUE(watcher().waitFor<HX_COMMAND>(
         HX_STATE, [](const HX_COMMAND& c) { return c.code == 2; }, DEADLINE));
@@ -262,7 +267,7 @@ TEST_F(CameraAtWork, RecordingFromArmToReviewWithStateAndProgressEvents)
     // A tick that read before its poller stopped, handled after the final progress, must not
     // take the recorded frames back.
     watcher().clear();
-    auto* late = new HX_COMM::NotificationMessage({{GIGE_REG_PROGRESS_C08C, TRIGGER_FRAMES}});
+    auto* late = new halvex::control::NotificationMessage({{GIGE_REG_PROGRESS_C08C, TRIGGER_FRAMES}});
     late->poll = 1;
     postTo(service_.get(), late);
     settle();
@@ -466,7 +471,7 @@ TEST_F(CameraAtWork, EventsNeverTakeTheCacheToValuesTheCameraDoesNotHold)
         EXPECT_EQ(record.exposure, exposure);
         camera_->takeEvents();
         // Its event arrives now, and waits.
-        return new HX_COMM::NotificationMessage({{GIGE_REG_EXPOSURE, exposure}});
+        return new halvex::control::NotificationMessage({{GIGE_REG_EXPOSURE, exposure}});
     };
     auto* first = writeExposure(20);
     auto* second = writeExposure(30);

@@ -5,6 +5,9 @@
 #include "wire/control_packet.h"
 #include "wire/event_packet.h"
 
+using namespace halvex::control;
+using namespace halvex::wire;
+
 namespace hx_test {
 
 namespace {
@@ -31,8 +34,8 @@ void SimChannel::keepEvents(const std::vector<hxsim::Outgoing>& sent)
     for (const hxsim::Outgoing& out : sent) {
         if (out.channel != hxsim::FaultChannel::Events)
             continue;
-        const HX_WIRE::EventDecodeResult event = HX_WIRE::decodeEventData(out.bytes);
-        if (event.check == HX_WIRE::EventCheck::Ok)
+        const halvex::wire::EventDecodeResult event = halvex::wire::decodeEventData(out.bytes);
+        if (event.check == halvex::wire::EventCheck::Ok)
             events_.push_back({event.event.eventId, event.event.value});
     }
 }
@@ -55,11 +58,11 @@ uint32_t SimChannel::readMultiReg(RegisterPairs& pairs)
     std::vector<uint32_t> addresses;
     for (const auto& pair : pairs)
         addresses.push_back(pair.address);
-    const auto ack = HX_WIRE::decodeReadRegAck(exchange(HX_WIRE::encodeReadRegCmd(addresses, ++requestId_)));
+    const auto ack = halvex::wire::decodeReadRegAck(exchange(halvex::wire::encodeReadRegCmd(addresses, ++requestId_)));
     if (!ack)
-        return HX_WIRE::ControlResult::kBusy;
+        return halvex::wire::control_result::kBusy;
     if (ack->header.status != 0)
-        return HX_WIRE::controlResultFromStatus(ack->header.status);
+        return halvex::wire::controlResultFromStatus(ack->header.status);
     for (std::size_t i = 0; i < pairs.size() && i < ack->values.size(); ++i)
         pairs[i].value = ack->values[i];
     return 0;
@@ -84,16 +87,17 @@ uint32_t SimChannel::write(const RegisterPairs& pairs, bool single)
     std::lock_guard<std::mutex> lock(lock_);
     if (failure_ != 0)
         return failure_;
-    const HX_WIRE::WritePlan plan =
-        single ? HX_WIRE::planSingleWrite(pairs.front().address, pairs.front().value) : HX_WIRE::planMultiWrite(pairs);
+    const halvex::wire::WritePlan plan = single
+                                             ? halvex::wire::planSingleWrite(pairs.front().address, pairs.front().value)
+                                             : halvex::wire::planMultiWrite(pairs);
     const std::vector<uint8_t> answer =
-        exchange(HX_WIRE::encodeWriteRegCmd(plan.pairs, plan.ackRequired, ++requestId_));
+        exchange(halvex::wire::encodeWriteRegCmd(plan.pairs, plan.ackRequired, ++requestId_));
     if (!plan.ackRequired)
         return 0;
-    const auto ack = HX_WIRE::decodeWriteRegAck(answer);
+    const auto ack = halvex::wire::decodeWriteRegAck(answer);
     if (!ack)
-        return HX_WIRE::ControlResult::kBusy;
-    return ack->header.status != 0 ? HX_WIRE::controlResultFromStatus(ack->header.status) : 0;
+        return halvex::wire::control_result::kBusy;
+    return ack->header.status != 0 ? halvex::wire::controlResultFromStatus(ack->header.status) : 0;
 }
 
 uint32_t SimChannel::readMem(uint32_t start, std::vector<uint8_t>& data, uint32_t count)
@@ -101,10 +105,10 @@ uint32_t SimChannel::readMem(uint32_t start, std::vector<uint8_t>& data, uint32_
     std::lock_guard<std::mutex> lock(lock_);
     if (failure_ != 0)
         return failure_;
-    const std::vector<uint8_t> answer = exchange(HX_WIRE::encodeReadMemCmd(start, count, ++requestId_));
-    const auto ack = HX_WIRE::decodeReadMemAck(answer);
+    const std::vector<uint8_t> answer = exchange(halvex::wire::encodeReadMemCmd(start, count, ++requestId_));
+    const auto ack = halvex::wire::decodeReadMemAck(answer);
     if (!ack)
-        return HX_WIRE::ControlResult::kBusy;
+        return halvex::wire::control_result::kBusy;
     data.assign(ack->data.begin(), ack->data.end());
     return 0;
 }
@@ -169,7 +173,7 @@ void SimChannel::otherHostTakesControl()
 {
     std::lock_guard<std::mutex> lock(lock_);
     const hxsim::Endpoint other{0x7F000009, 40000};
-    core_.device().write(HX_REGISTERS::GIGE_REG_CCP, 2, other, now_);
+    core_.device().write(halvex::registers::GIGE_REG_CCP, 2, other, now_);
 }
 
 } // namespace hx_test

@@ -15,7 +15,7 @@ namespace hx_test {
 // Requests are encoded with the wire codecs and handed to the camera's request handler, so the
 // camera sees what it would see on the wire (write gate included). The events the camera sends
 // to the message channel it was given are kept for the test to deliver. Safe from any thread.
-class SimChannel : public RegisterChannel {
+class SimChannel : public halvex::control::RegisterChannel {
 public:
     static constexpr uint32_t HOST_ADDRESS = 0x7F000001; // host order
     static constexpr uint16_t EVENT_PORT = 5826;
@@ -24,8 +24,8 @@ public:
 
     uint32_t readReg(uint32_t reg, uint32_t& value) override;
     uint32_t writeReg(uint32_t reg, uint32_t value) override;
-    uint32_t readMultiReg(RegisterPairs& pairs) override;
-    uint32_t writeMultiReg(const RegisterPairs& pairs) override;
+    uint32_t readMultiReg(halvex::wire::RegisterPairs& pairs) override;
+    uint32_t writeMultiReg(const halvex::wire::RegisterPairs& pairs) override;
     uint32_t readMem(uint32_t start, std::vector<uint8_t>& data, uint32_t count) override;
     EventRoute eventRoute(uint32_t cameraAddress) override;
     std::optional<uint64_t> activityCount(uint32_t cameraAddress) const override;
@@ -33,11 +33,11 @@ public:
     // Moves the camera clock on; what the camera does meanwhile (state changes) may send events.
     void advance(hxsim::SimTime by);
     // The events the camera sent since the last call, as (register, value) pairs.
-    RegisterPairs takeEvents();
+    halvex::wire::RegisterPairs takeEvents();
     // The camera's register as it holds it now.
     uint32_t cameraRegister(uint32_t address);
     // Every multi-register write as the caller asked for it, in order.
-    std::vector<RegisterPairs> multiWrites() const;
+    std::vector<halvex::wire::RegisterPairs> multiWrites() const;
     // From now on every exchange fails with `result` (0: answer again).
     void failWith(uint32_t result);
     // From now on every register read fails with `result` (0: answer again); writes still work.
@@ -56,7 +56,7 @@ public:
 
 private:
     std::vector<uint8_t> exchange(const std::vector<uint8_t>& datagram);
-    uint32_t write(const RegisterPairs& pairs, bool single);
+    uint32_t write(const halvex::wire::RegisterPairs& pairs, bool single);
     void keepEvents(const std::vector<hxsim::Outgoing>& sent);
 
     mutable std::mutex lock_;
@@ -67,8 +67,8 @@ private:
     uint64_t datagrams_ = 0;
     uint32_t failure_ = 0;
     uint32_t readFailure_ = 0;
-    RegisterPairs events_;
-    std::vector<RegisterPairs> multiWrites_;
+    halvex::wire::RegisterPairs events_;
+    std::vector<halvex::wire::RegisterPairs> multiWrites_;
 };
 
 } // namespace hx_test

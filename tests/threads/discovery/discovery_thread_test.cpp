@@ -16,12 +16,14 @@
 #include "platform/socket_address.h"
 #include "wire/discovery_packet.h"
 
+using namespace halvex::discovery;
+
 namespace {
 
 using hx_test::cameraSource;
 using hx_test::ip;
 
-class CountingEvents : public HLV_DISCOVERY::DiscoveryEvents {
+class CountingEvents : public halvex::discovery::DiscoveryEvents {
 public:
     std::string adapterName(uint32_t) override { return {}; }
     void cameraFound(uint32_t, const std::string&, const HX_CAMERA_INFORMATION&) override { ++found; }
@@ -38,9 +40,9 @@ public:
     uint32_t lostAddress = 0;
 };
 
-HX_WIRE::DiscoveryAck identity(const char* address, const char* name)
+halvex::wire::DiscoveryAck identity(const char* address, const char* name)
 {
-    HX_WIRE::DiscoveryAck reply;
+    halvex::wire::DiscoveryAck reply;
     reply.currentIp = ip(address);
     reply.manufacturerName = "halvex";
     reply.deviceVersion = "2.5.0";
@@ -56,20 +58,20 @@ protected:
         discovery.pausePolling(true);
         discovery.start();
     }
-    void TearDown() override { HLV_THREAD::closeThread(discovery); }
-    void pollOnce() { discovery.post(new HLV_DISCOVERY::DiscoverySend(&discovery)); }
+    void TearDown() override { halvex::thread::closeThread(discovery); }
+    void pollOnce() { discovery.post(new halvex::discovery::DiscoverySend(&discovery)); }
     // A reply from `address` that reports `reported` as the camera's own address.
     void reply(const char* address, const char* name, const char* reported = nullptr)
     {
-        discovery.processDiscoveryAck(HX_WIRE::encodeDiscoveryAck(identity(reported ? reported : address, name)),
+        discovery.processDiscoveryAck(halvex::wire::encodeDiscoveryAck(identity(reported ? reported : address, name)),
                                       cameraSource(address));
     }
     // Returns once everything posted before it has been handled (the queue is first in, first out).
     // The barrier itself is refused: the thread takes no foreign requests.
     void barrier()
     {
-        HLV_THREAD::SyncMessage marker;
-        marker.req = HLV_THREAD::NOP;
+        halvex::thread::SyncMessage marker;
+        marker.req = halvex::thread::NOP;
         marker.send(&discovery);
     }
 
@@ -108,7 +110,7 @@ TEST_F(DiscoveryThread, EachPollRunsTimersDownOnceAndTheSixthSilentOneLosesTheCa
 TEST_F(DiscoveryThread, HostileDatagramsOnTheSocketAreDroppedAndTheGenuineReplyCounts)
 {
     const int camera = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in self = HX_PLATFORM::toSockaddr(cameraSource("127.0.0.2"));
+    const sockaddr_in self = halvex::platform::toSockaddr(cameraSource("127.0.0.2"));
     ASSERT_EQ(bind(camera, reinterpret_cast<const sockaddr*>(&self), sizeof self), 0);
     uint32_t handle = 0;
     std::future<bool> added =
@@ -121,7 +123,7 @@ TEST_F(DiscoveryThread, HostileDatagramsOnTheSocketAreDroppedAndTheGenuineReplyC
     socklen_t length = sizeof host;
     ASSERT_GT(recvfrom(camera, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&host), &length), 0);
 
-    const std::vector<uint8_t> good = HX_WIRE::encodeDiscoveryAck(identity("127.0.0.2", "genuine"));
+    const std::vector<uint8_t> good = halvex::wire::encodeDiscoveryAck(identity("127.0.0.2", "genuine"));
     std::vector<uint8_t> failed = good;
     failed[1] = 0x01; // error status
     std::vector<uint8_t> otherAnswer = good;
@@ -135,7 +137,7 @@ TEST_F(DiscoveryThread, HostileDatagramsOnTheSocketAreDroppedAndTheGenuineReplyC
         longer,
         failed,
         otherAnswer,
-        HX_WIRE::encodeDiscoveryAck(identity("127.0.0.9", "impostor")), // claims another address
+        halvex::wire::encodeDiscoveryAck(identity("127.0.0.9", "impostor")), // claims another address
         good};
     for (const std::vector<uint8_t>& datagram : datagrams)
         sendto(camera, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&host), length);
@@ -149,10 +151,10 @@ TEST_F(DiscoveryThread, HostileDatagramsOnTheSocketAreDroppedAndTheGenuineReplyC
 
 TEST_F(DiscoveryThread, MessagesOfOtherThreadsAreRefusedAndTheThreadGoesOn)
 {
-    HLV_THREAD::SyncMessage foreign;
-    foreign.req = HX_MESSAGE_IDS::CAM_SETTINGS_MSG;
+    halvex::thread::SyncMessage foreign;
+    foreign.req = halvex::message_ids::CAM_SETTINGS_MSG;
     foreign.send(&discovery);
-    EXPECT_EQ(foreign.status, HLV_THREAD::MESSAGE_FAILED);
+    EXPECT_EQ(foreign.status, halvex::thread::MESSAGE_FAILED);
     reply("127.0.0.2", "after");
     barrier();
     EXPECT_EQ(events.found, 1);

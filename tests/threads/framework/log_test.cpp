@@ -17,6 +17,8 @@
 #include "hlv_thread/log.h"
 #include "log_capture.h"
 
+using namespace halvex::thread;
+
 namespace {
 
 using hx_test::LogCapture;
@@ -55,12 +57,12 @@ class LogTest : public ::testing::Test {
 protected:
     void TearDown() override
     {
-        HLV_THREAD::setTraceMask(savedMask_);
-        HLV_THREAD::loggerFile(nullptr);
+        halvex::thread::setTraceMask(savedMask_);
+        halvex::thread::loggerFile(nullptr);
     }
 
 private:
-    uint32_t savedMask_ = HLV_THREAD::traceMask();
+    uint32_t savedMask_ = halvex::thread::traceMask();
 };
 
 TEST_F(LogTest, LocationLineCarriesTimeStampFileLineAndText)
@@ -83,7 +85,7 @@ TEST_F(LogTest, RawLinesReachStandardOutputWithLineFeed)
     std::fflush(stdout);
     const int savedStdout = ::dup(STDOUT_FILENO);
     ::dup2(pipeEnds[1], STDOUT_FILENO);
-    HLV_THREAD::logRaw(3, "raw line without stamp");
+    halvex::thread::logRaw(3, "raw line without stamp");
     ::dup2(savedStdout, STDOUT_FILENO);
     ::close(savedStdout);
     ::close(pipeEnds[1]);
@@ -96,29 +98,29 @@ TEST_F(LogTest, RawLinesReachStandardOutputWithLineFeed)
 
 TEST_F(LogTest, TraceMaskRules)
 {
-    EXPECT_EQ(HLV_THREAD::traceMask(), 5u) << "initial mask";
-    EXPECT_FALSE(HLV_THREAD::traced(HLV_THREAD::TRACE_API));
+    EXPECT_EQ(halvex::thread::traceMask(), 5u) << "initial mask";
+    EXPECT_FALSE(halvex::thread::traced(halvex::thread::TRACE_API));
 
     LogCapture capture;
-    HLV_TRACE(HLV_THREAD::TRACE_API, "%s", "entry line hidden by default");
+    HLV_TRACE(halvex::thread::TRACE_API, "%s", "entry line hidden by default");
     HLV_LOG("%s", "NULL pointer in API call");
     EXPECT_EQ(capture.count("entry line hidden by default"), 0u);
     EXPECT_EQ(capture.count("NULL pointer in API call"), 1u);
 
-    EXPECT_EQ(HLV_THREAD::traceSwitch(1), 0x3FF5u);
-    EXPECT_TRUE(HLV_THREAD::traced(HLV_THREAD::TRACE_API));
-    EXPECT_TRUE(HLV_THREAD::traced(HLV_THREAD::TRACE_SOCKET));
-    EXPECT_FALSE(HLV_THREAD::traced(HLV_THREAD::TRACE_PACKING)) << "never switched on by HX_trace";
-    EXPECT_EQ(HLV_THREAD::traceSwitch(0), 0u);
-    EXPECT_FALSE(HLV_THREAD::traced(HLV_THREAD::TRACE_API));
-    EXPECT_EQ(HLV_THREAD::traceSwitch(-3), 0x3FF1u);
+    EXPECT_EQ(halvex::thread::traceSwitch(1), 0x3FF5u);
+    EXPECT_TRUE(halvex::thread::traced(halvex::thread::TRACE_API));
+    EXPECT_TRUE(halvex::thread::traced(halvex::thread::TRACE_SOCKET));
+    EXPECT_FALSE(halvex::thread::traced(halvex::thread::TRACE_PACKING)) << "never switched on by HX_trace";
+    EXPECT_EQ(halvex::thread::traceSwitch(0), 0u);
+    EXPECT_FALSE(halvex::thread::traced(halvex::thread::TRACE_API));
+    EXPECT_EQ(halvex::thread::traceSwitch(-3), 0x3FF1u);
 
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s", "traced line");
+    HLV_TRACE(halvex::thread::TRACE_COMM, "%s", "traced line");
     EXPECT_EQ(capture.count("traced line"), 1u);
 
-    HLV_THREAD::setTraceMask(0xFFFFFFFFu);
-    EXPECT_FALSE(HLV_THREAD::traced(HLV_THREAD::TRACE_COMM)) << "silent bit wins over every category";
-    HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s", "silenced line");
+    halvex::thread::setTraceMask(0xFFFFFFFFu);
+    EXPECT_FALSE(halvex::thread::traced(halvex::thread::TRACE_COMM)) << "silent bit wins over every category";
+    HLV_TRACE(halvex::thread::TRACE_COMM, "%s", "silenced line");
     HLV_LOG("%s", "error line while silent");
     EXPECT_EQ(capture.count("silenced line"), 0u);
     EXPECT_EQ(capture.count("error line while silent"), 1u);
@@ -133,14 +135,14 @@ TEST_F(LogTest, LogFileTakesLinesAndRefusesASecondOpen)
     const std::string oldContent(300, 'X');
     std::ofstream(first) << oldContent;
 
-    EXPECT_EQ(HLV_THREAD::loggerFile(nullptr), 0) << "closing with no file open";
-    EXPECT_EQ(HLV_THREAD::loggerFile("/nonexistent-dir/x.log"), 1);
-    ASSERT_EQ(HLV_THREAD::loggerFile(first.c_str()), 0) << "a failed open leaves no file marked open";
+    EXPECT_EQ(halvex::thread::loggerFile(nullptr), 0) << "closing with no file open";
+    EXPECT_EQ(halvex::thread::loggerFile("/nonexistent-dir/x.log"), 1);
+    ASSERT_EQ(halvex::thread::loggerFile(first.c_str()), 0) << "a failed open leaves no file marked open";
     HLV_LOG("%s", "line one");
-    EXPECT_EQ(HLV_THREAD::loggerFile(second.c_str()), 1);
-    HLV_THREAD::logRaw(7, "line two");
-    EXPECT_EQ(HLV_THREAD::loggerFile(nullptr), 0);
-    HLV_THREAD::logRaw(7, "line after close");
+    EXPECT_EQ(halvex::thread::loggerFile(second.c_str()), 1);
+    halvex::thread::logRaw(7, "line two");
+    EXPECT_EQ(halvex::thread::loggerFile(nullptr), 0);
+    halvex::thread::logRaw(7, "line after close");
 
     const std::string content = readFile(first);
     EXPECT_TRUE(
@@ -184,15 +186,15 @@ std::string standardOutputOf(Body body)
 TEST_F(LogTest, HostSinkTakesBareLinesInsteadOfStandardOutputButNotInsteadOfTheFile)
 {
     TempDir dir;
-    ASSERT_EQ(HLV_THREAD::loggerFile(dir.file("a.log").c_str()), 0);
-    HLV_THREAD::setTraceMask(HLV_THREAD::TRACE_COMM);
+    ASSERT_EQ(halvex::thread::loggerFile(dir.file("a.log").c_str()), 0);
+    halvex::thread::setTraceMask(halvex::thread::TRACE_COMM);
     SinkRecord record;
     const std::string printed = standardOutputOf([&] {
-        HLV_THREAD::setLogSink(&SinkRecord::take, &record);
+        halvex::thread::setLogSink(&SinkRecord::take, &record);
         HLV_LOG("%s %d", "refused width", 4096);
-        HLV_TRACE(HLV_THREAD::TRACE_COMM, "%s", "a traced exchange");
-        HLV_THREAD::logRaw(HLV_THREAD::LOG_PRIORITY_ERROR, "raw error");
-        HLV_THREAD::setLogSink(nullptr, nullptr);
+        HLV_TRACE(halvex::thread::TRACE_COMM, "%s", "a traced exchange");
+        halvex::thread::logRaw(halvex::thread::LOG_PRIORITY_ERROR, "raw error");
+        halvex::thread::setLogSink(nullptr, nullptr);
         HLV_LOG("%s", "after the sink went");
     });
 
@@ -209,17 +211,17 @@ TEST_F(LogTest, HostSinkTakesBareLinesInsteadOfStandardOutputButNotInsteadOfTheF
 
 TEST_F(LogTest, CallErrorKeepsTheFirstErrorLineOfItsOwnThread)
 {
-    HLV_THREAD::clearCallError();
-    EXPECT_EQ(HLV_THREAD::callError(), "");
-    HLV_TRACE(HLV_THREAD::TRACE_ALL, "%s", "trace lines are no reason");
+    halvex::thread::clearCallError();
+    EXPECT_EQ(halvex::thread::callError(), "");
+    HLV_TRACE(halvex::thread::TRACE_ALL, "%s", "trace lines are no reason");
     HLV_LOG("%s", "Not supported!");
     HLV_LOG("%s", "Halvex exception: later line");
     std::thread other([] { HLV_LOG("%s", "another thread's failure"); });
     other.join();
-    EXPECT_EQ(HLV_THREAD::callError(), "Not supported!");
+    EXPECT_EQ(halvex::thread::callError(), "Not supported!");
 
-    HLV_THREAD::clearCallError();
-    EXPECT_EQ(HLV_THREAD::callError(), "") << "a new call starts without a reason";
+    halvex::thread::clearCallError();
+    EXPECT_EQ(halvex::thread::callError(), "") << "a new call starts without a reason";
 }
 
 #pragma GCC diagnostic push

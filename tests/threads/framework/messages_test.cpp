@@ -14,15 +14,15 @@ namespace {
 
 // Identifiers of a user of the framework, numbered from where the framework's own end.
 enum : uint32_t {
-    TEST_REQUEST = HLV_THREAD::FIRST_USER_MESSAGE,
+    TEST_REQUEST = halvex::thread::FIRST_USER_MESSAGE,
     SETTINGS_REQUEST,
     SUBSCRIBE_REQUEST,
 };
 
 using framework_test::Recorder;
 using framework_test::TracedMessage;
-using HLV_THREAD::Message;
-using HLV_THREAD::SyncMessage;
+using halvex::thread::Message;
+using halvex::thread::SyncMessage;
 
 class TracedSync : public SyncMessage, public framework_test::VisitLog {};
 
@@ -33,7 +33,7 @@ public:
     using Recorder::Recorder;
     void post(Message* message) override
     {
-        const bool halt = message != nullptr && message->req == HLV_THREAD::HALT; // gone once queued
+        const bool halt = message != nullptr && message->req == halvex::thread::HALT; // gone once queued
         Recorder::post(message);
         if (halt)
             signal.update([&] { haltPosted = true; });
@@ -45,7 +45,7 @@ std::string exceptionText(const std::function<void()>& action)
 {
     try {
         action();
-    } catch (const HLV_THREAD::LogicError& error) {
+    } catch (const halvex::thread::LogicError& error) {
         return error.str();
     }
     return "(nothing thrown)";
@@ -68,7 +68,7 @@ TEST(Routes, LastPushedIsVisitedFirstThenTheOwner)
     ASSERT_TRUE(owner.signal.waitUntil([&] { return owner.returnedStatus.size() == 1; })) << "message never came back";
     owner.signal.read([&] {
         EXPECT_EQ(owner.returnedVisits[0], (std::vector<std::string>{"B", "C", "D"}));
-        EXPECT_EQ(owner.returnedStatus[0], HLV_THREAD::MESSAGE_DONE);
+        EXPECT_EQ(owner.returnedStatus[0], halvex::thread::MESSAGE_DONE);
         return 0;
     });
 }
@@ -77,7 +77,7 @@ TEST(Routes, FailedMessageSkipsTheRestOfItsRoute)
 {
     Recorder owner("A"), failing("B"), skipped("C");
     failing.setAction([](Recorder&, Message* message) {
-        message->reply(HLV_THREAD::MESSAGE_FAILED);
+        message->reply(halvex::thread::MESSAGE_FAILED);
         return true;
     });
     for (Recorder* thread : {&owner, &failing, &skipped})
@@ -91,13 +91,13 @@ TEST(Routes, FailedMessageSkipsTheRestOfItsRoute)
 
     ASSERT_TRUE(owner.signal.waitUntil([&] { return owner.returnedStatus.size() == 1; }));
     owner.signal.read([&] {
-        EXPECT_EQ(owner.returnedStatus[0], HLV_THREAD::MESSAGE_FAILED);
+        EXPECT_EQ(owner.returnedStatus[0], halvex::thread::MESSAGE_FAILED);
         EXPECT_EQ(owner.returnedVisits[0], std::vector<std::string>{"B"});
         EXPECT_EQ(owner.returnedRouteLength[0], 2u) << "the route is left as it was";
         return 0;
     });
     closeThread(skipped);
-    EXPECT_TRUE(skipped.signal.read([&] { return skipped.handled; }) == std::vector<uint32_t>{HLV_THREAD::HALT});
+    EXPECT_TRUE(skipped.signal.read([&] { return skipped.handled; }) == std::vector<uint32_t>{halvex::thread::HALT});
 }
 
 TEST(Routes, NowhereToGoIsALogicError)
@@ -114,7 +114,7 @@ TEST(SyncMessages, SenderWaitsForTheWholeRouteWhateverTheStatus)
 {
     Recorder first("B"), second("C");
     second.setAction([](Recorder&, Message* message) {
-        message->reply(HLV_THREAD::MESSAGE_FAILED);
+        message->reply(halvex::thread::MESSAGE_FAILED);
         return true;
     });
     first.start();
@@ -125,7 +125,7 @@ TEST(SyncMessages, SenderWaitsForTheWholeRouteWhateverTheStatus)
     request.pushRoute(&second);
     request.send(&first);
     EXPECT_FALSE(request.inFlight());
-    EXPECT_EQ(request.status, HLV_THREAD::MESSAGE_FAILED);
+    EXPECT_EQ(request.status, halvex::thread::MESSAGE_FAILED);
     EXPECT_EQ(request.visits, (std::vector<std::string>{"B", "C"}));
 
     // A completed synchronous message can be sent again.
@@ -143,8 +143,8 @@ TEST(SyncMessages, SendingOneInFlightIsASyncFault)
             held = message;
             return true;
         }
-        if (message->req == HLV_THREAD::NOP)
-            held.load()->reply(HLV_THREAD::MESSAGE_DONE);
+        if (message->req == halvex::thread::NOP)
+            held.load()->reply(halvex::thread::MESSAGE_DONE);
         return false;
     });
     holder.start();
@@ -156,10 +156,10 @@ TEST(SyncMessages, SendingOneInFlightIsASyncFault)
     EXPECT_NE(exceptionText([&] { request.send(&holder); }).find("Sync fault"), std::string::npos);
 
     Message* release = new Message;
-    release->req = HLV_THREAD::NOP;
+    release->req = halvex::thread::NOP;
     holder.post(release);
     sender.join();
-    EXPECT_EQ(request.status, HLV_THREAD::MESSAGE_DONE);
+    EXPECT_EQ(request.status, halvex::thread::MESSAGE_DONE);
 }
 
 TEST(SyncMessages, AThreadCannotWaitForItself)
@@ -167,7 +167,7 @@ TEST(SyncMessages, AThreadCannotWaitForItself)
     Recorder self("B");
     std::string refusal;
     self.setAction([&](Recorder& thread, Message* message) {
-        if (message->req != HLV_THREAD::NOP)
+        if (message->req != halvex::thread::NOP)
             return false;
         SyncMessage inner;
         refusal = exceptionText([&] { inner.send(&thread); });
@@ -195,7 +195,7 @@ TEST(Halt, QueuedMessagesFirstLateOnesRefused)
         message->req = id;
         target.post(message);
     }
-    std::thread closer([&] { HLV_THREAD::closeThread(target); });
+    std::thread closer([&] { halvex::thread::closeThread(target); });
     ASSERT_TRUE(target.signal.waitUntil([&] { return target.haltPosted; })) << "HALT was not posted";
     ASSERT_TRUE(target.halted());
 
@@ -207,16 +207,16 @@ TEST(Halt, QueuedMessagesFirstLateOnesRefused)
     SyncMessage late;
     late.pushRoute(&owner);
     late.send(&target);
-    EXPECT_EQ(late.status, HLV_THREAD::MESSAGE_FAILED);
+    EXPECT_EQ(late.status, halvex::thread::MESSAGE_FAILED);
     EXPECT_TRUE(late.routeEmpty());
     EXPECT_TRUE(capture.waitFor("Message received after HALT", framework_test::kDeadline, 3));
 
     target.openStartGate();
     closer.join();
     EXPECT_EQ(target.signal.read([&] { return target.handled; }),
-              (std::vector<uint32_t>{10, 11, 12, HLV_THREAD::HALT}));
+              (std::vector<uint32_t>{10, 11, 12, halvex::thread::HALT}));
     ASSERT_TRUE(owner.signal.waitUntil([&] { return owner.returnedStatus.size() == 1; }));
-    EXPECT_EQ(owner.signal.read([&] { return owner.returnedStatus[0]; }), HLV_THREAD::MESSAGE_FAILED);
+    EXPECT_EQ(owner.signal.read([&] { return owner.returnedStatus[0]; }), halvex::thread::MESSAGE_FAILED);
     EXPECT_EQ(owner.signal.read([&] { return owner.handled.size(); }), 0u)
         << "the refused sync message must not travel on";
 }
@@ -231,12 +231,12 @@ TEST(Halt, ClosingAThreadThatNeverRanReturnsItsQueue)
         owned->owner = &owner;
         idle.post(owned);
         idle.post(new Message);
-        HLV_THREAD::closeThread(idle);
-        HLV_THREAD::closeThread(idle);
+        halvex::thread::closeThread(idle);
+        halvex::thread::closeThread(idle);
         EXPECT_TRUE(idle.halted());
     }
     ASSERT_TRUE(owner.signal.waitUntil([&] { return owner.returnedStatus.size() == 1; }));
-    EXPECT_EQ(owner.signal.read([&] { return owner.returnedStatus[0]; }), HLV_THREAD::MESSAGE_FAILED);
+    EXPECT_EQ(owner.signal.read([&] { return owner.returnedStatus[0]; }), halvex::thread::MESSAGE_FAILED);
 }
 
 TEST(MsgThreadLoop, HandlerExceptionsAreLoggedAndTheLoopGoesOn)
@@ -249,7 +249,7 @@ TEST(MsgThreadLoop, HandlerExceptionsAreLoggedAndTheLoopGoesOn)
             return false;
         delete message;
         if (req == 20)
-            HLV_THROW(HLV_THREAD::RuntimeError, "Camera %s not found", "10.1.2.3");
+            HLV_THROW(halvex::thread::RuntimeError, "Camera %s not found", "10.1.2.3");
         if (req == 21)
             throw std::runtime_error("standard failure");
         throw 42;

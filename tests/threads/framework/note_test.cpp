@@ -18,7 +18,7 @@ const wchar_t unconvertible[] = {static_cast<wchar_t>(0xE9), 0};
 
 TEST(Note, EntriesShareOneTimeStampAndIndentContinuations)
 {
-    HLV_THREAD::Note note;
+    halvex::thread::Note note;
     note.add("src/api.cpp", 42, "Client handle %p not valid", static_cast<void*>(nullptr));
     note.add("while %s", "registering");
     note.add("src/other.cpp", 7, "%d", 5);
@@ -34,17 +34,17 @@ TEST(Note, EntriesShareOneTimeStampAndIndentContinuations)
 
 TEST(Note, FallbackTexts)
 {
-    HLV_THREAD::Note located;
+    halvex::thread::Note located;
     located.add("f.cpp", 3, "");
     EXPECT_TRUE(std::regex_match(located.str(), std::regex(stampPrefix + "f\\.cpp, 3: empty exception message\\.")))
         << located.str();
 
-    HLV_THREAD::Note unlocated; // an unlocated first entry carries no time stamp
+    halvex::thread::Note unlocated; // an unlocated first entry carries no time stamp
     unlocated.add("");
     unlocated.add("%ls", unconvertible);
     EXPECT_EQ(unlocated.str(), "empty message.\n  vsnprintf() fault in processing exception message.");
 
-    HLV_THREAD::Note fault;
+    halvex::thread::Note fault;
     fault.add("g.cpp", 9, "%ls", unconvertible);
     EXPECT_TRUE(std::regex_match(
         fault.str(), std::regex(stampPrefix + "g\\.cpp, 9: vsnprintf\\(\\) fault in processing exception message\\.")))
@@ -55,9 +55,9 @@ TEST(Note, FallbackTexts)
 
 TEST(Note, CopiesAreIndependent)
 {
-    HLV_THREAD::Note original;
+    halvex::thread::Note original;
     original.add("first");
-    HLV_THREAD::Note copy(original);
+    halvex::thread::Note copy(original);
     copy.add("second");
     EXPECT_EQ(original.str(), "first");
     EXPECT_EQ(copy.str(), "first\n  second");
@@ -65,7 +65,7 @@ TEST(Note, CopiesAreIndependent)
 
 void throwLogicError()
 {
-    HLV_THROW(HLV_THREAD::LogicError, "forward() with empty route and %s owner", "nullptr");
+    HLV_THROW(halvex::thread::LogicError, "forward() with empty route and %s owner", "nullptr");
 }
 
 TEST(Exceptions, ThrownLocatedAndInvisibleToStandardCatch)
@@ -78,7 +78,7 @@ TEST(Exceptions, ThrownLocatedAndInvisibleToStandardCatch)
         } catch (const std::exception&) {
             caughtAsStandard = true;
         }
-    } catch (HLV_THREAD::Exception& error) {
+    } catch (halvex::thread::Exception& error) {
         error.add("\n  Unhandled Halvex exception reached root of MsgThread");
         text = error.str();
     }

@@ -13,7 +13,7 @@ namespace {
 
 using framework_test::kDeadline;
 using framework_test::Signal;
-using HLV_THREAD::Thread;
+using halvex::thread::Thread;
 using Clock = std::chrono::steady_clock;
 
 // Runs a given function as its body and keeps its result.
@@ -103,7 +103,7 @@ TEST(StartAndJoin, Rules)
         return 0;
     });
     busy.start();
-    EXPECT_THROW(busy.start(), HLV_THREAD::LogicError);
+    EXPECT_THROW(busy.start(), halvex::thread::LogicError);
     signal.update([&] { release = true; });
     busy.join();
     busy.start(); // a joined thread can start again
@@ -121,7 +121,7 @@ TEST(StartAndJoin, ADetachedThreadRunsToItsEnd)
 TEST(StartAndJoin, EscapingExceptionIsLoggedAtTheRoot)
 {
     hx_test::LogCapture capture;
-    FunctionThread failing([](Thread&) -> int { HLV_THROW(HLV_THREAD::RuntimeError, "%s", "broken body"); });
+    FunctionThread failing([](Thread&) -> int { HLV_THROW(halvex::thread::RuntimeError, "%s", "broken body"); });
     failing.start();
     failing.join();
     EXPECT_EQ(capture.count("broken body"), 1u);

@@ -20,7 +20,7 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // Records the time of every tick; an optional action runs inside tick().
-class RecordingTicker : public HLV_THREAD::Ticker {
+class RecordingTicker : public halvex::thread::Ticker {
 public:
     explicit RecordingTicker(uint32_t periodMicroseconds, std::function<void(std::size_t)> action = {})
         : Ticker(periodMicroseconds), action_(std::move(action))
@@ -134,7 +134,8 @@ TEST(Ticker, ExceptionFromTickEndsTheLoopAndIsLogged)
 {
     hx_test::LogCapture capture;
     RecordingTicker standard(2000, [](std::size_t) { throw std::runtime_error("tick failed"); });
-    RecordingTicker library(2000, [](std::size_t) { HLV_THROW(HLV_THREAD::RuntimeError, "%s", "library failure"); });
+    RecordingTicker library(2000,
+                            [](std::size_t) { HLV_THROW(halvex::thread::RuntimeError, "%s", "library failure"); });
     standard.start();
     library.start();
     ASSERT_TRUE(standard.waitEnded(kDeadline) && library.waitEnded(kDeadline)) << "a failing ticker went on";
@@ -147,14 +148,14 @@ TEST(Ticker, ExceptionFromTickEndsTheLoopAndIsLogged)
 
 TEST(PeriodScale, ScalesRoundsAndClamps)
 {
-    HLV_THREAD::setPeriodScale(0.001);
-    EXPECT_EQ(HLV_THREAD::scaledMilliseconds(5000), 5u);
-    EXPECT_EQ(HLV_THREAD::scaledMicroseconds(100), 1u) << "a non-zero period never becomes 0";
-    EXPECT_EQ(HLV_THREAD::scaledMicroseconds(0), 0u);
-    HLV_THREAD::setPeriodScale(1e6);
-    EXPECT_EQ(HLV_THREAD::scaledMilliseconds(5000), std::numeric_limits<uint32_t>::max());
-    HLV_THREAD::setPeriodScale(std::nan(""));
-    EXPECT_EQ(HLV_THREAD::scaledMilliseconds(5000), 5000u) << "an invalid scale restores 1";
+    halvex::thread::setPeriodScale(0.001);
+    EXPECT_EQ(halvex::thread::scaledMilliseconds(5000), 5u);
+    EXPECT_EQ(halvex::thread::scaledMicroseconds(100), 1u) << "a non-zero period never becomes 0";
+    EXPECT_EQ(halvex::thread::scaledMicroseconds(0), 0u);
+    halvex::thread::setPeriodScale(1e6);
+    EXPECT_EQ(halvex::thread::scaledMilliseconds(5000), std::numeric_limits<uint32_t>::max());
+    halvex::thread::setPeriodScale(std::nan(""));
+    EXPECT_EQ(halvex::thread::scaledMilliseconds(5000), 5000u) << "an invalid scale restores 1";
 }
 
 } // namespace

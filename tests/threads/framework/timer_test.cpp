@@ -22,7 +22,7 @@ using framework_test::Signal;
 using namespace std::chrono_literals;
 
 // Counts its ticks; an optional action runs inside tick().
-class CountingTimer : public HLV_THREAD::Timer {
+class CountingTimer : public halvex::thread::Timer {
 public:
     explicit CountingTimer(uint32_t periodMicroseconds, std::function<void(CountingTimer&)> action = {})
         : Timer(periodMicroseconds), action_(std::move(action))
@@ -67,10 +67,10 @@ TEST(Timer, TicksOnTheHostThreadBetweenMessagesPausesAndChangesPeriod)
     EXPECT_FALSE(offHost) << "a tick ran on another thread than its host's";
 
     // Messages still flow while the timer ticks.
-    HLV_THREAD::SyncMessage between;
+    halvex::thread::SyncMessage between;
     between.req = 0x4321;
     between.send(host.get());
-    EXPECT_EQ(between.status, HLV_THREAD::MESSAGE_DONE);
+    EXPECT_EQ(between.status, halvex::thread::MESSAGE_DONE);
 
     // A long period, then paused: no further tick either way.
     timer.setPeriod(60000000);
@@ -78,14 +78,14 @@ TEST(Timer, TicksOnTheHostThreadBetweenMessagesPausesAndChangesPeriod)
     timer.setPaused(true);
     timer.setPeriod(1000);
     EXPECT_TRUE(timer.paused());
-    HLV_THREAD::SyncMessage flush;
+    halvex::thread::SyncMessage flush;
     flush.send(host.get());
     EXPECT_LE(timer.count(), afterChange + 1) << "at most a tick already running when the period changed";
     timer.setPaused(false);
     EXPECT_TRUE(timer.waitTicks(afterChange + 3)) << "ticks resume at the new period";
     timer.stop();
     EXPECT_FALSE(timer.started());
-    HLV_THREAD::closeThread(*host);
+    halvex::thread::closeThread(*host);
 }
 
 TEST(Timer, StopFromAnotherThreadWaitsForTheRunningTick)
@@ -114,10 +114,10 @@ TEST(Timer, StopFromAnotherThreadWaitsForTheRunningTick)
     EXPECT_TRUE(tickEnded) << "stop() returned while the tick still ran";
     releaser.join();
     const unsigned stoppedAt = timer.count();
-    HLV_THREAD::SyncMessage flush;
+    halvex::thread::SyncMessage flush;
     flush.send(host.get());
     EXPECT_EQ(timer.count(), stoppedAt) << "a tick after stop()";
-    HLV_THREAD::closeThread(*host);
+    halvex::thread::closeThread(*host);
 }
 
 TEST(Timer, ATickMayStopItsOwnTimerAndAnExceptionStopsIt)
@@ -134,12 +134,12 @@ TEST(Timer, ATickMayStopItsOwnTimerAndAnExceptionStopsIt)
     ASSERT_TRUE(failing.waitTicks(1));
     EXPECT_TRUE(log.waitFor("tick failed", kDeadline));
     // The failing tick stops its timer on the host's thread before the host takes its next message.
-    HLV_THREAD::SyncMessage flush;
+    halvex::thread::SyncMessage flush;
     flush.send(host.get());
     EXPECT_FALSE(failing.started());
     EXPECT_EQ(once.count(), 1u);
     EXPECT_EQ(failing.count(), 1u);
-    HLV_THREAD::closeThread(*host);
+    halvex::thread::closeThread(*host);
 }
 
 TEST(Timer, NoHostOrAHaltedOneRunsNothing)
@@ -148,7 +148,7 @@ TEST(Timer, NoHostOrAHaltedOneRunsNothing)
     EXPECT_FALSE(timer.start(nullptr));
     auto host = std::make_shared<Recorder>("host");
     host->start();
-    HLV_THREAD::closeThread(*host);
+    halvex::thread::closeThread(*host);
     EXPECT_FALSE(timer.start(host));
     EXPECT_FALSE(timer.started());
 
@@ -157,7 +157,7 @@ TEST(Timer, NoHostOrAHaltedOneRunsNothing)
     shortLived->start();
     CountingTimer orphan(60000000);
     ASSERT_TRUE(orphan.start(shortLived));
-    HLV_THREAD::closeThread(*shortLived);
+    halvex::thread::closeThread(*shortLived);
     shortLived.reset();
     orphan.stop();
     EXPECT_EQ(orphan.count(), 0u);

@@ -17,8 +17,8 @@
 
 namespace {
 
-using HLV_THREAD::Message;
-using HLV_THREAD::MsgThread;
+using halvex::thread::Message;
+using halvex::thread::MsgThread;
 
 // A thread whose loop never runs: the test plays its loop, waiting on the wake as a socket
 // thread does.
@@ -36,7 +36,7 @@ public:
     using MsgThread::postWake;
 };
 
-bool signalled(const HLV_THREAD::Wake& wake, int timeoutMs)
+bool signalled(const halvex::thread::Wake& wake, int timeoutMs)
 {
 #ifdef _WIN32
     WSAEVENT event = reinterpret_cast<WSAEVENT>(wake.handle());
@@ -57,10 +57,10 @@ std::unique_ptr<Message> message(uint32_t id)
 TEST(Wake, APostFromAnotherThreadWakesThePollerAndOrderIsKept)
 {
     PollingThread thread;
-    HLV_THREAD::Wake& wake = *thread.postWake();
+    halvex::thread::Wake& wake = *thread.postWake();
     ASSERT_TRUE(wake.valid()) << "no event for the wake: error " << wake.error();
-    auto first = message(HLV_THREAD::FIRST_USER_MESSAGE);
-    auto second = message(HLV_THREAD::FIRST_USER_MESSAGE + 1);
+    auto first = message(halvex::thread::FIRST_USER_MESSAGE);
+    auto second = message(halvex::thread::FIRST_USER_MESSAGE + 1);
     std::thread poster([&] {
         thread.post(first.get());
         thread.post(second.get());
@@ -83,9 +83,9 @@ TEST(Wake, APostFromAnotherThreadWakesThePollerAndOrderIsKept)
 TEST(Wake, AHaltIsQueuedAndRefusesWhatFollowsAndClosingHandsBackTheRest)
 {
     PollingThread thread;
-    auto before = message(HLV_THREAD::FIRST_USER_MESSAGE);
-    auto halt = message(HLV_THREAD::HALT);
-    auto after = message(HLV_THREAD::FIRST_USER_MESSAGE + 1);
+    auto before = message(halvex::thread::FIRST_USER_MESSAGE);
+    auto halt = message(halvex::thread::HALT);
+    auto after = message(halvex::thread::FIRST_USER_MESSAGE + 1);
     EXPECT_EQ(thread.enqueue(before.get()), PollingThread::Posted::Queued);
     EXPECT_EQ(thread.enqueue(halt.get()), PollingThread::Posted::Queued);
     EXPECT_TRUE(thread.halted());

@@ -17,6 +17,8 @@
 #include "control/hx_comm.h"
 #include "scripted_camera.h"
 
+using namespace halvex::control;
+
 extern char** environ;
 
 using namespace hx_comm_test;
@@ -147,7 +149,7 @@ TEST(ChannelCaptureTest, EveryDatagramDissectsCleanly)
         EXPECT_EQ(HxComm::readReg(cam, 0x0A00, value), 0u);
         EXPECT_EQ(HxComm::writeReg(cam, 0x1234, 5), 0u);
         EXPECT_EQ(HxComm::writeReg(cam, 0xE844, 1), 0u);
-        HX_WIRE::RegisterPairs pairs = {{0x0A00, 0}, {0x1234, 0}, {0x0D04, 0}};
+        halvex::wire::RegisterPairs pairs = {{0x0A00, 0}, {0x1234, 0}, {0x0D04, 0}};
         EXPECT_EQ(HxComm::readMultiReg(cam, pairs), 0u);
         EXPECT_EQ(HxComm::writeMultiReg(cam, {{0x1000, 1}, {0x1004, 2}}), 0u);
         EXPECT_EQ(HxComm::writeMem(cam, 0x10000, std::vector<uint8_t>(600, 0x5A)), 0u);

@@ -15,6 +15,8 @@
 #include "scripted_camera.h"
 #include "scripted_channel_test.h"
 
+using namespace halvex::control;
+
 using namespace hx_comm_test;
 using namespace std::chrono_literals;
 
@@ -57,9 +59,9 @@ TEST_F(ChannelTest, CommandsOnTheWireFollowTheProtocolTable)
     EXPECT_EQ(value, 0x12345678u);
     ASSERT_EQ(HxComm::writeReg(cam, 0x1234, 7), 0u);
     ASSERT_EQ(HxComm::writeReg(cam, 0x0D04, 9), 0u);
-    HX_WIRE::RegisterPairs pairs = {{0x0A00, 0}, {0x1234, 0}};
+    halvex::wire::RegisterPairs pairs = {{0x0A00, 0}, {0x1234, 0}};
     ASSERT_EQ(HxComm::readMultiReg(cam, pairs), 0u);
-    EXPECT_EQ(pairs, (HX_WIRE::RegisterPairs{{0x0A00, 0x12345678}, {0x1234, 7}}));
+    EXPECT_EQ(pairs, (halvex::wire::RegisterPairs{{0x0A00, 0x12345678}, {0x1234, 7}}));
 
     const std::vector<SentCommand> sent = camera.firstSendings();
     ASSERT_EQ(sent.size(), 4u);
@@ -140,15 +142,15 @@ TEST_F(ChannelTest, MultiRegisterAnswersMustCoverTheRequest)
     // A camera that stops at an unknown register answers fewer values.
     answerWith(
         [](const SentCommand& command) { return std::vector<Bytes>{ack(0x8003, 0x0081, command.id, value32(1))}; });
-    HX_WIRE::RegisterPairs pairs = {{0x1000, 0}, {0x9999, 0}};
+    halvex::wire::RegisterPairs pairs = {{0x1000, 0}, {0x9999, 0}};
     EXPECT_EQ(HxComm::readMultiReg(cam, pairs), 10u);
-    EXPECT_EQ(HxComm::writeMultiReg(cam, HX_WIRE::RegisterPairs(66, {0x1000, 1})), 13u);
+    EXPECT_EQ(HxComm::writeMultiReg(cam, halvex::wire::RegisterPairs(66, {0x1000, 1})), 13u);
     EXPECT_EQ(camera.firstSendings().size(), 3u) << "an oversized write must not be sent";
 }
 
 TEST_F(ChannelTest, StrayAndMalformedDatagramsAreDroppedWithALogLine)
 {
-    HLV_THREAD::setTraceMask(HLV_THREAD::TRACE_COMM);
+    halvex::thread::setTraceMask(halvex::thread::TRACE_COMM);
     hx_test::LogCapture log;
     ScriptedCamera strayPort{"127.0.0.2", 4000};
     answerWith([&](const SentCommand& command) {
@@ -200,8 +202,8 @@ TEST_F(ChannelTest, AnswersWithoutAUsableResultFailTheRequest)
 
 TEST_F(ChannelTest, SilenceAgesOutAndALateAnswerIsIgnored)
 {
-    HLV_THREAD::setPeriodScale(0.01);
-    HLV_THREAD::setTraceMask(HLV_THREAD::TRACE_COMM);
+    halvex::thread::setPeriodScale(0.01);
+    halvex::thread::setTraceMask(halvex::thread::TRACE_COMM);
     hx_test::LogCapture log;
     answerWith([](const SentCommand&) { return std::vector<Bytes>{}; });
     const auto start = std::chrono::steady_clock::now();
@@ -220,7 +222,7 @@ TEST_F(ChannelTest, SilenceAgesOutAndALateAnswerIsIgnored)
 // (and set up again) with its next answer.
 TEST_F(ChannelTest, OnlyASilenceMakesTheNextAnswerAReturn)
 {
-    HLV_THREAD::setPeriodScale(0.01);
+    halvex::thread::setPeriodScale(0.01);
     hx_test::LogCapture log;
     // Requests are lost whole: every sending of the next toDrop request ids goes unanswered, as a
     // read sent again with its id would otherwise get its answer.
@@ -257,8 +259,8 @@ TEST_F(ChannelTest, OnlyASilenceMakesTheNextAnswerAReturn)
 // then must bring the quick ticks back, or a silent camera would hold its caller far too long.
 TEST_F(ChannelTest, RequestsAfterAQuietSpellStillAgeOut)
 {
-    HLV_THREAD::setPeriodScale(0.01);
-    HLV_THREAD::setTraceMask(HLV_THREAD::TRACE_COMM);
+    halvex::thread::setPeriodScale(0.01);
+    halvex::thread::setTraceMask(halvex::thread::TRACE_COMM);
     hx_test::LogCapture log;
     uint32_t value = 0;
     for (int round = 0; round < 2; ++round) {

@@ -12,26 +12,28 @@
 #include "log_capture.h"
 #include "scripted_camera.h"
 
+using namespace halvex::control;
+
 using namespace hx_comm_test;
 using namespace std::chrono_literals;
 
 namespace {
 
 // Stands in for the camera's service thread: keeps every notification that comes back to it.
-class Receiver : public HLV_THREAD::MsgThread {
+class Receiver : public halvex::thread::MsgThread {
 public:
-    void messageHandle(HLV_THREAD::Message* message) override { message->reply(HLV_THREAD::MESSAGE_FAILED); }
-    void ownerMessage(HLV_THREAD::Message* message) override
+    void messageHandle(halvex::thread::Message* message) override { message->reply(halvex::thread::MESSAGE_FAILED); }
+    void ownerMessage(halvex::thread::Message* message) override
     {
-        if (auto* notification = dynamic_cast<HX_COMM::NotificationMessage*>(message))
+        if (auto* notification = dynamic_cast<halvex::control::NotificationMessage*>(message))
             arrived_.add({notification->pairs, notification->eventsMissed, notification->known});
         MsgThread::ownerMessage(message);
     }
     // The registers of every notification so far, once `count` have come or 5 s have passed.
-    std::vector<HX_WIRE::RegisterPairs> waitFor(std::size_t count)
+    std::vector<halvex::wire::RegisterPairs> waitFor(std::size_t count)
     {
         arrived_.waitFor(count, 5s);
-        std::vector<HX_WIRE::RegisterPairs> received;
+        std::vector<halvex::wire::RegisterPairs> received;
         for (const Arrived& notification : arrived_.all())
             received.push_back(notification.pairs);
         return received;
@@ -53,7 +55,7 @@ public:
 
 private:
     struct Arrived {
-        HX_WIRE::RegisterPairs pairs;
+        halvex::wire::RegisterPairs pairs;
         bool missed;
         uint64_t known;
     };
@@ -83,14 +85,15 @@ protected:
     void SetUp() override
     {
         receiver->start();
-        HX_COMM::setNotificationTarget(
-            [this](uint32_t address) { return address == cam ? receiver : std::shared_ptr<HLV_THREAD::MsgThread>(); });
+        halvex::control::setNotificationTarget([this](uint32_t address) {
+            return address == cam ? receiver : std::shared_ptr<halvex::thread::MsgThread>();
+        });
     }
     void TearDown() override
     {
         HxComm::recycle(cam);
-        HX_COMM::setNotificationTarget(nullptr);
-        HLV_THREAD::closeThread(*receiver);
+        halvex::control::setNotificationTarget(nullptr);
+        halvex::thread::closeThread(*receiver);
     }
 
     ScriptedCamera camera{"127.0.0.3"};
@@ -107,8 +110,8 @@ TEST_F(NotificationTest, EachEventArrivesAsOnePairInOrder)
     camera.sendTo(event(0xE854, 8), port);
     const auto received = receiver->waitFor(2);
     ASSERT_EQ(received.size(), 2u);
-    EXPECT_EQ(received[0], (HX_WIRE::RegisterPairs{{17, 5}}));
-    EXPECT_EQ(received[1], (HX_WIRE::RegisterPairs{{0xE854, 8}}));
+    EXPECT_EQ(received[0], (halvex::wire::RegisterPairs{{17, 5}}));
+    EXPECT_EQ(received[1], (halvex::wire::RegisterPairs{{0xE854, 8}}));
 }
 
 // A gap in the camera's event counter says events were lost on the way; a repeated counter (a
@@ -153,7 +156,7 @@ TEST_F(NotificationTest, MalformedEventsAreDroppedAndTheOpeningDatagramIgnoredQu
     camera.sendTo(Bytes(whole.begin(), whole.begin() + 12), port);
     camera.sendTo(event(3, 4), port);
     const auto received = receiver->waitFor(1);
-    EXPECT_EQ(received, (std::vector<HX_WIRE::RegisterPairs>{{{3, 4}}}));
+    EXPECT_EQ(received, (std::vector<halvex::wire::RegisterPairs>{{{3, 4}}}));
     EXPECT_EQ(log.count("Unexpected event length: 24"), 1u);
     EXPECT_EQ(log.count("Unexpected event command: 0xC4"), 1u);
     EXPECT_EQ(log.count("truncated event datagram of 12 bytes"), 1u);
@@ -163,13 +166,13 @@ TEST_F(NotificationTest, MalformedEventsAreDroppedAndTheOpeningDatagramIgnoredQu
 TEST_F(NotificationTest, DiscoveryRepliesOnTheControlSocketGoToDiscovery)
 {
     hx_test::Arrivals<std::pair<uint32_t, std::size_t>> arrived;
-    HX_COMM::setDiscoveryReplySink([&](uint32_t address, std::span<const uint8_t> datagram) {
+    halvex::control::setDiscoveryReplySink([&](uint32_t address, std::span<const uint8_t> datagram) {
         arrived.add({address, datagram.size()});
     });
     Bytes reply = ack(0, 0x0003, 1, Bytes(248, 0));
     camera.sendTo(reply, HxComm::factory(cam)->ports().hcp);
     EXPECT_TRUE(arrived.waitFor(1, 5s));
-    HX_COMM::setDiscoveryReplySink(nullptr);
+    halvex::control::setDiscoveryReplySink(nullptr);
     const auto replies = arrived.all();
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0], std::make_pair(cam, std::size_t(256)));

@@ -11,6 +11,8 @@
 #include "log_capture.h"
 #include "scripted_camera.h"
 
+using namespace halvex::control;
+
 using namespace hx_comm_test;
 using namespace std::chrono_literals;
 

@@ -13,6 +13,8 @@
 #include "scripted_camera.h"
 #include "scripted_channel_test.h"
 
+using namespace halvex::control;
+
 using namespace hx_comm_test;
 using namespace std::chrono_literals;
 
@@ -66,7 +68,7 @@ TEST_F(RetransmitTest, ReadsAndSettingsWritesAreSentAgainWithTheirId)
     ASSERT_EQ(HxComm::readReg(cam, 0xE82C, value), 0u);
     EXPECT_EQ(value, 1000u);
     ASSERT_EQ(HxComm::writeReg(cam, 0xE82C, 2000), 0u) << "exposure is a setting";
-    HX_WIRE::RegisterPairs pairs = {{0xE82C, 0}, {0xE824, 0}};
+    halvex::wire::RegisterPairs pairs = {{0xE82C, 0}, {0xE824, 0}};
     ASSERT_EQ(HxComm::readMultiReg(cam, pairs), 0u);
     EXPECT_EQ(pairs[0].value, 2000u);
     ASSERT_EQ(HxComm::writeMultiReg(cam, {{0xD300, 640}, {0xD304, 480}}), 0u) << "a region is a setting";
@@ -89,7 +91,7 @@ TEST_F(RetransmitTest, ReadsAndSettingsWritesAreSentAgainWithTheirId)
 // acknowledge costs the age-out, and the caller learns from the camera's state what happened.
 TEST_F(RetransmitTest, ActionsAndDocumentsAreSentOnce)
 {
-    HLV_THREAD::setPeriodScale(0.01);
+    halvex::thread::setPeriodScale(0.01);
     loseFirstSendings(1000);
     const std::vector<uint8_t> document = {'{', '}'};
     std::vector<uint8_t> piece;
@@ -108,7 +110,7 @@ TEST_F(RetransmitTest, ActionsAndDocumentsAreSentOnce)
 // after the repeat's, finds nothing pending and changes no later result.
 TEST_F(RetransmitTest, DuplicateAndLateAcknowledgesAreDropped)
 {
-    HLV_THREAD::setTraceMask(HLV_THREAD::TRACE_COMM);
+    halvex::thread::setTraceMask(halvex::thread::TRACE_COMM);
     hx_test::LogCapture log;
     camera.withState([](CameraState& state) {
         state.registers[0x0A00] = 1;
@@ -151,7 +153,7 @@ TEST_F(RetransmitTest, DuplicateAndLateAcknowledgesAreDropped)
 // answers nothing else. Answered in time, it is the plain write, one datagram.
 TEST_F(RetransmitTest, ABriefWriteGoesOnWithoutItsAcknowledgeAndDropsItWhenLate)
 {
-    HLV_THREAD::setTraceMask(HLV_THREAD::TRACE_COMM);
+    halvex::thread::setTraceMask(halvex::thread::TRACE_COMM);
     hx_test::LogCapture log;
     camera.withState([](CameraState& state) { state.registers[0x0B00] = 2; });
     ASSERT_EQ(HxComm::writeBriefly(cam, {{0x0938, 60000}, {0xD314, 3}}), 0u);

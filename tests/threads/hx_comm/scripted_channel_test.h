@@ -19,14 +19,14 @@ protected:
     void TearDown() override
     {
         camera.answerNormally();
-        HxComm::recycle(cam);
-        HLV_THREAD::setPeriodScale(1.0);
-        HLV_THREAD::setTraceMask(savedMask);
+        halvex::control::HxComm::recycle(cam);
+        halvex::thread::setPeriodScale(1.0);
+        halvex::thread::setTraceMask(savedMask);
     }
 
     ScriptedCamera camera{"127.0.0.2"};
     const uint32_t cam = camera.address();
-    const uint32_t savedMask = HLV_THREAD::traceMask();
+    const uint32_t savedMask = halvex::thread::traceMask();
 };
 
 } // namespace hx_comm_test

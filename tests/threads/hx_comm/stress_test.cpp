@@ -11,6 +11,8 @@
 #include "hlv_thread/period_scale.h"
 #include "scripted_camera.h"
 
+using namespace halvex::control;
+
 using namespace hx_comm_test;
 using namespace std::chrono_literals;
 
@@ -109,7 +111,7 @@ private:
 
     uint32_t readSeveral()
     {
-        HX_WIRE::RegisterPairs pairs = {{address(0), 0}, {address(3), 0}, {address(5), 0}};
+        halvex::wire::RegisterPairs pairs = {{address(0), 0}, {address(3), 0}, {address(5), 0}};
         const uint32_t result = HxComm::readMultiReg(camera_, pairs);
         if (result == 0) {
             for (const auto& [reg, value] : pairs)
@@ -120,7 +122,7 @@ private:
 
     uint32_t writeSeveral()
     {
-        const HX_WIRE::RegisterPairs pairs = {
+        const halvex::wire::RegisterPairs pairs = {
             {address(1), uint32_t(random_())}, {address(3), uint32_t(random_())}, {address(6), uint32_t(random_())}};
         const uint32_t result = HxComm::writeMultiReg(camera_, pairs);
         for (const auto& [reg, value] : pairs)
@@ -163,7 +165,7 @@ private:
 
 TEST(ChannelStressTest, MixedOperationsFromSeveralThreadsOverALossyLink)
 {
-    HLV_THREAD::setPeriodScale(kPeriodScale);
+    halvex::thread::setPeriodScale(kPeriodScale);
     ScriptedCamera camera{"127.0.0.4"};
     std::mutex lock;
     std::mt19937 loss(20240601);
@@ -190,7 +192,7 @@ TEST(ChannelStressTest, MixedOperationsFromSeveralThreadsOverALossyLink)
         thread.join();
     camera.answerNormally();
     HxComm::recycle(camera.address());
-    HLV_THREAD::setPeriodScale(1.0);
+    halvex::thread::setPeriodScale(1.0);
 
     EXPECT_EQ(tally.succeeded + tally.busy, kThreads * kOperationsPerThread);
     EXPECT_GT(tally.busy, 0) << "the lossy link should have cost some operations";

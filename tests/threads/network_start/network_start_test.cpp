@@ -18,7 +18,7 @@ constexpr int NETWORK_NOT_READY = 10091;
 TEST(NetworkStart, SocketsThatWillNotStartFailTheRegistrationAndAHostWithoutAdapterIsToldOnce)
 {
     hx_test::LogCapture log;
-    HX_PLATFORM::forceSocketStartFailure(NETWORK_NOT_READY);
+    halvex::platform::forceSocketStartFailure(NETWORK_NOT_READY);
     HX_CLIENT_HANDLE first = 0;
     EXPECT_EQ(HX_register(&first, nullptr, nullptr), HX_STATUS_ERROR);
     EXPECT_EQ(HX_register_local(&first, nullptr, nullptr), HX_STATUS_ERROR);
@@ -26,7 +26,7 @@ TEST(NetworkStart, SocketsThatWillNotStartFailTheRegistrationAndAHostWithoutAdap
     EXPECT_EQ(log.count("HX_register: Could not initialize WinSockets. Errno indicates \""), 1u);
     EXPECT_EQ(log.count("Could not initialize WinSockets"), 2u);
 
-    HX_PLATFORM::forceSocketStartFailure(0);
+    halvex::platform::forceSocketStartFailure(0);
     HX_CLIENT_HANDLE second = 0;
     ASSERT_EQ(HX_register(&first, nullptr, nullptr), HX_STATUS_OK);
     ASSERT_EQ(HX_register(&second, nullptr, nullptr), HX_STATUS_OK);

@@ -14,9 +14,13 @@
 #include "stream/stream_receiver.h"
 #include "stream_fixtures.h"
 
+using namespace halvex::control;
+using namespace halvex::stream;
+using namespace halvex::wire;
+
 using namespace stream_test;
-using HX_WIRE::RegisterPairs;
-namespace ids = HX_MESSAGE_IDS;
+using halvex::wire::RegisterPairs;
+namespace ids = halvex::message_ids;
 
 namespace {
 
@@ -124,7 +128,7 @@ TEST_F(StreamSessionTest, FrameRangeChecksAndTheThrottle)
     EXPECT_FALSE(has(writes, 0xE924));
     EXPECT_FALSE(has(writes, 0xE918));
     EXPECT_EQ(value(writes, 0xE928), 7u);
-    EXPECT_EQ(writes.back(), (HX_WIRE::RegisterPair{0xE930, 0}));
+    EXPECT_EQ(writes.back(), (halvex::wire::RegisterPair{0xE930, 0}));
     EXPECT_EQ(log.count("Settings exception:"), 1u);
     EXPECT_EQ(log.count("Starting frame number exceeds end frame (8 >= 7)"), 1u);
 
@@ -169,7 +173,7 @@ TEST_F(StreamSessionTest, ParserSwitchesRegisterWritesAndDownloadRoutes)
     HostBuffer early(20000);
     session->handleMessage(collector.buffer(ids::LIVE_STREAM_MSG, early));
     ASSERT_TRUE(collector.waitFor(1));
-    EXPECT_EQ(collector.returned()[0].messageStatus, HLV_THREAD::MESSAGE_DONE);
+    EXPECT_EQ(collector.returned()[0].messageStatus, halvex::thread::MESSAGE_DONE);
     session->pauseStream(true);
     EXPECT_EQ(log.count("No stream thread available?!"), 1u);
     EXPECT_TRUE(session->streamPaused());

@@ -23,8 +23,12 @@
 #include "stream/tcp_stream.h"
 #include "stream_fixtures.h"
 
+using namespace halvex::callback;
+using namespace halvex::control;
+using namespace halvex::stream;
+
 using namespace stream_test;
-namespace ids = HX_MESSAGE_IDS;
+namespace ids = halvex::message_ids;
 
 namespace {
 
@@ -55,9 +59,9 @@ protected:
     }
     void control(uint32_t command, uint8_t flag, uint32_t protocol = ids::INTERNAL_START)
     {
-        StreamControl<HLV_THREAD::SyncMessage> message(command, flag, protocol);
+        StreamControl<halvex::thread::SyncMessage> message(command, flag, protocol);
         message.send(receiver.get());
-        EXPECT_EQ(message.status, HLV_THREAD::MESSAGE_DONE);
+        EXPECT_EQ(message.status, halvex::thread::MESSAGE_DONE);
     }
     void startLiveParser()
     {
@@ -416,7 +420,7 @@ TEST_F(TcpStreamTest, StopShutdownAndHaltGiveEveryBufferBack)
     nothing.record.buffer = nullptr;
     give(ids::LIVE_STREAM_MSG, nothing);
     ASSERT_TRUE(collector.waitFor(1));
-    EXPECT_EQ(collector.returned()[0].messageStatus, HLV_THREAD::MESSAGE_FAILED);
+    EXPECT_EQ(collector.returned()[0].messageStatus, halvex::thread::MESSAGE_FAILED);
 
     give(ids::LIVE_STREAM_MSG, live1);
     give(ids::LIVE_STREAM_MSG, live2);

@@ -22,8 +22,12 @@
 #include "stream/udp_stream.h"
 #include "stream_fixtures.h"
 
+using namespace halvex::callback;
+using namespace halvex::control;
+using namespace halvex::stream;
+
 using namespace stream_test;
-namespace ids = HX_MESSAGE_IDS;
+namespace ids = halvex::message_ids;
 
 namespace {
 
@@ -61,7 +65,7 @@ protected:
     }
     void control(uint32_t command, uint8_t flag, uint32_t protocol = ids::INTERNAL_START)
     {
-        StreamControl<HLV_THREAD::SyncMessage> message(command, flag, protocol);
+        StreamControl<halvex::thread::SyncMessage> message(command, flag, protocol);
         message.send(receiver.get());
     }
     void give(uint32_t kind, HostBuffer& buffer) { receiver->post(collector.buffer(kind, buffer)); }
@@ -91,16 +95,16 @@ TEST_F(UdpStreamTest, NegotiationSettlesOnJumboPacketsWhenTheyArrive)
     start();
     ASSERT_EQ(negotiate(), 9000);
     EXPECT_EQ(receiver->negotiatedPacketSize(), 9000u);
-    HX_WIRE::RegisterPairs channel;
+    halvex::wire::RegisterPairs channel;
     for (const auto& write : camera.writes())
         if (write.address == 0x0D18 || write.address == 0x0D00 || write.address == 0x0D08 ||
             write.address == kPacketSize)
             channel.push_back(write);
-    EXPECT_EQ(channel, (HX_WIRE::RegisterPairs{{0x0D18, 0x7F000001},
-                                               {0x0D00, hostPort},
-                                               {0x0D08, 100},
-                                               {kPacketSize, 0xC0002328},
-                                               {kPacketSize, 0x40002328}}));
+    EXPECT_EQ(channel, (halvex::wire::RegisterPairs{{0x0D18, 0x7F000001},
+                                                    {0x0D00, hostPort},
+                                                    {0x0D08, 100},
+                                                    {kPacketSize, 0xC0002328},
+                                                    {kPacketSize, 0x40002328}}));
 }
 
 // On a link that loses datagrams the first test packet may not come: the size is asked for again
@@ -135,18 +139,18 @@ TEST_F(UdpStreamTest, NegotiationFallsBackToStandardPacketsAndReportsFailureNega
 
     // A time-out armed for a trial that is over changes nothing.
     const std::size_t writes = camera.writes().size();
-    auto* late = new HALVEX_UDP_STREAM::NegotiateMessage(true, 9000);
+    auto* late = new halvex::stream::udp::NegotiateMessage(true, 9000);
     late->owner = receiver.get();
     receiver->post(late);
     // Nor does a message that only borrows the negotiation's identifier: not from the timer, or
     // not the receiver's own.
-    auto* untimed = new HALVEX_UDP_STREAM::NegotiateMessage(false, 1500);
+    auto* untimed = new halvex::stream::udp::NegotiateMessage(false, 1500);
     untimed->owner = receiver.get();
     receiver->post(untimed);
-    HLV_THREAD::SyncMessage stranger;
-    stranger.req = HALVEX_UDP_STREAM::NegotiateMessage::ID;
+    halvex::thread::SyncMessage stranger;
+    stranger.req = halvex::stream::udp::NegotiateMessage::ID;
     stranger.send(receiver.get());
-    EXPECT_EQ(stranger.status, HLV_THREAD::MESSAGE_FAILED);
+    EXPECT_EQ(stranger.status, halvex::thread::MESSAGE_FAILED);
     control(StreamControlRequest::PAUSE_STREAM, 1);
     EXPECT_EQ(camera.writes().size(), writes);
     EXPECT_EQ(receiver->negotiatedPacketSize(), 1500u);
@@ -613,7 +617,7 @@ TEST_F(UdpStreamTest, ShutdownDuringNegotiationOrAnImageReleasesEverything)
     const std::vector<Bytes> image = udpImage(1, imageBytes(30000, 1), "1");
     send({image[0], image[1]});
     UdpStream* halting = receiver.get();
-    HLV_THREAD::closeThread(*halting);
+    halvex::thread::closeThread(*halting);
     // The camera stops sending to a receiver that is gone.
     EXPECT_EQ(camera.lastWrite(0x0D00), 0u);
     ASSERT_TRUE(collector.waitFor(2));

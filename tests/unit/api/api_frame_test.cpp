@@ -12,6 +12,8 @@
 #include "log_capture.h"
 #include "stand_in_service.h"
 
+using namespace halvex::thread;
+
 namespace {
 
 using hx_test::CallbackRecorder;

@@ -12,13 +12,15 @@
 #include "log_capture.h"
 #include "stand_in_service.h"
 
+using namespace halvex::callback;
+
 namespace {
 
-using HLV_CALLBACK::CallbackDb;
-using HLV_CALLBACK::CallbackRequest;
+using halvex::callback::CallbackDb;
+using halvex::callback::CallbackRequest;
 using hx_test::CallbackRecorder;
 using hx_test::Delivery;
-namespace ids = HX_MESSAGE_IDS;
+namespace ids = halvex::message_ids;
 
 const HX_CAMERA_HANDLE CAMERA_A = hx_test::loopbackCamera(2);
 const HX_CAMERA_HANDLE CAMERA_B = hx_test::loopbackCamera(3);
@@ -120,13 +122,13 @@ TEST(CallbackDatabase, SubscriptionsAreUniqueSurviveReRegistrationAndNeedARegist
     try {
         db.modifySubscription(1, CAMERA_A, true);
         FAIL() << "subscribing without a callback must throw";
-    } catch (const HLV_THREAD::RuntimeError& e) {
+    } catch (const halvex::thread::RuntimeError& e) {
         EXPECT_NE(e.str().find("No callback registered for client; cannot subscribe camera"), std::string::npos);
     }
     try {
         db.modifySubscription(1, CAMERA_A, false);
         FAIL() << "unsubscribing without a callback must throw";
-    } catch (const HLV_THREAD::RuntimeError& e) {
+    } catch (const halvex::thread::RuntimeError& e) {
         EXPECT_NE(e.str().find("cannot unsubscribe camera"), std::string::npos);
     }
 }
@@ -139,12 +141,12 @@ TEST(CallbackDatabase, StreamResultsReachTheHostRecordOnlyAtDelivery)
     std::vector<char> memory(64);
     HX_READ_STREAM host = hostRecord(memory.data(), 0x200000);
 
-    HxStream<HLV_THREAD::Message> live(ids::LIVE_STREAM_MSG, &host, nullptr, 5, CAMERA_A);
+    HxStream<halvex::thread::Message> live(ids::LIVE_STREAM_MSG, &host, nullptr, 5, CAMERA_A);
     live.setResults(4096, 42, HX_STREAM_STATUS_LEADER | HX_STREAM_STATUS_COMPLETE, 4000);
     EXPECT_EQ(host.status, 0u) << "results travel in the copy until delivery";
     db.executeStreamCallback(live);
 
-    EXPECT_EQ(live.status, HLV_THREAD::MESSAGE_DONE);
+    EXPECT_EQ(live.status, halvex::thread::MESSAGE_DONE);
     EXPECT_EQ(host.status, 3u);
     EXPECT_EQ(host.received_length, 4000u);
     EXPECT_EQ(host.image_length, 4096u);
@@ -157,9 +159,9 @@ TEST(CallbackDatabase, StreamResultsReachTheHostRecordOnlyAtDelivery)
     EXPECT_EQ(recorder.deliveries()[0].event, static_cast<uint32_t>(HX_LIVE_DATA));
     EXPECT_EQ(recorder.deliveries()[0].data, &host);
 
-    HxStream<HLV_THREAD::SyncMessage> playback(ids::PLAYBACK_STREAM_MSG, &host, nullptr, 5, CAMERA_A);
+    HxStream<halvex::thread::SyncMessage> playback(ids::PLAYBACK_STREAM_MSG, &host, nullptr, 5, CAMERA_A);
     db.executeStreamCallback(playback);
-    HxStream<HLV_THREAD::Message> download(ids::DOWNLOAD_STREAM_MSG, &host, nullptr, 5, CAMERA_A);
+    HxStream<halvex::thread::Message> download(ids::DOWNLOAD_STREAM_MSG, &host, nullptr, 5, CAMERA_A);
     download.stop = true;
     download.setResults(1, 1, 1, 1);
     db.executeStreamCallback(download);
@@ -169,16 +171,16 @@ TEST(CallbackDatabase, StreamResultsReachTheHostRecordOnlyAtDelivery)
     EXPECT_EQ(recorder.deliveries()[2].data, nullptr) << "a cancelled stream carries no record";
     EXPECT_EQ(host.frame_id, 42u) << "a cancelled stream leaves the host record alone";
 
-    HxStream<HLV_THREAD::Message> orphan(ids::LIVE_STREAM_MSG, &host, nullptr, 6, CAMERA_A);
+    HxStream<halvex::thread::Message> orphan(ids::LIVE_STREAM_MSG, &host, nullptr, 6, CAMERA_A);
     orphan.setResults(9, 9, 9, 9);
     db.executeStreamCallback(orphan);
-    EXPECT_EQ(orphan.status, HLV_THREAD::MESSAGE_FAILED) << "the buffer's client is not registered";
+    EXPECT_EQ(orphan.status, halvex::thread::MESSAGE_FAILED) << "the buffer's client is not registered";
     EXPECT_EQ(host.frame_id, 42u);
     EXPECT_EQ(recorder.count(), 3u);
 
-    HxStream<HLV_THREAD::Message> unknown(ids::LIVE_STREAM_MSG, &host, nullptr, 5, CAMERA_A);
+    HxStream<halvex::thread::Message> unknown(ids::LIVE_STREAM_MSG, &host, nullptr, 5, CAMERA_A);
     unknown.req = ids::CALLBACK_EVENT_MSG;
-    EXPECT_THROW(db.executeStreamCallback(unknown), HLV_THREAD::LogicError);
+    EXPECT_THROW(db.executeStreamCallback(unknown), halvex::thread::LogicError);
 }
 
 TEST(CallbackDatabase, ExceptionsFromHostCodeAreLoggedAndDoNotStopOtherDeliveries)
@@ -194,12 +196,12 @@ TEST(CallbackDatabase, ExceptionsFromHostCodeAreLoggedAndDoNotStopOtherDeliverie
     EXPECT_EQ(recorder.count(), 1u) << "the clients before it threw, it was still called";
 
     HX_READ_STREAM host = hostRecord(nullptr, 0);
-    HxStream<HLV_THREAD::Message> live(ids::LIVE_STREAM_MSG, &host, nullptr, 1, CAMERA_A);
+    HxStream<halvex::thread::Message> live(ids::LIVE_STREAM_MSG, &host, nullptr, 1, CAMERA_A);
     db.executeStreamCallback(live);
-    EXPECT_EQ(live.status, HLV_THREAD::MESSAGE_FAILED);
-    HxStream<HLV_THREAD::Message> next(ids::LIVE_STREAM_MSG, &host, nullptr, 3, CAMERA_A);
+    EXPECT_EQ(live.status, halvex::thread::MESSAGE_FAILED);
+    HxStream<halvex::thread::Message> next(ids::LIVE_STREAM_MSG, &host, nullptr, 3, CAMERA_A);
     db.executeStreamCallback(next);
-    EXPECT_EQ(next.status, HLV_THREAD::MESSAGE_DONE);
+    EXPECT_EQ(next.status, halvex::thread::MESSAGE_DONE);
     EXPECT_EQ(recorder.count(), 2u);
 
     EXPECT_EQ(log.count("User callback generated a non-standard exception (other than std::exception)"), 2u);

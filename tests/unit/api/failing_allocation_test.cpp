@@ -11,6 +11,8 @@
 #include "hlv_thread/period_scale.h"
 #include "log_capture.h"
 
+using namespace halvex::discovery;
+
 namespace {
 
 template <class Call>
@@ -29,7 +31,7 @@ std::string thrownBy(Call call)
 // One process: discovery can be created only once, and the first attempts must fail.
 TEST(FailingAllocation, DiscoveryThatCannotBeCreatedFailsEachCallWithALogLine)
 {
-    HLV_THREAD::setPeriodScale(0.05);
+    halvex::thread::setPeriodScale(0.05);
     hx_test::LogCapture log;
     // Any protected call wires the layers; this one fails for its unknown client only.
     EXPECT_EQ(HX_unregister(12345), HX_STATUS_ERROR);
@@ -69,7 +71,7 @@ TEST(FailingAllocation, ALogLineThatCannotBeBuiltThrowsNothing)
     {
         failing_allocation::FailEveryAllocation failing;
         formattedLineThrew = !thrownBy([] { HLV_LOG("a line about %s", "nothing"); }).empty();
-        plainLineThrew = !thrownBy([] { HLV_THREAD::logLine("file.cpp", 1, "a line"); }).empty();
+        plainLineThrew = !thrownBy([] { halvex::thread::logLine("file.cpp", 1, "a line"); }).empty();
     }
     EXPECT_FALSE(formattedLineThrew);
     EXPECT_FALSE(plainLineThrew);

@@ -10,10 +10,13 @@
 #include "log_capture.h"
 #include "stand_in_service.h"
 
+using namespace halvex::callback;
+using namespace halvex::camera;
+
 namespace {
 
-namespace ids = HX_MESSAGE_IDS;
-using Live = HxStream<HLV_THREAD::Message>;
+namespace ids = halvex::message_ids;
+using Live = HxStream<halvex::thread::Message>;
 
 HX_READ_STREAM recordWithVersion(uint16_t major, uint16_t minor)
 {
@@ -31,7 +34,7 @@ TEST(StreamBuffer, OnlyTheInterfaceVersionIsAccepted)
         try {
             Live message(ids::LIVE_STREAM_MSG, &record, nullptr, 1, 2);
             ADD_FAILURE() << "version " << major << "." << minor << " accepted";
-        } catch (const HLV_THREAD::RuntimeError& e) {
+        } catch (const halvex::thread::RuntimeError& e) {
             EXPECT_NE(e.str().find("Wrong API version"), std::string::npos);
         }
     }

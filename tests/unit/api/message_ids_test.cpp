@@ -15,7 +15,7 @@
 
 namespace {
 
-namespace ids = HX_MESSAGE_IDS;
+namespace ids = halvex::message_ids;
 
 const std::map<std::string, uint32_t> crossing = {
     {"CALLBACK_EVENT_MSG", ids::CALLBACK_EVENT_MSG},
@@ -49,7 +49,7 @@ TEST(MessageIds, NoTwoLayersShareAnIdentifier)
 TEST(MessageIds, CrossingIdentifiersLieBetweenTheFrameworksAndThePrivateOnes)
 {
     for (const auto& [name, value] : crossing) {
-        EXPECT_GE(value, uint32_t{HLV_THREAD::FIRST_USER_MESSAGE}) << name;
+        EXPECT_GE(value, uint32_t{halvex::thread::FIRST_USER_MESSAGE}) << name;
         EXPECT_LT(value, uint32_t{ids::INTERNAL_START}) << name;
     }
 }

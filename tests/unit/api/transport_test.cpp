@@ -7,6 +7,8 @@
 #include "log_capture.h"
 #include "stand_in_service.h"
 
+using namespace halvex::camera;
+
 namespace {
 
 class CommandTransport : public ::testing::Test {

@@ -16,8 +16,10 @@
 #include "sim/registers/family_codes.h"
 #include "sim/registers/sensor_model.h"
 
+using namespace halvex::registers;
+
 namespace camera = halvex::sim;
-namespace library = HX_REGISTERS;
+namespace library = halvex::registers;
 
 namespace {
 

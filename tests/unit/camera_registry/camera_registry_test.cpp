@@ -15,6 +15,10 @@
 #include "fake_camera.h"
 #include "log_capture.h"
 
+using namespace halvex::api;
+using namespace halvex::camera;
+using namespace halvex::control;
+
 using hx_test::FakeCamera;
 
 namespace {

@@ -12,8 +12,11 @@
 #include "record_fields.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
-using namespace FAMILY_CAPTURE;
+using namespace halvex::sensors;
+using namespace halvex::wire;
+
+using namespace halvex::registers;
+using namespace halvex::family::capture;
 
 namespace {
 
@@ -141,7 +144,7 @@ TEST(ImageMemory, FramesSegmentsAndPages)
     try {
         ImageMemory(camera.captureRegs, 0).frameCapacity(0x4000000);
         FAIL() << "a 0-byte frame must not give a capacity";
-    } catch (const HLV_THREAD::LogicError& error) {
+    } catch (const halvex::thread::LogicError& error) {
         EXPECT_NE(error.str().find("Computed 0-length frame"), std::string::npos);
     }
 }
@@ -439,7 +442,7 @@ TEST(CaptureComputation, RecordFollowsTheCaches)
     EXPECT_EQ(fractional.rate, (2997u << 16) / 100);
 
     camera.sensorRegs[GIGE_REG_ROI_WIDTH] = 0;
-    EXPECT_THROW(camera.compute(), HLV_THREAD::LogicError);
+    EXPECT_THROW(camera.compute(), halvex::thread::LogicError);
 }
 
 TEST(CaptureMerge, OnlyDifferingGroupsAreCopiedAndMarked)

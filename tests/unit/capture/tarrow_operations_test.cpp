@@ -18,7 +18,12 @@
 #include "registers/register_map.h"
 #include "tarrow/tarrow_operations.h"
 
-using namespace HX_REGISTERS;
+using namespace halvex::api;
+using namespace halvex::camera;
+using namespace halvex::morvane;
+using namespace halvex::wire;
+
+using namespace halvex::registers;
 using hx_test::FakeCamera;
 
 namespace {
@@ -192,7 +197,7 @@ TEST(CaptureSettings, AFailedWriteMarksTheRecordAndReadsNothingBack)
     EXPECT_EQ(camera->multiWrites().size(), before);
     EXPECT_EQ(silent.flags & HX_FLAG_ERR, HX_FLAG_ERR);
     EXPECT_EQ(log.count("Unable to read the capture settings from the camera"), 1u);
-    EXPECT_THROW(operations->getCaptureSettings(nullptr), HLV_THREAD::RuntimeError);
+    EXPECT_THROW(operations->getCaptureSettings(nullptr), halvex::thread::RuntimeError);
 }
 
 TEST(CaptureSettings, AnEmptyRoiOnTheCameraCanBeReplaced)
@@ -202,7 +207,7 @@ TEST(CaptureSettings, AnEmptyRoiOnTheCameraCanBeReplaced)
     ASSERT_TRUE(operations);
     camera->set(GIGE_REG_ROI_WIDTH, 0);
     hx_test::LogCapture log;
-    EXPECT_THROW(operations->getCaptureSettings(nullptr), HLV_THREAD::LogicError);
+    EXPECT_THROW(operations->getCaptureSettings(nullptr), halvex::thread::LogicError);
     HX_CAPTURE_SETTINGS record = freshRecord();
     record.sensor_group_flags = SET;
     setField(record.width, record.width_flags, 1024);
@@ -228,7 +233,7 @@ TEST(CaptureSettings, ValuesDamagedOnTheWayBackAreReadAgain)
     EXPECT_EQ(camera->exchanges(), before + 4); // both groups, twice
     EXPECT_EQ(log.count("implausible capture setting (width 2147485696 above 2048), read 1 of 3"), 1u);
     camera->damageReads(GIGE_REG_EXPOSURE, {1u << 30, 1u << 30, 1u << 30});
-    EXPECT_THROW(operations->getCaptureSettings(&record), HLV_THREAD::LogicError);
+    EXPECT_THROW(operations->getCaptureSettings(&record), halvex::thread::LogicError);
     EXPECT_EQ(log.count("(exposure 1073741824 above 41666), read 3 of 3"), 1u);
 
     // Read-backs that differ from the write count only when two in a row agree.
@@ -290,7 +295,7 @@ TEST(CaptureSettings, ARegionBeyondTheSensorIsTheCamerasOwnOnlyWhileBinned)
     // Unbinned with the region left beyond the sensor: no camera captures that, so it is damage again.
     write(HX_BNS_MODE_1X1, std::nullopt, std::nullopt);
     EXPECT_EQ(record.flags & HX_FLAG_ERR, HX_FLAG_ERR) << "an unbinned region beyond the sensor was believed";
-    EXPECT_THROW(operations->getCaptureSettings(&record), HLV_THREAD::LogicError);
+    EXPECT_THROW(operations->getCaptureSettings(&record), halvex::thread::LogicError);
     EXPECT_GT(log.count("implausible"), 0u);
 
     // A camera first met already binned, holding such a region.
@@ -370,7 +375,7 @@ TEST(CameraFamily, CallsTheFirstFamilyDoesNotOfferFailAndTouchNothing)
         try {
             call();
             ADD_FAILURE() << name << " succeeded";
-        } catch (const HLV_THREAD::RuntimeError& error) {
+        } catch (const halvex::thread::RuntimeError& error) {
             EXPECT_NE(error.str().find(name), std::string::npos) << error.str();
         }
     };
@@ -401,7 +406,7 @@ TEST(CameraFamily, CallsTheFirstFamilyDoesNotOfferFailAndTouchNothing)
     EXPECT_EQ(camera->exchanges(), exchanges) << "the camera was asked for what this family does not offer";
 }
 
-TEST(CameraStatus, GainBatteryIdentityAndPrivilege)
+TEST(camera_status, GainBatteryIdentityAndPrivilege)
 {
     auto camera = FakeCamera::lux19hs();
     camera->set(GIGE_REG_SENSOR_TYPE, 0x414C354D); // Lince: gains 1.00, 2.00 and 4.00

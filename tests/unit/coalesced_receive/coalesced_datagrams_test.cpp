@@ -7,6 +7,8 @@
 
 #include "stream/coalesced_datagrams.h"
 
+using namespace halvex::stream;
+
 namespace {
 
 // A 9000-byte packet on the wire, less its IP and UDP headers.

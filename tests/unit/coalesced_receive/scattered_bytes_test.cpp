@@ -7,6 +7,8 @@
 
 #include "stream/scattered_bytes.h"
 
+using namespace halvex::stream;
+
 namespace {
 
 // Three packets of an 8-byte header and 20 data bytes, the third only partly in place, then a

@@ -8,7 +8,9 @@
 #include "record_fields.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
+using namespace halvex::wire;
+
+using namespace halvex::registers;
 
 namespace {
 
@@ -32,7 +34,7 @@ HX_IO_SETTINGS readBack(const RegisterCache& io, uint32_t frameRate = 1000)
 {
     HX_IO_SETTINGS record;
     HX_io_settings_init(&record, sizeof(record));
-    FAMILY_IO::computeIo(io, frameRate, record);
+    halvex::family::io_settings::computeIo(io, frameRate, record);
     return record;
 }
 
@@ -49,20 +51,20 @@ TEST(IoSettings, TriggerSectionsEditOnlyTheFieldsAskedFor)
     setField(record.trigger_out_enable, record.trigger_out_enable_flags, 1);
     setField(record.trigger_out_invert, record.trigger_out_invert_flags, 1);
     setField(record.trigger_out_pulse_width, record.trigger_out_pulse_width_flags, 5);
-    EXPECT_EQ(FAMILY_IO::validateIo(record, io),
+    EXPECT_EQ(halvex::family::io_settings::validateIo(record, io),
               (RegisterPairs{{GIGE_REG_TRIGGER_IN_ENABLE, 1}, {GIGE_REG_TRIGGER_OUT, (5000u << 16) | 0x31}}));
 
     // Active low wins over inversion in the shared mode field; pass through keeps its bit.
     setField(record.trigger_out_active_low, record.trigger_out_active_low_flags, 1);
     record.trigger_out_pulse_width_flags = 0;
     setField(record.trigger_out_pass_thru, record.trigger_out_pass_thru_flags, 1);
-    EXPECT_EQ(FAMILY_IO::validateIo(record, io),
+    EXPECT_EQ(halvex::family::io_settings::validateIo(record, io),
               (RegisterPairs{{GIGE_REG_TRIGGER_IN_ENABLE, 1}, {GIGE_REG_TRIGGER_OUT, (2000u << 16) | 0x23}}));
 
     // Nothing is written for sections that are not marked.
     HX_IO_SETTINGS unmarked = readBack(io);
     setField(unmarked.trigger_out_enable, unmarked.trigger_out_enable_flags, 1);
-    EXPECT_TRUE(FAMILY_IO::validateIo(unmarked, io).empty());
+    EXPECT_TRUE(halvex::family::io_settings::validateIo(unmarked, io).empty());
 }
 
 TEST(IoSettings, RefusedFieldsAreMarkedAndTheOthersStillWritten)
@@ -81,7 +83,7 @@ TEST(IoSettings, RefusedFieldsAreMarkedAndTheOthersStillWritten)
     setField(record.sync_out_source, record.sync_out_source_flags, 3);
     setField(record.sync_out_enable, record.sync_out_enable_flags, 1);
 
-    const RegisterPairs writes = FAMILY_IO::validateIo(record, io);
+    const RegisterPairs writes = halvex::family::io_settings::validateIo(record, io);
     EXPECT_EQ(writes, (RegisterPairs{{GIGE_REG_SYNC_IN, 0x300}, {GIGE_REG_SYNC_OUT, 0x3}}));
     EXPECT_EQ(record.trigger_out_pulse_width_flags, SET | ERR);
     EXPECT_EQ(record.trigger_out_group_flags, SET | ERR);
@@ -94,7 +96,7 @@ TEST(IoSettings, RefusedFieldsAreMarkedAndTheOthersStillWritten)
     EXPECT_EQ(log.count("Sync Out is not specified"), 1u);
 
     HX_IO_SETTINGS summary = record;
-    FAMILY_IO::summariseIo(summary);
+    halvex::family::io_settings::summariseIo(summary);
     EXPECT_EQ(summary.flags & ERR, ERR);
 }
 
@@ -116,13 +118,13 @@ TEST(IoSettings, SyncAndArmSectionsEncodeTheirModes)
     record.arm_out_group_flags = SET;
     setField(record.arm_out_pulse_enable, record.arm_out_pulse_enable_flags, 1);
     record.arm_out_pulse_width = 300; // beyond 255: the default width instead
-    EXPECT_EQ(FAMILY_IO::validateIo(record, io), (RegisterPairs{{GIGE_REG_IO_E8FC, 150},
-                                                                {GIGE_REG_SYNC_IN, 0x21},
-                                                                {GIGE_REG_SYNC_OUT, 0x4},
-                                                                {GIGE_REG_IO_E954, 1},
-                                                                {GIGE_REG_IO_E958, 3},
-                                                                {GIGE_REG_IO_A03C, 0x2},
-                                                                {GIGE_REG_IO_E95C, 0x210}}));
+    EXPECT_EQ(halvex::family::io_settings::validateIo(record, io), (RegisterPairs{{GIGE_REG_IO_E8FC, 150},
+                                                                                  {GIGE_REG_SYNC_IN, 0x21},
+                                                                                  {GIGE_REG_SYNC_OUT, 0x4},
+                                                                                  {GIGE_REG_IO_E954, 1},
+                                                                                  {GIGE_REG_IO_E958, 3},
+                                                                                  {GIGE_REG_IO_A03C, 0x2},
+                                                                                  {GIGE_REG_IO_E95C, 0x210}}));
 
     // A pulse width set while pass through is on switches the pulse off.
     RegisterCache pulsing = io;
@@ -131,7 +133,7 @@ TEST(IoSettings, SyncAndArmSectionsEncodeTheirModes)
     width.arm_out_group_flags = SET;
     width.arm_out_pass_thru = 1;
     setField(width.arm_out_pulse_width, width.arm_out_pulse_width_flags, 9);
-    EXPECT_EQ(FAMILY_IO::validateIo(width, pulsing), (RegisterPairs{{GIGE_REG_IO_E95C, 0x10}}));
+    EXPECT_EQ(halvex::family::io_settings::validateIo(width, pulsing), (RegisterPairs{{GIGE_REG_IO_E95C, 0x10}}));
 }
 
 TEST(IoSettings, ReadBackFromRegisters)
@@ -176,7 +178,7 @@ TEST(IoSettings, ReadBackFromRegisters)
                             &same.trigger_out_active_low_flags, &same.trigger_out_pulse_width_flags,
                             &same.sync_out_source_flags, &same.arm_out_invert_flags, &same.arm_out_active_low_flags})
         *field = SET;
-    EXPECT_TRUE(FAMILY_IO::validateIo(same, cameraRegisters()).empty());
+    EXPECT_TRUE(halvex::family::io_settings::validateIo(same, cameraRegisters()).empty());
 }
 
 TEST(IoSettings, MergeMarksFieldSectionAndRecord)
@@ -185,7 +187,7 @@ TEST(IoSettings, MergeMarksFieldSectionAndRecord)
     HX_IO_SETTINGS caller = cached;
     caller.sync_in_divisor_max = 3; // ranged fields compare their limits too
     setField(caller.trigger_out_invert, caller.trigger_out_invert_flags, 1);
-    FAMILY_IO::mergeIo(cached, caller);
+    halvex::family::io_settings::mergeIo(cached, caller);
     EXPECT_EQ(caller.sync_in_divisor_max, 16u);
     EXPECT_EQ(caller.sync_in_divisor_flags, uint32_t{HX_FLAG_CHG});
     EXPECT_EQ(caller.sync_in_group_flags, uint32_t{HX_FLAG_CHG});

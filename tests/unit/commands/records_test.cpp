@@ -10,8 +10,11 @@
 #include "family/notifications.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
-using namespace FAMILY_COMMANDS;
+using namespace halvex::thread;
+using namespace halvex::wire;
+
+using namespace halvex::registers;
+using namespace halvex::family::commands;
 
 namespace {
 
@@ -204,40 +207,40 @@ TEST(ProgressRecord, FollowsTheRecordingThroughItsStates)
                            {GIGE_REG_PROGRESS_C180, 0}};
     HX_PROGRESS record = progressRecord();
     // Entering a recording state only notes it.
-    uint32_t state = FAMILY_EVENTS::computeProgress(progress, 2, 100, 1, record);
+    uint32_t state = halvex::family::events::computeProgress(progress, 2, 100, 1, record);
     EXPECT_EQ(state, 2u);
     EXPECT_EQ(record.total_frames, 0u);
     // Armed: frames so far, up to the pre-trigger frames.
-    state = FAMILY_EVENTS::computeProgress(progress, 2, 100, state, record);
+    state = halvex::family::events::computeProgress(progress, 2, 100, state, record);
     EXPECT_EQ(record.total_frames, 100u);
     EXPECT_EQ(record.trigger_frames, 30u);
     EXPECT_EQ(record.recorded_frames, 30u);
     // Triggered: the pre-trigger frames plus those since the trigger.
-    state = FAMILY_EVENTS::computeProgress(progress, 4, 100, state, record);
+    state = halvex::family::events::computeProgress(progress, 4, 100, state, record);
     progress[GIGE_REG_PROGRESS_C090] = 25;
-    FAMILY_EVENTS::computeProgress(progress, 4, 100, state, record);
+    halvex::family::events::computeProgress(progress, 4, 100, state, record);
     EXPECT_EQ(record.recorded_frames, 55u);
     // Review is reported at once, with the camera's trigger frame, and never beyond the length.
     progress[GIGE_REG_PROGRESS_C090] = 95;
     progress[GIGE_REG_PROGRESS_C180] = 28;
-    FAMILY_EVENTS::computeProgress(progress, 8, 100, 4, record);
+    halvex::family::events::computeProgress(progress, 8, 100, 4, record);
     EXPECT_EQ(record.trigger_frames, 28u);
     EXPECT_EQ(record.recorded_frames, 100u);
 
     // A trigger position without bit 31 is a percentage of the length last reported.
     progress[GIGE_REG_TRIGGER_POSITION] = 25;
-    FAMILY_EVENTS::computeProgress(progress, 2, 100, 2, record);
+    halvex::family::events::computeProgress(progress, 2, 100, 2, record);
     EXPECT_EQ(record.trigger_frames, 25u);
     // Idle leaves the record as it was.
     const HX_PROGRESS before = record;
-    FAMILY_EVENTS::computeProgress(progress, 1, 100, 1, record);
+    halvex::family::events::computeProgress(progress, 1, 100, 1, record);
     EXPECT_EQ(record.recorded_frames, before.recorded_frames);
 }
 
 TEST(DownloadRecord, FormatsMapBothWaysAndRefuseWhatTheCameraCannot)
 {
-    using FAMILY_DOWNLOAD::formatFromRegister;
-    using FAMILY_DOWNLOAD::formatToRegister;
+    using halvex::family::download_settings::formatFromRegister;
+    using halvex::family::download_settings::formatToRegister;
     EXPECT_EQ(formatToRegister(HX_FORMAT_JPEG, false, false), 1u);
     EXPECT_EQ(formatToRegister(HX_FORMAT_TYPE3, false, false), 3u);
     EXPECT_EQ(formatToRegister(HX_FORMAT_TYPE2, false, false), 2u);
@@ -258,10 +261,10 @@ TEST(DownloadRecord, FormatsMapBothWaysAndRefuseWhatTheCameraCannot)
                                 {7u, HX_FORMAT_JPEG}})
         EXPECT_EQ(formatFromRegister(code), uint32_t(format)) << code;
 
-    EXPECT_THROW(FAMILY_DOWNLOAD::checkJpegQuality(0), SettingsException);
-    EXPECT_THROW(FAMILY_DOWNLOAD::checkJpegQuality(101), SettingsException);
-    EXPECT_NO_THROW(FAMILY_DOWNLOAD::checkJpegQuality(1));
-    EXPECT_NO_THROW(FAMILY_DOWNLOAD::checkJpegQuality(100));
+    EXPECT_THROW(halvex::family::download_settings::checkJpegQuality(0), SettingsException);
+    EXPECT_THROW(halvex::family::download_settings::checkJpegQuality(101), SettingsException);
+    EXPECT_NO_THROW(halvex::family::download_settings::checkJpegQuality(1));
+    EXPECT_NO_THROW(halvex::family::download_settings::checkJpegQuality(100));
 }
 
 TEST(DownloadRecord, RangeExistsOnlyInReviewAndMergeHidesPacketFlags)
@@ -269,7 +272,7 @@ TEST(DownloadRecord, RangeExistsOnlyInReviewAndMergeHidesPacketFlags)
     RegisterCache group = reviewOf(50, 10);
     group[GIGE_REG_DOWNLOAD_C294] = 0x80000003;
     group[GIGE_REG_DOWNLOAD_C0AC] = 75;
-    FAMILY_DOWNLOAD::SessionValues session;
+    halvex::family::download_settings::SessionValues session;
     session.packetLength = 0x40001F40; // 8000 with do-not-fragment
     session.packetDelay = 200;
     session.start = 60;
@@ -278,7 +281,7 @@ TEST(DownloadRecord, RangeExistsOnlyInReviewAndMergeHidesPacketFlags)
     session.resumeCount = 10;
     HX_DOWNLOAD_SETTINGS cached;
     HX_download_settings_init(&cached, sizeof(cached));
-    FAMILY_DOWNLOAD::computeDownload(group, 0x17, session, cached);
+    halvex::family::download_settings::computeDownload(group, 0x17, session, cached);
     EXPECT_EQ(cached.format, uint32_t{HX_FORMAT_TIFF});
     EXPECT_EQ(cached.format_caps, 0x17u);
     EXPECT_EQ(cached.jpeg_quality, 75u);
@@ -291,18 +294,18 @@ TEST(DownloadRecord, RangeExistsOnlyInReviewAndMergeHidesPacketFlags)
     HX_download_settings_init(&caller, sizeof(caller));
     caller.pause_count = 2;
     caller.resume_count = 10;
-    FAMILY_DOWNLOAD::mergeDownload(cached, caller);
+    halvex::family::download_settings::mergeDownload(cached, caller);
     EXPECT_EQ(caller.turbo_packet_length, 8000u);
     EXPECT_EQ(caller.turbo_packet_length_flags, uint32_t{HX_FLAG_CHG});
     EXPECT_EQ(caller.start_flags, uint32_t{HX_FLAG_CHG});
     EXPECT_EQ(caller.flags, uint32_t{HX_FLAG_CHG});
     caller.resume_count = 9; // the throttle counts mark the record only
     caller.flags = 0;
-    FAMILY_DOWNLOAD::mergeDownload(cached, caller);
+    halvex::family::download_settings::mergeDownload(cached, caller);
     EXPECT_EQ(caller.resume_count, 10u);
     EXPECT_EQ(caller.flags, uint32_t{HX_FLAG_CHG});
 
     group[GIGE_REG_CAMERA_STATE] = 1;
-    FAMILY_DOWNLOAD::computeDownload(group, 0x17, session, cached);
+    halvex::family::download_settings::computeDownload(group, 0x17, session, cached);
     EXPECT_EQ(cached.start + cached.stop + cached.start_max + cached.stop_max, 0u);
 }

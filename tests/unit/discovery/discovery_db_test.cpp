@@ -15,8 +15,8 @@
 
 namespace {
 
-using HLV_DISCOVERY::DiscoveryDb;
-using HLV_DISCOVERY::Reply;
+using halvex::discovery::DiscoveryDb;
+using halvex::discovery::Reply;
 
 using hx_test::ip;
 
@@ -70,7 +70,7 @@ struct LostCamera {
 
 // Records what the database reports. It looks the camera up again from inside each report, as
 // the real services do, which would deadlock if the database still held its mutex.
-class RecordingEvents : public HLV_DISCOVERY::DiscoveryEvents {
+class RecordingEvents : public halvex::discovery::DiscoveryEvents {
 public:
     DiscoveryDb* db = nullptr;
     std::vector<Found> found;
@@ -206,7 +206,7 @@ TEST_F(DiscoveryDbTest, CameraIsListedUnderItsSourceWhateverAddressItReports)
     EXPECT_EQ(events.found.size(), 1u);
     Reply stored{};
     ASSERT_TRUE(db.getByAddr(ip("10.0.0.9"), stored));
-    EXPECT_EQ(HLV_DISCOVERY::userDefinedName(stored), "renamed");
+    EXPECT_EQ(halvex::discovery::userDefinedName(stored), "renamed");
     uint32_t listed = 0;
     ASSERT_TRUE(db.getByName("renamed", stored, &listed));
     EXPECT_EQ(listed, ip("10.0.0.9"));

@@ -9,8 +9,8 @@
 
 namespace {
 
-using HX_NETUTILS::Adapter;
-using HX_NETUTILS::LinkKind;
+using halvex::platform::net_utils::Adapter;
+using halvex::platform::net_utils::LinkKind;
 
 using hx_test::ip;
 
@@ -27,13 +27,13 @@ Adapter adapter(const char* name, LinkKind kind, const char* address, const char
 
 TEST(LinkKind, OnlyEthernetFramedLinksCarryDiscoveryAndWirelessIsToldApart)
 {
-    EXPECT_EQ(HX_NETUTILS::linkKind(ARPHRD_ETHER, false), LinkKind::Ethernet);
-    EXPECT_EQ(HX_NETUTILS::linkKind(ARPHRD_ETHER, true), LinkKind::Wireless);
-    EXPECT_EQ(HX_NETUTILS::linkKind(ARPHRD_LOOPBACK, false), LinkKind::Loopback);
-    EXPECT_EQ(HX_NETUTILS::linkKind(ARPHRD_NONE, false), LinkKind::Other);   // tun
-    EXPECT_EQ(HX_NETUTILS::linkKind(ARPHRD_TUNNEL, false), LinkKind::Other); // ipip
-    EXPECT_EQ(HX_NETUTILS::linkKind(ARPHRD_IPGRE, false), LinkKind::Other);
-    EXPECT_EQ(HX_NETUTILS::linkKind(ARPHRD_SIT, false), LinkKind::Other);
+    EXPECT_EQ(halvex::platform::net_utils::linkKind(ARPHRD_ETHER, false), LinkKind::Ethernet);
+    EXPECT_EQ(halvex::platform::net_utils::linkKind(ARPHRD_ETHER, true), LinkKind::Wireless);
+    EXPECT_EQ(halvex::platform::net_utils::linkKind(ARPHRD_LOOPBACK, false), LinkKind::Loopback);
+    EXPECT_EQ(halvex::platform::net_utils::linkKind(ARPHRD_NONE, false), LinkKind::Other);   // tun
+    EXPECT_EQ(halvex::platform::net_utils::linkKind(ARPHRD_TUNNEL, false), LinkKind::Other); // ipip
+    EXPECT_EQ(halvex::platform::net_utils::linkKind(ARPHRD_IPGRE, false), LinkKind::Other);
+    EXPECT_EQ(halvex::platform::net_utils::linkKind(ARPHRD_SIT, false), LinkKind::Other);
 }
 
 TEST(DiscoveryTargets, DirectedBroadcastOnEveryUpEthernetOrWirelessAdapterWithAnAddress)
@@ -47,9 +47,9 @@ TEST(DiscoveryTargets, DirectedBroadcastOnEveryUpEthernetOrWirelessAdapterWithAn
         adapter("eth2", LinkKind::Ethernet, "172.16.0.1", "255.255.0.0", false),
         adapter("eth3", LinkKind::Ethernet, "10.1.2.3", "255.0.0.0"),
     };
-    EXPECT_EQ(HX_NETUTILS::discoveryTargets(adapters),
+    EXPECT_EQ(halvex::platform::net_utils::discoveryTargets(adapters),
               (std::vector<uint32_t>{ip("192.168.1.255"), ip("10.20.31.255"), ip("10.255.255.255")}));
-    EXPECT_TRUE(HX_NETUTILS::discoveryTargets({}).empty());
+    EXPECT_TRUE(halvex::platform::net_utils::discoveryTargets({}).empty());
 }
 
 TEST(AdapterForCamera, FirstAdapterSharingTheSubnetWinsAndOthersGiveNone)
@@ -60,13 +60,13 @@ TEST(AdapterForCamera, FirstAdapterSharingTheSubnetWinsAndOthersGiveNone)
         adapter("eth1", LinkKind::Ethernet, "192.168.1.21", "255.255.255.0"),
         adapter("eth2", LinkKind::Ethernet, "0.0.0.0", "0.0.0.0"), // no address: never matches
     };
-    const Adapter* found = HX_NETUTILS::adapterForCamera(adapters, ip("192.168.1.99"));
+    const Adapter* found = halvex::platform::net_utils::adapterForCamera(adapters, ip("192.168.1.99"));
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->name, "eth0");
-    found = HX_NETUTILS::adapterForCamera(adapters, ip("127.0.0.2"));
+    found = halvex::platform::net_utils::adapterForCamera(adapters, ip("127.0.0.2"));
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->name, "lo");
-    EXPECT_EQ(HX_NETUTILS::adapterForCamera(adapters, ip("192.168.2.99")), nullptr);
+    EXPECT_EQ(halvex::platform::net_utils::adapterForCamera(adapters, ip("192.168.2.99")), nullptr);
 }
 
 TEST(SingleHost, BroadcastAndMulticastAddressesAreNoCameraAddresses)
@@ -76,10 +76,10 @@ TEST(SingleHost, BroadcastAndMulticastAddressesAreNoCameraAddresses)
         adapter("ptp0", LinkKind::Other, "10.9.9.9", "255.255.255.255"), // a /32: its "broadcast" is itself
     };
     for (const char* camera : {"192.168.1.30", "127.0.0.2", "10.9.9.9", "223.255.255.254", "240.0.0.1"}) {
-        EXPECT_TRUE(HX_NETUTILS::isSingleHost(ip(camera), adapters)) << camera;
+        EXPECT_TRUE(halvex::platform::net_utils::isSingleHost(ip(camera), adapters)) << camera;
     }
     for (const char* notCamera : {"0.0.0.0", "255.255.255.255", "192.168.1.255", "224.0.0.1", "239.255.255.250"}) {
-        EXPECT_FALSE(HX_NETUTILS::isSingleHost(ip(notCamera), adapters)) << notCamera;
+        EXPECT_FALSE(halvex::platform::net_utils::isSingleHost(ip(notCamera), adapters)) << notCamera;
     }
 }
 

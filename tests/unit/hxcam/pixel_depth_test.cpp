@@ -12,7 +12,7 @@ TEST(PixelDepth, AgreesWithTheLibraryForEveryBitAndNonMode)
     int modes = 0;
     for (uint32_t bit = 0; bit < 32; ++bit) {
         const uint32_t mode = 1u << bit;
-        EXPECT_EQ(halvex::common::bitModeDepth(mode), HX_REGISTERS::bitModeDepth(mode)) << "bit mode " << mode;
+        EXPECT_EQ(halvex::common::bitModeDepth(mode), halvex::registers::bitModeDepth(mode)) << "bit mode " << mode;
         modes += halvex::common::bitModeDepth(mode) != 0 ? 1 : 0;
     }
     EXPECT_EQ(modes, 9) << "every bit mode of the public header has a depth";

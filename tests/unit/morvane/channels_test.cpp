@@ -8,7 +8,10 @@
 
 #include "morvane/morvane_channels.h"
 
-using namespace MORVANE_CHANNELS;
+using namespace halvex::control;
+using namespace halvex::wire;
+
+using namespace halvex::morvane::channels;
 
 namespace {
 
@@ -77,7 +80,7 @@ TEST(ChunkedText, FailuresFullChunksAndEndlessTexts)
 
 TEST(SingleText, ABusyCameraIsAskedTenTimesAtMost)
 {
-    HLV_THREAD::setPeriodScale(0.01);
+    halvex::thread::setPeriodScale(0.01);
     TextCamera camera;
     camera.text = R"({"connected":true})";
     camera.results = {12, 12};
@@ -95,5 +98,5 @@ TEST(SingleText, ABusyCameraIsAskedTenTimesAtMost)
     camera.results = {9};
     EXPECT_FALSE(readText(camera, 0xC0CC, result));
     EXPECT_EQ(camera.reads, 1) << "only a busy camera is asked again";
-    HLV_THREAD::setPeriodScale(1.0);
+    halvex::thread::setPeriodScale(1.0);
 }

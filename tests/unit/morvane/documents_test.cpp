@@ -7,7 +7,7 @@
 #include "morvane/morvane_documents.h"
 #include "record_fields.h"
 
-using namespace MORVANE_DOCUMENTS;
+using namespace halvex::morvane::documents;
 
 namespace {
 

@@ -5,14 +5,14 @@
 #include "morvane/morvane_documents.h"
 #include "morvane/morvane_save.h"
 
-using namespace MORVANE_SAVE;
+using namespace halvex::morvane::save;
 
 namespace {
 
 std::optional<SaveRequest> translateText(const std::string& text, bool colour = false)
 {
     Json::Value settings;
-    EXPECT_TRUE(MORVANE_DOCUMENTS::parse(text, settings, "test")) << text;
+    EXPECT_TRUE(halvex::morvane::documents::parse(text, settings, "test")) << text;
     return translate(settings, colour, "test");
 }
 

@@ -13,9 +13,11 @@
 #include "packing/hx_internal.h"
 #include "tiff_files.h"
 
+using namespace halvex::packing;
+
 namespace {
 
-using HX_INTERNAL::PackingImage;
+using halvex::packing::PackingImage;
 using PACKING_TEST::HandTiff;
 using PACKING_TEST::TiffImage;
 
@@ -44,8 +46,8 @@ struct Download {
 
 class TraceScope {
 public:
-    explicit TraceScope(uint32_t mask) : saved_(HLV_THREAD::traceMask()) { HLV_THREAD::setTraceMask(mask); }
-    ~TraceScope() { HLV_THREAD::setTraceMask(saved_); }
+    explicit TraceScope(uint32_t mask) : saved_(halvex::thread::traceMask()) { halvex::thread::setTraceMask(mask); }
+    ~TraceScope() { halvex::thread::setTraceMask(saved_); }
 
 private:
     uint32_t saved_;
@@ -58,15 +60,15 @@ TiffImage image16(uint32_t width, uint32_t height, std::vector<uint16_t> samples
 
 TEST(HxInternalLoaderTest, DownloadsStayTiffWithoutTheLibraryAndPackOnceItIsFound)
 {
-    TraceScope trace(HLV_THREAD::TRACE_PACKING);
-    HX_INTERNAL_TEST::useModule("libhlv_internal_absent.so");
+    TraceScope trace(halvex::thread::TRACE_PACKING);
+    halvex::packing::test_hooks::useModule("libhlv_internal_absent.so");
     Download download(PACKING_TEST::writeTiff({4, 1, 8, 0, false, {1, 2, 3, 4}}));
     {
         hx_test::LogCapture log;
         EXPECT_EQ(HxInternal::factory(), nullptr);
         EXPECT_EQ(HxInternal::getConvertTiffFuncPtr(), nullptr);
         EXPECT_EQ(HxInternal::getPackedSizeFuncPtr(), nullptr);
-        HX_INTERNAL::convertToPacked(download.record, {4, 1, HX_BIT_MODE_8A}, "cam");
+        halvex::packing::convertToPacked(download.record, {4, 1, HX_BIT_MODE_8A}, "cam");
         download.expectBytesAsReceived();
         EXPECT_EQ(download.record.received_length, download.record.image_length);
         EXPECT_EQ(log.count("HxInternal::factory: 'libhlv_internal_absent.so' did not loaded."), 2u);
@@ -74,11 +76,11 @@ TEST(HxInternalLoaderTest, DownloadsStayTiffWithoutTheLibraryAndPackOnceItIsFoun
         EXPECT_EQ(log.count("HX_INTERNAL::convertToPacked: Packed stream not supported!"), 1u);
     }
 
-    HX_INTERNAL_TEST::useModule("");
+    halvex::packing::test_hooks::useModule("");
     HxInternal* loaded = HxInternal::factory();
     ASSERT_NE(loaded, nullptr) << "libhlv_internal.so not found through the loader search";
     EXPECT_EQ(HxInternal::factory(), loaded);
-    HX_INTERNAL::convertToPacked(download.record, {4, 1, HX_BIT_MODE_8A}, "cam");
+    halvex::packing::convertToPacked(download.record, {4, 1, HX_BIT_MODE_8A}, "cam");
     EXPECT_EQ(download.record.received_length, 4u);
     EXPECT_EQ(download.record.image_length, 4u);
     EXPECT_EQ(std::vector<uint8_t>(download.bytes.begin(), download.bytes.begin() + 4),
@@ -89,7 +91,7 @@ class ConvertToPackedTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        HX_INTERNAL_TEST::useModule("");
+        halvex::packing::test_hooks::useModule("");
         ASSERT_NE(HxInternal::factory(), nullptr) << "libhlv_internal.so not found through the loader search";
     }
 };
@@ -122,7 +124,7 @@ TEST_F(ConvertToPackedTest, PacksEachBitModeOverTheTiffInItsBuffer)
     for (const PackCase& c : cases) {
         SCOPED_TRACE(c.name);
         Download download(PACKING_TEST::writeTiff(c.tiff));
-        HX_INTERNAL::convertToPacked(download.record, {c.tiff.width, c.tiff.height, c.bitMode}, "cam");
+        halvex::packing::convertToPacked(download.record, {c.tiff.width, c.tiff.height, c.bitMode}, "cam");
         const HX_READ_STREAM& record = download.record;
         EXPECT_EQ(record.received_length, c.packed.size());
         EXPECT_EQ(record.image_length, c.packed.size());
@@ -191,7 +193,7 @@ TEST_F(ConvertToPackedTest, LeavesTheDownloadAsReceivedWhenItCannotPack)
             c.adjust(download.record);
         const HX_READ_STREAM before = download.record;
         hx_test::LogCapture log;
-        HX_INTERNAL::convertToPacked(download.record, c.image, "cam");
+        halvex::packing::convertToPacked(download.record, c.image, "cam");
         download.expectBytesAsReceived();
         EXPECT_EQ(download.record.received_length, before.received_length);
         EXPECT_EQ(download.record.image_length, before.image_length);

@@ -9,6 +9,8 @@
 #include "hlv_internal/hlv_internal.h"
 #include "packing/hx_internal.h"
 
+using namespace halvex::packing;
+
 namespace {
 
 // The camera library calls through its own pointer types; they must match the exports.
@@ -19,7 +21,7 @@ class PackingLibrary : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        HX_INTERNAL_TEST::useModule("");
+        halvex::packing::test_hooks::useModule("");
         ASSERT_NE(HxInternal::factory(), nullptr) << "libhlv_internal.so not found through the loader search";
         convert = HxInternal::getConvertTiffFuncPtr();
         packedSize = HxInternal::getPackedSizeFuncPtr();

@@ -12,10 +12,12 @@
 #include "packing/tiff_directory.h"
 #include "tiff_files.h"
 
+using namespace halvex::packing;
+
 namespace {
 
-using HX_INTERNAL::parseTiff;
-using HX_INTERNAL::TAG_NOT_FOUND;
+using halvex::packing::parseTiff;
+using halvex::packing::TAG_NOT_FOUND;
 using PACKING_TEST::HandTiff;
 using PACKING_TEST::TiffImage;
 
@@ -51,9 +53,9 @@ TEST(TiffDirectoryTest, FindsTagsAndPixelsInFilesLibtiffWrote)
     for (const FileCase& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<uint8_t> file = PACKING_TEST::writeTiff(c.image);
-        EXPECT_EQ(tagOf(file, TIFF_TAG::IMAGE_WIDTH), c.image.width);
-        EXPECT_EQ(tagOf(file, TIFF_TAG::IMAGE_LENGTH), c.image.height);
-        EXPECT_EQ(tagOf(file, TIFF_TAG::BITS_PER_SAMPLE), c.image.bitsPerSample);
+        EXPECT_EQ(tagOf(file, halvex::packing::tiff_tag::IMAGE_WIDTH), c.image.width);
+        EXPECT_EQ(tagOf(file, halvex::packing::tiff_tag::IMAGE_LENGTH), c.image.height);
+        EXPECT_EQ(tagOf(file, halvex::packing::tiff_tag::BITS_PER_SAMPLE), c.image.bitsPerSample);
         EXPECT_EQ(tagOf(file, 0x1234), TAG_NOT_FOUND);
 
         const TiffDirectory tiff(file);
@@ -65,7 +67,7 @@ TEST(TiffDirectoryTest, FindsTagsAndPixelsInFilesLibtiffWrote)
         EXPECT_EQ(std::vector<uint8_t>(file.begin() + strips->offset, file.begin() + strips->offset + strips->length),
                   c.pixels);
         if (c.image.rowsPerStrip == 0) {
-            EXPECT_EQ(tagOf(file, TIFF_TAG::STRIP_OFFSETS), strips->offset);
+            EXPECT_EQ(tagOf(file, halvex::packing::tiff_tag::STRIP_OFFSETS), strips->offset);
         }
     }
 }

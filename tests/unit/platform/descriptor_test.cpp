@@ -12,8 +12,8 @@
 
 namespace {
 
-using HX_PLATFORM::EventFd;
-using HX_PLATFORM::UniqueFd;
+using halvex::platform::EventFd;
+using halvex::platform::UniqueFd;
 
 bool isOpen(int fd)
 {

@@ -17,10 +17,10 @@
 namespace {
 
 using namespace std::chrono_literals;
-using HX_PLATFORM::EventFd;
-using HX_PLATFORM::PollSet;
-using HX_PLATFORM::PollStatus;
-using HX_PLATFORM::UniqueFd;
+using halvex::platform::EventFd;
+using halvex::platform::PollSet;
+using halvex::platform::PollStatus;
+using halvex::platform::UniqueFd;
 
 struct SocketPair {
     SocketPair()

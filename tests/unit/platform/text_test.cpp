@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace HX_PLATFORM;
+using namespace halvex::platform;
 
 TEST(ErrnoText, GivesTheSystemTextAndTheSecondLine)
 {

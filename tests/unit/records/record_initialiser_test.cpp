@@ -102,22 +102,22 @@ TEST(RecordInitialisers, ZeroFillAndWriteVersionWordAtExactSize)
 
 TEST(RecordInitialisers, CameraInformationInitIsTracedUnderLifecycleOnly)
 {
-    const uint32_t saved = HLV_THREAD::traceMask();
+    const uint32_t saved = halvex::thread::traceMask();
     HX_CAMERA_INFORMATION info;
     {
-        HLV_THREAD::setTraceMask(HX_TRACE_LIFECYCLE);
+        halvex::thread::setTraceMask(HX_TRACE_LIFECYCLE);
         hx_test::LogCapture capture;
         EXPECT_EQ(HX_camera_information_init(&info, sizeof info), HX_STATUS_OK);
         EXPECT_EQ(capture.count(": HX_camera_information_init"), 1u);
     }
     {
-        HLV_THREAD::setTraceMask(HX_TRACE_ALL & ~HX_TRACE_LIFECYCLE);
+        halvex::thread::setTraceMask(HX_TRACE_ALL & ~HX_TRACE_LIFECYCLE);
         hx_test::LogCapture capture;
         EXPECT_EQ(HX_camera_information_init(&info, sizeof info), HX_STATUS_OK);
         HX_capture_settings_init(nullptr, 224);
         EXPECT_TRUE(capture.lines().empty());
     }
-    HLV_THREAD::setTraceMask(saved);
+    halvex::thread::setTraceMask(saved);
 }
 
 TEST(RecordInitialisers, VersionQueriesAndCallsFromC)

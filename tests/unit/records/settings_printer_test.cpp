@@ -17,9 +17,9 @@
 
 namespace {
 
-using HX_SUPPORT::recordLines;
+using halvex::api::support::recordLines;
 
-std::vector<std::string> texts(const HX_SUPPORT::PrintedLines& lines)
+std::vector<std::string> texts(const halvex::api::support::PrintedLines& lines)
 {
     std::vector<std::string> out;
     for (const auto& line : lines)
@@ -46,7 +46,7 @@ TEST(StrFlags, RendersErrSetChgInThatOrder)
     // Bits other than 0x2, 0x4 and 0x8 are not shown.
     EXPECT_EQ(strFlags(0x7FFFFFF1, 16), "--- | --- | ---");
     EXPECT_EQ(strFlags(-1, 16), "Err | Set | Chg");
-    EXPECT_EQ(HX_SUPPORT::flagsText(0xA), "--- | Set | Chg");
+    EXPECT_EQ(halvex::api::support::flagsText(0xA), "--- | Set | Chg");
 }
 
 TEST(StrFlags, TruncatesToSmallBuffersAndIgnoresUnusableOnes)
@@ -258,10 +258,10 @@ TEST(SettingsPrinters, LensFNumberAndPlaybackModePicture)
     lens.f_number_num = 5, lens.f_number_den = 0; // the numerator alone
     EXPECT_EQ(recordLines(lens, "").at(3).text, "    f_number:           5.0");
 
-    EXPECT_EQ(HX_SUPPORT::playbackModePicture(0x5), "-  ||  >");
-    EXPECT_EQ(HX_SUPPORT::playbackModePicture(0x2), "<  --  -");
-    EXPECT_EQ(HX_SUPPORT::playbackModePicture(0x0), "-  --  -");
-    EXPECT_EQ(HX_SUPPORT::playbackModePicture(0x7), "<  ||  >");
+    EXPECT_EQ(halvex::api::support::playbackModePicture(0x5), "-  ||  >");
+    EXPECT_EQ(halvex::api::support::playbackModePicture(0x2), "<  --  -");
+    EXPECT_EQ(halvex::api::support::playbackModePicture(0x0), "-  --  -");
+    EXPECT_EQ(halvex::api::support::playbackModePicture(0x7), "<  ||  >");
 
     HX_PLAYBACK_SETTINGS pb;
     ASSERT_EQ(HX_playback_settings_init(&pb, sizeof pb), HX_STATUS_OK);
@@ -290,13 +290,13 @@ TEST(SettingsPrinters, PrintRecordLogsEachLineWithItsLocation)
     HX_ANALOG_GAIN g;
     ASSERT_EQ(HX_analog_gain_init(&g, sizeof g), HX_STATUS_OK);
     hx_test::LogCapture capture;
-    HX_SUPPORT::printRecord(static_cast<const HX_ANALOG_GAIN*>(nullptr), "[IN]");
+    halvex::api::support::printRecord(static_cast<const HX_ANALOG_GAIN*>(nullptr), "[IN]");
     EXPECT_TRUE(capture.lines().empty());
 
-    HX_SUPPORT::printRecord(&g, "[IN]");
+    halvex::api::support::printRecord(&g, "[IN]");
     const std::vector<std::string> logged = capture.lines();
     ASSERT_EQ(logged.size(), 3u);
-    const HX_SUPPORT::PrintedLines printed = recordLines(g, "[IN]");
+    const halvex::api::support::PrintedLines printed = recordLines(g, "[IN]");
     for (std::size_t i = 0; i < logged.size(); ++i) {
         const std::string location = std::string(printed[i].file) + ", " + std::to_string(printed[i].line) + ": ";
         EXPECT_NE(logged[i].find(location + printed[i].text), std::string::npos) << logged[i];

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-using namespace HX_REGISTERS;
+using namespace halvex::registers;
 
 namespace {
 

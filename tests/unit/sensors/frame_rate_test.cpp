@@ -5,6 +5,9 @@
 #include "sensors/lupa_operations.h"
 #include "sensors/lux19hs_operations.h"
 
+using namespace halvex::registers;
+using namespace halvex::sensors;
+
 namespace {
 
 struct RateCase {

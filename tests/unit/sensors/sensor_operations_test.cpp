@@ -11,6 +11,9 @@
 #include "sensors/lupa_operations.h"
 #include "sensors/lux19hs_operations.h"
 
+using namespace halvex::registers;
+using namespace halvex::sensors;
+
 namespace {
 
 constexpr uint32_t lince = 0x414C3543; // "AL5C"
@@ -147,7 +150,7 @@ TEST(SensorFrameSize, EmptyRoiIsALogicErrorNamingItsSize)
     try {
         LinceOperations(lince).frameSize(regs);
         ADD_FAILURE() << "no exception";
-    } catch (const HLV_THREAD::LogicError& e) {
+    } catch (const halvex::thread::LogicError& e) {
         EXPECT_NE(e.str().find("Wrong W X H: 1280 X 0"), std::string::npos) << e.str();
     }
 }
@@ -163,7 +166,7 @@ TEST(SensorZeroCache, EveryQueryAnswersAndRegistersTheAddressesItRead)
         EXPECT_EQ(sensor->maxXOffset(regs) + sensor->maxYOffset(regs), 0u);
         EXPECT_EQ(sensor->cachedMaxFrameRate(regs), 0u); // a ceiling never read is 0
         EXPECT_GT(sensor->maxFrameRate(0, 0, 0, 0, 0, 0xFFFFFFFF), 0u);
-        EXPECT_THROW(sensor->frameSize(regs), HLV_THREAD::LogicError);
+        EXPECT_THROW(sensor->frameSize(regs), halvex::thread::LogicError);
         for (uint32_t address :
              {0xA020u, 0xA024u, 0xC020u, 0xC054u, 0xC058u, 0xD300u, 0xD304u, 0xE81Cu, 0xE830u, 0xE84Cu}) {
             EXPECT_EQ(regs.count(address), 1u) << std::hex << address;

@@ -34,34 +34,34 @@ struct CoreHarness {
         return answers;
     }
 
-    std::optional<HX_WIRE::WriteRegAck> write(HX_WIRE::RegisterPairs pairs, bool ack = true,
-                                              hxsim::Endpoint from = kHost)
+    std::optional<halvex::wire::WriteRegAck> write(halvex::wire::RegisterPairs pairs, bool ack = true,
+                                                   hxsim::Endpoint from = kHost)
     {
-        auto answers = send(HX_WIRE::encodeWriteRegCmd(pairs, ack, nextId++), from);
+        auto answers = send(halvex::wire::encodeWriteRegCmd(pairs, ack, nextId++), from);
         if (answers.empty()) {
             return std::nullopt;
         }
-        return HX_WIRE::decodeWriteRegAck(answers.front().bytes);
+        return halvex::wire::decodeWriteRegAck(answers.front().bytes);
     }
 
     // A write wrapped in the gate pairs, as hosts send most writes.
-    std::optional<HX_WIRE::WriteRegAck> gatedWrite(HX_WIRE::RegisterPairs pairs, hxsim::Endpoint from = kHost)
+    std::optional<halvex::wire::WriteRegAck> gatedWrite(halvex::wire::RegisterPairs pairs, hxsim::Endpoint from = kHost)
     {
-        return write(HX_WIRE::planMultiWrite(pairs).pairs, true, from);
+        return write(halvex::wire::planMultiWrite(pairs).pairs, true, from);
     }
 
-    HX_WIRE::ReadRegAck read(const std::vector<uint32_t>& addresses)
+    halvex::wire::ReadRegAck read(const std::vector<uint32_t>& addresses)
     {
-        auto answers = send(HX_WIRE::encodeReadRegCmd(addresses, nextId++));
-        return *HX_WIRE::decodeReadRegAck(answers.at(0).bytes);
+        auto answers = send(halvex::wire::encodeReadRegCmd(addresses, nextId++));
+        return *halvex::wire::decodeReadRegAck(answers.at(0).bytes);
     }
 
     uint32_t reg(uint32_t address) { return read({address}).values.at(0); }
 
     std::vector<uint8_t> readMem(uint32_t address, std::size_t count)
     {
-        auto answers = send(HX_WIRE::encodeReadMemCmd(address, count, nextId++));
-        auto ack = HX_WIRE::decodeReadMemAck(answers.at(0).bytes);
+        auto answers = send(halvex::wire::encodeReadMemCmd(address, count, nextId++));
+        auto ack = halvex::wire::decodeReadMemAck(answers.at(0).bytes);
         return {ack->data.begin(), ack->data.end()};
     }
 
@@ -74,11 +74,11 @@ struct CoreHarness {
     }
 
     // (register, value) of every event seen so far.
-    HX_WIRE::RegisterPairs eventPairs() const
+    halvex::wire::RegisterPairs eventPairs() const
     {
-        HX_WIRE::RegisterPairs pairs;
+        halvex::wire::RegisterPairs pairs;
         for (const auto& item : events) {
-            auto decoded = HX_WIRE::decodeEventData(item.bytes);
+            auto decoded = halvex::wire::decodeEventData(item.bytes);
             pairs.push_back({decoded.event.eventId, decoded.event.value});
         }
         return pairs;

@@ -113,9 +113,9 @@ TEST(SimFaults, WrongIndexRefusalsAndSilence)
     FaultConfig faults;
     faults.channel(FaultChannel::Control).wrongIndex = 1;
     FaultInjector injector(faults, 5);
-    injector.submit(Outgoing{FaultChannel::Control, {}, HX_WIRE::encodeWriteRegAck(0, 9, 4)}, SimTime{0});
+    injector.submit(Outgoing{FaultChannel::Control, {}, halvex::wire::encodeWriteRegAck(0, 9, 4)}, SimTime{0});
     auto out = injector.due(SimTime{0});
-    EXPECT_EQ(HX_WIRE::decodeWriteRegAck(out.at(0).bytes)->index, 3u);
+    EXPECT_EQ(halvex::wire::decodeWriteRegAck(out.at(0).bytes)->index, 3u);
 
     faults = FaultConfig{};
     faults.channel(FaultChannel::Control).errorStatus = 1;

@@ -8,7 +8,7 @@
 
 using namespace hxsim;
 using namespace hxsim_test;
-using namespace HX_REGISTERS;
+using namespace halvex::registers;
 
 namespace {
 
@@ -33,7 +33,7 @@ struct RecordingCamera : CoreHarness {
 bool hasEvent(const CoreHarness& cam, uint32_t address, uint32_t value)
 {
     auto pairs = cam.eventPairs();
-    return std::find(pairs.begin(), pairs.end(), HX_WIRE::RegisterPair{address, value}) != pairs.end();
+    return std::find(pairs.begin(), pairs.end(), halvex::wire::RegisterPair{address, value}) != pairs.end();
 }
 
 } // namespace
@@ -96,16 +96,16 @@ TEST(SimStateMachine, PartitionStateTakesTheHostsZeroAndStillFollowsTheRecording
     cam.tick(2s);
     ASSERT_EQ(cam.state(), kReview);
     // The single gated write a host sends before live: all three pairs applied, gate closed again.
-    auto zero = cam.write(HX_WIRE::planSingleWrite(GIGE_REG_PARTITION_STATE, 0).pairs);
+    auto zero = cam.write(halvex::wire::planSingleWrite(GIGE_REG_PARTITION_STATE, 0).pairs);
     ASSERT_TRUE(zero);
-    EXPECT_EQ(zero->header.status, HX_WIRE::CameraStatus::kSuccess);
+    EXPECT_EQ(zero->header.status, halvex::wire::camera_status::kSuccess);
     EXPECT_EQ(zero->index, 3u);
     EXPECT_EQ(cam.reg(GIGE_REG_WRITE_GATE), 0u);
     EXPECT_EQ(cam.reg(GIGE_REG_PARTITION_STATE), 3u) << "the recording is still there to download";
     // Any other value would claim a recording the camera does not hold.
     cam.command(1);
     auto other = cam.gatedWrite({{GIGE_REG_PARTITION_STATE, 3}});
-    EXPECT_EQ(other->header.status, HX_WIRE::CameraStatus::kAccessDenied);
+    EXPECT_EQ(other->header.status, halvex::wire::camera_status::kAccessDenied);
     EXPECT_EQ(other->index, 1u);
     EXPECT_EQ(cam.reg(GIGE_REG_PARTITION_STATE), 0u);
 }
@@ -150,7 +150,7 @@ TEST(SimEvents, ChangedRegistersAndStateChangesReachTheMessageChannel)
     EXPECT_TRUE(cam.events.empty()) << "no events before the message channel is set";
     cam.gatedWrite({{GIGE_REG_MCP, 5826}, {GIGE_REG_MCDA, 0x7F000001}});
     cam.gatedWrite({{GIGE_REG_EXPOSURE, 1500}, {GIGE_REG_TRIGGER_IN_EDGE, 0}}); // edge unchanged
-    EXPECT_EQ(cam.eventPairs(), (HX_WIRE::RegisterPairs{{GIGE_REG_EXPOSURE, 1500}}));
+    EXPECT_EQ(cam.eventPairs(), (halvex::wire::RegisterPairs{{GIGE_REG_EXPOSURE, 1500}}));
     ASSERT_EQ(cam.events.size(), 1u);
     EXPECT_EQ(cam.events[0].to, (Endpoint{0x7F000001, 5826}));
     EXPECT_EQ(cam.events[0].bytes.size(), 28u);
@@ -169,7 +169,7 @@ TEST(SimEvents, ChangedRegistersAndStateChangesReachTheMessageChannel)
     }
     cam.events.clear();
     // Hosts clear the channel with a gated write that asks no acknowledge.
-    EXPECT_FALSE(cam.write(HX_WIRE::planMultiWrite({{{GIGE_REG_MCDA, 0}, {GIGE_REG_MCP, 0}}}).pairs, false));
+    EXPECT_FALSE(cam.write(halvex::wire::planMultiWrite({{{GIGE_REG_MCDA, 0}, {GIGE_REG_MCP, 0}}}).pairs, false));
     cam.command(1);
     EXPECT_TRUE(cam.events.empty()) << "events stop once the channel is cleared";
 }
@@ -224,9 +224,11 @@ TEST(SimHeartbeat, PrivilegeIsHeldByOneHostUntilItsHeartbeatStops)
     CoreHarness cam;
     EXPECT_EQ(cam.reg(GIGE_REG_HEARTBEAT_TIMEOUT), 3000u);
     EXPECT_EQ(cam.write({{GIGE_REG_CCP, 2}})->header.status, 0);
-    EXPECT_EQ(cam.write({{GIGE_REG_CCP, 2}}, true, kOtherHost)->header.status, HX_WIRE::CameraStatus::kAccessDenied);
-    EXPECT_EQ(cam.write({{GIGE_REG_CCP, 0}}, true, kOtherHost)->header.status, HX_WIRE::CameraStatus::kAccessDenied);
-    EXPECT_EQ(cam.write({{GIGE_REG_CCP, 1}})->header.status, HX_WIRE::CameraStatus::kInvalidParameter);
+    EXPECT_EQ(cam.write({{GIGE_REG_CCP, 2}}, true, kOtherHost)->header.status,
+              halvex::wire::camera_status::kAccessDenied);
+    EXPECT_EQ(cam.write({{GIGE_REG_CCP, 0}}, true, kOtherHost)->header.status,
+              halvex::wire::camera_status::kAccessDenied);
+    EXPECT_EQ(cam.write({{GIGE_REG_CCP, 1}})->header.status, halvex::wire::camera_status::kInvalidParameter);
     // Ordinary writes do not need the privilege.
     EXPECT_EQ(cam.gatedWrite({{GIGE_REG_EXPOSURE, 900}}, kOtherHost)->header.status, 0);
 

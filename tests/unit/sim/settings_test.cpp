@@ -7,7 +7,7 @@
 
 using namespace hxsim;
 using namespace hxsim_test;
-using namespace HX_REGISTERS;
+using namespace halvex::registers;
 
 namespace {
 

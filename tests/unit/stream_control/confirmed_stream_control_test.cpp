@@ -8,7 +8,10 @@
 #include "family/confirmed_stream_control.h"
 #include "registers/register_map.h"
 
-using namespace HX_REGISTERS;
+using namespace halvex::family;
+using namespace halvex::wire;
+
+using namespace halvex::registers;
 
 namespace {
 

@@ -4,6 +4,8 @@
 
 #include "stream/stream_pace.h"
 
+using namespace halvex::stream;
+
 namespace {
 
 using namespace std::chrono_literals;

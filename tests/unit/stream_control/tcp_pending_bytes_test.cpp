@@ -8,6 +8,8 @@
 
 #include "stream/tcp_pending_bytes.h"
 
+using namespace halvex::stream;
+
 namespace {
 
 std::vector<uint8_t> counting(std::size_t count, uint8_t first)

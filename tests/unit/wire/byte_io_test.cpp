@@ -9,8 +9,8 @@
 
 namespace {
 
-using HX_WIRE::ByteReader;
-using HX_WIRE::ByteWriter;
+using halvex::wire::ByteReader;
+using halvex::wire::ByteWriter;
 
 TEST(ByteWriter, SpanOverflowWritesNothingAndStaysFailed)
 {

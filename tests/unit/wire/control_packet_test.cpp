@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace HX_WIRE;
+using namespace halvex::wire;
 using Bytes = std::vector<uint8_t>;
 
 TEST(ControlCommands, ReadRegisterCommandMatchesTheTable)
@@ -120,7 +120,7 @@ TEST(ControlAcks, ReadRegisterAcknowledgeWithErrorCarriesTheValuesBeforeIt)
     const Bytes datagram = {0x80, 0x03, 0x00, 0x81, 0x00, 0x04, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x2A};
     const std::optional<ReadRegAck> ack = decodeReadRegAck(datagram);
     ASSERT_TRUE(ack);
-    EXPECT_EQ(ack->header.status, CameraStatus::kInvalidAddress);
+    EXPECT_EQ(ack->header.status, camera_status::kInvalidAddress);
     EXPECT_EQ(ack->header.ackId, 0xFFFF);
     EXPECT_EQ(ack->values, (std::vector<uint32_t>{42}));
 }

@@ -11,7 +11,7 @@
 
 namespace {
 
-using namespace HX_WIRE;
+using namespace halvex::wire;
 using Bytes = std::vector<uint8_t>;
 
 void place(Bytes& bytes, std::size_t offset, std::initializer_list<uint8_t> values)
@@ -45,7 +45,7 @@ Bytes goldenReply()
 
 uint32_t address(const char* dotted)
 {
-    return HX_PLATFORM::ipv4FromText(dotted).value_or(0);
+    return halvex::platform::ipv4FromText(dotted).value_or(0);
 }
 
 TEST(DiscoveryPackets, RequestMatchesTheTable)

@@ -5,7 +5,7 @@
 
 namespace {
 
-using namespace HX_WIRE;
+using namespace halvex::wire;
 using Bytes = std::vector<uint8_t>;
 
 const Bytes kGoldenEvent = {0x42, 0x00, 0x00, 0xC2, 0x00, 0x14, 0x00, 0x07, // header

@@ -6,7 +6,7 @@
 
 namespace {
 
-using namespace HX_WIRE;
+using namespace halvex::wire;
 using Bytes = std::vector<uint8_t>;
 
 Bytes goldenLeader()
@@ -28,7 +28,7 @@ TEST(StreamPackets, LeaderFieldsComeFromTheTable)
     const std::optional<StreamLeader> leader = decodeStreamLeader(golden);
     ASSERT_TRUE(leader);
     EXPECT_EQ(leader->header.blockId, 0x102);
-    EXPECT_EQ(leader->header.packetFormat, PacketFormat::kLeader);
+    EXPECT_EQ(leader->header.packetFormat, packet_format::kLeader);
     EXPECT_EQ(leader->header.packetId, 0u);
     EXPECT_EQ(leader->magic, 0x4858);
     EXPECT_EQ(leader->timestamp, 0x1234u);
@@ -53,7 +53,7 @@ TEST(StreamPackets, TrailerAndPayloadMatchTheTable)
     const Bytes packet = {0x00, 0x00, 0x01, 0x02, 0x03, 0xAB, 0xCD, 0xEF, 0x10, 0x20, 0x30};
     const std::optional<StreamPayload> payload = decodeStreamPayload(packet);
     ASSERT_TRUE(payload);
-    EXPECT_EQ(payload->header.packetFormat, PacketFormat::kPayload);
+    EXPECT_EQ(payload->header.packetFormat, packet_format::kPayload);
     EXPECT_EQ(payload->header.packetId, 0xABCDEFu);
     ASSERT_EQ(payload->data.size(), 3u);
     EXPECT_EQ(payload->data.data(), packet.data() + 8) << "payload must not be copied";
@@ -64,10 +64,10 @@ TEST(StreamPackets, TrailerAndPayloadMatchTheTable)
 TEST(StreamLeaderChecks, FailuresAreReportedInOrder)
 {
     StreamLeader leader = makeFileLeader(1, 0, 100, 0, 0);
-    leader.header.packetFormat = PacketFormat::kPayload;
+    leader.header.packetFormat = packet_format::kPayload;
     leader.magic = 0;
     EXPECT_EQ(checkStreamLeader(leader, true), LeaderCheck::WrongFormat);
-    leader.header.packetFormat = PacketFormat::kLeader;
+    leader.header.packetFormat = packet_format::kLeader;
     EXPECT_EQ(checkStreamLeader(leader, true), LeaderCheck::WrongMagic);
     EXPECT_EQ(checkStreamLeader(leader, false), LeaderCheck::Ok) << "UDP leaders carry no magic";
     leader.payloadType = 1;
@@ -123,16 +123,16 @@ TEST(StreamTrailerChecks, EveryFaultIsReported)
 {
     const std::optional<StreamTrailer> trailer = decodeStreamTrailer(kGoldenTrailer);
     ASSERT_TRUE(trailer);
-    EXPECT_EQ(checkStreamTrailer(*trailer, 0x102, 0), TrailerFault::kPacketIdMismatch)
+    EXPECT_EQ(checkStreamTrailer(*trailer, 0x102, 0), trailer_fault::kPacketIdMismatch)
         << "a trailer must carry the leader's id + 1";
-    EXPECT_EQ(checkStreamTrailer(*trailer, 0x103, 1), TrailerFault::kBlockIdMismatch);
+    EXPECT_EQ(checkStreamTrailer(*trailer, 0x103, 1), trailer_fault::kBlockIdMismatch);
     Bytes bad = kGoldenTrailer;
-    bad[4] = PacketFormat::kLeader;
+    bad[4] = packet_format::kLeader;
     bad[11] = 1;
     const std::optional<StreamTrailer> worse = decodeStreamTrailer(bad);
     ASSERT_TRUE(worse);
     EXPECT_EQ(checkStreamTrailer(*worse, 0x103, 2), 0xFu);
-    EXPECT_EQ(trailerFaultsText(TrailerFault::kBlockIdMismatch | TrailerFault::kWrongPayloadType),
+    EXPECT_EQ(trailerFaultsText(trailer_fault::kBlockIdMismatch | trailer_fault::kWrongPayloadType),
               "block id mismatch, wrong payload type");
     EXPECT_FALSE(decodeStreamTrailer(Bytes(kGoldenTrailer.begin(), kGoldenTrailer.end() - 1)));
     EXPECT_FALSE(decodeStreamPayload(Bytes(7, 0)));

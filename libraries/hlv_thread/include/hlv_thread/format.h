@@ -15,6 +15,8 @@
 #  define HLV_PRINTF_FORMAT(formatIndex, firstArgument)
 #endif
 
+namespace halvex::thread {
+
 // Formats like the C library's printf. Never throws: a formatting failure returns a text that
 // says what went wrong ("fmtToString[63] Format Error: ..."), a system error returns
 // "System Error: ...", anything else "Unknown exception!".
@@ -22,3 +24,5 @@ std::string fmtToString(const char* format, ...) noexcept HLV_PRINTF_FORMAT(1, 2
 
 // The same with an argument list that the caller has started (and ends itself).
 std::string fmtToStringV(const char* format, va_list args) noexcept HLV_PRINTF_FORMAT(1, 0);
+
+} // namespace halvex::thread

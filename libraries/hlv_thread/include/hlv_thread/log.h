@@ -6,7 +6,7 @@
 
 #include "hlv_thread/format.h"
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 // Category bits of the trace mask. A category is traced when TRACE_SILENT is clear and its bit is set.
 enum : uint32_t {
@@ -73,15 +73,16 @@ int loggerFile(const char* path);
 // Local time "YYYYmmdd HHMMSS.uuuuuu".
 std::string timeStamp();
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread
 
 // A line of the given trace category, written only when the category is traced.
 #define HLV_TRACE(category, ...)                                                                                       \
   do {                                                                                                                 \
-    if (::HLV_THREAD::traced(category))                                                                                \
-      ::HLV_THREAD::logLine(__FILE__, __LINE__, ::fmtToString(__VA_ARGS__));                                           \
+    if (::halvex::thread::traced(category))                                                                            \
+      ::halvex::thread::logLine(__FILE__, __LINE__, ::halvex::thread::fmtToString(__VA_ARGS__));                       \
   } while (0)
 
 // A line written whatever the trace mask says (errors).
 #define HLV_LOG(...)                                                                                                   \
-  ::HLV_THREAD::logLine(::HLV_THREAD::LOG_PRIORITY_ERROR, __FILE__, __LINE__, ::fmtToString(__VA_ARGS__))
+  ::halvex::thread::logLine(::halvex::thread::LOG_PRIORITY_ERROR, __FILE__, __LINE__,                                  \
+                            ::halvex::thread::fmtToString(__VA_ARGS__))

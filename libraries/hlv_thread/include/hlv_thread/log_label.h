@@ -14,7 +14,7 @@
 
 #include <cstddef>
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 // A text usable as a template argument.
 template <std::size_t N>
@@ -52,19 +52,19 @@ struct Label {
     static constexpr auto value = make();
 };
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread
 
 // Declares, inside a class body, the name its log labels carry.
 #define HLV_LOG_CLASS(Class)                                                                                           \
-  static constexpr ::HLV_THREAD::LabelText LOG_CLASS                                                                   \
+  static constexpr ::halvex::thread::LabelText LOG_CLASS                                                               \
   {                                                                                                                    \
 #    Class                                                                                                             \
   }
 // The label of an operation of the class whose code this is: "Class::operation".
-#define HLV_LABEL(operation) (::HLV_THREAD::Label<LOG_CLASS, ::HLV_THREAD::LabelText{operation}>::value.text)
+#define HLV_LABEL(operation) (::halvex::thread::Label<LOG_CLASS, ::halvex::thread::LabelText{operation}>::value.text)
 // The same for the free functions of a namespace, declared in the namespace in their source file.
 #define HLV_LOG_NAMESPACE(Name)                                                                                        \
-  [[maybe_unused]] static constexpr ::HLV_THREAD::LabelText LOG_CLASS                                                  \
+  [[maybe_unused]] static constexpr ::halvex::thread::LabelText LOG_CLASS                                              \
   {                                                                                                                    \
 #    Name                                                                                                              \
   }

@@ -6,7 +6,7 @@
 #include <deque>
 #include <memory>
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 // The framework's own message identifiers; everything below 0x30000 is reserved for it, and a
 // library built on the framework numbers its messages from there on.
@@ -64,4 +64,4 @@ private:
     std::deque<MsgThread*> route_;
 };
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

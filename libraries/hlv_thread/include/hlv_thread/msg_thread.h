@@ -15,7 +15,7 @@
 #include "hlv_thread/message.h"
 #include "hlv_thread/thread.h"
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 class Timer;
 class Wake;
@@ -52,7 +52,7 @@ public:
     // Handles messages that came back to this thread as their owner; by default deletes them
     // (a synchronous one is forwarded instead: it lives on its sender's stack).
     virtual void ownerMessage(Message* message);
-    // "HLV_THREAD::NOP", "HLV_THREAD::HALT", "HLV_THREAD::DUMP" or "unknown"; subclasses add theirs.
+    // "thread::NOP", "thread::HALT", "thread::DUMP" or "unknown"; subclasses add theirs.
     virtual std::string messageName(uint32_t id) const;
     virtual void waitStartGate();
     virtual void openStartGate();
@@ -132,4 +132,4 @@ private:
 // then join. Safe to call twice; not from the thread itself.
 void closeThread(MsgThread& thread);
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

@@ -8,7 +8,7 @@
 
 #include "hlv_thread/format.h"
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 // A growing text of entries. The first entry starts with a time stamp; each further entry
 // starts on a new line indented by two spaces. Formatting problems never throw: they turn
@@ -60,11 +60,11 @@ E locatedException(const char* file, int line, const char* format, ...)
     return error;
 }
 
-} // namespace HLV_THREAD
-
 // A failure of the settings transport.
-class SettingsException : public HLV_THREAD::Exception {};
+class SettingsException : public Exception {};
+
+} // namespace halvex::thread
 
 // Throws ExceptionType carrying one entry located at the throwing site.
 #define HLV_THROW(ExceptionType, ...)                                                                                  \
-  throw ::HLV_THREAD::locatedException<ExceptionType>(__FILE__, __LINE__, __VA_ARGS__)
+  throw ::halvex::thread::locatedException<ExceptionType>(__FILE__, __LINE__, __VA_ARGS__)

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 // 1.0 unless a test changes it. Tickers do not apply it themselves: the components that own a
 // fixed period (age-out, discovery polls, heartbeat, negotiation) pass it through the scaled*
@@ -16,4 +16,4 @@ void setPeriodScale(double scale);
 uint32_t scaledMicroseconds(uint32_t microseconds);
 uint32_t scaledMilliseconds(uint32_t milliseconds);
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

@@ -6,7 +6,7 @@
 
 #include "hlv_thread/message.h"
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 // Lives on the sender's stack; receivers never delete it. send() posts it and waits without a
 // time limit until a forward() finds the route used up (whatever the status). Sending it again
@@ -34,4 +34,4 @@ private:
     bool inFlight_ = false;
 };
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 // Owns one thread running run() (or a body given to start). Sleeps end at once on stop();
 // channels 2 and 3 are general wait/wake pairs. The thread must be joined before the object is
@@ -84,4 +84,4 @@ private:
     Channel channel3_;
 };
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

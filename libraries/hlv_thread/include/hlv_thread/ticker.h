@@ -9,7 +9,7 @@
 
 #include "hlv_thread/thread.h"
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 // Periods run on the monotonic clock. A period change takes effect from the next period: the
 // tick at the end of the period in which it changed is skipped. While paused the periods go on
@@ -57,4 +57,4 @@ private:
     bool stopped_ = false;
 };
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 class MsgThread;
 
@@ -61,4 +61,4 @@ private:
     std::chrono::steady_clock::time_point due_{};
 };
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace HLV_THREAD {
+namespace halvex::thread {
 
 // Any thread may set it; the thread that waits on it resets it. It stays set until reset. The
 // operating-system part is four calls in the platform half (wake_posix.cpp: an event fd;
@@ -41,4 +41,4 @@ private:
     int error_ = 0;
 };
 
-} // namespace HLV_THREAD
+} // namespace halvex::thread

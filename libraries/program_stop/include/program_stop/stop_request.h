@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace program_stop {
+namespace halvex::program_stop {
 
 // Made on the main thread before any other thread starts, so that only wait() sees the request (a
 // POSIX signal would otherwise go to whichever thread the kernel picks). One per program.
@@ -29,4 +29,4 @@ public:
     void ask();
 };
 
-} // namespace program_stop
+} // namespace halvex::program_stop

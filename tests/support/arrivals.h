@@ -19,14 +19,14 @@ inline constexpr std::chrono::milliseconds kWaitDeadline = std::chrono::seconds(
 // over it holds.
 class Signal {
 public:
-    // Runs change() under the lock, then wakes every waiter.
+    // Runs change() under the lock and wakes every waiter before letting the lock go: a waiter
+    // whose condition now holds may return and destroy the signal as soon as it gets the lock, so
+    // the changing thread must be done with the condition variable by then.
     template <class Change>
     void update(Change change)
     {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            change();
-        }
+        std::lock_guard<std::mutex> guard(lock_);
+        change();
         changed_.notify_all();
     }
 

@@ -226,7 +226,7 @@ bool FamilyDownloadFlow::startCamera(const Plan& plan)
     if (format_ == PACKED_DOWNLOAD_FORMAT)
         packingImage_ = recordedImage();
     RegisterPairs writes;
-    flow_.streamOps.startDownload(writes, plan.startFrame, endFrame_);
+    flow_.streamOps.startDownload(writes, plan.startFrame, endFrame_, format_ == PACKED_DOWNLOAD_FORMAT);
     const uint32_t result =
         writeStreamControlConfirmed(flow_.channel, writes, registers::STREAM_CONTROL_DOWNLOAD, flow_.name);
     if (result != 0) {

@@ -36,8 +36,9 @@ DownloadThrottle::DownloadThrottle(RegisterChannel& registers, const char* class
 {
 }
 
-void DownloadThrottle::setDownloadRange(uint32_t firstFrame, uint32_t lastFrame)
+void DownloadThrottle::setDownloadRange(uint32_t firstFrame, uint32_t lastFrame, bool serviceSeesEveryImage)
 {
+    serviceSeesEveryImageNext_ = serviceSeesEveryImage;
     range_ = (uint64_t{firstFrame} << 32) | lastFrame;
 }
 
@@ -47,6 +48,7 @@ void DownloadThrottle::startDownload()
     firstFrame_ = static_cast<uint32_t>(range >> 32);
     nextFrame_ = firstFrame_;
     lastFrame_ = static_cast<uint32_t>(range);
+    serviceSeesEveryImage_ = serviceSeesEveryImageNext_.exchange(true);
     endEmpty_ = false;
 }
 
@@ -71,6 +73,12 @@ std::optional<std::size_t> DownloadThrottle::framesToCome() const
 bool DownloadThrottle::endToCome() const
 {
     return lastFrame_ != UNKNOWN_FRAME && (nextFrame_ == UNKNOWN_FRAME || nextFrame_ <= lastFrame_ || endEmpty_);
+}
+
+bool DownloadThrottle::goesStraightBack(uint32_t frame) const
+{
+    return !serviceSeesEveryImage_ && firstFrame_ != UNKNOWN_FRAME && lastFrame_ != UNKNOWN_FRAME &&
+           frame >= firstFrame_ && frame < lastFrame_;
 }
 
 bool DownloadThrottle::shortOfBuffers(std::size_t queued, std::size_t space)

@@ -37,8 +37,10 @@ public:
     // `className` and `where` name the receiver in log lines; both outlive the throttle.
     DownloadThrottle(control::RegisterChannel& registers, const char* className, const std::string& where);
 
-    // The frames a download is to bring, first and last; taken up by the next startDownload.
-    void setDownloadRange(uint32_t firstFrame, uint32_t lastFrame);
+    // The frames a download is to bring, first and last, and whether the camera's service thread
+    // must see every image before the host does (it converts them); taken up by the next
+    // startDownload.
+    void setDownloadRange(uint32_t firstFrame, uint32_t lastFrame, bool serviceSeesEveryImage);
     // The download parser was switched on: the range last set applies from now on.
     void startDownload();
     // The download's image `frame` went back to the host with `receivedLength` bytes.
@@ -48,6 +50,10 @@ public:
     // The download's last frame has not come back yet, or came back empty, which does not end a
     // download (false when its range is not known).
     bool endToCome() const;
+    // Whether the download's image `frame` may go straight back to the host, past the camera's
+    // service thread: an image before the last of a known range that needs no conversion. The
+    // last image ends the download there, and images outside the range are left to it too.
+    bool goesStraightBack(uint32_t frame) const;
     // Whether a download with `queued` buffers holding `space` bytes is short of buffers.
     static bool shortOfBuffers(std::size_t queued, std::size_t space);
     uint32_t firstFrame() const;
@@ -65,6 +71,8 @@ private:
     const std::string& where_;
     std::atomic<bool> paused_{false};
     std::atomic<uint64_t> range_{~uint64_t{0}};
+    std::atomic<bool> serviceSeesEveryImageNext_{true};
+    bool serviceSeesEveryImage_ = true;
     // The download's first frame, the next it will bring and its last; UNKNOWN_FRAME when not known.
     uint32_t firstFrame_ = UNKNOWN_FRAME;
     uint32_t nextFrame_ = UNKNOWN_FRAME;

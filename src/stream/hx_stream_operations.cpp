@@ -59,7 +59,7 @@ void HxStreamOperations::restoreParser()
     if (parserKind_ == 0 || !receiverRunning())
         return;
     if (parserKind_ == ids::DOWNLOAD_STREAM_MSG)
-        receivers_.current()->setDownloadRange(downloadRange_.first, downloadRange_.second);
+        receivers_.current()->setDownloadRange(downloadRange_.first, downloadRange_.second, serviceSeesEveryImage_);
     sendParserSwitch(parserKind_, true);
 }
 
@@ -89,11 +89,13 @@ void HxStreamOperations::appendDestination(wire::RegisterPairs& writes) const
     receivers_.appendDestination(writes);
 }
 
-void HxStreamOperations::startDownload(wire::RegisterPairs& writes, uint32_t firstFrame, uint32_t lastFrame)
+void HxStreamOperations::startDownload(wire::RegisterPairs& writes, uint32_t firstFrame, uint32_t lastFrame,
+                                       bool serviceSeesEveryImage)
 {
     downloadRange_ = {firstFrame, lastFrame};
+    serviceSeesEveryImage_ = serviceSeesEveryImage;
     if (StreamReceiver* target = receivers_.current())
-        target->setDownloadRange(firstFrame, lastFrame);
+        target->setDownloadRange(firstFrame, lastFrame, serviceSeesEveryImage);
     HLV_TRACE(TRACE_STREAM, "%s(%s)", "HxStreamOperations::startDownload", cameraName_.c_str());
     enableParser(ids::DOWNLOAD_STREAM_MSG, true);
     writes.push_back({regs::GIGE_REG_HEARTBEAT_TIMEOUT, DOWNLOAD_HEARTBEAT_TIMEOUT});

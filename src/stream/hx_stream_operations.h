@@ -65,10 +65,12 @@ public:
     // without one (a TCP receiver connects to the camera itself).
     void appendDestination(wire::RegisterPairs& writes) const;
     // Enables the download parser, then appends the camera's start writes. The frame range, when
-    // known, lets the receiver's throttle tell a host that lent enough buffers from one that did not.
+    // known, lets the receiver's throttle tell a host that lent enough buffers from one that did not,
+    // and, unless this thread must see every image (`serviceSeesEveryImage`, when it converts them),
+    // lets the images before the last go straight back to the host.
     static constexpr uint32_t UNKNOWN_FRAME = 0xFFFFFFFF;
     void startDownload(wire::RegisterPairs& writes, uint32_t firstFrame = UNKNOWN_FRAME,
-                       uint32_t lastFrame = UNKNOWN_FRAME);
+                       uint32_t lastFrame = UNKNOWN_FRAME, bool serviceSeesEveryImage = true);
     // Appends the camera's stop writes, then disables the download parser.
     void stopDownload(wire::RegisterPairs& writes);
     void startLive();
@@ -110,6 +112,7 @@ private:
     uint32_t parserKind_ = 0;
     // The frames of the download last started, for a receiver made after it started.
     std::pair<uint32_t, uint32_t> downloadRange_{0, 0};
+    bool serviceSeesEveryImage_ = true;
 };
 
 } // namespace halvex::stream

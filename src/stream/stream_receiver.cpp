@@ -74,9 +74,14 @@ void StreamReceiver::answerRefused(Message* message)
     finish(message, thread::MESSAGE_DONE);
 }
 
-void StreamReceiver::setDownloadRange(uint32_t firstFrame, uint32_t lastFrame)
+void StreamReceiver::setDownloadRange(uint32_t firstFrame, uint32_t lastFrame, bool serviceSeesEveryImage)
 {
-    throttle_.setDownloadRange(firstFrame, lastFrame);
+    throttle_.setDownloadRange(firstFrame, lastFrame, serviceSeesEveryImage);
+}
+
+void StreamReceiver::returnDownloadsThrough(const thread::MsgThread* serviceThread)
+{
+    downloadReturn_ = serviceThread;
 }
 
 void StreamReceiver::countDataIn(DataCounter counter)
@@ -231,8 +236,11 @@ void StreamReceiver::handBack(uint32_t receivedLength)
         return;
     }
     streamBufferOf(message)->setResults(imageLength_, seqNumber_, imageStatus_, receivedLength);
-    if (download)
+    if (download) {
         throttle_.noteImage(seqNumber_, receivedLength);
+        if (throttle_.goesStraightBack(seqNumber_))
+            message->skipNextStop(downloadReturn_);
+    }
     imageStatus_ = 0;
     finish(message, thread::MESSAGE_DONE);
     if (!download || lentBuffersCoverDownload())

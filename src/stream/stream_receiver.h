@@ -45,10 +45,16 @@ public:
     void messageHandle(thread::Message* message) override;
 
     // The frames a download is to bring, first and last, so that the throttle never pauses a
-    // camera whose remaining frames all have a lent buffer waiting: nothing would resume it.
-    // Takes effect with the next download parser switch-on.
+    // camera whose remaining frames all have a lent buffer waiting: nothing would resume it; and
+    // whether the camera's service thread must see every image (it converts them), or only the
+    // last (which ends the download there) and those it does not expect. Takes effect with the
+    // next download parser switch-on.
     static constexpr uint32_t UNKNOWN_FRAME = DownloadThrottle::UNKNOWN_FRAME;
-    void setDownloadRange(uint32_t firstFrame, uint32_t lastFrame);
+    void setDownloadRange(uint32_t firstFrame, uint32_t lastFrame, bool serviceSeesEveryImage);
+    // The thread a download's buffers visit on their way back to the host (the camera's service
+    // thread, which puts itself on their route). An image that thread need not see skips it and
+    // reaches the host one hand-over sooner. Set before startAndWait().
+    void returnDownloadsThrough(const thread::MsgThread* serviceThread);
 
     // Counts image data as it arrives, for a watcher on another thread that must tell a slow
     // stream from a stopped one. Shared, so the counter outlives a replaced receiver.
@@ -120,6 +126,7 @@ private:
     HostBufferQueues queues_;
     DataCounter dataIn_;
     DataCounter silentEnds_;
+    const thread::MsgThread* downloadReturn_ = nullptr;
 };
 
 } // namespace halvex::stream

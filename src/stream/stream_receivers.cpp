@@ -68,6 +68,7 @@ bool StreamReceivers::connectUdp()
         platform::raiseSystemError(__FILE__, __LINE__, "Could not create UdpStream protocol object", ENOMEM);
     receiver->countDataIn(dataIn_);
     receiver->countSilentEnds(silentEnds_);
+    receiver->returnDownloadsThrough(downloadReturnThread());
     if (!receiver->startAndWait())
         HLV_LOG("%s(%s): The UDP receiver did not start", who, cameraName_.c_str());
     udp_ = std::move(receiver);
@@ -89,6 +90,7 @@ bool StreamReceivers::connectTcp()
         platform::raiseSystemError(__FILE__, __LINE__, "Could not create TcpStream protocol object", ENOMEM);
     receiver->countDataIn(dataIn_);
     receiver->countSilentEnds(silentEnds_);
+    receiver->returnDownloadsThrough(downloadReturnThread());
     if (!receiver->startAndWait())
         HLV_LOG("%s(%s): The TCP receiver did not start", "HxStreamOperations::connectStream", cameraName_.c_str());
     tcp_ = std::move(receiver);

@@ -51,6 +51,14 @@ void Message::pushRoute(MsgThread* thread)
     route_.push_back(thread);
 }
 
+bool Message::skipNextStop(const MsgThread* stop)
+{
+    if (stop == nullptr || route_.empty() || route_.back() != stop)
+        return false;
+    route_.pop_back();
+    return true;
+}
+
 bool Message::routeEmpty() const
 {
     return route_.empty();

@@ -137,11 +137,15 @@ void runThrottle(Input& in)
     std::optional<std::size_t> lastToCome;
     // The image handed back last was the download's last frame, and empty.
     bool lastCameEmpty = false;
+    // The camera's service thread sees every image of the download (it converts them).
+    bool seesEveryImage = true;
     for (unsigned step = 0; step < 64 && !in.empty(); ++step) {
         switch (in.byte() % 4) {
         case 0: {
             const uint32_t first = in.byte() < 32 ? DownloadThrottle::UNKNOWN_FRAME : in.byte();
-            throttle.setDownloadRange(first, in.byte() < 32 ? DownloadThrottle::UNKNOWN_FRAME : first + in.byte());
+            const uint32_t last = in.byte() < 32 ? DownloadThrottle::UNKNOWN_FRAME : first + in.byte();
+            seesEveryImage = in.byte() < 128;
+            throttle.setDownloadRange(first, last, seesEveryImage);
             throttle.startDownload();
             lastToCome = throttle.framesToCome();
             lastCameEmpty = false;
@@ -151,6 +155,11 @@ void runThrottle(Input& in)
             const uint32_t frame = in.byte() < 16 ? DownloadThrottle::UNKNOWN_FRAME : in.u16() % 300;
             const uint32_t received = in.byte() < 64 ? 0 : in.u16();
             throttle.noteImage(frame, received);
+            // Only an image the service thread has no need of skips it: never the last, never one
+            // it converts, never one it does not expect.
+            if (throttle.goesStraightBack(frame))
+                FUZZ_CHECK(!seesEveryImage && frame >= throttle.firstFrame() && frame < throttle.lastFrame());
+            FUZZ_CHECK(!throttle.goesStraightBack(throttle.lastFrame()));
             lastCameEmpty = frame == throttle.lastFrame() && received == 0;
             const std::optional<std::size_t> toCome = throttle.framesToCome();
             FUZZ_CHECK(toCome.has_value() == lastToCome.has_value());

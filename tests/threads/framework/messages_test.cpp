@@ -73,6 +73,28 @@ TEST(Routes, LastPushedIsVisitedFirstThenTheOwner)
     });
 }
 
+TEST(Routes, OnlyTheNextStopCanBeSkipped)
+{
+    Recorder owner("A"), first("B"), second("C");
+    for (Recorder* thread : {&owner, &first, &second})
+        thread->start();
+
+    auto* message = new TracedMessage;
+    message->owner = &owner;
+    message->pushRoute(&second);
+    message->pushRoute(&first);
+    EXPECT_FALSE(message->skipNextStop(&second)) << "C is not the next stop";
+    EXPECT_FALSE(message->skipNextStop(nullptr));
+    EXPECT_TRUE(message->skipNextStop(&first));
+    message->forward();
+
+    ASSERT_TRUE(owner.signal.waitUntil([&] { return owner.returnedStatus.size() == 1; }));
+    owner.signal.read([&] {
+        EXPECT_EQ(owner.returnedVisits[0], std::vector<std::string>{"C"});
+        return 0;
+    });
+}
+
 TEST(Routes, FailedMessageSkipsTheRestOfItsRoute)
 {
     Recorder owner("A"), failing("B"), skipped("C");

@@ -194,6 +194,42 @@ TEST_F(StreamSessionTest, ParserSwitchesRegisterWritesAndDownloadRoutes)
     EXPECT_EQ(collector.count(), 1u);
 }
 
+// Only the images the service thread acts on visit it: the last of a download (which ends it
+// there), and every one while it converts them. Locks the decision "A download's images before its
+// last go straight back to the host".
+TEST_F(StreamSessionTest, DownloadImagesBeforeTheLastGoStraightToTheHostUnlessConverted)
+{
+    connectUdp();
+    const uint16_t port = HxComm::factory(cam)->ports().stream;
+    std::vector<std::unique_ptr<HostBuffer>> buffers;
+    uint16_t block = 0;
+    const auto download = [&](uint32_t frames, bool converted) {
+        RegisterPairs writes;
+        session->startDownload(writes, 0, frames - 1, converted);
+        for (uint32_t frame = 0; frame < frames; ++frame) {
+            buffers.push_back(std::make_unique<HostBuffer>(20000));
+            session->handleMessage(collector.buffer(ids::DOWNLOAD_STREAM_MSG, *buffers.back()));
+        }
+        for (uint32_t frame = 0; frame < frames; ++frame) {
+            ++block;
+            camera.sendDatagrams(udpImage(block, imageBytes(5000, uint8_t(block)), std::to_string(frame + 1)), port);
+        }
+    };
+
+    download(3, false);
+    ASSERT_TRUE(collector.waitFor(2));
+    ASSERT_TRUE(serviceThread.waitFor(1));
+    EXPECT_EQ(collector.returned()[0].record.frame_id, 0u);
+    EXPECT_EQ(collector.returned()[1].record.frame_id, 1u);
+    EXPECT_EQ(serviceThread.returned()[0].record.frame_id, 2u);
+
+    download(2, true);
+    ASSERT_TRUE(serviceThread.waitFor(3));
+    EXPECT_EQ(serviceThread.returned()[1].record.frame_id, 0u);
+    EXPECT_EQ(serviceThread.returned()[2].record.frame_id, 1u);
+    EXPECT_EQ(collector.count(), 2u);
+}
+
 TEST_F(StreamSessionTest, ATcpSessionReportsItsFixedPacketSizeAndStopsTheCameraOnClose)
 {
     camera.listenTcp();

@@ -274,7 +274,7 @@ TEST_F(UdpStreamTest, ALeaderNamingAnotherFrameIsNeverReportedWhole)
 {
     start();
     ASSERT_EQ(negotiate(), 9000);
-    receiver->setDownloadRange(0, 5);
+    receiver->setDownloadRange(0, 5, true);
     control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
     std::vector<std::unique_ptr<HostBuffer>> buffers;
     const auto image = [&](uint16_t blockId, const char* name) {
@@ -308,7 +308,7 @@ TEST_F(UdpStreamTest, ALeaderNamingAnotherFrameIsNeverReportedWhole)
 
     // A download whose first leader was lost: its next image cannot be told from one whose leader
     // was damaged, but those after it follow that image and are whole.
-    receiver->setDownloadRange(10, 13);
+    receiver->setDownloadRange(10, 13, true);
     control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
     image(5, "C");
     image(6, "D");
@@ -422,7 +422,7 @@ TEST_F(UdpStreamTest, BuffersCoveringTheRestOfTheDownloadNeverPauseIt)
     camera.carryPacketSizes({1500});
     start();
     ASSERT_EQ(negotiate(), 1500);
-    receiver->setDownloadRange(0, 3);
+    receiver->setDownloadRange(0, 3, true);
     control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
     std::vector<std::unique_ptr<HostBuffer>> buffers;
     for (int i = 0; i < 6; ++i) {
@@ -437,7 +437,7 @@ TEST_F(UdpStreamTest, BuffersCoveringTheRestOfTheDownloadNeverPauseIt)
         EXPECT_EQ(collector.returned()[frame].record.frame_id, frame);
     EXPECT_TRUE(camera.writesOf(0xD314).empty());
 
-    receiver->setDownloadRange(10, 13);
+    receiver->setDownloadRange(10, 13, true);
     control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
     give(ids::DOWNLOAD_STREAM_MSG, *buffers[0]);
     give(ids::DOWNLOAD_STREAM_MSG, *buffers[1]);
@@ -461,7 +461,7 @@ TEST_F(UdpStreamTest, ADownloadFallingSilentBeforeItsEndReturnsItsImageAndIsRepo
     std::vector<std::unique_ptr<HostBuffer>> buffers;
     // Each pass lends one buffer per frame of its range, so the throttle never pauses the camera.
     const auto pass = [&](uint32_t first, uint32_t last, const std::function<void(std::vector<Bytes>&)>& cutEnd) {
-        receiver->setDownloadRange(first, last);
+        receiver->setDownloadRange(first, last, true);
         control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
         for (uint32_t frame = first; frame <= last; ++frame) {
             buffers.push_back(std::make_unique<HostBuffer>(12000));
@@ -513,7 +513,7 @@ TEST_F(UdpStreamTest, ADownloadFallingSilentBeforeItsEndReturnsItsImageAndIsRepo
     EXPECT_EQ(got[7].record.received_length, 2 * 1464u);
     // A pass of two frames whose second loses its leader: the gap before its first packet is the
     // gap between frames.
-    receiver->setDownloadRange(50, 51);
+    receiver->setDownloadRange(50, 51, true);
     control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
     for (int i = 0; i < 2; ++i) {
         buffers.push_back(std::make_unique<HostBuffer>(12000));
@@ -539,7 +539,7 @@ TEST_F(UdpStreamTest, ADownloadPausedForItsHostIsNeverJudgedSilent)
     camera.carryPacketSizes({1500});
     start();
     ASSERT_EQ(negotiate(), 1500);
-    receiver->setDownloadRange(0, 5);
+    receiver->setDownloadRange(0, 5, true);
     control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
     std::vector<std::unique_ptr<HostBuffer>> buffers;
     for (int i = 0; i < 12; ++i)
@@ -575,7 +575,7 @@ TEST_F(UdpStreamTest, ADownloadSilentAfterItsResumeIsReported)
     camera.carryPacketSizes({1500});
     start();
     ASSERT_EQ(negotiate(), 1500);
-    receiver->setDownloadRange(0, 5);
+    receiver->setDownloadRange(0, 5, true);
     control(StreamControlRequest::ENABLE_PARSER, 1, ids::DOWNLOAD_STREAM_MSG);
     std::vector<std::unique_ptr<HostBuffer>> buffers;
     for (int i = 0; i < 12; ++i)

@@ -47,6 +47,9 @@ public:
     virtual void refuse(MsgThread* refusedBy);
 
     void pushRoute(MsgThread* thread);
+    // Takes `stop` off the route when it is the next stop (a visit that turned out to be needless);
+    // true if it was.
+    bool skipNextStop(const MsgThread* stop);
     bool routeEmpty() const;
     std::size_t routeLength() const;
     void clearRoute();

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "frame_latency.h"
+#include "stream_camera.h"
 #include "wire/stream_packet.h"
 
 namespace stream_bench {
@@ -12,6 +13,7 @@ namespace stream_bench {
 HostMemory::HostMemory(std::size_t bytes, uint32_t camera, FrameLatency& latency)
     : memory_(std::max(bytes, 2 * kLargestDatagram), 0x22), camera_(camera), latency_(latency)
 {
+    writtenByTheKernel(memory_);
 }
 
 std::span<uint8_t> HostMemory::nextPayload()

@@ -323,7 +323,7 @@ Result runLibrary(const std::vector<HX_CAMERA_HANDLE>& cameras, uint32_t kind)
         feed->records.resize(kHostBuffers);
         for (HX_READ_STREAM& record : feed->records) {
             feed->memory.emplace_back(new uint8_t[kBufferBytes]);
-            std::memset(feed->memory.back().get(), 0x11, kBufferBytes); // touched before use
+            writtenByTheKernel({feed->memory.back().get(), kBufferBytes}); // as after a first use
             HX_read_stream_init(&record, sizeof(record));
             record.buffer = feed->memory.back().get();
             record.buffer_size = kBufferBytes;

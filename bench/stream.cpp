@@ -70,7 +70,8 @@ public:
     {
         records_.resize(kHostBuffers);
         for (unsigned i = 0; i < kHostBuffers; ++i) {
-            memory_[i].assign(kHostBufferBytes, 0x11); // touched before use
+            memory_[i].assign(kHostBufferBytes, 0x11);
+            writtenByTheKernel(memory_[i]); // as after a first use
             records_[i].ver_maj = HX_API_VERSION_MAJ;
             records_[i].ver_min = HX_API_VERSION_MIN;
             records_[i].buffer = memory_[i].data();
@@ -204,6 +205,7 @@ Phase rawTcp(unsigned images)
 {
     TcpCamera camera;
     Bytes sink(kHostBuffers * kHostBufferBytes, 0x22); // as much host memory as the library's buffers
+    writtenByTheKernel(sink);
     std::size_t offset = 0;
     double senderCpu = 0;
     std::thread sender([&] { senderCpu = camera.serve(images); });

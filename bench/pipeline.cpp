@@ -95,7 +95,8 @@ using Rows = std::vector<std::pair<std::string, Result>>;
 constexpr const char* kSyntheticRow = "raw sink, synthetic sender";
 
 FrameLatency frameLatency;
-// The address of each camera the library has a handle for: the cameras stamp by address.
+// The address of each camera the library has a handle for: the cameras stamp by address. Filled
+// before the first stream, read by the Callback thread.
 std::map<HX_CAMERA_HANDLE, uint32_t> addressOf;
 
 // --- the raw sink: the stream benchmark's synthetic sender into a plain socket ------------------
@@ -175,7 +176,6 @@ Result rawFromCamera(uint32_t camera, SinkKind kind)
 // What the host got from one camera's stream; filled on the library's Callback thread.
 struct Feed {
     HX_CAMERA_HANDLE camera = 0;
-    uint32_t address = 0;
     std::vector<std::unique_ptr<uint8_t[]>> memory;
     std::vector<HX_READ_STREAM> records;
     uint32_t kind = HX_DOWNLOAD_DATA;
@@ -208,26 +208,31 @@ void onEvent(uint32_t event, HX_CLIENT_HANDLE, HX_CAMERA_HANDLE camera, void* da
     if ((event != HX_DOWNLOAD_DATA && event != HX_LIVE_DATA) || data == nullptr)
         return;
     auto* record = static_cast<HX_READ_STREAM*>(data);
+    const bool released = (record->status & 12) == 12 && record->received_length == 0;
+    const bool whole = !released && (record->status & HX_STREAM_STATUS_COMPLETE) != 0 &&
+                       (record->status & HX_STREAM_STATUS_ERROR) == 0 &&
+                       record->received_length == record->image_length;
+    // Stamped first: the benchmark's own bookkeeping is not part of the image's way.
+    if (const auto address = addressOf.find(camera); whole && address != addressOf.end())
+        frameLatency.receivedFrame(address->second, record->frame_id);
     std::unique_lock<std::mutex> lock(feedsLock);
     const auto found = feeds.find(camera);
     if (found == feeds.end())
         return;
     Feed& feed = *found->second;
-    const bool released = (record->status & 12) == 12 && record->received_length == 0;
     if (!released) {
         feed.bytes += record->received_length;
-        const bool whole = (record->status & HX_STREAM_STATUS_COMPLETE) != 0 &&
-                           (record->status & HX_STREAM_STATUS_ERROR) == 0 &&
-                           record->received_length == record->image_length;
         ++(whole ? feed.complete : feed.incomplete);
-        if (whole)
-            frameLatency.receivedFrame(feed.address, record->frame_id);
         feed.lastAt = Clock::now();
     }
+    const bool wasLast = feed.last;
     feed.last = feed.last || (record->status & HX_STREAM_STATUS_LAST) != 0;
     if (!feed.last && !feed.stop && !released)
         lend(feed, record);
-    feedsChanged.notify_all();
+    // The main thread waits for the last images only: woken for every image, it would take CPU
+    // (counted as the host's) and the lock from the Callback thread at each one.
+    if (feed.last && !wasLast)
+        feedsChanged.notify_all();
 }
 
 void check(HX_STATUS status, const char* what)
@@ -318,7 +323,6 @@ Result runLibrary(const std::vector<HX_CAMERA_HANDLE>& cameras, uint32_t kind)
     for (HX_CAMERA_HANDLE camera : cameras) {
         auto feed = std::make_unique<Feed>();
         feed->camera = camera;
-        feed->address = addressOf[camera];
         feed->kind = kind;
         feed->records.resize(kHostBuffers);
         for (HX_READ_STREAM& record : feed->records) {

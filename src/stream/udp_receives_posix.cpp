@@ -17,6 +17,7 @@
 #include "hlv_thread/wake.h"
 #include "platform/errno_text.h"
 #include "platform/poll_wait.h"
+#include "platform/retried_call.h"
 #include "stream/coalesced_datagrams.h"
 #include "stream/coalesced_receive_switch.h"
 #include "stream/scattered_bytes.h"
@@ -38,17 +39,6 @@ bool switchedOffByEnvironment()
 {
     const char* value = std::getenv("HX_UDP_GRO");
     return value != nullptr && std::strcmp(value, "0") == 0;
-}
-
-// A receive a signal interrupted before anything arrived is made again; any other result,
-// failure included, is the caller's.
-template <typename Receive>
-auto untilNotInterrupted(Receive receive)
-{
-    auto result = receive();
-    while (result < 0 && errno == EINTR)
-        result = receive();
-    return result;
 }
 
 } // namespace
@@ -88,7 +78,7 @@ bool UdpReceives::readBatch()
         headers[i].msg_hdr.msg_name = &sources[i];
         headers[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
     }
-    const int count = untilNotInterrupted(
+    const int count = platform::retried(
         [&] { return recvmmsg(stream_.socket_->fd(), headers.data(), DATAGRAMS_PER_CALL, MSG_DONTWAIT, nullptr); });
     if (count <= 0) {
         if (count < 0)
@@ -147,7 +137,7 @@ bool UdpReceives::readPayloadBatch(std::size_t count)
         headers[i].msg_hdr.msg_name = &sources[i];
         headers[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
     }
-    const int got = untilNotInterrupted(
+    const int got = platform::retried(
         [&] { return recvmmsg(stream_.socket_->fd(), headers.data(), unsigned(count), MSG_DONTWAIT, nullptr); });
     if (got <= 0) {
         if (got < 0)
@@ -208,7 +198,7 @@ bool UdpReceives::readOneIntoHostBuffer()
     message.msg_namelen = sizeof(source);
     message.msg_iov = pieces.data();
     message.msg_iovlen = pieces.size();
-    const ssize_t length = untilNotInterrupted([&] { return recvmsg(stream_.socket_->fd(), &message, MSG_DONTWAIT); });
+    const ssize_t length = platform::retried([&] { return recvmsg(stream_.socket_->fd(), &message, MSG_DONTWAIT); });
     if (length < 0) {
         noteReceiveError(errno);
         return false;
@@ -332,7 +322,7 @@ bool UdpReceives::receiveCoalesced(std::span<const std::span<uint8_t>> pieces, R
     message.msg_iovlen = used;
     message.msg_control = control.data();
     message.msg_controllen = control.size();
-    const ssize_t length = untilNotInterrupted([&] { return recvmsg(stream_.socket_->fd(), &message, MSG_DONTWAIT); });
+    const ssize_t length = platform::retried([&] { return recvmsg(stream_.socket_->fd(), &message, MSG_DONTWAIT); });
     if (length < 0) {
         noteReceiveError(errno);
         return false;

@@ -54,6 +54,7 @@ public:
     explicit KernelLoss(double probability)
     {
         const long perHundredThousand = std::lround(probability * 100000);
+        // bench/hxcam_loss writes the same drop rule in shell (UDP only, in per mille).
         const std::string rule =
             "nft add table inet hx_loss && "
             "nft add chain inet hx_loss in '{ type filter hook input priority 0; }' && "

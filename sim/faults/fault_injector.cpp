@@ -66,6 +66,12 @@ bool FaultInjector::silent(SimTime now) const
     return faults_.vanishAt && now >= *faults_.vanishAt && now < *faults_.vanishAt + faults_.vanishFor;
 }
 
+void FaultInjector::vanish(SimTime at, SimTime length)
+{
+    faults_.vanishAt = at;
+    faults_.vanishFor = length;
+}
+
 std::optional<uint16_t> FaultInjector::refusal()
 {
     if (!requestRandom_.chance(faults_.channel(FaultChannel::Control).errorStatus)) {

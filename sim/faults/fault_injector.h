@@ -37,6 +37,8 @@ public:
 
     // True while the camera answers nothing (mute, or vanished at `now`).
     bool silent(SimTime now) const;
+    // Goes silent from `at` for `length`, in place of any vanishing configured before.
+    void vanish(SimTime at, SimTime length);
     // Whether to refuse this request with an error status instead of carrying it out.
     std::optional<uint16_t> refusal();
 

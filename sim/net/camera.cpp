@@ -79,6 +79,21 @@ void Camera::withCore(const std::function<void(CameraCore& core, SimTime now)>& 
     wake_.set(); // the action may have moved the next deadline
 }
 
+void Camera::vanish(SimTime length)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const SimTime at = now();
+        faults_.vanish(at, length);
+        if (logger_) {
+            logger_(fmt::format("vanished for {} ms",
+                                std::chrono::duration_cast<std::chrono::milliseconds>(length).count()));
+        }
+        pump(at); // the streams fall silent with the camera
+    }
+    wake_.set();
+}
+
 void Camera::run(const std::stop_token& stop)
 {
     // Named so that benchmarks can tell the camera's CPU time from the host's.

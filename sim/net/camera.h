@@ -41,6 +41,9 @@ public:
     // Runs `action` with the camera's core and clock while its thread is held off, then sends
     // whatever the action caused (events of a change made by a test, for example).
     void withCore(const std::function<void(CameraCore& core, SimTime now)>& action);
+    // Goes silent now for `length` of camera time, as a vanishing configured in advance does: a
+    // test starts it once what the silence should interrupt is under way, however long that took.
+    void vanish(SimTime length);
     // Stops the thread; the sockets stay bound until destruction.
     void stop();
     // The camera's image stream (its UDP source port, for captures).

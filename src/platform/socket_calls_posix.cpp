@@ -4,22 +4,13 @@
 
 #include <cerrno>
 
+#include "platform/retried_call.h"
 #include "platform/socket_address.h"
 #include "platform/socket_calls.h"
 
 namespace halvex::platform {
 
 namespace {
-
-// Retries a call that a signal interrupted before it did anything.
-template <typename Call>
-auto retried(Call call)
-{
-    auto result = call();
-    while (result < 0 && errno == EINTR)
-        result = call();
-    return result;
-}
 
 bool setOption(Descriptor socket, int level, int name, int value)
 {

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#if defined(_WIN32)
-
 namespace halvex::platform {
+
+#if defined(_WIN32)
 
 // A Winsock SOCKET; INVALID_SOCKET is all ones.
 using Descriptor = std::uintptr_t;
@@ -16,11 +16,7 @@ inline constexpr bool isDescriptor(Descriptor fd)
     return fd != NO_DESCRIPTOR;
 }
 
-} // namespace halvex::platform
-
 #else
-
-namespace halvex::platform {
 
 using Descriptor = int;
 inline constexpr Descriptor NO_DESCRIPTOR = -1;
@@ -29,11 +25,7 @@ inline constexpr bool isDescriptor(Descriptor fd)
     return fd >= 0;
 }
 
-} // namespace halvex::platform
-
 #endif
-
-namespace halvex::platform {
 
 // Move-only. A default-constructed or moved-from owner holds NO_DESCRIPTOR and closes nothing.
 class UniqueFd {

@@ -14,15 +14,12 @@
 
 namespace halvex::callback {
 class HxStreamBuffer;
+class StreamControlRequest;
 } // namespace halvex::callback
 
 namespace halvex::control {
 class RegisterChannel;
 } // namespace halvex::control
-
-namespace halvex::callback {
-class StreamControlRequest;
-} // namespace halvex::callback
 
 namespace halvex::stream {
 

@@ -17,6 +17,7 @@
 #include "hlv_thread/wake.h"
 #include "platform/errno_text.h"
 #include "platform/poll_wait.h"
+#include "platform/retried_call.h"
 #include "stream/coalesced_datagrams.h"
 #include "stream/coalesced_receive_switch.h"
 #include "stream/scattered_bytes.h"
@@ -77,10 +78,8 @@ bool UdpReceives::readBatch()
         headers[i].msg_hdr.msg_name = &sources[i];
         headers[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
     }
-    int count = 0;
-    do {
-        count = recvmmsg(stream_.socket_->fd(), headers.data(), DATAGRAMS_PER_CALL, MSG_DONTWAIT, nullptr);
-    } while (count < 0 && errno == EINTR);
+    const int count = platform::retried(
+        [&] { return recvmmsg(stream_.socket_->fd(), headers.data(), DATAGRAMS_PER_CALL, MSG_DONTWAIT, nullptr); });
     if (count <= 0) {
         if (count < 0)
             noteReceiveError(errno);
@@ -138,10 +137,8 @@ bool UdpReceives::readPayloadBatch(std::size_t count)
         headers[i].msg_hdr.msg_name = &sources[i];
         headers[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
     }
-    int got = 0;
-    do {
-        got = recvmmsg(stream_.socket_->fd(), headers.data(), unsigned(count), MSG_DONTWAIT, nullptr);
-    } while (got < 0 && errno == EINTR);
+    const int got = platform::retried(
+        [&] { return recvmmsg(stream_.socket_->fd(), headers.data(), unsigned(count), MSG_DONTWAIT, nullptr); });
     if (got <= 0) {
         if (got < 0)
             noteReceiveError(errno);
@@ -201,10 +198,7 @@ bool UdpReceives::readOneIntoHostBuffer()
     message.msg_namelen = sizeof(source);
     message.msg_iov = pieces.data();
     message.msg_iovlen = pieces.size();
-    ssize_t length = -1;
-    do {
-        length = recvmsg(stream_.socket_->fd(), &message, MSG_DONTWAIT);
-    } while (length < 0 && errno == EINTR);
+    const ssize_t length = platform::retried([&] { return recvmsg(stream_.socket_->fd(), &message, MSG_DONTWAIT); });
     if (length < 0) {
         noteReceiveError(errno);
         return false;
@@ -328,10 +322,7 @@ bool UdpReceives::receiveCoalesced(std::span<const std::span<uint8_t>> pieces, R
     message.msg_iovlen = used;
     message.msg_control = control.data();
     message.msg_controllen = control.size();
-    ssize_t length = -1;
-    do {
-        length = recvmsg(stream_.socket_->fd(), &message, MSG_DONTWAIT);
-    } while (length < 0 && errno == EINTR);
+    const ssize_t length = platform::retried([&] { return recvmsg(stream_.socket_->fd(), &message, MSG_DONTWAIT); });
     if (length < 0) {
         noteReceiveError(errno);
         return false;

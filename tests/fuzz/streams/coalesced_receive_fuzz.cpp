@@ -7,27 +7,18 @@
 #include <numeric>
 #include <vector>
 
-#include "control/register_channel.h"
 #include "stream/coalesced_datagrams.h"
 #include "stream/scattered_bytes.h"
 #include "stream/udp_stream.h"
 #include "stream_harness.h"
 
-using namespace halvex::control;
 using namespace halvex::stream;
 
+using stream_fuzz::FedUdpStream;
 using stream_fuzz::Input;
-using stream_fuzz::kCamera;
 namespace wire = halvex::wire;
 
 namespace {
-
-// The receiver without its socket: datagrams go straight to its parser.
-class FedUdpStream : public UdpStream {
-public:
-    FedUdpStream() : UdpStream(kCamera, nullptr, controlChannelFor(kCamera)) {}
-    using UdpStream::handleDatagram;
-};
 
 // The script's camera: a leader, then its image's payload packets in coalesced receives.
 class Camera {

@@ -1,7 +1,8 @@
 // What the image receiver fuzz targets share: host buffers with guard bytes on both sides, lent
-// to a receiver and counted back, and the stream control messages that drive its parser. The
-// receiver runs on the fuzzer's thread (its own thread is never started), so every buffer it
-// hands back arrives here before the step that released it returns.
+// to a receiver and counted back, the stream control messages that drive its parser, and the UDP
+// receiver fed without a socket. The receiver runs on the fuzzer's thread (its own thread is
+// never started), so every buffer it hands back arrives here before the step that released it
+// returns.
 #pragma once
 
 #include <algorithm>
@@ -15,10 +16,12 @@
 #include "callback/hx_stream.h"
 #include "camera/camera_message_ids.h"
 #include "common/message_id_ranges.h"
+#include "control/register_channel.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
 #include "hlv_thread/msg_thread.h"
 #include "stream/stream_receiver.h"
+#include "stream/udp_stream.h"
 #include "wire/stream_packet.h"
 
 namespace stream_fuzz {
@@ -139,6 +142,13 @@ private:
     }
 
     std::vector<std::unique_ptr<Lent>> lent_;
+};
+
+// The UDP receiver without its socket: datagrams go straight to its parser.
+class FedUdpStream : public halvex::stream::UdpStream {
+public:
+    FedUdpStream() : UdpStream(kCamera, nullptr, halvex::control::controlChannelFor(kCamera)) {}
+    using UdpStream::handleDatagram;
 };
 
 // Spoils one field of a leader when `shape` asks for it (mostly it does not).

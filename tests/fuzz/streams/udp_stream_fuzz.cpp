@@ -4,25 +4,16 @@
 // buffer and that every buffer comes back exactly once.
 #include <vector>
 
-#include "control/register_channel.h"
 #include "stream/udp_stream.h"
 #include "stream_harness.h"
 
-using namespace halvex::control;
 using namespace halvex::stream;
 
+using stream_fuzz::FedUdpStream;
 using stream_fuzz::Input;
-using stream_fuzz::kCamera;
 namespace wire = halvex::wire;
 
 namespace {
-
-// The receiver without its socket: datagrams go straight to its parser.
-class FedUdpStream : public UdpStream {
-public:
-    FedUdpStream() : UdpStream(kCamera, nullptr, controlChannelFor(kCamera)) {}
-    using UdpStream::handleDatagram;
-};
 
 // The script's camera: mostly sends what a camera would, in the order the fuzzer picks.
 class Sender {

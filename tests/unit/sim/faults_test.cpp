@@ -130,6 +130,13 @@ TEST(SimFaults, WrongIndexRefusalsAndSilence)
     EXPECT_TRUE(vanishing.silent(10s));
     EXPECT_TRUE(vanishing.silent(14s));
     EXPECT_FALSE(vanishing.silent(15s));
+    // Vanishing on demand replaces the configured silence.
+    vanishing.vanish(20s, 3s);
+    EXPECT_FALSE(vanishing.silent(12s));
+    EXPECT_FALSE(vanishing.silent(19s));
+    EXPECT_TRUE(vanishing.silent(20s));
+    EXPECT_TRUE(vanishing.silent(22s));
+    EXPECT_FALSE(vanishing.silent(23s));
     faults = FaultConfig{};
     faults.mute = true;
     EXPECT_TRUE(FaultInjector(faults, 5).silent(SimTime{0}));

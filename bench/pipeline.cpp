@@ -400,11 +400,10 @@ void print(const char* name, const Result& result)
                 result.perGb(result.hostCpu));
 }
 
-// The fastest round's figures, with the latencies of all rounds.
-// The best round: of those that lost nothing and came within 2 % of the fastest one's rate, the one
-// that cost the host least CPU per GB (a camera paced to its line rate runs every round at about
-// the same rate, so the fastest alone would be a draw among them); the fastest when none lost
-// nothing.
+// The best round's figures, with the latencies of all rounds. The best round: of those that lost
+// nothing and came within 2 % of the fastest one's rate, the one that cost the host least CPU per
+// GB (a camera paced to its line rate runs every round at about the same rate, so the fastest alone
+// would be a draw among them); the fastest when none lost nothing.
 Result best(const std::function<Result()>& run)
 {
     std::vector<Result> rounds;
@@ -415,10 +414,10 @@ Result best(const std::function<Result()>& run)
         latencies.insert(latencies.end(), rounds.back().latencyMicros.begin(), rounds.back().latencyMicros.end());
         fastest = std::max(fastest, rounds.back().rate());
     }
+    const auto contends = [&](const Result& r) {
+        return r.lost == 0 && r.incomplete == 0 && r.rate() >= 0.98 * fastest;
+    };
     const auto better = [&](const Result& a, const Result& b) {
-        const auto contends = [&](const Result& r) {
-            return r.lost == 0 && r.incomplete == 0 && r.rate() >= 0.98 * fastest;
-        };
         if (contends(a) != contends(b))
             return contends(a);
         if (!contends(a))

@@ -66,13 +66,13 @@ private:
 // address, at `rate` bytes per second or (0) as fast as it can. Returns the sender's CPU time.
 double sendUdpImages(uint16_t hostPort, unsigned images, double rate);
 
-// What one receiver measured over one run.
 // Has the kernel write every page of `memory` once, as a host's buffers have been after their
 // first image. On a paravirtualised machine the kernel's first write to a page the program only
 // touched itself costs a trip to the hypervisor: a first pass through fresh buffers delays images
 // by milliseconds, which is the machine's start-up, not the receive path's.
 void writtenByTheKernel(std::span<uint8_t> memory);
 
+// What one receiver measured over one run.
 struct Measured {
     uint64_t bytes = 0;
     double seconds = 0;

@@ -66,11 +66,7 @@ bool StreamReceivers::connectUdp()
     std::unique_ptr<UdpStream> receiver(new (std::nothrow) UdpStream(cameraAddress_, std::move(channel), registers_));
     if (!receiver)
         platform::raiseSystemError(__FILE__, __LINE__, "Could not create UdpStream protocol object", ENOMEM);
-    receiver->countDataIn(dataIn_);
-    receiver->countSilentEnds(silentEnds_);
-    receiver->returnDownloadsThrough(downloadReturnThread());
-    if (!receiver->startAndWait())
-        HLV_LOG("%s(%s): The UDP receiver did not start", who, cameraName_.c_str());
+    start(*receiver, "UDP");
     udp_ = std::move(receiver);
     auto* negotiate = new StreamControl<thread::Message>(StreamControlRequest::TEST_PACKET, 1);
     negotiate->owner = udp_.get();
@@ -88,13 +84,21 @@ bool StreamReceivers::connectTcp()
     std::unique_ptr<TcpStream> receiver(new (std::nothrow) TcpStream(cameraAddress_, registers_, wire::kTcpStreamPort));
     if (!receiver)
         platform::raiseSystemError(__FILE__, __LINE__, "Could not create TcpStream protocol object", ENOMEM);
-    receiver->countDataIn(dataIn_);
-    receiver->countSilentEnds(silentEnds_);
-    receiver->returnDownloadsThrough(downloadReturnThread());
-    if (!receiver->startAndWait())
-        HLV_LOG("%s(%s): The TCP receiver did not start", "HxStreamOperations::connectStream", cameraName_.c_str());
+    start(*receiver, "TCP");
     tcp_ = std::move(receiver);
     return true;
+}
+
+// A new receiver counts into the session's counters, which outlive it, and returns downloads
+// through the service thread that puts itself on their route.
+void StreamReceivers::start(StreamReceiver& receiver, const char* kind)
+{
+    receiver.countDataIn(dataIn_);
+    receiver.countSilentEnds(silentEnds_);
+    receiver.returnDownloadsThrough(downloadReturnThread());
+    if (!receiver.startAndWait())
+        HLV_LOG("%s(%s): The %s receiver did not start", "HxStreamOperations::connectStream", cameraName_.c_str(),
+                kind);
 }
 
 // A receiver that failed to start (or whose thread ended) answers every buffer with an error; it

@@ -67,6 +67,8 @@ public:
 private:
     bool connectUdp();
     bool connectTcp();
+    // Starts a new receiver; `kind` names it in the log line of a failed start.
+    void start(StreamReceiver& receiver, const char* kind);
     // Halts and destroys a receiver whose thread has ended, so that the next one can be made.
     template <class Receiver>
     void dropHalted(std::unique_ptr<Receiver>& receiver);

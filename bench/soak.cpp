@@ -108,8 +108,11 @@ void round(std::vector<std::unique_ptr<SoakCamera>>& cameras, unsigned index, bo
         cameras[(index + i + 1) % count]->settingsRoundTrip(tally);
     if (index % kRecordEvery == 0)
         cameras[(index / kRecordEvery) % count]->recordAndDownload(tally);
+    // Restart r is of camera r mod 4, beyond the give-up period in every other pass over the
+    // cameras: each camera of each family is given up and back and restarted within the period.
+    const unsigned restart = index / kRestartEvery;
     if (restarts && index % kRestartEvery == 1)
-        cameras[(index / kRestartEvery) % count]->restart(tally, (index / kRestartEvery) % 2 == 1);
+        cameras[restart % count]->restart(tally, (restart / count) % 2 == 0);
 }
 
 using Cameras = std::vector<std::unique_ptr<SoakCamera>>;

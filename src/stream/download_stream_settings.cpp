@@ -51,7 +51,7 @@ bool refusedBy(uint32_t& flags, Check check)
 DownloadStreamSettings::DownloadStreamSettings(const std::string& cameraName) : cameraName_(cameraName) {}
 
 void DownloadStreamSettings::apply(HX_DOWNLOAD_SETTINGS& settings, wire::RegisterPairs& writes,
-                                   const StreamReceivers& receivers)
+                                   StreamReceivers& receivers)
 {
     HLV_TRACE(TRACE_STREAM, "%s(%s)", "HxStreamOperations::setSettings", cameraName_.c_str());
     if (!flagSet(settings.flags))
@@ -76,7 +76,7 @@ void DownloadStreamSettings::apply(HX_DOWNLOAD_SETTINGS& settings, wire::Registe
 
 // Where the UDP stream goes (this host, the receiver's port) and in what packet size.
 void DownloadStreamSettings::appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, wire::RegisterPairs& writes,
-                                                 const StreamReceivers& receivers)
+                                                 StreamReceivers& receivers)
 {
     if (!HxComm::factory(receivers.udp()->cameraAddress()))
         HLV_THROW(thread::RuntimeError, "Unexpectedly null HxComm pointer!");

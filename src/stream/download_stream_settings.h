@@ -30,7 +30,7 @@ public:
     // Validates the streaming fields of the download settings (refusals marked HX_FLAG_ERR in
     // the record and logged), appends their register writes and sets the throttle. The UDP
     // receiver, when it runs, gives the stream's destination and negotiated packet size.
-    void apply(HX_DOWNLOAD_SETTINGS& settings, wire::RegisterPairs& writes, const StreamReceivers& receivers);
+    void apply(HX_DOWNLOAD_SETTINGS& settings, wire::RegisterPairs& writes, StreamReceivers& receivers);
     // A download started: the settings applied are used up.
     void downloadStarted();
 
@@ -46,7 +46,7 @@ public:
 
 private:
     void appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, wire::RegisterPairs& writes,
-                             const StreamReceivers& receivers);
+                             StreamReceivers& receivers);
     void appendFrames(HX_DOWNLOAD_SETTINGS& settings, wire::RegisterPairs& writes);
     uint32_t traced(const char* who, const registers::RegisterCache& registers, uint32_t address,
                     uint32_t fallback) const;

@@ -84,7 +84,7 @@ const DownloadStreamSettings& HxStreamOperations::settings() const
     return settings_;
 }
 
-void HxStreamOperations::appendDestination(wire::RegisterPairs& writes) const
+void HxStreamOperations::appendDestination(wire::RegisterPairs& writes)
 {
     receivers_.appendDestination(writes);
 }

@@ -63,7 +63,7 @@ public:
     const DownloadStreamSettings& settings() const;
     // Appends where the UDP receiver takes the camera's stream (this host, its port); nothing
     // without one (a TCP receiver connects to the camera itself).
-    void appendDestination(wire::RegisterPairs& writes) const;
+    void appendDestination(wire::RegisterPairs& writes);
     // Enables the download parser, then appends the camera's start writes. The frame range, when
     // known, lets the receiver's throttle tell a host that lent enough buffers from one that did not,
     // and, unless this thread must see every image (`serviceSeesEveryImage`, when it converts them),

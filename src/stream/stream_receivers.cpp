@@ -165,10 +165,12 @@ thread::MsgThread* StreamReceivers::downloadReturnThread() const
     return CameraServices::find(cameraAddress_).get();
 }
 
-void StreamReceivers::appendDestination(wire::RegisterPairs& writes) const
+void StreamReceivers::appendDestination(wire::RegisterPairs& writes)
 {
     if (!udp_)
         return;
+    // The receiver outlives a camera given up and found again; the camera's channel does not.
+    udp_->follow(HxComm::factory(cameraAddress_));
     writes.push_back({regs::GIGE_REG_SCDA0, HxComm::localAddressToward(cameraAddress_)});
     writes.push_back({regs::GIGE_REG_SCP0, udp_->localPort()});
 }

@@ -48,8 +48,9 @@ public:
     // Hands a host buffer or a stop request to the receiver, which then owns the message. A
     // message that carries neither stays the caller's.
     void handleMessage(thread::Message* message);
-    // Where the UDP receiver takes the camera's stream (this host, its port); nothing without one.
-    void appendDestination(wire::RegisterPairs& writes) const;
+    // Where the UDP receiver takes the camera's stream (this host, the stream port of the camera's
+    // channel, which the receiver reads from then on); nothing without one.
+    void appendDestination(wire::RegisterPairs& writes);
 
     // The running receiver, or null.
     StreamReceiver* current() const;

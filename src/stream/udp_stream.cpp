@@ -16,6 +16,7 @@
 #include "hlv_thread/wake.h"
 #include "platform/errno_text.h"
 #include "platform/poll_wait.h"
+#include "stream/udp_channel_handover.h"
 #include "stream/udp_negotiation.h"
 
 namespace halvex::stream {
@@ -105,6 +106,12 @@ void UdpStream::abandonImage()
 // that carries it would otherwise pass for a test packet and end a negotiation, or repeat one.
 void UdpStream::handleOther(thread::Message& message)
 {
+    if (auto* handover = message.req == udp::ChannelHandover::ID ? dynamic_cast<udp::ChannelHandover*>(&message)
+                                                                  : nullptr) {
+        takeUp(std::move(handover->channel));
+        finish(&message, thread::MESSAGE_DONE);
+        return;
+    }
     const auto* timeout =
         message.req == udp::NegotiateMessage::ID ? dynamic_cast<const udp::NegotiateMessage*>(&message) : nullptr;
     if (timeout == nullptr || timeout->owner != this || timeout->timeout == 0) {
@@ -405,7 +412,8 @@ void UdpStream::handleImageReceived()
 UdpStream::UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel,
                      std::shared_ptr<RegisterChannel> registers)
     : StreamReceiver(cameraAddress, std::move(registers), "UdpStream", "UDP Stream"), channel_(std::move(channel)),
-      socket_(channel_ ? channel_->streamSocket() : nullptr), bounce_(BOUNCE_BUFFER_SIZE),
+      socket_(channel_ ? channel_->streamSocket() : nullptr), followed_(channel_),
+      port_(socket_ != nullptr ? socket_->port() : uint16_t{0}), bounce_(BOUNCE_BUFFER_SIZE),
       negotiation_(StreamReceiver::registers(), cameraAddress, label().whereText(), negotiationHooks())
 {
 }
@@ -434,7 +442,39 @@ UdpStream::~UdpStream()
 
 uint16_t UdpStream::localPort() const
 {
-    return socket_ != nullptr ? socket_->port() : 0;
+    return port_;
+}
+
+void UdpStream::follow(std::shared_ptr<HxComm> channel)
+{
+    if (!channel || channel->streamSocket() == nullptr || !channel->streamSocket()->valid() ||
+        followed_.lock() == channel)
+        return;
+    followed_ = channel;
+    port_ = channel->streamSocket()->port();
+    auto* handover = new (std::nothrow) udp::ChannelHandover(std::move(channel));
+    if (handover == nullptr)
+        HLV_THROW(thread::RuntimeError, "Unable to allocate the channel handover message.");
+    handover->owner = this;
+    post(handover);
+}
+
+// The parser is left as it is: an image the old socket left unfinished ends as one whose end was
+// lost, when the first leader comes through the new socket.
+void UdpStream::takeUp(std::shared_ptr<HxComm> channel)
+{
+    control::UdpSocket* socket = channel->streamSocket();
+    auto pollSet = std::make_unique<platform::PollSet>();
+    pollSet->add(*postWake());
+    pollSet->add(socket->fd());
+    const uint16_t before = socket_ != nullptr ? socket_->port() : uint16_t{0};
+    pollSet_ = std::move(pollSet);
+    socket_ = socket;
+    channel_ = std::move(channel);
+    setLocalPort(socket_->port());
+    HLV_LOG("%s(%s): The camera's new control channel brings its stream to this port (port %u before).",
+            "UdpStream::sockInit", where(), static_cast<unsigned>(before));
+    receives_.chooseReceive();
 }
 
 bool UdpStream::startUp()

@@ -36,11 +36,13 @@ class NegotiateMessage;
 } // namespace udp
 
 // The stream socket belongs to the camera's control channel; the receiver keeps the channel
-// alive while it reads the socket, and is the socket's only reader.
+// alive while it reads the socket, and is the socket's only reader. A camera given up and found
+// again has a new channel: the receiver follows it, so the old channel's sockets close.
 //
-// Threads: construction, startAndWait(), post(), negotiatedPacketSize() and destruction from the
-// owner (the camera's service thread); parsing and negotiation on the receiver's thread, whose
-// wait ends at a trial's time limit at the latest.
+// Threads: construction, startAndWait(), post(), follow(), negotiatedPacketSize() and destruction
+// from the owner (the camera's service thread); localPort() from any thread; parsing, negotiation
+// and the change of socket on the receiver's thread, whose wait ends at a trial's time limit at
+// the latest.
 class UdpStream : public StreamReceiver {
 public:
     enum State : uint32_t { TEST_PACKET = 0, LEADER = 1, PAYLOAD = 2, TRAILER = 3, IDLE = 4 };
@@ -62,7 +64,11 @@ public:
     // The packet size the negotiation settled on (also after it failed: the standard size);
     // 0 while it has not finished.
     uint32_t negotiatedPacketSize() const;
-    // The stream socket's local port.
+    // Reads the stream socket of `channel` from now on when it is not the channel read so far; the
+    // port changes at once, the socket on the receiver's thread (datagrams wait in the new socket
+    // meanwhile).
+    void follow(std::shared_ptr<control::HxComm> channel);
+    // The local port of the stream socket the camera is to send to.
     uint16_t localPort() const;
     uint32_t state() const;
 
@@ -75,6 +81,7 @@ private:
     uint32_t handleControl(const callback::StreamControlRequest& control) override;
     void abandonImage() override;
     void handleOther(thread::Message& message) override;
+    void takeUp(std::shared_ptr<control::HxComm> channel);
     void recvLeader(std::span<const uint8_t> datagram);
     void logLeaderFault(wire::LeaderCheck check, const wire::StreamLeader& leader);
     // False on a framing error, which has then handed the image's buffer back.
@@ -105,8 +112,12 @@ private:
     // The receives read the socket into the buffers and hand what they read to the parser.
     friend class UdpReceives;
 
+    // The channel and socket read (receiver's thread after the start), and, on the owner's side,
+    // the channel last handed over.
     std::shared_ptr<control::HxComm> channel_;
     control::UdpSocket* socket_;
+    std::weak_ptr<control::HxComm> followed_;
+    std::atomic<uint16_t> port_;
     std::unique_ptr<platform::PollSet> pollSet_;
     std::vector<uint8_t> bounce_;
     std::atomic<uint32_t> state_{IDLE};

@@ -5,8 +5,11 @@
 // address over is never served as the one that was there.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <hx/hx.h>
@@ -97,6 +100,21 @@ std::size_t lendReturnedAgain(HX_CAMERA_HANDLE camera)
     return given;
 }
 
+std::ptrdiff_t openDescriptors()
+{
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
+}
+
+// Whether the process holds at most `most` descriptors before the deadline (sockets and wakes of
+// parts that have ended close as their threads end).
+bool descriptorsFallTo(std::ptrdiff_t most)
+{
+    const auto deadline = Clock::now() + DEADLINE;
+    while (openDescriptors() > most && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return openDescriptors() <= most;
+}
+
 // Starts live with three buffers and sees it run.
 void startLive(HX_CAMERA_HANDLE camera)
 {
@@ -178,6 +196,7 @@ TEST(ReturningCamera, LiveBuffersLentWhileItIsAwayWaitAndLiveRunsAgainWhenItRest
     auto camera = std::make_unique<hxsim::Camera>(config);
     const HX_CAMERA_HANDLE handle = library.handleOf(LIVE);
     startLive(handle);
+    const std::ptrdiff_t streaming = openDescriptors();
 
     camera.reset();
     ASSERT_TRUE(events.waitForEvent(HX_END, handle, DEADLINE)) << "the silent camera was never reported lost";
@@ -197,6 +216,9 @@ TEST(ReturningCamera, LiveBuffersLentWhileItIsAwayWaitAndLiveRunsAgainWhenItRest
 
     // Nothing is called: the live stream the host had switched on runs again.
     EXPECT_TRUE(liveImages(handle, 3)) << "live did not run again after the camera returned";
+    // The receiver reads the stream socket of the camera's new control channel and lets the old
+    // channel's sockets go.
+    EXPECT_TRUE(descriptorsFallTo(streaming)) << openDescriptors() - streaming << " descriptors more than before";
     stopLive(handle);
 }
 

@@ -72,8 +72,18 @@ void FaultInjector::vanish(SimTime at, SimTime length)
     faults_.vanishFor = length;
 }
 
-std::optional<uint16_t> FaultInjector::refusal()
+std::optional<uint16_t> FaultInjector::refusal(std::span<const uint8_t> request)
 {
+    if (faults_.refusedWrite) {
+        if (const auto write = halvex::wire::decodeWriteRegCmd(request)) {
+            const auto [address, value] = *faults_.refusedWrite;
+            for (const halvex::wire::RegisterPair& pair : write->pairs) {
+                if (pair.address == address && pair.value == value) {
+                    return halvex::wire::camera_status::kBusy;
+                }
+            }
+        }
+    }
     if (!requestRandom_.chance(faults_.channel(FaultChannel::Control).errorStatus)) {
         return std::nullopt;
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "sim/device/camera_config.h"
@@ -39,8 +40,9 @@ public:
     bool silent(SimTime now) const;
     // Goes silent from `at` for `length`, in place of any vanishing configured before.
     void vanish(SimTime at, SimTime length);
-    // Whether to refuse this request with an error status instead of carrying it out.
-    std::optional<uint16_t> refusal();
+    // Whether to refuse this request (a command datagram) with an error status instead of
+    // carrying it out.
+    std::optional<uint16_t> refusal(std::span<const uint8_t> request);
 
     // Hands one outgoing datagram to the faults of its channel.
     void submit(Outgoing datagram, SimTime now);

@@ -180,7 +180,7 @@ void Camera::receive(std::span<const uint8_t> datagram, Endpoint from, bool broa
     std::vector<Outgoing> out;
     std::optional<uint16_t> refusal;
     if (header && !broadcast && header->command != halvex::wire::control_code::kDiscoveryCmd) {
-        refusal = faults_.refusal();
+        refusal = faults_.refusal(datagram);
     }
     out = refusal ? core_.refuse(datagram, from, *refusal) : core_.handle(datagram, from, at, broadcast);
     for (Outgoing& item : out) {

@@ -16,6 +16,7 @@
 #include "camera/camera_services.h"
 #include "discovery/discovery_seam.h"
 #include "family/download_watchdog.h"
+#include "log_capture.h"
 #include "packing/hx_internal.h"
 #include "record_fields.h"
 #include "registers/register_map.h"
@@ -40,6 +41,7 @@ constexpr uint32_t SILENT = 0x7F000004; // its image packets never leave it
 constexpr uint32_t LIVE = 0x7F000005;
 constexpr uint32_t IDLE = 0x7F000006; // never records
 constexpr uint32_t FULL = 0x7F000007; // records at its full sensor size
+constexpr uint32_t STUBBORN = 0x7F000008; // refuses every write that stops its stream
 constexpr uint32_t RECORD_LENGTH = 24;
 // Room for a frame as TIFF (8-bit samples after a header) and for live images.
 constexpr std::size_t BUFFER_SIZE = HX_STREAM_MIN_BUFFER_SIZE;
@@ -54,8 +56,10 @@ hx_test::LibraryClient& library = hx_test::LibraryClient::add(
     [] {
         std::vector<CameraConfig> configs{streamCamera(TARROW, "hxsim qT"), streamCamera(MORVANE, "hxsim qM"),
                                           streamCamera(SILENT, "hxsim qT"), streamCamera(LIVE, "hxsim qT"),
-                                          streamCamera(IDLE, "hxsim qT"),   streamCamera(FULL, "hxsim qT")};
+                                          streamCamera(IDLE, "hxsim qT"),   streamCamera(FULL, "hxsim qT"),
+                                          streamCamera(STUBBORN, "hxsim qT")};
         configs[2].faults.stream.drop = 1.0;
+        configs[6].faults.refusedWrite = std::pair<uint32_t, uint32_t>{regs::GIGE_REG_STREAM_CONTROL, 0};
         configs[0].onImageSent = [](const SentImage& image) { sentImages.add(image); };
         return configs;
     },
@@ -586,6 +590,31 @@ TEST(Live, FramesCarryTheirNumbersAndSwitchingOffStopsTheCamera)
     ASSERT_EQ(HX_live_enable(client(), camera, 0), HX_STATUS_OK);
     barrier(camera);
     EXPECT_EQ(cameraRegister(LIVE, regs::GIGE_REG_STREAM_CONTROL), 0u);
+}
+
+TEST(Live, ACameraThatWillNotStopIsSaidAndItsImagesStillReachTheHost)
+{
+    hx_test::LogCapture log;
+    const HX_CAMERA_HANDLE camera = handleOf(STUBBORN);
+    configure(camera);
+    lendNew(HX_LIVE_DATA, camera, 3);
+    ASSERT_EQ(HX_live_enable(client(), camera, 1), HX_STATUS_OK);
+    std::optional<Returned> returned = nextOf(HX_LIVE_DATA);
+    ASSERT_TRUE(returned) << "live did not start";
+    lend(HX_LIVE_DATA, camera, returned->record);
+
+    ASSERT_EQ(HX_live_enable(client(), camera, 0), HX_STATUS_OK);
+    EXPECT_TRUE(log.waitFor("FamilyLiveStream::stopLiveStream: HxComm::writeMultiReg was not successful [",
+                            hx_test::DEADLINE));
+    barrier(camera);
+    EXPECT_EQ(cameraRegister(STUBBORN, regs::GIGE_REG_STREAM_CONTROL), 1u);
+    // The stop ended there: the receiver still takes the live images the camera goes on sending.
+    for (int i = 0; i < 3; ++i) {
+        returned = nextOf(HX_LIVE_DATA);
+        ASSERT_TRUE(returned) << "live image " << i << " after the refused stop did not arrive";
+        EXPECT_EQ(returned->record->status, WHOLE_IMAGE);
+        lend(HX_LIVE_DATA, camera, returned->record);
+    }
 }
 
 TEST(Playback, ForwardPlaybackDeliversFramesOfTheChosenRange)

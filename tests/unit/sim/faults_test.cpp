@@ -119,8 +119,20 @@ TEST(SimFaults, WrongIndexRefusalsAndSilence)
 
     faults = FaultConfig{};
     faults.channel(FaultChannel::Control).errorStatus = 1;
-    EXPECT_TRUE(FaultInjector(faults, 5).refusal().has_value());
-    EXPECT_FALSE(FaultInjector(FaultConfig{}, 5).refusal().has_value());
+    EXPECT_TRUE(FaultInjector(faults, 5).refusal({}).has_value());
+    EXPECT_FALSE(FaultInjector(FaultConfig{}, 5).refusal({}).has_value());
+
+    // One write refused every time: the pair anywhere in a write, never another value or a read.
+    faults = FaultConfig{};
+    faults.refusedWrite = std::pair<uint32_t, uint32_t>{0xD314, 0};
+    FaultInjector refusing(faults, 5);
+    const std::vector<halvex::wire::RegisterPair> stop{{0xD300, 7}, {0xD314, 0}};
+    const std::vector<halvex::wire::RegisterPair> live{{0xD314, 1}};
+    const std::vector<uint32_t> read{0xD314};
+    EXPECT_EQ(refusing.refusal(halvex::wire::encodeWriteRegCmd(stop, true, 1)), halvex::wire::camera_status::kBusy);
+    EXPECT_EQ(refusing.refusal(halvex::wire::encodeWriteRegCmd(stop, true, 2)), halvex::wire::camera_status::kBusy);
+    EXPECT_FALSE(refusing.refusal(halvex::wire::encodeWriteRegCmd(live, true, 3)).has_value());
+    EXPECT_FALSE(refusing.refusal(halvex::wire::encodeReadRegCmd(read, 4)).has_value());
 
     faults = FaultConfig{};
     faults.vanishAt = 10s;

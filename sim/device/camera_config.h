@@ -40,10 +40,10 @@ struct FaultConfig {
     SimTime vanishFor = milliseconds(30000); // ... for this long, then answers again
     bool wrongManufacturer = false;          // reports another manufacturer
     bool oldFirmware = false;                // reports a device version below the hosts' minimum
+    StreamFaults stream;                     // on the image stream
     // Every register write that sets this register to this value is refused as busy and not
     // carried out, whatever else it writes: a camera that will not take one step.
     std::optional<std::pair<uint32_t, uint32_t>> refusedWrite;
-    StreamFaults stream;                     // on the image stream
 
     ChannelFaults& channel(FaultChannel which) { return channels[static_cast<std::size_t>(which)]; }
     const ChannelFaults& channel(FaultChannel which) const { return channels[static_cast<std::size_t>(which)]; }

@@ -45,8 +45,7 @@ public:
     uint32_t streamPacketLength() const;
 
 private:
-    void appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, wire::RegisterPairs& writes,
-                             StreamReceivers& receivers);
+    void appendStreamChannel(HX_DOWNLOAD_SETTINGS& settings, wire::RegisterPairs& writes, StreamReceivers& receivers);
     void appendFrames(HX_DOWNLOAD_SETTINGS& settings, wire::RegisterPairs& writes);
     uint32_t traced(const char* who, const registers::RegisterCache& registers, uint32_t address,
                     uint32_t fallback) const;

@@ -10,11 +10,13 @@
 #include "camera/camera_message_ids.h"
 #include "camera/camera_services.h"
 #include "control/hx_comm.h"
+#include "control/udp_socket.h"
 #include "hlv_thread/log.h"
 #include "hlv_thread/note.h"
 #include "platform/errno_text.h"
 #include "registers/register_map.h"
 #include "stream/tcp_stream.h"
+#include "stream/udp_channel_handover.h"
 #include "stream/udp_stream.h"
 
 namespace halvex::stream {
@@ -63,6 +65,7 @@ bool StreamReceivers::connectUdp()
         HLV_LOG("%s: Unexpectedly null sock_ptr!", who);
         return false;
     }
+    udpChannel_ = channel;
     std::unique_ptr<UdpStream> receiver(new (std::nothrow) UdpStream(cameraAddress_, std::move(channel), registers_));
     if (!receiver)
         platform::raiseSystemError(__FILE__, __LINE__, "Could not create UdpStream protocol object", ENOMEM);
@@ -169,10 +172,28 @@ void StreamReceivers::appendDestination(wire::RegisterPairs& writes)
 {
     if (!udp_)
         return;
-    // The receiver outlives a camera given up and found again; the camera's channel does not.
-    udp_->follow(HxComm::factory(cameraAddress_));
+    const uint16_t port = followCameraChannel();
     writes.push_back({regs::GIGE_REG_SCDA0, HxComm::localAddressToward(cameraAddress_)});
-    writes.push_back({regs::GIGE_REG_SCP0, udp_->localPort()});
+    writes.push_back({regs::GIGE_REG_SCP0, port});
+}
+
+// The UDP receiver outlives a camera given up and found again; the camera's control channel does
+// not. The receiver is handed the camera's current channel when it reads another one, and takes it
+// up on its own thread; datagrams sent to the new socket wait there until it does.
+uint16_t StreamReceivers::followCameraChannel()
+{
+    std::shared_ptr<HxComm> followed = udpChannel_.lock();
+    std::shared_ptr<HxComm> current = HxComm::factory(cameraAddress_);
+    if (current && current != followed && current->streamSocket() != nullptr && current->streamSocket()->valid()) {
+        auto* handover = new (std::nothrow) udp::ChannelHandover(current);
+        if (handover == nullptr)
+            platform::raiseSystemError(__FILE__, __LINE__, "Could not create the channel handover message", ENOMEM);
+        handover->owner = udp_.get();
+        udpChannel_ = current;
+        followed = std::move(current);
+        udp_->post(handover);
+    }
+    return followed && followed->streamSocket() != nullptr ? followed->streamSocket()->port() : udp_->localPort();
 }
 
 StreamReceiver* StreamReceivers::current() const

@@ -10,6 +10,7 @@
 #include "control/hx_comm_messages.h"
 
 namespace halvex::control {
+class HxComm;
 class RegisterChannel;
 } // namespace halvex::control
 
@@ -68,6 +69,9 @@ public:
 private:
     bool connectUdp();
     bool connectTcp();
+    // Hands the UDP receiver the camera's current control channel when it reads another; returns
+    // the stream port of the channel it reads (or is taking up).
+    uint16_t followCameraChannel();
     // Starts a new receiver; `kind` names it in the log line of a failed start.
     void start(StreamReceiver& receiver, const char* kind);
     // Halts and destroys a receiver whose thread has ended, so that the next one can be made.
@@ -82,6 +86,8 @@ private:
     const std::shared_ptr<std::atomic<uint64_t>> dataIn_ = std::make_shared<std::atomic<uint64_t>>(0);
     const std::shared_ptr<std::atomic<uint64_t>> silentEnds_ = std::make_shared<std::atomic<uint64_t>>(0);
     std::unique_ptr<UdpStream> udp_;
+    // The control channel whose stream socket the UDP receiver reads, or was last handed.
+    std::weak_ptr<control::HxComm> udpChannel_;
     std::unique_ptr<TcpStream> tcp_;
 };
 

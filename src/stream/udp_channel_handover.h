@@ -14,10 +14,10 @@ class HxComm;
 
 namespace halvex::stream::udp {
 
-// Private to UdpStream: a camera given up and found again has a new control channel, with a stream
-// socket of its own, and the camera is told to stream there. The receiver posts this to itself from
-// the owner's thread and, on its own thread, reads the new socket from then on and lets the old
-// channel (and its sockets) go.
+// For UdpStream only: a camera given up and found again has a new control channel, with a stream
+// socket of its own, and the camera is told to stream there. The receiver's owner posts this to it
+// (StreamReceivers), and the receiver, on its own thread, reads the new socket from then on and lets
+// the old channel (and its sockets) go.
 class ChannelHandover : public thread::Message {
 public:
     static constexpr uint32_t ID = message_ids::INTERNAL_START + 1;

@@ -52,7 +52,7 @@ void UdpReceives::chooseReceive()
         return;
     }
     const int on = 1;
-    if (setsockopt(stream_.socket_->fd(), IPPROTO_UDP, UDP_GRO, &on, sizeof(on)) != 0) {
+    if (setsockopt(stream_.socket_.get()->fd(), IPPROTO_UDP, UDP_GRO, &on, sizeof(on)) != 0) {
         HLV_LOG("%s(%s): plain receive: the system refused to coalesce the camera's datagrams.\n%s", who,
                 stream_.where(), platform::errnoIndicates(errno).c_str());
         return;
@@ -78,8 +78,9 @@ bool UdpReceives::readBatch()
         headers[i].msg_hdr.msg_name = &sources[i];
         headers[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
     }
-    const int count = platform::retried(
-        [&] { return recvmmsg(stream_.socket_->fd(), headers.data(), DATAGRAMS_PER_CALL, MSG_DONTWAIT, nullptr); });
+    const int count = platform::retried([&] {
+        return recvmmsg(stream_.socket_.get()->fd(), headers.data(), DATAGRAMS_PER_CALL, MSG_DONTWAIT, nullptr);
+    });
     if (count <= 0) {
         if (count < 0)
             noteReceiveError(errno);
@@ -138,7 +139,7 @@ bool UdpReceives::readPayloadBatch(std::size_t count)
         headers[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
     }
     const int got = platform::retried(
-        [&] { return recvmmsg(stream_.socket_->fd(), headers.data(), unsigned(count), MSG_DONTWAIT, nullptr); });
+        [&] { return recvmmsg(stream_.socket_.get()->fd(), headers.data(), unsigned(count), MSG_DONTWAIT, nullptr); });
     if (got <= 0) {
         if (got < 0)
             noteReceiveError(errno);
@@ -198,7 +199,8 @@ bool UdpReceives::readOneIntoHostBuffer()
     message.msg_namelen = sizeof(source);
     message.msg_iov = pieces.data();
     message.msg_iovlen = pieces.size();
-    const ssize_t length = platform::retried([&] { return recvmsg(stream_.socket_->fd(), &message, MSG_DONTWAIT); });
+    const ssize_t length =
+        platform::retried([&] { return recvmsg(stream_.socket_.get()->fd(), &message, MSG_DONTWAIT); });
     if (length < 0) {
         noteReceiveError(errno);
         return false;
@@ -322,7 +324,8 @@ bool UdpReceives::receiveCoalesced(std::span<const std::span<uint8_t>> pieces, R
     message.msg_iovlen = used;
     message.msg_control = control.data();
     message.msg_controllen = control.size();
-    const ssize_t length = platform::retried([&] { return recvmsg(stream_.socket_->fd(), &message, MSG_DONTWAIT); });
+    const ssize_t length =
+        platform::retried([&] { return recvmsg(stream_.socket_.get()->fd(), &message, MSG_DONTWAIT); });
     if (length < 0) {
         noteReceiveError(errno);
         return false;

@@ -32,7 +32,7 @@ void UdpReceives::chooseReceive()
 bool UdpReceives::readBatch()
 {
     uint8_t* slot = stream_.bounce_.data();
-    const ReceivedDatagram received = stream_.socket_->receive({slot, UdpStream::MAX_DATAGRAM});
+    const ReceivedDatagram received = stream_.socket_.get()->receive({slot, UdpStream::MAX_DATAGRAM});
     if (received.kind == ReceivedDatagram::Kind::Failed)
         return false;
     if (received.kind == ReceivedDatagram::Kind::Oversized) {
@@ -74,7 +74,7 @@ bool UdpReceives::readIntoHostBuffer()
     DWORD length = 0;
     DWORD flags = 0;
     bool oversized = false;
-    if (WSARecvFrom(static_cast<SOCKET>(stream_.socket_->fd()), pieces.data(), count, &length, &flags,
+    if (WSARecvFrom(static_cast<SOCKET>(stream_.socket_.get()->fd()), pieces.data(), count, &length, &flags,
                     reinterpret_cast<sockaddr*>(&source), &sourceLength, nullptr, nullptr) != 0) {
         const int error = WSAGetLastError();
         if (error != WSAEMSGSIZE) {

@@ -102,13 +102,22 @@ void UdpStream::abandonImage()
         state_ = LEADER;
 }
 
-// Only this receiver's own trial time-outs speak the negotiation's identifier; any other message
-// that carries it would otherwise pass for a test packet and end a negotiation, or repeat one.
+// A channel handover moves the receiver to a returned camera's stream socket; the parser is left
+// as it is (an image the old socket left unfinished ends as one whose end was lost, when the first
+// leader comes through the new socket). Only this receiver's own trial time-outs speak the
+// negotiation's identifier; any other message that carries it would otherwise pass for a test
+// packet and end a negotiation, or repeat one.
 void UdpStream::handleOther(thread::Message& message)
 {
-    if (auto* handover = message.req == udp::ChannelHandover::ID ? dynamic_cast<udp::ChannelHandover*>(&message)
-                                                                  : nullptr) {
-        takeUp(std::move(handover->channel));
+    if (auto* handover =
+            message.req == udp::ChannelHandover::ID ? dynamic_cast<udp::ChannelHandover*>(&message) : nullptr) {
+        const uint16_t before = socket_.port();
+        if (socket_.takeUp(std::move(handover->channel), *postWake())) {
+            setLocalPort(socket_.port());
+            HLV_LOG("%s(%s): The camera's new control channel brings its stream to this port (port %u before).",
+                    "UdpStream::sockInit", where(), static_cast<unsigned>(before));
+            receives_.chooseReceive();
+        }
         finish(&message, thread::MESSAGE_DONE);
         return;
     }
@@ -411,9 +420,8 @@ void UdpStream::handleImageReceived()
 
 UdpStream::UdpStream(uint32_t cameraAddress, std::shared_ptr<HxComm> channel,
                      std::shared_ptr<RegisterChannel> registers)
-    : StreamReceiver(cameraAddress, std::move(registers), "UdpStream", "UDP Stream"), channel_(std::move(channel)),
-      socket_(channel_ ? channel_->streamSocket() : nullptr), followed_(channel_),
-      port_(socket_ != nullptr ? socket_->port() : uint16_t{0}), bounce_(BOUNCE_BUFFER_SIZE),
+    : StreamReceiver(cameraAddress, std::move(registers), "UdpStream", "UDP Stream"), socket_(std::move(channel)),
+      bounce_(BOUNCE_BUFFER_SIZE),
       negotiation_(StreamReceiver::registers(), cameraAddress, label().whereText(), negotiationHooks())
 {
 }
@@ -442,39 +450,7 @@ UdpStream::~UdpStream()
 
 uint16_t UdpStream::localPort() const
 {
-    return port_;
-}
-
-void UdpStream::follow(std::shared_ptr<HxComm> channel)
-{
-    if (!channel || channel->streamSocket() == nullptr || !channel->streamSocket()->valid() ||
-        followed_.lock() == channel)
-        return;
-    followed_ = channel;
-    port_ = channel->streamSocket()->port();
-    auto* handover = new (std::nothrow) udp::ChannelHandover(std::move(channel));
-    if (handover == nullptr)
-        HLV_THROW(thread::RuntimeError, "Unable to allocate the channel handover message.");
-    handover->owner = this;
-    post(handover);
-}
-
-// The parser is left as it is: an image the old socket left unfinished ends as one whose end was
-// lost, when the first leader comes through the new socket.
-void UdpStream::takeUp(std::shared_ptr<HxComm> channel)
-{
-    control::UdpSocket* socket = channel->streamSocket();
-    auto pollSet = std::make_unique<platform::PollSet>();
-    pollSet->add(*postWake());
-    pollSet->add(socket->fd());
-    const uint16_t before = socket_ != nullptr ? socket_->port() : uint16_t{0};
-    pollSet_ = std::move(pollSet);
-    socket_ = socket;
-    channel_ = std::move(channel);
-    setLocalPort(socket_->port());
-    HLV_LOG("%s(%s): The camera's new control channel brings its stream to this port (port %u before).",
-            "UdpStream::sockInit", where(), static_cast<unsigned>(before));
-    receives_.chooseReceive();
+    return socket_.port();
 }
 
 bool UdpStream::startUp()
@@ -482,12 +458,10 @@ bool UdpStream::startUp()
     const char* who = "UdpStream::sockInit";
     HLV_TRACE(TRACE_STREAM, "%s: cam=%s", who, where());
     try {
-        if (socket_ == nullptr || !socket_->valid())
+        if (socket_.get() == nullptr || !socket_.get()->valid())
             HLV_THROW(thread::RuntimeError, "UDP stream socket unexpectedly null!");
-        setLocalPort(socket_->port());
-        pollSet_ = std::make_unique<platform::PollSet>();
-        pollSet_->add(*postWake());
-        pollSet_->add(socket_->fd());
+        setLocalPort(socket_.port());
+        socket_.watch(*postWake());
     } catch (const thread::Exception& error) {
         HLV_LOG("%s: Exception during UdpStream socket initialization: %s", who, error.str().c_str());
         HLV_LOG("%s(%s): Unable to initialize the UDP stream socket!", who, where());
@@ -505,15 +479,16 @@ void UdpStream::waitAndRead()
         judgingSilence() ? pace_.untilSilent(state_ != LEADER, StreamPace::Clock::now()) : std::nullopt;
     if (silent)
         limit = limit ? std::min(*limit, *silent) : *silent;
-    if (pollSet_->wait(limit) == platform::PollStatus::Failed) {
+    platform::PollSet& waitSet = socket_.waitSet();
+    if (waitSet.wait(limit) == platform::PollStatus::Failed) {
         thread::RuntimeError failure;
         failure.add(__FILE__, __LINE__, "%s", "Could not wait for the stream's events");
-        failure.add("%s", platform::errnoIndicates(pollSet_->error()).c_str());
+        failure.add("%s", platform::errnoIndicates(waitSet.error()).c_str());
         throw failure;
     }
-    if (pollSet_->events(0).any())
+    if (waitSet.events(0).any())
         postWake()->reset();
-    if (pollSet_->events(1).any())
+    if (waitSet.events(1).any())
         readDatagrams();
     negotiation_.endTrialWhenDue();
     endWhenSilent();
@@ -577,7 +552,7 @@ void UdpStream::endWhenSilent()
 void UdpStream::shutDown()
 {
     negotiation_.stop();
-    pollSet_.reset();
+    socket_.stopWatching();
 }
 
 void UdpStream::readDatagrams()

@@ -18,16 +18,12 @@
 #include "stream/stream_pace.h"
 #include "stream/stream_receiver.h"
 #include "stream/udp_receives.h"
+#include "stream/udp_stream_socket.h"
 #include "wire/stream_packet.h"
 
 namespace halvex::control {
 class HxComm;
-class UdpSocket;
 } // namespace halvex::control
-
-namespace halvex::platform {
-class PollSet;
-}
 
 namespace halvex::stream {
 
@@ -37,12 +33,12 @@ class NegotiateMessage;
 
 // The stream socket belongs to the camera's control channel; the receiver keeps the channel
 // alive while it reads the socket, and is the socket's only reader. A camera given up and found
-// again has a new channel: the receiver follows it, so the old channel's sockets close.
+// again has a new channel, whose socket the receiver takes up when handed a udp::ChannelHandover.
 //
-// Threads: construction, startAndWait(), post(), follow(), negotiatedPacketSize() and destruction
-// from the owner (the camera's service thread); localPort() from any thread; parsing, negotiation
-// and the change of socket on the receiver's thread, whose wait ends at a trial's time limit at
-// the latest.
+// Threads: construction, startAndWait(), post(), negotiatedPacketSize() and destruction from the
+// owner (the camera's service thread); parsing, negotiation, localPort() and the change of socket
+// on the receiver's thread (localPort() also before it starts), whose wait ends at a trial's time
+// limit at the latest.
 class UdpStream : public StreamReceiver {
 public:
     enum State : uint32_t { TEST_PACKET = 0, LEADER = 1, PAYLOAD = 2, TRAILER = 3, IDLE = 4 };
@@ -64,11 +60,7 @@ public:
     // The packet size the negotiation settled on (also after it failed: the standard size);
     // 0 while it has not finished.
     uint32_t negotiatedPacketSize() const;
-    // Reads the stream socket of `channel` from now on when it is not the channel read so far; the
-    // port changes at once, the socket on the receiver's thread (datagrams wait in the new socket
-    // meanwhile).
-    void follow(std::shared_ptr<control::HxComm> channel);
-    // The local port of the stream socket the camera is to send to.
+    // The stream socket's local port.
     uint16_t localPort() const;
     uint32_t state() const;
 
@@ -81,7 +73,6 @@ private:
     uint32_t handleControl(const callback::StreamControlRequest& control) override;
     void abandonImage() override;
     void handleOther(thread::Message& message) override;
-    void takeUp(std::shared_ptr<control::HxComm> channel);
     void recvLeader(std::span<const uint8_t> datagram);
     void logLeaderFault(wire::LeaderCheck check, const wire::StreamLeader& leader);
     // False on a framing error, which has then handed the image's buffer back.
@@ -112,13 +103,7 @@ private:
     // The receives read the socket into the buffers and hand what they read to the parser.
     friend class UdpReceives;
 
-    // The channel and socket read (receiver's thread after the start), and, on the owner's side,
-    // the channel last handed over.
-    std::shared_ptr<control::HxComm> channel_;
-    control::UdpSocket* socket_;
-    std::weak_ptr<control::HxComm> followed_;
-    std::atomic<uint16_t> port_;
-    std::unique_ptr<platform::PollSet> pollSet_;
+    UdpStreamSocket socket_;
     std::vector<uint8_t> bounce_;
     std::atomic<uint32_t> state_{IDLE};
     PacketSizeNegotiation negotiation_;

@@ -39,8 +39,8 @@ constexpr uint32_t TARROW = 0x7F000002; // host order: 127.0.0.2
 constexpr uint32_t MORVANE = 0x7F000003;
 constexpr uint32_t SILENT = 0x7F000004; // its image packets never leave it
 constexpr uint32_t LIVE = 0x7F000005;
-constexpr uint32_t IDLE = 0x7F000006; // never records
-constexpr uint32_t FULL = 0x7F000007; // records at its full sensor size
+constexpr uint32_t IDLE = 0x7F000006;     // never records
+constexpr uint32_t FULL = 0x7F000007;     // records at its full sensor size
 constexpr uint32_t STUBBORN = 0x7F000008; // refuses every write that stops its stream
 constexpr uint32_t RECORD_LENGTH = 24;
 // Room for a frame as TIFF (8-bit samples after a header) and for live images.
@@ -54,9 +54,9 @@ hx_test::Arrivals<SentImage> sentImages;
 constexpr double PERIOD_SCALE = 0.2;
 hx_test::LibraryClient& library = hx_test::LibraryClient::add(
     [] {
-        std::vector<CameraConfig> configs{streamCamera(TARROW, "hxsim qT"), streamCamera(MORVANE, "hxsim qM"),
-                                          streamCamera(SILENT, "hxsim qT"), streamCamera(LIVE, "hxsim qT"),
-                                          streamCamera(IDLE, "hxsim qT"),   streamCamera(FULL, "hxsim qT"),
+        std::vector<CameraConfig> configs{streamCamera(TARROW, "hxsim qT"),  streamCamera(MORVANE, "hxsim qM"),
+                                          streamCamera(SILENT, "hxsim qT"),  streamCamera(LIVE, "hxsim qT"),
+                                          streamCamera(IDLE, "hxsim qT"),    streamCamera(FULL, "hxsim qT"),
                                           streamCamera(STUBBORN, "hxsim qT")};
         configs[2].faults.stream.drop = 1.0;
         configs[6].faults.refusedWrite = std::pair<uint32_t, uint32_t>{regs::GIGE_REG_STREAM_CONTROL, 0};
@@ -604,8 +604,8 @@ TEST(Live, ACameraThatWillNotStopIsSaidAndItsImagesStillReachTheHost)
     lend(HX_LIVE_DATA, camera, returned->record);
 
     ASSERT_EQ(HX_live_enable(client(), camera, 0), HX_STATUS_OK);
-    EXPECT_TRUE(log.waitFor("FamilyLiveStream::stopLiveStream: HxComm::writeMultiReg was not successful [",
-                            hx_test::DEADLINE));
+    EXPECT_TRUE(
+        log.waitFor("FamilyLiveStream::stopLiveStream: HxComm::writeMultiReg was not successful [", hx_test::DEADLINE));
     barrier(camera);
     EXPECT_EQ(cameraRegister(STUBBORN, regs::GIGE_REG_STREAM_CONTROL), 1u);
     // The stop ended there: the receiver still takes the live images the camera goes on sending.

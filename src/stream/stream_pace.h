@@ -22,6 +22,10 @@ public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds FLOOR{100};
     static constexpr int FACTOR = 8;
+    // A receiver whose wait for the camera ended this much past its limit was held up itself (a
+    // starved thread, a paused virtual machine): it did not see the silence that ran out meanwhile,
+    // and counts it again from its wake (resumed()).
+    static constexpr std::chrono::milliseconds LATE_WAKE{50};
 
     // A new pass: nothing known.
     void restart();

@@ -480,12 +480,15 @@ void UdpStream::waitAndRead()
     if (silent)
         limit = limit ? std::min(*limit, *silent) : *silent;
     platform::PollSet& waitSet = socket_.waitSet();
+    const StreamPace::Clock::time_point waitStarted = StreamPace::Clock::now();
     if (waitSet.wait(limit) == platform::PollStatus::Failed) {
         thread::RuntimeError failure;
         failure.add(__FILE__, __LINE__, "%s", "Could not wait for the stream's events");
         failure.add("%s", platform::errnoIndicates(waitSet.error()).c_str());
         throw failure;
     }
+    if (silent && StreamPace::Clock::now() - waitStarted > *limit + StreamPace::LATE_WAKE)
+        pace_.resumed(StreamPace::Clock::now());
     if (waitSet.events(0).any())
         postWake()->reset();
     if (waitSet.events(1).any())

@@ -475,20 +475,25 @@ bool UdpStream::startUp()
 void UdpStream::waitAndRead()
 {
     std::optional<std::chrono::milliseconds> limit = negotiation_.untilTrialEnds();
+    const bool judging = judgingSilence();
+    const StreamPace::Clock::time_point waitStarted =
+        judging ? StreamPace::Clock::now() : StreamPace::Clock::time_point{};
     const std::optional<std::chrono::milliseconds> silent =
-        judgingSilence() ? pace_.untilSilent(state_ != LEADER, StreamPace::Clock::now()) : std::nullopt;
+        judging ? pace_.untilSilent(state_ != LEADER, waitStarted) : std::nullopt;
     if (silent)
         limit = limit ? std::min(*limit, *silent) : *silent;
     platform::PollSet& waitSet = socket_.waitSet();
-    const StreamPace::Clock::time_point waitStarted = StreamPace::Clock::now();
     if (waitSet.wait(limit) == platform::PollStatus::Failed) {
         thread::RuntimeError failure;
         failure.add(__FILE__, __LINE__, "%s", "Could not wait for the stream's events");
         failure.add("%s", platform::errnoIndicates(waitSet.error()).c_str());
         throw failure;
     }
-    if (silent && StreamPace::Clock::now() - waitStarted > *limit + StreamPace::LATE_WAKE)
-        pace_.resumed(StreamPace::Clock::now());
+    if (silent) {
+        const StreamPace::Clock::time_point woke = StreamPace::Clock::now();
+        if (woke - waitStarted > *limit + StreamPace::LATE_WAKE)
+            pace_.resumed(woke);
+    }
     if (waitSet.events(0).any())
         postWake()->reset();
     if (waitSet.events(1).any())
